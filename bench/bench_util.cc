@@ -1,0 +1,45 @@
+#include "bench/bench_util.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+namespace bench {
+
+double NowSeconds() {
+  LARGE_INTEGER frequency, counter;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&counter);
+  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double Rate(const std::function<void()>& body, double work_per_call, double min_seconds) {
+  body();
+  double start = NowSeconds(), elapsed = 0;
+  int64_t calls = 0;
+  do {
+    body();
+    ++calls;
+    elapsed = NowSeconds() - start;
+  } while (elapsed < min_seconds);
+  return static_cast<double>(calls) * work_per_call / elapsed;
+}
+
+void Report(const std::string& name, double value, const std::string& unit, const std::string& reference_name,
+            double reference, Better better) {
+  double ratio = better == Better::kHigher ? value / reference : reference / value;
+  printf("%s: %.4g %s | %s: %.4g %s | ratio %.2fx\n", name.c_str(), value, unit.c_str(), reference_name.c_str(),
+         reference, unit.c_str(), ratio);
+  fflush(stdout);
+}
+
+void PrintFigure(const std::string& name, double value, const std::string& unit) {
+  printf("figure\t%s\t%.6g\t%s\n", name.c_str(), value, unit.c_str());
+  fflush(stdout);
+}
+
+void DoNotOptimize(const void* pointer) {
+  asm volatile("" : : "g"(pointer) : "memory");
+}
+
+}  // namespace bench

@@ -1,0 +1,34 @@
+// A small benchmark harness: every figure is printed beside a reference measured in the same run, with the
+// ratio oriented so that above 1.0 means better than the reference.
+#ifndef BENCH_BENCH_UTIL_H_
+#define BENCH_BENCH_UTIL_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace bench {
+
+// Seconds from a monotonic high-resolution clock.
+double NowSeconds();
+
+// Calls `body` (which does `work_per_call` units of work) until at least `min_seconds` have passed, after one
+// warm-up call, and returns the units of work per second.
+double Rate(const std::function<void()>& body, double work_per_call, double min_seconds = 1.0);
+
+enum class Better { kHigher, kLower };
+
+// Prints "name: value unit | reference_name: reference unit | ratio R x" where R > 1 favours `value`.
+void Report(const std::string& name, double value, const std::string& unit, const std::string& reference_name,
+            double reference, Better better = Better::kHigher);
+
+// Prints one machine-readable figure ("figure<TAB>name<TAB>value<TAB>unit") for a script that compares it
+// with a reference measured outside this process.
+void PrintFigure(const std::string& name, double value, const std::string& unit);
+
+// Keeps the optimiser from discarding a computed value.
+void DoNotOptimize(const void* pointer);
+
+}  // namespace bench
+
+#endif  // BENCH_BENCH_UTIL_H_

@@ -1,0 +1,130 @@
+#include "testing/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace test_support {
+
+bool IsRunningUnderWine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::wstring ExecutableDir() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0)
+      return std::wstring();
+    if (length < buffer.size()) {
+      std::wstring path(buffer.data(), length);
+      return path.substr(0, path.find_last_of(L'\\'));
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::wstring TestDataDir() {
+  wchar_t value[32768];
+  DWORD length = GetEnvironmentVariableW(L"ZORVI_TESTDATA", value, ARRAYSIZE(value));
+  if (length == 0 || length >= ARRAYSIZE(value))
+    return std::wstring();
+  std::wstring path(value, length);
+  if (!path.empty() && path[0] == L'/') {
+    // A Linux path: wine maps the root of the Linux file system to drive Z:.
+    for (wchar_t& c : path) {
+      if (c == L'/')
+        c = L'\\';
+    }
+    path = L"Z:" + path;
+  }
+  return path;
+}
+
+std::wstring UniqueName(const std::wstring& prefix) {
+  std::wstring name = prefix + L"_" + std::to_wstring(GetCurrentProcessId());
+  if (const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info()) {
+    std::string test = std::string(info->test_suite_name()) + "_" + info->name();
+    for (char c : test)
+      name += (c == '/' ? L'_' : static_cast<wchar_t>(static_cast<unsigned char>(c)));
+  }
+  return name;
+}
+
+void ScopedTestHandle::reset(HANDLE handle) {
+  if (valid())
+    CloseHandle(handle_);
+  handle_ = handle;
+}
+
+bool ReadFileBytes(const std::wstring& path, std::string* contents) {
+  ScopedTestHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid())
+    return false;
+  contents->clear();
+  char buffer[65536];
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr))
+      return false;
+    if (read == 0)
+      return true;
+    contents->append(buffer, read);
+  }
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& contents) {
+  ScopedTestHandle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid())
+    return false;
+  size_t offset = 0;
+  while (offset < contents.size()) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(contents.size() - offset, 1 << 20));
+    DWORD written = 0;
+    if (!WriteFile(file.get(), contents.data() + offset, chunk, &written, nullptr) || written == 0)
+      return false;
+    offset += written;
+  }
+  return true;
+}
+
+bool RunProcess(const std::wstring& command_line, DWORD* exit_code, std::string* output) {
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  HANDLE read_end = nullptr, write_end = nullptr;
+  if (output && !CreatePipe(&read_end, &write_end, &inherit, 0))
+    return false;
+  ScopedTestHandle reader(read_end), writer(write_end);
+  if (output)
+    SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  if (output) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writer.get();
+    startup.hStdError = writer.get();
+  }
+  PROCESS_INFORMATION info = {};
+  std::wstring mutable_command = command_line;
+  if (!CreateProcessW(nullptr, mutable_command.data(), nullptr, nullptr, output != nullptr, 0, nullptr, nullptr,
+                      &startup, &info)) {
+    return false;
+  }
+  ScopedTestHandle process(info.hProcess), thread(info.hThread);
+  writer.reset();  // the child holds the only write end now, so the read ends when it exits
+  if (output) {
+    output->clear();
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(reader.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+      output->append(buffer, read);
+  }
+  WaitForSingleObject(process.get(), INFINITE);
+  return GetExitCodeProcess(process.get(), exit_code) != FALSE;
+}
+
+}  // namespace test_support

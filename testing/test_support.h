@@ -1,0 +1,53 @@
+// Helpers shared by the test executables: where their data lives, whether they run under wine, unique names
+// for objects that parallel test processes share, and a plain child-process runner. Built on Win32 alone so
+// that tests of the foundation do not test it with itself.
+#ifndef TESTING_TEST_SUPPORT_H_
+#define TESTING_TEST_SUPPORT_H_
+
+#include <windows.h>
+
+#include <string>
+
+namespace test_support {
+
+// True when the process runs under wine (used only to skip what wine cannot do).
+bool IsRunningUnderWine();
+
+// The folder of the running test executable, without a trailing separator.
+std::wstring ExecutableDir();
+
+// The test data folder that the area's Linux-side setup script filled (ZORVI_TESTDATA, turned into the
+// Windows path of the same folder). Empty when the variable is not set.
+std::wstring TestDataDir();
+
+// A name unique to this process and the running test, for kernel objects, registry keys and temporary files.
+std::wstring UniqueName(const std::wstring& prefix);
+
+// Reads a whole file; false when it cannot be opened or read.
+bool ReadFileBytes(const std::wstring& path, std::string* contents);
+
+// Writes a whole file, replacing it; false on failure.
+bool WriteFileBytes(const std::wstring& path, const std::string& contents);
+
+// Runs a command line, waits for it and returns its exit code; standard output and error are captured
+// into *output when it is not null. Returns false when the process could not be started.
+bool RunProcess(const std::wstring& command_line, DWORD* exit_code, std::string* output = nullptr);
+
+// Closes a handle when it goes out of scope (test code only: the product has its own holder).
+class ScopedTestHandle {
+ public:
+  explicit ScopedTestHandle(HANDLE handle = nullptr) : handle_(handle) {}
+  ~ScopedTestHandle() { reset(); }
+  ScopedTestHandle(const ScopedTestHandle&) = delete;
+  ScopedTestHandle& operator=(const ScopedTestHandle&) = delete;
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+  void reset(HANDLE handle = nullptr);
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace test_support
+
+#endif  // TESTING_TEST_SUPPORT_H_

@@ -1,0 +1,256 @@
+// End-to-end proof of the toolchain: each dependency is called as the product will call it, and the results
+// are checked against outside oracles (sha256sum and 7-Zip on the Linux side, unzip -t after the run).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#define OPENSSL_SUPPRESS_DEPRECATED  // the product uses the SHA256_Init/Update/Final family
+#include <openssl/sha.h>
+
+extern "C" {
+#include "7z.h"
+#include "7zAlloc.h"
+#include "7zCrc.h"
+}
+#include "zip.h"
+#include "iowin32.h"  // after zip.h, which declares what it uses
+
+#include "testing/test_support.h"
+
+namespace {
+
+using test_support::ReadFileBytes;
+using test_support::TestDataDir;
+
+std::string Sha256Hex(const std::string& data) {
+  SHA256_CTX context;
+  SHA256_Init(&context);
+  // Feed in uneven pieces so that the block buffering is exercised.
+  size_t offset = 0, piece = 1;
+  while (offset < data.size()) {
+    size_t length = std::min(piece, data.size() - offset);
+    SHA256_Update(&context, data.data() + offset, length);
+    offset += length;
+    piece = piece * 3 + 1;
+  }
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  SHA256_Final(digest, &context);
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char byte : digest) {
+    hex += kHex[byte >> 4];
+    hex += kHex[byte & 15];
+  }
+  return hex;
+}
+
+std::wstring Widen(const std::string& utf8) {
+  int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(length, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+  return wide;
+}
+
+TEST(DependencySmoke, OpenSslSha256MatchesSha256sum) {
+  ASSERT_FALSE(TestDataDir().empty());
+  std::string sums;
+  ASSERT_TRUE(ReadFileBytes(TestDataDir() + L"\\sha\\SHA256SUMS", &sums));
+  std::istringstream lines(sums);
+  std::string expected, name;
+  int checked = 0;
+  while (lines >> expected >> name) {
+    std::string data;
+    ASSERT_TRUE(ReadFileBytes(TestDataDir() + L"\\sha\\" + Widen(name), &data)) << name;
+    EXPECT_EQ(expected, Sha256Hex(data)) << name;
+    ++checked;
+  }
+  EXPECT_EQ(13, checked);
+}
+
+// The archive reader's input: a Win32 file handle behind the SDK's seekable-stream interface.
+struct HandleInStream {
+  ISeekInStream vt;
+  HANDLE file;
+};
+
+SRes ReadHandle(ISeekInStreamPtr stream, void* buffer, size_t* size) {
+  const HandleInStream* self = reinterpret_cast<const HandleInStream*>(stream);
+  DWORD read = 0;
+  if (!ReadFile(self->file, buffer, static_cast<DWORD>(std::min<size_t>(*size, 1 << 20)), &read, nullptr))
+    return SZ_ERROR_READ;
+  *size = read;
+  return SZ_OK;
+}
+
+SRes SeekHandle(ISeekInStreamPtr stream, Int64* position, ESzSeek origin) {
+  const HandleInStream* self = reinterpret_cast<const HandleInStream*>(stream);
+  LARGE_INTEGER distance, result;
+  distance.QuadPart = *position;
+  DWORD method = origin == SZ_SEEK_SET ? FILE_BEGIN : origin == SZ_SEEK_CUR ? FILE_CURRENT : FILE_END;
+  if (!SetFilePointerEx(self->file, distance, &result, method))
+    return SZ_ERROR_READ;
+  *position = result.QuadPart;
+  return SZ_OK;
+}
+
+// Extracts every entry of a 7z archive with the LZMA SDK's C reader into `target`, keeping folders.
+// Returns the SDK's result code of the first failure, or SZ_OK.
+SRes ExtractArchive(const std::wstring& archive, const std::wstring& target, std::vector<std::wstring>* names) {
+  test_support::ScopedTestHandle file(CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid())
+    return SZ_ERROR_READ;
+  HandleInStream stream = {{ReadHandle, SeekHandle}, file.get()};
+  CLookToRead2 look;
+  LookToRead2_CreateVTable(&look, False);
+  std::vector<Byte> look_buffer(1 << 16);
+  look.buf = look_buffer.data();
+  look.bufSize = look_buffer.size();
+  look.realStream = &stream.vt;
+  LookToRead2_INIT(&look);
+  CrcGenerateTable();
+
+  ISzAlloc alloc = {SzAlloc, SzFree};
+  ISzAlloc alloc_temp = {SzAllocTemp, SzFreeTemp};
+  CSzArEx db;
+  SzArEx_Init(&db);
+  SRes result = SzArEx_Open(&db, &look.vt, &alloc, &alloc_temp);
+  UInt32 block_index = 0xFFFFFFFF;
+  Byte* out_buffer = nullptr;
+  size_t out_buffer_size = 0;
+  for (UInt32 i = 0; result == SZ_OK && i < db.NumFiles; ++i) {
+    size_t name_length = SzArEx_GetFileNameUtf16(&db, i, nullptr);
+    std::vector<UInt16> name(name_length);
+    SzArEx_GetFileNameUtf16(&db, i, name.data());
+    std::wstring relative(name.begin(), name.end() - 1);
+    for (wchar_t& c : relative) {
+      if (c == L'/')
+        c = L'\\';
+    }
+    names->push_back(relative);
+    // Create the parent folders first: an archive need not list them before their files.
+    std::wstring path = target + L"\\" + relative;
+    for (size_t slash = target.size() + 1; (slash = path.find(L'\\', slash)) != std::wstring::npos; ++slash)
+      CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
+    if (SzArEx_IsDir(&db, i)) {
+      CreateDirectoryW(path.c_str(), nullptr);
+      continue;
+    }
+    size_t offset = 0, size = 0;
+    result = SzArEx_Extract(&db, &look.vt, i, &block_index, &out_buffer, &out_buffer_size, &offset, &size, &alloc,
+                            &alloc_temp);
+    if (result == SZ_OK) {
+      std::string contents(reinterpret_cast<const char*>(out_buffer + offset), size);
+      if (!test_support::WriteFileBytes(path, contents))
+        result = SZ_ERROR_WRITE;
+    }
+  }
+  ISzAlloc_Free(&alloc, out_buffer);
+  SzArEx_Free(&db, &alloc);
+  return result;
+}
+
+TEST(DependencySmoke, LzmaSdkExtractsArchiveMadeBy7Zip) {
+  ASSERT_FALSE(TestDataDir().empty());
+  const std::wstring target = TestDataDir() + L"\\out\\extracted";
+  CreateDirectoryW(target.c_str(), nullptr);
+  std::vector<std::wstring> names;
+  ASSERT_EQ(SZ_OK, ExtractArchive(TestDataDir() + L"\\tree.7z", target, &names));
+
+  // Every entry that 7-Zip packed came out, byte for byte (the Linux side diffs the whole tree afterwards).
+  std::string listing;
+  ASSERT_TRUE(ReadFileBytes(TestDataDir() + L"\\tree.list", &listing));
+  size_t expected_entries = 0;
+  for (char c : listing)
+    expected_entries += c == '\n';
+  EXPECT_EQ(expected_entries, names.size());
+  for (const wchar_t* file : {L"a\\b\\c\\program.exe", L"a\\Gr\u00fc\u00dfe \u03ba\u03cc\u03c3\u03bc\u03b5 \u65e5\u672c.txt",
+                              L"a\\b\\numbers.txt", L"random.bin"}) {
+    std::string original, extracted;
+    ASSERT_TRUE(ReadFileBytes(TestDataDir() + L"\\tree\\" + file, &original)) << file;
+    ASSERT_TRUE(ReadFileBytes(target + L"\\" + file, &extracted)) << file;
+    EXPECT_TRUE(original == extracted) << file;
+  }
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((target + L"\\empty").c_str()));
+}
+
+TEST(DependencySmoke, LzmaSdkReportsCorruptArchive) {
+  ASSERT_FALSE(TestDataDir().empty());
+  std::string archive;
+  ASSERT_TRUE(ReadFileBytes(TestDataDir() + L"\\tree.7z", &archive));
+  archive.resize(archive.size() / 2);  // a truncated download
+  const std::wstring truncated = TestDataDir() + L"\\out\\truncated.7z";
+  ASSERT_TRUE(test_support::WriteFileBytes(truncated, archive));
+  std::vector<std::wstring> names;
+  EXPECT_NE(SZ_OK, ExtractArchive(truncated, TestDataDir() + L"\\out", &names));
+}
+
+TEST(DependencySmoke, MinizipWritesZipAtUnicodePath) {
+  ASSERT_FALSE(TestDataDir().empty());
+  std::string log;
+  for (int line = 0; log.size() < (3 << 20); ++line)
+    log += "line " + std::to_string(line) + ": crash log text \xc3\xbc\n";
+  ASSERT_TRUE(test_support::WriteFileBytes(TestDataDir() + L"\\out\\crashlog-source.txt", log));
+
+  // minizip's plain zipOpen goes through the ANSI code page; a UTF-16 path needs the Win32 file functions.
+  const std::wstring path = TestDataDir() + L"\\out\\crash \u00fc.zip";
+  zlib_filefunc64_def file_functions;
+  fill_win32_filefunc64W(&file_functions);
+  zipFile zip = zipOpen2_64(path.c_str(), APPEND_STATUS_CREATE, nullptr, &file_functions);
+  ASSERT_NE(nullptr, zip);
+  zip_fileinfo info = {};
+  info.tmz_date = {0, 0, 12, 7, 11, 2026};
+  ASSERT_EQ(ZIP_OK, zipOpenNewFileInZip(zip, "crashlog.txt", &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 9));
+  for (size_t offset = 0; offset < log.size(); offset += 1 << 20) {
+    unsigned length = static_cast<unsigned>(std::min<size_t>(1 << 20, log.size() - offset));
+    ASSERT_EQ(ZIP_OK, zipWriteInFileInZip(zip, log.data() + offset, length));
+  }
+  ASSERT_EQ(ZIP_OK, zipCloseFileInZip(zip));
+  ASSERT_EQ(ZIP_OK, zipClose(zip, nullptr));
+  std::string written;
+  ASSERT_TRUE(ReadFileBytes(path, &written));
+  EXPECT_LT(written.size(), log.size() / 4);  // deflated, not stored
+}
+
+TEST(HostExecutable, LoadsLibraryBesideIt) {
+  // The library does not export its entry yet: the host must report exactly that, which it can only do
+  // after loading the library.
+  DWORD exit_code = 0;
+  std::string output;
+  ASSERT_TRUE(test_support::RunProcess(L"\"" + test_support::ExecutableDir() + L"\\installer.exe\"", &exit_code,
+                                       &output));
+  EXPECT_EQ(3u, exit_code) << output;
+  EXPECT_NE(std::string::npos, output.find("has no entry RunInstaller")) << output;
+}
+
+TEST(HostExecutable, ReportsMissingLibrary) {
+  const std::wstring folder = TestDataDir() + L"\\out\\lonely";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileW((test_support::ExecutableDir() + L"\\installer.exe").c_str(),
+                        (folder + L"\\installer.exe").c_str(), FALSE));
+  DWORD exit_code = 0;
+  std::string output;
+  ASSERT_TRUE(test_support::RunProcess(L"\"" + folder + L"\\installer.exe\"", &exit_code, &output));
+  EXPECT_EQ(2u, exit_code) << output;
+}
+
+TEST(HostExecutable, CarriesBrandingResource) {
+  HMODULE host = LoadLibraryExW((test_support::ExecutableDir() + L"\\installer.exe").c_str(), nullptr,
+                                LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(nullptr, host);
+  HRSRC resource = FindResourceW(host, MAKEINTRESOURCEW(133), L"TXT");
+  ASSERT_NE(nullptr, resource);
+  HGLOBAL loaded = LoadResource(host, resource);
+  std::string text(static_cast<const char*>(LockResource(loaded)), SizeofResource(host, resource));
+  FreeLibrary(host);
+  std::string expected;
+  ASSERT_TRUE(ReadFileBytes(TestDataDir() + L"\\branding.json", &expected));
+  EXPECT_EQ(expected, text);
+}
+
+}  // namespace

@@ -1,0 +1,40 @@
+# Shared settings of the project's scripts (sourced). Caches live outside the clone:
+#   ZORVI_CACHE (default ~/.cache/zorvi)/windeps-<recipe hash>  dependencies and the wine prefix template
+#   ZORVI_CACHE/ccache                                           compiler output
+ROOT=${ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+ZORVI_CACHE=${ZORVI_CACHE:-$HOME/.cache/zorvi}
+# The dependency cache is keyed by the recipe: a changed recipe or toolchain file builds a new one.
+WINDEPS=$ZORVI_CACHE/windeps-$(cat "$ROOT/third_party/windeps.sh" "$ROOT/tools/mingw-w64-x86_64.cmake" | sha256sum | cut -c1-12)
+BUILD_DIR=${BUILD_DIR:-$ROOT/out}
+RUN_PREFIX=$BUILD_DIR/wineprefix
+JOBS=${JOBS:-$(nproc)}
+export WINDEPS
+
+zorvi_configure_and_build() {
+  export CCACHE_DIR=$ZORVI_CACHE/ccache CCACHE_BASEDIR=$ROOT CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-8G}
+  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/tools/mingw-w64-x86_64.cmake" \
+        -DWINDEPS="$WINDEPS" -DWINE_RUN_PREFIX="$RUN_PREFIX" \
+        -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
+  cmake --build "$BUILD_DIR" -j "$JOBS"
+}
+
+zorvi_stop_wine() {
+  . "$WINDEPS/wine.env"
+  [ -d "$RUN_PREFIX" ] && WINEPREFIX="$RUN_PREFIX" "$WINESERVER" -k 2>/dev/null || true
+  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
+}
+
+# A fresh copy of the booted template for this run, so nothing an earlier run wrote is seen, and an X server
+# for the tests that show windows.
+zorvi_fresh_prefix() {
+  zorvi_stop_wine
+  rm -rf "$RUN_PREFIX"
+  cp -a "$WINDEPS/wineprefix-template" "$RUN_PREFIX"
+  local display
+  for display in $(seq 90 120); do
+    [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break
+  done
+  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  XVFB_PID=$!
+  export DISPLAY=":$display"
+}
