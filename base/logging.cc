@@ -1,0 +1,256 @@
+#include "base/logging.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "base/debug/alias.h"
+
+namespace logging {
+namespace {
+
+const char* const kSeverityNames[LOG_NUM_SEVERITIES] = {"INFO", "WARNING", "ERROR", "FATAL"};
+
+// Process-wide settings. They are set during start-up, before other threads log.
+uint32_t g_logging_destination = LOG_TO_FILE;
+int g_min_log_level = 0;
+bool g_log_process_id = false;
+bool g_log_thread_id = false;
+bool g_log_timestamp = true;
+bool g_log_tickcount = false;
+LogMessageHandlerFunction g_log_message_handler = nullptr;
+
+// The log file. Opening is serialised so that two first messages on two threads do not both open it.
+SRWLOCK g_log_file_lock = SRWLOCK_INIT;
+std::wstring* g_log_file_name = nullptr;
+HANDLE g_log_file = nullptr;
+
+std::wstring GetDefaultLogFile() {
+  wchar_t module_name[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, module_name, MAX_PATH);
+  std::wstring log_file(module_name, length < MAX_PATH ? length : 0);
+  std::wstring::size_type last_backslash = log_file.rfind(L'\\');
+  if (last_backslash != std::wstring::npos)
+    log_file.erase(last_backslash + 1);
+  log_file += L"debug.log";
+  return log_file;
+}
+
+HANDLE OpenLogFileForAppend(const std::wstring& name) {
+  HANDLE file = CreateFileW(name.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
+// Opens the log file on first need; true when it is open or not wanted. Call with the lock held.
+bool InitializeLogFileHandleLocked() {
+  if (g_log_file)
+    return true;
+  if (!g_log_file_name)
+    g_log_file_name = new std::wstring(GetDefaultLogFile());
+  if ((g_logging_destination & LOG_TO_FILE) == 0)
+    return true;
+  g_log_file = OpenLogFileForAppend(*g_log_file_name);
+  if (!g_log_file) {
+    // The executable's folder may not be writable: fall back to the current directory.
+    wchar_t current_directory[MAX_PATH];
+    DWORD length = GetCurrentDirectoryW(MAX_PATH, current_directory);
+    if (length == 0 || length >= MAX_PATH)
+      return false;
+    *g_log_file_name = current_directory;
+    if (g_log_file_name->back() != L'\\')
+      *g_log_file_name += L'\\';
+    *g_log_file_name += L"debug.log";
+    g_log_file = OpenLogFileForAppend(*g_log_file_name);
+  }
+  return g_log_file != nullptr;
+}
+
+bool InitializeLogFileHandle() {
+  AcquireSRWLockExclusive(&g_log_file_lock);
+  bool result = InitializeLogFileHandleLocked();
+  ReleaseSRWLockExclusive(&g_log_file_lock);
+  return result;
+}
+
+void CloseLogFileLocked() {
+  if (g_log_file) {
+    CloseHandle(g_log_file);
+    g_log_file = nullptr;
+  }
+}
+
+std::string WideToUtf8ForLog(const wchar_t* wide, size_t length) {
+  if (length == 0)
+    return std::string();
+  int size = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+  std::string utf8(size > 0 ? size : 0, '\0');
+  if (size > 0)
+    WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), utf8.data(), size, nullptr, nullptr);
+  return utf8;
+}
+
+}  // namespace
+
+bool InitLogging(const LoggingSettings& settings) {
+  g_logging_destination = settings.logging_dest;
+  if ((g_logging_destination & LOG_TO_FILE) == 0)
+    return true;
+
+  AcquireSRWLockExclusive(&g_log_file_lock);
+  CloseLogFileLocked();
+  if (!g_log_file_name)
+    g_log_file_name = new std::wstring();
+  *g_log_file_name = settings.log_file ? settings.log_file : GetDefaultLogFile();
+  if (settings.delete_old == DELETE_OLD_LOG_FILE)
+    DeleteFileW(g_log_file_name->c_str());
+  bool result = InitializeLogFileHandleLocked();
+  ReleaseSRWLockExclusive(&g_log_file_lock);
+  return result;
+}
+
+void SetMinLogLevel(int level) {
+  g_min_log_level = std::min(LOG_FATAL, level);
+}
+
+int GetMinLogLevel() {
+  return g_min_log_level;
+}
+
+void SetLogItems(bool enable_process_id, bool enable_thread_id, bool enable_timestamp, bool enable_tickcount) {
+  g_log_process_id = enable_process_id;
+  g_log_thread_id = enable_thread_id;
+  g_log_timestamp = enable_timestamp;
+  g_log_tickcount = enable_tickcount;
+}
+
+void SetLogMessageHandler(LogMessageHandlerFunction handler) {
+  g_log_message_handler = handler;
+}
+
+LogMessageHandlerFunction GetLogMessageHandler() {
+  return g_log_message_handler;
+}
+
+bool ShouldCreateLogMessage(int severity) {
+  if (severity < g_min_log_level)
+    return false;
+  return g_logging_destination != LOG_NONE || g_log_message_handler || severity >= LOG_ERROR;
+}
+
+int GetVlogLevelHelper(const char* /*file*/, size_t /*size*/) {
+  return std::max(-1, LOG_INFO - g_min_log_level);
+}
+
+SystemErrorCode GetLastSystemError() {
+  return ::GetLastError();
+}
+
+std::string SystemErrorCodeToString(SystemErrorCode error_code) {
+  wchar_t message[256];
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error_code, 0,
+                                message, ARRAYSIZE(message), nullptr);
+  char suffix[32];
+  if (length) {
+    // Trim the system's trailing line break.
+    while (length > 0 && (message[length - 1] == L'\r' || message[length - 1] == L'\n' || message[length - 1] == L' '))
+      --length;
+    snprintf(suffix, sizeof(suffix), " (0x%lX)", error_code);
+    return WideToUtf8ForLog(message, length) + suffix;
+  }
+  char text[96];
+  snprintf(text, sizeof(text), "Error (0x%lX) while retrieving error. (0x%lX)", GetLastError(), error_code);
+  return text;
+}
+
+LogMessage::LogMessage(const char* file, int line, LogSeverity severity)
+    : severity_(severity), file_(file), line_(line), last_error_(GetLastSystemError()) {
+  Init(file, line);
+}
+
+LogMessage::LogMessage(const char* file, int line, const char* condition)
+    : severity_(LOG_FATAL), file_(file), line_(line), last_error_(GetLastSystemError()) {
+  Init(file, line);
+  stream_ << "Check failed: " << condition << ". ";
+}
+
+void LogMessage::Init(const char* file, int line) {
+  const char* last_slash = std::max(strrchr(file, '\\'), strrchr(file, '/'));
+  const char* filename = last_slash ? last_slash + 1 : file;
+
+  stream_ << '[';
+  if (g_log_process_id)
+    stream_ << GetCurrentProcessId() << ':';
+  if (g_log_thread_id)
+    stream_ << GetCurrentThreadId() << ':';
+  if (g_log_timestamp) {
+    SYSTEMTIME local;
+    GetLocalTime(&local);
+    char stamp[32];
+    snprintf(stamp, sizeof(stamp), "%02d%02d/%02d%02d%02d:", local.wMonth, local.wDay, local.wHour, local.wMinute,
+             local.wSecond);
+    stream_ << stamp;
+  }
+  if (g_log_tickcount)
+    stream_ << GetTickCount() << ':';
+  if (severity_ >= 0 && severity_ < LOG_NUM_SEVERITIES)
+    stream_ << kSeverityNames[severity_];
+  else if (severity_ < 0)
+    stream_ << "VERBOSE" << -severity_;
+  else
+    stream_ << "UNKNOWN";
+  stream_ << ':' << filename << '(' << line << ")] ";
+  message_start_ = stream_.tellp();
+}
+
+LogMessage::~LogMessage() {
+  stream_ << std::endl;
+  const std::string text = stream_.str();
+
+  if (!g_log_message_handler || !g_log_message_handler(severity_, file_, line_, message_start_, text)) {
+    if (g_logging_destination & LOG_TO_SYSTEM_DEBUG_LOG)
+      OutputDebugStringA(text.c_str());
+    if ((g_logging_destination & LOG_TO_SYSTEM_DEBUG_LOG) || severity_ >= LOG_ERROR) {
+      fwrite(text.data(), text.size(), 1, stderr);
+      fflush(stderr);
+    }
+    if ((g_logging_destination & LOG_TO_FILE) && InitializeLogFileHandle()) {
+      // One append-mode write per message keeps lines from different threads whole.
+      DWORD written = 0;
+      WriteFile(g_log_file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+    if (severity_ == LOG_FATAL) {
+      // Keep the message on the stack, where a crash dump shows it.
+      char message_copy[1024];
+      size_t copied = std::min(text.size(), sizeof(message_copy) - 1);
+      memcpy(message_copy, text.data(), copied);
+      message_copy[copied] = '\0';
+      base::debug::DebugAlias(message_copy);
+      base::debug::BreakDebugger();
+    }
+  }
+  SetLastError(last_error_);
+}
+
+Win32ErrorLogMessage::Win32ErrorLogMessage(const char* file, int line, LogSeverity severity, SystemErrorCode error)
+    : error_(error), log_message_(file, line, severity) {}
+
+Win32ErrorLogMessage::~Win32ErrorLogMessage() {
+  stream() << ": " << SystemErrorCodeToString(error_);
+  DWORD error = error_;
+  base::debug::DebugAlias(&error);
+}
+
+}  // namespace logging
+
+std::ostream& operator<<(std::ostream& out, const wchar_t* wide) {
+  if (wide)
+    out << logging::WideToUtf8ForLog(wide, wcslen(wide));
+  return out;
+}
+
+std::ostream& operator<<(std::ostream& out, const std::wstring& wide) {
+  return out << logging::WideToUtf8ForLog(wide.data(), wide.size());
+}
