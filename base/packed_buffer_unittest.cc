@@ -1,0 +1,422 @@
+#include "base/packed_buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "testing/test_support.h"
+
+namespace base {
+namespace {
+
+std::vector<uint8_t> Bytes(const PackedBuffer& buffer) {
+  const uint8_t* data = static_cast<const uint8_t*>(buffer.data());
+  return std::vector<uint8_t>(data, data + buffer.size());
+}
+
+uint32_t HeaderValue(const PackedBuffer& buffer) {
+  uint32_t value;
+  memcpy(&value, buffer.data(), sizeof(value));
+  return value;
+}
+
+TEST(PackedBufferTest, NewBufferHasEmptyHeaderAndInitialCapacity) {
+  PackedBuffer buffer;
+  EXPECT_EQ((std::vector<uint8_t>{0, 0, 0, 0}), Bytes(buffer));
+  EXPECT_EQ(68u, buffer.GetTotalAllocatedSize());
+  PackedBufferReader reader(buffer);
+  int32_t value = 5;
+  EXPECT_FALSE(reader.ReadInt(&value));
+  EXPECT_EQ(5, value);
+}
+
+TEST(PackedBufferTest, FieldsArePaddedToFourBytes) {
+  PackedBuffer buffer;
+  EXPECT_TRUE(buffer.WriteInt(7));
+  EXPECT_TRUE(buffer.WriteString("abc"));
+  EXPECT_EQ((std::vector<uint8_t>{0x0C, 0, 0, 0, 7, 0, 0, 0, 3, 0, 0, 0, 'a', 'b', 'c', 0}), Bytes(buffer));
+
+  EXPECT_TRUE(buffer.WriteString16(L"\u00e9"));
+  EXPECT_TRUE(buffer.WriteBytes("xyzw!", 5));
+  EXPECT_TRUE(buffer.WriteInt64(-2));
+  const std::vector<uint8_t> expected = {
+      0x24, 0,    0,    0,                                //
+      7,    0,    0,    0,    3,    0,    0,    0,    'a', 'b', 'c', 0,  //
+      1,    0,    0,    0,    0xE9, 0,    0,    0,        // one unit, padded
+      'x',  'y',  'z',  'w',  '!',  0,    0,    0,        //
+      0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(expected, Bytes(buffer));
+}
+
+TEST(PackedBufferTest, PaddingIsZeroEvenOverReusedStorage) {
+  // Fill the storage with non-zero bytes, then make sure fresh padding is zeroed.
+  PackedBuffer buffer;
+  std::string ones(60, '\xff');
+  buffer.WriteBytes(ones.data(), 60);
+  PackedBuffer second;
+  second.WriteBytes("a", 1);
+  second.WriteBytes("bc", 2);
+  EXPECT_EQ((std::vector<uint8_t>{8, 0, 0, 0, 'a', 0, 0, 0, 'b', 'c', 0, 0}), Bytes(second));
+}
+
+TEST(PackedBufferTest, CapacityGrowsByDoublingThenByPagesLessSixtyFour) {
+  PackedBuffer buffer;
+  buffer.WriteBytes(std::string(64, 'x').data(), 64);
+  EXPECT_EQ(4u + 64, buffer.GetTotalAllocatedSize());
+  buffer.WriteBytes("y", 1);  // the 65th payload byte
+  EXPECT_EQ(4u + 128, buffer.GetTotalAllocatedSize());
+
+  std::vector<size_t> capacities;
+  PackedBuffer growing;
+  size_t last = growing.GetTotalAllocatedSize();
+  while (growing.payload_size() < 40000) {
+    growing.WriteInt(1);
+    if (growing.GetTotalAllocatedSize() != last) {
+      last = growing.GetTotalAllocatedSize();
+      capacities.push_back(last - 4);
+    }
+  }
+  const std::vector<size_t> expected = {128, 256, 512, 1024, 2048, 4096, 8128, 16320, 32704, 65472};
+  EXPECT_EQ(expected, capacities);
+}
+
+TEST(PackedBufferTest, LargeFieldTakesAtLeastItsSize) {
+  PackedBuffer buffer;
+  const std::string big(10001, 'q');
+  buffer.WriteString(big);
+  // 4 + 10004 payload bytes, rounded up to 64: more than doubling would give.
+  EXPECT_EQ(4u + 10048, buffer.GetTotalAllocatedSize());
+  PackedBufferReader reader(buffer);
+  std::string read;
+  ASSERT_TRUE(reader.ReadString(&read));
+  EXPECT_EQ(big, read);
+  EXPECT_EQ(0u, reader.remaining());
+}
+
+TEST(PackedBufferTest, RoundTripOfEveryFieldKind) {
+  PackedBuffer buffer;
+  buffer.WriteInt(INT_MIN);
+  buffer.WriteInt64(INT64_MAX);
+  buffer.WriteString("");
+  buffer.WriteString(std::string("nul\0inside", 10));
+  buffer.WriteString16(L"");
+  buffer.WriteString16(L"wide \U0001F600");
+  buffer.WriteInt(1);  // read back as a bool
+  buffer.WriteBytes("raw", 3);
+
+  PackedBufferReader reader(buffer);
+  int32_t i32 = 0;
+  int64_t i64 = 0;
+  std::string s = "untouched";
+  std::wstring w = L"untouched";
+  bool b = false;
+  const char* bytes = nullptr;
+  ASSERT_TRUE(reader.ReadInt(&i32));
+  EXPECT_EQ(INT_MIN, i32);
+  ASSERT_TRUE(reader.ReadInt64(&i64));
+  EXPECT_EQ(INT64_MAX, i64);
+  ASSERT_TRUE(reader.ReadString(&s));
+  EXPECT_EQ("", s);
+  ASSERT_TRUE(reader.ReadString(&s));
+  EXPECT_EQ(std::string("nul\0inside", 10), s);
+  ASSERT_TRUE(reader.ReadString16(&w));
+  EXPECT_EQ(L"", w);
+  ASSERT_TRUE(reader.ReadString16(&w));
+  EXPECT_EQ(L"wide \U0001F600", w);
+  ASSERT_TRUE(reader.ReadBool(&b));
+  EXPECT_TRUE(b);
+  ASSERT_TRUE(reader.ReadBytes(&bytes, 3));
+  EXPECT_EQ(0, memcmp(bytes, "raw", 3));
+  // ReadBytes points into the payload instead of copying.
+  EXPECT_GE(bytes, buffer.payload());
+  EXPECT_LT(bytes, buffer.payload() + buffer.payload_size());
+  EXPECT_EQ(0u, reader.remaining());
+  EXPECT_FALSE(reader.ReadBool(&b));
+}
+
+TEST(PackedBufferTest, CopyOwnsItsBytes) {
+  PackedBuffer original;
+  original.WriteString("copied");
+  PackedBuffer copy(original);
+  original.WriteInt(99);
+  EXPECT_EQ(12u, copy.payload_size());
+  EXPECT_EQ(12u, HeaderValue(copy));
+  EXPECT_NE(0u, copy.GetTotalAllocatedSize());
+  PackedBufferReader reader(copy);
+  std::string text;
+  ASSERT_TRUE(reader.ReadString(&text));
+  EXPECT_EQ("copied", text);
+  // The copy can be written further.
+  copy.WriteInt(3);
+  EXPECT_EQ(16u, HeaderValue(copy));
+}
+
+TEST(PackedBufferTest, ViewValidity) {
+  uint8_t bytes[12] = {8, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0};
+  {
+    PackedBuffer view(bytes, sizeof(bytes));
+    EXPECT_EQ(8u, view.payload_size());
+    EXPECT_EQ(4u, view.header_size());
+    EXPECT_EQ(0u, view.GetTotalAllocatedSize());
+    EXPECT_EQ(static_cast<const void*>(bytes), view.data());  // no copy
+    PackedBufferReader reader(view);
+    int32_t a = 0, b = 0;
+    EXPECT_TRUE(reader.ReadInt(&a));
+    EXPECT_TRUE(reader.ReadInt(&b));
+    EXPECT_EQ(1, a);
+    EXPECT_EQ(2, b);
+  }
+  for (uint8_t claimed : {6, 16, 12, 9}) {
+    bytes[0] = claimed;
+    PackedBuffer view(bytes, sizeof(bytes));
+    EXPECT_EQ(nullptr, view.data()) << int{claimed};
+    EXPECT_EQ(0u, view.payload_size()) << int{claimed};
+    PackedBufferReader reader(view);
+    bool value;
+    EXPECT_FALSE(reader.ReadBool(&value)) << int{claimed};
+  }
+  // A longer header than 4 bytes is accepted when it is whole words.
+  bytes[0] = 4;
+  PackedBuffer long_header(bytes, sizeof(bytes));
+  EXPECT_EQ(8u, long_header.header_size());
+  PackedBufferReader reader(long_header);
+  int32_t value = 0;
+  EXPECT_TRUE(reader.ReadInt(&value));
+  EXPECT_EQ(2, value);
+  // Too short for a header, negative, or null.
+  EXPECT_EQ(nullptr, PackedBuffer(bytes, 3).data());
+  EXPECT_EQ(nullptr, PackedBuffer(bytes, -4).data());
+  EXPECT_EQ(nullptr, PackedBuffer(nullptr, 12).data());
+}
+
+TEST(PackedBufferTest, HugeClaimedPayloadIsInvalid) {
+  uint8_t bytes[8] = {0xFC, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4};
+  PackedBuffer view(bytes, sizeof(bytes));
+  EXPECT_EQ(nullptr, view.data());
+  // Copying an invalid view gives an empty, writable buffer.
+  PackedBuffer copy(view);
+  EXPECT_EQ(0u, copy.payload_size());
+  copy.WriteInt(1);
+  EXPECT_EQ(4u, copy.payload_size());
+}
+
+TEST(PackedBufferTest, ShortIntReadFailsAndMovesToEnd) {
+  // 10 bytes: a 4-byte header and a 6-byte payload, so an int and then only 2 bytes.
+  uint8_t bytes[10] = {6, 0, 0, 0, 1, 0, 0, 0, 2, 0};
+  PackedBuffer view(bytes, sizeof(bytes));
+  ASSERT_EQ(6u, view.payload_size());
+  PackedBufferReader reader(view);
+  int32_t value = -1;
+  ASSERT_TRUE(reader.ReadInt(&value));
+  EXPECT_EQ(2u, reader.remaining());
+  EXPECT_FALSE(reader.ReadInt(&value));
+  EXPECT_EQ(0u, reader.remaining());
+  bool flag = true;
+  EXPECT_FALSE(reader.ReadBool(&flag));  // the 2 bytes are gone for good
+  EXPECT_TRUE(flag);
+}
+
+TEST(PackedBufferTest, BoolTakesFirstByteAndAdvancesToEndWhenSlotIsShort) {
+  uint8_t bytes[10] = {6, 0, 0, 0, 0, 9, 9, 9, 1, 0};
+  PackedBuffer view(bytes, sizeof(bytes));
+  PackedBufferReader reader(view);
+  bool flag = true;
+  ASSERT_TRUE(reader.ReadBool(&flag));
+  EXPECT_FALSE(flag);  // only the first byte counts
+  ASSERT_TRUE(reader.ReadBool(&flag));
+  EXPECT_TRUE(flag);
+  EXPECT_EQ(0u, reader.remaining());
+}
+
+TEST(PackedBufferTest, StringReadFailures) {
+  struct Case {
+    int32_t length;
+    const char* what;
+  };
+  for (const Case& c : {Case{-1, "negative"}, Case{INT_MIN, "most negative"}, Case{5, "longer than the rest"}}) {
+    PackedBuffer buffer;
+    buffer.WriteInt(c.length);
+    buffer.WriteBytes("abcd", 4);
+    PackedBufferReader reader(buffer);
+    std::string text = "untouched";
+    EXPECT_FALSE(reader.ReadString(&text)) << c.what;
+    EXPECT_EQ("untouched", text) << c.what;
+    EXPECT_EQ(0u, reader.remaining()) << c.what;
+  }
+  // A length that fits exactly but lacks its padding still reads, and leaves the reader at the end.
+  uint8_t bytes[11] = {7, 0, 0, 0, 3, 0, 0, 0, 'x', 'y', 'z'};
+  PackedBuffer view(bytes, sizeof(bytes));
+  PackedBufferReader reader(view);
+  std::string text;
+  ASSERT_TRUE(reader.ReadString(&text));
+  EXPECT_EQ("xyz", text);
+  EXPECT_EQ(0u, reader.remaining());
+}
+
+TEST(PackedBufferTest, String16LengthOverflowFails) {
+  for (int32_t length : {INT_MAX, INT_MAX / 2 + 1, 3, -2}) {
+    PackedBuffer buffer;
+    buffer.WriteInt(length);
+    buffer.WriteBytes("abcd", 4);
+    PackedBufferReader reader(buffer);
+    std::wstring text = L"untouched";
+    EXPECT_FALSE(reader.ReadString16(&text)) << length;
+    EXPECT_EQ(L"untouched", text);
+    EXPECT_EQ(0u, reader.remaining());
+  }
+}
+
+TEST(PackedBufferTest, ReadBytesBounds) {
+  PackedBuffer buffer;
+  buffer.WriteBytes("abcdef", 6);
+  {
+    PackedBufferReader reader(buffer);
+    const char* data = nullptr;
+    EXPECT_FALSE(reader.ReadBytes(&data, -1));
+    EXPECT_EQ(nullptr, data);
+    EXPECT_EQ(0u, reader.remaining());
+  }
+  {
+    PackedBufferReader reader(buffer);
+    const char* data = nullptr;
+    EXPECT_FALSE(reader.ReadBytes(&data, 9));
+    EXPECT_EQ(0u, reader.remaining());
+  }
+  {
+    PackedBufferReader reader(buffer);
+    const char* data = nullptr;
+    EXPECT_TRUE(reader.ReadBytes(&data, 0));
+    EXPECT_TRUE(reader.ReadBytes(&data, 8));  // the padding is part of the payload
+    EXPECT_EQ(0, memcmp(data, "abcdef\0\0", 8));
+  }
+}
+
+// Fields written from Linux with Python's struct module must read back here, and a buffer written here must
+// decode there (see testdata_setup.sh and testdata_check.sh).
+TEST(PackedBufferTest, MatchesStructPackedOnLinux) {
+  const std::wstring dir = test_support::TestDataDir();
+  ASSERT_FALSE(dir.empty());
+  std::string bytes;
+  ASSERT_TRUE(test_support::ReadFileBytes(dir + L"\\packed_buffer\\from_python.bin", &bytes));
+  PackedBuffer view(bytes.data(), static_cast<int>(bytes.size()));
+  ASSERT_NE(nullptr, view.data());
+  PackedBufferReader reader(view);
+  int32_t i = 0;
+  int64_t l = 0;
+  std::string s;
+  std::wstring w;
+  bool b = false;
+  ASSERT_TRUE(reader.ReadInt(&i));
+  EXPECT_EQ(-123456789, i);
+  ASSERT_TRUE(reader.ReadInt64(&l));
+  EXPECT_EQ(0x0123456789ABCDEFLL, l);
+  ASSERT_TRUE(reader.ReadString(&s));
+  EXPECT_EQ("h\xc3\xa9llo", s);
+  ASSERT_TRUE(reader.ReadString16(&w));
+  EXPECT_EQ(L"h\u00e9llo \U0001F600", w);
+  ASSERT_TRUE(reader.ReadBool(&b));
+  EXPECT_TRUE(b);
+  EXPECT_EQ(0u, reader.remaining());
+
+  PackedBuffer out;
+  out.WriteInt(-123456789);
+  out.WriteInt64(0x0123456789ABCDEFLL);
+  out.WriteString("h\xc3\xa9llo");
+  out.WriteString16(L"h\u00e9llo \U0001F600");
+  out.WriteInt(1);
+  out.WriteBytes("tail", 4);
+  ASSERT_TRUE(test_support::WriteFileBytes(
+      dir + L"\\packed_buffer\\from_windows.bin",
+      std::string(static_cast<const char*>(out.data()), out.size())));
+}
+
+// Mutated copies of a valid record (flipped bytes, truncation, forged headers) are read field by field with
+// every kind of read; none may crash or read outside the bytes, and every read either succeeds or reports
+// failure and leaves the reader at the end.
+TEST(PackedBufferTest, MutatedRecordsNeverReadOutside) {
+  PackedBuffer model;
+  model.WriteInt(3);
+  model.WriteString("name of a histogram");
+  model.WriteString16(L"wide text");
+  model.WriteInt64(-1);
+  model.WriteBytes("12345", 5);
+  const std::string original(static_cast<const char*>(model.data()), model.size());
+
+  std::mt19937 random(20240611);
+  int failures = 0, successes = 0;
+  for (int round = 0; round < 100000; ++round) {
+    std::string bytes = original;
+    const int mutations = 1 + static_cast<int>(random() % 4);
+    for (int m = 0; m < mutations; ++m) {
+      const size_t at = random() % bytes.size();
+      switch (random() % 4) {
+        case 0:
+          bytes[at] = static_cast<char>(random());
+          break;
+        case 1:
+          bytes.resize(at);
+          break;
+        case 2: {
+          // A length field claiming something odd.
+          const int32_t forged = static_cast<int32_t>(random());
+          if (bytes.size() >= at + 4)
+            memcpy(&bytes[at], &forged, 4);
+          break;
+        }
+        default:
+          bytes.insert(at, 1 + random() % 7, static_cast<char>(random()));
+          break;
+      }
+      if (bytes.empty())
+        break;
+    }
+    // The record gets an allocation of exactly its size, and every pointer handed out is checked against it.
+    std::vector<char> storage(bytes.begin(), bytes.end());
+    PackedBuffer view(storage.data(), static_cast<int>(storage.size()));
+    PackedBufferReader reader(view);
+    const char* begin = storage.data();
+    const char* end = begin + storage.size();
+    for (int field = 0; field < 12; ++field) {
+      bool ok = false;
+      const char* data = nullptr;
+      int32_t i = 0;
+      int64_t l = 0;
+      bool b = false;
+      std::string s;
+      std::wstring w;
+      switch (random() % 6) {
+        case 0: ok = reader.ReadInt(&i); break;
+        case 1: ok = reader.ReadInt64(&l); break;
+        case 2: ok = reader.ReadBool(&b); break;
+        case 3: ok = reader.ReadString(&s); break;
+        case 4: ok = reader.ReadString16(&w); break;
+        default: {
+          const int length = static_cast<int>(random() % 24) - 2;
+          ok = reader.ReadBytes(&data, length);
+          if (ok) {
+            ASSERT_GE(data, begin);
+            ASSERT_LE(data + length, end);
+          }
+          break;
+        }
+      }
+      ASSERT_LE(reader.remaining(), view.payload_size());
+      if (ok) {
+        ++successes;
+      } else {
+        ++failures;
+        ASSERT_EQ(0u, reader.remaining());
+      }
+    }
+  }
+  // Both outcomes must actually occur, or the mutations tested nothing.
+  EXPECT_GT(failures, 10000);
+  EXPECT_GT(successes, 10000);
+}
+
+}  // namespace
+}  // namespace base
