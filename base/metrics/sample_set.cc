@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "base/packed_buffer.h"
+
 namespace base {
 
 SampleCountIterator::~SampleCountIterator() = default;
@@ -9,6 +11,36 @@ SampleCountIterator::~SampleCountIterator() = default;
 bool SampleCountIterator::GetBucketIndex(size_t*) const {
   return false;
 }
+
+namespace {
+
+// Reads one bucket triple at a time from a buffer; done at the first triple that cannot be read whole.
+class BufferSampleIterator : public SampleCountIterator {
+ public:
+  explicit BufferSampleIterator(PackedBufferReader* reader) : reader_(reader) { Next(); }
+
+  bool Done() const override { return done_; }
+  void Next() override {
+    done_ = !reader_->ReadInt(&min_) || !reader_->ReadInt(&max_) || !reader_->ReadInt(&count_);
+  }
+  void Get(HistogramBase::Sample* min, HistogramBase::Sample* max, HistogramBase::Count* count) const override {
+    if (min)
+      *min = min_;
+    if (max)
+      *max = max_;
+    if (count)
+      *count = count_;
+  }
+
+ private:
+  PackedBufferReader* const reader_;
+  bool done_ = false;
+  int32_t min_ = 0;
+  int32_t max_ = 0;
+  int32_t count_ = 0;
+};
+
+}  // namespace
 
 SampleSet::SampleSet(uint64_t id) : header_(&local_header_) {
   local_header_.id = id;
@@ -48,6 +80,31 @@ void SampleSet::Subtract(const SampleSet& other) {
                       static_cast<Count>(0 - static_cast<uint32_t>(other.redundant_count())));
   std::unique_ptr<SampleCountIterator> iter = other.Iterator();
   AddSubtractImpl(iter.get(), SUBTRACT);
+}
+
+bool SampleSet::AddFromBuffer(PackedBufferReader* reader) {
+  int64_t sum;
+  Count redundant_count;
+  if (!reader->ReadInt64(&sum) || !reader->ReadInt(&redundant_count))
+    return false;
+  IncreaseSumAndCount(sum, redundant_count);
+  BufferSampleIterator iter(reader);
+  return AddSubtractImpl(&iter, ADD);
+}
+
+bool SampleSet::Serialize(PackedBuffer* buffer) const {
+  buffer->WriteInt64(sum());
+  buffer->WriteInt(redundant_count());
+  for (std::unique_ptr<SampleCountIterator> iter = Iterator(); !iter->Done(); iter->Next()) {
+    Sample min;
+    Sample max;
+    Count count;
+    iter->Get(&min, &max, &count);
+    buffer->WriteInt(min);
+    buffer->WriteInt(max);
+    buffer->WriteInt(count);
+  }
+  return true;
 }
 
 }  // namespace base

@@ -59,8 +59,13 @@ class SampleSet {
   virtual Count TotalCount() const = 0;
   // Adds the other container's sum, redundant count and buckets.
   virtual void Add(const SampleSet& other);
+  // Adds samples read from a buffer in the serialized format; false when the sum or the redundant count
+  // cannot be read (nothing changed) or a bucket does not match (what came before it stays added).
+  virtual bool AddFromBuffer(PackedBufferReader* reader);
   virtual void Subtract(const SampleSet& other);
   virtual std::unique_ptr<SampleCountIterator> Iterator() const = 0;
+  // Writes the samples in the serialized format; always true.
+  virtual bool Serialize(PackedBuffer* buffer) const;
 
   uint64_t id() const { return header_->id; }
   int64_t sum() const;
