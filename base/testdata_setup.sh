@@ -16,3 +16,70 @@ payload = (struct.pack("<i", -123456789) + struct.pack("<q", 0x0123456789ABCDEF)
            + struct.pack("<i", len(wide) // 2) + pad(wide) + struct.pack("<I", 1))
 open(sys.argv[1], "wb").write(struct.pack("<I", len(payload)) + payload)
 PY
+
+mkdir -p "$D/hash"
+
+# Hash inputs: random files from 0 bytes to 10 MiB, with every size around the padding boundaries of one and
+# two blocks (55/56/64 and 119/120/128 bytes). md5sum, sha1sum and the published SuperFastHash are the oracles.
+sizes="0 1 2 3 4 5 6 7 8 31 32 33 54 55 56 57 62 63 64 65 66 118 119 120 121 127 128 129 183 184 191 192 193
+       1000 4095 4096 4097 65535 65536 65537 1048575 1048576 1048577 3333333 10485760"
+for n in $sizes; do head -c "$n" /dev/urandom > "$D/hash/random_$n.bin"; done
+# Tails of 1 to 3 bytes of 0x80 and 0xff: the values that the tail step must take as negative.
+for n in 1 2 3 5 6 7; do
+  head -c "$n" /dev/zero | tr '\0' '\200' > "$D/hash/x80_$n.bin"
+  head -c "$n" /dev/zero | tr '\0' '\377' > "$D/hash/xff_$n.bin"
+done
+printf 'abc' > "$D/hash/abc.bin"
+(cd "$D/hash" && md5sum -- *.bin > MD5SUMS && sha1sum -- *.bin > SHA1SUMS)
+
+python3 - "$D/hash" <<'PY'
+import os, sys
+
+M = 0xFFFFFFFF
+
+def signed_char(b):
+    return b - 256 if b >= 128 else b
+
+def super_fast_hash(data):
+    """Paul Hsieh's published SuperFastHash, computed with Python's unbounded integers masked to 32 bits."""
+    length = len(data)
+    if length <= 0:
+        return 0
+    h = length & M
+    rem = length & 3
+    i = 0
+    for _ in range(length >> 2):
+        h = (h + (data[i] | data[i + 1] << 8)) & M
+        tmp = (((data[i + 2] | data[i + 3] << 8) << 11) ^ h) & M
+        h = ((h << 16) & M) ^ tmp
+        i += 4
+        h = (h + (h >> 11)) & M
+    if rem == 3:
+        h = (h + (data[i] | data[i + 1] << 8)) & M
+        h ^= (h << 16) & M
+        h ^= (signed_char(data[i + 2]) << 18) & M
+        h = (h + (h >> 11)) & M
+    elif rem == 2:
+        h = (h + (data[i] | data[i + 1] << 8)) & M
+        h ^= (h << 11) & M
+        h = (h + (h >> 17)) & M
+    elif rem == 1:
+        h = (h + signed_char(data[i])) & M
+        h ^= (h << 10) & M
+        h = (h + (h >> 1)) & M
+    h ^= (h << 3) & M
+    h = (h + (h >> 5)) & M
+    h ^= (h << 4) & M
+    h = (h + (h >> 17)) & M
+    h ^= (h << 25) & M
+    h = (h + (h >> 6)) & M
+    return h
+
+folder = sys.argv[1]
+with open(os.path.join(folder, "SUPERFASTHASH"), "w") as out:
+    for name in sorted(os.listdir(folder)):
+        if not name.endswith(".bin") or os.path.getsize(os.path.join(folder, name)) > (1 << 20) + 1:
+            continue  # the larger files add nothing but time here
+        with open(os.path.join(folder, name), "rb") as f:
+            out.write("%08x  %s\n" % (super_fast_hash(f.read()), name))
+PY
