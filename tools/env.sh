@@ -30,6 +30,11 @@ zorvi_fresh_prefix() {
   zorvi_stop_wine
   rm -rf "$RUN_PREFIX"
   cp -a "$WINDEPS/wineprefix-template" "$RUN_PREFIX"
+  # Without a Debugger value wine still attaches its own debugger to a crashing process, which then ends with
+  # exit code 0 and the crash passes as success. A debugger that cannot start leaves the exception code.
+  sed -i '/^\[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\AeDebug\]/,/^$/ s/^"Auto"="0"$/&\n"Debugger"="no-debugger.exe %ld %ld"/' \
+      "$RUN_PREFIX/system.reg"
+  grep -q '^"Debugger"="no-debugger.exe' "$RUN_PREFIX/system.reg" || { echo "could not disable the crash debugger" >&2; return 1; }
   local display
   for display in $(seq 90 120); do
     [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break
