@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "base/md5.h"
 #include "base/packed_buffer.h"
 
 namespace base {
@@ -105,6 +106,15 @@ bool SampleSet::Serialize(PackedBuffer* buffer) const {
     buffer->WriteInt(count);
   }
   return true;
+}
+
+uint64_t HashMetricName(std::string_view name) {
+  MD5Digest digest;
+  MD5Sum(name.data(), name.size(), &digest);
+  uint64_t hash = 0;
+  for (int i = 0; i < 8; ++i)
+    hash = (hash << 8) | digest.a[i];
+  return hash;
 }
 
 }  // namespace base

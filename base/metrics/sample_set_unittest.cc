@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 #include <memory>
 #include <vector>
 
 #include "base/metrics/bucket_count_vector.h"
 #include "base/metrics/bucket_range_table.h"
+#include "base/metrics/metrics_test_util.h"
 #include "base/metrics/sample_map.h"
 #include "base/packed_buffer.h"
 
@@ -150,6 +152,21 @@ TEST(SampleSetSerializationTest, BucketBetweenBoundariesFailsAfterAddingTheOnesB
   EXPECT_EQ(0, samples.GetCountAtIndex(3));
   EXPECT_EQ(100, samples.sum());
   EXPECT_EQ(6, samples.redundant_count());
+}
+
+TEST(HashMetricNameTest, IsTheFirstEightMd5BytesReadBigEndian) {
+  // name_hashes.txt comes from Python's hashlib: "hash name" per line, names in UTF-8, the first one empty.
+  std::istringstream lines(metrics_test::ReadTestData(L"name_hashes.txt"));
+  std::string line;
+  int checked = 0;
+  while (std::getline(lines, line)) {
+    ASSERT_GE(line.size(), 17u);
+    const uint64_t expected = std::stoull(line.substr(0, 16), nullptr, 16);
+    const std::string name = line.substr(17);
+    EXPECT_EQ(expected, HashMetricName(name)) << name;
+    ++checked;
+  }
+  EXPECT_EQ(6, checked);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@ ranges.txt: one boundary table per line, "kind minimum maximum buckets : boundar
 checksum is the CRC-32 of IEEE 802.3 over the little-endian boundaries, started with the number of boundaries
 and not inverted. zlib.crc32 inverts before and after, so the raw register is ~crc32(data, ~start).
 """
+import hashlib
 import math
 import random
 import struct
@@ -76,9 +77,20 @@ def write_ranges(path):
                                                    raw_crc(table)))
 
 
+def write_metric_hashes(path):
+    """name_hashes.txt: "hash name" per line, the hash being the first 8 MD5 bytes read big-endian."""
+    names = ['', 'Brumel.MessageLoopProblem', 'PlatformFile.UnknownErrors.Windows', 'Histogram.InconsistentCountHigh',
+             'UMA.CreatePersistentHistogram.Result', 'Gr\u00fc\u00dfe.\u65e5\u672c']
+    with open(path, 'w', encoding='utf-8') as out:
+        for name in names:
+            digest = hashlib.md5(name.encode('utf-8')).digest()
+            out.write('%016x %s\n' % (int.from_bytes(digest[:8], 'big'), name))
+
+
 def main():
     directory = sys.argv[1]
     write_ranges(directory + '/ranges.txt')
+    write_metric_hashes(directory + '/name_hashes.txt')
 
 
 if __name__ == '__main__':
