@@ -83,3 +83,7 @@ with open(os.path.join(folder, "SUPERFASTHASH"), "w") as out:
         with open(os.path.join(folder, name), "rb") as f:
             out.write("%08x  %s\n" % (super_fast_hash(f.read()), name))
 PY
+
+# Processor identification: the Linux kernel's view of the same processor (the first one listed).
+mkdir -p "$D/cpu"
+awk 'NF == 0 { exit } { print }' /proc/cpuinfo > "$D/cpu/cpuinfo"
