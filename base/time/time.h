@@ -34,7 +34,8 @@ class TimeDelta {
   static TimeDelta FromSeconds(int64_t seconds);
   static TimeDelta FromMilliseconds(int64_t milliseconds);
   static constexpr TimeDelta FromMicroseconds(int64_t microseconds) { return TimeDelta(microseconds); }
-  // The value of a checked computation; an underflow gives -Max(), an overflow Max().
+  // The value of a checked computation; an overflow gives Max() (also when an underflow was seen too), an
+  // underflow -Max().
   static TimeDelta FromCheckedValue(const CheckedInt64& value);
   static constexpr TimeDelta FromInternalValue(int64_t delta) { return TimeDelta(delta); }
   static constexpr TimeDelta Max() { return TimeDelta(time_internal::kMax); }
