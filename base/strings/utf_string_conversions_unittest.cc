@@ -298,8 +298,8 @@ TEST(UTFConversionRoundTripTest, MixedScriptMegabyte) {
   const std::wstring data_dir = test_support::TestDataDir();
   ASSERT_FALSE(data_dir.empty());
   std::string utf8, utf16_bytes;
-  ASSERT_TRUE(test_support::ReadFileBytes(data_dir + L"\\mixed_script.utf8", &utf8));
-  ASSERT_TRUE(test_support::ReadFileBytes(data_dir + L"\\mixed_script.utf16le", &utf16_bytes));
+  ASSERT_TRUE(test_support::ReadFileBytes(data_dir + L"\\text\\mixed_script.utf8", &utf8));
+  ASSERT_TRUE(test_support::ReadFileBytes(data_dir + L"\\text\\mixed_script.utf16le", &utf16_bytes));
   ASSERT_GE(utf8.size(), 1u << 20);
   ASSERT_EQ(0u, utf16_bytes.size() % 2);
   const std::wstring utf16(reinterpret_cast<const wchar_t*>(utf16_bytes.data()), utf16_bytes.size() / 2);
