@@ -1,6 +1,7 @@
 #include "base/strings/utf_string_conversions.h"
 
 #include <cstdint>
+#include <type_traits>
 
 #include "base/logging.h"
 #include "base/strings/string_util.h"
@@ -18,16 +19,43 @@ int32_t CheckedLength(size_t length) {
   return static_cast<int32_t>(length);
 }
 
+inline size_t Encode(uint32_t code_point, wchar_t* out) {
+  return EncodeUTF16(code_point, out);
+}
+inline size_t Encode(uint32_t code_point, char* out) {
+  return EncodeUTF8(code_point, out);
+}
+
 // Decodes every code point of `src` and appends it in the output's encoding; ill-formed input gives U+FFFD.
+// ASCII units are copied without decoding. Output gathers in a stack chunk that is appended a chunk at a time,
+// so the loop writes plain memory (through a local cursor: stores through a char pointer could alias any
+// member) instead of growing the string unit by unit.
 template <typename SrcChar, typename DestString>
 void ConvertUnicode(const SrcChar* src, size_t src_len, DestString* output) {
+  using Unit = std::make_unsigned_t<SrcChar>;
+  using DestChar = typename DestString::value_type;
+  constexpr size_t kChunkUnits = 2048;
+  constexpr size_t kMaxUnitsPerCodePoint = 4;
   const int32_t length = CheckedLength(src_len);
+  DestChar chunk[kChunkUnits];
+  DestChar* out = chunk;
+  DestChar* const flush_at = chunk + kChunkUnits - kMaxUnitsPerCodePoint;
   for (int32_t i = 0; i < length; ++i) {
+    if (out > flush_at) {
+      output->append(chunk, static_cast<size_t>(out - chunk));
+      out = chunk;
+    }
+    const Unit unit = static_cast<Unit>(src[i]);
+    if (unit < 0x80) {
+      *out++ = static_cast<DestChar>(unit);
+      continue;
+    }
     uint32_t code_point;
     if (!ReadUnicodeCharacter(src, length, &i, &code_point))
       code_point = kReplacementCharacter;
-    WriteUnicodeCharacter(code_point, output);
+    out += Encode(code_point, out);
   }
+  output->append(chunk, static_cast<size_t>(out - chunk));
 }
 
 }  // namespace
