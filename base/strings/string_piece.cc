@@ -8,26 +8,39 @@ namespace {
 
 constexpr size_t npos = StringPiece::npos;
 
-// Membership of every byte value in a narrow set of two or more characters.
-class ByteSet {
+// Membership in a set of two or more characters: a table of every byte value for narrow sets, a comparison
+// with each member for wide ones.
+template <typename Piece>
+class CharacterSet;
+
+template <>
+class CharacterSet<StringPiece> {
  public:
-  explicit ByteSet(const StringPiece& characters) {
-    for (size_t i = 0; i < characters.size(); ++i)
-      member_[static_cast<unsigned char>(characters[i])] = true;
+  explicit CharacterSet(const StringPiece& characters) {
+    for (char c : characters)
+      member_[static_cast<unsigned char>(c)] = true;
   }
-  bool contains(char c) const { return member_[static_cast<unsigned char>(c)]; }
+  bool operator()(char c) const { return member_[static_cast<unsigned char>(c)]; }
 
  private:
   bool member_[256] = {};
 };
 
-bool WideSetContains(const StringPiece16& characters, wchar_t c) {
-  for (wchar_t member : characters) {
-    if (member == c)
-      return true;
+template <>
+class CharacterSet<StringPiece16> {
+ public:
+  explicit CharacterSet(const StringPiece16& characters) : characters_(characters) {}
+  bool operator()(wchar_t c) const {
+    for (wchar_t member : characters_) {
+      if (member == c)
+        return true;
+    }
+    return false;
   }
-  return false;
-}
+
+ private:
+  StringPiece16 characters_;
+};
 
 template <typename Piece>
 size_t FindSubstring(const Piece& self, const Piece& s, size_t pos) {
@@ -87,6 +100,47 @@ size_t FindLastNotOfCharacter(const Piece& self, typename Piece::value_type c, s
   return ScanBackward(self, pos, false, [c](typename Piece::value_type unit) { return unit == c; });
 }
 
+template <typename Piece>
+size_t FindFirstOf(const Piece& self, const Piece& s, size_t pos) {
+  if (self.empty() || s.empty())
+    return npos;
+  if (s.size() == 1)
+    return FindCharacter(self, s[0], pos);
+  return ScanForward(self, pos, true, CharacterSet<Piece>(s));
+}
+
+// An empty set excludes nothing, so the answer is the start itself.
+template <typename Piece>
+size_t FindFirstNotOf(const Piece& self, const Piece& s, size_t pos) {
+  if (pos >= self.size())
+    return npos;
+  if (s.empty())
+    return pos;
+  if (s.size() == 1)
+    return FindFirstNotOfCharacter(self, s[0], pos);
+  return ScanForward(self, pos, false, CharacterSet<Piece>(s));
+}
+
+template <typename Piece>
+size_t FindLastOf(const Piece& self, const Piece& s, size_t pos) {
+  if (self.empty() || s.empty())
+    return npos;
+  if (s.size() == 1)
+    return RFindCharacter(self, s[0], pos);
+  return ScanBackward(self, pos, true, CharacterSet<Piece>(s));
+}
+
+template <typename Piece>
+size_t FindLastNotOf(const Piece& self, const Piece& s, size_t pos) {
+  if (self.empty())
+    return npos;
+  if (s.empty())
+    return pos < self.size() - 1 ? pos : self.size() - 1;
+  if (s.size() == 1)
+    return FindLastNotOfCharacter(self, s[0], pos);
+  return ScanBackward(self, pos, false, CharacterSet<Piece>(s));
+}
+
 }  // namespace
 
 size_t find(const StringPiece& self, const StringPiece& s, size_t pos) {
@@ -116,40 +170,17 @@ size_t rfind(const StringPiece16& self, wchar_t c, size_t pos) {
 }
 
 size_t find_first_of(const StringPiece& self, const StringPiece& s, size_t pos) {
-  if (self.empty() || s.empty())
-    return npos;
-  if (s.size() == 1)
-    return FindCharacter(self, s[0], pos);
-  const ByteSet set(s);
-  return ScanForward(self, pos, true, [&set](char c) { return set.contains(c); });
+  return FindFirstOf(self, s, pos);
 }
 size_t find_first_of(const StringPiece16& self, const StringPiece16& s, size_t pos) {
-  if (self.empty() || s.empty())
-    return npos;
-  if (s.size() == 1)
-    return FindCharacter(self, s[0], pos);
-  return ScanForward(self, pos, true, [&s](wchar_t c) { return WideSetContains(s, c); });
+  return FindFirstOf(self, s, pos);
 }
 
-// An empty set excludes nothing, so the answer is the start itself.
 size_t find_first_not_of(const StringPiece& self, const StringPiece& s, size_t pos) {
-  if (pos >= self.size())
-    return npos;
-  if (s.empty())
-    return pos;
-  if (s.size() == 1)
-    return FindFirstNotOfCharacter(self, s[0], pos);
-  const ByteSet set(s);
-  return ScanForward(self, pos, false, [&set](char c) { return set.contains(c); });
+  return FindFirstNotOf(self, s, pos);
 }
 size_t find_first_not_of(const StringPiece16& self, const StringPiece16& s, size_t pos) {
-  if (pos >= self.size())
-    return npos;
-  if (s.empty())
-    return pos;
-  if (s.size() == 1)
-    return FindFirstNotOfCharacter(self, s[0], pos);
-  return ScanForward(self, pos, false, [&s](wchar_t c) { return WideSetContains(s, c); });
+  return FindFirstNotOf(self, s, pos);
 }
 size_t find_first_not_of(const StringPiece& self, char c, size_t pos) {
   return FindFirstNotOfCharacter(self, c, pos);
@@ -159,39 +190,17 @@ size_t find_first_not_of(const StringPiece16& self, wchar_t c, size_t pos) {
 }
 
 size_t find_last_of(const StringPiece& self, const StringPiece& s, size_t pos) {
-  if (self.empty() || s.empty())
-    return npos;
-  if (s.size() == 1)
-    return RFindCharacter(self, s[0], pos);
-  const ByteSet set(s);
-  return ScanBackward(self, pos, true, [&set](char c) { return set.contains(c); });
+  return FindLastOf(self, s, pos);
 }
 size_t find_last_of(const StringPiece16& self, const StringPiece16& s, size_t pos) {
-  if (self.empty() || s.empty())
-    return npos;
-  if (s.size() == 1)
-    return RFindCharacter(self, s[0], pos);
-  return ScanBackward(self, pos, true, [&s](wchar_t c) { return WideSetContains(s, c); });
+  return FindLastOf(self, s, pos);
 }
 
 size_t find_last_not_of(const StringPiece& self, const StringPiece& s, size_t pos) {
-  if (self.empty())
-    return npos;
-  if (s.empty())
-    return pos < self.size() - 1 ? pos : self.size() - 1;
-  if (s.size() == 1)
-    return FindLastNotOfCharacter(self, s[0], pos);
-  const ByteSet set(s);
-  return ScanBackward(self, pos, false, [&set](char c) { return set.contains(c); });
+  return FindLastNotOf(self, s, pos);
 }
 size_t find_last_not_of(const StringPiece16& self, const StringPiece16& s, size_t pos) {
-  if (self.empty())
-    return npos;
-  if (s.empty())
-    return pos < self.size() - 1 ? pos : self.size() - 1;
-  if (s.size() == 1)
-    return FindLastNotOfCharacter(self, s[0], pos);
-  return ScanBackward(self, pos, false, [&s](wchar_t c) { return WideSetContains(s, c); });
+  return FindLastNotOf(self, s, pos);
 }
 size_t find_last_not_of(const StringPiece& self, char c, size_t pos) {
   return FindLastNotOfCharacter(self, c, pos);

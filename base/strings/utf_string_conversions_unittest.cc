@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "base/strings/utf_string_conversion_utils.h"
@@ -32,22 +33,16 @@ std::string WindowsWideToUTF8(const std::wstring& wide) {
   return utf8;
 }
 
-std::string Hex(const std::string& bytes) {
+// Units as hexadecimal, for readable failures.
+template <typename String>
+std::string Hex(const String& units) {
+  static const char kDigits[] = "0123456789ABCDEF";
   std::string hex;
-  for (unsigned char c : bytes) {
-    char piece[4];
-    wsprintfA(piece, "%02X ", c);
-    hex += piece;
-  }
-  return hex;
-}
-
-std::string Hex(const std::wstring& units) {
-  std::string hex;
-  for (wchar_t c : units) {
-    char piece[6];
-    wsprintfA(piece, "%04X ", static_cast<unsigned>(c));
-    hex += piece;
+  for (auto unit : units) {
+    const unsigned value = static_cast<std::make_unsigned_t<typename String::value_type>>(unit);
+    for (int shift = static_cast<int>(sizeof(unit)) * 8 - 4; shift >= 0; shift -= 4)
+      hex.push_back(kDigits[(value >> shift) & 0xF]);
+    hex.push_back(' ');
   }
   return hex;
 }
@@ -108,7 +103,7 @@ const IllFormedCase kIllFormedCases[] = {
 
 TEST(UTF8ToWideTest, IllFormedInputTable) {
   for (const IllFormedCase& test : kIllFormedCases) {
-    EXPECT_EQ(Hex(std::wstring(test.expected)), Hex(UTF8ToWide(test.input))) << "input " << Hex(test.input);
+    EXPECT_EQ(Hex(std::wstring(test.expected)), Hex(UTF8ToWide(test.input))) << "input " << Hex(std::string(test.input));
   }
 }
 
@@ -176,10 +171,10 @@ TEST(ReadUnicodeCharacterTest, LeavesTheIndexOnTheLastByteConsumed) {
   for (const auto& c : cases) {
     int32_t index = 0;
     uint32_t code_point = 0;
-    EXPECT_EQ(c.valid, ReadUnicodeCharacter(c.input, c.length, &index, &code_point)) << Hex(c.input);
-    EXPECT_EQ(c.last_index, index) << Hex(c.input);
+    EXPECT_EQ(c.valid, ReadUnicodeCharacter(c.input, c.length, &index, &code_point)) << Hex(std::string(c.input));
+    EXPECT_EQ(c.last_index, index) << Hex(std::string(c.input));
     if (c.valid) {
-      EXPECT_EQ(c.code_point, code_point) << Hex(c.input);
+      EXPECT_EQ(c.code_point, code_point) << Hex(std::string(c.input));
     }
   }
 }
