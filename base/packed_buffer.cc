@@ -74,6 +74,21 @@ PackedBuffer::~PackedBuffer() {
     free(storage_);
 }
 
+PackedBuffer::Attachment::~Attachment() = default;
+
+bool PackedBuffer::WriteAttachment(scoped_refptr<Attachment> attachment) {
+  attachment = nullptr;
+  return false;
+}
+
+bool PackedBuffer::HasAttachments() const {
+  return false;
+}
+
+bool PackedBuffer::ReadAttachment(PackedBufferReader*, scoped_refptr<Attachment>*) const {
+  return false;
+}
+
 size_t PackedBuffer::payload_size() const {
   return storage_ ? write_offset_ : 0;
 }

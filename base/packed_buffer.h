@@ -8,10 +8,21 @@
 #include <cstdint>
 #include <string>
 
+#include "base/memory/ref_counted.h"
+
 namespace base {
+
+class PackedBufferReader;
 
 class PackedBuffer {
  public:
+  // An object a transport might carry beside the bytes (a handle, say). Records made here carry none.
+  class Attachment : public RefCountedThreadSafe<Attachment> {
+   protected:
+    friend class RefCountedThreadSafe<Attachment>;
+    virtual ~Attachment();
+  };
+
   // An empty owned buffer: payload size 0, room for 64 payload bytes.
   PackedBuffer();
   // A read-only view over received bytes; nothing is copied and `data` must outlive the view. The header size
@@ -29,6 +40,13 @@ class PackedBuffer {
   bool WriteString(const std::string& value);     // signed 32-bit byte count, then the bytes
   bool WriteString16(const std::wstring& value);  // signed 32-bit unit count, then 2 bytes per unit
   bool WriteBytes(const void* data, int length);  // the bytes only: the reader is told the length
+
+  // Attachments are not supported: the reference is dropped (deleting the attachment when it was the last
+  // one) and the answer is false.
+  virtual bool WriteAttachment(scoped_refptr<Attachment> attachment);
+  // Always false.
+  virtual bool HasAttachments() const;
+  virtual bool ReadAttachment(PackedBufferReader* reader, scoped_refptr<Attachment>* attachment) const;
 
   // Header plus payload capacity; 0 for a read-only view.
   size_t GetTotalAllocatedSize() const;

@@ -295,6 +295,33 @@ TEST(PackedBufferTest, ReadBytesBounds) {
   }
 }
 
+class CountedAttachment : public PackedBuffer::Attachment {
+ public:
+  explicit CountedAttachment(int* destroyed) : destroyed_(destroyed) {}
+
+ private:
+  ~CountedAttachment() override { ++*destroyed_; }
+  int* destroyed_;
+};
+
+TEST(PackedBufferTest, AttachmentsAreRefusedAndReleased) {
+  PackedBuffer buffer;
+  int destroyed = 0;
+  EXPECT_FALSE(buffer.WriteAttachment(MakeRefCounted<CountedAttachment>(&destroyed)));
+  EXPECT_EQ(1, destroyed);  // the last reference was dropped
+  scoped_refptr<PackedBuffer::Attachment> kept = MakeRefCounted<CountedAttachment>(&destroyed);
+  EXPECT_FALSE(buffer.WriteAttachment(kept));
+  EXPECT_EQ(1, destroyed);  // still referenced here
+  kept = nullptr;
+  EXPECT_EQ(2, destroyed);
+  EXPECT_FALSE(buffer.HasAttachments());
+  PackedBufferReader reader(buffer);
+  scoped_refptr<PackedBuffer::Attachment> read;
+  EXPECT_FALSE(buffer.ReadAttachment(&reader, &read));
+  EXPECT_EQ(nullptr, read);
+  EXPECT_EQ(0u, buffer.payload_size());  // nothing of it reached the bytes
+}
+
 // Fields written from Linux with Python's struct module must read back here, and a buffer written here must
 // decode there (see testdata_setup.sh and testdata_check.sh).
 TEST(PackedBufferTest, MatchesStructPackedOnLinux) {

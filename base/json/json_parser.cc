@@ -1,0 +1,636 @@
+#include "base/json/json_parser.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversion_utils.h"
+#include "base/strings/utf_string_conversions.h"
+
+namespace base {
+namespace internal {
+
+namespace {
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// Characters a JSON string may carry: no surrogates, nothing above U+10FFFF, and no noncharacters
+// (U+FDD0-U+FDEF and every code point ending in FFFE or FFFF).
+bool IsValidCharacter(uint32_t code_point) {
+  return IsValidCodepoint(code_point) && !(code_point >= 0xFDD0 && code_point <= 0xFDEF) &&
+         (code_point & 0xFFFE) != 0xFFFE;
+}
+
+}  // namespace
+
+// JsonStringPieceValue
+
+JsonStringPieceValue::JsonStringPieceValue(JsonInputCopy input, StringPiece text)
+    : Value(kTypeString), input_(std::move(input)), text_(text) {}
+
+JsonStringPieceValue::~JsonStringPieceValue() = default;
+
+bool JsonStringPieceValue::GetAsString(std::wstring* out) const {
+  if (out)
+    *out = UTF8ToWide(text_);
+  return true;
+}
+
+bool JsonStringPieceValue::GetAsString(std::string* out) const {
+  if (out)
+    text_.CopyToString(out);
+  return true;
+}
+
+StringValue* JsonStringPieceValue::DeepCopy() const {
+  return new StringValue(text_.as_string());
+}
+
+bool JsonStringPieceValue::Equals(const Value* other) const {
+  if (!other || other->GetType() != GetType())
+    return false;
+  std::string text;
+  return other->GetAsString(&text) && StringPiece(text) == text_;
+}
+
+// DictionaryHiddenRootValue
+
+DictionaryHiddenRootValue::DictionaryHiddenRootValue(JsonInputCopy input, DictionaryValue* root)
+    : input_(std::move(input)) {
+  DictionaryValue::Swap(root);
+}
+
+DictionaryHiddenRootValue::~DictionaryHiddenRootValue() = default;
+
+bool DictionaryHiddenRootValue::RemoveWithoutPathExpansion(const std::string& key,
+                                                           std::unique_ptr<Value>* out_value) {
+  if (!out_value)
+    return DictionaryValue::RemoveWithoutPathExpansion(key, nullptr);
+  const Value* child = nullptr;
+  if (!GetWithoutPathExpansion(key, &child))
+    return false;
+  std::unique_ptr<Value> copy = child->CreateDeepCopy();
+  DictionaryValue::RemoveWithoutPathExpansion(key, nullptr);
+  *out_value = std::move(copy);
+  return true;
+}
+
+void DictionaryHiddenRootValue::Swap(DictionaryValue* other) {
+  if (other == this)
+    return;
+  std::unique_ptr<DictionaryValue> copy(DeepCopy());
+  DictionaryValue::Swap(other);
+  // Not the virtual Swap: `other` may be a hidden root itself, and must simply end up with the copy.
+  other->DictionaryValue::Swap(copy.get());
+  input_.reset();
+}
+
+// ListHiddenRootValue
+
+ListHiddenRootValue::ListHiddenRootValue(JsonInputCopy input, ListValue* root) : input_(std::move(input)) {
+  ListValue::Swap(root);
+}
+
+ListHiddenRootValue::~ListHiddenRootValue() = default;
+
+bool ListHiddenRootValue::Remove(size_t index, std::unique_ptr<Value>* out_value) {
+  if (!out_value)
+    return ListValue::Remove(index, nullptr);
+  const Value* child = nullptr;
+  if (!Get(index, &child))
+    return false;
+  std::unique_ptr<Value> copy = child->CreateDeepCopy();
+  ListValue::Remove(index, nullptr);
+  *out_value = std::move(copy);
+  return true;
+}
+
+void ListHiddenRootValue::Swap(ListValue* other) {
+  if (other == this)
+    return;
+  std::unique_ptr<ListValue> copy(DeepCopy());
+  ListValue::Swap(other);
+  other->ListValue::Swap(copy.get());
+  input_.reset();
+}
+
+// JsonParser
+
+JsonParser::JsonParser()
+    : start_(nullptr),
+      pos_(nullptr),
+      end_(nullptr),
+      depth_(0),
+      line_(1),
+      line_start_(0),
+      error_code_(JsonReader::kNoError),
+      error_line_(0),
+      error_column_(0) {}
+
+JsonParser::~JsonParser() = default;
+
+std::unique_ptr<Value> JsonParser::Parse(StringPiece input) {
+  // String views in the result point into this copy, not into the caller's text.
+  auto copy = std::make_shared<std::string>(input.data() ? input.data() : "", input.size());
+  input_ = copy;
+  start_ = copy->data();
+  pos_ = start_;
+  end_ = start_ + copy->size();
+  depth_ = 0;
+  line_ = 1;
+  line_start_ = 0;
+  error_code_ = JsonReader::kNoError;
+  error_line_ = 0;
+  error_column_ = 0;
+
+  // A UTF-8 byte-order mark.
+  if (end_ - pos_ >= 3 && memcmp(pos_, "\xEF\xBB\xBF", 3) == 0)
+    pos_ += 3;
+
+  std::unique_ptr<Value> root = ParseValue();
+  if (!root)
+    return nullptr;
+
+  // One stray byte after the root is tolerated, as long as nothing but whitespace and comments follows it.
+  if (NextToken() != kEndOfInput) {
+    ++pos_;
+    if (NextToken() != kEndOfInput) {
+      ReportError(JsonReader::kUnexpectedDataAfterRoot, pos_);
+      return nullptr;
+    }
+  }
+
+  if (root->IsType(Value::kTypeDictionary)) {
+    DictionaryValue* dictionary = nullptr;
+    root->GetAsDictionary(&dictionary);
+    return std::make_unique<DictionaryHiddenRootValue>(std::move(input_), dictionary);
+  }
+  if (root->IsType(Value::kTypeList)) {
+    ListValue* list = nullptr;
+    root->GetAsList(&list);
+    return std::make_unique<ListHiddenRootValue>(std::move(input_), list);
+  }
+  input_.reset();
+  if (root->IsType(Value::kTypeString) && !root->GetAsString(static_cast<const StringValue**>(nullptr)))
+    return root->CreateDeepCopy();  // a view: give the caller a node that owns its text
+  return root;
+}
+
+std::string JsonParser::GetErrorMessage() const {
+  const std::string message = JsonReader::ErrorCodeToString(error_code_);
+  if (error_line_ == 0 && error_column_ == 0)
+    return message;
+  char prefix[64];
+  snprintf(prefix, sizeof(prefix), "Line: %i, column: %i, ", error_line_, error_column_);
+  return prefix + message;
+}
+
+void JsonParser::ReportError(JsonReader::Error code, const char* at) {
+  error_code_ = code;
+  error_line_ = line_;
+  // In unsigned arithmetic: the first byte of a line has column 1 only on line 1, since a later line starts at
+  // its line-break byte.
+  error_column_ = static_cast<int>(static_cast<uint32_t>(IndexOf(at) - line_start_ + 1));
+}
+
+void JsonParser::SkipWhitespaceAndComments() {
+  while (pos_ < end_) {
+    switch (*pos_) {
+      case ' ':
+      case '\t':
+        ++pos_;
+        break;
+      case '\r':
+        ++line_;
+        line_start_ = IndexOf(pos_);
+        ++pos_;
+        break;
+      case '\n':
+        // CR LF is one line break.
+        if (pos_ == start_ || pos_[-1] != '\r')
+          ++line_;
+        line_start_ = IndexOf(pos_);
+        ++pos_;
+        break;
+      case '/':
+        if (end_ - pos_ >= 2 && pos_[1] == '/') {
+          pos_ += 2;
+          while (pos_ < end_ && *pos_ != '\r' && *pos_ != '\n')
+            ++pos_;
+        } else if (end_ - pos_ >= 2 && pos_[1] == '*') {
+          // Line breaks inside a block comment are not counted; an open comment runs to the end.
+          const char* search = pos_ + 2;
+          pos_ = end_;
+          for (; end_ - search >= 2; ++search) {
+            if (search[0] == '*' && search[1] == '/') {
+              pos_ = search + 2;
+              break;
+            }
+          }
+        } else {
+          return;  // a lone '/' is an invalid token
+        }
+        break;
+      default:
+        return;
+    }
+  }
+}
+
+JsonParser::Token JsonParser::NextToken() {
+  SkipWhitespaceAndComments();
+  if (pos_ >= end_)
+    return kEndOfInput;
+  switch (*pos_) {
+    case '{':
+      return kObjectBegin;
+    case '}':
+      return kObjectEnd;
+    case '[':
+      return kArrayBegin;
+    case ']':
+      return kArrayEnd;
+    case '"':
+      return kString;
+    case '-':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
+      return kNumber;
+    case 't':
+      return kLiteralTrue;
+    case 'f':
+      return kLiteralFalse;
+    case 'n':
+      return kLiteralNull;
+    case ',':
+      return kListSeparator;
+    case ':':
+      return kPairSeparator;
+    default:
+      return kInvalidToken;
+  }
+}
+
+std::unique_ptr<Value> JsonParser::ParseValue() {
+  switch (NextToken()) {
+    case kObjectBegin:
+      return ConsumeDictionary();
+    case kArrayBegin:
+      return ConsumeList();
+    case kString:
+      return ConsumeStringValue();
+    case kNumber:
+      return ConsumeNumber();
+    case kLiteralTrue:
+    case kLiteralFalse:
+    case kLiteralNull:
+      return ConsumeLiteral();
+    default:
+      ReportError(JsonReader::kUnexpectedToken, pos_);
+      return nullptr;
+  }
+}
+
+std::unique_ptr<Value> JsonParser::ConsumeDictionary() {
+  if (++depth_ > kMaxDepth) {
+    ReportError(JsonReader::kTooMuchNesting, pos_);
+    return nullptr;
+  }
+  ++pos_;  // '{'
+  auto dictionary = std::make_unique<DictionaryValue>();
+  if (NextToken() != kObjectEnd) {
+    std::string key;
+    for (;;) {
+      if (NextToken() != kString) {
+        ReportError(JsonReader::kUnquotedDictionaryKey, pos_);
+        return nullptr;
+      }
+      StringPiece key_view;
+      bool key_is_view = false;
+      if (!ConsumeString(&key_view, &key, &key_is_view))
+        return nullptr;
+      if (key_is_view)
+        key_view.CopyToString(&key);
+      if (NextToken() != kPairSeparator) {
+        ReportError(JsonReader::kSyntaxError, pos_);
+        return nullptr;
+      }
+      ++pos_;  // ':'
+      std::unique_ptr<Value> value = ParseValue();
+      if (!value)
+        return nullptr;
+      // A repeated key replaces the earlier value; a '.' in a key is literal.
+      dictionary->SetWithoutPathExpansion(key, std::move(value));
+
+      const Token token = NextToken();
+      if (token == kListSeparator) {
+        ++pos_;
+        if (NextToken() == kObjectEnd) {
+          ReportError(JsonReader::kTrailingComma, pos_);
+          return nullptr;
+        }
+        continue;
+      }
+      if (token == kObjectEnd)
+        break;
+      // Reported one column to the left of the offending byte.
+      ReportError(JsonReader::kSyntaxError, pos_ - 1);
+      return nullptr;
+    }
+  }
+  ++pos_;  // '}'
+  --depth_;
+  return dictionary;
+}
+
+std::unique_ptr<Value> JsonParser::ConsumeList() {
+  if (++depth_ > kMaxDepth) {
+    ReportError(JsonReader::kTooMuchNesting, pos_);
+    return nullptr;
+  }
+  ++pos_;  // '['
+  auto list = std::make_unique<ListValue>();
+  if (NextToken() != kArrayEnd) {
+    for (;;) {
+      std::unique_ptr<Value> value = ParseValue();
+      if (!value)
+        return nullptr;
+      list->Append(std::move(value));
+
+      const Token token = NextToken();
+      if (token == kListSeparator) {
+        ++pos_;
+        if (NextToken() == kArrayEnd) {
+          ReportError(JsonReader::kTrailingComma, pos_);
+          return nullptr;
+        }
+        continue;
+      }
+      if (token == kArrayEnd)
+        break;
+      ReportError(JsonReader::kSyntaxError, pos_);
+      return nullptr;
+    }
+  }
+  ++pos_;  // ']'
+  --depth_;
+  return list;
+}
+
+std::unique_ptr<Value> JsonParser::ConsumeStringValue() {
+  StringPiece view;
+  std::string owned;
+  bool is_view = false;
+  if (!ConsumeString(&view, &owned, &is_view))
+    return nullptr;
+  if (is_view)
+    return std::make_unique<JsonStringPieceValue>(input_, view);
+  return std::make_unique<StringValue>(std::move(owned));
+}
+
+bool JsonParser::ConsumeString(StringPiece* view, std::string* owned, bool* is_view) {
+  ++pos_;  // the opening '"'
+  const char* const content = pos_;
+  // Plain ASCII runs are scanned without copying; the first escape or non-ASCII byte switches to building
+  // an owned copy.
+  bool building = false;
+  const char* run = content;  // start of the plain bytes not yet appended to *owned
+  for (;;) {
+    while (pos_ < end_) {
+      const unsigned char c = static_cast<unsigned char>(*pos_);
+      if (c == '"' || c == '\\' || c >= 0x80)
+        break;
+      ++pos_;
+    }
+    if (pos_ >= end_) {
+      // Reported at the last byte of the text.
+      ReportError(JsonReader::kSyntaxError, pos_ - 1);
+      return false;
+    }
+    if (*pos_ == '"')
+      break;
+    if (!building) {
+      owned->clear();
+      building = true;
+    }
+    owned->append(run, static_cast<size_t>(pos_ - run));
+    if (*pos_ == '\\') {
+      if (!ConsumeEscape(owned))
+        return false;
+    } else if (!ConsumeUTF8Sequence(owned)) {
+      return false;
+    }
+    run = pos_;
+  }
+  if (building) {
+    owned->append(run, static_cast<size_t>(pos_ - run));
+    *is_view = false;
+  } else {
+    *view = StringPiece(content, static_cast<size_t>(pos_ - content));
+    *is_view = true;
+  }
+  ++pos_;  // the closing '"'
+  return true;
+}
+
+bool JsonParser::ReadHexDigits(const char* at, int count, uint32_t* value) const {
+  if (end_ - at < count)
+    return false;
+  uint32_t result = 0;
+  for (int i = 0; i < count; ++i) {
+    const char c = at[i];
+    uint32_t digit;
+    if (c >= '0' && c <= '9')
+      digit = static_cast<uint32_t>(c - '0');
+    else if (c >= 'a' && c <= 'f')
+      digit = static_cast<uint32_t>(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F')
+      digit = static_cast<uint32_t>(c - 'A' + 10);
+    else
+      return false;  // also signs, "0x" and spaces: an escape holds exactly its digits
+    result = result * 16 + digit;
+  }
+  *value = result;
+  return true;
+}
+
+bool JsonParser::ConsumeEscape(std::string* out) {
+  // Every escape error is reported at the backslash.
+  const char* const backslash = pos_;
+  if (end_ - pos_ < 2) {
+    ReportError(JsonReader::kInvalidEscape, backslash);
+    return false;
+  }
+  const char letter = pos_[1];
+  pos_ += 2;
+  switch (letter) {
+    case '"':
+    case '/':
+    case '\\':
+      out->push_back(letter);
+      return true;
+    case 'b':
+      out->push_back('\b');
+      return true;
+    case 'f':
+      out->push_back('\f');
+      return true;
+    case 'n':
+      out->push_back('\n');
+      return true;
+    case 'r':
+      out->push_back('\r');
+      return true;
+    case 't':
+      out->push_back('\t');
+      return true;
+    case 'v':
+      out->push_back('\v');
+      return true;
+    case 'x': {
+      uint32_t code_point;
+      if (!ReadHexDigits(pos_, 2, &code_point))
+        break;
+      pos_ += 2;
+      WriteUnicodeCharacter(code_point, out);  // one byte below 0x80, two above
+      return true;
+    }
+    case 'u': {
+      uint32_t unit;
+      if (!ReadHexDigits(pos_, 4, &unit))
+        break;
+      pos_ += 4;
+      uint32_t code_point = unit;
+      if (unit >= 0xD800 && unit <= 0xDBFF) {
+        // A high surrogate needs "\u" and a low surrogate right after it.
+        uint32_t low;
+        if (end_ - pos_ < 2 || pos_[0] != '\\' || pos_[1] != 'u' || !ReadHexDigits(pos_ + 2, 4, &low) ||
+            low < 0xDC00 || low > 0xDFFF) {
+          break;
+        }
+        pos_ += 6;
+        code_point = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+      }
+      if (!IsValidCharacter(code_point))
+        break;
+      WriteUnicodeCharacter(code_point, out);
+      return true;
+    }
+    default:
+      break;
+  }
+  ReportError(JsonReader::kInvalidEscape, backslash);
+  return false;
+}
+
+bool JsonParser::ConsumeUTF8Sequence(std::string* out) {
+  // No sequence is longer than 6 bytes: decode from a window so that the index fits 32 bits however long
+  // the text is.
+  const int32_t window = static_cast<int32_t>(end_ - pos_ < 8 ? end_ - pos_ : 8);
+  int32_t last = 0;
+  uint32_t code_point = 0;
+  if (!ReadUnicodeCharacter(pos_, window, &last, &code_point) || !IsValidCharacter(code_point)) {
+    ReportError(JsonReader::kUnsupportedEncoding, pos_);
+    return false;
+  }
+  out->append(pos_, static_cast<size_t>(last) + 1);
+  pos_ += last + 1;
+  return true;
+}
+
+std::unique_ptr<Value> JsonParser::ConsumeNumber() {
+  const char* const number = pos_;
+  if (*pos_ == '-')
+    ++pos_;
+  // Integer part: one or more digits, without a leading zero when there are several.
+  if (pos_ >= end_ || !IsDigit(*pos_)) {
+    ReportError(JsonReader::kSyntaxError, pos_);
+    return nullptr;
+  }
+  if (*pos_ == '0') {
+    ++pos_;
+    if (pos_ < end_ && IsDigit(*pos_)) {
+      ReportError(JsonReader::kSyntaxError, pos_);
+      return nullptr;
+    }
+  } else {
+    while (pos_ < end_ && IsDigit(*pos_))
+      ++pos_;
+  }
+  if (pos_ < end_ && *pos_ == '.') {
+    ++pos_;
+    if (pos_ >= end_ || !IsDigit(*pos_)) {
+      ReportError(JsonReader::kSyntaxError, pos_);
+      return nullptr;
+    }
+    while (pos_ < end_ && IsDigit(*pos_))
+      ++pos_;
+  }
+  if (pos_ < end_ && (*pos_ == 'e' || *pos_ == 'E')) {
+    ++pos_;
+    if (pos_ < end_ && (*pos_ == '+' || *pos_ == '-'))
+      ++pos_;
+    if (pos_ >= end_ || !IsDigit(*pos_)) {
+      ReportError(JsonReader::kSyntaxError, pos_);
+      return nullptr;
+    }
+    while (pos_ < end_ && IsDigit(*pos_))
+      ++pos_;
+  }
+  const StringPiece text(number, static_cast<size_t>(pos_ - number));
+  const int number_line = line_;
+  const size_t number_line_start = line_start_;
+
+  // The whitespace after the number is skipped (and its line breaks counted) once, here.
+  const Token next = NextToken();
+  if (next != kObjectEnd && next != kArrayEnd && next != kListSeparator && next != kEndOfInput) {
+    ReportError(JsonReader::kSyntaxError, pos_);
+    return nullptr;
+  }
+
+  int integer;
+  if (StringToInt(text, &integer))
+    return std::make_unique<ScalarValue>(integer);
+  double real;
+  if (StringToDouble(text.as_string(), &real) && std::isfinite(real))
+    return std::make_unique<ScalarValue>(real);
+  // Out of the double range: a failure like any other, with a code and the number's position.
+  line_ = number_line;
+  line_start_ = number_line_start;
+  ReportError(JsonReader::kSyntaxError, number);
+  return nullptr;
+}
+
+std::unique_ptr<Value> JsonParser::ConsumeLiteral() {
+  struct Literal {
+    const char* text;
+    size_t length;
+  };
+  const Literal literal = *pos_ == 't'   ? Literal{"true", 4}
+                          : *pos_ == 'f' ? Literal{"false", 5}
+                                         : Literal{"null", 4};
+  if (static_cast<size_t>(end_ - pos_) < literal.length || memcmp(pos_, literal.text, literal.length) != 0) {
+    ReportError(JsonReader::kSyntaxError, pos_);
+    return nullptr;
+  }
+  const char first = *pos_;
+  pos_ += literal.length;  // the byte after the literal is judged by whoever reads on
+  if (first == 'n')
+    return Value::CreateNullValue();
+  return std::make_unique<ScalarValue>(first == 't');
+}
+
+}  // namespace internal
+}  // namespace base
