@@ -1,5 +1,6 @@
 #include "base/values.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -12,6 +13,10 @@ namespace {
 
 double Finite(double value) {
   return std::isfinite(value) ? value : 0.0;
+}
+
+bool KeyBefore(const DictionaryValue::Member& member, const std::string& key) {
+  return member.first < key;
 }
 
 }  // namespace
@@ -198,6 +203,9 @@ bool StringValue::Equals(const Value* other) const {
 
 DictionaryValue::DictionaryValue() : Value(kTypeDictionary) {}
 
+DictionaryValue::DictionaryValue(internal::ValueArena* arena)
+    : Value(kTypeDictionary), dictionary_(Storage::allocator_type(arena)) {}
+
 DictionaryValue::~DictionaryValue() = default;
 
 bool DictionaryValue::GetAsDictionary(DictionaryValue** out) {
@@ -214,8 +222,10 @@ bool DictionaryValue::GetAsDictionary(const DictionaryValue** out) const {
 
 DictionaryValue* DictionaryValue::DeepCopy() const {
   DictionaryValue* result = new DictionaryValue;
+  // Already in key order: appended as they come.
+  result->dictionary_.reserve(dictionary_.size());
   for (const auto& member : dictionary_)
-    result->SetWithoutPathExpansion(member.first, member.second->DeepCopy());
+    result->dictionary_.emplace_back(member.first, member.second->CreateDeepCopy());
   return result;
 }
 
@@ -273,7 +283,11 @@ void DictionaryValue::SetWithoutPathExpansion(const std::string& key, Value* in_
 
 void DictionaryValue::SetWithoutPathExpansion(const std::string& key, std::unique_ptr<Value> in_value) {
   CHECK(in_value);
-  dictionary_[key] = std::move(in_value);
+  auto position = std::lower_bound(dictionary_.begin(), dictionary_.end(), key, KeyBefore);
+  if (position != dictionary_.end() && position->first == key)
+    position->second = std::move(in_value);
+  else
+    dictionary_.emplace(position, key, std::move(in_value));
 }
 
 void DictionaryValue::SetBooleanWithoutPathExpansion(const std::string& key, bool value) {
@@ -318,9 +332,18 @@ bool DictionaryValue::Get(const std::string& path, Value** out) {
   return true;
 }
 
+const DictionaryValue::Member* DictionaryValue::Find(const std::string& key) const {
+  auto position = std::lower_bound(dictionary_.begin(), dictionary_.end(), key, KeyBefore);
+  return position != dictionary_.end() && position->first == key ? &*position : nullptr;
+}
+
+DictionaryValue::Member* DictionaryValue::Find(const std::string& key) {
+  return const_cast<Member*>(static_cast<const DictionaryValue*>(this)->Find(key));
+}
+
 bool DictionaryValue::GetWithoutPathExpansion(const std::string& key, const Value** out) const {
-  auto found = dictionary_.find(key);
-  if (found == dictionary_.end())
+  const Member* found = Find(key);
+  if (!found)
     return false;
   if (out)
     *out = found->second.get();
@@ -328,8 +351,8 @@ bool DictionaryValue::GetWithoutPathExpansion(const std::string& key, const Valu
 }
 
 bool DictionaryValue::GetWithoutPathExpansion(const std::string& key, Value** out) {
-  auto found = dictionary_.find(key);
-  if (found == dictionary_.end())
+  Member* found = Find(key);
+  if (!found)
     return false;
   if (out)
     *out = found->second.get();
@@ -391,11 +414,11 @@ bool DictionaryValue::Remove(const std::string& path, std::unique_ptr<Value>* ou
 }
 
 bool DictionaryValue::RemoveWithoutPathExpansion(const std::string& key, std::unique_ptr<Value>* out_value) {
-  auto found = dictionary_.find(key);
-  if (found == dictionary_.end())
+  Member* found = Find(key);
+  if (!found)
     return false;
   std::unique_ptr<Value> removed = std::move(found->second);
-  dictionary_.erase(found);
+  dictionary_.erase(dictionary_.begin() + (found - dictionary_.data()));
   if (out_value)
     *out_value = std::move(removed);
   return true;
@@ -430,6 +453,8 @@ DictionaryValue::Iterator::Iterator(const DictionaryValue& target)
 // ListValue
 
 ListValue::ListValue() : Value(kTypeList) {}
+
+ListValue::ListValue(internal::ValueArena* arena) : Value(kTypeList), list_(Storage::allocator_type(arena)) {}
 
 ListValue::~ListValue() = default;
 

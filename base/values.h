@@ -11,7 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "base/value_arena.h"
+
 namespace base {
+
+namespace internal {
+class JsonParser;
+}  // namespace internal
 
 class DictionaryValue;
 class ListValue;
@@ -36,6 +42,14 @@ class Value {
   Value(const Value&) = delete;
   Value& operator=(const Value&) = delete;
   virtual ~Value();
+
+  // Nodes come from the heap, or from the arena of a parse result; either kind is deleted the same way.
+  static void* operator new(size_t size) { return internal::ValueArena::Allocate(size, nullptr); }
+  static void* operator new(size_t size, internal::ValueArena* arena) {
+    return internal::ValueArena::Allocate(size, arena);
+  }
+  static void operator delete(void* block) { internal::ValueArena::Free(block); }
+  static void operator delete(void* block, internal::ValueArena*) { internal::ValueArena::Free(block); }
 
   Type GetType() const { return type_; }
   bool IsType(Type type) const { return type_ == type; }
@@ -62,6 +76,7 @@ class Value {
   virtual bool Equals(const Value* other) const;
 
  protected:
+  friend class internal::JsonParser;
   explicit Value(Type type);
 
  private:
@@ -117,7 +132,9 @@ class StringValue : public Value {
 // literally.
 class DictionaryValue : public Value {
  public:
-  using Storage = std::map<std::string, std::unique_ptr<Value>>;
+  // The members sorted by key, each key once: one block per dictionary rather than one per member.
+  using Member = std::pair<std::string, std::unique_ptr<Value>>;
+  using Storage = std::vector<Member, internal::ValueAllocator<Member>>;
 
   DictionaryValue();
   ~DictionaryValue() override;
@@ -129,7 +146,7 @@ class DictionaryValue : public Value {
 
   size_t size() const { return dictionary_.size(); }
   bool empty() const { return dictionary_.empty(); }
-  bool HasKey(const std::string& key) const { return dictionary_.count(key) != 0; }
+  bool HasKey(const std::string& key) const { return Find(key) != nullptr; }
 
   // Stores `in_value` (owned; never null) at the path, making intermediate dictionaries where the path
   // crosses anything else. A node already at the path is deleted.
@@ -186,16 +203,23 @@ class DictionaryValue : public Value {
   };
 
  protected:
+  friend class internal::JsonParser;
+  // Members stored while `arena` is open take their memory from it.
+  explicit DictionaryValue(internal::ValueArena* arena);
   Storage& storage() { return dictionary_; }
 
  private:
+  // The member with this key, or null.
+  const Member* Find(const std::string& key) const;
+  Member* Find(const std::string& key);
+
   Storage dictionary_;
 };
 
 // A vector of owned children; the children are never null.
 class ListValue : public Value {
  public:
-  using Storage = std::vector<std::unique_ptr<Value>>;
+  using Storage = std::vector<std::unique_ptr<Value>, internal::ValueAllocator<std::unique_ptr<Value>>>;
 
   ListValue();
   ~ListValue() override;
@@ -234,6 +258,8 @@ class ListValue : public Value {
   Storage::const_iterator end() const { return list_.end(); }
 
  protected:
+  friend class internal::JsonParser;
+  explicit ListValue(internal::ValueArena* arena);
   Storage& storage() { return list_; }
 
  private:

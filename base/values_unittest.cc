@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -322,6 +324,33 @@ TEST(ValuesTest, DictionaryKeysIterateInByteOrder) {
   EXPECT_EQ(expected, order);
   EXPECT_EQ("", order.front());
   EXPECT_EQ("\xc3\xa9", order.back());
+}
+
+// Many keys in random order, set, replaced and removed, against std::map as the reference of an ordered map.
+TEST(ValuesTest, DictionaryMatchesAnOrderedMap) {
+  std::mt19937 random(3101);
+  DictionaryValue dictionary;
+  std::map<std::string, int> reference;
+  for (int step = 0; step < 20000; ++step) {
+    std::string key(1 + random() % 3, 'a');
+    for (char& c : key)
+      c = static_cast<char>("aAb\xc3.z"[random() % 6]);
+    const int value = static_cast<int>(random() % 1000);
+    if (random() % 4 == 0) {
+      EXPECT_EQ(reference.erase(key) == 1, dictionary.RemoveWithoutPathExpansion(key, nullptr)) << key;
+    } else {
+      reference[key] = value;
+      dictionary.SetIntegerWithoutPathExpansion(key, value);
+    }
+  }
+  ASSERT_EQ(reference.size(), dictionary.size());
+  auto expected = reference.begin();
+  for (DictionaryValue::Iterator it(dictionary); !it.IsAtEnd(); it.Advance(), ++expected) {
+    ASSERT_EQ(expected->first, it.key());
+    int value = -1;
+    EXPECT_TRUE(it.value().GetAsInteger(&value));
+    EXPECT_EQ(expected->second, value);
+  }
 }
 
 DictionaryValue* MakeSampleTree() {

@@ -1,10 +1,13 @@
 #include "base/json/json_parser.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
+#include "base/strings/dtoa.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversion_utils.h"
 #include "base/strings/utf_string_conversions.h"
@@ -18,6 +21,35 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
+// StringToDouble of a number's text, without its heap copy for the common short texts. The text has passed the
+// number grammar, so it has no whitespace and the conversion reads it whole; what remains to check is the
+// range error.
+bool NumberTextToDouble(StringPiece text, double* value) {
+  char buffer[64];
+  if (text.size() >= sizeof(buffer))
+    return StringToDouble(text.as_string(), value);
+  memcpy(buffer, text.data(), text.size());
+  buffer[text.size()] = '\0';
+  const int saved_errno = errno;
+  errno = 0;
+  char* end = nullptr;
+  *value = fp::strtod(buffer, &end);
+  const bool valid = errno == 0 && end == buffer + text.size();
+  if (errno == 0)
+    errno = saved_errno;
+  return valid;
+}
+
+// Whether any of the 8 bytes in `word` is '"', '\\' or 0x80 and above: the bytes that end a plain run of a
+// string. (A zero-byte test per pattern; a borrow may flag a byte after a true match, never one before.)
+bool HasSpecialByte(uint64_t word) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kHighs = 0x8080808080808080ull;
+  const uint64_t quotes = word ^ (kOnes * '"');
+  const uint64_t backslashes = word ^ (kOnes * '\\');
+  return (((quotes - kOnes) & ~quotes) | ((backslashes - kOnes) & ~backslashes) | word) & kHighs;
+}
+
 // Characters a JSON string may carry: no surrogates, nothing above U+10FFFF, and no noncharacters
 // (U+FDD0-U+FDEF and every code point ending in FFFE or FFFF).
 bool IsValidCharacter(uint32_t code_point) {
@@ -29,8 +61,17 @@ bool IsValidCharacter(uint32_t code_point) {
 
 // JsonStringPieceValue
 
-JsonStringPieceValue::JsonStringPieceValue(JsonInputCopy input, StringPiece text)
-    : Value(kTypeString), input_(std::move(input)), text_(text) {}
+JsonStringPieceValue::JsonStringPieceValue(StringPiece text) : Value(kTypeString), text_(text) {}
+
+// static
+JsonStringPieceValue* JsonStringPieceValue::Create(ValueArena* arena, StringPiece text) {
+  // One block: the node, then the bytes it views.
+  void* block = Value::operator new(sizeof(JsonStringPieceValue) + text.size(), arena);
+  char* copy = static_cast<char*>(block) + sizeof(JsonStringPieceValue);
+  if (!text.empty())
+    memcpy(copy, text.data(), text.size());
+  return ::new (block) JsonStringPieceValue(StringPiece(copy, text.size()));
+}
 
 JsonStringPieceValue::~JsonStringPieceValue() = default;
 
@@ -59,8 +100,7 @@ bool JsonStringPieceValue::Equals(const Value* other) const {
 
 // DictionaryHiddenRootValue
 
-DictionaryHiddenRootValue::DictionaryHiddenRootValue(JsonInputCopy input, DictionaryValue* root)
-    : input_(std::move(input)) {
+DictionaryHiddenRootValue::DictionaryHiddenRootValue(DictionaryValue* root) {
   DictionaryValue::Swap(root);
 }
 
@@ -86,12 +126,11 @@ void DictionaryHiddenRootValue::Swap(DictionaryValue* other) {
   DictionaryValue::Swap(other);
   // Not the virtual Swap: `other` may be a hidden root itself, and must simply end up with the copy.
   other->DictionaryValue::Swap(copy.get());
-  input_.reset();
 }
 
 // ListHiddenRootValue
 
-ListHiddenRootValue::ListHiddenRootValue(JsonInputCopy input, ListValue* root) : input_(std::move(input)) {
+ListHiddenRootValue::ListHiddenRootValue(ListValue* root) {
   ListValue::Swap(root);
 }
 
@@ -115,13 +154,13 @@ void ListHiddenRootValue::Swap(ListValue* other) {
   std::unique_ptr<ListValue> copy(DeepCopy());
   ListValue::Swap(other);
   other->ListValue::Swap(copy.get());
-  input_.reset();
 }
 
 // JsonParser
 
 JsonParser::JsonParser()
-    : start_(nullptr),
+    : arena_(nullptr),
+      start_(nullptr),
       pos_(nullptr),
       end_(nullptr),
       depth_(0),
@@ -134,12 +173,12 @@ JsonParser::JsonParser()
 JsonParser::~JsonParser() = default;
 
 std::unique_ptr<Value> JsonParser::Parse(StringPiece input) {
-  // String views in the result point into this copy, not into the caller's text.
-  auto copy = std::make_shared<std::string>(input.data() ? input.data() : "", input.size());
-  input_ = copy;
-  start_ = copy->data();
+  // Most documents need a few times their size in nodes.
+  arena_ = ValueArena::Create(input.size() * 3);
+  // The caller's text is only read during the parse: the result's views see copies of their bytes.
+  start_ = input.data() ? input.data() : "";
   pos_ = start_;
-  end_ = start_ + copy->size();
+  end_ = start_ + input.size();
   depth_ = 0;
   line_ = 1;
   line_start_ = 0;
@@ -152,32 +191,38 @@ std::unique_ptr<Value> JsonParser::Parse(StringPiece input) {
     pos_ += 3;
 
   std::unique_ptr<Value> root = ParseValue();
-  if (!root)
-    return nullptr;
-
   // One stray byte after the root is tolerated, as long as nothing but whitespace and comments follows it.
-  if (NextToken() != kEndOfInput) {
+  if (root && NextToken() != kEndOfInput) {
     ++pos_;
     if (NextToken() != kEndOfInput) {
       ReportError(JsonReader::kUnexpectedDataAfterRoot, pos_);
-      return nullptr;
+      root.reset();
     }
   }
+  std::unique_ptr<Value> result = root ? MakeResult(std::move(root)) : nullptr;
 
+  // The arena goes once nothing of it is left: at once after a failure, else with the result's last node.
+  pending_children_.clear();
+  pending_members_.clear();
+  arena_->Seal();
+  arena_ = nullptr;
+  return result;
+}
+
+std::unique_ptr<Value> JsonParser::MakeResult(std::unique_ptr<Value> root) {
+  // The roots are made on the heap: a root swapped empty, or one that is only a number, then holds no arena.
   if (root->IsType(Value::kTypeDictionary)) {
     DictionaryValue* dictionary = nullptr;
     root->GetAsDictionary(&dictionary);
-    return std::make_unique<DictionaryHiddenRootValue>(std::move(input_), dictionary);
+    return std::make_unique<DictionaryHiddenRootValue>(dictionary);
   }
   if (root->IsType(Value::kTypeList)) {
     ListValue* list = nullptr;
     root->GetAsList(&list);
-    return std::make_unique<ListHiddenRootValue>(std::move(input_), list);
+    return std::make_unique<ListHiddenRootValue>(list);
   }
-  input_.reset();
-  if (root->IsType(Value::kTypeString) && !root->GetAsString(static_cast<const StringValue**>(nullptr)))
-    return root->CreateDeepCopy();  // a view: give the caller a node that owns its text
-  return root;
+  // A string view becomes a string that owns its text.
+  return root->CreateDeepCopy();
 }
 
 std::string JsonParser::GetErrorMessage() const {
@@ -309,7 +354,7 @@ std::unique_ptr<Value> JsonParser::ConsumeDictionary() {
     return nullptr;
   }
   ++pos_;  // '{'
-  auto dictionary = std::make_unique<DictionaryValue>();
+  const size_t first_member = pending_members_.size();
   if (NextToken() != kObjectEnd) {
     std::string key;
     for (;;) {
@@ -331,8 +376,8 @@ std::unique_ptr<Value> JsonParser::ConsumeDictionary() {
       std::unique_ptr<Value> value = ParseValue();
       if (!value)
         return nullptr;
-      // A repeated key replaces the earlier value; a '.' in a key is literal.
-      dictionary->SetWithoutPathExpansion(key, std::move(value));
+      // Keys are literal: a '.' in a key does not nest.
+      pending_members_.emplace_back(std::move(key), std::move(value));
 
       const Token token = NextToken();
       if (token == kListSeparator) {
@@ -352,6 +397,24 @@ std::unique_ptr<Value> JsonParser::ConsumeDictionary() {
   }
   ++pos_;  // '}'
   --depth_;
+
+  // Into key order, keeping the last of repeated keys (the stable sort leaves them in the order read).
+  const auto begin = pending_members_.begin() + static_cast<std::ptrdiff_t>(first_member);
+  const auto end = pending_members_.end();
+  auto key_before = [](const DictionaryValue::Member& a, const DictionaryValue::Member& b) {
+    return a.first < b.first;
+  };
+  if (!std::is_sorted(begin, end, key_before))
+    std::stable_sort(begin, end, key_before);
+  std::unique_ptr<DictionaryValue> dictionary(new (arena_) DictionaryValue(arena_));
+  DictionaryValue::Storage& members = dictionary->storage();
+  members.reserve(static_cast<size_t>(end - begin));
+  for (auto member = begin; member != end; ++member) {
+    if (member + 1 != end && member[1].first == member->first)
+      continue;  // a later value of the same key follows
+    members.push_back(std::move(*member));
+  }
+  pending_members_.resize(first_member);
   return dictionary;
 }
 
@@ -361,13 +424,13 @@ std::unique_ptr<Value> JsonParser::ConsumeList() {
     return nullptr;
   }
   ++pos_;  // '['
-  auto list = std::make_unique<ListValue>();
+  const size_t first_child = pending_children_.size();
   if (NextToken() != kArrayEnd) {
     for (;;) {
       std::unique_ptr<Value> value = ParseValue();
       if (!value)
         return nullptr;
-      list->Append(std::move(value));
+      pending_children_.push_back(std::move(value));
 
       const Token token = NextToken();
       if (token == kListSeparator) {
@@ -386,6 +449,12 @@ std::unique_ptr<Value> JsonParser::ConsumeList() {
   }
   ++pos_;  // ']'
   --depth_;
+  std::unique_ptr<ListValue> list(new (arena_) ListValue(arena_));
+  ListValue::Storage& children = list->storage();
+  children.reserve(pending_children_.size() - first_child);
+  for (size_t i = first_child; i < pending_children_.size(); ++i)
+    children.push_back(std::move(pending_children_[i]));
+  pending_children_.resize(first_child);
   return list;
 }
 
@@ -396,8 +465,8 @@ std::unique_ptr<Value> JsonParser::ConsumeStringValue() {
   if (!ConsumeString(&view, &owned, &is_view))
     return nullptr;
   if (is_view)
-    return std::make_unique<JsonStringPieceValue>(input_, view);
-  return std::make_unique<StringValue>(std::move(owned));
+    return std::unique_ptr<Value>(JsonStringPieceValue::Create(arena_, view));
+  return std::unique_ptr<Value>(new (arena_) StringValue(std::move(owned)));
 }
 
 bool JsonParser::ConsumeString(StringPiece* view, std::string* owned, bool* is_view) {
@@ -408,6 +477,14 @@ bool JsonParser::ConsumeString(StringPiece* view, std::string* owned, bool* is_v
   bool building = false;
   const char* run = content;  // start of the plain bytes not yet appended to *owned
   for (;;) {
+    // Eight bytes at a time through long plain runs, then byte by byte to the one that ends the run.
+    while (end_ - pos_ >= 8) {
+      uint64_t word;
+      memcpy(&word, pos_, sizeof(word));
+      if (HasSpecialByte(word))
+        break;
+      pos_ += 8;
+    }
     while (pos_ < end_) {
       const unsigned char c = static_cast<unsigned char>(*pos_);
       if (c == '"' || c == '\\' || c >= 0x80)
@@ -422,7 +499,10 @@ bool JsonParser::ConsumeString(StringPiece* view, std::string* owned, bool* is_v
     if (*pos_ == '"')
       break;
     if (!building) {
+      // Room for the rest of the string as far as the next quote, which is where it usually ends.
+      const void* quote = memchr(pos_, '"', static_cast<size_t>(end_ - pos_));
       owned->clear();
+      owned->reserve(static_cast<size_t>((quote ? static_cast<const char*>(quote) : end_) - content));
       building = true;
     }
     owned->append(run, static_cast<size_t>(pos_ - run));
@@ -552,6 +632,7 @@ bool JsonParser::ConsumeUTF8Sequence(std::string* out) {
 
 std::unique_ptr<Value> JsonParser::ConsumeNumber() {
   const char* const number = pos_;
+  bool integral = true;
   if (*pos_ == '-')
     ++pos_;
   // Integer part: one or more digits, without a leading zero when there are several.
@@ -570,6 +651,7 @@ std::unique_ptr<Value> JsonParser::ConsumeNumber() {
       ++pos_;
   }
   if (pos_ < end_ && *pos_ == '.') {
+    integral = false;
     ++pos_;
     if (pos_ >= end_ || !IsDigit(*pos_)) {
       ReportError(JsonReader::kSyntaxError, pos_);
@@ -579,6 +661,7 @@ std::unique_ptr<Value> JsonParser::ConsumeNumber() {
       ++pos_;
   }
   if (pos_ < end_ && (*pos_ == 'e' || *pos_ == 'E')) {
+    integral = false;
     ++pos_;
     if (pos_ < end_ && (*pos_ == '+' || *pos_ == '-'))
       ++pos_;
@@ -600,12 +683,13 @@ std::unique_ptr<Value> JsonParser::ConsumeNumber() {
     return nullptr;
   }
 
+  // Text with a fraction or an exponent, or longer than "-2147483648", is never a 32-bit integer.
   int integer;
-  if (StringToInt(text, &integer))
-    return std::make_unique<ScalarValue>(integer);
+  if (integral && text.size() <= 11 && StringToInt(text, &integer))
+    return std::unique_ptr<Value>(new (arena_) ScalarValue(integer));
   double real;
-  if (StringToDouble(text.as_string(), &real) && std::isfinite(real))
-    return std::make_unique<ScalarValue>(real);
+  if (NumberTextToDouble(text, &real) && std::isfinite(real))
+    return std::unique_ptr<Value>(new (arena_) ScalarValue(real));
   // Out of the double range: a failure like any other, with a code and the number's position.
   line_ = number_line;
   line_start_ = number_line_start;
@@ -628,8 +712,8 @@ std::unique_ptr<Value> JsonParser::ConsumeLiteral() {
   const char first = *pos_;
   pos_ += literal.length;  // the byte after the literal is judged by whoever reads on
   if (first == 'n')
-    return Value::CreateNullValue();
-  return std::make_unique<ScalarValue>(first == 't');
+    return std::unique_ptr<Value>(new (arena_) Value(Value::kTypeNull));
+  return std::unique_ptr<Value>(new (arena_) ScalarValue(first == 't'));
 }
 
 }  // namespace internal

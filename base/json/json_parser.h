@@ -1,6 +1,8 @@
 // The recursive-descent parser behind JsonReader, and the nodes it makes besides the ordinary ones: strings
-// without escapes or non-ASCII bytes stay views into the parser's private copy of the input, and a container
-// root owns a reference to that copy.
+// without escapes or non-ASCII bytes become views of the parser's private copy of their bytes, and a
+// container root stands for the whole result. The nodes of one result, and the copied text, live in one arena
+// (base/value_arena.h) that stays until its last block is freed: a view taken out of a result by any means
+// stays valid after the root is gone.
 #ifndef BASE_JSON_JSON_PARSER_H_
 #define BASE_JSON_JSON_PARSER_H_
 
@@ -8,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/json/json_reader.h"
 #include "base/strings/string_piece.h"
@@ -16,14 +19,11 @@
 namespace base {
 namespace internal {
 
-// The parser's private copy of the input. Every view into it holds a reference, so a subtree taken out of a
-// parse result by any means stays valid after the root is gone.
-using JsonInputCopy = std::shared_ptr<const std::string>;
-
-// A string node whose text is a view into the parser's input copy.
+// A string node whose text is a view of a private copy of the input's bytes, kept in the node's own block.
 class JsonStringPieceValue : public Value {
  public:
-  JsonStringPieceValue(JsonInputCopy input, StringPiece text);
+  // A node in `arena` viewing a copy of `text`.
+  static JsonStringPieceValue* Create(ValueArena* arena, StringPiece text);
   ~JsonStringPieceValue() override;
 
   StringPiece text() const { return text_; }
@@ -35,7 +35,8 @@ class JsonStringPieceValue : public Value {
   bool Equals(const Value* other) const override;
 
  private:
-  JsonInputCopy input_;
+  explicit JsonStringPieceValue(StringPiece text);
+
   StringPiece text_;
 };
 
@@ -44,29 +45,23 @@ class JsonStringPieceValue : public Value {
 class DictionaryHiddenRootValue : public DictionaryValue {
  public:
   // Takes over the content of `root`, leaving it empty.
-  DictionaryHiddenRootValue(JsonInputCopy input, DictionaryValue* root);
+  explicit DictionaryHiddenRootValue(DictionaryValue* root);
   ~DictionaryHiddenRootValue() override;
 
   bool RemoveWithoutPathExpansion(const std::string& key, std::unique_ptr<Value>* out_value) override;
-  // `other` receives a deep copy of this content; this root takes `other`'s former content and lets go of its
-  // input copy.
+  // `other` receives a deep copy of this content; this root takes `other`'s former content. The parsed
+  // content goes, and with it (once nothing else of the result is left) the arena.
   void Swap(DictionaryValue* other) override;
-
- private:
-  JsonInputCopy input_;
 };
 
 // The root of a parse result that is a list; as DictionaryHiddenRootValue.
 class ListHiddenRootValue : public ListValue {
  public:
-  ListHiddenRootValue(JsonInputCopy input, ListValue* root);
+  explicit ListHiddenRootValue(ListValue* root);
   ~ListHiddenRootValue() override;
 
   bool Remove(size_t index, std::unique_ptr<Value>* out_value) override;
   void Swap(ListValue* other) override;
-
- private:
-  JsonInputCopy input_;
 };
 
 // Parses one JSON text. A parser is used for one text; the error it met stays readable afterwards.
@@ -127,11 +122,19 @@ class JsonParser {
   // Reads `count` hexadecimal digits starting at `at` into `*value`.
   bool ReadHexDigits(const char* at, int count, uint32_t* value) const;
 
+  // Makes the root that the caller receives, outside the arena where `root` may let the arena go.
+  std::unique_ptr<Value> MakeResult(std::unique_ptr<Value> root);
+
   size_t IndexOf(const char* at) const { return static_cast<size_t>(at - start_); }
   // Records an error whose column is that of the byte at `at` (1-based from the line start).
   void ReportError(JsonReader::Error code, const char* at);
 
-  JsonInputCopy input_;
+  // Nodes made while parsing, and the copies of their text, come from here.
+  ValueArena* arena_;
+  // Children of the lists and members of the dictionaries being parsed, gathered so that each container is
+  // stored with one exact allocation.
+  std::vector<std::unique_ptr<Value>> pending_children_;
+  std::vector<DictionaryValue::Member> pending_members_;
   const char* start_;
   const char* pos_;
   const char* end_;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/json/json_parser.h"
@@ -458,6 +459,61 @@ TEST(JsonReaderTest, HiddenRootSwapHandsOutCopies) {
   ASSERT_TRUE(left_list->Get(0, &inner));
   EXPECT_TRUE(inner->GetAsString(&text));
   EXPECT_EQ("right", text);
+}
+
+// The nodes of a result share one arena, which must go exactly when the last of them goes, whichever thread
+// deletes it.
+TEST(JsonReaderTest, ResultMemoryGoesWithItsLastNode) {
+  const int64_t before = internal::ValueArena::LiveCountForTesting();
+  EXPECT_EQ(nullptr, JsonReader::Read("[\"a\", {\"b\": [1, 2"));  // a failed parse keeps nothing
+  EXPECT_EQ(before, internal::ValueArena::LiveCountForTesting());
+  EXPECT_NE(nullptr, JsonReader::Read("12"));  // nor does a root that is not a container
+  EXPECT_EQ(before, internal::ValueArena::LiveCountForTesting());
+
+  std::string text = "{\"lists\": [";
+  constexpr int kParts = 8;
+  for (int i = 0; i < kParts; ++i)
+    text += std::string(i ? "," : "") + "{\"name\": \"part\", \"values\": [1, 2.5, \"x\", [true, null]]}";
+  text += "]}";
+  std::unique_ptr<Value> root = MustParse(text);
+  EXPECT_EQ(before + 1, internal::ValueArena::LiveCountForTesting());
+  ListValue* lists = nullptr;
+  ASSERT_TRUE(static_cast<DictionaryValue*>(root.get())->GetList("lists", &lists));
+  std::vector<std::unique_ptr<Value>> parts(kParts);
+  for (int i = kParts - 1; i >= 0; --i)
+    ASSERT_TRUE(lists->Remove(static_cast<size_t>(i), &parts[static_cast<size_t>(i)]));
+  root.reset();
+  EXPECT_EQ(before + 1, internal::ValueArena::LiveCountForTesting());  // the parts still hold it
+  std::unique_ptr<Value> expected = MustParse("{\"name\": \"part\", \"values\": [1, 2.5, \"x\", [true, null]]}");
+  std::vector<std::thread> threads;
+  std::vector<int> equal(kParts, 0);
+  for (int i = 0; i < kParts; ++i) {
+    threads.emplace_back([&, i] {
+      equal[static_cast<size_t>(i)] = parts[static_cast<size_t>(i)]->Equals(expected.get());
+      parts[static_cast<size_t>(i)].reset();
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(std::vector<int>(kParts, 1), equal);
+  expected.reset();
+  EXPECT_EQ(before, internal::ValueArena::LiveCountForTesting());
+}
+
+TEST(JsonReaderTest, RepeatedKeysKeepTheLastInAnyOrder) {
+  std::unique_ptr<Value> root = MustParse("{\"b\": 1, \"a\": 2, \"c\": 0, \"b\": 3, \"a\": 4, \"a\": {}, \"a\": 5}");
+  const DictionaryValue* dictionary = nullptr;
+  ASSERT_TRUE(root->GetAsDictionary(&dictionary));
+  std::vector<std::string> keys;
+  std::vector<int> values;
+  for (DictionaryValue::Iterator it(*dictionary); !it.IsAtEnd(); it.Advance()) {
+    keys.push_back(it.key());
+    int value = -1;
+    it.value().GetAsInteger(&value);
+    values.push_back(value);
+  }
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), keys);
+  EXPECT_EQ((std::vector<int>{5, 3, 0}), values);
 }
 
 TEST(JsonReaderTest, StringRootOwnsItsText) {

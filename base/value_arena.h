@@ -1,0 +1,92 @@
+// Memory for value-tree nodes. A parse result has many small nodes that live and die together, so the JSON
+// parser places them in one arena: allocation is a pointer bump, and the arena's chunks go back to the heap
+// when the last of its blocks has been freed. Every block carries a header naming its arena (or none, for a
+// heap block), so any node can still be deleted on its own, on any thread, like one from the heap.
+#ifndef BASE_VALUE_ARENA_H_
+#define BASE_VALUE_ARENA_H_
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+namespace base {
+namespace internal {
+
+class ValueArena {
+ public:
+  // An open arena that expects about `expected_bytes` of blocks. The creator holds one reference, dropped by
+  // Seal.
+  static ValueArena* Create(size_t expected_bytes);
+
+  ValueArena(const ValueArena&) = delete;
+  ValueArena& operator=(const ValueArena&) = delete;
+
+  // Ends allocation from this arena (later requests through it go to the heap) and drops the creator's
+  // reference. Only the thread that created the arena allocates from it, and only until it is sealed.
+  void Seal();
+  bool is_open() const { return open_.load(std::memory_order_relaxed); }
+
+  // A block of `size` bytes, 8-byte aligned: from `arena` while it is open, else from the heap.
+  static void* Allocate(size_t size, ValueArena* arena);
+  // Frees a block from Allocate, wherever it came from.
+  static void Free(void* block);
+
+  // Arenas that still hold chunks, in the whole process.
+  static int64_t LiveCountForTesting();
+
+ private:
+  struct Chunk;
+
+  explicit ValueArena(size_t expected_bytes);
+  ~ValueArena();
+
+  void* AllocateHere(size_t size);
+  void Release();
+
+  // Live blocks once sealed. While open, allocations are counted in `allocated_` (only the creating thread
+  // allocates) and `references_` holds a large bias for the creator, which frees merely lower.
+  std::atomic<int64_t> references_;
+  int64_t allocated_;
+  std::atomic<bool> open_;
+  Chunk* chunks_;
+  char* next_;
+  char* end_;
+  size_t next_chunk_size_;
+};
+
+// A standard allocator over ValueArena::Allocate, for the storage of containers that the parser fills. All
+// instances are interchangeable: a block is freed through its header, not through the allocator.
+template <typename T>
+class ValueAllocator {
+ public:
+  using value_type = T;
+  using propagate_on_container_move_assignment = std::true_type;
+  using propagate_on_container_swap = std::true_type;
+  using is_always_equal = std::true_type;
+
+  ValueAllocator() noexcept : arena_(nullptr) {}
+  explicit ValueAllocator(ValueArena* arena) noexcept : arena_(arena) {}
+  template <typename U>
+  ValueAllocator(const ValueAllocator<U>& other) noexcept : arena_(other.arena()) {}
+
+  T* allocate(size_t count) { return static_cast<T*>(ValueArena::Allocate(count * sizeof(T), arena_)); }
+  void deallocate(T* block, size_t) noexcept { ValueArena::Free(block); }
+  // A copied container allocates from the heap.
+  ValueAllocator select_on_container_copy_construction() const { return ValueAllocator(); }
+
+  ValueArena* arena() const { return arena_; }
+
+  template <typename U>
+  bool operator==(const ValueAllocator<U>&) const noexcept {
+    return true;
+  }
+
+ private:
+  ValueArena* arena_;
+};
+
+}  // namespace internal
+}  // namespace base
+
+#endif  // BASE_VALUE_ARENA_H_
