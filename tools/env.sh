@@ -30,9 +30,10 @@ zorvi_fresh_prefix() {
   zorvi_stop_wine
   rm -rf "$RUN_PREFIX"
   cp -a "$WINDEPS/wineprefix-template" "$RUN_PREFIX"
-  # Without a Debugger value wine still attaches its own debugger to a crashing process, which then ends with
-  # exit code 0 and the crash passes as success. A debugger that cannot start leaves the exception code.
-  sed -i '/^\[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\AeDebug\]/,/^$/ s/^"Auto"="0"$/&\n"Debugger"="no-debugger.exe %ld %ld"/' \
+  # A crashing test process must end with its exception code. Without a Debugger value wine attaches its own
+  # debugger, after which the process exits with 0 and the crash passes as success; with "Auto" 0 it asks in a
+  # message box, which nobody closes. "Auto" 1 with a debugger that cannot start does neither.
+  sed -i '/^\[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\AeDebug\]/,/^$/ s/^"Auto"="0"$/"Auto"="1"\n"Debugger"="no-debugger.exe %ld %ld"/' \
       "$RUN_PREFIX/system.reg"
   grep -q '^"Debugger"="no-debugger.exe' "$RUN_PREFIX/system.reg" || { echo "could not disable the crash debugger" >&2; return 1; }
   local display

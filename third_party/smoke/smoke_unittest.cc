@@ -253,4 +253,12 @@ TEST(HostExecutable, CarriesBrandingResource) {
   EXPECT_EQ(expected, text);
 }
 
+TEST(TestHarness, CrashingProcessEndsWithItsExceptionCode) {
+  // A crash must fail a test: neither end with exit code 0 (a debugger attached) nor wait for a message box.
+  DWORD exit_code = 0;
+  ASSERT_TRUE(test_support::RunProcess(L"\"" + test_support::ExecutableDir() + L"\\crash_test_child.exe\"",
+                                       &exit_code));
+  EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), exit_code);
+}
+
 }  // namespace
