@@ -10,8 +10,6 @@ namespace internal {
 
 namespace {
 
-// Every block starts with the arena it came from (null for the heap); the caller's bytes follow.
-constexpr size_t kHeaderSize = 8;
 constexpr size_t kAlignment = 8;
 constexpr size_t kMinChunkSize = 4096;
 constexpr size_t kMaxChunkSize = 1 << 20;
@@ -67,33 +65,24 @@ void ValueArena::Release() {
     delete this;
 }
 
-void* ValueArena::AllocateHere(size_t size) {
-  const size_t needed = kHeaderSize + AlignUp(size);
-  if (static_cast<size_t>(end_ - next_) < needed) {
-    size_t chunk_size = next_chunk_size_;
-    if (chunk_size < needed + sizeof(Chunk))
-      chunk_size = AlignUp(needed + sizeof(Chunk));
-    Chunk* chunk = static_cast<Chunk*>(malloc(chunk_size));
-    CHECK(chunk) << "out of memory for " << chunk_size << " bytes of values";
-    chunk->next = chunks_;
-    chunks_ = chunk;
-    next_ = reinterpret_cast<char*>(chunk) + AlignUp(sizeof(Chunk));
-    end_ = reinterpret_cast<char*>(chunk) + chunk_size;
-    // After a first chunk sized by the caller's estimate, grow in steps that keep each chunk a small share
-    // of the whole.
-    next_chunk_size_ = next_chunk_size_ * 2 > kMaxChunkSize ? kMaxChunkSize : next_chunk_size_ * 2;
-  }
-  char* block = next_;
-  next_ += needed;
-  ++allocated_;
-  *reinterpret_cast<ValueArena**>(block) = this;
-  return block + kHeaderSize;
+void* ValueArena::AllocateInNewChunk(size_t needed) {
+  size_t chunk_size = next_chunk_size_;
+  if (chunk_size < needed + AlignUp(sizeof(Chunk)))
+    chunk_size = needed + AlignUp(sizeof(Chunk));
+  Chunk* chunk = static_cast<Chunk*>(malloc(chunk_size));
+  CHECK(chunk) << "out of memory for " << chunk_size << " bytes of values";
+  chunk->next = chunks_;
+  chunks_ = chunk;
+  next_ = reinterpret_cast<char*>(chunk) + AlignUp(sizeof(Chunk));
+  end_ = reinterpret_cast<char*>(chunk) + chunk_size;
+  // After a first chunk sized by the caller's estimate, grow in steps that keep each chunk a small share of
+  // the whole.
+  next_chunk_size_ = next_chunk_size_ * 2 > kMaxChunkSize ? kMaxChunkSize : next_chunk_size_ * 2;
+  return AllocateHere(needed - kHeaderSize);
 }
 
 // static
-void* ValueArena::Allocate(size_t size, ValueArena* arena) {
-  if (arena && arena->is_open())
-    return arena->AllocateHere(size);
+void* ValueArena::AllocateFromHeap(size_t size) {
   CHECK(size <= SIZE_MAX - kHeaderSize);
   char* block = static_cast<char*>(malloc(kHeaderSize + size));
   CHECK(block) << "out of memory for " << size << " bytes of values";

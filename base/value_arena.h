@@ -28,7 +28,9 @@ class ValueArena {
   bool is_open() const { return open_.load(std::memory_order_relaxed); }
 
   // A block of `size` bytes, 8-byte aligned: from `arena` while it is open, else from the heap.
-  static void* Allocate(size_t size, ValueArena* arena);
+  static void* Allocate(size_t size, ValueArena* arena) {
+    return arena && arena->is_open() ? arena->AllocateHere(size) : AllocateFromHeap(size);
+  }
   // Frees a block from Allocate, wherever it came from.
   static void Free(void* block);
 
@@ -37,11 +39,25 @@ class ValueArena {
 
  private:
   struct Chunk;
+  // Every block starts with the arena it came from (null for the heap); the caller's bytes follow.
+  static constexpr size_t kHeaderSize = 8;
 
   explicit ValueArena(size_t expected_bytes);
   ~ValueArena();
 
-  void* AllocateHere(size_t size);
+  static void* AllocateFromHeap(size_t size);
+  // The common case inline: a bump within the current chunk.
+  void* AllocateHere(size_t size) {
+    const size_t needed = kHeaderSize + ((size + 7) & ~size_t{7});
+    if (static_cast<size_t>(end_ - next_) < needed)
+      return AllocateInNewChunk(needed);
+    char* block = next_;
+    next_ += needed;
+    ++allocated_;
+    *reinterpret_cast<ValueArena**>(block) = this;
+    return block + kHeaderSize;
+  }
+  void* AllocateInNewChunk(size_t needed);
   void Release();
 
   // Live blocks once sealed. While open, allocations are counted in `allocated_` (only the creating thread

@@ -1,11 +1,14 @@
 // JSON reading and writing throughput against two reference libraries, compiled into this executable with the
 // same compiler and flags and run on the same generated documents in the same process. The references are
 // used here only; the product never links them.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 #include <rapidjson/document.h>
@@ -70,6 +73,18 @@ std::string MakeDocument(size_t target_bytes, uint32_t seed) {
   return json;
 }
 
+// The rates of several bodies (each doing `megabytes` of work), measured in turns over a few rounds so that
+// they see the same machine load; each body's best round counts.
+std::vector<double> BestRates(const std::vector<std::function<void()>>& bodies, double megabytes) {
+  constexpr int kRounds = 5;
+  std::vector<double> best(bodies.size(), 0.0);
+  for (int round = 0; round < kRounds; ++round) {
+    for (size_t i = 0; i < bodies.size(); ++i)
+      best[i] = std::max(best[i], bench::Rate(bodies[i], megabytes, 0.3));
+  }
+  return best;
+}
+
 void Measure(const char* label, const std::string& document) {
   const double megabytes = static_cast<double>(document.size()) / 1e6;
   printf("%s document: %.2f MB\n", label, megabytes);
@@ -87,51 +102,44 @@ void Measure(const char* label, const std::string& document) {
     return;
   }
 
-  const double read_ours = bench::Rate(
-      [&] {
-        std::unique_ptr<base::Value> value = base::JsonReader::Read(document);
-        bench::DoNotOptimize(value.get());
-      },
+  // Reading includes freeing the result, for all three.
+  const std::vector<double> read = BestRates(
+      {[&] {
+         std::unique_ptr<base::Value> value = base::JsonReader::Read(document);
+         bench::DoNotOptimize(value.get());
+       },
+       [&] {
+         rapidjson::Document parsed;
+         parsed.Parse(document.data(), document.size());
+         bench::DoNotOptimize(&parsed);
+       },
+       [&] {
+         nlohmann::json parsed = nlohmann::json::parse(document);
+         bench::DoNotOptimize(&parsed);
+       }},
       megabytes);
-  const double read_rapid = bench::Rate(
-      [&] {
-        rapidjson::Document parsed;
-        parsed.Parse(document.data(), document.size());
-        bench::DoNotOptimize(&parsed);
-      },
-      megabytes);
-  const double read_lohmann = bench::Rate(
-      [&] {
-        nlohmann::json parsed = nlohmann::json::parse(document);
-        bench::DoNotOptimize(&parsed);
-      },
-      megabytes);
-  bench::Report(std::string("read ") + label + ": ours", read_ours, "MB/s", "nlohmann/json", read_lohmann);
-  bench::Report(std::string("read ") + label + ": ours", read_ours, "MB/s", "RapidJSON", read_rapid);
+  bench::Report(std::string("read ") + label + ": ours", read[0], "MB/s", "nlohmann/json", read[2]);
+  bench::Report(std::string("read ") + label + ": ours", read[0], "MB/s", "RapidJSON", read[1]);
 
   std::string out;
-  const double write_ours = bench::Rate(
-      [&] {
-        base::JsonWriter::Write(*ours, &out);
-        bench::DoNotOptimize(out.data());
-      },
+  const std::vector<double> write = BestRates(
+      {[&] {
+         base::JsonWriter::Write(*ours, &out);
+         bench::DoNotOptimize(out.data());
+       },
+       [&] {
+         rapidjson::StringBuffer buffer;
+         rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+         rapid.Accept(writer);
+         bench::DoNotOptimize(buffer.GetString());
+       },
+       [&] {
+         std::string dumped = lohmann.dump();
+         bench::DoNotOptimize(dumped.data());
+       }},
       megabytes);
-  const double write_rapid = bench::Rate(
-      [&] {
-        rapidjson::StringBuffer buffer;
-        rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-        rapid.Accept(writer);
-        bench::DoNotOptimize(buffer.GetString());
-      },
-      megabytes);
-  const double write_lohmann = bench::Rate(
-      [&] {
-        std::string dumped = lohmann.dump();
-        bench::DoNotOptimize(dumped.data());
-      },
-      megabytes);
-  bench::Report(std::string("write ") + label + ": ours", write_ours, "MB/s", "nlohmann/json", write_lohmann);
-  bench::Report(std::string("write ") + label + ": ours", write_ours, "MB/s", "RapidJSON", write_rapid);
+  bench::Report(std::string("write ") + label + ": ours", write[0], "MB/s", "nlohmann/json", write[2]);
+  bench::Report(std::string("write ") + label + ": ours", write[0], "MB/s", "RapidJSON", write[1]);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/logging.h"
 #include "base/strings/dtoa.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversion_utils.h"
@@ -61,41 +62,41 @@ bool IsValidCharacter(uint32_t code_point) {
 
 // JsonStringPieceValue
 
-JsonStringPieceValue::JsonStringPieceValue(StringPiece text) : Value(kTypeString), text_(text) {}
+JsonStringPieceValue::JsonStringPieceValue(uint32_t length) : Value(kTypeString), length_(length) {}
 
 // static
 JsonStringPieceValue* JsonStringPieceValue::Create(ValueArena* arena, StringPiece text) {
+  CHECK(text.size() <= UINT32_MAX);
   // One block: the node, then the bytes it views.
   void* block = Value::operator new(sizeof(JsonStringPieceValue) + text.size(), arena);
-  char* copy = static_cast<char*>(block) + sizeof(JsonStringPieceValue);
   if (!text.empty())
-    memcpy(copy, text.data(), text.size());
-  return ::new (block) JsonStringPieceValue(StringPiece(copy, text.size()));
+    memcpy(static_cast<char*>(block) + sizeof(JsonStringPieceValue), text.data(), text.size());
+  return ::new (block) JsonStringPieceValue(static_cast<uint32_t>(text.size()));
 }
 
 JsonStringPieceValue::~JsonStringPieceValue() = default;
 
 bool JsonStringPieceValue::GetAsString(std::wstring* out) const {
   if (out)
-    *out = UTF8ToWide(text_);
+    *out = UTF8ToWide(text());
   return true;
 }
 
 bool JsonStringPieceValue::GetAsString(std::string* out) const {
   if (out)
-    text_.CopyToString(out);
+    text().CopyToString(out);
   return true;
 }
 
 StringValue* JsonStringPieceValue::DeepCopy() const {
-  return new StringValue(text_.as_string());
+  return new StringValue(text().as_string());
 }
 
 bool JsonStringPieceValue::Equals(const Value* other) const {
   if (!other || other->GetType() != GetType())
     return false;
-  std::string text;
-  return other->GetAsString(&text) && StringPiece(text) == text_;
+  std::string other_text;
+  return other->GetAsString(&other_text) && StringPiece(other_text) == text();
 }
 
 // DictionaryHiddenRootValue
@@ -499,10 +500,15 @@ bool JsonParser::ConsumeString(StringPiece* view, std::string* owned, bool* is_v
     if (*pos_ == '"')
       break;
     if (!building) {
-      // Room for the rest of the string as far as the next quote, which is where it usually ends.
-      const void* quote = memchr(pos_, '"', static_cast<size_t>(end_ - pos_));
+      // Room for the rest of the string as far as the next quote without a backslash before it, which is
+      // where it usually ends.
+      const char* quote = pos_;
+      while ((quote = static_cast<const char*>(memchr(quote, '"', static_cast<size_t>(end_ - quote)))) &&
+             quote[-1] == '\\') {
+        ++quote;
+      }
       owned->clear();
-      owned->reserve(static_cast<size_t>((quote ? static_cast<const char*>(quote) : end_) - content));
+      owned->reserve(static_cast<size_t>((quote ? quote : end_) - content));
       building = true;
     }
     owned->append(run, static_cast<size_t>(pos_ - run));

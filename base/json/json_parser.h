@@ -26,7 +26,7 @@ class JsonStringPieceValue : public Value {
   static JsonStringPieceValue* Create(ValueArena* arena, StringPiece text);
   ~JsonStringPieceValue() override;
 
-  StringPiece text() const { return text_; }
+  StringPiece text() const { return StringPiece(reinterpret_cast<const char*>(this + 1), length_); }
 
   bool GetAsString(std::wstring* out) const override;
   bool GetAsString(std::string* out) const override;
@@ -35,9 +35,9 @@ class JsonStringPieceValue : public Value {
   bool Equals(const Value* other) const override;
 
  private:
-  explicit JsonStringPieceValue(StringPiece text);
+  explicit JsonStringPieceValue(uint32_t length);
 
-  StringPiece text_;
+  uint32_t length_;  // of the text that follows the node in its block
 };
 
 // The root of a parse result that is a dictionary. A child taken out of it, or its whole content swapped out,
