@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/at_exit.h"
 #include "base/trace_event/trace_event.h"
 #include "base/trace_event/trace_log.h"
 
@@ -89,6 +90,28 @@ TEST(EtwTraceExportPlatformTest, RegistersWithTheSystemProvider) {
   EXPECT_NE(0u, EtwTraceExport::provider_handle());
 }
 
+TEST(EtwTraceExportLifetimeTest, DestroyedAtExitAndNotMadeAgain) {
+  g_captured = Captured();
+  {
+    AtExitManager exit_manager;
+    EtwTraceExport* instance = EtwTraceExport::GetInstance();  // the first use registers the clean-up
+    ASSERT_NE(nullptr, instance);
+    instance->SetPlatformFunctionsForTesting({&FakeEventRegister, &FakeEventWrite, &FakeEventUnregister});
+    instance->SetExportEnabledForTesting(true);
+    instance->SetCategoryEnabledForTesting("toplevel", true);
+    EXPECT_TRUE(EtwTraceExport::IsCategoryGroupEnabled("toplevel"));
+    EXPECT_EQ(0, g_captured.unregistrations);
+  }
+  EXPECT_EQ(1, g_captured.unregistrations);
+  EXPECT_EQ(kFakeHandle, g_captured.unregistered_handle);
+  EXPECT_EQ(0u, EtwTraceExport::provider_handle());
+  EXPECT_EQ(nullptr, EtwTraceExport::GetInstance());
+  EXPECT_FALSE(EtwTraceExport::IsCategoryGroupEnabled("toplevel"));
+  EtwTraceExport::AddCompleteEndEvent("after exit");  // does nothing
+  EXPECT_TRUE(g_captured.events.empty());
+  EXPECT_EQ(1, g_captured.registrations);
+}
+
 TEST_F(EtwTraceExportTest, RegistersTheProviderGuid) {
   EXPECT_EQ(1, g_captured.registrations);
   EXPECT_TRUE(IsEqualGUID(kEtwProviderGuid, g_captured.provider));
@@ -104,6 +127,13 @@ TEST_F(EtwTraceExportTest, RegistersTheProviderGuid) {
   EXPECT_EQ(1, g_captured.unregistrations);
   EXPECT_EQ(kFakeHandle, g_captured.unregistered_handle);
   EXPECT_EQ(2, g_captured.registrations);
+  // Missing platform functions: nothing is registered and writes do nothing.
+  export_->SetPlatformFunctionsForTesting({});
+  EXPECT_EQ(2, g_captured.unregistrations);
+  EXPECT_EQ(0u, EtwTraceExport::provider_handle());
+  export_->SetExportEnabledForTesting(true);
+  EtwTraceExport::AddCompleteEndEvent("unwritten");
+  EXPECT_TRUE(g_captured.events.empty());
 }
 
 TEST_F(EtwTraceExportTest, EnableCallbackSetsTheEventBitByLevelAndKeywords) {
