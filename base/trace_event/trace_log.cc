@@ -475,7 +475,7 @@ TraceEventHandle TraceLog::AddTraceEventWithThreadIdAndTimestamp(
     Closure watch_event_callback_copy;
     {
       AutoLock lock(lock_);
-      if (watch_event_name_ == name)
+      if (name && watch_event_name_ == name)
         watch_event_callback_copy = watch_event_callback_;
     }
     if (!watch_event_callback_copy.is_null())
