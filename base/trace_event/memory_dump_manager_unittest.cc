@@ -286,24 +286,6 @@ TEST(MemoryDumpManagerTest, ScheduleIgnoresTriggersWithoutAPeriod) {
   EXPECT_EQ(7u, schedule.heavy_dump_rate);
 }
 
-// The switch is read from the process command line when the manager is made, so it is tried in a child.
-std::string RunHeapProfilingChild(const std::wstring& switches) {
-  const std::wstring child = test_support::ExecutableDir() + L"\\memory_dump_manager_test_child.exe";
-  DWORD exit_code = 99;
-  std::string output;
-  EXPECT_TRUE(test_support::RunProcess(L"\"" + child + L"\" " + switches, &exit_code, &output));
-  EXPECT_EQ(0u, exit_code) << output;
-  while (!output.empty() && (output.back() == '\n' || output.back() == '\r'))
-    output.pop_back();
-  return output;
-}
-
-TEST(MemoryDumpManagerTest, HeapProfilingSwitchTurnsCaptureOn) {
-  EXPECT_EQ("heap_profiling=1 capture=1 provider_calls=1 tables=1",
-            RunHeapProfilingChild(L"--enable-heap-profiling"));
-  EXPECT_EQ("heap_profiling=0 capture=0 provider_calls=0 tables=0", RunHeapProfilingChild(L"--other-switch"));
-}
-
 }  // namespace
 }  // namespace trace_event
 }  // namespace base
