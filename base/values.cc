@@ -206,7 +206,15 @@ DictionaryValue::DictionaryValue() : Value(kTypeDictionary) {}
 DictionaryValue::DictionaryValue(internal::ValueArena* arena)
     : Value(kTypeDictionary), dictionary_(Storage::allocator_type(arena)) {}
 
-DictionaryValue::~DictionaryValue() = default;
+DictionaryValue::~DictionaryValue() {
+  // Large trees are freed faster when the next children are on their way into the cache.
+  const size_t count = dictionary_.size();
+  for (size_t i = 0; i < count; ++i) {
+    if (i + 4 < count)
+      __builtin_prefetch(dictionary_[i + 4].second.get());
+    dictionary_[i].second.reset();
+  }
+}
 
 bool DictionaryValue::GetAsDictionary(DictionaryValue** out) {
   if (out)
@@ -456,7 +464,14 @@ ListValue::ListValue() : Value(kTypeList) {}
 
 ListValue::ListValue(internal::ValueArena* arena) : Value(kTypeList), list_(Storage::allocator_type(arena)) {}
 
-ListValue::~ListValue() = default;
+ListValue::~ListValue() {
+  const size_t count = list_.size();
+  for (size_t i = 0; i < count; ++i) {
+    if (i + 4 < count)
+      __builtin_prefetch(list_[i + 4].get());
+    list_[i].reset();
+  }
+}
 
 bool ListValue::GetAsList(ListValue** out) {
   if (out)
