@@ -8,34 +8,14 @@
 #include <vector>
 
 #include "base/metrics/bucket_range_table.h"
+#include "base/metrics/metrics_test_util.h"
 
 namespace base {
 namespace {
 
-std::unique_ptr<BucketRangeTable> MakeTable(const std::vector<int32_t>& boundaries) {
-  auto table = std::make_unique<BucketRangeTable>(boundaries.size());
-  for (size_t i = 0; i < boundaries.size(); ++i)
-    table->set_range(i, boundaries[i]);
-  table->ResetChecksum();
-  return table;
-}
-
-struct Bucket {
-  int32_t min;
-  int32_t max;
-  int32_t count;
-  bool operator==(const Bucket&) const = default;
-};
-
-std::vector<Bucket> Buckets(const SampleSet& samples) {
-  std::vector<Bucket> buckets;
-  for (std::unique_ptr<SampleCountIterator> it = samples.Iterator(); !it->Done(); it->Next()) {
-    Bucket bucket;
-    it->Get(&bucket.min, &bucket.max, &bucket.count);
-    buckets.push_back(bucket);
-  }
-  return buckets;
-}
+using metrics_test::Bucket;
+using metrics_test::Buckets;
+using metrics_test::MakeTable;
 
 TEST(BucketCountVectorTest, BucketIndexAgreesWithALinearScan) {
   std::unique_ptr<BucketRangeTable> table = MakeTable({0, 1, 2, 3, 5, 9, 16, 29, 54, 100, 0x7fffffff});

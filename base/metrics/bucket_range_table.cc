@@ -34,11 +34,6 @@ BucketRangeTable::BucketRangeTable(size_t num_ranges) : ranges_(num_ranges, 0) {
   CHECK(num_ranges >= 1);
 }
 
-BucketRangeTable::Sample BucketRangeTable::range(size_t i) const {
-  CHECK(i < ranges_.size());
-  return ranges_[i];
-}
-
 void BucketRangeTable::set_range(size_t i, Sample value) {
   CHECK(i < ranges_.size());
   CHECK(value >= 0);

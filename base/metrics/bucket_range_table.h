@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/logging.h"
 #include "base/metrics/histogram_base.h"
 
 namespace base {
@@ -21,7 +22,10 @@ class BucketRangeTable {
   BucketRangeTable& operator=(const BucketRangeTable&) = delete;
 
   // Bucket i holds the samples v with range(i) <= v < range(i + 1). Boundaries are never negative.
-  Sample range(size_t i) const;
+  Sample range(size_t i) const {
+    CHECK(i < ranges_.size());
+    return ranges_[i];
+  }
   void set_range(size_t i, Sample value);
   size_t size() const { return ranges_.size(); }
   size_t bucket_count() const { return ranges_.size() - 1; }

@@ -9,13 +9,7 @@
 namespace base {
 namespace {
 
-std::unique_ptr<BucketRangeTable> MakeTable(const std::vector<int32_t>& boundaries) {
-  auto table = std::make_unique<BucketRangeTable>(boundaries.size());
-  for (size_t i = 0; i < boundaries.size(); ++i)
-    table->set_range(i, boundaries[i]);
-  table->ResetChecksum();
-  return table;
-}
+using metrics_test::MakeTable;
 
 TEST(BucketRangeTableTest, ChecksumIsTheUninvertedCrcStartedWithTheBoundaryCount) {
   // The oracle derives the raw register from zlib's CRC-32.

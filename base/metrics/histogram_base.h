@@ -38,7 +38,7 @@ class HistogramBase {
 
   enum Flags : int32_t {
     kNoFlags = 0,
-    kUmaTargetedHistogramFlag = 0x1,  // set by every caller; nothing tests it
+    kReportedFlag = 0x1,  // set by every caller; nothing tests it
     kCallbackExists = 0x20,           // every sample goes to the callback registered for the name
     kIsPersistent = 0x40,             // samples live in a shared memory segment
     kHexRangePrintingFlag = 0x8000,   // bucket labels printed as "%#x"

@@ -4,26 +4,20 @@
 
 #include <vector>
 
+#include "base/metrics/metrics_test_util.h"
+
 namespace base {
 namespace {
 
-struct Bucket {
-  int32_t min;
-  int32_t max;
-  int32_t count;
-  bool operator==(const Bucket&) const = default;
-};
+using metrics_test::Bucket;
 
+// The buckets, checking that a map's iterator knows no bucket index.
 std::vector<Bucket> Buckets(const SampleSet& samples) {
-  std::vector<Bucket> buckets;
   for (std::unique_ptr<SampleCountIterator> it = samples.Iterator(); !it->Done(); it->Next()) {
-    Bucket bucket;
-    it->Get(&bucket.min, &bucket.max, &bucket.count);
     size_t index;
     EXPECT_FALSE(it->GetBucketIndex(&index));
-    buckets.push_back(bucket);
   }
-  return buckets;
+  return metrics_test::Buckets(samples);
 }
 
 // A source of arbitrary buckets for AddSubtractImpl.

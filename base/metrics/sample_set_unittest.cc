@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <sstream>
 #include <memory>
+#include <sstream>
 #include <vector>
 
 #include "base/metrics/bucket_count_vector.h"
@@ -16,13 +16,7 @@
 namespace base {
 namespace {
 
-std::unique_ptr<BucketRangeTable> MakeTable(const std::vector<int32_t>& boundaries) {
-  auto table = std::make_unique<BucketRangeTable>(boundaries.size());
-  for (size_t i = 0; i < boundaries.size(); ++i)
-    table->set_range(i, boundaries[i]);
-  table->ResetChecksum();
-  return table;
-}
+using metrics_test::MakeTable;
 
 // The payload a buffer should hold: little-endian fields, each on a 4-byte boundary.
 class ExpectedPayload {
