@@ -3,10 +3,18 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
+#include "base/command_line.h"
 #include "base/debug/alias.h"
+#include "base/files/file_path.h"
+#include "base/strings/string_util.h"
+#include "base/strings/stringprintf.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/vlog.h"
 
 namespace logging {
 namespace {
@@ -22,11 +30,23 @@ bool g_log_timestamp = true;
 bool g_log_tickcount = false;
 LogMessageHandlerFunction g_log_message_handler = nullptr;
 
-// The log file. Opening is serialised so that two first messages on two threads do not both open it.
+// Made by InitLogging when a verbosity switch is present. A replaced one is kept (never freed): another thread
+// may still be reading it.
+std::atomic<VlogInfo*> g_vlog_info{nullptr};
+VlogInfo* g_vlog_info_prev = nullptr;
+
+const char kVSwitch[] = "v";
+const char kVModuleSwitch[] = "vmodule";
+
+// The log file. Opening and closing take the lock exclusively; a write holds it shared, so that InitLogging on
+// another thread cannot close the handle under the write.
 SRWLOCK g_log_file_lock = SRWLOCK_INIT;
 std::wstring* g_log_file_name = nullptr;
 HANDLE g_log_file = nullptr;
 
+const wchar_t kDefaultLogFileName[] = L"debug.log";
+
+// "debug.log" in the folder of the process's executable.
 std::wstring GetDefaultLogFile() {
   wchar_t module_name[MAX_PATH];
   DWORD length = GetModuleFileNameW(nullptr, module_name, MAX_PATH);
@@ -34,7 +54,7 @@ std::wstring GetDefaultLogFile() {
   std::wstring::size_type last_backslash = log_file.rfind(L'\\');
   if (last_backslash != std::wstring::npos)
     log_file.erase(last_backslash + 1);
-  log_file += L"debug.log";
+  log_file += kDefaultLogFileName;
   return log_file;
 }
 
@@ -59,20 +79,36 @@ bool InitializeLogFileHandleLocked() {
     DWORD length = GetCurrentDirectoryW(MAX_PATH, current_directory);
     if (length == 0 || length >= MAX_PATH)
       return false;
-    *g_log_file_name = current_directory;
-    if (g_log_file_name->back() != L'\\')
-      *g_log_file_name += L'\\';
-    *g_log_file_name += L"debug.log";
+    *g_log_file_name =
+        base::FilePath(base::StringPiece16(current_directory, length)).Append(kDefaultLogFileName).value();
     g_log_file = OpenLogFileForAppend(*g_log_file_name);
   }
   return g_log_file != nullptr;
 }
 
-bool InitializeLogFileHandle() {
-  AcquireSRWLockExclusive(&g_log_file_lock);
-  bool result = InitializeLogFileHandleLocked();
-  ReleaseSRWLockExclusive(&g_log_file_lock);
-  return result;
+// Writes one message to the log file, opening it on first need.
+void WriteToLogFile(const std::string& text) {
+  AcquireSRWLockShared(&g_log_file_lock);
+  HANDLE file = g_log_file;
+  if (!file) {
+    ReleaseSRWLockShared(&g_log_file_lock);
+    AcquireSRWLockExclusive(&g_log_file_lock);
+    InitializeLogFileHandleLocked();
+    ReleaseSRWLockExclusive(&g_log_file_lock);
+    AcquireSRWLockShared(&g_log_file_lock);
+    file = g_log_file;
+  }
+  if (file) {
+    // One append-mode write per message keeps lines from different threads whole.
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  }
+  ReleaseSRWLockShared(&g_log_file_lock);
+}
+
+// -level without overflow.
+int NegateLevel(int level) {
+  return level == INT_MIN ? INT_MAX : -level;
 }
 
 void CloseLogFileLocked() {
@@ -82,19 +118,21 @@ void CloseLogFileLocked() {
   }
 }
 
-std::string WideToUtf8ForLog(const wchar_t* wide, size_t length) {
-  if (length == 0)
-    return std::string();
-  int size = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  std::string utf8(size > 0 ? size : 0, '\0');
-  if (size > 0)
-    WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), utf8.data(), size, nullptr, nullptr);
-  return utf8;
-}
-
 }  // namespace
 
 bool InitLogging(const LoggingSettings& settings) {
+  if (base::CommandLine::IsInitialized()) {
+    const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+    if (command_line.HasSwitch(kVSwitch) || command_line.HasSwitch(kVModuleSwitch)) {
+      // At most two initialisations with these switches: the replaced information is never freed.
+      CHECK(!g_vlog_info_prev) << "Verbose logging set up more than twice";
+      g_vlog_info_prev = g_vlog_info.load(std::memory_order_relaxed);
+      g_vlog_info.store(new VlogInfo(command_line.GetSwitchValueASCII(kVSwitch),
+                                     command_line.GetSwitchValueASCII(kVModuleSwitch), &g_min_log_level),
+                        std::memory_order_release);
+    }
+  }
+
   g_logging_destination = settings.logging_dest;
   if ((g_logging_destination & LOG_TO_FILE) == 0)
     return true;
@@ -140,8 +178,11 @@ bool ShouldCreateLogMessage(int severity) {
   return g_logging_destination != LOG_NONE || g_log_message_handler || severity >= LOG_ERROR;
 }
 
-int GetVlogLevelHelper(const char* /*file*/, size_t /*size*/) {
-  return std::max(-1, LOG_INFO - g_min_log_level);
+int GetVlogLevelHelper(const char* file, size_t size) {
+  const VlogInfo* vlog_info = g_vlog_info.load(std::memory_order_acquire);
+  if (vlog_info)
+    return vlog_info->GetVlogLevel(base::StringPiece(file, size > 0 ? size - 1 : 0));  // size counts the NUL
+  return std::max(-1, NegateLevel(g_min_log_level));
 }
 
 SystemErrorCode GetLastSystemError() {
@@ -149,19 +190,19 @@ SystemErrorCode GetLastSystemError() {
 }
 
 std::string SystemErrorCodeToString(SystemErrorCode error_code) {
+  const DWORD saved_error = GetLastError();
+  // FormatMessageW counts its buffer in characters.
   wchar_t message[256];
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error_code, 0,
-                                message, ARRAYSIZE(message), nullptr);
-  char suffix[32];
+  const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                      error_code, 0, message, ARRAYSIZE(message), nullptr);
+  std::string text;
   if (length) {
-    // Trim the system's trailing line break.
-    while (length > 0 && (message[length - 1] == L'\r' || message[length - 1] == L'\n' || message[length - 1] == L' '))
-      --length;
-    snprintf(suffix, sizeof(suffix), " (0x%lX)", error_code);
-    return WideToUtf8ForLog(message, length) + suffix;
+    text = base::CollapseWhitespace(base::WideToUTF8(base::StringPiece16(message, length)), true) +
+           base::StringPrintf(" (0x%lX)", error_code);
+  } else {
+    text = base::StringPrintf("Error (0x%lX) while retrieving error. (0x%lX)", GetLastError(), error_code);
   }
-  char text[96];
-  snprintf(text, sizeof(text), "Error (0x%lX) while retrieving error. (0x%lX)", GetLastError(), error_code);
+  SetLastError(saved_error);
   return text;
 }
 
@@ -216,11 +257,8 @@ LogMessage::~LogMessage() {
       fwrite(text.data(), text.size(), 1, stderr);
       fflush(stderr);
     }
-    if ((g_logging_destination & LOG_TO_FILE) && InitializeLogFileHandle()) {
-      // One append-mode write per message keeps lines from different threads whole.
-      DWORD written = 0;
-      WriteFile(g_log_file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    }
+    if (g_logging_destination & LOG_TO_FILE)
+      WriteToLogFile(text);
     if (severity_ == LOG_FATAL) {
       // Keep the message on the stack, where a crash dump shows it.
       char message_copy[1024];
@@ -243,14 +281,18 @@ Win32ErrorLogMessage::~Win32ErrorLogMessage() {
   base::debug::DebugAlias(&error);
 }
 
-}  // namespace logging
-
 std::ostream& operator<<(std::ostream& out, const wchar_t* wide) {
   if (wide)
-    out << logging::WideToUtf8ForLog(wide, wcslen(wide));
+    out << base::WideToUTF8(base::StringPiece16(wide));
   return out;
 }
 
 std::ostream& operator<<(std::ostream& out, const std::wstring& wide) {
-  return out << logging::WideToUtf8ForLog(wide.data(), wide.size());
+  return out << base::WideToUTF8(wide);
 }
+
+std::ostream& operator<<(std::ostream& out, base::StringPiece16 wide) {
+  return out << base::WideToUTF8(wide);
+}
+
+}  // namespace logging

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/debug/debugger.h"
+#include "base/strings/string_piece.h"
 
 namespace logging {
 
@@ -83,8 +84,32 @@ int GetVlogLevel(const char (&file)[N]) {
 using SystemErrorCode = DWORD;
 SystemErrorCode GetLastSystemError();
 
-// The system's text for a Win32 error code, with " (0x<code>)" appended.
+// The system's text for a Win32 error code on one line, with " (0x<code>)" appended. Leaves the thread's last
+// error as it was.
 std::string SystemErrorCodeToString(SystemErrorCode error_code);
+
+// Wide text streams into log messages as UTF-8; a null pointer streams nothing.
+std::ostream& operator<<(std::ostream& out, const wchar_t* wide);
+std::ostream& operator<<(std::ostream& out, const std::wstring& wide);
+std::ostream& operator<<(std::ostream& out, base::StringPiece16 wide);
+
+// The stream of a message. Everything inserted into it goes through the operators above or the usual ones, from
+// whatever namespace the message is written in (an operator<< declared there would otherwise hide ours).
+class LogStream : public std::ostringstream {};
+
+template <typename T>
+LogStream& operator<<(LogStream& stream, const T& value) {
+  static_cast<std::ostream&>(stream) << value;
+  return stream;
+}
+inline LogStream& operator<<(LogStream& stream, const wchar_t* wide) {
+  static_cast<std::ostream&>(stream) << wide;
+  return stream;
+}
+inline LogStream& operator<<(LogStream& stream, std::ostream& (*manipulator)(std::ostream&)) {
+  manipulator(stream);
+  return stream;
+}
 
 // Collects one message; its destructor delivers it.
 class LogMessage {
@@ -96,14 +121,14 @@ class LogMessage {
   LogMessage& operator=(const LogMessage&) = delete;
   ~LogMessage();
 
-  std::ostream& stream() { return stream_; }
+  LogStream& stream() { return stream_; }
   LogSeverity severity() const { return severity_; }
 
  private:
   void Init(const char* file, int line);
 
   LogSeverity severity_;
-  std::ostringstream stream_;
+  LogStream stream_;
   size_t message_start_;  // where the body starts, after the prefix
   const char* file_;
   const int line_;
@@ -118,7 +143,7 @@ class Win32ErrorLogMessage {
   Win32ErrorLogMessage& operator=(const Win32ErrorLogMessage&) = delete;
   ~Win32ErrorLogMessage();
 
-  std::ostream& stream() { return log_message_.stream(); }
+  LogStream& stream() { return log_message_.stream(); }
 
  private:
   SystemErrorCode error_;
@@ -133,9 +158,8 @@ class LogMessageVoidify {
 
 }  // namespace logging
 
-// Wide text streams as UTF-8; a null pointer streams nothing.
-std::ostream& operator<<(std::ostream& out, const wchar_t* wide);
-std::ostream& operator<<(std::ostream& out, const std::wstring& wide);
+// For wide text streamed into other narrow streams.
+using logging::operator<<;
 
 #define LAZY_STREAM(stream, condition) !(condition) ? (void)0 : ::logging::LogMessageVoidify() & (stream)
 

@@ -87,3 +87,17 @@ PY
 # Processor identification: the Linux kernel's view of the same processor (the first one listed).
 mkdir -p "$D/cpu"
 awk 'NF == 0 { exit } { print }' /proc/cpuinfo > "$D/cpu/cpuinfo"
+
+# Verbose-module patterns: random patterns and strings matched by Python's fnmatch. '/' and '\' in a pattern
+# match either slash, so both sides are compared with backslashes turned into slashes.
+mkdir -p "$D/vlog"
+python3 - "$D/vlog/patterns.txt" <<'PY'
+import fnmatch, random, sys
+random.seed(4711)
+with open(sys.argv[1], "w", newline="\n") as out:
+    for _ in range(3000):
+        pattern = "".join(random.choice("ab/\\*?") for _ in range(random.randint(0, 6)))
+        text = "".join(random.choice("ab/\\") for _ in range(random.randint(0, 7)))
+        match = fnmatch.fnmatchcase(text.replace("\\", "/"), pattern.replace("\\", "/"))
+        out.write(f"{pattern}\t{text}\t{int(match)}\n")
+PY
