@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iomanip>
 #include <regex>
 #include <string>
 #include <vector>
@@ -460,8 +461,11 @@ TEST(LoggingNamespaceTest, WideTextStreamsFromOtherNamespaces) {
   });
   const std::wstring wide = L"w\u00e9";
   LOG(INFO) << StringPiece("n") << wide << L"|" << StringPiece16(L"p") << 7;
-  logging::SetLogMessageHandler(nullptr);
   EXPECT_NE(std::string::npos, text.find("nw\xc3\xa9|p7\n"));
+  // Manipulators keep working through the message stream.
+  LOG(INFO) << std::hex << 255 << std::setw(4) << std::setfill('.') << 1 << std::endl << "x";
+  logging::SetLogMessageHandler(nullptr);
+  EXPECT_NE(std::string::npos, text.find("] ff...1\nx\n"));
 }
 
 }  // namespace
