@@ -1,6 +1,7 @@
 #!/bin/bash
 # Checks from the Linux side, with wine's own reg tool, what the tests of base/win wrote to the registry, and
-# removes the oracle key. Usage: testdata_check.sh DATA_DIR BIN_DIR
+# removes the oracle key; and with objdump and nm, that every module linked from the areas carries the
+# module's own heap allocator and the start-up processor check. Usage: testdata_check.sh DATA_DIR BIN_DIR
 set -euo pipefail
 D=$1; BIN=$2
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -31,4 +32,24 @@ print("registry round trip verified with reg query and reg export")
 PY
 fi
 wine_run reg delete "$key" /f >/dev/null 2>&1 || true
+
+# No module imports the C runtime DLL's malloc, calloc, realloc or free, and each defines the check's
+# initialiser.
+count=0; modules_ok=0
+for module in "$BIN"/*.exe "$BIN"/*.dll; do
+  name=$(basename "$module")
+  [ "$name" = installer.exe ] && continue  # the host executable links none of the areas
+  count=$((count + 1))
+  imported=$(x86_64-w64-mingw32-objdump -p "$module" |
+             awk 'tolower($0) ~ /dll name: msvcrt.dll/ { f = 1; next } /DLL Name:/ { f = 0 } f && NF == 3 { print $3 }' |
+             grep -xE 'malloc|calloc|realloc|free' || true)
+  if [ -n "$imported" ]; then
+    echo "$name imports the C runtime's allocator: $(echo $imported)"; status=1; modules_ok=1
+  fi
+  if ! x86_64-w64-mingw32-nm "$module" | grep -q ' zorvi_module_sse2_check$'; then
+    echo "$name lacks the start-up processor check"; status=1; modules_ok=1
+  fi
+done
+[ "$count" -gt 5 ] || { echo "only $count modules in $BIN"; exit 1; }
+[ $modules_ok -eq 0 ] && echo "$count modules allocate through their own allocator and check the processor at load"
 exit $status
