@@ -17,6 +17,7 @@ constexpr size_t kMaxChunkSize = 1 << 20;
 constexpr int64_t kCreatorBias = int64_t{1} << 62;
 
 std::atomic<int64_t> g_live_arenas{0};
+thread_local ValueArena* g_current_arena = nullptr;
 
 size_t AlignUp(size_t value) {
   return (value + kAlignment - 1) & ~(kAlignment - 1);
@@ -50,6 +51,19 @@ ValueArena::~ValueArena() {
 // static
 int64_t ValueArena::LiveCountForTesting() {
   return g_live_arenas.load(std::memory_order_relaxed);
+}
+
+// static
+ValueArena* ValueArena::current() {
+  return g_current_arena;
+}
+
+ValueArena::ScopedCurrent::ScopedCurrent(ValueArena* arena) : previous_(g_current_arena) {
+  g_current_arena = arena;
+}
+
+ValueArena::ScopedCurrent::~ScopedCurrent() {
+  g_current_arena = previous_;
 }
 
 void ValueArena::Seal() {

@@ -1,7 +1,9 @@
 // Memory for value-tree nodes. A parse result has many small nodes that live and die together, so the JSON
 // parser places them in one arena: allocation is a pointer bump, and the arena's chunks go back to the heap
 // when the last of its blocks has been freed. Every block carries a header naming its arena (or none, for a
-// heap block), so any node can still be deleted on its own, on any thread, like one from the heap.
+// heap block), so any node can still be deleted on its own, on any thread, like one from the heap. Nodes ask
+// for an arena explicitly; the storage of containers comes from the arena that the thread has made current,
+// so that no container keeps a pointer to an arena that may be gone.
 #ifndef BASE_VALUE_ARENA_H_
 #define BASE_VALUE_ARENA_H_
 
@@ -37,6 +39,21 @@ class ValueArena {
   // Arenas that still hold chunks, in the whole process.
   static int64_t LiveCountForTesting();
 
+  // The arena that container storage on this thread comes from, or null for the heap.
+  static ValueArena* current();
+
+  // Makes `arena` current on this thread for the holder's lifetime.
+  class ScopedCurrent {
+   public:
+    explicit ScopedCurrent(ValueArena* arena);
+    ScopedCurrent(const ScopedCurrent&) = delete;
+    ScopedCurrent& operator=(const ScopedCurrent&) = delete;
+    ~ScopedCurrent();
+
+   private:
+    ValueArena* previous_;
+  };
+
  private:
   struct Chunk;
   // Every block starts with the arena it came from (null for the heap); the caller's bytes follow.
@@ -71,35 +88,27 @@ class ValueArena {
   size_t next_chunk_size_;
 };
 
-// A standard allocator over ValueArena::Allocate, for the storage of containers that the parser fills. All
-// instances are interchangeable: a block is freed through its header, not through the allocator.
+// A standard allocator for the storage of value containers: from the thread's current arena (while the
+// parser fills a result), else from the heap. It holds no state; a block is freed through its header.
 template <typename T>
 class ValueAllocator {
  public:
   using value_type = T;
-  using propagate_on_container_move_assignment = std::true_type;
-  using propagate_on_container_swap = std::true_type;
   using is_always_equal = std::true_type;
 
-  ValueAllocator() noexcept : arena_(nullptr) {}
-  explicit ValueAllocator(ValueArena* arena) noexcept : arena_(arena) {}
+  ValueAllocator() noexcept = default;
   template <typename U>
-  ValueAllocator(const ValueAllocator<U>& other) noexcept : arena_(other.arena()) {}
+  ValueAllocator(const ValueAllocator<U>&) noexcept {}
 
-  T* allocate(size_t count) { return static_cast<T*>(ValueArena::Allocate(count * sizeof(T), arena_)); }
+  T* allocate(size_t count) {
+    return static_cast<T*>(ValueArena::Allocate(count * sizeof(T), ValueArena::current()));
+  }
   void deallocate(T* block, size_t) noexcept { ValueArena::Free(block); }
-  // A copied container allocates from the heap.
-  ValueAllocator select_on_container_copy_construction() const { return ValueAllocator(); }
-
-  ValueArena* arena() const { return arena_; }
 
   template <typename U>
   bool operator==(const ValueAllocator<U>&) const noexcept {
     return true;
   }
-
- private:
-  ValueArena* arena_;
 };
 
 }  // namespace internal

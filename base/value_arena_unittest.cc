@@ -81,18 +81,29 @@ TEST(ValueArenaTest, BlocksFreedOnManyThreads) {
 TEST(ValueArenaTest, AllocatorServesStandardContainers) {
   const int64_t before = ValueArena::LiveCountForTesting();
   ValueArena* arena = ValueArena::Create(64);
-  std::vector<int, ValueAllocator<int>> numbers{ValueAllocator<int>(arena)};
-  for (int i = 0; i < 1000; ++i)
-    numbers.push_back(i);  // regrowth frees earlier blocks into the arena
+  std::vector<int, ValueAllocator<int>> numbers;
+  {
+    ValueArena::ScopedCurrent current(arena);
+    EXPECT_EQ(arena, ValueArena::current());
+    {
+      ValueArena::ScopedCurrent heap(nullptr);
+      EXPECT_EQ(nullptr, ValueArena::current());
+    }
+    EXPECT_EQ(arena, ValueArena::current());
+    for (int i = 0; i < 1000; ++i)
+      numbers.push_back(i);  // regrowth frees earlier blocks into the arena
+  }
+  EXPECT_EQ(nullptr, ValueArena::current());
   arena->Seal();
   EXPECT_EQ(before + 1, ValueArena::LiveCountForTesting());  // the vector's block keeps it
   numbers.shrink_to_fit();  // moves to a heap block
   EXPECT_EQ(before, ValueArena::LiveCountForTesting());
-  numbers.push_back(1000);
+  for (int i = 1000; i < 5000; ++i)
+    numbers.push_back(i);  // the heap from now on: nothing refers to the arena any more
   std::vector<int, ValueAllocator<int>> other;
   other.swap(numbers);
-  ASSERT_EQ(1001u, other.size());
-  for (int i = 0; i <= 1000; ++i)
+  ASSERT_EQ(5000u, other.size());
+  for (int i = 0; i < 5000; ++i)
     ASSERT_EQ(i, other[static_cast<size_t>(i)]);
 }
 

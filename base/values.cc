@@ -203,9 +203,6 @@ bool StringValue::Equals(const Value* other) const {
 
 DictionaryValue::DictionaryValue() : Value(kTypeDictionary) {}
 
-DictionaryValue::DictionaryValue(internal::ValueArena* arena)
-    : Value(kTypeDictionary), dictionary_(Storage::allocator_type(arena)) {}
-
 DictionaryValue::~DictionaryValue() {
   // Large trees are freed faster when the next children are on their way into the cache.
   const size_t count = dictionary_.size();
@@ -461,8 +458,6 @@ DictionaryValue::Iterator::Iterator(const DictionaryValue& target)
 // ListValue
 
 ListValue::ListValue() : Value(kTypeList) {}
-
-ListValue::ListValue(internal::ValueArena* arena) : Value(kTypeList), list_(Storage::allocator_type(arena)) {}
 
 ListValue::~ListValue() {
   const size_t count = list_.size();

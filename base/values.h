@@ -204,8 +204,6 @@ class DictionaryValue : public Value {
 
  protected:
   friend class internal::JsonParser;
-  // Members stored while `arena` is open take their memory from it.
-  explicit DictionaryValue(internal::ValueArena* arena);
   Storage& storage() { return dictionary_; }
 
  private:
@@ -259,7 +257,6 @@ class ListValue : public Value {
 
  protected:
   friend class internal::JsonParser;
-  explicit ListValue(internal::ValueArena* arena);
   Storage& storage() { return list_; }
 
  private:

@@ -191,7 +191,12 @@ std::unique_ptr<Value> JsonParser::Parse(StringPiece input) {
   if (end_ - pos_ >= 3 && memcmp(pos_, "\xEF\xBB\xBF", 3) == 0)
     pos_ += 3;
 
-  std::unique_ptr<Value> root = ParseValue();
+  std::unique_ptr<Value> root;
+  {
+    // The containers' storage comes from the arena only while the parse fills them.
+    ValueArena::ScopedCurrent storage_from_arena(arena_);
+    root = ParseValue();
+  }
   // One stray byte after the root is tolerated, as long as nothing but whitespace and comments follows it.
   if (root && NextToken() != kEndOfInput) {
     ++pos_;
@@ -407,7 +412,7 @@ std::unique_ptr<Value> JsonParser::ConsumeDictionary() {
   };
   if (!std::is_sorted(begin, end, key_before))
     std::stable_sort(begin, end, key_before);
-  std::unique_ptr<DictionaryValue> dictionary(new (arena_) DictionaryValue(arena_));
+  std::unique_ptr<DictionaryValue> dictionary(new (arena_) DictionaryValue);
   DictionaryValue::Storage& members = dictionary->storage();
   members.reserve(static_cast<size_t>(end - begin));
   for (auto member = begin; member != end; ++member) {
@@ -450,7 +455,7 @@ std::unique_ptr<Value> JsonParser::ConsumeList() {
   }
   ++pos_;  // ']'
   --depth_;
-  std::unique_ptr<ListValue> list(new (arena_) ListValue(arena_));
+  std::unique_ptr<ListValue> list(new (arena_) ListValue);
   ListValue::Storage& children = list->storage();
   children.reserve(pending_children_.size() - first_child);
   for (size_t i = first_child; i < pending_children_.size(); ++i)

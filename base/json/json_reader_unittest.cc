@@ -500,6 +500,48 @@ TEST(JsonReaderTest, ResultMemoryGoesWithItsLastNode) {
   EXPECT_EQ(before, internal::ValueArena::LiveCountForTesting());
 }
 
+// Containers of a result keep growing on the heap once the parse is over, also when the arena behind their
+// first storage is long gone.
+TEST(JsonReaderTest, ResultContainersGrowAfterTheArenaIsGone) {
+  const int64_t before = internal::ValueArena::LiveCountForTesting();
+  std::unique_ptr<Value> empty_dictionary = MustParse("{}");
+  std::unique_ptr<Value> empty_list = MustParse("[]");
+  EXPECT_EQ(before, internal::ValueArena::LiveCountForTesting());  // nothing of either arena is left
+  DictionaryValue* dictionary = nullptr;
+  ListValue* list = nullptr;
+  ASSERT_TRUE(empty_dictionary->GetAsDictionary(&dictionary));
+  ASSERT_TRUE(empty_list->GetAsList(&list));
+  for (int i = 0; i < 1000; ++i) {
+    dictionary->SetIntegerWithoutPathExpansion(std::to_string(i), i);
+    list->AppendInteger(i);
+  }
+  EXPECT_EQ(1000u, dictionary->size());
+  EXPECT_EQ(1000u, list->GetSize());
+
+  // Storage swapped out of a parsed container into one of the caller's, outliving the parse result.
+  std::unique_ptr<Value> root = MustParse("{\"inner\": [1, 2, 3], \"members\": {\"a\": 1}}");
+  ListValue* inner = nullptr;
+  ASSERT_TRUE(static_cast<DictionaryValue*>(root.get())->GetList("inner", &inner));
+  ListValue mine;
+  mine.Swap(inner);
+  const Value* members_node = nullptr;
+  ASSERT_TRUE(static_cast<DictionaryValue*>(root.get())->Get("members", &members_node));
+  DictionaryValue my_members;
+  my_members.Swap(const_cast<DictionaryValue*>(static_cast<const DictionaryValue*>(members_node)));
+  root.reset();
+  for (int i = 0; i < 1000; ++i) {
+    mine.AppendInteger(i);  // regrowth frees the arena's last block, then grows again
+    my_members.SetIntegerWithoutPathExpansion(std::to_string(i), i);
+  }
+  EXPECT_EQ(1003u, mine.GetSize());
+  EXPECT_EQ(1001u, my_members.size());
+  // The parsed children that moved along still hold their arena, until they go too.
+  EXPECT_EQ(before + 1, internal::ValueArena::LiveCountForTesting());
+  mine.Clear();
+  my_members.Clear();
+  EXPECT_EQ(before, internal::ValueArena::LiveCountForTesting());
+}
+
 TEST(JsonReaderTest, RepeatedKeysKeepTheLastInAnyOrder) {
   std::unique_ptr<Value> root = MustParse("{\"b\": 1, \"a\": 2, \"c\": 0, \"b\": 3, \"a\": 4, \"a\": {}, \"a\": 5}");
   const DictionaryValue* dictionary = nullptr;
