@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/bind.h"
+#include "base/command_line.h"
 #include "base/lazy_instance.h"
 #include "base/logging.h"
 #include "base/trace_event/heap_profiler_allocation_context_tracker.h"
@@ -13,6 +14,8 @@ namespace trace_event {
 namespace {
 
 constexpr char kGlobalMemoryDumpEventName[] = "GlobalMemoryDump";
+constexpr char kEnableHeapProfilingSwitch[] = "enable-heap-profiling";
+constexpr char kEnableMemoryBenchmarkingSwitch[] = "enable-memory-benchmarking";
 constexpr char kStackFramesName[] = "stackFrames";
 constexpr char kTypeNamesName[] = "typeNames";
 
@@ -99,6 +102,7 @@ void MemoryDumpManager::SetThreadingHooks(const ThreadingHooks* hooks) {
 
 MemoryDumpManager::MemoryDumpManager() {
   g_next_dump_sequence.fetch_add(1);
+  EnableHeapProfilingIfNeeded();
 }
 
 // Never reached for the process-wide manager.
@@ -115,6 +119,23 @@ MemoryDumpManager::~MemoryDumpManager() {
     hooks->stop_repeating_timer();
   if (hooks && dump_thread && hooks->stop_thread)
     hooks->stop_thread(dump_thread);
+}
+
+void MemoryDumpManager::EnableHeapProfilingIfNeeded() {
+  if (heap_profiling_enabled_ || !CommandLine::IsInitialized())
+    return;
+  if (!CommandLine::ForCurrentProcess()->HasSwitch(kEnableHeapProfilingSwitch))
+    return;
+  AllocationContextTracker::SetCaptureEnabled(true);
+  std::vector<scoped_refptr<MemoryDumpProviderInfo>> providers;
+  {
+    AutoLock lock(lock_);
+    providers.assign(dump_providers_.begin(), dump_providers_.end());
+  }
+  for (const auto& info : providers)
+    info->dump_provider->OnHeapProfilingEnabled(true);
+  AutoLock lock(lock_);
+  heap_profiling_enabled_ = true;
 }
 
 bool MemoryDumpManager::IsHeapProfilingEnabled() const {
@@ -278,7 +299,8 @@ void MemoryDumpManager::OnTraceLogEnabled() {
     dump_thread_ = dump_thread;
     memory_tracing_enabled_.store(1, std::memory_order_release);
 
-    if (is_coordinator_) {
+    if (is_coordinator_ && !(CommandLine::IsInitialized() &&
+                             CommandLine::ForCurrentProcess()->HasSwitch(kEnableMemoryBenchmarkingSwitch))) {
       periodic_dumps_count_ = 0;
       schedule = ComputePeriodicDumpSchedule(TraceLog::GetInstance()->GetCurrentTraceConfig().memory_dump_triggers());
       if (schedule.min_period_ms != 0) {

@@ -129,6 +129,7 @@ class MemoryDumpManager : public TraceLog::EnabledStateObserver {
 
   MemoryDumpManager();
 
+  void EnableHeapProfilingIfNeeded();
   void RequestPeriodicDump();
   static void PeriodicDumpTask();
   void FinishGlobalDump(const MemoryDumpCallback& callback, uint64_t dump_guid, bool success);

@@ -286,6 +286,27 @@ TEST(MemoryDumpManagerTest, ScheduleIgnoresTriggersWithoutAPeriod) {
   EXPECT_EQ(7u, schedule.heavy_dump_rate);
 }
 
+// The switch is read from the process command line when the manager is made, so it is tried in a child.
+std::string RunHeapProfilingChild(const std::wstring& switches) {
+  const std::wstring child = test_support::ExecutableDir() + L"\\memory_dump_manager_test_child.exe";
+  DWORD exit_code = 99;
+  std::string output;
+  EXPECT_TRUE(test_support::RunProcess(L"\"" + child + L"\" " + switches, &exit_code, &output));
+  EXPECT_EQ(0u, exit_code) << output;
+  while (!output.empty() && (output.back() == '\n' || output.back() == '\r'))
+    output.pop_back();
+  return output;
+}
+
+TEST(MemoryDumpManagerTest, SwitchesOfTheProcessCommandLine) {
+  EXPECT_EQ("heap_profiling=1 capture=1 provider_calls=1 tables=1 timers=1",
+            RunHeapProfilingChild(L"--enable-heap-profiling"));
+  EXPECT_EQ("heap_profiling=0 capture=0 provider_calls=0 tables=0 timers=1", RunHeapProfilingChild(L"--other-switch"));
+  // Benchmarking runs take their dumps themselves: no periodic timer.
+  EXPECT_EQ("heap_profiling=0 capture=0 provider_calls=0 tables=0 timers=0",
+            RunHeapProfilingChild(L"--enable-memory-benchmarking"));
+}
+
 }  // namespace
 }  // namespace trace_event
 }  // namespace base
