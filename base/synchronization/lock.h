@@ -18,6 +18,8 @@ class Lock {
   void Release() { ReleaseSRWLockExclusive(&srw_lock_); }
 
  private:
+  friend class ConditionVariable;  // sleeps on the lock itself
+
   SRWLOCK srw_lock_ = SRWLOCK_INIT;
 };
 

@@ -1,0 +1,28 @@
+// What the task profiler keeps with a posted task: where it was counted as born, when it was posted, and
+// when it is due.
+#ifndef BASE_TRACKING_INFO_H_
+#define BASE_TRACKING_INFO_H_
+
+#include "base/location.h"
+#include "base/time/time.h"
+#include "base/tracked_objects.h"
+
+namespace base {
+
+struct TrackingInfo {
+  // Nothing counted: no birth, no posting time, no due time.
+  TrackingInfo() = default;
+  // Counts a birth at `posted_from` on the calling thread and stamps the posting time (both stay null while
+  // profiling is off).
+  TrackingInfo(const Location& posted_from, TimeTicks delayed_run_time);
+
+  // The birth record of the posting location; null when profiling is off.
+  Births* birth_tally = nullptr;
+  TrackedTime time_posted;
+  // Null for a task that is due at once.
+  TimeTicks delayed_run_time;
+};
+
+}  // namespace base
+
+#endif  // BASE_TRACKING_INFO_H_
