@@ -63,5 +63,21 @@ TEST(ThreadLocalTest, BooleanIsPerThread) {
   EXPECT_FALSE(flag.Get());
 }
 
+TEST(ThreadLocalDeathTest, FailuresOfThePlatformAreFatal) {
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+  int value = 0;
+  // An index beyond any the system hands out.
+  EXPECT_EXIT(ThreadLocalPlatform::SetValueInSlot(100000, &value),
+              ::testing::ExitedWithCode(static_cast<int>(EXCEPTION_BREAKPOINT)), "Failed to TlsSetValue\\(\\)\\.");
+  EXPECT_EXIT(
+      {
+        for (;;) {
+          ThreadLocalPlatform::SlotType slot;
+          ThreadLocalPlatform::AllocateSlot(&slot);
+        }
+      },
+      ::testing::ExitedWithCode(static_cast<int>(EXCEPTION_BREAKPOINT)), "Check failed");
+}
+
 }  // namespace
 }  // namespace base
