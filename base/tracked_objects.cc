@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 
+#include "base/command_line.h"
 #include "base/lazy_instance.h"
 #include "base/logging.h"
 #include "base/strings/stringprintf.h"
@@ -40,14 +41,19 @@ int32_t g_worker_thread_data_creation_count = 0;
 int32_t g_incarnation_counter = 0;
 int32_t g_cleanup_count = 0;
 
+constexpr char kProfilerTimingSwitch[] = "profiler-timing";
+
 // The "profiler-timing" switch once read: 0 not read yet, 1 timing on, 2 timing off.
 enum TimingSwitch : int { kTimingUnread = 0, kTimingEnabled = 1, kTimingDisabled = 2 };
 std::atomic<int> g_timing_switch{kTimingUnread};
 
 // Reads "profiler-timing" into *timing; false while the process command line does not exist yet.
 bool ReadTimingSwitch(int* timing) {
-  (void)timing;
-  return false;
+  if (!CommandLine::IsInitialized())
+    return false;
+  *timing = CommandLine::ForCurrentProcess()->GetSwitchValueASCII(kProfilerTimingSwitch) == "0" ? kTimingDisabled
+                                                                                               : kTimingEnabled;
+  return true;
 }
 
 }  // namespace

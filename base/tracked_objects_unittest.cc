@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "base/command_line.h"
 #include "base/location.h"
 #include "base/strings/stringprintf.h"
 #include "base/tracking_info.h"
@@ -209,6 +210,62 @@ TEST(TaskProfilerTest, NamedRecordsAreNotReused) {
   for (ThreadData* data = ThreadData::first(); data; data = data->next())
     listed |= data == named;
   EXPECT_TRUE(listed);
+}
+
+
+TEST(ProfilerTimingSwitchTest, ZeroTurnsTimesOffButCountsGoOn) {
+  ASSERT_TRUE(CommandLine::Init());
+  CommandLine::ForCurrentProcess()->AppendSwitchASCII("profiler-timing", "0");
+  ThreadData::Initialize();
+  EXPECT_TRUE(ThreadData::Now().is_null());
+
+  TrackingInfo posted(FROM_HERE, TimeTicks());
+  ASSERT_NE(nullptr, posted.birth_tally);
+  EXPECT_TRUE(posted.time_posted.is_null());
+  TrackingInfo delayed(FROM_HERE, TimeTicks::Now() - TimeDelta::FromMilliseconds(50));
+  ASSERT_NE(nullptr, delayed.birth_tally);
+
+  TaskStopwatch stopwatch;
+  stopwatch.Start();
+  const TrackedTime busy_start = TrackedTime::Now();
+  while (TrackedTime::Now().MillisecondsSince(busy_start) < 5) {
+  }
+  stopwatch.Stop();
+  EXPECT_TRUE(stopwatch.StartTime().is_null());
+  EXPECT_EQ(0, stopwatch.RunDurationMs());
+  ThreadData::TallyRunOnNamedThreadIfTracking(posted, stopwatch);
+  ThreadData::TallyRunOnNamedThreadIfTracking(delayed, stopwatch);
+
+  ThreadData::BirthMap births;
+  ThreadData::DeathMap deaths;
+  ThreadData::Get()->SnapshotMaps(&births, &deaths);
+  for (const Births* birth : {posted.birth_tally, delayed.birth_tally}) {
+    ASSERT_EQ(1u, deaths.count(birth));
+    const DeathData& death = deaths.at(birth);
+    EXPECT_EQ(1, death.count());
+    EXPECT_EQ(0, death.queue_duration_sum());
+    EXPECT_EQ(0, death.run_duration_sum());
+  }
+}
+
+TEST(ProfilerTimingSwitchTest, OtherValuesLeaveTimingOn) {
+  ASSERT_TRUE(CommandLine::Init());
+  CommandLine::ForCurrentProcess()->AppendSwitchASCII("profiler-timing", "1");
+  ThreadData::Initialize();
+  EXPECT_FALSE(ThreadData::Now().is_null());
+}
+
+TEST(ProfilerTimingSwitchTest, TimingCountsAsOnUntilTheCommandLineExistsThenItsAnswerIsKept) {
+  ThreadData::Initialize();
+  ASSERT_FALSE(CommandLine::IsInitialized());
+  EXPECT_FALSE(ThreadData::Now().is_null());
+  // The first answer came without a command line and was not kept: the switch counts once it exists.
+  ASSERT_TRUE(CommandLine::Init());
+  CommandLine::ForCurrentProcess()->AppendSwitchASCII("profiler-timing", "0");
+  EXPECT_TRUE(ThreadData::Now().is_null());
+  // Read once, the answer stays.
+  CommandLine::ForCurrentProcess()->AppendSwitchASCII("profiler-timing", "1");
+  EXPECT_TRUE(ThreadData::Now().is_null());
 }
 
 }  // namespace

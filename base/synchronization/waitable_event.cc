@@ -7,29 +7,28 @@ namespace base {
 
 WaitableEvent::WaitableEvent(bool manual_reset, bool initially_signaled)
     : handle_(CreateEventW(nullptr, manual_reset, initially_signaled, nullptr)) {
-  PCHECK(handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) << "CreateEventW";
+  PCHECK(handle_.IsValid()) << "CreateEventW";
 }
 
-WaitableEvent::~WaitableEvent() {
-  CloseHandle(handle_);
-}
+// The holder closes the event through the handle verifier.
+WaitableEvent::~WaitableEvent() = default;
 
 void WaitableEvent::Signal() {
-  SetEvent(handle_);
+  SetEvent(handle_.Get());
 }
 
 void WaitableEvent::Reset() {
-  ResetEvent(handle_);
+  ResetEvent(handle_.Get());
 }
 
 void WaitableEvent::Wait() {
-  const DWORD result = WaitForSingleObject(handle_, INFINITE);
+  const DWORD result = WaitForSingleObject(handle_.Get(), INFINITE);
   // Only a broken handle makes an unlimited wait fail.
   PCHECK(result == WAIT_OBJECT_0) << "WaitForSingleObject";
 }
 
 bool WaitableEvent::TimedWait(const TimeDelta& max_time) {
-  return WaitForSingleObject(handle_, WaitMillisecondsFor(max_time)) == WAIT_OBJECT_0;
+  return WaitForSingleObject(handle_.Get(), WaitMillisecondsFor(max_time)) == WAIT_OBJECT_0;
 }
 
 // static

@@ -8,6 +8,7 @@
 #include <cstddef>
 
 #include "base/time/time.h"
+#include "base/win/scoped_handle.h"
 
 namespace base {
 
@@ -32,10 +33,10 @@ class WaitableEvent {
   // lowest signalled one (an automatic-reset event among them is reset by the wait). A failed wait is fatal.
   static size_t WaitMany(WaitableEvent** events, size_t count);
 
-  HANDLE handle() const { return handle_; }
+  HANDLE handle() const { return handle_.Get(); }
 
  private:
-  HANDLE handle_;
+  win::ScopedHandle handle_;
 };
 
 }  // namespace base
