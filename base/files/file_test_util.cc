@@ -1,0 +1,87 @@
+#include "base/files/file_test_util.h"
+
+#include <memory>
+
+#include "crypto/secure_hash.h"
+#include "testing/test_support.h"
+
+namespace file_test {
+
+namespace {
+
+std::wstring TempFolder() {
+  wchar_t temp[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+  std::wstring folder(temp, length);
+  while (!folder.empty() && folder.back() == L'\\')
+    folder.pop_back();
+  return folder;
+}
+
+}  // namespace
+
+ScopedTestDir::ScopedTestDir() : ScopedTestDir(TempFolder()) {}
+
+ScopedTestDir::ScopedTestDir(const std::wstring& parent)
+    : path_(parent + L"\\" + test_support::UniqueName(L"ft")) {
+  RemoveTree(path_.value());
+  CreateDirectoryW(path_.value().c_str(), nullptr);
+}
+
+ScopedTestDir::~ScopedTestDir() { RemoveTree(path_.value()); }
+
+bool RemoveTree(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return true;
+  SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return DeleteFileW(path.c_str()) != FALSE;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name != L"." && name != L"..")
+        RemoveTree(path + L"\\" + name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  return RemoveDirectoryW(path.c_str()) != FALSE;
+}
+
+bool WriteText(const base::FilePath& path, const std::string& contents) {
+  return test_support::WriteFileBytes(path.value(), contents);
+}
+
+std::string ReadText(const base::FilePath& path) {
+  std::string contents;
+  if (!test_support::ReadFileBytes(path.value(), &contents))
+    return "<missing>";
+  return contents;
+}
+
+bool Exists(const base::FilePath& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsFolder(const base::FilePath& path) {
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+DWORD Attributes(const base::FilePath& path) { return GetFileAttributesW(path.value().c_str()); }
+
+std::string Sha256Hex(const void* data, size_t size) {
+  std::unique_ptr<crypto::SecureHash> hash = crypto::SecureHash::Create(crypto::SecureHash::SHA256);
+  hash->Update(data, size);
+  unsigned char digest[32];
+  hash->Finish(digest, sizeof(digest));
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char byte : digest) {
+    hex += kDigits[byte >> 4];
+    hex += kDigits[byte & 15];
+  }
+  return hex;
+}
+
+}  // namespace file_test

@@ -1,0 +1,41 @@
+// MemoryMappedFile: a read-only view of a whole file.
+#ifndef BASE_FILES_MEMORY_MAPPED_FILE_H_
+#define BASE_FILES_MEMORY_MAPPED_FILE_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "base/files/file.h"
+#include "base/files/file_path.h"
+#include "base/win/scoped_handle.h"
+
+namespace base {
+
+class MemoryMappedFile {
+ public:
+  MemoryMappedFile();
+  MemoryMappedFile(const MemoryMappedFile&) = delete;
+  MemoryMappedFile& operator=(const MemoryMappedFile&) = delete;
+  ~MemoryMappedFile();
+
+  // Opens `path` for reading and maps all of it. False when a view is mapped already, when the file cannot
+  // be opened or mapped, and for empty files and files above 2 GiB - 1.
+  bool Initialize(const FilePath& path);
+
+  const uint8_t* data() const { return data_; }
+  size_t length() const { return length_; }
+  bool IsValid() const { return data_ != nullptr; }
+
+ private:
+  bool MapFileToMemory();
+  void CloseHandles();
+
+  File file_;
+  uint8_t* data_ = nullptr;
+  size_t length_ = 0;
+  win::ScopedHandle file_mapping_;
+};
+
+}  // namespace base
+
+#endif  // BASE_FILES_MEMORY_MAPPED_FILE_H_

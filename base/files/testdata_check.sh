@@ -1,0 +1,79 @@
+#!/bin/bash
+# Checks from the Linux side what the file tests left, performs the scheduled restart in a prefix of its own,
+# and removes the second volume. Usage: testdata_check.sh DATA_DIR BIN_DIR
+set -euo pipefail
+D=$1; BIN=$2
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD_DIR=$(cd "$BIN/.." && pwd) . "$ROOT/tools/env.sh"
+VOLUME=$(cat "$D/second_volume")
+LETTER=$(cat "$D/second_drive")
+cleanup() {
+  rm -f "$RUN_PREFIX/dosdevices/${LETTER,,}:"
+  rm -rf "$VOLUME"
+}
+trap cleanup EXIT
+[ -e "$D/tree/done" ] || { echo "the tree test did not run: nothing to check"; exit 0; }
+T=$D/tree
+fail() { echo "$*" >&2; exit 1; }
+
+# The source is untouched.
+(cd "$T/source" && sha256sum --quiet -c "$T/source.sha256") || fail "the source tree changed"
+
+# What the moved tree must hold, from the source's digests and the test's steps.
+python3 - "$T" "$VOLUME/renamed" <<'PY'
+import hashlib, os, sys
+tree, renamed = sys.argv[1], sys.argv[2]
+expected = {}
+for line in open(os.path.join(tree, "source.sha256"), encoding="utf-8"):
+    digest, name = line.rstrip("\n").split("  ", 1)
+    expected[name[2:]] = digest
+moved_out = expected.pop("d07/f070.bin")
+expected["d03/f042.bin"] = hashlib.sha256(open(os.path.join(tree, "replacement.txt"), "rb").read()).hexdigest()
+for name in list(expected):
+    if (name.startswith("d05/t") and name.endswith(".tmp")) or name.startswith("d08/sub/"):
+        del expected[name]
+found = {}
+for folder, _, files in os.walk(renamed):
+    for f in files:
+        path = os.path.join(folder, f)
+        found[os.path.relpath(path, renamed)] = hashlib.sha256(open(path, "rb").read()).hexdigest()
+if found != expected:
+    missing = sorted(set(expected) - set(found))[:5]
+    extra = sorted(set(found) - set(expected))[:5]
+    wrong = sorted(k for k in expected if k in found and found[k] != expected[k])[:5]
+    sys.exit("moved tree differs: missing %s extra %s wrong %s" % (missing, extra, wrong))
+single = hashlib.sha256(open(os.path.join(tree, "work", "single.bin"), "rb").read()).hexdigest()
+if single != moved_out:
+    sys.exit("the file moved back across volumes differs")
+print("moved tree: %d files match their sha256sum digests" % len(found))
+PY
+# Folders: all of the source's but the deleted d08/sub, the empty one included.
+diff <(cd "$T/source" && find . -type d | grep -vx './d08/sub' | LC_ALL=C sort) \
+     <(cd "$VOLUME/renamed" && find . -type d | LC_ALL=C sort) || fail "the moved tree's folders differ"
+# Copies are never read-only; moves leave nothing behind.
+[ -z "$(find "$VOLUME/renamed" -type f ! -perm -u+w)" ] || fail "a copy stayed read-only"
+[ ! -e "$T/work/copy" ] && [ ! -e "$VOLUME/moved" ] && [ ! -e "$VOLUME/replacement.txt" ] \
+    || fail "a moved path is still there"
+
+# The delete at the next restart: recorded for wineboot, which performs it. The run's prefix is shared with
+# tests still running, so the restart happens in a prefix of its own with the recorded operations imported.
+wine_in() { local prefix=$1; shift; "$ROOT/tools/wine-run" "$WINDEPS" "$prefix" "$@" </dev/null; }
+key='HKLM\System\CurrentControlSet\Control\Session Manager'
+doomed="Z:$(echo "$T/doomed.txt" | tr / '\\')"
+pending=$(wine_in "$RUN_PREFIX" reg query "$key" /v PendingFileRenameOperations | tr -d '\r')
+echo "$pending" | grep -qF "\\??\\$doomed" || fail "no pending deletion of $doomed: $pending"
+[ -e "$T/doomed.txt" ] || fail "deleted before the restart"
+export_file="$D/session-manager.reg"
+rm -f "$export_file"
+wine_in "$RUN_PREFIX" reg export "$key" "Z:$(echo "$export_file" | tr / '\\')" /y >/dev/null
+P=$D/restart-prefix
+rm -rf "$P"; cp -a "$WINDEPS/wineprefix-template" "$P"
+stop_restart_prefix() { WINEPREFIX=$P "$WINESERVER" -k 2>/dev/null || true; rm -rf "$P"; cleanup; }
+trap stop_restart_prefix EXIT
+. "$WINDEPS/wine.env"
+wine_in "$P" reg import "Z:$(echo "$export_file" | tr / '\\')" >/dev/null 2>&1
+wine_in "$P" wineboot -r
+# wineboot performs the operations before it returns; the prefix's server is persistent, so end it.
+WINEPREFIX=$P "$WINESERVER" -k 2>/dev/null || true
+[ ! -e "$T/doomed.txt" ] || fail "wineboot -r did not delete $T/doomed.txt"
+echo "the scheduled deletion happened at the restart"
