@@ -1,0 +1,107 @@
+#include "base/json/json_file_value_serializer.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "base/json/json_reader.h"
+#include "testing/test_support.h"
+
+namespace base {
+namespace {
+
+class JsonFileValueDeserializerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(test_support::TestDataDir().empty());
+    folder_ = test_support::TestDataDir() + L"\\out\\" + test_support::UniqueName(L"json_file");
+    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+  }
+
+  std::wstring folder_;
+};
+
+TEST_F(JsonFileValueDeserializerTest, ReadsAndParsesTheWholeFile) {
+  // Larger than one read chunk, so that the file arrives in several pieces.
+  std::string text = "{\"list\": [";
+  for (int i = 0; i < 20000; ++i)
+    text += (i ? ",\"item " : "\"item ") + std::to_string(i) + "\"";
+  text += "], \"n\": 1.5}";
+  const std::wstring path = folder_ + L"\\prefs.json";
+  ASSERT_TRUE(test_support::WriteFileBytes(path, text));
+  JsonFileValueDeserializer deserializer{FilePath(path)};
+  EXPECT_EQ(0u, deserializer.get_last_read_size());
+  int code = -1;
+  std::string message = "untouched";
+  std::unique_ptr<Value> value = deserializer.Deserialize(&code, &message);
+  ASSERT_NE(nullptr, value) << message;
+  EXPECT_TRUE(value->Equals(JsonReader::Read(text).get()));
+  EXPECT_EQ(text.size(), deserializer.get_last_read_size());
+}
+
+TEST_F(JsonFileValueDeserializerTest, ParseErrorsComeFromTheReader) {
+  const std::wstring path = folder_ + L"\\broken.json";
+  ASSERT_TRUE(test_support::WriteFileBytes(path, "{\n  \"a\": 1,\n}"));
+  JsonFileValueDeserializer deserializer{FilePath(path)};
+  int code = -1;
+  std::string message;
+  EXPECT_EQ(nullptr, deserializer.Deserialize(&code, &message));
+  EXPECT_EQ(JsonReader::kTrailingComma, code);
+  EXPECT_EQ("Line: 3, column: 2, Trailing comma not allowed.", message);
+  EXPECT_EQ(13u, deserializer.get_last_read_size());  // the file was read
+}
+
+TEST_F(JsonFileValueDeserializerTest, MissingFile) {
+  JsonFileValueDeserializer deserializer{FilePath(folder_ + L"\\absent.json")};
+  int code = -1;
+  std::string message;
+  EXPECT_EQ(nullptr, deserializer.Deserialize(&code, &message));
+  EXPECT_EQ(JsonFileValueDeserializer::kFileNoSuchFile, code);
+  EXPECT_EQ("File doesn't exist.", message);
+  JsonFileValueDeserializer in_missing_folder{FilePath(folder_ + L"\\no\\such\\folder.json")};
+  EXPECT_EQ(nullptr, in_missing_folder.Deserialize(&code, nullptr));
+  EXPECT_EQ(1003, code);
+}
+
+TEST_F(JsonFileValueDeserializerTest, FileLockedByAnotherHandle) {
+  const std::wstring path = folder_ + L"\\locked.json";
+  ASSERT_TRUE(test_support::WriteFileBytes(path, "{}"));
+  test_support::ScopedTestHandle exclusive(
+      CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(exclusive.valid());
+  JsonFileValueDeserializer deserializer{FilePath(path)};
+  int code = -1;
+  std::string message;
+  EXPECT_EQ(nullptr, deserializer.Deserialize(&code, &message));
+  EXPECT_EQ(JsonFileValueDeserializer::kFileLocked, code);
+  EXPECT_EQ("File locked.", message);
+  exclusive.reset();
+  EXPECT_NE(nullptr, deserializer.Deserialize(&code, &message));
+}
+
+// A folder exists but is no file: the code follows what the system answers when the folder is opened as a file.
+TEST_F(JsonFileValueDeserializerTest, FolderInsteadOfFile) {
+  SetLastError(0);
+  test_support::ScopedTestHandle probe(
+      CreateFileW(folder_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  const DWORD system_error = GetLastError();
+  ASSERT_FALSE(probe.valid());
+  JsonFileValueDeserializer deserializer{FilePath(folder_)};
+  int code = -1;
+  std::string message;
+  EXPECT_EQ(nullptr, deserializer.Deserialize(&code, &message));
+  if (system_error == ERROR_ACCESS_DENIED) {
+    EXPECT_EQ(JsonFileValueDeserializer::kFileAccessDenied, code);
+    EXPECT_EQ("Access denied.", message);
+  } else {
+    EXPECT_EQ(JsonFileValueDeserializer::kFileCannotRead, code) << system_error;
+    EXPECT_EQ("Can't read file.", message);
+  }
+}
+
+}  // namespace
+}  // namespace base
