@@ -101,3 +101,7 @@ with open(sys.argv[1], "w", newline="\n") as out:
         match = fnmatch.fnmatchcase(text.replace("\\", "/"), pattern.replace("\\", "/"))
         out.write(f"{pattern}\t{text}\t{int(match)}\n")
 PY
+
+# System information: the host's count of online processors.
+mkdir -p "$D/sys_info"
+getconf _NPROCESSORS_ONLN > "$D/sys_info/processors.txt"
