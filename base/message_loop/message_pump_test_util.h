@@ -1,0 +1,37 @@
+// A pump delegate for the pump tests whose three calls do what each test sets, and count themselves.
+#ifndef BASE_MESSAGE_LOOP_MESSAGE_PUMP_TEST_UTIL_H_
+#define BASE_MESSAGE_LOOP_MESSAGE_PUMP_TEST_UTIL_H_
+
+#include <functional>
+
+#include "base/message_loop/message_pump.h"
+#include "base/time/time.h"
+
+namespace base {
+
+class FakePumpDelegate : public MessagePump::Delegate {
+ public:
+  bool DoWork() override {
+    ++work_calls;
+    return do_work ? do_work() : false;
+  }
+  bool DoDelayedWork(TimeTicks* next_delayed_work_time) override {
+    ++delayed_work_calls;
+    return do_delayed_work ? do_delayed_work(next_delayed_work_time) : false;
+  }
+  bool DoIdleWork() override {
+    ++idle_work_calls;
+    return do_idle_work ? do_idle_work() : false;
+  }
+
+  std::function<bool()> do_work;
+  std::function<bool(TimeTicks*)> do_delayed_work;
+  std::function<bool()> do_idle_work;
+  int work_calls = 0;
+  int delayed_work_calls = 0;
+  int idle_work_calls = 0;
+};
+
+}  // namespace base
+
+#endif  // BASE_MESSAGE_LOOP_MESSAGE_PUMP_TEST_UTIL_H_
