@@ -1,0 +1,59 @@
+// Started by the crash test of ImportantFileWriter, which kills it at random moments. It writes generation
+// `first` of the test file, signals "ready", waits for "go", and then writes the following generations one
+// after the other, signalling "created" whenever a write has made its temporary file and releasing the
+// "progress" semaphore after each completed write, until it is killed.
+//
+// Switches: target (the file), first (a generation number), ready, go, created, progress (kernel-object
+// names).
+// Exit codes: 2 bad switches, 3 a kernel object could not be opened, 4 a write failed.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "base/command_line.h"
+#include "base/files/file_path.h"
+#include "base/files/important_file_writer.h"
+#include "base/files/important_file_writer_test_content.h"
+
+namespace {
+
+HANDLE g_created = nullptr;
+
+void SignalTempFileCreated(const base::FilePath&) {
+  ::SetEvent(g_created);
+}
+
+}  // namespace
+
+int main() {
+  if (!base::CommandLine::Init())
+    return 2;
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  const base::FilePath target = command_line.GetSwitchValuePath("target");
+  const std::string first = command_line.GetSwitchValueASCII("first");
+  if (target.empty() || first.empty())
+    return 2;
+  uint32_t generation = static_cast<uint32_t>(std::stoul(first));
+
+  HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, command_line.GetSwitchValueNative("ready").c_str());
+  HANDLE go = ::OpenEventW(SYNCHRONIZE, FALSE, command_line.GetSwitchValueNative("go").c_str());
+  HANDLE progress =
+      ::OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, command_line.GetSwitchValueNative("progress").c_str());
+  g_created = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, command_line.GetSwitchValueNative("created").c_str());
+  if (!ready || !go || !progress || !g_created)
+    return 3;
+
+  if (!base::ImportantFileWriter::WriteFileAtomically(target, important_file_test::MakeGenerationContent(generation)))
+    return 4;
+  ::SetEvent(ready);
+  ::WaitForSingleObject(go, INFINITE);
+  base::ImportantFileWriter::SetTempFileCreatedHookForTesting(&SignalTempFileCreated);
+  for (;;) {
+    ++generation;
+    if (!base::ImportantFileWriter::WriteFileAtomically(target,
+                                                        important_file_test::MakeGenerationContent(generation)))
+      return 4;
+    ::ReleaseSemaphore(progress, 1, nullptr);
+  }
+}

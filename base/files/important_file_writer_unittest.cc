@@ -1,0 +1,312 @@
+#include "base/files/important_file_writer.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/files/file_test_util.h"
+#include "base/files/important_file_writer_test_content.h"
+#include "base/json/json_reader.h"
+#include "base/metrics/histogram_base.h"
+#include "base/metrics/sample_set.h"
+#include "base/metrics/statistics_recorder.h"
+#include "base/values.h"
+#include "gtest/gtest.h"
+#include "testing/test_support.h"
+
+namespace base {
+namespace {
+
+using file_test::ReadText;
+using file_test::ScopedTestDir;
+using file_test::WriteText;
+
+// Samples of "ImportantFile.TempFileFailures".
+constexpr int kCreateFailed = 0;
+constexpr int kOpenFailed = 1;
+constexpr int kRenameFailed = 4;
+
+int TempFileFailures(int sample) {
+  HistogramBase* histogram = StatisticsRecorder::FindHistogram("ImportantFile.TempFileFailures");
+  return histogram ? histogram->SnapshotSamples()->GetCount(sample) : 0;
+}
+
+// The names in `dir`, read with the system's own search.
+std::vector<std::wstring> FolderEntries(const FilePath& dir) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  HANDLE find = ::FindFirstFileW(dir.Append(L"*").value().c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE)
+    return names;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name != L"." && name != L"..")
+      names.push_back(name);
+  } while (::FindNextFileW(find, &data));
+  ::FindClose(find);
+  return names;
+}
+
+class ImportantFileWriterTest : public testing::Test {
+ protected:
+  void SetUp() override { StatisticsRecorder::InitializeForTesting(); }
+
+  FilePath target() const { return dir_.Append(L"prefs.json"); }
+
+  ScopedTestDir dir_;
+};
+
+TEST_F(ImportantFileWriterTest, WriteFileAtomicallyCreatesAndReplacesLeavingOnlyTheTarget) {
+  ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(target(), "first"));
+  EXPECT_EQ("first", ReadText(target()));
+  ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(target(), "second, longer"));
+  EXPECT_EQ("second, longer", ReadText(target()));
+  ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(target(), ""));
+  EXPECT_EQ("", ReadText(target()));
+  EXPECT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
+}
+
+TEST_F(ImportantFileWriterTest, MissingFolderFailsToCreateTheTemporaryFile) {
+  const int before = TempFileFailures(kCreateFailed);
+  const FilePath missing = dir_.Append(L"missing").Append(L"prefs.json");
+  EXPECT_FALSE(ImportantFileWriter::WriteFileAtomically(missing, "data"));
+  EXPECT_EQ(before + 1, TempFileFailures(kCreateFailed));
+  EXPECT_TRUE(FolderEntries(dir_.path()).empty());
+}
+
+TEST_F(ImportantFileWriterTest, LockedTargetKeepsItsContentAndLosesTheTemporaryFile) {
+  ASSERT_TRUE(WriteText(target(), "old"));
+  // Another process holds the target without letting it be deleted or renamed.
+  test_support::ScopedTestHandle holder(::CreateFileW(target().value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                      nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(holder.valid());
+  const int before = TempFileFailures(kRenameFailed);
+  EXPECT_FALSE(ImportantFileWriter::WriteFileAtomically(target(), "new"));
+  EXPECT_EQ(before + 1, TempFileFailures(kRenameFailed));
+  holder.reset();
+  EXPECT_EQ("old", ReadText(target()));
+  EXPECT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
+}
+
+// Puts a folder where the new temporary file was, so that opening it for writing fails.
+void ReplaceTempFileWithFolder(const FilePath& temp_file) {
+  ::DeleteFileW(temp_file.value().c_str());
+  ::CreateDirectoryW(temp_file.value().c_str(), nullptr);
+}
+
+TEST_F(ImportantFileWriterTest, TemporaryFileThatCannotBeOpenedIsRemoved) {
+  ASSERT_TRUE(WriteText(target(), "old"));
+  const int before = TempFileFailures(kOpenFailed);
+  ImportantFileWriter::SetTempFileCreatedHookForTesting(&ReplaceTempFileWithFolder);
+  const bool written = ImportantFileWriter::WriteFileAtomically(target(), "new");
+  ImportantFileWriter::SetTempFileCreatedHookForTesting(nullptr);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(before + 1, TempFileFailures(kOpenFailed));
+  EXPECT_EQ("old", ReadText(target()));
+  EXPECT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
+}
+
+TEST_F(ImportantFileWriterTest, SuccessfulWriteRemovesOnlyAbandonedTemporaryFilesOfItsTarget) {
+  const std::vector<std::wstring> abandoned = {L"prefs.json~0123ABCD.tmp", L"PREFS.JSON~deadbeef.TMP"};
+  const std::vector<std::wstring> foreign = {L"prefs.json~0123ABC.tmp",  L"prefs.json~0123ABCDE.tmp",
+                                             L"prefs.json~0123ABCG.tmp", L"other.json~0123ABCD.tmp",
+                                             L"0123.tmp",                L"prefs.json.tmp"};
+  for (const std::wstring& name : abandoned)
+    ASSERT_TRUE(WriteText(dir_.Append(name), "stale"));
+  for (const std::wstring& name : foreign)
+    ASSERT_TRUE(WriteText(dir_.Append(name), "keep"));
+  // A temporary file that a live writer holds open must survive the sweep.
+  const FilePath live = dir_.Append(L"prefs.json~11111111.tmp");
+  ASSERT_TRUE(WriteText(live, "live"));
+  test_support::ScopedTestHandle live_holder(::CreateFileW(live.value().c_str(), GENERIC_WRITE,
+                                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                           OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(live_holder.valid());
+
+  ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(target(), "data"));
+
+  for (const std::wstring& name : abandoned)
+    EXPECT_FALSE(file_test::Exists(dir_.Append(name))) << name;
+  for (const std::wstring& name : foreign)
+    EXPECT_EQ("keep", ReadText(dir_.Append(name))) << name;
+  EXPECT_EQ("live", ReadText(live));
+  EXPECT_EQ("data", ReadText(target()));
+}
+
+TEST_F(ImportantFileWriterTest, DataOfTwoGigabytesIsRefusedBeforeTouchingTheDisk) {
+  const char byte = 'x';
+  // The size alone decides: nothing is read from the view.
+  const StringPiece huge(&byte, static_cast<size_t>(INT_MAX) + 1);
+  EXPECT_FALSE(ImportantFileWriter::WriteFileAtomically(target(), huge));
+  EXPECT_TRUE(FolderEntries(dir_.path()).empty());
+}
+
+// Crash safety: a child process writes 1 MiB generations of the file in a loop and is killed at random
+// moments. After every kill the file must be one complete generation, and the next successful write must
+// leave no temporary file behind.
+class ImportantFileWriterCrashTest : public ImportantFileWriterTest {
+ protected:
+  struct Child {
+    test_support::ScopedTestHandle process;
+  };
+
+  void SetUp() override {
+    ImportantFileWriterTest::SetUp();
+    job_.reset(::CreateJobObjectW(nullptr, nullptr));
+    ASSERT_TRUE(job_.valid());
+    // Children die with the test, whatever happens to it.
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    ASSERT_TRUE(::SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits)));
+  }
+
+  // The generation in the file, checked to be complete; -1 (and a test failure) otherwise.
+  int64_t ReadGeneration() {
+    std::string bytes;
+    if (!test_support::ReadFileBytes(target().value(), &bytes)) {
+      ADD_FAILURE() << "the target is missing";
+      return -1;
+    }
+    std::unique_ptr<Value> root = JsonReader::Read(bytes);
+    const DictionaryValue* dictionary = nullptr;
+    int generation = -1;
+    if (!root || !root->GetAsDictionary(&dictionary) || !dictionary->GetInteger("generation", &generation)) {
+      ADD_FAILURE() << "the target does not parse (" << bytes.size() << " bytes)";
+      return -1;
+    }
+    if (bytes != important_file_test::MakeGenerationContent(static_cast<uint32_t>(generation))) {
+      ADD_FAILURE() << "the target is not generation " << generation << " exactly";
+      return -1;
+    }
+    return generation;
+  }
+
+  // Starts the child and waits until it has written generation `first` and is waiting for "go".
+  bool StartChild(uint32_t first, HANDLE ready, const std::wstring& names_prefix, Child* child) {
+    const std::wstring command = L"\"" + test_support::ExecutableDir() + L"\\important_file_writer_test_child.exe\"" +
+                                 L" --target=\"" + target().value() + L"\" --first=" + std::to_wstring(first) +
+                                 L" --ready=" + names_prefix + L"_ready --go=" + names_prefix + L"_go --created=" +
+                                 names_prefix + L"_created --progress=" + names_prefix + L"_progress";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    std::wstring mutable_command = command;
+    if (!::CreateProcessW(nullptr, mutable_command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                          nullptr, &startup, &info)) {
+      ADD_FAILURE() << "cannot start the child: error " << ::GetLastError();
+      return false;
+    }
+    child->process.reset(info.hProcess);
+    const bool in_job = ::AssignProcessToJobObject(job_.get(), info.hProcess);
+    ::ResumeThread(info.hThread);
+    ::CloseHandle(info.hThread);
+    if (!in_job) {
+      ::TerminateProcess(info.hProcess, 1);
+      ADD_FAILURE() << "cannot put the child into the job";
+      return false;
+    }
+    HANDLE waits[] = {ready, info.hProcess};
+    // The limit only guards against a hung child; the wait ends on the event.
+    const DWORD result = ::WaitForMultipleObjects(2, waits, FALSE, 120000);
+    if (result != WAIT_OBJECT_0) {
+      DWORD exit_code = 0;
+      ::GetExitCodeProcess(info.hProcess, &exit_code);
+      ADD_FAILURE() << "the child did not get ready: wait " << result << ", exit code " << exit_code;
+      return false;
+    }
+    return true;
+  }
+
+  test_support::ScopedTestHandle job_;
+};
+
+TEST_F(ImportantFileWriterCrashTest, KilledWriterLeavesACompleteGeneration) {
+  constexpr int kKills = 200;
+  const std::wstring prefix = test_support::UniqueName(L"ifw_crash");
+  test_support::ScopedTestHandle ready(::CreateEventW(nullptr, FALSE, FALSE, (prefix + L"_ready").c_str()));
+  test_support::ScopedTestHandle go(::CreateEventW(nullptr, FALSE, FALSE, (prefix + L"_go").c_str()));
+  test_support::ScopedTestHandle created(::CreateEventW(nullptr, FALSE, FALSE, (prefix + L"_created").c_str()));
+  ASSERT_TRUE(ready.valid() && go.valid() && created.valid());
+
+  // How long one write takes here, to spread the kills over whole writes.
+  const std::string generation_zero = important_file_test::MakeGenerationContent(0);
+  LARGE_INTEGER start, end;
+  ::QueryPerformanceCounter(&start);
+  ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(target(), generation_zero));
+  ::QueryPerformanceCounter(&end);
+  const int64_t write_ticks = std::max<int64_t>(end.QuadPart - start.QuadPart, 1);
+
+  const uint32_t seed = std::random_device()();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  int64_t generation = 0;
+  int kills_during_a_write = 0;
+  for (int round = 0; round < kKills; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    // A fresh semaphore per round: the killed child's releases must not count for the next one.
+    test_support::ScopedTestHandle progress(
+        ::CreateSemaphoreW(nullptr, 0, LONG_MAX, (prefix + L"_progress").c_str()));
+    ASSERT_TRUE(progress.valid());
+    Child child;
+    ASSERT_TRUE(StartChild(static_cast<uint32_t>(generation + 1), ready.get(), prefix, &child));
+    // The child's first write succeeded: it is complete and swept every temporary file away.
+    ASSERT_EQ(generation + 1, ReadGeneration());
+    ASSERT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
+    generation += 1;
+
+    const int completed_writes = static_cast<int>(random() % 4);
+    const int64_t spin_range = round % 2 ? write_ticks : 2 * write_ticks;
+    const int64_t spin_ticks = static_cast<int64_t>(random() % static_cast<uint64_t>(spin_range));
+    ASSERT_TRUE(::SetEvent(go.get()));
+    for (int i = 0; i < completed_writes; ++i) {
+      HANDLE waits[] = {progress.get(), child.process.get()};
+      ASSERT_EQ(WAIT_OBJECT_0, ::WaitForMultipleObjects(2, waits, FALSE, 120000)) << "the child stopped writing";
+    }
+    // Every other round counts from the moment a write has made its temporary file, so that many kills land
+    // inside a write; the others count from the end of a write.
+    if (round % 2) {
+      ASSERT_TRUE(::ResetEvent(created.get()));
+      HANDLE waits[] = {created.get(), child.process.get()};
+      ASSERT_EQ(WAIT_OBJECT_0, ::WaitForMultipleObjects(2, waits, FALSE, 120000)) << "the child stopped writing";
+    }
+    // A random moment inside the following writes.
+    LARGE_INTEGER now, spin_start;
+    ::QueryPerformanceCounter(&spin_start);
+    do {
+      ::QueryPerformanceCounter(&now);
+    } while (now.QuadPart - spin_start.QuadPart < spin_ticks);
+    ASSERT_TRUE(::TerminateProcess(child.process.get(), 77));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(child.process.get(), 120000));
+    DWORD exit_code = 0;
+    ASSERT_TRUE(::GetExitCodeProcess(child.process.get(), &exit_code));
+    ASSERT_EQ(77u, exit_code) << "the child ended on its own";
+
+    const int64_t after_kill = ReadGeneration();
+    ASSERT_GE(after_kill, generation + completed_writes);
+    // Besides the target, only the killed write's own temporary file may be there.
+    const std::vector<std::wstring> entries = FolderEntries(dir_.path());
+    for (const std::wstring& name : entries) {
+      if (name != L"prefs.json") {
+        EXPECT_TRUE(name.rfind(L"prefs.json~", 0) == 0 && name.ends_with(L".tmp")) << name;
+      }
+    }
+    if (entries.size() > 1)
+      ++kills_during_a_write;
+    generation = after_kill;
+  }
+  // The kills did hit writes in progress (their temporary files were there), so the test saw what it is for.
+  EXPECT_GT(kills_during_a_write, 0);
+  std::printf("%d of %d kills hit a write in progress\n", kills_during_a_write, kKills);
+  ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(target(), "done"));
+  EXPECT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
+}
+
+}  // namespace
+}  // namespace base
