@@ -105,3 +105,40 @@ PY
 # System information: the host's count of online processors.
 mkdir -p "$D/sys_info"
 getconf _NPROCESSORS_ONLN > "$D/sys_info/processors.txt"
+
+# Path service: where the prefix keeps its folders, as wine's reg, cmd and winepath tools say (one
+# "key<TAB>path" line per path key of the service).
+mkdir -p "$D/path_service"
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BIN=$2
+BUILD_DIR=$(cd "$BIN/.." && pwd) . "$ROOT/tools/env.sh"
+wine_run() { "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" "$@" </dev/null | tr -d '\r'; }
+reg_value() {  # reg query prints "    name    REG_SZ    data"
+  wine_run reg query "$1" /v "$2" | sed -n "s/^    $2    REG_SZ    //p"
+}
+user_folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders'
+common_folders='HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders'
+current_version='HKLM\Software\Microsoft\Windows\CurrentVersion'
+{
+  printf '4\t%s\n' "$(wine_run cmd /c 'echo %TEMP%')"
+  printf '5\t%s\n' "$(wine_run cmd /c 'echo %USERPROFILE%')"
+  printf '6\t%s\n' "$(wine_run winepath -w "$BIN/base_unittests.exe")"
+  printf '8\t%s\n' "$(wine_run winepath -w "$(cd "$BIN/../.." && pwd)")"
+  printf '9\t%s\n' "$(reg_value "$user_folders" Desktop)"
+  printf '101\t%s\n' "$(wine_run cmd /c 'echo %SystemRoot%')"
+  printf '103\t%s\n' "$(reg_value "$current_version" ProgramFilesDir)"
+  printf '104\t%s\n' "$(reg_value "$current_version" 'ProgramFilesDir (x86)')"
+  printf '105\t%s\n' "$(reg_value "$current_version" ProgramFilesDir)"
+  printf '106\t%s\n' "$(reg_value "$user_folders" Cache)"
+  printf '107\t%s\n' "$(reg_value "$common_folders" 'Common Programs')"
+  printf '108\t%s\n' "$(reg_value "$user_folders" Programs)"
+  printf '109\t%s\n' "$(reg_value "$user_folders" AppData)"
+  printf '110\t%s\n' "$(reg_value "$user_folders" 'Local AppData')"
+  printf '111\t%s\n' "$(reg_value "$common_folders" 'Common AppData')"
+  printf '113\t%s\n' "$(reg_value "$common_folders" 'Common Desktop')"
+  printf '116\t%s\n' "$(reg_value "$user_folders" Fonts)"
+} > "$D/path_service/oracle.txt"
+# Every line must carry a path: an empty one means the query failed.
+if awk -F'\t' '$2 == "" { bad = 1 } END { exit !bad }' "$D/path_service/oracle.txt"; then
+  echo "a path-service oracle query failed:" >&2; cat "$D/path_service/oracle.txt" >&2; exit 1
+fi
