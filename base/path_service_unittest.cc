@@ -17,6 +17,7 @@
 #include "base/files/file_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "testing/test_support.h"
+#include "testing/version_child.h"
 
 namespace base {
 namespace {
@@ -254,9 +255,8 @@ TEST(PathServiceTest, ConcurrentReadersAndOverrides) {
             GetOrEmpty(kTaskbarPins));
 }
 
-// Runs a copy of path_service_test_child.exe under wine's per-program Windows version and returns what it
-// printed: key to path, and the version under "version". (testdata_check.sh checks with wine's relay trace
-// which of these children asked the shell for the known folder.)
+// The path service's answers in a child under another Windows version (testdata_check.sh checks with wine's
+// relay trace which of these children asked the shell for the known folder).
 class PathServiceVersionTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -264,33 +264,14 @@ class PathServiceVersionTest : public ::testing::Test {
       GTEST_SKIP() << "switching the Windows version per program needs wine";
   }
 
+  // Key to path ("" when it failed), and the version under "version".
   std::map<std::string, std::string> RunChild(const wchar_t* wine_version, const std::wstring& keys) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring name = test_support::UniqueName(L"paths") + wine_version + L".exe";
-    const std::wstring path = std::wstring(temp) + name;
-    const std::wstring key = L"Software\\Wine\\AppDefaults\\" + name;
-    std::map<std::string, std::string> values;
-    std::string output;
-    DWORD exit_code = 1;
-    if (::CopyFileW((test_support::ExecutableDir() + L"\\path_service_test_child.exe").c_str(), path.c_str(),
-                    FALSE) &&
-        RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Version", REG_SZ, wine_version,
-                        static_cast<DWORD>((wcslen(wine_version) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
-        test_support::RunProcess(L"\"" + path + L"\" " + keys, &exit_code, &output) && exit_code == 0) {
-      std::istringstream lines(output);
-      std::string line;
-      while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r')
-          line.pop_back();
-        const size_t equals = line.find('=');
-        if (equals != std::string::npos)
-          values[line.substr(0, equals)] = line.substr(equals + 1);
-      }
+    std::string output, error;
+    if (!test_support::RunChildUnderWindowsVersion(L"path_service_test_child.exe", wine_version, false, keys,
+                                                   &output, &error)) {
+      ADD_FAILURE() << error;
     }
-    RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
-    ::DeleteFileW(path.c_str());
-    return values;
+    return test_support::ParseNameValueLines(output);
   }
 };
 

@@ -1,7 +1,8 @@
 #!/bin/bash
-# Checks from the Linux side, with wine's own reg tool, what the tests of base/win wrote to the registry, and
-# removes the oracle key; and with objdump and nm, that every module linked from the areas carries the
-# module's own heap allocator and the start-up processor check. Usage: testdata_check.sh DATA_DIR BIN_DIR
+# Checks from the Linux side what the tests of base/win wrote: the registry with wine's own reg tool (and removes
+# the oracle key), shortcuts with lnkinfo; with objdump and nm, that every module linked from the areas carries
+# the module's own heap allocator and the start-up processor check; and, with wine's relay trace, which shell
+# calls the taskbar functions make. Usage: testdata_check.sh DATA_DIR BIN_DIR
 set -euo pipefail
 D=$1; BIN=$2
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -52,4 +53,59 @@ for module in "$BIN"/*.exe "$BIN"/*.dll; do
 done
 [ "$count" -gt 5 ] || { echo "only $count modules in $BIN"; exit 1; }
 [ $modules_ok -eq 0 ] && echo "$count modules allocate through their own allocator and check the processor at load"
+
+# Shortcuts: lnkinfo (liblnk) reads the links that the shortcut tests wrote; each field must be the one that
+# testdata_setup.sh chose, whole (the arguments run past 260 characters), and the fields a test dropped must be
+# absent. A link is missing only when its test was filtered out of the run.
+for link in created replaced updated; do
+  [ -e "$D/shortcut/$link.lnk" ] || continue
+  lnkinfo "$D/shortcut/$link.lnk" > "$D/shortcut/$link.lnkinfo" || { echo "lnkinfo cannot read $link.lnk" >&2; status=1; continue; }
+  python3 - "$D/shortcut/fields.txt" "$D/shortcut/$link.lnkinfo" "$link" <<'PY' || status=1
+import sys
+fields = dict(line.split("=", 1) for line in open(sys.argv[1], encoding="utf-8").read().splitlines())
+info = {}
+for line in open(sys.argv[2], encoding="utf-8").read().splitlines():
+    name, colon, value = line.strip().partition("\t: ")
+    if colon:
+        info[name.strip()] = value
+full = {"Local path": fields["target"], "Working directory": fields["working_dir"],
+        "Command line arguments": fields["arguments"], "Description": fields["description"],
+        "Icon location": fields["icon"], "Icon index": fields["icon_index"]}
+expected = {
+    "created": full,
+    "updated": dict(full, Description=fields["new_description"]),
+    "replaced": {"Local path": fields["target"], "Command line arguments": fields["arguments"],
+                 "Description": fields["new_description"], "Working directory": None, "Icon location": None},
+}[sys.argv[3]]
+wrong = [(name, want, info.get(name)) for name, want in expected.items() if info.get(name) != want]
+if wrong:
+    sys.exit("%s.lnk as lnkinfo reads it: %r" % (sys.argv[3], wrong))
+print("%s.lnk verified with lnkinfo" % sys.argv[3])
+PY
+done
+
+# Taskbar pins: the shell calls of a child under wine's per-program Windows version, from wine's relay trace.
+# Unpinning before Windows 7 must not reach the shell; otherwise the verb goes to ShellExecuteW on the link with
+# no parameters and a hidden window.
+shell_calls() {  # VERSION VERB: the child's ShellExecuteW calls with exactly those arguments, and all of them
+  local name="taskbar_relay_$$_$1.exe"
+  cp "$BIN/shortcut_test_child.exe" "$D/$name"
+  wine_run reg add "HKCU\\Software\\Wine\\AppDefaults\\$name" /v Version /d "$1" /f >/dev/null
+  WINEDEBUG=+relay wine_run "$D/$name" "$2" 'C:\no such link.lnk' 2>&1 | tr -d '\r' > "$D/$name.relay" || true
+  wine_run reg delete "HKCU\\Software\\Wine\\AppDefaults\\$name" /f >/dev/null
+  rm -f "$D/$name"
+  local exact all
+  exact=$(grep -ac ":Call shell32.ShellExecuteW(00000000,[0-9a-f]* L\"taskbar$2\",[0-9a-f]* L\"C:\\\\\\\\no such link.lnk\",00000000,00000000,00000000)" "$D/$name.relay" || true)
+  all=$(grep -ac ':Call shell32.ShellExecute' "$D/$name.relay" || true)
+  rm -f "$D/$name.relay"
+  echo "$exact $all"
+}
+for case in "vista unpin 0 0" "win7 unpin 1 1" "win7 pin 1 1"; do
+  set -- $case
+  calls=$(shell_calls "$1" "$2")
+  if [ "$calls" != "$3 $4" ]; then
+    echo "taskbar $2 under $1: (exact, all) shell calls $calls, want $3 $4" >&2; status=1
+  fi
+done
+[ $status -ne 0 ] || echo "taskbar verbs reach the shell from Windows 7 on only"
 exit $status

@@ -32,3 +32,27 @@ wine_run reg add "$from_reg" /v binary8 /t REG_BINARY /d 0102030405060708 /f >/d
 # Values that the tests write: the key, then name and UTF-8 text pairs.
 printf '%s\n' 'Software\ZorviRegistryOracle\Written by RegKey' 'ascii' 'a plain value' \
     'non-ascii' 'Grüße, κόσμε, 日本語, 😀' > "$D/registry/to_reg.txt"
+
+# Shortcuts: the fields the tests write into links, made here so that testdata_check.sh can hold lnkinfo's
+# reading of the links against them. One "name=value" line each, UTF-8. The arguments run past 260
+# characters (a fixed buffer of that size would cut them) and mix quotes, blanks and non-ASCII text.
+mkdir -p "$D/shortcut"
+cp "$BIN/launch_test_child.exe" "$D/shortcut/target program.exe"
+data_dir=$(wine_run winepath -w "$D/shortcut" | tr -d '\r')
+python3 - "$D/shortcut/fields.txt" "$data_dir" <<'PY'
+import random, sys
+random.seed(20240607)
+out, folder = sys.argv[1], sys.argv[2]
+words = ["--switch", "\"quoted value\"", "Grüße", "κόσμε", "日本語", "path\\to\\file", "x=1", "%PLACEHOLDER%"]
+arguments = " ".join(random.choice(words) for _ in range(60))
+assert len(arguments) > 300
+with open(out, "w", encoding="utf-8", newline="\n") as f:
+    f.write(f"target={folder}\\target program.exe\n")
+    f.write(f"working_dir={folder}\n")
+    f.write(f"arguments={arguments}\n")
+    f.write("description=Начать просмотр — ブラウザ\n")
+    f.write(f"icon={folder}\\target program.exe\n")
+    f.write("icon_index=3\n")
+    f.write("new_description=Replaced description\n")
+    f.write("new_arguments=--only these\n")
+PY

@@ -1,0 +1,26 @@
+// Runs a test's child program as it would run on another Windows version: a copy under a unique program name,
+// with wine's per-program version setting for that name, so that tests running at the same time keep the
+// machine's version.
+#ifndef TESTING_VERSION_CHILD_H_
+#define TESTING_VERSION_CHILD_H_
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+namespace test_support {
+
+// Runs `child_name` (an executable beside the test program) with `arguments` under the wine version
+// "win7", "win10" and so on, and captures its output. With `declare_windows10` the copy carries a manifest
+// that declares support for Windows 8.1 and 10, without which those versions present themselves as 6.2.
+// False, with *error set, when the copy could not be made or started or the child did not end with 0.
+bool RunChildUnderWindowsVersion(const std::wstring& child_name, const wchar_t* wine_version, bool declare_windows10,
+                                 const std::wstring& arguments, std::string* output, std::string* error);
+
+// The "name=value" lines of a child's output (line ends of either kind).
+std::map<std::string, std::string> ParseNameValueLines(const std::string& output);
+
+}  // namespace test_support
+
+#endif  // TESTING_VERSION_CHILD_H_
