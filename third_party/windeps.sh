@@ -9,13 +9,15 @@ TOOLS=$(cd "$(dirname "$0")/../tools" && pwd)
 T=x86_64-w64-mingw32
 CC=$T-gcc-posix; AR=$T-ar
 mkdir -p "$C"/{apt/lists/partial,apt/sources.list.d,src,x,build,prefix/include,prefix/lib,stamps}
+# Several clones on one machine may set up the same cache at once: one at a time.
+exec 8>"$C/.lock"; flock 8
 P=$C/prefix
 step() { [ -e "$C/stamps/$1" ] && return 1; echo "[run ] $1"; SECONDS=0; }
 done_() { echo "$SECONDS s" > "$C/stamps/$1"; echo "[done] $1 (${SECONDS}s)"; }
 
 # 1. Debian packages: checked on every run, since a new machine has none of them whatever the cache holds.
 PKGS=(wine64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-      mingw-w64-x86-64-dev libz-mingw-w64-dev cmake ninja-build make perl googletest ccache
+      mingw-w64-x86-64-dev libz-mingw-w64-dev cmake ninja-build make perl googletest ccache gcc libc6-dev
       7zip zip unzip libarchive-tools xvfb imagemagick osslsigncode openssl python3 xz-utils bzip2
       ca-certificates liblnk-utils coreutils findutils util-linux rapidjson-dev nlohmann-json3-dev)
 missing=$(for p in "${PKGS[@]}"; do dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"; done)
@@ -113,11 +115,15 @@ if step wineprefix; then
   rm -rf "$WINEPREFIX"
   "$WINE" wineboot -i </dev/null >/dev/null 2>&1
   "$WINESERVER" -w
-  # No crash dialog and no debugger attach: a crashing test process just ends with its exception code.
+  # A crashing test process must end with its exception code. Without a Debugger value wine attaches its own
+  # debugger, after which the process exits with 0 and the crash passes as success; with "Auto" 0 it asks in
+  # a message box, which nobody closes. "Auto" 1 with a debugger that cannot start does neither.
+  AEDEBUG='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
+  "$WINE" reg add "$AEDEBUG" /v Auto /t REG_SZ /d 1 /f >/dev/null 2>&1
+  "$WINE" reg add "$AEDEBUG" /v Debugger /t REG_SZ /d 'no-debugger.exe %ld %ld' /f >/dev/null 2>&1
   "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-  "$WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 0 /f >/dev/null 2>&1
-  "$WINE" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
   "$WINESERVER" -w
+  grep -q '^"Debugger"="no-debugger.exe' "$WINEPREFIX/system.reg" || { echo "could not disable the crash debugger" >&2; exit 1; }
   done_ wineprefix
 fi
 echo "windeps ready in $C"
