@@ -46,7 +46,10 @@ ScopedTraceEventCollector::ScopedTraceEventCollector(const char* category) {
     g_collected = new WaitableEvent(false, false);
   }
   trace_event::TraceCategoryFilter filter;
-  filter.AddIncludedCategory(category);
+  if (std::string(category).rfind("disabled-by-default-", 0) == 0)
+    filter.AddDisabledByDefaultCategory(category);
+  else
+    filter.AddIncludedCategory(category);
   trace_event::TraceLog::GetInstance()->SetEventCallbackEnabledForTesting(filter, &CollectEvent);
 }
 
