@@ -4,10 +4,13 @@
 
 #include <atomic>
 #include <climits>
+#include <utility>
 
+#include "base/bind.h"
 #include "base/files/file.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
+#include "base/location.h"
 #include "base/logging.h"
 #include "base/metrics/histogram.h"
 #include "base/strings/stringprintf.h"
@@ -95,6 +98,10 @@ void RemoveAbandonedTempFiles(const FilePath& target) {
   }
 }
 
+void WriteScopedStringToFileAtomically(const FilePath& path, const std::string& data) {
+  ImportantFileWriter::WriteFileAtomically(path, data);
+}
+
 }  // namespace
 
 // static
@@ -153,6 +160,66 @@ bool ImportantFileWriter::WriteFileAtomically(const FilePath& path, StringPiece 
 // static
 void ImportantFileWriter::SetTempFileCreatedHookForTesting(TempFileCreatedHook hook) {
   g_temp_file_created_hook.store(hook, std::memory_order_release);
+}
+
+ImportantFileWriter::ImportantFileWriter(const FilePath& path, scoped_refptr<SequencedTaskRunner> task_runner)
+    : ImportantFileWriter(path, std::move(task_runner), TimeDelta::FromMilliseconds(kDefaultCommitIntervalMs)) {}
+
+ImportantFileWriter::ImportantFileWriter(const FilePath& path, scoped_refptr<SequencedTaskRunner> task_runner,
+                                         TimeDelta commit_interval)
+    : path_(path), task_runner_(std::move(task_runner)), commit_interval_(commit_interval) {
+  DCHECK(task_runner_);
+}
+
+ImportantFileWriter::~ImportantFileWriter() {
+  timer_.Stop();
+}
+
+bool ImportantFileWriter::HasPendingWrite() const {
+  return timer_.IsRunning();
+}
+
+void ImportantFileWriter::WriteNow(std::unique_ptr<std::string> data) {
+  DCHECK(data);
+  if (data->size() > static_cast<size_t>(INT_MAX)) {
+    LOG(ERROR) << "Dropping " << data->size() << " bytes meant for " << path_.value() << ": too large";
+    return;
+  }
+  if (HasPendingWrite())
+    timer_.Stop();
+  PostWriteTask(Bind(&WriteScopedStringToFileAtomically, path_, std::move(*data)));
+}
+
+void ImportantFileWriter::ScheduleWrite(DataSerializer* serializer) {
+  DCHECK(serializer);
+  serializer_ = serializer;
+  if (timer_.IsRunning())
+    return;  // the first request's deadline holds
+  timer_.Start(Location("base::ImportantFileWriter::ScheduleWrite", __FILE__, __LINE__, GetProgramCounter()),
+               commit_interval_, Bind(&ImportantFileWriter::DoScheduledWrite, weak_factory_.GetWeakPtr()));
+}
+
+void ImportantFileWriter::DoScheduledWrite() {
+  // Whatever the serializer answers, the batch ends here: a timer left running after a failed serialization
+  // would later fire for a serializer that has been forgotten.
+  timer_.Stop();
+  DataSerializer* serializer = std::exchange(serializer_, nullptr);
+  if (!serializer)
+    return;
+  auto data = std::make_unique<std::string>();
+  if (serializer->SerializeData(data.get()))
+    WriteNow(std::move(data));
+  else
+    LOG(WARNING) << "Failed to serialize data to be saved in " << path_.value();
+}
+
+void ImportantFileWriter::PostWriteTask(const Closure& task) {
+  // The posted copy shares the bound data with `task`: when the runner refuses the post (it is shutting
+  // down), the write runs here instead of being lost.
+  if (!task_runner_->PostTask(
+          Location("base::ImportantFileWriter::PostWriteTask", __FILE__, __LINE__, GetProgramCounter()), task)) {
+    task.Run();
+  }
 }
 
 }  // namespace base

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <deque>
 #include <cstdio>
 #include <cstdint>
 #include <memory>
@@ -17,6 +18,8 @@
 #include "base/metrics/histogram_base.h"
 #include "base/metrics/sample_set.h"
 #include "base/metrics/statistics_recorder.h"
+#include "base/threading/manual_task_runner_test_util.h"
+#include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
 #include "gtest/gtest.h"
 #include "testing/test_support.h"
@@ -53,6 +56,22 @@ std::vector<std::wstring> FolderEntries(const FilePath& dir) {
   ::FindClose(find);
   return names;
 }
+
+// A serializer that hands out "data <n>" with a fresh n for every call, or fails when told to.
+class CountingSerializer : public ImportantFileWriter::DataSerializer {
+ public:
+  bool SerializeData(std::string* data) override {
+    ++calls_;
+    *data = "data " + std::to_string(calls_);
+    return succeed_;
+  }
+  int calls() const { return calls_; }
+  void set_succeed(bool succeed) { succeed_ = succeed; }
+
+ private:
+  int calls_ = 0;
+  bool succeed_ = true;
+};
 
 class ImportantFileWriterTest : public testing::Test {
  protected:
@@ -146,6 +165,114 @@ TEST_F(ImportantFileWriterTest, DataOfTwoGigabytesIsRefusedBeforeTouchingTheDisk
   const StringPiece huge(&byte, static_cast<size_t>(INT_MAX) + 1);
   EXPECT_FALSE(ImportantFileWriter::WriteFileAtomically(target(), huge));
   EXPECT_TRUE(FolderEntries(dir_.path()).empty());
+}
+
+// The writer object: its timer runs on `owner_` (published as this thread's runner), its file work on
+// `file_runner_`; both run only when the test says so.
+class ImportantFileWriterSchedulingTest : public ImportantFileWriterTest {
+ protected:
+  scoped_refptr<ManualTaskRunner> owner_ = MakeRefCounted<ManualTaskRunner>();
+  ThreadTaskRunnerHandle owner_handle_{owner_};
+  scoped_refptr<ManualTaskRunner> file_runner_ = MakeRefCounted<ManualTaskRunner>();
+};
+
+TEST_F(ImportantFileWriterSchedulingTest, RequestsWithinTheDelayMakeOneWriteAtTheFirstDeadline) {
+  ImportantFileWriter writer(target(), file_runner_);
+  EXPECT_EQ(ImportantFileWriter::kDefaultCommitIntervalMs, writer.commit_interval().InMilliseconds());
+  CountingSerializer serializer;
+  writer.ScheduleWrite(&serializer);
+  // Later requests come at a later time, so that a restarted timer would have a later deadline.
+  const TimeTicks first_request = TimeTicks::Now();
+  while (TimeTicks::Now() == first_request) {
+  }
+  for (int i = 1; i < 10; ++i)
+    writer.ScheduleWrite(&serializer);
+  EXPECT_TRUE(writer.HasPendingWrite());
+  EXPECT_EQ(0, serializer.calls());
+  // One timer task, due one full delay after the first request; the later ones did not restart it.
+  std::deque<ManualTaskRunner::PostedTask> pending = owner_->PendingTasks();
+  ASSERT_EQ(1u, pending.size());
+  EXPECT_EQ(writer.commit_interval(), pending[0].delay);
+  EXPECT_EQ(0u, file_runner_->NumPendingTasks());
+
+  EXPECT_EQ(1u, owner_->RunPendingTasks());
+  EXPECT_EQ(1, serializer.calls());
+  EXPECT_FALSE(writer.HasPendingWrite());
+  pending = file_runner_->PendingTasks();
+  ASSERT_EQ(1u, pending.size());
+  EXPECT_STREQ("base::ImportantFileWriter::PostWriteTask", pending[0].from_here.function_name());
+  EXPECT_FALSE(file_test::Exists(target()));  // written on the file runner, not here
+  file_runner_->RunPendingTasks();
+  EXPECT_EQ("data 1", ReadText(target()));
+  EXPECT_EQ(0u, owner_->NumPendingTasks());
+}
+
+TEST_F(ImportantFileWriterSchedulingTest, CommitWritesAtOnceAndTheTimerWritesNothingAfterIt) {
+  ImportantFileWriter writer(target(), file_runner_);
+  CountingSerializer serializer;
+  writer.ScheduleWrite(&serializer);
+  writer.DoScheduledWrite();
+  EXPECT_FALSE(writer.HasPendingWrite());
+  EXPECT_EQ(1, serializer.calls());
+  file_runner_->RunPendingTasks();
+  EXPECT_EQ("data 1", ReadText(target()));
+
+  owner_->RunPendingTasks();  // the stopped timer's task
+  EXPECT_EQ(1, serializer.calls());
+  EXPECT_EQ(0u, file_runner_->NumPendingTasks());
+}
+
+TEST_F(ImportantFileWriterSchedulingTest, FailedSerializationOnCommitEndsTheBatch) {
+  ImportantFileWriter writer(target(), file_runner_);
+  CountingSerializer serializer;
+  serializer.set_succeed(false);
+  writer.ScheduleWrite(&serializer);
+  writer.DoScheduledWrite();
+  EXPECT_EQ(1, serializer.calls());
+  EXPECT_FALSE(writer.HasPendingWrite());
+  // The queued timer task must neither call the forgotten serializer nor write.
+  owner_->RunPendingTasks();
+  EXPECT_EQ(1, serializer.calls());
+  EXPECT_EQ(0u, file_runner_->NumPendingTasks());
+  EXPECT_FALSE(file_test::Exists(target()));
+
+  // A new batch works normally.
+  serializer.set_succeed(true);
+  writer.ScheduleWrite(&serializer);
+  owner_->RunPendingTasks();
+  file_runner_->RunPendingTasks();
+  EXPECT_EQ("data 2", ReadText(target()));
+}
+
+TEST_F(ImportantFileWriterSchedulingTest, WriteNowStopsTheTimerAndWritesHereWhenTheRunnerRefuses) {
+  ImportantFileWriter writer(target(), file_runner_);
+  CountingSerializer serializer;
+  writer.ScheduleWrite(&serializer);
+  file_runner_->set_refuse_posts(true);
+  writer.WriteNow(std::make_unique<std::string>("direct"));
+  EXPECT_FALSE(writer.HasPendingWrite());
+  EXPECT_EQ("direct", ReadText(target()));  // written on this thread, at once
+  owner_->RunPendingTasks();
+  EXPECT_EQ(0, serializer.calls());
+}
+
+TEST_F(ImportantFileWriterSchedulingTest, DestructionDropsTheScheduledWriteButNotAPostedOne) {
+  CountingSerializer serializer;
+  {
+    ImportantFileWriter writer(target(), file_runner_);
+    writer.ScheduleWrite(&serializer);
+  }
+  owner_->RunPendingTasks();
+  EXPECT_EQ(0, serializer.calls());
+  EXPECT_EQ(0u, file_runner_->NumPendingTasks());
+
+  {
+    ImportantFileWriter writer(target(), file_runner_);
+    writer.WriteNow(std::make_unique<std::string>("posted"));
+  }
+  // The posted write owns its path and data.
+  file_runner_->RunPendingTasks();
+  EXPECT_EQ("posted", ReadText(target()));
 }
 
 // Crash safety: a child process writes 1 MiB generations of the file in a loop and is killed at random
