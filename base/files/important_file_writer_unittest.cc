@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include <climits>
-#include <deque>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
+#include <deque>
 #include <memory>
 #include <random>
 #include <string>
@@ -15,10 +15,13 @@
 #include "base/files/file_test_util.h"
 #include "base/files/important_file_writer_test_content.h"
 #include "base/json/json_reader.h"
+#include "base/message_loop/message_loop.h"
 #include "base/metrics/histogram_base.h"
 #include "base/metrics/sample_set.h"
 #include "base/metrics/statistics_recorder.h"
+#include "base/run_loop.h"
 #include "base/threading/manual_task_runner_test_util.h"
+#include "base/threading/sequenced_worker_pool.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
 #include "gtest/gtest.h"
@@ -273,6 +276,44 @@ TEST_F(ImportantFileWriterSchedulingTest, DestructionDropsTheScheduledWriteButNo
   // The posted write owns its path and data.
   file_runner_->RunPendingTasks();
   EXPECT_EQ("posted", ReadText(target()));
+}
+
+// A serializer that ends a run loop when it is asked for the data.
+class QuittingSerializer : public CountingSerializer {
+ public:
+  explicit QuittingSerializer(RunLoop* run_loop) : run_loop_(run_loop) {}
+  bool SerializeData(std::string* data) override {
+    run_loop_->Quit();
+    return CountingSerializer::SerializeData(data);
+  }
+
+ private:
+  RunLoop* run_loop_;
+};
+
+TEST_F(ImportantFileWriterTest, TimerOnARealLoopWritesOnceThroughAPoolSequence) {
+  MessageLoop loop;
+  auto pool = MakeRefCounted<SequencedWorkerPool>(1, "WriterTestPool");
+  scoped_refptr<SequencedTaskRunner> runner =
+      pool->GetSequencedTaskRunnerWithShutdownBehavior(pool->GetNamedSequenceToken("writer"),
+                                                       SequencedWorkerPool::BLOCK_SHUTDOWN);
+  const TimeDelta delay = TimeDelta::FromMilliseconds(50);
+  {
+    ImportantFileWriter writer(target(), runner, delay);
+    RunLoop run_loop;
+    QuittingSerializer serializer(&run_loop);
+    const TimeTicks first_request = TimeTicks::Now();
+    for (int i = 0; i < 10; ++i)
+      writer.ScheduleWrite(&serializer);
+    run_loop.Run();  // until the timer asks for the data
+    EXPECT_GE(TimeTicks::Now() - first_request, delay);
+    EXPECT_EQ(1, serializer.calls());
+    EXPECT_FALSE(writer.HasPendingWrite());
+  }
+  pool->Shutdown(0);  // the posted write blocks shutdown until it is done
+  EXPECT_EQ("data 1", ReadText(target()));
+  runner = nullptr;
+  pool = nullptr;
 }
 
 // Crash safety: a child process writes 1 MiB generations of the file in a loop and is killed at random

@@ -12,7 +12,6 @@
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/json/json_reader.h"
-#include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/metrics/histogram_base.h"
 #include "base/metrics/sample_set.h"
@@ -254,31 +253,6 @@ TEST_F(JsonPrefStoreTest, ObserversHearOncePerRealChange) {
   EXPECT_EQ(3, observer_.total_changes());
 }
 
-// Removes itself from the store while being told about a change; a second observer still hears it.
-class SelfRemovingObserver : public RecordingObserver {
- public:
-  explicit SelfRemovingObserver(PersistentPrefStore* store) : store_(store) {}
-  void OnPrefValueChanged(const std::string& key) override {
-    RecordingObserver::OnPrefValueChanged(key);
-    store_->RemoveObserver(this);
-  }
-
- private:
-  PersistentPrefStore* store_;
-};
-
-TEST_F(JsonPrefStoreTest, ObserverRemovedDuringANotificationHearsNoMore) {
-  auto store = MakeStore(dir_.Append(L"prefs.json"));
-  store->RemoveObserver(&observer_);
-  SelfRemovingObserver leaving(store.get());
-  store->AddObserver(&leaving);
-  store->AddObserver(&observer_);
-  store->SetValue("k", std::make_unique<base::ScalarValue>(1), 0);
-  store->SetValue("k", std::make_unique<base::ScalarValue>(2), 0);
-  EXPECT_EQ(1, leaving.changes["k"]);
-  EXPECT_EQ(2, observer_.changes["k"]);
-}
-
 TEST_F(JsonPrefStoreTest, EqualValueSchedulesNoWrite) {
   const FilePath path = dir_.Append(L"prefs.json");
   ASSERT_TRUE(test_support::WriteFileBytes(path.value(), "{\"k\":\"v\"}"));
@@ -421,29 +395,6 @@ TEST_F(JsonPrefStoreTest, AsynchronousReadRefusedByTheRunnerReadsHere) {
   EXPECT_TRUE(store->IsInitializationComplete());
   EXPECT_EQ(PersistentPrefStore::kPrefReadErrorJsonType, store->GetReadError());
   EXPECT_TRUE(store->ReadOnly());
-}
-
-std::string* g_captured_log = nullptr;
-
-bool CaptureLog(int, const char*, int, size_t message_start, const std::string& text) {
-  if (g_captured_log)
-    *g_captured_log += text.substr(message_start);
-  return true;
-}
-
-TEST_F(JsonPrefStoreTest, ClearMutableValuesOnlyLogs) {
-  const FilePath path = dir_.Append(L"prefs.json");
-  auto store = MakeStore(path);
-  store->ReadPrefs();
-  store->SetValue("k", std::make_unique<base::ScalarValue>(1), 0);
-  std::string log;
-  g_captured_log = &log;
-  logging::SetLogMessageHandler(&CaptureLog);
-  store->ClearMutableValues();
-  logging::SetLogMessageHandler(nullptr);
-  g_captured_log = nullptr;
-  EXPECT_NE(std::string::npos, log.find("NOT IMPLEMENTED"));
-  EXPECT_TRUE(store->GetValue("k", nullptr));
 }
 
 // A clock that moves only when told.
