@@ -1,6 +1,5 @@
 #include "base/message_loop/message_loop.h"
 
-#include <optional>
 #include <utility>
 
 #include "base/bind.h"
@@ -8,11 +7,10 @@
 #include "base/logging.h"
 #include "base/message_loop/message_pump_default.h"
 #include "base/message_loop/message_pump_for_ui.h"
-#include "base/message_loop/scoped_complete_trace_event.h"
 #include "base/run_loop.h"
+#include "base/threading/task_run_scope.h"
 #include "base/threading/thread_local.h"
 #include "base/threading/thread_task_runner_handle.h"
-#include "base/trace_event/heap_profiler_allocation_context_tracker.h"
 #include "base/trace_event/trace_log.h"
 
 namespace base {
@@ -249,29 +247,10 @@ void MessageLoop::RunTask(const PendingTask& pending_task) {
   nestable_tasks_allowed_ = false;
   {
     static const unsigned char* const category = trace_event::TraceLog::GetCategoryGroupEnabled("toplevel");
-    std::optional<ScopedCompleteTraceEvent> trace;
-    if (trace_event::IsCategoryGroupEnabledForAnyMode(category)) {
-      static const char* const kArgNames[] = {"src_file", "src_func"};
-      static const unsigned char kArgTypes[] = {trace_event::kTraceValueTypeString,
-                                                trace_event::kTraceValueTypeString};
-      const unsigned long long arg_values[] = {
-          reinterpret_cast<unsigned long long>(pending_task.posted_from.file_name()),
-          reinterpret_cast<unsigned long long>(pending_task.posted_from.function_name())};
-      trace.emplace(category, "MessageLoop::RunTask", 2, kArgNames, kArgTypes, arg_values);
-    }
-
-    trace_event::AllocationContextTracker* tracker = nullptr;
-    if (trace_event::AllocationContextTracker::capture_enabled()) {
-      tracker = trace_event::AllocationContextTracker::GetInstanceForCurrentThread();
-      if (tracker)
-        tracker->PushCurrentTaskContext(pending_task.posted_from.file_name());
-    }
-
+    internal::TaskRunScope run_scope(category, "MessageLoop::RunTask", pending_task.posted_from, /*flow_id=*/0,
+                                     trace_event::kTraceEventFlagNone);
     task_annotator_.RunTask("MessageLoop::PostTask", pending_task);
-
     nestable_tasks_allowed_ = true;
-    if (tracker && trace_event::AllocationContextTracker::capture_enabled())
-      tracker->PopCurrentTaskContext(pending_task.posted_from.file_name());
   }
 }
 
