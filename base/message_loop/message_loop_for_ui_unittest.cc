@@ -119,6 +119,33 @@ TEST(MessageLoopForUITest, RunNestedInsideATaskServesWindowMessagesButNoTasks) {
   EXPECT_EQ((std::vector<std::string>{"window message", "nested ended", "second task"}), order);
 }
 
+TEST(MessageLoopForUITest, DelayedTaskFiresWhileANativeLoopHoldsTheThread) {
+  MessageLoop loop(MessageLoop::TYPE_UI);
+  HandlerWindow window;
+  bool in_native_loop = false;
+  bool fired = false;
+  bool fired_in_native_loop = false;
+  window.SetHandler(WM_APP, [&](WPARAM) {
+    // A modal loop of the system's kind, as a dialog box runs it, started outside any task.
+    loop.PostDelayedTask(FROM_HERE, Bind([&] {
+                           fired = true;
+                           fired_in_native_loop = in_native_loop;
+                         }),
+                         TimeDelta::FromMilliseconds(20));
+    in_native_loop = true;
+    MSG msg;
+    while (!fired && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    in_native_loop = false;
+    loop.QuitWhenIdle();
+  });
+  window.Post(WM_APP);
+  loop.Run();
+  EXPECT_TRUE(fired_in_native_loop);
+}
+
 class ScriptedDispatcher : public MessagePumpDispatcher {
  public:
   uint32_t Dispatch(const MSG& msg) override {

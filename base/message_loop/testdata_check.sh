@@ -1,0 +1,73 @@
+#!/bin/bash
+# Checks from the Linux side, in wine's relay trace, the system calls of the UI pump against its rules: one
+# wake-up message however many threads wake it, a window timer of at least 10 ms for short delays and of the
+# rounded-up delay otherwise, none for work already due, and waits for all input with the input-available
+# flag; the system timer's resolution raised only while a short delayed task waits. Usage: testdata_check.sh
+# DATA_DIR BIN_DIR
+set -euo pipefail
+D=$1; BIN=$2
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD_DIR=$(cd "$BIN/.." && pwd) . "$ROOT/tools/env.sh"
+mkdir -p "$D"
+WINEDEBUG=+relay "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" "$BIN/message_pump_for_ui_test_child.exe" \
+  </dev/null >"$D/ui_relay.out" 2>"$D/ui_relay.err"
+python3 - "$D/ui_relay.out" "$D/ui_relay.err" <<'PY'
+import re, sys
+out, err = sys.argv[1], sys.argv[2]
+ids = dict(line.split() for line in open(out).read().split("\n") if line.strip())
+low32 = lambda text: int(text, 16) & 0xFFFFFFFF
+window, timer = low32(ids["window"]), int(ids["timer"], 16)
+phase = None
+calls = {}          # phase -> list of (function, arguments)
+all_waits = []
+sequence = []       # phase markers and timer-resolution calls, in order
+for line in open(err, errors="replace"):
+    m = re.search(r'Call KERNEL32\.OutputDebugStringA\([0-9a-f]+ "phase (\w+) (begin|end)"\)', line)
+    if m:
+        phase = m.group(1) if m.group(2) == "begin" else None
+        sequence.append(m.group(1) + " " + m.group(2))
+        continue
+    m = re.search(r"Call winmm\.(timeBeginPeriod|timeEndPeriod)\(([0-9a-f]+)\)", line)
+    if m:
+        sequence.append("%s(%d)" % (m.group(1), int(m.group(2), 16)))
+        continue
+    m = re.search(r"Call user32\.(PostMessageW|SetTimer|MsgWaitForMultipleObjectsEx)\(([0-9a-f,]+)\)", line)
+    if not m:
+        continue
+    args = [int(a, 16) for a in m.group(2).split(",")]
+    if m.group(1) == "MsgWaitForMultipleObjectsEx":
+        all_waits.append(args)
+    if m.group(1) == "PostMessageW" and low32(m.group(2).split(",")[0]) == window and args[1] == 0x401:
+        if args[2] != timer or args[3] != 0:
+            sys.exit("wake-up message with parameters %x, %x; expected the pump %x and 0" % (args[2], args[3], timer))
+    if phase:
+        calls.setdefault(phase, []).append((m.group(1), args))
+errors = []
+def of(phase_name, function):
+    return [a for f, a in calls.get(phase_name, []) if f == function]
+wake_ups = [a for a in of("burst", "PostMessageW") if a[1] == 0x401]
+if len(wake_ups) != 1:
+    errors.append("burst: %d wake-up messages for 4000 wake-ups, expected 1" % len(wake_ups))
+timers = [a for a in of("short", "SetTimer") if low32("%x" % a[0]) == window and a[1] == timer]
+if not timers or timers[-1][2] != 10:
+    errors.append("short: timers %s; the 3 ms task's timer must be 10 ms" % [a[2] for a in timers])
+if any(a[2] < 10 for a in timers):
+    errors.append("short: a timer below 10 ms: %s" % [a[2] for a in timers])
+short_waits = [a[2] for a in of("short", "MsgWaitForMultipleObjectsEx")]
+if not short_waits or max(short_waits) > 3:
+    errors.append("short: waits of %s ms; the 3 ms task must be waited for at most 3 ms" % short_waits)
+long_timers = [a[2] for a in of("long", "SetTimer") if a[1] == timer]
+if len(long_timers) != 1 or not 3599000 <= long_timers[0] <= 3600000:
+    errors.append("long: timers %s; expected one of the hour's milliseconds" % long_timers)
+if of("due", "SetTimer"):
+    errors.append("due: work already due set a timer")
+bad_waits = [a for a in all_waits if a[0] != 0 or a[3] != 0x1CFF or a[4] != 4]
+if not all_waits or bad_waits:
+    errors.append("waits without the 0x1CFF mask and the input-available flag: %s" % bad_waits[:3])
+resolution = [e for e in sequence if e.startswith("time") or e in ("short begin", "short end", "long begin", "long end")]
+if resolution != ["short begin", "timeBeginPeriod(4)", "short end", "timeEndPeriod(4)", "long begin", "long end"]:
+    errors.append("timer resolution: %s; expected it raised while the 3 ms task waited and only then" % resolution)
+if errors:
+    sys.exit("\n".join(errors))
+print("UI pump system calls match its rules (%d waits checked)" % len(all_waits))
+PY
