@@ -222,6 +222,52 @@ double IOPassFloorRate() {
   return rate;
 }
 
+// The least a round trip through two threads' Windows message queues costs: a thread message each way, each
+// side waiting for input and peeking it off, as the UI pump does.
+double RawMessageRoundTripRate() {
+  constexpr UINT kPing = WM_APP + 1;
+  constexpr UINT kStop = WM_APP + 2;
+  const DWORD here = GetCurrentThreadId();
+  base::WaitableEvent ready(true, false);
+  DWORD there = 0;
+  auto wait_for = [](UINT* message) {
+    MSG msg;
+    for (;;) {
+      if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        *message = msg.message;
+        return;
+      }
+      MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+  };
+  std::thread other([&] {
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // makes this thread's queue
+    there = GetCurrentThreadId();
+    ready.Signal();
+    UINT message = 0;
+    for (;;) {
+      wait_for(&message);
+      if (message == kStop)
+        return;
+      PostThreadMessageW(here, kPing, 0, 0);
+    }
+  });
+  ready.Wait();
+  const double rate = bench::Rate(
+      [&] {
+        UINT message = 0;
+        for (int i = 0; i < kRoundTripsPerBody; ++i) {
+          PostThreadMessageW(there, kPing, 0, 0);
+          wait_for(&message);
+        }
+      },
+      kRoundTripsPerBody);
+  PostThreadMessageW(there, kStop, 0, 0);
+  other.join();
+  return rate;
+}
+
 }  // namespace
 
 int main() {
@@ -239,5 +285,8 @@ int main() {
     bench::Report(TypeName(type) + " loops: post to another thread and reply", 1e6 / LoopRoundTripRate(type),
                   "us per round trip", "mutex + condition variable queues", bare_trip, bench::Better::kLower);
   }
+  bench::Report("UI loops: post to another thread and reply", 1e6 / LoopRoundTripRate(base::MessageLoop::TYPE_UI),
+                "us per round trip", "thread messages each way, waited for and peeked", 1e6 / RawMessageRoundTripRate(),
+                bench::Better::kLower);
   return 0;
 }
