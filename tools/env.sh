@@ -20,7 +20,10 @@ zorvi_configure_and_build() {
 
 zorvi_stop_wine() {
   . "$WINDEPS/wine.env"
-  [ -d "$RUN_PREFIX" ] && WINEPREFIX="$RUN_PREFIX" "$WINESERVER" -k 2>/dev/null || true
+  if [ -d "$RUN_PREFIX" ]; then
+    WINEPREFIX="$RUN_PREFIX" "$WINESERVER" -k 2>/dev/null || true
+    WINEPREFIX="$RUN_PREFIX" timeout 30 "$WINESERVER" -w 2>/dev/null || true
+  fi
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
 }
 
@@ -28,8 +31,10 @@ zorvi_stop_wine() {
 # for the tests that show windows.
 zorvi_fresh_prefix() {
   zorvi_stop_wine
-  rm -rf "$RUN_PREFIX"
-  cp -a "$WINDEPS/wineprefix-template" "$RUN_PREFIX"
+  # The copy is made beside the prefix and moved into place, so nothing ever sees half a prefix.
+  rm -rf "$RUN_PREFIX" "$RUN_PREFIX.new"
+  cp -a "$WINDEPS/wineprefix-template" "$RUN_PREFIX.new"
+  mv "$RUN_PREFIX.new" "$RUN_PREFIX"
   local display
   for display in $(seq 90 120); do
     [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break
