@@ -144,6 +144,11 @@ class ActiveVerifierImpl final : public ActiveVerifier {
 
   HMODULE GetModule() const override { return reinterpret_cast<HMODULE>(&__ImageBase); }
 
+  size_t TrackedCount() const {
+    AutoLock lock(*lock_);
+    return map_.size();
+  }
+
  private:
   debug::StackTrace creation_stack_;
   bool enabled_;
@@ -184,6 +189,14 @@ ActiveVerifier* ActiveVerifier::Get() {
 
 void OnHandleBeingClosed(HANDLE handle) {
   ActiveVerifier::Get()->OnHandleBeingClosed(handle);
+}
+
+size_t GetTrackedHandleCountForTesting() {
+  ActiveVerifier* verifier = ActiveVerifier::Get();
+  // Only this module's own kind of verifier can be read; an adopted one may come from other code.
+  if (verifier->GetModule() != reinterpret_cast<HMODULE>(&__ImageBase))
+    return 0;
+  return static_cast<ActiveVerifierImpl*>(verifier)->TrackedCount();
 }
 
 }  // namespace win

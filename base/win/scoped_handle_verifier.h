@@ -12,6 +12,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 namespace base {
 namespace win {
 
@@ -41,6 +43,10 @@ class ActiveVerifier {
 
 // For code that closes a raw handle itself: stops the process when a ScopedHandle still holds it.
 void OnHandleBeingClosed(HANDLE handle);
+
+// For leak tests: how many handles the process's verifier tracks now. 0 when tracking is off or when this
+// module adopted another module's verifier.
+size_t GetTrackedHandleCountForTesting();
 
 }  // namespace win
 }  // namespace base
