@@ -1,10 +1,16 @@
 #include "base/timer/timer.h"
 
+#include <windows.h>
+
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "base/bind.h"
 #include "base/memory/ref_counted.h"
+#include "base/synchronization/waitable_event.h"
 #include "base/threading/manual_task_runner_test_util.h"
+#include "base/threading/thread.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "gtest/gtest.h"
 
@@ -233,6 +239,140 @@ TEST_F(TimerTest, ChosenRunnerReceivesTheTasks) {
   EXPECT_EQ(runner_->NumPendingTasks(), 0u);
   EXPECT_EQ(other->RunPendingTasks(), 1u);
   EXPECT_EQ(runs, 1);
+}
+
+
+// ---- On a real message loop, against the performance counter ----
+
+double NowMilliseconds() {
+  LARGE_INTEGER frequency, counter;
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&counter);
+  return counter.QuadPart * 1000.0 / frequency.QuadPart;
+}
+
+// Everything of one scenario lives on the timer thread: the timer is made, used and destroyed there.
+struct RealLoopScenario {
+  std::unique_ptr<Timer> timer;
+  std::unique_ptr<Timer> helper;
+  double started_ms = 0;
+  double reset_ms = 0;
+  std::vector<double> fired_ms;
+  // The tick clock at each run, and the due time of the run the timer queued before it.
+  std::vector<TimeTicks> fired_ticks;
+  std::vector<TimeTicks> next_due;
+  bool running_after_fire = true;
+  WaitableEvent done{true, false};
+};
+
+void PostAndWait(Thread* thread, Closure task) {
+  WaitableEvent ran(true, false);
+  ASSERT_TRUE(thread->task_runner()->PostTask(FROM_HERE, std::move(task)));
+  ASSERT_TRUE(thread->task_runner()->PostTask(FROM_HERE, Bind(&WaitableEvent::Signal, Unretained(&ran))));
+  ran.Wait();
+}
+
+void DestroyTimers(RealLoopScenario* scenario) {
+  scenario->timer.reset();
+  scenario->helper.reset();
+}
+
+void RecordOneShotFire(RealLoopScenario* scenario) {
+  scenario->fired_ms.push_back(NowMilliseconds());
+  scenario->running_after_fire = scenario->timer->IsRunning();
+  scenario->done.Signal();
+}
+
+void StartOneShot(RealLoopScenario* scenario, TimeDelta delay) {
+  scenario->timer = std::make_unique<Timer>(false, false);
+  scenario->started_ms = NowMilliseconds();
+  scenario->timer->Start(FROM_HERE, delay, Bind(&RecordOneShotFire, scenario));
+}
+
+TEST(TimerOnLoopTest, OneShotFiresOnceNoSoonerThanItsDelay) {
+  Thread thread("TimerOnLoopTest one-shot");
+  ASSERT_TRUE(thread.Start());
+  RealLoopScenario scenario;
+  PostAndWait(&thread, Bind(&StartOneShot, &scenario, TimeDelta::FromMilliseconds(25)));
+  scenario.done.Wait();
+  PostAndWait(&thread, Bind(&DestroyTimers, &scenario));
+  ASSERT_EQ(scenario.fired_ms.size(), 1u);
+  EXPECT_GE(scenario.fired_ms[0] - scenario.started_ms, 25.0);
+  EXPECT_FALSE(scenario.running_after_fire);
+}
+
+void ResetMainTimer(RealLoopScenario* scenario) {
+  scenario->reset_ms = NowMilliseconds();
+  scenario->timer->Reset();
+}
+
+void StartWithHalfwayReset(RealLoopScenario* scenario) {
+  StartOneShot(scenario, TimeDelta::FromMilliseconds(60));
+  scenario->helper = std::make_unique<Timer>(false, false);
+  scenario->helper->Start(FROM_HERE, TimeDelta::FromMilliseconds(30), Bind(&ResetMainTimer, scenario));
+}
+
+void CheckAfterTheFullDelay(RealLoopScenario* scenario, WaitableEvent* checked, bool* still_running) {
+  *still_running = scenario->timer->IsRunning();
+  checked->Signal();
+}
+
+TEST(TimerOnLoopTest, ResetHalfwayFiresOneFullDelayAfterTheReset) {
+  Thread thread("TimerOnLoopTest reset");
+  ASSERT_TRUE(thread.Start());
+  RealLoopScenario scenario;
+  PostAndWait(&thread, Bind(&StartWithHalfwayReset, &scenario));
+  scenario.done.Wait();
+  // Another full delay later nothing more has fired: the first posted task found the later deadline and
+  // waited for the rest instead of running the closure.
+  WaitableEvent checked(true, false);
+  bool still_running = true;
+  ASSERT_TRUE(thread.task_runner()->PostDelayedTask(
+      FROM_HERE, Bind(&CheckAfterTheFullDelay, &scenario, &checked, &still_running), TimeDelta::FromMilliseconds(60)));
+  checked.Wait();
+  PostAndWait(&thread, Bind(&DestroyTimers, &scenario));
+  ASSERT_EQ(scenario.fired_ms.size(), 1u);
+  EXPECT_GT(scenario.reset_ms, scenario.started_ms);
+  EXPECT_GE(scenario.fired_ms[0] - scenario.reset_ms, 60.0);
+  EXPECT_FALSE(still_running);
+}
+
+void RecordRepeatingFire(RealLoopScenario* scenario) {
+  scenario->fired_ms.push_back(NowMilliseconds());
+  scenario->fired_ticks.push_back(TimeTicks::Now());
+  scenario->next_due.push_back(scenario->timer->desired_run_time());
+  if (scenario->fired_ms.size() == 5) {
+    scenario->timer->Stop();
+    scenario->done.Signal();
+  }
+}
+
+void StartRepeating(RealLoopScenario* scenario) {
+  scenario->timer = std::make_unique<Timer>(true, true);
+  scenario->started_ms = NowMilliseconds();
+  scenario->timer->Start(FROM_HERE, TimeDelta::FromMilliseconds(10), Bind(&RecordRepeatingFire, scenario));
+}
+
+TEST(TimerOnLoopTest, RepeatingTimerFiresEveryPeriodUntilStopped) {
+  Thread thread("TimerOnLoopTest repeating");
+  ASSERT_TRUE(thread.Start());
+  RealLoopScenario scenario;
+  PostAndWait(&thread, Bind(&StartRepeating, &scenario));
+  scenario.done.Wait();
+  WaitableEvent checked(true, false);
+  bool still_running = true;
+  ASSERT_TRUE(thread.task_runner()->PostDelayedTask(
+      FROM_HERE, Bind(&CheckAfterTheFullDelay, &scenario, &checked, &still_running), TimeDelta::FromMilliseconds(40)));
+  checked.Wait();
+  PostAndWait(&thread, Bind(&DestroyTimers, &scenario));
+  ASSERT_EQ(scenario.fired_ms.size(), 5u);
+  EXPECT_GE(scenario.fired_ms[0] - scenario.started_ms, 10.0);
+  // Each run was queued, one period ahead, when the run before it started; none comes before its time.
+  for (size_t i = 1; i < scenario.fired_ticks.size(); ++i) {
+    EXPECT_GE(scenario.fired_ticks[i], scenario.next_due[i - 1]) << i;
+    EXPECT_LE(scenario.next_due[i - 1] - scenario.fired_ticks[i - 1], TimeDelta::FromMilliseconds(10)) << i;
+  }
+  EXPECT_FALSE(still_running);
 }
 
 }  // namespace
