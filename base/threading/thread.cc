@@ -79,6 +79,7 @@ void Thread::Stop() {
   AutoLock lock(thread_lock_);
   if (!thread_)
     return;
+  CHECK_NE(PlatformThread::CurrentId(), id_.load()) << "thread \"" << name_ << "\" cannot stop itself";
   StopSoon();
   // The loop runs what is ready, quits, and the thread destroys it and ends.
   PlatformThread::Join(thread_);

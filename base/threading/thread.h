@@ -66,7 +66,8 @@ class Thread : public PlatformThread::Delegate {
   bool StartWithOptions(const Options& options);
 
   // Lets the loop run every task that is ready, then ends the thread and waits for it. Nothing happens for
-  // a thread that is not running. The thread may be started again afterwards.
+  // a thread that is not running. The thread may be started again afterwards. Calling it on the thread
+  // itself is fatal (it would wait for itself forever).
   void Stop();
   // Asks the loop to quit once idle, without waiting.
   void StopSoon();
@@ -103,7 +104,7 @@ class Thread : public PlatformThread::Delegate {
   mutable Lock running_lock_;
   PlatformThreadHandle thread_ = nullptr;
   Lock thread_lock_;
-  PlatformThreadId id_ = 0;
+  std::atomic<PlatformThreadId> id_{0};
   mutable WaitableEvent id_event_{true, false};
   // Set from the start until the thread's end; the thread destroys the loop.
   std::atomic<MessageLoop*> message_loop_{nullptr};

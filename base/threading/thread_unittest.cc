@@ -347,5 +347,23 @@ TEST(ThreadTest, StartingAndStoppingLeaksNoHandles) {
   EXPECT_EQ(CountOpenHandleValues(), process_before);
 }
 
+
+void StopFromItself(Thread* thread) {
+  thread->Stop();
+}
+
+TEST(ThreadDeathTest, StoppingAThreadFromItselfIsFatal) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        Thread thread("ThreadDeathTest self stop");
+        thread.Start();
+        WaitableEvent never(true, false);
+        thread.task_runner()->PostTask(FROM_HERE, Bind(&StopFromItself, &thread));
+        never.Wait();
+      },
+      ::testing::ExitedWithCode(0x80000003), "");
+}
+
 }  // namespace
 }  // namespace base
