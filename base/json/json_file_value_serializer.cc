@@ -46,6 +46,9 @@ const char* JsonFileValueDeserializer::FileErrorToString(int error_code) {
 
 std::unique_ptr<Value> JsonFileValueDeserializer::Deserialize(int* error_code, std::string* error_message) {
   std::string json_string;
+  // Some refusals (a path through "..") come before any system call: without this, an error left over from
+  // earlier work on the thread would decide the code.
+  SetLastError(ERROR_SUCCESS);
   if (!ReadFileToString(json_file_path_, &json_string)) {
     const FileError error = FileErrorFromLastError(json_file_path_);
     if (error_code)

@@ -82,6 +82,28 @@ TEST_F(JsonFileValueDeserializerTest, FileLockedByAnotherHandle) {
   EXPECT_NE(nullptr, deserializer.Deserialize(&code, &message));
 }
 
+// A path through ".." is refused before the system is asked: the code must not come from an error that
+// earlier work left on the thread.
+TEST_F(JsonFileValueDeserializerTest, RefusedParentReferenceIgnoresAStaleLastError) {
+  const std::wstring name = folder_.substr(folder_.rfind(L'\\') + 1);
+  ASSERT_TRUE(test_support::WriteFileBytes(folder_ + L"\\present.json", "{}"));
+  const std::wstring through_parent = folder_ + L"\\..\\" + name;
+  int code = -1;
+  std::string message;
+
+  JsonFileValueDeserializer present{FilePath(through_parent + L"\\present.json")};
+  SetLastError(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(nullptr, present.Deserialize(&code, &message));
+  EXPECT_EQ(JsonFileValueDeserializer::kFileCannotRead, code);
+  EXPECT_EQ("Can't read file.", message);
+
+  JsonFileValueDeserializer absent{FilePath(through_parent + L"\\absent.json")};
+  SetLastError(ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(nullptr, absent.Deserialize(&code, &message));
+  EXPECT_EQ(JsonFileValueDeserializer::kFileNoSuchFile, code);
+  EXPECT_EQ("File doesn't exist.", message);
+}
+
 // A folder exists but is no file: the code follows what the system answers when the folder is opened as a file.
 TEST_F(JsonFileValueDeserializerTest, FolderInsteadOfFile) {
   SetLastError(0);
