@@ -2,7 +2,8 @@
 // relay trace). It prints the pump's window and timer id, then runs phases on a UI loop, each between two
 // OutputDebugStringA markers "phase NAME begin" and "phase NAME end":
 //   burst  4 threads wake the pump 1000 times each while the loop's thread is busy in a task
-//   short  a task posts a delayed task due in 3 ms; the phase ends when it runs
+//   shortN a task posts a delayed task due in 9 ms; the phase ends when it runs. Eight attempts (short1 to
+//          short8) follow each other, since a process descheduled for 9 ms finds its task already due.
 //   long   a task posts a delayed task due in an hour
 //   due    the pump is told of delayed work whose time has passed
 // Exits with 0, or 1 when something went wrong.
@@ -64,24 +65,36 @@ int main() {
                     thread.join();
                   Marker("burst", "end");
                 }));
-  loop.PostTask(FROM_HERE, base::Bind([&] {
-                  Marker("short", "begin");
-                  loop.PostDelayedTask(FROM_HERE, base::Bind([] { Marker("short", "end"); }),
-                                       base::TimeDelta::FromMilliseconds(3));
-                }));
-  loop.PostDelayedTask(FROM_HERE, base::Bind([&] {
-                         Marker("long", "begin");
-                         loop.PostDelayedTask(FROM_HERE, base::Bind([] {}), base::TimeDelta::FromSeconds(3600));
-                         loop.PostTask(FROM_HERE, base::Bind([&] {
-                                         Marker("long", "end");
-                                         Marker("due", "begin");
-                                         pump->ScheduleDelayedWork(base::TimeTicks::Now() -
-                                                                   base::TimeDelta::FromMilliseconds(1));
-                                         Marker("due", "end");
-                                         run_loop.Quit();
-                                       }));
-                       }),
-                       base::TimeDelta::FromMilliseconds(50));
+  // Each phase is started by the end of the one before, after a gap, so no phase's delayed work overlaps
+  // another's.
+  base::Closure long_phase = base::Bind([&] {
+    Marker("long", "begin");
+    loop.PostDelayedTask(FROM_HERE, base::Bind([] {}), base::TimeDelta::FromSeconds(3600));
+    loop.PostTask(FROM_HERE, base::Bind([&] {
+                    Marker("long", "end");
+                    Marker("due", "begin");
+                    pump->ScheduleDelayedWork(base::TimeTicks::Now() - base::TimeDelta::FromMilliseconds(1));
+                    Marker("due", "end");
+                    run_loop.Quit();
+                  }));
+  });
+  constexpr int kShortAttempts = 8;
+  int attempt = 0;
+  std::string attempt_name;
+  base::Closure short_phase;
+  short_phase = base::Bind([&] {
+    attempt_name = "short" + std::to_string(++attempt);
+    Marker(attempt_name.c_str(), "begin");
+    loop.PostDelayedTask(FROM_HERE, base::Bind([&] {
+                           Marker(attempt_name.c_str(), "end");
+                           // The gap is long enough for an ordinary timer, so the pump lowers the resolution
+                           // again before the next phase begins.
+                           loop.PostDelayedTask(FROM_HERE, attempt < kShortAttempts ? short_phase : long_phase,
+                                                base::TimeDelta::FromMilliseconds(50));
+                         }),
+                         base::TimeDelta::FromMilliseconds(9));
+  });
+  loop.PostTask(FROM_HERE, short_phase);
   run_loop.Run();
   return 0;
 }
