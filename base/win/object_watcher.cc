@@ -3,7 +3,6 @@
 #include "base/bind.h"
 #include "base/location.h"
 #include "base/logging.h"
-#include "base/threading/thread_task_runner_handle.h"
 
 namespace base {
 namespace win {
@@ -20,11 +19,12 @@ bool ObjectWatcher::StartWatchingOnce(HANDLE object, Delegate* delegate) {
     LOG(ERROR) << "Already watching an object";
     return false;
   }
-  if (!ThreadTaskRunnerHandle::IsSet()) {
-    LOG(ERROR) << "No task loop on this thread to deliver the signal to";
+  MessageLoop* const loop = MessageLoop::current();
+  if (!loop) {
+    LOG(ERROR) << "No message loop on this thread to deliver the signal to";
     return false;
   }
-  task_runner_ = ThreadTaskRunnerHandle::Get();
+  task_runner_ = loop->task_runner();
 
   run_once_ = true;
   callback_ = Bind(&ObjectWatcher::Signal, weak_factory_.GetWeakPtr(), delegate);
@@ -40,6 +40,8 @@ bool ObjectWatcher::StartWatchingOnce(HANDLE object, Delegate* delegate) {
     task_runner_ = nullptr;
     return false;
   }
+  origin_loop_ = loop;
+  origin_loop_->AddDestructionObserver(this);
   return true;
 }
 
@@ -57,6 +59,8 @@ bool ObjectWatcher::StopWatching() {
   object_ = nullptr;
   wait_object_ = nullptr;
   task_runner_ = nullptr;
+  origin_loop_->RemoveDestructionObserver(this);
+  origin_loop_ = nullptr;
   return true;
 }
 

@@ -1,6 +1,7 @@
 // Watches a kernel object (a process, an event) without blocking the thread: a system wait thread waits
 // for it, and when it is signalled the delegate is called as a task on the thread that started the watch.
-// Every watch is one-shot. A watcher is used only on the thread that started its watch.
+// Every watch is one-shot. A watcher is used only on the thread that started its watch; a watch ends with the
+// message loop it was started on.
 //
 //   class ChildWatch : public base::win::ObjectWatcher::Delegate {
 //     void OnObjectSignaled(HANDLE process) override { ... the child has ended ... }
@@ -14,12 +15,13 @@
 #include "base/callback.h"
 #include "base/memory/ref_counted.h"
 #include "base/memory/weak_ptr.h"
+#include "base/message_loop/message_loop.h"
 #include "base/single_thread_task_runner.h"
 
 namespace base {
 namespace win {
 
-class ObjectWatcher {
+class ObjectWatcher : public MessageLoop::DestructionObserver {
  public:
   class Delegate {
    public:
@@ -31,12 +33,12 @@ class ObjectWatcher {
 
   ObjectWatcher();
   // Stops the watch: the delegate is not called afterwards.
-  virtual ~ObjectWatcher();
+  ~ObjectWatcher() override;
   ObjectWatcher(const ObjectWatcher&) = delete;
   ObjectWatcher& operator=(const ObjectWatcher&) = delete;
 
   // Starts waiting for `object` (not owned; it must stay open while watched). False when a watch is already
-  // active (it stays), when the calling thread runs no task loop, or when the wait cannot be registered.
+  // active (it stays), when the calling thread has no message loop, or when the wait cannot be registered.
   // An object that is already signalled is still reported as a task, exactly once.
   bool StartWatchingOnce(HANDLE object, Delegate* delegate);
 
@@ -49,8 +51,9 @@ class ObjectWatcher {
   // The watched object, null when idle.
   HANDLE GetWatchedObject() const { return object_; }
 
-  // The loop that started the watch is going away: the watch stops without calling the delegate.
-  virtual void WillDestroyCurrentMessageLoop();
+  // MessageLoop::DestructionObserver: the loop that started the watch is going away, and the watch stops
+  // without calling the delegate.
+  void WillDestroyCurrentMessageLoop() override;
 
  private:
   // On the system wait thread.
@@ -62,7 +65,8 @@ class ObjectWatcher {
   Closure callback_;
   HANDLE object_ = nullptr;
   HANDLE wait_object_ = nullptr;
-  // Where the watch was started; the signal is delivered there.
+  // Where the watch was started and its runner, to which the signal is posted; null when idle.
+  MessageLoop* origin_loop_ = nullptr;
   scoped_refptr<SingleThreadTaskRunner> task_runner_;
   bool run_once_ = true;
   WeakPtrFactory<ObjectWatcher> weak_factory_{this};

@@ -4,66 +4,59 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "base/synchronization/lock.h"
+#include "base/bind.h"
+#include "base/message_loop/message_loop.h"
+#include "base/message_loop/message_pump.h"
+#include "base/run_loop.h"
 #include "base/synchronization/waitable_event.h"
-#include "base/threading/thread_task_runner_handle.h"
+#include "base/tracked_objects.h"
 #include "testing/test_support.h"
 
 namespace base {
 namespace win {
 namespace {
 
-// The least a thread needs to receive tasks: a locked list of posted closures that the test runs by hand,
-// and an event that tells when something was posted.
-class ManualTaskRunner : public SingleThreadTaskRunner {
+// A pump that runs only when the test says so: the test waits until something was posted to the loop, then
+// runs what is queued.
+class ManualPump : public MessagePump {
  public:
-  ManualTaskRunner() : thread_id_(GetCurrentThreadId()) {}
-
-  bool PostDelayedTask(const Location& from_here, Closure task, TimeDelta) override {
-    AutoLock hold(lock_);
-    tasks_.push_back({from_here, std::move(task)});
-    posted_.Signal();
-    return true;
+  void Run(Delegate* delegate) override {
+    while (delegate->DoWork())
+      ++tasks_run_;
   }
-  bool PostNonNestableDelayedTask(const Location& from_here, Closure task, TimeDelta delay) override {
-    return PostDelayedTask(from_here, std::move(task), delay);
-  }
-  bool RunsTasksOnCurrentThread() const override { return GetCurrentThreadId() == thread_id_; }
+  void Quit() override {}
+  void ScheduleWork() override { posted_.Signal(); }
+  void ScheduleDelayedWork(const TimeTicks&) override {}
 
-  // Waits until at least one task was posted since the last wait.
   void WaitForPost() { posted_.Wait(); }
-
-  // Runs the tasks posted so far; returns how many ran.
-  int RunPendingTasks() {
-    std::deque<std::pair<Location, Closure>> tasks;
-    {
-      AutoLock hold(lock_);
-      tasks.swap(tasks_);
-    }
-    for (auto& task : tasks) {
-      last_posted_from_ = task.first;
-      task.second.Run();
-    }
-    return static_cast<int>(tasks.size());
-  }
-
-  const Location& last_posted_from() const { return last_posted_from_; }
+  int TakeTasksRun() { return std::exchange(tasks_run_, 0); }
 
  private:
-  ~ManualTaskRunner() override = default;
-
-  const DWORD thread_id_;
-  Lock lock_;
-  std::deque<std::pair<Location, Closure>> tasks_;
   WaitableEvent posted_{false, false};
-  Location last_posted_from_;
+  int tasks_run_ = 0;
 };
+
+// How many tasks posted from `function_name` this thread has run, as the task profiler counted them.
+int RunsOfTasksPostedFrom(const char* function_name) {
+  ThreadData* thread_data = ThreadData::Get();
+  if (!thread_data)
+    return 0;
+  ThreadData::BirthMap births;
+  ThreadData::DeathMap deaths;
+  thread_data->SnapshotMaps(&births, &deaths);
+  int runs = 0;
+  for (const auto& [birth, death] : deaths) {
+    if (std::string(birth->location().function_name()) == function_name)
+      runs += death.count();
+  }
+  return runs;
+}
 
 class RecordingDelegate : public ObjectWatcher::Delegate {
  public:
@@ -75,13 +68,30 @@ class RecordingDelegate : public ObjectWatcher::Delegate {
   std::vector<DWORD> threads;
 };
 
+// The thread's message loop runs on a manual pump.
 class ObjectWatcherTest : public testing::Test {
  protected:
-  ObjectWatcherTest()
-      : runner_(MakeRefCounted<ManualTaskRunner>()), handle_(std::make_unique<ThreadTaskRunnerHandle>(runner_)) {}
+  ObjectWatcherTest() {
+    loop_ = MessageLoop::CreateUnbound(MessageLoop::TYPE_CUSTOM, Bind(&ObjectWatcherTest::MakePump, Unretained(this)));
+    loop_->BindToCurrentThread();
+  }
 
-  scoped_refptr<ManualTaskRunner> runner_;
-  std::unique_ptr<ThreadTaskRunnerHandle> handle_;
+  // Waits until at least one task was posted since the last wait.
+  void WaitForPost() { pump_->WaitForPost(); }
+  // Runs the tasks posted so far (and those they post); returns how many ran.
+  int RunPendingTasks() {
+    RunLoop().Run();
+    return pump_->TakeTasksRun();
+  }
+
+  std::unique_ptr<MessagePump> MakePump() {
+    auto pump = std::make_unique<ManualPump>();
+    pump_ = pump.get();
+    return pump;
+  }
+
+  ManualPump* pump_ = nullptr;
+  std::unique_ptr<MessageLoop> loop_;
 };
 
 TEST_F(ObjectWatcherTest, SignalFromAnotherThreadReachesTheDelegateAsATaskHere) {
@@ -92,11 +102,12 @@ TEST_F(ObjectWatcherTest, SignalFromAnotherThreadReachesTheDelegateAsATaskHere) 
   EXPECT_TRUE(watcher.IsWatching());
   EXPECT_EQ(event.handle(), watcher.GetWatchedObject());
 
+  ThreadData::Initialize();
   std::thread([&] { event.Signal(); }).join();
-  runner_->WaitForPost();
+  WaitForPost();
   EXPECT_TRUE(delegate.signaled.empty()) << "only the posted task calls the delegate";
-  EXPECT_EQ(1, runner_->RunPendingTasks());
-  EXPECT_STREQ("base::win::ObjectWatcher::DoneWaiting", runner_->last_posted_from().function_name());
+  EXPECT_EQ(1, RunPendingTasks());
+  EXPECT_EQ(1, RunsOfTasksPostedFrom("base::win::ObjectWatcher::DoneWaiting"));
 
   ASSERT_EQ(1u, delegate.signaled.size());
   EXPECT_EQ(event.handle(), delegate.signaled[0]);
@@ -111,16 +122,16 @@ TEST_F(ObjectWatcherTest, AlreadySignalledObjectIsReportedOnceAsATask) {
   ObjectWatcher watcher;
   ASSERT_TRUE(watcher.StartWatchingOnce(event.handle(), &delegate));
   EXPECT_TRUE(delegate.signaled.empty());
-  runner_->WaitForPost();
-  runner_->RunPendingTasks();
+  WaitForPost();
+  RunPendingTasks();
   ASSERT_EQ(1u, delegate.signaled.size());
 
   // Nothing else arrives: a new watch of the still-signalled event gives exactly one more report.
   ASSERT_TRUE(watcher.StartWatchingOnce(event.handle(), &delegate));
-  runner_->WaitForPost();
-  EXPECT_EQ(1, runner_->RunPendingTasks());
+  WaitForPost();
+  EXPECT_EQ(1, RunPendingTasks());
   EXPECT_EQ(2u, delegate.signaled.size());
-  EXPECT_EQ(0, runner_->RunPendingTasks());
+  EXPECT_EQ(0, RunPendingTasks());
 }
 
 TEST_F(ObjectWatcherTest, SecondStartIsRefusedAndTheFirstWatchStays) {
@@ -132,8 +143,8 @@ TEST_F(ObjectWatcherTest, SecondStartIsRefusedAndTheFirstWatchStays) {
   EXPECT_FALSE(watcher.StartWatchingOnce(second.handle(), &delegate));
   EXPECT_EQ(first.handle(), watcher.GetWatchedObject());
   first.Signal();
-  runner_->WaitForPost();
-  runner_->RunPendingTasks();
+  WaitForPost();
+  RunPendingTasks();
   ASSERT_EQ(1u, delegate.signaled.size());
   EXPECT_EQ(first.handle(), delegate.signaled[0]);
 }
@@ -144,33 +155,87 @@ TEST_F(ObjectWatcherTest, StopAfterTheSignalWasPostedKeepsTheDelegateUncalled) {
   ObjectWatcher watcher;
   ASSERT_TRUE(watcher.StartWatchingOnce(event.handle(), &delegate));
   event.Signal();
-  runner_->WaitForPost();
+  WaitForPost();
   EXPECT_TRUE(watcher.StopWatching());
   EXPECT_FALSE(watcher.IsWatching());
-  EXPECT_EQ(1, runner_->RunPendingTasks());
+  EXPECT_EQ(1, RunPendingTasks());
   EXPECT_TRUE(delegate.signaled.empty());
 }
 
-TEST_F(ObjectWatcherTest, DestroyingTheWatcherOrItsLoopStopsTheWatch) {
+TEST_F(ObjectWatcherTest, DestroyingTheWatcherStopsTheWatch) {
   WaitableEvent event(true, false);
   RecordingDelegate delegate;
   {
     ObjectWatcher watcher;
     ASSERT_TRUE(watcher.StartWatchingOnce(event.handle(), &delegate));
   }
-  ObjectWatcher watcher;
-  ASSERT_TRUE(watcher.StartWatchingOnce(event.handle(), &delegate));
-  watcher.WillDestroyCurrentMessageLoop();
-  EXPECT_FALSE(watcher.IsWatching());
   event.Signal();
   // A watch that still existed would post now; a fresh watch proves the event fires and is the only post.
   WaitableEvent other(true, true);
   ObjectWatcher control;
   ASSERT_TRUE(control.StartWatchingOnce(other.handle(), &delegate));
-  runner_->WaitForPost();
-  EXPECT_EQ(1, runner_->RunPendingTasks());
+  WaitForPost();
+  EXPECT_EQ(1, RunPendingTasks());
   ASSERT_EQ(1u, delegate.signaled.size());
   EXPECT_EQ(other.handle(), delegate.signaled[0]);
+}
+
+// Counts what the loop tells the watcher as it dies.
+class LoopWatchingWatcher : public ObjectWatcher {
+ public:
+  void WillDestroyCurrentMessageLoop() override {
+    ++loop_destructions_heard;
+    ObjectWatcher::WillDestroyCurrentMessageLoop();
+  }
+  int loop_destructions_heard = 0;
+};
+
+class QuittingDelegate : public ObjectWatcher::Delegate {
+ public:
+  explicit QuittingDelegate(RunLoop* run_loop) : run_loop_(run_loop) {}
+  void OnObjectSignaled(HANDLE object) override {
+    signaled.push_back(object);
+    run_loop_->Quit();
+  }
+  std::vector<HANDLE> signaled;
+
+ private:
+  RunLoop* run_loop_;
+};
+
+// A watch belongs to the loop it was started on: it listens for that loop's end only while it is active, and
+// a loop that dies ends the system wait, so that the watcher can watch again on the next loop.
+TEST(ObjectWatcherLoopTest, DestroyingTheLoopStopsAnActiveWatch) {
+  WaitableEvent event(true, false);
+  RecordingDelegate delegate;
+  LoopWatchingWatcher watcher;
+  {
+    MessageLoop loop(MessageLoop::TYPE_DEFAULT);
+    ASSERT_TRUE(watcher.StartWatchingOnce(event.handle(), &delegate));
+    ASSERT_TRUE(watcher.StopWatching());
+  }
+  EXPECT_EQ(0, watcher.loop_destructions_heard) << "a stopped watch leaves the loop's observers";
+
+  {
+    MessageLoop loop(MessageLoop::TYPE_DEFAULT);
+    ASSERT_TRUE(watcher.StartWatchingOnce(event.handle(), &delegate));
+  }
+  EXPECT_EQ(1, watcher.loop_destructions_heard);
+  EXPECT_FALSE(watcher.IsWatching());
+  EXPECT_EQ(nullptr, watcher.GetWatchedObject());
+  EXPECT_FALSE(watcher.StopWatching()) << "the system wait was already unregistered";
+
+  // On a new loop the watcher may watch again, and the old event's signal reaches nobody.
+  MessageLoop loop(MessageLoop::TYPE_DEFAULT);
+  event.Signal();
+  WaitableEvent other(true, false);
+  RunLoop run_loop;
+  QuittingDelegate quitting(&run_loop);
+  ASSERT_TRUE(watcher.StartWatchingOnce(other.handle(), &quitting));
+  other.Signal();
+  run_loop.Run();
+  EXPECT_EQ((std::vector<HANDLE>{other.handle()}), quitting.signaled);
+  EXPECT_TRUE(delegate.signaled.empty());
 }
 
 TEST_F(ObjectWatcherTest, StopWithoutAWatchReturnsFalse) {
@@ -180,7 +245,7 @@ TEST_F(ObjectWatcherTest, StopWithoutAWatchReturnsFalse) {
   EXPECT_EQ(nullptr, watcher.GetWatchedObject());
 }
 
-TEST(ObjectWatcherWithoutLoopTest, StartWithoutATaskRunnerOnTheThreadFails) {
+TEST(ObjectWatcherWithoutLoopTest, StartWithoutAMessageLoopOnTheThreadFails) {
   WaitableEvent event(true, true);
   RecordingDelegate delegate;
   ObjectWatcher watcher;
@@ -213,13 +278,13 @@ TEST_F(ObjectWatcherTest, TheDelegateMayStartANewWatch) {
   ObjectWatcher watcher;
   RewatchingDelegate delegate(&watcher, second.handle());
   ASSERT_TRUE(watcher.StartWatchingOnce(first.handle(), &delegate));
-  runner_->WaitForPost();
-  runner_->RunPendingTasks();
+  WaitForPost();
+  RunPendingTasks();
   EXPECT_TRUE(delegate.restarted);
   EXPECT_EQ(second.handle(), watcher.GetWatchedObject());
   second.Signal();
-  runner_->WaitForPost();
-  runner_->RunPendingTasks();
+  WaitForPost();
+  RunPendingTasks();
   ASSERT_EQ(2u, delegate.signaled.size());
   EXPECT_EQ(first.handle(), delegate.signaled[0]);
   EXPECT_EQ(second.handle(), delegate.signaled[1]);
@@ -251,15 +316,15 @@ TEST_F(ObjectWatcherTest, SeesAnEventSignalledByAnotherProcessAndItsEnd) {
   ASSERT_TRUE(process_watcher.StartWatchingOnce(child.get(), &delegate));
 
   // The child signals, then waits to be released: its end cannot come first.
-  runner_->WaitForPost();
-  EXPECT_EQ(1, runner_->RunPendingTasks());
+  WaitForPost();
+  EXPECT_EQ(1, RunPendingTasks());
   ASSERT_EQ(1u, delegate.signaled.size());
   EXPECT_EQ(event.get(), delegate.signaled[0]);
   EXPECT_TRUE(process_watcher.IsWatching());
 
   SetEvent(release_child.get());
-  runner_->WaitForPost();
-  EXPECT_EQ(1, runner_->RunPendingTasks());
+  WaitForPost();
+  EXPECT_EQ(1, RunPendingTasks());
   ASSERT_EQ(2u, delegate.signaled.size());
   EXPECT_EQ(child.get(), delegate.signaled[1]);
   DWORD exit_code = 1;
