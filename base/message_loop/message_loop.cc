@@ -247,7 +247,7 @@ void MessageLoop::RunTask(const PendingTask& pending_task) {
   nestable_tasks_allowed_ = false;
   {
     static const unsigned char* const category = trace_event::TraceLog::GetCategoryGroupEnabled("toplevel");
-    internal::TaskRunScope run_scope(category, "MessageLoop::RunTask", pending_task.posted_from, /*flow_id=*/0,
+    internal::TaskRunScope run_scope(category, "MessageLoop::RunTask", pending_task.posted_from, /*bind_id=*/0,
                                      trace_event::kTraceEventFlagNone);
     task_annotator_.RunTask("MessageLoop::PostTask", pending_task);
     nestable_tasks_allowed_ = true;

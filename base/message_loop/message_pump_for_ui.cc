@@ -1,13 +1,12 @@
 #include "base/message_loop/message_pump_for_ui.h"
 
-#include <optional>
 #include <string>
 
 #include "base/logging.h"
 #include "base/message_loop/guarded_window_proc.h"
 #include "base/message_loop/message_pump_dispatcher.h"
-#include "base/message_loop/scoped_complete_trace_event.h"
 #include "base/strings/stringprintf.h"
+#include "base/trace_event/scoped_complete_trace_event.h"
 #include "base/trace_event/trace_log.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -190,13 +189,11 @@ bool MessagePumpForUI::ProcessNextWindowsMessage() {
 
 bool MessagePumpForUI::ProcessMessageHelper(const MSG& msg) {
   static const unsigned char* const category = trace_event::TraceLog::GetCategoryGroupEnabled("base");
-  std::optional<ScopedCompleteTraceEvent> trace;
-  if (trace_event::IsCategoryGroupEnabledForAnyMode(category)) {
-    static const char* const kArgNames[] = {"message"};
-    static const unsigned char kArgTypes[] = {trace_event::kTraceValueTypeUint};
-    const unsigned long long arg_values[] = {msg.message};
-    trace.emplace(category, "MessagePumpForUI::ProcessMessageHelper", 1, kArgNames, kArgTypes, arg_values);
-  }
+  static const char* const kArgNames[] = {"message"};
+  static const unsigned char kArgTypes[] = {trace_event::kTraceValueTypeUint};
+  const unsigned long long arg_values[] = {msg.message};
+  trace_event::ScopedCompleteTraceEvent trace(category, "MessagePumpForUI::ProcessMessageHelper", 1, kArgNames,
+                                              kArgTypes, arg_values);
 
   if (msg.message == WM_QUIT) {
     // Ends this run, and is put back so that the loop this run is nested in ends too.

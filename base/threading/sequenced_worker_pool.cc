@@ -16,9 +16,9 @@
 #include "base/synchronization/condition_variable.h"
 #include "base/synchronization/lock.h"
 #include "base/threading/simple_thread.h"
-#include "base/threading/task_run_scope.h"
 #include "base/threading/thread_local.h"
 #include "base/threading/thread_task_runner_handle.h"
+#include "base/trace_event/scoped_complete_trace_event.h"
 #include "base/trace_event/trace_log.h"
 #include "base/tracked_objects.h"
 #include "base/tracking_info.h"
@@ -295,9 +295,9 @@ bool SequencedWorkerPool::Inner::PostTask(SequenceToken token, WorkerShutdown sh
     }
 
     sequenced.trace_id = trace_id_++;
-    internal::ScopedCompleteEvent post_event(FlowCategory(), "SequencedWorkerPool::Inner::PostTask",
-                                             internal::FlowId(sequenced.trace_id, this), internal::kFlowOutFlags,
-                                             nullptr);
+    trace_event::ScopedCompleteTraceEvent post_event(FlowCategory(), "SequencedWorkerPool::Inner::PostTask",
+                                                     nullptr, trace_event::MakeTaskFlowId(sequenced.trace_id, this),
+                                                     trace_event::kTaskFlowOutFlags);
     sequenced.sequence_task_number = next_sequence_task_number_++;
     if (shutdown_behavior == BLOCK_SHUTDOWN)
       ++blocking_shutdown_pending_task_count_;
@@ -345,9 +345,9 @@ void SequencedWorkerPool::Inner::ThreadLoop(Worker* this_worker) {
       std::vector<Closure> delete_these_outside_lock;
       const GetWorkStatus status = GetWork(&task, &wait_time, &delete_these_outside_lock);
       if (status == GET_WORK_FOUND) {
-        internal::ScopedCompleteEvent run_event(FlowCategory(), "SequencedWorkerPool::Inner::ThreadLoop",
-                                                internal::FlowId(task.trace_id, this), internal::kFlowInFlags,
-                                                &task.posted_from);
+        trace_event::ScopedCompleteTraceEvent run_event(
+            FlowCategory(), "SequencedWorkerPool::Inner::ThreadLoop", &task.posted_from,
+            trace_event::MakeTaskFlowId(task.trace_id, this), trace_event::kTaskFlowInFlags);
         const int new_thread_number = WillRunWorkerTask(task);
         {
           AutoUnlock unlock(lock_);
