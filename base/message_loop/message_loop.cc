@@ -11,6 +11,7 @@
 #include "base/threading/task_run_scope.h"
 #include "base/threading/thread_local.h"
 #include "base/threading/thread_task_runner_handle.h"
+#include "base/threading/tracing_threading_hooks.h"
 #include "base/trace_event/trace_log.h"
 
 namespace base {
@@ -93,6 +94,8 @@ void MessageLoop::BindToCurrentThread() {
   CHECK(pump_) << "the message pump factory made no pump";
 
   CHECK(!current()) << "a thread has at most one message loop";
+  // Before the loop runs anything it might trace: tracing learns of loops and thread names through these.
+  internal::InstallTracingThreadingHooks();
   g_current_loop.Get().Set(this);
 
   incoming_task_queue_->StartScheduling();

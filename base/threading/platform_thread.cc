@@ -5,6 +5,7 @@
 
 #include "base/logging.h"
 #include "base/threading/thread_name_registry.h"
+#include "base/threading/tracing_threading_hooks.h"
 #include "base/tracked_objects.h"
 #include "base/win/module_checks.h"
 #include "base/win/scoped_handle.h"
@@ -116,6 +117,8 @@ void PlatformThread::Sleep(TimeDelta duration) {
 
 // static
 void PlatformThread::SetName(const std::string& name) {
+  // Tracing reads the name through these.
+  internal::InstallTracingThreadingHooks();
   ThreadNameRegistry::GetInstance()->SetName(CurrentId(), name);
   if (name != "BrokerEvent")
     ThreadData::InitializeThreadContext(name);
