@@ -228,6 +228,23 @@ TEST_F(JsonPrefStoreTest, FolderInPlaceOfTheFileIsAccessDenied) {
   EXPECT_TRUE(store->ReadOnly());
 }
 
+TEST_F(JsonPrefStoreTest, FileThatExistsButCannotBeReadMakesTheStoreReadOnly) {
+  // Whole-file reads refuse paths through "..", before any system call; the file itself is there.
+  ASSERT_TRUE(base::CreateDirectory(dir_.Append(L"sub")));
+  const FilePath real = dir_.Append(L"prefs.json");
+  const std::string content = "{\"k\":1}";
+  ASSERT_TRUE(test_support::WriteFileBytes(real.value(), content));
+  const FilePath path = dir_.Append(L"sub").Append(L"..").Append(L"prefs.json");
+  ::SetLastError(ERROR_ACCESS_DENIED);  // an error left on the thread must not decide the code
+  auto store = MakeStore(path);
+  EXPECT_EQ(PersistentPrefStore::kPrefReadErrorFileOther, store->ReadPrefs());
+  EXPECT_TRUE(store->ReadOnly());
+  store->SetValue("k", std::make_unique<base::ScalarValue>(2), 0);
+  store->CommitPendingWrite();
+  EXPECT_EQ(0u, file_runner_->NumPendingTasks());
+  EXPECT_EQ(content, ReadBytes(real));
+}
+
 TEST_F(JsonPrefStoreTest, ObserversHearOncePerRealChange) {
   auto store = MakeStore(dir_.Append(L"prefs.json"));
   store->AddObserver(&observer_);  // a second add keeps one entry
