@@ -9,6 +9,9 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/out}
 RUN_PREFIX=$BUILD_DIR/wineprefix
 JOBS=${JOBS:-$(nproc)}
 export WINDEPS
+# Wine turns Windows file names into Unix ones in the locale's character set: without a UTF-8 locale (a bare
+# root shell has none) no non-ASCII name can be created. The Linux-side oracles read those names too.
+export LC_ALL=C.UTF-8
 
 zorvi_configure_and_build() {
   export CCACHE_DIR=$ZORVI_CACHE/ccache CCACHE_BASEDIR=$ROOT CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-8G}
