@@ -49,6 +49,17 @@ PersistentPrefStore::PrefReadError HandleReadErrors(const base::Value* value, co
   return bad_existed ? PersistentPrefStore::kPrefReadErrorJsonRepeat : PersistentPrefStore::kPrefReadErrorJsonParse;
 }
 
+// Stores `value` at `key` unless an equal value is already there; true when it was stored.
+bool SetIfChanged(base::DictionaryValue* prefs, const std::string& key, std::unique_ptr<base::Value> value) {
+  DCHECK(value);
+  base::Value* old_value = nullptr;
+  prefs->Get(key, &old_value);
+  if (old_value && value->Equals(old_value))
+    return false;
+  prefs->Set(key, std::move(value));
+  return true;
+}
+
 }  // namespace
 
 struct JsonPrefStore::ReadResult {
@@ -110,23 +121,13 @@ bool JsonPrefStore::GetValue(const std::string& key, const base::Value** result)
 }
 
 void JsonPrefStore::SetValue(const std::string& key, std::unique_ptr<base::Value> value, uint32_t flags) {
-  DCHECK(value);
-  base::Value* old_value = nullptr;
-  prefs_->Get(key, &old_value);
-  if (old_value && value->Equals(old_value))
-    return;
-  prefs_->Set(key, std::move(value));
-  ReportValueChanged(key, flags);
+  if (SetIfChanged(prefs_.get(), key, std::move(value)))
+    ReportValueChanged(key, flags);
 }
 
 void JsonPrefStore::SetValueSilently(const std::string& key, std::unique_ptr<base::Value> value, uint32_t flags) {
-  DCHECK(value);
-  base::Value* old_value = nullptr;
-  prefs_->Get(key, &old_value);
-  if (old_value && value->Equals(old_value))
-    return;
-  prefs_->Set(key, std::move(value));
-  ScheduleWrite(flags);
+  if (SetIfChanged(prefs_.get(), key, std::move(value)))
+    ScheduleWrite(flags);
 }
 
 void JsonPrefStore::RemoveValue(const std::string& key, uint32_t flags) {
