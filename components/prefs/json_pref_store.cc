@@ -153,7 +153,9 @@ PersistentPrefStore::PrefReadError JsonPrefStore::GetReadError() const {
 }
 
 PersistentPrefStore::PrefReadError JsonPrefStore::ReadPrefs() {
-  OnFileRead(ReadPrefsFromDisk(path_));
+  ReadResult result;
+  ReadPrefsFromDisk(path_, &result);
+  OnFileRead(&result);
   return read_error_;
 }
 
@@ -161,8 +163,8 @@ void JsonPrefStore::ReadPrefsAsync() {
   // The reply owns the result and a reference to the store; both die on this thread after the reply ran.
   ReadResult* result = new ReadResult;
   const bool posted = task_runner_->PostTaskAndReply(
-      FROM_HERE, base::Bind(&JsonPrefStore::ReadPrefsFromDiskInto, path_, base::Unretained(result)),
-      base::Bind(&JsonPrefStore::OnFileReadReply, base::scoped_refptr<JsonPrefStore>(this), base::Owned(result)));
+      FROM_HERE, base::Bind(&JsonPrefStore::ReadPrefsFromDisk, path_, base::Unretained(result)),
+      base::Bind(&JsonPrefStore::OnFileRead, base::scoped_refptr<JsonPrefStore>(this), base::Owned(result)));
   if (!posted) {
     LOG(WARNING) << "Reading " << path_.value() << " on the calling thread: its task runner refused the read";
     ReadPrefs();
@@ -195,14 +197,7 @@ bool JsonPrefStore::SerializeData(std::string* output) {
 }
 
 // static
-std::unique_ptr<JsonPrefStore::ReadResult> JsonPrefStore::ReadPrefsFromDisk(const base::FilePath& path) {
-  auto result = std::make_unique<ReadResult>();
-  ReadPrefsFromDiskInto(path, result.get());
-  return result;
-}
-
-// static
-void JsonPrefStore::ReadPrefsFromDiskInto(const base::FilePath& path, ReadResult* result) {
+void JsonPrefStore::ReadPrefsFromDisk(const base::FilePath& path, ReadResult* result) {
   base::JsonFileValueDeserializer deserializer(path);
   int error_code = 0;
   std::string error_message;
@@ -217,11 +212,7 @@ void JsonPrefStore::ReadPrefsFromDiskInto(const base::FilePath& path, ReadResult
   }
 }
 
-void JsonPrefStore::OnFileReadReply(ReadResult* result) {
-  OnFileRead(std::make_unique<ReadResult>(std::move(*result)));
-}
-
-void JsonPrefStore::OnFileRead(std::unique_ptr<ReadResult> result) {
+void JsonPrefStore::OnFileRead(ReadResult* result) {
   read_error_ = result->error;
   if (result->no_dir) {
     observers_.ForEach([](PrefStore::Observer* observer) { observer->OnInitializationCompleted(false); });

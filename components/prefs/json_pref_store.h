@@ -102,11 +102,9 @@ class JsonPrefStore : public PersistentPrefStore, public base::ImportantFileWrit
   bool SerializeData(std::string* output) override;
 
   // The file work of a read: read, parse, classify, move an unparsable file aside.
-  static std::unique_ptr<ReadResult> ReadPrefsFromDisk(const base::FilePath& path);
-  static void ReadPrefsFromDiskInto(const base::FilePath& path, ReadResult* result);
+  static void ReadPrefsFromDisk(const base::FilePath& path, ReadResult* result);
   // Takes the read's outcome in on the owner's thread.
-  void OnFileRead(std::unique_ptr<ReadResult> result);
-  void OnFileReadReply(ReadResult* result);
+  void OnFileRead(ReadResult* result);
   // Nothing when read-only; a lossy change only marks itself; any other change schedules the write.
   void ScheduleWrite(uint32_t flags);
 
