@@ -25,14 +25,14 @@ FileEnumerator::~FileEnumerator() {
 }
 
 FileEnumerator::FileInfo FileEnumerator::GetInfo() const {
-  if (!has_find_data_)
+  if (find_handle_ == INVALID_HANDLE_VALUE)
     return FileInfo();
   return FileInfo(find_data_);
 }
 
 FilePath FileEnumerator::Next() {
-  while (has_find_data_ || !pending_paths_.empty()) {
-    if (!has_find_data_) {
+  while (find_handle_ != INVALID_HANDLE_VALUE || !pending_paths_.empty()) {
+    if (find_handle_ == INVALID_HANDLE_VALUE) {
       root_path_ = pending_paths_.back();
       pending_paths_.pop_back();
       const FilePath search = root_path_.Append(pattern_.empty() ? FilePath::StringType(L"*") : pattern_);
@@ -43,14 +43,12 @@ FilePath FileEnumerator::Next() {
       } else {
         find_handle_ = FindFirstFileW(search.value().c_str(), &find_data_);
       }
-      has_find_data_ = true;
     } else if (!FindNextFileW(find_handle_, &find_data_)) {
       FindClose(find_handle_);
       find_handle_ = INVALID_HANDLE_VALUE;
     }
 
     if (find_handle_ == INVALID_HANDLE_VALUE) {
-      has_find_data_ = false;
       // The pattern selects among the root's entries only.
       pattern_.clear();
       continue;

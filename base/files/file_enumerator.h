@@ -54,8 +54,7 @@ class FileEnumerator {
   FileInfo GetInfo() const;
 
  private:
-  HANDLE find_handle_ = INVALID_HANDLE_VALUE;
-  bool has_find_data_ = false;
+  HANDLE find_handle_ = INVALID_HANDLE_VALUE;  // valid while find_data_ holds an entry of the search
   WIN32_FIND_DATAW find_data_;
   FilePath root_path_;  // the folder being searched
   bool recursive_;
