@@ -188,7 +188,10 @@ bool CopyFile(const FilePath& from, const FilePath& to) {
 bool CopyDirectory(const FilePath& from, const FilePath& to, bool recursive) {
   if (IsTooLong(from) || IsTooLong(to))
     return false;
-  const FilePath destination_base = MakeAbsoluteFilePath(PathExists(to) ? to : to.DirName());
+  // Each end is looked at once: nothing below changes either before the copy starts.
+  const DWORD to_attributes = ::GetFileAttributesW(to.value().c_str());
+  const FilePath destination_base =
+      MakeAbsoluteFilePath(to_attributes != INVALID_FILE_ATTRIBUTES ? to : to.DirName());
   if (destination_base.empty())
     return false;
   const FilePath source_base = MakeAbsoluteFilePath(from);
@@ -197,16 +200,20 @@ bool CopyDirectory(const FilePath& from, const FilePath& to, bool recursive) {
 
   FileEnumerator traversal(from, recursive,
                            recursive ? FileEnumerator::FILES | FileEnumerator::DIRECTORIES : FileEnumerator::FILES);
-  if (!PathExists(from))
+  const DWORD from_attributes = ::GetFileAttributesW(from.value().c_str());
+  if (from_attributes == INVALID_FILE_ATTRIBUTES)
     return false;
   // Into an existing folder the tree goes as a folder of its own name.
-  const FilePath relative_base = recursive && DirectoryExists(to) ? from.DirName() : from;
+  const bool to_is_directory =
+      to_attributes != INVALID_FILE_ATTRIBUTES && (to_attributes & FILE_ATTRIBUTE_DIRECTORY);
+  const FilePath relative_base = recursive && to_is_directory ? from.DirName() : from;
 
   for (FilePath current = from; !current.empty(); current = traversal.Next()) {
     FilePath target = to;
     if (current != relative_base && !relative_base.AppendRelativePath(current, &target))
       return false;
-    const bool is_directory = current == from ? DirectoryExists(from) : traversal.GetInfo().IsDirectory();
+    const bool is_directory =
+        current == from ? (from_attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 : traversal.GetInfo().IsDirectory();
     if (is_directory) {
       if (!::CreateDirectoryW(target.value().c_str(), nullptr) &&
           !(GetLastError() == ERROR_ALREADY_EXISTS && DirectoryExists(target))) {
