@@ -31,6 +31,12 @@ StringType::size_type FindDriveLetter(StringPieceType path) {
   return npos;
 }
 
+// The system's upper case of one character: CharUpperW given the character itself in place of a pointer.
+wchar_t SystemUpperCase(wchar_t character) {
+  return static_cast<wchar_t>(LOWORD(reinterpret_cast<ULONG_PTR>(
+      CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(static_cast<unsigned short>(character)))))));
+}
+
 bool DriveLettersEqualIgnoringCase(StringPieceType a, StringPieceType b) {
   return a.size() == b.size() && StartsWith(a, b, CompareCase::INSENSITIVE_ASCII);
 }
@@ -136,12 +142,8 @@ int FilePath::CompareIgnoreCase(StringPieceType string1, StringPieceType string2
   // Character by character, as the system upper-cases one character: no locale-aware collation.
   const size_t common = std::min(string1.size(), string2.size());
   for (size_t i = 0; i < common; ++i) {
-    const wchar_t c1 = static_cast<wchar_t>(
-        LOWORD(reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(
-            static_cast<unsigned short>(string1[i])))))));
-    const wchar_t c2 = static_cast<wchar_t>(
-        LOWORD(reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(
-            static_cast<unsigned short>(string2[i])))))));
+    const wchar_t c1 = SystemUpperCase(string1[i]);
+    const wchar_t c2 = SystemUpperCase(string2[i]);
     if (c1 < c2)
       return -1;
     if (c1 > c2)
