@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
 #include "crypto/secure_hash.h"
 #include "testing/test_support.h"
 
@@ -75,13 +77,7 @@ std::string Sha256Hex(const void* data, size_t size) {
   hash->Update(data, size);
   unsigned char digest[32];
   hash->Finish(digest, sizeof(digest));
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char byte : digest) {
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 15];
-  }
-  return hex;
+  return base::ToLowerASCII(base::HexEncode(digest, sizeof(digest)));
 }
 
 }  // namespace file_test
