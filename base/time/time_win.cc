@@ -128,16 +128,11 @@ int64_t InitialNowFunction() {
 
 constinit time_internal::TimeAnchor g_now_anchor;
 
-int64_t FileTimeToMicroseconds(const FILETIME& file_time) {
-  return static_cast<int64_t>(((static_cast<uint64_t>(file_time.dwHighDateTime) << 32) | file_time.dwLowDateTime) /
-                              10);
-}
-
 void TakeNowAnchor() {
   const int64_t ticks = TimeTicks::Now().ToInternalValue();
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
-  g_now_anchor.TryStore(FileTimeToMicroseconds(now), ticks);
+  g_now_anchor.TryStore(Time::FromFileTime(now).ToInternalValue(), ticks);
 }
 
 // --- High-resolution system timer ------------------------------------------------------------------------
@@ -304,7 +299,7 @@ Time Time::FromExploded(bool is_local, const Exploded& exploded) {
   FILETIME file_time;
   if (!SystemTimeToFileTime(&utc, &file_time))
     return Time();
-  return Time(FileTimeToMicroseconds(file_time));
+  return FromFileTime(file_time);
 }
 
 // static
