@@ -18,6 +18,7 @@
 #include "base/synchronization/waitable_event.h"
 #include "base/threading/manual_task_runner_test_util.h"
 #include "base/threading/simple_thread.h"
+#include "base/threading/thread_refusal_test_util.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/threading/trace_recording_test_util.h"
 #include "gtest/gtest.h"
@@ -454,38 +455,13 @@ TEST_F(SequencedWorkerPoolTest, LastReferenceDroppedOnAWorkerDeletesOnTheConstru
 
 // ---- Workers that cannot be created ----
 
-std::atomic<bool> g_refuse_threads{false};
-
-HANDLE WINAPI MaybeRefuseCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack_size,
-                                      LPTHREAD_START_ROUTINE start, LPVOID param, DWORD flags, LPDWORD id) {
-  if (g_refuse_threads.load()) {
-    ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-  }
-  return ::CreateThread(security, stack_size, start, param, flags, id);
-}
-
-class ScopedThreadRefusal {
- public:
-  ScopedThreadRefusal() : previous_(PlatformThread::SetCreateThreadFunctionForTesting(&MaybeRefuseCreateThread)) {
-    g_refuse_threads = true;
-  }
-  ~ScopedThreadRefusal() {
-    g_refuse_threads = false;
-    PlatformThread::SetCreateThreadFunctionForTesting(previous_);
-  }
-
- private:
-  PlatformThread::CreateThreadFunction previous_;
-};
-
 // One refused thread must not stop every later worker.
 TEST_F(SequencedWorkerPoolTest, WorkerCreatedAfterAFailedCreation) {
   ScopedThreadRefusal refusal;
   scoped_refptr<SequencedWorkerPool> pool(new SequencedWorkerPool(1, "FailedCreationTest"));
   Countdown both_ran(2);
   ASSERT_TRUE(pool->PostTask(FROM_HERE, Bind(&Countdown::Arrive, Unretained(&both_ran))));
-  g_refuse_threads = false;
+  refusal.set_refusing(false);
   ASSERT_TRUE(pool->PostTask(FROM_HERE, Bind(&Countdown::Arrive, Unretained(&both_ran))));
   both_ran.Wait();
   pool->Shutdown(0);

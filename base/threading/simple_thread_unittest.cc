@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/threading/thread_name_registry.h"
+#include "base/threading/thread_refusal_test_util.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -43,22 +44,16 @@ TEST(SimpleThreadTest, NamedPrefixSlashThreadIdOnceStarted) {
   EXPECT_EQ(thread.name_prefix(), "SimpleThreadTest");
 }
 
-HANDLE WINAPI RefuseCreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
-  ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-  return nullptr;
-}
-
 // Without a thread nothing would signal the start event: Start must say so instead of waiting for it.
 TEST(SimpleThreadTest, StartReportsAThreadThatCannotBeCreated) {
-  auto previous = PlatformThread::SetCreateThreadFunctionForTesting(&RefuseCreateThread);
   {
+    ScopedThreadRefusal refusal;
     RecordingThread thread("SimpleThreadTest refused");
     EXPECT_FALSE(thread.Start());
     EXPECT_FALSE(thread.HasBeenStarted());
     EXPECT_EQ(thread.tid(), 0u);
     EXPECT_EQ(thread.name(), "SimpleThreadTest refused");
   }  // destroyed without a join
-  PlatformThread::SetCreateThreadFunctionForTesting(previous);
 
   RecordingThread later("SimpleThreadTest later");
   ASSERT_TRUE(later.Start());

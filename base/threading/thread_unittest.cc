@@ -14,6 +14,7 @@
 #include "base/message_loop/message_pump_default.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/threading/platform_thread.h"
+#include "base/threading/thread_refusal_test_util.h"
 #include "base/win/scoped_handle_verifier.h"
 #include "gtest/gtest.h"
 
@@ -286,16 +287,12 @@ TEST(ThreadTest, DestroyingTheThreadStopsItAndEndsItsLoop) {
   EXPECT_EQ(recorder.told_on, thread_id);
 }
 
-HANDLE WINAPI RefuseCreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
-  ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-  return nullptr;
-}
-
 TEST(ThreadTest, ThreadThatCannotBeCreatedLeavesNothingBehind) {
   Thread thread("ThreadTest refused");
-  auto previous = PlatformThread::SetCreateThreadFunctionForTesting(&RefuseCreateThread);
-  EXPECT_FALSE(thread.Start());
-  PlatformThread::SetCreateThreadFunctionForTesting(previous);
+  {
+    ScopedThreadRefusal refusal;
+    EXPECT_FALSE(thread.Start());
+  }
   EXPECT_EQ(thread.task_runner(), nullptr);
   EXPECT_EQ(thread.message_loop(), nullptr);
   thread.Stop();
