@@ -430,14 +430,10 @@ TEST_F(SequencedWorkerPoolTest, DelayedTaskRunsNoSoonerThanItsDelay) {
 
 // ---- Lifetime ----
 
-void HoldUntilReleased(WaitableEvent* started, WaitableEvent* release) {
-  SignalAndWait(started, release);
-}
-
 TEST_F(SequencedWorkerPoolTest, LastReferenceDroppedOnAWorkerDeletesOnTheConstructingThread) {
   scoped_refptr<SequencedWorkerPool> pool(new SequencedWorkerPool(1, "LifetimeTest"));
   WaitableEvent started(true, false), release(true, false);
-  ASSERT_TRUE(pool->PostTask(FROM_HERE, Bind(&HoldUntilReleased, &started, &release)));
+  ASSERT_TRUE(pool->PostTask(FROM_HERE, Bind(&SignalAndWait, &started, &release)));
   started.Wait();
   // The running worker holds the only other reference; it drops it as it leaves after shutdown.
   SequencedWorkerPool* raw = pool.get();
