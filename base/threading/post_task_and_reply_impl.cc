@@ -23,11 +23,6 @@ class PostTaskAndReplyRelay {
   PostTaskAndReplyRelay(const PostTaskAndReplyRelay&) = delete;
   PostTaskAndReplyRelay& operator=(const PostTaskAndReplyRelay&) = delete;
 
-  ~PostTaskAndReplyRelay() {
-    task_.Reset();
-    reply_.Reset();
-  }
-
   // On the destination.
   void RunTaskAndPostReply() {
     task_.Run();
@@ -54,7 +49,7 @@ class PostTaskAndReplyRelay {
   const Location from_here_;
   const scoped_refptr<SingleThreadTaskRunner> origin_task_runner_;
   Closure reply_;
-  Closure task_;
+  Closure task_;  // declared last, so that it dies before the reply
 };
 
 }  // namespace
