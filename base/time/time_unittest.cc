@@ -161,20 +161,15 @@ Time::Exploded Garbage() {
 }
 
 TEST(TimeTest, ExplodeFailuresClearEveryField) {
+  // Negative times, and times whose count of 100 ns units no longer fits in a 64-bit file time.
+  const Time unconvertible[] = {Time::FromInternalValue(-1), Time::Min(), Time::Max(),
+                                Time::FromInternalValue(kMax / 10 + 1)};
   for (bool local : {false, true}) {
-    Time::Exploded exploded = Garbage();
-    EXPECT_FALSE(Time::FromInternalValue(-1).Explode(local, &exploded));
-    EXPECT_TRUE(AllZero(exploded));
-    exploded = Garbage();
-    EXPECT_FALSE(Time::Min().Explode(local, &exploded));
-    EXPECT_TRUE(AllZero(exploded));
-    // Ten times these no longer fits in a 64-bit file time.
-    exploded = Garbage();
-    EXPECT_FALSE(Time::Max().Explode(local, &exploded));
-    EXPECT_TRUE(AllZero(exploded));
-    exploded = Garbage();
-    EXPECT_FALSE(Time::FromInternalValue(kMax / 10 + 1).Explode(local, &exploded));
-    EXPECT_TRUE(AllZero(exploded));
+    for (const Time& time : unconvertible) {
+      Time::Exploded exploded = Garbage();
+      EXPECT_FALSE(time.Explode(local, &exploded)) << time.ToInternalValue();
+      EXPECT_TRUE(AllZero(exploded)) << time.ToInternalValue();
+    }
   }
 }
 
