@@ -33,78 +33,54 @@ void AddTo(Counter* counter, int amount) {
 }
 void (*volatile g_add_to)(Counter*, int) = &AddTo;
 
+// Calls `call` kCallsPerBody times per body; the rate is in calls per second.
+template <typename Call>
+double CallRate(Call call) {
+  return bench::Rate(
+      [&] {
+        for (int i = 0; i < kCallsPerBody; ++i)
+          call();
+      },
+      kCallsPerBody);
+}
+
 }  // namespace
 
 int main() {
   Counter counter;
-  const double direct = bench::Rate(
-      [&] {
-        for (int i = 0; i < kCallsPerBody; ++i)
-          g_add_to(&counter, 1);
-      },
-      kCallsPerBody);
+  const double direct = CallRate([&] { g_add_to(&counter, 1); });
   const base::Closure unretained = base::Bind(&Counter::Add, base::Unretained(&counter), 1);
-  const double closure = bench::Rate(
-      [&] {
-        for (int i = 0; i < kCallsPerBody; ++i)
-          unretained.Run();
-      },
-      kCallsPerBody);
+  const double closure = CallRate([&] { unretained.Run(); });
   bench::Report("Closure::Run (unretained method)", closure, "calls/s", "call through a function pointer", direct);
   const base::Closure weak = base::Bind(&Counter::Add, counter.GetWeakPtr(), 1);
-  const double weak_closure = bench::Rate(
-      [&] {
-        for (int i = 0; i < kCallsPerBody; ++i)
-          weak.Run();
-      },
-      kCallsPerBody);
+  const double weak_closure = CallRate([&] { weak.Run(); });
   bench::Report("Closure::Run (weak method)", weak_closure, "calls/s", "call through a function pointer", direct);
-  const double copies = bench::Rate(
-      [&] {
-        for (int i = 0; i < kCallsPerBody; ++i) {
-          base::Closure copy = weak;
-          bench::DoNotOptimize(&copy);
-        }
-      },
-      kCallsPerBody);
+  const double copies = CallRate([&] {
+    base::Closure copy = weak;
+    bench::DoNotOptimize(&copy);
+  });
   bench::Report("Closure copy and destroy", copies, "copies/s", "call through a function pointer", direct);
   bench::DoNotOptimize(&counter);
 
   LARGE_INTEGER counter_value;
-  const double qpc = bench::Rate(
-      [&] {
-        for (int i = 0; i < kCallsPerBody; ++i) {
-          QueryPerformanceCounter(&counter_value);
-          bench::DoNotOptimize(&counter_value);
-        }
-      },
-      kCallsPerBody);
-  const double ticks = bench::Rate(
-      [&] {
-        for (int i = 0; i < kCallsPerBody; ++i) {
-          base::TimeTicks now = base::TimeTicks::Now();
-          bench::DoNotOptimize(&now);
-        }
-      },
-      kCallsPerBody);
+  const double qpc = CallRate([&] {
+    QueryPerformanceCounter(&counter_value);
+    bench::DoNotOptimize(&counter_value);
+  });
+  const double ticks = CallRate([] {
+    base::TimeTicks now = base::TimeTicks::Now();
+    bench::DoNotOptimize(&now);
+  });
   bench::Report("TimeTicks::Now", ticks, "calls/s", "QueryPerformanceCounter", qpc);
   FILETIME file_time;
-  const double system_time = bench::Rate(
-      [&] {
-        for (int i = 0; i < kCallsPerBody; ++i) {
-          GetSystemTimeAsFileTime(&file_time);
-          bench::DoNotOptimize(&file_time);
-        }
-      },
-      kCallsPerBody);
-  const double now = bench::Rate(
-      [&] {
-        for (int i = 0; i < kCallsPerBody; ++i) {
-          base::Time time = base::Time::Now();
-          bench::DoNotOptimize(&time);
-        }
-      },
-      kCallsPerBody);
+  const double system_time = CallRate([&] {
+    GetSystemTimeAsFileTime(&file_time);
+    bench::DoNotOptimize(&file_time);
+  });
+  const double now = CallRate([] {
+    base::Time time = base::Time::Now();
+    bench::DoNotOptimize(&time);
+  });
   bench::Report("Time::Now", now, "calls/s", "GetSystemTimeAsFileTime", system_time);
   return 0;
 }
