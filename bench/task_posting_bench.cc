@@ -31,6 +31,20 @@ void Add(long long* total, int amount) {
   *total += amount;
 }
 
+// Calls `post` kTasksPerBody times in all, shared among `posters` new threads, and waits for them.
+template <typename Post>
+void PostFromThreads(int posters, Post post) {
+  std::vector<std::thread> threads;
+  for (int p = 0; p < posters; ++p) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < kTasksPerBody / posters; ++i)
+        post();
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+}
+
 // Posts kTasksPerBody tasks from `posters` threads, then drains and runs them on this thread.
 double PostingRate(int posters) {
   SilentLoop loop;
@@ -41,15 +55,7 @@ double PostingRate(int posters) {
   long long total = 0;
   const double rate = bench::Rate(
       [&] {
-        std::vector<std::thread> threads;
-        for (int p = 0; p < posters; ++p) {
-          threads.emplace_back([&] {
-            for (int i = 0; i < kTasksPerBody / posters; ++i)
-              runner->PostTask(FROM_HERE, base::Bind(&Add, &total, 1));
-          });
-        }
-        for (std::thread& thread : threads)
-          thread.join();
+        PostFromThreads(posters, [&] { runner->PostTask(FROM_HERE, base::Bind(&Add, &total, 1)); });
         base::TaskQueue work;
         queue->ReloadWorkQueue(&work);
         while (!work.empty()) {
@@ -69,17 +75,10 @@ double ReferenceRate(int posters) {
   long long total = 0;
   const double rate = bench::Rate(
       [&] {
-        std::vector<std::thread> threads;
-        for (int p = 0; p < posters; ++p) {
-          threads.emplace_back([&] {
-            for (int i = 0; i < kTasksPerBody / posters; ++i) {
-              std::lock_guard<std::mutex> hold(mutex);
-              queue.push_back(base::Bind(&Add, &total, 1));
-            }
-          });
-        }
-        for (std::thread& thread : threads)
-          thread.join();
+        PostFromThreads(posters, [&] {
+          std::lock_guard<std::mutex> hold(mutex);
+          queue.push_back(base::Bind(&Add, &total, 1));
+        });
         std::deque<base::Closure> work;
         {
           std::lock_guard<std::mutex> hold(mutex);
