@@ -68,6 +68,29 @@ std::string MakeMixed() {
   return text;
 }
 
+// The faster of the system converter's two ways to a new string: one call into a string sized for the worst
+// case, or a length query and then an exact string filled by a second call. `convert(out, capacity)`
+// converts the whole input into at most `capacity` units at `out` (with a null `out` it only counts them)
+// and returns the units written or needed.
+template <typename String, typename Convert>
+double SystemToNewStringRate(size_t worst_case, double megabytes, Convert convert) {
+  return std::max(bench::Rate(
+                      [&] {
+                        String result(worst_case, 0);
+                        result.resize(convert(result.data(), static_cast<int>(result.size())));
+                        bench::DoNotOptimize(result.data());
+                      },
+                      megabytes),
+                  bench::Rate(
+                      [&] {
+                        const int n = convert(nullptr, 0);
+                        String result(n, 0);
+                        convert(result.data(), n);
+                        bench::DoNotOptimize(result.data());
+                      },
+                      megabytes));
+}
+
 void Measure(const char* label, const std::string& utf8) {
   const double megabytes = static_cast<double>(utf8.size()) / 1e6;
   const std::wstring utf16 = base::UTF8ToWide(utf8);
@@ -80,6 +103,12 @@ void Measure(const char* label, const std::string& utf8) {
   std::vector<char> narrow_buffer(utf16.size() * 3 + 1);
   const int utf8_length = static_cast<int>(utf8.size());
   const int utf16_length = static_cast<int>(utf16.size());
+  const auto system_to_wide = [&](wchar_t* out, int capacity) {
+    return MultiByteToWideChar(CP_UTF8, 0, utf8.data(), utf8_length, out, capacity);
+  };
+  const auto system_to_utf8 = [&](char* out, int capacity) {
+    return WideCharToMultiByte(CP_UTF8, 0, utf16.data(), utf16_length, out, capacity, nullptr, nullptr);
+  };
 
   const double ours_to_wide = bench::Rate(
       [&] {
@@ -87,25 +116,10 @@ void Measure(const char* label, const std::string& utf8) {
         bench::DoNotOptimize(result.data());
       },
       megabytes);
-  const double system_to_new_wide = std::max(
-      bench::Rate(
-          [&] {
-            std::wstring result(utf8.size(), L'\0');
-            result.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), utf8_length, result.data(), utf8_length));
-            bench::DoNotOptimize(result.data());
-          },
-          megabytes),
-      bench::Rate(
-          [&] {
-            const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), utf8_length, nullptr, 0);
-            std::wstring result(n, L'\0');
-            MultiByteToWideChar(CP_UTF8, 0, utf8.data(), utf8_length, result.data(), n);
-            bench::DoNotOptimize(result.data());
-          },
-          megabytes));
+  const double system_to_new_wide = SystemToNewStringRate<std::wstring>(utf8.size(), megabytes, system_to_wide);
   const double system_to_warm_wide = bench::Rate(
       [&] {
-        const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), utf8_length, wide_buffer.data(), utf8_length);
+        const int n = system_to_wide(wide_buffer.data(), utf8_length);
         bench::DoNotOptimize(wide_buffer.data() + n);
       },
       megabytes);
@@ -120,27 +134,10 @@ void Measure(const char* label, const std::string& utf8) {
         bench::DoNotOptimize(result.data());
       },
       megabytes);
-  const double system_to_new_utf8 = std::max(
-      bench::Rate(
-          [&] {
-            std::string result(utf16.size() * 3, '\0');
-            result.resize(WideCharToMultiByte(CP_UTF8, 0, utf16.data(), utf16_length, result.data(),
-                                              static_cast<int>(result.size()), nullptr, nullptr));
-            bench::DoNotOptimize(result.data());
-          },
-          megabytes),
-      bench::Rate(
-          [&] {
-            const int n = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), utf16_length, nullptr, 0, nullptr, nullptr);
-            std::string result(n, '\0');
-            WideCharToMultiByte(CP_UTF8, 0, utf16.data(), utf16_length, result.data(), n, nullptr, nullptr);
-            bench::DoNotOptimize(result.data());
-          },
-          megabytes));
+  const double system_to_new_utf8 = SystemToNewStringRate<std::string>(utf16.size() * 3, megabytes, system_to_utf8);
   const double system_to_warm_utf8 = bench::Rate(
       [&] {
-        const int n = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), utf16_length, narrow_buffer.data(),
-                                          static_cast<int>(narrow_buffer.size()), nullptr, nullptr);
+        const int n = system_to_utf8(narrow_buffer.data(), static_cast<int>(narrow_buffer.size()));
         bench::DoNotOptimize(narrow_buffer.data() + n);
       },
       megabytes);
