@@ -62,25 +62,6 @@ bool DoIsStringASCII(const Char* characters, size_t length) {
   return (all & NonASCIIMask<Char>()) == 0;
 }
 
-template <typename String, typename Piece>
-TrimPositions DoTrimString(const String& input, Piece trim_chars, TrimPositions positions, String* output) {
-  const size_t last_index = input.size() - 1;
-  const size_t first_good = (positions & TRIM_LEADING) ? Piece(input).find_first_not_of(trim_chars) : 0;
-  const size_t last_good = (positions & TRIM_TRAILING) ? Piece(input).find_last_not_of(trim_chars) : last_index;
-
-  if (input.empty() || first_good == Piece::npos || last_good == Piece::npos) {
-    const bool input_was_empty = input.empty();  // `output` may be `input`
-    output->clear();
-    return input_was_empty ? TRIM_NONE : positions;
-  }
-
-  // Built apart first: `output` may be `input`.
-  String trimmed = input.substr(first_good, last_good - first_good + 1);
-  *output = std::move(trimmed);
-  return static_cast<TrimPositions>((first_good == 0 ? TRIM_NONE : TRIM_LEADING) |
-                                    (last_good == last_index ? TRIM_NONE : TRIM_TRAILING));
-}
-
 template <typename Piece>
 Piece DoTrimStringPiece(Piece input, Piece trim_chars, TrimPositions positions) {
   const size_t begin = (positions & TRIM_LEADING) ? input.find_first_not_of(trim_chars) : 0;
@@ -89,6 +70,24 @@ Piece DoTrimStringPiece(Piece input, Piece trim_chars, TrimPositions positions) 
     return input.substr(input.size(), 0);
   const size_t end = (positions & TRIM_TRAILING) ? last + 1 : input.size();
   return input.substr(begin, end - begin);
+}
+
+// The trimmed view of `input`, copied out, with the ends where something went.
+template <typename String, typename Piece>
+TrimPositions DoTrimString(const String& input, Piece trim_chars, TrimPositions positions, String* output) {
+  const Piece trimmed = DoTrimStringPiece(Piece(input), trim_chars, positions);
+  if (trimmed.empty()) {
+    const bool input_was_empty = input.empty();  // `output` may be `input`
+    output->clear();
+    return input_was_empty ? TRIM_NONE : positions;
+  }
+  const size_t begin = static_cast<size_t>(trimmed.data() - input.data());
+  const size_t end = begin + trimmed.size();
+  // Built apart first: `output` may be `input`.
+  String copy = trimmed.ToString();
+  *output = std::move(copy);
+  return static_cast<TrimPositions>((begin == 0 ? TRIM_NONE : TRIM_LEADING) |
+                                    (end == input.size() ? TRIM_NONE : TRIM_TRAILING));
 }
 
 bool IsASCIIWhitespace(char c) {
