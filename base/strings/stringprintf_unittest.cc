@@ -12,6 +12,7 @@
 
 #include "base/strings/allocation_counter_test_util.h"
 #include "base/strings/string_split.h"
+#include "base/strings/sys_string_conversions.h"
 #include "testing/test_support.h"
 
 // Formats are data in this file's tables.
@@ -119,11 +120,9 @@ std::string FormatRow(const Row& row, const NarrowFormatter& narrow, const WideF
   if (row.kind == "ws")
     return wide_bytes(wide(wide_format.c_str(), text));
   if (row.kind == "wls") {
-    // The argument is UTF-8; build its UTF-16 form without the converters under test elsewhere.
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-    std::wstring argument(length, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text, -1, argument.data(), length);
-    return wide_bytes(wide(wide_format.c_str(), argument.c_str()));
+    // The argument is UTF-8; its UTF-16 form comes from the system converter, not from the one under test
+    // elsewhere.
+    return wide_bytes(wide(wide_format.c_str(), SystemUTF8ToWide(text).c_str()));
   }
   if (row.kind == "wi")
     return wide_bytes(wide(wide_format.c_str(), std::atoi(row.argument.c_str())));

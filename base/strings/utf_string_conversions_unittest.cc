@@ -1,7 +1,5 @@
 #include "base/strings/utf_string_conversions.h"
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -10,28 +8,12 @@
 #include <type_traits>
 #include <vector>
 
+#include "base/strings/sys_string_conversions.h"
 #include "base/strings/utf_string_conversion_utils.h"
 #include "testing/test_support.h"
 
 namespace base {
 namespace {
-
-// The Windows converter, as the oracle for well-formed text.
-std::wstring WindowsUTF8ToWide(const std::string& utf8) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(length, L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-  return wide;
-}
-
-std::string WindowsWideToUTF8(const std::wstring& wide) {
-  const int length =
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-  std::string utf8(length, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), length, nullptr,
-                      nullptr);
-  return utf8;
-}
 
 // Units as hexadecimal, for readable failures.
 template <typename String>
@@ -219,7 +201,7 @@ TEST(WriteUnicodeCharacterTest, EncodingBoundaries) {
     EXPECT_EQ(Hex(expected), Hex(utf8));
     std::wstring utf16;
     EXPECT_EQ(c.utf16_units, WriteUnicodeCharacter(c.code_point, &utf16));
-    EXPECT_EQ(Hex(WindowsUTF8ToWide(expected)), Hex(utf16));
+    EXPECT_EQ(Hex(SystemUTF8ToWide(expected)), Hex(utf16));
   }
 }
 
@@ -264,10 +246,10 @@ TEST(UTFConversionDifferentialTest, MatchesWindowsConverterOnRandomValidText) {
     for (int c = 0; c < characters; ++c)
       AppendUTF16(ascii ? random() % 0x80 : RandomCodePoint(&random), &wide);
 
-    const std::string windows_utf8 = WindowsWideToUTF8(wide);
+    const std::string windows_utf8 = SystemWideToUTF8(wide);
     const std::string utf8 = WideToUTF8(wide);
     ASSERT_EQ(Hex(windows_utf8), Hex(utf8)) << "string " << i;
-    const std::wstring windows_wide = WindowsUTF8ToWide(utf8);
+    const std::wstring windows_wide = SystemUTF8ToWide(utf8);
     ASSERT_EQ(Hex(wide), Hex(windows_wide)) << "string " << i;
     ASSERT_EQ(Hex(windows_wide), Hex(UTF8ToWide(utf8))) << "string " << i;
   }
@@ -281,7 +263,7 @@ TEST(UTFConversionDifferentialTest, EveryCodePointMatchesWindowsConverter) {
       AppendUTF16(code_point, &wide);
   }
   const std::string utf8 = WideToUTF8(wide);
-  EXPECT_TRUE(WindowsWideToUTF8(wide) == utf8);
+  EXPECT_TRUE(SystemWideToUTF8(wide) == utf8);
   EXPECT_TRUE(wide == UTF8ToWide(utf8));
 }
 
