@@ -24,6 +24,15 @@ class JsonFileValueDeserializerTest : public testing::Test {
   std::wstring folder_;
 };
 
+// Deserializes with `deserializer`, which must fail with `code` and `message`.
+void ExpectFailure(JsonFileValueDeserializer* deserializer, int code, const std::string& message) {
+  int actual_code = -1;
+  std::string actual_message;
+  EXPECT_EQ(nullptr, deserializer->Deserialize(&actual_code, &actual_message));
+  EXPECT_EQ(code, actual_code);
+  EXPECT_EQ(message, actual_message);
+}
+
 TEST_F(JsonFileValueDeserializerTest, ReadsAndParsesTheWholeFile) {
   // Larger than one read chunk, so that the file arrives in several pieces.
   std::string text = "{\"list\": [";
@@ -46,21 +55,14 @@ TEST_F(JsonFileValueDeserializerTest, ParseErrorsComeFromTheReader) {
   const std::wstring path = folder_ + L"\\broken.json";
   ASSERT_TRUE(test_support::WriteFileBytes(path, "{\n  \"a\": 1,\n}"));
   JsonFileValueDeserializer deserializer{FilePath(path)};
-  int code = -1;
-  std::string message;
-  EXPECT_EQ(nullptr, deserializer.Deserialize(&code, &message));
-  EXPECT_EQ(JsonReader::kTrailingComma, code);
-  EXPECT_EQ("Line: 3, column: 2, Trailing comma not allowed.", message);
+  ExpectFailure(&deserializer, JsonReader::kTrailingComma, "Line: 3, column: 2, Trailing comma not allowed.");
   EXPECT_EQ(13u, deserializer.get_last_read_size());  // the file was read
 }
 
 TEST_F(JsonFileValueDeserializerTest, MissingFile) {
   JsonFileValueDeserializer deserializer{FilePath(folder_ + L"\\absent.json")};
+  ExpectFailure(&deserializer, JsonFileValueDeserializer::kFileNoSuchFile, "File doesn't exist.");
   int code = -1;
-  std::string message;
-  EXPECT_EQ(nullptr, deserializer.Deserialize(&code, &message));
-  EXPECT_EQ(JsonFileValueDeserializer::kFileNoSuchFile, code);
-  EXPECT_EQ("File doesn't exist.", message);
   JsonFileValueDeserializer in_missing_folder{FilePath(folder_ + L"\\no\\such\\folder.json")};
   EXPECT_EQ(nullptr, in_missing_folder.Deserialize(&code, nullptr));
   EXPECT_EQ(1003, code);
@@ -73,12 +75,10 @@ TEST_F(JsonFileValueDeserializerTest, FileLockedByAnotherHandle) {
       CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(exclusive.valid());
   JsonFileValueDeserializer deserializer{FilePath(path)};
+  ExpectFailure(&deserializer, JsonFileValueDeserializer::kFileLocked, "File locked.");
+  exclusive.reset();
   int code = -1;
   std::string message;
-  EXPECT_EQ(nullptr, deserializer.Deserialize(&code, &message));
-  EXPECT_EQ(JsonFileValueDeserializer::kFileLocked, code);
-  EXPECT_EQ("File locked.", message);
-  exclusive.reset();
   EXPECT_NE(nullptr, deserializer.Deserialize(&code, &message));
 }
 
@@ -88,20 +88,14 @@ TEST_F(JsonFileValueDeserializerTest, RefusedParentReferenceIgnoresAStaleLastErr
   const std::wstring name = folder_.substr(folder_.rfind(L'\\') + 1);
   ASSERT_TRUE(test_support::WriteFileBytes(folder_ + L"\\present.json", "{}"));
   const std::wstring through_parent = folder_ + L"\\..\\" + name;
-  int code = -1;
-  std::string message;
 
   JsonFileValueDeserializer present{FilePath(through_parent + L"\\present.json")};
   SetLastError(ERROR_ACCESS_DENIED);
-  EXPECT_EQ(nullptr, present.Deserialize(&code, &message));
-  EXPECT_EQ(JsonFileValueDeserializer::kFileCannotRead, code);
-  EXPECT_EQ("Can't read file.", message);
+  ExpectFailure(&present, JsonFileValueDeserializer::kFileCannotRead, "Can't read file.");
 
   JsonFileValueDeserializer absent{FilePath(through_parent + L"\\absent.json")};
   SetLastError(ERROR_SHARING_VIOLATION);
-  EXPECT_EQ(nullptr, absent.Deserialize(&code, &message));
-  EXPECT_EQ(JsonFileValueDeserializer::kFileNoSuchFile, code);
-  EXPECT_EQ("File doesn't exist.", message);
+  ExpectFailure(&absent, JsonFileValueDeserializer::kFileNoSuchFile, "File doesn't exist.");
 }
 
 // A folder exists but is no file: the code follows what the system answers when the folder is opened as a file.
@@ -113,16 +107,11 @@ TEST_F(JsonFileValueDeserializerTest, FolderInsteadOfFile) {
   const DWORD system_error = GetLastError();
   ASSERT_FALSE(probe.valid());
   JsonFileValueDeserializer deserializer{FilePath(folder_)};
-  int code = -1;
-  std::string message;
-  EXPECT_EQ(nullptr, deserializer.Deserialize(&code, &message));
-  if (system_error == ERROR_ACCESS_DENIED) {
-    EXPECT_EQ(JsonFileValueDeserializer::kFileAccessDenied, code);
-    EXPECT_EQ("Access denied.", message);
-  } else {
-    EXPECT_EQ(JsonFileValueDeserializer::kFileCannotRead, code) << system_error;
-    EXPECT_EQ("Can't read file.", message);
-  }
+  SCOPED_TRACE(testing::Message() << "system error " << system_error);
+  if (system_error == ERROR_ACCESS_DENIED)
+    ExpectFailure(&deserializer, JsonFileValueDeserializer::kFileAccessDenied, "Access denied.");
+  else
+    ExpectFailure(&deserializer, JsonFileValueDeserializer::kFileCannotRead, "Can't read file.");
 }
 
 }  // namespace
