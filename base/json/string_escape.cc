@@ -1,6 +1,5 @@
 #include "base/json/string_escape.h"
 
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 

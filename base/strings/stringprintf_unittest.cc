@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <sstream>
 #include <string>
 #include <vector>
 

@@ -6,7 +6,6 @@
 #include <random>
 #include <string>
 #include <type_traits>
-#include <vector>
 
 #include "base/strings/sys_string_conversions.h"
 #include "base/strings/utf_string_conversion_utils.h"
