@@ -1,14 +1,12 @@
 #include "base/json/json_parser.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
 #include "base/logging.h"
-#include "base/strings/dtoa.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversion_utils.h"
 #include "base/strings/utf_string_conversions.h"
@@ -20,25 +18,6 @@ namespace {
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
-}
-
-// StringToDouble of a number's text, without its heap copy for the common short texts. The text has passed the
-// number grammar, so it has no whitespace and the conversion reads it whole; what remains to check is the
-// range error.
-bool NumberTextToDouble(StringPiece text, double* value) {
-  char buffer[64];
-  if (text.size() >= sizeof(buffer))
-    return StringToDouble(text.as_string(), value);
-  memcpy(buffer, text.data(), text.size());
-  buffer[text.size()] = '\0';
-  const int saved_errno = errno;
-  errno = 0;
-  char* end = nullptr;
-  *value = fp::strtod(buffer, &end);
-  const bool valid = errno == 0 && end == buffer + text.size();
-  if (errno == 0)
-    errno = saved_errno;
-  return valid;
 }
 
 // Whether any of the 8 bytes in `word` is '"', '\\' or 0x80 and above: the bytes that end a plain run of a
@@ -699,7 +678,7 @@ std::unique_ptr<Value> JsonParser::ConsumeNumber() {
   if (integral && text.size() <= 11 && StringToInt(text, &integer))
     return std::unique_ptr<Value>(new (arena_) ScalarValue(integer));
   double real;
-  if (NumberTextToDouble(text, &real) && std::isfinite(real))
+  if (StringToDouble(text, &real) && std::isfinite(real))
     return std::unique_ptr<Value>(new (arena_) ScalarValue(real));
   // Out of the double range: a failure like any other, with a code and the number's position.
   line_ = number_line;

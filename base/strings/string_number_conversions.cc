@@ -1,6 +1,7 @@
 #include "base/strings/string_number_conversions.h"
 
 #include <cerrno>
+#include <cstring>
 #include <cwctype>
 #include <limits>
 #include <type_traits>
@@ -189,14 +190,26 @@ bool HexStringToUInt64(StringPiece input, uint64_t* output) {
   return ParsePiece<uint64_t, 16>(input, output);
 }
 
-bool StringToDouble(const std::string& input, double* output) {
+bool StringToDouble(StringPiece input, double* output) {
+  // The parser reads NUL-terminated text: short texts (every double's shortest form) are copied to the stack.
+  char stack_copy[64];
+  std::string heap_copy;
+  const char* text = stack_copy;
+  if (input.size() < sizeof(stack_copy)) {
+    if (!input.empty())
+      memcpy(stack_copy, input.data(), input.size());
+    stack_copy[input.size()] = '\0';
+  } else {
+    heap_copy = input.as_string();
+    text = heap_copy.c_str();
+  }
   const int saved_errno = errno;
   errno = 0;
   char* end = nullptr;
-  *output = fp::strtod(input.c_str(), &end);
+  *output = fp::strtod(text, &end);
   // The parser skips leading whitespace and stops at an embedded NUL; neither is accepted here.
-  const bool valid = errno == 0 && !input.empty() && end == input.c_str() + input.size() &&
-                     !IsParserWhitespace(input[0]);
+  const bool valid =
+      errno == 0 && !input.empty() && end == text + input.size() && !IsParserWhitespace(input[0]);
   if (errno == 0)
     errno = saved_errno;
   return valid;

@@ -48,7 +48,7 @@ bool HexStringToUInt64(StringPiece input, uint64_t* output);
 // optional '.', an optional exponent, or "inf", "infinity", "nan". False for an empty text, leading
 // whitespace, anything after the number (an embedded NUL too) and a range error; *output is written in every
 // case (+-infinity or 0 after a range error, which also leaves ERANGE in errno; otherwise errno is kept).
-bool StringToDouble(const std::string& input, double* output);
+bool StringToDouble(StringPiece input, double* output);
 
 // 2 x size upper-case hexadecimal digits, the high nibble of each byte first.
 std::string HexEncode(const void* bytes, size_t size);
