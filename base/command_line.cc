@@ -4,7 +4,7 @@
 
 #include <shellapi.h>
 
-#include <algorithm>
+#include <cwchar>
 
 #include "base/logging.h"
 #include "base/strings/string_util.h"
@@ -15,28 +15,20 @@ namespace base {
 namespace {
 
 // Tested in this order, so that "--" wins over "-".
-const char* const kSwitchPrefixes[] = {"--", "-", "/"};
+const wchar_t* const kSwitchPrefixes[] = {L"--", L"-", L"/"};
 const wchar_t kSwitchTerminator[] = L"--";
 const wchar_t kSwitchValueSeparator = L'=';
 
 CommandLine* g_current_process_command_line = nullptr;
 
-template <typename Char>
-size_t PrefixLength(const Char* text, size_t size) {
-  for (const char* prefix : kSwitchPrefixes) {
-    const size_t prefix_length = strlen(prefix);
-    if (size >= prefix_length && std::equal(prefix, prefix + prefix_length, text,
-                                            [](char p, Char c) { return static_cast<Char>(p) == c; })) {
-      return prefix_length;
-    }
-  }
-  return 0;
-}
-
 }  // namespace
 
 size_t SwitchPrefixLength(StringPiece16 argument) {
-  return PrefixLength(argument.data(), argument.size());
+  for (const wchar_t* prefix : kSwitchPrefixes) {
+    if (StartsWith(argument, prefix, CompareCase::SENSITIVE))
+      return wcslen(prefix);
+  }
+  return 0;
 }
 
 bool SplitSwitchArgument(StringPiece16 argument, std::wstring* switch_string, std::wstring* switch_value) {
