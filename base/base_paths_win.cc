@@ -68,96 +68,60 @@ bool GetKnownFolder(REFKNOWNFOLDERID folder_id, FilePath* path) {
 }  // namespace
 
 bool PathProviderWin(int key, FilePath* result) {
-  FilePath cur;
   switch (key) {
     case kExeFile:
-      if (!GetModulePath(nullptr, &cur))
-        return false;
-      break;
+      return GetModulePath(nullptr, result);
     case kModuleFile:
-      if (!GetModulePath(reinterpret_cast<HMODULE>(&__ImageBase), &cur))
-        return false;
-      break;
+      return GetModulePath(reinterpret_cast<HMODULE>(&__ImageBase), result);
     case kSourceRoot:
-      if (!PathService::Get(kExeDir, &cur))
+      if (!PathService::Get(kExeDir, result))
         return false;
-      cur = cur.DirName().DirName();
-      break;
+      *result = result->DirName().DirName();
+      return true;
     case kUserDesktop:
-      if (!GetShellFolder(CSIDL_DESKTOPDIRECTORY, &cur))
-        return false;
-      break;
+      return GetShellFolder(CSIDL_DESKTOPDIRECTORY, result);
     case kWindowsDir:
-      if (!GetSystemFolder(&::GetWindowsDirectoryW, &cur))
-        return false;
-      break;
+      return GetSystemFolder(&::GetWindowsDirectoryW, result);
     case kSystemDir:
-      if (!GetSystemFolder(&::GetSystemDirectoryW, &cur))
-        return false;
-      break;
+      return GetSystemFolder(&::GetSystemDirectoryW, result);
     case kProgramFilesX86:
-      if (win::OSInfo::GetInstance()->architecture() != win::OSInfo::X86_ARCHITECTURE) {
-        if (!GetShellFolder(CSIDL_PROGRAM_FILESX86, &cur))
-          return false;
-        break;
-      }
+      if (win::OSInfo::GetInstance()->architecture() != win::OSInfo::X86_ARCHITECTURE)
+        return GetShellFolder(CSIDL_PROGRAM_FILESX86, result);
       [[fallthrough]];  // a 32-bit system has one Program Files folder
     case kProgramFiles:
     case kProgramFiles6432:
-      if (!GetShellFolder(CSIDL_PROGRAM_FILES, &cur))
-        return false;
-      break;
+      return GetShellFolder(CSIDL_PROGRAM_FILES, result);
     case kInternetCache:
-      if (!GetShellFolder(CSIDL_INTERNET_CACHE, &cur))
-        return false;
-      break;
+      return GetShellFolder(CSIDL_INTERNET_CACHE, result);
     case kCommonStartMenu:
-      if (!GetShellFolder(CSIDL_COMMON_PROGRAMS, &cur))
-        return false;
-      break;
+      return GetShellFolder(CSIDL_COMMON_PROGRAMS, result);
     case kStartMenu:
-      if (!GetShellFolder(CSIDL_PROGRAMS, &cur))
-        return false;
-      break;
+      return GetShellFolder(CSIDL_PROGRAMS, result);
     case kAppData:
-      if (!GetShellFolder(CSIDL_APPDATA, &cur))
-        return false;
-      break;
+      return GetShellFolder(CSIDL_APPDATA, result);
     case kLocalAppData:
-      if (!GetShellFolder(CSIDL_LOCAL_APPDATA, &cur))
-        return false;
-      break;
+      return GetShellFolder(CSIDL_LOCAL_APPDATA, result);
     case kCommonAppData:
-      if (!GetShellFolder(CSIDL_COMMON_APPDATA, &cur))
-        return false;
-      break;
+      return GetShellFolder(CSIDL_COMMON_APPDATA, result);
     case kAppShortcuts:
-      if (win::GetVersion() < win::VERSION_WIN8 || !GetKnownFolder(kApplicationShortcutsFolderId, &cur))
-        return false;
-      break;
+      return win::GetVersion() >= win::VERSION_WIN8 && GetKnownFolder(kApplicationShortcutsFolderId, result);
     case kCommonDesktop:
-      if (!GetShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY, &cur))
-        return false;
-      break;
+      return GetShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY, result);
     case kUserQuickLaunch:
-      if (!PathService::Get(kAppData, &cur))
+      if (!PathService::Get(kAppData, result))
         return false;
-      cur = cur.Append(L"Microsoft").Append(L"Internet Explorer").Append(L"Quick Launch");
-      break;
+      *result = result->Append(L"Microsoft").Append(L"Internet Explorer").Append(L"Quick Launch");
+      return true;
     case kTaskbarPins:
-      if (!PathService::Get(kUserQuickLaunch, &cur))
+      if (!PathService::Get(kUserQuickLaunch, result))
         return false;
-      cur = cur.Append(L"User Pinned").Append(L"TaskBar");
-      break;
+      *result = result->Append(L"User Pinned").Append(L"TaskBar");
+      return true;
     case kWindowsFonts:
-      if (!GetShellFolder(CSIDL_FONTS, &cur))
-        return false;
-      break;
+      return GetShellFolder(CSIDL_FONTS, result);
     default:
       return false;
   }
-  *result = cur;
-  return true;
 }
 
 }  // namespace base
