@@ -255,19 +255,7 @@ void ThreadData::TallyADeath(const Births& births, int32_t queue_duration, const
 // static
 void ThreadData::TallyRunOnNamedThreadIfTracking(const TrackingInfo& completed_task,
                                                  const TaskStopwatch& stopwatch) {
-  const Births* births = completed_task.birth_tally;
-  if (!births)
-    return;
-  ThreadData* current = stopwatch.GetThreadData();
-  if (!current)
-    return;
-  // A delayed task waits in the queue only from the time it was due.
-  const TrackedTime effective_post_time = completed_task.delayed_run_time.is_null()
-                                              ? completed_task.time_posted
-                                              : TrackedTime(completed_task.delayed_run_time);
-  const TrackedTime start = stopwatch.StartTime();
-  const int32_t queue_duration = start.is_null() ? 0 : start.MillisecondsSince(effective_post_time);
-  current->TallyADeath(*births, queue_duration, stopwatch);
+  TallyRunOnWorkerThreadIfTracking(completed_task.birth_tally, completed_task.EffectivePostTime(), stopwatch);
 }
 
 // static

@@ -16,6 +16,9 @@ struct TrackingInfo {
   // profiling is off).
   TrackingInfo(const Location& posted_from, TimeTicks delayed_run_time);
 
+  // When the task began to wait in the queue: the posting time, or for a delayed task the time it was due.
+  TrackedTime EffectivePostTime() const;
+
   // The birth record of the posting location; null when profiling is off.
   Births* birth_tally = nullptr;
   TrackedTime time_posted;

@@ -26,11 +26,7 @@ void TaskAnnotator::DidQueueTask(const char* queue_function, const PendingTask& 
 void TaskAnnotator::RunTask(const char* queue_function, const PendingTask& pending_task) {
   TaskStopwatch stopwatch;
   stopwatch.Start();
-  // A delayed task has waited in the queue only since it was due.
-  const TrackedTime effective_post_time = pending_task.delayed_run_time.is_null()
-                                              ? pending_task.time_posted
-                                              : TrackedTime(pending_task.delayed_run_time);
-  const int32_t queue_duration = stopwatch.StartTime().MillisecondsSince(effective_post_time);
+  const int32_t queue_duration = stopwatch.StartTime().MillisecondsSince(pending_task.EffectivePostTime());
 
   static const char* const kArgNames[] = {"queue_duration"};
   static const unsigned char kArgTypes[] = {trace_event::kTraceValueTypeInt};
