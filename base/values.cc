@@ -329,12 +329,7 @@ bool DictionaryValue::Get(const std::string& path, const Value** out) const {
 }
 
 bool DictionaryValue::Get(const std::string& path, Value** out) {
-  const Value* found = nullptr;
-  if (!static_cast<const DictionaryValue*>(this)->Get(path, &found))
-    return false;
-  if (out)
-    *out = const_cast<Value*>(found);
-  return true;
+  return static_cast<const DictionaryValue*>(this)->Get(path, const_cast<const Value**>(out));
 }
 
 const DictionaryValue::Member* DictionaryValue::Find(const std::string& key) const {
@@ -356,12 +351,7 @@ bool DictionaryValue::GetWithoutPathExpansion(const std::string& key, const Valu
 }
 
 bool DictionaryValue::GetWithoutPathExpansion(const std::string& key, Value** out) {
-  Member* found = Find(key);
-  if (!found)
-    return false;
-  if (out)
-    *out = found->second.get();
-  return true;
+  return static_cast<const DictionaryValue*>(this)->GetWithoutPathExpansion(key, const_cast<const Value**>(out));
 }
 
 bool DictionaryValue::GetBoolean(const std::string& path, bool* out) const {
@@ -510,11 +500,7 @@ bool ListValue::Get(size_t index, const Value** out) const {
 }
 
 bool ListValue::Get(size_t index, Value** out) {
-  if (index >= list_.size())
-    return false;
-  if (out)
-    *out = list_[index].get();
-  return true;
+  return static_cast<const ListValue*>(this)->Get(index, const_cast<const Value**>(out));
 }
 
 void ListValue::Append(Value* in_value) {
