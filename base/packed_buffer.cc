@@ -165,7 +165,7 @@ void PackedBuffer::StorePayloadSize(uint32_t size) {
 }
 
 PackedBufferReader::PackedBufferReader(const PackedBuffer& buffer)
-    : payload_(buffer.payload()), read_index_(0), end_index_(buffer.payload() ? buffer.payload_size() : 0) {}
+    : payload_(buffer.payload()), read_index_(0), end_index_(buffer.payload_size()) {}
 
 bool PackedBufferReader::Fail() {
   read_index_ = end_index_;
