@@ -1,6 +1,7 @@
 #include "base/observer_list.h"
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -27,147 +28,122 @@ class Observer {
   std::vector<std::string>* calls_;
 };
 
+using Names = std::vector<std::string>;
+
 void NotifyAll(ObserverList<Observer>* list) {
   list->ForEach([](Observer* observer) { observer->Notify(); });
 }
 
-TEST(ObserverListTest, AddingTwiceRegistersOnce) {
-  std::vector<std::string> calls;
-  Observer a("a", &calls);
-  Observer b("b", &calls);
+class ObserverListTest : public ::testing::Test {
+ protected:
+  // Adds the observers in the given order.
+  static void Add(ObserverList<Observer>* list, std::initializer_list<Observer*> observers) {
+    for (Observer* observer : observers)
+      list->AddObserver(observer);
+  }
+
+  // Notifies `list` once and gives back the names of the observers reached, in order (nested notifications
+  // included).
+  Names Notify(ObserverList<Observer>* list) {
+    calls_.clear();
+    NotifyAll(list);
+    return calls_;
+  }
+
+  Names calls_;
+  Observer a_{"a", &calls_};
+  Observer b_{"b", &calls_};
+  Observer c_{"c", &calls_};
+};
+
+TEST_F(ObserverListTest, AddingTwiceRegistersOnce) {
   ObserverList<Observer> list;
-  list.AddObserver(&a);
-  list.AddObserver(&b);
-  list.AddObserver(&a);
-  NotifyAll(&list);
-  EXPECT_EQ((std::vector<std::string>{"a", "b"}), calls);
+  Add(&list, {&a_, &b_, &a_});
+  EXPECT_EQ((Names{"a", "b"}), Notify(&list));
 }
 
-TEST(ObserverListTest, RemovingOutsideANotificationErases) {
-  std::vector<std::string> calls;
-  Observer a("a", &calls);
-  Observer b("b", &calls);
+TEST_F(ObserverListTest, RemovingOutsideANotificationErases) {
   ObserverList<Observer> list;
-  list.AddObserver(&a);
-  list.AddObserver(&b);
-  list.RemoveObserver(&a);
-  list.RemoveObserver(&a);  // not listed any more: nothing happens
-  EXPECT_FALSE(list.HasObserver(&a));
-  EXPECT_TRUE(list.HasObserver(&b));
-  NotifyAll(&list);
-  EXPECT_EQ((std::vector<std::string>{"b"}), calls);
-  list.RemoveObserver(&b);
+  Add(&list, {&a_, &b_});
+  list.RemoveObserver(&a_);
+  list.RemoveObserver(&a_);  // not listed any more: nothing happens
+  EXPECT_FALSE(list.HasObserver(&a_));
+  EXPECT_TRUE(list.HasObserver(&b_));
+  EXPECT_EQ((Names{"b"}), Notify(&list));
+  list.RemoveObserver(&b_);
   EXPECT_FALSE(list.might_have_observers());
 }
 
-TEST(ObserverListTest, ObserverRemovedDuringNotificationIsSkippedAndOthersStillRun) {
-  std::vector<std::string> calls;
-  Observer a("a", &calls);
-  Observer b("b", &calls);
-  Observer c("c", &calls);
+TEST_F(ObserverListTest, ObserverRemovedDuringNotificationIsSkippedAndOthersStillRun) {
   ObserverList<Observer> list;
-  list.AddObserver(&a);
-  list.AddObserver(&b);
-  list.AddObserver(&c);
+  Add(&list, {&a_, &b_, &c_});
   // a removes b (not yet reached) and itself.
-  a.on_notify = [&] {
-    list.RemoveObserver(&b);
-    list.RemoveObserver(&a);
+  a_.on_notify = [&] {
+    list.RemoveObserver(&b_);
+    list.RemoveObserver(&a_);
   };
-  NotifyAll(&list);
-  EXPECT_EQ((std::vector<std::string>{"a", "c"}), calls);
+  EXPECT_EQ((Names{"a", "c"}), Notify(&list));
   // Compacted once the notification ended: only c is left.
-  EXPECT_FALSE(list.HasObserver(&a));
-  EXPECT_FALSE(list.HasObserver(&b));
-  calls.clear();
-  a.on_notify = nullptr;
-  NotifyAll(&list);
-  EXPECT_EQ((std::vector<std::string>{"c"}), calls);
+  EXPECT_FALSE(list.HasObserver(&a_));
+  EXPECT_FALSE(list.HasObserver(&b_));
+  a_.on_notify = nullptr;
+  EXPECT_EQ((Names{"c"}), Notify(&list));
 }
 
-TEST(ObserverListTest, NotifyAllReachesObserversAddedDuringTheNotification) {
-  std::vector<std::string> calls;
-  Observer a("a", &calls);
-  Observer b("b", &calls);
+TEST_F(ObserverListTest, NotifyAllReachesObserversAddedDuringTheNotification) {
   ObserverList<Observer> list(ObserverList<Observer>::NOTIFY_ALL);
-  list.AddObserver(&a);
-  a.on_notify = [&] { list.AddObserver(&b); };
-  NotifyAll(&list);
-  EXPECT_EQ((std::vector<std::string>{"a", "b"}), calls);
+  list.AddObserver(&a_);
+  a_.on_notify = [&] { list.AddObserver(&b_); };
+  EXPECT_EQ((Names{"a", "b"}), Notify(&list));
 }
 
-TEST(ObserverListTest, ExistingOnlyLeavesObserversAddedDuringTheNotificationForTheNextOne) {
-  std::vector<std::string> calls;
-  Observer a("a", &calls);
-  Observer b("b", &calls);
+TEST_F(ObserverListTest, ExistingOnlyLeavesObserversAddedDuringTheNotificationForTheNextOne) {
   ObserverList<Observer> list(ObserverList<Observer>::NOTIFY_EXISTING_ONLY);
-  list.AddObserver(&a);
-  a.on_notify = [&] { list.AddObserver(&b); };
-  NotifyAll(&list);
-  EXPECT_EQ((std::vector<std::string>{"a"}), calls);
-  calls.clear();
-  NotifyAll(&list);
-  EXPECT_EQ((std::vector<std::string>{"a", "b"}), calls);
+  list.AddObserver(&a_);
+  a_.on_notify = [&] { list.AddObserver(&b_); };
+  EXPECT_EQ((Names{"a"}), Notify(&list));
+  EXPECT_EQ((Names{"a", "b"}), Notify(&list));
 }
 
-TEST(ObserverListTest, NestedNotificationCompactsOnlyWhenTheOutermostEnds) {
-  std::vector<std::string> calls;
-  Observer a("a", &calls);
-  Observer b("b", &calls);
-  Observer c("c", &calls);
+TEST_F(ObserverListTest, NestedNotificationCompactsOnlyWhenTheOutermostEnds) {
   ObserverList<Observer> list;
-  list.AddObserver(&a);
-  list.AddObserver(&b);
-  list.AddObserver(&c);
+  Add(&list, {&a_, &b_, &c_});
   bool nested = false;
-  b.on_notify = [&] {
+  b_.on_notify = [&] {
     if (nested)
       return;
     nested = true;
     // The inner pass removes a; the outer pass, already past a, must still reach c at its old position.
-    list.RemoveObserver(&a);
+    list.RemoveObserver(&a_);
     NotifyAll(&list);
   };
-  NotifyAll(&list);
-  EXPECT_EQ((std::vector<std::string>{"a", "b", "b", "c", "c"}), calls);
-  calls.clear();
-  NotifyAll(&list);
-  EXPECT_EQ((std::vector<std::string>{"b", "c"}), calls);
+  EXPECT_EQ((Names{"a", "b", "b", "c", "c"}), Notify(&list));
+  EXPECT_EQ((Names{"b", "c"}), Notify(&list));
 }
 
-TEST(ObserverListTest, ClearDuringNotificationStopsTheRest) {
-  std::vector<std::string> calls;
-  Observer a("a", &calls);
-  Observer b("b", &calls);
+TEST_F(ObserverListTest, ClearDuringNotificationStopsTheRest) {
   ObserverList<Observer> list;
-  list.AddObserver(&a);
-  list.AddObserver(&b);
-  a.on_notify = [&] { list.Clear(); };
-  NotifyAll(&list);
-  EXPECT_EQ((std::vector<std::string>{"a"}), calls);
+  Add(&list, {&a_, &b_});
+  a_.on_notify = [&] { list.Clear(); };
+  EXPECT_EQ((Names{"a"}), Notify(&list));
   EXPECT_FALSE(list.might_have_observers());
 }
 
-TEST(ObserverListTest, ObserverReAddedAfterRemovalDuringNotificationIsListedOnce) {
-  std::vector<std::string> calls;
-  Observer a("a", &calls);
+TEST_F(ObserverListTest, ObserverReAddedAfterRemovalDuringNotificationIsListedOnce) {
   ObserverList<Observer> list;
-  list.AddObserver(&a);
+  list.AddObserver(&a_);
   bool moved = false;
-  a.on_notify = [&] {
+  a_.on_notify = [&] {
     if (moved)
       return;
     moved = true;
-    list.RemoveObserver(&a);
-    list.AddObserver(&a);
+    list.RemoveObserver(&a_);
+    list.AddObserver(&a_);
   };
-  NotifyAll(&list);
   // Reached once more in the same pass (notify-all), then listed once.
-  EXPECT_EQ((std::vector<std::string>{"a", "a"}), calls);
-  a.on_notify = nullptr;
-  calls.clear();
-  NotifyAll(&list);
-  EXPECT_EQ((std::vector<std::string>{"a"}), calls);
+  EXPECT_EQ((Names{"a", "a"}), Notify(&list));
+  a_.on_notify = nullptr;
+  EXPECT_EQ((Names{"a"}), Notify(&list));
 }
 
 }  // namespace
