@@ -8,16 +8,14 @@
 #include <sstream>
 #include <string>
 
+#include "base/strings/string_util.h"
 #include "testing/test_support.h"
 
 namespace base {
 namespace {
 
 std::string Trim(const std::string& text) {
-  const size_t begin = text.find_first_not_of(" \t");
-  if (begin == std::string::npos)
-    return std::string();
-  return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+  return TrimStringPiece(text, " \t", TRIM_ALL).as_string();
 }
 
 // "key : value" lines of the Linux kernel's description of the first processor.
