@@ -382,30 +382,25 @@ TEST(LoggingChildTest, DefaultLogFileBesideTheExecutableElseInCurrentFolder) {
 TEST(LoggingChildTest, VerbositySwitches) {
   ScopedTempFolder folder(L"verbose");
   const std::wstring log = folder.path() + L"\\v.log";
-  std::string output, contents;
-
-  ASSERT_EQ(0u, RunLoggingChild(ChildPath(), L"--log-file=\"" + log + L"\" --v=1", &output));
-  ASSERT_TRUE(test_support::ReadFileBytes(log, &contents));
-  EXPECT_EQ((std::vector<std::string>{"INFO info", "VERBOSE1 v1", "INFO other=1", "WARNING plog", "ERROR error"}),
-            SeveritiesAndBodies(ParseChildLog(contents)));
-
-  // The child's own module gets 3, files elsewhere keep the level of "v".
-  ASSERT_EQ(0u, RunLoggingChild(ChildPath(),
-                                L"--log-file=\"" + log + L"\" --delete-old --V=1 --vmodule=logging_test_*=3,x=5",
-                                &output));
-  ASSERT_TRUE(test_support::ReadFileBytes(log, &contents));
-  EXPECT_EQ((std::vector<std::string>{"INFO info", "VERBOSE1 v1", "VERBOSE2 v2", "VERBOSE3 v3", "INFO other=1",
-                                      "WARNING plog", "ERROR error"}),
-            SeveritiesAndBodies(ParseChildLog(contents)));
-
-  // A whole-path pattern, slash-neutral, and no "v": other files get minus the minimum level (0).
-  ASSERT_EQ(0u, RunLoggingChild(ChildPath(),
-                                L"--log-file=\"" + log + L"\" --delete-old --vmodule=*/base/logging_test_child.cc=2",
-                                &output));
-  ASSERT_TRUE(test_support::ReadFileBytes(log, &contents));
-  EXPECT_EQ((std::vector<std::string>{"INFO info", "VERBOSE1 v1", "VERBOSE2 v2", "INFO other=0", "WARNING plog",
-                                      "ERROR error"}),
-            SeveritiesAndBodies(ParseChildLog(contents)));
+  const struct {
+    std::wstring switches;
+    std::vector<std::string> expected;
+  } kCases[] = {
+      {L"--v=1", {"INFO info", "VERBOSE1 v1", "INFO other=1", "WARNING plog", "ERROR error"}},
+      // The child's own module gets 3, files elsewhere keep the level of "v".
+      {L"--delete-old --V=1 --vmodule=logging_test_*=3,x=5",
+       {"INFO info", "VERBOSE1 v1", "VERBOSE2 v2", "VERBOSE3 v3", "INFO other=1", "WARNING plog", "ERROR error"}},
+      // A whole-path pattern, slash-neutral, and no "v": other files get minus the minimum level (0).
+      {L"--delete-old --vmodule=*/base/logging_test_child.cc=2",
+       {"INFO info", "VERBOSE1 v1", "VERBOSE2 v2", "INFO other=0", "WARNING plog", "ERROR error"}},
+  };
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(test_case.switches);
+    std::string output, contents;
+    ASSERT_EQ(0u, RunLoggingChild(ChildPath(), L"--log-file=\"" + log + L"\" " + test_case.switches, &output));
+    ASSERT_TRUE(test_support::ReadFileBytes(log, &contents));
+    EXPECT_EQ(test_case.expected, SeveritiesAndBodies(ParseChildLog(contents)));
+  }
 }
 
 TEST(LoggingChildTest, NoDestinationLeavesOnlyErrorsOnStandardError) {
