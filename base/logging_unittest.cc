@@ -10,11 +10,14 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/scoped_temp_folder_test_util.h"
 #include "base/strings/string_piece.h"
 #include "testing/test_support.h"
 
 namespace logging {
 namespace {
+
+using base::ScopedTempFolder;
 
 struct CapturedMessage {
   int severity = 0;
@@ -206,36 +209,6 @@ std::wstring ChildPath() {
   return test_support::ExecutableDir() + L"\\logging_test_child.exe";
 }
 
-// A fresh folder under the temporary folder, removed with its files at the end of the test.
-class ScopedTempFolder {
- public:
-  explicit ScopedTempFolder(const std::wstring& prefix) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + test_support::UniqueName(prefix);
-    EXPECT_TRUE(CreateDirectoryW(path_.c_str(), nullptr));
-  }
-  ~ScopedTempFolder() {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((path_ + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring entry = path_ + L"\\" + data.cFileName;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-          RemoveDirectoryW(entry.c_str());
-        else
-          DeleteFileW(entry.c_str());
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
-    }
-    RemoveDirectoryW(path_.c_str());
-  }
-  const std::wstring& path() const { return path_; }
-
- private:
-  std::wstring path_;
-};
-
 struct LogLine {
   std::string severity;
   int line;
@@ -300,7 +273,7 @@ ULONGLONG StampInYear(SYSTEMTIME stamp, WORD year) {
 
 TEST(LoggingChildTest, LogFileLinesCarryThePrefixFileAndLine) {
   ScopedTempFolder folder(L"logfile");
-  const std::wstring log = folder.path() + L"\\child.log";
+  const std::wstring log = folder.path().value() + L"\\child.log";
   SYSTEMTIME before, after;
   GetLocalTime(&before);
   std::string output;
@@ -330,7 +303,7 @@ TEST(LoggingChildTest, LogFileLinesCarryThePrefixFileAndLine) {
 
 TEST(LoggingChildTest, OldFileIsKeptOrDeleted) {
   ScopedTempFolder folder(L"oldfile");
-  const std::wstring log = folder.path() + L"\\old.log";
+  const std::wstring log = folder.path().value() + L"\\old.log";
   const std::wstring log_switch = L"--log-file=\"" + log + L"\"";
   std::string output, contents;
 
@@ -352,28 +325,28 @@ TEST(LoggingChildTest, OldFileIsKeptOrDeleted) {
 TEST(LoggingChildTest, DefaultLogFileBesideTheExecutableElseInCurrentFolder) {
   ScopedTempFolder folder(L"default");
   ScopedTempFolder current(L"current");
-  const std::wstring program = folder.path() + L"\\child.exe";
+  const std::wstring program = folder.path().value() + L"\\child.exe";
   ASSERT_TRUE(CopyFileW(ChildPath().c_str(), program.c_str(), FALSE));
   std::string output, contents;
 
-  ASSERT_EQ(0u, RunLoggingChild(program, L"--cwd=\"" + current.path() + L"\"", &output));
+  ASSERT_EQ(0u, RunLoggingChild(program, L"--cwd=\"" + current.path().value() + L"\"", &output));
   EXPECT_NE(std::string::npos, output.find("init=1"));
-  ASSERT_TRUE(test_support::ReadFileBytes(folder.path() + L"\\debug.log", &contents));
+  ASSERT_TRUE(test_support::ReadFileBytes(folder.path().value() + L"\\debug.log", &contents));
   EXPECT_EQ(4u, ParseChildLog(contents).size());
-  EXPECT_FALSE(test_support::ReadFileBytes(current.path() + L"\\debug.log", &contents));
+  EXPECT_FALSE(test_support::ReadFileBytes(current.path().value() + L"\\debug.log", &contents));
 
   // When the file beside the executable cannot be opened, the current folder takes it.
-  ASSERT_TRUE(DeleteFileW((folder.path() + L"\\debug.log").c_str()));
-  ASSERT_TRUE(CreateDirectoryW((folder.path() + L"\\debug.log").c_str(), nullptr));
-  ASSERT_EQ(0u, RunLoggingChild(program, L"--cwd=\"" + current.path() + L"\"", &output));
+  ASSERT_TRUE(DeleteFileW((folder.path().value() + L"\\debug.log").c_str()));
+  ASSERT_TRUE(CreateDirectoryW((folder.path().value() + L"\\debug.log").c_str(), nullptr));
+  ASSERT_EQ(0u, RunLoggingChild(program, L"--cwd=\"" + current.path().value() + L"\"", &output));
   EXPECT_NE(std::string::npos, output.find("init=1"));
-  ASSERT_TRUE(test_support::ReadFileBytes(current.path() + L"\\debug.log", &contents));
+  ASSERT_TRUE(test_support::ReadFileBytes(current.path().value() + L"\\debug.log", &contents));
   EXPECT_EQ(4u, ParseChildLog(contents).size());
 
   // When neither can be opened, InitLogging fails and errors still reach standard error.
-  ASSERT_TRUE(DeleteFileW((current.path() + L"\\debug.log").c_str()));
-  ASSERT_TRUE(CreateDirectoryW((current.path() + L"\\debug.log").c_str(), nullptr));
-  ASSERT_EQ(0u, RunLoggingChild(program, L"--cwd=\"" + current.path() + L"\"", &output));
+  ASSERT_TRUE(DeleteFileW((current.path().value() + L"\\debug.log").c_str()));
+  ASSERT_TRUE(CreateDirectoryW((current.path().value() + L"\\debug.log").c_str(), nullptr));
+  ASSERT_EQ(0u, RunLoggingChild(program, L"--cwd=\"" + current.path().value() + L"\"", &output));
   EXPECT_NE(std::string::npos, output.find("init=0"));
   EXPECT_NE(std::string::npos, output.find("ERROR:logging_test_child.cc"));
   DeleteFileW(program.c_str());
@@ -381,7 +354,7 @@ TEST(LoggingChildTest, DefaultLogFileBesideTheExecutableElseInCurrentFolder) {
 
 TEST(LoggingChildTest, VerbositySwitches) {
   ScopedTempFolder folder(L"verbose");
-  const std::wstring log = folder.path() + L"\\v.log";
+  const std::wstring log = folder.path().value() + L"\\v.log";
   const struct {
     std::wstring switches;
     std::vector<std::string> expected;
@@ -405,7 +378,7 @@ TEST(LoggingChildTest, VerbositySwitches) {
 
 TEST(LoggingChildTest, NoDestinationLeavesOnlyErrorsOnStandardError) {
   ScopedTempFolder folder(L"nodest");
-  const std::wstring log = folder.path() + L"\\none.log";
+  const std::wstring log = folder.path().value() + L"\\none.log";
   std::string output, contents;
   ASSERT_EQ(0u, RunLoggingChild(ChildPath(), L"--dest=0 --log-file=\"" + log + L"\"", &output));
   EXPECT_FALSE(test_support::ReadFileBytes(log, &contents));
@@ -416,7 +389,7 @@ TEST(LoggingChildTest, NoDestinationLeavesOnlyErrorsOnStandardError) {
 
 TEST(LoggingChildTest, FatalMessageIsLoggedThenBreaks) {
   ScopedTempFolder folder(L"fatal");
-  const std::wstring log = folder.path() + L"\\fatal.log";
+  const std::wstring log = folder.path().value() + L"\\fatal.log";
   std::string output, contents;
   EXPECT_EQ(static_cast<DWORD>(EXCEPTION_BREAKPOINT),
             RunLoggingChild(ChildPath(), L"--fatal --log-file=\"" + log + L"\"", &output));
@@ -430,7 +403,7 @@ TEST(LoggingChildTest, FatalMessageIsLoggedThenBreaks) {
 // The verbosity information may be made twice; a third time is a programming error.
 TEST(LoggingChildTest, VerbosityIsSetUpAtMostTwice) {
   ScopedTempFolder folder(L"twice");
-  const std::wstring log = L" --log-file=\"" + folder.path() + L"\\t.log\"";
+  const std::wstring log = L" --log-file=\"" + folder.path().value() + L"\\t.log\"";
   std::string output;
   EXPECT_EQ(0u, RunLoggingChild(ChildPath(), L"--v=1 --init-times=2" + log, &output));
   EXPECT_EQ(static_cast<DWORD>(EXCEPTION_BREAKPOINT),

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/files/file_util.h"
+#include "base/scoped_temp_folder_test_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "testing/test_support.h"
 #include "testing/version_child.h"
@@ -51,24 +52,6 @@ FilePath GetOrEmpty(int key) {
     return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "expected \"" << expected.value() << "\", got \"" << actual.value() << "\"";
 }
-
-// A fresh folder under the temporary folder, removed with its contents at the end.
-class ScopedTempFolder {
- public:
-  ScopedTempFolder() {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    path_ = FilePath(std::wstring(temp) + test_support::UniqueName(L"paths"));
-    created_ = ::CreateDirectoryW(path_.value().c_str(), nullptr) != FALSE;
-  }
-  ~ScopedTempFolder() { DeleteFile(path_, true); }
-  bool created() const { return created_; }
-  const FilePath& path() const { return path_; }
-
- private:
-  FilePath path_;
-  bool created_;
-};
 
 TEST(PathServiceTest, KeysMatchWhatTheSystemToolsSay) {
   const std::map<int, FilePath> oracle = ReadOracle();
@@ -119,7 +102,7 @@ TEST(PathServiceTest, ModuleKeysInADll) {
 }
 
 TEST(PathServiceTest, CurrentDirectoryIsNeverCached) {
-  ScopedTempFolder folder;
+  ScopedTempFolder folder(L"paths");
   ASSERT_TRUE(folder.created());
   FilePath before;
   ASSERT_TRUE(PathService::Get(kCurrentDir, &before));
@@ -144,7 +127,7 @@ TEST(PathServiceTest, UnknownKeyFailsAndLeavesTheOutput) {
 }
 
 TEST(PathServiceTest, OverrideOfABaseKeyMovesTheKeysBuiltOnIt) {
-  ScopedTempFolder folder;
+  ScopedTempFolder folder(L"paths");
   ASSERT_TRUE(folder.created());
   // Cache the answers first: the override must clear them.
   const FilePath old_quick_launch = GetOrEmpty(kUserQuickLaunch);
@@ -158,7 +141,7 @@ TEST(PathServiceTest, OverrideOfABaseKeyMovesTheKeysBuiltOnIt) {
 }
 
 TEST(PathServiceTest, OverrideCreatesTheFolderAndItsParents) {
-  ScopedTempFolder folder;
+  ScopedTempFolder folder(L"paths");
   ASSERT_TRUE(folder.created());
   const FilePath nested = folder.path().Append(L"a\\b\\c");
   ASSERT_FALSE(DirectoryExists(nested));
@@ -174,7 +157,7 @@ TEST(PathServiceTest, OverrideCreatesTheFolderAndItsParents) {
 }
 
 TEST(PathServiceTest, OverrideFailsWhenTheFolderCannotBeMade) {
-  ScopedTempFolder folder;
+  ScopedTempFolder folder(L"paths");
   ASSERT_TRUE(folder.created());
   const FilePath file = folder.path().Append(L"a file");
   ASSERT_TRUE(test_support::WriteFileBytes(file.value(), "x"));
@@ -184,7 +167,7 @@ TEST(PathServiceTest, OverrideFailsWhenTheFolderCannotBeMade) {
 }
 
 TEST(PathServiceTest, RelativeOverrideIsMadeAbsolute) {
-  ScopedTempFolder folder;
+  ScopedTempFolder folder(L"paths");
   ASSERT_TRUE(folder.created());
   FilePath saved;
   ASSERT_TRUE(GetCurrentDirectory(&saved));
@@ -198,7 +181,7 @@ TEST(PathServiceTest, RelativeOverrideIsMadeAbsolute) {
 
 // A provider's answer that goes through ".." is given in its absolute form.
 TEST(PathServiceTest, AnswerWithParentReferenceIsMadeAbsolute) {
-  ScopedTempFolder folder;
+  ScopedTempFolder folder(L"paths");
   ASSERT_TRUE(folder.created());
   ASSERT_TRUE(PathService::OverrideAndCreateIfNeeded(kAppData, folder.path().Append(L"x\\.."), true, false));
   EXPECT_EQ(folder.path().Append(L"x\\.."), GetOrEmpty(kAppData));  // overrides are kept as given
@@ -207,7 +190,7 @@ TEST(PathServiceTest, AnswerWithParentReferenceIsMadeAbsolute) {
 }
 
 TEST(PathServiceTest, TestDataOnlyWhenTheFolderExists) {
-  ScopedTempFolder folder;
+  ScopedTempFolder folder(L"paths");
   ASSERT_TRUE(folder.created());
   ASSERT_TRUE(PathService::OverrideAndCreateIfNeeded(kSourceRoot, folder.path(), true, false));
   FilePath path;
@@ -219,7 +202,7 @@ TEST(PathServiceTest, TestDataOnlyWhenTheFolderExists) {
 }
 
 TEST(PathServiceTest, SourceRootIsTwoLevelsAboveTheExecutable) {
-  ScopedTempFolder folder;
+  ScopedTempFolder folder(L"paths");
   ASSERT_TRUE(folder.created());
   ASSERT_TRUE(PathService::OverrideAndCreateIfNeeded(kExeDir, folder.path().Append(L"out\\bin"), true, false));
   EXPECT_EQ(folder.path(), GetOrEmpty(kSourceRoot));
@@ -228,7 +211,7 @@ TEST(PathServiceTest, SourceRootIsTwoLevelsAboveTheExecutable) {
 // Threads read derived keys while overrides of their base come in. Once the overrides have stopped, the
 // derived key must follow the last one: an answer worked out from an older value may not linger in the cache.
 TEST(PathServiceTest, ConcurrentReadersAndOverrides) {
-  ScopedTempFolder folder;
+  ScopedTempFolder folder(L"paths");
   ASSERT_TRUE(folder.created());
   const FilePath first = folder.path().Append(L"first"), second = folder.path().Append(L"second");
   ASSERT_TRUE(PathService::OverrideAndCreateIfNeeded(kAppData, first, true, false));
