@@ -28,6 +28,11 @@ UINT_PTR TimerId(const MessagePumpForUI* pump) {
   return reinterpret_cast<UINT_PTR>(pump);
 }
 
+// Messages sent from other threads wait for this one: PeekMessage delivers them without returning them.
+bool SentMessagesArePending() {
+  return (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
+}
+
 }  // namespace
 
 MessagePumpForUI::MessagePumpForUI() {
@@ -133,9 +138,8 @@ void MessagePumpForUI::WaitForWork() {
   if (result == WAIT_OBJECT_0) {
     // Input is reported as available, yet a peek may find nothing (the input belongs to a window of another
     // thread attached to this one): then wait for genuinely new input instead of spinning.
-    const bool has_sent_messages = (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
     MSG msg;
-    if (!has_sent_messages && !PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE))
+    if (!SentMessagesArePending() && !PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE))
       WaitMessage();
   }
 }
@@ -180,7 +184,7 @@ void MessagePumpForUI::RescheduleTimer() {
 bool MessagePumpForUI::ProcessNextWindowsMessage() {
   // Sent messages are delivered inside PeekMessage without being returned by it, so a peek that found
   // nothing still did work when some were pending.
-  const bool sent_messages_in_queue = (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
+  const bool sent_messages_in_queue = SentMessagesArePending();
   MSG msg;
   if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
     return ProcessMessageHelper(msg);
