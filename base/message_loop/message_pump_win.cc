@@ -1,6 +1,6 @@
 #include "base/message_loop/message_pump_win.h"
 
-#include <cmath>
+#include <algorithm>
 
 #include "base/logging.h"
 #include "base/metrics/histogram.h"
@@ -45,12 +45,8 @@ int32_t MessagePumpWin::GetCurrentDelay(TimeTicks delayed_work_time) {
   if (delayed_work_time.is_null())
     return -1;
   // Rounded up, so that a wait never ends just before the work is due.
-  const double delay = std::ceil((delayed_work_time - TimeTicks::Now()).InMillisecondsF());
-  if (!(delay > 0))
-    return 0;
-  if (delay > 2147483647.0)
-    return 0x7FFFFFFF;
-  return static_cast<int32_t>(delay);
+  const int64_t delay = (delayed_work_time - TimeTicks::Now()).InMillisecondsRoundedUp();
+  return static_cast<int32_t>(std::clamp<int64_t>(delay, 0, 0x7FFFFFFF));
 }
 
 void MessagePumpWin::RecordScheduleWorkError(MessageLoopProblem problem) {
