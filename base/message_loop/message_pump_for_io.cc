@@ -16,10 +16,8 @@ MessagePumpForIO::MessagePumpForIO() {
     PLOG(ERROR) << "CreateIoCompletionPort for the message pump failed";
 }
 
-MessagePumpForIO::~MessagePumpForIO() {
-  io_observers_.Clear();
-  completed_io_.clear();
-}
+// The observers, the kept completions and then the port go with the members, in that order.
+MessagePumpForIO::~MessagePumpForIO() = default;
 
 void MessagePumpForIO::ScheduleWork() {
   if (have_work_.exchange(1, std::memory_order_acq_rel) == 1)
