@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/message_loop/message_loop_test_util.h"
 #include "base/message_loop/message_pump_dispatcher.h"
 #include "base/message_loop/message_pump_test_util.h"
 #include "base/metrics/histogram_base.h"
@@ -212,54 +213,27 @@ class RecordingDispatcher : public MessagePumpDispatcher {
   std::vector<UINT> messages;
 };
 
-// A window of the test's own that counts what reaches its procedure.
-class CountingWindow {
- public:
-  CountingWindow() {
-    WNDCLASSEXW window_class = {};
-    window_class.cbSize = sizeof(window_class);
-    window_class.lpfnWndProc = &WndProc;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.lpszClassName = L"MessagePumpForUITest_CountingWindow";
-    RegisterClassExW(&window_class);
-    window_ = CreateWindowExW(0, window_class.lpszClassName, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              window_class.hInstance, nullptr);
-    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  }
-  ~CountingWindow() { DestroyWindow(window_); }
-
-  HWND get() const { return window_; }
-  std::vector<UINT> received;
-
- private:
-  static LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    auto* self = reinterpret_cast<CountingWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self && message >= WM_APP)
-      self->received.push_back(message);
-    return DefWindowProcW(window, message, wparam, lparam);
-  }
-
-  HWND window_ = nullptr;
-};
-
 TEST(MessagePumpForUITest, DispatcherDecidesOverEachMessage) {
-  CountingWindow window;
+  HandlerWindow window;
   ASSERT_NE(nullptr, window.get());
+  std::vector<UINT> received;
+  for (UINT message : {WM_APP, WM_APP + 1, WM_APP + 2})
+    window.SetHandler(message, [&received, message](WPARAM) { received.push_back(message); });
   MessagePumpForUI pump;
   FakePumpDelegate delegate;
   RecordingDispatcher dispatcher;
-  PostMessageW(window.get(), WM_APP, 0, 0);  // withheld: the dispatcher answers "none"
+  window.Post(WM_APP);  // withheld: the dispatcher answers "none"
   delegate.do_idle_work = [&] {
     if (dispatcher.messages.size() == 1) {
       dispatcher.action = MessagePumpDispatcher::POST_DISPATCH_PERFORM_DEFAULT;
-      PostMessageW(window.get(), WM_APP + 1, 0, 0);  // reaches the window
-      PostMessageW(window.get(), WM_APP + 2, 0, 0);  // ends the run, not dispatched
+      window.Post(WM_APP + 1);  // reaches the window
+      window.Post(WM_APP + 2);  // ends the run, not dispatched
     }
     return false;
   };
   pump.RunWithDispatcher(&delegate, &dispatcher);
   EXPECT_EQ((std::vector<UINT>{WM_APP, WM_APP + 1, WM_APP + 2}), dispatcher.messages);
-  EXPECT_EQ((std::vector<UINT>{WM_APP + 1}), window.received);
+  EXPECT_EQ((std::vector<UINT>{WM_APP + 1}), received);
 }
 
 TEST(MessagePumpForUITest, ANativeLoopInsideTheRunStillDoesTheWork) {
