@@ -1,8 +1,5 @@
 #include "base/message_loop/message_pump_default.h"
 
-#include <atomic>
-#include <thread>
-
 #include "base/message_loop/message_pump_test_util.h"
 #include "gtest/gtest.h"
 
@@ -52,26 +49,7 @@ TEST(MessagePumpDefaultTest, WorkDoneMeansLookingAgainBeforeIdling) {
 
 TEST(MessagePumpDefaultTest, WakeUpFromAnotherThreadEndsTheWait) {
   MessagePumpDefault pump;
-  FakePumpDelegate delegate;
-  std::thread waker;
-  std::atomic<bool> posted{false};
-  delegate.do_idle_work = [&] {
-    if (!waker.joinable()) {
-      waker = std::thread([&] {
-        posted = true;
-        pump.ScheduleWork();
-      });
-    }
-    return false;
-  };
-  delegate.do_work = [&] {
-    if (posted)
-      pump.Quit();
-    return false;
-  };
-  pump.Run(&delegate);
-  waker.join();
-  EXPECT_TRUE(posted);
+  EXPECT_TRUE(RunUntilWokenFromAnotherThread(&pump));
 }
 
 TEST(MessagePumpDefaultTest, SleepsUntilDelayedWorkIsDue) {

@@ -158,25 +158,7 @@ TEST(MessagePumpForUITest, QuitEndsTheRunAndTheDelegateSeesWorkAndIdlePhases) {
 
 TEST(MessagePumpForUITest, WakeUpFromAnotherThreadEndsTheWait) {
   MessagePumpForUI pump;
-  FakePumpDelegate delegate;
-  std::thread waker;
-  std::atomic<bool> posted{false};
-  delegate.do_idle_work = [&] {
-    if (!waker.joinable())
-      waker = std::thread([&] {
-        posted = true;
-        pump.ScheduleWork();
-      });
-    return false;
-  };
-  delegate.do_work = [&] {
-    if (posted)
-      pump.Quit();
-    return false;
-  };
-  pump.Run(&delegate);
-  waker.join();
-  EXPECT_TRUE(posted);
+  EXPECT_TRUE(RunUntilWokenFromAnotherThread(&pump));
 }
 
 TEST(MessagePumpForUITest, QuitMessageEndsEveryRunAndStaysQueuedForTheThread) {

@@ -1,8 +1,11 @@
-// A pump delegate for the pump tests whose three calls do what each test sets, and count themselves.
+// A pump delegate for the pump tests whose three calls do what each test sets, and count themselves, and a
+// run that only a wake-up from another thread ends.
 #ifndef BASE_MESSAGE_LOOP_MESSAGE_PUMP_TEST_UTIL_H_
 #define BASE_MESSAGE_LOOP_MESSAGE_PUMP_TEST_UTIL_H_
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include "base/message_loop/message_pump.h"
 #include "base/time/time.h"
@@ -31,6 +34,32 @@ class FakePumpDelegate : public MessagePump::Delegate {
   int delayed_work_calls = 0;
   int idle_work_calls = 0;
 };
+
+// Runs `pump` until a wake-up posted from another thread ends its wait: the first idle phase starts a thread
+// that calls ScheduleWork, and the first DoWork after that post quits the run. Returns whether the post was
+// made; a pump that never wakes never returns.
+inline bool RunUntilWokenFromAnotherThread(MessagePump* pump) {
+  FakePumpDelegate delegate;
+  std::thread waker;
+  std::atomic<bool> posted{false};
+  delegate.do_idle_work = [&] {
+    if (!waker.joinable()) {
+      waker = std::thread([&] {
+        posted = true;
+        pump->ScheduleWork();
+      });
+    }
+    return false;
+  };
+  delegate.do_work = [&] {
+    if (posted)
+      pump->Quit();
+    return false;
+  };
+  pump->Run(&delegate);
+  waker.join();
+  return posted;
+}
 
 }  // namespace base
 
