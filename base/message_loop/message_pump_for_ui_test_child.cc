@@ -17,6 +17,7 @@
 #include "base/bind.h"
 #include "base/message_loop/message_loop.h"
 #include "base/message_loop/message_pump_for_ui.h"
+#include "base/message_loop/message_pump_test_util.h"
 #include "base/run_loop.h"
 
 namespace {
@@ -26,26 +27,12 @@ void Marker(const char* phase, const char* edge) {
   OutputDebugStringA(text.c_str());
 }
 
-HWND FindPumpWindow(const base::MessagePumpForUI* pump) {
-  char expected[64];
-  snprintf(expected, sizeof(expected), "Brumel_MessagePumpWindow_%016llX",
-           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(pump)));
-  HWND window = nullptr;
-  while ((window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) != nullptr) {
-    char class_name[128] = {};
-    if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId() &&
-        GetClassNameA(window, class_name, sizeof(class_name)) && _stricmp(class_name, expected) == 0)
-      return window;
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 int main() {
   base::MessageLoop loop(base::MessageLoop::TYPE_UI);
   base::MessagePumpForUI* pump = loop.ui_pump();
-  HWND window = FindPumpWindow(pump);
+  HWND window = base::FindPumpWindow(pump);
   if (!pump || !window)
     return 1;
   printf("window %p\ntimer %p\n", static_cast<void*>(window), static_cast<void*>(pump));

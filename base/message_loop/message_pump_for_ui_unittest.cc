@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <cwchar>
 #include <memory>
 #include <string>
 #include <thread>
@@ -24,25 +23,6 @@ namespace base {
 namespace {
 
 constexpr UINT kMsgHaveWork = WM_USER + 1;
-
-// The message-only window of `pump`, found through the system's own list of message-only windows: the one
-// of this thread whose class is named after the pump's address.
-HWND FindPumpWindow(const MessagePumpForUI* pump) {
-  wchar_t expected[64];
-  // The address as printf prints a pointer: 16 hexadecimal digits (their case differs between C runtimes).
-  swprintf(expected, 64, L"Brumel_MessagePumpWindow_%016llX",
-           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(pump)));
-  HWND window = nullptr;
-  while ((window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) != nullptr) {
-    if (GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId())
-      continue;
-    wchar_t class_name[128] = {};
-    GetClassNameW(window, class_name, 128);
-    if (_wcsicmp(class_name, expected) == 0)
-      return window;
-  }
-  return nullptr;
-}
 
 int CountQueuedWakeUps(HWND window, const MessagePumpForUI* pump) {
   int count = 0;

@@ -1,13 +1,18 @@
-// A pump delegate for the pump tests whose three calls do what each test sets, and count themselves, and a
-// run that only a wake-up from another thread ends.
+// For the pump tests: a pump delegate whose three calls do what each test sets, and count themselves; a run
+// that only a wake-up from another thread ends; and the search for the UI pump's window.
 #ifndef BASE_MESSAGE_LOOP_MESSAGE_PUMP_TEST_UTIL_H_
 #define BASE_MESSAGE_LOOP_MESSAGE_PUMP_TEST_UTIL_H_
 
+#include <windows.h>
+
 #include <atomic>
+#include <cstdint>
+#include <cwchar>
 #include <functional>
 #include <thread>
 
 #include "base/message_loop/message_pump.h"
+#include "base/message_loop/message_pump_for_ui.h"
 #include "base/time/time.h"
 
 namespace base {
@@ -59,6 +64,25 @@ inline bool RunUntilWokenFromAnotherThread(MessagePump* pump) {
   pump->Run(&delegate);
   waker.join();
   return posted;
+}
+
+// The message-only window of `pump`, found through the system's own list of message-only windows: the one
+// of this thread whose class is named after the pump's address. Null when there is none.
+inline HWND FindPumpWindow(const MessagePumpForUI* pump) {
+  wchar_t expected[64];
+  // The address as printf prints a pointer: 16 hexadecimal digits (their case differs between C runtimes).
+  swprintf(expected, 64, L"Brumel_MessagePumpWindow_%016llX",
+           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(pump)));
+  HWND window = nullptr;
+  while ((window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) != nullptr) {
+    if (GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId())
+      continue;
+    wchar_t class_name[128] = {};
+    GetClassNameW(window, class_name, 128);
+    if (_wcsicmp(class_name, expected) == 0)
+      return window;
+  }
+  return nullptr;
 }
 
 }  // namespace base
