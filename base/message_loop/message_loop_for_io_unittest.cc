@@ -9,6 +9,7 @@
 #include "base/bind.h"
 #include "base/md5.h"
 #include "base/message_loop/message_loop.h"
+#include "base/message_loop/message_loop_test_util.h"
 #include "base/run_loop.h"
 #include "gtest/gtest.h"
 #include "testing/test_support.h"
@@ -147,23 +148,13 @@ TEST(MessageLoopForIOTest, NestedRunStartedByACompletionRunsNestableTasksAndDefe
     loop.QuitWhenIdle();
   });
 
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring path = std::wstring(temp) + test_support::UniqueName(L"io_loop") + L".bin";
-  ASSERT_TRUE(test_support::WriteFileBytes(path, "nesting"));
-  {
-    test_support::ScopedTestHandle file(
-        CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
-    ASSERT_TRUE(file.valid());
-    loop.RegisterIOHandler(file.get(), &handler);
-    MessageLoopForIO::IOContext context = {};
-    context.handler = &handler;
-    char buffer[16];
-    ASSERT_TRUE(ReadFile(file.get(), buffer, sizeof(buffer), nullptr, &context.overlapped) ||
-                GetLastError() == ERROR_IO_PENDING);
-    loop.Run();
-  }
-  DeleteFileW(path.c_str());
+  OverlappedFile file("nesting");
+  loop.RegisterIOHandler(file.get(), &handler);
+  MessageLoopForIO::IOContext context = {};
+  context.handler = &handler;
+  char buffer[16];
+  ASSERT_TRUE(file.StartRead(&context, buffer, sizeof(buffer), 0));
+  loop.Run();
   EXPECT_EQ((std::vector<std::string>{"nestable", "nested ended", "non-nestable"}), order);
   EXPECT_EQ(1, observer.will);
   EXPECT_EQ(1, observer.did);
@@ -176,41 +167,29 @@ TEST(MessageLoopForIOTest, WaitForIOCompletionFromATaskDeliversOnlyTheFilteredHa
     void OnIOCompleted(MessageLoopForIO::IOContext*, DWORD bytes, DWORD) override { received.push_back(bytes); }
     std::vector<DWORD> received;
   } wanted, other;
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring path = std::wstring(temp) + test_support::UniqueName(L"io_wait") + L".bin";
-  ASSERT_TRUE(test_support::WriteFileBytes(path, "0123456789"));
-  {
-    test_support::ScopedTestHandle first(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
-    test_support::ScopedTestHandle second(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
-    ASSERT_TRUE(first.valid() && second.valid());
-    loop.RegisterIOHandler(first.get(), &other);
-    loop.RegisterIOHandler(second.get(), &wanted);
-    MessageLoopForIO::IOContext other_context = {};
-    other_context.handler = &other;
-    MessageLoopForIO::IOContext wanted_context = {};
-    wanted_context.handler = &wanted;
-    char other_buffer[4];
-    char wanted_buffer[7];
-    DWORD bytes = 0;
-    ASSERT_TRUE(ReadFile(first.get(), other_buffer, 4, nullptr, &other_context.overlapped) ||
-                GetLastError() == ERROR_IO_PENDING);
-    ASSERT_TRUE(GetOverlappedResult(first.get(), &other_context.overlapped, &bytes, TRUE));
-    ASSERT_TRUE(ReadFile(second.get(), wanted_buffer, 7, nullptr, &wanted_context.overlapped) ||
-                GetLastError() == ERROR_IO_PENDING);
+  OverlappedFile first("0123456789");
+  OverlappedFile second("0123456789", L"_2");
+  loop.RegisterIOHandler(first.get(), &other);
+  loop.RegisterIOHandler(second.get(), &wanted);
+  MessageLoopForIO::IOContext other_context = {};
+  other_context.handler = &other;
+  MessageLoopForIO::IOContext wanted_context = {};
+  wanted_context.handler = &wanted;
+  char other_buffer[4];
+  char wanted_buffer[7];
+  DWORD bytes = 0;
+  ASSERT_TRUE(first.StartRead(&other_context, other_buffer, 4, 0));
+  ASSERT_TRUE(GetOverlappedResult(first.get(), &other_context.overlapped, &bytes, TRUE));
+  ASSERT_TRUE(second.StartRead(&wanted_context, wanted_buffer, 7, 0));
 
-    loop.PostTask(FROM_HERE, Bind([&] {
-                    // A task waiting for its own handler's completion: the other one is held for the loop.
-                    while (wanted.received.empty())
-                      EXPECT_TRUE(loop.WaitForIOCompletion(INFINITE, &wanted));
-                    EXPECT_TRUE(other.received.empty());
-                    loop.QuitWhenIdle();
-                  }));
-    loop.Run();
-  }
-  DeleteFileW(path.c_str());
+  loop.PostTask(FROM_HERE, Bind([&] {
+                  // A task waiting for its own handler's completion: the other one is held for the loop.
+                  while (wanted.received.empty())
+                    EXPECT_TRUE(loop.WaitForIOCompletion(INFINITE, &wanted));
+                  EXPECT_TRUE(other.received.empty());
+                  loop.QuitWhenIdle();
+                }));
+  loop.Run();
   EXPECT_EQ((std::vector<DWORD>{7}), wanted.received);
   EXPECT_EQ((std::vector<DWORD>{4}), other.received);
 }

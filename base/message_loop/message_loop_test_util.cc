@@ -2,6 +2,7 @@
 
 #include "base/bind.h"
 #include "base/message_loop/message_pump_default.h"
+#include "gtest/gtest.h"
 
 namespace base {
 namespace {
@@ -71,6 +72,27 @@ LRESULT CALLBACK HandlerWindow::WndProc(HWND window, UINT message, WPARAM wparam
     }
   }
   return DefWindowProcW(window, message, wparam, lparam);
+}
+
+OverlappedFile::OverlappedFile(const std::string& contents, const std::wstring& suffix) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  path_ = std::wstring(temp) + test_support::UniqueName(L"io_pump") + suffix + L".bin";
+  EXPECT_TRUE(test_support::WriteFileBytes(path_, contents));
+  handle_.reset(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr));
+  EXPECT_TRUE(handle_.valid());
+}
+
+OverlappedFile::~OverlappedFile() {
+  handle_.reset();
+  DeleteFileW(path_.c_str());
+}
+
+bool OverlappedFile::StartRead(MessagePumpForIO::IOContext* context, char* buffer, DWORD size, DWORD offset) {
+  context->overlapped = {};
+  context->overlapped.Offset = offset;
+  return ReadFile(handle_.get(), buffer, size, nullptr, &context->overlapped) || GetLastError() == ERROR_IO_PENDING;
 }
 
 }  // namespace base

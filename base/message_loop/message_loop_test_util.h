@@ -1,5 +1,5 @@
-// Helpers of the message-loop tests: a loop of any type made the way its owners make it, and a window whose
-// messages run whatever the test gives them.
+// Helpers of the message-loop tests: a loop of any type made the way its owners make it, a window whose
+// messages run whatever the test gives them, and a temporary file to read with overlapped I/O.
 #ifndef BASE_MESSAGE_LOOP_MESSAGE_LOOP_TEST_UTIL_H_
 #define BASE_MESSAGE_LOOP_MESSAGE_LOOP_TEST_UTIL_H_
 
@@ -11,6 +11,8 @@
 #include <string>
 
 #include "base/message_loop/message_loop.h"
+#include "base/message_loop/message_pump_for_io.h"
+#include "testing/test_support.h"
 
 namespace base {
 
@@ -38,6 +40,25 @@ class HandlerWindow {
 
   HWND window_ = nullptr;
   std::map<UINT, std::function<void(WPARAM)>> handlers_;
+};
+
+// A temporary file with known contents, opened for overlapped reads; deleted with the object. `suffix` tells
+// apart the files of one test.
+class OverlappedFile {
+ public:
+  explicit OverlappedFile(const std::string& contents, const std::wstring& suffix = L"");
+  ~OverlappedFile();
+  OverlappedFile(const OverlappedFile&) = delete;
+  OverlappedFile& operator=(const OverlappedFile&) = delete;
+
+  HANDLE get() const { return handle_.get(); }
+
+  // Starts a read of `size` bytes at `offset` into `buffer`; false when it could not be started.
+  bool StartRead(MessagePumpForIO::IOContext* context, char* buffer, DWORD size, DWORD offset);
+
+ private:
+  std::wstring path_;
+  test_support::ScopedTestHandle handle_;
 };
 
 }  // namespace base

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/message_loop/message_loop_test_util.h"
 #include "base/message_loop/message_pump_test_util.h"
 #include "gtest/gtest.h"
 #include "testing/test_support.h"
@@ -39,37 +40,6 @@ class RecordingObserver : public MessagePumpForIO::IOObserver {
 
  private:
   std::vector<std::string>* events_;
-};
-
-// A temporary file with known contents, opened for overlapped reads.
-class OverlappedFile {
- public:
-  OverlappedFile(const std::string& contents, const std::wstring& suffix = L"") {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + test_support::UniqueName(L"io_pump") + suffix + L".bin";
-    EXPECT_TRUE(test_support::WriteFileBytes(path_, contents));
-    handle_.reset(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr));
-    EXPECT_TRUE(handle_.valid());
-  }
-  ~OverlappedFile() {
-    handle_.reset();
-    DeleteFileW(path_.c_str());
-  }
-  HANDLE get() const { return handle_.get(); }
-
-  // Starts a read of `size` bytes at `offset` into `buffer`; false when it could not be started.
-  bool StartRead(IOContext* context, char* buffer, DWORD size, DWORD offset) {
-    context->overlapped = {};
-    context->overlapped.Offset = offset;
-    return ReadFile(handle_.get(), buffer, size, nullptr, &context->overlapped) ||
-           GetLastError() == ERROR_IO_PENDING;
-  }
-
- private:
-  std::wstring path_;
-  test_support::ScopedTestHandle handle_;
 };
 
 TEST(MessagePumpForIOTest, OverlappedReadCompletesToItsHandler) {
