@@ -312,31 +312,31 @@ class Reposter {
   int limit_;
 };
 
-TEST_P(MessageLoopTypeTest, DestructionGivesUpOnTasksThatKeepPostingAfterAHundredPasses) {
+// Posts to `loop`, `delay` ahead, a task whose closure posts another such task as it is destroyed, until
+// `limit` closures were destroyed; then destroys the loop. Returns how many closures had been destroyed when
+// the loop told its destruction observers.
+int DestroyedWhenObserversAreTold(std::unique_ptr<MessageLoop>* loop, int limit, TimeDelta delay) {
   int destroyed = 0;
   int destroyed_when_observers_told = -1;
   std::vector<std::string> calls;
   RecordingDestructionObserver observer(&calls, "observer");
   observer.on_destroy = [&] { destroyed_when_observers_told = destroyed; };
-  loop_->AddDestructionObserver(&observer);
-  loop_->PostTask(FROM_HERE, Bind([](Reposter*) {}, Owned(new Reposter(loop_->task_runner(), &destroyed, 150))));
-  loop_.reset();
+  (*loop)->AddDestructionObserver(&observer);
+  (*loop)->PostDelayedTask(FROM_HERE,
+                           Bind([](Reposter*) {}, Owned(new Reposter((*loop)->task_runner(), &destroyed, limit))),
+                           delay);
+  loop->reset();
+  return destroyed_when_observers_told;
+}
+
+TEST_P(MessageLoopTypeTest, DestructionGivesUpOnTasksThatKeepPostingAfterAHundredPasses) {
   // One task destroyed per pass; the loop gave up after the last pass (the task queued by it is left in the
   // dead queue rather than chased forever).
-  EXPECT_EQ(100, destroyed_when_observers_told);
+  EXPECT_EQ(100, DestroyedWhenObserversAreTold(&loop_, 150, TimeDelta()));
 }
 
 TEST_P(MessageLoopTypeTest, TasksPostingOnDestructionAreAllDestroyedWhenTheyStopInTime) {
-  int destroyed = 0;
-  int destroyed_when_observers_told = -1;
-  std::vector<std::string> calls;
-  RecordingDestructionObserver observer(&calls, "observer");
-  observer.on_destroy = [&] { destroyed_when_observers_told = destroyed; };
-  loop_->AddDestructionObserver(&observer);
-  loop_->PostDelayedTask(FROM_HERE, Bind([](Reposter*) {}, Owned(new Reposter(loop_->task_runner(), &destroyed, 7))),
-                         TimeDelta::FromSeconds(60));
-  loop_.reset();
-  EXPECT_EQ(7, destroyed_when_observers_told);
+  EXPECT_EQ(7, DestroyedWhenObserversAreTold(&loop_, 7, TimeDelta::FromSeconds(60)));
 }
 
 TEST(MessageLoopTest, PostsBeforeBindingAreQueuedAndRunOnTheBindingThread) {
