@@ -14,7 +14,8 @@ namespace base {
 
 class BucketRangeTable;
 
-class BucketCountVector : public SampleSet {
+// Final, so that recording a sample (Histogram::AddCount) calls Accumulate and GetBucketIndex directly.
+class BucketCountVector final : public SampleSet {
  public:
   // Counts and header of its own.
   BucketCountVector(uint64_t id, const BucketRangeTable* bucket_ranges);
