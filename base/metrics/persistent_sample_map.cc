@@ -52,17 +52,9 @@ std::unique_ptr<SampleCountIterator> PersistentSampleMap::Iterator() const {
 }
 
 bool PersistentSampleMap::AddSubtractImpl(SampleCountIterator* iter, Operator op) {
-  for (; !iter->Done(); iter->Next()) {
-    Sample min;
-    Sample max;
-    Count count;
-    iter->Get(&min, &max, &count);
-    if (static_cast<uint32_t>(max) != static_cast<uint32_t>(min) + 1)
-      return false;
-    const uint32_t delta = op == ADD ? static_cast<uint32_t>(count) : 0 - static_cast<uint32_t>(count);
-    AddToCount(GetOrCreateSampleCountStorage(min), delta);
-  }
-  return true;
+  return AddSubtractValues(iter, op, [this](Sample value, uint32_t delta) {
+    AddToCount(GetOrCreateSampleCountStorage(value), delta);
+  });
 }
 
 PersistentSampleMap::Count* PersistentSampleMap::ImportSamples(Sample until_value, bool import_everything) const {

@@ -29,18 +29,10 @@ std::unique_ptr<SampleCountIterator> SampleMap::Iterator() const {
 }
 
 bool SampleMap::AddSubtractImpl(SampleCountIterator* iter, Operator op) {
-  for (; !iter->Done(); iter->Next()) {
-    Sample min;
-    Sample max;
-    Count count;
-    iter->Get(&min, &max, &count);
-    if (static_cast<uint32_t>(max) != static_cast<uint32_t>(min) + 1)
-      return false;
-    uint32_t delta = op == ADD ? static_cast<uint32_t>(count) : 0 - static_cast<uint32_t>(count);
-    Count& stored = sample_counts_[min];
+  return AddSubtractValues(iter, op, [this](Sample value, uint32_t delta) {
+    Count& stored = sample_counts_[value];
     stored = static_cast<Count>(static_cast<uint32_t>(stored) + delta);
-  }
-  return true;
+  });
 }
 
 }  // namespace base

@@ -28,6 +28,23 @@ class SampleMap : public SampleSet {
   std::map<Sample, Count> sample_counts_;
 };
 
+// The body of a value map's AddSubtractImpl: hands `add(value, delta)` every bucket of `iter`, with the count as
+// delta for ADD and its negation (in unsigned arithmetic) for SUBTRACT. False at the first bucket wider than one
+// value; true when the iterator was consumed.
+template <typename AddToValue>
+bool AddSubtractValues(SampleCountIterator* iter, SampleSet::Operator op, AddToValue add) {
+  for (; !iter->Done(); iter->Next()) {
+    HistogramBase::Sample min;
+    HistogramBase::Sample max;
+    HistogramBase::Count count;
+    iter->Get(&min, &max, &count);
+    if (static_cast<uint32_t>(max) != static_cast<uint32_t>(min) + 1)
+      return false;
+    add(min, op == SampleSet::ADD ? static_cast<uint32_t>(count) : 0 - static_cast<uint32_t>(count));
+  }
+  return true;
+}
+
 // Walks a value map in ascending order, skipping values whose count is 0; yields (value, value + 1, count).
 // `Map` maps a value to its count, or to a pointer to it.
 template <typename Map>
