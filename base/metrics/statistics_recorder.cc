@@ -36,6 +36,14 @@ Lock* GetLock() {
   return g_lock.load(std::memory_order_acquire);
 }
 
+// Flag kCallbackExists of `histogram` follows whether `callback` is set.
+void ApplyCallbackFlag(HistogramBase* histogram, const StatisticsRecorder::OnSampleCallback& callback) {
+  if (callback.is_null())
+    histogram->ClearFlags(HistogramBase::kCallbackExists);
+  else
+    histogram->SetFlags(HistogramBase::kCallbackExists);
+}
+
 }  // namespace
 
 bool StatisticsRecorder::IsActive() {
@@ -71,16 +79,11 @@ HistogramBase* StatisticsRecorder::RegisterOrDeleteDuplicate(HistogramBase* hist
     if (!g_histograms)
       return histogram;
     const std::string& name = histogram->histogram_name();
-    auto it = g_histograms->find(name);
-    if (it == g_histograms->end()) {
-      g_histograms->emplace(std::string_view(name), histogram);
+    auto [it, inserted] = g_histograms->try_emplace(std::string_view(name), histogram);
+    if (inserted) {
       auto callback = g_callbacks->find(name);
-      if (callback != g_callbacks->end()) {
-        if (callback->second.is_null())
-          histogram->ClearFlags(HistogramBase::kCallbackExists);
-        else
-          histogram->SetFlags(HistogramBase::kCallbackExists);
-      }
+      if (callback != g_callbacks->end())
+        ApplyCallbackFlag(histogram, callback->second);
       return histogram;
     }
     registered = it->second;
@@ -150,12 +153,8 @@ void StatisticsRecorder::SetCallbackForTesting(const std::string& name, const On
     return;
   (*g_callbacks)[name] = callback;
   auto it = g_histograms->find(name);
-  if (it == g_histograms->end())
-    return;
-  if (callback.is_null())
-    it->second->ClearFlags(HistogramBase::kCallbackExists);
-  else
-    it->second->SetFlags(HistogramBase::kCallbackExists);
+  if (it != g_histograms->end())
+    ApplyCallbackFlag(it->second, callback);
 }
 
 }  // namespace base
