@@ -193,31 +193,6 @@ TEST(HistogramTest, SnapshotDeltaReturnsWhatWasAddedSinceTheLastOne) {
   EXPECT_EQ(8, histogram->SnapshotSamples()->TotalCount());
 }
 
-TEST(HistogramTest, CorruptionChecksFindBadTablesAndCountMismatches) {
-  StatisticsRecorder::InitializeForTesting();
-  Histogram* histogram = AsBucketed(Histogram::FactoryGet("Corruption", 1, 100, 10, 0));
-  histogram->Add(5);
-  std::unique_ptr<SampleSet> snapshot = histogram->SnapshotSamples();
-  EXPECT_EQ(0u, histogram->FindCorruption(*snapshot));
-
-  // A redundant count 7 above the bucket total.
-  std::unique_ptr<PackedBuffer> buffer = std::make_unique<PackedBuffer>();
-  buffer->WriteInt64(0);
-  buffer->WriteInt(7);
-  PackedBufferReader reader(*buffer);
-  snapshot->AddFromBuffer(&reader);
-  EXPECT_EQ(static_cast<uint32_t>(HistogramBase::COUNT_HIGH_ERROR), histogram->FindCorruption(*snapshot));
-  HistogramBase* high = StatisticsRecorder::FindHistogram("Histogram.InconsistentCountHigh");
-  ASSERT_NE(nullptr, high);
-  EXPECT_EQ(1, high->SnapshotSamples()->GetCount(7));
-
-  // Boundaries changed behind the table's back: out of order and no longer matching the checksum.
-  auto* table = const_cast<BucketRangeTable*>(histogram->bucket_ranges());
-  table->set_range(3, 1);
-  EXPECT_EQ(static_cast<uint32_t>(HistogramBase::BUCKET_ORDER_ERROR | HistogramBase::RANGE_CHECKSUM_ERROR),
-            histogram->FindCorruption(*histogram->SnapshotSamples()));
-}
-
 // A snapshot of `histogram` whose redundant count is off by `delta`.
 std::unique_ptr<SampleSet> SnapshotWithCountOff(HistogramBase* histogram, int32_t delta) {
   std::unique_ptr<SampleSet> snapshot = histogram->SnapshotSamples();
@@ -227,6 +202,27 @@ std::unique_ptr<SampleSet> SnapshotWithCountOff(HistogramBase* histogram, int32_
   PackedBufferReader reader(buffer);
   snapshot->AddFromBuffer(&reader);
   return snapshot;
+}
+
+TEST(HistogramTest, CorruptionChecksFindBadTablesAndCountMismatches) {
+  StatisticsRecorder::InitializeForTesting();
+  Histogram* histogram = AsBucketed(Histogram::FactoryGet("Corruption", 1, 100, 10, 0));
+  histogram->Add(5);
+  std::unique_ptr<SampleSet> snapshot = histogram->SnapshotSamples();
+  EXPECT_EQ(0u, histogram->FindCorruption(*snapshot));
+
+  // A redundant count 7 above the bucket total.
+  EXPECT_EQ(static_cast<uint32_t>(HistogramBase::COUNT_HIGH_ERROR),
+            histogram->FindCorruption(*SnapshotWithCountOff(histogram, 7)));
+  HistogramBase* high = StatisticsRecorder::FindHistogram("Histogram.InconsistentCountHigh");
+  ASSERT_NE(nullptr, high);
+  EXPECT_EQ(1, high->SnapshotSamples()->GetCount(7));
+
+  // Boundaries changed behind the table's back: out of order and no longer matching the checksum.
+  auto* table = const_cast<BucketRangeTable*>(histogram->bucket_ranges());
+  table->set_range(3, 1);
+  EXPECT_EQ(static_cast<uint32_t>(HistogramBase::BUCKET_ORDER_ERROR | HistogramBase::RANGE_CHECKSUM_ERROR),
+            histogram->FindCorruption(*histogram->SnapshotSamples()));
 }
 
 TEST(HistogramTest, CountMismatchesUpToFiveAreReportedButNotFlagged) {

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "base/metrics/bucket_range_table.h"
+#include "base/metrics/persistent_histogram_test_workload.h"
 #include "base/metrics/sample_set.h"
 #include "testing/test_support.h"
 
@@ -75,11 +76,8 @@ std::vector<GraphCase> LoadGraphCases() {
     header >> graph.kind >> graph.name >> graph.minimum >> graph.maximum >> graph.bucket_count >> graph.flags;
     EXPECT_FALSE(header.fail()) << line;
     std::istringstream samples = next("samples");
+    graph.samples = ParseWorkloadSamples(samples);
     std::string item;
-    while (samples >> item) {
-      size_t colon = item.find(':');
-      graph.samples.emplace_back(std::stoi(item.substr(0, colon)), std::stoi(item.substr(colon + 1)));
-    }
     std::istringstream describe = next("describe");
     while (describe >> item) {
       size_t equals = item.find('=');
