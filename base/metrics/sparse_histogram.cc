@@ -1,7 +1,5 @@
 #include "base/metrics/sparse_histogram.h"
 
-#include <algorithm>
-
 #include "base/metrics/persistent_histogram_allocator.h"
 #include "base/metrics/persistent_sample_map.h"
 #include "base/metrics/sample_map.h"
