@@ -61,21 +61,42 @@ TEST_P(MessageLoopTypeTest, IsTheThreadsLoopAndPublishesItsRunner) {
 }
 
 TEST_P(MessageLoopTypeTest, ImmediateTasksRunInPostingOrderAndDelayedOnesByDueTime) {
-  std::vector<std::string> order;
-  RunLoop run_loop;
-  auto record = [&order](const char* name) { order.push_back(name); };
   const auto ms = [](int64_t value) { return TimeDelta::FromMilliseconds(value); };
-  loop_->PostDelayedTask(FROM_HERE, Bind(record, "late"), ms(40));
-  loop_->PostTask(FROM_HERE, Bind(record, "first"));
-  loop_->PostDelayedTask(FROM_HERE, Bind(record, "soon 1"), ms(15));
-  loop_->PostDelayedTask(FROM_HERE, Bind(record, "soon 2"), ms(15));
-  // A delay of zero or less is no delay: the task keeps its place among the immediate ones.
-  loop_->PostDelayedTask(FROM_HERE, Bind(record, "second"), ms(0));
-  loop_->PostDelayedTask(FROM_HERE, Bind(record, "third"), ms(-5));
-  loop_->task_runner()->PostNonNestableTask(FROM_HERE, Bind(record, "fourth"));
-  loop_->PostDelayedTask(FROM_HERE, run_loop.QuitClosure(), ms(60));
-  run_loop.Run();
-  EXPECT_EQ((std::vector<std::string>{"first", "second", "third", "fourth", "soon 1", "soon 2", "late"}), order);
+  // Due times are fixed from one instant, so slow posting cannot reorder the delayed tasks. An attempt counts
+  // only when the immediate tasks all ran before the first delayed one fell due: a process descheduled for
+  // longer than that would see due delayed tasks interleaved with them, as it should.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    std::vector<std::string> order;
+    RunLoop run_loop;
+    // The run ends with the seventh task, so no task of this attempt is left for the next one.
+    auto record = [&order, &run_loop](const char* name) {
+      order.push_back(name);
+      if (order.size() == 7)
+        run_loop.Quit();
+    };
+    const TimeTicks start = TimeTicks::Now();
+    const auto at = [start](TimeDelta after_start) { return start + after_start - TimeTicks::Now(); };
+    TimeTicks immediate_ones_done;
+    loop_->PostDelayedTask(FROM_HERE, Bind(record, "late"), at(ms(200)));
+    loop_->PostTask(FROM_HERE, Bind(record, "first"));
+    // One delay for both, so the later-posted one is never due first.
+    const TimeDelta soon = at(ms(100));
+    loop_->PostDelayedTask(FROM_HERE, Bind(record, "soon 1"), soon);
+    loop_->PostDelayedTask(FROM_HERE, Bind(record, "soon 2"), soon);
+    // A delay of zero or less is no delay: the task keeps its place among the immediate ones.
+    loop_->PostDelayedTask(FROM_HERE, Bind(record, "second"), ms(0));
+    loop_->PostDelayedTask(FROM_HERE, Bind(record, "third"), ms(-5));
+    loop_->task_runner()->PostNonNestableTask(FROM_HERE, Bind([&] {
+                                                 record("fourth");
+                                                 immediate_ones_done = TimeTicks::Now();
+                                               }));
+    run_loop.Run();
+    if (immediate_ones_done < start + ms(100)) {
+      EXPECT_EQ((std::vector<std::string>{"first", "second", "third", "fourth", "soon 1", "soon 2", "late"}), order);
+      return;
+    }
+  }
+  FAIL() << "in five attempts the immediate tasks never all ran within 100 ms";
 }
 
 TEST_P(MessageLoopTypeTest, DelayedTasksRunNoEarlierThanAsked) {
