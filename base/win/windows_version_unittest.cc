@@ -6,12 +6,12 @@
 
 #include <atomic>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "testing/test_support.h"
+#include "testing/version_child.h"
 
 namespace base {
 namespace win {
@@ -88,61 +88,18 @@ TEST(OSInfoTest, ConcurrentFirstCallersShareOneRecord) {
     EXPECT_EQ(seen[0], info);
 }
 
-const char kWindows10Manifest[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-    "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\n"
-    "  <compatibility xmlns=\"urn:schemas-microsoft-com:compatibility.v1\">\n"
-    "    <application>\n"
-    "      <supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>\n"
-    "      <supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>\n"
-    "      <supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>\n"
-    "      <supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>\n"
-    "    </application>\n"
-    "  </compatibility>\n"
-    "</assembly>\n";
-
-// Runs a copy of the child under its own program name, with wine's per-program Windows version for that
-// name, and returns what it printed. Other tests running at the same time keep the machine's version.
+// Runs the child as it would run under a wine Windows version (testing/version_child.h) and keeps the numbers
+// it printed.
 class VersionChild {
  public:
   VersionChild(const wchar_t* wine_version, bool manifested) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    name_ = test_support::UniqueName(L"winver") + L".exe";
-    path_ = std::wstring(temp) + name_;
-    const std::wstring child = test_support::ExecutableDir() + L"\\windows_version_test_child.exe";
-    if (!CopyFileW(child.c_str(), path_.c_str(), FALSE)) {
-      error_ = "cannot copy the child";
-      return;
-    }
-    if (manifested && !AddManifest()) {
-      error_ = "cannot add the manifest";
-      return;
-    }
-    key_ = L"Software\\Wine\\AppDefaults\\" + name_;
-    if (RegSetKeyValueW(HKEY_CURRENT_USER, key_.c_str(), L"Version", REG_SZ, wine_version,
-                        static_cast<DWORD>((wcslen(wine_version) + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) {
-      error_ = "cannot set the program's version";
-      return;
-    }
-    DWORD exit_code = 1;
     std::string output;
-    if (!test_support::RunProcess(L"\"" + path_ + L"\"", &exit_code, &output) || exit_code != 0) {
-      error_ = "the child failed: " + output;
+    if (!test_support::RunChildUnderWindowsVersion(L"windows_version_test_child.exe", wine_version, manifested,
+                                                   std::wstring(), &output, &error_)) {
       return;
     }
-    std::istringstream lines(output);
-    std::string line;
-    while (std::getline(lines, line)) {
-      const size_t equals = line.find('=');
-      if (equals != std::string::npos)
-        values_[line.substr(0, equals)] = std::stoll(line.substr(equals + 1));
-    }
-  }
-  ~VersionChild() {
-    if (!key_.empty())
-      RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
-    DeleteFileW(path_.c_str());
+    for (const auto& [name, value] : test_support::ParseNameValueLines(output))
+      values_[name] = std::stoll(value);
   }
 
   const std::string& error() const { return error_; }
@@ -152,17 +109,6 @@ class VersionChild {
   }
 
  private:
-  bool AddManifest() {
-    HANDLE update = BeginUpdateResourceW(path_.c_str(), FALSE);
-    if (!update)
-      return false;
-    const bool added = UpdateResourceW(update, RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID,
-                                       MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), const_cast<char*>(kWindows10Manifest),
-                                       sizeof(kWindows10Manifest) - 1);
-    return EndUpdateResourceW(update, !added) && added;
-  }
-
-  std::wstring name_, path_, key_;
   std::string error_;
   std::map<std::string, long long> values_;
 };
