@@ -32,30 +32,41 @@ bool AddWindows10Manifest(const std::wstring& path) {
 
 }  // namespace
 
-bool RunChildUnderWindowsVersion(const std::wstring& child_name, const wchar_t* wine_version, bool declare_windows10,
-                                 const std::wstring& arguments, std::string* output, std::string* error) {
+VersionedChildCopy::VersionedChildCopy(const std::wstring& child_name, const wchar_t* wine_version,
+                                       bool declare_windows10) {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
   const std::wstring name = UniqueName(L"child") + L"_" + wine_version + L".exe";
-  const std::wstring path = std::wstring(temp) + name;
-  const std::wstring key = L"Software\\Wine\\AppDefaults\\" + name;
-  bool ran = false;
-  DWORD exit_code = 1;
-  if (!CopyFileW((ExecutableDir() + L"\\" + child_name).c_str(), path.c_str(), FALSE)) {
-    *error = "cannot copy the child";
-  } else if (declare_windows10 && !AddWindows10Manifest(path)) {
-    *error = "cannot add the manifest";
-  } else if (RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Version", REG_SZ, wine_version,
+  path_ = std::wstring(temp) + name;
+  key_ = L"Software\\Wine\\AppDefaults\\" + name;
+  if (!CopyFileW((ExecutableDir() + L"\\" + child_name).c_str(), path_.c_str(), FALSE)) {
+    error_ = "cannot copy the child";
+  } else if (declare_windows10 && !AddWindows10Manifest(path_)) {
+    error_ = "cannot add the manifest";
+  } else if (RegSetKeyValueW(HKEY_CURRENT_USER, key_.c_str(), L"Version", REG_SZ, wine_version,
                              static_cast<DWORD>((wcslen(wine_version) + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) {
-    *error = "cannot set the program's version";
-  } else if (!RunProcess(L"\"" + path + L"\" " + arguments, &exit_code, output) || exit_code != 0) {
-    *error = "the child failed with " + std::to_string(exit_code) + ": " + *output;
-  } else {
-    ran = true;
+    error_ = "cannot set the program's version";
   }
-  RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
-  DeleteFileW(path.c_str());
-  return ran;
+}
+
+VersionedChildCopy::~VersionedChildCopy() {
+  RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
+  DeleteFileW(path_.c_str());
+}
+
+bool RunChildUnderWindowsVersion(const std::wstring& child_name, const wchar_t* wine_version, bool declare_windows10,
+                                 const std::wstring& arguments, std::string* output, std::string* error) {
+  VersionedChildCopy child(child_name, wine_version, declare_windows10);
+  if (!child.error().empty()) {
+    *error = child.error();
+    return false;
+  }
+  DWORD exit_code = 1;
+  if (!RunProcess(child.Command() + L" " + arguments, &exit_code, output) || exit_code != 0) {
+    *error = "the child failed with " + std::to_string(exit_code) + ": " + *output;
+    return false;
+  }
+  return true;
 }
 
 std::map<std::string, std::string> ParseNameValueLines(const std::string& output) {

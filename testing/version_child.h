@@ -11,10 +11,30 @@
 
 namespace test_support {
 
-// Runs `child_name` (an executable beside the test program) with `arguments` under the wine version
-// "win7", "win10" and so on, and captures its output. With `declare_windows10` the copy carries a manifest
-// that declares support for Windows 8.1 and 10, without which those versions present themselves as 6.2.
-// False, with *error set, when the copy could not be made or started or the child did not end with 0.
+// A copy of `child_name` (an executable beside the test program) under a unique program name, with wine's
+// per-program version "win7", "win10" and so on set for that name; the copy and the setting go with the object.
+// With `declare_windows10` the copy carries a manifest that declares support for Windows 8.1 and 10, without
+// which those versions present themselves as 6.2.
+class VersionedChildCopy {
+ public:
+  VersionedChildCopy(const std::wstring& child_name, const wchar_t* wine_version, bool declare_windows10);
+  VersionedChildCopy(const VersionedChildCopy&) = delete;
+  VersionedChildCopy& operator=(const VersionedChildCopy&) = delete;
+  ~VersionedChildCopy();
+
+  // Empty when the copy is ready to run, else what failed.
+  const std::string& error() const { return error_; }
+  // The quoted path of the copy, ready to take arguments after a blank.
+  std::wstring Command() const { return L"\"" + path_ + L"\""; }
+
+ private:
+  std::wstring path_;
+  std::wstring key_;
+  std::string error_;
+};
+
+// Runs a VersionedChildCopy with `arguments` and captures its output. False, with *error set, when the copy
+// could not be made or started or the child did not end with 0.
 bool RunChildUnderWindowsVersion(const std::wstring& child_name, const wchar_t* wine_version, bool declare_windows10,
                                  const std::wstring& arguments, std::string* output, std::string* error);
 

@@ -16,6 +16,7 @@
 #include "base/process/exit_status.h"
 #include "base/process/process_test_util.h"
 #include "testing/test_support.h"
+#include "testing/version_child.h"
 
 namespace base {
 namespace {
@@ -367,26 +368,15 @@ class JobBreakawayByVersionTest : public ::testing::Test {
   }
 
   DWORD RunNestedJobChild(const wchar_t* wine_version) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring name = test_support::UniqueName(L"nested") + wine_version + L".exe";
-    const std::wstring path = std::wstring(temp) + name;
-    const std::wstring key = L"Software\\Wine\\AppDefaults\\" + name;
-    DWORD code = static_cast<DWORD>(-1);
-    if (CopyFileW((test_support::ExecutableDir() + L"\\launch_test_child.exe").c_str(), path.c_str(), FALSE) &&
-        RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Version", REG_SZ, wine_version,
-                        static_cast<DWORD>((wcslen(wine_version) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS) {
-      test_support::ScopedTestHandle outer_job(CreateJobObjectW(nullptr, nullptr));
-      LaunchOptions options;
-      options.job_handle = outer_job.get();
-      options.wait = true;
-      Process child = LaunchProcess(L"\"" + path + L"\" nested-job", options);
-      if (child.IsValid())
-        code = WaitForExitCode(child);
-    }
-    RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
-    DeleteFileW(path.c_str());
-    return code;
+    test_support::VersionedChildCopy copy(L"launch_test_child.exe", wine_version, false);
+    if (!copy.error().empty())
+      return static_cast<DWORD>(-1);
+    test_support::ScopedTestHandle outer_job(CreateJobObjectW(nullptr, nullptr));
+    LaunchOptions options;
+    options.job_handle = outer_job.get();
+    options.wait = true;
+    Process child = LaunchProcess(copy.Command() + L" nested-job", options);
+    return child.IsValid() ? WaitForExitCode(child) : static_cast<DWORD>(-1);
   }
 };
 
