@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -124,19 +123,11 @@ std::map<std::string, std::string> RunStartupChild(const LaunchOptions& options)
   LaunchOptions waiting = options;
   waiting.wait = true;
   Process child = LaunchProcess(ChildCommand() + L" startup \"" + report.path() + L"\"", waiting);
-  std::map<std::string, std::string> values;
   if (!child.IsValid() || WaitForExitCode(child) != 0)
-    return values;
+    return {};
   std::string text;
   test_support::ReadFileBytes(report.path(), &text);
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    const size_t equals = line.find('=');
-    if (equals != std::string::npos)
-      values[line.substr(0, equals)] = line.substr(equals + 1);
-  }
-  return values;
+  return test_support::ParseNameValueLines(text);
 }
 
 TEST(LaunchProcessTest, ShowWindowFlag) {
