@@ -10,15 +10,10 @@ std::wstring ChildCommand() {
 }
 
 NamedTestEvent::NamedTestEvent(const std::wstring& prefix)
-    : name_(test_support::UniqueName(prefix)), handle_(CreateEventW(nullptr, TRUE, FALSE, name_.c_str())) {}
-
-NamedTestEvent::~NamedTestEvent() {
-  if (handle_)
-    CloseHandle(handle_);
-}
+    : name_(test_support::UniqueName(prefix)), event_(CreateEventW(nullptr, TRUE, FALSE, name_.c_str())) {}
 
 bool NamedTestEvent::WaitWhileRunning(const Process& process) const {
-  HANDLE handles[] = {handle_, process.Handle()};
+  HANDLE handles[] = {event_.get(), process.Handle()};
   return WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0;
 }
 

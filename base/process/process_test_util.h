@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/process/process.h"
+#include "testing/test_support.h"
 
 namespace base {
 namespace test {
@@ -18,18 +19,14 @@ std::wstring ChildCommand();
 class NamedTestEvent {
  public:
   explicit NamedTestEvent(const std::wstring& prefix);
-  NamedTestEvent(const NamedTestEvent&) = delete;
-  NamedTestEvent& operator=(const NamedTestEvent&) = delete;
-  ~NamedTestEvent();
 
   const std::wstring& name() const { return name_; }
-  HANDLE handle() const { return handle_; }
   // Waits until the event is set or `process` ends; true when the event came first.
   bool WaitWhileRunning(const Process& process) const;
 
  private:
   std::wstring name_;
-  HANDLE handle_;
+  test_support::ScopedTestHandle event_;
 };
 
 // A unique path in the temporary folder; the file is deleted when the object goes.
