@@ -1,18 +1,10 @@
 #include "base/win/scoped_handle.h"
 
+#include "base/location.h"
 #include "base/win/scoped_handle_verifier.h"
 
 namespace base {
 namespace win {
-namespace {
-
-// The address this function returns to: the program counter at the place of the call.
-__attribute__((noinline)) const void* GetProgramCounter() {
-  return __builtin_return_address(0);
-}
-
-}  // namespace
-
 
 bool HandleTraits::CloseHandle(HANDLE handle) {
   return ActiveVerifier::Get()->CloseHandle(handle);
