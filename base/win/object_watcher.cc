@@ -26,7 +26,6 @@ bool ObjectWatcher::StartWatchingOnce(HANDLE object, Delegate* delegate) {
   }
   task_runner_ = loop->task_runner();
 
-  run_once_ = true;
   callback_ = Bind(&ObjectWatcher::Signal, weak_factory_.GetWeakPtr(), delegate);
   object_ = object;
 
@@ -76,15 +75,13 @@ void CALLBACK ObjectWatcher::DoneWaiting(void* watcher_pointer, BOOLEAN timed_ou
   watcher->task_runner_->PostTask(Location("base::win::ObjectWatcher::DoneWaiting", __FILE__, __LINE__,
                                            GetProgramCounter()),
                                   watcher->callback_);
-  if (watcher->run_once_)
-    watcher->callback_.Reset();
+  watcher->callback_.Reset();
 }
 
 void ObjectWatcher::Signal(Delegate* delegate) {
   HANDLE object = object_;
   // One-shot: the watch ends before the delegate hears of it, so that it may start another.
-  if (run_once_)
-    StopWatching();
+  StopWatching();
   delegate->OnObjectSignaled(object);
 }
 

@@ -68,7 +68,6 @@ class ObjectWatcher : public MessageLoop::DestructionObserver {
   // Where the watch was started and its runner, to which the signal is posted; null when idle.
   MessageLoop* origin_loop_ = nullptr;
   scoped_refptr<SingleThreadTaskRunner> task_runner_;
-  bool run_once_ = true;
   WeakPtrFactory<ObjectWatcher> weak_factory_{this};
 };
 
