@@ -26,9 +26,7 @@ class StartupInformation {
   // Sets one attribute. `value` must stay valid until the process is created.
   bool UpdateProcThreadAttribute(DWORD_PTR attribute, void* value, size_t size);
 
-  bool has_extended_startup_info() const { return startup_info_.lpAttributeList != nullptr; }
   STARTUPINFOW* startup_info() { return &startup_info_.StartupInfo; }
-  const STARTUPINFOW* startup_info() const { return &startup_info_.StartupInfo; }
 
  private:
   STARTUPINFOEXW startup_info_;
