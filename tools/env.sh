@@ -38,11 +38,14 @@ zorvi_fresh_prefix() {
   rm -rf "$RUN_PREFIX" "$RUN_PREFIX.new"
   cp -a "$WINDEPS/wineprefix-template" "$RUN_PREFIX.new"
   mv "$RUN_PREFIX.new" "$RUN_PREFIX"
-  local display
-  for display in $(seq 90 120); do
-    [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break
-  done
-  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  # Xvfb picks a free display itself and names it once it accepts connections, so runs side by side never share
+  # one (a run that ended would take the other's display down with it).
+  local fifo display
+  fifo=$(mktemp -u "${TMPDIR:-/tmp}/zorvi-xvfb.XXXXXX")
+  mkfifo "$fifo"
+  Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$fifo" >/dev/null 2>&1 &
   XVFB_PID=$!
+  read -r display <"$fifo" || echo "Xvfb did not start: tests that show windows will fail" >&2
+  rm -f "$fifo"
   export DISPLAY=":$display"
 }
