@@ -16,41 +16,11 @@ bool IsDisabledByDefault(const std::string& category) {
 
 }  // namespace
 
-TraceCategoryFilter::TraceCategoryFilter()
-    : enable_sampling_(false), enable_systrace_(false), enable_argument_filter_(false) {
-  InitializeDefault();
-}
+TraceCategoryFilter::TraceCategoryFilter() : excluded_categories_{"*Debug", "*Test"} {}
 
-TraceCategoryFilter::TraceCategoryFilter(const TraceCategoryFilter& other)
-    : enable_sampling_(false), enable_systrace_(false), enable_argument_filter_(false) {
-  *this = other;
-}
-
-TraceCategoryFilter& TraceCategoryFilter::operator=(const TraceCategoryFilter& other) {
-  if (this == &other)
-    return *this;
-  record_mode_ = other.record_mode_;
-  enable_sampling_ = other.enable_sampling_;
-  enable_systrace_ = other.enable_systrace_;
-  enable_argument_filter_ = other.enable_argument_filter_;
-  memory_dump_triggers_ = other.memory_dump_triggers_;
-  included_categories_ = other.included_categories_;
-  disabled_categories_ = other.disabled_categories_;
-  excluded_categories_ = other.excluded_categories_;
-  synthetic_delays_ = other.synthetic_delays_;
-  return *this;
-}
-
+TraceCategoryFilter::TraceCategoryFilter(const TraceCategoryFilter& other) = default;
+TraceCategoryFilter& TraceCategoryFilter::operator=(const TraceCategoryFilter& other) = default;
 TraceCategoryFilter::~TraceCategoryFilter() = default;
-
-void TraceCategoryFilter::InitializeDefault() {
-  record_mode_ = 0;
-  enable_sampling_ = false;
-  enable_systrace_ = false;
-  enable_argument_filter_ = false;
-  excluded_categories_.push_back("*Debug");
-  excluded_categories_.push_back("*Test");
-}
 
 void TraceCategoryFilter::Clear() {
   record_mode_ = 0;

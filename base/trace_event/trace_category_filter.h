@@ -46,12 +46,10 @@ class TraceCategoryFilter {
   const std::vector<std::string>& excluded_categories() const { return excluded_categories_; }
 
  private:
-  void InitializeDefault();
-
   int32_t record_mode_ = 0;
-  bool enable_sampling_ : 1;
-  bool enable_systrace_ : 1;
-  bool enable_argument_filter_ : 1;
+  bool enable_sampling_ : 1 = false;
+  bool enable_systrace_ : 1 = false;
+  bool enable_argument_filter_ : 1 = false;
   std::vector<MemoryDumpTrigger> memory_dump_triggers_;
   std::vector<std::string> included_categories_;
   std::vector<std::string> disabled_categories_;
