@@ -92,6 +92,11 @@ std::unique_ptr<DictionaryValue> TracedValue::StreamToBaseValue(const PackedBuff
     else
       cur_list->Append(std::move(value));
   };
+  // Stores a new container in the current one, which its end marker returns to.
+  auto open = [&](std::unique_ptr<Value> container) {
+    stack.push_back(cur_dict ? static_cast<Value*>(cur_dict) : cur_list);
+    store(std::move(container));
+  };
 
   char marker = 0;
   while (ReadMarker(&reader, &marker)) {
@@ -99,28 +104,16 @@ std::unique_ptr<DictionaryValue> TracedValue::StreamToBaseValue(const PackedBuff
       case kStartDictionary: {
         auto new_dict = std::make_unique<DictionaryValue>();
         DictionaryValue* raw = new_dict.get();
-        if (cur_dict) {
-          cur_dict->SetWithoutPathExpansion(ReadKeyName(&reader), std::move(new_dict));
-          stack.push_back(cur_dict);
-        } else {
-          cur_list->Append(std::move(new_dict));
-          stack.push_back(cur_list);
-          cur_list = nullptr;
-        }
+        open(std::move(new_dict));
         cur_dict = raw;
+        cur_list = nullptr;
         break;
       }
       case kStartArray: {
         auto new_list = std::make_unique<ListValue>();
         ListValue* raw = new_list.get();
-        if (cur_dict) {
-          cur_dict->SetWithoutPathExpansion(ReadKeyName(&reader), std::move(new_list));
-          stack.push_back(cur_dict);
-          cur_dict = nullptr;
-        } else {
-          cur_list->Append(std::move(new_list));
-          stack.push_back(cur_list);
-        }
+        open(std::move(new_list));
+        cur_dict = nullptr;
         cur_list = raw;
         break;
       }
