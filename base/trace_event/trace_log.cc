@@ -56,6 +56,16 @@ const TraceLog::ThreadingHooks* Hooks() {
   return g_threading_hooks.load(std::memory_order_acquire);
 }
 
+// The flag byte of a registered group, or null.
+const unsigned char* FindCategoryGroupEnabled(const char* category_group) {
+  const size_t category_count = g_category_index.load(std::memory_order_acquire);
+  for (size_t i = 0; i < category_count; ++i) {
+    if (strcmp(g_category_groups[i], category_group) == 0)
+      return &g_category_group_enabled[i];
+  }
+  return nullptr;
+}
+
 void StoreCategoryFlags(size_t index, unsigned char flags) {
   std::atomic_ref<unsigned char>(g_category_group_enabled[index]).store(flags, std::memory_order_relaxed);
 }
@@ -310,19 +320,14 @@ size_t TraceLog::GetCategoryGroupCountForTesting() {
 }
 
 const unsigned char* TraceLog::GetCategoryGroupEnabledInternal(const char* category_group) {
-  size_t category_index = g_category_index.load(std::memory_order_acquire);
-  for (size_t i = 0; i < category_index; ++i) {
-    if (strcmp(g_category_groups[i], category_group) == 0)
-      return &g_category_group_enabled[i];
-  }
+  if (const unsigned char* found = FindCategoryGroupEnabled(category_group))
+    return found;
 
   AutoLock lock(lock_);
   // Another thread may have added the name since the unlocked scan.
-  category_index = g_category_index.load(std::memory_order_relaxed);
-  for (size_t i = 0; i < category_index; ++i) {
-    if (strcmp(g_category_groups[i], category_group) == 0)
-      return &g_category_group_enabled[i];
-  }
+  if (const unsigned char* found = FindCategoryGroupEnabled(category_group))
+    return found;
+  const size_t category_index = g_category_index.load(std::memory_order_relaxed);
   if (category_index >= kMaxCategoryGroups)
     return &g_category_group_enabled[kCategoryCategoriesExhausted];
   // Never freed: traced sites keep pointers into the registry for the life of the process.
