@@ -15,17 +15,10 @@ TraceEventMemoryOverhead::~TraceEventMemoryOverhead() = default;
 void TraceEventMemoryOverhead::AddOrCreateInternal(const char* name, uint64_t count,
                                                    uint64_t allocated_size_in_bytes,
                                                    uint64_t resident_size_in_bytes) {
-  ObjectCountAndSize totals;
-  totals.count = count;
-  totals.allocated_size_in_bytes = allocated_size_in_bytes;
-  totals.resident_size_in_bytes = resident_size_in_bytes;
-  auto inserted = allocated_objects_.Insert(name, totals);
-  if (inserted.second)
-    return;
-  ObjectCountAndSize* existing = inserted.first;
-  existing->count += count;
-  existing->allocated_size_in_bytes += allocated_size_in_bytes;
-  existing->resident_size_in_bytes += resident_size_in_bytes;
+  ObjectCountAndSize* totals = allocated_objects_.Insert(name, ObjectCountAndSize()).first;
+  totals->count += count;
+  totals->allocated_size_in_bytes += allocated_size_in_bytes;
+  totals->resident_size_in_bytes += resident_size_in_bytes;
 }
 
 void TraceEventMemoryOverhead::Add(const char* name, size_t size_in_bytes) {
