@@ -3,12 +3,13 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/json/json_writer.h"
 #include "base/json/string_escape.h"
 #include "base/logging.h"
-#include "base/strings/string_number_conversions.h"
 #include "base/strings/stringprintf.h"
 #include "base/trace_event/trace_event_memory_overhead.h"
 #include "base/trace_event/trace_log.h"
+#include "base/values.h"
 
 namespace base {
 namespace trace_event {
@@ -179,27 +180,19 @@ void TraceEvent::AppendValueAsJSON(unsigned char type, TraceValue value, std::st
       StringAppendF(out, "%lld", value.as_int);
       break;
     case kTraceValueTypeDouble: {
-      std::string real;
       const double val = value.as_double;
       if (std::isfinite(val)) {
-        real = DoubleToString(val);
-        // JSON needs a digit before the point and marks a double with a point or an exponent.
-        if (real.find('.') == std::string::npos && real.find('e') == std::string::npos &&
-            real.find('E') == std::string::npos) {
-          real.append(".0");
-        }
-        if (real[0] == '.')
-          real = "0" + real;
-        else if (real.length() > 1 && real[0] == '-' && real[1] == '.')
-          real = "-0" + real.substr(1);
+        // The JSON writer's form: the shortest text that reads back, always marked as a double.
+        std::string real;
+        JsonWriter::Write(ScalarValue(val), &real);
+        out->append(real);
       } else if (std::isnan(val)) {
-        real = "\"NaN\"";
+        out->append("\"NaN\"");
       } else if (val < 0) {
-        real = "\"-Infinity\"";
+        out->append("\"-Infinity\"");
       } else {
-        real = "\"Infinity\"";
+        out->append("\"Infinity\"");
       }
-      StringAppendF(out, "%s", real.c_str());
       break;
     }
     case kTraceValueTypePointer:
