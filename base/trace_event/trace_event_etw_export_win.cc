@@ -3,7 +3,7 @@
 #include <atomic>
 #include <new>
 
-#include "base/at_exit.h"
+#include "base/lazy_instance.h"
 #include "base/trace_event/string_tokenizer.h"
 #include "base/trace_event/trace_event.h"
 
@@ -57,8 +57,8 @@ struct ProviderContext {
 
 std::atomic<REGHANDLE> g_provider_handle{0};
 
-// Singleton state: 0 none, 1 being made, else the object (in static storage). Made once per process.
-std::atomic<uintptr_t> g_instance_state{0};
+// The object lives in static storage and is made once per process.
+constinit internal::LazyInstanceState g_instance_state{0};
 std::atomic<bool> g_instance_created_once{false};
 alignas(EtwTraceExport) unsigned char g_instance_storage[sizeof(EtwTraceExport)];
 
@@ -105,31 +105,25 @@ void EtwTraceExport::Unregister() {
 
 // static
 EtwTraceExport* EtwTraceExport::GetInstance() {
-  uintptr_t state = g_instance_state.load(std::memory_order_acquire);
-  if (state > 1)
-    return reinterpret_cast<EtwTraceExport*>(state);
-  uintptr_t expected = 0;
-  if (state == 0 && !g_instance_created_once.load(std::memory_order_acquire) &&
-      g_instance_state.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) {
-    // Destroyed at exit: it is not made a second time.
+  // Destroyed at exit: it is not made a second time.
+  if (!g_instance_created_once.load(std::memory_order_acquire) && internal::NeedsLazyInstance(&g_instance_state)) {
     if (g_instance_created_once.exchange(true)) {
       g_instance_state.store(0, std::memory_order_release);
       return nullptr;
     }
     EtwTraceExport* instance = new (g_instance_storage) EtwTraceExport();
-    g_instance_state.store(reinterpret_cast<uintptr_t>(instance), std::memory_order_release);
-    AtExitManager::RegisterCallback(&EtwTraceExport::DeleteAtExit, nullptr);
+    internal::CompleteLazyInstance(&g_instance_state, reinterpret_cast<uintptr_t>(instance), nullptr,
+                                   &EtwTraceExport::DeleteAtExit);
     return instance;
   }
-  while ((state = g_instance_state.load(std::memory_order_acquire)) == 1)
-    Sleep(0);
-  return state > 1 ? reinterpret_cast<EtwTraceExport*>(state) : nullptr;
+  const uintptr_t state = internal::WaitForInstance(&g_instance_state);
+  return state > internal::kLazyInstanceStateCreating ? reinterpret_cast<EtwTraceExport*>(state) : nullptr;
 }
 
 // static
 void EtwTraceExport::DeleteAtExit(void* /*unused*/) {
   const uintptr_t state = g_instance_state.load(std::memory_order_acquire);
-  if (state <= 1)
+  if (state <= internal::kLazyInstanceStateCreating)
     return;
   EtwTraceExport* instance = reinterpret_cast<EtwTraceExport*>(state);
   instance->Unregister();
