@@ -372,19 +372,22 @@ TEST(TraceEventMemoryOverheadTest, DumpIntoWritesOneAllocatorDumpPerName) {
   MemoryAllocatorDump* dump = pmd.GetAllocatorDump("tracing/main_trace_log/TraceLog");
   ASSERT_NE(nullptr, dump);
   std::unique_ptr<DictionaryValue> attributes = dump->attributes()->ToBaseValue();
-  std::string text;
-  ASSERT_TRUE(attributes->GetString("size.value", &text));
-  EXPECT_EQ("3d8", text);
-  ASSERT_TRUE(attributes->GetString("resident_size.value", &text));
-  EXPECT_EQ("3d8", text);
-  ASSERT_TRUE(attributes->GetString("object_count.value", &text));
-  EXPECT_EQ("1", text);
-  ASSERT_TRUE(attributes->GetString("object_count.units", &text));
-  EXPECT_EQ("objects", text);
-  ASSERT_TRUE(attributes->GetString("size.units", &text));
-  EXPECT_EQ("bytes", text);
-  ASSERT_TRUE(attributes->GetString("size.type", &text));
-  EXPECT_EQ("scalar", text);
+  static const struct {
+    const char* path;
+    const char* expected;
+  } kAttributes[] = {
+      {"size.value", "3d8"},
+      {"resident_size.value", "3d8"},
+      {"object_count.value", "1"},
+      {"object_count.units", "objects"},
+      {"size.units", "bytes"},
+      {"size.type", "scalar"},
+  };
+  for (const auto& attribute : kAttributes) {
+    std::string text;
+    ASSERT_TRUE(attributes->GetString(attribute.path, &text)) << attribute.path;
+    EXPECT_EQ(attribute.expected, text) << attribute.path;
+  }
 }
 
 }  // namespace
