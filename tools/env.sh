@@ -24,8 +24,9 @@ zorvi_configure_and_build() {
 zorvi_stop_wine() {
   . "$WINDEPS/wine.env"
   if [ -d "$RUN_PREFIX" ]; then
-    WINEPREFIX="$RUN_PREFIX" "$WINESERVER" -k 2>/dev/null || true
-    WINEPREFIX="$RUN_PREFIX" timeout 30 "$WINESERVER" -w 2>/dev/null || true
+    # The server's socket folder is inside the prefix (see tools/wine-run).
+    TMPDIR="$RUN_PREFIX/.server-tmp" WINEPREFIX="$RUN_PREFIX" "$WINESERVER" -k 2>/dev/null || true
+    TMPDIR="$RUN_PREFIX/.server-tmp" WINEPREFIX="$RUN_PREFIX" timeout 30 "$WINESERVER" -w 2>/dev/null || true
   fi
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
 }

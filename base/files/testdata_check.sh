@@ -68,12 +68,12 @@ rm -f "$export_file"
 wine_in "$RUN_PREFIX" reg export "$key" "Z:$(echo "$export_file" | tr / '\\')" /y >/dev/null
 P=$D/restart-prefix
 rm -rf "$P"; cp -a "$WINDEPS/wineprefix-template" "$P"
-stop_restart_prefix() { WINEPREFIX=$P "$WINESERVER" -k 2>/dev/null || true; rm -rf "$P"; cleanup; }
+stop_restart_prefix() { TMPDIR=$P/.server-tmp WINEPREFIX=$P "$WINESERVER" -k 2>/dev/null || true; rm -rf "$P"; cleanup; }
 trap stop_restart_prefix EXIT
 . "$WINDEPS/wine.env"
 wine_in "$P" reg import "Z:$(echo "$export_file" | tr / '\\')" >/dev/null 2>&1
 wine_in "$P" wineboot -r
 # wineboot performs the operations before it returns; the prefix's server is persistent, so end it.
-WINEPREFIX=$P "$WINESERVER" -k 2>/dev/null || true
+TMPDIR=$P/.server-tmp WINEPREFIX=$P "$WINESERVER" -k 2>/dev/null || true
 [ ! -e "$T/doomed.txt" ] || fail "wineboot -r did not delete $T/doomed.txt"
 echo "the scheduled deletion happened at the restart"
