@@ -19,13 +19,24 @@ done_() { echo "$SECONDS s" > "$C/stamps/$1"; echo "[done] $1 (${SECONDS}s)"; }
 PKGS=(wine64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
       mingw-w64-x86-64-dev libz-mingw-w64-dev cmake ninja-build make perl googletest ccache gcc libc6-dev
       7zip zip unzip libarchive-tools xvfb imagemagick osslsigncode openssl python3 xz-utils bzip2
-      ca-certificates liblnk-utils coreutils findutils util-linux rapidjson-dev nlohmann-json3-dev)
+      ca-certificates liblnk-utils coreutils findutils util-linux rapidjson-dev nlohmann-json3-dev
+      icoutils libxml2-utils llvm-14 lldb-14 python3-yaml python3-pefile xdotool curl locales)
 missing=$(for p in "${PKGS[@]}"; do dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"; done)
 if [ -n "$missing" ]; then
   echo "[run ] apt: installing" $missing; SECONDS=0
   apt-get update
   DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${PKGS[@]}"
   echo "[done] apt (${SECONDS}s)"
+fi
+
+# Locales that tests run wine under: wine takes its ANSI and OEM code pages and the preferred UI language from them.
+LOCALES=(en_US.UTF-8 de_DE.UTF-8 ja_JP.UTF-8 ru_RU.UTF-8)
+missing_locales=$(for l in "${LOCALES[@]}"; do locale -a 2>/dev/null | grep -qix "${l/UTF-8/utf8}" || echo "$l"; done)
+if [ -n "$missing_locales" ]; then
+  for l in $missing_locales; do
+    grep -q "^$l UTF-8" /etc/locale.gen 2>/dev/null || echo "$l UTF-8" >> /etc/locale.gen
+  done
+  locale-gen >/dev/null
 fi
 
 # wine's loader and server are not on PATH: record where Debian put them.
