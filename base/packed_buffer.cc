@@ -60,13 +60,18 @@ PackedBuffer::PackedBuffer(const PackedBuffer& other)
     StorePayloadSize(0);
     return;
   }
+  // A received record's payload need not end on a whole word. Writers pad where a field ends and readers
+  // pad each field's length, so the copy pads the payload once here: fields appended later then start where
+  // a reader that skipped the received bytes (padding included) looks for them.
   const size_t payload_size = other.payload_size();
-  Resize(payload_size);
+  const size_t padded_size = AlignUp(payload_size, kAlignment);
+  Resize(padded_size);
+  // The header (longer than 4 bytes in some views) and the payload are copied from where they are.
   memcpy(storage_, other.storage_, header_size_ + payload_size);
-  write_offset_ = payload_size;
-  // The copied header may hold more than the size (a view's header can be longer than 4 bytes); the size field
-  // itself is the first word either way.
-  StorePayloadSize(static_cast<uint32_t>(payload_size));
+  memset(storage_ + header_size_ + payload_size, 0, padded_size - payload_size);
+  write_offset_ = padded_size;
+  // The size field is the header's first word whatever its length.
+  StorePayloadSize(static_cast<uint32_t>(padded_size));
 }
 
 PackedBuffer::~PackedBuffer() {
@@ -137,19 +142,28 @@ void PackedBuffer::WriteField(const void* data, size_t length) {
   CHECK(length <= kMaxPayloadSize - write_offset_);
   const size_t new_size = AlignUp(write_offset_ + length, kAlignment);
   if (new_size > capacity_) {
+    // The source may be this buffer's own bytes (a field copied from its payload): growing moves them, so
+    // find them again by their offset in the new storage.
+    const uintptr_t source = reinterpret_cast<uintptr_t>(data);
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(storage_);
+    const bool inside = length && source >= begin && source - begin < header_size_ + capacity_;
     size_t new_capacity = capacity_ * 2;
     if (new_capacity > kPageSize)
       new_capacity = AlignUp(new_capacity, kPageSize) - kCapacityGranularity;
     if (new_capacity < new_size)
       new_capacity = new_size;
     Resize(new_capacity);
+    if (inside)
+      data = storage_ + (source - begin);
   }
   char* field = storage_ + header_size_ + write_offset_;
+  // The bytes go in before the padding and the new size: a source inside this buffer then reads them as they
+  // were, header included.
+  if (length)
+    memmove(field, data, length);
   memset(field + length, 0, new_size - write_offset_ - length);
   write_offset_ = new_size;
   StorePayloadSize(static_cast<uint32_t>(new_size));
-  if (length)
-    memcpy(field, data, length);
 }
 
 void PackedBuffer::Resize(size_t capacity) {

@@ -29,7 +29,8 @@ class PackedBuffer {
   // is `length` minus the payload size stored in the first 4 bytes; when that is not a positive multiple of 4
   // the view is invalid and has no payload.
   PackedBuffer(const void* data, int length);
-  // An owned copy of `other`'s header and payload.
+  // An owned copy of `other`'s header and payload. A payload that does not end on a whole word (a malformed
+  // received record) is padded with zero bytes, so that fields appended to the copy read back.
   PackedBuffer(const PackedBuffer& other);
   PackedBuffer& operator=(const PackedBuffer&) = delete;
   virtual ~PackedBuffer();
@@ -40,6 +41,8 @@ class PackedBuffer {
   bool WriteString(const std::string& value);     // signed 32-bit byte count, then the bytes
   bool WriteString16(const std::wstring& value);  // signed 32-bit unit count, then 2 bytes per unit
   bool WriteBytes(const void* data, int length);  // the bytes only: the reader is told the length
+  // The source of a write may be this buffer's own bytes (data() or payload()): they are copied as they were
+  // before the write.
 
   // Attachments are not supported: the reference is dropped (deleting the attachment when it was the last
   // one) and the answer is false.

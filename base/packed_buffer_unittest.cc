@@ -155,6 +155,108 @@ TEST(PackedBufferTest, CopyOwnsItsBytes) {
   EXPECT_EQ(16u, HeaderValue(copy));
 }
 
+// A field whose source is the buffer's own storage: the bytes written are the ones the source held before
+// the write, whether or not the write grows (and so moves) the storage.
+TEST(PackedBufferTest, WritesFromTheBuffersOwnBytes) {
+  struct Case {
+    const char* what;
+    size_t filled;  // payload bytes written first: 64 fills the initial capacity, so the next write grows
+    bool from_data;  // source offset counted from data() (header included) rather than payload()
+    size_t offset;
+    size_t length;
+    bool as_string;  // WriteString of a string made from the bytes, rather than WriteBytes
+  };
+  const Case cases[] = {
+      {"payload start, growing", 64, false, 0, 16, false},
+      {"payload middle, growing", 64, false, 21, 7, false},
+      {"whole payload, growing", 64, false, 0, 64, false},
+      {"header and payload, growing", 64, true, 0, 12, false},
+      {"payload start, in place", 40, false, 0, 16, false},
+      {"header and payload, in place", 40, true, 0, 8, false},
+      {"string of payload bytes, growing", 64, false, 3, 10, true},
+  };
+  for (const Case& c : cases) {
+    PackedBuffer buffer;
+    std::string block;
+    for (size_t i = 0; i < c.filled; ++i)
+      block += static_cast<char>(0x40 + i % 50);
+    buffer.WriteBytes(block.data(), static_cast<int>(block.size()));
+    const char* source = (c.from_data ? static_cast<const char*>(buffer.data()) : buffer.payload()) + c.offset;
+    const std::string expected(source, c.length);  // the bytes before the write
+    const size_t allocated_before = buffer.GetTotalAllocatedSize();
+    if (c.as_string)
+      buffer.WriteString(std::string(source, c.length));
+    else
+      buffer.WriteBytes(source, static_cast<int>(c.length));
+    EXPECT_EQ(c.filled == 64, buffer.GetTotalAllocatedSize() != allocated_before) << c.what;
+
+    PackedBufferReader reader(buffer);
+    const char* read = nullptr;
+    ASSERT_TRUE(reader.ReadBytes(&read, static_cast<int>(c.filled))) << c.what;
+    std::string field;
+    if (c.as_string) {
+      ASSERT_TRUE(reader.ReadString(&field)) << c.what;
+    } else {
+      ASSERT_TRUE(reader.ReadBytes(&read, static_cast<int>(c.length))) << c.what;
+      field.assign(read, c.length);
+    }
+    EXPECT_EQ(expected, field) << c.what;
+    EXPECT_EQ(0u, reader.remaining()) << c.what;
+  }
+}
+
+// Received records whose payload does not end on a whole word, or whose header is longer than 4 bytes: a
+// copy appended to reads back the received bytes and then every appended field, and a view over the copy's
+// bytes sees the same header and payload.
+TEST(PackedBufferTest, CopyOfAReceivedRecordCanBeAppendedTo) {
+  struct Case {
+    std::vector<uint8_t> bytes;
+    size_t header_size;
+    size_t payload_size;
+  };
+  const Case cases[] = {
+      {{1, 0, 0, 0, 0x99}, 4, 1},
+      {{2, 0, 0, 0, 0x99, 0x98}, 4, 2},
+      {{3, 0, 0, 0, 0x99, 0x98, 0x97}, 4, 3},
+      {{5, 0, 0, 0, 1, 2, 3, 4, 5}, 4, 5},
+      {{4, 0, 0, 0, 1, 2, 3, 4}, 4, 4},
+      {{0, 0, 0, 0}, 4, 0},
+      {{5, 0, 0, 0, 0xAA, 0xBB, 0xCC, 0xDD, 1, 2, 3, 4, 5}, 8, 5},
+      {{2, 0, 0, 0, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x11, 0x22, 7, 8}, 12, 2},
+  };
+  for (const Case& c : cases) {
+    const std::string label = "view of " + std::to_string(c.bytes.size()) + " bytes, header " +
+                              std::to_string(c.header_size);
+    PackedBuffer view(c.bytes.data(), static_cast<int>(c.bytes.size()));
+    ASSERT_EQ(c.header_size, view.header_size()) << label;
+    ASSERT_EQ(c.payload_size, view.payload_size()) << label;
+
+    PackedBuffer copy(view);
+    EXPECT_EQ(c.header_size, copy.header_size()) << label;
+    copy.WriteInt(7);
+    copy.WriteString("ab");
+
+    const PackedBuffer reread(copy.data(), static_cast<int>(copy.size()));
+    ASSERT_EQ(c.header_size, reread.header_size()) << label;
+    // The header's words after the size field travel unchanged.
+    EXPECT_EQ(std::vector<uint8_t>(c.bytes.begin() + 4, c.bytes.begin() + static_cast<ptrdiff_t>(c.header_size)),
+              std::vector<uint8_t>(static_cast<const uint8_t*>(reread.data()) + 4,
+                                   static_cast<const uint8_t*>(reread.data()) + c.header_size))
+        << label;
+    PackedBufferReader reader(reread);
+    const char* received = nullptr;
+    ASSERT_TRUE(reader.ReadBytes(&received, static_cast<int>(c.payload_size))) << label;
+    EXPECT_EQ(0, memcmp(received, c.bytes.data() + c.header_size, c.payload_size)) << label;
+    int32_t number = 0;
+    std::string text;
+    ASSERT_TRUE(reader.ReadInt(&number)) << label;
+    EXPECT_EQ(7, number) << label;
+    ASSERT_TRUE(reader.ReadString(&text)) << label;
+    EXPECT_EQ("ab", text) << label;
+    EXPECT_EQ(0u, reader.remaining()) << label;
+  }
+}
+
 TEST(PackedBufferTest, ViewValidity) {
   uint8_t bytes[12] = {8, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0};
   {
@@ -359,6 +461,139 @@ TEST(PackedBufferTest, MatchesStructPackedOnLinux) {
   ASSERT_TRUE(test_support::WriteFileBytes(
       dir + L"\\packed_buffer\\from_windows.bin",
       std::string(static_cast<const char*>(out.data()), out.size())));
+}
+
+// Appends `bytes` to a model of the record's payload as one field: the bytes, then zeros to a whole word.
+void AppendModelField(std::string* payload, const std::string& bytes) {
+  *payload += bytes;
+  payload->append((4 - bytes.size() % 4) % 4, '\0');
+}
+
+template <typename Number>
+Number FromBytes(const std::string& bytes) {
+  Number value;
+  memcpy(&value, bytes.data(), sizeof(value));
+  return value;
+}
+
+std::string LittleEndian32(uint32_t value) {
+  return std::string(reinterpret_cast<const char*>(&value), sizeof(value));
+}
+
+// Random received records (any payload length, headers of one to three words) are copied, appended to with
+// random fields (some taken from the copy's own bytes) and compared byte for byte with a model of the format;
+// then a view over the result reads every field back.
+TEST(PackedBufferTest, RandomRecordsCopiedAppendedAndReread) {
+  std::mt19937 random(4311);
+  auto random_bytes = [&](size_t length) {
+    std::string bytes;
+    for (size_t i = 0; i < length; ++i)
+      bytes += static_cast<char>(random());
+    return bytes;
+  };
+  enum Kind { kInt, kInt64, kString, kString16, kBytes, kOwnBytes };
+  struct Field {
+    Kind kind;
+    std::string bytes;  // the value as written (UTF-16 units for kString16)
+  };
+
+  for (int round = 0; round < 2000; ++round) {
+    const size_t extra_header = (random() % 3) * 4;
+    const std::string received_payload = random_bytes(random() % 40);
+    const std::string header_words = random_bytes(extra_header);
+    const std::string received =
+        LittleEndian32(static_cast<uint32_t>(received_payload.size())) + header_words + received_payload;
+    const PackedBuffer view(received.data(), static_cast<int>(received.size()));
+    ASSERT_EQ(4 + extra_header, view.header_size());
+
+    PackedBuffer copy(view);
+    std::string model;
+    AppendModelField(&model, received_payload);
+    std::vector<Field> fields;
+    for (int count = static_cast<int>(random() % 30); count > 0; --count) {
+      Field field{static_cast<Kind>(random() % 6), std::string()};
+      switch (field.kind) {
+        case kInt:
+          field.bytes = random_bytes(4);
+          copy.WriteInt(FromBytes<int32_t>(field.bytes));
+          break;
+        case kInt64:
+          field.bytes = random_bytes(8);
+          copy.WriteInt64(FromBytes<int64_t>(field.bytes));
+          break;
+        case kString:
+          field.bytes = random_bytes(random() % 70);
+          copy.WriteString(field.bytes);
+          AppendModelField(&model, LittleEndian32(static_cast<uint32_t>(field.bytes.size())));
+          break;
+        case kString16: {
+          field.bytes = random_bytes((random() % 40) * 2);
+          std::wstring units(field.bytes.size() / 2, L'\0');
+          memcpy(&units[0], field.bytes.data(), field.bytes.size());
+          copy.WriteString16(units);
+          AppendModelField(&model, LittleEndian32(static_cast<uint32_t>(units.size())));
+          break;
+        }
+        case kBytes:
+          field.bytes = random_bytes(random() % 70);
+          copy.WriteBytes(field.bytes.data(), static_cast<int>(field.bytes.size()));
+          break;
+        case kOwnBytes: {
+          // Any stretch of the copy's header and payload.
+          const size_t start = random() % copy.size();
+          const size_t length = random() % (copy.size() - start + 1);
+          const char* source = static_cast<const char*>(copy.data()) + start;
+          field.bytes.assign(source, length);
+          copy.WriteBytes(source, static_cast<int>(length));
+          break;
+        }
+      }
+      AppendModelField(&model, field.bytes);
+      fields.push_back(field);
+    }
+
+    const std::string expected = LittleEndian32(static_cast<uint32_t>(model.size())) + header_words + model;
+    ASSERT_EQ(expected, std::string(static_cast<const char*>(copy.data()), copy.size())) << "round " << round;
+
+    const PackedBuffer reread(expected.data(), static_cast<int>(expected.size()));
+    PackedBufferReader reader(reread);
+    const char* bytes = nullptr;
+    ASSERT_TRUE(reader.ReadBytes(&bytes, static_cast<int>(received_payload.size())));
+    ASSERT_EQ(received_payload, std::string(bytes, received_payload.size()));
+    for (const Field& field : fields) {
+      std::string read;
+      switch (field.kind) {
+        case kInt: {
+          int32_t value;
+          ASSERT_TRUE(reader.ReadInt(&value));
+          read = LittleEndian32(static_cast<uint32_t>(value));
+          break;
+        }
+        case kInt64: {
+          int64_t value;
+          ASSERT_TRUE(reader.ReadInt64(&value));
+          read.assign(reinterpret_cast<const char*>(&value), 8);
+          break;
+        }
+        case kString:
+          ASSERT_TRUE(reader.ReadString(&read));
+          break;
+        case kString16: {
+          std::wstring units;
+          ASSERT_TRUE(reader.ReadString16(&units));
+          read.assign(reinterpret_cast<const char*>(units.data()), units.size() * 2);
+          break;
+        }
+        case kBytes:
+        case kOwnBytes:
+          ASSERT_TRUE(reader.ReadBytes(&bytes, static_cast<int>(field.bytes.size())));
+          read.assign(bytes, field.bytes.size());
+          break;
+      }
+      ASSERT_EQ(field.bytes, read) << "round " << round;
+    }
+    EXPECT_EQ(0u, reader.remaining());
+  }
 }
 
 // Mutated copies of a valid record (flipped bytes, truncation, forged headers) are read field by field with
