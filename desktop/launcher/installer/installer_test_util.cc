@@ -1,0 +1,49 @@
+#include "desktop/launcher/installer/installer_test_util.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "base/files/file_util.h"
+#include "base/strings/utf_string_conversions.h"
+#include "testing/test_support.h"
+#include "testing/version_child.h"
+
+namespace zorvi::installer::test {
+
+ScopedTestFolder::ScopedTestFolder(const std::wstring& prefix) {
+  base::FilePath temp;
+  EXPECT_TRUE(base::GetTempDir(&temp));
+  path_ = temp.Append(test_support::UniqueName(prefix));
+  EXPECT_TRUE(base::CreateDirectory(path_)) << "cannot make " << path_.AsUTF8();
+}
+
+ScopedTestFolder::~ScopedTestFolder() {
+  base::DeleteFile(path_, true);
+}
+
+base::FilePath TestProgram(const std::wstring& file_name) {
+  return base::FilePath(test_support::ExecutableDir()).Append(file_name);
+}
+
+base::FilePath TestDataFile(const std::wstring& relative_path) {
+  return base::FilePath(test_support::TestDataDir()).Append(relative_path);
+}
+
+bool RunReportingChild(const std::wstring& command_line, std::map<std::string, std::string>* report,
+                       std::string* error) {
+  DWORD exit_code = 0;
+  std::string output;
+  if (!test_support::RunProcess(command_line, &exit_code, &output)) {
+    *error = "cannot start " + base::WideToUTF8(command_line);
+    return false;
+  }
+  if (exit_code != 0) {
+    *error = base::WideToUTF8(command_line) + " ended with " + std::to_string(exit_code) + ": " + output;
+    return false;
+  }
+  *report = test_support::ParseNameValueLines(output);
+  return true;
+}
+
+}  // namespace zorvi::installer::test

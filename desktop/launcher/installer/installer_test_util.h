@@ -1,0 +1,39 @@
+// Helpers shared by the installer engine's tests.
+#ifndef DESKTOP_LAUNCHER_INSTALLER_INSTALLER_TEST_UTIL_H_
+#define DESKTOP_LAUNCHER_INSTALLER_INSTALLER_TEST_UTIL_H_
+
+#include <map>
+#include <string>
+
+#include "base/files/file_path.h"
+
+namespace zorvi::installer::test {
+
+// A fresh folder under the temporary folder, named from `prefix`, removed with its contents when the holder goes.
+class ScopedTestFolder {
+ public:
+  explicit ScopedTestFolder(const std::wstring& prefix);
+  ScopedTestFolder(const ScopedTestFolder&) = delete;
+  ScopedTestFolder& operator=(const ScopedTestFolder&) = delete;
+  ~ScopedTestFolder();
+
+  const base::FilePath& path() const { return path_; }
+
+ private:
+  base::FilePath path_;
+};
+
+// A program beside the test executable.
+base::FilePath TestProgram(const std::wstring& file_name);
+
+// The file in the area's test data folder (what testdata_setup.sh wrote).
+base::FilePath TestDataFile(const std::wstring& relative_path);
+
+// Runs `command_line` and parses its "name=value" report; false, with *error set, when it could not be
+// started or did not end with 0.
+bool RunReportingChild(const std::wstring& command_line, std::map<std::string, std::string>* report,
+                       std::string* error);
+
+}  // namespace zorvi::installer::test
+
+#endif  // DESKTOP_LAUNCHER_INSTALLER_INSTALLER_TEST_UTIL_H_
