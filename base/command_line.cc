@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <cwchar>
+#include <iterator>
 
 #include "base/logging.h"
 #include "base/strings/string_util.h"
@@ -20,6 +21,37 @@ const wchar_t kSwitchTerminator[] = L"--";
 const wchar_t kSwitchValueSeparator = L'=';
 
 CommandLine* g_current_process_command_line = nullptr;
+
+// Counts the plain arguments moved to make room for switches (tests only).
+size_t* g_moved_argument_counter = nullptr;
+
+// The characters that split or escape an argument: it must be quoted when it holds one of them. A tab
+// separates arguments as a blank does; with `quote_placeholders` the percent sign of "%1" counts too.
+bool NeedsQuoting(const std::wstring& argument, bool quote_placeholders) {
+  const wchar_t* const forcing_characters = quote_placeholders ? L" \t\\\"%" : L" \t\\\"";
+  return argument.find_first_of(forcing_characters) != std::wstring::npos;
+}
+
+// A switch string (prefix and name) as written in a command line. The common name needs no quoting and is
+// written as it is; one holding a blank, tab or double quote is quoted, or the child would split it into a
+// switch and arguments of their own.
+std::wstring QuoteSwitchString(const std::wstring& switch_string, bool quote_placeholders) {
+  if (switch_string.find_first_of(L" \t\"") == std::wstring::npos)
+    return switch_string;
+  return QuoteArgument(switch_string, quote_placeholders);
+}
+
+// The program as written in a command line. The system reads the first element without backslash escapes:
+// up to the next double quote when it starts with one, else up to the first blank or tab. So the program is
+// enclosed in quotes and never escaped (a path cannot hold a double quote; text that does is written as it is
+// and reads back only without blanks), and an empty program is written as "".
+std::wstring QuoteProgram(const std::wstring& program, bool quote_placeholders) {
+  if (program.empty())
+    return L"\"\"";
+  if (!NeedsQuoting(program, quote_placeholders) || program.find(L'"') != std::wstring::npos)
+    return program;
+  return L'"' + program + L'"';
+}
 
 }  // namespace
 
@@ -39,6 +71,9 @@ bool SplitSwitchArgument(StringPiece16 argument, std::wstring* switch_string, st
     return false;
 
   const size_t equals_position = argument.find(kSwitchValueSeparator);
+  // "--=value" has no name: a switch without one would be written back as the terminator "--".
+  if (equals_position == prefix_length)
+    return false;
   *switch_string = argument.substr(0, equals_position).as_string();
   if (equals_position != StringPiece16::npos)
     *switch_value = argument.substr(equals_position + 1).as_string();
@@ -46,9 +81,10 @@ bool SplitSwitchArgument(StringPiece16 argument, std::wstring* switch_string, st
 }
 
 std::wstring QuoteArgument(const std::wstring& argument, bool quote_placeholders) {
-  // A tab separates arguments as a blank does, so it forces quoting too.
-  const wchar_t* const forcing_characters = quote_placeholders ? L" \t\\\"%" : L" \t\\\"";
-  if (argument.find_first_of(forcing_characters) == std::wstring::npos)
+  // Written as nothing, an empty argument would vanish.
+  if (argument.empty())
+    return L"\"\"";
+  if (!NeedsQuoting(argument, quote_placeholders))
     return argument;
 
   std::wstring quoted(1, L'"');
@@ -130,7 +166,7 @@ void CommandLine::ResetFromArguments(const StringVector& argv) {
 }
 
 CommandLine::StringType CommandLine::GetCommandLineString(bool quote_placeholders) const {
-  StringType string = QuoteArgument(argv_[0], quote_placeholders);
+  StringType string = QuoteProgram(argv_[0], quote_placeholders);
   const StringType arguments = GetArgumentsString(quote_placeholders);
   if (!arguments.empty())
     string += L' ' + arguments;
@@ -149,9 +185,11 @@ CommandLine::StringType CommandLine::GetArgumentsString(bool quote_placeholders)
     StringType switch_string;
     StringType switch_value;
     if (parse_switches && SplitSwitchArgument(argument, &switch_string, &switch_value)) {
-      string += switch_string;
+      string += QuoteSwitchString(switch_string, quote_placeholders);
+      if (switch_string.size() < argument.size())
+        string += kSwitchValueSeparator;
       if (!switch_value.empty())
-        string += kSwitchValueSeparator + QuoteArgument(switch_value, quote_placeholders);
+        string += QuoteArgument(switch_value, quote_placeholders);
     } else {
       string += QuoteArgument(argument, quote_placeholders);
     }
@@ -202,19 +240,46 @@ void CommandLine::AppendSwitchFilePath(StringPiece switch_string, const FilePath
 }
 
 void CommandLine::AppendSwitchNative(StringPiece switch_string, StringPiece16 value) {
+  StringVector written(1);
+  if (RecordSwitch(switch_string, value, &written[0]))
+    InsertSwitches(&written);
+}
+
+bool CommandLine::RecordSwitch(StringPiece switch_string, StringPiece16 value, StringType* written) {
   const std::string switch_key = ToLowerASCII(switch_string);
-  StringType written = UTF8ToWide(switch_key);
-  const size_t prefix_length = SwitchPrefixLength(written);
+  *written = UTF8ToWide(switch_key);
+  const size_t prefix_length = SwitchPrefixLength(*written);
+  if (prefix_length == switch_key.size()) {
+    // Without a name it could be neither looked up nor written: "--" alone ends the switches.
+    LOG(ERROR) << "Switch without a name ignored: \"" << switch_string << "\"";
+    return false;
+  }
   switches_.insert_or_assign(switch_key.substr(prefix_length), value.as_string());
 
   if (prefix_length == 0)
-    written.insert(0, kSwitchTerminator);  // "--"
-  if (!value.empty()) {
-    written += kSwitchValueSeparator;
-    value.AppendToString(&written);
+    written->insert(0, kSwitchTerminator);  // "--"
+  // A name that ends in whitespace keeps its "=" even without a value: the child trims each element and
+  // would otherwise take a shorter name.
+  if (!value.empty() || TrimStringPiece(*written, kWhitespaceWide, TRIM_TRAILING).size() != written->size()) {
+    *written += kSwitchValueSeparator;
+    value.AppendToString(written);
   }
-  argv_.insert(argv_.begin() + static_cast<ptrdiff_t>(begin_args_), written);
-  ++begin_args_;
+  return true;
+}
+
+void CommandLine::InsertSwitches(StringVector* written) {
+  if (written->empty())
+    return;
+  if (g_moved_argument_counter)
+    *g_moved_argument_counter += argv_.size() - begin_args_;
+  argv_.insert(argv_.begin() + static_cast<ptrdiff_t>(begin_args_), std::make_move_iterator(written->begin()),
+               std::make_move_iterator(written->end()));
+  begin_args_ += written->size();
+}
+
+// static
+void CommandLine::SetMovedArgumentCounterForTesting(size_t* counter) {
+  g_moved_argument_counter = counter;
 }
 
 void CommandLine::CopySwitchesFrom(const CommandLine& source, const char* const switches[], size_t count) {
@@ -239,6 +304,9 @@ void CommandLine::AppendArguments(const CommandLine& other, bool include_program
 }
 
 void CommandLine::AppendParsedArguments(const StringVector& argv) {
+  // The switches go in before the plain arguments in one move at the end: inserting each on its own would
+  // move every argument read so far, and take quadratic time on a long command line.
+  StringVector switches;
   bool parse_switches = true;
   for (size_t i = 1; i < argv.size(); ++i) {
     StringType argument;
@@ -251,11 +319,14 @@ void CommandLine::AppendParsedArguments(const StringVector& argv) {
     StringType switch_value;
     if (parse_switches && SplitSwitchArgument(argument, &switch_string, &switch_value)) {
       // UTF-8 rather than a lossy narrowing, so that a non-ASCII name is written back as it came.
-      AppendSwitchNative(WideToUTF8(switch_string), switch_value);
+      switches.emplace_back();
+      if (!RecordSwitch(WideToUTF8(switch_string), switch_value, &switches.back()))
+        switches.pop_back();
     } else {
       argv_.push_back(argument);
     }
   }
+  InsertSwitches(&switches);
 }
 
 }  // namespace base

@@ -59,7 +59,8 @@ class CommandLine {
   const SwitchMap& GetSwitches() const { return switches_; }
 
   // The name is lower-cased; "--" goes in front unless it has a prefix already. A repeated switch keeps the
-  // last value. Switches are inserted before the plain arguments.
+  // last value. Switches are inserted before the plain arguments. A switch without a name ("" or a prefix
+  // alone) is refused with an error in the log.
   void AppendSwitch(StringPiece switch_string);
   void AppendSwitchASCII(StringPiece switch_string, StringPiece value);
   void AppendSwitchFilePath(StringPiece switch_string, const FilePath& path);
@@ -77,9 +78,16 @@ class CommandLine {
   // Element 0 is the program, then the switches as written, then the plain arguments.
   const StringVector& argv() const { return argv_; }
 
+  // Adds to *counter (null: nothing) the number of plain arguments moved to make room for switches.
+  static void SetMovedArgumentCounterForTesting(size_t* counter);
+
  private:
   // Parses argv[1..] for switches and arguments, trimming each element and dropping the empty ones.
   void AppendParsedArguments(const StringVector& argv);
+  // Enters the switch in the map and gives its written form; false, recording nothing, when it has no name.
+  bool RecordSwitch(StringPiece switch_string, StringPiece16 value, StringType* written);
+  // Moves written switches in before the plain arguments, keeping their order.
+  void InsertSwitches(StringVector* written);
 
   StringVector argv_;
   SwitchMap switches_;
@@ -91,11 +99,11 @@ class CommandLine {
 size_t SwitchPrefixLength(StringPiece16 argument);
 
 // Splits "--name=value" into "--name" and "value" (empty when there is no "="). False, with both outputs
-// empty, when `argument` has no prefix or is a prefix alone.
+// empty, when `argument` has no prefix, is a prefix alone or has no name ("--=value").
 bool SplitSwitchArgument(StringPiece16 argument, std::wstring* switch_string, std::wstring* switch_value);
 
 // `argument` unchanged when it needs no quoting, else enclosed in double quotes with the backslashes and
-// quotes escaped so that CommandLineToArgvW gives `argument` back.
+// quotes escaped so that CommandLineToArgvW gives `argument` back; an empty argument is written as "".
 std::wstring QuoteArgument(const std::wstring& argument, bool quote_placeholders);
 
 }  // namespace base

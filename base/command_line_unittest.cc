@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <string>
@@ -69,15 +70,17 @@ TEST(CommandLineTest, DropsBlankArgumentsAndTrims) {
 TEST(CommandLineTest, PrefixesAloneAreNotSwitches) {
   CommandLine command_line;
   command_line.ParseCommandLineString(L"p - / --x=1=2 -=v --=w");
-  EXPECT_EQ((StringVector{L"-", L"/"}), command_line.GetArgs());
+  // A prefix without a name, with or without a value, is a plain argument.
+  EXPECT_EQ((StringVector{L"-", L"/", L"-=v", L"--=w"}), command_line.GetArgs());
   EXPECT_EQ(L"1=2", command_line.GetSwitchValueNative("x"));
-  // "-=v" and "--=w" have a prefix and an empty name: one switch, the last value.
-  EXPECT_EQ(L"w", command_line.GetSwitchValueNative(""));
-  EXPECT_TRUE(command_line.HasSwitch(""));
+  EXPECT_FALSE(command_line.HasSwitch(""));
 
   std::wstring name, value = L"stale";
-  EXPECT_FALSE(SplitSwitchArgument(L"--", &name, &value));
-  EXPECT_TRUE(name.empty() && value.empty());
+  for (const wchar_t* nameless : {L"--", L"--=", L"-=v", L"/=w"}) {
+    name = value = L"stale";
+    EXPECT_FALSE(SplitSwitchArgument(nameless, &name, &value)) << nameless;
+    EXPECT_TRUE(name.empty() && value.empty()) << nameless;
+  }
   EXPECT_FALSE(SplitSwitchArgument(L"plain", &name, &value));
   EXPECT_TRUE(SplitSwitchArgument(L"/a=b=c", &name, &value));
   EXPECT_EQ(L"/a", name);
@@ -118,7 +121,7 @@ TEST(CommandLineTest, AppendSwitchWritesLowerCaseWithDashes) {
 
 TEST(CommandLineTest, QuoteArgument) {
   EXPECT_EQ(L"plain", QuoteArgument(L"plain", false));
-  EXPECT_EQ(L"", QuoteArgument(L"", false));
+  EXPECT_EQ(L"\"\"", QuoteArgument(L"", false));  // or it would vanish
   EXPECT_EQ(L"\"ab\\\"c\"", QuoteArgument(L"ab\"c", false));
   EXPECT_EQ(L"\"D:\\a b\\\\\"", QuoteArgument(L"D:\\a b\\", false));
   EXPECT_EQ(L"\"a\\b\"", QuoteArgument(L"a\\b", false));  // backslashes not before a quote stay single
@@ -144,6 +147,156 @@ TEST(CommandLineTest, QuotedArgumentsSplitBackBySystem) {
     ASSERT_EQ(2u, split.size()) << argument;
     ASSERT_EQ(argument, split[1]);
   }
+}
+
+// What a child makes of `command_line`'s written form must be what `command_line` holds: the system splits
+// it into the same elements, and the parser finds the same program, switches and arguments (empty arguments
+// aside: the parser drops them).
+void ExpectWrittenLineParsesBack(const CommandLine& command_line, bool quote_placeholders) {
+  const std::wstring written = command_line.GetCommandLineString(quote_placeholders);
+  EXPECT_EQ(command_line.argv(), SplitBySystem(written)) << written;
+  CommandLine child;
+  child.ParseCommandLineString(written);
+  EXPECT_EQ(command_line.GetProgram().value(), child.GetProgram().value()) << written;
+  EXPECT_EQ(SwitchesOf(command_line), SwitchesOf(child)) << written;
+  StringVector args = command_line.GetArgs();
+  args.erase(std::remove(args.begin(), args.end(), L""), args.end());
+  EXPECT_EQ(args, child.GetArgs()) << written;
+}
+
+// Command lines a parent received and passes on: switch names with blanks or quotes, a prefix without a name,
+// and programs that end in a backslash.
+TEST(CommandLineTest, ParsedCommandLinesAreWrittenSoThatTheyParseBack) {
+  struct Case {
+    const wchar_t* input;
+    const wchar_t* program;
+    std::map<std::string, std::wstring> switches;
+    StringVector args;
+  };
+  const Case cases[] = {
+      {L"p \"--a b\"", L"p", {{"a b", L""}}, {}},
+      {L"p \"--foo --bar=x\"", L"p", {{"foo --bar", L"x"}}, {}},
+      {L"p --= --foo", L"p", {{"foo", L""}}, {L"--="}},
+      {L"p \"--q\\\"t=1 2\" \"-x\ty\"", L"p", {{"q\"t", L"1 2"}, {"x\ty", L""}}, {}},
+      {L"\\", L"\\", {}, {}},
+      {L"\"C:\\a b\\\" --x=\"d\\\\\"", L"C:\\a b\\", {{"x", L"d\\"}}, {}},
+      {L"\"\" --foo", L"", {{"foo", L""}}, {}},
+      {L"a\"b --c", L"a\"b", {{"c", L""}}, {}},
+  };
+  for (const Case& c : cases) {
+    CommandLine command_line;
+    command_line.ParseCommandLineString(c.input);
+    EXPECT_EQ(c.program, command_line.GetProgram().value()) << c.input;
+    EXPECT_EQ(c.switches, SwitchesOf(command_line)) << c.input;
+    EXPECT_EQ(c.args, command_line.GetArgs()) << c.input;
+    ExpectWrittenLineParsesBack(command_line, false);
+    ExpectWrittenLineParsesBack(command_line, true);
+  }
+  // The common case is written byte for byte as before.
+  CommandLine plain;
+  plain.ParseCommandLineString(L"C:\\dir\\setup.exe --silent --lang=de x");
+  EXPECT_EQ(L"\"C:\\dir\\setup.exe\" --silent --lang=de x", plain.GetCommandLineString());
+}
+
+// Command lines built in code: no program, an empty argument, a switch name with a blank, and switches
+// without a name, which are refused rather than written as the terminator.
+TEST(CommandLineTest, BuiltCommandLinesAreWrittenSoThatTheyParseBack) {
+  struct Case {
+    const char* what;
+    void (*build)(CommandLine*);
+  };
+  const Case cases[] = {
+      {"no program", [](CommandLine* c) { c->AppendSwitch("foo"); }},
+      {"empty argument", [](CommandLine* c) { c->AppendArg(""); c->AppendArg("x"); }},
+      {"blank in a name", [](CommandLine* c) { c->AppendSwitchASCII("my switch", "v"); }},
+      {"names with quotes", [](CommandLine* c) { c->AppendSwitchASCII("a\"b\\", "c d"); c->AppendSwitch("e\"f"); }},
+      {"program with a trailing backslash", [](CommandLine* c) { c->SetProgram(FilePath(L"D:\\x y\\")); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CommandLine command_line;
+    c.build(&command_line);
+    ExpectWrittenLineParsesBack(command_line, false);
+    ExpectWrittenLineParsesBack(command_line, true);
+  }
+
+  CommandLine command_line(FilePath(L"p"));
+  command_line.AppendSwitch("kept");
+  for (const char* nameless : {"", "--", "-", "/"}) {
+    command_line.AppendSwitchASCII(nameless, "v");
+    command_line.AppendSwitch(nameless);
+  }
+  EXPECT_EQ((StringVector{L"p", L"--kept"}), command_line.argv());
+  EXPECT_EQ((std::map<std::string, std::wstring>{{"kept", L""}}), SwitchesOf(command_line));
+}
+
+// Random text over the characters that matter to splitting and escaping.
+std::wstring RandomText(std::mt19937* random, const std::wstring& alphabet, size_t max_length) {
+  std::wstring text;
+  for (size_t length = (*random)() % (max_length + 1); length > 0; --length)
+    text += alphabet[(*random)() % alphabet.size()];
+  return text;
+}
+
+// Random command lines as a parent may receive them, and random switch sets built in code: each is written
+// and parsed back to the same program, switches and arguments.
+TEST(CommandLineTest, RandomCommandLinesParseBack) {
+  std::mt19937 random(4302);
+  const std::wstring line_alphabet = L"  \t\t\"\"\\\\--/=ab\u00e9%";
+  for (int round = 0; round < 3000; ++round) {
+    const std::wstring line = RandomText(&random, line_alphabet, 30);
+    CommandLine command_line(FilePath(L"unchanged"));
+    command_line.ParseCommandLineString(line);
+    ExpectWrittenLineParsesBack(command_line, round % 2 == 1);
+    if (HasFailure()) {
+      ADD_FAILURE() << "from the line [" << line << "]";
+      return;
+    }
+  }
+
+  // A name holds no "=", and what ends an element may not be blank: the child trims its elements.
+  const std::wstring name_alphabet = L"ab \t\"\\-/\u00e9";
+  const std::wstring value_alphabet = L"ab \t\"\\-/=%\u00e9";
+  auto ends_blank = [](const std::wstring& text) { return text.back() == L' ' || text.back() == L'\t'; };
+  for (int round = 0; round < 3000; ++round) {
+    CommandLine command_line(FilePath(RandomText(&random, L"ab \\\u00e9", 10)));
+    for (int count = static_cast<int>(random() % 6); count > 0; --count) {
+      const std::wstring name = L"n" + RandomText(&random, name_alphabet, 6);
+      const std::wstring value = RandomText(&random, value_alphabet, 8);
+      if ((value.empty() && ends_blank(name)) || (!value.empty() && ends_blank(value)))
+        continue;
+      command_line.AppendSwitchNative(WideToUTF8(name), value);
+      if (random() % 2)
+        command_line.AppendArg(WideToUTF8(L"x" + RandomText(&random, value_alphabet, 6) + L"x"));
+    }
+    ExpectWrittenLineParsesBack(command_line, round % 2 == 1);
+    if (HasFailure())
+      return;
+  }
+}
+
+// Parsing 40,000 arguments and then 40,000 switches moves the arguments once to put the switches before
+// them, not once per switch.
+TEST(CommandLineTest, LongCommandLineParsesInLinearWork) {
+  constexpr size_t kEach = 40000;
+  std::wstring line = L"p";
+  for (size_t i = 0; i < kEach; ++i)
+    line += L" a" + std::to_wstring(i);
+  for (size_t i = 0; i < kEach; ++i)
+    line += L" --s" + std::to_wstring(i) + L"=" + std::to_wstring(i);
+
+  size_t moved = 0;
+  CommandLine::SetMovedArgumentCounterForTesting(&moved);
+  CommandLine command_line;
+  command_line.ParseCommandLineString(line);
+  CommandLine::SetMovedArgumentCounterForTesting(nullptr);
+  EXPECT_EQ(kEach, moved);
+  ASSERT_EQ(kEach, command_line.GetArgs().size());
+  ASSERT_EQ(kEach, command_line.GetSwitches().size());
+  EXPECT_EQ(L"a39999", command_line.GetArgs().back());
+  EXPECT_EQ(L"--s0=0", command_line.argv()[1]);
+  EXPECT_EQ(L"17", command_line.GetSwitchValueNative("s17"));
+  ExpectWrittenLineParsesBack(command_line, false);
 }
 
 TEST(CommandLineTest, CopySwitchesFromTakesListedPresentSwitchesInOrder) {
@@ -305,7 +458,11 @@ TEST(CommandLineChildTest, RandomArgumentsRoundTrip) {
     CommandLine command_line(FilePath(ChildRoundTrip::ChildPath()));
     for (int i = 0; i < 4; ++i) {
       command_line.AppendArg(WideToUTF8(random_text(false)));
-      command_line.AppendSwitchNative(std::string("s").append(std::to_string(i)), random_text(true));
+      // Some names hold a blank or a quote.
+      std::string name = std::string("s").append(std::to_string(i));
+      if (round % 3 == 0)
+        name.append(" \"x");
+      command_line.AppendSwitchNative(name, random_text(true));
     }
     const bool placeholders = round % 2 == 1;
     ChildRoundTrip::Seen seen;
