@@ -51,11 +51,74 @@ bool EqualIgnoringDriveLetterCase(StringPieceType a, StringPieceType b) {
   return a.substr(a_letter + 1) == b.substr(b_letter + 1);
 }
 
+// Counts the path characters that the component walk and relative-path building go over (tests only).
+size_t* g_component_work_counter = nullptr;
+
+void CountComponentWork(size_t characters) {
+  if (g_component_work_counter)
+    *g_component_work_counter += characters;
+}
+
+// The length of `path` without its trailing separators. The root separator of "C:\" and "\" stays; so does
+// the pair of "\\" (the alternate root), but three or more leading separators reduce to one.
+size_t StrippedLength(StringPieceType path) {
+  const size_t start = FindDriveLetter(path) + 2;
+  size_t length = path.length();
+  size_t last_stripped = npos;
+  for (size_t pos = path.length(); pos > start && FilePath::IsSeparator(path[pos - 1]); --pos) {
+    if (pos != start + 1 || last_stripped == start + 2 || !FilePath::IsSeparator(path[start - 1])) {
+      length = pos - 1;
+      last_stripped = pos;
+    }
+  }
+  return length;
+}
+
+// The index of the last separator in `text`, found from the end, else npos.
+size_t LastSeparator(StringPieceType text) {
+  for (size_t pos = text.length(); pos > 0; --pos) {
+    if (FilePath::IsSeparator(text[pos - 1]))
+      return pos - 1;
+  }
+  return npos;
+}
+
+// DirName as a view: a prefix of `path`, or the current directory "." itself (kCurrentDirectory's own text,
+// never a view of `path`) when nothing of the path remains.
+StringPieceType DirNameView(StringPieceType path) {
+  const StringPieceType text = path.substr(0, StrippedLength(path));
+  const size_t letter = FindDriveLetter(text);
+  const size_t last_separator = LastSeparator(text);
+  size_t length;
+  if (last_separator == npos)
+    length = letter + 1;  // "X:" or nothing
+  else if (last_separator == letter + 1)
+    length = letter + 2;  // the root "X:\" or "\"
+  else if (last_separator == letter + 2 && FilePath::IsSeparator(text[letter + 1]))
+    length = letter + 3;  // the double-separator root "\\" or "X:\\"
+  else
+    length = last_separator;
+  length = StrippedLength(text.substr(0, length));
+  return length ? text.substr(0, length) : StringPieceType(FilePath::kCurrentDirectory);
+}
+
+// BaseName as a view of the end of `path`.
+StringPieceType BaseNameView(StringPieceType path) {
+  StringPieceType text = path.substr(0, StrippedLength(path));
+  const size_t letter = FindDriveLetter(text);
+  if (letter != npos)
+    text.remove_prefix(letter + 1);
+  const size_t last_separator = LastSeparator(text);
+  if (last_separator != npos && last_separator < text.length() - 1)
+    text.remove_prefix(last_separator + 1);
+  return text;
+}
+
 bool IsEmptyOrSpecialCase(const StringType& path) {
   return path.empty() || path == FilePath::kCurrentDirectory || path == FilePath::kParentDirectory;
 }
 
-bool AreAllSeparators(const StringType& text) {
+bool AreAllSeparators(StringPieceType text) {
   return std::all_of(text.begin(), text.end(), FilePath::IsSeparator);
 }
 
@@ -157,41 +220,11 @@ int FilePath::CompareIgnoreCase(StringPieceType string1, StringPieceType string2
 }
 
 FilePath FilePath::DirName() const {
-  FilePath new_path(*this);
-  new_path.StripTrailingSeparatorsInternal();
-
-  StringType& text = new_path.path_;
-  const StringType::size_type letter = FindDriveLetter(text);
-  const StringType::size_type last_separator = text.find_last_of(kSeparators);
-  if (last_separator == npos) {
-    text.resize(letter + 1);  // "X:" or nothing
-  } else if (last_separator == letter + 1) {
-    text.resize(letter + 2);  // the root "X:\" or "\"
-  } else if (last_separator == letter + 2 && IsSeparator(text[letter + 1])) {
-    text.resize(letter + 3);  // the double-separator root "\\" or "X:\\"
-  } else {
-    text.resize(last_separator);
-  }
-
-  new_path.StripTrailingSeparatorsInternal();
-  if (text.empty())
-    text = kCurrentDirectory;
-  return new_path;
+  return FilePath(DirNameView(path_));
 }
 
 FilePath FilePath::BaseName() const {
-  FilePath new_path(*this);
-  new_path.StripTrailingSeparatorsInternal();
-
-  StringType& text = new_path.path_;
-  const StringType::size_type letter = FindDriveLetter(text);
-  if (letter != npos)
-    text.erase(0, letter + 1);
-
-  const StringType::size_type last_separator = text.find_last_of(kSeparators);
-  if (last_separator != npos && last_separator < text.length() - 1)
-    text.erase(0, last_separator + 1);
-  return new_path;
+  return FilePath(BaseNameView(path_));
 }
 
 StringType FilePath::Extension() const {
@@ -202,13 +235,15 @@ StringType FilePath::Extension() const {
   return base.path_.substr(dot);
 }
 
+// The extension functions share one rule for trailing separators: the extension belongs to the base name,
+// which ignores them, so "a.tar.gz\" has the extension ".tar.gz" and its name is changed on "a.tar.gz".
+
 FilePath FilePath::RemoveExtension() const {
-  if (Extension().empty())
+  const StringType extension = Extension();
+  if (extension.empty())
     return *this;
-  const StringType::size_type dot = ExtensionSeparatorPosition(path_);
-  if (dot == npos)
-    return *this;
-  return FilePath(StringPieceType(path_).substr(0, dot));
+  const StringPieceType stripped = StringPieceType(path_).substr(0, StrippedLength(path_));
+  return FilePath(stripped.substr(0, stripped.length() - extension.length()));
 }
 
 FilePath FilePath::AddExtension(StringPieceType extension) const {
@@ -217,7 +252,7 @@ FilePath FilePath::AddExtension(StringPieceType extension) const {
   if (extension.empty() || extension == StringPieceType(L"."))
     return *this;
 
-  StringType text = path_;
+  StringType text = StripTrailingSeparators().value();
   if (extension[0] != kExtensionSeparator && text.back() != kExtensionSeparator)
     text += kExtensionSeparator;
   extension.AppendToString(&text);
@@ -228,11 +263,10 @@ FilePath FilePath::ReplaceExtension(StringPieceType extension) const {
   if (IsEmptyOrSpecialCase(BaseName().value()))
     return FilePath();
 
-  FilePath no_extension = RemoveExtension();
   if (extension.empty() || extension == StringPieceType(L"."))
-    return no_extension;
+    return RemoveExtension();
 
-  StringType text = no_extension.value();
+  StringType text = StripTrailingSeparators().RemoveExtension().value();
   if (extension[0] != kExtensionSeparator)
     text += kExtensionSeparator;
   extension.AppendToString(&text);
@@ -245,7 +279,7 @@ FilePath FilePath::InsertBeforeExtension(StringPieceType suffix) const {
   if (IsEmptyOrSpecialCase(BaseName().value()))
     return FilePath();
 
-  StringType text = RemoveExtension().value();
+  StringType text = StripTrailingSeparators().RemoveExtension().value();
   suffix.AppendToString(&text);
   text += Extension();
   return FilePath(text);
@@ -256,24 +290,28 @@ FilePath FilePath::InsertBeforeExtensionASCII(StringPiece suffix) const {
 }
 
 FilePath FilePath::Append(StringPieceType component) const {
+  // `component` may view this path's own text; new_path is a separate copy, so the view stays valid.
+  FilePath new_path(*this);
+  new_path.AppendInternal(component);
+  return new_path;
+}
+
+void FilePath::AppendInternal(StringPieceType component) {
   StringPieceType appended = component;
   const StringPieceType::size_type nul_pos = component.find(L'\0');
   if (nul_pos != StringPieceType::npos)
     appended = component.substr(0, nul_pos);
 
-  if (path_ == kCurrentDirectory)
-    return FilePath(appended);
-
-  // `appended` may view this path's own text; new_path is a separate copy, so the view stays valid.
-  FilePath new_path(*this);
-  new_path.StripTrailingSeparatorsInternal();
-  StringType& text = new_path.path_;
-  if (!appended.empty() && !text.empty() && !IsSeparator(text.back()) &&
-      FindDriveLetter(text) + 1 != text.length()) {  // a bare "X:" takes the component directly
-    text += kSeparators[0];
+  if (path_ == kCurrentDirectory) {
+    path_.assign(appended.data() ? appended.data() : L"", appended.size());
+    return;
   }
-  appended.AppendToString(&text);
-  return new_path;
+  StripTrailingSeparatorsInternal();
+  if (!appended.empty() && !path_.empty() && !IsSeparator(path_.back()) &&
+      FindDriveLetter(path_) + 1 != path_.length()) {  // a bare "X:" takes the component directly
+    path_ += kSeparators[0];
+  }
+  appended.AppendToString(&path_);
 }
 
 FilePath FilePath::Append(const FilePath& component) const {
@@ -307,28 +345,39 @@ void FilePath::GetComponents(std::vector<StringType>* components) const {
   if (path_.empty())
     return;
 
-  std::vector<StringType> reversed;
-  FilePath current = *this;
-  FilePath dir_name = current.DirName();
-  while (current != dir_name) {
-    FilePath base = current.BaseName();
-    if (!AreAllSeparators(base.value()))
-      reversed.push_back(base.value());
+  // Walks from the end as DirName and BaseName would, on views of this path's prefixes: each step goes over
+  // one component and the separators before it, so the walk is linear in the length of the path. Two
+  // prefixes are the same text exactly when they are equally long.
+  const StringPieceType path(path_);
+  auto same_text = [](StringPieceType a, StringPieceType b) {
+    return a.size() == b.size() && (a.data() == b.data() || a == b);
+  };
+  std::vector<StringPieceType> reversed;
+  StringPieceType current = path;
+  StringPieceType dir_name = DirNameView(current);
+  while (!same_text(current, dir_name)) {
+    CountComponentWork(current.size() - (dir_name.data() == path.data() ? dir_name.size() : 0));
+    const StringPieceType base = BaseNameView(current);
+    if (!AreAllSeparators(base))
+      reversed.push_back(base);
     current = dir_name;
-    dir_name = current.DirName();
+    dir_name = DirNameView(current);
   }
 
-  // The root: "\" or "\\".
-  const FilePath base = current.BaseName();
-  if (!base.value().empty() && base.value() != kCurrentDirectory)
-    reversed.push_back(base.value());
+  // The root "\" or "\\", or a "." that the path itself begins with: a relative path ends its walk on the
+  // "." that DirName makes up, which is no component, but ".\x" keeps its "." as ".\" and "." do, so that
+  // ".\" is the parent of ".\x".
+  const StringPieceType base = BaseNameView(current);
+  if (!base.empty() && base.data() != kCurrentDirectory)
+    reversed.push_back(base);
 
   // The drive: "C:".
-  const StringType::size_type letter = FindDriveLetter(dir_name.value());
-  if (letter != npos)
-    reversed.push_back(dir_name.value().substr(0, letter + 1));
+  if (FindDriveLetter(dir_name) != npos)
+    reversed.push_back(dir_name.substr(0, 2));
 
-  components->assign(reversed.rbegin(), reversed.rend());
+  components->reserve(reversed.size());
+  for (auto it = reversed.rbegin(); it != reversed.rend(); ++it)
+    components->push_back(it->as_string());
 }
 
 bool FilePath::AppendRelativePath(const FilePath& child, FilePath* path) const {
@@ -354,8 +403,13 @@ bool FilePath::AppendRelativePath(const FilePath& child, FilePath* path) const {
   }
 
   if (path) {
-    for (; child_it != child_components.end(); ++child_it)
-      *path = path->Append(*child_it);
+    // One string grows: appending to a new copy per component would copy the path once per component.
+    FilePath result(*path);
+    for (; child_it != child_components.end(); ++child_it) {
+      CountComponentWork(child_it->size());
+      result.AppendInternal(*child_it);
+    }
+    *path = result;
   }
   return true;
 }
@@ -373,16 +427,12 @@ FilePath FilePath::NormalizePathSeparators() const {
 }
 
 void FilePath::StripTrailingSeparatorsInternal() {
-  // The root separator of "C:\" and "\" stays; so does the pair of "\\" (the alternate root), but three or
-  // more leading separators reduce to one.
-  const StringType::size_type start = FindDriveLetter(path_) + 2;
-  StringType::size_type last_stripped = npos;
-  for (StringType::size_type pos = path_.length(); pos > start && IsSeparator(path_[pos - 1]); --pos) {
-    if (pos != start + 1 || last_stripped == start + 2 || !IsSeparator(path_[start - 1])) {
-      path_.resize(pos - 1);
-      last_stripped = pos;
-    }
-  }
+  path_.resize(StrippedLength(path_));
+}
+
+// static
+void FilePath::SetComponentWorkCounterForTesting(size_t* counter) {
+  g_component_work_counter = counter;
 }
 
 }  // namespace base

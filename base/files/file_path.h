@@ -54,6 +54,8 @@ class FilePath {
   // The last component: "C:\a\b\" gives "b".
   FilePath BaseName() const;
   // The extension of the base name with its dot, double extensions such as ".tar.gz" included; else empty.
+  // Like the base name, the functions below ignore trailing separators: "a.tar.gz\" has ".tar.gz", and
+  // InsertBeforeExtension of "_1" gives "a_1.tar.gz".
   StringType Extension() const;
   FilePath RemoveExtension() const;
   FilePath AddExtension(StringPieceType extension) const;
@@ -71,7 +73,8 @@ class FilePath {
   bool IsAbsolute() const;
   // True when a component is made only of dots and blanks and holds "..".
   bool ReferencesParent() const;
-  // The components, root and drive included: "C:\a\b" gives "C:", "\", "a", "b".
+  // The components, root and drive included: "C:\a\b" gives "C:", "\", "a", "b". A "." that the path begins
+  // with is one: ".\x" gives ".", "x" (and "x" gives "x").
   void GetComponents(std::vector<StringType>* components) const;
   // True when this path is a parent of `child`; then appends the rest of `child` to *path (when not null).
   // Components compare case-sensitively, drive letters without regard to case.
@@ -81,8 +84,13 @@ class FilePath {
   // Every slash becomes a backslash.
   FilePath NormalizePathSeparators() const;
 
+  // Adds to *counter (null: nothing) the path characters that GetComponents and AppendRelativePath go over.
+  static void SetComponentWorkCounterForTesting(size_t* counter);
+
  private:
   void StripTrailingSeparatorsInternal();
+  // Append in place; `component` must not view this path's own text.
+  void AppendInternal(StringPieceType component);
 
   StringType path_;
 };

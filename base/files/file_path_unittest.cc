@@ -216,6 +216,34 @@ TEST(FilePathTest, InsertBeforeExtension) {
   EXPECT_EQ(L"log (1).txt", FilePath(L"log.txt").InsertBeforeExtensionASCII(" (1)").value());
 }
 
+// Trailing separators are ignored by every extension function alike, as by Extension and BaseName.
+TEST(FilePathTest, ExtensionFunctionsIgnoreTrailingSeparators) {
+  struct Case {
+    const wchar_t* input;
+    const wchar_t* extension;
+    const wchar_t* removed;
+    const wchar_t* inserted;  // InsertBeforeExtension("_1")
+    const wchar_t* replaced;  // ReplaceExtension(".zip")
+    const wchar_t* added;     // AddExtension("x")
+  };
+  const Case cases[] = {
+      {L"a.tar.gz\\", L".tar.gz", L"a", L"a_1.tar.gz", L"a.zip", L"a.tar.gz.x"},
+      {L"d\\a.tar.gz//", L".tar.gz", L"d\\a", L"d\\a_1.tar.gz", L"d\\a.zip", L"d\\a.tar.gz.x"},
+      {L"a.b\\", L".b", L"a", L"a_1.b", L"a.zip", L"a.b.x"},
+      {L"a\\", L"", L"a\\", L"a_1", L"a.zip", L"a.x"},
+      {L"C:\\d.e\\f\\", L"", L"C:\\d.e\\f\\", L"C:\\d.e\\f_1", L"C:\\d.e\\f.zip", L"C:\\d.e\\f.x"},
+      {L"a.tar.gz", L".tar.gz", L"a", L"a_1.tar.gz", L"a.zip", L"a.tar.gz.x"},
+  };
+  for (const Case& c : cases) {
+    const FilePath path(c.input);
+    EXPECT_EQ(c.extension, path.Extension()) << c.input;
+    EXPECT_EQ(c.removed, path.RemoveExtension().value()) << c.input;
+    EXPECT_EQ(c.inserted, path.InsertBeforeExtension(L"_1").value()) << c.input;
+    EXPECT_EQ(c.replaced, path.ReplaceExtension(L".zip").value()) << c.input;
+    EXPECT_EQ(c.added, path.AddExtension(L"x").value()) << c.input;
+  }
+}
+
 TEST(FilePathTest, IsAbsolute) {
   const BooleanCase cases[] = {
       {L"C:\\", true},   {L"C:/a", true},   {L"c:\\a", true},   {L"\\\\server\\s", true}, {L"//server", true},
@@ -241,8 +269,14 @@ TEST(FilePathTest, GetComponents) {
       {L"C:", {L"C:"}},
       {L"C:a", {L"C:", L"a"}},
       {L"C:\\", {L"C:", L"\\"}},
-      {L".", {}},
       {L"..\\x", {L"..", L"x"}},
+      // A "." the path begins with is a component, with or without more after it.
+      {L".", {L"."}},
+      {L".\\", {L"."}},
+      {L".\\x", {L".", L"x"}},
+      {L"./x/", {L".", L"x"}},
+      {L"a\\.\\b", {L"a", L".", L"b"}},
+      {L"C:.\\x", {L"C:", L".", L"x"}},
   };
   for (const Case& c : cases) {
     std::vector<std::wstring> components = {L"stale"};
@@ -272,6 +306,15 @@ TEST(FilePathTest, AppendRelativePath) {
   out = FilePath(L".");
   EXPECT_TRUE(FilePath(L"a").AppendRelativePath(FilePath(L"a\\b\\c"), &out));
   EXPECT_EQ(L"b\\c", out.value());
+
+  // ".\" + "x" gives ".\x", whose parent it is; "." is too, but "x" has no "." to match.
+  EXPECT_EQ(L".\\x", FilePath(L".\\").Append(L"x").value());
+  for (const wchar_t* parent : {L".\\", L".", L"./"}) {
+    out = FilePath();
+    EXPECT_TRUE(FilePath(parent).AppendRelativePath(FilePath(L".\\x"), &out)) << parent;
+    EXPECT_EQ(L"x", out.value()) << parent;
+  }
+  EXPECT_FALSE(FilePath(L".").AppendRelativePath(FilePath(L"x"), nullptr));
 }
 
 TEST(FilePathTest, ReferencesParent) {
@@ -328,6 +371,121 @@ TEST(FilePathTest, CompareIgnoreCaseAgreesWithTheSystem) {
                                               static_cast<int>(b.size()), TRUE) - CSTR_EQUAL;
     ASSERT_EQ(expected, FilePath::CompareIgnoreCase(a, b)) << a << " vs " << b;
   }
+}
+
+bool StartsWithDriveLetter(const std::wstring& text) {
+  return text.size() >= 2 && text[1] == L':' && ((text[0] >= L'A' && text[0] <= L'Z') || (text[0] >= L'a' && text[0] <= L'z'));
+}
+
+// The components as DirName and BaseName define them, walking one copy of the path per step: the reference for
+// GetComponents.
+std::vector<std::wstring> ComponentsByWalking(const FilePath& path) {
+  std::vector<std::wstring> reversed;
+  if (path.empty())
+    return reversed;
+  FilePath current = path;
+  while (current != current.DirName()) {
+    const std::wstring base = current.BaseName().value();
+    if (base.find_first_not_of(L"\\/") != std::wstring::npos)
+      reversed.push_back(base);
+    current = current.DirName();
+  }
+  const std::wstring root = current.BaseName().value();
+  if (!root.empty() && root != L".")
+    reversed.push_back(root);
+  if (StartsWithDriveLetter(current.DirName().value()))
+    reversed.push_back(current.DirName().value().substr(0, 2));
+  return std::vector<std::wstring>(reversed.rbegin(), reversed.rend());
+}
+
+// Random paths keep the path functions consistent with one another: GetComponents with the DirName/BaseName
+// walk, Append with DirName, BaseName and AppendRelativePath, and the extension functions with Extension and
+// the folder the path names.
+TEST(FilePathTest, RandomPathsKeepThePathFunctionsConsistent) {
+  const wchar_t* const pieces[] = {L"a", L"b.c", L".", L"..", L"x.tar.gz", L"\\", L"/", L"C:", L"c:", L" ", L".gz"};
+  const wchar_t* const names[] = {L"n", L"n.tar.gz", L"..", L"m.b", L".e"};
+  std::mt19937 random(4312);
+  for (int round = 0; round < 20000; ++round) {
+    std::wstring text;
+    for (size_t count = random() % 9; count > 0; --count)
+      text += pieces[random() % std::size(pieces)];
+    const FilePath path(text);
+    SCOPED_TRACE(testing::Message() << "path [" << text << "]");
+
+    std::vector<std::wstring> components;
+    path.GetComponents(&components);
+    // The walk ends a relative path on the "." that DirName makes up and drops it, and with it a "." that the
+    // path begins with; that one is a component like any name, so the walk is given a name in its place.
+    const bool begins_with_dot = text[0] == L'.' && (text.size() == 1 || FilePath::IsSeparator(text[1]));
+    std::vector<std::wstring> walked = ComponentsByWalking(begins_with_dot ? FilePath(L"@" + text.substr(1)) : path);
+    if (begins_with_dot) {
+      ASSERT_EQ(L"@", walked[0]);
+      walked[0] = L".";
+    }
+    ASSERT_EQ(walked, components);
+
+    if (path.empty())
+      continue;
+    const std::wstring name = names[random() % std::size(names)];
+    const FilePath appended = path.Append(name);
+    ASSERT_EQ(name, appended.BaseName().value());
+    ASSERT_EQ(path.StripTrailingSeparators().value(), appended.DirName().value());
+    if (path.value() != L".") {  // "." + "n" is "n", which has no "." to match
+      FilePath relative;
+      ASSERT_TRUE(path.AppendRelativePath(appended, &relative));
+      ASSERT_EQ(name, relative.value());
+    }
+
+    const std::wstring extension = path.Extension();
+    if (!extension.empty()) {
+      ASSERT_EQ(path.StripTrailingSeparators().value(), path.RemoveExtension().value() + extension);
+    }
+    // A new extension or suffix changes the name, never the folder it is in.
+    const std::wstring base = path.BaseName().value();
+    if (base != L"." && base != L".." && base.find_first_not_of(L"\\/") != std::wstring::npos) {
+      ASSERT_EQ(path.DirName(), path.InsertBeforeExtension(L"_1").DirName());
+      ASSERT_EQ(path.DirName(), path.ReplaceExtension(L".z").DirName());
+      ASSERT_EQ(path.DirName(), path.AddExtension(L"z").DirName());
+    }
+  }
+}
+
+// 65,536 components are taken apart, checked for "..", and made relative with work in proportion to the
+// length of the path.
+TEST(FilePathTest, ManyComponentsTakeLinearWork) {
+  constexpr size_t kComponents = 65536;
+  auto name = [](size_t i) { return std::wstring(L"c").append(std::to_wstring(i % 7)); };
+  auto separator = [](size_t i) { return std::wstring(i % 3 ? L"\\" : L"/"); };
+  std::wstring parent_text = L"C:\\" + name(0);
+  for (size_t i = 1; i < kComponents / 2; ++i)
+    parent_text += separator(i) + name(i);
+  std::wstring relative_text = name(kComponents / 2);
+  for (size_t i = kComponents / 2 + 1; i < kComponents; ++i)
+    relative_text += separator(i) + name(i);
+  const FilePath parent(parent_text);
+  const FilePath path(parent_text + L"\\" + relative_text);
+
+  size_t work = 0;
+  FilePath::SetComponentWorkCounterForTesting(&work);
+  std::vector<std::wstring> components;
+  path.GetComponents(&components);
+  const size_t components_work = work;
+  EXPECT_FALSE(path.ReferencesParent());
+  const size_t references_work = work - components_work;
+  EXPECT_TRUE(path.Append(L"..").ReferencesParent());
+  FilePath relative(L"r");
+  work = 0;
+  EXPECT_TRUE(parent.AppendRelativePath(path, &relative));
+  const size_t relative_work = work;
+  FilePath::SetComponentWorkCounterForTesting(nullptr);
+
+  ASSERT_EQ(kComponents + 2, components.size());  // "C:", "\", then the names
+  EXPECT_EQ(name(kComponents - 1), components.back());
+  EXPECT_EQ(L"r\\" + FilePath(relative_text).NormalizePathSeparators().value(), relative.value());
+  EXPECT_LE(components_work, path.value().size());
+  EXPECT_LE(references_work, path.value().size());
+  EXPECT_LE(relative_work, parent.value().size() + 2 * path.value().size());
+  EXPECT_GT(components_work, 0u);
 }
 
 // Components taken apart and appended again give back a path that equals the original once its separators
