@@ -4,7 +4,7 @@
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/message_loop/message_pump_for_ui.h"
-#include "base/tracked_objects.h"
+#include "base/profiler/task_profiler.h"
 
 namespace base {
 

@@ -4,8 +4,8 @@
 #define BASE_TRACKING_INFO_H_
 
 #include "base/location.h"
+#include "base/profiler/task_profiler.h"
 #include "base/time/time.h"
-#include "base/tracked_objects.h"
 
 namespace base {
 

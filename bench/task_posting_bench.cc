@@ -13,7 +13,7 @@
 #include "base/debug/task_annotator.h"
 #include "base/message_loop/incoming_task_queue.h"
 #include "base/message_loop/message_loop_task_runner.h"
-#include "base/tracked_objects.h"
+#include "base/profiler/task_profiler.h"
 #include "bench/bench_util.h"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include "base/debug/alias.h"
 #include "base/pending_task.h"
+#include "base/profiler/task_profiler.h"
 #include "base/trace_event/scoped_complete_trace_event.h"
 #include "base/trace_event/trace_log.h"
-#include "base/tracked_objects.h"
 
 namespace base {
 namespace debug {

@@ -10,11 +10,11 @@
 
 #include "base/bind.h"
 #include "base/pending_task.h"
+#include "base/profiler/task_profiler.h"
 #include "base/trace_event/trace_buffer.h"
 #include "base/trace_event/trace_category_filter.h"
 #include "base/trace_event/trace_event.h"
 #include "base/trace_event/trace_log.h"
-#include "base/tracked_objects.h"
 
 namespace base {
 namespace debug {

@@ -11,9 +11,9 @@
 
 #include "base/bind.h"
 #include "base/message_loop/minimal_task_loop_test_util.h"
+#include "base/profiler/task_profiler.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/threading/thread_task_runner_handle.h"
-#include "base/tracked_objects.h"
 
 namespace base {
 namespace {

@@ -4,9 +4,9 @@
 #include <atomic>
 
 #include "base/logging.h"
+#include "base/profiler/task_profiler.h"
 #include "base/threading/thread_name_registry.h"
 #include "base/threading/tracing_threading_hooks.h"
-#include "base/tracked_objects.h"
 #include "base/win/module_checks.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"

@@ -5,9 +5,9 @@
 #include <atomic>
 #include <string>
 
+#include "base/profiler/task_profiler.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/threading/thread_name_registry.h"
-#include "base/tracked_objects.h"
 #include "gtest/gtest.h"
 #include "testing/test_support.h"
 

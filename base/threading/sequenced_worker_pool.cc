@@ -13,6 +13,7 @@
 #include "base/lazy_instance.h"
 #include "base/logging.h"
 #include "base/metrics/histogram.h"
+#include "base/profiler/task_profiler.h"
 #include "base/synchronization/condition_variable.h"
 #include "base/synchronization/lock.h"
 #include "base/threading/simple_thread.h"
@@ -20,7 +21,6 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/trace_event/scoped_complete_trace_event.h"
 #include "base/trace_event/trace_log.h"
-#include "base/tracked_objects.h"
 #include "base/tracking_info.h"
 
 namespace base {

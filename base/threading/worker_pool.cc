@@ -6,11 +6,11 @@
 
 #include "base/lazy_instance.h"
 #include "base/pending_task.h"
+#include "base/profiler/task_profiler.h"
 #include "base/threading/post_task_and_reply_impl.h"
 #include "base/threading/task_run_scope.h"
 #include "base/threading/thread_local.h"
 #include "base/trace_event/trace_log.h"
-#include "base/tracked_objects.h"
 
 namespace base {
 namespace {

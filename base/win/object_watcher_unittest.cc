@@ -13,9 +13,9 @@
 #include "base/bind.h"
 #include "base/message_loop/message_loop.h"
 #include "base/message_loop/message_pump.h"
+#include "base/profiler/task_profiler.h"
 #include "base/run_loop.h"
 #include "base/synchronization/waitable_event.h"
-#include "base/tracked_objects.h"
 #include "testing/test_support.h"
 
 namespace base {

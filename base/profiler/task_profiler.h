@@ -9,8 +9,8 @@
 // Each thread's record (ThreadData) lives in a thread-local-storage slot and is never freed: other threads
 // may read its maps under its map lock at any time. Records of unnamed threads are given back when the
 // thread ends and reused by the next unnamed thread.
-#ifndef BASE_TRACKED_OBJECTS_H_
-#define BASE_TRACKED_OBJECTS_H_
+#ifndef BASE_PROFILER_TASK_PROFILER_H_
+#define BASE_PROFILER_TASK_PROFILER_H_
 
 #include <atomic>
 #include <cstdint>
@@ -206,4 +206,4 @@ class TaskStopwatch {
 
 }  // namespace base
 
-#endif  // BASE_TRACKED_OBJECTS_H_
+#endif  // BASE_PROFILER_TASK_PROFILER_H_

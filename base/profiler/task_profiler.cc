@@ -1,4 +1,4 @@
-#include "base/tracked_objects.h"
+#include "base/profiler/task_profiler.h"
 
 #include <climits>
 #include <cstring>
