@@ -17,19 +17,24 @@ namespace base {
 namespace {
 
 constexpr HistogramBase::Sample kLastBoundary = 0x7fffffff;
-// A bucketed histogram needs an underflow bucket, one bucket of its range and an overflow bucket; fewer would
-// divide by zero when the linear boundaries are spaced.
+// Linear boundaries are spaced by (maximum - minimum) / (bucket count - 2), so a linear table needs an underflow
+// bucket, one bucket of its range and an overflow bucket. Exponential steps divide only by (bucket count - i),
+// which is at least 1, so they lay out any count from 1 as asked.
 constexpr uint32_t kMinBucketCount = 3;
 
-// The clamps every bucketed factory applies before building.
-void ClampArguments(HistogramBase::Sample* minimum, HistogramBase::Sample* maximum, uint32_t* bucket_count) {
+enum class Spacing { kExponential, kLinear };
+
+// The clamps every bucketed factory applies before building. A count of 0 would read as caller-given
+// boundaries, so it becomes the smallest linear count too.
+void ClampArguments(Spacing spacing, HistogramBase::Sample* minimum, HistogramBase::Sample* maximum,
+                    uint32_t* bucket_count) {
   if (*minimum < 1)
     *minimum = 1;
   if (*maximum == kLastBoundary)
     *maximum = HistogramBase::kSampleType_MAX;
   if (*bucket_count > Histogram::kBucketCount_MAX)
     *bucket_count = Histogram::kBucketCount_MAX;
-  if (*bucket_count < kMinBucketCount)
+  if (*bucket_count == 0 || (spacing == Spacing::kLinear && *bucket_count < kMinBucketCount))
     *bucket_count = kMinBucketCount;
 }
 
@@ -124,7 +129,7 @@ HistogramBase* Histogram::Factory::Build() {
 // static
 HistogramBase* Histogram::FactoryGet(const std::string& name, Sample minimum, Sample maximum,
                                      uint32_t bucket_count, int32_t flags) {
-  ClampArguments(&minimum, &maximum, &bucket_count);
+  ClampArguments(Spacing::kExponential, &minimum, &maximum, &bucket_count);
   return Factory(name, minimum, maximum, bucket_count, flags).Build();
 }
 
@@ -429,7 +434,7 @@ HistogramBase* LinearHistogram::FactoryGetWithRangeDescription(const std::string
                                                                Sample maximum, uint32_t bucket_count,
                                                                int32_t flags,
                                                                const DescriptionPair descriptions[]) {
-  ClampArguments(&minimum, &maximum, &bucket_count);
+  ClampArguments(Spacing::kLinear, &minimum, &maximum, &bucket_count);
   return Factory(name, minimum, maximum, bucket_count, flags, descriptions).Build();
 }
 

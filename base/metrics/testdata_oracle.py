@@ -43,28 +43,33 @@ def linear(minimum, maximum, buckets):
     return ranges
 
 
-def clamp(minimum, maximum, buckets):
-    """The factories' argument clamps; buckets is taken as an unsigned 32-bit number."""
+def clamp(minimum, maximum, buckets, kind='exponential'):
+    """The factories' argument clamps; buckets is taken as an unsigned 32-bit number. Only where the spacing
+    would divide by zero (linear tables of fewer than 3 buckets) or the count would mean caller-given
+    boundaries (0) does the count become 3."""
     minimum = max(minimum, 1)
     if maximum == INT_MAX:
         maximum = INT_MAX - 1
     if (buckets & 0xffffffff) > 16383:
         buckets = 16383
+    if buckets == 0 or (kind == 'linear' and buckets < 3):
+        buckets = 3
     return minimum, maximum, buckets
 
 
 def write_ranges(path):
     lines = []
     exponential_cases = [(1, 100, 10), (1, 10000, 50), (1, 1000000, 50), (1, 10000, 50), (0, INT_MAX, 20000),
-                         (5, 6, 4), (1, 2, 3), (1, 30, 31), (1, 10000, 100), (10, 100000, 7)]
+                         (5, 6, 4), (1, 2, 3), (1, 30, 31), (1, 10000, 100), (10, 100000, 7), (1, 100, 2),
+                         (1, 100, 1), (1, 50, 0)]
     for minimum, maximum, buckets in exponential_cases:
         m, mx, n = clamp(minimum, maximum, buckets)
         table = exponential(m, mx, n)
         lines.append(('exponential', minimum, maximum, buckets, table))
     linear_cases = [(1, 3, 4), (1, 6, 7), (1, 10, 11), (1, 2, 3), (1, 1099, 1100), (0, 100, 20), (3, 1000, 9),
-                    (1, INT_MAX, 16384)]
+                    (1, INT_MAX, 16384), (1, 2, 2), (4, 9, 0)]
     for minimum, maximum, buckets in linear_cases:
-        m, mx, n = clamp(minimum, maximum, buckets)
+        m, mx, n = clamp(minimum, maximum, buckets, 'linear')
         lines.append(('linear', minimum, maximum, buckets, linear(m, mx, n)))
     rng = random.Random(20240607)
     for _ in range(20):
@@ -140,7 +145,7 @@ def table_of(kind, minimum, maximum, buckets, custom):
         return [0] + sorted(set(v for v in custom if 1 <= v <= SAMPLE_MAX)) + [INT_MAX]
     if kind == 'boolean':
         return linear(1, 2, 3)
-    m, mx, n = clamp(minimum, maximum, buckets)
+    m, mx, n = clamp(minimum, maximum, buckets, kind)
     return exponential(m, mx, n) if kind == 'exponential' else linear(m, mx, n)
 
 
