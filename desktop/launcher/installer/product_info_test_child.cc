@@ -1,9 +1,13 @@
-// Prints every build constant and branding getter as "Getter=value" lines. The branding comes from the
-// executable's own "TXT" 133 resource, so the tests build this program once per resource variant and compare
-// its report with what Python's json makes of the resource that wrestool extracts.
+// Prints every build constant and branding getter as "Getter=value" lines; with the argument "experiments",
+// the experiment channel that the branding selects and each feature's default and overridability instead. The
+// branding comes from the executable's own "TXT" 133 resource, so the tests build this program once per
+// resource variant and compare its report with what Python's json makes of the resource that wrestool
+// extracts.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/product_info.h"
 
 namespace {
@@ -16,10 +20,27 @@ void Print(const char* name, long long value) {
   std::printf("%s=%lld\n", name, value);
 }
 
-}  // namespace
+namespace zi = zorvi::installer;
 
-int main() {
-  namespace zi = zorvi::installer;
+// "name=DO" per feature: D is 1 when it is on by default in this build's channel, O is 1 when it may be
+// overridden there.
+void PrintFeature(const zi::FeatureRow& row) {
+  const char state[] = {static_cast<char>('0' + zi::IsFeatureEnabledByDefault(row)),
+                        static_cast<char>('0' + zi::IsFeatureOverridable(row)), '\0'};
+  Print(row.name, state);
+}
+
+void PrintExperiments() {
+  Print("FindChannelRow", zi::FindChannelRow(zi::GetUserAgentName(), zi::GetStreamId()));
+  size_t count = 0;
+  const zi::FeatureRow* rows = zi::GetInstallerFeatureTable(&count);
+  for (size_t i = 0; i < count; ++i)
+    PrintFeature(rows[i]);
+  if (const zi::FeatureRow* row = zi::FindFeature("alternative-crash-logging"))
+    PrintFeature(*row);
+}
+
+void PrintProductInfo() {
   Print("GetVastreloMajorVersion", zi::GetVastreloMajorVersion());
   Print("GetBuildRequestTime", zi::GetBuildRequestTime());
   Print("GetStreamId", zi::GetStreamId());
@@ -52,5 +73,14 @@ int main() {
   Print("GetFullVersionString", zi::GetFullVersionString());
   Print("GetEditionSuffix", zi::GetEditionSuffix());
   Print("GetVisibleProductNameWithStream", zi::GetVisibleProductNameWithStream());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "experiments") == 0)
+    PrintExperiments();
+  else
+    PrintProductInfo();
   return 0;
 }
