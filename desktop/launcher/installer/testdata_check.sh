@@ -68,4 +68,12 @@ for page in default cp932; do
   [ "$(xpath 'string(/install_log/registry/key/value)' "$file")" = 'データ ü 日本' ] || fail "$page: value data"
   echo "non-ASCII log written with the $page code page: xmllint reads the same UTF-8 text"
 done
+
+# Preference task pool: the write a child committed just before returning is on disk, as Python's json reads it.
+written="$D/prefs_task_pool/written.json"
+if [ -e "$written" ]; then
+  python3 -c 'import json, sys; assert json.load(open(sys.argv[1])) == {"written": True}' "$written" ||
+    fail "prefs_task_pool/written.json is not the committed dictionary"
+  echo "json: the write committed before exit holds {\"written\": true}"
+fi
 exit $status
