@@ -1,0 +1,156 @@
+// A crash client for the crash client's tests: registers a crash handler with the reporter behind PIPE_NAME
+// (played by crash_server_test_child.exe) and then fails as its mode says. Its exit code is what the system
+// made of the failure; what it knew before failing goes into files of DIR.
+//
+//   crash_client_test_child.exe MODE PIPE_NAME DIR EVENT_BASE [ARGUMENTS...]
+//
+// Modes:
+//   null-write            writes through a null pointer (DIR\client.txt: its thread id and the function)
+//   breakpoint, breakpoint-reported   a breakpoint, without and with the flag for debug exceptions
+//   invalid-parameter EXPRESSION FUNCTION FILE LINE   the runtime reports an invalid parameter
+//   pure-call             a pure virtual call from a base-class destructor
+//   uncaught              a C++ exception that nothing catches
+//   two-threads           the main thread crashes; a second one crashes once EVENT_BASE_go is set, after
+//                         setting EVENT_BASE_second
+//   in-process-dumps      no reporter: an in-process dump without and one with an assertion record into DIR
+//                         (the first with the system's UuidCreate hidden); DIR\dump_ids.txt names them
+//   handler-order         two in-process handlers destroyed in the order they were made
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+
+#include "desktop/windows/crash_reporter/crash_exception_handler.h"
+
+using zorvi::installer::CrashAssertionRecord;
+using zorvi::installer::CrashExceptionHandler;
+
+// A destructor that reaches a pure virtual function while the object is a Base again. Outside the unnamed
+// namespace and behind the empty asm, so that the compiler cannot prove the call pure and drop it.
+struct Base {
+  virtual ~Base() { CallPure(); }
+  __attribute__((noinline)) void CallPure() {
+    Base* self = this;
+    asm volatile("" : "+r"(self));
+    self->Pure();
+  }
+  virtual void Pure() = 0;
+};
+struct Derived : Base {
+  void Pure() override {}
+};
+
+namespace {
+
+std::wstring g_dir;
+
+void AppendText(const std::wstring& name, const std::string& text) {
+  FILE* file = _wfopen((g_dir + L"\\" + name).c_str(), L"ab");
+  if (!file)
+    return;
+  fputs(text.c_str(), file);
+  fclose(file);
+}
+
+CrashExceptionHandler* Register(const std::wstring& pipe_name) {
+  auto* handler = new CrashExceptionHandler(std::wstring(), nullptr, nullptr, nullptr,
+                                            CrashExceptionHandler::kHandleAll, 0, pipe_name, nullptr);
+  if (!handler->IsOutOfProcess())
+    ExitProcess(2);
+  return handler;
+}
+
+// Volatile all the way, so that the compiler can neither see the null nor drop the store.
+volatile int* volatile g_null_target = nullptr;
+
+__attribute__((noinline)) void WriteThroughNull() {
+  *g_null_target = 1;
+}
+
+DWORD WINAPI SecondCrash(void* event_base) {
+  const std::wstring base = static_cast<const wchar_t*>(event_base);
+  HANDLE go = CreateEventW(nullptr, TRUE, FALSE, (base + L"_go").c_str());
+  HANDLE second = CreateEventW(nullptr, TRUE, FALSE, (base + L"_second").c_str());
+  if (WaitForSingleObject(go, 60000) != WAIT_OBJECT_0)
+    ExitProcess(3);
+  SetEvent(second);
+  WriteThroughNull();
+  return 0;
+}
+
+bool RecordDumpId(const wchar_t*, const wchar_t* dump_id, void*, EXCEPTION_POINTERS*, CrashAssertionRecord*,
+                  bool succeeded) {
+  char line[128];
+  snprintf(line, sizeof(line), "%ls %d\n", dump_id, succeeded ? 1 : 0);
+  AppendText(L"dump_ids.txt", line);
+  return succeeded;
+}
+
+int InProcessDumps() {
+  CONTEXT context = {};
+  RtlCaptureContext(&context);
+  EXCEPTION_RECORD record = {};
+  record.ExceptionCode = EXCEPTION_BREAKPOINT;
+  record.ExceptionAddress = reinterpret_cast<void*>(context.Rip);
+  EXCEPTION_POINTERS pointers = {&record, &context};
+  {
+    CrashExceptionHandler::DisableUuidCreateForTesting(true);
+    CrashExceptionHandler handler(g_dir, nullptr, &RecordDumpId, nullptr, CrashExceptionHandler::kHandleAll, 0,
+                                  std::wstring(), nullptr);
+    CrashExceptionHandler::DisableUuidCreateForTesting(false);
+    if (handler.IsOutOfProcess() || !handler.WriteDumpNow(&pointers))
+      return 4;
+  }
+  new CrashExceptionHandler(g_dir, nullptr, &RecordDumpId, nullptr, CrashExceptionHandler::kHandleAll, 0,
+                            std::wstring(), nullptr);
+  CrashExceptionHandler::HandleInvalidParameter(L"in-process expression", L"InProcessDumps", L"child.cc", 42, 0);
+  return 5;  // not reached: a handled report ends the process
+}
+
+}  // namespace
+
+int main() {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (!argv || argc < 5)
+    return 1;
+  const std::wstring mode = argv[1], pipe_name = argv[2];
+  g_dir = argv[3];
+  if (mode == L"in-process-dumps")
+    return InProcessDumps();
+  if (mode == L"handler-order") {
+    auto* first = new CrashExceptionHandler(std::wstring(), nullptr, nullptr, nullptr,
+                                            CrashExceptionHandler::kHandleAll, 0, std::wstring(), nullptr);
+    auto* second = new CrashExceptionHandler(std::wstring(), nullptr, nullptr, nullptr,
+                                             CrashExceptionHandler::kHandleAll, 0, std::wstring(), nullptr);
+    delete first;
+    delete second;
+    return 0;
+  }
+
+  CrashExceptionHandler* handler = Register(pipe_name);
+  if (mode == L"null-write") {
+    char text[128];
+    snprintf(text, sizeof(text), "thread=%lu\nfunction=%llx\n", GetCurrentThreadId(),
+             static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&WriteThroughNull)));
+    AppendText(L"client.txt", text);
+    WriteThroughNull();
+  } else if (mode == L"breakpoint" || mode == L"breakpoint-reported") {
+    handler->set_report_debug_exceptions(mode == L"breakpoint-reported");
+    DebugBreak();
+  } else if (mode == L"invalid-parameter" && argc == 9) {
+    CrashExceptionHandler::HandleInvalidParameter(argv[5], argv[6], argv[7], std::stoul(argv[8]), 0);
+  } else if (mode == L"pure-call") {
+    Base* object = new Derived;
+    asm volatile("" : "+r"(object));
+    delete object;
+  } else if (mode == L"uncaught") {
+    throw std::runtime_error("nobody catches this");
+  } else if (mode == L"two-threads") {
+    CloseHandle(CreateThread(nullptr, 0, &SecondCrash, argv[4], 0, nullptr));
+    WriteThroughNull();
+  }
+  return 6;  // every mode ends the process before this
+}

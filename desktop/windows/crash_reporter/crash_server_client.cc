@@ -1,0 +1,132 @@
+#include "desktop/windows/crash_reporter/crash_server_client.h"
+
+#include <atomic>
+#include <cstring>
+
+namespace zorvi {
+namespace installer {
+namespace {
+
+std::atomic<DWORD> g_pipe_wait_ms{2000};
+std::atomic<DWORD> g_dump_wait_ms{15000};
+
+// Read data, write data and write attributes (the last for the message read mode); the reporter may learn
+// who we are but not act as us.
+constexpr DWORD kPipeAccess = FILE_READ_DATA | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES;
+constexpr DWORD kPipeFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+static_assert(kPipeAccess == 0x103 && kPipeFlags == 0x110000);
+
+uint64_t AddressOf(const void* field) {
+  return reinterpret_cast<uintptr_t>(field);
+}
+
+HANDLE HandleFrom(uint64_t value) {
+  return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
+}
+
+}  // namespace
+
+CrashServerClient::CrashServerClient(const std::wstring& pipe_name, uint32_t dump_type,
+                                     const CrashCustomClientInfo* custom_info)
+    : pipe_name_(pipe_name), dump_type_(dump_type) {
+  if (custom_info)
+    custom_info_ = *custom_info;
+}
+
+CrashServerClient::CrashServerClient(HANDLE pipe, uint32_t dump_type, const CrashCustomClientInfo* custom_info)
+    : given_pipe_(pipe), dump_type_(dump_type) {
+  if (custom_info)
+    custom_info_ = *custom_info;
+}
+
+CrashServerClient::~CrashServerClient() = default;
+
+void CrashServerClient::SetPipeWaitForTesting(DWORD milliseconds) {
+  g_pipe_wait_ms = milliseconds;
+}
+
+void CrashServerClient::SetDumpWaitForTesting(DWORD milliseconds) {
+  g_dump_wait_ms = milliseconds;
+}
+
+HANDLE CrashServerClient::OpenPipe() {
+  base::win::ScopedHandle pipe;
+  if (given_pipe_.IsValid()) {
+    pipe.Set(given_pipe_.Take());
+  } else {
+    // One instance serves one client at a time: a busy pipe is waited for once, then given up.
+    for (int attempt = 0; attempt < 2 && !pipe.IsValid(); ++attempt) {
+      pipe.Set(CreateFileW(pipe_name_.c_str(), kPipeAccess, 0, nullptr, OPEN_EXISTING, kPipeFlags, nullptr));
+      if (pipe.IsValid())
+        break;
+      if (attempt > 0 || GetLastError() != ERROR_PIPE_BUSY || !WaitNamedPipeW(pipe_name_.c_str(), g_pipe_wait_ms))
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!pipe.IsValid())
+      return INVALID_HANDLE_VALUE;
+  }
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  if (!SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr))
+    return INVALID_HANDLE_VALUE;
+  return pipe.Take();
+}
+
+bool CrashServerClient::Register() {
+  if (dump_request_event_.IsValid())
+    return true;
+  base::win::ScopedHandle pipe(OpenPipe());
+  if (!pipe.IsValid())
+    return false;
+
+  CrashPipeMessage request = {};
+  request.tag = kCrashRegistrationRequest;
+  request.process_id = GetCurrentProcessId();
+  request.dump_type = dump_type_;
+  request.thread_id_address = AddressOf(&crashing_thread_id_);
+  request.exception_pointers_address = AddressOf(&exception_pointers_);
+  request.assertion_address = AddressOf(&assertion_);
+  request.custom_info_entries_address = AddressOf(custom_info_.entries);
+  request.custom_info_count = custom_info_.count;
+  CrashPipeMessage reply = {};
+  DWORD read = 0;
+  if (!TransactNamedPipe(pipe.Get(), &request, sizeof(request), &reply, sizeof(reply), &read, nullptr) ||
+      read != sizeof(reply)) {
+    return false;
+  }
+  if (reply.tag != kCrashRegistrationReply || reply.process_id == 0 || reply.dump_request_event == 0 ||
+      reply.dump_done_event == 0 || reply.server_alive_mutex == 0) {
+    return false;
+  }
+  // The server reports the client only once it has this acknowledgement.
+  CrashPipeMessage ack = {};
+  ack.tag = kCrashRegistrationAck;
+  DWORD written = 0;
+  if (!WriteFile(pipe.Get(), &ack, sizeof(ack), &written, nullptr) || written != sizeof(ack))
+    return false;
+  dump_request_event_.Set(HandleFrom(reply.dump_request_event));
+  dump_done_event_.Set(HandleFrom(reply.dump_done_event));
+  server_alive_mutex_.Set(HandleFrom(reply.server_alive_mutex));
+  server_process_id_ = reply.process_id;
+  return true;
+}
+
+bool CrashServerClient::RequestDump(EXCEPTION_POINTERS* exception_pointers, const CrashAssertionRecord* assertion) {
+  if (!dump_request_event_.IsValid())
+    return false;
+  exception_pointers_ = exception_pointers;
+  crashing_thread_id_ = GetCurrentThreadId();
+  if (assertion)
+    assertion_ = *assertion;
+  else
+    std::memset(&assertion_, 0, sizeof(assertion_));
+
+  if (!ResetEvent(dump_done_event_.Get()) || !SetEvent(dump_request_event_.Get()))
+    return false;
+  // The server holds the mutex for as long as it lives: when it dies the mutex is abandoned and ends the wait
+  // at once, as a failure.
+  const HANDLE objects[] = {dump_done_event_.Get(), server_alive_mutex_.Get()};
+  return WaitForMultipleObjects(2, objects, FALSE, g_dump_wait_ms) == WAIT_OBJECT_0;
+}
+
+}  // namespace installer
+}  // namespace zorvi

@@ -1,0 +1,119 @@
+#!/bin/bash
+# Checks from Linux what the crash client's tests wrote: with Python's struct, the registration messages as
+# the scripted reporter received and sent them; with Python's uuid, the GUID texts; with obj2yaml-14 (and
+# struct for the stream directory), the in-process minidumps. A folder is missing only when its test was
+# filtered out of the run. Usage: testdata_check.sh DATA_DIR BIN_DIR
+set -euo pipefail
+D=$1
+python3 - "$D" <<'PY'
+import os, re, struct, subprocess, sys, uuid, yaml
+
+data, failures, checked = sys.argv[1], [], []
+
+class MinidumpLoader(yaml.SafeLoader):
+    pass
+# obj2yaml tags its document with the file kind; the content is a plain mapping.
+MinidumpLoader.add_constructor("!minidump", lambda loader, node: loader.construct_mapping(node, deep=True))
+def fail(message):
+    failures.append(message)
+
+MESSAGE = struct.Struct("<4I8Q")  # tag, pid, dump type, reserved; 5 addresses/count, 3 handles
+def message(path):
+    raw = open(path, "rb").read()
+    if len(raw) != MESSAGE.size:
+        fail("%s: %d bytes, not %d" % (path, len(raw), MESSAGE.size))
+        return None
+    return MESSAGE.unpack(raw)
+
+folder = os.path.join(data, "registration")
+if os.path.exists(os.path.join(folder, "expected.txt")):
+    expected = dict(l.split("=") for l in open(os.path.join(folder, "expected.txt")).read().split())
+    request = message(os.path.join(folder, "request.bin"))
+    if request:
+        tag, pid, dump_type, reserved, thread_id, pointers, assertion, custom, count, *handles = request
+        if (tag, pid, dump_type, reserved) != (1, int(expected["pid"]), 0, 0):
+            fail("request head %r" % (request[:4],))
+        if 0 in (thread_id, pointers, assertion) or custom != int(expected["custom_info"]) or count != 96:
+            fail("request addresses %r" % (request[4:9],))
+        if handles != [0, 0, 0]:
+            fail("request carries handles %r" % handles)
+    reply = message(os.path.join(folder, "reply.bin"))
+    if reply and (reply[0] != 2 or reply[1] == 0 or any(reply[4:9]) or 0 in reply[9:]):
+        fail("reply %r" % (reply,))
+    ack = message(os.path.join(folder, "ack.bin"))
+    if ack and (ack[0] != 3 or any(ack[1:])):
+        fail("acknowledgement %r" % (ack,))
+    checked.append("registration messages")
+
+path = os.path.join(data, "guids", "guids.txt")
+if os.path.exists(path):
+    for line in open(path).read().splitlines():
+        raw, text = line.split()
+        if str(uuid.UUID(bytes_le=bytes.fromhex(raw))) != text:
+            fail("GUID %s written as %s" % (raw, text))
+    checked.append("GUID texts")
+
+INFO, ASSERTION, EXCEPTION, MEMORY_LIST = 0x47670001, 0x47670002, 6, 5
+folder = os.path.join(data, "dumps")
+ids_path = os.path.join(folder, "dump_ids.txt")
+if os.path.exists(ids_path):
+    ids = [line.split()[0] for line in open(ids_path).read().splitlines()]
+    if len(ids) != 2 or ids[0] != "00000000-0000-0000-0000-000000000000":
+        fail("dump ids %r" % ids)
+    for number, dump_id in enumerate(ids):
+        path = os.path.join(folder, dump_id + ".dmp")
+        raw = open(path, "rb").read()
+        signature, _, count, directory = struct.unpack_from("<4sIII", raw)
+        streams = [struct.unpack_from("<III", raw, directory + 12 * i) for i in range(count)]
+        index = {kind: i for i, (kind, _, _) in enumerate(streams)}
+        text = subprocess.run(["obj2yaml-14", path], check=True, capture_output=True).stdout.decode("utf-8", "replace")
+        # Strings copied from the system (module and service-pack names) may hold control characters that YAML
+        # readers refuse; none of the fields checked here is such a string.
+        parsed = yaml.load(re.sub("[\x00-\x08\x0b\x0c\x0e-\x1f\x7f]", "?", text), Loader=MinidumpLoader)
+        listed = parsed["Streams"]
+        if signature != b"MDMP" or len(listed) != count:
+            fail("%s: %r with %d streams, obj2yaml lists %d" % (dump_id, signature, count, len(listed)))
+            continue
+        # The information stream: validity 3, the writing thread, the thread the dump is for.
+        if INFO not in index:
+            fail("%s: no information stream" % dump_id)
+            continue
+        _, size, rva = streams[index[INFO]]
+        validity, writer, requester = struct.unpack_from("<III", raw, rva)
+        content = str(listed[index[INFO]].get("Content", ""))
+        if size != 12 or validity != 3 or not content.startswith("03000000") or writer == requester:
+            fail("%s: information stream %r, obj2yaml %r" % (dump_id, (size, validity, writer, requester), content))
+        exception = next((s for s in listed if s.get("Type") == "Exception"), None)
+        if not exception or exception["Thread ID"] != requester:
+            fail("%s: exception stream %r is not for thread %d" % (dump_id, exception, requester))
+        # The assertion stream only in the dump of the invalid-parameter report.
+        if (ASSERTION in index) != (number == 1):
+            fail("%s: assertion stream present: %s" % (dump_id, ASSERTION in index))
+        if number == 1 and ASSERTION in index:
+            _, size, rva = streams[index[ASSERTION]]
+            record = raw[rva:rva + size]
+            expression = record[:256].decode("utf-16-le").split("\0")[0]
+            line, kind = struct.unpack_from("<II", record, 768)
+            hex_content = str(listed[index[ASSERTION]].get("Content", ""))
+            if (size, expression, line, kind, len(hex_content)) != (776, "in-process expression", 42, 1, 1552):
+                fail("%s: assertion stream %r" % (dump_id, (size, expression, line, kind, len(hex_content))))
+            if exception["Exception Record"]["Exception Code"] != 0xC000000D:
+                fail("%s: exception code %r" % (dump_id, exception["Exception Record"]))
+        # The code round the crashing instruction is in the memory list, at most 128 bytes on either side (the
+        # exception stream: thread id, alignment, a 152-byte exception record, then the context's location).
+        _, _, rva = streams[index[EXCEPTION]]
+        context_size, context_rva = struct.unpack_from("<II", raw, rva + 8 + 152)
+        rip = struct.unpack_from("<Q", raw, context_rva + 0xF8)[0]
+        memory = next(s for s in listed if s.get("Type") == "MemoryList")["Memory Ranges"]
+        around = [m for m in memory
+                  if rip - 128 <= m["Start of Memory Range"] <= rip < m["Start of Memory Range"] + len(str(m["Content"])) // 2 <= rip + 128]
+        if not around:
+            fail("%s: no memory range round the instruction at %#x" % (dump_id, rip))
+    checked.append("in-process minidumps (obj2yaml-14)")
+
+for message_text in failures:
+    print(message_text)
+if failures:
+    sys.exit(1)
+print("checked: " + ", ".join(checked) if checked else "nothing to check: the crash client's tests did not run")
+PY
