@@ -15,6 +15,10 @@
 //   in-process-dumps      no reporter: an in-process dump without and one with an assertion record into DIR
 //                         (the first with the system's UuidCreate hidden); DIR\dump_ids.txt names them
 //   handler-order         two in-process handlers destroyed in the order they were made
+//   keys WRITE...         writes the process's crash keys, each WRITE "INDEX:TEXT" or "FIRST-LAST:TEXT", in
+//                         order; names the block's address in DIR\keys.txt, sets EVENT_BASE_ready and waits
+//                         for EVENT_BASE_release
+//   stray-write           writes into the crash keys' block outside the table's own writes
 #include <windows.h>
 #include <shellapi.h>
 
@@ -23,6 +27,7 @@
 #include <string>
 
 #include "desktop/windows/crash_reporter/crash_exception_handler.h"
+#include "desktop/windows/crash_reporter/crash_keys.h"
 
 using zorvi::installer::CrashAssertionRecord;
 using zorvi::installer::CrashExceptionHandler;
@@ -109,6 +114,28 @@ int InProcessDumps() {
   return 5;  // not reached: a handled report ends the process
 }
 
+int WriteKeys(int argc, wchar_t** argv, const std::wstring& event_base) {
+  zorvi::installer::CrashKeys* keys = zorvi::installer::CrashKeys::GetInstance();
+  for (int i = 5; i < argc; ++i) {
+    const std::wstring write = argv[i];
+    const size_t colon = write.find(L':'), dash = write.find(L'-');
+    if (colon == std::wstring::npos)
+      return 7;
+    const wchar_t* text = write.c_str() + colon + 1;
+    if (dash < colon)
+      keys->SetValueRange(std::stoul(write.substr(0, dash)), std::stoul(write.substr(dash + 1)), text);
+    else
+      keys->SetValue(std::stoul(write.substr(0, colon)), text);
+  }
+  char text[64];
+  snprintf(text, sizeof(text), "address=%llx\n",
+           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(keys->entries())));
+  AppendText(L"keys.txt", text);
+  SetEvent(CreateEventW(nullptr, TRUE, FALSE, (event_base + L"_ready").c_str()));
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, (event_base + L"_release").c_str());
+  return WaitForSingleObject(release, 60000) == WAIT_OBJECT_0 ? 0 : 8;
+}
+
 }  // namespace
 
 int main() {
@@ -120,6 +147,14 @@ int main() {
   g_dir = argv[3];
   if (mode == L"in-process-dumps")
     return InProcessDumps();
+  if (mode == L"keys")
+    return WriteKeys(argc, argv, argv[4]);
+  if (mode == L"stray-write") {
+    auto* entries = const_cast<zorvi::installer::CrashCustomInfoEntry*>(
+        zorvi::installer::CrashKeys::GetInstance()->entries());
+    entries[4].value[0] = L'x';  // the pages are read-only: this faults
+    return 0;
+  }
   if (mode == L"handler-order") {
     auto* first = new CrashExceptionHandler(std::wstring(), nullptr, nullptr, nullptr,
                                             CrashExceptionHandler::kHandleAll, 0, std::wstring(), nullptr);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "desktop/windows/crash_reporter/crash_keys.h"
 #include "desktop/windows/crash_reporter/scripted_crash_server_test_util.h"
 
 namespace zorvi {
@@ -60,8 +61,7 @@ TEST_F(CrashServerClientTest, RegistersRequestsDumpsAndNoticesTheReporterDying) 
   const std::wstring folder = FreshRecordFolder(L"registration");
   ScriptedCrashServer server(L"serve", folder);
   ASSERT_TRUE(server.started());
-  static CrashCustomInfoEntry table[96];
-  const CrashCustomClientInfo custom_info = {table, 96};
+  const CrashCustomClientInfo custom_info = CrashKeys::GetInstance()->custom_client_info();
   CrashServerClient client(server.pipe_name(), 0, &custom_info);
   ASSERT_TRUE(client.Register());
   EXPECT_TRUE(client.Register()) << "a registered client stays registered";
@@ -69,7 +69,7 @@ TEST_F(CrashServerClientTest, RegistersRequestsDumpsAndNoticesTheReporterDying) 
   EXPECT_EQ(GetProcessId(server.process()), client.server_process_id());
   char expected[128];
   snprintf(expected, sizeof(expected), "pid=%lu\ncustom_info=%llu\n", GetCurrentProcessId(),
-           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(table)));
+           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(custom_info.entries)));
   test_support::WriteFileBytes(folder + L"\\expected.txt", expected);
 
   const CrashPipeMessage reply = ReadMessage(folder, L"reply.bin");

@@ -55,23 +55,28 @@ std::map<std::string, std::string> ReadRecordFields(const std::wstring& folder, 
   return fields;
 }
 
-ScriptedCrashServer::ScriptedCrashServer(const std::wstring& mode, const std::wstring& record_folder)
-    : pipe_name_(std::wstring(kCrashPipeNamePrefix) + test_support::UniqueName(L"Test")),
-      event_base_(test_support::UniqueName(L"ScriptedCrashServer")),
-      record_folder_(record_folder) {
-  test_support::ScopedTestHandle ready(CreateEventW(nullptr, TRUE, FALSE, (event_base_ + L"_ready").c_str()));
-  registered_.reset(CreateEventW(nullptr, TRUE, FALSE, (event_base_ + L"_registered").c_str()));
-  std::wstring command = Quoted(test_support::ExecutableDir() + L"\\crash_server_test_child.exe") + L" " + mode +
-                         L" " + Quoted(pipe_name_) + L" " + Quoted(record_folder_) + L" " + event_base_;
+bool StartTestChild(const std::wstring& command_line, const std::wstring& ready, test_support::ScopedTestHandle* process) {
+  test_support::ScopedTestHandle ready_event(CreateEventW(nullptr, TRUE, FALSE, ready.c_str()));
+  std::wstring command = command_line;
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-    return;
+    return false;
   CloseHandle(info.hThread);
-  process_.reset(info.hProcess);
-  const HANDLE waits[] = {ready.get(), process_.get()};
-  started_ = WaitForMultipleObjects(2, waits, FALSE, kBrokenTestWaitMs) == WAIT_OBJECT_0;
+  process->reset(info.hProcess);
+  const HANDLE waits[] = {ready_event.get(), process->get()};
+  return WaitForMultipleObjects(2, waits, FALSE, kBrokenTestWaitMs) == WAIT_OBJECT_0;
+}
+
+ScriptedCrashServer::ScriptedCrashServer(const std::wstring& mode, const std::wstring& record_folder)
+    : pipe_name_(std::wstring(kCrashPipeNamePrefix) + test_support::UniqueName(L"Test")),
+      event_base_(test_support::UniqueName(L"ScriptedCrashServer")),
+      record_folder_(record_folder) {
+  registered_.reset(CreateEventW(nullptr, TRUE, FALSE, (event_base_ + L"_registered").c_str()));
+  started_ = StartTestChild(Quoted(test_support::ExecutableDir() + L"\\crash_server_test_child.exe") + L" " + mode +
+                                L" " + Quoted(pipe_name_) + L" " + Quoted(record_folder_) + L" " + event_base_,
+                            event_base_ + L"_ready", &process_);
 }
 
 ScriptedCrashServer::~ScriptedCrashServer() {

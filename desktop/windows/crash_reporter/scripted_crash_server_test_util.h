@@ -23,6 +23,10 @@ std::string ReadRecord(const std::wstring& folder, const std::wstring& name);
 // A record of "key=value" lines.
 std::map<std::string, std::string> ReadRecordFields(const std::wstring& folder, const std::wstring& name);
 
+// Starts a child and waits until it sets the named event `ready` (or ends); false when it could not start or
+// ended first. The child's process handle goes to *process.
+bool StartTestChild(const std::wstring& command_line, const std::wstring& ready, test_support::ScopedTestHandle* process);
+
 class ScriptedCrashServer {
  public:
   // Starts the server in `mode` on a pipe of a unique name, recording into `record_folder`; started() tells

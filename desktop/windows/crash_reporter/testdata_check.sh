@@ -1,16 +1,18 @@
 #!/bin/bash
-# Checks from Linux what the crash client's tests wrote: with Python's struct, the registration messages as
+# Checks from Linux what the crash client's tests wrote: a child's crash key block, decoded by Python against
+# the table the test expected; with Python's struct, the registration messages as
 # the scripted reporter received and sent them; with Python's uuid, the GUID texts; with obj2yaml-14 (and
 # struct for the stream directory), the in-process minidumps. A folder is missing only when its test was
 # filtered out of the run. Usage: testdata_check.sh DATA_DIR BIN_DIR
 set -euo pipefail
 D=$1
 python3 - "$D" <<'PY'
-import os, re, struct, subprocess, sys, uuid, yaml
+import json, os, re, struct, subprocess, sys, uuid, yaml
 
 data, failures, checked = sys.argv[1], [], []
 
-class MinidumpLoader(yaml.SafeLoader):
+# libyaml's loader when present: a dump's memory list makes a large document.
+class MinidumpLoader(getattr(yaml, "CSafeLoader", yaml.SafeLoader)):
     pass
 # obj2yaml tags its document with the file kind; the content is a plain mapping.
 MinidumpLoader.add_constructor("!minidump", lambda loader, node: loader.construct_mapping(node, deep=True))
@@ -44,6 +46,20 @@ if os.path.exists(os.path.join(folder, "expected.txt")):
     if ack and (ack[0] != 3 or any(ack[1:])):
         fail("acknowledgement %r" % (ack,))
     checked.append("registration messages")
+
+# The crash keys: 96 entries of a 64-unit UTF-16 name and a 64-unit UTF-16 value, each terminated.
+folder = os.path.join(data, "keys")
+if os.path.exists(os.path.join(folder, "expected.json")):
+    expected = json.load(open(os.path.join(folder, "expected.json")))
+    block = open(os.path.join(folder, "block.bin"), "rb").read()
+    if len(block) != 96 * 256 or len(expected) != 96:
+        fail("key block of %d bytes, %d expected entries" % (len(block), len(expected)))
+    for i, (name, value) in enumerate(expected):
+        fields = [block[i * 256 + half * 128:i * 256 + half * 128 + 128].decode("utf-16-le") for half in (0, 1)]
+        decoded = [field.split("\0")[0] for field in fields]
+        if decoded != [name, value] or not all("\0" in field for field in fields):
+            fail("key entry %d: %r, expected %r" % (i, decoded, [name, value]))
+    checked.append("crash key block")
 
 path = os.path.join(data, "guids", "guids.txt")
 if os.path.exists(path):
