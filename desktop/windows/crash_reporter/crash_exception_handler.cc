@@ -52,7 +52,6 @@ INIT_ONCE g_stack_lock_once = INIT_ONCE_STATIC_INIT;
 CRITICAL_SECTION g_stack_lock;
 std::vector<CrashExceptionHandler*>* g_handler_stack = nullptr;
 int g_hook_depth = 0;
-std::atomic<int> g_live_handlers{0};
 std::terminate_handler g_previous_terminate_handler = nullptr;
 std::atomic<bool> g_uuid_create_disabled{false};
 
@@ -85,7 +84,6 @@ CrashExceptionHandler::CrashExceptionHandler(const std::wstring& dump_folder, Fi
       callback_context_(callback_context),
       handler_types_(handler_types),
       dump_type_(dump_type) {
-  ++g_live_handlers;
   auto client = std::make_unique<CrashServerClient>(pipe_name, dump_type, custom_info);
   if (client->Register())
     client_ = std::move(client);
@@ -133,19 +131,13 @@ CrashExceptionHandler::~CrashExceptionHandler() {
     }
     LeaveCriticalSection(&g_stack_lock);
   }
-  if (handler_thread_) {
+  if (handler_thread_.IsValid()) {
     handler_thread_stopping_ = true;
-    ReleaseSemaphore(dump_request_semaphore_, 1, nullptr);
-    WaitForSingleObject(handler_thread_, kHandlerThreadStopWaitMs);
-    CloseHandle(handler_thread_);
+    ReleaseSemaphore(dump_request_semaphore_.Get(), 1, nullptr);
+    WaitForSingleObject(handler_thread_.Get(), kHandlerThreadStopWaitMs);
   }
   if (handoff_lock_initialized_)
     DeleteCriticalSection(&handoff_lock_);
-  if (dump_request_semaphore_)
-    CloseHandle(dump_request_semaphore_);
-  if (dump_done_semaphore_)
-    CloseHandle(dump_done_semaphore_);
-  --g_live_handlers;
 }
 
 void CrashExceptionHandler::DisableUuidCreateForTesting(bool disable) {
@@ -155,10 +147,10 @@ void CrashExceptionHandler::DisableUuidCreateForTesting(bool disable) {
 void CrashExceptionHandler::StartInProcessMode(const std::wstring& dump_folder) {
   InitializeCriticalSection(&handoff_lock_);
   handoff_lock_initialized_ = true;
-  dump_request_semaphore_ = CreateSemaphoreW(nullptr, 0, 1, nullptr);
-  dump_done_semaphore_ = CreateSemaphoreW(nullptr, 0, 1, nullptr);
-  if (dump_request_semaphore_ && dump_done_semaphore_)
-    handler_thread_ = CreateThread(nullptr, kHandlerThreadStackSize, &HandlerThreadMain, this, 0, nullptr);
+  dump_request_semaphore_.Set(CreateSemaphoreW(nullptr, 0, 1, nullptr));
+  dump_done_semaphore_.Set(CreateSemaphoreW(nullptr, 0, 1, nullptr));
+  if (dump_request_semaphore_.IsValid() && dump_done_semaphore_.IsValid())
+    handler_thread_.Set(CreateThread(nullptr, kHandlerThreadStackSize, &HandlerThreadMain, this, 0, nullptr));
   dbghelp_ = LoadLibraryW(L"dbghelp.dll");
   if (dbghelp_)
     write_dump_function_ = reinterpret_cast<void*>(GetProcAddress(dbghelp_, "MiniDumpWriteDump"));
@@ -305,14 +297,14 @@ bool CrashExceptionHandler::WriteDumpWithException(DWORD thread_id, EXCEPTION_PO
 
 bool CrashExceptionHandler::WriteDumpOnHandlerThread(EXCEPTION_POINTERS* exception_pointers,
                                                      CrashAssertionRecord* assertion) {
-  if (!handler_thread_)
+  if (!handler_thread_.IsValid())
     return false;
   EnterCriticalSection(&handoff_lock_);
   requesting_thread_id_ = GetCurrentThreadId();
   requested_exception_pointers_ = exception_pointers;
   requested_assertion_ = assertion;
-  ReleaseSemaphore(dump_request_semaphore_, 1, nullptr);
-  WaitForSingleObject(dump_done_semaphore_, INFINITE);
+  ReleaseSemaphore(dump_request_semaphore_.Get(), 1, nullptr);
+  WaitForSingleObject(dump_done_semaphore_.Get(), INFINITE);
   const bool result = handler_thread_result_;
   requesting_thread_id_ = 0;
   requested_exception_pointers_ = nullptr;
@@ -332,13 +324,13 @@ bool CrashExceptionHandler::WriteDumpNow(EXCEPTION_POINTERS* exception_pointers)
 DWORD WINAPI CrashExceptionHandler::HandlerThreadMain(void* parameter) {
   auto* self = static_cast<CrashExceptionHandler*>(parameter);
   for (;;) {
-    WaitForSingleObject(self->dump_request_semaphore_, INFINITE);
+    WaitForSingleObject(self->dump_request_semaphore_.Get(), INFINITE);
     if (self->handler_thread_stopping_)
       return 0;
     // The crash happened on the requesting thread; this one only writes, with a healthy stack of its own.
     self->handler_thread_result_ = self->WriteDumpWithException(
         self->requesting_thread_id_, self->requested_exception_pointers_, self->requested_assertion_);
-    ReleaseSemaphore(self->dump_done_semaphore_, 1, nullptr);
+    ReleaseSemaphore(self->dump_done_semaphore_.Get(), 1, nullptr);
   }
 }
 
@@ -346,9 +338,9 @@ bool CrashExceptionHandler::WriteMinidump(DWORD requesting_thread_id, EXCEPTION_
                                           CrashAssertionRecord* assertion, HANDLE process, bool add_info_stream) {
   if (!write_dump_function_)
     return false;
-  HANDLE file =
-      CreateFileW(dump_path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
+  base::win::ScopedHandle file(
+      CreateFileW(dump_path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid())
     return false;
 
   MINIDUMP_EXCEPTION_INFORMATION crash_info = {requesting_thread_id, exception_pointers, FALSE};
@@ -376,9 +368,8 @@ bool CrashExceptionHandler::WriteMinidump(DWORD requesting_thread_id, EXCEPTION_
   next_extra_memory_ = 0;
   MINIDUMP_CALLBACK_INFORMATION callback = {&MinidumpCallback, this};
   const BOOL written = reinterpret_cast<MiniDumpWriteDumpFunction>(write_dump_function_)(
-      process, GetProcessId(process), file, static_cast<MINIDUMP_TYPE>(dump_type_),
+      process, GetProcessId(process), file.Get(), static_cast<MINIDUMP_TYPE>(dump_type_),
       exception_pointers ? &crash_info : nullptr, &user_streams, &callback);
-  CloseHandle(file);
   return written != FALSE;
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/crash_pipe_protocol.h"
 #include "desktop/windows/crash_reporter/runtime_hooks.h"
 
@@ -116,12 +117,12 @@ class CrashExceptionHandler {
   bool consume_invalid_handle_exceptions_ = false;
 
   // In-process mode: the handler thread and the hand-over to it.
-  HANDLE handler_thread_ = nullptr;
+  base::win::ScopedHandle handler_thread_;
   volatile bool handler_thread_stopping_ = false;
   CRITICAL_SECTION handoff_lock_;
   bool handoff_lock_initialized_ = false;
-  HANDLE dump_request_semaphore_ = nullptr;
-  HANDLE dump_done_semaphore_ = nullptr;
+  base::win::ScopedHandle dump_request_semaphore_;
+  base::win::ScopedHandle dump_done_semaphore_;
   DWORD requesting_thread_id_ = 0;
   EXCEPTION_POINTERS* requested_exception_pointers_ = nullptr;
   CrashAssertionRecord* requested_assertion_ = nullptr;
