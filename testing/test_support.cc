@@ -52,6 +52,42 @@ std::wstring UniqueName(const std::wstring& prefix) {
   return name;
 }
 
+namespace {
+
+// Deletes a folder and everything below it, read-only entries included.
+void DeleteTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..")
+        continue;
+      const std::wstring path = folder + L"\\" + name;
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        DeleteTree(path);
+      else
+        DeleteFileW(path.c_str());
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+
+ScopedTestFolder::ScopedTestFolder(const std::wstring& prefix) {
+  wchar_t temp[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+  path_ = std::wstring(temp, length) + UniqueName(prefix);
+  EXPECT_TRUE(CreateDirectoryW(path_.c_str(), nullptr)) << "cannot make the test folder, error " << GetLastError();
+}
+
+ScopedTestFolder::~ScopedTestFolder() {
+  DeleteTree(path_);
+}
+
 void ScopedTestHandle::reset(HANDLE handle) {
   if (valid())
     CloseHandle(handle_);

@@ -33,6 +33,21 @@ bool WriteFileBytes(const std::wstring& path, const std::string& contents);
 // into *output when it is not null. Returns false when the process could not be started.
 bool RunProcess(const std::wstring& command_line, DWORD* exit_code, std::string* output = nullptr);
 
+// A fresh folder under the temporary folder, named with UniqueName(prefix), removed with everything in it when
+// the holder goes. A folder that cannot be made is reported as a test failure.
+class ScopedTestFolder {
+ public:
+  explicit ScopedTestFolder(const std::wstring& prefix);
+  ~ScopedTestFolder();
+  ScopedTestFolder(const ScopedTestFolder&) = delete;
+  ScopedTestFolder& operator=(const ScopedTestFolder&) = delete;
+  // Without a trailing separator.
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
+
 // Closes a handle when it goes out of scope (test code only: the product has its own holder).
 class ScopedTestHandle {
  public:

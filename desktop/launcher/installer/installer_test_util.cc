@@ -2,25 +2,11 @@
 
 #include <windows.h>
 
-#include <gtest/gtest.h>
-
-#include "base/files/file_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "testing/test_support.h"
 #include "testing/version_child.h"
 
 namespace zorvi::installer::test {
-
-ScopedTestFolder::ScopedTestFolder(const std::wstring& prefix) {
-  base::FilePath temp;
-  EXPECT_TRUE(base::GetTempDir(&temp));
-  path_ = temp.Append(test_support::UniqueName(prefix));
-  EXPECT_TRUE(base::CreateDirectory(path_)) << "cannot make " << path_.AsUTF8();
-}
-
-ScopedTestFolder::~ScopedTestFolder() {
-  base::DeleteFile(path_, true);
-}
 
 base::FilePath TestProgram(const std::wstring& file_name) {
   return base::FilePath(test_support::ExecutableDir()).Append(file_name);

@@ -9,20 +9,6 @@
 
 namespace zorvi::installer::test {
 
-// A fresh folder under the temporary folder, named from `prefix`, removed with its contents when the holder goes.
-class ScopedTestFolder {
- public:
-  explicit ScopedTestFolder(const std::wstring& prefix);
-  ScopedTestFolder(const ScopedTestFolder&) = delete;
-  ScopedTestFolder& operator=(const ScopedTestFolder&) = delete;
-  ~ScopedTestFolder();
-
-  const base::FilePath& path() const { return path_; }
-
- private:
-  base::FilePath path_;
-};
-
 // A program beside the test executable.
 base::FilePath TestProgram(const std::wstring& file_name);
 

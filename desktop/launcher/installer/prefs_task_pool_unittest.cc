@@ -68,8 +68,9 @@ TEST(PrefsTaskPoolTest, RacingFirstCallersShareOneInstanceAndOnePool) {
 TEST(PrefsTaskPoolTest, StoresAreReadAtOnceAndServedByThePoolsWorker) {
   base::AtExitManager exit_manager;
   base::MessageLoop loop;
-  test::ScopedTestFolder folder(L"prefs_pool");
-  const base::FilePath existing = folder.path().Append(L"installer_prefs.json");
+  test_support::ScopedTestFolder scoped_folder(L"prefs_pool");
+  const base::FilePath folder(scoped_folder.path());
+  const base::FilePath existing = folder.Append(L"installer_prefs.json");
   const std::string json = "{\"installer\":{\"answer\":42}}";
   ASSERT_EQ(static_cast<int>(json.size()), base::WriteFile(existing, json.data(), static_cast<int>(json.size())));
   struct Case {
@@ -79,8 +80,8 @@ TEST(PrefsTaskPoolTest, StoresAreReadAtOnceAndServedByThePoolsWorker) {
     int answer;  // -1: no value
   } const cases[] = {
       {existing, true, PersistentPrefStore::kPrefReadErrorNone, 42},
-      {folder.path().Append(L"absent.json"), true, PersistentPrefStore::kPrefReadErrorNoFile, -1},
-      {folder.path().Append(L"no folder").Append(L"absent.json"), false, PersistentPrefStore::kPrefReadErrorNoFile,
+      {folder.Append(L"absent.json"), true, PersistentPrefStore::kPrefReadErrorNoFile, -1},
+      {folder.Append(L"no folder").Append(L"absent.json"), false, PersistentPrefStore::kPrefReadErrorNoFile,
        -1},
   };
   PrefsTaskPool* prefs_pool = PrefsTaskPool::GetInstance();
@@ -127,7 +128,7 @@ TEST(PrefsTaskPoolTest, ExitWaitsForCommittedWrites) {
 // With the wait flag the exit is held while another thread still holds a store; letting go of it ends the
 // process normally.
 TEST(PrefsTaskPoolTest, ExitWaitsWhileAStoreIsHeld) {
-  test::ScopedTestFolder folder(L"prefs_hold");
+  test_support::ScopedTestFolder folder(L"prefs_hold");
   const std::wstring polling_name = test_support::UniqueName(L"prefs_polling");
   const std::wstring release_name = test_support::UniqueName(L"prefs_release");
   test_support::ScopedTestHandle polling(CreateEventW(nullptr, TRUE, FALSE, polling_name.c_str()));
@@ -137,7 +138,7 @@ TEST(PrefsTaskPoolTest, ExitWaitsWhileAStoreIsHeld) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  std::wstring command = ChildCommand(L"hold \"" + folder.path().Append(L"held.json").value() + L"\" " +
+  std::wstring command = ChildCommand(L"hold \"" + folder.path() + L"\\held.json\" " +
                                       polling_name + L" " + release_name);
   ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
   test_support::ScopedTestHandle process(info.hProcess), thread(info.hThread);

@@ -1,4 +1,4 @@
-// Prints every build constant and branding getter as "Getter=value" lines; with the argument "experiments",
+// Prints every build constant and branding getter, and the helpers built on them, as "Getter=value" lines; with the argument "experiments",
 // the experiment channel that the branding selects and each feature's default and overridability instead. The
 // branding comes from the executable's own "TXT" 133 resource, so the tests build this program once per
 // resource variant and compare its report with what Python's json makes of the resource that wrestool
@@ -9,6 +9,7 @@
 
 #include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/product_info.h"
+#include "desktop/launcher/installer/service/utils.h"
 
 namespace {
 
@@ -73,6 +74,12 @@ void PrintProductInfo() {
   Print("GetFullVersionString", zi::GetFullVersionString());
   Print("GetEditionSuffix", zi::GetEditionSuffix());
   Print("GetVisibleProductNameWithStream", zi::GetVisibleProductNameWithStream());
+  Print("GetLauncherExeName", zi::GetLauncherExeName());
+  Print("GetStreamDisplayName", zi::GetStreamDisplayName());
+  std::string company_key;
+  for (wchar_t c : zi::GetCompanyRegistryKeyPath())  // its UTF-16 code units, in decimal
+    company_key += std::to_string(static_cast<unsigned>(c)) + " ";
+  Print("GetCompanyRegistryKeyPath", company_key);
 }
 
 }  // namespace

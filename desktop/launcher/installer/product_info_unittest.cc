@@ -10,6 +10,7 @@
 #include "base/files/file_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/launcher/installer/installer_test_util.h"
+#include "testing/test_support.h"
 #include "testing/version_child.h"
 
 namespace zorvi::installer {
@@ -89,12 +90,13 @@ TEST(ProductInfoTest, TestAutomationModuleLendsItsResourceWithoutRunning) {
   const base::FilePath module = test::TestProgram(L"branding_fallback_module.dll");
   {
     // Control: loaded as code, the stand-in does leave its marker.
-    test::ScopedTestFolder control(L"branding_control");
-    ASSERT_TRUE(base::CopyFile(module, control.path().Append(kModuleName)));
-    HMODULE loaded = LoadLibraryW(control.path().Append(kModuleName).value().c_str());
+    test_support::ScopedTestFolder control(L"branding_control");
+    const base::FilePath copy = base::FilePath(control.path()).Append(kModuleName);
+    ASSERT_TRUE(base::CopyFile(module, copy));
+    HMODULE loaded = LoadLibraryW(copy.value().c_str());
     ASSERT_NE(nullptr, loaded);
     FreeLibrary(loaded);
-    EXPECT_TRUE(base::PathExists(control.path().Append(kModuleMarker)));
+    EXPECT_TRUE(base::PathExists(copy.DirName().Append(kModuleMarker)));
   }
   struct Case {
     bool module_beside_host;
@@ -105,9 +107,9 @@ TEST(ProductInfoTest, TestAutomationModuleLendsItsResourceWithoutRunning) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.module_beside_host ? "module beside the host" : "module in the current folder");
-    test::ScopedTestFolder folder(L"branding_fallback");
-    const base::FilePath host_folder = folder.path().Append(L"host");
-    const base::FilePath current_folder = folder.path().Append(L"current");
+    test_support::ScopedTestFolder folder(L"branding_fallback");
+    const base::FilePath host_folder = base::FilePath(folder.path()).Append(L"host");
+    const base::FilePath current_folder = base::FilePath(folder.path()).Append(L"current");
     ASSERT_TRUE(base::CreateDirectory(host_folder));
     ASSERT_TRUE(base::CreateDirectory(current_folder));
     const base::FilePath host = host_folder.Append(kNoResourceHost);

@@ -78,6 +78,11 @@ def expectations(raw):
     e["GetFullVersionString"] = "%d.%d.%d.%d" % (BASE_MAJOR + delta, minor, INTERNAL[0], INTERNAL[1])
     e["GetEditionSuffix"] = " (Edition %s)" % stream
     e["GetVisibleProductNameWithStream"] = e["GetBrandingVisibleProductName"] + " " + stream
+    e["GetLauncherExeName"] = e["GetBrandingFileNameBase"] + ".exe"
+    e["GetStreamDisplayName"] = {"nightly": "Nightly", "beta": "Beta", "release": "Release"}[stream]
+    key = ("Software\\" + e["GetBrandingCompanyName"]).encode("utf-16-le")
+    e["GetCompanyRegistryKeyPath"] = "".join(
+        "%d " % int.from_bytes(key[i:i + 2], "little") for i in range(0, len(key), 2))
     return e
 
 folder = sys.argv[1]

@@ -1,0 +1,261 @@
+#include "desktop/launcher/installer/service/access_control.h"
+
+#include <windows.h>
+
+#include <aclapi.h>
+
+#include "base/win/scoped_handle.h"
+#include "base/win/windows_version.h"
+#include "desktop/launcher/installer/test_seams.h"
+
+namespace zorvi::installer {
+
+namespace {
+
+constexpr wchar_t kTakeOwnershipPrivilege[] = L"SeTakeOwnershipPrivilege";
+// GetUserNameW's limit: UNLEN (256) characters and the terminator.
+constexpr DWORD kUserNameBufferSize = 257;
+// AccessCheck is given room for the privileges it used; it fails if they do not fit.
+constexpr DWORD kPrivilegeSetBufferSize = 20;
+
+template <typename T>
+using LocalPointer = std::unique_ptr<T, LocalFreeDeleter>;
+
+// BUILTIN\Administrators, S-1-5-32-544.
+struct AdministratorsSid {
+  AdministratorsSid() {
+    DWORD size = sizeof(storage);
+    valid = CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid(), &size) != FALSE;
+  }
+  PSID sid() { return storage; }
+
+  alignas(SID) BYTE storage[SECURITY_MAX_SID_SIZE];
+  bool valid;
+};
+
+bool OpenProcessToken(DWORD access, base::win::ScopedHandle* token) {
+  HANDLE handle = nullptr;
+  if (!::OpenProcessToken(GetCurrentProcess(), access, &handle))
+    return false;
+  token->Set(handle);
+  return true;
+}
+
+// An impersonation-level copy of the token, as membership and access checks need.
+bool DuplicateForIdentification(HANDLE token, base::win::ScopedHandle* duplicate) {
+  HANDLE handle = nullptr;
+  if (!DuplicateToken(token, SecurityIdentification, &handle))
+    return false;
+  duplicate->Set(handle);
+  return true;
+}
+
+// The token facts that IsUserAdmin reads, as the account chosen by the test seam would have them.
+TOKEN_ELEVATION_TYPE SeamElevationType(AdminTokenSeam seam) {
+  return seam == AdminTokenSeam::kSplitAdministrator ? TokenElevationTypeLimited : TokenElevationTypeDefault;
+}
+
+bool SeamIsAdministrator(AdminTokenSeam seam, bool linked_token) {
+  return seam == AdminTokenSeam::kSplitAdministrator && linked_token;
+}
+
+// The object's DACL (inside *descriptor); the system's error code on failure.
+DWORD ReadDacl(const std::wstring& object_name, SE_OBJECT_TYPE object_type, PACL* dacl,
+               LocalPointer<void>* descriptor) {
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  const DWORD error = GetNamedSecurityInfoW(object_name.c_str(), object_type, DACL_SECURITY_INFORMATION, nullptr,
+                                            nullptr, dacl, nullptr, &raw);
+  descriptor->reset(raw);
+  return error;
+}
+
+DWORD WriteDacl(const std::wstring& object_name, SE_OBJECT_TYPE object_type, PACL dacl) {
+  return SetNamedSecurityInfoW(const_cast<wchar_t*>(object_name.c_str()), object_type, DACL_SECURITY_INFORMATION,
+                               nullptr, nullptr, dacl, nullptr);
+}
+
+bool IsProcessTokenMember(PSID sid) {
+  BOOL member = FALSE;
+  return CheckTokenMembership(nullptr, sid, &member) && member;
+}
+
+}  // namespace
+
+bool IsUserAdmin(bool check_elevated) {
+  base::win::ScopedHandle token;
+  if (!OpenProcessToken(TOKEN_DUPLICATE | TOKEN_QUERY, &token))
+    return false;
+  const AdminTokenSeam seam = GetAdminTokenSeam();
+  bool linked_token = false;
+  if (check_elevated && base::win::GetVersion() >= base::win::VERSION_VISTA) {
+    TOKEN_ELEVATION_TYPE elevation_type = TokenElevationTypeDefault;
+    DWORD size = 0;
+    if (seam != AdminTokenSeam::kNone) {
+      elevation_type = SeamElevationType(seam);
+    } else if (!GetTokenInformation(token.Get(), TokenElevationType, &elevation_type, sizeof(elevation_type),
+                                    &size)) {
+      return false;
+    }
+    if (elevation_type == TokenElevationTypeLimited) {
+      linked_token = true;
+      if (seam == AdminTokenSeam::kNone) {
+        TOKEN_LINKED_TOKEN linked = {};
+        if (!GetTokenInformation(token.Get(), TokenLinkedToken, &linked, sizeof(linked), &size))
+          return false;
+        token.Set(linked.LinkedToken);
+      }
+    }
+  }
+  if (seam != AdminTokenSeam::kNone)
+    return SeamIsAdministrator(seam, linked_token);
+
+  base::win::ScopedHandle identification;
+  AdministratorsSid administrators;
+  BOOL member = FALSE;
+  return DuplicateForIdentification(token.Get(), &identification) && administrators.valid &&
+         CheckTokenMembership(identification.Get(), administrators.sid(), &member) && member;
+}
+
+bool HasWriteAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DWORD desired_access) {
+  GENERIC_MAPPING mapping;
+  if (object_type == SE_FILE_OBJECT)
+    mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  else if (object_type == SE_REGISTRY_KEY)
+    mapping = {KEY_READ, KEY_WRITE, KEY_EXECUTE, KEY_ALL_ACCESS};
+  else
+    return false;
+
+  base::win::ScopedHandle token;
+  base::win::ScopedHandle identification;
+  if (!OpenProcessToken(TOKEN_DUPLICATE | TOKEN_QUERY, &token) ||
+      !DuplicateForIdentification(token.Get(), &identification)) {
+    return false;
+  }
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  const DWORD error =
+      GetNamedSecurityInfoW(object_name.c_str(), object_type,
+                            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, nullptr, nullptr, &raw);
+  const LocalPointer<void> descriptor(raw);
+  if (error != ERROR_SUCCESS)
+    return false;
+  alignas(PRIVILEGE_SET) BYTE privileges[kPrivilegeSetBufferSize];
+  DWORD privileges_size = sizeof(privileges);
+  DWORD granted = 0;
+  BOOL status = FALSE;
+  return AccessCheck(raw, identification.Get(), desired_access, &mapping,
+                     reinterpret_cast<PPRIVILEGE_SET>(privileges), &privileges_size, &granted, &status) &&
+         status;
+}
+
+bool EnablePrivilege(const wchar_t* privilege_name, bool enable, HANDLE token) {
+  const base::win::ScopedHandle owned_token(token);
+  TOKEN_PRIVILEGES privileges = {};
+  if (!LookupPrivilegeValueW(nullptr, privilege_name, &privileges.Privileges[0].Luid))
+    return false;
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
+  // The call succeeds when the token lacks the privilege, and says so only through the last error.
+  return AdjustTokenPrivileges(owned_token.Get(), FALSE, &privileges, sizeof(privileges), nullptr, nullptr) &&
+         GetLastError() != ERROR_NOT_ALL_ASSIGNED;
+}
+
+bool TakeOwnership(const std::wstring& object_name, SE_OBJECT_TYPE object_type) {
+  base::win::ScopedHandle token;
+  if (!OpenProcessToken(TOKEN_ADJUST_PRIVILEGES, &token) ||
+      !EnablePrivilege(kTakeOwnershipPrivilege, true, token.Take())) {
+    return false;
+  }
+  AdministratorsSid administrators;
+  const bool owner_set =
+      administrators.valid &&
+      SetNamedSecurityInfoW(const_cast<wchar_t*>(object_name.c_str()), object_type, OWNER_SECURITY_INFORMATION,
+                            administrators.sid(), nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  if (OpenProcessToken(TOKEN_ADJUST_PRIVILEGES, &token))
+    EnablePrivilege(kTakeOwnershipPrivilege, false, token.Take());
+  return owner_set;
+}
+
+bool GrantAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DWORD access_mask, bool permanent,
+                 std::unique_ptr<AccessGrant>* grant) {
+  grant->reset();
+  wchar_t user_name[kUserNameBufferSize];
+  DWORD user_name_size = kUserNameBufferSize;
+  if (!GetUserNameW(user_name, &user_name_size))
+    return false;
+
+  PACL previous_dacl = nullptr;
+  LocalPointer<void> previous_descriptor;
+  DWORD error = ReadDacl(object_name, object_type, &previous_dacl, &previous_descriptor);
+  if (error == ERROR_ACCESS_DENIED) {
+    if (!TakeOwnership(object_name, object_type))
+      return false;
+    error = ReadDacl(object_name, object_type, &previous_dacl, &previous_descriptor);
+  }
+  if (error != ERROR_SUCCESS)
+    return false;
+
+  ULONG entry_count = 0;
+  PEXPLICIT_ACCESS_W raw_entries = nullptr;
+  if (GetExplicitEntriesFromAclW(previous_dacl, &entry_count, &raw_entries) != ERROR_SUCCESS)
+    return false;
+  const LocalPointer<EXPLICIT_ACCESS_W> entries(raw_entries);
+  // Denials that would still apply to this process lose the rights being granted.
+  for (ULONG i = 0; i < entry_count; ++i) {
+    EXPLICIT_ACCESS_W& entry = raw_entries[i];
+    if (entry.grfAccessMode == DENY_ACCESS && entry.Trustee.TrusteeForm == TRUSTEE_IS_SID &&
+        IsProcessTokenMember(entry.Trustee.ptstrName)) {
+      entry.grfAccessPermissions &= ~access_mask;
+    }
+  }
+
+  EXPLICIT_ACCESS_W user_grant = {};
+  user_grant.grfAccessPermissions = access_mask;
+  user_grant.grfAccessMode = GRANT_ACCESS;
+  user_grant.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+  user_grant.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+  user_grant.Trustee.TrusteeType = TRUSTEE_IS_USER;
+  user_grant.Trustee.ptstrName = user_name;
+  PACL raw_grant_dacl = nullptr;
+  if (SetEntriesInAclW(1, &user_grant, nullptr, &raw_grant_dacl) != ERROR_SUCCESS)
+    return false;
+  const LocalPointer<ACL> grant_dacl(raw_grant_dacl);
+  PACL raw_new_dacl = nullptr;
+  if (SetEntriesInAclW(entry_count, raw_entries, grant_dacl.get(), &raw_new_dacl) != ERROR_SUCCESS)
+    return false;
+  const LocalPointer<ACL> new_dacl(raw_new_dacl);
+
+  error = WriteDacl(object_name, object_type, new_dacl.get());
+  if (error == ERROR_ACCESS_DENIED && TakeOwnership(object_name, object_type))
+    error = WriteDacl(object_name, object_type, new_dacl.get());
+  if (error != ERROR_SUCCESS)
+    return false;
+
+  if (!permanent) {
+    auto restore = std::make_unique<AccessGrant>();
+    restore->object_name = object_name;
+    restore->object_type = object_type;
+    restore->previous_dacl = previous_dacl;
+    restore->previous_descriptor = std::move(previous_descriptor);
+    *grant = std::move(restore);
+  }
+  return true;
+}
+
+bool RestoreAccess(std::unique_ptr<AccessGrant> grant) {
+  return grant && WriteDacl(grant->object_name, grant->object_type, grant->previous_dacl) == ERROR_SUCCESS;
+}
+
+std::wstring GetRegistryObjectName(HKEY root, const std::wstring& subkey) {
+  if (root == HKEY_CLASSES_ROOT)
+    return L"CLASSES_ROOT\\" + subkey;
+  if (root == HKEY_LOCAL_MACHINE)
+    return L"MACHINE\\" + subkey;
+  if (root == HKEY_CURRENT_USER)
+    return L"CURRENT_USER\\" + subkey;
+  if (root == HKEY_USERS)
+    return L"USERS\\" + subkey;
+  return subkey;
+}
+
+}  // namespace zorvi::installer

@@ -1,0 +1,267 @@
+#include "desktop/launcher/installer/service/access_control.h"
+
+#include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/registry.h"
+#include "desktop/launcher/installer/test_seams.h"
+#include "testing/test_support.h"
+
+namespace zorvi::installer {
+namespace {
+
+// Sets a seam for the lifetime of the holder.
+class ScopedAdminTokenSeam {
+ public:
+  explicit ScopedAdminTokenSeam(AdminTokenSeam seam) { SetAdminTokenSeamForTesting(seam); }
+  ~ScopedAdminTokenSeam() { SetAdminTokenSeamForTesting(AdminTokenSeam::kNone); }
+};
+
+TEST(SecurityUtilsTest, IsUserAdminAsTheTokenSays) {
+  // Without a seam the answer is the shell's own administrator test, whichever token is asked about.
+  const bool shell_says_admin = IsUserAnAdmin() != FALSE;
+  struct Case {
+    AdminTokenSeam seam;
+    bool process_token;
+    bool elevated_token;
+  } const cases[] = {
+      {AdminTokenSeam::kNone, shell_says_admin, shell_says_admin},
+      {AdminTokenSeam::kStandardUser, false, false},
+      // An administrator under UAC is one only through the linked token.
+      {AdminTokenSeam::kSplitAdministrator, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.seam));
+    ScopedAdminTokenSeam seam(c.seam);
+    EXPECT_EQ(c.process_token, IsUserAdmin(false));
+    EXPECT_EQ(c.elevated_token, IsUserAdmin(true));
+  }
+}
+
+std::wstring DaclSddl(const std::wstring& object_name, SE_OBJECT_TYPE type) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(object_name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                            nullptr, &descriptor) != ERROR_SUCCESS) {
+    return L"(unreadable)";
+  }
+  wchar_t* text = nullptr;
+  ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                       nullptr);
+  std::wstring sddl = text ? text : L"(unconvertible)";
+  LocalFree(text);
+  LocalFree(descriptor);
+  return sddl;
+}
+
+bool SetDaclFromSddl(const std::wstring& object_name, SE_OBJECT_TYPE type, const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+    return false;
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  const DWORD error =
+      SetNamedSecurityInfoW(const_cast<wchar_t*>(object_name.c_str()), type,
+                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
+                            nullptr);
+  LocalFree(descriptor);
+  return error == ERROR_SUCCESS;
+}
+
+// The denial and the grant seen by the named-security functions after GrantAccess: the denial of a SID the
+// process belongs to (Everyone) no longer holds the granted rights, that of a SID it does not belong to still
+// does, and the user holds them inherited by objects and containers.
+void ExpectGrantedEntries(const std::wstring& object_name, SE_OBJECT_TYPE type, DWORD granted) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL dacl = nullptr;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+            GetNamedSecurityInfoW(object_name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                  nullptr, &descriptor));
+  alignas(TOKEN_USER) BYTE user_buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+  DWORD size = 0;
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user_buffer, sizeof(user_buffer), &size));
+  CloseHandle(token);
+  const PSID user = reinterpret_cast<TOKEN_USER*>(user_buffer)->User.Sid;
+  alignas(SID) BYTE everyone[SECURITY_MAX_SID_SIZE];
+  size = sizeof(everyone);
+  ASSERT_TRUE(CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size));
+
+  bool user_granted = false, stranger_denied = false;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&header)));
+    if (header->AceType == ACCESS_ALLOWED_ACE_TYPE) {
+      auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+      if (EqualSid(&ace->SidStart, user) && (ace->Mask & granted) == granted &&
+          (header->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) ==
+              (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) {
+        user_granted = true;
+      }
+    } else if (header->AceType == ACCESS_DENIED_ACE_TYPE) {
+      auto* ace = reinterpret_cast<ACCESS_DENIED_ACE*>(header);
+      if (EqualSid(&ace->SidStart, everyone))
+        EXPECT_EQ(0u, ace->Mask & granted) << "Everyone is still denied what was granted";
+      else if ((ace->Mask & granted) == granted)
+        stranger_denied = true;
+    }
+  }
+  LocalFree(descriptor);
+  EXPECT_TRUE(user_granted) << base::WideToUTF8(DaclSddl(object_name, type));
+  EXPECT_TRUE(stranger_denied) << base::WideToUTF8(DaclSddl(object_name, type));
+}
+
+// Write access as three observers see it: HasWriteAccess, an open of the object for writing, and (for registry
+// keys) wine's own reg.exe in a process of its own.
+struct Observed {
+  bool has_write_access;
+  DWORD open_error;
+  bool reg_tool_writes;
+  bool operator==(const Observed&) const = default;
+};
+
+class RegistryGrantTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    subkey_ = L"Software\\" + test_support::UniqueName(L"grant");
+    ASSERT_EQ(ERROR_SUCCESS, base::win::RegKey().Create(HKEY_CURRENT_USER, subkey_.c_str(), KEY_ALL_ACCESS));
+    name_ = GetRegistryObjectName(HKEY_CURRENT_USER, subkey_);
+    // Everyone may do anything but set values and make subkeys; a SID this process does not hold is denied the
+    // same. Protected: nothing comes from the parent.
+    ASSERT_TRUE(SetDaclFromSddl(name_, SE_REGISTRY_KEY,
+                                L"D:P(D;;0x6;;;WD)(D;;0x6;;;S-1-5-21-1-2-3-4321)(A;;KA;;;WD)"));
+    original_sddl_ = DaclSddl(name_, SE_REGISTRY_KEY);
+  }
+  void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, subkey_.c_str()); }
+
+  Observed Observe() {
+    Observed observed;
+    observed.has_write_access = HasWriteAccess(name_, SE_REGISTRY_KEY, KEY_SET_VALUE);
+    HKEY key = nullptr;
+    observed.open_error = RegOpenKeyExW(HKEY_CURRENT_USER, subkey_.c_str(), 0, KEY_SET_VALUE, &key);
+    if (key)
+      RegCloseKey(key);
+    DWORD exit_code = 1;
+    EXPECT_TRUE(test_support::RunProcess(L"reg.exe add \"HKCU\\" + subkey_ + L"\" /v probe /d 1 /f", &exit_code,
+                                         nullptr));
+    observed.reg_tool_writes = exit_code == 0;
+    return observed;
+  }
+
+  std::wstring subkey_;
+  std::wstring name_;
+  std::wstring original_sddl_;
+};
+
+constexpr Observed kWritable = {true, ERROR_SUCCESS, true};
+constexpr Observed kDenied = {false, ERROR_ACCESS_DENIED, false};
+
+TEST_F(RegistryGrantTest, TemporaryGrantIsUndoneExactly) {
+  EXPECT_EQ(kDenied, Observe());
+  std::unique_ptr<AccessGrant> grant;
+  ASSERT_TRUE(GrantAccess(name_, SE_REGISTRY_KEY, KEY_SET_VALUE | KEY_CREATE_SUB_KEY, false, &grant));
+  ASSERT_NE(nullptr, grant);
+  EXPECT_EQ(kWritable, Observe());
+  ExpectGrantedEntries(name_, SE_REGISTRY_KEY, KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
+  EXPECT_TRUE(RestoreAccess(std::move(grant)));
+  EXPECT_EQ(kDenied, Observe());
+  EXPECT_EQ(original_sddl_, DaclSddl(name_, SE_REGISTRY_KEY));
+}
+
+TEST_F(RegistryGrantTest, PermanentGrantStays) {
+  std::unique_ptr<AccessGrant> grant;
+  ASSERT_TRUE(GrantAccess(name_, SE_REGISTRY_KEY, KEY_SET_VALUE | KEY_CREATE_SUB_KEY, true, &grant));
+  EXPECT_EQ(nullptr, grant);
+  EXPECT_FALSE(RestoreAccess(std::move(grant)));
+  EXPECT_EQ(kWritable, Observe());
+  EXPECT_NE(original_sddl_, DaclSddl(name_, SE_REGISTRY_KEY));
+}
+
+// A file's stored denial flips HasWriteAccess the same way. Wine does not apply file access lists to opens and
+// keeps of them only what the mode bits hold: the denial of writing to Everyone becomes a mode without write
+// bits, reported as an unprotected list. Restoring such a list takes the folder's inheritable entries again, so
+// the folder is denied writing in the same way (on Windows that entry is not inherited and changes nothing).
+TEST(FileGrantTest, StoredListFlipsWriteAccess) {
+  test_support::ScopedTestFolder folder(L"file_grant");
+  const std::wstring file = folder.path() + L"\\guarded.txt";
+  ASSERT_TRUE(test_support::WriteFileBytes(file, "guarded"));
+  ASSERT_TRUE(SetDaclFromSddl(file, SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;;FA;;;WD)"));
+  ASSERT_TRUE(SetDaclFromSddl(folder.path(), SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;;FA;;;WD)"));
+  const std::wstring original = DaclSddl(file, SE_FILE_OBJECT);
+  EXPECT_FALSE(HasWriteAccess(file, SE_FILE_OBJECT, FILE_WRITE_DATA));
+  EXPECT_TRUE(HasWriteAccess(file, SE_FILE_OBJECT, FILE_READ_DATA));
+
+  std::unique_ptr<AccessGrant> grant;
+  ASSERT_TRUE(GrantAccess(file, SE_FILE_OBJECT, FILE_WRITE_DATA | FILE_APPEND_DATA, false, &grant));
+  EXPECT_TRUE(HasWriteAccess(file, SE_FILE_OBJECT, FILE_WRITE_DATA));
+  EXPECT_TRUE(RestoreAccess(std::move(grant)));
+  EXPECT_FALSE(HasWriteAccess(file, SE_FILE_OBJECT, FILE_WRITE_DATA));
+  EXPECT_EQ(original, DaclSddl(file, SE_FILE_OBJECT));
+}
+
+TEST(SecurityUtilsTest, OnlyFilesAndRegistryKeysAreChecked) {
+  wchar_t system_folder[MAX_PATH];
+  ASSERT_NE(0u, GetSystemDirectoryW(system_folder, MAX_PATH));
+  EXPECT_TRUE(HasWriteAccess(system_folder, SE_FILE_OBJECT, FILE_READ_DATA));
+  for (SE_OBJECT_TYPE type : {SE_UNKNOWN_OBJECT_TYPE, SE_SERVICE, SE_KERNEL_OBJECT, SE_WINDOW_OBJECT, SE_LMSHARE})
+    EXPECT_FALSE(HasWriteAccess(system_folder, type, FILE_READ_DATA)) << type;
+}
+
+TEST_F(RegistryGrantTest, TakeOwnershipMakesAdministratorsTheOwner) {
+  ASSERT_TRUE(TakeOwnership(name_, SE_REGISTRY_KEY));
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PSID owner = nullptr;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+            GetNamedSecurityInfoW(name_.c_str(), SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                  nullptr, nullptr, &descriptor));
+  wchar_t* owner_text = nullptr;
+  ASSERT_TRUE(ConvertSidToStringSidW(owner, &owner_text));
+  EXPECT_STREQ(L"S-1-5-32-544", owner_text);
+  LocalFree(owner_text);
+  LocalFree(descriptor);
+}
+
+TEST(SecurityUtilsTest, EnablePrivilegeFailsWhenTheTokenLacksIt) {
+  struct Case {
+    const wchar_t* privilege;
+    bool enable;
+    bool succeeds;
+  } const cases[] = {
+      {L"SeTakeOwnershipPrivilege", true, true},
+      {L"SeTakeOwnershipPrivilege", false, true},
+      {L"SeNoSuchPrivilege", true, false},
+      // Held by no user's token: the adjustment "succeeds" with ERROR_NOT_ALL_ASSIGNED.
+      {L"SeCreateTokenPrivilege", true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(base::WideToUTF8(c.privilege));
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
+    EXPECT_EQ(c.succeeds, EnablePrivilege(c.privilege, c.enable, token));
+  }
+}
+
+TEST(SecurityUtilsTest, RegistryObjectNames) {
+  struct Case {
+    HKEY root;
+    const wchar_t* expected;
+  } const cases[] = {
+      {HKEY_CLASSES_ROOT, L"CLASSES_ROOT\\Software\\Zorvi"}, {HKEY_LOCAL_MACHINE, L"MACHINE\\Software\\Zorvi"},
+      {HKEY_CURRENT_USER, L"CURRENT_USER\\Software\\Zorvi"}, {HKEY_USERS, L"USERS\\Software\\Zorvi"},
+      {HKEY_CURRENT_CONFIG, L"Software\\Zorvi"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(c.expected, GetRegistryObjectName(c.root, L"Software\\Zorvi"));
+}
+
+}  // namespace
+}  // namespace zorvi::installer

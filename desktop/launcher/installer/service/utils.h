@@ -1,0 +1,56 @@
+// Small helpers shared by the installer engine: path syntax, file identity, shortcut and taskbar-pin tests, the
+// user's name, names of kernel objects and registry keys, the user's program-files folder and the stream's
+// display name.
+#ifndef DESKTOP_LAUNCHER_INSTALLER_SERVICE_UTILS_H_
+#define DESKTOP_LAUNCHER_INSTALLER_SERVICE_UTILS_H_
+
+#include <windows.h>
+
+#include <string>
+
+#include "base/files/file_path.h"
+
+namespace zorvi::installer {
+
+// Whether the path is one the installer accepts as a folder to install into: 1 to 247 characters; an optional
+// drive ("C:") or a share ("\\server\share\"); components without control characters or any of ?"<>*|:, not
+// ending in '.', and not a reserved device name before the first '.' (CON, AUX, COM1-COM4, LPT1-LPT3, PRN, NUL).
+bool IsValidPath(const base::FilePath& path);
+
+// What identifies a file or folder whatever path names it (hard links, letter case, short names): volume
+// serial number and file index. False when the path cannot be opened.
+bool GetFileIdentity(base::FilePath path, BY_HANDLE_FILE_INFORMATION* identity);
+bool IsSameFileIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b);
+
+// Whether the shortcut exists and points to `target`, by path ignoring case or, when `target_identity` is given,
+// by file identity.
+bool TestShortcut(const base::FilePath& shortcut, const base::FilePath& target,
+                  const BY_HANDLE_FILE_INFORMATION* target_identity);
+
+// The taskbar pin (a "*.lnk" of the user's pins folder) that points to `target`, matched as TestShortcut does;
+// empty when there is none or the pins folder is unknown.
+base::FilePath FindTaskbarPin(base::FilePath target, const BY_HANDLE_FILE_INFORMATION* target_identity);
+
+// The user's name, plain or in the domain-qualified form "DOMAIN\user"; false when it cannot be read.
+bool GetCurrentUserName(bool domain_form, std::wstring* name);
+
+// "Global\" or "Local\" + base + "/" + name, every backslash after the prefix turned into a slash (kernel
+// object names take no backslash beyond the namespace; `name` is often a folder).
+std::wstring GetInstallerKernelObjectName(const std::wstring& name, const std::wstring& base, bool global);
+
+// The launcher's file name: the branding file name base + ".exe".
+std::string GetLauncherExeName();
+
+// The capitalised word of the build's stream ("Nightly", "Beta", "Release"), else its lower-case name.
+std::string GetStreamDisplayName();
+
+// "Software\" + the branding company name: the product's key under HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE.
+std::wstring GetCompanyRegistryKeyPath();
+
+// The user's own program-files folder (Windows 7 and later), created when missing; false when the system
+// cannot name it.
+bool GetUserProgramFilesFolder(base::FilePath* folder);
+
+}  // namespace zorvi::installer
+
+#endif  // DESKTOP_LAUNCHER_INSTALLER_SERVICE_UTILS_H_

@@ -1,0 +1,21 @@
+#include "desktop/launcher/installer/test_seams.h"
+
+#include <atomic>
+
+namespace zorvi::installer {
+
+namespace {
+
+std::atomic<AdminTokenSeam> g_admin_token_seam{AdminTokenSeam::kNone};
+
+}  // namespace
+
+void SetAdminTokenSeamForTesting(AdminTokenSeam seam) {
+  g_admin_token_seam.store(seam, std::memory_order_relaxed);
+}
+
+AdminTokenSeam GetAdminTokenSeam() {
+  return g_admin_token_seam.load(std::memory_order_relaxed);
+}
+
+}  // namespace zorvi::installer

@@ -1,0 +1,31 @@
+// Test seams of the installer: process-wide values that product code consults at the decision points that tests
+// cannot steer through the platform (under wine the process token is always a full administrator with UAC off).
+// Each seam defaults to "no override", which leaves the real behaviour.
+//
+// Only test code calls the ...ForTesting setters: unit tests, test children, and a test-only build of the
+// library that sets them at start-up from its scenario, so that every process of a multi-process scenario
+// sees the same answers. The product never sets a seam and never reads a test setting (no environment
+// variable, switch or file turns one on); the shipped library carries only the points where they are read.
+//
+// Adding a seam: a value with a "none" default, a ...ForTesting setter and a getter here, and one check where
+// the product decides.
+#ifndef DESKTOP_LAUNCHER_INSTALLER_TEST_SEAMS_H_
+#define DESKTOP_LAUNCHER_INSTALLER_TEST_SEAMS_H_
+
+namespace zorvi::installer {
+
+// How IsUserAdmin sees the process token. With an override its token queries (elevation type, linked token,
+// administrators membership) are answered as the chosen account would have them answered; the decisions built
+// on them stay the product's own.
+enum class AdminTokenSeam : int {
+  kNone = 0,            // ask the token
+  kStandardUser,        // a full token outside the administrators group
+  kSplitAdministrator,  // an administrator under UAC: a limited token whose linked token is elevated
+};
+
+void SetAdminTokenSeamForTesting(AdminTokenSeam seam);
+AdminTokenSeam GetAdminTokenSeam();
+
+}  // namespace zorvi::installer
+
+#endif  // DESKTOP_LAUNCHER_INSTALLER_TEST_SEAMS_H_
