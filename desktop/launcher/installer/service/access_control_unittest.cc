@@ -76,6 +76,23 @@ bool SetDaclFromSddl(const std::wstring& object_name, SE_OBJECT_TYPE type, const
   return error == ERROR_SUCCESS;
 }
 
+// The owner of a registry key as a SID string.
+std::wstring OwnerOf(const std::wstring& key_name) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PSID owner = nullptr;
+  wchar_t* owner_text = nullptr;
+  if (GetNamedSecurityInfoW(key_name.c_str(), SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                            nullptr, &descriptor) != ERROR_SUCCESS ||
+      !ConvertSidToStringSidW(owner, &owner_text)) {
+    LocalFree(descriptor);
+    return L"(unreadable)";
+  }
+  std::wstring text = owner_text;
+  LocalFree(owner_text);
+  LocalFree(descriptor);
+  return text;
+}
+
 // The denial and the grant seen by the named-security functions after GrantAccess: the denial of a SID the
 // process belongs to (Everyone) no longer holds the granted rights, that of a SID it does not belong to still
 // does, and the user holds them inherited by objects and containers.
@@ -186,6 +203,55 @@ TEST_F(RegistryGrantTest, PermanentGrantStays) {
   EXPECT_NE(original_sddl_, DaclSddl(name_, SE_REGISTRY_KEY));
 }
 
+// Generic rights in a key's entries are read through the registry mapping: reading grants querying values but
+// not setting them, writing the reverse.
+TEST_F(RegistryGrantTest, GenericEntriesUseTheRegistryMapping) {
+  struct Case {
+    const wchar_t* sddl;
+    bool may_query;
+    bool may_set;
+  } const cases[] = {
+      {L"D:P(A;;GR;;;WD)", true, false},
+      {L"D:P(A;;GW;;;WD)(A;;RC;;;WD)", false, true},
+      {L"D:P(A;;GA;;;WD)", true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(base::WideToUTF8(c.sddl));
+    ASSERT_TRUE(SetDaclFromSddl(name_, SE_REGISTRY_KEY, c.sddl));
+    EXPECT_EQ(c.may_query, HasWriteAccess(name_, SE_REGISTRY_KEY, KEY_QUERY_VALUE));
+    EXPECT_EQ(c.may_set, HasWriteAccess(name_, SE_REGISTRY_KEY, KEY_SET_VALUE));
+  }
+  ASSERT_TRUE(SetDaclFromSddl(name_, SE_REGISTRY_KEY, L"D:P(A;;KA;;;WD)"));
+}
+
+// A key owned by another account that keeps its access list from everyone else (but lets them take ownership):
+// the grant makes the administrators its owner, which may then read and write the list.
+TEST_F(RegistryGrantTest, UnreadableListIsReachedThroughOwnership) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:SYD:P(D;;RC;;;WD)(A;;WO;;;WD)(A;;KA;;;SY)",
+                                                                   SDDL_REVISION_1, &descriptor, nullptr));
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  PSID owner = nullptr;
+  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+  const DWORD set = SetNamedSecurityInfoW(const_cast<wchar_t*>(name_.c_str()), SE_REGISTRY_KEY,
+                                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                              PROTECTED_DACL_SECURITY_INFORMATION,
+                                          owner, nullptr, dacl, nullptr);
+  LocalFree(descriptor);
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), set);
+  PSECURITY_DESCRIPTOR unreadable = nullptr;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
+            GetNamedSecurityInfoW(name_.c_str(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                  nullptr, nullptr, &unreadable));
+
+  std::unique_ptr<AccessGrant> grant;
+  ASSERT_TRUE(GrantAccess(name_, SE_REGISTRY_KEY, KEY_ALL_ACCESS, true, &grant));
+  EXPECT_EQ(kWritable, Observe());
+  EXPECT_EQ(L"S-1-5-32-544", OwnerOf(name_));
+}
+
 // A file's stored denial flips HasWriteAccess the same way. Wine does not apply file access lists to opens and
 // keeps of them only what the mode bits hold: the denial of writing to Everyone becomes a mode without write
 // bits, reported as an unprotected list. Restoring such a list takes the folder's inheritable entries again, so
@@ -218,16 +284,7 @@ TEST(SecurityUtilsTest, OnlyFilesAndRegistryKeysAreChecked) {
 
 TEST_F(RegistryGrantTest, TakeOwnershipMakesAdministratorsTheOwner) {
   ASSERT_TRUE(TakeOwnership(name_, SE_REGISTRY_KEY));
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  PSID owner = nullptr;
-  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-            GetNamedSecurityInfoW(name_.c_str(), SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                                  nullptr, nullptr, &descriptor));
-  wchar_t* owner_text = nullptr;
-  ASSERT_TRUE(ConvertSidToStringSidW(owner, &owner_text));
-  EXPECT_STREQ(L"S-1-5-32-544", owner_text);
-  LocalFree(owner_text);
-  LocalFree(descriptor);
+  EXPECT_EQ(L"S-1-5-32-544", OwnerOf(name_));
 }
 
 TEST(SecurityUtilsTest, EnablePrivilegeFailsWhenTheTokenLacksIt) {
