@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <cwchar>
 
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
@@ -77,6 +78,42 @@ DWORD WriteDacl(const std::wstring& object_name, SE_OBJECT_TYPE object_type, PAC
 bool IsProcessTokenMember(PSID sid) {
   BOOL member = FALSE;
   return CheckTokenMembership(nullptr, sid, &member) && member;
+}
+
+// The root and subkey of a registry object name made by GetRegistryObjectName.
+bool SplitRegistryObjectName(const std::wstring& name, HKEY* root, std::wstring* subkey) {
+  static const struct {
+    const wchar_t* prefix;
+    HKEY root;
+  } kRoots[] = {{L"CLASSES_ROOT\\", HKEY_CLASSES_ROOT},
+                {L"MACHINE\\", HKEY_LOCAL_MACHINE},
+                {L"CURRENT_USER\\", HKEY_CURRENT_USER},
+                {L"USERS\\", HKEY_USERS}};
+  for (const auto& known : kRoots) {
+    const size_t length = wcslen(known.prefix);
+    if (name.compare(0, length, known.prefix) == 0) {
+      *root = known.root;
+      *subkey = name.substr(length);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether the object's access list is protected from inheritance now.
+bool IsDaclProtected(const AccessGrant& grant) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL dacl = nullptr;
+  if (GetNamedSecurityInfoW(grant.object_name.c_str(), grant.object_type, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  const bool is_protected =
+      GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED);
+  LocalFree(descriptor);
+  return is_protected;
 }
 
 }  // namespace
@@ -243,7 +280,36 @@ bool GrantAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DW
 }
 
 bool RestoreAccess(std::unique_ptr<AccessGrant> grant) {
-  return grant && WriteDacl(grant->object_name, grant->object_type, grant->previous_dacl) == ERROR_SUCCESS;
+  if (!grant)
+    return false;
+  // The list goes back with its protection from inheritance as it was: written plainly, a protected list
+  // would come back open to the entries of its parent.
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!GetSecurityDescriptorControl(grant->previous_descriptor.get(), &control, &revision))
+    return false;
+  const bool was_protected = (control & SE_DACL_PROTECTED) != 0;
+  const SECURITY_INFORMATION protection =
+      was_protected ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION;
+  if (SetNamedSecurityInfoW(const_cast<wchar_t*>(grant->object_name.c_str()), grant->object_type,
+                            DACL_SECURITY_INFORMATION | protection, nullptr, nullptr, grant->previous_dacl,
+                            nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  if (grant->object_type != SE_REGISTRY_KEY || !was_protected || IsDaclProtected(*grant))
+    return true;
+  // Systems whose named-object call ignores the protection flag for registry keys: the key's own call takes
+  // the whole previous descriptor, protection included.
+  HKEY root = nullptr;
+  std::wstring subkey;
+  HKEY key = nullptr;
+  if (!SplitRegistryObjectName(grant->object_name, &root, &subkey) ||
+      RegOpenKeyExW(root, subkey.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  const LONG result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, grant->previous_descriptor.get());
+  RegCloseKey(key);
+  return result == ERROR_SUCCESS;
 }
 
 std::wstring GetRegistryObjectName(HKEY root, const std::wstring& subkey) {

@@ -50,7 +50,8 @@ bool TakeOwnership(const std::wstring& object_name, SE_OBJECT_TYPE object_type);
 bool GrantAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DWORD access_mask, bool permanent,
                  std::unique_ptr<AccessGrant>* grant);
 
-// Puts the grant's previous access list back; false for no grant or when the list cannot be written.
+// Puts the grant's previous access list back, protected from inheritance if it was; false for no grant or when
+// the list cannot be written.
 bool RestoreAccess(std::unique_ptr<AccessGrant> grant);
 
 // The registry key's name for the named-security functions: "CLASSES_ROOT\", "MACHINE\", "CURRENT_USER\" or

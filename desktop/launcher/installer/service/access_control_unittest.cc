@@ -203,6 +203,25 @@ TEST_F(RegistryGrantTest, PermanentGrantStays) {
   EXPECT_NE(original_sddl_, DaclSddl(name_, SE_REGISTRY_KEY));
 }
 
+// A list protected from inheritance comes back protected. It is set through the key's own call: the
+// named-object call leaves a key's list open to inheritance under wine, whatever it is asked.
+TEST_F(RegistryGrantTest, ProtectedListComesBackProtected) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(D;;0x6;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1,
+                                                                   &descriptor, nullptr));
+  base::win::RegKey key;
+  ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, subkey_.c_str(), WRITE_DAC));
+  EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key.Handle(), DACL_SECURITY_INFORMATION, descriptor));
+  LocalFree(descriptor);
+  const std::wstring protected_sddl = DaclSddl(name_, SE_REGISTRY_KEY);
+  ASSERT_EQ(L"D:P(", protected_sddl.substr(0, 4));
+  std::unique_ptr<AccessGrant> grant;
+  ASSERT_TRUE(GrantAccess(name_, SE_REGISTRY_KEY, KEY_SET_VALUE, false, &grant));
+  EXPECT_NE(protected_sddl, DaclSddl(name_, SE_REGISTRY_KEY));
+  EXPECT_TRUE(RestoreAccess(std::move(grant)));
+  EXPECT_EQ(protected_sddl, DaclSddl(name_, SE_REGISTRY_KEY));
+}
+
 // Generic rights in a key's entries are read through the registry mapping: reading grants querying values but
 // not setting them, writing the reverse.
 TEST_F(RegistryGrantTest, GenericEntriesUseTheRegistryMapping) {
