@@ -7,6 +7,7 @@ namespace zorvi::installer {
 namespace {
 
 std::atomic<AdminTokenSeam> g_admin_token_seam{AdminTokenSeam::kNone};
+std::atomic<OperationFaultHook> g_operation_fault_hook{nullptr};
 
 }  // namespace
 
@@ -16,6 +17,14 @@ void SetAdminTokenSeamForTesting(AdminTokenSeam seam) {
 
 AdminTokenSeam GetAdminTokenSeam() {
   return g_admin_token_seam.load(std::memory_order_relaxed);
+}
+
+void SetOperationFaultHookForTesting(OperationFaultHook hook) {
+  g_operation_fault_hook.store(hook, std::memory_order_relaxed);
+}
+
+OperationFaultHook GetOperationFaultHook() {
+  return g_operation_fault_hook.load(std::memory_order_relaxed);
 }
 
 }  // namespace zorvi::installer

@@ -12,6 +12,8 @@
 #ifndef DESKTOP_LAUNCHER_INSTALLER_TEST_SEAMS_H_
 #define DESKTOP_LAUNCHER_INSTALLER_TEST_SEAMS_H_
 
+#include <string>
+
 namespace zorvi::installer {
 
 // How IsUserAdmin sees the process token. With an override its token queries (elevation type, linked token,
@@ -25,6 +27,16 @@ enum class AdminTokenSeam : int {
 
 void SetAdminTokenSeamForTesting(AdminTokenSeam seam);
 AdminTokenSeam GetAdminTokenSeam();
+
+class Operation;
+
+// Fails an install operation's final change as if the system had refused it, so that tests can make any
+// operation of a transaction fail after its sub-operations ran. Asked with the operation and the path of what
+// it is about to change (for a registry tree's deletion: of each key); true fails the change. Null, the
+// default, fails nothing.
+using OperationFaultHook = bool (*)(const Operation* operation, const std::wstring& target);
+void SetOperationFaultHookForTesting(OperationFaultHook hook);
+OperationFaultHook GetOperationFaultHook();
 
 }  // namespace zorvi::installer
 
