@@ -50,3 +50,29 @@ zorvi_fresh_prefix() {
   rm -f "$fifo"
   export DISPLAY=":$display"
 }
+
+# Maps the first free one of LETTERS (or the one already mapped there) in the run's prefix to a folder on tmpfs,
+# another file system than the build's, for moves across volumes. The letter goes to DATA_DIR/second_drive and
+# the folder to DATA_DIR/second_volume. Usage: zorvi_map_second_drive DATA_DIR NAME LETTER...
+zorvi_map_second_drive() {
+  local data=$1 name=$2 volume letter= l link
+  shift 2
+  volume=/dev/shm/zorvi-$name-$(echo "$RUN_PREFIX" | sha256sum | cut -c1-12)
+  rm -rf "$volume"; mkdir -p "$volume"
+  [ "$(stat -f -c %T "$volume")" != "$(stat -f -c %T "$data")" ] || { echo "$volume is on the data's file system" >&2; return 1; }
+  for l in "$@"; do
+    link=$RUN_PREFIX/dosdevices/$l:
+    if [ ! -e "$link" ] && [ ! -L "$link" ]; then letter=$l; break; fi
+    if [ "$(readlink "$link")" = "$volume" ]; then letter=$l; break; fi
+  done
+  [ -n "$letter" ] || { echo "no free drive letter" >&2; return 1; }
+  ln -sfn "$volume" "$RUN_PREFIX/dosdevices/$letter:"
+  printf '%s' "${letter^^}" > "$data/second_drive"
+  printf '%s' "$volume" > "$data/second_volume"
+}
+
+# Undoes zorvi_map_second_drive. Usage: zorvi_unmap_second_drive DATA_DIR
+zorvi_unmap_second_drive() {
+  rm -f "$RUN_PREFIX/dosdevices/$(tr A-Z a-z < "$1/second_drive"):"
+  rm -rf "$(cat "$1/second_volume")"
+}

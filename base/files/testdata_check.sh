@@ -6,11 +6,7 @@ D=$1; BIN=$2
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD_DIR=$(cd "$BIN/.." && pwd) . "$ROOT/tools/env.sh"
 VOLUME=$(cat "$D/second_volume")
-LETTER=$(cat "$D/second_drive")
-cleanup() {
-  rm -f "$RUN_PREFIX/dosdevices/${LETTER,,}:"
-  rm -rf "$VOLUME"
-}
+cleanup() { zorvi_unmap_second_drive "$D"; }
 trap cleanup EXIT
 [ -e "$D/tree/done" ] || { echo "the tree test did not run: nothing to check"; exit 0; }
 T=$D/tree

@@ -51,16 +51,4 @@ printf 'deleted at the next restart\n' > "$D/tree/doomed.txt"
 # A second volume for moves across volumes: a drive letter of the run's prefix on tmpfs.
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD_DIR=$(cd "$BIN/.." && pwd) . "$ROOT/tools/env.sh"
-VOLUME=/dev/shm/zorvi-files-$(echo "$RUN_PREFIX" | sha256sum | cut -c1-12)
-rm -rf "$VOLUME"; mkdir -p "$VOLUME"
-[ "$(stat -f -c %T "$VOLUME")" != "$(stat -f -c %T "$D")" ] || { echo "$VOLUME is on the data's file system" >&2; exit 1; }
-letter=
-for l in y x w v u t s r q p; do
-  link=$RUN_PREFIX/dosdevices/$l:
-  if [ ! -e "$link" ] && [ ! -L "$link" ]; then letter=$l; break; fi
-  if [ "$(readlink "$link")" = "$VOLUME" ]; then letter=$l; break; fi
-done
-[ -n "$letter" ] || { echo "no free drive letter" >&2; exit 1; }
-ln -sfn "$VOLUME" "$RUN_PREFIX/dosdevices/$letter:"
-printf '%s' "${letter^^}" > "$D/second_drive"
-printf '%s' "$VOLUME" > "$D/second_volume"
+zorvi_map_second_drive "$D" files y x w v u t s r q p

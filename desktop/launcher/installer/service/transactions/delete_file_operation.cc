@@ -1,0 +1,104 @@
+#include "desktop/launcher/installer/service/transactions/delete_file_operation.h"
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/time/time.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/launcher/installer/service/access_control.h"
+#include "desktop/launcher/installer/service/transactions/nested_access_grant.h"
+
+namespace zorvi::installer {
+
+namespace {
+
+// What moving the file away and deleting it later need.
+constexpr DWORD kDeleteAccess = DELETE | FILE_GENERIC_WRITE;
+
+}  // namespace
+
+DeleteFileOperation::DeleteFileOperation(const base::FilePath& path, bool check_in_use, bool remove_empty_parents)
+    : path_(path), check_in_use_(check_in_use), remove_empty_parents_(remove_empty_parents) {}
+
+DeleteFileOperation::~DeleteFileOperation() {
+  if (grant_)
+    grant_->Forget();
+  if (!moved_)
+    return;
+  VLOG(1) << "Actual removal of " << temporary_path_.value();
+  if (!base::DeleteFile(temporary_path_, true))
+    base::DeleteFileAfterReboot(temporary_path_);
+  if (!remove_empty_parents_)
+    return;
+  // A folder that is not empty refuses to go, which ends the walk.
+  for (base::FilePath folder = path_.DirName(); RemoveDirectoryW(folder.value().c_str());) {
+    const base::FilePath parent = folder.DirName();
+    if (parent == folder)
+      break;
+    folder = parent;
+  }
+}
+
+bool DeleteFileOperation::Do(OperationList* /*sub_operations*/) {
+  VLOG(1) << "Preparing file " << path_.value() << " for removal";
+  if (!base::PathExists(path_)) {
+    VLOG(1) << "File does not exist. Nothing to do";
+    return true;
+  }
+  temporary_path_ = path_.AddExtension(L"." + std::to_wstring(base::Time::Now().ToTimeT()) + L".old");
+  if (base::PathExists(temporary_path_)) {
+    LOG(ERROR) << "Temporary file with name" << temporary_path_.value() << "already exists";
+    return false;
+  }
+  if (!HasWriteAccess(path_.value(), SE_FILE_OBJECT, kDeleteAccess)) {
+    grant_ = NestedAccessGrant::Grant(path_.value(), SE_FILE_OBJECT, kDeleteAccess);
+    if (!grant_) {
+      LOG(ERROR) << "Cannot obtain proper permissions on the file";
+      return false;
+    }
+  }
+  if (IsFaultInjected(this, path_.value()) || !base::MoveUnsafe(path_, temporary_path_)) {
+    LOG(ERROR) << "File removal failed";
+    return false;
+  }
+  VLOG(1) << "File moved successfully to " << temporary_path_.value();
+  if (check_in_use_ && IsInUse()) {
+    base::MoveUnsafe(temporary_path_, path_);
+    LOG(ERROR) << "File removal failed";
+    return false;
+  }
+  moved_ = true;
+  return true;
+}
+
+bool DeleteFileOperation::IsInUse() const {
+  const std::wstring extension = path_.Extension();
+  if (base::FilePath::CompareIgnoreCase(extension, L".exe") != 0 &&
+      base::FilePath::CompareIgnoreCase(extension, L".dll") != 0) {
+    return false;
+  }
+  const base::win::ScopedHandle file(CreateFileW(temporary_path_.value().c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
+                                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) {
+    PLOG(ERROR) << "Attempt to open the file for writing failed";
+    return true;
+  }
+  return false;
+}
+
+void DeleteFileOperation::Rollback() {
+  if (moved_) {
+    // Once the file is back there is nothing left to remove at commit; if it cannot be moved back it stays
+    // under its temporary name rather than being deleted with the transaction.
+    if (!base::MoveUnsafe(temporary_path_, path_))
+      LOG(ERROR) << "Could not move " << temporary_path_.value() << " back to " << path_.value();
+    moved_ = false;
+  }
+  grant_.reset();
+}
+
+}  // namespace zorvi::installer

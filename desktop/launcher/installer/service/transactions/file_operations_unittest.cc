@@ -1,0 +1,203 @@
+// The file and folder operations' edge cases, each checked against the tree as captured before (sizes,
+// attributes, SHA-256) rather than against what the operation reports.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "base/files/file_util.h"
+#include "base/time/time.h"
+#include "desktop/launcher/installer/service/transactions/copy_file_operation.h"
+#include "desktop/launcher/installer/service/transactions/create_folder_operation.h"
+#include "desktop/launcher/installer/service/transactions/delete_file_operation.h"
+#include "desktop/launcher/installer/service/transactions/move_file_operation.h"
+#include "desktop/launcher/installer/service/transactions/transaction_test_util.h"
+#include "testing/test_support.h"
+
+namespace zorvi::installer {
+namespace {
+
+class FileOperationsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sandbox_.ok());
+    Write(L"keep\\a.txt", "alpha");
+    Write(L"keep\\b.txt", "beta");
+    Write(L"keep\\ro.txt", "read only");
+    ASSERT_TRUE(SetFileAttributesW(Path(L"keep\\ro.txt").value().c_str(), FILE_ATTRIBUTE_READONLY));
+    Write(L"nest\\one\\two\\leaf.txt", "leaf");
+  }
+
+  base::FilePath Path(const std::wstring& name) const { return sandbox_.Path(name); }
+  void Write(const std::wstring& name, const std::string& bytes) {
+    ASSERT_TRUE(base::CreateDirectory(Path(name).DirName()));
+    ASSERT_TRUE(test_support::WriteFileBytes(Path(name).value(), bytes));
+  }
+  std::string Read(const std::wstring& name) const {
+    std::string bytes;
+    return base::ReadFileToString(Path(name), &bytes) ? bytes : "(missing)";
+  }
+
+  test::Sandbox sandbox_{L"tx_files"};
+};
+
+// Each case does one operation, checks what Do changed, rolls the transaction back and finds the tree as it was.
+TEST_F(FileOperationsTest, RollbackRestoresTheTree) {
+  const struct {
+    const char* name;
+    std::function<std::unique_ptr<Operation>()> make;
+    bool succeeds;
+    std::function<void()> check_done;
+  } kCases[] = {
+      {"deleting a missing file",
+       [&] { return std::make_unique<DeleteFileOperation>(Path(L"keep\\none"), true, true); }, true, [] {}},
+      {"deleting a file", [&] { return std::make_unique<DeleteFileOperation>(Path(L"keep\\a.txt"), true, true); }, true,
+       [&] { EXPECT_FALSE(base::PathExists(Path(L"keep\\a.txt"))); }},
+      {"deleting a folder", [&] { return std::make_unique<DeleteFileOperation>(Path(L"nest"), false, false); }, true,
+       [&] { EXPECT_FALSE(base::PathExists(Path(L"nest"))); }},
+      {"moving onto an existing file",
+       [&] { return std::make_unique<MoveFileOperation>(Path(L"keep\\a.txt"), Path(L"keep\\b.txt")); }, true,
+       [&] {
+         EXPECT_EQ("alpha", Read(L"keep\\b.txt"));
+         EXPECT_FALSE(base::PathExists(Path(L"keep\\a.txt")));
+       }},
+      {"copying onto an existing file",
+       [&] { return std::make_unique<CopyFileOperation>(Path(L"keep\\a.txt"), Path(L"keep\\b.txt")); }, true,
+       [&] { EXPECT_EQ("alpha", Read(L"keep\\b.txt")); }},
+      {"copying a read-only file into a missing folder",
+       [&] { return std::make_unique<CopyFileOperation>(Path(L"keep\\ro.txt"), Path(L"new\\deeper\\ro.txt")); }, true,
+       [&] {
+         EXPECT_EQ("read only", Read(L"new\\deeper\\ro.txt"));
+         EXPECT_EQ(0u, GetFileAttributesW(Path(L"keep\\ro.txt").value().c_str()) & FILE_ATTRIBUTE_READONLY);
+       }},
+      {"moving a read-only file",
+       [&] { return std::make_unique<MoveFileOperation>(Path(L"keep\\ro.txt"), Path(L"keep\\moved.txt")); }, true,
+       [&] { EXPECT_EQ("read only", Read(L"keep\\moved.txt")); }},
+      {"creating a folder two levels below the nearest one",
+       [&] { return std::make_unique<CreateFolderOperation>(Path(L"nest\\one\\x\\y")); }, true,
+       [&] { EXPECT_TRUE(base::DirectoryExists(Path(L"nest\\one\\x\\y"))); }},
+      {"moving a missing file into a missing folder",
+       [&] { return std::make_unique<MoveFileOperation>(Path(L"keep\\none"), Path(L"made\\for\\it.txt")); }, false,
+       [] {}},
+      {"creating a folder below a file",
+       [&] { return std::make_unique<CreateFolderOperation>(Path(L"keep\\a.txt\\sub")); }, false, [] {}},
+  };
+  const test::MachineState before = sandbox_.Capture();
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(test_case.name);
+    OperationList transaction;
+    EXPECT_EQ(test_case.succeeds, ExecuteOperation(&transaction, test_case.make()));
+    test_case.check_done();
+    RollbackOperations(&transaction);
+    EXPECT_EQ("", test::Compare(before, sandbox_.Capture()));
+  }
+}
+
+TEST_F(FileOperationsTest, CommitRemovesWhatWasKeptAside) {
+  OperationList transaction;
+  ASSERT_TRUE(ExecuteOperation(&transaction,
+                               std::make_unique<DeleteFileOperation>(Path(L"nest\\one\\two\\leaf.txt"), false, true)));
+  ASSERT_TRUE(
+      ExecuteOperation(&transaction, std::make_unique<CopyFileOperation>(Path(L"keep\\a.txt"), Path(L"keep\\b.txt"))));
+  ASSERT_TRUE(
+      ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(Path(L"keep\\ro.txt"), false, true)));
+  DeleteOperations(&transaction);
+  const test::MachineState after = sandbox_.Capture();
+  // The emptied folders went, up to the sandbox (which holds "keep"); "keep" holds files and stays.
+  EXPECT_FALSE(base::PathExists(Path(L"nest")));
+  EXPECT_EQ("alpha", Read(L"keep\\b.txt"));
+  EXPECT_EQ(3u, after.entries.size()) << "only keep, keep\\a.txt and keep\\b.txt are left";
+  EXPECT_TRUE(after.entries.count(L"keep\\a.txt") && after.entries.count(L"keep\\b.txt"));
+}
+
+// A running program cannot be deleted with the in-use check, and is back under its own name; without the check
+// the rename alone decides.
+TEST_F(FileOperationsTest, RunningExecutableIsInUse) {
+  const base::FilePath exe = Path(L"bin\\child.exe");
+  ASSERT_TRUE(base::CreateDirectory(exe.DirName()));
+  ASSERT_TRUE(
+      base::CopyFile(base::FilePath(test_support::ExecutableDir()).Append(L"transactions_test_child.exe"), exe));
+  const std::wstring event_name = test_support::UniqueName(L"tx_exe");
+  test_support::ScopedTestHandle stop(CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  std::wstring command = L"\"" + exe.value() + L"\" " + event_name;
+  ASSERT_TRUE(CreateProcessW(exe.value().c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &process));
+  test_support::ScopedTestHandle running(process.hProcess);
+  CloseHandle(process.hThread);
+  const test::MachineState before = sandbox_.Capture();
+
+  OperationList transaction;
+  EXPECT_FALSE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(exe, true, false)));
+  EXPECT_TRUE(transaction.empty());
+  EXPECT_EQ("", test::Compare(before, sandbox_.Capture()));
+
+  SetEvent(stop.get());
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(running.get(), 10000));
+  ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(exe, true, false)));
+  DeleteOperations(&transaction);
+  EXPECT_FALSE(base::PathExists(exe));
+}
+
+// The temporary name is the path plus the current second: when it is taken the deletion fails and leaves the
+// file alone. Every name of the next minute is taken, so the clock cannot step past them during the test.
+TEST_F(FileOperationsTest, TakenTemporaryNameLeavesTheFile) {
+  const base::FilePath file = Path(L"keep\\a.txt");
+  const int64_t now = base::Time::Now().ToTimeT();
+  for (int64_t second = now; second < now + 60; ++second)
+    Write(L"keep\\a.txt." + std::to_wstring(second) + L".old", "taken");
+  const test::MachineState before = sandbox_.Capture();
+  OperationList transaction;
+  EXPECT_FALSE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false, false)));
+  EXPECT_EQ("", test::Compare(before, sandbox_.Capture()));
+}
+
+// A kept copy that cannot be removed at commit (it is held open) is scheduled for the next restart, which the
+// Linux-side check reads back with wine's reg tool.
+TEST_F(FileOperationsTest, KeptCopyThatCannotGoWaitsForRestart) {
+  auto operation = std::make_unique<DeleteFileOperation>(Path(L"keep\\b.txt"), false, false);
+  DeleteFileOperation* deletion = operation.get();
+  OperationList transaction;
+  ASSERT_TRUE(ExecuteOperation(&transaction, std::move(operation)));
+  const base::FilePath kept = deletion->temporary_path();
+  {
+    test_support::ScopedTestHandle holder(
+        CreateFileW(kept.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder.valid());
+    DeleteOperations(&transaction);
+    EXPECT_TRUE(base::PathExists(kept));
+  }
+  const std::wstring data = test_support::TestDataDir();
+  if (data.empty())
+    GTEST_SKIP() << "no test data folder: the scheduled deletion is checked from Linux only";
+  ASSERT_TRUE(test_support::WriteFileBytes(data + L"\\pending_delete.txt",
+                                           std::string(kept.value().begin(), kept.value().end())));
+}
+
+// A move to another volume (a drive letter the setup maps to tmpfs) is a copy and a delete; rollback brings the
+// file back whole.
+TEST_F(FileOperationsTest, MoveAcrossVolumesRollsBack) {
+  std::string letter;
+  if (!test_support::ReadFileBytes(test_support::TestDataDir() + L"\\second_drive", &letter) || letter.size() != 1)
+    GTEST_SKIP() << "the setup maps no second drive";
+  const base::FilePath other =
+      base::FilePath(std::wstring(1, letter[0]) + L":\\").Append(test_support::UniqueName(L"tx_volume"));
+  const test::MachineState before = sandbox_.Capture();
+  OperationList transaction;
+  ASSERT_TRUE(ExecuteOperation(&transaction,
+                               std::make_unique<MoveFileOperation>(Path(L"keep\\ro.txt"), other.Append(L"ro.txt"))));
+  std::string moved;
+  EXPECT_TRUE(base::ReadFileToString(other.Append(L"ro.txt"), &moved));
+  EXPECT_EQ("read only", moved);
+  RollbackOperations(&transaction);
+  EXPECT_FALSE(base::PathExists(other));
+  EXPECT_EQ("", test::Compare(before, sandbox_.Capture()));
+}
+
+}  // namespace
+}  // namespace zorvi::installer
