@@ -38,6 +38,26 @@ void PrintFigure(const std::string& name, double value, const std::string& unit)
   fflush(stdout);
 }
 
+void ListTree(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>* folders,
+              std::vector<std::wstring>* files) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((root + relative + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE)
+    return;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..")
+      continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      folders->push_back(relative + L"\\" + name);
+      ListTree(root, relative + L"\\" + name, folders, files);
+    } else {
+      files->push_back(relative + L"\\" + name);
+    }
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+}
+
 void DoNotOptimize(const void* pointer) {
   asm volatile("" : : "g"(pointer) : "memory");
 }

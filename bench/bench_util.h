@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -25,6 +26,11 @@ void Report(const std::string& name, double value, const std::string& unit, cons
 // Prints one machine-readable figure ("figure<TAB>name<TAB>value<TAB>unit") for a script that compares it
 // with a reference measured outside this process.
 void PrintFigure(const std::string& name, double value, const std::string& unit);
+
+// Every folder and file below `root` + `relative`, as paths relative to `root` that start with a separator,
+// folders before their contents.
+void ListTree(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>* folders,
+              std::vector<std::wstring>* files);
 
 // Keeps the optimiser from discarding a computed value.
 void DoNotOptimize(const void* pointer);

@@ -29,27 +29,6 @@ double BestSeconds(int runs, Body body) {
   return best;
 }
 
-// Every folder and file below `root`, relative to it, folders before their contents.
-void ListTree(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>* folders,
-              std::vector<std::wstring>* files) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((root + relative + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE)
-    return;
-  do {
-    const std::wstring name = data.cFileName;
-    if (name == L"." || name == L"..")
-      continue;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      folders->push_back(relative + L"\\" + name);
-      ListTree(root, relative + L"\\" + name, folders, files);
-    } else {
-      files->push_back(relative + L"\\" + name);
-    }
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
-}
-
 }  // namespace
 
 int main() {
@@ -92,7 +71,7 @@ int main() {
   // The platform's own cost of the same copy: the system's folder and file copies over a list made beforehand.
   std::vector<std::wstring> folders;
   std::vector<std::wstring> files;
-  ListTree(tree.value(), L"", &folders, &files);
+  bench::ListTree(tree.value(), L"", &folders, &files);
   double raw_copy = 1e300;
   for (int i = 0; i < 3 && raw_copy >= 0; ++i) {
     base::DeleteFile(destination, true);

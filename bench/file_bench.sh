@@ -15,19 +15,7 @@ for d in range(100):
         with open(os.path.join(folder, "f%03d.bin" % f), "wb") as out:
             out.write(os.urandom((d * 100 + f) * 37 % 8192))
 PY
-best() {  # best wall time in seconds of N runs of a command, with an optional untimed preparation
-  local runs=$1 prepare=$2; shift 2
-  local best=
-  for _ in $(seq "$runs"); do
-    eval "$prepare"
-    local start=$EPOCHREALTIME
-    "$@"
-    local spent
-    spent=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.6f", b - a }')
-    if [ -z "$best" ] || awk -v s="$spent" -v b="$best" 'BEGIN { exit !(s < b) }'; then best=$spent; fi
-  done
-  echo "$best"
-}
+. "$(dirname "$0")/bench_util.sh"
 cat "$W/big.bin" > /dev/null
 cat_time=$(best 5 : sh -c "cat '$W/big.bin' > /dev/null")
 cp -r "$W/tree" "$W/warm"; rm -rf "$W/warm"
