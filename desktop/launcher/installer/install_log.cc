@@ -342,10 +342,13 @@ bool LoadInstallLog(XmlDocument* document, InstallLog* log, const base::FilePath
     LOG(ERROR) << "Cannot load the installation status " << path.AsUTF8();
     return false;
   }
-  if (!ReadInstallLog(document, log)) {
+  // Read into a copy, so that a file refused halfway leaves nothing of it in the log.
+  InstallLog read = *log;
+  if (!ReadInstallLog(document, &read)) {
     LOG(ERROR) << "The installation status " << path.AsUTF8() << " is not a valid installation log";
     return false;
   }
+  *log = std::move(read);
   return true;
 }
 

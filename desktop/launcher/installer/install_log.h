@@ -59,9 +59,9 @@ struct InstallLog {
   bool operator==(const InstallLog& other) const = default;
 };
 
-// Loads the file at `path` into *log with a new document in *document. The four lists are emptied first, also
-// when the load then fails; the other fields keep their values unless the file sets them. False for a missing
-// or malformed file and for any element out of place.
+// Loads the file at `path` into *log with a new document in *document. The four lists are emptied first; the
+// other fields keep their values unless the file sets them. A failed load leaves the lists empty and the other
+// fields as they were. False for a missing or malformed file and for any element out of place.
 bool LoadInstallLog(XmlDocument* document, InstallLog* log, const base::FilePath& path);
 // Reads a loaded document, the cursor on the document node, into *log.
 bool ReadInstallLog(XmlDocument* document, InstallLog* log);
