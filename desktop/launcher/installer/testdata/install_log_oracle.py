@@ -5,6 +5,8 @@ generate COUNT SEED OUT: writes COUNT random models (one JSON list) for the roun
     the log's fields and raw registry writes ("records"), which the test turns into key records itself.
 mutate COUNT SEED SOURCE OUT: writes COUNT damaged copies of SOURCE as OUT/00000.xml, ...: one to three random
     edits each (a markup, blank or non-ASCII byte inserted or put in place of one, a span deleted or repeated).
+facts MODEL: prints what XPath must find in the model's file, a line each: the number of files, the subfolder,
+    the user keys' clean levels.
 check MODELS XML...: rebuilds a model from each XML file with xml.etree and compares it with what the model
     says the file must hold: the registry records merged by key path, data texts and type names computed here
     from the raw writes, shortcut types from the all-users flag, elements in the file's fixed order.
@@ -175,6 +177,11 @@ def main():
         for index in range(count):
             with open(os.path.join(out, "%05d.xml" % index), "wb") as f:
                 f.write(mutate(rng, original))
+        return 0
+    if sys.argv[1] == "facts":
+        model = json.load(open(sys.argv[2], encoding="utf-8"))
+        print(len(model["files"]), model["subfolder"], sep="\n")
+        print(" ".join(str(key["clean"]) for key in expected_registry(model)["HKCU"]))
         return 0
     if sys.argv[1] == "check":
         return 0 if check(sys.argv[2], sys.argv[3:]) else 1
