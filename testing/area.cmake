@@ -1,1 +1,1 @@
-target_link_libraries(testing PUBLIC GTest::gtest)
+target_link_libraries(testing PUBLIC GTest::gtest crypt32)

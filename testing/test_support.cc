@@ -52,30 +52,25 @@ std::wstring UniqueName(const std::wstring& prefix) {
   return name;
 }
 
-namespace {
-
-// Deletes a folder and everything below it, read-only entries included.
-void DeleteTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+bool RemoveTree(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return true;
+  SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return DeleteFileW(path.c_str()) != FALSE;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
   if (find != INVALID_HANDLE_VALUE) {
     do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..")
-        continue;
-      const std::wstring path = folder + L"\\" + name;
-      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        DeleteTree(path);
-      else
-        DeleteFileW(path.c_str());
-    } while (FindNextFileW(find, &entry));
+      const std::wstring name = data.cFileName;
+      if (name != L"." && name != L"..")
+        RemoveTree(path + L"\\" + name);
+    } while (FindNextFileW(find, &data));
     FindClose(find);
   }
-  RemoveDirectoryW(folder.c_str());
+  return RemoveDirectoryW(path.c_str()) != FALSE;
 }
-
-}  // namespace
 
 ScopedTestFolder::ScopedTestFolder(const std::wstring& prefix) {
   wchar_t temp[MAX_PATH + 1];
@@ -85,7 +80,7 @@ ScopedTestFolder::ScopedTestFolder(const std::wstring& prefix) {
 }
 
 ScopedTestFolder::~ScopedTestFolder() {
-  DeleteTree(path_);
+  RemoveTree(path_);
 }
 
 void ScopedTestHandle::reset(HANDLE handle) {

@@ -29,6 +29,9 @@ bool ReadFileBytes(const std::wstring& path, std::string* contents);
 // Writes a whole file, replacing it; false on failure.
 bool WriteFileBytes(const std::wstring& path, const std::string& contents);
 
+// Removes a file or a folder tree, read-only entries too; true when nothing is left.
+bool RemoveTree(const std::wstring& path);
+
 // Runs a command line, waits for it and returns its exit code; standard output and error are captured
 // into *output when it is not null. Returns false when the process could not be started.
 bool RunProcess(const std::wstring& command_line, DWORD* exit_code, std::string* output = nullptr);

@@ -32,26 +32,6 @@ ScopedTestDir::ScopedTestDir(const std::wstring& parent)
 
 ScopedTestDir::~ScopedTestDir() { RemoveTree(path_.value()); }
 
-bool RemoveTree(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES)
-    return true;
-  SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-    return DeleteFileW(path.c_str()) != FALSE;
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = data.cFileName;
-      if (name != L"." && name != L"..")
-        RemoveTree(path + L"\\" + name);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-  }
-  return RemoveDirectoryW(path.c_str()) != FALSE;
-}
-
 bool WriteText(const base::FilePath& path, const std::string& contents) {
   return test_support::WriteFileBytes(path.value(), contents);
 }

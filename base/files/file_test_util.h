@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "testing/test_support.h"
 
 namespace file_test {
 
@@ -28,8 +29,7 @@ class ScopedTestDir {
   base::FilePath path_;
 };
 
-// Removes a file or a folder tree, read-only entries too; true when nothing is left.
-bool RemoveTree(const std::wstring& path);
+using test_support::RemoveTree;
 bool WriteText(const base::FilePath& path, const std::string& contents);
 // The contents, or "<missing>" when the file cannot be read.
 std::string ReadText(const base::FilePath& path);
