@@ -1,0 +1,28 @@
+#include "desktop/launcher/installer/package_fetcher/download_hosts.h"
+
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/launcher/installer/product_info.h"
+
+namespace zorvi::installer {
+
+const wchar_t kMakerDomainSuffix[] = L".zorvi.example";
+const wchar_t kDevelopmentDomainSuffix[] = L".zorvi.test";
+
+void GetAllowedDownloadHosts(std::vector<std::wstring>* hosts) {
+  GetAllowedDownloadHostsFor(GetBrandingDomain(), hosts);
+}
+
+void GetAllowedDownloadHostsFor(const std::string& branding_domain, std::vector<std::wstring>* hosts) {
+  hosts->clear();
+  // An empty entry would admit every host and so silently lift the whole restriction; a branding without a
+  // domain of its own relies on the maker's.
+  const std::wstring domain = base::UTF8ToWide(branding_domain);
+  if (!domain.empty() && domain != kMakerDomainSuffix)
+    hosts->push_back(domain);
+  hosts->push_back(kMakerDomainSuffix);
+  hosts->push_back(kDevelopmentDomainSuffix);
+  hosts->push_back(L"localhost");
+  hosts->push_back(L"127.0.0.1");
+}
+
+}  // namespace zorvi::installer

@@ -1,0 +1,43 @@
+#include "desktop/launcher/installer/package_fetcher/package_probes.h"
+
+#include "base/command_line.h"
+#include "base/process/launch.h"
+#include "base/synchronization/lock.h"
+#include "base/version.h"
+#include "desktop/launcher/installer/product_info.h"
+
+namespace zorvi::installer {
+
+const char kInternalVersionProbe[] = "internal-version";
+const char kStreamProbe[] = "stream";
+
+std::string RunPackageProbe(const base::FilePath& package, const char* probe) {
+  base::CommandLine command_line(package);
+  command_line.AppendSwitch(probe);
+  std::string output;
+  // The child inherits every inheritable handle: no other thread may create one meanwhile.
+  base::AutoLock launch_lock(base::GetProcessLaunchLock());
+  // The exit code is not consulted: the output alone decides.
+  base::GetAppOutput(command_line, &output);
+  return output;
+}
+
+bool IsPackageVersionAcceptable(const std::string& probe_output, const std::string& own_internal_version) {
+  const base::Version package_version(probe_output);
+  const base::Version own_version(own_internal_version);
+  return package_version.IsValid() && own_version.IsValid() && package_version.CompareTo(own_version) >= 0;
+}
+
+bool IsPackageStreamAcceptable(const std::string& probe_output, const std::string& own_stream) {
+  return probe_output == own_stream;
+}
+
+bool IsPackageVersionAcceptable(const std::string& probe_output) {
+  return IsPackageVersionAcceptable(probe_output, GetInternalVersion());
+}
+
+bool IsPackageStreamAcceptable(const std::string& probe_output) {
+  return IsPackageStreamAcceptable(probe_output, GetStreamName());
+}
+
+}  // namespace zorvi::installer

@@ -1,0 +1,34 @@
+// The probes of a downloaded package executable: it is run with one switch and prints its internal version
+// or its stream name. A package passes when its version is not lower than the installer's own and its stream
+// is the installer's own.
+#ifndef DESKTOP_LAUNCHER_INSTALLER_PACKAGE_FETCHER_PACKAGE_PROBES_H_
+#define DESKTOP_LAUNCHER_INSTALLER_PACKAGE_FETCHER_PACKAGE_PROBES_H_
+
+#include <string>
+
+#include "base/files/file_path.h"
+
+namespace zorvi::installer {
+
+// The switches a package answers.
+extern const char kInternalVersionProbe[];  // "internal-version"
+extern const char kStreamProbe[];           // "stream"
+
+// Runs `package` with only the switch `probe` under the process launch lock and returns what it wrote to its
+// standard output. A package that cannot be started gives an empty output, which no check accepts.
+std::string RunPackageProbe(const base::FilePath& package, const char* probe);
+
+// True when `probe_output` is a dotted version that compares equal to or higher than `own_internal_version`.
+// Empty or non-numeric output fails.
+bool IsPackageVersionAcceptable(const std::string& probe_output, const std::string& own_internal_version);
+
+// True when `probe_output` is `own_stream`, byte for byte.
+bool IsPackageStreamAcceptable(const std::string& probe_output, const std::string& own_stream);
+
+// The two checks against this installer's own internal version and stream name.
+bool IsPackageVersionAcceptable(const std::string& probe_output);
+bool IsPackageStreamAcceptable(const std::string& probe_output);
+
+}  // namespace zorvi::installer
+
+#endif  // DESKTOP_LAUNCHER_INSTALLER_PACKAGE_FETCHER_PACKAGE_PROBES_H_
