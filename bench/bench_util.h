@@ -19,6 +19,20 @@ double Rate(const std::function<void()>& body, double work_per_call, double min_
 
 enum class Better { kHigher, kLower };
 
+// The shortest wall time in seconds of `runs` calls of `body`, which returns false on failure (then -1).
+template <typename Body>
+double BestSeconds(int runs, Body body) {
+  double best = 1e300;
+  for (int i = 0; i < runs; ++i) {
+    const double start = NowSeconds();
+    if (!body())
+      return -1;
+    const double spent = NowSeconds() - start;
+    best = spent < best ? spent : best;
+  }
+  return best;
+}
+
 // Prints "name: value unit | reference_name: reference unit | ratio R x" where R > 1 favours `value`.
 void Report(const std::string& name, double value, const std::string& unit, const std::string& reference_name,
             double reference, Better better = Better::kHigher);

@@ -15,22 +15,6 @@
 #include "base/files/file_util.h"
 #include "bench/bench_util.h"
 
-namespace {
-
-template <typename Body>
-double BestSeconds(int runs, Body body) {
-  double best = 1e300;
-  for (int i = 0; i < runs; ++i) {
-    const double start = bench::NowSeconds();
-    if (!body())
-      return -1;
-    best = std::min(best, bench::NowSeconds() - start);
-  }
-  return best;
-}
-
-}  // namespace
-
 int main() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
@@ -44,11 +28,11 @@ int main() {
 
   std::string contents;
   base::ReadFileToString(big_file, &contents);  // warm the host's cache
-  const double read = BestSeconds(5, [&] { return base::ReadFileToString(big_file, &contents); });
+  const double read = bench::BestSeconds(5, [&] { return base::ReadFileToString(big_file, &contents); });
   bench::DoNotOptimize(contents.data());
   // The same bytes through one raw read into a buffer that is already there: the platform's own cost.
   std::string buffer(contents.size(), '\0');
-  const double raw_read = BestSeconds(5, [&] {
+  const double raw_read = bench::BestSeconds(5, [&] {
     HANDLE file = CreateFileW(big_file.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     DWORD done = 0;

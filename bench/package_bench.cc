@@ -1,0 +1,42 @@
+// The package checks on data that package_bench.sh made: ChecksumChecker::Check of a large file and LzmaUtil's
+// unpacking of a solid package. Prints the best time of several runs of each as figures; package_bench.sh
+// sets them against native openssl and 7-Zip on the same files in the same run. Arguments: the large file, its
+// SHA-256 text, the archive, and a folder to unpack into (removed between runs).
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <string>
+
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/strings/utf_string_conversions.h"
+#include "bench/bench_util.h"
+#include "desktop/launcher/installer/package_fetcher/checksum_checker.h"
+#include "desktop/launcher/installer/package_fetcher/lzma_util.h"
+
+int main() {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argc != 5) {
+    fprintf(stderr, "usage: package_bench FILE SHA256 ARCHIVE TARGET (package_bench.sh makes them)\n");
+    return 2;
+  }
+  const base::FilePath file(argv[1]);
+  const std::string checksum = base::WideToUTF8(argv[2]);
+  const base::FilePath archive(argv[3]);
+  const base::FilePath target(argv[4]);
+
+  const double check = bench::BestSeconds(5, [&] { return zorvi::installer::ChecksumChecker::Check(file, checksum); });
+  bench::PrintFigure("check", check, "s");
+
+  const double unpack = bench::BestSeconds(5, [&] {
+    base::DeleteFile(target, true);
+    zorvi::installer::LzmaUtil unpacker;
+    return unpacker.OpenArchive(archive) == 0 && unpacker.UnPack(target) == 0;
+  });
+  bench::PrintFigure("unpack", unpack, "s");
+  return check < 0 || unpack < 0;
+}
