@@ -93,48 +93,24 @@ std::wstring OwnerOf(const std::wstring& key_name) {
   return text;
 }
 
-// The denial and the grant seen by the named-security functions after GrantAccess: the denial of a SID the
-// process belongs to (Everyone) no longer holds the granted rights, that of a SID it does not belong to still
-// does, and the user holds them inherited by objects and containers.
-void ExpectGrantedEntries(const std::wstring& object_name, SE_OBJECT_TYPE type, DWORD granted) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  PACL dacl = nullptr;
-  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-            GetNamedSecurityInfoW(object_name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                                  nullptr, &descriptor));
-  alignas(TOKEN_USER) BYTE user_buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
-  DWORD size = 0;
+// The key's access list after GrantAccess: the user holds the granted rights inherited by objects and
+// containers, the denial of a SID the process does not belong to still holds them, Everyone's no longer does.
+void ExpectGrantedEntries(const std::wstring& key_name, const std::wstring& granted_mask) {
   HANDLE token = nullptr;
   ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user_buffer, sizeof(user_buffer), &size));
+  alignas(TOKEN_USER) BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+  DWORD size = 0;
+  const bool queried = GetTokenInformation(token, TokenUser, user, sizeof(user), &size);
   CloseHandle(token);
-  const PSID user = reinterpret_cast<TOKEN_USER*>(user_buffer)->User.Sid;
-  alignas(SID) BYTE everyone[SECURITY_MAX_SID_SIZE];
-  size = sizeof(everyone);
-  ASSERT_TRUE(CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size));
-
-  bool user_granted = false, stranger_denied = false;
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    ACE_HEADER* header = nullptr;
-    ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&header)));
-    if (header->AceType == ACCESS_ALLOWED_ACE_TYPE) {
-      auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
-      if (EqualSid(&ace->SidStart, user) && (ace->Mask & granted) == granted &&
-          (header->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) ==
-              (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) {
-        user_granted = true;
-      }
-    } else if (header->AceType == ACCESS_DENIED_ACE_TYPE) {
-      auto* ace = reinterpret_cast<ACCESS_DENIED_ACE*>(header);
-      if (EqualSid(&ace->SidStart, everyone))
-        EXPECT_EQ(0u, ace->Mask & granted) << "Everyone is still denied what was granted";
-      else if ((ace->Mask & granted) == granted)
-        stranger_denied = true;
-    }
-  }
-  LocalFree(descriptor);
-  EXPECT_TRUE(user_granted) << base::WideToUTF8(DaclSddl(object_name, type));
-  EXPECT_TRUE(stranger_denied) << base::WideToUTF8(DaclSddl(object_name, type));
+  wchar_t* user_sid = nullptr;
+  ASSERT_TRUE(queried && ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &user_sid));
+  const std::wstring user_grant = L"(A;OICI;" + granted_mask + L";;;" + user_sid + L")";
+  LocalFree(user_sid);
+  const std::wstring sddl = DaclSddl(key_name, SE_REGISTRY_KEY);
+  SCOPED_TRACE(base::WideToUTF8(sddl));
+  EXPECT_NE(std::wstring::npos, sddl.find(user_grant));
+  EXPECT_NE(std::wstring::npos, sddl.find(L"(D;;" + granted_mask + L";;;S-1-5-21-1-2-3-4321)"));
+  EXPECT_EQ(std::wstring::npos, sddl.find(L"(D;;" + granted_mask + L";;;WD)"));
 }
 
 // Write access as three observers see it: HasWriteAccess, an open of the object for writing, and (for registry
@@ -188,7 +164,7 @@ TEST_F(RegistryGrantTest, TemporaryGrantIsUndoneExactly) {
   ASSERT_TRUE(GrantAccess(name_, SE_REGISTRY_KEY, KEY_SET_VALUE | KEY_CREATE_SUB_KEY, false, &grant));
   ASSERT_NE(nullptr, grant);
   EXPECT_EQ(kWritable, Observe());
-  ExpectGrantedEntries(name_, SE_REGISTRY_KEY, KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
+  ExpectGrantedEntries(name_, L"DCLC");  // KEY_SET_VALUE | KEY_CREATE_SUB_KEY as SDDL writes them
   EXPECT_TRUE(RestoreAccess(std::move(grant)));
   EXPECT_EQ(kDenied, Observe());
   EXPECT_EQ(original_sddl_, DaclSddl(name_, SE_REGISTRY_KEY));
