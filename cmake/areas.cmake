@@ -7,6 +7,17 @@ set(ZORVI_AREA_LIBS "" CACHE INTERNAL "")
 set(ZORVI_AREA_TESTS "" CACHE INTERNAL "")
 set(ZORVI_TEST_CHILDREN "" CACHE INTERNAL "")
 set(ZORVI_TEST_DLLS "" CACHE INTERNAL "")
+# Each test's time limit in seconds. Past it tools/wine-run writes every thread's stack of the test's processes
+# into its output and ends them, so a hang costs little and explains itself. A test that needs more says so
+# with zorvi_test_limit().
+set(ZORVI_TEST_LIMIT 60)
+
+# zorvi_test_limit(<area folder> <gtest pattern> <seconds>): the limit of the area's tests whose Suite.Name
+# matches the pattern (shell wildcards).
+function(zorvi_test_limit dir pattern seconds)
+  string(REPLACE "/" "_" name "${dir}")
+  set_property(GLOBAL APPEND PROPERTY ZORVI_TEST_LIMITS_${name} "${pattern}=${seconds}")
+endfunction()
 
 function(zorvi_area dir)
   string(REPLACE "/" "_" name "${dir}")
@@ -74,7 +85,20 @@ function(zorvi_finish_areas)
       target_link_libraries(${exe} PRIVATE GTest::gtest_main)
     endif()
     set(data ${CMAKE_BINARY_DIR}/testdata/${name})
-    set(props TIMEOUT 600 ENVIRONMENT "ZORVI_TESTDATA=${data}")
+    # ctest's own limit only backs up wine-run's, which first needs time to write the stacks.
+    get_property(limits GLOBAL PROPERTY ZORVI_TEST_LIMITS_${name})
+    set(longest ${ZORVI_TEST_LIMIT})
+    foreach(limit ${limits})
+      string(REGEX REPLACE ".*=" "" seconds "${limit}")
+      if(seconds GREATER longest)
+        set(longest ${seconds})
+      endif()
+    endforeach()
+    math(EXPR timeout "${longest} + 180")
+    list(JOIN limits " " overrides)
+    string(STRIP "${ZORVI_TEST_LIMIT} ${overrides}" limit_setting)
+    set(props TIMEOUT ${timeout} ENVIRONMENT "ZORVI_TESTDATA=${data}"
+              ENVIRONMENT_MODIFICATION "ZORVI_TEST_LIMIT=set:${limit_setting}")
     if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/testdata_setup.sh OR EXISTS ${CMAKE_SOURCE_DIR}/${dir}/testdata_check.sh)
       list(APPEND props FIXTURES_REQUIRED ${name}_data)
     endif()

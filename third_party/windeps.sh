@@ -20,7 +20,7 @@ PKGS=(wine64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-ming
       mingw-w64-x86-64-dev libz-mingw-w64-dev cmake ninja-build make perl googletest ccache gcc libc6-dev
       7zip zip unzip libarchive-tools xvfb imagemagick osslsigncode openssl python3 xz-utils bzip2
       ca-certificates liblnk-utils coreutils findutils util-linux rapidjson-dev nlohmann-json3-dev
-      icoutils libxml2-utils llvm-14 lldb-14 python3-yaml python3-pefile xdotool curl locales)
+      icoutils libxml2-utils llvm-14 lldb-14 python3-yaml python3-pefile xdotool curl locales gdb)
 missing=$(for p in "${PKGS[@]}"; do dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"; done)
 if [ -n "$missing" ]; then
   echo "[run ] apt: installing" $missing; SECONDS=0

@@ -1,0 +1,81 @@
+// A program that misbehaves on purpose, for the checks of the test harness itself (tools/check-wine-stacks.sh).
+//
+//   harness_test_child hang [--spawn] [--ready=NAME]
+//     Hangs: the main thread waits in WaitForTheWorker for a worker blocked in BlockForGood, on an event nobody
+//     sets. With --spawn it first starts a copy of itself and waits until that copy is blocked too, so that a
+//     report must cover the processes a test starts as well; with --ready it sets the named event once blocked.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+HANDLE g_ready = nullptr;
+
+__attribute__((noinline)) DWORD WINAPI BlockForGood(void* never_set) {
+  if (g_ready)
+    ::SetEvent(g_ready);
+  const DWORD result = ::WaitForSingleObject(static_cast<HANDLE>(never_set), INFINITE);
+  // Never reached; the call after the wait also keeps this function's frame on the stack (no tail call).
+  std::printf("the worker woke up: %lu\n", result);
+  return result;
+}
+
+__attribute__((noinline)) void WaitForTheWorker(HANDLE worker) {
+  const DWORD result = ::WaitForSingleObject(worker, INFINITE);
+  std::printf("the worker ended: %lu\n", result);
+}
+
+// Starts a copy of this program that hangs, and waits until its worker is blocked.
+bool SpawnBlockedCopy() {
+  const std::wstring ready = L"harness_test_child_ready_" + std::to_wstring(::GetCurrentProcessId());
+  HANDLE blocked = ::CreateEventW(nullptr, TRUE, FALSE, ready.c_str());
+  wchar_t path[MAX_PATH];
+  if (!blocked || !::GetModuleFileNameW(nullptr, path, MAX_PATH))
+    return false;
+  std::wstring command = L"\"" + std::wstring(path) + L"\" hang --ready=" + ready;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    return false;
+  HANDLE waits[] = {blocked, info.hProcess};
+  return ::WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0;
+}
+
+int Hang(bool spawn) {
+  if (spawn && !SpawnBlockedCopy()) {
+    std::fprintf(stderr, "could not start the blocked copy: error %lu\n", ::GetLastError());
+    return 2;
+  }
+  HANDLE never_set = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE worker = ::CreateThread(nullptr, 0, &BlockForGood, never_set, 0, nullptr);
+  if (!never_set || !worker)
+    return 3;
+  std::printf("process %lu blocks\n", ::GetCurrentProcessId());
+  std::fflush(stdout);
+  WaitForTheWorker(worker);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  bool spawn = false;
+  std::wstring ready;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--spawn")
+      spawn = true;
+    else if (arg.rfind("--ready=", 0) == 0)
+      ready.assign(arg.begin() + 8, arg.end());
+  }
+  if (!ready.empty() && !(g_ready = ::CreateEventW(nullptr, TRUE, FALSE, ready.c_str())))
+    return 3;
+  if (mode == "hang")
+    return Hang(spawn);
+  std::fprintf(stderr, "usage: harness_test_child hang [--spawn] [--ready=NAME]\n");
+  return 2;
+}
