@@ -1,9 +1,13 @@
-// A program that misbehaves on purpose, for the checks of the test harness itself (tools/check-wine-stacks.sh).
+// A program that misbehaves on purpose, for the checks of the test harness itself (tools/check-wine-stacks.sh,
+// tools/check-wine-server-crash.sh).
 //
 //   harness_test_child hang [--spawn] [--ready=NAME]
 //     Hangs: the main thread waits in WaitForTheWorker for a worker blocked in BlockForGood, on an event nobody
 //     sets. With --spawn it first starts a copy of itself and waits until that copy is blocked too, so that a
 //     report must cover the processes a test starts as well; with --ready it sets the named event once blocked.
+//   harness_test_child query-handles [--after=NAME]
+//     Waits for the named event (when given), then asks for the handle list of every process on the machine and
+//     prints how many handles it holds.
 #include <windows.h>
 
 #include <cstdio>
@@ -59,23 +63,44 @@ int Hang(bool spawn) {
   return 0;
 }
 
+int QueryHandles(const std::wstring& after) {
+  if (!after.empty()) {
+    HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, after.c_str());
+    if (!event || ::WaitForSingleObject(event, INFINITE) != WAIT_OBJECT_0)
+      return 3;
+  }
+  using QueryFunction = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+  const auto query = reinterpret_cast<QueryFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  constexpr ULONG kSystemHandleInformation = 16;
+  static char buffer[1 << 24];
+  ULONG needed = 0;
+  const LONG status = query(kSystemHandleInformation, buffer, sizeof(buffer), &needed);
+  std::printf("status 0x%lx, %lu handles\n", static_cast<unsigned long>(status), *reinterpret_cast<ULONG*>(buffer));
+  return status == 0 ? 0 : 4;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   bool spawn = false;
-  std::wstring ready;
+  std::wstring ready, after;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--spawn")
       spawn = true;
     else if (arg.rfind("--ready=", 0) == 0)
       ready.assign(arg.begin() + 8, arg.end());
+    else if (arg.rfind("--after=", 0) == 0)
+      after.assign(arg.begin() + 8, arg.end());
   }
   if (!ready.empty() && !(g_ready = ::CreateEventW(nullptr, TRUE, FALSE, ready.c_str())))
     return 3;
   if (mode == "hang")
     return Hang(spawn);
-  std::fprintf(stderr, "usage: harness_test_child hang [--spawn] [--ready=NAME]\n");
+  if (mode == "query-handles")
+    return QueryHandles(after);
+  std::fprintf(stderr, "usage: harness_test_child hang [--spawn] [--ready=NAME] | query-handles [--after=NAME]\n");
   return 2;
 }

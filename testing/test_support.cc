@@ -83,6 +83,16 @@ ScopedTestFolder::~ScopedTestFolder() {
   RemoveTree(path_);
 }
 
+int CountOpenHandles() {
+  int open = 0;
+  DWORD flags = 0;
+  for (uintptr_t value = 4; value < 0x10000; value += 4) {
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
+      ++open;
+  }
+  return open;
+}
+
 void ScopedTestHandle::reset(HANDLE handle) {
   if (valid())
     CloseHandle(handle_);

@@ -29,10 +29,7 @@ grep -q "was still running after its limit of $LIMIT s" <<<"$report" || fail "no
 for frame in '<(anonymous namespace)::BlockForGood(void\*)+0x' '<(anonymous namespace)::WaitForTheWorker(void\*)+0x'; do
   [ "$(grep -c "$frame" <<<"$report")" -eq 2 ] || fail "the frame ${frame%%(void*} is not named in both processes"
 done
-run=$(sed -n 's/^==== wine-stacks: .* of run \(.*\)$/\1/p' <<<"$report")
-[ -n "$run" ] || fail "no run id in the report"
-for environ in $(grep -lzx "ZORVI_WINE_RUN=$run" /proc/[0-9]*/environ 2>/dev/null); do
-  fail "$(tr '\0' ' ' <"${environ%/environ}/cmdline") is still running"
-done
+left=$(zorvi_left_of_report "$report")
+[ -z "$left" ] || fail "still running after the report: $left"
 [ "$status" -eq 0 ] && echo "the hung program and its child were reported and ended"
 exit $status

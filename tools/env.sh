@@ -21,6 +21,27 @@ zorvi_configure_and_build() {
   cmake --build "$BUILD_DIR" -j "$JOBS"
 }
 
+# Ends every process still running in a prefix: the programs of a wine server that died wait for it for good.
+zorvi_kill_prefix_processes() {
+  local environ pid
+  for environ in $(grep -lzx "WINEPREFIX=$1" /proc/[0-9]*/task/[0-9]*/environ 2>/dev/null); do
+    pid=${environ#/proc/}
+    pid=${pid%%/*}
+    [ "$pid" = $$ ] || kill -9 "$pid" 2>/dev/null || true
+  done
+}
+
+# What still runs of the run that a report of tools/wine-stacks names, one command line a line.
+zorvi_left_of_report() {
+  local run environ
+  run=$(sed -n 's/^==== wine-stacks: .* of run \(.*\)$/\1/p' <<<"$1")
+  [ -n "$run" ] || { echo "(the report names no run)"; return; }
+  for environ in $(grep -lzx "ZORVI_WINE_RUN=$run" /proc/[0-9]*/environ 2>/dev/null); do
+    tr '\0' ' ' <"${environ%/environ}/cmdline"
+    echo
+  done
+}
+
 zorvi_stop_wine() {
   . "$WINDEPS/wine.env"
   if [ -d "$RUN_PREFIX" ]; then
@@ -28,6 +49,7 @@ zorvi_stop_wine() {
     TMPDIR="$RUN_PREFIX/.server-tmp" WINEPREFIX="$RUN_PREFIX" "$WINESERVER" -k 2>/dev/null || true
     TMPDIR="$RUN_PREFIX/.server-tmp" WINEPREFIX="$RUN_PREFIX" timeout 30 "$WINESERVER" -w 2>/dev/null || true
   fi
+  zorvi_kill_prefix_processes "$RUN_PREFIX"
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
 }
 

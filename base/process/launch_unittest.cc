@@ -434,46 +434,6 @@ TEST(GetAppOutputFailureTest, MissingProgramFails) {
   EXPECT_FALSE(GetAppOutput(command_line, &output));
 }
 
-// How many handles this process holds, from the system's handle table (the handle-count query of the process
-// itself is not answered under wine).
-int CountOwnHandles() {
-  struct Entry {
-    USHORT process_id;
-    USHORT creator_back_trace_index;
-    UCHAR object_type;
-    UCHAR attributes;
-    USHORT handle;
-    void* object;
-    ACCESS_MASK access;
-  };
-  struct Table {
-    ULONG count;
-    Entry entries[1];
-  };
-  using QueryFunction = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
-  const auto query = reinterpret_cast<QueryFunction>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-  if (!query)
-    return -1;
-  constexpr ULONG kSystemHandleInformation = 16;
-  constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
-  std::vector<char> buffer(1 << 20);
-  LONG status;
-  ULONG needed = 0;
-  while ((status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed)) ==
-         kInfoLengthMismatch) {
-    buffer.resize(buffer.size() * 2);
-  }
-  if (status != 0)
-    return -1;
-  const auto* table = reinterpret_cast<const Table*>(buffer.data());
-  const auto self = static_cast<USHORT>(GetCurrentProcessId());
-  int count = 0;
-  for (ULONG i = 0; i < table->count; ++i)
-    count += table->entries[i].process_id == self;
-  return count;
-}
-
 // Every pipe, process and thread handle a launch makes is given back, on success and on failure alike.
 TEST(LaunchHandleTest, LaunchesAndOutputCapturesGiveBackEveryHandle) {
   const std::wstring file = test_support::TestDataDir() + L"\\random_3000.bin";
@@ -492,11 +452,11 @@ TEST(LaunchHandleTest, LaunchesAndOutputCapturesGiveBackEveryHandle) {
     EXPECT_FALSE(LaunchProcess(missing, waiting).IsValid());
   };
   launch_all();  // first use creates the process-wide launch lock
-  const int before = CountOwnHandles();
+  const int before = test_support::CountOpenHandles();
   ASSERT_GT(before, 0);
   for (int i = 0; i < 5; ++i)
     launch_all();
-  EXPECT_EQ(before, CountOwnHandles());
+  EXPECT_EQ(before, test_support::CountOpenHandles());
 }
 
 TEST(ProcessLaunchLockTest, ConcurrentFirstCallersShareOneLock) {

@@ -17,6 +17,7 @@
 #include "base/threading/thread_refusal_test_util.h"
 #include "base/win/scoped_handle_verifier.h"
 #include "gtest/gtest.h"
+#include "testing/test_support.h"
 
 namespace base {
 namespace {
@@ -300,19 +301,6 @@ TEST(ThreadTest, ThreadThatCannotBeCreatedLeavesNothingBehind) {
   EXPECT_EQ(FactsOf(&thread).thread_id, thread.GetThreadId());
 }
 
-// The system's answer, value by value: how many handle values of this process below 0x10000 name an open
-// handle. (The system-wide handle list of NtQuerySystemInformation would do it in one call, but wine's server
-// does not survive that query while other processes start and end threads.)
-int64_t CountOpenHandleValues() {
-  int64_t open = 0;
-  DWORD flags = 0;
-  for (uintptr_t value = 4; value < 0x10000; value += 4) {
-    if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
-      ++open;
-  }
-  return open;
-}
-
 // Handles of every kind a thread uses (its own handle, its duplicate, events, the loop's pump) must all be
 // given back. The verifier's count covers the tracked ones; the process's count covers the rest.
 TEST(ThreadTest, StartingAndStoppingLeaksNoHandles) {
@@ -335,13 +323,13 @@ TEST(ThreadTest, StartingAndStoppingLeaksNoHandles) {
   // The first cycle makes what lives for the process (lazy instances, the registry, thread-local slots).
   cycle();
   const size_t tracked_before = win::GetTrackedHandleCountForTesting();
-  const int64_t process_before = CountOpenHandleValues();
+  const int process_before = test_support::CountOpenHandles();
   ASSERT_GT(process_before, 0);
   for (int i = 0; i < kCycles; ++i)
     cycle();
   EXPECT_GT(tracked_before, 0u) << "the verifier tracks the threads' events";
   EXPECT_EQ(win::GetTrackedHandleCountForTesting(), tracked_before);
-  EXPECT_EQ(CountOpenHandleValues(), process_before);
+  EXPECT_EQ(test_support::CountOpenHandles(), process_before);
 }
 
 
