@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <memory>
 
 #include "base/base_paths.h"
@@ -11,8 +12,10 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_piece.h"
 #include "base/strings/stringprintf.h"
+#include "base/synchronization/lock.h"
 #include "base/values.h"
 #include "base/win/native_library.h"
+#include "desktop/launcher/installer/test_seams.h"
 
 namespace zorvi::installer {
 
@@ -71,8 +74,9 @@ bool ReadBrandingResource(HMODULE module, std::string* text) {
 // The parsed document, an empty dictionary when the text is not a JSON object.
 class BrandingDocument {
  public:
-  BrandingDocument() {
-    std::unique_ptr<base::Value> root = base::JsonReader::Read(LoadBrandingText());
+  BrandingDocument() : BrandingDocument(LoadBrandingText()) {}
+  explicit BrandingDocument(const std::string& text) {
+    std::unique_ptr<base::Value> root = base::JsonReader::Read(text);
     if (root && root->IsType(base::Value::kTypeDictionary))
       dictionary_.reset(static_cast<base::DictionaryValue*>(root.release()));
     else
@@ -86,6 +90,18 @@ class BrandingDocument {
 };
 
 constinit base::LazyInstance<BrandingDocument>::Leaky g_branding;
+
+// The document of a test's branding text: each text is parsed once and kept for the life of the process, since
+// callers hold on to the dictionary.
+const base::DictionaryValue& GetTestBrandingDictionary(const std::string& text) {
+  static base::Lock lock;
+  static auto* documents = new std::map<std::string, std::unique_ptr<BrandingDocument>>;
+  base::AutoLock hold(lock);
+  std::unique_ptr<BrandingDocument>& document = (*documents)[text];
+  if (!document)
+    document = std::make_unique<BrandingDocument>(text);
+  return document->dictionary();
+}
 
 std::string GetBrandingString(const std::string& path) {
   std::string value;
@@ -162,6 +178,8 @@ std::string LoadBrandingText() {
 }
 
 const base::DictionaryValue& GetBrandingDictionary() {
+  if (const std::string* test_text = GetBrandingTextSeam())
+    return GetTestBrandingDictionary(*test_text);
   return g_branding.Get().dictionary();
 }
 

@@ -8,6 +8,9 @@ namespace {
 
 std::atomic<AdminTokenSeam> g_admin_token_seam{AdminTokenSeam::kNone};
 std::atomic<OperationFaultHook> g_operation_fault_hook{nullptr};
+// Texts once set are never freed: a reader may still hold the previous one.
+std::atomic<const std::string*> g_branding_text{nullptr};
+std::atomic<const wchar_t*> g_global_storage_mutex_name{nullptr};
 
 }  // namespace
 
@@ -25,6 +28,22 @@ void SetOperationFaultHookForTesting(OperationFaultHook hook) {
 
 OperationFaultHook GetOperationFaultHook() {
   return g_operation_fault_hook.load(std::memory_order_relaxed);
+}
+
+void SetBrandingTextForTesting(const std::string& text) {
+  g_branding_text.store(new std::string(text), std::memory_order_release);
+}
+
+const std::string* GetBrandingTextSeam() {
+  return g_branding_text.load(std::memory_order_acquire);
+}
+
+void SetGlobalStorageMutexNameForTesting(const wchar_t* name) {
+  g_global_storage_mutex_name.store(name ? (new std::wstring(name))->c_str() : nullptr, std::memory_order_release);
+}
+
+const wchar_t* GetGlobalStorageMutexNameSeam() {
+  return g_global_storage_mutex_name.load(std::memory_order_acquire);
 }
 
 }  // namespace zorvi::installer

@@ -38,6 +38,18 @@ using OperationFaultHook = bool (*)(const Operation* operation, const std::wstri
 void SetOperationFaultHookForTesting(OperationFaultHook hook);
 OperationFaultHook GetOperationFaultHook();
 
+// The branding document's text in place of the host's resource, so that tests running side by side can each have
+// a product (and so registry keys) of their own. Set before the branding is read on other threads.
+void SetBrandingTextForTesting(const std::string& text);
+// The text last set; null when none was.
+const std::string* GetBrandingTextSeam();
+
+// The name of the autoupdate global storage's access mutex in place of its own, so that tests holding it do not
+// make other tests' storages busy; null gives the own name back.
+void SetGlobalStorageMutexNameForTesting(const wchar_t* name);
+// The name last set; null when none is.
+const wchar_t* GetGlobalStorageMutexNameSeam();
+
 }  // namespace zorvi::installer
 
 #endif  // DESKTOP_LAUNCHER_INSTALLER_TEST_SEAMS_H_
