@@ -1,5 +1,7 @@
 #include "testing/test_support.h"
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -166,6 +168,20 @@ bool RunProcess(const std::wstring& command_line, DWORD* exit_code, std::string*
   }
   WaitForSingleObject(process.get(), INFINITE);
   return GetExitCodeProcess(process.get(), exit_code) != FALSE;
+}
+
+bool SetRegistryKeyDacl(HKEY root, const std::wstring& subkey, const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+    return false;
+  HKEY key = nullptr;
+  LONG result = RegOpenKeyExW(root, subkey.c_str(), 0, WRITE_DAC, &key);
+  if (result == ERROR_SUCCESS) {
+    result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+    RegCloseKey(key);
+  }
+  LocalFree(descriptor);
+  return result == ERROR_SUCCESS;
 }
 
 }  // namespace test_support

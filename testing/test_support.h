@@ -57,6 +57,10 @@ class ScopedTestFolder {
 // starts; the whole run's processes are then left waiting for good.)
 int CountOpenHandles();
 
+// Replaces the access list of HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE\`subkey` with the one of `sddl` ("D:P(...)"
+// for a protected list). The key's owner may always do this, also after locking itself out.
+bool SetRegistryKeyDacl(HKEY root, const std::wstring& subkey, const wchar_t* sddl);
+
 // Closes a handle when it goes out of scope (test code only: the product has its own holder).
 class ScopedTestHandle {
  public:
