@@ -28,3 +28,6 @@ set_target_properties(branding_fallback_module PROPERTIES PREFIX "")
 target_link_options(branding_fallback_module PRIVATE "LINKER:--exclude-all-symbols")
 # Linked like every other module of the project (allocator and start-up checks included).
 set(ZORVI_TEST_DLLS "${ZORVI_TEST_DLLS};branding_fallback_module" CACHE INTERNAL "")
+
+# The shards save and load many damaged logs each; on a loaded machine one takes well over a minute.
+zorvi_test_limit(desktop/launcher/installer "Shards/InstallLogShardTest.*" 300)
