@@ -1,5 +1,8 @@
 #include "desktop/launcher/installer/service/transactions/copy_file_operation.h"
 
+#include "base/files/file_util.h"
+#include "base/logging.h"
+
 namespace zorvi::installer {
 
 CopyFileOperation::CopyFileOperation(const base::FilePath& source, const base::FilePath& destination)
@@ -8,7 +11,17 @@ CopyFileOperation::CopyFileOperation(const base::FilePath& source, const base::F
 CopyFileOperation::~CopyFileOperation() = default;
 
 bool CopyFileOperation::Do(OperationList* sub_operations) {
-  return DoTransfer(this, Transfer::kCopy, source_, destination_, sub_operations, &state_);
+  if (!PrepareDestination(destination_, sub_operations))
+    return false;
+  VLOG(1) << "Copying " << source_.value() << " to " << destination_.value();
+  state_.cleared_read_only = ClearReadOnly(source_);
+  if (IsFaultInjected(this, destination_.value()) || !base::CopyFile(source_, destination_)) {
+    LOG(ERROR) << "File copy failed";
+    return false;
+  }
+  VLOG(1) << "File copied successfully";
+  state_.done = true;
+  return true;
 }
 
 void CopyFileOperation::Rollback() {

@@ -7,8 +7,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/files/file_util.h"
+#include "base/logging.h"
 #include "base/time/time.h"
 #include "desktop/launcher/installer/service/transactions/copy_file_operation.h"
 #include "desktop/launcher/installer/service/transactions/create_folder_operation.h"
@@ -94,6 +96,39 @@ TEST_F(FileOperationsTest, RollbackRestoresTheTree) {
     RollbackOperations(&transaction);
     EXPECT_EQ("", test::Compare(before, sandbox_.Capture()));
   }
+}
+
+// Error lines carry the operation's own source file, as its verbose lines do: the verbose-module switch names
+// the operations by their files.
+TEST_F(FileOperationsTest, LinesComeFromTheOperationsOwnFiles) {
+  static std::vector<std::string>* lines = nullptr;
+  std::vector<std::string> captured;
+  lines = &captured;
+  logging::SetLogMessageHandler([](int severity, const char* file, int, size_t message_start, const std::string& text) {
+    if (severity == logging::LOG_ERROR) {
+      const std::string path = file;
+      lines->push_back(path.substr(path.find_last_of("/\\") + 1) + ": " + text.substr(message_start));
+    }
+    return true;
+  });
+  const struct {
+    std::function<std::unique_ptr<Operation>()> make;
+    const char* line;
+  } kCases[] = {
+      {[&] { return std::make_unique<MoveFileOperation>(Path(L"keep\\none"), Path(L"keep\\x")); },
+       "move_file_operation.cc: File copy failed\n"},
+      {[&] { return std::make_unique<CopyFileOperation>(Path(L"keep\\none"), Path(L"keep\\x")); },
+       "copy_file_operation.cc: File copy failed\n"},
+      {[&] { return std::make_unique<CreateFolderOperation>(Path(L"keep\\a.txt\\sub")); },
+       "create_folder_operation.cc: Failed folder creation\n"},
+  };
+  for (const auto& test_case : kCases) {
+    captured.clear();
+    OperationList transaction;
+    EXPECT_FALSE(ExecuteOperation(&transaction, test_case.make()));
+    EXPECT_EQ(std::vector<std::string>{test_case.line}, captured);
+  }
+  logging::SetLogMessageHandler(nullptr);
 }
 
 TEST_F(FileOperationsTest, CommitRemovesWhatWasKeptAside) {

@@ -11,8 +11,6 @@
 
 namespace zorvi::installer {
 
-namespace {
-
 bool PrepareDestination(const base::FilePath& destination, OperationList* sub_operations) {
   const base::FilePath folder = destination.DirName();
   if (!base::DirectoryExists(folder))
@@ -22,7 +20,6 @@ bool PrepareDestination(const base::FilePath& destination, OperationList* sub_op
   return true;
 }
 
-// True when the attribute was set and is now cleared.
 bool ClearReadOnly(const base::FilePath& source) {
   const DWORD attributes = GetFileAttributesW(source.value().c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
@@ -31,31 +28,6 @@ bool ClearReadOnly(const base::FilePath& source) {
     LOG(ERROR) << "Couldn't clear RO attribute of " << source.value();
     return false;
   }
-  return true;
-}
-
-}  // namespace
-
-bool DoTransfer(const Operation* operation,
-                Transfer transfer,
-                const base::FilePath& source,
-                const base::FilePath& destination,
-                OperationList* sub_operations,
-                TransferState* state) {
-  if (!PrepareDestination(destination, sub_operations))
-    return false;
-  if (transfer == Transfer::kMove)
-    VLOG(1) << "Moving " << source.value() << "to" << destination.value();
-  else
-    VLOG(1) << "Copying " << source.value() << " to " << destination.value();
-  state->cleared_read_only = ClearReadOnly(source);
-  if (IsFaultInjected(operation, destination.value()) ||
-      !(transfer == Transfer::kMove ? base::MoveUnsafe(source, destination) : base::CopyFile(source, destination))) {
-    LOG(ERROR) << "File copy failed";
-    return false;
-  }
-  VLOG(1) << "File copied successfully";
-  state->done = true;
   return true;
 }
 

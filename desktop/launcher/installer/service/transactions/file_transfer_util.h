@@ -1,5 +1,5 @@
-// The steps that moving and copying a file share: making way for the destination and making the source
-// movable.
+// The steps that moving and copying a file share: making way for the destination, making the source movable
+// and undoing the transfer. The operations log their own steps, so that each is enabled by its own module name.
 #ifndef DESKTOP_LAUNCHER_INSTALLER_SERVICE_TRANSACTIONS_FILE_TRANSFER_UTIL_H_
 #define DESKTOP_LAUNCHER_INSTALLER_SERVICE_TRANSACTIONS_FILE_TRANSFER_UTIL_H_
 
@@ -16,14 +16,10 @@ struct TransferState {
   bool cleared_read_only = false;
 };
 
-// Moves or copies `source` to `destination` for `operation`: the destination's folder is created, or a file
-// already there moved aside, as a sub-operation; the source's read-only attribute is cleared.
-bool DoTransfer(const Operation* operation,
-                Transfer transfer,
-                const base::FilePath& source,
-                const base::FilePath& destination,
-                OperationList* sub_operations,
-                TransferState* state);
+// Creates the destination's folder, or moves a file already at the destination aside, as a sub-operation.
+bool PrepareDestination(const base::FilePath& destination, OperationList* sub_operations);
+// Clears the source's read-only attribute; true when it was set and is now cleared. A failure is only logged.
+bool ClearReadOnly(const base::FilePath& source);
 // Undoes the move or copy itself and sets the source's read-only attribute again; the sub-operations' own
 // rollbacks bring back what was in the destination's place.
 void UndoTransfer(Transfer transfer,

@@ -1,5 +1,8 @@
 #include "desktop/launcher/installer/service/transactions/move_file_operation.h"
 
+#include "base/files/file_util.h"
+#include "base/logging.h"
+
 namespace zorvi::installer {
 
 MoveFileOperation::MoveFileOperation(const base::FilePath& source, const base::FilePath& destination)
@@ -8,7 +11,17 @@ MoveFileOperation::MoveFileOperation(const base::FilePath& source, const base::F
 MoveFileOperation::~MoveFileOperation() = default;
 
 bool MoveFileOperation::Do(OperationList* sub_operations) {
-  return DoTransfer(this, Transfer::kMove, source_, destination_, sub_operations, &state_);
+  if (!PrepareDestination(destination_, sub_operations))
+    return false;
+  VLOG(1) << "Moving " << source_.value() << "to" << destination_.value();
+  state_.cleared_read_only = ClearReadOnly(source_);
+  if (IsFaultInjected(this, destination_.value()) || !base::MoveUnsafe(source_, destination_)) {
+    LOG(ERROR) << "File copy failed";
+    return false;
+  }
+  VLOG(1) << "File copied successfully";
+  state_.done = true;
+  return true;
 }
 
 void MoveFileOperation::Rollback() {
