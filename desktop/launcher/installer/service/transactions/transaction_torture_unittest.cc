@@ -461,7 +461,9 @@ class TransactionTortureTest : public testing::TestWithParam<unsigned> {
     const HKEY hive = sandbox_.Hive(kVolatileKey);
     const std::wstring below_volatile = sandbox_.KeyPath(kVolatileKey) + L"\\N\\M";
     const std::wstring denied = sandbox_.KeyPath(kDeniedKey);
-    switch (k % 6) {
+    // An administrator takes ownership of the denied key on Windows (wine refuses), where its deletion works.
+    const int kinds = test_support::IsRunningUnderWine() ? 6 : 5;
+    switch (k % kinds) {
       case 0:
         step.description = "copy onto a locked file";
         step.make = [=] { return std::make_unique<CopyFileOperation>(source, locked); };
