@@ -49,7 +49,8 @@ if [ -e "$D/recorded_done" ]; then
   # files: the keys' sections must read the same before and after.
   P=$D/own_prefix
   rm -rf "$P"; cp -a "$WINDEPS/wineprefix-template" "$P"
-  own() { "$ROOT/tools/wine-run" "$WINDEPS" "$P" "$@" </dev/null; }
+  # Without a display: the run's own wine desktop keeps the run's X server to itself.
+  own() { env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$P" "$@" </dev/null; }
   flush() {
     TMPDIR="$P/.server-tmp" WINEPREFIX="$P" "$WINESERVER" -k 2>/dev/null || true
     TMPDIR="$P/.server-tmp" WINEPREFIX="$P" timeout 30 "$WINESERVER" -w 2>/dev/null || true

@@ -146,10 +146,15 @@ std::string Compare(const MachineState& expected, const MachineState& actual) {
   return differences;
 }
 
-Sandbox::Sandbox(const std::wstring& name) : key_root_(L"Software\\" + test_support::UniqueName(name)) {
+// Each sandbox of a process has names of its own: one that could not be removed whole (a key nobody but the
+// system may delete) never meets the next test, or the next repetition of the same test.
+Sandbox::Sandbox(const std::wstring& name) {
+  static int sandboxes = 0;
+  const std::wstring unique = test_support::UniqueName(name) + L"_" + std::to_wstring(++sandboxes);
+  key_root_ = L"Software\\" + unique;
   wchar_t temp[MAX_PATH];
   const DWORD length = GetTempPathW(MAX_PATH, temp);
-  tree_ = base::FilePath(std::wstring(temp, length)).Append(test_support::UniqueName(name));
+  tree_ = base::FilePath(std::wstring(temp, length)).Append(unique);
   base::DeleteFile(tree_, true);
   HKEY key = nullptr;
   ok_ = base::CreateDirectory(tree_);

@@ -159,11 +159,14 @@ class Generator {
 
   bool UsableKey(const std::wstring& name) const { return name != kVolatileKey && !IsBelow(name, kVolatileKey); }
 
-  // One or two new levels below `key`. Wine creates the missing levels of a path in one call only when the
-  // process may write values into the existing key, which the protected key denies even after the grant of
-  // subkey creation: there only one level is made at a time (Windows creates both).
+  // One or two new levels below `key`. Wine creates several missing levels of a path in one call only when the
+  // process may write values into every existing key on the path, which the protected key denies even after the
+  // grant of subkey creation: at or below it only one level is made at a time (Windows creates both).
   std::wstring NewKeyBelow(const std::wstring& key) {
-    const bool one_level = test_support::IsRunningUnderWine() && (key == L"CU\\P" || key == L"LM\\P");
+    bool one_level = false;
+    for (const wchar_t* guarded : {L"CU\\P", L"LM\\P"})
+      one_level = one_level || key == guarded || IsBelow(key, guarded);
+    one_level = one_level && test_support::IsRunningUnderWine();
     return key + L"\\" + NewName(L"K") + (!one_level && Pick(2) ? L"\\" + NewName(L"K") : L"");
   }
 
