@@ -1,2 +1,6 @@
 # Writing the in-process dumps takes seconds each under wine, and more on a loaded machine.
 zorvi_test_limit(desktop/windows/crash_reporter "CrashExceptionHandlerTest.InProcessDumpsAreNamedAfterTheirIds" 300)
+# So do the dumps of a crashed child: the first one a process writes takes many seconds, three dumps a minute on a
+# loaded machine.
+zorvi_test_limit(desktop/windows/crash_reporter "CrashMinidumpTest.ACrashedClientIsDumpedWithinItsLimit" 300)
+zorvi_test_limit(desktop/windows/crash_reporter "DumpWriterTest.AServerWritingDumpsRecordsTheFaultingHandlesHistory" 300)

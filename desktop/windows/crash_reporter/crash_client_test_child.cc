@@ -5,7 +5,11 @@
 //   crash_client_test_child.exe MODE PIPE_NAME DIR EVENT_BASE [ARGUMENTS...]
 //
 // Modes:
-//   null-write            writes through a null pointer (DIR\client.txt: its thread id and the function)
+//   null-write [WAIT_MS]  writes through a null pointer (DIR\client.txt: its thread id and the function);
+//                         waits WAIT_MS for the reporter's dump (default: the client's own limit)
+//   invalid-handle [WAIT_MS]   as null-write, with an invalid-handle exception: the platform continues after an
+//                         unhandled one (wine before even asking the unhandled-exception filter), so the child
+//                         hands it to the filter as the system's dispatch would, and ends as the system would
 //   breakpoint, breakpoint-reported   a breakpoint, without and with the flag for debug exceptions
 //   invalid-parameter EXPRESSION FUNCTION FILE LINE   the runtime reports an invalid parameter
 //   pure-call             a pure virtual call from a base-class destructor
@@ -28,6 +32,7 @@
 
 #include "desktop/windows/crash_reporter/crash_exception_handler.h"
 #include "desktop/windows/crash_reporter/crash_keys.h"
+#include "desktop/windows/crash_reporter/crash_server_client.h"
 
 using zorvi::installer::CrashAssertionRecord;
 using zorvi::installer::CrashExceptionHandler;
@@ -175,12 +180,25 @@ int main() {
     return 0;
   }
 
+  if ((mode == L"null-write" || mode == L"invalid-handle") && argc > 5)
+    zorvi::installer::CrashServerClient::SetDumpWaitForTesting(std::stoul(argv[5]));
   CrashExceptionHandler* handler = Register(pipe_name, mode == L"two-threads" ? &FirstCrashOnly : nullptr);
-  if (mode == L"null-write") {
+  if (mode == L"null-write" || mode == L"invalid-handle") {
     char text[128];
     snprintf(text, sizeof(text), "thread=%lu\nfunction=%llx\n", GetCurrentThreadId(),
              static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&WriteThroughNull)));
     AppendText(L"client.txt", text);
+    if (mode == L"invalid-handle") {
+      CONTEXT context = {};
+      RtlCaptureContext(&context);
+      EXCEPTION_RECORD record = {};
+      record.ExceptionCode = EXCEPTION_INVALID_HANDLE;
+      record.ExceptionAddress = reinterpret_cast<void*>(context.Rip);
+      EXCEPTION_POINTERS pointers = {&record, &context};
+      if (CrashExceptionHandler::HandleException(&pointers) == EXCEPTION_EXECUTE_HANDLER)
+        TerminateProcess(GetCurrentProcess(), EXCEPTION_INVALID_HANDLE);
+      return 7;
+    }
     WriteThroughNull();
   } else if (mode == L"breakpoint" || mode == L"breakpoint-reported") {
     handler->set_report_debug_exceptions(mode == L"breakpoint-reported");

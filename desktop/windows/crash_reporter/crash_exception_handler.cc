@@ -13,6 +13,7 @@
 
 #include "base/strings/stringprintf.h"
 #include "desktop/windows/crash_reporter/crash_server_client.h"
+#include "desktop/windows/crash_reporter/dump_library.h"
 
 namespace zorvi {
 namespace installer {
@@ -40,11 +41,6 @@ struct DumpInfoStream {
   uint32_t requesting_thread_id;
 };
 static_assert(sizeof(DumpInfoStream) == 12);
-
-using MiniDumpWriteDumpFunction = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE,
-                                                PMINIDUMP_EXCEPTION_INFORMATION,
-                                                PMINIDUMP_USER_STREAM_INFORMATION, PMINIDUMP_CALLBACK_INFORMATION);
-using UuidCreateFunction = LONG(WINAPI*)(GUID*);
 
 // Process-wide state of every handler. The lock is recursive on purpose: a crash inside a hook re-enters it on
 // the same thread and reaches the handler below (the depth says which).

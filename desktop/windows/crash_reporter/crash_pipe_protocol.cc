@@ -13,6 +13,13 @@ HANDLE CreateCrashServerPipe(const std::wstring& name, SECURITY_ATTRIBUTES* secu
   return CreateNamedPipeW(name.c_str(), kOpenMode, kPipeMode, 1, kBufferSize, kBufferSize, 0, security_attributes);
 }
 
+bool ReadClientMemory(HANDLE process, uint64_t address, void* buffer, size_t size) {
+  SIZE_T read = 0;
+  return ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), buffer, size,
+                           &read) &&
+         read == size;
+}
+
 std::wstring GuidToString(const GUID& guid) {
   return base::StringPrintf(L"%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", static_cast<unsigned>(guid.Data1),
                             guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3],

@@ -85,6 +85,9 @@ inline constexpr DWORD kServerAliveMutexAccess = SYNCHRONIZE;
 // INVALID_HANDLE_VALUE on failure.
 HANDLE CreateCrashServerPipe(const std::wstring& name, SECURITY_ATTRIBUTES* security_attributes);
 
+// Reads a client's crash facts at an address it registered; true only when every byte arrived.
+bool ReadClientMemory(HANDLE process, uint64_t address, void* buffer, size_t size);
+
 // A GUID as 36 lower-case characters in the usual groups; dump files are named after it.
 std::wstring GuidToString(const GUID& guid);
 

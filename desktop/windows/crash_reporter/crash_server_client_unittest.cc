@@ -33,12 +33,6 @@ ACCESS_MASK GrantedAccess(HANDLE handle) {
   return info.GrantedAccess;
 }
 
-DWORD HandleCount() {
-  DWORD count = 0;
-  GetProcessHandleCount(GetCurrentProcess(), &count);
-  return count;
-}
-
 CrashPipeMessage ReadMessage(const std::wstring& folder, const std::wstring& name) {
   CrashPipeMessage message = {};
   const std::string bytes = ReadRecord(folder, name);
@@ -123,9 +117,10 @@ TEST_F(CrashServerClientTest, MalformedRepliesAreRefusedWithoutAcknowledgementOr
     ScriptedCrashServer server(mode, folder);
     ASSERT_TRUE(server.started());
     CrashServerClient client(server.pipe_name(), 0, nullptr);
-    const DWORD handles_before = HandleCount();
+    const int handles_before = test_support::CountOpenHandles();
     EXPECT_FALSE(client.Register());
-    EXPECT_EQ(handles_before, HandleCount()) << "the pipe is closed and nothing of the reply is kept";
+    EXPECT_EQ(handles_before, test_support::CountOpenHandles())
+        << "the pipe is closed and nothing of the reply is kept";
     ASSERT_TRUE(server.WaitForRegistration());
     EXPECT_FALSE(ReadRecord(folder, L"no_ack.txt").empty()) << "the server got an acknowledgement";
     EXPECT_EQ(kCrashRegistrationRequest, ReadMessage(folder, L"request.bin").tag);

@@ -70,6 +70,26 @@ if os.path.exists(path):
     checked.append("GUID texts")
 
 INFO, ASSERTION, EXCEPTION, MEMORY_LIST = 0x47670001, 0x47670002, 6, 5
+
+# A minidump as its directory gives it (stream types by number: obj2yaml prints some under names of its own)
+# and as obj2yaml-14 lists it.
+def read_minidump(path):
+    raw = open(path, "rb").read()
+    signature, _, count, directory = struct.unpack_from("<4sIII", raw)
+    streams = [struct.unpack_from("<III", raw, directory + 12 * i) for i in range(count)]
+    index = {kind: i for i, (kind, _, _) in enumerate(streams)}
+    text = subprocess.run(["obj2yaml-14", path], check=True, capture_output=True).stdout.decode("utf-8", "replace")
+    # Strings copied from the system (module and service-pack names) may hold control characters that YAML
+    # readers refuse; none of the fields checked here is such a string.
+    parsed = yaml.load(re.sub("[\x00-\x08\x0b\x0c\x0e-\x1f\x7f]", "?", text), Loader=MinidumpLoader)
+    return raw, signature, count, streams, index, parsed["Streams"]
+
+def stream_bytes(raw, streams, index, kind):
+    _, size, rva = streams[index[kind]]
+    return raw[rva:rva + size]
+
+def exception_of(listed):
+    return next((s for s in listed if s.get("Type") == "Exception"), None)
 folder = os.path.join(data, "dumps")
 ids_path = os.path.join(folder, "dump_ids.txt")
 if os.path.exists(ids_path):
@@ -78,15 +98,7 @@ if os.path.exists(ids_path):
         fail("dump ids %r" % ids)
     for number, dump_id in enumerate(ids):
         path = os.path.join(folder, dump_id + ".dmp")
-        raw = open(path, "rb").read()
-        signature, _, count, directory = struct.unpack_from("<4sIII", raw)
-        streams = [struct.unpack_from("<III", raw, directory + 12 * i) for i in range(count)]
-        index = {kind: i for i, (kind, _, _) in enumerate(streams)}
-        text = subprocess.run(["obj2yaml-14", path], check=True, capture_output=True).stdout.decode("utf-8", "replace")
-        # Strings copied from the system (module and service-pack names) may hold control characters that YAML
-        # readers refuse; none of the fields checked here is such a string.
-        parsed = yaml.load(re.sub("[\x00-\x08\x0b\x0c\x0e-\x1f\x7f]", "?", text), Loader=MinidumpLoader)
-        listed = parsed["Streams"]
+        raw, signature, count, streams, index, listed = read_minidump(path)
         if signature != b"MDMP" or len(listed) != count:
             fail("%s: %r with %d streams, obj2yaml lists %d" % (dump_id, signature, count, len(listed)))
             continue
@@ -99,7 +111,7 @@ if os.path.exists(ids_path):
         content = str(listed[index[INFO]].get("Content", ""))
         if size != 12 or validity != 3 or not content.startswith("03000000") or writer == requester:
             fail("%s: information stream %r, obj2yaml %r" % (dump_id, (size, validity, writer, requester), content))
-        exception = next((s for s in listed if s.get("Type") == "Exception"), None)
+        exception = exception_of(listed)
         if not exception or exception["Thread ID"] != requester:
             fail("%s: exception stream %r is not for thread %d" % (dump_id, exception, requester))
         # The assertion stream only in the dump of the invalid-parameter report.
@@ -126,6 +138,60 @@ if os.path.exists(ids_path):
         if not around:
             fail("%s: no memory range round the instruction at %#x" % (dump_id, rip))
     checked.append("in-process minidumps (obj2yaml-14)")
+
+# The dump server's clients, dumped by the reporter's writer (within the client limit) and by the server's own
+# writer (with the faulting handle's history).
+def fields(path):
+    return dict(line.split("=", 1) for line in open(path).read().split())
+
+VERSION_STREAM, ASSERTION_TEXT_STREAM, HANDLE_OPERATIONS = 0x10000, 0x10001, 18
+folder = os.path.join(data, "client_dump")
+if os.path.exists(os.path.join(folder, "expected.txt")):
+    expected = fields(os.path.join(folder, "expected.txt"))
+    path = os.path.join(folder, "client.dmp")
+    raw, signature, count, streams, index, listed = read_minidump(path)
+    exception = exception_of(listed)
+    thread, address = int(expected["thread"]), int(expected["address"])
+    if len(raw) != int(expected["size"]) or signature != b"MDMP":
+        fail("client dump: %d bytes, %r" % (len(raw), signature))
+    if not exception or (exception["Thread ID"], exception["Exception Record"]["Exception Code"],
+                         exception["Exception Record"]["Exception Address"]) != (thread, 0xC0000005, address):
+        fail("client dump: exception stream %r, expected thread %d at %#x" %
+             (exception and (exception["Thread ID"], exception["Exception Record"]), thread, address))
+    version = [s for s in listed if s.get("Type") == VERSION_STREAM]
+    if VERSION_STREAM not in index or stream_bytes(raw, streams, index, VERSION_STREAM).hex().upper() != \
+            expected["version"] or len(version) != 1 or str(version[0]["Content"]).upper() != expected["version"]:
+        fail("client dump: version stream %r" % version)
+    if ASSERTION_TEXT_STREAM in index:
+        fail("client dump: an assertion stream without an invalid-parameter record")
+    lldb = subprocess.run(["lldb-14", "-c", path, "--batch", "-o", "thread list"], capture_output=True, timeout=300)
+    stop = re.search(r"\* thread #1: tid = (0x[0-9a-f]+), .*stop reason = Exception 0xc0000005 encountered at "
+                     r"address (0x[0-9a-f]+)", lldb.stdout.decode("utf-8", "replace"))
+    if not stop or (int(stop.group(1), 16), int(stop.group(2), 16)) != (thread, address):
+        fail("client dump: lldb-14 says %r" % lldb.stdout.decode("utf-8", "replace")[-400:])
+    checked.append("client minidump (obj2yaml-14, lldb-14)")
+
+folder = os.path.join(data, "server_dump")
+if os.path.exists(os.path.join(folder, "expected.txt")):
+    expected = fields(os.path.join(folder, "expected.txt"))
+    raw, signature, count, streams, index, listed = read_minidump(os.path.join(folder, expected["dump"]))
+    exception = exception_of(listed)
+    if not exception or (exception["Thread ID"], exception["Exception Record"]["Exception Code"]) != \
+            (int(expected["thread"]), 0xC0000008):
+        fail("server dump: exception stream %r" % (exception and exception["Exception Record"]))
+    # The client's pointers: no thread ids of the writer's own; the client's (zeroed) assertion record.
+    for kind, size in ((INFO, 12), (ASSERTION, 776)):
+        content = stream_bytes(raw, streams, index, kind) if kind in index else None
+        if content != bytes(size):
+            fail("server dump: stream %#x is %r" % (kind, content))
+    trace = stream_bytes(raw, streams, index, HANDLE_OPERATIONS) if HANDLE_OPERATIONS in index else b""
+    header = struct.unpack_from("<4I", trace) if len(trace) >= 16 else None
+    records = ["%d:%d:%d" % (handle, operation, depth) for handle, _, _, operation, _, depth in
+               (struct.unpack_from("<Q4II", trace, 16 + 288 * i) for i in range(header[2] if header else 0))]
+    wanted = [entry for entry in expected["handles"].split(",") if entry]
+    if header != (16, 288, len(wanted), 0) or len(trace) != 16 + 288 * len(wanted) or records != wanted:
+        fail("server dump: handle operations %r %r, expected %r" % (header, records, wanted))
+    checked.append("server-written minidump (obj2yaml-14, struct)")
 
 for message_text in failures:
     print(message_text)

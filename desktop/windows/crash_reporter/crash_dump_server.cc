@@ -1,0 +1,502 @@
+#include "desktop/windows/crash_reporter/crash_dump_server.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <utility>
+
+#include "desktop/windows/crash_reporter/dump_writer.h"
+
+namespace zorvi {
+namespace installer {
+namespace {
+
+constexpr DWORD kMessageSize = sizeof(CrashPipeMessage);
+// The dump-request step runs in the wait thread and may take long (the owner captures the whole crash in it).
+constexpr ULONG kDumpRequestWaitFlags = WT_EXECUTEINWAITTHREAD | WT_EXECUTELONGFUNCTION;
+static_assert(kDumpRequestWaitFlags == 0x14 && WT_EXECUTEONLYONCE == 8);
+// How long destruction waits for the pipe's steps to notice it: 100 rounds of 10 ms.
+constexpr int kStopRounds = 100;
+constexpr DWORD kStopRoundMs = 10;
+constexpr wchar_t kPtimeName[] = L"ptime";
+
+uint64_t FileTimeValue(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+uint64_t Now() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return FileTimeValue(now);
+}
+
+// Unregisters a wait and waits until its callback, when running, has returned. Never for the wait whose
+// callback is the caller.
+void UnregisterWaitAndWait(HANDLE wait) {
+  if (wait)
+    UnregisterWaitEx(wait, INVALID_HANDLE_VALUE);
+}
+
+// Closes a handle that lives in another process. DuplicateHandle with DUPLICATE_CLOSE_SOURCE and no target is
+// refused by some implementations, so the handle is moved into this process and closed here.
+void CloseHandleInProcess(HANDLE process, HANDLE handle) {
+  HANDLE copy = nullptr;
+  if (DuplicateHandle(process, handle, GetCurrentProcess(), &copy, 0, FALSE,
+                      DUPLICATE_CLOSE_SOURCE | DUPLICATE_SAME_ACCESS)) {
+    CloseHandle(copy);
+  }
+}
+
+uint64_t HandleValue(HANDLE handle) {
+  return reinterpret_cast<uintptr_t>(handle);
+}
+
+}  // namespace
+
+CrashClientRecord::CrashClientRecord(CrashDumpServer* server, const CrashPipeMessage& request)
+    : server_(server),
+      process_id_(request.process_id),
+      dump_type_(request.dump_type),
+      thread_id_address_(request.thread_id_address),
+      exception_pointers_address_(request.exception_pointers_address),
+      assertion_address_(request.assertion_address),
+      custom_info_entries_address_(request.custom_info_entries_address),
+      custom_info_count_(request.custom_info_count),
+      start_time_(Now()) {}
+
+CrashClientRecord::~CrashClientRecord() {
+  UnregisterWaitAndWait(server_->TakeWait(&dump_request_wait_));
+  UnregisterWaitAndWait(server_->TakeWait(&process_wait_));
+}
+
+bool CrashClientRecord::Initialize() {
+  process_.Set(OpenProcess(GENERIC_ALL, FALSE, process_id_));
+  if (!process_.IsValid())
+    return false;
+  FILETIME creation, exit, kernel, user;
+  if (GetProcessTimes(process_.Get(), &creation, &exit, &kernel, &user))
+    start_time_ = FileTimeValue(creation);
+  dump_request_event_.Set(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  dump_done_event_.Set(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  return dump_request_event_.IsValid() && dump_done_event_.IsValid();
+}
+
+CrashCustomClientInfo CrashClientRecord::GetCustomInfo() const {
+  if (!custom_info_copy_)
+    return {};
+  return {custom_info_copy_.get(), static_cast<size_t>(custom_info_count_ + 1)};
+}
+
+void CrashClientRecord::PrefetchCustomInfo() {
+  if (custom_info_count_ > kMaxCustomInfoEntries)
+    return;
+  const size_t count = static_cast<size_t>(custom_info_count_);
+  if (!custom_info_copy_) {
+    custom_info_copy_.reset(new (std::nothrow) CrashCustomInfoEntry[count + 1]());
+    if (!custom_info_copy_)
+      return;
+    wcscpy(custom_info_copy_[count].name, kPtimeName);
+  }
+  // A short read is not worth reporting: the owner reads whatever arrived, and "ptime" is set either way.
+  ReadClientMemory(process_.Get(), custom_info_entries_address_, custom_info_copy_.get(),
+                   count * sizeof(CrashCustomInfoEntry));
+  const uint64_t now = Now();
+  const uint64_t up_time_ms = now > start_time_ ? (now - start_time_) / 10000 : 0;
+  swprintf(custom_info_copy_[count].value, CrashCustomInfoEntry::kTextLength, L"%llu",
+           static_cast<unsigned long long>(up_time_ms));
+}
+
+CrashDumpServer::CrashDumpServer(const std::wstring& pipe_name, SECURITY_ATTRIBUTES* security_attributes,
+                                 const CrashDumpServerCallbacks& callbacks, bool generate_dumps,
+                                 const std::wstring& dump_folder)
+    : pipe_name_(pipe_name),
+      security_attributes_(security_attributes),
+      callbacks_(callbacks),
+      generate_dumps_(generate_dumps),
+      dump_folder_(dump_folder) {}
+
+CrashDumpServer::~CrashDumpServer() {
+  HANDLE pipe_wait;
+  {
+    base::AutoLock lock(lock_);
+    shutting_down_ = true;
+    pipe_wait = std::exchange(pipe_wait_, nullptr);
+  }
+  // Without the wait, the pipe steps never ran or an error step has closed the pipe and its event already.
+  if (pipe_wait) {
+    DisconnectNamedPipe(pipe_.Get());
+    // The next step gives the pipe up; a step that is running now may reset the event, hence the rounds.
+    for (int round = 0; round < kStopRounds && state_ != kError; ++round) {
+      SetEvent(overlapped_event_.Get());
+      Sleep(kStopRoundMs);
+    }
+    UnregisterWaitAndWait(pipe_wait);
+    if (!HasOverlappedIoCompleted(&overlapped_)) {
+      // The I/O writes into this object: let it end before the object does.
+      DWORD transferred = 0;
+      CancelIoEx(pipe_.Get(), &overlapped_);
+      GetOverlappedResult(pipe_.Get(), &overlapped_, &transferred, TRUE);
+    }
+  }
+  pipe_.Close();
+
+  // No registration runs any more (it is a pipe step); exit steps leave their records to us from now on.
+  std::vector<std::unique_ptr<CrashClientRecord>> clients;
+  {
+    base::AutoLock lock(lock_);
+    clients.swap(clients_);
+  }
+  clients.clear();  // each waits for its own running callbacks
+  if (server_alive_mutex_.IsValid())
+    ReleaseMutex(server_alive_mutex_.Get());
+  server_alive_mutex_.Close();
+  overlapped_event_.Close();
+}
+
+bool CrashDumpServer::Start() {
+  State expected = kUninitialized;
+  if (!state_.compare_exchange_strong(expected, kInitial))
+    return false;
+  server_alive_mutex_.Set(CreateMutexW(nullptr, TRUE, nullptr));
+  if (!server_alive_mutex_.IsValid())
+    return false;
+  overlapped_event_.Set(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!overlapped_event_.IsValid())
+    return false;
+  overlapped_.hEvent = overlapped_event_.Get();
+  HANDLE wait = nullptr;
+  if (!RegisterWaitForSingleObject(&wait, overlapped_event_.Get(), &OnPipeEvent, this, INFINITE,
+                                   WT_EXECUTEINWAITTHREAD)) {
+    return false;
+  }
+  {
+    base::AutoLock lock(lock_);
+    pipe_wait_ = wait;
+  }
+  pipe_.Set(CreateCrashServerPipe(pipe_name_, security_attributes_));
+  if (!pipe_.IsValid())
+    return false;
+  if (!SetEvent(overlapped_event_.Get())) {
+    state_ = kError;
+    return false;
+  }
+  return true;
+}
+
+HANDLE CrashDumpServer::TakeWait(HANDLE* slot) {
+  base::AutoLock lock(lock_);
+  return std::exchange(*slot, nullptr);
+}
+
+void CALLBACK CrashDumpServer::OnPipeEvent(void* context, BOOLEAN) {
+  static_cast<CrashDumpServer*>(context)->HandlePipeEvent();
+}
+
+void CrashDumpServer::Signal() {
+  if (!SetEvent(overlapped_event_.Get()))
+    state_ = kError;
+}
+
+void CrashDumpServer::SetStateAndSignal(State state) {
+  state_ = state;
+  Signal();
+}
+
+// The event is manual-reset and the wait fires for as long as it stays set, so every step either leaves it
+// set on purpose (the next step is due) or has an I/O pending that resets it and sets it on completion.
+void CrashDumpServer::HandlePipeEvent() {
+  if (shutting_down_) {
+    state_ = kError;
+    ResetEvent(overlapped_event_.Get());
+    return;
+  }
+  switch (state_) {
+    case kError:
+      return HandleError();
+    case kInitial:
+      return HandleInitial();
+    case kConnecting:
+      return HandleConnecting();
+    case kConnected:
+      return HandleConnected();
+    case kReading:
+      return HandleReading();
+    case kReadDone:
+      return HandleReadDone();
+    case kWriting:
+      return HandleWriting();
+    case kWriteDone:
+      return HandleWriteDone();
+    case kReadingAck:
+      return HandleReadingAck();
+    case kDisconnecting:
+      return HandleDisconnecting();
+    default:
+      state_ = kError;
+      return;
+  }
+}
+
+void CrashDumpServer::HandleError() {
+  // The pipe is given up for good; the clients' own waits go on serving them. Under the lock, so that the
+  // destructor finds either everything closed here or nothing.
+  base::AutoLock lock(lock_);
+  if (shutting_down_ || !pipe_wait_)
+    return;
+  UnregisterWaitEx(std::exchange(pipe_wait_, nullptr), nullptr);  // this step runs inside it: never wait for it
+  pipe_.Close();
+  overlapped_event_.Close();
+}
+
+void CrashDumpServer::HandleInitial() {
+  ResetEvent(overlapped_event_.Get());
+  if (ConnectNamedPipe(pipe_.Get(), &overlapped_)) {
+    SetStateAndSignal(kError);  // an overlapped connect never completes at once
+    return;
+  }
+  switch (GetLastError()) {
+    case ERROR_PIPE_CONNECTED:
+      return SetStateAndSignal(kConnected);
+    case ERROR_IO_PENDING:
+      state_ = kConnecting;
+      return;
+    default:
+      return SetStateAndSignal(kError);
+  }
+}
+
+void CrashDumpServer::HandleConnecting() {
+  DWORD transferred = 0;
+  if (GetOverlappedResult(pipe_.Get(), &overlapped_, &transferred, FALSE))
+    return SetStateAndSignal(kConnected);
+  if (GetLastError() == ERROR_IO_INCOMPLETE)
+    return;  // the completion sets the event again
+  SetStateAndSignal(kDisconnecting);
+}
+
+void CrashDumpServer::HandleConnected() {
+  std::memset(&message_, 0, sizeof(message_));
+  if (ReadFile(pipe_.Get(), &message_, kMessageSize, nullptr, &overlapped_) || GetLastError() == ERROR_IO_PENDING)
+    state_ = kReading;  // the completion sets the event
+  else
+    SetStateAndSignal(kDisconnecting);
+}
+
+void CrashDumpServer::HandleReading() {
+  DWORD transferred = 0;
+  const bool whole = GetOverlappedResult(pipe_.Get(), &overlapped_, &transferred, FALSE) && transferred == kMessageSize;
+  SetStateAndSignal(whole ? kReadDone : kDisconnecting);
+}
+
+void CrashDumpServer::HandleReadDone() {
+  const CrashPipeMessage request = message_;
+  if (request.tag == kCrashUploadRequest) {
+    if (callbacks_.upload)
+      callbacks_.upload(callbacks_.upload_context, request.process_id);
+    return SetStateAndSignal(kDisconnecting);
+  }
+  // A malformed request, or one naming another process than the sender, gets no reply.
+  if (request.tag != kCrashRegistrationRequest || request.process_id == 0 || request.thread_id_address == 0 ||
+      request.exception_pointers_address == 0 || request.assertion_address == 0 ||
+      !RequestComesFromItsProcess(request)) {
+    return SetStateAndSignal(kDisconnecting);
+  }
+  auto client = std::make_unique<CrashClientRecord>(this, request);
+  if (!client->Initialize() || !AnswerRegistration(std::move(client)))
+    return SetStateAndSignal(kDisconnecting);
+  state_ = kWriting;  // the reply's completion sets the event
+}
+
+bool CrashDumpServer::RequestComesFromItsProcess(const CrashPipeMessage& request) const {
+  ULONG client_process_id = 0;
+  return GetNamedPipeClientProcessId(pipe_.Get(), &client_process_id) && client_process_id == request.process_id;
+}
+
+bool CrashDumpServer::AnswerRegistration(std::unique_ptr<CrashClientRecord> client) {
+  const HANDLE client_process = client->process_handle();
+  std::memset(&message_, 0, sizeof(message_));
+  message_.tag = kCrashRegistrationReply;
+  message_.process_id = GetCurrentProcessId();
+  const struct {
+    HANDLE object;
+    DWORD access;
+    uint64_t* field;
+  } kHandOver[] = {
+      {client->dump_request_event_.Get(), kDumpRequestEventAccess, &message_.dump_request_event},
+      {client->dump_done_event_.Get(), kDumpDoneEventAccess, &message_.dump_done_event},
+      {server_alive_mutex_.Get(), kServerAliveMutexAccess, &message_.server_alive_mutex},
+  };
+  std::vector<HANDLE> in_client;
+  auto fail = [&] {
+    for (HANDLE handle : in_client)
+      CloseHandleInProcess(client_process, handle);
+    return false;
+  };
+  for (const auto& object : kHandOver) {
+    HANDLE duplicate = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), object.object, client_process, &duplicate, object.access, FALSE, 0))
+      return fail();
+    in_client.push_back(duplicate);
+    *object.field = HandleValue(duplicate);
+  }
+  if (!WriteFile(pipe_.Get(), &message_, kMessageSize, nullptr, &overlapped_) && GetLastError() != ERROR_IO_PENDING)
+    return fail();
+
+  // Listed before its waits start, so that an exit noticed at once finds the record to remove.
+  CrashClientRecord* const record = client.get();
+  {
+    base::AutoLock lock(lock_);
+    if (shutting_down_)
+      return fail();
+    clients_.push_back(std::move(client));
+    client_being_registered_ = record;
+  }
+  if (RegisterClientWaits(record))
+    return true;
+  std::unique_ptr<CrashClientRecord> removed;
+  {
+    base::AutoLock lock(lock_);
+    removed = RemoveClientLocked(record);
+    client_being_registered_ = nullptr;
+  }
+  // Not listed any more: its process ended meanwhile and the exit step destroys it, handles and all.
+  if (removed)
+    fail();
+  return false;
+}
+
+bool CrashDumpServer::RegisterClientWaits(CrashClientRecord* client) {
+  HANDLE dump_request_wait = nullptr;
+  if (!RegisterWaitForSingleObject(&dump_request_wait, client->dump_request_event_.Get(), &OnDumpRequest, client,
+                                   INFINITE, kDumpRequestWaitFlags)) {
+    return false;
+  }
+  {
+    base::AutoLock lock(lock_);
+    client->dump_request_wait_ = dump_request_wait;
+  }
+  HANDLE process_wait = nullptr;
+  if (!RegisterWaitForSingleObject(&process_wait, client->process_.Get(), &OnClientExited, client, INFINITE,
+                                   WT_EXECUTEONLYONCE)) {
+    return false;
+  }
+  base::AutoLock lock(lock_);
+  client->process_wait_ = process_wait;
+  return true;
+}
+
+std::unique_ptr<CrashClientRecord> CrashDumpServer::RemoveClientLocked(const CrashClientRecord* client) {
+  auto found =
+      std::find_if(clients_.begin(), clients_.end(), [client](const auto& entry) { return entry.get() == client; });
+  if (found == clients_.end())
+    return nullptr;
+  std::unique_ptr<CrashClientRecord> removed = std::move(*found);
+  clients_.erase(found);
+  return removed;
+}
+
+void CrashDumpServer::HandleWriting() {
+  DWORD transferred = 0;
+  SetStateAndSignal(GetOverlappedResult(pipe_.Get(), &overlapped_, &transferred, FALSE) ? kWriteDone
+                                                                                         : kDisconnecting);
+}
+
+void CrashDumpServer::HandleWriteDone() {
+  if (ReadFile(pipe_.Get(), &message_, kMessageSize, nullptr, &overlapped_))
+    return SetStateAndSignal(kReadingAck);
+  if (GetLastError() == ERROR_IO_PENDING) {
+    state_ = kReadingAck;
+    return;
+  }
+  SetStateAndSignal(kDisconnecting);
+}
+
+void CrashDumpServer::HandleReadingAck() {
+  DWORD transferred = 0;
+  if (GetOverlappedResult(pipe_.Get(), &overlapped_, &transferred, FALSE) && callbacks_.connect) {
+    base::AutoLock lock(lock_);
+    const bool listed = std::any_of(clients_.begin(), clients_.end(), [this](const auto& entry) {
+      return entry.get() == client_being_registered_;
+    });
+    if (listed)
+      callbacks_.connect(callbacks_.connect_context, client_being_registered_);
+  }
+  SetStateAndSignal(kDisconnecting);
+}
+
+void CrashDumpServer::HandleDisconnecting() {
+  {
+    base::AutoLock lock(lock_);
+    client_being_registered_ = nullptr;
+  }
+  overlapped_.Internal = 0;
+  overlapped_.InternalHigh = 0;
+  overlapped_.Offset = 0;
+  overlapped_.OffsetHigh = 0;
+  if (ResetEvent(overlapped_event_.Get()) && DisconnectNamedPipe(pipe_.Get())) {
+    if (!shutting_down_)
+      SetStateAndSignal(kInitial);
+    return;
+  }
+  SetStateAndSignal(kError);
+}
+
+void CALLBACK CrashDumpServer::OnDumpRequest(void* context, BOOLEAN) {
+  auto* client = static_cast<CrashClientRecord*>(context);
+  client->server_->HandleDumpRequest(client);
+}
+
+void CrashDumpServer::HandleDumpRequest(CrashClientRecord* client) {
+  client->PrefetchCustomInfo();
+  std::wstring dump_path;
+  const bool dumped = generate_dumps_ && WriteDumpFor(*client, &dump_path);
+  if (callbacks_.dump && (!generate_dumps_ || dumped))
+    callbacks_.dump(callbacks_.dump_context, client, dumped ? &dump_path : nullptr);
+  // Reset first: once released, the client may ask again at once, and that request must not be lost.
+  ResetEvent(client->dump_request_event_.Get());
+  SetEvent(client->dump_done_event_.Get());
+}
+
+bool CrashDumpServer::WriteDumpFor(const CrashClientRecord& client, std::wstring* dump_path) {
+  uint64_t exception_pointers = 0;
+  DWORD crashing_thread_id = 0;
+  if (!ReadClientMemory(client.process_handle(), client.exception_pointers_address(), &exception_pointers,
+                        sizeof(exception_pointers)) ||
+      !ReadClientMemory(client.process_handle(), client.thread_id_address(), &crashing_thread_id,
+                        sizeof(crashing_thread_id))) {
+    return false;
+  }
+  DumpWriter writer(dump_folder_, client.process_handle(), client.process_id(), crashing_thread_id,
+                    GetCurrentThreadId(), exception_pointers, client.assertion_address(), client.dump_type(),
+                    /*pointers_in_dumped_process=*/true);
+  return writer.CreateDumpFile(dump_path) && writer.WriteMinidump();
+}
+
+void CALLBACK CrashDumpServer::OnClientExited(void* context, BOOLEAN) {
+  auto* client = static_cast<CrashClientRecord*>(context);
+  client->server_->HandleClientExited(client);
+}
+
+void CrashDumpServer::HandleClientExited(CrashClientRecord* client) {
+  UnregisterWaitAndWait(TakeWait(&client->dump_request_wait_));
+  if (callbacks_.exited)
+    callbacks_.exited(callbacks_.exited_context, client);
+  std::unique_ptr<CrashClientRecord> removed;
+  HANDLE process_wait;
+  {
+    base::AutoLock lock(lock_);
+    // While shutting down, the destructor destroys the record (waiting for this callback first); a record
+    // that is no longer listed belongs to a registration that failed, whose clean-up also waits for us.
+    if (shutting_down_)
+      return;
+    removed = RemoveClientLocked(client);
+    if (!removed)
+      return;
+    process_wait = std::exchange(client->process_wait_, nullptr);
+  }
+  UnregisterWaitEx(process_wait, nullptr);  // this callback runs inside that wait: never wait for it
+  // Both waits are gone, so the record's destruction has nothing left to wait for.
+}
+
+}  // namespace installer
+}  // namespace zorvi

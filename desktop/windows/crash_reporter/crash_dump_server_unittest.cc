@@ -1,0 +1,160 @@
+#include "desktop/windows/crash_reporter/crash_dump_server.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cwchar>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "desktop/windows/crash_reporter/crash_dump_server_test_util.h"
+#include "desktop/windows/crash_reporter/crash_keys.h"
+#include "desktop/windows/crash_reporter/crash_server_client.h"
+
+namespace zorvi {
+namespace installer {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class CrashDumpServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { CrashServerClient::SetPipeWaitForTesting(kHangWaitMs); }
+  void TearDown() override { CrashServerClient::SetPipeWaitForTesting(2000); }
+};
+
+// A registration from this process, which stays registered until the server goes.
+bool RegisterHere(RecordingCrashServer* server, std::unique_ptr<CrashServerClient>* client) {
+  *client = std::make_unique<CrashServerClient>(server->pipe_name(), 0, nullptr);
+  DWORD connected = 0;
+  return (*client)->Register() && server->WaitForConnect(&connected) && connected == GetCurrentProcessId();
+}
+
+// Whatever a connection does wrong, the server goes back to accepting: the good registration after each one
+// works, and only good registrations are reported.
+TEST_F(CrashDumpServerTest, BrokenAndMalformedConnectionsReturnToAccepting) {
+  RecordingCrashServer server;
+  ASSERT_TRUE(server.Start());
+  const struct {
+    const wchar_t* mode;
+    std::wstring argument;
+    size_t uploads;
+  } kCases[] = {
+      {L"close", L"", 0},
+      {L"short", L"", 0},  // 40 bytes
+      {L"upload", L"", 1},
+      {L"zero-thread", L"", 0},
+      // Names this test process, which the server would otherwise open with full access for a child.
+      {L"forged", std::to_wstring(GetCurrentProcessId()), 0},
+  };
+  std::vector<std::unique_ptr<CrashServerClient>> clients;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.mode);
+    const size_t uploads_before = server.uploads().size();
+    EXPECT_EQ(0u, RunPipeClient(c.mode, server.pipe_name(), c.argument)) << "reply bytes the client received";
+    clients.emplace_back();
+    ASSERT_TRUE(RegisterHere(&server, &clients.back()));
+    // The registration was served after the broken connection had been dealt with in full.
+    const std::vector<DWORD> uploads = server.uploads();
+    ASSERT_EQ(uploads_before + c.uploads, uploads.size());
+    if (c.uploads) {
+      EXPECT_NE(GetCurrentProcessId(), uploads.back()) << "the child named itself";
+    }
+  }
+  EXPECT_EQ(std::vector<DWORD>(std::size(kCases), GetCurrentProcessId()), server.connected());
+}
+
+// The server copies a client's table at each dump request and appends the client's up-time; a client
+// announcing more than the limit is served without a copy.
+TEST_F(CrashDumpServerTest, DumpRequestsCopyTheClientsTableWithItsUpTime) {
+  const CrashKeys own_keys;  // a child's table holds the same build facts
+  const struct {
+    const wchar_t* count;
+    size_t entries;  // what the server hands its owner
+  } kCases[] = {{L"keys", CrashKeys::kEntryCount + 1}, {L"0", 1}, {L"5000", 0}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.count);
+    RecordingCrashServer server;
+    ASSERT_TRUE(server.Start());
+    std::vector<CrashCustomInfoEntry> seen;
+    bool had_copy = false;
+    uint64_t up_time_after = 0;
+    server.set_dump_handler([&](const CrashClientRecord& client, const std::wstring* dump_path) {
+      EXPECT_EQ(nullptr, dump_path) << "this server writes no dumps";
+      up_time_after = MillisecondsSinceCreation(client.process_handle());
+      const CrashCustomClientInfo info = client.GetCustomInfo();
+      had_copy = info.entries != nullptr;
+      seen.assign(info.entries, info.entries + info.count);
+    });
+    std::string output;
+    EXPECT_EQ(0u, RunPipeClient(L"request", server.pipe_name(), c.count, &output)) << output;
+    EXPECT_EQ(1u, server.dump_requests());
+    ASSERT_EQ(c.entries, seen.size());
+    EXPECT_EQ(c.entries > 0, had_copy);
+    if (seen.empty())
+      continue;
+    const CrashCustomInfoEntry& last = seen.back();
+    EXPECT_STREQ(L"ptime", last.name);
+    const uint64_t before = std::stoull(output.substr(output.find("before=") + 7));
+    const uint64_t ptime = std::stoull(last.value);
+    EXPECT_EQ(std::to_wstring(ptime), last.value) << "decimal";
+    EXPECT_LE(before, ptime);
+    EXPECT_LE(ptime, up_time_after);
+    for (size_t i = 0; i + 1 < seen.size(); ++i) {
+      EXPECT_STREQ(own_keys.entries()[i].name, seen[i].name) << i;
+      EXPECT_STREQ(own_keys.entries()[i].value, seen[i].value) << i;
+    }
+  }
+}
+
+TEST_F(CrashDumpServerTest, ClientsThatComeAndGoLeaveNoHandlesBehind) {
+  constexpr int kChildren = 4, kRegistrationsEach = 50;
+  {
+    // The system's thread pool keeps threads (and handles) once it has made them: let it make them first.
+    RecordingCrashServer warm_up;
+    ASSERT_TRUE(warm_up.Start());
+    ASSERT_EQ(0u, RunPipeClient(L"register-many", warm_up.pipe_name(), std::to_wstring(kRegistrationsEach)));
+    ASSERT_TRUE(warm_up.WaitForExits(kRegistrationsEach));
+  }
+  const int handles_before = test_support::CountOpenHandles();
+  ASSERT_GT(handles_before, 0);
+  {
+    RecordingCrashServer server;
+    ASSERT_TRUE(server.Start());
+    for (int child = 0; child < kChildren; ++child)
+      ASSERT_EQ(0u, RunPipeClient(L"register-many", server.pipe_name(), std::to_wstring(kRegistrationsEach)));
+    ASSERT_TRUE(server.WaitForExits(kChildren * kRegistrationsEach));
+    EXPECT_EQ(static_cast<size_t>(kChildren * kRegistrationsEach), server.connected().size());
+  }
+  EXPECT_EQ(handles_before, test_support::CountOpenHandles());
+}
+
+TEST_F(CrashDumpServerTest, ADestroyedServerEndsItsClientsRequestsAtOnce) {
+  RecordingCrashServer server;
+  ASSERT_TRUE(server.Start());
+  std::unique_ptr<CrashServerClient> client;
+  ASSERT_TRUE(RegisterHere(&server, &client));
+  server.Destroy();
+  // With the real 15 s limit: only the released mutex ends the wait this soon. Asked from another thread, as
+  // a crashing client would: this one created the mutex and could take it whenever it liked.
+  bool requested = true;
+  long long milliseconds = 0;
+  std::thread crashing_thread([&] {
+    const Clock::time_point start = Clock::now();
+    requested = client->RequestDump(nullptr, nullptr);
+    milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  });
+  crashing_thread.join();
+  EXPECT_FALSE(requested);
+  EXPECT_LT(milliseconds, 1000);
+  EXPECT_EQ(0u, server.dump_requests());
+}
+
+}  // namespace
+}  // namespace installer
+}  // namespace zorvi
