@@ -11,6 +11,8 @@ std::atomic<OperationFaultHook> g_operation_fault_hook{nullptr};
 // Texts once set are never freed: a reader may still hold the previous one.
 std::atomic<const std::string*> g_branding_text{nullptr};
 std::atomic<const wchar_t*> g_global_storage_mutex_name{nullptr};
+// A copy of the list last set; a replaced copy is kept for the same reason.
+std::atomic<const std::vector<std::wstring>*> g_preferred_ui_languages{nullptr};
 
 }  // namespace
 
@@ -44,6 +46,15 @@ void SetGlobalStorageMutexNameForTesting(const wchar_t* name) {
 
 const wchar_t* GetGlobalStorageMutexNameSeam() {
   return g_global_storage_mutex_name.load(std::memory_order_acquire);
+}
+
+void SetPreferredUiLanguagesForTesting(const std::vector<std::wstring>* languages) {
+  g_preferred_ui_languages.store(languages ? new std::vector<std::wstring>(*languages) : nullptr,
+                                 std::memory_order_release);
+}
+
+const std::vector<std::wstring>* GetPreferredUiLanguagesSeam() {
+  return g_preferred_ui_languages.load(std::memory_order_acquire);
 }
 
 }  // namespace zorvi::installer

@@ -13,6 +13,7 @@
 #define DESKTOP_LAUNCHER_INSTALLER_TEST_SEAMS_H_
 
 #include <string>
+#include <vector>
 
 namespace zorvi::installer {
 
@@ -49,6 +50,11 @@ const std::string* GetBrandingTextSeam();
 void SetGlobalStorageMutexNameForTesting(const wchar_t* name);
 // The name last set; null when none is.
 const wchar_t* GetGlobalStorageMutexNameSeam();
+
+// The thread's preferred UI languages (most preferred first) in place of the system's, so that tests can choose
+// a run's language as on a machine set up for other languages. Null, the default, asks the system.
+void SetPreferredUiLanguagesForTesting(const std::vector<std::wstring>* languages);
+const std::vector<std::wstring>* GetPreferredUiLanguagesSeam();
 
 }  // namespace zorvi::installer
 

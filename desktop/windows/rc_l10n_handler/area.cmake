@@ -1,0 +1,8 @@
+# A fixture host of the language list: the test child once more, carrying testdata/languages.txt as its "TXT"
+# 134 resource (the child the area builds itself carries none).
+set(language_list ${CMAKE_CURRENT_LIST_DIR}/testdata/languages.txt)
+set(language_rc ${CMAKE_BINARY_DIR}/language_hosts/languages.rc)
+file(CONFIGURE OUTPUT ${language_rc} CONTENT "134 TXT \"${language_list}\"\n")
+set_source_files_properties(${language_rc} PROPERTIES OBJECT_DEPENDS ${language_list})
+add_executable(rc_l10n_handler_host ${CMAKE_CURRENT_LIST_DIR}/rc_l10n_handler_test_child.cc ${language_rc})
+set(ZORVI_TEST_CHILDREN "${ZORVI_TEST_CHILDREN};rc_l10n_handler_host" CACHE INTERNAL "")

@@ -1,0 +1,27 @@
+#!/bin/bash
+# What only the system can answer: under wine the user's UI language is that of the process's Unix locale, so
+# the fixture host, asked for an empty tag (the settings' first choice, whose list ends with a line end), must
+# take the system's language when it carries it and English otherwise. Usage: testdata_check.sh DATA_DIR BIN_DIR
+set -euo pipefail
+BIN=$2
+ROOT=$(cd "$(dirname "$0")/../../.." && pwd)
+BUILD_DIR=$(cd "$BIN/.." && pwd) . "$ROOT/tools/env.sh"
+host() {  # LOCALE ARGS...: the host's report under the locale
+  local locale=$1
+  shift
+  ZORVI_WINE_LOCALE=$locale "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" "$BIN/rc_l10n_handler_host.exe" "$@" \
+    </dev/null | tr -d '\r'
+}
+status=0
+# locale, the system's first preferred language, the chosen tag and id
+for case in "de_DE.UTF-8 de-DE de 0x0407" "ru_RU.UTF-8 ru-RU en 0x0409" "en_US.UTF-8 en-US en 0x0409"; do
+  set -- $case
+  first=$(host "$1" preferred | sed -n 's/^preferred\.3=//p' | cut -d, -f1)
+  chosen=$(host "$1" select '' | awk -F= '$1 == "tag" { tag = $2 } $1 == "langid" { id = $2 } END { print tag, id }')
+  if [ "$first" != "$2" ] || [ "$chosen" != "$3 $4" ]; then
+    echo "under $1: the thread prefers '$first' (want $2) and the empty tag chose '$chosen' (want $3 $4)" >&2
+    status=1
+  fi
+done
+[ $status -ne 0 ] || echo "an empty tag takes the system's language, or English when the host lacks it"
+exit $status

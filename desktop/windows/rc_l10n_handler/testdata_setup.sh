@@ -1,0 +1,12 @@
+#!/bin/bash
+# The language tests' oracle: the fixture host's list as Python reads its resource file, split at each line
+# feed and every piece stripped, empty pieces kept. Usage: testdata_setup.sh DATA_DIR BIN_DIR
+set -euo pipefail
+D=$1
+mkdir -p "$D"
+python3 - "$(dirname "$0")/testdata/languages.txt" "$D/languages_expected.txt" <<'PY'
+import sys
+text = open(sys.argv[1], 'rb').read().decode('ascii')
+with open(sys.argv[2], 'w') as out:
+    out.write('|'.join(piece.strip() for piece in text.split('\n')))
+PY
