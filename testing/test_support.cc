@@ -135,6 +135,12 @@ bool WriteFileBytes(const std::wstring& path, const std::string& contents) {
 }
 
 bool RunProcess(const std::wstring& command_line, DWORD* exit_code, std::string* output) {
+  // Wine starts its desktop process when a program of the prefix first makes a window, and that process keeps
+  // the standard handles of the program that made it: a child that made the first window (COM's apartment
+  // window counts) would leave the pipe below open forever. Asking for the desktop here makes it now, with this
+  // process's handles.
+  if (output)
+    GetDesktopWindow();
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   HANDLE read_end = nullptr, write_end = nullptr;
   if (output && !CreatePipe(&read_end, &write_end, &inherit, 0))
