@@ -31,3 +31,13 @@ set(ZORVI_TEST_DLLS "${ZORVI_TEST_DLLS};branding_fallback_module" CACHE INTERNAL
 
 # The shards save and load many damaged logs each; on a loaded machine one takes well over a minute.
 zorvi_test_limit(desktop/launcher/installer "Shards/InstallLogShardTest.*" 300)
+
+# The settings child carries the product's branding and the language fixture's list, as the installer's host
+# carries its own. The area makes its children after reading this file, so the resource joins the child at the end
+# of the configuration.
+set(settings_rc ${CMAKE_BINARY_DIR}/settings_host/settings.rc)
+set(branding_json ${CMAKE_SOURCE_DIR}/host/branding.json)
+set(language_list ${CMAKE_SOURCE_DIR}/desktop/windows/rc_l10n_handler/testdata/languages.txt)
+file(CONFIGURE OUTPUT ${settings_rc} CONTENT "133 TXT \"${branding_json}\"\n134 TXT \"${language_list}\"\n")
+set_source_files_properties(${settings_rc} PROPERTIES OBJECT_DEPENDS "${branding_json};${language_list}")
+cmake_language(EVAL CODE "cmake_language(DEFER CALL target_sources settings_test_child PRIVATE [[${settings_rc}]])")

@@ -35,16 +35,6 @@ void UseProfileTemplate(const std::string& profile_template) {
   SetBrandingTextForTesting(branding);
 }
 
-// What wine's command interpreter expands `variable` to.
-std::wstring Echo(const std::wstring& variable) {
-  DWORD exit_code = 0;
-  std::string output;
-  EXPECT_TRUE(test_support::RunProcess(L"cmd.exe /c echo %" + variable + L"%", &exit_code, &output));
-  std::string trimmed;
-  base::TrimWhitespaceASCII(output, base::TRIM_ALL, &trimmed);
-  return base::UTF8ToWide(trimmed);
-}
-
 void WriteText(const base::FilePath& path, const std::string& text) {
   ASSERT_EQ(static_cast<int>(text.size()), base::WriteFile(path, text.data(), static_cast<int>(text.size())));
 }
@@ -92,8 +82,8 @@ TEST(InstallationInfoTest, InstanceFindsTheInstallationOfItsExecutable) {
 // name and application-data folder are.
 TEST(InstallationInfoTest, ProfileFolders) {
   UseProfileTemplate("Zorvi {InternalStream}/User Data");
-  const std::wstring user = Echo(L"USERNAME");
-  const std::wstring app_data = Echo(L"APPDATA");
+  const std::wstring user = test::EchoVariable(L"USERNAME");
+  const std::wstring app_data = test::EchoVariable(L"APPDATA");
   ASSERT_FALSE(user.empty() || app_data.empty() || user[0] == L'%');
   test_support::ScopedTestFolder staging(L"InfoProfiles");
   const base::FilePath install(staging.path());
@@ -151,7 +141,7 @@ TEST(InstallationInfoTest, ProfileFolders) {
 // The profile folder is deleted with all its contents when the browser is uninstalled with its data: a template
 // that names no folder below the application-data folder gives no profile path at all.
 TEST(InstallationInfoTest, TemplatesNamingNoFolderBelowAppDataGiveNoProfile) {
-  const std::wstring app_data = Echo(L"APPDATA");
+  const std::wstring app_data = test::EchoVariable(L"APPDATA");
   test_support::ScopedTestFolder staging(L"InfoTemplates");
   const base::FilePath install(staging.path());
   struct Case {

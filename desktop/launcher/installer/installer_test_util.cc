@@ -2,7 +2,15 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/run_loop.h"
+#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/test_seams.h"
 #include "testing/test_support.h"
 #include "testing/version_child.h"
 
@@ -14,6 +22,15 @@ base::FilePath TestProgram(const std::wstring& file_name) {
 
 base::FilePath TestDataFile(const std::wstring& relative_path) {
   return base::FilePath(test_support::TestDataDir()).Append(relative_path);
+}
+
+std::wstring EchoVariable(const std::wstring& variable) {
+  DWORD exit_code = 0;
+  std::string output;
+  EXPECT_TRUE(test_support::RunProcess(L"cmd.exe /c echo %" + variable + L"%", &exit_code, &output));
+  std::string trimmed;
+  base::TrimWhitespaceASCII(output, base::TRIM_ALL, &trimmed);
+  return base::UTF8ToWide(trimmed);
 }
 
 bool RunReportingChild(const std::wstring& command_line, std::map<std::string, std::string>* report,
@@ -30,6 +47,32 @@ bool RunReportingChild(const std::wstring& command_line, std::map<std::string, s
   }
   *report = test_support::ParseNameValueLines(output);
   return true;
+}
+
+InstallerMainThreadTest::InstallerMainThreadTest()
+    : company_(base::WideToUTF8(test_support::UniqueName(L"ZorviTest"))) {
+  base::CommandLine::Init();
+  SetBrandingTextForTesting(R"({"company_name": ")" + company_ +
+                            R"(", "product_name": "Zorvi", "visible_product_name": "Zorvi", )"
+                            R"("file_name_base": "zorvi", "user_agent_name": "ZRV"})");
+  com_initialized_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  EXPECT_TRUE(com_initialized_);
+  PrefsTaskPool::GetInstance();
+}
+
+InstallerMainThreadTest::~InstallerMainThreadTest() {
+  if (com_initialized_)
+    CoUninitialize();
+}
+
+void InstallerMainThreadTest::RunUntilIdle() {
+  base::RunLoop run_loop;
+  loop_.task_runner()->PostTask(FROM_HERE, base::Bind(&base::MessageLoop::QuitWhenIdle, base::Unretained(&loop_)));
+  run_loop.Run();
+}
+
+std::wstring InstallerMainThreadTest::CompanyKeyForReg() const {
+  return L"HKCU\\Software\\" + base::UTF8ToWide(company_);
 }
 
 }  // namespace zorvi::installer::test

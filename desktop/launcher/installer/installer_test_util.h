@@ -2,10 +2,13 @@
 #ifndef DESKTOP_LAUNCHER_INSTALLER_INSTALLER_TEST_UTIL_H_
 #define DESKTOP_LAUNCHER_INSTALLER_INSTALLER_TEST_UTIL_H_
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <string>
 
 #include "base/files/file_path.h"
+#include "base/message_loop/message_loop.h"
 
 namespace zorvi::installer::test {
 
@@ -15,10 +18,33 @@ base::FilePath TestProgram(const std::wstring& file_name);
 // The file in the area's test data folder (what testdata_setup.sh wrote).
 base::FilePath TestDataFile(const std::wstring& relative_path);
 
+// What the system's command interpreter expands the environment variable to (`cmd /c echo %variable%`).
+std::wstring EchoVariable(const std::wstring& variable);
+
 // Runs `command_line` and parses its "name=value" report; false, with *error set, when it could not be
 // started or did not end with 0.
 bool RunReportingChild(const std::wstring& command_line, std::map<std::string, std::string>* report,
                        std::string* error);
+
+// What the installer's entry sets up before it makes its settings, for tests that run installer code on their
+// main thread: the process command line, a message loop, COM for an apartment, the preference pool and a
+// branding whose company (and so the product's registry key) is the test's own.
+class InstallerMainThreadTest : public testing::Test {
+ protected:
+  InstallerMainThreadTest();
+  ~InstallerMainThreadTest() override;
+
+  // Runs the loop until every task that is ready has run.
+  void RunUntilIdle();
+
+  // "Software\<company>" below HKEY_CURRENT_USER, as reg.exe names it.
+  std::wstring CompanyKeyForReg() const;
+
+ private:
+  base::MessageLoop loop_;
+  const std::string company_;
+  bool com_initialized_ = false;
+};
 
 }  // namespace zorvi::installer::test
 

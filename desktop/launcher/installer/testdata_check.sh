@@ -100,4 +100,68 @@ print("statistics: %d keys, os %d.%d.%d, %d chunk records, times within a second
       % (len(root), major, minor, want_os["version"]["build"], len(chunks)))
 PY
 fi
+
+# Existing-installation status, from outside the tests' own code. The shortcuts the status test made: lnkinfo
+# reads where each leads (the desktop shortcut and the pin to the hard link, not to the launcher the status log's
+# installation holds).
+BIN=$2
+L=$D/staged/linked
+W=$(printf 'Z:%s' "$D/staged" | tr / '\\')
+if [ -e "$L/links/desktop.lnk" ]; then
+  for link in "links/desktop.lnk elsewhere\\launcher.exe" "pins/Zorvi.lnk elsewhere\\launcher.exe" \
+              "links/start_menu.lnk install\\zorvi.exe"; do
+    set -- $link
+    local_path=$(lnkinfo "$L/$1" | sed -n 's/^\tLocal path\t*: //p')
+    [ "$local_path" = "$W\\linked\\$2" ] || fail "lnkinfo: $1 leads to '$local_path', not to linked\\$2"
+  done
+  [ $status -ne 0 ] || echo "lnkinfo: the shortcuts found through the hard link lead to the hard link"
+fi
+
+BUILD_DIR=$(cd "$BIN/.." && pwd) . "$HERE/../../../tools/env.sh"
+. "$WINDEPS/wine.env"
+child() {  # PREFIX ARGS...: the settings child's report in that prefix
+  local prefix=$1
+  shift
+  "$ROOT/tools/wine-run" "$WINDEPS" "$prefix" "$BIN/settings_test_child.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'
+}
+
+# The rights the status asks for, from wine's relay trace: an existing folder's whole read, write and execute
+# set (0x1201BF), a folder still to be made only the right to add a subfolder to its parent (0x4).
+for case in "traces 001201bf" "deep\\a\\b\\c 00000004"; do
+  set -- $case
+  calls=$(WINEDEBUG=+relay "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" "$BIN/settings_test_child.exe" \
+          "--test-status=$W\\$1" </dev/null 2>&1 | tr -d '\r' | grep -a ':Call advapi32.AccessCheck(' | cut -d, -f3)
+  [ "$calls" = "$2" ] || fail "relay: the status of $1 asked AccessCheck for '$calls', want $2"
+done
+[ $status -ne 0 ] || echo "relay: write access is asked with 0x1201BF for a folder, 0x4 for its parent"
+
+# The http handler, in a prefix of its own since it changes the user's browser: the earlier engine's branded
+# launcher handles http; its installation is the handler, the upgrade folder's (launcher.exe) is not; an
+# autoupdate that takes the earlier engine's installation over keeps the user's default browser, which the same
+# run in the shared prefix (no handler there) does not make it.
+P=$D/own_prefix
+rm -rf "$P"; cp -a "$WINDEPS/wineprefix-template" "$P"
+own_reg() { "$ROOT/tools/wine-run" "$WINDEPS" "$P" reg add "$@" /f </dev/null >/dev/null; }
+# The user's choice names one of the machine's classes: for a name that both have, wine's classes root shows the
+# machine's class, not the user's.
+own_reg 'HKLM\Software\Classes\ZorviKadroHTML\shell\open\command' /ve /d "\"$W\\kadro\\zorvi.exe\" -- \"%1\""
+own_reg 'HKCU\Software\Microsoft\Windows\Shell\Associations\UrlAssociations\http\UserChoice' /v ProgId \
+  /d ZorviKadroHTML
+takeover=(--test-company=ZorviHttpCheck --autoupdate --replacekadroinstallation "--installfolder=$W\\kadro")
+facts="$(child "$P" "--test-status=$W\\kadro" | grep -a '^status.is_http_handler=')
+$(child "$P" "--test-status=$W\\upgrade" | grep -a '^status.is_http_handler=')
+$(child "$P" "${takeover[@]}" | grep -a -E '^settings\.(operation|default_browser)=' | xargs)
+$(child "$RUN_PREFIX" "${takeover[@]}" | grep -a '^settings.default_browser=')"
+want="status.is_http_handler=1
+status.is_http_handler=0
+settings.default_browser=1 settings.operation=2
+settings.default_browser=0"
+[ "$facts" = "$want" ] || fail "http handler: the children report
+$facts
+want
+$want"
+TMPDIR="$P/.server-tmp" WINEPREFIX="$P" "$WINESERVER" -k 2>/dev/null || true
+TMPDIR="$P/.server-tmp" WINEPREFIX="$P" timeout 30 "$WINESERVER" -w 2>/dev/null || true
+rm -rf "$P"
+[ $status -ne 0 ] || echo "http handler: found by the launcher's name, and kept as default by an earlier-engine takeover"
 exit $status

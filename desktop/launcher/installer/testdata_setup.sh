@@ -102,3 +102,6 @@ mkdir -p "$D/written/random" "$D/non_ascii"
 cp "$HERE"/testdata/*_model.json "$HERE"/testdata/*_log.xml "$D/"
 python3 "$ORACLE" generate 1000 20240921 "$D/random_models.json"
 python3 "$ORACLE" mutate 10000 20240922 "$HERE/testdata/full_log.xml" "$D/mutations"
+
+# Settings and existing-installation status: installations and other folders as the tests find them.
+bash "$HERE/testdata/stage_installations.sh" "$D/staged"
