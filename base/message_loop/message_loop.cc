@@ -292,8 +292,8 @@ MessagePumpForIO* MessageLoopForIO::io_pump() const {
   return io_pump_;
 }
 
-void MessageLoopForIO::RegisterIOHandler(HANDLE file_handle, IOHandler* handler) {
-  io_pump()->RegisterIOHandler(file_handle, handler);
+bool MessageLoopForIO::RegisterIOHandler(HANDLE file_handle, IOHandler* handler) {
+  return io_pump()->RegisterIOHandler(file_handle, handler);
 }
 
 bool MessageLoopForIO::WaitForIOCompletion(DWORD timeout_ms, IOHandler* filter) {

@@ -195,7 +195,8 @@ class MessageLoopForIO : public MessageLoop {
   // The current thread's loop, which must be an IO loop made as this class.
   static MessageLoopForIO* current();
 
-  void RegisterIOHandler(HANDLE file_handle, IOHandler* handler);
+  // False when the handle could not join the loop's completion port (see MessagePumpForIO).
+  bool RegisterIOHandler(HANDLE file_handle, IOHandler* handler);
   bool WaitForIOCompletion(DWORD timeout_ms, IOHandler* filter);
   void AddIOObserver(IOObserver* observer);
   void RemoveIOObserver(IOObserver* observer);

@@ -94,7 +94,7 @@ TEST(MessageLoopForIOTest, OverlappedReadsOfAWholeFileCompleteOnTheLoop) {
   ASSERT_TRUE(file.valid());
   RunLoop run_loop;
   ChunkedFileReader reader(file.get(), 65536, run_loop.QuitClosure());
-  MessageLoopForIO::current()->RegisterIOHandler(file.get(), &reader);
+  ASSERT_TRUE(MessageLoopForIO::current()->RegisterIOHandler(file.get(), &reader));
   // Tasks keep flowing between the completions.
   int ticks = 0;
   Closure tick;
@@ -192,6 +192,21 @@ TEST(MessageLoopForIOTest, WaitForIOCompletionFromATaskDeliversOnlyTheFilteredHa
   loop.Run();
   EXPECT_EQ((std::vector<DWORD>{7}), wanted.received);
   EXPECT_EQ((std::vector<DWORD>{4}), other.received);
+}
+
+TEST(MessageLoopForIOTest, RegistrationSaysWhetherTheHandleJoinedThePort) {
+  class Handler : public MessageLoopForIO::IOHandler {
+    void OnIOCompleted(MessageLoopForIO::IOContext*, DWORD, DWORD) override {}
+  } handler;
+  OverlappedFile file("x");
+  test_support::ScopedTestHandle other_port(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
+  ASSERT_TRUE(other_port.valid());
+  ASSERT_TRUE(CreateIoCompletionPort(file.get(), other_port.get(), 0, 1));
+  MessageLoopForIO loop;
+  // A handle bound to another port can never join this one; its caller has to read some other way.
+  EXPECT_FALSE(loop.RegisterIOHandler(file.get(), &handler));
+  OverlappedFile free_file("y", L"_2");
+  EXPECT_TRUE(loop.RegisterIOHandler(free_file.get(), &handler));
 }
 
 }  // namespace

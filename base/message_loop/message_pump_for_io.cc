@@ -36,10 +36,12 @@ void MessagePumpForIO::ScheduleDelayedWork(const TimeTicks& delayed_work_time) {
   delayed_work_time_ = delayed_work_time;
 }
 
-void MessagePumpForIO::RegisterIOHandler(HANDLE file_handle, IOHandler* handler) {
-  // Associating a handle with the port only fails for handles that cannot take part (not overlapped,
-  // already bound to another port); their completions then never arrive, which the caller sees.
-  CreateIoCompletionPort(file_handle, port_.Get(), reinterpret_cast<ULONG_PTR>(handler), 1);
+bool MessagePumpForIO::RegisterIOHandler(HANDLE file_handle, IOHandler* handler) {
+  // The caller must know: an operation started on a handle that did not join would never complete here.
+  if (CreateIoCompletionPort(file_handle, port_.Get(), reinterpret_cast<ULONG_PTR>(handler), 1))
+    return true;
+  PLOG(WARNING) << "A handle could not join the IO thread's completion port";
+  return false;
 }
 
 void MessagePumpForIO::DoRunLoop() {

@@ -51,7 +51,9 @@ class MessagePumpForIO : public MessagePumpWin {
 
   // Makes the completions of `file_handle` (opened for overlapped I/O) come to `handler`. The completion
   // key is the handler; a key with bit 0 set marks packets whose overlapped block is not an IOContext.
-  void RegisterIOHandler(HANDLE file_handle, IOHandler* handler);
+  // False when the handle could not join the port (not opened for overlapped I/O, bound to another port, or a
+  // kind of handle the system keeps out of ports): no completion of it will ever arrive here.
+  bool RegisterIOHandler(HANDLE file_handle, IOHandler* handler);
 
   // Waits at most `timeout_ms` (INFINITE: no limit) for one completion and delivers it. With a `filter`,
   // only that handler's completions are delivered; others are kept, in arrival order, for a later wait.

@@ -1,0 +1,71 @@
+// Owns the receiving side of the installer's mailslot for a thread that must not block on it: the mailslot
+// is read on the proxy's own IO thread, "Installer IPC thread", and every datagram is copied and delivered to
+// the target on the thread that made the proxy, in arrival order. Deliveries still queued when the proxy goes
+// away are dropped.
+#ifndef DESKTOP_LAUNCHER_INSTALLER_IPC_IPC_RECEIVER_PROXY_H_
+#define DESKTOP_LAUNCHER_INSTALLER_IPC_IPC_RECEIVER_PROXY_H_
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "base/callback.h"
+#include "base/memory/weak_ptr.h"
+#include "base/packed_buffer.h"
+#include "base/single_thread_task_runner.h"
+#include "base/threading/thread.h"
+#include "desktop/launcher/installer/ipc/ipc_receiver.h"
+
+namespace zorvi::installer {
+
+class IPCReceiverProxy : public IPCReceiver::Delegate {
+ public:
+  // `target` receives the messages on the creating thread; it must outlive the proxy's use.
+  explicit IPCReceiverProxy(IPCReceiver::Delegate* target);
+  ~IPCReceiverProxy() override;
+  IPCReceiverProxy(const IPCReceiverProxy&) = delete;
+  IPCReceiverProxy& operator=(const IPCReceiverProxy&) = delete;
+
+  // Starts the IO thread and has it create the mailslot `name`. True when the thread started: a mailslot that
+  // cannot be created is only logged, and nothing is received then.
+  bool Connect(const std::wstring& name);
+  // Like Connect, reading `handle` (owned) instead of a mailslot: see IPCReceiver::CreateForHandleForTesting.
+  bool ConnectToHandleForTesting(HANDLE handle);
+
+  // Closes the mailslot on the IO thread and stops the thread. Nothing is delivered afterwards.
+  void Close();
+
+  // Delivers every datagram already waiting in the mailslot, then runs `done` on the creating thread. Runs
+  // `done` at once when nothing is connected.
+  void DeliverWaitingMessagesThen(base::Closure done);
+
+  // IPCReceiver::Delegate, on the IO thread.
+  void OnMessageReceived(const base::PackedBuffer& message) override;
+
+  // For tests, on the creating thread once Connect has run: whether the mailslot exists and is read through
+  // the completion port. Waits for the IO thread to answer.
+  bool ReadsThroughCompletionPortForTesting();
+
+ private:
+  bool StartThread(base::Closure create_receiver);
+  void CreateReceiver(const std::wstring& name);
+  void AdoptHandle(HANDLE handle);
+  void DestroyReceiver();
+  void ReadWaitingMessages();
+  // On the creating thread.
+  void Deliver(std::unique_ptr<base::PackedBuffer> message);
+
+  IPCReceiver::Delegate* const target_;
+  const base::scoped_refptr<base::SingleThreadTaskRunner> owner_task_runner_;
+  base::Thread thread_;
+  // Only touched on the IO thread.
+  std::unique_ptr<IPCReceiver> receiver_;
+  base::WeakPtrFactory<IPCReceiverProxy> weak_factory_{this};
+  // Taken on the creating thread, copied on the IO thread into each delivery.
+  base::WeakPtr<IPCReceiverProxy> weak_this_;
+};
+
+}  // namespace zorvi::installer
+
+#endif  // DESKTOP_LAUNCHER_INSTALLER_IPC_IPC_RECEIVER_PROXY_H_

@@ -1,0 +1,47 @@
+// Owns the sending side of the installer's mailslot: messages handed over from any thread are written in the
+// order handed over, on the proxy's own IO thread, "Installer IPC thread".
+#ifndef DESKTOP_LAUNCHER_INSTALLER_IPC_IPC_SENDER_PROXY_H_
+#define DESKTOP_LAUNCHER_INSTALLER_IPC_IPC_SENDER_PROXY_H_
+
+#include <memory>
+#include <string>
+
+#include "base/packed_buffer.h"
+#include "base/threading/thread.h"
+#include "desktop/launcher/installer/ipc/ipc_sender.h"
+
+namespace zorvi::installer {
+
+class IPCSenderProxy {
+ public:
+  IPCSenderProxy();
+  // Closes.
+  ~IPCSenderProxy();
+  IPCSenderProxy(const IPCSenderProxy&) = delete;
+  IPCSenderProxy& operator=(const IPCSenderProxy&) = delete;
+
+  // Starts the IO thread and has it open the mailslot `name`. True when the thread started: a mailslot that
+  // cannot be opened is only logged, and later messages are dropped. Messages sent right after Connect are
+  // written once the mailslot is open: they queue behind its opening.
+  bool Connect(const std::wstring& name);
+
+  // Any thread: queues `message` for writing. Dropped when nothing is connected.
+  void Send(std::unique_ptr<base::PackedBuffer> message);
+
+  // Writes what is still queued (for at most IPCSender::kDrainLimitMs), closes the mailslot and stops the
+  // thread.
+  void Close();
+
+ private:
+  void CreateSender(const std::wstring& name);
+  void Enqueue(std::unique_ptr<base::PackedBuffer> message);
+  void DestroySender();
+
+  base::Thread thread_;
+  // Only touched on the IO thread.
+  std::unique_ptr<IPCSender> sender_;
+};
+
+}  // namespace zorvi::installer
+
+#endif  // DESKTOP_LAUNCHER_INSTALLER_IPC_IPC_SENDER_PROXY_H_

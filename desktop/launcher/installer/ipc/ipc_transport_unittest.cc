@@ -1,0 +1,256 @@
+// The mailslot between backend and runner: what one side writes reaches the other side's owner thread once,
+// whole and in order, through the completion port where the system lets the mailslot join it, else through
+// short synchronous reads; a pipe in message mode stands in for a mailslot to drive the completion-port reader
+// where mailslots cannot join ports.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <tlhelp32.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/message_loop/message_loop.h"
+#include "base/run_loop.h"
+#include "base/time/time.h"
+#include "desktop/launcher/installer/installer_observer.h"
+#include "desktop/launcher/installer/ipc/installer_message.h"
+#include "desktop/launcher/installer/ipc/ipc_receiver_proxy.h"
+#include "desktop/launcher/installer/ipc/ipc_sender_proxy.h"
+#include "desktop/launcher/installer/ipc/ipc_test_util.h"
+#include "testing/installer_observer_recorder.h"
+#include "testing/test_support.h"
+
+namespace zorvi::installer {
+namespace {
+
+using test_support::InstallerObserverRecorder;
+
+// Far beyond any run on a loaded machine: only a hang reaches it.
+constexpr int64_t kHangLimitSeconds = 90;
+
+enum class Transport { kMailslot, kPipeStandIn };
+
+std::string TransportName(const testing::TestParamInfo<Transport>& info) {
+  return info.param == Transport::kMailslot ? "Mailslot" : "PipeStandIn";
+}
+
+// The runner's side: every delivery is decoded for the recorder, and the thread it arrived on is checked.
+class Target : public IPCReceiver::Delegate {
+ public:
+  Target() { observers_.AddObserver(&recorder); }
+
+  void OnMessageReceived(const base::PackedBuffer& message) override {
+    EXPECT_EQ(owner_thread_, GetCurrentThreadId());
+    ++deliveries;
+    DispatchInstallerMessage(message, &observers_);
+    QuitWhenDone();
+  }
+
+  // What the receiver's caller is told after the waiting messages, recorded as a success.
+  void Told() {
+    recorder.OnInstallerSuccess();
+    QuitWhenDone();
+  }
+
+  // Runs the loop until `count` observer calls were recorded (or a hang is certain).
+  void RunUntil(size_t count) {
+    quit_after_ = count;
+    base::RunLoop run_loop;
+    run_loop_ = &run_loop;
+    base::MessageLoop::current()->task_runner()->PostDelayedTask(FROM_HERE, run_loop.QuitClosure(),
+                                                                 base::TimeDelta::FromSeconds(kHangLimitSeconds));
+    if (recorder.lines().size() < count)
+      run_loop.Run();
+    run_loop_ = nullptr;
+  }
+
+  InstallerObserverRecorder recorder;
+  size_t deliveries = 0;
+
+ private:
+  void QuitWhenDone() {
+    if (recorder.lines().size() == quit_after_ && run_loop_)
+      run_loop_->Quit();
+  }
+
+  base::ObserverList<InstallerObserver> observers_;
+  size_t quit_after_ = 0;
+  base::RunLoop* run_loop_ = nullptr;
+  const DWORD owner_thread_ = GetCurrentThreadId();
+};
+
+// A receiver proxy connected over `transport`, with a plain writer of that transport.
+class Connection {
+ public:
+  Connection(Transport transport, IPCReceiverProxy* proxy) {
+    name_ = test_support::UniqueName(L"zorvi_installer_test\\C:\\Transport");
+    if (transport == Transport::kMailslot) {
+      EXPECT_TRUE(proxy->Connect(name_));
+      // Answered on the IPC thread once the mailslot exists, so the writer can open it.
+      through_port_ = proxy->ReadsThroughCompletionPortForTesting();
+      writer_ = std::make_unique<RawWriter>(MailslotPath(name_));
+    } else {
+      const std::wstring path = L"\\\\.\\pipe\\" + test_support::UniqueName(L"ipc_stand_in");
+      HANDLE pipe = CreateNamedPipeW(path.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
+                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0,
+                                     kMaxInstallerMessageSize, 0, nullptr);
+      EXPECT_NE(INVALID_HANDLE_VALUE, pipe);
+      // A pipe is read only once its client is connected.
+      writer_ = std::make_unique<RawWriter>(path);
+      EXPECT_TRUE(proxy->ConnectToHandleForTesting(pipe));
+      through_port_ = proxy->ReadsThroughCompletionPortForTesting();
+    }
+    EXPECT_TRUE(writer_->valid());
+  }
+  const std::wstring& name() const { return name_; }
+  RawWriter* writer() const { return writer_.get(); }
+  bool through_port() const { return through_port_; }
+
+ private:
+  std::wstring name_;
+  std::unique_ptr<RawWriter> writer_;
+  bool through_port_ = false;
+};
+
+std::unique_ptr<base::PackedBuffer> TotalSteps(int steps) {
+  std::unique_ptr<base::PackedBuffer> message = NewInstallerMessage(IPC_MESSAGE_TOTAL_STEPS);
+  message->WriteInt(steps);
+  return message;
+}
+
+class TransportTest : public testing::TestWithParam<Transport> {
+ protected:
+  base::MessageLoop loop_;
+};
+
+TEST_P(TransportTest, ThreeThousandMessagesArriveOnceInOrderOnTheOwnerThread) {
+  constexpr int kMessages = 3000;
+  Target target;
+  IPCReceiverProxy proxy(&target);
+  Connection connection(GetParam(), &proxy);
+  // Only the pipe joins the port under wine; a mailslot does wherever the system allows it.
+  EXPECT_EQ(GetParam() == Transport::kPipeStandIn || !test_support::IsRunningUnderWine(), connection.through_port());
+
+  std::vector<std::string> expected;
+  for (int i = 0; i < kMessages; ++i)
+    expected.push_back(InstallerObserverRecorder::TotalStepsLine(i));
+  std::thread writer;
+  IPCSenderProxy sender;
+  if (GetParam() == Transport::kMailslot) {
+    // The backend's way: the sender proxy, fed from this thread.
+    ASSERT_TRUE(sender.Connect(connection.name()));
+    for (int i = 0; i < kMessages; ++i)
+      sender.Send(TotalSteps(i));
+  } else {
+    // A full pipe blocks its writer until the reader catches up, so the writing has a thread of its own.
+    writer = std::thread([&connection] {
+      for (int i = 0; i < kMessages; ++i)
+        ASSERT_TRUE(connection.writer()->Write(BytesOf(*TotalSteps(i))));
+    });
+  }
+  target.RunUntil(kMessages);
+  if (writer.joinable())
+    writer.join();
+  sender.Close();
+  proxy.Close();
+  EXPECT_EQ(expected, target.recorder.lines());
+  EXPECT_EQ(static_cast<size_t>(kMessages), target.deliveries);
+}
+
+TEST_P(TransportTest, WaitingMessagesAreDeliveredBeforeTheCallerIsTold) {
+  Target target;
+  IPCReceiverProxy proxy(&target);
+  Connection connection(GetParam(), &proxy);
+  std::vector<std::string> expected;
+  for (int round = 0; round < 20; ++round) {
+    // Written just before the caller asks, as a backend's last messages are just before its exit.
+    for (int i = 0; i < 5; ++i) {
+      ASSERT_TRUE(connection.writer()->Write(BytesOf(*TotalSteps(round * 5 + i))));
+      expected.push_back(InstallerObserverRecorder::TotalStepsLine(round * 5 + i));
+    }
+    expected.push_back("told");
+    proxy.DeliverWaitingMessagesThen(base::Bind(&Target::Told, base::Unretained(&target)));
+    target.RunUntil(expected.size());
+  }
+  proxy.Close();
+  std::vector<std::string> lines = target.recorder.lines();
+  for (std::string& line : lines) {
+    if (line == InstallerObserverRecorder::SimpleLine("OnInstallerSuccess"))
+      line = "told";
+  }
+  EXPECT_EQ(expected, lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, TransportTest, testing::Values(Transport::kMailslot, Transport::kPipeStandIn),
+                         TransportName);
+
+TEST(MailslotReceiverTest, DamagedAndEmptyDatagramsNeitherStopReceptionNorReachObservers) {
+  base::MessageLoop loop;
+  Target target;
+  IPCReceiverProxy proxy(&target);
+  Connection connection(Transport::kMailslot, &proxy);
+  RawWriter& writer = *connection.writer();
+  const std::string valid = BytesOf(*TotalSteps(5));
+  size_t nonempty = 0;
+  for (int i = 0; i < 300; ++i) {
+    std::string damaged = valid.substr(0, i % valid.size());
+    if (i % 3 == 0)
+      damaged = std::string(i % 50, static_cast<char>(i));
+    nonempty += !damaged.empty();
+    ASSERT_TRUE(writer.Write(damaged));
+  }
+  ASSERT_TRUE(writer.Write(valid));
+  target.RunUntil(1);
+  proxy.Close();
+  EXPECT_EQ(std::vector<std::string>{InstallerObserverRecorder::TotalStepsLine(5)}, target.recorder.lines());
+  // Every datagram with bytes was handed over once; empty ones carry nothing to hand over.
+  EXPECT_EQ(nonempty + 1, target.deliveries);
+}
+
+int CountOwnThreads() {
+  test_support::ScopedTestHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  int threads = 0;
+  for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry))
+    threads += entry.th32OwnerProcessID == GetCurrentProcessId();
+  return threads;
+}
+
+TEST(IPCProxyTest, ClosingWithoutTrafficLeavesNoThreadOrHandle) {
+  base::MessageLoop loop;
+  Target target;
+  {
+    // Whatever the first use sets up for good (the thread-name registry, the loop's own objects) is made here.
+    IPCReceiverProxy proxy(&target);
+    Connection connection(Transport::kMailslot, &proxy);
+  }
+  const int handles = test_support::CountOpenHandles();
+  const int threads = CountOwnThreads();
+  for (int round = 0; round < 3; ++round) {
+    for (Transport transport : {Transport::kMailslot, Transport::kPipeStandIn}) {
+      IPCReceiverProxy proxy(&target);
+      Connection connection(transport, &proxy);
+      IPCSenderProxy sender;
+      ASSERT_TRUE(sender.Connect(connection.name()));
+      const base::TimeTicks start = base::TimeTicks::Now();
+      sender.Close();
+      proxy.Close();
+      // One read time-out at most, with room for a loaded machine.
+      EXPECT_LT((base::TimeTicks::Now() - start).InMilliseconds(), 20 * IPCReceiver::kSynchronousReadTimeoutMs);
+    }
+    IPCSenderProxy unconnected;
+    unconnected.Send(TotalSteps(1));
+    unconnected.Close();
+  }
+  EXPECT_EQ(handles, test_support::CountOpenHandles());
+  EXPECT_EQ(threads, CountOwnThreads());
+  EXPECT_EQ(0u, target.deliveries);
+}
+
+}  // namespace
+}  // namespace zorvi::installer
