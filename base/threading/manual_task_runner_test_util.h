@@ -77,6 +77,8 @@ class ManualTaskRunner : public SingleThreadTaskRunner {
 
   // Blocks until at least one task is queued.
   void WaitForTask() { posted_.Wait(); }
+  // As WaitForTask, for at most `max_time`; false when nothing was queued in time.
+  bool TimedWaitForTask(TimeDelta max_time) { return posted_.TimedWait(max_time); }
 
  private:
   ~ManualTaskRunner() override = default;

@@ -13,6 +13,9 @@ std::atomic<const std::string*> g_branding_text{nullptr};
 std::atomic<const wchar_t*> g_global_storage_mutex_name{nullptr};
 // A copy of the list last set; a replaced copy is kept for the same reason.
 std::atomic<const std::vector<std::wstring>*> g_preferred_ui_languages{nullptr};
+std::atomic<int64_t> g_download_retry_delay_ms{-1};
+std::atomic<int> g_download_maximum_retries{-1};
+std::atomic<int64_t> g_download_termination_wait_ms{-1};
 
 }  // namespace
 
@@ -55,6 +58,30 @@ void SetPreferredUiLanguagesForTesting(const std::vector<std::wstring>* language
 
 const std::vector<std::wstring>* GetPreferredUiLanguagesSeam() {
   return g_preferred_ui_languages.load(std::memory_order_acquire);
+}
+
+void SetDownloadRetryDelayForTesting(int64_t milliseconds) {
+  g_download_retry_delay_ms.store(milliseconds, std::memory_order_relaxed);
+}
+
+int64_t GetDownloadRetryDelaySeam() {
+  return g_download_retry_delay_ms.load(std::memory_order_relaxed);
+}
+
+void SetDownloadMaximumRetriesForTesting(int maximum) {
+  g_download_maximum_retries.store(maximum, std::memory_order_relaxed);
+}
+
+int GetDownloadMaximumRetriesSeam() {
+  return g_download_maximum_retries.load(std::memory_order_relaxed);
+}
+
+void SetDownloadTerminationWaitForTesting(int64_t milliseconds) {
+  g_download_termination_wait_ms.store(milliseconds, std::memory_order_relaxed);
+}
+
+int64_t GetDownloadTerminationWaitSeam() {
+  return g_download_termination_wait_ms.load(std::memory_order_relaxed);
 }
 
 }  // namespace zorvi::installer

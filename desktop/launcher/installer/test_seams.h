@@ -12,6 +12,7 @@
 #ifndef DESKTOP_LAUNCHER_INSTALLER_TEST_SEAMS_H_
 #define DESKTOP_LAUNCHER_INSTALLER_TEST_SEAMS_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,17 @@ const wchar_t* GetGlobalStorageMutexNameSeam();
 // a run's language as on a machine set up for other languages. Null, the default, asks the system.
 void SetPreferredUiLanguagesForTesting(const std::vector<std::wstring>* languages);
 const std::vector<std::wstring>* GetPreferredUiLanguagesSeam();
+
+// The downloader's pause before a retry (6 s in the product), the maximum retries a new downloader starts with
+// (600), and how long a closed session may take to close its requests (5 s), so that tests of retries, of owners
+// that cannot lower the maximum themselves and of sessions stopped on a stalled server end in moments. Negative
+// values, the defaults, keep the product's.
+void SetDownloadRetryDelayForTesting(int64_t milliseconds);
+int64_t GetDownloadRetryDelaySeam();
+void SetDownloadMaximumRetriesForTesting(int maximum);
+int GetDownloadMaximumRetriesSeam();
+void SetDownloadTerminationWaitForTesting(int64_t milliseconds);
+int64_t GetDownloadTerminationWaitSeam();
 
 }  // namespace zorvi::installer
 

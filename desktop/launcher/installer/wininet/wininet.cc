@@ -1,0 +1,601 @@
+#include "desktop/launcher/installer/wininet/wininet.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <utility>
+
+#include "base/bind.h"
+#include "base/location.h"
+#include "base/logging.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/threading/thread_task_runner_handle.h"
+#include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
+#include "desktop/launcher/installer/package_fetcher/ui_callback_runner.h"
+#include "desktop/launcher/installer/product_info.h"
+#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/launcher/installer/wininet/wininet_session.h"
+
+namespace zorvi::installer {
+
+namespace {
+
+constexpr wchar_t kUserAgentPrefix[] = L"Zorvi NetInstaller/";
+constexpr DWORD kHostBufferSize = 256;
+constexpr DWORD kPathBufferSize = 4096;
+// Response headers recorded in the download statistics, in this order.
+constexpr const wchar_t* kRecordedHeaders[] = {L"Date", L"Server", L"X-Served-By"};
+
+// Request completions that say the network, not the server, failed: worth retrying.
+bool IsConnectivityError(DWORD error) {
+  switch (error) {
+    case ERROR_INTERNET_TIMEOUT:
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+    case ERROR_INTERNET_CANNOT_CONNECT:
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+    case ERROR_INTERNET_CONNECTION_RESET:
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Read failures after which the transfer is resumed rather than failed.
+bool IsLossOfConnectivity(DWORD error) {
+  return error == ERROR_INTERNET_NAME_NOT_RESOLVED || error == ERROR_INTERNET_CONNECTION_ABORTED ||
+         error == ERROR_INTERNET_CONNECTION_RESET;
+}
+
+// The value of response header `name`; empty when the response has none.
+std::wstring QueryHeader(HINTERNET request, const wchar_t* name) {
+  // The name goes in through the buffer that the value comes back in.
+  std::wstring buffer(name);
+  buffer.resize(std::max<size_t>(buffer.size() + 1, 128));
+  for (;;) {
+    DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    if (HttpQueryInfoW(request, HTTP_QUERY_CUSTOM, buffer.data(), &size, nullptr))
+      return buffer.substr(0, size / sizeof(wchar_t));
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+      return std::wstring();
+    buffer.assign(name);
+    buffer.resize(size / sizeof(wchar_t) + 1);
+  }
+}
+
+uint32_t ShowProxyCredentialsDialog(HINTERNET request, HWND window) {
+  return InternetErrorDlg(window, request, ERROR_INTERNET_INCORRECT_PASSWORD,
+                          FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
+                              FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
+                          nullptr);
+}
+
+base::TimeDelta RetryDelay() {
+  const int64_t seam = GetDownloadRetryDelaySeam();
+  return seam >= 0 ? base::TimeDelta::FromMilliseconds(seam) : Wininet::kRetryDelay;
+}
+
+base::TimeDelta TerminationWait() {
+  const int64_t seam = GetDownloadTerminationWaitSeam();
+  return seam >= 0 ? base::TimeDelta::FromMilliseconds(seam) : Wininet::kTerminationWait;
+}
+
+int InitialMaximumRetries() {
+  const int seam = GetDownloadMaximumRetriesSeam();
+  return seam >= 0 ? seam : Wininet::kDefaultMaximumRetries;
+}
+
+}  // namespace
+
+Wininet::Wininet(UICallbackRunner* ui_callback_runner, PackageFetcherDelegate* delegate)
+    : ui_callback_runner_(ui_callback_runner), delegate_(delegate), maximum_retries_(InitialMaximumRetries()) {
+  CHECK(ui_callback_runner_);
+  weak_this_ = weak_factory_.GetWeakPtr();
+}
+
+Wininet::~Wininet() {
+  CloseSession();
+  if (termination_thread_) {
+    termination_thread_->Join();
+    termination_thread_.reset();
+  }
+  weak_factory_.InvalidateWeakPtrs();
+  on_done_.Reset();
+}
+
+bool Wininet::IsHostAllowed(const std::wstring& host, const std::vector<std::wstring>& allowed) {
+  if (allowed.empty())
+    return true;
+  for (const std::wstring& suffix : allowed) {
+    if (suffix.size() <= host.size() && host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0)
+      return true;
+  }
+  return false;
+}
+
+bool Wininet::ParseUrl(const std::wstring& url, UrlParts* parts) {
+  wchar_t host[kHostBufferSize];
+  wchar_t path[kPathBufferSize];
+  URL_COMPONENTSW components = {};
+  components.dwStructSize = sizeof(components);
+  components.lpszHostName = host;
+  components.dwHostNameLength = kHostBufferSize - 1;
+  components.lpszUrlPath = path;
+  components.dwUrlPathLength = kPathBufferSize - 1;
+  if (!InternetCrackUrlW(url.c_str(), 0, ICU_DECODE | ICU_ESCAPE, &components))
+    return false;
+  parts->scheme = components.nScheme;
+  parts->host.assign(host, components.dwHostNameLength);
+  parts->port = components.nPort;
+  parts->path.assign(path, components.dwUrlPathLength);
+  return true;
+}
+
+bool Wininet::StartDownload(const std::wstring& url, const std::string& post_data, base::Closure on_done,
+                            std::unique_ptr<WininetResponseWriter> writer,
+                            std::unique_ptr<WininetObserver> observer) {
+  LOG(INFO) << "Starting download from " << base::WideToUTF8(url);
+  CHECK(writer);
+  CHECK(observer);
+  // Owners start after the previous download ended; should one not, the old session lets go of the writer and
+  // observer before they are replaced.
+  CloseSession();
+  writer_ = std::move(writer);
+  observer_ = std::move(observer);
+  on_done_ = std::move(on_done);
+  owner_task_runner_ = base::ThreadTaskRunnerHandle::Get();
+  url_ = url;
+  const State previous_state = state();
+
+  UrlParts parts;
+  if (!ParseUrl(url_, &parts)) {
+    PLOG(ERROR) << "Could not parse URL";
+    on_done_.Reset();
+    return false;
+  }
+  if (!IsHostAllowed(parts.host, allowed_hosts_)) {
+    LOG(ERROR) << "Attempting to download from a disallowed domain";
+    on_done_.Reset();
+    return false;
+  }
+  if (post_data.size() > MAXDWORD) {
+    LOG(ERROR) << "The request body is too large to send";
+    on_done_.Reset();
+    return false;
+  }
+  if (termination_thread_) {
+    VLOG(1) << "Waiting for previous WinINET invocation to terminate.";
+    termination_thread_->Join();
+    termination_thread_.reset();
+  }
+  expected_size_ = 0;
+  received_ = 0;
+
+  const std::wstring user_agent = kUserAgentPrefix + base::UTF8ToWide(GetFullVersionString());
+  HINTERNET internet =
+      InternetOpenW(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC);
+  if (!internet) {
+    PLOG(ERROR) << "Could not open internet";
+    on_done_.Reset();
+    return false;
+  }
+  session_ = WininetSession::Create(this, post_data);
+  session_->set_internet(internet);
+  InternetSetStatusCallbackW(internet, &Wininet::InternetStatusCallback);
+
+  HINTERNET connection = InternetConnectW(internet, parts.host.c_str(), parts.port, nullptr, nullptr,
+                                          INTERNET_SERVICE_HTTP, 0, session_->context());
+  if (!connection) {
+    PLOG(ERROR) << "Could not start session";
+    CloseSession();
+    on_done_.Reset();
+    return false;
+  }
+  session_->OnHandleCreated();
+  {
+    WininetSession::AutoLock hold(session_.get());
+    connection_ = connection;
+    observer_->OnChunkStart(received_);
+  }
+  if (!OpenRequest(parts, std::wstring())) {
+    LOG(ERROR) << "Could not send Request";
+    CloseSession();
+    on_done_.Reset();
+    SetState(previous_state);
+    return false;
+  }
+  return true;
+}
+
+void Wininet::Stop() {
+  LOG(INFO) << "Stopping the download";
+  CloseSession();
+  on_done_.Reset();
+  SetState(kStopped);
+}
+
+bool Wininet::OpenRequest(const UrlParts& url, const std::wstring& headers) {
+  VLOG(1) << "Opening internet request";
+  WininetSession* const session = session_.get();
+  const bool post = !session->post_data().empty();
+  DWORD flags = INTERNET_FLAG_RELOAD;
+  if (url.scheme == INTERNET_SCHEME_HTTPS)
+    flags |= INTERNET_FLAG_SECURE;
+  HINTERNET connection = nullptr;
+  {
+    WininetSession::AutoLock hold(session);
+    connection = connection_;
+  }
+  HINTERNET request = HttpOpenRequestW(connection, post ? L"POST" : L"GET", url.path.c_str(), L"HTTP/1.1", nullptr,
+                                       nullptr, flags, session->context());
+  if (!request) {
+    PLOG(ERROR) << "Could not open Request";
+    return false;
+  }
+  session->OnHandleCreated();
+  {
+    WininetSession::AutoLock hold(session);
+    request_ = request;
+    session->request_headers() = headers;
+    // A read that failed may have left its count; the new request's first step must not write it again.
+    *session->bytes_read() = 0;
+    received_at_request_ = received_;
+    // Before sending: the completion may come before HttpSendRequestW returns.
+    SetState(kRequesting);
+  }
+  VLOG(1) << (post ? "Sending POST request" : "Sending GET request");
+  const std::wstring& sent_headers = session->request_headers();
+  if (!HttpSendRequestW(request, sent_headers.empty() ? nullptr : sent_headers.c_str(),
+                        static_cast<DWORD>(sent_headers.size()),
+                        post ? const_cast<char*>(session->post_data().data()) : nullptr,
+                        static_cast<DWORD>(session->post_data().size())) &&
+      GetLastError() != ERROR_IO_PENDING) {
+    PLOG(ERROR) << "Could not send Request";
+    return false;
+  }
+  return true;
+}
+
+void CALLBACK Wininet::InternetStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* info,
+                                              DWORD info_length) {
+  VLOG(2) << "InternatStatusCallback called with code " << status;
+  base::scoped_refptr<WininetSession> session = WininetSession::Find(context);
+  if (!session)
+    return;  // a session closed long ago
+  if (session->cancelled()) {
+    session->AcknowledgeCancel();
+  } else if (status == INTERNET_STATUS_CONNECTED_TO_SERVER || status == INTERNET_STATUS_REDIRECT ||
+             status == INTERNET_STATUS_REQUEST_COMPLETE) {
+    WininetSession::AutoLock hold(session.get());
+    if (Wininet* downloader = session->downloader())
+      downloader->OnStatus(session.get(), handle, status, info, info_length);
+    else
+      session->AcknowledgeCancel();
+  }
+  if (status == INTERNET_STATUS_HANDLE_CLOSING)
+    session->OnHandleClosing(handle);
+}
+
+void Wininet::OnStatus(WininetSession* session, HINTERNET handle, DWORD status, void* info, DWORD info_length) {
+  // Only the current request's events count; a request closed by a resume or a refused redirect may still
+  // report.
+  if (handle != request_ || !info)
+    return;
+  switch (status) {
+    case INTERNET_STATUS_CONNECTED_TO_SERVER: {
+      const char* address = static_cast<const char*>(info);
+      observer_->OnConnectedToIp(std::string(address, strnlen(address, info_length)));
+      break;
+    }
+    case INTERNET_STATUS_REDIRECT: {
+      VLOG(1) << "Redirect occured";
+      const wchar_t* url = static_cast<const wchar_t*>(info);
+      OnRedirect(session, std::wstring(url, wcsnlen(url, info_length / sizeof(wchar_t))));
+      break;
+    }
+    case INTERNET_STATUS_REQUEST_COMPLETE:
+      OnRequestComplete(session, static_cast<const INTERNET_ASYNC_RESULT*>(info)->dwError);
+      break;
+  }
+}
+
+void Wininet::OnRedirect(WininetSession* session, const std::wstring& url) {
+  observer_->OnRedirect(url);
+  UrlParts parts;
+  if (!ParseUrl(url, &parts)) {
+    PLOG(ERROR) << "Failed to parse redirect URL";
+  } else if (!IsHostAllowed(parts.host, allowed_hosts_)) {
+    LOG(ERROR) << "Attempting to redirect to a disallowed domain: " << base::WideToUTF8(parts.host);
+  } else {
+    return;
+  }
+  // Closing the handles here keeps the redirected request from being read. Whether WinINet still reports a
+  // completion for it is up to WinINet, so the download fails here, once.
+  HINTERNET request = std::exchange(request_, nullptr);
+  HINTERNET connection = std::exchange(connection_, nullptr);
+  InternetCloseHandle(request);
+  InternetCloseHandle(connection);
+  PostFail(session);
+}
+
+void Wininet::OnRequestComplete(WininetSession* session, DWORD error) {
+  observer_->OnWininetError(error);
+  if (error == ERROR_SUCCESS) {
+    VLOG(2) << "Handling request completion";
+    if (state() == kRequesting) {
+      if (HandleInitialCompletion(session))
+        HandleCompletionInProgress(session);
+    } else if (state() == kReceiving) {
+      HandleCompletionInProgress(session);
+    }
+  } else if (IsConnectivityError(error)) {
+    LOG(WARNING) << "Request completed with an error indicating connectivity issues: " << error;
+    CheckRetriesAndResume(session);
+  } else {
+    LOG(ERROR) << "Request completed with an unexpected error: " << error;
+    PostFail(session);
+  }
+}
+
+bool Wininet::HandleInitialCompletion(WininetSession* session) {
+  LOG(INFO) << "Initial request completion";
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  if (!HttpQueryInfoW(request_, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
+    PLOG(ERROR) << "Could not obtain HTTP response code";
+    PostFail(session);  // nothing else would end the download
+    return false;
+  }
+  observer_->OnHttpStatus(status);
+  for (const wchar_t* name : kRecordedHeaders)
+    observer_->OnHeader(name, QueryHeader(request_, name));
+
+  switch (status) {
+    case HTTP_STATUS_OK: {
+      if (received_ > 0) {
+        // The server ignored the range and sends the whole body again: start the body over, or the part
+        // received so far would come twice.
+        LOG(WARNING) << "The server answered the range request with the whole body; starting over";
+        if (!writer_->Reset()) {
+          PostFail(session);
+          return false;
+        }
+        received_ = 0;
+        received_at_request_ = 0;
+      }
+      DWORD length = 0;
+      size = sizeof(length);
+      if (HttpQueryInfoW(request_, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr)) {
+        expected_size_ = length;
+        VLOG(1) << "Expected total size: " << expected_size_;
+      } else {
+        PLOG(INFO) << "Could not get Content-Length from response";
+      }
+      if (delegate_) {
+        owner_task_runner_->PostTask(FROM_HERE, base::Bind(&Wininet::NotifyTotalProgress, weak_this_,
+                                                           session->context(), expected_size_));
+      }
+      [[fallthrough]];
+    }
+    case HTTP_STATUS_PARTIAL_CONTENT:
+      SetState(kReceiving);
+      return true;
+    case HTTP_STATUS_PROXY_AUTH_REQ:
+      LOG(WARNING) << "Request completed with a proxy authentication request";
+      ui_callback_runner_->RunUICallbackAndPostReply(
+          base::Bind(&ShowProxyCredentialsDialog, request_), owner_task_runner_,
+          base::Bind(&Wininet::OnProxyCredentials, weak_this_, session->context()));
+      return false;
+    case HTTP_STATUS_BAD_GATEWAY:
+    case HTTP_STATUS_SERVICE_UNAVAIL:
+    case HTTP_STATUS_GATEWAY_TIMEOUT:
+      LOG(WARNING) << "Download failed with " << status << " error";
+      CheckRetriesAndResume(session);
+      return false;
+    default:
+      LOG(ERROR) << "Request completed with an unexpected HTTP status";
+      PostFail(session);
+      return false;
+  }
+}
+
+void Wininet::HandleCompletionInProgress(WininetSession* session) {
+  VLOG(2) << "Additional data downloaded";
+  char* const buffer = session->read_buffer();
+  DWORD* const bytes_read = session->bytes_read();
+  for (;;) {
+    if (*bytes_read != 0) {
+      const uint32_t count = std::exchange(*bytes_read, 0);
+      if (!writer_->Write(buffer, count)) {
+        PostFail(session);
+        return;
+      }
+      received_ += count;
+      retry_count_ = 0;  // the transfer moves again
+      VLOG(2) << "Downloaded size: " << received_;
+      if (delegate_) {
+        owner_task_runner_->PostTask(FROM_HERE, base::Bind(&Wininet::NotifyCurrentProgress, weak_this_,
+                                                           session->context(), received_));
+      }
+    }
+    if (!InternetReadFile(request_, buffer, WininetSession::kReadBufferSize, bytes_read)) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_IO_PENDING) {
+        VLOG(2) << "More data pending";  // the read completes as a request completion in state 2
+      } else if (IsLossOfConnectivity(error)) {
+        LOG(ERROR) << "Download interrupted by loss of connectivity: " << error;
+        ResumeAfterBrokenBody(session);
+      } else {
+        LOG(ERROR) << "Download interrupted for unknown reason: " << error;
+        PostFail(session);
+      }
+      return;
+    }
+    if (*bytes_read == 0)
+      break;
+  }
+  VLOG(1) << "Done reading from Internet";
+  if (received_ < expected_size_) {
+    LOG(WARNING) << "Download completed, but we are below response size";
+    ResumeAfterBrokenBody(session);
+  } else {
+    PostToOwner(session, &Wininet::Complete);
+  }
+}
+
+void Wininet::ResumeAfterBrokenBody(WininetSession* session) {
+  if (received_ > received_at_request_) {
+    PostToOwner(session, &Wininet::ResumeDownload);
+    return;
+  }
+  // A server that only ever sends heads, or drops every connection at once, would otherwise be asked again
+  // forever.
+  LOG(WARNING) << "The request brought no body data";
+  CheckRetriesAndResume(session);
+}
+
+void Wininet::CheckRetriesAndResume(WininetSession* session) {
+  if (retry_count_ > 1 && delegate_)
+    delegate_->NotifyStalled();
+  if (retry_count_ > maximum_retries_) {
+    VLOG(1) << "Exceded maximum amount of retries";
+    PostFail(session);
+    return;
+  }
+  LOG(INFO) << "Retrying " << retry_count_ << " of " << maximum_retries_;
+  ++retry_count_;
+  PostToOwner(session, &Wininet::ResumeDownload, RetryDelay());
+}
+
+void Wininet::ResumeDownload(DWORD_PTR session_context) {
+  if (!IsCurrentSession(session_context))
+    return;
+  WininetSession* const session = session_.get();
+  HINTERNET previous_request = nullptr;
+  uint32_t received = 0;
+  {
+    WininetSession::AutoLock hold(session);
+    observer_->OnChunkEnd(received_);
+    previous_request = std::exchange(request_, nullptr);
+    received = received_;
+  }
+  if (previous_request)
+    InternetCloseHandle(previous_request);
+  LOG(INFO) << "Attempting download resume";
+  const std::wstring headers = L"Range: bytes=" + std::to_wstring(received) + L"-";
+  UrlParts parts;
+  if (!ParseUrl(url_, &parts)) {
+    PLOG(ERROR) << "Could not parse URL";
+    Fail(session_context);
+    return;
+  }
+  {
+    WininetSession::AutoLock hold(session);
+    observer_->OnRetry(retry_count_);
+  }
+  if (!OpenRequest(parts, headers)) {
+    LOG(ERROR) << "Could not resume downloading";
+    Fail(session_context);
+  }
+}
+
+void Wininet::OnProxyCredentials(DWORD_PTR session_context, uint32_t result) {
+  if (!IsCurrentSession(session_context))
+    return;
+  if (result == ERROR_INTERNET_FORCE_RETRY) {
+    LOG(INFO) << "Logged in to proxy - resuming download";
+    ResumeDownload(session_context);
+  } else if (result == ERROR_SUCCESS || result == ERROR_CANCELLED) {
+    LOG(ERROR) << "The user cancelled the prompt for proxy credentials";
+    Fail(session_context);
+  } else {
+    LOG(ERROR) << "Failed to obtain credentials for proxy";
+    Fail(session_context);
+  }
+}
+
+void Wininet::Fail(DWORD_PTR session_context) {
+  if (!IsCurrentSession(session_context))
+    return;
+  LOG(ERROR) << "Download failed";
+  CloseSession();
+  SetState(kFailed);
+  RunCompletionCallback();
+}
+
+void Wininet::Complete(DWORD_PTR session_context) {
+  if (!IsCurrentSession(session_context))
+    return;
+  {
+    WininetSession::AutoLock hold(session_.get());
+    retry_count_ = 0;
+  }
+  CloseSession();
+  LOG(INFO) << "Download completed";
+  SetState(kCompleted);
+  RunCompletionCallback();
+}
+
+void Wininet::NotifyTotalProgress(DWORD_PTR session_context, uint32_t total) {
+  if (IsCurrentSession(session_context))
+    delegate_->SetTotalProgress(static_cast<int>(total));
+}
+
+void Wininet::NotifyCurrentProgress(DWORD_PTR session_context, uint32_t received) {
+  if (IsCurrentSession(session_context))
+    delegate_->SetCurrentProgress(static_cast<int>(received));
+}
+
+void Wininet::CloseSession() {
+  if (!session_)
+    return;
+  VLOG(1) << "Closing download session";
+  base::scoped_refptr<WininetSession> session = std::move(session_);
+  HINTERNET request = nullptr;
+  HINTERNET connection = nullptr;
+  {
+    WininetSession::AutoLock hold(session.get());
+    observer_->OnChunkEnd(received_);
+    // From here on the session's callbacks leave this downloader, its writer and observer alone.
+    session->Cancel();
+    writer_->Close();
+    request = std::exchange(request_, nullptr);
+    connection = std::exchange(connection_, nullptr);
+  }
+  if (request)
+    InternetCloseHandle(request);
+  if (connection)
+    InternetCloseHandle(connection);
+  if (!session->has_live_handles()) {
+    session->Terminate(base::TimeDelta());
+    return;
+  }
+  if (termination_thread_)
+    termination_thread_->Join();
+  termination_thread_ = std::make_unique<WininetTerminationThread>(session, TerminationWait());
+  if (!termination_thread_->Start()) {
+    termination_thread_.reset();
+    session->Terminate(TerminationWait());
+  }
+}
+
+void Wininet::SetState(State state) {
+  state_.store(state);
+  LOG(INFO) << "Downloader state: " << static_cast<int>(state);
+}
+
+bool Wininet::IsCurrentSession(DWORD_PTR session_context) const {
+  return session_ && session_->context() == session_context;
+}
+
+void Wininet::RunCompletionCallback() {
+  base::Closure done = std::move(on_done_);
+  on_done_.Reset();
+  if (done)
+    done.Run();
+}
+
+void Wininet::PostToOwner(const WininetSession* session, void (Wininet::*method)(DWORD_PTR), base::TimeDelta delay) {
+  owner_task_runner_->PostDelayedTask(FROM_HERE, base::Bind(method, weak_this_, session->context()), delay);
+}
+
+}  // namespace zorvi::installer

@@ -1,0 +1,589 @@
+// The downloader against the loopback test server: what it sent is read from the server's request log, what
+// it wrote is compared with sha256sum's digest of the served file (and with cmp by testdata_check.sh).
+#include "desktop/launcher/installer/wininet/wininet.h"
+
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <deque>
+#include <random>
+
+#include "base/files/file_path.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/threading/manual_task_runner_test_util.h"
+#include "base/threading/thread_name_registry.h"
+#include "base/threading/thread_task_runner_handle.h"
+#include "desktop/launcher/installer/product_info.h"
+#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/launcher/installer/wininet/wininet_session.h"
+#include "desktop/launcher/installer/wininet/wininet_stats_observers.h"
+#include "desktop/launcher/installer/wininet/wininet_test_util.h"
+#include "testing/loopback_server.h"
+#include "testing/scoped_log_capture.h"
+#include "testing/test_support.h"
+
+namespace zorvi::installer {
+namespace {
+
+using test_support::LoggedRequest;
+using namespace wininet_test;
+
+std::unique_ptr<WininetFileResponseWriter> FileWriter(const std::wstring& path) {
+  auto writer = std::make_unique<WininetFileResponseWriter>();
+  EXPECT_TRUE(writer->Open(base::FilePath(path)));
+  return writer;
+}
+
+std::string ReadOutput(const std::wstring& path) {
+  std::string bytes;
+  EXPECT_TRUE(test_support::ReadFileBytes(path, &bytes));
+  return bytes;
+}
+
+// The records of the list at `key`.
+std::vector<const base::DictionaryValue*> Records(const base::DictionaryValue& tree, const char* key) {
+  std::vector<const base::DictionaryValue*> records;
+  const base::ListValue* list = nullptr;
+  if (tree.GetList(key, &list)) {
+    for (const auto& item : *list) {
+      const base::DictionaryValue* record = nullptr;
+      if (item->GetAsDictionary(&record))
+        records.push_back(record);
+    }
+  }
+  return records;
+}
+
+// The one record of the list at `key`; null (and a test failure) when there is not exactly one.
+const base::DictionaryValue* OnlyRecord(const base::DictionaryValue& tree, const char* key) {
+  const std::vector<const base::DictionaryValue*> records = Records(tree, key);
+  EXPECT_EQ(1u, records.size()) << "records in " << key;
+  return records.size() == 1 ? records[0] : nullptr;
+}
+
+class WininetTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetDownloadRetryDelayForTesting(0); }
+  void TearDown() override {
+    SetDownloadRetryDelayForTesting(-1);
+    SetDownloadMaximumRetriesForTesting(-1);
+  }
+
+  void StartServer(const std::string& faults = "") {
+    std::string error;
+    ASSERT_TRUE(server_.Start(ServedFolder(), faults, &error)) << error;
+  }
+  std::vector<LoggedRequest> StopServer() {
+    EXPECT_TRUE(server_.Stop()) << "the server did not confirm its stop";
+    return server_.Requests();
+  }
+  std::unique_ptr<WininetObserver> ChunkObserver() {
+    return std::make_unique<WininetChunkStatsObserver>(stats_.root(), "download_chunks");
+  }
+  test_support::ScopedLogCapture log_;
+  test_support::LoopbackServer server_;
+  StatsTree stats_;
+  DownloaderHarness harness_;
+};
+
+TEST_F(WininetTest, GetOfTenMebibytesMatchesTheServedFile) {
+  StartServer();
+  const std::wstring output = OutputPath(L"ten.get", "ten.bin");
+  ASSERT_EQ(Wininet::kCompleted, harness_.Download(server_.Url("/ten.bin"), "", FileWriter(output), ChunkObserver()))
+      << log_.Text();
+  const std::string body = ReadOutput(output);
+  EXPECT_EQ(ServedSha256("ten.bin"), Sha256Of(body));
+
+  const std::vector<LoggedRequest> requests = StopServer();
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ("GET", requests[0].method);
+  EXPECT_EQ("Zorvi NetInstaller/" + GetFullVersionString(), requests[0].Header("User-Agent"));
+  EXPECT_EQ("", requests[0].Header("Range"));
+  EXPECT_EQ(0, requests[0].body_length);
+  EXPECT_EQ(std::vector<int>{static_cast<int>(body.size())}, harness_.delegate().totals());
+  EXPECT_EQ(static_cast<int>(body.size()), harness_.delegate().last_progress());
+  EXPECT_EQ(0, harness_.delegate().progress_regressions());
+  EXPECT_EQ(0, harness_.delegate().calls_off_owner_thread());
+
+  std::unique_ptr<base::DictionaryValue> tree = stats_.Snapshot();
+  const std::vector<const base::DictionaryValue*> chunks = Records(*tree, "download_chunks");
+  ASSERT_EQ(1u, chunks.size());
+  std::string text;
+  EXPECT_TRUE(chunks[0]->GetString("ip", &text));
+  EXPECT_EQ("127.0.0.1", text);
+  for (const char* header : {"Date", "Server", "X-Served-By"}) {
+    EXPECT_TRUE(chunks[0]->GetString(std::string("headers.") + header, &text)) << header;
+    EXPECT_EQ(requests[0].ResponseHeader(header), text) << header;
+  }
+  int number = -1;
+  EXPECT_TRUE(chunks[0]->GetInteger("http_status", &number));
+  EXPECT_EQ(200, number);
+  EXPECT_TRUE(chunks[0]->GetInteger("wininet_error", &number));
+  EXPECT_EQ(0, number);
+  EXPECT_TRUE(chunks[0]->GetInteger("chunk_end", &number));
+  EXPECT_EQ(static_cast<int>(body.size()), number);
+}
+
+TEST_F(WininetTest, PostSendsTheBodyUnchangedAndRecordsUnderThePrefix) {
+  StartServer();
+  std::string body;
+  ASSERT_TRUE(test_support::ReadFileBytes(DataPath(L"www\\body.bin"), &body));
+  std::string reply;
+  ASSERT_EQ(Wininet::kCompleted,
+            harness_.Download(server_.Url("/tiny.bin?product=Zorvi&version=1"), body,
+                              std::make_unique<WininetStringResponseWriter>(&reply),
+                              std::make_unique<WininetErrorStatusObserver>(stats_.root(), "fetch_download_url_")))
+      << log_.Text();
+  EXPECT_EQ(ServedSha256("tiny.bin"), Sha256Of(reply));
+  const std::vector<LoggedRequest> requests = StopServer();
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ("POST", requests[0].method);
+  EXPECT_EQ("/tiny.bin?product=Zorvi&version=1", requests[0].target);
+  EXPECT_EQ(static_cast<int64_t>(body.size()), requests[0].body_length);
+  EXPECT_EQ(ServedSha256("body.bin"), requests[0].body_sha256);
+
+  std::unique_ptr<base::DictionaryValue> tree = stats_.Snapshot();
+  int error = -1, status = -1;
+  EXPECT_TRUE(tree->GetInteger("fetch_download_url_wininet_error", &error));
+  EXPECT_TRUE(tree->GetInteger("fetch_download_url_http_status", &status));
+  EXPECT_EQ(0, error);
+  EXPECT_EQ(200, status);
+}
+
+// Transient failures go through the retry count; each row is a fresh downloader, since the count outlives a
+// failed download.
+TEST_F(WininetTest, RetriesFollowTheCountAndTheMaximum) {
+  struct Row {
+    const char* name;
+    const char* faults;  // for /small.bin
+    int maximum;         // -1: the product's 600
+    bool closed_port;
+    size_t attempts;  // requests the server logged, or connection attempts for the closed port
+    int state;
+    int stalls;
+  } rows[] = {
+      {"503 three times", R"([{"status": 503, "times": 3}])", -1, false, 4, Wininet::kCompleted, 1},
+      {"502 then 504", R"([{"status": 502}, {"status": 504}])", -1, false, 3, Wininet::kCompleted, 0},
+      {"maximum 0", R"([{"status": 503, "times": "all"}])", 0, false, 2, Wininet::kFailed, 0},
+      {"maximum 2", R"([{"status": 503, "times": "all"}])", 2, false, 4, Wininet::kFailed, 2},
+      {"heads only", R"([{"truncate": 0, "times": "all"}])", 2, false, 4, Wininet::kFailed, 2},
+      {"404", R"([{"status": 404, "times": "all"}])", -1, false, 1, Wininet::kFailed, 0},
+      {"500", R"([{"status": 500, "times": "all"}])", -1, false, 1, Wininet::kFailed, 0},
+      {"closed port", "[]", 0, true, 2, Wininet::kFailed, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    StartServer(std::string(R"({"/small.bin": )") + row.faults + "}");
+    test_support::ScopedLogCapture log;
+    DownloaderHarness harness;
+    if (row.maximum >= 0)
+      harness.RunOnOwner([&](Wininet* wininet) { wininet->set_maximum_retries(row.maximum); });
+    const std::wstring url = row.closed_port ? L"http://127.0.0.1:" + std::to_wstring(server_.closed_port()) + L"/x"
+                                             : server_.Url("/small.bin");
+    StatsTree stats;
+    const std::wstring output = OutputPath(L"retries." + base::UTF8ToWide(row.name),
+                                           row.state == Wininet::kCompleted ? "small.bin" : "");
+    EXPECT_EQ(row.state, harness.Download(url, "", FileWriter(output),
+                                          std::make_unique<WininetChunkStatsObserver>(stats.root(), "chunks")))
+        << log.Text();
+    harness.DestroyDownloader();
+    EXPECT_EQ(1, harness.completions());
+    EXPECT_EQ(row.stalls, harness.delegate().stalls());
+    const std::vector<LoggedRequest> requests = StopServer();
+    size_t retried = 0;
+    for (const auto& line : log.lines())
+      retried += line.text.rfind("Retrying ", 0) == 0 ? 1 : 0;
+    if (row.closed_port) {
+      EXPECT_TRUE(requests.empty());
+      EXPECT_EQ(row.attempts, retried + 1);
+      std::unique_ptr<base::DictionaryValue> tree = stats.Snapshot();
+      const base::DictionaryValue* chunk = OnlyRecord(*tree, "chunks");
+      ASSERT_TRUE(chunk);
+      int error = 0, status = 0;
+      EXPECT_TRUE(chunk->GetInteger("wininet_error", &error));
+      EXPECT_FALSE(chunk->GetInteger("http_status", &status)) << "no server ever answered";
+      EXPECT_EQ(ERROR_INTERNET_CANNOT_CONNECT, error);
+      continue;
+    }
+    ASSERT_EQ(row.attempts, requests.size());
+    EXPECT_EQ(row.attempts - 1, retried);
+    if (row.maximum < 0 && retried > 0) {
+      EXPECT_TRUE(log.HasLineStartingWith("Retrying 0 of 600")) << log.Text();
+    }
+    for (size_t i = 1; i < requests.size(); ++i)
+      EXPECT_EQ("bytes=0-", requests[i].Header("Range")) << "request " << i + 1;
+    if (row.state == Wininet::kCompleted) {
+      EXPECT_EQ(ServedSha256("small.bin"), Sha256Of(ReadOutput(output)));
+    }
+  }
+}
+
+TEST_F(WininetTest, ShortBodyResumesAtOnceFromTheBytesReceived) {
+  // A resume that waited for the retry delay would not end within the bound.
+  SetDownloadRetryDelayForTesting(3600 * 1000);
+  StartServer(R"({"/small.bin": [{"truncate": 100000}]})");
+  const std::wstring output = OutputPath(L"small.truncated", "small.bin");
+  ASSERT_EQ(Wininet::kCompleted,
+            harness_.Download(server_.Url("/small.bin"), "", FileWriter(output), ChunkObserver()))
+      << log_.Text();
+  EXPECT_EQ(ServedSha256("small.bin"), Sha256Of(ReadOutput(output)));
+  const std::vector<LoggedRequest> requests = StopServer();
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_EQ(100000, requests[0].bytes_sent);
+  EXPECT_EQ("bytes=100000-", requests[1].Header("Range"));
+  EXPECT_EQ(206, requests[1].status);
+  EXPECT_FALSE(log_.HasLineStartingWith("Retrying ")) << log_.Text();
+  EXPECT_EQ(0, harness_.delegate().stalls());
+
+  // One record for the whole download, ended at the last byte; the resume did not count as a retry.
+  std::unique_ptr<base::DictionaryValue> tree = stats_.Snapshot();
+  const std::vector<const base::DictionaryValue*> chunks = Records(*tree, "download_chunks");
+  ASSERT_EQ(1u, chunks.size());
+  int value = -1;
+  EXPECT_TRUE(chunks[0]->GetInteger("retry_count", &value));
+  EXPECT_EQ(0, value);
+  EXPECT_TRUE(chunks[0]->GetInteger("chunk_end", &value));
+  EXPECT_EQ(static_cast<int>(ReadOutput(output).size()), value);
+  EXPECT_TRUE(chunks[0]->GetInteger("http_status", &value));
+  EXPECT_EQ(206, value);
+}
+
+TEST_F(WininetTest, WholeBodyAnswerToARangeRequestStartsTheBodyOver) {
+  StartServer(R"({"/small.bin": [{"truncate": 100000}, {"ignore_range": true}]})");
+  const std::wstring output = OutputPath(L"small.range_ignored", "small.bin");
+  ASSERT_EQ(Wininet::kCompleted,
+            harness_.Download(server_.Url("/small.bin"), "", FileWriter(output), ChunkObserver()))
+      << log_.Text();
+  const std::string body = ReadOutput(output);
+  EXPECT_EQ(ServedSha256("small.bin"), Sha256Of(body));
+  const std::vector<LoggedRequest> requests = StopServer();
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_EQ("bytes=100000-", requests[1].Header("Range"));
+  EXPECT_EQ(200, requests[1].status);
+  // The delegate is told the new total, and progress restarts from 0 below it.
+  const std::vector<int> size_twice{static_cast<int>(body.size()), static_cast<int>(body.size())};
+  EXPECT_EQ(size_twice, harness_.delegate().totals());
+  EXPECT_EQ(static_cast<int>(body.size()), harness_.delegate().last_progress());
+}
+
+TEST_F(WininetTest, RedirectsAreFollowedOnlyToAllowedHosts) {
+  struct Row {
+    const char* name;
+    const char* location;
+    int state;
+  } rows[] = {
+      {"allowed", "http://127.0.0.1:{port}/other.bin", Wininet::kCompleted},
+      {"refused", "http://127.0.0.2:{port}/other.bin", Wininet::kFailed},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    StartServer(std::string(R"({"/small.bin": [{"status": 302, "location": ")") + row.location + R"("}]})");
+    DownloaderHarness harness;
+    harness.RunOnOwner([](Wininet* wininet) { wininet->set_allowed_hosts({L"127.0.0.1"}); });
+    StatsTree stats;
+    std::string body;
+    EXPECT_EQ(row.state, harness.Download(server_.Url("/small.bin"), "",
+                                          std::make_unique<WininetStringResponseWriter>(&body),
+                                          std::make_unique<WininetChunkStatsObserver>(stats.root(), "chunks")))
+        << log_.Text();
+    harness.DestroyDownloader();
+    EXPECT_EQ(1, harness.completions());
+    std::string redirected;
+    std::unique_ptr<base::DictionaryValue> tree = stats.Snapshot();
+    const base::DictionaryValue* chunk = OnlyRecord(*tree, "chunks");
+    ASSERT_TRUE(chunk);
+    EXPECT_TRUE(chunk->GetString("redirected_url", &redirected));
+    std::string expected_location = row.location;
+    expected_location.replace(expected_location.find("{port}"), 6, std::to_string(server_.port()));
+    EXPECT_EQ(expected_location, redirected);
+    const std::vector<LoggedRequest> requests = StopServer();
+    if (row.state == Wininet::kCompleted) {
+      EXPECT_EQ(ServedSha256("other.bin"), Sha256Of(body));
+    } else {
+      // Not a byte of what the refused host served reached the writer, whatever WinINet did with the request.
+      EXPECT_EQ("", body);
+      EXPECT_TRUE(log_.HasLineStartingWith("Attempting to redirect to a disallowed domain: 127.0.0.2"));
+    }
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(302, requests[0].status);
+  }
+}
+
+TEST_F(WininetTest, RefusedUrlsSendNoRequestAndRunNoCallback) {
+  StartServer();
+  struct Row {
+    std::wstring url;
+    std::vector<std::wstring> allowed;
+    const char* log_line;
+  } rows[] = {
+      {server_.Url("/tiny.bin"), {L".zorvi.example"}, "Attempting to download from a disallowed domain"},
+      {server_.Url("/tiny.bin", "localhost"), {L"127.0.0.1"}, "Attempting to download from a disallowed domain"},
+      {L"not a url", {}, "Could not parse URL"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(base::WideToUTF8(row.url));
+    harness_.RunOnOwner([&](Wininet* wininet) { wininet->set_allowed_hosts(row.allowed); });
+    EXPECT_FALSE(harness_.Start(row.url, "", std::make_unique<WininetResponseWriter>(),
+                                std::make_unique<WininetObserver>()));
+    EXPECT_TRUE(log_.HasLineStartingWith(row.log_line, logging::LOG_ERROR)) << log_.Text();
+  }
+  harness_.DestroyDownloader();
+  EXPECT_EQ(0, harness_.completions());
+  EXPECT_TRUE(StopServer().empty());
+}
+
+TEST_F(WininetTest, HostAllowListMatchesSuffixesExactly) {
+  struct Row {
+    const wchar_t* host;
+    std::vector<std::wstring> allowed;
+    bool passes;
+  } rows[] = {
+      {L"anything.example", {}, true},
+      {L"dl.zorvi.example", {L".zorvi.example"}, true},
+      {L"zorvi.example", {L".zorvi.example"}, false},  // longer than the host
+      {L"dl.Zorvi.example", {L".zorvi.example"}, false},
+      {L"evilzorvi.example", {L".zorvi.example"}, false},
+      {L"127.0.0.1", {L".zorvi.example", L"127.0.0.1"}, true},
+      {L"other.example", {L".zorvi.example", L""}, true},  // an empty entry matches every host
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(row.passes, Wininet::IsHostAllowed(row.host, row.allowed)) << base::WideToUTF8(row.host);
+}
+
+TEST_F(WininetTest, ProxyAuthenticationFollowsTheUsersAnswer) {
+  struct Row {
+    uint32_t reply;
+    int state;
+    size_t requests;
+    const char* log_line;
+  } rows[] = {
+      {ERROR_INTERNET_FORCE_RETRY, Wininet::kCompleted, 2, "Logged in to proxy - resuming download"},
+      {0, Wininet::kFailed, 1, "The user cancelled the prompt for proxy credentials"},
+      {ERROR_CANCELLED, Wininet::kFailed, 1, "The user cancelled the prompt for proxy credentials"},
+      {ERROR_INVALID_PARAMETER, Wininet::kFailed, 1, "Failed to obtain credentials for proxy"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.reply);
+    StartServer(R"({"/tiny.bin": [{"status": 407, "headers": {"Proxy-Authenticate": "Basic realm=\"test\""}}]})");
+    test_support::ScopedLogCapture log;
+    DownloaderHarness harness;
+    harness.ui_runner().set_reply(row.reply);
+    std::string body;
+    EXPECT_EQ(row.state, harness.Download(server_.Url("/tiny.bin"), "",
+                                          std::make_unique<WininetStringResponseWriter>(&body),
+                                          std::make_unique<WininetObserver>()))
+        << log.Text();
+    EXPECT_EQ(1, harness.ui_runner().calls());
+    EXPECT_TRUE(log.HasLineStartingWith(row.log_line)) << log.Text();
+    EXPECT_EQ(row.requests, StopServer().size());
+    if (row.state == Wininet::kCompleted) {
+      EXPECT_EQ(ServedSha256("tiny.bin"), Sha256Of(body));
+    }
+  }
+}
+
+TEST_F(WininetTest, BodyWithoutContentLengthEndsWithItsData) {
+  StartServer(R"({"/small.bin": [{"no_content_length": true}]})");
+  const std::wstring output = OutputPath(L"small.no_length", "small.bin");
+  ASSERT_EQ(Wininet::kCompleted,
+            harness_.Download(server_.Url("/small.bin"), "", FileWriter(output), ChunkObserver()))
+      << log_.Text();
+  EXPECT_EQ(ServedSha256("small.bin"), Sha256Of(ReadOutput(output)));
+  EXPECT_EQ(std::vector<int>{0}, harness_.delegate().totals());
+  const std::vector<LoggedRequest> requests = StopServer();
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ("", requests[0].ResponseHeader("Content-Length"));
+}
+
+// Under wine a read pending on a stalled connection outlives its closed handle, so the closed session is not
+// confirmed in time; it is kept until WinINet lets go of it, and the next session does not wait for it.
+TEST_F(WininetTest, StopMidBodyRunsNoCallbackAndTheNextDownloadWorks) {
+  SetDownloadTerminationWaitForTesting(0);
+  StartServer(R"({"/small.bin": [{"stall": 50000}]})");
+  harness_.delegate().WatchProgress(32768);
+  ASSERT_TRUE(harness_.Start(server_.Url("/small.bin"), "", FileWriter(OutputPath(L"small.stopped")),
+                             ChunkObserver()));
+  ASSERT_TRUE(harness_.delegate().progress_reached().TimedWait(base::TimeDelta::FromMilliseconds(kHangBoundMs)))
+      << log_.Text();
+  harness_.RunOnOwner([](Wininet* wininet) { wininet->Stop(); });
+  const std::wstring output = OutputPath(L"small.after_stop", "small.bin");
+  ASSERT_EQ(Wininet::kCompleted, harness_.Download(server_.Url("/small.bin"), "", FileWriter(output),
+                                                   ChunkObserver()))
+      << log_.Text();
+  EXPECT_EQ(ServedSha256("small.bin"), Sha256Of(ReadOutput(output)));
+  // The stalled connection ends with the server; WinINet's late read and callbacks find only the kept session.
+  const std::vector<LoggedRequest> requests = StopServer();
+  harness_.DestroyDownloader();
+  EXPECT_EQ(std::vector<int>{Wininet::kCompleted}, harness_.completion_states());
+  ASSERT_EQ(2u, requests.size());
+  for (const LoggedRequest& request : requests)
+    EXPECT_EQ(request.request_number == 2, request.complete) << "only the first answer stalled";
+  std::unique_ptr<base::DictionaryValue> tree = stats_.Snapshot();
+  EXPECT_EQ(2u, Records(*tree, "download_chunks").size());
+}
+
+TEST_F(WininetTest, WriterFailuresFailTheDownloadAndKeepWhatArrived) {
+  StartServer(R"({"/small.bin": [{"truncate": 100000}, {"status": 404}]})");
+  // A file writer whose Open failed (on a folder) fails its first Write, and with it the download.
+  auto unopened = std::make_unique<WininetFileResponseWriter>();
+  EXPECT_FALSE(unopened->Open(base::FilePath(ServedFolder())));
+  EXPECT_TRUE(log_.HasLineStartingWith("Could not open download file for writing", logging::LOG_ERROR));
+  EXPECT_EQ(Wininet::kFailed, harness_.Download(server_.Url("/tiny.bin"), "", std::move(unopened),
+                                                std::make_unique<WininetObserver>()));
+  EXPECT_TRUE(log_.HasLineStartingWith("Failed writing response to downloading file", logging::LOG_ERROR));
+
+  // The string writer empties its string when made; a download that fails half-way leaves the part received.
+  std::string body = "left over";
+  EXPECT_EQ(Wininet::kFailed, harness_.Download(server_.Url("/small.bin"), "",
+                                                std::make_unique<WininetStringResponseWriter>(&body),
+                                                std::make_unique<WininetObserver>()));
+  std::string served;
+  ASSERT_TRUE(test_support::ReadFileBytes(DataPath(L"www\\small.bin"), &served));
+  EXPECT_EQ(100000u, body.size());
+  EXPECT_TRUE(served.compare(0, body.size(), body) == 0) << "the part kept is the start of the served file";
+  const std::vector<LoggedRequest> requests = StopServer();
+  ASSERT_EQ(3u, requests.size());
+  EXPECT_EQ(404, requests[2].status);
+}
+
+TEST(WininetStatsObserversTest, RecordPerChunkUnderTheirKeys) {
+  StatsTree stats;
+  WininetChunkStatsObserver chunks(stats.root(), "download_chunks");
+  // Before the first chunk there is no record to write into.
+  chunks.OnHttpStatus(200);
+  chunks.OnChunkEnd(5);
+  chunks.OnChunkStart(0);
+  chunks.OnConnectedToIp("127.0.0.1");
+  chunks.OnRetry(1);
+  chunks.OnChunkEnd(10);  // a resume ends the record's request; the record goes on
+  chunks.OnHeader(L"Server", L"test");
+  chunks.OnChunkEnd(20);
+  chunks.OnChunkStart(20);
+  chunks.OnWininetError(ERROR_INTERNET_CANNOT_CONNECT);
+  WininetErrorStatusObserver plain(stats.root(), "");
+  plain.OnWininetError(ERROR_INTERNET_CANNOT_CONNECT);
+
+  std::unique_ptr<base::DictionaryValue> tree = stats.Snapshot();
+  const std::vector<const base::DictionaryValue*> records = Records(*tree, "download_chunks");
+  ASSERT_EQ(2u, records.size());
+  int value = -1;
+  std::string text;
+  EXPECT_FALSE(records[0]->GetInteger("http_status", &value));
+  EXPECT_TRUE(records[0]->GetInteger("chunk_end", &value));
+  EXPECT_EQ(20, value);
+  EXPECT_TRUE(records[0]->GetInteger("retry_count", &value));
+  EXPECT_EQ(1, value);
+  EXPECT_TRUE(records[0]->GetString("headers.Server", &text));
+  EXPECT_EQ("test", text);
+  EXPECT_TRUE(records[0]->GetString("chunk_end_time.time", &text));
+  EXPECT_TRUE(records[1]->GetInteger("chunk_number", &value));
+  EXPECT_EQ(2, value) << "each end counts";
+  EXPECT_TRUE(records[1]->GetInteger("chunk_start", &value));
+  EXPECT_EQ(20, value);
+  EXPECT_FALSE(records[1]->GetInteger("chunk_end", &value));
+  EXPECT_TRUE(tree->GetInteger("wininet_error", &value));
+  EXPECT_EQ(ERROR_INTERNET_CANNOT_CONNECT, value);
+  EXPECT_FALSE(tree->GetInteger("http_status", &value));
+}
+
+// Without the seams, the first retry waits the product's 6 s and counts against its 600, as the posted resume
+// shows; the owner here is a task runner that runs nothing by itself, so nothing waits for the delay.
+TEST_F(WininetTest, ProductionRetryDelayAndMaximumReachTheResume) {
+  SetDownloadRetryDelayForTesting(-1);
+  StartServer(R"({"/tiny.bin": [{"status": 503, "times": "all"}]})");
+  base::scoped_refptr<base::ManualTaskRunner> owner(new base::ManualTaskRunner);
+  {
+    base::ThreadTaskRunnerHandle owner_handle(owner);
+    RecordingUIRunner ui_runner;
+    Wininet wininet(&ui_runner, nullptr);
+    EXPECT_EQ(600, wininet.maximum_retries());
+    ASSERT_TRUE(wininet.StartDownload(server_.Url("/tiny.bin"), "", base::Closure(),
+                                      std::make_unique<WininetResponseWriter>(), std::make_unique<WininetObserver>()));
+    ASSERT_TRUE(owner->TimedWaitForTask(base::TimeDelta::FromMilliseconds(kHangBoundMs))) << log_.Text();
+    const std::deque<base::ManualTaskRunner::PostedTask> tasks = owner->PendingTasks();
+    ASSERT_EQ(1u, tasks.size());
+    EXPECT_EQ(base::TimeDelta::FromMilliseconds(6000), tasks[0].delay);
+    EXPECT_TRUE(log_.HasLineStartingWith("Retrying 0 of 600")) << log_.Text();
+    wininet.Stop();
+  }
+  EXPECT_EQ(1u, owner->RunPendingTasks());  // the resume of the stopped download does nothing
+  EXPECT_EQ(1u, StopServer().size());
+}
+
+// Counts writes that come after the downloader closed the writer.
+std::atomic<int> g_writes_after_close{0};
+
+class CheckedWriter : public WininetResponseWriter {
+ public:
+  bool Write(const char*, uint32_t) override {
+    if (closed_)
+      ++g_writes_after_close;
+    return true;
+  }
+  void Close() override { closed_ = true; }
+
+ private:
+  std::atomic<bool> closed_{false};
+};
+
+int CountThreadsNamed(const std::string& prefix) {
+  test_support::ScopedTestHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  int count = 0;
+  for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId() &&
+        std::string(base::ThreadNameRegistry::GetInstance()->GetName(entry.th32ThreadID)).rfind(prefix, 0) == 0) {
+      ++count;
+    }
+  }
+  return count;
+}
+
+TEST_F(WininetTest, TwoHundredDownloadsWithRandomStopsOnOneDownloader) {
+  // Only a hang reaches this: every session closed here must be confirmed by WinINet.
+  SetDownloadTerminationWaitForTesting(kHangBoundMs);
+  StartServer();
+  std::mt19937 random(33);
+  int completions = 0;
+  int stopped = 0;
+  for (int i = 0; i < 200; ++i) {
+    SCOPED_TRACE(i);
+    const unsigned kind = random() % 3;  // 0: runs to its end, 1: stopped at once, 2: stopped after some data
+    harness_.delegate().WatchProgress(1);
+    const int before = harness_.completions();
+    ASSERT_TRUE(harness_.Start(server_.Url(i % 2 ? "/small.bin" : "/tiny.bin"), "",
+                               std::make_unique<CheckedWriter>(), ChunkObserver()));
+    if (kind == 0) {
+      ASSERT_TRUE(harness_.WaitForCompletion()) << log_.Text();
+      ASSERT_EQ(Wininet::kCompleted, harness_.completion_states().back());
+    } else {
+      if (kind == 2) {
+        ASSERT_TRUE(harness_.delegate().progress_reached().TimedWait(
+            base::TimeDelta::FromMilliseconds(kHangBoundMs)));
+      }
+      harness_.RunOnOwner([](Wininet* wininet) { wininet->Stop(); });
+      ++stopped;
+    }
+    // A download ends at most once: by its completion or by the stop, whichever came first.
+    const int ended = harness_.completions() - before;
+    ASSERT_LE(ended, 1);
+    if (ended == 1) {
+      ASSERT_EQ(Wininet::kCompleted, harness_.completion_states().back());
+    }
+    completions += ended;
+  }
+  harness_.DestroyDownloader();
+  EXPECT_EQ(completions, harness_.completions()) << "a completion callback ran after its stop";
+  EXPECT_GT(stopped, 0);
+  EXPECT_EQ(0, g_writes_after_close.load());
+  EXPECT_EQ(0, CountThreadsNamed("Wininet Termination"));
+  EXPECT_EQ(0u, WininetSession::CountForTesting()) << "every session was released";
+  std::unique_ptr<base::DictionaryValue> tree = stats_.Snapshot();
+  EXPECT_EQ(200u, Records(*tree, "download_chunks").size()) << "one record per download";
+}
+
+}  // namespace
+}  // namespace zorvi::installer

@@ -1,0 +1,205 @@
+#include <winsock2.h>
+
+#include "testing/loopback_server.h"
+
+#include <atomic>
+#include <cstdlib>
+
+
+namespace test_support {
+
+namespace {
+
+// Only a hang reaches these: starting Python under a loaded machine takes a few seconds at most.
+constexpr DWORD kStartBoundMs = 120000;
+constexpr DWORD kStopBoundMs = 60000;
+constexpr int kLifetimeSeconds = 900;
+
+// The Linux path of a Windows path, through wine's own mapping.
+std::string UnixPath(const std::wstring& windows_path) {
+  using GetUnixFileName = char*(CDECL*)(const wchar_t*);
+  auto get_unix_file_name = reinterpret_cast<GetUnixFileName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!get_unix_file_name)
+    return std::string();
+  char* unix_path = get_unix_file_name(windows_path.c_str());
+  if (!unix_path)
+    return std::string();
+  std::string result(unix_path);
+  HeapFree(GetProcessHeap(), 0, unix_path);
+  return result;
+}
+
+std::wstring Widen(const std::string& ascii) {
+  return std::wstring(ascii.begin(), ascii.end());
+}
+
+// A number of the announcement line, which the server writes as {"port": 1234, ...}; 0 when missing.
+int AnnouncedNumber(const std::string& announcement, const std::string& key) {
+  const std::string field = "\"" + key + "\": ";
+  const size_t at = announcement.find(field);
+  return at == std::string::npos ? 0 : atoi(announcement.c_str() + at + field.size());
+}
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && _strnicmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+std::string FindHeader(const std::vector<std::pair<std::string, std::string>>& headers, const std::string& name) {
+  for (const auto& [header, value] : headers) {
+    if (EqualsIgnoringCase(header, name))
+      return value;
+  }
+  return std::string();
+}
+
+bool WaitReadable(SOCKET socket, DWORD milliseconds) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(socket, &readable);
+  timeval bound = {static_cast<long>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000};
+  return select(0, &readable, nullptr, nullptr, &bound) == 1;
+}
+
+}  // namespace
+
+std::string LoggedRequest::Header(const std::string& name) const {
+  return FindHeader(headers, name);
+}
+
+std::string LoggedRequest::ResponseHeader(const std::string& name) const {
+  return FindHeader(response_headers, name);
+}
+
+LoopbackServer::LoopbackServer() {
+  WSADATA data;
+  winsock_started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+LoopbackServer::~LoopbackServer() {
+  Stop();
+  if (winsock_started_)
+    WSACleanup();
+}
+
+bool LoopbackServer::ReadLine(std::string* line, DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const size_t end = received_.find('\n');
+    if (end != std::string::npos) {
+      *line = received_.substr(0, end);
+      received_.erase(0, end + 1);
+      return true;
+    }
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= milliseconds || !WaitReadable(static_cast<SOCKET>(control_), milliseconds - elapsed))
+      return false;
+    char buffer[512];
+    const int count = recv(static_cast<SOCKET>(control_), buffer, sizeof(buffer), 0);
+    if (count <= 0)
+      return false;
+    received_.append(buffer, count);
+  }
+}
+
+bool LoopbackServer::Start(const std::wstring& root, const std::string& faults_json, std::string* error, int port) {
+  Stop();
+  if (!winsock_started_) {
+    *error = "Winsock did not start";
+    return false;
+  }
+  static std::atomic<int> instance{0};
+  folder_ = std::make_unique<ScopedTestFolder>(L"loopback_server_" + std::to_wstring(++instance));
+  log_path_ = folder_->path() + L"\\requests.jsonl";
+  const std::wstring faults_path = folder_->path() + L"\\faults.json";
+  if (!WriteFileBytes(faults_path, faults_json.empty() ? "{}" : faults_json)) {
+    *error = "cannot write the fault table";
+    return false;
+  }
+  const std::string unix_root = UnixPath(root);
+  const std::string unix_faults = UnixPath(faults_path);
+  const std::string unix_log = UnixPath(log_path_);
+  if (unix_root.empty() || unix_faults.empty() || unix_log.empty()) {
+    *error = "the server runs on the Linux side of wine, which maps the paths: not running under wine?";
+    return false;
+  }
+
+  // The server connects back to this socket: it announces itself there, and a closed connection stops it.
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof(address);
+  if (listener == INVALID_SOCKET || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+      listen(listener, 1) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    *error = "cannot listen for the server's control connection, error " + std::to_string(WSAGetLastError());
+    if (listener != INVALID_SOCKET)
+      closesocket(listener);
+    return false;
+  }
+  // WinINet keeps connections to a server in a pool that outlives the server; a later server on the same port
+  // would find its client sending into a connection that no longer exists. Each server of this process thus
+  // gets a port of its own.
+  static std::wstring used_ports;
+  std::wstring command = L"Z:\\usr\\bin\\python3 -B \"" + Widen(ZORVI_LOOPBACK_SERVER_SCRIPT) + L"\" --root \"" +
+                         Widen(unix_root) + L"\" --faults \"" + Widen(unix_faults) + L"\" --log \"" +
+                         Widen(unix_log) + L"\" --lifetime " + std::to_wstring(kLifetimeSeconds) +
+                         L" --control 127.0.0.1:" + std::to_wstring(ntohs(address.sin_port)) + L" --port " +
+                         std::to_wstring(port) + (used_ports.empty() ? L"" : L" --exclude-ports " + used_ports);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    *error = "cannot start python3, error " + std::to_string(GetLastError());
+    closesocket(listener);
+    return false;
+  }
+  // Wine hands out no handle of a Linux process: hProcess is null and hThread holds a stale value that may name
+  // one of this process's own handles by now (closing it once closed the control socket), so neither is closed.
+  const bool connected = WaitReadable(listener, kStartBoundMs);
+  const SOCKET control = connected ? accept(listener, nullptr, nullptr) : INVALID_SOCKET;
+  closesocket(listener);
+  control_ = control == INVALID_SOCKET ? kNoSocket : static_cast<uintptr_t>(control);
+  std::string announcement;
+  if (control_ == kNoSocket || !ReadLine(&announcement, kStartBoundMs)) {
+    *error = "the server did not announce itself (is python3 installed?)";
+    Stop();
+    return false;
+  }
+  port_ = AnnouncedNumber(announcement, "port");
+  closed_port_ = AnnouncedNumber(announcement, "closed_port");
+  if (port_ <= 0 || closed_port_ <= 0) {
+    *error = "unexpected announcement: " + announcement;
+    Stop();
+    return false;
+  }
+  used_ports += (used_ports.empty() ? L"" : L",") + std::to_wstring(port_);
+  return true;
+}
+
+bool LoopbackServer::Stop() {
+  if (control_ == kNoSocket)
+    return false;
+  send(static_cast<SOCKET>(control_), "stop\n", 5, 0);
+  std::string line;
+  bool confirmed = false;
+  while (!confirmed && ReadLine(&line, kStopBoundMs))
+    confirmed = line == "stopped";
+  closesocket(static_cast<SOCKET>(control_));
+  control_ = kNoSocket;
+  received_.clear();
+  return confirmed;
+}
+
+std::wstring LoopbackServer::Url(const std::string& path, const std::string& host) const {
+  return L"http://" + Widen(host) + L":" + std::to_wstring(port_) + Widen(path);
+}
+
+std::string LoopbackServer::ReadLog() const {
+  std::string text;
+  if (!log_path_.empty())
+    ReadFileBytes(log_path_, &text);
+  return text;
+}
+
+}  // namespace test_support

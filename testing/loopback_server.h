@@ -1,0 +1,148 @@
+// The loopback HTTP test server (testing/loopback_server/loopback_server.py, see its README) run by a test
+// under wine: a Linux process started through wine, which announces itself and takes its stop over a control
+// connection that the test holds, so that it never outlives the test process. Each test starts its own on a
+// free port; its request log is the outside view of what a client sent.
+#ifndef TESTING_LOOPBACK_SERVER_H_
+#define TESTING_LOOPBACK_SERVER_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/json/json_reader.h"
+#include "base/values.h"
+#include "testing/test_support.h"
+
+namespace test_support {
+
+// One line of the server's request log.
+struct LoggedRequest {
+  int sequence = 0;        // order of the log, from 1
+  int connection = 0;      // the server's number of the connection, from 1
+  int request_number = 0;  // per path, from 1
+  std::string listener;    // "127.0.0.1:port", "127.0.0.2:port" or "::1:port"
+  std::string method;
+  std::string target;  // the raw request target: path and query
+  std::string path;
+  std::vector<std::pair<std::string, std::string>> headers;
+  int64_t body_length = 0;
+  std::string body_sha256;
+  int status = 0;  // 0 when no answer was sent
+  std::vector<std::pair<std::string, std::string>> response_headers;
+  int64_t bytes_sent = 0;  // body bytes
+  bool complete = false;   // the whole answer went out
+  bool faulted = false;    // a fault of the table applied
+
+  // The value of a request or response header (names compared without case); empty when absent.
+  std::string Header(const std::string& name) const;
+  std::string ResponseHeader(const std::string& name) const;
+};
+
+// The lines of a request log. Inline, like the log's users: the helper library links after the project's
+// libraries, so what it needs of them must be pulled in by the test's own objects.
+inline std::vector<LoggedRequest> ParseRequestLog(const std::string& text);
+
+class LoopbackServer {
+ public:
+  LoopbackServer();
+  LoopbackServer(const LoopbackServer&) = delete;
+  LoopbackServer& operator=(const LoopbackServer&) = delete;
+  ~LoopbackServer();  // stops the server
+
+  // Serves the files of `root` (a Windows path) with the fault table `faults_json` ("" for none), on a free
+  // port unless `port` names one. False, with the reason in *error, when it did not announce itself in time.
+  bool Start(const std::wstring& root, const std::string& faults_json, std::string* error, int port = 0);
+  // Stops it and waits until its log is complete; true when the server confirmed.
+  bool Stop();
+
+  int port() const { return port_; }
+  // A port on the loopback address on which nothing listens, held while the server runs.
+  int closed_port() const { return closed_port_; }
+  // "http://" + host + ":" + port + path.
+  std::wstring Url(const std::string& path, const std::string& host = "127.0.0.1") const;
+
+  // The request log as far as written; complete after Stop.
+  std::vector<LoggedRequest> Requests() const { return ParseRequestLog(ReadLog()); }
+  std::string ReadLog() const;
+
+ private:
+  bool ReadLine(std::string* line, DWORD milliseconds);
+
+  bool winsock_started_ = false;
+  uintptr_t control_ = kNoSocket;  // a SOCKET
+  static constexpr uintptr_t kNoSocket = ~uintptr_t{0};
+  std::string received_;
+  int port_ = 0;
+  int closed_port_ = 0;
+  std::unique_ptr<ScopedTestFolder> folder_;
+  std::wstring log_path_;
+};
+
+namespace internal {
+
+inline std::vector<std::pair<std::string, std::string>> ReadPairs(const base::DictionaryValue& entry,
+                                                                   const char* key) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  const base::ListValue* list = nullptr;
+  if (!entry.GetList(key, &list))
+    return pairs;
+  for (const auto& item : *list) {
+    const base::ListValue* pair = nullptr;
+    const base::Value* name = nullptr;
+    const base::Value* value = nullptr;
+    std::string name_text, value_text;
+    if (item->GetAsList(&pair) && pair->Get(0, &name) && pair->Get(1, &value) && name->GetAsString(&name_text) &&
+        value->GetAsString(&value_text)) {
+      pairs.emplace_back(name_text, value_text);
+    }
+  }
+  return pairs;
+}
+
+inline int64_t ReadNumber(const base::DictionaryValue& entry, const char* key) {
+  const base::Value* value = nullptr;
+  double number = 0;
+  return entry.Get(key, &value) && value->GetAsDouble(&number) ? static_cast<int64_t>(number) : 0;
+}
+
+}  // namespace internal
+
+inline std::vector<LoggedRequest> ParseRequestLog(const std::string& text) {
+  std::vector<LoggedRequest> requests;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos)
+      end = text.size();
+    std::unique_ptr<base::Value> parsed = base::JsonReader::Read(text.substr(start, end - start));
+    start = end + 1;
+    const base::DictionaryValue* entry = nullptr;
+    if (!parsed || !parsed->GetAsDictionary(&entry))
+      continue;
+    LoggedRequest request;
+    request.sequence = static_cast<int>(internal::ReadNumber(*entry, "sequence"));
+    request.connection = static_cast<int>(internal::ReadNumber(*entry, "connection"));
+    request.request_number = static_cast<int>(internal::ReadNumber(*entry, "request_number"));
+    entry->GetString("listener", &request.listener);
+    entry->GetString("method", &request.method);
+    entry->GetString("target", &request.target);
+    entry->GetString("path", &request.path);
+    request.headers = internal::ReadPairs(*entry, "headers");
+    request.body_length = internal::ReadNumber(*entry, "body_length");
+    entry->GetString("body_sha256", &request.body_sha256);
+    request.status = static_cast<int>(internal::ReadNumber(*entry, "status"));
+    request.response_headers = internal::ReadPairs(*entry, "response_headers");
+    request.bytes_sent = internal::ReadNumber(*entry, "bytes_sent");
+    entry->GetBoolean("complete", &request.complete);
+    const base::Value* fault = nullptr;
+    request.faulted = entry->Get("fault", &fault) && fault->IsType(base::Value::kTypeDictionary);
+    requests.push_back(std::move(request));
+  }
+  return requests;
+}
+
+}  // namespace test_support
+
+#endif  // TESTING_LOOPBACK_SERVER_H_
