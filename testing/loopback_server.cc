@@ -109,7 +109,9 @@ bool LoopbackServer::Start(const std::wstring& root, const std::string& faults_j
     return false;
   }
   static std::atomic<int> instance{0};
-  folder_ = std::make_unique<ScopedTestFolder>(L"loopback_server_" + std::to_wstring(++instance));
+  // Wine reuses process ids soon, and a process that crashed left its folder: the time keeps names apart.
+  folder_ = std::make_unique<ScopedTestFolder>(L"loopback_server_" + std::to_wstring(GetTickCount64()) + L"_" +
+                                               std::to_wstring(++instance));
   log_path_ = folder_->path() + L"\\requests.jsonl";
   const std::wstring faults_path = folder_->path() + L"\\faults.json";
   if (!WriteFileBytes(faults_path, faults_json.empty() ? "{}" : faults_json)) {

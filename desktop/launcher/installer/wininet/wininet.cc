@@ -22,6 +22,7 @@ namespace {
 constexpr wchar_t kUserAgentPrefix[] = L"Zorvi NetInstaller/";
 constexpr DWORD kHostBufferSize = 256;
 constexpr DWORD kPathBufferSize = 4096;
+constexpr uint32_t kProgressStep = 64 * 1024;
 // Response headers recorded in the download statistics, in this order.
 constexpr const wchar_t* kRecordedHeaders[] = {L"Date", L"Server", L"X-Served-By"};
 
@@ -169,6 +170,7 @@ bool Wininet::StartDownload(const std::wstring& url, const std::string& post_dat
   }
   expected_size_ = 0;
   received_ = 0;
+  progress_reported_ = 0;
 
   const std::wstring user_agent = kUserAgentPrefix + base::UTF8ToWide(GetFullVersionString());
   HINTERNET internet =
@@ -258,6 +260,15 @@ bool Wininet::OpenRequest(const UrlParts& url, const std::wstring& headers) {
 void CALLBACK Wininet::InternetStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, void* info,
                                               DWORD info_length) {
   VLOG(2) << "InternatStatusCallback called with code " << status;
+  switch (status) {
+    case INTERNET_STATUS_CONNECTED_TO_SERVER:
+    case INTERNET_STATUS_REDIRECT:
+    case INTERNET_STATUS_REQUEST_COMPLETE:
+    case INTERNET_STATUS_HANDLE_CLOSING:
+      break;
+    default:
+      return;  // every read reports receiving and received; finding the session for those would cost more
+  }
   base::scoped_refptr<WininetSession> session = WininetSession::Find(context);
   if (!session)
     return;  // a session closed long ago
@@ -361,6 +372,7 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
         }
         received_ = 0;
         received_at_request_ = 0;
+        progress_reported_ = 0;
       }
       DWORD length = 0;
       size = sizeof(length);
@@ -412,10 +424,7 @@ void Wininet::HandleCompletionInProgress(WininetSession* session) {
       received_ += count;
       retry_count_ = 0;  // the transfer moves again
       VLOG(2) << "Downloaded size: " << received_;
-      if (delegate_) {
-        owner_task_runner_->PostTask(FROM_HERE, base::Bind(&Wininet::NotifyCurrentProgress, weak_this_,
-                                                           session->context(), received_));
-      }
+      PostProgress(session, false);
     }
     if (!InternetReadFile(request_, buffer, WininetSession::kReadBufferSize, bytes_read)) {
       const DWORD error = GetLastError();
@@ -423,6 +432,7 @@ void Wininet::HandleCompletionInProgress(WininetSession* session) {
         VLOG(2) << "More data pending";  // the read completes as a request completion in state 2
       } else if (IsLossOfConnectivity(error)) {
         LOG(ERROR) << "Download interrupted by loss of connectivity: " << error;
+        PostProgress(session, true);
         ResumeAfterBrokenBody(session);
       } else {
         LOG(ERROR) << "Download interrupted for unknown reason: " << error;
@@ -434,6 +444,7 @@ void Wininet::HandleCompletionInProgress(WininetSession* session) {
       break;
   }
   VLOG(1) << "Done reading from Internet";
+  PostProgress(session, true);
   if (received_ < expected_size_) {
     LOG(WARNING) << "Download completed, but we are below response size";
     ResumeAfterBrokenBody(session);
@@ -540,9 +551,24 @@ void Wininet::NotifyTotalProgress(DWORD_PTR session_context, uint32_t total) {
     delegate_->SetTotalProgress(static_cast<int>(total));
 }
 
-void Wininet::NotifyCurrentProgress(DWORD_PTR session_context, uint32_t received) {
+void Wininet::PostProgress(const WininetSession* session, bool body_ended) {
+  // A notification per read would cost the owner's thread, and under wine the reading thread too, more than the
+  // read itself: the delegate hears of every kProgressStep bytes and of the end of each body, and one queued
+  // notification reports the count as it is when it runs.
+  if (!delegate_ || (!body_ended && received_ - progress_reported_ < kProgressStep))
+    return;
+  progress_reported_ = received_;
+  progress_received_.store(received_);
+  if (!progress_posted_.exchange(true)) {
+    owner_task_runner_->PostTask(FROM_HERE,
+                                 base::Bind(&Wininet::NotifyCurrentProgress, weak_this_, session->context()));
+  }
+}
+
+void Wininet::NotifyCurrentProgress(DWORD_PTR session_context) {
+  progress_posted_.store(false);
   if (IsCurrentSession(session_context))
-    delegate_->SetCurrentProgress(static_cast<int>(received));
+    delegate_->SetCurrentProgress(static_cast<int>(progress_received_.load()));
 }
 
 void Wininet::CloseSession() {

@@ -102,6 +102,8 @@ class Wininet {
   void ResumeAfterBrokenBody(WininetSession* session);
   // With the lock held, on any thread.
   void CheckRetriesAndResume(WininetSession* session);
+  // Tells the delegate the received count on the owner's thread, at steps and at the end of a body.
+  void PostProgress(const WininetSession* session, bool body_ended);
 
   // On the owner's thread.
   bool OpenRequest(const UrlParts& url, const std::wstring& headers);
@@ -110,7 +112,7 @@ class Wininet {
   void Fail(DWORD_PTR session_context);
   void Complete(DWORD_PTR session_context);
   void NotifyTotalProgress(DWORD_PTR session_context, uint32_t total);
-  void NotifyCurrentProgress(DWORD_PTR session_context, uint32_t received);
+  void NotifyCurrentProgress(DWORD_PTR session_context);
   void CloseSession();
   void SetState(State state);
   // Whether `session_context` names the open session: tasks posted for a session that has ended are dropped.
@@ -146,6 +148,10 @@ class Wininet {
   uint32_t received_ = 0;
   uint32_t received_at_request_ = 0;  // `received_` when the current request was sent
   int retry_count_ = 0;
+  uint32_t progress_reported_ = 0;  // `received_` when the delegate was last told
+  // The received count for the delegate, and whether a notification of it is queued.
+  std::atomic<uint32_t> progress_received_{0};
+  std::atomic<bool> progress_posted_{false};
 
   // Copied by WinINet's threads into the tasks they post; made on construction, since a factory hands out
   // pointers only on the owner's thread.

@@ -401,8 +401,8 @@ TEST_F(WininetTest, BodyWithoutContentLengthEndsWithItsData) {
 // confirmed in time; it is kept until WinINet lets go of it, and the next session does not wait for it.
 TEST_F(WininetTest, StopMidBodyRunsNoCallbackAndTheNextDownloadWorks) {
   SetDownloadTerminationWaitForTesting(0);
-  StartServer(R"({"/small.bin": [{"stall": 50000}]})");
-  harness_.delegate().WatchProgress(32768);
+  StartServer(R"({"/small.bin": [{"stall": 150000}]})");
+  harness_.delegate().WatchProgress(65536);  // the first step the delegate hears of
   ASSERT_TRUE(harness_.Start(server_.Url("/small.bin"), "", FileWriter(OutputPath(L"small.stopped")),
                              ChunkObserver()));
   ASSERT_TRUE(harness_.delegate().progress_reached().TimedWait(base::TimeDelta::FromMilliseconds(kHangBoundMs)))

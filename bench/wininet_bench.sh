@@ -1,0 +1,30 @@
+#!/bin/bash
+# The downloader under wine against curl, both fetching one 256 MiB file from the loopback test server into the
+# same disk in the same run (best of 3 each); the downloaded files are compared with the source.
+set -euo pipefail
+. "$(dirname "$0")/bench_util.sh"
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+W=$(mktemp -d "${TMPDIR:-/tmp}/zorvi-wininet-bench.XXXXXX")
+mkdir -p "$W/www"
+head -c $((256 << 20)) /dev/urandom > "$W/www/big.bin"
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY
+python3 "$ROOT/testing/loopback_server/loopback_server.py" --root "$W/www" --ready-file "$W/ready" \
+  --lifetime 600 >/dev/null &
+server=$!
+trap 'kill $server 2>/dev/null; wait $server 2>/dev/null; rm -rf "$W"' EXIT
+for _ in $(seq 200); do [ -f "$W/ready" ] && break; sleep 0.05; done
+port=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["port"])' "$W/ready")
+url=http://127.0.0.1:$port/big.bin
+
+curl_time=$(best 3 "rm -f '$W/curl.bin'" curl -s -o "$W/curl.bin" "$url")
+cmp "$W/curl.bin" "$W/www/big.bin"
+rm -f "$W/curl.bin"
+
+windows() { echo "Z:$1" | tr / '\\'; }
+out=$($WINE_RUN "$BIN/wininet_bench.exe" "$url" "$(windows "$W/wininet.bin")" | tr -d '\r')
+cmp "$W/wininet.bin" "$W/www/big.bin" || { echo "the downloaded file differs from the source" >&2; exit 1; }
+figure() { echo "$out" | awk -F'\t' -v n="$1" '$1 == "figure" && $2 == n { print $3 }'; }
+download=$(figure download); cpu=$(figure owner_cpu); calls=$(figure progress_calls)
+awk -v o="$download" -v r="$curl_time" -v c="$cpu" -v n="$calls" 'BEGIN {
+  printf "Wininet download of 256 MiB (wine): %.4f s | curl -o (Linux): %.4f s | ratio %.2fx\n", o, r, r / o
+  printf "owner thread CPU: %.4f s for %d progress notifications\n", c, n }'
