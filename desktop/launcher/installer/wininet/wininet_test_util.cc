@@ -67,26 +67,21 @@ std::wstring OutputPath(const std::wstring& name, const std::string& source) {
 
 void RecordingDelegate::SetTotalProgress(int total) {
   std::lock_guard<std::mutex> hold(lock_);
-  totals_.push_back(total);
-  last_progress_ = 0;
-  if (GetCurrentThreadId() != owner_thread_)
-    ++off_thread_;
+  seen_.totals.push_back(total);
+  seen_.off_owner_thread += GetCurrentThreadId() != owner_thread_;
 }
 
 void RecordingDelegate::SetCurrentProgress(int value) {
   std::lock_guard<std::mutex> hold(lock_);
-  if (value < last_progress_)
-    ++regressions_;
-  last_progress_ = value;
-  if (GetCurrentThreadId() != owner_thread_)
-    ++off_thread_;
+  seen_.last_progress = value;
+  seen_.off_owner_thread += GetCurrentThreadId() != owner_thread_;
   if (watched_ >= 0 && value >= watched_)
     progress_reached_.Signal();
 }
 
 void RecordingDelegate::NotifyStalled() {
   std::lock_guard<std::mutex> hold(lock_);
-  ++stalls_;
+  ++seen_.stalls;
 }
 
 void RecordingDelegate::WatchProgress(int bytes) {
@@ -95,29 +90,9 @@ void RecordingDelegate::WatchProgress(int bytes) {
   watched_ = bytes;
 }
 
-std::vector<int> RecordingDelegate::totals() const {
+RecordingDelegate::Seen RecordingDelegate::seen() const {
   std::lock_guard<std::mutex> hold(lock_);
-  return totals_;
-}
-
-int RecordingDelegate::last_progress() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return last_progress_;
-}
-
-int RecordingDelegate::stalls() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return stalls_;
-}
-
-int RecordingDelegate::progress_regressions() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return regressions_;
-}
-
-int RecordingDelegate::calls_off_owner_thread() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return off_thread_;
+  return seen_;
 }
 
 void RecordingDelegate::set_owner_thread(DWORD id) {

@@ -49,21 +49,19 @@ class RecordingDelegate : public PackageFetcherDelegate {
   void WatchProgress(int bytes);
   base::WaitableEvent& progress_reached() { return progress_reached_; }
 
-  std::vector<int> totals() const;
-  int last_progress() const;
-  int stalls() const;
-  // Progress that went backwards without a new total in between, and calls off the owner's thread.
-  int progress_regressions() const;
-  int calls_off_owner_thread() const;
+  // What it was told so far.
+  struct Seen {
+    std::vector<int> totals;
+    int last_progress = 0;
+    int stalls = 0;
+    int off_owner_thread = 0;  // progress calls that did not come on the owner's thread
+  };
+  Seen seen() const;
   void set_owner_thread(DWORD id);
 
  private:
   mutable std::mutex lock_;
-  std::vector<int> totals_;
-  int last_progress_ = 0;
-  int stalls_ = 0;
-  int regressions_ = 0;
-  int off_thread_ = 0;
+  Seen seen_;
   int watched_ = -1;
   DWORD owner_thread_ = 0;
   base::WaitableEvent progress_reached_{true, false};

@@ -63,6 +63,17 @@ const base::DictionaryValue* OnlyRecord(const base::DictionaryValue& tree, const
   return records.size() == 1 ? records[0] : nullptr;
 }
 
+// A record's integer or text at `key`; kAbsent or "<absent>" when it has none.
+constexpr int kAbsent = -999;
+int IntegerAt(const base::DictionaryValue* record, const std::string& key) {
+  int value = kAbsent;
+  return record && record->GetInteger(key, &value) ? value : kAbsent;
+}
+std::string TextAt(const base::DictionaryValue* record, const std::string& key) {
+  std::string value = "<absent>";
+  return record && record->GetString(key, &value) ? value : "<absent>";
+}
+
 class WininetTest : public ::testing::Test {
  protected:
   void SetUp() override { SetDownloadRetryDelayForTesting(0); }
@@ -102,28 +113,20 @@ TEST_F(WininetTest, GetOfTenMebibytesMatchesTheServedFile) {
   EXPECT_EQ("Zorvi NetInstaller/" + GetFullVersionString(), requests[0].Header("User-Agent"));
   EXPECT_EQ("", requests[0].Header("Range"));
   EXPECT_EQ(0, requests[0].body_length);
-  EXPECT_EQ(std::vector<int>{static_cast<int>(body.size())}, harness_.delegate().totals());
-  EXPECT_EQ(static_cast<int>(body.size()), harness_.delegate().last_progress());
-  EXPECT_EQ(0, harness_.delegate().progress_regressions());
-  EXPECT_EQ(0, harness_.delegate().calls_off_owner_thread());
+  const RecordingDelegate::Seen seen = harness_.delegate().seen();
+  EXPECT_EQ(std::vector<int>{static_cast<int>(body.size())}, seen.totals);
+  EXPECT_EQ(static_cast<int>(body.size()), seen.last_progress);
+  EXPECT_EQ(0, seen.off_owner_thread);
 
   std::unique_ptr<base::DictionaryValue> tree = stats_.Snapshot();
   const std::vector<const base::DictionaryValue*> chunks = Records(*tree, "download_chunks");
   ASSERT_EQ(1u, chunks.size());
-  std::string text;
-  EXPECT_TRUE(chunks[0]->GetString("ip", &text));
-  EXPECT_EQ("127.0.0.1", text);
-  for (const char* header : {"Date", "Server", "X-Served-By"}) {
-    EXPECT_TRUE(chunks[0]->GetString(std::string("headers.") + header, &text)) << header;
-    EXPECT_EQ(requests[0].ResponseHeader(header), text) << header;
-  }
-  int number = -1;
-  EXPECT_TRUE(chunks[0]->GetInteger("http_status", &number));
-  EXPECT_EQ(200, number);
-  EXPECT_TRUE(chunks[0]->GetInteger("wininet_error", &number));
-  EXPECT_EQ(0, number);
-  EXPECT_TRUE(chunks[0]->GetInteger("chunk_end", &number));
-  EXPECT_EQ(static_cast<int>(body.size()), number);
+  EXPECT_EQ("127.0.0.1", TextAt(chunks[0], "ip"));
+  for (const char* header : {"Date", "Server", "X-Served-By"})
+    EXPECT_EQ(requests[0].ResponseHeader(header), TextAt(chunks[0], std::string("headers.") + header)) << header;
+  EXPECT_EQ(200, IntegerAt(chunks[0], "http_status"));
+  EXPECT_EQ(0, IntegerAt(chunks[0], "wininet_error"));
+  EXPECT_EQ(static_cast<int>(body.size()), IntegerAt(chunks[0], "chunk_end"));
 }
 
 TEST_F(WininetTest, PostSendsTheBodyUnchangedAndRecordsUnderThePrefix) {
@@ -145,11 +148,8 @@ TEST_F(WininetTest, PostSendsTheBodyUnchangedAndRecordsUnderThePrefix) {
   EXPECT_EQ(ServedSha256("body.bin"), requests[0].body_sha256);
 
   std::unique_ptr<base::DictionaryValue> tree = stats_.Snapshot();
-  int error = -1, status = -1;
-  EXPECT_TRUE(tree->GetInteger("fetch_download_url_wininet_error", &error));
-  EXPECT_TRUE(tree->GetInteger("fetch_download_url_http_status", &status));
-  EXPECT_EQ(0, error);
-  EXPECT_EQ(200, status);
+  EXPECT_EQ(0, IntegerAt(tree.get(), "fetch_download_url_wininet_error"));
+  EXPECT_EQ(200, IntegerAt(tree.get(), "fetch_download_url_http_status"));
 }
 
 // Transient failures go through the retry count; each row is a fresh downloader, since the count outlives a
@@ -190,7 +190,7 @@ TEST_F(WininetTest, RetriesFollowTheCountAndTheMaximum) {
         << log.Text();
     harness.DestroyDownloader();
     EXPECT_EQ(1, harness.completions());
-    EXPECT_EQ(row.stalls, harness.delegate().stalls());
+    EXPECT_EQ(row.stalls, harness.delegate().seen().stalls);
     const std::vector<LoggedRequest> requests = StopServer();
     size_t retried = 0;
     for (const auto& line : log.lines())
@@ -200,11 +200,8 @@ TEST_F(WininetTest, RetriesFollowTheCountAndTheMaximum) {
       EXPECT_EQ(row.attempts, retried + 1);
       std::unique_ptr<base::DictionaryValue> tree = stats.Snapshot();
       const base::DictionaryValue* chunk = OnlyRecord(*tree, "chunks");
-      ASSERT_TRUE(chunk);
-      int error = 0, status = 0;
-      EXPECT_TRUE(chunk->GetInteger("wininet_error", &error));
-      EXPECT_FALSE(chunk->GetInteger("http_status", &status)) << "no server ever answered";
-      EXPECT_EQ(ERROR_INTERNET_CANNOT_CONNECT, error);
+      EXPECT_EQ(ERROR_INTERNET_CANNOT_CONNECT, IntegerAt(chunk, "wininet_error"));
+      EXPECT_EQ(kAbsent, IntegerAt(chunk, "http_status")) << "no server ever answered";
       continue;
     }
     ASSERT_EQ(row.attempts, requests.size());
@@ -235,19 +232,15 @@ TEST_F(WininetTest, ShortBodyResumesAtOnceFromTheBytesReceived) {
   EXPECT_EQ("bytes=100000-", requests[1].Header("Range"));
   EXPECT_EQ(206, requests[1].status);
   EXPECT_FALSE(log_.HasLineStartingWith("Retrying ")) << log_.Text();
-  EXPECT_EQ(0, harness_.delegate().stalls());
+  EXPECT_EQ(0, harness_.delegate().seen().stalls);
 
   // One record for the whole download, ended at the last byte; the resume did not count as a retry.
   std::unique_ptr<base::DictionaryValue> tree = stats_.Snapshot();
   const std::vector<const base::DictionaryValue*> chunks = Records(*tree, "download_chunks");
   ASSERT_EQ(1u, chunks.size());
-  int value = -1;
-  EXPECT_TRUE(chunks[0]->GetInteger("retry_count", &value));
-  EXPECT_EQ(0, value);
-  EXPECT_TRUE(chunks[0]->GetInteger("chunk_end", &value));
-  EXPECT_EQ(static_cast<int>(ReadOutput(output).size()), value);
-  EXPECT_TRUE(chunks[0]->GetInteger("http_status", &value));
-  EXPECT_EQ(206, value);
+  EXPECT_EQ(0, IntegerAt(chunks[0], "retry_count"));
+  EXPECT_EQ(static_cast<int>(ReadOutput(output).size()), IntegerAt(chunks[0], "chunk_end"));
+  EXPECT_EQ(206, IntegerAt(chunks[0], "http_status"));
 }
 
 TEST_F(WininetTest, WholeBodyAnswerToARangeRequestStartsTheBodyOver) {
@@ -264,8 +257,8 @@ TEST_F(WininetTest, WholeBodyAnswerToARangeRequestStartsTheBodyOver) {
   EXPECT_EQ(200, requests[1].status);
   // The delegate is told the new total, and progress restarts from 0 below it.
   const std::vector<int> size_twice{static_cast<int>(body.size()), static_cast<int>(body.size())};
-  EXPECT_EQ(size_twice, harness_.delegate().totals());
-  EXPECT_EQ(static_cast<int>(body.size()), harness_.delegate().last_progress());
+  EXPECT_EQ(size_twice, harness_.delegate().seen().totals);
+  EXPECT_EQ(static_cast<int>(body.size()), harness_.delegate().seen().last_progress);
 }
 
 TEST_F(WininetTest, RedirectsAreFollowedOnlyToAllowedHosts) {
@@ -290,14 +283,10 @@ TEST_F(WininetTest, RedirectsAreFollowedOnlyToAllowedHosts) {
         << log_.Text();
     harness.DestroyDownloader();
     EXPECT_EQ(1, harness.completions());
-    std::string redirected;
     std::unique_ptr<base::DictionaryValue> tree = stats.Snapshot();
-    const base::DictionaryValue* chunk = OnlyRecord(*tree, "chunks");
-    ASSERT_TRUE(chunk);
-    EXPECT_TRUE(chunk->GetString("redirected_url", &redirected));
     std::string expected_location = row.location;
     expected_location.replace(expected_location.find("{port}"), 6, std::to_string(server_.port()));
-    EXPECT_EQ(expected_location, redirected);
+    EXPECT_EQ(expected_location, TextAt(OnlyRecord(*tree, "chunks"), "redirected_url"));
     const std::vector<LoggedRequest> requests = StopServer();
     if (row.state == Wininet::kCompleted) {
       EXPECT_EQ(ServedSha256("other.bin"), Sha256Of(body));
@@ -391,7 +380,7 @@ TEST_F(WininetTest, BodyWithoutContentLengthEndsWithItsData) {
             harness_.Download(server_.Url("/small.bin"), "", FileWriter(output), ChunkObserver()))
       << log_.Text();
   EXPECT_EQ(ServedSha256("small.bin"), Sha256Of(ReadOutput(output)));
-  EXPECT_EQ(std::vector<int>{0}, harness_.delegate().totals());
+  EXPECT_EQ(std::vector<int>{0}, harness_.delegate().seen().totals);
   const std::vector<LoggedRequest> requests = StopServer();
   ASSERT_EQ(1u, requests.size());
   EXPECT_EQ("", requests[0].ResponseHeader("Content-Length"));
@@ -468,24 +457,16 @@ TEST(WininetStatsObserversTest, RecordPerChunkUnderTheirKeys) {
   std::unique_ptr<base::DictionaryValue> tree = stats.Snapshot();
   const std::vector<const base::DictionaryValue*> records = Records(*tree, "download_chunks");
   ASSERT_EQ(2u, records.size());
-  int value = -1;
-  std::string text;
-  EXPECT_FALSE(records[0]->GetInteger("http_status", &value));
-  EXPECT_TRUE(records[0]->GetInteger("chunk_end", &value));
-  EXPECT_EQ(20, value);
-  EXPECT_TRUE(records[0]->GetInteger("retry_count", &value));
-  EXPECT_EQ(1, value);
-  EXPECT_TRUE(records[0]->GetString("headers.Server", &text));
-  EXPECT_EQ("test", text);
-  EXPECT_TRUE(records[0]->GetString("chunk_end_time.time", &text));
-  EXPECT_TRUE(records[1]->GetInteger("chunk_number", &value));
-  EXPECT_EQ(2, value) << "each end counts";
-  EXPECT_TRUE(records[1]->GetInteger("chunk_start", &value));
-  EXPECT_EQ(20, value);
-  EXPECT_FALSE(records[1]->GetInteger("chunk_end", &value));
-  EXPECT_TRUE(tree->GetInteger("wininet_error", &value));
-  EXPECT_EQ(ERROR_INTERNET_CANNOT_CONNECT, value);
-  EXPECT_FALSE(tree->GetInteger("http_status", &value));
+  EXPECT_EQ(kAbsent, IntegerAt(records[0], "http_status"));
+  EXPECT_EQ(20, IntegerAt(records[0], "chunk_end"));
+  EXPECT_EQ(1, IntegerAt(records[0], "retry_count"));
+  EXPECT_EQ("test", TextAt(records[0], "headers.Server"));
+  EXPECT_NE("<absent>", TextAt(records[0], "chunk_end_time.time"));
+  EXPECT_EQ(2, IntegerAt(records[1], "chunk_number")) << "each end counts";
+  EXPECT_EQ(20, IntegerAt(records[1], "chunk_start"));
+  EXPECT_EQ(kAbsent, IntegerAt(records[1], "chunk_end"));
+  EXPECT_EQ(ERROR_INTERNET_CANNOT_CONNECT, IntegerAt(tree.get(), "wininet_error"));
+  EXPECT_EQ(kAbsent, IntegerAt(tree.get(), "http_status"));
 }
 
 // Without the seams, the first retry waits the product's 6 s and counts against its 600, as the posted resume
