@@ -5,6 +5,9 @@
 //     Hangs: the main thread waits in WaitForTheWorker for a worker blocked in BlockForGood, on an event nobody
 //     sets. With --spawn it first starts a copy of itself and waits until that copy is blocked too, so that a
 //     report must cover the processes a test starts as well; with --ready it sets the named event once blocked.
+//   harness_test_child crash-wine
+//     Dies the way a program dies when wine's own code crashes under it: by a Linux signal (SIGSYS, raised on itself
+//     through raw system calls), not by a Windows exception. Meaningful under wine only.
 //   harness_test_child query-handles [--after=NAME]
 //     Waits for the named event (when given), then asks for the handle list of every process on the machine and
 //     prints how many handles it holds.
@@ -63,6 +66,15 @@ int Hang(bool spawn) {
   return 0;
 }
 
+int CrashWine() {
+  long pid, tid, result;
+  asm volatile("syscall" : "=a"(pid) : "a"(39L) : "rcx", "r11", "memory");   // getpid
+  asm volatile("syscall" : "=a"(tid) : "a"(186L) : "rcx", "r11", "memory");  // gettid
+  asm volatile("syscall" : "=a"(result) : "a"(234L), "D"(pid), "S"(tid), "d"(31L) : "rcx", "r11", "memory");  // tgkill SIGSYS
+  std::fprintf(stderr, "the signal did not end the process: %ld\n", result);
+  return 5;
+}
+
 int QueryHandles(const std::wstring& after) {
   if (!after.empty()) {
     HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, after.c_str());
@@ -99,8 +111,11 @@ int main(int argc, char** argv) {
     return 3;
   if (mode == "hang")
     return Hang(spawn);
+  if (mode == "crash-wine")
+    return CrashWine();
   if (mode == "query-handles")
     return QueryHandles(after);
-  std::fprintf(stderr, "usage: harness_test_child hang [--spawn] [--ready=NAME] | query-handles [--after=NAME]\n");
+  std::fprintf(stderr,
+               "usage: harness_test_child hang [--spawn] [--ready=NAME] | crash-wine | query-handles [--after=NAME]\n");
   return 2;
 }
