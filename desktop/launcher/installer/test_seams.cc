@@ -16,6 +16,7 @@ std::atomic<const std::vector<std::wstring>*> g_preferred_ui_languages{nullptr};
 std::atomic<int64_t> g_download_retry_delay_ms{-1};
 std::atomic<int> g_download_maximum_retries{-1};
 std::atomic<int64_t> g_download_termination_wait_ms{-1};
+std::atomic<LaunchRefusalHook> g_launch_refusal_hook{nullptr};
 
 }  // namespace
 
@@ -82,6 +83,14 @@ void SetDownloadTerminationWaitForTesting(int64_t milliseconds) {
 
 int64_t GetDownloadTerminationWaitSeam() {
   return g_download_termination_wait_ms.load(std::memory_order_relaxed);
+}
+
+void SetLaunchRefusalHookForTesting(LaunchRefusalHook hook) {
+  g_launch_refusal_hook.store(hook, std::memory_order_relaxed);
+}
+
+LaunchRefusalHook GetLaunchRefusalHook() {
+  return g_launch_refusal_hook.load(std::memory_order_relaxed);
 }
 
 }  // namespace zorvi::installer

@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+namespace base {
+class FilePath;
+}
+
 namespace zorvi::installer {
 
 // How IsUserAdmin sees the process token. With an override its token queries (elevation type, linked token,
@@ -67,6 +71,13 @@ void SetDownloadMaximumRetriesForTesting(int maximum);
 int GetDownloadMaximumRetriesSeam();
 void SetDownloadTerminationWaitForTesting(int64_t milliseconds);
 int64_t GetDownloadTerminationWaitSeam();
+
+// Refuses starting the copy of the installer that tests whether programs may run from a download folder, as a
+// machine whose policy forbids running programs there would (wine never refuses). Asked with the copy's path;
+// true refuses. Null, the default, refuses nothing.
+using LaunchRefusalHook = bool (*)(const base::FilePath& program);
+void SetLaunchRefusalHookForTesting(LaunchRefusalHook hook);
+LaunchRefusalHook GetLaunchRefusalHook();
 
 }  // namespace zorvi::installer
 
