@@ -41,3 +41,13 @@ set(language_list ${CMAKE_SOURCE_DIR}/desktop/windows/rc_l10n_handler/testdata/l
 file(CONFIGURE OUTPUT ${settings_rc} CONTENT "133 TXT \"${branding_json}\"\n134 TXT \"${language_list}\"\n")
 set_source_files_properties(${settings_rc} PROPERTIES OBJECT_DEPENDS "${branding_json};${language_list}")
 cmake_language(EVAL CODE "cmake_language(DEFER CALL target_sources settings_test_child PRIVATE [[${settings_rc}]])")
+
+# A windowed test host of the help: the product's branding as "TXT" 133 and a language list as "TXT" 134, so that
+# the help's console can be read back as the user would see it.
+set(help_languages ${CMAKE_CURRENT_LIST_DIR}/testdata/help_languages.txt)
+set(help_rc ${CMAKE_BINARY_DIR}/branding_hosts/help_console_host.rc)
+file(CONFIGURE OUTPUT ${help_rc}
+     CONTENT "133 TXT \"${CMAKE_SOURCE_DIR}/host/branding.json\"\n134 TXT \"${help_languages}\"\n")
+set_source_files_properties(${help_rc} PROPERTIES OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/host/branding.json;${help_languages}")
+add_executable(help_console_host WIN32 ${CMAKE_CURRENT_LIST_DIR}/testdata/help_console_host.cc ${help_rc})
+set(ZORVI_TEST_CHILDREN "${ZORVI_TEST_CHILDREN};help_console_host" CACHE INTERNAL "")

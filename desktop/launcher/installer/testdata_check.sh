@@ -164,4 +164,23 @@ TMPDIR="$P/.server-tmp" WINEPREFIX="$P" "$WINESERVER" -k 2>/dev/null || true
 TMPDIR="$P/.server-tmp" WINEPREFIX="$P" timeout 30 "$WINESERVER" -w 2>/dev/null || true
 rm -rf "$P"
 [ $status -ne 0 ] || echo "http handler: found by the launcher's name, and kept as default by an earlier-engine takeover"
+
+# The entry's log file: named after the local time its run started, which `date` prints from the file's birth time
+# (the old file of that name was deleted first, so the birth is the run's), within two seconds.
+for log in "$D"/entry_log/*/*.log; do
+  [ -e "$log" ] || continue
+  product=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["product_name"].lower())' \
+            "$D/branding/installer.json")
+  name=$(basename "$log")
+  [[ $name =~ ^${product}_installer_([0-9]{14})\.log$ ]] || { fail "log file name $name"; continue; }
+  stamp=${BASH_REMATCH[1]}
+  born=$(stat -c %W "$log")
+  [ "$born" != 0 ] || born=$(stat -c %Y "$log")
+  named=$(date -d "${stamp:0:4}-${stamp:4:2}-${stamp:6:2} ${stamp:8:2}:${stamp:10:2}:${stamp:12:2}" +%s)
+  if [ $((born - named)) -lt 0 ] || [ $((born - named)) -gt 2 ]; then
+    fail "log file $name was made at $(date -d "@$born" +%Y%m%d%H%M%S)"
+  else
+    echo "date: $name was made at $(date -d "@$born" +%Y%m%d%H%M%S)"
+  fi
+done
 exit $status

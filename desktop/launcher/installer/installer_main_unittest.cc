@@ -1,0 +1,309 @@
+// The entry end to end: the build's host and library in a folder of their own, judged by exit codes, standard
+// output and error, the log file and what is left on disk.
+#include "desktop/launcher/installer/installer_main.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/strings/string_split.h"
+#include "base/strings/string_util.h"
+#include "base/strings/stringprintf.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/time/time.h"
+#include "desktop/launcher/installer/installer_host_test_util.h"
+#include "desktop/launcher/installer/installer_test_util.h"
+#include "testing/test_support.h"
+
+namespace zorvi::installer {
+namespace {
+
+using test::HasMessage;
+using test::HostExpectations;
+using test::ProgramRun;
+using test::StagedHost;
+
+constexpr char kNotAvailable[] = "Not available in this build: the ";
+
+void WriteText(const base::FilePath& path, const std::string& text) {
+  ASSERT_EQ(static_cast<int>(text.size()), base::WriteFile(path, text.data(), static_cast<int>(text.size())));
+}
+
+// Installer processes probe copies of the installer and compare the answer byte for byte.
+TEST(InstallerEntryTest, ProbesPrintOnlyTheirValueAndSetUpNothing) {
+  const std::map<std::string, std::string>& expected = HostExpectations();
+  const struct {
+    const wchar_t* arguments;
+    const char* getter;
+  } probes[] = {
+      {L"--version", "GetFullVersionString"},
+      {L"--internal-version", "GetInternalVersion"},
+      {L"--stream", "GetStreamName"},
+      // Tested in that order, whatever the order on the command line.
+      {L"--stream --internal-version", "GetInternalVersion"},
+      {L"--stream --version --backend", "GetFullVersionString"},
+  };
+  test_support::ScopedTestFolder folder(L"Probes");
+  StagedHost host{base::FilePath(folder.path())};
+  for (const auto& probe : probes) {
+    SCOPED_TRACE(probe.arguments);
+    ProgramRun run;
+    ASSERT_TRUE(host.Run(probe.arguments, &run));
+    EXPECT_EQ(0u, run.exit_code);
+    EXPECT_EQ(expected.at(probe.getter), run.output);
+    EXPECT_EQ("", run.errors);
+    EXPECT_EQ(1u, run.processes) << "no crash reporter or other helper is started";
+  }
+  EXPECT_FALSE(base::PathExists(host.installer_folder())) << "no log folder";
+  EXPECT_FALSE(base::PathExists(host.folder().Append(L"debug.log")));
+}
+
+// Roles decided before an installer run: they run without a log file, so a missing role says so on standard
+// error.
+TEST(InstallerEntryTest, RolesBeforeTheInstallerRunWriteNoLog) {
+  const struct {
+    const wchar_t* arguments;
+    DWORD exit_code;
+    const char* missing_role;  // null: nothing is missing
+  } cases[] = {
+      // Help is asked before the folder-permission mode; its pause returns at once on an input without keys.
+      {L"--help --set-folder-permission=X", 0, nullptr},
+      {L"/? --backend", 0, nullptr},
+      {L"--set-folder-permission=X --run-uninstall-bat", 1, "folder-permission helper and uninstall clean-up batch"},
+      {L"--crash-reporter-parent-id=1 --help", 1, "crash reporter"},
+  };
+  test_support::ScopedTestFolder folder(L"EarlyRoles");
+  StagedHost host{base::FilePath(folder.path())};
+  for (const auto& role : cases) {
+    SCOPED_TRACE(role.arguments);
+    ProgramRun run;
+    ASSERT_TRUE(host.Run(role.arguments, &run));
+    EXPECT_EQ(role.exit_code, run.exit_code);
+    if (role.missing_role)
+      EXPECT_EQ(kNotAvailable + std::string(role.missing_role) + "\r\n", run.errors);
+    else
+      EXPECT_EQ(std::string::npos, run.errors.find(kNotAvailable)) << run.errors;
+    EXPECT_EQ("", run.output);
+  }
+  EXPECT_FALSE(base::PathExists(host.installer_folder())) << "no log folder";
+  EXPECT_FALSE(base::PathExists(host.folder().Append(L"debug.log")));
+}
+
+// One installer run of a staged host: the log holds `messages` in this order and none of `absent`; no role that
+// runs ends with 0 yet. "{folder}" in a message stands for the host's "<temp>\<product> Installer".
+struct RunCase {
+  const wchar_t* arguments;
+  std::vector<std::string> messages;
+  std::vector<std::string> absent = {};
+  std::map<std::wstring, std::string> files = {};  // staged beside the host
+  const wchar_t* host_name = L"installer.exe";
+};
+
+void ExpectRun(const RunCase& run_case) {
+  SCOPED_TRACE(run_case.host_name + std::wstring(L" ") + run_case.arguments);
+  test_support::ScopedTestFolder folder(L"Run");
+  StagedHost host(base::FilePath(folder.path()), run_case.host_name);
+  for (const auto& [name, text] : run_case.files)
+    WriteText(host.folder().Append(name), text);
+  ProgramRun run;
+  ASSERT_TRUE(host.Run(run_case.arguments, &run));
+  EXPECT_EQ(1u, run.exit_code);
+  const std::vector<std::string> messages = host.LogMessages();
+  ASSERT_GE(messages.size(), 2u);
+  const std::map<std::string, std::string>& expected = HostExpectations();
+  EXPECT_EQ(expected.at("GetProductName") + " installer starting - version " + expected.at("GetFullVersionString") +
+                " " + expected.at("GetStreamName"),
+            messages[0]);
+  // The command line as the entry writes it back: the same program, switches and arguments.
+  const std::string logged_prefix = "Command line: ";
+  ASSERT_TRUE(base::StartsWith(messages[1], logged_prefix, base::CompareCase::SENSITIVE)) << messages[1];
+  base::CommandLine logged;
+  logged.ParseCommandLineString(base::UTF8ToWide(messages[1].substr(logged_prefix.size())));
+  base::CommandLine given;
+  given.ParseCommandLineString(L"\"" + host.executable().value() + L"\" " + run_case.arguments);
+  EXPECT_EQ(given.argv(), logged.argv());
+
+  auto expand = [&](std::string message) {
+    base::ReplaceSubstringsAfterOffset(&message, 0, "{folder}", base::WideToUTF8(host.installer_folder().value()));
+    return message;
+  };
+  auto next = messages.begin();
+  for (const std::string& message : run_case.messages) {
+    next = std::find(next, messages.end(), expand(message));
+    EXPECT_NE(messages.end(), next) << "missing or out of order: " << expand(message);
+  }
+  for (const std::string& message : run_case.absent)
+    EXPECT_FALSE(HasMessage(messages, expand(message))) << message;
+  // The error lines go to standard error as well.
+  for (const std::string& line : host.LogLines()) {
+    if (line.find(":ERROR:") != std::string::npos) {
+      EXPECT_NE(std::string::npos, run.errors.find(line)) << line;
+    }
+  }
+  // The execution test's copy is gone, and only the log is left in the folder both share.
+  EXPECT_EQ(1u, host.LogFiles().size());
+  EXPECT_FALSE(base::PathExists(host.installer_folder().Append(L"installer.exe")));
+}
+
+// The log tells which flags the run took and which role it was handed.
+TEST(InstallerEntryTest, InstallerRunsFollowTheirSwitches) {
+  const std::string downloads = "Installer download folder: {folder}";
+  const std::string not_available = kNotAvailable;
+  const std::string title = HostExpectations().at("GetProductName") + " Installer";
+  const RunCase cases[] = {
+      {L"--backend --silent --v=1",
+       {"Silent:1", "Backend1", "Using default message loop", not_available + "backend"},
+       {"Using UI message loop", downloads}},
+      {L"--silent --v=2",
+       {"Silent:1", "Backend0", "Using default message loop", "Instanciating settings", downloads,
+        "Running silent controller", not_available + "silent controller"}},
+      {L"--v=2",
+       {"Silent:0", "Using UI message loop", downloads, "Running UI controller",
+        not_available + "interactive controller"}},
+      // The earlier engine's autoupdate: the folder comes as a separate last argument and the progress is shown.
+      {L"--autoupdate --silent --installfolder= C:\\X",
+       {"Install folder from command line: ", "It looks like we are autoupdating from Z12.",
+        "Recovered install folder from command line: C:\\X", "Configuring for Z12 autoupdate.", "Silent:0",
+        "Run Immediately1", "Autoupdate:1", not_available + "interactive controller"}},
+      {L"--autoupdate --silent --installfolder= X",
+       {"It looks like we are autoupdating from Z12.", "Recovered install folder from command line: ", "Silent:1",
+        "Run Immediately0", not_available + "silent controller"},
+       {"Configuring for Z12 autoupdate."}},
+      {L"--silent --installfolder=C:\\Y --autoupdate",
+       {"Install folder from command line: C:\\Y", "Silent:1", "Autoupdate:1"},
+       {"It looks like we are autoupdating from Z12."}},
+      {L"--replacekadroinstallation --runimmediately --silent",
+       {"Replace Kadro installation:1", "Silent:1", "Run Immediately1"}},
+      // A folder handed down by another installer process is neither created nor tested.
+      {L"--temp-folder=C:\\T --silent --v=1",
+       {"Using download folder from command line", "Installer download folder: C:\\T\\" + title,
+        not_available + "silent controller"}},
+      {L"--uninstall --silent",
+       {"Requested to uninstall, but we are not in a valid installation folder"},
+       {"Uninstall:1", downloads}},
+  };
+  for (const RunCase& run_case : cases)
+    ExpectRun(run_case);
+  EXPECT_FALSE(base::PathExists(base::FilePath(L"C:\\T")));
+}
+
+// Only an installer named exactly installer.exe beside the launcher and the file list runs inside a package.
+TEST(InstallerEntryTest, InsidePackageNeedsTheLauncherTheFileListAndTheExactName) {
+  const std::wstring launcher = base::UTF8ToWide(HostExpectations().at("GetLauncherExeName"));
+  const std::pair<const std::wstring, std::string> files_list = {L"files_list", "zorvi.exe\n"};
+  const RunCase cases[] = {
+      {L"--backend", {"Inside package1"}, {}, {files_list, {launcher, ""}}},
+      {L"--backend", {"Inside package0"}, {}, {files_list, {launcher, ""}}, L"Installer.exe"},
+      {L"--backend", {"Inside package0"}, {}, {{launcher, ""}}},
+      {L"--backend", {"Inside package0"}, {}, {files_list}},
+  };
+  for (const RunCase& run_case : cases)
+    ExpectRun(run_case);
+}
+
+// An uninstallation takes the experiment states its installation was made with; other runs take their switches.
+TEST(InstallerEntryTest, ExperimentsComeFromTheInstallationOnlyWhenUninstalling) {
+  const std::wstring launcher = base::UTF8ToWide(HostExpectations().at("GetLauncherExeName"));
+  const std::string enabled = "Test experiment is enabled";
+  const std::string from_installation = "Retrieved experiment states from installation folder";
+  const std::string from_command_line = "Obtained experiment states from command line";
+  auto installation = [&](const char* prefs) {
+    std::map<std::wstring, std::string> files = {{launcher, ""}};
+    if (prefs)
+      files[L"installer_prefs.json"] = prefs;
+    return files;
+  };
+  const char kOn[] = R"({"installer-experiments": ["installer-experiment-test@1"]})";
+  const RunCase cases[] = {
+      {L"--uninstall --silent --v=1 --with-feature:installer-experiment-test=off", {from_installation, enabled},
+       {}, installation(kOn)},
+      {L"--uninstall --silent --v=1 --with-feature:installer-experiment-test=on", {from_installation}, {enabled},
+       installation(R"({"installer-experiments": ["installer-experiment-test@2"]})")},
+      {L"--uninstall --silent --v=1", {from_installation}, {enabled},
+       installation(R"({"installer-experiments": "installer-experiment-test@1"})")},
+      {L"--uninstall --silent --v=1", {"Retrieving experiment states from installation folder..."},
+       {from_installation, enabled}, installation(nullptr)},
+      {L"--silent --v=1", {from_command_line}, {enabled}, installation(kOn)},
+      {L"--silent --v=1 --with-feature:installer-experiment-test=on", {from_command_line, enabled}, {},
+       installation(nullptr)},
+  };
+  for (const RunCase& run_case : cases)
+    ExpectRun(run_case);
+}
+
+// The log file is named after the local time it was started at (testdata_check.sh compares the name with the
+// file's birth time as `date` prints it) and replaces a file of the same name.
+TEST(InstallerEntryTest, LogFileIsNamedAfterTheLocalTimeAndReplacesItsNamesake) {
+  const base::FilePath data(test::TestDataFile(L"entry_log"));
+  ASSERT_TRUE(test_support::RemoveTree(data.value()));
+  test_support::ScopedTestFolder folder(L"LogName");
+  StagedHost host(base::FilePath(folder.path()), L"installer.exe", data);
+  const std::string product = HostExpectations().at("GetProductName");
+  const std::wstring prefix = base::UTF8ToWide(base::ToLowerASCII(product) + "_installer");
+  // Stale files for the next half minute: the run starts within it.
+  ASSERT_TRUE(base::CreateDirectory(host.installer_folder()));
+  constexpr int kStaleSeconds = 30;
+  const base::Time now = base::Time::Now();
+  for (int second = 0; second < kStaleSeconds; ++second) {
+    base::Time::Exploded stamp;
+    (now + base::TimeDelta::FromSeconds(second)).LocalExplode(&stamp);
+    WriteText(host.installer_folder().Append(prefix + base::StringPrintf(L"_%04d%02d%02d%02d%02d%02d.log",
+                                                                         stamp.year, stamp.month, stamp.day_of_month,
+                                                                         stamp.hour, stamp.minute, stamp.second)),
+              "stale\n");
+  }
+  ProgramRun run;
+  ASSERT_TRUE(host.Run(L"--backend", &run));
+  EXPECT_EQ(1u, run.exit_code);
+  int written = 0;
+  int stale = 0;
+  for (const base::FilePath& file : host.LogFiles()) {
+    std::string text;
+    ASSERT_TRUE(base::ReadFileToString(file, &text));
+    if (text == "stale\n") {
+      ++stale;
+      ASSERT_TRUE(base::DeleteFile(file, false));
+      continue;
+    }
+    ++written;
+    EXPECT_EQ(std::string::npos, text.find("stale")) << "the old file was replaced, not appended to";
+    EXPECT_NE(std::string::npos, text.find(product + " installer starting")) << text;
+  }
+  EXPECT_EQ(1, written);
+  EXPECT_EQ(kStaleSeconds - 1, stale) << "the run started within the stale files' seconds and replaced one";
+}
+
+// The host finds the entry by name, beside the handle verifier that every module of the process shares; the
+// library brings its runtime along and needs nothing but the system's own libraries.
+TEST(InstallerEntryTest, LibraryExportsTheEntryAndImportsOnlySystemLibraries) {
+  std::string objdump;
+  ASSERT_TRUE(base::ReadFileToString(test::TestDataFile(L"zorvi_dll_objdump.txt"), &objdump));
+  const std::vector<std::string> lines =
+      base::SplitString(objdump, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
+  auto table = std::find(lines.begin(), lines.end(), "[Ordinal/Name Pointer] Table");
+  ASSERT_NE(lines.end(), table);
+  std::vector<std::string> exports;
+  for (++table; table != lines.end() && base::StartsWith(*table, "[", base::CompareCase::SENSITIVE); ++table)
+    exports.push_back(table->substr(table->find(']') + 2));
+  EXPECT_EQ((std::vector<std::string>{"GetHandleVerifier", "RunInstaller"}), exports);
+
+  wchar_t system_folder[MAX_PATH];
+  ASSERT_NE(0u, GetSystemDirectoryW(system_folder, MAX_PATH));
+  int imports = 0;
+  for (const std::string& line : lines) {
+    if (!base::StartsWith(line, "DLL Name: ", base::CompareCase::SENSITIVE))
+      continue;
+    ++imports;
+    const std::wstring library = base::UTF8ToWide(line.substr(10));
+    EXPECT_TRUE(base::PathExists(base::FilePath(system_folder).Append(library))) << line;
+  }
+  EXPECT_GT(imports, 0);
+}
+
+}  // namespace
+}  // namespace zorvi::installer
