@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/logging.h"
+#include "desktop/launcher/installer/installer_runner_backend.h"
 
 namespace zorvi::installer {
 
@@ -31,8 +32,9 @@ bool RunFolderPermissionRole(const base::FilePath&) {
   return RoleNotAvailable("folder-permission helper and uninstall clean-up batch", false);
 }
 
-bool RunBackendRole(Settings*) {
-  return RoleNotAvailable("backend", true);
+bool RunBackendRole(Settings* settings) {
+  InstallerRunnerBackend backend;
+  return backend.Run(settings);
 }
 
 bool RunSilentControllerRole(Settings*, bool, const base::FilePath&) {

@@ -3,20 +3,22 @@
 #include "base/bind.h"
 #include "base/logging.h"
 #include "base/threading/thread_task_runner_handle.h"
+#include "desktop/launcher/installer/ipc/ipc_common.h"
 
 namespace zorvi::installer {
 namespace {
-
-constexpr wchar_t kMailslotPathPrefix[] = L"\\\\.\\mailslot\\";
 
 // Bounds the datagrams one ReadWaitingMessages takes, so that a writer that never stops cannot hold the
 // thread for good.
 constexpr int kMaxWaitingMessagesRead = 100000;
 
+// Datagrams one synchronous reading task takes at most before the thread's other tasks run.
+constexpr int kMaxReadsPerTask = 1000;
+
 }  // namespace
 
 std::unique_ptr<IPCReceiver> IPCReceiver::Create(const std::wstring& name, Delegate* delegate) {
-  const std::wstring path = kMailslotPathPrefix + name;
+  const std::wstring path = GetMailslotPath(name);
   VLOG(1) << "Creating mailslot " << path;
   HANDLE handle = CreateMailslotW(path.c_str(), kMaxInstallerMessageSize, MAILSLOT_WAIT_FOREVER, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -98,26 +100,38 @@ void IPCReceiver::OnIOCompleted(base::MessageLoopForIO::IOContext*, DWORD bytes_
 }
 
 void IPCReceiver::ReadAndRepost() {
-  if (!ReadOnce())
-    return;
+  // While datagrams keep coming they are read in one go; the thread's other tasks get their turn once a read
+  // times out, or after a bounded burst.
+  for (int i = 0; i < kMaxReadsPerTask; ++i) {
+    switch (ReadOnce()) {
+      case ReadResult::kRead:
+        continue;
+      case ReadResult::kNothing:
+        break;
+      case ReadResult::kStop:
+        return;
+    }
+    break;
+  }
   base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE,
                                                 base::Bind(&IPCReceiver::ReadAndRepost, weak_factory_.GetWeakPtr()));
 }
 
-bool IPCReceiver::ReadOnce() {
+IPCReceiver::ReadResult IPCReceiver::ReadOnce() {
   DWORD bytes = 0;
   if (ReadFile(handle_.Get(), buffer_, sizeof(buffer_), &bytes, nullptr)) {
     Deliver(bytes);
-    return true;
+    return ReadResult::kRead;
   }
   switch (GetLastError()) {
     case ERROR_SEM_TIMEOUT:  // nothing arrived within the read time-out
+      return ReadResult::kNothing;
     case ERROR_BROKEN_PIPE:  // how wine reports an empty datagram
-      return true;
+      return ReadResult::kRead;
     default:
       PLOG(ERROR) << "Cannot read from mailslot";
       StopReading();
-      return false;
+      return ReadResult::kStop;
   }
 }
 
@@ -135,7 +149,7 @@ void IPCReceiver::ReadWaitingMessages() {
     DWORD next_size = MAILSLOT_NO_MESSAGE;
     if (!GetMailslotInfo(handle_.Get(), nullptr, &next_size, nullptr, nullptr) || next_size == MAILSLOT_NO_MESSAGE)
       return;
-    if (!ReadOnce())
+    if (ReadOnce() == ReadResult::kStop)
       return;
   }
 }

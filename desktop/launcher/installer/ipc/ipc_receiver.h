@@ -30,8 +30,8 @@ class IPCReceiver : public base::MessageLoopForIO::IOHandler {
     virtual void OnMessageReceived(const base::PackedBuffer& message) = 0;
   };
 
-  // How long a synchronous read waits before the thread's other tasks get their turn; closing takes at most
-  // this long.
+  // How long a synchronous read waits before the thread's other tasks get their turn; closing waits at most
+  // this long once datagrams stop coming.
   static constexpr DWORD kSynchronousReadTimeoutMs = 50;
 
   // On an IO thread: creates the mailslot "\\.\mailslot\" + `name` and starts reading. Null (logged) when the
@@ -63,10 +63,11 @@ class IPCReceiver : public base::MessageLoopForIO::IOHandler {
   // Completion-port reading: starts the next overlapped read.
   void StartRead();
 
-  // Synchronous reading: one read of at most the read time-out, then posts itself again.
+  // Synchronous reading: reads until a read times out, then posts itself again.
   void ReadAndRepost();
-  // One synchronous read; false when reading has to stop for good.
-  bool ReadOnce();
+  // One synchronous read of at most the read time-out.
+  enum class ReadResult { kRead, kNothing, kStop };
+  ReadResult ReadOnce();
 
   void Deliver(DWORD bytes);
   void StopReading();

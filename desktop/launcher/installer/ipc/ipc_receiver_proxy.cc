@@ -4,13 +4,14 @@
 
 #include "base/bind.h"
 #include "base/logging.h"
+#include "desktop/launcher/installer/ipc/ipc_common.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/threading/thread_task_runner_handle.h"
 
 namespace zorvi::installer {
 
 IPCReceiverProxy::IPCReceiverProxy(IPCReceiver::Delegate* target)
-    : target_(target), owner_task_runner_(base::ThreadTaskRunnerHandle::Get()), thread_("Installer IPC thread") {
+    : target_(target), owner_task_runner_(base::ThreadTaskRunnerHandle::Get()), thread_(kIPCThreadName) {
   weak_this_ = weak_factory_.GetWeakPtr();
 }
 
@@ -20,23 +21,11 @@ IPCReceiverProxy::~IPCReceiverProxy() {
 
 bool IPCReceiverProxy::Connect(const std::wstring& name) {
   VLOG(1) << "Preparing to receive IPC on " << name;
-  return StartThread(base::Bind(&IPCReceiverProxy::CreateReceiver, base::Unretained(this), name));
+  return StartIPCThread(&thread_, base::Bind(&IPCReceiverProxy::CreateReceiver, base::Unretained(this), name));
 }
 
 bool IPCReceiverProxy::ConnectToHandleForTesting(HANDLE handle) {
-  return StartThread(base::Bind(&IPCReceiverProxy::AdoptHandle, base::Unretained(this), handle));
-}
-
-bool IPCReceiverProxy::StartThread(base::Closure create_receiver) {
-  base::Thread::Options options;
-  options.message_loop_type = base::MessageLoop::TYPE_IO;
-  if (!thread_.StartWithOptions(options)) {
-    LOG(ERROR) << "Could not start IPC thread";
-    return false;
-  }
-  // The thread is stopped (and so done with this object) before the proxy goes.
-  thread_.task_runner()->PostTask(FROM_HERE, std::move(create_receiver));
-  return true;
+  return StartIPCThread(&thread_, base::Bind(&IPCReceiverProxy::AdoptHandle, base::Unretained(this), handle));
 }
 
 void IPCReceiverProxy::CreateReceiver(const std::wstring& name) {
@@ -53,6 +42,12 @@ void IPCReceiverProxy::Close() {
     return;
   thread_.task_runner()->PostTask(FROM_HERE, base::Bind(&IPCReceiverProxy::DestroyReceiver, base::Unretained(this)));
   thread_.Stop();
+  // Deliveries already queued for this thread are dropped too: whoever closes wants nothing more. Later
+  // connections get a reference of their own (the IO thread, which copied the old one, has ended).
+  weak_factory_.InvalidateWeakPtrs();
+  weak_this_ = weak_factory_.GetWeakPtr();
+  base::AutoLock hold(incoming_lock_);
+  incoming_.clear();
 }
 
 void IPCReceiverProxy::DestroyReceiver() {
@@ -74,13 +69,31 @@ void IPCReceiverProxy::ReadWaitingMessages() {
 }
 
 void IPCReceiverProxy::OnMessageReceived(const base::PackedBuffer& message) {
-  // The received bytes are reused by the next read: the delivery carries its own copy.
-  owner_task_runner_->PostTask(FROM_HERE, base::Bind(&IPCReceiverProxy::Deliver, weak_this_,
-                                                     base::Passed(std::make_unique<base::PackedBuffer>(message))));
+  // The received bytes are reused by the next read: the delivery carries its own copy. One task carries every
+  // message received before it runs, so a burst wakes the owner thread once.
+  bool first = false;
+  {
+    base::AutoLock hold(incoming_lock_);
+    first = incoming_.empty();
+    incoming_.push_back(std::make_unique<base::PackedBuffer>(message));
+  }
+  if (first)
+    owner_task_runner_->PostTask(FROM_HERE, base::Bind(&IPCReceiverProxy::DeliverIncoming, weak_this_));
 }
 
-void IPCReceiverProxy::Deliver(std::unique_ptr<base::PackedBuffer> message) {
-  target_->OnMessageReceived(*message);
+void IPCReceiverProxy::DeliverIncoming() {
+  std::vector<std::unique_ptr<base::PackedBuffer>> messages;
+  {
+    base::AutoLock hold(incoming_lock_);
+    messages.swap(incoming_);
+  }
+  // The target may close this proxy while it handles a message: what follows is then dropped.
+  base::WeakPtr<IPCReceiverProxy> alive = weak_factory_.GetWeakPtr();
+  for (const std::unique_ptr<base::PackedBuffer>& message : messages) {
+    if (!alive.get())
+      return;
+    target_->OnMessageReceived(*message);
+  }
 }
 
 bool IPCReceiverProxy::ReadsThroughCompletionPortForTesting() {

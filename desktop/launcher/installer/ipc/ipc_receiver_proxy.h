@@ -9,11 +9,13 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/callback.h"
 #include "base/memory/weak_ptr.h"
 #include "base/packed_buffer.h"
 #include "base/single_thread_task_runner.h"
+#include "base/synchronization/lock.h"
 #include "base/threading/thread.h"
 #include "desktop/launcher/installer/ipc/ipc_receiver.h"
 
@@ -33,7 +35,8 @@ class IPCReceiverProxy : public IPCReceiver::Delegate {
   // Like Connect, reading `handle` (owned) instead of a mailslot: see IPCReceiver::CreateForHandleForTesting.
   bool ConnectToHandleForTesting(HANDLE handle);
 
-  // Closes the mailslot on the IO thread and stops the thread. Nothing is delivered afterwards.
+  // Closes the mailslot on the IO thread and stops the thread. Nothing is delivered afterwards, not even what
+  // was received before but not yet delivered.
   void Close();
 
   // Delivers every datagram already waiting in the mailslot, then runs `done` on the creating thread. Runs
@@ -48,19 +51,21 @@ class IPCReceiverProxy : public IPCReceiver::Delegate {
   bool ReadsThroughCompletionPortForTesting();
 
  private:
-  bool StartThread(base::Closure create_receiver);
   void CreateReceiver(const std::wstring& name);
   void AdoptHandle(HANDLE handle);
   void DestroyReceiver();
   void ReadWaitingMessages();
-  // On the creating thread.
-  void Deliver(std::unique_ptr<base::PackedBuffer> message);
+  // On the creating thread: delivers what OnMessageReceived collected, in order.
+  void DeliverIncoming();
 
   IPCReceiver::Delegate* const target_;
   const base::scoped_refptr<base::SingleThreadTaskRunner> owner_task_runner_;
   base::Thread thread_;
   // Only touched on the IO thread.
   std::unique_ptr<IPCReceiver> receiver_;
+  // Received, not yet delivered.
+  base::Lock incoming_lock_;
+  std::vector<std::unique_ptr<base::PackedBuffer>> incoming_;
   base::WeakPtrFactory<IPCReceiverProxy> weak_factory_{this};
   // Taken on the creating thread, copied on the IO thread into each delivery.
   base::WeakPtr<IPCReceiverProxy> weak_this_;

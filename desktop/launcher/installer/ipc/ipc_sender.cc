@@ -5,16 +5,12 @@
 #include "base/logging.h"
 #include "base/time/time.h"
 #include "desktop/launcher/installer/ipc/installer_message.h"
+#include "desktop/launcher/installer/ipc/ipc_common.h"
 
 namespace zorvi::installer {
-namespace {
-
-constexpr wchar_t kMailslotPathPrefix[] = L"\\\\.\\mailslot\\";
-
-}  // namespace
 
 std::unique_ptr<IPCSender> IPCSender::Create(const std::wstring& name) {
-  const std::wstring path = kMailslotPathPrefix + name;
+  const std::wstring path = GetMailslotPath(name);
   VLOG(1) << "Opening mailslot " << path;
   HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
@@ -22,11 +18,22 @@ std::unique_ptr<IPCSender> IPCSender::Create(const std::wstring& name) {
     PLOG(ERROR) << "Failed opening " << path;
     return nullptr;
   }
-  std::unique_ptr<IPCSender> sender(new IPCSender(handle));
-  if (!base::MessageLoopForIO::current()->RegisterIOHandler(handle, sender.get())) {
+  return Register(std::unique_ptr<IPCSender>(new IPCSender(handle)), path);
+}
+
+std::unique_ptr<IPCSender> IPCSender::CreateForHandleForTesting(HANDLE handle) {
+  return Register(std::unique_ptr<IPCSender>(new IPCSender(handle)), L"a test's handle");
+}
+
+std::unique_ptr<IPCSender> IPCSender::Register(std::unique_ptr<IPCSender> sender, const std::wstring& path) {
+  if (!base::MessageLoopForIO::current()->RegisterIOHandler(sender->handle_.Get(), sender.get())) {
     LOG(ERROR) << "Failed opening " << path << ": its writes cannot complete on the IPC thread";
     return nullptr;
   }
+  // A write that is done when it returns (a mailslot takes a datagram at once) then needs no trip through the
+  // port, and the next one starts right away.
+  sender->skips_port_on_success_ =
+      SetFileCompletionNotificationModes(sender->handle_.Get(), FILE_SKIP_COMPLETION_PORT_ON_SUCCESS) != FALSE;
   return sender;
 }
 
@@ -68,16 +75,24 @@ void IPCSender::Enqueue(std::unique_ptr<base::PackedBuffer> message) {
 }
 
 void IPCSender::WriteFront() {
-  if (!handle_.IsValid() || queue_.empty())
-    return;
-  const base::PackedBuffer& message = *queue_.front();
-  context_.overlapped = {};
-  if (!WriteFile(handle_.Get(), message.data(), static_cast<DWORD>(message.size()), nullptr, &context_.overlapped) &&
-      GetLastError() != ERROR_IO_PENDING) {
+  while (handle_.IsValid() && !queue_.empty()) {
+    const base::PackedBuffer& message = *queue_.front();
+    context_.overlapped = {};
+    if (WriteFile(handle_.Get(), message.data(), static_cast<DWORD>(message.size()), nullptr, &context_.overlapped)) {
+      if (!skips_port_on_success_) {
+        write_pending_ = true;  // its completion still comes through the port
+        return;
+      }
+      queue_.pop_front();
+      continue;
+    }
+    if (GetLastError() == ERROR_IO_PENDING) {
+      write_pending_ = true;
+      return;
+    }
     PLOG(ERROR) << "Cannot write to mailslot";
     return;
   }
-  write_pending_ = true;
 }
 
 void IPCSender::OnIOCompleted(base::MessageLoopForIO::IOContext*, DWORD, DWORD error) {

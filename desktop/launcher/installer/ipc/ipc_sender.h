@@ -22,6 +22,9 @@ class IPCSender : public base::MessageLoopForIO::IOHandler {
 
   // On an IO thread: opens the mailslot "\\.\mailslot\" + `name` for writing. Null (logged) when it cannot.
   static std::unique_ptr<IPCSender> Create(const std::wstring& name);
+  // On an IO thread: writes to `handle` (owned), an overlapped handle that joins the completion port. Lets tests
+  // hold writes pending (a pipe nobody reads), which a mailslot never does under every system.
+  static std::unique_ptr<IPCSender> CreateForHandleForTesting(HANDLE handle);
 
   // Writes what is queued first (for at most kDrainLimitMs: the process is usually about to end, and its last
   // messages are the ones that matter), then cancels what is still pending and logs how many messages were
@@ -39,6 +42,8 @@ class IPCSender : public base::MessageLoopForIO::IOHandler {
 
  private:
   explicit IPCSender(HANDLE handle);
+  // Joins the thread's completion port; null (logged) when the handle cannot.
+  static std::unique_ptr<IPCSender> Register(std::unique_ptr<IPCSender> sender, const std::wstring& path);
 
   // Starts writing the head of the queue unless a write is pending. A write that cannot be started leaves its
   // message at the head for the next Enqueue.
@@ -48,6 +53,8 @@ class IPCSender : public base::MessageLoopForIO::IOHandler {
   std::deque<std::unique_ptr<base::PackedBuffer>> queue_;
   base::MessageLoopForIO::IOContext context_ = {};
   bool write_pending_ = false;
+  // Writes that finish at once report no completion.
+  bool skips_port_on_success_ = false;
   // Writes that completed with an error (their message is lost).
   int failed_writes_ = 0;
 };

@@ -4,10 +4,11 @@
 
 #include "base/bind.h"
 #include "base/logging.h"
+#include "desktop/launcher/installer/ipc/ipc_common.h"
 
 namespace zorvi::installer {
 
-IPCSenderProxy::IPCSenderProxy() : thread_("Installer IPC thread") {}
+IPCSenderProxy::IPCSenderProxy() : thread_(kIPCThreadName) {}
 
 IPCSenderProxy::~IPCSenderProxy() {
   Close();
@@ -15,15 +16,15 @@ IPCSenderProxy::~IPCSenderProxy() {
 
 bool IPCSenderProxy::Connect(const std::wstring& name) {
   VLOG(1) << "Preparing to send IPC on " << name;
-  base::Thread::Options options;
-  options.message_loop_type = base::MessageLoop::TYPE_IO;
-  if (!thread_.StartWithOptions(options)) {
-    LOG(ERROR) << "Could not start IPC thread";
-    return false;
-  }
-  // The thread is stopped (and so done with this object) before the proxy goes.
-  thread_.task_runner()->PostTask(FROM_HERE, base::Bind(&IPCSenderProxy::CreateSender, base::Unretained(this), name));
-  return true;
+  return StartIPCThread(&thread_, base::Bind(&IPCSenderProxy::CreateSender, base::Unretained(this), name));
+}
+
+bool IPCSenderProxy::ConnectToHandleForTesting(HANDLE handle) {
+  return StartIPCThread(&thread_, base::Bind(&IPCSenderProxy::AdoptHandle, base::Unretained(this), handle));
+}
+
+void IPCSenderProxy::AdoptHandle(HANDLE handle) {
+  sender_ = IPCSender::CreateForHandleForTesting(handle);
 }
 
 void IPCSenderProxy::CreateSender(const std::wstring& name) {
@@ -32,15 +33,29 @@ void IPCSenderProxy::CreateSender(const std::wstring& name) {
 
 void IPCSenderProxy::Send(std::unique_ptr<base::PackedBuffer> message) {
   base::scoped_refptr<base::SingleThreadTaskRunner> task_runner = thread_.task_runner();
-  if (task_runner) {
-    task_runner->PostTask(FROM_HERE, base::Bind(&IPCSenderProxy::Enqueue, base::Unretained(this),
-                                                base::Passed(std::move(message))));
+  if (!task_runner)
+    return;
+  // One task carries every message sent before it runs: a burst of notifications wakes the thread once.
+  bool first = false;
+  {
+    base::AutoLock hold(outgoing_lock_);
+    first = outgoing_.empty();
+    outgoing_.push_back(std::move(message));
   }
+  if (first)
+    task_runner->PostTask(FROM_HERE, base::Bind(&IPCSenderProxy::EnqueueOutgoing, base::Unretained(this)));
 }
 
-void IPCSenderProxy::Enqueue(std::unique_ptr<base::PackedBuffer> message) {
-  if (sender_)
-    sender_->Enqueue(std::move(message));
+void IPCSenderProxy::EnqueueOutgoing() {
+  std::vector<std::unique_ptr<base::PackedBuffer>> messages;
+  {
+    base::AutoLock hold(outgoing_lock_);
+    messages.swap(outgoing_);
+  }
+  for (std::unique_ptr<base::PackedBuffer>& message : messages) {
+    if (sender_)
+      sender_->Enqueue(std::move(message));
+  }
 }
 
 void IPCSenderProxy::Close() {

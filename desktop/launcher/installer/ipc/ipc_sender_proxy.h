@@ -5,8 +5,10 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/packed_buffer.h"
+#include "base/synchronization/lock.h"
 #include "base/threading/thread.h"
 #include "desktop/launcher/installer/ipc/ipc_sender.h"
 
@@ -24,6 +26,8 @@ class IPCSenderProxy {
   // cannot be opened is only logged, and later messages are dropped. Messages sent right after Connect are
   // written once the mailslot is open: they queue behind its opening.
   bool Connect(const std::wstring& name);
+  // Like Connect, writing to `handle` (owned) instead: see IPCSender::CreateForHandleForTesting.
+  bool ConnectToHandleForTesting(HANDLE handle);
 
   // Any thread: queues `message` for writing. Dropped when nothing is connected.
   void Send(std::unique_ptr<base::PackedBuffer> message);
@@ -34,12 +38,17 @@ class IPCSenderProxy {
 
  private:
   void CreateSender(const std::wstring& name);
-  void Enqueue(std::unique_ptr<base::PackedBuffer> message);
+  void AdoptHandle(HANDLE handle);
+  // On the IO thread: hands what Send collected to the sender, in order.
+  void EnqueueOutgoing();
   void DestroySender();
 
   base::Thread thread_;
   // Only touched on the IO thread.
   std::unique_ptr<IPCSender> sender_;
+  // Sent, not yet taken by the IO thread.
+  base::Lock outgoing_lock_;
+  std::vector<std::unique_ptr<base::PackedBuffer>> outgoing_;
 };
 
 }  // namespace zorvi::installer

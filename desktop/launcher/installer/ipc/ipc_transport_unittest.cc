@@ -22,6 +22,7 @@
 #include "desktop/launcher/installer/ipc/ipc_sender_proxy.h"
 #include "desktop/launcher/installer/ipc/ipc_test_util.h"
 #include "testing/installer_observer_recorder.h"
+#include "testing/scoped_log_capture.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer {
@@ -209,6 +210,57 @@ TEST(MailslotReceiverTest, DamagedAndEmptyDatagramsNeitherStopReceptionNorReachO
   EXPECT_EQ(std::vector<std::string>{InstallerObserverRecorder::TotalStepsLine(5)}, target.recorder.lines());
   // Every datagram with bytes was handed over once; empty ones carry nothing to hand over.
   EXPECT_EQ(nonempty + 1, target.deliveries);
+}
+
+// Reads whole messages from a pipe until `count` arrived or the pipe fails (its writer gone and it is empty).
+std::vector<std::string> ReadPipe(HANDLE pipe, size_t count) {
+  std::vector<std::string> messages;
+  char buffer[kMaxInstallerMessageSize];
+  DWORD read = 0;
+  while (messages.size() < count && ReadFile(pipe, buffer, sizeof(buffer), &read, nullptr))
+    messages.emplace_back(buffer, read);
+  return messages;
+}
+
+TEST(IPCSenderTest, ClosingWritesTheQueueFirstAndCountsWhatRemains) {
+  constexpr size_t kMessages = 200;
+  for (const bool reader_reads : {true, false}) {
+    SCOPED_TRACE(reader_reads ? "a reader reads" : "nobody reads until the sender is closed");
+    // A pipe with almost no buffer keeps the sender's writes pending until they are read, as a busy mailslot
+    // may on any system.
+    const std::wstring path = L"\\\\.\\pipe\\" + test_support::UniqueName(reader_reads ? L"read" : L"unread");
+    test_support::ScopedTestHandle pipe(CreateNamedPipeW(path.c_str(), PIPE_ACCESS_INBOUND,
+                                                         PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0,
+                                                         64, 0, nullptr));
+    ASSERT_TRUE(pipe.valid());
+    HANDLE client = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, client);
+    std::vector<std::string> sent;
+    std::vector<std::string> received;
+    test_support::ScopedLogCapture log;
+    {
+      IPCSenderProxy sender;
+      ASSERT_TRUE(sender.ConnectToHandleForTesting(client));
+      for (size_t i = 0; i < kMessages; ++i) {
+        std::unique_ptr<base::PackedBuffer> message = TotalSteps(static_cast<int>(i));
+        sent.push_back(BytesOf(*message));
+        sender.Send(std::move(message));
+      }
+      std::thread reader;
+      if (reader_reads)
+        reader = std::thread([&] { received = ReadPipe(pipe.get(), kMessages); });
+      sender.Close();
+      if (reader.joinable())
+        reader.join();
+    }
+    if (!reader_reads)
+      received = ReadPipe(pipe.get(), kMessages);
+    // What was written arrived whole and in order; what was not is counted.
+    ASSERT_LE(received.size(), kMessages);
+    EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + received.size()), received);
+    EXPECT_TRUE(log.HasLineStartingWith("Messages unsent: " + std::to_string(kMessages - received.size()))) << log.Text();
+    EXPECT_EQ(reader_reads, received.size() == kMessages);
+  }
 }
 
 int CountOwnThreads() {

@@ -1,0 +1,272 @@
+// The installer's IPC from a backend process to the runner's observer: 10,000 notifications sent as fast as
+// the sender takes them (messages per second, first to last arrival), and the relay latency by ping-pong (the
+// observer sets an event the sending process waits on before its next message; median and 99th percentile).
+// The reference is a bare mailslot loop in the same run: a plain thread reading synchronously and a sender
+// writing synchronously. The same executable plays the sending process (started with --send).
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/at_exit.h"
+#include "base/command_line.h"
+#include "base/message_loop/message_loop.h"
+#include "base/path_service.h"
+#include "base/run_loop.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/launcher/installer/installer_observer.h"
+#include "desktop/launcher/installer/ipc/installer_message.h"
+#include "desktop/launcher/installer/ipc/ipc_receiver_proxy.h"
+#include "desktop/launcher/installer/ipc/ipc_sender_proxy.h"
+#include "bench/bench_util.h"
+
+namespace {
+
+using namespace zorvi::installer;
+
+constexpr int kThroughputMessages = 10000;
+constexpr int kPingPongs = 2000;
+
+std::unique_ptr<base::PackedBuffer> Step() {
+  return NewInstallerMessage(IPC_MESSAGE_STEP);
+}
+
+// The sending process: `count` messages, each after the pong event when one is named; the round trips in
+// microseconds go to `results`.
+int RunSender(const base::CommandLine& command_line) {
+  const std::wstring name = command_line.GetSwitchValueNative("send");
+  const bool bare = command_line.HasSwitch("bare");
+  const int count = std::stoi(command_line.GetSwitchValueASCII("count"));
+  HANDLE pong = command_line.HasSwitch("pong")
+                    ? OpenEventW(SYNCHRONIZE, FALSE, command_line.GetSwitchValueNative("pong").c_str())
+                    : nullptr;
+  IPCSenderProxy sender;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  if (bare) {
+    file = CreateFileW((L"\\\\.\\mailslot\\" + name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+  } else {
+    sender.Connect(name);
+  }
+  std::vector<double> round_trips;
+  for (int i = 0; i < count; ++i) {
+    const double start = bench::NowSeconds();
+    if (bare) {
+      std::unique_ptr<base::PackedBuffer> message = Step();
+      DWORD written = 0;
+      WriteFile(file, message->data(), static_cast<DWORD>(message->size()), &written, nullptr);
+    } else {
+      sender.Send(Step());
+    }
+    if (pong) {
+      WaitForSingleObject(pong, INFINITE);
+      round_trips.push_back((bench::NowSeconds() - start) * 1e6);
+    }
+  }
+  // Closing would give up on what is still queued after a second; the measuring side says when it has all.
+  HANDLE done = OpenEventW(SYNCHRONIZE, FALSE, command_line.GetSwitchValueNative("done").c_str());
+  WaitForSingleObject(done, 60000);
+  CloseHandle(done);
+  sender.Close();
+  if (file != INVALID_HANDLE_VALUE)
+    CloseHandle(file);
+  if (!round_trips.empty()) {
+    FILE* results = _wfopen(command_line.GetSwitchValueNative("results").c_str(), L"wb");
+    for (double round_trip : round_trips)
+      std::fprintf(results, "%.3f\n", round_trip);
+    std::fclose(results);
+  }
+  return 0;
+}
+
+struct Outcome {
+  double messages_per_second = 0;
+  double median_us = 0;
+  double p99_us = 0;
+};
+
+std::wstring OwnPath() {
+  base::FilePath exe;
+  base::PathService::Get(base::kExeFile, &exe);
+  return exe.value();
+}
+
+std::wstring DoneEventName(const std::wstring& mailslot) {
+  std::wstring name = mailslot;
+  std::replace(name.begin(), name.end(), L'\\', L'_');
+  return name + L"_done";
+}
+
+HANDLE StartSender(const std::wstring& name, bool bare, int count, const std::wstring& pong,
+                   const std::wstring& results) {
+  std::wstring command_line = L"\"" + OwnPath() + L"\" --send=\"" + name + L"\" --count=" + std::to_wstring(count) +
+                              L" --done=" + DoneEventName(name);
+  if (bare)
+    command_line += L" --bare";
+  if (!pong.empty())
+    command_line += L" --pong=" + pong + L" --results=\"" + results + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return nullptr;
+  CloseHandle(process.hThread);
+  return process.hProcess;
+}
+
+void ReadRoundTrips(const std::wstring& results, Outcome* outcome) {
+  std::vector<double> values;
+  FILE* file = _wfopen(results.c_str(), L"rb");
+  double value = 0;
+  while (file && std::fscanf(file, "%lf", &value) == 1)
+    values.push_back(value);
+  if (file)
+    std::fclose(file);
+  std::sort(values.begin(), values.end());
+  if (!values.empty()) {
+    outcome->median_us = values[values.size() / 2];
+    outcome->p99_us = values[values.size() * 99 / 100];
+  }
+}
+
+// The runner's way: the receiver proxy on this thread's loop, each message decoded for an observer.
+class CountingObserver : public IPCReceiver::Delegate, public InstallerObserver {
+ public:
+  CountingObserver(int expected, HANDLE pong, base::RunLoop* run_loop)
+      : expected_(expected), pong_(pong), run_loop_(run_loop) {
+    observers_.AddObserver(this);
+  }
+  void OnMessageReceived(const base::PackedBuffer& message) override { DispatchInstallerMessage(message, &observers_); }
+  void OnStep() override {
+    if (++received_ == 1)
+      first_ = bench::NowSeconds();
+    last_ = bench::NowSeconds();
+    if (pong_)
+      SetEvent(pong_);
+    if (received_ == expected_)
+      run_loop_->Quit();
+  }
+  void OnInstallFolderReady() override {}
+  void OnStartingNewMainProcess(bool) override {}
+  void OnReturnedToPreviousMainProcess() override {}
+  void OnTotalSteps(int) override {}
+  void OnInstallerError(int, const std::wstring&, const std::string&) override {}
+  void OnInstallerSuccess() override {}
+  void OnInstallerTerminated(bool) override {}
+  double seconds() const { return last_ - first_; }
+
+ private:
+  const int expected_;
+  HANDLE pong_;
+  base::RunLoop* run_loop_;
+  int received_ = 0;
+  double first_ = 0;
+  double last_ = 0;
+  base::ObserverList<InstallerObserver> observers_;
+};
+
+Outcome MeasureProduct(const std::wstring& tag) {
+  Outcome outcome;
+  const std::wstring results = OwnPath() + L"." + tag + L".product.txt";
+  for (const bool ping_pong : {false, true}) {
+    const std::wstring name = L"zorvi_ipc_bench\\" + tag + (ping_pong ? L"_pong" : L"_flow");
+    const std::wstring pong_name = ping_pong ? L"zorvi_ipc_bench_pong_" + tag : L"";
+    HANDLE pong = ping_pong ? CreateEventW(nullptr, FALSE, FALSE, pong_name.c_str()) : nullptr;
+    const int count = ping_pong ? kPingPongs : kThroughputMessages;
+    base::RunLoop run_loop;
+    CountingObserver observer(count, pong, &run_loop);
+    IPCReceiverProxy proxy(&observer);
+    proxy.Connect(name);
+    proxy.ReadsThroughCompletionPortForTesting();  // waits until the mailslot exists
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, DoneEventName(name).c_str());
+    HANDLE sender = StartSender(name, false, count, pong_name, results);
+    run_loop.Run();
+    SetEvent(done);
+    WaitForSingleObject(sender, INFINITE);
+    CloseHandle(sender);
+    CloseHandle(done);
+    proxy.Close();
+    if (ping_pong) {
+      ReadRoundTrips(results, &outcome);
+      CloseHandle(pong);
+    } else {
+      outcome.messages_per_second = (count - 1) / observer.seconds();
+    }
+  }
+  return outcome;
+}
+
+Outcome MeasureBare(const std::wstring& tag) {
+  Outcome outcome;
+  const std::wstring results = OwnPath() + L"." + tag + L".bare.txt";
+  for (const bool ping_pong : {false, true}) {
+    const std::wstring name = L"zorvi_ipc_bench\\bare_" + tag + (ping_pong ? L"_pong" : L"_flow");
+    const std::wstring pong_name = ping_pong ? L"zorvi_ipc_bench_bare_pong_" + tag : L"";
+    HANDLE pong = ping_pong ? CreateEventW(nullptr, FALSE, FALSE, pong_name.c_str()) : nullptr;
+    const int count = ping_pong ? kPingPongs : kThroughputMessages;
+    HANDLE slot = CreateMailslotW((L"\\\\.\\mailslot\\" + name).c_str(), kMaxInstallerMessageSize, MAILSLOT_WAIT_FOREVER,
+                                  nullptr);
+    double first = 0;
+    double last = 0;
+    std::thread reader([&] {
+      char buffer[kMaxInstallerMessageSize];
+      DWORD read = 0;
+      for (int i = 0; i < count && ReadFile(slot, buffer, sizeof(buffer), &read, nullptr); ++i) {
+        (i == 0 ? first : last) = bench::NowSeconds();
+        if (pong)
+          SetEvent(pong);
+      }
+    });
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, DoneEventName(name).c_str());
+    HANDLE sender = StartSender(name, true, count, pong_name, results);
+    reader.join();
+    SetEvent(done);
+    WaitForSingleObject(sender, INFINITE);
+    CloseHandle(sender);
+    CloseHandle(done);
+    CloseHandle(slot);
+    if (ping_pong) {
+      ReadRoundTrips(results, &outcome);
+      CloseHandle(pong);
+    } else {
+      outcome.messages_per_second = (count - 1) / (last - first);
+    }
+  }
+  return outcome;
+}
+
+}  // namespace
+
+int main() {
+  base::CommandLine::Init();
+  base::AtExitManager exit_manager;
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  if (command_line.HasSwitch("send"))
+    return RunSender(command_line);
+  base::MessageLoop loop;
+  const std::wstring tag = std::to_wstring(GetCurrentProcessId());
+  // Best of three for each side, alternating, so that load on the machine touches both alike.
+  Outcome product;
+  Outcome bare;
+  for (int run = 0; run < 3; ++run) {
+    const Outcome p = MeasureProduct(tag + L"_" + std::to_wstring(run));
+    const Outcome b = MeasureBare(tag + L"_" + std::to_wstring(run));
+    product.messages_per_second = std::max(product.messages_per_second, p.messages_per_second);
+    bare.messages_per_second = std::max(bare.messages_per_second, b.messages_per_second);
+    product.median_us = run == 0 ? p.median_us : std::min(product.median_us, p.median_us);
+    bare.median_us = run == 0 ? b.median_us : std::min(bare.median_us, b.median_us);
+    product.p99_us = run == 0 ? p.p99_us : std::min(product.p99_us, p.p99_us);
+    bare.p99_us = run == 0 ? b.p99_us : std::min(bare.p99_us, b.p99_us);
+  }
+  bench::Report("installer IPC, 10,000 notifications", product.messages_per_second, "messages/s",
+                "bare mailslot loop", bare.messages_per_second);
+  bench::Report("installer IPC ping-pong, median relay", product.median_us, "us", "bare mailslot loop", bare.median_us,
+                bench::Better::kLower);
+  bench::Report("installer IPC ping-pong, 99th percentile", product.p99_us, "us", "bare mailslot loop", bare.p99_us,
+                bench::Better::kLower);
+  return 0;
+}

@@ -1,0 +1,205 @@
+#include "desktop/launcher/installer/installer_runner.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/base_paths.h"
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/strings/string_number_conversions.h"
+#include "desktop/launcher/installer/installer_main.h"
+#include "desktop/launcher/installer/ipc/installer_message.h"
+#include "desktop/launcher/installer/service/utils.h"
+#include "desktop/launcher/installer/settings.h"
+#include "desktop/launcher/installer/status.h"
+
+namespace zorvi::installer {
+namespace {
+
+constexpr wchar_t kInstallerMutexBase[] = L"Zorvi/Installer";
+constexpr wchar_t kInterruptedEventBase[] = L"ZorviInstaller/InstallationInterrupted";
+constexpr wchar_t kPackageReadyEventBase[] = L"ZorviInstaller/PackageReady";
+constexpr wchar_t kPackageInstallerName[] = L"installer.exe";
+constexpr char kServerTrackingDataSwitch[] = "server-tracking-data";
+constexpr wchar_t kServerTrackingDataFile[] = L"server_tracking_data";
+constexpr char kInitialPidSwitch[] = "initial-pid";
+constexpr char kCrashReporterPidSwitch[] = "crash-reporter-pid";
+constexpr char kWaitForPackageSwitch[] = "wait-for-package";
+constexpr char kInitialProcHandleSwitch[] = "initial-proc-handle";
+
+}  // namespace
+
+InstallerRunner::InstallerRunner(const base::FilePath& package_folder)
+    : receiver_proxy_(this), package_folder_(package_folder) {}
+
+InstallerRunner::~InstallerRunner() {
+  Stop();
+}
+
+void InstallerRunner::AddObserver(InstallerObserver* observer) {
+  observers_.AddObserver(observer);
+}
+
+void InstallerRunner::RemoveObserver(InstallerObserver* observer) {
+  observers_.RemoveObserver(observer);
+}
+
+bool InstallerRunner::Run(Settings* settings) {
+  if (settings == settings_)
+    LOG(INFO) << "Duplicate installation attempt detected";
+  LOG(INFO) << "Beginning installation";
+  CHECK(!settings_) << "An installation is already running";
+  CHECK(!settings->status_fetcher()) << "The settings are still waiting for their status";
+  CHECK(!backend_running_) << "A backend is still running";
+
+  if (settings->operation() == Settings::kOperationNone)
+    return Fail(kInstallerErrorNoOperation, "Attempting to start installation with invalid settings");
+  settings->set_editable(false);
+  settings_ = settings;
+  const base::FilePath& install_folder = settings->status().path;
+
+  if (!AcquireMutex(install_folder))
+    return false;
+
+  const std::wstring mailslot_name = GetInstallerMailslotName(install_folder);
+  VLOG(1) << "Installer mailslot name: " << mailslot_name;
+  if (!receiver_proxy_.Connect(mailslot_name))
+    return Fail(kInstallerErrorGeneric, "Could not connect to mailslot");
+
+  base::CommandLine command_line = settings->ToCommandLine(false);
+  command_line.AppendSwitchFilePath(kServerTrackingDataSwitch, base::FilePath(kServerTrackingDataFile));
+  command_line.AppendSwitchASCII(kInitialPidSwitch, std::to_string(GetCurrentProcessId()));
+  command_line.AppendSwitchASCII(kCrashReporterPidSwitch, std::to_string(GetCrashReporterProcessId()));
+
+  const std::wstring interrupted_name = GetInstallerKernelObjectName(install_folder.value(), kInterruptedEventBase, true);
+  VLOG(1) << "Event name for interrupted installation: " << interrupted_name;
+  interrupted_event_.Set(CreateEventW(nullptr, TRUE, FALSE, interrupted_name.c_str()));
+  if (!interrupted_event_.IsValid())
+    return Fail(kInstallerErrorGeneric, "Could not create installation interruption event");
+
+  if (package_ready_) {
+    VLOG(1) << "Package is already available";
+    command_line.SetProgram(package_folder_.Append(kPackageInstallerName));
+  } else {
+    const std::wstring ready_name = GetInstallerKernelObjectName(install_folder.value(), kPackageReadyEventBase, true);
+    VLOG(1) << "Event name for package_ready: " << ready_name;
+    package_ready_event_.Set(CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
+    if (!package_ready_event_.IsValid())
+      return Fail(kInstallerErrorGeneric, "Could not create package ready event");
+    base::FilePath own_executable;
+    base::PathService::Get(base::kExeFile, &own_executable);
+    command_line.SetProgram(own_executable);
+    command_line.AppendSwitchFilePath(kWaitForPackageSwitch, package_folder_);
+  }
+
+  if (const char* error = LaunchBackend(&command_line))
+    return Fail(kInstallerErrorGeneric, error);
+  backend_running_ = true;
+  AllowSetForegroundWindow(backend_.Pid());
+  VLOG(2) << "Installer backend started.";
+  if (!backend_watcher_.StartWatchingOnce(backend_.Handle(), this)) {
+    const bool result = Fail(kInstallerErrorGeneric, "Could not monitor the installer process handle");
+    Stop();
+    return result;
+  }
+  return true;
+}
+
+bool InstallerRunner::AcquireMutex(const base::FilePath& install_folder) {
+  const std::wstring name = GetInstallerKernelObjectName(install_folder.value(), kInstallerMutexBase, true);
+  VLOG(1) << "Installer mutex name: " << name;
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, TRUE};
+  mutex_.Set(CreateMutexW(&attributes, FALSE, name.c_str()));
+  if (!mutex_.IsValid())
+    return Fail(kInstallerErrorMutexHeld, "Could not create installer mutex");
+  // A mutex whose owner ended without releasing it (a backend's runner that was stopped) is ours now.
+  const DWORD wait = WaitForSingleObject(mutex_.Get(), 0);
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+    mutex_.Close();
+    return Fail(kInstallerErrorMutexHeld, "Could not acquire installer mutex");
+  }
+  return true;
+}
+
+const char* InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
+  base::AutoLock launch_lock(base::GetProcessLaunchLock());
+  // The backend watches this process through the one handle it inherits; it may only wait on it.
+  HANDLE own_process = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own_process, SYNCHRONIZE, TRUE,
+                       0)) {
+    return "Could not duplicate own process handle";
+  }
+  // The handle's 8 bytes in memory order.
+  const uint64_t handle_value = reinterpret_cast<uintptr_t>(own_process);
+  command_line->AppendSwitchASCII(kInitialProcHandleSwitch, base::HexEncode(&handle_value, sizeof(handle_value)));
+  LOG(INFO) << "launching installer backend: " << command_line->GetCommandLineString();
+  std::vector<HANDLE> inherited = {own_process};
+  base::LaunchOptions options;
+  options.handles_to_inherit = &inherited;
+  backend_ = base::LaunchProcess(*command_line, options);
+  CloseHandle(own_process);
+  return backend_.IsValid() ? nullptr : "Could not launch installer backend process";
+}
+
+bool InstallerRunner::Fail(int code, const char* message) {
+  LOG(ERROR) << message;
+  if (observers_.might_have_observers()) {
+    observers_.ForEach(
+        [code, message](InstallerObserver* observer) { observer->OnInstallerError(code, std::wstring(), message); });
+  }
+  return false;
+}
+
+void InstallerRunner::Stop() {
+  LOG(INFO) << "Stopping installer backend (if running)";
+  if (backend_running_ && interrupted_event_.IsValid()) {
+    VLOG(1) << "Sending installation interrupted event";
+    SetEvent(interrupted_event_.Get());
+  }
+  if (mutex_.IsValid()) {
+    VLOG(1) << "Letting go of the installer mutex";
+    if (!backend_running_)
+      ReleaseMutex(mutex_.Get());
+    mutex_.Close();
+  }
+  package_ready_event_.Close();
+  interrupted_event_.Close();
+  receiver_proxy_.Close();
+  settings_ = nullptr;
+}
+
+void InstallerRunner::OnPackageReady() {
+  if (package_ready_)
+    return;
+  VLOG(2) << "Recording that we have the package";
+  package_ready_ = true;
+  if (backend_running_ && package_ready_event_.IsValid()) {
+    LOG(INFO) << "Informing the installer backend that the package is ready";
+    SetEvent(package_ready_event_.Get());
+  }
+}
+
+void InstallerRunner::OnObjectSignaled(HANDLE) {
+  VLOG(1) << "Installer backend process signaled";
+  DWORD exit_code = 1;
+  const bool success = GetExitCodeProcess(backend_.Handle(), &exit_code) && exit_code == 0;
+  backend_running_ = false;
+  // The backend's last datagrams may still wait in the mailslot: they come first.
+  receiver_proxy_.DeliverWaitingMessagesThen(
+      base::Bind(&InstallerRunner::ReportTermination, weak_factory_.GetWeakPtr(), success));
+}
+
+void InstallerRunner::ReportTermination(bool success) {
+  if (observers_.might_have_observers())
+    observers_.ForEach([success](InstallerObserver* observer) { observer->OnInstallerTerminated(success); });
+}
+
+void InstallerRunner::OnMessageReceived(const base::PackedBuffer& message) {
+  DispatchInstallerMessage(message, &observers_);
+}
+
+}  // namespace zorvi::installer

@@ -1,0 +1,81 @@
+// The controller's side of an installation: the runner takes the installation folder's mutex, opens the
+// receiving end of the installer mailslot, starts a second process of the installer as the backend that
+// performs the installation, and turns the backend's messages back into InstallerObserver calls on the
+// controller's thread. The end of the backend process arrives last, as OnInstallerTerminated.
+#ifndef DESKTOP_LAUNCHER_INSTALLER_INSTALLER_RUNNER_H_
+#define DESKTOP_LAUNCHER_INSTALLER_INSTALLER_RUNNER_H_
+
+#include <windows.h>
+
+#include "base/command_line.h"
+#include "base/files/file_path.h"
+#include "base/memory/weak_ptr.h"
+#include "base/observer_list.h"
+#include "base/packed_buffer.h"
+#include "base/process/process.h"
+#include "base/win/object_watcher.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/launcher/installer/installer_observer.h"
+#include "desktop/launcher/installer/ipc/ipc_receiver_proxy.h"
+
+namespace zorvi::installer {
+
+class Settings;
+
+class InstallerRunner : public base::win::ObjectWatcher::Delegate, public IPCReceiver::Delegate {
+ public:
+  // `package_folder`: where the controller unpacks the package (the download folder).
+  explicit InstallerRunner(const base::FilePath& package_folder);
+  // Stops.
+  ~InstallerRunner() override;
+  InstallerRunner(const InstallerRunner&) = delete;
+  InstallerRunner& operator=(const InstallerRunner&) = delete;
+
+  // Observers must stay alive while added; removing one during a notification is safe.
+  void AddObserver(InstallerObserver* observer);
+  void RemoveObserver(InstallerObserver* observer);
+
+  // Starts the backend for `settings`, which can no longer change from now on. False when it could not be
+  // started; the observers have then been told why through OnInstallerError.
+  bool Run(Settings* settings);
+
+  // Asks a running backend to stop and lets go of the installation folder's mutex: released when no backend
+  // runs, else only closed, so that the folder stays locked until the backend ends (the next runner then
+  // acquires it abandoned). Messages sent afterwards are not received; the end of the backend still is.
+  void Stop();
+
+  // The controller has the package unpacked in the package folder. Only the first call counts: a running
+  // backend is told through the package-ready event, and a later Run starts the package's own installer.
+  void OnPackageReady();
+
+  // base::win::ObjectWatcher::Delegate: the backend process ended.
+  void OnObjectSignaled(HANDLE object) override;
+  // IPCReceiver::Delegate: one message of the backend, on the controller's thread.
+  void OnMessageReceived(const base::PackedBuffer& message) override;
+
+ private:
+  // Tells the observers and the log of a failed start; returns false for Run to return.
+  bool Fail(int code, const char* message);
+  bool AcquireMutex(const base::FilePath& install_folder);
+  // Starts the backend with `command_line` (to which the initial process handle is added), under the launch
+  // lock. Null on success, else the error (told once the lock is let go).
+  const char* LaunchBackend(base::CommandLine* command_line);
+  void ReportTermination(bool success);
+
+  IPCReceiverProxy receiver_proxy_;
+  const base::FilePath package_folder_;
+  base::Process backend_;
+  base::win::ScopedHandle mutex_;
+  base::win::ObjectWatcher backend_watcher_;
+  base::win::ScopedHandle package_ready_event_;
+  base::win::ScopedHandle interrupted_event_;
+  Settings* settings_ = nullptr;
+  bool package_ready_ = false;
+  bool backend_running_ = false;
+  base::ObserverList<InstallerObserver> observers_;
+  base::WeakPtrFactory<InstallerRunner> weak_factory_{this};
+};
+
+}  // namespace zorvi::installer
+
+#endif  // DESKTOP_LAUNCHER_INSTALLER_INSTALLER_RUNNER_H_

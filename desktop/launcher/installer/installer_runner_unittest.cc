@@ -1,0 +1,394 @@
+// The runner and its backend end to end: the headless controller runs an InstallerRunner whose backend is the
+// fake backend (the product's InstallerRunnerBackend with a scripted installation), copied as "installer.exe"
+// into a package folder or standing for the controller's own executable. Every observer call the controller
+// saw is compared with the script, and the backend's record says how it was started.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/base_paths.h"
+#include "base/command_line.h"
+#include "base/files/file_path.h"
+#include "base/json/json_reader.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/values.h"
+#include "desktop/launcher/installer/installer_observer.h"
+#include "desktop/launcher/installer/installer_runner_backend.h"
+#include "desktop/launcher/installer/installer_test_util.h"
+#include "testing/installer_observer_recorder.h"
+#include "testing/scoped_log_capture.h"
+#include "testing/test_support.h"
+
+namespace zorvi::installer::test {
+namespace {
+
+using Recorder = test_support::InstallerObserverRecorder;
+
+// The controller's own limit; only a hang reaches it.
+constexpr int kControllerTimeLimitSeconds = 90;
+constexpr DWORD kWaitLimitMs = (kControllerTimeLimitSeconds + 30) * 1000;
+
+std::vector<std::string> ReadLines(const base::FilePath& path) {
+  std::string text;
+  std::vector<std::string> lines;
+  if (!test_support::ReadFileBytes(path.value(), &text))
+    return lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
+}
+
+bool FileHas(const base::FilePath& path, const std::string& text, int* count = nullptr) {
+  std::string contents;
+  test_support::ReadFileBytes(path.value(), &contents);
+  int found = 0;
+  for (size_t at = contents.find(text); at != std::string::npos; at = contents.find(text, at + 1))
+    ++found;
+  if (count)
+    *count = found;
+  return found > 0;
+}
+
+// A started process, ended by the test's bound at the latest.
+class Child {
+ public:
+  explicit Child(const std::wstring& command_line) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    std::wstring writable = command_line;
+    EXPECT_TRUE(CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &information_))
+        << GetLastError();
+    CloseHandle(information_.hThread);
+  }
+  ~Child() { CloseHandle(information_.hProcess); }
+  HANDLE handle() const { return information_.hProcess; }
+  DWORD pid() const { return information_.dwProcessId; }
+  // The exit code; a hang past the bound is a failure (the controller's own time limit comes first).
+  DWORD Wait() const {
+    DWORD code = STILL_ACTIVE;
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(information_.hProcess, kWaitLimitMs));
+    GetExitCodeProcess(information_.hProcess, &code);
+    return code;
+  }
+
+ private:
+  PROCESS_INFORMATION information_ = {};
+};
+
+// One installation: a folder of its own with the package folder, an installer in a version subfolder that
+// stands for the controller's executable, and the install folder.
+class Scenario {
+ public:
+  explicit Scenario(const std::wstring& name) : root_(name), root_path_(root_.path()) {
+    package_ = root_path_.Append(L"download");
+    own_ = root_path_.Append(L"Zorvi").Append(L"39.0.2234.0");
+    install_ = root_path_.Append(L"Zorvi");
+    CreateDirectoryW(package_.value().c_str(), nullptr);
+    CreateDirectoryW(install_.value().c_str(), nullptr);
+    CreateDirectoryW(own_.value().c_str(), nullptr);
+  }
+
+  // Puts the fake backend as "installer.exe" with `script` into the package folder or the version folder.
+  void PutBackend(bool in_package, const std::string& script) {
+    const base::FilePath folder = in_package ? package_ : own_;
+    ASSERT_TRUE(CopyFileW(TestProgram(L"fake_backend_test_child.exe").value().c_str(),
+                          folder.Append(L"installer.exe").value().c_str(), FALSE));
+    ASSERT_TRUE(test_support::WriteFileBytes(folder.Append(L"fake_backend_script.txt").value(), script));
+  }
+
+  std::wstring ControllerCommandLine(const std::wstring& switches, const std::wstring& log_name = L"") const {
+    const std::wstring log = log_name.empty() ? L"" : log_name + L"_";
+    return L"\"" + TestProgram(L"headless_controller_test_child.exe").value() + L"\" --installfolder=\"" +
+           install_folder_or_override() + L"\" --package-folder=\"" + package_.value() + L"\" --own-exe=\"" +
+           own_.Append(L"installer.exe").value() + L"\" --observer-log=\"" +
+           root_path_.Append(log + L"observer.jsonl").value() + L"\" --log-file=\"" +
+           root_path_.Append(log + L"controller.log").value() + L"\" --time-limit=" +
+           std::to_wstring(kControllerTimeLimitSeconds) + L" " + switches;
+  }
+
+  std::vector<std::string> ObserverLines(const std::wstring& log_name = L"") const {
+    return ReadLines(root_path_.Append((log_name.empty() ? L"" : log_name + L"_") + L"observer.jsonl"));
+  }
+
+  // The backend's records in `folder`, parsed.
+  std::vector<std::unique_ptr<base::Value>> Records(const base::FilePath& folder) const {
+    std::vector<std::unique_ptr<base::Value>> records;
+    for (const std::string& line : ReadLines(folder.Append(L"fake_backend_record.jsonl")))
+      records.push_back(base::JsonReader::Read(line));
+    return records;
+  }
+
+  void set_install_folder(const base::FilePath& folder) { install_override_ = folder; }
+  std::wstring install_folder_or_override() const {
+    return install_override_.empty() ? install_.value() : install_override_.value();
+  }
+  const base::FilePath& root() const { return root_path_; }
+  const base::FilePath& package() const { return package_; }
+  const base::FilePath& own() const { return own_; }
+
+ private:
+  test_support::ScopedTestFolder root_;
+  const base::FilePath root_path_;
+  base::FilePath package_;
+  base::FilePath own_;
+  base::FilePath install_;
+  base::FilePath install_override_;
+};
+
+std::string StringOf(const base::Value& record, const char* key) {
+  const base::DictionaryValue* dictionary = nullptr;
+  std::string value;
+  if (record.GetAsDictionary(&dictionary))
+    dictionary->GetString(key, &value);
+  return value;
+}
+
+int IntOf(const base::Value& record, const char* key) {
+  const base::DictionaryValue* dictionary = nullptr;
+  int value = -1;
+  if (record.GetAsDictionary(&dictionary))
+    dictionary->GetInteger(key, &value);
+  return value;
+}
+
+bool BoolOf(const base::Value& record, const char* key) {
+  const base::DictionaryValue* dictionary = nullptr;
+  bool value = false;
+  if (record.GetAsDictionary(&dictionary))
+    dictionary->GetBoolean(key, &value);
+  return value;
+}
+
+enum class Backend { kNone, kPackage, kOwn };
+
+struct ScenarioRow {
+  const char* name;
+  Backend backend;  // which copy the runner must start
+  const char* script;
+  const wchar_t* switches;
+  std::vector<std::string> expected;
+  DWORD exit_code;
+};
+
+std::vector<std::string> Steps(int count) {
+  return std::vector<std::string>(count, Recorder::SimpleLine("OnStep"));
+}
+
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> joined;
+  for (const std::vector<std::string>& part : parts)
+    joined.insert(joined.end(), part.begin(), part.end());
+  return joined;
+}
+
+const ScenarioRow kRows[] = {
+    {"EveryNotificationWithThePackageReadyBeforeRun", Backend::kPackage,
+     "folder-ready\nstarting 1\nreturned\nstarting 0\nreturned\ntotal 4\nstep 4\nsuccess\n", L"--package-ready=before",
+     Join({{Recorder::SimpleLine("OnInstallFolderReady"), Recorder::StartingNewMainProcessLine(true),
+            Recorder::SimpleLine("OnReturnedToPreviousMainProcess"), Recorder::StartingNewMainProcessLine(false),
+            Recorder::SimpleLine("OnReturnedToPreviousMainProcess"), Recorder::TotalStepsLine(4)},
+           Steps(4),
+           {Recorder::SimpleLine("OnInstallerSuccess"), Recorder::TerminatedLine(true)}}),
+     0},
+    {"PackageReadyAtTheSecondNotification", Backend::kOwn, "folder-ready\ntotal 2\nwait-package\nstep 2\nsuccess\n",
+     L"--package-ready-at=2",
+     Join({{Recorder::SimpleLine("OnInstallFolderReady"), Recorder::TotalStepsLine(2)},
+           Steps(2),
+           {Recorder::SimpleLine("OnInstallerSuccess"), Recorder::TerminatedLine(true)}}),
+     0},
+    {"ExitCodeZeroAfterAnError", Backend::kOwn, "total 1\nresult 1\nerror 37055 C:\\Z\xC3\xB6rvi|no write access\n",
+     L"",
+     {Recorder::TotalStepsLine(1), Recorder::ErrorLine(37055, L"C:\\Z\u00f6rvi", "no write access"),
+      Recorder::TerminatedLine(true)},
+     0},
+    {"ErrorAndFailure", Backend::kOwn, "error 37057 |copy failed\n", L"",
+     {Recorder::ErrorLine(37057, L"", "copy failed"), Recorder::TerminatedLine(false)}, 1},
+    {"StopAtTheFirstNotification", Backend::kOwn,
+     "folder-ready\nwait-interrupt\nerror 37050 |interrupted\n", L"--stop-at=1",
+     {Recorder::SimpleLine("OnInstallFolderReady"), Recorder::TerminatedLine(false)}, 1},
+    {"NoOperation", Backend::kNone, "success\n", L"",
+     {Recorder::ErrorLine(37053, L"", "Attempting to start installation with invalid settings")}, 2},
+    {"MailslotPathOf260Characters", Backend::kOwn, "folder-ready\ntotal 1\nsuccess\n", L"",
+     {Recorder::TerminatedLine(true)}, 0},
+};
+
+void PrintTo(const ScenarioRow& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class RunnerScenarioTest : public testing::TestWithParam<ScenarioRow> {};
+
+TEST_P(RunnerScenarioTest, ControllerHearsWhatTheBackendSends) {
+  const ScenarioRow& row = GetParam();
+  Scenario scenario(L"Runner");
+  scenario.PutBackend(row.backend == Backend::kPackage, row.script);
+  const std::string name = row.name;
+  if (name == "NoOperation") {
+    scenario.set_install_folder(scenario.root().Append(L"bad|name"));
+  } else if (name == "MailslotPathOf260Characters") {
+    // "\\.\mailslot\zorvi_installer\" is 29 characters: a folder of 231 makes the mailslot's path 260 long.
+    const size_t length = scenario.root().value().size() + 1;
+    scenario.set_install_folder(scenario.root().Append(std::wstring(231 - length, L'l')));
+    ASSERT_EQ(231u, scenario.install_folder_or_override().size());
+  }
+  Child controller(scenario.ControllerCommandLine(row.switches));
+  EXPECT_EQ(row.exit_code, controller.Wait());
+  EXPECT_EQ(row.expected, scenario.ObserverLines());
+
+  const base::FilePath backend_folder = row.backend == Backend::kPackage ? scenario.package() : scenario.own();
+  const std::vector<std::unique_ptr<base::Value>> records = scenario.Records(backend_folder);
+  if (row.backend == Backend::kNone) {
+    EXPECT_TRUE(records.empty());
+    return;
+  }
+  ASSERT_EQ(2u, records.size());
+  const base::Value& start = *records[0];
+  const std::string command_line = StringOf(start, "command_line");
+  const std::string program = base::WideToUTF8(backend_folder.Append(L"installer.exe").value());
+  EXPECT_EQ(0u, command_line.find("\"" + program + "\"")) << command_line;
+  const std::string wait_switch = "--wait-for-package=\"" + base::WideToUTF8(scenario.package().value()) + "\"";
+  EXPECT_EQ(row.backend == Backend::kOwn, command_line.find(wait_switch) != std::string::npos) << command_line;
+  EXPECT_EQ(row.backend == Backend::kOwn, BoolOf(start, "package_ready_event"));
+  EXPECT_NE(std::string::npos, command_line.find(" --backend")) << command_line;
+  // The one inherited handle: the controller's process, for waiting only.
+  EXPECT_EQ(std::to_string(controller.pid()), StringOf(start, "initial_pid"));
+  EXPECT_EQ("Process", StringOf(start, "handle_type"));
+  EXPECT_EQ(SYNCHRONIZE, static_cast<DWORD>(IntOf(start, "handle_access")));
+  EXPECT_EQ(row.exit_code == 0, BoolOf(*records[1], "returned"));
+
+  int informed = 0;
+  FileHas(scenario.root().Append(L"controller.log"), "Informing the installer backend that the package is ready",
+          &informed);
+  EXPECT_EQ(name == "PackageReadyAtTheSecondNotification" ? 1 : 0, informed);
+  if (name == "MailslotPathOf260Characters") {
+    EXPECT_TRUE(FileHas(scenario.root().Append(L"controller.log"), "Failed creating \\\\.\\mailslot\\"));
+    EXPECT_TRUE(FileHas(backend_folder.Append(L"fake_backend.log"), "Failed opening \\\\.\\mailslot\\"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, RunnerScenarioTest, testing::ValuesIn(kRows),
+                         [](const testing::TestParamInfo<ScenarioRow>& info) { return std::string(info.param.name); });
+
+TEST(RunnerTest, SecondControllerOnTheSameFolderIsRefusedWhileTheFirstsBackendRuns) {
+  Scenario scenario(L"Runner");
+  test_support::ScopedTestHandle started(CreateEventW(nullptr, TRUE, FALSE, test_support::UniqueName(L"started").c_str()));
+  test_support::ScopedTestHandle go_on(CreateEventW(nullptr, TRUE, FALSE, test_support::UniqueName(L"go_on").c_str()));
+  scenario.PutBackend(false, "folder-ready\nsignal " + base::WideToUTF8(test_support::UniqueName(L"started")) +
+                                 "\nwait-event " + base::WideToUTF8(test_support::UniqueName(L"go_on")) + "\nsuccess\n");
+  Child first(scenario.ControllerCommandLine(L"", L"first"));
+  HANDLE waits[] = {started.get(), first.handle()};
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, kWaitLimitMs)) << "the first backend never started";
+
+  Child second(scenario.ControllerCommandLine(L"", L"second"));
+  EXPECT_EQ(2u, second.Wait());
+  EXPECT_EQ(std::vector<std::string>{Recorder::ErrorLine(37052, L"", "Could not acquire installer mutex")},
+            scenario.ObserverLines(L"second"));
+
+  SetEvent(go_on.get());
+  EXPECT_EQ(0u, first.Wait());
+  EXPECT_EQ((std::vector<std::string>{Recorder::SimpleLine("OnInstallFolderReady"),
+                                      Recorder::SimpleLine("OnInstallerSuccess"), Recorder::TerminatedLine(true)}),
+            scenario.ObserverLines(L"first"));
+}
+
+TEST(RunnerTest, ControllersDeathEndsTheBackendsRun) {
+  Scenario scenario(L"Runner");
+  scenario.PutBackend(false, "folder-ready\nhang\n");
+  Child controller(scenario.ControllerCommandLine(L"--die-at=1"));
+  EXPECT_EQ(3u, controller.Wait());
+  EXPECT_EQ(std::vector<std::string>{Recorder::SimpleLine("OnInstallFolderReady")}, scenario.ObserverLines());
+  std::vector<std::unique_ptr<base::Value>> records = scenario.Records(scenario.own());
+  ASSERT_FALSE(records.empty());
+  // Its process may be gone already; if not, it must end by itself.
+  HANDLE backend = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(IntOf(*records[0], "pid")));
+  if (backend) {
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(backend, kWaitLimitMs));
+    CloseHandle(backend);
+  }
+  records = scenario.Records(scenario.own());
+  ASSERT_EQ(2u, records.size());
+  EXPECT_FALSE(BoolOf(*records[1], "returned"));
+  EXPECT_TRUE(FileHas(scenario.own().Append(L"fake_backend.log"), "Installer UI process ended"));
+}
+
+TEST(RunnerTest, SuccessSentJustBeforeTheBackendEndsIsNeverLost) {
+  constexpr int kRuns = 50;
+  constexpr int kAtOnce = 10;
+  const std::vector<std::string> expected = {Recorder::SimpleLine("OnInstallerSuccess"), Recorder::TerminatedLine(true)};
+  int complete = 0;
+  for (int batch = 0; batch < kRuns / kAtOnce; ++batch) {
+    std::vector<std::unique_ptr<Scenario>> scenarios;
+    std::vector<std::unique_ptr<Child>> controllers;
+    for (int i = 0; i < kAtOnce; ++i) {
+      scenarios.push_back(std::make_unique<Scenario>(L"Runner" + std::to_wstring(i)));
+      scenarios.back()->PutBackend(false, "success\n");
+      controllers.push_back(std::make_unique<Child>(scenarios.back()->ControllerCommandLine(L"")));
+    }
+    for (int i = 0; i < kAtOnce; ++i) {
+      EXPECT_EQ(0u, controllers[i]->Wait());
+      const std::vector<std::string> lines = scenarios[i]->ObserverLines();
+      EXPECT_EQ(expected, lines) << "run " << batch * kAtOnce + i;
+      complete += lines == expected;
+    }
+  }
+  EXPECT_EQ(kRuns, complete);
+}
+
+// The backend's start-up checks, in this process: each failure is logged and nothing reaches a mailslot.
+class BackendStartUpTest : public InstallerMainThreadTest {
+ protected:
+  BackendStartUpTest() : saved_(*base::CommandLine::ForCurrentProcess()) {}
+  ~BackendStartUpTest() override { *base::CommandLine::ForCurrentProcess() = saved_; }
+
+ private:
+  const base::CommandLine saved_;
+};
+
+TEST_F(BackendStartUpTest, InitialProcessSwitchesThatCannotBeUsedEndTheRun) {
+  HANDLE own = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own, SYNCHRONIZE, FALSE, 0));
+  const uint64_t own_value = reinterpret_cast<uintptr_t>(own);
+  char own_hex[17];
+  for (int i = 0; i < 8; ++i)
+    snprintf(own_hex + 2 * i, 3, "%02X", static_cast<unsigned>(own_value >> (8 * i) & 0xFF));
+  struct Row {
+    const char* switch_name;
+    std::string value;
+    const char* error;
+  } rows[] = {
+      {"initial-proc-handle", std::string(own_hex).substr(0, 14), "Failed parsing initial process handle"},
+      {"initial-proc-handle", std::string(own_hex) + "00", "Failed parsing initial process handle"},
+      {"initial-proc-handle", "0G00000000000000", "Failed parsing initial process handle"},
+      {"initial-pid", "12x", "Failed parsing initial pid"},
+      {"initial-pid", "4294967292", "Failed opening initial process"},
+      {nullptr, "", "Missing information about initial process"},
+      // Usable: the checks pass, and this build has no installation to run.
+      {"initial-proc-handle", own_hex, "This installer cannot install"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.switch_name ? row.switch_name : "none") + "=" + row.value);
+    base::CommandLine command_line(base::FilePath(L"installer.exe"));
+    command_line.AppendSwitch("backend");
+    if (row.switch_name)
+      command_line.AppendSwitchASCII(row.switch_name, row.value);
+    *base::CommandLine::ForCurrentProcess() = command_line;
+    test_support::ScopedLogCapture log;
+    {
+      InstallerRunnerBackend backend;
+      EXPECT_FALSE(backend.Run(nullptr));
+    }
+    EXPECT_TRUE(log.HasLineStartingWith(row.error, logging::LOG_ERROR)) << log.Text();
+    EXPECT_FALSE(log.HasLineStartingWith("Preparing to send IPC")) << log.Text();
+  }
+  // The last row's backend took the handle over and closed it.
+  EXPECT_FALSE(GetHandleInformation(own, nullptr) && GetProcessId(own) == GetCurrentProcessId());
+}
+
+}  // namespace
+}  // namespace zorvi::installer::test

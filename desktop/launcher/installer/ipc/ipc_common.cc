@@ -1,0 +1,26 @@
+#include "desktop/launcher/installer/ipc/ipc_common.h"
+
+#include <utility>
+
+#include "base/logging.h"
+
+namespace zorvi::installer {
+
+const char kIPCThreadName[] = "Installer IPC thread";
+
+std::wstring GetMailslotPath(const std::wstring& name) {
+  return L"\\\\.\\mailslot\\" + name;
+}
+
+bool StartIPCThread(base::Thread* thread, base::Closure first_task) {
+  base::Thread::Options options;
+  options.message_loop_type = base::MessageLoop::TYPE_IO;
+  if (!thread->StartWithOptions(options)) {
+    LOG(ERROR) << "Could not start IPC thread";
+    return false;
+  }
+  thread->task_runner()->PostTask(FROM_HERE, std::move(first_task));
+  return true;
+}
+
+}  // namespace zorvi::installer
