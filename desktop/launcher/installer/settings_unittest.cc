@@ -32,6 +32,7 @@
 #include "desktop/launcher/installer/test_seams.h"
 #include "testing/scoped_log_capture.h"
 #include "testing/test_support.h"
+#include "testing/version_child.h"
 
 namespace zorvi::installer {
 namespace {
@@ -377,6 +378,41 @@ TEST_F(SettingsTest, StandaloneDefaultWithoutAnyDriveIsDriveA) {
   EXPECT_EQ(Settings::kOperationNone, settings.operation());
 }
 
+// Defaults that follow the Windows version, in a child under wine's per-program version: quick launch before
+// Windows 7, pins from 7 to 8.1, the programs folder below the local application data before Windows 7 (the
+// system's user program-files folder after), and start-menu shortcuts made again from Windows 8 on.
+TEST(SettingsVersionTest, DefaultsFollowTheWindowsVersion) {
+  struct Case {
+    const wchar_t* version;
+    bool declare_windows10;
+    const char* quick_launch;
+    const char* pinned;
+    const char* recreate_start_menu;
+  };
+  const Case cases[] = {{L"vista", false, "1", "0", "0"}, {L"win7", false, "0", "1", "0"},
+                        {L"win8", false, "0", "1", "1"}, {L"win10", true, "0", "0", "1"}};
+  const std::wstring company = L"--test-company=" + test_support::UniqueName(L"Versions");
+  const std::string per_user_folder = base::WideToUTF8(test::EchoVariable(L"LOCALAPPDATA")) + "\\Programs\\Zorvi nightly";
+  for (const Case& test_case : cases) {
+    SCOPED_TRACE(base::WideToUTF8(test_case.version));
+    std::string output, error;
+    ASSERT_TRUE(test_support::RunChildUnderWindowsVersion(L"settings_test_child.exe", test_case.version,
+                                                          test_case.declare_windows10,
+                                                          company + L" --test-standard-user", &output, &error))
+        << error;
+    test::Report report = test_support::ParseNameValueLines(output);
+    EXPECT_EQ(test_case.quick_launch, report["settings.quick_launch_shortcut"]);
+    EXPECT_EQ(test_case.pinned, report["settings.pinned_shortcut"]);
+    EXPECT_EQ(per_user_folder, report["settings.folder"]);
+    ASSERT_TRUE(test_support::RunChildUnderWindowsVersion(
+        L"settings_test_child.exe", test_case.version, test_case.declare_windows10,
+        L"\"--test-status=" + test::TestDataFile(L"staged\\upgrade").value() + L"\"", &output, &error))
+        << error;
+    report = test_support::ParseNameValueLines(output);
+    EXPECT_EQ(test_case.recreate_start_menu, report["status.recreate_start_menu_shortcut"]);
+  }
+}
+
 // The last install folder comes from the registry: the name this installer writes ("Last <stream> Install
 // Path", its value ending in a separator) after the earlier installers' " x64" names; the first name that reads
 // decides, and only an existing absolute folder counts. Values are written with reg.exe.
@@ -435,7 +471,7 @@ TEST_F(SettingsTest, Statistics) {
   Settings settings(false, false, true, base::FilePath(), false);
   SettingsWatcher(&settings).WaitForPathChanged();
   ASSERT_EQ(Settings::kOperationInstall, settings.operation());
-  const auto stats_of = [&settings](const std::string& prefix, bool ui_stats) {
+  const auto stats_of = [](const Settings& settings, const std::string& prefix, bool ui_stats) {
     base::ListValue experiment;
     experiment.AppendString(ui_stats ? "installer-ui-stats@1" : "installer-ui-stats@2");
     base::FeatureList::GetInstance()->InitializeFromReader(base::ListFeatureReader(&experiment));
@@ -449,19 +485,28 @@ TEST_F(SettingsTest, Statistics) {
   };
   EXPECT_EQ(R"({"autoupdate":1,"ui":{"initial_installation_mode":"current_user",)"
             R"("initial_installation_operation":"installing"}})",
-            stats_of("ui.initial_", false));
+            stats_of(settings, "ui.initial_", false));
   EXPECT_EQ(R"({"autoupdate":1,"installation_mode":"current_user","installation_operation":"installing",)"
             R"("make_default":0,"using_default_installation_folder":1,"using_privileged_installation_folder":0})",
-            stats_of("", true));
+            stats_of(settings, "", true));
   // For all users the default folder is another, and a standard user needs privileges for it.
   ASSERT_TRUE(settings.SetAllUsers(true));
   ASSERT_TRUE(settings.SetDefaultBrowser(true));
   EXPECT_EQ(R"({"autoupdate":1,"installation_mode":"all_users","installation_operation":"installing",)"
             R"("make_default":1,"using_default_installation_folder":0,"using_privileged_installation_folder":1})",
-            stats_of("", true));
+            stats_of(settings, "", true));
   ASSERT_TRUE(settings.SetCopyOnly(true));
   EXPECT_EQ(R"({"autoupdate":1,"installation_mode":"standalone","installation_operation":"installing"})",
-            stats_of("", false));
+            stats_of(settings, "", false));
+
+  // An administrator under UAC (wine's token is never split): all users by default, which the elevated token
+  // may do, though the installer's own token needs privileges for it.
+  SetAdminTokenSeamForTesting(AdminTokenSeam::kSplitAdministrator);
+  Settings split(false, false, false, base::FilePath(), false);
+  SettingsWatcher(&split).WaitForPathChanged();
+  EXPECT_EQ(R"({"autoupdate":0,"installation_mode":"all_users","installation_operation":"installing",)"
+            R"("make_default":0,"using_default_installation_folder":1,"using_privileged_installation_folder":1})",
+            stats_of(split, "", true));
   SetAdminTokenSeamForTesting(AdminTokenSeam::kNone);
 }
 

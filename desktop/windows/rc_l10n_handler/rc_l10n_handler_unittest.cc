@@ -4,8 +4,6 @@
 
 #include <map>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -163,26 +161,6 @@ TEST(UiLanguageTableTest, NormalizedTagsAreTheHostsNames) {
   };
   for (const auto& [tag, normalized] : cases)
     EXPECT_EQ(normalized, NormalizeLanguageTag(tag)) << base::WideToUTF8(tag);
-}
-
-// The process-wide id starts at 0 and is one object however many threads ask first.
-TEST(UiLanguageIdTest, OneIdForEveryThread) {
-  test_support::ScopedTestHandle start(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  ASSERT_TRUE(start.valid());
-  std::vector<LANGID*> seen(8, nullptr);
-  std::vector<std::thread> threads;
-  for (LANGID*& slot : seen) {
-    threads.emplace_back([&slot, &start] {
-      WaitForSingleObject(start.get(), INFINITE);
-      slot = GetUiLanguageId();
-    });
-  }
-  SetEvent(start.get());
-  for (std::thread& thread : threads)
-    thread.join();
-  for (LANGID* id : seen)
-    EXPECT_EQ(seen[0], id);
-  EXPECT_EQ(0, *seen[0]);
 }
 
 }  // namespace
