@@ -99,8 +99,10 @@ class Settings {
   void AddObserver(Observer* observer);
   void RemoveObserver(Observer* observer);
 
-  // Each returns false, changing nothing, when the settings are not editable or the change does not fit the
-  // run (see settings.cc); otherwise it stores the value and tells the observers.
+  // Each returns false, changing nothing, when the settings are not editable or the change does not fit the run
+  // (an upgrade keeps copy-only, single profile and all users; a standalone installation is neither for all users
+  // nor the default browser; only an uninstallation deletes the profile). Otherwise it stores the value and
+  // tells the observers, also when the value stays the same.
   bool SetCopyOnly(bool copy_only);
   bool SetSingleProfile(bool single_profile);
   bool SetAllUsers(bool all_users);
