@@ -4,3 +4,5 @@ zorvi_test_limit(desktop/windows/crash_reporter "CrashExceptionHandlerTest.InPro
 # loaded machine.
 zorvi_test_limit(desktop/windows/crash_reporter "CrashMinidumpTest.ACrashedClientIsDumpedWithinItsLimit" 300)
 zorvi_test_limit(desktop/windows/crash_reporter "DumpWriterTest.AServerWritingDumpsRecordsTheFaultingHandlesHistory" 300)
+# The crashed child's snapshot writes one dump of it, the first its test process writes.
+zorvi_test_limit(desktop/windows/crash_reporter "ProcessStateImplTest.ACrashedChildIsSnapshotLoggedAndDumpedInOneAttach" 300)

@@ -1,15 +1,21 @@
 #!/bin/bash
-# Checks from Linux what the crash client's tests wrote: a child's crash key block, decoded by Python against
+# Checks from Linux what the crash reporter's tests wrote: a child's crash key block, decoded by Python against
 # the table the test expected; with Python's struct, the registration messages as
 # the scripted reporter received and sent them; with Python's uuid, the GUID texts; with obj2yaml-14 (and
-# struct for the stream directory), the in-process minidumps. A folder is missing only when its test was
-# filtered out of the run. Usage: testdata_check.sh DATA_DIR BIN_DIR
+# struct for the stream directory), the in-process minidumps; the crash logs of fake snapshots against the text
+# Python's printf makes of them by the format's rules; and the crash log of a crashed child against its minidump
+# (obj2yaml-14, lldb-14) and its modules' files (pefile). A folder is missing only when its test was filtered
+# out of the run. Usage: testdata_check.sh DATA_DIR BIN_DIR
 set -euo pipefail
-D=$1
-python3 - "$D" <<'PY'
+D=$1; BIN=$2
+ROOT=$(cd "$(dirname "$0")/../../.." && pwd)
+BUILD_DIR=$(cd "$BIN/.." && pwd) . "$ROOT/tools/env.sh"  # the wine prefix of this run, where the modules lie
+/usr/bin/python3 - "$D" "$RUN_PREFIX" <<'PY'  # Debian's interpreter, which has pefile
 import json, os, re, struct, subprocess, sys, uuid, yaml
+import pefile
 
-data, failures, checked = sys.argv[1], [], []
+data, prefix = sys.argv[1:]
+failures, checked = [], []
 
 # libyaml's loader when present: a dump's memory list makes a large document.
 class MinidumpLoader(getattr(yaml, "CSafeLoader", yaml.SafeLoader)):
@@ -192,6 +198,216 @@ if os.path.exists(os.path.join(folder, "expected.txt")):
     if header != (16, 288, len(wanted), 0) or len(trace) != 16 + 288 * len(wanted) or records != wanted:
         fail("server dump: handle operations %r %r, expected %r" % (header, records, wanted))
     checked.append("server-written minidump (obj2yaml-14, struct)")
+
+# The text crash log, printed by Python from the facts of a fake snapshot and what its test expects to be kept
+# and examined, by the format's rules; the register block's format is the log format's, in Python's dialect.
+REGISTER_FORMAT = re.sub(r"%(0\d+)[Il]X", r"%\1X", (
+    "\nRegisters: %08IX\nRAX=%016IX   RBX=%016IX   RCX=%016IX\nRDX=%016IX   RSI=%016IX   RDI=%016IX\n"
+    " R8=%016IX    R9=%016IX   R10=%016IX\nR11=%016IX   R12=%016IX   R13=%016IX\nR14=%016IX   R15=%016IX   "
+    "RBP=%016IX\nRSP=%016IX   RIP=%016IX FLAGS=%08lX\n\nFPU stack: %08IX\nst(0)=%04lX%016IX st(1)=%04lX%016IX "
+    "st(2)=%04lX%016IX\nst(3)=%04lX%016IX st(4)=%04lX%016IX st(5)=%04lX%016IX\nst(6)=%04lX%016IX "
+    "st(7)=%04lX%016IX SW=%04lX CW=%04lX\n XMM0=%016IX%016IX  XMM1=%016IX%016IX\n XMM2=%016IX%016IX  "
+    "XMM3=%016IX%016IX\n XMM4=%016IX%016IX  XMM5=%016IX%016IX\n XMM6=%016IX%016IX  XMM7=%016IX%016IX\n "
+    "XMM8=%016IX%016IX  XMM9=%016IX%016IX\nXMM10=%016IX%016IX XMM11=%016IX%016IX\nXMM12=%016IX%016IX "
+    "XMM13=%016IX%016IX\nXMM14=%016IX%016IX XMM15=%016IX%016IX\n"))
+
+def characters(row):
+    return " " + "".join(chr(b) if 0x20 <= b <= 0x7E else "." for b in row) + "\n"
+
+def golden_log(d):
+    out = ["ZORVI-CRASHLOG V1 desktop%s %s %s windows x64 release\n" % (d["suffix"], d["version"], d["build"]),
+           "%s caused exception %s at address %012X (Base: %012X)\n" %
+           (d["main"] or "<no name>", d["code"], int(d["address"], 16), int(d["main_base"], 16))]
+    if d["metadata"]:
+        out.append("\nmetadata:\n")
+        out += ['%s="%s"\n' % pair for pair in zip(d["metadata"][::2], d["metadata"][1::2])]
+    for thread in d["threads"]:
+        tid, priority, crashed, registers, words, sp, *values = [int(v, 16) for v in thread[:-1]]
+        stack = bytes.fromhex(thread[-1])
+        out.append("\nThread: %08X\n" % tid)
+        out.append("\nThreadInfo: %08X\nPriority=%08X\nCrashed=%d\nchecked_context_values=%d%s\n"
+                   "checked_stack_values=%d%s\n" % (tid, priority, crashed, registers, " (all)" * (registers == 17),
+                                                    words, " (all)" * (words == len(stack) // 8)))
+        out.append(REGISTER_FORMAT % tuple([tid] + values[:18] + [tid] + values[18:]))
+        out.append("\nStack dump: %08X\n" % tid)
+        frame = values[14]  # RBP: the saved frame pointers from there on are marked
+        for row in range(0, len(stack), 16):
+            line = "%012X " % (sp + row)
+            for offset in (row, row + 8):
+                if offset + 8 > len(stack):
+                    line += " " * 18
+                    continue
+                value = int.from_bytes(stack[offset:offset + 8], "little")
+                marked = sp + offset == frame
+                frame = value if marked else frame
+                line += "%s%016X " % (">" if marked else " ", value)
+            out.append(line + characters(stack[row:row + 16]))
+    out.append("\nUsed DLLs:\n")
+    modules = d["modules"]
+    for name, version, base, size, stamp in zip(*[iter(modules)] * 5):
+        out.append("%-26s %-46s Base: %012X Size: %08X Timestamp: %08X\n" %
+                   (name, version, int(base, 16), int(size, 16), int(stamp, 16)))
+    out.append("\nMemory dumps:\n")
+    ranges = sorted((int(start, 16), bytes.fromhex(content)) for start, content in d["ranges"])
+    for number, (start, content) in enumerate(ranges):
+        for row in range(0, len(content), 16):
+            chunk = content[row:row + 16]
+            out.append("%012X" % (start + row) + "".join(
+                (" " if column % 4 else "  ") + ("%02X" % chunk[column] if column < len(chunk) else "  ")
+                for column in range(16)) + characters(chunk))
+        if number + 1 < len(ranges):
+            out.append("\n")
+    return "".join(out).replace("\n", "\r\n").encode("latin-1")
+
+folder = os.path.join(data, "golden")
+for name in ("full", "bare"):
+    path = os.path.join(folder, name + ".json")
+    if not os.path.exists(path):
+        continue
+    expected = golden_log(json.load(open(path)))
+    actual = open(os.path.join(folder, name + ".txt"), "rb").read()
+    if actual != expected:
+        line = next(i for i, (a, b) in enumerate(zip(actual.split(b"\n") + [b""], expected.split(b"\n"))) if a != b)
+        fail("golden %s: line %d is %r, expected %r (%d bytes, expected %d)" % (
+            name, line + 1, actual.split(b"\n")[line:line + 1], expected.split(b"\n")[line:line + 1], len(actual),
+            len(expected)))
+    checked.append("crash log of a fake snapshot (%s)" % name)
+
+# The crash log of a stopped child against the minidump written during the same attach (embedded in the self
+# log), as obj2yaml-14 and lldb-14 read it, and against the module files, as pefile reads them.
+CONTEXT_FIELDS = {"RAX": 0x78, "RCX": 0x80, "RDX": 0x88, "RBX": 0x90, "RSP": 0x98, "RBP": 0xA0, "RSI": 0xA8,
+                  "RDI": 0xB0, "R8": 0xB8, "R9": 0xC0, "R10": 0xC8, "R11": 0xD0, "R12": 0xD8, "R13": 0xE0,
+                  "R14": 0xE8, "R15": 0xF0, "RIP": 0xF8}
+
+def context_registers(context):
+    registers = {name: struct.unpack_from("<Q", context, at)[0] for name, at in CONTEXT_FIELDS.items()}
+    registers["FLAGS"] = struct.unpack_from("<I", context, 0x44)[0]
+    registers["CW"], registers["SW"] = struct.unpack_from("<HH", context, 0x100)
+    for i in range(8):
+        significand, exponent = struct.unpack_from("<QH", context, 0x120 + 16 * i)
+        registers["st(%d)" % i] = (exponent << 64) | significand
+    for i in range(16):
+        low, high = struct.unpack_from("<QQ", context, 0x1A0 + 16 * i)
+        registers["XMM%d" % i] = (high << 64) | low
+    return registers
+
+def extended(double_bits):  # a normal double as the x87 holds it: sign and exponent word, then significand
+    sign, exponent, fraction = double_bits >> 63, (double_bits >> 52) & 0x7FF, double_bits & ((1 << 52) - 1)
+    return (((sign << 15) | (exponent - 1023 + 16383)) << 64) | (1 << 63) | (fraction << 11)
+
+THREAD_BLOCK = re.compile(
+    r"\nThread: (?P<id>[0-9A-F]{8})\n\nThreadInfo: (?P=id)\nPriority=[0-9A-F]{8}\nCrashed=(?P<crashed>[01])\n"
+    r"checked_context_values=\d+(?: \(all\))?\nchecked_stack_values=\d+(?: \(all\))?\n\nRegisters: (?P=id)\n"
+    r"(?P<registers>(?:.*\n){6})\nFPU stack: (?P=id)\n(?P<fpu>(?:.*\n){11})\nStack dump: (?P=id)\n"
+    r"(?P<rows>(?:[0-9A-F]{12} .*\n)*)")
+MODULE_ROW = re.compile(r"(\S+) +(\S*) +Base: ([0-9A-F]{12}) Size: ([0-9A-F]{8}) Timestamp: ([0-9A-F]{8})$")
+
+def linux_path(windows_path):  # each component found without regard to case, as Windows finds it
+    drive, rest = windows_path.split(":", 1)
+    path = os.path.join(prefix, "dosdevices", drive.lower() + ":")
+    for part in rest.strip("\\").split("\\"):
+        path = os.path.join(path, next((n for n in os.listdir(path) if n.lower() == part.lower()), part))
+    return path
+
+def file_version(path):
+    pe = pefile.PE(path, fast_load=True)
+    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    for info in getattr(pe, "FileInfo", []):
+        for table in (entry for entry in info if hasattr(entry, "StringTable")):
+            for strings in table.StringTable:
+                if b"FileVersion" in strings.entries:
+                    return strings.entries[b"FileVersion"].decode("latin-1")[:127], pe.FILE_HEADER.TimeDateStamp
+    return "", pe.FILE_HEADER.TimeDateStamp
+
+folder = os.path.join(data, "crashed_child")
+if os.path.exists(os.path.join(folder, "self.txt")):
+    child = fields(os.path.join(folder, "child.txt"))
+    raw_log = open(os.path.join(folder, "crash.txt"), "rb").read()
+    if b"\r\r" in raw_log or raw_log.count(b"\n") != raw_log.count(b"\r\n"):
+        fail("child log: a line feed without its carriage return, or a doubled one")
+    log = raw_log.decode("latin-1").replace("\r\n", "\n")
+    header = re.match(r"ZORVI-CRASHLOG V1 desktop\S* \S+ \S+ windows x64 release\n(\S+) caused exception "
+                      r"([0-9A-F]+) at address ([0-9A-F]{12}) \(Base: ([0-9A-F]{12})\)\n", log)
+    self_log = open(os.path.join(folder, "self.txt"), "rb").read()
+    dump_path = os.path.join(folder, "embedded.dmp")
+    open(dump_path, "wb").write(self_log[self_log.index(b"\r\nminidump:\r\n") + 13:])
+    raw, signature, count, streams, index, listed = read_minidump(dump_path)
+    exception = exception_of(listed)
+    thread_list = next(s for s in listed if s.get("Type") == "ThreadList")["Threads"]
+    module_list = {m["Base of Image"]: m for m in next(s for s in listed if s.get("Type") == "ModuleList")["Modules"]}
+    memory = [(t["Stack"]["Start of Memory Range"], bytes.fromhex(str(t["Stack"]["Content"]))) for t in thread_list]
+    memory += [(m["Start of Memory Range"], bytes.fromhex(str(m["Content"])))
+               for s in listed if s.get("Type") == "MemoryList" for m in s["Memory Ranges"]]
+    def dumped(address, size):
+        return next((content[address - start:address - start + size] for start, content in memory
+                     if start <= address and address + size <= start + len(content)), None)
+    blocks = list(THREAD_BLOCK.finditer(log))
+    if not header or not blocks or blocks[0]["crashed"] != "1":
+        fail("child log: header %r, %d thread blocks" % (header and header.group(0), len(blocks)))
+    elif (int(header[2], 16), int(header[3], 16), int(blocks[0]["id"], 16)) != (
+            exception["Exception Record"]["Exception Code"], exception["Exception Record"]["Exception Address"],
+            exception["Thread ID"]):
+        fail("child log: crash %s at %s on %s, the dump's %r" % (header[2], header[3], blocks[0]["id"], exception))
+    contexts = {t["Thread Id"]: bytes.fromhex(str(t["Context"])) for t in thread_list}
+    if sorted(int(b["id"], 16) for b in blocks) != sorted(contexts):
+        fail("child log: threads %r, the dump's %r" % ([b["id"] for b in blocks], sorted(contexts)))
+    compared_words = 0
+    for block in blocks:
+        tid = int(block["id"], 16)
+        # The crashed thread's registers are those of its crash, the exception's context; the others' those of
+        # their stop.
+        context = bytes.fromhex(str(exception["Thread Context"])) if block["crashed"] == "1" else contexts.get(tid)
+        logged = {name: int(value, 16) for name, value in
+                  re.findall(r"([A-Z0-9]+|st\(\d\))=([0-9A-F]+)", block["registers"] + block["fpu"])}
+        if context is None or logged != context_registers(context):
+            fail("child log: registers of thread %X differ from the dump's: %r" % (tid, sorted(
+                (k, hex(v), hex(context_registers(context)[k])) for k, v in logged.items()
+                if context and v != context_registers(context)[k])[:4]))
+        frame = logged["RBP"]
+        for row in block["rows"].splitlines():
+            address, words = int(row[:12], 16), (row[13:31], row[31:49])
+            for number, word in enumerate(words):
+                if word.strip():
+                    value = int(word[1:17], 16)
+                    if (word[0] == ">") != (address + 8 * number == frame):
+                        fail("child log: marker of %X in thread %X" % (address + 8 * number, tid))
+                    frame = value if word[0] == ">" else frame
+                    in_dump = dumped(address + 8 * number, 8)
+                    if in_dump is not None:
+                        compared_words += 1
+                        if struct.unpack("<Q", in_dump)[0] != value:
+                            fail("child log: stack word at %X is %X, the dump's %s" % (address + 8 * number, value,
+                                                                                  in_dump.hex()))
+        if tid == int(child["x87"]):
+            values = [extended(int(bits, 16)) for bits in child["values"].strip(",").split(",")]
+            if [logged["st(%d)" % i] for i in range(8)] != values[::-1] or len({v >> 64 for v in values}) != 8:
+                fail("child log: x87 registers %r, loaded %r" % ([hex(logged["st(%d)" % i]) for i in range(8)],
+                                                                   [hex(v) for v in values[::-1]]))
+    if compared_words < 50:
+        fail("child log: only %d stack words lie in the dump's stacks" % compared_words)
+    module_rows = [MODULE_ROW.match(line) for line in log.split("\nUsed DLLs:\n")[1].split("\n\nMemory dumps:")[0].split("\n")]
+    if not module_rows or None in module_rows or len(module_rows) != len(module_list):
+        fail("child log: module rows %r, %d in the dump" % (module_rows, len(module_list)))
+    for row in filter(None, module_rows):
+        name, version, base, size, stamp = row[1], row[2], int(row[3], 16), int(row[4], 16), int(row[5], 16)
+        listed_module = module_list.get(base)
+        path = listed_module and listed_module["Module Name"]
+        if not listed_module or (listed_module["Size of Image"], listed_module["Time Date Stamp"]) != (size, stamp) \
+                or path.split("\\")[-1].lower() != name.lower():
+            fail("child log: module %s at %X, the dump's %r" % (name, base, listed_module))
+            continue
+        if (version, stamp) != file_version(linux_path(path)):
+            fail("child log: %s version %r stamp %X, pefile reads %r" % (name, version, stamp, file_version(linux_path(path))))
+    lldb = subprocess.run(["lldb-14", "-c", dump_path, "--batch", "-o", "thread list", "-o",
+                           "register read rip rsp rflags"], capture_output=True, timeout=300).stdout.decode("utf-8", "replace")
+    said = dict(re.findall(r"^\s*(rip|rsp|rflags) = (0x[0-9a-f]+)", lldb, re.M))
+    first = re.search(r"\* thread #1: tid = (0x[0-9a-f]+)", lldb)
+    crashed = blocks and {name: int(value, 16) for name, value in re.findall(r"([A-Z0-9]+)=([0-9A-F]+)", blocks[0]["registers"])}
+    if not first or not crashed or (int(first[1], 16), int(said.get("rip", "0"), 16), int(said.get("rsp", "0"), 16),
+                                    int(said.get("rflags", "0"), 16)) != (
+            int(blocks[0]["id"], 16), crashed["RIP"], crashed["RSP"], crashed["FLAGS"]):
+        fail("child log: lldb-14 says %r" % lldb[-600:])
+    checked.append("crash log of a crashed child (obj2yaml-14, lldb-14, pefile; %d stack words)" % compared_words)
 
 for message_text in failures:
     print(message_text)
