@@ -112,7 +112,7 @@ DWORD RunPipeClient(const std::wstring& mode, const std::wstring& pipe_name, con
 DWORD RunCrashingClient(const std::wstring& mode, const std::wstring& pipe_name, const std::wstring& folder) {
   const std::wstring command = L"\"" + test_support::ExecutableDir() + L"\\crash_client_test_child.exe\" " + mode +
                                L" \"" + pipe_name + L"\" \"" + folder + L"\" " + test_support::UniqueName(L"Client") +
-                               L" " + std::to_wstring(kHangWaitMs);
+                               L" " + std::to_wstring(kDumpedClientWaitMs);
   DWORD exit_code = 0;
   if (!test_support::RunProcess(command, &exit_code))
     return static_cast<DWORD>(-1);

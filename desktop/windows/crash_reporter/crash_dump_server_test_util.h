@@ -20,6 +20,10 @@ namespace installer {
 
 // Generous: only a hang waits this long.
 inline constexpr DWORD kHangWaitMs = 120000;
+// How long a crashing client waits for its dump when the test writes real minidumps of it: wine's first dumps
+// in a process take 16-20 s each on a loaded machine, and three of them took 94 s, so the client waits nearly
+// as long as those tests may run (300 s).
+inline constexpr DWORD kDumpedClientWaitMs = 280000;
 
 // An address whose reading fails: nothing is ever mapped in the lowest 64 KiB of a process. (Memory that is
 // merely reserved or inaccessible does not do: wine reads it all the same.)
