@@ -121,7 +121,9 @@ bool LoopbackServer::Start(const std::wstring& root, const std::string& faults_j
   const std::string unix_root = UnixPath(root);
   const std::string unix_faults = UnixPath(faults_path);
   const std::string unix_log = UnixPath(log_path_);
-  if (unix_root.empty() || unix_faults.empty() || unix_log.empty()) {
+  CreateDirectoryW((folder_->path() + L"\\bodies").c_str(), nullptr);
+  const std::string unix_bodies = UnixPath(folder_->path() + L"\\bodies");
+  if (unix_root.empty() || unix_faults.empty() || unix_log.empty() || unix_bodies.empty()) {
     *error = "the server runs on the Linux side of wine, which maps the paths: not running under wine?";
     return false;
   }
@@ -145,7 +147,8 @@ bool LoopbackServer::Start(const std::wstring& root, const std::string& faults_j
   static std::wstring used_ports;
   std::wstring command = L"Z:\\usr\\bin\\python3 -B \"" + Widen(ZORVI_LOOPBACK_SERVER_SCRIPT) + L"\" --root \"" +
                          Widen(unix_root) + L"\" --faults \"" + Widen(unix_faults) + L"\" --log \"" +
-                         Widen(unix_log) + L"\" --lifetime " + std::to_wstring(kLifetimeSeconds) +
+                         Widen(unix_log) + L"\" --bodies \"" + Widen(unix_bodies) + L"\" --lifetime " +
+                         std::to_wstring(kLifetimeSeconds) +
                          L" --control 127.0.0.1:" + std::to_wstring(ntohs(address.sin_port)) + L" --port " +
                          std::to_wstring(port) + (used_ports.empty() ? L"" : L" --exclude-ports " + used_ports);
   STARTUPINFOW startup = {};
@@ -195,6 +198,10 @@ bool LoopbackServer::Stop() {
 
 std::wstring LoopbackServer::Url(const std::string& path, const std::string& host) const {
   return L"http://" + Widen(host) + L":" + std::to_wstring(port_) + Widen(path);
+}
+
+bool LoopbackServer::ReadBody(const LoggedRequest& request, std::string* body) const {
+  return folder_ && ReadFileBytes(folder_->path() + L"\\bodies\\" + Widen(request.body_sha256), body);
 }
 
 std::string LoopbackServer::ReadLog() const {

@@ -66,6 +66,8 @@ class LoopbackServer {
   // The request log as far as written; complete after Stop.
   std::vector<LoggedRequest> Requests() const { return ParseRequestLog(ReadLog()); }
   std::string ReadLog() const;
+  // The body of a logged request, as the server received it.
+  bool ReadBody(const LoggedRequest& request, std::string* body) const;
 
  private:
   bool ReadLine(std::string* line, DWORD milliseconds);

@@ -85,8 +85,9 @@ class RequestLog:
 class Shared:
     """What every listener shares: files, faults, the log, open connections and the stop signal."""
 
-    def __init__(self, root, faults, log):
+    def __init__(self, root, faults, log, bodies=None):
         self.root = os.path.realpath(root)
+        self.bodies = bodies
         self.faults = faults
         self.log = log
         self.stopping = threading.Event()
@@ -172,6 +173,9 @@ class Handler(BaseHTTPRequestHandler):
         fault = fault or {}
         length = int(self.headers.get("Content-Length") or 0)
         body = self.rfile.read(length) if length > 0 else b""
+        if self.shared.bodies:  # kept by content, so a test finds a request's body by its digest
+            with open(os.path.join(self.shared.bodies, hashlib.sha256(body).hexdigest()), "wb") as f:
+                f.write(body)
         self.entry = {
             "connection": self.connection_number,
             "listener": "%s:%d" % self.server.server_address[:2],
@@ -209,6 +213,10 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
 
     def answer(self, fault):
+        if fault.get("silent"):  # takes the request and never answers
+            self.hold_until_closed()
+            self.close_connection = True
+            return
         if fault.get("close"):
             self.close_connection = True
             self.entry["complete"] = True
@@ -408,6 +416,7 @@ def main():
     parser.add_argument("--lifetime", type=float, default=600, help="seconds after which the server stops")
     parser.add_argument("--control", help="HOST:PORT to connect to, announce on, and take the stop from")
     parser.add_argument("--ready-file", help="file that receives the announcement line")
+    parser.add_argument("--bodies", help="folder that receives each request body, named by its SHA-256")
     options = parser.parse_args()
 
     faults = {}
@@ -420,7 +429,9 @@ def main():
         control = socket.create_connection((host, int(port)), timeout=30)
         control.settimeout(None)
 
-    shared = Shared(options.root, FaultTable(faults), RequestLog(options.log))
+    if options.bodies:
+        os.makedirs(options.bodies, exist_ok=True)
+    shared = Shared(options.root, FaultTable(faults), RequestLog(options.log), options.bodies)
     excluded = {int(p) for p in options.exclude_ports.split(",") if p.strip()}
     servers, port = bind_listeners(shared, options.port, excluded)
     closed = closed_port_socket()

@@ -1,0 +1,189 @@
+#include "desktop/windows/crash_reporter/crash_url.h"
+
+#include <vector>
+
+#include "base/logging.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/launcher/installer/product_info.h"
+#include "desktop/windows/crash_reporter/crash_metadata.h"
+
+namespace zorvi {
+namespace installer {
+namespace {
+
+std::wstring g_crash_url;
+std::wstring g_user_agent_suffix;
+
+// The whole value of an environment variable; empty when it is not set.
+std::wstring ReadEnvironmentVariable(const std::wstring& name) {
+  const DWORD size = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
+  if (size == 0)
+    return std::wstring();
+  std::vector<wchar_t> value(size);
+  const DWORD length = GetEnvironmentVariableW(name.c_str(), value.data(), size);
+  return length < size ? std::wstring(value.data(), length) : std::wstring();
+}
+
+bool AddHeader(HINTERNET request, const wchar_t* name, const std::wstring& value) {
+  const std::wstring line = std::wstring(name) + L": " + value + L"\r\n";
+  return HttpAddRequestHeadersW(request, line.c_str(), static_cast<DWORD>(line.size()), HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+}
+
+// A response header's value, asked first with a small buffer and again with the size the first call reports.
+bool QueryCustomHeader(HINTERNET request, const wchar_t* name, std::wstring* value) {
+  std::vector<wchar_t> buffer(wcslen(name) + 1);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    wcscpy(buffer.data(), name);  // the query takes the header's name in the buffer
+    DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    if (HttpQueryInfoW(request, HTTP_QUERY_CUSTOM, buffer.data(), &bytes, nullptr)) {
+      value->assign(buffer.data(), bytes / sizeof(wchar_t));
+      return true;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+      return false;
+    buffer.resize(std::max<size_t>(bytes / sizeof(wchar_t) + 1, wcslen(name) + 1));
+  }
+  return false;
+}
+
+}  // namespace
+
+void InitCrashUrl() {
+  g_crash_url = ReadEnvironmentVariable(L"ZORVI_CRASH_SERVER_URL");
+  if (g_crash_url.empty())
+    g_crash_url = base::UTF8ToWide(GetBrandingUrl("crash"));
+  // The address is the user's text: escaped, so that '&', '+' or '#' in it cannot change the URL's meaning,
+  // and joined with '&' when the URL already has a query.
+  const std::wstring email = ReadEnvironmentVariable(GetCrashEmailVariableName());
+  if (!email.empty()) {
+    g_crash_url += g_crash_url.find(L'?') == std::wstring::npos ? L"?email=" : L"&email=";
+    g_crash_url += EscapeQueryValue(email);
+  }
+  g_user_agent_suffix = base::UTF8ToWide(GetEditionSuffix());
+}
+
+const std::wstring& GetCrashUrl() {
+  return g_crash_url;
+}
+
+const std::wstring& GetCrashUserAgentSuffix() {
+  return g_user_agent_suffix;
+}
+
+std::wstring GetCollectorUrl() {
+  CrashServerUrl parts;
+  if (!SplitCrashServerUrl(g_crash_url, &parts))
+    return std::wstring();
+  return parts.scheme + L"://" + parts.host + L":" + std::to_wstring(parts.port) + L"/collector/submit";
+}
+
+std::wstring EscapeQueryValue(const std::wstring& value) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::wstring escaped;
+  for (unsigned char c : base::WideToUTF8(value)) {
+    const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                      c == '.' || c == '_' || c == '~' || c == '@';
+    if (kept) {
+      escaped += static_cast<wchar_t>(c);
+    } else {
+      escaped += L'%';
+      escaped += static_cast<wchar_t>(kHex[c >> 4]);
+      escaped += static_cast<wchar_t>(kHex[c & 15]);
+    }
+  }
+  return escaped;
+}
+
+bool SplitCrashServerUrl(const std::wstring& url, CrashServerUrl* parts) {
+  wchar_t scheme[16], host[256], path[256];
+  // The query has a buffer of its own: an escaped e-mail address may make it longer than the path's.
+  std::vector<wchar_t> query(url.size() + 1);
+  URL_COMPONENTSW components = {};
+  components.dwStructSize = sizeof(components);
+  components.lpszScheme = scheme;
+  components.dwSchemeLength = 16;
+  components.lpszHostName = host;
+  components.dwHostNameLength = 256;
+  components.lpszUrlPath = path;
+  components.dwUrlPathLength = 256;
+  components.lpszExtraInfo = query.data();
+  components.dwExtraInfoLength = static_cast<DWORD>(query.size());
+  if (url.empty() || !InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &components))
+    return false;
+  parts->scheme.assign(scheme, components.dwSchemeLength);
+  if (parts->scheme != L"https" && parts->scheme != L"http")
+    return false;
+  parts->secure = parts->scheme == L"https";
+  parts->host.assign(host, components.dwHostNameLength);
+  parts->port = components.nPort;
+  parts->path.assign(path, components.dwUrlPathLength);
+  parts->path.append(query.data(), components.dwExtraInfoLength);
+  return true;
+}
+
+bool CrashServerRequest::Open(const CrashServerUrl& url, const std::wstring& user_agent, const wchar_t* verb,
+                              DWORD flags) {
+  internet.reset(InternetOpenW(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!internet)
+    return false;
+  connection.reset(
+      InternetConnectW(internet.get(), url.host.c_str(), url.port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection)
+    return false;
+  if (url.secure)
+    flags |= INTERNET_FLAG_SECURE;
+  request.reset(HttpOpenRequestW(connection.get(), verb, url.path.c_str(), nullptr, nullptr, nullptr, flags, 0));
+  return static_cast<bool>(request);
+}
+
+CrashUrlCheckResult CheckCrashUrl(const std::wstring& client_url, const std::wstring& origin,
+                                  std::wstring* stacktrace_id, std::wstring* location, int time_limit_ms) {
+  CrashServerUrl url;
+  if (!SplitCrashServerUrl(g_crash_url, &url))
+    return kCrashCheckFailed;
+  CrashServerRequest http;
+  if (!http.Open(url, kCrashUploadUserAgent + g_user_agent_suffix, L"GET",
+                 INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_COOKIES)) {
+    PLOG(ERROR) << "Could not open the crash check request";
+    return kCrashCheckFailed;
+  }
+  if (time_limit_ms > 0) {
+    // The receive time-out too: a server that takes the request and never answers would otherwise hold the
+    // crash (and the client waiting for its dump) for WinINet's own receive time-out.
+    DWORD limit = static_cast<DWORD>(time_limit_ms);
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+      InternetSetOptionW(http.request.get(), option, &limit, sizeof(limit));
+  }
+  if (!client_url.empty() && !AddHeader(http.request.get(), L"X-Zorvi-Crash-URL", client_url))
+    return kCrashCheckFailed;
+  if (!origin.empty() && !AddHeader(http.request.get(), L"X-Origin", origin))
+    return kCrashCheckFailed;
+  if (!HttpSendRequestW(http.request.get(), nullptr, 0, nullptr, 0)) {
+    PLOG(ERROR) << "The crash check request failed";
+    return kCrashCheckFailed;
+  }
+  wchar_t status[4] = {};
+  DWORD status_bytes = sizeof(status);
+  if (!HttpQueryInfoW(http.request.get(), HTTP_QUERY_STATUS_CODE, status, &status_bytes, nullptr))
+    return kCrashCheckFailed;
+  const std::wstring status_text(status, wcsnlen(status, 4));
+  if (status_text == L"503")
+    return kCrashRejected;
+  if (status_text != L"303")
+    return kCrashCheckFailed;
+  std::wstring value;
+  if (!QueryCustomHeader(http.request.get(), L"Location", &value))
+    return kCrashCheckFailed;
+  const size_t id_start = value.find(L"?id=");
+  if (id_start == std::wstring::npos)
+    return kCrashCheckFailed;
+  const size_t id_end = value.find(L'&', id_start + 4);
+  if (id_end == std::wstring::npos)
+    return kCrashCheckFailed;
+  *location = value;
+  *stacktrace_id = value.substr(id_start + 4, id_end - id_start - 4);
+  return kCrashAccepted;
+}
+
+}  // namespace installer
+}  // namespace zorvi
