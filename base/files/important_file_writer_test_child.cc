@@ -1,10 +1,12 @@
-// Started by the crash test of ImportantFileWriter, which kills it at random moments. It writes generation
-// `first` of the test file, signals "ready", waits for "go", and then writes the following generations one
-// after the other, signalling "created" whenever a write has made its temporary file and releasing the
-// "progress" semaphore after each completed write, until it is killed.
+// Started by the crash test of ImportantFileWriter, which kills it at chosen and at random moments. It writes
+// generation `first` of the test file, signals "ready", waits for "go", and then writes the following
+// generations one after the other, signalling "created" whenever a write has made its temporary file and
+// releasing the "progress" semaphore after each completed write, until it is killed. With "resume", each
+// write then also holds until that event is set, so that the test can kill it at exactly that step or start
+// counting from the very start of the write.
 //
-// Switches: target (the file), first (a generation number), ready, go, created, progress (kernel-object
-// names).
+// Switches: target (the file), first (a generation number), ready, go, created, progress, resume (optional)
+// (kernel-object names).
 // Exit codes: 2 bad switches, 3 a kernel object could not be opened, 4 a write failed.
 #include <windows.h>
 
@@ -19,9 +21,12 @@
 namespace {
 
 HANDLE g_created = nullptr;
+HANDLE g_resume = nullptr;
 
 void SignalTempFileCreated(const base::FilePath&) {
   ::SetEvent(g_created);
+  if (g_resume)
+    ::WaitForSingleObject(g_resume, INFINITE);
 }
 
 }  // namespace
@@ -42,6 +47,9 @@ int main() {
       ::OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, command_line.GetSwitchValueNative("progress").c_str());
   g_created = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, command_line.GetSwitchValueNative("created").c_str());
   if (!ready || !go || !progress || !g_created)
+    return 3;
+  if (command_line.HasSwitch("resume") &&
+      !(g_resume = ::OpenEventW(SYNCHRONIZE, FALSE, command_line.GetSwitchValueNative("resume").c_str())))
     return 3;
 
   if (!base::ImportantFileWriter::WriteFileAtomically(target, important_file_test::MakeGenerationContent(generation)))

@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -316,13 +318,17 @@ TEST_F(ImportantFileWriterTest, TimerOnARealLoopWritesOnceThroughAPoolSequence) 
   pool = nullptr;
 }
 
-// Crash safety: a child process writes 1 MiB generations of the file in a loop and is killed at random
-// moments. After every kill the file must be one complete generation, and the next successful write must
-// leave no temporary file behind.
+// Crash safety: a child process writes 1 MiB generations of the file in a loop and is killed, in turn, while a
+// write holds right after making its temporary file, at a random moment counted from the start of a write, and
+// at a random moment counted from the end of one. After every kill the file must be one complete generation, and
+// the next successful write must leave no temporary file behind.
 class ImportantFileWriterCrashTest : public ImportantFileWriterTest {
  protected:
-  struct Child {
-    test_support::ScopedTestHandle process;
+  // Where a round's kill lands.
+  enum class Kill {
+    kHeldAfterTempCreated,  // the write holds in the hook, its temporary file made and still empty
+    kFromTheStartOfAWrite,  // a random moment within one write's length after the hook let it go on
+    kFromTheEndOfAWrite,    // a random moment within two writes' length after a completed write
   };
 
   void SetUp() override {
@@ -356,22 +362,25 @@ class ImportantFileWriterCrashTest : public ImportantFileWriterTest {
     return generation;
   }
 
-  // Starts the child and waits until it has written generation `first` and is waiting for "go".
-  bool StartChild(uint32_t first, HANDLE ready, const std::wstring& names_prefix, Child* child) {
-    const std::wstring command = L"\"" + test_support::ExecutableDir() + L"\\important_file_writer_test_child.exe\"" +
-                                 L" --target=\"" + target().value() + L"\" --first=" + std::to_wstring(first) +
-                                 L" --ready=" + names_prefix + L"_ready --go=" + names_prefix + L"_go --created=" +
-                                 names_prefix + L"_created --progress=" + names_prefix + L"_progress";
+  // Starts the child and waits until it has written generation `first` and is waiting for "go". A child
+  // started with `hold` waits in each later write for "<names_prefix>_resume".
+  bool StartChild(uint32_t first, HANDLE ready, const std::wstring& names_prefix, bool hold,
+                  test_support::ScopedTestHandle* process) {
+    std::wstring command = L"\"" + test_support::ExecutableDir() + L"\\important_file_writer_test_child.exe\"" +
+                           L" --target=\"" + target().value() + L"\" --first=" + std::to_wstring(first) +
+                           L" --ready=" + names_prefix + L"_ready --go=" + names_prefix + L"_go --created=" +
+                           names_prefix + L"_created --progress=" + names_prefix + L"_progress";
+    if (hold)
+      command += L" --resume=" + names_prefix + L"_resume";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    std::wstring mutable_command = command;
-    if (!::CreateProcessW(nullptr, mutable_command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                          nullptr, &startup, &info)) {
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                          &startup, &info)) {
       ADD_FAILURE() << "cannot start the child: error " << ::GetLastError();
       return false;
     }
-    child->process.reset(info.hProcess);
+    process->reset(info.hProcess);
     const bool in_job = ::AssignProcessToJobObject(job_.get(), info.hProcess);
     ::ResumeThread(info.hThread);
     ::CloseHandle(info.hThread);
@@ -380,9 +389,8 @@ class ImportantFileWriterCrashTest : public ImportantFileWriterTest {
       ADD_FAILURE() << "cannot put the child into the job";
       return false;
     }
-    HANDLE waits[] = {ready, info.hProcess};
     // The limit only guards against a hung child; the wait ends on the event.
-    const DWORD result = ::WaitForMultipleObjects(2, waits, FALSE, 120000);
+    const DWORD result = WaitForEventOrExit(ready, info.hProcess);
     if (result != WAIT_OBJECT_0) {
       DWORD exit_code = 0;
       ::GetExitCodeProcess(info.hProcess, &exit_code);
@@ -392,18 +400,27 @@ class ImportantFileWriterCrashTest : public ImportantFileWriterTest {
     return true;
   }
 
+  static DWORD WaitForEventOrExit(HANDLE event, HANDLE process) {
+    HANDLE waits[] = {event, process};
+    return ::WaitForMultipleObjects(2, waits, FALSE, 120000);
+  }
+
   test_support::ScopedTestHandle job_;
 };
 
 TEST_F(ImportantFileWriterCrashTest, KilledWriterLeavesACompleteGeneration) {
-  constexpr int kKills = 200;
+  // Every child start costs a wine process start, which a loaded machine makes slow: the kills that hold a
+  // write are where they must be without chance, so the random ones need not be many.
+  constexpr Kill kKills[] = {Kill::kHeldAfterTempCreated, Kill::kFromTheStartOfAWrite, Kill::kFromTheEndOfAWrite};
+  constexpr int kRoundsPerKill = 12;
   const std::wstring prefix = test_support::UniqueName(L"ifw_crash");
   test_support::ScopedTestHandle ready(::CreateEventW(nullptr, FALSE, FALSE, (prefix + L"_ready").c_str()));
   test_support::ScopedTestHandle go(::CreateEventW(nullptr, FALSE, FALSE, (prefix + L"_go").c_str()));
   test_support::ScopedTestHandle created(::CreateEventW(nullptr, FALSE, FALSE, (prefix + L"_created").c_str()));
-  ASSERT_TRUE(ready.valid() && go.valid() && created.valid());
+  test_support::ScopedTestHandle resume(::CreateEventW(nullptr, FALSE, FALSE, (prefix + L"_resume").c_str()));
+  ASSERT_TRUE(ready.valid() && go.valid() && created.valid() && resume.valid());
 
-  // How long one write takes here, to spread the kills over whole writes.
+  // How long one write takes here, to spread the random kills over whole writes.
   const std::string generation_zero = important_file_test::MakeGenerationContent(0);
   LARGE_INTEGER start, end;
   ::QueryPerformanceCounter(&start);
@@ -415,45 +432,47 @@ TEST_F(ImportantFileWriterCrashTest, KilledWriterLeavesACompleteGeneration) {
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 random(seed);
   int64_t generation = 0;
-  int kills_during_a_write = 0;
-  for (int round = 0; round < kKills; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round));
+  int random_kills_during_a_write = 0;
+  for (int round = 0; round < kRoundsPerKill * static_cast<int>(std::size(kKills)); ++round) {
+    const Kill kill = kKills[round % std::size(kKills)];
+    SCOPED_TRACE("round " + std::to_string(round) + ", kill " + std::to_string(static_cast<int>(kill)));
     // A fresh semaphore per round: the killed child's releases must not count for the next one.
     test_support::ScopedTestHandle progress(
         ::CreateSemaphoreW(nullptr, 0, LONG_MAX, (prefix + L"_progress").c_str()));
     ASSERT_TRUE(progress.valid());
-    Child child;
-    ASSERT_TRUE(StartChild(static_cast<uint32_t>(generation + 1), ready.get(), prefix, &child));
+    ASSERT_TRUE(::ResetEvent(created.get()) && ::ResetEvent(resume.get()));
+    test_support::ScopedTestHandle child;
+    ASSERT_TRUE(StartChild(static_cast<uint32_t>(generation + 1), ready.get(), prefix,
+                           kill != Kill::kFromTheEndOfAWrite, &child));
     // The child's first write succeeded: it is complete and swept every temporary file away.
     ASSERT_EQ(generation + 1, ReadGeneration());
     ASSERT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
     generation += 1;
 
-    const int completed_writes = static_cast<int>(random() % 4);
-    const int64_t spin_range = round % 2 ? write_ticks : 2 * write_ticks;
-    const int64_t spin_ticks = static_cast<int64_t>(random() % static_cast<uint64_t>(spin_range));
     ASSERT_TRUE(::SetEvent(go.get()));
-    for (int i = 0; i < completed_writes; ++i) {
-      HANDLE waits[] = {progress.get(), child.process.get()};
-      ASSERT_EQ(WAIT_OBJECT_0, ::WaitForMultipleObjects(2, waits, FALSE, 120000)) << "the child stopped writing";
+    int completed_writes = 0;
+    int64_t spin_ticks = 0;
+    if (kill == Kill::kFromTheEndOfAWrite) {
+      completed_writes = static_cast<int>(random() % 4);
+      for (int i = 0; i < completed_writes; ++i)
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForEventOrExit(progress.get(), child.get())) << "the child stopped writing";
+      spin_ticks = static_cast<int64_t>(random() % static_cast<uint64_t>(2 * write_ticks));
+    } else {
+      ASSERT_EQ(WAIT_OBJECT_0, WaitForEventOrExit(created.get(), child.get())) << "the child stopped writing";
+      if (kill == Kill::kFromTheStartOfAWrite) {
+        spin_ticks = static_cast<int64_t>(random() % static_cast<uint64_t>(write_ticks));
+        ASSERT_TRUE(::SetEvent(resume.get()));
+      }
     }
-    // Every other round counts from the moment a write has made its temporary file, so that many kills land
-    // inside a write; the others count from the end of a write.
-    if (round % 2) {
-      ASSERT_TRUE(::ResetEvent(created.get()));
-      HANDLE waits[] = {created.get(), child.process.get()};
-      ASSERT_EQ(WAIT_OBJECT_0, ::WaitForMultipleObjects(2, waits, FALSE, 120000)) << "the child stopped writing";
-    }
-    // A random moment inside the following writes.
     LARGE_INTEGER now, spin_start;
     ::QueryPerformanceCounter(&spin_start);
     do {
       ::QueryPerformanceCounter(&now);
     } while (now.QuadPart - spin_start.QuadPart < spin_ticks);
-    ASSERT_TRUE(::TerminateProcess(child.process.get(), 77));
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(child.process.get(), 120000));
+    ASSERT_TRUE(::TerminateProcess(child.get(), 77));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(child.get(), 120000));
     DWORD exit_code = 0;
-    ASSERT_TRUE(::GetExitCodeProcess(child.process.get(), &exit_code));
+    ASSERT_TRUE(::GetExitCodeProcess(child.get(), &exit_code));
     ASSERT_EQ(77u, exit_code) << "the child ended on its own";
 
     const int64_t after_kill = ReadGeneration();
@@ -465,13 +484,21 @@ TEST_F(ImportantFileWriterCrashTest, KilledWriterLeavesACompleteGeneration) {
         EXPECT_TRUE(name.rfind(L"prefs.json~", 0) == 0 && name.ends_with(L".tmp")) << name;
       }
     }
-    if (entries.size() > 1)
-      ++kills_during_a_write;
+    ASSERT_LE(entries.size(), 2u);
+    if (kill == Kill::kHeldAfterTempCreated) {
+      // Killed inside its write: the target is still the generation before it, beside the empty temporary file.
+      EXPECT_EQ(generation, after_kill);
+      ASSERT_EQ(2u, entries.size());
+      const FilePath temp_file = dir_.path().Append(entries[0] == L"prefs.json" ? entries[1] : entries[0]);
+      std::string temp_bytes = "unread";
+      EXPECT_TRUE(test_support::ReadFileBytes(temp_file.value(), &temp_bytes));
+      EXPECT_EQ("", temp_bytes);
+    } else if (entries.size() > 1) {
+      ++random_kills_during_a_write;
+    }
     generation = after_kill;
   }
-  // The kills did hit writes in progress (their temporary files were there), so the test saw what it is for.
-  EXPECT_GT(kills_during_a_write, 0);
-  std::printf("%d of %d kills hit a write in progress\n", kills_during_a_write, kKills);
+  std::printf("%d of %d random kills hit a write in progress\n", random_kills_during_a_write, 2 * kRoundsPerKill);
   ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(target(), "done"));
   EXPECT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
 }
