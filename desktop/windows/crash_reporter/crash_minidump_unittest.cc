@@ -29,10 +29,6 @@ uint64_t AddressOf(const void* object) {
   return reinterpret_cast<uintptr_t>(object);
 }
 
-bool FileExists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::string VersionText() {
   return GetFullVersionString() + " " + std::to_string(GetBuildNumber());
 }
@@ -122,27 +118,23 @@ uint64_t ReadPointerOf(HANDLE process, uint64_t address) {
   return value;
 }
 
-// A client stopped in its crash, dumped by the system's dump function from the dump server's callback: once
-// with a limit no dump of it fits (nothing is left), once with the client limit. The Linux-side check reads the
-// dump with obj2yaml-14 and lldb-14 against expected.txt.
+// A client stopped in its crash, dumped by the system's dump function from the dump server's callback with the
+// client limit. The Linux-side check reads the dump with obj2yaml-14 and lldb-14 against expected.txt. (A dump
+// that fits no limit is the table above: wine's dump function reads the client's memory through the wine server,
+// one request per read, so every real dump of a client costs seconds, and minutes on a loaded machine.)
 TEST(CrashMinidumpTest, ACrashedClientIsDumpedWithinItsLimit) {
   const std::wstring folder = FreshRecordFolder(L"client_dump");
-  const std::wstring small_path = folder + L"\\too_small.dmp", path = folder + L"\\client.dmp";
+  const std::wstring path = folder + L"\\client.dmp";
   RecordingCrashServer server;
-  bool small_written = true, written = false;
+  bool written = false;
   uint64_t exception_address = 0;
-  long long small_ms = 0, ms = 0;  // for the record: wine's dumps are slow
+  long long ms = 0;  // for the record: wine's dumps are slow
   server.set_dump_handler([&](const CrashClientRecord& client, const std::wstring*) {
     const auto start = std::chrono::steady_clock::now();
-    small_written = WriteClientMinidump(client.process_id(), client.thread_id_address(),
-                                        client.exception_pointers_address(), client.assertion_address(),
-                                        base::FilePath(small_path), 100000);
-    const auto middle = std::chrono::steady_clock::now();
     written = WriteClientMinidump(client.process_id(), client.thread_id_address(),
                                   client.exception_pointers_address(), client.assertion_address(),
                                   base::FilePath(path), kClientMinidumpSizeLimit);
-    small_ms = std::chrono::duration_cast<std::chrono::milliseconds>(middle - start).count();
-    ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - middle).count();
+    ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     // Where the crash happened, read through the pointers the client published.
     const uint64_t pointers = ReadPointerOf(client.process_handle(), client.exception_pointers_address());
     const uint64_t exception_record = ReadPointerOf(client.process_handle(), pointers);
@@ -153,8 +145,6 @@ TEST(CrashMinidumpTest, ACrashedClientIsDumpedWithinItsLimit) {
   EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION),
             RunCrashingClient(L"null-write", server.pipe_name(), folder));
   ASSERT_EQ(1u, server.dump_requests());
-  EXPECT_FALSE(small_written);
-  EXPECT_FALSE(FileExists(small_path));
   ASSERT_TRUE(written);
   std::string dump;
   ASSERT_TRUE(test_support::ReadFileBytes(path, &dump));
@@ -173,7 +163,7 @@ TEST(CrashMinidumpTest, ACrashedClientIsDumpedWithinItsLimit) {
   ASSERT_TRUE(test_support::WriteFileBytes(
       folder + L"\\expected.txt", "thread=" + client.at("thread") + "\naddress=" + std::to_string(exception_address) +
                                       "\nversion=" + version_hex + "\nsize=" + std::to_string(dump.size()) +
-                                      "\nsmall_ms=" + std::to_string(small_ms) + "\nms=" + std::to_string(ms) + "\n"));
+                                      "\nms=" + std::to_string(ms) + "\n"));
 }
 
 }  // namespace
