@@ -19,6 +19,13 @@ function(zorvi_test_limit dir pattern seconds)
   set_property(GLOBAL APPEND PROPERTY ZORVI_TEST_LIMITS_${name} "${pattern}=${seconds}")
 endfunction()
 
+# zorvi_test_resource_lock(<area folder> <Suite.Name> <lock>): the test holds the ctest resource lock <lock>, so
+# that tests of one machine-wide resource (a fixed port) never run at the same time.
+function(zorvi_test_resource_lock dir test lock)
+  string(REPLACE "/" "_" name "${dir}")
+  set_property(GLOBAL APPEND PROPERTY ZORVI_TEST_LOCKS_${name} "${test}=${lock}")
+endfunction()
+
 function(zorvi_area dir)
   string(REPLACE "/" "_" name "${dir}")
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cc ${CMAKE_SOURCE_DIR}/${dir}/*.c)
@@ -112,5 +119,21 @@ function(zorvi_finish_areas)
     endif()
     gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 120
                          PROPERTIES ${props})
+    # The tests are known only once discovered, so their locks are set by a file that ctest reads after the
+    # discovery's own.
+    get_property(locks GLOBAL PROPERTY ZORVI_TEST_LOCKS_${name})
+    if(locks)
+      set(lock_lines "")
+      foreach(lock ${locks})
+        string(REPLACE "=" ";" lock "${lock}")
+        list(GET lock 0 test)
+        list(GET lock 1 resource)
+        string(APPEND lock_lines "if(EXISTS [==[${CMAKE_BINARY_DIR}/bin/${exe}.exe]==])\n"
+                                 "  set_tests_properties([==[${name}.${test}]==] PROPERTIES RESOURCE_LOCK ${resource})\n"
+                                 "endif()\n")
+      endforeach()
+      file(WRITE ${CMAKE_BINARY_DIR}/${name}_locks.cmake "${lock_lines}")
+      set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/${name}_locks.cmake)
+    endif()
   endforeach()
 endfunction()

@@ -1,13 +1,17 @@
 #include "desktop/launcher/installer/stats_sender.h"
 
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "base/command_line.h"
 #include "base/features/feature_list.h"
 #include "base/json/json_writer.h"
+#include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_version.h"
+#include "desktop/launcher/installer/package_fetcher/download_hosts.h"
 #include "desktop/launcher/installer/product_info.h"
 
 namespace zorvi::installer {
@@ -15,11 +19,16 @@ namespace zorvi::installer {
 namespace {
 
 constexpr char kInstallerUiStatsFeature[] = "installer-ui-stats";
+constexpr char kLocalStatsServerSwitch[] = "local-stats-server";
+constexpr wchar_t kLocalStatsServer[] = L"http://localhost:3000";
+constexpr char kFeedbackPath[] = "netinstaller/feedback";
+// Retries of a send that may not wait for the network: three more requests, 6 s apart.
+constexpr int kRetriesWithoutNetworkWait = 2;
 
 }  // namespace
 
-StatsSender::StatsSender(UICallbackRunner* /*ui_callback_runner*/)
-    : root_view_(&root_, &guard_, base::TimeTicks::Now()) {
+StatsSender::StatsSender(UICallbackRunner* ui_callback_runner)
+    : root_view_(&root_, &guard_, base::TimeTicks::Now()), downloader_(ui_callback_runner, nullptr) {
   RecordInstallerStats();
 }
 
@@ -77,6 +86,37 @@ void StatsSender::SummarizeDownloads() {
 bool StatsSender::SerializeAsJson(std::string* json) {
   base::AutoLock hold(guard_.lock());
   return base::JsonWriter::Write(root_, json);
+}
+
+bool StatsSender::Send(base::Closure done, bool wait_for_network) {
+  SummarizeDownloads();
+  // The loopback address is not among the hosts: the local statistics server is reached by name.
+  std::vector<std::wstring> hosts = {kMakerDomainSuffix, L"localhost"};
+  AppendBrandingDomain(GetBrandingDomain(), &hosts);
+  downloader_.set_allowed_hosts(hosts);
+  if (!wait_for_network) {
+    VLOG(1) << "Don't wait for network when sending stats";
+    downloader_.set_maximum_retries(kRetriesWithoutNetworkWait);
+  }
+  std::string json;
+  if (!SerializeAsJson(&json)) {
+    LOG(ERROR) << "Failed to write stats as JSON";
+    done.Run();
+    return false;
+  }
+  // The switch's value is not looked at: the local server has one address.
+  const std::wstring url = base::CommandLine::ForCurrentProcess()->HasSwitch(kLocalStatsServerSwitch)
+                               ? kLocalStatsServer
+                               : base::UTF8ToWide(GetBrandingUrl("autoupdate") + kFeedbackPath);
+  // The downloader takes the callback only when it starts.
+  base::Closure not_sent = done;
+  if (downloader_.StartDownload(url, json, std::move(done), std::make_unique<WininetResponseWriter>(),
+                                std::make_unique<WininetObserver>())) {
+    return true;
+  }
+  not_sent.Run();
+  LOG(ERROR) << "Failed to send the stats request";
+  return false;
 }
 
 }  // namespace zorvi::installer

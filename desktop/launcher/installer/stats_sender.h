@@ -6,8 +6,10 @@
 
 #include <string>
 
+#include "base/callback.h"
 #include "base/values.h"
 #include "desktop/launcher/installer/installer_stats.h"
+#include "desktop/launcher/installer/wininet/wininet.h"
 
 namespace zorvi::installer {
 
@@ -16,8 +18,8 @@ class UICallbackRunner;
 class StatsSender {
  public:
   // Records the installer's own facts (start times, version, stream, product, Windows version and, with the
-  // feature "installer-ui-stats", the command line's arguments). The runner is the controller's, for the
-  // downloader that sends the statistics.
+  // feature "installer-ui-stats", the command line's arguments). The runner (required, not owned) is the
+  // controller's, for the downloader that sends the statistics.
   explicit StatsSender(UICallbackRunner* ui_callback_runner);
   StatsSender(const StatsSender&) = delete;
   StatsSender& operator=(const StatsSender&) = delete;
@@ -34,12 +36,20 @@ class StatsSender {
   // The whole tree as compact JSON, written under the lock; false when the writer fails.
   bool SerializeAsJson(std::string* json);
 
+  // Sums up the downloads and posts the statistics as JSON to the update service's feedback address (with the
+  // switch "local-stats-server", to the local machine on port 3000). Without `wait_for_network` the request is
+  // retried at most twice, so that an installer without a network ends soon. On a thread with a task runner;
+  // `done` runs exactly once on it: when the request has ended, or inside this call when nothing was sent
+  // (false). A sender destroyed while the request runs never runs it.
+  bool Send(base::Closure done, bool wait_for_network);
+
  private:
   void RecordInstallerStats();
 
   StatsTreeGuard guard_;
   base::DictionaryValue root_;
   InstallerStats root_view_;
+  Wininet downloader_;
 };
 
 }  // namespace zorvi::installer

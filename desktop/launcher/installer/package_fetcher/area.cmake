@@ -5,3 +5,8 @@ target_link_libraries(desktop_launcher_installer_package_fetcher PUBLIC dep_7zde
 zorvi_branding_rc(package_check_host ${CMAKE_SOURCE_DIR}/host/branding.json rc)
 add_executable(package_check_host ${CMAKE_CURRENT_LIST_DIR}/testdata/package_check_host.cc ${rc})
 set(ZORVI_TEST_CHILDREN "${ZORVI_TEST_CHILDREN};package_check_host" CACHE INTERNAL "")
+
+# The development server of the package request listens on a fixed port, as the local statistics and
+# preference-override servers do: their tests never run at the same time.
+zorvi_test_resource_lock(desktop/launcher/installer/package_fetcher PackageFetcherTest.AddressRequestGoesWhereTheSwitchesSay
+                         loopback_fixed_ports)

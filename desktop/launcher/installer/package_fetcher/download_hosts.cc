@@ -14,15 +14,17 @@ void GetAllowedDownloadHosts(std::vector<std::wstring>* hosts) {
 
 void GetAllowedDownloadHostsFor(const std::string& branding_domain, std::vector<std::wstring>* hosts) {
   hosts->clear();
-  // An empty entry would admit every host and so silently lift the whole restriction; a branding without a
-  // domain of its own relies on the maker's.
-  const std::wstring domain = base::UTF8ToWide(branding_domain);
-  if (!domain.empty() && domain != kMakerDomainSuffix)
-    hosts->push_back(domain);
+  AppendBrandingDomain(branding_domain, hosts);
   hosts->push_back(kMakerDomainSuffix);
   hosts->push_back(kDevelopmentDomainSuffix);
   hosts->push_back(L"localhost");
   hosts->push_back(L"127.0.0.1");
+}
+
+void AppendBrandingDomain(const std::string& branding_domain, std::vector<std::wstring>* hosts) {
+  const std::wstring domain = base::UTF8ToWide(branding_domain);
+  if (!domain.empty() && domain != kMakerDomainSuffix)
+    hosts->push_back(domain);
 }
 
 }  // namespace zorvi::installer

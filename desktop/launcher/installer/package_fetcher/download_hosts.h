@@ -19,6 +19,10 @@ void GetAllowedDownloadHosts(std::vector<std::wstring>* hosts);
 // The same list for a given branding domain (UTF-8).
 void GetAllowedDownloadHostsFor(const std::string& branding_domain, std::vector<std::wstring>* hosts);
 
+// Appends the branding domain (UTF-8) unless it is empty or the maker's suffix. An empty entry would admit every
+// host and so silently lift the whole restriction; a branding without a domain of its own relies on the maker's.
+void AppendBrandingDomain(const std::string& branding_domain, std::vector<std::wstring>* hosts);
+
 }  // namespace zorvi::installer
 
 #endif  // DESKTOP_LAUNCHER_INSTALLER_PACKAGE_FETCHER_DOWNLOAD_HOSTS_H_

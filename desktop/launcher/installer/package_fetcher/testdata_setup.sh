@@ -286,3 +286,42 @@ printf 'alpha\n' > "$D/mutation/tree/a.txt"; printf 'beta\n' > "$D/mutation/tree
 (cd "$D/mutation/tree" && 7zz a -bso0 -bsp0 -m0=BCJ -m1=LZMA "$D/mutation/small_bcj.7z" ./*)
 cp "$D/payload/unsigned_full.exe" "$D/payload/signed_full_before_table.exe" "$D/payload/unsigned_tracking.exe" \
    "$D/mutation/"
+
+# The fetcher's scenarios. www/ is what the loopback server serves: package executables around the installer's
+# own version and stream carrying a 7z archive (or not), signed as the test branding expects ("Test Signer",
+# certs/1) or otherwise, and partner files; sha256.txt is sha256sum of them and of the tracking texts. own/ holds
+# the installers whose payload the fetcher reads. expected/ is 7-Zip's extraction of the package archive.
+F=$D/fetch
+mkdir -p "$F"/{www,own,tree/docs,"tree/Ünïcödé",expected}
+printf 'package readme\n' > "$F/tree/readme.txt"
+printf 'readme.txt\r\ndocs\\numbers.txt\r\n' > "$F/tree/files_list"
+seq 1 3000 > "$F/tree/docs/numbers.txt"
+printf 'κόσμε\n' > "$F/tree/Ünïcödé/名前.txt"
+(cd "$F/tree" && 7zz a -bso0 -bsp0 "$F/package.7z" ./*)
+7zz x -bso0 -bsp0 -o"$F/expected" "$F/package.7z"
+cp "$F/package.7z" "$F/corrupt.7z"
+printf '\xff' | dd of="$F/corrupt.7z" bs=1 seek=40 conv=notrunc status=none
+7zz t -bso0 -bsp0 -bse0 "$F/corrupt.7z" && { echo "the corrupted package archive still tests good" >&2; exit 1; }
+package() { "$FIXTURE" package "$1" --probe "$PROBE" --internal-version "$2" --stream "$3" "${@:4}"; }
+W=$F/www
+package "$W/good.exe" 2234.0 nightly --payload "$F/package.7z"
+package "$W/signed_test.exe" 2234.0 nightly --payload "$F/package.7z" --sign "$D/certs/1.pem" "$D/certs/1.key"
+package "$W/signed_other.exe" 2234.0 nightly --payload "$F/package.7z" --sign "$D/certs/2.pem" "$D/certs/2.key"
+package "$W/version_empty.exe" "" nightly --payload "$F/package.7z"
+package "$W/version_lower.exe" 2233.9 nightly --payload "$F/package.7z"
+package "$W/version_short.exe" 2234 nightly --payload "$F/package.7z"
+package "$W/stream_case.exe" 2234.0 Nightly --payload "$F/package.7z"
+package "$W/no_archive.exe" 2234.0 nightly --text "tracking data, not an archive"
+package "$W/corrupt_archive.exe" 2234.0 nightly --payload "$F/corrupt.7z"
+head -c 3000 /dev/urandom > "$W/a.dat"
+head -c 5000 /dev/urandom > "$W/b.dat"
+(cd "$W" && sha256sum -- *) > "$F/sha256.txt"
+for text in abc blob-7; do printf '%s' "$text" | sha256sum | sed "s/-\$/$text/"; done >> "$F/sha256.txt"
+O=$F/own
+package "$O/full.exe" 2234.0 nightly --payload "$F/package.7z"
+package "$O/tracking.exe" 2234.0 nightly --text abc
+package "$O/plain.exe" 2234.0 nightly
+package "$O/signed.exe" 2234.0 nightly --sign "$D/certs/1.pem" "$D/certs/1.key"
+cp "$D/payload/signed_full_after_table.exe" "$O/signed_full_after_table.exe"
+cp "$D/payload/security_past_end.exe" "$O/corrupted.exe"
+cp "$D/payload/ten_bytes.exe" "$O/not_pe.exe"

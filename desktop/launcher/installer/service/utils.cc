@@ -84,6 +84,10 @@ bool IsShortcutTarget(const base::FilePath& resolved, const base::FilePath& targ
 
 }  // namespace
 
+bool IsPlainFileName(std::wstring_view name) {
+  return !name.empty() && std::none_of(name.begin(), name.end(), IsSeparator) && IsValidComponent(name);
+}
+
 bool IsValidPath(const base::FilePath& path) {
   std::wstring_view rest = path.value();
   if (rest.empty() || rest.size() > kMaxValidPathLength)

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 #include "base/files/file_path.h"
 
@@ -16,6 +17,10 @@ namespace zorvi::installer {
 // drive ("C:") or a share ("\\server\share\"); components without control characters or any of ?"<>*|:, not
 // ending in '.', and not a reserved device name before the first '.' (CON, AUX, COM1-COM4, LPT1-LPT3, PRN, NUL).
 bool IsValidPath(const base::FilePath& path);
+
+// Whether `name` names an entry directly inside a folder: one non-empty component as IsValidPath accepts it,
+// with no separator (so no drive, "." or "..": a name that cannot lead out of the folder it is joined to).
+bool IsPlainFileName(std::wstring_view name);
 
 // What identifies a file or folder whatever path names it (hard links, letter case, short names): volume
 // serial number and file index. False when the path cannot be opened.

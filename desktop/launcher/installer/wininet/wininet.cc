@@ -150,18 +150,15 @@ bool Wininet::StartDownload(const std::wstring& url, const std::string& post_dat
   UrlParts parts;
   if (!ParseUrl(url_, &parts)) {
     PLOG(ERROR) << "Could not parse URL";
-    on_done_.Reset();
-    return false;
+    return RefuseStart();
   }
   if (!IsHostAllowed(parts.host, allowed_hosts_)) {
     LOG(ERROR) << "Attempting to download from a disallowed domain";
-    on_done_.Reset();
-    return false;
+    return RefuseStart();
   }
   if (post_data.size() > MAXDWORD) {
     LOG(ERROR) << "The request body is too large to send";
-    on_done_.Reset();
-    return false;
+    return RefuseStart();
   }
   if (termination_thread_) {
     VLOG(1) << "Waiting for previous WinINET invocation to terminate.";
@@ -177,8 +174,7 @@ bool Wininet::StartDownload(const std::wstring& url, const std::string& post_dat
       InternetOpenW(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC);
   if (!internet) {
     PLOG(ERROR) << "Could not open internet";
-    on_done_.Reset();
-    return false;
+    return RefuseStart();
   }
   session_ = WininetSession::Create(this, post_data);
   session_->set_internet(internet);
@@ -189,8 +185,7 @@ bool Wininet::StartDownload(const std::wstring& url, const std::string& post_dat
   if (!connection) {
     PLOG(ERROR) << "Could not start session";
     CloseSession();
-    on_done_.Reset();
-    return false;
+    return RefuseStart();
   }
   session_->OnHandleCreated();
   {
@@ -201,11 +196,17 @@ bool Wininet::StartDownload(const std::wstring& url, const std::string& post_dat
   if (!OpenRequest(parts, std::wstring())) {
     LOG(ERROR) << "Could not send Request";
     CloseSession();
-    on_done_.Reset();
     SetState(previous_state);
-    return false;
+    return RefuseStart();
   }
   return true;
+}
+
+bool Wininet::RefuseStart() {
+  on_done_.Reset();
+  // Nothing will be written: a file writer lets go of its file, which its owner may then remove.
+  writer_->Close();
+  return false;
 }
 
 void Wininet::Stop() {

@@ -73,6 +73,8 @@ class Wininet {
   // Retries, while the count of retries that gained nothing is at most this (so 0 still retries once).
   void set_maximum_retries(int maximum) { maximum_retries_ = maximum; }
   int maximum_retries() const { return maximum_retries_; }
+  // The retries of the last download that gained nothing; 0 once a download completed. Read after the end.
+  int retry_count() const { return retry_count_; }
 
   // Whether `host` ends with one of the entries of `allowed` (compared exactly, from the end); an empty entry
   // or an empty list allows every host.
@@ -106,6 +108,8 @@ class Wininet {
   void PostProgress(const WininetSession* session, bool body_ended);
 
   // On the owner's thread.
+  // Ends a StartDownload that sends nothing: false, and the writer closed.
+  bool RefuseStart();
   bool OpenRequest(const UrlParts& url, const std::wstring& headers);
   void ResumeDownload(DWORD_PTR session_context);
   void OnProxyCredentials(DWORD_PTR session_context, uint32_t result);

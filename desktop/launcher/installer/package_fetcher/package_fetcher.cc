@@ -1,0 +1,539 @@
+#include "desktop/launcher/installer/package_fetcher/package_fetcher.h"
+
+#include <climits>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/json/json_reader.h"
+#include "base/location.h"
+#include "base/logging.h"
+#include "base/memory/weak_ptr.h"
+#include "base/path_service.h"
+#include "base/strings/string_util.h"
+#include "base/strings/stringprintf.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/synchronization/waitable_event.h"
+#include "base/threading/sequenced_worker_pool.h"
+#include "base/threading/thread_task_runner_handle.h"
+#include "base/time/time.h"
+#include "base/values.h"
+#include "components/prefs/json_pref_store.h"
+#include "desktop/launcher/installer/installer_stats.h"
+#include "desktop/launcher/installer/package_fetcher/checksum_checker.h"
+#include "desktop/launcher/installer/package_fetcher/download_hosts.h"
+#include "desktop/launcher/installer/package_fetcher/lzma_util.h"
+#include "desktop/launcher/installer/package_fetcher/package_probes.h"
+#include "desktop/launcher/installer/package_fetcher/package_signature.h"
+#include "desktop/launcher/installer/package_fetcher/payload_reader.h"
+#include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/product_info.h"
+#include "desktop/launcher/installer/service/utils.h"
+#include "desktop/launcher/installer/wininet/wininet.h"
+#include "desktop/launcher/installer/wininet/wininet_stats_observers.h"
+
+namespace zorvi::installer {
+
+namespace {
+
+// Tasks carry the name of the step that posted them, for the task profiler and crash reports.
+#define FETCHER_LOCATION(function) \
+  ::base::Location(function, __FILE__, __LINE__, ::base::GetProgramCounter())
+
+constexpr char kInternalPackageServerSwitch[] = "internal-package-server";
+constexpr char kServerTrackingBlobSwitch[] = "server-tracking-blob";
+// The update service's development instance on the developer's own machine, asked when the switch above has no
+// value.
+constexpr wchar_t kDevelopmentPackageServer[] = L"http://localhost:3002/";
+constexpr wchar_t kPackageRequestPath[] = L"netinstaller/";
+constexpr wchar_t kPartnerContentTemporaryName[] = L"partner_content.tmp";
+constexpr wchar_t kWelcomePagePrefsFile[] = L"installer_prefs_include.json";
+constexpr char kWelcomePagePref[] = "welcome-url";
+constexpr wchar_t kTrackingDataFile[] = L"server_tracking_data";
+constexpr wchar_t kFilesListFile[] = L"files_list";
+// A partner file is given up after this many failed downloads in a row.
+constexpr int kPartnerTries = 4;
+
+base::FilePath MakePackageFileName() {
+  base::Time::Exploded now;
+  base::Time::Now().LocalExplode(&now);
+  return base::FilePath(base::StringPrintf(L"zorvi_installer_%02d%02d%02d%02d%02d%02d.exe", now.year, now.month,
+                                           now.day_of_month, now.hour, now.minute, now.second));
+}
+
+}  // namespace
+
+const char* GetFetcherResultName(int status) {
+  switch (status) {
+    case kPackageReady:
+      return "package_ready";
+    case kInitializationFailed:
+      return "initialization_failed";
+    case kDownloadFailed:
+      return "download_failed";
+    case kUnpackingFailed:
+      return "unpacking_failed";
+    default:
+      return "invalid";
+  }
+}
+
+// The worker-side fetcher: every step runs on the worker thread and ends by posting the next one, or by starting
+// a download whose completion is the next one.
+class PackageFetcher::ThreadedFetcher {
+ public:
+  ThreadedFetcher(base::scoped_refptr<PackageFetcherDelegateProxy> delegate, const base::FilePath& download_folder,
+                  const base::FilePath& package_path, InstallerStats* installer_stats);
+  ThreadedFetcher(const ThreadedFetcher&) = delete;
+  ThreadedFetcher& operator=(const ThreadedFetcher&) = delete;
+  ~ThreadedFetcher();
+
+  void Start();
+
+ private:
+  void FetchDownloadUrl();
+  void DownloadPackage();
+  void ExtractArchive(const std::string& expected_checksum);
+  void UnpackArchive(const base::FilePath& archive_path);
+  void OnUnpacked();
+  // Returns once the preference file is on disk (or the pool takes no more work).
+  void WriteWelcomePagePref(const std::string& welcome_url);
+  void DownloadPartnerContent();
+  void OnPartnerContentDownloaded(const std::wstring& file_name, const std::string& expected_checksum);
+  void RecordFetcherResult(int status);
+  void NotifyPackageReady();
+
+  // Logs `reason`, keeps it as the fetch's "failure_reason" and ends the fetch with `status`.
+  void Fail(const char* reason, int status);
+  base::FilePath UnpackFolder() const { return package_path_.RemoveExtension(); }
+  base::FilePath ArchivePath() const { return package_path_.ReplaceExtension(L"7z"); }
+  base::FilePath PartnerContentTemporaryPath() const {
+    return download_folder_.Append(kPartnerContentTemporaryName);
+  }
+  static void PostStep(const base::Location& from_here, base::Closure step) {
+    base::ThreadTaskRunnerHandle::Get()->PostTask(from_here, std::move(step));
+  }
+  // A step bound to this fetcher: it does nothing once the fetcher is gone.
+  template <typename... Args>
+  base::Closure Step(void (ThreadedFetcher::*step)(Args...), const std::decay_t<Args>&... arguments) {
+    return base::Bind(step, weak_factory_.GetWeakPtr(), arguments...);
+  }
+
+  base::scoped_refptr<PackageFetcherDelegateProxy> delegate_;
+  int restarts_ = 0;
+  int partner_failures_ = 0;
+  const base::FilePath download_folder_;
+  const base::FilePath package_path_;
+  std::unique_ptr<PayloadReader> payload_reader_;
+  std::unique_ptr<Wininet> downloader_;
+  std::string reply_text_;
+  std::unique_ptr<base::Value> reply_value_;
+  const base::ListValue* partner_list_ = nullptr;  // inside reply_value_
+  size_t partner_index_ = 0;
+  std::vector<std::string> partner_file_names_;
+  InstallerStats* const installer_stats_;
+  std::unique_ptr<InstallerStats> fetch_stats_;
+  std::unique_ptr<InstallerStats> partner_stats_;
+  std::unique_ptr<InstallerStats> try_stats_;
+  base::WeakPtrFactory<ThreadedFetcher> weak_factory_{this};
+};
+
+PackageFetcher::ThreadedFetcher::ThreadedFetcher(base::scoped_refptr<PackageFetcherDelegateProxy> delegate,
+                                                 const base::FilePath& download_folder,
+                                                 const base::FilePath& package_path, InstallerStats* installer_stats)
+    : delegate_(std::move(delegate)),
+      download_folder_(download_folder),
+      package_path_(package_path),
+      downloader_(std::make_unique<Wininet>(delegate_.get(), delegate_.get())),
+      installer_stats_(installer_stats) {}
+
+PackageFetcher::ThreadedFetcher::~ThreadedFetcher() {
+  LOG(INFO) << "Terminating the package fetcher";
+  // Notifications still queued for the controller are dropped from here on.
+  delegate_->Detach();
+  if (downloader_->state() != Wininet::kFailed)
+    downloader_->Stop();
+  base::DeleteFile(package_path_, false);
+  base::DeleteFile(ArchivePath(), false);
+  base::DeleteFile(UnpackFolder(), true);
+  weak_factory_.InvalidateWeakPtrs();
+  try_stats_.reset();
+  partner_stats_.reset();
+  fetch_stats_.reset();
+  partner_list_ = nullptr;
+  reply_value_.reset();
+  downloader_.reset();
+  payload_reader_.reset();
+  delegate_ = nullptr;
+}
+
+void PackageFetcher::ThreadedFetcher::Start() {
+  LOG(INFO) << "Starting the package fetcher";
+  fetch_stats_ = installer_stats_->AppendDictionary("fetches");
+  fetch_stats_->SetInteger("try_number", restarts_);
+  fetch_stats_->RecordTime("start_time");
+  delegate_->NotifyStatusChanged(kFetchStarted);
+
+  if (!base::DeleteFile(package_path_, false) || !base::DeleteFile(UnpackFolder(), true)) {
+    Fail("Unable to obtain or clean the download/extraction path", kInitializationFailed);
+    return;
+  }
+  delegate_->NotifyStatusChanged(kDownloadFolderCleaned);
+
+  // Whatever an earlier fetch was told does not carry over into this one.
+  partner_list_ = nullptr;
+  reply_value_.reset();
+
+  base::FilePath own_executable;
+  const bool own_path_known = base::PathService::Get(base::kExeFile, &own_executable);
+  // The reader exists even without a path, so that tracking data from the command line has a place to live.
+  payload_reader_ = std::make_unique<PayloadReader>(own_executable);
+  const bool payload_read = own_path_known && payload_reader_->ReadPayload();
+  if (payload_read && payload_reader_->is_full_package()) {
+    LOG(INFO) << "Found full package";
+    delegate_->NotifyStatusChanged(kExtractingPackage);
+    // A failed write leaves no archive, which the unpacking then reports.
+    payload_reader_->WritePayloadToFile(ArchivePath());
+    PostStep(FETCHER_LOCATION("PackageFetcher::ThreadedFetcher::Start"),
+             Step(&ThreadedFetcher::UnpackArchive, ArchivePath()));
+    return;
+  }
+  if (payload_read) {
+    LOG(INFO) << "Tracking data: " << payload_reader_->GetPayload();
+  } else {
+    LOG(WARNING) << "Failed reading payload";
+    if (payload_reader_->is_corrupted()) {
+      Fail("Corrupted payload", kUnpackingFailed);
+      return;
+    }
+    const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+    if (command_line.HasSwitch(kServerTrackingBlobSwitch)) {
+      LOG(INFO) << "Using tracking data from command line";
+      payload_reader_->set_override_text(command_line.GetSwitchValueASCII(kServerTrackingBlobSwitch));
+      payload_reader_->set_payload_read(true);
+    }
+  }
+  const std::string tracking_data = payload_reader_->GetPayload();
+  if (!tracking_data.empty())
+    delegate_->NotifyTrackingDataObtained(tracking_data);
+  PostStep(FETCHER_LOCATION("PackageFetcher::ThreadedFetcher::Start"), Step(&ThreadedFetcher::FetchDownloadUrl));
+}
+
+
+void PackageFetcher::ThreadedFetcher::FetchDownloadUrl() {
+  LOG(INFO) << "Preparing to fetch the download URL";
+  delegate_->NotifyStatusChanged(kFetchingDownloadUrl);
+  std::vector<std::wstring> hosts;
+  GetAllowedDownloadHosts(&hosts);
+  downloader_->set_allowed_hosts(hosts);
+
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  std::wstring url = command_line.GetSwitchValueNative(kInternalPackageServerSwitch);
+  if (url.empty()) {
+    // Both bases end with '/'.
+    const std::wstring base = command_line.HasSwitch(kInternalPackageServerSwitch)
+                                  ? kDevelopmentPackageServer
+                                  : base::UTF8ToWide(GetBrandingUrl("autoupdate"));
+    url = base + kPackageRequestPath + base::UTF8ToWide(GetStreamName());
+  }
+  LOG(INFO) << "Fetching the download URL";
+  fetch_stats_->RecordTime("fetch_download_url_start_time");
+  if (!downloader_->StartDownload(url, payload_reader_->GetPayload(), Step(&ThreadedFetcher::DownloadPackage),
+                                  std::make_unique<WininetStringResponseWriter>(&reply_text_),
+                                  std::make_unique<WininetErrorStatusObserver>(fetch_stats_.get(),
+                                                                               "fetch_download_url_"))) {
+    Fail("Failed fetching the download URL", kDownloadFailed);
+  }
+}
+
+void PackageFetcher::ThreadedFetcher::DownloadPackage() {
+  if (downloader_->state() != Wininet::kCompleted) {
+    Fail("Failed fetching the download URL", kDownloadFailed);
+    return;
+  }
+  delegate_->NotifyStatusChanged(kDownloadingPackage);
+  VLOG(1) << "Parsing the fetched URL";
+  partner_list_ = nullptr;
+  reply_value_ = base::JsonReader::Read(reply_text_);
+  const base::DictionaryValue* reply = nullptr;
+  std::wstring address;
+  std::string checksum;
+  if (!reply_value_ || !reply_value_->GetAsDictionary(&reply) || !reply->GetString("installer", &address) ||
+      !reply->GetString("installer_checksum", &checksum)) {
+    Fail("Failed parsing json reply", kDownloadFailed);
+    return;
+  }
+  const std::string address_utf8 = base::WideToUTF8(address);
+  fetch_stats_->SetString("download_url", address_utf8);
+  installer_stats_->SetString("download_url", address_utf8);
+  LOG(INFO) << "Preparing to fetch the installer";
+
+  auto writer = std::make_unique<WininetFileResponseWriter>();
+  if (!writer->Open(package_path_)) {
+    Fail("Failed initializing the file to use as download destination", kDownloadFailed);
+    return;
+  }
+  reply->GetList("partner_content", &partner_list_);
+  fetch_stats_->RecordTime("download_start_time");
+  installer_stats_->SetCurrentTime("installation_start_download_time");
+  // The package and the partner files may come from any host the service names.
+  downloader_->set_allowed_hosts(std::vector<std::wstring>());
+  if (!downloader_->StartDownload(address, std::string(), Step(&ThreadedFetcher::ExtractArchive, checksum),
+                                  std::move(writer),
+                                  std::make_unique<WininetChunkStatsObserver>(fetch_stats_.get(), "download_chunks"))) {
+    Fail("Failed downloading the Zorvi package", kDownloadFailed);
+  }
+}
+
+void PackageFetcher::ThreadedFetcher::ExtractArchive(const std::string& expected_checksum) {
+  fetch_stats_->RecordTime("download_end_time");
+  base::FilePath own_executable;
+  const bool own_path_known = base::PathService::Get(base::kExeFile, &own_executable);
+  if (downloader_->state() != Wininet::kCompleted) {
+    Fail("Failed downloading the Zorvi package", kDownloadFailed);
+    return;
+  }
+  if (!ChecksumChecker::Check(package_path_, expected_checksum)) {
+    Fail("Checksum incorrect for the downloaded package", kDownloadFailed);
+    return;
+  }
+  // An unsigned installer (a development build) takes a package whatever its signer; an installer that is
+  // signed, or cannot be read as an image, takes only a package of the expected signer.
+  bool installer_signed = false;
+  const bool installer_unsigned =
+      own_path_known && HasEmbeddedSignature(own_executable, &installer_signed) && !installer_signed;
+  if (!installer_unsigned && !VerifyFileSigner(package_path_)) {
+    Fail("Signature incorrect for the downloaded package", kDownloadFailed);
+    return;
+  }
+  const std::string version = RunPackageProbe(package_path_, kInternalVersionProbe);
+  VLOG(1) << "Downloaded package version: " << version;
+  fetch_stats_->SetString("internal_version", version);
+  if (!IsPackageVersionAcceptable(version)) {
+    Fail("Downloaded package is older than the installer", kDownloadFailed);
+    return;
+  }
+  const std::string stream = RunPackageProbe(package_path_, kStreamProbe);
+  VLOG(1) << "Downloaded package stream: " << stream;
+  fetch_stats_->SetString("stream", stream);
+  if (!IsPackageStreamAcceptable(stream)) {
+    Fail("Downloaded package is of a different stream than the installer", kDownloadFailed);
+    return;
+  }
+  fetch_stats_->RecordTime("extract_start_time");
+  delegate_->NotifyStatusChanged(kExtractingPackage);
+
+  // A reader of its own: the installer's reader keeps the tracking data (or its override) that is saved beside
+  // the unpacked package.
+  PayloadReader package_reader(package_path_);
+  if (!package_reader.ReadPayload() || !package_reader.is_full_package()) {
+    Fail("Could not find 7z payload in full package", kDownloadFailed);
+    return;
+  }
+  if (!package_reader.WritePayloadToFile(ArchivePath())) {
+    Fail("Could not write out 7z archive from full package", kUnpackingFailed);
+    return;
+  }
+  PostStep(FETCHER_LOCATION("PackageFetcher::ThreadedFetcher::ExtractArchive"),
+           Step(&ThreadedFetcher::UnpackArchive, ArchivePath()));
+}
+
+void PackageFetcher::ThreadedFetcher::UnpackArchive(const base::FilePath& archive_path) {
+  LOG(INFO) << "Unpacking files from archive";
+  fetch_stats_->RecordTime("unpack_start_time");
+  installer_stats_->SetCurrentTime("installation_start_unpacking_time");
+  const base::FilePath unpack_folder = UnpackFolder();
+  if (!base::CreateDirectory(unpack_folder)) {
+    Fail("Could not create unpacking folder", kUnpackingFailed);
+    return;
+  }
+  LzmaUtil lzma;
+  lzma.set_delegate(delegate_.get());
+  const bool unpacked = lzma.OpenArchive(archive_path) == 0 && lzma.UnPack(unpack_folder) == 0;
+  lzma.CloseArchive();
+  if (!unpacked) {
+    Fail("Archive unpacking failed", kUnpackingFailed);
+    return;
+  }
+  if (!payload_reader_->is_full_package() && !payload_reader_->GetPayload().empty() &&
+      !payload_reader_->WritePayloadToFile(unpack_folder.Append(kTrackingDataFile))) {
+    LOG(WARNING) << "Failed saving tracking data to unpacked installer.";
+  }
+  PostStep(FETCHER_LOCATION("PackageFetcher::ThreadedFetcher::UnpackArchive"), Step(&ThreadedFetcher::OnUnpacked));
+  base::DeleteFile(archive_path, false);
+}
+
+void PackageFetcher::ThreadedFetcher::OnUnpacked() {
+  fetch_stats_->RecordTime("unpack_end_time");
+  installer_stats_->SetCurrentTime("installation_unpack_complete_time");
+  const base::DictionaryValue* reply = nullptr;
+  std::string welcome_url;
+  if (reply_value_ && reply_value_->GetAsDictionary(&reply) && reply->GetString("url_welcome", &welcome_url)) {
+    VLOG(1) << "Writing welcome page url pref";
+    WriteWelcomePagePref(welcome_url);
+  }
+  if (!partner_list_ || partner_list_->empty()) {
+    NotifyPackageReady();
+    return;
+  }
+  LOG(INFO) << "We have extra partner content";
+  partner_failures_ = 0;
+  partner_index_ = 0;
+  partner_file_names_.clear();
+  partner_stats_ = fetch_stats_->AppendDictionary("addtional_files");
+  delegate_->NotifyStatusChanged(kFetchingPartnerContent);
+  DownloadPartnerContent();
+}
+
+void PackageFetcher::ThreadedFetcher::WriteWelcomePagePref(const std::string& welcome_url) {
+  const base::FilePath prefs_path = UnpackFolder().Append(kWelcomePagePrefsFile);
+  PrefsTaskPool* prefs_pool = PrefsTaskPool::GetInstance();
+  {
+    base::scoped_refptr<JsonPrefStore> store = prefs_pool->CreatePrefStore(prefs_path);
+    store->SetValue(kWelcomePagePref, std::make_unique<base::StringValue>(welcome_url), 0);
+  }
+  // Letting go of the store posted its write to the file's sequence. The installation may start as soon as
+  // the package is ready and reads the file then, so the worker waits until the sequence has written it.
+  base::WaitableEvent written(false, false);
+  if (JsonPrefStore::GetTaskRunnerForFile(prefs_path, prefs_pool->pool())
+          ->PostTask(FETCHER_LOCATION("PackageFetcher::ThreadedFetcher::OnUnpacked"),
+                     base::Bind([](base::WaitableEvent* event) { event->Signal(); }, &written))) {
+    written.Wait();
+  }
+}
+
+void PackageFetcher::ThreadedFetcher::DownloadPartnerContent() {
+  LOG(INFO) << "Preparing to download a partner content file";
+  const base::Value* entry_value = nullptr;
+  const base::DictionaryValue* entry = nullptr;
+  std::wstring href;
+  std::wstring file_name;
+  std::string checksum;
+  // The file name is joined to the unpack folder and listed in its files list: only a plain name may stay
+  // inside it.
+  if (!partner_list_->Get(partner_index_, &entry_value) || !entry_value->GetAsDictionary(&entry) ||
+      !entry->GetString("href", &href) || !entry->GetString("filename", &file_name) ||
+      !entry->GetStringASCII("checksum", &checksum) || !IsPlainFileName(file_name)) {
+    LOG(ERROR) << "Failed parsing partner content part of JSON reply";
+    NotifyPackageReady();
+    return;
+  }
+  partner_stats_->SetString("download_url", base::WideToUTF8(href));
+  partner_stats_->SetInteger("download_succeeded", 0);
+  try_stats_ = partner_stats_->AppendDictionary("download_tries");
+  try_stats_->RecordTime("download_start_time");
+  try_stats_->SetInteger("try_number", partner_failures_);
+
+  auto writer = std::make_unique<WininetFileResponseWriter>();
+  if (!writer->Open(PartnerContentTemporaryPath())) {
+    LOG(ERROR) << "Failed initializing the file to use as download destination";
+    NotifyPackageReady();
+    return;
+  }
+  if (!downloader_->StartDownload(href, std::string(),
+                                  Step(&ThreadedFetcher::OnPartnerContentDownloaded, file_name, checksum),
+                                  std::move(writer), std::make_unique<WininetErrorStatusObserver>(try_stats_.get(), ""))) {
+    LOG(ERROR) << "Failed downloading partner content";
+    base::DeleteFile(PartnerContentTemporaryPath(), false);
+    NotifyPackageReady();
+  }
+}
+
+void PackageFetcher::ThreadedFetcher::OnPartnerContentDownloaded(const std::wstring& file_name,
+                                                                 const std::string& expected_checksum) {
+  try_stats_->RecordTime("download_end_time");
+  const base::FilePath temporary = PartnerContentTemporaryPath();
+  if (downloader_->state() != Wininet::kCompleted || !ChecksumChecker::Check(temporary, expected_checksum)) {
+    LOG(ERROR) << "Failed downloading partner content";
+    base::DeleteFile(temporary, false);
+    const int earlier_failures = partner_failures_++;
+    // A download that already retried on its own and still failed is not asked for again.
+    if (earlier_failures >= kPartnerTries - 1 || downloader_->retry_count() != 0) {
+      LOG(INFO) << "Giving up on partner content download";
+      delegate_->NotifyStatusChanged(kPackageReady);
+      return;
+    }
+    LOG(INFO) << "Retrying partner content download";
+    DownloadPartnerContent();
+    return;
+  }
+  const base::FilePath unpack_folder = UnpackFolder();
+  if (!base::MovePath(temporary, unpack_folder.Append(file_name))) {
+    LOG(ERROR) << "Failed moving partner content into place";
+    NotifyPackageReady();
+    return;
+  }
+  partner_stats_->SetInteger("download_succeeded", 1);
+  partner_failures_ = 0;
+  partner_file_names_.push_back(base::WideToUTF8(file_name));
+  if (++partner_index_ < partner_list_->GetSize()) {
+    partner_stats_ = fetch_stats_->AppendDictionary("addtional_files");
+    DownloadPartnerContent();
+    return;
+  }
+  const std::string listed = base::JoinString(partner_file_names_, "\r\n") + "\r\n";
+  CHECK_LE(listed.size(), static_cast<size_t>(INT_MAX));
+  base::AppendToFile(unpack_folder.Append(kFilesListFile), listed.data(), static_cast<int>(listed.size()));
+  NotifyPackageReady();
+}
+
+void PackageFetcher::ThreadedFetcher::RecordFetcherResult(int status) {
+  ++restarts_;
+  installer_stats_->SetInteger("fetcher_restarts", restarts_);
+  fetch_stats_->SetString("result", GetFetcherResultName(status));
+  delegate_->NotifyStatusChanged(status);
+}
+
+void PackageFetcher::ThreadedFetcher::NotifyPackageReady() {
+  fetch_stats_->RecordTime("package_ready_time");
+  LOG(INFO) << "Package ready.";
+  installer_stats_->SetCurrentTime("package_ready_time");
+  fetch_stats_->SetString("result", GetFetcherResultName(kPackageReady));
+  delegate_->NotifyStatusChanged(kPackageReady);
+}
+
+void PackageFetcher::ThreadedFetcher::Fail(const char* reason, int status) {
+  LOG(ERROR) << reason;
+  fetch_stats_->SetString("failure_reason", reason);
+  RecordFetcherResult(status);
+}
+
+PackageFetcher::PackageFetcher(const base::FilePath& download_folder, InstallerStats* installer_stats,
+                               UICallbackRunner* runner, PackageFetcherDelegate* delegate)
+    : package_path_(download_folder.Append(MakePackageFileName())),
+      threaded_fetcher_(nullptr),
+      worker_("Package fetcher worker") {
+  CHECK(runner);
+  base::scoped_refptr<PackageFetcherDelegateProxy> proxy(new PackageFetcherDelegateProxy(delegate, runner));
+  threaded_fetcher_ = new ThreadedFetcher(std::move(proxy), download_folder, package_path_, installer_stats);
+  CHECK(worker_.StartWithOptions(base::Thread::Options(base::MessageLoop::TYPE_DEFAULT, 0)));
+}
+
+PackageFetcher::~PackageFetcher() {
+  // Non-nestable: it runs after every step queued before it and never inside one of them. The worker ends
+  // once it has run.
+  worker_.task_runner()->PostNonNestableTask(FETCHER_LOCATION("PackageFetcher::DeleteThreadedFetcher"),
+                                             base::Bind(&PackageFetcher::DeleteThreadedFetcher, threaded_fetcher_));
+  worker_.Stop();
+}
+
+void PackageFetcher::Start() {
+  // The raw pointer is safe: the deletion is posted to the same thread after any Start.
+  worker_.task_runner()->PostTask(FETCHER_LOCATION("PackageFetcher::Start"),
+                                  base::Bind(&ThreadedFetcher::Start, base::Unretained(threaded_fetcher_)));
+}
+
+base::FilePath PackageFetcher::unpack_folder() const {
+  return package_path_.RemoveExtension();
+}
+
+// static
+void PackageFetcher::DeleteThreadedFetcher(ThreadedFetcher* threaded_fetcher) {
+  delete threaded_fetcher;
+}
+
+}  // namespace zorvi::installer
