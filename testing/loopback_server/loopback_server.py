@@ -22,6 +22,7 @@ bytes sent, the fault applied and whether the answer went out whole.
 """
 import argparse
 import email.utils
+import fcntl
 import hashlib
 import json
 import os
@@ -29,6 +30,7 @@ import select
 import signal
 import socket
 import sys
+import tempfile
 import threading
 import time
 import urllib.parse
@@ -431,6 +433,11 @@ def main():
 
     if options.bodies:
         os.makedirs(options.bodies, exist_ok=True)
+    if options.port:
+        # A fixed port belongs to the whole machine: servers of other test runs on it (other clones of the
+        # project) wait here for each other instead of failing to bind. The lock goes with the process.
+        port_lock = open(os.path.join(tempfile.gettempdir(), "loopback_server_port_%d.lock" % options.port), "a")
+        fcntl.flock(port_lock, fcntl.LOCK_EX)
     shared = Shared(options.root, FaultTable(faults), RequestLog(options.log), options.bodies)
     excluded = {int(p) for p in options.exclude_ports.split(",") if p.strip()}
     servers, port = bind_listeners(shared, options.port, excluded)

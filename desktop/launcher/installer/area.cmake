@@ -51,3 +51,11 @@ file(CONFIGURE OUTPUT ${help_rc}
 set_source_files_properties(${help_rc} PROPERTIES OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/host/branding.json;${help_languages}")
 add_executable(help_console_host WIN32 ${CMAKE_CURRENT_LIST_DIR}/testdata/help_console_host.cc ${help_rc})
 set(ZORVI_TEST_CHILDREN "${ZORVI_TEST_CHILDREN};help_console_host" CACHE INTERNAL "")
+
+# The local statistics and preference-override servers listen on fixed ports (3000, 3001): their tests never run
+# at the same time as other users of the fixed ports.
+zorvi_test_resource_lock(desktop/launcher/installer StatsSenderSendTest.LocalStatsServerIsThisMachineOnItsPort
+                         loopback_fixed_ports)
+zorvi_test_resource_lock(desktop/launcher/installer
+                         PrefDefaultOverridesFetcherTest.RequestGoesWhereTheSwitchAndTheBrandingSay
+                         loopback_fixed_ports)

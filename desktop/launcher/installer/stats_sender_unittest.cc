@@ -16,6 +16,7 @@
 #include "base/synchronization/waitable_event.h"
 #include "base/threading/simple_thread.h"
 #include "desktop/launcher/installer/installer_test_util.h"
+#include "desktop/launcher/installer/update_service_test_util.h"
 
 namespace zorvi::installer {
 namespace {
@@ -49,7 +50,8 @@ struct Tree {
 // reads the file with Python's json (the nested shapes, the download summary recomputed from the fetches),
 // `date -u` (the time texts) and `wine reg query` (the Windows version).
 TEST(StatsSenderTest, RunStatisticsAreWrittenAsNestedJson) {
-  StatsSender sender(nullptr);
+  test::SilentUIRunner runner;
+  StatsSender sender(&runner);
   InstallerStats* stats = sender.stats();
   const std::unique_ptr<base::Value> before = Snapshot(&sender);
   sender.SummarizeDownloads();
@@ -87,7 +89,8 @@ TEST(StatsSenderTest, CommandLineArgumentsOnlyWithTheUiStatsFeature) {
     base::ListValue overrides;
     overrides.AppendString(std::string("installer-ui-stats@") + (enabled ? "1" : "2"));
     features->InitializeFromReader(base::ListFeatureReader(&overrides));
-    StatsSender sender(nullptr);
+    test::SilentUIRunner runner;
+  StatsSender sender(&runner);
     const std::unique_ptr<base::Value> snapshot = Snapshot(&sender);
     base::DictionaryValue* root = nullptr;
     std::string recorded;
@@ -151,7 +154,8 @@ TEST(StatsSenderTest, WritesReplaceWhatIsInTheirWayUnlessALiveViewWritesThere) {
 TEST(StatsSenderTest, ConcurrentWritersCountExactly) {
   constexpr int kThreads = 8;
   constexpr int kCalls = 10000;
-  StatsSender sender(nullptr);
+  test::SilentUIRunner runner;
+  StatsSender sender(&runner);
   std::unique_ptr<InstallerStats> shared_fetch = sender.stats()->AppendDictionary("fetches");
   base::WaitableEvent go(true, false);
 
@@ -202,6 +206,98 @@ TEST(StatsSenderTest, ConcurrentWritersCountExactly) {
       ++ones;
     return ones;
   }()) << "every chunk incremented exactly once";
+}
+
+class StatsSenderSendTest : public test::UpdateServiceTest {};
+
+// The statistics posted to the service: the summary of the downloads made first, the body exactly the tree's
+// JSON (testdata_check.sh: sha256sum of the text against the digest the server logged; Python's json recomputes
+// the summary).
+TEST_F(StatsSenderSendTest, StatisticsArePostedAsTheirJson) {
+  StartServer("");
+  SetAutoupdateUrl("localhost", "/base/");
+  StatsSender sender(ui_runner());
+  std::unique_ptr<InstallerStats> fetch = sender.stats()->AppendDictionary("fetches");
+  fetch->AppendDictionary("download_chunks")->SetString("ip", "192.0.2.1");
+  fetch->AppendDictionary("download_chunks")->SetInteger("chunk_start", 100);
+  sender.stats()->AppendDictionary("fetches")->AppendDictionary("download_chunks")->SetString("ip", "::1");
+  fetch.reset();
+  test::DoneCounter done;
+  EXPECT_TRUE(sender.Send(done.Callback(), true));
+  EXPECT_EQ(0, done.count());
+  EXPECT_EQ(1, done.Wait());
+  std::string sent;
+  ASSERT_TRUE(sender.SerializeAsJson(&sent));
+  const std::vector<test_support::LoggedRequest> log = StopServer();
+  ASSERT_EQ(1u, log.size());
+  EXPECT_EQ("POST", log[0].method);
+  EXPECT_EQ("/base/netinstaller/feedback", log[0].target);
+  EXPECT_EQ(static_cast<int64_t>(sent.size()), log[0].body_length);
+  const base::FilePath folder = test::TestDataFile(L"stats");
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  ASSERT_EQ(static_cast<int>(sent.size()), base::WriteFile(folder.Append(L"sent.json"), sent.data(), sent.size()));
+  ASSERT_EQ(64, base::WriteFile(folder.Append(L"sent.sha256"), log[0].body_sha256.data(), log[0].body_sha256.size()));
+}
+
+// However the service answers, done runs once: a send that may not wait for the network gives up after two
+// retries, one that may keeps going; an address outside the allow-list (the branding has no domain of its own,
+// and the list names this machine only as "localhost") is not asked at all.
+TEST_F(StatsSenderSendTest, DoneRunsOnceWhateverTheServiceDoes) {
+  const struct {
+    const char* name;
+    bool wait_for_network;
+    const char* host;
+    const char* fault;
+    bool sent;
+    size_t requests;
+  } kRows[] = {
+      {"unavailable, no wait", false, "localhost", R"([{"status": 503, "times": "all"}])", true, 4},
+      {"unavailable four times, wait", true, "localhost", R"([{"status": 503, "times": 4}])", true, 5},
+      {"address by number", true, "127.0.0.1", R"([])", false, 0},
+  };
+  std::string faults;
+  for (size_t i = 0; i < std::size(kRows); ++i) {
+    faults += (i ? ", " : "") + ("\"/row" + std::to_string(i) + "/netinstaller/feedback\": ") + kRows[i].fault;
+  }
+  StartServer("{" + faults + "}");
+  for (size_t i = 0; i < std::size(kRows); ++i) {
+    const auto& row = kRows[i];
+    SCOPED_TRACE(row.name);
+    SetAutoupdateUrl(row.host, "/row" + std::to_string(i) + "/");
+    StatsSender sender(ui_runner());
+    test::DoneCounter done;
+    EXPECT_EQ(row.sent, sender.Send(done.Callback(), row.wait_for_network));
+    EXPECT_EQ(row.sent ? 0 : 1, done.count()) << "done runs inside Send exactly when nothing is sent";
+    EXPECT_EQ(1, done.Wait());
+  }
+  const std::vector<test_support::LoggedRequest> log = StopServer();
+  for (size_t i = 0; i < std::size(kRows); ++i) {
+    size_t requests = 0;
+    for (const test_support::LoggedRequest& request : log)
+      requests += request.path == "/row" + std::to_string(i) + "/netinstaller/feedback";
+    EXPECT_EQ(kRows[i].requests, requests) << kRows[i].name;
+  }
+}
+
+// The switch names the local statistics server, this machine on port 3000, whatever its value; the server holds
+// the port under a lock shared with every other user of the fixed ports.
+TEST_F(StatsSenderSendTest, LocalStatsServerIsThisMachineOnItsPort) {
+  StartServer("", 3000);
+  const std::vector<std::wstring> kSwitches[] = {{L"--local-stats-server"},
+                                                 {L"--local-stats-server=http://127.0.0.2:1/elsewhere"}};
+  for (const auto& switches : kSwitches) {
+    UseSwitches(switches);
+    StatsSender sender(ui_runner());
+    test::DoneCounter done;
+    EXPECT_TRUE(sender.Send(done.Callback(), false));
+    EXPECT_EQ(1, done.Wait());
+  }
+  const std::vector<test_support::LoggedRequest> log = StopServer();
+  ASSERT_EQ(2u, log.size());
+  for (const test_support::LoggedRequest& request : log) {
+    EXPECT_EQ("POST", request.method);
+    EXPECT_EQ("/", request.target);
+  }
 }
 
 }  // namespace

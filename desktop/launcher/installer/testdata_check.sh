@@ -101,6 +101,23 @@ print("statistics: %d keys, os %d.%d.%d, %d chunk records, times within a second
 PY
 fi
 
+# The statistics as the sender posted them: sha256sum of the text equals what the server's Python hashlib logged
+# for the body, and Python's json finds the download summary made from the fetches.
+sent="$D/stats/sent.json"
+if [ -e "$sent" ]; then
+  [ "$(sha256sum < "$sent" | cut -d' ' -f1)" = "$(cat "$D/stats/sent.sha256")" ] ||
+    fail "statistics: the posted body is not the text the sender wrote"
+  python3 - "$sent" <<'PY' || fail "statistics sent: Python's json"
+import json, sys
+root = json.load(open(sys.argv[1], encoding="utf-8"))
+chunks = [c for f in root["fetches"] for c in f.get("download_chunks", [])]
+assert root["wininet_retries"] == len(chunks) > 0, root["wininet_retries"]
+assert root["download_ips"] == "; ".join(c["ip"] for c in chunks if "ip" in c), root["download_ips"]
+assert root["product"] == "Test Product", root["product"]
+print("statistics sent: %d chunk records summarised, body equal to the logged digest" % len(chunks))
+PY
+fi
+
 # Existing-installation status, from outside the tests' own code. The shortcuts the status test made: lnkinfo
 # reads where each leads (the desktop shortcut and the pin to the hard link, not to the launcher the status log's
 # installation holds).

@@ -111,3 +111,10 @@ bash "$HERE/testdata/stage_installations.sh" "$D/staged"
 cp "$HERE/testdata/installer_help.txt" "$D/"
 wrestool -x --raw --type=TXT --name=134 "$B/help_console_host.exe" > "$D/help_languages.txt"
 x86_64-w64-mingw32-objdump -p "$B/zorvi.dll" > "$D/zorvi_dll_objdump.txt"
+
+# The update service's clients: what the loopback server serves as default-preference overrides, the tracking
+# data they post, and sha256sum of both.
+mkdir -p "$D/served"
+printf '{"browser": {"show_home_button": true}, "homepage": "https://start.example/ \\u00e9"}\n' > "$D/served/overrides.json"
+printf 'tracking data with spaces & symbols: é=1' > "$D/served/tracking.txt"
+(cd "$D/served" && sha256sum -- *) > "$D/served_sha256.txt"
