@@ -137,6 +137,10 @@ TEST_F(PrefDefaultOverridesFetcherTest, RequestGoesWhereTheSwitchAndTheBrandingS
       {{L"--local-pref-default-overrides-server"}, "/"},
       {{L"--local-pref-default-overrides-server=" + server().Url("/exact/path?x=1")}, "/exact/path?x=1"},
   };
+  // The product name goes in as it stands: the blank reaches the request line only through the downloader.
+  UseSwitches({});
+  EXPECT_EQ(server().Url("/base/api/prefs/?product=Test Product&version=" + GetFullVersionString(), "localhost"),
+            PrefDefaultOverridesFetcher::BuildRequestUrl());
   std::vector<std::string> expected;
   for (const auto& row : kRows) {
     UseSwitches(row.switches);
