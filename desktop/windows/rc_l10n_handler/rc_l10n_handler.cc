@@ -100,7 +100,51 @@ std::wstring FindSystemLanguage() {
 
 constinit base::LazyInstance<LANGID> g_ui_language_id;
 
+// A string table block holds 16 strings, each a length in characters followed by that many characters.
+constexpr int kStringsPerBlock = 16;
+
 }  // namespace
+
+std::wstring LoadLocalizedString(LANGID language, int id, const std::vector<std::wstring>& substitutions) {
+  const int block = id / kStringsPerBlock + 1;
+  HRSRC resource = FindResourceExW(nullptr, RT_STRING, MAKEINTRESOURCEW(block), language);
+  if (!resource) {
+    PLOG(ERROR) << "Failed to find string " << id << " in language " << language;
+    return std::wstring();
+  }
+  HGLOBAL loaded = LoadResource(nullptr, resource);
+  if (!loaded) {
+    PLOG(ERROR) << "Failed to load string " << id;
+    return std::wstring();
+  }
+  const auto* entry = static_cast<const wchar_t*>(LockResource(loaded));
+  if (!entry) {
+    PLOG(ERROR) << "Failed to lock string " << id;
+    return std::wstring();
+  }
+  // Walk to the entry within the block's size: a damaged table must not lead the walk past its end.
+  const wchar_t* const end = entry + SizeofResource(nullptr, resource) / sizeof(wchar_t);
+  for (int skip = id % kStringsPerBlock; skip > 0 && entry < end; --skip)
+    entry += 1 + static_cast<size_t>(*entry);
+  if (entry >= end || static_cast<size_t>(end - entry - 1) < static_cast<size_t>(*entry)) {
+    LOG(ERROR) << "String " << id << " lies outside its table";
+    return std::wstring();
+  }
+  const std::wstring text(entry + 1, *entry);
+  return substitutions.empty() ? text : base::ReplaceStringPlaceholders(text, substitutions, nullptr);
+}
+
+std::wstring GetLocalizedString(int id) {
+  return LoadLocalizedString(*GetUiLanguageId(), id, {});
+}
+
+std::wstring GetLocalizedString(int id, const std::wstring& argument) {
+  return LoadLocalizedString(*GetUiLanguageId(), id, {argument});
+}
+
+std::wstring GetLocalizedString(const std::wstring& language_tag, int id) {
+  return LoadLocalizedString(LookupLcid(language_tag), id, {});
+}
 
 std::vector<std::wstring> GetAvailableUiLanguages() {
   std::wstring text;

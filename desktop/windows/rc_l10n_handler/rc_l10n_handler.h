@@ -1,6 +1,7 @@
-// The installer's UI language: which languages the host executable carries (its "TXT" resource 134, one
-// language tag a line), how a language tag maps to a Windows language id, and the choice of the run's language
-// from a requested tag and the system's preferred UI languages. The chosen id is kept for the whole process.
+// The installer's texts and UI language: strings from the host executable's string tables in a language,
+// which languages the host carries (its "TXT" resource 134, one language tag a line), how a language tag maps to
+// a Windows language id, and the choice of the run's language from a requested tag and the system's preferred UI
+// languages. The chosen id is kept for the whole process.
 #ifndef DESKTOP_WINDOWS_RC_L10N_HANDLER_RC_L10N_HANDLER_H_
 #define DESKTOP_WINDOWS_RC_L10N_HANDLER_RC_L10N_HANDLER_H_
 
@@ -10,6 +11,15 @@
 #include <vector>
 
 namespace zorvi::installer {
+
+// The host's string `id` in `language`, with "$1" and onwards replaced by `substitutions` in order. Empty, with an
+// error logged, when the host has no string table for the id in that language (language 0 lets the system choose).
+std::wstring LoadLocalizedString(LANGID language, int id, const std::vector<std::wstring>& substitutions);
+// The string in the run's UI language (GetUiLanguageId), as it is or with `argument` for "$1".
+std::wstring GetLocalizedString(int id);
+std::wstring GetLocalizedString(int id, const std::wstring& argument);
+// The string in the language of `language_tag` (LookupLcid), as the language list shows each language's own name.
+std::wstring GetLocalizedString(const std::wstring& language_tag, int id);
 
 // The host's language list: each line of resource 134 trimmed of white space, empty lines kept. Empty without
 // the resource.

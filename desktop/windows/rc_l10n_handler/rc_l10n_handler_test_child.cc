@@ -2,6 +2,7 @@
 // "name=value" lines:
 //   select TAG [PREFERRED]  the choice for TAG: "tag" and "langid", as stored in the process-wide UI language id;
 //                           PREFERRED (comma-separated, possibly empty) stands for the system's list
+//   text TAG ID...          the choice for TAG with the system's list, then "text.ID" = each string in that language
 //   available TAG...        "available.TAG" = 1 or 0 for each
 //   preferred               "preferred.N" = the names of preference list N (0 system to 3 thread), comma-joined,
 //                           and "found.N" = 1 or 0
@@ -49,6 +50,15 @@ int main() {
     SelectUiLanguage(GetUiLanguageId(), &tag);
     Print("tag", tag);
     std::printf("langid=0x%04X\n", *GetUiLanguageId());
+    return 0;
+  }
+  if (mode == L"text" && argc >= 3) {
+    std::wstring tag = argv[2];
+    SelectUiLanguage(GetUiLanguageId(), &tag);
+    Print("tag", tag);
+    std::printf("langid=0x%04X\n", *GetUiLanguageId());
+    for (int i = 3; i < argc; ++i)
+      Print("text." + base::WideToUTF8(argv[i]), GetLocalizedString(_wtoi(argv[i])));
     return 0;
   }
   if (mode == L"available") {

@@ -3,14 +3,20 @@
 #include <windows.h>
 
 #include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "base/files/file_util.h"
+#include "base/json/json_reader.h"
+#include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/values.h"
+#include "testing/scoped_log_capture.h"
 #include "testing/test_support.h"
 #include "testing/version_child.h"
 
@@ -161,6 +167,109 @@ TEST(UiLanguageTableTest, NormalizedTagsAreTheHostsNames) {
   };
   for (const auto& [tag, normalized] : cases)
     EXPECT_EQ(normalized, NormalizeLanguageTag(tag)) << base::WideToUTF8(tag);
+}
+
+// The host strings that this test program carries, as pefile reads them (testdata_setup.sh): the language list
+// and, per language id ("0x0407"), every non-empty entry by block and entry ("2313:9").
+class HostStringsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string json;
+    ASSERT_TRUE(base::ReadFileToString(
+        base::FilePath(test_support::TestDataDir()).Append(L"host_strings.json"), &json));
+    oracle_ = base::JsonReader::Read(json);
+    ASSERT_TRUE(oracle_ && oracle_->GetAsDictionary(&root_)) << json;
+    const base::ListValue* languages = nullptr;
+    ASSERT_TRUE(root_->GetList("languages", &languages));
+    for (const auto& language : *languages) {
+      std::wstring tag;
+      ASSERT_TRUE(language->GetAsString(&tag));
+      tags_.push_back(tag);
+    }
+    ASSERT_GE(tags_.size(), 2u) << "English and at least one more language";
+  }
+  void TearDown() override { *GetUiLanguageId() = 0; }
+
+  // The entry as pefile read it; empty when the table lacks it.
+  std::wstring Entry(const std::wstring& tag, const std::string& block_and_entry) {
+    const base::Value* value = nullptr;
+    const base::DictionaryValue* tables = nullptr;
+    const base::DictionaryValue* table = nullptr;
+    std::wstring result;
+    if (root_->Get("tables", &value) && value->GetAsDictionary(&tables) &&
+        tables->GetWithoutPathExpansion(base::StringPrintf("0x%04x", LookupLcid(tag)), &value) &&
+        value->GetAsDictionary(&table) && table->GetWithoutPathExpansion(block_and_entry, &value)) {
+      value->GetAsString(&result);
+    }
+    return result;
+  }
+
+  std::unique_ptr<base::Value> oracle_;
+  const base::DictionaryValue* root_ = nullptr;
+  std::vector<std::wstring> tags_;
+};
+
+// Each listed language reads its own table: string n is entry n % 16 of block n / 16 + 1, through the run's
+// language id and through the language's tag alike; the languages' own names differ, so no language fell back to
+// another's table.
+TEST_F(HostStringsTest, EachListedLanguageReadsItsOwnTable) {
+  EXPECT_EQ(tags_, GetAvailableUiLanguages());
+  const struct {
+    int id;
+    const char* block_and_entry;
+  } rows[] = {{37000, "2313:8"}, {37001, "2313:9"}, {37007, "2313:15"},
+              {37008, "2314:0"}, {37046, "2316:6"}, {37060, "2317:4"}};
+  std::set<std::wstring> own_names;
+  for (const std::wstring& tag : tags_) {
+    ASSERT_NE(0, LookupLcid(tag)) << base::WideToUTF8(tag);
+    *GetUiLanguageId() = LookupLcid(tag);
+    for (const auto& row : rows) {
+      const std::wstring expected = Entry(tag, row.block_and_entry);
+      EXPECT_FALSE(expected.empty()) << base::WideToUTF8(tag) << " " << row.block_and_entry;
+      EXPECT_EQ(expected, GetLocalizedString(row.id)) << base::WideToUTF8(tag) << " " << row.id;
+      EXPECT_EQ(expected, GetLocalizedString(tag, row.id)) << base::WideToUTF8(tag) << " " << row.id;
+    }
+    own_names.insert(GetLocalizedString(37046));
+  }
+  EXPECT_EQ(tags_.size(), own_names.size());
+}
+
+// "$1" takes the argument once, even when the argument holds placeholders itself; without an argument the text
+// keeps its placeholder.
+TEST_F(HostStringsTest, ArgumentFillsThePlaceholder) {
+  const std::wstring argument = L"C:\\Programs\\$1 $2";
+  for (const std::wstring& tag : tags_) {
+    *GetUiLanguageId() = LookupLcid(tag);
+    const std::wstring with_placeholder = Entry(tag, "2316:14");  // 37054, the folder that could not be made
+    const size_t placeholder = with_placeholder.find(L"$1");
+    ASSERT_NE(std::wstring::npos, placeholder) << base::WideToUTF8(tag);
+    std::wstring expected = with_placeholder;
+    expected.replace(placeholder, 2, argument);
+    EXPECT_EQ(expected, GetLocalizedString(37054, argument)) << base::WideToUTF8(tag);
+    EXPECT_EQ(with_placeholder, GetLocalizedString(37054)) << base::WideToUTF8(tag);
+  }
+}
+
+// What the tables lack reads as empty text: a missing block or language with an error line, an unused entry of a
+// block that exists without one.
+TEST_F(HostStringsTest, WhatTheTablesLackIsEmpty) {
+  const struct {
+    const wchar_t* tag;
+    int id;
+    bool error_logged;
+  } cases[] = {
+      {L"en", 1, true},         // no block 1
+      {L"en", 40000, true},     // no block past the installer's
+      {L"fr", 37001, true},     // a language the host does not carry
+      {L"en", 36999, false},    // the first block holds ids from 36992 on; below 37000 they are unused
+      {L"de", 37061, false},    // past the last id, in the last block
+  };
+  for (const auto& test_case : cases) {
+    test_support::ScopedLogCapture log;
+    EXPECT_EQ(L"", LoadLocalizedString(LookupLcid(test_case.tag), test_case.id, {L"x"})) << test_case.id;
+    EXPECT_EQ(test_case.error_logged, log.HasLineStartingWith("Failed to find string", logging::LOG_ERROR))
+        << base::WideToUTF8(test_case.tag) << " " << test_case.id << ": " << log.Text();
+  }
 }
 
 }  // namespace

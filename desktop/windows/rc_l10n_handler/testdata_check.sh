@@ -6,10 +6,13 @@ set -euo pipefail
 BIN=$2
 ROOT=$(cd "$(dirname "$0")/../../.." && pwd)
 BUILD_DIR=$(cd "$BIN/.." && pwd) . "$ROOT/tools/env.sh"
-host() {  # LOCALE ARGS...: the host's report under the locale
-  local locale=$1
-  shift
-  ZORVI_WINE_LOCALE=$locale "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" "$BIN/rc_l10n_handler_host.exe" "$@" \
+host() {  # LOCALE ARGS...: the fixture host's report under the locale
+  run rc_l10n_handler_host "$@"
+}
+run() {  # PROGRAM LOCALE ARGS...: a host's report under the locale
+  local program=$1 locale=$2
+  shift 2
+  ZORVI_WINE_LOCALE=$locale "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" "$BIN/$program.exe" "$@" \
     </dev/null | tr -d '\r'
 }
 status=0
@@ -23,5 +26,20 @@ for case in "de_DE.UTF-8 de-DE de 0x0407" "ru_RU.UTF-8 ru-RU en 0x0409" "en_US.U
     status=1
   fi
 done
-[ $status -ne 0 ] || echo "an empty tag takes the system's language, or English when the host lacks it"
+# The product's strings as the system's language chooses them without a requested language: the caption and the
+# language's own name from the chosen language's table as pefile reads it.
+strings=$(/usr/bin/python3 "$ROOT/host/check_host_resources.py" --strings "$BIN/rc_l10n_handler_product_host.exe")
+for case in "de_DE.UTF-8 de 0x0407" "en_US.UTF-8 en 0x0409" "ru_RU.UTF-8 en 0x0409"; do
+  set -- $case
+  expected=$(printf '%s' "$strings" | /usr/bin/python3 -c '
+import json, sys
+table = json.load(sys.stdin)["tables"][sys.argv[1].lower()]
+print(f"tag={sys.argv[2]}|langid={sys.argv[1]}|text.37000={table['"'2313:8'"']}|text.37046={table['"'2316:6'"']}")' "$3" "$2")
+  got=$(run rc_l10n_handler_product_host "$1" text '' 37000 37046 | grep -v '^languages=' | paste -sd'|')
+  if [ -z "$expected" ] || [ "$got" != "$expected" ]; then
+    echo "under $1 the product host read '$got', not '$expected'" >&2
+    status=1
+  fi
+done
+[ $status -ne 0 ] || echo "an empty tag takes the system's language, or English when the host lacks it, and its strings"
 exit $status
