@@ -108,7 +108,7 @@ bool ChangeRegValueOperation::SaveOldValue(const std::wstring& object_name) {
     return true;
   }
   if (result != ERROR_SUCCESS) {
-    LOG(ERROR) << "Failed to read " << value_name_ << " from " << object_name;
+    LOG(ERROR) << "Failed to read " << value_name_ << " from " << object_name << ": error " << result;
     return false;
   }
   old_data_.resize(size);

@@ -62,7 +62,12 @@ bool CreateRegistryOperation(const RegistryEntry& entry, HKEY root, std::unique_
   if (!AppliesHere(entry, root))
     return true;
   if (entry.type == kRegistryEntryDeleteKey) {
-    *operation = std::make_unique<DeleteRegKeyOperation>(root, entry.key_path ? entry.key_path : L"");
+    // The key is named by the same templates as the values written next to it: taken literally, a deletion of
+    // "Software\Classes\{Product}{Stream}\..." would look for a key of that very name and leave the real one.
+    std::wstring key_path;
+    if (!ExpandPlaceholders(entry, &key_path, entry.key_path))
+      return false;
+    *operation = std::make_unique<DeleteRegKeyOperation>(root, key_path);
     return true;
   }
 

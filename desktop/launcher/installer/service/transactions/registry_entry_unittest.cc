@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/win/registry.h"
 #include "base/win/windows_version.h"
 #include "desktop/launcher/installer/install_log.h"
 #include "desktop/launcher/installer/product_info.h"
@@ -181,15 +182,18 @@ TEST_F(RegistryEntryTest, EntriesWriteAndRecordTheirValues) {
     EXPECT_EQ(sandbox_.key_root() + L"\\E", std::wstring(record.path.begin(), record.path.end()));
     EXPECT_EQ(test_case.recorded, record.values.back().data);
   }
-  // A removal records nothing; a key deletion goes unexpanded and unrecorded.
+  // A removal records nothing; a key deletion names its key through the placeholders too and is not recorded.
   const size_t records = placeholders_.log_.user_keys[0].values.size();
   bool made = false;
   ASSERT_TRUE(Apply(Entry(key.c_str(), L"dword", kRegistryEntryDeleteValue, 0, &placeholders_), &made));
   EXPECT_EQ(0u, sandbox_.Capture().keys[L"CU\\E"].values.count(L"dword"));
-  const std::wstring unexpanded = sandbox_.key_root() + L"\\{Sub}";
-  Apply(Entry(unexpanded.c_str(), nullptr, kRegistryEntryDeleteKey, 0, &placeholders_), &made);
+  base::win::RegKey literal;
+  ASSERT_EQ(ERROR_SUCCESS, literal.Create(HKEY_CURRENT_USER, key.c_str(), KEY_SET_VALUE));
+  literal.Close();
+  Apply(Entry(key.c_str(), nullptr, kRegistryEntryDeleteKey, 0, &placeholders_), &made);
   EXPECT_TRUE(made);
-  EXPECT_EQ(1u, sandbox_.Capture().keys.count(L"CU\\E")) << "the key named with braces was deleted, not E";
+  EXPECT_EQ(0u, sandbox_.Capture().keys.count(L"CU\\E")) << "E, the key the template names, stays";
+  EXPECT_EQ(1u, sandbox_.Capture().keys.count(L"CU\\{Sub}")) << "the key named like the template was deleted";
   EXPECT_EQ(records, placeholders_.log_.user_keys[0].values.size());
   // Without a log nothing is recorded, and the value is still written.
   placeholders_.recording_ = false;
