@@ -17,6 +17,7 @@ std::atomic<int64_t> g_download_retry_delay_ms{-1};
 std::atomic<int> g_download_maximum_retries{-1};
 std::atomic<int64_t> g_download_termination_wait_ms{-1};
 std::atomic<LaunchRefusalHook> g_launch_refusal_hook{nullptr};
+std::atomic<OpenWithDialogHook> g_open_with_dialog_hook{nullptr};
 
 }  // namespace
 
@@ -91,6 +92,14 @@ void SetLaunchRefusalHookForTesting(LaunchRefusalHook hook) {
 
 LaunchRefusalHook GetLaunchRefusalHook() {
   return g_launch_refusal_hook.load(std::memory_order_relaxed);
+}
+
+void SetOpenWithDialogHookForTesting(OpenWithDialogHook hook) {
+  g_open_with_dialog_hook.store(hook, std::memory_order_relaxed);
+}
+
+OpenWithDialogHook GetOpenWithDialogHook() {
+  return g_open_with_dialog_hook.load(std::memory_order_relaxed);
 }
 
 }  // namespace zorvi::installer

@@ -79,6 +79,13 @@ using LaunchRefusalHook = bool (*)(const base::FilePath& program);
 void SetLaunchRefusalHookForTesting(LaunchRefusalHook hook);
 LaunchRefusalHook GetLaunchRefusalHook();
 
+// Answers in place of the shell's open-with dialog, which Windows 8 and 8.1 show when the installation asks to
+// handle a protocol or an extension, so that tests reach both outcomes without a window waiting for a user. Asked
+// with the name and the dialog's flags; its result stands for the dialog's. Null, the default, shows the dialog.
+using OpenWithDialogHook = long (*)(const std::wstring& name, int flags);
+void SetOpenWithDialogHookForTesting(OpenWithDialogHook hook);
+OpenWithDialogHook GetOpenWithDialogHook();
+
 }  // namespace zorvi::installer
 
 #endif  // DESKTOP_LAUNCHER_INSTALLER_TEST_SEAMS_H_
