@@ -225,45 +225,6 @@ TEST(InstallationInfoTest, StatusLogAndPreferencesAreOnlyRead) {
   CoUninitialize();
 }
 
-// Class keys under HKEY_LOCAL_MACHINE\Software\Classes (wine's classes root shows only those) and user choices
-// under the user's Explorer keys, every name unique to the test; removed when the holder goes.
-class ScopedAssociations {
- public:
-  ~ScopedAssociations() {
-    for (const auto& [root, key] : created_)
-      RegDeleteTreeW(root, key.c_str());
-  }
-
-  void SetClassCommand(const std::wstring& class_name, const std::wstring& command) {
-    Set(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + class_name + L"\\shell\\open\\command", L"", command);
-    created_.emplace_back(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + class_name);
-  }
-  void SetExtensionClass(const std::wstring& extension, const std::wstring& class_name) {
-    Set(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + extension, L"", class_name);
-    created_.emplace_back(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + extension);
-  }
-  // An empty class makes the choice key without a ProgId.
-  void SetUserChoice(const std::wstring& name, const std::wstring& class_name) {
-    const std::wstring key =
-        (name[0] == L'.' ? L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\"
-                         : L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\") +
-        name;
-    Set(HKEY_CURRENT_USER, key + L"\\UserChoice", L"ProgId", class_name);
-    created_.emplace_back(HKEY_CURRENT_USER, key);
-  }
-
- private:
-  static void Set(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
-    base::win::RegKey reg;
-    ASSERT_EQ(ERROR_SUCCESS, reg.Create(root, key.c_str(), KEY_SET_VALUE));
-    if (!value.empty()) {
-      ASSERT_EQ(ERROR_SUCCESS, reg.WriteValue(name, value.c_str()));
-    }
-  }
-
-  std::vector<std::pair<HKEY, std::wstring>> created_;
-};
-
 TEST(InstallationInfoTest, RegisteredHandlers) {
   SetBrandingTextForTesting(R"({"file_name_base": "zorvi"})");
   const std::wstring id = test_support::UniqueName(L"zh");
@@ -274,7 +235,7 @@ TEST(InstallationInfoTest, RegisteredHandlers) {
   const std::wstring own_exe_name = L"\"" + install.value() + L"\\zorvi.exe\" -- \"%1\"";
   const std::wstring other = L"\"C:\\Other Browser\\other.exe\" \"%1\"";
 
-  ScopedAssociations associations;
+  test::ScopedAssociations associations;
   associations.SetClassCommand(id + L"Own", own);
   associations.SetClassCommand(id + L"Other", other);
   associations.SetClassCommand(id + L"Exe", own_exe_name);

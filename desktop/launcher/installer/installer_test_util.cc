@@ -9,6 +9,7 @@
 #include "base/run_loop.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/registry.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/test_seams.h"
 #include "testing/test_support.h"
@@ -73,6 +74,47 @@ void InstallerMainThreadTest::RunUntilIdle() {
 
 std::wstring InstallerMainThreadTest::CompanyKeyForReg() const {
   return L"HKCU\\Software\\" + base::UTF8ToWide(company_);
+}
+
+namespace {
+
+void SetDefaultOrNamedValue(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+  base::win::RegKey reg;
+  ASSERT_EQ(ERROR_SUCCESS, reg.Create(root, key.c_str(), KEY_SET_VALUE));
+  if (!value.empty()) {
+    ASSERT_EQ(ERROR_SUCCESS, reg.WriteValue(name, value.c_str()));
+  }
+}
+
+}  // namespace
+
+ScopedAssociations::~ScopedAssociations() {
+  for (const auto& [root, key] : created_)
+    RegDeleteTreeW(root, key.c_str());
+}
+
+void ScopedAssociations::SetClassCommand(const std::wstring& class_name, const std::wstring& command) {
+  SetDefaultOrNamedValue(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + class_name + L"\\shell\\open\\command", L"",
+                         command);
+  created_.emplace_back(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + class_name);
+}
+
+void ScopedAssociations::SetExtensionClass(const std::wstring& extension, const std::wstring& class_name) {
+  SetDefaultOrNamedValue(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + extension, L"", class_name);
+  created_.emplace_back(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + extension);
+}
+
+void ScopedAssociations::SetUserChoice(const std::wstring& name, const std::wstring& class_name) {
+  const std::wstring key = UserChoiceKey(name);
+  SetDefaultOrNamedValue(HKEY_CURRENT_USER, key, L"ProgId", class_name);
+  // The name's key, which holds the choice.
+  created_.emplace_back(HKEY_CURRENT_USER, key.substr(0, key.rfind(L'\\')));
+}
+
+std::wstring ScopedAssociations::UserChoiceKey(const std::wstring& name) {
+  return (name[0] == L'.' ? L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\"
+                          : L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\") +
+         name + L"\\UserChoice";
 }
 
 }  // namespace zorvi::installer::test

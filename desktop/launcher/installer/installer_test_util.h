@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/files/file_path.h"
 #include "base/message_loop/message_loop.h"
@@ -44,6 +48,29 @@ class InstallerMainThreadTest : public testing::Test {
   base::MessageLoop loop_;
   const std::string company_;
   bool com_initialized_ = false;
+};
+
+// Class keys under HKEY_LOCAL_MACHINE\Software\Classes (wine's classes root shows only those) and user choices
+// under the user's Explorer keys, every name unique to the test; removed, with any other key handed to
+// DeleteAtEnd, when the holder goes.
+class ScopedAssociations {
+ public:
+  ScopedAssociations() = default;
+  ScopedAssociations(const ScopedAssociations&) = delete;
+  ScopedAssociations& operator=(const ScopedAssociations&) = delete;
+  ~ScopedAssociations();
+
+  void SetClassCommand(const std::wstring& class_name, const std::wstring& command);
+  void SetExtensionClass(const std::wstring& extension, const std::wstring& class_name);
+  // An empty class makes the choice key without a ProgId.
+  void SetUserChoice(const std::wstring& name, const std::wstring& class_name);
+  void DeleteAtEnd(HKEY root, const std::wstring& key) { created_.emplace_back(root, key); }
+
+  // The user's choice key of a protocol or an extension (starting with '.'), below HKEY_CURRENT_USER.
+  static std::wstring UserChoiceKey(const std::wstring& name);
+
+ private:
+  std::vector<std::pair<HKEY, std::wstring>> created_;
 };
 
 }  // namespace zorvi::installer::test

@@ -200,4 +200,22 @@ for log in "$D"/entry_log/*/*.log; do
     echo "date: $name was made at $(date -d "@$born" +%Y%m%d%H%M%S)"
   fi
 done
+# The default browser, in a prefix of its own since it changes what every program of the prefix opens: the
+# per-user and then machine-wide registration of DefaultBrowserMachineTest, whose rows and answers a reader of the
+# registry files checks once the prefix's wine server has written them.
+P=$D/default_browser_prefix
+rm -rf "$P" "$D/default_browser_scenario.txt"; cp -a "$WINDEPS/wineprefix-template" "$P"
+ZORVI_OWN_PREFIX=1 ZORVI_TESTDATA=$D env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$P" \
+    "$BIN/desktop_launcher_installer_unittests.exe" --gtest_filter='DefaultBrowserMachineTest.*' \
+    </dev/null >"$D/default_browser_run.txt" 2>&1 ||
+  fail "default browser scenario: $(tail -20 "$D/default_browser_run.txt")"
+TMPDIR="$P/.server-tmp" WINEPREFIX="$P" "$WINESERVER" -k 2>/dev/null || true
+TMPDIR="$P/.server-tmp" WINEPREFIX="$P" timeout 30 "$WINESERVER" -w 2>/dev/null || true
+if [ -e "$D/default_browser_scenario.txt" ]; then
+  python3 "$HERE/testdata/default_browser_oracle.py" "$D/default_browser_scenario.txt" \
+      "$WINDEPS/wineprefix-template/system.reg" "$P/user.reg" "$P/system.reg" || fail "default browser: registry files"
+else
+  fail "default browser: the scenario recorded nothing"
+fi
+rm -rf "$P"
 exit $status
