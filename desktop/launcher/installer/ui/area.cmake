@@ -1,0 +1,13 @@
+# The unit tests load dialogs and pictures from their own executable, as the window does from the host: they carry
+# the host's resources, and a resource of type "PNG" that is no picture at all (1 MiB of text, so that a copy of it
+# kept by every load would show in the process's memory).
+set(undecodable ${CMAKE_BINARY_DIR}/ui_fixtures/undecodable_picture.txt)
+string(REPEAT "not a picture\n" 74898 undecodable_text)
+file(CONFIGURE OUTPUT ${undecodable} CONTENT "${undecodable_text}")
+set(ui_fixtures_rc ${CMAKE_BINARY_DIR}/ui_fixtures/ui_fixtures.rc)
+file(CONFIGURE OUTPUT ${ui_fixtures_rc} CONTENT "9001 PNG \"${undecodable}\"\n")
+set_source_files_properties(${ui_fixtures_rc} PROPERTIES OBJECT_DEPENDS ${undecodable})
+# A deferred call reads its variables when it runs, outside this file's scope: the path goes in as text.
+cmake_language(EVAL CODE
+               "cmake_language(DEFER CALL target_sources desktop_launcher_installer_ui_unittests PRIVATE [[${ui_fixtures_rc}]])")
+cmake_language(DEFER CALL zorvi_host_resources desktop_launcher_installer_ui_unittests)
