@@ -26,6 +26,7 @@
 #include "base/values.h"
 #include "base/win/native_library.h"
 #include "desktop/launcher/installer/download_folder.h"
+#include "desktop/launcher/installer/folder_permission.h"
 #include "desktop/launcher/installer/installation_info.h"
 #include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/installer_help.h"
@@ -47,7 +48,6 @@ constexpr char kStreamSwitch[] = "stream";
 constexpr char kCrashReporterParentIdSwitch[] = "crash-reporter-parent-id";
 constexpr char kHelpSwitch[] = "help";
 constexpr char kHelpShortSwitch[] = "?";
-constexpr char kSetFolderPermissionSwitch[] = "set-folder-permission";
 // Role flags of an installer run.
 constexpr char kBackendSwitch[] = "backend";
 constexpr char kUninstallSwitch[] = "uninstall";

@@ -74,7 +74,8 @@ TEST(InstallerEntryTest, RolesBeforeTheInstallerRunWriteNoLog) {
       // Help is asked before the folder-permission mode; its pause returns at once on an input without keys.
       {L"--help --set-folder-permission=X", 0, nullptr},
       {L"/? --backend", 0, nullptr},
-      {L"--set-folder-permission=X --run-uninstall-bat", 1, "folder-permission helper and uninstall clean-up batch"},
+      // The folder-permission mode ends silently whatever it could do.
+      {L"--set-folder-permission=X --run-uninstall-bat", 0, nullptr},
       {L"--crash-reporter-parent-id=1 --help", 1, "crash reporter"},
   };
   test_support::ScopedTestFolder folder(L"EarlyRoles");

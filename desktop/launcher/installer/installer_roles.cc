@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <string>
 
+#include "base/command_line.h"
 #include "base/logging.h"
+#include "desktop/launcher/installer/folder_permission.h"
 #include "desktop/launcher/installer/installer_runner_backend.h"
 
 namespace zorvi::installer {
@@ -28,8 +30,14 @@ bool RunCrashReporterRole() {
   return RoleNotAvailable("crash reporter", false);
 }
 
-bool RunFolderPermissionRole(const base::FilePath&) {
-  return RoleNotAvailable("folder-permission helper and uninstall clean-up batch", false);
+bool RunFolderPermissionRole(const base::FilePath& installation_folder) {
+  RunFolderPermissionHelper();
+  // The batch was left for this process by an uninstallation that it let write into the folder; the batch can
+  // remove what that run still held only once the run is over, which the helper has just waited for.
+  if (base::CommandLine::ForCurrentProcess()->HasSwitch(kRunUninstallBatSwitch))
+    RunUninstallBatch(installation_folder);
+  // The requester judges the helper by its events, not by its exit code.
+  return true;
 }
 
 bool RunBackendRole(Settings* settings) {

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include "base/bind.h"
@@ -32,6 +34,20 @@ std::wstring EchoVariable(const std::wstring& variable) {
   std::string trimmed;
   base::TrimWhitespaceASCII(output, base::TRIM_ALL, &trimmed);
   return base::UTF8ToWide(trimmed);
+}
+
+std::wstring TakeDaclSddl(void* descriptor) {
+  if (!descriptor)
+    return L"(unreadable)";
+  wchar_t* text = nullptr;
+  std::wstring sddl = L"(not convertible)";
+  if (ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                           &text, nullptr)) {
+    sddl = text;
+    LocalFree(text);
+  }
+  LocalFree(descriptor);
+  return sddl;
 }
 
 bool RunReportingChild(const std::wstring& command_line, std::map<std::string, std::string>* report,

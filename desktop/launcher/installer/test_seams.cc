@@ -18,6 +18,7 @@ std::atomic<int> g_download_maximum_retries{-1};
 std::atomic<int64_t> g_download_termination_wait_ms{-1};
 std::atomic<LaunchRefusalHook> g_launch_refusal_hook{nullptr};
 std::atomic<OpenWithDialogHook> g_open_with_dialog_hook{nullptr};
+std::atomic<GraceWaitHook> g_grace_wait_hook{nullptr};
 
 }  // namespace
 
@@ -100,6 +101,14 @@ void SetOpenWithDialogHookForTesting(OpenWithDialogHook hook) {
 
 OpenWithDialogHook GetOpenWithDialogHook() {
   return g_open_with_dialog_hook.load(std::memory_order_relaxed);
+}
+
+void SetFolderPermissionGraceHookForTesting(GraceWaitHook hook) {
+  g_grace_wait_hook.store(hook, std::memory_order_relaxed);
+}
+
+GraceWaitHook GetFolderPermissionGraceHook() {
+  return g_grace_wait_hook.load(std::memory_order_relaxed);
 }
 
 }  // namespace zorvi::installer

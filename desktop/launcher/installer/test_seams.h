@@ -86,6 +86,13 @@ using OpenWithDialogHook = long (*)(const std::wstring& name, int flags);
 void SetOpenWithDialogHookForTesting(OpenWithDialogHook hook);
 OpenWithDialogHook GetOpenWithDialogHook();
 
+// The folder-permission helper's grace between the release of a temporary grant and putting the folder's
+// access list back (10 s in the product): called with the grace in milliseconds instead of waiting it out, so
+// that tests can hold the helper inside the grace and then end it at once. Null, the default, waits.
+using GraceWaitHook = void (*)(unsigned long milliseconds);
+void SetFolderPermissionGraceHookForTesting(GraceWaitHook hook);
+GraceWaitHook GetFolderPermissionGraceHook();
+
 }  // namespace zorvi::installer
 
 #endif  // DESKTOP_LAUNCHER_INSTALLER_TEST_SEAMS_H_

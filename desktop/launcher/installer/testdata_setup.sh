@@ -109,6 +109,7 @@ bash "$HERE/testdata/stage_installations.sh" "$D/staged"
 # The help: its text written from the table of documented switches, and the language list of its test host as
 # wrestool extracts it. The library's exports and imports as objdump lists them.
 cp "$HERE/testdata/installer_help.txt" "$D/"
+cp "$HERE/testdata/uninstall_batch.txt" "$D/"
 wrestool -x --raw --type=TXT --name=134 "$B/help_console_host.exe" > "$D/help_languages.txt"
 x86_64-w64-mingw32-objdump -p "$B/zorvi.dll" > "$D/zorvi_dll_objdump.txt"
 

@@ -1,0 +1,202 @@
+#include "desktop/launcher/installer/folder_permission.h"
+
+#include <windows.h>
+
+#include <aclapi.h>
+
+#include <cstdio>
+#include <iterator>
+#include <memory>
+
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/process/launch.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/launcher/installer/service/access_control.h"
+#include "desktop/launcher/installer/service/utils.h"
+#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/launcher/installer/uninstall_batch.h"
+
+namespace zorvi::installer {
+
+const char kSetFolderPermissionSwitch[] = "set-folder-permission";
+const char kPermissionsForUserSwitch[] = "permissions-for-user";
+const char kPermanentPermissionsSwitch[] = "permanent-permissions";
+const char kRunUninstallBatSwitch[] = "run-uninstall-bat";
+const char kWaitForPackageSwitch[] = "wait-for-package";
+const char kInitialPidSwitch[] = "initial-pid";
+const char kCrashReporterPidSwitch[] = "crash-reporter-pid";
+
+namespace {
+
+constexpr wchar_t kGiveInstallPermissionEvent[] = L"ZorviInstaller/GiveInstallPermission";
+constexpr wchar_t kGiveInstallPermissionUndoEvent[] = L"ZorviInstaller/GiveInstallPermission/Undo";
+constexpr wchar_t kPackageReadyEvent[] = L"ZorviInstaller/PackageReady";
+constexpr wchar_t kInstallationInterruptedEvent[] = L"ZorviInstaller/InstallationInterrupted";
+constexpr wchar_t kPackageInstallerFileName[] = L"installer.exe";
+// The package's installer takes the request over; it watches the same initial process.
+constexpr const char* kHandedOverSwitches[] = {kCrashReporterPidSwitch, kSetFolderPermissionSwitch,
+                                               kPermissionsForUserSwitch, kPermanentPermissionsSwitch,
+                                               kInitialPidSwitch};
+
+// The run's initial process named by "initial-pid", opened for waiting.
+bool OpenInitialProcess(const base::CommandLine& command_line, base::win::ScopedHandle* process) {
+  unsigned process_id = 0;
+  if (!base::StringToUint(command_line.GetSwitchValueNative(kInitialPidSwitch), &process_id) || process_id == 0)
+    return false;
+  process->Set(OpenProcess(SYNCHRONIZE, FALSE, process_id));
+  return process->IsValid();
+}
+
+base::win::ScopedHandle OpenNamedEvent(DWORD access, const std::wstring& name) {
+  return base::win::ScopedHandle(OpenEventW(access, FALSE, name.c_str()));
+}
+
+void WaitForPackageThenHandOver(const base::CommandLine& command_line, const base::FilePath& folder) {
+  const base::win::ScopedHandle ready = OpenNamedEvent(SYNCHRONIZE, GetPackageReadyEventName(folder));
+  const base::win::ScopedHandle interrupted = OpenNamedEvent(SYNCHRONIZE, GetInstallationInterruptedEventName(folder));
+  base::win::ScopedHandle initial;
+  if (!ready.IsValid() || !interrupted.IsValid() || !OpenInitialProcess(command_line, &initial))
+    return;
+  // The package first: when everything happened at once, the package is there to hand over to.
+  const HANDLE objects[] = {ready.Get(), interrupted.Get(), initial.Get()};
+  if (WaitForMultipleObjects(static_cast<DWORD>(std::size(objects)), objects, FALSE, INFINITE) != WAIT_OBJECT_0)
+    return;
+  base::CommandLine installer(command_line.GetSwitchValuePath(kWaitForPackageSwitch).Append(kPackageInstallerFileName));
+  installer.CopySwitchesFrom(command_line, kHandedOverSwitches, std::size(kHandedOverSwitches));
+  base::LaunchOptions options;
+  options.wait = true;  // the requester waits for this process, so it ends after the package's installer
+  base::LaunchProcess(installer, options);
+}
+
+bool GrantFullAccess(const base::FilePath& folder, const std::wstring& account, PACL old_dacl) {
+  EXPLICIT_ACCESS_W entry = {};
+  BuildExplicitAccessWithNameW(&entry, const_cast<wchar_t*>(account.c_str()), GENERIC_ALL, GRANT_ACCESS,
+                               SUB_CONTAINERS_AND_OBJECTS_INHERIT);
+  PACL raw_new_dacl = nullptr;
+  if (SetEntriesInAclW(1, &entry, old_dacl, &raw_new_dacl) != ERROR_SUCCESS)
+    return false;
+  const std::unique_ptr<ACL, LocalFreeDeleter> new_dacl(raw_new_dacl);
+  return SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.value().c_str()), SE_FILE_OBJECT,
+                               DACL_SECURITY_INFORMATION, nullptr, nullptr, new_dacl.get(),
+                               nullptr) == ERROR_SUCCESS;
+}
+
+// Until the requester releases the grant or the run's initial process ends, then the grace.
+void WaitForRelease(HANDLE undo, HANDLE initial) {
+  const HANDLE objects[] = {undo, initial};
+  const DWORD count = initial ? 2 : 1;
+  WaitForMultipleObjects(count, objects, FALSE, INFINITE);
+  if (const GraceWaitHook hook = GetFolderPermissionGraceHook())
+    hook(kFolderPermissionGraceMilliseconds);
+  else
+    Sleep(kFolderPermissionGraceMilliseconds);
+}
+
+void GrantUntilReleased(const base::CommandLine& command_line, const base::FilePath& folder) {
+  const base::win::ScopedHandle granted = OpenNamedEvent(EVENT_ALL_ACCESS, GetGiveInstallPermissionEventName(folder));
+  if (!granted.IsValid())
+    return;
+  const base::win::ScopedHandle undo = OpenNamedEvent(EVENT_ALL_ACCESS, GetGiveInstallPermissionUndoEventName(folder));
+  if (!undo.IsValid())
+    return;
+  const bool permanent = command_line.HasSwitch(kPermanentPermissionsSwitch);
+  // A temporary grant must end with its run even when the requester dies before releasing it: the initial
+  // process then ends too. A run that names one that cannot be watched gets no grant.
+  base::win::ScopedHandle initial;
+  if (!permanent && !command_line.GetSwitchValueNative(kInitialPidSwitch).empty() &&
+      !OpenInitialProcess(command_line, &initial)) {
+    return;
+  }
+  if (!base::DirectoryExists(folder) && !base::CreateDirectory(folder))
+    return;
+  PACL old_dacl = nullptr;
+  PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
+  if (GetNamedSecurityInfoW(folder.value().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                            &old_dacl, nullptr, &raw_descriptor) != ERROR_SUCCESS) {
+    return;
+  }
+  const std::unique_ptr<void, LocalFreeDeleter> descriptor(raw_descriptor);
+  if (!GrantFullAccess(folder, command_line.GetSwitchValueNative(kPermissionsForUserSwitch), old_dacl))
+    return;
+  const bool requester_told = SetEvent(granted.Get()) != FALSE;
+  if (permanent)
+    return;
+  if (requester_told)
+    WaitForRelease(undo.Get(), initial.Get());
+  SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.value().c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                        nullptr, nullptr, old_dacl, nullptr);
+}
+
+// This role has no log file; an elevated helper's standard error reaches whoever captured it.
+void ReportRefusal(const base::FilePath& batch, const std::string& reason) {
+  fprintf(stderr, "Refused to run the clean-up batch %s: %s\n", batch.AsUTF8().c_str(), reason.c_str());
+  fflush(stderr);
+}
+
+}  // namespace
+
+void AppendFolderPermissionSwitches(const FolderPermissionRequest& request, base::CommandLine* command_line) {
+  command_line->AppendSwitchFilePath(kSetFolderPermissionSwitch, request.folder);
+  command_line->AppendSwitchNative(kPermissionsForUserSwitch, request.user_name);
+  if (request.permanent)
+    command_line->AppendSwitch(kPermanentPermissionsSwitch);
+  if (request.run_uninstall_batch)
+    command_line->AppendSwitch(kRunUninstallBatSwitch);
+  command_line->AppendSwitchASCII(kCrashReporterPidSwitch, std::to_string(request.crash_reporter_pid));
+  if (request.wait_for_package)
+    command_line->AppendSwitchFilePath(kWaitForPackageSwitch, request.package_folder);
+  command_line->AppendSwitchNative(kInitialPidSwitch, request.initial_pid);
+}
+
+std::wstring GetGiveInstallPermissionEventName(const base::FilePath& folder) {
+  return GetInstallerKernelObjectName(folder.value(), kGiveInstallPermissionEvent, false);
+}
+
+std::wstring GetGiveInstallPermissionUndoEventName(const base::FilePath& folder) {
+  return GetInstallerKernelObjectName(folder.value(), kGiveInstallPermissionUndoEvent, false);
+}
+
+std::wstring GetPackageReadyEventName(const base::FilePath& folder) {
+  return GetInstallerKernelObjectName(folder.value(), kPackageReadyEvent, true);
+}
+
+std::wstring GetInstallationInterruptedEventName(const base::FilePath& folder) {
+  return GetInstallerKernelObjectName(folder.value(), kInstallationInterruptedEvent, true);
+}
+
+void RunFolderPermissionHelper() {
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  if (!command_line.HasSwitch(kPermissionsForUserSwitch))
+    return;
+  const base::FilePath folder = command_line.GetSwitchValuePath(kSetFolderPermissionSwitch);
+  if (command_line.HasSwitch(kWaitForPackageSwitch))
+    WaitForPackageThenHandOver(command_line, folder);
+  else
+    GrantUntilReleased(command_line, folder);
+}
+
+void RunUninstallBatch(const base::FilePath& installation_folder) {
+  // An uninstallation's batch is a few hundred lines at most; anything far larger is not one.
+  constexpr size_t kMaximumBatchSize = 1 << 20;
+  const base::FilePath batch = installation_folder.Append(kUninstallBatchFileName);
+  if (!base::PathExists(batch))
+    return;
+  std::string text;
+  std::string error;
+  if (!base::ReadFileToStringWithMaxSize(batch, &text, kMaximumBatchSize)) {
+    ReportRefusal(batch, "cannot be read or is too large");
+    return;
+  }
+  // It runs with administrator rights from a folder the user may have written to.
+  if (!CheckUninstallBatch(text, installation_folder, &error)) {
+    ReportRefusal(batch, error);
+    return;
+  }
+  base::LaunchOptions options;
+  options.start_hidden = true;
+  base::LaunchProcess(base::CommandLine(batch), options);  // its handle is closed as the result goes
+}
+
+}  // namespace zorvi::installer

@@ -1,0 +1,140 @@
+#include "desktop/launcher/installer/uninstall_batch.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/files/file_util.h"
+#include "base/strings/string_split.h"
+#include "desktop/launcher/installer/installer_test_util.h"
+
+namespace zorvi::installer {
+namespace {
+
+const base::FilePath kFolder(L"C:\\Zorvi Test\\App");
+
+UninstallBatch MakeBatch(uint32_t initial, uint32_t other, bool with_files) {
+  UninstallBatch batch(kFolder);
+  batch.SetWatchedProcesses(4242, initial, other);
+  if (with_files) {
+    for (const wchar_t* file : {L"39.0\\zorvi.dll", L"39.0\\locales\\100%.pak", L"launcher.exe"})
+      EXPECT_TRUE(batch.AddLeftoverFile(kFolder.Append(file))) << file;
+  }
+  return batch;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  return base::SplitString(text, "\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
+}
+
+std::string Join(const std::vector<std::string>& lines) {
+  std::string text;
+  for (size_t i = 0; i < lines.size(); ++i)
+    text += lines[i] + (i + 1 < lines.size() ? "\n" : "");
+  return text;
+}
+
+// The batch of an uninstallation that watches itself and a folder-permission helper and leaves three files in two
+// nested folders, against the text written by hand from the batch's grammar.
+TEST(UninstallBatchTest, WritesTheGrammarsLinesInOrder) {
+  std::string expected;
+  ASSERT_TRUE(base::ReadFileToString(test::TestDataFile(L"uninstall_batch.txt"), &expected));
+  const std::string text = MakeBatch(0, 77, true).Format();
+  EXPECT_EQ(expected, text);
+  std::string error;
+  EXPECT_TRUE(CheckUninstallBatch(text, kFolder, &error)) << error;
+}
+
+TEST(UninstallBatchTest, EveryBatchTheWriterMakesPassesTheCheck) {
+  const struct {
+    uint32_t initial;
+    uint32_t other;
+    bool with_files;
+  } cases[] = {{0, 0, false}, {0, 0, true}, {31, 0, true}, {31, 77, false}, {31, 77, true}};
+  for (const auto& c : cases) {
+    const std::string text = MakeBatch(c.initial, c.other, c.with_files).Format();
+    SCOPED_TRACE(text);
+    std::string error;
+    EXPECT_TRUE(CheckUninstallBatch(text, kFolder, &error)) << error;
+    // The folder as another process may spell it.
+    EXPECT_TRUE(CheckUninstallBatch(text, base::FilePath(L"c:\\zorvi test\\APP\\"), &error)) << error;
+  }
+  UninstallBatch empty(kFolder);
+  std::string error;
+  EXPECT_TRUE(CheckUninstallBatch(empty.Format(), kFolder, &error)) << error;
+}
+
+TEST(UninstallBatchTest, OnlyFilesInsideTheFolderAreLeftToTheBatch) {
+  UninstallBatch batch(kFolder);
+  for (const wchar_t* outside :
+       {L"C:\\Zorvi Test\\Other\\x.dll", L"C:\\Zorvi Test\\App", L"C:\\Zorvi Test\\App\\..\\x.dll",
+        L"C:\\Zorvi Test\\App2\\x.dll", L"App\\x.dll", L"C:\\Zorvi Test\\App\\a/b.dll", L"C:\\Zorvi Test\\App\\ . \\x"}) {
+    EXPECT_FALSE(batch.AddLeftoverFile(base::FilePath(outside))) << outside;
+  }
+  // Nothing refused reached the text.
+  EXPECT_EQ(UninstallBatch(kFolder).Format(), batch.Format());
+}
+
+// Each change to the batch that the writer would never make is refused, naming the line.
+TEST(UninstallBatchTest, AnyOtherTextIsRefusedWithItsLine) {
+  const std::vector<std::string> good = Lines(MakeBatch(31, 77, true).Format());
+  ASSERT_EQ("", good.back());
+  const size_t task_list = 5;      // TASKLIST of PID1
+  const size_t first_delete = 20;  // the first left-over file
+  const size_t first_rmdir = 23;   // the first folder
+  const size_t delete_self = 26;   // "del %0"
+  ASSERT_EQ("del %0", good[delete_self]);
+  ASSERT_EQ(0u, good[first_rmdir].rfind("rmdir", 0));
+  const struct {
+    const char* name;
+    size_t line;  // 0-based; the error names line + 1
+    const char* replacement;  // null removes the line
+    bool insert;
+  } cases[] = {
+      {"process id 0", task_list, "TASKLIST /FI \"PID eq 0\" | FIND /c /i \".exe\"", false},
+      {"process id with a leading zero", task_list, "TASKLIST /FI \"PID eq 04242\" | FIND /c /i \".exe\"", false},
+      {"process id with a command", task_list, "TASKLIST /FI \"PID eq 1\" | FIND /c /i \".exe\" & calc", false},
+      {"a command of its own", delete_self, "calc.exe", true},
+      {"a file outside the folder", first_delete, "del \"C:\\Zorvi Test\\Other\\x.dll\"", true},
+      {"a way out of the folder", first_delete, "del \"C:\\Zorvi Test\\App\\..\\Other\\x.dll\"", true},
+      {"a relative path", first_delete, "del \"x.dll\"", true},
+      {"the folder deleted as a file", first_delete, "del \"C:\\Zorvi Test\\App\"", true},
+      {"a sibling with the folder's name as prefix", first_delete, "del \"C:\\Zorvi Test\\App2\\x.dll\"", true},
+      {"a lone percent sign", first_delete, "del \"C:\\Zorvi Test\\App\\%PATH%.txt\"", true},
+      {"a quote inside the path", first_delete, "del \"C:\\Zorvi Test\\App\\a\" \"C:\\b\"", true},
+      {"the parent folder removed", first_rmdir, "rmdir \"C:\\Zorvi Test\"", true},
+      {"a folder removed twice", first_rmdir + 1, "rmdir \"C:\\Zorvi Test\\App\\39.0\\locales\"", true},
+      {"folders out of order", first_rmdir + 1, "rmdir \"C:\\Zorvi Test\\App\\9\"", true},
+      {"the watch of PID1 missing", task_list, nullptr, false},
+      {"no self-deletion", delete_self, nullptr, false},
+      {"a line after the end", delete_self + 1, "echo", true},
+      {"a file after the folders", delete_self, "del \"C:\\Zorvi Test\\App\\x.dll\"", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> lines = good;
+    if (!c.replacement)
+      lines.erase(lines.begin() + c.line);
+    else if (c.insert)
+      lines.insert(lines.begin() + c.line, c.replacement);
+    else
+      lines[c.line] = c.replacement;
+    std::string error;
+    EXPECT_FALSE(CheckUninstallBatch(Join(lines), kFolder, &error));
+    EXPECT_EQ(0u, error.rfind("line " + std::to_string(c.line + 1) + ": ", 0)) << error;
+  }
+
+  std::string crlf;
+  for (size_t i = 0; i + 1 < good.size(); ++i)
+    crlf += good[i] + "\r\n";
+  std::string error;
+  EXPECT_FALSE(CheckUninstallBatch(crlf, kFolder, &error));
+  EXPECT_EQ(0u, error.rfind("line 1: ", 0)) << error;
+  EXPECT_FALSE(CheckUninstallBatch("", kFolder, &error));
+  EXPECT_FALSE(CheckUninstallBatch(Join(good).substr(0, Join(good).size() - 1), kFolder, &error)) << "unterminated";
+  EXPECT_FALSE(CheckUninstallBatch(Join(good), base::FilePath(L"C:\\Zorvi Test\\Other"), &error)) << "another folder";
+}
+
+}  // namespace
+}  // namespace zorvi::installer
