@@ -5,3 +5,5 @@ zorvi_test_limit(desktop/windows/crash_reporter "CrashMinidumpTest.ACrashedClien
 zorvi_test_limit(desktop/windows/crash_reporter "DumpWriterTest.AServerWritingDumpsRecordsTheFaultingHandlesHistory" 300)
 # The crashed child's snapshot writes one dump of it, the first its test process writes.
 zorvi_test_limit(desktop/windows/crash_reporter "ProcessStateImplTest.ACrashedChildIsSnapshotLoggedAndDumpedInOneAttach" 300)
+# Crash logs are zipped for upload.
+target_link_libraries(desktop_windows_crash_reporter PUBLIC dep_minizip)

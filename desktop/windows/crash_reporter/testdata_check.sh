@@ -415,3 +415,89 @@ if failures:
     sys.exit(1)
 print("checked: " + ", ".join(checked) if checked else "nothing to check: the crash client's tests did not run")
 PY
+
+# The crash uploads: archives checked with unzip -t and zipinfo -v against their logs, and posted bodies parsed
+# with Python's email module against what the tests sent (expected.txt: per body, its fields and its files).
+/usr/bin/python3 - "$D" <<'PY'
+import email, email.policy, io, os, re, subprocess, sys, zipfile
+
+data = sys.argv[1]
+failures, checked = [], []
+fail = failures.append
+
+folder = os.path.join(data, "zip")
+if os.path.exists(os.path.join(folder, "expected.txt")):
+    for line in open(os.path.join(folder, "expected.txt"), encoding="utf-8").read().splitlines():
+        archive, log = (os.path.join(folder, p.replace("\\", "/")) for p in line.split("\t"))
+        test = subprocess.run(["unzip", "-t", archive], capture_output=True, text=True)
+        info = subprocess.run(["zipinfo", "-v", archive], capture_output=True, text=True).stdout
+        names = subprocess.run(["zipinfo", "-1", archive], capture_output=True, text=True).stdout.split()
+        content = subprocess.run(["unzip", "-p", archive, "crashlog.txt"], capture_output=True).stdout
+        if test.returncode != 0 or names != ["crashlog.txt"]:
+            fail("%s: unzip -t said %r, entries %r" % (archive, test.stdout[-300:], names))
+        if "compression method:" not in info or not re.search(r"compression method:\s+deflated", info) or \
+                not re.search(r"compression sub-type \(deflation\):\s+maximum", info):
+            fail("%s: not deflated at the maximum level: %s" % (archive, info[-800:]))
+        if content != open(log, "rb").read():
+            fail("%s: the entry differs from %s" % (archive, log))
+    checked.append("crash log archives (unzip -t, zipinfo -v)")
+
+def check_bodies(folder):
+    expected = {}
+    for line in open(os.path.join(folder, "expected.txt"), encoding="utf-8").read().splitlines():
+        body, kind, *rest = line.split("\t")
+        entry = expected.setdefault(body, {"fields": {}, "files": {}, "type": None})
+        if kind == "field":
+            entry["fields"][rest[0]] = rest[1] if len(rest) > 1 else ""
+        elif kind == "file":
+            entry["files"][rest[0]] = rest[1:]
+        else:
+            entry["type"] = rest[0]
+    for body, entry in expected.items():
+        where = "%s/%s" % (os.path.basename(folder), body)
+        raw = open(os.path.join(folder, body + ".body"), "rb").read()
+        boundary = re.fullmatch(r"multipart/form-data; boundary=(.*)", entry["type"] or "")
+        if not boundary or not re.fullmatch(r"-{27}[0-9A-F]{16}", boundary[1]):
+            fail("%s: Content-Type %r" % (where, entry["type"]))
+            continue
+        if not raw.endswith(b"--" + boundary[1].encode() + b"--\r\n"):
+            fail("%s: the body does not end with the closing boundary" % where)
+        message = email.message_from_bytes(b"Content-Type: " + entry["type"].encode() + b"\r\n\r\n" + raw)
+        parts = message.get_payload()
+        names = [part.get_param("name", header="content-disposition") for part in parts]
+        # Fields first, then files, each in ascending order of their names.
+        want = sorted(entry["fields"]) + sorted(entry["files"])
+        if names != want:
+            fail("%s: parts %r, expected %r" % (where, names, want))
+            continue
+        for part, name in zip(parts, names):
+            payload = part.get_payload(decode=True)
+            if name in entry["fields"]:
+                if payload.decode("utf-8") != entry["fields"][name] or part.get_filename() is not None:
+                    fail("%s: field %s is %r" % (where, name, payload[:80]))
+                continue
+            path, copy, kind = entry["files"][name]
+            sent = open(os.path.join(folder, copy), "rb").read()
+            if part.get_filename() != path or part.get_content_type() != "application/octet-stream":
+                fail("%s: file %s named %r as %r" % (where, name, part.get_filename(), part.get_content_type()))
+            if kind == "zip":
+                archive = zipfile.ZipFile(io.BytesIO(payload))
+                entries = archive.infolist()
+                if [e.filename for e in entries] != ["crashlog.txt"] or entries[0].compress_type != zipfile.ZIP_DEFLATED \
+                        or archive.read("crashlog.txt") != sent:
+                    fail("%s: the zipped log %r differs" % (where, [e.filename for e in entries]))
+            elif payload != sent:
+                fail("%s: file %s differs (%d bytes, %d sent)" % (where, name, len(payload), len(sent)))
+    return len(expected)
+
+for name in ("multipart", "queued"):
+    folder = os.path.join(data, name)
+    if os.path.exists(os.path.join(folder, "expected.txt")):
+        checked.append("%d %s upload bodies (email)" % (check_bodies(folder), name))
+
+for message_text in failures:
+    print(message_text)
+if failures:
+    sys.exit(1)
+print("checked: " + ", ".join(checked) if checked else "nothing to check: the upload tests did not run")
+PY

@@ -1,0 +1,170 @@
+#include "desktop/windows/crash_reporter/multipart_upload.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "base/logging.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/stringprintf.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/crash_reporter/crash_url.h"
+
+namespace zorvi {
+namespace installer {
+namespace {
+
+// Names go between double quotes in the body's headers, where other characters could end or forge them.
+bool IsValidFieldName(const std::wstring& name) {
+  if (name.empty())
+    return false;
+  for (wchar_t c : name) {
+    if (c < 0x20 || c > 0x7F || c == L'"')
+      return false;
+  }
+  return true;
+}
+
+struct FileCloser {
+  void operator()(FILE* file) const { fclose(file); }
+};
+
+}  // namespace
+
+bool MultipartUpload::SendRequest(const std::wstring& user_agent_suffix, const std::wstring& url,
+                                  const UploadParameters& parameters, const UploadFiles& files,
+                                  const int* timeout_ms, std::wstring* response, int* response_code) {
+  if (response_code)
+    *response_code = 0;
+  for (const auto& parameter : parameters) {
+    if (!IsValidFieldName(parameter.first)) {
+      LOG(ERROR) << "Refused to upload a field with an invalid name";
+      return false;
+    }
+  }
+  CrashServerUrl parts;
+  if (!SplitCrashServerUrl(url, &parts))
+    return false;
+  CrashServerRequest http;
+  if (!http.Open(parts, kCrashUploadUserAgent + user_agent_suffix, L"POST", INTERNET_FLAG_NO_COOKIES)) {
+    PLOG(ERROR) << "Could not open the upload request";
+    return false;
+  }
+  const std::wstring boundary = GenerateBoundary();
+  const std::wstring content_type = L"Content-Type: multipart/form-data; boundary=" + boundary + L"\r\n";
+  if (!HttpAddRequestHeadersW(http.request.get(), content_type.c_str(), static_cast<DWORD>(content_type.size()),
+                              HTTP_ADDREQ_FLAG_ADD)) {
+    return false;
+  }
+  std::string body;
+  if (!BuildRequestBody(parameters, files, boundary, &body))
+    return false;
+  if (timeout_ms) {
+    DWORD timeout = static_cast<DWORD>(*timeout_ms);
+    if (!InternetSetOptionW(http.request.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout)))
+      fputs("Could not unset send timeout, continuing...\n", stderr);
+    if (!InternetSetOptionW(http.request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout)))
+      fputs("Could not unset receive timeout, continuing...\n", stderr);
+  }
+  if (!HttpSendRequestW(http.request.get(), nullptr, 0, body.data(), static_cast<DWORD>(body.size()))) {
+    PLOG(ERROR) << "The upload request failed";
+    return false;
+  }
+  DWORD status = 0;
+  DWORD status_size = sizeof(status);
+  if (!HttpQueryInfoW(http.request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &status_size,
+                      nullptr)) {
+    return false;
+  }
+  if (response_code)
+    *response_code = static_cast<int>(status);
+  if (status != 200) {
+    LOG(ERROR) << "The upload was answered " << status;
+    return false;
+  }
+  return ReadResponse(http.request.get(), response);
+}
+
+bool MultipartUpload::SendRequestWithoutAgentSuffix(const std::wstring& url, const UploadParameters& parameters,
+                                                    const UploadFiles& files, const int* timeout_ms,
+                                                    std::wstring* response, int* response_code) {
+  return SendRequest(std::wstring(), url, parameters, files, timeout_ms, response, response_code);
+}
+
+std::wstring MultipartUpload::GenerateBoundary() {
+  const int first = rand();
+  const int second = rand();
+  return L"---------------------------" + base::StringPrintf(L"%08X%08X", first, second);
+}
+
+bool MultipartUpload::BuildRequestBody(const UploadParameters& parameters, const UploadFiles& files,
+                                       const std::wstring& boundary, std::string* body) {
+  const std::string separator = base::WideToUTF8(boundary);
+  if (separator.empty())
+    return false;
+  body->clear();
+  for (const auto& [name, value] : parameters) {
+    *body += "--" + separator + "\r\n";
+    *body += "Content-Disposition: form-data; name=\"" + base::WideToUTF8(name) + "\"\r\n\r\n";
+    *body += base::WideToUTF8(value) + "\r\n";
+  }
+  for (const auto& [name, path] : files) {
+    std::string contents;
+    if (!ReadFileContents(path, &contents))
+      return false;
+    const std::string field = base::WideToUTF8(name);
+    const std::string file_name = base::WideToUTF8(path);
+    if (field.empty() || file_name.empty())
+      return false;
+    *body += "--" + separator + "\r\n";
+    *body += "Content-Disposition: form-data; name=\"" + field + "\"; filename=\"" + file_name + "\"\r\n";
+    *body += "Content-Type: application/octet-stream\r\n\r\n";
+    *body += contents;
+    *body += "\r\n";
+  }
+  *body += "--" + separator + "--\r\n";
+  return true;
+}
+
+bool MultipartUpload::ReadFileContents(const std::wstring& path, std::string* contents) {
+  std::unique_ptr<FILE, FileCloser> file(_wfopen(path.c_str(), L"rb"));
+  if (!file)
+    return false;
+  contents->clear();
+  char buffer[65536];
+  size_t read = 0;
+  while ((read = fread(buffer, 1, sizeof(buffer), file.get())) > 0)
+    contents->append(buffer, read);
+  return ferror(file.get()) == 0;
+}
+
+bool MultipartUpload::ReadResponse(HINTERNET request, std::wstring* response) {
+  wchar_t length_text[32] = {};
+  DWORD length_size = sizeof(length_text);
+  uint64_t expected = 0;
+  const bool has_length =
+      HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, length_text, &length_size, nullptr) &&
+      base::StringToUint64(base::WideToUTF8(std::wstring(length_text, length_size / sizeof(wchar_t))), &expected);
+  std::string received;
+  for (;;) {
+    DWORD available = 0;
+    if (!InternetQueryDataAvailable(request, &available, 0, 0))
+      return false;
+    if (available == 0)
+      break;
+    const size_t start = received.size();
+    received.resize(start + available);
+    DWORD read = 0;
+    if (!InternetReadFile(request, &received[start], available, &read))
+      return false;
+    received.resize(start + read);
+    if (read == 0)
+      break;
+  }
+  if (response)
+    *response = base::UTF8ToWide(received);
+  return !has_length || received.size() == expected;
+}
+
+}  // namespace installer
+}  // namespace zorvi
