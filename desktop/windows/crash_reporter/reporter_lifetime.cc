@@ -11,6 +11,7 @@ namespace installer {
 namespace {
 
 constinit base::LazyInstance<ReporterLifetime> g_reporter_lifetime;
+std::atomic<void (*)()> g_exit_callback_hook{nullptr};
 
 }  // namespace
 
@@ -71,7 +72,13 @@ bool ParentProcessWatcher::Watch(uint32_t parent_id) {
   return true;
 }
 
+void ParentProcessWatcher::SetExitCallbackHookForTesting(void (*hook)()) {
+  g_exit_callback_hook = hook;
+}
+
 void CALLBACK ParentProcessWatcher::OnParentExited(void* watcher, BOOLEAN /*timed_out*/) {
+  if (void (*hook)() = g_exit_callback_hook.load())
+    hook();
   static_cast<ParentProcessWatcher*>(watcher)->ReleaseOnce();
 }
 

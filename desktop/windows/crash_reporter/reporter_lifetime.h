@@ -59,6 +59,10 @@ class ParentProcessWatcher {
   // taken leaves it to the destructor.
   bool Watch(uint32_t parent_id);
 
+  // Called at the start of every exit callback, on its pool thread, so that a test can hold a callback while the
+  // watcher is being destroyed; null for none.
+  static void SetExitCallbackHookForTesting(void (*hook)());
+
  private:
   static void CALLBACK OnParentExited(void* watcher, BOOLEAN timed_out);
   void ReleaseOnce();

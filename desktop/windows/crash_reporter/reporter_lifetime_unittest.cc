@@ -117,6 +117,14 @@ TEST(ReporterLifetimeTest, TheParentHoldsOneUnitUntilItExits) {
   upload.join();
 }
 
+HANDLE g_callback_entered = nullptr;
+HANDLE g_callback_may_go_on = nullptr;
+
+void HoldExitCallback() {
+  SetEvent(g_callback_entered);
+  WaitForSingleObject(g_callback_may_go_on, INFINITE);
+}
+
 TEST(ReporterLifetimeTest, AWatcherRacingItsParentsExitReleasesOnce) {
   ReporterLifetime& lifetime = ReporterLifetime::Get();
   ASSERT_TRUE(lifetime.Init());
@@ -138,6 +146,27 @@ TEST(ReporterLifetimeTest, AWatcherRacingItsParentsExitReleasesOnce) {
     }
     ASSERT_EQ(0, lifetime.count()) << "round " << i;
   }
+
+  // The destructor waits for an exit callback that is running: held inside it, the watcher is not yet gone.
+  test_support::ScopedTestHandle entered(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  test_support::ScopedTestHandle may_go_on(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  test_support::ScopedTestHandle destroyed(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  g_callback_entered = entered.get();
+  g_callback_may_go_on = may_go_on.get();
+  ParentProcessWatcher::SetExitCallbackHookForTesting(&HoldExitCallback);
+  auto* watcher = new ParentProcessWatcher();
+  ASSERT_TRUE(watcher->Watch(parent.id()));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(entered.get(), 60000));
+  std::thread destroying([&] {
+    delete watcher;
+    SetEvent(destroyed.get());
+  });
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(destroyed.get(), 300))
+      << "the watcher went while its exit callback ran";
+  SetEvent(may_go_on.get());
+  destroying.join();
+  ParentProcessWatcher::SetExitCallbackHookForTesting(nullptr);
+  EXPECT_EQ(0, lifetime.count());
 }
 
 }  // namespace
