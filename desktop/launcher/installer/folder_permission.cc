@@ -194,6 +194,14 @@ void RunUninstallBatch(const base::FilePath& installation_folder) {
     ReportRefusal(batch, error);
     return;
   }
+  // The command processor reads a batch as it runs it. The user's process made this file and, as its owner, could
+  // open it again; the checked text goes into a file of this process's own, which after a temporary grant only
+  // administrators can change.
+  if (!base::DeleteFile(batch, false) ||
+      base::WriteFile(batch, text.data(), static_cast<int>(text.size())) != static_cast<int>(text.size())) {
+    ReportRefusal(batch, "cannot be written anew");
+    return;
+  }
   base::LaunchOptions options;
   options.start_hidden = true;
   base::LaunchProcess(base::CommandLine(batch), options);  // its handle is closed as the result goes

@@ -63,6 +63,7 @@ void RunFolderPermissionHelper();
 
 // Starts the clean-up batch of `installation_folder`, hidden and without waiting for it, when there is one and
 // it is exactly what an uninstallation writes; a batch that is not is refused with a line on standard error.
+// What runs is the checked text, written anew by this process.
 void RunUninstallBatch(const base::FilePath& installation_folder);
 
 }  // namespace zorvi::installer
