@@ -14,8 +14,8 @@
 //     exit CODE                   ends the process at once with CODE
 //     hang                        does nothing more (the run ends when the controller's process does)
 //   fake_backend_record.jsonl  appended: at start {"pid","command_line","initial_pid","handle_type",
-//     "handle_access","package_ready_event"} (what the inherited handle is, and whether the package-ready event
-//     existed), and once the backend's run returned {"pid","returned"}
+//     "handle_access","handle_is_initial_process","package_ready_event"} (what the inherited handle is, and
+//     whether the package-ready event existed), and once the backend's run returned {"pid","returned"}
 //   fake_backend.log           the backend's log (verbosity 2)
 #include <windows.h>
 #include <winternl.h>
@@ -66,11 +66,26 @@ void AppendRecord(const std::string& line) {
   std::fclose(file);
 }
 
+// Whether `handle` and the process "initial-pid" names are one object (the system's own comparison; its
+// process handle may only be waited on, so it answers no query of its id).
+bool IsInitialProcess(HANDLE handle, const base::CommandLine& command_line) {
+  using CompareObjects = BOOL(WINAPI*)(HANDLE, HANDLE);
+  auto compare = reinterpret_cast<CompareObjects>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "CompareObjectHandles")));
+  const unsigned long pid = std::stoul("0" + command_line.GetSwitchValueASCII("initial-pid"));
+  HANDLE initial = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  const bool same = compare && initial && compare(handle, initial);
+  if (initial)
+    CloseHandle(initial);
+  return same;
+}
+
 // The inherited handle named by "initial-proc-handle": the process it opens and the access it grants.
 void RecordStart(const base::CommandLine& command_line) {
   unsigned long long handle_value = 0;
   ULONG access = 0;
   std::wstring type;
+  bool initial_process = false;
   const std::string hex = base::WideToUTF8(command_line.GetSwitchValueNative("initial-proc-handle"));
   if (hex.size() == 16) {
     // Least significant byte first.
@@ -88,6 +103,7 @@ void RecordStart(const base::CommandLine& command_line) {
     auto* type_information = reinterpret_cast<PUBLIC_OBJECT_TYPE_INFORMATION*>(type_buffer);
     if (query && query(handle, ObjectTypeInformation, type_buffer, sizeof(type_buffer), nullptr) == 0)
       type.assign(type_information->TypeName.Buffer, type_information->TypeName.Length / sizeof(wchar_t));
+    initial_process = IsInitialProcess(handle, command_line);
   }
   const base::FilePath folder = command_line.GetSwitchValuePath("installfolder");
   HANDLE ready = OpenEventW(SYNCHRONIZE, FALSE,
@@ -99,6 +115,7 @@ void RecordStart(const base::CommandLine& command_line) {
                test_support::JsonQuote(command_line.GetSwitchValueASCII("initial-pid")) +
                ",\"handle_type\":" + test_support::JsonQuote(base::WideToUTF8(type)) +
                ",\"handle_access\":" + std::to_string(access) +
+               ",\"handle_is_initial_process\":" + (initial_process ? "true" : "false") +
                ",\"package_ready_event\":" + (ready ? "true" : "false") + "}");
 }
 

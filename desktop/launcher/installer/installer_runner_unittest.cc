@@ -260,6 +260,7 @@ TEST_P(RunnerScenarioTest, ControllerHearsWhatTheBackendSends) {
   EXPECT_EQ(std::to_string(controller.pid()), StringOf(start, "initial_pid"));
   EXPECT_EQ("Process", StringOf(start, "handle_type"));
   EXPECT_EQ(SYNCHRONIZE, static_cast<DWORD>(IntOf(start, "handle_access")));
+  EXPECT_TRUE(BoolOf(start, "handle_is_initial_process"));
   EXPECT_EQ(row.exit_code == 0, BoolOf(*records[1], "returned"));
 
   int informed = 0;
