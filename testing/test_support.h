@@ -51,7 +51,10 @@ class ScopedTestFolder {
   std::wstring path_;
 };
 
-// How many handles this process holds: the handle values below 0x10000 that name an open handle. (The
+// How many handles this process holds: the handle values below 0x10000 that name an open handle, asked from the
+// lowest up until 1,024 values in a row are free. Wine hands out the lowest free value, so every handle lies
+// below the most the process ever held at once: the count is exact for a process that never held more than 1,024
+// handles at once (not for one that inherited handles from a parent that held more). (The
 // system-wide handle list of NtQuerySystemInformation would give it in one call, but wine's server crashes
 // answering that query whenever a process of the prefix has no handle yet, as every process has while it
 // starts; the whole run's processes are then left waiting for good.)
