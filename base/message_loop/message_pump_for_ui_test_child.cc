@@ -2,8 +2,10 @@
 // relay trace). It prints the pump's window and timer id, then runs phases on a UI loop, each between two
 // OutputDebugStringA markers "phase NAME begin" and "phase NAME end":
 //   burst  4 threads wake the pump 1000 times each while the loop's thread is busy in a task
-//   shortN a task posts a delayed task due in 9 ms; the phase ends when it runs. Eight attempts (short1 to
-//          short8) follow each other, since a process descheduled for 9 ms finds its task already due.
+//   shortN a task posts a delayed task due in 9 ms; the phase ends when it runs. The pumps measure the delay
+//          from the moment right after the post (their test clock) until the task runs, so that the pump
+//          sees it 9 ms away however long the process is descheduled on a loaded machine. Eight attempts
+//          (short1 to short8) follow each other.
 //   long   a task posts a delayed task due in an hour
 //   due    the pump is told of delayed work whose time has passed
 // Exits with 0, or 1 when something went wrong.
@@ -21,6 +23,12 @@
 #include "base/run_loop.h"
 
 namespace {
+
+base::TimeTicks g_short_task_posted;
+
+base::TimeTicks ShortTaskPosted() {
+  return g_short_task_posted;
+}
 
 void Marker(const char* phase, const char* edge) {
   const std::string text = std::string("phase ") + phase + " " + edge;
@@ -73,6 +81,7 @@ int main() {
     attempt_name = "short" + std::to_string(++attempt);
     Marker(attempt_name.c_str(), "begin");
     loop.PostDelayedTask(FROM_HERE, base::Bind([&] {
+                           base::MessagePumpWin::SetClockForTesting(nullptr);
                            Marker(attempt_name.c_str(), "end");
                            // The gap is long enough for an ordinary timer, so the pump lowers the resolution
                            // again before the next phase begins.
@@ -80,6 +89,8 @@ int main() {
                                                 base::TimeDelta::FromMilliseconds(50));
                          }),
                          base::TimeDelta::FromMilliseconds(9));
+    g_short_task_posted = base::TimeTicks::Now();
+    base::MessagePumpWin::SetClockForTesting(&ShortTaskPosted);
   });
   loop.PostTask(FROM_HERE, short_phase);
   run_loop.Run();
