@@ -21,6 +21,6 @@ target_include_directories(dep_icu SYSTEM INTERFACE ${ZORVI_DEPS}/include)
 # Static linking imports only what is referenced, so listing every system library the product uses is harmless.
 set(ZORVI_SYSTEM_LIBS
     kernel32 user32 gdi32 gdiplus advapi32 shell32 shlwapi ole32 oleaut32 uuid comctl32 comdlg32 version
-    winmm psapi wininet crypt32 wintrust rpcrt4 userenv secur32 netapi32 msimg32 ws2_32 dbghelp)
+    winmm psapi wininet crypt32 wintrust rpcrt4 userenv secur32 netapi32 msimg32 ws2_32 dbghelp uxtheme)
 
 find_package(GTest REQUIRED CONFIG)

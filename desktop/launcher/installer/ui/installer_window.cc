@@ -1,0 +1,1119 @@
+#include "desktop/launcher/installer/ui/installer_window.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <richedit.h>
+#include <shlobj.h>
+#include <uxtheme.h>
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+#include "base/features/feature_list.h"
+#include "base/logging.h"
+#include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/windows_version.h"
+#include "desktop/launcher/installer/installer_stats.h"
+#include "desktop/launcher/installer/service/access_control.h"
+#include "desktop/launcher/installer/service/utils.h"
+#include "desktop/launcher/installer/status.h"
+#include "desktop/launcher/installer/ui/installer_resource_ids.h"
+#include "desktop/launcher/installer/ui/picture_resource.h"
+#include "desktop/launcher/installer/ui/win32_dialog_dispatcher.h"
+#include "desktop/windows/rc_l10n_handler/rc_l10n_handler.h"
+
+namespace zorvi::installer {
+
+namespace {
+
+constexpr char kUiStatsFeature[] = "installer-ui-stats";
+
+constexpr COLORREF kTitleColor = RGB(255, 27, 44);
+constexpr COLORREF kLinkLineColor = RGB(104, 104, 104);
+constexpr COLORREF kWarningColor = RGB(255, 0, 0);
+
+// The link text read from an EN_LINK range. Only "tos" is acted on, so a longer range is simply another link.
+constexpr LONG kMaxLinkText = 64;
+
+struct PageControl {
+  int id;
+  bool shown[6];  // by page: welcome, uninstall, terms, options, progress, error
+};
+
+constexpr PageControl kPageControls[] = {
+    {IDC_PRODUCT_PICTURE, {1, 1, 0, 0, 1, 1}},     {IDC_TERMS_TEXT, {0, 0, 1, 0, 0, 0}},
+    {IDC_BACK_BUTTON, {0, 0, 1, 1, 0, 1}},         {IDC_TITLE, {1, 0, 0, 0, 0, 0}},
+    {IDC_WELCOME_TEXT, {1, 0, 0, 0, 0, 0}},        {IDC_OPTIONS_BUTTON, {1, 0, 0, 0, 0, 0}},
+    {IDC_ACCEPT_BUTTON, {1, 0, 1, 1, 0, 0}},       {IDC_PROGRESS_HEADING, {0, 0, 0, 0, 1, 0}},
+    {IDC_STATUS_TEXT, {0, 0, 0, 0, 1, 1}},         {IDC_PROGRESS_BAR, {0, 0, 0, 0, 1, 0}},
+    {IDC_ERROR_HEADING, {0, 0, 0, 0, 0, 1}},       {IDC_UNINSTALL_ERROR_HEADING, {0, 0, 0, 0, 0, 1}},
+    {IDC_RETRY_BUTTON, {0, 0, 0, 0, 0, 1}},        {IDC_FULL_PACKAGE_BUTTON, {0, 0, 0, 0, 0, 1}},
+    {IDC_CANCEL_BUTTON, {0, 1, 0, 0, 0, 0}},       {IDC_UNINSTALL_BUTTON, {0, 1, 0, 0, 0, 0}},
+    {IDC_DELETE_PROFILE_CHECK, {0, 1, 0, 0, 0, 0}}, {IDC_UNINSTALL_HEADING, {0, 1, 0, 0, 0, 0}},
+};
+
+// The control that takes the focus on each page; 0: none.
+constexpr int kPageFocus[] = {IDC_ACCEPT_BUTTON, IDC_UNINSTALL_BUTTON, IDC_ACCEPT_BUTTON,
+                              IDC_ACCEPT_BUTTON, 0,                    IDC_RETRY_BUTTON};
+
+// Control texts re-read on every language change.
+constexpr std::pair<int, int> kControlTexts[] = {
+    {IDC_OPTIONS_BUTTON, IDS_OPTIONS},
+    {IDC_BACK_BUTTON, IDS_BACK},
+    {IDC_LANGUAGE_LABEL, IDS_LANGUAGE_LABEL},
+    {IDC_MODE_LABEL, IDS_MODE_LABEL},
+    {IDC_FOLDER_LABEL, IDS_FOLDER_LABEL},
+    {IDC_BROWSE_BUTTON, IDS_BROWSE},
+    {IDC_FOLDER_WARNING, IDS_FOLDER_UNUSABLE},
+    {IDC_DEFAULT_BROWSER_CHECK, IDS_DEFAULT_BROWSER},
+    {IDC_IMPORT_DATA_CHECK, IDS_IMPORT_DATA},
+    {IDC_SEND_STATS_CHECK, IDS_SEND_STATS},
+    {IDC_PROGRESS_HEADING, IDS_PROGRESS_HEADING},
+    {IDC_ERROR_HEADING, IDS_ERROR_HEADING},
+    {IDC_UNINSTALL_ERROR_HEADING, IDS_UNINSTALL_ERROR_HEADING},
+    {IDC_RETRY_BUTTON, IDS_RETRY},
+    {IDC_FULL_PACKAGE_BUTTON, IDS_FULL_PACKAGE},
+    {IDC_CANCEL_BUTTON, IDS_CANCEL},
+    {IDC_UNINSTALL_BUTTON, IDS_UNINSTALL},
+    {IDC_UNINSTALL_HEADING, IDS_UNINSTALL_HEADING},
+    {IDC_DELETE_PROFILE_CHECK, IDS_DELETE_PROFILE},
+};
+
+// Controls whose background is cut from the window's background when visual styles paint them.
+constexpr int kControlsWithBackground[] = {IDC_DELETE_PROFILE_CHECK};
+
+HFONT MakeFont(int pixels_per_inch, int points, int weight, DWORD quality, DWORD pitch, const wchar_t* face) {
+  return CreateFontW(-MulDiv(points, pixels_per_inch, 72), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                     OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS, quality, pitch, face);
+}
+
+SIZE BitmapSize(HBITMAP bitmap) {
+  BITMAP info = {};
+  GetObjectW(bitmap, sizeof(info), &info);
+  return {info.bmWidth, info.bmHeight};
+}
+
+// Draws `bitmap` with its own alpha at (x, y), scaled to `size`.
+void BlendBitmap(HDC target, HBITMAP bitmap, int x, int y, SIZE size) {
+  HDC source = CreateCompatibleDC(target);
+  HGDIOBJ previous = SelectObject(source, bitmap);
+  const SIZE own = BitmapSize(bitmap);
+  const BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+  AlphaBlend(target, x, y, size.cx, size.cy, source, 0, 0, own.cx, own.cy, blend);
+  SelectObject(source, previous);
+  DeleteDC(source);
+}
+
+// The error box's buttons speak the installer's language, not the system's.
+HHOOK g_message_box_hook = nullptr;
+
+void SetRangeColor(HWND control, LONG start, LONG end, COLORREF color) {
+  CHARRANGE range = {start, end};
+  SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+  CHARFORMAT2W format = {};
+  format.cbSize = sizeof(format);
+  format.dwMask = CFM_COLOR;
+  format.crTextColor = color;
+  SendMessageW(control, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+  range = {0, 0};
+  SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+}
+
+// Replaces each anchor <a ... href="X" ...>Y</a> by "$1X$2Y$3". An anchor missing a part ends the conversion: the
+// rest is kept as it stands.
+std::wstring ConvertLinkMarkup(const std::wstring& text) {
+  std::wstring result;
+  size_t position = 0;
+  while (position < text.size()) {
+    const size_t anchor = text.find(L"<a ", position);
+    const size_t href = anchor == std::wstring::npos ? anchor : text.find(L"href=\"", anchor);
+    const size_t target = href == std::wstring::npos ? href : href + 6;
+    const size_t target_end = target == std::wstring::npos ? target : text.find(L'"', target);
+    const size_t tag_end = target_end == std::wstring::npos ? target_end : text.find(L'>', target_end);
+    const size_t close = tag_end == std::wstring::npos ? tag_end : text.find(L"</a>", tag_end);
+    if (close == std::wstring::npos)
+      break;
+    result.append(text, position, anchor - position);
+    result += L"$1" + text.substr(target, target_end - target) + L"$2" +
+              text.substr(tag_end + 1, close - tag_end - 1) + L"$3";
+    position = close + 4;
+  }
+  if (position < text.size())
+    result.append(text, position, std::wstring::npos);
+  return result;
+}
+
+DWORD CALLBACK RtfStreamOutCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* written) {
+  reinterpret_cast<std::string*>(cookie)->append(reinterpret_cast<const char*>(buffer), count);
+  *written = count;
+  return 0;
+}
+
+struct RtfSource {
+  const std::string* rtf;
+  size_t offset;
+};
+
+DWORD CALLBACK RtfStreamInCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* read) {
+  auto* source = reinterpret_cast<RtfSource*>(cookie);
+  const size_t left = source->rtf->size() - source->offset;
+  const size_t size = std::min(left, static_cast<size_t>(std::max<LONG>(count, 0)));
+  std::copy_n(source->rtf->data() + source->offset, size, buffer);
+  source->offset += size;
+  *read = static_cast<LONG>(size);
+  return 0;
+}
+
+void StreamRtfIn(HWND control, const std::string& rtf) {
+  RtfSource source = {&rtf, 0};
+  EDITSTREAM stream = {reinterpret_cast<DWORD_PTR>(&source), 0, &RtfStreamInCallback};
+  SendMessageW(control, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+}
+
+std::wstring FirstLine(HWND control) {
+  const LRESULT length = SendMessageW(control, EM_LINELENGTH, 0, 0);
+  std::wstring line(std::max<LRESULT>(length, 1) + 1, L'\0');
+  *reinterpret_cast<WORD*>(line.data()) = static_cast<WORD>(line.size());
+  const LRESULT copied = SendMessageW(control, EM_GETLINE, 0, reinterpret_cast<LPARAM>(line.data()));
+  line.resize(std::clamp<LRESULT>(copied, 0, static_cast<LRESULT>(line.size())));
+  return line;
+}
+
+int CALLBACK BrowseCallbackProc(HWND browser, UINT message, LPARAM, LPARAM folder) {
+  if (message == BFFM_INITIALIZED)
+    SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, folder);
+  return 0;
+}
+
+}  // namespace
+
+InstallerWindow::InstallerWindow(Settings* settings, InstallerStats* stats, bool run_immediately)
+    : settings_(settings),
+      run_immediately_(run_immediately),
+      language_tags_(GetAvailableUiLanguages()),
+      control_backgrounds_(8),
+      stats_(stats) {}
+
+std::unique_ptr<InstallerWindow> InstallerWindow::Create(Settings* settings, InstallerStats* stats,
+                                                         bool run_immediately) {
+  const INITCOMMONCONTROLSEX classes = {
+      sizeof(classes), ICC_WIN95_CLASSES | ICC_USEREX_CLASSES | ICC_STANDARD_CLASSES | ICC_LINK_CLASS};
+  if (!InitCommonControlsEx(&classes))
+    PLOG(ERROR) << "InitCommonControlsEx failed.";
+  if (!LoadLibraryW(L"Msftedit.dll"))
+    PLOG(ERROR) << "Loading library Msftedit.dll failed.";
+
+  std::unique_ptr<InstallerWindow> window(new InstallerWindow(settings, stats, run_immediately));
+  if (!run_immediately)
+    settings->AddObserver(window.get());
+  const LPARAM self = reinterpret_cast<LPARAM>(window.get());
+  CreateDialogParamW(nullptr, MAKEINTRESOURCEW(IDD_INSTALLER_MAIN), nullptr, &MainDialogProc, self);
+  if (window->main_dialog_)
+    CreateDialogParamW(nullptr, MAKEINTRESOURCEW(IDD_INSTALLER_OPTIONS), window->main_dialog_,
+                       &OptionsDialogProc, self);
+  if (!window->main_dialog_ || !window->options_dialog_) {
+    PLOG(ERROR) << "Window creation failed.";
+    return nullptr;
+  }
+  window->ShowPage(settings->uninstall() ? kPageUninstall : kPageWelcome);
+  ShowWindow(window->main_dialog_, SW_SHOW);
+  window->OnLanguageChanged();
+  if (!settings->status_fetcher())
+    window->OnPathChanged();
+  return window;
+}
+
+InstallerWindow::~InstallerWindow() {
+  if (tooltip_)
+    DestroyWindow(tooltip_);
+  if (!run_immediately_)
+    settings_->RemoveObserver(this);
+  if (main_dialog_) {
+    for (WPARAM kind : {ICON_SMALL, ICON_BIG}) {
+      if (HICON icon = reinterpret_cast<HICON>(SendMessageW(main_dialog_, WM_SETICON, kind, 0)))
+        DestroyIcon(icon);
+    }
+    Win32DialogDispatcher::GetInstance()->SwitchAway(main_dialog_);
+    DestroyWindow(main_dialog_);
+  }
+  page_entry_.reset();
+  ClearControlBackgrounds();
+  for (HBITMAP bitmap : {background_, product_picture_, error_badge_, background_picture_}) {
+    if (bitmap)
+      DeleteObject(bitmap);
+  }
+  for (HFONT font : {normal_font_, bold_font_, heading_font_, title_font_}) {
+    if (font)
+      DeleteObject(font);
+  }
+}
+
+const char* InstallerWindow::PageTypeToString(int page) {
+  static constexpr const char* kNames[] = {"WELCOME", "UNINSTALL", "TOS", "OPTIONS", "PROGRESS", "ERROR"};
+  return page >= 0 && page < static_cast<int>(std::size(kNames)) ? kNames[page] : "invalid";
+}
+
+INT_PTR CALLBACK InstallerWindow::MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_INITDIALOG) {
+    auto* window = reinterpret_cast<InstallerWindow*>(lparam);
+    SetWindowLongPtrW(dialog, GWLP_USERDATA, lparam);
+    window->InitMainDialog(dialog);
+    return 0;
+  }
+  auto* window = reinterpret_cast<InstallerWindow*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
+  return window ? window->HandleMainMessage(message, wparam, lparam) : 0;
+}
+
+INT_PTR InstallerWindow::HandleMainMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_ACTIVATE:
+      if (LOWORD(wparam) != WA_INACTIVE)
+        Win32DialogDispatcher::GetInstance()->SwitchTo(main_dialog_);
+      else
+        Win32DialogDispatcher::GetInstance()->SwitchAway(main_dialog_);
+      return 0;
+    case WM_CLOSE:
+      return ConfirmCancel();
+    case WM_ERASEBKGND: {
+      // The options page paints on the system's own background; every other page on the picture.
+      if (current_page_ == kPageOptions)
+        return 0;
+      BuildBackground(false);
+      RECT client = {};
+      GetClientRect(main_dialog_, &client);
+      HDC source = CreateCompatibleDC(reinterpret_cast<HDC>(wparam));
+      HGDIOBJ previous = SelectObject(source, background_);
+      BitBlt(reinterpret_cast<HDC>(wparam), 0, 0, client.right, client.bottom, source, 0, 0, SRCCOPY);
+      SelectObject(source, previous);
+      DeleteDC(source);
+      SetWindowLongPtrW(main_dialog_, DWLP_MSGRESULT, 1);
+      return 1;
+    }
+    case WM_WINDOWPOSCHANGED: {
+      const UINT flags = reinterpret_cast<const WINDOWPOS*>(lparam)->flags;
+      BuildBackground(!((flags & SWP_NOSIZE) && (flags & SWP_NOMOVE)));
+      return 0;
+    }
+    case WM_THEMECHANGED:
+      BuildBackground(true);
+      return 0;
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+      return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
+    case WM_CTLCOLORSTATIC: {
+      const HWND control = reinterpret_cast<HWND>(lparam);
+      if (GetDlgCtrlID(control) == IDC_TERMS_TEXT)
+        return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_WINDOW));
+      const HDC dc = reinterpret_cast<HDC>(wparam);
+      SetTextColor(dc, RGB(0, 0, 0));
+      const auto background = control_backgrounds_.find(control);
+      if (background != control_backgrounds_.end())
+        return reinterpret_cast<INT_PTR>(background->second.brush);
+      SetBkMode(dc, TRANSPARENT);
+      return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
+    }
+    case WM_NOTIFY: {
+      const auto* header = reinterpret_cast<const NMHDR*>(lparam);
+      if (header->code == EN_LINK)
+        return HandleLinkClick(header);
+      return 0;
+    }
+    case WM_COMMAND:
+      return HandleMainCommand(LOWORD(wparam), HIWORD(wparam));
+    default:
+      return 0;
+  }
+}
+
+INT_PTR InstallerWindow::HandleLinkClick(const NMHDR* header) {
+  const auto* link = reinterpret_cast<const ENLINK*>(header);
+  if (link->msg != WM_LBUTTONUP)
+    return 0;
+  wchar_t text[kMaxLinkText + 1] = {};
+  const LONG length = link->chrg.cpMax - link->chrg.cpMin;
+  // A range longer than the buffer (or reversed) is never "tos": it is not read, only counted as a click.
+  if (link->chrg.cpMin >= 0 && length > 0 && length <= kMaxLinkText) {
+    TEXTRANGEW range = {link->chrg, text};
+    SendMessageW(header->hwndFrom, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
+  }
+  RecordNavigation("TOS");
+  if (std::wstring(text) == L"tos")
+    ShowPage(kPageTos);
+  SetWindowLongPtrW(main_dialog_, DWLP_MSGRESULT, 1);
+  return 1;
+}
+
+INT_PTR InstallerWindow::HandleMainCommand(WORD id, WORD code) {
+  switch (id) {
+    case IDC_OPTIONS_BUTTON:
+      RecordNavigation("OPTIONS");
+      ShowPage(kPageOptions);
+      return 1;
+    case IDC_ACCEPT_BUTTON:
+      RecordNavigation("ACCEPT");
+      NotifyAccept();
+      return 1;
+    case IDC_RETRY_BUTTON:
+      RecordNavigation("RETRY");
+      NotifyAccept();
+      return 1;
+    case IDC_UNINSTALL_BUTTON:
+      RecordNavigation("UNINSTALL");
+      NotifyAccept();
+      return 1;
+    case IDC_FULL_PACKAGE_BUTTON:
+      RecordNavigation("FULL_PACKAGE");
+      NotifyObtainFullPackage();
+      return 1;
+    case IDC_BACK_BUTTON:
+      RecordNavigation("BACK");
+      ShowPage(kPageWelcome);
+      return 1;
+    case IDC_CANCEL_BUTTON:
+      RecordNavigation("CANCEL");
+      return ConfirmCancel();
+    case IDC_TERMS_TEXT:
+      if (code != EN_SETFOCUS)
+        return 0;
+      SendMessageW(Control(IDC_TERMS_TEXT), EM_SETSEL, static_cast<WPARAM>(-1), 0);
+      return 1;
+    case IDC_DELETE_PROFILE_CHECK:
+      if (code != BN_CLICKED)
+        return 0;
+      OnOptionToggled(IDC_DELETE_PROFILE_CHECK, main_dialog_);
+      InvalidateControl(IDC_DELETE_PROFILE_CHECK);
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+void InstallerWindow::InitMainDialog(HWND dialog) {
+  main_dialog_ = dialog;
+  product_picture_ = LoadPngResourceAsBitmap(IDR_PRODUCT_PICTURE, L"PNG");
+  error_badge_ = LoadPngResourceAsBitmap(IDR_ERROR_BADGE, L"PNG");
+  background_picture_ = LoadPngResourceAsBitmap(IDR_BACKGROUND_PICTURE, L"JPG");
+  CreateFonts(dialog);
+
+  const struct {
+    WPARAM kind;
+    int metric;
+  } kIcons[] = {{ICON_SMALL, SM_CXSMICON}, {ICON_BIG, SM_CXICON}};
+  for (const auto& [kind, metric] : kIcons) {
+    const int size = GetSystemMetrics(metric);
+    HANDLE icon = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_INSTALLER), IMAGE_ICON, size, size, 0);
+    if (HICON previous = reinterpret_cast<HICON>(SendMessageW(dialog, WM_SETICON, kind, reinterpret_cast<LPARAM>(icon))))
+      DestroyIcon(previous);
+  }
+
+  const DWORD_PTR self = reinterpret_cast<DWORD_PTR>(this);
+  SetWindowSubclass(GetDlgItem(dialog, IDC_PRODUCT_PICTURE), &PictureSubclassProc, 0, self);
+  const HWND welcome = GetDlgItem(dialog, IDC_WELCOME_TEXT);
+  SendMessageW(welcome, EM_SETEVENTMASK, 0, SendMessageW(welcome, EM_GETEVENTMASK, 0, 0) | ENM_LINK);
+  SetWindowSubclass(welcome, &HideCaretSubclassProc, 0, self);
+  SetWindowSubclass(GetDlgItem(dialog, IDC_TITLE), &HideCaretSubclassProc, 0, self);
+  const std::pair<int, HFONT> fonts[] = {{IDC_UNINSTALL_HEADING, bold_font_},
+                                         {IDC_PROGRESS_HEADING, heading_font_},
+                                         {IDC_ERROR_HEADING, heading_font_},
+                                         {IDC_UNINSTALL_ERROR_HEADING, heading_font_},
+                                         {IDC_TITLE, title_font_}};
+  for (const auto& [id, font] : fonts)
+    SendDlgItemMessageW(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+
+  if (run_immediately_)
+    ShowPage(kPageProgress);
+  else if (!settings_->uninstall())
+    LoadTermsText();
+}
+
+void InstallerWindow::LoadTermsText() {
+  HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_TERMS), L"TXT");
+  HGLOBAL loaded = resource ? LoadResource(nullptr, resource) : nullptr;
+  const char* bytes = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+  if (!bytes) {
+    LOG(ERROR) << "The terms of service text is missing";
+    return;
+  }
+  // The text ends at its NUL, but never past the resource: a text without one ends with the resource.
+  const size_t size = SizeofResource(nullptr, resource);
+  std::string text(bytes, std::find(bytes, bytes + size, '\0'));
+  base::ReplaceChars(text, "\n", "\r\n", &text);
+  SetDlgItemTextW(main_dialog_, IDC_TERMS_TEXT, base::UTF8ToWide(text).c_str());
+}
+
+void InstallerWindow::CreateFonts(HWND dialog) {
+  HDC dc = GetDC(dialog);
+  const int pixels_per_inch = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(dialog, dc);
+  constexpr DWORD kVariable = VARIABLE_PITCH;
+  normal_font_ = MakeFont(pixels_per_inch, 8, 378, DEFAULT_QUALITY, DEFAULT_PITCH, L"MS Shell Dlg");
+  bold_font_ = MakeFont(pixels_per_inch, 8, FW_BOLD, ANTIALIASED_QUALITY, kVariable, L"MS Shell Dlg");
+  heading_font_ = MakeFont(pixels_per_inch, 14, FW_MEDIUM, ANTIALIASED_QUALITY, kVariable, L"MS Shell Dlg 2");
+  title_font_ = MakeFont(pixels_per_inch, 22, FW_HEAVY, ANTIALIASED_QUALITY, kVariable, L"Segoe UI");
+}
+
+HWND InstallerWindow::Control(int id) const {
+  HWND control = main_dialog_ ? GetDlgItem(main_dialog_, id) : nullptr;
+  return control || !options_dialog_ ? control : GetDlgItem(options_dialog_, id);
+}
+
+void InstallerWindow::SetControlText(int id, const std::wstring& text) {
+  if (HWND control = Control(id))
+    SetWindowTextW(control, text.c_str());
+}
+
+void InstallerWindow::ShowControl(int id, bool show) {
+  if (HWND control = Control(id))
+    ShowWindow(control, show ? SW_SHOWNOACTIVATE : SW_HIDE);
+}
+
+void InstallerWindow::InvalidateControl(int id) {
+  HWND control = Control(id);
+  if (!control)
+    return;
+  const RECT rect = GetChildRect(main_dialog_, control);
+  InvalidateRect(main_dialog_, &rect, TRUE);
+}
+
+RECT InstallerWindow::GetChildRect(HWND parent, HWND child) {
+  RECT rect = {};
+  GetWindowRect(child, &rect);
+  MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+void InstallerWindow::ShowPage(int page) {
+  if (page == current_page_ || page < 0 || page >= kPageNone)
+    return;
+  if (RecordsUiStats()) {
+    page_entry_ = stats_->AppendDictionary("ui.page_sequence");
+    page_entry_->SetString("page_type", PageTypeToString(page));
+  }
+  for (const PageControl& control : kPageControls)
+    ShowControl(control.id, control.shown[page]);
+  if (settings_->uninstall()) {
+    ShowControl(IDC_PROGRESS_HEADING, false);
+    ShowControl(IDC_ERROR_HEADING, false);
+  } else {
+    ShowControl(IDC_UNINSTALL_ERROR_HEADING, false);
+  }
+  if (options_dialog_)
+    ShowWindow(options_dialog_, page == kPageOptions ? SW_SHOWNOACTIVATE : SW_HIDE);
+  // The focus moves once the page's controls are shown: a hidden control cannot keep it.
+  SetFocus(kPageFocus[page] ? Control(kPageFocus[page]) : nullptr);
+  error_page_ = page == kPageError;
+  InvalidateRect(main_dialog_, nullptr, TRUE);
+  current_page_ = page;
+}
+
+void InstallerWindow::ShowPhase(int phase) {
+  int id = IDS_PHASE_INSTALLING;
+  if (phase == 0 || phase == 1)
+    id = IDS_PHASE_DOWNLOADING;
+  else if (phase == 2)
+    id = IDS_PHASE_UNPACKING;
+  else if (settings_->uninstall())
+    id = IDS_PHASE_UNINSTALLING;
+  const std::wstring text = GetLocalizedString(id);
+  if (text.empty())
+    return;
+  SetControlText(IDC_STATUS_TEXT, text);
+  InvalidateControl(IDC_STATUS_TEXT);
+}
+
+void InstallerWindow::DisplayError(const std::wstring& message, bool offer_full_package, const std::string& reason) {
+  ShowPage(kPageError);
+  ShowControl(IDC_FULL_PACKAGE_BUTTON, offer_full_package);
+  LOG(INFO) << "Displaying error: \"" << message << "\" and " << (offer_full_package ? "" : "don't ")
+            << "offer full package";
+  // Neither an uninstallation nor an installation started right away has a page to go back to.
+  if (run_immediately_ || settings_->uninstall())
+    ShowControl(IDC_BACK_BUTTON, false);
+  SetControlText(IDC_STATUS_TEXT, message);
+  InvalidateControl(IDC_STATUS_TEXT);
+  if (RecordsUiStats() && page_entry_)
+    page_entry_->SetString("failure_reason", reason);
+}
+
+LRESULT CALLBACK InstallerWindow::MessageBoxCbtHook(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HCBT_ACTIVATE) {
+    const HWND box = reinterpret_cast<HWND>(wparam);
+    const std::pair<int, int> kButtons[] = {{IDYES, IDS_YES}, {IDNO, IDS_NO}, {IDOK, IDS_OK}};
+    for (const auto& [button, text] : kButtons) {
+      if (HWND control = GetDlgItem(box, button))
+        SetWindowTextW(control, GetLocalizedString(text).c_str());
+    }
+  }
+  return CallNextHookEx(g_message_box_hook, code, wparam, lparam);
+}
+
+int InstallerWindow::ShowMessageBox(const std::wstring& text, UINT type) {
+  g_message_box_hook = SetWindowsHookExW(WH_CBT, &MessageBoxCbtHook, nullptr, GetCurrentThreadId());
+  const int answer = MessageBoxW(main_dialog_, text.c_str(), GetLocalizedString(IDS_WINDOW_CAPTION).c_str(), type);
+  if (g_message_box_hook)
+    UnhookWindowsHookEx(g_message_box_hook);
+  g_message_box_hook = nullptr;
+  return answer;
+}
+
+INT_PTR InstallerWindow::ConfirmCancel() {
+  if (ShowMessageBox(GetLocalizedString(IDS_CONFIRM_CANCEL), MB_YESNO | MB_ICONQUESTION) == IDYES)
+    NotifyCancel();
+  return 1;
+}
+
+void InstallerWindow::ShowErrorBox(const std::wstring& message) {
+  ShowMessageBox(message, MB_OK | MB_ICONERROR);
+  if (RecordsUiStats() && page_entry_)
+    page_entry_->SetString("error_displayed", base::WideToUTF8(message));
+  NotifyCancel();
+}
+
+bool InstallerWindow::OfferCurrentUserInstall() {
+  const bool accepted =
+      ShowMessageBox(GetLocalizedString(IDS_OFFER_CURRENT_USER), MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
+  if (RecordsUiStats() && page_entry_)
+    page_entry_->SetInteger("auto_switch_to_current_user", accepted ? 0 : 1);
+  return accepted;
+}
+
+void InstallerWindow::NotifyAccept() {
+  delegates_.ForEach([](InstallerWindowDelegate* delegate) { delegate->OnAccept(); });
+}
+
+void InstallerWindow::NotifyCancel() {
+  delegates_.ForEach([](InstallerWindowDelegate* delegate) { delegate->OnCancel(); });
+}
+
+void InstallerWindow::NotifyObtainFullPackage() {
+  delegates_.ForEach([](InstallerWindowDelegate* delegate) { delegate->ObtainFullPackage(); });
+}
+
+bool InstallerWindow::RecordsUiStats() const {
+  return stats_ && base::IsFeatureEnabled(kUiStatsFeature);
+}
+
+void InstallerWindow::RecordNavigation(const char* action) {
+  if (RecordsUiStats() && page_entry_)
+    page_entry_->SetString("navigation_action", action);
+}
+
+void InstallerWindow::CountInPage(const char* counter) {
+  if (RecordsUiStats() && page_entry_)
+    page_entry_->Increment(counter);
+}
+
+void InstallerWindow::BuildBackground(bool force) {
+  if (background_ && !force)
+    return;
+  RECT client = {};
+  GetClientRect(main_dialog_, &client);
+  HDC screen = GetDC(main_dialog_);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
+  HDC dc = CreateCompatibleDC(screen);
+  ReleaseDC(main_dialog_, screen);
+  if (!bitmap || !dc) {
+    LOG(ERROR) << "Could not make the window's background";
+    if (bitmap)
+      DeleteObject(bitmap);
+    if (dc)
+      DeleteDC(dc);
+    return;
+  }
+  if (background_)
+    DeleteObject(background_);
+  background_ = bitmap;
+  HGDIOBJ previous = SelectObject(dc, background_);
+  FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+  if (background_picture_)
+    BlendBitmap(dc, background_picture_, 0, 0, {client.right, client.bottom});
+
+  if (IsAppThemed()) {
+    ClearControlBackgrounds();
+    for (int id : kControlsWithBackground) {
+      HWND control = Control(id);
+      if (!control)
+        continue;
+      const RECT rect = GetChildRect(main_dialog_, control);
+      ControlBackground background;
+      HDC piece_dc = CreateCompatibleDC(dc);
+      background.bitmap = CreateCompatibleBitmap(dc, rect.right - rect.left, rect.bottom - rect.top);
+      HGDIOBJ piece_previous = SelectObject(piece_dc, background.bitmap);
+      BitBlt(piece_dc, 0, 0, rect.right - rect.left, rect.bottom - rect.top, dc, rect.left, rect.top, SRCCOPY);
+      SelectObject(piece_dc, piece_previous);
+      DeleteDC(piece_dc);
+      background.brush = CreatePatternBrush(background.bitmap);
+      control_backgrounds_[control] = background;
+    }
+  }
+  SelectObject(dc, previous);
+  DeleteDC(dc);
+}
+
+void InstallerWindow::ClearControlBackgrounds() {
+  for (auto& [control, background] : control_backgrounds_) {
+    DeleteObject(background.brush);
+    DeleteObject(background.bitmap);
+  }
+  control_backgrounds_.clear();
+}
+
+LRESULT CALLBACK InstallerWindow::PictureSubclassProc(HWND control, UINT message, WPARAM wparam, LPARAM lparam,
+                                                      UINT_PTR, DWORD_PTR window) {
+  if (message != WM_PAINT)
+    return DefSubclassProc(control, message, wparam, lparam);
+  reinterpret_cast<InstallerWindow*>(window)->PaintPicture(control);
+  return 1;
+}
+
+void InstallerWindow::PaintPicture(HWND control) {
+  PAINTSTRUCT paint = {};
+  HDC dc = BeginPaint(control, &paint);
+  if (product_picture_) {
+    RECT client = {};
+    GetClientRect(control, &client);
+    const SIZE picture = BitmapSize(product_picture_);
+    const int left = client.right / 2 - picture.cx / 2;
+    const int top = client.bottom / 2 - picture.cy / 2;
+    BlendBitmap(dc, product_picture_, left, top, picture);
+    if (error_page_ && error_badge_) {
+      const SIZE badge = BitmapSize(error_badge_);
+      BlendBitmap(dc, error_badge_, left + picture.cx + 10 - badge.cx, top + picture.cy + 10 - badge.cy, badge);
+    }
+  }
+  EndPaint(control, &paint);
+}
+
+LRESULT CALLBACK InstallerWindow::HideCaretSubclassProc(HWND control, UINT message, WPARAM wparam, LPARAM lparam,
+                                                        UINT_PTR, DWORD_PTR) {
+  if (message != WM_SETFOCUS)
+    return DefSubclassProc(control, message, wparam, lparam);
+  HideCaret(control);
+  return 1;
+}
+
+void InstallerWindow::OnSettingsChanged() {
+  UpdateControls();
+}
+
+void InstallerWindow::OnPathChanged() {
+  UpdateControls();
+  SetFolderTextByCode(settings_->status().path.value());
+}
+
+void InstallerWindow::OnLanguageChanged() {
+  for (const auto& [id, string_id] : kControlTexts) {
+    const std::wstring text = GetLocalizedString(string_id);
+    if (!text.empty())
+      SetControlText(id, text);
+  }
+  SetWindowTextW(main_dialog_, GetLocalizedString(IDS_WINDOW_CAPTION).c_str());
+  SetTitleText();
+  InvalidateRect(main_dialog_, nullptr, TRUE);
+  if (settings_->uninstall())
+    return;
+  FillLanguageList();
+  FillModeList();
+  UpdateTooltip();
+  ResizeFullPackageButton();
+}
+
+void InstallerWindow::SetTitleText() {
+  const HWND title = Control(IDC_TITLE);
+  const std::wstring product = GetLocalizedString(IDS_TITLE_PRODUCT);
+  const std::wstring text = GetLocalizedString(IDS_TITLE, product);
+  SetWindowTextW(title, text.c_str());
+  SetRangeColor(title, 0, -1, kTitleColor);
+  const size_t found = product.empty() ? std::wstring::npos : text.find(product);
+  if (found != std::wstring::npos)
+    SetRangeColor(title, static_cast<LONG>(found), static_cast<LONG>(found + product.size()), RGB(0, 0, 0));
+}
+
+void InstallerWindow::ResizeFullPackageButton() {
+  const HWND button = Control(IDC_FULL_PACKAGE_BUTTON);
+  const HWND retry = Control(IDC_RETRY_BUTTON);
+  if (!button || !retry)
+    return;
+  const int length = GetWindowTextLengthW(button);
+  std::wstring text(length + 1, L'\0');
+  text.resize(GetWindowTextW(button, text.data(), length + 1));
+  HDC dc = GetDC(button);
+  HGDIOBJ previous = SelectObject(dc, normal_font_);
+  SIZE extent = {};
+  GetTextExtentExPointW(dc, text.c_str(), static_cast<int>(text.size()), 0, nullptr, nullptr, &extent);
+  SelectObject(dc, previous);
+  ReleaseDC(button, dc);
+  const RECT rect = GetChildRect(main_dialog_, button);
+  const RECT retry_rect = GetChildRect(main_dialog_, retry);
+  // The button keeps its right edge and grows to the left, never narrower than the retry button beside it.
+  const int width = std::max<int>(extent.cx + 30, retry_rect.right - retry_rect.left);
+  SetWindowPos(button, nullptr, rect.right - width, rect.top, width, rect.bottom - rect.top, SWP_NOZORDER);
+}
+
+// The options page.
+
+INT_PTR CALLBACK InstallerWindow::OptionsDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_INITDIALOG) {
+    auto* window = reinterpret_cast<InstallerWindow*>(lparam);
+    SetWindowLongPtrW(dialog, GWLP_USERDATA, lparam);
+    window->options_dialog_ = dialog;
+    window->InitOptionsDialog(dialog);
+    return 0;
+  }
+  auto* window = reinterpret_cast<InstallerWindow*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
+  return window ? window->HandleOptionsMessage(dialog, message, wparam, lparam) : 0;
+}
+
+INT_PTR InstallerWindow::HandleOptionsMessage(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_COMMAND: {
+      const int id = LOWORD(wparam);
+      const int code = HIWORD(wparam);
+      if (id == IDC_LANGUAGE_LIST && code == CBN_SELCHANGE) {
+        CountInPage("changed_language");
+        return OnLanguageSelected();
+      }
+      if (id == IDC_MODE_LIST && code == CBN_SELCHANGE) {
+        CountInPage("changed_install_mode");
+        if (!settings_->editable()) {
+          UpdateControls();
+          return 1;
+        }
+        const LRESULT mode = SendDlgItemMessageW(dialog, IDC_MODE_LIST, CB_GETCURSEL, 0, 0);
+        if (mode >= Settings::kModeAllUsers && mode <= Settings::kModeStandalone)
+          settings_->SetMode(static_cast<int>(mode));
+        return 1;
+      }
+      if (id == IDC_FOLDER_COMBO && (code == CBN_SELCHANGE || code == CBN_EDITCHANGE)) {
+        // The list's own refills are no choice of the user's.
+        if (folder_change_by_code_)
+          return 1;
+        CountInPage(code == CBN_SELCHANGE ? "changed_install_path" : "edited_install_path");
+        return ApplyInstallFolder();
+      }
+      if (id == IDC_BROWSE_BUTTON)
+        return BrowseForInstallFolder();
+      if ((id == IDC_DEFAULT_BROWSER_CHECK || id == IDC_IMPORT_DATA_CHECK || id == IDC_SEND_STATS_CHECK) &&
+          code == BN_CLICKED) {
+        OnOptionToggled(id, dialog);
+        InvalidateControl(id);
+        return 1;
+      }
+      return 0;
+    }
+    case WM_CTLCOLORDLG:
+      return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
+    case WM_CTLCOLORSTATIC: {
+      const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lparam));
+      if (id == IDC_DEFAULT_BROWSER_CHECK || id == IDC_IMPORT_DATA_CHECK || id == IDC_SEND_STATS_CHECK)
+        return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
+      if (const HDC dc = reinterpret_cast<HDC>(wparam)) {
+        SetTextColor(dc, id == IDC_FOLDER_WARNING ? kWarningColor : RGB(0, 0, 0));
+        SetBkMode(dc, TRANSPARENT);
+      }
+      return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
+    }
+    default:
+      return 0;
+  }
+}
+
+void InstallerWindow::InitOptionsDialog(HWND dialog) {
+  if (run_immediately_)
+    return;
+  // From Windows 8 on the system asks the user for the default browser itself.
+  ShowWindow(GetDlgItem(dialog, IDC_DEFAULT_BROWSER_CHECK),
+             base::win::GetVersion() < base::win::VERSION_WIN8 ? SW_SHOWNOACTIVATE : SW_HIDE);
+  SendDlgItemMessageW(dialog, IDC_FOLDER_WARNING, WM_SETFONT, reinterpret_cast<WPARAM>(bold_font_), FALSE);
+  RECT browse = {};
+  RECT folder = {};
+  GetClientRect(GetDlgItem(dialog, IDC_BROWSE_BUTTON), &browse);
+  GetClientRect(GetDlgItem(dialog, IDC_FOLDER_COMBO), &folder);
+  SetWindowPos(GetDlgItem(dialog, IDC_BROWSE_BUTTON), nullptr, 0, 0, browse.right, folder.bottom,
+               SWP_NOMOVE | SWP_NOZORDER);
+  const HWND mode_list = GetDlgItem(dialog, IDC_MODE_LIST);
+  if (!mode_list)
+    return;
+  tooltip_ = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX | TTS_BALLOON,
+                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr,
+                             nullptr);
+  if (!tooltip_) {
+    PLOG(ERROR) << "Could not make the install mode's tooltip";
+    return;
+  }
+  std::wstring text = BuildInstallModeTooltipText();
+  TTTOOLINFOW tool = {};
+  tool.cbSize = sizeof(tool);
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = dialog;
+  tool.uId = reinterpret_cast<UINT_PTR>(mode_list);
+  tool.lpszText = text.data();
+  SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 300);
+  SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+std::wstring InstallerWindow::BuildInstallModeTooltipText() {
+  std::vector<std::wstring> parts;
+  for (int id = IDS_TIP_ALL_USERS; id <= IDS_TIP_STANDALONE_TEXT; ++id)
+    parts.push_back(GetLocalizedString(id));
+  return base::ReplaceStringPlaceholders(L"$1\n\t$2\n\n$3\n\t$4\n\n$5\n\t$6", parts, nullptr);
+}
+
+void InstallerWindow::UpdateTooltip() {
+  const HWND mode_list = Control(IDC_MODE_LIST);
+  if (!tooltip_ || !mode_list)
+    return;
+  std::wstring text = BuildInstallModeTooltipText();
+  TTTOOLINFOW tool = {};
+  tool.cbSize = sizeof(tool);
+  tool.hwnd = options_dialog_;
+  tool.uId = reinterpret_cast<UINT_PTR>(mode_list);
+  tool.lpszText = text.data();
+  SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void InstallerWindow::FillLanguageList() {
+  const HWND list = Control(IDC_LANGUAGE_LIST);
+  if (!list)
+    return;
+  SendMessageW(list, CB_RESETCONTENT, 0, 0);
+  LRESULT selection = 0;
+  for (size_t i = 0; i < language_tags_.size(); ++i) {
+    const std::wstring name = GetLocalizedString(language_tags_[i], IDS_LANGUAGE_NAME);
+    const LRESULT index = SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    const LRESULT set = SendMessageW(list, CB_SETITEMDATA, index, reinterpret_cast<LPARAM>(language_tags_[i].c_str()));
+    if (index < 0 || set == CB_ERR || set == CB_ERRSPACE)
+      LOG(ERROR) << "Adding item #" << i << "to the language dropdown failed";
+    if (language_tags_[i] == settings_->install_language())
+      selection = index;
+  }
+  SendMessageW(list, CB_SETCURSEL, selection, 0);
+}
+
+void InstallerWindow::FillModeList() {
+  const HWND list = Control(IDC_MODE_LIST);
+  if (!list)
+    return;
+  const LRESULT selection = SendMessageW(list, CB_GETCURSEL, 0, 0);
+  SendMessageW(list, CB_RESETCONTENT, 0, 0);
+  std::wstring current_user = GetLocalizedString(IDS_MODE_CURRENT_USER);
+  std::wstring user_name;
+  if (GetCurrentUserName(false, &user_name))
+    current_user += L" (" + user_name + L")";
+  for (const std::wstring& item : {GetLocalizedString(IDS_MODE_ALL_USERS), current_user,
+                                   GetLocalizedString(IDS_MODE_STANDALONE)}) {
+    SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+  }
+  SendMessageW(list, CB_SETCURSEL, selection == CB_ERR ? 0 : selection, 0);
+}
+
+void InstallerWindow::UpdateControls() {
+  const Status& status = settings_->status();
+  const bool vista_or_later = base::win::GetVersion() >= base::win::VERSION_VISTA;
+  const bool shield = !IsUserAdmin(false) && (settings_->all_users() || !status.has_write_access);
+  auto set_shield = [&](int id) {
+    if (HWND button = Control(id); button && vista_or_later)
+      SendMessageW(button, BCM_SETSHIELD, 0, shield);
+  };
+  if (settings_->uninstall()) {
+    set_shield(IDC_UNINSTALL_BUTTON);
+    SendMessageW(Control(IDC_DELETE_PROFILE_CHECK), BM_SETCHECK,
+                 settings_->delete_profile() ? BST_CHECKED : BST_UNCHECKED, 0);
+    return;
+  }
+
+  const HWND mode_list = Control(IDC_MODE_LIST);
+  EnableWindow(mode_list, settings_->operation() == Settings::kOperationInstall);
+  const int mode = settings_->copy_only()   ? Settings::kModeStandalone
+                   : settings_->all_users() ? Settings::kModeAllUsers
+                                            : Settings::kModeCurrentUser;
+  SendMessageW(mode_list, CB_SETCURSEL, mode, 0);
+
+  const bool update = status.existing_installation || status.existing_installation_traces;
+  const std::wstring accept = GetLocalizedString(update ? IDS_ACCEPT_UPDATE : IDS_ACCEPT_INSTALL);
+  SetControlText(IDC_ACCEPT_BUTTON, accept);
+  SetRichTextWithLinks(Control(IDC_WELCOME_TEXT), GetLocalizedString(IDS_WELCOME_TERMS, accept));
+  set_shield(IDC_ACCEPT_BUTTON);
+  set_shield(IDC_RETRY_BUTTON);
+
+  bool default_browser_choice = !settings_->copy_only();
+  // An earlier engine's installation that is the "http" handler keeps that role when it is replaced.
+  if (settings_->replace_kadro_installation() && status.kadro_installation && status.is_http_handler)
+    default_browser_choice = false;
+  EnableWindow(Control(IDC_DEFAULT_BROWSER_CHECK), default_browser_choice);
+  const std::pair<int, bool> checks[] = {
+      {IDC_DEFAULT_BROWSER_CHECK, settings_->default_browser()},
+      {IDC_IMPORT_DATA_CHECK, settings_->import_browser_data()},
+      {IDC_SEND_STATS_CHECK, settings_->enable_zorvi_stats() || settings_->enable_installer_stats()}};
+  for (const auto& [id, checked] : checks)
+    SendMessageW(Control(id), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+
+  const HWND folder_list = Control(IDC_FOLDER_COMBO);
+  const LRESULT selection = SendMessageW(folder_list, CB_GETCURSEL, 0, 0);
+  folder_change_by_code_ = true;
+  SendMessageW(folder_list, CB_RESETCONTENT, 0, 0);
+  const std::wstring default_folder = settings_->GetDefaultInstallFolder(true, true).value();
+  SendMessageW(folder_list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(default_folder.c_str()));
+  if (selection != CB_ERR)
+    SendMessageW(folder_list, CB_SETCURSEL, 0, 0);
+  folder_change_by_code_ = false;
+  // Applying the chosen default folder again fetches nothing when it is already the folder asked for last. Settings
+  // that take no folder are left alone: ApplyInstallFolder would answer them with UpdateControls, without end.
+  if (selection != CB_ERR && settings_->editable())
+    ApplyInstallFolder();
+
+  const bool usable = status.valid_install_path;
+  EnableWindow(Control(IDC_ACCEPT_BUTTON), usable);
+  EnableWindow(Control(IDC_BACK_BUTTON), usable);
+  ShowControl(IDC_FOLDER_WARNING, !usable);
+  InvalidateControl(IDC_FOLDER_WARNING);
+}
+
+INT_PTR InstallerWindow::OnLanguageSelected() {
+  const LRESULT index = SendMessageW(Control(IDC_LANGUAGE_LIST), CB_GETCURSEL, 0, 0);
+  if (settings_->editable() && index >= 0 && static_cast<size_t>(index) < language_tags_.size())
+    settings_->SetInstallLanguage(language_tags_[index]);
+  UpdateControls();
+  return 1;
+}
+
+INT_PTR InstallerWindow::ApplyInstallFolder() {
+  if (settings_->editable())
+    settings_->SetInstallFolder(GetComboText(Control(IDC_FOLDER_COMBO)));
+  else
+    UpdateControls();
+  return 1;
+}
+
+INT_PTR InstallerWindow::OnOptionToggled(int id, HWND dialog) {
+  if (!settings_->editable()) {
+    UpdateControls();
+    return 1;
+  }
+  const bool checked = SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  switch (id) {
+    case IDC_DEFAULT_BROWSER_CHECK:
+      CountInPage("changed_make_default_browser");
+      settings_->SetDefaultBrowser(checked);
+      break;
+    case IDC_IMPORT_DATA_CHECK:
+      CountInPage("changed_import_data");
+      settings_->SetImportBrowserData(checked);
+      break;
+    case IDC_SEND_STATS_CHECK:
+      CountInPage("changed_enable_stats");
+      settings_->SetEnableZorviStats(checked);
+      settings_->SetEnableInstallerStats(checked);
+      break;
+    case IDC_DELETE_PROFILE_CHECK:
+      CountInPage("changed_delete_profile");
+      settings_->SetDeleteProfile(checked);
+      break;
+  }
+  return 1;
+}
+
+INT_PTR InstallerWindow::BrowseForInstallFolder() {
+  const std::wstring title = GetLocalizedString(IDS_BROWSE_TITLE);
+  const std::wstring current = GetComboText(Control(IDC_FOLDER_COMBO));
+  wchar_t display_name[MAX_PATH] = {};
+  BROWSEINFOW info = {};
+  info.hwndOwner = main_dialog_;
+  info.pszDisplayName = display_name;
+  info.lpszTitle = title.c_str();
+  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE;
+  if (!current.empty()) {
+    info.lpfn = &BrowseCallbackProc;
+    info.lParam = reinterpret_cast<LPARAM>(current.c_str());
+  }
+  PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&info);
+  if (!item)
+    return 1;
+  std::wstring path;
+  IShellFolder* desktop = nullptr;
+  if (SUCCEEDED(SHGetDesktopFolder(&desktop))) {
+    STRRET name = {};
+    if (SUCCEEDED(desktop->GetDisplayNameOf(item, SHGDN_FORPARSING, &name)) && name.uType == STRRET_WSTR) {
+      path = name.pOleStr;
+      CoTaskMemFree(name.pOleStr);
+    }
+    desktop->Release();
+  }
+  if (path.empty()) {
+    wchar_t buffer[MAX_PATH] = {};
+    if (SHGetPathFromIDListW(item, buffer))
+      path = buffer;
+  }
+  CoTaskMemFree(item);
+  if (!path.empty()) {
+    SetFolderTextByCode(path);
+    ApplyInstallFolder();
+  }
+  return 1;
+}
+
+void InstallerWindow::SetFolderTextByCode(const std::wstring& text) {
+  folder_change_by_code_ = true;
+  SetComboText(Control(IDC_FOLDER_COMBO), text);
+  folder_change_by_code_ = false;
+}
+
+std::wstring InstallerWindow::GetComboText(HWND combo) {
+  std::wstring text;
+  const LRESULT selection = SendMessageW(combo, CB_GETCURSEL, 0, 0);
+  if (selection != CB_ERR) {
+    const LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, selection, 0);
+    if (length >= 0) {
+      text.resize(length + 1);
+      const LRESULT copied = SendMessageW(combo, CB_GETLBTEXT, selection, reinterpret_cast<LPARAM>(text.data()));
+      text.resize(std::clamp<LRESULT>(copied, 0, length));
+      return text;
+    }
+  }
+  const int length = GetWindowTextLengthW(combo);
+  text.resize(length + 1);
+  text.resize(GetWindowTextW(combo, text.data(), length + 1));
+  return text;
+}
+
+void InstallerWindow::SetComboText(HWND combo, const std::wstring& text) {
+  if (GetComboText(combo) == text)
+    return;
+  const LRESULT index = SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                     reinterpret_cast<LPARAM>(text.c_str()));
+  if (index != CB_ERR) {
+    SendMessageW(combo, CB_SETCURSEL, index, 0);
+    return;
+  }
+  // A typed folder is no item of the list: the selection goes, or the edit field would show the item again.
+  SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+  SetWindowTextW(combo, text.c_str());
+}
+
+void InstallerWindow::SetRichTextWithLinks(HWND control, const std::wstring& text) {
+  if (!control)
+    return;
+  const std::wstring converted = ConvertLinkMarkup(text);
+  SetWindowTextW(control, converted.c_str());
+  const size_t first = converted.find(L"$1");
+  const size_t last = first == std::wstring::npos ? first : converted.find(L"$3", first);
+  if (last != std::wstring::npos)
+    SetRangeColor(control, static_cast<LONG>(first), static_cast<LONG>(last + 2), kLinkLineColor);
+
+  std::string rtf;
+  EDITSTREAM out = {reinterpret_cast<DWORD_PTR>(&rtf), 0, &RtfStreamOutCallback};
+  SendMessageW(control, EM_STREAMOUT, SF_RTF, reinterpret_cast<LPARAM>(&out));
+  std::vector<std::string> fields = {"{\\field{\\*\\fldinst{HYPERLINK \"", "\"}}{\\fldrslt{\\ul ", "}}}"};
+  StreamRtfIn(control, base::ReplaceStringPlaceholders(rtf, fields, nullptr));
+  // Some rich-edit versions show a field's instruction as text unless the field starts a line of its own.
+  if (base::EndsWith(FirstLine(control), L"HYPERLINK ", base::CompareCase::SENSITIVE)) {
+    fields[0] = "\\line" + fields[0];
+    StreamRtfIn(control, base::ReplaceStringPlaceholders(rtf, fields, nullptr));
+  }
+}
+
+}  // namespace zorvi::installer

@@ -1,0 +1,536 @@
+#include "desktop/launcher/installer/ui/installer_window.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <objbase.h>
+#include <richedit.h>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/at_exit.h"
+#include "base/command_line.h"
+#include "base/features/feature_list.h"
+#include "base/message_loop/message_loop.h"
+#include "base/run_loop.h"
+#include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/values.h"
+#include "desktop/launcher/installer/installer_stats.h"
+#include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/service/utils.h"
+#include "desktop/launcher/installer/status.h"
+#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/launcher/installer/ui/installer_resource_ids.h"
+#include "desktop/windows/rc_l10n_handler/rc_l10n_handler.h"
+#include "testing/scoped_log_capture.h"
+#include "testing/test_support.h"
+
+namespace zorvi::installer {
+namespace {
+
+// The controller's side: what the window asked for.
+struct RecordingDelegate : InstallerWindowDelegate {
+  void OnAccept() override { ++accepts; }
+  void OnCancel() override { ++cancels; }
+  void ObtainFullPackage() override { ++full_packages; }
+  int accepts = 0;
+  int cancels = 0;
+  int full_packages = 0;
+};
+
+// Quits the test's run loop once the settings took over a folder's status.
+struct PathWaiter : Settings::Observer {
+  void OnSettingsChanged() override {}
+  void OnLanguageChanged() override {}
+  void OnPathChanged() override {
+    if (run_loop)
+      run_loop->Quit();
+  }
+  base::RunLoop* run_loop = nullptr;
+};
+
+// A message box as the user sees it, and the button the test presses in it.
+struct SeenBox {
+  std::wstring caption;
+  std::wstring text;
+  std::map<int, std::wstring> buttons;  // by button id
+};
+
+HWND g_box_owner = nullptr;
+int g_box_answer = 0;
+std::vector<SeenBox>* g_seen_boxes = nullptr;
+HHOOK g_test_hook = nullptr;
+
+std::wstring WindowText(HWND window) {
+  wchar_t text[1024] = {};
+  GetWindowTextW(window, text, 1024);
+  return text;
+}
+
+// Runs after the window's own hook set the buttons' texts, records the box and answers it.
+LRESULT CALLBACK AnswerMessageBox(int code, WPARAM wparam, LPARAM lparam) {
+  const HWND box = reinterpret_cast<HWND>(wparam);
+  wchar_t class_name[16] = {};
+  if (code == HCBT_ACTIVATE && g_box_owner && box != g_box_owner && GetWindow(box, GW_OWNER) == g_box_owner &&
+      GetClassNameW(box, class_name, 16) && std::wstring(class_name) == L"#32770") {
+    SeenBox seen = {WindowText(box), WindowText(GetDlgItem(box, 0xFFFF)), {}};
+    for (int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
+      if (HWND button = GetDlgItem(box, id))
+        seen.buttons[id] = WindowText(button);
+    }
+    // Wine activates a message box a second time once it has filled it in: the box is seen as it stands last.
+    if (GetPropW(box, L"seen_by_test") && !g_seen_boxes->empty()) {
+      g_seen_boxes->back() = seen;
+    } else {
+      SetPropW(box, L"seen_by_test", reinterpret_cast<HANDLE>(1));
+      g_seen_boxes->push_back(seen);
+      PostMessageW(box, WM_COMMAND, g_box_answer, 0);
+    }
+  }
+  return CallNextHookEx(g_test_hook, code, wparam, lparam);
+}
+
+enum class RunKind { kInstall, kUninstall, kRunImmediately };
+
+class InstallerWindowTest : public testing::Test {
+ protected:
+  InstallerWindowTest() : folder_(L"window") {}
+
+  void SetUp() override {
+    base::CommandLine::Init();
+    SetBrandingTextForTesting(R"({"company_name": ")" + base::WideToUTF8(test_support::UniqueName(L"ZorviTest")) +
+                              R"(", "product_name": "Zorvi", "visible_product_name": "Zorvi", )"
+                              R"("file_name_base": "zorvi", "user_agent_name": "ZRV"})");
+    base::FeatureList* features = base::FeatureList::GetInstance();
+    features->AddFeature("installer-ui-stats", true, true);
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    PrefsTaskPool::GetInstance();
+    g_seen_boxes = &boxes_;
+    g_test_hook = SetWindowsHookExW(WH_CBT, &AnswerMessageBox, nullptr, GetCurrentThreadId());
+  }
+
+  void TearDown() override {
+    window_.reset();
+    UnhookWindowsHookEx(g_test_hook);
+    settings_.reset();
+    CoUninitialize();
+  }
+
+  // Settings of a fresh folder (their status taken over) and the window over them.
+  void MakeWindow(RunKind kind) {
+    const base::FilePath folder = base::FilePath(folder_.path()).Append(L"Zorvi");
+    settings_ = std::make_unique<Settings>(kind == RunKind::kUninstall, false, false, folder, false);
+    WaitForPath();
+    stats_ = std::make_unique<InstallerStats>(&tree_, &guard_, base::TimeTicks::Now());
+    window_ = InstallerWindow::Create(settings_.get(), stats_.get(), kind == RunKind::kRunImmediately);
+    ASSERT_TRUE(window_);
+    window_->delegates()->AddObserver(&delegate_);
+    g_box_owner = window_->main_dialog();
+  }
+
+  void WaitForPath() {
+    if (!settings_->status_fetcher())
+      return;
+    PathWaiter waiter;
+    base::RunLoop run_loop;
+    waiter.run_loop = &run_loop;
+    settings_->AddObserver(&waiter);
+    run_loop.Run();
+    settings_->RemoveObserver(&waiter);
+  }
+
+  HWND Control(int id) const {
+    HWND control = GetDlgItem(window_->main_dialog(), id);
+    return control ? control : GetDlgItem(window_->options_dialog(), id);
+  }
+  bool Shown(int id) const { return IsWindowVisible(Control(id)); }
+  int FocusedId() const { return GetFocus() ? GetDlgCtrlID(GetFocus()) : 0; }
+
+  // The page entries recorded so far: each page's "page_type" and its entry.
+  std::vector<const base::DictionaryValue*> PageEntries() const {
+    std::vector<const base::DictionaryValue*> entries;
+    const base::ListValue* list = nullptr;
+    if (!tree_.GetList("ui.page_sequence", &list))
+      return entries;
+    for (const auto& node : *list) {
+      const base::DictionaryValue* entry = nullptr;
+      if (node->GetAsDictionary(&entry))
+        entries.push_back(entry);
+    }
+    return entries;
+  }
+  std::vector<std::string> PageSequence() const {
+    std::vector<std::string> names;
+    for (const base::DictionaryValue* entry : PageEntries()) {
+      std::string name;
+      entry->GetString("page_type", &name);
+      names.push_back(name);
+    }
+    return names;
+  }
+  std::string LastEntryString(const std::string& key) const {
+    std::string value;
+    if (!PageEntries().empty())
+      PageEntries().back()->GetString(key, &value);
+    return value;
+  }
+  int LastEntryInteger(const std::string& key) const {
+    int value = -1;
+    if (!PageEntries().empty())
+      PageEntries().back()->GetInteger(key, &value);
+    return value;
+  }
+
+  void Command(HWND dialog, int id, int code) {
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+  }
+
+  base::MessageLoop loop_{base::MessageLoop::TYPE_UI};
+  base::AtExitManager exit_manager_;
+  test_support::ScopedTestFolder folder_;
+  base::DictionaryValue tree_;
+  StatsTreeGuard guard_;
+  std::unique_ptr<InstallerStats> stats_;
+  std::unique_ptr<Settings> settings_;
+  std::unique_ptr<InstallerWindow> window_;
+  RecordingDelegate delegate_;
+  std::vector<SeenBox> boxes_;
+};
+
+// Which controls each page shows, as the page's purpose has it; the headings depend on the run.
+const std::set<int> kPageShows[] = {
+    /* WELCOME */ {IDC_PRODUCT_PICTURE, IDC_TITLE, IDC_WELCOME_TEXT, IDC_OPTIONS_BUTTON, IDC_ACCEPT_BUTTON},
+    /* UNINSTALL */
+    {IDC_PRODUCT_PICTURE, IDC_CANCEL_BUTTON, IDC_UNINSTALL_BUTTON, IDC_DELETE_PROFILE_CHECK, IDC_UNINSTALL_HEADING},
+    /* TOS */ {IDC_TERMS_TEXT, IDC_BACK_BUTTON, IDC_ACCEPT_BUTTON},
+    /* OPTIONS */ {IDC_BACK_BUTTON, IDC_ACCEPT_BUTTON},
+    /* PROGRESS */ {IDC_PRODUCT_PICTURE, IDC_PROGRESS_HEADING, IDC_STATUS_TEXT, IDC_PROGRESS_BAR},
+    /* ERROR */
+    {IDC_PRODUCT_PICTURE, IDC_BACK_BUTTON, IDC_STATUS_TEXT, IDC_ERROR_HEADING, IDC_UNINSTALL_ERROR_HEADING,
+     IDC_RETRY_BUTTON, IDC_FULL_PACKAGE_BUTTON},
+};
+const int kPageFocus[] = {IDC_ACCEPT_BUTTON, IDC_UNINSTALL_BUTTON, IDC_ACCEPT_BUTTON, IDC_ACCEPT_BUTTON, 0,
+                          IDC_RETRY_BUTTON};
+const int kMainControls[] = {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009,
+                             1010, 1011, 1012, 1013, 1025, 1028, 1029, 1036};
+
+struct RunRow {
+  const char* name;
+  RunKind kind;
+  std::vector<std::string> first_pages;
+};
+
+// Every page of every kind of run: the controls shown, the focus, the options page only on its page, and the
+// statistics' page sequence, which showing the current page again leaves alone.
+TEST_F(InstallerWindowTest, EveryPageShowsItsControlsInEveryRun) {
+  const RunRow rows[] = {
+      {"install", RunKind::kInstall, {"WELCOME"}},
+      {"uninstall", RunKind::kUninstall, {"UNINSTALL"}},
+      {"run immediately", RunKind::kRunImmediately, {"PROGRESS", "WELCOME"}},
+  };
+  for (const RunRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    tree_.Clear();
+    MakeWindow(row.kind);
+    EXPECT_EQ(row.first_pages, PageSequence());
+    EXPECT_EQ(L"" + GetLocalizedString(IDS_WINDOW_CAPTION), WindowText(window_->main_dialog()));
+    std::vector<std::string> expected_sequence = row.first_pages;
+    for (int page = InstallerWindow::kPageWelcome; page <= InstallerWindow::kPageError; ++page) {
+      SCOPED_TRACE(InstallerWindow::PageTypeToString(page));
+      window_->ShowPage(page);
+      window_->ShowPage(page);
+      if (expected_sequence.back() != InstallerWindow::PageTypeToString(page))
+        expected_sequence.push_back(InstallerWindow::PageTypeToString(page));
+      EXPECT_EQ(expected_sequence, PageSequence());
+      for (int id : kMainControls) {
+        bool expected = kPageShows[page].count(id) > 0;
+        if (row.kind == RunKind::kUninstall && (id == IDC_PROGRESS_HEADING || id == IDC_ERROR_HEADING))
+          expected = false;
+        if (row.kind != RunKind::kUninstall && id == IDC_UNINSTALL_ERROR_HEADING)
+          expected = false;
+        EXPECT_EQ(expected, Shown(id)) << id;
+      }
+      EXPECT_EQ(page == InstallerWindow::kPageOptions, IsWindowVisible(window_->options_dialog()) != FALSE);
+      EXPECT_EQ(kPageFocus[page], FocusedId());
+    }
+    window_.reset();
+  }
+}
+
+// Choosing the second language of the list re-reads every text in it: caption, control texts of both dialogs,
+// the title with the product name in black inside the red title, and the mode list with the user's name.
+TEST_F(InstallerWindowTest, TextsFollowTheChosenLanguage) {
+  MakeWindow(RunKind::kInstall);
+  const std::vector<std::wstring> tags = GetAvailableUiLanguages();
+  ASSERT_GE(tags.size(), 2u);
+  const HWND languages = Control(IDC_LANGUAGE_LIST);
+  ASSERT_EQ(static_cast<LRESULT>(tags.size()), SendMessageW(languages, CB_GETCOUNT, 0, 0));
+  for (size_t i = 0; i < tags.size(); ++i) {
+    wchar_t name[256] = {};
+    SendMessageW(languages, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(name));
+    EXPECT_EQ(GetLocalizedString(tags[i], IDS_LANGUAGE_NAME), name) << i;
+  }
+  SendMessageW(languages, CB_SETCURSEL, 1, 0);
+  Command(window_->options_dialog(), IDC_LANGUAGE_LIST, CBN_SELCHANGE);
+  EXPECT_EQ(tags[1], settings_->install_language());
+  EXPECT_EQ(1, LastEntryInteger("changed_language"));
+
+  const std::wstring& tag = tags[1];
+  EXPECT_EQ(GetLocalizedString(tag, IDS_WINDOW_CAPTION), WindowText(window_->main_dialog()));
+  const std::pair<int, int> texts[] = {{IDC_OPTIONS_BUTTON, IDS_OPTIONS},   {IDC_LANGUAGE_LABEL, IDS_LANGUAGE_LABEL},
+                                       {IDC_RETRY_BUTTON, IDS_RETRY},       {IDC_SEND_STATS_CHECK, IDS_SEND_STATS},
+                                       {IDC_CANCEL_BUTTON, IDS_CANCEL},     {IDC_DELETE_PROFILE_CHECK, IDS_DELETE_PROFILE},
+                                       {IDC_ACCEPT_BUTTON, IDS_ACCEPT_INSTALL}};
+  for (const auto& [id, string_id] : texts)
+    EXPECT_EQ(GetLocalizedString(tag, string_id), WindowText(Control(id))) << id;
+
+  const HWND title = Control(IDC_TITLE);
+  const std::wstring product = GetLocalizedString(tag, IDS_TITLE_PRODUCT);
+  const std::wstring title_text = base::ReplaceStringPlaceholders(
+      std::wstring(GetLocalizedString(tag, IDS_TITLE)), std::vector<std::wstring>{product}, nullptr);
+  EXPECT_EQ(title_text, WindowText(title));
+  auto color_at = [&](size_t position) {
+    CHARRANGE range = {static_cast<LONG>(position), static_cast<LONG>(position + 1)};
+    SendMessageW(title, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+    CHARFORMAT2W format = {};
+    format.cbSize = sizeof(format);
+    SendMessageW(title, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+    return format.crTextColor;
+  };
+  const size_t product_at = title_text.find(product);
+  ASSERT_NE(std::wstring::npos, product_at);
+  for (size_t i = 0; i < title_text.size(); ++i) {
+    const bool in_product = i >= product_at && i < product_at + product.size();
+    EXPECT_EQ(in_product ? RGB(0, 0, 0) : RGB(255, 27, 44), color_at(i)) << i;
+  }
+
+  std::wstring user;
+  ASSERT_TRUE(GetCurrentUserName(false, &user));
+  const HWND modes = Control(IDC_MODE_LIST);
+  ASSERT_EQ(3, SendMessageW(modes, CB_GETCOUNT, 0, 0));
+  const std::wstring expected_modes[] = {GetLocalizedString(tag, IDS_MODE_ALL_USERS),
+                                         GetLocalizedString(tag, IDS_MODE_CURRENT_USER) + L" (" + user + L")",
+                                         GetLocalizedString(tag, IDS_MODE_STANDALONE)};
+  for (int i = 0; i < 3; ++i) {
+    wchar_t item[256] = {};
+    SendMessageW(modes, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item));
+    EXPECT_EQ(expected_modes[i], item) << i;
+  }
+}
+
+struct ErrorRow {
+  const char* name;
+  RunKind kind;
+  bool offer;
+  bool back_shown;
+};
+
+// The error page: its message, the full-package button only when offered, no way back where there is no page to
+// go back to, the exact log line and the failure's reason.
+TEST_F(InstallerWindowTest, ErrorPageOffersWhatTheRunAllows) {
+  const ErrorRow rows[] = {
+      {"install, offered", RunKind::kInstall, true, true},
+      {"install, not offered", RunKind::kInstall, false, true},
+      {"uninstall", RunKind::kUninstall, true, false},
+      {"run immediately", RunKind::kRunImmediately, false, false},
+  };
+  for (const ErrorRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    MakeWindow(row.kind);
+    const std::wstring message = L"Kein Zugriff auf \u00abC:\\Programme\u00bb";
+    test_support::ScopedLogCapture log;
+    window_->DisplayError(message, row.offer, "folder-access");
+    EXPECT_EQ(InstallerWindow::kPageError, window_->current_page());
+    EXPECT_EQ(message, WindowText(Control(IDC_STATUS_TEXT)));
+    EXPECT_EQ(row.offer, Shown(IDC_FULL_PACKAGE_BUTTON) != FALSE);
+    EXPECT_EQ(row.back_shown, Shown(IDC_BACK_BUTTON) != FALSE);
+    EXPECT_TRUE(log.HasLineStartingWith("Displaying error: \"" + base::WideToUTF8(message) + "\" and " +
+                                        (row.offer ? "" : "don't ") + "offer full package"))
+        << log.Text();
+    EXPECT_EQ("folder-access", LastEntryString("failure_reason"));
+    EXPECT_EQ("ERROR", LastEntryString("page_type"));
+    window_.reset();
+  }
+}
+
+// The full-package button keeps its right edge and is never narrower than the retry button.
+TEST_F(InstallerWindowTest, FullPackageButtonGrowsToTheLeft) {
+  MakeWindow(RunKind::kInstall);
+  window_->DisplayError(L"x", true, "r");
+  const RECT button = InstallerWindow::GetChildRect(window_->main_dialog(), Control(IDC_FULL_PACKAGE_BUTTON));
+  const RECT retry = InstallerWindow::GetChildRect(window_->main_dialog(), Control(IDC_RETRY_BUTTON));
+  EXPECT_GE(button.right - button.left, retry.right - retry.left);
+  // 1004's right edge is the template's, where 1005 begins its neighbour at 320 dialog units.
+  RECT template_edge = {0, 0, 320, 0};
+  MapDialogRect(window_->main_dialog(), &template_edge);
+  EXPECT_LE(button.right, retry.left);
+  EXPECT_GE(button.right, template_edge.right - 8);
+}
+
+struct BoxRow {
+  const char* name;
+  int answer;
+};
+
+// The three boxes: the window's caption, its own button texts, and what each answer does.
+TEST_F(InstallerWindowTest, MessageBoxesSpeakTheInstallersLanguage) {
+  MakeWindow(RunKind::kInstall);
+  for (const BoxRow& row : {BoxRow{"no", IDNO}, BoxRow{"yes", IDYES}}) {
+    SCOPED_TRACE(row.name);
+    g_box_answer = row.answer;
+    SendMessageW(window_->main_dialog(), WM_CLOSE, 0, 0);
+    ASSERT_FALSE(boxes_.empty());
+    EXPECT_EQ(GetLocalizedString(IDS_WINDOW_CAPTION), boxes_.back().caption);
+    EXPECT_EQ(GetLocalizedString(IDS_CONFIRM_CANCEL), boxes_.back().text);
+    EXPECT_EQ(GetLocalizedString(IDS_YES), boxes_.back().buttons[IDYES]);
+    EXPECT_EQ(GetLocalizedString(IDS_NO), boxes_.back().buttons[IDNO]);
+    EXPECT_TRUE(IsWindow(window_->main_dialog()));
+    EXPECT_EQ(row.answer == IDYES ? 1 : 0, delegate_.cancels);
+  }
+
+  g_box_answer = IDOK;
+  const std::wstring error = L"Das Paket ist besch\u00e4digt.";
+  window_->ShowErrorBox(error);
+  EXPECT_EQ(error, boxes_.back().text);
+  EXPECT_EQ(GetLocalizedString(IDS_OK), boxes_.back().buttons[IDOK]);
+  EXPECT_EQ(base::WideToUTF8(error), LastEntryString("error_displayed"));
+  EXPECT_EQ(2, delegate_.cancels);
+
+  for (const BoxRow& row : {BoxRow{"ok", IDOK}, BoxRow{"cancel", IDCANCEL}}) {
+    SCOPED_TRACE(row.name);
+    g_box_answer = row.answer;
+    EXPECT_EQ(row.answer == IDOK, window_->OfferCurrentUserInstall());
+    EXPECT_EQ(GetLocalizedString(IDS_OFFER_CURRENT_USER), boxes_.back().text);
+    EXPECT_EQ(row.answer == IDOK ? 0 : 1, LastEntryInteger("auto_switch_to_current_user"));
+  }
+  std::wstring seen;
+  for (const SeenBox& box : boxes_)
+    seen += box.caption + L": " + box.text + L" [" + std::to_wstring(box.buttons.size()) + L"] | ";
+  EXPECT_EQ(4u + 1u, boxes_.size()) << seen;
+}
+
+struct LinkRow {
+  const char* name;
+  CHARRANGE range;
+  bool opens_terms;
+};
+
+// A click on any link records "TOS"; only the link reading "tos" opens the terms. A range longer than any link
+// (or reversed) reads nothing rather than past the buffer.
+TEST_F(InstallerWindowTest, OnlyTheTermsLinkOpensTheTerms) {
+  MakeWindow(RunKind::kInstall);
+  const HWND welcome = Control(IDC_WELCOME_TEXT);
+  const std::wstring text = L"read tos or TOS or " + std::wstring(200, L'x') + L" tos";
+  SetWindowTextW(welcome, text.c_str());
+  const LONG last_tos = static_cast<LONG>(text.size() - 3);
+  const LinkRow rows[] = {
+      {"other text", {0, 4}, false},
+      {"upper case", {12, 15}, false},
+      {"reversed", {8, 5}, false},
+      {"longer than a link", {0, static_cast<LONG>(text.size())}, false},
+      {"tos", {5, 8}, true},
+      {"tos after a long text", {last_tos, last_tos + 3}, true},
+  };
+  for (const LinkRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    window_->ShowPage(InstallerWindow::kPageWelcome);
+    ENLINK link = {{welcome, IDC_WELCOME_TEXT, EN_LINK}, WM_LBUTTONUP, 0, 0, row.range};
+    EXPECT_EQ(1, SendMessageW(window_->main_dialog(), WM_NOTIFY, IDC_WELCOME_TEXT, reinterpret_cast<LPARAM>(&link)));
+    EXPECT_EQ(row.opens_terms ? InstallerWindow::kPageTos : InstallerWindow::kPageWelcome, window_->current_page());
+    const std::vector<const base::DictionaryValue*> entries = PageEntries();
+    const base::DictionaryValue* welcome_entry = entries[entries.size() - (row.opens_terms ? 2 : 1)];
+    std::string action;
+    EXPECT_TRUE(welcome_entry->GetString("navigation_action", &action));
+    EXPECT_EQ("TOS", action);
+  }
+}
+
+// The options: every toggle reaches the settings and counts on the options page; the statistics box sets both
+// statistics; the mode tooltip explains the three modes.
+TEST_F(InstallerWindowTest, OptionsReachTheSettingsAndCount) {
+  MakeWindow(RunKind::kInstall);
+  Command(window_->main_dialog(), IDC_OPTIONS_BUTTON, BN_CLICKED);
+  ASSERT_EQ(InstallerWindow::kPageOptions, window_->current_page());
+  const HWND options = window_->options_dialog();
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    const bool import = settings_->import_browser_data();
+    SendMessageW(Control(IDC_IMPORT_DATA_CHECK), BM_CLICK, 0, 0);
+    EXPECT_NE(import, settings_->import_browser_data());
+    EXPECT_EQ(round, LastEntryInteger("changed_import_data"));
+    const bool stats = settings_->enable_zorvi_stats();
+    SendMessageW(Control(IDC_SEND_STATS_CHECK), BM_CLICK, 0, 0);
+    EXPECT_NE(stats, settings_->enable_zorvi_stats());
+    EXPECT_EQ(settings_->enable_zorvi_stats(), settings_->enable_installer_stats());
+    EXPECT_EQ(settings_->enable_zorvi_stats(), SendMessageW(Control(IDC_SEND_STATS_CHECK), BM_GETCHECK, 0, 0) != 0);
+    EXPECT_EQ(round, LastEntryInteger("changed_enable_stats"));
+  }
+  // The default-browser box is there below Windows 8 (wine's default version is 7).
+  EXPECT_TRUE(Shown(IDC_DEFAULT_BROWSER_CHECK));
+  SendMessageW(Control(IDC_MODE_LIST), CB_SETCURSEL, Settings::kModeStandalone, 0);
+  Command(options, IDC_MODE_LIST, CBN_SELCHANGE);
+  EXPECT_TRUE(settings_->copy_only());
+  EXPECT_FALSE(IsWindowEnabled(Control(IDC_DEFAULT_BROWSER_CHECK)));
+  EXPECT_EQ(1, LastEntryInteger("changed_install_mode"));
+
+  // Not editable: the choice snaps back to what the settings hold.
+  settings_->set_editable(false);
+  SendMessageW(Control(IDC_MODE_LIST), CB_SETCURSEL, Settings::kModeAllUsers, 0);
+  Command(options, IDC_MODE_LIST, CBN_SELCHANGE);
+  EXPECT_EQ(Settings::kModeStandalone, SendMessageW(Control(IDC_MODE_LIST), CB_GETCURSEL, 0, 0));
+  settings_->set_editable(true);
+
+  // A folder typed into the edit field, key by key, is applied on every edit and counted as one; the list's
+  // refills that follow are no edits of the user's.
+  const std::wstring suffix = L"\\Typed";
+  const std::wstring typed = settings_->status().path.value() + suffix;
+  COMBOBOXINFO combo = {};
+  combo.cbSize = sizeof(combo);
+  ASSERT_TRUE(GetComboBoxInfo(Control(IDC_FOLDER_COMBO), &combo));
+  SendMessageW(combo.hwndItem, EM_SETSEL, 0x7FFF, 0x7FFF);
+  for (wchar_t key : suffix)
+    SendMessageW(combo.hwndItem, WM_CHAR, key, 1);
+  const int edits = static_cast<int>(suffix.size());
+  EXPECT_EQ(edits, LastEntryInteger("edited_install_path"));
+  WaitForPath();
+  EXPECT_EQ(edits, LastEntryInteger("edited_install_path"));
+  EXPECT_EQ(typed, settings_->status().path.value());
+  EXPECT_EQ(typed, InstallerWindow::GetComboText(Control(IDC_FOLDER_COMBO)));
+
+  HWND tooltip = nullptr;
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM found) {
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        if (std::wstring(name) == TOOLTIPS_CLASSW)
+          *reinterpret_cast<HWND*>(found) = window;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&tooltip));
+  ASSERT_TRUE(tooltip);
+  wchar_t tip[1024] = {};
+  TTTOOLINFOW tool = {};
+  tool.cbSize = sizeof(tool);
+  tool.hwnd = options;
+  tool.uId = reinterpret_cast<UINT_PTR>(Control(IDC_MODE_LIST));
+  tool.lpszText = tip;
+  SendMessageW(tooltip, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&tool));
+  std::wstring expected_tip;
+  for (int id = IDS_TIP_ALL_USERS; id <= IDS_TIP_STANDALONE_TEXT; id += 2) {
+    expected_tip += (expected_tip.empty() ? L"" : L"\n\n") + GetLocalizedString(id) + L"\n\t" +
+                    GetLocalizedString(id + 1);
+  }
+  EXPECT_EQ(expected_tip, tip);
+  EXPECT_EQ(300, SendMessageW(tooltip, TTM_GETMAXTIPWIDTH, 0, 0));
+}
+
+}  // namespace
+}  // namespace zorvi::installer
