@@ -2,7 +2,7 @@
 # Every module must import only Windows system DLLs: the C++ runtime, libgcc and winpthread are linked in.
 # Usage: check-imports.sh BIN_DIR
 set -euo pipefail
-allowed='^(kernel32|user32|gdi32|gdiplus|advapi32|shell32|shlwapi|ole32|oleaut32|comctl32|comdlg32|version|winmm|psapi|wininet|crypt32|wintrust|rpcrt4|userenv|secur32|netapi32|msimg32|ws2_32|dbghelp|msvcrt|ntdll|bcrypt|api-ms-win-.*)\.dll$'
+allowed='^(kernel32|user32|gdi32|gdiplus|advapi32|shell32|shlwapi|ole32|oleaut32|comctl32|comdlg32|version|winmm|psapi|wininet|crypt32|wintrust|rpcrt4|userenv|secur32|netapi32|msimg32|uxtheme|ws2_32|dbghelp|msvcrt|ntdll|bcrypt|api-ms-win-.*)\.dll$'
 status=0; count=0
 for module in "$1"/*.exe "$1"/*.dll; do
   [ -e "$module" ] || continue

@@ -122,9 +122,9 @@ void SetRangeColor(HWND control, LONG start, LONG end, COLORREF color) {
   SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
 }
 
-// Replaces each anchor <a ... href="X" ...>Y</a> by "$1X$2Y$3". An anchor missing a part ends the conversion: the
-// rest is kept as it stands.
-std::wstring ConvertLinkMarkup(const std::wstring& text) {
+// Replaces each anchor <a ... href="X" ...>Y</a> by "$1X$2Y$3", and in `plain` by Y alone. An anchor missing a
+// part ends the conversion: the rest is kept as it stands.
+std::wstring ConvertLinkMarkup(const std::wstring& text, std::wstring* plain) {
   std::wstring result;
   size_t position = 0;
   while (position < text.size()) {
@@ -136,13 +136,17 @@ std::wstring ConvertLinkMarkup(const std::wstring& text) {
     const size_t close = tag_end == std::wstring::npos ? tag_end : text.find(L"</a>", tag_end);
     if (close == std::wstring::npos)
       break;
+    const std::wstring link_text = text.substr(tag_end + 1, close - tag_end - 1);
     result.append(text, position, anchor - position);
-    result += L"$1" + text.substr(target, target_end - target) + L"$2" +
-              text.substr(tag_end + 1, close - tag_end - 1) + L"$3";
+    result += L"$1" + text.substr(target, target_end - target) + L"$2" + link_text + L"$3";
+    plain->append(text, position, anchor - position);
+    *plain += link_text;
     position = close + 4;
   }
-  if (position < text.size())
+  if (position < text.size()) {
     result.append(text, position, std::wstring::npos);
+    plain->append(text, position, std::wstring::npos);
+  }
   return result;
 }
 
@@ -1097,7 +1101,8 @@ void InstallerWindow::SetComboText(HWND combo, const std::wstring& text) {
 void InstallerWindow::SetRichTextWithLinks(HWND control, const std::wstring& text) {
   if (!control)
     return;
-  const std::wstring converted = ConvertLinkMarkup(text);
+  std::wstring plain;
+  const std::wstring converted = ConvertLinkMarkup(text, &plain);
   SetWindowTextW(control, converted.c_str());
   const size_t first = converted.find(L"$1");
   const size_t last = first == std::wstring::npos ? first : converted.find(L"$3", first);
@@ -1113,6 +1118,15 @@ void InstallerWindow::SetRichTextWithLinks(HWND control, const std::wstring& tex
   if (base::EndsWith(FirstLine(control), L"HYPERLINK ", base::CompareCase::SENSITIVE)) {
     fields[0] = "\\line" + fields[0];
     StreamRtfIn(control, base::ReplaceStringPlaceholders(rtf, fields, nullptr));
+  }
+  // A rich edit that knows no link fields drops them whole, link text and all: the sentence then keeps the link's
+  // text, unlinked, rather than losing words.
+  const int length = GetWindowTextLengthW(control);
+  std::wstring shown(length + 1, L'\0');
+  shown.resize(GetWindowTextW(control, shown.data(), length + 1));
+  if (shown.size() < plain.size()) {
+    LOG(WARNING) << "The rich edit control dropped the text's links; showing them as plain text";
+    SetWindowTextW(control, plain.c_str());
   }
 }
 

@@ -17,6 +17,7 @@
 #include "base/at_exit.h"
 #include "base/command_line.h"
 #include "base/features/feature_list.h"
+#include "base/files/file_util.h"
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
 #include "base/strings/string_util.h"
@@ -530,6 +531,81 @@ TEST_F(InstallerWindowTest, OptionsReachTheSettingsAndCount) {
   }
   EXPECT_EQ(expected_tip, tip);
   EXPECT_EQ(300, SendMessageW(tooltip, TTM_GETMAXTIPWIDTH, 0, 0));
+}
+
+// What the window last asked of a button's elevation shield; wine draws no shield, so a spy reads the request.
+LRESULT CALLBACK ShieldSpy(HWND button, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR shield) {
+  if (message == BCM_SETSHIELD)
+    *reinterpret_cast<int*>(shield) = static_cast<int>(lparam);
+  return DefSubclassProc(button, message, wparam, lparam);
+}
+
+struct ShieldRow {
+  const char* name;
+  AdminTokenSeam account;
+  bool all_users;
+  int shield;
+};
+
+// The accept and retry buttons carry the shield when a user without administrator rights installs for all users.
+// An unusable folder disables accept and back and shows the red warning; the welcome text shows its link's text.
+TEST_F(InstallerWindowTest, ControlsFollowTheSettingsAndTheFolder) {
+  MakeWindow(RunKind::kInstall);
+  int shields[2] = {-1, -1};
+  SetWindowSubclass(Control(IDC_ACCEPT_BUTTON), &ShieldSpy, 1, reinterpret_cast<DWORD_PTR>(&shields[0]));
+  SetWindowSubclass(Control(IDC_RETRY_BUTTON), &ShieldSpy, 1, reinterpret_cast<DWORD_PTR>(&shields[1]));
+  const ShieldRow rows[] = {
+      {"standard user, all users", AdminTokenSeam::kStandardUser, true, 1},
+      {"standard user, own folder", AdminTokenSeam::kStandardUser, false, 0},
+      {"administrator, all users", AdminTokenSeam::kNone, true, 0},
+  };
+  for (const ShieldRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    SetAdminTokenSeamForTesting(row.account);
+    ASSERT_TRUE(settings_->SetAllUsers(row.all_users));
+    EXPECT_EQ(row.shield, shields[0]);
+    EXPECT_EQ(row.shield, shields[1]);
+  }
+  SetAdminTokenSeamForTesting(AdminTokenSeam::kNone);
+
+  // The link markup becomes the link's text; neither the markup nor the field's instruction shows.
+  const std::wstring welcome = WindowText(Control(IDC_WELCOME_TEXT));
+  const std::wstring terms = GetLocalizedString(IDS_WELCOME_TERMS, WindowText(Control(IDC_ACCEPT_BUTTON)));
+  const size_t anchor = terms.find(L"<a ");
+  const size_t link_text = terms.find(L'>', anchor) + 1;
+  const size_t close = terms.find(L"</a>", link_text);
+  ASSERT_NE(std::wstring::npos, close);
+  EXPECT_EQ(terms.substr(0, anchor) + terms.substr(link_text, close - link_text) + terms.substr(close + 4), welcome);
+
+  for (bool usable : {false, true}) {
+    SCOPED_TRACE(usable);
+    // A folder below a file can never be made.
+    const base::FilePath file = base::FilePath(folder_.path()).Append(L"file.txt");
+    ASSERT_EQ(1, base::WriteFile(file, "x", 1));
+    ASSERT_TRUE(settings_->SetInstallFolder(usable ? folder_.path() + L"\\Other" : file.Append(L"Zorvi").value()));
+    WaitForPath();
+    EXPECT_EQ(usable, settings_->status().valid_install_path);
+    EXPECT_EQ(usable, IsWindowEnabled(Control(IDC_ACCEPT_BUTTON)) != FALSE);
+    EXPECT_EQ(usable, IsWindowEnabled(Control(IDC_BACK_BUTTON)) != FALSE);
+    window_->ShowPage(InstallerWindow::kPageOptions);
+    EXPECT_EQ(!usable, Shown(IDC_FOLDER_WARNING) != FALSE);
+    EXPECT_EQ(settings_->status().path.value(), InstallerWindow::GetComboText(Control(IDC_FOLDER_COMBO)));
+  }
+}
+
+// In an uninstallation the delete-profile box reaches the settings and counts on the uninstall page.
+TEST_F(InstallerWindowTest, DeleteProfileBoxReachesTheSettings) {
+  MakeWindow(RunKind::kUninstall);
+  for (int round = 1; round <= 2; ++round) {
+    SendMessageW(Control(IDC_DELETE_PROFILE_CHECK), BM_CLICK, 0, 0);
+    EXPECT_EQ(round == 1, settings_->delete_profile());
+    EXPECT_EQ(round == 1, SendMessageW(Control(IDC_DELETE_PROFILE_CHECK), BM_GETCHECK, 0, 0) == BST_CHECKED);
+    EXPECT_EQ(round, LastEntryInteger("changed_delete_profile"));
+    EXPECT_EQ("UNINSTALL", LastEntryString("page_type"));
+  }
+  Command(window_->main_dialog(), IDC_UNINSTALL_BUTTON, BN_CLICKED);
+  EXPECT_EQ(1, delegate_.accepts);
+  EXPECT_EQ("UNINSTALL", LastEntryString("navigation_action"));
 }
 
 }  // namespace
