@@ -11,3 +11,16 @@ set_source_files_properties(${ui_fixtures_rc} PROPERTIES OBJECT_DEPENDS ${undeco
 cmake_language(EVAL CODE
                "cmake_language(DEFER CALL target_sources desktop_launcher_installer_ui_unittests PRIVATE [[${ui_fixtures_rc}]])")
 cmake_language(DEFER CALL zorvi_host_resources desktop_launcher_installer_ui_unittests)
+# The window's test host shows the window as the installer does, from the host's own resources.
+cmake_language(DEFER CALL zorvi_host_resources installer_window_host_test_child)
+# Keys typed on the display go to the foreground window: the tests that activate windows of this area take turns
+# with the test that types.
+foreach(test InstallerWindowEndToEndTest.RealKeysWorkTheDialog InstallerWindowEndToEndTest.WelcomeOptionsAndCancel
+             InstallerWindowTest.EveryPageShowsItsControlsInEveryRun InstallerWindowTest.TextsFollowTheChosenLanguage
+             InstallerWindowTest.ErrorPageOffersWhatTheRunAllows InstallerWindowTest.FullPackageButtonGrowsToTheLeft
+             InstallerWindowTest.MessageBoxesSpeakTheInstallersLanguage InstallerWindowTest.OnlyTheTermsLinkOpensTheTerms
+             InstallerWindowTest.OptionsReachTheSettingsAndCount InstallerWindowTest.ControlsFollowTheSettingsAndTheFolder
+             InstallerWindowTest.DeleteProfileBoxReachesTheSettings DialogDispatcherTest.KeysReachOnlyTheCurrentDialog
+             DialogDispatcherTest.SwitchAwayKeepsAnotherCurrentDialog)
+  zorvi_test_resource_lock(desktop/launcher/installer/ui ${test} display_foreground)
+endforeach()

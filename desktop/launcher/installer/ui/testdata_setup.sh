@@ -3,10 +3,14 @@
 # "ID TYPE WIDTH HEIGHT ALPHA_AT_CORNER ALPHA_AT_CENTRE" (alpha 0 to 255). Usage: testdata_setup.sh DATA_DIR BIN_DIR
 set -euo pipefail
 D=$1
-EXE=$2/desktop_launcher_installer_ui_unittests.exe
+BIN=$2
+EXE=$BIN/desktop_launcher_installer_ui_unittests.exe
 mkdir -p "$D"
 for picture in "139 JPG" "140 PNG" "141 PNG"; do
   set -- $picture
   wrestool -x --raw --type="$2" --name="$1" "$EXE" > "$D/picture_$1"
   echo "$1 $2 $(convert "$D/picture_$1" -format '%w %h %[fx:round(255*p{0,0}.a)] %[fx:round(255*p{w/2,h/2}.a)]' info:)"
 done > "$D/pictures.txt"
+# The string tables of the window's test host, as pefile reads them block by block: the end-to-end tests' oracle.
+/usr/bin/python3 "$(dirname "$0")/../../../../host/check_host_resources.py" \
+  --strings "$BIN/installer_window_host_test_child.exe" > "$D/host_strings.json"

@@ -1,0 +1,245 @@
+// Reads and works the installer window of another process as a user would, for end-to-end tests: it finds the
+// main dialog by its caption and prints what it finds as JSON lines. Test programs only; never shipped.
+//
+// Usage: window_driver_test_child.exe --caption=TEXT ACTION...  (actions run in order)
+//   read          one line per control of both dialogs: {"control":ID,"visible":0|1,"enabled":0|1,"text":"...",
+//                 "check":N,"rect":[l,t,r,b]} (client coordinates of the main dialog), combo boxes with "items" and
+//                 "selection", the progress bar with "pos" and "range"; then {"focus":ID} and
+//                 {"window":{"caption":"...","rect":[l,t,r,b]}} (screen coordinates of the client area)
+//   click=ID      presses the button (BM_CLICK) and waits until the window has handled it
+//   select=ID:N   selects item N of the combo box and tells its dialog (CBN_SELCHANGE)
+//   close         the close box (WM_CLOSE), without waiting: a message box follows
+//   cancel        the cancel button, without waiting: a message box follows
+//   box=ID        waits for the window's message box, prints {"box":{"caption":..,"text":..,"buttons":{..}}} and
+//                 presses its button ID; waits until the window has handled what the box started
+//   xwindow       prints {"xwindow":N}, the display's window of the main dialog
+// Exit code 0; 2 when the window or a box is not found, 3 for a malformed action.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "base/command_line.h"
+#include "base/json/json_writer.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/values.h"
+#include "desktop/launcher/installer/ui/installer_resource_ids.h"
+
+namespace {
+
+void Print(const base::DictionaryValue& line) {
+  std::string json;
+  base::JsonWriter::Write(line, &json);
+  std::fputs((json + "\n").c_str(), stdout);
+  std::fflush(stdout);
+}
+
+std::string Text(HWND window) {
+  wchar_t text[2048] = {};
+  SendMessageW(window, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text));
+  return base::WideToUTF8(text);
+}
+
+std::unique_ptr<base::ListValue> RectList(RECT rect) {
+  auto list = std::make_unique<base::ListValue>();
+  for (LONG value : {rect.left, rect.top, rect.right, rect.bottom})
+    list->AppendInteger(value);
+  return list;
+}
+
+bool IsClass(HWND window, const wchar_t* name) {
+  wchar_t class_name[64] = {};
+  GetClassNameW(window, class_name, 64);
+  return lstrcmpiW(class_name, name) == 0;
+}
+
+struct Driver {
+  HWND main = nullptr;
+  HWND options = nullptr;
+  // The thread of the action whose message box is still open.
+  HANDLE pending = nullptr;
+
+  // Waits until the window's thread has taken every message sent before: a round trip through its queue.
+  void RoundTrip() const {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+  }
+
+  void ReadControl(HWND dialog, HWND control) const {
+    base::DictionaryValue line;
+    line.SetInteger("control", GetDlgCtrlID(control));
+    line.SetInteger("visible", IsWindowVisible(control) ? 1 : 0);
+    line.SetInteger("enabled", IsWindowEnabled(control) ? 1 : 0);
+    line.SetString("text", Text(control));
+    line.SetInteger("check", static_cast<int>(SendMessageW(control, BM_GETCHECK, 0, 0)));
+    RECT rect = {};
+    GetWindowRect(control, &rect);
+    MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&rect), 2);
+    line.Set("rect", RectList(rect));
+    if (IsClass(control, WC_COMBOBOXW)) {
+      auto items = std::make_unique<base::ListValue>();
+      const LRESULT count = SendMessageW(control, CB_GETCOUNT, 0, 0);
+      for (LRESULT i = 0; i < count; ++i) {
+        wchar_t item[1024] = {};
+        if (SendMessageW(control, CB_GETLBTEXTLEN, i, 0) < 1024)
+          SendMessageW(control, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item));
+        items->AppendString(base::WideToUTF8(item));
+      }
+      line.Set("items", std::move(items));
+      line.SetInteger("selection", static_cast<int>(SendMessageW(control, CB_GETCURSEL, 0, 0)));
+    }
+    if (IsClass(control, PROGRESS_CLASSW)) {
+      line.SetInteger("pos", static_cast<int>(SendMessageW(control, PBM_GETPOS, 0, 0)));
+      line.SetInteger("range", static_cast<int>(SendMessageW(control, PBM_GETRANGE, FALSE, 0)));
+    }
+    line.SetString("dialog", dialog == main ? "main" : "options");
+    Print(line);
+  }
+
+  void Read() const {
+    for (HWND dialog : {main, options}) {
+      for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (child != options)
+          ReadControl(dialog, child);
+      }
+    }
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info);
+    base::DictionaryValue focus;
+    focus.SetInteger("focus", info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0);
+    Print(focus);
+    RECT client = {};
+    GetClientRect(main, &client);
+    MapWindowPoints(main, HWND_DESKTOP, reinterpret_cast<POINT*>(&client), 2);
+    auto window = std::make_unique<base::DictionaryValue>();
+    window->SetString("caption", Text(main));
+    window->Set("rect", RectList(client));
+    window->SetInteger("options_visible", IsWindowVisible(options) ? 1 : 0);
+    base::DictionaryValue line;
+    line.Set("window", std::move(window));
+    Print(line);
+  }
+
+  // Sends `message` from a thread of its own, so that a message box it opens does not hold the driver.
+  void SendWithoutWaiting(HWND target, UINT message, WPARAM wparam) {
+    struct Send {
+      HWND target;
+      UINT message;
+      WPARAM wparam;
+    };
+    pending = CreateThread(
+        nullptr, 0,
+        [](void* argument) -> DWORD {
+          const Send send = *static_cast<Send*>(argument);
+          delete static_cast<Send*>(argument);
+          SendMessageW(send.target, send.message, send.wparam, 0);
+          return 0;
+        },
+        new Send{target, message, wparam}, 0, nullptr);
+  }
+
+  HWND FindBox() const {
+    struct Search {
+      HWND owner;
+      HWND box;
+    } search = {main, nullptr};
+    EnumThreadWindows(
+        GetWindowThreadProcessId(main, nullptr),
+        [](HWND window, LPARAM argument) {
+          auto* search = reinterpret_cast<Search*>(argument);
+          if (IsClass(window, L"#32770") && GetWindow(window, GW_OWNER) == search->owner && IsWindowVisible(window))
+            search->box = window;
+          return search->box ? FALSE : TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.box;
+  }
+
+  bool AnswerBox(int button) {
+    // Each round trip lets the window's thread take the message that opens the box; once the box is up, its own
+    // loop answers the round trips.
+    HWND box = nullptr;
+    for (int round = 0; round < 100 && !box; ++round) {
+      RoundTrip();
+      box = FindBox();
+    }
+    if (!box)
+      return false;
+    auto buttons = std::make_unique<base::DictionaryValue>();
+    for (int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
+      if (HWND control = GetDlgItem(box, id))
+        buttons->SetString(std::to_string(id), Text(control));
+    }
+    auto seen = std::make_unique<base::DictionaryValue>();
+    seen->SetString("caption", Text(box));
+    seen->SetString("text", Text(GetDlgItem(box, 0xFFFF)));
+    seen->Set("buttons", std::move(buttons));
+    base::DictionaryValue line;
+    line.Set("box", std::move(seen));
+    Print(line);
+    SendMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+    if (pending) {
+      WaitForSingleObject(pending, 10000);
+      CloseHandle(pending);
+      pending = nullptr;
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+int main() {
+  base::CommandLine::Init();
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  Driver driver;
+  driver.main = FindWindowW(L"#32770", command_line.GetSwitchValueNative("caption").c_str());
+  for (HWND child = driver.main ? GetWindow(driver.main, GW_CHILD) : nullptr; child;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    if (IsClass(child, L"#32770"))
+      driver.options = child;
+  }
+  if (!driver.main || !driver.options) {
+    std::fputs("{\"error\":\"window not found\"}\n", stdout);
+    return 2;
+  }
+  for (const std::wstring& action : command_line.GetArgs()) {
+    const size_t equals = action.find(L'=');
+    const std::wstring name = action.substr(0, equals);
+    const std::wstring value = equals == std::wstring::npos ? L"" : action.substr(equals + 1);
+    if (name == L"read") {
+      driver.Read();
+    } else if (name == L"click") {
+      HWND button = GetDlgItem(driver.main, std::stoi(value));
+      SendMessageW(button ? button : GetDlgItem(driver.options, std::stoi(value)), BM_CLICK, 0, 0);
+    } else if (name == L"select") {
+      const int id = std::stoi(value.substr(0, value.find(L':')));
+      const int index = std::stoi(value.substr(value.find(L':') + 1));
+      HWND combo = GetDlgItem(driver.options, id);
+      SendMessageW(combo, CB_SETCURSEL, index, 0);
+      SendMessageW(driver.options, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    } else if (name == L"close") {
+      driver.SendWithoutWaiting(driver.main, WM_CLOSE, 0);
+    } else if (name == L"cancel") {
+      driver.SendWithoutWaiting(GetDlgItem(driver.main, IDC_CANCEL_BUTTON), BM_CLICK, 0);
+    } else if (name == L"box") {
+      if (!driver.AnswerBox(std::stoi(value))) {
+        std::fputs("{\"error\":\"no message box\"}\n", stdout);
+        return 2;
+      }
+    } else if (name == L"xwindow") {
+      base::DictionaryValue line;
+      line.SetInteger("xwindow", static_cast<int>(reinterpret_cast<intptr_t>(
+                                     GetPropW(driver.main, L"__wine_x11_whole_window"))));
+      Print(line);
+    } else {
+      std::fprintf(stdout, "{\"error\":\"unknown action\"}\n");
+      return 3;
+    }
+  }
+  return 0;
+}
