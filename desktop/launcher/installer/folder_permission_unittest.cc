@@ -28,6 +28,8 @@ using test_support::ScopedTestHandle;
 // The account the tests grant. Wine keeps a file's access list only as far as its mode bits hold it, which
 // carries the rights of the owner and of Everyone; the owner (the test's user) has every right already.
 constexpr wchar_t kGrantee[] = L"Everyone";
+// A crash reporter id of no process ("--crash-reporter-pid=7" below).
+constexpr uint32_t kNoReporterPid = 7;
 // Everyone may only read and list: the grant has to add the rest.
 constexpr wchar_t kEveryoneMayOnlyRead[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;WD)";
 // Generous enough for a loaded machine; the waits end as soon as their event is set.
@@ -120,6 +122,9 @@ class GuardedFolderTest : public testing::Test {
     FolderPermissionRequest request;
     request.folder = folder_;
     request.user_name = kGrantee;
+    // The requester's crash reporter, which the helper reuses instead of starting one: none here (no process has
+    // an id that is not a multiple of 4), so the helper runs without crash handling and starts nothing.
+    request.crash_reporter_pid = kNoReporterPid;
     return request;
   }
 
@@ -206,7 +211,7 @@ TEST_F(GuardedFolderTest, TheRoleEndsSilentlyAndGrantsOnlyAWellFormedRequest) {
     AppendFolderPermissionSwitches(request, &arguments);
     std::wstring argument_text = arguments.GetArgumentsString();
     if (!c.with_account)
-      argument_text = L"--set-folder-permission=\"" + folder_.value() + L"\"";
+      argument_text = L"--set-folder-permission=\"" + folder_.value() + L"\" --crash-reporter-pid=7";
     test::ProgramRun run;
     ASSERT_TRUE(host.Run(argument_text, &run));
     EXPECT_EQ(0u, run.exit_code);
@@ -254,7 +259,6 @@ TEST_F(GuardedFolderTest, WaitingVariantHandsOverOnlyWhenThePackageIsReady) {
       SetEvent(interrupted.get());
     FolderPermissionRequest request = Request();
     request.permanent = true;
-    request.crash_reporter_pid = 7;
     request.wait_for_package = true;
     request.package_folder = package;
     base::Process ended;
@@ -317,7 +321,9 @@ TEST(UninstallBatchRunTest, OnlyTheWritersBatchRuns) {
   ASSERT_TRUE(base::CreateDirectory(leftover.DirName()));
   ASSERT_TRUE(test_support::WriteFileBytes(leftover.value(), "in use"));
   ASSERT_TRUE(test_support::WriteFileBytes(outside.value(), "not the installation's"));
-  const std::wstring arguments = L"--set-folder-permission=\"" + host.folder().value() + L"\" --run-uninstall-bat";
+  // With the requester's (absent) crash reporter, so that the helper starts none of its own.
+  const std::wstring arguments =
+      L"--set-folder-permission=\"" + host.folder().value() + L"\" --run-uninstall-bat --crash-reporter-pid=7";
 
   test::ProgramRun run;
   ASSERT_TRUE(host.Run(arguments, &run));

@@ -4,7 +4,6 @@
 
 #include <objbase.h>
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
@@ -35,6 +34,7 @@
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
+#include "desktop/windows/crash_reporter/crash_client_startup.h"
 
 namespace zorvi::installer {
 
@@ -45,7 +45,6 @@ constexpr char kVersionSwitch[] = "version";
 constexpr char kInternalVersionSwitch[] = "internal-version";
 constexpr char kStreamSwitch[] = "stream";
 // Roles before an installer run.
-constexpr char kCrashReporterParentIdSwitch[] = "crash-reporter-parent-id";
 constexpr char kHelpSwitch[] = "help";
 constexpr char kHelpShortSwitch[] = "?";
 // Role flags of an installer run.
@@ -70,8 +69,6 @@ constexpr char kTestExperiment[] = "installer-experiment-test";
 constexpr DWORD kSwallowCallbackExceptionsFlag = 0x1;
 using GetExceptionPolicyFunction = BOOL(WINAPI*)(LPDWORD);
 using SetExceptionPolicyFunction = BOOL(WINAPI*)(DWORD);
-
-std::atomic<uint32_t> g_crash_reporter_process_id{0};
 
 struct RoleFlags {
   bool backend = false;
@@ -120,7 +117,7 @@ void StartCrashClient() {
   uint32_t reporter_process_id = GetCrashReporterPidFromSwitch();
   if (!reporter_process_id)
     reporter_process_id = StartCrashReporter();
-  g_crash_reporter_process_id.store(reporter_process_id, std::memory_order_relaxed);
+  SetCrashReporterProcessId(reporter_process_id);
   if (reporter_process_id)
     InitCrashReporterClient();
   SetInstallerCrashKeys();
@@ -362,10 +359,6 @@ base::FilePath GetInstallerLogFilePath() {
   if (TryDownloadFolderUnderPathKey(GetInstallerTitle(), base::FilePath(), &folder, base::kTempDir))
     return folder.Append(name);
   return base::FilePath(name);
-}
-
-uint32_t GetCrashReporterProcessId() {
-  return g_crash_reporter_process_id.load(std::memory_order_relaxed);
 }
 
 }  // namespace zorvi::installer

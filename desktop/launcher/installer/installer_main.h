@@ -38,9 +38,6 @@ base::FilePath GetInstallFolderFromLastArgument(const base::CommandLine& command
 // missing; the bare file name, relative to the current folder, when that folder cannot be had.
 base::FilePath GetInstallerLogFilePath();
 
-// The crash reporter this process reports its crashes to, as start-up found or started it; 0 when none.
-uint32_t GetCrashReporterProcessId();
-
 }  // namespace zorvi::installer
 
 #endif  // DESKTOP_LAUNCHER_INSTALLER_INSTALLER_MAIN_H_

@@ -1,33 +1,26 @@
 #include "desktop/launcher/installer/installer_roles.h"
 
-#include <cstdio>
-#include <string>
-
 #include "base/command_line.h"
 #include "base/logging.h"
 #include "desktop/launcher/installer/folder_permission.h"
 #include "desktop/launcher/installer/installer_runner_backend.h"
+#include "desktop/windows/crash_reporter/crash_reporter_main.h"
 
 namespace zorvi::installer {
 
 namespace {
 
-// The error line of a role this build lacks. Roles that run before logging starts have only standard error.
-bool RoleNotAvailable(const char* role, bool logging_started) {
-  const std::string line = std::string("Not available in this build: the ") + role;
-  if (logging_started) {
-    LOG(ERROR) << line;
-  } else {
-    fprintf(stderr, "%s\n", line.c_str());
-    fflush(stderr);
-  }
+// The error line of a role this build lacks (in the log, and on standard error with every error line).
+bool RoleNotAvailable(const char* role) {
+  LOG(ERROR) << "Not available in this build: the " << role;
   return false;
 }
 
 }  // namespace
 
 bool RunCrashReporterRole() {
-  return RoleNotAvailable("crash reporter", false);
+  RunCrashReporterProcess();
+  return true;
 }
 
 bool RunFolderPermissionRole(const base::FilePath& installation_folder) {
@@ -46,23 +39,11 @@ bool RunBackendRole(Settings* settings) {
 }
 
 bool RunSilentControllerRole(Settings*, bool, const base::FilePath&) {
-  return RoleNotAvailable("silent controller", true);
+  return RoleNotAvailable("silent controller");
 }
 
 bool RunUIControllerRole(Settings*, bool, const base::FilePath&, bool) {
-  return RoleNotAvailable("interactive controller", true);
+  return RoleNotAvailable("interactive controller");
 }
-
-uint32_t GetCrashReporterPidFromSwitch() {
-  return 0;
-}
-
-uint32_t StartCrashReporter() {
-  return 0;
-}
-
-void InitCrashReporterClient() {}
-
-void SetInstallerCrashKeys() {}
 
 }  // namespace zorvi::installer

@@ -16,6 +16,7 @@
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
+#include "desktop/windows/crash_reporter/crash_client_startup.h"
 
 namespace zorvi::installer {
 namespace {

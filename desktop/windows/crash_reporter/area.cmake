@@ -7,3 +7,11 @@ zorvi_test_limit(desktop/windows/crash_reporter "DumpWriterTest.AServerWritingDu
 zorvi_test_limit(desktop/windows/crash_reporter "ProcessStateImplTest.ACrashedChildIsSnapshotLoggedAndDumpedInOneAttach" 300)
 # Crash logs are zipped for upload.
 target_link_libraries(desktop_windows_crash_reporter PUBLIC dep_minizip)
+# The reporter's crash host carries the installer's resources (its branding names the product and its company).
+cmake_language(DEFER CALL zorvi_host_resources crash_reporter_test_child)
+# The reporter's self-crash test sets the user's "Last crash in crash reporter" under the product's company key,
+# which every reporter of the machine reads.
+zorvi_test_resource_lock(desktop/windows/crash_reporter CrashReporterProcessTest.AReporterCrashIsReportedOnceInThreeDays
+                         zorvi_reporter_crash_time)
+# The end-to-end crash writes one real minidump of its host, which takes long on a loaded machine.
+zorvi_test_limit(desktop/windows/crash_reporter "CrashReporterProcessTest.ACrashedHostIsLoggedDumpedAndUploaded" 300)

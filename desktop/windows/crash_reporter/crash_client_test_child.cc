@@ -33,24 +33,12 @@
 #include "desktop/windows/crash_reporter/crash_exception_handler.h"
 #include "desktop/windows/crash_reporter/crash_keys.h"
 #include "desktop/windows/crash_reporter/crash_server_client.h"
+#include "desktop/windows/crash_reporter/crashing_code_test_util.h"
 
 using zorvi::installer::CrashAssertionRecord;
 using zorvi::installer::CrashExceptionHandler;
 
-// A destructor that reaches a pure virtual function while the object is a Base again. Outside the unnamed
-// namespace and behind the empty asm, so that the compiler cannot prove the call pure and drop it.
-struct Base {
-  virtual ~Base() { CallPure(); }
-  __attribute__((noinline)) void CallPure() {
-    Base* self = this;
-    asm volatile("" : "+r"(self));
-    self->Pure();
-  }
-  virtual void Pure() = 0;
-};
-struct Derived : Base {
-  void Pure() override {}
-};
+using crash_test::WriteThroughNull;
 
 namespace {
 
@@ -80,13 +68,6 @@ CrashExceptionHandler* Register(const std::wstring& pipe_name,
   if (!handler->IsOutOfProcess())
     ExitProcess(2);
   return handler;
-}
-
-// Volatile all the way, so that the compiler can neither see the null nor drop the store.
-volatile int* volatile g_null_target = nullptr;
-
-__attribute__((noinline)) void WriteThroughNull() {
-  *g_null_target = 1;
 }
 
 DWORD WINAPI SecondCrash(void* event_base) {
@@ -206,7 +187,7 @@ int main() {
   } else if (mode == L"invalid-parameter" && argc == 9) {
     CrashExceptionHandler::HandleInvalidParameter(argv[5], argv[6], argv[7], std::stoul(argv[8]), 0);
   } else if (mode == L"pure-call") {
-    Base* object = new Derived;
+    crash_test::PureCallBase* object = new crash_test::PureCallDerived;
     asm volatile("" : "+r"(object));
     delete object;
   } else if (mode == L"uncaught") {

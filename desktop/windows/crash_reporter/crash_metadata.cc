@@ -75,13 +75,17 @@ void CrashMetadata::FillSystemInfo() {
   cpu_revision_ = base::StringPrintf("0x%x", system.wProcessorRevision);
 }
 
-std::wstring GetCrashEmailVariableName() {
+std::wstring GetProductVariableName(const char* suffix) {
   std::string name = GetProductName();
   for (char& c : name) {
     if (c >= 'a' && c <= 'z')
       c = static_cast<char>(c - 'a' + 'A');
   }
-  return base::UTF8ToWide(name + "_CRASH_EMAIL");
+  return base::UTF8ToWide(name + suffix);
+}
+
+std::wstring GetCrashEmailVariableName() {
+  return GetProductVariableName("_CRASH_EMAIL");
 }
 
 std::wstring CustomInfoText(const wchar_t (&text)[CrashCustomInfoEntry::kTextLength]) {

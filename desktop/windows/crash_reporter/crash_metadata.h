@@ -51,8 +51,11 @@ class CrashMetadata {
   std::map<std::wstring, std::wstring> log_env_names_;
 };
 
-// The variable that carries the address a user wants to be reached at about crashes: the product name with its
-// ASCII letters in upper case, then "_CRASH_EMAIL".
+// The name of one of the product's environment variables: the product name with its ASCII letters in upper
+// case, then `suffix`.
+std::wstring GetProductVariableName(const char* suffix);
+
+// The variable that carries the address a user wants to be reached at about crashes ("_CRASH_EMAIL").
 std::wstring GetCrashEmailVariableName();
 
 // A crash key's name or value: up to its first NUL, at most 64 units.

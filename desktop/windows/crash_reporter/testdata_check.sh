@@ -10,11 +10,11 @@ set -euo pipefail
 D=$1; BIN=$2
 ROOT=$(cd "$(dirname "$0")/../../.." && pwd)
 BUILD_DIR=$(cd "$BIN/.." && pwd) . "$ROOT/tools/env.sh"  # the wine prefix of this run, where the modules lie
-/usr/bin/python3 - "$D" "$RUN_PREFIX" <<'PY'  # Debian's interpreter, which has pefile
-import json, os, re, struct, subprocess, sys, uuid, yaml
+/usr/bin/python3 - "$D" "$RUN_PREFIX" "$BIN" <<'PY'  # Debian's interpreter, which has pefile
+import email, json, os, re, struct, subprocess, sys, uuid, yaml, zipfile
 import pefile
 
-data, prefix = sys.argv[1:]
+data, prefix, bin_dir = sys.argv[1:]
 failures, checked = [], []
 
 # libyaml's loader when present: a dump's memory list makes a large document.
@@ -408,6 +408,90 @@ if os.path.exists(os.path.join(folder, "self.txt")):
             int(blocks[0]["id"], 16), crashed["RIP"], crashed["RSP"], crashed["FLAGS"]):
         fail("child log: lldb-14 says %r" % lldb[-600:])
     checked.append("crash log of a crashed child (obj2yaml-14, lldb-14, pefile; %d stack words)" % compared_words)
+
+# The reporter end to end: the crash files it kept against the forms it posted (email, zipfile, unzip -t), its
+# minidump as obj2yaml-14 and lldb-14 read it, and the crashed thread against the host's own.
+def form_parts(raw, content_type):
+    message = email.message_from_bytes(b"Content-Type: " + content_type.encode() + b"\r\n\r\n" + raw)
+    return {part.get_param("name", header="content-disposition"): part for part in message.get_payload()}
+
+def zipped_log(part, where):
+    archive_path = os.path.join(data, where + ".zip")
+    open(archive_path, "wb").write(part.get_payload(decode=True))
+    tested = subprocess.run(["unzip", "-t", archive_path], capture_output=True)
+    if tested.returncode != 0:
+        fail("%s: unzip -t says %r" % (where, tested.stdout[-300:]))
+        return b""
+    return zipfile.ZipFile(archive_path).read("crashlog.txt")
+
+folder = os.path.join(data, "reporter_e2e")
+if os.path.exists(os.path.join(folder, "expected.txt")):
+    expected = dict(line.split("=", 1) for line in open(os.path.join(folder, "expected.txt")).read().splitlines())
+    log = open(os.path.join(folder, "crash.txt"), "rb").read()
+    dump_path = os.path.join(folder, "crash.dmp")
+    dump = open(dump_path, "rb").read()
+    thread = int(expected["thread"])
+    if b"\n" in log.replace(b"\r\n", b"") or b"\r\r" in log:
+        fail("reporter log: a line end other than CR LF")
+    if not re.match(rb"ZORVI-CRASHLOG V1 desktop\S* \d+\.\d+\.\d+\.\d+ \d+ windows x64 release\r\n"
+                    rb"crash_reporter_test_child\.exe caused exception C0000005 at address [0-9A-F]{12} "
+                    rb"\(Base: [0-9A-F]{12}\)\r\n", log):
+        fail("reporter log: header %r" % log[:200])
+    crashed = re.search(rb"\r\nThreadInfo: ([0-9A-F]{8})\r\nPriority=[0-9A-F]{8}\r\nCrashed=1\r\n", log)
+    if not crashed or int(crashed.group(1), 16) != thread:
+        fail("reporter log: the crashed thread is %r, the host's %d" % (crashed and crashed.group(1), thread))
+    if b"\r\nCrash Logger:\r\n" not in log:
+        fail("reporter log: no crash logger section")
+    raw, signature, count, streams, index, listed = read_minidump(dump_path)
+    exception = exception_of(listed)
+    if not exception or (exception["Thread ID"], exception["Exception Record"]["Exception Code"]) != (thread, 0xC0000005):
+        fail("reporter dump: exception %r, expected thread %d" % (exception, thread))
+    if VERSION_STREAM not in index or ASSERTION_TEXT_STREAM in index or len(raw) > 3072000:
+        fail("reporter dump: streams %r, %d bytes" % (sorted(index), len(raw)))
+    lldb = subprocess.run(["lldb-14", "-c", dump_path, "--batch", "-o", "thread list"], capture_output=True,
+                          timeout=300).stdout.decode("utf-8", "replace")
+    stop = re.search(r"\* thread #1: tid = (0x[0-9a-f]+), .*stop reason = Exception 0xc0000005", lldb)
+    if not stop or int(stop.group(1), 16) != thread:
+        fail("reporter dump: lldb-14 says %r" % lldb[-400:])
+    log_form = form_parts(open(os.path.join(folder, "log.body"), "rb").read(), expected["log_type"])
+    file_part = log_form.get("file")
+    if not file_part or not file_part.get_filename().endswith(expected["zip"]):
+        fail("reporter log form: file part %r" % (file_part and file_part.get_filename()))
+    elif zipped_log(file_part, "reporter_e2e_log") != log:
+        fail("reporter log form: the zipped log differs from the kept one")
+    if "stacktraceId" not in log_form or log_form["stacktraceId"].get_payload(decode=True) != b"e2e":
+        fail("reporter log form: stacktraceId %r" % sorted(log_form))
+    dump_form = form_parts(open(os.path.join(folder, "dump.body"), "rb").read(), expected["dump_type"])
+    minidump = dump_form.get("upload_file_minidump")
+    if not minidump or minidump.get_payload(decode=True) != dump:
+        fail("reporter dump form: parts %r, the dump differs" % sorted(dump_form))
+    checked.append("reporter end to end (email, unzip -t, obj2yaml-14, lldb-14)")
+
+# A reporter's own crash: its log, zipped, names it as the crashed process; the time stored, as wine reg shows it.
+path = os.path.join(data, "self_log.body")
+if os.path.exists(path):
+    form = form_parts(open(path, "rb").read(), open(os.path.join(data, "self_log.type")).read())
+    log = zipped_log(form["file"], "self_log") if "file" in form else b""
+    if not re.search(rb"\r\nprocess_type\W+crash_reporter", log):
+        fail("self-crash log: no process type in %r" % log[:300])
+    if b"crash_reporter_test_child.exe caused exception C0000005 at address 000000000000 " not in log:
+        fail("self-crash log: header %r" % log[:300])
+    checked.append("reporter self-crash log (email, unzip -t)")
+
+# The modules text of the host against its file: the executable's image size as objdump reads it.
+path = os.path.join(data, "modules.txt")
+if os.path.exists(path):
+    entries = re.findall(r"([^:]+):([0-9A-F]{16}):([0-9a-f]+):(.+?)::", open(path).read())
+    names = [entry[0] for entry in entries]
+    if names[:1] != ["crash_reporter_test_child.exe"] or "kernel32.dll" not in names or "zorvi.dll" in names:
+        fail("modules text: %r" % names)
+    objdump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p",
+                              os.path.join(bin_dir, "crash_reporter_test_child.exe")],
+                             capture_output=True).stdout.decode()
+    size = re.search(r"SizeOfImage\s+([0-9a-fA-F]+)", objdump)
+    if not size or int(size.group(1), 16) != int(entries[0][2], 16):
+        fail("modules text: image size %s, objdump %r" % (entries[0][2], size and size.group(1)))
+    checked.append("modules text (objdump)")
 
 for message_text in failures:
     print(message_text)

@@ -1,0 +1,407 @@
+// The reporter process end to end: crash_reporter_test_child.exe starts up as an installer process does (and
+// so starts itself again as its reporter), fails, and the reporter's files and the crash server's log are read.
+// Every process of a run lies in a job, so that a run ends when the job is empty: the host, its reporter and
+// whatever the reporter started.
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/string_split.h"
+#include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/registry.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/crash_reporter/reporter_self_crash.h"
+#include "testing/loopback_server.h"
+#include "testing/test_support.h"
+
+namespace zorvi {
+namespace installer {
+namespace {
+
+// The crash server: the check (GET) and the log (POST) go to the crash URL, whose path picks the verdict.
+constexpr char kServerFaults[] = R"({
+  "/accept": [{"status": 303, "location": "http://127.0.0.1:{port}/crashes?id=abc&crash=1"},
+              {"status": 200, "body": "ok", "times": "all"}],
+  "/e2e": [{"status": 303, "location": "http://127.0.0.1:{port}/crashes?id=e2e&crash=1"},
+           {"status": 200, "body": "ok", "times": "all"}],
+  "/error": [{"status": 500}, {"status": 200, "body": "ok", "times": "all"}],
+  "/reject": [{"status": 503}, {"status": 200, "body": "ok", "times": "all"}],
+  "/self": [{"status": 200, "body": "ok", "times": "all"}],
+  "/collector/submit": [{"status": 200, "body": "ok", "times": "all"}]
+})";
+
+// Long enough for a dump written on a loaded machine, short of the test's limit.
+constexpr DWORD kRunLimitMs = 250000;
+constexpr DWORD kReporterStartWaitMs = 60000;
+
+struct HostRun {
+  std::unique_ptr<test_support::LoopbackServer> server;  // of this run alone, so that verdicts count from 1
+  std::wstring dir;
+  DWORD exit_code = 0;
+  uint32_t reporter = 0;
+  uint64_t start_ms = 0;
+  DWORD thread = 0;
+  std::string modules;
+  base::win::ScopedHandle host;
+  base::win::ScopedHandle reporter_process;
+  base::win::ScopedHandle job;
+  base::win::ScopedHandle port;
+};
+
+std::map<std::string, std::string> ReadFacts(const std::wstring& path) {
+  std::string text;
+  std::map<std::string, std::string> facts;
+  if (!test_support::ReadFileBytes(path, &text))
+    return facts;
+  for (const std::string& line : base::SplitString(text, "\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+    const size_t equals = line.find('=');
+    if (equals != std::string::npos)
+      facts[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  return facts;
+}
+
+std::vector<std::wstring> ListFolder(const std::wstring& dir, const std::wstring& pattern) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((dir + L"\\" + pattern).c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE)
+    return names;
+  do {
+    if (wcscmp(found.cFileName, L".") && wcscmp(found.cFileName, L".."))
+      names.push_back(found.cFileName);
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  return names;
+}
+
+class CrashReporterProcessTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    // The host's product is the installer's (its resources): its variables carry that name.
+    SetEnvironmentVariableW(L"ZORVI_CRASH_KEEP_LOGS", L"1");
+    SetEnvironmentVariableW(L"ZORVI_CRASH_ORIGIN", L"Pellow");
+    // The reporter's own log and a self-reporter's files go to the temporary folder.
+    SetEnvironmentVariableW(L"TMP", folder_.path().c_str());
+    SetEnvironmentVariableW(L"TEMP", folder_.path().c_str());
+  }
+  void TearDown() override {
+    for (const wchar_t* name : {L"ZORVI_CRASH_KEEP_LOGS", L"ZORVI_CRASH_ORIGIN", L"ZORVI_CRASH_SERVER_URL",
+                                L"ZORVI_CRASH_LOG_DIR"})
+      SetEnvironmentVariableW(name, nullptr);
+  }
+
+  // Starts the host in a folder of its own with the crash URL at `url_path`, and lets it go once its facts and
+  // its reporter's handle are had.
+  void StartHost(const std::wstring& mode, const std::string& url_path, const std::wstring& switches, HostRun* run) {
+    run->dir = folder_.path() + L"\\" + test_support::UniqueName(L"run") + L"_" + std::to_wstring(++runs_);
+    ASSERT_TRUE(CreateDirectoryW(run->dir.c_str(), nullptr));
+    run->server = std::make_unique<test_support::LoopbackServer>();
+    std::string error;
+    ASSERT_TRUE(run->server->Start(served_.path(), kServerFaults, &error)) << error;
+    SetEnvironmentVariableW(L"ZORVI_CRASH_SERVER_URL", run->server->Url(url_path).c_str());
+    SetEnvironmentVariableW(L"ZORVI_CRASH_LOG_DIR", run->dir.c_str());
+    const std::wstring base = run->dir.substr(run->dir.rfind(L'\\') + 1);
+    base::win::ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, (base + L"_ready").c_str()));
+    base::win::ScopedHandle go(CreateEventW(nullptr, TRUE, FALSE, (base + L"_go").c_str()));
+
+    run->job.Set(CreateJobObjectW(nullptr, nullptr));
+    run->port.Set(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
+    JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {run->job.Get(), run->port.Get()};
+    ASSERT_TRUE(SetInformationJobObject(run->job.Get(), JobObjectAssociateCompletionPortInformation, &association,
+                                        sizeof(association)));
+    // A reporter may take longer than the product's 2 s to get ready on a loaded machine.
+    std::wstring command = L"\"" + test_support::ExecutableDir() + L"\\crash_reporter_test_child.exe\" " + mode +
+                           L" \"" + run->dir + L"\" --test-start-wait=" + std::to_wstring(kReporterStartWaitMs) +
+                           L" " + switches;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                               &startup, &started));
+    run->host.Set(started.hProcess);
+    base::win::ScopedHandle thread(started.hThread);
+    ASSERT_TRUE(AssignProcessToJobObject(run->job.Get(), run->host.Get()));
+    ResumeThread(thread.Get());
+
+    const HANDLE objects[] = {ready.Get(), run->host.Get()};
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, objects, FALSE, 60000)) << "the host ended before it was ready";
+    auto facts = ReadFacts(run->dir + L"\\client-" + std::to_wstring(started.dwProcessId) + L".txt");
+    unsigned reporter = 0;
+    ASSERT_TRUE(base::StringToUint(facts["reporter"], &reporter));
+    run->reporter = reporter;
+    ASSERT_TRUE(base::StringToUint64(facts["start_ms"], &run->start_ms));
+    unsigned thread_id = 0;
+    ASSERT_TRUE(base::StringToUint(facts["thread"], &thread_id));
+    run->thread = thread_id;
+    run->modules = facts["modules"];
+    if (reporter)
+      run->reporter_process.Set(OpenProcess(PROCESS_ALL_ACCESS, FALSE, reporter));
+    SetEvent(go.Get());
+  }
+
+  // Waits for the host's end and then for every process of its job.
+  void FinishHost(HostRun* run) {
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(run->host.Get(), kRunLimitMs));
+    GetExitCodeProcess(run->host.Get(), &run->exit_code);
+    WaitForEmptyJob(run);
+  }
+
+  static void WaitForEmptyJob(HostRun* run) {
+    for (;;) {
+      DWORD message = 0;
+      ULONG_PTR key = 0;
+      OVERLAPPED* value = nullptr;
+      ASSERT_TRUE(GetQueuedCompletionStatus(run->port.Get(), &message, &key, &value, kRunLimitMs))
+          << "processes of the run still alive";
+      if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO)
+        return;
+    }
+  }
+
+  // The run's requests on one path; the server is stopped first, so that its log is complete.
+  static std::vector<test_support::LoggedRequest> RequestsTo(HostRun* run, const std::string& path) {
+    run->server->Stop();
+    std::vector<test_support::LoggedRequest> requests;
+    for (const auto& request : run->server->Requests()) {
+      if (request.path == path)
+        requests.push_back(request);
+    }
+    return requests;
+  }
+
+  test_support::ScopedTestFolder folder_{L"reporter"};
+  test_support::ScopedTestFolder served_{L"reporter_served"};
+  int runs_ = 0;
+};
+
+TEST_F(CrashReporterProcessTest, EachWayOfFailingIsReportedOnceWithTheServersVerdict) {
+  struct Row {
+    const wchar_t* mode;
+    const char* path;
+    DWORD exit_code;
+    const char* logged_code;  // in "caused exception ..."
+    bool log_posted;
+    const char* stacktrace_id;  // null: none
+  };
+  const Row rows[] = {
+      {L"breakpoint", "/accept", 0x80000003, "80000003", true, "abc"},
+      {L"pure-call", "/error", 0xC0000025, "C0000025", true, nullptr},
+      {L"invalid-parameter", "/reject", 0xC000000D, "C000000D", false, nullptr},
+      {L"window-proc", "/accept", 1, "C0000005", true, "abc"},
+      {L"two-threads", "/accept", 0xC0000005, "C0000005", true, "abc"},
+      {L"handle-trace", "/accept", 0xC0000005, "C0000005", true, "abc"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(base::WideToUTF8(row.mode));
+    HostRun run;
+    ASSERT_NO_FATAL_FAILURE(StartHost(row.mode, row.path, L"", &run));
+    ASSERT_NE(0u, run.reporter);
+    ASSERT_NO_FATAL_FAILURE(FinishHost(&run));
+    EXPECT_EQ(row.exit_code, run.exit_code) << std::hex << run.exit_code;
+
+    // One crash, one log, kept on disk (keep-logs is set), named after the reporter; nothing else but the
+    // host's facts: no dump (the setting is off) and no crash id file, whose path nothing answers.
+    const std::wstring suffix = L"-crashlog-" + std::to_wstring(run.reporter) + L"-1.txt";
+    const std::vector<std::wstring> logs = ListFolder(run.dir, L"*-crashlog-*");
+    ASSERT_EQ(1u, logs.size());
+    EXPECT_TRUE(base::EndsWith(logs[0], suffix, base::CompareCase::SENSITIVE)) << logs[0];
+    EXPECT_EQ(2u, ListFolder(run.dir, L"*").size());
+    EXPECT_TRUE(ListFolder(folder_.path(), run.dir.substr(run.dir.rfind(L'\\') + 1) + L"-*").empty());
+    std::string log;
+    ASSERT_TRUE(test_support::ReadFileBytes(run.dir + L"\\" + logs[0], &log));
+    EXPECT_NE(std::string::npos, log.find(std::string("caused exception ") + row.logged_code)) << log.substr(0, 300);
+    EXPECT_NE(std::string::npos, log.find("\r\nCrash Logger:\r\n"));
+    if (std::wstring(row.mode) == L"handle-trace") {
+      // The suspect's two records, newest first; the other handle's left out.
+      const size_t newest = log.find("Handle 0000000000000044, timestamp 102, info record 2, type Event");
+      const size_t oldest = log.find("Handle 0000000000000044, timestamp 100, info record 0, type Event");
+      EXPECT_NE(std::string::npos, newest);
+      EXPECT_LT(newest, oldest);
+      EXPECT_NE(std::string::npos, oldest);
+      EXPECT_EQ(std::string::npos, log.find("Handle 0000000000000045"));
+    }
+
+    const auto requests = RequestsTo(&run, row.path);
+    size_t gets = 0, posts = 0;
+    std::string last_post_body;
+    for (const auto& request : requests) {
+      if (request.method == "GET") {
+        ++gets;
+        EXPECT_EQ("Pellow", request.Header("X-Origin"));
+        EXPECT_EQ("", request.Header("X-Zorvi-Crash-URL"));
+      } else {
+        ++posts;
+        ASSERT_TRUE(run.server->ReadBody(request, &last_post_body));
+      }
+    }
+    EXPECT_EQ(1u, gets);
+    EXPECT_EQ(row.log_posted ? 1u : 0u, posts);
+    EXPECT_TRUE(RequestsTo(&run, "/collector/submit").empty());
+    if (row.log_posted) {
+      EXPECT_NE(std::string::npos, last_post_body.find("name=\"file\"; filename="));
+      EXPECT_EQ(row.stacktrace_id != nullptr, last_post_body.find("name=\"stacktraceId\"") != std::string::npos);
+      if (row.stacktrace_id) {
+        EXPECT_NE(std::string::npos, last_post_body.find(row.stacktrace_id));
+      }
+    }
+  }
+}
+
+TEST_F(CrashReporterProcessTest, StartUpFindsOrStartsItsReporter) {
+  struct Row {
+    const wchar_t* mode;
+    const wchar_t* switches;
+    bool own_reporter;  // a reporter was started and is the one recorded
+    uint32_t named;     // otherwise the reporter recorded
+  };
+  const Row rows[] = {
+      {L"start-only", L"", true, 0},
+      {L"start-only", L"--crash-reporter-pid=-5", true, 0},
+      {L"start-only", L"--crash-reporter-pid=abc", true, 0},
+      {L"start-only", L"--crash-reporter-pid=4294967295", false, 4294967295u},
+      {L"reporter-exits", L"", false, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(base::WideToUTF8(std::wstring(row.mode) + L" " + row.switches));
+    HostRun run;
+    ASSERT_NO_FATAL_FAILURE(StartHost(row.mode, "/accept", row.switches, &run));
+    if (row.own_reporter) {
+      EXPECT_NE(0u, run.reporter);
+      EXPECT_TRUE(run.reporter_process.IsValid());
+    } else {
+      EXPECT_EQ(row.named, run.reporter);
+    }
+    if (std::wstring(row.mode) == L"reporter-exits") {
+      // The reporter's end ended the wait, long before the time it was given to get ready.
+      EXPECT_LT(run.start_ms, kReporterStartWaitMs / 2);
+    }
+    // The reporter ends with the host, which leaves the job empty.
+    ASSERT_NO_FATAL_FAILURE(FinishHost(&run));
+    EXPECT_EQ(0u, run.exit_code);
+    if (run.reporter_process.IsValid()) {
+      DWORD reporter_exit = STILL_ACTIVE;
+      GetExitCodeProcess(run.reporter_process.Get(), &reporter_exit);
+      EXPECT_EQ(0u, reporter_exit);
+    }
+    ASSERT_TRUE(test_support::WriteFileBytes(test_support::TestDataDir() + L"\\modules.txt", run.modules));
+  }
+}
+
+TEST_F(CrashReporterProcessTest, ACrashedHostIsLoggedDumpedAndUploaded) {
+  HostRun run;
+  // The host waits for its dump as long as this test may run; the product's client gives up after 15 s.
+  ASSERT_NO_FATAL_FAILURE(StartHost(L"null-write", "/e2e",
+                                    L"--with-feature:alternative-crash-logging=on --test-dump-wait=240000", &run));
+  ASSERT_NO_FATAL_FAILURE(FinishHost(&run));
+  EXPECT_EQ(0xC0000005, run.exit_code) << std::hex << run.exit_code;
+
+  const std::wstring name = L"-crashlog-" + std::to_wstring(run.reporter) + L"-1";
+  const std::vector<std::wstring> logs = ListFolder(run.dir, L"*" + name + L".txt");
+  const std::vector<std::wstring> dumps = ListFolder(run.dir, L"*" + name + L".dmp");
+  ASSERT_EQ(1u, logs.size());
+  ASSERT_EQ(1u, dumps.size());
+  EXPECT_EQ(3u, ListFolder(run.dir, L"*").size());  // with the host's facts
+  std::string log, dump;
+  ASSERT_TRUE(test_support::ReadFileBytes(run.dir + L"\\" + logs[0], &log));
+  ASSERT_TRUE(test_support::ReadFileBytes(run.dir + L"\\" + dumps[0], &dump));
+  EXPECT_LE(dump.size(), 3072000u);
+  EXPECT_EQ("MDMP", dump.substr(0, 4));
+  EXPECT_NE(std::string::npos, log.find("crash_reporter_test_child.exe caused exception C0000005 at address "));
+
+  const auto checks = RequestsTo(&run, "/e2e");
+  const auto dump_posts = RequestsTo(&run, "/collector/submit");
+  ASSERT_EQ(2u, checks.size());
+  EXPECT_EQ("GET", checks[0].method);
+  EXPECT_EQ("Pellow", checks[0].Header("X-Origin"));
+  EXPECT_EQ("", checks[0].Header("X-Zorvi-Crash-URL"));
+  EXPECT_EQ("POST", checks[1].method);
+  ASSERT_EQ(1u, dump_posts.size());
+  EXPECT_EQ("POST", dump_posts[0].method);
+
+  // For the Linux check: the files as kept, the forms as posted, and what the host knew of itself.
+  const std::wstring data = test_support::TestDataDir() + L"\\reporter_e2e";
+  CreateDirectoryW(data.c_str(), nullptr);
+  std::string log_body, dump_body;
+  ASSERT_TRUE(run.server->ReadBody(checks[1], &log_body));
+  ASSERT_TRUE(run.server->ReadBody(dump_posts[0], &dump_body));
+  ASSERT_TRUE(test_support::WriteFileBytes(data + L"\\crash.txt", log));
+  ASSERT_TRUE(test_support::WriteFileBytes(data + L"\\crash.dmp", dump));
+  ASSERT_TRUE(test_support::WriteFileBytes(data + L"\\log.body", log_body));
+  ASSERT_TRUE(test_support::WriteFileBytes(data + L"\\dump.body", dump_body));
+  ASSERT_TRUE(test_support::WriteFileBytes(
+      data + L"\\expected.txt", "thread=" + std::to_string(run.thread) + "\nlog_type=" +
+                                    checks[1].Header("Content-Type") + "\ndump_type=" +
+                                    dump_posts[0].Header("Content-Type") + "\nzip=" +
+                                    base::WideToUTF8(logs[0].substr(0, logs[0].size() - 4)) + ".zip\n"));
+}
+
+TEST_F(CrashReporterProcessTest, AReporterCrashIsReportedOnceInThreeDays) {
+  // The host's branding names the company "Zorvi".
+  base::win::RegKey key;
+  ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, L"Software\\Zorvi", KEY_ALL_ACCESS));
+  key.DeleteValue(kLastReporterCrashValue);
+  FILETIME before;
+  GetSystemTimeAsFileTime(&before);
+  uint64_t reported = 0;
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    HostRun run;
+    ASSERT_NO_FATAL_FAILURE(StartHost(L"wait", "/self", L"", &run));
+    ASSERT_TRUE(run.reporter_process.IsValid());
+    // A thread of the reporter starts at address 0, as if the reporter had jumped through a null pointer.
+    const ULONGLONG injected = GetTickCount64();
+    base::win::ScopedHandle thread(CreateRemoteThread(run.reporter_process.Get(), nullptr, 0, nullptr, nullptr, 0,
+                                                      nullptr));
+    ASSERT_TRUE(thread.IsValid()) << GetLastError();
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(run.reporter_process.Get(), 60000));
+    EXPECT_LT(GetTickCount64() - injected, 20000u);
+    DWORD reporter_exit = 0;
+    GetExitCodeProcess(run.reporter_process.Get(), &reporter_exit);
+    EXPECT_EQ(0xC0000005, reporter_exit) << std::hex << reporter_exit;
+    // The host stays until it is ended; the self-reporter ends once its upload is done.
+    TerminateProcess(run.host.Get(), 0);
+    ASSERT_NO_FATAL_FAILURE(WaitForEmptyJob(&run));
+
+    const auto posts = RequestsTo(&run, "/self");
+    uint64_t stored = 0;
+    DWORD size = sizeof(stored), type = 0;
+    ASSERT_EQ(ERROR_SUCCESS, key.ReadValue(kLastReporterCrashValue, &stored, &size, &type));
+    EXPECT_EQ(static_cast<DWORD>(REG_QWORD), type);
+    if (round == 0) {
+      ASSERT_EQ(1u, posts.size());
+      std::string body;
+      ASSERT_TRUE(run.server->ReadBody(posts[0], &body));
+      // The zipped log's metadata names the reporter as the crashed process (the Linux check reads it).
+      ASSERT_TRUE(test_support::WriteFileBytes(test_support::TestDataDir() + L"\\self_log.body", body));
+      ASSERT_TRUE(test_support::WriteFileBytes(test_support::TestDataDir() + L"\\self_log.type",
+                                               posts[0].Header("Content-Type")));
+      FILETIME after;
+      GetSystemTimeAsFileTime(&after);
+      const uint64_t low = (uint64_t{before.dwHighDateTime} << 32) | before.dwLowDateTime;
+      const uint64_t high = (uint64_t{after.dwHighDateTime} << 32) | after.dwLowDateTime;
+      EXPECT_GE(stored, low - low % 10000);  // the stored time has whole milliseconds
+      EXPECT_LE(stored, high);
+      reported = stored;
+      ASSERT_TRUE(test_support::WriteFileBytes(test_support::TestDataDir() + L"\\reporter_crash_time.txt",
+                                               std::to_string(stored)));
+    } else {
+      // Within three days: the crashed reporter is only released.
+      EXPECT_TRUE(posts.empty());
+      EXPECT_EQ(reported, stored);
+    }
+    // The self-reporter leaves no file of its own behind.
+    EXPECT_TRUE(ListFolder(folder_.path(), L"*-crashlog-*").empty());
+  }
+}
+
+}  // namespace
+}  // namespace installer
+}  // namespace zorvi

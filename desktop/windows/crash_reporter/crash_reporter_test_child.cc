@@ -1,0 +1,162 @@
+// A crash host for the reporter's tests: it starts up like an installer process (finds or starts its crash
+// reporter, connects its crash client, fills its crash keys) and then fails as its mode says. Started with
+// "crash-reporter-parent-id" it is the reporter itself, as the installer is, so the reporter it starts is this
+// program again with the same arguments.
+//
+//   crash_reporter_test_child.exe MODE DIR [--test-start-wait=MS] [--test-self-wait=MS] [--test-dump-wait=MS]
+//                                 [installer switches]
+//
+// The waits shorten (or, for a client whose dump takes long, lengthen) the product's. Before failing it writes
+// DIR\client-<pid>.txt ("reporter=", "start_ms=" (how long finding or starting the reporter took), "thread=",
+// "modules=" lines), sets the event named by DIR's last component + "_ready" and waits for "_go" (so that a test
+// can take hold of its reporter first).
+// Modes:
+//   start-only          ends with exit code 0
+//   wait                waits until it is ended (a client that stays alive)
+//   null-write          writes through a null pointer
+//   breakpoint          a breakpoint instruction
+//   pure-call           a pure virtual call from a base-class destructor
+//   invalid-parameter   the installed invalid-parameter handler, called as the runtime would
+//   window-proc         a window procedure that faults, called through the message pump's guard
+//   two-threads         the main thread and a second one fault at once
+//   handle-trace        publishes a handle-trace ring of three records (handles 0x44, 0x45, 0x44) in its crash
+//                       keys, with the handle 0x44 suspected, then writes through null
+//   reporter-exits      as reporter: ends at once without signalling (its parent's start-up gets 0)
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "base/at_exit.h"
+#include "base/command_line.h"
+#include "base/message_loop/guarded_window_proc.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/crash_reporter/crash_client_startup.h"
+#include "desktop/windows/crash_reporter/crash_exception_handler.h"
+#include "desktop/windows/crash_reporter/crash_keys.h"
+#include "desktop/windows/crash_reporter/crash_reporter_main.h"
+#include "desktop/windows/crash_reporter/crash_server_client.h"
+#include "desktop/windows/crash_reporter/crashing_code_test_util.h"
+#include "desktop/windows/crash_reporter/reporter_self_crash.h"
+
+namespace zi = zorvi::installer;
+using crash_test::WriteThroughNull;
+
+namespace {
+
+LRESULT CALLBACK FaultingWindowProc(HWND, UINT, WPARAM, LPARAM) {
+  WriteThroughNull();
+  return 0;
+}
+
+DWORD WINAPI SecondThread(void* start) {
+  WaitForSingleObject(static_cast<HANDLE>(start), INFINITE);
+  WriteThroughNull();
+  return 0;
+}
+
+zi::HandleTraceBuffer g_trace;
+
+void PublishHandleTrace() {
+  // Three records; the middle one's handle is not the suspect.
+  for (uint32_t i = 0; i < 3; ++i) {
+    zi::HandleTraceRecord& record = g_trace.records[i];
+    record = {};
+    record.handle = i == 1 ? 0x45 : 0x44;
+    record.thread_id = GetCurrentThreadId();
+    record.timestamp = 0x100 + i;
+    record.frame_count = 1;
+    record.frames[0] = 0x7000 + i;
+    snprintf(record.type, sizeof(record.type), "Event");
+    snprintf(record.info, sizeof(record.info), "record %u", i);
+  }
+  g_trace.begin = 0;
+  g_trace.end = 3;
+  // The keys' table ends with "handle_info_items" and "invalid_handle".
+  wchar_t address[32];
+  swprintf(address, 32, L"0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&g_trace)));
+  zi::CrashKeys::GetInstance()->SetValue(94, address);
+  zi::CrashKeys::GetInstance()->SetValue(95, L"44");
+}
+
+void WriteClientFacts(const std::wstring& dir, uint64_t start_ms) {
+  const std::wstring path = dir + L"\\client-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+  FILE* file = _wfopen(path.c_str(), L"wb");
+  if (!file)
+    ExitProcess(20);
+  fprintf(file, "reporter=%u\nstart_ms=%llu\nthread=%lu\nmodules=%ls\n", zi::GetCrashReporterProcessId(),
+          static_cast<unsigned long long>(start_ms), GetCurrentThreadId(), zi::GetLoadedModulesText().c_str());
+  fclose(file);
+}
+
+HANDLE NamedEvent(const std::wstring& dir, const wchar_t* suffix) {
+  const std::wstring base = dir.substr(dir.rfind(L'\\') + 1);
+  return CreateEventW(nullptr, TRUE, FALSE, (base + suffix).c_str());
+}
+
+}  // namespace
+
+int main() {
+  base::CommandLine::Init();
+  base::AtExitManager at_exit;
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  // The reporter's command line puts the switches it adds before these; a self-reporter's has none.
+  const base::CommandLine::StringVector arguments = command_line.GetArgs();
+  const std::wstring mode = arguments.empty() ? std::wstring() : arguments[0];
+  unsigned wait = 0;
+  if (base::StringToUint(command_line.GetSwitchValueNative("test-start-wait"), &wait))
+    zi::SetCrashReporterStartWaitForTesting(static_cast<int>(wait));
+  if (base::StringToUint(command_line.GetSwitchValueNative("test-self-wait"), &wait))
+    zi::SetSelfCrashWaitForTesting(static_cast<int>(wait));
+  if (base::StringToUint(command_line.GetSwitchValueNative("test-dump-wait"), &wait))
+    zi::CrashServerClient::SetDumpWaitForTesting(wait);
+
+  if (command_line.HasSwitch(zi::kCrashReporterParentIdSwitch)) {
+    if (mode == L"reporter-exits" && !command_line.HasSwitch(zi::kCrashReporterExceptionInfoSwitch))
+      return 0;
+    zi::RunCrashReporterProcess();
+    return 0;
+  }
+  if (arguments.size() < 2)
+    return 10;
+  const std::wstring dir = arguments[1];
+
+  const ULONGLONG start = GetTickCount64();
+  uint32_t reporter = zi::GetCrashReporterPidFromSwitch();
+  if (!reporter)
+    reporter = zi::StartCrashReporter();
+  const ULONGLONG start_ms = GetTickCount64() - start;
+  zi::SetCrashReporterProcessId(reporter);
+  if (reporter)
+    zi::InitCrashReporterClient();
+  zi::SetInstallerCrashKeys();
+  if (mode == L"handle-trace")
+    PublishHandleTrace();
+  WriteClientFacts(dir, start_ms);
+  SetEvent(NamedEvent(dir, L"_ready"));
+  if (WaitForSingleObject(NamedEvent(dir, L"_go"), 120000) != WAIT_OBJECT_0)
+    return 11;
+  if (mode == L"start-only" || mode == L"reporter-exits")
+    return 0;
+
+  if (mode == L"wait") {
+    Sleep(INFINITE);
+  } else if (mode == L"null-write" || mode == L"handle-trace") {
+    WriteThroughNull();
+  } else if (mode == L"breakpoint") {
+    __debugbreak();
+  } else if (mode == L"pure-call") {
+    delete new crash_test::PureCallDerived;
+  } else if (mode == L"invalid-parameter") {
+    zi::CrashExceptionHandler::HandleInvalidParameter(L"expression", L"function", L"file.cc", 7, 0);
+  } else if (mode == L"window-proc") {
+    base::CallWindowProcGuarded(&FaultingWindowProc, nullptr, WM_USER, 0, 0);
+  } else if (mode == L"two-threads") {
+    HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    CloseHandle(CreateThread(nullptr, 0, &SecondThread, start, 0, nullptr));
+    SetEvent(start);
+    WriteThroughNull();
+  }
+  return 12;
+}
