@@ -90,7 +90,8 @@ void WriteCrashIdFile(const CrashCustomClientInfo& entries, uint32_t sequence_nu
   if (guid.empty() && IsCrashLogFolderFromEnvironment())
     guid = L"0";
   const base::FilePath path = GetCrashIdFilePath(sequence_number);
-  // Without a path of its own the file would land in the bare folder name's sibling; there is none to write.
+  // An empty path means nothing answers the file's key: there is no file to write, not even one named after the
+  // crash folder beside it.
   if (guid.empty() || path.empty())
     return;
   FILE* file = _wfopen(path.value().c_str(), L"wt");
