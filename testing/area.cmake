@@ -3,3 +3,7 @@ target_link_libraries(testing PUBLIC GTest::gtest crypt32)
 target_compile_definitions(testing PRIVATE
                            ZORVI_LOOPBACK_SERVER_SCRIPT="${CMAKE_SOURCE_DIR}/testing/loopback_server/loopback_server.py")
 target_link_libraries(testing PUBLIC ws2_32)
+# The recording task scheduler writes its record with the JSON writer and the atomic file writer, which the
+# programs linking it may not pull in from the product's libraries themselves. The product's libraries then come
+# once more after this one, so the system libraries they import from must too.
+target_link_libraries(testing PUBLIC base_json base_files ${ZORVI_SYSTEM_LIBS})

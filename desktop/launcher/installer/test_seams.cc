@@ -19,6 +19,7 @@ std::atomic<int64_t> g_download_termination_wait_ms{-1};
 std::atomic<LaunchRefusalHook> g_launch_refusal_hook{nullptr};
 std::atomic<OpenWithDialogHook> g_open_with_dialog_hook{nullptr};
 std::atomic<GraceWaitHook> g_grace_wait_hook{nullptr};
+std::atomic<TaskSchedulerFactoryHook> g_task_scheduler_factory_hook{nullptr};
 
 }  // namespace
 
@@ -109,6 +110,14 @@ void SetFolderPermissionGraceHookForTesting(GraceWaitHook hook) {
 
 GraceWaitHook GetFolderPermissionGraceHook() {
   return g_grace_wait_hook.load(std::memory_order_relaxed);
+}
+
+void SetTaskSchedulerFactoryForTesting(TaskSchedulerFactoryHook hook) {
+  g_task_scheduler_factory_hook.store(hook, std::memory_order_relaxed);
+}
+
+TaskSchedulerFactoryHook GetTaskSchedulerFactoryHook() {
+  return g_task_scheduler_factory_hook.load(std::memory_order_relaxed);
 }
 
 }  // namespace zorvi::installer

@@ -35,6 +35,7 @@ void SetAdminTokenSeamForTesting(AdminTokenSeam seam);
 AdminTokenSeam GetAdminTokenSeam();
 
 class Operation;
+class TaskScheduler;
 
 // Fails an install operation's final change as if the system had refused it, so that tests can make any
 // operation of a transaction fail after its sub-operations ran. Asked with the operation and the path of what
@@ -92,6 +93,13 @@ OpenWithDialogHook GetOpenWithDialogHook();
 using GraceWaitHook = void (*)(unsigned long milliseconds);
 void SetFolderPermissionGraceHookForTesting(GraceWaitHook hook);
 GraceWaitHook GetFolderPermissionGraceHook();
+
+// Makes the scheduler CreateTaskScheduler returns in place of the system's (whose 2.0 interfaces wine implements
+// only in part), e.g. a recorder of the calls (testing/recording_task_scheduler.h). Null, the default, keeps the
+// system's.
+using TaskSchedulerFactoryHook = TaskScheduler* (*)();
+void SetTaskSchedulerFactoryForTesting(TaskSchedulerFactoryHook hook);
+TaskSchedulerFactoryHook GetTaskSchedulerFactoryHook();
 
 }  // namespace zorvi::installer
 

@@ -1,0 +1,59 @@
+#include "desktop/launcher/installer/service/task_scheduler.h"
+
+#include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/windows_version.h"
+#include "desktop/launcher/installer/product_info.h"
+#include "desktop/launcher/installer/service/task_scheduler_v1.h"
+#include "desktop/launcher/installer/service/task_scheduler_v2.h"
+#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/launcher/installer/ui/installer_resource_ids.h"
+#include "desktop/windows/rc_l10n_handler/rc_l10n_handler.h"
+
+namespace zorvi::installer {
+
+namespace {
+
+std::wstring GetTaskNamePrefix() {
+  return base::UTF8ToWide(GetBrandingProductName()) + L" scheduled ";
+}
+
+constexpr wchar_t kLauncherFileName[] = L"launcher.exe";
+constexpr uint32_t kAutoupdateTimeLimitSeconds = 3600;
+
+}  // namespace
+
+ScheduledTaskInfo GetAutoupdateTaskInfo(const base::FilePath& install_folder, const std::wstring& application_id,
+                                        bool all_users) {
+  ScheduledTaskInfo info;
+  info.command_line = base::CommandLine(install_folder.Append(kLauncherFileName));
+  info.command_line.AppendSwitch("scheduledautoupdate");
+  info.command_line.AppendArg("$(Arg0)");
+  info.name_suffix = L"Autoupdate " + application_id;
+  info.description = GetLocalizedString(IDS_AUTOUPDATE_TASK);
+  info.all_users = all_users;
+  info.execution_time_limit_seconds = kAutoupdateTimeLimitSeconds;
+  const bool scheduled = GetBrandingScheduleAutoupdateTask();
+  info.trigger_kind = scheduled ? TaskTriggerKind::kDaily : TaskTriggerKind::kNone;
+  info.add_logon_trigger = scheduled;
+  info.run_only_if_network_available = true;
+  return info;
+}
+
+TaskScheduler* CreateTaskScheduler() {
+  if (TaskSchedulerFactoryHook hook = GetTaskSchedulerFactoryHook())
+    return hook();
+  if (base::win::GetVersion() >= base::win::VERSION_VISTA)
+    return new TaskSchedulerV2();
+  return new TaskSchedulerV1();
+}
+
+std::wstring GetScheduledTaskName(const std::wstring& name_suffix) {
+  return GetTaskNamePrefix() + name_suffix;
+}
+
+bool IsProductTaskName(std::wstring_view task_name) {
+  return base::StartsWith(task_name, GetTaskNamePrefix(), base::CompareCase::INSENSITIVE_ASCII);
+}
+
+}  // namespace zorvi::installer

@@ -1,0 +1,168 @@
+#include "desktop/launcher/installer/service/task_scheduler.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "base/files/file_path.h"
+#include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/launcher/installer/test_seams.h"
+#include "testing/recording_task_scheduler.h"
+#include "testing/test_support.h"
+#include "testing/version_child.h"
+
+namespace zorvi::installer {
+namespace {
+
+constexpr wchar_t kChild[] = L"task_scheduler_test_child.exe";
+
+std::wstring WithAsciiCase(std::wstring text, bool upper) {
+  for (wchar_t& c : text)
+    c = upper ? base::ToUpperASCII(c) : base::ToLowerASCII(c);
+  return text;
+}
+
+// Runs the scheduler child with `arguments` and returns its name=value answers.
+std::map<std::string, std::string> RunChild(const std::wstring& arguments) {
+  DWORD exit_code = 1;
+  std::string output;
+  const std::wstring command = L"\"" + test_support::ExecutableDir() + L"\\" + kChild + L"\" " + arguments;
+  EXPECT_TRUE(test_support::RunProcess(command, &exit_code, &output)) << "cannot start " << kChild;
+  EXPECT_EQ(0u, exit_code) << output;
+  return test_support::ParseNameValueLines(output);
+}
+
+TEST(TaskSchedulerTest, StaleSweepOnlyLooksAtTheProductsTasks) {
+  SetBrandingTextForTesting("{\"product_name\": \"Zorvi\"}");
+  const std::wstring own = GetScheduledTaskName(L"Autoupdate 0123");
+  struct Case {
+    std::wstring name;
+    bool considered;
+  } const cases[] = {
+      {own, true},
+      {WithAsciiCase(own, true), true},  // the scheduler keeps the case it was given; names compare without it
+      {WithAsciiCase(own, false), true},
+      {GetScheduledTaskName(L""), true},
+      {L"Zorvi scheduled", false},  // no blank after "scheduled"
+      {L"Zorvi scheduledAutoupdate 0123", false},
+      {L" scheduled Autoupdate 0123", false},  // what a filter without the product would take
+      {L"Zorvix scheduled Autoupdate 0123", false},
+      {L"Other scheduled Autoupdate 0123", false},
+      {L"Autoupdate 0123", false},
+      {L"", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(c.considered, IsProductTaskName(c.name)) << base::WideToUTF8(c.name);
+
+  // Outside ASCII the case counts: a product named with an umlaut matches only itself.
+  SetBrandingTextForTesting("{\"product_name\": \"Z\xc3\xb6rvi\"}");
+  EXPECT_EQ(L"Z\u00f6rvi scheduled x", GetScheduledTaskName(L"x"));
+  EXPECT_TRUE(IsProductTaskName(L"z\u00f6RVI SCHEDULED x"));
+  EXPECT_FALSE(IsProductTaskName(L"Z\u00d6rvi scheduled x"));
+}
+
+TEST(TaskSchedulerTest, WindowsVersionPicksTheSchedulerInterfaces) {
+  struct Case {
+    const wchar_t* wine_version;
+    const char* scheduler;
+  } const cases[] = {{L"winxp", "v1"}, {L"vista", "v2"}, {L"win10", "v2"}};
+  for (const Case& c : cases) {
+    std::string output, error;
+    ASSERT_TRUE(test_support::RunChildUnderWindowsVersion(kChild, c.wine_version, true, L"--product=Zorvi",
+                                                          &output, &error))
+        << error;
+    const auto answers = test_support::ParseNameValueLines(output);
+    EXPECT_EQ(c.scheduler, answers.at("scheduler")) << base::WideToUTF8(c.wine_version);
+    EXPECT_EQ("1", answers.at("init")) << "both schedulers connect under wine";
+  }
+}
+
+// An install, an upgrade and an uninstall clean-up in separate processes share the recording scheduler's file;
+// testdata_check.sh then reads the file and the inputs with Python's json, and the install's task against the
+// host's branding and strings.
+TEST(RecordingTaskSchedulerTest, ProcessesShareTheRecordedTasks) {
+  const test_support::ScopedTestFolder folder(L"recorded_tasks");
+  const std::wstring data = test_support::TestDataDir();
+  const std::wstring record_dir = data.empty() ? folder.path() : data;
+  const std::wstring record = record_dir + L"\\recorded_tasks.json";
+  test_support::RemoveTree(record);
+  const std::wstring launcher = folder.path() + L"\\launcher.exe";
+  ASSERT_TRUE(test_support::WriteFileBytes(launcher, "MZ"));
+  const std::wstring description = L"Keeps Zorvi up to date \u00e6\u00f8\u00e5";
+  std::string program_json = base::WideToUTF8(launcher);
+  base::ReplaceSubstringsAfterOffset(&program_json, 0, "\\", "\\\\");
+  const std::string inputs = "{\"program\": \"" + program_json + "\"}";
+  ASSERT_TRUE(test_support::WriteFileBytes(record_dir + L"\\recorded_inputs.json", inputs));
+  const std::wstring common = L"--product=Zorvi \"--recording=" + record + L"\" \"--suffix=Autoupdate 0123\" ";
+  const std::wstring create = common + L"--create \"--program=" + launcher + L"\" \"--description=" +
+                              description + L"\" --limit=3600 --network --state ";
+
+  // Install: the autoupdate task as the finalizing step makes it, with the host's branding and strings.
+  auto answers = RunChild(L"\"--recording=" + record + L"\" \"--create-autoupdate=" + folder.path() +
+                          L"\" --app-id=0123 \"--suffix=Autoupdate 0123\" --state");
+  EXPECT_EQ("recording", answers["scheduler"]);
+  EXPECT_EQ("1", answers["create"]);
+  EXPECT_EQ("3", answers["state"]);
+  std::string installed;
+  ASSERT_TRUE(test_support::ReadFileBytes(record, &installed));
+  ASSERT_TRUE(test_support::WriteFileBytes(record_dir + L"\\recorded_install.json", installed));
+
+  // Another product's task whose program is gone.
+  EXPECT_EQ("1", RunChild(L"--product=Other \"--recording=" + record +
+                          L"\" \"--suffix=Autoupdate 0123\" --create --program=C:\\gone\\launcher.exe --kind=2")
+                     ["create"]);
+
+  // This process sees the task the child registered and changes it.
+  SetBrandingTextForTesting("{\"product_name\": \"Zorvi\"}");
+  test_support::UseRecordingTaskSchedulerForTesting(base::FilePath(record));
+  {
+    std::unique_ptr<TaskScheduler> scheduler(CreateTaskScheduler());
+    ASSERT_TRUE(scheduler->Init());
+    EXPECT_TRUE(scheduler->GetLastRunTime(L"Autoupdate 0123").is_null());
+    EXPECT_TRUE(scheduler->Run(L"Autoupdate 0123", {"now"}));
+    EXPECT_FALSE(scheduler->GetLastRunTime(L"Autoupdate 0123").is_null());
+    EXPECT_FALSE(scheduler->Run(L"Autoupdate 9999", {})) << "no such task";
+    scheduler->SetEnabled(L"Autoupdate 0123", false);
+    EXPECT_EQ(kTaskStateDisabled, scheduler->GetState(L"Autoupdate 0123"));
+    scheduler->SetEnabled(L"Autoupdate 0123", true);
+    EXPECT_EQ(kTaskStateReady, scheduler->GetState(L"Autoupdate 0123"));
+  }
+  test_support::UseRecordingTaskSchedulerForTesting(base::FilePath());
+
+  // Upgrade: the same name, now without triggers; then an upgrade whose Create the scenario makes fail keeps it.
+  EXPECT_EQ("1", RunChild(create + L"--kind=2")["create"]);
+  std::string text;
+  ASSERT_TRUE(test_support::ReadFileBytes(record, &text));
+  ASSERT_EQ('{', text[0]);
+  ASSERT_TRUE(test_support::WriteFileBytes(record, "{\"fail\": [\"Create\"], " + text.substr(1)));
+  answers = RunChild(create + L"--kind=1 --logon");
+  EXPECT_EQ("0", answers["create"]);
+  EXPECT_EQ("3", answers["state"]) << "a failed Create keeps the registered task";
+
+  // The other product's task survives this product's sweep; this product's goes with its program.
+  ASSERT_TRUE(test_support::RemoveTree(launcher));
+  EXPECT_EQ("0", RunChild(common + L"--remove-stale --state")["state"]);
+  EXPECT_EQ("3", RunChild(L"--product=Other \"--recording=" + record + L"\" \"--suffix=Autoupdate 0123\" --state")
+                     ["state"]);
+
+  // A record that is not JSON fails the scheduler's start with a clear error and is left as it was.
+  const std::wstring damaged = folder.path() + L"\\damaged.json";
+  ASSERT_TRUE(test_support::WriteFileBytes(damaged, "{\"tasks\": "));
+  DWORD exit_code = 1;
+  std::string output;
+  ASSERT_TRUE(test_support::RunProcess(L"\"" + test_support::ExecutableDir() + L"\\" + kChild +
+                                           L"\" --product=Zorvi \"--recording=" + damaged + L"\" --state",
+                                       &exit_code, &output));
+  EXPECT_EQ("0", test_support::ParseNameValueLines(output)["init"]);
+  EXPECT_NE(std::string::npos, output.find("are not a JSON object")) << output;
+  ASSERT_TRUE(test_support::ReadFileBytes(damaged, &text));
+  EXPECT_EQ("{\"tasks\": ", text);
+}
+
+}  // namespace
+}  // namespace zorvi::installer
