@@ -4,6 +4,7 @@
 // whatever the reporter started.
 #include <windows.h>
 
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
@@ -190,6 +191,7 @@ TEST_F(CrashReporterProcessTest, EachWayOfFailingIsReportedOnceWithTheServersVer
     const char* logged_code;  // in "caused exception ..."
     bool log_posted;
     const char* stacktrace_id;  // null: none
+    const char* inject = nullptr;  // a thread started in the waiting host at this ntdll export, or at address 0
   };
   const Row rows[] = {
       {L"breakpoint", "/accept", 0x80000003, "80000003", true, "abc"},
@@ -198,12 +200,25 @@ TEST_F(CrashReporterProcessTest, EachWayOfFailingIsReportedOnceWithTheServersVer
       {L"window-proc", "/accept", 1, "C0000005", true, "abc"},
       {L"two-threads", "/accept", 0xC0000005, "C0000005", true, "abc"},
       {L"handle-trace", "/accept", 0xC0000005, "C0000005", true, "abc"},
+      // From outside, as a crash the process cannot have asked for: a jump to 0 and a breakpoint.
+      {L"wait", "/accept", 0xC0000005, "C0000005 at address 000000000000 ", true, "abc", ""},
+      {L"wait", "/accept", 0x80000003, "80000003", true, "abc", "DbgBreakPoint"},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(base::WideToUTF8(row.mode));
+    SCOPED_TRACE(base::WideToUTF8(row.mode) + " " + (row.inject ? row.inject : ""));
     HostRun run;
     ASSERT_NO_FATAL_FAILURE(StartHost(row.mode, row.path, L"", &run));
     ASSERT_NE(0u, run.reporter);
+    DWORD injected_thread = 0;
+    if (row.inject) {
+      // ntdll lies at the same address in every process.
+      const auto start = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<uintptr_t>(
+          *row.inject ? GetProcAddress(GetModuleHandleW(L"ntdll.dll"), row.inject) : nullptr));
+      ASSERT_TRUE(!*row.inject || start);
+      base::win::ScopedHandle thread(
+          CreateRemoteThread(run.host.Get(), nullptr, 0, start, nullptr, 0, &injected_thread));
+      ASSERT_TRUE(thread.IsValid()) << GetLastError();
+    }
     ASSERT_NO_FATAL_FAILURE(FinishHost(&run));
     EXPECT_EQ(row.exit_code, run.exit_code) << std::hex << run.exit_code;
 
@@ -219,6 +234,13 @@ TEST_F(CrashReporterProcessTest, EachWayOfFailingIsReportedOnceWithTheServersVer
     ASSERT_TRUE(test_support::ReadFileBytes(run.dir + L"\\" + logs[0], &log));
     EXPECT_NE(std::string::npos, log.find(std::string("caused exception ") + row.logged_code)) << log.substr(0, 300);
     EXPECT_NE(std::string::npos, log.find("\r\nCrash Logger:\r\n"));
+    if (injected_thread) {
+      char crashed[64];
+      snprintf(crashed, sizeof(crashed), "\r\nThreadInfo: %08lX\r\nPriority=", injected_thread);
+      const size_t block = log.find(crashed);
+      EXPECT_NE(std::string::npos, block) << "the injected thread " << injected_thread;
+      EXPECT_EQ(block, log.find("\r\nThreadInfo: ")) << "the injected thread is not the crashed one";
+    }
     if (std::wstring(row.mode) == L"handle-trace") {
       // The suspect's two records, newest first; the other handle's left out.
       const size_t newest = log.find("Handle 0000000000000044, timestamp 102, info record 2, type Event");
