@@ -13,9 +13,10 @@ cmake_language(EVAL CODE
 cmake_language(DEFER CALL zorvi_host_resources desktop_launcher_installer_ui_unittests)
 # The window's test host shows the window as the installer does, from the host's own resources.
 cmake_language(DEFER CALL zorvi_host_resources installer_window_host_test_child)
-# Keys typed on the display go to the foreground window: the tests that activate windows of this area take turns
-# with the test that types.
+# Keys typed on the display go to the foreground window, and a screenshot shows whatever window is on top: the
+# tests that activate windows of this area take turns.
 foreach(test InstallerWindowEndToEndTest.RealKeysWorkTheDialog InstallerWindowEndToEndTest.WelcomeOptionsAndCancel
+             InstallerWindowEndToEndTest.ScreenshotsForTheDisplayCheck
              InstallerWindowTest.EveryPageShowsItsControlsInEveryRun InstallerWindowTest.TextsFollowTheChosenLanguage
              InstallerWindowTest.ErrorPageOffersWhatTheRunAllows InstallerWindowTest.FullPackageButtonGrowsToTheLeft
              InstallerWindowTest.MessageBoxesSpeakTheInstallersLanguage InstallerWindowTest.OnlyTheTermsLinkOpensTheTerms

@@ -13,6 +13,7 @@
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/json/json_reader.h"
+#include "base/json/json_writer.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/strings/string_split.h"
@@ -113,7 +114,8 @@ class InstallerWindowEndToEndTest : public testing::Test {
 
   // Starts the host on a folder of the test's own and waits until its window shows.
   void StartHost(const std::wstring& extra_switches) {
-    const std::wstring ready_name = test_support::UniqueName(L"window_ready");
+    // Each start's own event: a name used again would open the last start's event, still set.
+    const std::wstring ready_name = test_support::UniqueName(L"window_ready" + std::to_wstring(++starts_));
     ready_.Set(CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
     output_path_ = base::FilePath(folder_.path()).Append(L"host_output.txt");
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
@@ -192,6 +194,7 @@ class InstallerWindowEndToEndTest : public testing::Test {
   base::win::ScopedHandle ready_;
   base::FilePath output_path_;
   base::Process host_;
+  int starts_ = 0;
 };
 
 // Install run: the welcome page as the user first sees it, the options page in the second language of the list,
@@ -307,6 +310,77 @@ TEST_F(InstallerWindowEndToEndTest, RealKeysWorkTheDialog) {
   std::string calls;
   const std::unique_ptr<base::Value> stats = HostStatistics(&calls);
   EXPECT_EQ("{\"call\":\"OnAccept\"}\n{\"call\":\"OnCancel\"}\n", calls) << HostOutput();
+}
+
+struct ScreenshotRow {
+  const char* name;
+  const wchar_t* switches;
+};
+
+// Screenshots of the display (ImageMagick's import), kept with the window's geometry for testdata_check.sh, which
+// asserts their properties: the title red inside 1007 with the product name black, the background picture's
+// gradient behind the window, the error badge over the product picture only on the error page, and the progress
+// bar's fill growing from 30 to 70.
+TEST_F(InstallerWindowEndToEndTest, ScreenshotsForTheDisplayCheck) {
+  wchar_t loader[MAX_PATH] = {};
+  ASSERT_NE(0u, GetEnvironmentVariableW(L"WINELOADER", loader, MAX_PATH)) << "wine sets WINELOADER";
+  wchar_t data[MAX_PATH] = {};
+  ASSERT_NE(0u, GetEnvironmentVariableW(L"ZORVI_TESTDATA", data, MAX_PATH));
+  ASSERT_EQ(L'/', data[0]) << "the check reads the screenshots on Linux";
+  const std::wstring shots = std::wstring(data) + L"/screenshots";
+  ASSERT_TRUE(base::CreateDirectory(base::FilePath(test_support::TestDataDir()).Append(L"screenshots")));
+  const std::string caption = oracle_.Get(GetAvailableUiLanguages()[0], IDS_WINDOW_CAPTION);
+  const ScreenshotRow rows[] = {
+      {"welcome", L""},
+      {"error", L"--test-error=Broken"},
+      {"progress_30", L"--test-run-immediately --test-progress=30"},
+      {"progress_70", L"--test-run-immediately --test-progress=70"},
+  };
+  for (const ScreenshotRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_NO_FATAL_FAILURE(StartHost(row.switches));
+    const DriverReport report = Drive(caption, L"read");
+    const base::DictionaryValue* window = nullptr;
+    ASSERT_TRUE(report.window && report.window->GetAsDictionary(&window)) << report.output;
+    base::DictionaryValue geometry;
+    const base::ListValue* client = nullptr;
+    ASSERT_TRUE(window->GetList("rect", &client));
+    geometry.Set("client", std::unique_ptr<base::Value>(client->DeepCopy()));
+    for (const auto& [key, id] : {std::pair<const char*, int>{"title", IDC_TITLE},
+                                  {"picture", IDC_PRODUCT_PICTURE},
+                                  {"bar", IDC_PROGRESS_BAR}}) {
+      const base::ListValue* rect = nullptr;
+      ASSERT_TRUE(report.Control(id) && report.Control(id)->GetList("rect", &rect));
+      geometry.Set(key, std::unique_ptr<base::Value>(rect->DeepCopy()));
+    }
+    std::string json;
+    ASSERT_TRUE(base::JsonWriter::Write(geometry, &json));
+    const base::FilePath geometry_file =
+        base::FilePath(test_support::TestDataDir()).Append(L"screenshots").Append(base::UTF8ToWide(row.name) + L".json");
+    ASSERT_EQ(static_cast<int>(json.size()), base::WriteFile(geometry_file, json.data(), static_cast<int>(json.size())));
+
+    // Wine hands out no handle of a Linux program it starts: import's shell runs the driver last, which signals.
+    const std::wstring done_name = test_support::UniqueName(L"screenshot_" + base::UTF8ToWide(row.name));
+    base::win::ScopedHandle done(CreateEventW(nullptr, TRUE, FALSE, done_name.c_str()));
+    std::wstring command = L"Z:\\usr\\bin\\sh -c \"import -window root '" + shots + L"/" +
+                           base::UTF8ToWide(row.name) + L".png'; '" + loader + L"' '" +
+                           test_support::ExecutableDir() + L"\\window_driver_test_child.exe' --signal=" + done_name +
+                           L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION shooter = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &shooter));
+    CloseHandle(shooter.hThread);
+    CloseHandle(shooter.hProcess);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(done.Get(), 60000));
+
+    Drive(caption, L"close box=6");
+    std::string calls;
+    HostStatistics(&calls);
+    EXPECT_EQ("{\"call\":\"OnCancel\"}\n", calls);
+    host_ = base::Process();
+  }
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 //   --test-run-immediately    a run that starts at once (the window does not follow the settings)
 //   --test-ready-event=NAME   set once the window shows and the folder's status is known
 //   --test-error=TEXT         shown on the error page at the start, with the full-package button
-//   --test-progress=N         the progress bar at N of 100 and phase text 3 at the start
+//   --test-progress=N         the progress page with its bar at N of 100 and phase text 3 at the start
 //   --test-accept-event=NAME  set on every OnAccept
 // Every controller call is written to standard output as a JSON line ({"call":"OnAccept"}); OnCancel ends the
 // loop, and the statistics follow as the last line ({"stats":{...}}). Exit code 0, or 3 when the window could not
@@ -117,12 +117,14 @@ int main() {
   if (command_line.HasSwitch("test-error"))
     window->DisplayError(command_line.GetSwitchValueNative("test-error"), true, "test-error");
   if (command_line.HasSwitch("test-progress")) {
+    window->ShowPage(InstallerWindow::kPageProgress);
     window->ShowPhase(3);
     SendDlgItemMessageW(window->main_dialog(), IDC_PROGRESS_BAR, PBM_SETPOS,
                         std::stoi(command_line.GetSwitchValueASCII("test-progress")), 0);
   }
-  // Foreground, so that keys typed on the display reach it.
+  // Foreground, so that keys typed on the display reach it, and painted before anyone looks.
   SetForegroundWindow(window->main_dialog());
+  RedrawWindow(window->main_dialog(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   if (command_line.HasSwitch("test-ready-event")) {
     HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, command_line.GetSwitchValueNative("test-ready-event").c_str());
     SetEvent(ready);

@@ -13,6 +13,8 @@
 //   box=ID        waits for the window's message box, prints {"box":{"caption":..,"text":..,"buttons":{..}}} and
 //                 presses its button ID; waits until the window has handled what the box started
 //   xwindow       prints {"xwindow":N}, the display's window of the main dialog
+// window_driver_test_child.exe --signal=NAME sets the named event and ends: a Linux program that the tests start
+// (and wine gives them no handle of) runs it last to say it is done.
 // Exit code 0; 2 when the window or a box is not found, 3 for a malformed action.
 #include <windows.h>
 
@@ -196,6 +198,10 @@ struct Driver {
 int main() {
   base::CommandLine::Init();
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  if (command_line.HasSwitch("signal")) {
+    HANDLE done = OpenEventW(EVENT_MODIFY_STATE, FALSE, command_line.GetSwitchValueNative("signal").c_str());
+    return done && SetEvent(done) ? 0 : 2;
+  }
   Driver driver;
   driver.main = FindWindowW(L"#32770", command_line.GetSwitchValueNative("caption").c_str());
   for (HWND child = driver.main ? GetWindow(driver.main, GW_CHILD) : nullptr; child;
