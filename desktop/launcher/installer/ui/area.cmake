@@ -16,7 +16,7 @@ cmake_language(DEFER CALL zorvi_host_resources installer_window_host_test_child)
 # Keys typed on the display go to the foreground window, and a screenshot shows whatever window is on top: the
 # tests that activate windows of this area take turns.
 foreach(test InstallerWindowEndToEndTest.RealKeysWorkTheDialog InstallerWindowEndToEndTest.WelcomeOptionsAndCancel
-             InstallerWindowEndToEndTest.ScreenshotsForTheDisplayCheck
+             InstallerWindowEndToEndTest.ScreenshotsForTheDisplayCheck InstallerWindowEndToEndTest.DefaultBrowserBoxBelowWindows8Only
              InstallerWindowTest.EveryPageShowsItsControlsInEveryRun InstallerWindowTest.TextsFollowTheChosenLanguage
              InstallerWindowTest.ErrorPageOffersWhatTheRunAllows InstallerWindowTest.FullPackageButtonGrowsToTheLeft
              InstallerWindowTest.MessageBoxesSpeakTheInstallersLanguage InstallerWindowTest.OnlyTheTermsLinkOpensTheTerms

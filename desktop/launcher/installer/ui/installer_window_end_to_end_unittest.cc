@@ -26,6 +26,7 @@
 #include "desktop/launcher/installer/ui/installer_resource_ids.h"
 #include "desktop/windows/rc_l10n_handler/rc_l10n_handler.h"
 #include "testing/test_support.h"
+#include "testing/version_child.h"
 
 namespace zorvi::installer {
 namespace {
@@ -112,8 +113,9 @@ class InstallerWindowEndToEndTest : public testing::Test {
       host_.Terminate(1, true);
   }
 
-  // Starts the host on a folder of the test's own and waits until its window shows.
-  void StartHost(const std::wstring& extra_switches) {
+  // Starts the host (`program`: a quoted path, by default the host beside the test) on a folder of the test's own
+  // and waits until its window shows.
+  void StartHost(const std::wstring& extra_switches, const std::wstring& program = std::wstring()) {
     // Each start's own event: a name used again would open the last start's event, still set.
     const std::wstring ready_name = test_support::UniqueName(L"window_ready" + std::to_wstring(++starts_));
     ready_.Set(CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
@@ -128,7 +130,9 @@ class InstallerWindowEndToEndTest : public testing::Test {
     options.stdout_handle = output;
     options.stderr_handle = output;
     const std::wstring command =
-        L"\"" + test_support::ExecutableDir() + L"\\installer_window_host_test_child.exe\" --test-company=" +
+        (program.empty() ? L"\"" + test_support::ExecutableDir() + L"\\installer_window_host_test_child.exe\""
+                         : program) +
+        L" --test-company=" +
         test_support::UniqueName(L"ZorviTest") + L" --installfolder=\"" + folder_.path() + L"\\Zorvi\"" +
         L" --test-ready-event=" + ready_name + L" " + extra_switches;
     host_ = base::LaunchProcess(command, options);
@@ -376,6 +380,32 @@ TEST_F(InstallerWindowEndToEndTest, ScreenshotsForTheDisplayCheck) {
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(done.Get(), 60000));
 
     Drive(caption, L"close box=6");
+    std::string calls;
+    HostStatistics(&calls);
+    EXPECT_EQ("{\"call\":\"OnCancel\"}\n", calls);
+    host_ = base::Process();
+  }
+}
+
+struct VersionRow {
+  const wchar_t* version;
+  bool declare_windows10;
+  int default_browser_shown;
+};
+
+// The default-browser box is offered below Windows 8 only: from Windows 8 on the system asks the user itself.
+TEST_F(InstallerWindowEndToEndTest, DefaultBrowserBoxBelowWindows8Only) {
+  const VersionRow rows[] = {{L"vista", false, 1}, {L"win7", false, 1}, {L"win8", false, 0}, {L"win10", true, 0}};
+  const std::string caption = oracle_.Get(GetAvailableUiLanguages()[0], IDS_WINDOW_CAPTION);
+  for (const VersionRow& row : rows) {
+    SCOPED_TRACE(base::WideToUTF8(row.version));
+    test_support::VersionedChildCopy host(L"installer_window_host_test_child.exe", row.version,
+                                          row.declare_windows10);
+    ASSERT_EQ("", host.error());
+    ASSERT_NO_FATAL_FAILURE(StartHost(L"", host.Command()));
+    const DriverReport report = Drive(caption, L"click=1001 read close box=6");
+    EXPECT_EQ(row.default_browser_shown, report.Integer(IDC_DEFAULT_BROWSER_CHECK, "visible")) << report.output;
+    EXPECT_EQ(1, report.Integer(IDC_IMPORT_DATA_CHECK, "visible"));
     std::string calls;
     HostStatistics(&calls);
     EXPECT_EQ("{\"call\":\"OnCancel\"}\n", calls);
