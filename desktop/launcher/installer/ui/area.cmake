@@ -8,8 +8,8 @@ set(ui_fixtures_rc ${CMAKE_BINARY_DIR}/ui_fixtures/ui_fixtures.rc)
 file(CONFIGURE OUTPUT ${ui_fixtures_rc} CONTENT "9001 PNG \"${undecodable}\"\n")
 set_source_files_properties(${ui_fixtures_rc} PROPERTIES OBJECT_DEPENDS ${undecodable})
 # A deferred call reads its variables when it runs, outside this file's scope: the path goes in as text.
-cmake_language(EVAL CODE
-               "cmake_language(DEFER CALL target_sources desktop_launcher_installer_ui_unittests PRIVATE [[${ui_fixtures_rc}]])")
+cmake_language(EVAL CODE "cmake_language(DEFER CALL target_sources desktop_launcher_installer_ui_unittests PRIVATE
+                                         [[${ui_fixtures_rc}]])")
 cmake_language(DEFER CALL zorvi_host_resources desktop_launcher_installer_ui_unittests)
 # The window's test host shows the window as the installer does, from the host's own resources.
 cmake_language(DEFER CALL zorvi_host_resources installer_window_host_test_child)
