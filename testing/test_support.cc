@@ -198,4 +198,19 @@ bool SetRegistryKeyDacl(HKEY root, const std::wstring& subkey, const wchar_t* sd
   return result == ERROR_SUCCESS;
 }
 
+bool SetObjectDacl(const std::wstring& object_name, SE_OBJECT_TYPE type, const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+    return false;
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  const DWORD error =
+      SetNamedSecurityInfoW(const_cast<wchar_t*>(object_name.c_str()), type,
+                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
+                            nullptr);
+  LocalFree(descriptor);
+  return error == ERROR_SUCCESS;
+}
+
 }  // namespace test_support

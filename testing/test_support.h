@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
 #include <string>
 
 namespace test_support {
@@ -63,6 +65,10 @@ int CountOpenHandles();
 // Replaces the access list of HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE\`subkey` with the one of `sddl` ("D:P(...)"
 // for a protected list). The key's owner may always do this, also after locking itself out.
 bool SetRegistryKeyDacl(HKEY root, const std::wstring& subkey, const wchar_t* sddl);
+
+// Replaces the access list of the object (as the named-security functions name it) with the one of `sddl`,
+// protected from inheritance.
+bool SetObjectDacl(const std::wstring& object_name, SE_OBJECT_TYPE type, const wchar_t* sddl);
 
 // Closes a handle when it goes out of scope (test code only: the product has its own holder).
 class ScopedTestHandle {

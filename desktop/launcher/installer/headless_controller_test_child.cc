@@ -16,6 +16,8 @@
 //   --time-limit=SECONDS     hard limit (default 60): past it the message "time limit of N s reached" goes to
 //                            standard error and the whole process tree (this process and every backend it
 //                            started) is ended with exit code 124
+// The installer's test seams come from the environment (testing/installer_test_seams_from_environment.h), as in
+// every other process of the scenario.
 // Exit code: 0 after OnInstallerTerminated(true); 1 after OnInstallerTerminated(false); 2 when Run refused to
 // start; 3 when the process could not be set up; 124 at the time limit.
 #include <windows.h>
@@ -37,6 +39,8 @@
 #include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/settings.h"
 #include "testing/installer_observer_recorder.h"
+#include "testing/installer_test_seams_from_environment.h"
+#include "testing/settings_status_wait.h"
 
 namespace {
 
@@ -75,17 +79,6 @@ void StartTimeLimit(int seconds) {
       new Limit{job, whole_tree, seconds}, 0, nullptr);
 }
 
-class PathWaiter : public Settings::Observer {
- public:
-  explicit PathWaiter(base::RunLoop* run_loop) : run_loop_(run_loop) {}
-  void OnSettingsChanged() override {}
-  void OnLanguageChanged() override {}
-  void OnPathChanged() override { run_loop_->Quit(); }
-
- private:
-  base::RunLoop* run_loop_;
-};
-
 }  // namespace
 
 int main() {
@@ -101,6 +94,12 @@ int main() {
     log_settings.log_file = log_file.c_str();
   logging::InitLogging(log_settings);
   logging::SetLogItems(true, true, true, false);
+  std::string seams_error;
+  if (!test_support::ApplyInstallerTestSeamsFromEnvironment(&seams_error)) {
+    LOG(ERROR) << seams_error;
+    std::fprintf(stderr, "headless controller: %s\n", seams_error.c_str());
+    return 3;
+  }
 
   if (command_line.HasSwitch("own-exe")) {
     const base::FilePath own_exe = command_line.GetSwitchValuePath("own-exe");
@@ -126,12 +125,7 @@ int main() {
     Settings settings(command_line.HasSwitch("uninstall"), command_line.HasSwitch("silent"),
                       command_line.HasSwitch("autoupdate"), command_line.GetSwitchValuePath("installfolder"),
                       command_line.HasSwitch("replacekadroinstallation"));
-    base::RunLoop status_wait;
-    PathWaiter path_waiter(&status_wait);
-    settings.AddObserver(&path_waiter);
-    if (settings.status_fetcher())
-      status_wait.Run();
-    settings.RemoveObserver(&path_waiter);
+    test_support::WaitForSettingsStatus(&settings);
 
     InstallerRunner runner(command_line.GetSwitchValuePath("package-folder"));
     runner.AddObserver(&recorder);

@@ -15,27 +15,22 @@
 
 namespace zorvi::installer::test {
 
-namespace {
-
-// The test's environment block with TEMP and TMP replaced.
-std::wstring EnvironmentWithTemp(const base::FilePath& temp_folder) {
+std::wstring EnvironmentWith(const std::vector<std::pair<std::wstring, std::wstring>>& variables) {
   std::wstring block;
   wchar_t* strings = GetEnvironmentStringsW();
   for (const wchar_t* entry = strings; *entry; entry += wcslen(entry) + 1) {
     const std::wstring text(entry);
-    if (base::StartsWith(text, L"TEMP=", base::CompareCase::INSENSITIVE_ASCII) ||
-        base::StartsWith(text, L"TMP=", base::CompareCase::INSENSITIVE_ASCII)) {
-      continue;
-    }
-    block += text + L'\0';
+    const bool replaced = std::any_of(variables.begin(), variables.end(), [&](const auto& variable) {
+      return base::StartsWith(text, variable.first + L"=", base::CompareCase::INSENSITIVE_ASCII);
+    });
+    if (!replaced)
+      block += text + L'\0';
   }
   FreeEnvironmentStringsW(strings);
-  for (const wchar_t* name : {L"TEMP=", L"TMP="})
-    block += name + temp_folder.value() + L'\0';
+  for (const auto& [name, value] : variables)
+    block += name + L"=" + value + L'\0';
   return block + L'\0';
 }
-
-}  // namespace
 
 bool RunProgram(const std::wstring& command_line, const base::FilePath& folder, const base::FilePath& temp_folder,
                 ProgramRun* run) {
@@ -71,7 +66,7 @@ bool RunProgram(const std::wstring& command_line, const base::FilePath& folder, 
   startup.hStdInput = input.get();
   startup.hStdOutput = writer.get();
   startup.hStdError = errors.get();
-  std::wstring environment = EnvironmentWithTemp(temp_folder);
+  std::wstring environment = EnvironmentWith({{L"TEMP", temp_folder.value()}, {L"TMP", temp_folder.value()}});
   std::wstring writable_command_line = command_line;
   PROCESS_INFORMATION info = {};
   if (!CreateProcessW(nullptr, writable_command_line.data(), nullptr, nullptr, TRUE,

@@ -8,6 +8,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/files/file_path.h"
@@ -21,6 +22,10 @@ struct ProgramRun {
   std::string errors;   // standard error
   DWORD processes = 0;  // processes that ran in the run's job, the program included
 };
+
+// This process's environment block with the variables set to the values given (added or replaced), for
+// CreateProcess with CREATE_UNICODE_ENVIRONMENT.
+std::wstring EnvironmentWith(const std::vector<std::pair<std::wstring, std::wstring>>& variables);
 
 // Runs `command_line` without a console (as the shell starts a windowed program; wine would otherwise attach it
 // to the test's), with standard input on NUL, in a job of its own, with TEMP and TMP set to `temp_folder` and

@@ -9,6 +9,7 @@
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/ipc/installer_message.h"
 #include "desktop/launcher/installer/status.h"
 
@@ -23,12 +24,22 @@ InstallerRunnerBackend::InstallationFactory& InstallationFactoryForTesting() {
   return factory;
 }
 
-// The installation of this build. Its steps are not part of the library yet, so there is none: the backend
-// ends after its start-up checks.
+// The product's installation: the Installer, behind the backend's interface.
+class InstallerInstallation : public InstallerRunnerBackend::Installation {
+ public:
+  void AddObserver(InstallerObserver* observer) override { installer_.AddObserver(observer); }
+  void RemoveObserver(InstallerObserver* observer) override { installer_.RemoveObserver(observer); }
+  void Run(Settings* settings) override { installer_.Run(settings); }
+  bool succeeded() const override { return installer_.succeeded(); }
+
+ private:
+  Installer installer_;
+};
+
 std::unique_ptr<InstallerRunnerBackend::Installation> CreateInstallation() {
   if (InstallationFactoryForTesting())
     return InstallationFactoryForTesting()();
-  return nullptr;
+  return std::make_unique<InstallerInstallation>();
 }
 
 }  // namespace
@@ -47,10 +58,6 @@ bool InstallerRunnerBackend::Run(Settings* settings) {
     return false;
   if (!initial_process_watcher_.StartWatchingOnce(initial_process_.Get(), this)) {
     LOG(ERROR) << "Failed watching initial process";
-    return false;
-  }
-  if (!installation_) {
-    LOG(ERROR) << "This installer cannot install: its installation steps are not part of this build";
     return false;
   }
   installation_->AddObserver(this);

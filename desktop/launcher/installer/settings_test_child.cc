@@ -36,21 +36,11 @@
 #include "desktop/launcher/installer/settings_test_util.h"
 #include "desktop/launcher/installer/status.h"
 #include "desktop/launcher/installer/test_seams.h"
+#include "testing/settings_status_wait.h"
 
 namespace {
 
 using namespace zorvi::installer;
-
-class PathWaiter : public Settings::Observer {
- public:
-  explicit PathWaiter(base::RunLoop* run_loop) : run_loop_(run_loop) {}
-  void OnSettingsChanged() override {}
-  void OnLanguageChanged() override {}
-  void OnPathChanged() override { run_loop_->Quit(); }
-
- private:
-  base::RunLoop* run_loop_;
-};
 
 void Print(const std::string& prefix, const test::Report& report) {
   for (const auto& [name, value] : report)
@@ -100,14 +90,10 @@ int main() {
     Print("status.", test::StatusReport(status));
   } else {
     const base::TimeTicks start = base::TimeTicks::Now();
-    base::RunLoop run_loop;
-    PathWaiter waiter(&run_loop);
     Settings settings(command_line.HasSwitch("uninstall"), command_line.HasSwitch("silent"),
                       command_line.HasSwitch("autoupdate"), command_line.GetSwitchValuePath("installfolder"),
                       command_line.HasSwitch("replacekadroinstallation"));
-    settings.AddObserver(&waiter);
-    if (settings.status_fetcher())
-      run_loop.Run();
+    test_support::WaitForSettingsStatus(&settings);
     std::printf("time.first_path_changed_ms=%lld\n",
                 static_cast<long long>((base::TimeTicks::Now() - start).InMilliseconds()));
     Print("settings.", test::SettingsReport(settings));

@@ -20,6 +20,8 @@ std::atomic<LaunchRefusalHook> g_launch_refusal_hook{nullptr};
 std::atomic<OpenWithDialogHook> g_open_with_dialog_hook{nullptr};
 std::atomic<GraceWaitHook> g_grace_wait_hook{nullptr};
 std::atomic<TaskSchedulerFactoryHook> g_task_scheduler_factory_hook{nullptr};
+std::atomic<bool> g_unbuilt_steps_pass{false};
+std::atomic<StepReportedHook> g_step_reported_hook{nullptr};
 
 }  // namespace
 
@@ -118,6 +120,22 @@ void SetTaskSchedulerFactoryForTesting(TaskSchedulerFactoryHook hook) {
 
 TaskSchedulerFactoryHook GetTaskSchedulerFactoryHook() {
   return g_task_scheduler_factory_hook.load(std::memory_order_relaxed);
+}
+
+void SetUnbuiltStepsPassForTesting(bool pass) {
+  g_unbuilt_steps_pass.store(pass, std::memory_order_relaxed);
+}
+
+bool GetUnbuiltStepsPassSeam() {
+  return g_unbuilt_steps_pass.load(std::memory_order_relaxed);
+}
+
+void SetStepReportedHookForTesting(StepReportedHook hook) {
+  g_step_reported_hook.store(hook, std::memory_order_relaxed);
+}
+
+StepReportedHook GetStepReportedHook() {
+  return g_step_reported_hook.load(std::memory_order_relaxed);
 }
 
 }  // namespace zorvi::installer

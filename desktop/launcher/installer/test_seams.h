@@ -12,6 +12,8 @@
 #ifndef DESKTOP_LAUNCHER_INSTALLER_TEST_SEAMS_H_
 #define DESKTOP_LAUNCHER_INSTALLER_TEST_SEAMS_H_
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -100,6 +102,21 @@ GraceWaitHook GetFolderPermissionGraceHook();
 using TaskSchedulerFactoryHook = TaskScheduler* (*)();
 void SetTaskSchedulerFactoryForTesting(TaskSchedulerFactoryHook hook);
 TaskSchedulerFactoryHook GetTaskSchedulerFactoryHook();
+
+// Lets an installer step that this build does not have yet pass instead of failing the run, so that tests can
+// prove scheduling, step counts and rollback of whole runs before every step exists: the step schedules the
+// next one, and a last step reports its step and the success. False, the default, fails the run naming the step.
+void SetUnbuiltStepsPassForTesting(bool pass);
+bool GetUnbuiltStepsPassSeam();
+
+// Called by the Installer after it reported a step, with the number of steps reported so far in the run and
+// the run's interrupted event; true makes it take the interruption at once, as if the event's watcher had
+// delivered it right then. Tests hold an installation at a chosen step this way until its controller has
+// stopped it or ended, so that the controller's action meets the run at that step and not later. Null, the
+// default, changes nothing.
+using StepReportedHook = bool (*)(int steps_reported, HANDLE interrupted_event);
+void SetStepReportedHookForTesting(StepReportedHook hook);
+StepReportedHook GetStepReportedHook();
 
 }  // namespace zorvi::installer
 

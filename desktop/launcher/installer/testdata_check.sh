@@ -218,4 +218,40 @@ else
   fail "default browser: the scenario recorded nothing"
 fi
 rm -rf "$P"
+
+# Installation scenarios (installer_scenario_unittest.cc), by sha256sum and find: an installed scenario holds each
+# file of the package's lists, byte for byte, in the version's folder (root files in the install folder) and
+# nothing else there; a failed or stopped one holds exactly the tree it had before the run ("before", copied by
+# the test). No scenario leaves a file kept aside ("*.old").
+listing() { (cd "$1" && find . -mindepth 1 -printf '%y %p\n' | LC_ALL=C sort && find . -type f -print0 | LC_ALL=C sort -z | xargs -0r sha256sum); }
+scenarios=0
+for scenario in "$D"/scenarios/*/; do
+  [ -e "$scenario/expect" ] || continue
+  read -r outcome version < "$scenario/expect" || true
+  name=$(basename "$scenario")
+  scenarios=$((scenarios + 1))
+  [ -z "$(find "$scenario/Zorvi" -name '*.old')" ] || fail "$name: files kept aside remain"
+  if [ "$outcome" = unchanged ]; then
+    cmp -s <(listing "$scenario/before") <(listing "$scenario/Zorvi") || fail "$name: the install folder changed"
+    continue
+  fi
+  for list in files_list root_files_list; do
+    [ -e "$scenario/download/$list" ] || continue
+    target="$scenario/Zorvi/$version"
+    [ $list = files_list ] || target="$scenario/Zorvi"
+    count=0
+    while IFS= read -r entry; do
+      entry=${entry%$'\r'}
+      [ -n "$entry" ] || continue
+      path=${entry//\\//}
+      count=$((count + 1))
+      [ "$(sha256sum < "$scenario/download/$path")" = "$(sha256sum < "$target/$path" 2>/dev/null)" ] ||
+        fail "$name: $entry differs from the package's"
+    done < "$scenario/download/$list"
+    if [ $list = files_list ]; then
+      [ "$(find "$target" -type f | wc -l)" = $count ] || fail "$name: the version folder holds other files"
+    fi
+  done
+done
+[ $scenarios -eq 0 ] || [ $status -ne 0 ] || echo "sha256sum, find: $scenarios installation scenarios hold what they must"
 exit $status

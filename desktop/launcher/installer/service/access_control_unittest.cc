@@ -61,21 +61,6 @@ std::wstring DaclSddl(const std::wstring& object_name, SE_OBJECT_TYPE type) {
   return sddl;
 }
 
-bool SetDaclFromSddl(const std::wstring& object_name, SE_OBJECT_TYPE type, const wchar_t* sddl) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
-    return false;
-  BOOL present = FALSE, defaulted = FALSE;
-  PACL dacl = nullptr;
-  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-  const DWORD error =
-      SetNamedSecurityInfoW(const_cast<wchar_t*>(object_name.c_str()), type,
-                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
-                            nullptr);
-  LocalFree(descriptor);
-  return error == ERROR_SUCCESS;
-}
-
 // The owner of a registry key as a SID string.
 std::wstring OwnerOf(const std::wstring& key_name) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -130,7 +115,7 @@ class RegistryGrantTest : public ::testing::Test {
     name_ = GetRegistryObjectName(HKEY_CURRENT_USER, subkey_);
     // Everyone may do anything but set values and make subkeys; a SID this process does not hold is denied the
     // same. Protected: nothing comes from the parent.
-    ASSERT_TRUE(SetDaclFromSddl(name_, SE_REGISTRY_KEY,
+    ASSERT_TRUE(test_support::SetObjectDacl(name_, SE_REGISTRY_KEY,
                                 L"D:P(D;;0x6;;;WD)(D;;0x6;;;S-1-5-21-1-2-3-4321)(A;;KA;;;WD)"));
     original_sddl_ = DaclSddl(name_, SE_REGISTRY_KEY);
   }
@@ -212,11 +197,11 @@ TEST_F(RegistryGrantTest, GenericEntriesUseTheRegistryMapping) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(base::WideToUTF8(c.sddl));
-    ASSERT_TRUE(SetDaclFromSddl(name_, SE_REGISTRY_KEY, c.sddl));
+    ASSERT_TRUE(test_support::SetObjectDacl(name_, SE_REGISTRY_KEY, c.sddl));
     EXPECT_EQ(c.may_query, HasWriteAccess(name_, SE_REGISTRY_KEY, KEY_QUERY_VALUE));
     EXPECT_EQ(c.may_set, HasWriteAccess(name_, SE_REGISTRY_KEY, KEY_SET_VALUE));
   }
-  ASSERT_TRUE(SetDaclFromSddl(name_, SE_REGISTRY_KEY, L"D:P(A;;KA;;;WD)"));
+  ASSERT_TRUE(test_support::SetObjectDacl(name_, SE_REGISTRY_KEY, L"D:P(A;;KA;;;WD)"));
 }
 
 // A key owned by another account that keeps its access list from everyone else (but lets them take ownership):
@@ -255,8 +240,8 @@ TEST(FileGrantTest, StoredListFlipsWriteAccess) {
   test_support::ScopedTestFolder folder(L"file_grant");
   const std::wstring file = folder.path() + L"\\guarded.txt";
   ASSERT_TRUE(test_support::WriteFileBytes(file, "guarded"));
-  ASSERT_TRUE(SetDaclFromSddl(file, SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;;FA;;;WD)"));
-  ASSERT_TRUE(SetDaclFromSddl(folder.path(), SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;;FA;;;WD)"));
+  ASSERT_TRUE(test_support::SetObjectDacl(file, SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;;FA;;;WD)"));
+  ASSERT_TRUE(test_support::SetObjectDacl(folder.path(), SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;;FA;;;WD)"));
   const std::wstring original = DaclSddl(file, SE_FILE_OBJECT);
   EXPECT_FALSE(HasWriteAccess(file, SE_FILE_OBJECT, FILE_WRITE_DATA));
   EXPECT_TRUE(HasWriteAccess(file, SE_FILE_OBJECT, FILE_READ_DATA));

@@ -1,0 +1,162 @@
+// The Installer performs one install, upgrade or uninstall inside the backend process. Run posts Start, which
+// checks the settings, settles write access to the install folder, creates it, reads the package's file lists
+// and builds the operation's list of steps. Each step, and each file of the package, runs as a task of its
+// own on the thread's message loop, so that an interruption takes effect between two of them; every change a
+// step makes is an undoable operation kept in the transaction. A failure or an interruption rolls the whole
+// transaction back; a success keeps it until the Installer is destroyed, which commits it.
+//
+// Every run ends with exactly one terminal report: OnInstallerSuccess, or OnInstallerError (for a failure)
+// followed by OnInstallerTerminated(false). Everything runs on the thread that made the Installer.
+#ifndef DESKTOP_LAUNCHER_INSTALLER_INSTALLER_H_
+#define DESKTOP_LAUNCHER_INSTALLER_INSTALLER_H_
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/callback.h"
+#include "base/files/file_path.h"
+#include "base/location.h"
+#include "base/memory/weak_ptr.h"
+#include "base/observer_list.h"
+#include "base/win/object_watcher.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/launcher/installer/install_log.h"
+#include "desktop/launcher/installer/installer_observer.h"
+#include "desktop/launcher/installer/service/transactions/operation.h"
+#include "desktop/launcher/installer/service/transactions/placeholder_provider.h"
+
+namespace base {
+class MessageLoop;
+}
+
+namespace zorvi::installer {
+
+class Settings;
+
+class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderProvider {
+ public:
+  friend class InstallerTestPeer;
+
+  // On a thread with a message loop; every step is posted to it.
+  Installer();
+  // Cancels a run that is still active, else commits what the last run did.
+  ~Installer() override;
+  Installer(const Installer&) = delete;
+  Installer& operator=(const Installer&) = delete;
+
+  // Observers are added before Run and must outlive the notifications they may receive.
+  void AddObserver(InstallerObserver* observer);
+  void RemoveObserver(InstallerObserver* observer);
+
+  // Starts a run of the complete `settings` (no status fetch pending), which stop being editable. No other run
+  // may be active.
+  void Run(Settings* settings);
+
+  bool running() const { return running_; }
+  // Whether the last run ended with success.
+  bool succeeded() const { return succeeded_; }
+  const InstallLog& install_log() const { return install_log_; }
+
+  // PlaceholderProvider:
+  std::wstring GetValue(const std::wstring& name) override;
+  std::vector<InstallLogKey>* GetRootValue(HKEY root) override;
+
+  // ObjectWatcher::Delegate: the interrupted event (or the package-ready event of the package wait).
+  void OnObjectSignaled(HANDLE object) override;
+
+ private:
+  // Start and its parts; each returns false when it ended the run.
+  void Start();
+  bool OpenInterruptedEvent();
+  bool SettleWriteAccess(bool admin);
+  bool ActOnElevationResult(int result);
+  void FillInstallLog();
+  bool ReadFileLists();
+  bool CreateSubfolder();
+  bool CheckBrowserNotRunning();
+  void ApplyStoredExperiments();
+  void BuildStepList();
+  int CountTotalSteps() const;
+  void SaveLastInstallPath();
+
+  // Scheduling: posts the step at next_step_, reports it and moves on.
+  void ScheduleNextStep();
+  // Tells the observers that a step is done; false when the run ended meanwhile.
+  bool ReportStep();
+  // Posts `task` for the current run only: once the state is reset it no longer runs.
+  void PostForThisRun(const base::Location& location, const base::Closure& task);
+  void RunIfStillActive(base::Closure task);
+
+  // The steps. Copying is one file per task: the step re-posts itself for the next index.
+  void StepCopyFiles(int index);
+  void StepCopyRootFiles(int index);
+  void CopyFileW(int index, const std::vector<std::string>& list, const base::Closure& next,
+                 std::vector<base::FilePath>* logged, bool root);
+  // The steps below live with their features (installer_*_steps.cc).
+  void StepInstallLauncher();
+  void StepSetupRegistry();
+  void StepCleanupRegistry();
+  void StepInstallShortcuts();
+  void StepUpdateShortcuts();
+  void StepRemoveShortcuts();
+  void StepWriteInstallerPrefs();
+  void StepPreserveStatus();
+  void StepFinalizeInstallation();
+  void StepRemoveInstalledFiles();
+  void StepRemoveOldRootFiles();
+  void StepFinalizeUninstallation();
+  void StepCleanupAfterUninstallation();
+
+  // Work handed to other processes; each returns the result codes of its kind (0 success, 1 elevation
+  // impossible, 2 the child did not succeed, 3 set-up error).
+  int RunElevated();
+  int ObtainFolderPermissionElevated(const base::FilePath& folder, bool permanent);
+  void WaitForPackage(bool post_elevated);
+  void RunPostElevationTasks();
+  // What a step or hand-over that this build lacks does: the run fails naming it, unless a test build lets it
+  // pass (then a last step reports its step and the success).
+  void StepNotAvailable(const char* name, bool last_step);
+
+  // The three ends of a run. Each acts only while a run is active, so a run reports its end once.
+  std::string Fail(int code, const std::wstring& detail, const std::string& message);
+  void Cancel();
+  void Succeed();
+  void ResetState();
+
+  // Executes `operation` into the transaction.
+  bool Execute(std::unique_ptr<Operation> operation);
+  const base::FilePath& install_folder() const;
+
+  base::MessageLoop* const message_loop_;
+  OperationList transaction_;
+  base::ObserverList<InstallerObserver> observers_;
+  base::FilePath own_folder_;
+  std::vector<std::string> files_;
+  std::vector<std::string> root_files_;
+  Settings* settings_ = nullptr;
+  InstallLog install_log_;
+  std::wstring uninstall_key_;
+  bool running_ = false;
+  bool succeeded_ = false;
+  bool record_registry_ = false;
+  base::win::ScopedHandle undo_event_;
+  uint32_t other_process_id_ = 0;
+  base::win::ScopedHandle package_ready_event_;
+  base::win::ObjectWatcher package_ready_watcher_;
+  base::win::ScopedHandle interrupted_event_;
+  base::win::ObjectWatcher interrupted_watcher_;
+  bool post_elevated_ = false;
+  std::vector<base::Closure> steps_;
+  size_t next_step_ = 0;
+  int steps_reported_ = 0;
+  // Tasks posted for a run hold these weak pointers; the reset at the end of the run invalidates them.
+  base::WeakPtrFactory<Installer> run_weak_factory_{this};
+};
+
+}  // namespace zorvi::installer
+
+#endif  // DESKTOP_LAUNCHER_INSTALLER_INSTALLER_H_

@@ -1,0 +1,320 @@
+// Installations end to end: the headless controller runs an InstallerRunner whose backend is the package's own
+// installer.exe with the test build of the library (installer_package_test_util.h). The test seams of every
+// process come from the environment; each scenario has a product (and so registry key) and folders of its own
+// and runs beside the others. The folders stay in the test data folder, where testdata_check.sh compares them
+// with sha256sum and find: an installed scenario holds the package's files, a failed one the tree it had before.
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/launcher/installer/installer_host_test_util.h"
+#include "desktop/launcher/installer/installer_observer.h"
+#include "desktop/launcher/installer/installer_package_test_util.h"
+#include "desktop/launcher/installer/installer_test_util.h"
+#include "desktop/launcher/installer/product_info.h"
+#include "testing/installer_observer_recorder.h"
+#include "testing/installer_test_seams_from_environment.h"
+#include "testing/test_support.h"
+
+namespace zorvi::installer::test {
+namespace {
+
+using Recorder = test_support::InstallerObserverRecorder;
+using Lines = std::vector<std::string>;
+
+// The controller's own limit; only a hang reaches it.
+constexpr int kControllerTimeLimitSeconds = 90;
+constexpr DWORD kWaitLimitMs = (kControllerTimeLimitSeconds + 30) * 1000;
+// Headless controller exit codes.
+constexpr DWORD kControllerSucceeded = 0;
+constexpr DWORD kControllerFailed = 1;
+constexpr DWORD kControllerDied = 3;
+
+const std::string kStep = Recorder::SimpleLine("OnStep");
+
+Lines ReadLines(const base::FilePath& path) {
+  std::string text;
+  test_support::ReadFileBytes(path.value(), &text);
+  Lines lines;
+  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
+}
+
+void CopyTree(const base::FilePath& from, const base::FilePath& to) {
+  CreateDirectoryW(to.value().c_str(), nullptr);
+  for (const auto& [relative, contents] : ReadTree(from)) {
+    const base::FilePath path = to.Append(base::UTF8ToWide(relative));
+    if (relative.back() == '\\')
+      CreateDirectoryW(path.value().c_str(), nullptr);
+    else
+      EXPECT_TRUE(test_support::WriteFileBytes(path.value(), contents));
+  }
+}
+
+// A name no other scenario of the run has (scenarios of one test run side by side).
+std::wstring ScenarioName(const std::wstring& kind) {
+  static int count = 0;
+  return kind + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++count);
+}
+
+// One installation: its folder under the test data folder with the package ("download"), the install folder
+// ("Zorvi", holding an earlier root file), the processes' temporary folder, and the controller's records.
+class Scenario {
+ public:
+  Scenario(const std::wstring& name, const PackageOptions& options)
+      : root_(base::FilePath(test_support::TestDataDir()).Append(L"scenarios").Append(ScenarioName(name))),
+        install_(root_.Append(L"Zorvi")) {
+    CreateDirectoryW(root_.DirName().value().c_str(), nullptr);
+    CreateDirectoryW(root_.value().c_str(), nullptr);
+    CreateDirectoryW(root_.Append(L"temp").value().c_str(), nullptr);
+    company_ = "ZorviScenario_" + base::WideToUTF8(root_.BaseName().value());
+    package_ = std::make_unique<PackageFixture>(root_.Append(L"download"), company_, options);
+    CreateDirectoryW(install_.value().c_str(), nullptr);
+    EXPECT_TRUE(test_support::WriteFileBytes(install_.Append(L"root notes.txt").value(), "earlier notes"));
+  }
+
+  // Starts the controller with the scenario's temporary folder and test seams, which its backend inherits.
+  void Start(const std::wstring& switches, const std::wstring& extra_seams = L"") {
+    before_ = ReadTree(install_);
+    CopyTree(install_, root_.Append(L"before"));
+    std::wstring seams = L"unbuilt-steps=pass;branding-file=" + package_->branding_file().value();
+    if (!extra_seams.empty())
+      seams += L";" + extra_seams;
+    std::wstring environment =
+        EnvironmentWith({{L"TEMP", root_.Append(L"temp").value()},
+                         {L"TMP", root_.Append(L"temp").value()},
+                         {test_support::kInstallerTestSeamsVariable, seams}});
+    std::wstring command_line = L"\"" + TestProgram(L"headless_controller_test_child.exe").value() +
+                                L"\" --installfolder=\"" + install_.value() + L"\" --package-folder=\"" +
+                                package_->folder().value() + L"\" --package-ready=before --observer-log=\"" +
+                                root_.Append(L"observer.jsonl").value() + L"\" --log-file=\"" +
+                                root_.Append(L"controller.log").value() + L"\" --time-limit=" +
+                                std::to_wstring(kControllerTimeLimitSeconds) + L" " + switches;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                               environment.data(), nullptr, &startup, &info))
+        << GetLastError();
+    controller_.reset(info.hProcess);
+    controller_pid_ = info.dwProcessId;
+    CloseHandle(info.hThread);
+  }
+
+  // The events of the hold-at-step seam (named after the scenario) and its value for the step.
+  std::wstring HoldAt(int step) {
+    held_.reset(CreateEventW(nullptr, TRUE, FALSE, (hold_events_ + L"/held").c_str()));
+    go_.reset(CreateEventW(nullptr, TRUE, FALSE, (hold_events_ + L"/go").c_str()));
+    return L"hold-at-step=" + std::to_wstring(step) + L":" + hold_events_;
+  }
+
+  // Once the backend holds (it cannot end before it is let go), keeps a handle of it: the controller's child
+  // that runs the package's installer.
+  void TakeHeldBackend() {
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held_.get(), kWaitLimitMs)) << "the backend never held";
+    test_support::ScopedTestHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more && !backend_.valid();
+         more = Process32NextW(snapshot.get(), &entry)) {
+      if (entry.th32ParentProcessID == controller_pid_ && _wcsicmp(entry.szExeFile, L"installer.exe") == 0)
+        backend_.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+    }
+    EXPECT_TRUE(backend_.valid()) << "the backend is not among the controller's children";
+    SetEvent(go_.get());
+  }
+
+  static DWORD WaitFor(HANDLE process) {
+    DWORD code = STILL_ACTIVE;
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, kWaitLimitMs));
+    GetExitCodeProcess(process, &code);
+    return code;
+  }
+  DWORD WaitController() { return WaitFor(controller_.get()); }
+  DWORD WaitBackend() { return WaitFor(backend_.get()); }
+
+  Lines ObserverLines() const { return ReadLines(root_.Append(L"observer.jsonl")); }
+
+  // Tells the Linux-side check what the install folder must hold: "installed" (in the version's folder) or
+  // "unchanged".
+  void Expect(const char* outcome) const {
+    EXPECT_TRUE(test_support::WriteFileBytes(root_.Append(L"expect").value(),
+                                             std::string(outcome) + " " + GetFullVersionString()));
+  }
+
+  std::wstring LastInstallPathValue() const {
+    wchar_t value[MAX_PATH] = {};
+    DWORD size = sizeof(value);
+    const std::wstring key = L"Software\\" + base::UTF8ToWide(company_);
+    const std::wstring name = L"Last " + base::UTF8ToWide(GetStreamName()) + L" Install Path";
+    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, value, &size) != 0)
+      return L"(none)";
+    return value;
+  }
+
+  int Total() const {
+    const int files = static_cast<int>(package_->files().size());
+    const int root_files = static_cast<int>(package_->root_files().size());
+    return 7 + files - 1 + (root_files ? root_files - 1 : 0) + 1;
+  }
+
+  const base::FilePath& install() const { return install_; }
+  PackageFixture& package() { return *package_; }
+  const std::map<std::string, std::string>& before() const { return before_; }
+
+ private:
+  base::FilePath root_;
+  base::FilePath install_;
+  std::string company_;
+  std::unique_ptr<PackageFixture> package_;
+  std::map<std::string, std::string> before_;
+  std::wstring hold_events_ = L"Local\\" + root_.BaseName().value();
+  test_support::ScopedTestHandle held_;
+  test_support::ScopedTestHandle go_;
+  test_support::ScopedTestHandle controller_;
+  DWORD controller_pid_ = 0;
+  test_support::ScopedTestHandle backend_;
+};
+
+Lines Started(int total) {
+  return {Recorder::SimpleLine("OnInstallFolderReady"), Recorder::TotalStepsLine(total)};
+}
+
+// A copy-only install reports exactly its steps and succeeds; the files land in the version's folder and the
+// root files in the install folder, and no file is kept aside.
+TEST(InstallerScenarioTest, CopyOnlyInstallPutsThePackageInPlace) {
+  Scenario scenario(L"copy_only", {});
+  scenario.Start(L"--copyonly=1");
+  EXPECT_EQ(kControllerSucceeded, scenario.WaitController());
+  const int total = scenario.Total();
+  Lines expected = Started(total);
+  expected.insert(expected.end(), total, kStep);
+  expected.push_back(Recorder::SimpleLine("OnInstallerSuccess"));
+  expected.push_back(Recorder::TerminatedLine(true));
+  EXPECT_EQ(expected, scenario.ObserverLines());
+  std::map<std::string, std::string> tree = ReadTree(scenario.install());
+  const std::map<std::string, std::string> package = ReadTree(scenario.package().folder());
+  const std::string version = GetFullVersionString() + "\\";
+  for (const std::string& file : scenario.package().files())
+    EXPECT_EQ(package.at(file), tree[version + file]) << file;
+  for (const std::string& file : scenario.package().root_files())
+    EXPECT_EQ(package.at(file), tree[file]) << file;
+  for (const auto& [relative, contents] : tree)
+    EXPECT_EQ(std::string::npos, relative.find(".old")) << relative;
+  EXPECT_EQ(L"(none)", scenario.LastInstallPathValue());
+  scenario.Expect("installed");
+}
+
+// A copy that fails at file k, for every k of both lists, rolls the run back: the error names the destination,
+// the run ends without success, and the install folder is as it was. Missing entries fail a per-user install,
+// whose last install path goes again; entries held open by another process fail a copy-only one. The installer
+// and the library are left out: the backend runs from them (the in-process tests fail those entries too).
+class FailedCopyScenarioTest : public testing::TestWithParam<bool> {};
+
+TEST_P(FailedCopyScenarioTest, EveryFileRollsBack) {
+  const bool held = GetParam();
+  const PackageOptions options = {.data_files = 2};
+  std::vector<std::pair<std::string, bool>> entries;
+  {
+    Scenario probe(L"probe", options);
+    for (const std::string& file : probe.package().files()) {
+      if (file != "installer.exe" && file != "zorvi.dll")
+        entries.emplace_back(file, false);
+    }
+    for (const std::string& file : probe.package().root_files())
+      entries.emplace_back(file, true);
+    test_support::RemoveTree(probe.install().DirName().value());
+  }
+  std::vector<std::unique_ptr<Scenario>> scenarios;
+  std::vector<test_support::ScopedTestHandle> holders(entries.size());
+  for (size_t k = 0; k < entries.size(); ++k) {
+    scenarios.push_back(std::make_unique<Scenario>(held ? L"held" : L"missing", options));
+    const base::FilePath source = scenarios[k]->package().folder().Append(base::UTF8ToWide(entries[k].first));
+    if (held) {
+      holders[k].reset(CreateFileW(source.value().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(holders[k].valid());
+    } else {
+      ASSERT_TRUE(DeleteFileW(source.value().c_str()));
+    }
+    scenarios[k]->Start(held ? L"--copyonly=1" : L"--allusers=0");
+  }
+  for (size_t k = 0; k < entries.size(); ++k) {
+    const auto& [entry, root] = entries[k];
+    SCOPED_TRACE(entry);
+    Scenario& scenario = *scenarios[k];
+    EXPECT_EQ(kControllerFailed, scenario.WaitController());
+    const base::FilePath destination =
+        (root ? scenario.install() : scenario.install().Append(base::UTF8ToWide(GetFullVersionString())))
+            .Append(base::UTF8ToWide(entry));
+    Lines expected = Started(scenario.Total());
+    // Steps before the failing file: the copy step, the files before it, and for a root file the root step.
+    const std::vector<std::string>& list = root ? scenario.package().root_files() : scenario.package().files();
+    const int index = static_cast<int>(std::find(list.begin(), list.end(), entry) - list.begin());
+    const int files = static_cast<int>(scenario.package().files().size());
+    expected.insert(expected.end(), root ? files + 1 + index : 1 + index, kStep);
+    expected.push_back(Recorder::ErrorLine(kInstallerErrorCopy, destination.value(), "Failed copying " + entry));
+    expected.push_back(Recorder::TerminatedLine(false));
+    EXPECT_EQ(expected, scenario.ObserverLines());
+    EXPECT_EQ(scenario.before(), ReadTree(scenario.install()));
+    EXPECT_EQ(L"(none)", scenario.LastInstallPathValue());
+    scenario.Expect("unchanged");
+    // The package is no longer needed by the Linux-side check.
+    holders[k].reset();
+    test_support::RemoveTree(scenario.package().folder().value());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, FailedCopyScenarioTest, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "HeldOpen" : "Missing"; });
+
+// The controller's Stop, or its death, at the k-th step: the backend (held at that step until the controller has
+// acted) rolls back and ends without success.
+TEST(InstallerScenarioTest, StopOrDeathAtAStepRollsBack) {
+  struct Row {
+    const char* name;
+    bool die;
+    int step;
+  };
+  const Row rows[] = {
+      {"stop at the first step", false, 1}, {"stop while copying", false, 3}, {"stop at the root files", false, 7},
+      {"death at the first step", true, 1}, {"death while copying", true, 4}, {"death late", true, 9},
+  };
+  std::vector<std::unique_ptr<Scenario>> scenarios;
+  for (const Row& row : rows) {
+    scenarios.push_back(std::make_unique<Scenario>(row.die ? L"death" : L"stop", PackageOptions{}));
+    // Observer calls before the k-th step: the folder and the total.
+    const std::wstring at = std::to_wstring(row.step + 2);
+    const std::wstring hold = scenarios.back()->HoldAt(row.step);
+    scenarios.back()->Start(L"--copyonly=1 " + std::wstring(row.die ? L"--die-at=" : L"--stop-at=") + at, hold);
+  }
+  for (auto& scenario : scenarios) {
+    scenario->TakeHeldBackend();
+  }
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    const Row& row = rows[i];
+    SCOPED_TRACE(row.name);
+    Scenario& scenario = *scenarios[i];
+    EXPECT_EQ(row.die ? kControllerDied : kControllerFailed, scenario.WaitController());
+    EXPECT_NE(0u, scenario.WaitBackend());
+    Lines expected = Started(scenario.Total());
+    expected.insert(expected.end(), row.step, kStep);
+    if (!row.die)
+      expected.push_back(Recorder::TerminatedLine(false));
+    EXPECT_EQ(expected, scenario.ObserverLines());
+    EXPECT_EQ(scenario.before(), ReadTree(scenario.install()));
+    scenario.Expect("unchanged");
+  }
+}
+
+}  // namespace
+}  // namespace zorvi::installer::test

@@ -1,0 +1,104 @@
+// The Installer's steps and hand-overs that this build does not have yet. Each fails the run, naming itself,
+// rather than report work as done that was not; each moves to the file of its feature when it is built.
+#include <string>
+
+#include "base/logging.h"
+#include "desktop/launcher/installer/installer.h"
+#include "desktop/launcher/installer/test_seams.h"
+
+namespace zorvi::installer {
+
+namespace {
+
+std::string NotAvailable(const char* name) {
+  return std::string("Not available in this build: Installer::") + name;
+}
+
+}  // namespace
+
+void Installer::StepNotAvailable(const char* name, bool last_step) {
+  if (!GetUnbuiltStepsPassSeam()) {
+    LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", NotAvailable(name));
+    return;
+  }
+  LOG(WARNING) << "Passing over a step this build lacks: " << name;
+  if (!last_step) {
+    ScheduleNextStep();
+    return;
+  }
+  if (ReportStep())
+    Succeed();
+}
+
+void Installer::StepInstallLauncher() {
+  StepNotAvailable("StepInstallLauncher", false);
+}
+
+void Installer::StepSetupRegistry() {
+  StepNotAvailable("StepSetupRegistry", false);
+}
+
+void Installer::StepCleanupRegistry() {
+  StepNotAvailable("StepCleanupRegistry", false);
+}
+
+void Installer::StepInstallShortcuts() {
+  StepNotAvailable("StepInstallShortcuts", false);
+}
+
+void Installer::StepUpdateShortcuts() {
+  StepNotAvailable("StepUpdateShortcuts", false);
+}
+
+void Installer::StepRemoveShortcuts() {
+  StepNotAvailable("StepRemoveShortcuts", false);
+}
+
+void Installer::StepWriteInstallerPrefs() {
+  StepNotAvailable("StepWriteInstallerPrefs", false);
+}
+
+void Installer::StepPreserveStatus() {
+  StepNotAvailable("StepPreserveStatus", false);
+}
+
+void Installer::StepFinalizeInstallation() {
+  StepNotAvailable("StepFinalizeInstallation", true);
+}
+
+void Installer::StepRemoveInstalledFiles() {
+  StepNotAvailable("StepRemoveInstalledFiles", false);
+}
+
+void Installer::StepRemoveOldRootFiles() {
+  StepNotAvailable("StepRemoveOldRootFiles", false);
+}
+
+void Installer::StepFinalizeUninstallation() {
+  StepNotAvailable("StepFinalizeUninstallation", false);
+}
+
+void Installer::StepCleanupAfterUninstallation() {
+  StepNotAvailable("StepCleanupAfterUninstallation", true);
+}
+
+// Elevation is impossible for this build: the callers fail the run with the elevation error.
+int Installer::RunElevated() {
+  LOG(ERROR) << NotAvailable("RunElevated");
+  return 1;
+}
+
+int Installer::ObtainFolderPermissionElevated(const base::FilePath&, bool) {
+  LOG(ERROR) << NotAvailable("ObtainFolderPermissionElevated");
+  return 1;
+}
+
+void Installer::WaitForPackage(bool) {
+  LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", NotAvailable("WaitForPackage"));
+}
+
+void Installer::RunPostElevationTasks() {
+  LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", NotAvailable("RunPostElevationTasks"));
+}
+
+}  // namespace zorvi::installer

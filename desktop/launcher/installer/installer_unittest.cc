@@ -1,0 +1,574 @@
+// The Installer in this process: the test runs the loop and records every observer call. Each scenario has a
+// folder of its own with a package (installer_package_test_util.h) and an install folder; what a run leaves is
+// compared with the package and with the tree as it was before.
+#include "desktop/launcher/installer/installer.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/base_paths.h"
+#include "base/command_line.h"
+#include "base/features/feature_list.h"
+#include "base/path_service.h"
+#include "base/run_loop.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/launcher/installer/install_log_test_util.h"
+#include "desktop/launcher/installer/installer_experiments.h"
+#include "desktop/launcher/installer/installer_package_test_util.h"
+#include "desktop/launcher/installer/installer_test_util.h"
+#include "desktop/launcher/installer/product_info.h"
+#include "desktop/launcher/installer/service/transactions/create_folder_operation.h"
+#include "desktop/launcher/installer/service/utils.h"
+#include "desktop/launcher/installer/settings.h"
+#include "desktop/launcher/installer/status.h"
+#include "desktop/launcher/installer/test_seams.h"
+#include "testing/installer_observer_recorder.h"
+#include "testing/scoped_log_capture.h"
+#include "testing/settings_status_wait.h"
+#include "testing/test_support.h"
+
+namespace zorvi::installer {
+
+// Calls a copy step directly, as only a broken step list could.
+class InstallerTestPeer {
+ public:
+  static void StepCopyFiles(Installer* installer, int index) { installer->StepCopyFiles(index); }
+  // The handle the Installer watches for interruptions.
+  static HANDLE InterruptedEvent(Installer* installer) { return installer->interrupted_event_.Get(); }
+};
+
+namespace test {
+namespace {
+
+using Recorder = test_support::InstallerObserverRecorder;
+using Lines = std::vector<std::string>;
+
+const std::string kFolderReady = Recorder::SimpleLine("OnInstallFolderReady");
+const std::string kStep = Recorder::SimpleLine("OnStep");
+const std::string kSuccess = Recorder::SimpleLine("OnInstallerSuccess");
+
+Lines Join(std::initializer_list<Lines> parts) {
+  Lines joined;
+  for (const Lines& part : parts)
+    joined.insert(joined.end(), part.begin(), part.end());
+  return joined;
+}
+
+Lines Failure(int code, const std::wstring& detail, const std::string& message) {
+  return {Recorder::ErrorLine(code, detail, message), Recorder::TerminatedLine(false)};
+}
+
+// A run that succeeds: the folder, the total, that many steps and the success.
+Lines Completed(int total) {
+  return Join({{kFolderReady, Recorder::TotalStepsLine(total)}, Lines(total, kStep), {kSuccess}});
+}
+
+// The fault hook fails the creation of this folder.
+std::wstring g_failing_folder;
+bool FailFolderCreation(const Operation* operation, const std::wstring& target) {
+  return dynamic_cast<const CreateFolderOperation*>(operation) && target == g_failing_folder;
+}
+
+std::wstring Version() {
+  return base::UTF8ToWide(GetFullVersionString());
+}
+
+// The role flags the entry hands to the settings.
+struct Flags {
+  bool uninstall = false;
+  bool silent = false;
+  bool autoupdate = false;
+};
+
+class InstallerTest : public InstallerMainThreadTest {
+ protected:
+
+  InstallerTest() : saved_command_line_(*base::CommandLine::ForCurrentProcess()), root_(L"installer") {
+    install_ = base::FilePath(root_.path()).Append(L"Zorvi");
+  }
+  ~InstallerTest() override {
+    installer_.reset();
+    settings_.reset();
+    *base::CommandLine::ForCurrentProcess() = saved_command_line_;
+    SetUnbuiltStepsPassForTesting(false);
+    SetOperationFaultHookForTesting(nullptr);
+    SetAdminTokenSeamForTesting(AdminTokenSeam::kNone);
+  }
+
+  std::string company() const { return base::WideToUTF8(CompanyKeyForReg().substr(wcslen(L"HKCU\\Software\\"))); }
+
+  // The package the installer runs from (its own folder).
+  PackageFixture& MakePackage(const PackageOptions& options = {}) {
+    package_ = std::make_unique<PackageFixture>(base::FilePath(root_.path()).Append(L"package"), company(), options);
+    EXPECT_TRUE(base::PathService::Override(base::kExeDir, package_->folder()));
+    return *package_;
+  }
+
+  // The process command line of the run (the install folder is always given), the interrupted event a runner
+  // would have made, the settings with their status, and a fresh Installer reporting to the recorder.
+  void Prepare(const std::wstring& switches, Flags flags = {}, bool interrupted_event = true) {
+    installer_.reset();
+    settings_.reset();
+    recorder_ = std::make_unique<Recorder>();
+    base::CommandLine::ForCurrentProcess()->ParseCommandLineString(
+        L"installer.exe --installfolder=\"" + install_.value() + L"\" " + switches);
+    interrupted_.reset(interrupted_event
+                           ? CreateEventW(nullptr, TRUE, FALSE,
+                                          GetInstallerKernelObjectName(
+                                              install_.value(), L"ZorviInstaller/InstallationInterrupted", true)
+                                              .c_str())
+                           : nullptr);
+    settings_ = std::make_unique<Settings>(flags.uninstall, flags.silent, flags.autoupdate, install_, false);
+    test_support::WaitForSettingsStatus(settings_.get());
+    installer_ = std::make_unique<Installer>();
+    installer_->AddObserver(recorder_.get());
+  }
+
+  // Runs until the run reports its end, then lets every task that is still queued run; or until `stop` says
+  // so after a call, leaving the queued tasks. The calls so far.
+  Lines Run(std::function<bool(const std::string& line, size_t count)> stop = nullptr) {
+    base::RunLoop run_loop;
+    bool ended = false;
+    recorder_->set_after_call([&](const std::string& line, size_t count) {
+      ended = line == kSuccess || line == Recorder::TerminatedLine(false);
+      if (ended || (stop && stop(line, count)))
+        run_loop.Quit();
+    });
+    installer_->Run(settings_.get());
+    run_loop.Run();
+    recorder_->set_after_call(nullptr);
+    if (ended)
+      RunUntilIdle();
+    return recorder_->lines();
+  }
+
+  base::FilePath Subfolder(const std::wstring& name = Version()) const { return install_.Append(name); }
+
+  // What the package puts where: its files in the subfolder, its root files in the install folder.
+  std::map<std::string, std::string> ExpectedTree(const std::map<std::string, std::string>& before,
+                                                  const std::wstring& subfolder = Version()) const {
+    std::map<std::string, std::string> tree = before;
+    const std::map<std::string, std::string> package = ReadTree(package_->folder());
+    const std::string version = base::WideToUTF8(subfolder);
+    tree[version + "\\"] = "";
+    auto put = [&](const std::string& prefix, const std::string& file) {
+      for (size_t at = file.find('\\'); at != std::string::npos; at = file.find('\\', at + 1))
+        tree[prefix + file.substr(0, at + 1)] = "";
+      tree[prefix + file] = package.at(file);
+    };
+    for (const std::string& file : package_->files())
+      put(version + "\\", file);
+    for (const std::string& file : package_->root_files())
+      put("", file);
+    return tree;
+  }
+
+  std::wstring LastInstallPathValue() const {
+    wchar_t value[MAX_PATH] = {};
+    DWORD size = sizeof(value);
+    const std::wstring key = L"Software\\" + base::UTF8ToWide(company());
+    const std::wstring name = L"Last " + base::UTF8ToWide(GetStreamName()) + L" Install Path";
+    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, value, &size) != 0)
+      return L"(none)";
+    return value;
+  }
+
+  const base::CommandLine saved_command_line_;
+  test_support::ScopedTestFolder root_;
+  base::FilePath install_;
+  std::unique_ptr<PackageFixture> package_;
+  test_support::ScopedTestHandle interrupted_;
+  std::unique_ptr<Recorder> recorder_;
+  std::unique_ptr<Settings> settings_;
+  std::unique_ptr<Installer> installer_;
+};
+
+// Every refusal of the start, in check order: each is the run's only report, and the install folder (made
+// fresh for each row) is gone again afterwards.
+TEST_F(InstallerTest, StartRefusesWithItsCodeAndMessage) {
+  MakePackage({.data_files = 1, .root_files = false});
+  struct Row {
+    const char* name;
+    std::wstring switches;
+    Flags flags;
+    bool interrupted_event;
+    std::function<void()> setup;
+    std::function<Lines()> expected;
+  };
+  const Row rows[] = {
+      // An unusable folder leaves no operation; no event is opened before that check (there is none to open).
+      {"operation none", L"", {}, false, [&] { install_ = install_.Append(L"a|b"); },
+       [] { return Failure(kInstallerErrorNoOperation, L"", "Settings operation invalid"); }},
+      {"autoupdate of a fresh folder", L"", {.autoupdate = true}, false, nullptr,
+       [] { return Failure(kInstallerErrorGeneric, L"", "Settings operation invalid for autoupdate"); }},
+      {"no interrupted event", L"", {}, false, nullptr,
+       [] { return Failure(kInstallerErrorGeneric, L"", "Failed to open a handle to the installation interrupted event"); }},
+      {"silent all-users run of a standard user", L"--allusers=1", {.silent = true}, true,
+       [] { SetAdminTokenSeamForTesting(AdminTokenSeam::kStandardUser); },
+       [] {
+         return Failure(kInstallerErrorGeneric, L"", "Installation requires elevation, but cannot elevate when silent");
+       }},
+      {"all-users run of a standard user", L"--allusers=1", {}, true,
+       [] { SetAdminTokenSeamForTesting(AdminTokenSeam::kStandardUser); },
+       [] { return Failure(kInstallerErrorElevation, L"", "Elevated installation failed."); }},
+      {"single profile without write access", L"--singleprofile=1", {}, true,
+       [&] {
+         CreateDirectoryW(install_.value().c_str(), nullptr);
+         ASSERT_TRUE(test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;OICI;FA;;;WD)"));
+       },
+       [] {
+         return Failure(kInstallerErrorNoWriteAccess, L"",
+                        "Single profile installations are only allowed to locations where the user has write access");
+       }},
+      {"install folder cannot be created", L"", {}, true,
+       [&] {
+         g_failing_folder = install_.value();
+         SetOperationFaultHookForTesting(FailFolderCreation);
+       },
+       [&] { return Failure(kInstallerErrorFolderCreation, install_.value(), "Could not create installation folder"); }},
+      {"files list missing", L"", {}, true, [&] { DeleteFileW(package_->folder().Append(L"files_list").value().c_str()); },
+       [] { return Join({{kFolderReady}, Failure(kInstallerErrorGeneric, L"", "Could not read files list")}); }},
+      {"files list of empty lines", L"", {}, true, [&] { package_->WriteFilesList("\r\n\n\r\n"); },
+       [] { return Join({{kFolderReady}, Failure(kInstallerErrorGeneric, L"", "No files in files list")}); }},
+      {"subfolder cannot be created", L"", {}, true,
+       [&] {
+         g_failing_folder = Subfolder().value();
+         SetOperationFaultHookForTesting(FailFolderCreation);
+       },
+       [] {
+         return Join({{kFolderReady},
+                      Failure(kInstallerErrorFolderCreation, Version(), "Creating installation subfolder failed")});
+       }},
+      // The package wait comes with the package hand-over; until then it fails, after the folder was announced.
+      {"wait for the package", L"--wait-for-package=C:\\package", {}, true, nullptr,
+       [] {
+         return Join({{kFolderReady},
+                      Failure(kInstallerErrorGeneric, L"", "Not available in this build: Installer::WaitForPackage")});
+       }},
+      // Tasks that end the run themselves: Start reports nothing after them.
+      {"post-elevation tasks", L"--post-elevated-install-tasks", {}, true, nullptr,
+       [] { return Failure(kInstallerErrorGeneric, L"", "Not available in this build: Installer::RunPostElevationTasks"); }},
+  };
+  const base::FilePath plain_install = install_;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    install_ = plain_install;
+    MakePackage({.data_files = 1, .root_files = false});
+    if (row.setup)
+      row.setup();
+    const std::map<std::string, std::string> before = ReadTree(install_);
+    const bool existed = base::PathExists(install_);
+    Prepare(row.switches, row.flags, row.interrupted_event);
+    test_support::ScopedLogCapture log;
+    EXPECT_EQ(row.expected(), Run());
+    EXPECT_EQ(existed, base::PathExists(install_));
+    EXPECT_EQ(before, ReadTree(install_));
+    EXPECT_EQ(L"(none)", LastInstallPathValue());
+    // Nothing was started for another process.
+    EXPECT_FALSE(log.HasLineStartingWith("Running the installer elevated")) << log.Text();
+    installer_.reset();
+    SetOperationFaultHookForTesting(nullptr);
+    SetAdminTokenSeamForTesting(AdminTokenSeam::kNone);
+    test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(A;OICI;FA;;;WD)");
+    test_support::RemoveTree(install_.value());
+  }
+}
+
+// Whole runs in the test build's manner (steps this build lacks pass): one report per step of the total, the
+// package's files in the version's subfolder and its root files in the install folder, the application id from
+// the clock, and nothing kept aside once the Installer is gone.
+TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
+  SetUnbuiltStepsPassForTesting(true);
+  struct Row {
+    const char* name;
+    PackageOptions package;
+    bool empty_root_list;
+    std::wstring switches;
+    std::function<void()> setup;
+    std::wstring subfolder;
+  };
+  const Row rows[] = {
+      {"three files, no root list", {.data_files = 0, .root_files = false}, false, L"--copyonly=1", nullptr, Version()},
+      {"nested files and root files", {}, false, L"--copyonly=1", nullptr, Version()},
+      {"an empty root list", {.data_files = 1, .root_files = false}, true, L"--copyonly=1", nullptr, Version()},
+      {"versions taken", {.data_files = 1}, false, L"--copyonly=1",
+       [&] {
+         CreateDirectoryW(install_.value().c_str(), nullptr);
+         CreateDirectoryW(Subfolder().value().c_str(), nullptr);
+         CreateDirectoryW(Subfolder(Version() + L"_0").value().c_str(), nullptr);
+       },
+       Version() + L"_1"},
+      // A folder the user may not write is granted to him (the process is an administrator here).
+      {"per-user install into a folder denied to the user", {.data_files = 2}, false, L"--allusers=0",
+       [&] {
+         CreateDirectoryW(install_.value().c_str(), nullptr);
+         ASSERT_TRUE(test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;OICI;FA;;;WD)"));
+       },
+       Version()},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    test_support::RemoveTree(install_.value());
+    MakePackage(row.package);
+    if (row.empty_root_list)
+      test_support::WriteFileBytes(package_->folder().Append(L"root_files_list").value(), "");
+    if (row.setup)
+      row.setup();
+    const std::map<std::string, std::string> before = ReadTree(install_);
+    Prepare(row.switches);
+    test_support::ScopedLogCapture log;
+    const int64_t earliest = base::Time::Now().ToTimeT();
+    const Lines lines = Run();
+    const int files = static_cast<int>(package_->files().size());
+    const int root_files = static_cast<int>(package_->root_files().size());
+    const int total = 7 + (files - 1) + (root_files ? root_files - 1 : 0) + 1;
+    EXPECT_EQ(Completed(total), lines);
+    EXPECT_EQ(package_->root_files().empty(),
+              log.HasLineStartingWith("Skipping copying of root files since list is empty.", logging::LOG_INFO));
+    EXPECT_EQ(row.subfolder, installer_->install_log().subfolder.value());
+    const int64_t app_id = std::stoll(installer_->install_log().app_id);
+    EXPECT_LE(earliest, app_id);
+    EXPECT_GE(base::Time::Now().ToTimeT(), app_id);
+    EXPECT_EQ(row.switches == L"--allusers=0" ? install_.value() + L"\\" : L"(none)", LastInstallPathValue());
+    installer_.reset();
+    EXPECT_EQ(ExpectedTree(before, row.subfolder), ReadTree(install_));
+    test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(A;OICI;FA;;;WD)");
+  }
+}
+
+// The shipped library has no launcher step yet: the run fails there, naming it, and leaves nothing behind.
+TEST_F(InstallerTest, ShippedBuildFailsAtTheFirstStepItLacks) {
+  MakePackage();
+  Prepare(L"--copyonly=1");
+  const int files = static_cast<int>(package_->files().size());
+  const int root_files = static_cast<int>(package_->root_files().size());
+  EXPECT_EQ(Join({{kFolderReady, Recorder::TotalStepsLine(7 + files - 1 + root_files - 1 + 1)},
+                  Lines(files + root_files + 1, kStep),
+                  Failure(kInstallerErrorGeneric, L"", "Not available in this build: Installer::StepInstallLauncher")}),
+            Run());
+  installer_.reset();
+  EXPECT_FALSE(base::PathExists(install_));
+}
+
+// A copy that fails at any file of either list, whether the file is missing from the package or held open by
+// another process, rolls back every file copied before it, the folders and the last install path, and reports
+// the destination.
+TEST_F(InstallerTest, FailedCopyAtEveryFileRollsTheRunBack) {
+  SetUnbuiltStepsPassForTesting(true);
+  MakePackage({.data_files = 2});
+  // An earlier root file of the same name is put back as it was.
+  CreateDirectoryW(install_.value().c_str(), nullptr);
+  ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"root notes.txt").value(), "earlier notes"));
+  const std::map<std::string, std::string> before = ReadTree(install_);
+  std::vector<std::pair<std::string, bool>> entries;
+  for (const std::string& file : package_->files())
+    entries.emplace_back(file, false);
+  for (const std::string& file : package_->root_files())
+    entries.emplace_back(file, true);
+  for (const bool held : {false, true}) {
+    for (const auto& [entry, root] : entries) {
+      SCOPED_TRACE(entry + (held ? " held open" : " missing"));
+      const base::FilePath source = package_->folder().Append(base::UTF8ToWide(entry));
+      const base::FilePath aside = source.AddExtension(L"aside");
+      test_support::ScopedTestHandle holder;
+      if (held) {
+        holder.reset(CreateFileW(source.value().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder.valid());
+      } else {
+        ASSERT_TRUE(MoveFileW(source.value().c_str(), aside.value().c_str()));
+      }
+      Prepare(L"--allusers=0");
+      const Lines lines = Run();
+      const base::FilePath destination =
+          (root ? install_ : Subfolder()).Append(base::UTF8ToWide(entry));
+      ASSERT_GE(lines.size(), 3u);
+      EXPECT_EQ(Failure(kInstallerErrorCopy, destination.value(), "Failed copying " + entry),
+                Lines(lines.end() - 2, lines.end()));
+      EXPECT_EQ(std::count(lines.begin(), lines.end(), kSuccess), 0);
+      EXPECT_EQ(before, ReadTree(install_));
+      EXPECT_EQ(L"(none)", LastInstallPathValue());
+      if (!held) {
+        ASSERT_TRUE(MoveFileW(aside.value().c_str(), source.value().c_str()));
+      }
+    }
+  }
+}
+
+// Interruptions and the end of the Installer, between two tasks of a run (the next one already queued) and
+// after success. The interruption is delivered as the event's watcher delivers it. After success it changes
+// nothing: the finished installation stays and no second end is reported.
+TEST_F(InstallerTest, InterruptionAndDestructionDuringAndAfterARun) {
+  SetUnbuiltStepsPassForTesting(true);
+  MakePackage();
+  CreateDirectoryW(install_.value().c_str(), nullptr);
+  ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"root notes.txt").value(), "earlier notes"));
+  const std::map<std::string, std::string> before = ReadTree(install_);
+  const int files = static_cast<int>(package_->files().size());
+  const int total = 7 + files - 1 + 1 + 1;
+  enum class Act { kInterrupt, kDestroy };
+  struct Row {
+    const char* name;
+    Act act;
+    int at_step;  // 0: after success
+  };
+  const Row rows[] = {
+      {"interrupted at the first step", Act::kInterrupt, 1},
+      {"interrupted while copying", Act::kInterrupt, 4},
+      {"interrupted at the last copy", Act::kInterrupt, files + 2},
+      {"destroyed while copying", Act::kDestroy, 3},
+      {"interrupted after success", Act::kInterrupt, 0},
+      {"destroyed after success", Act::kDestroy, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    test_support::RemoveTree(install_.value());
+    CreateDirectoryW(install_.value().c_str(), nullptr);
+    ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"root notes.txt").value(), "earlier notes"));
+    Prepare(L"--copyonly=1");
+    int steps = 0;
+    Run([&](const std::string& line, size_t) { return line == kStep && ++steps == row.at_step; });
+    if (row.act == Act::kInterrupt)
+      installer_->OnObjectSignaled(InstallerTestPeer::InterruptedEvent(installer_.get()));
+    else
+      installer_.reset();
+    RunUntilIdle();
+    const Lines lines = recorder_->lines();
+    if (row.at_step == 0) {
+      EXPECT_EQ(Completed(total), lines);
+      installer_.reset();
+      EXPECT_EQ(ExpectedTree(before), ReadTree(install_));
+    } else {
+      EXPECT_EQ(Join({{kFolderReady, Recorder::TotalStepsLine(total)}, Lines(row.at_step, kStep),
+                      {Recorder::TerminatedLine(false)}}),
+                lines);
+      installer_.reset();
+      EXPECT_EQ(before, ReadTree(install_));
+    }
+  }
+}
+
+// A copy step asked for an index outside its list fails the run; the steps still queued do nothing after it.
+TEST_F(InstallerTest, CopyStepOutsideItsListFailsTheRun) {
+  SetUnbuiltStepsPassForTesting(true);
+  MakePackage({.data_files = 0, .root_files = false});
+  Prepare(L"--copyonly=1");
+  const std::string total = Recorder::TotalStepsLine(10);
+  Lines lines = Run([&](const std::string& line, size_t) { return line == total; });
+  InstallerTestPeer::StepCopyFiles(installer_.get(), 5);
+  RunUntilIdle();
+  EXPECT_EQ(Join({{kFolderReady, total, kStep},
+                  Failure(kInstallerErrorGeneric, L"", "Invalid index 5 passed to StepCopyFile (max: 3)")}),
+            recorder_->lines());
+  installer_.reset();
+  EXPECT_FALSE(base::PathExists(install_));
+}
+
+// An upgrade keeps the installation's application id and its stored experiment states, which switches given
+// now override; the earlier version's folder keeps its name, so the new one gets a counter.
+TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdAndStoredExperiments) {
+  SetUnbuiltStepsPassForTesting(true);
+  RegisterInstallerFeatures(base::FeatureList::GetInstance());
+  MakePackage({.data_files = 1});
+  const std::string stored_id = "1234567890";
+  struct Row {
+    const char* name;
+    std::wstring switches;
+    bool test_experiment;
+  };
+  const Row rows[] = {
+      {"stored states", L"", true},
+      {"a switch overrides them", L"--with-feature:installer-experiment-test=off", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    test_support::RemoveTree(install_.value());
+    CreateDirectoryW(install_.value().c_str(), nullptr);
+    CreateDirectoryW(Subfolder().value().c_str(), nullptr);
+    ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"launcher.exe").value(), "launcher"));
+    InstallLog existing;
+    existing.app_id = stored_id;
+    existing.subfolder = base::FilePath(Version());
+    existing.version = GetFullVersionString();
+    existing.installation_path = install_;
+    existing.files = {base::FilePath(L"zorvi.exe")};
+    ASSERT_TRUE(SaveInstallLog(existing, install_.Append(kInstallLogFileName)));
+    ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"installer_prefs.json").value(),
+                                             R"({"installer-experiments": ["installer-experiment-test@1"]})"));
+    Prepare(row.switches);
+    ASSERT_EQ(Settings::kOperationUpgrade, settings_->operation());
+    test_support::ScopedLogCapture log;
+    const int files = static_cast<int>(package_->files().size());
+    EXPECT_EQ(Completed(11 + files - 1 + 1 + 1), Run());
+    EXPECT_EQ(stored_id, installer_->install_log().app_id);
+    EXPECT_EQ(Version() + L"_0", installer_->install_log().subfolder.value());
+    EXPECT_EQ(row.test_experiment, base::FeatureList::GetInstance()->IsFeatureEnabled("installer-experiment-test"));
+    EXPECT_EQ(row.test_experiment, log.HasLineStartingWith("Changing the status of the test experiment."));
+  }
+}
+
+// An uninstallation is refused while the browser's executable is in use and removes it otherwise.
+TEST_F(InstallerTest, UninstallWaitsForTheBrowserToEnd) {
+  SetUnbuiltStepsPassForTesting(true);
+  CreateDirectoryW(install_.value().c_str(), nullptr);
+  const base::FilePath own = Subfolder();
+  CreateDirectoryW(own.value().c_str(), nullptr);
+  ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"launcher.exe").value(), "launcher"));
+  const base::FilePath browser = own.Append(L"zorvi.exe");
+  ASSERT_TRUE(CopyFileW(TestProgram(L"package_dummy_test_child.exe").value().c_str(), browser.value().c_str(), FALSE));
+  InstallLog existing;
+  existing.app_id = "42";
+  existing.subfolder = base::FilePath(Version());
+  existing.installation_path = install_;
+  existing.version = GetFullVersionString();
+  existing.files = {base::FilePath(L"zorvi.exe")};
+  ASSERT_TRUE(SaveInstallLog(existing, install_.Append(kInstallLogFileName)));
+  ASSERT_TRUE(base::PathService::Override(base::kExeDir, own));
+  const std::map<std::string, std::string> before = ReadTree(install_);
+  {
+    test_support::ScopedTestHandle running(
+        CreateFileW(browser.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(running.valid());
+    Prepare(L"--uninstall", {.uninstall = true});
+    ASSERT_EQ(Settings::kOperationUninstall, settings_->operation());
+    EXPECT_EQ(Join({{kFolderReady}, Failure(kInstallerErrorBrowserRunning, L"", "Can't uninstall when zorvi.exe is in use")}),
+              Run());
+    installer_.reset();
+  }
+  EXPECT_EQ(before, ReadTree(install_));
+  Prepare(L"--uninstall", {.uninstall = true});
+  EXPECT_EQ(Completed(6), Run());
+  installer_.reset();
+  std::map<std::string, std::string> after = before;
+  after.erase(base::WideToUTF8(Version()) + "\\zorvi.exe");
+  after.erase(base::WideToUTF8(Version()) + "\\");
+  EXPECT_EQ(after, ReadTree(install_));
+}
+
+TEST_F(InstallerTest, PlaceholderValues) {
+  Installer installer;
+  const struct {
+    const wchar_t* name;
+    std::wstring value;
+  } rows[] = {
+      {L"Version", Version()},
+      {L"Executable", L"zorvi.exe"},
+      {L"Product", L"Zorvi"},
+      {L"CompanyRegistryKey", L"Software\\" + base::UTF8ToWide(company())},
+      {L"Stream", base::UTF8ToWide(GetStreamName())},
+      {L"Uninstall", L""},
+      {L"SomethingElse", L"SomethingElse"},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(row.value, installer.GetValue(row.name)) << row.name;
+  EXPECT_EQ(nullptr, installer.GetRootValue(HKEY_CURRENT_USER));
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace zorvi::installer

@@ -1,0 +1,37 @@
+// Stands for the browser's executable and its launcher in test packages: it appends its command line as one
+// line to "<own path>.commands.txt" and ends, or, given --stay-alive=EVENT, stays running until that event is
+// set (at most two minutes), as a running browser would. Test programs only; never shipped.
+#include <windows.h>
+
+#include <string>
+
+int main() {
+  wchar_t own[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH)
+    return 3;
+  const std::wstring record = std::wstring(own) + L".commands.txt";
+  HANDLE file = CreateFileW(record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return 3;
+  const std::wstring command_line = std::wstring(GetCommandLineW()) + L"\n";
+  const int size = WideCharToMultiByte(CP_UTF8, 0, command_line.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string line(size > 0 ? size - 1 : 0, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, command_line.c_str(), -1, line.data(), size, nullptr, nullptr);
+  DWORD written = 0;
+  WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  CloseHandle(file);
+  const std::wstring switch_prefix = L"--stay-alive=";
+  const std::wstring all = GetCommandLineW();
+  const size_t at = all.find(switch_prefix);
+  if (at == std::wstring::npos)
+    return 0;
+  const std::wstring name = all.substr(at + switch_prefix.size(), all.find(L' ', at) - at - switch_prefix.size());
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+  if (!event)
+    return 3;
+  WaitForSingleObject(event, 120 * 1000);
+  CloseHandle(event);
+  return 0;
+}

@@ -1,0 +1,151 @@
+#include "testing/installer_test_seams_from_environment.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "base/command_line.h"
+#include "base/strings/string_number_conversions.h"
+
+#include "desktop/launcher/installer/test_seams.h"
+#include "testing/installer_observer_recorder.h"
+#include "testing/test_support.h"
+
+namespace test_support {
+
+namespace {
+
+using namespace zorvi::installer;
+
+bool SetUnbuiltSteps(const std::wstring& value) {
+  if (value != L"pass" && value != L"fail")
+    return false;
+  SetUnbuiltStepsPassForTesting(value == L"pass");
+  return true;
+}
+
+bool SetAdminToken(const std::wstring& value) {
+  if (value == L"standard")
+    SetAdminTokenSeamForTesting(AdminTokenSeam::kStandardUser);
+  else if (value == L"split")
+    SetAdminTokenSeamForTesting(AdminTokenSeam::kSplitAdministrator);
+  else
+    return false;
+  return true;
+}
+
+bool SetBrandingFile(const std::wstring& value) {
+  std::string text;
+  if (!ReadFileBytes(value, &text))
+    return false;
+  SetBrandingTextForTesting(text);
+  return true;
+}
+
+// The step at which hold-at-step holds the installation, the events through which it meets its test, and how long
+// it waits at most for each (only a hang reaches that).
+int g_hold_at_step = 0;
+std::wstring g_hold_events;
+constexpr DWORD kHoldLimitMs = 60 * 1000;
+
+void WaitForEvent(const std::wstring& name, bool signal) {
+  HANDLE event = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name.c_str());
+  if (!event) {
+    fprintf(stderr, "hold-at-step: no event %ls\n", name.c_str());
+    return;
+  }
+  if (signal)
+    SetEvent(event);
+  else if (WaitForSingleObject(event, kHoldLimitMs) != WAIT_OBJECT_0)
+    fprintf(stderr, "hold-at-step: %ls was not set within %lu ms\n", name.c_str(), kHoldLimitMs);
+  CloseHandle(event);
+}
+
+// Holds the installation after its chosen step: it sets "<events>/held", waits for "<events>/go" (the test
+// has what it needs of this process), then waits until its controller stopped it (the interrupted event) or
+// ended (the process named by "initial-pid"), and has the Installer take the interruption there.
+bool HoldAtStep(int steps_reported, HANDLE interrupted_event) {
+  if (steps_reported != g_hold_at_step)
+    return false;
+  if (!g_hold_events.empty()) {
+    WaitForEvent(g_hold_events + L"/held", true);
+    WaitForEvent(g_hold_events + L"/go", false);
+  }
+  HANDLE handles[2] = {interrupted_event, nullptr};
+  DWORD count = 1;
+  unsigned pid = 0;
+  const std::wstring initial_pid = base::CommandLine::ForCurrentProcess()->GetSwitchValueNative("initial-pid");
+  if (base::StringToUint(initial_pid, &pid) && (handles[1] = OpenProcess(SYNCHRONIZE, FALSE, pid)))
+    count = 2;
+  const DWORD result = WaitForMultipleObjects(count, handles, FALSE, kHoldLimitMs);
+  if (count == 2)
+    CloseHandle(handles[1]);
+  if (result == WAIT_TIMEOUT)
+    fprintf(stderr, "hold-at-step: neither stopped nor ended within %lu ms\n", kHoldLimitMs);
+  return result < WAIT_OBJECT_0 + count;
+}
+
+// "N" or "N:EVENTS".
+bool SetHoldAtStep(const std::wstring& value) {
+  const size_t colon = value.find(L':');
+  unsigned step = 0;
+  if (!base::StringToUint(value.substr(0, colon), &step) || step == 0)
+    return false;
+  g_hold_at_step = static_cast<int>(step);
+  g_hold_events = colon == std::wstring::npos ? L"" : value.substr(colon + 1);
+  SetStepReportedHookForTesting(HoldAtStep);
+  return true;
+}
+
+struct Seam {
+  const wchar_t* name;
+  bool (*apply)(const std::wstring& value);
+};
+
+const Seam kSeams[] = {
+    {L"unbuilt-steps", SetUnbuiltSteps},
+    {L"admin-token", SetAdminToken},
+    {L"branding-file", SetBrandingFile},
+    {L"hold-at-step", SetHoldAtStep},
+};
+
+}  // namespace
+
+bool ApplyInstallerTestSeamsFromEnvironment(std::string* error) {
+  const DWORD size = GetEnvironmentVariableW(kInstallerTestSeamsVariable, nullptr, 0);
+  if (size == 0)
+    return true;
+  std::wstring text(size, L'\0');
+  text.resize(GetEnvironmentVariableW(kInstallerTestSeamsVariable, text.data(), size));
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(L';', start);
+    if (end == std::wstring::npos)
+      end = text.size();
+    const std::wstring pair = text.substr(start, end - start);
+    start = end + 1;
+    if (pair.empty())
+      continue;
+    const size_t equals = pair.find(L'=');
+    const std::wstring name = pair.substr(0, equals);
+    const std::wstring value = equals == std::wstring::npos ? L"" : pair.substr(equals + 1);
+    const Seam* seam = nullptr;
+    for (const Seam& candidate : kSeams)
+      seam = name == candidate.name ? &candidate : seam;
+    if (!seam || !seam->apply(value)) {
+      *error = std::string(seam ? "cannot apply the test seam \"" : "unknown test seam \"") +
+               WideToUtf8ForTest(pair) + "\"";
+      return false;
+    }
+  }
+  return true;
+}
+
+std::wstring InstallerTestSeamsValue(const std::vector<std::pair<std::wstring, std::wstring>>& pairs) {
+  std::wstring value;
+  for (const auto& [name, setting] : pairs)
+    value += (value.empty() ? L"" : L";") + name + L"=" + setting;
+  return value;
+}
+
+}  // namespace test_support

@@ -1,0 +1,35 @@
+// Installer scenarios run several processes (controller, runner, backends); each must answer the installer's
+// test seams alike. Their settings travel in one environment variable, which every process of the scenario
+// inherits: the test build of the library applies them as it loads, and the test programs of a scenario call
+// ApplyInstallerTestSeamsFromEnvironment at start-up. The shipped library never reads it.
+//
+// The value is "name=value" pairs separated by ';':
+//   unbuilt-steps=pass            installer steps this build lacks pass instead of failing the run
+//   admin-token=standard|split    IsUserAdmin sees a standard user or a split UAC administrator
+//   branding-file=PATH            the branding document is this file's text (a product of the test's own)
+//   hold-at-step=N[:EVENTS]       the installation holds after its N-th step until its controller stops it or
+//                                 ends, and takes the interruption there (so it cannot run ahead of the stop);
+//                                 with EVENTS it first sets the event EVENTS/held and waits for EVENTS/go, so
+//                                 that a test can open the backend while it surely runs
+// Adding a seam: one row in the table of the .cc.
+#ifndef TESTING_INSTALLER_TEST_SEAMS_FROM_ENVIRONMENT_H_
+#define TESTING_INSTALLER_TEST_SEAMS_FROM_ENVIRONMENT_H_
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace test_support {
+
+inline constexpr wchar_t kInstallerTestSeamsVariable[] = L"ZORVI_TEST_SEAMS";
+
+// Applies every pair of the variable (nothing when it is not set). False, with *error naming the pair, for an
+// unknown name or a value that cannot be applied; the pairs before it stay applied.
+bool ApplyInstallerTestSeamsFromEnvironment(std::string* error);
+
+// The variable's value for the pairs.
+std::wstring InstallerTestSeamsValue(const std::vector<std::pair<std::wstring, std::wstring>>& pairs);
+
+}  // namespace test_support
+
+#endif  // TESTING_INSTALLER_TEST_SEAMS_FROM_ENVIRONMENT_H_
