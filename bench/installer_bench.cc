@@ -1,0 +1,206 @@
+// The Installer on a package that installer_bench.sh made (3,000 small files in nested folders and their
+// "files_list"): a copy-only install from Run to success, the Installer's end (the commit) included, against a
+// bare CreateDirectoryW/CopyFileW loop over the same tree in the same run; then the interruption of such an
+// install at its 1,500th step, from setting the interrupted event until OnInstallerTerminated, with the share of
+// the rollback (from "Installation cancelled" to the report). Steps not built yet pass, as in the test build.
+// Arguments: the package and an install folder (removed between runs).
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/at_exit.h"
+#include "base/base_paths.h"
+#include "base/command_line.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/message_loop/message_loop.h"
+#include "base/path_service.h"
+#include "base/run_loop.h"
+#include "bench/bench_util.h"
+#include "desktop/launcher/installer/installer.h"
+#include "desktop/launcher/installer/installer_observer.h"
+#include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/service/utils.h"
+#include "desktop/launcher/installer/settings.h"
+#include "desktop/launcher/installer/test_seams.h"
+
+namespace {
+
+using namespace zorvi::installer;
+
+constexpr int kRuns = 3;
+constexpr int kInterruptAtStep = 1500;
+
+double g_cancelled_at = 0;
+
+bool NoteCancellation(int, const char*, int, size_t message_start, const std::string& text) {
+  if (text.compare(message_start, 22, "Installation cancelled") == 0)
+    g_cancelled_at = bench::NowSeconds();
+  return true;  // nothing is written: the benchmark measures the installer, not its log
+}
+
+// Quits the loop at the run's end; at `interrupt_at` steps sets the interrupted event and notes when.
+class Watcher : public InstallerObserver {
+ public:
+  Watcher(base::RunLoop* run_loop, HANDLE interrupted, int interrupt_at)
+      : run_loop_(run_loop), interrupted_(interrupted), interrupt_at_(interrupt_at) {}
+  void OnInstallFolderReady() override {}
+  void OnStartingNewMainProcess(bool) override {}
+  void OnReturnedToPreviousMainProcess() override {}
+  void OnTotalSteps(int) override {}
+  void OnStep() override {
+    if (++steps_ == interrupt_at_) {
+      interrupted_at_ = bench::NowSeconds();
+      SetEvent(interrupted_);
+    }
+  }
+  void OnInstallerError(int, const std::wstring&, const std::string&) override {}
+  void OnInstallerSuccess() override {
+    succeeded_ = true;
+    run_loop_->Quit();
+  }
+  void OnInstallerTerminated(bool) override {
+    terminated_at_ = bench::NowSeconds();
+    run_loop_->Quit();
+  }
+
+  bool succeeded() const { return succeeded_; }
+  double interrupted_at() const { return interrupted_at_; }
+  double terminated_at() const { return terminated_at_; }
+
+ private:
+  base::RunLoop* run_loop_;
+  HANDLE interrupted_;
+  int interrupt_at_;
+  int steps_ = 0;
+  bool succeeded_ = false;
+  double interrupted_at_ = 0;
+  double terminated_at_ = 0;
+};
+
+// One copy-only install into `install` (absent before), with the Installer destroyed at the end.
+bool Install(const base::FilePath& install, HANDLE interrupted, int interrupt_at, Watcher** result,
+             std::unique_ptr<Watcher>* keep) {
+  base::CommandLine::ForCurrentProcess()->ParseCommandLineString(L"installer.exe --copyonly=1 --installfolder=\"" +
+                                                                 install.value() + L"\"");
+  Settings settings(false, true, false, install, false);
+  base::RunLoop status_wait;
+  struct PathWaiter : Settings::Observer {
+    base::RunLoop* loop;
+    void OnSettingsChanged() override {}
+    void OnLanguageChanged() override {}
+    void OnPathChanged() override { loop->Quit(); }
+  } waiter;
+  waiter.loop = &status_wait;
+  settings.AddObserver(&waiter);
+  if (settings.status_fetcher())
+    status_wait.Run();
+  settings.RemoveObserver(&waiter);
+  base::RunLoop run_loop;
+  *keep = std::make_unique<Watcher>(&run_loop, interrupted, interrupt_at);
+  *result = keep->get();
+  {
+    Installer installer;
+    installer.AddObserver(keep->get());
+    installer.Run(&settings);
+    run_loop.Run();
+  }
+  return true;
+}
+
+bool CopyBare(const std::wstring& tree, const std::wstring& destination, const std::vector<std::wstring>& folders,
+              const std::vector<std::wstring>& files) {
+  bool ok = CreateDirectoryW(destination.c_str(), nullptr) != FALSE;
+  for (const std::wstring& folder : folders)
+    ok = ok && CreateDirectoryW((destination + folder).c_str(), nullptr);
+  for (const std::wstring& file : files)
+    ok = ok && CopyFileW((tree + file).c_str(), (destination + file).c_str(), TRUE);
+  return ok;
+}
+
+}  // namespace
+
+int main() {
+  base::CommandLine::Init();
+  base::AtExitManager exit_manager;
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argc != 3) {
+    fprintf(stderr, "usage: installer_bench PACKAGE INSTALL_FOLDER (installer_bench.sh makes the package)\n");
+    return 2;
+  }
+  const base::FilePath package(argv[1]);
+  const base::FilePath install(argv[2]);
+  std::vector<std::wstring> folders;
+  std::vector<std::wstring> files;
+  bench::ListTree(package.value(), L"", &folders, &files);
+  files.erase(std::remove(files.begin(), files.end(), L"\\files_list"), files.end());
+
+  base::MessageLoop loop;
+  PrefsTaskPool::GetInstance();
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+    return 1;
+  SetBrandingTextForTesting(R"({"company_name": "ZorviInstallerBench", "product_name": "Zorvi", )"
+                            R"("file_name_base": "zorvi", "user_agent_name": "ZRV"})");
+  SetUnbuiltStepsPassForTesting(true);
+  logging::SetLogMessageHandler(NoteCancellation);
+  if (!base::PathService::Override(base::kExeDir, package))
+    return 1;
+  HANDLE interrupted = CreateEventW(
+      nullptr, TRUE, FALSE,
+      GetInstallerKernelObjectName(install.value(), L"ZorviInstaller/InstallationInterrupted", true).c_str());
+
+  double installed = 1e300;
+  double bare = 1e300;
+  for (int i = 0; i < kRuns; ++i) {
+    for (const bool with_installer : {true, false}) {
+      base::DeleteFile(install, true);
+      Watcher* watcher = nullptr;
+      std::unique_ptr<Watcher> keep;
+      const double start = bench::NowSeconds();
+      const bool ok = with_installer ? Install(install, interrupted, -1, &watcher, &keep) && watcher->succeeded()
+                                     : CopyBare(package.value(), install.value(), folders, files);
+      const double spent = bench::NowSeconds() - start;
+      if (!ok) {
+        fprintf(stderr, "a copy failed\n");
+        return 1;
+      }
+      (with_installer ? installed : bare) = std::min(with_installer ? installed : bare, spent);
+    }
+  }
+  bench::Report("copy-only install of " + std::to_string(files.size()) + " files, committed", files.size() / installed,
+                "files/s", "bare CreateDirectoryW/CopyFileW loop", files.size() / bare);
+  bench::PrintFigure("install", installed, "s");
+
+  double latency = 1e300;
+  double rollback = 0;
+  for (int i = 0; i < kRuns; ++i) {
+    base::DeleteFile(install, true);
+    ResetEvent(interrupted);
+    Watcher* watcher = nullptr;
+    std::unique_ptr<Watcher> keep;
+    g_cancelled_at = 0;
+    Install(install, interrupted, kInterruptAtStep, &watcher, &keep);
+    if (watcher->succeeded() || watcher->terminated_at() == 0 || g_cancelled_at == 0) {
+      fprintf(stderr, "the interrupted install did not end as cancelled\n");
+      return 1;
+    }
+    const double spent = watcher->terminated_at() - watcher->interrupted_at();
+    if (spent < latency) {
+      latency = spent;
+      rollback = watcher->terminated_at() - g_cancelled_at;
+    }
+  }
+  printf("interruption at step %d until OnInstallerTerminated: %.1f ms, of which the rollback of the copies %.1f ms\n",
+         kInterruptAtStep, latency * 1e3, rollback * 1e3);
+  base::DeleteFile(install, true);
+  CoUninitialize();
+  return 0;
+}
