@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "base/strings/utf_string_conversions.h"
@@ -58,7 +60,10 @@ void ReadTreeInto(const base::FilePath& folder, const std::wstring& prefix, std:
       (*tree)[test_support::WideToUtf8ForTest(relative) + "\\"] = "";
       ReadTreeInto(folder.Append(name), relative + L"\\", tree);
     } else {
-      test_support::ReadFileBytes(folder.Append(name).value(), &(*tree)[test_support::WideToUtf8ForTest(relative)]);
+      std::string contents;
+      test_support::ReadFileBytes(folder.Append(name).value(), &contents);
+      (*tree)[test_support::WideToUtf8ForTest(relative)] =
+          std::to_string(contents.size()) + " bytes #" + std::to_string(std::hash<std::string>()(contents));
     }
   } while (FindNextFileW(find, &found));
   FindClose(find);

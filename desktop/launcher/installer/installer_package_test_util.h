@@ -46,7 +46,8 @@ class PackageFixture {
   std::string branding_;
 };
 
-// Every file below `folder` (relative path, UTF-8) with its contents.
+// Every file and folder below `folder` (relative path, UTF-8; a folder's ends with a backslash) with a digest of
+// its contents (its size and hash; empty for a folder), so that a differing tree prints legibly.
 std::map<std::string, std::string> ReadTree(const base::FilePath& folder);
 
 }  // namespace zorvi::installer::test

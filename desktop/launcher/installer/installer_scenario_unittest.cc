@@ -52,12 +52,12 @@ Lines ReadLines(const base::FilePath& path) {
 
 void CopyTree(const base::FilePath& from, const base::FilePath& to) {
   CreateDirectoryW(to.value().c_str(), nullptr);
-  for (const auto& [relative, contents] : ReadTree(from)) {
-    const base::FilePath path = to.Append(base::UTF8ToWide(relative));
+  for (const auto& [relative, digest] : ReadTree(from)) {
+    const std::wstring name = base::UTF8ToWide(relative);
     if (relative.back() == '\\')
-      CreateDirectoryW(path.value().c_str(), nullptr);
+      CreateDirectoryW(to.Append(name).value().c_str(), nullptr);
     else
-      EXPECT_TRUE(test_support::WriteFileBytes(path.value(), contents));
+      EXPECT_TRUE(CopyFileW(from.Append(name).value().c_str(), to.Append(name).value().c_str(), FALSE));
   }
 }
 
