@@ -81,6 +81,7 @@ class Scenario {
     package_ = std::make_unique<PackageFixture>(root_.Append(L"download"), company_, options);
     CreateDirectoryW(install_.value().c_str(), nullptr);
     EXPECT_TRUE(test_support::WriteFileBytes(install_.Append(L"root notes.txt").value(), "earlier notes"));
+    EXPECT_TRUE(test_support::WriteFileBytes(root_.Append(L"company").value(), company_));
   }
 
   // Starts the controller with the scenario's temporary folder and test seams, which its backend inherits.
@@ -191,28 +192,42 @@ Lines Started(int total) {
 }
 
 // A copy-only install reports exactly its steps and succeeds; the files land in the version's folder and the
-// root files in the install folder, and no file is kept aside.
-TEST(InstallerScenarioTest, CopyOnlyInstallPutsThePackageInPlace) {
-  Scenario scenario(L"copy_only", {});
-  scenario.Start(L"--copyonly=1");
-  EXPECT_EQ(kControllerSucceeded, scenario.WaitController());
-  const int total = scenario.Total();
-  Lines expected = Started(total);
-  expected.insert(expected.end(), total, kStep);
-  expected.push_back(Recorder::SimpleLine("OnInstallerSuccess"));
-  expected.push_back(Recorder::TerminatedLine(true));
-  EXPECT_EQ(expected, scenario.ObserverLines());
-  std::map<std::string, std::string> tree = ReadTree(scenario.install());
-  const std::map<std::string, std::string> package = ReadTree(scenario.package().folder());
-  const std::string version = GetFullVersionString() + "\\";
-  for (const std::string& file : scenario.package().files())
-    EXPECT_EQ(package.at(file), tree[version + file]) << file;
-  for (const std::string& file : scenario.package().root_files())
-    EXPECT_EQ(package.at(file), tree[file]) << file;
-  for (const auto& [relative, contents] : tree)
-    EXPECT_EQ(std::string::npos, relative.find(".old")) << relative;
-  EXPECT_EQ(L"(none)", scenario.LastInstallPathValue());
-  scenario.Expect("installed");
+// root files in the install folder, and no file is kept aside. A per-user install (whose later steps pass in the
+// test build) also records the install folder as the last one; a copy-only one does not.
+TEST(InstallerScenarioTest, InstallsPutThePackageInPlace) {
+  const struct {
+    const wchar_t* name;
+    const wchar_t* switches;
+    bool records_last_path;
+  } rows[] = {{L"copy_only", L"--copyonly=1", false}, {L"per_user", L"--allusers=0", true}};
+  std::vector<std::unique_ptr<Scenario>> scenarios;
+  for (const auto& row : rows) {
+    scenarios.push_back(std::make_unique<Scenario>(row.name, PackageOptions{}));
+    scenarios.back()->Start(row.switches);
+  }
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(base::WideToUTF8(rows[i].name));
+    Scenario& scenario = *scenarios[i];
+    EXPECT_EQ(kControllerSucceeded, scenario.WaitController());
+    const int total = scenario.Total();
+    Lines expected = Started(total);
+    expected.insert(expected.end(), total, kStep);
+    expected.push_back(Recorder::SimpleLine("OnInstallerSuccess"));
+    expected.push_back(Recorder::TerminatedLine(true));
+    EXPECT_EQ(expected, scenario.ObserverLines());
+    std::map<std::string, std::string> tree = ReadTree(scenario.install());
+    const std::map<std::string, std::string> package = ReadTree(scenario.package().folder());
+    const std::string version = GetFullVersionString() + "\\";
+    for (const std::string& file : scenario.package().files())
+      EXPECT_EQ(package.at(file), tree[version + file]) << file;
+    for (const std::string& file : scenario.package().root_files())
+      EXPECT_EQ(package.at(file), tree[file]) << file;
+    for (const auto& [relative, digest] : tree)
+      EXPECT_EQ(std::string::npos, relative.find(".old")) << relative;
+    EXPECT_EQ(rows[i].records_last_path ? scenario.install().value() + L"\\" : L"(none)",
+              scenario.LastInstallPathValue());
+    scenario.Expect("installed");
+  }
 }
 
 // A copy that fails at file k, for every k of both lists, rolls the run back: the error names the destination,

@@ -254,4 +254,34 @@ for scenario in "$D"/scenarios/*/; do
   done
 done
 [ $scenarios -eq 0 ] || [ $status -ne 0 ] || echo "sha256sum, find: $scenarios installation scenarios hold what they must"
+
+# The last install folder each scenario left in the user's registry (`wine reg export`): a per-user install that
+# succeeded records its folder, copy-only installs record none, and a failed or stopped run has none left.
+if [ $scenarios -gt 0 ]; then
+  export_file=$D/scenarios/user_software.reg
+  "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" reg export 'HKCU\Software' "$(printf 'Z:%s' "$export_file" | tr / '\\')" /y \
+    </dev/null >/dev/null 2>&1 || fail "reg export of the user's software key failed"
+  python3 - "$export_file" "$D/scenarios" <<'PY' || fail "the last install paths in the registry"
+import glob, os, re, sys
+text = open(sys.argv[1], "rb").read().decode("utf-16")
+sections = {}
+for match in re.finditer(r"^\[HKEY_CURRENT_USER\\Software\\([^\]\\]+)\]\r?\n((?:[^\r\n]+\r?\n)*)", text, re.M):
+    sections[match.group(1)] = match.group(2)
+checked = 0
+for scenario in glob.glob(os.path.join(sys.argv[2], "*", "expect")):
+    folder = os.path.dirname(scenario)
+    outcome = open(scenario).read().split()[0]
+    company = open(os.path.join(folder, "company")).read()
+    value = re.search(r'^"Last [^"]* Install Path"="(.*)"\r?$', sections.get(company, ""), re.M)
+    per_user = os.path.basename(folder).startswith("per_user")
+    if outcome == "installed" and per_user:
+        assert value, "%s: no last install path" % folder
+        want = "Z:" + folder.replace("/", "\\") + "\\Zorvi\\"
+        assert value.group(1).replace("\\\\", "\\") == want, (value.group(1), want)
+    else:
+        assert not value, "%s: a last install path remains: %s" % (folder, value.group(1))
+    checked += 1
+print("reg export: the last install path of %d scenarios is where it must be" % checked)
+PY
+fi
 exit $status
