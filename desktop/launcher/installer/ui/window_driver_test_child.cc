@@ -12,6 +12,7 @@
 //   cancel        the cancel button, without waiting: a message box follows
 //   box=ID        waits for the window's message box, prints {"box":{"caption":..,"text":..,"buttons":{..}}} and
 //                 presses its button ID; waits until the window has handled what the box started
+//   foreground    brings the window to the front, where keys typed on the display go
 //   xwindow       prints {"xwindow":N}, the display's window of the main dialog
 // window_driver_test_child.exe --signal=NAME sets the named event and ends: a Linux program that the tests start
 // (and wine gives them no handle of) runs it last to say it is done.
@@ -237,6 +238,9 @@ int main() {
         std::fputs("{\"error\":\"no message box\"}\n", stdout);
         return 2;
       }
+    } else if (name == L"foreground") {
+      SetForegroundWindow(driver.main);
+      driver.RoundTrip();
     } else if (name == L"xwindow") {
       base::DictionaryValue line;
       line.SetInteger("xwindow", static_cast<int>(reinterpret_cast<intptr_t>(
