@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <string>
+#include <utility>
 
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/launcher/installer/product_info.h"
@@ -86,17 +88,27 @@ TEST_F(CrashUrlTest, TheServersAnswerDecidesTheCrash) {
   EXPECT_EQ(kCrashCheckFailed, CheckCrashUrl(L"", L"", &id, &location, 0));
 
   // What the server saw: one GET per check (no redirect followed), the headers only when their values exist.
+  // The log is written as each answer ends, and the server's handler of one connection may still be writing
+  // while the next check's request is answered on another: a row's request is found by its path and its
+  // number on that path, not by its place in the log.
   ASSERT_TRUE(server_.Stop());
   const auto requests = server_.Requests();
   ASSERT_EQ(std::size(rows), requests.size());
-  for (size_t i = 0; i < requests.size(); ++i) {
-    SCOPED_TRACE(requests[i].target);
-    EXPECT_EQ("GET", requests[i].method);
-    EXPECT_EQ(rows[i].path, requests[i].path);
-    EXPECT_EQ(base::WideToUTF8(kCrashUploadUserAgent) + GetEditionSuffix(), requests[i].Header("User-Agent"));
-    EXPECT_EQ(base::WideToUTF8(rows[i].client_url), requests[i].Header("X-Zorvi-Crash-URL"));
-    EXPECT_EQ(base::WideToUTF8(rows[i].origin), requests[i].Header("X-Origin"));
-    EXPECT_EQ("", requests[i].Header("Cookie"));
+  std::map<std::pair<std::string, int>, const test_support::LoggedRequest*> by_path_and_number;
+  for (const auto& request : requests)
+    by_path_and_number[{request.path, request.request_number}] = &request;
+  std::map<std::string, int> checks_of_path;
+  for (const auto& row : rows) {
+    const int number = ++checks_of_path[row.path];
+    SCOPED_TRACE(testing::Message() << row.path << " #" << number);
+    const auto found = by_path_and_number.find({row.path, number});
+    ASSERT_NE(by_path_and_number.end(), found);
+    const test_support::LoggedRequest& request = *found->second;
+    EXPECT_EQ("GET", request.method);
+    EXPECT_EQ(base::WideToUTF8(kCrashUploadUserAgent) + GetEditionSuffix(), request.Header("User-Agent"));
+    EXPECT_EQ(base::WideToUTF8(row.client_url), request.Header("X-Zorvi-Crash-URL"));
+    EXPECT_EQ(base::WideToUTF8(row.origin), request.Header("X-Origin"));
+    EXPECT_EQ("", request.Header("Cookie"));
   }
 }
 
