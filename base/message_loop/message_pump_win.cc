@@ -7,12 +7,6 @@
 
 namespace base {
 
-namespace {
-
-std::atomic<MessagePumpWin::ClockForTesting> g_clock_for_testing{nullptr};
-
-}  // namespace
-
 void MessagePumpWin::Run(Delegate* delegate) {
   RunWithState(delegate, nullptr);
 }
@@ -51,14 +45,8 @@ int32_t MessagePumpWin::GetCurrentDelay(TimeTicks delayed_work_time) {
   if (delayed_work_time.is_null())
     return -1;
   // Rounded up, so that a wait never ends just before the work is due.
-  const ClockForTesting clock = g_clock_for_testing.load(std::memory_order_acquire);
-  const int64_t delay = (delayed_work_time - (clock ? clock() : TimeTicks::Now())).InMillisecondsRoundedUp();
+  const int64_t delay = (delayed_work_time - TimeTicks::Now()).InMillisecondsRoundedUp();
   return static_cast<int32_t>(std::clamp<int64_t>(delay, 0, 0x7FFFFFFF));
-}
-
-// static
-void MessagePumpWin::SetClockForTesting(ClockForTesting clock) {
-  g_clock_for_testing.store(clock, std::memory_order_release);
 }
 
 void MessagePumpWin::RecordScheduleWorkError(MessageLoopProblem problem) {

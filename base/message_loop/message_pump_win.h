@@ -41,11 +41,6 @@ class MessagePumpWin : public MessagePump {
   // at most 0x7FFFFFFF.
   static int32_t GetCurrentDelay(TimeTicks delayed_work_time);
 
-  // Test seam: the clock GetCurrentDelay measures from (null: TimeTicks::Now), so that a test can hold the time
-  // a delay is seen from however long the process is descheduled. Set it only while no pump runs elsewhere.
-  using ClockForTesting = TimeTicks (*)();
-  static void SetClockForTesting(ClockForTesting clock);
-
  protected:
   // One per active run, on the stack of that run.
   struct RunState {

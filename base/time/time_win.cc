@@ -91,7 +91,7 @@ constexpr double kMinimumTscMeasuringSeconds = 0.05;
 
 // --- TimeTicks clock -------------------------------------------------------------------------------------
 
-using TickFunction = int64_t (*)();  // microseconds of the chosen clock
+using time_internal::TickFunction;  // microseconds of the chosen clock
 int64_t InitialNowFunction();
 
 // Starts at the initialiser, which chooses the clock, stores it here and calls it.
@@ -222,6 +222,15 @@ bool IsDayOfMonth(int year, int month, int day) {
 TimeTicks TimeTicks::Now() {
   return TimeTicks() + TimeDelta::FromMicroseconds(g_tick_function.load(std::memory_order_acquire)());
 }
+
+namespace time_internal {
+
+TickFunction SetTickFunctionForTesting(TickFunction function) {
+  TimeTicks::Now();  // settles the start-up choice first, so that it is what the caller gets back
+  return g_tick_function.exchange(function, std::memory_order_acq_rel);
+}
+
+}  // namespace time_internal
 
 // static
 Time Time::Now() {

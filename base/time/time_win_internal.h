@@ -62,6 +62,11 @@ class TimeAnchor {
 using TimerPeriodFunction = MMRESULT(WINAPI*)(UINT);
 void SetTimerPeriodFunctionsForTesting(TimerPeriodFunction begin, TimerPeriodFunction end);
 
+// Replaces the clock of TimeTicks::Now (microseconds) and gives back the one it replaces: the first time, the
+// clock chosen at start-up.
+using TickFunction = int64_t (*)();
+TickFunction SetTickFunctionForTesting(TickFunction function);
+
 }  // namespace time_internal
 }  // namespace base
 
