@@ -152,8 +152,4 @@ std::vector<std::string> StagedHost::LogMessages() const {
   return messages;
 }
 
-bool HasMessage(const std::vector<std::string>& messages, const std::string& message) {
-  return std::find(messages.begin(), messages.end(), message) != messages.end();
-}
-
 }  // namespace zorvi::installer::test

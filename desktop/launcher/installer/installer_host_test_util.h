@@ -67,9 +67,6 @@ class StagedHost {
   base::FilePath temp_folder_;
 };
 
-// Whether `messages` holds `message` exactly.
-bool HasMessage(const std::vector<std::string>& messages, const std::string& message);
-
 }  // namespace zorvi::installer::test
 
 #endif  // DESKTOP_LAUNCHER_INSTALLER_INSTALLER_HOST_TEST_UTIL_H_

@@ -52,10 +52,23 @@ class StatusTest : public test::InstallerMainThreadTest {
   std::string log_text_;
 };
 
-// How a path is classified, and what an installation in it is found to be, for the staged folders.
+// How a path is classified, and what an installation in it is found to be, for the staged folders. An
+// installation's shortcuts and pin are found wherever they lead, through a hard link made with ln included (by
+// file identity); a shortcut to an earlier launcher is to be made again. testdata_check.sh reads the links with
+// lnkinfo.
 TEST_F(StatusTest, ClassifiesPathsAndReadsInstallations) {
   // The earlier engine's log names its desktop shortcut, which reaches the branded launcher: an earlier target.
   MakeShortcut(Staged(L"kadro_links\\desktop.lnk"), Staged(L"kadro\\zorvi.exe"));
+  const base::FilePath linked = Staged(L"linked");
+  // The same file as install\launcher.exe (testdata_setup.sh checked that with stat).
+  const base::FilePath hard_link = linked.Append(L"elsewhere\\launcher.exe");
+  MakeShortcut(linked.Append(L"links\\desktop.lnk"), hard_link);
+  MakeShortcut(linked.Append(L"links\\start_menu.lnk"), linked.Append(L"install\\zorvi.exe"));
+  MakeShortcut(linked.Append(L"links\\quick_launch.lnk"), linked.Append(L"elsewhere\\other.exe"));
+  const base::FilePath pin = linked.Append(L"pins\\Zorvi.lnk");
+  MakeShortcut(pin, hard_link);
+  ASSERT_TRUE(base::PathService::Override(base::kTaskbarPins, linked.Append(L"pins")));
+  ASSERT_TRUE(base::PathService::Override(base::kStartMenu, linked.Append(L"start_menu")));
   const base::FilePath deep = Staged(L"deep");
   // 248 characters are one too many for a folder the installer accepts.
   const std::wstring long_name(247 - deep.value().size() - 1, L'x');
@@ -111,6 +124,17 @@ TEST_F(StatusTest, ClassifiesPathsAndReadsInstallations) {
         {"import_browser_data", "-1"}}},
       {Staged(L"kadro"), true, "Path is a folder",
        {{"existing_installation", "1"}, {"kadro_installation", "1"}, {"single_profile", "1"}}},
+      {linked.Append(L"install"), false, "Path is a folder",
+       {{"existing_installation", "1"},
+        {"desktop_shortcut_exists", "1"},
+        {"recreate_desktop_shortcut", "0"},
+        {"start_menu_shortcut_exists", "1"},
+        {"recreate_start_menu_shortcut", "1"},
+        {"quick_launch_shortcut_exists", "0"},
+        {"pinned_shortcut_path", pin.AsUTF8()},
+        {"recreate_pinned_shortcut", "0"},
+        {"temporary_shortcut_folder_exists", "1"},
+        {"temporary_shortcut_folder", linked.Append(L"start_menu\\Zorvi Software").AsUTF8()}}},
   };
   for (const Case& test_case : cases) {
     SCOPED_TRACE(test_case.path.AsUTF8() + (test_case.replace_kadro_installation ? " (replace)" : ""));
@@ -119,7 +143,7 @@ TEST_F(StatusTest, ClassifiesPathsAndReadsInstallations) {
     EXPECT_EQ(test_case.reason, reason) << log_text_;
     EXPECT_EQ(test_case.path.AsUTF8(), report.at("path"));
     for (const auto& [name, value] : test_case.expected)
-      EXPECT_EQ(value, report.at(name)) << name;
+      EXPECT_EQ(value, report.at(name)) << name << "\n" << log_text_;
   }
 
   // No drive A on this machine: walking up ends at its root.
@@ -128,39 +152,6 @@ TEST_F(StatusTest, ClassifiesPathsAndReadsInstallations) {
   std::string reason;
   EXPECT_EQ("0", Examine(base::FilePath(L"A:\\Zorvi nightly"), false, &reason).at("valid_install_path"));
   EXPECT_EQ("Path is a root folder that's not valid (probably invalid drive letter)", reason);
-}
-
-// An installation's shortcuts and pin are found wherever they lead, through a hard link made with ln included
-// (by file identity); a shortcut to an earlier launcher is to be made again. testdata_check.sh reads the links
-// with lnkinfo.
-TEST_F(StatusTest, ShortcutsAndPinReachTheInstallationThroughAHardLink) {
-  const base::FilePath linked = Staged(L"linked");
-  // The same file as install\launcher.exe (testdata_setup.sh checked that with stat).
-  const base::FilePath hard_link = linked.Append(L"elsewhere\\launcher.exe");
-  MakeShortcut(linked.Append(L"links\\desktop.lnk"), hard_link);
-  MakeShortcut(linked.Append(L"links\\start_menu.lnk"), linked.Append(L"install\\zorvi.exe"));
-  MakeShortcut(linked.Append(L"links\\quick_launch.lnk"), linked.Append(L"elsewhere\\other.exe"));
-  const base::FilePath pin = linked.Append(L"pins\\Zorvi.lnk");
-  MakeShortcut(pin, hard_link);
-  ASSERT_TRUE(base::PathService::Override(base::kTaskbarPins, linked.Append(L"pins")));
-  ASSERT_TRUE(base::PathService::Override(base::kStartMenu, linked.Append(L"start_menu")));
-
-  std::string reason;
-  const test::Report report = Examine(linked.Append(L"install"), false, &reason);
-  const test::Report expected = {
-      {"existing_installation", "1"},
-      {"desktop_shortcut_exists", "1"},
-      {"recreate_desktop_shortcut", "0"},
-      {"start_menu_shortcut_exists", "1"},
-      {"recreate_start_menu_shortcut", "1"},
-      {"quick_launch_shortcut_exists", "0"},
-      {"pinned_shortcut_path", pin.AsUTF8()},
-      {"recreate_pinned_shortcut", "0"},
-      {"temporary_shortcut_folder_exists", "1"},
-      {"temporary_shortcut_folder", linked.Append(L"start_menu\\Zorvi Software").AsUTF8()},
-  };
-  for (const auto& [name, value] : expected)
-    EXPECT_EQ(value, report.at(name)) << name << "\n" << log_text_;
 }
 
 }  // namespace

@@ -40,8 +40,9 @@ int main() {
     return 2;
   const std::wstring mode = argv[1];
   Print("languages", base::JoinString(GetAvailableUiLanguages(), L"|"));
-  if (mode == L"select" && argc >= 3) {
-    if (argc >= 4) {
+  if ((mode == L"select" || mode == L"text") && argc >= 3) {
+    const bool preference_given = mode == L"select" && argc >= 4;
+    if (preference_given) {
       const std::vector<std::wstring> preferred =
           base::SplitString(argv[3], L",", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
       SetPreferredUiLanguagesForTesting(&preferred);
@@ -50,14 +51,7 @@ int main() {
     SelectUiLanguage(GetUiLanguageId(), &tag);
     Print("tag", tag);
     std::printf("langid=0x%04X\n", *GetUiLanguageId());
-    return 0;
-  }
-  if (mode == L"text" && argc >= 3) {
-    std::wstring tag = argv[2];
-    SelectUiLanguage(GetUiLanguageId(), &tag);
-    Print("tag", tag);
-    std::printf("langid=0x%04X\n", *GetUiLanguageId());
-    for (int i = 3; i < argc; ++i)
+    for (int i = 3; mode == L"text" && i < argc; ++i)
       Print("text." + base::WideToUTF8(argv[i]), GetLocalizedString(_wtoi(argv[i])));
     return 0;
   }

@@ -158,15 +158,14 @@ TEST(UiLanguageTableTest, TagsMapToThePlatformsLanguageIds) {
   EXPECT_EQ(LookupLcid(L"en-gb"), LookupLcid(L"EN-GB"));
   EXPECT_EQ(0, LookupLcid(L""));
   EXPECT_EQ(0, LookupLcid(L"en-us")) << "only the listed tags have ids";
-}
 
-TEST(UiLanguageTableTest, NormalizedTagsAreTheHostsNames) {
-  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+  // Normalized tags are the host's names.
+  const std::pair<const wchar_t*, const wchar_t*> normalized[] = {
       {L"no", L"nb"}, {L"NO", L"nb"}, {L"pt", L"pt-PT"}, {L"Pt", L"pt-PT"}, {L"tl", L"fil"},
       {L"nb", L"nb"}, {L"pt-BR", L"pt-BR"}, {L"", L""},  {L"fil", L"fil"},
   };
-  for (const auto& [tag, normalized] : cases)
-    EXPECT_EQ(normalized, NormalizeLanguageTag(tag)) << base::WideToUTF8(tag);
+  for (const auto& [tag, name] : normalized)
+    EXPECT_EQ(name, NormalizeLanguageTag(tag)) << base::WideToUTF8(tag);
 }
 
 // The host strings that this test program carries, as pefile reads them (testdata_setup.sh): the language list

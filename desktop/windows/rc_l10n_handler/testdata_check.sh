@@ -6,9 +6,6 @@ set -euo pipefail
 BIN=$2
 ROOT=$(cd "$(dirname "$0")/../../.." && pwd)
 BUILD_DIR=$(cd "$BIN/.." && pwd) . "$ROOT/tools/env.sh"
-host() {  # LOCALE ARGS...: the fixture host's report under the locale
-  run rc_l10n_handler_host "$@"
-}
 run() {  # PROGRAM LOCALE ARGS...: a host's report under the locale
   local program=$1 locale=$2
   shift 2
@@ -19,8 +16,8 @@ status=0
 # locale, the system's first preferred language, the chosen tag and id
 for case in "de_DE.UTF-8 de-DE de 0x0407" "ru_RU.UTF-8 ru-RU en 0x0409" "en_US.UTF-8 en-US en 0x0409"; do
   set -- $case
-  first=$(host "$1" preferred | sed -n 's/^preferred\.3=//p' | cut -d, -f1)
-  chosen=$(host "$1" select '' | awk -F= '$1 == "tag" { tag = $2 } $1 == "langid" { id = $2 } END { print tag, id }')
+  first=$(run rc_l10n_handler_host "$1" preferred | sed -n 's/^preferred\.3=//p' | cut -d, -f1)
+  chosen=$(run rc_l10n_handler_host "$1" select '' | awk -F= '$1 == "tag" { tag = $2 } $1 == "langid" { id = $2 } END { print tag, id }')
   if [ "$first" != "$2" ] || [ "$chosen" != "$3 $4" ]; then
     echo "under $1: the thread prefers '$first' (want $2) and the empty tag chose '$chosen' (want $3 $4)" >&2
     status=1
