@@ -17,11 +17,9 @@ cmake_language(DEFER CALL zorvi_host_resources installer_window_host_test_child)
 # tests that activate windows of this area take turns.
 foreach(test InstallerWindowEndToEndTest.RealKeysWorkTheDialog InstallerWindowEndToEndTest.WelcomeOptionsAndCancel
              InstallerWindowEndToEndTest.ScreenshotsForTheDisplayCheck InstallerWindowEndToEndTest.DefaultBrowserBoxBelowWindows8Only
-             InstallerWindowTest.EveryPageShowsItsControlsInEveryRun InstallerWindowTest.TextsFollowTheChosenLanguage
-             InstallerWindowTest.ErrorPageOffersWhatTheRunAllows InstallerWindowTest.FullPackageButtonGrowsToTheLeft
-             InstallerWindowTest.MessageBoxesSpeakTheInstallersLanguage InstallerWindowTest.OnlyTheTermsLinkOpensTheTerms
-             InstallerWindowTest.OptionsReachTheSettingsAndCount InstallerWindowTest.ControlsFollowTheSettingsAndTheFolder
-             InstallerWindowTest.DeleteProfileBoxReachesTheSettings DialogDispatcherTest.KeysReachOnlyTheCurrentDialog
-             DialogDispatcherTest.SwitchAwayKeepsAnotherCurrentDialog)
+             InstallerWindowTest.EveryPageShowsItsControlsInEveryRun InstallerWindowTest.MessageBoxesSpeakTheInstallersLanguage
+             InstallerWindowTest.OnlyTheTermsLinkOpensTheTerms InstallerWindowTest.OptionsReachTheSettingsAndCount
+             InstallerWindowTest.ControlsFollowTheSettingsAndTheFolder InstallerWindowTest.DeleteProfileBoxReachesTheSettings
+             DialogDispatcherTest.KeysReachOnlyTheCurrentDialog)
   zorvi_test_resource_lock(desktop/launcher/installer/ui ${test} display_foreground)
 endforeach()

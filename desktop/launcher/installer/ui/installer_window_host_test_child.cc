@@ -47,17 +47,22 @@ void PrintLine(const std::string& line) {
   std::fflush(stdout);
 }
 
+// Sets the event that the switch `name` names, if any.
+void SignalSwitchEvent(const char* name) {
+  const std::wstring event_name = base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(name);
+  if (HANDLE event = event_name.empty() ? nullptr : OpenEventW(EVENT_MODIFY_STATE, FALSE, event_name.c_str())) {
+    SetEvent(event);
+    CloseHandle(event);
+  }
+}
+
 class RecordingController : public InstallerWindowDelegate, public Settings::Observer {
  public:
   explicit RecordingController(base::RunLoop* run_loop) : run_loop_(run_loop) {}
 
   void OnAccept() override {
     PrintLine(R"({"call":"OnAccept"})");
-    const std::wstring event_name = base::CommandLine::ForCurrentProcess()->GetSwitchValueNative("test-accept-event");
-    if (HANDLE accepted = event_name.empty() ? nullptr : OpenEventW(EVENT_MODIFY_STATE, FALSE, event_name.c_str())) {
-      SetEvent(accepted);
-      CloseHandle(accepted);
-    }
+    SignalSwitchEvent("test-accept-event");
   }
   void OnCancel() override {
     PrintLine(R"({"call":"OnCancel"})");
@@ -125,11 +130,7 @@ int main() {
   // Foreground, so that keys typed on the display reach it, and painted before anyone looks.
   SetForegroundWindow(window->main_dialog());
   RedrawWindow(window->main_dialog(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-  if (command_line.HasSwitch("test-ready-event")) {
-    HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, command_line.GetSwitchValueNative("test-ready-event").c_str());
-    SetEvent(ready);
-    CloseHandle(ready);
-  }
+  SignalSwitchEvent("test-ready-event");
   run_loop.Run();
   window->delegates()->RemoveObserver(&controller);
   window.reset();

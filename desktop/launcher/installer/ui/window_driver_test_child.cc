@@ -13,7 +13,6 @@
 //   box=ID        waits for the window's message box, prints {"box":{"caption":..,"text":..,"buttons":{..}}} and
 //                 presses its button ID; waits until the window has handled what the box started
 //   foreground    brings the window to the front, where keys typed on the display go
-//   xwindow       prints {"xwindow":N}, the display's window of the main dialog
 // window_driver_test_child.exe --signal=NAME sets the named event and ends: a Linux program that the tests start
 // (and wine gives them no handle of) runs it last to say it is done.
 // Exit code 0; 2 when the window or a box is not found, 3 for a malformed action.
@@ -241,11 +240,6 @@ int main() {
     } else if (name == L"foreground") {
       SetForegroundWindow(driver.main);
       driver.RoundTrip();
-    } else if (name == L"xwindow") {
-      base::DictionaryValue line;
-      line.SetInteger("xwindow", static_cast<int>(reinterpret_cast<intptr_t>(
-                                     GetPropW(driver.main, L"__wine_x11_whole_window"))));
-      Print(line);
     } else {
       std::fprintf(stdout, "{\"error\":\"unknown action\"}\n");
       return 3;
