@@ -85,6 +85,55 @@ constexpr std::pair<int, int> kControlTexts[] = {
 // Controls whose background is cut from the window's background when visual styles paint them.
 constexpr int kControlsWithBackground[] = {IDC_DELETE_PROFILE_CHECK};
 
+// The check boxes the user toggles, what each counts on its page and the settings it sets.
+struct OptionCheck {
+  int id;
+  const char* counter;
+  bool (Settings::*set)(bool);
+  bool (Settings::*set_too)(bool);  // may be null
+};
+
+constexpr OptionCheck kOptionChecks[] = {
+    {IDC_DEFAULT_BROWSER_CHECK, "changed_make_default_browser", &Settings::SetDefaultBrowser, nullptr},
+    {IDC_IMPORT_DATA_CHECK, "changed_import_data", &Settings::SetImportBrowserData, nullptr},
+    // One box for both kinds of statistics.
+    {IDC_SEND_STATS_CHECK, "changed_enable_stats", &Settings::SetEnableZorviStats, &Settings::SetEnableInstallerStats},
+    {IDC_DELETE_PROFILE_CHECK, "changed_delete_profile", &Settings::SetDeleteProfile, nullptr},
+};
+
+const OptionCheck* FindOptionCheck(int id) {
+  const auto found = std::find_if(std::begin(kOptionChecks), std::end(kOptionChecks),
+                                  [id](const OptionCheck& check) { return check.id == id; });
+  return found == std::end(kOptionChecks) ? nullptr : found;
+}
+
+// A memory DC compatible with `target`, with `object` selected into it for the holder's lifetime.
+class ScopedMemoryDC {
+ public:
+  ScopedMemoryDC(HDC target, HGDIOBJ object)
+      : dc_(CreateCompatibleDC(target)), previous_(dc_ ? SelectObject(dc_, object) : nullptr) {}
+  ScopedMemoryDC(const ScopedMemoryDC&) = delete;
+  ScopedMemoryDC& operator=(const ScopedMemoryDC&) = delete;
+  ~ScopedMemoryDC() {
+    if (!dc_)
+      return;
+    SelectObject(dc_, previous_);
+    DeleteDC(dc_);
+  }
+  HDC get() const { return dc_; }
+
+ private:
+  const HDC dc_;
+  const HGDIOBJ previous_;
+};
+
+std::wstring WindowText(HWND window) {
+  const int length = GetWindowTextLengthW(window);
+  std::wstring text(length + 1, L'\0');
+  text.resize(GetWindowTextW(window, text.data(), length + 1));
+  return text;
+}
+
 HFONT MakeFont(int pixels_per_inch, int points, int weight, DWORD quality, DWORD pitch, const wchar_t* face) {
   return CreateFontW(-MulDiv(points, pixels_per_inch, 72), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                      OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS, quality, pitch, face);
@@ -98,13 +147,10 @@ SIZE BitmapSize(HBITMAP bitmap) {
 
 // Draws `bitmap` with its own alpha at (x, y), scaled to `size`.
 void BlendBitmap(HDC target, HBITMAP bitmap, int x, int y, SIZE size) {
-  HDC source = CreateCompatibleDC(target);
-  HGDIOBJ previous = SelectObject(source, bitmap);
+  const ScopedMemoryDC source(target, bitmap);
   const SIZE own = BitmapSize(bitmap);
   const BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-  AlphaBlend(target, x, y, size.cx, size.cy, source, 0, 0, own.cx, own.cy, blend);
-  SelectObject(source, previous);
-  DeleteDC(source);
+  AlphaBlend(target, x, y, size.cx, size.cy, source.get(), 0, 0, own.cx, own.cy, blend);
 }
 
 // The error box's buttons speak the installer's language, not the system's.
@@ -184,6 +230,17 @@ std::wstring FirstLine(HWND control) {
   const LRESULT copied = SendMessageW(control, EM_GETLINE, 0, reinterpret_cast<LPARAM>(line.data()));
   line.resize(std::clamp<LRESULT>(copied, 0, static_cast<LRESULT>(line.size())));
   return line;
+}
+
+// The install-mode list as a tool of the tooltip, showing `text`.
+TTTOOLINFOW ModeListTool(HWND options_dialog, HWND mode_list, std::wstring* text) {
+  TTTOOLINFOW tool = {};
+  tool.cbSize = sizeof(tool);
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = options_dialog;
+  tool.uId = reinterpret_cast<UINT_PTR>(mode_list);
+  tool.lpszText = text->data();
+  return tool;
 }
 
 int CALLBACK BrowseCallbackProc(HWND browser, UINT message, LPARAM, LPARAM folder) {
@@ -288,11 +345,9 @@ INT_PTR InstallerWindow::HandleMainMessage(UINT message, WPARAM wparam, LPARAM l
       BuildBackground(false);
       RECT client = {};
       GetClientRect(main_dialog_, &client);
-      HDC source = CreateCompatibleDC(reinterpret_cast<HDC>(wparam));
-      HGDIOBJ previous = SelectObject(source, background_);
-      BitBlt(reinterpret_cast<HDC>(wparam), 0, 0, client.right, client.bottom, source, 0, 0, SRCCOPY);
-      SelectObject(source, previous);
-      DeleteDC(source);
+      const HDC dc = reinterpret_cast<HDC>(wparam);
+      const ScopedMemoryDC source(dc, background_);
+      BitBlt(dc, 0, 0, client.right, client.bottom, source.get(), 0, 0, SRCCOPY);
       SetWindowLongPtrW(main_dialog_, DWLP_MSGRESULT, 1);
       return 1;
     }
@@ -358,19 +413,19 @@ INT_PTR InstallerWindow::HandleMainCommand(WORD id, WORD code) {
       return 1;
     case IDC_ACCEPT_BUTTON:
       RecordNavigation("ACCEPT");
-      NotifyAccept();
+      Notify(&InstallerWindowDelegate::OnAccept);
       return 1;
     case IDC_RETRY_BUTTON:
       RecordNavigation("RETRY");
-      NotifyAccept();
+      Notify(&InstallerWindowDelegate::OnAccept);
       return 1;
     case IDC_UNINSTALL_BUTTON:
       RecordNavigation("UNINSTALL");
-      NotifyAccept();
+      Notify(&InstallerWindowDelegate::OnAccept);
       return 1;
     case IDC_FULL_PACKAGE_BUTTON:
       RecordNavigation("FULL_PACKAGE");
-      NotifyObtainFullPackage();
+      Notify(&InstallerWindowDelegate::ObtainFullPackage);
       return 1;
     case IDC_BACK_BUTTON:
       RecordNavigation("BACK");
@@ -388,7 +443,6 @@ INT_PTR InstallerWindow::HandleMainCommand(WORD id, WORD code) {
       if (code != BN_CLICKED)
         return 0;
       OnOptionToggled(IDC_DELETE_PROFILE_CHECK, main_dialog_);
-      InvalidateControl(IDC_DELETE_PROFILE_CHECK);
       return 1;
     default:
       return 0;
@@ -434,16 +488,13 @@ void InstallerWindow::InitMainDialog(HWND dialog) {
 }
 
 void InstallerWindow::LoadTermsText() {
-  HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_TERMS), L"TXT");
-  HGLOBAL loaded = resource ? LoadResource(nullptr, resource) : nullptr;
-  const char* bytes = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
-  if (!bytes) {
+  const std::string_view bytes = HostResourceBytes(IDR_TERMS, L"TXT");
+  if (bytes.empty()) {
     LOG(ERROR) << "The terms of service text is missing";
     return;
   }
   // The text ends at its NUL, but never past the resource: a text without one ends with the resource.
-  const size_t size = SizeofResource(nullptr, resource);
-  std::string text(bytes, std::find(bytes, bytes + size, '\0'));
+  std::string text(bytes.substr(0, bytes.find('\0')));
   base::ReplaceChars(text, "\n", "\r\n", &text);
   SetDlgItemTextW(main_dialog_, IDC_TERMS_TEXT, base::UTF8ToWide(text).c_str());
 }
@@ -538,8 +589,8 @@ void InstallerWindow::DisplayError(const std::wstring& message, bool offer_full_
     ShowControl(IDC_BACK_BUTTON, false);
   SetControlText(IDC_STATUS_TEXT, message);
   InvalidateControl(IDC_STATUS_TEXT);
-  if (RecordsUiStats() && page_entry_)
-    page_entry_->SetString("failure_reason", reason);
+  if (InstallerStats* page = PageStats())
+    page->SetString("failure_reason", reason);
 }
 
 LRESULT CALLBACK InstallerWindow::MessageBoxCbtHook(int code, WPARAM wparam, LPARAM lparam) {
@@ -565,49 +616,45 @@ int InstallerWindow::ShowMessageBox(const std::wstring& text, UINT type) {
 
 INT_PTR InstallerWindow::ConfirmCancel() {
   if (ShowMessageBox(GetLocalizedString(IDS_CONFIRM_CANCEL), MB_YESNO | MB_ICONQUESTION) == IDYES)
-    NotifyCancel();
+    Notify(&InstallerWindowDelegate::OnCancel);
   return 1;
 }
 
 void InstallerWindow::ShowErrorBox(const std::wstring& message) {
   ShowMessageBox(message, MB_OK | MB_ICONERROR);
-  if (RecordsUiStats() && page_entry_)
-    page_entry_->SetString("error_displayed", base::WideToUTF8(message));
-  NotifyCancel();
+  if (InstallerStats* page = PageStats())
+    page->SetString("error_displayed", base::WideToUTF8(message));
+  Notify(&InstallerWindowDelegate::OnCancel);
 }
 
 bool InstallerWindow::OfferCurrentUserInstall() {
   const bool accepted =
       ShowMessageBox(GetLocalizedString(IDS_OFFER_CURRENT_USER), MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
-  if (RecordsUiStats() && page_entry_)
-    page_entry_->SetInteger("auto_switch_to_current_user", accepted ? 0 : 1);
+  if (InstallerStats* page = PageStats())
+    page->SetInteger("auto_switch_to_current_user", accepted ? 0 : 1);
   return accepted;
 }
 
-void InstallerWindow::NotifyAccept() {
-  delegates_.ForEach([](InstallerWindowDelegate* delegate) { delegate->OnAccept(); });
-}
-
-void InstallerWindow::NotifyCancel() {
-  delegates_.ForEach([](InstallerWindowDelegate* delegate) { delegate->OnCancel(); });
-}
-
-void InstallerWindow::NotifyObtainFullPackage() {
-  delegates_.ForEach([](InstallerWindowDelegate* delegate) { delegate->ObtainFullPackage(); });
+void InstallerWindow::Notify(void (InstallerWindowDelegate::*call)()) {
+  delegates_.ForEach([call](InstallerWindowDelegate* delegate) { (delegate->*call)(); });
 }
 
 bool InstallerWindow::RecordsUiStats() const {
   return stats_ && base::IsFeatureEnabled(kUiStatsFeature);
 }
 
+InstallerStats* InstallerWindow::PageStats() const {
+  return RecordsUiStats() ? page_entry_.get() : nullptr;
+}
+
 void InstallerWindow::RecordNavigation(const char* action) {
-  if (RecordsUiStats() && page_entry_)
-    page_entry_->SetString("navigation_action", action);
+  if (InstallerStats* page = PageStats())
+    page->SetString("navigation_action", action);
 }
 
 void InstallerWindow::CountInPage(const char* counter) {
-  if (RecordsUiStats() && page_entry_)
-    page_entry_->Increment(counter);
+  if (InstallerStats* page = PageStats())
+    page->Increment(counter);
 }
 
 void InstallerWindow::BuildBackground(bool force) {
@@ -617,23 +664,20 @@ void InstallerWindow::BuildBackground(bool force) {
   GetClientRect(main_dialog_, &client);
   HDC screen = GetDC(main_dialog_);
   HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
-  HDC dc = CreateCompatibleDC(screen);
+  const ScopedMemoryDC dc(screen, bitmap);
   ReleaseDC(main_dialog_, screen);
-  if (!bitmap || !dc) {
+  if (!bitmap || !dc.get()) {
     LOG(ERROR) << "Could not make the window's background";
     if (bitmap)
       DeleteObject(bitmap);
-    if (dc)
-      DeleteDC(dc);
     return;
   }
   if (background_)
     DeleteObject(background_);
   background_ = bitmap;
-  HGDIOBJ previous = SelectObject(dc, background_);
-  FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+  FillRect(dc.get(), &client, GetSysColorBrush(COLOR_BTNFACE));
   if (background_picture_)
-    BlendBitmap(dc, background_picture_, 0, 0, {client.right, client.bottom});
+    BlendBitmap(dc.get(), background_picture_, 0, 0, {client.right, client.bottom});
 
   if (IsAppThemed()) {
     ClearControlBackgrounds();
@@ -643,18 +687,16 @@ void InstallerWindow::BuildBackground(bool force) {
         continue;
       const RECT rect = GetChildRect(main_dialog_, control);
       ControlBackground background;
-      HDC piece_dc = CreateCompatibleDC(dc);
-      background.bitmap = CreateCompatibleBitmap(dc, rect.right - rect.left, rect.bottom - rect.top);
-      HGDIOBJ piece_previous = SelectObject(piece_dc, background.bitmap);
-      BitBlt(piece_dc, 0, 0, rect.right - rect.left, rect.bottom - rect.top, dc, rect.left, rect.top, SRCCOPY);
-      SelectObject(piece_dc, piece_previous);
-      DeleteDC(piece_dc);
+      background.bitmap = CreateCompatibleBitmap(dc.get(), rect.right - rect.left, rect.bottom - rect.top);
+      {
+        const ScopedMemoryDC piece(dc.get(), background.bitmap);
+        BitBlt(piece.get(), 0, 0, rect.right - rect.left, rect.bottom - rect.top, dc.get(), rect.left, rect.top,
+               SRCCOPY);
+      }
       background.brush = CreatePatternBrush(background.bitmap);
       control_backgrounds_[control] = background;
     }
   }
-  SelectObject(dc, previous);
-  DeleteDC(dc);
 }
 
 void InstallerWindow::ClearControlBackgrounds() {
@@ -741,9 +783,7 @@ void InstallerWindow::ResizeFullPackageButton() {
   const HWND retry = Control(IDC_RETRY_BUTTON);
   if (!button || !retry)
     return;
-  const int length = GetWindowTextLengthW(button);
-  std::wstring text(length + 1, L'\0');
-  text.resize(GetWindowTextW(button, text.data(), length + 1));
+  const std::wstring text = WindowText(button);
   HDC dc = GetDC(button);
   HGDIOBJ previous = SelectObject(dc, normal_font_);
   SIZE extent = {};
@@ -800,10 +840,8 @@ INT_PTR InstallerWindow::HandleOptionsMessage(HWND dialog, UINT message, WPARAM 
       }
       if (id == IDC_BROWSE_BUTTON)
         return BrowseForInstallFolder();
-      if ((id == IDC_DEFAULT_BROWSER_CHECK || id == IDC_IMPORT_DATA_CHECK || id == IDC_SEND_STATS_CHECK) &&
-          code == BN_CLICKED) {
+      if (FindOptionCheck(id) && code == BN_CLICKED) {
         OnOptionToggled(id, dialog);
-        InvalidateControl(id);
         return 1;
       }
       return 0;
@@ -812,7 +850,7 @@ INT_PTR InstallerWindow::HandleOptionsMessage(HWND dialog, UINT message, WPARAM 
       return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
     case WM_CTLCOLORSTATIC: {
       const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lparam));
-      if (id == IDC_DEFAULT_BROWSER_CHECK || id == IDC_IMPORT_DATA_CHECK || id == IDC_SEND_STATS_CHECK)
+      if (FindOptionCheck(id))
         return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
       if (const HDC dc = reinterpret_cast<HDC>(wparam)) {
         SetTextColor(dc, id == IDC_FOLDER_WARNING ? kWarningColor : RGB(0, 0, 0));
@@ -849,15 +887,9 @@ void InstallerWindow::InitOptionsDialog(HWND dialog) {
     return;
   }
   std::wstring text = BuildInstallModeTooltipText();
-  TTTOOLINFOW tool = {};
-  tool.cbSize = sizeof(tool);
-  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-  tool.hwnd = dialog;
-  tool.uId = reinterpret_cast<UINT_PTR>(mode_list);
-  tool.lpszText = text.data();
+  const TTTOOLINFOW tool = ModeListTool(dialog, mode_list, &text);
   SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
   SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 300);
-  SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 std::wstring InstallerWindow::BuildInstallModeTooltipText() {
@@ -872,11 +904,7 @@ void InstallerWindow::UpdateTooltip() {
   if (!tooltip_ || !mode_list)
     return;
   std::wstring text = BuildInstallModeTooltipText();
-  TTTOOLINFOW tool = {};
-  tool.cbSize = sizeof(tool);
-  tool.hwnd = options_dialog_;
-  tool.uId = reinterpret_cast<UINT_PTR>(mode_list);
-  tool.lpszText = text.data();
+  const TTTOOLINFOW tool = ModeListTool(options_dialog_, mode_list, &text);
   SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
@@ -993,32 +1021,18 @@ INT_PTR InstallerWindow::ApplyInstallFolder() {
   return 1;
 }
 
-INT_PTR InstallerWindow::OnOptionToggled(int id, HWND dialog) {
+void InstallerWindow::OnOptionToggled(int id, HWND dialog) {
+  const OptionCheck* option = FindOptionCheck(id);
   if (!settings_->editable()) {
     UpdateControls();
-    return 1;
+  } else if (option) {
+    const bool checked = SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    CountInPage(option->counter);
+    (settings_->*option->set)(checked);
+    if (option->set_too)
+      (settings_->*option->set_too)(checked);
   }
-  const bool checked = SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
-  switch (id) {
-    case IDC_DEFAULT_BROWSER_CHECK:
-      CountInPage("changed_make_default_browser");
-      settings_->SetDefaultBrowser(checked);
-      break;
-    case IDC_IMPORT_DATA_CHECK:
-      CountInPage("changed_import_data");
-      settings_->SetImportBrowserData(checked);
-      break;
-    case IDC_SEND_STATS_CHECK:
-      CountInPage("changed_enable_stats");
-      settings_->SetEnableZorviStats(checked);
-      settings_->SetEnableInstallerStats(checked);
-      break;
-    case IDC_DELETE_PROFILE_CHECK:
-      CountInPage("changed_delete_profile");
-      settings_->SetDeleteProfile(checked);
-      break;
-  }
-  return 1;
+  InvalidateControl(id);
 }
 
 INT_PTR InstallerWindow::BrowseForInstallFolder() {
@@ -1067,21 +1081,17 @@ void InstallerWindow::SetFolderTextByCode(const std::wstring& text) {
 }
 
 std::wstring InstallerWindow::GetComboText(HWND combo) {
-  std::wstring text;
   const LRESULT selection = SendMessageW(combo, CB_GETCURSEL, 0, 0);
   if (selection != CB_ERR) {
     const LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, selection, 0);
     if (length >= 0) {
-      text.resize(length + 1);
+      std::wstring text(length + 1, L'\0');
       const LRESULT copied = SendMessageW(combo, CB_GETLBTEXT, selection, reinterpret_cast<LPARAM>(text.data()));
       text.resize(std::clamp<LRESULT>(copied, 0, length));
       return text;
     }
   }
-  const int length = GetWindowTextLengthW(combo);
-  text.resize(length + 1);
-  text.resize(GetWindowTextW(combo, text.data(), length + 1));
-  return text;
+  return WindowText(combo);
 }
 
 void InstallerWindow::SetComboText(HWND combo, const std::wstring& text) {
@@ -1121,10 +1131,7 @@ void InstallerWindow::SetRichTextWithLinks(HWND control, const std::wstring& tex
   }
   // A rich edit that knows no link fields drops them whole, link text and all: the sentence then keeps the link's
   // text, unlinked, rather than losing words.
-  const int length = GetWindowTextLengthW(control);
-  std::wstring shown(length + 1, L'\0');
-  shown.resize(GetWindowTextW(control, shown.data(), length + 1));
-  if (shown.size() < plain.size()) {
+  if (WindowText(control).size() < plain.size()) {
     LOG(WARNING) << "The rich edit control dropped the text's links; showing them as plain text";
     SetWindowTextW(control, plain.c_str());
   }

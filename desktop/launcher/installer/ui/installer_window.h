@@ -120,7 +120,8 @@ class InstallerWindow : public Settings::Observer {
   void UpdateControls();
   INT_PTR OnLanguageSelected();
   INT_PTR ApplyInstallFolder();
-  INT_PTR OnOptionToggled(int id, HWND dialog);
+  // A check box of the user's: its settings and counter, or back to what the settings hold when they are fixed.
+  void OnOptionToggled(int id, HWND dialog);
   INT_PTR BrowseForInstallFolder();
   // Refills or retypes the folder list without it counting as the user's edit.
   void SetFolderTextByCode(const std::wstring& text);
@@ -133,11 +134,10 @@ class InstallerWindow : public Settings::Observer {
 
   INT_PTR ConfirmCancel();
   int ShowMessageBox(const std::wstring& text, UINT type);
-  void NotifyAccept();
-  void NotifyCancel();
-  void NotifyObtainFullPackage();
+  void Notify(void (InstallerWindowDelegate::*call)());
 
-  // Statistics of the current page, only with the UI-statistics feature.
+  // Statistics of the current page, only with the UI-statistics feature: null without it.
+  InstallerStats* PageStats() const;
   void RecordNavigation(const char* action);
   void CountInPage(const char* counter);
   bool RecordsUiStats() const;

@@ -36,15 +36,12 @@ class ScopedGdiplus {
 // release, so that no load leaves the picture's bytes behind.
 base::win::ScopedComPtr<IStream> StreamOverResource(int id, const wchar_t* type) {
   base::win::ScopedComPtr<IStream> stream;
-  HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(id), type);
-  const DWORD size = resource ? SizeofResource(nullptr, resource) : 0;
-  HGLOBAL loaded = resource ? LoadResource(nullptr, resource) : nullptr;
-  const void* bytes = loaded ? LockResource(loaded) : nullptr;
-  if (!bytes || size == 0) {
+  const std::string_view bytes = HostResourceBytes(id, type);
+  if (bytes.empty()) {
     PLOG(ERROR) << "Picture resource " << id << " of type " << type << " not found";
     return stream;
   }
-  HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, size);
+  HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
   void* copy_bytes = copy ? GlobalLock(copy) : nullptr;
   if (!copy_bytes) {
     PLOG(ERROR) << "Could not copy picture resource " << id;
@@ -52,7 +49,7 @@ base::win::ScopedComPtr<IStream> StreamOverResource(int id, const wchar_t* type)
       GlobalFree(copy);
     return stream;
   }
-  std::memcpy(copy_bytes, bytes, size);
+  std::memcpy(copy_bytes, bytes.data(), bytes.size());
   GlobalUnlock(copy);
   const HRESULT result = CreateStreamOnHGlobal(copy, /*fDeleteOnRelease=*/TRUE, stream.Receive());
   if (FAILED(result)) {
@@ -64,6 +61,13 @@ base::win::ScopedComPtr<IStream> StreamOverResource(int id, const wchar_t* type)
 }
 
 }  // namespace
+
+std::string_view HostResourceBytes(int id, const wchar_t* type) {
+  HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(id), type);
+  HGLOBAL loaded = resource ? LoadResource(nullptr, resource) : nullptr;
+  const char* bytes = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+  return bytes ? std::string_view(bytes, SizeofResource(nullptr, resource)) : std::string_view();
+}
 
 HBITMAP LoadPngResourceAsBitmap(int id, const wchar_t* type) {
   ScopedGdiplus gdiplus;
