@@ -35,10 +35,6 @@ void UseProfileTemplate(const std::string& profile_template) {
   SetBrandingTextForTesting(branding);
 }
 
-void WriteText(const base::FilePath& path, const std::string& text) {
-  ASSERT_EQ(static_cast<int>(text.size()), base::WriteFile(path, text.data(), static_cast<int>(text.size())));
-}
-
 // The running installer belongs to the installation above its version folder when only that one holds the
 // launcher.
 TEST(InstallationInfoTest, InstanceFindsTheInstallationOfItsExecutable) {
@@ -59,13 +55,14 @@ TEST(InstallationInfoTest, InstanceFindsTheInstallationOfItsExecutable) {
     const base::FilePath folder = root.Append(c.child_folder);
     ASSERT_TRUE(base::CreateDirectory(folder));
     for (const wchar_t* launcher_folder : c.launchers)
-      WriteText(root.Append(launcher_folder).Append(L"launcher.exe"), "");
+      ASSERT_TRUE(test_support::WriteFileBytes(root.Append(launcher_folder).Append(L"launcher.exe").value(), ""));
     const std::string profile = "C:\\Profiles\\<USERNAME>\\" + base::WideToUTF8(c.install_folder);
     base::DictionaryValue prefs;
     prefs.SetString("profile_path", profile);
     std::string json;
     ASSERT_TRUE(base::JsonWriter::Write(prefs, &json));
-    WriteText(root.Append(c.install_folder).Append(L"installer_prefs.json"), json);
+    const base::FilePath prefs_file = root.Append(c.install_folder).Append(L"installer_prefs.json");
+    ASSERT_TRUE(test_support::WriteFileBytes(prefs_file.value(), json));
     const base::FilePath child = folder.Append(L"installation_info_test_child.exe");
     ASSERT_TRUE(base::CopyFile(test::TestProgram(L"installation_info_test_child.exe"), child));
 
@@ -119,8 +116,9 @@ TEST(InstallationInfoTest, ProfileFolders) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.prefs ? c.prefs : "no installer_prefs.json");
     base::DeleteFile(prefs_file, false);
-    if (c.prefs)
-      WriteText(prefs_file, c.prefs);
+    if (c.prefs) {
+      ASSERT_TRUE(test_support::WriteFileBytes(prefs_file.value(), c.prefs));
+    }
     FolderInstallationInfo info(install);
     base::FilePath path;
     const bool single = info.GetSingleProfileFolder(&path);
@@ -182,7 +180,7 @@ TEST(InstallationInfoTest, StatusLogAndPreferencesAreOnlyRead) {
   const base::FilePath install(staging.path());
   const base::FilePath log_file = install.Append(kInstallLogFileName);
   const std::string prefs = R"({"profile_path": "C:\\P\\<USERNAME>", "single_profile": false})";
-  WriteText(install.Append(L"installer_prefs.json"), prefs);
+  ASSERT_TRUE(test_support::WriteFileBytes(install.Append(L"installer_prefs.json").value(), prefs));
   const InstallLog first = MakeNonAsciiInstallLog(install);
   InstallLog second = first;
   second.version = "13.0";

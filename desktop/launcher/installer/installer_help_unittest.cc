@@ -55,15 +55,14 @@ std::vector<std::string> ConsoleRows(const std::string& text, size_t columns) {
 }
 
 // Byte for byte the text of testdata/installer_help.txt, which was written from the table of documented switches
-// for the product's branding (as the host carries it) and the help host's languages.
-TEST(InstallerHelpTest, TextIsTheTableForTheProductTheLanguagesAndTheFeatures) {
+// for the product's branding (as the host carries it) and the help host's languages; and that text as a user sees
+// it: a windowed host run with "--help" opens a console, writes the text there and pauses; the pause ends at once
+// since the program's input holds no key.
+TEST(InstallerHelpTest, ConsoleShowsTheTableForTheProductTheLanguagesAndTheFeatures) {
   SetBrandingTextForTesting(ReadTestData(L"branding\\installer.json"));
-  EXPECT_EQ(ReadTestData(L"installer_help.txt"), FormatInstallerHelp(HelpHostLanguages()));
-}
+  const std::string help = FormatInstallerHelp(HelpHostLanguages());
+  EXPECT_EQ(ReadTestData(L"installer_help.txt"), help);
 
-// The help as a user sees it: a windowed host run with "--help" opens a console, writes the text there and
-// pauses; the pause ends at once since the program's input holds no key.
-TEST(InstallerHelpTest, ConsoleShowsTheTextThenWaitsForAKey) {
   test_support::ScopedTestFolder folder(L"HelpConsole");
   const base::FilePath base_folder(folder.path());
   const base::FilePath console_text = base_folder.Append(L"console.txt");
@@ -82,8 +81,7 @@ TEST(InstallerHelpTest, ConsoleShowsTheTextThenWaitsForAKey) {
   const size_t columns = std::stoul(shown[0].substr(8));
   shown.erase(shown.begin());
 
-  SetBrandingTextForTesting(ReadTestData(L"branding\\installer.json"));
-  std::vector<std::string> expected = ConsoleRows(FormatInstallerHelp(HelpHostLanguages()), columns);
+  std::vector<std::string> expected = ConsoleRows(help, columns);
   expected.pop_back();  // the row the last line end opened, where the pause writes
   ASSERT_GT(shown.size(), expected.size());
   for (size_t row = 0; row < expected.size(); ++row)

@@ -29,10 +29,6 @@ using test::StagedHost;
 
 constexpr char kNotAvailable[] = "Not available in this build: the ";
 
-void WriteText(const base::FilePath& path, const std::string& text) {
-  ASSERT_EQ(static_cast<int>(text.size()), base::WriteFile(path, text.data(), static_cast<int>(text.size())));
-}
-
 // Probes and the roles decided before an installer run: none writes a log or is missing. Installer processes
 // probe copies of the installer and compare the answer byte for byte.
 TEST(InstallerEntryTest, ProbesAndEarlyRolesWriteNoLog) {
@@ -98,7 +94,7 @@ void ExpectRun(const RunCase& run_case) {
   test_support::ScopedTestFolder folder(L"Run");
   StagedHost host(base::FilePath(folder.path()), run_case.host_name);
   for (const auto& [name, text] : run_case.files)
-    WriteText(host.folder().Append(name), text);
+    ASSERT_TRUE(test_support::WriteFileBytes(host.folder().Append(name).value(), text));
   ProgramRun run;
   ASSERT_TRUE(host.Run(run_case.arguments, &run));
   EXPECT_EQ(1u, run.exit_code);
@@ -242,10 +238,9 @@ TEST(InstallerEntryTest, LogFileIsNamedAfterTheLocalTimeAndReplacesItsNamesake) 
   for (int second = 0; second < kStaleSeconds; ++second) {
     base::Time::Exploded stamp;
     (now + base::TimeDelta::FromSeconds(second)).LocalExplode(&stamp);
-    WriteText(host.installer_folder().Append(prefix + base::StringPrintf(L"_%04d%02d%02d%02d%02d%02d.log",
-                                                                         stamp.year, stamp.month, stamp.day_of_month,
-                                                                         stamp.hour, stamp.minute, stamp.second)),
-              "stale\n");
+    const std::wstring name = prefix + base::StringPrintf(L"_%04d%02d%02d%02d%02d%02d.log", stamp.year, stamp.month,
+                                                          stamp.day_of_month, stamp.hour, stamp.minute, stamp.second);
+    ASSERT_TRUE(test_support::WriteFileBytes(host.installer_folder().Append(name).value(), "stale\n"));
   }
   ProgramRun run;
   ASSERT_TRUE(host.Run(L"--backend", &run));
