@@ -60,7 +60,6 @@ constexpr char kTempFolderSwitch[] = "temp-folder";
 constexpr wchar_t kFilesListFileName[] = L"files_list";
 // Only the installer inside an unpacked package carries exactly this name; a renamed copy does not count.
 constexpr wchar_t kPackageInstallerFileName[] = L"installer.exe";
-constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
 constexpr char kInstallerExperimentsPref[] = "installer-experiments";
 constexpr char kTestExperiment[] = "installer-experiment-test";
 
@@ -208,12 +207,12 @@ void LogRoleFlags(const RoleFlags& flags, bool inside_package) {
 
 // An uninstallation keeps the experiment states the installation was made with; any other run takes them from
 // its switches.
-void ReadExperiments(bool uninstall, const base::FilePath& installation_folder) {
+void ReadExperiments(bool uninstall) {
   base::FeatureList* features = base::FeatureList::GetInstance();
   if (uninstall) {
     VLOG(1) << "Retrieving experiment states from installation folder...";
-    const base::scoped_refptr<JsonPrefStore> prefs =
-        PrefsTaskPool::GetInstance()->CreatePrefStore(installation_folder.Append(kInstallerPrefsFileName));
+    // The installation's preferences as its information read them at the start.
+    const base::scoped_refptr<JsonPrefStore> prefs = InstallationInfo::GetInstance()->GetPrefStore();
     const base::Value* experiments = nullptr;
     if (prefs->GetValue(kInstallerExperimentsPref, &experiments)) {
       const base::ListValue* list = nullptr;
@@ -263,7 +262,7 @@ bool RunController(const RoleFlags& flags, bool inside_package, const base::File
 }
 
 // An installer run: the backend or one of the two controllers, on this thread's message loop.
-bool RunInstallerRole(const base::FilePath& installation_folder) {
+bool RunInstallerRole() {
   StartLogging();
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
   RoleFlags flags = ReadRoleFlags(command_line);
@@ -285,7 +284,7 @@ bool RunInstallerRole(const base::FilePath& installation_folder) {
       std::make_unique<base::MessageLoop>(shows_windows ? base::MessageLoop::TYPE_UI : base::MessageLoop::TYPE_DEFAULT);
   // Preference files still being written must reach the disk before the process ends.
   PrefsTaskPool::GetInstance()->SetWaitForUsersAtShutdown(true);
-  ReadExperiments(flags.uninstall, installation_folder);
+  ReadExperiments(flags.uninstall);
   const HRESULT com_result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
   VLOG(2) << "Instanciating settings";
@@ -324,7 +323,7 @@ bool RunInstallerWithAtExitManager() {
   }
   if (command_line.HasSwitch(kSetFolderPermissionSwitch))
     return RunFolderPermissionRole(installation_folder);
-  return RunInstallerRole(installation_folder);
+  return RunInstallerRole();
 }
 
 }  // namespace

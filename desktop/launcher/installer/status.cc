@@ -192,7 +192,8 @@ bool Status::ReadExistingInstallation() {
     return false;
   VLOG(1) << "Reading existing prefs";
   {
-    const base::scoped_refptr<JsonPrefStore> prefs = PrefsTaskPool::GetInstance()->CreatePrefStore(prefs_path);
+    // The installation's information has read the preferences already.
+    const base::scoped_refptr<JsonPrefStore> prefs = installation.GetPrefStore();
     single_profile = ReadTristate(*prefs, "single_profile");
     import_browser_data = ReadTristate(*prefs, "import_browser_data");
     enable_stats = ReadTristate(*prefs, "enable_stats");
