@@ -15,38 +15,26 @@
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
-#include "base/win/native_library.h"
 #include "desktop/launcher/installer/test_seams.h"
 
 namespace zorvi::installer {
 
 namespace {
 
-// Asking with this pair creates the Downloads folder when a profile never had one.
-constexpr DWORD kCreateKnownFolderFlags = 0x8800;  // KF_FLAG_CREATE | KF_FLAG_INIT
-
-using GetKnownFolderPathFunction = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
-
-bool AskForDownloadsFolder(GetKnownFolderPathFunction get_known_folder_path, DWORD flags, base::FilePath* folder) {
-  PWSTR path = nullptr;
-  const HRESULT result = get_known_folder_path(FOLDERID_Downloads, flags, nullptr, &path);
-  // Freed also after a failure, which may hand out a string.
-  const std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> owned(path, &CoTaskMemFree);
-  if (FAILED(result) || !path)
-    return false;
-  *folder = base::FilePath(path);
-  return true;
-}
-
-// The Downloads known folder, asked for as it is and then with creation. Known folders came with Vista, so the
-// function is looked up rather than imported.
+// The Downloads known folder, asked for as it is and then with creation, which makes it when a profile never had
+// one.
 bool GetDownloadsKnownFolder(base::FilePath* folder) {
-  // A known system library: the loader takes it from the system folder, whatever the search path says.
-  const base::win::ScopedNativeLibrary shell(LoadLibraryW(L"shell32.dll"));
-  const auto get_known_folder_path =
-      reinterpret_cast<GetKnownFolderPathFunction>(shell.GetFunctionPointer("SHGetKnownFolderPath"));
-  return get_known_folder_path && (AskForDownloadsFolder(get_known_folder_path, 0, folder) ||
-                                   AskForDownloadsFolder(get_known_folder_path, kCreateKnownFolderFlags, folder));
+  for (const DWORD flags : {DWORD{0}, DWORD{KF_FLAG_CREATE | KF_FLAG_INIT}}) {
+    PWSTR path = nullptr;
+    const HRESULT result = SHGetKnownFolderPath(FOLDERID_Downloads, flags, nullptr, &path);
+    // Freed also after a failure, which may hand out a string.
+    const std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> owned(path, &CoTaskMemFree);
+    if (SUCCEEDED(result) && path) {
+      *folder = base::FilePath(path);
+      return true;
+    }
+  }
+  return false;
 }
 
 // Only tests refuse a start before it is tried, standing for a machine whose policy forbids running programs from

@@ -18,10 +18,6 @@ namespace {
 constexpr wchar_t kSystemPoliciesKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 constexpr wchar_t kEnableLuaValue[] = L"EnableLUA";
 
-struct SidDeleter {
-  void operator()(PSID sid) const { FreeSid(sid); }
-};
-
 }  // namespace
 
 bool IsUACEnabled() {
@@ -46,14 +42,13 @@ bool FixEventACL(HANDLE event) {
     return false;
   }
 
-  SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
-  PSID raw_administrators = nullptr;
-  if (!AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
-                                0, 0, &raw_administrators)) {
-    PLOG(ERROR) << "FixEventACL: failed to AllocateAndInitializeSid";
+  // BUILTIN\Administrators, S-1-5-32-544.
+  alignas(SID) BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD sid_size = sizeof(administrators);
+  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sid_size)) {
+    PLOG(ERROR) << "FixEventACL: failed to CreateWellKnownSid";
     return false;
   }
-  const std::unique_ptr<void, SidDeleter> administrators(raw_administrators);
 
   EXPLICIT_ACCESS_W entry = {};
   entry.grfAccessPermissions = GENERIC_ALL;
@@ -61,7 +56,7 @@ bool FixEventACL(HANDLE event) {
   entry.grfInheritance = NO_INHERITANCE;
   entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
   entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-  entry.Trustee.ptstrName = static_cast<LPWSTR>(raw_administrators);
+  entry.Trustee.ptstrName = reinterpret_cast<LPWSTR>(administrators);
   PACL raw_new_dacl = nullptr;
   if (SetEntriesInAclW(1, &entry, dacl, &raw_new_dacl) != ERROR_SUCCESS) {
     LOG(ERROR) << "FixEventACL: failed to SetEntriesInAcl";
