@@ -25,7 +25,6 @@
 #include "base/values.h"
 #include "desktop/launcher/installer/installer_stats.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
-#include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/status.h"
 #include "desktop/launcher/installer/test_seams.h"
 #include "desktop/launcher/installer/ui/installer_resource_ids.h"

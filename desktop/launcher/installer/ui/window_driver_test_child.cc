@@ -4,8 +4,8 @@
 // Usage: window_driver_test_child.exe --caption=TEXT ACTION...  (actions run in order)
 //   read          one line per control of both dialogs: {"control":ID,"visible":0|1,"enabled":0|1,"text":"...",
 //                 "check":N,"rect":[l,t,r,b]} (client coordinates of the main dialog), combo boxes with "items" and
-//                 "selection", the progress bar with "pos" and "range"; then {"focus":ID} and
-//                 {"window":{"caption":"...","rect":[l,t,r,b]}} (screen coordinates of the client area)
+//                 "selection"; then {"focus":ID} and {"window":{"caption":"...","rect":[l,t,r,b],"options_visible":0|1}}
+//                 (screen coordinates of the client area)
 //   click=ID      presses the button (BM_CLICK) and waits until the window has handled it
 //   select=ID:N   selects item N of the combo box and tells its dialog (CBN_SELCHANGE)
 //   close         the close box (WM_CLOSE), without waiting: a message box follows
@@ -70,7 +70,7 @@ struct Driver {
     SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
   }
 
-  void ReadControl(HWND dialog, HWND control) const {
+  void ReadControl(HWND control) const {
     base::DictionaryValue line;
     line.SetInteger("control", GetDlgCtrlID(control));
     line.SetInteger("visible", IsWindowVisible(control) ? 1 : 0);
@@ -93,11 +93,6 @@ struct Driver {
       line.Set("items", std::move(items));
       line.SetInteger("selection", static_cast<int>(SendMessageW(control, CB_GETCURSEL, 0, 0)));
     }
-    if (IsClass(control, PROGRESS_CLASSW)) {
-      line.SetInteger("pos", static_cast<int>(SendMessageW(control, PBM_GETPOS, 0, 0)));
-      line.SetInteger("range", static_cast<int>(SendMessageW(control, PBM_GETRANGE, FALSE, 0)));
-    }
-    line.SetString("dialog", dialog == main ? "main" : "options");
     Print(line);
   }
 
@@ -105,7 +100,7 @@ struct Driver {
     for (HWND dialog : {main, options}) {
       for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         if (child != options)
-          ReadControl(dialog, child);
+          ReadControl(child);
       }
     }
     GUITHREADINFO info = {};
