@@ -72,6 +72,7 @@ TEST_F(DownloadFolderTest, FirstPlaceWhereTheInstallerCanRunWins) {
     Place existing_subfolder;  // holding a file of an earlier run
     Place chosen;              // kNowhere: no place at all
     std::vector<Place> asked;
+    bool with_executable = true;
   } cases[] = {
       {"the temporary folder", {}, kNowhere, kNowhere, kTemp, {kTemp}},
       {"a file in the way", {}, kTemp, kNowhere, kDownloads, {kDownloads}},
@@ -82,6 +83,8 @@ TEST_F(DownloadFolderTest, FirstPlaceWhereTheInstallerCanRunWins) {
        {kTemp, kDownloads, kHome, kExe}},
       {"an existing subfolder is reused", {}, kNowhere, kTemp, kTemp, {kTemp}},
       {"a refused subfolder that holds files stays", {kTemp}, kNowhere, kTemp, kDownloads, {kTemp, kDownloads}},
+      // The log file's folder is only created, never tested: nothing is started there.
+      {"without an executable", {kTemp}, kNowhere, kNowhere, kTemp, {}, false},
   };
   for (const auto& choice : cases) {
     SCOPED_TRACE(choice.what);
@@ -99,7 +102,8 @@ TEST_F(DownloadFolderTest, FirstPlaceWhereTheInstallerCanRunWins) {
     }
 
     base::FilePath folder;
-    EXPECT_EQ(choice.chosen != kNowhere, ChooseDownloadFolder(name_, executable, &folder));
+    EXPECT_EQ(choice.chosen != kNowhere,
+              ChooseDownloadFolder(name_, choice.with_executable ? executable : base::FilePath(), &folder));
     if (choice.chosen != kNowhere) {
       EXPECT_EQ(Subfolder(choice.chosen).value(), folder.value());
       EXPECT_TRUE(base::DirectoryExists(folder));
@@ -112,7 +116,8 @@ TEST_F(DownloadFolderTest, FirstPlaceWhereTheInstallerCanRunWins) {
       const base::FilePath subfolder = Subfolder(static_cast<Place>(place));
       EXPECT_FALSE(base::PathExists(subfolder.Append(L"installer.exe"))) << "copy left in " << subfolder.value();
       // A refused folder is removed unless something else is in it.
-      if (std::count(choice.refused.begin(), choice.refused.end(), place) && subfolder != earlier_file.DirName()) {
+      if (std::count(choice.refused.begin(), choice.refused.end(), place) && subfolder != earlier_file.DirName() &&
+          place != choice.chosen) {
         EXPECT_FALSE(base::PathExists(subfolder)) << subfolder.value();
       }
     }
@@ -123,20 +128,8 @@ TEST_F(DownloadFolderTest, FirstPlaceWhereTheInstallerCanRunWins) {
       EXPECT_FALSE(base::DirectoryExists(Subfolder(choice.file_in_the_way)));
     }
   }
-}
-
-// The log file's folder is only created, never tested: nothing is started there.
-TEST_F(DownloadFolderTest, WithoutAnExecutableTheFolderIsOnlyCreated) {
-  Reset();
-  g_refused.push_back(Subfolder(kTemp));
-  base::FilePath folder;
-  ASSERT_TRUE(TryDownloadFolderUnderPathKey(name_, base::FilePath(), &folder, base::kTempDir));
-  EXPECT_EQ(Subfolder(kTemp).value(), folder.value());
-  EXPECT_TRUE(base::DirectoryExists(folder));
-  EXPECT_TRUE(g_asked.empty());
-
-  // Parents are created too.
-  folder = Subfolder(kHome).Append(L"a");
+  // Parents of the folder are created too.
+  base::FilePath folder = Subfolder(kHome).Append(L"a");
   ASSERT_TRUE(TryDownloadFolder(L"b", base::FilePath(), &folder));
   EXPECT_TRUE(base::DirectoryExists(Subfolder(kHome).Append(L"a").Append(L"b")));
 }
