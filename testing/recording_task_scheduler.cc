@@ -69,8 +69,6 @@ base::DictionaryValue* FindTask(base::DictionaryValue* tasks, const std::wstring
 
 RecordingTaskScheduler::RecordingTaskScheduler(const base::FilePath& record_file) : record_file_(record_file) {}
 
-RecordingTaskScheduler::~RecordingTaskScheduler() = default;
-
 bool RecordingTaskScheduler::Record(const std::string& name, std::unique_ptr<base::DictionaryValue> details,
                                     const std::function<bool(base::DictionaryValue* tasks)>& change) {
   base::win::ScopedHandle mutex(CreateMutexW(nullptr, FALSE, MutexName(record_file_).c_str()));

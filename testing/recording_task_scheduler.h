@@ -28,9 +28,6 @@ namespace test_support {
 class RecordingTaskScheduler : public zorvi::installer::TaskScheduler {
  public:
   explicit RecordingTaskScheduler(const base::FilePath& record_file);
-  RecordingTaskScheduler(const RecordingTaskScheduler&) = delete;
-  RecordingTaskScheduler& operator=(const RecordingTaskScheduler&) = delete;
-  ~RecordingTaskScheduler() override;
 
   bool Init() override;
   bool Create(const zorvi::installer::ScheduledTaskInfo& info) override;

@@ -31,12 +31,18 @@ constexpr wchar_t kUserChoiceSubkey[] = L"\\UserChoice";
 constexpr wchar_t kProgIdValue[] = L"ProgId";
 constexpr wchar_t kOpenCommandSubkey[] = L"\\shell\\open\\command";
 
+// The error of opening the key or of reading the value; a missing key and a missing value both give
+// ERROR_FILE_NOT_FOUND.
+LONG ReadStringValue(HKEY root, const std::wstring& key_path, const wchar_t* name, std::wstring* value) {
+  base::win::RegKey key;
+  const LONG result = key.Open(root, key_path.c_str(), KEY_QUERY_VALUE);
+  return result == ERROR_SUCCESS ? key.ReadValue(name, value) : result;
+}
+
 // The default value of `subkey` in the classes of the chosen view.
 LONG ReadClassesDefaultValue(const std::wstring& subkey, bool machine_wide, std::wstring* value) {
-  base::win::RegKey key;
-  const LONG result = machine_wide ? key.Open(HKEY_LOCAL_MACHINE, (kMachineClassesKey + subkey).c_str(), KEY_READ)
-                                   : key.Open(HKEY_CLASSES_ROOT, subkey.c_str(), KEY_READ);
-  return result == ERROR_SUCCESS ? key.ReadValue(L"", value) : result;
+  return machine_wide ? ReadStringValue(HKEY_LOCAL_MACHINE, kMachineClassesKey + subkey, L"", value)
+                      : ReadStringValue(HKEY_CLASSES_ROOT, subkey, L"", value);
 }
 
 // The keys of a class that opens URLs: the browser's own class, or a protocol's key, which is a class too.
@@ -249,10 +255,7 @@ bool GetRegisteredCommand(const std::wstring& name, bool machine_wide, std::wstr
         (is_extension ? kExtensionChoicesKey : kProtocolChoicesKey) + name + kUserChoiceSubkey;
     // Most users never chose a program for most names, and fresh profiles have no choice keys at all: a missing
     // key means no choice, exactly as a missing value does, so that the class lookup below still runs.
-    base::win::RegKey key;
-    LONG result = key.Open(HKEY_CURRENT_USER, choice_key.c_str(), KEY_QUERY_VALUE);
-    if (result == ERROR_SUCCESS)
-      result = key.ReadValue(kProgIdValue, &class_name);
+    const LONG result = ReadStringValue(HKEY_CURRENT_USER, choice_key, kProgIdValue, &class_name);
     if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
       LOG(ERROR) << "Cannot read the user's choice for " << name << ": error " << result;
       return false;
@@ -297,16 +300,9 @@ bool IsStartMenuInternetDefault(InstallationInfo* info) {
   // A user who never chose a start-menu browser has no key at all, not only no value: both leave the choice to
   // the machine.
   std::wstring client;
-  base::win::RegKey key;
-  LONG result = key.Open(HKEY_CURRENT_USER, kStartMenuInternetKey, KEY_QUERY_VALUE);
-  if (result == ERROR_SUCCESS)
-    result = key.ReadValue(L"", &client);
-  if (result == ERROR_FILE_NOT_FOUND) {
-    key.Close();
-    result = key.Open(HKEY_LOCAL_MACHINE, kStartMenuInternetKey, KEY_QUERY_VALUE);
-    if (result == ERROR_SUCCESS)
-      result = key.ReadValue(L"", &client);
-  }
+  LONG result = ReadStringValue(HKEY_CURRENT_USER, kStartMenuInternetKey, L"", &client);
+  if (result == ERROR_FILE_NOT_FOUND)
+    result = ReadStringValue(HKEY_LOCAL_MACHINE, kStartMenuInternetKey, L"", &client);
   if (result != ERROR_SUCCESS)
     client.clear();
   return client == OwnClassName();

@@ -49,6 +49,9 @@ enum TaskState : int {
 
 class TaskScheduler {
  public:
+  TaskScheduler() = default;
+  TaskScheduler(const TaskScheduler&) = delete;
+  TaskScheduler& operator=(const TaskScheduler&) = delete;
   virtual ~TaskScheduler() = default;
 
   // Connects to the system's scheduler; every other operation needs it to have succeeded.

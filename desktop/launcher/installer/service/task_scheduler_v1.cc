@@ -85,10 +85,6 @@ bool AddTrigger(ITask* task, TASK_TRIGGER_TYPE type, const SYSTEMTIME& now) {
 
 }  // namespace
 
-TaskSchedulerV1::TaskSchedulerV1() = default;
-
-TaskSchedulerV1::~TaskSchedulerV1() = default;
-
 bool TaskSchedulerV1::Init() {
   if (FAILED(CoCreateInstance(kSchedulerClassId, nullptr, CLSCTX_INPROC_SERVER, kSchedulerInterfaceId,
                               scheduler_.ReceiveVoid()))) {

@@ -17,11 +17,6 @@ namespace zorvi::installer {
 
 class TaskSchedulerV1 : public TaskScheduler {
  public:
-  TaskSchedulerV1();
-  TaskSchedulerV1(const TaskSchedulerV1&) = delete;
-  TaskSchedulerV1& operator=(const TaskSchedulerV1&) = delete;
-  ~TaskSchedulerV1() override;
-
   bool Init() override;
   bool Create(const ScheduledTaskInfo& info) override;
   void RemoveStale() override;

@@ -53,6 +53,10 @@ constexpr wchar_t kAllUsersTaskSddl[] = L"D:(A;;GRGX;;;AU)";
 // How long a run-once task may wait for its start after registration.
 constexpr int kRunOnceWindowSeconds = 30;
 
+std::wstring ToWide(const ScopedBstr& text) {
+  return text.Get() ? std::wstring(text.Get(), text.Length()) : std::wstring();
+}
+
 // The local time in the form the scheduler takes for boundaries.
 std::wstring FormatBoundary(base::Time time) {
   base::Time::Exploded local = {};
@@ -165,21 +169,15 @@ bool GetSingleProgram(IRegisteredTask* task, std::wstring* program) {
   TASK_ACTION_TYPE type;
   ScopedComPtr<IExecAction> exec;
   ScopedBstr path;
-  BSTR received = nullptr;
   if (FAILED(actions->get_Item(1, action.Receive())) || FAILED(action->get_Type(&type)) ||
-      type != TASK_ACTION_EXEC || FAILED(exec.QueryFrom(action.get())) || FAILED(exec->get_Path(&received))) {
+      type != TASK_ACTION_EXEC || FAILED(exec.QueryFrom(action.get())) || FAILED(exec->get_Path(path.Receive()))) {
     return false;
   }
-  path.Reset(received);
-  *program = path.Get() ? std::wstring(path.Get(), path.Length()) : std::wstring();
+  *program = ToWide(path);
   return true;
 }
 
 }  // namespace
-
-TaskSchedulerV2::TaskSchedulerV2() = default;
-
-TaskSchedulerV2::~TaskSchedulerV2() = default;
 
 bool TaskSchedulerV2::Init() {
   if (FAILED(service_.CreateInstance(kTaskSchedulerClassId, nullptr, CLSCTX_INPROC_SERVER))) {
@@ -251,7 +249,7 @@ bool TaskSchedulerV2::Create(const ScheduledTaskInfo& info) {
   }
   // The registration trigger has started it already.
   if (info.trigger_kind == TaskTriggerKind::kRunOnceNow)
-    Delete(info.name_suffix);
+    DeleteTask(task_name);
   return true;
 }
 
@@ -266,17 +264,15 @@ void TaskSchedulerV2::RemoveStale() {
   std::vector<std::wstring> stale;
   for (LONG index = 1; index <= count; ++index) {
     ScopedComPtr<IRegisteredTask> task;
-    BSTR received = nullptr;
+    ScopedBstr name;
     VARIANT_BOOL enabled = VARIANT_FALSE;
     VARIANT item_index;
     VariantInit(&item_index);
     item_index.vt = VT_I4;
     item_index.lVal = index;
-    if (FAILED(tasks->get_Item(item_index, task.Receive())) || FAILED(task->get_Name(&received)))
+    if (FAILED(tasks->get_Item(item_index, task.Receive())) || FAILED(task->get_Name(name.Receive())))
       continue;
-    ScopedBstr name;
-    name.Reset(received);
-    const std::wstring task_name = name.Get() ? std::wstring(name.Get(), name.Length()) : std::wstring();
+    const std::wstring task_name = ToWide(name);
     std::wstring program;
     if (!IsProductTaskName(task_name) || FAILED(task->get_Enabled(&enabled)) || enabled != VARIANT_TRUE ||
         !GetSingleProgram(task.get(), &program)) {

@@ -16,11 +16,6 @@ namespace zorvi::installer {
 
 class TaskSchedulerV2 : public TaskScheduler {
  public:
-  TaskSchedulerV2();
-  TaskSchedulerV2(const TaskSchedulerV2&) = delete;
-  TaskSchedulerV2& operator=(const TaskSchedulerV2&) = delete;
-  ~TaskSchedulerV2() override;
-
   bool Init() override;
   // Builds the whole definition before it touches the registered task: a definition the system refuses leaves
   // the task it would have replaced in place.
