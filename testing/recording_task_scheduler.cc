@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "base/files/file_util.h"
@@ -38,15 +39,21 @@ std::wstring MutexName(const base::FilePath& path) {
 
 bool ListHas(const base::DictionaryValue& record, const std::string& list, const std::string& item) {
   const base::ListValue* items = nullptr;
-  if (!record.GetList(list, &items))
-    return false;
-  for (size_t i = 0; i < items->GetSize(); ++i) {
-    const base::Value* value = nullptr;
-    std::string text;
-    if (items->Get(i, &value) && value->GetAsString(&text) && text == item)
-      return true;
+  std::string text;
+  return record.GetList(list, &items) && std::any_of(items->begin(), items->end(), [&](const auto& value) {
+           return value->GetAsString(&text) && text == item;
+         });
+}
+
+// The record's member `key`, made empty when it is missing or of another kind.
+template <class Member>
+Member* GetOrAdd(base::DictionaryValue* record, const std::string& key) {
+  base::Value* value = nullptr;
+  if (!record->GetWithoutPathExpansion(key, &value) || !value->IsType(Member().GetType())) {
+    value = new Member;
+    record->SetWithoutPathExpansion(key, value);  // owns it
   }
-  return false;
+  return static_cast<Member*>(value);
 }
 
 std::unique_ptr<base::DictionaryValue> Suffix(const std::wstring& name_suffix) {
@@ -92,28 +99,12 @@ bool RecordingTaskScheduler::Record(const std::string& name, std::unique_ptr<bas
     }
     record.reset(static_cast<base::DictionaryValue*>(parsed.release()));
   }
-  bool result = !ListHas(*record, "fail", name);
-  if (result) {
-    base::Value* tasks = nullptr;
-    base::DictionaryValue* task_dictionary = nullptr;
-    if (!record->GetWithoutPathExpansion("tasks", &tasks) || !tasks->GetAsDictionary(&task_dictionary)) {
-      record->SetWithoutPathExpansion("tasks", std::make_unique<base::DictionaryValue>());
-      record->GetWithoutPathExpansion("tasks", &tasks);
-      tasks->GetAsDictionary(&task_dictionary);
-    }
-    result = change(task_dictionary);
-  }
+  const bool result =
+      !ListHas(*record, "fail", name) && change(GetOrAdd<base::DictionaryValue>(record.get(), "tasks"));
   details->SetStringWithoutPathExpansion("call", name);
   details->SetIntegerWithoutPathExpansion("process", static_cast<int>(GetCurrentProcessId()));
   details->SetBooleanWithoutPathExpansion("result", result);
-  base::Value* calls = nullptr;
-  base::ListValue* call_list = nullptr;
-  if (!record->GetWithoutPathExpansion("calls", &calls) || !calls->GetAsList(&call_list)) {
-    record->SetWithoutPathExpansion("calls", std::make_unique<base::ListValue>());
-    record->GetWithoutPathExpansion("calls", &calls);
-    calls->GetAsList(&call_list);
-  }
-  call_list->Append(std::move(details));
+  GetOrAdd<base::ListValue>(record.get(), "calls")->Append(std::move(details));
   std::string json;
   if (!base::JsonWriter::Write(*record, &json) || !base::ImportantFileWriter::WriteFileAtomically(record_file_, json)) {
     LOG(ERROR) << "the recorded tasks could not be written to " << record_file_.value();

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <aclapi.h>
-#include <sddl.h>
 #include <shellapi.h>
 
 #include <gtest/gtest.h>
@@ -43,18 +42,7 @@ std::wstring DaclSddl(const base::FilePath& path) {
 }
 
 bool SetDacl(const base::FilePath& path, const wchar_t* sddl) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
-    return false;
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
-  PACL dacl = nullptr;
-  const bool set = GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) &&
-                   SetNamedSecurityInfoW(const_cast<wchar_t*>(path.value().c_str()), SE_FILE_OBJECT,
-                                         DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                                         nullptr, dacl, nullptr) == ERROR_SUCCESS;
-  LocalFree(descriptor);
-  return set;
+  return test_support::SetObjectDacl(path.value(), SE_FILE_OBJECT, sddl);
 }
 
 // Whether an entry of the folder's list allows Everyone to write into it, read from the list the system keeps.

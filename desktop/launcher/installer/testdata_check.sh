@@ -209,8 +209,7 @@ ZORVI_OWN_PREFIX=1 ZORVI_TESTDATA=$D env -u DISPLAY "$ROOT/tools/wine-run" "$WIN
     "$BIN/desktop_launcher_installer_unittests.exe" --gtest_filter='DefaultBrowserMachineTest.*' \
     </dev/null >"$D/default_browser_run.txt" 2>&1 ||
   fail "default browser scenario: $(tail -20 "$D/default_browser_run.txt")"
-TMPDIR="$P/.server-tmp" WINEPREFIX="$P" "$WINESERVER" -k 2>/dev/null || true
-TMPDIR="$P/.server-tmp" WINEPREFIX="$P" timeout 30 "$WINESERVER" -w 2>/dev/null || true
+XVFB_PID='' RUN_PREFIX=$P zorvi_stop_wine
 if [ -e "$D/default_browser_scenario.txt" ]; then
   python3 "$HERE/testdata/default_browser_oracle.py" "$D/default_browser_scenario.txt" \
       "$WINDEPS/wineprefix-template/system.reg" "$P/user.reg" "$P/system.reg" || fail "default browser: registry files"

@@ -7,6 +7,7 @@
 
 #include "base/files/file_util.h"
 #include "base/strings/string_split.h"
+#include "base/strings/string_util.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 
 namespace zorvi::installer {
@@ -24,61 +25,40 @@ UninstallBatch MakeBatch(uint32_t initial, uint32_t other, bool with_files) {
   return batch;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  return base::SplitString(text, "\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
-}
-
-std::string Join(const std::vector<std::string>& lines) {
-  std::string text;
-  for (size_t i = 0; i < lines.size(); ++i)
-    text += lines[i] + (i + 1 < lines.size() ? "\n" : "");
-  return text;
-}
-
-// The batch of an uninstallation that watches itself and a folder-permission helper and leaves three files in two
-// nested folders, against the text written by hand from the batch's grammar.
-TEST(UninstallBatchTest, WritesTheGrammarsLinesInOrder) {
-  std::string expected;
-  ASSERT_TRUE(base::ReadFileToString(test::TestDataFile(L"uninstall_batch.txt"), &expected));
-  const std::string text = MakeBatch(0, 77, true).Format();
-  EXPECT_EQ(expected, text);
-  std::string error;
-  EXPECT_TRUE(CheckUninstallBatch(text, kFolder, &error)) << error;
-}
-
-TEST(UninstallBatchTest, EveryBatchTheWriterMakesPassesTheCheck) {
+// Every batch the writer makes passes the check, also against the folder as another process spells it. The batch
+// of an uninstallation that watches itself and a folder-permission helper and leaves three files in two nested
+// folders is the text written by hand from the batch's grammar; files outside the folder never reach a batch.
+TEST(UninstallBatchTest, WhatTheWriterMakesIsTheGrammarsTextAndPassesTheCheck) {
   const struct {
     uint32_t initial;
     uint32_t other;
     bool with_files;
-  } cases[] = {{0, 0, false}, {0, 0, true}, {31, 0, true}, {31, 77, false}, {31, 77, true}};
+  } cases[] = {{0, 0, false}, {0, 0, true}, {0, 77, true}, {31, 0, true}, {31, 77, false}, {31, 77, true}};
+  std::string error;
   for (const auto& c : cases) {
     const std::string text = MakeBatch(c.initial, c.other, c.with_files).Format();
     SCOPED_TRACE(text);
-    std::string error;
     EXPECT_TRUE(CheckUninstallBatch(text, kFolder, &error)) << error;
-    // The folder as another process may spell it.
     EXPECT_TRUE(CheckUninstallBatch(text, base::FilePath(L"c:\\zorvi test\\APP\\"), &error)) << error;
   }
-  UninstallBatch empty(kFolder);
-  std::string error;
-  EXPECT_TRUE(CheckUninstallBatch(empty.Format(), kFolder, &error)) << error;
-}
+  std::string expected;
+  ASSERT_TRUE(base::ReadFileToString(test::TestDataFile(L"uninstall_batch.txt"), &expected));
+  EXPECT_EQ(expected, MakeBatch(0, 77, true).Format());
 
-TEST(UninstallBatchTest, OnlyFilesInsideTheFolderAreLeftToTheBatch) {
   UninstallBatch batch(kFolder);
   for (const wchar_t* outside :
        {L"C:\\Zorvi Test\\Other\\x.dll", L"C:\\Zorvi Test\\App", L"C:\\Zorvi Test\\App\\..\\x.dll",
         L"C:\\Zorvi Test\\App2\\x.dll", L"App\\x.dll", L"C:\\Zorvi Test\\App\\a/b.dll", L"C:\\Zorvi Test\\App\\ . \\x"}) {
     EXPECT_FALSE(batch.AddLeftoverFile(base::FilePath(outside))) << outside;
   }
-  // Nothing refused reached the text.
   EXPECT_EQ(UninstallBatch(kFolder).Format(), batch.Format());
+  EXPECT_TRUE(CheckUninstallBatch(batch.Format(), kFolder, &error)) << error;
 }
 
 // Each change to the batch that the writer would never make is refused, naming the line.
 TEST(UninstallBatchTest, AnyOtherTextIsRefusedWithItsLine) {
-  const std::vector<std::string> good = Lines(MakeBatch(31, 77, true).Format());
+  const std::string text = MakeBatch(31, 77, true).Format();
+  const std::vector<std::string> good = base::SplitString(text, "\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
   ASSERT_EQ("", good.back());
   const size_t task_list = 5;      // TASKLIST of PID1
   const size_t first_delete = 20;  // the first left-over file
@@ -121,19 +101,16 @@ TEST(UninstallBatchTest, AnyOtherTextIsRefusedWithItsLine) {
     else
       lines[c.line] = c.replacement;
     std::string error;
-    EXPECT_FALSE(CheckUninstallBatch(Join(lines), kFolder, &error));
+    EXPECT_FALSE(CheckUninstallBatch(base::JoinString(lines, "\n"), kFolder, &error));
     EXPECT_EQ(0u, error.rfind("line " + std::to_string(c.line + 1) + ": ", 0)) << error;
   }
 
-  std::string crlf;
-  for (size_t i = 0; i + 1 < good.size(); ++i)
-    crlf += good[i] + "\r\n";
   std::string error;
-  EXPECT_FALSE(CheckUninstallBatch(crlf, kFolder, &error));
+  EXPECT_FALSE(CheckUninstallBatch(base::JoinString(good, "\r\n"), kFolder, &error));
   EXPECT_EQ(0u, error.rfind("line 1: ", 0)) << error;
   EXPECT_FALSE(CheckUninstallBatch("", kFolder, &error));
-  EXPECT_FALSE(CheckUninstallBatch(Join(good).substr(0, Join(good).size() - 1), kFolder, &error)) << "unterminated";
-  EXPECT_FALSE(CheckUninstallBatch(Join(good), base::FilePath(L"C:\\Zorvi Test\\Other"), &error)) << "another folder";
+  EXPECT_FALSE(CheckUninstallBatch(text.substr(0, text.size() - 1), kFolder, &error)) << "unterminated";
+  EXPECT_FALSE(CheckUninstallBatch(text, base::FilePath(L"C:\\Zorvi Test\\Other"), &error)) << "another folder";
 }
 
 }  // namespace

@@ -21,20 +21,16 @@ namespace {
 
 constexpr wchar_t kChild[] = L"task_scheduler_test_child.exe";
 
-std::wstring WithAsciiCase(std::wstring text, bool upper) {
-  for (wchar_t& c : text)
-    c = upper ? base::ToUpperASCII(c) : base::ToLowerASCII(c);
-  return text;
-}
-
-// Runs the scheduler child with `arguments` and returns its name=value answers.
-std::map<std::string, std::string> RunChild(const std::wstring& arguments) {
+// Runs the scheduler child with `arguments` and returns its name=value answers (and its whole output).
+std::map<std::string, std::string> RunChild(const std::wstring& arguments, std::string* output = nullptr) {
   DWORD exit_code = 1;
-  std::string output;
+  std::string text;
   const std::wstring command = L"\"" + test_support::ExecutableDir() + L"\\" + kChild + L"\" " + arguments;
-  EXPECT_TRUE(test_support::RunProcess(command, &exit_code, &output)) << "cannot start " << kChild;
-  EXPECT_EQ(0u, exit_code) << output;
-  return test_support::ParseNameValueLines(output);
+  EXPECT_TRUE(test_support::RunProcess(command, &exit_code, &text)) << "cannot start " << kChild;
+  EXPECT_EQ(0u, exit_code) << text;
+  if (output)
+    *output = text;
+  return test_support::ParseNameValueLines(text);
 }
 
 TEST(TaskSchedulerTest, StaleSweepOnlyLooksAtTheProductsTasks) {
@@ -45,8 +41,9 @@ TEST(TaskSchedulerTest, StaleSweepOnlyLooksAtTheProductsTasks) {
     bool considered;
   } const cases[] = {
       {own, true},
-      {WithAsciiCase(own, true), true},  // the scheduler keeps the case it was given; names compare without it
-      {WithAsciiCase(own, false), true},
+      // The scheduler keeps the case it was given; names compare without it.
+      {base::UTF8ToWide(base::ToUpperASCII(base::WideToUTF8(own))), true},
+      {base::UTF8ToWide(base::ToLowerASCII(base::WideToUTF8(own))), true},
       {GetScheduledTaskName(L""), true},
       {L"Zorvi scheduled", false},  // no blank after "scheduled"
       {L"Zorvi scheduledAutoupdate 0123", false},
@@ -153,12 +150,8 @@ TEST(RecordingTaskSchedulerTest, ProcessesShareTheRecordedTasks) {
   // A record that is not JSON fails the scheduler's start with a clear error and is left as it was.
   const std::wstring damaged = folder.path() + L"\\damaged.json";
   ASSERT_TRUE(test_support::WriteFileBytes(damaged, "{\"tasks\": "));
-  DWORD exit_code = 1;
   std::string output;
-  ASSERT_TRUE(test_support::RunProcess(L"\"" + test_support::ExecutableDir() + L"\\" + kChild +
-                                           L"\" --product=Zorvi \"--recording=" + damaged + L"\" --state",
-                                       &exit_code, &output));
-  EXPECT_EQ("0", test_support::ParseNameValueLines(output)["init"]);
+  EXPECT_EQ("0", RunChild(L"--product=Zorvi \"--recording=" + damaged + L"\" --state", &output)["init"]);
   EXPECT_NE(std::string::npos, output.find("are not a JSON object")) << output;
   ASSERT_TRUE(test_support::ReadFileBytes(damaged, &text));
   EXPECT_EQ("{\"tasks\": ", text);

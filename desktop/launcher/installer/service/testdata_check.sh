@@ -157,7 +157,6 @@ expect state 0 "$out" "1.0 delete"
 [ ! -e "$JOBS/Zorvi scheduled Autoupdate kept.job" ] || fail "the job file is left after delete"
 [ $status -ne 0 ] || echo "job files: the 1.0 task as created, changed, swept by product name and deleted"
 
-TMPDIR="$P/.server-tmp" WINEPREFIX="$P" "$WINESERVER" -k 2>/dev/null || true
-TMPDIR="$P/.server-tmp" WINEPREFIX="$P" timeout 30 "$WINESERVER" -w 2>/dev/null || true
+XVFB_PID='' RUN_PREFIX=$P zorvi_stop_wine
 rm -rf "$P"
 exit $status
