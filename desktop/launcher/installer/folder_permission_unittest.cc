@@ -92,6 +92,13 @@ base::Process StartInitialProcess(const std::wstring& hold) {
   return base::LaunchProcess(command_line, base::LaunchOptions());
 }
 
+// Runs the role through the product's host, which ends silently with exit code 0 whatever happens.
+void RunSilently(const test::StagedHost& host, const std::wstring& arguments, test::ProgramRun* run) {
+  ASSERT_TRUE(host.Run(arguments, run));
+  EXPECT_EQ(0u, run->exit_code);
+  EXPECT_EQ("", run->errors);
+}
+
 // A folder of the test's own whose list lets Everyone only read.
 class GuardedFolderTest : public testing::Test {
  protected:
@@ -201,9 +208,7 @@ TEST_F(GuardedFolderTest, TheRoleEndsSilentlyAndGrantsOnlyAWellFormedRequest) {
     if (!c.with_account)
       argument_text = L"--set-folder-permission=\"" + folder_.value() + L"\" --crash-reporter-pid=7";
     test::ProgramRun run;
-    ASSERT_TRUE(host.Run(argument_text, &run));
-    EXPECT_EQ(0u, run.exit_code);
-    EXPECT_EQ("", run.errors);
+    RunSilently(host, argument_text, &run);
     EXPECT_EQ(1u, run.processes);
     EXPECT_EQ(c.granted, events.WasGranted());
     EXPECT_EQ(c.granted, EveryoneMayWrite(folder_)) << DaclSddl(folder_);
@@ -263,9 +268,7 @@ TEST_F(GuardedFolderTest, WaitingVariantHandsOverOnlyWhenThePackageIsReady) {
     base::CommandLine arguments{base::FilePath()};
     AppendFolderPermissionSwitches(request, &arguments);  // kNotNamed: "--initial-pid=" with no value
     test::ProgramRun run;
-    ASSERT_TRUE(host.Run(arguments.GetArgumentsString(), &run));
-    EXPECT_EQ(0u, run.exit_code);
-    EXPECT_EQ("", run.errors);
+    RunSilently(host, arguments.GetArgumentsString(), &run);
     EXPECT_EQ(c.hands_over, run.processes > 1) << run.processes;
     std::string text;
     EXPECT_EQ(c.hands_over, base::ReadFileToString(recorded, &text));
@@ -314,9 +317,7 @@ TEST(UninstallBatchRunTest, OnlyTheWritersBatchRuns) {
       L"--set-folder-permission=\"" + host.folder().value() + L"\" --run-uninstall-bat --crash-reporter-pid=7";
 
   test::ProgramRun run;
-  ASSERT_TRUE(host.Run(arguments, &run));
-  EXPECT_EQ(0u, run.exit_code);
-  EXPECT_EQ("", run.errors);
+  RunSilently(host, arguments, &run);
   EXPECT_EQ(1u, run.processes) << "without a batch nothing starts";
 
   // The batch outlives the uninstallation's process, which this one stands for.
@@ -340,9 +341,7 @@ TEST(UninstallBatchRunTest, OnlyTheWritersBatchRuns) {
   EXPECT_TRUE(base::PathExists(outside));
 
   ASSERT_TRUE(batch.Write());
-  ASSERT_TRUE(host.Run(arguments, &run));
-  EXPECT_EQ(0u, run.exit_code);
-  EXPECT_EQ("", run.errors);
+  RunSilently(host, arguments, &run);
   EXPECT_GT(run.processes, 1u) << "the batch ran in the host's job";
   SetEvent(hold_event.get());
   EXPECT_TRUE(WaitUntilGone(batch_file));

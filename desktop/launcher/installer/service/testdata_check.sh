@@ -22,8 +22,8 @@ errors = []
 # The description is the host's English string of the task; the schedule is the branding's choice.
 strings = open(os.path.join(host, 'strings_en.rc'), encoding='utf-8').read()
 description = re.search(r'^\s*IDS_AUTOUPDATE_TASK,\s*"((?:[^"]|"")*)"', strings, re.M).group(1).replace('""', '"')
-scheduled = bool(json.load(open(os.path.join(host, 'branding.json')))['schedule_autoupdate_task'])
-name = json.load(open(os.path.join(host, 'branding.json')))['product_name'] + ' scheduled Autoupdate 0123'
+branding = json.load(open(os.path.join(host, 'branding.json')))
+scheduled, name = bool(branding['schedule_autoupdate_task']), branding['product_name'] + ' scheduled Autoupdate 0123'
 want = {'program': inputs['program'], 'arguments': '--scheduledautoupdate $(Arg0)',
         'description': description, 'all_users': False, 'execution_time_limit_seconds': 3600,
         'trigger_kind': 1 if scheduled else 2, 'add_logon_trigger': scheduled,
