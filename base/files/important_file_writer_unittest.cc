@@ -21,6 +21,8 @@
 #include "base/metrics/histogram_base.h"
 #include "base/metrics/sample_set.h"
 #include "base/metrics/statistics_recorder.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
 #include "base/run_loop.h"
 #include "base/threading/manual_task_runner_test_util.h"
 #include "base/threading/sequenced_worker_pool.h"
@@ -97,44 +99,42 @@ TEST_F(ImportantFileWriterTest, WriteFileAtomicallyCreatesAndReplacesLeavingOnly
   EXPECT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
 }
 
-TEST_F(ImportantFileWriterTest, MissingFolderFailsToCreateTheTemporaryFile) {
-  const int before = TempFileFailures(kCreateFailed);
-  const FilePath missing = dir_.Append(L"missing").Append(L"prefs.json");
-  EXPECT_FALSE(ImportantFileWriter::WriteFileAtomically(missing, "data"));
-  EXPECT_EQ(before + 1, TempFileFailures(kCreateFailed));
-  EXPECT_TRUE(FolderEntries(dir_.path()).empty());
-}
-
-TEST_F(ImportantFileWriterTest, LockedTargetKeepsItsContentAndLosesTheTemporaryFile) {
-  ASSERT_TRUE(WriteText(target(), "old"));
-  // Another process holds the target without letting it be deleted or renamed.
-  test_support::ScopedTestHandle holder(::CreateFileW(target().value().c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                                      nullptr, OPEN_EXISTING, 0, nullptr));
-  ASSERT_TRUE(holder.valid());
-  const int before = TempFileFailures(kRenameFailed);
-  EXPECT_FALSE(ImportantFileWriter::WriteFileAtomically(target(), "new"));
-  EXPECT_EQ(before + 1, TempFileFailures(kRenameFailed));
-  holder.reset();
-  EXPECT_EQ("old", ReadText(target()));
-  EXPECT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
-}
-
 // Puts a folder where the new temporary file was, so that opening it for writing fails.
 void ReplaceTempFileWithFolder(const FilePath& temp_file) {
   ::DeleteFileW(temp_file.value().c_str());
   ::CreateDirectoryW(temp_file.value().c_str(), nullptr);
 }
 
-TEST_F(ImportantFileWriterTest, TemporaryFileThatCannotBeOpenedIsRemoved) {
-  ASSERT_TRUE(WriteText(target(), "old"));
-  const int before = TempFileFailures(kOpenFailed);
-  ImportantFileWriter::SetTempFileCreatedHookForTesting(&ReplaceTempFileWithFolder);
-  const bool written = ImportantFileWriter::WriteFileAtomically(target(), "new");
-  ImportantFileWriter::SetTempFileCreatedHookForTesting(nullptr);
-  EXPECT_FALSE(written);
-  EXPECT_EQ(before + 1, TempFileFailures(kOpenFailed));
-  EXPECT_EQ("old", ReadText(target()));
-  EXPECT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
+// Each failing step is counted under its own sample, keeps the old target and leaves no temporary file.
+TEST_F(ImportantFileWriterTest, FailedWritesKeepTheTargetAndLeaveNoTemporaryFile) {
+  enum Fault { kMissingFolder, kLockedTarget, kTempFileBecomesAFolder };
+  const struct {
+    Fault fault;
+    int sample;
+  } kCases[] = {
+      {kMissingFolder, kCreateFailed}, {kLockedTarget, kRenameFailed}, {kTempFileBecomesAFolder, kOpenFailed}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.fault);
+    ASSERT_TRUE(WriteText(target(), "old"));
+    test_support::ScopedTestHandle holder;
+    if (c.fault == kLockedTarget) {
+      // Another process holds the target without letting it be deleted or renamed.
+      holder.reset(::CreateFileW(target().value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                 nullptr));
+      ASSERT_TRUE(holder.valid());
+    }
+    const FilePath path = c.fault == kMissingFolder ? dir_.Append(L"missing").Append(L"prefs.json") : target();
+    const int before = TempFileFailures(c.sample);
+    ImportantFileWriter::SetTempFileCreatedHookForTesting(
+        c.fault == kTempFileBecomesAFolder ? &ReplaceTempFileWithFolder : nullptr);
+    const bool written = ImportantFileWriter::WriteFileAtomically(path, "new");
+    ImportantFileWriter::SetTempFileCreatedHookForTesting(nullptr);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(before + 1, TempFileFailures(c.sample));
+    holder.reset();
+    EXPECT_EQ("old", ReadText(target()));
+    EXPECT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
+  }
 }
 
 TEST_F(ImportantFileWriterTest, SuccessfulWriteRemovesOnlyAbandonedTemporaryFilesOfItsTarget) {
@@ -362,42 +362,31 @@ class ImportantFileWriterCrashTest : public ImportantFileWriterTest {
     return generation;
   }
 
-  // Starts the child and waits until it has written generation `first` and is waiting for "go". A child
-  // started with `hold` waits in each later write for "<names_prefix>_resume".
-  bool StartChild(uint32_t first, HANDLE ready, const std::wstring& names_prefix, bool hold,
-                  test_support::ScopedTestHandle* process) {
+  // Starts the child in the job and waits until it has written generation `first` and is waiting for "go". A
+  // child started with `hold` waits in each later write for "<names_prefix>_resume".
+  Process StartChild(uint32_t first, HANDLE ready, const std::wstring& names_prefix, bool hold) {
     std::wstring command = L"\"" + test_support::ExecutableDir() + L"\\important_file_writer_test_child.exe\"" +
                            L" --target=\"" + target().value() + L"\" --first=" + std::to_wstring(first) +
                            L" --ready=" + names_prefix + L"_ready --go=" + names_prefix + L"_go --created=" +
                            names_prefix + L"_created --progress=" + names_prefix + L"_progress";
     if (hold)
       command += L" --resume=" + names_prefix + L"_resume";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                          &startup, &info)) {
-      ADD_FAILURE() << "cannot start the child: error " << ::GetLastError();
-      return false;
-    }
-    process->reset(info.hProcess);
-    const bool in_job = ::AssignProcessToJobObject(job_.get(), info.hProcess);
-    ::ResumeThread(info.hThread);
-    ::CloseHandle(info.hThread);
-    if (!in_job) {
-      ::TerminateProcess(info.hProcess, 1);
-      ADD_FAILURE() << "cannot put the child into the job";
-      return false;
+    LaunchOptions options;
+    options.job_handle = job_.get();
+    Process child = LaunchProcess(command, options);
+    if (!child.IsValid()) {
+      ADD_FAILURE() << "cannot start the child in the job";
+      return child;
     }
     // The limit only guards against a hung child; the wait ends on the event.
-    const DWORD result = WaitForEventOrExit(ready, info.hProcess);
+    const DWORD result = WaitForEventOrExit(ready, child.Handle());
     if (result != WAIT_OBJECT_0) {
       DWORD exit_code = 0;
-      ::GetExitCodeProcess(info.hProcess, &exit_code);
+      ::GetExitCodeProcess(child.Handle(), &exit_code);
       ADD_FAILURE() << "the child did not get ready: wait " << result << ", exit code " << exit_code;
-      return false;
+      return Process();
     }
-    return true;
+    return child;
   }
 
   static DWORD WaitForEventOrExit(HANDLE event, HANDLE process) {
@@ -441,9 +430,9 @@ TEST_F(ImportantFileWriterCrashTest, KilledWriterLeavesACompleteGeneration) {
         ::CreateSemaphoreW(nullptr, 0, LONG_MAX, (prefix + L"_progress").c_str()));
     ASSERT_TRUE(progress.valid());
     ASSERT_TRUE(::ResetEvent(created.get()) && ::ResetEvent(resume.get()));
-    test_support::ScopedTestHandle child;
-    ASSERT_TRUE(StartChild(static_cast<uint32_t>(generation + 1), ready.get(), prefix,
-                           kill != Kill::kFromTheEndOfAWrite, &child));
+    const Process child =
+        StartChild(static_cast<uint32_t>(generation + 1), ready.get(), prefix, kill != Kill::kFromTheEndOfAWrite);
+    ASSERT_TRUE(child.IsValid());
     // The child's first write succeeded: it is complete and swept every temporary file away.
     ASSERT_EQ(generation + 1, ReadGeneration());
     ASSERT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
@@ -455,10 +444,10 @@ TEST_F(ImportantFileWriterCrashTest, KilledWriterLeavesACompleteGeneration) {
     if (kill == Kill::kFromTheEndOfAWrite) {
       completed_writes = static_cast<int>(random() % 4);
       for (int i = 0; i < completed_writes; ++i)
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForEventOrExit(progress.get(), child.get())) << "the child stopped writing";
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForEventOrExit(progress.get(), child.Handle())) << "the child stopped writing";
       spin_ticks = static_cast<int64_t>(random() % static_cast<uint64_t>(2 * write_ticks));
     } else {
-      ASSERT_EQ(WAIT_OBJECT_0, WaitForEventOrExit(created.get(), child.get())) << "the child stopped writing";
+      ASSERT_EQ(WAIT_OBJECT_0, WaitForEventOrExit(created.get(), child.Handle())) << "the child stopped writing";
       if (kill == Kill::kFromTheStartOfAWrite) {
         spin_ticks = static_cast<int64_t>(random() % static_cast<uint64_t>(write_ticks));
         ASSERT_TRUE(::SetEvent(resume.get()));
@@ -469,11 +458,10 @@ TEST_F(ImportantFileWriterCrashTest, KilledWriterLeavesACompleteGeneration) {
     do {
       ::QueryPerformanceCounter(&now);
     } while (now.QuadPart - spin_start.QuadPart < spin_ticks);
-    ASSERT_TRUE(::TerminateProcess(child.get(), 77));
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(child.get(), 120000));
+    ASSERT_TRUE(child.Terminate(77, /*wait=*/true));
     DWORD exit_code = 0;
-    ASSERT_TRUE(::GetExitCodeProcess(child.get(), &exit_code));
-    ASSERT_EQ(77u, exit_code) << "the child ended on its own";
+    ASSERT_TRUE(::GetExitCodeProcess(child.Handle(), &exit_code));
+    ASSERT_EQ(77u, exit_code) << "the child ended on its own, or not at all";
 
     const int64_t after_kill = ReadGeneration();
     ASSERT_GE(after_kill, generation + completed_writes);
