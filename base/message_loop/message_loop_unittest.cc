@@ -18,6 +18,7 @@
 #include "base/run_loop.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/synchronization/lock.h"
+#include "base/time/time_win_internal.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/trace_event/heap_profiler_allocation_context_tracker.h"
 #include "base/trace_event/trace_category_filter.h"
@@ -580,43 +581,43 @@ TEST(MessageLoopTest, TaskProfilerCountsEveryPostAndRun) {
   EXPECT_EQ(5, deaths.count());
 }
 
-// The profiler's clock in the nested-run test: it moves only when the test moves it, so that the time a loaded
-// machine takes between the steps is not counted anywhere.
-std::atomic<int32_t> g_profiler_ms{1000};
+// The tick clock of the nested-run test, in microseconds: it moves only when the test moves it, so that the time
+// a loaded machine takes between the steps is not counted anywhere.
+std::atomic<int64_t> g_clock_us{1000000};
 
-TrackedTime ProfilerNow() {
-  return TrackedTime(g_profiler_ms.load());
+int64_t TestClock() {
+  return g_clock_us.load();
 }
 
 TEST(MessageLoopTest, TimeInANestedRunIsNotTheEnclosingTasksRunTime) {
   ThreadData::Initialize();
-  const ThreadData::NowFunction system_clock = ThreadData::SetNowFunctionForTesting(&ProfilerNow);
+  const time_internal::TickFunction system_clock = time_internal::SetTickFunctionForTesting(&TestClock);
   MessageLoop loop(MessageLoop::TYPE_UI);
   HandlerWindow window;
   constexpr int kOwnMs = 3;
   constexpr int kNestedMs = 40;
   // Work done inside the nested run, not by the task itself.
-  window.SetHandler(WM_APP, [&](WPARAM) { g_profiler_ms += kNestedMs; });
-  const int32_t start_ms = g_profiler_ms;
-  int32_t task_end_ms = 0;
+  window.SetHandler(WM_APP, [&](WPARAM) { g_clock_us += kNestedMs * 1000; });
+  const int64_t start_us = g_clock_us;
+  int64_t task_end_us = 0;
   PostedFromHere(&loop, Bind([&] {
-                   g_profiler_ms += kOwnMs;  // the task's own work
+                   g_clock_us += kOwnMs * 1000;  // the task's own work
                    RunLoop nested;
                    window.Post(WM_APP);
                    loop.PostTask(FROM_HERE, Bind([] {}));  // held back: tasks do not run inside tasks
                    window.SetHandler(WM_APP + 1, [&](WPARAM) { nested.Quit(); });
                    window.Post(WM_APP + 1);
                    nested.Run();
-                   task_end_ms = g_profiler_ms;
+                   task_end_us = g_clock_us;
                    loop.QuitWhenIdle();
                  }));
   loop.Run();
-  ThreadData::SetNowFunctionForTesting(system_clock);
+  time_internal::SetTickFunctionForTesting(system_clock);
   int32_t births = 0;
   DeathData deaths;
   ASSERT_TRUE(FindDeaths("PostedFromHere", &births, &deaths));
   ASSERT_EQ(1, deaths.count());
-  EXPECT_EQ(kOwnMs + kNestedMs, task_end_ms - start_ms) << "the nested run happened inside the task";
+  EXPECT_EQ((kOwnMs + kNestedMs) * 1000, task_end_us - start_us) << "the nested run happened inside the task";
   EXPECT_EQ(kOwnMs, deaths.run_duration_sum());
 }
 

@@ -47,8 +47,6 @@ constexpr char kProfilerTimingSwitch[] = "profiler-timing";
 enum TimingSwitch : int { kTimingUnread = 0, kTimingEnabled = 1, kTimingDisabled = 2 };
 std::atomic<int> g_timing_switch{kTimingUnread};
 
-std::atomic<ThreadData::NowFunction> g_now_function{nullptr};
-
 // Reads "profiler-timing" into *timing; false while the process command line does not exist yet.
 bool ReadTimingSwitch(int* timing) {
   if (!CommandLine::IsInitialized())
@@ -220,15 +218,9 @@ bool ThreadData::IsTimingEnabled() {
 
 // static
 TrackedTime ThreadData::Now() {
-  if (g_status.load(std::memory_order_acquire) != PROFILING_ACTIVE || !IsTimingEnabled())
-    return TrackedTime();
-  const NowFunction now = g_now_function.load(std::memory_order_acquire);
-  return now ? now() : TrackedTime::Now();
-}
-
-// static
-ThreadData::NowFunction ThreadData::SetNowFunctionForTesting(NowFunction function) {
-  return g_now_function.exchange(function, std::memory_order_acq_rel);
+  if (g_status.load(std::memory_order_acquire) == PROFILING_ACTIVE && IsTimingEnabled())
+    return TrackedTime::Now();
+  return TrackedTime();
 }
 
 // static

@@ -128,10 +128,6 @@ class ThreadData {
   // "profiler-timing" turns it off with the value "0").
   static TrackedTime Now();
 
-  // Replaces the system clock that Now reads (null restores it); returns the previous function.
-  using NowFunction = TrackedTime (*)();
-  static NowFunction SetNowFunctionForTesting(NowFunction function);
-
   // Counts a task posted from `location` on this thread; null (nothing counted) unless profiling is active.
   static Births* TallyABirthIfActive(const Location& location);
   // Records a run of a posted task on this thread, timed by `stopwatch`.
