@@ -90,12 +90,10 @@ class ImportantFileWriterTest : public testing::Test {
 };
 
 TEST_F(ImportantFileWriterTest, WriteFileAtomicallyCreatesAndReplacesLeavingOnlyTheTarget) {
-  ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(target(), "first"));
-  EXPECT_EQ("first", ReadText(target()));
-  ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(target(), "second, longer"));
-  EXPECT_EQ("second, longer", ReadText(target()));
-  ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(target(), ""));
-  EXPECT_EQ("", ReadText(target()));
+  for (const char* content : {"first", "second, longer", ""}) {
+    ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(target(), content));
+    EXPECT_EQ(content, ReadText(target()));
+  }
   EXPECT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
 }
 
@@ -212,41 +210,30 @@ TEST_F(ImportantFileWriterSchedulingTest, RequestsWithinTheDelayMakeOneWriteAtTh
   EXPECT_EQ(0u, owner_->NumPendingTasks());
 }
 
-TEST_F(ImportantFileWriterSchedulingTest, CommitWritesAtOnceAndTheTimerWritesNothingAfterIt) {
+// A commit serializes at once and ends the batch whether the serialization succeeds or not: the stopped timer's
+// task neither calls the serializer again nor writes. After a failed one, a new batch works normally.
+TEST_F(ImportantFileWriterSchedulingTest, CommitSerializesAtOnceAndEndsTheBatch) {
   ImportantFileWriter writer(target(), file_runner_);
   CountingSerializer serializer;
-  writer.ScheduleWrite(&serializer);
-  writer.DoScheduledWrite();
-  EXPECT_FALSE(writer.HasPendingWrite());
-  EXPECT_EQ(1, serializer.calls());
-  file_runner_->RunPendingTasks();
-  EXPECT_EQ("data 1", ReadText(target()));
-
-  owner_->RunPendingTasks();  // the stopped timer's task
-  EXPECT_EQ(1, serializer.calls());
-  EXPECT_EQ(0u, file_runner_->NumPendingTasks());
-}
-
-TEST_F(ImportantFileWriterSchedulingTest, FailedSerializationOnCommitEndsTheBatch) {
-  ImportantFileWriter writer(target(), file_runner_);
-  CountingSerializer serializer;
-  serializer.set_succeed(false);
-  writer.ScheduleWrite(&serializer);
-  writer.DoScheduledWrite();
-  EXPECT_EQ(1, serializer.calls());
-  EXPECT_FALSE(writer.HasPendingWrite());
-  // The queued timer task must neither call the forgotten serializer nor write.
-  owner_->RunPendingTasks();
-  EXPECT_EQ(1, serializer.calls());
-  EXPECT_EQ(0u, file_runner_->NumPendingTasks());
-  EXPECT_FALSE(file_test::Exists(target()));
-
-  // A new batch works normally.
+  const bool kSucceed[] = {true, false};
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(kSucceed[i] ? "serialized" : "serialization failed");
+    serializer.set_succeed(kSucceed[i]);
+    writer.ScheduleWrite(&serializer);
+    writer.DoScheduledWrite();
+    EXPECT_FALSE(writer.HasPendingWrite());
+    EXPECT_EQ(i + 1, serializer.calls());
+    file_runner_->RunPendingTasks();
+    EXPECT_EQ("data 1", ReadText(target()));  // the failed serialization wrote nothing
+    owner_->RunPendingTasks();                // the stopped timer's task
+    EXPECT_EQ(i + 1, serializer.calls());
+    EXPECT_EQ(0u, file_runner_->NumPendingTasks());
+  }
   serializer.set_succeed(true);
   writer.ScheduleWrite(&serializer);
   owner_->RunPendingTasks();
   file_runner_->RunPendingTasks();
-  EXPECT_EQ("data 2", ReadText(target()));
+  EXPECT_EQ("data 3", ReadText(target()));
 }
 
 TEST_F(ImportantFileWriterSchedulingTest, WriteNowStopsTheTimerAndWritesHereWhenTheRunnerRefuses) {
