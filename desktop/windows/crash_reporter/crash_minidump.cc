@@ -123,9 +123,5 @@ bool WriteMinidump(HANDLE process, DWORD process_id, const CrashInformationRecor
   return false;
 }
 
-bool ReadRemotePointer(HANDLE process, uint64_t address, uint64_t* result) {
-  return ReadClientMemory(process, address, result, sizeof(*result));
-}
-
 }  // namespace installer
 }  // namespace zorvi

@@ -51,9 +51,6 @@ bool WriteMinidumpFile(HANDLE process, DWORD process_id, const CrashInformationR
 bool WriteMinidump(HANDLE process, DWORD process_id, const CrashInformationRecord& record, HANDLE file,
                    uint64_t largest_size);
 
-// Reads one pointer-sized value out of a crashed process; true only when all 8 bytes arrived.
-bool ReadRemotePointer(HANDLE process, uint64_t address, uint64_t* result);
-
 }  // namespace installer
 }  // namespace zorvi
 

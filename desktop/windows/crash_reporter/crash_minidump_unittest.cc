@@ -114,7 +114,7 @@ TEST(CrashMinidumpTest, DumpsThatDoNotFitAreCutAndTriedSmallerThenDropped) {
 
 uint64_t ReadPointerOf(HANDLE process, uint64_t address) {
   uint64_t value = 0;
-  EXPECT_TRUE(ReadRemotePointer(process, address, &value));
+  EXPECT_TRUE(ReadClientMemory(process, address, &value, sizeof(value)));
   return value;
 }
 

@@ -19,16 +19,11 @@ void SetDumpLibraryFunctionsForTesting(const DumpLibraryFunctions* functions) {
   g_functions = functions ? functions : &kSystemFunctions;
 }
 
-bool DumpLibrary::Load(const wchar_t* file_name) {
-  if (!module_)
-    module_ = GetDumpLibraryFunctions().load_library(file_name);
-  return module_ != nullptr;
-}
+DumpLibrary::DumpLibrary(const wchar_t* file_name) : module_(GetDumpLibraryFunctions().load_library(file_name)) {}
 
-void DumpLibrary::Free() {
+DumpLibrary::~DumpLibrary() {
   if (module_)
     GetDumpLibraryFunctions().free_library(module_);
-  module_ = nullptr;
 }
 
 FARPROC DumpLibrary::FindAddress(const char* name) const {

@@ -37,16 +37,10 @@ void SetDumpLibraryFunctionsForTesting(const DumpLibraryFunctions* functions);
 // One loaded library, freed when it goes.
 class DumpLibrary {
  public:
-  DumpLibrary() = default;
-  explicit DumpLibrary(const wchar_t* file_name) { Load(file_name); }
-  ~DumpLibrary() { Free(); }
+  explicit DumpLibrary(const wchar_t* file_name);
+  ~DumpLibrary();
   DumpLibrary(const DumpLibrary&) = delete;
   DumpLibrary& operator=(const DumpLibrary&) = delete;
-
-  // Loads the library unless one is loaded already; true when one is.
-  bool Load(const wchar_t* file_name);
-  void Free();
-  bool loaded() const { return module_ != nullptr; }
 
   // The exported function as `Function`; null when nothing is loaded or it is not exported.
   template <typename Function>
@@ -57,7 +51,7 @@ class DumpLibrary {
  private:
   FARPROC FindAddress(const char* name) const;
 
-  HMODULE module_ = nullptr;
+  const HMODULE module_;
 };
 
 }  // namespace installer

@@ -58,12 +58,8 @@ DumpWriter::~DumpWriter() = default;
 bool DumpWriter::CreateDumpFile(std::wstring* dump_path) {
   if (dump_file_.IsValid())
     return false;
-  UuidCreateFunction uuid_create;
-  {
-    base::AutoLock lock(library_lock_);
-    rpcrt4_.Load(L"rpcrt4.dll");
-    uuid_create = rpcrt4_.Find<UuidCreateFunction>("UuidCreate");
-  }
+  DumpLibrary rpcrt4(L"rpcrt4.dll");
+  const auto uuid_create = rpcrt4.Find<UuidCreateFunction>("UuidCreate");
   if (!uuid_create)
     return false;
   GUID guid = {};
@@ -79,12 +75,8 @@ bool DumpWriter::CreateDumpFile(std::wstring* dump_path) {
 bool DumpWriter::WriteMinidump() {
   if (!dump_file_.IsValid() || (dump_type_ & MiniDumpWithFullMemory))
     return false;
-  MiniDumpWriteDumpFunction write_dump;
-  {
-    base::AutoLock lock(library_lock_);
-    dbghelp_.Load(L"dbghelp.dll");
-    write_dump = dbghelp_.Find<MiniDumpWriteDumpFunction>("MiniDumpWriteDump");
-  }
+  DumpLibrary dbghelp(L"dbghelp.dll");
+  const auto write_dump = dbghelp.Find<MiniDumpWriteDumpFunction>("MiniDumpWriteDump");
   if (!write_dump)
     return false;
 

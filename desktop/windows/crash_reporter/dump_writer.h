@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "base/synchronization/lock.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/dump_library.h"
 
@@ -55,11 +54,6 @@ class DumpWriter {
   const uint64_t assertion_address_;
   const uint32_t dump_type_;
   const bool pointers_in_dumped_process_;
-
-  // Loaded on first use; the lock keeps that safe should a writer ever be shared.
-  base::Lock library_lock_;
-  DumpLibrary dbghelp_;
-  DumpLibrary rpcrt4_;
 
   base::win::ScopedHandle dump_file_;
 };
