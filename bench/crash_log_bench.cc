@@ -1,8 +1,8 @@
 // The text crash log of a crashed child with 50 and with 499 threads besides its own, taken as the reporter
 // takes it (attached to the child as a debugger, from the dump server's callback: snapshot, then the log),
 // against the minidump of the same stop written by the system's MiniDumpWriteDump in the same run. The child is
-// the crash reporter's test child (crash_snapshot_test_child.exe, beside this program). The log must take at
-// most a third of the 15 s a client waits for its reporter.
+// the crash reporter's test child (crash_client_test_child.exe in its "snapshot" mode, beside this program). The
+// log must take at most a third of the 15 s a client waits for its reporter.
 #include <windows.h>
 
 #include <cstdio>
@@ -82,9 +82,9 @@ Figures Measure(int parked_threads, const std::wstring& folder) {
     return figures;
   wchar_t own[MAX_PATH];
   GetModuleFileNameW(nullptr, own, MAX_PATH);
-  std::wstring command = L"\"" + base::FilePath(own).DirName().value() + L"\\crash_snapshot_test_child.exe\" \"" +
-                         pipe + L"\" " + std::to_wstring(parked_threads) + L" \"" + folder + L"\" " +
-                         std::to_wstring(kChildDumpWaitMs);
+  std::wstring command = L"\"" + base::FilePath(own).DirName().value() +
+                         L"\\crash_client_test_child.exe\" snapshot \"" + pipe + L"\" \"" + folder + L"\" - " +
+                         std::to_wstring(kChildDumpWaitMs) + L" " + std::to_wstring(parked_threads);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};

@@ -1,6 +1,5 @@
 #include "desktop/windows/crash_reporter/crash_dump_server_test_util.h"
 
-
 namespace zorvi {
 namespace installer {
 
@@ -8,15 +7,7 @@ RecordingCrashServer::RecordingCrashServer(bool generate_dumps, const std::wstri
     : pipe_name_(std::wstring(kCrashPipeNamePrefix) + test_support::UniqueName(L"Server")),
       connect_semaphore_(CreateSemaphoreW(nullptr, 0, 100000, nullptr)),
       exits_reached_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-  CrashDumpServerCallbacks callbacks;
-  callbacks.connect = &OnConnect;
-  callbacks.connect_context = this;
-  callbacks.dump = &OnDump;
-  callbacks.dump_context = this;
-  callbacks.exited = &OnExit;
-  callbacks.exited_context = this;
-  callbacks.upload = &OnUpload;
-  callbacks.upload_context = this;
+  const CrashDumpServerCallbacks callbacks = {&OnConnect, this, &OnDump, this, &OnExit, this, &OnUpload, this};
   server_ = std::make_unique<CrashDumpServer>(pipe_name_, nullptr, callbacks, generate_dumps, dump_folder);
 }
 
@@ -97,36 +88,22 @@ void RecordingCrashServer::OnUpload(void* context, DWORD process_id) {
   self->uploads_.push_back(process_id);
 }
 
+DWORD RunTestChild(const std::wstring& program, const std::wstring& arguments, std::string* output) {
+  const std::wstring command = L"\"" + test_support::ExecutableDir() + L"\\" + program + L"\" " + arguments;
+  DWORD exit_code = 0;
+  return test_support::RunProcess(command, &exit_code, output) ? exit_code : static_cast<DWORD>(-1);
+}
+
 DWORD RunPipeClient(const std::wstring& mode, const std::wstring& pipe_name, const std::wstring& argument,
                     std::string* output) {
-  std::wstring command = L"\"" + test_support::ExecutableDir() + L"\\crash_pipe_client_test_child.exe\" " + mode +
-                         L" \"" + pipe_name + L"\"";
-  if (!argument.empty())
-    command += L" " + argument;
-  DWORD exit_code = 0;
-  if (!test_support::RunProcess(command, &exit_code, output))
-    return static_cast<DWORD>(-1);
-  return exit_code;
+  return RunTestChild(L"crash_pipe_client_test_child.exe", mode + L" \"" + pipe_name + L"\" " + argument, output);
 }
 
-DWORD RunCrashingClient(const std::wstring& mode, const std::wstring& pipe_name, const std::wstring& folder) {
-  const std::wstring command = L"\"" + test_support::ExecutableDir() + L"\\crash_client_test_child.exe\" " + mode +
-                               L" \"" + pipe_name + L"\" \"" + folder + L"\" " + test_support::UniqueName(L"Client") +
-                               L" " + std::to_wstring(kDumpedClientWaitMs);
-  DWORD exit_code = 0;
-  if (!test_support::RunProcess(command, &exit_code))
-    return static_cast<DWORD>(-1);
-  return exit_code;
-}
-
-uint64_t MillisecondsSinceCreation(HANDLE process) {
-  FILETIME creation, exit, kernel, user, now;
-  GetProcessTimes(process, &creation, &exit, &kernel, &user);
-  GetSystemTimeAsFileTime(&now);
-  const auto value = [](const FILETIME& time) {
-    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-  };
-  return (value(now) - value(creation)) / 10000;
+DWORD RunCrashingClient(const std::wstring& mode, const std::wstring& pipe_name, const std::wstring& folder,
+                        const std::wstring& arguments) {
+  return RunTestChild(L"crash_client_test_child.exe", mode + L" \"" + pipe_name + L"\" \"" + folder + L"\" " +
+                                                          test_support::UniqueName(L"Client") + L" " +
+                                                          std::to_wstring(kDumpedClientWaitMs) + L" " + arguments);
 }
 
 }  // namespace installer

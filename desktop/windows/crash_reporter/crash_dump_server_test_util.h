@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -73,18 +74,54 @@ class RecordingCrashServer {
   test_support::ScopedTestHandle exits_reached_;
 };
 
-// Runs crash_pipe_client_test_child.exe in `mode` against `pipe_name` and gives its exit code (-1 when it
-// could not start); its output goes to *output when that is not null.
+// Runs the test child `program` (beside the test) with `arguments` and gives its exit code (-1 when it could
+// not start); its output goes to *output when that is not null.
+DWORD RunTestChild(const std::wstring& program, const std::wstring& arguments, std::string* output = nullptr);
+
+// Runs crash_pipe_client_test_child.exe in `mode` against `pipe_name`, as RunTestChild.
 DWORD RunPipeClient(const std::wstring& mode, const std::wstring& pipe_name,
                     const std::wstring& argument = std::wstring(), std::string* output = nullptr);
 
-// Runs crash_client_test_child.exe in `mode` against `pipe_name`, writing into `folder`, and gives its exit
-// code (-1 when it could not start). The child waits for its dump as long as only a hang takes: dumps under
-// wine can take longer than a client's own limit.
-DWORD RunCrashingClient(const std::wstring& mode, const std::wstring& pipe_name, const std::wstring& folder);
+// Runs crash_client_test_child.exe in `mode` against `pipe_name`, writing into `folder`, as RunTestChild. The
+// child waits for its dump as long as only a hang takes: dumps under wine can take longer than a client's own
+// limit. `arguments` follow that wait.
+DWORD RunCrashingClient(const std::wstring& mode, const std::wstring& pipe_name, const std::wstring& folder,
+                        const std::wstring& arguments = std::wstring());
 
-// A process's up-time in milliseconds, as the server computes a client's.
-uint64_t MillisecondsSinceCreation(HANDLE process);
+// A process's up-time in milliseconds, as the server computes a client's (the pipe client child prints its own).
+inline uint64_t MillisecondsSinceCreation(HANDLE process) {
+  FILETIME creation, exit, kernel, user, now;
+  GetProcessTimes(process, &creation, &exit, &kernel, &user);
+  GetSystemTimeAsFileTime(&now);
+  const auto value = [](const FILETIME& time) {
+    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  };
+  return (value(now) - value(creation)) / 10000;
+}
+
+inline long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+inline uint64_t AddressOf(const void* object) {
+  return reinterpret_cast<uintptr_t>(object);
+}
+
+// A crash made up in this process, as a crashed client keeps it: the context captured here, a record of `code`
+// at its instruction, and the pointers to both.
+struct CapturedException {
+  explicit CapturedException(DWORD code) {
+    RtlCaptureContext(&context);
+    record.ExceptionCode = code;
+    record.ExceptionAddress = reinterpret_cast<void*>(context.Rip);
+  }
+  CapturedException(const CapturedException&) = delete;
+  CapturedException& operator=(const CapturedException&) = delete;
+
+  CONTEXT context = {};
+  EXCEPTION_RECORD record = {};
+  EXCEPTION_POINTERS pointers = {&record, &context};
+};
 
 }  // namespace installer
 }  // namespace zorvi

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cwchar>
 #include <memory>
 #include <mutex>
@@ -19,8 +18,6 @@
 namespace zorvi {
 namespace installer {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 class CrashDumpServerTest : public ::testing::Test {
  protected:
@@ -145,9 +142,9 @@ TEST_F(CrashDumpServerTest, ADestroyedServerEndsItsClientsRequestsAtOnce) {
   bool requested = true;
   long long milliseconds = 0;
   std::thread crashing_thread([&] {
-    const Clock::time_point start = Clock::now();
+    const auto start = std::chrono::steady_clock::now();
     requested = client->RequestDump(nullptr, nullptr);
-    milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    milliseconds = MillisecondsSince(start);
   });
   crashing_thread.join();
   EXPECT_FALSE(requested);

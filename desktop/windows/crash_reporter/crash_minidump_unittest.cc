@@ -25,10 +25,6 @@ using Answer = FakeDumpLibraries::DumpAnswer;
 constexpr DWORD kInvalidArgument = 0x80070057;
 constexpr size_t kTooLarge = 3500000, kFits = 1000;
 
-uint64_t AddressOf(const void* object) {
-  return reinterpret_cast<uintptr_t>(object);
-}
-
 std::string VersionText() {
   return GetFullVersionString() + " " + std::to_string(GetBuildNumber());
 }
@@ -37,14 +33,10 @@ std::string VersionText() {
 // facts come from this process, read as a crashed client's are.
 TEST(CrashMinidumpTest, DumpsThatDoNotFitAreCutAndTriedSmallerThenDropped) {
   const std::wstring folder = FreshRecordFolder(test_support::UniqueName(L"minidump"));
-  CONTEXT context = {};
-  RtlCaptureContext(&context);
-  EXCEPTION_RECORD exception = {};
-  exception.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
-  EXCEPTION_POINTERS pointers = {&exception, &context};
+  const CapturedException crash(EXCEPTION_ACCESS_VIOLATION);
   CrashInformationRecord record = {};
   record.thread_id = GetCurrentThreadId();
-  record.exception_pointers = AddressOf(&pointers);
+  record.exception_pointers = AddressOf(&crash.pointers);
   wcscpy(record.assertion.expression, L"index < count");
   record.assertion.line = 99;
 

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "desktop/windows/crash_reporter/crash_dump_server_test_util.h"
 #include "desktop/windows/crash_reporter/crash_keys.h"
 #include "desktop/windows/crash_reporter/crash_server_client.h"
 
@@ -106,13 +107,8 @@ int RequestDump(const std::wstring& pipe_name, const std::wstring& count) {
   CrashServerClient client(pipe_name, 0, &info);
   if (!client.Register())
     return 1;
-  FILETIME creation, exit, kernel, user, now;
-  GetProcessTimes(GetCurrentProcess(), &creation, &exit, &kernel, &user);
-  GetSystemTimeAsFileTime(&now);
-  const auto value = [](const FILETIME& time) {
-    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-  };
-  printf("before=%llu\n", (value(now) - value(creation)) / 10000);
+  printf("before=%llu\n", static_cast<unsigned long long>(
+                              zorvi::installer::MillisecondsSinceCreation(GetCurrentProcess())));
   fflush(stdout);
   return client.RequestDump(nullptr, nullptr) ? 0 : 2;
 }

@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <string>
 
+#include "desktop/windows/crash_reporter/crash_dump_server_test_util.h"
 #include "desktop/windows/crash_reporter/crash_keys.h"
 #include "desktop/windows/crash_reporter/scripted_crash_server_test_util.h"
 
@@ -17,10 +17,6 @@ namespace installer {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-long long MillisecondsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 // The access the system granted on a handle, asked of the kernel rather than of the code under test.
 ACCESS_MASK GrantedAccess(HANDLE handle) {
@@ -80,12 +76,8 @@ TEST_F(CrashServerClientTest, RegistersRequestsDumpsAndNoticesTheReporterDying) 
   EXPECT_EQ(kCrashRegistrationAck, ReadMessage(folder, L"ack.bin").tag);
 
   // Two requests, the second without a record: the reporter must see a zeroed record, not the first one.
-  CONTEXT context = {};
-  RtlCaptureContext(&context);
-  EXCEPTION_RECORD record = {};
-  record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
-  record.ExceptionAddress = reinterpret_cast<void*>(context.Rip);
-  EXCEPTION_POINTERS pointers = {&record, &context};
+  CapturedException crash(EXCEPTION_ACCESS_VIOLATION);
+  EXCEPTION_POINTERS& pointers = crash.pointers;
   CrashAssertionRecord assertion = {};
   wcscpy(assertion.expression, L"index < size");
   assertion.line = 77;

@@ -24,10 +24,6 @@ constexpr DWORD kInvalidHandleCode = EXCEPTION_INVALID_HANDLE;
 constexpr uint32_t kHandleTraceStream = 18;
 constexpr size_t kHandleTraceHeaderSize = 16, kHandleTraceRecordSize = 288;
 
-uint64_t AddressOf(const void* object) {
-  return reinterpret_cast<uintptr_t>(object);
-}
-
 // The stream of that type in a recorded call, or null.
 const std::string* FindStream(const FakeDumpLibraries::DumpCall& call, uint32_t type) {
   for (const auto& stream : call.streams) {
@@ -64,14 +60,9 @@ std::vector<AVRF_HANDLE_OPERATION> TraceWithoutBadReference() {
 
 TEST(DumpWriterTest, WritesItsStreamsAndRefusesWhatItCannotDump) {
   const std::wstring folder = FreshRecordFolder(test_support::UniqueName(L"writer"));
-  CONTEXT context = {};
-  RtlCaptureContext(&context);
-  EXCEPTION_RECORD access_violation = {};
-  access_violation.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
-  EXCEPTION_RECORD invalid_handle = {};
-  invalid_handle.ExceptionCode = kInvalidHandleCode;
-  EXCEPTION_POINTERS access_violation_pointers = {&access_violation, &context};
-  EXCEPTION_POINTERS invalid_handle_pointers = {&invalid_handle, &context};
+  const CapturedException access_violation(EXCEPTION_ACCESS_VIOLATION), invalid_handle(kInvalidHandleCode);
+  const EXCEPTION_POINTERS& access_violation_pointers = access_violation.pointers;
+  const EXCEPTION_POINTERS& invalid_handle_pointers = invalid_handle.pointers;
   CrashAssertionRecord assertion = {};
   wcscpy(assertion.expression, L"handle != nullptr");
   assertion.line = 17;

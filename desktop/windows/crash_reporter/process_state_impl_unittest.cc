@@ -24,17 +24,7 @@ namespace zorvi {
 namespace installer {
 namespace {
 
-constexpr char kChildName[] = "crash_snapshot_test_child.exe";
-
-DWORD RunSnapshotChild(const std::wstring& pipe_name, int parked_threads, const std::wstring& folder) {
-  const std::wstring command = L"\"" + test_support::ExecutableDir() + L"\\crash_snapshot_test_child.exe\" \"" +
-                               pipe_name + L"\" " + std::to_wstring(parked_threads) + L" \"" + folder + L"\" " +
-                               std::to_wstring(kHangWaitMs);
-  DWORD exit_code = 0;
-  if (!test_support::RunProcess(command, &exit_code))
-    return static_cast<DWORD>(-1);
-  return exit_code;
-}
+constexpr char kChildName[] = "crash_client_test_child.exe";
 
 const ThreadInfo* FindThread(const ProcessState& state, uint32_t id) {
   for (const auto& thread : state.GetThreads()) {
@@ -42,14 +32,6 @@ const ThreadInfo* FindThread(const ProcessState& state, uint32_t id) {
       return thread.get();
   }
   return nullptr;
-}
-
-bool HasLine(const test_support::ScopedLogCapture& capture, const std::string& text) {
-  for (const auto& line : capture.lines()) {
-    if (line.text.find(text) != std::string::npos)
-      return true;
-  }
-  return false;
 }
 
 // What the test keeps of the snapshot, which lives only while the child is stopped.
@@ -114,7 +96,7 @@ TEST(ProcessStateImplTest, ACrashedChildIsSnapshotLoggedAndDumpedInOneAttach) {
     facts.detached = facts.attached && DebugActiveProcessStop(client.process_id());
   });
   ASSERT_TRUE(server.Start());
-  EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), RunSnapshotChild(server.pipe_name(), 3, folder));
+  EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), RunCrashingClient(L"snapshot", server.pipe_name(), folder, L"3"));
   ASSERT_EQ(1u, server.dump_requests());
   EXPECT_TRUE(facts.attached);
   EXPECT_TRUE(facts.detached);
@@ -129,12 +111,12 @@ TEST(ProcessStateImplTest, ACrashedChildIsSnapshotLoggedAndDumpedInOneAttach) {
   EXPECT_LE(6u, facts.thread_ids.size());
   EXPECT_NE(0u, facts.crashed_stack_size);
   EXPECT_EQ(0u, facts.mapped_stack_size) << "a stack pointer in a mapped view";
-  EXPECT_TRUE(HasLine(capture, "Sanity checks failed, state=0x1000, type=0x40000, protect=0x4")) << capture.Text();
+  EXPECT_TRUE(capture.HasLineStartingWith("Sanity checks failed, state=0x1000, type=0x40000, protect=0x4")) << capture.Text();
   EXPECT_EQ(8u, facts.x87_exponents.size()) << "each x87 register keeps its own exponent";
   for (const std::string& name : facts.modules_without_version) {
-    EXPECT_TRUE(HasLine(capture, "Could not find resources directory in " + name) ||
-                HasLine(capture, "Could not find version resource in " + name) ||
-                HasLine(capture, "Could not find version info in " + name))
+    EXPECT_TRUE(capture.HasLineStartingWith("Could not find resources directory in " + name) ||
+                capture.HasLineStartingWith("Could not find version resource in " + name) ||
+                capture.HasLineStartingWith("Could not find version info in " + name))
         << name;
   }
 
@@ -156,17 +138,10 @@ TEST(ProcessStateImplTest, ACrashedChildIsSnapshotLoggedAndDumpedInOneAttach) {
 
 // Crash facts in this process, where a crashed client keeps them: the field holding the address of its
 // EXCEPTION_POINTERS, and the thread id.
-struct OwnCrash {
-  OwnCrash() {
-    RtlCaptureContext(&context);
-    record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
-    record.ExceptionAddress = reinterpret_cast<void*>(context.Rip);
-  }
-  CONTEXT context;
-  EXCEPTION_RECORD record = {};
-  EXCEPTION_POINTERS pointers = {&record, &context};
+struct OwnCrash : CapturedException {
+  OwnCrash() : CapturedException(EXCEPTION_ACCESS_VIOLATION) {}
   EXCEPTION_POINTERS* pointers_address = &pointers;
-  const uint64_t pointers_field = reinterpret_cast<uintptr_t>(&pointers_address);
+  const uint64_t pointers_field = AddressOf(&pointers_address);
   DWORD thread_id = GetCurrentThreadId();
 };
 
@@ -258,7 +233,7 @@ TEST(ProcessStateImplTest, OnlyAnUnopenedProcessOrAnUnreadCrashFailsTheSnapshot)
     ASSERT_EQ(c.succeeds, succeeded) << capture.Text();
     EXPECT_EQ(c.module_calls, g_script.module_calls);
     for (const std::string& line : c.lines)
-      EXPECT_TRUE(HasLine(capture, line)) << line << "\n" << capture.Text();
+      EXPECT_TRUE(capture.HasLineStartingWith(line)) << line << "\n" << capture.Text();
     if (!succeeded)
       continue;
 
