@@ -57,12 +57,15 @@ void SetVariable(const std::wstring& value) {
   SetEnvironmentVariableW(L"ZORVI_CRASH_LOG_DIR", value.empty() ? nullptr : value.c_str());
 }
 
-TEST(CrashFilesTest, TheCrashFolderComesFromTheEnvironmentOnlyWhenUsable) {
+// The crash folder comes from the environment only when usable; the user-data switch names the user data folder.
+TEST(CrashFilesTest, TheCrashFoldersComeFromTheEnvironmentAndTheCommandLine) {
   const std::wstring root = FreshRecordFolder(test_support::UniqueName(L"folders"));
   ASSERT_TRUE(test_support::WriteFileBytes(root + L"\\a file", "not a folder"));
   base::FilePath temp;
   ASSERT_TRUE(base::GetTempDir(&temp));
-  const std::wstring usable = root + L"\\crash logs";
+  const std::wstring usable = root + L"\\crash logs", profile = root + L"\\profile";
+  base::CommandLine::Init();
+  base::CommandLine::ForCurrentProcess()->AppendSwitchNative(kUserDataDirSwitch, profile);
   const struct {
     const char* name;
     std::wstring variable;
@@ -102,13 +105,6 @@ TEST(CrashFilesTest, TheCrashFolderComesFromTheEnvironmentOnlyWhenUsable) {
     }
   }
   SetVariable(L"");
-}
-
-TEST(CrashFilesTest, TheUserDataSwitchNamesTheUserDataFolder) {
-  const std::wstring profile = FreshRecordFolder(test_support::UniqueName(L"user_data")) + L"\\profile";
-  base::CommandLine::Init();
-  base::CommandLine::ForCurrentProcess()->AppendSwitchNative(kUserDataDirSwitch, profile);
-  ASSERT_TRUE(InitCrashFolders());
   base::FilePath user_data;
   ASSERT_TRUE(base::PathService::Get(kUserDataDirKey, &user_data));
   EXPECT_EQ(profile, user_data.value());

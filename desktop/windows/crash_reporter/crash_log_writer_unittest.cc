@@ -4,13 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "base/json/json_writer.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/stringprintf.h"
 #include "base/values.h"
 #include "desktop/windows/crash_reporter/crash_minidump.h"
 #include "desktop/windows/crash_reporter/scripted_crash_server_test_util.h"
@@ -24,19 +25,7 @@ constexpr uint64_t kNowhere = 0x0000DEA000000000;
 constexpr uint64_t kPage = 4096;
 
 std::string Hex(uint64_t value) {
-  char text[24];
-  snprintf(text, sizeof(text), "%llX", static_cast<unsigned long long>(value));
-  return text;
-}
-
-std::string HexBytes(const uint8_t* bytes, size_t count) {
-  std::string text;
-  for (size_t i = 0; i < count; ++i) {
-    char digits[3];
-    snprintf(digits, sizeof(digits), "%02X", bytes[i]);
-    text += digits;
-  }
-  return text;
+  return base::StringPrintf("%llX", static_cast<unsigned long long>(value));
 }
 
 // Pages of the test's own memory, which the fake process reads.
@@ -60,7 +49,7 @@ class FakeModule : public ModuleInfo {
  public:
   FakeModule(std::string name, std::string version, uint64_t base, uint32_t size, uint64_t code_end,
              uint32_t timestamp)
-      : name_(std::move(name)), version_(std::move(version)), base_(base), size_(size), code_end_(code_end),
+      : name_(std::move(name)), version_(std::move(version)), base_(base), code_end_(code_end), size_(size),
         timestamp_(timestamp) {}
   const char* GetName() const override { return name_.c_str(); }
   uint64_t GetBaseAddress() const override { return base_; }
@@ -72,10 +61,8 @@ class FakeModule : public ModuleInfo {
 
  private:
   const std::string name_, version_;
-  const uint64_t base_;
-  const uint32_t size_;
-  const uint64_t code_end_;
-  const uint32_t timestamp_;
+  const uint64_t base_, code_end_;
+  const uint32_t size_, timestamp_;
 };
 
 class FakeThread : public ThreadInfo {
@@ -207,13 +194,13 @@ class Description {
       fields->AppendString(Hex(xmm.high));
       fields->AppendString(Hex(xmm.low));
     }
-    fields->AppendString(HexBytes(stack, kept));
+    fields->AppendString(base::HexEncode(stack, kept));
     threads_->Append(std::move(fields));
   }
   void AddRange(uint64_t start, uint64_t end) {
     auto range = std::make_unique<base::ListValue>();
     range->AppendString(Hex(start));
-    range->AppendString(HexBytes(reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(start)), end - start));
+    range->AppendString(base::HexEncode(reinterpret_cast<const void*>(static_cast<uintptr_t>(start)), end - start));
     ranges_->Append(std::move(range));
     total_ += end - start;
   }

@@ -6,11 +6,11 @@
 
 #include <chrono>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "base/strings/string_number_conversions.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/windows/crash_reporter/crash_dump_server_test_util.h"
 #include "desktop/windows/crash_reporter/fake_dump_library_test_util.h"
@@ -146,15 +146,10 @@ TEST(CrashMinidumpTest, ACrashedClientIsDumpedWithinItsLimit) {
   const uint64_t function = std::stoull(client.at("function"), nullptr, 16);
   EXPECT_GE(exception_address, function);
   EXPECT_LT(exception_address, function + 32) << "the write inside the crashing function";
-  std::string version_hex;
-  for (unsigned char c : VersionText()) {
-    char digits[3];
-    snprintf(digits, sizeof(digits), "%02X", c);
-    version_hex += digits;
-  }
+  const std::string version = VersionText();
   ASSERT_TRUE(test_support::WriteFileBytes(
       folder + L"\\expected.txt", "thread=" + client.at("thread") + "\naddress=" + std::to_string(exception_address) +
-                                      "\nversion=" + version_hex + "\nsize=" + std::to_string(dump.size()) +
+                                      "\nversion=" + base::HexEncode(version.data(), version.size()) + "\nsize=" + std::to_string(dump.size()) +
                                       "\nms=" + std::to_string(ms) + "\n"));
 }
 

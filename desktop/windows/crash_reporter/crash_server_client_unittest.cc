@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/strings/string_number_conversions.h"
 #include "desktop/windows/crash_reporter/crash_dump_server_test_util.h"
 #include "desktop/windows/crash_reporter/crash_keys.h"
 #include "desktop/windows/crash_reporter/scripted_crash_server_test_util.h"
@@ -167,13 +168,7 @@ TEST_F(CrashServerClientTest, GuidTextIsWrittenForPythonToCompare) {
     const std::wstring text = GuidToString(guid);
     ASSERT_EQ(36u, text.size());
     EXPECT_EQ(std::wstring::npos, text.find_first_not_of(L"0123456789abcdef-")) << "lower-case hexadecimal";
-    const auto* bytes = reinterpret_cast<const unsigned char*>(&guid);
-    for (size_t i = 0; i < sizeof(GUID); ++i) {
-      char hex[3];
-      snprintf(hex, sizeof(hex), "%02x", bytes[i]);
-      lines += hex;
-    }
-    lines += ' ';
+    lines += base::HexEncode(&guid, sizeof(guid)) + ' ';
     lines.append(text.begin(), text.end());
     lines += '\n';
   }
