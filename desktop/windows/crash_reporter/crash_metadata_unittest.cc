@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cwchar>
 #include <regex>
 #include <string>
 #include <utility>
@@ -13,27 +12,14 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/test_seams.h"
+#include "desktop/windows/crash_reporter/custom_info_entries_test_util.h"
 
 namespace zorvi {
 namespace installer {
 namespace {
 
-using Pairs = std::vector<std::pair<std::wstring, std::wstring>>;
-
-// Crash keys as the dump server hands them over: names and values of up to 64 units, unterminated at 64.
-class Entries {
- public:
-  explicit Entries(const Pairs& pairs) : entries_(pairs.size()) {
-    for (size_t i = 0; i < pairs.size(); ++i) {
-      wcsncpy(entries_[i].name, pairs[i].first.c_str(), CrashCustomInfoEntry::kTextLength);
-      wcsncpy(entries_[i].value, pairs[i].second.c_str(), CrashCustomInfoEntry::kTextLength);
-    }
-  }
-  CrashCustomClientInfo info() const { return {entries_.data(), entries_.size()}; }
-
- private:
-  std::vector<CrashCustomInfoEntry> entries_;
-};
+using Pairs = CustomInfoPairs;
+using Entries = CustomInfoEntries;
 
 class CrashMetadataTest : public testing::Test {
  protected:

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -14,7 +16,7 @@
 #include "desktop/windows/crash_reporter/crash_client_startup.h"
 #include "desktop/windows/crash_reporter/crash_keys.h"
 #include "desktop/windows/crash_reporter/crash_metadata.h"
-#include <gtest/gtest.h>
+#include "desktop/windows/crash_reporter/custom_info_entries_test_util.h"
 #include "testing/scoped_log_capture.h"
 #include "testing/test_support.h"
 
@@ -22,20 +24,7 @@ namespace zorvi {
 namespace installer {
 namespace {
 
-// A table of custom entries, as a client's crash keys hand them over.
-class Entries {
- public:
-  void Add(const wchar_t* name, const std::wstring& value) {
-    CrashCustomInfoEntry entry = {};
-    wcsncpy(entry.name, name, CrashCustomInfoEntry::kTextLength - 1);
-    wcsncpy(entry.value, value.c_str(), CrashCustomInfoEntry::kTextLength - 1);
-    entries_.push_back(entry);
-  }
-  CrashCustomClientInfo info() const { return {entries_.data(), entries_.size()}; }
-
- private:
-  std::vector<CrashCustomInfoEntry> entries_;
-};
+using Entries = CustomInfoEntries;
 
 TEST(CrashReporterMainTest, ModuleListsNumbersAndSwitchesAreReadAsFarAsTheyAreWellFormed) {
   struct ModuleRow {

@@ -1,7 +1,5 @@
-// The reporter process end to end: crash_reporter_test_child.exe starts up as an installer process does (and
-// so starts itself again as its reporter), fails, and the reporter's files and the crash server's log are read.
-// Every process of a run lies in a job, so that a run ends when the job is empty: the host, its reporter and
-// whatever the reporter started.
+// The reporter end to end: crash_reporter_test_child.exe starts up as an installer process (starting itself again
+// as its reporter) and fails; the run ends when its job (host, reporter, what they start) is empty.
 #include <windows.h>
 
 #include <cstdio>
@@ -12,13 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include "base/files/file_enumerator.h"
+#include "base/files/file_path.h"
 #include "base/strings/string_number_conversions.h"
-#include "base/strings/string_split.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/reporter_self_crash.h"
+#include "desktop/windows/crash_reporter/scripted_crash_server_test_util.h"
 #include "testing/loopback_server.h"
 #include "testing/test_support.h"
 
@@ -56,30 +56,12 @@ struct HostRun {
   base::win::ScopedHandle port;
 };
 
-std::map<std::string, std::string> ReadFacts(const std::wstring& path) {
-  std::string text;
-  std::map<std::string, std::string> facts;
-  if (!test_support::ReadFileBytes(path, &text))
-    return facts;
-  for (const std::string& line : base::SplitString(text, "\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
-    const size_t equals = line.find('=');
-    if (equals != std::string::npos)
-      facts[line.substr(0, equals)] = line.substr(equals + 1);
-  }
-  return facts;
-}
-
 std::vector<std::wstring> ListFolder(const std::wstring& dir, const std::wstring& pattern) {
   std::vector<std::wstring> names;
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((dir + L"\\" + pattern).c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE)
-    return names;
-  do {
-    if (wcscmp(found.cFileName, L".") && wcscmp(found.cFileName, L".."))
-      names.push_back(found.cFileName);
-  } while (FindNextFileW(find, &found));
-  FindClose(find);
+  base::FileEnumerator found(base::FilePath(dir), false,
+                             base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES, pattern);
+  for (base::FilePath path = found.Next(); !path.empty(); path = found.Next())
+    names.push_back(path.BaseName().value());
   return names;
 }
 
@@ -134,13 +116,11 @@ class CrashReporterProcessTest : public testing::Test {
 
     const HANDLE objects[] = {ready.Get(), run->host.Get()};
     ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, objects, FALSE, 60000)) << "the host ended before it was ready";
-    auto facts = ReadFacts(run->dir + L"\\client-" + std::to_wstring(started.dwProcessId) + L".txt");
-    unsigned reporter = 0;
-    ASSERT_TRUE(base::StringToUint(facts["reporter"], &reporter));
-    run->reporter = reporter;
+    auto facts = ReadRecordFields(run->dir, L"client-" + std::to_wstring(started.dwProcessId) + L".txt");
+    unsigned reporter = 0, thread_id = 0;
+    ASSERT_TRUE(base::StringToUint(facts["reporter"], &reporter) && base::StringToUint(facts["thread"], &thread_id));
     ASSERT_TRUE(base::StringToUint64(facts["start_ms"], &run->start_ms));
-    unsigned thread_id = 0;
-    ASSERT_TRUE(base::StringToUint(facts["thread"], &thread_id));
+    run->reporter = reporter;
     run->thread = thread_id;
     run->modules = facts["modules"];
     if (reporter)
@@ -354,15 +334,15 @@ TEST_F(CrashReporterProcessTest, ACrashedHostIsLoggedDumpedAndUploaded) {
   std::string log_body, dump_body;
   ASSERT_TRUE(run.server->ReadBody(checks[1], &log_body));
   ASSERT_TRUE(run.server->ReadBody(dump_posts[0], &dump_body));
-  ASSERT_TRUE(test_support::WriteFileBytes(data + L"\\crash.txt", log));
-  ASSERT_TRUE(test_support::WriteFileBytes(data + L"\\crash.dmp", dump));
-  ASSERT_TRUE(test_support::WriteFileBytes(data + L"\\log.body", log_body));
-  ASSERT_TRUE(test_support::WriteFileBytes(data + L"\\dump.body", dump_body));
-  ASSERT_TRUE(test_support::WriteFileBytes(
-      data + L"\\expected.txt", "thread=" + std::to_string(run.thread) + "\nlog_type=" +
-                                    checks[1].Header("Content-Type") + "\ndump_type=" +
-                                    dump_posts[0].Header("Content-Type") + "\nzip=" +
-                                    base::WideToUTF8(logs[0].substr(0, logs[0].size() - 4)) + ".zip\n"));
+  const std::string expected = "thread=" + std::to_string(run.thread) + "\nlog_type=" +
+                               checks[1].Header("Content-Type") + "\ndump_type=" +
+                               dump_posts[0].Header("Content-Type") + "\nzip=" +
+                               base::WideToUTF8(logs[0].substr(0, logs[0].size() - 4)) + ".zip\n";
+  for (const auto& [name, bytes] : {std::pair<const wchar_t*, const std::string&>{L"crash.txt", log},
+                                    {L"crash.dmp", dump}, {L"log.body", log_body}, {L"dump.body", dump_body},
+                                    {L"expected.txt", expected}}) {
+    ASSERT_TRUE(test_support::WriteFileBytes(data + L"\\" + name, bytes));
+  }
 }
 
 TEST_F(CrashReporterProcessTest, AReporterCrashIsReportedOnceInThreeDays) {

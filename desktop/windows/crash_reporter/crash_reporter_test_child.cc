@@ -1,27 +1,12 @@
-// A crash host for the reporter's tests: it starts up like an installer process (finds or starts its crash
-// reporter, connects its crash client, fills its crash keys) and then fails as its mode says. Started with
-// "crash-reporter-parent-id" it is the reporter itself, as the installer is, so the reporter it starts is this
-// program again with the same arguments.
-//
-//   crash_reporter_test_child.exe MODE DIR [--test-start-wait=MS] [--test-self-wait=MS] [--test-dump-wait=MS]
-//                                 [installer switches]
-//
-// The waits shorten (or, for a client whose dump takes long, lengthen) the product's. Before failing it writes
-// DIR\client-<pid>.txt ("reporter=", "start_ms=" (how long finding or starting the reporter took), "thread=",
-// "modules=" lines), sets the event named by DIR's last component + "_ready" and waits for "_go" (so that a test
-// can take hold of its reporter first).
-// Modes:
-//   start-only          ends with exit code 0
-//   wait                waits until it is ended (a client that stays alive)
-//   null-write          writes through a null pointer
-//   breakpoint          a breakpoint instruction
-//   pure-call           a pure virtual call from a base-class destructor
-//   invalid-parameter   the installed invalid-parameter handler, called as the runtime would
-//   window-proc         a window procedure that faults, called through the message pump's guard
-//   two-threads         the main thread and a second one fault at once
-//   handle-trace        publishes a handle-trace ring of three records (handles 0x44, 0x45, 0x44) in its crash
-//                       keys, with the handle 0x44 suspected, then writes through null
-//   reporter-exits      as reporter: ends at once without signalling (its parent's start-up gets 0)
+// A crash host for the reporter's tests: starts up as an installer process (finds or starts its reporter, which is
+// this program again with "crash-reporter-parent-id", connects its crash client, fills its crash keys) and fails.
+//   crash_reporter_test_child.exe MODE DIR [--test-start-wait=MS] [--test-self-wait=MS] [--test-dump-wait=MS] ...
+// The waits replace the product's. Before failing it writes DIR\client-<pid>.txt (reporter=, start_ms=, thread=,
+// modules=), sets the event "<DIR's last component>_ready" and waits for "_go" (the test takes hold first).
+// Modes: start-only (exit 0), wait (until ended), null-write, breakpoint, pure-call, invalid-parameter (the
+// installed handler, called as the runtime would), window-proc (a faulting window procedure under the pump's
+// guard), two-threads (two threads fault at once), handle-trace (publishes a ring of handles 0x44, 0x45, 0x44 with
+// 0x44 suspected, then writes through null), reporter-exits (as reporter: ends without signalling).
 #include <windows.h>
 
 #include <cstdio>

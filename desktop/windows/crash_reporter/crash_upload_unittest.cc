@@ -4,13 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
+#include "base/files/file_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/test_seams.h"
 #include "desktop/windows/crash_reporter/crash_log_zip.h"
+#include "desktop/windows/crash_reporter/crash_metadata.h"
 #include "desktop/windows/crash_reporter/crash_url.h"
 #include "desktop/windows/crash_reporter/multipart_upload.h"
 #include "desktop/windows/crash_reporter/reporter_lifetime.h"
@@ -36,9 +41,7 @@ std::string CrashLogText(size_t size) {
   return text;
 }
 
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool Exists(const std::wstring& path) { return base::PathExists(base::FilePath(path)); }
 
 TEST(CrashLogZipTest, ALogBecomesOneDeflatedEntryAndAFailureLeavesNoArchive) {
   const std::wstring folder = FreshRecordFolder(L"zip");
@@ -72,8 +75,18 @@ TEST(CrashLogZipTest, ALogBecomesOneDeflatedEntryAndAFailureLeavesNoArchive) {
   ASSERT_TRUE(test_support::WriteFileBytes(folder + L"\\expected.txt", expected));
 }
 
-// The crash service: form posts are answered by path.
+// The crash service's answers by path: crash checks (GET) and form posts.
 constexpr char kServiceFaults[] = R"({
+  "/accept": [{"status": 303, "location": "/crash/view?id=abc&x=1", "times": "all"}],
+  "/no-ampersand": [{"status": 303, "location": "/crash/view?id=abc", "times": "all"}],
+  "/no-id": [{"status": 303, "location": "/crash/view&id=abc&x", "times": "all"}],
+  "/long-location": [{"status": 303, "location": "/crash/a-location-longer-than-the-first-buffer?id=12345&more=1",
+                      "times": "all"}],
+  "/reject": [{"status": 503, "times": "all"}],
+  "/error": [{"status": 500, "times": "all"}],
+  "/found": [{"status": 302, "location": "/crash/view?id=abc&x=1", "times": "all"}],
+  "/ok": [{"status": 200, "body": "fine", "times": "all"}],
+  "/silent": [{"silent": true, "times": "all"}],
   "/upload": [{"status": 200, "body": "thanks", "times": "all"}],
   "/crash": [{"status": 200, "body": "ok", "times": "all"}],
   "/collector/submit": [{"status": 200, "body": "ok", "times": "all"}],
@@ -81,14 +94,23 @@ constexpr char kServiceFaults[] = R"({
   "/short": [{"status": 200, "body": "thanks", "truncate": 3, "times": "all"}]
 })";
 
-class CrashUploadTest : public testing::Test {
+class CrashServiceTest : public testing::Test {
  protected:
   void SetUp() override {
-    SetBrandingTextForTesting(R"({"product_name": "UploadTest"})");  // no crash URL of its own
+    SetBrandingTextForTesting(R"({"product_name": "ServiceTest", "urls": {"crash": "https://crash.example/c"}})");
     std::string error;
     ASSERT_TRUE(server_.Start(served_.path(), kServiceFaults, &error)) << error;
   }
-  void TearDown() override { SetEnvironmentVariableW(L"ZORVI_CRASH_SERVER_URL", nullptr); }
+  void TearDown() override {
+    SetEnvironmentVariableW(L"ZORVI_CRASH_SERVER_URL", nullptr);
+    SetEnvironmentVariableW(L"SERVICETEST_CRASH_EMAIL", nullptr);
+  }
+
+  // Points the crash URL at `url` as the reporter's start-up would (null: the branding's).
+  static void UseCrashUrl(const wchar_t* url) {
+    SetEnvironmentVariableW(L"ZORVI_CRASH_SERVER_URL", url);
+    InitCrashUrl();
+  }
 
   // Keeps a posted body for the Linux check, with the boundary the request announced.
   void KeepBody(const test_support::LoggedRequest& request, const std::wstring& folder, const std::string& name,
@@ -99,11 +121,103 @@ class CrashUploadTest : public testing::Test {
     *expected += name + "\tbody\t" + request.Header("Content-Type") + "\n";
   }
 
-  test_support::ScopedTestFolder served_{L"crash_upload_served"};
+  test_support::ScopedTestFolder served_{L"crash_service"};
   test_support::LoopbackServer server_;
 };
 
-TEST_F(CrashUploadTest, TheFormIsPostedAsTheServerParsesIt) {
+TEST_F(CrashServiceTest, TheServersAnswerDecidesTheCrash) {
+  const struct {
+    const char* path;
+    const wchar_t* client_url;
+    const wchar_t* origin;
+    CrashUrlCheckResult result;
+    const wchar_t* id;
+  } rows[] = {
+      {"/accept", L"http://shown.example/page?q=1", L"Pellow", kCrashAccepted, L"abc"},
+      {"/accept", L"", L"", kCrashAccepted, L"abc"},
+      {"/long-location", L"", L"Vemtra", kCrashAccepted, L"12345"},
+      {"/no-ampersand", L"", L"", kCrashCheckFailed, L""},
+      {"/no-id", L"", L"", kCrashCheckFailed, L""},
+      {"/reject", L"x", L"", kCrashRejected, L""},
+      {"/error", L"", L"", kCrashCheckFailed, L""},
+      {"/found", L"", L"", kCrashCheckFailed, L""},
+      {"/ok", L"", L"", kCrashCheckFailed, L""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.path) + " " + base::WideToUTF8(row.client_url));
+    UseCrashUrl(server_.Url(row.path).c_str());
+    std::wstring id, location;
+    EXPECT_EQ(row.result, CheckCrashUrl(row.client_url, row.origin, &id, &location, 10000));
+    EXPECT_EQ(row.id, id);
+    if (row.result == kCrashAccepted) {
+      EXPECT_NE(std::wstring::npos, location.find(L"?id=" + id + L"&")) << base::WideToUTF8(location);
+    }
+  }
+  UseCrashUrl(L"ftp://127.0.0.1/accept");
+  std::wstring id, location;
+  EXPECT_EQ(kCrashCheckFailed, CheckCrashUrl(L"", L"", &id, &location, 0));
+
+  // One GET per check (no redirect followed), headers only when they have values. Answers on separate
+  // connections may be logged in either order: a row's request is found by its path and number on that path.
+  ASSERT_TRUE(server_.Stop());
+  const auto requests = server_.Requests();
+  ASSERT_EQ(std::size(rows), requests.size());
+  std::map<std::pair<std::string, int>, const test_support::LoggedRequest*> by_path_and_number;
+  for (const auto& request : requests)
+    by_path_and_number[{request.path, request.request_number}] = &request;
+  std::map<std::string, int> checks_of_path;
+  for (const auto& row : rows) {
+    const int number = ++checks_of_path[row.path];
+    SCOPED_TRACE(testing::Message() << row.path << " #" << number);
+    const auto found = by_path_and_number.find({row.path, number});
+    ASSERT_NE(by_path_and_number.end(), found);
+    const test_support::LoggedRequest& request = *found->second;
+    EXPECT_EQ("GET", request.method);
+    EXPECT_EQ(base::WideToUTF8(kCrashUploadUserAgent) + GetEditionSuffix(), request.Header("User-Agent"));
+    EXPECT_EQ(base::WideToUTF8(row.client_url), request.Header("X-Zorvi-Crash-URL"));
+    EXPECT_EQ(base::WideToUTF8(row.origin), request.Header("X-Origin"));
+    EXPECT_EQ("", request.Header("Cookie"));
+  }
+}
+
+TEST_F(CrashServiceTest, ASilentServerHoldsTheCheckOnlyForItsLimit) {
+  UseCrashUrl(server_.Url("/silent").c_str());
+  std::wstring id, location;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(kCrashCheckFailed, CheckCrashUrl(L"", L"", &id, &location, 500));
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(elapsed, std::chrono::seconds(2));
+}
+
+TEST_F(CrashServiceTest, TheAddressJoinsTheQueryEscaped) {
+  const struct {
+    const wchar_t* url;     // the variable's; null: the branding's
+    const wchar_t* email;   // null: not set
+    const wchar_t* crash_url;
+  } rows[] = {
+      {nullptr, nullptr, L"https://crash.example/c"},
+      {L"http://h.example/c", L"a+b&c@d.example", L"http://h.example/c?email=a%2Bb%26c@d.example"},
+      {L"http://h.example/c?lang=en", L"x y~\u00e9", L"http://h.example/c?lang=en&email=x%20y~%C3%A9"},
+      {L"http://h.example/c", L"", L"http://h.example/c"},
+  };
+  for (const auto& row : rows) {
+    SetEnvironmentVariableW(L"SERVICETEST_CRASH_EMAIL", row.email);
+    UseCrashUrl(row.url);
+    EXPECT_EQ(row.crash_url, GetCrashUrl());
+  }
+  EXPECT_EQ(L"http://h.example:80/collector/submit", GetCollectorUrl());
+
+  // The escaped address reaches the server as one query field after the existing one.
+  SetEnvironmentVariableW(L"SERVICETEST_CRASH_EMAIL", L"me+you&co@example.com");
+  UseCrashUrl(server_.Url("/accept?lang=en").c_str());
+  std::wstring id, location;
+  EXPECT_EQ(kCrashAccepted, CheckCrashUrl(L"", L"", &id, &location, 10000));
+  ASSERT_TRUE(server_.Stop());
+  ASSERT_EQ(1u, server_.Requests().size());
+  EXPECT_EQ("/accept?lang=en&email=me%2Byou%26co@example.com", server_.Requests()[0].target);
+}
+
+TEST_F(CrashServiceTest, TheFormIsPostedAsTheServerParsesIt) {
   const std::wstring folder = FreshRecordFolder(L"multipart");
   const std::wstring log = folder + L"\\crash log.txt", dump = folder + L"\\crash.dmp";
   ASSERT_TRUE(test_support::WriteFileBytes(log, CrashLogText(5000)));
@@ -146,9 +260,7 @@ TEST_F(CrashUploadTest, TheFormIsPostedAsTheServerParsesIt) {
       EXPECT_EQ(row.response, response);
     }
   }
-  const std::wstring boundary = MultipartUpload::GenerateBoundary();
-  EXPECT_EQ(43u, boundary.size());
-  EXPECT_NE(boundary, MultipartUpload::GenerateBoundary());
+  EXPECT_NE(MultipartUpload::GenerateBoundary(), MultipartUpload::GenerateBoundary());  // its form: the check
 
   ASSERT_TRUE(server_.Stop());
   const auto requests = server_.Requests();
@@ -165,10 +277,9 @@ TEST_F(CrashUploadTest, TheFormIsPostedAsTheServerParsesIt) {
   ASSERT_TRUE(test_support::WriteFileBytes(folder + L"\\expected.txt", expected));
 }
 
-TEST_F(CrashUploadTest, QueuedUploadsReachTheServiceAndLeaveNothingBehind) {
+TEST_F(CrashServiceTest, QueuedUploadsReachTheServiceAndLeaveNothingBehind) {
   const std::wstring folder = FreshRecordFolder(L"queued");
-  SetEnvironmentVariableW(L"ZORVI_CRASH_SERVER_URL", server_.Url("/crash").c_str());
-  InitCrashUrl();
+  UseCrashUrl(server_.Url("/crash").c_str());
   ReporterLifetime& lifetime = ReporterLifetime::Get();
   ASSERT_TRUE(lifetime.Init());
   const std::wstring log = folder + L"\\zorvi-crashlog-1-1.txt", dump = folder + L"\\zorvi-crashlog-1-1.dmp";
@@ -226,9 +337,9 @@ TEST_F(CrashUploadTest, QueuedUploadsReachTheServiceAndLeaveNothingBehind) {
   KeepBody(*queued_log, folder, "log", &expected);
   KeepBody(*queued_dump, folder, "dump", &expected);
 
-  // Without a crash URL nothing is sent.
-  SetEnvironmentVariableW(L"ZORVI_CRASH_SERVER_URL", nullptr);
-  InitCrashUrl();
+  // Without a crash URL (none set, none in the branding) nothing is sent.
+  SetBrandingTextForTesting(R"({"product_name": "ServiceTest"})");
+  UseCrashUrl(nullptr);
   EXPECT_EQ(L"", GetCrashUrl());
   EXPECT_FALSE(UploadLogNow(base::FilePath(kept), {}, false));
   EXPECT_FALSE(UploadMinidumpNow(base::FilePath(kept), {}));

@@ -409,21 +409,30 @@ if os.path.exists(os.path.join(folder, "self.txt")):
         fail("child log: lldb-14 says %r" % lldb[-600:])
     checked.append("crash log of a crashed child (obj2yaml-14, lldb-14, pefile; %d stack words)" % compared_words)
 
-# The reporter end to end: the crash files it kept against the forms it posted (email, zipfile, unzip -t), its
-# minidump as obj2yaml-14 and lldb-14 read it, and the crashed thread against the host's own.
-def form_parts(raw, content_type):
-    message = email.message_from_bytes(b"Content-Type: " + content_type.encode() + b"\r\n\r\n" + raw)
-    return {part.get_param("name", header="content-disposition"): part for part in message.get_payload()}
+# Crash log archives: unzip -t, one entry "crashlog.txt" deflated at the maximum level (zipinfo); its content.
+def unzipped_log(archive):
+    tested = subprocess.run(["unzip", "-t", archive], capture_output=True, text=True)
+    info = subprocess.run(["zipinfo", "-v", archive], capture_output=True, text=True).stdout
+    names = subprocess.run(["zipinfo", "-1", archive], capture_output=True, text=True).stdout.split()
+    if tested.returncode != 0 or names != ["crashlog.txt"]:
+        fail("%s: unzip -t said %r, entries %r" % (archive, tested.stdout[-300:], names))
+        return b""
+    if not re.search(r"compression method:\s+deflated", info) or \
+            not re.search(r"compression sub-type \(deflation\):\s+maximum", info):
+        fail("%s: not deflated at the maximum level: %s" % (archive, info[-800:]))
+    return subprocess.run(["unzip", "-p", archive, "crashlog.txt"], capture_output=True).stdout
 
 def zipped_log(part, where):
     archive_path = os.path.join(data, where + ".zip")
     open(archive_path, "wb").write(part.get_payload(decode=True))
-    tested = subprocess.run(["unzip", "-t", archive_path], capture_output=True)
-    if tested.returncode != 0:
-        fail("%s: unzip -t says %r" % (where, tested.stdout[-300:]))
-        return b""
-    return zipfile.ZipFile(archive_path).read("crashlog.txt")
+    return unzipped_log(archive_path)
 
+def form_parts(raw, content_type):
+    message = email.message_from_bytes(b"Content-Type: " + content_type.encode() + b"\r\n\r\n" + raw)
+    return [(part.get_param("name", header="content-disposition"), part) for part in message.get_payload()]
+
+# The reporter end to end: the crash files it kept against the forms it posted (email, unzip -t), its
+# minidump as obj2yaml-14 and lldb-14 read it, and the crashed thread against the host's own.
 folder = os.path.join(data, "reporter_e2e")
 if os.path.exists(os.path.join(folder, "expected.txt")):
     expected = dict(line.split("=", 1) for line in open(os.path.join(folder, "expected.txt")).read().splitlines())
@@ -453,7 +462,7 @@ if os.path.exists(os.path.join(folder, "expected.txt")):
     stop = re.search(r"\* thread #1: tid = (0x[0-9a-f]+), .*stop reason = Exception 0xc0000005", lldb)
     if not stop or int(stop.group(1), 16) != thread:
         fail("reporter dump: lldb-14 says %r" % lldb[-400:])
-    log_form = form_parts(open(os.path.join(folder, "log.body"), "rb").read(), expected["log_type"])
+    log_form = dict(form_parts(open(os.path.join(folder, "log.body"), "rb").read(), expected["log_type"]))
     file_part = log_form.get("file")
     if not file_part or not file_part.get_filename().endswith(expected["zip"]):
         fail("reporter log form: file part %r" % (file_part and file_part.get_filename()))
@@ -461,7 +470,7 @@ if os.path.exists(os.path.join(folder, "expected.txt")):
         fail("reporter log form: the zipped log differs from the kept one")
     if "stacktraceId" not in log_form or log_form["stacktraceId"].get_payload(decode=True) != b"e2e":
         fail("reporter log form: stacktraceId %r" % sorted(log_form))
-    dump_form = form_parts(open(os.path.join(folder, "dump.body"), "rb").read(), expected["dump_type"])
+    dump_form = dict(form_parts(open(os.path.join(folder, "dump.body"), "rb").read(), expected["dump_type"]))
     minidump = dump_form.get("upload_file_minidump")
     if not minidump or minidump.get_payload(decode=True) != dump:
         fail("reporter dump form: parts %r, the dump differs" % sorted(dump_form))
@@ -470,7 +479,7 @@ if os.path.exists(os.path.join(folder, "expected.txt")):
 # A reporter's own crash: its log, zipped, names it as the crashed process; the time stored, as wine reg shows it.
 path = os.path.join(data, "self_log.body")
 if os.path.exists(path):
-    form = form_parts(open(path, "rb").read(), open(os.path.join(data, "self_log.type")).read())
+    form = dict(form_parts(open(path, "rb").read(), open(os.path.join(data, "self_log.type")).read()))
     log = zipped_log(form["file"], "self_log") if "file" in form else b""
     if not re.search(rb"\r\nprocess_type\W+crash_reporter", log):
         fail("self-crash log: no process type in %r" % log[:300])
@@ -493,36 +502,13 @@ if os.path.exists(path):
         fail("modules text: image size %s, objdump %r" % (entries[0][2], size and size.group(1)))
     checked.append("modules text (objdump)")
 
-for message_text in failures:
-    print(message_text)
-if failures:
-    sys.exit(1)
-print("checked: " + ", ".join(checked) if checked else "nothing to check: the crash client's tests did not run")
-PY
-
-# The crash uploads: archives checked with unzip -t and zipinfo -v against their logs, and posted bodies parsed
-# with Python's email module against what the tests sent (expected.txt: per body, its fields and its files).
-/usr/bin/python3 - "$D" <<'PY'
-import email, email.policy, io, os, re, subprocess, sys, zipfile
-
-data = sys.argv[1]
-failures, checked = [], []
-fail = failures.append
-
+# The crash uploads: archives against their logs, and posted bodies parsed with Python's email module against
+# what the tests sent (expected.txt: per body, its fields and its files).
 folder = os.path.join(data, "zip")
 if os.path.exists(os.path.join(folder, "expected.txt")):
     for line in open(os.path.join(folder, "expected.txt"), encoding="utf-8").read().splitlines():
         archive, log = (os.path.join(folder, p.replace("\\", "/")) for p in line.split("\t"))
-        test = subprocess.run(["unzip", "-t", archive], capture_output=True, text=True)
-        info = subprocess.run(["zipinfo", "-v", archive], capture_output=True, text=True).stdout
-        names = subprocess.run(["zipinfo", "-1", archive], capture_output=True, text=True).stdout.split()
-        content = subprocess.run(["unzip", "-p", archive, "crashlog.txt"], capture_output=True).stdout
-        if test.returncode != 0 or names != ["crashlog.txt"]:
-            fail("%s: unzip -t said %r, entries %r" % (archive, test.stdout[-300:], names))
-        if "compression method:" not in info or not re.search(r"compression method:\s+deflated", info) or \
-                not re.search(r"compression sub-type \(deflation\):\s+maximum", info):
-            fail("%s: not deflated at the maximum level: %s" % (archive, info[-800:]))
-        if content != open(log, "rb").read():
+        if unzipped_log(archive) != open(log, "rb").read():
             fail("%s: the entry differs from %s" % (archive, log))
     checked.append("crash log archives (unzip -t, zipinfo -v)")
 
@@ -546,15 +532,14 @@ def check_bodies(folder):
             continue
         if not raw.endswith(b"--" + boundary[1].encode() + b"--\r\n"):
             fail("%s: the body does not end with the closing boundary" % where)
-        message = email.message_from_bytes(b"Content-Type: " + entry["type"].encode() + b"\r\n\r\n" + raw)
-        parts = message.get_payload()
-        names = [part.get_param("name", header="content-disposition") for part in parts]
+        named_parts = form_parts(raw, entry["type"])
+        names = [name for name, part in named_parts]
         # Fields first, then files, each in ascending order of their names.
         want = sorted(entry["fields"]) + sorted(entry["files"])
         if names != want:
             fail("%s: parts %r, expected %r" % (where, names, want))
             continue
-        for part, name in zip(parts, names):
+        for name, part in named_parts:
             payload = part.get_payload(decode=True)
             if name in entry["fields"]:
                 if payload.decode("utf-8") != entry["fields"][name] or part.get_filename() is not None:
@@ -565,11 +550,8 @@ def check_bodies(folder):
             if part.get_filename() != path or part.get_content_type() != "application/octet-stream":
                 fail("%s: file %s named %r as %r" % (where, name, part.get_filename(), part.get_content_type()))
             if kind == "zip":
-                archive = zipfile.ZipFile(io.BytesIO(payload))
-                entries = archive.infolist()
-                if [e.filename for e in entries] != ["crashlog.txt"] or entries[0].compress_type != zipfile.ZIP_DEFLATED \
-                        or archive.read("crashlog.txt") != sent:
-                    fail("%s: the zipped log %r differs" % (where, [e.filename for e in entries]))
+                if zipped_log(part, where) != sent:
+                    fail("%s: the zipped log differs" % where)
             elif payload != sent:
                 fail("%s: file %s differs (%d bytes, %d sent)" % (where, name, len(payload), len(sent)))
     return len(expected)
@@ -583,5 +565,5 @@ for message_text in failures:
     print(message_text)
 if failures:
     sys.exit(1)
-print("checked: " + ", ".join(checked) if checked else "nothing to check: the upload tests did not run")
+print("checked: " + ", ".join(checked) if checked else "nothing to check: the crash client's tests did not run")
 PY
