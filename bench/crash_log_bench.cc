@@ -12,6 +12,7 @@
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
+#include "base/process/launch.h"
 #include "bench/bench_util.h"
 #include "desktop/windows/crash_reporter/crash_dump_server.h"
 #include "desktop/windows/crash_reporter/crash_log_writer.h"
@@ -85,14 +86,9 @@ Figures Measure(int parked_threads, const std::wstring& folder) {
   std::wstring command = L"\"" + base::FilePath(own).DirName().value() +
                          L"\\crash_client_test_child.exe\" snapshot \"" + pipe + L"\" \"" + folder + L"\" - " +
                          std::to_wstring(kChildDumpWaitMs) + L" " + std::to_wstring(parked_threads);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-    return figures;
-  WaitForSingleObject(process.hProcess, INFINITE);
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
+  base::LaunchOptions options;
+  options.wait = true;
+  base::LaunchProcess(command, options);
   return figures;
 }
 

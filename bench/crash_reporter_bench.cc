@@ -17,6 +17,8 @@
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
 #include "base/base_paths.h"
 #include "base/win/scoped_handle.h"
 #include "bench/bench_util.h"
@@ -33,18 +35,12 @@ constexpr int kStarts = 10;
 constexpr int kCrashes = 3;
 
 bool RunToEnd(const std::wstring& command_line, DWORD* exit_code = nullptr) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  std::wstring writable = command_line;
-  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-    return false;
-  WaitForSingleObject(info.hProcess, INFINITE);
-  if (exit_code)
-    GetExitCodeProcess(info.hProcess, exit_code);
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
-  return true;
+  base::LaunchOptions options;
+  options.wait = true;
+  const base::Process process = base::LaunchProcess(command_line, options);
+  if (process.IsValid() && exit_code)
+    GetExitCodeProcess(process.Handle(), exit_code);
+  return process.IsValid();
 }
 
 }  // namespace

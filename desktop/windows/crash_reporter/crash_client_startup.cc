@@ -22,7 +22,6 @@ namespace installer {
 namespace {
 
 constexpr DWORD kReporterStartWaitMs = 2000;
-constexpr DWORD kEnvironmentBufferSize = 512;
 constexpr DWORD kModulePathSize = MAX_PATH;
 
 std::atomic<uint32_t> g_reporter_process_id{0};
@@ -56,13 +55,18 @@ std::wstring FormatCrashObjectName(const wchar_t* prefix, uint32_t process_id) {
   return name.size() < kCrashObjectNameSize ? name : std::wstring();
 }
 
-std::wstring ReadEnvironmentVariable(const wchar_t* name) {
-  wchar_t buffer[kEnvironmentBufferSize];
-  const DWORD length = GetEnvironmentVariableW(name, buffer, kEnvironmentBufferSize);
-  // A value that does not fit comes back as the size it needs, which is at least the buffer's.
-  if (length == 0 || length >= kEnvironmentBufferSize)
+std::wstring ReadEnvironmentVariable(const wchar_t* name, size_t buffer_size) {
+  // Asked without a buffer, the call answers the size the value needs with its terminator (0: not set).
+  const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
+  if (needed == 0 || needed > buffer_size)
     return std::wstring();
-  return std::wstring(buffer, length);
+  std::wstring value(needed, L'\0');
+  const DWORD length = GetEnvironmentVariableW(name, value.data(), needed);
+  // Changed in between so that it no longer fits: read as absent.
+  if (length == 0 || length >= needed)
+    return std::wstring();
+  value.resize(length);
+  return value;
 }
 
 uint32_t GetCrashReporterPidFromSwitch() {

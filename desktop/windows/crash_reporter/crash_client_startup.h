@@ -25,8 +25,12 @@ inline constexpr size_t kCrashObjectNameSize = 38;
 // "<prefix><pid>", or empty when it would not fit kCrashObjectNameSize.
 std::wstring FormatCrashObjectName(const wchar_t* prefix, uint32_t process_id);
 
-// The variable's value; empty when it is absent, empty or 512 characters or longer.
-std::wstring ReadEnvironmentVariable(const wchar_t* name);
+// The values the reporter reads from the environment fit a buffer of this many characters, terminator included.
+inline constexpr size_t kEnvironmentBufferSize = 512;
+
+// The variable's value; empty when it is absent, empty or does not fit `buffer_size` characters with its
+// terminator.
+std::wstring ReadEnvironmentVariable(const wchar_t* name, size_t buffer_size = kEnvironmentBufferSize);
 
 // "crash-reporter-pid" as an unsigned decimal number; 0 when absent or not such a number.
 uint32_t GetCrashReporterPidFromSwitch();

@@ -10,12 +10,16 @@
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/launcher/installer/product_info.h"
+#include "desktop/windows/crash_reporter/crash_client_startup.h"
 
 namespace zorvi {
 namespace installer {
 namespace {
 
 constinit base::LazyInstance<CrashMetadata> g_crash_metadata;
+
+// Variables whose values go into an upload form fit this many characters, terminator included.
+constexpr size_t kUploadValueBufferSize = 192;
 
 // Keys the crash log leaves out: they are long, private, or printed elsewhere.
 constexpr const wchar_t* kKeysLeftOutOfTheLog[] = {L"ptime",   L"active_url",        L"crash_guid",
@@ -203,10 +207,9 @@ void FillCrashLogHeader(CrashLogInfo* info) {
 void AddEnvironmentParameters(const std::map<std::wstring, std::wstring>& env_names,
                               UploadParameters* parameters) {
   for (const auto& [variable, parameter] : env_names) {
-    wchar_t value[192];
-    const DWORD length = GetEnvironmentVariableW(variable.c_str(), value, 192);
-    if (length >= 1 && length <= 191)
-      AddIfAbsent(parameters, parameter, std::wstring(value, length));
+    const std::wstring value = ReadEnvironmentVariable(variable.c_str(), kUploadValueBufferSize);
+    if (!value.empty())
+      AddIfAbsent(parameters, parameter, value);
   }
 }
 

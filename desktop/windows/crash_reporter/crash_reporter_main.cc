@@ -221,23 +221,32 @@ void OnClientDumpRequest(void* context_pointer, const CrashClientRecord* client,
 }
 
 bool CollectAndWriteCrashLog(const CrashClientRecord& client, const base::FilePath& path) {
-  const DWORD process_id = client.process_id();
-  // Attached, the client stays stopped while it is read, whatever its other threads were doing. A client
-  // that cannot be attached is still read from outside.
-  const bool attached = DebugActiveProcess(process_id);
-  if (!attached)
-    PLOG(ERROR) << "DebugActiveProcess failed";
   const CrashCustomClientInfo entries = client.GetCustomInfo();
   std::wstring modules;
   GetJoinedCustomInfoValue(entries, L"modules", &modules);
+  return WriteCrashLogOfStoppedProcess(
+      client.process_id(), client.exception_pointers_address(), client.thread_id_address(), ParseModuleList(modules),
+      [&entries](const ProcessStateImpl& state, CrashLogInfo* info) {
+        AddCrashLogMetadata(entries, info);
+        AddMemoryMetadata(state.working_set_size(), state.peak_working_set_size(), state.private_bytes(), info);
+        LogHandleInfo(entries, state.process());
+      },
+      path);
+}
+
+bool WriteCrashLogOfStoppedProcess(DWORD process_id, uint64_t exception_pointers_address, uint64_t thread_id_address,
+                                   const std::vector<ModuleListEntry>& modules,
+                                   const std::function<void(const ProcessStateImpl&, CrashLogInfo*)>& describe,
+                                   const base::FilePath& path) {
+  // Attached, the process stays stopped while it is read, whatever its other threads were doing.
+  const bool attached = DebugActiveProcess(process_id);
+  if (!attached)
+    PLOG(ERROR) << "DebugActiveProcess failed";
   ProcessStateImpl state;
   bool written = false;
-  if (state.Init(process_id, client.exception_pointers_address(), client.thread_id_address(),
-                 ParseModuleList(modules))) {
+  if (state.Init(process_id, exception_pointers_address, thread_id_address, modules)) {
     CrashLogInfo info;
-    AddCrashLogMetadata(entries, &info);
-    AddMemoryMetadata(state.working_set_size(), state.peak_working_set_size(), state.private_bytes(), &info);
-    LogHandleInfo(entries, state.process());
+    describe(state, &info);
     MemoryRangeSet ranges;
     written = WriteCrashLogFile(&ranges, state, info, path);
   }

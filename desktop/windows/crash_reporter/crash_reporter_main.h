@@ -7,6 +7,7 @@
 #define DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_REPORTER_MAIN_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ namespace installer {
 
 class CrashClientRecord;
 class CrashCounterThread;
+struct CrashLogInfo;
 
 // The whole reporter role: the reporter's own crash handlers first, then the self-reporter when the process was
 // started for a crashed reporter ("crash-reporter-exception-info"), else the reporter.
@@ -38,6 +40,14 @@ void OnClientDumpRequest(void* context, const CrashClientRecord* client, const s
 
 // Attaches to the crashed client, snapshots it and writes its text crash log to `path`; true when written.
 bool CollectAndWriteCrashLog(const CrashClientRecord& client, const base::FilePath& path);
+
+// Attaches to the crashed process, so that it stays stopped while it is read (one that cannot be attached is
+// still read from outside), snapshots it and writes its text crash log to `path`, with the metadata `describe`
+// gives from the snapshot; true when written. What a client's and a crashed reporter's logs share.
+bool WriteCrashLogOfStoppedProcess(DWORD process_id, uint64_t exception_pointers_address, uint64_t thread_id_address,
+                                   const std::vector<ModuleListEntry>& modules,
+                                   const std::function<void(const ProcessStateImpl&, CrashLogInfo*)>& describe,
+                                   const base::FilePath& path);
 
 // Writes the client's published handle trace (crash key "handle_info_items", filtered by "invalid_handle") into
 // the log, newest first, at most 200 records.

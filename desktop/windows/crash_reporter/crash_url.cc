@@ -1,10 +1,12 @@
 #include "desktop/windows/crash_reporter/crash_url.h"
 
+#include <limits>
 #include <vector>
 
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/launcher/installer/product_info.h"
+#include "desktop/windows/crash_reporter/crash_client_startup.h"
 #include "desktop/windows/crash_reporter/crash_metadata.h"
 
 namespace zorvi {
@@ -14,15 +16,8 @@ namespace {
 std::wstring g_crash_url;
 std::wstring g_user_agent_suffix;
 
-// The whole value of an environment variable; empty when it is not set.
-std::wstring ReadEnvironmentVariable(const std::wstring& name) {
-  const DWORD size = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
-  if (size == 0)
-    return std::wstring();
-  std::vector<wchar_t> value(size);
-  const DWORD length = GetEnvironmentVariableW(name.c_str(), value.data(), size);
-  return length < size ? std::wstring(value.data(), length) : std::wstring();
-}
+// The crash URL and the e-mail address are taken whatever their length.
+constexpr size_t kWholeValue = std::numeric_limits<size_t>::max();
 
 bool AddHeader(HINTERNET request, const wchar_t* name, const std::wstring& value) {
   const std::wstring line = std::wstring(name) + L": " + value + L"\r\n";
@@ -49,12 +44,12 @@ bool QueryCustomHeader(HINTERNET request, const wchar_t* name, std::wstring* val
 }  // namespace
 
 void InitCrashUrl() {
-  g_crash_url = ReadEnvironmentVariable(L"ZORVI_CRASH_SERVER_URL");
+  g_crash_url = ReadEnvironmentVariable(L"ZORVI_CRASH_SERVER_URL", kWholeValue);
   if (g_crash_url.empty())
     g_crash_url = base::UTF8ToWide(GetBrandingUrl("crash"));
   // The address is the user's text: escaped, so that '&', '+' or '#' in it cannot change the URL's meaning,
   // and joined with '&' when the URL already has a query.
-  const std::wstring email = ReadEnvironmentVariable(GetCrashEmailVariableName());
+  const std::wstring email = ReadEnvironmentVariable(GetCrashEmailVariableName().c_str(), kWholeValue);
   if (!email.empty()) {
     g_crash_url += g_crash_url.find(L'?') == std::wstring::npos ? L"?email=" : L"&email=";
     g_crash_url += EscapeQueryValue(email);

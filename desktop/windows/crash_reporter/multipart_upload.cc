@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
+#include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/stringprintf.h"
@@ -24,10 +24,6 @@ bool IsValidFieldName(const std::wstring& name) {
   }
   return true;
 }
-
-struct FileCloser {
-  void operator()(FILE* file) const { fclose(file); }
-};
 
 }  // namespace
 
@@ -127,15 +123,7 @@ bool MultipartUpload::BuildRequestBody(const UploadParameters& parameters, const
 }
 
 bool MultipartUpload::ReadFileContents(const std::wstring& path, std::string* contents) {
-  std::unique_ptr<FILE, FileCloser> file(_wfopen(path.c_str(), L"rb"));
-  if (!file)
-    return false;
-  contents->clear();
-  char buffer[65536];
-  size_t read = 0;
-  while ((read = fread(buffer, 1, sizeof(buffer), file.get())) > 0)
-    contents->append(buffer, read);
-  return ferror(file.get()) == 0;
+  return base::ReadFileToString(base::FilePath(path), contents);
 }
 
 bool MultipartUpload::ReadResponse(HINTERNET request, std::wstring* response) {

@@ -5,6 +5,7 @@
 #include "base/command_line.h"
 #include "base/lazy_instance.h"
 #include "base/strings/string_number_conversions.h"
+#include "desktop/windows/crash_reporter/crash_client_startup.h"
 
 namespace zorvi {
 namespace installer {
@@ -94,10 +95,10 @@ bool GetParentProcessIdFromSwitch(uint32_t* parent_id) {
 }
 
 bool GetParentProcessIdFromSwitch(const base::CommandLine& command_line, uint32_t* parent_id) {
-  if (!command_line.HasSwitch("crash-reporter-parent-id"))
+  if (!command_line.HasSwitch(kCrashReporterParentIdSwitch))
     return false;
   uint64_t value = 0;
-  if (!base::StringToUint64(command_line.GetSwitchValueASCII("crash-reporter-parent-id"), &value) ||
+  if (!base::StringToUint64(command_line.GetSwitchValueASCII(kCrashReporterParentIdSwitch), &value) ||
       value > 0xFFFFFFFFu)
     return false;
   *parent_id = static_cast<uint32_t>(value);

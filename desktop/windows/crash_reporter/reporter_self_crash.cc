@@ -17,11 +17,10 @@
 #include "desktop/windows/crash_reporter/crash_log_writer.h"
 #include "desktop/windows/crash_reporter/crash_metadata.h"
 #include "desktop/windows/crash_reporter/crash_minidump.h"
+#include "desktop/windows/crash_reporter/crash_reporter_main.h"
 #include "desktop/windows/crash_reporter/crash_reporter_log.h"
 #include "desktop/windows/crash_reporter/crash_upload.h"
 #include "desktop/windows/crash_reporter/crash_url.h"
-#include "desktop/windows/crash_reporter/memory_range_set.h"
-#include "desktop/windows/crash_reporter/process_state_impl.h"
 #include "desktop/windows/crash_reporter/reporter_lifetime.h"
 #include "desktop/windows/crash_reporter/reporter_settings.h"
 #include "desktop/windows/crash_reporter/runtime_hooks.h"
@@ -228,21 +227,10 @@ bool GetExceptionInfoAddressFromSwitch(uint64_t* address) {
 }
 
 bool CollectSelfCrashLog(uint32_t process_id, uint64_t record_address, const base::FilePath& path) {
-  const bool attached = DebugActiveProcess(process_id);
-  if (!attached)
-    PLOG(ERROR) << "DebugActiveProcess failed";
-  ProcessStateImpl state;
-  bool written = false;
-  if (state.Init(process_id, record_address + offsetof(CrashInformationRecord, exception_pointers),
-                 record_address + offsetof(CrashInformationRecord, thread_id), {})) {
-    CrashLogInfo info;
-    AddSelfCrashMetadata(&info);
-    MemoryRangeSet ranges;
-    written = WriteCrashLogFile(&ranges, state, info, path);
-  }
-  if (attached && !DebugActiveProcessStop(process_id))
-    PLOG(ERROR) << "DebugActiveProcessStop failed";
-  return written;
+  return WriteCrashLogOfStoppedProcess(
+      process_id, record_address + offsetof(CrashInformationRecord, exception_pointers),
+      record_address + offsetof(CrashInformationRecord, thread_id), {},
+      [](const ProcessStateImpl&, CrashLogInfo* info) { AddSelfCrashMetadata(info); }, path);
 }
 
 void RunSelfCrashReporter() {

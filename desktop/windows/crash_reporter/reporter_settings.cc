@@ -13,21 +13,12 @@ namespace zorvi {
 namespace installer {
 namespace {
 
-struct ReporterSetting {
-  const char* feature_name;    // null: not a feature
-  const char* state_file_key;  // null: not in the state file under a key of its own
-  bool value;
-  bool configurable;
-};
+constexpr char kAlternativeCrashLoggingFeature[] = "alternative-crash-logging";
+constexpr char kReportingEnabledKey[] = "user_experience_metrics.reporting_enabled";
 
-constexpr ReporterSetting kBuiltInSettings[] = {
-    {nullptr, "user_experience_metrics.reporting_enabled", true, true},
-    {"alternative-crash-logging", nullptr, false, true},
-};
-constexpr size_t kReportingEnabled = 0;
-constexpr size_t kAlternativeCrashLogging = 1;
-
-ReporterSetting g_settings[] = {kBuiltInSettings[0], kBuiltInSettings[1]};
+// The built-in values.
+bool g_reporting_enabled = true;
+bool g_alternative_crash_logging = false;
 
 }  // namespace
 
@@ -36,23 +27,17 @@ void ReadReporterSettings(const base::FilePath& state_file) {
 }
 
 void ReadReporterSettingsFrom(const base::CommandLine& command_line, const base::FilePath& state_file) {
-  for (ReporterSetting& setting : g_settings) {
-    if (!setting.feature_name)
-      continue;
-    if (const FeatureRow* row = FindFeature(setting.feature_name)) {
-      setting.value = IsFeatureEnabledByDefault(*row);
-      setting.configurable = IsFeatureOverridable(*row);
-    }
+  // The feature table gives the minidump setting's default and whether the switch and the state file may change it.
+  bool configurable = true;
+  if (const FeatureRow* row = FindFeature(kAlternativeCrashLoggingFeature)) {
+    g_alternative_crash_logging = IsFeatureEnabledByDefault(*row);
+    configurable = IsFeatureOverridable(*row);
   }
-  for (ReporterSetting& setting : g_settings) {
-    if (!setting.feature_name || !setting.configurable)
-      continue;
+  if (configurable) {
     const std::string value = command_line.GetSwitchValueASCII(
-        base::CommandLineFeatureReader::SwitchNameForFeature(setting.feature_name));
-    if (value == "off")
-      setting.value = false;
-    else if (value == "on")
-      setting.value = true;
+        base::CommandLineFeatureReader::SwitchNameForFeature(kAlternativeCrashLoggingFeature));
+    if (value == "off" || value == "on")
+      g_alternative_crash_logging = value == "on";
   }
   if (state_file.empty())
     return;
@@ -61,31 +46,26 @@ void ReadReporterSettingsFrom(const base::CommandLine& command_line, const base:
   const base::DictionaryValue* state = nullptr;
   if (!root || !root->GetAsDictionary(&state))
     return;
-  for (ReporterSetting& setting : g_settings) {
-    if (!setting.configurable)
-      continue;
-    if (!setting.feature_name && setting.state_file_key) {
-      state->GetBoolean(setting.state_file_key, &setting.value);
-    } else if (setting.feature_name) {
-      // The browser's flags page stores 1 for on and 2 for off.
-      int flag = 0;
-      if (state->GetInteger(std::string("browser.flags.") + setting.feature_name, &flag) && (flag == 1 || flag == 2))
-        setting.value = flag == 1;
-    }
+  state->GetBoolean(kReportingEnabledKey, &g_reporting_enabled);
+  // The browser's flags page stores 1 for on and 2 for off.
+  int flag = 0;
+  if (configurable && state->GetInteger(std::string("browser.flags.") + kAlternativeCrashLoggingFeature, &flag) &&
+      (flag == 1 || flag == 2)) {
+    g_alternative_crash_logging = flag == 1;
   }
 }
 
 bool IsReportingEnabled() {
-  return g_settings[kReportingEnabled].value;
+  return g_reporting_enabled;
 }
 
 bool IsAlternativeCrashLoggingEnabled() {
-  return g_settings[kAlternativeCrashLogging].value;
+  return g_alternative_crash_logging;
 }
 
 void ResetReporterSettingsForTesting() {
-  g_settings[kReportingEnabled] = kBuiltInSettings[kReportingEnabled];
-  g_settings[kAlternativeCrashLogging] = kBuiltInSettings[kAlternativeCrashLogging];
+  g_reporting_enabled = true;
+  g_alternative_crash_logging = false;
 }
 
 }  // namespace installer
