@@ -119,8 +119,10 @@ int main() {
   if (mode == L"handle-trace")
     PublishHandleTrace();
   WriteClientFacts(dir, start_ms);
+  // Held before "_ready": the test sets "_go" and closes its handle, which would end an event nobody else held.
+  const HANDLE go = NamedEvent(dir, L"_go");
   SetEvent(NamedEvent(dir, L"_ready"));
-  if (WaitForSingleObject(NamedEvent(dir, L"_go"), 120000) != WAIT_OBJECT_0)
+  if (WaitForSingleObject(go, 120000) != WAIT_OBJECT_0)
     return 11;
   if (mode == L"start-only" || mode == L"reporter-exits")
     return 0;
