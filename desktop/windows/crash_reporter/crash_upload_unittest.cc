@@ -48,23 +48,23 @@ TEST(CrashLogZipTest, ALogBecomesOneDeflatedEntryAndAFailureLeavesNoArchive) {
   // A folder outside any ANSI code page, as a user's temporary folder can be.
   const std::wstring unicode_folder = folder + L"\\T\u00ebst-\u65e5\u672c";
   ASSERT_TRUE(CreateDirectoryW(unicode_folder.c_str(), nullptr));
+  const std::string big_log = CrashLogText(2500000);
   const struct {
     std::wstring log;
-    std::string text;  // written unless empty
-    bool create;
+    const char* text;  // null: no such file
     std::wstring zip;
     bool zipped;
   } rows[] = {
-      {unicode_folder + L"\\crash.txt", CrashLogText(2500000), true, unicode_folder + L"\\crash.zip", true},
-      {folder + L"\\small.txt", "one line\r\n", true, folder + L"\\small.zip", true},
-      {folder + L"\\empty.txt", "", true, folder + L"\\empty.zip", false},
-      {folder + L"\\missing.txt", "", false, folder + L"\\missing.zip", false},
-      {folder + L"\\small.txt", "one line\r\n", true, folder + L"\\no such folder\\small.zip", false},
+      {unicode_folder + L"\\crash.txt", big_log.c_str(), unicode_folder + L"\\crash.zip", true},
+      {folder + L"\\small.txt", "one line\r\n", folder + L"\\small.zip", true},
+      {folder + L"\\empty.txt", "", folder + L"\\empty.zip", false},
+      {folder + L"\\missing.txt", nullptr, folder + L"\\missing.zip", false},
+      {folder + L"\\small.txt", "one line\r\n", folder + L"\\no such folder\\small.zip", false},
   };
   std::string expected;
   for (const auto& row : rows) {
     SCOPED_TRACE(base::WideToUTF8(row.zip));
-    if (row.create) {
+    if (row.text) {
       ASSERT_TRUE(test_support::WriteFileBytes(row.log, row.text));
     }
     EXPECT_EQ(row.zipped, ZipCrashLog(base::FilePath(row.log), base::FilePath(row.zip)));
