@@ -2,9 +2,11 @@
 
 #include "testing/loopback_server.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstdlib>
-
+#include <sstream>
 
 namespace test_support {
 
@@ -204,11 +206,32 @@ bool LoopbackServer::ReadBody(const LoggedRequest& request, std::string* body) c
   return folder_ && ReadFileBytes(folder_->path() + L"\\bodies\\" + Widen(request.body_sha256), body);
 }
 
-std::string LoopbackServer::ReadLog() const {
+std::vector<LoggedRequest> LoopbackServer::Requests() const {
   std::string text;
   if (!log_path_.empty())
     ReadFileBytes(log_path_, &text);
-  return text;
+  return ParseRequestLog(text);
+}
+
+std::vector<LoggedRequest> RequestsTo(const std::vector<LoggedRequest>& log, const std::string& path) {
+  std::vector<LoggedRequest> found;
+  for (const LoggedRequest& request : log) {
+    if (request.path == path)
+      found.push_back(request);
+  }
+  return found;
+}
+
+std::string Sha256SumOf(const std::wstring& table, const std::string& name) {
+  std::string text;
+  EXPECT_TRUE(ReadFileBytes(table, &text)) << "did the area's testdata_setup.sh run?";
+  std::istringstream lines(text);
+  for (std::string digest, file; lines >> digest >> file;) {
+    if (file == name)
+      return digest;
+  }
+  ADD_FAILURE() << "sha256sum gave no digest of " << name;
+  return std::string();
 }
 
 }  // namespace test_support

@@ -19,10 +19,7 @@ namespace test_support {
 
 // One line of the server's request log.
 struct LoggedRequest {
-  int sequence = 0;        // order of the log, from 1
-  int connection = 0;      // the server's number of the connection, from 1
   int request_number = 0;  // per path, from 1
-  std::string listener;    // "127.0.0.1:port", "127.0.0.2:port" or "::1:port"
   std::string method;
   std::string target;  // the raw request target: path and query
   std::string path;
@@ -33,7 +30,6 @@ struct LoggedRequest {
   std::vector<std::pair<std::string, std::string>> response_headers;
   int64_t bytes_sent = 0;  // body bytes
   bool complete = false;   // the whole answer went out
-  bool faulted = false;    // a fault of the table applied
 
   // The value of a request or response header (names compared without case); empty when absent.
   std::string Header(const std::string& name) const;
@@ -43,6 +39,13 @@ struct LoggedRequest {
 // The lines of a request log. Inline, like the log's users: the helper library links after the project's
 // libraries, so what it needs of them must be pulled in by the test's own objects.
 inline std::vector<LoggedRequest> ParseRequestLog(const std::string& text);
+
+// The requests of `log` to `path` (the target without its query).
+std::vector<LoggedRequest> RequestsTo(const std::vector<LoggedRequest>& log, const std::string& path);
+
+// The digest that sha256sum wrote for `name` into `table` (a file of its output); empty, failing the test, when
+// the table has none.
+std::string Sha256SumOf(const std::wstring& table, const std::string& name);
 
 class LoopbackServer {
  public:
@@ -64,8 +67,7 @@ class LoopbackServer {
   std::wstring Url(const std::string& path, const std::string& host = "127.0.0.1") const;
 
   // The request log as far as written; complete after Stop.
-  std::vector<LoggedRequest> Requests() const { return ParseRequestLog(ReadLog()); }
-  std::string ReadLog() const;
+  std::vector<LoggedRequest> Requests() const;
   // The body of a logged request, as the server received it.
   bool ReadBody(const LoggedRequest& request, std::string* body) const;
 
@@ -124,10 +126,7 @@ inline std::vector<LoggedRequest> ParseRequestLog(const std::string& text) {
     if (!parsed || !parsed->GetAsDictionary(&entry))
       continue;
     LoggedRequest request;
-    request.sequence = static_cast<int>(internal::ReadNumber(*entry, "sequence"));
-    request.connection = static_cast<int>(internal::ReadNumber(*entry, "connection"));
     request.request_number = static_cast<int>(internal::ReadNumber(*entry, "request_number"));
-    entry->GetString("listener", &request.listener);
     entry->GetString("method", &request.method);
     entry->GetString("target", &request.target);
     entry->GetString("path", &request.path);
@@ -138,8 +137,6 @@ inline std::vector<LoggedRequest> ParseRequestLog(const std::string& text) {
     request.response_headers = internal::ReadPairs(*entry, "response_headers");
     request.bytes_sent = internal::ReadNumber(*entry, "bytes_sent");
     entry->GetBoolean("complete", &request.complete);
-    const base::Value* fault = nullptr;
-    request.faulted = entry->Get("fault", &fault) && fault->IsType(base::Value::kTypeDictionary);
     requests.push_back(std::move(request));
   }
   return requests;

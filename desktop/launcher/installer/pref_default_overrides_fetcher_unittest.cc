@@ -30,14 +30,6 @@ std::string ReadServed(const std::wstring& name) {
   return bytes;
 }
 
-// What sha256sum said of a served file.
-std::string ServedSha256(const std::string& name) {
-  std::string table;
-  EXPECT_TRUE(base::ReadFileToString(test::TestDataFile(L"served_sha256.txt"), &table));
-  const size_t at = table.find("  " + name + "\n");
-  return at == std::string::npos || at < 64 ? std::string() : table.substr(at - 64, 64);
-}
-
 class PrefDefaultOverridesFetcherTest : public test::UpdateServiceTest {
  protected:
   PrefDefaultOverridesFetcherTest() { base::FeatureList::GetInstance()->AddFeature(kFeature, false, true); }
@@ -105,20 +97,18 @@ TEST_F(PrefDefaultOverridesFetcherTest, OverridesAreKeptOnlyWhenTheServiceAnswer
     base::DeleteFile(OutputPath(), false);
   }
   const std::vector<LoggedRequest> log = StopServer();
-  for (size_t i = 0; i < std::size(kRows); ++i) {
-    size_t requests = 0;
-    for (const LoggedRequest& request : log) {
-      if (request.path != "/overrides/" + std::to_string(i))
-        continue;
-      ++requests;
-      EXPECT_EQ("POST", request.method);
-      EXPECT_EQ(ServedSha256("tracking.txt"), request.body_sha256);
-    }
-    EXPECT_EQ(kRows[i].requests, requests) << kRows[i].name;
-  }
+  const std::string tracking_sha256 =
+      test_support::Sha256SumOf(test::TestDataFile(L"served_sha256.txt").value(), "tracking.txt");
   size_t all_requests = 0;
-  for (const auto& row : kRows)
-    all_requests += row.requests;
+  for (size_t i = 0; i < std::size(kRows); ++i) {
+    const std::vector<LoggedRequest> asked = test_support::RequestsTo(log, "/overrides/" + std::to_string(i));
+    EXPECT_EQ(kRows[i].requests, asked.size()) << kRows[i].name;
+    for (const LoggedRequest& request : asked) {
+      EXPECT_EQ("POST", request.method);
+      EXPECT_EQ(tracking_sha256, request.body_sha256);
+    }
+    all_requests += kRows[i].requests;
+  }
   EXPECT_EQ(all_requests, log.size()) << "no other request";
 }
 
@@ -137,7 +127,6 @@ TEST_F(PrefDefaultOverridesFetcherTest, RequestGoesWhereTheSwitchAndTheBrandingS
       {{L"--local-pref-default-overrides-server"}, "/"},
       {{L"--local-pref-default-overrides-server=" + server().Url("/exact/path?x=1")}, "/exact/path?x=1"},
   };
-  // The product name goes in as it stands: the blank reaches the request line only through the downloader.
   UseSwitches({});
   EXPECT_EQ(server().Url("/base/api/prefs/?product=Test Product&version=" + GetFullVersionString(), "localhost"),
             PrefDefaultOverridesFetcher::BuildRequestUrl());

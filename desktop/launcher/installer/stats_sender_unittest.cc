@@ -272,10 +272,9 @@ TEST_F(StatsSenderSendTest, DoneRunsOnceWhateverTheServiceDoes) {
   }
   const std::vector<test_support::LoggedRequest> log = StopServer();
   for (size_t i = 0; i < std::size(kRows); ++i) {
-    size_t requests = 0;
-    for (const test_support::LoggedRequest& request : log)
-      requests += request.path == "/row" + std::to_string(i) + "/netinstaller/feedback";
-    EXPECT_EQ(kRows[i].requests, requests) << kRows[i].name;
+    EXPECT_EQ(kRows[i].requests,
+              test_support::RequestsTo(log, "/row" + std::to_string(i) + "/netinstaller/feedback").size())
+        << kRows[i].name;
   }
 }
 

@@ -43,6 +43,7 @@ using package_test::DataPath;
 using package_test::Exists;
 using package_test::ReadBytes;
 using test_support::LoggedRequest;
+using test_support::RequestsTo;
 
 // The update service of the test branding is the loopback server below /base/; its domain is the default, empty.
 constexpr char kBranding[] =
@@ -57,12 +58,7 @@ std::string Quote(const std::string& text) {
 
 // What sha256sum said of a served file or a tracking text.
 std::string Sha256Of(const std::string& name) {
-  for (const auto& row : package_test::ReadTable(L"fetch\\sha256.txt", ' ')) {
-    if (row.size() >= 2 && row.back() == name)
-      return row[0];
-  }
-  ADD_FAILURE() << "no checksum of " << name;
-  return std::string();
+  return test_support::Sha256SumOf(DataPath(L"fetch\\sha256.txt").value(), name);
 }
 
 // An update-service reply naming a served package ("{port}" is the server's own).
@@ -179,16 +175,6 @@ class PackageFetcherTest : public testing::Test {
     EXPECT_TRUE(server_.Stop()) << "the server did not confirm its stop";
     return server_.Requests();
   }
-  // The requests to `path` (without its query) in the server's log so far.
-  std::vector<LoggedRequest> RequestsTo(const std::vector<LoggedRequest>& log, const std::string& path) {
-    std::vector<LoggedRequest> found;
-    for (const LoggedRequest& request : log) {
-      if (request.path == path)
-        found.push_back(request);
-    }
-    return found;
-  }
-
   void UseInstaller(const std::wstring& name) {
     ASSERT_TRUE(base::PathService::Override(base::kExeFile, DataPath(L"fetch\\own\\" + name)));
   }
@@ -210,6 +196,14 @@ class PackageFetcherTest : public testing::Test {
     controller_.quit = run_loop.QuitClosure();
     fetcher->Start();
     run_loop.Run();
+  }
+  // A new fetcher run to its final status, asking `reply_path` for the package's address.
+  std::unique_ptr<PackageFetcher> Fetch(const std::string& reply_path, std::vector<std::wstring> switches = {}) {
+    switches.push_back(ReplySwitch(reply_path));
+    UseSwitches(switches);
+    std::unique_ptr<PackageFetcher> fetcher = MakeFetcher();
+    RunFetch(fetcher.get());
+    return fetcher;
   }
   // Destroys the fetcher: the package, its archive and the unpack folder go, and nothing more is heard.
   void DestroyFetcher(std::unique_ptr<PackageFetcher> fetcher) {
@@ -274,9 +268,7 @@ class PackageFetcherTest : public testing::Test {
     for (size_t i = 0; i < rows.size(); ++i) {
       SCOPED_TRACE(rows[i].name);
       UseInstaller(rows[i].installer);
-      UseSwitches({ReplySwitch("/reply/" + std::to_string(i))});
-      std::unique_ptr<PackageFetcher> fetcher = MakeFetcher();
-      RunFetch(fetcher.get());
+      std::unique_ptr<PackageFetcher> fetcher = Fetch("/reply/" + std::to_string(i));
       ASSERT_FALSE(controller_.Statuses().empty());
       EXPECT_EQ(rows[i].status, controller_.Statuses().back());
       const auto fetches = Fetches();
@@ -306,9 +298,7 @@ class PackageFetcherTest : public testing::Test {
 TEST_F(PackageFetcherTest, FullPackageInTheInstallerIsUnpackedWithoutAnyRequest) {
   StartServer(FaultTable());
   UseInstaller(L"full.exe");
-  UseSwitches({ReplySwitch("/reply")});
-  std::unique_ptr<PackageFetcher> fetcher = MakeFetcher();
-  RunFetch(fetcher.get());
+  std::unique_ptr<PackageFetcher> fetcher = Fetch("/reply");
   EXPECT_EQ((std::vector<int>{0, 1, 4, 6}), controller_.Statuses());
   const base::FilePath unpacked = fetcher->unpack_folder();
   for (const wchar_t* absent : {L"installer_prefs_include.json", L"server_tracking_data"})
@@ -474,71 +464,62 @@ TEST_F(PackageFetcherTest, AddressRequestGoesWhereTheSwitchesSay) {
   EXPECT_EQ(targets, asked);
 }
 
-// Partner files land in the unpack folder and its files list; one whose checksum never matches is tried four
-// times and given up, which still ends with the package ready but without a result.
+// Partner files land in the unpack folder and its files list. One whose checksum never matches is tried four
+// times and given up, which still ends with the package ready but without a result. A name that is not one plain
+// name inside the unpack folder makes the entry unusable, and the file is not even downloaded.
 TEST_F(PackageFetcherTest, PartnerFilesJoinThePackage) {
   const auto partner = [](const std::string& href, const std::string& name, const std::string& checksum) {
     return R"({"href": "http://127.0.0.1:{port}/)" + href + R"(", "filename": )" + Quote(name) +
            R"(, "checksum": ")" + checksum + "\"}";
   };
-  const std::string listed = ", \"partner_content\": [" + partner("a.dat", "a.dat", Sha256Of("a.dat")) + ", " +
-                             partner("b.dat", "b.dat", Sha256Of("b.dat")) + "]";
-  const std::string never = ", \"partner_content\": [" + partner("b.dat?never", "b.dat", Sha256Of("a.dat")) + "]";
-  StartServer(FaultTable()
-                  .Body("/reply/0", Reply("good.exe", Sha256Of("good.exe"), listed))
-                  .Body("/reply/1", Reply("good.exe", Sha256Of("good.exe"), never)));
+  struct Row {
+    std::string name;
+    std::string partners;
+    const char* listed;  // added to the files list
+    const char* result;
+    bool refused;
+  };
+  std::vector<Row> rows = {
+      {"listed", partner("a.dat", "a.dat", Sha256Of("a.dat")) + ", " + partner("b.dat", "b.dat", Sha256Of("b.dat")),
+       "a.dat\r\nb.dat\r\n", "package_ready", false},
+      {"never matches", partner("b.dat?never", "b.dat", Sha256Of("a.dat")), "", "<absent>", false},
+  };
+  const std::string outside = base::WideToUTF8(download_folder_.path()) + "\\evil.dat";
+  for (const std::string name :
+       {"..\\evil.dat", "../evil.dat", "sub\\evil.dat", "C:evil.dat", outside.c_str(), "evil\x01.dat", "..", ""}) {
+    rows.push_back({name, partner("a.dat", name, Sha256Of("a.dat")), "", "package_ready", true});
+  }
+  FaultTable faults;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    faults.Body("/reply/" + std::to_string(i),
+                Reply("good.exe", Sha256Of("good.exe"), ", \"partner_content\": [" + rows[i].partners + "]"));
+  }
+  StartServer(faults);
   UseInstaller(L"plain.exe");
   const std::string files_list = ReadBytes(DataPath(L"fetch\\tree\\files_list"));
-  for (int row = 0; row < 2; ++row) {
-    UseSwitches({ReplySwitch("/reply/" + std::to_string(row))});
-    std::unique_ptr<PackageFetcher> fetcher = MakeFetcher();
-    RunFetch(fetcher.get());
-    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 6}), controller_.Statuses()) << row;
-    EXPECT_EQ(row == 0 ? files_list + "a.dat\r\nb.dat\r\n" : files_list,
-              ReadBytes(fetcher->unpack_folder().Append(L"files_list")));
-    EXPECT_FALSE(Exists(base::FilePath(download_folder_.path()).Append(L"partner_content.tmp")));
-    EXPECT_EQ(row == 0 ? "package_ready" : "<absent>", TextAt(*Fetches().back(), "result"));
-    if (row == 0)
+  for (size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    test_support::ScopedLogCapture log;
+    std::unique_ptr<PackageFetcher> fetcher = Fetch("/reply/" + std::to_string(i));
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 6}), controller_.Statuses());
+    EXPECT_EQ(files_list + rows[i].listed, ReadBytes(fetcher->unpack_folder().Append(L"files_list")));
+    EXPECT_EQ(rows[i].result, TextAt(*Fetches().back(), "result"));
+    EXPECT_EQ(rows[i].refused,
+              log.HasLineStartingWith("Failed parsing partner content part of JSON reply", logging::LOG_ERROR));
+    // No partner_content.tmp is left: the package and its unpack folder only.
+    EXPECT_EQ(2u, package_test::ListFolder(base::FilePath(download_folder_.path())).size());
+    if (i == 0)
       Keep(L"partners", fetcher.get());
     DestroyFetcher(std::move(fetcher));
+    if (i == 1)
+      Keep(L"partners_given_up");
   }
-  Keep(L"partners_given_up");
   const std::vector<LoggedRequest> log = StopServer();
+  EXPECT_EQ(1u, RequestsTo(log, "/a.dat").size()) << "only the listed row asks for it";
   int never_asked = 0;
   for (const LoggedRequest& request : log)
     never_asked += request.target == "/b.dat?never";
   EXPECT_EQ(4, never_asked);
-}
-
-// A partner file name is one plain name inside the unpack folder: anything else makes the entry unusable, and the
-// file is not even downloaded.
-TEST_F(PackageFetcherTest, PartnerFileNamesThatLeaveTheFolderAreRefused) {
-  const std::string outside = base::WideToUTF8(download_folder_.path()) + "\\evil.dat";
-  const std::vector<std::string> kNames = {"..\\evil.dat", "../evil.dat", "sub\\evil.dat", "C:evil.dat",
-                                           outside,        "evil\x01.dat", "..",           ""};
-  FaultTable faults;
-  for (size_t i = 0; i < kNames.size(); ++i) {
-    faults.Body("/reply/" + std::to_string(i),
-                Reply("good.exe", Sha256Of("good.exe"),
-                      R"(, "partner_content": [{"href": "http://127.0.0.1:{port}/a.dat", "filename": )" +
-                          Quote(kNames[i]) + R"(, "checksum": ")" + Sha256Of("a.dat") + "\"}]"));
-  }
-  StartServer(faults);
-  UseInstaller(L"plain.exe");
-  for (size_t i = 0; i < kNames.size(); ++i) {
-    SCOPED_TRACE(kNames[i]);
-    test_support::ScopedLogCapture log;
-    UseSwitches({ReplySwitch("/reply/" + std::to_string(i))});
-    std::unique_ptr<PackageFetcher> fetcher = MakeFetcher();
-    RunFetch(fetcher.get());
-    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 6}), controller_.Statuses());
-    EXPECT_TRUE(log.HasLineStartingWith("Failed parsing partner content part of JSON reply", logging::LOG_ERROR));
-    EXPECT_EQ("package_ready", TextAt(*Fetches().back(), "result"));
-    const std::vector<std::wstring> left = package_test::ListFolder(base::FilePath(download_folder_.path()));
-    EXPECT_EQ(2u, left.size()) << "the package and its unpack folder only";
-    DestroyFetcher(std::move(fetcher));
-  }
-  EXPECT_TRUE(RequestsTo(StopServer(), "/a.dat").empty());
 }
 
 TEST_F(PackageFetcherTest, StartAfterAFailureRunsTheWholeFetchAgain) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <sstream>
 
 #include "base/bind.h"
 #include "base/location.h"
@@ -11,6 +10,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/task_runner.h"
 #include "crypto/secure_hash.h"
+#include "testing/loopback_server.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer::wininet_test {
@@ -35,15 +35,7 @@ std::wstring ServedFolder() {
 }
 
 std::string ServedSha256(const std::string& name) {
-  std::string table;
-  EXPECT_TRUE(test_support::ReadFileBytes(DataPath(L"sha256.txt"), &table)) << "did testdata_setup.sh run?";
-  std::istringstream lines(table);
-  for (std::string digest, file; lines >> digest >> file;) {
-    if (file == name)
-      return digest;
-  }
-  ADD_FAILURE() << "sha256sum gave no digest of " << name;
-  return std::string();
+  return test_support::Sha256SumOf(DataPath(L"sha256.txt"), name);
 }
 
 std::string Sha256Of(const std::string& bytes) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <random>
@@ -99,34 +100,73 @@ class WininetTest : public ::testing::Test {
   DownloaderHarness harness_;
 };
 
-TEST_F(WininetTest, GetOfTenMebibytesMatchesTheServedFile) {
-  StartServer();
-  const std::wstring output = OutputPath(L"ten.get", "ten.bin");
-  ASSERT_EQ(Wininet::kCompleted, harness_.Download(server_.Url("/ten.bin"), "", FileWriter(output), ChunkObserver()))
-      << log_.Text();
-  const std::string body = ReadOutput(output);
-  EXPECT_EQ(ServedSha256("ten.bin"), Sha256Of(body));
+// Downloads that end well, each one record for the whole download ended at its last byte. A body cut short
+// resumes at once from the bytes received (a resume that waited for the retry delay would not end within the
+// bound) and counts as no retry; a whole body answering the range starts over, telling the delegate the new
+// total; a body without a length ends with its data.
+TEST_F(WininetTest, DownloadsMatchTheServedFile) {
+  SetDownloadRetryDelayForTesting(3600 * 1000);
+  constexpr int kSize = -1;  // stands for the served file's size
+  const struct {
+    const char* name;
+    const char* file;
+    const char* faults;
+    int resumed_status;  // of the second request; 0 when there is none
+    std::vector<int> totals;
+  } kRows[] = {
+      {"ten MiB", "ten.bin", "", 0, {kSize}},
+      {"cut short", "small.bin", R"([{"truncate": 100000}])", 206, {kSize}},
+      {"range ignored", "small.bin", R"([{"truncate": 100000}, {"ignore_range": true}])", 200, {kSize, kSize}},
+      {"no length", "small.bin", R"([{"no_content_length": true}])", 0, {0}},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = std::string("/") + row.file;
+    StartServer(*row.faults ? "{\"" + path + "\": " + row.faults + "}" : "");
+    test_support::ScopedLogCapture log;
+    DownloaderHarness harness;
+    StatsTree stats;
+    const std::wstring output = OutputPath(L"download." + std::to_wstring(&row - kRows), row.file);
+    ASSERT_EQ(Wininet::kCompleted,
+              harness.Download(server_.Url(path), "", FileWriter(output),
+                               std::make_unique<WininetChunkStatsObserver>(stats.root(), "download_chunks")))
+        << log.Text();
+    const std::string body = ReadOutput(output);
+    EXPECT_EQ(ServedSha256(row.file), Sha256Of(body));
+    const int size = static_cast<int>(body.size());
 
-  const std::vector<LoggedRequest> requests = StopServer();
-  ASSERT_EQ(1u, requests.size());
-  EXPECT_EQ("GET", requests[0].method);
-  EXPECT_EQ("Zorvi NetInstaller/" + GetFullVersionString(), requests[0].Header("User-Agent"));
-  EXPECT_EQ("", requests[0].Header("Range"));
-  EXPECT_EQ(0, requests[0].body_length);
-  const RecordingDelegate::Seen seen = harness_.delegate().seen();
-  EXPECT_EQ(std::vector<int>{static_cast<int>(body.size())}, seen.totals);
-  EXPECT_EQ(static_cast<int>(body.size()), seen.last_progress);
-  EXPECT_EQ(0, seen.off_owner_thread);
+    const std::vector<LoggedRequest> requests = StopServer();
+    ASSERT_EQ(row.resumed_status ? 2u : 1u, requests.size());
+    EXPECT_EQ("GET", requests[0].method);
+    EXPECT_EQ("Zorvi NetInstaller/" + GetFullVersionString(), requests[0].Header("User-Agent"));
+    EXPECT_EQ("", requests[0].Header("Range"));
+    EXPECT_EQ(0, requests[0].body_length);
+    if (row.resumed_status) {
+      EXPECT_EQ(100000, requests[0].bytes_sent);
+      EXPECT_EQ("bytes=100000-", requests[1].Header("Range"));
+      EXPECT_EQ(row.resumed_status, requests[1].status);
+    }
+    EXPECT_EQ(row.totals != std::vector<int>{0}, !requests[0].ResponseHeader("Content-Length").empty())
+        << "a total of 0 is a body without a length";
+    EXPECT_FALSE(log.HasLineStartingWith("Retrying ")) << log.Text();
+    const RecordingDelegate::Seen seen = harness.delegate().seen();
+    std::vector<int> totals = row.totals;
+    std::replace(totals.begin(), totals.end(), kSize, size);
+    EXPECT_EQ(totals, seen.totals);
+    EXPECT_EQ(size, seen.last_progress);
+    EXPECT_EQ(0, seen.off_owner_thread);
+    EXPECT_EQ(0, seen.stalls);
 
-  std::unique_ptr<base::DictionaryValue> tree = stats_.Snapshot();
-  const std::vector<const base::DictionaryValue*> chunks = Records(*tree, "download_chunks");
-  ASSERT_EQ(1u, chunks.size());
-  EXPECT_EQ("127.0.0.1", TextAt(chunks[0], "ip"));
-  for (const char* header : {"Date", "Server", "X-Served-By"})
-    EXPECT_EQ(requests[0].ResponseHeader(header), TextAt(chunks[0], std::string("headers.") + header)) << header;
-  EXPECT_EQ(200, IntegerAt(chunks[0], "http_status"));
-  EXPECT_EQ(0, IntegerAt(chunks[0], "wininet_error"));
-  EXPECT_EQ(static_cast<int>(body.size()), IntegerAt(chunks[0], "chunk_end"));
+    std::unique_ptr<base::DictionaryValue> tree = stats.Snapshot();
+    const base::DictionaryValue* chunk = OnlyRecord(*tree, "download_chunks");
+    EXPECT_EQ("127.0.0.1", TextAt(chunk, "ip"));
+    for (const char* header : {"Date", "Server", "X-Served-By"})
+      EXPECT_EQ(requests.back().ResponseHeader(header), TextAt(chunk, std::string("headers.") + header)) << header;
+    EXPECT_EQ(requests.back().status, IntegerAt(chunk, "http_status"));
+    EXPECT_EQ(0, IntegerAt(chunk, "wininet_error"));
+    EXPECT_EQ(row.resumed_status ? 0 : kAbsent, IntegerAt(chunk, "retry_count"));
+    EXPECT_EQ(size, IntegerAt(chunk, "chunk_end"));
+  }
 }
 
 TEST_F(WininetTest, PostSendsTheBodyUnchangedAndRecordsUnderThePrefix) {
@@ -215,50 +255,6 @@ TEST_F(WininetTest, RetriesFollowTheCountAndTheMaximum) {
       EXPECT_EQ(ServedSha256("small.bin"), Sha256Of(ReadOutput(output)));
     }
   }
-}
-
-TEST_F(WininetTest, ShortBodyResumesAtOnceFromTheBytesReceived) {
-  // A resume that waited for the retry delay would not end within the bound.
-  SetDownloadRetryDelayForTesting(3600 * 1000);
-  StartServer(R"({"/small.bin": [{"truncate": 100000}]})");
-  const std::wstring output = OutputPath(L"small.truncated", "small.bin");
-  ASSERT_EQ(Wininet::kCompleted,
-            harness_.Download(server_.Url("/small.bin"), "", FileWriter(output), ChunkObserver()))
-      << log_.Text();
-  EXPECT_EQ(ServedSha256("small.bin"), Sha256Of(ReadOutput(output)));
-  const std::vector<LoggedRequest> requests = StopServer();
-  ASSERT_EQ(2u, requests.size());
-  EXPECT_EQ(100000, requests[0].bytes_sent);
-  EXPECT_EQ("bytes=100000-", requests[1].Header("Range"));
-  EXPECT_EQ(206, requests[1].status);
-  EXPECT_FALSE(log_.HasLineStartingWith("Retrying ")) << log_.Text();
-  EXPECT_EQ(0, harness_.delegate().seen().stalls);
-
-  // One record for the whole download, ended at the last byte; the resume did not count as a retry.
-  std::unique_ptr<base::DictionaryValue> tree = stats_.Snapshot();
-  const std::vector<const base::DictionaryValue*> chunks = Records(*tree, "download_chunks");
-  ASSERT_EQ(1u, chunks.size());
-  EXPECT_EQ(0, IntegerAt(chunks[0], "retry_count"));
-  EXPECT_EQ(static_cast<int>(ReadOutput(output).size()), IntegerAt(chunks[0], "chunk_end"));
-  EXPECT_EQ(206, IntegerAt(chunks[0], "http_status"));
-}
-
-TEST_F(WininetTest, WholeBodyAnswerToARangeRequestStartsTheBodyOver) {
-  StartServer(R"({"/small.bin": [{"truncate": 100000}, {"ignore_range": true}]})");
-  const std::wstring output = OutputPath(L"small.range_ignored", "small.bin");
-  ASSERT_EQ(Wininet::kCompleted,
-            harness_.Download(server_.Url("/small.bin"), "", FileWriter(output), ChunkObserver()))
-      << log_.Text();
-  const std::string body = ReadOutput(output);
-  EXPECT_EQ(ServedSha256("small.bin"), Sha256Of(body));
-  const std::vector<LoggedRequest> requests = StopServer();
-  ASSERT_EQ(2u, requests.size());
-  EXPECT_EQ("bytes=100000-", requests[1].Header("Range"));
-  EXPECT_EQ(200, requests[1].status);
-  // The delegate is told the new total, and progress restarts from 0 below it.
-  const std::vector<int> size_twice{static_cast<int>(body.size()), static_cast<int>(body.size())};
-  EXPECT_EQ(size_twice, harness_.delegate().seen().totals);
-  EXPECT_EQ(static_cast<int>(body.size()), harness_.delegate().seen().last_progress);
 }
 
 TEST_F(WininetTest, RedirectsAreFollowedOnlyToAllowedHosts) {
@@ -371,19 +367,6 @@ TEST_F(WininetTest, ProxyAuthenticationFollowsTheUsersAnswer) {
       EXPECT_EQ(ServedSha256("tiny.bin"), Sha256Of(body));
     }
   }
-}
-
-TEST_F(WininetTest, BodyWithoutContentLengthEndsWithItsData) {
-  StartServer(R"({"/small.bin": [{"no_content_length": true}]})");
-  const std::wstring output = OutputPath(L"small.no_length", "small.bin");
-  ASSERT_EQ(Wininet::kCompleted,
-            harness_.Download(server_.Url("/small.bin"), "", FileWriter(output), ChunkObserver()))
-      << log_.Text();
-  EXPECT_EQ(ServedSha256("small.bin"), Sha256Of(ReadOutput(output)));
-  EXPECT_EQ(std::vector<int>{0}, harness_.delegate().seen().totals);
-  const std::vector<LoggedRequest> requests = StopServer();
-  ASSERT_EQ(1u, requests.size());
-  EXPECT_EQ("", requests[0].ResponseHeader("Content-Length"));
 }
 
 // Under wine a read pending on a stalled connection outlives its closed handle, so the closed session is not
