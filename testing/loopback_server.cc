@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "base/json/json_reader.h"
+#include "base/values.h"
+
 namespace test_support {
 
 namespace {
@@ -63,7 +66,57 @@ bool WaitReadable(SOCKET socket, DWORD milliseconds) {
   return select(0, &readable, nullptr, nullptr, &bound) == 1;
 }
 
+// The [name, value] pairs of the list at `key`.
+std::vector<std::pair<std::string, std::string>> ReadPairs(const base::DictionaryValue& entry, const char* key) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  const base::ListValue* list = nullptr;
+  if (!entry.GetList(key, &list))
+    return pairs;
+  for (const auto& item : *list) {
+    const base::ListValue* pair = nullptr;
+    const base::Value* name = nullptr;
+    const base::Value* value = nullptr;
+    std::string name_text, value_text;
+    if (item->GetAsList(&pair) && pair->Get(0, &name) && pair->Get(1, &value) && name->GetAsString(&name_text) &&
+        value->GetAsString(&value_text)) {
+      pairs.emplace_back(name_text, value_text);
+    }
+  }
+  return pairs;
+}
+
+int64_t ReadNumber(const base::DictionaryValue& entry, const char* key) {
+  const base::Value* value = nullptr;
+  double number = 0;
+  return entry.Get(key, &value) && value->GetAsDouble(&number) ? static_cast<int64_t>(number) : 0;
+}
+
 }  // namespace
+
+std::vector<LoggedRequest> ParseRequestLog(const std::string& text) {
+  std::vector<LoggedRequest> requests;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::unique_ptr<base::Value> parsed = base::JsonReader::Read(line);
+    const base::DictionaryValue* entry = nullptr;
+    if (!parsed || !parsed->GetAsDictionary(&entry))
+      continue;
+    LoggedRequest request;
+    request.request_number = static_cast<int>(ReadNumber(*entry, "request_number"));
+    entry->GetString("method", &request.method);
+    entry->GetString("target", &request.target);
+    entry->GetString("path", &request.path);
+    request.headers = ReadPairs(*entry, "headers");
+    request.body_length = ReadNumber(*entry, "body_length");
+    entry->GetString("body_sha256", &request.body_sha256);
+    request.status = static_cast<int>(ReadNumber(*entry, "status"));
+    request.response_headers = ReadPairs(*entry, "response_headers");
+    request.bytes_sent = ReadNumber(*entry, "bytes_sent");
+    entry->GetBoolean("complete", &request.complete);
+    requests.push_back(std::move(request));
+  }
+  return requests;
+}
 
 std::string LoggedRequest::Header(const std::string& name) const {
   return FindHeader(headers, name);
@@ -196,6 +249,11 @@ bool LoopbackServer::Stop() {
   control_ = kNoSocket;
   received_.clear();
   return confirmed;
+}
+
+std::vector<LoggedRequest> LoopbackServer::StopAndReadLog() {
+  EXPECT_TRUE(Stop()) << "the server did not confirm its stop";
+  return Requests();
 }
 
 std::wstring LoopbackServer::Url(const std::string& path, const std::string& host) const {

@@ -11,8 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "base/json/json_reader.h"
-#include "base/values.h"
 #include "testing/test_support.h"
 
 namespace test_support {
@@ -36,9 +34,8 @@ struct LoggedRequest {
   std::string ResponseHeader(const std::string& name) const;
 };
 
-// The lines of a request log. Inline, like the log's users: the helper library links after the project's
-// libraries, so what it needs of them must be pulled in by the test's own objects.
-inline std::vector<LoggedRequest> ParseRequestLog(const std::string& text);
+// The lines of a request log.
+std::vector<LoggedRequest> ParseRequestLog(const std::string& text);
 
 // The requests of `log` to `path` (the target without its query).
 std::vector<LoggedRequest> RequestsTo(const std::vector<LoggedRequest>& log, const std::string& path);
@@ -59,6 +56,8 @@ class LoopbackServer {
   bool Start(const std::wstring& root, const std::string& faults_json, std::string* error, int port = 0);
   // Stops it and waits until its log is complete; true when the server confirmed.
   bool Stop();
+  // Stops it, failing the test unless the server confirmed, and returns its whole request log.
+  std::vector<LoggedRequest> StopAndReadLog();
 
   int port() const { return port_; }
   // A port on the loopback address on which nothing listens, held while the server runs.
@@ -83,64 +82,6 @@ class LoopbackServer {
   std::unique_ptr<ScopedTestFolder> folder_;
   std::wstring log_path_;
 };
-
-namespace internal {
-
-inline std::vector<std::pair<std::string, std::string>> ReadPairs(const base::DictionaryValue& entry,
-                                                                   const char* key) {
-  std::vector<std::pair<std::string, std::string>> pairs;
-  const base::ListValue* list = nullptr;
-  if (!entry.GetList(key, &list))
-    return pairs;
-  for (const auto& item : *list) {
-    const base::ListValue* pair = nullptr;
-    const base::Value* name = nullptr;
-    const base::Value* value = nullptr;
-    std::string name_text, value_text;
-    if (item->GetAsList(&pair) && pair->Get(0, &name) && pair->Get(1, &value) && name->GetAsString(&name_text) &&
-        value->GetAsString(&value_text)) {
-      pairs.emplace_back(name_text, value_text);
-    }
-  }
-  return pairs;
-}
-
-inline int64_t ReadNumber(const base::DictionaryValue& entry, const char* key) {
-  const base::Value* value = nullptr;
-  double number = 0;
-  return entry.Get(key, &value) && value->GetAsDouble(&number) ? static_cast<int64_t>(number) : 0;
-}
-
-}  // namespace internal
-
-inline std::vector<LoggedRequest> ParseRequestLog(const std::string& text) {
-  std::vector<LoggedRequest> requests;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos)
-      end = text.size();
-    std::unique_ptr<base::Value> parsed = base::JsonReader::Read(text.substr(start, end - start));
-    start = end + 1;
-    const base::DictionaryValue* entry = nullptr;
-    if (!parsed || !parsed->GetAsDictionary(&entry))
-      continue;
-    LoggedRequest request;
-    request.request_number = static_cast<int>(internal::ReadNumber(*entry, "request_number"));
-    entry->GetString("method", &request.method);
-    entry->GetString("target", &request.target);
-    entry->GetString("path", &request.path);
-    request.headers = internal::ReadPairs(*entry, "headers");
-    request.body_length = internal::ReadNumber(*entry, "body_length");
-    entry->GetString("body_sha256", &request.body_sha256);
-    request.status = static_cast<int>(internal::ReadNumber(*entry, "status"));
-    request.response_headers = internal::ReadPairs(*entry, "response_headers");
-    request.bytes_sent = internal::ReadNumber(*entry, "bytes_sent");
-    entry->GetBoolean("complete", &request.complete);
-    requests.push_back(std::move(request));
-  }
-  return requests;
-}
 
 }  // namespace test_support
 

@@ -116,17 +116,13 @@ class Shared:
                 open_connections = list(self.connections.values())
             if not open_connections:
                 return
-            self.close_these(open_connections)
-
-    @staticmethod
-    def close_these(open_connections):
-        for sock, _ in open_connections:
-            try:
-                sock.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-        for _, thread in open_connections:
-            thread.join(10)
+            for sock, _ in open_connections:
+                try:
+                    sock.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+            for _, thread in open_connections:
+                thread.join(10)
 
     def file_for(self, path):
         """The served file of a URL path, or None; nothing outside the root is ever served."""
@@ -159,15 +155,6 @@ class Handler(BaseHTTPRequestHandler):
 
     def version_string(self):
         return SERVER_NAME
-
-    def do_GET(self):
-        self.serve()
-
-    def do_HEAD(self):
-        self.serve()
-
-    def do_POST(self):
-        self.serve()
 
     def serve(self):
         path = urllib.parse.urlsplit(self.path).path
@@ -202,6 +189,8 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
         finally:
             self.shared.log.write(self.entry)
+
+    do_GET = do_HEAD = do_POST = serve
 
     def begin(self, status, headers):
         self.entry["status"] = status
@@ -373,13 +362,6 @@ def bind_listeners(shared, port, excluded):
     raise OSError("no free port shared by every loopback address")
 
 
-def closed_port_socket():
-    """A port that is bound but never listened on: a connection to it is refused."""
-    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    sock.bind(("127.0.0.1", 0))
-    return sock
-
-
 def write_ready_file(path, line):
     temporary = path + ".tmp"
     with open(temporary, "w", encoding="utf-8") as f:
@@ -441,7 +423,8 @@ def main():
     shared = Shared(options.root, FaultTable(faults), RequestLog(options.log), options.bodies)
     excluded = {int(p) for p in options.exclude_ports.split(",") if p.strip()}
     servers, port = bind_listeners(shared, options.port, excluded)
-    closed = closed_port_socket()
+    closed = socket.socket(socket.AF_INET, socket.SOCK_STREAM)  # bound, never listening: connections are refused
+    closed.bind(("127.0.0.1", 0))
     shared.port, shared.closed_port = port, closed.getsockname()[1]
     threads = [threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True)
                for server in servers]

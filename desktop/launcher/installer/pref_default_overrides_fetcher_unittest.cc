@@ -96,7 +96,7 @@ TEST_F(PrefDefaultOverridesFetcherTest, OverridesAreKeptOnlyWhenTheServiceAnswer
     }
     base::DeleteFile(OutputPath(), false);
   }
-  const std::vector<LoggedRequest> log = StopServer();
+  const std::vector<LoggedRequest> log = server().StopAndReadLog();
   const std::string tracking_sha256 =
       test_support::Sha256SumOf(test::TestDataFile(L"served_sha256.txt").value(), "tracking.txt");
   size_t all_requests = 0;
@@ -137,7 +137,7 @@ TEST_F(PrefDefaultOverridesFetcherTest, RequestGoesWhereTheSwitchAndTheBrandingS
     expected.push_back(row.target);
   }
   std::vector<std::string> asked;
-  for (const LoggedRequest& request : StopServer())
+  for (const LoggedRequest& request : server().StopAndReadLog())
     asked.push_back(request.target);
   EXPECT_EQ(expected, asked);
 }

@@ -228,7 +228,7 @@ TEST_F(StatsSenderSendTest, StatisticsArePostedAsTheirJson) {
   EXPECT_EQ(1, done.Wait());
   std::string sent;
   ASSERT_TRUE(sender.SerializeAsJson(&sent));
-  const std::vector<test_support::LoggedRequest> log = StopServer();
+  const std::vector<test_support::LoggedRequest> log = server().StopAndReadLog();
   ASSERT_EQ(1u, log.size());
   EXPECT_EQ("POST", log[0].method);
   EXPECT_EQ("/base/netinstaller/feedback", log[0].target);
@@ -270,7 +270,7 @@ TEST_F(StatsSenderSendTest, DoneRunsOnceWhateverTheServiceDoes) {
     EXPECT_EQ(row.sent ? 0 : 1, done.count()) << "done runs inside Send exactly when nothing is sent";
     EXPECT_EQ(1, done.Wait());
   }
-  const std::vector<test_support::LoggedRequest> log = StopServer();
+  const std::vector<test_support::LoggedRequest> log = server().StopAndReadLog();
   for (size_t i = 0; i < std::size(kRows); ++i) {
     EXPECT_EQ(kRows[i].requests,
               test_support::RequestsTo(log, "/row" + std::to_string(i) + "/netinstaller/feedback").size())
@@ -291,7 +291,7 @@ TEST_F(StatsSenderSendTest, LocalStatsServerIsThisMachineOnItsPort) {
     EXPECT_TRUE(sender.Send(done.Callback(), false));
     EXPECT_EQ(1, done.Wait());
   }
-  const std::vector<test_support::LoggedRequest> log = StopServer();
+  const std::vector<test_support::LoggedRequest> log = server().StopAndReadLog();
   ASSERT_EQ(2u, log.size());
   for (const test_support::LoggedRequest& request : log) {
     EXPECT_EQ("POST", request.method);

@@ -58,11 +58,6 @@ void UpdateServiceTest::SetAutoupdateUrl(const std::string& host, const std::str
       host.c_str(), server_.port(), path.c_str()));
 }
 
-std::vector<test_support::LoggedRequest> UpdateServiceTest::StopServer() {
-  EXPECT_TRUE(server_.Stop()) << "the server did not confirm its stop";
-  return server_.Requests();
-}
-
 void UpdateServiceTest::UseSwitches(const std::vector<std::wstring>& switches) {
   std::vector<std::wstring> arguments = {L"update_service_test.exe"};
   arguments.insert(arguments.end(), switches.begin(), switches.end());

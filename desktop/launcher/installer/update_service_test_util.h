@@ -49,8 +49,6 @@ class UpdateServiceTest : public testing::Test {
   // branding's "autoupdate" URL http://<host>:<port><path> (the product "Test Product", no domain of its own).
   void StartServer(const std::string& faults_json, int port = 0);
   void SetAutoupdateUrl(const std::string& host, const std::string& path);
-  // Stops the server; its whole request log.
-  std::vector<test_support::LoggedRequest> StopServer();
   // The process's command line: the program and `switches`.
   void UseSwitches(const std::vector<std::wstring>& switches);
 

@@ -171,10 +171,6 @@ class PackageFetcherTest : public testing::Test {
     SetBrandingTextForTesting(base::StringPrintf(kBranding, server_.port()));
     stats_ = std::make_unique<StatsSender>(&controller_);
   }
-  std::vector<LoggedRequest> StopServer() {
-    EXPECT_TRUE(server_.Stop()) << "the server did not confirm its stop";
-    return server_.Requests();
-  }
   void UseInstaller(const std::wstring& name) {
     ASSERT_TRUE(base::PathService::Override(base::kExeFile, DataPath(L"fetch\\own\\" + name)));
   }
@@ -280,7 +276,7 @@ class PackageFetcherTest : public testing::Test {
                 Exists(fetcher->package_path().ReplaceExtension(L"7z")));
       DestroyFetcher(std::move(fetcher));
     }
-    const std::vector<LoggedRequest> log = StopServer();
+    const std::vector<LoggedRequest> log = server_.StopAndReadLog();
     for (size_t i = 0; i < rows.size(); ++i)
       EXPECT_EQ(rows[i].reply.empty() ? 0u : 1u, RequestsTo(log, "/reply/" + std::to_string(i)).size()) << rows[i].name;
     retried_ = RequestsTo(log, "/retried.exe");
@@ -306,7 +302,7 @@ TEST_F(PackageFetcherTest, FullPackageInTheInstallerIsUnpackedWithoutAnyRequest)
   EXPECT_FALSE(Exists(fetcher->package_path().ReplaceExtension(L"7z"))) << "the archive goes once unpacked";
   Keep(L"full_package", fetcher.get());
   DestroyFetcher(std::move(fetcher));
-  EXPECT_TRUE(StopServer().empty());
+  EXPECT_TRUE(server_.StopAndReadLog().empty());
 }
 
 // Tracking data from the installer's payload or the command line is announced before the address request and
@@ -374,7 +370,7 @@ TEST_F(PackageFetcherTest, TrackingDataIsPostedAndKeptBesideThePackage) {
       Keep(L"tracking", fetcher.get());
     DestroyFetcher(std::move(fetcher));
   }
-  const std::vector<LoggedRequest> log = StopServer();
+  const std::vector<LoggedRequest> log = server_.StopAndReadLog();
   for (size_t i = 0; i < std::size(kRows); ++i) {
     const std::vector<LoggedRequest> asked = RequestsTo(log, "/reply/" + std::to_string(i));
     ASSERT_EQ(1u, asked.size());
@@ -459,7 +455,7 @@ TEST_F(PackageFetcherTest, AddressRequestGoesWhereTheSwitchesSay) {
       targets.push_back(row.target);
   }
   std::vector<std::string> asked;
-  for (const LoggedRequest& request : StopServer())
+  for (const LoggedRequest& request : server_.StopAndReadLog())
     asked.push_back(request.target);
   EXPECT_EQ(targets, asked);
 }
@@ -514,7 +510,7 @@ TEST_F(PackageFetcherTest, PartnerFilesJoinThePackage) {
     if (i == 1)
       Keep(L"partners_given_up");
   }
-  const std::vector<LoggedRequest> log = StopServer();
+  const std::vector<LoggedRequest> log = server_.StopAndReadLog();
   EXPECT_EQ(1u, RequestsTo(log, "/a.dat").size()) << "only the listed row asks for it";
   int never_asked = 0;
   for (const LoggedRequest& request : log)
@@ -537,7 +533,7 @@ TEST_F(PackageFetcherTest, StartAfterAFailureRunsTheWholeFetchAgain) {
   }
   Keep(L"restarts", fetcher.get());
   DestroyFetcher(std::move(fetcher));
-  EXPECT_EQ(3u, RequestsTo(StopServer(), "/reply").size());
+  EXPECT_EQ(3u, RequestsTo(server_.StopAndReadLog(), "/reply").size());
 }
 
 TEST_F(PackageFetcherTest, DestroyedDuringADownloadLeavesNothingAndSaysNothing) {
@@ -554,7 +550,7 @@ TEST_F(PackageFetcherTest, DestroyedDuringADownloadLeavesNothingAndSaysNothing) 
   EXPECT_TRUE(Exists(fetcher->package_path()));
   DestroyFetcher(std::move(fetcher));
   EXPECT_EQ(3, controller_.Statuses().back());
-  const std::vector<LoggedRequest> stalled = RequestsTo(StopServer(), "/stalled.exe");
+  const std::vector<LoggedRequest> stalled = RequestsTo(server_.StopAndReadLog(), "/stalled.exe");
   ASSERT_EQ(1u, stalled.size());
   EXPECT_FALSE(stalled[0].complete);
   EXPECT_EQ(2000, stalled[0].bytes_sent);

@@ -15,15 +15,6 @@
 
 namespace zorvi::installer::wininet_test {
 
-namespace {
-
-void RunAndSignal(const std::function<void(Wininet*)>& task, DownloaderHarness* harness, base::WaitableEvent* done) {
-  harness->RunHere(task);
-  done->Signal();
-}
-
-}  // namespace
-
 std::wstring DataPath(const std::wstring& relative) {
   const std::wstring root = test_support::TestDataDir();
   EXPECT_FALSE(root.empty()) << "ZORVI_TESTDATA is not set: run through ctest";
@@ -135,7 +126,12 @@ DownloaderHarness::~DownloaderHarness() {
 
 void DownloaderHarness::RunOnOwner(const std::function<void(Wininet*)>& task) {
   base::WaitableEvent done(true, false);
-  owner_.task_runner()->PostTask(FROM_HERE, base::Bind(&RunAndSignal, task, base::Unretained(this), &done));
+  const auto run = [](const std::function<void(Wininet*)>* task, std::unique_ptr<Wininet>* wininet,
+                      base::WaitableEvent* done) {
+    (*task)(wininet->get());
+    done->Signal();
+  };
+  owner_.task_runner()->PostTask(FROM_HERE, base::Bind(run, &task, &wininet_, &done));
   ASSERT_TRUE(done.TimedWait(base::TimeDelta::FromMilliseconds(kHangBoundMs))) << "the owner thread hangs";
 }
 

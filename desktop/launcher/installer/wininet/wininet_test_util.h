@@ -122,8 +122,6 @@ class DownloaderHarness {
   int completions() const;
   // The states the downloader had when its completion callbacks ran, in order.
   std::vector<int> completion_states() const;
-  // On the owner thread: runs `task` with the downloader (null once destroyed).
-  void RunHere(const std::function<void(Wininet*)>& task) { task(wininet_.get()); }
   RecordingDelegate& delegate() { return delegate_; }
   RecordingUIRunner& ui_runner() { return ui_runner_; }
 

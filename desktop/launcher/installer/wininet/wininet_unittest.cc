@@ -87,10 +87,6 @@ class WininetTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(server_.Start(ServedFolder(), faults, &error)) << error;
   }
-  std::vector<LoggedRequest> StopServer() {
-    EXPECT_TRUE(server_.Stop()) << "the server did not confirm its stop";
-    return server_.Requests();
-  }
   std::unique_ptr<WininetObserver> ChunkObserver() {
     return std::make_unique<WininetChunkStatsObserver>(stats_.root(), "download_chunks");
   }
@@ -135,7 +131,7 @@ TEST_F(WininetTest, DownloadsMatchTheServedFile) {
     EXPECT_EQ(ServedSha256(row.file), Sha256Of(body));
     const int size = static_cast<int>(body.size());
 
-    const std::vector<LoggedRequest> requests = StopServer();
+    const std::vector<LoggedRequest> requests = server_.StopAndReadLog();
     ASSERT_EQ(row.resumed_status ? 2u : 1u, requests.size());
     EXPECT_EQ("GET", requests[0].method);
     EXPECT_EQ("Zorvi NetInstaller/" + GetFullVersionString(), requests[0].Header("User-Agent"));
@@ -180,7 +176,7 @@ TEST_F(WininetTest, PostSendsTheBodyUnchangedAndRecordsUnderThePrefix) {
                               std::make_unique<WininetErrorStatusObserver>(stats_.root(), "fetch_download_url_")))
       << log_.Text();
   EXPECT_EQ(ServedSha256("tiny.bin"), Sha256Of(reply));
-  const std::vector<LoggedRequest> requests = StopServer();
+  const std::vector<LoggedRequest> requests = server_.StopAndReadLog();
   ASSERT_EQ(1u, requests.size());
   EXPECT_EQ("POST", requests[0].method);
   EXPECT_EQ("/tiny.bin?product=Zorvi&version=1", requests[0].target);
@@ -231,7 +227,7 @@ TEST_F(WininetTest, RetriesFollowTheCountAndTheMaximum) {
     harness.DestroyDownloader();
     EXPECT_EQ(1, harness.completions());
     EXPECT_EQ(row.stalls, harness.delegate().seen().stalls);
-    const std::vector<LoggedRequest> requests = StopServer();
+    const std::vector<LoggedRequest> requests = server_.StopAndReadLog();
     size_t retried = 0;
     for (const auto& line : log.lines())
       retried += line.text.rfind("Retrying ", 0) == 0 ? 1 : 0;
@@ -283,7 +279,7 @@ TEST_F(WininetTest, RedirectsAreFollowedOnlyToAllowedHosts) {
     std::string expected_location = row.location;
     expected_location.replace(expected_location.find("{port}"), 6, std::to_string(server_.port()));
     EXPECT_EQ(expected_location, TextAt(OnlyRecord(*tree, "chunks"), "redirected_url"));
-    const std::vector<LoggedRequest> requests = StopServer();
+    const std::vector<LoggedRequest> requests = server_.StopAndReadLog();
     if (row.state == Wininet::kCompleted) {
       EXPECT_EQ(ServedSha256("other.bin"), Sha256Of(body));
     } else {
@@ -316,7 +312,7 @@ TEST_F(WininetTest, RefusedUrlsSendNoRequestAndRunNoCallback) {
   }
   harness_.DestroyDownloader();
   EXPECT_EQ(0, harness_.completions());
-  EXPECT_TRUE(StopServer().empty());
+  EXPECT_TRUE(server_.StopAndReadLog().empty());
 }
 
 TEST_F(WininetTest, HostAllowListMatchesSuffixesExactly) {
@@ -362,7 +358,7 @@ TEST_F(WininetTest, ProxyAuthenticationFollowsTheUsersAnswer) {
         << log.Text();
     EXPECT_EQ(1, harness.ui_runner().calls());
     EXPECT_TRUE(log.HasLineStartingWith(row.log_line)) << log.Text();
-    EXPECT_EQ(row.requests, StopServer().size());
+    EXPECT_EQ(row.requests, server_.StopAndReadLog().size());
     if (row.state == Wininet::kCompleted) {
       EXPECT_EQ(ServedSha256("tiny.bin"), Sha256Of(body));
     }
@@ -386,7 +382,7 @@ TEST_F(WininetTest, StopMidBodyRunsNoCallbackAndTheNextDownloadWorks) {
       << log_.Text();
   EXPECT_EQ(ServedSha256("small.bin"), Sha256Of(ReadOutput(output)));
   // The stalled connection ends with the server; WinINet's late read and callbacks find only the kept session.
-  const std::vector<LoggedRequest> requests = StopServer();
+  const std::vector<LoggedRequest> requests = server_.StopAndReadLog();
   harness_.DestroyDownloader();
   EXPECT_EQ(std::vector<int>{Wininet::kCompleted}, harness_.completion_states());
   ASSERT_EQ(2u, requests.size());
@@ -415,7 +411,7 @@ TEST_F(WininetTest, WriterFailuresFailTheDownloadAndKeepWhatArrived) {
   ASSERT_TRUE(test_support::ReadFileBytes(DataPath(L"www\\small.bin"), &served));
   EXPECT_EQ(100000u, body.size());
   EXPECT_TRUE(served.compare(0, body.size(), body) == 0) << "the part kept is the start of the served file";
-  const std::vector<LoggedRequest> requests = StopServer();
+  const std::vector<LoggedRequest> requests = server_.StopAndReadLog();
   ASSERT_EQ(3u, requests.size());
   EXPECT_EQ(404, requests[2].status);
 }
@@ -473,7 +469,7 @@ TEST_F(WininetTest, ProductionRetryDelayAndMaximumReachTheResume) {
     wininet.Stop();
   }
   EXPECT_EQ(1u, owner->RunPendingTasks());  // the resume of the stopped download does nothing
-  EXPECT_EQ(1u, StopServer().size());
+  EXPECT_EQ(1u, server_.StopAndReadLog().size());
 }
 
 // Counts writes that come after the downloader closed the writer.
