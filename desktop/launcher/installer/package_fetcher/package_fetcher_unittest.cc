@@ -147,14 +147,6 @@ class RecordingController : public PackageFetcherDelegate, public UICallbackRunn
 
 class PackageFetcherTest : public testing::Test {
  protected:
-  struct Row {
-    const char* name;
-    const wchar_t* installer;  // in fetch\own
-    std::string reply;         // a fault of the reply's path ("" for no request expected)
-    int status;                // the final one
-    const char* failure_reason;
-  };
-
   void SetUp() override {
     ASSERT_TRUE(base::CommandLine::Init());
     SetDownloadRetryDelayForTesting(0);
@@ -251,44 +243,12 @@ class PackageFetcherTest : public testing::Test {
     }
   }
 
-  // Runs one fetch per row with a fresh fetcher, the reply of row i at /reply/i: its final status, failure
-  // reason and result.
-  void RunRows(const std::vector<Row>& rows) {
-    FaultTable faults;
-    for (size_t i = 0; i < rows.size(); ++i) {
-      if (!rows[i].reply.empty())
-        faults.Add("/reply/" + std::to_string(i), rows[i].reply);
-    }
-    faults.Add("/retried.exe", R"({"status": 503})").Add("/retried.exe", R"({"body_file": "/good.exe"})");
-    StartServer(faults);
-    for (size_t i = 0; i < rows.size(); ++i) {
-      SCOPED_TRACE(rows[i].name);
-      UseInstaller(rows[i].installer);
-      std::unique_ptr<PackageFetcher> fetcher = Fetch("/reply/" + std::to_string(i));
-      ASSERT_FALSE(controller_.Statuses().empty());
-      EXPECT_EQ(rows[i].status, controller_.Statuses().back());
-      const auto fetches = Fetches();
-      ASSERT_EQ(i + 1, fetches.size());
-      EXPECT_EQ(rows[i].failure_reason, TextAt(*fetches[i], "failure_reason"));
-      EXPECT_EQ(GetFetcherResultName(rows[i].status), TextAt(*fetches[i], "result"));
-      // A package that fails to unpack stays until the fetcher goes.
-      EXPECT_EQ(rows[i].status == kUnpackingFailed && rows[i].reply.size(),
-                Exists(fetcher->package_path().ReplaceExtension(L"7z")));
-      DestroyFetcher(std::move(fetcher));
-    }
-    const std::vector<LoggedRequest> log = server_.StopAndReadLog();
-    for (size_t i = 0; i < rows.size(); ++i)
-      EXPECT_EQ(rows[i].reply.empty() ? 0u : 1u, RequestsTo(log, "/reply/" + std::to_string(i)).size()) << rows[i].name;
-    retried_ = RequestsTo(log, "/retried.exe");
-  }
-
   base::AtExitManager at_exit_;  // shuts the preference pool down after its writes
   base::MessageLoop loop_;
   RecordingController controller_;
   test_support::ScopedTestFolder download_folder_{L"fetcher"};
   test_support::LoopbackServer server_;
   std::unique_ptr<StatsSender> stats_;
-  std::vector<LoggedRequest> retried_;
 };
 
 TEST_F(PackageFetcherTest, FullPackageInTheInstallerIsUnpackedWithoutAnyRequest) {
@@ -384,10 +344,22 @@ TEST_F(PackageFetcherTest, TrackingDataIsPostedAndKeptBesideThePackage) {
   EXPECT_EQ(1u, RequestsTo(log, "/signed_test.exe").size());
 }
 
-TEST_F(PackageFetcherTest, RepliesAndDownloadsThatFailEndTheFetch) {
+// A reply the fetcher cannot use or a package that fails its checks (version and stream probes, the archive
+// inside, and the signer, which an unsigned installer does not ask for) ends the fetch; a package whose first
+// answer is 503 is asked again from its start. Each row is a fresh fetcher asking /reply/<row>.
+TEST_F(PackageFetcherTest, RepliesAndPackagesDecideHowTheFetchEnds) {
   const std::string good = Sha256Of("good.exe");
+  const auto answer = [](const std::string& package) { return Answer(Reply(package, Sha256Of(package))); };
   const char* const kUnparsable = "Failed parsing json reply";
-  RunRows({
+  const char* const kOlder = "Downloaded package is older than the installer";
+  const char* const kSigner = "Signature incorrect for the downloaded package";
+  const struct {
+    const char* name;
+    const wchar_t* installer;  // in fetch\own
+    std::string reply;         // a fault of the reply's path ("" for no request expected)
+    int status;                // the final one
+    const char* failure_reason;
+  } kRows[] = {
       {"no checksum", L"plain.exe", Answer(R"({"installer": "http://127.0.0.1:{port}/good.exe"})"), 8, kUnparsable},
       {"installer not a string", L"plain.exe", Answer(R"({"installer": 5, "installer_checksum": ")" + good + "\"}"), 8,
        kUnparsable},
@@ -400,19 +372,6 @@ TEST_F(PackageFetcherTest, RepliesAndDownloadsThatFailEndTheFetch) {
       {"package not found", L"plain.exe", Answer(Reply("missing.exe", good)), 8, "Failed downloading the Zorvi package"},
       {"installer's payload corrupted", L"corrupted.exe", "", 9, "Corrupted payload"},
       {"503, then the rest", L"plain.exe", Answer(Reply("retried.exe", good)), 6, "<absent>"},
-  });
-  ASSERT_EQ(2u, retried_.size());
-  EXPECT_EQ(503, retried_[0].status);
-  EXPECT_EQ("bytes=0-", retried_[1].Header("Range"));
-  EXPECT_EQ(206, retried_[1].status);
-}
-
-// Version and stream probes, the archive inside, and the signer, which an unsigned installer does not ask for.
-TEST_F(PackageFetcherTest, PackagesMustPassTheirChecks) {
-  const auto answer = [](const std::string& package) { return Answer(Reply(package, Sha256Of(package))); };
-  const char* const kOlder = "Downloaded package is older than the installer";
-  const char* const kSigner = "Signature incorrect for the downloaded package";
-  RunRows({
       {"version empty", L"plain.exe", answer("version_empty.exe"), 8, kOlder},
       {"version lower", L"plain.exe", answer("version_lower.exe"), 8, kOlder},
       {"version equal, written shorter", L"plain.exe", answer("version_short.exe"), 6, "<absent>"},
@@ -425,7 +384,38 @@ TEST_F(PackageFetcherTest, PackagesMustPassTheirChecks) {
       {"signed installer, other signer", L"signed.exe", answer("signed_other.exe"), 8, kSigner},
       {"signed installer, unsigned package", L"signed.exe", answer("good.exe"), 8, kSigner},
       {"installer no image, unsigned package", L"not_pe.exe", answer("good.exe"), 8, kSigner},
-  });
+  };
+  FaultTable faults;
+  for (size_t i = 0; i < std::size(kRows); ++i) {
+    if (!kRows[i].reply.empty())
+      faults.Add("/reply/" + std::to_string(i), kRows[i].reply);
+  }
+  faults.Add("/retried.exe", R"({"status": 503})").Add("/retried.exe", R"({"body_file": "/good.exe"})");
+  StartServer(faults);
+  for (size_t i = 0; i < std::size(kRows); ++i) {
+    const auto& row = kRows[i];
+    SCOPED_TRACE(row.name);
+    UseInstaller(row.installer);
+    std::unique_ptr<PackageFetcher> fetcher = Fetch("/reply/" + std::to_string(i));
+    ASSERT_FALSE(controller_.Statuses().empty());
+    EXPECT_EQ(row.status, controller_.Statuses().back());
+    const auto fetches = Fetches();
+    ASSERT_EQ(i + 1, fetches.size());
+    EXPECT_EQ(row.failure_reason, TextAt(*fetches[i], "failure_reason"));
+    EXPECT_EQ(GetFetcherResultName(row.status), TextAt(*fetches[i], "result"));
+    // A package that fails to unpack stays until the fetcher goes.
+    EXPECT_EQ(row.status == kUnpackingFailed && row.reply.size(),
+              Exists(fetcher->package_path().ReplaceExtension(L"7z")));
+    DestroyFetcher(std::move(fetcher));
+  }
+  const std::vector<LoggedRequest> log = server_.StopAndReadLog();
+  for (size_t i = 0; i < std::size(kRows); ++i)
+    EXPECT_EQ(kRows[i].reply.empty() ? 0u : 1u, RequestsTo(log, "/reply/" + std::to_string(i)).size()) << kRows[i].name;
+  const std::vector<LoggedRequest> retried = RequestsTo(log, "/retried.exe");
+  ASSERT_EQ(2u, retried.size());
+  EXPECT_EQ(503, retried[0].status);
+  EXPECT_EQ("bytes=0-", retried[1].Header("Range"));
+  EXPECT_EQ(206, retried[1].status);
 }
 
 // The bare switch asks the development server on this machine (port 3002, under a ctest resource lock), a

@@ -2,14 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
-
 #include "base/bind.h"
 #include "base/location.h"
-#include "base/strings/string_number_conversions.h"
-#include "base/strings/utf_string_conversions.h"
 #include "base/task_runner.h"
-#include "crypto/secure_hash.h"
+#include "desktop/launcher/installer/package_fetcher/checksum_checker.h"
 #include "testing/loopback_server.h"
 #include "testing/test_support.h"
 
@@ -30,14 +26,7 @@ std::string ServedSha256(const std::string& name) {
 }
 
 std::string Sha256Of(const std::string& bytes) {
-  std::unique_ptr<crypto::SecureHash> hash = crypto::SecureHash::Create(crypto::SecureHash::SHA256);
-  hash->Update(bytes.data(), bytes.size());
-  unsigned char digest[32];
-  hash->Finish(digest, sizeof(digest));
-  std::string hex = base::HexEncode(digest, sizeof(digest));
-  for (char& c : hex)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return hex;
+  return ChecksumChecker::ChecksumOf(bytes.data(), bytes.size());
 }
 
 std::wstring OutputPath(const std::wstring& name, const std::string& source) {
