@@ -67,9 +67,7 @@ void PrefDefaultOverridesFetcher::Fetch(const std::string& tracking_data, base::
                                  std::move(writer), std::make_unique<WininetObserver>())) {
     LOG(ERROR) << "Failed sending request for default prefs overrides";
     base::DeleteFile(output_path_, false);
-    base::Closure not_sent = std::move(done_);
-    done_.Reset();
-    not_sent.Run();
+    std::exchange(done_, base::Closure()).Run();
   }
 }
 
@@ -80,9 +78,7 @@ void PrefDefaultOverridesFetcher::OnFetched() {
     base::DeleteFile(output_path_, false);
     LOG(ERROR) << "Failed fetching default prefs overrides";
   }
-  base::Closure done = std::move(done_);
-  done_.Reset();
-  done.Run();
+  std::exchange(done_, base::Closure()).Run();
 }
 
 }  // namespace zorvi::installer

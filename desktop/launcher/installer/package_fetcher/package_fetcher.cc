@@ -128,6 +128,7 @@ class PackageFetcher::ThreadedFetcher {
   int partner_failures_ = 0;
   const base::FilePath download_folder_;
   const base::FilePath package_path_;
+  base::FilePath own_executable_;  // empty when the path service does not know it
   std::unique_ptr<PayloadReader> payload_reader_;
   std::unique_ptr<Wininet> downloader_;
   std::string reply_text_;
@@ -160,15 +161,7 @@ PackageFetcher::ThreadedFetcher::~ThreadedFetcher() {
   base::DeleteFile(package_path_, false);
   base::DeleteFile(ArchivePath(), false);
   base::DeleteFile(UnpackFolder(), true);
-  weak_factory_.InvalidateWeakPtrs();
-  try_stats_.reset();
-  partner_stats_.reset();
-  fetch_stats_.reset();
-  partner_list_ = nullptr;
-  reply_value_.reset();
-  downloader_.reset();
-  payload_reader_.reset();
-  delegate_ = nullptr;
+  // The members go in reverse order: the weak pointers first, the proxy the downloader reports to last.
 }
 
 void PackageFetcher::ThreadedFetcher::Start() {
@@ -188,11 +181,11 @@ void PackageFetcher::ThreadedFetcher::Start() {
   partner_list_ = nullptr;
   reply_value_.reset();
 
-  base::FilePath own_executable;
-  const bool own_path_known = base::PathService::Get(base::kExeFile, &own_executable);
+  if (!base::PathService::Get(base::kExeFile, &own_executable_))
+    own_executable_.clear();
   // The reader exists even without a path, so that tracking data from the command line has a place to live.
-  payload_reader_ = std::make_unique<PayloadReader>(own_executable);
-  const bool payload_read = own_path_known && payload_reader_->ReadPayload();
+  payload_reader_ = std::make_unique<PayloadReader>(own_executable_);
+  const bool payload_read = !own_executable_.empty() && payload_reader_->ReadPayload();
   if (payload_read && payload_reader_->is_full_package()) {
     LOG(INFO) << "Found full package";
     delegate_->NotifyStatusChanged(kExtractingPackage);
@@ -291,8 +284,6 @@ void PackageFetcher::ThreadedFetcher::DownloadPackage() {
 
 void PackageFetcher::ThreadedFetcher::ExtractArchive(const std::string& expected_checksum) {
   fetch_stats_->RecordTime("download_end_time");
-  base::FilePath own_executable;
-  const bool own_path_known = base::PathService::Get(base::kExeFile, &own_executable);
   if (downloader_->state() != Wininet::kCompleted) {
     Fail("Failed downloading the Zorvi package", kDownloadFailed);
     return;
@@ -305,7 +296,7 @@ void PackageFetcher::ThreadedFetcher::ExtractArchive(const std::string& expected
   // signed, or cannot be read as an image, takes only a package of the expected signer.
   bool installer_signed = false;
   const bool installer_unsigned =
-      own_path_known && HasEmbeddedSignature(own_executable, &installer_signed) && !installer_signed;
+      !own_executable_.empty() && HasEmbeddedSignature(own_executable_, &installer_signed) && !installer_signed;
   if (!installer_unsigned && !VerifyFileSigner(package_path_)) {
     Fail("Signature incorrect for the downloaded package", kDownloadFailed);
     return;

@@ -144,15 +144,13 @@ bool Wininet::StartDownload(const std::wstring& url, const std::string& post_dat
   observer_ = std::move(observer);
   on_done_ = std::move(on_done);
   owner_task_runner_ = base::ThreadTaskRunnerHandle::Get();
-  url_ = url;
   const State previous_state = state();
 
-  UrlParts parts;
-  if (!ParseUrl(url_, &parts)) {
+  if (!ParseUrl(url, &url_)) {
     PLOG(ERROR) << "Could not parse URL";
     return RefuseStart();
   }
-  if (!IsHostAllowed(parts.host, allowed_hosts_)) {
+  if (!IsHostAllowed(url_.host, allowed_hosts_)) {
     LOG(ERROR) << "Attempting to download from a disallowed domain";
     return RefuseStart();
   }
@@ -180,7 +178,7 @@ bool Wininet::StartDownload(const std::wstring& url, const std::string& post_dat
   session_->set_internet(internet);
   InternetSetStatusCallbackW(internet, &Wininet::InternetStatusCallback);
 
-  HINTERNET connection = InternetConnectW(internet, parts.host.c_str(), parts.port, nullptr, nullptr,
+  HINTERNET connection = InternetConnectW(internet, url_.host.c_str(), url_.port, nullptr, nullptr,
                                           INTERNET_SERVICE_HTTP, 0, session_->context());
   if (!connection) {
     PLOG(ERROR) << "Could not start session";
@@ -193,7 +191,7 @@ bool Wininet::StartDownload(const std::wstring& url, const std::string& post_dat
     connection_ = connection;
     observer_->OnChunkStart(received_);
   }
-  if (!OpenRequest(parts, std::wstring())) {
+  if (!OpenRequest(std::wstring())) {
     LOG(ERROR) << "Could not send Request";
     CloseSession();
     SetState(previous_state);
@@ -216,19 +214,19 @@ void Wininet::Stop() {
   SetState(kStopped);
 }
 
-bool Wininet::OpenRequest(const UrlParts& url, const std::wstring& headers) {
+bool Wininet::OpenRequest(const std::wstring& headers) {
   VLOG(1) << "Opening internet request";
   WininetSession* const session = session_.get();
   const bool post = !session->post_data().empty();
   DWORD flags = INTERNET_FLAG_RELOAD;
-  if (url.scheme == INTERNET_SCHEME_HTTPS)
+  if (url_.scheme == INTERNET_SCHEME_HTTPS)
     flags |= INTERNET_FLAG_SECURE;
   HINTERNET connection = nullptr;
   {
     WininetSession::AutoLock hold(session);
     connection = connection_;
   }
-  HINTERNET request = HttpOpenRequestW(connection, post ? L"POST" : L"GET", url.path.c_str(), L"HTTP/1.1", nullptr,
+  HINTERNET request = HttpOpenRequestW(connection, post ? L"POST" : L"GET", url_.path.c_str(), L"HTTP/1.1", nullptr,
                                        nullptr, flags, session->context());
   if (!request) {
     PLOG(ERROR) << "Could not open Request";
@@ -494,17 +492,11 @@ void Wininet::ResumeDownload(DWORD_PTR session_context) {
     InternetCloseHandle(previous_request);
   LOG(INFO) << "Attempting download resume";
   const std::wstring headers = L"Range: bytes=" + std::to_wstring(received) + L"-";
-  UrlParts parts;
-  if (!ParseUrl(url_, &parts)) {
-    PLOG(ERROR) << "Could not parse URL";
-    Fail(session_context);
-    return;
-  }
   {
     WininetSession::AutoLock hold(session);
     observer_->OnRetry(retry_count_);
   }
-  if (!OpenRequest(parts, headers)) {
+  if (!OpenRequest(headers)) {
     LOG(ERROR) << "Could not resume downloading";
     Fail(session_context);
   }
@@ -615,8 +607,7 @@ bool Wininet::IsCurrentSession(DWORD_PTR session_context) const {
 }
 
 void Wininet::RunCompletionCallback() {
-  base::Closure done = std::move(on_done_);
-  on_done_.Reset();
+  base::Closure done = std::exchange(on_done_, base::Closure());
   if (done)
     done.Run();
 }

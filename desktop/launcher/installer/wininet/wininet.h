@@ -110,7 +110,7 @@ class Wininet {
   // On the owner's thread.
   // Ends a StartDownload that sends nothing: false, and the writer closed.
   bool RefuseStart();
-  bool OpenRequest(const UrlParts& url, const std::wstring& headers);
+  bool OpenRequest(const std::wstring& headers);
   void ResumeDownload(DWORD_PTR session_context);
   void OnProxyCredentials(DWORD_PTR session_context, uint32_t result);
   void Fail(DWORD_PTR session_context);
@@ -133,7 +133,7 @@ class Wininet {
   PackageFetcherDelegate* const delegate_;
 
   std::atomic<State> state_{kIdle};
-  std::wstring url_;
+  UrlParts url_;  // of the current download, asked again by each resume
   std::vector<std::wstring> allowed_hosts_;
   int maximum_retries_;
   base::Closure on_done_;
