@@ -15,13 +15,6 @@ bool InstallerObserverRecorder::AppendToFile(const std::wstring& path) {
   return file_ != INVALID_HANDLE_VALUE;
 }
 
-std::string InstallerObserverRecorder::Text() const {
-  std::string text;
-  for (const std::string& line : lines_)
-    text += line + "\n";
-  return text;
-}
-
 std::string InstallerObserverRecorder::SimpleLine(const char* call) {
   return std::string("{\"call\":\"") + call + "\"}";
 }

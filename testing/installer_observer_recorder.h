@@ -38,8 +38,6 @@ class InstallerObserverRecorder : public zorvi::installer::InstallerObserver {
   }
 
   const std::vector<std::string>& lines() const { return lines_; }
-  // The lines joined with line feeds, for comparisons and failure output.
-  std::string Text() const;
 
   // The lines of each call, as the recorder writes them.
   static std::string TerminatedLine(bool success);

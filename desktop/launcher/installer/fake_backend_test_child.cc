@@ -29,8 +29,6 @@
 #include "base/at_exit.h"
 #include "base/bind.h"
 #include "base/command_line.h"
-#include "base/features/command_line_feature_reader.h"
-#include "base/features/feature_list.h"
 #include "base/files/file_path.h"
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
@@ -40,13 +38,12 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/installer_runner_backend.h"
-#include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
 #include "testing/installer_observer_recorder.h"
+#include "testing/settings_status_wait.h"
 
 namespace {
 
@@ -267,21 +264,17 @@ int main() {
   InstallerRunnerBackend::SetInstallationFactoryForTesting(
       [script] { return std::make_unique<ScriptedInstallation>(script); });
 
-  // What the entry sets up around a backend: the loop, the preference pool, the experiments, COM, the settings.
+  // The message loop, then what the entry sets up around a backend.
   base::MessageLoop loop;
-  PrefsTaskPool::GetInstance();
-  RegisterInstallerFeatures(base::FeatureList::GetInstance());
-  base::FeatureList::GetInstance()->InitializeFromReader(base::CommandLineFeatureReader(&command_line));
-  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+  std::unique_ptr<Settings> settings = test_support::SettingsAsTheEntryMakesThem(command_line);
+  if (!settings)
     return 5;
   bool result = false;
   {
-    Settings settings(command_line.HasSwitch("uninstall"), command_line.HasSwitch("silent"),
-                      command_line.HasSwitch("autoupdate"), command_line.GetSwitchValuePath("installfolder"),
-                      command_line.HasSwitch("replacekadroinstallation"));
     InstallerRunnerBackend backend;
-    result = backend.Run(&settings);
+    result = backend.Run(settings.get());
   }
+  settings.reset();
   AppendRecord("{\"pid\":" + std::to_string(GetCurrentProcessId()) + ",\"returned\":" + (result ? "true" : "false") +
                "}");
   CoUninitialize();

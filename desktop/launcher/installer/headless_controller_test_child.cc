@@ -23,20 +23,17 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "base/at_exit.h"
 #include "base/base_paths.h"
 #include "base/command_line.h"
-#include "base/features/command_line_feature_reader.h"
-#include "base/features/feature_list.h"
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
 #include "base/run_loop.h"
-#include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/installer_runner.h"
-#include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/settings.h"
 #include "testing/installer_observer_recorder.h"
 #include "testing/installer_test_seams_from_environment.h"
@@ -112,20 +109,13 @@ int main() {
   if (command_line.HasSwitch("observer-log") && !recorder.AppendToFile(command_line.GetSwitchValueNative("observer-log")))
     return 3;
 
-  // What the entry sets up before the settings: the loop, the preference pool, the experiments, COM.
   base::MessageLoop loop;
-  PrefsTaskPool::GetInstance();
-  RegisterInstallerFeatures(base::FeatureList::GetInstance());
-  base::FeatureList::GetInstance()->InitializeFromReader(base::CommandLineFeatureReader(&command_line));
-  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
-    return 3;
-
   int exit_code = 2;
   {
-    Settings settings(command_line.HasSwitch("uninstall"), command_line.HasSwitch("silent"),
-                      command_line.HasSwitch("autoupdate"), command_line.GetSwitchValuePath("installfolder"),
-                      command_line.HasSwitch("replacekadroinstallation"));
-    test_support::WaitForSettingsStatus(&settings);
+    std::unique_ptr<Settings> settings = test_support::SettingsAsTheEntryMakesThem(command_line);
+    if (!settings)
+      return 3;
+    test_support::WaitForSettingsStatus(settings.get());
 
     InstallerRunner runner(command_line.GetSwitchValuePath("package-folder"));
     runner.AddObserver(&recorder);
@@ -151,7 +141,7 @@ int main() {
     });
     if (command_line.GetSwitchValueASCII("package-ready") == "before")
       runner.OnPackageReady();
-    if (runner.Run(&settings))
+    if (runner.Run(settings.get()))
       run_loop.Run();
     LOG(INFO) << "Controller exiting";
   }

@@ -75,11 +75,11 @@ PackageFixture::PackageFixture(const base::FilePath& folder, const std::string& 
                                const PackageOptions& options)
     : folder_(folder) {
   CreateDirectoryW(folder_.value().c_str(), nullptr);
-  branding_ = R"({"company_name": ")" + company +
+  const std::string branding = R"({"company_name": ")" + company +
               R"(", "product_name": "Zorvi", "visible_product_name": "Zorvi", "file_name_base": ")" +
               file_name_base() + R"(", "user_agent_name": "ZRV", "major_delta": )" +
               std::to_string(options.major_delta) + "}";
-  PutFile(branding_file(), branding_);
+  PutFile(branding_file(), branding);
 
   const std::string browser = file_name_base() + ".exe";
   PutCopy(TestProgram(L"installer.exe"), folder_.Append(L"installer.exe"));
@@ -112,11 +112,6 @@ PackageFixture::PackageFixture(const base::FilePath& folder, const std::string& 
 
 void PackageFixture::WriteFilesList(const std::string& text) const {
   PutFile(folder_.Append(L"files_list"), text);
-}
-
-void PackageFixture::RemoveRootFilesList() {
-  DeleteFileW(folder_.Append(L"root_files_list").value().c_str());
-  root_files_.clear();
 }
 
 std::map<std::string, std::string> ReadTree(const base::FilePath& folder) {

@@ -30,20 +30,17 @@ class PackageFixture {
   // The entries of the two lists (UTF-8 relative paths), in order.
   const std::vector<std::string>& files() const { return files_; }
   const std::vector<std::string>& root_files() const { return root_files_; }
-  // The branding document and where it was written ("branding.json" beside the package).
-  const std::string& branding() const { return branding_; }
+  // Where the branding document was written ("branding.json" beside the package).
   base::FilePath branding_file() const { return folder_.DirName().Append(L"branding.json"); }
   std::string file_name_base() const { return "zorvi"; }
 
   // Rewrites "files_list" with `text` as it is.
   void WriteFilesList(const std::string& text) const;
-  void RemoveRootFilesList();
 
  private:
   base::FilePath folder_;
   std::vector<std::string> files_;
   std::vector<std::string> root_files_;
-  std::string branding_;
 };
 
 // Every file and folder below `folder` (relative path, UTF-8; a folder's ends with a backslash) with a digest of

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "base/base_paths.h"
@@ -28,21 +29,6 @@ namespace {
 
 using Recorder = test_support::InstallerObserverRecorder;
 
-// The controller's own limit; only a hang reaches it.
-constexpr int kControllerTimeLimitSeconds = 90;
-constexpr DWORD kWaitLimitMs = (kControllerTimeLimitSeconds + 30) * 1000;
-
-std::vector<std::string> ReadLines(const base::FilePath& path) {
-  std::string text;
-  std::vector<std::string> lines;
-  if (!test_support::ReadFileBytes(path.value(), &text))
-    return lines;
-  size_t start = 0;
-  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-    lines.push_back(text.substr(start, end - start));
-  return lines;
-}
-
 bool FileHas(const base::FilePath& path, const std::string& text, int* count = nullptr) {
   std::string contents;
   test_support::ReadFileBytes(path.value(), &contents);
@@ -53,33 +39,6 @@ bool FileHas(const base::FilePath& path, const std::string& text, int* count = n
     *count = found;
   return found > 0;
 }
-
-// A started process, ended by the test's bound at the latest.
-class Child {
- public:
-  explicit Child(const std::wstring& command_line) {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    std::wstring writable = command_line;
-    EXPECT_TRUE(CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &information_))
-        << GetLastError();
-    CloseHandle(information_.hThread);
-  }
-  ~Child() { CloseHandle(information_.hProcess); }
-  HANDLE handle() const { return information_.hProcess; }
-  DWORD pid() const { return information_.dwProcessId; }
-  // The exit code; a hang past the bound is a failure (the controller's own time limit comes first).
-  DWORD Wait() const {
-    DWORD code = STILL_ACTIVE;
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(information_.hProcess, kWaitLimitMs));
-    GetExitCodeProcess(information_.hProcess, &code);
-    return code;
-  }
-
- private:
-  PROCESS_INFORMATION information_ = {};
-};
 
 // One installation: a folder of its own with the package folder, an installer in a version subfolder that
 // stands for the controller's executable, and the install folder.
@@ -102,14 +61,12 @@ class Scenario {
     ASSERT_TRUE(test_support::WriteFileBytes(folder.Append(L"fake_backend_script.txt").value(), script));
   }
 
-  std::wstring ControllerCommandLine(const std::wstring& switches, const std::wstring& log_name = L"") const {
+  std::wstring ControllerSwitches(const std::wstring& switches, const std::wstring& log_name = L"") const {
     const std::wstring log = log_name.empty() ? L"" : log_name + L"_";
-    return L"\"" + TestProgram(L"headless_controller_test_child.exe").value() + L"\" --installfolder=\"" +
-           install_folder_or_override() + L"\" --package-folder=\"" + package_.value() + L"\" --own-exe=\"" +
-           own_.Append(L"installer.exe").value() + L"\" --observer-log=\"" +
+    return L"--installfolder=\"" + install_folder_or_override() + L"\" --package-folder=\"" + package_.value() +
+           L"\" --own-exe=\"" + own_.Append(L"installer.exe").value() + L"\" --observer-log=\"" +
            root_path_.Append(log + L"observer.jsonl").value() + L"\" --log-file=\"" +
-           root_path_.Append(log + L"controller.log").value() + L"\" --time-limit=" +
-           std::to_wstring(kControllerTimeLimitSeconds) + L" " + switches;
+           root_path_.Append(log + L"controller.log").value() + L"\" " + switches;
   }
 
   std::vector<std::string> ObserverLines(const std::wstring& log_name = L"") const {
@@ -141,26 +98,17 @@ class Scenario {
   base::FilePath install_override_;
 };
 
-std::string StringOf(const base::Value& record, const char* key) {
+// A record's value under `key`, else `value`.
+template <typename T>
+T ValueOf(const base::Value& record, const char* key, T value = T()) {
   const base::DictionaryValue* dictionary = nullptr;
-  std::string value;
-  if (record.GetAsDictionary(&dictionary))
+  if (!record.GetAsDictionary(&dictionary))
+    return value;
+  if constexpr (std::is_same_v<T, std::string>)
     dictionary->GetString(key, &value);
-  return value;
-}
-
-int IntOf(const base::Value& record, const char* key) {
-  const base::DictionaryValue* dictionary = nullptr;
-  int value = -1;
-  if (record.GetAsDictionary(&dictionary))
+  else if constexpr (std::is_same_v<T, int>)
     dictionary->GetInteger(key, &value);
-  return value;
-}
-
-bool BoolOf(const base::Value& record, const char* key) {
-  const base::DictionaryValue* dictionary = nullptr;
-  bool value = false;
-  if (record.GetAsDictionary(&dictionary))
+  else
     dictionary->GetBoolean(key, &value);
   return value;
 }
@@ -180,17 +128,10 @@ std::vector<std::string> Steps(int count) {
   return std::vector<std::string>(count, Recorder::SimpleLine("OnStep"));
 }
 
-std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
-  std::vector<std::string> joined;
-  for (const std::vector<std::string>& part : parts)
-    joined.insert(joined.end(), part.begin(), part.end());
-  return joined;
-}
-
 const ScenarioRow kRows[] = {
     {"EveryNotificationWithThePackageReadyBeforeRun", Backend::kPackage,
      "folder-ready\nstarting 1\nreturned\nstarting 0\nreturned\ntotal 4\nstep 4\nsuccess\n", L"--package-ready=before",
-     Join({{Recorder::SimpleLine("OnInstallFolderReady"), Recorder::StartingNewMainProcessLine(true),
+     JoinLines({{Recorder::SimpleLine("OnInstallFolderReady"), Recorder::StartingNewMainProcessLine(true),
             Recorder::SimpleLine("OnReturnedToPreviousMainProcess"), Recorder::StartingNewMainProcessLine(false),
             Recorder::SimpleLine("OnReturnedToPreviousMainProcess"), Recorder::TotalStepsLine(4)},
            Steps(4),
@@ -198,7 +139,7 @@ const ScenarioRow kRows[] = {
      0},
     {"PackageReadyAtTheSecondNotification", Backend::kOwn, "folder-ready\ntotal 2\nwait-package\nstep 2\nsuccess\n",
      L"--package-ready-at=2",
-     Join({{Recorder::SimpleLine("OnInstallFolderReady"), Recorder::TotalStepsLine(2)},
+     JoinLines({{Recorder::SimpleLine("OnInstallFolderReady"), Recorder::TotalStepsLine(2)},
            Steps(2),
            {Recorder::SimpleLine("OnInstallerSuccess"), Recorder::TerminatedLine(true)}}),
      0},
@@ -237,7 +178,7 @@ TEST_P(RunnerScenarioTest, ControllerHearsWhatTheBackendSends) {
     scenario.set_install_folder(scenario.root().Append(std::wstring(231 - length, L'l')));
     ASSERT_EQ(231u, scenario.install_folder_or_override().size());
   }
-  Child controller(scenario.ControllerCommandLine(row.switches));
+  ControllerProcess controller(scenario.ControllerSwitches(row.switches));
   EXPECT_EQ(row.exit_code, controller.Wait());
   EXPECT_EQ(row.expected, scenario.ObserverLines());
 
@@ -249,19 +190,19 @@ TEST_P(RunnerScenarioTest, ControllerHearsWhatTheBackendSends) {
   }
   ASSERT_EQ(2u, records.size());
   const base::Value& start = *records[0];
-  const std::string command_line = StringOf(start, "command_line");
+  const std::string command_line = ValueOf<std::string>(start, "command_line");
   const std::string program = base::WideToUTF8(backend_folder.Append(L"installer.exe").value());
   EXPECT_EQ(0u, command_line.find("\"" + program + "\"")) << command_line;
   const std::string wait_switch = "--wait-for-package=\"" + base::WideToUTF8(scenario.package().value()) + "\"";
   EXPECT_EQ(row.backend == Backend::kOwn, command_line.find(wait_switch) != std::string::npos) << command_line;
-  EXPECT_EQ(row.backend == Backend::kOwn, BoolOf(start, "package_ready_event"));
+  EXPECT_EQ(row.backend == Backend::kOwn, ValueOf(start, "package_ready_event", false));
   EXPECT_NE(std::string::npos, command_line.find(" --backend")) << command_line;
   // The one inherited handle: the controller's process, for waiting only.
-  EXPECT_EQ(std::to_string(controller.pid()), StringOf(start, "initial_pid"));
-  EXPECT_EQ("Process", StringOf(start, "handle_type"));
-  EXPECT_EQ(SYNCHRONIZE, static_cast<DWORD>(IntOf(start, "handle_access")));
-  EXPECT_TRUE(BoolOf(start, "handle_is_initial_process"));
-  EXPECT_EQ(row.exit_code == 0, BoolOf(*records[1], "returned"));
+  EXPECT_EQ(std::to_string(controller.pid()), ValueOf<std::string>(start, "initial_pid"));
+  EXPECT_EQ("Process", ValueOf<std::string>(start, "handle_type"));
+  EXPECT_EQ(SYNCHRONIZE, static_cast<DWORD>(ValueOf(start, "handle_access", -1)));
+  EXPECT_TRUE(ValueOf(start, "handle_is_initial_process", false));
+  EXPECT_EQ(row.exit_code == 0, ValueOf(*records[1], "returned", false));
 
   int informed = 0;
   FileHas(scenario.root().Append(L"controller.log"), "Informing the installer backend that the package is ready",
@@ -282,11 +223,12 @@ TEST(RunnerTest, SecondControllerOnTheSameFolderIsRefusedWhileTheFirstsBackendRu
   test_support::ScopedTestHandle go_on(CreateEventW(nullptr, TRUE, FALSE, test_support::UniqueName(L"go_on").c_str()));
   scenario.PutBackend(false, "folder-ready\nsignal " + base::WideToUTF8(test_support::UniqueName(L"started")) +
                                  "\nwait-event " + base::WideToUTF8(test_support::UniqueName(L"go_on")) + "\nsuccess\n");
-  Child first(scenario.ControllerCommandLine(L"", L"first"));
+  ControllerProcess first(scenario.ControllerSwitches(L"", L"first"));
   HANDLE waits[] = {started.get(), first.handle()};
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, kWaitLimitMs)) << "the first backend never started";
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, ControllerProcess::kWaitLimitMs))
+      << "the first backend never started";
 
-  Child second(scenario.ControllerCommandLine(L"", L"second"));
+  ControllerProcess second(scenario.ControllerSwitches(L"", L"second"));
   EXPECT_EQ(2u, second.Wait());
   EXPECT_EQ(std::vector<std::string>{Recorder::ErrorLine(37052, L"", "Could not acquire installer mutex")},
             scenario.ObserverLines(L"second"));
@@ -301,20 +243,20 @@ TEST(RunnerTest, SecondControllerOnTheSameFolderIsRefusedWhileTheFirstsBackendRu
 TEST(RunnerTest, ControllersDeathEndsTheBackendsRun) {
   Scenario scenario(L"Runner");
   scenario.PutBackend(false, "folder-ready\nhang\n");
-  Child controller(scenario.ControllerCommandLine(L"--die-at=1"));
+  ControllerProcess controller(scenario.ControllerSwitches(L"--die-at=1"));
   EXPECT_EQ(3u, controller.Wait());
   EXPECT_EQ(std::vector<std::string>{Recorder::SimpleLine("OnInstallFolderReady")}, scenario.ObserverLines());
   std::vector<std::unique_ptr<base::Value>> records = scenario.Records(scenario.own());
   ASSERT_FALSE(records.empty());
   // Its process may be gone already; if not, it must end by itself.
-  HANDLE backend = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(IntOf(*records[0], "pid")));
+  HANDLE backend = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(ValueOf(*records[0], "pid", -1)));
   if (backend) {
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(backend, kWaitLimitMs));
+    ControllerProcess::WaitFor(backend);
     CloseHandle(backend);
   }
   records = scenario.Records(scenario.own());
   ASSERT_EQ(2u, records.size());
-  EXPECT_FALSE(BoolOf(*records[1], "returned"));
+  EXPECT_FALSE(ValueOf(*records[1], "returned", false));
   EXPECT_TRUE(FileHas(scenario.own().Append(L"fake_backend.log"), "Installer UI process ended"));
 }
 
@@ -325,11 +267,11 @@ TEST(RunnerTest, SuccessSentJustBeforeTheBackendEndsIsNeverLost) {
   int complete = 0;
   for (int batch = 0; batch < kRuns / kAtOnce; ++batch) {
     std::vector<std::unique_ptr<Scenario>> scenarios;
-    std::vector<std::unique_ptr<Child>> controllers;
+    std::vector<std::unique_ptr<ControllerProcess>> controllers;
     for (int i = 0; i < kAtOnce; ++i) {
       scenarios.push_back(std::make_unique<Scenario>(L"Runner" + std::to_wstring(i)));
       scenarios.back()->PutBackend(false, "success\n");
-      controllers.push_back(std::make_unique<Child>(scenarios.back()->ControllerCommandLine(L"")));
+      controllers.push_back(std::make_unique<ControllerProcess>(scenarios.back()->ControllerSwitches(L"")));
     }
     for (int i = 0; i < kAtOnce; ++i) {
       EXPECT_EQ(0u, controllers[i]->Wait());

@@ -31,24 +31,12 @@ namespace {
 using Recorder = test_support::InstallerObserverRecorder;
 using Lines = std::vector<std::string>;
 
-// The controller's own limit; only a hang reaches it.
-constexpr int kControllerTimeLimitSeconds = 90;
-constexpr DWORD kWaitLimitMs = (kControllerTimeLimitSeconds + 30) * 1000;
 // Headless controller exit codes.
 constexpr DWORD kControllerSucceeded = 0;
 constexpr DWORD kControllerFailed = 1;
 constexpr DWORD kControllerDied = 3;
 
 const std::string kStep = Recorder::SimpleLine("OnStep");
-
-Lines ReadLines(const base::FilePath& path) {
-  std::string text;
-  test_support::ReadFileBytes(path.value(), &text);
-  Lines lines;
-  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-    lines.push_back(text.substr(start, end - start));
-  return lines;
-}
 
 void CopyTree(const base::FilePath& from, const base::FilePath& to) {
   CreateDirectoryW(to.value().c_str(), nullptr);
@@ -91,25 +79,15 @@ class Scenario {
     std::wstring seams = L"unbuilt-steps=pass;branding-file=" + package_->branding_file().value();
     if (!extra_seams.empty())
       seams += L";" + extra_seams;
-    std::wstring environment =
+    const std::wstring environment =
         EnvironmentWith({{L"TEMP", root_.Append(L"temp").value()},
                          {L"TMP", root_.Append(L"temp").value()},
                          {test_support::kInstallerTestSeamsVariable, seams}});
-    std::wstring command_line = L"\"" + TestProgram(L"headless_controller_test_child.exe").value() +
-                                L"\" --installfolder=\"" + install_.value() + L"\" --package-folder=\"" +
-                                package_->folder().value() + L"\" --package-ready=before --observer-log=\"" +
-                                root_.Append(L"observer.jsonl").value() + L"\" --log-file=\"" +
-                                root_.Append(L"controller.log").value() + L"\" --time-limit=" +
-                                std::to_wstring(kControllerTimeLimitSeconds) + L" " + switches;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                               environment.data(), nullptr, &startup, &info))
-        << GetLastError();
-    controller_.reset(info.hProcess);
-    controller_pid_ = info.dwProcessId;
-    CloseHandle(info.hThread);
+    controller_ = std::make_unique<ControllerProcess>(
+        L"--installfolder=\"" + install_.value() + L"\" --package-folder=\"" + package_->folder().value() +
+            L"\" --package-ready=before --observer-log=\"" + root_.Append(L"observer.jsonl").value() +
+            L"\" --log-file=\"" + root_.Append(L"controller.log").value() + L"\" " + switches,
+        environment);
   }
 
   // The events of the hold-at-step seam (named after the scenario) and its value for the step.
@@ -122,27 +100,22 @@ class Scenario {
   // Once the backend holds (it cannot end before it is let go), keeps a handle of it: the controller's child
   // that runs the package's installer.
   void TakeHeldBackend() {
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held_.get(), kWaitLimitMs)) << "the backend never held";
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held_.get(), ControllerProcess::kWaitLimitMs))
+        << "the backend never held";
     test_support::ScopedTestHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more && !backend_.valid();
          more = Process32NextW(snapshot.get(), &entry)) {
-      if (entry.th32ParentProcessID == controller_pid_ && _wcsicmp(entry.szExeFile, L"installer.exe") == 0)
+      if (entry.th32ParentProcessID == controller_->pid() && _wcsicmp(entry.szExeFile, L"installer.exe") == 0)
         backend_.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
     }
     EXPECT_TRUE(backend_.valid()) << "the backend is not among the controller's children";
     SetEvent(go_.get());
   }
 
-  static DWORD WaitFor(HANDLE process) {
-    DWORD code = STILL_ACTIVE;
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, kWaitLimitMs));
-    GetExitCodeProcess(process, &code);
-    return code;
-  }
-  DWORD WaitController() { return WaitFor(controller_.get()); }
-  DWORD WaitBackend() { return WaitFor(backend_.get()); }
+  DWORD WaitController() { return controller_->Wait(); }
+  DWORD WaitBackend() { return ControllerProcess::WaitFor(backend_.get()); }
 
   Lines ObserverLines() const { return ReadLines(root_.Append(L"observer.jsonl")); }
 
@@ -153,15 +126,7 @@ class Scenario {
                                              std::string(outcome) + " " + GetFullVersionString()));
   }
 
-  std::wstring LastInstallPathValue() const {
-    wchar_t value[MAX_PATH] = {};
-    DWORD size = sizeof(value);
-    const std::wstring key = L"Software\\" + base::UTF8ToWide(company_);
-    const std::wstring name = L"Last " + base::UTF8ToWide(GetStreamName()) + L" Install Path";
-    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, value, &size) != 0)
-      return L"(none)";
-    return value;
-  }
+  std::wstring LastInstallPathValue() const { return test::LastInstallPathValue(company_); }
 
   int Total() const {
     const int files = static_cast<int>(package_->files().size());
@@ -182,8 +147,7 @@ class Scenario {
   std::wstring hold_events_ = L"Local\\" + root_.BaseName().value();
   test_support::ScopedTestHandle held_;
   test_support::ScopedTestHandle go_;
-  test_support::ScopedTestHandle controller_;
-  DWORD controller_pid_ = 0;
+  std::unique_ptr<ControllerProcess> controller_;
   test_support::ScopedTestHandle backend_;
 };
 
@@ -210,11 +174,9 @@ TEST(InstallerScenarioTest, InstallsPutThePackageInPlace) {
     Scenario& scenario = *scenarios[i];
     EXPECT_EQ(kControllerSucceeded, scenario.WaitController());
     const int total = scenario.Total();
-    Lines expected = Started(total);
-    expected.insert(expected.end(), total, kStep);
-    expected.push_back(Recorder::SimpleLine("OnInstallerSuccess"));
-    expected.push_back(Recorder::TerminatedLine(true));
-    EXPECT_EQ(expected, scenario.ObserverLines());
+    EXPECT_EQ(JoinLines({Started(total), Lines(total, kStep),
+                         {Recorder::SimpleLine("OnInstallerSuccess"), Recorder::TerminatedLine(true)}}),
+              scenario.ObserverLines());
     std::map<std::string, std::string> tree = ReadTree(scenario.install());
     const std::map<std::string, std::string> package = ReadTree(scenario.package().folder());
     const std::string version = GetFullVersionString() + "\\";

@@ -13,6 +13,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/test_seams.h"
 #include "testing/test_support.h"
 #include "testing/version_child.h"
@@ -64,6 +65,55 @@ bool RunReportingChild(const std::wstring& command_line, std::map<std::string, s
   }
   *report = test_support::ParseNameValueLines(output);
   return true;
+}
+
+std::vector<std::string> ReadLines(const base::FilePath& path) {
+  std::string text;
+  std::vector<std::string> lines;
+  test_support::ReadFileBytes(path.value(), &text);
+  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
+}
+
+std::vector<std::string> JoinLines(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> joined;
+  for (const std::vector<std::string>& part : parts)
+    joined.insert(joined.end(), part.begin(), part.end());
+  return joined;
+}
+
+std::wstring LastInstallPathValue(const std::string& company) {
+  wchar_t value[MAX_PATH] = {};
+  DWORD size = sizeof(value);
+  const std::wstring key = L"Software\\" + base::UTF8ToWide(company);
+  const std::wstring name = L"Last " + base::UTF8ToWide(GetStreamName()) + L" Install Path";
+  if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, value, &size) != 0)
+    return L"(none)";
+  return value;
+}
+
+ControllerProcess::ControllerProcess(const std::wstring& switches, const std::wstring& environment) {
+  std::wstring command_line = L"\"" + TestProgram(L"headless_controller_test_child.exe").value() +
+                              L"\" --time-limit=" + std::to_wstring(kTimeLimitSeconds) + L" " + switches;
+  std::wstring block = environment;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  EXPECT_TRUE(CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                             block.empty() ? nullptr : block.data(), nullptr, &startup, &information_))
+      << GetLastError();
+  CloseHandle(information_.hThread);
+}
+
+ControllerProcess::~ControllerProcess() {
+  CloseHandle(information_.hProcess);
+}
+
+DWORD ControllerProcess::WaitFor(HANDLE process) {
+  DWORD code = STILL_ACTIVE;
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, kWaitLimitMs));
+  GetExitCodeProcess(process, &code);
+  return code;
 }
 
 InstallerMainThreadTest::InstallerMainThreadTest()

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <utility>
@@ -33,6 +34,34 @@ std::wstring TakeDaclSddl(void* descriptor);
 // started or did not end with 0.
 bool RunReportingChild(const std::wstring& command_line, std::map<std::string, std::string>* report,
                        std::string* error);
+
+// The lines of a text file without their line feeds; none when it cannot be read.
+std::vector<std::string> ReadLines(const base::FilePath& path);
+std::vector<std::string> JoinLines(std::initializer_list<std::vector<std::string>> parts);
+
+// The user's "Last <stream> Install Path" under the product key of `company`, or "(none)".
+std::wstring LastInstallPathValue(const std::string& company);
+
+// The headless controller (headless_controller_test_child.cc) with its own time limit, which only a hang
+// reaches, then `switches`; `environment` (as EnvironmentWith makes it) replaces the test's when given.
+class ControllerProcess {
+ public:
+  static constexpr int kTimeLimitSeconds = 90;
+  static constexpr DWORD kWaitLimitMs = (kTimeLimitSeconds + 30) * 1000;
+  explicit ControllerProcess(const std::wstring& switches, const std::wstring& environment = L"");
+  ~ControllerProcess();
+  ControllerProcess(const ControllerProcess&) = delete;
+  ControllerProcess& operator=(const ControllerProcess&) = delete;
+
+  HANDLE handle() const { return information_.hProcess; }
+  DWORD pid() const { return information_.dwProcessId; }
+  DWORD Wait() const { return WaitFor(handle()); }
+  // The exit code of `process`; still running past the controller's limit is a failure.
+  static DWORD WaitFor(HANDLE process);
+
+ private:
+  PROCESS_INFORMATION information_ = {};
+};
 
 // What the installer's entry sets up before it makes its settings, for tests that run installer code on their
 // main thread: the process command line, a message loop, COM for an apartment, the preference pool and a

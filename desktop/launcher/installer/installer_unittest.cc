@@ -53,20 +53,13 @@ const std::string kFolderReady = Recorder::SimpleLine("OnInstallFolderReady");
 const std::string kStep = Recorder::SimpleLine("OnStep");
 const std::string kSuccess = Recorder::SimpleLine("OnInstallerSuccess");
 
-Lines Join(std::initializer_list<Lines> parts) {
-  Lines joined;
-  for (const Lines& part : parts)
-    joined.insert(joined.end(), part.begin(), part.end());
-  return joined;
-}
-
 Lines Failure(int code, const std::wstring& detail, const std::string& message) {
   return {Recorder::ErrorLine(code, detail, message), Recorder::TerminatedLine(false)};
 }
 
 // A run that succeeds: the folder, the total, that many steps and the success.
 Lines Completed(int total) {
-  return Join({{kFolderReady, Recorder::TotalStepsLine(total)}, Lines(total, kStep), {kSuccess}});
+  return JoinLines({{kFolderReady, Recorder::TotalStepsLine(total)}, Lines(total, kStep), {kSuccess}});
 }
 
 // The fault hook fails the creation of this folder.
@@ -169,14 +162,29 @@ class InstallerTest : public InstallerMainThreadTest {
     return tree;
   }
 
-  std::wstring LastInstallPathValue() const {
-    wchar_t value[MAX_PATH] = {};
-    DWORD size = sizeof(value);
-    const std::wstring key = L"Software\\" + base::UTF8ToWide(company());
-    const std::wstring name = L"Last " + base::UTF8ToWide(GetStreamName()) + L" Install Path";
-    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, value, &size) != 0)
-      return L"(none)";
-    return value;
+  std::wstring LastInstallPathValue() const { return test::LastInstallPathValue(company()); }
+
+  // A fresh install folder holding an earlier root file that a run must leave as it was.
+  void PutEarlierRootFile() {
+    test_support::RemoveTree(install_.value());
+    CreateDirectoryW(install_.value().c_str(), nullptr);
+    ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"root notes.txt").value(), "earlier notes"));
+  }
+
+  // An installation of this version with the browser's executable in its log, as upgrades and uninstallations
+  // find it.
+  void PutExistingInstallation(const std::string& app_id) {
+    test_support::RemoveTree(install_.value());
+    CreateDirectoryW(install_.value().c_str(), nullptr);
+    CreateDirectoryW(Subfolder().value().c_str(), nullptr);
+    ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"launcher.exe").value(), "launcher"));
+    InstallLog existing;
+    existing.app_id = app_id;
+    existing.subfolder = base::FilePath(Version());
+    existing.version = GetFullVersionString();
+    existing.installation_path = install_;
+    existing.files = {base::FilePath(L"zorvi.exe")};
+    ASSERT_TRUE(SaveInstallLog(existing, install_.Append(kInstallLogFileName)));
   }
 
   const base::CommandLine saved_command_line_;
@@ -233,22 +241,22 @@ TEST_F(InstallerTest, StartRefusesWithItsCodeAndMessage) {
        },
        [&] { return Failure(kInstallerErrorFolderCreation, install_.value(), "Could not create installation folder"); }},
       {"files list missing", L"", {}, true, [&] { DeleteFileW(package_->folder().Append(L"files_list").value().c_str()); },
-       [] { return Join({{kFolderReady}, Failure(kInstallerErrorGeneric, L"", "Could not read files list")}); }},
+       [] { return JoinLines({{kFolderReady}, Failure(kInstallerErrorGeneric, L"", "Could not read files list")}); }},
       {"files list of empty lines", L"", {}, true, [&] { package_->WriteFilesList("\r\n\n\r\n"); },
-       [] { return Join({{kFolderReady}, Failure(kInstallerErrorGeneric, L"", "No files in files list")}); }},
+       [] { return JoinLines({{kFolderReady}, Failure(kInstallerErrorGeneric, L"", "No files in files list")}); }},
       {"subfolder cannot be created", L"", {}, true,
        [&] {
          g_failing_folder = Subfolder().value();
          SetOperationFaultHookForTesting(FailFolderCreation);
        },
        [] {
-         return Join({{kFolderReady},
+         return JoinLines({{kFolderReady},
                       Failure(kInstallerErrorFolderCreation, Version(), "Creating installation subfolder failed")});
        }},
       // The package wait comes with the package hand-over; until then it fails, after the folder was announced.
       {"wait for the package", L"--wait-for-package=C:\\package", {}, true, nullptr,
        [] {
-         return Join({{kFolderReady},
+         return JoinLines({{kFolderReady},
                       Failure(kInstallerErrorGeneric, L"", "Not available in this build: Installer::WaitForPackage")});
        }},
       // Tasks that end the run themselves: Start reports nothing after them.
@@ -348,7 +356,7 @@ TEST_F(InstallerTest, ShippedBuildFailsAtTheFirstStepItLacks) {
   Prepare(L"--copyonly=1");
   const int files = static_cast<int>(package_->files().size());
   const int root_files = static_cast<int>(package_->root_files().size());
-  EXPECT_EQ(Join({{kFolderReady, Recorder::TotalStepsLine(7 + files - 1 + root_files - 1 + 1)},
+  EXPECT_EQ(JoinLines({{kFolderReady, Recorder::TotalStepsLine(7 + files - 1 + root_files - 1 + 1)},
                   Lines(files + root_files + 1, kStep),
                   Failure(kInstallerErrorGeneric, L"", "Not available in this build: Installer::StepInstallLauncher")}),
             Run());
@@ -363,8 +371,7 @@ TEST_F(InstallerTest, FailedCopyAtEveryFileRollsTheRunBack) {
   SetUnbuiltStepsPassForTesting(true);
   MakePackage({.data_files = 2});
   // An earlier root file of the same name is put back as it was.
-  CreateDirectoryW(install_.value().c_str(), nullptr);
-  ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"root notes.txt").value(), "earlier notes"));
+  PutEarlierRootFile();
   const std::map<std::string, std::string> before = ReadTree(install_);
   std::vector<std::pair<std::string, bool>> entries;
   for (const std::string& file : package_->files())
@@ -406,8 +413,7 @@ TEST_F(InstallerTest, FailedCopyAtEveryFileRollsTheRunBack) {
 TEST_F(InstallerTest, InterruptionAndDestructionDuringAndAfterARun) {
   SetUnbuiltStepsPassForTesting(true);
   MakePackage();
-  CreateDirectoryW(install_.value().c_str(), nullptr);
-  ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"root notes.txt").value(), "earlier notes"));
+  PutEarlierRootFile();
   const std::map<std::string, std::string> before = ReadTree(install_);
   const int files = static_cast<int>(package_->files().size());
   const int total = 7 + files - 1 + 1 + 1;
@@ -427,9 +433,7 @@ TEST_F(InstallerTest, InterruptionAndDestructionDuringAndAfterARun) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    test_support::RemoveTree(install_.value());
-    CreateDirectoryW(install_.value().c_str(), nullptr);
-    ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"root notes.txt").value(), "earlier notes"));
+    PutEarlierRootFile();
     Prepare(L"--copyonly=1");
     int steps = 0;
     Run([&](const std::string& line, size_t) { return line == kStep && ++steps == row.at_step; });
@@ -444,7 +448,7 @@ TEST_F(InstallerTest, InterruptionAndDestructionDuringAndAfterARun) {
       installer_.reset();
       EXPECT_EQ(ExpectedTree(before), ReadTree(install_));
     } else {
-      EXPECT_EQ(Join({{kFolderReady, Recorder::TotalStepsLine(total)}, Lines(row.at_step, kStep),
+      EXPECT_EQ(JoinLines({{kFolderReady, Recorder::TotalStepsLine(total)}, Lines(row.at_step, kStep),
                       {Recorder::TerminatedLine(false)}}),
                 lines);
       installer_.reset();
@@ -462,7 +466,7 @@ TEST_F(InstallerTest, CopyStepOutsideItsListFailsTheRun) {
   Lines lines = Run([&](const std::string& line, size_t) { return line == total; });
   InstallerTestPeer::StepCopyFiles(installer_.get(), 5);
   RunUntilIdle();
-  EXPECT_EQ(Join({{kFolderReady, total, kStep},
+  EXPECT_EQ(JoinLines({{kFolderReady, total, kStep},
                   Failure(kInstallerErrorGeneric, L"", "Invalid index 5 passed to StepCopyFile (max: 3)")}),
             recorder_->lines());
   installer_.reset();
@@ -487,17 +491,7 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdAndStoredExperiments) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    test_support::RemoveTree(install_.value());
-    CreateDirectoryW(install_.value().c_str(), nullptr);
-    CreateDirectoryW(Subfolder().value().c_str(), nullptr);
-    ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"launcher.exe").value(), "launcher"));
-    InstallLog existing;
-    existing.app_id = stored_id;
-    existing.subfolder = base::FilePath(Version());
-    existing.version = GetFullVersionString();
-    existing.installation_path = install_;
-    existing.files = {base::FilePath(L"zorvi.exe")};
-    ASSERT_TRUE(SaveInstallLog(existing, install_.Append(kInstallLogFileName)));
+    PutExistingInstallation(stored_id);
     ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"installer_prefs.json").value(),
                                              R"({"installer-experiments": ["installer-experiment-test@1"]})"));
     Prepare(row.switches);
@@ -515,19 +509,10 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdAndStoredExperiments) {
 // An uninstallation is refused while the browser's executable is in use and removes it otherwise.
 TEST_F(InstallerTest, UninstallWaitsForTheBrowserToEnd) {
   SetUnbuiltStepsPassForTesting(true);
-  CreateDirectoryW(install_.value().c_str(), nullptr);
+  PutExistingInstallation("42");
   const base::FilePath own = Subfolder();
-  CreateDirectoryW(own.value().c_str(), nullptr);
-  ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"launcher.exe").value(), "launcher"));
   const base::FilePath browser = own.Append(L"zorvi.exe");
   ASSERT_TRUE(CopyFileW(TestProgram(L"package_dummy_test_child.exe").value().c_str(), browser.value().c_str(), FALSE));
-  InstallLog existing;
-  existing.app_id = "42";
-  existing.subfolder = base::FilePath(Version());
-  existing.installation_path = install_;
-  existing.version = GetFullVersionString();
-  existing.files = {base::FilePath(L"zorvi.exe")};
-  ASSERT_TRUE(SaveInstallLog(existing, install_.Append(kInstallLogFileName)));
   ASSERT_TRUE(base::PathService::Override(base::kExeDir, own));
   const std::map<std::string, std::string> before = ReadTree(install_);
   {
@@ -536,7 +521,7 @@ TEST_F(InstallerTest, UninstallWaitsForTheBrowserToEnd) {
     ASSERT_TRUE(running.valid());
     Prepare(L"--uninstall", {.uninstall = true});
     ASSERT_EQ(Settings::kOperationUninstall, settings_->operation());
-    EXPECT_EQ(Join({{kFolderReady}, Failure(kInstallerErrorBrowserRunning, L"", "Can't uninstall when zorvi.exe is in use")}),
+    EXPECT_EQ(JoinLines({{kFolderReady}, Failure(kInstallerErrorBrowserRunning, L"", "Can't uninstall when zorvi.exe is in use")}),
               Run());
     installer_.reset();
   }
