@@ -13,3 +13,19 @@ best() {  # best wall time in seconds of N runs of a command, with an optional u
   done
   echo "$best"
 }
+
+windows() { echo "Z:$1" | tr / '\\'; }
+
+# Runs `$BIN/<exe>` under wine on a source and a target folder, prints its lines, and reports its figure named
+# <figure> against `cp -r` of the source on Linux (reported only).
+compare_with_cp() {  # label exe figure source target
+  local label=$1 exe=$2 figure=$3 source=$4 target=$5
+  local cp_time out wine_time
+  cp_time=$(best 3 "rm -rf '$target.cp'" cp -r "$source" "$target.cp")
+  rm -rf "$target.cp"
+  out=$($WINE_RUN "$BIN/$exe" "$(windows "$source")" "$(windows "$target")" | tr -d '\r')
+  echo "$out" | grep -v '^figure'
+  wine_time=$(echo "$out" | awk -F'\t' -v f="$figure" '$1 == "figure" && $2 == f { print $3 }')
+  awk -v o="$wine_time" -v r="$cp_time" -v l="$label" \
+    'BEGIN { printf "%s: %.4f s (wine) | cp -r (Linux): %.4f s | ratio %.2fx (reported only)\n", l, o, r, r / o }'
+}

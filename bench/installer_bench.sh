@@ -26,10 +26,4 @@ with open(os.path.join(root, "files_list"), "w", newline="") as out:
     out.write("".join(name + "\r\n" for name in names))
 PY
 . "$(dirname "$0")/bench_util.sh"
-cp_time=$(best 3 "rm -rf '$W/copy'" cp -r "$W/package" "$W/copy")
-rm -rf "$W/copy"
-windows() { echo "Z:$1" | tr / '\\'; }
-out=$($WINE_RUN "$BIN/installer_bench.exe" "$(windows "$W/package")" "$(windows "$W/install")" | tr -d '\r')
-echo "$out" | grep -v '^figure'
-install_time=$(echo "$out" | awk -F'\t' '$1 == "figure" && $2 == "install" { print $3 }')
-awk -v o="$install_time" -v r="$cp_time" 'BEGIN { printf "copy-only install of 3,000 files (wine): %.4f s | cp -r of the package (Linux): %.4f s | ratio %.2fx (reported only)\n", o, r, r / o }'
+compare_with_cp "copy-only install of 3,000 files" installer_bench.exe install "$W/package" "$W/install"

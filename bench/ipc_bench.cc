@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -133,7 +134,7 @@ void ReadRoundTrips(const std::wstring& results, Outcome* outcome) {
   }
 }
 
-// The runner's way: the receiver proxy on this thread's loop, each message decoded for an observer.
+// Counts the steps the runner's way decodes and sets the pong event at each.
 class CountingObserver : public IPCReceiver::Delegate, public InstallerObserver {
  public:
   CountingObserver(int expected, HANDLE pong, base::RunLoop* run_loop)
@@ -169,71 +170,69 @@ class CountingObserver : public IPCReceiver::Delegate, public InstallerObserver 
   base::ObserverList<InstallerObserver> observers_;
 };
 
-Outcome MeasureProduct(const std::wstring& tag) {
-  Outcome outcome;
-  const std::wstring results = OwnPath() + L"." + tag + L".product.txt";
-  for (const bool ping_pong : {false, true}) {
-    const std::wstring name = L"zorvi_ipc_bench\\" + tag + (ping_pong ? L"_pong" : L"_flow");
-    const std::wstring pong_name = ping_pong ? L"zorvi_ipc_bench_pong_" + tag : L"";
-    HANDLE pong = ping_pong ? CreateEventW(nullptr, FALSE, FALSE, pong_name.c_str()) : nullptr;
-    const int count = ping_pong ? kPingPongs : kThroughputMessages;
-    base::RunLoop run_loop;
-    CountingObserver observer(count, pong, &run_loop);
-    IPCReceiverProxy proxy(&observer);
-    proxy.Connect(name);
-    proxy.ReadsThroughCompletionPortForTesting();  // waits until the mailslot exists
-    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, DoneEventName(name).c_str());
-    HANDLE sender = StartSender(name, false, count, pong_name, results);
-    run_loop.Run();
-    SetEvent(done);
-    WaitForSingleObject(sender, INFINITE);
-    CloseHandle(sender);
-    CloseHandle(done);
-    proxy.Close();
-    if (ping_pong) {
-      ReadRoundTrips(results, &outcome);
-      CloseHandle(pong);
-    } else {
-      outcome.messages_per_second = (count - 1) / observer.seconds();
-    }
-  }
-  return outcome;
+// Serves `count` messages sent to the mailslot `name`, setting `pong` (when given) at each, and starts the
+// sending process through `start_sender` once the mailslot exists; the seconds from the first to the last.
+using Receiver = std::function<double(const std::wstring& name, int count, HANDLE pong,
+                                      const std::function<void()>& start_sender)>;
+
+// The runner's way: the receiver proxy on this thread's loop, each message decoded for an observer.
+double ReceiveThroughTheProduct(const std::wstring& name, int count, HANDLE pong,
+                                const std::function<void()>& start_sender) {
+  base::RunLoop run_loop;
+  CountingObserver observer(count, pong, &run_loop);
+  IPCReceiverProxy proxy(&observer);
+  proxy.Connect(name);
+  proxy.ReadsThroughCompletionPortForTesting();  // waits until the mailslot exists
+  start_sender();
+  run_loop.Run();
+  return observer.seconds();
 }
 
-Outcome MeasureBare(const std::wstring& tag) {
+// The reference: a plain thread reading the mailslot synchronously.
+double ReceiveBare(const std::wstring& name, int count, HANDLE pong, const std::function<void()>& start_sender) {
+  const std::wstring path = L"\\\\.\\mailslot\\" + name;
+  HANDLE slot = CreateMailslotW(path.c_str(), kMaxInstallerMessageSize, MAILSLOT_WAIT_FOREVER, nullptr);
+  double first = 0;
+  double last = 0;
+  std::thread reader([&] {
+    char buffer[kMaxInstallerMessageSize];
+    DWORD read = 0;
+    for (int i = 0; i < count && ReadFile(slot, buffer, sizeof(buffer), &read, nullptr); ++i) {
+      (i == 0 ? first : last) = bench::NowSeconds();
+      if (pong)
+        SetEvent(pong);
+    }
+  });
+  start_sender();
+  reader.join();
+  CloseHandle(slot);
+  return last - first;
+}
+
+// The flow and the ping-pong through one receiving side, against a sender of the same side.
+Outcome Measure(const std::wstring& tag, bool bare) {
   Outcome outcome;
-  const std::wstring results = OwnPath() + L"." + tag + L".bare.txt";
+  const std::wstring side = bare ? L"bare_" : L"";
+  const std::wstring results = OwnPath() + L"." + tag + (bare ? L".bare.txt" : L".product.txt");
+  const Receiver receive = bare ? Receiver(ReceiveBare) : Receiver(ReceiveThroughTheProduct);
   for (const bool ping_pong : {false, true}) {
-    const std::wstring name = L"zorvi_ipc_bench\\bare_" + tag + (ping_pong ? L"_pong" : L"_flow");
-    const std::wstring pong_name = ping_pong ? L"zorvi_ipc_bench_bare_pong_" + tag : L"";
+    const std::wstring name = L"zorvi_ipc_bench\\" + side + tag + (ping_pong ? L"_pong" : L"_flow");
+    const std::wstring pong_name = ping_pong ? L"zorvi_ipc_bench_" + side + L"pong_" + tag : L"";
     HANDLE pong = ping_pong ? CreateEventW(nullptr, FALSE, FALSE, pong_name.c_str()) : nullptr;
     const int count = ping_pong ? kPingPongs : kThroughputMessages;
-    HANDLE slot = CreateMailslotW((L"\\\\.\\mailslot\\" + name).c_str(), kMaxInstallerMessageSize, MAILSLOT_WAIT_FOREVER,
-                                  nullptr);
-    double first = 0;
-    double last = 0;
-    std::thread reader([&] {
-      char buffer[kMaxInstallerMessageSize];
-      DWORD read = 0;
-      for (int i = 0; i < count && ReadFile(slot, buffer, sizeof(buffer), &read, nullptr); ++i) {
-        (i == 0 ? first : last) = bench::NowSeconds();
-        if (pong)
-          SetEvent(pong);
-      }
-    });
     HANDLE done = CreateEventW(nullptr, TRUE, FALSE, DoneEventName(name).c_str());
-    HANDLE sender = StartSender(name, true, count, pong_name, results);
-    reader.join();
+    HANDLE sender = nullptr;
+    const double seconds =
+        receive(name, count, pong, [&] { sender = StartSender(name, bare, count, pong_name, results); });
     SetEvent(done);
     WaitForSingleObject(sender, INFINITE);
     CloseHandle(sender);
     CloseHandle(done);
-    CloseHandle(slot);
     if (ping_pong) {
       ReadRoundTrips(results, &outcome);
       CloseHandle(pong);
     } else {
-      outcome.messages_per_second = (count - 1) / (last - first);
+      outcome.messages_per_second = (count - 1) / seconds;
     }
   }
   return outcome;
@@ -253,8 +252,8 @@ int main() {
   Outcome product;
   Outcome bare;
   for (int run = 0; run < 3; ++run) {
-    const Outcome p = MeasureProduct(tag + L"_" + std::to_wstring(run));
-    const Outcome b = MeasureBare(tag + L"_" + std::to_wstring(run));
+    const Outcome p = Measure(tag + L"_" + std::to_wstring(run), false);
+    const Outcome b = Measure(tag + L"_" + std::to_wstring(run), true);
     product.messages_per_second = std::max(product.messages_per_second, p.messages_per_second);
     bare.messages_per_second = std::max(bare.messages_per_second, b.messages_per_second);
     product.median_us = run == 0 ? p.median_us : std::min(product.median_us, p.median_us);

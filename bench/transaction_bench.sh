@@ -23,10 +23,4 @@ for n in range(3000):
         out.write(os.urandom(size))
 PY
 . "$(dirname "$0")/bench_util.sh"
-cp_time=$(best 3 "rm -rf '$W/copy'" cp -r "$W/tree" "$W/copy")
-rm -rf "$W/copy"
-windows() { echo "Z:$1" | tr / '\\'; }
-out=$($WINE_RUN "$BIN/transaction_bench.exe" "$(windows "$W/tree")" "$(windows "$W/copy")" | tr -d '\r')
-echo "$out" | grep -v '^figure'
-copy_time=$(echo "$out" | awk -F'\t' '$1 == "figure" && $2 == "copy" { print $3 }')
-awk -v o="$copy_time" -v r="$cp_time" 'BEGIN { printf "CopyFileOperations of 3,000 files (wine): %.4f s | cp -r of the tree (Linux): %.4f s | ratio %.2fx (reported only)\n", o, r, r / o }'
+compare_with_cp "CopyFileOperations of 3,000 files" transaction_bench.exe copy "$W/tree" "$W/copy"

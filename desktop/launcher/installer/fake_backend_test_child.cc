@@ -38,6 +38,7 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/installer_runner_backend.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
@@ -104,7 +105,7 @@ void RecordStart(const base::CommandLine& command_line) {
   }
   const base::FilePath folder = command_line.GetSwitchValuePath("installfolder");
   HANDLE ready = OpenEventW(SYNCHRONIZE, FALSE,
-                            GetInstallerKernelObjectName(folder.value(), L"ZorviInstaller/PackageReady", true).c_str());
+                            GetInstallerKernelObjectName(folder.value(), kPackageReadyEventBase, true).c_str());
   if (ready)
     CloseHandle(ready);
   AppendRecord("{\"pid\":" + std::to_string(GetCurrentProcessId()) + ",\"command_line\":" +
@@ -177,10 +178,8 @@ class ScriptedInstallation : public InstallerRunnerBackend::Installation, public
         return;
       }
     } else if (verb == "wait-package" || verb == "wait-interrupt") {
-      WaitFor(OpenEventW(SYNCHRONIZE, FALSE,
-                         EventName(verb == "wait-package" ? L"ZorviInstaller/PackageReady"
-                                                          : L"ZorviInstaller/InstallationInterrupted")
-                             .c_str()));
+      const wchar_t* base = verb == "wait-package" ? kPackageReadyEventBase : kInstallationInterruptedEventBase;
+      WaitFor(OpenEventW(SYNCHRONIZE, FALSE, EventName(base).c_str()));
       return;
     } else if (verb == "hang") {
       return;

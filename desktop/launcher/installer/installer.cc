@@ -19,6 +19,8 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time.h"
 #include "base/values.h"
+#include "desktop/launcher/installer/folder_permission.h"
+#include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/access_control.h"
@@ -37,9 +39,7 @@ namespace {
 
 constexpr char kPostElevatedInstallTasksSwitch[] = "post-elevated-install-tasks";
 constexpr char kParentPidSwitch[] = "parent-pid";
-constexpr char kWaitForPackageSwitch[] = "wait-for-package";
 
-constexpr wchar_t kInterruptedEventBase[] = L"ZorviInstaller/InstallationInterrupted";
 constexpr wchar_t kFilesListFileName[] = L"files_list";
 constexpr wchar_t kRootFilesListFileName[] = L"root_files_list";
 constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
@@ -182,7 +182,8 @@ void Installer::Start() {
 }
 
 bool Installer::OpenInterruptedEvent() {
-  const std::wstring name = GetInstallerKernelObjectName(install_folder().value(), kInterruptedEventBase, true);
+  const std::wstring name =
+      GetInstallerKernelObjectName(install_folder().value(), kInstallationInterruptedEventBase, true);
   LOG(INFO) << "Event name for interrupted installation: " << name;
   interrupted_watcher_.StopWatching();
   interrupted_event_.Set(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));

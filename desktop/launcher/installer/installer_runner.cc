@@ -11,6 +11,7 @@
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/strings/string_number_conversions.h"
+#include "desktop/launcher/installer/folder_permission.h"
 #include "desktop/launcher/installer/installer_main.h"
 #include "desktop/launcher/installer/ipc/installer_message.h"
 #include "desktop/launcher/installer/service/utils.h"
@@ -19,18 +20,17 @@
 #include "desktop/windows/crash_reporter/crash_client_startup.h"
 
 namespace zorvi::installer {
+
+const wchar_t kInstallationInterruptedEventBase[] = L"ZorviInstaller/InstallationInterrupted";
+const wchar_t kPackageReadyEventBase[] = L"ZorviInstaller/PackageReady";
+const char kInitialProcHandleSwitch[] = "initial-proc-handle";
+
 namespace {
 
 constexpr wchar_t kInstallerMutexBase[] = L"Zorvi/Installer";
-constexpr wchar_t kInterruptedEventBase[] = L"ZorviInstaller/InstallationInterrupted";
-constexpr wchar_t kPackageReadyEventBase[] = L"ZorviInstaller/PackageReady";
 constexpr wchar_t kPackageInstallerName[] = L"installer.exe";
 constexpr char kServerTrackingDataSwitch[] = "server-tracking-data";
 constexpr wchar_t kServerTrackingDataFile[] = L"server_tracking_data";
-constexpr char kInitialPidSwitch[] = "initial-pid";
-constexpr char kCrashReporterPidSwitch[] = "crash-reporter-pid";
-constexpr char kWaitForPackageSwitch[] = "wait-for-package";
-constexpr char kInitialProcHandleSwitch[] = "initial-proc-handle";
 
 }  // namespace
 
@@ -76,7 +76,8 @@ bool InstallerRunner::Run(Settings* settings) {
   command_line.AppendSwitchASCII(kInitialPidSwitch, std::to_string(GetCurrentProcessId()));
   command_line.AppendSwitchASCII(kCrashReporterPidSwitch, std::to_string(GetCrashReporterProcessId()));
 
-  const std::wstring interrupted_name = GetInstallerKernelObjectName(install_folder.value(), kInterruptedEventBase, true);
+  const std::wstring interrupted_name =
+      GetInstallerKernelObjectName(install_folder.value(), kInstallationInterruptedEventBase, true);
   VLOG(1) << "Event name for interrupted installation: " << interrupted_name;
   interrupted_event_.Set(CreateEventW(nullptr, TRUE, FALSE, interrupted_name.c_str()));
   if (!interrupted_event_.IsValid())

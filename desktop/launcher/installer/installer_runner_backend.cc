@@ -9,15 +9,14 @@
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/launcher/installer/folder_permission.h"
 #include "desktop/launcher/installer/installer.h"
+#include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/ipc/installer_message.h"
 #include "desktop/launcher/installer/status.h"
 
 namespace zorvi::installer {
 namespace {
-
-constexpr char kInitialProcHandleSwitch[] = "initial-proc-handle";
-constexpr char kInitialPidSwitch[] = "initial-pid";
 
 InstallerRunnerBackend::InstallationFactory& InstallationFactoryForTesting() {
   static InstallerRunnerBackend::InstallationFactory factory;
