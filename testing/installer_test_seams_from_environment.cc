@@ -6,6 +6,7 @@
 
 #include "base/command_line.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/string_split.h"
 
 #include "desktop/launcher/installer/test_seams.h"
 #include "testing/installer_observer_recorder.h"
@@ -117,15 +118,7 @@ bool ApplyInstallerTestSeamsFromEnvironment(std::string* error) {
     return true;
   std::wstring text(size, L'\0');
   text.resize(GetEnvironmentVariableW(kInstallerTestSeamsVariable, text.data(), size));
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find(L';', start);
-    if (end == std::wstring::npos)
-      end = text.size();
-    const std::wstring pair = text.substr(start, end - start);
-    start = end + 1;
-    if (pair.empty())
-      continue;
+  for (const std::wstring& pair : base::SplitString(text, L";", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
     const size_t equals = pair.find(L'=');
     const std::wstring name = pair.substr(0, equals);
     const std::wstring value = equals == std::wstring::npos ? L"" : pair.substr(equals + 1);

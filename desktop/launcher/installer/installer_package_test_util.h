@@ -34,6 +34,14 @@ class PackageFixture {
   base::FilePath branding_file() const { return folder_.DirName().Append(L"branding.json"); }
   std::string file_name_base() const { return "zorvi"; }
 
+  // What a run of `listed_steps` steps over this package reports as its total: each step, each file copied
+  // beyond each list's first, and the report the last step sends before the success.
+  int StepTotal(int listed_steps) const {
+    const int files = static_cast<int>(files_.size());
+    const int root_files = static_cast<int>(root_files_.size());
+    return listed_steps + files - 1 + (root_files ? root_files - 1 : 0) + 1;
+  }
+
   // Rewrites "files_list" with `text` as it is.
   void WriteFilesList(const std::string& text) const;
 

@@ -128,11 +128,7 @@ class Scenario {
 
   std::wstring LastInstallPathValue() const { return test::LastInstallPathValue(company_); }
 
-  int Total() const {
-    const int files = static_cast<int>(package_->files().size());
-    const int root_files = static_cast<int>(package_->root_files().size());
-    return 7 + files - 1 + (root_files ? root_files - 1 : 0) + 1;
-  }
+  int Total() const { return package_->StepTotal(7); }
 
   const base::FilePath& install() const { return install_; }
   PackageFixture& package() { return *package_; }

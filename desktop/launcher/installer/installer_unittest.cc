@@ -333,10 +333,7 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
     test_support::ScopedLogCapture log;
     const int64_t earliest = base::Time::Now().ToTimeT();
     const Lines lines = Run();
-    const int files = static_cast<int>(package_->files().size());
-    const int root_files = static_cast<int>(package_->root_files().size());
-    const int total = 7 + (files - 1) + (root_files ? root_files - 1 : 0) + 1;
-    EXPECT_EQ(Completed(total), lines);
+    EXPECT_EQ(Completed(package_->StepTotal(7)), lines);
     EXPECT_EQ(package_->root_files().empty(),
               log.HasLineStartingWith("Skipping copying of root files since list is empty.", logging::LOG_INFO));
     EXPECT_EQ(row.subfolder, installer_->install_log().subfolder.value());
@@ -354,11 +351,10 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
 TEST_F(InstallerTest, ShippedBuildFailsAtTheFirstStepItLacks) {
   MakePackage();
   Prepare(L"--copyonly=1");
-  const int files = static_cast<int>(package_->files().size());
-  const int root_files = static_cast<int>(package_->root_files().size());
-  EXPECT_EQ(JoinLines({{kFolderReady, Recorder::TotalStepsLine(7 + files - 1 + root_files - 1 + 1)},
-                  Lines(files + root_files + 1, kStep),
-                  Failure(kInstallerErrorGeneric, L"", "Not available in this build: Installer::StepInstallLauncher")}),
+  const size_t copies = package_->files().size() + package_->root_files().size();
+  const std::string lacking = "Not available in this build: Installer::StepInstallLauncher";
+  EXPECT_EQ(JoinLines({{kFolderReady, Recorder::TotalStepsLine(package_->StepTotal(7))}, Lines(copies + 1, kStep),
+                       Failure(kInstallerErrorGeneric, L"", lacking)}),
             Run());
   installer_.reset();
   EXPECT_FALSE(base::PathExists(install_));
@@ -416,7 +412,7 @@ TEST_F(InstallerTest, InterruptionAndDestructionDuringAndAfterARun) {
   PutEarlierRootFile();
   const std::map<std::string, std::string> before = ReadTree(install_);
   const int files = static_cast<int>(package_->files().size());
-  const int total = 7 + files - 1 + 1 + 1;
+  const int total = package_->StepTotal(7);
   enum class Act { kInterrupt, kDestroy };
   struct Row {
     const char* name;
@@ -497,8 +493,7 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdAndStoredExperiments) {
     Prepare(row.switches);
     ASSERT_EQ(Settings::kOperationUpgrade, settings_->operation());
     test_support::ScopedLogCapture log;
-    const int files = static_cast<int>(package_->files().size());
-    EXPECT_EQ(Completed(11 + files - 1 + 1 + 1), Run());
+    EXPECT_EQ(Completed(package_->StepTotal(11)), Run());
     EXPECT_EQ(stored_id, installer_->install_log().app_id);
     EXPECT_EQ(Version() + L"_0", installer_->install_log().subfolder.value());
     EXPECT_EQ(row.test_experiment, base::FeatureList::GetInstance()->IsFeatureEnabled("installer-experiment-test"));
