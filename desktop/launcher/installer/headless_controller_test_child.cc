@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "base/at_exit.h"
 #include "base/base_paths.h"
@@ -54,26 +55,15 @@ int IntSwitch(const base::CommandLine& command_line, const char* name) {
 void StartTimeLimit(int seconds) {
   HANDLE job = CreateJobObjectW(nullptr, nullptr);
   const bool whole_tree = job && AssignProcessToJobObject(job, GetCurrentProcess());
-  struct Limit {
-    HANDLE job;
-    bool whole_tree;
-    int seconds;
-  };
-  CreateThread(
-      nullptr, 0,
-      [](void* argument) -> DWORD {
-        const Limit limit = *static_cast<Limit*>(argument);
-        delete static_cast<Limit*>(argument);
-        Sleep(static_cast<DWORD>(limit.seconds) * 1000);
-        std::fprintf(stderr, "headless controller: time limit of %d s reached, ending %s\n", limit.seconds,
-                     limit.whole_tree ? "the process tree" : "this process (its job could not be made)");
-        std::fflush(stderr);
-        if (limit.whole_tree)
-          TerminateJobObject(limit.job, kExitTimeLimit);
-        TerminateProcess(GetCurrentProcess(), kExitTimeLimit);
-        return 0;
-      },
-      new Limit{job, whole_tree, seconds}, 0, nullptr);
+  std::thread([job, whole_tree, seconds] {
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    std::fprintf(stderr, "headless controller: time limit of %d s reached, ending %s\n", seconds,
+                 whole_tree ? "the process tree" : "this process (its job could not be made)");
+    std::fflush(stderr);
+    if (whole_tree)
+      TerminateJobObject(job, kExitTimeLimit);
+    TerminateProcess(GetCurrentProcess(), kExitTimeLimit);
+  }).detach();
 }
 
 }  // namespace
