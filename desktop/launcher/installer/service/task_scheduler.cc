@@ -1,5 +1,8 @@
 #include "desktop/launcher/installer/service/task_scheduler.h"
 
+#include <memory>
+
+#include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_version.h"
@@ -46,6 +49,29 @@ TaskScheduler* CreateTaskScheduler() {
   if (base::win::GetVersion() >= base::win::VERSION_VISTA)
     return new TaskSchedulerV2();
   return new TaskSchedulerV1();
+}
+
+bool CreateAutoupdateTask(const base::FilePath& install_folder, const std::wstring& application_id, bool all_users) {
+  const std::unique_ptr<TaskScheduler> scheduler(CreateTaskScheduler());
+  LOG(INFO) << "Creating scheduled task";
+  if (!scheduler->Init()) {
+    LOG(ERROR) << "Could not initialize task scheduler";
+    return false;
+  }
+  scheduler->RemoveStale();
+  if (!scheduler->Create(GetAutoupdateTaskInfo(install_folder, application_id, all_users))) {
+    LOG(ERROR) << "Could not create scheduled task";
+    return false;
+  }
+  return true;
+}
+
+void RemoveAutoupdateTask(const std::string& application_id) {
+  const std::unique_ptr<TaskScheduler> scheduler(CreateTaskScheduler());
+  if (!scheduler->Init())
+    return;
+  scheduler->RemoveStale();
+  scheduler->Delete(L"Autoupdate " + base::UTF8ToWide(application_id));
 }
 
 std::wstring GetScheduledTaskName(const std::wstring& name_suffix) {

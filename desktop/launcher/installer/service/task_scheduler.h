@@ -82,6 +82,14 @@ ScheduledTaskInfo GetAutoupdateTaskInfo(const base::FilePath& install_folder, co
 // The scheduler for the running Windows version (2.0 from Vista on); the caller deletes it.
 TaskScheduler* CreateTaskScheduler();
 
+// Registers the autoupdate task of GetAutoupdateTaskInfo, first sweeping this product's stale tasks. False, with
+// an error line, when the scheduler cannot be reached or refuses the task; a task of that name stays as it was.
+bool CreateAutoupdateTask(const base::FilePath& install_folder, const std::wstring& application_id, bool all_users);
+
+// Deletes the autoupdate task of the installation whose status log names `application_id` (UTF-8), first
+// sweeping this product's stale tasks; nothing happens when the scheduler cannot be reached.
+void RemoveAutoupdateTask(const std::string& application_id);
+
 // The product name + " scheduled " + suffix.
 std::wstring GetScheduledTaskName(const std::wstring& name_suffix);
 

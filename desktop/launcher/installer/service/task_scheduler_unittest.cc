@@ -4,13 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "base/files/file_path.h"
+#include "base/json/json_reader.h"
+#include "base/json/json_writer.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/values.h"
 #include "desktop/launcher/installer/test_seams.h"
 #include "testing/recording_task_scheduler.h"
 #include "testing/test_support.h"
@@ -155,6 +161,78 @@ TEST(RecordingTaskSchedulerTest, ProcessesShareTheRecordedTasks) {
   EXPECT_NE(std::string::npos, output.find("are not a JSON object")) << output;
   ASSERT_TRUE(test_support::ReadFileBytes(damaged, &text));
   EXPECT_EQ("{\"tasks\": ", text);
+}
+
+// The installer's two uses: registering an installation's task and removing it again. Each row starts from the
+// recorded tasks the previous rows left; the names of the tasks the file holds afterwards are compared whole.
+TEST(RecordingTaskSchedulerTest, InstallationsRegisterAndRemoveTheirAutoupdateTask) {
+  const test_support::ScopedTestFolder folder(L"autoupdate_task");
+  const std::wstring record = folder.path() + L"\\tasks.json";
+  const base::FilePath install(folder.path());
+  ASSERT_TRUE(test_support::WriteFileBytes(folder.path() + L"\\launcher.exe", "MZ"));
+  test_support::UseRecordingTaskSchedulerForTesting(base::FilePath(record));
+  // The record as a dictionary, and written back with the calls the scenario makes fail.
+  auto read_record = [&record] {
+    std::string text;
+    EXPECT_TRUE(test_support::ReadFileBytes(record, &text));
+    std::unique_ptr<base::Value> root = base::JsonReader::Read(text);
+    return root && root->IsType(base::Value::kTypeDictionary)
+               ? std::unique_ptr<base::DictionaryValue>(static_cast<base::DictionaryValue*>(root.release()))
+               : std::make_unique<base::DictionaryValue>();
+  };
+  auto task_names = [&read_record] {
+    std::set<std::string> names;
+    const std::unique_ptr<base::DictionaryValue> root = read_record();
+    const base::Value* value = nullptr;
+    const base::DictionaryValue* tasks = nullptr;
+    if (root->GetWithoutPathExpansion("tasks", &value) && value->GetAsDictionary(&tasks)) {
+      for (base::DictionaryValue::Iterator it(*tasks); !it.IsAtEnd(); it.Advance())
+        names.insert(it.key());
+    }
+    return names;
+  };
+  auto fail_calls = [&](const std::vector<std::string>& calls) {
+    const std::unique_ptr<base::DictionaryValue> root = read_record();
+    auto list = std::make_unique<base::ListValue>();
+    for (const std::string& call : calls)
+      list->AppendString(call);
+    root->SetWithoutPathExpansion("fail", std::move(list));
+    std::string text;
+    ASSERT_TRUE(base::JsonWriter::Write(*root, &text));
+    ASSERT_TRUE(test_support::WriteFileBytes(record, text));
+  };
+  // Another product's task, and a task of this product whose installation was removed by hand.
+  SetBrandingTextForTesting("{\"product_name\": \"Other\"}");
+  ASSERT_TRUE(CreateAutoupdateTask(base::FilePath(L"C:\\gone"), L"1", false));
+  SetBrandingTextForTesting("{\"product_name\": \"Zorvi\"}");
+  ASSERT_TRUE(CreateAutoupdateTask(base::FilePath(L"C:\\gone"), L"2", true));
+  const std::string other = "Other scheduled Autoupdate 1";
+  const std::string own = "Zorvi scheduled Autoupdate 0123";
+
+  struct Row {
+    const char* what;
+    std::vector<std::string> failing_calls;
+    std::function<bool()> call;
+    bool result;
+    std::set<std::string> tasks;
+  } const rows[] = {
+      {"install: the stale task goes, the installation's comes", {},
+       [&] { return CreateAutoupdateTask(install, L"0123", false); }, true, {other, own}},
+      {"a scheduler that cannot be reached registers nothing", {"Init"},
+       [&] { return CreateAutoupdateTask(install, L"0456", false); }, false, {other, own}},
+      {"a refused task keeps the one registered", {"Create"},
+       [&] { return CreateAutoupdateTask(install, L"0123", true); }, false, {other, own}},
+      {"an uninstallation that cannot reach the scheduler removes nothing", {"Init"},
+       [&] { RemoveAutoupdateTask("0123"); return true; }, true, {other, own}},
+      {"uninstall: only the installation's own task goes", {},
+       [&] { RemoveAutoupdateTask("0123"); return true; }, true, {other}},
+  };
+  for (const Row& row : rows) {
+    fail_calls(row.failing_calls);
+    EXPECT_EQ(row.result, row.call()) << row.what;
+    EXPECT_EQ(row.tasks, task_names()) << row.what;
+  }
+  test_support::UseRecordingTaskSchedulerForTesting(base::FilePath());
 }
 
 }  // namespace
