@@ -16,6 +16,7 @@
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/launcher/installer/installer_host_test_util.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "testing/test_support.h"
@@ -95,6 +96,15 @@ void ExpectRun(const RunCase& run_case) {
   StagedHost host(base::FilePath(folder.path()), run_case.host_name);
   for (const auto& [name, text] : run_case.files)
     ASSERT_TRUE(test_support::WriteFileBytes(host.folder().Append(name).value(), text));
+  // Another interactive installer of the session holds the UI lock, so an interactive run gives way at once
+  // instead of showing its window.
+  ASSERT_TRUE(base::CreateDirectory(host.installer_folder()));
+  base::win::ScopedHandle ui_lock(CreateFileW(host.installer_folder().Append(L"installer.lck").value().c_str(),
+                                              GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  const DWORD owner = GetCurrentThreadId();
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(ui_lock.Get(), &owner, sizeof(owner), &written, nullptr));
   ProgramRun run;
   ASSERT_TRUE(host.Run(run_case.arguments, &run));
   EXPECT_EQ(1u, run.exit_code);
@@ -149,13 +159,13 @@ TEST(InstallerEntryTest, InstallerRunsFollowTheirSwitches) {
        {"Silent:1", "Backend0", "Using default message loop", "Instanciating settings", downloads,
         "Running silent controller", not_available + "silent controller"}},
       {L"--v=2",
-       {"Silent:0", "Using UI message loop", downloads, "Running UI controller",
-        not_available + "interactive controller"}},
+       {"Silent:0", "Using UI message loop", downloads, "Running UI controller", "Getting installer UI mutex",
+        "Another instance of the installer UI is running. Switching to it"}},
       // The earlier engine's autoupdate: the folder comes as a separate last argument and the progress is shown.
       {L"--autoupdate --silent --installfolder= C:\\X",
        {"Install folder from command line: ", "It looks like we are autoupdating from Z12.",
         "Recovered install folder from command line: C:\\X", "Configuring for Z12 autoupdate.", "Silent:0",
-        "Run Immediately1", "Autoupdate:1", not_available + "interactive controller"}},
+        "Run Immediately1", "Autoupdate:1", "Another instance of the installer UI is running. Switching to it"}},
       {L"--autoupdate --silent --installfolder= X",
        {"It looks like we are autoupdating from Z12.", "Recovered install folder from command line: ", "Silent:1",
         "Run Immediately0", not_available + "silent controller"},

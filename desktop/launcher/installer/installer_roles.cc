@@ -4,6 +4,7 @@
 #include "base/logging.h"
 #include "desktop/launcher/installer/folder_permission.h"
 #include "desktop/launcher/installer/installer_runner_backend.h"
+#include "desktop/launcher/installer/ui/installer_ui_controller.h"
 #include "desktop/windows/crash_reporter/crash_reporter_main.h"
 
 namespace zorvi::installer {
@@ -42,8 +43,10 @@ bool RunSilentControllerRole(Settings*, bool, const base::FilePath&) {
   return RoleNotAvailable("silent controller");
 }
 
-bool RunUIControllerRole(Settings*, bool, const base::FilePath&, bool) {
-  return RoleNotAvailable("interactive controller");
+bool RunUIControllerRole(Settings* settings, bool inside_package, const base::FilePath& download_folder,
+                         bool run_immediately) {
+  InstallerUIController controller;
+  return controller.RunUI(settings, inside_package, download_folder, run_immediately);
 }
 
 }  // namespace zorvi::installer

@@ -134,6 +134,10 @@ void InstallerStats::SetInteger(const std::string& path, int value) {
                      [&](base::DictionaryValue* dictionary) { dictionary->SetInteger(path, value); });
 }
 
+void InstallerStats::Remove(const std::string& path) {
+  ChangeUnlessViewed("Remove", path, [&](base::DictionaryValue* dictionary) { dictionary->Remove(path, nullptr); });
+}
+
 void InstallerStats::Increment(const std::string& path) {
   ChangeUnlessViewed("Increment", path, [&](base::DictionaryValue* dictionary) {
     int count = 0;

@@ -58,6 +58,8 @@ class InstallerStats {
 
   void SetString(const std::string& path, const std::string& value);
   void SetInteger(const std::string& path, int value);
+  // Removes the value at the path, if any.
+  void Remove(const std::string& path);
   // Stores the integer at the path plus 1; anything else there (or nothing) counts as 0.
   void Increment(const std::string& path);
   // key + ".time" = the current UTC time text, then key + ".elapsed" = whole milliseconds since the start of

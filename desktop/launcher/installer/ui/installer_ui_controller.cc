@@ -1,0 +1,579 @@
+#include "desktop/launcher/installer/ui/installer_ui_controller.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <numeric>
+#include <utility>
+
+#include "base/base_paths.h"
+#include "base/bind.h"
+#include "base/cpu.h"
+#include "base/features/feature_list.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/strings/stringprintf.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/threading/thread_task_runner_handle.h"
+#include "base/win/windows_version.h"
+#include "desktop/launcher/installer/installation_info.h"
+#include "desktop/launcher/installer/installer_runner.h"
+#include "desktop/launcher/installer/package_fetcher/package_fetcher.h"
+#include "desktop/launcher/installer/pref_default_overrides_fetcher.h"
+#include "desktop/launcher/installer/product_info.h"
+#include "desktop/launcher/installer/status.h"
+#include "desktop/launcher/installer/ui/installer_resource_ids.h"
+#include "desktop/launcher/installer/ui/win32_dialog_dispatcher.h"
+#include "desktop/windows/rc_l10n_handler/rc_l10n_handler.h"
+
+namespace zorvi::installer {
+
+namespace {
+
+constexpr char kUiStatsFeature[] = "installer-ui-stats";
+constexpr char kFailureReason[] = "failure_reason";
+constexpr int kMaxFetcherRestarts = 3;
+// Bars that move by more than this are set at once; smaller advances step so that the bar animates.
+constexpr int kLargestSteppedAdvance = 10;
+// The stream whose full-package page needs no product in its address.
+constexpr int kStreamWithoutProductQuery = 4;
+constexpr uint32_t kErrorCancelled = ERROR_CANCELLED;
+
+// Brings the first enabled, visible window of the enumerated thread to the front.
+BOOL CALLBACK RaiseFirstUsableWindow(HWND window, LPARAM) {
+  if (!IsWindowEnabled(window) || !IsWindowVisible(window))
+    return TRUE;
+  SetForegroundWindow(window);
+  return FALSE;
+}
+
+void PostReply(const base::scoped_refptr<base::TaskRunner>& reply_task_runner,
+               const UICallbackRunner::UIReply& reply, uint32_t result) {
+  reply_task_runner->PostTask(FROM_HERE, base::Bind(reply, result));
+}
+
+}  // namespace
+
+InstallerUIController::InstallerUIController()
+    : run_loop_(Win32DialogDispatcher::GetInstance()), stats_sender_(this) {}
+
+InstallerUIController::~InstallerUIController() {
+  overrides_fetcher_.reset();
+  runner_.reset();
+  fetcher_.reset();
+  window_.reset();
+  closed_window_.reset();
+}
+
+bool InstallerUIController::RunUI(Settings* settings, bool without_fetcher, const base::FilePath& download_folder,
+                                  bool run_immediately) {
+  const DWORD owner = AcquireUILock(download_folder);
+  if (owner != 0 && owner != GetCurrentThreadId()) {
+    LOG(INFO) << "Another instance of the installer UI is running. Switching to it";
+    EnumThreadWindows(owner, &RaiseFirstUsableWindow, 0);
+    return false;
+  }
+  settings_ = settings;
+  run_immediately_ = run_immediately;
+  without_fetcher_ = without_fetcher;
+
+  base::FilePath package_folder;
+  if (without_fetcher_) {
+    VLOG(1) << "Initializing controller without fetcher.";
+    phase_ = kPhasePackageReady;
+    base::PathService::Get(base::kExeDir, &package_folder);
+  } else {
+    VLOG(1) << "Initializing controller with fetcher.";
+    fetcher_ = std::make_unique<PackageFetcher>(download_folder, stats(), this, this);
+    package_folder = fetcher_->unpack_folder();
+  }
+  runner_ = std::make_unique<InstallerRunner>(package_folder);
+  overrides_fetcher_ = std::make_unique<PrefDefaultOverridesFetcher>(package_folder, this);
+
+  base::ThreadTaskRunnerHandle::Get()->PostTask(
+      FROM_HERE, base::Bind(&InstallerUIController::Init, weak_factory_.GetWeakPtr()));
+  run_loop_.Run();
+  LOG(INFO) << "Controller exiting";
+  return success_;
+}
+
+DWORD InstallerUIController::AcquireUILock(const base::FilePath& download_folder) {
+  LOG(INFO) << "Getting installer UI mutex";
+  const std::wstring mutex_name =
+      base::StringPrintf(L"Local\\%ls/Installer/UI_lock", base::UTF8ToWide(GetProductName()).c_str());
+  base::win::ScopedHandle mutex(CreateMutexW(nullptr, FALSE, mutex_name.c_str()));
+  if (!mutex.IsValid()) {
+    LOG(WARNING) << "Failed to create installer UI mutex.";
+    return 0;
+  }
+  // Serialises the create-or-read of the lock file between instances; the open file itself is the lock.
+  WaitForSingleObject(mutex.Get(), INFINITE);
+  const base::FilePath lock_path = download_folder.Append(L"installer.lck");
+  lock_file_.Set(CreateFileW(lock_path.value().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  DWORD owner = 0;
+  if (lock_file_.IsValid()) {
+    owner = GetCurrentThreadId();
+    DWORD written = 0;
+    WriteFile(lock_file_.Get(), &owner, sizeof(owner), &written, nullptr);
+    VLOG(1) << "Obtained installer UI lock";
+  } else {
+    VLOG(1) << "Didn't obtain installer UI lock";
+    base::win::ScopedHandle existing(CreateFileW(lock_path.value().c_str(), GENERIC_READ,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!existing.IsValid()) {
+      LOG(WARNING) << "Existing installer UI lock file is invalid";
+    } else {
+      DWORD read = 0;
+      if (!ReadFile(existing.Get(), &owner, sizeof(owner), &read, nullptr) || read != sizeof(owner))
+        owner = 0;
+    }
+  }
+  ReleaseMutex(mutex.Get());
+  return owner;
+}
+
+void InstallerUIController::Init() {
+  LOG(INFO) << "Initializing installer UI";
+  settings_->AddObserver(this);
+  runner_->AddObserver(this);
+
+  window_ = InstallerWindow::Create(settings_, stats(), run_immediately_);
+  if (!window_) {
+    const char kMessage[] = "Could not initialize installer window";
+    OnInstallerError(kInstallerErrorGeneric, std::wstring(), kMessage);
+    LOG(ERROR) << kMessage;
+    // Nothing could show the error or let the user end the run: end it here, so that the run loop quits and the
+    // run counts as failed.
+    Terminate();
+    return;
+  }
+  window_->delegates()->AddObserver(this);
+  window_->ShowPhase(phase_);
+
+  if (!base::CPU().has_sse2()) {
+    LOG(ERROR) << "SSE2 not supported by the computer";
+    // Dismissing the box cancels the run through OnCancel.
+    window_->ShowErrorBox(GetLocalizedString(IDS_ERROR_NO_SSE2));
+    return;
+  }
+  if (fetcher_) {
+    VLOG(1) << "Starting the package fetcher";
+    fetcher_->Start();
+  }
+  if (RecordsUiStats()) {
+    if (!settings_->status_fetcher()) {
+      initial_stats_written_ = true;
+      settings_->WriteStats("ui.initial_", stats());
+    }
+    stats()->SetInteger("run_immediately", run_immediately_ ? 1 : 0);
+  }
+  if (run_immediately_ && !settings_->status_fetcher()) {
+    LOG(INFO) << "runimmediately set and status already fetched.";
+    base::ThreadTaskRunnerHandle::Get()->PostTask(
+        FROM_HERE, base::Bind(&InstallerUIController::OnAccept, weak_factory_.GetWeakPtr()));
+  }
+}
+
+void InstallerUIController::OnPathChanged() {
+  VLOG(2) << "New status obtained";
+  if (phase_ == kPhaseInstalling && tracking_data_.empty()) {
+    VLOG(2) << "Need to handle tracking data from new path";
+    phase_ = kPhasePackageReady;
+  }
+  if (run_immediately_ || accept_waiting_for_status_) {
+    VLOG(1) << "runimmediately set or Accept already clicked";
+    accept_waiting_for_status_ = false;
+    base::ThreadTaskRunnerHandle::Get()->PostTask(
+        FROM_HERE, base::Bind(&InstallerUIController::OnAccept, weak_factory_.GetWeakPtr()));
+  }
+  if (!initial_stats_written_ && RecordsUiStats()) {
+    initial_stats_written_ = true;
+    settings_->WriteStats("ui.initial_", stats());
+  }
+}
+
+void InstallerUIController::OnAccept() {
+  LOG(INFO) << "Accept clicked.";
+  if (installation_started_) {
+    LOG(WARNING) << "Installation already in progress.";
+    return;
+  }
+  if (settings_->status_fetcher()) {
+    VLOG(1) << "Still waiting for status";
+    accept_waiting_for_status_ = true;
+    return;
+  }
+  if (phase_ == kPhasePackageReady) {
+    VLOG(1) << "Tracking data is ready for handling";
+    HandleTrackingData();
+  }
+  settings_->RemoveObserver(this);
+  settings_->WriteStats("", stats());
+  if (base::win::GetVersion() < base::win::VERSION_WIN7) {
+    if (window_) {
+      window_->DisplayError(GetLocalizedString(IDS_ERROR_OLD_WINDOWS, GetLocalizedString(IDS_FULL_PACKAGE)), true,
+                            "This version of Zorvi doesn't support windows versions prior to Windows 7");
+    }
+    return;
+  }
+  installation_started_ = true;
+  if (pending_error_) {
+    VLOG(1) << "An error is pending. Show it first.";
+    HandlePendingError();
+    return;
+  }
+  if (!runner_->Run(settings_)) {
+    VLOG(1) << "Failed to run the backend. Show whatever error was reported";
+    HandlePendingError();
+    return;
+  }
+  if (!stored_ui_request_.is_null()) {
+    VLOG(1) << "Running pending fetcher callback.";
+    std::exchange(stored_ui_request_, base::Closure()).Run();
+  }
+  if (restart_fetching_on_accept_) {
+    VLOG(1) << "Restarting fetching after background tries failed.";
+    RestartFetching();
+  }
+  if (!window_)
+    return;
+  window_->ShowPage(InstallerWindow::kPageProgress);
+  const HWND bar = GetDlgItem(window_->main_dialog(), IDC_PROGRESS_BAR);
+  const int high = std::max(1, std::accumulate(phase_weights_.begin(), phase_weights_.end(), 0));
+  SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(static_cast<uint16_t>(GetProgressPosition()), static_cast<uint16_t>(high)));
+  SendMessageW(bar, PBM_SETSTEP, 1, 0);
+  SendMessageW(bar, PBM_SETPOS, 0, 0);
+  window_->ShowPhase(phase_);
+}
+
+void InstallerUIController::RestartFetching() {
+  phase_ = kPhaseAskingForPackage;
+  if (fetcher_)
+    fetcher_->Start();
+}
+
+void InstallerUIController::NotifyStatusChanged(int status) {
+  switch (status) {
+    case kFetchingDownloadUrl:
+      VLOG(2) << "Package will be downloaded.";
+      package_downloaded_ = true;
+      phase_ = kPhaseAskingForPackage;
+      break;
+    case kDownloadingPackage:
+      phase_ = kPhaseDownloading;
+      break;
+    case kExtractingPackage:
+      phase_ = kPhaseUnpacking;
+      break;
+    case kFetchingPartnerContent:
+      phase_ = kPhaseFetchingPartnerContent;
+      break;
+    case kPackageReady:
+      VLOG(1) << "Package fetched successfully.";
+      phase_ = kPhasePackageReady;
+      if (installation_started_) {
+        VLOG(2) << "Got tracking data from status.";
+        HandleTrackingData();
+      }
+      break;
+    case kInitializationFailed:
+    case kDownloadFailed:
+    case kUnpackingFailed: {
+      VLOG(1) << "Package fetcher failed.";
+      const int code = status == kUnpackingFailed ? IDS_ERROR_UNPACKING : IDS_ERROR_DOWNLOAD;
+      if (installation_started_) {
+        VLOG(1) << "Reporting fetcher error.";
+        if (RecordsUiStats())
+          stats()->SetString(kFailureReason, "Fetcher error");
+        ReportError(code, std::wstring(), "Fetcher error");
+        restart_fetching_on_accept_ = true;
+      } else {
+        VLOG(1) << "Installation hasn't started yet";
+        if (fetcher_restarts_ < kMaxFetcherRestarts) {
+          ++fetcher_restarts_;
+          LOG(INFO) << "Restarting package fetching, " << fetcher_restarts_ << " of " << kMaxFetcherRestarts;
+          RestartFetching();
+        } else {
+          LOG(WARNING) << "Exceeded maximum number of fetcher retries, we won't retry until user decides to.";
+          restart_fetching_on_accept_ = true;
+        }
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  ShowPhaseIfStarted();
+}
+
+void InstallerUIController::ShowPhaseIfStarted() {
+  if (window_ && installation_started_)
+    window_->ShowPhase(phase_);
+}
+
+void InstallerUIController::NotifyTrackingDataObtained(const std::string& tracking_data) {
+  VLOG(2) << "Tracking data obtained.";
+  tracking_data_ = tracking_data;
+}
+
+void InstallerUIController::HandleTrackingData() {
+  if (handling_tracking_data_) {
+    // The running handling releases the package when it ends; asking the overrides downloader again while it
+    // is busy would fail that fetch.
+    VLOG(1) << "Tracking data is being handled already";
+    return;
+  }
+  const std::string tracking_data = !tracking_data_.empty() ? tracking_data_ : settings_->status().tracking_data;
+  stats()->SetString("tracking_data", tracking_data);
+  if (settings_->operation() == Settings::kOperationUninstall) {
+    OnTrackingDataHandled();
+    return;
+  }
+  handling_tracking_data_ = true;
+  overrides_fetcher_->Fetch(tracking_data,
+                            base::Bind(&InstallerUIController::OnTrackingDataHandled, weak_factory_.GetWeakPtr()));
+}
+
+void InstallerUIController::OnTrackingDataHandled() {
+  handling_tracking_data_ = false;
+  VLOG(2) << "Tracking data actions done: package complete.";
+  phase_ = kPhaseInstalling;
+  runner_->OnPackageReady();
+  if (window_ && installation_started_) {
+    VLOG(2) << "Notifying installation phase change.";
+    window_->ShowPhase(phase_);
+  }
+}
+
+void InstallerUIController::SetTotalProgress(int total) {
+  progress_current_ = 0;
+  // Partner content does not move the bar.
+  progress_total_ = phase_ == kPhaseFetchingPartnerContent ? 0 : total;
+}
+
+void InstallerUIController::SetCurrentProgress(int value) {
+  if (progress_total_ == 0)
+    return;
+  progress_current_ = value;
+  UpdateProgress();
+}
+
+void InstallerUIController::OnTotalSteps(int steps) {
+  progress_total_ = steps;
+  progress_current_ = 1;
+}
+
+void InstallerUIController::OnStep() {
+  ++progress_current_;
+  UpdateProgress();
+}
+
+int InstallerUIController::GetProgressPosition() const {
+  const int phase = std::clamp(phase_, 0, static_cast<int>(phase_weights_.size()) - 1);
+  const int done = std::accumulate(phase_weights_.begin(), phase_weights_.begin() + phase, 0);
+  const float fraction =
+      progress_total_ == 0 ? 0.0f : static_cast<float>(progress_current_) / static_cast<float>(progress_total_);
+  return done + static_cast<int>(static_cast<float>(phase_weights_[phase]) * fraction);
+}
+
+void InstallerUIController::UpdateProgress() {
+  if (!installation_started_ || !window_)
+    return;
+  VLOG(2) << "Updating installation progress";
+  const HWND bar = GetDlgItem(window_->main_dialog(), IDC_PROGRESS_BAR);
+  int position = static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0));
+  // A report past its total must not step the bar over its end, where a step starts again from the beginning.
+  const int target = std::min(GetProgressPosition(), static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0)));
+  if (target - position > kLargestSteppedAdvance) {
+    SendMessageW(bar, PBM_SETPOS, target, 0);
+    return;
+  }
+  for (; position < target; ++position)
+    SendMessageW(bar, PBM_STEPIT, 0, 0);
+}
+
+void InstallerUIController::OnInstallerError(int code, const std::wstring& detail, const std::string& message) {
+  if (RecordsUiStats())
+    stats()->SetString(kFailureReason, message);
+  ReportError(code, detail, message);
+}
+
+void InstallerUIController::ReportError(int code, const std::wstring& detail, const std::string& message) {
+  VLOG(1) << "Reporting error " << code;
+  pending_error_ = std::make_unique<InstallerError>(InstallerError{code, detail, message});
+  runner_->Stop();
+}
+
+void InstallerUIController::OnInstallerSuccess() {
+  VLOG(1) << "Installer success reported";
+  success_ = true;
+}
+
+void InstallerUIController::OnInstallerTerminated(bool success) {
+  VLOG(1) << "Installer termination reported";
+  if (terminated_) {
+    VLOG(2) << "UI already terminated";
+    return;
+  }
+  success_ = success;
+  if (success) {
+    VLOG(1) << "Installer terminated successfully. Finishing.";
+    progress_current_ = progress_total_;
+    UpdateProgress();
+    Terminate();
+    return;
+  }
+  if (!pending_error_) {
+    const char kMessage[] = "Unreported installer error.";
+    OnInstallerError(kInstallerErrorGeneric, std::wstring(), kMessage);
+    LOG(ERROR) << kMessage;
+  }
+  base::ThreadTaskRunnerHandle::Get()->PostDelayedTask(
+      FROM_HERE, base::Bind(&InstallerUIController::HandlePendingError, weak_factory_.GetWeakPtr()),
+      base::TimeDelta::FromMilliseconds(100));
+}
+
+void InstallerUIController::HandlePendingError() {
+  LOG(INFO) << "Handling pending error";
+  installation_started_ = false;
+  if (terminated_ || !window_)
+    return;
+  settings_->set_editable(true);
+  settings_->AddObserver(this);
+  if (!pending_error_) {
+    // The backend could not be started and said nothing about why: the user still learns that it failed.
+    const char kMessage[] = "Unreported installer error.";
+    LOG(ERROR) << kMessage;
+    pending_error_ = std::make_unique<InstallerError>(InstallerError{kInstallerErrorGeneric, std::wstring(), kMessage});
+  }
+  if (SwitchedToCurrentUser()) {
+    pending_error_.reset();
+    OnAccept();
+    return;
+  }
+  const bool offer_full_package = error_page_shown_ && !without_fetcher_ &&
+                                  (phase_ <= kPhaseUnpacking || package_downloaded_);
+  error_page_shown_ = true;
+  const std::unique_ptr<InstallerError> error = std::move(pending_error_);
+  window_->DisplayError(GetLocalizedString(error->code, error->detail), offer_full_package, error->message);
+}
+
+bool InstallerUIController::SwitchedToCurrentUser() {
+  if (pending_error_->code != kInstallerErrorElevation || settings_->operation() != Settings::kOperationInstall ||
+      !settings_->all_users()) {
+    return false;
+  }
+  const bool default_folder =
+      base::FilePath::CompareIgnoreCase(settings_->status().path.value(),
+                                        settings_->GetDefaultInstallFolder(true, true).value()) == 0;
+  if (!(default_folder || settings_->status().has_write_access) || !window_->OfferCurrentUserInstall())
+    return false;
+  LOG(INFO) << "Offering the user to switch to a Current User install";
+  settings_->SetAllUsers(false);
+  if (default_folder)
+    settings_->SetInstallFolderPath(settings_->GetDefaultInstallFolder(true, true));
+  return true;
+}
+
+void InstallerUIController::OnCancel() {
+  stats()->SetInteger("installation_cancelled", 1);
+  Terminate();
+}
+
+void InstallerUIController::ObtainFullPackage() {
+  LOG(INFO) << "Obtaining full package";
+  std::string url = GetBrandingUrl("download_full_windows");
+  if (GetStreamId() != kStreamWithoutProductQuery)
+    url += base::StringPrintf("&product=%s%%20%s", GetProductName().c_str(), GetStreamName().c_str());
+  const std::wstring wide_url = base::UTF8ToWide(url);
+
+  FolderInstallationInfo installation(settings_->status().path);
+  const bool we_handle_http =
+      installation.IsRegisteredHandler(L"http", false) || installation.IsRegisteredHandler(L"http", true);
+  SHELLEXECUTEINFOW execute = {};
+  execute.cbSize = sizeof(execute);
+  execute.fMask = SEE_MASK_DOENVSUBST;
+  execute.lpVerb = L"open";
+  execute.nShow = SW_SHOW;
+  // Our own browser would be started by the installer that is replacing it: the system's browser opens the page.
+  if (we_handle_http) {
+    VLOG(1) << "Downloading full package with IE";
+    execute.lpFile = L"%ProgramFiles%\\Internet Explorer\\iexplore.exe";
+    execute.lpParameters = wide_url.c_str();
+  } else {
+    VLOG(1) << "Downloading full package with default browser";
+    execute.lpFile = wide_url.c_str();
+  }
+  ShellExecuteExW(&execute);
+  stats()->SetInteger("installation_cancelled", 2);
+  Terminate();
+}
+
+void InstallerUIController::Terminate() {
+  LOG(INFO) << "Terminating the UI";
+  if (terminated_) {
+    VLOG(2) << "Installer UI already terminated";
+    return;
+  }
+  terminated_ = true;
+  if (window_) {
+    window_->delegates()->RemoveObserver(this);
+    // The window may be the one calling: it is hidden now and deleted once its notification has returned.
+    ShowWindow(window_->main_dialog(), SW_HIDE);
+    closed_window_ = std::move(window_);
+    base::ThreadTaskRunnerHandle::Get()->PostTask(
+        FROM_HERE, base::Bind(&InstallerUIController::DeleteClosedWindow, weak_factory_.GetWeakPtr()));
+  }
+  runner_->Stop();
+  lock_file_.Close();
+  stats()->SetInteger("installation_success", success_ ? 1 : 0);
+  if (success_ && RecordsUiStats())
+    stats()->Remove(kFailureReason);
+  if (settings_->enable_installer_stats() && !settings_->autoupdate()) {
+    LOG(INFO) << "Sending stats";
+    // A run that did not download its package (a full installer) may be offline: it does not wait for the network.
+    stats_sender_.Send(run_loop_.QuitClosure(), package_downloaded_);
+  } else {
+    LOG(INFO) << "Not sending stats";
+    run_loop_.Quit();
+  }
+}
+
+void InstallerUIController::RunUICallbackAndPostReply(const UICallback& ui_callback,
+                                                       const base::scoped_refptr<base::TaskRunner>& reply_task_runner,
+                                                       const UIReply& reply) {
+  LOG(INFO) << "Obtained UI callback request from fetcher";
+  if (terminated_) {
+    VLOG(1) << "UI has been terminated already.";
+    PostReply(reply_task_runner, reply, kErrorCancelled);
+    return;
+  }
+  if (installation_started_ && !pending_error_) {
+    VLOG(1) << "Run the callback at once.";
+    DoRunUICallbackAndPostReply(ui_callback, reply_task_runner, reply);
+    return;
+  }
+  VLOG(1) << "Store callback information for later.";
+  stored_ui_request_ = base::Bind(&InstallerUIController::DoRunUICallbackAndPostReply, base::Unretained(this),
+                                  ui_callback, reply_task_runner, reply);
+}
+
+void InstallerUIController::DoRunUICallbackAndPostReply(const UICallback& ui_callback,
+                                                         const base::scoped_refptr<base::TaskRunner>& reply_task_runner,
+                                                         const UIReply& reply) {
+  PostReply(reply_task_runner, reply, ui_callback.Run(window_ ? window_->main_dialog() : nullptr));
+}
+
+void InstallerUIController::DeleteClosedWindow() {
+  closed_window_.reset();
+}
+
+bool InstallerUIController::RecordsUiStats() const {
+  return base::IsFeatureEnabled(kUiStatsFeature);
+}
+
+}  // namespace zorvi::installer

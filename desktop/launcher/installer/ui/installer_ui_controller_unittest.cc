@@ -1,0 +1,351 @@
+// The interactive controller in this process over the real window, runner and overrides fetcher, with the
+// scripted backend (fake_backend_test_child.exe) standing in for the package's installer and the test feeding
+// the fetcher's reports itself.
+#include "desktop/launcher/installer/ui/installer_ui_controller.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/at_exit.h"
+#include "base/base_paths.h"
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/features/feature_list.h"
+#include "base/json/json_reader.h"
+#include "base/files/file_util.h"
+#include "base/message_loop/message_loop.h"
+#include "base/path_service.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/threading/thread_task_runner_handle.h"
+#include "base/values.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/launcher/installer/package_fetcher/package_fetcher.h"
+#include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/stats_sender.h"
+#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/launcher/installer/ui/installer_resource_ids.h"
+#include "desktop/windows/rc_l10n_handler/rc_l10n_handler.h"
+#include "testing/loopback_server.h"
+#include "testing/scoped_log_capture.h"
+#include "testing/settings_status_wait.h"
+#include "testing/test_support.h"
+
+namespace zorvi::installer {
+namespace {
+
+// What the progress bar was told: PBM_SETPOS and PBM_STEPIT messages, counted by a subclass of the bar.
+struct BarMessages {
+  int set_pos = 0;
+  int step_it = 0;
+};
+
+LRESULT CALLBACK CountBarMessages(HWND bar, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR data) {
+  auto* counts = reinterpret_cast<BarMessages*>(data);
+  if (message == PBM_SETPOS)
+    ++counts->set_pos;
+  if (message == PBM_STEPIT)
+    ++counts->step_it;
+  return DefSubclassProc(bar, message, wparam, lparam);
+}
+
+// Runs a closure once a control is shown (the retry button appears with the error page).
+LRESULT CALLBACK RunWhenShown(HWND control, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR data) {
+  if (message == WM_SHOWWINDOW && wparam) {
+    base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE, *reinterpret_cast<base::Closure*>(data));
+  }
+  return DefSubclassProc(control, message, wparam, lparam);
+}
+
+// A window creation that the system refuses.
+LRESULT CALLBACK RefuseWindows(int code, WPARAM, LPARAM) {
+  return code == HCBT_CREATEWND ? 1 : 0;
+}
+
+// A UI request as the downloader makes one: which parent its callback got, and the reply it received.
+struct UiRequest {
+  void Make(UICallbackRunner* runner) {
+    runner->RunUICallbackAndPostReply(base::Bind(&UiRequest::Show, base::Unretained(this)),
+                                      base::ThreadTaskRunnerHandle::Get(),
+                                      base::Bind(&UiRequest::Reply, base::Unretained(this)));
+  }
+  uint32_t Show(HWND parent) {
+    ++shown;
+    this->parent = parent;
+    return 7;
+  }
+  void Reply(uint32_t result) { replies.push_back(result); }
+  int shown = 0;
+  HWND parent = nullptr;
+  std::vector<uint32_t> replies;
+};
+
+class InstallerUIControllerTest : public testing::Test {
+ public:
+  void SetUp() override {
+    base::CommandLine::Init();
+    SetBrandingTextForTesting(R"({"company_name": ")" + base::WideToUTF8(test_support::UniqueName(L"ZorviTest")) +
+                              R"(", "product_name": ")" + base::WideToUTF8(test_support::UniqueName(L"Zorvi")) +
+                              R"(", "visible_product_name": "Zorvi", "file_name_base": "zorvi", )"
+                              R"("user_agent_name": "ZRV"})");
+    base::FeatureList::GetInstance()->AddFeature("installer-ui-stats", true, true);
+    wchar_t own[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, own, MAX_PATH);
+    fake_backend_ = base::FilePath(own).DirName().Append(L"fake_backend_test_child.exe");
+    root_ = base::FilePath(folder_.path());
+    package_ = root_.Append(L"package");
+    download_ = root_.Append(L"download");
+    ASSERT_TRUE(base::CreateDirectory(package_));
+    ASSERT_TRUE(base::CreateDirectory(download_));
+  }
+
+  // The package folder's installer is the scripted backend, and so is this process's own executable, which the
+  // runner starts while the package is not ready.
+  void StageBackend(const std::string& script) {
+    const base::FilePath installer = package_.Append(L"installer.exe");
+    ASSERT_TRUE(CopyFileW(fake_backend_.value().c_str(), installer.value().c_str(), FALSE));
+    ASSERT_TRUE(test_support::WriteFileBytes(package_.Append(L"fake_backend_script.txt").value(), script));
+    ASSERT_TRUE(base::PathService::Override(base::kExeFile, installer));
+    ASSERT_TRUE(base::PathService::Override(base::kExeDir, package_));
+  }
+
+  // Settings of a fresh folder with their status, as the entry hands them over; no statistics are sent.
+  void MakeSettings() {
+    base::CommandLine command_line(base::FilePath(L"installer.exe"));
+    command_line.AppendSwitchNative("installfolder", root_.Append(L"Zorvi").value());
+    settings_ = test_support::SettingsAsTheEntryMakesThem(command_line);
+    ASSERT_TRUE(settings_);
+    test_support::WaitForSettingsStatus(settings_.get());
+    settings_->SetEnableInstallerStats(false);
+  }
+
+  void PostNextStep() {
+    base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE, base::Bind(&InstallerUIControllerTest::RunNextStep,
+                                                                       base::Unretained(this)));
+  }
+
+  // Runs `steps` one after the other once the controller has shown its window, each as a task of its own.
+  bool RunWithSteps(std::vector<std::function<void()>> steps) {
+    steps_ = std::move(steps);
+    // Posted before RunUI posts Init: its own post lands behind Init.
+    base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE, base::Bind(&InstallerUIControllerTest::PostNextStep,
+                                                                       base::Unretained(this)));
+    return controller_.RunUI(settings_.get(), true, download_, false);
+  }
+  void RunNextStep() {
+    if (next_step_ < steps_.size())
+      steps_[next_step_++]();
+    // A step that could not go on would leave the run waiting for ever.
+    if (HasFatalFailure())
+      controller_.OnCancel();
+  }
+
+  // The thread id that "installer.lck" holds, read as another instance reads it; 0 when it cannot be read.
+  DWORD LockFileOwner() const {
+    base::win::ScopedHandle file(CreateFileW(download_.Append(L"installer.lck").value().c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+    DWORD owner = 0;
+    DWORD read = 0;
+    if (!file.IsValid() || !ReadFile(file.Get(), &owner, sizeof(owner), &read, nullptr) || read != sizeof(owner))
+      return 0;
+    return owner;
+  }
+
+  HWND Control(int id) const { return GetDlgItem(controller_.window()->main_dialog(), id); }
+  int BarPosition() const { return static_cast<int>(SendMessageW(Control(IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0)); }
+  std::string StatsString(const std::string& path) {
+    std::string json;
+    return stats_json_.GetString(path, &json) ? json : "<none>";
+  }
+  int StatsInteger(const std::string& path) {
+    int value = -1;
+    stats_json_.GetInteger(path, &value);
+    return value;
+  }
+  // The statistics as they would be sent.
+  void ReadStats() {
+    std::string json;
+    ASSERT_TRUE(controller_.stats_sender()->SerializeAsJson(&json));
+    std::unique_ptr<base::Value> value = base::JsonReader::Read(json);
+    base::DictionaryValue* dictionary = nullptr;
+    ASSERT_TRUE(value && value->GetAsDictionary(&dictionary));
+    stats_json_.Swap(dictionary);
+  }
+
+  base::MessageLoop loop_{base::MessageLoop::TYPE_UI};
+  base::AtExitManager exit_manager_;
+  test_support::ScopedTestFolder folder_{L"uictl"};
+  base::FilePath root_;
+  base::FilePath package_;
+  base::FilePath download_;
+  base::FilePath fake_backend_;
+  std::unique_ptr<Settings> settings_;
+  InstallerUIController controller_;
+  std::vector<std::function<void()>> steps_;
+  size_t next_step_ = 0;
+  base::DictionaryValue stats_json_;
+};
+
+// Progress without a fetcher: before the accept only the position moves; after it the bar follows, a jump of more
+// than 10 set at once, smaller advances stepped, never back; a request for UI waits for the backend's start, runs
+// at once while the installation runs and is refused once the run ended; the lock file holds this thread's id.
+TEST_F(InstallerUIControllerTest, ProgressFollowsPhasesAndStepsForwardOnly) {
+  StageBackend("wait-package\nsuccess\n");
+  MakeSettings();
+  BarMessages bar;
+  UiRequest early;
+  UiRequest during;
+  UiRequest late;
+  const int weights[] = {1, 1000, 200, 1, 1, 100};
+  const int all = 1303;
+  ASSERT_EQ(all, weights[0] + weights[1] + weights[2] + weights[3] + weights[4] + weights[5]);
+  struct Row {
+    const char* what;
+    std::function<void()> act;
+    int position;  // GetProgressPosition afterwards
+    int bar;       // the bar's position afterwards, -1 when not shown yet
+    int set_pos;   // PBM_SETPOS and PBM_STEPIT messages the act sent
+    int step_it;
+  };
+  InstallerUIController& c = controller_;
+  const Row rows[] = {
+      {"package ready, nothing reported", [] {}, weights[0] + weights[1] + weights[2] + weights[3], -1, 0, 0},
+      {"download phase, total 0", [&] { c.NotifyStatusChanged(kDownloadingPackage); }, weights[0], -1, 0, 0},
+      {"half downloaded", [&] { c.SetTotalProgress(1000); c.SetCurrentProgress(500); }, 501, -1, 0, 0},
+      {"accept", [&] { early.Make(&c); c.OnAccept(); }, 501, 501, 1, 0},
+      {"four more units", [&] { c.SetCurrentProgress(504); }, 505, 505, 0, 4},
+      {"a jump", [&] { c.SetCurrentProgress(900); }, 901, 901, 1, 0},
+      {"backwards", [&] { c.SetCurrentProgress(800); }, 801, 901, 0, 0},
+      {"unpacking", [&] { c.NotifyStatusChanged(kExtractingPackage); c.SetTotalProgress(4); }, 1001, 901, 0, 0},
+      {"first entry", [&] { c.SetCurrentProgress(0); }, 1001, 1001, 1, 0},
+      {"package ready", [&] { during.Make(&c); c.NotifyStatusChanged(kPackageReady); }, 1203, 1001, 0, 0},
+      {"ten steps announced", [&] { c.OnTotalSteps(10); }, 1213, 1001, 0, 0},
+      {"a step", [&] { c.OnStep(); }, 1223, 1223, 1, 0},
+  };
+  std::vector<std::function<void()>> steps;
+  steps.push_back([&] {
+    ASSERT_TRUE(SetWindowSubclass(Control(IDC_PROGRESS_BAR), &CountBarMessages, 1,
+                                  reinterpret_cast<DWORD_PTR>(&bar)));
+    // The lock file names this thread and cannot be taken by another instance meanwhile.
+    EXPECT_EQ(GetCurrentThreadId(), LockFileOwner());
+    for (const Row& row : rows) {
+      SCOPED_TRACE(row.what);
+      const BarMessages before = bar;
+      row.act();
+      EXPECT_EQ(row.position, c.GetProgressPosition());
+      if (row.bar >= 0) {
+        EXPECT_EQ(row.bar, BarPosition());
+      }
+      EXPECT_EQ(row.set_pos, bar.set_pos - before.set_pos);
+      EXPECT_EQ(row.step_it, bar.step_it - before.step_it);
+    }
+    PBRANGE range = {};
+    SendMessageW(Control(IDC_PROGRESS_BAR), PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&range));
+    EXPECT_EQ(501, range.iLow);
+    EXPECT_EQ(all, range.iHigh);
+    EXPECT_EQ(InstallerWindow::kPageProgress, c.window()->current_page());
+    EXPECT_EQ(InstallerUIController::kPhaseInstalling, c.phase());
+  });
+  ASSERT_TRUE(RunWithSteps(steps));
+  EXPECT_EQ(1u, next_step_);
+  // The backend's success ended the run with the bar full.
+  EXPECT_EQ(all, c.GetProgressPosition());
+  late.Make(&c);
+  base::RunLoop replies;
+  base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE, replies.QuitClosure());
+  replies.Run();
+  EXPECT_EQ(1, early.shown);
+  EXPECT_NE(nullptr, early.parent);
+  EXPECT_EQ(std::vector<uint32_t>{7}, early.replies);
+  EXPECT_EQ(1, during.shown);
+  EXPECT_EQ(std::vector<uint32_t>{7}, during.replies);
+  EXPECT_EQ(0, late.shown);
+  EXPECT_EQ(std::vector<uint32_t>{ERROR_CANCELLED}, late.replies);
+  EXPECT_FALSE(base::PathExists(download_.Append(L"installer.lck")));
+  ReadStats();
+  EXPECT_EQ(1, StatsInteger("installation_success"));
+  EXPECT_EQ(-1, StatsInteger("installation_cancelled"));
+  EXPECT_EQ(0, StatsInteger("run_immediately"));
+}
+
+// A failing backend: its error is shown once it has ended, on an error page that offers no full package (a
+// package's own installer has nothing to download); a retry while the first overrides fetch still runs waits for
+// that fetch instead of asking its busy downloader again; closing ends the run as cancelled.
+TEST_F(InstallerUIControllerTest, ErrorsWaitForTheBackendAndARetryWaitsForTheTrackingData) {
+  test_support::LoopbackServer server;
+  std::string error;
+  ASSERT_TRUE(server.Start(root_.value(), R"({"/prefs": [{"silent": true, "times": "all"}]})", &error)) << error;
+  base::CommandLine::ForCurrentProcess()->AppendSwitchNative("local-pref-default-overrides-server",
+                                                             server.Url("/prefs"));
+  base::FeatureList::GetInstance()->AddFeature("installer-pref-default-overrides-support", true, true);
+  const std::wstring detail = L"C:\\dest\\zorvi.dll";
+  StageBackend("error 37057 " + base::WideToUTF8(detail) + "|Failed copying a file\nresult 0\n");
+  MakeSettings();
+  test_support::ScopedLogCapture log;
+  InstallerUIController& c = controller_;
+  base::Closure next = base::Bind(&InstallerUIControllerTest::PostNextStep, base::Unretained(this));
+  auto expect_error_page = [&] {
+    EXPECT_EQ(InstallerWindow::kPageError, c.window()->current_page());
+    EXPECT_FALSE(IsWindowVisible(Control(IDC_FULL_PACKAGE_BUTTON)));
+    wchar_t text[1024] = {};
+    GetWindowTextW(Control(IDC_STATUS_TEXT), text, 1024);
+    EXPECT_EQ(GetLocalizedString(IDS_ERROR_COPY, detail), text);
+    EXPECT_EQ(InstallerUIController::kPhasePackageReady, c.phase()) << "the overrides fetch still runs";
+  };
+  std::vector<std::function<void()>> steps = {
+      [&] {
+        ASSERT_TRUE(SetWindowSubclass(Control(IDC_RETRY_BUTTON), &RunWhenShown, 1, reinterpret_cast<DWORD_PTR>(&next)));
+        c.OnAccept();
+        EXPECT_EQ(InstallerWindow::kPageProgress, c.window()->current_page());
+      },
+      [&] {
+        expect_error_page();
+        c.OnAccept();
+        EXPECT_TRUE(log.HasLineStartingWith("Tracking data is being handled already"));
+      },
+      [&] {
+        expect_error_page();
+        c.OnCancel();
+      },
+  };
+  EXPECT_FALSE(RunWithSteps(steps));
+  EXPECT_EQ(3u, next_step_);
+  ReadStats();
+  EXPECT_EQ(1, StatsInteger("installation_cancelled"));
+  EXPECT_EQ(0, StatsInteger("installation_success"));
+  EXPECT_EQ("Failed copying a file", StatsString("failure_reason"));
+  EXPECT_EQ("", StatsString("tracking_data"));
+  const std::vector<test_support::LoggedRequest> requests =
+      test_support::RequestsTo(server.StopAndReadLog(), "/prefs");
+  EXPECT_EQ(1u, requests.size()) << "one overrides fetch for both accepts";
+}
+
+// A window the system refuses to make: the error is recorded and the run ends failed instead of waiting for a
+// window that will never come.
+TEST_F(InstallerUIControllerTest, WindowThatCannotBeMadeEndsTheRun) {
+  MakeSettings();
+  test_support::ScopedLogCapture log;
+  HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseWindows, nullptr, GetCurrentThreadId());
+  ASSERT_TRUE(hook);
+  const bool result = controller_.RunUI(settings_.get(), true, download_, false);
+  UnhookWindowsHookEx(hook);
+  EXPECT_FALSE(result);
+  EXPECT_EQ(nullptr, controller_.window());
+  EXPECT_TRUE(log.HasLineStartingWith("Could not initialize installer window", logging::LOG_ERROR));
+  EXPECT_FALSE(base::PathExists(download_.Append(L"installer.lck")));
+  ReadStats();
+  EXPECT_EQ(0, StatsInteger("installation_success"));
+  EXPECT_EQ("Could not initialize installer window", StatsString("failure_reason"));
+}
+
+}  // namespace
+}  // namespace zorvi::installer
