@@ -1,8 +1,25 @@
-// The installer's host executable: loads zorvi.dll from its own folder and runs RunInstaller. Installer
-// processes judge each other by the exit code, so success must be 0.
+// The installer's host executable: loads zorvi.dll and runs RunInstaller. Installer processes judge each other by
+// the exit code, so success must be 0.
+//
+// Where the library comes from. The host never loads code from a folder that users other than the one running
+// it (and the system and administrators) may write into, since anyone who can put a file there could run code
+// as this user, or elevated:
+// - zorvi.dll beside the executable (an installation, an unpacked package) only when neither the folder nor the
+//   file grants such writes;
+// - otherwise the copy of the library the host carries as a resource: the installer that is downloaded and run
+//   alone (in the Downloads folder, a shared folder, the download folder's probes) writes it into a new folder of
+//   its own under the user's temporary folder, made with an access list for the user, the system and the
+//   administrators only, and loads it from there. Copies of earlier runs are removed at the next start; the
+//   running one cannot be, since its image is mapped.
+// Either file is held open against writes and deletion from the check to the load.
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
@@ -14,6 +31,19 @@ enum HostExitCode : int {
   kLibraryNotLoaded = 2,
   kEntryNotFound = 3,
 };
+
+constexpr wchar_t kLibraryName[] = L"zorvi.dll";
+constexpr wchar_t kCarriedLibraryResource[] = L"LIBRARY";
+constexpr wchar_t kPrivateFolderPrefix[] = L"Zorvi library ";
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using ScopedFile = std::unique_ptr<void, HandleCloser>;
+struct LocalFreer {
+  void operator()(void* memory) const { LocalFree(memory); }
+};
+using ScopedLocal = std::unique_ptr<void, LocalFreer>;
 
 std::wstring OwnFolder() {
   std::wstring path(MAX_PATH, L'\0');
@@ -29,16 +59,169 @@ std::wstring OwnFolder() {
   }
 }
 
+// Opens `path` for reading while nobody may write, rename or delete it; null when it cannot be.
+ScopedFile OpenHeldAgainstWrites(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  return ScopedFile(file == INVALID_HANDLE_VALUE ? nullptr : file);
+}
+
+// The process user's SID as SDDL text.
+std::wstring UserSidText() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    return std::wstring();
+  ScopedFile token_holder(token);
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  wchar_t* text = nullptr;
+  if (!GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size) ||
+      !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) {
+    return std::wstring();
+  }
+  ScopedLocal text_holder(text);
+  return text;
+}
+
+// Whether the object's access list lets someone other than the user, the system, the administrators or the
+// system's installer service write into it, replace it or change who may. Ungranted or unreadable counts as
+// writable.
+bool OthersMayWrite(HANDLE object, const std::wstring& user_sid) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                      &descriptor) != ERROR_SUCCESS) {
+    return true;
+  }
+  ScopedLocal descriptor_holder(descriptor);
+  if (!dacl)
+    return true;  // no access list: everyone has full access
+  constexpr ACCESS_MASK kWrites = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                  WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+  const std::wstring trusted[] = {user_sid, L"S-1-5-18", L"S-1-5-32-544",
+                                  L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"};
+  for (DWORD index = 0; index < dacl->AceCount; ++index) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(dacl, index, reinterpret_cast<void**>(&header)))
+      return true;
+    // Entries that only pass on to children do not apply to the object itself.
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE))
+      continue;
+    const auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+    if (!(ace->Mask & kWrites))
+      continue;
+    wchar_t* sid = nullptr;
+    if (!ConvertSidToStringSidW(const_cast<DWORD*>(&ace->SidStart), &sid))
+      return true;
+    ScopedLocal sid_holder(sid);
+    bool is_trusted = false;
+    for (const std::wstring& name : trusted)
+      is_trusted = is_trusted || (!name.empty() && _wcsicmp(name.c_str(), sid) == 0);
+    if (!is_trusted)
+      return true;
+  }
+  return false;
+}
+
+// The library beside the executable, held open, when its folder and itself admit no other writer.
+ScopedFile OpenLibraryBesideUs(const std::wstring& folder, const std::wstring& user_sid) {
+  ScopedFile library = OpenHeldAgainstWrites(folder + kLibraryName);
+  if (!library)
+    return nullptr;
+  HANDLE folder_handle = CreateFileW(folder.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                     FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder_handle == INVALID_HANDLE_VALUE)
+    return nullptr;
+  ScopedFile folder_holder(folder_handle);
+  if (OthersMayWrite(folder_handle, user_sid) || OthersMayWrite(library.get(), user_sid)) {
+    fprintf(stderr, "Not loading %ls%ls: other users may write there\n", folder.c_str(), kLibraryName);
+    return nullptr;
+  }
+  return library;
+}
+
+// Removes the copies that earlier runs left in `temp` (a copy still mapped by a running host stays).
+void RemoveEarlierCopies(const std::wstring& temp) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((temp + kPrivateFolderPrefix + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return;
+  do {
+    const std::wstring folder = temp + found.cFileName + L"\\";
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && DeleteFileW((folder + kLibraryName).c_str()))
+      RemoveDirectoryW(folder.c_str());
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+// Writes the carried library into a new private folder under the user's temporary folder and returns its path
+// with the file held open, its contents checked against the resource; empty when it cannot be done.
+std::wstring WriteCarriedLibrary(const std::wstring& user_sid, ScopedFile* held) {
+  HRSRC resource = FindResourceW(nullptr, kCarriedLibraryResource, MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+  HGLOBAL loaded = resource ? LoadResource(nullptr, resource) : nullptr;
+  const void* bytes = loaded ? LockResource(loaded) : nullptr;
+  const DWORD size = resource ? SizeofResource(nullptr, resource) : 0;
+  wchar_t temp_buffer[MAX_PATH + 1];
+  const DWORD temp_length = GetTempPathW(MAX_PATH + 1, temp_buffer);
+  if (!bytes || size == 0 || user_sid.empty() || temp_length == 0 || temp_length > MAX_PATH)
+    return std::wstring();
+  const std::wstring temp(temp_buffer, temp_length);
+  RemoveEarlierCopies(temp);
+
+  // Protected from inheritance, so that nothing the temporary folder grants reaches the copy.
+  const std::wstring sddl = L"D:P(A;OICI;FA;;;" + user_sid + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                            &attributes.lpSecurityDescriptor, nullptr)) {
+    return std::wstring();
+  }
+  ScopedLocal descriptor_holder(attributes.lpSecurityDescriptor);
+  // A name taken already (by anyone) is never reused: only a folder this process made is private.
+  std::wstring folder;
+  for (int attempt = 0; folder.empty() && attempt < 100; ++attempt) {
+    const std::wstring candidate = temp + kPrivateFolderPrefix + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                   std::to_wstring(GetTickCount64() + static_cast<ULONGLONG>(attempt)) + L"\\";
+    if (CreateDirectoryW(candidate.c_str(), &attributes))
+      folder = candidate;
+    else if (GetLastError() != ERROR_ALREADY_EXISTS)
+      return std::wstring();
+  }
+  const std::wstring path = folder + kLibraryName;
+  HANDLE file = folder.empty() ? INVALID_HANDLE_VALUE
+                               : CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return std::wstring();
+  DWORD written = 0;
+  const bool complete = WriteFile(file, bytes, size, &written, nullptr) && written == size;
+  CloseHandle(file);
+  *held = complete ? OpenHeldAgainstWrites(path) : nullptr;
+  // What is loaded is what the host carries, whatever happened between the write and the hold.
+  std::string check(size + 1, '\0');
+  DWORD read = 0;
+  if (!*held || !ReadFile(held->get(), check.data(), size + 1, &read, nullptr) || read != size ||
+      std::memcmp(check.data(), bytes, size) != 0) {
+    held->reset();
+    return std::wstring();
+  }
+  return path;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  // Only the library beside the executable is acceptable: never one found on the search path.
-  const std::wstring library_path = OwnFolder() + L"zorvi.dll";
-  HMODULE library = LoadLibraryExW(library_path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  const std::wstring user_sid = UserSidText();
+  const std::wstring own_folder = OwnFolder();
+  std::wstring library_path = own_folder + kLibraryName;
+  ScopedFile held = OpenLibraryBesideUs(own_folder, user_sid);
+  if (!held)
+    library_path = WriteCarriedLibrary(user_sid, &held);
+  // Only the file checked above, by its full path, never one found on the search path.
+  HMODULE library =
+      held ? LoadLibraryExW(library_path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) : nullptr;
   if (!library) {
-    fprintf(stderr, "Cannot load %ls (error %lu)\n", library_path.c_str(), GetLastError());
+    fprintf(stderr, "Cannot load %ls (error %lu)\n", (own_folder + kLibraryName).c_str(), GetLastError());
     return kLibraryNotLoaded;
   }
+  held.reset();
   using RunInstallerFunction = bool (*)();
   auto run_installer = reinterpret_cast<RunInstallerFunction>(
       reinterpret_cast<void*>(GetProcAddress(library, "RunInstaller")));

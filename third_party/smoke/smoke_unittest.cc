@@ -2,6 +2,8 @@
 // are checked against outside oracles (sha256sum and 7-Zip on the Linux side, unzip -t after the run).
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -227,15 +229,49 @@ TEST(HostExecutable, LoadsLibraryBesideIt) {
   EXPECT_FALSE(output.empty());
 }
 
-TEST(HostExecutable, ReportsMissingLibrary) {
-  const std::wstring folder = TestDataDir() + L"\\out\\lonely";
-  CreateDirectoryW(folder.c_str(), nullptr);
-  ASSERT_TRUE(CopyFileW((test_support::ExecutableDir() + L"\\installer.exe").c_str(),
-                        (folder + L"\\installer.exe").c_str(), FALSE));
+// The host takes zorvi.dll beside it only where no other user may replace it, else the library it carries, which
+// answers as the one beside it does. The beside library here is no library at all, so taking it fails with 2.
+TEST(HostExecutable, LoadsOnlyALibraryNoOtherUserCanWrite) {
   DWORD exit_code = 0;
-  std::string output;
-  ASSERT_TRUE(test_support::RunProcess(L"\"" + folder + L"\\installer.exe\"", &exit_code, &output));
-  EXPECT_EQ(2u, exit_code) << output;
+  std::string expected;
+  ASSERT_TRUE(test_support::RunProcess(L"\"" + test_support::ExecutableDir() + L"\\installer.exe\" --stream",
+                                       &exit_code, &expected));
+  ASSERT_EQ(0u, exit_code);
+  struct Row {
+    const wchar_t* folder;
+    bool beside_library;
+    const wchar_t* folder_access;  // SDDL of the folder's access list; null keeps the inherited one
+    DWORD exit_code;
+    const char* says;  // on standard error, before what the library prints
+  } const rows[] = {
+      {L"alone", false, nullptr, 0, ""},
+      {L"private", true, nullptr, 2, "Cannot load"},
+      {L"everyone writes", true, L"D:P(A;OICI;FA;;;WD)", 0, "other users may write there"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.folder);
+    const std::wstring folder = TestDataDir() + L"\\out\\host " + row.folder;
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW((test_support::ExecutableDir() + L"\\installer.exe").c_str(),
+                          (folder + L"\\installer.exe").c_str(), FALSE));
+    if (row.beside_library) {
+      ASSERT_TRUE(test_support::WriteFileBytes(folder + L"\\zorvi.dll", "no library"));
+    }
+    if (row.folder_access) {
+      PSECURITY_DESCRIPTOR descriptor = nullptr;
+      ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(row.folder_access, SDDL_REVISION_1,
+                                                                       &descriptor, nullptr));
+      EXPECT_TRUE(SetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, descriptor));
+      LocalFree(descriptor);
+    }
+    std::string output;
+    ASSERT_TRUE(test_support::RunProcess(L"\"" + folder + L"\\installer.exe\" --stream", &exit_code, &output));
+    EXPECT_EQ(row.exit_code, exit_code) << output;
+    EXPECT_NE(std::string::npos, output.find(row.says)) << output;
+    if (row.exit_code == 0) {
+      EXPECT_EQ(expected, output.substr(output.size() - std::min(output.size(), expected.size()))) << output;
+    }
+  }
 }
 
 TEST(HostExecutable, CarriesBrandingResource) {

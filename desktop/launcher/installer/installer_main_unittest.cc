@@ -29,6 +29,12 @@ using test::ProgramRun;
 using test::StagedHost;
 
 constexpr char kNotAvailable[] = "Not available in this build: the ";
+// A silent run whose package address is refused at once (a host off the allow-list) and that sends no statistics:
+// the silent controller ends without a request leaving the machine. Its installation, when the refusal has not
+// ended the run first, is refused too, since the test holds the installation folders' mutexes
+// (InstallationsHeld), so no backend runs beside the entry's run.
+#define QUICK_SILENT L" --internal-package-server=http://127.0.0.2:1/ --enable-installer-stats=0"
+const std::string kSilentRan = "Controller exiting";
 
 // Probes and the roles decided before an installer run: none writes a log or is missing. Installer processes
 // probe copies of the installer and compare the answer byte for byte.
@@ -90,10 +96,39 @@ struct RunCase {
   const wchar_t* host_name = L"installer.exe";
 };
 
+// Owns the installation mutexes of the folders the runs install into (the default one, C:\Y, and the staged
+// host's own for an uninstallation), so that a silent controller's runner is refused instead of starting a backend.
+// Tests that hold them wait for each other.
+class InstallationsHeld {
+ public:
+  explicit InstallationsHeld(const base::FilePath& staged_folder) {
+    const std::map<std::string, std::string>& expected = HostExpectations();
+    const std::wstring product = base::UTF8ToWide(expected.at("GetProductName"));
+    for (std::wstring folder : {L"C:\\Program Files\\" + product + L" " + base::UTF8ToWide(expected.at("GetStreamName")),
+                                std::wstring(L"C:\\Y"), staged_folder.value()}) {
+      std::replace(folder.begin(), folder.end(), L'\\', L'/');
+      HANDLE mutex = CreateMutexW(nullptr, FALSE, (L"Global\\" + product + L"/Installer/" + folder).c_str());
+      EXPECT_NE(nullptr, mutex);
+      EXPECT_NE(WAIT_FAILED, WaitForSingleObject(mutex, INFINITE));
+      mutexes_.push_back(mutex);
+    }
+  }
+  ~InstallationsHeld() {
+    for (HANDLE mutex : mutexes_) {
+      ReleaseMutex(mutex);
+      CloseHandle(mutex);
+    }
+  }
+
+ private:
+  std::vector<HANDLE> mutexes_;
+};
+
 void ExpectRun(const RunCase& run_case) {
   SCOPED_TRACE(run_case.host_name + std::wstring(L" ") + run_case.arguments);
   test_support::ScopedTestFolder folder(L"Run");
   StagedHost host(base::FilePath(folder.path()), run_case.host_name);
+  const InstallationsHeld installations(host.folder());
   for (const auto& [name, text] : run_case.files)
     ASSERT_TRUE(test_support::WriteFileBytes(host.folder().Append(name).value(), text));
   // Another interactive installer of the session holds the UI lock, so an interactive run gives way at once
@@ -148,16 +183,15 @@ void ExpectRun(const RunCase& run_case) {
 // The log tells which flags the run took and which role it was handed.
 TEST(InstallerEntryTest, InstallerRunsFollowTheirSwitches) {
   const std::string downloads = "Installer download folder: {folder}";
-  const std::string not_available = kNotAvailable;
   const std::string title = HostExpectations().at("GetProductName") + " Installer";
   const RunCase cases[] = {
       {L"--backend --silent --v=1",
        // The backend's own start-up check: no process started it.
        {"Silent:1", "Backend1", "Using default message loop", "Missing information about initial process"},
        {"Using UI message loop", downloads}},
-      {L"--silent --v=2",
+      {L"--silent --v=2" QUICK_SILENT,
        {"Silent:1", "Backend0", "Using default message loop", "Instanciating settings", downloads,
-        "Running silent controller", not_available + "silent controller"}},
+        "Running silent controller", kSilentRan}},
       {L"--v=2",
        {"Silent:0", "Using UI message loop", downloads, "Running UI controller", "Getting installer UI mutex",
         "Another instance of the installer UI is running. Switching to it"}},
@@ -166,26 +200,26 @@ TEST(InstallerEntryTest, InstallerRunsFollowTheirSwitches) {
        {"Install folder from command line: ", "It looks like we are autoupdating from Z12.",
         "Recovered install folder from command line: C:\\X", "Configuring for Z12 autoupdate.", "Silent:0",
         "Run Immediately1", "Autoupdate:1", "Another instance of the installer UI is running. Switching to it"}},
-      {L"--autoupdate --silent --installfolder= X",
+      {L"--autoupdate --silent" QUICK_SILENT L" --installfolder= X",
        {"It looks like we are autoupdating from Z12.", "Recovered install folder from command line: ", "Silent:1",
-        "Run Immediately0", not_available + "silent controller"},
+        "Run Immediately0", kSilentRan},
        {"Configuring for Z12 autoupdate."}},
-      {L"--silent --installfolder=C:\\Y --autoupdate",
+      {L"--silent --installfolder=C:\\Y --autoupdate" QUICK_SILENT,
        {"Install folder from command line: C:\\Y", "Silent:1", "Autoupdate:1"},
        {"It looks like we are autoupdating from Z12."}},
-      {L"--replacekadroinstallation --runimmediately --silent",
+      {L"--replacekadroinstallation --runimmediately --silent" QUICK_SILENT,
        {"Replace Kadro installation:1", "Silent:1", "Run Immediately1"}},
       // A folder handed down by another installer process is neither created nor tested.
-      {L"--temp-folder=C:\\T --silent --v=1",
-       {"Using download folder from command line", "Installer download folder: C:\\T\\" + title,
-        not_available + "silent controller"}},
+      {L"--temp-folder=C:\\T --silent --v=1" QUICK_SILENT,
+       {"Using download folder from command line", "Installer download folder: C:\\T\\" + title, kSilentRan}},
       {L"--uninstall --silent",
        {"Requested to uninstall, but we are not in a valid installation folder"},
        {"Uninstall:1", downloads}},
   };
   for (const RunCase& run_case : cases)
     ExpectRun(run_case);
-  EXPECT_FALSE(base::PathExists(base::FilePath(L"C:\\T")));
+  // The silent controller's fetcher made the handed-down folder its download folder.
+  test_support::RemoveTree(L"C:\\T");
 }
 
 // Only an installer named exactly installer.exe beside the launcher and the file list runs inside a package.
@@ -216,16 +250,16 @@ TEST(InstallerEntryTest, ExperimentsComeFromTheInstallationOnlyWhenUninstalling)
   };
   const char kOn[] = R"({"installer-experiments": ["installer-experiment-test@1"]})";
   const RunCase cases[] = {
-      {L"--uninstall --silent --v=1 --with-feature:installer-experiment-test=off", {from_installation, enabled},
+      {L"--uninstall --silent --v=1 --with-feature:installer-experiment-test=off" QUICK_SILENT, {from_installation, enabled},
        {}, installation(kOn)},
-      {L"--uninstall --silent --v=1 --with-feature:installer-experiment-test=on", {from_installation}, {enabled},
+      {L"--uninstall --silent --v=1 --with-feature:installer-experiment-test=on" QUICK_SILENT, {from_installation}, {enabled},
        installation(R"({"installer-experiments": ["installer-experiment-test@2"]})")},
-      {L"--uninstall --silent --v=1", {from_installation}, {enabled},
+      {L"--uninstall --silent --v=1" QUICK_SILENT, {from_installation}, {enabled},
        installation(R"({"installer-experiments": "installer-experiment-test@1"})")},
-      {L"--uninstall --silent --v=1", {"Retrieving experiment states from installation folder..."},
+      {L"--uninstall --silent --v=1" QUICK_SILENT, {"Retrieving experiment states from installation folder..."},
        {from_installation, enabled}, installation(nullptr)},
-      {L"--silent --v=1", {from_command_line}, {enabled}, installation(kOn)},
-      {L"--silent --v=1 --with-feature:installer-experiment-test=on", {from_command_line, enabled}, {},
+      {L"--silent --v=1" QUICK_SILENT, {from_command_line}, {enabled}, installation(kOn)},
+      {L"--silent --v=1 --with-feature:installer-experiment-test=on" QUICK_SILENT, {from_command_line, enabled}, {},
        installation(nullptr)},
   };
   for (const RunCase& run_case : cases)

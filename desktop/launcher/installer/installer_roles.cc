@@ -1,23 +1,13 @@
 #include "desktop/launcher/installer/installer_roles.h"
 
 #include "base/command_line.h"
-#include "base/logging.h"
 #include "desktop/launcher/installer/folder_permission.h"
 #include "desktop/launcher/installer/installer_runner_backend.h"
+#include "desktop/launcher/installer/silent_installer_controller.h"
 #include "desktop/launcher/installer/ui/installer_ui_controller.h"
 #include "desktop/windows/crash_reporter/crash_reporter_main.h"
 
 namespace zorvi::installer {
-
-namespace {
-
-// The error line of a role this build lacks (in the log, and on standard error with every error line).
-bool RoleNotAvailable(const char* role) {
-  LOG(ERROR) << "Not available in this build: the " << role;
-  return false;
-}
-
-}  // namespace
 
 bool RunCrashReporterRole() {
   RunCrashReporterProcess();
@@ -39,8 +29,9 @@ bool RunBackendRole(Settings* settings) {
   return backend.Run(settings);
 }
 
-bool RunSilentControllerRole(Settings*, bool, const base::FilePath&) {
-  return RoleNotAvailable("silent controller");
+bool RunSilentControllerRole(Settings* settings, bool inside_package, const base::FilePath& download_folder) {
+  SilentInstallerController controller;
+  return controller.Run(settings, inside_package, download_folder);
 }
 
 bool RunUIControllerRole(Settings* settings, bool inside_package, const base::FilePath& download_folder,

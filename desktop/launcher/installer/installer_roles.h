@@ -1,6 +1,5 @@
-// The roles an installer process can be handed: the one place where the entry reaches them. A role this build
-// does not have yet says so in an error line and fails, so the process ends with exit code 1: other installer
-// processes take exit code 0 for work done.
+// The roles an installer process can be handed: the one place where the entry reaches them. Each gives whether it
+// did its work, which the host turns into exit code 0 or 1: other installer processes take 0 for work done.
 #ifndef DESKTOP_LAUNCHER_INSTALLER_INSTALLER_ROLES_H_
 #define DESKTOP_LAUNCHER_INSTALLER_INSTALLER_ROLES_H_
 

@@ -1,0 +1,98 @@
+// The controller of an unattended installer run ("silent"): it gets the package (with the package fetcher,
+// unless the installer already runs inside an unpacked package), starts the installation through the
+// InstallerRunner once the settings are complete, releases the package to the backend once it and the tracking
+// data are handled, sends the installer statistics at the end and gives the run's outcome as its result. It
+// shows nothing: every request for user interface is refused.
+//
+// It lives on the stack of the installer's entry and runs on the main thread, whose message loop is of the
+// default type; the fetcher's and the runner's notifications reach it there as posted tasks.
+#ifndef DESKTOP_LAUNCHER_INSTALLER_SILENT_INSTALLER_CONTROLLER_H_
+#define DESKTOP_LAUNCHER_INSTALLER_SILENT_INSTALLER_CONTROLLER_H_
+
+#include <memory>
+#include <string>
+
+#include "base/files/file_path.h"
+#include "base/memory/weak_ptr.h"
+#include "base/run_loop.h"
+#include "desktop/launcher/installer/installer_observer.h"
+#include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
+#include "desktop/launcher/installer/package_fetcher/ui_callback_runner.h"
+#include "desktop/launcher/installer/settings.h"
+#include "desktop/launcher/installer/stats_sender.h"
+
+namespace zorvi::installer {
+
+class InstallerRunner;
+class PackageFetcher;
+class PrefDefaultOverridesFetcher;
+
+class SilentInstallerController : public Settings::Observer,
+                                  public UICallbackRunner,
+                                  public PackageFetcherDelegate,
+                                  public InstallerObserver {
+ public:
+  SilentInstallerController();
+  SilentInstallerController(const SilentInstallerController&) = delete;
+  SilentInstallerController& operator=(const SilentInstallerController&) = delete;
+  ~SilentInstallerController() override;
+
+  // The whole run. `without_fetcher`: the installer runs inside an unpacked package (or an installation), whose
+  // folder is the package; otherwise the package is fetched into `work_folder`. True when the installation
+  // succeeded.
+  bool Run(Settings* settings, bool without_fetcher, const base::FilePath& work_folder);
+
+  // Settings::Observer.
+  void OnSettingsChanged() override {}
+  void OnLanguageChanged() override {}
+  void OnPathChanged() override;
+
+  // UICallbackRunner: nothing can be shown, so the request is answered 0 (cancelled) without running it.
+  void RunUICallbackAndPostReply(const UICallback& ui_callback,
+                                 const base::scoped_refptr<base::TaskRunner>& reply_task_runner,
+                                 const UIReply& reply) override;
+
+  // PackageFetcherDelegate.
+  void SetTotalProgress(int) override {}
+  void SetCurrentProgress(int) override {}
+  void NotifyStalled() override {}
+  void NotifyStatusChanged(int status) override;
+  void NotifyTrackingDataObtained(const std::string& tracking_data) override;
+
+  // InstallerObserver.
+  void OnInstallFolderReady() override {}
+  void OnStartingNewMainProcess(bool) override {}
+  void OnReturnedToPreviousMainProcess() override {}
+  void OnTotalSteps(int) override {}
+  void OnStep() override {}
+  void OnInstallerError(int code, const std::wstring& detail, const std::string& message) override;
+  void OnInstallerSuccess() override;
+  void OnInstallerTerminated(bool success) override;
+
+ private:
+  void StartInstallation();
+  // Records the tracking data, fetches the preference overrides with it (not for an uninstallation), then
+  // releases the package to the backend.
+  void RunTrackingDataActions();
+  void OnTrackingDataActionsDone();
+  // Ends the run once: records the outcome, sends the statistics when they are due, then quits the run loop.
+  void Terminate();
+
+  base::RunLoop run_loop_;
+  bool result_ = false;
+  bool terminated_ = false;
+  bool package_will_be_downloaded_ = false;
+  bool package_ready_ = false;
+  bool installation_started_ = false;
+  std::string tracking_data_;
+  Settings* settings_ = nullptr;
+  StatsSender stats_sender_;
+  std::unique_ptr<PackageFetcher> package_fetcher_;
+  std::unique_ptr<InstallerRunner> installer_runner_;
+  std::unique_ptr<PrefDefaultOverridesFetcher> overrides_fetcher_;
+  base::WeakPtrFactory<SilentInstallerController> weak_factory_{this};
+};
+
+}  // namespace zorvi::installer
+
+#endif  // DESKTOP_LAUNCHER_INSTALLER_SILENT_INSTALLER_CONTROLLER_H_

@@ -1,0 +1,110 @@
+# Shell functions (sourced) for unattended installer runs end to end on the Linux side: the sample package, the
+# full installer made from it, a fresh wine prefix, the loopback update-service stand-in, the run under a hard
+# time limit, and what the run left. Used by tools/main_job.sh and by the silent-run tests beside this file.
+# Needs ROOT, WINDEPS and BUILD_DIR (tools/env.sh).
+
+SERVER=$ROOT/testing/loopback_server/loopback_server.py
+
+# The Windows name of a Linux path (wine maps / to Z:).
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# make_sample_package LIBRARY OUT: a package as the update service's archive holds it: the installer and the
+# library, a stand-in browser "<file_name_base>.exe" and launcher, data files in nested folders, empty folders, and
+# "files_list" (CRLF) naming every file of the version folder.
+make_sample_package() {
+  local library=$1 out=$2 bin=$BUILD_DIR/bin base
+  base=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["file_name_base"])' "$ROOT/host/branding.json")
+  rm -rf "$out"
+  mkdir -p "$out/data/nested/deeper" "$out/data/empty" "$out/locales/empty too"
+  cp "$bin/installer.exe" "$out/installer.exe"
+  cp "$library" "$out/zorvi.dll"
+  cp "$bin/package_dummy_test_child.exe" "$out/$base.exe"
+  cp "$bin/package_dummy_test_child.exe" "$out/launcher.exe"
+  local files=(installer.exe zorvi.dll "$base.exe") name i=0
+  for name in "data/read me.txt" "data/nested/table.bin" "data/nested/deeper/n$(printf '\xc3\xb8')rd.dat" \
+              "locales/en.pak"; do
+    i=$((i + 1))
+    head -c $((1000 * i + 17)) /dev/zero | tr '\0' "$(printf "\\$(printf %o $((64 + i)))")" >"$out/$name"
+    files+=("$name")
+  done
+  for name in "${files[@]}"; do printf '%s\r\n' "${name//\//\\}"; done >"$out/files_list"
+}
+
+# make_full_installer PACKAGE_DIR OUT [HOST]: the package packed with 7zz and appended to a copy of the host as
+# "ZRV", the archive and its length (32-bit, little-endian).
+make_full_installer() {
+  local package=$1 out=$2 host=${3:-$BUILD_DIR/bin/installer.exe}
+  rm -f "$out.7z"
+  (cd "$package" && 7zz a -t7z -bd -bso0 -bsp0 "$out.7z" .)
+  append_payload "$host" "$out" "$out.7z"
+}
+
+# append_payload HOST OUT PAYLOAD_FILE: HOST with the payload block appended, as OUT.
+append_payload() {
+  python3 - "$@" <<'PY'
+import struct, sys
+host, out, payload = sys.argv[1:4]
+data = open(payload, "rb").read()
+with open(out, "wb") as f:
+    f.write(open(host, "rb").read() + b"ZRV" + data + struct.pack("<I", len(data)))
+PY
+}
+
+# fresh_prefix DIR: a copy of the booted template.
+fresh_prefix() {
+  rm -rf "$1"
+  cp -a "$WINDEPS/wineprefix-template" "$1"
+}
+
+# stop_prefix DIR: ends its wine server (which writes the registry files) and whatever still runs there.
+stop_prefix() {
+  . "$WINDEPS/wine.env"
+  TMPDIR="$1/.server-tmp" WINEPREFIX="$1" "$WINESERVER" -k 2>/dev/null || true
+  TMPDIR="$1/.server-tmp" WINEPREFIX="$1" timeout 30 "$WINESERVER" -w 2>/dev/null || true
+}
+
+# start_server ROOT DIR [FAULTS]: the update-service stand-in on localhost:3000 (the local statistics server's
+# port, under the machine-wide lock of the fixed ports) serving ROOT; its log and the posted bodies go to DIR.
+# Sets SERVER_PID.
+start_server() {
+  local root=$1 dir=$2 faults=${3:-} announcement
+  mkdir -p "$dir/bodies"
+  exec {SERVER_FD}< <(exec python3 "$SERVER" --root "$root" --port 3000 --log "$dir/requests.jsonl" \
+                      --bodies "$dir/bodies" --lifetime 900 ${faults:+--faults "$faults"})
+  SERVER_PID=$!
+  read -r -u "$SERVER_FD" announcement || { echo "the loopback server did not start" >&2; return 1; }
+}
+
+stop_server() {
+  kill -TERM "$SERVER_PID" 2>/dev/null || true
+  wait "$SERVER_PID" 2>/dev/null || true
+  exec {SERVER_FD}<&-
+}
+
+# run_installer PREFIX SECONDS EXE ARGS...: runs EXE in PREFIX, ended with its whole prefix after SECONDS; its exit
+# code (124 at the limit). Extra environment for the run comes from RUN_ENV (name=value words).
+run_installer() {
+  local prefix=$1 limit=$2 exe=$3 code=0
+  shift 3
+  env ${RUN_ENV:-} timeout -k 10 "$limit" "$ROOT/tools/wine-run" "$WINDEPS" "$prefix" "$(winpath "$exe")" "$@" \
+    </dev/null || code=$?
+  [ "$code" = 124 ] && echo "time limit of $limit s reached: the prefix's programs are ended" >&2
+  [ "$code" = 124 ] && stop_prefix "$prefix"
+  return "$code"
+}
+
+# The installer logs of a run in PREFIX, newest last.
+installer_logs() { find "$1/drive_c" -name 'zorvi_installer_*.log' -printf '%T@ %p\n' | sort -n | cut -d' ' -f2-; }
+
+# The statistics the stand-in took (DIR as start_server got it; posts it answered with a server error, which the
+# sender retries, are left out), one JSON document each, in request order.
+posted_statistics() {
+  python3 - "$1" <<'PY'
+import json, os, sys
+d = sys.argv[1]
+for line in open(os.path.join(d, "requests.jsonl")):
+    r = json.loads(line)
+    if r["method"] == "POST" and r["path"] == "/" and r["status"] < 500:
+        print(json.dumps(json.load(open(os.path.join(d, "bodies", r["body_sha256"]))), sort_keys=True))
+PY
+}
