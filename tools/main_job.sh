@@ -19,6 +19,8 @@ JOB=${JOB_DIR:-$BUILD_DIR/main_job}
 rm -rf "$JOB"
 mkdir -p "$JOB/download" "$JOB/served"
 make_sample_package "$BUILD_DIR/bin/zorvi.dll" "$JOB/package"
+# The service's default-preference overrides for the browser's first run.
+echo '{"browser": {"show_home_button": true}}' >"$JOB/served/overrides"
 # Alone in its folder, as a downloaded installer is.
 make_full_installer "$JOB/package" "$JOB/download/zorvi_installer.exe"
 package_time=$((SECONDS - build_time))
@@ -27,7 +29,7 @@ fresh_prefix "$JOB/prefix"
 trap 'stop_server; stop_prefix "$JOB/prefix"' EXIT
 start_server "$JOB/served" "$JOB/server"
 code=0
-run_installer "$JOB/prefix" "$LIMIT" "$JOB/download/zorvi_installer.exe" --silent --v=2 --enable-installer-stats \
+run_installer "$JOB/prefix" "$LIMIT" "$JOB/download/zorvi_installer.exe" --silent --v=2 --enable-installer-stats=1 \
   --local-stats-server --local-pref-default-overrides-server=http://localhost:3000/overrides || code=$?
 install_time=$((SECONDS - build_time - package_time))
 stop_server

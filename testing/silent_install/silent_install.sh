@@ -64,13 +64,20 @@ stop_prefix() {
 }
 
 # start_server ROOT DIR [FAULTS]: the update-service stand-in on localhost:3000 (the local statistics server's
-# port, under the machine-wide lock of the fixed ports) serving ROOT; its log and the posted bodies go to DIR.
-# Sets SERVER_PID.
+# port, under the machine-wide lock of the fixed ports) serving ROOT, taking the statistics posted to "/" with 200
+# unless FAULTS (a fault table) says otherwise; its log and the posted bodies go to DIR. Sets SERVER_PID.
 start_server() {
   local root=$1 dir=$2 faults=${3:-} announcement
   mkdir -p "$dir/bodies"
+  python3 - "$faults" "$dir/faults.json" <<'PY'
+import json, sys
+table = {"/": [{"times": "all", "status": 200, "body": "ok"}]}
+if sys.argv[1]:
+    table.update(json.load(open(sys.argv[1])))
+json.dump(table, open(sys.argv[2], "w"))
+PY
   exec {SERVER_FD}< <(exec python3 "$SERVER" --root "$root" --port 3000 --log "$dir/requests.jsonl" \
-                      --bodies "$dir/bodies" --lifetime 900 ${faults:+--faults "$faults"})
+                      --bodies "$dir/bodies" --lifetime 900 --faults "$dir/faults.json")
   SERVER_PID=$!
   read -r -u "$SERVER_FD" announcement || { echo "the loopback server did not start" >&2; return 1; }
 }
