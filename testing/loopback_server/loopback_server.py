@@ -204,6 +204,10 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
 
     def answer(self, fault):
+        # A slow server: nothing for this long; a client that gives up meanwhile gets nothing at all.
+        if "delay" in fault and self.hold_until_closed(float(fault["delay"])):
+            self.close_connection = True
+            return
         if fault.get("silent"):  # takes the request and never answers
             self.hold_until_closed()
             self.close_connection = True
@@ -311,16 +315,17 @@ class Handler(BaseHTTPRequestHandler):
             self.hold_until_closed()
             self.close_connection = True
 
-    def hold_until_closed(self):
-        """A stalled body: nothing more is sent until the client gives up or the server stops."""
-        while not self.shared.stopping.is_set():
+    def hold_until_closed(self, seconds=None):
+        """Nothing more is sent until the client gives up (True), the server stops or `seconds` have passed."""
+        end = None if seconds is None else time.monotonic() + seconds
+        while not self.shared.stopping.is_set() and (end is None or time.monotonic() < end):
             readable, _, _ = select.select([self.connection], [], [], 0.2)
             if readable:
                 try:
                     if not self.connection.recv(4096, socket.MSG_PEEK):
-                        return
+                        return True
                 except OSError:
-                    return
+                    return True
                 # The client sent more while stalled (a pipelined request): drop it, keep holding.
                 self.connection.recv(4096)
 

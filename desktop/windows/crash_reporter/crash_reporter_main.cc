@@ -35,6 +35,8 @@ namespace installer {
 
 namespace {
 
+void (*g_stopping_hook)() = nullptr;
+
 constexpr int kCrashCheckTimeLimitMs = 3000;
 constexpr size_t kMaxHandleTraceLines = 200;
 constexpr size_t kMaxHandleTraceFrames = 20;
@@ -152,6 +154,10 @@ void RunCrashReporterProcess() {
     RunCrashReporter();
 }
 
+void SetReporterStoppingHookForTesting(void (*hook)()) {
+  g_stopping_hook = hook;
+}
+
 int RunCrashReporter() {
   PrepareSelfCrashRelaunch(false);
   uint32_t parent_id = 0;
@@ -198,6 +204,8 @@ int RunCrashReporter() {
     SetEvent(init_event.Get());
     init_event.Close();
     lifetime.WaitForZero();
+    if (g_stopping_hook)
+      g_stopping_hook();
   }
   // A client reusing this reporter may crash after the parent's exit: the server's destruction waited for that
   // crash, but the uploads it queued still hold units of the count.

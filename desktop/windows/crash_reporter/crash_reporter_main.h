@@ -29,6 +29,10 @@ void RunCrashReporterProcess();
 // 0 after a normal end, -1 when the reporter could not start (nothing is then signalled to the parent).
 int RunCrashReporter();
 
+// Called by RunCrashReporter once its parent has ended and every crash and upload has finished, while the crash pipe
+// is still served, so that a test can have a client crash in that moment; null, the default, for none.
+void SetReporterStoppingHookForTesting(void (*hook)());
+
 // What every crash of a reporter's clients shares.
 struct ReporterCrashContext {
   CrashCounterThread* counter = nullptr;

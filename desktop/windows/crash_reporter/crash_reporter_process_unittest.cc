@@ -35,6 +35,8 @@ constexpr char kServerFaults[] = R"({
   "/error": [{"status": 500}, {"status": 200, "body": "ok", "times": "all"}],
   "/reject": [{"status": 503}, {"status": 200, "body": "ok", "times": "all"}],
   "/self": [{"status": 200, "body": "ok", "times": "all"}],
+  "/slow": [{"status": 303, "location": "http://127.0.0.1:{port}/crashes?id=slow&crash=1"},
+            {"status": 200, "body": "ok", "delay": 2, "times": "all"}],
   "/collector/submit": [{"status": 200, "body": "ok", "times": "all"}]
 })";
 
@@ -54,6 +56,7 @@ struct HostRun {
   base::win::ScopedHandle reporter_process;
   base::win::ScopedHandle job;
   base::win::ScopedHandle port;
+  base::win::ScopedHandle go;  // set by StartHost unless the test holds the host
 };
 
 std::vector<std::wstring> ListFolder(const std::wstring& dir, const std::wstring& pattern) {
@@ -82,8 +85,9 @@ class CrashReporterProcessTest : public testing::Test {
   }
 
   // Starts the host in a folder of its own with the crash URL at `url_path`, and lets it go once its facts and
-  // its reporter's handle are had.
-  void StartHost(const std::wstring& mode, const std::string& url_path, const std::wstring& switches, HostRun* run) {
+  // its reporter's handle are had (unless `hold`: then the test sets run->go).
+  void StartHost(const std::wstring& mode, const std::string& url_path, const std::wstring& switches, HostRun* run,
+                 bool hold = false) {
     run->dir = folder_.path() + L"\\" + test_support::UniqueName(L"run") + L"_" + std::to_wstring(++runs_);
     ASSERT_TRUE(CreateDirectoryW(run->dir.c_str(), nullptr));
     run->server = std::make_unique<test_support::LoopbackServer>();
@@ -93,7 +97,7 @@ class CrashReporterProcessTest : public testing::Test {
     SetEnvironmentVariableW(L"ZORVI_CRASH_LOG_DIR", run->dir.c_str());
     const std::wstring base = run->dir.substr(run->dir.rfind(L'\\') + 1);
     base::win::ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, (base + L"_ready").c_str()));
-    base::win::ScopedHandle go(CreateEventW(nullptr, TRUE, FALSE, (base + L"_go").c_str()));
+    run->go.Set(CreateEventW(nullptr, TRUE, FALSE, (base + L"_go").c_str()));
 
     run->job.Set(CreateJobObjectW(nullptr, nullptr));
     run->port.Set(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
@@ -125,7 +129,8 @@ class CrashReporterProcessTest : public testing::Test {
     run->modules = facts["modules"];
     if (reporter)
       run->reporter_process.Set(OpenProcess(PROCESS_ALL_ACCESS, FALSE, reporter));
-    SetEvent(go.Get());
+    if (!hold)
+      SetEvent(run->go.Get());
   }
 
   // Waits for the host's end and then for every process of its job.
@@ -343,6 +348,49 @@ TEST_F(CrashReporterProcessTest, ACrashedHostIsLoggedDumpedAndUploaded) {
                                     {L"expected.txt", expected}}) {
     ASSERT_TRUE(test_support::WriteFileBytes(data + L"\\" + name, bytes));
   }
+}
+
+// A second client of the reporter (an installer process that reuses it) crashes after the parent's end, when the
+// reporter has seen the parent gone and no crash in flight and is about to stop its pipe. The crash is handled
+// while the pipe stops, and the reporter stays until the upload it queued is answered (the server takes 2 s).
+TEST_F(CrashReporterProcessTest, ACrashAfterTheParentsEndIsStillUploaded) {
+  HostRun parent, client;
+  ASSERT_NO_FATAL_FAILURE(StartHost(L"start-only", "/slow", L"--test-hold-stopping", &parent, true));
+  ASSERT_TRUE(parent.reporter_process.IsValid());
+  ASSERT_NO_FATAL_FAILURE(StartHost(L"null-write", "/accept",
+                                    L"--test-dump-wait=240000 --crash-reporter-pid=" + std::to_wstring(parent.reporter),
+                                    &client, true));
+  EXPECT_EQ(parent.reporter, client.reporter);
+  const std::wstring base = parent.dir.substr(parent.dir.rfind(L'\\') + 1);
+  base::win::ScopedHandle stopping(CreateEventW(nullptr, TRUE, FALSE, (base + L"_stopping").c_str()));
+  base::win::ScopedHandle resume(CreateEventW(nullptr, TRUE, FALSE, (base + L"_resume").c_str()));
+
+  SetEvent(parent.go.Get());
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(parent.host.Get(), kRunLimitMs));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(stopping.Get(), kRunLimitMs));
+  // The client ends once the reporter has handled its crash and queued the upload.
+  SetEvent(client.go.Get());
+  ASSERT_NO_FATAL_FAILURE(FinishHost(&client));
+  EXPECT_EQ(0xC0000005, client.exit_code) << std::hex << client.exit_code;
+  SetEvent(resume.Get());
+  ASSERT_NO_FATAL_FAILURE(WaitForEmptyJob(&parent));
+  DWORD reporter_exit = STILL_ACTIVE;
+  GetExitCodeProcess(parent.reporter_process.Get(), &reporter_exit);
+  EXPECT_EQ(0u, reporter_exit);
+
+  // The reporter's crash folder is the parent's.
+  const std::vector<std::wstring> logs =
+      ListFolder(parent.dir, L"*-crashlog-" + std::to_wstring(parent.reporter) + L"-1.txt");
+  ASSERT_EQ(1u, logs.size());
+  std::string log;
+  ASSERT_TRUE(test_support::ReadFileBytes(parent.dir + L"\\" + logs[0], &log));
+  EXPECT_NE(std::string::npos, log.find("caused exception C0000005"));
+  const auto requests = RequestsTo(&parent, "/slow");
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_EQ("GET", requests[0].method);
+  EXPECT_EQ("POST", requests[1].method);
+  EXPECT_EQ(200, requests[1].status);
+  EXPECT_TRUE(requests[1].complete) << "the reporter ended before its upload was answered";
 }
 
 TEST_F(CrashReporterProcessTest, AReporterCrashIsReportedOnceInThreeDays) {

@@ -7,6 +7,8 @@
 // installed handler, called as the runtime would), window-proc (a faulting window procedure under the pump's
 // guard), two-threads (two threads fault at once), handle-trace (publishes a ring of handles 0x44, 0x45, 0x44 with
 // 0x44 suspected, then writes through null), reporter-exits (as reporter: ends without signalling).
+// With --test-hold-stopping its reporter, once its parent and every crash are done, sets "<base>_stopping" and
+// serves its pipe on until "<base>_resume" is set.
 #include <windows.h>
 
 #include <cstdio>
@@ -80,6 +82,14 @@ HANDLE NamedEvent(const std::wstring& dir, const wchar_t* suffix) {
   return CreateEventW(nullptr, TRUE, FALSE, (base + suffix).c_str());
 }
 
+std::wstring g_dir;
+
+void HoldStopping() {
+  const HANDLE resume = NamedEvent(g_dir, L"_resume");
+  SetEvent(NamedEvent(g_dir, L"_stopping"));
+  WaitForSingleObject(resume, 120000);
+}
+
 }  // namespace
 
 int main() {
@@ -100,6 +110,10 @@ int main() {
   if (command_line.HasSwitch(zi::kCrashReporterParentIdSwitch)) {
     if (mode == L"reporter-exits" && !command_line.HasSwitch(zi::kCrashReporterExceptionInfoSwitch))
       return 0;
+    if (command_line.HasSwitch("test-hold-stopping") && arguments.size() >= 2) {
+      g_dir = arguments[1];
+      zi::SetReporterStoppingHookForTesting(&HoldStopping);
+    }
     zi::RunCrashReporterProcess();
     return 0;
   }
