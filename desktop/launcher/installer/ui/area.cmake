@@ -20,6 +20,8 @@ foreach(test InstallerWindowEndToEndTest.RealKeysWorkTheDialog InstallerWindowEn
              InstallerWindowTest.EveryPageShowsItsControlsInEveryRun InstallerWindowTest.MessageBoxesSpeakTheInstallersLanguage
              InstallerWindowTest.OnlyTheTermsLinkOpensTheTerms InstallerWindowTest.OptionsReachTheSettingsAndCount
              InstallerWindowTest.ControlsFollowTheSettingsAndTheFolder InstallerWindowTest.DeleteProfileBoxReachesTheSettings
+             InstallerWindowTest.ThemedControlsPaintTheirPieceOfTheBackground
+             InstallerWindowEndToEndTest.TextsAndModeFollowTheHostAndTheFolder
              DialogDispatcherTest.KeysReachOnlyTheCurrentDialog)
   zorvi_test_resource_lock(desktop/launcher/installer/ui ${test} display_foreground)
 endforeach()

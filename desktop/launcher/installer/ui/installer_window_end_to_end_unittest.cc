@@ -3,6 +3,7 @@
 // as pefile reads them (testdata_setup.sh) as the oracle of every text.
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,12 +31,12 @@
 namespace zorvi::installer {
 namespace {
 
-// The string tables of the host's resources as pefile reads them.
+// The string tables of a host's resources as pefile reads them (testdata_setup.sh).
 class StringOracle {
  public:
-  bool Load() {
+  bool Load(const wchar_t* file = L"host_strings.json") {
     std::string json;
-    root_ = base::ReadFileToString(base::FilePath(test_support::TestDataDir()).Append(L"host_strings.json"), &json)
+    root_ = base::ReadFileToString(base::FilePath(test_support::TestDataDir()).Append(file), &json)
                 ? base::JsonReader::Read(json)
                 : nullptr;
     return root_ && root_->GetAsDictionary(&tables_);
@@ -117,9 +118,10 @@ class InstallerWindowEndToEndTest : public testing::Test {
       host_.Terminate(1, true);
   }
 
-  // Starts the host (`program`: a quoted path, by default the host beside the test) on a folder of the test's own
-  // and waits until its window shows.
-  void StartHost(const std::wstring& extra_switches, const std::wstring& program = std::wstring()) {
+  // Starts the host (`program`: a quoted path, by default the host beside the test) on `folder` (by default one of
+  // the test's own) and waits until its window shows.
+  void StartHost(const std::wstring& extra_switches, const std::wstring& program = std::wstring(),
+                 const std::wstring& folder = std::wstring()) {
     // Each start's own event: a name used again would open the last start's event, still set.
     const std::wstring ready_name = test_support::UniqueName(L"window_ready" + std::to_wstring(++starts_));
     ready_.Set(CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
@@ -136,8 +138,9 @@ class InstallerWindowEndToEndTest : public testing::Test {
     host_ = base::LaunchProcess(
         (program.empty() ? L"\"" + test_support::ExecutableDir() + L"\\installer_window_host_test_child.exe\""
                          : program) +
-            L" --test-company=" + test_support::UniqueName(L"ZorviTest") + L" --installfolder=\"" + folder_.path() +
-            L"\\Zorvi\" --test-ready-event=" + ready_name + L" " + extra_switches,
+            L" --test-company=" + test_support::UniqueName(L"ZorviTest") + L" --installfolder=\"" +
+            (folder.empty() ? folder_.path() + L"\\Zorvi" : folder) + L"\" --test-ready-event=" + ready_name + L" " +
+            extra_switches,
         options);
     CloseHandle(output);
     ASSERT_TRUE(host_.IsValid());
@@ -213,8 +216,9 @@ class InstallerWindowEndToEndTest : public testing::Test {
 
 // Install run: the welcome page as the user first sees it; the options page in the second language of the list,
 // with every language named in its own language, the texts of both dialogs and the mode list with the user's name;
-// the close box answered NO (the window stays) and the cancel button's box answered YES (the controller cancels
-// once), both in that language; and the page sequence with its actions and counters in the statistics.
+// the folder browser cancelled (the folder stays); the close box answered NO (the window stays) and the cancel
+// button's box answered YES (the controller cancels once), both in that language; and the page sequence with its
+// actions and counters in the statistics.
 TEST_F(InstallerWindowEndToEndTest, WelcomeOptionsAndCancel) {
   ASSERT_NO_FATAL_FAILURE(StartHost(L""));
   const DriverReport welcome = Drive(caption_, L"read click=1001 select=1014:1 read");
@@ -228,7 +232,7 @@ TEST_F(InstallerWindowEndToEndTest, WelcomeOptionsAndCancel) {
 
   const std::wstring& tag = tags_[1];
   const std::string second_caption = oracle_.Get(tag, IDS_WINDOW_CAPTION);
-  const DriverReport options = Drive(second_caption, L"read close box=7 read cancel box=6");
+  const DriverReport options = Drive(second_caption, L"press=1017 box=2 read close box=7 press=1002 box=6");
   EXPECT_EQ(second_caption, options.WindowString("caption")) << options.output;
   const std::pair<int, int> texts[] = {
       {IDC_OPTIONS_BUTTON, IDS_OPTIONS},      {IDC_BACK_BUTTON, IDS_BACK},
@@ -245,10 +249,20 @@ TEST_F(InstallerWindowEndToEndTest, WelcomeOptionsAndCancel) {
                                       oracle_.Get(tag, IDS_MODE_STANDALONE)}),
             options.Items(IDC_MODE_LIST));
 
-  ASSERT_EQ(2u, options.boxes.size()) << options.output;
-  for (const auto& box : options.boxes) {
+  ASSERT_EQ(3u, options.boxes.size()) << options.output;
+  // The folder browser, cancelled, shows the window's title for it.
+  const base::DictionaryValue* browser = nullptr;
+  const base::ListValue* browser_texts = nullptr;
+  ASSERT_TRUE(options.boxes[0]->GetAsDictionary(&browser) && browser->GetList("texts", &browser_texts));
+  std::vector<std::string> shown;
+  for (const auto& text : *browser_texts)
+    text->GetAsString(&shown.emplace_back());
+  EXPECT_NE(shown.end(), std::find(shown.begin(), shown.end(), oracle_.Get(tag, IDS_BROWSE_TITLE))) << options.output;
+  EXPECT_FALSE(welcome.Text(IDC_FOLDER_COMBO).empty());
+  EXPECT_EQ(welcome.Text(IDC_FOLDER_COMBO), options.Text(IDC_FOLDER_COMBO));
+  for (size_t box = 1; box < options.boxes.size(); ++box) {
     const base::DictionaryValue* seen = nullptr;
-    ASSERT_TRUE(box->GetAsDictionary(&seen));
+    ASSERT_TRUE(options.boxes[box]->GetAsDictionary(&seen));
     for (const auto& [key, expected] : {std::pair<const char*, std::string>{"caption", second_caption},
                                         {"text", oracle_.Get(tag, IDS_CONFIRM_CANCEL)},
                                         {"buttons.6", oracle_.Get(tag, IDS_YES)},
@@ -296,7 +310,7 @@ TEST_F(InstallerWindowEndToEndTest, RealKeysWorkTheDialog) {
   const HANDLE waits[] = {accepted.Get(), host_.Handle()};
   ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, 60000)) << HostOutput();
 
-  const DriverReport after = Drive(caption_, L"read cancel box=6");
+  const DriverReport after = Drive(caption_, L"read press=1002 box=6");
   EXPECT_EQ(1, after.WindowInteger("options_visible")) << after.output;
   EXPECT_EQ(IDC_ACCEPT_BUTTON, after.focus);
   EXPECT_EQ("{\"call\":\"OnAccept\"}\n{\"call\":\"OnCancel\"}\n", HostCalls()) << HostOutput();
@@ -375,6 +389,62 @@ TEST_F(InstallerWindowEndToEndTest, DefaultBrowserBoxBelowWindows8Only) {
     const DriverReport report = Drive(caption_, L"click=1001 read close box=6");
     EXPECT_EQ(row.default_browser_shown, report.Integer(IDC_DEFAULT_BROWSER_CHECK, "visible")) << report.output;
     EXPECT_EQ(1, report.Integer(IDC_IMPORT_DATA_CHECK, "visible"));
+    EXPECT_EQ("{\"call\":\"OnCancel\"}\n", HostCalls());
+  }
+}
+
+struct HostRow {
+  const char* name;
+  const wchar_t* host;    // a copy testdata_setup.sh made (with its strings in <host>_strings.json), or null
+  const wchar_t* folder;  // below the test data, or null: a fresh folder
+  int mode_list_enabled;
+  int accept_text;
+};
+
+// What the window takes from its host and its folder, on the error page: the terms text as far as its resource
+// goes (the copy's ends before its NUL), the full-package button grown to the left of its place for a long text
+// (the copy's is three times as long), and in a folder holding an installation the upgrade's texts with the mode
+// list disabled (an upgrade keeps the installation's mode).
+TEST_F(InstallerWindowEndToEndTest, TextsAndModeFollowTheHostAndTheFolder) {
+  const HostRow rows[] = {
+      {"fresh folder", nullptr, nullptr, 1, IDS_ACCEPT_INSTALL},
+      {"upgrade", nullptr, L"staged\\upgrade", 0, IDS_ACCEPT_UPDATE},
+      {"texts cut by their resources", L"text_bound_host", nullptr, 1, IDS_ACCEPT_INSTALL},
+  };
+  const std::wstring data = test_support::TestDataDir();
+  std::vector<int> own_button;  // the host's full-package button: left and right edge
+  for (const HostRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::wstring host = row.host ? row.host : L"installer_window_host_test_child";
+    StringOracle oracle;
+    ASSERT_TRUE(oracle.Load(row.host ? (host + L"_strings.json").c_str() : L"host_strings.json"));
+    ASSERT_NO_FATAL_FAILURE(StartHost(L"--test-error=Broken",
+                                      row.host ? L"\"" + data + L"\\" + host + L".exe\"" : std::wstring(),
+                                      row.folder ? data + L"\\" + row.folder : std::wstring()));
+    const DriverReport report = Drive(caption_, L"read close box=6");
+    EXPECT_EQ(row.mode_list_enabled, report.Integer(IDC_MODE_LIST, "enabled")) << report.output;
+    EXPECT_EQ(oracle.Get(tags_[0], row.accept_text), report.Text(IDC_ACCEPT_BUTTON));
+    std::string terms;
+    ASSERT_TRUE(base::ReadFileToString(base::FilePath(data).Append(host + L"_terms.txt"), &terms));
+    base::ReplaceSubstringsAfterOffset(&terms, 0, "\n", "\r\n");
+    EXPECT_EQ(terms, report.Text(IDC_TERMS_TEXT));
+
+    EXPECT_EQ(oracle.Get(tags_[0], IDS_FULL_PACKAGE), report.Text(IDC_FULL_PACKAGE_BUTTON));
+    std::vector<int> button, retry;  // left, top, right, bottom
+    for (auto [id, edges] : {std::pair{IDC_FULL_PACKAGE_BUTTON, &button}, {IDC_RETRY_BUTTON, &retry}}) {
+      const base::ListValue* list = nullptr;
+      ASSERT_TRUE(report.controls->GetList(std::to_string(id) + ".rect", &list)) << id;
+      for (const auto& edge : *list)
+        edge->GetAsInteger(&edges->emplace_back());
+    }
+    ASSERT_EQ(4u, button.size());
+    EXPECT_GE(button[2] - button[0], retry[2] - retry[0]);
+    if (own_button.empty()) {
+      own_button = {button[0], button[2]};
+    } else {
+      EXPECT_EQ(own_button[1], button[2]) << "the right edge stays";
+      EXPECT_EQ(row.host != nullptr, button[0] < own_button[0]) << "a longer text grows the button to the left";
+    }
     EXPECT_EQ("{\"call\":\"OnCancel\"}\n", HostCalls());
   }
 }

@@ -5,7 +5,10 @@
 #include <commctrl.h>
 #include <objbase.h>
 #include <richedit.h>
+#include <uxtheme.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <set>
@@ -514,6 +517,72 @@ TEST_F(InstallerWindowTest, DeleteProfileBoxReachesTheSettings) {
   Command(window_->main_dialog(), IDC_UNINSTALL_BUTTON, BN_CLICKED);
   EXPECT_EQ(1, delegate_.accepts);
   EXPECT_EQ("UNINSTALL", LastString("navigation_action"));
+}
+
+// The 32-bit pixels of `bitmap` (not selected into a DC), top row first.
+std::vector<uint32_t> Pixels(HBITMAP bitmap) {
+  BITMAP info = {};
+  GetObjectW(bitmap, sizeof(info), &info);
+  BITMAPINFO format = {};
+  format.bmiHeader = {sizeof(BITMAPINFOHEADER), info.bmWidth, -info.bmHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  std::vector<uint32_t> pixels(static_cast<size_t>(info.bmWidth) * info.bmHeight);
+  const HDC screen = GetDC(nullptr);
+  GetDIBits(screen, bitmap, 0, info.bmHeight, pixels.data(), &format, DIB_RGB_COLORS);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// Under visual styles (the prefix's default: wine's bundled light theme) a check box paints its own background, so
+// the delete-profile box gets the piece of the window's background it covers, cut out again whenever the window is
+// sized. Without them it paints transparently: testdata_check.sh runs this test again in a prefix of its own with
+// the theme off.
+TEST_F(InstallerWindowTest, ThemedControlsPaintTheirPieceOfTheBackground) {
+  const bool themed = std::getenv("ZORVI_UNTHEMED_PREFIX") == nullptr;
+  ASSERT_EQ(themed, IsAppThemed() != FALSE) << "the prefix's theme";
+  MakeWindow(RunKind::kUninstall);
+  const HWND dialog = window_->main_dialog();
+  const HWND box = Control(IDC_DELETE_PROFILE_CHECK);
+  RECT window = {};
+  GetWindowRect(dialog, &window);
+  for (int wider : {0, 60}) {
+    SCOPED_TRACE(wider);
+    ASSERT_TRUE(SetWindowPos(dialog, nullptr, 0, 0, window.right - window.left + wider, window.bottom - window.top,
+                             SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE));
+    const HDC dc = GetDC(box);
+    const auto brush = reinterpret_cast<HGDIOBJ>(
+        SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(box)));
+    ReleaseDC(box, dc);
+    if (!themed) {
+      EXPECT_EQ(GetStockObject(NULL_BRUSH), brush);
+      continue;
+    }
+    LOGBRUSH pattern = {};
+    ASSERT_EQ(static_cast<int>(sizeof(pattern)), GetObjectW(brush, sizeof(pattern), &pattern));
+    ASSERT_EQ(static_cast<UINT>(BS_PATTERN), pattern.lbStyle);
+    const std::vector<uint32_t> piece = Pixels(reinterpret_cast<HBITMAP>(pattern.lbHatch));
+
+    // The background as the window paints it.
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    const HDC screen = GetDC(dialog);
+    const HBITMAP painted = CreateCompatibleBitmap(screen, client.right, client.bottom);
+    const HDC memory = CreateCompatibleDC(screen);
+    const HGDIOBJ previous = SelectObject(memory, painted);
+    EXPECT_EQ(1, SendMessageW(dialog, WM_ERASEBKGND, reinterpret_cast<WPARAM>(memory), 0));
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+    ReleaseDC(dialog, screen);
+    const std::vector<uint32_t> background = Pixels(painted);
+    DeleteObject(painted);
+
+    const RECT place = InstallerWindow::GetChildRect(dialog, box);
+    const LONG width = place.right - place.left;
+    ASSERT_EQ(static_cast<size_t>(width * (place.bottom - place.top)), piece.size());
+    for (LONG y = 0; y < place.bottom - place.top; ++y) {
+      const auto row = background.begin() + (place.top + y) * client.right + place.left;
+      ASSERT_TRUE(std::equal(row, row + width, piece.begin() + y * width)) << "row " << y;
+    }
+  }
 }
 
 }  // namespace

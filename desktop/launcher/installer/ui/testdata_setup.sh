@@ -14,3 +14,11 @@ done > "$D/pictures.txt"
 # The string tables of the window's test host, as pefile reads them block by block: the end-to-end tests' oracle.
 /usr/bin/python3 "$(dirname "$0")/../../../../host/check_host_resources.py" \
   --strings "$BIN/installer_window_host_test_child.exe" > "$D/host_strings.json"
+# A copy of the host whose terms resource ends before its NUL and whose full-package text is three times as long
+# (make_text_bound_host.py), its string tables, and the terms text each host must show.
+/usr/bin/python3 "$(dirname "$0")/make_text_bound_host.py" "$BIN/installer_window_host_test_child.exe" \
+  "$D/text_bound_host.exe" "$D"
+/usr/bin/python3 "$(dirname "$0")/../../../../host/check_host_resources.py" \
+  --strings "$D/text_bound_host.exe" > "$D/text_bound_host_strings.json"
+# Installations to open the window on (an upgrade).
+bash "$(dirname "$0")/../testdata/stage_installations.sh" "$D/staged"

@@ -9,9 +9,10 @@
 //   click=ID      presses the button (BM_CLICK) and waits until the window has handled it
 //   select=ID:N   selects item N of the combo box and tells its dialog (CBN_SELCHANGE)
 //   close         the close box (WM_CLOSE), without waiting: a message box follows
-//   cancel        the cancel button, without waiting: a message box follows
-//   box=ID        waits for the window's message box, prints {"box":{"caption":..,"text":..,"buttons":{..}}} and
-//                 presses its button ID; waits until the window has handled what the box started
+//   press=ID      presses the button without waiting: a message box (or the folder browser) follows
+//   box=ID        waits for the window's message box or other dialog, prints {"box":{"caption":..,"text":..,
+//                 "buttons":{..},"texts":[every child's text]}} and presses its button ID; waits until the window
+//                 has handled what the box started
 //   foreground    brings the window to the front, where keys typed on the display go
 // window_driver_test_child.exe --signal=NAME sets the named event and ends: a Linux program that the tests start
 // (and wine gives them no handle of) runs it last to say it is done.
@@ -28,7 +29,6 @@
 #include "base/json/json_writer.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
-#include "desktop/launcher/installer/ui/installer_resource_ids.h"
 
 namespace {
 
@@ -63,6 +63,11 @@ struct Driver {
   HWND options = nullptr;
   // The thread of the action whose message box is still open.
   HANDLE pending = nullptr;
+
+  HWND Control(int id) const {
+    HWND control = GetDlgItem(main, id);
+    return control ? control : GetDlgItem(options, id);
+  }
 
   // Waits until the window's thread has taken every message sent before: a round trip through its queue.
   void RoundTrip() const {
@@ -175,6 +180,10 @@ struct Driver {
     seen->SetString("caption", Text(box));
     seen->SetString("text", Text(GetDlgItem(box, 0xFFFF)));
     seen->Set("buttons", std::move(buttons));
+    auto texts = std::make_unique<base::ListValue>();
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+      texts->AppendString(Text(child));
+    seen->Set("texts", std::move(texts));
     base::DictionaryValue line;
     line.Set("box", std::move(seen));
     Print(line);
@@ -215,8 +224,7 @@ int main() {
     if (name == L"read") {
       driver.Read();
     } else if (name == L"click") {
-      HWND button = GetDlgItem(driver.main, std::stoi(value));
-      SendMessageW(button ? button : GetDlgItem(driver.options, std::stoi(value)), BM_CLICK, 0, 0);
+      SendMessageW(driver.Control(std::stoi(value)), BM_CLICK, 0, 0);
     } else if (name == L"select") {
       const int id = std::stoi(value.substr(0, value.find(L':')));
       const int index = std::stoi(value.substr(value.find(L':') + 1));
@@ -225,8 +233,8 @@ int main() {
       SendMessageW(driver.options, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
     } else if (name == L"close") {
       driver.SendWithoutWaiting(driver.main, WM_CLOSE, 0);
-    } else if (name == L"cancel") {
-      driver.SendWithoutWaiting(GetDlgItem(driver.main, IDC_CANCEL_BUTTON), BM_CLICK, 0);
+    } else if (name == L"press") {
+      driver.SendWithoutWaiting(driver.Control(std::stoi(value)), BM_CLICK, 0);
     } else if (name == L"box") {
       if (!driver.AnswerBox(std::stoi(value))) {
         std::fputs("{\"error\":\"no message box\"}\n", stdout);
