@@ -13,8 +13,8 @@ cmake_language(EVAL CODE "cmake_language(DEFER CALL target_sources desktop_launc
 cmake_language(DEFER CALL zorvi_host_resources desktop_launcher_installer_ui_unittests)
 # The window's test host shows the window as the installer does, from the host's own resources.
 cmake_language(DEFER CALL zorvi_host_resources installer_window_host_test_child)
-# Keys typed on the display go to the foreground window, and a screenshot shows whatever window is on top: the
-# tests that activate windows of this area take turns.
+# Keys typed on the display go to the foreground window, a screenshot shows whatever window is on top, and the
+# driver finds the window by its caption: the tests that show the installer window take turns.
 foreach(test InstallerWindowEndToEndTest.RealKeysWorkTheDialog InstallerWindowEndToEndTest.WelcomeOptionsAndCancel
              InstallerWindowEndToEndTest.ScreenshotsForTheDisplayCheck InstallerWindowEndToEndTest.DefaultBrowserBoxBelowWindows8Only
              InstallerWindowTest.EveryPageShowsItsControlsInEveryRun InstallerWindowTest.MessageBoxesSpeakTheInstallersLanguage
@@ -22,6 +22,8 @@ foreach(test InstallerWindowEndToEndTest.RealKeysWorkTheDialog InstallerWindowEn
              InstallerWindowTest.ControlsFollowTheSettingsAndTheFolder InstallerWindowTest.DeleteProfileBoxReachesTheSettings
              InstallerWindowTest.ThemedControlsPaintTheirPieceOfTheBackground
              InstallerWindowEndToEndTest.TextsAndModeFollowTheHostAndTheFolder
+             InstallerUIControllerTest.ProgressFollowsPhasesAndStepsForwardOnly
+             InstallerUIControllerTest.ErrorsWaitForTheBackendAndARetryWaitsForTheTrackingData
              DialogDispatcherTest.KeysReachOnlyTheCurrentDialog)
   zorvi_test_resource_lock(desktop/launcher/installer/ui ${test} display_foreground)
 endforeach()
