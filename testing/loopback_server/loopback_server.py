@@ -30,7 +30,6 @@ import select
 import signal
 import socket
 import sys
-import tempfile
 import threading
 import time
 import urllib.parse
@@ -422,8 +421,9 @@ def main():
         os.makedirs(options.bodies, exist_ok=True)
     if options.port:
         # A fixed port belongs to the whole machine: servers of other test runs on it (other clones of the
-        # project) wait here for each other instead of failing to bind. The lock goes with the process.
-        port_lock = open(os.path.join(tempfile.gettempdir(), "loopback_server_port_%d.lock" % options.port), "a")
+        # project) wait here for each other instead of failing to bind. The lock goes with the process. It lives
+        # in /tmp itself, not in TMPDIR, which the wine harness points into each run's own prefix.
+        port_lock = open("/tmp/loopback_server_port_%d.lock" % options.port, "a")
         fcntl.flock(port_lock, fcntl.LOCK_EX)
     shared = Shared(options.root, FaultTable(faults), RequestLog(options.log), options.bodies)
     excluded = {int(p) for p in options.exclude_ports.split(",") if p.strip()}
