@@ -34,44 +34,8 @@ namespace {
 constexpr wchar_t kClasses[] = L"Software\\Classes\\";
 constexpr wchar_t kStartMenuInternet[] = L"Software\\Clients\\StartMenuInternet";
 
-// Every value below a key: "<subkey>|<value name>" → "<type>:<data>", strings as text, dwords as numbers.
-using Values = std::map<std::wstring, std::wstring>;
-
-void CollectValues(HKEY root, const std::wstring& key, const std::wstring& relative, Values* values) {
-  base::win::RegKey reg;
-  if (reg.Open(root, key.c_str(), KEY_READ) != ERROR_SUCCESS)
-    return;
-  for (DWORD index = 0;; ++index) {
-    wchar_t name[256];
-    DWORD name_size = 256;
-    BYTE data[2048];
-    DWORD data_size = sizeof(data);
-    DWORD type = 0;
-    if (RegEnumValueW(reg.Handle(), index, name, &name_size, nullptr, &type, data, &data_size) != ERROR_SUCCESS)
-      break;
-    std::wstring text;
-    if (type == REG_DWORD && data_size == 4)
-      text = L"dword:" + std::to_wstring(*reinterpret_cast<DWORD*>(data));
-    else if (type == REG_SZ)
-      text = L"sz:" + std::wstring(std::wstring(reinterpret_cast<wchar_t*>(data), data_size / 2).c_str());
-    else
-      text = L"type " + std::to_wstring(type);
-    (*values)[relative + L"|" + name] = text;
-  }
-  for (DWORD index = 0;; ++index) {
-    wchar_t name[256];
-    DWORD name_size = 256;
-    if (RegEnumKeyExW(reg.Handle(), index, name, &name_size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
-    CollectValues(root, key + L"\\" + name, relative.empty() ? name : relative + L"\\" + name, values);
-  }
-}
-
-Values ValuesBelow(HKEY root, const std::wstring& key) {
-  Values values;
-  CollectValues(root, key, L"", &values);
-  return values;
-}
+using Values = test::RegistryValues;
+using test::ValuesBelow;
 
 std::wstring ReadString(HKEY root, const std::wstring& key, const wchar_t* name) {
   base::win::RegKey reg;

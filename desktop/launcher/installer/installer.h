@@ -65,6 +65,10 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   std::wstring GetValue(const std::wstring& name) override;
   std::vector<InstallLogKey>* GetRootValue(HKEY root) override;
 
+  // A text of an earlier-engine installation's status log with its product placeholders filled in from the
+  // status; any other installation's texts stay as they are.
+  std::wstring ExpandKadroProductName(const std::wstring& text) const;
+
   // ObjectWatcher::Delegate: the interrupted event (or the package-ready event of the package wait).
   void OnObjectSignaled(HANDLE object) override;
 
@@ -100,6 +104,12 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   void StepInstallLauncher();
   void StepSetupRegistry();
   void StepCleanupRegistry();
+  // Launcher and registry steps: the browser's executable replaced by the launcher, the uninstall entry's key,
+  // and removing what a status log recorded under one hive.
+  void InstallLauncherAsBrowser(const base::FilePath& launcher);
+  bool ChooseUninstallKey(HKEY root);
+  void CleanupRegistryKeys(HKEY root, const std::vector<InstallLogKey>& keys);
+  void RemoveRecordedValues(HKEY root, const std::wstring& key_path, const InstallLogKey& key);
   void StepInstallShortcuts();
   void StepUpdateShortcuts();
   void StepRemoveShortcuts();

@@ -30,18 +30,6 @@ void Installer::StepNotAvailable(const char* name, bool last_step) {
     Succeed();
 }
 
-void Installer::StepInstallLauncher() {
-  StepNotAvailable("StepInstallLauncher", false);
-}
-
-void Installer::StepSetupRegistry() {
-  StepNotAvailable("StepSetupRegistry", false);
-}
-
-void Installer::StepCleanupRegistry() {
-  StepNotAvailable("StepCleanupRegistry", false);
-}
-
 void Installer::StepInstallShortcuts() {
   StepNotAvailable("StepInstallShortcuts", false);
 }

@@ -183,4 +183,73 @@ std::wstring ScopedAssociations::UserChoiceKey(const std::wstring& name) {
          name + L"\\UserChoice";
 }
 
+namespace {
+
+void CollectValues(HKEY root, const std::wstring& key, const std::wstring& relative, bool keys, RegistryValues* values) {
+  base::win::RegKey reg;
+  if (reg.Open(root, key.c_str(), KEY_READ) != ERROR_SUCCESS)
+    return;
+  if (keys && !relative.empty())
+    (*values)[relative + L"\\"] = L"key";
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    DWORD name_size = 256;
+    BYTE data[2048];
+    DWORD data_size = sizeof(data);
+    DWORD type = 0;
+    if (RegEnumValueW(reg.Handle(), index, name, &name_size, nullptr, &type, data, &data_size) != ERROR_SUCCESS)
+      break;
+    std::wstring text;
+    if (type == REG_DWORD && data_size == 4)
+      text = L"dword:" + std::to_wstring(*reinterpret_cast<DWORD*>(data));
+    else if (type == REG_SZ)
+      text = L"sz:" + std::wstring(std::wstring(reinterpret_cast<wchar_t*>(data), data_size / 2).c_str());
+    else
+      text = L"type " + std::to_wstring(type);
+    (*values)[relative + L"|" + name] = text;
+  }
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    DWORD name_size = 256;
+    if (RegEnumKeyExW(reg.Handle(), index, name, &name_size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    CollectValues(root, key.empty() ? name : key + L"\\" + name, relative.empty() ? name : relative + L"\\" + name,
+                  keys, values);
+  }
+}
+
+}  // namespace
+
+RegistryValues ValuesBelow(HKEY root, const std::wstring& key, bool keys) {
+  RegistryValues values;
+  CollectValues(root, key, L"", keys, &values);
+  return values;
+}
+
+ScopedRegistrySandbox::ScopedRegistrySandbox(bool keep)
+    : base_(L"Software\\" + test_support::UniqueName(L"ZorviRegistrySandbox")), keep_(keep) {
+  // Both keys are made before either root is redirected: the second would otherwise land inside the first.
+  base::win::RegKey keys[2];
+  const HKEY roots[2] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(ERROR_SUCCESS, keys[i].Create(HKEY_CURRENT_USER, KeyFor(roots[i]).c_str(), KEY_ALL_ACCESS));
+    // Every Windows user has a classes key; without it the first registration would create it as its own.
+    base::win::RegKey classes;
+    EXPECT_EQ(ERROR_SUCCESS, classes.Create(keys[i].Handle(), L"Software\\Classes", KEY_READ));
+  }
+  for (int i = 0; i < 2; ++i)
+    EXPECT_EQ(ERROR_SUCCESS, RegOverridePredefKey(roots[i], keys[i].Handle()));
+}
+
+ScopedRegistrySandbox::~ScopedRegistrySandbox() {
+  RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+  RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+  if (!keep_)
+    RegDeleteTreeW(HKEY_CURRENT_USER, base_.c_str());
+}
+
+std::wstring ScopedRegistrySandbox::KeyFor(HKEY root) const {
+  return base_ + (root == HKEY_LOCAL_MACHINE ? L"\\HKLM" : L"\\HKCU");
+}
+
 }  // namespace zorvi::installer::test

@@ -106,6 +106,30 @@ class ScopedAssociations {
   std::vector<std::pair<HKEY, std::wstring>> created_;
 };
 
+// Every value below a key: "<subkey>|<value name>" → "<type>:<data>", strings as text, dwords as numbers, other
+// types by number; with `keys` also every subkey, as "<subkey>\\" → "key".
+using RegistryValues = std::map<std::wstring, std::wstring>;
+RegistryValues ValuesBelow(HKEY root, const std::wstring& key, bool keys = false);
+
+// Redirects this process's HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE into two keys of their own below the user's
+// real key, so that a test may let the installer write the installation's fixed keys (the extensions' classes, the
+// uninstall entries) while other tests of the machine do the same. The keys stay with `keep` (for a check after
+// the test), else they go with the holder.
+class ScopedRegistrySandbox {
+ public:
+  explicit ScopedRegistrySandbox(bool keep = false);
+  ScopedRegistrySandbox(const ScopedRegistrySandbox&) = delete;
+  ScopedRegistrySandbox& operator=(const ScopedRegistrySandbox&) = delete;
+  ~ScopedRegistrySandbox();
+
+  // Where `root` leads meanwhile, below the real HKEY_CURRENT_USER.
+  std::wstring KeyFor(HKEY root) const;
+
+ private:
+  std::wstring base_;
+  bool keep_;
+};
+
 }  // namespace zorvi::installer::test
 
 #endif  // DESKTOP_LAUNCHER_INSTALLER_INSTALLER_TEST_UTIL_H_

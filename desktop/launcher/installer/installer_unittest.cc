@@ -159,6 +159,9 @@ class InstallerTest : public InstallerMainThreadTest {
       put(version + "\\", file);
     for (const std::string& file : package_->root_files())
       put("", file);
+    // The launcher step's files beside them.
+    for (const char* file : {"launcher.exe", "pref_default_overrides"})
+      put("", file);
     return tree;
   }
 
@@ -188,6 +191,8 @@ class InstallerTest : public InstallerMainThreadTest {
   }
 
   const base::CommandLine saved_command_line_;
+  // Whole runs write the installation's registry rows, which are the same for every test.
+  ScopedRegistrySandbox registry_;
   test_support::ScopedTestFolder root_;
   base::FilePath install_;
   std::unique_ptr<PackageFixture> package_;
@@ -347,13 +352,14 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
   }
 }
 
-// The shipped library has no launcher step yet: the run fails there, naming it, and leaves nothing behind.
+// The shipped library has no shortcut step yet: the run fails there, naming it, and leaves nothing behind.
 TEST_F(InstallerTest, ShippedBuildFailsAtTheFirstStepItLacks) {
   MakePackage();
   Prepare(L"--copyonly=1");
   const size_t copies = package_->files().size() + package_->root_files().size();
-  const std::string lacking = "Not available in this build: Installer::StepInstallLauncher";
-  EXPECT_EQ(JoinLines({{kFolderReady, Recorder::TotalStepsLine(package_->StepTotal(7))}, Lines(copies + 1, kStep),
+  const std::string lacking = "Not available in this build: Installer::StepInstallShortcuts";
+  // The copies, the launcher and the registry step (which a copy-only install passes over).
+  EXPECT_EQ(JoinLines({{kFolderReady, Recorder::TotalStepsLine(package_->StepTotal(7))}, Lines(copies + 3, kStep),
                        Failure(kInstallerErrorGeneric, L"", lacking)}),
             Run());
   installer_.reset();

@@ -218,6 +218,55 @@ else
 fi
 rm -rf "$P"
 
+# The registry step's rows (installer_registry_steps_unittest.cc): each saved status log is well-formed for
+# xmllint, which counts its values and its empty ones; `wine reg export` of the run's registry sandbox holds
+# exactly the values the log records, with the same data (Python reads both).
+for log in "$D"/registry_steps/*.xml; do
+  [ -e "$log" ] || continue
+  name=$(basename "$log" .xml)
+  xmllint --noout "$log" || { fail "registry steps $name: xmllint rejects the status log"; continue; }
+  values=$(xmllint --xpath 'count(/install_log/registry/key/value)' "$log")
+  empty=$(xmllint --xpath 'count(/install_log/registry/key/value[.=""])' "$log")
+  export_file="$D/registry_steps/$name.reg"
+  "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" reg export "HKCU\\$(cat "$D/registry_steps/$name.key")" \
+    "$(printf 'Z:%s' "$export_file" | tr / '\\')" /y </dev/null >/dev/null 2>&1 || fail "registry steps $name: reg export"
+  python3 - "$log" "$export_file" "$values" "$empty" <<'PY' || fail "registry steps $name: the log and the registry differ"
+import re, sys
+import xml.etree.ElementTree as ET
+log, exported, values, empty = sys.argv[1], sys.argv[2], int(float(sys.argv[3])), int(float(sys.argv[4]))
+text = open(exported, "rb").read().decode("utf-16")
+registry, key = {}, None
+for line in text.splitlines():
+    if line.startswith("["):
+        key = line[1:-1].split("\\", 3)[3]  # below the sandbox's hive key
+        key = key.split("\\", 1)[1] if "\\" in key else ""
+    elif key is not None and "=" in line:
+        name, data = re.match(r'^(@|"(?:[^"\\]|\\.)*")=(.*)$', line).groups()
+        name = "" if name == "@" else re.sub(r"\\(.)", r"\1", name[1:-1])
+        if data.startswith('"'):
+            data = ("REG_SZ", re.sub(r"\\(.)", r"\1", data[1:-1]))
+        elif data.startswith("dword:"):
+            data = ("REG_DWORD", data[6:])
+        elif data.startswith("hex(0):"):
+            data = ("REG_NONE", data[7:])
+        else:
+            data = ("other", data)
+        registry[(key, name)] = data
+root = ET.parse(log).getroot()
+recorded = {}
+for hive in root.findall("registry"):
+    for k in hive.findall("key"):
+        for v in k.findall("value"):
+            recorded[(k.get("path"), v.get("name"))] = (v.get("type"), (v.text or "").strip())
+# The last install folder is written beside the step and not recorded.
+registry = {k: v for k, v in registry.items() if "Install Path" not in k[1]}
+assert len(recorded) == values, (len(recorded), values)
+assert sum(1 for t, d in recorded.values() if d == "") == empty
+assert registry == recorded, sorted(set(registry.items()) ^ set(recorded.items()))[:6]
+print("registry steps %s: %d values (%d empty) recorded, equal to reg export" % (sys.argv[1].rsplit("/", 1)[1], values, empty))
+PY
+done
+
 # Installation scenarios (installer_scenario_unittest.cc), by sha256sum and find: an installed scenario holds each
 # file of the package's lists, byte for byte, in the version's folder (root files in the install folder) and
 # nothing else there; a failed or stopped one holds exactly the tree it had before the run ("before", copied by
