@@ -300,22 +300,30 @@ for scenario in "$D"/scenarios/*/; do
       [ "$(find "$target" -type f | wc -l)" = $count ] || fail "$name: the version folder holds other files"
     fi
   done
+  [ "$(sha256sum < "$scenario/download/launcher.exe")" = "$(sha256sum < "$scenario/Zorvi/launcher.exe" 2>/dev/null)" ] ||
+    fail "$name: the installed launcher differs from the package's"
 done
 [ $scenarios -eq 0 ] || [ $status -ne 0 ] || echo "sha256sum, find: $scenarios installation scenarios hold what they must"
 
 # The last install folder each scenario left in the user's registry (`wine reg export`): a per-user install that
-# succeeded records its folder, copy-only installs record none, and a failed or stopped run has none left.
+# succeeded records its folder, copy-only installs record none, and a failed or stopped run has none left. A
+# per-user install also left one uninstall entry that names its folder, with the product, the stream the installer
+# answers to "--stream", the version and the launcher's uninstall command.
 if [ $scenarios -gt 0 ]; then
   export_file=$D/scenarios/user_software.reg
   "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" reg export 'HKCU\Software' "$(printf 'Z:%s' "$export_file" | tr / '\\')" /y \
     </dev/null >/dev/null 2>&1 || fail "reg export of the user's software key failed"
-  python3 - "$export_file" "$D/scenarios" <<'PY' || fail "the last install paths in the registry"
-import glob, os, re, sys
+  stream=$("$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" "$BIN/installer.exe" --stream </dev/null 2>/dev/null | tr -d '\r\n')
+  python3 - "$export_file" "$D/scenarios" "$stream" <<'PY' || fail "the last install paths in the registry"
+import glob, json, os, re, sys
 text = open(sys.argv[1], "rb").read().decode("utf-16")
 sections = {}
 for match in re.finditer(r"^\[HKEY_CURRENT_USER\\Software\\([^\]\\]+)\]\r?\n((?:[^\r\n]+\r?\n)*)", text, re.M):
     sections[match.group(1)] = match.group(2)
-checked = 0
+uninstall = [m.group(1) for m in re.finditer(
+    r"^\[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\[^\]\\]+\]\r?\n((?:[^\r\n]+\r?\n)*)",
+    text, re.M)]
+checked = entries_checked = 0
 for scenario in glob.glob(os.path.join(sys.argv[2], "*", "expect")):
     folder = os.path.dirname(scenario)
     outcome = open(scenario).read().split()[0]
@@ -326,10 +334,22 @@ for scenario in glob.glob(os.path.join(sys.argv[2], "*", "expect")):
         assert value, "%s: no last install path" % folder
         want = "Z:" + folder.replace("/", "\\") + "\\Zorvi\\"
         assert value.group(1).replace("\\\\", "\\") == want, (value.group(1), want)
+        quoted = lambda text: '"%s"' % text.replace("\\", "\\\\").replace('"', '\\"')
+        install, version = want[:-1], open(scenario).read().split()[1]
+        product = json.load(open(os.path.join(folder, "branding.json")))["product_name"]
+        entries = [body for body in uninstall if '"InstallLocation"=%s' % quoted(install) in body.splitlines()]
+        assert len(entries) == 1, "%s: %d uninstall entries" % (folder, len(entries))
+        lines = set(entries[0].splitlines())
+        for line in ['"DisplayName"=' + quoted("%s %s %s" % (product, sys.argv[3], version)),
+                     '"UninstallString"=' + quoted('"%s\\Launcher.exe" /uninstall' % install),
+                     '"NoModify"=dword:00000001', '"NoRepair"=dword:00000001']:
+            assert line in lines, (folder, line, sorted(lines))
+        entries_checked += 1
     else:
         assert not value, "%s: a last install path remains: %s" % (folder, value.group(1))
     checked += 1
-print("reg export: the last install path of %d scenarios is where it must be" % checked)
+print("reg export: the last install path of %d scenarios is where it must be; %d uninstall entries name their folder"
+      % (checked, entries_checked))
 PY
 fi
 exit $status
