@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "desktop/launcher/installer/install_log_test_util.h"
+#include "desktop/launcher/installer/installer_host_test_util.h"
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/installer_package_test_util.h"
 #include "desktop/launcher/installer/installer_registry.h"
@@ -31,6 +33,7 @@
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/test_seams.h"
 #include "testing/installer_observer_recorder.h"
+#include "testing/installer_test_seams_from_environment.h"
 #include "testing/scoped_log_capture.h"
 #include "testing/settings_status_wait.h"
 #include "testing/test_support.h"
@@ -94,7 +97,9 @@ class InstallerRegistryStepsTest : public InstallerMainThreadTest {
   }
 
   // A fresh Installer and settings for `install` with `switches`, reporting to a fresh recorder.
-  void Prepare(const base::FilePath& install, const std::wstring& switches, bool uninstall = false) {
+  // `earlier_engine`: an autoupdate that takes an earlier engine's installation over.
+  void Prepare(const base::FilePath& install, const std::wstring& switches, bool uninstall = false,
+               bool earlier_engine = false) {
     installer_.reset();
     settings_.reset();
     install_ = install;
@@ -104,7 +109,7 @@ class InstallerRegistryStepsTest : public InstallerMainThreadTest {
     interrupted_.reset(CreateEventW(
         nullptr, TRUE, FALSE,
         GetInstallerKernelObjectName(install.value(), L"ZorviInstaller/InstallationInterrupted", true).c_str()));
-    settings_ = std::make_unique<Settings>(uninstall, false, false, install, false);
+    settings_ = std::make_unique<Settings>(uninstall, false, earlier_engine, install, earlier_engine);
     test_support::WaitForSettingsStatus(settings_.get());
     installer_ = std::make_unique<Installer>();
     installer_->AddObserver(recorder_.get());
@@ -407,6 +412,65 @@ TEST_F(InstallerRegistryStepsTest, LauncherTakesTheBrowsersPlaceBesideAnOldOne) 
   }
 }
 
+// An autoupdate that takes an earlier engine's installation over: the launcher takes the browser's executable's place
+// (kept as ".old"), and the clean-up reads the earlier log's product placeholders as its edition word ("{Product}"
+// the word, "{SPProduct}" a blank and the word, or nothing for an edition without a word).
+TEST_F(InstallerRegistryStepsTest, EarlierEngineInstallationIsTakenOver) {
+  std::string launcher;
+  ASSERT_TRUE(test_support::ReadFileBytes(package_->folder().Append(L"launcher.exe").value(), &launcher));
+  const struct {
+    const char* name;
+    int product_type;
+    const wchar_t* edition;  // what the placeholders stand for
+  } rows[] = {{"preview", 1, L"Preview"}, {"labs", 2, L"Labs"}, {"no edition word", 0, L""}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScopedRegistrySandbox sandbox;
+    const std::wstring edition = row.edition;
+    const std::wstring spaced = edition.empty() ? L"" : L" " + edition;
+    const std::wstring html_class = L"Software\\Classes\\Kadro" + edition + L"HTML";
+    const std::wstring client = L"Software\\Clients\\StartMenuInternet\\Kadro" + spaced;
+    const std::wstring open_with = L"Software\\Classes\\.htm\\OpenWithProgIDs";
+    base::win::RegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, (html_class + L"\\shell").c_str(), KEY_READ));
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, client.c_str(), KEY_READ));
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, open_with.c_str(), KEY_SET_VALUE));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue((L"Kadro" + edition + L"HTML").c_str(), L""));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"OtherBrowser.HTML", L""));
+    key.Close();
+
+    const base::FilePath install = Folder(Wide(row.name));
+    CreateDirectoryW(install.value().c_str(), nullptr);
+    ASSERT_TRUE(test_support::WriteFileBytes(install.Append(L"zorvi.exe").value(), "earlier browser"));
+    ASSERT_TRUE(test_support::WriteFileBytes(install.Append(L"zorviprefs_default.ini").value(),
+                                             "[System]\r\nZorvi Product=" + std::to_string(row.product_type) + "\r\n"));
+    InstallLog earlier;
+    earlier.version = "12.0.1";
+    earlier.installation_path = install;
+    earlier.files = {base::FilePath(L"zorvi.exe")};
+    earlier.user_keys = {{1, "Software\\Classes\\Kadro{Product}HTML", {}},
+                         {1, "Software\\Clients\\StartMenuInternet\\Kadro{SPProduct}", {}},
+                         {0, base::WideToUTF8(open_with), {{"REG_NONE", "Kadro{Product}HTML", ""}}}};
+    ASSERT_TRUE(SaveInstallLog(earlier, install.Append(L"zorvi_install_log.xml")));
+
+    Prepare(install, L"--autoupdate --replacekadroinstallation", false, /*earlier_engine=*/true);
+    ASSERT_EQ(Settings::kOperationUpgrade, settings_->operation());
+    ASSERT_EQ(kSuccess, Run());
+    installer_.reset();
+    EXPECT_FALSE(base::win::RegKey(HKEY_CURRENT_USER, html_class.c_str(), KEY_READ).Valid());
+    EXPECT_FALSE(base::win::RegKey(HKEY_CURRENT_USER, client.c_str(), KEY_READ).Valid());
+    const RegistryValues left = ValuesBelow(HKEY_CURRENT_USER, open_with);
+    EXPECT_EQ(0u, left.count(L"|Kadro" + edition + L"HTML"));
+    EXPECT_EQ(1u, left.count(L"|OtherBrowser.HTML"));
+    std::string exe;
+    std::string old;
+    ASSERT_TRUE(test_support::ReadFileBytes(install.Append(L"zorvi.exe").value(), &exe));
+    ASSERT_TRUE(test_support::ReadFileBytes(install.Append(L"zorvi.old").value(), &old));
+    EXPECT_EQ(launcher, exe);
+    EXPECT_EQ("earlier browser", old);
+  }
+}
+
 // Which key a status log's record may have deleted: climbing by the clean level, and only strictly below the
 // containers the installation writes its keys into.
 TEST(InstallerRegistryTest, CleanableKeys) {
@@ -438,6 +502,69 @@ TEST(InstallerRegistryTest, CleanableKeys) {
     EXPECT_EQ(row.target, target) << row.key;
     EXPECT_EQ(row.cleanable, IsCleanableRegistryKey(target)) << row.key;
   }
+}
+
+// Installations end to end in a prefix of their own: the area's check copies the prefix template, runs this test
+// there and reads user.reg and system.reg once the prefix's wine server has written them
+// (testdata/registry_rows_oracle.py). Per user and machine-wide, at the prefix's Windows 7 and at an XP-level
+// version (wine's version setting for the backend's program name, so the scenarios run one after the other), each
+// a product of its own; before each machine-wide one an earlier DDE key is left under the machine's class.
+TEST(InstallerRegistryScenarioTest, InstallationsLeaveTheirRowsInTheHives) {
+  if (!std::getenv("ZORVI_OWN_PREFIX"))
+    GTEST_SKIP() << "Writes the machine's classes and uninstall entries: the area's check runs it in a prefix of its own";
+  const struct {
+    const char* name;
+    const wchar_t* switches;
+    const wchar_t* windows;  // wine's version name; null: the prefix's own
+  } rows[] = {
+      {"per_user_win7", L"--allusers=0", nullptr},
+      {"machine_wide_win7", L"--allusers=1", nullptr},
+      {"per_user_xp", L"--allusers=0", L"winxp64"},
+      {"machine_wide_xp", L"--allusers=1", L"winxp64"},
+  };
+  const base::FilePath data = base::FilePath(test_support::TestDataDir()).Append(L"registry_scenarios");
+  CreateDirectoryW(data.value().c_str(), nullptr);
+  const std::wstring version_key = L"Software\\Wine\\AppDefaults\\installer.exe";
+  std::string listing;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const base::FilePath folder = data.Append(Wide(row.name));
+    const base::FilePath install = folder.Append(L"Zorvi");
+    CreateDirectoryW(folder.value().c_str(), nullptr);
+    CreateDirectoryW(folder.Append(L"temp").value().c_str(), nullptr);
+    PackageFixture package(folder.Append(L"download"), std::string("ZorviRegistry_") + row.name,
+                           {.data_files = 1, .root_files = false});
+    // A product of its own, so that each scenario's class, client and uninstall entry can be told apart.
+    const std::string product = "Zorvi" + std::to_string(&row - rows);
+    std::string branding;
+    ASSERT_TRUE(test_support::ReadFileBytes(package.branding_file().value(), &branding));
+    const std::string from = R"("product_name": "Zorvi")";
+    branding.replace(branding.find(from), from.size(), R"("product_name": ")" + product + "\"");
+    ASSERT_TRUE(test_support::WriteFileBytes(package.branding_file().value(), branding));
+    RegDeleteTreeW(HKEY_CURRENT_USER, version_key.c_str());
+    if (row.windows) {
+      base::win::RegKey key;
+      ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, version_key.c_str(), KEY_SET_VALUE));
+      ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"Version", row.windows));
+    }
+    if (std::wstring(row.switches) == L"--allusers=1") {
+      const std::wstring dde_key =
+          L"Software\\Classes\\" + Wide(product + GetStreamName()) + L"\\shell\\open\\ddeexec\\Topic";
+      ASSERT_EQ(ERROR_SUCCESS, base::win::RegKey().Create(HKEY_LOCAL_MACHINE, dde_key.c_str(), KEY_READ));
+    }
+    const std::wstring seams = L"unbuilt-steps=pass;branding-file=" + package.branding_file().value();
+    ControllerProcess controller(
+        L"--installfolder=\"" + install.value() + L"\" --package-folder=\"" + package.folder().value() +
+            L"\" --package-ready=before --observer-log=\"" + folder.Append(L"observer.jsonl").value() +
+            L"\" --log-file=\"" + folder.Append(L"controller.log").value() + L"\" " + row.switches,
+        EnvironmentWith({{L"TEMP", folder.Append(L"temp").value()},
+                         {L"TMP", folder.Append(L"temp").value()},
+                         {test_support::kInstallerTestSeamsVariable, seams}}));
+    ASSERT_EQ(0u, controller.Wait()) << "see " << folder.Append(L"controller.log").AsUTF8();
+    listing += std::string(row.name) + "\t" + product + "\t" + install.AsUTF8() + "\n";
+  }
+  RegDeleteTreeW(HKEY_CURRENT_USER, version_key.c_str());
+  EXPECT_TRUE(test_support::WriteFileBytes(data.Append(L"scenarios.txt").value(), listing));
 }
 
 }  // namespace

@@ -200,21 +200,49 @@ for log in "$D"/entry_log/*/*.log; do
     echo "date: $name was made at $(date -d "@$born" +%Y%m%d%H%M%S)"
   fi
 done
+# Runs the area's tests of FILTER in PREFIX, a fresh copy of the prefix template (ZORVI_OWN_PREFIX lets them run),
+# then stops the prefix's wine server so that its registry files are written. Usage: own_prefix_tests PREFIX FILTER NAME
+own_prefix_tests() {
+  rm -rf "$1"; cp -a "$WINDEPS/wineprefix-template" "$1"
+  ZORVI_OWN_PREFIX=1 ZORVI_TESTDATA=$D env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$1" \
+      "$BIN/desktop_launcher_installer_unittests.exe" --gtest_filter="$2" </dev/null >"$1.txt" 2>&1 ||
+    fail "$3: $(tail -20 "$1.txt")"
+  XVFB_PID='' RUN_PREFIX=$1 zorvi_stop_wine
+}
+
 # The default browser, in a prefix of its own since it changes what every program of the prefix opens: the
 # per-user and then machine-wide registration of DefaultBrowserMachineTest, whose rows and answers a reader of the
 # registry files checks once the prefix's wine server has written them.
 P=$D/default_browser_prefix
-rm -rf "$P" "$D/default_browser_scenario.txt"; cp -a "$WINDEPS/wineprefix-template" "$P"
-ZORVI_OWN_PREFIX=1 ZORVI_TESTDATA=$D env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$P" \
-    "$BIN/desktop_launcher_installer_unittests.exe" --gtest_filter='DefaultBrowserMachineTest.*' \
-    </dev/null >"$D/default_browser_run.txt" 2>&1 ||
-  fail "default browser scenario: $(tail -20 "$D/default_browser_run.txt")"
-XVFB_PID='' RUN_PREFIX=$P zorvi_stop_wine
+rm -f "$D/default_browser_scenario.txt"
+own_prefix_tests "$P" 'DefaultBrowserMachineTest.*' "default browser scenario"
 if [ -e "$D/default_browser_scenario.txt" ]; then
   python3 "$HERE/testdata/default_browser_oracle.py" "$D/default_browser_scenario.txt" \
       "$WINDEPS/wineprefix-template/system.reg" "$P/user.reg" "$P/system.reg" || fail "default browser: registry files"
 else
   fail "default browser: the scenario recorded nothing"
+fi
+rm -rf "$P"
+
+# The registry step end to end, in a prefix of its own since it writes the machine's classes: the installations of
+# InstallerRegistryScenarioTest (per user and machine-wide, Windows 7 and an XP-level version) checked from user.reg
+# and system.reg by a reader that works each scenario's rows out from the table, with the stream and version the
+# installer's probes print; each installed launcher equals the package's (sha256sum).
+P=$D/registry_prefix
+rm -rf "$D/registry_scenarios"
+own_prefix_tests "$P" 'InstallerRegistryScenarioTest.*' "registry scenarios"
+probe() { "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" "$BIN/installer.exe" "$1" </dev/null 2>/dev/null | tr -d '\r\n'; }
+stream=$(probe --stream)
+version=$(probe --version)
+if [ -e "$D/registry_scenarios/scenarios.txt" ]; then
+  python3 "$HERE/testdata/registry_rows_oracle.py" "$D/registry_scenarios/scenarios.txt" "$stream" "$version" \
+      "$P/user.reg" "$P/system.reg" || fail "registry scenarios: registry files"
+  for scenario in "$D"/registry_scenarios/*/; do
+    [ "$(sha256sum < "$scenario/download/launcher.exe")" = "$(sha256sum < "$scenario/Zorvi/launcher.exe")" ] ||
+      fail "registry scenarios: $(basename "$scenario")'s launcher differs from the package's"
+  done
+else
+  fail "registry scenarios: the scenarios recorded nothing"
 fi
 rm -rf "$P"
 

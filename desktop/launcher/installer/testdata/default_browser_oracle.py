@@ -136,4 +136,5 @@ def main():
                                             " ".join("%s=%d" % (k, v) for k, v in answers.items())))
 
 
-main()
+if __name__ == "__main__":
+    main()
