@@ -274,8 +274,9 @@ TEST_F(InstallerRegistryStepsTest, CleanupRemovesWhatTheLogListsWithinItsOwnKeys
 
 // Bad input and refusals: the launcher missing from the package and an uninstall entry that cannot be written or
 // placed end the run with its code and roll everything back; a failing row of another kind, default-preference
-// overrides that do not parse and tracking data that is not there are skipped with a warning.
-TEST_F(InstallerRegistryStepsTest, FailuresEndTheRunOrSkipWhatFailed) {
+// overrides that do not parse and tracking data that is not there are skipped with a warning. And where the
+// launcher takes the browser's executable's place.
+TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
   static std::wstring g_failing_key;
   SetOperationFaultHookForTesting([](const Operation* operation, const std::wstring& target) {
     return dynamic_cast<const ChangeRegValueOperation*>(operation) && target == g_failing_key;
@@ -296,10 +297,31 @@ TEST_F(InstallerRegistryStepsTest, FailuresEndTheRunOrSkipWhatFailed) {
                                             L"D:P(D;;KA;;;WD)"));
   };
   const std::string uninstall_failure = Recorder::ErrorLine(kInstallerErrorGeneric, L"", kUninstallInformation);
+  std::string launcher;
+  ASSERT_TRUE(test_support::ReadFileBytes(own.Append(L"launcher.exe").value(), &launcher));
+  const auto put_browser = [](bool old_file) {
+    return [old_file](const base::FilePath& install) {
+      ASSERT_TRUE(test_support::WriteFileBytes(install.Append(L"zorvi.exe").value(), "browser"));
+      if (old_file) {
+        ASSERT_TRUE(test_support::WriteFileBytes(install.Append(L"zorvi.old").value(), "older browser"));
+      }
+    };
+  };
+  const auto browser_is = [](const std::string& exe, const std::string& old) {
+    return [exe, old](const base::FilePath& install) {
+      std::string contents[2];
+      test_support::ReadFileBytes(install.Append(L"zorvi.exe").value(), &contents[0]);
+      test_support::ReadFileBytes(install.Append(L"zorvi.old").value(), &contents[1]);
+      EXPECT_EQ(exe, contents[0]);
+      EXPECT_EQ(old, contents[1]);
+    };
+  };
   const Row rows[] = {
       {"launcher missing", L"--allusers=0",
        [&](const base::FilePath&) { ASSERT_TRUE(DeleteFileW(own.Append(L"launcher.exe").value().c_str())); },
-       "", nullptr, nullptr},
+       Recorder::ErrorLine(kInstallerErrorCopy, Folder(L"launcher missing").Append(L"launcher.exe").value(),
+                           "Failed copying the launcher"),
+       nullptr, nullptr},
       {"uninstall entry unreadable", L"--allusers=0", unreadable_entry, uninstall_failure, nullptr, nullptr},
       {"every uninstall entry taken", L"--allusers=0",
        [](const base::FilePath&) {
@@ -338,6 +360,17 @@ TEST_F(InstallerRegistryStepsTest, FailuresEndTheRunOrSkipWhatFailed) {
       {"tracking data missing", L"--copyonly=1 --server-tracking-data=absent.bin", nullptr, kSuccess,
        "Tracking data path specified on command line invalid",
        [](const base::FilePath& install) { EXPECT_FALSE(base::PathExists(install.Append(L"server_tracking_data"))); }},
+      // The browser's executable beside an earlier ".old" one is replaced by the launcher and kept aside; alone, or
+      // for a white-labelled product, it stays.
+      {"exe and old", L"--copyonly=1", put_browser(true), kSuccess, nullptr, browser_is(launcher, "browser")},
+      {"exe alone", L"--copyonly=1", put_browser(false), kSuccess, nullptr, browser_is("browser", "")},
+      {"white-labelled", L"--copyonly=1",
+       [&](const base::FilePath& install) {
+         SetBrandingTextForTesting(R"({"company_name": "ZorviSwap", "product_name": "Zorvi", )"
+                                   R"("file_name_base": "zorvi", "white_labeled": true})");
+         put_browser(true)(install);
+       },
+       kSuccess, nullptr, browser_is("browser", "older browser")},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -353,14 +386,7 @@ TEST_F(InstallerRegistryStepsTest, FailuresEndTheRunOrSkipWhatFailed) {
     const std::map<std::string, std::string> tree = ReadTree(install);
     Prepare(install, row.switches);
     test_support::ScopedLogCapture capture;
-    const std::string end = Run();
-    if (row.end.empty()) {
-      EXPECT_EQ(Recorder::ErrorLine(kInstallerErrorCopy, install.Append(L"launcher.exe").value(),
-                                    "Failed copying the launcher"),
-                end);
-    } else {
-      EXPECT_EQ(row.end, end);
-    }
+    EXPECT_EQ(row.end, Run());
     if (row.warning) {
       EXPECT_TRUE(capture.HasLineStartingWith(row.warning, logging::LOG_WARNING)) << capture.Text();
     }
@@ -372,43 +398,6 @@ TEST_F(InstallerRegistryStepsTest, FailuresEndTheRunOrSkipWhatFailed) {
       EXPECT_EQ(before, ValuesBelow(HKEY_CURRENT_USER, L"", true));
     }
     test_support::SetObjectDacl(L"CURRENT_USER\\" + UninstallKeyName(L""), SE_REGISTRY_KEY, L"D:P(A;;KA;;;WD)");
-  }
-}
-
-// The browser's executable in the install folder, kept beside an earlier ".old" one, is replaced by the launcher
-// and the executable kept aside; a white-labelled product, or a folder without the ".old" file, keeps it.
-TEST_F(InstallerRegistryStepsTest, LauncherTakesTheBrowsersPlaceBesideAnOldOne) {
-  std::string launcher;
-  ASSERT_TRUE(test_support::ReadFileBytes(package_->folder().Append(L"launcher.exe").value(), &launcher));
-  const struct {
-    const char* name;
-    bool old_file;
-    bool white_labeled;
-    bool replaced;
-  } rows[] = {
-      {"exe and old", true, false, true},
-      {"exe alone", false, false, false},
-      {"white-labelled", true, true, false},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    SetBrandingTextForTesting(R"({"company_name": "ZorviSwap", "product_name": "Zorvi", "file_name_base": "zorvi", )"
-                              R"("white_labeled": )" + std::string(row.white_labeled ? "true" : "false") + "}");
-    const base::FilePath install = Folder(base::UTF8ToWide(row.name));
-    CreateDirectoryW(install.value().c_str(), nullptr);
-    ASSERT_TRUE(test_support::WriteFileBytes(install.Append(L"zorvi.exe").value(), "browser"));
-    if (row.old_file) {
-      ASSERT_TRUE(test_support::WriteFileBytes(install.Append(L"zorvi.old").value(), "older browser"));
-    }
-    Prepare(install, L"--copyonly=1");
-    ASSERT_EQ(kSuccess, Run());
-    installer_.reset();
-    std::string exe;
-    std::string old;
-    ASSERT_TRUE(test_support::ReadFileBytes(install.Append(L"zorvi.exe").value(), &exe));
-    test_support::ReadFileBytes(install.Append(L"zorvi.old").value(), &old);
-    EXPECT_EQ(row.replaced ? launcher : "browser", exe);
-    EXPECT_EQ(row.replaced ? "browser" : (row.old_file ? "older browser" : ""), old);
   }
 }
 
