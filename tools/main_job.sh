@@ -55,7 +55,9 @@ echo "== shortcuts (lnkinfo)"
 shortcuts=$(find "$users" "$JOB/prefix/drive_c/ProgramData" -iname '*.lnk' 2>/dev/null | grep -i zorvi || true)
 [ -n "$shortcuts" ] || echo "(none)"
 while read -r lnk; do
-  [ -n "$lnk" ] && { echo "$lnk"; lnkinfo "$lnk" | grep -E 'Local path|Command line|Working directory|Description' || true; }
+  [ -n "$lnk" ] || continue
+  echo "$lnk"
+  lnkinfo "$lnk" | grep -E 'Local path|Command line|Working directory|Description' || true
 done <<<"$shortcuts"
 echo "== status log (xmllint --format)"
 log=$(find "$linux_folder" -maxdepth 1 -name installation_status.xml 2>/dev/null || true)

@@ -104,14 +104,17 @@ run_installer() {
 installer_logs() { find "$1/drive_c" -name 'zorvi_installer_*.log' -printf '%T@ %p\n' | sort -n | cut -d' ' -f2-; }
 
 # The statistics the stand-in took (DIR as start_server got it; posts it answered with a server error, which the
-# sender retries, are left out), one JSON document each, in request order.
+# sender retries, are left out), one JSON document each, in request order. Any program of the machine may post to
+# the local statistics server's port: with MARKER, only documents whose recorded command line holds it count.
 posted_statistics() {
-  python3 - "$1" <<'PY'
+  python3 - "$1" "${2:-}" <<'PY'
 import json, os, sys
-d = sys.argv[1]
+d, marker = sys.argv[1:3]
 for line in open(os.path.join(d, "requests.jsonl")):
     r = json.loads(line)
     if r["method"] == "POST" and r["path"] == "/" and r["status"] < 500:
-        print(json.dumps(json.load(open(os.path.join(d, "bodies", r["body_sha256"]))), sort_keys=True))
+        stats = json.load(open(os.path.join(d, "bodies", r["body_sha256"])))
+        if marker in stats.get("command_line_args", ""):
+            print(json.dumps(stats, sort_keys=True))
 PY
 }

@@ -23,12 +23,14 @@ printf 'tracking-abc' >"$D/tracking.txt"
 mkdir -p "$D/net"
 append_payload "$BUILD_DIR/bin/installer.exe" "$D/net/zorvi_net.exe" "$D/tracking.txt"
 address() {  # CHECKSUM: the address reply's fault table
-  printf '{"/netinstaller/nightly": [{"times": "all", "body": "{\\"installer\\": \\"http://localhost:3000/full.exe\\", \\"installer_checksum\\": \\"%s\\"}"}]}' "$1"
+  python3 -c 'import json, sys
+reply = {"installer": "http://localhost:3000/full.exe", "installer_checksum": sys.argv[1]}
+print(json.dumps({"/netinstaller/nightly": [{"times": "all", "body": json.dumps(reply)}]}))' "$1"
 }
 address "$checksum" >"$D/address_ok.json"
 address "$(printf '%064d' 0)" >"$D/address_bad.json"
-echo '{"/netinstaller/nightly": [{"times": "all", "status": 407, "headers": {"Proxy-Authenticate": "Basic realm=\"p\""}}]}' \
-  >"$D/address_407.json"
+echo '{"/netinstaller/nightly": [{"times": "all", "status": 407,
+        "headers": {"Proxy-Authenticate": "Basic realm=\"p\""}}]}' >"$D/address_407.json"
 SWITCHES=(--silent --v=2 --enable-installer-stats=1 --local-stats-server
           --local-pref-default-overrides-server=http://localhost:3000/overrides
           --internal-package-server=http://localhost:3000/netinstaller/nightly)
@@ -50,10 +52,12 @@ run_row() {
   fi
   start_server "$D/served" "$ROW/server" "$faults"
   CODE=0
+  # The row's own switch marks its statistics among whatever else the machine posts to the port.
+  MARKER="--silent-run=$row-$$"
   RUN_ENV="ZORVI_TEST_SEAMS=unbuilt-steps=pass" run_installer "$ROW/prefix" 240 "$exe" "${SWITCHES[@]}" "$@" \
-    >"$ROW/output.txt" 2>&1 || CODE=$?
-  stop_server
+    "$MARKER" >"$ROW/output.txt" 2>&1 || CODE=$?
   stop_prefix "$ROW/prefix"
+  stop_server
   mapfile -t logs < <(installer_logs "$ROW/prefix")
   LOG=$ROW/logs.txt
   cat "${logs[@]}" /dev/null | tr -d '\r' >"$LOG"
@@ -68,7 +72,7 @@ print(sum(1 for l in open(sys.argv[1]) if json.loads(l)["path"] == sys.argv[2]))
 # check_statistics COUNT [SUCCESS [FAILURE_REASON]]: COUNT documents posted; the last one's values.
 check_statistics() {
   local posted
-  posted=$(posted_statistics "$ROW/server")
+  posted=$(posted_statistics "$ROW/server" "$MARKER")
   [ "$(grep -c . <<<"$posted")" = "$1" ] || fail "$1 statistics posts expected, got: ${posted:-none}"
   [ "$1" = 0 ] && return
   python3 - "$(tail -n 1 <<<"$posted")" "$2" "${3-}" <<'PY' || fail "statistics: $(tail -n 1 <<<"$posted")"
@@ -91,7 +95,8 @@ first_failure_reason() {
 check_installed_tree() {
   local folder
   folder=$(find "$ROW/prefix/drive_c/Program Files" -name files_list -path '*Zorvi*' -printf '%h\n' | head -n 1)
-  folder=${folder:-$(find "$ROW/prefix/drive_c/Program Files" -path '*Zorvi*' -name installer.exe -printf '%h\n' | head -n 1)}
+  [ -n "$folder" ] ||
+    folder=$(find "$ROW/prefix/drive_c/Program Files" -path '*Zorvi*' -name installer.exe -printf '%h\n' | head -n 1)
   [ -n "$folder" ] || { fail "no installed version folder"; return; }
   diff <(cd "$folder" && find . -type f | sed 's|^\./||' | sort) \
        <(tr -d '\r' <"$D/unpacked/files_list" | tr '\\' / | sort) || fail "installed files differ from files_list"
@@ -116,7 +121,8 @@ waiting_not_built() { grep -q 'Not available in this build: Installer::WaitForPa
 # success: the run ends once all the same.
 cp -a "$D/unpacked" "$D/inside"
 echo '{"/": [{"status": 503}, {"times": "all", "status": 200, "body": "ok"}]}' >"$D/stats_retried.json"
-run_row inside "$D/stats_retried.json" - "$D/inside/installer.exe" --with-feature:installer-pref-default-overrides-support=off
+run_row inside "$D/stats_retried.json" - "$D/inside/installer.exe" \
+  --with-feature:installer-pref-default-overrides-support=off
 [ "$CODE" = 0 ] || fail "exit code $CODE"
 [ "$(count_requests /netinstaller/nightly)" = 0 ] || fail "an address request"
 [ "$(count_requests /overrides)" = 0 ] || fail "overrides fetched though switched off"

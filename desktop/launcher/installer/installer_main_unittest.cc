@@ -104,8 +104,9 @@ class InstallationsHeld {
   explicit InstallationsHeld(const base::FilePath& staged_folder) {
     const std::map<std::string, std::string>& expected = HostExpectations();
     const std::wstring product = base::UTF8ToWide(expected.at("GetProductName"));
-    for (std::wstring folder : {L"C:\\Program Files\\" + product + L" " + base::UTF8ToWide(expected.at("GetStreamName")),
-                                std::wstring(L"C:\\Y"), staged_folder.value()}) {
+    const std::wstring default_folder =
+        L"C:\\Program Files\\" + product + L" " + base::UTF8ToWide(expected.at("GetStreamName"));
+    for (std::wstring folder : {default_folder, std::wstring(L"C:\\Y"), staged_folder.value()}) {
       std::replace(folder.begin(), folder.end(), L'\\', L'/');
       HANDLE mutex = CreateMutexW(nullptr, FALSE, (L"Global\\" + product + L"/Installer/" + folder).c_str());
       EXPECT_NE(nullptr, mutex);
@@ -250,9 +251,10 @@ TEST(InstallerEntryTest, ExperimentsComeFromTheInstallationOnlyWhenUninstalling)
   };
   const char kOn[] = R"({"installer-experiments": ["installer-experiment-test@1"]})";
   const RunCase cases[] = {
-      {L"--uninstall --silent --v=1 --with-feature:installer-experiment-test=off" QUICK_SILENT, {from_installation, enabled},
-       {}, installation(kOn)},
-      {L"--uninstall --silent --v=1 --with-feature:installer-experiment-test=on" QUICK_SILENT, {from_installation}, {enabled},
+      {L"--uninstall --silent --v=1 --with-feature:installer-experiment-test=off" QUICK_SILENT,
+       {from_installation, enabled}, {}, installation(kOn)},
+      {L"--uninstall --silent --v=1 --with-feature:installer-experiment-test=on" QUICK_SILENT, {from_installation},
+       {enabled},
        installation(R"({"installer-experiments": ["installer-experiment-test@2"]})")},
       {L"--uninstall --silent --v=1" QUICK_SILENT, {from_installation}, {enabled},
        installation(R"({"installer-experiments": "installer-experiment-test@1"})")},

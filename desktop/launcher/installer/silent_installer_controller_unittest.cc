@@ -1,0 +1,188 @@
+// The silent controller on this thread, against the loopback update service (statistics, overrides) and a
+// scripted backend (fake_backend_test_child.exe as the installer beside which it runs without a fetcher). What
+// the fetcher would report is posted to the controller as the fetcher's proxy would post it.
+#include "desktop/launcher/installer/silent_installer_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/base_paths.h"
+#include "base/bind.h"
+#include "base/features/feature_list.h"
+#include "base/json/json_reader.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/threading/thread_task_runner_handle.h"
+#include "base/values.h"
+#include "desktop/launcher/installer/installer_test_util.h"
+#include "desktop/launcher/installer/package_fetcher/package_fetcher.h"
+#include "desktop/launcher/installer/settings.h"
+#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/launcher/installer/update_service_test_util.h"
+#include "testing/scoped_log_capture.h"
+#include "testing/settings_status_wait.h"
+#include "testing/test_support.h"
+
+namespace zorvi::installer::test {
+namespace {
+
+using test_support::LoggedRequest;
+using test_support::RequestsTo;
+
+constexpr char kFeedback[] = "/netinstaller/feedback";
+constexpr char kMarker[] = "test: posted before the run";
+
+struct Row {
+  const char* name;
+  std::vector<std::wstring> switches;
+  const char* script;          // the backend's
+  bool settings_ready;         // the status is in before Run
+  int fetcher_status;          // posted before Run as the fetcher would report it; -1 for none
+  bool result;
+  int posts;                   // statistics posts the service received (a refused first one is retried)
+  const char* failure_reason;  // of the last post; null: none
+  std::vector<std::string> in_order;  // log lines, in this order
+  std::vector<std::string> absent;
+};
+
+class SilentControllerTest : public UpdateServiceTest {};
+
+// The log lines of the capture as plain text, in order.
+std::vector<std::string> Messages(const test_support::ScopedLogCapture& capture) {
+  std::vector<std::string> messages;
+  for (const auto& line : capture.lines())
+    messages.push_back(line.text);
+  return messages;
+}
+
+TEST_F(SilentControllerTest, RunsEndOnceWithTheirOutcomeAndStatistics) {
+  const Row rows[] = {
+      // Success, then the backend's exit while the statistics wait for their retry: one end. The package (no
+      // fetcher) is handed over by the start, which is posted.
+      {"success", {L"--enable-installer-stats=1"}, "success\n", true, -1, true, 2, nullptr,
+       {"Settings already obtained. Starting.", kMarker, "Got tracking data from package.",
+        "Preparing to run the installer.", "Installer succeeded: terminating", "Sending stats",
+        "Installer ended. Success is 1. terminating", "Termination already done.", "Controller exiting"},
+       {}},
+      // A fetch that fails while the settings are still read ends the run; their arrival starts nothing.
+      {"fetch failure first", {L"--enable-installer-stats=1"}, "success\n", false, kDownloadFailed, false, 2,
+       "Fetcher error",
+       {"Package fetcher failed.", "Sending stats", "Settings obtained. Starting.", "Controller exiting"},
+       {"Preparing to run the installer."}},
+      // An autoupdate that succeeds is not reported; one that fails is, with the installer's reason.
+      {"autoupdate success", {L"--enable-installer-stats=1", L"--autoupdate"}, "success\n", true, -1,
+       true, 0, nullptr, {"Installer succeeded: terminating", "Not sending stats"}, {"Sending stats"}},
+      {"autoupdate failure", {L"--enable-installer-stats=1", L"--autoupdate"}, "error 37050 |it broke\n", true, -1,
+       false, 2, "it broke", {"Installer error: terminating", "Sending stats"}, {}},
+      // Without installer statistics nothing is sent, whatever the outcome.
+      {"no statistics", {L"--enable-installer-stats=0"}, "success\n", false, -1, true, 0, nullptr,
+       {"Settings obtained. Starting.", "Not sending stats"}, {"Settings already obtained. Starting."}},
+  };
+  // Each run's first statistics post is refused and retried after 3 s: long after the backend's exit follows its
+  // success, or the settings' status follows a fetcher's failure.
+  std::string feedback_faults;
+  for (int run = 0; run < 3; ++run)
+    feedback_faults += R"({"status": 503}, {"status": 200, "body": "ok"}, )";
+  StartServer(std::string(R"({")") + kFeedback + R"(": [)" + feedback_faults +
+              R"({"times": "all", "status": 200, "body": "ok"}]})");
+  SetAutoupdateUrl("localhost", "/");
+  SetDownloadRetryDelayForTesting(3000);
+  // The failure reason is recorded with the installer's interface statistics only; registered first, this
+  // entry is the one the feature list answers for.
+  base::FeatureList::GetInstance()->AddFeature("installer-ui-stats", true, false);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    test_support::ScopedTestFolder folder(L"Silent");
+    const base::FilePath package(folder.path());
+    ASSERT_TRUE(CopyFileW(TestProgram(L"fake_backend_test_child.exe").value().c_str(),
+                          package.Append(L"installer.exe").value().c_str(), FALSE));
+    ASSERT_TRUE(test_support::WriteFileBytes(package.Append(L"fake_backend_script.txt").value(), row.script));
+    ASSERT_TRUE(base::PathService::Override(base::kExeFile, package.Append(L"installer.exe")));
+    ASSERT_TRUE(base::PathService::Override(base::kExeDir, package));
+    std::vector<std::wstring> switches = {L"--silent", L"--installfolder=" + folder.path() + L"\\Zorvi"};
+    switches.insert(switches.end(), row.switches.begin(), row.switches.end());
+    UseSwitches(switches);
+    const size_t posts_before = RequestsTo(server().Requests(), kFeedback).size();
+
+    test_support::ScopedLogCapture capture;
+    logging::SetMinLogLevel(-2);
+    // Posted before the settings exist, a fetcher's report comes before their status can.
+    auto controller = std::make_unique<SilentInstallerController>();
+    if (row.fetcher_status >= 0) {
+      base::ThreadTaskRunnerHandle::Get()->PostTask(
+          FROM_HERE, base::Bind(&SilentInstallerController::NotifyStatusChanged, base::Unretained(controller.get()),
+                                row.fetcher_status));
+    }
+    std::unique_ptr<Settings> settings =
+        test_support::SettingsAsTheEntryMakesThem(*base::CommandLine::ForCurrentProcess());
+    ASSERT_TRUE(settings);
+    if (row.settings_ready)
+      test_support::WaitForSettingsStatus(settings.get());
+    // Runs before anything Run posts.
+    base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE, base::Bind([] { LOG(INFO) << kMarker; }));
+    const bool result = controller->Run(settings.get(), true, package);
+    controller.reset();
+    settings.reset();
+    CoUninitialize();
+    EXPECT_EQ(row.result, result);
+
+    const std::vector<std::string> messages = Messages(capture);
+    auto next = messages.begin();
+    for (const std::string& expected : row.in_order) {
+      next = std::find(next, messages.end(), expected);
+      EXPECT_NE(messages.end(), next) << "missing or out of order: " << expected << "\n" << capture.Text();
+    }
+    for (const std::string& line : row.absent)
+      EXPECT_EQ(messages.end(), std::find(messages.begin(), messages.end(), line)) << line;
+    // Each end after the first only says so.
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), "Termination already done."),
+              std::count_if(messages.begin(), messages.end(), [](const std::string& message) {
+                return message.rfind("Installer ended. Success is ", 0) == 0;
+              }));
+
+    const std::vector<LoggedRequest> posts = RequestsTo(server().Requests(), kFeedback);
+    ASSERT_EQ(posts_before + row.posts, posts.size());
+    if (row.posts == 0)
+      continue;
+    std::string body;
+    ASSERT_TRUE(server().ReadBody(posts.back(), &body));
+    std::unique_ptr<base::Value> stats = base::JsonReader::Read(body);
+    const base::DictionaryValue* dictionary = nullptr;
+    ASSERT_TRUE(stats && stats->GetAsDictionary(&dictionary)) << body;
+    int success = -1;
+    EXPECT_TRUE(dictionary->GetInteger("installation_success", &success));
+    EXPECT_EQ(row.result ? 1 : 0, success);
+    std::string reason;
+    EXPECT_EQ(row.failure_reason != nullptr, dictionary->GetString("failure_reason", &reason)) << body;
+    if (row.failure_reason) {
+      EXPECT_EQ(row.failure_reason, reason);
+    }
+  }
+}
+
+// Nothing can be shown: the request is answered 0 (cancelled) on the requester's runner, and never run.
+TEST_F(SilentControllerTest, RequestsForUserInterfaceAreRefused) {
+  test_support::ScopedLogCapture capture;
+  SilentInstallerController controller;
+  bool ran = false;
+  uint32_t reply = 1;
+  base::RunLoop replied;
+  controller.RunUICallbackAndPostReply(
+      base::Bind([](bool* ran, HWND) -> uint32_t { *ran = true; return 7; }, &ran),
+      base::ThreadTaskRunnerHandle::Get(),
+      base::Bind([](uint32_t* reply, base::RunLoop* replied, uint32_t value) { *reply = value; replied->Quit(); },
+                 &reply, &replied));
+  EXPECT_EQ(1u, reply) << "the reply is posted, not given inside the call";
+  replied.Run();
+  EXPECT_EQ(0u, reply);
+  EXPECT_FALSE(ran);
+  EXPECT_TRUE(capture.HasLineStartingWith("Cannot display UI requested by fetcher when running silently",
+                                          logging::LOG_ERROR));
+}
+
+}  // namespace
+}  // namespace zorvi::installer::test
