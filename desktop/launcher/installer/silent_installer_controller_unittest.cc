@@ -85,7 +85,7 @@ TEST_F(SilentControllerTest, RunsEndOnceWithTheirOutcomeAndStatistics) {
   // Each run's first statistics post is refused and retried after 3 s: long after the backend's exit follows its
   // success, or the settings' status follows a fetcher's failure.
   std::string feedback_faults;
-  for (int run = 0; run < 3; ++run)
+  for (int sending_run = 0; sending_run < 3; ++sending_run)
     feedback_faults += R"({"status": 503}, {"status": 200, "body": "ok"}, )";
   StartServer(std::string(R"({")") + kFeedback + R"(": [)" + feedback_faults +
               R"({"times": "all", "status": 200, "body": "ok"}]})");
@@ -94,9 +94,11 @@ TEST_F(SilentControllerTest, RunsEndOnceWithTheirOutcomeAndStatistics) {
   // The failure reason is recorded with the installer's interface statistics only; registered first, this
   // entry is the one the feature list answers for.
   base::FeatureList::GetInstance()->AddFeature("installer-ui-stats", true, false);
+  int run = 0;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    test_support::ScopedTestFolder folder(L"Silent");
+    // A folder per run: a backend may still be ending when its run is over.
+    test_support::ScopedTestFolder folder(L"Silent" + std::to_wstring(++run));
     const base::FilePath package(folder.path());
     ASSERT_TRUE(CopyFileW(TestProgram(L"fake_backend_test_child.exe").value().c_str(),
                           package.Append(L"installer.exe").value().c_str(), FALSE));
