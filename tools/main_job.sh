@@ -46,9 +46,12 @@ linux_folder=${linux_folder//\\//}
 echo "$folder"
 if [ -d "$linux_folder" ]; then (cd "$linux_folder" && find . | sort); else echo "(no folder)"; fi
 echo "== registry (wine reg query)"
-for key in 'HKCU\Software\Zorvi' 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall' \
-           'HKCU\Software\Classes\ZorviHTML'; do
-  "$ROOT/tools/wine-run" "$WINDEPS" "$JOB/prefix" reg query "$key" /s </dev/null 2>&1 | tr -d '\r' || true
+reg_query() { "$ROOT/tools/wine-run" "$WINDEPS" "$JOB/prefix" reg query "$1" /s </dev/null 2>&1 | tr -d '\r' || true; }
+# The product's keys for the user and for the machine, and the product's entries among the uninstall keys.
+for hive in HKCU HKLM; do
+  reg_query "$hive\Software\Zorvi"
+  reg_query "$hive\Software\Microsoft\Windows\CurrentVersion\Uninstall" |
+    awk '/^HKEY/ { show = ($0 ~ /Zorvi/) } show'
 done
 stop_prefix "$JOB/prefix"
 echo "== shortcuts (lnkinfo)"
