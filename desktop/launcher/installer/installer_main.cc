@@ -127,7 +127,10 @@ void StartLogging() {
   logging::LoggingSettings settings;
   settings.logging_dest = logging::LOG_TO_FILE;
   settings.log_file = log_file.value().c_str();
-  settings.delete_old = logging::DELETE_OLD_LOG_FILE;
+  // A file of the same name can only come from another installer process started in the same second (the
+  // controller and the backend it starts, when the controller has already ended): deleting it would lose that
+  // process's log, so both write into one file.
+  settings.delete_old = logging::APPEND_TO_OLD_LOG_FILE;
   logging::InitLogging(settings);
   LOG(INFO) << FormatWithProductName("%s installer starting - version ", false) << GetFullVersionString() << " "
             << GetStreamName();

@@ -269,44 +269,46 @@ TEST(InstallerEntryTest, ExperimentsComeFromTheInstallationOnlyWhenUninstalling)
 }
 
 // The log file is named after the local time it was started at (testdata_check.sh compares the name with the
-// file's birth time as `date` prints it) and replaces a file of the same name.
-TEST(InstallerEntryTest, LogFileIsNamedAfterTheLocalTimeAndReplacesItsNamesake) {
+// file's birth time as `date` prints it); a file of the same name, another installer process's log, is kept and
+// appended to.
+TEST(InstallerEntryTest, LogFileIsNamedAfterTheLocalTimeAndKeepsItsNamesake) {
   const base::FilePath data(test::TestDataFile(L"entry_log"));
   ASSERT_TRUE(test_support::RemoveTree(data.value()));
   test_support::ScopedTestFolder folder(L"LogName");
   StagedHost host(base::FilePath(folder.path()), L"installer.exe", data);
   const std::string product = HostExpectations().at("GetProductName");
   const std::wstring prefix = base::UTF8ToWide(base::ToLowerASCII(product) + "_installer");
-  // Stale files for the next half minute: the run starts within it.
+  // Earlier processes' logs for the next half minute: the run starts within it.
   ASSERT_TRUE(base::CreateDirectory(host.installer_folder()));
-  constexpr int kStaleSeconds = 30;
+  constexpr int kEarlierSeconds = 30;
+  constexpr char kEarlierLog[] = "an earlier process's line\n";
   const base::Time now = base::Time::Now();
-  for (int second = 0; second < kStaleSeconds; ++second) {
+  for (int second = 0; second < kEarlierSeconds; ++second) {
     base::Time::Exploded stamp;
     (now + base::TimeDelta::FromSeconds(second)).LocalExplode(&stamp);
     const std::wstring name = prefix + base::StringPrintf(L"_%04d%02d%02d%02d%02d%02d.log", stamp.year, stamp.month,
                                                           stamp.day_of_month, stamp.hour, stamp.minute, stamp.second);
-    ASSERT_TRUE(test_support::WriteFileBytes(host.installer_folder().Append(name).value(), "stale\n"));
+    ASSERT_TRUE(test_support::WriteFileBytes(host.installer_folder().Append(name).value(), kEarlierLog));
   }
   ProgramRun run;
   ASSERT_TRUE(host.Run(L"--backend", &run));
   EXPECT_EQ(1u, run.exit_code);
   int written = 0;
-  int stale = 0;
+  int untouched = 0;
   for (const base::FilePath& file : host.LogFiles()) {
     std::string text;
     ASSERT_TRUE(base::ReadFileToString(file, &text));
-    if (text == "stale\n") {
-      ++stale;
+    if (text == kEarlierLog) {
+      ++untouched;
       ASSERT_TRUE(base::DeleteFile(file, false));
       continue;
     }
     ++written;
-    EXPECT_EQ(std::string::npos, text.find("stale")) << "the old file was replaced, not appended to";
+    EXPECT_EQ(0u, text.find(kEarlierLog)) << "the earlier process's log comes first, whole: " << text;
     EXPECT_NE(std::string::npos, text.find(product + " installer starting")) << text;
   }
   EXPECT_EQ(1, written);
-  EXPECT_EQ(kStaleSeconds - 1, stale) << "the run started within the stale files' seconds and replaced one";
+  EXPECT_EQ(kEarlierSeconds - 1, untouched) << "the run started within the earlier logs' seconds and wrote into one";
 }
 
 // The host finds the entry by name, beside the handle verifier that every module of the process shares; the
