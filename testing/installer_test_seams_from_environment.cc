@@ -9,6 +9,8 @@
 #include "base/strings/string_split.h"
 
 #include "desktop/launcher/installer/test_seams.h"
+#include "desktop/windows/crash_reporter/crash_client_startup.h"
+#include "desktop/windows/crash_reporter/crash_server_client.h"
 #include "testing/installer_observer_recorder.h"
 #include "testing/test_support.h"
 
@@ -98,6 +100,23 @@ bool SetHoldAtStep(const std::wstring& value) {
   return true;
 }
 
+// Waits of the crash client, which a loaded machine can outlast: for the reporter to get ready, for a dump.
+bool SetCrashReporterStartWait(const std::wstring& value) {
+  unsigned milliseconds = 0;
+  if (!base::StringToUint(value, &milliseconds))
+    return false;
+  SetCrashReporterStartWaitForTesting(static_cast<int>(milliseconds));
+  return true;
+}
+
+bool SetCrashDumpWait(const std::wstring& value) {
+  unsigned milliseconds = 0;
+  if (!base::StringToUint(value, &milliseconds))
+    return false;
+  CrashServerClient::SetDumpWaitForTesting(milliseconds);
+  return true;
+}
+
 struct Seam {
   const wchar_t* name;
   bool (*apply)(const std::wstring& value);
@@ -108,6 +127,8 @@ const Seam kSeams[] = {
     {L"admin-token", SetAdminToken},
     {L"branding-file", SetBrandingFile},
     {L"hold-at-step", SetHoldAtStep},
+    {L"crash-reporter-start-wait", SetCrashReporterStartWait},
+    {L"crash-dump-wait", SetCrashDumpWait},
 };
 
 }  // namespace

@@ -11,6 +11,8 @@
 //                                 ends, and takes the interruption there (so it cannot run ahead of the stop);
 //                                 with EVENTS it first sets the event EVENTS/held and waits for EVENTS/go, so
 //                                 that a test can open the backend while it surely runs
+//   crash-reporter-start-wait=MS  how long the crash client waits for its reporter to get ready (2000 in the product)
+//   crash-dump-wait=MS            how long a crashed client waits for its dump (15 s in the product)
 // Adding a seam: one row in the table of the .cc.
 #ifndef TESTING_INSTALLER_TEST_SEAMS_FROM_ENVIRONMENT_H_
 #define TESTING_INSTALLER_TEST_SEAMS_FROM_ENVIRONMENT_H_

@@ -157,6 +157,18 @@ bool LoopbackServer::ReadLine(std::string* line, DWORD milliseconds) {
   }
 }
 
+bool LoopbackServer::WaitForRequest(const std::string& path, DWORD milliseconds) {
+  const ULONGLONG end = GetTickCount64() + milliseconds;
+  std::string line;
+  for (ULONGLONG now = GetTickCount64(); control_ != kNoSocket && now < end; now = GetTickCount64()) {
+    if (!ReadLine(&line, static_cast<DWORD>(end - now)))
+      return false;
+    if (line == "received " + path)
+      return true;
+  }
+  return false;
+}
+
 bool LoopbackServer::Start(const std::wstring& root, const std::string& faults_json, std::string* error, int port) {
   Stop();
   if (!winsock_started_) {

@@ -65,6 +65,10 @@ class LoopbackServer {
   // "http://" + host + ":" + port + path.
   std::wstring Url(const std::string& path, const std::string& host = "127.0.0.1") const;
 
+  // Waits until a request to `path` has arrived (its head, before any answer, so also one that is never answered);
+  // arrivals of other paths read meanwhile are dropped. False after `milliseconds` without one.
+  bool WaitForRequest(const std::string& path, DWORD milliseconds);
+
   // The request log as far as written; complete after Stop.
   std::vector<LoggedRequest> Requests() const;
   // The body of a logged request, as the server received it.

@@ -14,7 +14,8 @@ output, into --ready-file (written whole, then renamed into place), and over the
 
 It stops, finishing the request log, when the --lifetime passes (600 s by default), on SIGTERM or SIGINT, or
 when the control connection says "stop" or closes (so it never outlives the test process that holds it). On the
-control connection it answers a stop with "stopped" once the last log line is written.
+control connection it says "received PATH" as each request's head arrives, and answers a stop with "stopped" once
+the last log line is written.
 
 Every request becomes one JSON line in --log: the connection number, listener and client addresses, method,
 raw target, per-path request number, request headers, body length and SHA-256, status, response headers, body
@@ -97,6 +98,16 @@ class Shared:
         self.connection_count = 0
         self.port = 0
         self.closed_port = 0
+        self.control = None
+
+    def notify(self, line):
+        """Tells the control connection, if any, one line."""
+        with self.lock:
+            if self.control:
+                try:
+                    self.control.sendall(line.encode() + b"\n")
+                except OSError:
+                    pass
 
     def add_connection(self, sock):
         with self.lock:
@@ -158,6 +169,7 @@ class Handler(BaseHTTPRequestHandler):
     def serve(self):
         path = urllib.parse.urlsplit(self.path).path
         number, fault = self.shared.faults.next_request(path)
+        self.shared.notify("received " + path)
         fault = fault or {}
         length = int(self.headers.get("Content-Length") or 0)
         body = self.rfile.read(length) if length > 0 else b""
@@ -448,6 +460,7 @@ def main():
         write_ready_file(options.ready_file, announcement)
     if control:
         control.sendall(announcement.encode() + b"\n")
+        shared.control = control
         threading.Thread(target=watch_control, args=(control, stop), daemon=True).start()
 
     deadline = time.monotonic() + options.lifetime
@@ -464,7 +477,7 @@ def main():
     shared.log.close()
     if control:
         try:
-            control.sendall(b"stopped\n")
+            shared.notify("stopped")
             control.close()
         except OSError:
             pass

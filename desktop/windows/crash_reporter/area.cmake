@@ -14,4 +14,4 @@ cmake_language(DEFER CALL zorvi_host_resources crash_reporter_test_child)
 zorvi_test_resource_lock(desktop/windows/crash_reporter CrashReporterProcessTest.AReporterCrashIsReportedOnceInThreeDays
                          zorvi_reporter_crash_time)
 # The end-to-end crash writes one real minidump of its host, which takes long on a loaded machine.
-zorvi_test_limit(desktop/windows/crash_reporter "CrashReporterProcessTest.ACrashedHostIsLoggedDumpedAndUploaded" 300)
+zorvi_test_limit(desktop/windows/crash_reporter "CrashReporterProcessTest.ACrashedHostIsLoggedDumpedAndUploaded" 480)

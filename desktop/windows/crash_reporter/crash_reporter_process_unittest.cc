@@ -14,6 +14,7 @@
 #include "base/files/file_path.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_util.h"
+#include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
@@ -37,7 +38,8 @@ constexpr char kServerFaults[] = R"({
   "/self": [{"status": 200, "body": "ok", "times": "all"}],
   "/slow": [{"status": 303, "location": "http://127.0.0.1:{port}/crashes?id=slow&crash=1"},
             {"status": 200, "body": "ok", "delay": 2, "times": "all"}],
-  "/collector/submit": [{"status": 200, "body": "ok", "times": "all"}]
+  "/collector/submit": [{"status": 200, "body": "ok", "times": "all"}],
+  "/never": [{"silent": true, "times": "all"}]
 })";
 
 // Long enough for a dump written on a loaded machine, short of the test's limit.
@@ -80,14 +82,13 @@ class CrashReporterProcessTest : public testing::Test {
   }
   void TearDown() override {
     for (const wchar_t* name : {L"ZORVI_CRASH_KEEP_LOGS", L"ZORVI_CRASH_ORIGIN", L"ZORVI_CRASH_SERVER_URL",
-                                L"ZORVI_CRASH_LOG_DIR"})
+                                L"ZORVI_CRASH_LOG_DIR", L"ZORVI_TEST_SEAMS"})
       SetEnvironmentVariableW(name, nullptr);
   }
 
-  // Starts the host in a folder of its own with the crash URL at `url_path`, and lets it go once its facts and
-  // its reporter's handle are had (unless `hold`: then the test sets run->go).
-  void StartHost(const std::wstring& mode, const std::string& url_path, const std::wstring& switches, HostRun* run,
-                 bool hold = false) {
+  // A folder of the run's own, and its crash server with the crash URL at `url_path`; the reporter that the run
+  // starts takes both from the environment.
+  void PrepareRun(const std::string& url_path, HostRun* run) {
     run->dir = folder_.path() + L"\\" + test_support::UniqueName(L"run") + L"_" + std::to_wstring(++runs_);
     ASSERT_TRUE(CreateDirectoryW(run->dir.c_str(), nullptr));
     run->server = std::make_unique<test_support::LoopbackServer>();
@@ -95,19 +96,15 @@ class CrashReporterProcessTest : public testing::Test {
     ASSERT_TRUE(run->server->Start(served_.path(), kServerFaults, &error)) << error;
     SetEnvironmentVariableW(L"ZORVI_CRASH_SERVER_URL", run->server->Url(url_path).c_str());
     SetEnvironmentVariableW(L"ZORVI_CRASH_LOG_DIR", run->dir.c_str());
-    const std::wstring base = run->dir.substr(run->dir.rfind(L'\\') + 1);
-    base::win::ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, (base + L"_ready").c_str()));
-    run->go.Set(CreateEventW(nullptr, TRUE, FALSE, (base + L"_go").c_str()));
+  }
 
+  // Starts `command` in a job that tells the run when it and everything it started have ended.
+  static void Launch(std::wstring command, HostRun* run, DWORD* process_id) {
     run->job.Set(CreateJobObjectW(nullptr, nullptr));
     run->port.Set(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
     JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {run->job.Get(), run->port.Get()};
     ASSERT_TRUE(SetInformationJobObject(run->job.Get(), JobObjectAssociateCompletionPortInformation, &association,
                                         sizeof(association)));
-    // A reporter may take longer than the product's 2 s to get ready on a loaded machine.
-    std::wstring command = L"\"" + test_support::ExecutableDir() + L"\\crash_reporter_test_child.exe\" " + mode +
-                           L" \"" + run->dir + L"\" --test-start-wait=" + std::to_wstring(kReporterStartWaitMs) +
-                           L" " + switches;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started = {};
@@ -117,10 +114,27 @@ class CrashReporterProcessTest : public testing::Test {
     base::win::ScopedHandle thread(started.hThread);
     ASSERT_TRUE(AssignProcessToJobObject(run->job.Get(), run->host.Get()));
     ResumeThread(thread.Get());
+    *process_id = started.dwProcessId;
+  }
+
+  // Starts the host in a folder of its own with the crash URL at `url_path`, and lets it go once its facts and
+  // its reporter's handle are had (unless `hold`: then the test sets run->go).
+  void StartHost(const std::wstring& mode, const std::string& url_path, const std::wstring& switches, HostRun* run,
+                 bool hold = false) {
+    ASSERT_NO_FATAL_FAILURE(PrepareRun(url_path, run));
+    const std::wstring base = run->dir.substr(run->dir.rfind(L'\\') + 1);
+    base::win::ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, (base + L"_ready").c_str()));
+    run->go.Set(CreateEventW(nullptr, TRUE, FALSE, (base + L"_go").c_str()));
+    // A reporter may take longer than the product's 2 s to get ready on a loaded machine.
+    DWORD process_id = 0;
+    ASSERT_NO_FATAL_FAILURE(Launch(L"\"" + test_support::ExecutableDir() + L"\\crash_reporter_test_child.exe\" " +
+                                       mode + L" \"" + run->dir + L"\" --test-start-wait=" +
+                                       std::to_wstring(kReporterStartWaitMs) + L" " + switches,
+                                   run, &process_id));
 
     const HANDLE objects[] = {ready.Get(), run->host.Get()};
     ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, objects, FALSE, 60000)) << "the host ended before it was ready";
-    auto facts = ReadRecordFields(run->dir, L"client-" + std::to_wstring(started.dwProcessId) + L".txt");
+    auto facts = ReadRecordFields(run->dir, L"client-" + std::to_wstring(process_id) + L".txt");
     unsigned reporter = 0, thread_id = 0;
     ASSERT_TRUE(base::StringToUint(facts["reporter"], &reporter) && base::StringToUint(facts["thread"], &thread_id));
     ASSERT_TRUE(base::StringToUint64(facts["start_ms"], &run->start_ms));
@@ -133,11 +147,61 @@ class CrashReporterProcessTest : public testing::Test {
       SetEvent(run->go.Get());
   }
 
+  // The real host, installer.exe, with the test build of the library (the crash client's waits set for a loaded
+  // machine) in a folder of the run's own, unattended, asking for its package at a path that never answers.
+  // Returns once that request has arrived, which is after the crash client has connected (it connects before any
+  // role runs), and a thread of the installer has been started at address 0 (its id in run->thread).
+  void StartInstaller(HostRun* run) {
+    ASSERT_NO_FATAL_FAILURE(PrepareRun("/e2e", run));
+    const std::wstring host = run->dir + L"\\host";
+    const std::wstring bin = test_support::ExecutableDir();
+    ASSERT_TRUE(CreateDirectoryW(host.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW((bin + L"\\installer.exe").c_str(), (host + L"\\installer.exe").c_str(), TRUE));
+    ASSERT_TRUE(CopyFileW((bin + L"\\test_build\\zorvi.dll").c_str(), (host + L"\\zorvi.dll").c_str(), TRUE));
+    SetEnvironmentVariableW(L"ZORVI_TEST_SEAMS", (L"crash-reporter-start-wait=" +
+                                                  std::to_wstring(kReporterStartWaitMs) + L";crash-dump-wait=" +
+                                                  std::to_wstring(kRunLimitMs)).c_str());
+    // Wine starts the prefix's desktop process (explorer.exe) for the first program that asks for the desktop,
+    // and it lives on: asked for here, it is started outside the run's job, which the test waits to empty.
+    ASSERT_TRUE(GetDesktopWindow());
+    DWORD process_id = 0;
+    // An install folder of its own: installer runs into one folder take turns through a machine-wide mutex, and
+    // other tests' runs use the default folder.
+    ASSERT_NO_FATAL_FAILURE(Launch(L"\"" + host + L"\\installer.exe\" --silent "
+                                       L"--with-feature:alternative-crash-logging=on --internal-package-server=" +
+                                       run->server->Url("/never") + L" \"--installfolder=" + host + L"\\Zorvi\"",
+                                   run, &process_id));
+    ASSERT_TRUE(run->server->WaitForRequest("/never", kRunLimitMs)) << "no request for the package";
+    base::win::ScopedHandle thread(
+        CreateRemoteThread(run->host.Get(), nullptr, 0, nullptr, nullptr, 0, &run->thread));
+    ASSERT_TRUE(thread.IsValid()) << GetLastError();
+  }
+
   // Waits for the host's end and then for every process of its job.
   void FinishHost(HostRun* run) {
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(run->host.Get(), kRunLimitMs));
     GetExitCodeProcess(run->host.Get(), &run->exit_code);
     WaitForEmptyJob(run);
+  }
+
+  // The job's processes, " <pid> <image>" each.
+  static std::string JobProcesses(HostRun* run) {
+    struct {
+      JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+      ULONG_PTR more[63];
+    } ids = {};
+    QueryInformationJobObject(run->job.Get(), JobObjectBasicProcessIdList, &ids, sizeof(ids), nullptr);
+    std::string text;
+    for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
+      const DWORD id = static_cast<DWORD>(ids.list.ProcessIdList[i]);
+      base::win::ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+      wchar_t image[MAX_PATH] = {};
+      DWORD size = MAX_PATH;
+      if (process.IsValid())
+        QueryFullProcessImageNameW(process.Get(), 0, image, &size);
+      text += base::StringPrintf(" %lu %s", id, base::WideToUTF8(image).c_str());
+    }
+    return text;
   }
 
   static void WaitForEmptyJob(HostRun* run) {
@@ -146,7 +210,7 @@ class CrashReporterProcessTest : public testing::Test {
       ULONG_PTR key = 0;
       OVERLAPPED* value = nullptr;
       ASSERT_TRUE(GetQueuedCompletionStatus(run->port.Get(), &message, &key, &value, kRunLimitMs))
-          << "processes of the run still alive";
+          << "processes of the run still alive:" << JobProcesses(run);
       if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO)
         return;
     }
@@ -302,51 +366,63 @@ TEST_F(CrashReporterProcessTest, StartUpFindsOrStartsItsReporter) {
   }
 }
 
+// The whole way of a crash, for the test host failing in its own code and for the real installer.exe, unattended,
+// struck from outside once its start-up is over: the log and the minidump kept, the log checked with the crash
+// server and posted, the dump posted; the area's Linux check reads what each run kept and posted.
 TEST_F(CrashReporterProcessTest, ACrashedHostIsLoggedDumpedAndUploaded) {
-  HostRun run;
-  // The host waits for its dump as long as this test may run; the product's client gives up after 15 s.
-  ASSERT_NO_FATAL_FAILURE(StartHost(L"null-write", "/e2e",
-                                    L"--with-feature:alternative-crash-logging=on --test-dump-wait=240000", &run));
-  ASSERT_NO_FATAL_FAILURE(FinishHost(&run));
-  EXPECT_EQ(0xC0000005, run.exit_code) << std::hex << run.exit_code;
+  for (const bool real_installer : {false, true}) {
+    const std::string module = real_installer ? "installer.exe" : "crash_reporter_test_child.exe";
+    SCOPED_TRACE(module);
+    HostRun run;
+    if (real_installer) {
+      ASSERT_NO_FATAL_FAILURE(StartInstaller(&run));
+    } else {
+      // The host waits for its dump as long as this test may run; the product's client gives up after 15 s.
+      ASSERT_NO_FATAL_FAILURE(StartHost(L"null-write", "/e2e",
+                                        L"--with-feature:alternative-crash-logging=on --test-dump-wait=240000", &run));
+    }
+    ASSERT_NO_FATAL_FAILURE(FinishHost(&run));
+    EXPECT_EQ(0xC0000005, run.exit_code) << std::hex << run.exit_code;
 
-  const std::wstring name = L"-crashlog-" + std::to_wstring(run.reporter) + L"-1";
-  const std::vector<std::wstring> logs = ListFolder(run.dir, L"*" + name + L".txt");
-  const std::vector<std::wstring> dumps = ListFolder(run.dir, L"*" + name + L".dmp");
-  ASSERT_EQ(1u, logs.size());
-  ASSERT_EQ(1u, dumps.size());
-  EXPECT_EQ(3u, ListFolder(run.dir, L"*").size());  // with the host's facts
-  std::string log, dump;
-  ASSERT_TRUE(test_support::ReadFileBytes(run.dir + L"\\" + logs[0], &log));
-  ASSERT_TRUE(test_support::ReadFileBytes(run.dir + L"\\" + dumps[0], &dump));
-  EXPECT_LE(dump.size(), 3072000u);
-  EXPECT_EQ("MDMP", dump.substr(0, 4));
-  EXPECT_NE(std::string::npos, log.find("crash_reporter_test_child.exe caused exception C0000005 at address "));
+    // Named after the reporter, which only the test host tells.
+    const std::wstring name = L"-crashlog-" + (run.reporter ? std::to_wstring(run.reporter) : L"*") + L"-1";
+    const std::vector<std::wstring> logs = ListFolder(run.dir, L"*" + name + L".txt");
+    const std::vector<std::wstring> dumps = ListFolder(run.dir, L"*" + name + L".dmp");
+    ASSERT_EQ(1u, logs.size());
+    ASSERT_EQ(1u, dumps.size());
+    EXPECT_EQ(3u, ListFolder(run.dir, L"*").size());  // with the host's facts or the installer's folder
+    std::string log, dump;
+    ASSERT_TRUE(test_support::ReadFileBytes(run.dir + L"\\" + logs[0], &log));
+    ASSERT_TRUE(test_support::ReadFileBytes(run.dir + L"\\" + dumps[0], &dump));
+    EXPECT_LE(dump.size(), 3072000u);
+    EXPECT_EQ("MDMP", dump.substr(0, 4));
+    EXPECT_NE(std::string::npos, log.find(module + " caused exception C0000005 at address "));
 
-  const auto checks = RequestsTo(&run, "/e2e");
-  const auto dump_posts = RequestsTo(&run, "/collector/submit");
-  ASSERT_EQ(2u, checks.size());
-  EXPECT_EQ("GET", checks[0].method);
-  EXPECT_EQ("Pellow", checks[0].Header("X-Origin"));
-  EXPECT_EQ("", checks[0].Header("X-Zorvi-Crash-URL"));
-  EXPECT_EQ("POST", checks[1].method);
-  ASSERT_EQ(1u, dump_posts.size());
-  EXPECT_EQ("POST", dump_posts[0].method);
+    const auto checks = RequestsTo(&run, "/e2e");
+    const auto dump_posts = RequestsTo(&run, "/collector/submit");
+    ASSERT_EQ(2u, checks.size());
+    EXPECT_EQ("GET", checks[0].method);
+    EXPECT_EQ("Pellow", checks[0].Header("X-Origin"));
+    EXPECT_EQ("", checks[0].Header("X-Zorvi-Crash-URL"));
+    EXPECT_EQ("POST", checks[1].method);
+    ASSERT_EQ(1u, dump_posts.size());
+    EXPECT_EQ("POST", dump_posts[0].method);
 
-  // For the Linux check: the files as kept, the forms as posted, and what the host knew of itself.
-  const std::wstring data = test_support::TestDataDir() + L"\\reporter_e2e";
-  CreateDirectoryW(data.c_str(), nullptr);
-  std::string log_body, dump_body;
-  ASSERT_TRUE(run.server->ReadBody(checks[1], &log_body));
-  ASSERT_TRUE(run.server->ReadBody(dump_posts[0], &dump_body));
-  const std::string expected = "thread=" + std::to_string(run.thread) + "\nlog_type=" +
-                               checks[1].Header("Content-Type") + "\ndump_type=" +
-                               dump_posts[0].Header("Content-Type") + "\nzip=" +
-                               base::WideToUTF8(logs[0].substr(0, logs[0].size() - 4)) + ".zip\n";
-  for (const auto& [name, bytes] : {std::pair<const wchar_t*, const std::string&>{L"crash.txt", log},
-                                    {L"crash.dmp", dump}, {L"log.body", log_body}, {L"dump.body", dump_body},
-                                    {L"expected.txt", expected}}) {
-    ASSERT_TRUE(test_support::WriteFileBytes(data + L"\\" + name, bytes));
+    // For the Linux check: the files as kept, the forms as posted, the crashed thread and the module.
+    const std::wstring data = test_support::TestDataDir() + (real_installer ? L"\\installer_e2e" : L"\\reporter_e2e");
+    CreateDirectoryW(data.c_str(), nullptr);
+    std::string log_body, dump_body;
+    ASSERT_TRUE(run.server->ReadBody(checks[1], &log_body));
+    ASSERT_TRUE(run.server->ReadBody(dump_posts[0], &dump_body));
+    const std::string expected = "thread=" + std::to_string(run.thread) + "\nmodule=" + module + "\nlog_type=" +
+                                 checks[1].Header("Content-Type") + "\ndump_type=" +
+                                 dump_posts[0].Header("Content-Type") + "\nzip=" +
+                                 base::WideToUTF8(logs[0].substr(0, logs[0].size() - 4)) + ".zip\n";
+    for (const auto& [file, bytes] : {std::pair<const wchar_t*, const std::string&>{L"crash.txt", log},
+                                      {L"crash.dmp", dump}, {L"log.body", log_body}, {L"dump.body", dump_body},
+                                      {L"expected.txt", expected}}) {
+      ASSERT_TRUE(test_support::WriteFileBytes(data + L"\\" + file, bytes));
+    }
   }
 }
 

@@ -431,50 +431,54 @@ def form_parts(raw, content_type):
     message = email.message_from_bytes(b"Content-Type: " + content_type.encode() + b"\r\n\r\n" + raw)
     return [(part.get_param("name", header="content-disposition"), part) for part in message.get_payload()]
 
-# The reporter end to end: the crash files it kept against the forms it posted (email, unzip -t), its
-# minidump as obj2yaml-14 and lldb-14 read it, and the crashed thread against the host's own.
-folder = os.path.join(data, "reporter_e2e")
-if os.path.exists(os.path.join(folder, "expected.txt")):
+# The reporter end to end, for the test host and for the real installer: the crash files it kept against the forms
+# it posted (email, unzip -t), its minidump as obj2yaml-14 and lldb-14 read it, and the crashed thread against the
+# one the test knew (the host's own, or the one the test started in the installer).
+for name in ("reporter_e2e", "installer_e2e"):
+    folder = os.path.join(data, name)
+    if not os.path.exists(os.path.join(folder, "expected.txt")):
+        continue
     expected = dict(line.split("=", 1) for line in open(os.path.join(folder, "expected.txt")).read().splitlines())
     log = open(os.path.join(folder, "crash.txt"), "rb").read()
     dump_path = os.path.join(folder, "crash.dmp")
     dump = open(dump_path, "rb").read()
     thread = int(expected["thread"])
     if b"\n" in log.replace(b"\r\n", b"") or b"\r\r" in log:
-        fail("reporter log: a line end other than CR LF")
-    if not re.match(rb"ZORVI-CRASHLOG V1 desktop\S* \d+\.\d+\.\d+\.\d+ \d+ windows x64 release\r\n"
-                    rb"crash_reporter_test_child\.exe caused exception C0000005 at address [0-9A-F]{12} "
-                    rb"\(Base: [0-9A-F]{12}\)\r\n", log):
-        fail("reporter log: header %r" % log[:200])
+        fail(name + " log: a line end other than CR LF")
+    if not re.match(rb"ZORVI-CRASHLOG V1 desktop\S* \d+\.\d+\.\d+\.\d+ \d+ windows x64 release\r\n" +
+                    re.escape(expected["module"].encode()) +
+                    rb" caused exception C0000005 at address [0-9A-F]{12} \(Base: [0-9A-F]{12}\)\r\n", log):
+        fail("%s log: header %r" % (name, log[:200]))
     crashed = re.search(rb"\r\nThreadInfo: ([0-9A-F]{8})\r\nPriority=[0-9A-F]{8}\r\nCrashed=1\r\n", log)
     if not crashed or int(crashed.group(1), 16) != thread:
-        fail("reporter log: the crashed thread is %r, the host's %d" % (crashed and crashed.group(1), thread))
+        fail(name + " log: the crashed thread is %r, the host's %d" % (crashed and crashed.group(1), thread))
     if b"\r\nCrash Logger:\r\n" not in log:
-        fail("reporter log: no crash logger section")
+        fail(name + " log: no crash logger section")
     raw, signature, count, streams, index, listed = read_minidump(dump_path)
     exception = exception_of(listed)
     if not exception or (exception["Thread ID"], exception["Exception Record"]["Exception Code"]) != (thread, 0xC0000005):
-        fail("reporter dump: exception %r, expected thread %d" % (exception, thread))
+        fail(name + " dump: exception %r, expected thread %d" % (exception, thread))
     if VERSION_STREAM not in index or ASSERTION_TEXT_STREAM in index or len(raw) > 3072000:
-        fail("reporter dump: streams %r, %d bytes" % (sorted(index), len(raw)))
+        fail(name + " dump: streams %r, %d bytes" % (sorted(index), len(raw)))
     lldb = subprocess.run(["lldb-14", "-c", dump_path, "--batch", "-o", "thread list"], capture_output=True,
                           timeout=300).stdout.decode("utf-8", "replace")
-    stop = re.search(r"\* thread #1: tid = (0x[0-9a-f]+), .*stop reason = Exception 0xc0000005", lldb)
+    # The stopped thread (starred): the first one for the test host, the one started from outside in the installer.
+    stop = re.search(r"\* thread #\d+: tid = (0x[0-9a-f]+), .*stop reason = Exception 0xc0000005", lldb)
     if not stop or int(stop.group(1), 16) != thread:
-        fail("reporter dump: lldb-14 says %r" % lldb[-400:])
+        fail(name + " dump: lldb-14 says %r" % lldb[-400:])
     log_form = dict(form_parts(open(os.path.join(folder, "log.body"), "rb").read(), expected["log_type"]))
     file_part = log_form.get("file")
     if not file_part or not file_part.get_filename().endswith(expected["zip"]):
-        fail("reporter log form: file part %r" % (file_part and file_part.get_filename()))
-    elif zipped_log(file_part, "reporter_e2e_log") != log:
-        fail("reporter log form: the zipped log differs from the kept one")
+        fail(name + " log form: file part %r" % (file_part and file_part.get_filename()))
+    elif zipped_log(file_part, name + "_log") != log:
+        fail(name + " log form: the zipped log differs from the kept one")
     if "stacktraceId" not in log_form or log_form["stacktraceId"].get_payload(decode=True) != b"e2e":
-        fail("reporter log form: stacktraceId %r" % sorted(log_form))
+        fail(name + " log form: stacktraceId %r" % sorted(log_form))
     dump_form = dict(form_parts(open(os.path.join(folder, "dump.body"), "rb").read(), expected["dump_type"]))
     minidump = dump_form.get("upload_file_minidump")
     if not minidump or minidump.get_payload(decode=True) != dump:
-        fail("reporter dump form: parts %r, the dump differs" % sorted(dump_form))
-    checked.append("reporter end to end (email, unzip -t, obj2yaml-14, lldb-14)")
+        fail(name + " dump form: parts %r, the dump differs" % sorted(dump_form))
+    checked.append("%s: reporter end to end (email, unzip -t, obj2yaml-14, lldb-14)" % expected["module"])
 
 # A reporter's own crash: its log, zipped, names it as the crashed process; the time stored, as wine reg shows it.
 path = os.path.join(data, "self_log.body")
