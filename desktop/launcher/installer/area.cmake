@@ -66,3 +66,10 @@ add_test(NAME desktop_launcher_installer.silent_runs
          COMMAND bash ${CMAKE_SOURCE_DIR}/testing/silent_install/silent_runs_test.sh)
 set_tests_properties(desktop_launcher_installer.silent_runs PROPERTIES RESOURCE_LOCK loopback_fixed_ports TIMEOUT 900
                      ENVIRONMENT "BUILD_DIR=${CMAKE_BINARY_DIR}")
+
+# A windowed host asked for its help opens a console window on the display, which can cover the installer window
+# while its tests take screenshots: these take turns with them (desktop/launcher/installer/ui/area.cmake).
+foreach(test InstallerEntryTest.ProbesAndEarlyRolesWriteNoLog
+             InstallerHelpTest.ConsoleShowsTheTableForTheProductTheLanguagesAndTheFeatures)
+  zorvi_test_resource_lock(desktop/launcher/installer ${test} display_foreground)
+endforeach()
