@@ -12,6 +12,7 @@
 #include "desktop/windows/crash_reporter/crash_client_startup.h"
 #include "desktop/windows/crash_reporter/crash_server_client.h"
 #include "testing/installer_observer_recorder.h"
+#include "testing/recording_task_scheduler.h"
 #include "testing/test_support.h"
 
 namespace test_support {
@@ -117,6 +118,39 @@ bool SetCrashDumpWait(const std::wstring& value) {
   return true;
 }
 
+// Where the starts that outlive an uninstallation are recorded instead of made: one line per start, "<kind>\t<this
+// process's id>\t<its initial-pid switch>\t<its parent-pid switch>\t<command line>", in UTF-8.
+std::wstring g_detached_starts_file;
+
+bool RecordDetachedStart(const std::wstring& kind, const std::wstring& command_line) {
+  const base::CommandLine& own = *base::CommandLine::ForCurrentProcess();
+  const std::string line =
+      WideToUtf8ForTest(kind + L"\t" + std::to_wstring(GetCurrentProcessId()) + L"\t" +
+                        own.GetSwitchValueNative("initial-pid") + L"\t" + own.GetSwitchValueNative("parent-pid") +
+                        L"\t" + command_line) +
+      "\n";
+  FILE* file = _wfopen(g_detached_starts_file.c_str(), L"ab");
+  if (!file)
+    return false;
+  const bool written = fwrite(line.data(), 1, line.size(), file) == line.size();
+  return fclose(file) == 0 && written;
+}
+
+bool SetDetachedStarts(const std::wstring& value) {
+  if (value.empty())
+    return false;
+  g_detached_starts_file = value;
+  SetDetachedStartHookForTesting(RecordDetachedStart);
+  return true;
+}
+
+bool SetTaskStore(const std::wstring& value) {
+  if (value.empty())
+    return false;
+  UseRecordingTaskSchedulerForTesting(base::FilePath(value));
+  return true;
+}
+
 struct Seam {
   const wchar_t* name;
   bool (*apply)(const std::wstring& value);
@@ -129,6 +163,8 @@ const Seam kSeams[] = {
     {L"hold-at-step", SetHoldAtStep},
     {L"crash-reporter-start-wait", SetCrashReporterStartWait},
     {L"crash-dump-wait", SetCrashDumpWait},
+    {L"detached-starts", SetDetachedStarts},
+    {L"task-store", SetTaskStore},
 };
 
 }  // namespace

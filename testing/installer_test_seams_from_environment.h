@@ -13,6 +13,10 @@
 //                                 that a test can open the backend while it surely runs
 //   crash-reporter-start-wait=MS  how long the crash client waits for its reporter to get ready (2000 in the product)
 //   crash-dump-wait=MS            how long a crashed client waits for its dump (15 s in the product)
+//   detached-starts=FILE          the clean-up batch and the survey an uninstallation starts are recorded in FILE
+//                                 (kind, process id, initial-pid, parent-pid, command line; tab-separated)
+//                                 instead of started
+//   task-store=FILE               the autoupdate task scheduler is the recording one on FILE
 // Adding a seam: one row in the table of the .cc.
 #ifndef TESTING_INSTALLER_TEST_SEAMS_FROM_ENVIRONMENT_H_
 #define TESTING_INSTALLER_TEST_SEAMS_FROM_ENVIRONMENT_H_

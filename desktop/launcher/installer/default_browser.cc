@@ -6,7 +6,9 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
@@ -430,6 +432,105 @@ bool RegisterStartMenuInternet(InstallationInfo* info, bool machine_wide) {
   AssociationPlaceholderProvider placeholders(L"", info->install_folder());
   return WriteRows({Row(kStartMenuInternetKey, nullptr, REG_SZ, Text(kClassName), nullptr, 0, &placeholders)},
                    RootFor(machine_wide), L"the start-menu browser");
+}
+
+namespace {
+
+constexpr wchar_t kSystemBrowserInstallInfoKey[] = L"SOFTWARE\\Clients\\StartMenuInternet\\IEXPLORE.EXE\\InstallInfo";
+constexpr wchar_t kSystemBrowserName[] = L"Internet Explorer";
+
+// Splits a command into its program (quoted, or up to the first blank) and its parameters, which follow the
+// closing quote, if any, and one blank.
+void SplitCommand(const std::wstring& command, std::wstring* program, std::wstring* parameters) {
+  const bool quoted = !command.empty() && command[0] == L'"';
+  const size_t start = quoted ? 1 : 0;
+  const size_t end = std::min(command.find(quoted ? L'"' : L' ', start), command.size());
+  *program = command.substr(start, end - start);
+  const size_t rest = end + (quoted ? 2 : 1);
+  *parameters = rest < command.size() ? command.substr(rest) : std::wstring();
+}
+
+// A 32-bit process on a 64-bit system sees a redirected system folder; the reinstall command names the real one.
+class ScopedFileSystemRedirectionOff {
+ public:
+  ScopedFileSystemRedirectionOff() {
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32");
+    auto is_wow64 = Function<BOOL(WINAPI*)(HANDLE, BOOL*)>(kernel32, "IsWow64Process");
+    disable_ = Function<RedirectionFunction>(kernel32, "Wow64DisableWow64FsRedirection");
+    revert_ = Function<RevertFunction>(kernel32, "Wow64RevertWow64FsRedirection");
+    BOOL wow64 = FALSE;
+    active_ = is_wow64 && disable_ && revert_ && is_wow64(GetCurrentProcess(), &wow64) && wow64 && disable_(&old_);
+  }
+  ~ScopedFileSystemRedirectionOff() {
+    if (active_)
+      revert_(old_);
+  }
+  ScopedFileSystemRedirectionOff(const ScopedFileSystemRedirectionOff&) = delete;
+  ScopedFileSystemRedirectionOff& operator=(const ScopedFileSystemRedirectionOff&) = delete;
+
+ private:
+  using RedirectionFunction = BOOL(WINAPI*)(void**);
+  using RevertFunction = BOOL(WINAPI*)(void*);
+  template <typename T>
+  static T Function(HMODULE module, const char* name) {
+    return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  }
+  RedirectionFunction disable_ = nullptr;
+  RevertFunction revert_ = nullptr;
+  void* old_ = nullptr;
+  bool active_ = false;
+};
+
+// Runs the system browser's reinstall command, which makes it the machine's browser again, and waits for it.
+bool RunSystemBrowserReinstallCommand() {
+  std::wstring command;
+  const LONG read = ReadStringValue(HKEY_LOCAL_MACHINE, kSystemBrowserInstallInfoKey, L"ReinstallCommand", &command);
+  if (read != ERROR_SUCCESS) {
+    LOG(ERROR) << "No reinstall command of the system browser: " << read;
+    return false;
+  }
+  std::wstring program;
+  std::wstring parameters;
+  SplitCommand(command, &program, &parameters);
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpFile = program.c_str();
+  info.lpParameters = parameters.c_str();
+  info.nShow = SW_SHOW;
+  BOOL started;
+  {
+    ScopedFileSystemRedirectionOff redirection_off;
+    started = ShellExecuteExW(&info);
+  }
+  if (!started || !info.hProcess) {
+    LOG(ERROR) << "Cannot run the system browser's reinstall command " << command << ": " << GetLastError();
+    return false;
+  }
+  WaitForSingleObject(info.hProcess, INFINITE);
+  CloseHandle(info.hProcess);
+  return true;
+}
+
+}  // namespace
+
+void ResetDefaultBrowser(bool machine_wide) {
+  if (machine_wide && !RunSystemBrowserReinstallCommand())
+    return;
+  if (base::win::GetVersion() == base::win::VERSION_WIN8) {
+    ShowOpenWithDialog(L"http");
+    return;
+  }
+  const base::win::ScopedComPtr<IApplicationAssociationRegistration> registration = CreateAssociationRegistration();
+  if (!registration)
+    return;
+  const std::pair<const wchar_t*, ASSOCIATIONTYPE> kChoices[] = {
+      {L".htm", AT_FILEEXTENSION}, {L".html", AT_FILEEXTENSION}, {L"http", AT_URLPROTOCOL}, {L"https", AT_URLPROTOCOL}};
+  for (const auto& [name, type] : kChoices) {
+    const HRESULT result = registration->SetAppAsDefault(kSystemBrowserName, name, type);
+    if (FAILED(result))
+      LOG(ERROR) << "The system browser did not become the default for " << name << ": 0x" << std::hex << result;
+  }
 }
 
 }  // namespace zorvi::installer

@@ -36,6 +36,7 @@ class MessageLoop;
 namespace zorvi::installer {
 
 class Settings;
+class UninstallBatch;
 
 class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderProvider {
  public:
@@ -120,6 +121,12 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   void StepRemoveOldRootFiles();
   void StepFinalizeUninstallation();
   void StepCleanupAfterUninstallation();
+  // Upgrade clean-up and uninstallation: paths of a status log, checked to lie inside the install folder (empty
+  // when they do not), one older log's removal, and what the uninstallation leaves to run after it.
+  base::FilePath InstalledPath(const InstallLog& log, const base::FilePath& file) const;
+  base::FilePath RootPath(const base::FilePath& file) const;
+  void RemoveOldInstallation(const base::FilePath& log_path);
+  void FinishUninstallation(UninstallBatch* batch);
 
   // Work handed to other processes; each returns the result codes of its kind (0 success, 1 elevation
   // impossible, 2 the child did not succeed, 3 set-up error).

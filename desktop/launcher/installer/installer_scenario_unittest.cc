@@ -12,10 +12,13 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/launcher/installer/install_log.h"
+#include "desktop/launcher/installer/install_log_test_util.h"
 #include "desktop/launcher/installer/installer_host_test_util.h"
 #include "desktop/launcher/installer/installer_observer.h"
 #include "desktop/launcher/installer/installer_package_test_util.h"
@@ -72,8 +75,10 @@ class Scenario {
     EXPECT_TRUE(test_support::WriteFileBytes(root_.Append(L"company").value(), company_));
   }
 
-  // Starts the controller with the scenario's temporary folder and test seams, which its backend inherits.
-  void Start(const std::wstring& switches, const std::wstring& extra_seams = L"") {
+  // Starts the controller with the scenario's temporary folder and test seams, which its backend inherits. With
+  // `own_folder` the controller stands in that folder's installer, which is also its package.
+  void Start(const std::wstring& switches, const std::wstring& extra_seams = L"",
+             const base::FilePath& own_folder = base::FilePath()) {
     before_ = ReadTree(install_);
     CopyTree(install_, root_.Append(L"before"));
     std::wstring seams = L"unbuilt-steps=pass;branding-file=" + package_->branding_file().value();
@@ -84,7 +89,9 @@ class Scenario {
                          {L"TMP", root_.Append(L"temp").value()},
                          {test_support::kInstallerTestSeamsVariable, seams}});
     controller_ = std::make_unique<ControllerProcess>(
-        L"--installfolder=\"" + install_.value() + L"\" --package-folder=\"" + package_->folder().value() +
+        L"--installfolder=\"" + install_.value() + L"\" --package-folder=\"" +
+            (own_folder.empty() ? package_->folder() : own_folder).value() +
+            (own_folder.empty() ? L"" : L"\" --own-exe=\"" + own_folder.Append(L"installer.exe").value()) +
             L"\" --package-ready=before --observer-log=\"" + root_.Append(L"observer.jsonl").value() +
             L"\" --log-file=\"" + root_.Append(L"controller.log").value() + L"\" " + switches,
         environment);
@@ -131,6 +138,7 @@ class Scenario {
   int Total() const { return package_->StepTotal(7); }
 
   const base::FilePath& install() const { return install_; }
+  const base::FilePath& root() const { return root_; }
   PackageFixture& package() { return *package_; }
   const std::map<std::string, std::string>& before() const { return before_; }
 
@@ -151,6 +159,11 @@ Lines Started(int total) {
   return {Recorder::SimpleLine("OnInstallFolderReady"), Recorder::TotalStepsLine(total)};
 }
 
+Lines Succeeded(int total) {
+  return JoinLines({Started(total), Lines(total, kStep),
+                    {Recorder::SimpleLine("OnInstallerSuccess"), Recorder::TerminatedLine(true)}});
+}
+
 // A copy-only install reports exactly its steps and succeeds; the files land in the version's folder and the
 // root files in the install folder, and no file is kept aside. A per-user install (whose later steps pass in the
 // test build) also records the install folder as the last one; a copy-only one does not.
@@ -169,10 +182,7 @@ TEST(InstallerScenarioTest, InstallsPutThePackageInPlace) {
     SCOPED_TRACE(base::WideToUTF8(rows[i].name));
     Scenario& scenario = *scenarios[i];
     EXPECT_EQ(kControllerSucceeded, scenario.WaitController());
-    const int total = scenario.Total();
-    EXPECT_EQ(JoinLines({Started(total), Lines(total, kStep),
-                         {Recorder::SimpleLine("OnInstallerSuccess"), Recorder::TerminatedLine(true)}}),
-              scenario.ObserverLines());
+    EXPECT_EQ(Succeeded(scenario.Total()), scenario.ObserverLines());
     std::map<std::string, std::string> tree = ReadTree(scenario.install());
     const std::map<std::string, std::string> package = ReadTree(scenario.package().folder());
     const std::string version = GetFullVersionString() + "\\";
@@ -287,6 +297,68 @@ TEST(InstallerScenarioTest, StopOrDeathAtAStepRollsBack) {
     EXPECT_EQ(scenario.before(), ReadTree(scenario.install()));
     scenario.Expect("unchanged");
   }
+}
+
+// An install, then its uninstallation by the installer in the version folder, as the installed uninstaller runs:
+// six steps and success; everything goes but the preferences and what the uninstallation's own processes hold
+// (the version's installer and library), which the clean-up batch deletes once they have ended. The test build
+// records the batch's start instead of making it (under wine the batch's wait for its processes ends at once),
+// and the test then runs it. testdata_check.sh compares the batch byte for byte with the text it builds from the
+// recorded process ids, the kept files with the package's (sha256sum) and the recorded task calls (Python).
+TEST(InstallerScenarioTest, UninstallLeavesOnlyThePreferences) {
+  Scenario scenario(L"uninstall", PackageOptions{});
+  const std::wstring seams = L"detached-starts=" + scenario.root().Append(L"starts.txt").value() +
+                             L";task-store=" + scenario.root().Append(L"tasks.json").value();
+  scenario.Start(L"--allusers=0", seams);
+  ASSERT_EQ(kControllerSucceeded, scenario.WaitController());
+  // What the launcher, preferences and finalizing steps leave, which this build's install passes over.
+  const base::FilePath version = scenario.install().Append(base::UTF8ToWide(GetFullVersionString()));
+  ASSERT_TRUE(CopyFileW(scenario.package().folder().Append(L"launcher.exe").value().c_str(),
+                        scenario.install().Append(L"launcher.exe").value().c_str(), FALSE));
+  ASSERT_TRUE(test_support::WriteFileBytes(scenario.install().Append(L"installer_prefs.json").value(), "{}"));
+  InstallLog log;
+  log.app_id = "555";
+  log.all_users = false;
+  log.subfolder = version.BaseName();
+  log.version = GetFullVersionString();
+  log.installation_path = scenario.install();
+  for (const std::string& file : scenario.package().files())
+    log.files.push_back(base::FilePath(base::UTF8ToWide(file)));
+  for (const std::string& file : scenario.package().root_files())
+    log.root_files.push_back(base::FilePath(base::UTF8ToWide(file)));
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  const bool saved = SaveInstallLog(log, scenario.install().Append(kInstallLogFileName));
+  CoUninitialize();
+  ASSERT_TRUE(saved);
+
+  test_support::RemoveTree(scenario.root().Append(L"observer.jsonl").value());
+  scenario.Start(L"--uninstall", seams, version);
+  ASSERT_EQ(kControllerSucceeded, scenario.WaitController());
+  EXPECT_EQ(Succeeded(6), scenario.ObserverLines());
+  const base::FilePath batch = scenario.install().Append(L"k.bat");
+  ASSERT_TRUE(CopyFileW(batch.value().c_str(), scenario.root().Append(L"k.bat.written").value().c_str(), FALSE));
+  const std::string name = GetFullVersionString() + "\\";
+  std::map<std::string, std::string> tree = ReadTree(scenario.install());
+  std::set<std::string> names;
+  for (const auto& [relative, digest] : tree)
+    names.insert(relative);
+  EXPECT_EQ((std::set<std::string>{"installer_prefs.json", "k.bat", name, name + "installer.exe", name + "zorvi.dll"}),
+            names);
+
+  // Every process the batch watches has ended (the controller waited for its backend).
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  std::wstring command = L"cmd.exe /c \"" + batch.value() + L"\"";
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                             scenario.install().value().c_str(), &startup, &process));
+  test_support::ScopedTestHandle batch_process(process.hProcess);
+  CloseHandle(process.hThread);
+  EXPECT_EQ(0u, ControllerProcess::WaitFor(batch_process.get()));
+  tree = ReadTree(scenario.install());
+  EXPECT_EQ(1u, tree.size());
+  EXPECT_EQ(1u, tree.count("installer_prefs.json"));
+  EXPECT_TRUE(test_support::WriteFileBytes(scenario.root().Append(L"uninstalled").value(), name));
 }
 
 }  // namespace

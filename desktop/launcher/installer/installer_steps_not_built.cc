@@ -54,22 +54,6 @@ void Installer::StepFinalizeInstallation() {
   StepNotAvailable("StepFinalizeInstallation", true);
 }
 
-void Installer::StepRemoveInstalledFiles() {
-  StepNotAvailable("StepRemoveInstalledFiles", false);
-}
-
-void Installer::StepRemoveOldRootFiles() {
-  StepNotAvailable("StepRemoveOldRootFiles", false);
-}
-
-void Installer::StepFinalizeUninstallation() {
-  StepNotAvailable("StepFinalizeUninstallation", false);
-}
-
-void Installer::StepCleanupAfterUninstallation() {
-  StepNotAvailable("StepCleanupAfterUninstallation", true);
-}
-
 // Elevation is impossible for this build: the callers fail the run with the elevation error.
 int Installer::RunElevated() {
   LOG(ERROR) << NotAvailable("RunElevated");

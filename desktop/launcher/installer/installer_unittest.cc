@@ -7,17 +7,25 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/base_paths.h"
 #include "base/command_line.h"
 #include "base/features/feature_list.h"
+#include "base/files/file_util.h"
+#include "base/json/json_reader.h"
+#include "base/json/string_escape.h"
 #include "base/path_service.h"
 #include "base/run_loop.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/values.h"
+#include "base/win/windows_version.h"
+#include "desktop/common/autoupdate/updatechecker/globalstorage_win.h"
 #include "desktop/launcher/installer/install_log_test_util.h"
 #include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/installer_package_test_util.h"
@@ -29,6 +37,7 @@
 #include "desktop/launcher/installer/status.h"
 #include "desktop/launcher/installer/test_seams.h"
 #include "testing/installer_observer_recorder.h"
+#include "testing/recording_task_scheduler.h"
 #include "testing/scoped_log_capture.h"
 #include "testing/settings_status_wait.h"
 #include "testing/test_support.h"
@@ -41,6 +50,10 @@ class InstallerTestPeer {
   static void StepCopyFiles(Installer* installer, int index) { installer->StepCopyFiles(index); }
   // The handle the Installer watches for interruptions.
   static HANDLE InterruptedEvent(Installer* installer) { return installer->interrupted_event_.Get(); }
+  // As if a folder-permission helper had granted write access for the run.
+  static void HoldUndoEvent(Installer* installer) {
+    installer->undo_event_.Set(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  }
 };
 
 namespace test {
@@ -68,6 +81,13 @@ bool FailFolderCreation(const Operation* operation, const std::wstring& target) 
   return dynamic_cast<const CreateFolderOperation*>(operation) && target == g_failing_folder;
 }
 
+// What an uninstallation started to outlive it: (kind, command line).
+std::vector<std::pair<std::wstring, std::wstring>> g_detached_starts;
+bool RecordDetachedStart(const std::wstring& kind, const std::wstring& command_line) {
+  g_detached_starts.emplace_back(kind, command_line);
+  return true;
+}
+
 std::wstring Version() {
   return base::UTF8ToWide(GetFullVersionString());
 }
@@ -92,6 +112,8 @@ class InstallerTest : public InstallerMainThreadTest {
     SetUnbuiltStepsPassForTesting(false);
     SetOperationFaultHookForTesting(nullptr);
     SetAdminTokenSeamForTesting(AdminTokenSeam::kNone);
+    SetDetachedStartHookForTesting(nullptr);
+    test_support::UseRecordingTaskSchedulerForTesting(base::FilePath());
   }
 
   std::string company() const { return base::WideToUTF8(CompanyKeyForReg().substr(wcslen(L"HKCU\\Software\\"))); }
@@ -189,6 +211,14 @@ class InstallerTest : public InstallerMainThreadTest {
     existing.files = {base::FilePath(L"zorvi.exe")};
     ASSERT_TRUE(SaveInstallLog(existing, install_.Append(kInstallLogFileName)));
   }
+
+  // Records what an uninstallation starts to outlive it, and the scheduler calls, instead of making them.
+  void RecordDetachedStarts() {
+    g_detached_starts.clear();
+    SetDetachedStartHookForTesting(RecordDetachedStart);
+    test_support::UseRecordingTaskSchedulerForTesting(tasks_file());
+  }
+  base::FilePath tasks_file() const { return base::FilePath(root_.path()).Append(L"tasks.json"); }
 
   const base::CommandLine saved_command_line_;
   // Whole runs write the installation's registry rows, which are the same for every test.
@@ -510,6 +540,7 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdAndStoredExperiments) {
 // An uninstallation is refused while the browser's executable is in use and removes it otherwise.
 TEST_F(InstallerTest, UninstallWaitsForTheBrowserToEnd) {
   SetUnbuiltStepsPassForTesting(true);
+  RecordDetachedStarts();
   PutExistingInstallation("42");
   const base::FilePath own = Subfolder();
   const base::FilePath browser = own.Append(L"zorvi.exe");
@@ -530,10 +561,8 @@ TEST_F(InstallerTest, UninstallWaitsForTheBrowserToEnd) {
   Prepare(L"--uninstall", {.uninstall = true});
   EXPECT_EQ(Completed(6), Run());
   installer_.reset();
-  std::map<std::string, std::string> after = before;
-  after.erase(base::WideToUTF8(Version()) + "\\zorvi.exe");
-  after.erase(base::WideToUTF8(Version()) + "\\");
-  EXPECT_EQ(after, ReadTree(install_));
+  EXPECT_FALSE(base::PathExists(browser));
+  EXPECT_FALSE(base::PathExists(own));
 }
 
 TEST_F(InstallerTest, PlaceholderValues) {
@@ -553,6 +582,307 @@ TEST_F(InstallerTest, PlaceholderValues) {
   for (const auto& row : rows)
     EXPECT_EQ(row.value, installer.GetValue(row.name)) << row.name;
   EXPECT_EQ(nullptr, installer.GetRootValue(HKEY_CURRENT_USER));
+}
+
+// The clean-up batch's text for the watched processes and the left-over files, each file's folders up to the
+// install folder removed after it, deepest first.
+std::string ExpectedBatch(const std::vector<uint32_t>& processes, const std::vector<base::FilePath>& files,
+                          const std::vector<base::FilePath>& folders) {
+  std::string text;
+  for (size_t i = 0; i < processes.size(); ++i)
+    text += "SET PID" + std::to_string(i + 1) + "_RUNNING=TRUE\n";
+  text += ":again\n";
+  for (size_t i = 0; i < processes.size(); ++i) {
+    const std::string slot = std::to_string(i + 1);
+    text += "IF %PID" + slot + "_RUNNING%==TRUE (\nTASKLIST /FI \"PID eq " + std::to_string(processes[i]) +
+            "\" | FIND /c /i \".exe\"\nIF ERRORLEVEL 1 SET PID" + slot + "_RUNNING=FALSE\n)\n";
+  }
+  text += "ping -n 2 127.0.0.1\n";
+  for (size_t i = 0; i < processes.size(); ++i)
+    text += "IF %PID" + std::to_string(i + 1) + "_RUNNING%==TRUE GOTO :again\n";
+  for (const base::FilePath& file : files)
+    text += "del \"" + file.AsUTF8() + "\"\n";
+  for (const base::FilePath& folder : folders)
+    text += "rmdir \"" + folder.AsUTF8() + "\"\n";
+  return text + "del %0\n";
+}
+
+// `path` as a JSON string literal.
+std::string JsonPath(const base::FilePath& path) {
+  std::string literal;
+  base::EscapeJsonStringImpl(path.AsUTF8(), true, &literal);
+  return literal;
+}
+
+class UninstallTest : public InstallerTest {
+ protected:
+  UninstallTest() {
+    SetUnbuiltStepsPassForTesting(true);
+    // The user's folders that the uninstallation may touch are the test's own.
+    for (const auto& [key, name] : {std::pair(base::kAppData, L"AppData"), std::pair(base::kLocalAppData, L"Local"),
+                                    std::pair(base::kHomeDir, L"home"), std::pair(base::kStartMenu, L"Programs")}) {
+      EXPECT_TRUE(base::PathService::Override(key, base::FilePath(root_.path()).Append(name)));
+      CreateDirectoryW(base::FilePath(root_.path()).Append(name).value().c_str(), nullptr);
+    }
+    EXPECT_TRUE(base::PathService::Override(base::kExeDir, Subfolder()));
+  }
+
+  // Writes `files` into `subfolder` and a status log naming them, in that order, at `log_path`.
+  void PutLoggedFiles(const base::FilePath& log_path, const std::wstring& subfolder,
+                      const std::vector<std::wstring>& files) {
+    InstallLog log;
+    log.app_id = "42";
+    log.subfolder = base::FilePath(subfolder);
+    log.version = "1.0";
+    log.installation_path = install_;
+    for (const std::wstring& file : files) {
+      const base::FilePath path = install_.Append(subfolder).Append(file);
+      base::CreateDirectory(path.DirName());
+      ASSERT_TRUE(test_support::WriteFileBytes(path.value(), base::WideToUTF8(file)));
+      log.files.push_back(base::FilePath(file));
+    }
+    ASSERT_TRUE(SaveInstallLog(log, log_path));
+  }
+
+  // An installation of this version as the finalizing step leaves it, with every kind of file an uninstallation
+  // removes, one listed file outside the install folder ("victim.txt", which must stay) and preferences that
+  // stay.
+  void PutInstallation(const std::string& preferences) {
+    test_support::RemoveTree(install_.value());
+    base::CreateDirectory(install_);
+    PutLoggedFiles(install_.Append(kInstallLogFileName), Version(),
+                   {L"installer.exe", L"zorvi.dll", L"zorvi.exe", L"data\\deep\\a b.txt", L"..\\..\\victim.txt",
+                    L"..\\inside.txt"});
+    for (const wchar_t* file : {L"launcher.exe", L"pref_default_overrides", L"zorvi.old"})
+      ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(file).value(), "x"));
+    ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"installer_prefs.json").value(), preferences));
+  }
+};
+
+// An uninstallation removes the status file, the autoupdate task, the listed files, the launcher, the overrides
+// and a kept-aside browser; what is in use is left to the batch, which watches the run's processes and is started
+// only without a folder-permission helper. The survey opens unless silent. A status file that cannot be removed
+// fails the run and changes nothing.
+TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
+  SetBrandingTextForTesting(R"({"company_name": ")" + company() +
+                            R"(", "product_name": "Zorvi", "file_name_base": "zorvi", "user_agent_name": "ZRV", )"
+                            R"("urls": {"uninstall_survey": "https://survey.example/u/"}})");
+  SetGlobalStorageMutexNameForTesting(test_support::UniqueName(L"gs").c_str());
+  const base::FilePath profile = base::FilePath(root_.path()).Append(L"profile");
+  ASSERT_EQ(GlobalStorage::kOk, GlobalStorage::GetInstance()->Write("UUID", "u-1"));
+  base::FilePath program_files;
+  ASSERT_TRUE(base::PathService::Get(base::kProgramFiles, &program_files));
+  const std::wstring survey =
+      L"\"" + program_files.Append(L"Internet Explorer\\iexplore.exe").value() + L"\"" +
+      (base::win::GetVersion() >= base::win::VERSION_WIN8 ? L" -private" : L"") +
+      L" https://survey.example/u/?version=" + Version() + L"&uuid=u-1&from=mail";
+  const std::string preferences =
+      R"({"welcome-url": "https://welcome.example/?from=mail", "profile_path": )" + JsonPath(profile) + "}";
+  const uint32_t own = GetCurrentProcessId();
+  const struct Row {
+    const char* name;
+    std::wstring switches;
+    Flags flags;
+    bool helper;
+    bool status_held;
+    std::vector<uint32_t> watched;
+  } rows[] = {
+      {"this process only", L"", {.uninstall = true}, false, false, {own}},
+      {"initial and second process", L"--initial-pid=4242 --parent-pid=4343", {.uninstall = true}, false, false,
+       {own, 4242, 4343}},
+      {"silent, with a helper", L"--silent", {.uninstall = true, .silent = true}, true, false, {own}},
+      {"status file held open", L"", {.uninstall = true}, false, true, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RecordDetachedStarts();
+    test_support::RemoveTree(tasks_file().value());
+    PutInstallation(preferences);
+    const std::map<std::string, std::string> before = ReadTree(install_);
+    const base::FilePath victim = base::FilePath(root_.path()).Append(L"victim.txt");
+    ASSERT_TRUE(base::PathExists(victim));
+    std::vector<std::unique_ptr<test_support::ScopedTestHandle>> held;
+    for (const base::FilePath& file : {Subfolder().Append(L"installer.exe"), Subfolder().Append(L"zorvi.dll"),
+                                       install_.Append(kInstallLogFileName)}) {
+      if (file.BaseName().value() != kInstallLogFileName || row.status_held)
+        held.push_back(std::make_unique<test_support::ScopedTestHandle>(CreateFileW(
+            file.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)));
+    }
+    test_support::ScopedLogCapture log;
+    Prepare(L"--uninstall " + row.switches, row.flags);
+    ASSERT_EQ(Settings::kOperationUninstall, settings_->operation());
+    if (row.helper)
+      InstallerTestPeer::HoldUndoEvent(installer_.get());
+    const Lines lines = Run();
+    installer_.reset();
+    held.clear();
+    EXPECT_TRUE(base::PathExists(victim));
+    EXPECT_EQ(!row.status_held, log.HasLineStartingWith("Skipping " + base::WideToUTF8(Version()) +
+                                                        "\\..\\..\\victim.txt: not a path inside"));
+    if (row.status_held) {
+      EXPECT_EQ(JoinLines({{kFolderReady, Recorder::TotalStepsLine(6)}, Lines(3, kStep),
+                           Failure(kInstallerErrorGeneric, L"", "Failed to remove installation status file")}),
+                lines);
+      EXPECT_EQ(before, ReadTree(install_));
+      EXPECT_TRUE(g_detached_starts.empty());
+      EXPECT_FALSE(base::PathExists(tasks_file())) << "the task is removed after the status file";
+      continue;
+    }
+    EXPECT_EQ(Completed(6), lines);
+    std::vector<std::pair<std::wstring, std::wstring>> starts;
+    if (!row.helper)
+      starts.emplace_back(L"batch", L"\"" + install_.Append(L"k.bat").value() + L"\"");
+    if (!row.flags.silent)
+      starts.emplace_back(L"survey", survey);
+    std::sort(starts.begin(), starts.end());
+    std::sort(g_detached_starts.begin(), g_detached_starts.end());
+    EXPECT_EQ(starts, g_detached_starts);
+    std::string batch;
+    ASSERT_TRUE(test_support::ReadFileBytes(install_.Append(L"k.bat").value(), &batch));
+    EXPECT_EQ(ExpectedBatch(row.watched, {Subfolder().Append(L"installer.exe"), Subfolder().Append(L"zorvi.dll")},
+                            {Subfolder(), install_}),
+              batch);
+    const std::string version = base::WideToUTF8(Version());
+    std::map<std::string, std::string> after = ReadTree(install_);
+    after.erase("k.bat");
+    EXPECT_EQ((std::map<std::string, std::string>{{"installer_prefs.json", before.at("installer_prefs.json")},
+                                                  {version + "\\", ""},
+                                                  {version + "\\installer.exe", before.at(version + "\\installer.exe")},
+                                                  {version + "\\zorvi.dll", before.at(version + "\\zorvi.dll")}}),
+              after);
+    std::string tasks;
+    ASSERT_TRUE(test_support::ReadFileBytes(tasks_file().value(), &tasks));
+    const std::unique_ptr<base::Value> record = base::JsonReader::Read(tasks);
+    ASSERT_TRUE(record);
+    const base::ListValue* calls = nullptr;
+    std::vector<std::string> names;
+    const base::DictionaryValue* dictionary = nullptr;
+    ASSERT_TRUE(record->GetAsDictionary(&dictionary) && dictionary->GetList("calls", &calls));
+    for (size_t i = 0; i < calls->GetSize(); ++i) {
+      const base::Value* entry = nullptr;
+      const base::DictionaryValue* call = nullptr;
+      std::string name;
+      std::string suffix;
+      ASSERT_TRUE(calls->Get(i, &entry) && entry->GetAsDictionary(&call) && call->GetString("call", &name));
+      call->GetString("suffix", &suffix);
+      names.push_back(name + (suffix.empty() ? "" : " " + suffix));
+    }
+    EXPECT_EQ((std::vector<std::string>{"Init", "RemoveStale", "Delete Autoupdate 42"}), names);
+  }
+}
+
+// "--deleteuserprofile" deletes the profile folder the installation names, and with the default location its twin
+// below the local application data; never a folder that is not a profile's: relative, with "..", a known folder,
+// one holding a known folder or the installation.
+TEST_F(UninstallTest, ProfileDeletionRefusesWhatIsNoProfile) {
+  RecordDetachedStarts();
+  const base::FilePath root(root_.path());
+  const base::FilePath app_data = root.Append(L"AppData");
+  const base::FilePath local = root.Append(L"Local");
+  const base::FilePath elsewhere = root.Append(L"elsewhere\\profile");
+  // Each row: the branding's template, "profile_path", and which of the sentinel folders are gone afterwards.
+  const struct Row {
+    const char* name;
+    std::string profile_template;
+    std::wstring profile_path;
+    std::vector<base::FilePath> gone;
+  } rows[] = {
+      {"no template, no path", "", L"", {}},
+      {"the default location and its twin", "Zorvi\\\\User Data", L"",
+       {app_data.Append(L"Zorvi\\User Data"), local.Append(L"Zorvi\\User Data")}},
+      {"a named folder, no twin", "Zorvi\\\\User Data", elsewhere.value(), {elsewhere}},
+      {"relative", "", L"Zorvi\\User Data", {}},
+      {"with ..", "", app_data.Append(L"Zorvi\\..\\Zorvi\\User Data").value(), {}},
+      {"the application data itself", "", app_data.value(), {}},
+      {"a folder holding the home folder", "", root.value(), {}},
+      {"the installation", "", install_.value(), {}},
+      {"the installation's parent", "", install_.DirName().value(), {}},
+  };
+  const std::vector<base::FilePath> sentinels = {app_data.Append(L"Zorvi\\User Data"), app_data.Append(L"Zorvi\\other"),
+                                                 local.Append(L"Zorvi\\User Data"), local.Append(L"Zorvi\\other"),
+                                                 elsewhere, root.Append(L"home")};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    SetBrandingTextForTesting(R"({"company_name": ")" + company() +
+                              R"(", "product_name": "Zorvi", "file_name_base": "zorvi", "user_agent_name": "ZRV", )"
+                              R"("default_profile_path_template": ")" + row.profile_template + R"("})");
+    PutInstallation(row.profile_path.empty() ? "{}"
+                                             : R"({"profile_path": )" + JsonPath(base::FilePath(row.profile_path)) + "}");
+    for (const base::FilePath& folder : sentinels) {
+      base::CreateDirectory(folder);
+      ASSERT_TRUE(test_support::WriteFileBytes(folder.Append(L"sentinel").value(), "s"));
+    }
+    test_support::ScopedLogCapture log;
+    Prepare(L"--uninstall --deleteuserprofile=1", {.uninstall = true});
+    ASSERT_TRUE(settings_->delete_profile());
+    EXPECT_EQ(Completed(6), Run());
+    for (const base::FilePath& folder : sentinels) {
+      const bool gone = std::find(row.gone.begin(), row.gone.end(), folder) != row.gone.end();
+      EXPECT_EQ(!gone, base::PathExists(folder.Append(L"sentinel"))) << folder.value();
+    }
+    EXPECT_EQ(row.gone.empty() && !row.profile_path.empty(), log.HasLineStartingWith("Not deleting the user profile"));
+  }
+}
+
+// An upgrade removes each older version that its old status log records, whole or not at all: a version with a
+// file in use keeps its files and log, an unreadable log stays, a listed path outside the installation is never
+// touched, and only the retired companion shortcut leaves the start menu. When the upgrade fails later, all of
+// it comes back.
+TEST_F(UninstallTest, UpgradeRemovesOlderVersionsWholeOrNotAtAll) {
+  MakePackage({.data_files = 1});
+  ASSERT_TRUE(base::PathService::Override(base::kExeDir, package_->folder()));
+  const base::FilePath programs = base::FilePath(root_.path()).Append(L"Programs");
+  const base::FilePath victim = base::FilePath(root_.path()).Append(L"victim.txt");
+  for (bool fail : {true, false}) {
+    SCOPED_TRACE(fail ? "failed later" : "succeeded");
+    PutExistingInstallation("7");
+    const base::FilePath old_status = install_.Append(L"old_status");
+    base::CreateDirectory(old_status);
+    PutLoggedFiles(old_status.Append(L"installation_status.xml.1"), L"37.0",
+                   {L"a.exe", L"d\\b.txt", L"..\\..\\victim.txt"});
+    PutLoggedFiles(old_status.Append(L"installation_status.xml.2"), L"36.0", {L"in use.exe", L"c.txt"});
+    ASSERT_TRUE(test_support::WriteFileBytes(old_status.Append(L"installation_status.xml.3").value(), "<broken"));
+    ASSERT_TRUE(test_support::WriteFileBytes(old_status.Append(L"notes.txt").value(), "kept"));
+    for (const wchar_t* name : {L"Zorvi Companion.lnk", L"Zorvi Companion (2).lnk", L"Zorvi.lnk", L"other.lnk"})
+      ASSERT_TRUE(test_support::WriteFileBytes(programs.Append(name).value(), "lnk"));
+    if (fail)
+      package_->WriteFilesList("zorvi.exe\r\nmissing.dat\r\n");
+    else
+      package_->WriteFilesList("zorvi.exe\r\n");
+    const std::map<std::string, std::string> before = ReadTree(install_);
+    const std::map<std::string, std::string> start_menu = ReadTree(programs);
+    test_support::ScopedTestHandle in_use(CreateFileW(install_.Append(L"36.0\\in use.exe").value().c_str(),
+                                                      GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                                      nullptr));
+    test_support::ScopedLogCapture log;
+    Prepare(L"");
+    ASSERT_EQ(Settings::kOperationUpgrade, settings_->operation());
+    const Lines lines = Run();
+    installer_.reset();
+    in_use.reset();
+    EXPECT_TRUE(base::PathExists(victim));
+    EXPECT_TRUE(log.HasLineStartingWith("Skipping 37.0\\..\\..\\victim.txt: not a path inside"));
+    EXPECT_TRUE(log.HasLineStartingWith("Found invalid old status file: " + old_status.AsUTF8() +
+                                        "\\installation_status.xml.3"));
+    if (fail) {
+      ASSERT_LE(2u, lines.size());
+      EXPECT_EQ(Failure(kInstallerErrorCopy, Subfolder(Version() + L"_0").Append(L"missing.dat").value(),
+                        "Failed copying missing.dat"),
+                Lines(lines.end() - 2, lines.end()));
+      EXPECT_EQ(before, ReadTree(install_));
+      EXPECT_EQ(start_menu, ReadTree(programs));
+      continue;
+    }
+    EXPECT_EQ(kSuccess, lines.back());
+    const std::map<std::string, std::string> after = ReadTree(install_);
+    for (const auto& [path, digest] : before) {
+      const bool removed = path.rfind("37.0\\", 0) == 0 || path == "old_status\\installation_status.xml.1";
+      EXPECT_EQ(!removed, after.count(path) == 1) << path;
+    }
+    EXPECT_EQ((std::map<std::string, std::string>{{"Zorvi.lnk", start_menu.at("Zorvi.lnk")},
+                                                  {"other.lnk", start_menu.at("other.lnk")}}),
+              ReadTree(programs));
+  }
 }
 
 }  // namespace

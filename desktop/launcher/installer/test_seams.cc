@@ -22,6 +22,7 @@ std::atomic<GraceWaitHook> g_grace_wait_hook{nullptr};
 std::atomic<TaskSchedulerFactoryHook> g_task_scheduler_factory_hook{nullptr};
 std::atomic<bool> g_unbuilt_steps_pass{false};
 std::atomic<StepReportedHook> g_step_reported_hook{nullptr};
+std::atomic<DetachedStartHook> g_detached_start_hook{nullptr};
 
 }  // namespace
 
@@ -136,6 +137,14 @@ void SetStepReportedHookForTesting(StepReportedHook hook) {
 
 StepReportedHook GetStepReportedHook() {
   return g_step_reported_hook.load(std::memory_order_relaxed);
+}
+
+void SetDetachedStartHookForTesting(DetachedStartHook hook) {
+  g_detached_start_hook.store(hook, std::memory_order_relaxed);
+}
+
+DetachedStartHook GetDetachedStartHook() {
+  return g_detached_start_hook.load(std::memory_order_relaxed);
 }
 
 }  // namespace zorvi::installer

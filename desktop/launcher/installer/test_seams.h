@@ -118,6 +118,15 @@ using StepReportedHook = bool (*)(int steps_reported, HANDLE interrupted_event);
 void SetStepReportedHookForTesting(StepReportedHook hook);
 StepReportedHook GetStepReportedHook();
 
+// Called in place of starting what an uninstallation leaves running after it ends: the clean-up batch (hidden,
+// `kind` "batch") and the uninstall survey's browser (through WMI, outside the process tree, `kind` "survey"),
+// with the command line that would have been started. Under wine the batch's wait for its processes ends at once
+// and a browser would open, so tests record these starts and run the batch themselves. True counts as started.
+// Null, the default, starts them.
+using DetachedStartHook = bool (*)(const std::wstring& kind, const std::wstring& command_line);
+void SetDetachedStartHookForTesting(DetachedStartHook hook);
+DetachedStartHook GetDetachedStartHook();
+
 }  // namespace zorvi::installer
 
 #endif  // DESKTOP_LAUNCHER_INSTALLER_TEST_SEAMS_H_

@@ -382,4 +382,47 @@ print("reg export: the last install path of %d scenarios is where it must be; %d
       % (checked, entries_checked))
 PY
 fi
+# Uninstalled scenarios (InstallerScenarioTest.UninstallLeavesOnlyThePreferences): the clean-up batch the
+# uninstallation wrote is, byte for byte, the text built here from the grammar, the process ids the test build
+# recorded with the batch's start and the package's files_list (the backend's own installer and library, in list
+# order, are the left-overs); after the batch ran only the preferences remain (find, sha256sum); the recording
+# scheduler saw the installation's task deleted and holds no task (Python's json).
+for marker in "$D"/scenarios/*/uninstalled; do
+  [ -e "$marker" ] || continue
+  scenario=$(dirname "$marker")
+  name=$(basename "$scenario")
+  python3 - "$scenario" <<'PY' || fail "$name: the clean-up batch or the task calls"
+import json, os, sys
+scenario = sys.argv[1]
+version = open(os.path.join(scenario, "uninstalled")).read().rstrip("\\")
+install = "Z:" + os.path.join(scenario, "Zorvi").replace("/", "\\")
+starts = [line.split("\t") for line in open(os.path.join(scenario, "starts.txt"), encoding="utf-8").read().splitlines()]
+batches = [s for s in starts if s[0] == "batch"]
+assert len(batches) == 1, starts
+kind, pid, initial, parent, command = batches[0]
+assert command == '"%s\\k.bat"' % install, command
+pids = [int(pid)] + [int(p) for p in (initial, parent) if p and int(p) != 0]
+lines = ["SET PID%d_RUNNING=TRUE" % (i + 1) for i in range(len(pids))] + [":again"]
+for i, p in enumerate(pids):
+    lines += ["IF %%PID%d_RUNNING%%==TRUE (" % (i + 1), 'TASKLIST /FI "PID eq %d" | FIND /c /i ".exe"' % p,
+              "IF ERRORLEVEL 1 SET PID%d_RUNNING=FALSE" % (i + 1), ")"]
+lines += ["ping -n 2 127.0.0.1"] + ["IF %%PID%d_RUNNING%%==TRUE GOTO :again" % (i + 1) for i in range(len(pids))]
+listed = [l for l in open(os.path.join(scenario, "download", "files_list"), encoding="utf-8").read().splitlines() if l]
+folder = install + "\\" + version
+lines += ['del "%s\\%s"' % (folder, f) for f in listed if f in ("installer.exe", "zorvi.dll")]
+lines += ['rmdir "%s"' % f for f in sorted([folder, install], reverse=True)] + ["del %0"]
+want = ("\n".join(lines) + "\n").encode("cp437")
+got = open(os.path.join(scenario, "k.bat.written"), "rb").read()
+assert got == want, (got, want)
+tasks = json.load(open(os.path.join(scenario, "tasks.json"), encoding="utf-8"))
+calls = [(c["call"], c.get("suffix", "")) for c in tasks["calls"]]
+assert ("Delete", "Autoupdate 555") in calls, calls
+assert not tasks.get("tasks"), tasks
+PY
+  [ "$(cd "$scenario/Zorvi" && find . -mindepth 1)" = "./installer_prefs.json" ] ||
+    fail "$name: the install folder holds more than the preferences after the batch"
+  [ "$(sha256sum < "$scenario/Zorvi/installer_prefs.json")" = "$(printf '{}' | sha256sum)" ] ||
+    fail "$name: the preferences changed"
+  echo "python, find, sha256sum: $name wrote the clean-up batch it must, which left only the preferences"
+done
 exit $status

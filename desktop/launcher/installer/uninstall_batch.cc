@@ -62,8 +62,24 @@ bool UnescapePercent(const std::wstring& text, std::wstring* path) {
   return true;
 }
 
+// The system's short name of an existing `path` (every component); empty when it has none.
+base::FilePath ShortName(const base::FilePath& path) {
+  std::wstring short_name(MAX_PATH, L'\0');
+  DWORD length = GetShortPathNameW(path.value().c_str(), short_name.data(), MAX_PATH);
+  if (length >= MAX_PATH) {
+    short_name.resize(length);
+    length = GetShortPathNameW(path.value().c_str(), short_name.data(), length);
+  }
+  short_name.resize(length < short_name.size() ? length : 0);
+  return base::FilePath(short_name);
+}
+
 std::string ToOemCodePage(const std::wstring& text) {
   return base::SystemWideToMultiByte(text, CP_OEMCP);
+}
+
+bool IsAscii(const std::wstring& text) {
+  return std::all_of(text.begin(), text.end(), [](wchar_t c) { return c < 0x80; });
 }
 
 // Whether the batch can name `path` as a plain absolute path: no character the file system or the quoting
@@ -87,19 +103,24 @@ bool IsNameable(const std::wstring& path) {
 }
 
 // Whether `path` is `folder` itself (when allowed) or lies below it, comparing components without regard to
-// case as the file system does.
+// case as the file system does. The folder may be spelled by its long name or by its short name.
 bool IsInsideFolder(const base::FilePath& folder, const std::wstring& path, bool folder_itself) {
   if (!IsNameable(path))
     return false;
-  std::vector<std::wstring> parent;
   std::vector<std::wstring> child;
-  folder.StripTrailingSeparators().GetComponents(&parent);
   base::FilePath(path).GetComponents(&child);
-  if (child.size() < parent.size() || (child.size() == parent.size() && !folder_itself))
-    return false;
-  return std::equal(parent.begin(), parent.end(), child.begin(), [](const std::wstring& a, const std::wstring& b) {
-    return base::FilePath::CompareIgnoreCase(a, b) == 0;
-  });
+  for (const base::FilePath& spelling : {folder, ShortName(folder)}) {
+    std::vector<std::wstring> parent;
+    spelling.StripTrailingSeparators().GetComponents(&parent);
+    if (parent.empty() || child.size() < parent.size() || (child.size() == parent.size() && !folder_itself))
+      continue;
+    if (std::equal(parent.begin(), parent.end(), child.begin(), [](const std::wstring& a, const std::wstring& b) {
+          return base::FilePath::CompareIgnoreCase(a, b) == 0;
+        })) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // Reads the batch line by line, expecting the writer's lines in order.
@@ -224,11 +245,16 @@ void UninstallBatch::SetWatchedProcesses(uint32_t own, uint32_t initial, uint32_
 }
 
 bool UninstallBatch::AddLeftoverFile(const base::FilePath& file) {
-  if (!IsInsideFolder(install_folder_, file.value(), false))
-    return false;
-  files_.push_back(file);
+  base::FilePath named = file;
+  if (!IsInsideFolder(install_folder_, named.value(), false)) {
+    // A name the command processor's code page cannot carry is named by its short name, which is plain ASCII.
+    named = ShortName(file);
+    if (named.empty() || !IsAscii(named.value()) || !IsInsideFolder(install_folder_, named.value(), false))
+      return false;
+  }
+  files_.push_back(named);
   // Up to the installation folder, which may be a drive's root (its own parent).
-  for (base::FilePath folder = file.DirName(); IsInsideFolder(install_folder_, folder.value(), true);) {
+  for (base::FilePath folder = named.DirName(); IsInsideFolder(install_folder_, folder.value(), true);) {
     folders_.insert(folder.value());
     const base::FilePath parent = folder.DirName();
     if (parent.value() == folder.value())

@@ -1,14 +1,19 @@
 #include "desktop/launcher/installer/uninstall_batch.h"
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "base/files/file_util.h"
 #include "base/strings/string_split.h"
 #include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
 #include "desktop/launcher/installer/installer_test_util.h"
+#include "testing/test_support.h"
 
 namespace zorvi::installer {
 namespace {
@@ -111,6 +116,36 @@ TEST(UninstallBatchTest, AnyOtherTextIsRefusedWithItsLine) {
   EXPECT_FALSE(CheckUninstallBatch("", kFolder, &error));
   EXPECT_FALSE(CheckUninstallBatch(text.substr(0, text.size() - 1), kFolder, &error)) << "unterminated";
   EXPECT_FALSE(CheckUninstallBatch(text, base::FilePath(L"C:\\Zorvi Test\\Other"), &error)) << "another folder";
+}
+
+// A left-over whose name the command processor's code page cannot carry is named by its short name, which the
+// system maps back to the same file; its folders too, up to the installation folder, also when that folder's
+// own name needs the short form. The checker accepts the folder in either spelling.
+TEST(UninstallBatchTest, NamesTheCodePageCannotCarryAreWrittenShort) {
+  test_support::ScopedTestFolder root(L"batch");
+  const std::wstring oem_only = L"A%\u00e9";                     // "%" and a letter every Latin OEM page has
+  const std::wstring foreign = L"\u0444\u0430\u0439\u043b \u65e5\u672c";  // Cyrillic and CJK
+  for (const std::wstring& folder_name : {oem_only, foreign}) {
+    SCOPED_TRACE(base::WideToUTF8(folder_name));
+    const base::FilePath folder = base::FilePath(root.path()).Append(folder_name);
+    const base::FilePath file = folder.Append(foreign).Append(foreign + L".dll");
+    ASSERT_TRUE(base::CreateDirectory(file.DirName()));
+    ASSERT_TRUE(test_support::WriteFileBytes(file.value(), "x"));
+    UninstallBatch batch(folder);
+    ASSERT_TRUE(batch.AddLeftoverFile(file));
+    const std::string text = batch.Format();
+    std::string error;
+    EXPECT_TRUE(CheckUninstallBatch(text, folder, &error)) << error << "\n" << text;
+    const std::vector<std::string> lines = base::SplitString(text, "\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
+    const auto del = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("del \"", 0) == 0; });
+    ASSERT_NE(lines.end(), del);
+    std::string named = del->substr(5, del->size() - 6);
+    EXPECT_TRUE(base::IsStringASCII(named)) << named;
+    base::ReplaceSubstringsAfterOffset(&named, 0, "%%", "%");
+    wchar_t long_name[MAX_PATH] = {};
+    ASSERT_NE(0u, GetLongPathNameW(base::ASCIIToUTF16(named).c_str(), long_name, MAX_PATH)) << named;
+    EXPECT_EQ(0, base::FilePath::CompareIgnoreCase(file.value(), long_name)) << named;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,379 @@
+// What an upgrade and an uninstallation remove: the version folders that older status logs record, the old root
+// files, the status file, the autoupdate task, the installed files and, on request, the user's profile. Files
+// still in use at the end of an uninstallation are left to the clean-up batch (uninstall_batch.h).
+//
+// Every path below comes from a status log or the installation's preferences, files the user can edit: each is
+// checked to name what it should (inside the install folder, or a profile folder that is no system folder)
+// before anything is deleted.
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/base_paths.h"
+#include "base/command_line.h"
+#include "base/files/file_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/strings/pattern.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/string_split.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/windows_version.h"
+#include "base/win/wmi.h"
+#include "desktop/common/autoupdate/updatechecker/globalstorage_win.h"
+#include "desktop/launcher/installer/default_browser.h"
+#include "desktop/launcher/installer/folder_permission.h"
+#include "desktop/launcher/installer/installation_info.h"
+#include "desktop/launcher/installer/installer.h"
+#include "desktop/launcher/installer/product_info.h"
+#include "desktop/launcher/installer/service/task_scheduler.h"
+#include "desktop/launcher/installer/service/transactions/delete_file_operation.h"
+#include "desktop/launcher/installer/service/xml_document.h"
+#include "desktop/launcher/installer/settings.h"
+#include "desktop/launcher/installer/status.h"
+#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/launcher/installer/uninstall_batch.h"
+
+namespace zorvi::installer {
+
+namespace {
+
+constexpr wchar_t kOldStatusFolder[] = L"old_status";
+constexpr wchar_t kOldStatusPattern[] = L"*.xml.*";
+constexpr wchar_t kLauncherFile[] = L"launcher.exe";
+constexpr wchar_t kPrefDefaultOverridesFile[] = L"pref_default_overrides";
+// The shortcut of a companion program that earlier versions put into the start menu; only it goes.
+constexpr char kRetiredShortcutSuffix[] = " Companion*.lnk";
+constexpr wchar_t kStartMenuClientsKey[] = L"Software\\Clients\\StartMenuInternet";
+
+// `relative` (a status log's subfolder and file) below `folder`, its "." and ".." resolved; false when it is
+// absolute, climbs out of the folder or names the folder itself, so that a damaged or tampered log cannot make
+// an uninstallation delete anything outside the installation.
+bool ResolveInsideFolder(const base::FilePath& folder, const std::vector<base::FilePath>& relative,
+                         base::FilePath* path) {
+  std::vector<std::wstring> kept;
+  for (const base::FilePath& part : relative) {
+    const std::wstring& text = part.value();
+    if (part.IsAbsolute() || (!text.empty() && (text[0] == L'\\' || text[0] == L'/')) ||
+        text.find(L':') != std::wstring::npos) {
+      return false;
+    }
+    std::vector<std::wstring> components;
+    part.GetComponents(&components);
+    for (const std::wstring& component : components) {
+      if (component == L"..") {
+        if (kept.empty())
+          return false;
+        kept.pop_back();
+      } else if (component != L"." && component != L"\\" && component != L"/") {
+        kept.push_back(component);
+      }
+    }
+  }
+  if (kept.empty())
+    return false;
+  *path = folder;
+  for (const std::wstring& component : kept)
+    *path = path->Append(component);
+  return true;
+}
+
+// Whether `inner` is `outer` or lies below it, by components and without regard to case.
+bool IsSameOrInside(const base::FilePath& outer, const base::FilePath& inner) {
+  std::vector<std::wstring> outer_parts;
+  std::vector<std::wstring> inner_parts;
+  outer.StripTrailingSeparators().GetComponents(&outer_parts);
+  inner.StripTrailingSeparators().GetComponents(&inner_parts);
+  return !outer_parts.empty() && inner_parts.size() >= outer_parts.size() &&
+         std::equal(outer_parts.begin(), outer_parts.end(), inner_parts.begin(),
+                    [](const std::wstring& a, const std::wstring& b) {
+                      return base::FilePath::CompareIgnoreCase(a, b) == 0;
+                    });
+}
+
+// Why the profile folder `profile` must not be deleted recursively, or empty when it may: "profile_path" is
+// text the user can edit, and a profile is never a drive, a system folder or a folder holding one.
+std::string ProfileRefusal(const base::FilePath& profile, const base::FilePath& install_folder) {
+  if (!profile.IsAbsolute())
+    return "it is relative";
+  std::vector<std::wstring> components;
+  profile.GetComponents(&components);
+  if (std::find(components.begin(), components.end(), L"..") != components.end())
+    return "it holds \"..\"";
+  if (profile.StripTrailingSeparators().DirName() == profile.StripTrailingSeparators())
+    return "it is a drive's root";
+  constexpr int kKnownFolders[] = {base::kAppData,       base::kLocalAppData,     base::kHomeDir,
+                                   base::kProgramFiles,  base::kProgramFilesX86,  base::kWindowsDir,
+                                   base::kCommonAppData, base::kProgramFiles6432, base::kSystemDir};
+  for (int key : kKnownFolders) {
+    base::FilePath known;
+    if (base::PathService::Get(key, &known) && IsSameOrInside(profile, known))
+      return "it is or holds the system folder " + known.AsUTF8();
+  }
+  if (IsSameOrInside(profile, install_folder))
+    return "it is or holds the installation folder";
+  return std::string();
+}
+
+void DeleteProfileFolder(const base::FilePath& profile, const base::FilePath& install_folder) {
+  const std::string refusal = ProfileRefusal(profile, install_folder);
+  if (!refusal.empty()) {
+    LOG(ERROR) << "Not deleting the user profile " << profile.value() << ": " << refusal;
+    return;
+  }
+  LOG(INFO) << "Deleting user profile.";
+  if (!base::DeleteFile(profile, true))
+    LOG(ERROR) << "Could not delete all of the user profile " << profile.value();
+}
+
+// Starts what outlives the installer: through the test seam when one is set.
+bool StartDetached(const std::wstring& kind, const std::wstring& command_line, bool (*start)(const std::wstring&)) {
+  if (const DetachedStartHook hook = GetDetachedStartHook())
+    return hook(kind, command_line);
+  return start(command_line);
+}
+
+bool StartHidden(const std::wstring& command_line) {
+  base::LaunchOptions options;
+  options.start_hidden = true;
+  return base::LaunchProcess(command_line, options).IsValid();
+}
+
+bool StartThroughWmi(const std::wstring& command_line) {
+  return base::win::LaunchProcessViaWmi(command_line, nullptr);
+}
+
+// The survey's address: its base, this version, the user's autoupdate id and what the installation's welcome
+// page was given.
+std::wstring SurveyUrl(const Status& status, const base::FilePath& install_folder) {
+  std::string url = GetBrandingUrl("uninstall_survey") + "?version=" + GetFullVersionString();
+  FolderInstallationInfo info(install_folder);
+  base::FilePath profile;
+  if (info.GetProfilePath(&profile, false)) {
+    GlobalStorage* storage = GlobalStorage::GetInstance();
+    storage->Initialize(profile);
+    std::string uuid;
+    if (storage->Read("UUID", &uuid) == GlobalStorage::kOk)
+      url += "&uuid=" + uuid;
+  }
+  const std::vector<std::string> parts =
+      base::SplitString(status.welcome_url, "?", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
+  if (parts.size() == 2)
+    url += "&" + parts[1];
+  return base::UTF8ToWide(url);
+}
+
+// Opens the uninstall survey in the system's browser, outside the installer's process tree so that it stays
+// open after the uninstallation.
+void ShowUninstallSurvey(const Status& status, const base::FilePath& install_folder) {
+  LOG(INFO) << "Trying to display the uninstall survey";
+  base::FilePath program_files;
+  if (!base::PathService::Get(base::kProgramFiles, &program_files))
+    return;
+  const base::FilePath browser = program_files.Append(L"Internet Explorer").Append(L"iexplore.exe");
+  // Quoted: the path holds blanks.
+  std::wstring command_line = L"\"" + browser.value() + L"\"";
+  if (base::win::GetVersion() >= base::win::VERSION_WIN8)
+    command_line += L" -private";
+  command_line += L" " + SurveyUrl(status, install_folder);
+  if (!StartDetached(L"survey", command_line, StartThroughWmi))
+    LOG(ERROR) << "Could not start the uninstall survey: " << command_line;
+}
+
+// The start-menu shortcuts of the companion program that earlier versions had.
+std::vector<base::FilePath> RetiredShortcuts() {
+  std::vector<base::FilePath> found;
+  base::FilePath start_menu;
+  const std::string product = GetProductName();
+  if (product.empty() || !base::PathService::Get(base::kStartMenu, &start_menu))
+    return found;
+  const std::string pattern = product + kRetiredShortcutSuffix;
+  base::FileEnumerator shortcuts(start_menu, false, base::FileEnumerator::FILES, base::UTF8ToWide(pattern));
+  for (base::FilePath shortcut = shortcuts.Next(); !shortcut.empty(); shortcut = shortcuts.Next()) {
+    // The system's search also matches short names; only the long name decides.
+    if (base::WildcardMatch(shortcut.BaseName().AsUTF8(), pattern))
+      found.push_back(shortcut);
+  }
+  return found;
+}
+
+}  // namespace
+
+base::FilePath Installer::InstalledPath(const InstallLog& log, const base::FilePath& file) const {
+  base::FilePath path;
+  std::vector<base::FilePath> parts;
+  if (!log.subfolder.empty())
+    parts.push_back(log.subfolder);
+  parts.push_back(file);
+  if (!ResolveInsideFolder(install_folder(), parts, &path)) {
+    LOG(ERROR) << "Skipping " << log.subfolder.value() << "\\" << file.value()
+               << ": not a path inside the installation folder";
+  }
+  return path;
+}
+
+base::FilePath Installer::RootPath(const base::FilePath& file) const {
+  return InstalledPath(InstallLog(), file);
+}
+
+// Applies one older status log: its version's files and the log go together, or (on upgrade, when one of them
+// cannot be removed) neither does. What was removed joins the run, so that a later failure brings it back.
+void Installer::RemoveOldInstallation(const base::FilePath& log_path) {
+  InstallLog log;
+  XmlDocument document;
+  if (!LoadInstallLog(&document, &log, log_path)) {
+    LOG(WARNING) << "Found invalid old status file: " << log_path.value();
+    return;
+  }
+  LOG(INFO) << "Found old status file: " << log_path.value();
+  const bool uninstall = settings_->operation() == Settings::kOperationUninstall;
+  OperationList local;
+  for (const base::FilePath& file : log.files) {
+    const base::FilePath path = InstalledPath(log, file);
+    if (path.empty())
+      continue;
+    if (!ExecuteOperation(&local, std::make_unique<DeleteFileOperation>(path, true, true)) && !uninstall) {
+      LOG(WARNING) << "Keeping the files of " << log_path.value() << ": " << path.value() << " cannot be removed";
+      RollbackOperations(&local);
+      return;
+    }
+  }
+  LOG(INFO) << "Deleting " << log_path.value();
+  if (!ExecuteOperation(&local, std::make_unique<DeleteFileOperation>(log_path, false, true)) && !uninstall) {
+    RollbackOperations(&local);
+    return;
+  }
+  for (std::unique_ptr<Operation>& operation : local)
+    transaction_.push_back(std::move(operation));
+}
+
+void Installer::StepRemoveInstalledFiles() {
+  LOG(INFO) << "Removing installed files.";
+  const base::FilePath old_status = install_folder().Append(kOldStatusFolder);
+  if (!base::DirectoryExists(old_status)) {
+    LOG(INFO) << "No old status files found.";
+    ScheduleNextStep();
+    return;
+  }
+  std::vector<base::FilePath> logs;
+  base::FileEnumerator entries(old_status, false, base::FileEnumerator::FILES, kOldStatusPattern);
+  for (base::FilePath entry = entries.Next(); !entry.empty(); entry = entries.Next())
+    logs.push_back(entry);
+  // Oldest name first, whatever order the file system lists them in.
+  std::sort(logs.begin(), logs.end(),
+            [](const base::FilePath& a, const base::FilePath& b) { return a.value() < b.value(); });
+  for (const base::FilePath& log : logs)
+    RemoveOldInstallation(log);
+  RemoveDirectoryW(old_status.value().c_str());
+  for (const base::FilePath& shortcut : RetiredShortcuts())
+    Execute(std::make_unique<DeleteFileOperation>(shortcut, false, false));
+  ScheduleNextStep();
+}
+
+void Installer::StepRemoveOldRootFiles() {
+  LOG(INFO) << "Removing old files from installation root";
+  for (const base::FilePath& file : settings_->status().install_log.root_files) {
+    const base::FilePath path = RootPath(file);
+    if (!path.empty())
+      Execute(std::make_unique<DeleteFileOperation>(path, false, true));
+  }
+  ScheduleNextStep();
+}
+
+void Installer::StepFinalizeUninstallation() {
+  LOG(INFO) << "Finalizing the uninstallation";
+  if (!Execute(std::make_unique<DeleteFileOperation>(install_folder().Append(kInstallLogFileName), false, true))) {
+    LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", "Failed to remove installation status file");
+    return;
+  }
+  SendNotifyMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                     reinterpret_cast<LPARAM>(kStartMenuClientsKey));
+  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+  const Status& status = settings_->status();
+  if (!settings_->copy_only()) {
+    LOG(INFO) << "Attempting to reset the default browser to IE.";
+    if (status.is_http_handler && base::win::GetVersion() >= base::win::VERSION_VISTA)
+      ResetDefaultBrowser(settings_->all_users());
+  }
+  if (!GetBrandingUrl("uninstall_survey").empty() && !base::CommandLine::ForCurrentProcess()->HasSwitch("silent"))
+    ShowUninstallSurvey(status, install_folder());
+  ScheduleNextStep();
+}
+
+void Installer::StepCleanupAfterUninstallation() {
+  LOG(INFO) << "Cleaning up files after uninstallation";
+  const InstallLog& log = settings_->status().install_log;
+  if (!settings_->copy_only()) {
+    LOG(INFO) << "Removing scheduled task";
+    RemoveAutoupdateTask(log.app_id);
+  }
+  UninstallBatch batch(install_folder());
+  auto delete_or_leave = [&](const base::FilePath& path) {
+    if (path.empty() || Execute(std::make_unique<DeleteFileOperation>(path, true, true)))
+      return;
+    if (!batch.AddLeftoverFile(path))
+      LOG(ERROR) << "The clean-up batch cannot name " << path.value() << "; it stays";
+  };
+  for (const base::FilePath& file : log.files)
+    delete_or_leave(InstalledPath(log, file));
+  delete_or_leave(install_folder().Append(kLauncherFile));
+  if (!GetBrandingWhiteLabeled()) {
+    const base::FilePath old = install_folder().Append(base::UTF8ToWide(GetBrandingFileNameBase() + ".old"));
+    if (base::PathExists(old))
+      Execute(std::make_unique<DeleteFileOperation>(old, false, false));
+  }
+  const base::FilePath overrides = install_folder().Append(kPrefDefaultOverridesFile);
+  if (!Execute(std::make_unique<DeleteFileOperation>(overrides, false, true)) && !batch.AddLeftoverFile(overrides))
+    LOG(ERROR) << "The clean-up batch cannot name " << overrides.value() << "; it stays";
+  for (const base::FilePath& file : log.root_files) {
+    const base::FilePath path = RootPath(file);
+    if (!path.empty())
+      Execute(std::make_unique<DeleteFileOperation>(path, true, true));
+  }
+  // The last report comes before what cannot be undone (the batch, the profile): an interruption it delivers
+  // still finds everything restorable.
+  if (!ReportStep())
+    return;
+  FinishUninstallation(&batch);
+  Succeed();
+}
+
+void Installer::FinishUninstallation(UninstallBatch* batch) {
+  unsigned initial_pid = 0;
+  base::StringToUint(base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(kInitialPidSwitch), &initial_pid);
+  batch->SetWatchedProcesses(GetCurrentProcessId(), initial_pid, other_process_id_);
+  const base::FilePath batch_file = install_folder().Append(kUninstallBatchFileName);
+  if (!batch->Write())
+    LOG(ERROR) << "Could not write " << batch_file.value();
+  // With a folder-permission helper, the helper runs the batch once it ends.
+  if (!undo_event_.IsValid()) {
+    LOG(INFO) << "Starting final cleanup batch file.";
+    if (!StartDetached(L"batch", L"\"" + batch_file.value() + L"\"", StartHidden))
+      LOG(ERROR) << "Could not start " << batch_file.value();
+  }
+  if (!settings_->delete_profile())
+    return;
+  FolderInstallationInfo info(install_folder());
+  base::FilePath profile;
+  if (!info.GetProfilePath(&profile, false))
+    return;
+  DeleteProfileFolder(profile, install_folder());
+  // The default location has a twin below the local application data, where the caches are.
+  base::FilePath app_data;
+  base::FilePath local_app_data;
+  base::FilePath relative;
+  if (info.profile_path().empty() && base::PathService::Get(base::kAppData, &app_data) &&
+      base::PathService::Get(base::kLocalAppData, &local_app_data) && app_data.AppendRelativePath(profile, &relative)) {
+    DeleteProfileFolder(local_app_data.Append(relative), install_folder());
+  }
+}
+
+}  // namespace zorvi::installer
