@@ -122,7 +122,7 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   void StepFinalizeUninstallation();
   void StepCleanupAfterUninstallation();
   // Upgrade clean-up and uninstallation: paths of a status log, checked to lie inside the install folder (empty
-  // when they do not), one older log's removal, and what the uninstallation leaves to run after it.
+  // when they do not), one older log's removal, and what an uninstallation does once nothing can roll it back.
   base::FilePath InstalledPath(const InstallLog& log, const base::FilePath& file) const;
   base::FilePath RootPath(const base::FilePath& file) const;
   void RemoveOldInstallation(const base::FilePath& log_path);

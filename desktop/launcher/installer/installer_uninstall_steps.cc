@@ -288,33 +288,20 @@ void Installer::StepRemoveOldRootFiles() {
   ScheduleNextStep();
 }
 
+// The status file goes here; what the rest of the finalizing tells other programs (the notifications, the user's
+// browser given back, the survey) cannot be undone and waits for the run's last report.
 void Installer::StepFinalizeUninstallation() {
   LOG(INFO) << "Finalizing the uninstallation";
   if (!Execute(std::make_unique<DeleteFileOperation>(install_folder().Append(kInstallLogFileName), false, true))) {
     LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", "Failed to remove installation status file");
     return;
   }
-  SendNotifyMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
-                     reinterpret_cast<LPARAM>(kStartMenuClientsKey));
-  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
-  const Status& status = settings_->status();
-  if (!settings_->copy_only()) {
-    LOG(INFO) << "Attempting to reset the default browser to IE.";
-    if (status.is_http_handler && base::win::GetVersion() >= base::win::VERSION_VISTA)
-      ResetDefaultBrowser(settings_->all_users());
-  }
-  if (!GetBrandingUrl("uninstall_survey").empty() && !base::CommandLine::ForCurrentProcess()->HasSwitch("silent"))
-    ShowUninstallSurvey(status, install_folder());
   ScheduleNextStep();
 }
 
 void Installer::StepCleanupAfterUninstallation() {
   LOG(INFO) << "Cleaning up files after uninstallation";
   const InstallLog& log = settings_->status().install_log;
-  if (!settings_->copy_only()) {
-    LOG(INFO) << "Removing scheduled task";
-    RemoveAutoupdateTask(log.app_id);
-  }
   UninstallBatch batch(install_folder());
   auto delete_or_leave = [&](const base::FilePath& path) {
     if (path.empty() || Execute(std::make_unique<DeleteFileOperation>(path, true, true)))
@@ -338,8 +325,8 @@ void Installer::StepCleanupAfterUninstallation() {
     if (!path.empty())
       Execute(std::make_unique<DeleteFileOperation>(path, true, true));
   }
-  // The last report comes before what cannot be undone (the batch, the profile): an interruption it delivers
-  // still finds everything restorable.
+  // The last report comes before what cannot be undone: an interruption it delivers still finds everything
+  // restorable.
   if (!ReportStep())
     return;
   FinishUninstallation(&batch);
@@ -347,6 +334,20 @@ void Installer::StepCleanupAfterUninstallation() {
 }
 
 void Installer::FinishUninstallation(UninstallBatch* batch) {
+  SendNotifyMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(kStartMenuClientsKey));
+  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+  const Status& status = settings_->status();
+  if (!settings_->copy_only()) {
+    LOG(INFO) << "Attempting to reset the default browser to IE.";
+    if (status.is_http_handler && base::win::GetVersion() >= base::win::VERSION_VISTA)
+      ResetDefaultBrowser(settings_->all_users());
+  }
+  if (!GetBrandingUrl("uninstall_survey").empty() && !base::CommandLine::ForCurrentProcess()->HasSwitch("silent"))
+    ShowUninstallSurvey(status, install_folder());
+  if (!settings_->copy_only()) {
+    LOG(INFO) << "Removing scheduled task";
+    RemoveAutoupdateTask(status.install_log.app_id);
+  }
   unsigned initial_pid = 0;
   base::StringToUint(base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(kInitialPidSwitch), &initial_pid);
   batch->SetWatchedProcesses(GetCurrentProcessId(), initial_pid, other_process_id_);

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -884,6 +885,85 @@ TEST_F(UninstallTest, UpgradeRemovesOlderVersionsWholeOrNotAtAll) {
               ReadTree(programs));
   }
 }
+
+// Each kind of run, interrupted at every step it reports (the k-th report takes the interruption, as a controller's
+// Stop or death at that step would be taken), ends with exactly k steps and one terminal report, never a success,
+// and leaves the machine as it found it: the install folder with its older versions, the start menu, the user's
+// application data and profile, the task store and the last install path.
+enum class RunKind { kInstall, kUpgrade, kUninstall };
+
+class EveryStepTest : public UninstallTest, public testing::WithParamInterface<RunKind> {};
+
+int g_interrupt_at = 0;
+bool InterruptAtChosenStep(int steps_reported, HANDLE) {
+  return steps_reported == g_interrupt_at;
+}
+
+TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
+  RecordDetachedStarts();
+  SetStepReportedHookForTesting(InterruptAtChosenStep);
+  const base::FilePath root(root_.path());
+  const base::FilePath profile = root.Append(L"profile");
+  const std::string preferences = R"({"profile_path": )" + JsonPath(profile) + "}";
+  const std::vector<base::FilePath> watched = {root.Append(L"AppData"), root.Append(L"Local"), root.Append(L"Programs"),
+                                               profile};
+  MakePackage({.data_files = 2});
+  if (GetParam() == RunKind::kUninstall) {
+    ASSERT_TRUE(base::PathService::Override(base::kExeDir, Subfolder()));
+  }
+  auto prepare_machine = [&] {
+    if (GetParam() == RunKind::kInstall) {
+      PutEarlierRootFile();
+    } else if (GetParam() == RunKind::kUpgrade) {
+      PutExistingInstallation("7");
+      base::CreateDirectory(install_.Append(L"old_status"));
+      PutLoggedFiles(install_.Append(L"old_status\\installation_status.xml.1"), L"37.0", {L"a.exe", L"d\\b.txt"});
+    } else {
+      PutInstallation(preferences);
+    }
+    ASSERT_TRUE(test_support::WriteFileBytes(root.Append(L"Programs\\Zorvi Companion.lnk").value(), "lnk"));
+    base::CreateDirectory(profile);
+    ASSERT_TRUE(test_support::WriteFileBytes(profile.Append(L"Preferences").value(), "{}"));
+    ASSERT_TRUE(test_support::WriteFileBytes(tasks_file().value(), R"({"tasks": {}})"));
+  };
+  auto snapshot = [&] {
+    std::vector<std::map<std::string, std::string>> trees = {ReadTree(install_)};
+    for (const base::FilePath& folder : watched)
+      trees.push_back(ReadTree(folder));
+    std::string tasks;
+    test_support::ReadFileBytes(tasks_file().value(), &tasks);
+    return std::make_tuple(trees, tasks, LastInstallPathValue());
+  };
+  const struct {
+    const wchar_t* switches;
+    Flags flags;
+    int steps;
+  } runs[] = {{L"--allusers=0", {}, 7}, {L"--allusers=0", {}, 11},
+              {L"--uninstall --deleteuserprofile=1", {.uninstall = true}, 5}};
+  const auto& run = runs[static_cast<int>(GetParam())];
+  const int total = GetParam() == RunKind::kUninstall ? 6 : package_->StepTotal(run.steps);
+  for (int k = 1; k <= total; ++k) {
+    SCOPED_TRACE("interrupted at step " + std::to_string(k));
+    prepare_machine();
+    const auto before = snapshot();
+    g_interrupt_at = k;
+    Prepare(run.switches, run.flags);
+    const Lines lines = Run();
+    installer_.reset();
+    EXPECT_EQ(JoinLines({{kFolderReady, Recorder::TotalStepsLine(total)}, Lines(k, kStep),
+                         {Recorder::TerminatedLine(false)}}),
+              lines);
+    EXPECT_EQ(before, snapshot());
+    EXPECT_TRUE(g_detached_starts.empty());
+  }
+}
+
+std::string RunKindName(const testing::TestParamInfo<RunKind>& info) {
+  return info.param == RunKind::kInstall ? "Install" : info.param == RunKind::kUpgrade ? "Upgrade" : "Uninstall";
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, EveryStepTest, testing::Values(RunKind::kInstall, RunKind::kUpgrade, RunKind::kUninstall),
+                         RunKindName);
 
 }  // namespace
 }  // namespace test
