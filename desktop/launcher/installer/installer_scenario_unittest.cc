@@ -62,9 +62,9 @@ std::wstring ScenarioName(const std::wstring& kind) {
 // ("Zorvi", holding an earlier root file), the processes' temporary folder, and the controller's records.
 class Scenario {
  public:
-  Scenario(const std::wstring& name, const PackageOptions& options)
+  Scenario(const std::wstring& name, const PackageOptions& options, const std::wstring& install_name = L"Zorvi")
       : root_(base::FilePath(test_support::TestDataDir()).Append(L"scenarios").Append(ScenarioName(name))),
-        install_(root_.Append(L"Zorvi")) {
+        install_(root_.Append(install_name)) {
     CreateDirectoryW(root_.DirName().value().c_str(), nullptr);
     CreateDirectoryW(root_.value().c_str(), nullptr);
     CreateDirectoryW(root_.Append(L"temp").value().c_str(), nullptr);
@@ -299,66 +299,84 @@ TEST(InstallerScenarioTest, StopOrDeathAtAStepRollsBack) {
   }
 }
 
-// An install, then its uninstallation by the installer in the version folder, as the installed uninstaller runs:
-// six steps and success; everything goes but the preferences and what the uninstallation's own processes hold
-// (the version's installer and library), which the clean-up batch deletes once they have ended. The test build
-// records the batch's start instead of making it (under wine the batch's wait for its processes ends at once),
-// and the test then runs it. testdata_check.sh compares the batch byte for byte with the text it builds from the
-// recorded process ids, the kept files with the package's (sha256sum) and the recorded task calls (Python).
+// An install, then its uninstallation by the installer in the version folder, as the installed uninstaller runs,
+// into a plain folder and one whose name holds a percent sign, blanks, braces and a letter beyond ASCII: six steps
+// and success; everything goes but the preferences and what the uninstallation's own processes hold (the version's
+// installer and library), which the clean-up batch deletes once they have ended. The test build records the
+// batch's start instead of making it (under wine the batch's wait for its processes ends at once), and the test
+// then runs it. testdata_check.sh compares the batch byte for byte with the text it builds from the recorded
+// process ids, the kept files with the package's (sha256sum) and the recorded task calls (Python).
 TEST(InstallerScenarioTest, UninstallLeavesOnlyThePreferences) {
-  Scenario scenario(L"uninstall", PackageOptions{});
-  const std::wstring seams = L"detached-starts=" + scenario.root().Append(L"starts.txt").value() +
-                             L";task-store=" + scenario.root().Append(L"tasks.json").value();
-  scenario.Start(L"--allusers=0", seams);
-  ASSERT_EQ(kControllerSucceeded, scenario.WaitController());
-  // What the launcher, preferences and finalizing steps leave, which this build's install passes over.
-  const base::FilePath version = scenario.install().Append(base::UTF8ToWide(GetFullVersionString()));
-  ASSERT_TRUE(CopyFileW(scenario.package().folder().Append(L"launcher.exe").value().c_str(),
-                        scenario.install().Append(L"launcher.exe").value().c_str(), FALSE));
-  ASSERT_TRUE(test_support::WriteFileBytes(scenario.install().Append(L"installer_prefs.json").value(), "{}"));
-  InstallLog log;
-  log.app_id = "555";
-  log.all_users = false;
-  log.subfolder = version.BaseName();
-  log.version = GetFullVersionString();
-  log.installation_path = scenario.install();
-  for (const std::string& file : scenario.package().files())
-    log.files.push_back(base::FilePath(base::UTF8ToWide(file)));
-  for (const std::string& file : scenario.package().root_files())
-    log.root_files.push_back(base::FilePath(base::UTF8ToWide(file)));
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-  const bool saved = SaveInstallLog(log, scenario.install().Append(kInstallLogFileName));
-  CoUninitialize();
-  ASSERT_TRUE(saved);
-
-  test_support::RemoveTree(scenario.root().Append(L"observer.jsonl").value());
-  scenario.Start(L"--uninstall", seams, version);
-  ASSERT_EQ(kControllerSucceeded, scenario.WaitController());
-  EXPECT_EQ(Succeeded(6), scenario.ObserverLines());
-  const base::FilePath batch = scenario.install().Append(L"k.bat");
-  ASSERT_TRUE(CopyFileW(batch.value().c_str(), scenario.root().Append(L"k.bat.written").value().c_str(), FALSE));
+  const std::wstring install_names[] = {L"Zorvi", L"Zorvi 100% {x} \u00fc"};
+  std::vector<std::unique_ptr<Scenario>> scenarios;
+  auto seams = [](const Scenario& scenario) {
+    return L"detached-starts=" + scenario.root().Append(L"starts.txt").value() +
+           L";task-store=" + scenario.root().Append(L"tasks.json").value();
+  };
+  for (const std::wstring& install_name : install_names) {
+    scenarios.push_back(std::make_unique<Scenario>(L"uninstall", PackageOptions{}, install_name));
+    scenarios.back()->Start(L"--allusers=0", seams(*scenarios.back()));
+  }
   const std::string name = GetFullVersionString() + "\\";
-  std::map<std::string, std::string> tree = ReadTree(scenario.install());
-  std::set<std::string> names;
-  for (const auto& [relative, digest] : tree)
-    names.insert(relative);
-  EXPECT_EQ((std::set<std::string>{"installer_prefs.json", "k.bat", name, name + "installer.exe", name + "zorvi.dll"}),
-            names);
+  for (auto& scenario : scenarios) {
+    ASSERT_EQ(kControllerSucceeded, scenario->WaitController());
+    // What the launcher, preferences and finalizing steps leave, which this build's install passes over.
+    const base::FilePath version = scenario->install().Append(base::UTF8ToWide(name)).StripTrailingSeparators();
+    ASSERT_TRUE(CopyFileW(scenario->package().folder().Append(L"launcher.exe").value().c_str(),
+                          scenario->install().Append(L"launcher.exe").value().c_str(), FALSE));
+    ASSERT_TRUE(test_support::WriteFileBytes(scenario->install().Append(L"installer_prefs.json").value(), "{}"));
+    InstallLog log;
+    log.app_id = "555";
+    log.all_users = false;
+    log.subfolder = version.BaseName();
+    log.version = GetFullVersionString();
+    log.installation_path = scenario->install();
+    for (const std::string& file : scenario->package().files())
+      log.files.push_back(base::FilePath(base::UTF8ToWide(file)));
+    for (const std::string& file : scenario->package().root_files())
+      log.root_files.push_back(base::FilePath(base::UTF8ToWide(file)));
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    const bool saved = SaveInstallLog(log, scenario->install().Append(kInstallLogFileName));
+    CoUninitialize();
+    ASSERT_TRUE(saved);
+    test_support::RemoveTree(scenario->root().Append(L"observer.jsonl").value());
+    scenario->Start(L"--uninstall", seams(*scenario), version);
+  }
+  for (auto& scenario : scenarios) {
+    SCOPED_TRACE(scenario->install().AsUTF8());
+    ASSERT_EQ(kControllerSucceeded, scenario->WaitController());
+    EXPECT_EQ(Succeeded(6), scenario->ObserverLines());
+    const base::FilePath batch = scenario->install().Append(L"k.bat");
+    ASSERT_TRUE(CopyFileW(batch.value().c_str(), scenario->root().Append(L"k.bat.written").value().c_str(), FALSE));
+    std::set<std::string> names;
+    for (const auto& [relative, digest] : ReadTree(scenario->install()))
+      names.insert(relative);
+    EXPECT_EQ((std::set<std::string>{"installer_prefs.json", "k.bat", name, name + "installer.exe", name + "zorvi.dll"}),
+              names);
 
-  // Every process the batch watches has ended (the controller waited for its backend).
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  std::wstring command = L"cmd.exe /c \"" + batch.value() + L"\"";
-  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                             scenario.install().value().c_str(), &startup, &process));
-  test_support::ScopedTestHandle batch_process(process.hProcess);
-  CloseHandle(process.hThread);
-  EXPECT_EQ(0u, ControllerProcess::WaitFor(batch_process.get()));
-  tree = ReadTree(scenario.install());
-  EXPECT_EQ(1u, tree.size());
-  EXPECT_EQ(1u, tree.count("installer_prefs.json"));
-  EXPECT_TRUE(test_support::WriteFileBytes(scenario.root().Append(L"uninstalled").value(), name));
+    // Every process the batch watches has ended (the controller waited for its backend).
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    std::wstring command = L"cmd.exe /c \"" + batch.value() + L"\"";
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                               scenario->install().value().c_str(), &startup, &process));
+    test_support::ScopedTestHandle batch_process(process.hProcess);
+    CloseHandle(process.hThread);
+    EXPECT_EQ(0u, ControllerProcess::WaitFor(batch_process.get()));
+    std::set<std::string> left = {"installer_prefs.json"};
+    // Wine's command processor expands percent signs again in the text that %0 stands for (Windows' does not), so
+    // under wine "del %0" cannot name the batch in a folder whose name holds one.
+    if (scenario->install().value().find(L'%') != std::wstring::npos)
+      left.insert("k.bat");
+    names.clear();
+    for (const auto& [relative, digest] : ReadTree(scenario->install()))
+      names.insert(relative);
+    EXPECT_EQ(left, names);
+    // For the check: the version's folder and the install folder's name.
+    EXPECT_TRUE(test_support::WriteFileBytes(scenario->root().Append(L"uninstalled").value(),
+                                             name + "\n" + scenario->install().BaseName().AsUTF8()));
+  }
 }
 
 }  // namespace

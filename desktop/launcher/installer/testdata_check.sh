@@ -391,11 +391,13 @@ for marker in "$D"/scenarios/*/uninstalled; do
   [ -e "$marker" ] || continue
   scenario=$(dirname "$marker")
   name=$(basename "$scenario")
+  before=$status
   python3 - "$scenario" <<'PY' || fail "$name: the clean-up batch or the task calls"
 import json, os, sys
 scenario = sys.argv[1]
-version = open(os.path.join(scenario, "uninstalled")).read().rstrip("\\")
-install = "Z:" + os.path.join(scenario, "Zorvi").replace("/", "\\")
+version, install_name = open(os.path.join(scenario, "uninstalled"), encoding="utf-8").read().split("\n")
+version = version.rstrip("\\")
+install = "Z:" + os.path.join(scenario, install_name).replace("/", "\\")
 starts = [line.split("\t") for line in open(os.path.join(scenario, "starts.txt"), encoding="utf-8").read().splitlines()]
 batches = [s for s in starts if s[0] == "batch"]
 assert len(batches) == 1, starts
@@ -411,6 +413,8 @@ listed = [l for l in open(os.path.join(scenario, "download", "files_list"), enco
 folder = install + "\\" + version
 lines += ['del "%s\\%s"' % (folder, f) for f in listed if f in ("installer.exe", "zorvi.dll")]
 lines += ['rmdir "%s"' % f for f in sorted([folder, install], reverse=True)] + ["del %0"]
+# The command processor expands %...% even between quotes: a percent sign of a path is written twice.
+lines = [l.replace("%", "%%") if l.startswith(("del \"", "rmdir \"")) else l for l in lines]
 want = ("\n".join(lines) + "\n").encode("cp437")
 got = open(os.path.join(scenario, "k.bat.written"), "rb").read()
 assert got == want, (got, want)
@@ -419,10 +423,15 @@ calls = [(c["call"], c.get("suffix", "")) for c in tasks["calls"]]
 assert ("Delete", "Autoupdate 555") in calls, calls
 assert not tasks.get("tasks"), tasks
 PY
-  [ "$(cd "$scenario/Zorvi" && find . -mindepth 1)" = "./installer_prefs.json" ] ||
+  install=$scenario/$(sed -n 2p "$marker")
+  # Under wine the batch cannot delete itself from a folder whose name holds '%' (the test says why).
+  left=./installer_prefs.json
+  case $install in *%*) left=$(printf './installer_prefs.json\n./k.bat');; esac
+  [ "$(cd "$install" && find . -mindepth 1 | LC_ALL=C sort)" = "$left" ] ||
     fail "$name: the install folder holds more than the preferences after the batch"
-  [ "$(sha256sum < "$scenario/Zorvi/installer_prefs.json")" = "$(printf '{}' | sha256sum)" ] ||
+  [ "$(sha256sum < "$install/installer_prefs.json")" = "$(printf '{}' | sha256sum)" ] ||
     fail "$name: the preferences changed"
-  echo "python, find, sha256sum: $name wrote the clean-up batch it must, which left only the preferences"
+  [ $status -ne $before ] ||
+    echo "python, find, sha256sum: $name wrote the clean-up batch it must, which left only the preferences"
 done
 exit $status
