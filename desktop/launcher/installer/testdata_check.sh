@@ -339,6 +339,8 @@ done
 # succeeded records its folder, copy-only installs record none, and a failed or stopped run has none left. A
 # per-user install also left one uninstall entry that names its folder, with the product, the stream the installer
 # answers to "--stream", the version and the launcher's uninstall command.
+# Other areas' tests may hold random bytes in string values under HKCU\Software while this runs; only the scenarios'
+# own keys are read, so text that is no UTF-16 elsewhere in the export does not matter.
 if [ $scenarios -gt 0 ]; then
   export_file=$D/scenarios/user_software.reg
   "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" reg export 'HKCU\Software' "$(printf 'Z:%s' "$export_file" | tr / '\\')" /y \
@@ -346,7 +348,7 @@ if [ $scenarios -gt 0 ]; then
   stream=$("$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" "$BIN/installer.exe" --stream </dev/null 2>/dev/null | tr -d '\r\n')
   python3 - "$export_file" "$D/scenarios" "$stream" <<'PY' || fail "the last install paths in the registry"
 import glob, json, os, re, sys
-text = open(sys.argv[1], "rb").read().decode("utf-16")
+text = open(sys.argv[1], "rb").read().decode("utf-16", errors="replace")
 sections = {}
 for match in re.finditer(r"^\[HKEY_CURRENT_USER\\Software\\([^\]\\]+)\]\r?\n((?:[^\r\n]+\r?\n)*)", text, re.M):
     sections[match.group(1)] = match.group(2)
