@@ -73,3 +73,10 @@ foreach(test InstallerEntryTest.ProbesAndEarlyRolesWriteNoLog
              InstallerHelpTest.ConsoleShowsTheTableForTheProductTheLanguagesAndTheFeatures)
   zorvi_test_resource_lock(desktop/launcher/installer ${test} display_foreground)
 endforeach()
+
+# The interactive installer's scenarios show its window, whose caption every such window shares: they take turns
+# with the other tests that show and work windows.
+foreach(test AcceptedInstallationEndsWithTheFilesInPlace SecondInstanceGivesWayAndClosingCancels
+             CopyFailureIsShownAndRetryInstallsOnceItIsFixed)
+  zorvi_test_resource_lock(desktop/launcher/installer InstallerUIEndToEndTest.${test} display_foreground)
+endforeach()

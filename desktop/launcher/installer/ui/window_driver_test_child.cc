@@ -14,6 +14,8 @@
 //                 "buttons":{..},"texts":[every child's text]}} and presses its button ID; waits until the window
 //                 has handled what the box started
 //   foreground    brings the window to the front, where keys typed on the display go
+//   wait-shown=ID waits (at most 60 s) until the main dialog's control ID is visible, e.g. the retry button of
+//                 the error page that the window's controller shows once its work has ended
 // window_driver_test_child.exe --signal=NAME sets the named event and ends: a Linux program that the tests start
 // (and wine gives them no handle of) runs it last to say it is done.
 // Exit code 0; 2 when the window or a box is not found, 3 for a malformed action.
@@ -73,6 +75,16 @@ struct Driver {
   void RoundTrip() const {
     DWORD_PTR result = 0;
     SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+  }
+
+  // Wine delivers no show event of another process's window (an out-of-context EVENT_OBJECT_SHOW hook is made
+  // but never called), so this goes through the window's queue, as the box wait does, until the control shows.
+  bool WaitShown(int id) const {
+    const HWND control = GetDlgItem(main, id);
+    const ULONGLONG end = GetTickCount64() + 60000;
+    while (control && !IsWindowVisible(control) && IsWindow(main) && GetTickCount64() < end)
+      RoundTrip();
+    return control && IsWindowVisible(control);
   }
 
   void ReadControl(HWND control) const {
@@ -238,6 +250,11 @@ int main() {
     } else if (name == L"box") {
       if (!driver.AnswerBox(std::stoi(value))) {
         std::fputs("{\"error\":\"no message box\"}\n", stdout);
+        return 2;
+      }
+    } else if (name == L"wait-shown") {
+      if (!driver.WaitShown(std::stoi(value))) {
+        std::fputs("{\"error\":\"control not shown\"}\n", stdout);
         return 2;
       }
     } else if (name == L"foreground") {
