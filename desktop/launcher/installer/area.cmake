@@ -77,6 +77,6 @@ endforeach()
 # The interactive installer's scenarios show its window, whose caption every such window shares: they take turns
 # with the other tests that show and work windows.
 foreach(test AcceptedInstallationEndsWithTheFilesInPlace SecondInstanceGivesWayAndClosingCancels
-             CopyFailureIsShownAndRetryInstallsOnceItIsFixed)
+             CopyFailureIsShownAndRetryInstallsOnceItIsFixed BeforeWindows7AcceptOffersOnlyTheFullPackage)
   zorvi_test_resource_lock(desktop/launcher/installer InstallerUIEndToEndTest.${test} display_foreground)
 endforeach()

@@ -123,13 +123,13 @@ class InstallerUIEndToEndTest : public testing::Test {
 
   // Without the overrides fetch the package is complete before the backend starts, which then runs the package's
   // installer at once: this build's backend cannot yet wait for a package that comes later.
-  std::unique_ptr<InstallerProcess> Start() {
+  std::unique_ptr<InstallerProcess> Start(const base::FilePath& program = base::FilePath()) {
     const std::wstring environment = EnvironmentWith(
         {{L"TEMP", temp_.value()},
          {L"TMP", temp_.value()},
          {test_support::kInstallerTestSeamsVariable, L"unbuilt-steps=pass;branding-file=" + branding_.value()}});
     return std::make_unique<InstallerProcess>(
-        package_->folder().Append(L"installer.exe"),
+        program.empty() ? package_->folder().Append(L"installer.exe") : program,
         L"--installfolder=\"" + install_.value() +
             L"\" --with-feature:installer-ui-stats=on --with-feature:installer-pref-default-overrides-support=off --v=2",
         environment);
@@ -290,6 +290,42 @@ TEST_F(InstallerUIEndToEndTest, CopyFailureIsShownAndRetryInstallsOnceItIsFixed)
   const std::map<std::string, std::string> package = ReadTree(package_->folder());
   const std::map<std::string, std::string> installed = ReadTree(install_);
   EXPECT_EQ(package.at(package_->root_files()[0]), installed.at(package_->root_files()[0]));
+}
+
+// On Windows Vista (wine's version for this copy of the installer, which runs alone and so fetches its package)
+// the accept shows the error page that sends the user to the full package, and the run can then only be closed.
+TEST_F(InstallerUIEndToEndTest, BeforeWindows7AcceptOffersOnlyTheFullPackage) {
+  const std::wstring name = test_support::UniqueName(L"installer_vista") + L".exe";
+  const base::FilePath folder = root_.Append(L"vista");
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  ASSERT_TRUE(CopyFileW(package_->folder().Append(L"installer.exe").value().c_str(),
+                        folder.Append(name).value().c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(package_->folder().Append(L"zorvi.dll").value().c_str(),
+                        folder.Append(L"zorvi.dll").value().c_str(), FALSE));
+  const std::wstring version_key = L"Software\\Wine\\AppDefaults\\" + name;
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, version_key.c_str(), L"Version", REG_SZ, L"vista",
+                                           sizeof(L"vista")));
+  std::unique_ptr<InstallerProcess> installer = Start(folder.Append(name));
+  const HWND window = installer->WaitForWindow();
+  RegDeleteTreeW(HKEY_CURRENT_USER, version_key.c_str());
+  ASSERT_TRUE(window) << Logs();
+  const std::vector<std::unique_ptr<base::Value>> error_page =
+      Drive(Caption(window), L"click=" + std::to_wstring(kAcceptButton) + L" read");
+  std::string text;
+  std::string offer;
+  int visible = -1;
+  EXPECT_TRUE(ControlLine(error_page, kStatusText).GetString("text", &text));
+  EXPECT_TRUE(ControlLine(error_page, kFullPackageButton).GetString("text", &offer));
+  EXPECT_TRUE(ControlLine(error_page, kFullPackageButton).GetInteger("visible", &visible));
+  EXPECT_EQ(1, visible);
+  EXPECT_FALSE(offer.empty());
+  EXPECT_NE(std::string::npos, text.find(offer)) << "the text names the button: " << text;
+  Drive(Caption(window), L"close box=" + std::to_wstring(kYes));
+  EXPECT_NE(0u, installer->Wait()) << Logs();
+  const std::unique_ptr<base::DictionaryValue> stats = PostedStats();
+  EXPECT_EQ((std::vector<std::string>{"WELCOME", "ERROR"}), PageSequence(*stats));
+  EXPECT_EQ(1, Integer(*stats, "installation_cancelled"));
+  EXPECT_FALSE(base::PathExists(install_)) << "nothing was installed";
 }
 
 // A second interactive installer of the session gives way to the first (whose lock file names its window's

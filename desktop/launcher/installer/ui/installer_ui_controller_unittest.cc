@@ -27,6 +27,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
+#include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
@@ -145,7 +146,7 @@ class InstallerUIControllerTest : public testing::Test {
       steps_[next_step_++]();
     // A step that could not go on would leave the run waiting for ever.
     if (HasFatalFailure())
-      controller_.OnCancel();
+      active_->OnCancel();
   }
 
   // The thread id that "installer.lck" holds, read as another instance reads it; 0 when it cannot be read.
@@ -190,6 +191,8 @@ class InstallerUIControllerTest : public testing::Test {
   base::FilePath fake_backend_;
   std::unique_ptr<Settings> settings_;
   InstallerUIController controller_;
+  // The controller whose run the steps drive.
+  InstallerUIController* active_ = &controller_;
   std::vector<std::function<void()>> steps_;
   size_t next_step_ = 0;
   base::DictionaryValue stats_json_;
@@ -327,6 +330,89 @@ TEST_F(InstallerUIControllerTest, ErrorsWaitForTheBackendAndARetryWaitsForTheTra
   const std::vector<test_support::LoggedRequest> requests =
       test_support::RequestsTo(server.StopAndReadLog(), "/prefs");
   EXPECT_EQ(1u, requests.size()) << "one overrides fetch for both accepts";
+}
+
+// The controller as the fetcher sees it, with the failed fetches counted: the test goes on after the failure it
+// waits for.
+class CountingController : public InstallerUIController {
+ public:
+  void NotifyStatusChanged(int status) override {
+    InstallerUIController::NotifyStatusChanged(status);
+    if (status >= kInitializationFailed && ++failures == after_failures)
+      base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE, on_failure);
+  }
+  int failures = 0;
+  int after_failures = -1;
+  base::Closure on_failure;
+};
+
+// Runs a closure once an event is set.
+struct EventStep : base::win::ObjectWatcher::Delegate {
+  void OnObjectSignaled(HANDLE) override { step.Run(); }
+  base::Closure step;
+  base::win::ObjectWatcher watcher;
+};
+
+// Fetching from an update service whose address replies never parse: three silent restarts before the accept,
+// then a warning and nothing until the accept restarts it, after the backend has started.
+TEST_F(InstallerUIControllerTest, FetchFailuresRestartSilentlyThenWaitForTheUser) {
+  test_support::LoopbackServer server;
+  std::string error;
+  // The fetch the accept starts again gets no answer, so that nothing else happens before the run is closed.
+  ASSERT_TRUE(server.Start(root_.value(),
+                           R"({"/base/netinstaller/nightly": [{"body": "{not json", "times": 4}, )"
+                           R"({"silent": true, "times": "all"}]})",
+                           &error))
+      << error;
+  SetBrandingTextForTesting(R"({"company_name": ")" + base::WideToUTF8(test_support::UniqueName(L"ZorviTest")) +
+                            R"(", "product_name": "Zorvi", "domain": "", "urls": {"autoupdate": ")" +
+                            base::WideToUTF8(server.Url("/base/", "localhost")) + R"("}})");
+  const std::wstring started = test_support::UniqueName(L"backend_started");
+  const std::wstring go = test_support::UniqueName(L"backend_go");
+  base::win::ScopedHandle started_event(CreateEventW(nullptr, TRUE, FALSE, started.c_str()));
+  base::win::ScopedHandle go_event(CreateEventW(nullptr, TRUE, FALSE, go.c_str()));
+  StageBackend("signal " + base::WideToUTF8(started) + "\nwait-event " + base::WideToUTF8(go) + "\nresult 0\n");
+  MakeSettings();
+  test_support::ScopedLogCapture log;
+  CountingController c;
+  active_ = &c;
+  c.on_failure = base::Bind(&InstallerUIControllerTest::PostNextStep, base::Unretained(this));
+  c.after_failures = 4;
+  EventStep backend_started;
+  backend_started.step = c.on_failure;
+  steps_ = {
+      [&] {
+        for (int restart = 1; restart <= 3; ++restart) {
+          EXPECT_TRUE(log.HasLineStartingWith("Restarting package fetching, " + std::to_string(restart) + " of 3"));
+        }
+        EXPECT_TRUE(log.HasLineStartingWith("Exceeded maximum number of fetcher retries, we won't retry until user "
+                                            "decides to.", logging::LOG_WARNING));
+        EXPECT_FALSE(log.HasLineStartingWith("Restarting package fetching, 4"));
+        EXPECT_EQ(InstallerWindow::kPageWelcome, c.window()->current_page());
+        ASSERT_TRUE(backend_started.watcher.StartWatchingOnce(started_event.Get(), &backend_started));
+        c.OnAccept();
+        EXPECT_TRUE(log.HasLineStartingWith("Restarting fetching after background tries failed."));
+        EXPECT_EQ(InstallerUIController::kPhaseAskingForPackage, c.phase());
+      },
+      [&] {
+        EXPECT_EQ(InstallerWindow::kPageProgress, c.window()->current_page());
+        EXPECT_EQ(4, c.failures);
+        c.OnCancel();
+      },
+  };
+  EXPECT_FALSE(c.RunUI(settings_.get(), false, download_, false));
+  SetEvent(go_event.Get());
+  EXPECT_EQ(2u, next_step_);
+  EXPECT_EQ(5u, test_support::RequestsTo(server.StopAndReadLog(), "/base/netinstaller/nightly").size())
+      << "four before the accept, one after it";
+  std::string json;
+  ASSERT_TRUE(c.stats_sender()->SerializeAsJson(&json));
+  std::unique_ptr<base::Value> stats = base::JsonReader::Read(json);
+  base::DictionaryValue* dictionary = nullptr;
+  ASSERT_TRUE(stats && stats->GetAsDictionary(&dictionary));
+  int cancelled = 0;
+  EXPECT_TRUE(dictionary->GetInteger("installation_cancelled", &cancelled));
+  EXPECT_EQ(1, cancelled);
 }
 
 // A window the system refuses to make: the error is recorded and the run ends failed instead of waiting for a
