@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <numeric>
 #include <utility>
 
@@ -60,6 +61,9 @@ InstallerUIController::InstallerUIController()
     : run_loop_(Win32DialogDispatcher::GetInstance()), stats_sender_(this) {}
 
 InstallerUIController::~InstallerUIController() {
+  // The settings outlive the controller and may still have a status to announce.
+  if (settings_)
+    settings_->RemoveObserver(this);
   overrides_fetcher_.reset();
   runner_.reset();
   fetcher_.reset();
