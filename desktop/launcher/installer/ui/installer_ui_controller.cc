@@ -279,6 +279,9 @@ void InstallerUIController::NotifyStatusChanged(int status) {
     case kPackageReady:
       VLOG(1) << "Package fetched successfully.";
       phase_ = kPhasePackageReady;
+      // A fetch restarted by the next accept would clean the download folder under the backend that the accept
+      // has just started from this package.
+      restart_fetching_on_accept_ = false;
       if (installation_started_) {
         VLOG(2) << "Got tracking data from status.";
         HandleTrackingData();

@@ -332,6 +332,36 @@ TEST_F(InstallerUIControllerTest, ErrorsWaitForTheBackendAndARetryWaitsForTheTra
   EXPECT_EQ(1u, requests.size()) << "one overrides fetch for both accepts";
 }
 
+// A fetch that failed after the accept is restarted by the next accept, unless the package has arrived since: then
+// the retry installs from it and fetches nothing.
+TEST_F(InstallerUIControllerTest, PackageThatArrivedAfterAFailureIsNotFetchedAgain) {
+  StageBackend("error 37057 C:\\x|Failed copying a file\nresult 0\n");
+  MakeSettings();
+  test_support::ScopedLogCapture log;
+  InstallerUIController& c = controller_;
+  base::Closure next = base::Bind(&InstallerUIControllerTest::PostNextStep, base::Unretained(this));
+  const std::string restart = "Restarting fetching after background tries failed.";
+  std::vector<std::function<void()>> steps = {
+      [&] {
+        ASSERT_TRUE(SetWindowSubclass(Control(IDC_RETRY_BUTTON), &RunWhenShown, 1, reinterpret_cast<DWORD_PTR>(&next)));
+        c.OnAccept();
+        c.NotifyStatusChanged(kDownloadFailed);
+      },
+      [&] {
+        wchar_t text[1024] = {};
+        GetWindowTextW(Control(IDC_STATUS_TEXT), text, 1024);
+        EXPECT_EQ(GetLocalizedString(IDS_ERROR_DOWNLOAD), text) << "the fetch failure, reported first";
+        c.NotifyStatusChanged(kPackageReady);
+        c.OnAccept();
+        EXPECT_FALSE(log.HasLineStartingWith(restart));
+        EXPECT_EQ(InstallerUIController::kPhaseInstalling, c.phase());
+      },
+      [&] { c.OnCancel(); },
+  };
+  EXPECT_FALSE(RunWithSteps(steps));
+  EXPECT_EQ(3u, next_step_);
+}
+
 // The controller as the fetcher sees it, with the failed fetches counted: the test goes on after the failure it
 // waits for.
 class CountingController : public InstallerUIController {
