@@ -222,7 +222,7 @@ TEST_F(InstallerUIEndToEndTest, AcceptedInstallationEndsWithTheFilesInPlace) {
   const HWND window = installer->WaitForWindow();
   ASSERT_TRUE(window) << Logs();
   const base::TimeTicks shown = base::TimeTicks::Now();
-  Drive(Caption(window), L"click=" + std::to_wstring(kAcceptButton));
+  Drive(Caption(window), L"command=" + std::to_wstring(kAcceptButton));
   EXPECT_EQ(0u, installer->Wait()) << Logs();
   // The closing note's figures: start to the first window waiting for the user, accept to the process's end.
   std::printf("first window after %lld ms; accept to exit %lld ms\n",
@@ -268,7 +268,7 @@ TEST_F(InstallerUIEndToEndTest, CopyFailureIsShownAndRetryInstallsOnceItIsFixed)
   const HWND window = installer->WaitForWindow();
   ASSERT_TRUE(window) << Logs();
   const std::vector<std::unique_ptr<base::Value>> error_page =
-      Drive(Caption(window), L"click=" + std::to_wstring(kAcceptButton) + L" wait-shown=" +
+      Drive(Caption(window), L"command=" + std::to_wstring(kAcceptButton) + L" wait-shown=" +
                                  std::to_wstring(kRetryButton) + L" read");
   std::string text;
   EXPECT_TRUE(ControlLine(error_page, kStatusText).GetString("text", &text));
@@ -281,7 +281,7 @@ TEST_F(InstallerUIEndToEndTest, CopyFailureIsShownAndRetryInstallsOnceItIsFixed)
   EXPECT_TRUE(base::ReadFileToString(blocked, &earlier));
   EXPECT_EQ("an earlier file", earlier) << "the failed run was rolled back";
 
-  Drive(Caption(window), L"click=" + std::to_wstring(kRetryButton));
+  Drive(Caption(window), L"command=" + std::to_wstring(kRetryButton));
   EXPECT_EQ(0u, installer->Wait()) << Logs();
   const std::unique_ptr<base::DictionaryValue> stats = PostedStats();
   EXPECT_EQ(1, Integer(*stats, "installation_success"));
@@ -310,7 +310,7 @@ TEST_F(InstallerUIEndToEndTest, BeforeWindows7AcceptOffersOnlyTheFullPackage) {
   RegDeleteTreeW(HKEY_CURRENT_USER, version_key.c_str());
   ASSERT_TRUE(window) << Logs();
   const std::vector<std::unique_ptr<base::Value>> error_page =
-      Drive(Caption(window), L"click=" + std::to_wstring(kAcceptButton) + L" read");
+      Drive(Caption(window), L"command=" + std::to_wstring(kAcceptButton) + L" read");
   std::string text;
   std::string offer;
   int visible = -1;

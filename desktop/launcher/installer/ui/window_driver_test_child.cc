@@ -7,6 +7,9 @@
 //                 "selection"; then {"focus":ID} and {"window":{"caption":"...","rect":[l,t,r,b],"options_visible":0|1}}
 //                 (screen coordinates of the client area)
 //   click=ID      presses the button (BM_CLICK) and waits until the window has handled it
+//   command=ID    tells the button's dialog that the button was clicked (WM_COMMAND, BN_CLICKED) and waits until
+//                 it has handled it: unlike a click, no other window on the display can take the mouse capture
+//                 between the button's press and release and so swallow it
 //   select=ID:N   selects item N of the combo box and tells its dialog (CBN_SELCHANGE)
 //   close         the close box (WM_CLOSE), without waiting: a message box follows
 //   press=ID      presses the button without waiting: a message box (or the folder browser) follows
@@ -237,6 +240,10 @@ int main() {
       driver.Read();
     } else if (name == L"click") {
       SendMessageW(driver.Control(std::stoi(value)), BM_CLICK, 0, 0);
+    } else if (name == L"command") {
+      const HWND button = driver.Control(std::stoi(value));
+      SendMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(std::stoi(value), BN_CLICKED),
+                   reinterpret_cast<LPARAM>(button));
     } else if (name == L"select") {
       const int id = std::stoi(value.substr(0, value.find(L':')));
       const int index = std::stoi(value.substr(value.find(L':') + 1));
