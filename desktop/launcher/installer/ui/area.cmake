@@ -24,6 +24,8 @@ foreach(test InstallerWindowEndToEndTest.RealKeysWorkTheDialog InstallerWindowEn
              InstallerWindowEndToEndTest.TextsAndModeFollowTheHostAndTheFolder
              InstallerUIControllerTest.ProgressFollowsPhasesAndStepsForwardOnly
              InstallerUIControllerTest.ErrorsWaitForTheBackendAndARetryWaitsForTheTrackingData
+             InstallerUIControllerTest.FetchFailuresRestartSilentlyThenWaitForTheUser
+             InstallerUIControllerTest.PackageThatArrivedAfterAFailureIsNotFetchedAgain
              DialogDispatcherTest.KeysReachOnlyTheCurrentDialog)
   zorvi_test_resource_lock(desktop/launcher/installer/ui ${test} display_foreground)
 endforeach()
