@@ -16,6 +16,7 @@ namespace zorvi {
 namespace installer {
 
 const wchar_t kInstallLogFileName[] = L"installation_status.xml";
+const wchar_t kKadroInstallLogFileName[] = L"zorvi_install_log.xml";
 
 namespace {
 

@@ -18,6 +18,8 @@ class XmlDocument;
 
 // The log's file in the installation folder.
 extern const wchar_t kInstallLogFileName[];
+// The same log as the earlier engine's installer named it.
+extern const wchar_t kKadroInstallLogFileName[];
 
 // One registry value that the installation wrote. Texts are UTF-8; `data` is the text form of the value
 // (strings as they are, binary data as comma-separated hexadecimal bytes, a DWORD as eight hexadecimal digits).

@@ -117,6 +117,15 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   void StepWriteInstallerPrefs();
   void StepPreserveStatus();
   void StepFinalizeInstallation();
+  // Finishing an installation (installer_finalize_steps.cc).
+  bool WriteInstallerPrefs(const base::FilePath& path);
+  bool WriteStatusLog();
+  void SetUpDefaultBrowser();
+  void LowerTaskErrorCount();
+  void FinalizeSuccessfulInstallation();
+  void UpdateUserProfile(const base::FilePath& profile);
+  bool UpdatePartnerContent(const base::FilePath& profile);
+  void LaunchBrowser();
   void StepRemoveInstalledFiles();
   void StepRemoveOldRootFiles();
   void StepFinalizeUninstallation();

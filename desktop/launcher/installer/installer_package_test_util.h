@@ -19,6 +19,8 @@ struct PackageOptions {
   int data_files = 4;       // nested data files, the two special names among them
   bool root_files = true;   // a "root_files_list" naming two root files
   int major_delta = 0;      // the branding's "major_delta"
+  // The branding's product name, which names the product's uninstall entry and browser class.
+  const char* product_name = "Zorvi";
 };
 
 class PackageFixture {

@@ -81,7 +81,10 @@ class Scenario {
              const base::FilePath& own_folder = base::FilePath()) {
     before_ = ReadTree(install_);
     CopyTree(install_, root_.Append(L"before"));
-    std::wstring seams = L"unbuilt-steps=pass;branding-file=" + package_->branding_file().value();
+    // The records are this run's alone.
+    DeleteFileW(root_.Append(L"observer.jsonl").value().c_str());
+    std::wstring seams = L"unbuilt-steps=pass;branding-file=" + package_->branding_file().value() +
+                         L";task-store=" + root_.Append(L"tasks.json").value();
     if (!extra_seams.empty())
       seams += L";" + extra_seams;
     const std::wstring environment =
@@ -137,6 +140,17 @@ class Scenario {
 
   int Total() const { return package_->StepTotal(7); }
 
+  // A later package of the same product in a folder of its own, for the next run.
+  void NewPackage(const PackageOptions& options) {
+    package_ = std::make_unique<PackageFixture>(root_.Append(L"download_" + std::to_wstring(++packages_)), company_,
+                                                options);
+  }
+
+  // What the Linux-side check reads besides the install folder: the facts the finishing steps must have left.
+  void ExpectFinished(const std::string& facts) const {
+    EXPECT_TRUE(test_support::WriteFileBytes(root_.Append(L"finished.json").value(), facts));
+  }
+
   const base::FilePath& install() const { return install_; }
   const base::FilePath& root() const { return root_; }
   PackageFixture& package() { return *package_; }
@@ -148,6 +162,7 @@ class Scenario {
   std::string company_;
   std::unique_ptr<PackageFixture> package_;
   std::map<std::string, std::string> before_;
+  int packages_ = 0;
   std::wstring hold_events_ = L"Local\\" + root_.BaseName().value();
   test_support::ScopedTestHandle held_;
   test_support::ScopedTestHandle go_;
@@ -195,6 +210,8 @@ TEST(InstallerScenarioTest, InstallsPutThePackageInPlace) {
     EXPECT_EQ(rows[i].records_last_path ? scenario.install().value() + L"\\" : L"(none)",
               scenario.LastInstallPathValue());
     scenario.Expect("installed");
+    scenario.ExpectFinished(std::string(R"({"launcher": ["--start-maximized"], "copy_only": )") +
+                            (rows[i].records_last_path ? "false}" : "true}"));
   }
 }
 
@@ -315,7 +332,7 @@ TEST(InstallerScenarioTest, UninstallLeavesOnlyThePreferences) {
   };
   for (const std::wstring& install_name : install_names) {
     scenarios.push_back(std::make_unique<Scenario>(L"uninstall", PackageOptions{}, install_name));
-    scenarios.back()->Start(L"--allusers=0", seams(*scenarios.back()));
+    scenarios.back()->Start(L"--allusers=0 --launchzorvi=0", seams(*scenarios.back()));
   }
   const std::string name = GetFullVersionString() + "\\";
   for (auto& scenario : scenarios) {
@@ -376,6 +393,62 @@ TEST(InstallerScenarioTest, UninstallLeavesOnlyThePreferences) {
     // For the check: the version's folder and the install folder's name.
     EXPECT_TRUE(test_support::WriteFileBytes(scenario->root().Append(L"uninstalled").value(),
                                              name + "\n" + scenario->install().BaseName().AsUTF8()));
+  }
+}
+
+// Upgrades of a per-user installation to the next major version: the earlier status log is kept in "old_status",
+// the installation keeps its application id and task, and a registered task earns back one failed start of the
+// autoupdate run ("au_task_error_count"). A status log that cannot be replaced (another process holds it without
+// letting it be deleted) fails the upgrade, which then leaves the installation as it was, preferences included.
+TEST(InstallerScenarioTest, UpgradesKeepThePreviousStatus) {
+  const struct {
+    const char* name;
+    int error_count;
+    bool block_status;
+  } rows[] = {{"error count 3", 3, false}, {"error count 0", 0, false}, {"status held", 2, true}};
+  std::vector<std::unique_ptr<Scenario>> scenarios;
+  std::vector<std::string> product_names;
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    // A product of the row's own: its uninstall entries' names are its own too.
+    product_names.push_back("ZorviUpgrade" + std::to_string(i));
+    scenarios.push_back(
+        std::make_unique<Scenario>(L"upgrade", PackageOptions{.data_files = 2, .product_name = product_names[i].c_str()}));
+    scenarios.back()->Start(L"--allusers=0 --launchzorvi=0");
+  }
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].name);
+    Scenario& scenario = *scenarios[i];
+    ASSERT_EQ(kControllerSucceeded, scenario.WaitController());
+    // The count an autoupdate run left after failing to start the task, in preferences the upgrade rewrites.
+    ASSERT_TRUE(test_support::WriteFileBytes(scenario.install().Append(L"installer_prefs.json").value(),
+                                             "{\"au_task_error_count\": " + std::to_string(rows[i].error_count) +
+                                                 ", \"all-installer-experiments\": []}"));
+    scenario.NewPackage({.data_files = 2, .major_delta = 1, .product_name = product_names[i].c_str()});
+    test_support::ScopedTestHandle holder;
+    if (rows[i].block_status) {
+      holder.reset(CreateFileW(scenario.install().Append(L"installation_status.xml").value().c_str(), GENERIC_READ,
+                               FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(holder.valid());
+    }
+    scenario.Start(L"--launchzorvi=0");
+    const int total = scenario.package().StepTotal(11);
+    if (rows[i].block_status) {
+      EXPECT_EQ(kControllerFailed, scenario.WaitController());
+      EXPECT_EQ(JoinLines({Started(total), Lines(total - 1, kStep),
+                           {Recorder::ErrorLine(kInstallerErrorGeneric, L"", "Failed saving the installation status"),
+                            Recorder::TerminatedLine(false)}}),
+                scenario.ObserverLines());
+      scenario.Expect("unchanged");
+      continue;
+    }
+    EXPECT_EQ(kControllerSucceeded, scenario.WaitController());
+    EXPECT_EQ(JoinLines({Started(total), Lines(total, kStep),
+                         {Recorder::SimpleLine("OnInstallerSuccess"), Recorder::TerminatedLine(true)}}),
+              scenario.ObserverLines());
+    EXPECT_TRUE(test_support::WriteFileBytes(scenario.install().DirName().Append(L"expect").value(),
+                                             "installed 40.0.2234.0"));
+    scenario.ExpectFinished(R"({"upgraded": true, "au_task_error_count": )" +
+                            std::to_string(std::max(rows[i].error_count - 1, 0)) + "}");
   }
 }
 

@@ -42,18 +42,6 @@ void Installer::StepRemoveShortcuts() {
   StepNotAvailable("StepRemoveShortcuts", false);
 }
 
-void Installer::StepWriteInstallerPrefs() {
-  StepNotAvailable("StepWriteInstallerPrefs", false);
-}
-
-void Installer::StepPreserveStatus() {
-  StepNotAvailable("StepPreserveStatus", false);
-}
-
-void Installer::StepFinalizeInstallation() {
-  StepNotAvailable("StepFinalizeInstallation", true);
-}
-
 // Elevation is impossible for this build: the callers fail the run with the elevation error.
 int Installer::RunElevated() {
   LOG(ERROR) << NotAvailable("RunElevated");
@@ -67,10 +55,6 @@ int Installer::ObtainFolderPermissionElevated(const base::FilePath&, bool) {
 
 void Installer::WaitForPackage(bool) {
   LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", NotAvailable("WaitForPackage"));
-}
-
-void Installer::RunPostElevationTasks() {
-  LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", NotAvailable("RunPostElevationTasks"));
 }
 
 }  // namespace zorvi::installer

@@ -23,6 +23,7 @@
 #include "base/json/string_escape.h"
 #include "base/path_service.h"
 #include "base/run_loop.h"
+#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "base/win/windows_version.h"
@@ -55,6 +56,8 @@ class InstallerTestPeer {
   static void HoldUndoEvent(Installer* installer) {
     installer->undo_event_.Set(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   }
+  // As if the folder-permission helper had lent the run write access until this event is set.
+  static void BorrowWriteAccess(Installer* installer, HANDLE undo_event) { installer->undo_event_.Set(undo_event); }
 };
 
 namespace test {
@@ -190,6 +193,15 @@ class InstallerTest : public InstallerMainThreadTest {
 
   std::wstring LastInstallPathValue() const { return test::LastInstallPathValue(company()); }
 
+  // The install folder's tree without the status log, the installer preferences and the record of the browser's
+  // start, which a finished run must have left (the scenarios read what they hold).
+  std::map<std::string, std::string> InstalledTree() const {
+    std::map<std::string, std::string> tree = ReadTree(install_);
+    for (const char* written : {"installation_status.xml", "installer_prefs.json", "launcher.exe.commands.txt"})
+      EXPECT_EQ(1u, tree.erase(written)) << written;
+    return tree;
+  }
+
   // A fresh install folder holding an earlier root file that a run must leave as it was.
   void PutEarlierRootFile() {
     test_support::RemoveTree(install_.value());
@@ -295,9 +307,10 @@ TEST_F(InstallerTest, StartRefusesWithItsCodeAndMessage) {
          return JoinLines({{kFolderReady},
                       Failure(kInstallerErrorGeneric, L"", "Not available in this build: Installer::WaitForPackage")});
        }},
-      // Tasks that end the run themselves: Start reports nothing after them.
-      {"post-elevation tasks", L"--post-elevated-install-tasks", {}, true, nullptr,
-       [] { return Failure(kInstallerErrorGeneric, L"", "Not available in this build: Installer::RunPostElevationTasks"); }},
+      // The per-user part after an elevated run: for a copy-only run that does not start the browser it touches
+      // nothing, and the run reports its one success.
+      {"post-elevation tasks", L"--post-elevated-install-tasks --copyonly=1 --launchzorvi=0", {}, true, nullptr,
+       [] { return Lines{kSuccess}; }},
   };
   const base::FilePath plain_install = install_;
   for (const Row& row : rows) {
@@ -378,7 +391,7 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
     EXPECT_GE(base::Time::Now().ToTimeT(), app_id);
     EXPECT_EQ(row.switches == L"--allusers=0" ? install_.value() + L"\\" : L"(none)", LastInstallPathValue());
     installer_.reset();
-    EXPECT_EQ(ExpectedTree(before, row.subfolder), ReadTree(install_));
+    EXPECT_EQ(ExpectedTree(before, row.subfolder), InstalledTree());
     test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(A;OICI;FA;;;WD)");
   }
 }
@@ -479,7 +492,7 @@ TEST_F(InstallerTest, InterruptionAndDestructionDuringAndAfterARun) {
     if (row.at_step == 0) {
       EXPECT_EQ(Completed(total), lines);
       installer_.reset();
-      EXPECT_EQ(ExpectedTree(before), ReadTree(install_));
+      EXPECT_EQ(ExpectedTree(before), InstalledTree());
     } else {
       EXPECT_EQ(JoinLines({{kFolderReady, Recorder::TotalStepsLine(total)}, Lines(row.at_step, kStep),
                       {Recorder::TerminatedLine(false)}}),
@@ -964,6 +977,116 @@ std::string RunKindName(const testing::TestParamInfo<RunKind>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Runs, EveryStepTest, testing::Values(RunKind::kInstall, RunKind::kUpgrade, RunKind::kUninstall),
                          RunKindName);
+
+// What the finishing steps do depends on the run: only an installation that keeps its own write access gets the
+// autoupdate task (and earns back a failed start of the autoupdate run), only a run the user started records
+// the import and statistics choices and clears the profile's statistics preference, and every upgrade takes the
+// profile to the installed language and removes partner content the package no longer has.
+TEST_F(InstallerTest, FinishingFollowsTheKindOfRun) {
+  SetUnbuiltStepsPassForTesting(true);
+  MakePackage({.data_files = 1});
+  struct Row {
+    const char* name;
+    std::wstring switches;
+    Flags flags;
+    bool upgrade;
+    bool borrowed_write_access;
+    bool task;
+    bool user_choices;  // the import and statistics choices are recorded and the profile's statistics pref goes
+  };
+  const Row rows[] = {
+      {"per-user install", L"--allusers=0", {}, false, false, true, true},
+      {"install for all users", L"--allusers=1", {}, false, false, true, true},
+      {"copy-only install", L"--copyonly=1", {}, false, false, false, true},
+      {"install with borrowed write access", L"--allusers=0", {}, false, true, false, true},
+      {"upgrade", L"", {}, true, false, true, true},
+      {"autoupdate", L"", {.autoupdate = true}, true, false, true, false},
+  };
+  const base::FilePath profile = base::FilePath(root_.path()).Append(L"profile");
+  const std::string preferences = R"({"keep":1,"statistics":{"collection_enabled":true}})";
+  auto read_json = [](const base::FilePath& path) {
+    std::string text;
+    test_support::ReadFileBytes(path.value(), &text);
+    std::unique_ptr<base::Value> value = base::JsonReader::Read(text);
+    base::DictionaryValue* dictionary = nullptr;
+    return value && value->GetAsDictionary(&dictionary) ? std::unique_ptr<base::DictionaryValue>(
+                                                              static_cast<base::DictionaryValue*>(value.release()))
+                                                        : std::make_unique<base::DictionaryValue>();
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const base::FilePath tasks = base::FilePath(root_.path()).Append(L"tasks.json");
+    DeleteFileW(tasks.value().c_str());
+    test_support::UseRecordingTaskSchedulerForTesting(tasks);
+    if (row.upgrade) {
+      PutExistingInstallation("4711");
+      std::string profile_json = base::WideToUTF8(profile.value());
+      base::ReplaceSubstringsAfterOffset(&profile_json, 0, "\\", "\\\\");
+      ASSERT_TRUE(test_support::WriteFileBytes(
+          install_.Append(L"installer_prefs.json").value(),
+          R"({"au_task_error_count": 3, "profile_path": ")" + profile_json + "\"}"));
+      test_support::RemoveTree(profile.value());
+      CreateDirectoryW(profile.value().c_str(), nullptr);
+      ASSERT_TRUE(test_support::WriteFileBytes(profile.Append(L"Preferences").value(), preferences));
+      ASSERT_TRUE(
+          test_support::WriteFileBytes(profile.Append(L"Local State").value(), R"({"intl":{"app_locale":"xx"}})"));
+      ASSERT_TRUE(test_support::WriteFileBytes(profile.Append(L"custom_partner_content.json").value(), "{}"));
+    } else {
+      PutEarlierRootFile();
+    }
+    Prepare(row.switches + L" --launchzorvi=0", row.flags);
+    ASSERT_EQ(row.upgrade ? Settings::kOperationUpgrade : Settings::kOperationInstall, settings_->operation());
+    test_support::ScopedTestHandle undo(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HANDLE lent = nullptr;
+    DuplicateHandle(GetCurrentProcess(), undo.get(), GetCurrentProcess(), &lent, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    if (row.borrowed_write_access)
+      InstallerTestPeer::BorrowWriteAccess(installer_.get(), lent);
+    else
+      CloseHandle(lent);
+    EXPECT_EQ(Completed(package_->StepTotal(row.upgrade ? 11 : 7)), Run());
+    // The helper is told to take its grant back once the run is over.
+    EXPECT_EQ(row.borrowed_write_access, WaitForSingleObject(undo.get(), 0) == WAIT_OBJECT_0);
+
+    const std::string task = "Zorvi scheduled Autoupdate " + installer_->install_log().app_id;
+    const base::Value* recorded = nullptr;
+    const base::DictionaryValue* recorded_tasks = nullptr;
+    EXPECT_EQ(row.task, read_json(tasks)->Get("tasks", &recorded) && recorded->GetAsDictionary(&recorded_tasks) &&
+                            recorded_tasks->HasKey(task));
+    // The task serves every user when the installation does.
+    const base::Value* recorded_task = nullptr;
+    const base::DictionaryValue* task_fields = nullptr;
+    bool all_users = false;
+    if (row.task && recorded_tasks && recorded_tasks->GetWithoutPathExpansion(task, &recorded_task) &&
+        recorded_task->GetAsDictionary(&task_fields)) {
+      EXPECT_TRUE(task_fields->GetBoolean("all_users", &all_users));
+      EXPECT_EQ(settings_->all_users(), all_users);
+      if (!row.upgrade) {
+        EXPECT_EQ(row.switches == L"--allusers=1", all_users);
+      }
+    }
+    const std::unique_ptr<base::DictionaryValue> prefs = read_json(install_.Append(L"installer_prefs.json"));
+    EXPECT_EQ(row.user_choices, prefs->HasKey("import_browser_data"));
+    EXPECT_EQ(row.user_choices, prefs->HasKey("enable_stats"));
+    if (row.upgrade) {
+      int count = 0;
+      EXPECT_TRUE(prefs->GetInteger("au_task_error_count", &count));
+      EXPECT_EQ(2, count);
+      const std::unique_ptr<base::DictionaryValue> local_state = read_json(profile.Append(L"Local State"));
+      std::wstring language;
+      EXPECT_TRUE(local_state->GetString("intl.app_locale", &language));
+      EXPECT_EQ(settings_->install_language(), language);
+      bool flagged = false;
+      EXPECT_EQ(row.user_choices, local_state->GetBoolean("custom_partner_content.updated", &flagged) && flagged);
+      EXPECT_EQ(row.user_choices, !base::PathExists(profile.Append(L"custom_partner_content.json")));
+      const base::Value* statistics = nullptr;
+      EXPECT_EQ(!row.user_choices,
+                read_json(profile.Append(L"Preferences"))->Get("statistics.collection_enabled", &statistics));
+      EXPECT_TRUE(read_json(profile.Append(L"Preferences"))->HasKey("keep"));
+    }
+    installer_.reset();
+    test_support::UseRecordingTaskSchedulerForTesting(base::FilePath());
+  }
+}
 
 }  // namespace
 }  // namespace test

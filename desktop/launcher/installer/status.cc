@@ -22,7 +22,6 @@ namespace zorvi::installer {
 
 namespace {
 
-constexpr wchar_t kKadroInstallLogFileName[] = L"zorvi_install_log.xml";
 constexpr wchar_t kLauncherFileName[] = L"launcher.exe";
 constexpr wchar_t kTrackingDataFileName[] = L"server_tracking_data";
 constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";

@@ -335,6 +335,32 @@ for scenario in "$D"/scenarios/*/; do
 done
 [ $scenarios -eq 0 ] || [ $status -ne 0 ] || echo "sha256sum, find: $scenarios installation scenarios hold what they must"
 
+# What the finishing steps left in each scenario that says so ("finished.json"): the status log by xmllint (well
+# formed, XPath) and od, the preferences and the recorded autoupdate task by Python's json, against the package's
+# lists, the branding and the host's strings.
+finished=0
+for facts in "$D"/scenarios/*/finished.json; do
+  [ -e "$facts" ] || continue
+  scenario=$(dirname "$facts")
+  log="$scenario/Zorvi/installation_status.xml"
+  xmllint --noout "$log" || { fail "$scenario: xmllint rejects the status log"; continue; }
+  case $(od -An -c -v "$log") in *'\r'*|*'\t'*) fail "$scenario: the status log holds a carriage return or a tab";; esac
+  [ "$(tail -c1 "$log" | od -An -c | tr -d ' ')" = '\n' ] || fail "$scenario: the status log does not end with LF"
+  read -r _ version < "$scenario/expect" || true
+  xpath() { xmllint --xpath "$1" "$log"; }
+  files=$(grep -c . "$(ls -d "$scenario"/download* | sort | tail -1)/files_list")
+  old_logs=("$scenario"/Zorvi/old_status/installation_status.xml.*)
+  old_app_id=''
+  [ -e "${old_logs[0]}" ] && old_app_id=$(xmllint --xpath 'string(/install_log/@app_id)' "${old_logs[0]}")
+  python3 "$HERE/testdata/finished_oracle.py" "$facts" "$scenario" "$HERE/../../../host/strings_en.rc" \
+      "$(xpath 'string(/install_log/@version)')" "$(xpath 'string(/install_log/@app_id)')" \
+      "$(xpath 'string(/install_log/@copy_only)')" "$(xpath 'string(/install_log/path/@subfolder)')" \
+      "$(xpath 'count(/install_log/files/file)')" "$version" "$files" "${#old_logs[@]}" "$old_app_id" ||
+    fail "$scenario: what the finishing steps left"
+  finished=$((finished + 1))
+done
+[ $finished -eq 0 ] || echo "xmllint, od, json: $finished finished installations hold their status log, preferences and task"
+
 # The last install folder each scenario left in the user's registry (`wine reg export`): a per-user install that
 # succeeded records its folder, copy-only installs record none, and a failed or stopped run has none left. A
 # per-user install also left one uninstall entry that names its folder, with the product, the stream the installer
@@ -361,8 +387,10 @@ for scenario in glob.glob(os.path.join(sys.argv[2], "*", "expect")):
     outcome = open(scenario).read().split()[0]
     company = open(os.path.join(folder, "company")).read()
     value = re.search(r'^"Last [^"]* Install Path"="(.*)"\r?$', sections.get(company, ""), re.M)
-    per_user = os.path.basename(folder).startswith("per_user")
-    if outcome == "installed" and per_user:
+    name = os.path.basename(folder)
+    # An upgrade's earlier installation was per-user too; its failure leaves that installation's value.
+    per_user = name.startswith(("per_user", "upgrade"))
+    if per_user and (outcome == "installed" or name.startswith("upgrade")):
         assert value, "%s: no last install path" % folder
         want = "Z:" + folder.replace("/", "\\") + "\\Zorvi\\"
         assert value.group(1).replace("\\\\", "\\") == want, (value.group(1), want)
