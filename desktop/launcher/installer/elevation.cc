@@ -3,13 +3,16 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <shellapi.h>
 
 #include <memory>
 
+#include "base/files/file_path.h"
 #include "base/logging.h"
 #include "base/win/registry.h"
 #include "base/win/windows_version.h"
 #include "desktop/launcher/installer/service/access_control.h"
+#include "desktop/launcher/installer/test_seams.h"
 
 namespace zorvi::installer {
 
@@ -43,12 +46,14 @@ bool FixEventACL(HANDLE event) {
   }
 
   // BUILTIN\Administrators, S-1-5-32-544.
-  alignas(SID) BYTE administrators[SECURITY_MAX_SID_SIZE];
-  DWORD sid_size = sizeof(administrators);
-  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sid_size)) {
-    PLOG(ERROR) << "FixEventACL: failed to CreateWellKnownSid";
+  SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
+  PSID raw_administrators = nullptr;
+  if (!AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
+                                0, 0, &raw_administrators)) {
+    PLOG(ERROR) << "FixEventACL: failed to AllocateAndInitializeSid";
     return false;
   }
+  const std::unique_ptr<void, decltype(&FreeSid)> administrators(raw_administrators, &FreeSid);
 
   EXPLICIT_ACCESS_W entry = {};
   entry.grfAccessPermissions = GENERIC_ALL;
@@ -56,7 +61,7 @@ bool FixEventACL(HANDLE event) {
   entry.grfInheritance = NO_INHERITANCE;
   entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
   entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-  entry.Trustee.ptstrName = reinterpret_cast<LPWSTR>(administrators);
+  entry.Trustee.ptstrName = reinterpret_cast<LPWSTR>(administrators.get());
   PACL raw_new_dacl = nullptr;
   if (SetEntriesInAclW(1, &entry, dacl, &raw_new_dacl) != ERROR_SUCCESS) {
     LOG(ERROR) << "FixEventACL: failed to SetEntriesInAcl";
@@ -69,6 +74,25 @@ bool FixEventACL(HANDLE event) {
     return false;
   }
   return true;
+}
+
+base::win::ScopedHandle ShellExecuteElevated(const base::FilePath& program, const std::wstring& parameters) {
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpVerb = L"runas";
+  info.lpFile = program.value().c_str();
+  info.lpParameters = parameters.c_str();
+  info.nShow = SW_SHOW;
+  if (!ShellExecuteExW(&info))
+    return base::win::ScopedHandle();
+  return base::win::ScopedHandle(info.hProcess);
+}
+
+base::win::ScopedHandle LaunchElevated(const base::FilePath& program, const std::wstring& parameters) {
+  if (const ElevatedLaunchHook hook = GetElevatedLaunchHook())
+    return base::win::ScopedHandle(hook(program, parameters));
+  return ShellExecuteElevated(program, parameters);
 }
 
 }  // namespace zorvi::installer

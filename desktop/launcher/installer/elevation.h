@@ -5,6 +5,14 @@
 
 #include <windows.h>
 
+#include <string>
+
+#include "base/win/scoped_handle.h"
+
+namespace base {
+class FilePath;
+}
+
 namespace zorvi::installer {
 
 // Whether this user can start an elevated process: an administrator (directly or through a linked elevated
@@ -15,6 +23,14 @@ bool IsUACEnabled();
 // elevated helper runs as another account, which the creator's default list would keep out. False (logged) on
 // failure.
 bool FixEventACL(HANDLE event);
+
+// Starts `program` with `parameters`, shown, through the shell's "runas" verb: elevated, after the consent prompt
+// where UAC asks for it. The process's handle; an invalid one, with the last error set, when it was refused or
+// could not start.
+base::win::ScopedHandle ShellExecuteElevated(const base::FilePath& program, const std::wstring& parameters);
+
+// What the installer starts its elevated processes with: ShellExecuteElevated, or the test seam's stand-in.
+base::win::ScopedHandle LaunchElevated(const base::FilePath& program, const std::wstring& parameters);
 
 }  // namespace zorvi::installer
 

@@ -37,9 +37,6 @@ namespace zorvi::installer {
 
 namespace {
 
-constexpr char kPostElevatedInstallTasksSwitch[] = "post-elevated-install-tasks";
-constexpr char kParentPidSwitch[] = "parent-pid";
-
 constexpr wchar_t kFilesListFileName[] = L"files_list";
 constexpr wchar_t kRootFilesListFileName[] = L"root_files_list";
 constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
@@ -237,8 +234,10 @@ bool Installer::SettleWriteAccess(bool admin) {
   if (write)
     return true;
   std::unique_ptr<AccessGrant> unused;
-  if (GrantAccess(install_folder().value(), SE_FILE_OBJECT, kFolderReadWriteExecute, true, &unused))
+  if (!GetFolderGrantRefusedSeam() &&
+      GrantAccess(install_folder().value(), SE_FILE_OBJECT, kFolderReadWriteExecute, true, &unused)) {
     return true;
+  }
   if (admin) {
     LOG(ERROR) << Fail(kInstallerErrorNoWriteAccess, L"", "Could not obtain write permissions to installation folder");
     return false;
@@ -282,8 +281,9 @@ bool Installer::ActOnElevationResult(int result) {
   switch (result) {
     case 0:
       LOG(INFO) << "Succeeded elevated run";
-      // A hand-over after the elevated run may have ended the run already; it is reported once.
-      if (running_)
+      // The package hand-over after the elevated run ends the run itself, at once or once the package is ready;
+      // a run reports its end once.
+      if (running_ && !package_ready_watcher_.IsWatching())
         Succeed();
       return false;
     case 1:
@@ -539,6 +539,8 @@ void Installer::ResetState() {
   // Tells a folder-permission helper to put the folder's permissions back.
   if (undo_event_.IsValid())
     SetEvent(undo_event_.Get());
+  // A package that becomes ready later belongs to no run.
+  package_ready_watcher_.StopWatching();
   settings_ = nullptr;
   uninstall_key_.clear();
   running_ = false;
@@ -552,7 +554,10 @@ void Installer::OnObjectSignaled(HANDLE object) {
     Cancel();
     return;
   }
-  // The package-ready event is watched only by the package wait, which this build does not have.
+  if (object == package_ready_event_.Get()) {
+    HandOverToPackage();
+    return;
+  }
   LOG(ERROR) << "Signal of an unexpected object";
 }
 

@@ -137,12 +137,20 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   void RemoveOldInstallation(const base::FilePath& log_path);
   void FinishUninstallation(UninstallBatch* batch);
 
-  // Work handed to other processes; each returns the result codes of its kind (0 success, 1 elevation
-  // impossible, 2 the child did not succeed, 3 set-up error).
+  // Hand-overs (installer_handover.cc): work handed to other installer processes. The two elevations return 0
+  // success, 1 elevation impossible or refused, 2 the child did not succeed, 3 set-up error.
   int RunElevated();
   int ObtainFolderPermissionElevated(const base::FilePath& folder, bool permanent);
   void WaitForPackage(bool post_elevated);
+  // The package's installer takes the run over once the package is ready; this run ends with its result.
+  void HandOverToPackage();
+  // What belongs to this user after an elevated run (installer_finalize_steps.cc).
   void RunPostElevationTasks();
+  // Every child is announced before it starts and after it ended.
+  void NotifyChildStarting();
+  void NotifyChildEnded();
+  static constexpr char kParentPidSwitch[] = "parent-pid";
+  static constexpr char kPostElevatedInstallTasksSwitch[] = "post-elevated-install-tasks";
   // What a step or hand-over that this build lacks does: the run fails naming it, unless a test build lets it
   // pass (then a last step reports its step and the success).
   void StepNotAvailable(const char* name, bool last_step);

@@ -134,6 +134,8 @@ void InstallerRunnerBackend::OnStartingNewMainProcess(bool flag) {
   std::unique_ptr<base::PackedBuffer> message = NewInstallerMessage(IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS);
   message->WriteInt(flag ? 1 : 0);
   Send(std::move(message));
+  // The child about to start writes into the same mailslot: the runner must read this announcement first.
+  sender_.Flush();
 }
 
 void InstallerRunnerBackend::OnReturnedToPreviousMainProcess() {

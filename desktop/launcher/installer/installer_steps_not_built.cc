@@ -42,19 +42,4 @@ void Installer::StepRemoveShortcuts() {
   StepNotAvailable("StepRemoveShortcuts", false);
 }
 
-// Elevation is impossible for this build: the callers fail the run with the elevation error.
-int Installer::RunElevated() {
-  LOG(ERROR) << NotAvailable("RunElevated");
-  return 1;
-}
-
-int Installer::ObtainFolderPermissionElevated(const base::FilePath&, bool) {
-  LOG(ERROR) << NotAvailable("ObtainFolderPermissionElevated");
-  return 1;
-}
-
-void Installer::WaitForPackage(bool) {
-  LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", NotAvailable("WaitForPackage"));
-}
-
 }  // namespace zorvi::installer

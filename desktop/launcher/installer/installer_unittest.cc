@@ -26,9 +26,11 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
+#include "base/win/registry.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/globalstorage_win.h"
 #include "desktop/launcher/installer/install_log_test_util.h"
+#include "desktop/launcher/installer/folder_permission.h"
 #include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/installer_package_test_util.h"
 #include "desktop/launcher/installer/installer_test_util.h"
@@ -92,6 +94,27 @@ bool RecordDetachedStart(const std::wstring& kind, const std::wstring& command_l
   return true;
 }
 
+// Elevated starts, counted; the stand-in program the hook starts instead (none: the elevation is refused with
+// g_elevation_refusal).
+int g_elevated_starts = 0;
+base::FilePath g_elevated_stand_in;
+DWORD g_elevation_refusal = ERROR_CANCELLED;
+HANDLE StartElevatedStandIn(const base::FilePath&, const std::wstring& parameters) {
+  ++g_elevated_starts;
+  if (g_elevated_stand_in.empty()) {
+    SetLastError(g_elevation_refusal);
+    return nullptr;
+  }
+  std::wstring command_line = L"\"" + g_elevated_stand_in.value() + L"\" " + parameters;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return nullptr;
+  CloseHandle(process.hThread);
+  return process.hProcess;
+}
+
 std::wstring Version() {
   return base::UTF8ToWide(GetFullVersionString());
 }
@@ -118,6 +141,8 @@ class InstallerTest : public InstallerMainThreadTest {
     SetAdminTokenSeamForTesting(AdminTokenSeam::kNone);
     SetDetachedStartHookForTesting(nullptr);
     test_support::UseRecordingTaskSchedulerForTesting(base::FilePath());
+    SetElevatedLaunchHookForTesting(nullptr);
+    SetFolderGrantRefusedForTesting(false);
   }
 
   std::string company() const { return base::WideToUTF8(CompanyKeyForReg().substr(wcslen(L"HKCU\\Software\\"))); }
@@ -301,37 +326,52 @@ TEST_F(InstallerTest, StartRefusesWithItsCodeAndMessage) {
          return JoinLines({{kFolderReady},
                       Failure(kInstallerErrorFolderCreation, Version(), "Creating installation subfolder failed")});
        }},
-      // The package wait comes with the package hand-over; until then it fails, after the folder was announced.
-      {"wait for the package", L"--wait-for-package=C:\\package", {}, true, nullptr,
+      // The runner makes the package-ready event; without it there is nothing to wait for.
+      {"wait for a package without its event", L"--wait-for-package=C:\\package", {}, true, nullptr,
        [] {
          return JoinLines({{kFolderReady},
-                      Failure(kInstallerErrorGeneric, L"", "Not available in this build: Installer::WaitForPackage")});
+                      Failure(kInstallerErrorGeneric, L"", "Failed to open a handle to the package ready event")});
        }},
       // The per-user part after an elevated run: for a copy-only run that does not start the browser it touches
       // nothing, and the run reports its one success.
       {"post-elevation tasks", L"--post-elevated-install-tasks --copyonly=1 --launchzorvi=0", {}, true, nullptr,
        [] { return Lines{kSuccess}; }},
+      // A standard user cannot elevate while the machine's policy turns UAC off (the prefix's EnableLUA is 0).
+      {"folder permission of a standard user without UAC", L"--allusers=0", {}, true,
+       [&] {
+         SetAdminTokenSeamForTesting(AdminTokenSeam::kStandardUser);
+         SetFolderGrantRefusedForTesting(true);
+         CreateDirectoryW(install_.value().c_str(), nullptr);
+         ASSERT_TRUE(test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;OICI;FA;;;WD)"));
+       },
+       [] {
+         return Failure(kInstallerErrorElevation, L"",
+                        "Failed to elevate the process to give us write permissions to installation folder");
+       }},
   };
   const base::FilePath plain_install = install_;
+  SetElevatedLaunchHookForTesting(StartElevatedStandIn);
+  g_elevated_stand_in.clear();
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     install_ = plain_install;
+    g_elevated_starts = 0;
     MakePackage({.data_files = 1, .root_files = false});
     if (row.setup)
       row.setup();
     const std::map<std::string, std::string> before = ReadTree(install_);
     const bool existed = base::PathExists(install_);
     Prepare(row.switches, row.flags, row.interrupted_event);
-    test_support::ScopedLogCapture log;
     EXPECT_EQ(row.expected(), Run());
     EXPECT_EQ(existed, base::PathExists(install_));
     EXPECT_EQ(before, ReadTree(install_));
     EXPECT_EQ(L"(none)", LastInstallPathValue());
     // Nothing was started for another process.
-    EXPECT_FALSE(log.HasLineStartingWith("Running the installer elevated")) << log.Text();
+    EXPECT_EQ(0, g_elevated_starts);
     installer_.reset();
     SetOperationFaultHookForTesting(nullptr);
     SetAdminTokenSeamForTesting(AdminTokenSeam::kNone);
+    SetFolderGrantRefusedForTesting(false);
     test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(A;OICI;FA;;;WD)");
     test_support::RemoveTree(install_.value());
   }
@@ -577,6 +617,135 @@ TEST_F(InstallerTest, UninstallWaitsForTheBrowserToEnd) {
   installer_.reset();
   EXPECT_FALSE(base::PathExists(browser));
   EXPECT_FALSE(base::PathExists(own));
+}
+
+// The switches of the last command line a stand-in program (package_dummy_test_child.exe) recorded; empty when it
+// never ran.
+base::CommandLine::SwitchMap LastRecordedSwitches(const base::FilePath& program) {
+  const Lines lines = ReadLines(program.AddExtension(L"commands.txt"));
+  base::CommandLine command_line;
+  if (!lines.empty())
+    command_line.ParseCommandLineString(base::UTF8ToWide(lines.back()));
+  return command_line.GetSwitches();
+}
+
+// The runs that hand their work to other installer processes: an elevated copy of the installation (the shell's
+// elevation stands in as a hook that starts a recording program, or declines), and the package's installer once
+// the runner says the package is ready. Each child is announced before it starts and after it ended, and each run
+// ends with exactly one report, also when an elevated run and the package's installer follow each other.
+TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
+  SetUnbuiltStepsPassForTesting(true);
+  SetElevatedLaunchHookForTesting(StartElevatedStandIn);
+  // A product of the test's own: the post-elevation tasks register its browser class for the user.
+  const std::wstring product = test_support::UniqueName(L"ZorviHandOver");
+  SetBrandingTextForTesting(R"({"company_name": ")" + company() + R"(", "product_name": ")" +
+                            base::WideToUTF8(product) + R"(", "file_name_base": "zorvi"})");
+  const std::wstring class_key = L"Software\\Classes\\" + product + base::UTF8ToWide(GetStreamName());
+  MakePackage({.data_files = 1, .root_files = false});
+  const base::FilePath elevated = base::FilePath(root_.path()).Append(L"elevated.exe");
+  const base::FilePath handed = base::FilePath(root_.path()).Append(L"handed");
+  const base::FilePath package_installer = handed.Append(L"installer.exe");
+  ASSERT_TRUE(CopyFileW(TestProgram(L"package_dummy_test_child.exe").value().c_str(), elevated.value().c_str(), FALSE));
+  CreateDirectoryW(handed.value().c_str(), nullptr);
+  const std::wstring wait = L" --wait-for-package=\"" + handed.value() + L"\"";
+  const std::string starting = Recorder::StartingNewMainProcessLine(false);
+  const std::string returned = Recorder::SimpleLine("OnReturnedToPreviousMainProcess");
+  enum Ready { kNoEvent, kBefore, kAtFolderReady, kInterruptedAtFolderReady };
+  struct Row {
+    const char* name;
+    std::wstring switches;
+    AdminTokenSeam token;
+    bool consent;
+    int elevated_exit;  // the elevated stand-in's exit code
+    int package_exit;   // the package installer's exit code; -1: there is none
+    Ready ready;
+    Lines expected;
+  };
+  const Lines kFailed = Failure(kInstallerErrorGeneric, L"", "Installer process did not complete successfully.");
+  const Row rows[] = {
+      {"elevated run", L"--allusers=1", AdminTokenSeam::kSplitAdministrator, true, 0, -1, kNoEvent,
+       {starting, returned, kSuccess}},
+      {"elevation declined", L"--allusers=1", AdminTokenSeam::kSplitAdministrator, false, 0, -1, kNoEvent,
+       JoinLines({{starting}, Failure(kInstallerErrorElevation, L"", "Elevated installation failed.")})},
+      {"elevated run failed", L"--allusers=1", AdminTokenSeam::kSplitAdministrator, true, 1, -1, kNoEvent,
+       JoinLines({{starting, returned}, kFailed})},
+      {"package ready before", wait, AdminTokenSeam::kNone, true, 0, 0, kBefore,
+       {kFolderReady, starting, returned, kSuccess}},
+      {"package ready later", wait, AdminTokenSeam::kNone, true, 0, 0, kAtFolderReady,
+       {kFolderReady, starting, returned, kSuccess}},
+      {"interrupted while waiting", wait, AdminTokenSeam::kNone, true, 0, 0, kInterruptedAtFolderReady,
+       {kFolderReady, Recorder::TerminatedLine(false)}},
+      {"package installer failed", wait, AdminTokenSeam::kNone, true, 0, 1, kBefore,
+       JoinLines({{kFolderReady, starting, returned}, kFailed})},
+      {"package installer missing", wait, AdminTokenSeam::kNone, true, 0, -1, kBefore,
+       JoinLines({{kFolderReady, starting, returned},
+                  Failure(kInstallerErrorGeneric, L"", "Failed to start installer process from the package folder.")})},
+      // The elevated run waited for the package and handed over; the user's part goes to the package too.
+      {"elevated run, then the package", L"--allusers=1" + wait, AdminTokenSeam::kSplitAdministrator, true, 0, 0,
+       kBefore, {starting, returned, starting, returned, kSuccess}},
+      {"elevated run, then a failing package", L"--allusers=1" + wait, AdminTokenSeam::kSplitAdministrator, true, 0, 1,
+       kBefore, JoinLines({{starting, returned, starting, returned}, kFailed})},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    test_support::RemoveTree(install_.value());
+    for (const base::FilePath& program : {elevated, package_installer}) {
+      DeleteFileW(program.AddExtension(L"commands.txt").value().c_str());
+      DeleteFileW(program.AddExtension(L"exit_code").value().c_str());
+    }
+    test_support::WriteFileBytes(elevated.AddExtension(L"exit_code").value(), std::to_string(row.elevated_exit));
+    DeleteFileW(package_installer.value().c_str());
+    if (row.package_exit >= 0) {
+      ASSERT_TRUE(CopyFileW(elevated.value().c_str(), package_installer.value().c_str(), FALSE));
+      test_support::WriteFileBytes(package_installer.AddExtension(L"exit_code").value(),
+                                   std::to_string(row.package_exit));
+    }
+    g_elevated_stand_in = row.consent ? elevated : base::FilePath();
+    SetAdminTokenSeamForTesting(row.token);
+    Prepare(row.switches);
+    test_support::ScopedTestHandle ready;
+    if (row.ready != kNoEvent) {
+      ready.reset(CreateEventW(nullptr, TRUE, row.ready == kBefore, GetPackageReadyEventName(install_).c_str()));
+    }
+    const Lines lines = Run([&](const std::string& line, size_t) {
+      if (line == kFolderReady && row.ready >= kAtFolderReady)
+        SetEvent(row.ready == kAtFolderReady ? ready.get() : interrupted_.get());
+      return false;
+    });
+    EXPECT_EQ(row.expected, lines);
+    // The elevated run: the settings for the installer's own executable, with no browser started and this process
+    // named as its parent; it waits for the package too when this run does.
+    base::CommandLine::SwitchMap switches = LastRecordedSwitches(elevated);
+    EXPECT_EQ(row.token != AdminTokenSeam::kNone && row.consent, !switches.empty());
+    if (!switches.empty()) {
+      EXPECT_TRUE(switches.count("backend"));
+      EXPECT_EQ(L"0", switches["launchzorvi"]);
+      EXPECT_EQ(std::to_wstring(GetCurrentProcessId()), switches["parent-pid"]);
+      EXPECT_EQ(row.ready != kNoEvent ? handed.value() : L"", switches["wait-for-package"]);
+    }
+    // The package's installer: the settings, starting the browser as asked, and the user's part only after an
+    // elevated run.
+    switches = LastRecordedSwitches(package_installer);
+    EXPECT_EQ(row.package_exit >= 0 && row.ready != kInterruptedAtFolderReady, !switches.empty());
+    if (!switches.empty()) {
+      EXPECT_TRUE(switches.count("backend"));
+      EXPECT_EQ(L"1", switches["launchzorvi"]);
+      EXPECT_EQ(L"0", switches["crash-reporter-pid"]);
+      EXPECT_EQ(row.token != AdminTokenSeam::kNone, switches.count("post-elevated-install-tasks") == 1);
+    }
+    // Only the elevated run's own post-elevation tasks register the browser class for this user.
+    base::win::RegKey key;
+    std::wstring type_name;
+    const bool registered = key.Open(HKEY_CURRENT_USER, class_key.c_str(), KEY_READ) == ERROR_SUCCESS &&
+                            key.ReadValue(L"FriendlyTypeName", &type_name) == ERROR_SUCCESS;
+    key.Close();
+    EXPECT_EQ(row.expected == Lines({starting, returned, kSuccess}), registered);
+    if (registered) {
+      EXPECT_EQ(product + L" Web Document", type_name);
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, class_key.c_str());
+    installer_.reset();
+  }
 }
 
 TEST_F(InstallerTest, PlaceholderValues) {

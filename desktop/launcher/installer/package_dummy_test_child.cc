@@ -1,8 +1,10 @@
 // Stands for the browser's executable and its launcher in test packages: it appends its command line as one
 // line to "<own path>.commands.txt" and ends, or, given --stay-alive=EVENT, stays running until that event is
-// set (at most two minutes), as a running browser would. Test programs only; never shipped.
+// set (at most two minutes), as a running browser would. It ends with the number in "<own path>.exit_code" when
+// that file exists, else with 0. Test programs only; never shipped.
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 int main() {
@@ -22,16 +24,26 @@ int main() {
   DWORD written = 0;
   WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   CloseHandle(file);
+  int exit_code = 0;
+  HANDLE code_file = CreateFileW((std::wstring(own) + L".exit_code").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (code_file != INVALID_HANDLE_VALUE) {
+    char digits[16] = {};
+    DWORD read = 0;
+    ReadFile(code_file, digits, sizeof(digits) - 1, &read, nullptr);
+    CloseHandle(code_file);
+    exit_code = atoi(digits);
+  }
   const std::wstring switch_prefix = L"--stay-alive=";
   const std::wstring all = GetCommandLineW();
   const size_t at = all.find(switch_prefix);
   if (at == std::wstring::npos)
-    return 0;
+    return exit_code;
   const std::wstring name = all.substr(at + switch_prefix.size(), all.find(L' ', at) - at - switch_prefix.size());
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
   if (!event)
     return 3;
   WaitForSingleObject(event, 120 * 1000);
   CloseHandle(event);
-  return 0;
+  return exit_code;
 }

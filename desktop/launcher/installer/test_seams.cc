@@ -23,6 +23,8 @@ std::atomic<TaskSchedulerFactoryHook> g_task_scheduler_factory_hook{nullptr};
 std::atomic<bool> g_unbuilt_steps_pass{false};
 std::atomic<StepReportedHook> g_step_reported_hook{nullptr};
 std::atomic<DetachedStartHook> g_detached_start_hook{nullptr};
+std::atomic<ElevatedLaunchHook> g_elevated_launch_hook{nullptr};
+std::atomic<bool> g_folder_grant_refused{false};
 
 }  // namespace
 
@@ -145,6 +147,22 @@ void SetDetachedStartHookForTesting(DetachedStartHook hook) {
 
 DetachedStartHook GetDetachedStartHook() {
   return g_detached_start_hook.load(std::memory_order_relaxed);
+}
+
+void SetElevatedLaunchHookForTesting(ElevatedLaunchHook hook) {
+  g_elevated_launch_hook.store(hook, std::memory_order_relaxed);
+}
+
+ElevatedLaunchHook GetElevatedLaunchHook() {
+  return g_elevated_launch_hook.load(std::memory_order_relaxed);
+}
+
+void SetFolderGrantRefusedForTesting(bool refused) {
+  g_folder_grant_refused.store(refused, std::memory_order_relaxed);
+}
+
+bool GetFolderGrantRefusedSeam() {
+  return g_folder_grant_refused.load(std::memory_order_relaxed);
 }
 
 }  // namespace zorvi::installer

@@ -96,6 +96,20 @@ using GraceWaitHook = void (*)(unsigned long milliseconds);
 void SetFolderPermissionGraceHookForTesting(GraceWaitHook hook);
 GraceWaitHook GetFolderPermissionGraceHook();
 
+// Stands in for the shell's elevated start of an installer process ("runas", with the consent prompt where UAC
+// asks), which under wine simply starts the program as the same full administrator. Asked with the program and
+// its parameters; returns the started process's handle (the caller closes it), or null with the thread's last
+// error set as the shell sets it (ERROR_CANCELLED: the user declined). Null, the default, asks the shell.
+using ElevatedLaunchHook = HANDLE (*)(const base::FilePath& program, const std::wstring& parameters);
+void SetElevatedLaunchHookForTesting(ElevatedLaunchHook hook);
+ElevatedLaunchHook GetElevatedLaunchHook();
+
+// Refuses the installer's own grant of the install folder to the user, as the system refuses it to a user who
+// may not change the folder's access list (under wine an administrator's grant always succeeds), so that tests
+// reach the elevated ways to the folder. False, the default, lets the system decide.
+void SetFolderGrantRefusedForTesting(bool refused);
+bool GetFolderGrantRefusedSeam();
+
 // Makes the scheduler CreateTaskScheduler returns in place of the system's (whose 2.0 interfaces wine implements
 // only in part), e.g. a recorder of the calls (testing/recording_task_scheduler.h). Null, the default, keeps the
 // system's.

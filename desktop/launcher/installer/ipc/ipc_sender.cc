@@ -44,14 +44,7 @@ IPCSender::IPCSender(HANDLE handle) : handle_(handle) {
 IPCSender::~IPCSender() {
   VLOG(1) << "Closing mailslot.";
   base::MessageLoopForIO* loop = base::MessageLoopForIO::current();
-  const base::TimeTicks deadline = base::TimeTicks::Now() + base::TimeDelta::FromMilliseconds(kDrainLimitMs);
-  // Each completion starts the next write; a write that cannot be started ends the wait.
-  while (write_pending_) {
-    const int64_t left_ms = (deadline - base::TimeTicks::Now()).InMillisecondsRoundedUp();
-    if (left_ms <= 0 || !loop->WaitForIOCompletion(static_cast<DWORD>(left_ms), this))
-      break;
-  }
-  if (write_pending_) {
+  if (!WriteQueue(kDrainLimitMs)) {
     VLOG(1) << "I/O still pending on mailslot.";
     CancelIo(handle_.Get());
   }
@@ -61,6 +54,18 @@ IPCSender::~IPCSender() {
   }
   // A cancelled write left the queue without reaching the mailslot.
   VLOG(1) << "Messages unsent: " << queue_.size() + (failed_writes_ - failed_before_close);
+}
+
+bool IPCSender::WriteQueue(DWORD limit_ms) {
+  base::MessageLoopForIO* loop = base::MessageLoopForIO::current();
+  const base::TimeTicks deadline = base::TimeTicks::Now() + base::TimeDelta::FromMilliseconds(limit_ms);
+  // Each completion starts the next write; a write that cannot be started ends the wait.
+  while (write_pending_) {
+    const int64_t left_ms = (deadline - base::TimeTicks::Now()).InMillisecondsRoundedUp();
+    if (left_ms <= 0 || !loop->WaitForIOCompletion(static_cast<DWORD>(left_ms), this))
+      break;
+  }
+  return !write_pending_;
 }
 
 void IPCSender::Enqueue(std::unique_ptr<base::PackedBuffer> message) {

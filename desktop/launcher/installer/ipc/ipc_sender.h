@@ -37,6 +37,9 @@ class IPCSender : public base::MessageLoopForIO::IOHandler {
   // could never be written and would hold up every later one: it is dropped with an error line.
   void Enqueue(std::unique_ptr<base::PackedBuffer> message);
 
+  // Waits (at most `limit_ms`) until every queued message is written; false when some are still pending.
+  bool WriteQueue(DWORD limit_ms);
+
   // base::MessageLoopForIO::IOHandler:
   void OnIOCompleted(base::MessageLoopForIO::IOContext* context, DWORD bytes_transfered, DWORD error) override;
 

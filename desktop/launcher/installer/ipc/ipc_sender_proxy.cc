@@ -4,6 +4,7 @@
 
 #include "base/bind.h"
 #include "base/logging.h"
+#include "base/synchronization/waitable_event.h"
 #include "desktop/launcher/installer/ipc/ipc_common.h"
 
 namespace zorvi::installer {
@@ -56,6 +57,22 @@ void IPCSenderProxy::EnqueueOutgoing() {
     if (sender_)
       sender_->Enqueue(std::move(message));
   }
+}
+
+void IPCSenderProxy::Flush() {
+  base::scoped_refptr<base::SingleThreadTaskRunner> task_runner = thread_.task_runner();
+  if (!task_runner)
+    return;
+  base::WaitableEvent written(true, false);
+  task_runner->PostTask(FROM_HERE, base::Bind(&IPCSenderProxy::WriteOutgoing, base::Unretained(this), &written));
+  written.Wait();
+}
+
+void IPCSenderProxy::WriteOutgoing(base::WaitableEvent* written) {
+  EnqueueOutgoing();
+  if (sender_ && !sender_->WriteQueue(IPCSender::kDrainLimitMs))
+    LOG(WARNING) << "Messages still pending after " << IPCSender::kDrainLimitMs << " ms";
+  written->Signal();
 }
 
 void IPCSenderProxy::Close() {

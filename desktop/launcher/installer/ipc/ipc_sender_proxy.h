@@ -12,6 +12,10 @@
 #include "base/threading/thread.h"
 #include "desktop/launcher/installer/ipc/ipc_sender.h"
 
+namespace base {
+class WaitableEvent;
+}
+
 namespace zorvi::installer {
 
 class IPCSenderProxy {
@@ -32,6 +36,10 @@ class IPCSenderProxy {
   // Any thread: queues `message` for writing. Dropped when nothing is connected.
   void Send(std::unique_ptr<base::PackedBuffer> message);
 
+  // Any thread but the IO thread: returns once every message sent before has been written (waiting at most
+  // IPCSender::kDrainLimitMs for the writes), so that what another process writes next comes after them.
+  void Flush();
+
   // Writes what is still queued (for at most IPCSender::kDrainLimitMs), closes the mailslot and stops the
   // thread.
   void Close();
@@ -41,6 +49,7 @@ class IPCSenderProxy {
   void AdoptHandle(HANDLE handle);
   // On the IO thread: hands what Send collected to the sender, in order.
   void EnqueueOutgoing();
+  void WriteOutgoing(base::WaitableEvent* written);
   void DestroySender();
 
   base::Thread thread_;
