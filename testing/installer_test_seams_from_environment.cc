@@ -8,6 +8,9 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_split.h"
 
+#include "base/files/file_path.h"
+#include "base/strings/string_util.h"
+#include "desktop/launcher/installer/elevation.h"
 #include "desktop/launcher/installer/test_seams.h"
 #include "desktop/windows/crash_reporter/crash_client_startup.h"
 #include "desktop/windows/crash_reporter/crash_server_client.h"
@@ -151,6 +154,51 @@ bool SetTaskStore(const std::wstring& value) {
   return true;
 }
 
+// The variable's value; empty when it is not set.
+std::wstring SeamsVariable() {
+  const DWORD size = GetEnvironmentVariableW(kInstallerTestSeamsVariable, nullptr, 0);
+  std::wstring text(size, L'\0');
+  text.resize(size ? GetEnvironmentVariableW(kInstallerTestSeamsVariable, text.data(), size) : 0);
+  return text;
+}
+
+// The consent prompt granted: the real "runas" starts the program as a full administrator, so the scenario's
+// answer of the token does not reach it (every other seam does).
+HANDLE StartElevatedWithConsent(const base::FilePath& program, const std::wstring& parameters) {
+  const std::wstring seams = SeamsVariable();
+  std::wstring elevated;
+  for (const std::wstring& pair : base::SplitString(seams, L";", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+    if (!base::StartsWith(pair, L"admin-token=", base::CompareCase::SENSITIVE))
+      elevated += (elevated.empty() ? L"" : L";") + pair;
+  }
+  SetEnvironmentVariableW(kInstallerTestSeamsVariable, elevated.c_str());
+  base::win::ScopedHandle process = ShellExecuteElevated(program, parameters);
+  const DWORD error = GetLastError();
+  SetEnvironmentVariableW(kInstallerTestSeamsVariable, seams.c_str());
+  SetLastError(error);
+  return process.Take();
+}
+
+// The user said no to the consent prompt.
+HANDLE DeclineElevation(const base::FilePath&, const std::wstring&) {
+  SetLastError(ERROR_CANCELLED);
+  return nullptr;
+}
+
+bool SetElevation(const std::wstring& value) {
+  if (value != L"consent" && value != L"decline")
+    return false;
+  SetElevatedLaunchHookForTesting(value == L"consent" ? StartElevatedWithConsent : DeclineElevation);
+  return true;
+}
+
+bool SetFolderGrant(const std::wstring& value) {
+  if (value != L"refuse")
+    return false;
+  SetFolderGrantRefusedForTesting(true);
+  return true;
+}
+
 struct Seam {
   const wchar_t* name;
   bool (*apply)(const std::wstring& value);
@@ -165,17 +213,15 @@ const Seam kSeams[] = {
     {L"crash-dump-wait", SetCrashDumpWait},
     {L"detached-starts", SetDetachedStarts},
     {L"task-store", SetTaskStore},
+    {L"elevation", SetElevation},
+    {L"folder-grant", SetFolderGrant},
 };
 
 }  // namespace
 
 bool ApplyInstallerTestSeamsFromEnvironment(std::string* error) {
-  const DWORD size = GetEnvironmentVariableW(kInstallerTestSeamsVariable, nullptr, 0);
-  if (size == 0)
-    return true;
-  std::wstring text(size, L'\0');
-  text.resize(GetEnvironmentVariableW(kInstallerTestSeamsVariable, text.data(), size));
-  for (const std::wstring& pair : base::SplitString(text, L";", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+  const std::wstring seams = SeamsVariable();
+  for (const std::wstring& pair : base::SplitString(seams, L";", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
     const size_t equals = pair.find(L'=');
     const std::wstring name = pair.substr(0, equals);
     const std::wstring value = equals == std::wstring::npos ? L"" : pair.substr(equals + 1);

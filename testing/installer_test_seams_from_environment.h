@@ -17,6 +17,9 @@
 //                                 (kind, process id, initial-pid, parent-pid, command line; tab-separated)
 //                                 instead of started
 //   task-store=FILE               the autoupdate task scheduler is the recording one on FILE
+//   elevation=consent|decline     the elevated start of an installer process: the user consents (the real
+//                                 "runas" starts it, without the admin-token answer) or declines
+//   folder-grant=refuse           the installer's own grant of the install folder is refused
 // Adding a seam: one row in the table of the .cc.
 #ifndef TESTING_INSTALLER_TEST_SEAMS_FROM_ENVIRONMENT_H_
 #define TESTING_INSTALLER_TEST_SEAMS_FROM_ENVIRONMENT_H_

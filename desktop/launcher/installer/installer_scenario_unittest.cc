@@ -10,13 +10,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/registry.h"
 #include "desktop/launcher/installer/install_log.h"
 #include "desktop/launcher/installer/install_log_test_util.h"
 #include "desktop/launcher/installer/installer_host_test_util.h"
@@ -76,9 +79,11 @@ class Scenario {
   }
 
   // Starts the controller with the scenario's temporary folder and test seams, which its backend inherits. With
-  // `own_folder` the controller stands in that folder's installer, which is also its package.
+  // `own_folder` the controller stands in that folder's installer, which is also its package; the package is ready
+  // before the run unless `readiness` says otherwise.
   void Start(const std::wstring& switches, const std::wstring& extra_seams = L"",
-             const base::FilePath& own_folder = base::FilePath()) {
+             const base::FilePath& own_folder = base::FilePath(),
+             const std::wstring& readiness = L"--package-ready=before") {
     before_ = ReadTree(install_);
     CopyTree(install_, root_.Append(L"before"));
     // The records are this run's alone.
@@ -95,9 +100,21 @@ class Scenario {
         L"--installfolder=\"" + install_.value() + L"\" --package-folder=\"" +
             (own_folder.empty() ? package_->folder() : own_folder).value() +
             (own_folder.empty() ? L"" : L"\" --own-exe=\"" + own_folder.Append(L"installer.exe").value()) +
-            L"\" --package-ready=before --observer-log=\"" + root_.Append(L"observer.jsonl").value() +
+            L"\" " + readiness + L" --observer-log=\"" + root_.Append(L"observer.jsonl").value() +
             L"\" --log-file=\"" + root_.Append(L"controller.log").value() + L"\" " + switches,
         environment);
+  }
+
+  // The readiness switches of a run whose backend starts as the installer of the current version (a copy of the
+  // package's in a folder of its own) and waits for the package until the controller's `at`-th observer call.
+  std::wstring PackageReadyAt(int at) {
+    const base::FilePath current = root_.Append(L"current");
+    CreateDirectoryW(current.value().c_str(), nullptr);
+    for (const wchar_t* file : {L"installer.exe", L"zorvi.dll"}) {
+      EXPECT_TRUE(CopyFileW(package_->folder().Append(file).value().c_str(), current.Append(file).value().c_str(),
+                            FALSE));
+    }
+    return L"--own-exe=\"" + current.Append(L"installer.exe").value() + L"\" --package-ready-at=" + std::to_wstring(at);
   }
 
   // The events of the hold-at-step seam (named after the scenario) and its value for the step.
@@ -130,10 +147,11 @@ class Scenario {
   Lines ObserverLines() const { return ReadLines(root_.Append(L"observer.jsonl")); }
 
   // Tells the Linux-side check what the install folder must hold: "installed" (in the version's folder) or
-  // "unchanged".
-  void Expect(const char* outcome) const {
+  // "unchanged", and whether the install recorded its folder as the last one (a per-user scenario always does).
+  void Expect(const char* outcome, bool records_last_path = false) const {
     EXPECT_TRUE(test_support::WriteFileBytes(root_.Append(L"expect").value(),
-                                             std::string(outcome) + " " + GetFullVersionString()));
+                                             std::string(outcome) + " " + GetFullVersionString() +
+                                                 (records_last_path ? " last-path" : "")));
   }
 
   std::wstring LastInstallPathValue() const { return test::LastInstallPathValue(company_); }
@@ -449,6 +467,82 @@ TEST(InstallerScenarioTest, UpgradesKeepThePreviousStatus) {
                                              "installed 40.0.2234.0"));
     scenario.ExpectFinished(R"({"upgraded": true, "au_task_error_count": )" +
                             std::to_string(std::max(rows[i].error_count - 1, 0)) + "}");
+  }
+}
+
+// Runs handed to other installer processes, through the runner: an all-users install of a split administrator
+// runs elevated (the consent stands in for the prompt; the real "runas" starts the elevated backend), whose
+// notifications the runner relays between the announcements of the child, and then registers the browser class
+// for this user; declined, or for a standard user where the machine turns UAC off (the prefix's EnableLUA is 0),
+// it fails with the elevation error and starts nothing. A backend that waits for the package hands the run to the
+// package's installer once the controller has it ready; after an elevated run that waited too, the package's
+// installer does this user's part, and the requesting backend reports its end once.
+TEST(InstallerScenarioTest, HandOversToElevatedAndPackageInstallers) {
+  const std::string success = Recorder::SimpleLine("OnInstallerSuccess");
+  const std::string starting = Recorder::StartingNewMainProcessLine(false);
+  const std::string returned = Recorder::SimpleLine("OnReturnedToPreviousMainProcess");
+  const std::string folder_ready = Recorder::SimpleLine("OnInstallFolderReady");
+  const Lines declined = {Recorder::ErrorLine(kInstallerErrorElevation, L"", "Elevated installation failed."),
+                          Recorder::TerminatedLine(false)};
+  const std::string done = Recorder::TerminatedLine(true);
+  struct Row {
+    const wchar_t* name;
+    const wchar_t* seams;
+    int ready_at;  // the observer call after which the package is ready; 0: before the run
+    // The whole record, given what an install of the package by one backend reports.
+    std::function<Lines(const Lines& install)> expected;
+    bool registers;  // the browser class for this user
+  };
+  const Row rows[] = {
+      {L"elevated", L"admin-token=split;elevation=consent", 0,
+       [&](const Lines& install) { return JoinLines({{starting}, install, {returned, success, done}}); }, true},
+      {L"declined", L"admin-token=split;elevation=decline", 0,
+       [&](const Lines&) { return JoinLines({{starting}, declined}); }, false},
+      {L"no_uac", L"admin-token=standard;elevation=consent", 0, [&](const Lines&) { return declined; }, false},
+      {L"package_later", L"", 1,
+       [&](const Lines& install) { return JoinLines({{folder_ready, starting}, install, {returned, success, done}}); },
+       false},
+      {L"elevated_package_later", L"admin-token=split;elevation=consent", 2,
+       [&](const Lines& install) {
+         return JoinLines({{starting, folder_ready, starting}, install,
+                           {returned, success, returned, starting, success, returned, success, done}});
+       },
+       true},
+  };
+  std::vector<std::unique_ptr<Scenario>> scenarios;
+  std::vector<std::wstring> class_keys;
+  for (const Row& row : rows) {
+    scenarios.push_back(std::make_unique<Scenario>(row.name, PackageOptions{}));
+    Scenario& scenario = *scenarios.back();
+    // A product of the scenario's own: the user's part registers its browser class.
+    const std::wstring product = test_support::UniqueName(L"ZorviHandOver");
+    std::string branding;
+    ASSERT_TRUE(test_support::ReadFileBytes(scenario.package().branding_file().value(), &branding));
+    const std::string name = "\"Zorvi\"";
+    branding.replace(branding.find(name), name.size(), base::StringPrintf("\"%ls\"", product.c_str()));
+    ASSERT_TRUE(test_support::WriteFileBytes(scenario.package().branding_file().value(), branding));
+    class_keys.push_back(L"Software\\Classes\\" + product + base::UTF8ToWide(GetStreamName()));
+    scenario.Start(L"--allusers=1", row.seams, base::FilePath(),
+                   row.ready_at ? scenario.PackageReadyAt(row.ready_at) : L"--package-ready=before");
+  }
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(base::WideToUTF8(rows[i].name));
+    Scenario& scenario = *scenarios[i];
+    const int total = scenario.Total();
+    const Lines expected = rows[i].expected(JoinLines({Started(total), Lines(total, kStep), {success}}));
+    const bool installed = expected.back() == done;
+    EXPECT_EQ(installed ? kControllerSucceeded : kControllerFailed, scenario.WaitController());
+    EXPECT_EQ(expected, scenario.ObserverLines());
+    base::win::RegKey key;
+    EXPECT_EQ(rows[i].registers, key.Open(HKEY_CURRENT_USER, class_keys[i].c_str(), KEY_READ) == ERROR_SUCCESS);
+    key.Close();
+    RegDeleteTreeW(HKEY_CURRENT_USER, class_keys[i].c_str());
+    if (installed) {
+      scenario.Expect("installed", true);
+    } else {
+      EXPECT_EQ(scenario.before(), ReadTree(scenario.install()));
+      scenario.Expect("unchanged");
+    }
   }
 }
 

@@ -305,7 +305,7 @@ listing() { (cd "$1" && find . -mindepth 1 -printf '%y %p\n' | LC_ALL=C sort && 
 scenarios=0
 for scenario in "$D"/scenarios/*/; do
   [ -e "$scenario/expect" ] || continue
-  read -r outcome version < "$scenario/expect" || true
+  read -r outcome version _ < "$scenario/expect" || true
   name=$(basename "$scenario")
   scenarios=$((scenarios + 1))
   [ -z "$(find "$scenario/Zorvi" -name '*.old')" ] || fail "$name: files kept aside remain"
@@ -384,13 +384,13 @@ uninstall = [m.group(1) for m in re.finditer(
 checked = entries_checked = 0
 for scenario in glob.glob(os.path.join(sys.argv[2], "*", "expect")):
     folder = os.path.dirname(scenario)
-    outcome = open(scenario).read().split()[0]
+    words = open(scenario).read().split()
     company = open(os.path.join(folder, "company")).read()
     value = re.search(r'^"Last [^"]* Install Path"="(.*)"\r?$', sections.get(company, ""), re.M)
     name = os.path.basename(folder)
     # An upgrade's earlier installation was per-user too; its failure leaves that installation's value.
-    per_user = name.startswith(("per_user", "upgrade"))
-    if per_user and (outcome == "installed" or name.startswith("upgrade")):
+    records = name.startswith(("per_user", "upgrade")) or words[2:] == ["last-path"]
+    if records and (words[0] == "installed" or name.startswith("upgrade")):
         assert value, "%s: no last install path" % folder
         want = "Z:" + folder.replace("/", "\\") + "\\Zorvi\\"
         assert value.group(1).replace("\\\\", "\\") == want, (value.group(1), want)
