@@ -34,13 +34,6 @@ constexpr wchar_t kEveryoneMayOnlyRead[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)
 // Generous enough for a loaded machine; the waits end as soon as their event is set.
 constexpr DWORD kWaitMilliseconds = 60000;
 
-std::wstring DaclSddl(const base::FilePath& path) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  GetNamedSecurityInfoW(path.value().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
-                        nullptr, &descriptor);
-  return test::TakeDaclSddl(descriptor);
-}
-
 bool SetDacl(const base::FilePath& path, const wchar_t* sddl) {
   return test_support::SetObjectDacl(path.value(), SE_FILE_OBJECT, sddl);
 }
@@ -107,7 +100,7 @@ class GuardedFolderTest : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(base::CreateDirectory(folder_));
     ASSERT_TRUE(SetDacl(folder_, kEveryoneMayOnlyRead));
-    original_ = DaclSddl(folder_);
+    original_ = test::FileDaclSddl(folder_);
     ASSERT_FALSE(EveryoneMayWrite(folder_)) << original_;
   }
   // The owner may always rewrite the list; without this a grant left by a failure would outlive the test.
@@ -155,7 +148,7 @@ TEST_F(GuardedFolderTest, TemporaryGrantLastsUntilReleasedAndItsGrace) {
 
     const HANDLE granted_or_ended[] = {events.granted.get(), helper.Handle()};
     ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, granted_or_ended, FALSE, kWaitMilliseconds));
-    EXPECT_TRUE(EveryoneMayWrite(folder_)) << DaclSddl(folder_);
+    EXPECT_TRUE(EveryoneMayWrite(folder_)) << test::FileDaclSddl(folder_);
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(helper.Handle(), 0)) << "ended unreleased";
 
     if (by_undo)
@@ -164,14 +157,14 @@ TEST_F(GuardedFolderTest, TemporaryGrantLastsUntilReleasedAndItsGrace) {
       ASSERT_TRUE(initial.Terminate(1, true));
     const HANDLE grace_or_ended[] = {started_event.get(), helper.Handle()};
     ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, grace_or_ended, FALSE, kWaitMilliseconds));
-    EXPECT_TRUE(EveryoneMayWrite(folder_)) << "restored before the grace ended: " << DaclSddl(folder_);
+    EXPECT_TRUE(EveryoneMayWrite(folder_)) << "restored before the grace ended: " << test::FileDaclSddl(folder_);
 
     ASSERT_TRUE(SetEvent(release_event.get()));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(helper.Handle(), kWaitMilliseconds));
     DWORD grace = 0;
     ASSERT_TRUE(GetExitCodeProcess(helper.Handle(), &grace));
     EXPECT_EQ(kFolderPermissionGraceMilliseconds, grace);
-    EXPECT_EQ(original_, DaclSddl(folder_));
+    EXPECT_EQ(original_, test::FileDaclSddl(folder_));
     SetEvent(hold_event.get());
   }
 }
@@ -211,9 +204,9 @@ TEST_F(GuardedFolderTest, TheRoleEndsSilentlyAndGrantsOnlyAWellFormedRequest) {
     RunSilently(host, argument_text, &run);
     EXPECT_EQ(1u, run.processes);
     EXPECT_EQ(c.granted, events.WasGranted());
-    EXPECT_EQ(c.granted, EveryoneMayWrite(folder_)) << DaclSddl(folder_);
+    EXPECT_EQ(c.granted, EveryoneMayWrite(folder_)) << test::FileDaclSddl(folder_);
     if (!c.granted) {
-      EXPECT_EQ(original_, DaclSddl(folder_));
+      EXPECT_EQ(original_, test::FileDaclSddl(folder_));
     }
     ASSERT_TRUE(SetDacl(folder_, kEveryoneMayOnlyRead));
   }

@@ -473,8 +473,8 @@ TEST(InstallerScenarioTest, UpgradesKeepThePreviousStatus) {
 // Runs handed to other installer processes, through the runner: an all-users install of a split administrator
 // runs elevated (the consent stands in for the prompt; the real "runas" starts the elevated backend), whose
 // notifications the runner relays between the announcements of the child, and then registers the browser class
-// for this user; declined, or for a standard user where the machine turns UAC off (the prefix's EnableLUA is 0),
-// it fails with the elevation error and starts nothing. A backend that waits for the package hands the run to the
+// for this user; declined, or for a standard user where the machine turns UAC off (the template's EnableLUA is
+// 0), it fails with the elevation error and starts nothing. A backend that waits for the package hands the run to the
 // package's installer once the controller has it ready; after an elevated run that waited too, the package's
 // installer does this user's part, and the requesting backend reports its end once.
 TEST(InstallerScenarioTest, HandOversToElevatedAndPackageInstallers) {
@@ -498,7 +498,13 @@ TEST(InstallerScenarioTest, HandOversToElevatedAndPackageInstallers) {
        [&](const Lines& install) { return JoinLines({{starting}, install, {returned, success, done}}); }, true},
       {L"declined", L"admin-token=split;elevation=decline", 0,
        [&](const Lines&) { return JoinLines({{starting}, declined}); }, false},
-      {L"no_uac", L"admin-token=standard;elevation=consent", 0, [&](const Lines&) { return declined; }, false},
+      // Where the machine keeps UAC on (the prefix testdata_check.sh makes with EnableLUA 1), a standard user
+      // elevates too.
+      {L"standard", L"admin-token=standard;elevation=consent", 0,
+       [&](const Lines& install) {
+         return MachineKeepsUacOn() ? JoinLines({{starting}, install, {returned, success, done}}) : declined;
+       },
+       MachineKeepsUacOn()},
       {L"package_later", L"", 1,
        [&](const Lines& install) { return JoinLines({{folder_ready, starting}, install, {returned, success, done}}); },
        false},
@@ -515,7 +521,7 @@ TEST(InstallerScenarioTest, HandOversToElevatedAndPackageInstallers) {
     scenarios.push_back(std::make_unique<Scenario>(row.name, PackageOptions{}));
     Scenario& scenario = *scenarios.back();
     // A product of the scenario's own: the user's part registers its browser class.
-    const std::wstring product = test_support::UniqueName(L"ZorviHandOver");
+    const std::wstring product = test_support::UniqueName(L"ZorviHandOver") + std::to_wstring(class_keys.size());
     std::string branding;
     ASSERT_TRUE(test_support::ReadFileBytes(scenario.package().branding_file().value(), &branding));
     const std::string name = "\"Zorvi\"";

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <gtest/gtest.h>
@@ -49,6 +50,21 @@ std::wstring TakeDaclSddl(void* descriptor) {
   }
   LocalFree(descriptor);
   return sddl;
+}
+
+bool MachineKeepsUacOn() {
+  base::win::RegKey policies;
+  DWORD enable_lua = 1;
+  return policies.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
+                       KEY_READ) != ERROR_SUCCESS ||
+         policies.ReadValueDW(L"EnableLUA", &enable_lua) != ERROR_SUCCESS || enable_lua != 0;
+}
+
+std::wstring FileDaclSddl(const base::FilePath& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  GetNamedSecurityInfoW(path.value().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                        nullptr, &descriptor);
+  return TakeDaclSddl(descriptor);
 }
 
 bool RunReportingChild(const std::wstring& command_line, std::map<std::string, std::string>* report,

@@ -94,24 +94,29 @@ bool RecordDetachedStart(const std::wstring& kind, const std::wstring& command_l
   return true;
 }
 
-// Elevated starts, counted; the stand-in program the hook starts instead (none: the elevation is refused with
-// g_elevation_refusal).
+// Elevated starts, counted; the stand-in program the hook starts instead, with switches of its own before the
+// parameters (none: the user declines), and a handle of the last one started.
 int g_elevated_starts = 0;
 base::FilePath g_elevated_stand_in;
-DWORD g_elevation_refusal = ERROR_CANCELLED;
+std::wstring g_elevated_stand_in_switches;
+test_support::ScopedTestHandle g_elevated_process;
 HANDLE StartElevatedStandIn(const base::FilePath&, const std::wstring& parameters) {
   ++g_elevated_starts;
   if (g_elevated_stand_in.empty()) {
-    SetLastError(g_elevation_refusal);
+    SetLastError(ERROR_CANCELLED);
     return nullptr;
   }
-  std::wstring command_line = L"\"" + g_elevated_stand_in.value() + L"\" " + parameters;
+  std::wstring command_line =
+      L"\"" + g_elevated_stand_in.value() + L"\" " + g_elevated_stand_in_switches + L" " + parameters;
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
     return nullptr;
   CloseHandle(process.hThread);
+  HANDLE kept = nullptr;
+  DuplicateHandle(GetCurrentProcess(), process.hProcess, GetCurrentProcess(), &kept, 0, FALSE, DUPLICATE_SAME_ACCESS);
+  g_elevated_process.reset(kept);
   return process.hProcess;
 }
 
@@ -143,6 +148,8 @@ class InstallerTest : public InstallerMainThreadTest {
     test_support::UseRecordingTaskSchedulerForTesting(base::FilePath());
     SetElevatedLaunchHookForTesting(nullptr);
     SetFolderGrantRefusedForTesting(false);
+    g_elevated_stand_in_switches.clear();
+    g_elevated_process.reset();
   }
 
   std::string company() const { return base::WideToUTF8(CompanyKeyForReg().substr(wcslen(L"HKCU\\Software\\"))); }
@@ -707,12 +714,21 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     if (row.ready != kNoEvent) {
       ready.reset(CreateEventW(nullptr, TRUE, row.ready == kBefore, GetPackageReadyEventName(install_).c_str()));
     }
+    // A folder-permission helper's grant lasts until the run has ended, after the package's installer too.
+    const test_support::ScopedTestHandle undo(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HANDLE held = nullptr;
+    DuplicateHandle(GetCurrentProcess(), undo.get(), GetCurrentProcess(), &held, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    InstallerTestPeer::BorrowWriteAccess(installer_.get(), held);
     const Lines lines = Run([&](const std::string& line, size_t) {
       if (line == kFolderReady && row.ready >= kAtFolderReady)
         SetEvent(row.ready == kAtFolderReady ? ready.get() : interrupted_.get());
+      if (line == returned) {
+        EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(undo.get(), 0)) << "released before the run ended";
+      }
       return false;
     });
     EXPECT_EQ(row.expected, lines);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(undo.get(), 0)) << "not released at the end of the run";
     // The elevated run: the settings for the installer's own executable, with no browser started and this process
     // named as its parent; it waits for the package too when this run does.
     base::CommandLine::SwitchMap switches = LastRecordedSwitches(elevated);
@@ -745,6 +761,82 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     }
     RegDeleteTreeW(HKEY_CURRENT_USER, class_key.c_str());
     installer_.reset();
+  }
+}
+
+// Where the machine keeps UAC on, a standard user who may not write the install folder gets it from the elevated
+// folder-permission helper (the complete helper of folder_permission_test_child.exe, whose grace the test holds):
+// the grant holds while the run lasts and through the grace after it, never released earlier, and the helper ends
+// after the grace. A helper that ends without granting fails the run and changes nothing. Under wine
+// UAC is off in every prefix but the one testdata_check.sh makes for this with EnableLUA 1.
+TEST_F(InstallerTest, FolderPermissionFromTheElevatedHelper) {
+  if (!MachineKeepsUacOn()) {
+    GTEST_SKIP() << "a standard user elevates only where UAC is on: testdata_check.sh runs this in a prefix of its "
+                    "own with EnableLUA 1";
+  }
+  SetUnbuiltStepsPassForTesting(true);
+  SetElevatedLaunchHookForTesting(StartElevatedStandIn);
+  MakePackage({.data_files = 1, .root_files = false});
+  const std::wstring started_name = test_support::UniqueName(L"grace_started");
+  const std::wstring release_name = test_support::UniqueName(L"grace_release");
+  const test_support::ScopedTestHandle started(CreateEventW(nullptr, TRUE, FALSE, started_name.c_str()));
+  const test_support::ScopedTestHandle release(CreateEventW(nullptr, TRUE, FALSE, release_name.c_str()));
+  const struct {
+    const char* name;
+    const wchar_t* helper;
+    std::wstring switches;
+    Lines expected;
+  } rows[] = {
+      {"a helper that ends without granting", L"package_dummy_test_child.exe", L"",
+       Failure(kInstallerErrorGeneric, L"",
+               "The process for giving us write permission to the installer folder didn't complete successfully")},
+      {"the helper's grant", L"folder_permission_test_child.exe",
+       L"--grace-started=" + started_name + L" --grace-release=" + release_name, Completed(package_->StepTotal(7))},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    test_support::RemoveTree(install_.value());
+    CreateDirectoryW(install_.value().c_str(), nullptr);
+    ASSERT_TRUE(test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;OICI;FA;;;WD)"));
+    const std::wstring original = FileDaclSddl(install_);
+    g_elevated_stand_in = TestProgram(row.helper);
+    g_elevated_stand_in_switches = row.switches;
+    g_elevated_process.reset();
+    SetAdminTokenSeamForTesting(AdminTokenSeam::kStandardUser);
+    SetFolderGrantRefusedForTesting(true);
+    Prepare(L"--allusers=0");
+    std::vector<std::wstring> during;
+    const Lines lines = Run([&](const std::string& line, size_t) {
+      if (line == kStep)
+        during.push_back(FileDaclSddl(install_));
+      EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(started.get(), 0)) << "released during the run";
+      return false;
+    });
+    EXPECT_EQ(row.expected, lines);
+    ASSERT_TRUE(g_elevated_process.valid());
+    if (row.expected.back() == kSuccess) {
+      // Each step saw the grant, and it lasts into the grace that the end of the run started.
+      ASSERT_FALSE(during.empty());
+      EXPECT_NE(original, during.front());
+      EXPECT_EQ(std::vector<std::wstring>(during.size(), during.front()), during);
+      ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(started.get(), ControllerProcess::kWaitLimitMs));
+      EXPECT_EQ(during.front(), FileDaclSddl(install_));
+      SetEvent(release.get());
+    }
+    DWORD exit_code = 0;
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_elevated_process.get(), ControllerProcess::kWaitLimitMs));
+    ASSERT_TRUE(GetExitCodeProcess(g_elevated_process.get(), &exit_code));
+    // The helper was asked for the product's grace (its exit code). Wine keeps a folder's list as mode bits and
+    // gives the owner's write bit back to no list, so the restore itself is shown with another account (the
+    // helper's own test).
+    EXPECT_EQ(row.expected.back() == kSuccess ? kFolderPermissionGraceMilliseconds : 0u, exit_code);
+    if (row.expected.back() != kSuccess) {
+      EXPECT_EQ(original, FileDaclSddl(install_));
+    }
+    installer_.reset();
+    ResetEvent(started.get());
+    ResetEvent(release.get());
+    test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(A;OICI;FA;;;WD)");
   }
 }
 

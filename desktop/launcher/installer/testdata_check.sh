@@ -464,4 +464,23 @@ PY
   [ $status -ne $before ] ||
     echo "python, find, sha256sum: $name wrote the clean-up batch it must, which left only the preferences"
 done
+
+# Elevation where the machine keeps UAC on, in a prefix of its own whose policy `wine reg add` turns on (the
+# template's EnableLUA is 0): a standard user's all-users install runs elevated, and his install into a folder he
+# may not write is granted by the elevated helper until the run and its grace have ended. Both tests skip in the
+# shared prefix, so here they must run.
+P=$D/uac_on_prefix
+rm -rf "$P"; cp -a "$WINDEPS/wineprefix-template" "$P"
+"$ROOT/tools/wine-run" "$WINDEPS" "$P" reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\System' \
+    /v EnableLUA /t REG_DWORD /d 1 /f </dev/null >/dev/null 2>&1 || fail "wine reg add: EnableLUA 1"
+ZORVI_TESTDATA=$D env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$P" "$BIN/desktop_launcher_installer_unittests.exe" \
+    --gtest_filter='InstallerScenarioTest.HandOversToElevatedAndPackageInstallers:InstallerTest.FolderPermissionFromTheElevatedHelper' \
+    </dev/null >"$D/uac_on_run.txt" 2>&1 || fail "UAC on: $(tail -40 "$D/uac_on_run.txt")"
+XVFB_PID='' RUN_PREFIX=$P zorvi_stop_wine
+if grep -q 'PASSED.* 2 tests' "$D/uac_on_run.txt" && ! grep -q SKIPPED "$D/uac_on_run.txt"; then
+  echo "UAC on (EnableLUA 1 by wine reg add): a standard user elevated and was granted the folder until the grace ended"
+else
+  fail "UAC on: the two tests did not both run and pass: $(tail -20 "$D/uac_on_run.txt")"
+fi
+rm -rf "$P"
 exit $status
