@@ -112,9 +112,6 @@ once() {  # TEXT: the log holds the line exactly once
   [ "$(grep -cF -- "$1" "$LOG")" = 1 ] || fail "\"$1\" expected once, seen $(grep -cF -- "$1" "$LOG") times"
 }
 
-# A package that the hand-over to the package's own installer is not built for yet cannot be waited for.
-waiting_not_built() { grep -q 'Not available in this build: Installer::WaitForPackage' "$LOG"; }
-
 # 1. Inside the unpacked package (no fetcher): the whole installation, statistics with its success. Without the
 # overrides the package is complete before the backend starts, so the backend needs no hand-over. The first
 # statistics post is refused, so the sender is still waiting to retry (6 s) when the backend's exit follows its
@@ -154,15 +151,9 @@ fi
 # 3. The full installer alone: its payload, no address request.
 run_row full '' - "$D/served/full.exe"
 [ "$(count_requests /netinstaller/nightly)" = 0 ] || fail "an address request"
-if waiting_not_built; then
-  echo "[full] skipped: success needs the hand-over to the package's installer; checked the refusal instead"
-  [ "$CODE" != 0 ] || fail "exit code 0 without a package hand-over"
-  check_statistics 1 0
-else
-  [ "$CODE" = 0 ] || fail "exit code $CODE"
-  check_statistics 1 1
-  check_installed_tree
-fi
+[ "$CODE" = 0 ] || fail "exit code $CODE"
+check_statistics 1 1
+check_installed_tree
 
 # 4. The network installer: its tracking data posted for the address, the full installer downloaded.
 run_row network "$D/address_ok.json" - "$D/net/zorvi_net.exe"
@@ -172,13 +163,8 @@ python3 -c 'import json,sys
 r=[json.loads(l) for l in open(sys.argv[1]) if json.loads(l)["path"]=="/netinstaller/nightly"][0]
 assert r["method"]=="POST" and r["body_sha256"]==sys.argv[2], r' "$ROW/server/requests.jsonl" \
   "$(sha256sum "$D/tracking.txt" | cut -d' ' -f1)" || fail "the address request did not post the tracking data"
-if waiting_not_built; then
-  echo "[network] skipped: success needs the hand-over to the package's installer"
-  check_statistics 1 0
-else
-  [ "$CODE" = 0 ] || fail "exit code $CODE"
-  check_statistics 1 1
-fi
+[ "$CODE" = 0 ] || fail "exit code $CODE"
+check_statistics 1 1
 
 # 5. A checksum that does not match: one address request (no restart), the fetcher's failure.
 run_row checksum "$D/address_bad.json" - "$D/net/zorvi_net.exe"
