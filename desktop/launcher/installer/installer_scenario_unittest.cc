@@ -55,6 +55,16 @@ void CopyTree(const base::FilePath& from, const base::FilePath& to) {
   }
 }
 
+// Whether the machine's policy keeps UAC on (EnableLUA absent or not 0), so that a user who is no administrator
+// can still elevate. Off in the prefix template.
+bool MachineKeepsUacOn() {
+  base::win::RegKey policies;
+  DWORD enable_lua = 1;
+  return policies.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
+                       KEY_READ) != ERROR_SUCCESS ||
+         policies.ReadValueDW(L"EnableLUA", &enable_lua) != ERROR_SUCCESS || enable_lua != 0;
+}
+
 // A name no other scenario of the run has (scenarios of one test run side by side).
 std::wstring ScenarioName(const std::wstring& kind) {
   static int count = 0;

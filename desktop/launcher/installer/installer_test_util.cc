@@ -52,14 +52,6 @@ std::wstring TakeDaclSddl(void* descriptor) {
   return sddl;
 }
 
-bool MachineKeepsUacOn() {
-  base::win::RegKey policies;
-  DWORD enable_lua = 1;
-  return policies.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
-                       KEY_READ) != ERROR_SUCCESS ||
-         policies.ReadValueDW(L"EnableLUA", &enable_lua) != ERROR_SUCCESS || enable_lua != 0;
-}
-
 std::wstring FileDaclSddl(const base::FilePath& path) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   GetNamedSecurityInfoW(path.value().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,

@@ -29,9 +29,6 @@ std::wstring EchoVariable(const std::wstring& variable);
 // The access list of a security descriptor that GetSecurityInfo or GetNamedSecurityInfoW handed out, as SDDL;
 // the descriptor is freed. Null (the read failed) gives "(unreadable)".
 std::wstring TakeDaclSddl(void* descriptor);
-// Whether the machine's policy keeps UAC on (EnableLUA absent or not 0), so that a user who is no administrator
-// can still elevate. Off in the prefix template.
-bool MachineKeepsUacOn();
 // The access list of a file or folder as the system keeps it, as SDDL.
 std::wstring FileDaclSddl(const base::FilePath& path);
 

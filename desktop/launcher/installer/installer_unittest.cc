@@ -120,6 +120,15 @@ HANDLE StartElevatedStandIn(const base::FilePath&, const std::wstring& parameter
   return process.hProcess;
 }
 
+// The machine's UAC policy as IsUACEnabled reads it, written into the test's own registry sandbox.
+void SetUacPolicy(DWORD enable_lua) {
+  base::win::RegKey policies;
+  ASSERT_EQ(ERROR_SUCCESS, policies.Create(HKEY_LOCAL_MACHINE,
+                                           L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
+                                           KEY_SET_VALUE));
+  ASSERT_EQ(ERROR_SUCCESS, policies.WriteValue(L"EnableLUA", &enable_lua, sizeof(enable_lua), REG_DWORD));
+}
+
 std::wstring Version() {
   return base::UTF8ToWide(GetFullVersionString());
 }
@@ -343,7 +352,7 @@ TEST_F(InstallerTest, StartRefusesWithItsCodeAndMessage) {
       // nothing, and the run reports its one success.
       {"post-elevation tasks", L"--post-elevated-install-tasks --copyonly=1 --launchzorvi=0", {}, true, nullptr,
        [] { return Lines{kSuccess}; }},
-      // A standard user cannot elevate while the machine's policy turns UAC off (the prefix's EnableLUA is 0).
+      // A standard user cannot elevate while the machine's policy turns UAC off.
       {"folder permission of a standard user without UAC", L"--allusers=0", {}, true,
        [&] {
          SetAdminTokenSeamForTesting(AdminTokenSeam::kStandardUser);
@@ -357,6 +366,8 @@ TEST_F(InstallerTest, StartRefusesWithItsCodeAndMessage) {
        }},
   };
   const base::FilePath plain_install = install_;
+  // UAC off: a standard user cannot elevate.
+  SetUacPolicy(0);
   SetElevatedLaunchHookForTesting(StartElevatedStandIn);
   g_elevated_stand_in.clear();
   for (const Row& row : rows) {
@@ -767,13 +778,9 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
 // Where the machine keeps UAC on, a standard user who may not write the install folder gets it from the elevated
 // folder-permission helper (the complete helper of folder_permission_test_child.exe, whose grace the test holds):
 // the grant holds while the run lasts and through the grace after it, never released earlier, and the helper ends
-// after the grace. A helper that ends without granting fails the run and changes nothing. Under wine
-// UAC is off in every prefix but the one testdata_check.sh makes for this with EnableLUA 1.
+// after the grace. A helper that ends without granting fails the run and changes nothing.
 TEST_F(InstallerTest, FolderPermissionFromTheElevatedHelper) {
-  if (!MachineKeepsUacOn()) {
-    GTEST_SKIP() << "a standard user elevates only where UAC is on: testdata_check.sh runs this in a prefix of its "
-                    "own with EnableLUA 1";
-  }
+  SetUacPolicy(1);
   SetUnbuiltStepsPassForTesting(true);
   SetElevatedLaunchHookForTesting(StartElevatedStandIn);
   MakePackage({.data_files = 1, .root_files = false});
