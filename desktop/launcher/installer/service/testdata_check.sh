@@ -54,7 +54,7 @@ P=$D/own_prefix
 rm -rf "$P"; cp -a "$WINDEPS/wineprefix-template" "$P"
 TASKS=$P/drive_c/windows/system32/tasks
 JOBS=$P/drive_c/windows/tasks
-child() { env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$P" "$BIN/$CHILD" --product=Zorvi "$@" </dev/null 2>&1 | tr -d '\r'; }
+child() { env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$P" "$CHILD_DIR/$CHILD" --product=Zorvi "$@" </dev/null 2>&1 | tr -d '\r'; }
 answer() { grep -a "^$1=" <<<"$2" | cut -d= -f2-; }
 expect() {  # expect NAME WANT OUTPUT WHAT
   [ "$(answer "$1" "$3")" = "$2" ] || fail "$4: $1 is '$(answer "$1" "$3")', want $2 ($(tr '\n' ' ' <<<"$3"))"
@@ -65,7 +65,7 @@ description='Keeps Zorvi up to date æøå'
 create=(--create '--program=C:\Zorvi\launcher.exe' "--description=$description" --network)
 
 # 2.0: a task without triggers, as a standard user (the highest run level is not asked for).
-CHILD=task_scheduler_test_child.exe
+CHILD=task_scheduler_test_child.exe CHILD_DIR=$BIN
 out=$(child --v2 --standard-user "--suffix=Autoupdate real" "${create[@]}" --kind=2 --limit=3600 --state --last-run)
 expect create 1 "$out" "2.0 create"
 expect state 3 "$out" "2.0 state"
@@ -110,9 +110,10 @@ expect state 0 "$out" "2.0 delete for all users"
 [ $status -ne 0 ] || echo "xmllint, sha256sum: the 2.0 task as registered, kept through refused definitions, deleted"
 
 # 1.0 under a program that wine presents as XP (per-program version, as testing/version_child.h sets it).
+# The copy lives in this check's own folder: other checks scan bin/ and must never see it come and go.
 CHILD=task_scheduler_xp_$$.exe
-trap 'rm -f "$BIN/$CHILD"' EXIT
-cp "$BIN/task_scheduler_test_child.exe" "$BIN/$CHILD"
+cp "$BIN/task_scheduler_test_child.exe" "$D/$CHILD"
+CHILD_DIR=$D
 env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$P" reg add "HKCU\\Software\\Wine\\AppDefaults\\$CHILD" \
   /v Version /d winxp /f </dev/null >/dev/null
 # job NAME CONDITION: the condition, a Python expression over the job file `j` (and `description`, `user`,
