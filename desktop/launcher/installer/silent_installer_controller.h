@@ -9,23 +9,18 @@
 #ifndef DESKTOP_LAUNCHER_INSTALLER_SILENT_INSTALLER_CONTROLLER_H_
 #define DESKTOP_LAUNCHER_INSTALLER_SILENT_INSTALLER_CONTROLLER_H_
 
-#include <memory>
 #include <string>
 
 #include "base/files/file_path.h"
 #include "base/memory/weak_ptr.h"
 #include "base/run_loop.h"
+#include "desktop/launcher/installer/installation_sequence.h"
 #include "desktop/launcher/installer/installer_observer.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
 #include "desktop/launcher/installer/package_fetcher/ui_callback_runner.h"
 #include "desktop/launcher/installer/settings.h"
-#include "desktop/launcher/installer/stats_sender.h"
 
 namespace zorvi::installer {
-
-class InstallerRunner;
-class PackageFetcher;
-class PrefDefaultOverridesFetcher;
 
 class SilentInstallerController : public Settings::Observer,
                                   public UICallbackRunner,
@@ -71,10 +66,6 @@ class SilentInstallerController : public Settings::Observer,
 
  private:
   void StartInstallation();
-  // Records the tracking data, fetches the preference overrides with it (not for an uninstallation), then
-  // releases the package to the backend.
-  void RunTrackingDataActions();
-  void OnTrackingDataActionsDone();
   // Ends the run once: records the outcome, sends the statistics when they are due, then quits the run loop.
   void Terminate();
 
@@ -84,12 +75,8 @@ class SilentInstallerController : public Settings::Observer,
   bool package_will_be_downloaded_ = false;
   bool package_ready_ = false;
   bool installation_started_ = false;
-  std::string tracking_data_;
   Settings* settings_ = nullptr;
-  StatsSender stats_sender_;
-  std::unique_ptr<PackageFetcher> package_fetcher_;
-  std::unique_ptr<InstallerRunner> installer_runner_;
-  std::unique_ptr<PrefDefaultOverridesFetcher> overrides_fetcher_;
+  InstallationSequence sequence_;
   base::WeakPtrFactory<SilentInstallerController> weak_factory_{this};
 };
 

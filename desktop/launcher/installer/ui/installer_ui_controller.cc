@@ -9,12 +9,9 @@
 #include <numeric>
 #include <utility>
 
-#include "base/base_paths.h"
 #include "base/bind.h"
 #include "base/cpu.h"
-#include "base/features/feature_list.h"
 #include "base/logging.h"
-#include "base/path_service.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
@@ -22,7 +19,6 @@
 #include "desktop/launcher/installer/installation_info.h"
 #include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher.h"
-#include "desktop/launcher/installer/pref_default_overrides_fetcher.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/status.h"
 #include "desktop/launcher/installer/ui/installer_resource_ids.h"
@@ -33,8 +29,6 @@ namespace zorvi::installer {
 
 namespace {
 
-constexpr char kUiStatsFeature[] = "installer-ui-stats";
-constexpr char kFailureReason[] = "failure_reason";
 constexpr int kMaxFetcherRestarts = 3;
 // Bars that move by more than this are set at once; smaller advances step so that the bar animates.
 constexpr int kLargestSteppedAdvance = 10;
@@ -58,15 +52,13 @@ void PostReply(const base::scoped_refptr<base::TaskRunner>& reply_task_runner,
 }  // namespace
 
 InstallerUIController::InstallerUIController()
-    : run_loop_(Win32DialogDispatcher::GetInstance()), stats_sender_(this) {}
+    : run_loop_(Win32DialogDispatcher::GetInstance()), sequence_(this) {}
 
 InstallerUIController::~InstallerUIController() {
   // The settings outlive the controller and may still have a status to announce.
   if (settings_)
     settings_->RemoveObserver(this);
-  overrides_fetcher_.reset();
-  runner_.reset();
-  fetcher_.reset();
+  sequence_.DeleteParts();
   window_.reset();
   closed_window_.reset();
 }
@@ -82,19 +74,9 @@ bool InstallerUIController::RunUI(Settings* settings, bool without_fetcher, cons
   settings_ = settings;
   run_immediately_ = run_immediately;
   without_fetcher_ = without_fetcher;
-
-  base::FilePath package_folder;
-  if (without_fetcher_) {
-    VLOG(1) << "Initializing controller without fetcher.";
+  sequence_.MakeParts(settings_, without_fetcher_, download_folder, this);
+  if (without_fetcher_)
     phase_ = kPhasePackageReady;
-    base::PathService::Get(base::kExeDir, &package_folder);
-  } else {
-    VLOG(1) << "Initializing controller with fetcher.";
-    fetcher_ = std::make_unique<PackageFetcher>(download_folder, stats(), this, this);
-    package_folder = fetcher_->unpack_folder();
-  }
-  runner_ = std::make_unique<InstallerRunner>(package_folder);
-  overrides_fetcher_ = std::make_unique<PrefDefaultOverridesFetcher>(package_folder, this);
 
   base::ThreadTaskRunnerHandle::Get()->PostTask(
       FROM_HERE, base::Bind(&InstallerUIController::Init, weak_factory_.GetWeakPtr()));
@@ -143,7 +125,7 @@ DWORD InstallerUIController::AcquireUILock(const base::FilePath& download_folder
 void InstallerUIController::Init() {
   LOG(INFO) << "Initializing installer UI";
   settings_->AddObserver(this);
-  runner_->AddObserver(this);
+  sequence_.runner()->AddObserver(this);
 
   window_ = InstallerWindow::Create(settings_, stats(), run_immediately_);
   if (!window_) {
@@ -159,16 +141,16 @@ void InstallerUIController::Init() {
   window_->ShowPhase(phase_);
 
   if (!base::CPU().has_sse2()) {
-    LOG(ERROR) << "SSE2 not supported by the computer";
+    LOG(ERROR) << kNoSse2Message;
     // Dismissing the box cancels the run through OnCancel.
     window_->ShowErrorBox(GetLocalizedString(IDS_ERROR_NO_SSE2));
     return;
   }
-  if (fetcher_) {
+  if (sequence_.fetcher()) {
     VLOG(1) << "Starting the package fetcher";
-    fetcher_->Start();
+    sequence_.fetcher()->Start();
   }
-  if (RecordsUiStats()) {
+  if (InstallationSequence::RecordsUiStats()) {
     if (!settings_->status_fetcher()) {
       initial_stats_written_ = true;
       settings_->WriteStats("ui.initial_", stats());
@@ -184,7 +166,7 @@ void InstallerUIController::Init() {
 
 void InstallerUIController::OnPathChanged() {
   VLOG(2) << "New status obtained";
-  if (phase_ == kPhaseInstalling && tracking_data_.empty()) {
+  if (phase_ == kPhaseInstalling && sequence_.tracking_data().empty()) {
     VLOG(2) << "Need to handle tracking data from new path";
     phase_ = kPhasePackageReady;
   }
@@ -194,7 +176,7 @@ void InstallerUIController::OnPathChanged() {
     base::ThreadTaskRunnerHandle::Get()->PostTask(
         FROM_HERE, base::Bind(&InstallerUIController::OnAccept, weak_factory_.GetWeakPtr()));
   }
-  if (!initial_stats_written_ && RecordsUiStats()) {
+  if (!initial_stats_written_ && InstallationSequence::RecordsUiStats()) {
     initial_stats_written_ = true;
     settings_->WriteStats("ui.initial_", stats());
   }
@@ -220,7 +202,7 @@ void InstallerUIController::OnAccept() {
   if (base::win::GetVersion() < base::win::VERSION_WIN7) {
     if (window_) {
       window_->DisplayError(GetLocalizedString(IDS_ERROR_OLD_WINDOWS, GetLocalizedString(IDS_FULL_PACKAGE)), true,
-                            "This version of Zorvi doesn't support windows versions prior to Windows 7");
+                            kOldWindowsMessage);
     }
     return;
   }
@@ -230,7 +212,7 @@ void InstallerUIController::OnAccept() {
     HandlePendingError();
     return;
   }
-  if (!runner_->Run(settings_)) {
+  if (!sequence_.runner()->Run(settings_)) {
     VLOG(1) << "Failed to run the backend. Show whatever error was reported";
     HandlePendingError();
     return;
@@ -256,8 +238,8 @@ void InstallerUIController::OnAccept() {
 
 void InstallerUIController::RestartFetching() {
   phase_ = kPhaseAskingForPackage;
-  if (fetcher_)
-    fetcher_->Start();
+  if (sequence_.fetcher())
+    sequence_.fetcher()->Start();
 }
 
 void InstallerUIController::NotifyStatusChanged(int status) {
@@ -294,8 +276,7 @@ void InstallerUIController::NotifyStatusChanged(int status) {
       const int code = status == kUnpackingFailed ? IDS_ERROR_UNPACKING : IDS_ERROR_DOWNLOAD;
       if (installation_started_) {
         VLOG(1) << "Reporting fetcher error.";
-        if (RecordsUiStats())
-          stats()->SetString(kFailureReason, "Fetcher error");
+        sequence_.RecordFailureReason("Fetcher error");
         ReportError(code, std::wstring(), "Fetcher error");
         restart_fetching_on_accept_ = true;
       } else {
@@ -323,33 +304,16 @@ void InstallerUIController::ShowPhaseIfStarted() {
 }
 
 void InstallerUIController::NotifyTrackingDataObtained(const std::string& tracking_data) {
-  VLOG(2) << "Tracking data obtained.";
-  tracking_data_ = tracking_data;
+  sequence_.KeepTrackingData(tracking_data);
 }
 
 void InstallerUIController::HandleTrackingData() {
-  if (handling_tracking_data_) {
-    // The running handling releases the package when it ends; asking the overrides downloader again while it
-    // is busy would fail that fetch.
-    VLOG(1) << "Tracking data is being handled already";
-    return;
-  }
-  const std::string tracking_data = !tracking_data_.empty() ? tracking_data_ : settings_->status().tracking_data;
-  stats()->SetString("tracking_data", tracking_data);
-  if (settings_->operation() == Settings::kOperationUninstall) {
-    OnTrackingDataHandled();
-    return;
-  }
-  handling_tracking_data_ = true;
-  overrides_fetcher_->Fetch(tracking_data,
-                            base::Bind(&InstallerUIController::OnTrackingDataHandled, weak_factory_.GetWeakPtr()));
+  sequence_.ReleasePackageAfterTrackingData(
+      base::Bind(&InstallerUIController::OnPackageReleased, weak_factory_.GetWeakPtr()));
 }
 
-void InstallerUIController::OnTrackingDataHandled() {
-  handling_tracking_data_ = false;
-  VLOG(2) << "Tracking data actions done: package complete.";
+void InstallerUIController::OnPackageReleased() {
   phase_ = kPhaseInstalling;
-  runner_->OnPackageReady();
   if (window_ && installation_started_) {
     VLOG(2) << "Notifying installation phase change.";
     window_->ShowPhase(phase_);
@@ -404,15 +368,14 @@ void InstallerUIController::UpdateProgress() {
 }
 
 void InstallerUIController::OnInstallerError(int code, const std::wstring& detail, const std::string& message) {
-  if (RecordsUiStats())
-    stats()->SetString(kFailureReason, message);
+  sequence_.RecordFailureReason(message);
   ReportError(code, detail, message);
 }
 
 void InstallerUIController::ReportError(int code, const std::wstring& detail, const std::string& message) {
   VLOG(1) << "Reporting error " << code;
   pending_error_ = std::make_unique<InstallerError>(InstallerError{code, detail, message});
-  runner_->Stop();
+  sequence_.runner()->Stop();
 }
 
 void InstallerUIController::OnInstallerSuccess() {
@@ -535,19 +498,10 @@ void InstallerUIController::Terminate() {
     base::ThreadTaskRunnerHandle::Get()->PostTask(
         FROM_HERE, base::Bind(&InstallerUIController::DeleteClosedWindow, weak_factory_.GetWeakPtr()));
   }
-  runner_->Stop();
+  sequence_.runner()->Stop();
   lock_file_.Close();
-  stats()->SetInteger("installation_success", success_ ? 1 : 0);
-  if (success_ && RecordsUiStats())
-    stats()->Remove(kFailureReason);
-  if (settings_->enable_installer_stats() && !settings_->autoupdate()) {
-    LOG(INFO) << "Sending stats";
-    // A run that did not download its package (a full installer) may be offline: it does not wait for the network.
-    stats_sender_.Send(run_loop_.QuitClosure(), package_downloaded_);
-  } else {
-    LOG(INFO) << "Not sending stats";
-    run_loop_.Quit();
-  }
+  const bool send = settings_->enable_installer_stats() && !settings_->autoupdate();
+  sequence_.SendStats(success_, send, package_downloaded_, run_loop_.QuitClosure());
 }
 
 void InstallerUIController::RunUICallbackAndPostReply(const UICallback& ui_callback,
@@ -577,10 +531,6 @@ void InstallerUIController::DoRunUICallbackAndPostReply(const UICallback& ui_cal
 
 void InstallerUIController::DeleteClosedWindow() {
   closed_window_.reset();
-}
-
-bool InstallerUIController::RecordsUiStats() const {
-  return base::IsFeatureEnabled(kUiStatsFeature);
 }
 
 }  // namespace zorvi::installer

@@ -17,18 +17,14 @@
 #include "base/memory/weak_ptr.h"
 #include "base/run_loop.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/launcher/installer/installation_sequence.h"
 #include "desktop/launcher/installer/installer_observer.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
 #include "desktop/launcher/installer/package_fetcher/ui_callback_runner.h"
 #include "desktop/launcher/installer/settings.h"
-#include "desktop/launcher/installer/stats_sender.h"
 #include "desktop/launcher/installer/ui/installer_window.h"
 
 namespace zorvi::installer {
-
-class InstallerRunner;
-class PackageFetcher;
-class PrefDefaultOverridesFetcher;
 
 class InstallerUIController : public Settings::Observer,
                               public InstallerWindowDelegate,
@@ -95,7 +91,7 @@ class InstallerUIController : public Settings::Observer,
   int phase() const { return phase_; }
   InstallerWindow* window() const { return window_.get(); }
   // The run's statistics.
-  StatsSender* stats_sender() { return &stats_sender_; }
+  StatsSender* stats_sender() { return sequence_.stats_sender(); }
 
  private:
   struct InstallerError {
@@ -116,17 +112,15 @@ class InstallerUIController : public Settings::Observer,
   // user agreed; the settings are switched over then.
   bool SwitchedToCurrentUser();
   void HandleTrackingData();
-  void OnTrackingDataHandled();
+  void OnPackageReleased();
   void UpdateProgress();
   void ShowPhaseIfStarted();
   void RestartFetching();
   void Terminate();
   void DeleteClosedWindow();
-  bool RecordsUiStats() const;
-  InstallerStats* stats() { return stats_sender_.stats(); }
+  InstallerStats* stats() { return sequence_.stats(); }
 
   base::RunLoop run_loop_;
-  std::string tracking_data_;
   Settings* settings_ = nullptr;
   base::Closure stored_ui_request_;
   bool installation_started_ = false;
@@ -145,17 +139,12 @@ class InstallerUIController : public Settings::Observer,
   bool initial_stats_written_ = false;
   bool success_ = false;
   bool terminated_ = false;
-  // An overrides fetch for the tracking data runs: a second accept in that time waits for its end instead of
-  // asking the busy downloader again.
-  bool handling_tracking_data_ = false;
   base::win::ScopedHandle lock_file_;
-  StatsSender stats_sender_;
+  // Outlives the window, which writes into its statistics.
+  InstallationSequence sequence_;
   std::unique_ptr<InstallerWindow> window_;
   // The window of a terminated run, deleted once the notification it is sending has returned.
   std::unique_ptr<InstallerWindow> closed_window_;
-  std::unique_ptr<PackageFetcher> fetcher_;
-  std::unique_ptr<InstallerRunner> runner_;
-  std::unique_ptr<PrefDefaultOverridesFetcher> overrides_fetcher_;
   base::WeakPtrFactory<InstallerUIController> weak_factory_{this};
 };
 
