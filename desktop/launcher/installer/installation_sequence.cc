@@ -4,9 +4,9 @@
 
 #include "base/base_paths.h"
 #include "base/bind.h"
-#include "base/features/feature_list.h"
 #include "base/logging.h"
 #include "base/path_service.h"
+#include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher.h"
 #include "desktop/launcher/installer/pref_default_overrides_fetcher.h"
@@ -20,7 +20,6 @@ const char kNoSse2Message[] = "SSE2 not supported by the computer";
 
 namespace {
 
-constexpr char kUiStatsFeature[] = "installer-ui-stats";
 constexpr char kFailureReasonKey[] = "failure_reason";
 
 }  // namespace
@@ -83,18 +82,14 @@ void InstallationSequence::OnTrackingDataHandled(base::Closure released) {
     released.Run();
 }
 
-bool InstallationSequence::RecordsUiStats() {
-  return base::IsFeatureEnabled(kUiStatsFeature);
-}
-
 void InstallationSequence::RecordFailureReason(const std::string& message) {
-  if (RecordsUiStats())
+  if (InstallerUiStatsEnabled())
     stats()->SetString(kFailureReasonKey, message);
 }
 
 void InstallationSequence::SendStats(bool success, bool send, bool wait_for_network, base::Closure done) {
   stats()->SetInteger("installation_success", success ? 1 : 0);
-  if (success && RecordsUiStats())
+  if (success && InstallerUiStatsEnabled())
     stats()->Remove(kFailureReasonKey);
   if (send) {
     LOG(INFO) << "Sending stats";

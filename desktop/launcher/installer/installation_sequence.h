@@ -60,7 +60,6 @@ class InstallationSequence {
 
   // With the installer's interface statistics on, the run's failure reason.
   void RecordFailureReason(const std::string& message);
-  static bool RecordsUiStats();
 
   // Records the run's outcome (a success carries no failure reason) and, when `send`, sends the statistics;
   // `done` runs once, when they have been sent or at once. A run whose package was not downloaded (a full

@@ -9,9 +9,11 @@ namespace zorvi::installer {
 
 namespace {
 
+constexpr char kInstallerUiStatsFeature[] = "installer-ui-stats";
+
 constexpr FeatureRow kInstallerFeatures[] = {
     {"installer-experiment-test", 0x0, 0xFFFF},
-    {"installer-ui-stats", 0x3, 0xFFFF},
+    {kInstallerUiStatsFeature, 0x3, 0xFFFF},
     {"installer-hide-from-program-and-features", 0x4, 0x0},
     {"installer-pref-default-overrides-support", 0x3, 0xFFFF},
 };
@@ -93,6 +95,10 @@ void RegisterInstallerFeatures(base::FeatureList* feature_list) {
   const ChannelMasks channel = GetChannelMasks();
   for (const FeatureRow& row : kInstallerFeatures)
     feature_list->AddFeature(row.name, IsFeatureEnabledByDefault(row, channel), IsFeatureOverridable(row, channel));
+}
+
+bool InstallerUiStatsEnabled() {
+  return base::IsFeatureEnabled(kInstallerUiStatsFeature);
 }
 
 }  // namespace zorvi::installer

@@ -53,6 +53,10 @@ bool IsFeatureOverridable(const FeatureRow& row);
 // Adds every installer row, in order, with its default and overridability in this build's channel.
 void RegisterInstallerFeatures(base::FeatureList* feature_list);
 
+// Whether the installer records the statistics of its interface and of the user's choices (the feature
+// "installer-ui-stats" of the process-wide list).
+bool InstallerUiStatsEnabled();
+
 }  // namespace zorvi::installer
 
 #endif  // DESKTOP_LAUNCHER_INSTALLER_INSTALLER_EXPERIMENTS_H_

@@ -38,8 +38,6 @@ namespace zorvi::installer {
 
 namespace {
 
-constexpr char kUiStatsFeature[] = "installer-ui-stats";
-
 // Switches of the installer's command line.
 constexpr char kAllUsersSwitch[] = "allusers";
 constexpr char kAutoupdateSwitch[] = "autoupdate";
@@ -544,7 +542,7 @@ void Settings::WriteStats(const std::string& prefix, InstallerStats* stats) cons
                    copy_only_ ? "standalone" : (all_users_ ? "all_users" : "current_user"));
   stats->SetString(prefix + "installation_operation", OperationName(operation_));
   stats->SetInteger("autoupdate", autoupdate_ ? 1 : 0);
-  if (!base::IsFeatureEnabled(kUiStatsFeature))
+  if (!InstallerUiStatsEnabled())
     return;
   stats->SetInteger(prefix + "make_default", default_browser_ ? 1 : 0);
   const bool default_folder =

@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "base/command_line.h"
-#include "base/features/feature_list.h"
 #include "base/json/json_writer.h"
 #include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_version.h"
+#include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/package_fetcher/download_hosts.h"
 #include "desktop/launcher/installer/product_info.h"
 
@@ -18,7 +18,6 @@ namespace zorvi::installer {
 
 namespace {
 
-constexpr char kInstallerUiStatsFeature[] = "installer-ui-stats";
 constexpr char kLocalStatsServerSwitch[] = "local-stats-server";
 constexpr wchar_t kLocalStatsServer[] = L"http://localhost:3000";
 constexpr char kFeedbackPath[] = "netinstaller/feedback";
@@ -49,7 +48,7 @@ void StatsSender::RecordInstallerStats() {
   root_view_.SetInteger("os.service_pack.major", os->service_pack().major);
   root_view_.SetInteger("os.service_pack.minor", os->service_pack().minor);
 
-  if (base::IsFeatureEnabled(kInstallerUiStatsFeature)) {
+  if (InstallerUiStatsEnabled()) {
     root_view_.SetString("command_line_args",
                          base::WideToUTF8(base::CommandLine::ForCurrentProcess()->GetArgumentsString()));
   }

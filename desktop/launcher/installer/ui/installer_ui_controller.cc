@@ -17,6 +17,7 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/win/windows_version.h"
 #include "desktop/launcher/installer/installation_info.h"
+#include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher.h"
 #include "desktop/launcher/installer/product_info.h"
@@ -150,7 +151,7 @@ void InstallerUIController::Init() {
     VLOG(1) << "Starting the package fetcher";
     sequence_.fetcher()->Start();
   }
-  if (InstallationSequence::RecordsUiStats()) {
+  if (InstallerUiStatsEnabled()) {
     if (!settings_->status_fetcher()) {
       initial_stats_written_ = true;
       settings_->WriteStats("ui.initial_", stats());
@@ -176,7 +177,7 @@ void InstallerUIController::OnPathChanged() {
     base::ThreadTaskRunnerHandle::Get()->PostTask(
         FROM_HERE, base::Bind(&InstallerUIController::OnAccept, weak_factory_.GetWeakPtr()));
   }
-  if (!initial_stats_written_ && InstallationSequence::RecordsUiStats()) {
+  if (!initial_stats_written_ && InstallerUiStatsEnabled()) {
     initial_stats_written_ = true;
     settings_->WriteStats("ui.initial_", stats());
   }

@@ -11,11 +11,11 @@
 #include <iterator>
 #include <utility>
 
-#include "base/features/feature_list.h"
 #include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_version.h"
+#include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/installer_stats.h"
 #include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/utils.h"
@@ -28,8 +28,6 @@
 namespace zorvi::installer {
 
 namespace {
-
-constexpr char kUiStatsFeature[] = "installer-ui-stats";
 
 constexpr COLORREF kTitleColor = RGB(255, 27, 44);
 constexpr COLORREF kLinkLineColor = RGB(104, 104, 104);
@@ -640,7 +638,7 @@ void InstallerWindow::Notify(void (InstallerWindowDelegate::*call)()) {
 }
 
 bool InstallerWindow::RecordsUiStats() const {
-  return stats_ && base::IsFeatureEnabled(kUiStatsFeature);
+  return stats_ && InstallerUiStatsEnabled();
 }
 
 InstallerStats* InstallerWindow::PageStats() const {
