@@ -149,7 +149,6 @@ int main() {
     return 1;
   SetBrandingTextForTesting(R"({"company_name": "ZorviInstallerBench", "product_name": "Zorvi", )"
                             R"("file_name_base": "zorvi", "user_agent_name": "ZRV"})");
-  SetUnbuiltStepsPassForTesting(true);
   logging::SetLogMessageHandler(NoteCancellation);
   if (!base::PathService::Override(base::kExeDir, package))
     return 1;

@@ -4,7 +4,10 @@
 
 #include <cstdio>
 
+#include "base/base_paths.h"
 #include "base/command_line.h"
+#include "base/files/file_path.h"
+#include "base/path_service.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_split.h"
 
@@ -23,13 +26,6 @@ namespace test_support {
 namespace {
 
 using namespace zorvi::installer;
-
-bool SetUnbuiltSteps(const std::wstring& value) {
-  if (value != L"pass" && value != L"fail")
-    return false;
-  SetUnbuiltStepsPassForTesting(value == L"pass");
-  return true;
-}
 
 bool SetAdminToken(const std::wstring& value) {
   if (value == L"standard")
@@ -198,6 +194,25 @@ bool SetFolderGrant(const std::wstring& value) {
   SetFolderGrantRefusedForTesting(true);
   return true;
 }
+}  // namespace
+
+bool OverrideShortcutFolders(const std::wstring& root) {
+  const struct {
+    int key;
+    const wchar_t* name;
+  } folders[] = {{base::kUserDesktop, L"UserDesktop"},
+                 {base::kCommonDesktop, L"CommonDesktop"},
+                 {base::kStartMenu, L"StartMenu"},
+                 {base::kCommonStartMenu, L"CommonStartMenu"},
+                 {base::kUserQuickLaunch, L"QuickLaunch"},
+                 {base::kTaskbarPins, L"QuickLaunch\\User Pinned\\TaskBar"}};
+  bool made = true;
+  for (const auto& folder : folders)
+    made = base::PathService::Override(folder.key, base::FilePath(root).Append(folder.name)) && made;
+  return made;
+}
+
+namespace {
 
 struct Seam {
   const wchar_t* name;
@@ -205,7 +220,6 @@ struct Seam {
 };
 
 const Seam kSeams[] = {
-    {L"unbuilt-steps", SetUnbuiltSteps},
     {L"admin-token", SetAdminToken},
     {L"branding-file", SetBrandingFile},
     {L"hold-at-step", SetHoldAtStep},
@@ -215,6 +229,7 @@ const Seam kSeams[] = {
     {L"task-store", SetTaskStore},
     {L"elevation", SetElevation},
     {L"folder-grant", SetFolderGrant},
+    {L"shortcut-folders", OverrideShortcutFolders},
 };
 
 }  // namespace

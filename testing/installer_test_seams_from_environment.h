@@ -4,7 +4,6 @@
 // ApplyInstallerTestSeamsFromEnvironment at start-up. The shipped library never reads it.
 //
 // The value is "name=value" pairs separated by ';':
-//   unbuilt-steps=pass            installer steps this build lacks pass instead of failing the run
 //   admin-token=standard|split    IsUserAdmin sees a standard user or a split UAC administrator
 //   branding-file=PATH            the branding document is this file's text (a product of the test's own)
 //   hold-at-step=N[:EVENTS]       the installation holds after its N-th step until its controller stops it or
@@ -20,6 +19,8 @@
 //   elevation=consent|decline     the elevated start of an installer process: the user consents (the real
 //                                 "runas" starts it, without the admin-token answer) or declines
 //   folder-grant=refuse           the installer's own grant of the install folder is refused
+//   shortcut-folders=DIR          the desktops, start menus and quick launch are folders below DIR (see
+//                                 OverrideShortcutFolders), so that no scenario touches the user's own
 // Adding a seam: one row in the table of the .cc.
 #ifndef TESTING_INSTALLER_TEST_SEAMS_FROM_ENVIRONMENT_H_
 #define TESTING_INSTALLER_TEST_SEAMS_FROM_ENVIRONMENT_H_
@@ -35,6 +36,12 @@ inline constexpr wchar_t kInstallerTestSeamsVariable[] = L"ZORVI_TEST_SEAMS";
 // Applies every pair of the variable (nothing when it is not set). False, with *error naming the pair, for an
 // unknown name or a value that cannot be applied; the pairs before it stay applied.
 bool ApplyInstallerTestSeamsFromEnvironment(std::string* error);
+
+// Points the path keys of the shortcut folders at folders below `root`, made as needed: "UserDesktop",
+// "CommonDesktop", "StartMenu", "CommonStartMenu" and "QuickLaunch" (whose "User Pinned\TaskBar" holds the pins).
+// Under wine the user's desktop is the Linux home, and tests running side by side would meet each other's
+// shortcuts there. False when a folder cannot be made.
+bool OverrideShortcutFolders(const std::wstring& root);
 
 // The variable's value for the pairs.
 std::wstring InstallerTestSeamsValue(const std::vector<std::pair<std::wstring, std::wstring>>& pairs);

@@ -33,11 +33,11 @@ bool AddWindows10Manifest(const std::wstring& path) {
 }  // namespace
 
 VersionedChildCopy::VersionedChildCopy(const std::wstring& child_name, const wchar_t* wine_version,
-                                       bool declare_windows10) {
+                                       bool declare_windows10, bool beside_the_original) {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
   const std::wstring name = UniqueName(L"child") + L"_" + wine_version + L".exe";
-  path_ = std::wstring(temp) + name;
+  path_ = (beside_the_original ? ExecutableDir() + L"\\" : std::wstring(temp)) + name;
   key_ = L"Software\\Wine\\AppDefaults\\" + name;
   if (!CopyFileW((ExecutableDir() + L"\\" + child_name).c_str(), path_.c_str(), FALSE)) {
     error_ = "cannot copy the child";
@@ -55,8 +55,9 @@ VersionedChildCopy::~VersionedChildCopy() {
 }
 
 bool RunChildUnderWindowsVersion(const std::wstring& child_name, const wchar_t* wine_version, bool declare_windows10,
-                                 const std::wstring& arguments, std::string* output, std::string* error) {
-  VersionedChildCopy child(child_name, wine_version, declare_windows10);
+                                 const std::wstring& arguments, std::string* output, std::string* error,
+                                 bool beside_the_original) {
+  VersionedChildCopy child(child_name, wine_version, declare_windows10, beside_the_original);
   if (!child.error().empty()) {
     *error = child.error();
     return false;

@@ -50,10 +50,14 @@ with open(out, "wb") as f:
 PY
 }
 
-# fresh_prefix DIR: a copy of the booted template.
+# fresh_prefix DIR: a copy of the booted template, whose user desktop (in the template the Linux home) is a folder of
+# its own, so that an installation's shortcuts stay in the prefix.
 fresh_prefix() {
   rm -rf "$1"
   cp -a "$WINDEPS/wineprefix-template" "$1"
+  for desktop in "$1"/drive_c/users/*/Desktop; do
+    if [ -L "$desktop" ]; then rm "$desktop" && mkdir "$desktop"; fi
+  done
 }
 
 # stop_prefix DIR: ends its wine server (which writes the registry files) and whatever still runs there.

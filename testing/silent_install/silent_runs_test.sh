@@ -1,8 +1,7 @@
 #!/bin/bash
 # Unattended installer runs end to end, each in a fresh wine prefix against the loopback update-service stand-in
 # (on the local statistics server's port, so the rows run one after another). The package carries the test build
-# of the library, whose installer steps not built yet pass (ZORVI_TEST_SEAMS), so a whole installation can
-# succeed; the controller itself is the product's. Checked from outside: exit codes, the stand-in's request log and
+# of the library, given no test seam; the controller itself is the product's. Checked from outside: exit codes, the stand-in's request log and
 # the posted statistics (Python's json), the installed tree against `7zz x`, the status log with xmllint.
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -54,7 +53,7 @@ run_row() {
   CODE=0
   # The row's own switch marks its statistics among whatever else the machine posts to the port.
   MARKER="--silent-run=$row-$$"
-  RUN_ENV="ZORVI_TEST_SEAMS=unbuilt-steps=pass" run_installer "$ROW/prefix" 240 "$exe" "${SWITCHES[@]}" "$@" \
+  run_installer "$ROW/prefix" 240 "$exe" "${SWITCHES[@]}" "$@" \
     "$MARKER" >"$ROW/output.txt" 2>&1 || CODE=$?
   stop_prefix "$ROW/prefix"
   stop_server

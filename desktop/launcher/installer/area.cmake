@@ -80,3 +80,7 @@ foreach(test AcceptedInstallationEndsWithTheFilesInPlace SecondInstanceGivesWayA
              CopyFailureIsShownAndRetryInstallsOnceItIsFixed BeforeWindows7AcceptOffersOnlyTheFullPackage)
   zorvi_test_resource_lock(desktop/launcher/installer InstallerUIEndToEndTest.${test} display_foreground)
 endforeach()
+
+# The installer's shortcut tests hand the shortcut layer's property-store writer an in-memory store: wine's link
+# store keeps nothing.
+cmake_language(EVAL CODE "cmake_language(DEFER CALL target_sources desktop_launcher_installer_unittests PRIVATE [[${CMAKE_SOURCE_DIR}/base/win/fake_property_store_test_util.cc]])")

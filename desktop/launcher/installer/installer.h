@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/callback.h"
@@ -37,6 +38,10 @@ namespace zorvi::installer {
 
 class Settings;
 class UninstallBatch;
+
+// Shortcut destinations, in order: each folder with the install-log slot that receives the path of the shortcut
+// made there.
+using ShortcutDestinations = std::vector<std::pair<base::FilePath, base::FilePath*>>;
 
 class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderProvider {
  public:
@@ -114,6 +119,12 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   void StepInstallShortcuts();
   void StepUpdateShortcuts();
   void StepRemoveShortcuts();
+  // Shortcuts: the master shortcut in the package folder, pinned when asked and possible, copied to each
+  // destination; *use_version chooses the versioned name, and is set when a destination holds the plain one.
+  void CreateMasterShortcut(const ShortcutDestinations& destinations, bool pin, bool* use_version,
+                            const base::FilePath& target);
+  // Takes `shortcut`'s pin off the taskbar, undoably.
+  void UnpinShortcut(const base::FilePath& shortcut);
   void StepWriteInstallerPrefs();
   void StepPreserveStatus();
   void StepFinalizeInstallation();
@@ -151,10 +162,6 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   void NotifyChildEnded();
   static constexpr char kParentPidSwitch[] = "parent-pid";
   static constexpr char kPostElevatedInstallTasksSwitch[] = "post-elevated-install-tasks";
-  // What a step or hand-over that this build lacks does: the run fails naming it, unless a test build lets it
-  // pass (then a last step reports its step and the success).
-  void StepNotAvailable(const char* name, bool last_step);
-
   // The three ends of a run. Each acts only while a run is active, so a run reports its end once.
   std::string Fail(int code, const std::wstring& detail, const std::string& message);
   void Cancel();

@@ -76,10 +76,9 @@ PackageFixture::PackageFixture(const base::FilePath& folder, const std::string& 
     : folder_(folder) {
   CreateDirectoryW(folder_.value().c_str(), nullptr);
   const std::string branding = R"({"company_name": ")" + company +
-              R"(", "product_name": ")" + std::string(options.product_name) + R"(", "visible_product_name": ")" +
-              options.product_name + R"(", "file_name_base": ")" +
-              file_name_base() + R"(", "user_agent_name": "ZRV", "major_delta": )" +
-              std::to_string(options.major_delta) + "}";
+              R"(", "product_name": ")" + options.product_name + R"(", "visible_product_name": ")" + options.visible_name +
+              R"(", "shortcut_suffix": ")" + options.shortcut_suffix + R"(", "file_name_base": ")" + file_name_base() +
+              R"(", "user_agent_name": "ZRV", "major_delta": )" + std::to_string(options.major_delta) + "}";
   PutFile(branding_file(), branding);
 
   const std::string browser = file_name_base() + ".exe";

@@ -19,8 +19,9 @@ struct PackageOptions {
   int data_files = 4;       // nested data files, the two special names among them
   bool root_files = true;   // a "root_files_list" naming two root files
   int major_delta = 0;      // the branding's "major_delta"
-  // The branding's product name, which names the product's uninstall entry and browser class.
-  const char* product_name = "Zorvi";
+  std::string product_name = "Zorvi";  // the branding's "product_name", which names e.g. the uninstall entry
+  std::string visible_name = "Zorvi";  // the branding's "visible_product_name" (UTF-8)
+  std::string shortcut_suffix = "";    // the branding's "shortcut_suffix" (UTF-8)
 };
 
 class PackageFixture {

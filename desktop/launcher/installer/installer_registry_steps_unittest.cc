@@ -85,15 +85,15 @@ class InstallerRegistryStepsTest : public InstallerMainThreadTest {
     installer_.reset();
     settings_.reset();
     *base::CommandLine::ForCurrentProcess() = saved_command_line_;
-    SetUnbuiltStepsPassForTesting(false);
     SetOperationFaultHookForTesting(nullptr);
   }
 
   void SetUp() override {
-    SetUnbuiltStepsPassForTesting(true);
     package_ = std::make_unique<PackageFixture>(base::FilePath(root_.path()).Append(L"package"), "unused",
                                                 PackageOptions{.data_files = 1, .root_files = false});
     ASSERT_TRUE(base::PathService::Override(base::kExeDir, package_->folder()));
+    // The runs' shortcuts go to folders of the test's own, not to the user's desktop.
+    ASSERT_TRUE(test_support::OverrideShortcutFolders(Folder(L"shortcuts").value()));
   }
 
   // A fresh Installer and settings for `install` with `switches`, reporting to a fresh recorder.
@@ -541,7 +541,8 @@ TEST(InstallerRegistryScenarioTest, InstallationsLeaveTheirRowsInTheHives) {
           L"Software\\Classes\\" + Wide(product + GetStreamName()) + L"\\shell\\open\\ddeexec\\Topic";
       ASSERT_EQ(ERROR_SUCCESS, base::win::RegKey().Create(HKEY_LOCAL_MACHINE, dde_key.c_str(), KEY_READ));
     }
-    const std::wstring seams = L"unbuilt-steps=pass;branding-file=" + package.branding_file().value();
+    const std::wstring seams = L"branding-file=" + package.branding_file().value() +
+                               L";shortcut-folders=" + folder.Append(L"shortcuts").value();
     ControllerProcess controller(
         L"--installfolder=\"" + install.value() + L"\" --package-folder=\"" + package.folder().value() +
             L"\" --package-ready=before --observer-log=\"" + folder.Append(L"observer.jsonl").value() +

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files/file_util.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
@@ -96,10 +97,13 @@ class Scenario {
              const std::wstring& readiness = L"--package-ready=before") {
     before_ = ReadTree(install_);
     CopyTree(install_, root_.Append(L"before"));
+    test_support::RemoveTree(root_.Append(L"shortcuts_before").value());
+    CopyTree(shortcuts(), root_.Append(L"shortcuts_before"));
     // The records are this run's alone.
     DeleteFileW(root_.Append(L"observer.jsonl").value().c_str());
-    std::wstring seams = L"unbuilt-steps=pass;branding-file=" + package_->branding_file().value() +
-                         L";task-store=" + root_.Append(L"tasks.json").value();
+    std::wstring seams = L"branding-file=" + package_->branding_file().value() +
+                         L";task-store=" + root_.Append(L"tasks.json").value() +
+                         L";shortcut-folders=" + shortcuts().value();
     if (!extra_seams.empty())
       seams += L";" + extra_seams;
     const std::wstring environment =
@@ -157,12 +161,26 @@ class Scenario {
   Lines ObserverLines() const { return ReadLines(root_.Append(L"observer.jsonl")); }
 
   // Tells the Linux-side check what the install folder must hold: "installed" (in the version's folder) or
-  // "unchanged", and whether the install recorded its folder as the last one (a per-user scenario always does).
-  void Expect(const char* outcome, bool records_last_path = false) const {
+  // "unchanged", the version it holds, and whether the install recorded its folder as the last one (a per-user
+  // scenario always does).
+  void Expect(const char* outcome, bool records_last_path = false,
+              const std::string& version = GetFullVersionString()) const {
     EXPECT_TRUE(test_support::WriteFileBytes(root_.Append(L"expect").value(),
-                                             std::string(outcome) + " " + GetFullVersionString() +
+                                             std::string(outcome) + " " + version +
                                                  (records_last_path ? " last-path" : "")));
   }
+
+  // Tells the Linux-side check which files the shortcut folders must hold: "made PATH" for a shortcut to the
+  // installation's launcher, "kept PATH" for any other file (paths relative to shortcuts(), UTF-8).
+  void ExpectShortcuts(const std::vector<std::string>& lines) const {
+    std::string text;
+    for (const std::string& line : lines)
+      text += line + "\n";
+    EXPECT_TRUE(test_support::WriteFileBytes(root_.Append(L"shortcuts.expected").value(), text));
+  }
+
+  // The scenario's desktops, start menus and quick launch (the shortcut-folders seam).
+  base::FilePath shortcuts() const { return root_.Append(L"shortcuts"); }
 
   std::wstring LastInstallPathValue() const { return test::LastInstallPathValue(company_); }
 
@@ -441,6 +459,14 @@ TEST(InstallerScenarioTest, UpgradesKeepThePreviousStatus) {
     product_names.push_back("ZorviUpgrade" + std::to_string(i));
     scenarios.push_back(
         std::make_unique<Scenario>(L"upgrade", PackageOptions{.data_files = 2, .product_name = product_names[i].c_str()}));
+    // Another program's shortcut under the plain name gives the installation versioned shortcuts, which the
+    // upgrade moves to its own version's names, and a failed upgrade moves back.
+    if (rows[i].block_status) {
+      const base::FilePath desktop = scenarios.back()->shortcuts().Append(L"UserDesktop");
+      ASSERT_TRUE(base::CreateDirectory(desktop));
+      ASSERT_TRUE(test_support::WriteFileBytes(
+          desktop.Append(L"Zorvi " + base::UTF8ToWide(GetStreamName()) + L".lnk").value(), "another program's"));
+    }
     scenarios.back()->Start(L"--allusers=0 --launchzorvi=0");
   }
   for (size_t i = 0; i < std::size(rows); ++i) {
@@ -560,6 +586,87 @@ TEST(InstallerScenarioTest, HandOversToElevatedAndPackageInstallers) {
       scenario.Expect("unchanged");
     }
   }
+}
+
+// Shortcuts end to end, read back from Linux by lnkinfo (testdata_check.sh): each leads to the install folder's
+// launcher and starts in the install folder, and the folders hold nothing else. Per user (all users, which writes
+// the machine's registry, runs in process: InstallerTest.ShortcutsOfAnInstallation); a branded name beyond ASCII
+// whose plain form is taken (every shortcut versioned, the other file kept); copy-only (none); and an upgrade to
+// the next major version, whose shortcuts named with this version's number move to the next one's.
+TEST(InstallerScenarioTest, ShortcutsLeadToTheLauncher) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  const std::string stream = GetStreamName();
+  const std::string major = std::to_string(GetMajorVersion());
+  const std::string next_major = std::to_string(GetMajorVersion() + 1);
+  const std::wstring every_kind = L" --desktopshortcut=1 --startmenushortcut=1 --quicklaunchshortcut=1";
+  struct Row {
+    const wchar_t* name;
+    std::wstring switches;
+    PackageOptions options;
+    std::vector<std::string> taken;     // files of the plain name already there
+    std::vector<std::string> existing;  // an installation of this version with these shortcuts (upgrade)
+    std::vector<std::string> expected;
+  };
+  const std::string branded = "Zorvi \xC3\x9Cn\xC3\xAF " + stream + " " + major + " (t\xC3\xA9st).lnk";
+  const Row rows[] = {
+      {L"per_user_shortcuts", L"--allusers=0" + every_kind, {}, {}, {},
+       {"made UserDesktop\\Zorvi " + stream + ".lnk", "made StartMenu\\Zorvi " + stream + ".lnk",
+        "made QuickLaunch\\Zorvi " + stream + ".lnk"}},
+      {L"per_user_branded", L"--allusers=0 --desktopshortcut=1 --startmenushortcut=1 --quicklaunchshortcut=0",
+       {.visible_name = "Zorvi \xC3\x9Cn\xC3\xAF", .shortcut_suffix = " (t\xC3\xA9st)"},
+       {"StartMenu\\Zorvi \xC3\x9Cn\xC3\xAF " + stream + " (t\xC3\xA9st).lnk"}, {},
+       {"kept StartMenu\\Zorvi \xC3\x9Cn\xC3\xAF " + stream + " (t\xC3\xA9st).lnk", "made UserDesktop\\" + branded,
+        "made StartMenu\\" + branded}},
+      {L"copy_only_shortcuts", L"--copyonly=1" + every_kind, {}, {}, {}, {}},
+      {L"per_user_upgrade", L"", {.major_delta = 1}, {},
+       {"UserDesktop\\Zorvi " + stream + " " + major + ".lnk", "StartMenu\\Zorvi " + stream + " " + major + ".lnk",
+        "QuickLaunch\\Zorvi " + stream + " " + major + ".lnk"},
+       {"made UserDesktop\\Zorvi " + stream + " " + next_major + ".lnk",
+        "made StartMenu\\Zorvi " + stream + " " + next_major + ".lnk",
+        "made QuickLaunch\\Zorvi " + stream + " " + next_major + ".lnk"}},
+  };
+  std::vector<std::unique_ptr<Scenario>> scenarios;
+  for (const Row& row : rows) {
+    // A product of its own: installations side by side would otherwise meet at one uninstall entry.
+    PackageOptions options = row.options;
+    options.product_name = "ZorviShortcuts" + std::to_string(&row - rows);
+    scenarios.push_back(std::make_unique<Scenario>(row.name, options));
+    Scenario& scenario = *scenarios.back();
+    for (const std::string& taken : row.taken) {
+      const base::FilePath file = scenario.shortcuts().Append(base::UTF8ToWide(taken));
+      ASSERT_TRUE(base::CreateDirectory(file.DirName()));
+      ASSERT_TRUE(test_support::WriteFileBytes(file.value(), "another program's"));
+    }
+    if (!row.existing.empty()) {
+      const base::FilePath launcher = scenario.install().Append(L"launcher.exe");
+      ASSERT_TRUE(test_support::WriteFileBytes(launcher.value(), "launcher"));
+      InstallLog existing;
+      existing.all_users = false;
+      existing.app_id = "1234567890";
+      existing.version = GetFullVersionString();
+      existing.subfolder = base::FilePath(base::UTF8ToWide(existing.version));
+      existing.installation_path = scenario.install();
+      existing.files = {base::FilePath(L"zorvi.exe")};
+      base::FilePath* slots[] = {&existing.desktop_shortcut, &existing.start_menu_shortcut,
+                                 &existing.quick_launch_shortcut};
+      for (size_t i = 0; i < row.existing.size(); ++i) {
+        *slots[i] = scenario.shortcuts().Append(base::UTF8ToWide(row.existing[i]));
+        MakeShortcutTo(*slots[i], launcher);
+      }
+      ASSERT_TRUE(SaveInstallLog(existing, scenario.install().Append(kInstallLogFileName)));
+    }
+    scenario.Start(row.switches);
+  }
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(base::WideToUTF8(rows[i].name));
+    Scenario& scenario = *scenarios[i];
+    EXPECT_EQ(kControllerSucceeded, scenario.WaitController());
+    const std::string version = GetFullVersionString();
+    const std::string installed = rows[i].existing.empty() ? version : next_major + version.substr(version.find('.'));
+    scenario.Expect("installed", false, installed);
+    scenario.ExpectShortcuts(rows[i].expected);
+  }
+  CoUninitialize();
 }
 
 }  // namespace

@@ -12,7 +12,9 @@
 #include "base/run_loop.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/files/file_util.h"
 #include "base/win/registry.h"
+#include "base/win/shortcut.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/test_seams.h"
@@ -99,6 +101,14 @@ std::wstring LastInstallPathValue(const std::string& company) {
   if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, value, &size) != 0)
     return L"(none)";
   return value;
+}
+
+void MakeShortcutTo(const base::FilePath& link, const base::FilePath& target) {
+  base::win::ShortcutProperties properties;
+  properties.set_target(target);
+  properties.set_working_dir(target.DirName());
+  ASSERT_TRUE(base::CreateDirectory(link.DirName()));
+  ASSERT_TRUE(base::win::CreateOrUpdateShortcutLink(link, properties, base::win::ShortcutWriteMode::CreateAlways));
 }
 
 ControllerProcess::ControllerProcess(const std::wstring& switches, const std::wstring& environment) {

@@ -44,6 +44,11 @@ std::vector<std::string> JoinLines(std::initializer_list<std::vector<std::string
 // The user's "Last <stream> Install Path" under the product key of `company`, or "(none)".
 std::wstring LastInstallPathValue(const std::string& company);
 
+// A link at `link` (its folders made) that starts `target` in its folder, as an earlier installation or another
+// program left it.
+// The calling thread has COM initialised.
+void MakeShortcutTo(const base::FilePath& link, const base::FilePath& target);
+
 // The headless controller (headless_controller_test_child.cc) with its own time limit, which only a hang
 // reaches, then `switches`; `environment` (as EnvironmentWith makes it) replaces the test's when given.
 class ControllerProcess {

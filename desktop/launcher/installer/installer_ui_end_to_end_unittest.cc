@@ -127,7 +127,7 @@ class InstallerUIEndToEndTest : public testing::Test {
     const std::wstring environment = EnvironmentWith(
         {{L"TEMP", temp_.value()},
          {L"TMP", temp_.value()},
-         {test_support::kInstallerTestSeamsVariable, L"unbuilt-steps=pass;branding-file=" + branding_.value()}});
+         {test_support::kInstallerTestSeamsVariable, L"branding-file=" + branding_.value()}});
     return std::make_unique<InstallerProcess>(
         program.empty() ? package_->folder().Append(L"installer.exe") : program,
         L"--installfolder=\"" + install_.value() +

@@ -8,8 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -26,13 +29,17 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
+#include "base/win/fake_property_store_test_util.h"
+#include "base/win/property_store.h"
 #include "base/win/registry.h"
+#include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/globalstorage_win.h"
-#include "desktop/launcher/installer/install_log_test_util.h"
 #include "desktop/launcher/installer/folder_permission.h"
+#include "desktop/launcher/installer/install_log_test_util.h"
 #include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/installer_package_test_util.h"
+#include "desktop/launcher/installer/installer_shortcut_steps.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/transactions/create_folder_operation.h"
@@ -41,10 +48,12 @@
 #include "desktop/launcher/installer/status.h"
 #include "desktop/launcher/installer/test_seams.h"
 #include "testing/installer_observer_recorder.h"
+#include "testing/installer_test_seams_from_environment.h"
 #include "testing/recording_task_scheduler.h"
 #include "testing/scoped_log_capture.h"
 #include "testing/settings_status_wait.h"
 #include "testing/test_support.h"
+#include "testing/version_child.h"
 
 namespace zorvi::installer {
 
@@ -133,6 +142,53 @@ std::wstring Version() {
   return base::UTF8ToWide(GetFullVersionString());
 }
 
+// The shell's taskbar verbs (which wine lacks) in a test: each call recorded, answered as the test says.
+std::vector<std::wstring> g_pin_calls;
+bool g_pin_succeeds = false;
+bool RecordPinCall(const base::FilePath& shortcut, bool pin) {
+  g_pin_calls.push_back((pin ? L"pin " : L"unpin ") + shortcut.value());
+  return g_pin_succeeds;
+}
+
+// The shell's taskbar verbs as they change the taskbar's folder: a pin copies the shortcut into it, an unpin
+// removes the shortcut of that name from it.
+bool EmulatePinCall(const base::FilePath& shortcut, bool pin) {
+  base::FilePath pins;
+  if (!base::PathService::Get(base::kTaskbarPins, &pins))
+    return false;
+  const base::FilePath pinned = pins.Append(shortcut.BaseName());
+  return pin ? base::CopyFile(shortcut, pinned) : base::DeleteFile(pinned, false);
+}
+
+// The fixture product's shortcut name: its visible name, the build's stream and, versioned, the major version.
+std::wstring ShortcutName(bool versioned) {
+  std::string name = "Zorvi " + GetStreamName();
+  if (versioned)
+    name += " " + std::to_string(GetMajorVersion());
+  return base::UTF8ToWide(name) + L".lnk";
+}
+
+// The files below `folder` (relative paths), without the folders.
+std::set<std::wstring> FilesBelow(const base::FilePath& folder) {
+  std::set<std::wstring> files;
+  for (const auto& [relative, digest] : ReadTree(folder)) {
+    if (relative.back() != '\\')
+      files.insert(base::UTF8ToWide(relative));
+  }
+  return files;
+}
+
+// Where a link leads and in which folder it starts, as "target in folder".
+std::wstring LinkLeadsTo(const base::FilePath& link) {
+  base::win::ShortcutProperties properties;
+  if (!base::win::ResolveShortcutProperties(
+          link, base::win::ShortcutProperties::PROPERTIES_TARGET | base::win::ShortcutProperties::PROPERTIES_WORKING_DIR,
+          &properties)) {
+    return L"(unreadable)";
+  }
+  return properties.target.value() + L" in " + properties.working_dir.value();
+}
+
 // The role flags the entry hands to the settings.
 struct Flags {
   bool uninstall = false;
@@ -145,12 +201,12 @@ class InstallerTest : public InstallerMainThreadTest {
 
   InstallerTest() : saved_command_line_(*base::CommandLine::ForCurrentProcess()), root_(L"installer") {
     install_ = base::FilePath(root_.path()).Append(L"Zorvi");
+    EXPECT_TRUE(test_support::OverrideShortcutFolders(shortcuts().value()));
   }
   ~InstallerTest() override {
     installer_.reset();
     settings_.reset();
     *base::CommandLine::ForCurrentProcess() = saved_command_line_;
-    SetUnbuiltStepsPassForTesting(false);
     SetOperationFaultHookForTesting(nullptr);
     SetAdminTokenSeamForTesting(AdminTokenSeam::kNone);
     SetDetachedStartHookForTesting(nullptr);
@@ -159,6 +215,31 @@ class InstallerTest : public InstallerMainThreadTest {
     SetFolderGrantRefusedForTesting(false);
     g_elevated_stand_in_switches.clear();
     g_elevated_process.reset();
+    SetTaskbarPinHookForTesting(nullptr);
+  }
+
+  // Where the run's desktops, start menus and quick launch are.
+  base::FilePath shortcuts() const { return base::FilePath(root_.path()).Append(L"shortcuts"); }
+
+  // The desktop, start-menu and quick-launch shortcuts are `made` (below shortcuts(); empty: none) and lead to the
+  // launcher; while the run's Installer lives its `log` records them, once it is gone (the run committed) the
+  // shortcut folders hold them and `kept`, nothing else.
+  void ExpectShortcuts(const InstallLog* log, const std::array<std::wstring, 3>& made, std::set<std::wstring> kept) {
+    for (size_t i = 0; i < made.size(); ++i) {
+      SCOPED_TRACE(i);
+      const base::FilePath path = made[i].empty() ? base::FilePath() : shortcuts().Append(made[i]);
+      if (log) {
+        const base::FilePath* slots[] = {&log->desktop_shortcut, &log->start_menu_shortcut, &log->quick_launch_shortcut};
+        EXPECT_EQ(path, *slots[i]);
+      }
+      if (path.empty())
+        continue;
+      kept.insert(made[i]);
+      EXPECT_EQ(install_.Append(L"launcher.exe").value() + L" in " + install_.value(), LinkLeadsTo(path));
+    }
+    if (!log) {
+      EXPECT_EQ(kept, FilesBelow(shortcuts()));
+    }
   }
 
   std::string company() const { return base::WideToUTF8(CompanyKeyForReg().substr(wcslen(L"HKCU\\Software\\"))); }
@@ -251,8 +332,8 @@ class InstallerTest : public InstallerMainThreadTest {
   }
 
   // An installation of this version with the browser's executable in its log, as upgrades and uninstallations
-  // find it.
-  void PutExistingInstallation(const std::string& app_id) {
+  // find it; `edit` may add to its log.
+  void PutExistingInstallation(const std::string& app_id, const std::function<void(InstallLog*)>& edit = nullptr) {
     test_support::RemoveTree(install_.value());
     CreateDirectoryW(install_.value().c_str(), nullptr);
     CreateDirectoryW(Subfolder().value().c_str(), nullptr);
@@ -263,6 +344,8 @@ class InstallerTest : public InstallerMainThreadTest {
     existing.version = GetFullVersionString();
     existing.installation_path = install_;
     existing.files = {base::FilePath(L"zorvi.exe")};
+    if (edit)
+      edit(&existing);
     ASSERT_TRUE(SaveInstallLog(existing, install_.Append(kInstallLogFileName)));
   }
 
@@ -395,84 +478,137 @@ TEST_F(InstallerTest, StartRefusesWithItsCodeAndMessage) {
   }
 }
 
-// Whole runs in the test build's manner (steps this build lacks pass): one report per step of the total, the
-// package's files in the version's subfolder and its root files in the install folder, the application id from
-// the clock, and nothing kept aside once the Installer is gone.
+// Whole runs: one report per step of the total, the package's files in the version's subfolder and its root files
+// in the install folder, the application id from the clock, and nothing kept aside once the Installer is gone.
+// Their shortcuts are made once in the package folder and copied to the chosen folders (the common ones for all
+// users, always the user's quick launch), each leading to the launcher and carrying the installation's application
+// id; a plain name taken in any destination gives every shortcut the versioned name, a folder that gets no shortcut
+// does not count, and a pin is asked for only where the system offers pinning (Windows 7 to 8.1).
 TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
-  SetUnbuiltStepsPassForTesting(true);
+  SetTaskbarPinHookForTesting(RecordPinCall);
+  const bool can_pin = base::win::CanPinShortcutToTaskbar();
+  // For ShortcutPinVersionTest, which runs this test as other Windows versions.
+  std::printf("pinning offered: %s\n", can_pin ? "yes" : "no");
+  const std::wstring every_kind = L" --desktopshortcut=1 --startmenushortcut=1 --quicklaunchshortcut=1 --pintotaskbar=1";
   struct Row {
     const char* name;
-    PackageOptions package;
-    bool empty_root_list;
+    PackageOptions package = {};
     std::wstring switches;
-    std::function<void()> setup;
-    std::wstring subfolder;
+    std::function<void()> setup = nullptr;
+    std::wstring subfolder = Version();
+    bool empty_root_list = false;
+    const wchar_t* taken = nullptr;  // a shortcut folder that already holds a file of the plain name
+    bool pin_succeeds = false;
+    std::array<const wchar_t*, 3> folders = {};  // where the desktop, start-menu and quick-launch shortcuts go
+    bool versioned = false;
   };
   const Row rows[] = {
-      {"three files, no root list", {.data_files = 0, .root_files = false}, false, L"--copyonly=1", nullptr, Version()},
-      {"nested files and root files", {}, false, L"--copyonly=1", nullptr, Version()},
-      {"an empty root list", {.data_files = 1, .root_files = false}, true, L"--copyonly=1", nullptr, Version()},
-      {"versions taken", {.data_files = 1}, false, L"--copyonly=1",
-       [&] {
-         CreateDirectoryW(install_.value().c_str(), nullptr);
-         CreateDirectoryW(Subfolder().value().c_str(), nullptr);
-         CreateDirectoryW(Subfolder(Version() + L"_0").value().c_str(), nullptr);
-       },
-       Version() + L"_1"},
+      {.name = "three files, no root list", .package = {.data_files = 0, .root_files = false},
+       .switches = L"--copyonly=1" + every_kind},
+      {.name = "nested files and root files", .switches = L"--copyonly=1"},
+      {.name = "an empty root list", .package = {.data_files = 1, .root_files = false}, .switches = L"--copyonly=1",
+       .empty_root_list = true},
+      {.name = "versions taken", .package = {.data_files = 1}, .switches = L"--copyonly=1",
+       .setup =
+           [&] {
+             CreateDirectoryW(install_.value().c_str(), nullptr);
+             CreateDirectoryW(Subfolder().value().c_str(), nullptr);
+             CreateDirectoryW(Subfolder(Version() + L"_0").value().c_str(), nullptr);
+           },
+       .subfolder = Version() + L"_1"},
       // A folder the user may not write is granted to him (the process is an administrator here).
-      {"per-user install into a folder denied to the user", {.data_files = 2}, false, L"--allusers=0",
-       [&] {
-         CreateDirectoryW(install_.value().c_str(), nullptr);
-         ASSERT_TRUE(test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;OICI;FA;;;WD)"));
-       },
-       Version()},
+      {.name = "per user into a folder denied to the user, the pin refused", .package = {.data_files = 2},
+       .switches = L"--allusers=0" + every_kind,
+       .setup =
+           [&] {
+             CreateDirectoryW(install_.value().c_str(), nullptr);
+             ASSERT_TRUE(test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT,
+                                                     L"D:P(D;;0x6;;;WD)(A;OICI;FA;;;WD)"));
+           },
+       .folders = {L"UserDesktop", L"StartMenu", L"QuickLaunch"}},
+      {.name = "all users, the pin taken", .switches = L"--allusers=1" + every_kind, .pin_succeeds = true,
+       .folders = {L"CommonDesktop", L"CommonStartMenu", L"QuickLaunch"}},
+      {.name = "plain name taken in the quick launch", .switches = L"--allusers=0" + every_kind,
+       .taken = L"QuickLaunch", .pin_succeeds = true, .folders = {L"UserDesktop", L"StartMenu", L"QuickLaunch"},
+       .versioned = true},
+      {.name = "plain name taken where no shortcut goes",
+       .switches = L"--allusers=0 --desktopshortcut=0 --startmenushortcut=1 --quicklaunchshortcut=0 --pintotaskbar=0",
+       .taken = L"UserDesktop", .folders = {nullptr, L"StartMenu", nullptr}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     test_support::RemoveTree(install_.value());
+    // A fresh package: the master shortcut of the row before would stay in it.
+    test_support::RemoveTree(base::FilePath(root_.path()).Append(L"package").value());
     MakePackage(row.package);
     if (row.empty_root_list)
       test_support::WriteFileBytes(package_->folder().Append(L"root_files_list").value(), "");
     if (row.setup)
       row.setup();
+    test_support::RemoveTree(shortcuts().value());
+    ASSERT_TRUE(test_support::OverrideShortcutFolders(shortcuts().value()));
+    std::set<std::wstring> kept;
+    if (row.taken) {
+      kept.insert(std::wstring(row.taken) + L"\\" + ShortcutName(false));
+      ASSERT_TRUE(test_support::WriteFileBytes(shortcuts().Append(*kept.begin()).value(), "another program's"));
+    }
+    g_pin_calls.clear();
+    g_pin_succeeds = row.pin_succeeds;
     const std::map<std::string, std::string> before = ReadTree(install_);
     Prepare(row.switches);
     test_support::ScopedLogCapture log;
     const int64_t earliest = base::Time::Now().ToTimeT();
-    const Lines lines = Run();
-    EXPECT_EQ(Completed(package_->StepTotal(7)), lines);
+    EXPECT_EQ(Completed(package_->StepTotal(7)), Run());
     EXPECT_EQ(package_->root_files().empty(),
               log.HasLineStartingWith("Skipping copying of root files since list is empty.", logging::LOG_INFO));
-    EXPECT_EQ(row.subfolder, installer_->install_log().subfolder.value());
-    const int64_t app_id = std::stoll(installer_->install_log().app_id);
+    const InstallLog& installed = installer_->install_log();
+    EXPECT_EQ(row.subfolder, installed.subfolder.value());
+    const int64_t app_id = std::stoll(installed.app_id);
     EXPECT_LE(earliest, app_id);
     EXPECT_GE(base::Time::Now().ToTimeT(), app_id);
-    EXPECT_EQ(row.switches == L"--allusers=0" ? install_.value() + L"\\" : L"(none)", LastInstallPathValue());
+    const bool copy_only = !row.folders[1];
+    EXPECT_EQ(copy_only ? L"(none)" : install_.value() + L"\\", LastInstallPathValue());
+
+    const std::wstring name = ShortcutName(row.versioned);
+    std::array<std::wstring, 3> made;
+    for (size_t i = 0; i < made.size(); ++i)
+      made[i] = row.folders[i] ? std::wstring(row.folders[i]) + L"\\" + name : L"";
+    ExpectShortcuts(&installed, made, kept);
+    const base::FilePath master = package_->folder().Append(name);
+    EXPECT_EQ(!copy_only, base::PathExists(master));
+    const bool pinning = !copy_only && row.switches.find(L"--pintotaskbar=1") != std::wstring::npos && can_pin;
+    EXPECT_EQ(pinning ? std::vector<std::wstring>{L"pin " + master.value()} : std::vector<std::wstring>{}, g_pin_calls);
+    EXPECT_EQ(pinning && row.pin_succeeds, installed.pinned);
+    // The application id the shortcuts carry, through the shortcut layer's property-store writer.
+    base::win::FakePropertyStore store;
+    ASSERT_TRUE(base::win::internal::WriteShortcutPropertyStore(
+        &store, LauncherShortcutProperties(install_.Append(L"launcher.exe"), installed.app_id)));
+    EXPECT_EQ(L"ZorviSoftware.ZorviWebBrowser." + base::UTF8ToWide(installed.app_id),
+              std::wstring(store.Stored(base::win::kAppUserModelIdKey).pwszVal));
+    // The status log the run wrote, for xmllint in testdata_check.sh: the pinned flag, and each shortcut under the
+    // type of its kind and mode.
+    const bool all_users = row.switches.find(L"--allusers=1") != std::wstring::npos;
+    const char* types[] = {all_users ? "SC_DEST_COMMON_DESKTOP" : "SC_DEST_DESKTOP",
+                           all_users ? "SC_DEST_COMMON_MENU" : "SC_DEST_MENU", "SC_DEST_QUICK_LAUNCH"};
+    std::string facts = std::string("pinned ") + (installed.pinned ? "True" : "False") + "\n";
+    for (size_t i = 0; i < made.size(); ++i)
+      facts += std::string(types[i]) + " " + (made[i].empty() ? "" : shortcuts().Append(made[i]).AsUTF8()) + "\n";
+    const base::FilePath saved =
+        TestDataFile(L"shortcut_logs").Append(std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(&row - rows));
+    ASSERT_TRUE(base::CreateDirectory(saved.DirName()));
+    EXPECT_TRUE(base::CopyFile(install_.Append(kInstallLogFileName), saved.AddExtension(L"xml")));
+    EXPECT_TRUE(test_support::WriteFileBytes(saved.AddExtension(L"facts").value(), facts));
     installer_.reset();
     EXPECT_EQ(ExpectedTree(before, row.subfolder), InstalledTree());
+    ExpectShortcuts(nullptr, made, kept);
     test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(A;OICI;FA;;;WD)");
   }
-}
-
-// The shipped library has no shortcut step yet: the run fails there, naming it, and leaves nothing behind.
-TEST_F(InstallerTest, ShippedBuildFailsAtTheFirstStepItLacks) {
-  MakePackage();
-  Prepare(L"--copyonly=1");
-  const size_t copies = package_->files().size() + package_->root_files().size();
-  const std::string lacking = "Not available in this build: Installer::StepInstallShortcuts";
-  // The copies, the launcher and the registry step (which a copy-only install passes over).
-  EXPECT_EQ(JoinLines({{kFolderReady, Recorder::TotalStepsLine(package_->StepTotal(7))}, Lines(copies + 3, kStep),
-                       Failure(kInstallerErrorGeneric, L"", lacking)}),
-            Run());
-  installer_.reset();
-  EXPECT_FALSE(base::PathExists(install_));
 }
 
 // A copy that fails at any file of either list, whether the file is missing from the package or held open by
 // another process, rolls back every file copied before it, the folders and the last install path, and reports
 // the destination.
 TEST_F(InstallerTest, FailedCopyAtEveryFileRollsTheRunBack) {
-  SetUnbuiltStepsPassForTesting(true);
   MakePackage({.data_files = 2});
   // An earlier root file of the same name is put back as it was.
   PutEarlierRootFile();
@@ -515,7 +651,6 @@ TEST_F(InstallerTest, FailedCopyAtEveryFileRollsTheRunBack) {
 // after success. The interruption is delivered as the event's watcher delivers it. After success it changes
 // nothing: the finished installation stays and no second end is reported.
 TEST_F(InstallerTest, InterruptionAndDestructionDuringAndAfterARun) {
-  SetUnbuiltStepsPassForTesting(true);
   MakePackage();
   PutEarlierRootFile();
   const std::map<std::string, std::string> before = ReadTree(install_);
@@ -563,7 +698,6 @@ TEST_F(InstallerTest, InterruptionAndDestructionDuringAndAfterARun) {
 
 // A copy step asked for an index outside its list fails the run; the steps still queued do nothing after it.
 TEST_F(InstallerTest, CopyStepOutsideItsListFailsTheRun) {
-  SetUnbuiltStepsPassForTesting(true);
   MakePackage({.data_files = 0, .root_files = false});
   Prepare(L"--copyonly=1");
   const std::string total = Recorder::TotalStepsLine(10);
@@ -577,27 +711,78 @@ TEST_F(InstallerTest, CopyStepOutsideItsListFailsTheRun) {
   EXPECT_FALSE(base::PathExists(install_));
 }
 
-// An upgrade keeps the installation's application id and its stored experiment states, which switches given
-// now override; the earlier version's folder keeps its name, so the new one gets a counter.
-TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdAndStoredExperiments) {
-  SetUnbuiltStepsPassForTesting(true);
+// An upgrade keeps the installation's application id and its stored experiment states, which switches given now
+// override; the earlier version's folder keeps its name, so the new one gets a counter. It keeps the shortcuts that
+// lead to the installation under the names this version gives them: names ending in a digit become the versioned
+// name, other plain names the plain one (one that has it already stays). A shortcut switched off goes, a missing
+// one switched on is made, one that leads elsewhere stays (and makes the new ones versioned), and a pin no longer
+// wanted is undone.
+TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
   RegisterInstallerFeatures(base::FeatureList::GetInstance());
+  SetTaskbarPinHookForTesting(RecordPinCall);
   MakePackage({.data_files = 1});
   const std::string stored_id = "1234567890";
+  const std::wstring plain = ShortcutName(false);
+  const std::wstring versioned = ShortcutName(true);
+  const std::wstring pin = L"QuickLaunch\\User Pinned\\TaskBar\\" + plain;
   struct Row {
     const char* name;
-    std::wstring switches;
-    bool test_experiment;
+    std::wstring switches = L"";
+    bool test_experiment = true;
+    std::array<std::wstring, 3> before = {};  // recorded desktop, start-menu and quick-launch shortcuts
+    bool desktop_elsewhere = false;           // the recorded desktop shortcut leads to another program
+    bool pinned = false;                      // a pin of the launcher is in the taskbar's folder
+    std::array<std::wstring, 3> after = {};   // the log's shortcuts after the run
+    std::set<std::wstring> kept = {};         // other files that stay
+    std::vector<const char*> lines = {};
   };
   const Row rows[] = {
-      {"stored states", L"", true},
-      {"a switch overrides them", L"--with-feature:installer-experiment-test=off", false},
+      {.name = "stored states"},
+      {.name = "a switch overrides them", .switches = L"--with-feature:installer-experiment-test=off",
+       .test_experiment = false},
+      {.name = "versioned names move to this version's",
+       .before = {L"UserDesktop\\Zorvi old 38.lnk", L"StartMenu\\Zorvi old 38.lnk", L"QuickLaunch\\Zorvi old 38.lnk"},
+       .after = {L"UserDesktop\\" + versioned, L"StartMenu\\" + versioned, L"QuickLaunch\\" + versioned},
+       .lines = {"Using shortcut names with version number", "Shortcuts needs to be renamed", "Moving shortcut"}},
+      {.name = "another plain name moves to the plain name, which one already has",
+       .before = {L"UserDesktop\\" + plain, L"StartMenu\\Zorvi.lnk", L""},
+       .after = {L"UserDesktop\\" + plain, L"StartMenu\\" + plain, L""},
+       .lines = {"Not using shortcut names with version number", "Shortcuts needs to be renamed", "Moving shortcut"}},
+      {.name = "switched off goes, switched on comes", .switches = L"--desktopshortcut=0 --quicklaunchshortcut=1",
+       .before = {L"UserDesktop\\" + plain, L"StartMenu\\" + plain, L""},
+       .after = {L"", L"StartMenu\\" + plain, L"QuickLaunch\\" + plain},
+       .lines = {"Handling desktop shortcut:", "Removing shortcut", "Handling quick launch shortcut:",
+                 "Preparing to add shortcut"}},
+      {.name = "a shortcut leading elsewhere stays", .switches = L"--desktopshortcut=1 --startmenushortcut=0",
+       .before = {L"UserDesktop\\" + plain, L"StartMenu\\" + plain, L""}, .desktop_elsewhere = true,
+       .after = {L"UserDesktop\\" + versioned, L"", L""}, .kept = {L"UserDesktop\\" + plain},
+       .lines = {"Preparing to add shortcut", "Using version in shortcut name to avoid collision", "Removing shortcut"}},
+      {.name = "a pin no longer wanted is undone", .switches = L"--pintotaskbar=0",
+       .before = {L"", L"StartMenu\\" + plain, L""}, .pinned = true, .after = {L"", L"StartMenu\\" + plain, L""},
+       .kept = {pin}, .lines = {"Handling pinned shortcut:", "Unpinning existing shortcut"}},
   };
+  const base::FilePath launcher = install_.Append(L"launcher.exe");
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    PutExistingInstallation(stored_id);
+    test_support::RemoveTree(shortcuts().value());
+    ASSERT_TRUE(test_support::OverrideShortcutFolders(shortcuts().value()));
+    PutExistingInstallation(stored_id, [&](InstallLog* log) {
+      log->all_users = false;
+      base::FilePath* slots[] = {&log->desktop_shortcut, &log->start_menu_shortcut, &log->quick_launch_shortcut};
+      for (size_t i = 0; i < std::size(slots); ++i)
+        *slots[i] = row.before[i].empty() ? base::FilePath() : shortcuts().Append(row.before[i]);
+    });
     ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"installer_prefs.json").value(),
                                              R"({"installer-experiments": ["installer-experiment-test@1"]})"));
+    for (size_t i = 0; i < row.before.size(); ++i) {
+      if (!row.before[i].empty()) {
+        MakeShortcutTo(shortcuts().Append(row.before[i]),
+                       i == 0 && row.desktop_elsewhere ? base::FilePath(root_.path()).Append(L"elsewhere.exe") : launcher);
+      }
+    }
+    if (row.pinned)
+      MakeShortcutTo(shortcuts().Append(pin), launcher);
+    g_pin_calls.clear();
     Prepare(row.switches);
     ASSERT_EQ(Settings::kOperationUpgrade, settings_->operation());
     test_support::ScopedLogCapture log;
@@ -606,12 +791,21 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdAndStoredExperiments) {
     EXPECT_EQ(Version() + L"_0", installer_->install_log().subfolder.value());
     EXPECT_EQ(row.test_experiment, base::FeatureList::GetInstance()->IsFeatureEnabled("installer-experiment-test"));
     EXPECT_EQ(row.test_experiment, log.HasLineStartingWith("Changing the status of the test experiment."));
+    ExpectShortcuts(&installer_->install_log(), row.after, row.kept);
+    EXPECT_EQ(row.pinned ? std::vector<std::wstring>{L"unpin " + shortcuts().Append(pin).value()}
+                         : std::vector<std::wstring>{},
+              g_pin_calls);
+    for (const char* line : row.lines)
+      EXPECT_TRUE(log.HasLineStartingWith(line)) << line;
+    // No shortcut is moved onto itself.
+    EXPECT_FALSE(log.HasLineStartingWith("File copy failed"));
+    installer_.reset();
+    ExpectShortcuts(nullptr, row.after, row.kept);
   }
 }
 
 // An uninstallation is refused while the browser's executable is in use and removes it otherwise.
 TEST_F(InstallerTest, UninstallWaitsForTheBrowserToEnd) {
-  SetUnbuiltStepsPassForTesting(true);
   RecordDetachedStarts();
   PutExistingInstallation("42");
   const base::FilePath own = Subfolder();
@@ -652,7 +846,6 @@ base::CommandLine::SwitchMap LastRecordedSwitches(const base::FilePath& program)
 // the runner says the package is ready. Each child is announced before it starts and after it ended, and each run
 // ends with exactly one report, also when an elevated run and the package's installer follow each other.
 TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
-  SetUnbuiltStepsPassForTesting(true);
   SetElevatedLaunchHookForTesting(StartElevatedStandIn);
   // A product of the test's own: the post-elevation tasks register its browser class for the user.
   const std::wstring product = test_support::UniqueName(L"ZorviHandOver");
@@ -781,7 +974,6 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
 // after the grace. A helper that ends without granting fails the run and changes nothing.
 TEST_F(InstallerTest, FolderPermissionFromTheElevatedHelper) {
   SetUacPolicy(1);
-  SetUnbuiltStepsPassForTesting(true);
   SetElevatedLaunchHookForTesting(StartElevatedStandIn);
   MakePackage({.data_files = 1, .root_files = false});
   const std::wstring started_name = test_support::UniqueName(L"grace_started");
@@ -847,6 +1039,27 @@ TEST_F(InstallerTest, FolderPermissionFromTheElevatedHelper) {
   }
 }
 
+// Pinning follows the Windows version: the complete runs' table, run by a copy of this program that wine presents
+// as another version, pins nowhere outside Windows 7 to 8.1 (this machine is Windows 7).
+TEST(ShortcutPinVersionTest, PinsOnlyOnWindows7To81) {
+  const struct {
+    const wchar_t* version;
+    bool declare_windows10;
+    const char* offered;
+  } rows[] = {{L"vista", false, "no"}, {L"win81", true, "yes"}, {L"win10", true, "no"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(base::WideToUTF8(row.version));
+    std::string output;
+    std::string error;
+    EXPECT_TRUE(test_support::RunChildUnderWindowsVersion(
+        L"desktop_launcher_installer_unittests.exe", row.version, row.declare_windows10,
+        L"--gtest_filter=InstallerTest.CompleteRunsReportEveryStepOfTheirTotal", &output, &error, true))
+        << error << output;
+    EXPECT_NE(std::string::npos, output.find(std::string("pinning offered: ") + row.offered)) << output;
+    EXPECT_NE(std::string::npos, output.find("[  PASSED  ] 1 test")) << output;
+  }
+}
+
 TEST_F(InstallerTest, PlaceholderValues) {
   Installer installer;
   const struct {
@@ -899,7 +1112,6 @@ std::string JsonPath(const base::FilePath& path) {
 class UninstallTest : public InstallerTest {
  protected:
   UninstallTest() {
-    SetUnbuiltStepsPassForTesting(true);
     // The user's folders that the uninstallation may touch are the test's own.
     for (const auto& [key, name] : {std::pair(base::kAppData, L"AppData"), std::pair(base::kLocalAppData, L"Local"),
                                     std::pair(base::kHomeDir, L"home"), std::pair(base::kStartMenu, L"Programs")}) {
@@ -911,7 +1123,7 @@ class UninstallTest : public InstallerTest {
 
   // Writes `files` into `subfolder` and a status log naming them, in that order, at `log_path`.
   void PutLoggedFiles(const base::FilePath& log_path, const std::wstring& subfolder,
-                      const std::vector<std::wstring>& files) {
+                      const std::vector<std::wstring>& files, const std::function<void(InstallLog*)>& edit = nullptr) {
     InstallLog log;
     log.app_id = "42";
     log.subfolder = base::FilePath(subfolder);
@@ -923,18 +1135,21 @@ class UninstallTest : public InstallerTest {
       ASSERT_TRUE(test_support::WriteFileBytes(path.value(), base::WideToUTF8(file)));
       log.files.push_back(base::FilePath(file));
     }
+    if (edit)
+      edit(&log);
     ASSERT_TRUE(SaveInstallLog(log, log_path));
   }
 
   // An installation of this version as the finalizing step leaves it, with every kind of file an uninstallation
   // removes, one listed file outside the install folder ("victim.txt", which must stay) and preferences that
   // stay.
-  void PutInstallation(const std::string& preferences) {
+  void PutInstallation(const std::string& preferences, const std::function<void(InstallLog*)>& edit = nullptr) {
     test_support::RemoveTree(install_.value());
     base::CreateDirectory(install_);
     PutLoggedFiles(install_.Append(kInstallLogFileName), Version(),
                    {L"installer.exe", L"zorvi.dll", L"zorvi.exe", L"data\\deep\\a b.txt", L"..\\..\\victim.txt",
-                    L"..\\inside.txt"});
+                    L"..\\inside.txt"},
+                   edit);
     for (const wchar_t* file : {L"launcher.exe", L"pref_default_overrides", L"zorvi.old"})
       ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(file).value(), "x"));
     ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"installer_prefs.json").value(), preferences));
@@ -943,9 +1158,15 @@ class UninstallTest : public InstallerTest {
 
 // An uninstallation removes the status file, the autoupdate task, the listed files, the launcher, the overrides
 // and a kept-aside browser; what is in use is left to the batch, which watches the run's processes and is started
-// only without a folder-permission helper. The survey opens unless silent. A status file that cannot be removed
-// fails the run and changes nothing.
+// only without a folder-permission helper. The survey opens unless silent. Of the shortcuts it removes what the
+// status found leading to the installation (the desktop and quick-launch shortcuts, the pin, the folder earlier
+// installers used) and leaves one of the same name that leads elsewhere. A status file that cannot be removed fails
+// the run and changes nothing, the shortcuts and the pin included.
 TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
+  SetTaskbarPinHookForTesting(EmulatePinCall);
+  const std::wstring name = ShortcutName(false);
+  const std::wstring elsewhere = L"StartMenu\\" + name;
+  const base::FilePath earlier_folder = base::FilePath(root_.path()).Append(L"Programs\\Zorvi Software");
   SetBrandingTextForTesting(R"({"company_name": ")" + company() +
                             R"(", "product_name": "Zorvi", "file_name_base": "zorvi", "user_agent_name": "ZRV", )"
                             R"("urls": {"uninstall_survey": "https://survey.example/u/"}})");
@@ -979,8 +1200,22 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     SCOPED_TRACE(row.name);
     RecordDetachedStarts();
     test_support::RemoveTree(tasks_file().value());
-    PutInstallation(preferences);
+    test_support::RemoveTree(shortcuts().value());
+    PutInstallation(preferences, [&](InstallLog* log) {
+      log->all_users = false;
+      log->desktop_shortcut = shortcuts().Append(L"UserDesktop").Append(name);
+      log->start_menu_shortcut = shortcuts().Append(elsewhere);
+      log->quick_launch_shortcut = shortcuts().Append(L"QuickLaunch").Append(name);
+    });
+    const base::FilePath launcher = install_.Append(L"launcher.exe");
+    for (const std::wstring& link :
+         {L"UserDesktop\\" + name, L"QuickLaunch\\" + name, L"QuickLaunch\\User Pinned\\TaskBar\\" + name}) {
+      MakeShortcutTo(shortcuts().Append(link), launcher);
+    }
+    MakeShortcutTo(shortcuts().Append(elsewhere), base::FilePath(root_.path()).Append(L"elsewhere.exe"));
+    MakeShortcutTo(earlier_folder.Append(L"Zorvi.lnk"), launcher);
     const std::map<std::string, std::string> before = ReadTree(install_);
+    const auto shortcuts_before = std::pair(ReadTree(shortcuts()), ReadTree(earlier_folder));
     const base::FilePath victim = base::FilePath(root_.path()).Append(L"victim.txt");
     ASSERT_TRUE(base::PathExists(victim));
     std::vector<std::unique_ptr<test_support::ScopedTestHandle>> held;
@@ -1006,11 +1241,19 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
                            Failure(kInstallerErrorGeneric, L"", "Failed to remove installation status file")}),
                 lines);
       EXPECT_EQ(before, ReadTree(install_));
+      EXPECT_EQ(shortcuts_before, std::pair(ReadTree(shortcuts()), ReadTree(earlier_folder)));
       EXPECT_TRUE(g_detached_starts.empty());
       EXPECT_FALSE(base::PathExists(tasks_file())) << "the task is removed after the status file";
       continue;
     }
     EXPECT_EQ(Completed(6), lines);
+    for (const char* line : {"Removing shortctus.", "Unpinning shortcut.", "Removing desktop shortcut.",
+                             "Removing quick launch shortcut.", "Removing temporary shortcut folder."}) {
+      EXPECT_TRUE(log.HasLineStartingWith(line)) << line;
+    }
+    EXPECT_FALSE(log.HasLineStartingWith("Removing start menu shortcut."));
+    EXPECT_EQ(std::set<std::wstring>{elsewhere}, FilesBelow(shortcuts()));
+    EXPECT_FALSE(base::PathExists(earlier_folder));
     std::vector<std::pair<std::wstring, std::wstring>> starts;
     if (!row.helper)
       starts.emplace_back(L"batch", L"\"" + install_.Append(L"k.bat").value() + L"\"");
@@ -1176,31 +1419,57 @@ enum class RunKind { kInstall, kUpgrade, kUninstall };
 class EveryStepTest : public UninstallTest, public testing::WithParamInterface<RunKind> {};
 
 int g_interrupt_at = 0;
+std::function<void()> g_at_interruption;
 bool InterruptAtChosenStep(int steps_reported, HANDLE) {
-  return steps_reported == g_interrupt_at;
+  if (steps_reported != g_interrupt_at)
+    return false;
+  g_at_interruption();
+  return true;
 }
 
 TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
   RecordDetachedStarts();
   SetStepReportedHookForTesting(InterruptAtChosenStep);
+  SetTaskbarPinHookForTesting(EmulatePinCall);
   const base::FilePath root(root_.path());
   const base::FilePath profile = root.Append(L"profile");
   const std::string preferences = R"({"profile_path": )" + JsonPath(profile) + "}";
   const std::vector<base::FilePath> watched = {root.Append(L"AppData"), root.Append(L"Local"), root.Append(L"Programs"),
-                                               profile};
+                                               profile, shortcuts()};
+  // The earlier installation's shortcuts (desktop, start menu, quick launch) and pin, under names an upgrade moves
+  // and an uninstallation removes.
+  std::vector<base::FilePath> old_links;
+  for (const int key : {base::kUserDesktop, base::kStartMenu, base::kUserQuickLaunch, base::kTaskbarPins}) {
+    old_links.emplace_back();
+    ASSERT_TRUE(base::PathService::Get(key, &old_links.back()));
+    old_links.back() = old_links.back().Append(L"Zorvi old 38.lnk");
+  }
+  const auto record_shortcuts = [&](InstallLog* log) {
+    log->all_users = false;
+    log->desktop_shortcut = old_links[0];
+    log->start_menu_shortcut = old_links[1];
+    log->quick_launch_shortcut = old_links[2];
+  };
   MakePackage({.data_files = 2});
   if (GetParam() == RunKind::kUninstall) {
     ASSERT_TRUE(base::PathService::Override(base::kExeDir, Subfolder()));
   }
   auto prepare_machine = [&] {
+    test_support::RemoveTree(shortcuts().value());
+    for (const base::FilePath& link : old_links)
+      ASSERT_TRUE(base::CreateDirectory(link.DirName()));
     if (GetParam() == RunKind::kInstall) {
       PutEarlierRootFile();
     } else if (GetParam() == RunKind::kUpgrade) {
-      PutExistingInstallation("7");
+      PutExistingInstallation("7", record_shortcuts);
       base::CreateDirectory(install_.Append(L"old_status"));
       PutLoggedFiles(install_.Append(L"old_status\\installation_status.xml.1"), L"37.0", {L"a.exe", L"d\\b.txt"});
     } else {
-      PutInstallation(preferences);
+      PutInstallation(preferences, record_shortcuts);
+    }
+    if (GetParam() != RunKind::kInstall) {
+      for (const base::FilePath& link : old_links)
+        MakeShortcutTo(link, install_.Append(L"launcher.exe"));
     }
     ASSERT_TRUE(test_support::WriteFileBytes(root.Append(L"Programs\\Zorvi Companion.lnk").value(), "lnk"));
     base::CreateDirectory(profile);
@@ -1223,10 +1492,15 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
               {L"--uninstall --deleteuserprofile=1", {.uninstall = true}, 5}};
   const auto& run = runs[static_cast<int>(GetParam())];
   const int total = GetParam() == RunKind::kUninstall ? 6 : package_->StepTotal(run.steps);
+  // The interruptions that met the shortcuts changed (made, moved, removed or pinned), for the rollback to undo.
+  const auto shortcut_folders = [&] { return std::pair(ReadTree(shortcuts()), ReadTree(root.Append(L"Programs"))); };
+  int shortcuts_changed = 0;
   for (int k = 1; k <= total; ++k) {
     SCOPED_TRACE("interrupted at step " + std::to_string(k));
     prepare_machine();
     const auto before = snapshot();
+    const auto shortcuts_before = shortcut_folders();
+    g_at_interruption = [&] { shortcuts_changed += shortcut_folders() != shortcuts_before; };
     g_interrupt_at = k;
     Prepare(run.switches, run.flags);
     const Lines lines = Run();
@@ -1237,6 +1511,8 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
     EXPECT_EQ(before, snapshot());
     EXPECT_TRUE(g_detached_starts.empty());
   }
+  g_at_interruption = nullptr;
+  EXPECT_LT(0, shortcuts_changed) << "no interruption met a shortcut change";
 }
 
 std::string RunKindName(const testing::TestParamInfo<RunKind>& info) {
@@ -1251,7 +1527,6 @@ INSTANTIATE_TEST_SUITE_P(Runs, EveryStepTest, testing::Values(RunKind::kInstall,
 // the import and statistics choices and clears the profile's statistics preference, and every upgrade takes the
 // profile to the installed language and removes partner content the package no longer has.
 TEST_F(InstallerTest, FinishingFollowsTheKindOfRun) {
-  SetUnbuiltStepsPassForTesting(true);
   MakePackage({.data_files = 1});
   struct Row {
     const char* name;
@@ -1318,7 +1593,9 @@ TEST_F(InstallerTest, FinishingFollowsTheKindOfRun) {
     const std::string task = "Zorvi scheduled Autoupdate " + installer_->install_log().app_id;
     const base::Value* recorded = nullptr;
     const base::DictionaryValue* recorded_tasks = nullptr;
-    EXPECT_EQ(row.task, read_json(tasks)->Get("tasks", &recorded) && recorded->GetAsDictionary(&recorded_tasks) &&
+    // Kept for the whole row: what is read below points into it.
+    const std::unique_ptr<base::DictionaryValue> record = read_json(tasks);
+    EXPECT_EQ(row.task, record->Get("tasks", &recorded) && recorded->GetAsDictionary(&recorded_tasks) &&
                             recorded_tasks->HasKey(task));
     // The task serves every user when the installation does.
     const base::Value* recorded_task = nullptr;

@@ -20,7 +20,7 @@ std::atomic<LaunchRefusalHook> g_launch_refusal_hook{nullptr};
 std::atomic<OpenWithDialogHook> g_open_with_dialog_hook{nullptr};
 std::atomic<GraceWaitHook> g_grace_wait_hook{nullptr};
 std::atomic<TaskSchedulerFactoryHook> g_task_scheduler_factory_hook{nullptr};
-std::atomic<bool> g_unbuilt_steps_pass{false};
+std::atomic<TaskbarPinHook> g_taskbar_pin_hook{nullptr};
 std::atomic<StepReportedHook> g_step_reported_hook{nullptr};
 std::atomic<DetachedStartHook> g_detached_start_hook{nullptr};
 std::atomic<ElevatedLaunchHook> g_elevated_launch_hook{nullptr};
@@ -125,12 +125,12 @@ TaskSchedulerFactoryHook GetTaskSchedulerFactoryHook() {
   return g_task_scheduler_factory_hook.load(std::memory_order_relaxed);
 }
 
-void SetUnbuiltStepsPassForTesting(bool pass) {
-  g_unbuilt_steps_pass.store(pass, std::memory_order_relaxed);
+void SetTaskbarPinHookForTesting(TaskbarPinHook hook) {
+  g_taskbar_pin_hook.store(hook, std::memory_order_relaxed);
 }
 
-bool GetUnbuiltStepsPassSeam() {
-  return g_unbuilt_steps_pass.load(std::memory_order_relaxed);
+TaskbarPinHook GetTaskbarPinHook() {
+  return g_taskbar_pin_hook.load(std::memory_order_relaxed);
 }
 
 void SetStepReportedHookForTesting(StepReportedHook hook) {

@@ -117,11 +117,12 @@ using TaskSchedulerFactoryHook = TaskScheduler* (*)();
 void SetTaskSchedulerFactoryForTesting(TaskSchedulerFactoryHook hook);
 TaskSchedulerFactoryHook GetTaskSchedulerFactoryHook();
 
-// Lets an installer step that this build does not have yet pass instead of failing the run, so that tests can
-// prove scheduling, step counts and rollback of whole runs before every step exists: the step schedules the
-// next one, and a last step reports its step and the success. False, the default, fails the run naming the step.
-void SetUnbuiltStepsPassForTesting(bool pass);
-bool GetUnbuiltStepsPassSeam();
+// Stands in for the shell's taskbar pin and unpin verbs, which wine does not have, so that tests reach a pin
+// that succeeds or fails: called with the shortcut and whether to pin it; its result stands for the verb's. Null,
+// the default, asks the shell. Whether pinning is offered at all still follows the Windows version.
+using TaskbarPinHook = bool (*)(const base::FilePath& shortcut, bool pin);
+void SetTaskbarPinHookForTesting(TaskbarPinHook hook);
+TaskbarPinHook GetTaskbarPinHook();
 
 // Called by the Installer after it reported a step, with the number of steps reported so far in the run and
 // the run's interrupted event; true makes it take the interruption at once, as if the event's watcher had

@@ -288,14 +288,37 @@ for hive in root.findall("registry"):
     for k in hive.findall("key"):
         for v in k.findall("value"):
             recorded[(k.get("path"), v.get("name"))] = (v.get("type"), (v.text or "").strip())
-# The last install folder is written beside the step and not recorded.
-registry = {k: v for k, v in registry.items() if "Install Path" not in k[1]}
+# The last install folder is written beside the step and not recorded; the profile folders' value is wine's own,
+# written into the machine hive the first time the run's shortcut step has the shell make a link.
+registry = {k: v for k, v in registry.items()
+            if "Install Path" not in k[1] and not k[0].endswith("Windows NT\\CurrentVersion\\ProfileList")}
 assert len(recorded) == values, (len(recorded), values)
 assert sum(1 for t, d in recorded.values() if d == "") == empty
 assert registry == recorded, sorted(set(registry.items()) ^ set(recorded.items()))[:6]
 print("registry steps %s: %d values (%d empty) recorded, equal to reg export" % (sys.argv[1].rsplit("/", 1)[1], values, empty))
 PY
 done
+
+# The logs of the installations' shortcut table (InstallerTest.ShortcutsOfAnInstallation), by xmllint: the pinned
+# flag, and each shortcut under the type of its kind and mode (a kind without a shortcut has no element).
+logs=0
+for facts in "$D"/shortcut_logs/*.facts; do
+  [ -e "$facts" ] || continue
+  xml=${facts%.facts}.xml
+  xmllint --noout "$xml" || { fail "xmllint rejects $xml"; continue; }
+  made=0
+  while read -r type path; do
+    if [ "$type" = pinned ]; then
+      [ "$(xpath 'string(/install_log/@pinned)' "$xml")" = "$path" ] || fail "$xml: pinned is not $path"
+      continue
+    fi
+    [ "$(xpath "string(/install_log/shortcut[@type='$type'])" "$xml")" = "$path" ] || fail "$xml: $type is not '$path'"
+    [ -z "$path" ] || made=$((made + 1))
+  done < "$facts"
+  [ "$(xpath 'count(/install_log/shortcut)' "$xml")" = $made ] || fail "$xml: other shortcut elements"
+  logs=$((logs + 1))
+done
+[ $logs -eq 0 ] || [ $status -ne 0 ] || echo "xmllint: the shortcuts of $logs installation logs are where the runs put them"
 
 # Installation scenarios (installer_scenario_unittest.cc), by sha256sum and find: an installed scenario holds each
 # file of the package's lists, byte for byte, in the version's folder (root files in the install folder) and
@@ -360,6 +383,38 @@ for facts in "$D"/scenarios/*/finished.json; do
   finished=$((finished + 1))
 done
 [ $finished -eq 0 ] || echo "xmllint, od, json: $finished finished installations hold their status log, preferences and task"
+
+# The scenarios' shortcut folders, by find and lnkinfo: they hold exactly the files the scenario expects ("made" by
+# the run, or "kept" from before it), and each shortcut the run made leads to the install folder's launcher and
+# starts in the install folder. A failed or stopped run leaves the shortcut folders as they were before it
+# ("shortcuts_before", copied by the test).
+# Every process of a scenario makes the (empty) shortcut folders as it starts, so only the files count.
+file_digests() { (cd "$1" 2>/dev/null && find . -type f -print0 | LC_ALL=C sort -z | xargs -0r sha256sum); }
+linked=0
+for scenario in "$D"/scenarios/*/; do
+  [ -e "$scenario/expect" ] || continue
+  name=$(basename "$scenario")
+  if [ ! -e "$scenario/shortcuts.expected" ]; then
+    read -r outcome version < "$scenario/expect" || true
+    [ "$outcome" != unchanged ] || cmp -s <(file_digests "$scenario/shortcuts_before") <(file_digests "$scenario/shortcuts") ||
+      fail "$name: a failed run changed the shortcut folders"
+    continue
+  fi
+  want=$(sed 's/^[a-z]* //; s/\\/\//g' "$scenario/shortcuts.expected" | LC_ALL=C sort)
+  got=$(cd "$scenario/shortcuts" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+  [ "$want" = "$got" ] || fail "$name: the shortcut folders hold '$got', not '$want'"
+  folder=$(printf 'Z:%s\\Zorvi' "${scenario%/}" | tr / '\\')
+  while read -r kind path; do
+    [ "$kind" = made ] || continue
+    info=$(lnkinfo "$scenario/shortcuts/${path//\\//}" | tr -d '\r') || { fail "$name: lnkinfo cannot read $path"; continue; }
+    target=$(sed -n 's/^\tLocal path\t*: //p' <<<"$info")
+    start=$(sed -n 's/^\tWorking directory\t*: //p' <<<"$info")
+    [ "$target" = "$folder\\launcher.exe" ] || fail "$name: $path leads to '$target'"
+    [ "$start" = "$folder" ] || fail "$name: $path starts in '$start'"
+    linked=$((linked + 1))
+  done < "$scenario/shortcuts.expected"
+done
+[ $linked -eq 0 ] || [ $status -ne 0 ] || echo "find, lnkinfo: $linked shortcuts lead to their installation's launcher"
 
 # The last install folder each scenario left in the user's registry (`wine reg export`): a per-user install that
 # succeeded records its folder, copy-only installs record none, and a failed or stopped run has none left. A
