@@ -117,6 +117,15 @@ bool SetCrashDumpWait(const std::wstring& value) {
   return true;
 }
 
+// The downloader's wait before it resumes a failed download (6 s in the product).
+bool SetDownloadRetryDelay(const std::wstring& value) {
+  unsigned milliseconds = 0;
+  if (!base::StringToUint(value, &milliseconds))
+    return false;
+  SetDownloadRetryDelayForTesting(milliseconds);
+  return true;
+}
+
 // Where the starts that outlive an uninstallation are recorded instead of made: one line per start, "<kind>\t<this
 // process's id>\t<its initial-pid switch>\t<its parent-pid switch>\t<command line>", in UTF-8.
 std::wstring g_detached_starts_file;
@@ -225,6 +234,7 @@ const Seam kSeams[] = {
     {L"hold-at-step", SetHoldAtStep},
     {L"crash-reporter-start-wait", SetCrashReporterStartWait},
     {L"crash-dump-wait", SetCrashDumpWait},
+    {L"download-retry-delay", SetDownloadRetryDelay},
     {L"detached-starts", SetDetachedStarts},
     {L"task-store", SetTaskStore},
     {L"elevation", SetElevation},

@@ -76,9 +76,13 @@ endforeach()
 
 # The interactive installer's scenarios show its window, whose caption every such window shares: they take turns
 # with the other tests that show and work windows.
-foreach(test AcceptedInstallationEndsWithTheFilesInPlace SecondInstanceGivesWayAndClosingCancels
-             CopyFailureIsShownAndRetryInstallsOnceItIsFixed BeforeWindows7AcceptOffersOnlyTheFullPackage)
-  zorvi_test_resource_lock(desktop/launcher/installer InstallerUIEndToEndTest.${test} display_foreground)
+foreach(test InstallerUIEndToEndTest/AcceptedRunTest.InstallsThePackage/PackagesOwnInstaller
+             InstallerUIEndToEndTest/AcceptedRunTest.InstallsThePackage/NetworkInstaller
+             InstallerUIEndToEndTest.SecondInstanceGivesWayAndClosingCancels
+             InstallerUIEndToEndTest.CopyFailureIsShownAndRetryInstallsOnceItIsFixed
+             InstallerUIEndToEndTest.BeforeWindows7AcceptOffersOnlyTheFullPackage
+             InstallerUIEndToEndTest.NetworkFetchFailuresEndInTheFullPackagePage)
+  zorvi_test_resource_lock(desktop/launcher/installer ${test} display_foreground)
 endforeach()
 
 # The installer's shortcut tests hand the shortcut layer's property-store writer an in-memory store: wine's link

@@ -1,7 +1,8 @@
-// The interactive installer end to end: a package's own installer.exe (with the test build of the library) run as
-// the user starts it, its window worked by the window driver (window_driver_test_child) on the suite's display, its
-// statistics posted to the loopback server standing in for the update service, and the installed tree compared
-// with the package.
+// The interactive installer end to end: a package's own installer.exe (with the test build of the library), or a
+// copy of it alone in a folder (a network installer, which fetches its package), run as the user starts it, its
+// window worked by the window driver (window_driver_test_child) on the suite's display, the loopback server
+// standing in for the update service (its log the outside view of every request), and the installed tree compared
+// with the package (for the network installer as 7zz extracted it, testdata_setup.sh).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -23,166 +24,137 @@
 #include "desktop/launcher/installer/installer_package_test_util.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/product_info.h"
+#include "desktop/launcher/installer/ui/installer_resource_ids.h"
 #include "testing/installer_test_seams_from_environment.h"
 #include "testing/loopback_server.h"
 #include "testing/test_support.h"
+#include "testing/window_driver.h"
 
 namespace zorvi::installer::test {
 namespace {
 
-constexpr DWORD kWaitMs = 90000;
-constexpr int kAcceptButton = 1003;
-constexpr int kRetryButton = 1005;
-constexpr int kFullPackageButton = 1004;
-constexpr int kStatusText = 1011;
-constexpr int kYes = IDYES;
+using test_support::DriverReport;
+using test_support::LoggedRequest;
+using test_support::RequestsTo;
 
-struct WindowSearch {
-  DWORD process_id;
-  HWND found = nullptr;
-  int count = 0;
-};
+constexpr char kAddressPath[] = "/base/netinstaller/nightly";
+constexpr char kProductName[] = "Zorvi";  // the branding's, which the full-package page's address names
 
-BOOL CALLBACK FindProcessDialog(HWND window, LPARAM data) {
-  auto* search = reinterpret_cast<WindowSearch*>(data);
-  DWORD process_id = 0;
-  wchar_t class_name[16] = {};
-  GetWindowThreadProcessId(window, &process_id);
-  if (process_id == search->process_id && IsWindowVisible(window) && GetClassNameW(window, class_name, 16) &&
-      std::wstring(class_name) == L"#32770" && !GetParent(window)) {
-    ++search->count;
-    search->found = window;
-  }
-  return TRUE;
+// Driver actions that press a button as a click would (see the driver's "command").
+std::wstring Press(int id) {
+  return L" command=" + std::to_wstring(id) + L" ";
 }
 
-// One installer process of the package, started as the user's shell starts it, with the scenario's temporary
-// folder, branding and seams.
-class InstallerProcess {
- public:
-  InstallerProcess(const base::FilePath& program, const std::wstring& switches, const std::wstring& environment) {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    std::wstring command_line = L"\"" + program.value() + L"\" " + switches;
-    EXPECT_TRUE(CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE,
-                               DETACHED_PROCESS | CREATE_UNICODE_ENVIRONMENT,
-                               const_cast<wchar_t*>(environment.c_str()), program.DirName().value().c_str(),
-                               &startup, &information_));
-  }
-  ~InstallerProcess() {
-    if (information_.hProcess) {
-      if (WaitForSingleObject(information_.hProcess, 0) == WAIT_TIMEOUT)
-        TerminateProcess(information_.hProcess, 99);
-      CloseHandle(information_.hProcess);
-      CloseHandle(information_.hThread);
-    }
-  }
-  InstallerProcess(const InstallerProcess&) = delete;
-  InstallerProcess& operator=(const InstallerProcess&) = delete;
+// What a run left: its exit code, the statistics it posted (as the server received them) and the server's log.
+struct RunEnd {
+  DWORD exit_code = STILL_ACTIVE;
+  base::DictionaryValue stats;
+  std::vector<std::string> pages;  // "ui.page_sequence"'s page types
+  std::vector<LoggedRequest> log;
 
-  // The installer's main dialog once its thread waits for the user: it is made before the first wait.
-  HWND WaitForWindow() const {
-    EXPECT_EQ(0u, WaitForInputIdle(information_.hProcess, kWaitMs));
-    WindowSearch search{information_.dwProcessId};
-    EnumWindows(&FindProcessDialog, reinterpret_cast<LPARAM>(&search));
-    EXPECT_EQ(1, search.count);
-    return search.found;
+  int Integer(const std::string& path) const {
+    int value = -1;
+    stats.GetInteger(path, &value);
+    return value;
   }
-  DWORD Wait() const {
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(information_.hProcess, kWaitMs));
-    DWORD exit_code = 259;
-    GetExitCodeProcess(information_.hProcess, &exit_code);
-    return exit_code;
-  }
-  DWORD pid() const { return information_.dwProcessId; }
-
- private:
-  PROCESS_INFORMATION information_ = {};
 };
 
 class InstallerUIEndToEndTest : public testing::Test {
  protected:
   void SetUp() override {
-    root_ = base::FilePath(folder_.path());
-    install_ = root_.Append(L"Zorvi");
-    temp_ = root_.Append(L"temp");
     ASSERT_TRUE(base::CreateDirectory(temp_));
-    ASSERT_TRUE(base::CreateDirectory(root_.Append(L"www")));
-    company_ = base::WideToUTF8(test_support::UniqueName(L"ZorviUI"));
     package_ = std::make_unique<PackageFixture>(root_.Append(L"download"), company_);
+  }
+
+  // The loopback server with `faults`, serving the network installer's package, as the update service of the
+  // product's branding; its full-package page is `full_package_page`.
+  void StartService(const std::string& faults = "", const std::string& full_package_page = "") {
     std::string error;
-    ASSERT_TRUE(server_.Start(root_.Append(L"www").value(), "", &error)) << error;
-    // The package's product, with the loopback server as its update service.
+    ASSERT_TRUE(server_.Start(network_.Append(L"www").value(), faults, &error)) << error;
     branding_ = root_.Append(L"branding_ui.json");
     ASSERT_TRUE(test_support::WriteFileBytes(
-        branding_.value(), R"({"company_name": ")" + company_ +
-                               R"(", "product_name": "Zorvi", "visible_product_name": "Zorvi", )"
-                               R"("file_name_base": "zorvi", "user_agent_name": "ZRV", "urls": {"autoupdate": ")" +
-                               base::WideToUTF8(server_.Url("/base/", "localhost")) + R"("}})"));
+        branding_.value(), R"({"company_name": ")" + company_ + R"(", "product_name": ")" + kProductName +
+                               R"(", "visible_product_name": "Zorvi", "file_name_base": "zorvi", )"
+                               R"("user_agent_name": "ZRV", "urls": {"autoupdate": ")" +
+                               base::WideToUTF8(server_.Url("/base/", "localhost")) +
+                               R"(", "download_full_windows": ")" + full_package_page + R"("}})"));
   }
 
-  // Without the overrides fetch the package is complete before the backend starts, which then runs the package's
-  // installer at once: this build's backend cannot yet wait for a package that comes later.
-  std::unique_ptr<InstallerProcess> Start(const base::FilePath& program = base::FilePath()) {
-    const std::wstring environment = EnvironmentWith(
-        {{L"TEMP", temp_.value()},
-         {L"TMP", temp_.value()},
-         {test_support::kInstallerTestSeamsVariable, L"branding-file=" + branding_.value()}});
-    return std::make_unique<InstallerProcess>(
-        program.empty() ? package_->folder().Append(L"installer.exe") : program,
-        L"--installfolder=\"" + install_.value() +
-            L"\" --with-feature:installer-ui-stats=on --with-feature:installer-pref-default-overrides-support=off --v=2",
-        environment);
+  // Starts `program` (by default the package's installer) as the user's shell does. Without the overrides fetch
+  // the package is complete before the backend starts; a failed download is resumed after 3 s; the shortcuts go
+  // below the test's folder.
+  std::unique_ptr<test_support::WindowProgram> Start(const base::FilePath& program = base::FilePath()) {
+    if (!server_.port())
+      StartService();
+    const base::FilePath exe = program.empty() ? package_->folder().Append(L"installer.exe") : program;
+    return std::make_unique<test_support::WindowProgram>(
+        L"\"" + exe.value() + L"\" --installfolder=\"" + install_.value() +
+            L"\" --with-feature:installer-ui-stats=on --with-feature:installer-pref-default-overrides-support=off "
+            L"--v=2",
+        std::wstring(),
+        EnvironmentWith({{L"TEMP", temp_.value()},
+                         {L"TMP", temp_.value()},
+                         {test_support::kInstallerTestSeamsVariable,
+                          L"download-retry-delay=3000;shortcut-folders=" + root_.Append(L"shortcuts").value() +
+                              L";branding-file=" + branding_.value()}}),
+        exe.DirName().value());
   }
 
-  // Runs the driver on the window captioned `caption`; its JSON lines.
-  std::vector<std::unique_ptr<base::Value>> Drive(const std::wstring& caption, const std::wstring& actions) {
-    DWORD exit_code = 0;
-    std::string output;
-    EXPECT_TRUE(test_support::RunProcess(L"\"" + test_support::ExecutableDir() +
-                                             L"\\window_driver_test_child.exe\" \"--caption=" + caption + L"\" " +
-                                             actions,
-                                         &exit_code, &output));
-    EXPECT_EQ(0u, exit_code) << output;
-    std::vector<std::unique_ptr<base::Value>> lines;
-    for (const std::string& line : base::SplitString(output, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY))
-      lines.push_back(base::JsonReader::Read(line));
-    return lines;
+  // A copy of the package's host and library alone in a folder, so with no package beside it: it fetches the
+  // package. Wine reports `version` to it when given.
+  base::FilePath LoneInstaller(const wchar_t* version = nullptr) {
+    const std::wstring name = test_support::UniqueName(L"installer_alone") + L".exe";
+    const base::FilePath folder = root_.Append(L"alone");
+    EXPECT_TRUE(base::CreateDirectory(folder));
+    EXPECT_TRUE(CopyFileW(package_->folder().Append(L"installer.exe").value().c_str(),
+                          folder.Append(name).value().c_str(), FALSE));
+    EXPECT_TRUE(CopyFileW(package_->folder().Append(L"zorvi.dll").value().c_str(),
+                          folder.Append(L"zorvi.dll").value().c_str(), FALSE));
+    if (version)
+      SetKeyValue(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\" + name, L"", L"Version", version);
+    return folder.Append(name);
   }
 
-  // The statistics the run posted, as the server received them.
-  std::unique_ptr<base::DictionaryValue> PostedStats() {
-    const std::vector<test_support::LoggedRequest> requests =
-        test_support::RequestsTo(server_.StopAndReadLog(), "/base/netinstaller/feedback");
-    EXPECT_EQ(1u, requests.size());
+  // Sets a text value of `key` + `subkey`; `key` goes when the test ends.
+  void SetKeyValue(HKEY root, const std::wstring& key, const std::wstring& subkey, const wchar_t* name,
+                   const std::wstring& value) {
+    keys_.emplace_back(root, key);
+    EXPECT_EQ(ERROR_SUCCESS, RegSetKeyValueW(root, (key + subkey).c_str(), name, REG_SZ, value.c_str(),
+                                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
+  }
+  void TearDown() override {
+    for (const auto& [root, key] : keys_)
+      RegDeleteTreeW(root, key.c_str());
+  }
+
+  // Waits for the run's end; what it left.
+  std::unique_ptr<RunEnd> Finish(test_support::WindowProgram* installer) {
+    auto end = std::make_unique<RunEnd>();
+    end->exit_code = installer->Wait();
+    end->log = server_.StopAndReadLog();
+    const std::vector<LoggedRequest> posts = RequestsTo(end->log, "/base/netinstaller/feedback");
+    EXPECT_EQ(1u, posts.size()) << Logs();
     std::string body;
-    if (requests.empty() || !server_.ReadBody(requests[0], &body))
-      return std::make_unique<base::DictionaryValue>();
-    std::unique_ptr<base::Value> value = base::JsonReader::Read(body);
+    std::unique_ptr<base::Value> value;
     base::DictionaryValue* dictionary = nullptr;
-    auto stats = std::make_unique<base::DictionaryValue>();
-    if (value && value->GetAsDictionary(&dictionary))
-      stats->Swap(dictionary);
-    return stats;
+    if (posts.size() == 1 && server_.ReadBody(posts[0], &body) && (value = base::JsonReader::Read(body)) &&
+        value->GetAsDictionary(&dictionary))
+      end->stats.Swap(dictionary);
+    end->pages = test_support::PageSequence(end->stats, "ui.page_sequence", false);
+    return end;
   }
 
-  static std::vector<std::string> PageSequence(const base::DictionaryValue& stats) {
-    std::vector<std::string> pages;
-    const base::ListValue* list = nullptr;
-    const base::DictionaryValue* entry = nullptr;
-    std::string page;
-    if (stats.GetList("ui.page_sequence", &list)) {
-      for (const auto& node : *list) {
-        if (node->GetAsDictionary(&entry) && entry->GetString("page_type", &page))
-          pages.push_back(page);
-      }
+  // Every file of the package's list installed as `package` holds it.
+  void ExpectInstalled(const base::FilePath& package) {
+    const std::map<std::string, std::string> files = ReadTree(package);
+    const std::map<std::string, std::string> installed =
+        ReadTree(install_.Append(base::UTF8ToWide(GetFullVersionString())));
+    std::string list;
+    ASSERT_TRUE(base::ReadFileToString(package.Append(L"files_list"), &list));
+    for (const std::string& file : base::SplitString(list, "\r\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+      ASSERT_TRUE(files.count(file)) << file;
+      EXPECT_EQ(files.at(file), installed.count(file) ? installed.at(file) : "<missing>") << file;
     }
-    return pages;
-  }
-  static int Integer(const base::DictionaryValue& stats, const std::string& path) {
-    int value = -1;
-    stats.GetInteger(path, &value);
-    return value;
   }
 
   // The installers' logs, for failure messages.
@@ -197,61 +169,80 @@ class InstallerUIEndToEndTest : public testing::Test {
     return text;
   }
 
-  static std::wstring Caption(HWND window) {
-    wchar_t caption[256] = {};
-    GetWindowTextW(window, caption, 256);
-    return caption;
-  }
-
   test_support::ScopedTestFolder folder_{L"ui_e2e"};
-  base::FilePath root_;
-  base::FilePath install_;
-  base::FilePath temp_;
+  const base::FilePath root_{folder_.path()};
+  const base::FilePath install_ = root_.Append(L"Zorvi");
+  const base::FilePath temp_ = root_.Append(L"temp");
+  const base::FilePath network_ = base::FilePath(test_support::TestDataDir()).Append(L"network");
+  const std::string company_ = base::WideToUTF8(test_support::UniqueName(L"ZorviUI"));
+  const test_support::StringOracle oracle_;
   base::FilePath branding_;
-  std::string company_;
+  std::vector<std::pair<HKEY, std::wstring>> keys_;
   std::unique_ptr<PackageFixture> package_;
   test_support::LoopbackServer server_;
 };
 
-// Accepted on the welcome page, the package's own installer installs it: the progress page's bar starts where the
-// run stood and ends full, the run ends with exit code 0, every file of the package is in the version's folder and
-// the statistics say so.
-TEST_F(InstallerUIEndToEndTest, AcceptedInstallationEndsWithTheFilesInPlace) {
+// The update service's answer naming the network package, with `checksum` (sha256sum's, by default).
+std::string AddressReply(std::string checksum = "") {
+  if (checksum.empty())
+    checksum = test_support::Sha256SumOf(test_support::TestDataDir() + L"\\network\\sha256.txt", "full.exe");
+  return R"({"body": "{\"installer\": \"http://localhost:{port}/full.exe\", \"installer_checksum\": \")" + checksum +
+         R"(\"}", "times": "all"})";
+}
+
+// Accepted on the welcome page, the installer installs the package: the package's own from beside it, the network
+// installer once it has downloaded it (a truncated answer resumed after two 503s), accepted during the download, so
+// that its bar starts in the download phase. Both end with exit code 0, every file of the package in
+// the version's folder, and statistics of success.
+class AcceptedRunTest : public InstallerUIEndToEndTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(AcceptedRunTest, InstallsThePackage) {
+  const bool network = GetParam();
+  if (network) {
+    ASSERT_NO_FATAL_FAILURE(StartService(std::string("{\"") + kAddressPath + "\": [" + AddressReply() +
+                                         R"(], "/full.exe": [{"truncate": 300000}, {"status": 503, "times": 2}]})"));
+  }
   const base::TimeTicks start = base::TimeTicks::Now();
-  std::unique_ptr<InstallerProcess> installer = Start();
+  const std::unique_ptr<test_support::WindowProgram> installer = Start(network ? LoneInstaller() : base::FilePath());
   const HWND window = installer->WaitForWindow();
   ASSERT_TRUE(window) << Logs();
   const base::TimeTicks shown = base::TimeTicks::Now();
-  Drive(Caption(window), L"command=" + std::to_wstring(kAcceptButton));
-  EXPECT_EQ(0u, installer->Wait()) << Logs();
+  for (int request = 0; network && request < 2; ++request) {  // the download's second answer is a 503
+    ASSERT_TRUE(server_.WaitForRequest("/full.exe", 90000));
+  }
+  const DriverReport progress = test_support::DriveWindow(window, Press(IDC_ACCEPT_BUTTON) + L"read");
+  const std::unique_ptr<RunEnd> end = Finish(installer.get());
+  EXPECT_EQ(0u, end->exit_code) << Logs();
   // The closing note's figures: start to the first window waiting for the user, accept to the process's end.
   std::printf("first window after %lld ms; accept to exit %lld ms\n",
               static_cast<long long>((shown - start).InMilliseconds()),
               static_cast<long long>((base::TimeTicks::Now() - shown).InMilliseconds()));
-  const std::unique_ptr<base::DictionaryValue> stats = PostedStats();
-  EXPECT_EQ(1, Integer(*stats, "installation_success"));
-  EXPECT_EQ(-1, Integer(*stats, "installation_cancelled"));
-  EXPECT_FALSE(stats->Get("failure_reason", nullptr));
-  EXPECT_EQ((std::vector<std::string>{"WELCOME", "PROGRESS"}), PageSequence(*stats));
-  const std::map<std::string, std::string> package = ReadTree(package_->folder());
-  const std::map<std::string, std::string> installed = ReadTree(install_.Append(base::UTF8ToWide(GetFullVersionString())));
-  for (const std::string& file : package_->files()) {
-    ASSERT_TRUE(package.count(file)) << file;
-    EXPECT_EQ(package.at(file), installed.count(file) ? installed.at(file) : "<missing>") << file;
+  EXPECT_EQ(1, end->Integer("installation_success"));
+  EXPECT_EQ(-1, end->Integer("installation_cancelled"));
+  EXPECT_FALSE(end->stats.Get("failure_reason", nullptr));
+  EXPECT_EQ((std::vector<std::string>{"WELCOME", "PROGRESS"}), end->pages);
+  ExpectInstalled(network ? network_.Append(L"unpacked") : package_->folder());
+  // The bar's range starts where the run stood at the accept and ends full.
+  const std::vector<int> range = progress.Integers(IDC_PROGRESS_BAR, "range");
+  ASSERT_EQ(2u, range.size()) << progress.output;
+  EXPECT_EQ(1 + 1000 + 200 + 1 + 1 + 100, range[1]);
+  if (network) {
+    EXPECT_LT(range[0], 1 + 1000) << "accepted before the download ended";
+    EXPECT_EQ(1u, RequestsTo(end->log, kAddressPath).size());
+    const std::vector<LoggedRequest> downloads = RequestsTo(end->log, "/full.exe");
+    ASSERT_EQ(4u, downloads.size());
+    EXPECT_FALSE(downloads[0].complete) << "truncated";
+    for (size_t resumed : {1, 2, 3}) {
+      EXPECT_EQ(resumed < 3 ? 503 : 206, downloads[resumed].status);
+      EXPECT_EQ("bytes=" + std::to_string(downloads[0].bytes_sent) + "-", downloads[resumed].Header("Range"));
+    }
   }
 }
 
-// The driver's line of control `id` in `lines`; an empty dictionary when none.
-const base::DictionaryValue& ControlLine(const std::vector<std::unique_ptr<base::Value>>& lines, int id) {
-  static const base::DictionaryValue kNone;
-  const base::DictionaryValue* dictionary = nullptr;
-  int control = 0;
-  for (const auto& line : lines) {
-    if (line && line->GetAsDictionary(&dictionary) && dictionary->GetInteger("control", &control) && control == id)
-      return *dictionary;
-  }
-  return kNone;
-}
+INSTANTIATE_TEST_SUITE_P(InstallerUIEndToEndTest, AcceptedRunTest, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "NetworkInstaller" : "PackagesOwnInstaller");
+                         });
 
 // A root file that cannot be replaced (held open where the package's goes) fails the copy: once the backend has
 // ended, the error page names the file and offers no full package (the package is at hand); with the file
@@ -264,83 +255,57 @@ TEST_F(InstallerUIEndToEndTest, CopyFailureIsShownAndRetryInstallsOnceItIsFixed)
   base::win::ScopedHandle holder(
       CreateFileW(blocked.value().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(holder.IsValid());
-  std::unique_ptr<InstallerProcess> installer = Start();
+  const std::unique_ptr<test_support::WindowProgram> installer = Start();
   const HWND window = installer->WaitForWindow();
   ASSERT_TRUE(window) << Logs();
-  const std::vector<std::unique_ptr<base::Value>> error_page =
-      Drive(Caption(window), L"command=" + std::to_wstring(kAcceptButton) + L" wait-shown=" +
-                                 std::to_wstring(kRetryButton) + L" read");
-  std::string text;
-  EXPECT_TRUE(ControlLine(error_page, kStatusText).GetString("text", &text));
-  EXPECT_NE(std::string::npos, text.find(base::WideToUTF8(blocked.value()))) << text;
-  int visible = -1;
-  EXPECT_TRUE(ControlLine(error_page, kFullPackageButton).GetInteger("visible", &visible));
-  EXPECT_EQ(0, visible);
+  const DriverReport error_page =
+      test_support::DriveWindow(window, Press(IDC_ACCEPT_BUTTON) + L"wait-shown=1005 read");
+  EXPECT_NE(std::string::npos, error_page.Text(IDC_STATUS_TEXT).find(base::WideToUTF8(blocked.value())))
+      << error_page.output;
+  EXPECT_EQ(0, error_page.Integer(IDC_FULL_PACKAGE_BUTTON, "visible"));
   holder.Close();
   std::string earlier;
   EXPECT_TRUE(base::ReadFileToString(blocked, &earlier));
   EXPECT_EQ("an earlier file", earlier) << "the failed run was rolled back";
 
-  Drive(Caption(window), L"command=" + std::to_wstring(kRetryButton));
-  EXPECT_EQ(0u, installer->Wait()) << Logs();
-  const std::unique_ptr<base::DictionaryValue> stats = PostedStats();
-  EXPECT_EQ(1, Integer(*stats, "installation_success"));
-  EXPECT_FALSE(stats->Get("failure_reason", nullptr));
-  EXPECT_EQ((std::vector<std::string>{"WELCOME", "PROGRESS", "ERROR", "PROGRESS"}), PageSequence(*stats));
-  const std::map<std::string, std::string> package = ReadTree(package_->folder());
-  const std::map<std::string, std::string> installed = ReadTree(install_);
-  EXPECT_EQ(package.at(package_->root_files()[0]), installed.at(package_->root_files()[0]));
+  test_support::DriveWindow(window, Press(IDC_RETRY_BUTTON));
+  const std::unique_ptr<RunEnd> end = Finish(installer.get());
+  EXPECT_EQ(0u, end->exit_code) << Logs();
+  EXPECT_EQ(1, end->Integer("installation_success"));
+  EXPECT_FALSE(end->stats.Get("failure_reason", nullptr));
+  EXPECT_EQ((std::vector<std::string>{"WELCOME", "PROGRESS", "ERROR", "PROGRESS"}), end->pages);
+  EXPECT_EQ(ReadTree(package_->folder()).at(package_->root_files()[0]),
+            ReadTree(install_).at(package_->root_files()[0]));
 }
 
-// On Windows Vista (wine's version for this copy of the installer, which runs alone and so fetches its package)
-// the accept shows the error page that sends the user to the full package, and the run can then only be closed.
+// On Windows Vista (wine's version for a lone copy of the installer, which so fetches its package) the accept
+// shows the error page that sends the user to the full package, and the run can then only be closed.
 TEST_F(InstallerUIEndToEndTest, BeforeWindows7AcceptOffersOnlyTheFullPackage) {
-  const std::wstring name = test_support::UniqueName(L"installer_vista") + L".exe";
-  const base::FilePath folder = root_.Append(L"vista");
-  ASSERT_TRUE(base::CreateDirectory(folder));
-  ASSERT_TRUE(CopyFileW(package_->folder().Append(L"installer.exe").value().c_str(),
-                        folder.Append(name).value().c_str(), FALSE));
-  ASSERT_TRUE(CopyFileW(package_->folder().Append(L"zorvi.dll").value().c_str(),
-                        folder.Append(L"zorvi.dll").value().c_str(), FALSE));
-  const std::wstring version_key = L"Software\\Wine\\AppDefaults\\" + name;
-  ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, version_key.c_str(), L"Version", REG_SZ, L"vista",
-                                           sizeof(L"vista")));
-  std::unique_ptr<InstallerProcess> installer = Start(folder.Append(name));
+  const std::unique_ptr<test_support::WindowProgram> installer = Start(LoneInstaller(L"vista"));
   const HWND window = installer->WaitForWindow();
-  RegDeleteTreeW(HKEY_CURRENT_USER, version_key.c_str());
   ASSERT_TRUE(window) << Logs();
-  const std::vector<std::unique_ptr<base::Value>> error_page =
-      Drive(Caption(window), L"command=" + std::to_wstring(kAcceptButton) + L" read");
-  std::string text;
-  std::string offer;
-  int visible = -1;
-  EXPECT_TRUE(ControlLine(error_page, kStatusText).GetString("text", &text));
-  EXPECT_TRUE(ControlLine(error_page, kFullPackageButton).GetString("text", &offer));
-  EXPECT_TRUE(ControlLine(error_page, kFullPackageButton).GetInteger("visible", &visible));
-  EXPECT_EQ(1, visible);
+  const DriverReport error_page = test_support::DriveWindow(window, Press(IDC_ACCEPT_BUTTON) + L"read");
+  const std::string offer = error_page.Text(IDC_FULL_PACKAGE_BUTTON);
+  EXPECT_EQ(1, error_page.Integer(IDC_FULL_PACKAGE_BUTTON, "visible"));
   EXPECT_FALSE(offer.empty());
-  EXPECT_NE(std::string::npos, text.find(offer)) << "the text names the button: " << text;
-  Drive(Caption(window), L"close box=" + std::to_wstring(kYes));
-  EXPECT_NE(0u, installer->Wait()) << Logs();
-  const std::unique_ptr<base::DictionaryValue> stats = PostedStats();
-  EXPECT_EQ((std::vector<std::string>{"WELCOME", "ERROR"}), PageSequence(*stats));
-  EXPECT_EQ(1, Integer(*stats, "installation_cancelled"));
+  EXPECT_NE(std::string::npos, error_page.Text(IDC_STATUS_TEXT).find(offer)) << "the text names the button";
+  test_support::DriveWindow(window, L"close box=" + std::to_wstring(IDYES));
+  const std::unique_ptr<RunEnd> end = Finish(installer.get());
+  EXPECT_NE(0u, end->exit_code) << Logs();
+  EXPECT_EQ((std::vector<std::string>{"WELCOME", "ERROR"}), end->pages);
+  EXPECT_EQ(1, end->Integer("installation_cancelled"));
   EXPECT_FALSE(base::PathExists(install_)) << "nothing was installed";
 }
 
 // A second interactive installer of the session gives way to the first (whose lock file names its window's
 // thread), and the first, closed and confirmed, ends as cancelled.
 TEST_F(InstallerUIEndToEndTest, SecondInstanceGivesWayAndClosingCancels) {
-  std::unique_ptr<InstallerProcess> first = Start();
+  const std::unique_ptr<test_support::WindowProgram> first = Start();
   const HWND window = first->WaitForWindow();
   ASSERT_TRUE(window);
-  const DWORD ui_thread = GetWindowThreadProcessId(window, nullptr);
-
-  std::unique_ptr<InstallerProcess> second = Start();
+  const std::unique_ptr<test_support::WindowProgram> second = Start();
   EXPECT_NE(0u, second->Wait());
-  WindowSearch search{second->pid()};
-  EnumWindows(&FindProcessDialog, reinterpret_cast<LPARAM>(&search));
-  EXPECT_EQ(0, search.count) << "the second instance showed no window";
+  EXPECT_EQ(0, second->DialogCount()) << "the second instance showed no window";
   const base::FilePath lock = temp_.Append(L"Zorvi Installer").Append(L"installer.lck");
   base::win::ScopedHandle file(CreateFileW(lock.value().c_str(), GENERIC_READ,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -349,15 +314,64 @@ TEST_F(InstallerUIEndToEndTest, SecondInstanceGivesWayAndClosingCancels) {
   DWORD read = 0;
   EXPECT_TRUE(file.IsValid() && ReadFile(file.Get(), &owner, sizeof(owner), &read, nullptr));
   file.Close();
-  EXPECT_EQ(ui_thread, owner);
+  EXPECT_EQ(GetWindowThreadProcessId(window, nullptr), owner);
 
-  Drive(Caption(window), L"close box=" + std::to_wstring(kYes));
-  EXPECT_NE(0u, first->Wait());
-  const std::unique_ptr<base::DictionaryValue> stats = PostedStats();
-  EXPECT_EQ(1, Integer(*stats, "installation_cancelled"));
-  EXPECT_EQ(0, Integer(*stats, "installation_success"));
-  EXPECT_EQ(std::vector<std::string>{"WELCOME"}, PageSequence(*stats));
+  test_support::DriveWindow(window, L"close box=" + std::to_wstring(IDYES));
+  const std::unique_ptr<RunEnd> end = Finish(first.get());
+  EXPECT_NE(0u, end->exit_code);
+  EXPECT_EQ(1, end->Integer("installation_cancelled"));
+  EXPECT_EQ(0, end->Integer("installation_success"));
+  EXPECT_EQ(std::vector<std::string>{"WELCOME"}, end->pages);
   EXPECT_FALSE(base::PathExists(lock));
+}
+
+// A network installer whose package never matches its checksum: the accept's fetch fails into the error page of
+// a failed download once the backend has ended, without the full package (a first error never offers it) and
+// without fetching again by itself; Retry fetches once more and its failure offers the full package, whose button
+// opens the branding's page with the product named (through the page's scheme, whose recording handler the test
+// registers) and ends the run.
+TEST_F(InstallerUIEndToEndTest, NetworkFetchFailuresEndInTheFullPackagePage) {
+  const std::wstring scheme = L"zorvitest-" + std::to_wstring(GetCurrentProcessId());
+  const std::string page = base::WideToUTF8(scheme) + "://download/full?from=installer";
+  ASSERT_NO_FATAL_FAILURE(StartService(std::string("{\"") + kAddressPath + "\": [" +
+                                           AddressReply(std::string(64, '0')) + "]}",
+                                       page));
+  // Wine's shell finds URL handlers among the machine's classes only, and none whose command has 260 characters
+  // or more: the names are short (and unique to this process).
+  const std::wstring key = L"Software\\Classes\\" + scheme;
+  const std::wstring opened_name = L"zorvi_page_" + std::to_wstring(GetCurrentProcessId());
+  base::win::ScopedHandle opened(CreateEventW(nullptr, TRUE, FALSE, opened_name.c_str()));
+  wchar_t temp[MAX_PATH] = {};
+  ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
+  const std::wstring record = temp + opened_name + L".txt";
+  const std::wstring handler = L"\"" + test_support::ExecutableDir() + L"\\window_driver_test_child.exe\" --signal=" +
+                               opened_name + L" \"--record=" + record + L"\" \"%1\"";
+  SetKeyValue(HKEY_LOCAL_MACHINE, key, L"", L"URL Protocol", L"");
+  SetKeyValue(HKEY_LOCAL_MACHINE, key, L"\\shell\\open\\command", nullptr, handler);
+  const std::unique_ptr<test_support::WindowProgram> installer = Start(LoneInstaller());
+  const HWND window = installer->WaitForWindow();
+  ASSERT_TRUE(window) << Logs();
+  const std::string download_error = oracle_.Get(oracle_.Languages().at(0), IDS_ERROR_DOWNLOAD);
+  ASSERT_FALSE(download_error.empty());
+  const DriverReport first = test_support::DriveWindow(window, Press(IDC_ACCEPT_BUTTON) + L"wait-shown=1005 read");
+  EXPECT_EQ(download_error, first.Text(IDC_STATUS_TEXT)) << first.output;
+  EXPECT_EQ(0, first.Integer(IDC_FULL_PACKAGE_BUTTON, "visible"));
+  const size_t fetches = RequestsTo(server_.Requests(), kAddressPath).size();
+  const DriverReport second =
+      test_support::DriveWindow(window, Press(IDC_RETRY_BUTTON) + L"wait-shown=1004 read post=1004");
+  EXPECT_EQ(download_error, second.Text(IDC_STATUS_TEXT)) << second.output;
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(opened.Get(), 90000)) << Logs();
+  std::string url;
+  EXPECT_TRUE(test_support::ReadFileBytes(record, &url));
+  DeleteFileW(record.c_str());
+  EXPECT_EQ(page + "&product=" + kProductName + "%20" + HostExpectations().at("GetStreamName") + "\n", url);
+
+  const std::unique_ptr<RunEnd> end = Finish(installer.get());
+  EXPECT_NE(0u, end->exit_code);
+  EXPECT_EQ(2, end->Integer("installation_cancelled"));
+  EXPECT_EQ((std::vector<std::string>{"WELCOME", "PROGRESS", "ERROR", "PROGRESS", "ERROR"}), end->pages);
+  EXPECT_EQ(fetches + 1, RequestsTo(end->log, kAddressPath).size()) << "only the retry fetched again";
+  EXPECT_FALSE(base::PathExists(install_)) << "nothing was installed";
 }
 
 }  // namespace

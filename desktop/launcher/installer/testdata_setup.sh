@@ -119,3 +119,18 @@ mkdir -p "$D/served"
 printf '{"browser": {"show_home_button": true}, "homepage": "https://start.example/ \\u00e9"}\n' > "$D/served/overrides.json"
 printf 'tracking data with spaces & symbols: é=1' > "$D/served/tracking.txt"
 (cd "$D/served" && sha256sum -- *) > "$D/served_sha256.txt"
+
+# The network installer's package as the update service serves it: the package stand-in answering the probes as
+# this build carrying the sample package's archive (7zz), its sha256sum, its files as 7zz extracts them, and the
+# strings of the host that shows them (pefile).
+N=$D/network
+mkdir -p "$N/www"
+(BUILD_DIR=$(cd "$B/.." && pwd) ROOT=$(cd "$HERE/../../.." && pwd)
+ . "$ROOT/testing/silent_install/silent_install.sh"
+ make_sample_package "$B/test_build/zorvi.dll" "$N/package"
+ (cd "$N/package" && 7zz a -t7z -bd -bso0 -bsp0 "$N/package.7z" .)
+ python3 "$ROOT/testing/package_fixture/make_package_fixture.py" package "$N/www/full.exe" \
+   --probe "$B/../fixtures/package_probe.exe" --internal-version 2234.0 --stream nightly --payload "$N/package.7z"
+ 7zz x -bd -bso0 "$N/package.7z" -o"$N/unpacked"
+ /usr/bin/python3 "$ROOT/host/check_host_resources.py" --strings "$B/installer.exe" > "$D/host_strings.json")
+(cd "$N/www" && sha256sum full.exe) > "$N/sha256.txt"

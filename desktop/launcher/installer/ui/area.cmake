@@ -16,12 +16,11 @@ cmake_language(DEFER CALL zorvi_host_resources installer_window_host_test_child)
 # Keys typed on the display go to the foreground window, a screenshot shows whatever window is on top, and the
 # driver finds the window by its caption: the tests that show the installer window take turns.
 foreach(test InstallerWindowEndToEndTest.RealKeysWorkTheDialog InstallerWindowEndToEndTest.WelcomeOptionsAndCancel
-             InstallerWindowEndToEndTest.ScreenshotsForTheDisplayCheck InstallerWindowEndToEndTest.DefaultBrowserBoxBelowWindows8Only
+             InstallerWindowEndToEndTest.EachRunShowsWhatItsHostFolderAndVersionAsk
              InstallerWindowTest.EveryPageShowsItsControlsInEveryRun InstallerWindowTest.MessageBoxesSpeakTheInstallersLanguage
              InstallerWindowTest.OnlyTheTermsLinkOpensTheTerms InstallerWindowTest.OptionsReachTheSettingsAndCount
              InstallerWindowTest.ControlsFollowTheSettingsAndTheFolder InstallerWindowTest.DeleteProfileBoxReachesTheSettings
              InstallerWindowTest.ThemedControlsPaintTheirPieceOfTheBackground
-             InstallerWindowEndToEndTest.TextsAndModeFollowTheHostAndTheFolder
              InstallerUIControllerTest.ProgressFollowsPhasesAndStepsForwardOnly
              InstallerUIControllerTest.ErrorsWaitForTheBackendAndARetryWaitsForTheTrackingData
              InstallerUIControllerTest.FetchFailuresRestartSilentlyThenWaitForTheUser
@@ -29,3 +28,5 @@ foreach(test InstallerWindowEndToEndTest.RealKeysWorkTheDialog InstallerWindowEn
              DialogDispatcherTest.KeysReachOnlyTheCurrentDialog)
   zorvi_test_resource_lock(desktop/launcher/installer/ui ${test} display_foreground)
 endforeach()
+# Ten starts of the window's host, one after another.
+zorvi_test_limit(desktop/launcher/installer/ui InstallerWindowEndToEndTest.EachRunShowsWhatItsHostFolderAndVersionAsk 300)

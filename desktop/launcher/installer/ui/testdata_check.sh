@@ -18,8 +18,9 @@ if [ "$loads" -lt 6 ] || [ "$starts" != "$loads" ] || [ "$stops" != "$loads" ]; 
 fi
 echo "relay: each of $loads picture loads started GDI+ once and shut it down again"
 
-# The window's screenshots (InstallerWindowEndToEndTest.ScreenshotsForTheDisplayCheck), cropped by the geometry the
-# driver read, checked by their properties only (exact pixels differ between font and drawing versions).
+# The window's screenshots (InstallerWindowEndToEndTest.EachRunShowsWhatItsHostFolderAndVersionAsk), cropped by
+# the geometry the driver read, checked by their properties only (exact pixels differ between font and drawing
+# versions).
 /usr/bin/python3 - "$D/screenshots" <<'PY'
 import json, subprocess, sys
 folder = sys.argv[1]

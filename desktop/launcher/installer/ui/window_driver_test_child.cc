@@ -1,15 +1,17 @@
-// Reads and works the installer window of another process as a user would, for end-to-end tests: it finds the
-// main dialog by its caption and prints what it finds as JSON lines. Test programs only; never shipped.
+// Reads and works the installer window of another process as a user would, for end-to-end tests: it takes the
+// main dialog that its test found and prints what it finds as JSON lines. Test programs only; never shipped.
 //
-// Usage: window_driver_test_child.exe --caption=TEXT ACTION...  (actions run in order)
+// Usage: window_driver_test_child.exe --window=HANDLE ACTION...  (decimal handle; actions run in order)
 //   read          one line per control of both dialogs: {"control":ID,"visible":0|1,"enabled":0|1,"text":"...",
 //                 "check":N,"rect":[l,t,r,b]} (client coordinates of the main dialog), combo boxes with "items" and
-//                 "selection"; then {"focus":ID} and {"window":{"caption":"...","rect":[l,t,r,b],"options_visible":0|1}}
+//                 "selection", progress bars with "range":[low,high]; then {"focus":ID} and {"window":{"caption":"...","rect":[l,t,r,b],"options_visible":0|1}}
 //                 (screen coordinates of the client area)
 //   click=ID      presses the button (BM_CLICK) and waits until the window has handled it
 //   command=ID    tells the button's dialog that the button was clicked (WM_COMMAND, BN_CLICKED) and waits until
 //                 it has handled it: unlike a click, no other window on the display can take the mouse capture
 //                 between the button's press and release and so swallow it
+//   post=ID       posts that command to the button's dialog, as a click arrives through the window's queue, and
+//                 does not wait: what the button starts may hold the window (a box of the system's own)
 //   select=ID:N   selects item N of the combo box and tells its dialog (CBN_SELCHANGE)
 //   close         the close box (WM_CLOSE), without waiting: a message box follows
 //   press=ID      presses the button without waiting: a message box (or the folder browser) follows
@@ -19,8 +21,9 @@
 //   foreground    brings the window to the front, where keys typed on the display go
 //   wait-shown=ID waits (at most 60 s) until the main dialog's control ID is visible, e.g. the retry button of
 //                 the error page that the window's controller shows once its work has ended
-// window_driver_test_child.exe --signal=NAME sets the named event and ends: a Linux program that the tests start
-// (and wine gives them no handle of) runs it last to say it is done.
+// window_driver_test_child.exe --signal=NAME [--record=FILE ARGUMENT...] writes the arguments into FILE (one line
+// each) when asked, sets the named event and ends: a Linux program that the tests start (and wine gives them no
+// handle of) runs it last to say it is done, and as a URL's handler it tells what it was asked to open.
 // Exit code 0; 2 when the window or a box is not found, 3 for a malformed action.
 #include <windows.h>
 
@@ -112,6 +115,13 @@ struct Driver {
       }
       line.Set("items", std::move(items));
       line.SetInteger("selection", static_cast<int>(SendMessageW(control, CB_GETCURSEL, 0, 0)));
+    }
+    if (IsClass(control, PROGRESS_CLASSW)) {
+      // Without a structure: a pointer into this process would mean nothing to the window's.
+      auto range = std::make_unique<base::ListValue>();
+      for (BOOL low : {TRUE, FALSE})
+        range->AppendInteger(static_cast<int>(SendMessageW(control, PBM_GETRANGE, low, 0)));
+      line.Set("range", std::move(range));
     }
     Print(line);
   }
@@ -218,11 +228,20 @@ int main() {
   base::CommandLine::Init();
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
   if (command_line.HasSwitch("signal")) {
+    std::string arguments;
+    for (const std::wstring& argument : command_line.GetArgs())
+      arguments += base::WideToUTF8(argument) + "\n";
+    const std::wstring record_path = command_line.GetSwitchValueNative("record");
+    if (FILE* record = record_path.empty() ? nullptr : _wfopen(record_path.c_str(), L"wb")) {
+      std::fputs(arguments.c_str(), record);
+      std::fclose(record);
+    }
     HANDLE done = OpenEventW(EVENT_MODIFY_STATE, FALSE, command_line.GetSwitchValueNative("signal").c_str());
     return done && SetEvent(done) ? 0 : 2;
   }
   Driver driver;
-  driver.main = FindWindowW(L"#32770", command_line.GetSwitchValueNative("caption").c_str());
+  driver.main = reinterpret_cast<HWND>(wcstoull(command_line.GetSwitchValueNative("window").c_str(), nullptr, 10));
+  driver.main = IsWindow(driver.main) ? driver.main : nullptr;
   for (HWND child = driver.main ? GetWindow(driver.main, GW_CHILD) : nullptr; child;
        child = GetWindow(child, GW_HWNDNEXT)) {
     if (IsClass(child, L"#32770"))
@@ -243,6 +262,10 @@ int main() {
     } else if (name == L"command") {
       const HWND button = driver.Control(std::stoi(value));
       SendMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(std::stoi(value), BN_CLICKED),
+                   reinterpret_cast<LPARAM>(button));
+    } else if (name == L"post") {
+      const HWND button = driver.Control(std::stoi(value));
+      PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(std::stoi(value), BN_CLICKED),
                    reinterpret_cast<LPARAM>(button));
     } else if (name == L"select") {
       const int id = std::stoi(value.substr(0, value.find(L':')));
