@@ -203,10 +203,11 @@ for log in "$D"/entry_log/*/*.log; do
   fi
 done
 # Runs the area's tests of FILTER in PREFIX, a fresh copy of the prefix template (ZORVI_OWN_PREFIX lets them run),
-# then stops the prefix's wine server so that its registry files are written. Usage: own_prefix_tests PREFIX FILTER NAME
+# then stops the prefix's wine server so that its registry files are written. The tests' data folder is DATA (by
+# default the area's). Usage: own_prefix_tests PREFIX FILTER NAME [DATA]
 own_prefix_tests() {
   rm -rf "$1"; cp -a "$WINDEPS/wineprefix-template" "$1"
-  ZORVI_OWN_PREFIX=1 ZORVI_TESTDATA=$D env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$1" \
+  ZORVI_OWN_PREFIX=1 ZORVI_TESTDATA=${4:-$D} env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$1" \
       "$BIN/desktop_launcher_installer_unittests.exe" --gtest_filter="$2" </dev/null >"$1.txt" 2>&1 ||
     fail "$3: $(tail -20 "$1.txt")"
   XVFB_PID='' RUN_PREFIX=$1 zorvi_stop_wine
@@ -226,78 +227,26 @@ else
 fi
 rm -rf "$P"
 
-# The registry step end to end, in a prefix of its own since it writes the machine's classes: the installations of
-# InstallerRegistryScenarioTest (per user and machine-wide, Windows 7 and an XP-level version) checked from user.reg
-# and system.reg by a reader that works each scenario's rows out from the table, with the stream and version the
-# installer's probes print; each installed launcher equals the package's (sha256sum).
+# The registry rows end to end, in a prefix of their own since they write the machine's classes: the installations
+# and uninstallations of InstallerScenarioTest.RegistryRowsInAPrefixOfTheirOwn (per user and machine-wide, Windows 7
+# and an XP-level version) checked from user.reg and system.reg by a reader that works each product's rows out from
+# the table, with the stream and version the installer's probes print, and compares them with the status log's
+# records (xmllint first finds each log well-formed); their trees are checked with the other scenarios' below.
 P=$D/registry_prefix
-rm -rf "$D/registry_scenarios"
-own_prefix_tests "$P" 'InstallerRegistryScenarioTest.*' "registry scenarios"
+rm -rf "$D/registry"; mkdir -p "$D/registry"
+own_prefix_tests "$P" 'InstallerScenarioTest.RegistryRowsInAPrefixOfTheirOwn' "registry scenarios" "$D/registry"
 probe() { "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" "$BIN/installer.exe" "$1" </dev/null 2>/dev/null | tr -d '\r\n'; }
 stream=$(probe --stream)
 version=$(probe --version)
-if [ -e "$D/registry_scenarios/scenarios.txt" ]; then
-  python3 "$HERE/testdata/registry_rows_oracle.py" "$D/registry_scenarios/scenarios.txt" "$stream" "$version" \
+if [ -e "$D/registry/registry_scenarios.txt" ]; then
+  mapfile -d '' logs < <(find "$D/registry/scenarios" -name installation_status.xml -print0)
+  [ ${#logs[@]} -eq 0 ] || xmllint --noout "${logs[@]}" || fail "registry scenarios: xmllint rejects a status log"
+  python3 "$HERE/testdata/registry_rows_oracle.py" "$D/registry/registry_scenarios.txt" "$stream" "$version" \
       "$P/user.reg" "$P/system.reg" || fail "registry scenarios: registry files"
-  for scenario in "$D"/registry_scenarios/*/; do
-    [ "$(sha256sum < "$scenario/download/launcher.exe")" = "$(sha256sum < "$scenario/Zorvi/launcher.exe")" ] ||
-      fail "registry scenarios: $(basename "$scenario")'s launcher differs from the package's"
-  done
 else
   fail "registry scenarios: the scenarios recorded nothing"
 fi
 rm -rf "$P"
-
-# The registry step's rows (installer_registry_steps_unittest.cc): each saved status log is well-formed for
-# xmllint, which counts its values and its empty ones; `wine reg export` of the run's registry sandbox holds
-# exactly the values the log records, with the same data (Python reads both).
-for log in "$D"/registry_steps/*.xml; do
-  [ -e "$log" ] || continue
-  name=$(basename "$log" .xml)
-  xmllint --noout "$log" || { fail "registry steps $name: xmllint rejects the status log"; continue; }
-  values=$(xmllint --xpath 'count(/install_log/registry/key/value)' "$log")
-  empty=$(xmllint --xpath 'count(/install_log/registry/key/value[.=""])' "$log")
-  export_file="$D/registry_steps/$name.reg"
-  "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" reg export "HKCU\\$(cat "$D/registry_steps/$name.key")" \
-    "$(printf 'Z:%s' "$export_file" | tr / '\\')" /y </dev/null >/dev/null 2>&1 || fail "registry steps $name: reg export"
-  python3 - "$log" "$export_file" "$values" "$empty" <<'PY' || fail "registry steps $name: the log and the registry differ"
-import re, sys
-import xml.etree.ElementTree as ET
-log, exported, values, empty = sys.argv[1], sys.argv[2], int(float(sys.argv[3])), int(float(sys.argv[4]))
-text = open(exported, "rb").read().decode("utf-16")
-registry, key = {}, None
-for line in text.splitlines():
-    if line.startswith("["):
-        key = line[1:-1].split("\\", 3)[3]  # below the sandbox's hive key
-        key = key.split("\\", 1)[1] if "\\" in key else ""
-    elif key is not None and "=" in line:
-        name, data = re.match(r'^(@|"(?:[^"\\]|\\.)*")=(.*)$', line).groups()
-        name = "" if name == "@" else re.sub(r"\\(.)", r"\1", name[1:-1])
-        if data.startswith('"'):
-            data = ("REG_SZ", re.sub(r"\\(.)", r"\1", data[1:-1]))
-        elif data.startswith("dword:"):
-            data = ("REG_DWORD", data[6:])
-        elif data.startswith("hex(0):"):
-            data = ("REG_NONE", data[7:])
-        else:
-            data = ("other", data)
-        registry[(key, name)] = data
-root = ET.parse(log).getroot()
-recorded = {}
-for hive in root.findall("registry"):
-    for k in hive.findall("key"):
-        for v in k.findall("value"):
-            recorded[(k.get("path"), v.get("name"))] = (v.get("type"), (v.text or "").strip())
-# The last install folder is written beside the step and not recorded; the profile folders' value is wine's own,
-# written into the machine hive the first time the run's shortcut step has the shell make a link.
-registry = {k: v for k, v in registry.items()
-            if "Install Path" not in k[1] and not k[0].endswith("Windows NT\\CurrentVersion\\ProfileList")}
-assert len(recorded) == values, (len(recorded), values)
-assert sum(1 for t, d in recorded.values() if d == "") == empty
-assert registry == recorded, sorted(set(registry.items()) ^ set(recorded.items()))[:6]
-print("registry steps %s: %d values (%d empty) recorded, equal to reg export" % (sys.argv[1].rsplit("/", 1)[1], values, empty))
-PY
-done
 
 # The logs of the installations' shortcut table (InstallerTest.ShortcutsOfAnInstallation), by xmllint: the pinned
 # flag, and each shortcut under the type of its kind and mode (a kind without a shortcut has no element).
@@ -326,20 +275,22 @@ done
 # the test). No scenario leaves a file kept aside ("*.old").
 listing() { (cd "$1" && find . -mindepth 1 -printf '%y %p\n' | LC_ALL=C sort && find . -type f -print0 | LC_ALL=C sort -z | xargs -0r sha256sum); }
 scenarios=0
-for scenario in "$D"/scenarios/*/; do
+for scenario in "$D"/scenarios/*/ "$D"/registry/scenarios/*/; do
   [ -e "$scenario/expect" ] || continue
   read -r outcome version _ < "$scenario/expect" || true
+  install=$scenario/$(sed -n 2p "$scenario/expect")
+  [ "$install" != "$scenario/" ] || install=$scenario/Zorvi
   name=$(basename "$scenario")
   scenarios=$((scenarios + 1))
-  [ -z "$(find "$scenario/Zorvi" -name '*.old')" ] || fail "$name: files kept aside remain"
+  [ -z "$(find "$install" -name '*.old')" ] || fail "$name: files kept aside remain"
   if [ "$outcome" = unchanged ]; then
-    cmp -s <(listing "$scenario/before") <(listing "$scenario/Zorvi") || fail "$name: the install folder changed"
+    cmp -s <(listing "$scenario/before") <(listing "$install") || fail "$name: the install folder changed"
     continue
   fi
   for list in files_list root_files_list; do
     [ -e "$scenario/download/$list" ] || continue
-    target="$scenario/Zorvi/$version"
-    [ $list = files_list ] || target="$scenario/Zorvi"
+    target="$install/$version"
+    [ $list = files_list ] || target="$install"
     count=0
     while IFS= read -r entry; do
       entry=${entry%$'\r'}
@@ -353,7 +304,7 @@ for scenario in "$D"/scenarios/*/; do
       [ "$(find "$target" -type f | wc -l)" = $count ] || fail "$name: the version folder holds other files"
     fi
   done
-  [ "$(sha256sum < "$scenario/download/launcher.exe")" = "$(sha256sum < "$scenario/Zorvi/launcher.exe" 2>/dev/null)" ] ||
+  [ "$(sha256sum < "$scenario/download/launcher.exe")" = "$(sha256sum < "$install/launcher.exe" 2>/dev/null)" ] ||
     fail "$name: the installed launcher differs from the package's"
 done
 [ $scenarios -eq 0 ] || [ $status -ne 0 ] || echo "sha256sum, find: $scenarios installation scenarios hold what they must"
@@ -369,7 +320,7 @@ for facts in "$D"/scenarios/*/finished.json; do
   xmllint --noout "$log" || { fail "$scenario: xmllint rejects the status log"; continue; }
   case $(od -An -c -v "$log") in *'\r'*|*'\t'*) fail "$scenario: the status log holds a carriage return or a tab";; esac
   [ "$(tail -c1 "$log" | od -An -c | tr -d ' ')" = '\n' ] || fail "$scenario: the status log does not end with LF"
-  read -r _ version < "$scenario/expect" || true
+  read -r _ version _ < "$scenario/expect" || true
   xpath() { xmllint --xpath "$1" "$log"; }
   files=$(grep -c . "$(ls -d "$scenario"/download* | sort | tail -1)/files_list")
   old_logs=("$scenario"/Zorvi/old_status/installation_status.xml.*)
@@ -417,64 +368,45 @@ done
 [ $linked -eq 0 ] || [ $status -ne 0 ] || echo "find, lnkinfo: $linked shortcuts lead to their installation's launcher"
 
 # The last install folder each scenario left in the user's registry (`wine reg export`): a per-user install that
-# succeeded records its folder, copy-only installs record none, and a failed or stopped run has none left. A
-# per-user install also left one uninstall entry that names its folder, with the product, the stream the installer
-# answers to "--stream", the version and the launcher's uninstall command.
+# succeeded records its folder, copy-only installs record none, and a failed or stopped run has none left. (The
+# uninstall entry's rows are read from the registry files of the scenarios in a prefix of their own, above.)
 # Other areas' tests may hold random bytes in string values under HKCU\Software while this runs; only the scenarios'
 # own keys are read, so text that is no UTF-16 elsewhere in the export does not matter.
-if [ $scenarios -gt 0 ]; then
+if compgen -G "$D/scenarios/*/expect" >/dev/null; then
   export_file=$D/scenarios/user_software.reg
   "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" reg export 'HKCU\Software' "$(printf 'Z:%s' "$export_file" | tr / '\\')" /y \
     </dev/null >/dev/null 2>&1 || fail "reg export of the user's software key failed"
-  stream=$("$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" "$BIN/installer.exe" --stream </dev/null 2>/dev/null | tr -d '\r\n')
-  python3 - "$export_file" "$D/scenarios" "$stream" <<'PY' || fail "the last install paths in the registry"
-import glob, json, os, re, sys
+  python3 - "$export_file" "$D/scenarios" <<'PY' || fail "the last install paths in the registry"
+import glob, os, re, sys
 text = open(sys.argv[1], "rb").read().decode("utf-16", errors="replace")
 sections = {}
 for match in re.finditer(r"^\[HKEY_CURRENT_USER\\Software\\([^\]\\]+)\]\r?\n((?:[^\r\n]+\r?\n)*)", text, re.M):
     sections[match.group(1)] = match.group(2)
-uninstall = [m.group(1) for m in re.finditer(
-    r"^\[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\[^\]\\]+\]\r?\n((?:[^\r\n]+\r?\n)*)",
-    text, re.M)]
-checked = entries_checked = 0
+checked = 0
 for scenario in glob.glob(os.path.join(sys.argv[2], "*", "expect")):
     folder = os.path.dirname(scenario)
-    words = open(scenario).read().split()
+    words = open(scenario).readline().split()
     company = open(os.path.join(folder, "company")).read()
     value = re.search(r'^"Last [^"]* Install Path"="(.*)"\r?$', sections.get(company, ""), re.M)
     name = os.path.basename(folder)
     # An upgrade's earlier installation was per-user too; its failure leaves that installation's value.
-    per_user = name.startswith(("per_user", "upgrade"))
     installed = words[0] == "installed" or name.startswith("upgrade")
-    records = per_user or words[2:] == ["last-path"]
-    if installed and records:
+    if installed and (name.startswith(("per_user", "upgrade")) or words[2:] == ["last-path"]):
         assert value, "%s: no last install path" % folder
         want = "Z:" + folder.replace("/", "\\") + "\\Zorvi\\"
         assert value.group(1).replace("\\\\", "\\") == want, (value.group(1), want)
-    if installed and per_user:
-        quoted = lambda text: '"%s"' % text.replace("\\", "\\\\").replace('"', '\\"')
-        install, version = want[:-1], open(scenario).read().split()[1]
-        product = json.load(open(os.path.join(folder, "branding.json")))["product_name"]
-        entries = [body for body in uninstall if '"InstallLocation"=%s' % quoted(install) in body.splitlines()]
-        assert len(entries) == 1, "%s: %d uninstall entries" % (folder, len(entries))
-        lines = set(entries[0].splitlines())
-        for line in ['"DisplayName"=' + quoted("%s %s %s" % (product, sys.argv[3], version)),
-                     '"UninstallString"=' + quoted('"%s\\Launcher.exe" /uninstall' % install),
-                     '"NoModify"=dword:00000001', '"NoRepair"=dword:00000001']:
-            assert line in lines, (folder, line, sorted(lines))
-        entries_checked += 1
-    if not (installed and records):
+    else:
         assert not value, "%s: a last install path remains: %s" % (folder, value.group(1))
     checked += 1
-print("reg export: the last install path of %d scenarios is where it must be; %d uninstall entries name their folder"
-      % (checked, entries_checked))
+print("reg export: the last install path of %d scenarios is where it must be" % checked)
 PY
 fi
 # Uninstalled scenarios (InstallerScenarioTest.UninstallLeavesOnlyThePreferences): the clean-up batch the
 # uninstallation wrote is, byte for byte, the text built here from the grammar, the process ids the test build
 # recorded with the batch's start and the package's files_list (the backend's own installer and library, in list
-# order, are the left-overs); after the batch ran only the preferences remain (find, sha256sum); the recording
-# scheduler saw the installation's task deleted and holds no task (Python's json).
+# order, are the left-overs); after the batch ran only the preferences remain, as they were before the
+# uninstallation (find, sha256sum); the recording scheduler saw the task the installation made deleted and holds no
+# task (Python's json).
 for marker in "$D"/scenarios/*/uninstalled; do
   [ -e "$marker" ] || continue
   scenario=$(dirname "$marker")
@@ -508,7 +440,8 @@ got = open(os.path.join(scenario, "k.bat.written"), "rb").read()
 assert got == want, (got, want)
 tasks = json.load(open(os.path.join(scenario, "tasks.json"), encoding="utf-8"))
 calls = [(c["call"], c.get("suffix", "")) for c in tasks["calls"]]
-assert ("Delete", "Autoupdate 555") in calls, calls
+created = [suffix for call, suffix in calls if call == "Create"]
+assert len(created) == 1 and ("Delete", created[0]) in calls[calls.index(("Create", created[0])):], calls
 assert not tasks.get("tasks"), tasks
 PY
   install=$scenario/$(sed -n 2p "$marker")
@@ -517,7 +450,7 @@ PY
   case $install in *%*) left=$(printf './installer_prefs.json\n./k.bat');; esac
   [ "$(cd "$install" && find . -mindepth 1 | LC_ALL=C sort)" = "$left" ] ||
     fail "$name: the install folder holds more than the preferences after the batch"
-  [ "$(sha256sum < "$install/installer_prefs.json")" = "$(printf '{}' | sha256sum)" ] ||
+  [ "$(sha256sum < "$install/installer_prefs.json")" = "$(sha256sum < "$scenario/installer_prefs.before")" ] ||
     fail "$name: the preferences changed"
   [ $status -ne $before ] ||
     echo "python, find, sha256sum: $name wrote the clean-up batch it must, which left only the preferences"
@@ -530,7 +463,7 @@ rm -rf "$P"; cp -a "$WINDEPS/wineprefix-template" "$P"
 "$ROOT/tools/wine-run" "$WINDEPS" "$P" reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\System' \
     /v EnableLUA /t REG_DWORD /d 1 /f </dev/null >/dev/null 2>&1 || fail "wine reg add: EnableLUA 1"
 ZORVI_TESTDATA=$D env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$P" "$BIN/desktop_launcher_installer_unittests.exe" \
-    --gtest_filter='InstallerScenarioTest.HandOversToElevatedAndPackageInstallers' \
+    --gtest_filter='InstallerScenarioTest.RunsEndAsTheirRowsSay' \
     </dev/null >"$D/uac_on_run.txt" 2>&1 || fail "UAC on: $(tail -40 "$D/uac_on_run.txt")"
 XVFB_PID='' RUN_PREFIX=$P zorvi_stop_wine
 if grep -q 'PASSED.* 1 test' "$D/uac_on_run.txt"; then

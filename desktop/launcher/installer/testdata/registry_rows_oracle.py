@@ -1,12 +1,17 @@
 #!/usr/bin/env python3
-"""Checks the installations of InstallerRegistryScenarioTest from the registry files their wine server wrote: each
-scenario's rows, worked out here from the installation's registry table for its hive, Windows level and stream,
-are in its hive with their data and nothing of its product is anywhere else; the machine-wide scenarios left no DDE
-key below their class. Prints the rows each scenario wrote.
+"""Checks the scenarios of InstallerScenarioTest.RegistryRowsInAPrefixOfTheirOwn from the registry files their wine
+server wrote. Each product's rows are worked out here from the installation's registry table for its hive, Windows
+level and stream. An installed product's rows are in its hive with their data, exactly as its status log records
+them, under the first uninstall entry its run found free, and nothing of it is anywhere else; the machine-wide ones
+left no DDE key below their class. An uninstalled product left none of its values and none of its own keys; one
+whose damaged log climbed too far left the keys it does not own ("Software" with another program's value, the
+uninstall entry emptied) and its run logged each refusal. Prints the rows each installation wrote.
 Usage: registry_rows_oracle.py SCENARIOS_TXT STREAM_NAME VERSION USER_REG SYSTEM_REG"""
+import glob
 import json
 import os
 import sys
+import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from default_browser_oracle import read_reg  # noqa: E402
@@ -76,43 +81,93 @@ def table(product, stream, version, folder, branding):
     return rows
 
 
+def recorded_values(log, hive):
+    """{(lower-case key, lower-case name): data as read_reg gives it} of the status log's records of a hive."""
+    values = {}
+    for registry in ET.parse(log).getroot().findall("registry"):
+        for key in registry.findall("key") if registry.get("hive") == hive else []:
+            for value in key.findall("value"):
+                text = (value.text or "").strip()
+                data = {"REG_SZ": ("sz", text), "REG_NONE": NONE}.get(value.get("type"))
+                if value.get("type") == "REG_DWORD":
+                    data = ("dword", int(text, 16))
+                values[(key.get("path").lower(), value.get("name").lower())] = data
+    return values
+
+
 def main():
     listing, stream, version = sys.argv[1], sys.argv[2], sys.argv[3]
     stream_id = STREAM_IDS[stream]
     hives = {"HKCU": read_reg(sys.argv[4]), "HKLM": read_reg(sys.argv[5])}
     errors, counts, last_extension = [], {}, {}
     for line in open(listing, encoding="utf-8").read().splitlines():
-        name, product, folder = line.split("\t")
-        scenario = os.path.join(os.path.dirname(listing), name)
+        name, folder_name, folder = line.split("\t")
+        scenario = os.path.join(os.path.dirname(listing), "scenarios", folder_name)
+        fate = "damaged" if "_damaged_" in name else "uninstalled" if name.endswith("_uninstalled") else "installed"
+        taken = open(os.path.join(scenario, "taken")).read()
         branding = json.load(open(os.path.join(scenario, "branding.json"), encoding="utf-8"))
+        product = branding["product_name"]
         hive = "HKLM" if name.startswith("machine_wide") else "HKCU"
         windows = 1 if name.endswith("_xp") else 4
         keys = hives[hive]
-        operations = 0
-        for key, value, data, min_windows, only, min_stream in table(product, stream, version, folder, branding):
+        # The first of "", "1", "2", ... that no entry of the product took before the run.
+        suffix = str(int(taken)) if int(taken) else ""
+        entry = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s %s" % (product, version)
+        rows = [(entry + suffix if key == entry else key, value, data, min_windows, only, min_stream)
+                for key, value, data, min_windows, only, min_stream in table(product, stream, version, folder, branding)]
+        operations, expected = 0, {}
+        for key, value, data, min_windows, only, min_stream in rows:
             if windows < min_windows or (only and only != hive) or stream_id < min_stream:
                 if value is not None and value.lower() in keys.get(key.lower(), {}) and key != "Software\\Classes\\.zex":
                     errors.append("%s: %s [%s] %r written, though the row does not apply" % (name, hive, key, value))
                 continue
             operations += 1
+            got = keys.get(key.lower(), {}).get("" if value is None else value.lower())
             if value is None:
                 left = [k for k in keys if k == key.lower() or k.startswith(key.lower() + "\\")]
                 if left:
                     errors.append("%s: %s still has %s" % (name, hive, left))
-                continue
-            got = keys.get(key.lower(), {}).get(value.lower())
-            if key == "Software\\Classes\\.zex" and value == "":
-                last_extension[hive] = (name, data)  # every product writes it: the last one's stays
+            elif key == "Software\\Classes\\.zex" and value == "":
+                if fate == "installed":
+                    last_extension[hive] = (name, data)  # every product writes it: the last one's stays
+            elif fate != "installed":
+                if got is not None:
+                    errors.append("%s: %s [%s] %r is left: %r" % (name, hive, key, value, got))
             elif got is None or (data is not None and got != data):
                 errors.append("%s: %s [%s] %r is %r, want %r" % (name, hive, key, value, got, data))
-        counts[name] = operations
-        if stream_id == 2 and OPERATIONS[name] != operations:
-            errors.append("%s: %d operations, want %d" % (name, operations, OPERATIONS[name]))
+            if value is not None:
+                expected[(key.lower(), value.lower())] = data if data is not None else got
+        cls = (product + stream).lower()
+        own = ["software\\classes\\" + cls, "software\\clients\\startmenuinternet\\" + cls, (entry + suffix).lower()]
+        if fate == "installed":
+            counts[name] = operations
+            if stream_id == 2 and OPERATIONS[name] != operations:
+                errors.append("%s: %d operations, want %d" % (name, operations, OPERATIONS[name]))
+            log = os.path.join(scenario, folder.rsplit("\\", 1)[1], "installation_status.xml")
+            if recorded_values(log, hive) != expected:
+                errors.append("%s: the status log records %s, the table %s" % (
+                    name, sorted(set(recorded_values(log, hive).items()) ^ set(expected.items()))[:6], hive))
+            if recorded_values(log, "HKLM" if hive == "HKCU" else "HKCU"):
+                errors.append("%s: the status log records values of the other hive" % name)
+        else:
+            damaged = fate == "damaged"
+            for key in own:
+                if any(k == key or k.startswith(key + "\\") for k in keys) and not (damaged and key == own[2]):
+                    errors.append("%s: %s keeps %s" % (name, hive, key))
+            if damaged:
+                if keys.get(own[2]) != {}:
+                    errors.append("%s: the uninstall entry %s is not left empty: %r" % (name, own[2], keys.get(own[2])))
+                if keys.get("software", {}).get("sentinel") != ("sz", "kept") or \
+                        "otherbrowser.html" not in keys.get("software\\classes\\.htm\\openwithprogids", {}):
+                    errors.append("%s: another program's values went" % name)
+                logs = "".join(open(f, encoding="utf-8", errors="replace").read()
+                               for f in glob.glob(os.path.join(scenario, "temp", "**", "*.log"), recursive=True))
+                for target in ("Software", "Software\\Microsoft\\Windows\\CurrentVersion"):
+                    if 'Refusing to delete the key "%s"' % target not in logs:
+                        errors.append("%s: no refusal to delete %s logged" % (name, target))
         # Nothing of the product's class, client or uninstall entry below the other hive.
         other = hives["HKCU" if hive == "HKLM" else "HKLM"]
-        cls = (product + stream).lower()
-        for prefix in ("software\\classes\\" + cls, "software\\clients\\startmenuinternet\\" + cls,
-                       "software\\microsoft\\windows\\currentversion\\uninstall\\%s %s" % (product.lower(), version)):
+        for prefix in own:
             if any(k == prefix or k.startswith(prefix + "\\") for k in other):
                 errors.append("%s: the other hive holds %s" % (name, prefix))
     for hive, (name, data) in last_extension.items():
@@ -121,8 +176,9 @@ def main():
             errors.append("%s: .zex default %r, want the last product's %r (%s)" % (hive, got, data, name))
     if errors:
         sys.exit("\n".join(errors))
-    print("user.reg, system.reg: registry operations per scenario " +
-          ", ".join("%s %d" % item for item in counts.items()))
+    print("user.reg, system.reg: registry operations per installation " +
+          ", ".join("%s %d" % item for item in counts.items()) + "; the status logs record them; " +
+          "the uninstalled products left none")
 
 
 if __name__ == "__main__":
