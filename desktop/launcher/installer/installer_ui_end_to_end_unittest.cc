@@ -191,16 +191,16 @@ std::string AddressReply(std::string checksum = "") {
 }
 
 // Accepted on the welcome page, the installer installs the package: the package's own from beside it, the network
-// installer once it has downloaded it (a truncated answer resumed after two 503s), accepted during the download, so
-// that its bar starts in the download phase. Both end with exit code 0, every file of the package in
-// the version's folder, and statistics of success.
+// installer once it has downloaded it (a truncated answer resumed after three 503s), accepted during the download
+// (within the 9 s of injected retry delays), so that its bar starts in the download phase. Both end with exit code
+// 0, every file of the package in the version's folder, and statistics of success.
 class AcceptedRunTest : public InstallerUIEndToEndTest, public testing::WithParamInterface<bool> {};
 
 TEST_P(AcceptedRunTest, InstallsThePackage) {
   const bool network = GetParam();
   if (network) {
     ASSERT_NO_FATAL_FAILURE(StartService(std::string("{\"") + kAddressPath + "\": [" + AddressReply() +
-                                         R"(], "/full.exe": [{"truncate": 300000}, {"status": 503, "times": 2}]})"));
+                                         R"(], "/full.exe": [{"truncate": 300000}, {"status": 503, "times": 3}]})"));
   }
   const base::TimeTicks start = base::TimeTicks::Now();
   const std::unique_ptr<test_support::WindowProgram> installer = Start(network ? LoneInstaller() : base::FilePath());
@@ -230,10 +230,10 @@ TEST_P(AcceptedRunTest, InstallsThePackage) {
     EXPECT_LT(range[0], 1 + 1000) << "accepted before the download ended";
     EXPECT_EQ(1u, RequestsTo(end->log, kAddressPath).size());
     const std::vector<LoggedRequest> downloads = RequestsTo(end->log, "/full.exe");
-    ASSERT_EQ(4u, downloads.size());
+    ASSERT_EQ(5u, downloads.size());
     EXPECT_FALSE(downloads[0].complete) << "truncated";
-    for (size_t resumed : {1, 2, 3}) {
-      EXPECT_EQ(resumed < 3 ? 503 : 206, downloads[resumed].status);
+    for (size_t resumed : {1, 2, 3, 4}) {
+      EXPECT_EQ(resumed < 4 ? 503 : 206, downloads[resumed].status);
       EXPECT_EQ("bytes=" + std::to_string(downloads[0].bytes_sent) + "-", downloads[resumed].Header("Range"));
     }
   }

@@ -68,7 +68,8 @@ class InstallerWindowEndToEndTest : public testing::Test {
       if (base::StartsWith(line, "{\"call\":", base::CompareCase::SENSITIVE))
         calls += line + "\n";
     }
-    const std::unique_ptr<base::Value> stats = base::JsonReader::Read(output.substr(std::min(output.rfind("{\"stats\":"), output.size())));
+    const std::unique_ptr<base::Value> stats =
+        base::JsonReader::Read(output.substr(std::min(output.rfind("{\"stats\":"), output.size())));
     const base::DictionaryValue* root = nullptr;
     if (pages && stats && stats->GetAsDictionary(&root))
       *pages = test_support::PageSequence(*root, "stats.ui.page_sequence", true);
@@ -135,11 +136,12 @@ TEST_F(InstallerWindowEndToEndTest, WelcomeOptionsAndCancel) {
   const std::wstring& tag = tags_[1];
   const DriverReport options = Drive(L"press=1017 box=2 read close box=7 press=1002 box=6");
   EXPECT_EQ(oracle_.Get(tag, IDS_WINDOW_CAPTION), options.WindowText("caption")) << options.output;
-  for (const auto& [id, string_id] : {std::pair{IDC_OPTIONS_BUTTON, IDS_OPTIONS}, {IDC_BACK_BUTTON, IDS_BACK},
-                                      {IDC_LANGUAGE_LABEL, IDS_LANGUAGE_LABEL}, {IDC_FULL_PACKAGE_BUTTON, IDS_FULL_PACKAGE},
-                                      {IDC_DEFAULT_BROWSER_CHECK, IDS_DEFAULT_BROWSER}, {IDC_RETRY_BUTTON, IDS_RETRY},
-                                      {IDC_SEND_STATS_CHECK, IDS_SEND_STATS}, {IDC_CANCEL_BUTTON, IDS_CANCEL},
-                                      {IDC_DELETE_PROFILE_CHECK, IDS_DELETE_PROFILE}, {IDC_ACCEPT_BUTTON, IDS_ACCEPT_INSTALL}})
+  for (const auto& [id, string_id] :
+       {std::pair{IDC_OPTIONS_BUTTON, IDS_OPTIONS}, {IDC_BACK_BUTTON, IDS_BACK}, {IDC_RETRY_BUTTON, IDS_RETRY},
+        {IDC_LANGUAGE_LABEL, IDS_LANGUAGE_LABEL}, {IDC_FULL_PACKAGE_BUTTON, IDS_FULL_PACKAGE},
+        {IDC_DEFAULT_BROWSER_CHECK, IDS_DEFAULT_BROWSER}, {IDC_SEND_STATS_CHECK, IDS_SEND_STATS},
+        {IDC_CANCEL_BUTTON, IDS_CANCEL}, {IDC_DELETE_PROFILE_CHECK, IDS_DELETE_PROFILE},
+        {IDC_ACCEPT_BUTTON, IDS_ACCEPT_INSTALL}})
     EXPECT_EQ(oracle_.Get(tag, string_id), options.Text(id)) << id;
   std::wstring user;
   ASSERT_TRUE(GetCurrentUserName(false, &user));

@@ -4,8 +4,9 @@
 // Usage: window_driver_test_child.exe --window=HANDLE ACTION...  (decimal handle; actions run in order)
 //   read          one line per control of both dialogs: {"control":ID,"visible":0|1,"enabled":0|1,"text":"...",
 //                 "check":N,"rect":[l,t,r,b]} (client coordinates of the main dialog), combo boxes with "items" and
-//                 "selection", progress bars with "range":[low,high]; then {"focus":ID} and {"window":{"caption":"...","rect":[l,t,r,b],"options_visible":0|1}}
-//                 (screen coordinates of the client area)
+//                 "selection", progress bars with "range":[low,high]; then {"focus":ID} and
+//                 {"window":{"caption":"...","rect":[l,t,r,b],"options_visible":0|1}} (screen coordinates of the
+//                 client area)
 //   click=ID      presses the button (BM_CLICK) and waits until the window has handled it
 //   command=ID    tells the button's dialog that the button was clicked (WM_COMMAND, BN_CLICKED) and waits until
 //                 it has handled it: unlike a click, no other window on the display can take the mouse capture
