@@ -55,7 +55,7 @@ for hive in HKCU HKLM; do
 done
 stop_prefix "$JOB/prefix"
 echo "== shortcuts (lnkinfo)"
-shortcuts=$(find "$users" "$JOB/prefix/drive_c/ProgramData" -iname '*.lnk' 2>/dev/null | grep -i zorvi || true)
+shortcuts=$(find "$users" "$JOB/prefix/drive_c/users/Public" "$JOB/prefix/drive_c/ProgramData" -iname '*.lnk' 2>/dev/null | grep -i zorvi || true)
 [ -n "$shortcuts" ] || echo "(none)"
 while read -r lnk; do
   [ -n "$lnk" ] || continue

@@ -536,9 +536,9 @@ TEST(InstallerScenarioTest, UninstallLeavesOnlyThePreferences) {
 
 // Shortcuts end to end, read back from Linux by lnkinfo (testdata_check.sh): each leads to the install folder's
 // launcher and starts in the install folder, and the folders hold nothing else. Per user (all users, which writes
-// the machine's registry, runs in process: InstallerTest.ShortcutsOfAnInstallation); a branded name beyond ASCII
-// whose plain form is taken (every shortcut versioned, the other file kept); copy-only (none); and an upgrade to
-// the next major version, whose shortcuts named with this version's number move to the next one's.
+// the machine's registry, runs in process: InstallerTest.CompleteRunsReportEveryStepOfTheirTotal); a branded name
+// beyond ASCII whose plain form is taken (every shortcut versioned, the other file kept); copy-only (none); and an
+// upgrade to the next major version, whose shortcuts named with this version's number move to the next one's.
 TEST(InstallerScenarioTest, ShortcutsLeadToTheLauncher) {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   const std::string stream = GetStreamName();

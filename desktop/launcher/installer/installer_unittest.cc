@@ -63,10 +63,6 @@ class InstallerTestPeer {
   static void StepCopyFiles(Installer* installer, int index) { installer->StepCopyFiles(index); }
   // The handle the Installer watches for interruptions.
   static HANDLE InterruptedEvent(Installer* installer) { return installer->interrupted_event_.Get(); }
-  // As if a folder-permission helper had granted write access for the run.
-  static void HoldUndoEvent(Installer* installer) {
-    installer->undo_event_.Set(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  }
   // As if the folder-permission helper had lent the run write access until this event is set.
   static void BorrowWriteAccess(Installer* installer, HANDLE undo_event) { installer->undo_event_.Set(undo_event); }
 };
@@ -189,6 +185,25 @@ std::wstring LinkLeadsTo(const base::FilePath& link) {
   return properties.target.value() + L" in " + properties.working_dir.value();
 }
 
+// `path` as a JSON string literal.
+std::string JsonPath(const base::FilePath& path) {
+  std::string literal;
+  base::EscapeJsonStringImpl(path.AsUTF8(), true, &literal);
+  return literal;
+}
+
+// The JSON object in a file; empty when there is none.
+std::unique_ptr<base::DictionaryValue> ReadJson(const base::FilePath& path) {
+  std::string text;
+  test_support::ReadFileBytes(path.value(), &text);
+  std::unique_ptr<base::Value> value = base::JsonReader::Read(text);
+  base::DictionaryValue* dictionary = nullptr;
+  if (!value || !value->GetAsDictionary(&dictionary))
+    return std::make_unique<base::DictionaryValue>();
+  value.release();
+  return std::unique_ptr<base::DictionaryValue>(dictionary);
+}
+
 // The role flags the entry hands to the settings.
 struct Flags {
   bool uninstall = false;
@@ -269,6 +284,7 @@ class InstallerTest : public InstallerMainThreadTest {
     test_support::WaitForSettingsStatus(settings_.get());
     installer_ = std::make_unique<Installer>();
     installer_->AddObserver(recorder_.get());
+    lent_.reset();
   }
 
   // Runs until the run reports its end, then lets every task that is still queued run; or until `stop` says
@@ -349,6 +365,32 @@ class InstallerTest : public InstallerMainThreadTest {
     ASSERT_TRUE(SaveInstallLog(existing, install_.Append(kInstallLogFileName)));
   }
 
+  // As if the folder-permission helper had lent the prepared run write access until the run gives it back.
+  void LendWriteAccess() {
+    lent_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HANDLE undo = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), lent_.get(), GetCurrentProcess(), &undo, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+    InstallerTestPeer::BorrowWriteAccess(installer_.get(), undo);
+  }
+  bool WriteAccessGivenBack() const { return lent_.valid() && WaitForSingleObject(lent_.get(), 0) == WAIT_OBJECT_0; }
+
+  // Whether the recording scheduler holds the installation's autoupdate task, for all users or not as the run is.
+  bool HasAutoupdateTask() const {
+    const std::unique_ptr<base::DictionaryValue> record = ReadJson(tasks_file());
+    const base::Value* value = nullptr;
+    const base::DictionaryValue* task = nullptr;
+    bool all_users = false;
+    if (!record->Get("tasks", &value) || !value->GetAsDictionary(&task) ||
+        !task->GetWithoutPathExpansion("Zorvi scheduled Autoupdate " + installer_->install_log().app_id, &value) ||
+        !value->GetAsDictionary(&task)) {
+      return false;
+    }
+    EXPECT_TRUE(task->GetBoolean("all_users", &all_users));
+    EXPECT_EQ(settings_->all_users(), all_users);
+    return true;
+  }
+
   // Records what an uninstallation starts to outlive it, and the scheduler calls, instead of making them.
   void RecordDetachedStarts() {
     g_detached_starts.clear();
@@ -367,6 +409,7 @@ class InstallerTest : public InstallerMainThreadTest {
   std::unique_ptr<Recorder> recorder_;
   std::unique_ptr<Settings> settings_;
   std::unique_ptr<Installer> installer_;
+  test_support::ScopedTestHandle lent_;
 };
 
 // Every refusal of the start, in check order: each is the run's only report, and the install folder (made
@@ -479,13 +522,15 @@ TEST_F(InstallerTest, StartRefusesWithItsCodeAndMessage) {
 }
 
 // Whole runs: one report per step of the total, the package's files in the version's subfolder and its root files
-// in the install folder, the application id from the clock, and nothing kept aside once the Installer is gone.
+// in the install folder, the application id from the clock, and nothing kept aside once the Installer is gone; an
+// interruption after the success changes nothing.
 // Their shortcuts are made once in the package folder and copied to the chosen folders (the common ones for all
 // users, always the user's quick launch), each leading to the launcher and carrying the installation's application
 // id; a plain name taken in any destination gives every shortcut the versioned name, a folder that gets no shortcut
 // does not count, and a pin is asked for only where the system offers pinning (Windows 7 to 8.1).
 TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
   SetTaskbarPinHookForTesting(RecordPinCall);
+  test_support::UseRecordingTaskSchedulerForTesting(tasks_file());
   const bool can_pin = base::win::CanPinShortcutToTaskbar();
   // For ShortcutPinVersionTest, which runs this test as other Windows versions.
   std::printf("pinning offered: %s\n", can_pin ? "yes" : "no");
@@ -497,6 +542,7 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
     std::function<void()> setup = nullptr;
     std::wstring subfolder = Version();
     bool empty_root_list = false;
+    bool borrowed = false;  // a folder-permission helper lent the run its write access (the run ends the grant)
     const wchar_t* taken = nullptr;  // a shortcut folder that already holds a file of the plain name
     bool pin_succeeds = false;
     std::array<const wchar_t*, 3> folders = {};  // where the desktop, start-menu and quick-launch shortcuts go
@@ -528,6 +574,8 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
        .folders = {L"UserDesktop", L"StartMenu", L"QuickLaunch"}},
       {.name = "all users, the pin taken", .switches = L"--allusers=1" + every_kind, .pin_succeeds = true,
        .folders = {L"CommonDesktop", L"CommonStartMenu", L"QuickLaunch"}},
+      {.name = "per user with a helper's write access", .switches = L"--allusers=0" + every_kind, .borrowed = true,
+       .folders = {L"UserDesktop", L"StartMenu", L"QuickLaunch"}},
       {.name = "plain name taken in the quick launch", .switches = L"--allusers=0" + every_kind,
        .taken = L"QuickLaunch", .pin_succeeds = true, .folders = {L"UserDesktop", L"StartMenu", L"QuickLaunch"},
        .versioned = true},
@@ -554,11 +602,18 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
     }
     g_pin_calls.clear();
     g_pin_succeeds = row.pin_succeeds;
+    DeleteFileW(tasks_file().value().c_str());
     const std::map<std::string, std::string> before = ReadTree(install_);
     Prepare(row.switches);
+    if (row.borrowed)
+      LendWriteAccess();
     test_support::ScopedLogCapture log;
     const int64_t earliest = base::Time::Now().ToTimeT();
-    EXPECT_EQ(Completed(package_->StepTotal(7)), Run());
+    Run();
+    // An interruption after success changes nothing and reports no second end.
+    installer_->OnObjectSignaled(InstallerTestPeer::InterruptedEvent(installer_.get()));
+    RunUntilIdle();
+    EXPECT_EQ(Completed(package_->StepTotal(7)), recorder_->lines());
     EXPECT_EQ(package_->root_files().empty(),
               log.HasLineStartingWith("Skipping copying of root files since list is empty.", logging::LOG_INFO));
     const InstallLog& installed = installer_->install_log();
@@ -568,6 +623,12 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
     EXPECT_GE(base::Time::Now().ToTimeT(), app_id);
     const bool copy_only = !row.folders[1];
     EXPECT_EQ(copy_only ? L"(none)" : install_.value() + L"\\", LastInstallPathValue());
+    // Only an installation that keeps its own write access gets the autoupdate task; the helper's grant ends with
+    // the run. Every run the user started records the import and statistics choices.
+    EXPECT_EQ(!copy_only && !row.borrowed, HasAutoupdateTask());
+    EXPECT_EQ(row.borrowed, WriteAccessGivenBack());
+    const std::unique_ptr<base::DictionaryValue> prefs = ReadJson(install_.Append(L"installer_prefs.json"));
+    EXPECT_TRUE(prefs->HasKey("import_browser_data") && prefs->HasKey("enable_stats"));
 
     const std::wstring name = ShortcutName(row.versioned);
     std::array<std::wstring, 3> made;
@@ -647,55 +708,6 @@ TEST_F(InstallerTest, FailedCopyAtEveryFileRollsTheRunBack) {
   }
 }
 
-// Interruptions and the end of the Installer, between two tasks of a run (the next one already queued) and
-// after success. The interruption is delivered as the event's watcher delivers it. After success it changes
-// nothing: the finished installation stays and no second end is reported.
-TEST_F(InstallerTest, InterruptionAndDestructionDuringAndAfterARun) {
-  MakePackage();
-  PutEarlierRootFile();
-  const std::map<std::string, std::string> before = ReadTree(install_);
-  const int files = static_cast<int>(package_->files().size());
-  const int total = package_->StepTotal(7);
-  enum class Act { kInterrupt, kDestroy };
-  struct Row {
-    const char* name;
-    Act act;
-    int at_step;  // 0: after success
-  };
-  const Row rows[] = {
-      {"interrupted at the first step", Act::kInterrupt, 1},
-      {"interrupted while copying", Act::kInterrupt, 4},
-      {"interrupted at the last copy", Act::kInterrupt, files + 2},
-      {"destroyed while copying", Act::kDestroy, 3},
-      {"interrupted after success", Act::kInterrupt, 0},
-      {"destroyed after success", Act::kDestroy, 0},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    PutEarlierRootFile();
-    Prepare(L"--copyonly=1");
-    int steps = 0;
-    Run([&](const std::string& line, size_t) { return line == kStep && ++steps == row.at_step; });
-    if (row.act == Act::kInterrupt)
-      installer_->OnObjectSignaled(InstallerTestPeer::InterruptedEvent(installer_.get()));
-    else
-      installer_.reset();
-    RunUntilIdle();
-    const Lines lines = recorder_->lines();
-    if (row.at_step == 0) {
-      EXPECT_EQ(Completed(total), lines);
-      installer_.reset();
-      EXPECT_EQ(ExpectedTree(before), InstalledTree());
-    } else {
-      EXPECT_EQ(JoinLines({{kFolderReady, Recorder::TotalStepsLine(total)}, Lines(row.at_step, kStep),
-                      {Recorder::TerminatedLine(false)}}),
-                lines);
-      installer_.reset();
-      EXPECT_EQ(before, ReadTree(install_));
-    }
-  }
-}
-
 // A copy step asked for an index outside its list fails the run; the steps still queued do nothing after it.
 TEST_F(InstallerTest, CopyStepOutsideItsListFailsTheRun) {
   MakePackage({.data_files = 0, .root_files = false});
@@ -716,10 +728,14 @@ TEST_F(InstallerTest, CopyStepOutsideItsListFailsTheRun) {
 // lead to the installation under the names this version gives them: names ending in a digit become the versioned
 // name, other plain names the plain one (one that has it already stays). A shortcut switched off goes, a missing
 // one switched on is made, one that leads elsewhere stays (and makes the new ones versioned), and a pin no longer
-// wanted is undone.
+// wanted is undone. Every upgrade keeps the autoupdate task, earns back a failed start of the autoupdate run, takes
+// the profile to the installed language and removes partner content the package no longer has; only one the user
+// started (no autoupdate) records the import and statistics choices and clears the profile's statistics preference.
 TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
   RegisterInstallerFeatures(base::FeatureList::GetInstance());
   SetTaskbarPinHookForTesting(RecordPinCall);
+  test_support::UseRecordingTaskSchedulerForTesting(tasks_file());
+  const base::FilePath profile = base::FilePath(root_.path()).Append(L"profile");
   MakePackage({.data_files = 1});
   const std::string stored_id = "1234567890";
   const std::wstring plain = ShortcutName(false);
@@ -728,6 +744,7 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
   struct Row {
     const char* name;
     std::wstring switches = L"";
+    Flags flags = {};
     bool test_experiment = true;
     std::array<std::wstring, 3> before = {};  // recorded desktop, start-menu and quick-launch shortcuts
     bool desktop_elsewhere = false;           // the recorded desktop shortcut leads to another program
@@ -740,6 +757,7 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
       {.name = "stored states"},
       {.name = "a switch overrides them", .switches = L"--with-feature:installer-experiment-test=off",
        .test_experiment = false},
+      {.name = "autoupdate", .flags = {.autoupdate = true}},
       {.name = "versioned names move to this version's",
        .before = {L"UserDesktop\\Zorvi old 38.lnk", L"StartMenu\\Zorvi old 38.lnk", L"QuickLaunch\\Zorvi old 38.lnk"},
        .after = {L"UserDesktop\\" + versioned, L"StartMenu\\" + versioned, L"QuickLaunch\\" + versioned},
@@ -772,8 +790,18 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
       for (size_t i = 0; i < std::size(slots); ++i)
         *slots[i] = row.before[i].empty() ? base::FilePath() : shortcuts().Append(row.before[i]);
     });
-    ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"installer_prefs.json").value(),
-                                             R"({"installer-experiments": ["installer-experiment-test@1"]})"));
+    ASSERT_TRUE(test_support::WriteFileBytes(
+        install_.Append(L"installer_prefs.json").value(),
+        R"({"installer-experiments": ["installer-experiment-test@1"], "au_task_error_count": 3, "profile_path": )" +
+            JsonPath(profile) + "}"));
+    test_support::RemoveTree(profile.value());
+    for (const auto& [file, text] : {std::pair(L"Preferences", R"({"keep":1,"statistics":{"collection_enabled":true}})"),
+                                     std::pair(L"Local State", R"({"intl":{"app_locale":"xx"}})"),
+                                     std::pair(L"custom_partner_content.json", "{}")}) {
+      ASSERT_TRUE(base::CreateDirectory(profile));
+      ASSERT_TRUE(test_support::WriteFileBytes(profile.Append(file).value(), text));
+    }
+    DeleteFileW(tasks_file().value().c_str());
     for (size_t i = 0; i < row.before.size(); ++i) {
       if (!row.before[i].empty()) {
         MakeShortcutTo(shortcuts().Append(row.before[i]),
@@ -783,10 +811,28 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     if (row.pinned)
       MakeShortcutTo(shortcuts().Append(pin), launcher);
     g_pin_calls.clear();
-    Prepare(row.switches);
+    Prepare(row.switches + L" --launchzorvi=0", row.flags);
     ASSERT_EQ(Settings::kOperationUpgrade, settings_->operation());
     test_support::ScopedLogCapture log;
     EXPECT_EQ(Completed(package_->StepTotal(11)), Run());
+    EXPECT_TRUE(HasAutoupdateTask());
+    const bool user_choices = !row.flags.autoupdate;
+    const std::unique_ptr<base::DictionaryValue> prefs = ReadJson(install_.Append(L"installer_prefs.json"));
+    int count = 0;
+    EXPECT_TRUE(prefs->GetInteger("au_task_error_count", &count));
+    EXPECT_EQ(2, count);
+    EXPECT_EQ(user_choices, prefs->HasKey("import_browser_data") && prefs->HasKey("enable_stats"));
+    std::wstring language;
+    EXPECT_TRUE(ReadJson(profile.Append(L"Local State"))->GetString("intl.app_locale", &language));
+    EXPECT_EQ(settings_->install_language(), language);
+    bool flagged = false;
+    EXPECT_EQ(user_choices,
+              ReadJson(profile.Append(L"Local State"))->GetBoolean("custom_partner_content.updated", &flagged) && flagged);
+    EXPECT_EQ(user_choices, !base::PathExists(profile.Append(L"custom_partner_content.json")));
+    const std::unique_ptr<base::DictionaryValue> profile_prefs = ReadJson(profile.Append(L"Preferences"));
+    const base::Value* statistics = nullptr;
+    EXPECT_EQ(!user_choices, profile_prefs->Get("statistics.collection_enabled", &statistics));
+    EXPECT_TRUE(profile_prefs->HasKey("keep"));
     EXPECT_EQ(stored_id, installer_->install_log().app_id);
     EXPECT_EQ(Version() + L"_0", installer_->install_log().subfolder.value());
     EXPECT_EQ(row.test_experiment, base::FeatureList::GetInstance()->IsFeatureEnabled("installer-experiment-test"));
@@ -802,33 +848,6 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     installer_.reset();
     ExpectShortcuts(nullptr, row.after, row.kept);
   }
-}
-
-// An uninstallation is refused while the browser's executable is in use and removes it otherwise.
-TEST_F(InstallerTest, UninstallWaitsForTheBrowserToEnd) {
-  RecordDetachedStarts();
-  PutExistingInstallation("42");
-  const base::FilePath own = Subfolder();
-  const base::FilePath browser = own.Append(L"zorvi.exe");
-  ASSERT_TRUE(CopyFileW(TestProgram(L"package_dummy_test_child.exe").value().c_str(), browser.value().c_str(), FALSE));
-  ASSERT_TRUE(base::PathService::Override(base::kExeDir, own));
-  const std::map<std::string, std::string> before = ReadTree(install_);
-  {
-    test_support::ScopedTestHandle running(
-        CreateFileW(browser.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(running.valid());
-    Prepare(L"--uninstall", {.uninstall = true});
-    ASSERT_EQ(Settings::kOperationUninstall, settings_->operation());
-    EXPECT_EQ(JoinLines({{kFolderReady}, Failure(kInstallerErrorBrowserRunning, L"", "Can't uninstall when zorvi.exe is in use")}),
-              Run());
-    installer_.reset();
-  }
-  EXPECT_EQ(before, ReadTree(install_));
-  Prepare(L"--uninstall", {.uninstall = true});
-  EXPECT_EQ(Completed(6), Run());
-  installer_.reset();
-  EXPECT_FALSE(base::PathExists(browser));
-  EXPECT_FALSE(base::PathExists(own));
 }
 
 // The switches of the last command line a stand-in program (package_dummy_test_child.exe) recorded; empty when it
@@ -919,20 +938,17 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
       ready.reset(CreateEventW(nullptr, TRUE, row.ready == kBefore, GetPackageReadyEventName(install_).c_str()));
     }
     // A folder-permission helper's grant lasts until the run has ended, after the package's installer too.
-    const test_support::ScopedTestHandle undo(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    HANDLE held = nullptr;
-    DuplicateHandle(GetCurrentProcess(), undo.get(), GetCurrentProcess(), &held, 0, FALSE, DUPLICATE_SAME_ACCESS);
-    InstallerTestPeer::BorrowWriteAccess(installer_.get(), held);
+    LendWriteAccess();
     const Lines lines = Run([&](const std::string& line, size_t) {
       if (line == kFolderReady && row.ready >= kAtFolderReady)
         SetEvent(row.ready == kAtFolderReady ? ready.get() : interrupted_.get());
       if (line == returned) {
-        EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(undo.get(), 0)) << "released before the run ended";
+        EXPECT_FALSE(WriteAccessGivenBack()) << "released before the run ended";
       }
       return false;
     });
     EXPECT_EQ(row.expected, lines);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(undo.get(), 0)) << "not released at the end of the run";
+    EXPECT_TRUE(WriteAccessGivenBack()) << "not released at the end of the run";
     // The elevated run: the settings for the installer's own executable, with no browser started and this process
     // named as its parent; it waits for the package too when this run does.
     base::CommandLine::SwitchMap switches = LastRecordedSwitches(elevated);
@@ -1102,13 +1118,6 @@ std::string ExpectedBatch(const std::vector<uint32_t>& processes, const std::vec
   return text + "del %0\n";
 }
 
-// `path` as a JSON string literal.
-std::string JsonPath(const base::FilePath& path) {
-  std::string literal;
-  base::EscapeJsonStringImpl(path.AsUTF8(), true, &literal);
-  return literal;
-}
-
 class UninstallTest : public InstallerTest {
  protected:
   UninstallTest() {
@@ -1160,8 +1169,8 @@ class UninstallTest : public InstallerTest {
 // and a kept-aside browser; what is in use is left to the batch, which watches the run's processes and is started
 // only without a folder-permission helper. The survey opens unless silent. Of the shortcuts it removes what the
 // status found leading to the installation (the desktop and quick-launch shortcuts, the pin, the folder earlier
-// installers used) and leaves one of the same name that leads elsewhere. A status file that cannot be removed fails
-// the run and changes nothing, the shortcuts and the pin included.
+// installers used) and leaves one of the same name that leads elsewhere. A browser in use refuses the run, a status
+// file that cannot be removed fails it; either changes nothing, the shortcuts and the pin included.
 TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
   SetTaskbarPinHookForTesting(EmulatePinCall);
   const std::wstring name = ShortcutName(false);
@@ -1187,14 +1196,19 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     std::wstring switches;
     Flags flags;
     bool helper;
-    bool status_held;
     std::vector<uint32_t> watched;
+    base::FilePath held = {};  // held open besides the version's installer and library
+    Lines failure = {};        // the whole record of a run that must fail
   } rows[] = {
-      {"this process only", L"", {.uninstall = true}, false, false, {own}},
-      {"initial and second process", L"--initial-pid=4242 --parent-pid=4343", {.uninstall = true}, false, false,
+      {"this process only", L"", {.uninstall = true}, false, {own}},
+      {"initial and second process", L"--initial-pid=4242 --parent-pid=4343", {.uninstall = true}, false,
        {own, 4242, 4343}},
-      {"silent, with a helper", L"--silent", {.uninstall = true, .silent = true}, true, false, {own}},
-      {"status file held open", L"", {.uninstall = true}, false, true, {}},
+      {"silent, with a helper", L"--silent", {.uninstall = true, .silent = true}, true, {own}},
+      {"status file held open", L"", {.uninstall = true}, false, {}, install_.Append(kInstallLogFileName),
+       JoinLines({{kFolderReady, Recorder::TotalStepsLine(6)}, Lines(3, kStep),
+                  Failure(kInstallerErrorGeneric, L"", "Failed to remove installation status file")})},
+      {"the browser in use", L"", {.uninstall = true}, false, {}, Subfolder().Append(L"zorvi.exe"),
+       JoinLines({{kFolderReady}, Failure(kInstallerErrorBrowserRunning, L"", "Can't uninstall when zorvi.exe is in use")})},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -1219,9 +1233,8 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     const base::FilePath victim = base::FilePath(root_.path()).Append(L"victim.txt");
     ASSERT_TRUE(base::PathExists(victim));
     std::vector<std::unique_ptr<test_support::ScopedTestHandle>> held;
-    for (const base::FilePath& file : {Subfolder().Append(L"installer.exe"), Subfolder().Append(L"zorvi.dll"),
-                                       install_.Append(kInstallLogFileName)}) {
-      if (file.BaseName().value() != kInstallLogFileName || row.status_held)
+    for (const base::FilePath& file : {Subfolder().Append(L"installer.exe"), Subfolder().Append(L"zorvi.dll"), row.held}) {
+      if (!file.empty())
         held.push_back(std::make_unique<test_support::ScopedTestHandle>(CreateFileW(
             file.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)));
     }
@@ -1229,17 +1242,15 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     Prepare(L"--uninstall " + row.switches, row.flags);
     ASSERT_EQ(Settings::kOperationUninstall, settings_->operation());
     if (row.helper)
-      InstallerTestPeer::HoldUndoEvent(installer_.get());
+      LendWriteAccess();
     const Lines lines = Run();
     installer_.reset();
     held.clear();
     EXPECT_TRUE(base::PathExists(victim));
-    EXPECT_EQ(!row.status_held, log.HasLineStartingWith("Skipping " + base::WideToUTF8(Version()) +
-                                                        "\\..\\..\\victim.txt: not a path inside"));
-    if (row.status_held) {
-      EXPECT_EQ(JoinLines({{kFolderReady, Recorder::TotalStepsLine(6)}, Lines(3, kStep),
-                           Failure(kInstallerErrorGeneric, L"", "Failed to remove installation status file")}),
-                lines);
+    EXPECT_EQ(row.failure.empty(), log.HasLineStartingWith("Skipping " + base::WideToUTF8(Version()) +
+                                                           "\\..\\..\\victim.txt: not a path inside"));
+    if (!row.failure.empty()) {
+      EXPECT_EQ(row.failure, lines);
       EXPECT_EQ(before, ReadTree(install_));
       EXPECT_EQ(shortcuts_before, std::pair(ReadTree(shortcuts()), ReadTree(earlier_folder)));
       EXPECT_TRUE(g_detached_starts.empty());
@@ -1275,14 +1286,10 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
                                                   {version + "\\installer.exe", before.at(version + "\\installer.exe")},
                                                   {version + "\\zorvi.dll", before.at(version + "\\zorvi.dll")}}),
               after);
-    std::string tasks;
-    ASSERT_TRUE(test_support::ReadFileBytes(tasks_file().value(), &tasks));
-    const std::unique_ptr<base::Value> record = base::JsonReader::Read(tasks);
-    ASSERT_TRUE(record);
     const base::ListValue* calls = nullptr;
     std::vector<std::string> names;
-    const base::DictionaryValue* dictionary = nullptr;
-    ASSERT_TRUE(record->GetAsDictionary(&dictionary) && dictionary->GetList("calls", &calls));
+    const std::unique_ptr<base::DictionaryValue> record = ReadJson(tasks_file());
+    ASSERT_TRUE(record->GetList("calls", &calls));
     for (size_t i = 0; i < calls->GetSize(); ++i) {
       const base::Value* entry = nullptr;
       const base::DictionaryValue* call = nullptr;
@@ -1410,13 +1417,25 @@ TEST_F(UninstallTest, UpgradeRemovesOlderVersionsWholeOrNotAtAll) {
   }
 }
 
-// Each kind of run, interrupted at every step it reports (the k-th report takes the interruption, as a controller's
-// Stop or death at that step would be taken), ends with exactly k steps and one terminal report, never a success,
-// and leaves the machine as it found it: the install folder with its older versions, the start menu, the user's
-// application data and profile, the task store and the last install path.
+// Each kind of run, stopped at every step it reports (the k-th report takes the interruption, as the controller's
+// Stop at that step is taken), ends with exactly k steps and one terminal report, never a success; where the
+// controller dies at the k-th step instead, the Installer goes with the next task queued and reports nothing more.
+// Either way the machine is left as it was: the install folder with its older versions, the shortcut folders and
+// the pin, the start menu, the user's application data and profile, the task store and the last install path; a
+// folder-permission helper's grant ends with the run.
 enum class RunKind { kInstall, kUpgrade, kUninstall };
+struct EveryStepRun {
+  const char* name;
+  RunKind kind;
+  bool helper = false;  // a folder-permission helper lent the run its write access
+  bool death = false;   // the controller dies instead of stopping the run
+};
 
-class EveryStepTest : public UninstallTest, public testing::WithParamInterface<RunKind> {};
+void PrintTo(const EveryStepRun& run, std::ostream* out) {
+  *out << run.name;
+}
+
+class EveryStepTest : public UninstallTest, public testing::WithParamInterface<EveryStepRun> {};
 
 int g_interrupt_at = 0;
 std::function<void()> g_at_interruption;
@@ -1450,24 +1469,25 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
     log->start_menu_shortcut = old_links[1];
     log->quick_launch_shortcut = old_links[2];
   };
+  const RunKind kind = GetParam().kind;
   MakePackage({.data_files = 2});
-  if (GetParam() == RunKind::kUninstall) {
+  if (kind == RunKind::kUninstall) {
     ASSERT_TRUE(base::PathService::Override(base::kExeDir, Subfolder()));
   }
   auto prepare_machine = [&] {
     test_support::RemoveTree(shortcuts().value());
     for (const base::FilePath& link : old_links)
       ASSERT_TRUE(base::CreateDirectory(link.DirName()));
-    if (GetParam() == RunKind::kInstall) {
+    if (kind == RunKind::kInstall) {
       PutEarlierRootFile();
-    } else if (GetParam() == RunKind::kUpgrade) {
+    } else if (kind == RunKind::kUpgrade) {
       PutExistingInstallation("7", record_shortcuts);
       base::CreateDirectory(install_.Append(L"old_status"));
       PutLoggedFiles(install_.Append(L"old_status\\installation_status.xml.1"), L"37.0", {L"a.exe", L"d\\b.txt"});
     } else {
       PutInstallation(preferences, record_shortcuts);
     }
-    if (GetParam() != RunKind::kInstall) {
+    if (kind != RunKind::kInstall) {
       for (const base::FilePath& link : old_links)
         MakeShortcutTo(link, install_.Append(L"launcher.exe"));
     }
@@ -1490,148 +1510,52 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
     int steps;
   } runs[] = {{L"--allusers=0", {}, 7}, {L"--allusers=0", {}, 11},
               {L"--uninstall --deleteuserprofile=1", {.uninstall = true}, 5}};
-  const auto& run = runs[static_cast<int>(GetParam())];
-  const int total = GetParam() == RunKind::kUninstall ? 6 : package_->StepTotal(run.steps);
+  const auto& run = runs[static_cast<int>(kind)];
+  const int total = kind == RunKind::kUninstall ? 6 : package_->StepTotal(run.steps);
   // The interruptions that met the shortcuts changed (made, moved, removed or pinned), for the rollback to undo.
   const auto shortcut_folders = [&] { return std::pair(ReadTree(shortcuts()), ReadTree(root.Append(L"Programs"))); };
   int shortcuts_changed = 0;
-  for (int k = 1; k <= total; ++k) {
+  // The last step reports itself and the success in one task, so the controller can die no later than the step
+  // before it.
+  for (int k = 1; k <= total - GetParam().death; ++k) {
     SCOPED_TRACE("interrupted at step " + std::to_string(k));
     prepare_machine();
     const auto before = snapshot();
     const auto shortcuts_before = shortcut_folders();
     g_at_interruption = [&] { shortcuts_changed += shortcut_folders() != shortcuts_before; };
-    g_interrupt_at = k;
+    g_interrupt_at = GetParam().death ? 0 : k;
     Prepare(run.switches, run.flags);
-    const Lines lines = Run();
+    if (GetParam().helper)
+      LendWriteAccess();
+    int steps = 0;
+    const Lines lines = Run([&](const std::string& line, size_t) {
+      const bool dies = GetParam().death && line == kStep && ++steps == k;
+      if (dies)
+        g_at_interruption();
+      return dies;
+    });
     installer_.reset();
-    EXPECT_EQ(JoinLines({{kFolderReady, Recorder::TotalStepsLine(total)}, Lines(k, kStep),
-                         {Recorder::TerminatedLine(false)}}),
-              lines);
+    Lines expected = JoinLines({{kFolderReady, Recorder::TotalStepsLine(total)}, Lines(k, kStep)});
+    if (!GetParam().death)
+      expected.push_back(Recorder::TerminatedLine(false));
+    EXPECT_EQ(expected, lines);
     EXPECT_EQ(before, snapshot());
     EXPECT_TRUE(g_detached_starts.empty());
+    EXPECT_EQ(GetParam().helper, WriteAccessGivenBack()) << "the grant did not end";
   }
   g_at_interruption = nullptr;
   EXPECT_LT(0, shortcuts_changed) << "no interruption met a shortcut change";
 }
 
-std::string RunKindName(const testing::TestParamInfo<RunKind>& info) {
-  return info.param == RunKind::kInstall ? "Install" : info.param == RunKind::kUpgrade ? "Upgrade" : "Uninstall";
-}
-
-INSTANTIATE_TEST_SUITE_P(Runs, EveryStepTest, testing::Values(RunKind::kInstall, RunKind::kUpgrade, RunKind::kUninstall),
-                         RunKindName);
-
-// What the finishing steps do depends on the run: only an installation that keeps its own write access gets the
-// autoupdate task (and earns back a failed start of the autoupdate run), only a run the user started records
-// the import and statistics choices and clears the profile's statistics preference, and every upgrade takes the
-// profile to the installed language and removes partner content the package no longer has.
-TEST_F(InstallerTest, FinishingFollowsTheKindOfRun) {
-  MakePackage({.data_files = 1});
-  struct Row {
-    const char* name;
-    std::wstring switches;
-    Flags flags;
-    bool upgrade;
-    bool borrowed_write_access;
-    bool task;
-    bool user_choices;  // the import and statistics choices are recorded and the profile's statistics pref goes
-  };
-  const Row rows[] = {
-      {"per-user install", L"--allusers=0", {}, false, false, true, true},
-      {"install for all users", L"--allusers=1", {}, false, false, true, true},
-      {"copy-only install", L"--copyonly=1", {}, false, false, false, true},
-      {"install with borrowed write access", L"--allusers=0", {}, false, true, false, true},
-      {"upgrade", L"", {}, true, false, true, true},
-      {"autoupdate", L"", {.autoupdate = true}, true, false, true, false},
-  };
-  const base::FilePath profile = base::FilePath(root_.path()).Append(L"profile");
-  const std::string preferences = R"({"keep":1,"statistics":{"collection_enabled":true}})";
-  auto read_json = [](const base::FilePath& path) {
-    std::string text;
-    test_support::ReadFileBytes(path.value(), &text);
-    std::unique_ptr<base::Value> value = base::JsonReader::Read(text);
-    base::DictionaryValue* dictionary = nullptr;
-    return value && value->GetAsDictionary(&dictionary) ? std::unique_ptr<base::DictionaryValue>(
-                                                              static_cast<base::DictionaryValue*>(value.release()))
-                                                        : std::make_unique<base::DictionaryValue>();
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    const base::FilePath tasks = base::FilePath(root_.path()).Append(L"tasks.json");
-    DeleteFileW(tasks.value().c_str());
-    test_support::UseRecordingTaskSchedulerForTesting(tasks);
-    if (row.upgrade) {
-      PutExistingInstallation("4711");
-      std::string profile_json = base::WideToUTF8(profile.value());
-      base::ReplaceSubstringsAfterOffset(&profile_json, 0, "\\", "\\\\");
-      ASSERT_TRUE(test_support::WriteFileBytes(
-          install_.Append(L"installer_prefs.json").value(),
-          R"({"au_task_error_count": 3, "profile_path": ")" + profile_json + "\"}"));
-      test_support::RemoveTree(profile.value());
-      CreateDirectoryW(profile.value().c_str(), nullptr);
-      ASSERT_TRUE(test_support::WriteFileBytes(profile.Append(L"Preferences").value(), preferences));
-      ASSERT_TRUE(
-          test_support::WriteFileBytes(profile.Append(L"Local State").value(), R"({"intl":{"app_locale":"xx"}})"));
-      ASSERT_TRUE(test_support::WriteFileBytes(profile.Append(L"custom_partner_content.json").value(), "{}"));
-    } else {
-      PutEarlierRootFile();
-    }
-    Prepare(row.switches + L" --launchzorvi=0", row.flags);
-    ASSERT_EQ(row.upgrade ? Settings::kOperationUpgrade : Settings::kOperationInstall, settings_->operation());
-    test_support::ScopedTestHandle undo(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    HANDLE lent = nullptr;
-    DuplicateHandle(GetCurrentProcess(), undo.get(), GetCurrentProcess(), &lent, 0, FALSE, DUPLICATE_SAME_ACCESS);
-    if (row.borrowed_write_access)
-      InstallerTestPeer::BorrowWriteAccess(installer_.get(), lent);
-    else
-      CloseHandle(lent);
-    EXPECT_EQ(Completed(package_->StepTotal(row.upgrade ? 11 : 7)), Run());
-    // The helper is told to take its grant back once the run is over.
-    EXPECT_EQ(row.borrowed_write_access, WaitForSingleObject(undo.get(), 0) == WAIT_OBJECT_0);
-
-    const std::string task = "Zorvi scheduled Autoupdate " + installer_->install_log().app_id;
-    const base::Value* recorded = nullptr;
-    const base::DictionaryValue* recorded_tasks = nullptr;
-    // Kept for the whole row: what is read below points into it.
-    const std::unique_ptr<base::DictionaryValue> record = read_json(tasks);
-    EXPECT_EQ(row.task, record->Get("tasks", &recorded) && recorded->GetAsDictionary(&recorded_tasks) &&
-                            recorded_tasks->HasKey(task));
-    // The task serves every user when the installation does.
-    const base::Value* recorded_task = nullptr;
-    const base::DictionaryValue* task_fields = nullptr;
-    bool all_users = false;
-    if (row.task && recorded_tasks && recorded_tasks->GetWithoutPathExpansion(task, &recorded_task) &&
-        recorded_task->GetAsDictionary(&task_fields)) {
-      EXPECT_TRUE(task_fields->GetBoolean("all_users", &all_users));
-      EXPECT_EQ(settings_->all_users(), all_users);
-      if (!row.upgrade) {
-        EXPECT_EQ(row.switches == L"--allusers=1", all_users);
-      }
-    }
-    const std::unique_ptr<base::DictionaryValue> prefs = read_json(install_.Append(L"installer_prefs.json"));
-    EXPECT_EQ(row.user_choices, prefs->HasKey("import_browser_data"));
-    EXPECT_EQ(row.user_choices, prefs->HasKey("enable_stats"));
-    if (row.upgrade) {
-      int count = 0;
-      EXPECT_TRUE(prefs->GetInteger("au_task_error_count", &count));
-      EXPECT_EQ(2, count);
-      const std::unique_ptr<base::DictionaryValue> local_state = read_json(profile.Append(L"Local State"));
-      std::wstring language;
-      EXPECT_TRUE(local_state->GetString("intl.app_locale", &language));
-      EXPECT_EQ(settings_->install_language(), language);
-      bool flagged = false;
-      EXPECT_EQ(row.user_choices, local_state->GetBoolean("custom_partner_content.updated", &flagged) && flagged);
-      EXPECT_EQ(row.user_choices, !base::PathExists(profile.Append(L"custom_partner_content.json")));
-      const base::Value* statistics = nullptr;
-      EXPECT_EQ(!row.user_choices,
-                read_json(profile.Append(L"Preferences"))->Get("statistics.collection_enabled", &statistics));
-      EXPECT_TRUE(read_json(profile.Append(L"Preferences"))->HasKey("keep"));
-    }
-    installer_.reset();
-    test_support::UseRecordingTaskSchedulerForTesting(base::FilePath());
-  }
-}
+INSTANTIATE_TEST_SUITE_P(
+    Runs, EveryStepTest,
+    testing::Values(EveryStepRun{.name = "Install", .kind = RunKind::kInstall},
+                    EveryStepRun{.name = "InstallControllerDied", .kind = RunKind::kInstall, .death = true},
+                    EveryStepRun{.name = "HelperAssistedInstall", .kind = RunKind::kInstall, .helper = true},
+                    EveryStepRun{.name = "Upgrade", .kind = RunKind::kUpgrade},
+                    EveryStepRun{.name = "Uninstall", .kind = RunKind::kUninstall},
+                    EveryStepRun{.name = "UninstallControllerDied", .kind = RunKind::kUninstall, .death = true}),
+    [](const testing::TestParamInfo<EveryStepRun>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace test

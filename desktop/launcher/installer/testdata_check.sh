@@ -248,8 +248,8 @@ else
 fi
 rm -rf "$P"
 
-# The logs of the installations' shortcut table (InstallerTest.ShortcutsOfAnInstallation), by xmllint: the pinned
-# flag, and each shortcut under the type of its kind and mode (a kind without a shortcut has no element).
+# The status logs of InstallerTest.CompleteRunsReportEveryStepOfTheirTotal, by xmllint: the pinned flag, and each
+# shortcut under the type of its kind and mode (a kind without a shortcut has no element).
 logs=0
 for facts in "$D"/shortcut_logs/*.facts; do
   [ -e "$facts" ] || continue
