@@ -68,15 +68,20 @@ std::wstring FormatBoundary(base::Time time) {
 // Adds a trigger of `type` with the id and start (or, for registration triggers, end) boundary given.
 bool AddTrigger(ITriggerCollection* triggers, TASK_TRIGGER_TYPE2 type, const wchar_t* id,
                 const std::wstring& boundary, bool end_boundary, ScopedComPtr<ITrigger>* trigger) {
-  if (FAILED(triggers->Create(type, trigger->Receive())))
-    return false;
-  ITrigger* added = trigger->get();
-  const ScopedBstr id_text(id);
-  const ScopedBstr boundary_text(boundary.c_str());
-  if (FAILED(added->put_Id(id_text.Get())))
-    return false;
-  const HRESULT result =
-      end_boundary ? added->put_EndBoundary(boundary_text.Get()) : added->put_StartBoundary(boundary_text.Get());
+  HRESULT result = triggers->Create(type, trigger->Receive());
+  if (SUCCEEDED(result)) {
+    const ScopedBstr id_text(id);
+    const ScopedBstr boundary_text(boundary.c_str());
+    ITrigger* added = trigger->get();
+    result = added->put_Id(id_text.Get());
+    if (SUCCEEDED(result) && end_boundary)
+      result = added->put_EndBoundary(boundary_text.Get());
+    else if (SUCCEEDED(result))
+      result = added->put_StartBoundary(boundary_text.Get());
+  }
+  // A scheduler that refuses a trigger refuses the whole task: say which one, or the failure has no cause.
+  if (FAILED(result))
+    LOG(ERROR) << "Failed adding task trigger " << id << ": " << result;
   return SUCCEEDED(result);
 }
 
