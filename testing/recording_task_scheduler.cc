@@ -10,7 +10,6 @@
 #include "base/json/json_reader.h"
 #include "base/json/json_writer.h"
 #include "base/logging.h"
-#include "base/strings/string_number_conversions.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
@@ -130,8 +129,6 @@ bool RecordingTaskScheduler::Create(const zorvi::installer::ScheduledTaskInfo& i
     task->SetBooleanWithoutPathExpansion("add_logon_trigger", info.add_logon_trigger);
     task->SetBooleanWithoutPathExpansion("run_only_if_network_available", info.run_only_if_network_available);
     task->SetBooleanWithoutPathExpansion("enabled", true);
-    task->SetIntegerWithoutPathExpansion("days_interval", 1);
-    task->SetIntegerWithoutPathExpansion("runs", 0);
     // A run-once task has run and is gone as soon as it is registered.
     if (info.trigger_kind != zorvi::installer::TaskTriggerKind::kRunOnceNow)
       tasks->SetWithoutPathExpansion(base::WideToUTF8(GetScheduledTaskName(info.name_suffix)), std::move(task));
@@ -166,17 +163,10 @@ void RecordingTaskScheduler::Delete(const std::wstring& name_suffix) {
 }
 
 void RecordingTaskScheduler::SetDailyInterval(const std::wstring& name_suffix, uint32_t days) {
+  // Only the system's schedulers keep a schedule; the call is recorded.
   auto details = Suffix(name_suffix);
   details->SetIntegerWithoutPathExpansion("days", static_cast<int>(days));
-  Record("SetDailyInterval", std::move(details), [&](base::DictionaryValue* tasks) {
-    base::DictionaryValue* task = FindTask(tasks, name_suffix);
-    int kind = 0;
-    if (task && task->GetInteger("trigger_kind", &kind) &&
-        kind == static_cast<int>(zorvi::installer::TaskTriggerKind::kDaily)) {
-      task->SetIntegerWithoutPathExpansion("days_interval", static_cast<int>(days));
-    }
-    return true;
-  });
+  Record("SetDailyInterval", std::move(details), [](base::DictionaryValue*) { return true; });
 }
 
 void RecordingTaskScheduler::SetEnabled(const std::wstring& name_suffix, bool enabled) {
@@ -189,22 +179,15 @@ void RecordingTaskScheduler::SetEnabled(const std::wstring& name_suffix, bool en
   });
 }
 
+// Nothing is started: the arguments are recorded, and the call succeeds when the task is registered.
 bool RecordingTaskScheduler::Run(const std::wstring& name_suffix, const std::vector<std::string>& arguments) {
   auto details = Suffix(name_suffix);
   auto list = std::make_unique<base::ListValue>();
   for (const std::string& argument : arguments)
     list->AppendString(argument);
   details->SetWithoutPathExpansion("arguments", std::move(list));
-  return Record("Run", std::move(details), [&](base::DictionaryValue* tasks) {
-    base::DictionaryValue* task = FindTask(tasks, name_suffix);
-    int runs = 0;
-    if (!task || !task->GetInteger("runs", &runs))
-      return false;
-    task->SetIntegerWithoutPathExpansion("runs", runs + 1);
-    task->SetStringWithoutPathExpansion("last_run",
-                                        base::Int64ToString(base::Time::Now().ToInternalValue()));
-    return true;
-  });
+  return Record("Run", std::move(details),
+                [&](base::DictionaryValue* tasks) { return FindTask(tasks, name_suffix) != nullptr; });
 }
 
 int RecordingTaskScheduler::GetState(const std::wstring& name_suffix) {
@@ -220,17 +203,10 @@ int RecordingTaskScheduler::GetState(const std::wstring& name_suffix) {
   return state;
 }
 
+// Since Run starts nothing, no task has ever run.
 base::Time RecordingTaskScheduler::GetLastRunTime(const std::wstring& name_suffix) {
-  base::Time last_run;
-  Record("GetLastRunTime", Suffix(name_suffix), [&](base::DictionaryValue* tasks) {
-    std::string text;
-    uint64_t value = 0;
-    base::DictionaryValue* task = FindTask(tasks, name_suffix);
-    if (task && task->GetString("last_run", &text) && base::StringToUint64(text, &value))
-      last_run = base::Time::FromInternalValue(static_cast<int64_t>(value));
-    return true;
-  });
-  return last_run;
+  Record("GetLastRunTime", Suffix(name_suffix), [](base::DictionaryValue*) { return true; });
+  return base::Time();
 }
 
 void UseRecordingTaskSchedulerForTesting(const base::FilePath& record_file) {

@@ -8,7 +8,8 @@
 //                                   "description": "...", "all_users": false,
 //                                   "execution_time_limit_seconds": 3600, "trigger_kind": 1,
 //                                   "add_logon_trigger": true, "run_only_if_network_available": true,
-//                                   "enabled": true, "days_interval": 1, "runs": 0}}}
+//                                   "enabled": true}}}
+// It runs nothing and keeps no schedule: Run and SetDailyInterval are only recorded.
 // Texts are UTF-8. Each call reads the file, changes it and replaces it atomically under a named mutex of the
 // file, so calls of several processes never lose each other's changes. A missing file is an empty scheduler.
 #ifndef TESTING_RECORDING_TASK_SCHEDULER_H_

@@ -138,19 +138,11 @@ TEST_F(CrashExceptionHandlerTest, HandlersDestroyedOutOfOrderWarnOnce) {
   EXPECT_EQ(1u, count) << output;
 }
 
-std::wstring Repeated(wchar_t c, size_t count) {
-  return std::wstring(count, c);
-}
-
-std::string Narrow(const std::wstring& text) {
-  return std::string(text.begin(), text.end());
-}
-
 // A crash client child against a scripted reporter, per way of failing: what the process ended with and what
-// the reporter read out of its memory.
+// the reporter read out of its memory. A reporter that holds its answer shows that a second crashing thread
+// waits while the first reports: only one request arrives.
 TEST_F(CrashExceptionHandlerTest, EachWayOfFailingReachesTheReporter) {
-  const std::wstring long_expression = Repeated(L'e', 200), long_function = Repeated(L'f', 128);
-  const std::wstring long_file = Repeated(L'g', 127);
+  const std::wstring long_expression(200, L'e'), long_function(128, L'f'), long_file(127, L'g');
   const struct {
     const wchar_t* mode;
     std::wstring arguments;
@@ -158,6 +150,7 @@ TEST_F(CrashExceptionHandlerTest, EachWayOfFailingReachesTheReporter) {
     int requests;
     DWORD code;
     uint32_t assertion_type;
+    const wchar_t* script = L"serve";
   } kCases[] = {
       {L"null-write", L"", EXCEPTION_ACCESS_VIOLATION, 1, EXCEPTION_ACCESS_VIOLATION, kNoAssertion},
       {L"invalid-parameter", long_expression + L" " + long_function + L" " + long_file + L" 4321",
@@ -166,17 +159,19 @@ TEST_F(CrashExceptionHandlerTest, EachWayOfFailingReachesTheReporter) {
       {L"breakpoint-reported", L"", EXCEPTION_BREAKPOINT, 1, EXCEPTION_BREAKPOINT, kNoAssertion},
       {L"breakpoint", L"", EXCEPTION_BREAKPOINT, 0, 0, kNoAssertion},
       {L"uncaught", L"", kUncaughtCxxExceptionCode, 1, kUncaughtCxxExceptionCode, kNoAssertion},
+      {L"two-threads", L"", EXCEPTION_ACCESS_VIOLATION, 1, EXCEPTION_ACCESS_VIOLATION, kNoAssertion, L"hold"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message() << c.mode);
     const std::wstring folder = FreshRecordFolder(test_support::UniqueName(c.mode));
-    ScriptedCrashServer server(L"serve", folder);
+    ScriptedCrashServer server(c.script, folder);
     ASSERT_TRUE(server.started());
     EXPECT_EQ(c.exit_code, RunCrashClient(c.mode, &server, folder, c.arguments));
     DWORD server_exit = 1;
     ASSERT_TRUE(server.WaitForExit(&server_exit));
     EXPECT_EQ(0u, server_exit);
     EXPECT_EQ(std::to_string(c.requests) + "\n", ReadRecord(folder, L"requests.txt"));
+    EXPECT_EQ("", ReadRecord(folder, L"second_request.txt"));
     if (c.requests == 0)
       continue;
     const auto crash = ReadRecordFields(folder, L"crash1.txt");
@@ -210,38 +205,19 @@ TEST_F(CrashExceptionHandlerTest, EachWayOfFailingReachesTheReporter) {
   }
 }
 
-TEST_F(CrashExceptionHandlerTest, ASecondCrashingThreadIsHeldWhileTheFirstReports) {
-  const std::wstring folder = FreshRecordFolder(test_support::UniqueName(L"two_threads"));
-  ScriptedCrashServer server(L"hold", folder);
-  ASSERT_TRUE(server.started());
-  EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), RunCrashClient(L"two-threads", &server, folder));
-  DWORD server_exit = 1;
-  ASSERT_TRUE(server.WaitForExit(&server_exit));
-  EXPECT_EQ(0u, server_exit);
-  EXPECT_EQ("1\n", ReadRecord(folder, L"requests.txt"));
-  EXPECT_EQ("", ReadRecord(folder, L"second_request.txt"));
-  EXPECT_EQ("c0000005", ReadRecordFields(folder, L"crash1.txt").at("code"));
-}
-
+// The Linux-side check reads the two dumps (obj2yaml-14) and their names: two, the first the zero GUID (written
+// without UuidCreate).
 TEST_F(CrashExceptionHandlerTest, InProcessDumpsAreNamedAfterTheirIds) {
-  // The Linux-side check parses both dumps with obj2yaml-14.
   const std::wstring folder = FreshRecordFolder(L"dumps");
   EXPECT_EQ(kInvalidParameterCode, RunCrashClient(L"in-process-dumps", nullptr, folder));
   std::istringstream lines(ReadRecord(folder, L"dump_ids.txt"));
   std::vector<std::string> ids;
-  for (std::string id, succeeded; lines >> id >> succeeded;) {
+  for (std::string id, succeeded; lines >> id >> succeeded; ids.push_back(id)) {
     EXPECT_EQ("1", succeeded) << id;
-    ids.push_back(id);
-    std::string dump;
-    EXPECT_TRUE(test_support::ReadFileBytes(folder + L"\\" + std::wstring(id.begin(), id.end()) + L".dmp", &dump))
-        << id;
-    EXPECT_EQ("MDMP", dump.substr(0, 4));
+    EXPECT_EQ(36u, id.size());
   }
   ASSERT_EQ(2u, ids.size());
-  GUID zero = {};
-  EXPECT_EQ(Narrow(GuidToString(zero)), ids[0]) << "without UuidCreate";
   EXPECT_NE(ids[0], ids[1]);
-  EXPECT_EQ(36u, ids[1].size());
 }
 
 }  // namespace

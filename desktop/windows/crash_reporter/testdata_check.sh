@@ -96,6 +96,15 @@ def stream_bytes(raw, streams, index, kind):
 
 def exception_of(listed):
     return next((s for s in listed if s.get("Type") == "Exception"), None)
+
+def crash_of(listed):  # (thread, code, address) of the dump's exception stream, or None
+    e = exception_of(listed)  # obj2yaml leaves out an address of 0
+    record = e and e["Exception Record"]
+    return e and (e["Thread ID"], record["Exception Code"], record.get("Exception Address", 0))
+
+def lldb(path, *commands):  # what lldb-14 answers about a minidump
+    return subprocess.run(["lldb-14", "-c", path, "--batch"] + [a for c in commands for a in ("-o", c)],
+                          capture_output=True, timeout=300).stdout.decode("utf-8", "replace")
 folder = os.path.join(data, "dumps")
 ids_path = os.path.join(folder, "dump_ids.txt")
 if os.path.exists(ids_path):
@@ -156,35 +165,30 @@ if os.path.exists(os.path.join(folder, "expected.txt")):
     expected = fields(os.path.join(folder, "expected.txt"))
     path = os.path.join(folder, "client.dmp")
     raw, signature, count, streams, index, listed = read_minidump(path)
-    exception = exception_of(listed)
     thread, address = int(expected["thread"]), int(expected["address"])
     if len(raw) != int(expected["size"]) or signature != b"MDMP":
         fail("client dump: %d bytes, %r" % (len(raw), signature))
-    if not exception or (exception["Thread ID"], exception["Exception Record"]["Exception Code"],
-                         exception["Exception Record"]["Exception Address"]) != (thread, 0xC0000005, address):
-        fail("client dump: exception stream %r, expected thread %d at %#x" %
-             (exception and (exception["Thread ID"], exception["Exception Record"]), thread, address))
+    if crash_of(listed) != (thread, 0xC0000005, address):
+        fail("client dump: exception %r, expected thread %d at %#x" % (crash_of(listed), thread, address))
     version = [s for s in listed if s.get("Type") == VERSION_STREAM]
     if VERSION_STREAM not in index or stream_bytes(raw, streams, index, VERSION_STREAM).hex().upper() != \
             expected["version"] or len(version) != 1 or str(version[0]["Content"]).upper() != expected["version"]:
         fail("client dump: version stream %r" % version)
     if ASSERTION_TEXT_STREAM in index:
         fail("client dump: an assertion stream without an invalid-parameter record")
-    lldb = subprocess.run(["lldb-14", "-c", path, "--batch", "-o", "thread list"], capture_output=True, timeout=300)
+    said = lldb(path, "thread list")
     stop = re.search(r"\* thread #1: tid = (0x[0-9a-f]+), .*stop reason = Exception 0xc0000005 encountered at "
-                     r"address (0x[0-9a-f]+)", lldb.stdout.decode("utf-8", "replace"))
+                     r"address (0x[0-9a-f]+)", said)
     if not stop or (int(stop.group(1), 16), int(stop.group(2), 16)) != (thread, address):
-        fail("client dump: lldb-14 says %r" % lldb.stdout.decode("utf-8", "replace")[-400:])
+        fail("client dump: lldb-14 says %r" % said[-400:])
     checked.append("client minidump (obj2yaml-14, lldb-14)")
 
 folder = os.path.join(data, "server_dump")
 if os.path.exists(os.path.join(folder, "expected.txt")):
     expected = fields(os.path.join(folder, "expected.txt"))
     raw, signature, count, streams, index, listed = read_minidump(os.path.join(folder, expected["dump"]))
-    exception = exception_of(listed)
-    if not exception or (exception["Thread ID"], exception["Exception Record"]["Exception Code"]) != \
-            (int(expected["thread"]), 0xC0000008):
-        fail("server dump: exception stream %r" % (exception and exception["Exception Record"]))
+    if (crash_of(listed) or ())[:2] != (int(expected["thread"]), 0xC0000008):
+        fail("server dump: exception %r" % (crash_of(listed),))
     # The client's pointers: no thread ids of the writer's own; the client's (zeroed) assertion record.
     for kind, size in ((INFO, 12), (ASSERTION, 776)):
         content = stream_bytes(raw, streams, index, kind) if kind in index else None
@@ -344,10 +348,9 @@ if os.path.exists(os.path.join(folder, "self.txt")):
     blocks = list(THREAD_BLOCK.finditer(log))
     if not header or not blocks or blocks[0]["crashed"] != "1":
         fail("child log: header %r, %d thread blocks" % (header and header.group(0), len(blocks)))
-    elif (int(header[2], 16), int(header[3], 16), int(blocks[0]["id"], 16)) != (
-            exception["Exception Record"]["Exception Code"], exception["Exception Record"]["Exception Address"],
-            exception["Thread ID"]):
-        fail("child log: crash %s at %s on %s, the dump's %r" % (header[2], header[3], blocks[0]["id"], exception))
+    elif (int(blocks[0]["id"], 16), int(header[2], 16), int(header[3], 16)) != crash_of(listed):
+        fail("child log: crash %s at %s on %s, the dump's %r" % (header[2], header[3], blocks[0]["id"],
+                                                                   crash_of(listed)))
     contexts = {t["Thread Id"]: bytes.fromhex(str(t["Context"])) for t in thread_list}
     if sorted(int(b["id"], 16) for b in blocks) != sorted(contexts):
         fail("child log: threads %r, the dump's %r" % ([b["id"] for b in blocks], sorted(contexts)))
@@ -398,15 +401,14 @@ if os.path.exists(os.path.join(folder, "self.txt")):
             continue
         if (version, stamp) != file_version(linux_path(path)):
             fail("child log: %s version %r stamp %X, pefile reads %r" % (name, version, stamp, file_version(linux_path(path))))
-    lldb = subprocess.run(["lldb-14", "-c", dump_path, "--batch", "-o", "thread list", "-o",
-                           "register read rip rsp rflags"], capture_output=True, timeout=300).stdout.decode("utf-8", "replace")
-    said = dict(re.findall(r"^\s*(rip|rsp|rflags) = (0x[0-9a-f]+)", lldb, re.M))
-    first = re.search(r"\* thread #1: tid = (0x[0-9a-f]+)", lldb)
+    answer = lldb(dump_path, "thread list", "register read rip rsp rflags")
+    said = dict(re.findall(r"^\s*(rip|rsp|rflags) = (0x[0-9a-f]+)", answer, re.M))
+    first = re.search(r"\* thread #1: tid = (0x[0-9a-f]+)", answer)
     crashed = blocks and {name: int(value, 16) for name, value in re.findall(r"([A-Z0-9]+)=([0-9A-F]+)", blocks[0]["registers"])}
     if not first or not crashed or (int(first[1], 16), int(said.get("rip", "0"), 16), int(said.get("rsp", "0"), 16),
                                     int(said.get("rflags", "0"), 16)) != (
             int(blocks[0]["id"], 16), crashed["RIP"], crashed["RSP"], crashed["FLAGS"]):
-        fail("child log: lldb-14 says %r" % lldb[-600:])
+        fail("child log: lldb-14 says %r" % answer[-600:])
     checked.append("crash log of a crashed child (obj2yaml-14, lldb-14, pefile; %d stack words)" % compared_words)
 
 # Crash log archives: unzip -t, one entry "crashlog.txt" deflated at the maximum level (zipinfo); its content.
@@ -455,17 +457,15 @@ for name in ("reporter_e2e", "installer_e2e"):
     if b"\r\nCrash Logger:\r\n" not in log:
         fail(name + " log: no crash logger section")
     raw, signature, count, streams, index, listed = read_minidump(dump_path)
-    exception = exception_of(listed)
-    if not exception or (exception["Thread ID"], exception["Exception Record"]["Exception Code"]) != (thread, 0xC0000005):
-        fail(name + " dump: exception %r, expected thread %d" % (exception, thread))
-    if VERSION_STREAM not in index or ASSERTION_TEXT_STREAM in index or len(raw) > 3072000:
+    if (crash_of(listed) or ())[:2] != (thread, 0xC0000005):
+        fail(name + " dump: exception %r, expected thread %d" % (crash_of(listed), thread))
+    if signature != b"MDMP" or VERSION_STREAM not in index or ASSERTION_TEXT_STREAM in index or len(raw) > 3072000:
         fail(name + " dump: streams %r, %d bytes" % (sorted(index), len(raw)))
-    lldb = subprocess.run(["lldb-14", "-c", dump_path, "--batch", "-o", "thread list"], capture_output=True,
-                          timeout=300).stdout.decode("utf-8", "replace")
+    said = lldb(dump_path, "thread list")
     # The stopped thread (starred): the first one for the test host, the one started from outside in the installer.
-    stop = re.search(r"\* thread #\d+: tid = (0x[0-9a-f]+), .*stop reason = Exception 0xc0000005", lldb)
+    stop = re.search(r"\* thread #\d+: tid = (0x[0-9a-f]+), .*stop reason = Exception 0xc0000005", said)
     if not stop or int(stop.group(1), 16) != thread:
-        fail(name + " dump: lldb-14 says %r" % lldb[-400:])
+        fail(name + " dump: lldb-14 says %r" % said[-400:])
     log_form = dict(form_parts(open(os.path.join(folder, "log.body"), "rb").read(), expected["log_type"]))
     file_part = log_form.get("file")
     if not file_part or not file_part.get_filename().endswith(expected["zip"]):

@@ -2,7 +2,7 @@
 // step by step (in a prefix of its own) and check each step from outside. Every answer is a name=value line:
 //   --product=NAME         the branding's product name (the task names' start) in place of the host's branding,
 //                          which the child carries with the host's strings
-//   --v1 / --v2            that implementation; otherwise CreateTaskScheduler picks ("scheduler=v1|v2|recording")
+//   --v2                   that implementation; otherwise CreateTaskScheduler picks ("scheduler=v1|v2|recording")
 //   --standard-user        the process is not an administrator (no highest run level)
 //   --recording=FILE       CreateTaskScheduler makes the recording scheduler on FILE
 //   --suffix=S             the task's name suffix ("task_name=<full name>")
@@ -15,7 +15,6 @@
 //   --delete               Delete
 //   --enable=0|1           SetEnabled
 //   --daily=DAYS           SetDailyInterval
-//   --run                  Run with the arguments "a" and "b" ("run=0|1")
 //   --state                GetState ("state=N"), after any of the above
 //   --last-run             GetLastRunTime ("last_run_null=0|1")
 // "init=0|1" comes first; nothing else is done when it is 0.
@@ -64,9 +63,7 @@ int main() {
   if (command_line.HasSwitch("recording"))
     test_support::UseRecordingTaskSchedulerForTesting(command_line.GetSwitchValuePath("recording"));
   std::unique_ptr<zorvi::installer::TaskScheduler> scheduler;
-  if (command_line.HasSwitch("v1"))
-    scheduler = std::make_unique<zorvi::installer::TaskSchedulerV1>();
-  else if (command_line.HasSwitch("v2"))
+  if (command_line.HasSwitch("v2"))
     scheduler = std::make_unique<zorvi::installer::TaskSchedulerV2>();
   else
     scheduler.reset(zorvi::installer::CreateTaskScheduler());
@@ -107,8 +104,6 @@ int main() {
       scheduler->SetEnabled(suffix, Number(command_line, "enable") != 0);
     if (command_line.HasSwitch("daily"))
       scheduler->SetDailyInterval(suffix, static_cast<uint32_t>(Number(command_line, "daily")));
-    if (command_line.HasSwitch("run"))
-      Report("run", scheduler->Run(suffix, {"a", "b"}) ? "1" : "0");
     if (command_line.HasSwitch("state"))
       Report("state", base::IntToString(scheduler->GetState(suffix)));
     if (command_line.HasSwitch("last-run"))

@@ -39,6 +39,40 @@ std::map<std::string, std::string> RunChild(const std::wstring& arguments, std::
   return test_support::ParseNameValueLines(text);
 }
 
+// The recording scheduler's file as a JSON object, null when it is missing or not one.
+std::unique_ptr<base::Value> ReadRecord(const std::wstring& record, base::DictionaryValue** dictionary) {
+  std::string text;
+  std::unique_ptr<base::Value> root =
+      test_support::ReadFileBytes(record, &text) ? base::JsonReader::Read(text) : nullptr;
+  return root && root->GetAsDictionary(dictionary) ? std::move(root) : nullptr;
+}
+
+// From now on the scenario makes `calls` fail (none: every call succeeds); the tasks stay as recorded.
+void SetFailingCalls(const std::wstring& record, const std::vector<std::string>& calls) {
+  base::DictionaryValue* dictionary = nullptr;
+  std::unique_ptr<base::Value> root = ReadRecord(record, &dictionary);
+  ASSERT_TRUE(root) << "no record in " << base::WideToUTF8(record);
+  auto list = std::make_unique<base::ListValue>();
+  for (const std::string& call : calls)
+    list->AppendString(call);
+  dictionary->SetWithoutPathExpansion("fail", std::move(list));
+  std::string text;
+  ASSERT_TRUE(base::JsonWriter::Write(*dictionary, &text));
+  ASSERT_TRUE(test_support::WriteFileBytes(record, text));
+}
+
+std::set<std::string> RecordedTaskNames(const std::wstring& record) {
+  std::set<std::string> names;
+  base::DictionaryValue* dictionary = nullptr;
+  base::Value* tasks = nullptr;
+  const std::unique_ptr<base::Value> root = ReadRecord(record, &dictionary);
+  if (root && dictionary->GetWithoutPathExpansion("tasks", &tasks) && tasks->GetAsDictionary(&dictionary)) {
+    for (base::DictionaryValue::Iterator it(*dictionary); !it.IsAtEnd(); it.Advance())
+      names.insert(it.key());
+  }
+  return names;
+}
+
 TEST(TaskSchedulerTest, StaleSweepOnlyLooksAtTheProductsTasks) {
   SetBrandingTextForTesting("{\"product_name\": \"Zorvi\"}");
   const std::wstring own = GetScheduledTaskName(L"Autoupdate 0123");
@@ -126,9 +160,7 @@ TEST(RecordingTaskSchedulerTest, ProcessesShareTheRecordedTasks) {
   {
     std::unique_ptr<TaskScheduler> scheduler(CreateTaskScheduler());
     ASSERT_TRUE(scheduler->Init());
-    EXPECT_TRUE(scheduler->GetLastRunTime(L"Autoupdate 0123").is_null());
     EXPECT_TRUE(scheduler->Run(L"Autoupdate 0123", {"now"}));
-    EXPECT_FALSE(scheduler->GetLastRunTime(L"Autoupdate 0123").is_null());
     EXPECT_FALSE(scheduler->Run(L"Autoupdate 9999", {})) << "no such task";
     scheduler->SetEnabled(L"Autoupdate 0123", false);
     EXPECT_EQ(kTaskStateDisabled, scheduler->GetState(L"Autoupdate 0123"));
@@ -139,10 +171,7 @@ TEST(RecordingTaskSchedulerTest, ProcessesShareTheRecordedTasks) {
 
   // Upgrade: the same name, now without triggers; then an upgrade whose Create the scenario makes fail keeps it.
   EXPECT_EQ("1", RunChild(create + L"--kind=2")["create"]);
-  std::string text;
-  ASSERT_TRUE(test_support::ReadFileBytes(record, &text));
-  ASSERT_EQ('{', text[0]);
-  ASSERT_TRUE(test_support::WriteFileBytes(record, "{\"fail\": [\"Create\"], " + text.substr(1)));
+  ASSERT_NO_FATAL_FAILURE(SetFailingCalls(record, {"Create"}));
   answers = RunChild(create + L"--kind=1 --logon");
   EXPECT_EQ("0", answers["create"]);
   EXPECT_EQ("3", answers["state"]) << "a failed Create keeps the registered task";
@@ -156,7 +185,7 @@ TEST(RecordingTaskSchedulerTest, ProcessesShareTheRecordedTasks) {
   // A record that is not JSON fails the scheduler's start with a clear error and is left as it was.
   const std::wstring damaged = folder.path() + L"\\damaged.json";
   ASSERT_TRUE(test_support::WriteFileBytes(damaged, "{\"tasks\": "));
-  std::string output;
+  std::string output, text;
   EXPECT_EQ("0", RunChild(L"--product=Zorvi \"--recording=" + damaged + L"\" --state", &output)["init"]);
   EXPECT_NE(std::string::npos, output.find("are not a JSON object")) << output;
   ASSERT_TRUE(test_support::ReadFileBytes(damaged, &text));
@@ -171,36 +200,6 @@ TEST(RecordingTaskSchedulerTest, InstallationsRegisterAndRemoveTheirAutoupdateTa
   const base::FilePath install(folder.path());
   ASSERT_TRUE(test_support::WriteFileBytes(folder.path() + L"\\launcher.exe", "MZ"));
   test_support::UseRecordingTaskSchedulerForTesting(base::FilePath(record));
-  // The record as a dictionary, and written back with the calls the scenario makes fail.
-  auto read_record = [&record] {
-    std::string text;
-    EXPECT_TRUE(test_support::ReadFileBytes(record, &text));
-    std::unique_ptr<base::Value> root = base::JsonReader::Read(text);
-    return root && root->IsType(base::Value::kTypeDictionary)
-               ? std::unique_ptr<base::DictionaryValue>(static_cast<base::DictionaryValue*>(root.release()))
-               : std::make_unique<base::DictionaryValue>();
-  };
-  auto task_names = [&read_record] {
-    std::set<std::string> names;
-    const std::unique_ptr<base::DictionaryValue> root = read_record();
-    const base::Value* value = nullptr;
-    const base::DictionaryValue* tasks = nullptr;
-    if (root->GetWithoutPathExpansion("tasks", &value) && value->GetAsDictionary(&tasks)) {
-      for (base::DictionaryValue::Iterator it(*tasks); !it.IsAtEnd(); it.Advance())
-        names.insert(it.key());
-    }
-    return names;
-  };
-  auto fail_calls = [&](const std::vector<std::string>& calls) {
-    const std::unique_ptr<base::DictionaryValue> root = read_record();
-    auto list = std::make_unique<base::ListValue>();
-    for (const std::string& call : calls)
-      list->AppendString(call);
-    root->SetWithoutPathExpansion("fail", std::move(list));
-    std::string text;
-    ASSERT_TRUE(base::JsonWriter::Write(*root, &text));
-    ASSERT_TRUE(test_support::WriteFileBytes(record, text));
-  };
   // Another product's task, and a task of this product whose installation was removed by hand.
   SetBrandingTextForTesting("{\"product_name\": \"Other\"}");
   ASSERT_TRUE(CreateAutoupdateTask(base::FilePath(L"C:\\gone"), L"1", false));
@@ -228,9 +227,9 @@ TEST(RecordingTaskSchedulerTest, InstallationsRegisterAndRemoveTheirAutoupdateTa
        [&] { RemoveAutoupdateTask("0123"); return true; }, true, {other}},
   };
   for (const Row& row : rows) {
-    fail_calls(row.failing_calls);
+    ASSERT_NO_FATAL_FAILURE(SetFailingCalls(record, row.failing_calls));
     EXPECT_EQ(row.result, row.call()) << row.what;
-    EXPECT_EQ(row.tasks, task_names()) << row.what;
+    EXPECT_EQ(row.tasks, RecordedTaskNames(record)) << row.what;
   }
   test_support::UseRecordingTaskSchedulerForTesting(base::FilePath());
 }

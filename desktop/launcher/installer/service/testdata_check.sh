@@ -27,7 +27,7 @@ scheduled, name = bool(branding['schedule_autoupdate_task']), branding['product_
 want = {'program': inputs['program'], 'arguments': '--scheduledautoupdate $(Arg0)',
         'description': description, 'all_users': False, 'execution_time_limit_seconds': 3600,
         'trigger_kind': 1 if scheduled else 2, 'add_logon_trigger': scheduled,
-        'run_only_if_network_available': True, 'enabled': True, 'days_interval': 1, 'runs': 0}
+        'run_only_if_network_available': True, 'enabled': True}
 if installed.get('tasks') != {name: want}:
     errors.append('the install registered %r' % installed.get('tasks'))
 creates = [(c['suffix'], c['result']) for c in final['calls'] if c['call'] == 'Create']
