@@ -2,6 +2,20 @@
 
 namespace zorvi {
 namespace installer {
+namespace {
+
+DWORD RunTestChild(const std::wstring& program, const std::wstring& arguments, std::string* output = nullptr) {
+  const std::wstring command = L"\"" + test_support::ExecutableDir() + L"\\" + program + L"\" " + arguments;
+  DWORD exit_code = 0;
+  return test_support::RunProcess(command, &exit_code, output) ? exit_code : static_cast<DWORD>(-1);
+}
+
+// How long a crashing client waits for its dump when the test writes real minidumps of it: wine's first dumps
+// in a process take 16-20 s each on a loaded machine, and three of them took 94 s, so the client waits nearly
+// as long as those tests may run (300 s).
+constexpr DWORD kDumpedClientWaitMs = 280000;
+
+}  // namespace
 
 RecordingCrashServer::RecordingCrashServer(bool generate_dumps, const std::wstring& dump_folder)
     : pipe_name_(std::wstring(kCrashPipeNamePrefix) + test_support::UniqueName(L"Server")),
@@ -88,11 +102,6 @@ void RecordingCrashServer::OnUpload(void* context, DWORD process_id) {
   self->uploads_.push_back(process_id);
 }
 
-DWORD RunTestChild(const std::wstring& program, const std::wstring& arguments, std::string* output) {
-  const std::wstring command = L"\"" + test_support::ExecutableDir() + L"\\" + program + L"\" " + arguments;
-  DWORD exit_code = 0;
-  return test_support::RunProcess(command, &exit_code, output) ? exit_code : static_cast<DWORD>(-1);
-}
 
 DWORD RunPipeClient(const std::wstring& mode, const std::wstring& pipe_name, const std::wstring& argument,
                     std::string* output) {

@@ -21,10 +21,6 @@ namespace installer {
 
 // Generous: only a hang waits this long.
 inline constexpr DWORD kHangWaitMs = 120000;
-// How long a crashing client waits for its dump when the test writes real minidumps of it: wine's first dumps
-// in a process take 16-20 s each on a loaded machine, and three of them took 94 s, so the client waits nearly
-// as long as those tests may run (300 s).
-inline constexpr DWORD kDumpedClientWaitMs = 280000;
 
 // An address whose reading fails: nothing is ever mapped in the lowest 64 KiB of a process. (Memory that is
 // merely reserved or inaccessible does not do: wine reads it all the same.)
@@ -74,15 +70,12 @@ class RecordingCrashServer {
   test_support::ScopedTestHandle exits_reached_;
 };
 
-// Runs the test child `program` (beside the test) with `arguments` and gives its exit code (-1 when it could
+// Runs crash_pipe_client_test_child.exe in `mode` against `pipe_name` and gives its exit code (-1 when it could
 // not start); its output goes to *output when that is not null.
-DWORD RunTestChild(const std::wstring& program, const std::wstring& arguments, std::string* output = nullptr);
-
-// Runs crash_pipe_client_test_child.exe in `mode` against `pipe_name`, as RunTestChild.
 DWORD RunPipeClient(const std::wstring& mode, const std::wstring& pipe_name,
                     const std::wstring& argument = std::wstring(), std::string* output = nullptr);
 
-// Runs crash_client_test_child.exe in `mode` against `pipe_name`, writing into `folder`, as RunTestChild. The
+// Runs crash_client_test_child.exe in `mode` against `pipe_name`, writing into `folder`, as RunPipeClient. The
 // child waits for its dump as long as only a hang takes: dumps under wine can take longer than a client's own
 // limit. `arguments` follow that wait.
 DWORD RunCrashingClient(const std::wstring& mode, const std::wstring& pipe_name, const std::wstring& folder,

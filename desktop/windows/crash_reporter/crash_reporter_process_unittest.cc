@@ -227,6 +227,21 @@ class CrashReporterProcessTest : public testing::Test {
     return requests;
   }
 
+  // The run's requests on the crash URL at `path`: the check (a GET with the origin and without a client URL),
+  // then `posts` log posts.
+  static std::vector<test_support::LoggedRequest> ExpectCheckThenPosts(HostRun* run, const std::string& path,
+                                                                        size_t posts) {
+    const auto requests = RequestsTo(run, path);
+    EXPECT_EQ(1 + posts, requests.size());
+    for (size_t i = 0; i < requests.size(); ++i)
+      EXPECT_EQ(i ? "POST" : "GET", requests[i].method) << path << " #" << i;
+    if (!requests.empty()) {
+      EXPECT_EQ("Pellow", requests[0].Header("X-Origin"));
+      EXPECT_EQ("", requests[0].Header("X-Zorvi-Crash-URL"));
+    }
+    return requests;
+  }
+
   test_support::ScopedTestFolder folder_{L"reporter"};
   test_support::ScopedTestFolder served_{L"reporter_served"};
   int runs_ = 0;
@@ -300,23 +315,11 @@ TEST_F(CrashReporterProcessTest, EachWayOfFailingIsReportedOnceWithTheServersVer
       EXPECT_EQ(std::string::npos, log.find("Handle 0000000000000045"));
     }
 
-    const auto requests = RequestsTo(&run, row.path);
-    size_t gets = 0, posts = 0;
-    std::string last_post_body;
-    for (const auto& request : requests) {
-      if (request.method == "GET") {
-        ++gets;
-        EXPECT_EQ("Pellow", request.Header("X-Origin"));
-        EXPECT_EQ("", request.Header("X-Zorvi-Crash-URL"));
-      } else {
-        ++posts;
-        ASSERT_TRUE(run.server->ReadBody(request, &last_post_body));
-      }
-    }
-    EXPECT_EQ(1u, gets);
-    EXPECT_EQ(row.log_posted ? 1u : 0u, posts);
+    const auto requests = ExpectCheckThenPosts(&run, row.path, row.log_posted ? 1 : 0);
     EXPECT_TRUE(RequestsTo(&run, "/collector/submit").empty());
-    if (row.log_posted) {
+    std::string last_post_body;
+    if (row.log_posted && requests.size() == 2) {
+      ASSERT_TRUE(run.server->ReadBody(requests[1], &last_post_body));
       EXPECT_NE(std::string::npos, last_post_body.find("name=\"file\"; filename="));
       EXPECT_EQ(row.stacktrace_id != nullptr, last_post_body.find("name=\"stacktraceId\"") != std::string::npos);
       if (row.stacktrace_id) {
@@ -395,13 +398,9 @@ TEST_F(CrashReporterProcessTest, ACrashedHostIsLoggedDumpedAndUploaded) {
     ASSERT_TRUE(test_support::ReadFileBytes(run.dir + L"\\" + logs[0], &log));
     ASSERT_TRUE(test_support::ReadFileBytes(run.dir + L"\\" + dumps[0], &dump));
 
-    const auto checks = RequestsTo(&run, "/e2e");
+    const auto checks = ExpectCheckThenPosts(&run, "/e2e", 1);
     const auto dump_posts = RequestsTo(&run, "/collector/submit");
     ASSERT_EQ(2u, checks.size());
-    EXPECT_EQ("GET", checks[0].method);
-    EXPECT_EQ("Pellow", checks[0].Header("X-Origin"));
-    EXPECT_EQ("", checks[0].Header("X-Zorvi-Crash-URL"));
-    EXPECT_EQ("POST", checks[1].method);
     ASSERT_EQ(1u, dump_posts.size());
     EXPECT_EQ("POST", dump_posts[0].method);
 
@@ -458,10 +457,8 @@ TEST_F(CrashReporterProcessTest, ACrashAfterTheParentsEndIsStillUploaded) {
   std::string log;
   ASSERT_TRUE(test_support::ReadFileBytes(parent.dir + L"\\" + logs[0], &log));
   EXPECT_NE(std::string::npos, log.find("caused exception C0000005"));
-  const auto requests = RequestsTo(&parent, "/slow");
+  const auto requests = ExpectCheckThenPosts(&parent, "/slow", 1);
   ASSERT_EQ(2u, requests.size());
-  EXPECT_EQ("GET", requests[0].method);
-  EXPECT_EQ("POST", requests[1].method);
   EXPECT_EQ(200, requests[1].status);
   EXPECT_TRUE(requests[1].complete) << "the reporter ended before its upload was answered";
 }

@@ -71,11 +71,10 @@ bool StartTestChild(const std::wstring& command_line, const std::wstring& ready,
 
 ScriptedCrashServer::ScriptedCrashServer(const std::wstring& mode, const std::wstring& record_folder)
     : pipe_name_(std::wstring(kCrashPipeNamePrefix) + test_support::UniqueName(L"Test")),
-      event_base_(test_support::UniqueName(L"ScriptedCrashServer")),
-      record_folder_(record_folder) {
+      event_base_(test_support::UniqueName(L"ScriptedCrashServer")) {
   registered_.reset(CreateEventW(nullptr, TRUE, FALSE, (event_base_ + L"_registered").c_str()));
   started_ = StartTestChild(Quoted(test_support::ExecutableDir() + L"\\crash_server_test_child.exe") + L" " + mode +
-                                L" " + Quoted(pipe_name_) + L" " + Quoted(record_folder_) + L" " + event_base_,
+                                L" " + Quoted(pipe_name_) + L" " + Quoted(record_folder) + L" " + event_base_,
                             event_base_ + L"_ready", &process_);
 }
 

@@ -37,7 +37,6 @@ class ScriptedCrashServer {
   bool started() const { return started_; }
   const std::wstring& pipe_name() const { return pipe_name_; }
   const std::wstring& event_base() const { return event_base_; }
-  const std::wstring& record_folder() const { return record_folder_; }
   HANDLE process() const { return process_.get(); }
 
   // Waits until the server has recorded a registration (at most a minute: only a broken test waits).
@@ -50,7 +49,6 @@ class ScriptedCrashServer {
  private:
   std::wstring pipe_name_;
   std::wstring event_base_;
-  std::wstring record_folder_;
   test_support::ScopedTestHandle process_;
   test_support::ScopedTestHandle registered_;
   bool started_ = false;
