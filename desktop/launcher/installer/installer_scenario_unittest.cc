@@ -179,12 +179,14 @@ class Scenario {
 
   // Tells the Linux-side check what the install folder must hold: "installed" (in the version's folder) or
   // "unchanged", and whether the install recorded its folder as the last one (a per-user scenario always does);
-  // the install folder's name on a line of its own.
+  // then the install folder's name, and each version folder it must hold with the package that version came from:
+  // the current one and, after an upgrade, the one the upgrade replaced (which the next upgrade removes).
   void Expect(const char* outcome, bool records_last_path) const {
-    EXPECT_TRUE(
-        test_support::WriteFileBytes(root_.Append(L"expect").value(), std::string(outcome) + " " + version() +
-                                                                          (records_last_path ? " last-path" : "") +
-                                                                          "\n" + install_.BaseName().AsUTF8()));
+    EXPECT_TRUE(test_support::WriteFileBytes(root_.Append(L"expect").value(),
+                                             std::string(outcome) + " " + version() +
+                                                 (records_last_path ? " last-path" : "") + "\n" +
+                                                 install_.BaseName().AsUTF8() + "\n" + version() + " " +
+                                                 package_->folder().BaseName().AsUTF8() + "\n" + previous_));
   }
 
   // Tells the Linux-side check which files the shortcut folders must hold: "made PATH" for a shortcut to the
@@ -209,6 +211,7 @@ class Scenario {
 
   // A later package of the same product, `major_delta` versions on, in a folder of its own, for the next run.
   void NewPackage(int major_delta) {
+    previous_ = version() + " " + package_->folder().BaseName().AsUTF8() + "\n";
     options_.major_delta = major_delta;
     package_ =
         std::make_unique<PackageFixture>(root_.Append(L"download_" + std::to_wstring(major_delta)), company_, options_);
@@ -236,6 +239,7 @@ class Scenario {
   PackageOptions options_;
   std::string company_;
   std::unique_ptr<PackageFixture> package_;
+  std::string previous_;  // the version and package an upgrade replaced, as Expect writes them
   std::wstring hold_events_ = L"Local\\" + root_.BaseName().value();
   test_support::ScopedTestHandle held_;
   test_support::ScopedTestHandle go_;
@@ -438,8 +442,9 @@ ScenarioRun Uninstall() {
 // - A copy that fails rolls the run back (InstallerTest.FailedCopyAtEveryFileRollsTheRunBack fails every entry).
 // - Upgrades of a per-user installation to the next major version keep the earlier status log in "old_status", the
 //   application id and the task, and a registered task earns back one failed start of the autoupdate run
-//   ("au_task_error_count"). A status log that cannot be replaced fails the upgrade, which then leaves the
-//   installation as it was, preferences included.
+//   ("au_task_error_count"). The earlier version's folder stays until the upgrade after, whose clean-up removes it
+//   with what its status log in "old_status" lists. A status log that cannot be replaced fails the upgrade, which
+//   then leaves the installation as it was, preferences included.
 TEST(InstallerScenarioTest, RunsEndAsTheirRowsSay) {
   const std::string starting = Recorder::StartingNewMainProcessLine(false);
   const std::string returned = Recorder::SimpleLine("OnReturnedToPreviousMainProcess");
@@ -497,16 +502,19 @@ TEST(InstallerScenarioTest, RunsEndAsTheirRowsSay) {
       {L"missing", {CopyFails(false, &holders)}, false},
       {L"held", {CopyFails(true, &holders)}, false},
       {L"upgrade", {PerUser(), Upgrade(1, 3)}, true, two_files, L"Zorvi", upgraded(3)},
-      {L"upgrade", {PerUser(), Upgrade(1, 0)}, true, two_files, L"Zorvi", upgraded(0)},
+      {L"upgrade", {PerUser(), Upgrade(1, 1), Upgrade(2, 0)}, true, two_files, L"Zorvi", upgraded(0)},
       {L"upgrade", {shortcut_taken, Upgrade(1, 2, &holders)}, true, two_files},
   });
 }
 
-// An install, then its uninstallation as the installed uninstaller runs it, into a plain folder and one whose name
-// holds a percent sign, blanks, braces and a letter beyond ASCII. The test build records the clean-up batch's start
-// instead of making it (under wine the batch's wait for its processes ends at once), and the test then runs it.
-// testdata_check.sh compares the batch byte for byte with the text it builds from the recorded process ids, finds
-// only the preferences left after it, as they were before (sha256sum), and reads the recorded task calls (Python).
+// An install, then its uninstallation as the installed uninstaller runs it, also after two upgrades (the older
+// version's folder, which the second upgrade kept, goes with the rest), into a plain folder and one whose name holds
+// a percent sign, blanks, braces and a letter beyond ASCII that the OEM code page, in which the clean-up batch is
+// written, carries (testdata_check.sh also runs this test in a Russian locale; UninstallBatchTest writes the names a
+// page lacks by their short names). The test build records the clean-up batch's start instead of making it (under
+// wine the batch's wait for its processes ends at once), and the test then runs it. testdata_check.sh compares the
+// batch byte for byte with the text it builds from the recorded process ids, finds only the preferences left after
+// it, as they were before (sha256sum), and reads the recorded task calls (Python).
 TEST(InstallerScenarioTest, UninstallLeavesOnlyThePreferences) {
   ScenarioRun uninstall = Uninstall();
   uninstall.setup = [](Scenario& scenario) {
@@ -530,80 +538,72 @@ TEST(InstallerScenarioTest, UninstallLeavesOnlyThePreferences) {
     EXPECT_TRUE(test_support::WriteFileBytes(scenario.root().Append(L"uninstalled").value(),
                                              scenario.version() + "\n" + scenario.install().BaseName().AsUTF8()));
   };
+  std::wstring folder = L"Zorvi 100% {x} ";
+  for (const wchar_t* letter : {L"\u00fc", L"\u0436"}) {
+    char bytes[4];
+    BOOL lost = FALSE;
+    if (WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, letter, 1, bytes, sizeof(bytes), nullptr, &lost) == 1 &&
+        !lost) {
+      folder += letter;
+      break;
+    }
+  }
   RunScenarios({{L"uninstall", {PerUser(), uninstall}, false},
-                {L"uninstall", {PerUser(), uninstall}, false, {}, L"Zorvi 100% {x} \u00fc"}});
+                {L"uninstall", {PerUser(), Upgrade(1, 0), Upgrade(2, 0), uninstall}, false},
+                {L"uninstall", {PerUser(), uninstall}, false, {}, folder.c_str()}});
 }
 
 // Shortcuts end to end, read back from Linux by lnkinfo (testdata_check.sh): each leads to the install folder's
 // launcher and starts in the install folder, and the folders hold nothing else. Per user (all users, which writes
 // the machine's registry, runs in process: InstallerTest.CompleteRunsReportEveryStepOfTheirTotal); a branded name
 // beyond ASCII whose plain form is taken (every shortcut versioned, the other file kept); copy-only (none); and an
-// upgrade to the next major version, whose shortcuts named with this version's number move to the next one's.
+// upgrade to the next major version of an installation whose plain names were taken, whose shortcuts named with
+// its version's number move to the next one's.
 TEST(InstallerScenarioTest, ShortcutsLeadToTheLauncher) {
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   const std::string stream = GetStreamName();
-  const std::string major = std::to_string(GetMajorVersion());
-  const std::string next_major = std::to_string(GetMajorVersion() + 1);
   const std::wstring every_kind = L" --desktopshortcut=1 --startmenushortcut=1 --quicklaunchshortcut=1";
-  // A run with `switches`: before it, files of the plain name already there (`taken`) and an installation of this
-  // version with the `existing` shortcuts (which makes it an upgrade); after it, the shortcut folders' files.
-  const auto run = [](const std::wstring& switches, const std::vector<std::string>& taken,
-                      const std::vector<std::string>& existing, const std::vector<std::string>& expected) {
-    ScenarioRun run{.switches = switches};
-    run.setup = [=](Scenario& scenario) {
-      for (const std::string& name : taken) {
+  // Other programs' files of the `taken` names before `run`.
+  const auto taken = [](ScenarioRun run, const std::vector<std::string>& names) {
+    run.setup = [=, setup = run.setup](Scenario& scenario) {
+      for (const std::string& name : names) {
         const base::FilePath file = scenario.shortcuts().Append(base::UTF8ToWide(name));
         EXPECT_TRUE(base::CreateDirectory(file.DirName()));
         EXPECT_TRUE(test_support::WriteFileBytes(file.value(), "another program's"));
       }
-      if (existing.empty())
-        return;
-      const base::FilePath launcher = scenario.install().Append(L"launcher.exe");
-      EXPECT_TRUE(test_support::WriteFileBytes(launcher.value(), "launcher"));
-      InstallLog log;
-      log.all_users = false;
-      log.app_id = "1234567890";
-      log.version = GetFullVersionString();
-      log.subfolder = base::FilePath(base::UTF8ToWide(log.version));
-      log.installation_path = scenario.install();
-      log.files = {base::FilePath(L"zorvi.exe")};
-      base::FilePath* slots[] = {&log.desktop_shortcut, &log.start_menu_shortcut, &log.quick_launch_shortcut};
-      for (size_t i = 0; i < existing.size(); ++i) {
-        *slots[i] = scenario.shortcuts().Append(base::UTF8ToWide(existing[i]));
-        MakeShortcutTo(*slots[i], launcher);
-      }
-      EXPECT_TRUE(SaveInstallLog(log, scenario.install().Append(kInstallLogFileName)));
+      if (setup)
+        setup(scenario);
     };
-    if (!existing.empty())
-      run.expected = [](Scenario& scenario) { return Succeeded(scenario.Total(11)); };
-    run.check = [=](Scenario& scenario) { scenario.ExpectShortcuts(expected); };
     return run;
   };
-  const std::string branded = "Zorvi \xC3\x9Cn\xC3\xAF " + stream + " " + major + " (t\xC3\xA9st).lnk";
+  // The shortcut folders' files after `run`: "made" by it or "kept" from before.
+  const auto leaves = [](ScenarioRun run, const std::vector<std::string>& files) {
+    run.check = [=](Scenario& scenario) { scenario.ExpectShortcuts(files); };
+    return run;
+  };
+  // `name` in the folder of every kind, each line starting with `prefix`.
+  const auto everywhere = [](const std::string& prefix, const std::string& name) {
+    return Lines{prefix + "UserDesktop\\" + name, prefix + "StartMenu\\" + name, prefix + "QuickLaunch\\" + name};
+  };
   const std::string plain = "Zorvi " + stream + ".lnk";
-  const std::string old_name = "Zorvi " + stream + " " + major + ".lnk";
-  const std::string new_name = "Zorvi " + stream + " " + next_major + ".lnk";
-  const PackageOptions branding = {.visible_name = "Zorvi \xC3\x9Cn\xC3\xAF", .shortcut_suffix = " (t\xC3\xA9st)"};
+  const std::string next = "Zorvi " + stream + " " + std::to_string(GetMajorVersion() + 1) + ".lnk";
+  const std::string branded = "Zorvi \xC3\x9Cn\xC3\xAF " + stream + " (t\xC3\xA9st).lnk";
+  const std::string branded_versioned =
+      "Zorvi \xC3\x9Cn\xC3\xAF " + stream + " " + std::to_string(GetMajorVersion()) + " (t\xC3\xA9st).lnk";
   RunScenarios({
-      {L"per_user_shortcuts",
-       {run(L"--allusers=0" + every_kind, {}, {},
-            {"made UserDesktop\\" + plain, "made StartMenu\\" + plain, "made QuickLaunch\\" + plain})},
-       true},
+      {L"per_user_shortcuts", {leaves({L"--allusers=0" + every_kind}, everywhere("made ", plain))}, true},
       {L"per_user_branded",
-       {run(L"--allusers=0 --desktopshortcut=1 --startmenushortcut=1 --quicklaunchshortcut=0",
-            {"StartMenu\\Zorvi \xC3\x9Cn\xC3\xAF " + stream + " (t\xC3\xA9st).lnk"}, {},
-            {"kept StartMenu\\Zorvi \xC3\x9Cn\xC3\xAF " + stream + " (t\xC3\xA9st).lnk", "made UserDesktop\\" + branded,
-             "made StartMenu\\" + branded})},
+       {leaves(taken({L"--allusers=0 --desktopshortcut=1 --startmenushortcut=1 --quicklaunchshortcut=0"},
+                     {"StartMenu\\" + branded}),
+               {"kept StartMenu\\" + branded, "made UserDesktop\\" + branded_versioned,
+                "made StartMenu\\" + branded_versioned})},
        true,
-       branding},
-      {L"copy_only_shortcuts", {run(L"--copyonly=1" + every_kind, {}, {}, {})}, false},
+       {.visible_name = "Zorvi \xC3\x9Cn\xC3\xAF", .shortcut_suffix = " (t\xC3\xA9st)"}},
+      {L"copy_only_shortcuts", {leaves({L"--copyonly=1" + every_kind}, {})}, false},
       {L"per_user_upgrade",
-       {run(L"", {}, {"UserDesktop\\" + old_name, "StartMenu\\" + old_name, "QuickLaunch\\" + old_name},
-            {"made UserDesktop\\" + new_name, "made StartMenu\\" + new_name, "made QuickLaunch\\" + new_name})},
-       true,
-       {.major_delta = 1}},
+       {taken({L"--allusers=0 --launchzorvi=0" + every_kind}, everywhere("", plain)),
+        leaves(Upgrade(1, 0), JoinLines({everywhere("kept ", plain), everywhere("made ", next)}))},
+       true},
   });
-  CoUninitialize();
 }
 
 // The registry rows end to end, in a prefix of their own since they write the machine's classes and uninstall

@@ -270,16 +270,31 @@ done
 [ $logs -eq 0 ] || [ $status -ne 0 ] || echo "xmllint: the shortcuts of $logs installation logs are where the runs put them"
 
 # Installation scenarios (installer_scenario_unittest.cc), by sha256sum and find: an installed scenario holds each
-# file of the package's lists, byte for byte, in the version's folder (root files in the install folder) and
-# nothing else there; a failed or stopped one holds exactly the tree it had before the run ("before", copied by
-# the test). No scenario leaves a file kept aside ("*.old").
+# file of a package's list, byte for byte, in each version folder the scenario names (the current version's and,
+# after an upgrade, the replaced one's) and nothing else there, no other version folder, and the current package's
+# root files and launcher in the install folder; a failed or stopped one holds exactly the tree it had before the
+# run ("before", copied by the test). No scenario leaves a file kept aside ("*.old").
 listing() { (cd "$1" && find . -mindepth 1 -printf '%y %p\n' | LC_ALL=C sort && find . -type f -print0 | LC_ALL=C sort -z | xargs -0r sha256sum); }
+# Each entry of a package's LIST is the same, byte for byte, in PACKAGE and in TARGET; their number goes to `listed`.
+# Usage: same_as_package NAME LIST PACKAGE TARGET
+same_as_package() {
+  local entry path
+  listed=0
+  [ -e "$3/$2" ] || return 0
+  while IFS= read -r entry; do
+    entry=${entry%$'\r'}
+    [ -n "$entry" ] || continue
+    path=${entry//\\//}
+    listed=$((listed + 1))
+    [ "$(sha256sum < "$3/$path")" = "$(sha256sum < "$4/$path" 2>/dev/null)" ] ||
+      fail "$1: $entry differs from the package's"
+  done < "$3/$2"
+}
 scenarios=0
 for scenario in "$D"/scenarios/*/ "$D"/registry/scenarios/*/; do
   [ -e "$scenario/expect" ] || continue
-  read -r outcome version _ < "$scenario/expect" || true
+  read -r outcome _ < "$scenario/expect" || true
   install=$scenario/$(sed -n 2p "$scenario/expect")
-  [ "$install" != "$scenario/" ] || install=$scenario/Zorvi
   name=$(basename "$scenario")
   scenarios=$((scenarios + 1))
   [ -z "$(find "$install" -name '*.old')" ] || fail "$name: files kept aside remain"
@@ -287,24 +302,17 @@ for scenario in "$D"/scenarios/*/ "$D"/registry/scenarios/*/; do
     cmp -s <(listing "$scenario/before") <(listing "$install") || fail "$name: the install folder changed"
     continue
   fi
-  for list in files_list root_files_list; do
-    [ -e "$scenario/download/$list" ] || continue
-    target="$install/$version"
-    [ $list = files_list ] || target="$install"
-    count=0
-    while IFS= read -r entry; do
-      entry=${entry%$'\r'}
-      [ -n "$entry" ] || continue
-      path=${entry//\\//}
-      count=$((count + 1))
-      [ "$(sha256sum < "$scenario/download/$path")" = "$(sha256sum < "$target/$path" 2>/dev/null)" ] ||
-        fail "$name: $entry differs from the package's"
-    done < "$scenario/download/$list"
-    if [ $list = files_list ]; then
-      [ "$(find "$target" -type f | wc -l)" = $count ] || fail "$name: the version folder holds other files"
-    fi
-  done
-  [ "$(sha256sum < "$scenario/download/launcher.exe")" = "$(sha256sum < "$install/launcher.exe" 2>/dev/null)" ] ||
+  current=''
+  while read -r version package; do
+    same_as_package "$name" files_list "$scenario/$package" "$install/$version"
+    [ "$(find "$install/$version" -type f | wc -l)" = $listed ] || fail "$name: $version holds other files"
+    [ -n "$current" ] || current=$scenario/$package
+  done < <(sed -n '3,$p' "$scenario/expect")
+  [ "$(find "$install" -mindepth 1 -maxdepth 1 -type d -name '[0-9]*' -printf '%f\n' | LC_ALL=C sort)" = \
+    "$(sed -n '3,$p' "$scenario/expect" | cut -d' ' -f1 | LC_ALL=C sort)" ] ||
+    fail "$name: the version folders are not the ones the scenario names"
+  same_as_package "$name" root_files_list "$current" "$install"
+  [ "$(sha256sum < "$current/launcher.exe")" = "$(sha256sum < "$install/launcher.exe" 2>/dev/null)" ] ||
     fail "$name: the installed launcher differs from the package's"
 done
 [ $scenarios -eq 0 ] || [ $status -ne 0 ] || echo "sha256sum, find: $scenarios installation scenarios hold what they must"
@@ -401,20 +409,29 @@ for scenario in glob.glob(os.path.join(sys.argv[2], "*", "expect")):
 print("reg export: the last install path of %d scenarios is where it must be" % checked)
 PY
 fi
+# The uninstallation again in a Russian locale, whose OEM code page (866) the clean-up batch is then written in: the
+# same test in the shared prefix, its processes under ru_RU.UTF-8, its scenarios in a data folder of their own.
+rm -rf "$D/ru_RU"; mkdir -p "$D/ru_RU"
+ZORVI_WINE_LOCALE=ru_RU.UTF-8 ZORVI_TESTDATA=$D/ru_RU env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" \
+    "$BIN/desktop_launcher_installer_unittests.exe" \
+    --gtest_filter='InstallerScenarioTest.UninstallLeavesOnlyThePreferences' </dev/null >"$D/ru_RU/run.txt" 2>&1 ||
+  fail "ru_RU: $(tail -20 "$D/ru_RU/run.txt")"
 # Uninstalled scenarios (InstallerScenarioTest.UninstallLeavesOnlyThePreferences): the clean-up batch the
 # uninstallation wrote is, byte for byte, the text built here from the grammar, the process ids the test build
 # recorded with the batch's start and the package's files_list (the backend's own installer and library, in list
-# order, are the left-overs); after the batch ran only the preferences remain, as they were before the
-# uninstallation (find, sha256sum); the recording scheduler saw the task the installation made deleted and holds no
-# task (Python's json).
-for marker in "$D"/scenarios/*/uninstalled; do
+# order, are the left-overs), in the OEM code page of the locale; after the batch ran only the preferences remain, as
+# they were before the uninstallation (find, sha256sum); the recording scheduler saw the task the installation made
+# deleted last and holds no task (Python's json).
+for marker in "$D"/scenarios/*/uninstalled "$D"/ru_RU/scenarios/*/uninstalled; do
   [ -e "$marker" ] || continue
   scenario=$(dirname "$marker")
   name=$(basename "$scenario")
+  page=cp437
+  case $scenario in "$D"/ru_RU/*) page=cp866 name="$name (ru_RU)";; esac
   before=$status
-  python3 - "$scenario" <<'PY' || fail "$name: the clean-up batch or the task calls"
+  python3 - "$scenario" "$page" <<'PY' || fail "$name: the clean-up batch or the task calls"
 import json, os, sys
-scenario = sys.argv[1]
+scenario, page = sys.argv[1:]
 version, install_name = open(os.path.join(scenario, "uninstalled"), encoding="utf-8").read().split("\n")
 version = version.rstrip("\\")
 install = "Z:" + os.path.join(scenario, install_name).replace("/", "\\")
@@ -429,23 +446,25 @@ for i, p in enumerate(pids):
     lines += ["IF %%PID%d_RUNNING%%==TRUE (" % (i + 1), 'TASKLIST /FI "PID eq %d" | FIND /c /i ".exe"' % p,
               "IF ERRORLEVEL 1 SET PID%d_RUNNING=FALSE" % (i + 1), ")"]
 lines += ["ping -n 2 127.0.0.1"] + ["IF %%PID%d_RUNNING%%==TRUE GOTO :again" % (i + 1) for i in range(len(pids))]
-listed = [l for l in open(os.path.join(scenario, "download", "files_list"), encoding="utf-8").read().splitlines() if l]
+package = sorted(d for d in os.listdir(scenario) if d.startswith("download"))[-1]  # the last one installed
+listed = [l for l in open(os.path.join(scenario, package, "files_list"), encoding="utf-8").read().splitlines() if l]
 folder = install + "\\" + version
 lines += ['del "%s\\%s"' % (folder, f) for f in listed if f in ("installer.exe", "zorvi.dll")]
 lines += ['rmdir "%s"' % f for f in sorted([folder, install], reverse=True)] + ["del %0"]
 # The command processor expands %...% even between quotes: a percent sign of a path is written twice.
 lines = [l.replace("%", "%%") if l.startswith(("del \"", "rmdir \"")) else l for l in lines]
-want = ("\n".join(lines) + "\n").encode("cp437")
+want = ("\n".join(lines) + "\n").encode(page)
 got = open(os.path.join(scenario, "k.bat.written"), "rb").read()
 assert got == want, (got, want)
 tasks = json.load(open(os.path.join(scenario, "tasks.json"), encoding="utf-8"))
 calls = [(c["call"], c.get("suffix", "")) for c in tasks["calls"]]
-created = [suffix for call, suffix in calls if call == "Create"]
-assert len(created) == 1 and ("Delete", created[0]) in calls[calls.index(("Create", created[0])):], calls
+last = max(i for i, (call, _) in enumerate(calls) if call == "Create")
+assert ("Delete", calls[last][1]) in calls[last:], calls
 assert not tasks.get("tasks"), tasks
 PY
   install=$scenario/$(sed -n 2p "$marker")
-  # Under wine the batch cannot delete itself from a folder whose name holds '%' (the test says why).
+  # Wine's command processor expands percent signs again in the text that %0 stands for (Windows' does not), so
+  # under wine "del %0" cannot name the batch in a folder whose name holds one.
   left=./installer_prefs.json
   case $install in *%*) left=$(printf './installer_prefs.json\n./k.bat');; esac
   [ "$(cd "$install" && find . -mindepth 1 | LC_ALL=C sort)" = "$left" ] ||
@@ -457,12 +476,13 @@ PY
 done
 
 # Elevation where the machine keeps UAC on, in a prefix of its own whose policy `wine reg add` turns on (the
-# template's EnableLUA is 0): a standard user's all-users install runs elevated through the runner.
+# template's EnableLUA is 0): a standard user's all-users install runs elevated through the runner. Its scenarios
+# go to a data folder of their own, which the checks above do not read.
 P=$D/uac_on_prefix
-rm -rf "$P"; cp -a "$WINDEPS/wineprefix-template" "$P"
+rm -rf "$P" "$D/uac_on"; cp -a "$WINDEPS/wineprefix-template" "$P"; mkdir -p "$D/uac_on"
 "$ROOT/tools/wine-run" "$WINDEPS" "$P" reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\System' \
     /v EnableLUA /t REG_DWORD /d 1 /f </dev/null >/dev/null 2>&1 || fail "wine reg add: EnableLUA 1"
-ZORVI_TESTDATA=$D env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$P" "$BIN/desktop_launcher_installer_unittests.exe" \
+ZORVI_TESTDATA=$D/uac_on env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$P" "$BIN/desktop_launcher_installer_unittests.exe" \
     --gtest_filter='InstallerScenarioTest.RunsEndAsTheirRowsSay' \
     </dev/null >"$D/uac_on_run.txt" 2>&1 || fail "UAC on: $(tail -40 "$D/uac_on_run.txt")"
 XVFB_PID='' RUN_PREFIX=$P zorvi_stop_wine

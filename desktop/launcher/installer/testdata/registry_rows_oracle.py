@@ -6,6 +6,8 @@ them, under the first uninstall entry its run found free, and nothing of it is a
 left no DDE key below their class. An uninstalled product left none of its values and none of its own keys; one
 whose damaged log climbed too far left the keys it does not own ("Software" with another program's value, the
 uninstall entry emptied) and its run logged each refusal. Prints the rows each installation wrote.
+SCENARIOS_TXT has a line per scenario, in the order they ran: its name (which says its hive, its Windows level and
+whether it was uninstalled), its folder below "scenarios" beside the file, and its install folder.
 Usage: registry_rows_oracle.py SCENARIOS_TXT STREAM_NAME VERSION USER_REG SYSTEM_REG"""
 import glob
 import json
@@ -113,8 +115,8 @@ def main():
         # The first of "", "1", "2", ... that no entry of the product took before the run.
         suffix = str(int(taken)) if int(taken) else ""
         entry = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s %s" % (product, version)
-        rows = [(entry + suffix if key == entry else key, value, data, min_windows, only, min_stream)
-                for key, value, data, min_windows, only, min_stream in table(product, stream, version, folder, branding)]
+        rows = [(entry + suffix if row[0] == entry else row[0],) + row[1:]
+                for row in table(product, stream, version, folder, branding)]
         operations, expected = 0, {}
         for key, value, data, min_windows, only, min_stream in rows:
             if windows < min_windows or (only and only != hive) or stream_id < min_stream:
