@@ -44,7 +44,13 @@ run_row() {
   local previous=${ROW:-}
   ROW=$D/runs/$row
   mkdir -p "$ROW"
-  if [ -n "${KEEP_PREFIX:-}" ]; then mv "$previous/prefix" "$ROW/prefix"; else fresh_prefix "$ROW/prefix"; fi
+  if [ -n "${KEEP_PREFIX:-}" ]; then
+    mv "$previous/prefix" "$ROW/prefix"
+    # The previous row's logs are in its logs.txt already; this row's checks read its own.
+    installer_logs "$ROW/prefix" | xargs -r -d '\n' rm --
+  else
+    fresh_prefix "$ROW/prefix"
+  fi
   if [ "$version" != - ]; then
     "$ROOT/tools/wine-run" "$WINDEPS" "$ROW/prefix" reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$exe")" \
       /v Version /d "$version" /f </dev/null >/dev/null 2>&1
@@ -107,6 +113,16 @@ check_installed_tree() {
   if [ -f "$status_log" ]; then xmllint --noout "$status_log" || fail "status log is not well-formed XML"; fi
 }
 
+in_order() {  # TEXT...: the log holds each text, in this order
+  python3 - "$LOG" "$@" <<'PY' || fail "not in this order: $*"
+import sys
+log, at = open(sys.argv[1]).read(), 0
+for text in sys.argv[2:]:
+    at = log.find(text, at)
+    assert at >= 0, text
+PY
+}
+
 once() {  # TEXT: the log holds the line exactly once
   [ "$(grep -cF -- "$1" "$LOG")" = 1 ] || fail "\"$1\" expected once, seen $(grep -cF -- "$1" "$LOG") times"
 }
@@ -153,6 +169,21 @@ run_row full '' - "$D/served/full.exe"
 [ "$CODE" = 0 ] || fail "exit code $CODE"
 check_statistics 1 1
 check_installed_tree
+# The overrides feature is on by default, and this installation records no experiment that turns it off.
+[ "$(count_requests /overrides)" = 1 ] || fail "one overrides request expected"
+
+# 3b. Uninstalling that installation by the installer kept in its version folder: no overrides fetch though the
+# feature is on, and the installation, which is its package, is handed over at once.
+uninstaller=$(find "$ROW/prefix/drive_c/Program Files/Zorvi nightly" -name installer.exe)
+KEEP_PREFIX=1 run_row uninstall '' - "$D/runs/uninstall/${uninstaller#"$ROW/"}" --uninstall
+[ "$CODE" = 0 ] || fail "exit code $CODE"
+[ "$(count_requests /overrides)" = 0 ] || fail "overrides fetched for an uninstallation"
+check_statistics 1 1
+posted_statistics "$ROW/server" "$MARKER" | grep -qF '"installation_operation": "uninstalling"' ||
+  fail "the statistics do not report an uninstallation"
+in_order "Initializing controller without fetcher." "Got tracking data from package." \
+  "Tracking data actions done: package complete." "Preparing to run the installer." "Installer succeeded: terminating"
+[ ! -e "$ROW/prefix/drive_c/Program Files/Zorvi nightly/installation_status.xml" ] || fail "the status log is left"
 
 # 4. The network installer: its tracking data posted for the address, the full installer downloaded.
 run_row network "$D/address_ok.json" - "$D/net/zorvi_net.exe"
@@ -164,6 +195,10 @@ assert r["method"]=="POST" and r["body_sha256"]==sys.argv[2], r' "$ROW/server/re
   "$(sha256sum "$D/tracking.txt" | cut -d' ' -f1)" || fail "the address request did not post the tracking data"
 [ "$CODE" = 0 ] || fail "exit code $CODE"
 check_statistics 1 1
+# The download ends long after the settings started the installation: its readiness hands the package over.
+in_order "Preparing to run the installer." "Package fetched successfully." "Got tracking data from status." \
+  "Tracking data actions done: package complete."
+once "Running installer from the package"
 
 # 5. A checksum that does not match: one address request (no restart), the fetcher's failure.
 run_row checksum "$D/address_bad.json" - "$D/net/zorvi_net.exe"
