@@ -7,6 +7,8 @@
 #include "base/bind.h"
 #include "base/location.h"
 #include "base/logging.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/string_piece.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
@@ -61,6 +63,32 @@ std::wstring QueryHeader(HINTERNET request, const wchar_t* name) {
     buffer.assign(name);
     buffer.resize(size / sizeof(wchar_t) + 1);
   }
+}
+
+bool QueryContentLength(HINTERNET request, uint32_t* length) {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr))
+    return false;
+  *length = value;
+  return true;
+}
+
+// The size of the whole body that a 206 answer is part of: the "/total" of its Content-Range, else the bytes
+// already held plus its Content-Length. Without it a 206 cut short would pass for a complete body.
+bool QueryPartialContentTotal(HINTERNET request, uint32_t received, uint32_t* total) {
+  const std::wstring range = QueryHeader(request, L"Content-Range");
+  const size_t slash = range.rfind(L'/');
+  unsigned value = 0;
+  if (slash != std::wstring::npos && base::StringToUint(base::StringPiece16(range).substr(slash + 1), &value)) {
+    *total = value;
+    return true;
+  }
+  uint32_t length = 0;
+  if (!QueryContentLength(request, &length) || length > UINT32_MAX - received)
+    return false;
+  *total = received + length;
+  return true;
 }
 
 uint32_t ShowProxyCredentialsDialog(HINTERNET request, HWND window) {
@@ -373,10 +401,7 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
         received_at_request_ = 0;
         progress_reported_ = 0;
       }
-      DWORD length = 0;
-      size = sizeof(length);
-      if (HttpQueryInfoW(request_, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr)) {
-        expected_size_ = length;
+      if (QueryContentLength(request_, &expected_size_)) {
         VLOG(1) << "Expected total size: " << expected_size_;
       } else {
         PLOG(INFO) << "Could not get Content-Length from response";
@@ -385,9 +410,16 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
         owner_task_runner_->PostTask(FROM_HERE, base::Bind(&Wininet::NotifyTotalProgress, weak_this_,
                                                            session->context(), expected_size_));
       }
-      [[fallthrough]];
+      SetState(kReceiving);
+      return true;
     }
     case HTTP_STATUS_PARTIAL_CONTENT:
+      // The first answer with a body may be this one (after a 503, say), so it must tell the size too.
+      if (QueryPartialContentTotal(request_, received_, &expected_size_)) {
+        VLOG(1) << "Expected total size: " << expected_size_;
+      } else {
+        LOG(INFO) << "Could not get the total size from a partial response";
+      }
       SetState(kReceiving);
       return true;
     case HTTP_STATUS_PROXY_AUTH_REQ:

@@ -189,7 +189,7 @@ TEST_F(WininetTest, PostSendsTheBodyUnchangedAndRecordsUnderThePrefix) {
 }
 
 // Transient failures go through the retry count; each row is a fresh downloader, since the count outlives a
-// failed download.
+// failed download. A range answer cut short resumes at once, like a whole one, and is no retry.
 TEST_F(WininetTest, RetriesFollowTheCountAndTheMaximum) {
   struct Row {
     const char* name;
@@ -199,15 +199,18 @@ TEST_F(WininetTest, RetriesFollowTheCountAndTheMaximum) {
     size_t attempts;  // requests the server logged, or connection attempts for the closed port
     int state;
     int stalls;
+    int resumed_from;  // the last request resumes a body cut short here; 0: it does not
   } rows[] = {
-      {"503 three times", R"([{"status": 503, "times": 3}])", -1, false, 4, Wininet::kCompleted, 1},
-      {"502 then 504", R"([{"status": 502}, {"status": 504}])", -1, false, 3, Wininet::kCompleted, 0},
-      {"maximum 0", R"([{"status": 503, "times": "all"}])", 0, false, 2, Wininet::kFailed, 0},
-      {"maximum 2", R"([{"status": 503, "times": "all"}])", 2, false, 4, Wininet::kFailed, 2},
-      {"heads only", R"([{"truncate": 0, "times": "all"}])", 2, false, 4, Wininet::kFailed, 2},
-      {"404", R"([{"status": 404, "times": "all"}])", -1, false, 1, Wininet::kFailed, 0},
-      {"500", R"([{"status": 500, "times": "all"}])", -1, false, 1, Wininet::kFailed, 0},
-      {"closed port", "[]", 0, true, 2, Wininet::kFailed, 0},
+      {"503 three times", R"([{"status": 503, "times": 3}])", -1, false, 4, Wininet::kCompleted, 1, 0},
+      {"502 then 504", R"([{"status": 502}, {"status": 504}])", -1, false, 3, Wininet::kCompleted, 0, 0},
+      {"503, then a 206 cut short, then the rest", R"([{"status": 503}, {"truncate": 100000}])", -1, false, 3,
+       Wininet::kCompleted, 0, 100000},
+      {"maximum 0", R"([{"status": 503, "times": "all"}])", 0, false, 2, Wininet::kFailed, 0, 0},
+      {"maximum 2", R"([{"status": 503, "times": "all"}])", 2, false, 4, Wininet::kFailed, 2, 0},
+      {"heads only", R"([{"truncate": 0, "times": "all"}])", 2, false, 4, Wininet::kFailed, 2, 0},
+      {"404", R"([{"status": 404, "times": "all"}])", -1, false, 1, Wininet::kFailed, 0, 0},
+      {"500", R"([{"status": 500, "times": "all"}])", -1, false, 1, Wininet::kFailed, 0, 0},
+      {"closed port", "[]", 0, true, 2, Wininet::kFailed, 0, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -241,12 +244,20 @@ TEST_F(WininetTest, RetriesFollowTheCountAndTheMaximum) {
       continue;
     }
     ASSERT_EQ(row.attempts, requests.size());
-    EXPECT_EQ(row.attempts - 1, retried);
+    const size_t resumes = row.resumed_from ? 1 : 0;
+    EXPECT_EQ(row.attempts - 1 - resumes, retried);
     if (row.maximum < 0 && retried > 0) {
       EXPECT_TRUE(log.HasLineStartingWith("Retrying 0 of 600")) << log.Text();
     }
-    for (size_t i = 1; i < requests.size(); ++i)
+    for (size_t i = 1; i < requests.size() - resumes; ++i)
       EXPECT_EQ("bytes=0-", requests[i].Header("Range")) << "request " << i + 1;
+    if (resumes) {
+      const LoggedRequest& cut = requests[requests.size() - 2];
+      EXPECT_EQ(206, cut.status);
+      EXPECT_EQ(row.resumed_from, cut.bytes_sent);
+      EXPECT_EQ("bytes=" + std::to_string(row.resumed_from) + "-", requests.back().Header("Range"));
+      EXPECT_EQ(206, requests.back().status);
+    }
     if (row.state == Wininet::kCompleted) {
       EXPECT_EQ(ServedSha256("small.bin"), Sha256Of(ReadOutput(output)));
     }
