@@ -289,8 +289,15 @@ int main() {
         return 2;
       }
     } else if (name == L"foreground") {
-      SetForegroundWindow(driver.main);
-      driver.RoundTrip();
+      // The display activates a window when its own events come back, later on a loaded machine, and a window of
+      // another program may come to the front meanwhile: ask until the window is in front (at most 20 s).
+      for (int tries = 0; tries < 200; ++tries) {
+        SetForegroundWindow(driver.main);
+        driver.RoundTrip();
+        if (GetForegroundWindow() == driver.main)
+          break;
+        Sleep(100);
+      }
     } else {
       std::fprintf(stdout, "{\"error\":\"unknown action\"}\n");
       return 3;
