@@ -14,6 +14,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "desktop/launcher/installer/default_browser.h"
+#include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/null_task_runner.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/utils.h"
@@ -23,8 +24,6 @@ namespace zorvi::installer {
 
 namespace {
 
-constexpr wchar_t kLauncherFileName[] = L"launcher.exe";
-constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
 constexpr wchar_t kSingleProfileFolder[] = L"profile";
 constexpr wchar_t kProfileDataFolder[] = L"data";
 constexpr char kProfilePathPref[] = "profile_path";

@@ -20,6 +20,7 @@
 #include "base/time/time.h"
 #include "base/values.h"
 #include "desktop/launcher/installer/folder_permission.h"
+#include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/product_info.h"
@@ -39,7 +40,6 @@ namespace {
 
 constexpr wchar_t kFilesListFileName[] = L"files_list";
 constexpr wchar_t kRootFilesListFileName[] = L"root_files_list";
-constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
 constexpr char kInstallerExperimentsPref[] = "installer-experiments";
 constexpr char kTestExperiment[] = "installer-experiment-test";
 

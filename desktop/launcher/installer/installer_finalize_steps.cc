@@ -25,6 +25,7 @@
 #include "base/values.h"
 #include "base/win/windows_version.h"
 #include "desktop/launcher/installer/default_browser.h"
+#include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/installation_info.h"
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/installer_experiments.h"
@@ -40,10 +41,7 @@ namespace zorvi::installer {
 
 namespace {
 
-constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
 constexpr wchar_t kInstallerPrefsIncludeFileName[] = L"installer_prefs_include.json";
-constexpr wchar_t kOldStatusFolderName[] = L"old_status";
-constexpr wchar_t kLauncherFileName[] = L"launcher.exe";
 constexpr char kParentPidSwitch[] = "parent-pid";
 constexpr char kTempFolderSwitch[] = "temp-folder";
 constexpr char kTaskErrorCountPref[] = "au_task_error_count";

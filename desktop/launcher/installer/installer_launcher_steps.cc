@@ -9,6 +9,7 @@
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/launcher/installer/installer.h"
+#include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/transactions/copy_file_operation.h"
 #include "desktop/launcher/installer/service/transactions/move_file_operation.h"
@@ -19,10 +20,8 @@ namespace zorvi::installer {
 
 namespace {
 
-constexpr wchar_t kLauncherFileName[] = L"launcher.exe";
 constexpr char kServerTrackingDataSwitch[] = "server-tracking-data";
 constexpr wchar_t kServerTrackingDataFileName[] = L"server_tracking_data";
-constexpr wchar_t kPrefDefaultOverridesFileName[] = L"pref_default_overrides";
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include "base/path_service.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/transactions/copy_file_operation.h"
@@ -26,7 +27,6 @@ namespace zorvi::installer {
 
 namespace {
 
-constexpr wchar_t kLauncherFileName[] = L"launcher.exe";
 constexpr char kApplicationUserModelIdPrefix[] = "ZorviSoftware.ZorviWebBrowser.";
 
 // The shell's taskbar verbs, or what a test has in their place.

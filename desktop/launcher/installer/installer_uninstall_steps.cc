@@ -31,6 +31,7 @@
 #include "desktop/common/autoupdate/updatechecker/globalstorage_win.h"
 #include "desktop/launcher/installer/default_browser.h"
 #include "desktop/launcher/installer/folder_permission.h"
+#include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/installation_info.h"
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/product_info.h"
@@ -46,10 +47,7 @@ namespace zorvi::installer {
 
 namespace {
 
-constexpr wchar_t kOldStatusFolder[] = L"old_status";
 constexpr wchar_t kOldStatusPattern[] = L"*.xml.*";
-constexpr wchar_t kLauncherFile[] = L"launcher.exe";
-constexpr wchar_t kPrefDefaultOverridesFile[] = L"pref_default_overrides";
 // The shortcut of a companion program that earlier versions put into the start menu; only it goes.
 constexpr char kRetiredShortcutSuffix[] = " Companion*.lnk";
 constexpr wchar_t kStartMenuClientsKey[] = L"Software\\Clients\\StartMenuInternet";
@@ -257,7 +255,7 @@ void Installer::RemoveOldInstallation(const base::FilePath& log_path) {
 
 void Installer::StepRemoveInstalledFiles() {
   LOG(INFO) << "Removing installed files.";
-  const base::FilePath old_status = install_folder().Append(kOldStatusFolder);
+  const base::FilePath old_status = install_folder().Append(kOldStatusFolderName);
   if (!base::DirectoryExists(old_status)) {
     LOG(INFO) << "No old status files found.";
     ScheduleNextStep();
@@ -311,13 +309,13 @@ void Installer::StepCleanupAfterUninstallation() {
   };
   for (const base::FilePath& file : log.files)
     delete_or_leave(InstalledPath(log, file));
-  delete_or_leave(install_folder().Append(kLauncherFile));
+  delete_or_leave(install_folder().Append(kLauncherFileName));
   if (!GetBrandingWhiteLabeled()) {
     const base::FilePath old = install_folder().Append(base::UTF8ToWide(GetBrandingFileNameBase() + ".old"));
     if (base::PathExists(old))
       Execute(std::make_unique<DeleteFileOperation>(old, false, false));
   }
-  const base::FilePath overrides = install_folder().Append(kPrefDefaultOverridesFile);
+  const base::FilePath overrides = install_folder().Append(kPrefDefaultOverridesFileName);
   if (!Execute(std::make_unique<DeleteFileOperation>(overrides, false, true)) && !batch.AddLeftoverFile(overrides))
     LOG(ERROR) << "The clean-up batch cannot name " << overrides.value() << "; it stays";
   for (const base::FilePath& file : log.root_files) {

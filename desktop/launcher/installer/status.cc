@@ -11,6 +11,7 @@
 #include "base/values.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/installation_info.h"
 #include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
@@ -22,9 +23,7 @@ namespace zorvi::installer {
 
 namespace {
 
-constexpr wchar_t kLauncherFileName[] = L"launcher.exe";
 constexpr wchar_t kTrackingDataFileName[] = L"server_tracking_data";
-constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
 constexpr wchar_t kLocalStateFileName[] = L"Local State";
 constexpr wchar_t kKadroIniFileName[] = L"zorviprefs_default.ini";
 constexpr wchar_t kTemporaryShortcutFolderName[] = L"Zorvi Software";
