@@ -138,8 +138,26 @@ TEST_F(InstallerWindowEndToEndTest, WelcomeKeysOptionsAndCancel) {
   for (const std::wstring& tag : tags_)
     language_names.push_back(oracle_.Get(tag, IDS_LANGUAGE_NAME));
   EXPECT_EQ(language_names, welcome.Texts(IDC_LANGUAGE_LIST));
-  // The window's accept tells when the keys arrived.
-  ASSERT_NO_FATAL_FAILURE(test_support::StartLinuxProgram(L"Z:\\usr\\bin\\xdotool key Escape Tab Return Return"));
+  // Each key waits for what the one before it did: on a loaded machine the window shows the options page later
+  // than a second Return could arrive. The keys go to the window's X window, given the input focus first, since the
+  // display may not have moved its focus there yet although the window is in front. The accept tells the last
+  // key arrived.
+  const int x_window = welcome.WindowInteger("x_window");
+  ASSERT_GT(x_window, 0) << welcome.output;
+  const auto type = [&](const std::wstring& keys) {
+    test_support::StartLinuxProgram(L"Z:\\usr\\bin\\xdotool windowfocus --sync " + std::to_wstring(x_window) +
+                                    L" key " + keys);
+  };
+  ASSERT_NO_FATAL_FAILURE(type(L"Escape Tab"));
+  const DriverReport tabbed = Drive(L"wait-focus=" + std::to_wstring(IDC_OPTIONS_BUTTON) + L" read");
+  ASSERT_EQ(IDC_OPTIONS_BUTTON, tabbed.focus) << tabbed.output;
+  ASSERT_EQ(0, tabbed.WindowInteger("options_visible"));
+  ASSERT_NO_FATAL_FAILURE(type(L"Return"));
+  const DriverReport opened = Drive(L"wait-shown=" + std::to_wstring(IDC_LANGUAGE_LIST) + L" wait-focus=" +
+                                    std::to_wstring(IDC_ACCEPT_BUTTON) + L" read");
+  ASSERT_EQ(1, opened.WindowInteger("options_visible")) << opened.output;
+  ASSERT_EQ(IDC_ACCEPT_BUTTON, opened.focus);
+  ASSERT_NO_FATAL_FAILURE(type(L"Return"));
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(accepted.Get(), 60000)) << host_->Output();
   const DriverReport keyed = Drive(L"read select=1014:1");
   EXPECT_EQ(1, keyed.WindowInteger("options_visible")) << keyed.output;

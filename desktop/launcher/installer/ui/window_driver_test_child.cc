@@ -5,8 +5,8 @@
 //   read          one line per control of both dialogs: {"control":ID,"visible":0|1,"enabled":0|1,"text":"...",
 //                 "check":N,"rect":[l,t,r,b]} (client coordinates of the main dialog), combo boxes with "items" and
 //                 "selection", progress bars with "range":[low,high]; then {"focus":ID} and
-//                 {"window":{"caption":"...","rect":[l,t,r,b],"options_visible":0|1}} (screen coordinates of the
-//                 client area)
+//                 {"window":{"caption":"...","rect":[l,t,r,b],"options_visible":0|1,"x_window":N}} (screen
+//                 coordinates of the client area; N is the display's own window under it, 0 when unknown)
 //   click=ID      presses the button (BM_CLICK) and waits until the window has handled it
 //   command=ID    tells the button's dialog that the button was clicked (WM_COMMAND, BN_CLICKED) and waits until
 //                 it has handled it: unlike a click, no other window on the display can take the mouse capture
@@ -20,8 +20,9 @@
 //                 "buttons":{..},"texts":[every child's text]}} and presses its button ID; waits until the window
 //                 has handled what the box started
 //   foreground    brings the window to the front, where keys typed on the display go
-//   wait-shown=ID waits (at most 60 s) until the main dialog's control ID is visible, e.g. the retry button of
+//   wait-shown=ID waits (at most 60 s) until control ID of either dialog is visible, e.g. the retry button of
 //                 the error page that the window's controller shows once its work has ended
+//   wait-focus=ID waits (at most 60 s) until control ID has the window's keyboard focus
 // window_driver_test_child.exe --signal=NAME [--record=FILE ARGUMENT...] writes the arguments into FILE (one line
 // each) when asked, sets the named event and ends: a Linux program that the tests start (and wine gives them no
 // handle of) runs it last to say it is done, and as a URL's handler it tells what it was asked to open.
@@ -87,11 +88,25 @@ struct Driver {
   // Wine delivers no show event of another process's window (an out-of-context EVENT_OBJECT_SHOW hook is made
   // but never called), so this goes through the window's queue, as the box wait does, until the control shows.
   bool WaitShown(int id) const {
-    const HWND control = GetDlgItem(main, id);
+    const HWND control = Control(id);
     const ULONGLONG end = GetTickCount64() + 60000;
     while (control && !IsWindowVisible(control) && IsWindow(main) && GetTickCount64() < end)
       RoundTrip();
     return control && IsWindowVisible(control);
+  }
+
+  int FocusId() const {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info);
+    return info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0;
+  }
+
+  bool WaitFocus(int id) const {
+    const ULONGLONG end = GetTickCount64() + 60000;
+    while (FocusId() != id && IsWindow(main) && GetTickCount64() < end)
+      RoundTrip();
+    return FocusId() == id;
   }
 
   void ReadControl(HWND control) const {
@@ -134,11 +149,8 @@ struct Driver {
           ReadControl(child);
       }
     }
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof(info);
-    GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info);
     base::DictionaryValue focus;
-    focus.SetInteger("focus", info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0);
+    focus.SetInteger("focus", FocusId());
     Print(focus);
     RECT client = {};
     GetClientRect(main, &client);
@@ -147,6 +159,10 @@ struct Driver {
     window->SetString("caption", Text(main));
     window->Set("rect", RectList(client));
     window->SetInteger("options_visible", IsWindowVisible(options) ? 1 : 0);
+    // The display's driver keeps the X window it made for a top-level window as that window's property: keys
+    // typed on the display go to whichever X window has the input focus, so a test gives it to this one first.
+    window->SetInteger("x_window",
+                       static_cast<int>(reinterpret_cast<INT_PTR>(GetPropW(main, L"__wine_x11_whole_window"))));
     base::DictionaryValue line;
     line.Set("window", std::move(window));
     Print(line);
@@ -286,6 +302,11 @@ int main() {
     } else if (name == L"wait-shown") {
       if (!driver.WaitShown(std::stoi(value))) {
         std::fputs("{\"error\":\"control not shown\"}\n", stdout);
+        return 2;
+      }
+    } else if (name == L"wait-focus") {
+      if (!driver.WaitFocus(std::stoi(value))) {
+        std::fputs("{\"error\":\"control not focused\"}\n", stdout);
         return 2;
       }
     } else if (name == L"foreground") {
