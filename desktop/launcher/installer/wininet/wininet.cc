@@ -192,6 +192,7 @@ bool Wininet::StartDownload(const std::wstring& url, const std::string& post_dat
     termination_thread_.reset();
   }
   expected_size_ = 0;
+  total_reported_ = 0;
   received_ = 0;
   progress_reported_ = 0;
 
@@ -267,6 +268,8 @@ bool Wininet::OpenRequest(const std::wstring& headers) {
     session->request_headers() = headers;
     // A read that failed may have left its count; the new request's first step must not write it again.
     *session->bytes_read() = 0;
+    *session->bytes_available() = 0;
+    question_pending_ = false;
     received_at_request_ = received_;
     // Before sending: the completion may come before HttpSendRequestW returns.
     SetState(kRequesting);
@@ -330,9 +333,14 @@ void Wininet::OnStatus(WininetSession* session, HINTERNET handle, DWORD status, 
       OnRedirect(session, std::wstring(url, wcsnlen(url, info_length / sizeof(wchar_t))));
       break;
     }
-    case INTERNET_STATUS_REQUEST_COMPLETE:
-      OnRequestComplete(session, static_cast<const INTERNET_ASYNC_RESULT*>(info)->dwError);
+    case INTERNET_STATUS_REQUEST_COMPLETE: {
+      const INTERNET_ASYNC_RESULT* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+      // The answer to a question for the available bytes carries their count where other completions carry
+      // their error, so only its result tells whether it failed.
+      const bool answers_question = std::exchange(question_pending_, false);
+      OnRequestComplete(session, answers_question && result->dwResult ? ERROR_SUCCESS : result->dwError);
       break;
+    }
   }
 }
 
@@ -406,17 +414,17 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
       } else {
         PLOG(INFO) << "Could not get Content-Length from response";
       }
-      if (delegate_) {
-        owner_task_runner_->PostTask(FROM_HERE, base::Bind(&Wininet::NotifyTotalProgress, weak_this_,
-                                                           session->context(), expected_size_));
-      }
+      PostTotalProgress(session);
       SetState(kReceiving);
       return true;
     }
     case HTTP_STATUS_PARTIAL_CONTENT:
-      // The first answer with a body may be this one (after a 503, say), so it must tell the size too.
+      // The first answer with a body may be this one (after a 503, say), so it must tell the size too, to the
+      // delegate as well unless it knows it already (a resume after a broken body).
       if (QueryPartialContentTotal(request_, received_, &expected_size_)) {
         VLOG(1) << "Expected total size: " << expected_size_;
+        if (expected_size_ != total_reported_)
+          PostTotalProgress(session);
       } else {
         LOG(INFO) << "Could not get the total size from a partial response";
       }
@@ -445,9 +453,11 @@ void Wininet::HandleCompletionInProgress(WininetSession* session) {
   VLOG(2) << "Additional data downloaded";
   char* const buffer = session->read_buffer();
   DWORD* const bytes_read = session->bytes_read();
+  DWORD* const available = session->bytes_available();
   for (;;) {
     if (*bytes_read != 0) {
       const uint32_t count = std::exchange(*bytes_read, 0);
+      *available -= std::min<DWORD>(*available, count);
       if (!writer_->Write(buffer, count)) {
         PostFail(session);
         return;
@@ -457,10 +467,19 @@ void Wininet::HandleCompletionInProgress(WininetSession* session) {
       VLOG(2) << "Downloaded size: " << received_;
       PostProgress(session, false);
     }
-    if (!InternetReadFile(request_, buffer, WininetSession::kReadBufferSize, bytes_read)) {
+    // A read that finds WinINet's buffer empty receives from the network for its KiB alone. Asked first what is
+    // available, once its last answer is used up, WinINet receives what has arrived in one go, and the reads
+    // that follow are copied from its buffer.
+    bool asking = *available == 0;
+    if (asking && InternetQueryDataAvailable(request_, available, 0, 0))
+      asking = false;
+    if (asking || !InternetReadFile(request_, buffer, WininetSession::kReadBufferSize, bytes_read)) {
       const DWORD error = GetLastError();
       if (error == ERROR_IO_PENDING) {
-        VLOG(2) << "More data pending";  // the read completes as a request completion in state 2
+        // The read, or the question, completes as a request completion in state 2, the question as a read of 0
+        // bytes.
+        question_pending_ = asking;
+        VLOG(2) << "More data pending";
       } else if (IsLossOfConnectivity(error)) {
         LOG(ERROR) << "Download interrupted by loss of connectivity: " << error;
         PostProgress(session, true);
@@ -479,6 +498,8 @@ void Wininet::HandleCompletionInProgress(WininetSession* session) {
   if (received_ < expected_size_) {
     LOG(WARNING) << "Download completed, but we are below response size";
     ResumeAfterBrokenBody(session);
+  } else if (!writer_->Flush()) {
+    PostFail(session);  // a body that did not reach its place is no complete download
   } else {
     PostToOwner(session, &Wininet::Complete);
   }
@@ -574,6 +595,14 @@ void Wininet::Complete(DWORD_PTR session_context) {
 void Wininet::NotifyTotalProgress(DWORD_PTR session_context, uint32_t total) {
   if (IsCurrentSession(session_context))
     delegate_->SetTotalProgress(static_cast<int>(total));
+}
+
+void Wininet::PostTotalProgress(const WininetSession* session) {
+  if (!delegate_)
+    return;
+  total_reported_ = expected_size_;
+  owner_task_runner_->PostTask(
+      FROM_HERE, base::Bind(&Wininet::NotifyTotalProgress, weak_this_, session->context(), expected_size_));
 }
 
 void Wininet::PostProgress(const WininetSession* session, bool body_ended) {

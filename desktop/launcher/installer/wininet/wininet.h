@@ -104,6 +104,8 @@ class Wininet {
   void ResumeAfterBrokenBody(WininetSession* session);
   // With the lock held, on any thread.
   void CheckRetriesAndResume(WininetSession* session);
+  // Tells the delegate the expected size on the owner's thread.
+  void PostTotalProgress(const WininetSession* session);
   // Tells the delegate the received count on the owner's thread, at steps and at the end of a body.
   void PostProgress(const WininetSession* session, bool body_ended);
 
@@ -149,9 +151,11 @@ class Wininet {
   std::unique_ptr<WininetResponseWriter> writer_;
   std::unique_ptr<WininetObserver> observer_;
   uint32_t expected_size_ = 0;
+  uint32_t total_reported_ = 0;  // the expected size the delegate was last told
   uint32_t received_ = 0;
   uint32_t received_at_request_ = 0;  // `received_` when the current request was sent
   int retry_count_ = 0;
+  bool question_pending_ = false;  // the available bytes were asked for, and the answer comes as a completion
   uint32_t progress_reported_ = 0;  // `received_` when the delegate was last told
   // The received count for the delegate, and whether a notification of it is queued.
   std::atomic<uint32_t> progress_received_{0};

@@ -40,23 +40,40 @@ bool WininetFileResponseWriter::Open(const base::FilePath& path) {
     PLOG(ERROR) << "Could not open download file for writing";
     return false;
   }
+  gathered_.reserve(kWriteSize);
   return true;
 }
 
 bool WininetFileResponseWriter::Write(const char* data, uint32_t size) {
-  DWORD written = 0;
-  if (!WriteFile(file_.Get(), data, size, &written, nullptr) || written != size) {
-    PLOG(ERROR) << "Failed writing response to downloading file";
+  if (!file_.IsValid()) {
+    LOG(ERROR) << "Failed writing response to downloading file: it is not open";
     return false;
   }
-  return true;
+  gathered_.insert(gathered_.end(), data, data + size);
+  return gathered_.size() < kWriteSize || Flush();
+}
+
+bool WininetFileResponseWriter::Flush() {
+  if (gathered_.empty())
+    return true;
+  DWORD written = 0;
+  const bool wrote = WriteFile(file_.Get(), gathered_.data(), static_cast<DWORD>(gathered_.size()), &written,
+                               nullptr) &&
+                     written == gathered_.size();
+  if (!wrote)
+    PLOG(ERROR) << "Failed writing response to downloading file";
+  // Written or not, it is not written again: a part written twice would corrupt the file.
+  gathered_.clear();
+  return wrote;
 }
 
 void WininetFileResponseWriter::Close() {
+  Flush();
   file_.Close();
 }
 
 bool WininetFileResponseWriter::Reset() {
+  gathered_.clear();
   LARGE_INTEGER start = {};
   if (!SetFilePointerEx(file_.Get(), start, nullptr, FILE_BEGIN) || !SetEndOfFile(file_.Get())) {
     PLOG(ERROR) << "Could not empty the download file";

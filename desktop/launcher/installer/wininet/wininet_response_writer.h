@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/files/file_path.h"
 #include "base/win/scoped_handle.h"
@@ -21,6 +22,9 @@ class WininetResponseWriter {
 
   // Appends `size` bytes; false fails the download.
   virtual bool Write(const char* data, uint32_t size);
+  // Puts everything written so far where it belongs, before the download reports a complete body; false fails
+  // the download.
+  virtual bool Flush() { return true; }
   // No further writes follow.
   virtual void Close() {}
   // Drops everything written so far: a server answered a range request with the whole body, which is then
@@ -42,9 +46,14 @@ class WininetStringResponseWriter : public WininetResponseWriter {
   std::string* const target_;
 };
 
-// Writes the body into a file.
+// Writes the body into a file. The body arrives a KiB at a time, and a write to a file costs a system call (under
+// wine a round trip to its server as well), so the pieces are gathered into large writes. Flush and Close write
+// out what is gathered: the part received is in the file whenever the download has ended.
 class WininetFileResponseWriter : public WininetResponseWriter {
  public:
+  // What is gathered before it is written.
+  static constexpr size_t kWriteSize = 1 << 20;
+
   WininetFileResponseWriter() = default;
   ~WininetFileResponseWriter() override;
 
@@ -52,11 +61,13 @@ class WininetFileResponseWriter : public WininetResponseWriter {
   bool Open(const base::FilePath& path);
 
   bool Write(const char* data, uint32_t size) override;
+  bool Flush() override;
   void Close() override;
   bool Reset() override;
 
  private:
   base::win::ScopedHandle file_;
+  std::vector<char> gathered_;
 };
 
 }  // namespace zorvi::installer

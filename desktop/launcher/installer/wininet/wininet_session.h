@@ -83,11 +83,13 @@ class WininetSession : public base::RefCountedThreadSafe<WininetSession> {
   // The downloader of the session; null once cancelled. Read with the lock held.
   Wininet* downloader() const { return downloader_; }
 
-  // What WinINet uses asynchronously: the request body and headers, the read buffer and the read count.
+  // What WinINet uses asynchronously: the request body and headers, the read buffer, the read count and the
+  // count of bytes WinINet said it has.
   const std::string& post_data() const { return post_data_; }
   std::wstring& request_headers() { return request_headers_; }
   char* read_buffer() { return read_buffer_; }
   DWORD* bytes_read() { return &bytes_read_; }
+  DWORD* bytes_available() { return &bytes_available_; }
 
  private:
   friend class base::RefCountedThreadSafe<WininetSession>;
@@ -119,6 +121,7 @@ class WininetSession : public base::RefCountedThreadSafe<WininetSession> {
   std::wstring request_headers_;
   char read_buffer_[kReadBufferSize] = {};
   DWORD bytes_read_ = 0;
+  DWORD bytes_available_ = 0;
 };
 
 // Closes a cancelled session off the owner's thread, so that waiting for WinINet never blocks it.

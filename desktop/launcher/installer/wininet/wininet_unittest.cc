@@ -259,7 +259,10 @@ TEST_F(WininetTest, RetriesFollowTheCountAndTheMaximum) {
       EXPECT_EQ(206, requests.back().status);
     }
     if (row.state == Wininet::kCompleted) {
-      EXPECT_EQ(ServedSha256("small.bin"), Sha256Of(ReadOutput(output)));
+      const std::string body = ReadOutput(output);
+      EXPECT_EQ(ServedSha256("small.bin"), Sha256Of(body));
+      // The body came in range answers only: the delegate hears the size once, from the first of them.
+      EXPECT_EQ(std::vector<int>{static_cast<int>(body.size())}, harness.delegate().seen().totals);
     }
   }
 }
@@ -387,6 +390,12 @@ TEST_F(WininetTest, StopMidBodyRunsNoCallbackAndTheNextDownloadWorks) {
   ASSERT_TRUE(harness_.delegate().progress_reached().TimedWait(base::TimeDelta::FromMilliseconds(kHangBoundMs)))
       << log_.Text();
   harness_.RunOnOwner([](Wininet* wininet) { wininet->Stop(); });
+  // What the delegate heard of is in the file once the stop has returned, though gathered for larger writes.
+  std::string served;
+  ASSERT_TRUE(test_support::ReadFileBytes(DataPath(L"www\\small.bin"), &served));
+  const std::string stopped = ReadOutput(OutputPath(L"small.stopped"));
+  EXPECT_GE(stopped.size(), 65536u);
+  EXPECT_TRUE(served.compare(0, stopped.size(), stopped) == 0) << "the part kept is the start of the served file";
   const std::wstring output = OutputPath(L"small.after_stop", "small.bin");
   ASSERT_EQ(Wininet::kCompleted, harness_.Download(server_.Url("/small.bin"), "", FileWriter(output),
                                                    ChunkObserver()))
@@ -403,8 +412,14 @@ TEST_F(WininetTest, StopMidBodyRunsNoCallbackAndTheNextDownloadWorks) {
   EXPECT_EQ(2u, Records(*tree, "download_chunks").size());
 }
 
+// A writer that takes every piece but cannot put the whole body in its place.
+class UnflushableWriter : public WininetResponseWriter {
+ public:
+  bool Flush() override { return false; }
+};
+
 TEST_F(WininetTest, WriterFailuresFailTheDownloadAndKeepWhatArrived) {
-  StartServer(R"({"/small.bin": [{"truncate": 100000}, {"status": 404}]})");
+  StartServer(R"({"/small.bin": [{"truncate": 100000}, {"status": 404}, {"truncate": 100000}, {"status": 404}]})");
   // A file writer whose Open failed (on a folder) fails its first Write, and with it the download.
   auto unopened = std::make_unique<WininetFileResponseWriter>();
   EXPECT_FALSE(unopened->Open(base::FilePath(ServedFolder())));
@@ -412,19 +427,35 @@ TEST_F(WininetTest, WriterFailuresFailTheDownloadAndKeepWhatArrived) {
   EXPECT_EQ(Wininet::kFailed, harness_.Download(server_.Url("/tiny.bin"), "", std::move(unopened),
                                                 std::make_unique<WininetObserver>()));
   EXPECT_TRUE(log_.HasLineStartingWith("Failed writing response to downloading file", logging::LOG_ERROR));
-
-  // The string writer empties its string when made; a download that fails half-way leaves the part received.
-  std::string body = "left over";
-  EXPECT_EQ(Wininet::kFailed, harness_.Download(server_.Url("/small.bin"), "",
-                                                std::make_unique<WininetStringResponseWriter>(&body),
+  // A body the writer could not flush is no complete download.
+  EXPECT_EQ(Wininet::kFailed, harness_.Download(server_.Url("/tiny.bin"), "", std::make_unique<UnflushableWriter>(),
                                                 std::make_unique<WininetObserver>()));
+
+  // A download that fails half-way leaves the part received: in the string, which the writer emptied when made,
+  // and in the file, whose writer gathers the pieces into large writes.
   std::string served;
   ASSERT_TRUE(test_support::ReadFileBytes(DataPath(L"www\\small.bin"), &served));
-  EXPECT_EQ(100000u, body.size());
-  EXPECT_TRUE(served.compare(0, body.size(), body) == 0) << "the part kept is the start of the served file";
+  const std::wstring output = OutputPath(L"small.failed");
+  for (const bool to_file : {false, true}) {
+    SCOPED_TRACE(to_file ? "file" : "string");
+    std::string body = "left over";
+    std::unique_ptr<WininetResponseWriter> writer;
+    if (to_file)
+      writer = FileWriter(output);
+    else
+      writer = std::make_unique<WininetStringResponseWriter>(&body);
+    EXPECT_EQ(Wininet::kFailed,
+              harness_.Download(server_.Url("/small.bin"), "", std::move(writer), std::make_unique<WininetObserver>()));
+    if (to_file)
+      body = ReadOutput(output);
+    EXPECT_EQ(100000u, body.size());
+    EXPECT_TRUE(served.compare(0, body.size(), body) == 0) << "the part kept is the start of the served file";
+  }
   const std::vector<LoggedRequest> requests = server_.StopAndReadLog();
-  ASSERT_EQ(3u, requests.size());
-  EXPECT_EQ(404, requests[2].status);
+  ASSERT_EQ(6u, requests.size());
+  EXPECT_EQ(200, requests[1].status);
+  EXPECT_EQ(404, requests[3].status);
+  EXPECT_EQ(404, requests[5].status);
 }
 
 TEST(WininetStatsObserversTest, RecordPerChunkUnderTheirKeys) {
