@@ -34,7 +34,7 @@ struct LoggedRequest {
   std::string ResponseHeader(const std::string& name) const;
 };
 
-// The lines of a request log.
+// The lines of a request log, in the order the requests arrived.
 std::vector<LoggedRequest> ParseRequestLog(const std::string& text);
 
 // The requests of `log` to `path` (the target without its query).

@@ -49,18 +49,22 @@ class FaultTable:
         self.table = table
         self.lock = threading.Lock()
         self.counts = {}
+        self.arrivals = 0
 
     def next_request(self, path):
+        """The request's number for its path, its number over all paths in order of arrival, and its fault."""
         with self.lock:
             number = self.counts.get(path, 0) + 1
             self.counts[path] = number
+            self.arrivals += 1
+            arrival = self.arrivals
         remaining = number
         for fault in self.table.get(path, []):
             times = fault.get("times", 1)
             if times == "all" or remaining <= times:
-                return number, fault
+                return number, arrival, fault
             remaining -= times
-        return number, None
+        return number, arrival, None
 
 
 class RequestLog:
@@ -168,7 +172,7 @@ class Handler(BaseHTTPRequestHandler):
 
     def serve(self):
         path = urllib.parse.urlsplit(self.path).path
-        number, fault = self.shared.faults.next_request(path)
+        number, arrival, fault = self.shared.faults.next_request(path)
         self.shared.notify("received " + path)
         fault = fault or {}
         length = int(self.headers.get("Content-Length") or 0)
@@ -184,6 +188,7 @@ class Handler(BaseHTTPRequestHandler):
             "target": self.path,
             "path": path,
             "request_number": number,
+            "arrival": arrival,
             "version": self.request_version,
             "headers": [[name, value] for name, value in self.headers.items()],
             "body_length": len(body),
