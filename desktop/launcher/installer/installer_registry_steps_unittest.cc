@@ -8,40 +8,24 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
+#include <map>
 #include <string>
-#include <vector>
 
-#include "base/base_paths.h"
-#include "base/command_line.h"
-#include "base/path_service.h"
-#include "base/run_loop.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "desktop/launcher/installer/install_log_test_util.h"
-#include "desktop/launcher/installer/installer_host_test_util.h"
-#include "desktop/launcher/installer/installer.h"
-#include "desktop/launcher/installer/installer_package_test_util.h"
 #include "desktop/launcher/installer/installer_registry.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/transactions/change_reg_value_operation.h"
 #include "desktop/launcher/installer/service/utils.h"
-#include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/test_seams.h"
-#include "testing/installer_observer_recorder.h"
-#include "testing/installer_test_seams_from_environment.h"
 #include "testing/scoped_log_capture.h"
-#include "testing/settings_status_wait.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer::test {
 namespace {
 
-using Recorder = test_support::InstallerObserverRecorder;
-using Lines = std::vector<std::string>;
-
-const std::string kSuccess = Recorder::SimpleLine("OnInstallerSuccess");
 constexpr char kUninstallInformation[] = "Failed writing uninstallation information";
 
 // The keys an earlier engine's edition (its word, or none) named its browser class and client with.
@@ -52,67 +36,12 @@ std::wstring ClientKey(const std::wstring& edition) {
   return L"Software\\Clients\\StartMenuInternet\\Kadro" + (edition.empty() ? L"" : L" " + edition);
 }
 
-class InstallerRegistryStepsTest : public InstallerMainThreadTest {
- protected:
-  InstallerRegistryStepsTest() : saved_command_line_(*base::CommandLine::ForCurrentProcess()), root_(L"regsteps") {}
-  ~InstallerRegistryStepsTest() override {
-    installer_.reset();
-    settings_.reset();
-    *base::CommandLine::ForCurrentProcess() = saved_command_line_;
-    SetOperationFaultHookForTesting(nullptr);
-  }
+// The run's last report before its termination, or its success.
+std::string EndOf(const Lines& lines) {
+  return lines.size() >= 2 && lines.back() == Recorder::TerminatedLine(false) ? lines[lines.size() - 2] : lines.back();
+}
 
-  void SetUp() override {
-    package_ = std::make_unique<PackageFixture>(base::FilePath(root_.path()).Append(L"package"), "unused",
-                                                PackageOptions{.data_files = 1, .root_files = false});
-    ASSERT_TRUE(base::PathService::Override(base::kExeDir, package_->folder()));
-    // The runs' shortcuts go to folders of the test's own, not to the user's desktop.
-    ASSERT_TRUE(test_support::OverrideShortcutFolders(Folder(L"shortcuts").value()));
-  }
-
-  // A fresh Installer and settings for `install` with `switches`, reporting to a fresh recorder; an autoupdate
-  // that replaces an earlier engine's installation takes that installation over.
-  void Prepare(const base::FilePath& install, const std::wstring& switches) {
-    const bool earlier_engine = switches.find(L"--replacekadroinstallation") != std::wstring::npos;
-    installer_.reset();
-    settings_.reset();
-    recorder_ = std::make_unique<Recorder>();
-    base::CommandLine::ForCurrentProcess()->ParseCommandLineString(
-        L"installer.exe --installfolder=\"" + install.value() + L"\" " + switches);
-    interrupted_.reset(CreateEventW(
-        nullptr, TRUE, FALSE,
-        GetInstallerKernelObjectName(install.value(), L"ZorviInstaller/InstallationInterrupted", true).c_str()));
-    settings_ = std::make_unique<Settings>(false, false, earlier_engine, install, earlier_engine);
-    test_support::WaitForSettingsStatus(settings_.get());
-    installer_ = std::make_unique<Installer>();
-    installer_->AddObserver(recorder_.get());
-  }
-
-  // Runs until the run reports its end; its last observer call.
-  std::string Run() {
-    base::RunLoop run_loop;
-    recorder_->set_after_call([&](const std::string& line, size_t) {
-      if (line == kSuccess || line == Recorder::TerminatedLine(false))
-        run_loop.Quit();
-    });
-    installer_->Run(settings_.get());
-    run_loop.Run();
-    RunUntilIdle();
-    const Lines lines = recorder_->lines();
-    return lines.size() >= 2 && lines.back() == Recorder::TerminatedLine(false) ? lines[lines.size() - 2]
-                                                                                : lines.back();
-  }
-
-  base::FilePath Folder(const std::wstring& name) const { return base::FilePath(root_.path()).Append(name); }
-
-  const base::CommandLine saved_command_line_;
-  test_support::ScopedTestFolder root_;
-  std::unique_ptr<PackageFixture> package_;
-  test_support::ScopedTestHandle interrupted_;
-  std::unique_ptr<Recorder> recorder_;
-  std::unique_ptr<Settings> settings_;
-  std::unique_ptr<Installer> installer_;
-};
+using InstallerRegistryStepsTest = InstallerRunTest;
 
 // Bad input and refusals: the launcher missing from the package and an uninstall entry that cannot be written or
 // placed end the run with its code and roll everything back; a failing row of another kind, default-preference
@@ -125,157 +54,143 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
   SetOperationFaultHookForTesting([](const Operation* operation, const std::wstring& target) {
     return dynamic_cast<const ChangeRegValueOperation*>(operation) && target == g_failing_key;
   });
-  const base::FilePath own = package_->folder();
+  MakePackage({.data_files = 1, .root_files = false});
+  std::string launcher;
+  ASSERT_TRUE(test_support::ReadFileBytes(package_->folder().Append(L"launcher.exe").value(), &launcher));
+  using Files = std::map<std::wstring, std::string>;  // file names in a folder → their contents
+  const std::string none = "(none)";
+  const auto put = [&](bool package, const Files& files) {
+    return [&, package, files] {
+      for (const auto& [name, text] : files)
+        ASSERT_TRUE(test_support::WriteFileBytes((package ? package_->folder() : install_).Append(name).value(), text));
+    };
+  };
   struct Row {
     const char* name;
     std::wstring switches;
-    std::function<void(const base::FilePath& install)> setup;
+    std::function<void()> setup;
     std::string end;  // the run's last report before its termination, or its success
-    const char* warning;
-    std::function<void(const base::FilePath& install)> check;
+    const char* warning = nullptr;
+    Files files = {};  // what the install folder then holds; with no files and no check, it is as it was
+    std::function<void()> check = nullptr;
   };
-  const auto unreadable_entry = [](const base::FilePath&) {
+  const auto unreadable_entry = [] {
     base::win::RegKey key;
     ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, UninstallKeyName(L"").c_str(), KEY_READ));
     ASSERT_TRUE(test_support::SetObjectDacl(L"CURRENT_USER\\" + UninstallKeyName(L""), SE_REGISTRY_KEY,
                                             L"D:P(D;;KA;;;WD)"));
   };
   const std::string uninstall_failure = Recorder::ErrorLine(kInstallerErrorGeneric, L"", kUninstallInformation);
-  std::string launcher;
-  ASSERT_TRUE(test_support::ReadFileBytes(own.Append(L"launcher.exe").value(), &launcher));
-  const auto put_browser = [](bool old_file) {
-    return [old_file](const base::FilePath& install) {
-      ASSERT_TRUE(test_support::WriteFileBytes(install.Append(L"zorvi.exe").value(), "browser"));
-      if (old_file) {
-        ASSERT_TRUE(test_support::WriteFileBytes(install.Append(L"zorvi.old").value(), "older browser"));
-      }
-    };
-  };
-  const auto browser_is = [](const std::string& exe, const std::string& old) {
-    return [exe, old](const base::FilePath& install) {
-      std::string contents[2];
-      test_support::ReadFileBytes(install.Append(L"zorvi.exe").value(), &contents[0]);
-      test_support::ReadFileBytes(install.Append(L"zorvi.old").value(), &contents[1]);
-      EXPECT_EQ(exe, contents[0]);
-      EXPECT_EQ(old, contents[1]);
-    };
-  };
   const std::wstring open_with = L"Software\\Classes\\.htm\\OpenWithProgIDs";
   // An earlier engine's installation of an edition, with its keys and a foreign value beside one of them.
   const auto earlier_engine = [&](int product_type, const std::wstring& edition) {
-    return [&, product_type, edition](const base::FilePath& install) {
+    return [&, product_type, edition] {
       base::win::RegKey key;
       ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, (ClassKey(edition) + L"\\shell").c_str(), KEY_READ));
       ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, ClientKey(edition).c_str(), KEY_READ));
       ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, open_with.c_str(), KEY_SET_VALUE));
       ASSERT_EQ(ERROR_SUCCESS, key.WriteValue((L"Kadro" + edition + L"HTML").c_str(), L""));
       ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"OtherBrowser.HTML", L""));
-      ASSERT_TRUE(test_support::WriteFileBytes(install.Append(L"zorvi.exe").value(), "browser"));
-      ASSERT_TRUE(test_support::WriteFileBytes(install.Append(L"zorviprefs_default.ini").value(),
-                                               "[System]\r\nZorvi Product=" + std::to_string(product_type) + "\r\n"));
+      put(false, {{L"zorvi.exe", "browser"},
+                  {L"zorviprefs_default.ini", "[System]\r\nZorvi Product=" + std::to_string(product_type) + "\r\n"}})();
       InstallLog earlier;
       earlier.version = "12.0.1";
-      earlier.installation_path = install;
+      earlier.installation_path = install_;
       earlier.files = {base::FilePath(L"zorvi.exe")};
       earlier.user_keys = {{1, "Software\\Classes\\Kadro{Product}HTML", {}},
                            {1, "Software\\Clients\\StartMenuInternet\\Kadro{SPProduct}", {}},
                            {0, base::WideToUTF8(open_with), {{"REG_NONE", "Kadro{Product}HTML", ""}}}};
-      ASSERT_TRUE(SaveInstallLog(earlier, install.Append(L"zorvi_install_log.xml")));
+      ASSERT_TRUE(SaveInstallLog(earlier, install_.Append(L"zorvi_install_log.xml")));
     };
   };
   const auto taken_over = [&](const std::wstring& edition) {
-    return [&, edition](const base::FilePath& install) {
+    return [&, edition] {
       const RegistryValues left = ValuesBelow(HKEY_CURRENT_USER, L"", true);
       EXPECT_EQ(0u, left.count(ClassKey(edition) + L"\\"));
       EXPECT_EQ(0u, left.count(ClientKey(edition) + L"\\"));
       EXPECT_EQ(0u, left.count(open_with + L"|Kadro" + edition + L"HTML"));
       EXPECT_EQ(1u, left.count(open_with + L"|OtherBrowser.HTML"));
-      browser_is(launcher, "browser")(install);
     };
   };
   const std::wstring takeover = L"--autoupdate --replacekadroinstallation";
+  const Files browser = {{L"zorvi.exe", "browser"}, {L"zorvi.old", "older browser"}};
+  const Files launcher_took_its_place = {{L"zorvi.exe", launcher}, {L"zorvi.old", "browser"}};
   const Row rows[] = {
       {"launcher missing", L"--allusers=0",
-       [&](const base::FilePath&) { ASSERT_TRUE(DeleteFileW(own.Append(L"launcher.exe").value().c_str())); },
+       [&] { ASSERT_TRUE(DeleteFileW(package_->folder().Append(L"launcher.exe").value().c_str())); },
        Recorder::ErrorLine(kInstallerErrorCopy, Folder(L"launcher missing").Append(L"launcher.exe").value(),
-                           "Failed copying the launcher"),
-       nullptr, nullptr},
-      {"uninstall entry unreadable", L"--allusers=0", unreadable_entry, uninstall_failure, nullptr, nullptr},
+                           "Failed copying the launcher")},
+      {"uninstall entry unreadable", L"--allusers=0", unreadable_entry, uninstall_failure},
       {"every uninstall entry taken", L"--allusers=0",
-       [](const base::FilePath&) {
+       [] {
          for (int suffix = 0; suffix < 1000; ++suffix) {
            ASSERT_EQ(ERROR_SUCCESS, base::win::RegKey().Create(
                                         HKEY_CURRENT_USER,
                                         UninstallKeyName(suffix ? std::to_wstring(suffix) : L"").c_str(), KEY_READ));
          }
        },
-       uninstall_failure, nullptr, nullptr},
-      {"uninstall row fails", L"--allusers=0", [](const base::FilePath&) { g_failing_key = UninstallKeyName(L""); },
-       uninstall_failure, nullptr, nullptr},
-      {"another row fails", L"--allusers=0", [](const base::FilePath&) { g_failing_key = L"Software\\Classes\\.zex"; },
-       kSuccess, "Failed writing default value to key Software\\Classes\\.zex",
-       [](const base::FilePath&) {
+       uninstall_failure},
+      {"uninstall row fails", L"--allusers=0", [] { g_failing_key = UninstallKeyName(L""); }, uninstall_failure},
+      {"another row fails", L"--allusers=0", [] { g_failing_key = L"Software\\Classes\\.zex"; }, kSuccess,
+       "Failed writing default value to key Software\\Classes\\.zex", {},
+       [] {
          const RegistryValues zex = ValuesBelow(HKEY_CURRENT_USER, L"Software\\Classes\\.zex");
          EXPECT_EQ(0u, zex.count(L"|"));
          EXPECT_EQ(1u, zex.count(L"OpenWithProgIDs|Zorvi" + base::UTF8ToWide(GetStreamName())));
        }},
-      {"overrides that do not parse", L"--copyonly=1",
-       [&](const base::FilePath&) {
-         ASSERT_TRUE(test_support::WriteFileBytes(own.Append(L"pref_default_overrides").value(), "{\"a\": "));
-       },
-       kSuccess, "Supplied pref default overrides is not valid JSON",
-       [](const base::FilePath& install) { EXPECT_FALSE(base::PathExists(install.Append(L"pref_default_overrides"))); }},
-      {"tracking data", L"--copyonly=1 --server-tracking-data=tracking.bin",
-       [&](const base::FilePath&) {
-         ASSERT_TRUE(test_support::WriteFileBytes(own.Append(L"tracking.bin").value(), "tracking"));
-       },
-       kSuccess, nullptr,
-       [](const base::FilePath& install) {
-         std::string copied;
-         EXPECT_TRUE(test_support::ReadFileBytes(install.Append(L"server_tracking_data").value(), &copied));
-         EXPECT_EQ("tracking", copied);
-       }},
+      {"overrides that do not parse", L"--copyonly=1", put(true, {{L"pref_default_overrides", "{\"a\": "}}), kSuccess,
+       "Supplied pref default overrides is not valid JSON", {{L"pref_default_overrides", none}}},
+      {"tracking data", L"--copyonly=1 --server-tracking-data=tracking.bin", put(true, {{L"tracking.bin", "tracking"}}),
+       kSuccess, nullptr, {{L"server_tracking_data", "tracking"}}},
       {"tracking data missing", L"--copyonly=1 --server-tracking-data=absent.bin", nullptr, kSuccess,
-       "Tracking data path specified on command line invalid",
-       [](const base::FilePath& install) { EXPECT_FALSE(base::PathExists(install.Append(L"server_tracking_data"))); }},
+       "Tracking data path specified on command line invalid", {{L"server_tracking_data", none}}},
       // The browser's executable beside an earlier ".old" one is replaced by the launcher and kept aside; alone, or
       // for a white-labelled product, it stays.
-      {"exe and old", L"--copyonly=1", put_browser(true), kSuccess, nullptr, browser_is(launcher, "browser")},
-      {"exe alone", L"--copyonly=1", put_browser(false), kSuccess, nullptr, browser_is("browser", "")},
-      {"earlier engine preview", takeover, earlier_engine(1, L"Preview"), kSuccess, nullptr, taken_over(L"Preview")},
-      {"earlier engine labs", takeover, earlier_engine(2, L"Labs"), kSuccess, nullptr, taken_over(L"Labs")},
-      {"earlier engine, no edition word", takeover, earlier_engine(0, L""), kSuccess, nullptr, taken_over(L"")},
+      {"exe and old", L"--copyonly=1", put(false, browser), kSuccess, nullptr, launcher_took_its_place},
+      {"exe alone", L"--copyonly=1", put(false, {{L"zorvi.exe", "browser"}}), kSuccess, nullptr,
+       {{L"zorvi.exe", "browser"}, {L"zorvi.old", none}}},
+      {"earlier engine preview", takeover, earlier_engine(1, L"Preview"), kSuccess, nullptr, launcher_took_its_place,
+       taken_over(L"Preview")},
+      {"earlier engine labs", takeover, earlier_engine(2, L"Labs"), kSuccess, nullptr, launcher_took_its_place,
+       taken_over(L"Labs")},
+      {"earlier engine, no edition word", takeover, earlier_engine(0, L""), kSuccess, nullptr, launcher_took_its_place,
+       taken_over(L"")},
       {"white-labelled", L"--copyonly=1",
-       [&](const base::FilePath& install) {
+       [&] {
          SetBrandingTextForTesting(R"({"company_name": "ZorviSwap", "product_name": "Zorvi", )"
                                    R"("file_name_base": "zorvi", "white_labeled": true})");
-         put_browser(true)(install);
+         put(false, browser)();
        },
-       kSuccess, nullptr, browser_is("browser", "older browser")},
+       kSuccess, nullptr, browser},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    SetUp();
+    MakePackage({.data_files = 1, .root_files = false});
     g_failing_key.clear();
-    ScopedRegistrySandbox sandbox;
-    const base::FilePath install = Folder(base::UTF8ToWide(row.name));
-    CreateDirectoryW(install.value().c_str(), nullptr);
-    ASSERT_TRUE(test_support::WriteFileBytes(install.Append(L"earlier.txt").value(), "earlier"));
+    FreshRegistry();
+    install_ = Folder(base::UTF8ToWide(row.name));
+    CreateDirectoryW(install_.value().c_str(), nullptr);
+    put(false, {{L"earlier.txt", "earlier"}})();
     if (row.setup)
-      row.setup(install);
+      row.setup();
     const RegistryValues before = ValuesBelow(HKEY_CURRENT_USER, L"", true);
-    const std::map<std::string, std::string> tree = ReadTree(install);
-    Prepare(install, row.switches);
+    const std::map<std::string, std::string> tree = ReadTree(install_);
+    const bool replaces = row.switches.find(L"--replacekadroinstallation") != std::wstring::npos;
+    Prepare(row.switches, {.autoupdate = replaces, .replace_earlier_engine = replaces});
     test_support::ScopedLogCapture capture;
-    EXPECT_EQ(row.end, Run());
+    EXPECT_EQ(row.end, EndOf(Run()));
     if (row.warning) {
       EXPECT_TRUE(capture.HasLineStartingWith(row.warning, logging::LOG_WARNING)) << capture.Text();
     }
     installer_.reset();
-    if (row.check) {
-      row.check(install);
-    } else {
-      EXPECT_EQ(tree, ReadTree(install));
+    for (const auto& [name, text] : row.files) {
+      std::string contents;
+      EXPECT_EQ(text, test_support::ReadFileBytes(install_.Append(name).value(), &contents) ? contents : none) << name;
+    }
+    if (row.check)
+      row.check();
+    if (row.files.empty() && !row.check) {
+      EXPECT_EQ(tree, ReadTree(install_));
       EXPECT_EQ(before, ValuesBelow(HKEY_CURRENT_USER, L"", true));
     }
     test_support::SetObjectDacl(L"CURRENT_USER\\" + UninstallKeyName(L""), SE_REGISTRY_KEY, L"D:P(A;;KA;;;WD)");

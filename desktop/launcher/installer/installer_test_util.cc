@@ -13,11 +13,17 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/files/file_util.h"
+#include "base/path_service.h"
+#include "base/base_paths.h"
 #include "base/win/registry.h"
 #include "base/win/shortcut.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/product_info.h"
+#include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/test_seams.h"
+#include "testing/installer_test_seams_from_environment.h"
+#include "testing/recording_task_scheduler.h"
+#include "testing/settings_status_wait.h"
 #include "testing/test_support.h"
 #include "testing/version_child.h"
 
@@ -268,6 +274,82 @@ ScopedRegistrySandbox::~ScopedRegistrySandbox() {
 
 std::wstring ScopedRegistrySandbox::KeyFor(HKEY root) const {
   return base_ + (root == HKEY_LOCAL_MACHINE ? L"\\HKLM" : L"\\HKCU");
+}
+
+Lines Failure(int code, const std::wstring& detail, const std::string& message) {
+  return {Recorder::ErrorLine(code, detail, message), Recorder::TerminatedLine(false)};
+}
+
+Lines Completed(int total) {
+  return JoinLines({{kFolderReady, Recorder::TotalStepsLine(total)}, Lines(total, kStep), {kSuccess}});
+}
+
+InstallerRunTest::InstallerRunTest(const std::wstring& folder_prefix)
+    : saved_command_line_(*base::CommandLine::ForCurrentProcess()), registry_(std::in_place), root_(folder_prefix) {
+  install_ = Folder(L"Zorvi");
+  EXPECT_TRUE(test_support::OverrideShortcutFolders(shortcuts().value()));
+}
+
+InstallerRunTest::~InstallerRunTest() {
+  installer_.reset();
+  settings_.reset();
+  *base::CommandLine::ForCurrentProcess() = saved_command_line_;
+  SetOperationFaultHookForTesting(nullptr);
+  SetAdminTokenSeamForTesting(AdminTokenSeam::kNone);
+  SetDetachedStartHookForTesting(nullptr);
+  test_support::UseRecordingTaskSchedulerForTesting(base::FilePath());
+  SetElevatedLaunchHookForTesting(nullptr);
+  SetFolderGrantRefusedForTesting(false);
+  SetTaskbarPinHookForTesting(nullptr);
+  SetStepReportedHookForTesting(nullptr);
+}
+
+std::string InstallerRunTest::company() const {
+  return base::WideToUTF8(CompanyKeyForReg().substr(wcslen(L"HKCU\\Software\\")));
+}
+
+void InstallerRunTest::FreshRegistry() {
+  // The sandbox going gives the roots back to the machine; the next one redirects them again.
+  registry_.reset();
+  registry_.emplace();
+}
+
+PackageFixture& InstallerRunTest::MakePackage(const PackageOptions& options) {
+  package_ = std::make_unique<PackageFixture>(Folder(L"package"), company(), options);
+  EXPECT_TRUE(base::PathService::Override(base::kExeDir, package_->folder()));
+  return *package_;
+}
+
+void InstallerRunTest::Prepare(const std::wstring& switches, Flags flags, bool interrupted_event) {
+  installer_.reset();
+  settings_.reset();
+  recorder_ = std::make_unique<Recorder>();
+  base::CommandLine::ForCurrentProcess()->ParseCommandLineString(L"installer.exe --installfolder=\"" +
+                                                                 install_.value() + L"\" " + switches);
+  const std::wstring event_name =
+      GetInstallerKernelObjectName(install_.value(), L"ZorviInstaller/InstallationInterrupted", true);
+  interrupted_.reset(interrupted_event ? CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()) : nullptr);
+  settings_ = std::make_unique<Settings>(flags.uninstall, flags.silent, flags.autoupdate, install_,
+                                         flags.replace_earlier_engine);
+  test_support::WaitForSettingsStatus(settings_.get());
+  installer_ = std::make_unique<Installer>();
+  installer_->AddObserver(recorder_.get());
+}
+
+Lines InstallerRunTest::Run(std::function<bool(const std::string& line, size_t count)> stop) {
+  base::RunLoop run_loop;
+  bool ended = false;
+  recorder_->set_after_call([&](const std::string& line, size_t count) {
+    ended = line == kSuccess || line == Recorder::TerminatedLine(false);
+    if (ended || (stop && stop(line, count)))
+      run_loop.Quit();
+  });
+  installer_->Run(settings_.get());
+  run_loop.Run();
+  recorder_->set_after_call(nullptr);
+  if (ended)
+    RunUntilIdle();
+  return recorder_->lines();
 }
 
 }  // namespace zorvi::installer::test

@@ -6,14 +6,23 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <initializer_list>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "base/command_line.h"
 #include "base/files/file_path.h"
 #include "base/message_loop/message_loop.h"
+#include "desktop/launcher/installer/installer.h"
+#include "desktop/launcher/installer/installer_package_test_util.h"
+#include "desktop/launcher/installer/settings.h"
+#include "testing/installer_observer_recorder.h"
+#include "testing/test_support.h"
 
 namespace zorvi::installer::test {
 
@@ -135,6 +144,62 @@ class ScopedRegistrySandbox {
  private:
   std::wstring base_;
   bool keep_;
+};
+
+// What an Installer's observer reports, as the recorder writes it.
+using Recorder = test_support::InstallerObserverRecorder;
+using Lines = std::vector<std::string>;
+inline const std::string kFolderReady = Recorder::SimpleLine("OnInstallFolderReady");
+inline const std::string kStep = Recorder::SimpleLine("OnStep");
+inline const std::string kSuccess = Recorder::SimpleLine("OnInstallerSuccess");
+// A run that fails with this error and ends.
+Lines Failure(int code, const std::wstring& detail, const std::string& message);
+// A run that succeeds: the folder, the total, that many steps and the success.
+Lines Completed(int total);
+
+// The role flags the entry hands to the settings.
+struct Flags {
+  bool uninstall = false;
+  bool silent = false;
+  bool autoupdate = false;
+  bool replace_earlier_engine = false;
+};
+
+// An Installer run on this thread, as the backend runs it: a package folder of the test's own as the installer's
+// folder, the process command line, the interrupted event a runner makes, the settings with their status and the
+// observer's record. Whole runs write the installation's registry rows, which are the same for every test, so the
+// fixture's registry is a sandbox (FreshRegistry() starts another); the run's shortcuts go to shortcuts().
+class InstallerRunTest : public InstallerMainThreadTest {
+ protected:
+  explicit InstallerRunTest(const std::wstring& folder_prefix = L"installer");
+  ~InstallerRunTest() override;
+
+  base::FilePath Folder(const std::wstring& name) const { return base::FilePath(root_.path()).Append(name); }
+  base::FilePath shortcuts() const { return Folder(L"shortcuts"); }
+  // The company of the test's branding, which names the product's registry key.
+  std::string company() const;
+  void FreshRegistry();
+
+  // The package the installer runs from (its own folder).
+  PackageFixture& MakePackage(const PackageOptions& options = {});
+
+  // The process command line of the run (the install folder is always given), the interrupted event unless told
+  // otherwise, the settings with their status, and a fresh Installer reporting to a fresh recorder.
+  void Prepare(const std::wstring& switches, Flags flags = {}, bool interrupted_event = true);
+
+  // Runs until the run reports its end, then lets every task that is still queued run; or until `stop` says
+  // so after a call, leaving the queued tasks. The calls so far.
+  Lines Run(std::function<bool(const std::string& line, size_t count)> stop = nullptr);
+
+  const base::CommandLine saved_command_line_;
+  std::optional<ScopedRegistrySandbox> registry_;
+  test_support::ScopedTestFolder root_;
+  base::FilePath install_;
+  std::unique_ptr<PackageFixture> package_;
+  test_support::ScopedTestHandle interrupted_;
+  std::unique_ptr<Recorder> recorder_;
+  std::unique_ptr<Settings> settings_;
+  std::unique_ptr<Installer> installer_;
 };
 
 }  // namespace zorvi::installer::test

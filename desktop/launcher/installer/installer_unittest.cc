@@ -47,6 +47,7 @@
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
 #include "desktop/launcher/installer/test_seams.h"
+#include "desktop/launcher/installer/uninstall_batch.h"
 #include "testing/installer_observer_recorder.h"
 #include "testing/installer_test_seams_from_environment.h"
 #include "testing/recording_task_scheduler.h"
@@ -69,22 +70,6 @@ class InstallerTestPeer {
 
 namespace test {
 namespace {
-
-using Recorder = test_support::InstallerObserverRecorder;
-using Lines = std::vector<std::string>;
-
-const std::string kFolderReady = Recorder::SimpleLine("OnInstallFolderReady");
-const std::string kStep = Recorder::SimpleLine("OnStep");
-const std::string kSuccess = Recorder::SimpleLine("OnInstallerSuccess");
-
-Lines Failure(int code, const std::wstring& detail, const std::string& message) {
-  return {Recorder::ErrorLine(code, detail, message), Recorder::TerminatedLine(false)};
-}
-
-// A run that succeeds: the folder, the total, that many steps and the success.
-Lines Completed(int total) {
-  return JoinLines({{kFolderReady, Recorder::TotalStepsLine(total)}, Lines(total, kStep), {kSuccess}});
-}
 
 // The fault hook fails the creation of this folder.
 std::wstring g_failing_folder;
@@ -204,37 +189,12 @@ std::unique_ptr<base::DictionaryValue> ReadJson(const base::FilePath& path) {
   return std::unique_ptr<base::DictionaryValue>(dictionary);
 }
 
-// The role flags the entry hands to the settings.
-struct Flags {
-  bool uninstall = false;
-  bool silent = false;
-  bool autoupdate = false;
-};
-
-class InstallerTest : public InstallerMainThreadTest {
+class InstallerTest : public InstallerRunTest {
  protected:
-
-  InstallerTest() : saved_command_line_(*base::CommandLine::ForCurrentProcess()), root_(L"installer") {
-    install_ = base::FilePath(root_.path()).Append(L"Zorvi");
-    EXPECT_TRUE(test_support::OverrideShortcutFolders(shortcuts().value()));
-  }
   ~InstallerTest() override {
-    installer_.reset();
-    settings_.reset();
-    *base::CommandLine::ForCurrentProcess() = saved_command_line_;
-    SetOperationFaultHookForTesting(nullptr);
-    SetAdminTokenSeamForTesting(AdminTokenSeam::kNone);
-    SetDetachedStartHookForTesting(nullptr);
-    test_support::UseRecordingTaskSchedulerForTesting(base::FilePath());
-    SetElevatedLaunchHookForTesting(nullptr);
-    SetFolderGrantRefusedForTesting(false);
     g_elevated_stand_in_switches.clear();
     g_elevated_process.reset();
-    SetTaskbarPinHookForTesting(nullptr);
   }
-
-  // Where the run's desktops, start menus and quick launch are.
-  base::FilePath shortcuts() const { return base::FilePath(root_.path()).Append(L"shortcuts"); }
 
   // The desktop, start-menu and quick-launch shortcuts are `made` (below shortcuts(); empty: none) and lead to the
   // launcher; while the run's Installer lives its `log` records them, once it is gone (the run committed) the
@@ -255,54 +215,6 @@ class InstallerTest : public InstallerMainThreadTest {
     if (!log) {
       EXPECT_EQ(kept, FilesBelow(shortcuts()));
     }
-  }
-
-  std::string company() const { return base::WideToUTF8(CompanyKeyForReg().substr(wcslen(L"HKCU\\Software\\"))); }
-
-  // The package the installer runs from (its own folder).
-  PackageFixture& MakePackage(const PackageOptions& options = {}) {
-    package_ = std::make_unique<PackageFixture>(base::FilePath(root_.path()).Append(L"package"), company(), options);
-    EXPECT_TRUE(base::PathService::Override(base::kExeDir, package_->folder()));
-    return *package_;
-  }
-
-  // The process command line of the run (the install folder is always given), the interrupted event a runner
-  // would have made, the settings with their status, and a fresh Installer reporting to the recorder.
-  void Prepare(const std::wstring& switches, Flags flags = {}, bool interrupted_event = true) {
-    installer_.reset();
-    settings_.reset();
-    recorder_ = std::make_unique<Recorder>();
-    base::CommandLine::ForCurrentProcess()->ParseCommandLineString(
-        L"installer.exe --installfolder=\"" + install_.value() + L"\" " + switches);
-    interrupted_.reset(interrupted_event
-                           ? CreateEventW(nullptr, TRUE, FALSE,
-                                          GetInstallerKernelObjectName(
-                                              install_.value(), L"ZorviInstaller/InstallationInterrupted", true)
-                                              .c_str())
-                           : nullptr);
-    settings_ = std::make_unique<Settings>(flags.uninstall, flags.silent, flags.autoupdate, install_, false);
-    test_support::WaitForSettingsStatus(settings_.get());
-    installer_ = std::make_unique<Installer>();
-    installer_->AddObserver(recorder_.get());
-    lent_.reset();
-  }
-
-  // Runs until the run reports its end, then lets every task that is still queued run; or until `stop` says
-  // so after a call, leaving the queued tasks. The calls so far.
-  Lines Run(std::function<bool(const std::string& line, size_t count)> stop = nullptr) {
-    base::RunLoop run_loop;
-    bool ended = false;
-    recorder_->set_after_call([&](const std::string& line, size_t count) {
-      ended = line == kSuccess || line == Recorder::TerminatedLine(false);
-      if (ended || (stop && stop(line, count)))
-        run_loop.Quit();
-    });
-    installer_->Run(settings_.get());
-    run_loop.Run();
-    recorder_->set_after_call(nullptr);
-    if (ended)
-      RunUntilIdle();
-    return recorder_->lines();
   }
 
   base::FilePath Subfolder(const std::wstring& name = Version()) const { return install_.Append(name); }
@@ -397,18 +309,8 @@ class InstallerTest : public InstallerMainThreadTest {
     SetDetachedStartHookForTesting(RecordDetachedStart);
     test_support::UseRecordingTaskSchedulerForTesting(tasks_file());
   }
-  base::FilePath tasks_file() const { return base::FilePath(root_.path()).Append(L"tasks.json"); }
+  base::FilePath tasks_file() const { return Folder(L"tasks.json"); }
 
-  const base::CommandLine saved_command_line_;
-  // Whole runs write the installation's registry rows, which are the same for every test.
-  ScopedRegistrySandbox registry_;
-  test_support::ScopedTestFolder root_;
-  base::FilePath install_;
-  std::unique_ptr<PackageFixture> package_;
-  test_support::ScopedTestHandle interrupted_;
-  std::unique_ptr<Recorder> recorder_;
-  std::unique_ptr<Settings> settings_;
-  std::unique_ptr<Installer> installer_;
   test_support::ScopedTestHandle lent_;
 };
 
@@ -416,80 +318,65 @@ class InstallerTest : public InstallerMainThreadTest {
 // fresh for each row) is gone again afterwards.
 TEST_F(InstallerTest, StartRefusesWithItsCodeAndMessage) {
   MakePackage({.data_files = 1, .root_files = false});
-  struct Row {
+  const auto standard_user = [] { SetAdminTokenSeamForTesting(AdminTokenSeam::kStandardUser); };
+  const auto denied_folder = [&] {
+    CreateDirectoryW(install_.value().c_str(), nullptr);
+    ASSERT_TRUE(test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;OICI;FA;;;WD)"));
+  };
+  const auto failing_folder = [](const base::FilePath& folder) {
+    return [folder] {
+      g_failing_folder = folder.value();
+      SetOperationFaultHookForTesting(FailFolderCreation);
+    };
+  };
+  const struct Row {
     const char* name;
     std::wstring switches;
     Flags flags;
     bool interrupted_event;
     std::function<void()> setup;
-    std::function<Lines()> expected;
-  };
-  const Row rows[] = {
+    bool folder_ready;  // the refusal comes after the install folder was reported ready
+    Lines expected;
+  } rows[] = {
       // An unusable folder leaves no operation; no event is opened before that check (there is none to open).
-      {"operation none", L"", {}, false, [&] { install_ = install_.Append(L"a|b"); },
-       [] { return Failure(kInstallerErrorNoOperation, L"", "Settings operation invalid"); }},
-      {"autoupdate of a fresh folder", L"", {.autoupdate = true}, false, nullptr,
-       [] { return Failure(kInstallerErrorGeneric, L"", "Settings operation invalid for autoupdate"); }},
-      {"no interrupted event", L"", {}, false, nullptr,
-       [] { return Failure(kInstallerErrorGeneric, L"", "Failed to open a handle to the installation interrupted event"); }},
-      {"silent all-users run of a standard user", L"--allusers=1", {.silent = true}, true,
-       [] { SetAdminTokenSeamForTesting(AdminTokenSeam::kStandardUser); },
-       [] {
-         return Failure(kInstallerErrorGeneric, L"", "Installation requires elevation, but cannot elevate when silent");
-       }},
-      {"all-users run of a standard user", L"--allusers=1", {}, true,
-       [] { SetAdminTokenSeamForTesting(AdminTokenSeam::kStandardUser); },
-       [] { return Failure(kInstallerErrorElevation, L"", "Elevated installation failed."); }},
-      {"single profile without write access", L"--singleprofile=1", {}, true,
-       [&] {
-         CreateDirectoryW(install_.value().c_str(), nullptr);
-         ASSERT_TRUE(test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;OICI;FA;;;WD)"));
-       },
-       [] {
-         return Failure(kInstallerErrorNoWriteAccess, L"",
-                        "Single profile installations are only allowed to locations where the user has write access");
-       }},
-      {"install folder cannot be created", L"", {}, true,
-       [&] {
-         g_failing_folder = install_.value();
-         SetOperationFaultHookForTesting(FailFolderCreation);
-       },
-       [&] { return Failure(kInstallerErrorFolderCreation, install_.value(), "Could not create installation folder"); }},
+      {"operation none", L"", {}, false, [&] { install_ = install_.Append(L"a|b"); }, false,
+       Failure(kInstallerErrorNoOperation, L"", "Settings operation invalid")},
+      {"autoupdate of a fresh folder", L"", {.autoupdate = true}, false, nullptr, false,
+       Failure(kInstallerErrorGeneric, L"", "Settings operation invalid for autoupdate")},
+      {"no interrupted event", L"", {}, false, nullptr, false,
+       Failure(kInstallerErrorGeneric, L"", "Failed to open a handle to the installation interrupted event")},
+      {"silent all-users run of a standard user", L"--allusers=1", {.silent = true}, true, standard_user, false,
+       Failure(kInstallerErrorGeneric, L"", "Installation requires elevation, but cannot elevate when silent")},
+      {"all-users run of a standard user", L"--allusers=1", {}, true, standard_user, false,
+       Failure(kInstallerErrorElevation, L"", "Elevated installation failed.")},
+      {"single profile without write access", L"--singleprofile=1", {}, true, denied_folder, false,
+       Failure(kInstallerErrorNoWriteAccess, L"",
+               "Single profile installations are only allowed to locations where the user has write access")},
+      {"install folder cannot be created", L"", {}, true, failing_folder(install_), false,
+       Failure(kInstallerErrorFolderCreation, install_.value(), "Could not create installation folder")},
       {"files list missing", L"", {}, true, [&] { DeleteFileW(package_->folder().Append(L"files_list").value().c_str()); },
-       [] { return JoinLines({{kFolderReady}, Failure(kInstallerErrorGeneric, L"", "Could not read files list")}); }},
-      {"files list of empty lines", L"", {}, true, [&] { package_->WriteFilesList("\r\n\n\r\n"); },
-       [] { return JoinLines({{kFolderReady}, Failure(kInstallerErrorGeneric, L"", "No files in files list")}); }},
-      {"subfolder cannot be created", L"", {}, true,
-       [&] {
-         g_failing_folder = Subfolder().value();
-         SetOperationFaultHookForTesting(FailFolderCreation);
-       },
-       [] {
-         return JoinLines({{kFolderReady},
-                      Failure(kInstallerErrorFolderCreation, Version(), "Creating installation subfolder failed")});
-       }},
+       true, Failure(kInstallerErrorGeneric, L"", "Could not read files list")},
+      {"files list of empty lines", L"", {}, true, [&] { package_->WriteFilesList("\r\n\n\r\n"); }, true,
+       Failure(kInstallerErrorGeneric, L"", "No files in files list")},
+      {"subfolder cannot be created", L"", {}, true, failing_folder(Subfolder()), true,
+       Failure(kInstallerErrorFolderCreation, Version(), "Creating installation subfolder failed")},
       // The runner makes the package-ready event; without it there is nothing to wait for.
-      {"wait for a package without its event", L"--wait-for-package=C:\\package", {}, true, nullptr,
-       [] {
-         return JoinLines({{kFolderReady},
-                      Failure(kInstallerErrorGeneric, L"", "Failed to open a handle to the package ready event")});
-       }},
+      {"wait for a package without its event", L"--wait-for-package=C:\\package", {}, true, nullptr, true,
+       Failure(kInstallerErrorGeneric, L"", "Failed to open a handle to the package ready event")},
       // The per-user part after an elevated run: for a copy-only run that does not start the browser it touches
       // nothing, and the run reports its one success.
-      {"post-elevation tasks", L"--post-elevated-install-tasks --copyonly=1 --launchzorvi=0", {}, true, nullptr,
-       [] { return Lines{kSuccess}; }},
+      {"post-elevation tasks", L"--post-elevated-install-tasks --copyonly=1 --launchzorvi=0", {}, true, nullptr, false,
+       {kSuccess}},
       // A standard user cannot elevate while the machine's policy turns UAC off.
       {"folder permission of a standard user without UAC", L"--allusers=0", {}, true,
        [&] {
-         SetAdminTokenSeamForTesting(AdminTokenSeam::kStandardUser);
+         standard_user();
          SetFolderGrantRefusedForTesting(true);
-         CreateDirectoryW(install_.value().c_str(), nullptr);
-         ASSERT_TRUE(test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;OICI;FA;;;WD)"));
+         denied_folder();
        },
-       [] {
-         return Failure(kInstallerErrorElevation, L"",
-                        "Failed to elevate the process to give us write permissions to installation folder");
-       }},
+       false,
+       Failure(kInstallerErrorElevation, L"",
+               "Failed to elevate the process to give us write permissions to installation folder")},
   };
   const base::FilePath plain_install = install_;
   // UAC off: a standard user cannot elevate.
@@ -506,7 +393,7 @@ TEST_F(InstallerTest, StartRefusesWithItsCodeAndMessage) {
     const std::map<std::string, std::string> before = ReadTree(install_);
     const bool existed = base::PathExists(install_);
     Prepare(row.switches, row.flags, row.interrupted_event);
-    EXPECT_EQ(row.expected(), Run());
+    EXPECT_EQ(row.folder_ready ? JoinLines({{kFolderReady}, row.expected}) : row.expected, Run());
     EXPECT_EQ(existed, base::PathExists(install_));
     EXPECT_EQ(before, ReadTree(install_));
     EXPECT_EQ(L"(none)", LastInstallPathValue());
@@ -587,7 +474,7 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
     SCOPED_TRACE(row.name);
     test_support::RemoveTree(install_.value());
     // A fresh package: the master shortcut of the row before would stay in it.
-    test_support::RemoveTree(base::FilePath(root_.path()).Append(L"package").value());
+    test_support::RemoveTree(Folder(L"package").value());
     MakePackage(row.package);
     if (row.empty_root_list)
       test_support::WriteFileBytes(package_->folder().Append(L"root_files_list").value(), "");
@@ -605,6 +492,7 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
     DeleteFileW(tasks_file().value().c_str());
     const std::map<std::string, std::string> before = ReadTree(install_);
     Prepare(row.switches);
+    lent_.reset();
     if (row.borrowed)
       LendWriteAccess();
     test_support::ScopedLogCapture log;
@@ -735,7 +623,7 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
   RegisterInstallerFeatures(base::FeatureList::GetInstance());
   SetTaskbarPinHookForTesting(RecordPinCall);
   test_support::UseRecordingTaskSchedulerForTesting(tasks_file());
-  const base::FilePath profile = base::FilePath(root_.path()).Append(L"profile");
+  const base::FilePath profile = Folder(L"profile");
   MakePackage({.data_files = 1});
   const std::string stored_id = "1234567890";
   const std::wstring plain = ShortcutName(false);
@@ -805,7 +693,7 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     for (size_t i = 0; i < row.before.size(); ++i) {
       if (!row.before[i].empty()) {
         MakeShortcutTo(shortcuts().Append(row.before[i]),
-                       i == 0 && row.desktop_elsewhere ? base::FilePath(root_.path()).Append(L"elsewhere.exe") : launcher);
+                       i == 0 && row.desktop_elsewhere ? Folder(L"elsewhere.exe") : launcher);
       }
     }
     if (row.pinned)
@@ -872,8 +760,8 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
                             base::WideToUTF8(product) + R"(", "file_name_base": "zorvi"})");
   const std::wstring class_key = L"Software\\Classes\\" + product + base::UTF8ToWide(GetStreamName());
   MakePackage({.data_files = 1, .root_files = false});
-  const base::FilePath elevated = base::FilePath(root_.path()).Append(L"elevated.exe");
-  const base::FilePath handed = base::FilePath(root_.path()).Append(L"handed");
+  const base::FilePath elevated = Folder(L"elevated.exe");
+  const base::FilePath handed = Folder(L"handed");
   const base::FilePath package_installer = handed.Append(L"installer.exe");
   ASSERT_TRUE(CopyFileW(TestProgram(L"package_dummy_test_child.exe").value().c_str(), elevated.value().c_str(), FALSE));
   CreateDirectoryW(handed.value().c_str(), nullptr);
@@ -1095,37 +983,14 @@ TEST_F(InstallerTest, PlaceholderValues) {
   EXPECT_EQ(nullptr, installer.GetRootValue(HKEY_CURRENT_USER));
 }
 
-// The clean-up batch's text for the watched processes and the left-over files, each file's folders up to the
-// install folder removed after it, deepest first.
-std::string ExpectedBatch(const std::vector<uint32_t>& processes, const std::vector<base::FilePath>& files,
-                          const std::vector<base::FilePath>& folders) {
-  std::string text;
-  for (size_t i = 0; i < processes.size(); ++i)
-    text += "SET PID" + std::to_string(i + 1) + "_RUNNING=TRUE\n";
-  text += ":again\n";
-  for (size_t i = 0; i < processes.size(); ++i) {
-    const std::string slot = std::to_string(i + 1);
-    text += "IF %PID" + slot + "_RUNNING%==TRUE (\nTASKLIST /FI \"PID eq " + std::to_string(processes[i]) +
-            "\" | FIND /c /i \".exe\"\nIF ERRORLEVEL 1 SET PID" + slot + "_RUNNING=FALSE\n)\n";
-  }
-  text += "ping -n 2 127.0.0.1\n";
-  for (size_t i = 0; i < processes.size(); ++i)
-    text += "IF %PID" + std::to_string(i + 1) + "_RUNNING%==TRUE GOTO :again\n";
-  for (const base::FilePath& file : files)
-    text += "del \"" + file.AsUTF8() + "\"\n";
-  for (const base::FilePath& folder : folders)
-    text += "rmdir \"" + folder.AsUTF8() + "\"\n";
-  return text + "del %0\n";
-}
-
 class UninstallTest : public InstallerTest {
  protected:
   UninstallTest() {
     // The user's folders that the uninstallation may touch are the test's own.
     for (const auto& [key, name] : {std::pair(base::kAppData, L"AppData"), std::pair(base::kLocalAppData, L"Local"),
                                     std::pair(base::kHomeDir, L"home"), std::pair(base::kStartMenu, L"Programs")}) {
-      EXPECT_TRUE(base::PathService::Override(key, base::FilePath(root_.path()).Append(name)));
-      CreateDirectoryW(base::FilePath(root_.path()).Append(name).value().c_str(), nullptr);
+      EXPECT_TRUE(base::PathService::Override(key, Folder(name)));
+      CreateDirectoryW(Folder(name).value().c_str(), nullptr);
     }
     EXPECT_TRUE(base::PathService::Override(base::kExeDir, Subfolder()));
   }
@@ -1175,12 +1040,12 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
   SetTaskbarPinHookForTesting(EmulatePinCall);
   const std::wstring name = ShortcutName(false);
   const std::wstring elsewhere = L"StartMenu\\" + name;
-  const base::FilePath earlier_folder = base::FilePath(root_.path()).Append(L"Programs\\Zorvi Software");
+  const base::FilePath earlier_folder = Folder(L"Programs\\Zorvi Software");
   SetBrandingTextForTesting(R"({"company_name": ")" + company() +
                             R"(", "product_name": "Zorvi", "file_name_base": "zorvi", "user_agent_name": "ZRV", )"
                             R"("urls": {"uninstall_survey": "https://survey.example/u/"}})");
   SetGlobalStorageMutexNameForTesting(test_support::UniqueName(L"gs").c_str());
-  const base::FilePath profile = base::FilePath(root_.path()).Append(L"profile");
+  const base::FilePath profile = Folder(L"profile");
   ASSERT_EQ(GlobalStorage::kOk, GlobalStorage::GetInstance()->Write("UUID", "u-1"));
   base::FilePath program_files;
   ASSERT_TRUE(base::PathService::Get(base::kProgramFiles, &program_files));
@@ -1190,24 +1055,22 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
       L" https://survey.example/u/?version=" + Version() + L"&uuid=u-1&from=mail";
   const std::string preferences =
       R"({"welcome-url": "https://welcome.example/?from=mail", "profile_path": )" + JsonPath(profile) + "}";
-  const uint32_t own = GetCurrentProcessId();
   const struct Row {
     const char* name;
     std::wstring switches;
     Flags flags;
     bool helper;
-    std::vector<uint32_t> watched;
+    uint32_t initial = 0, second = 0;  // the other processes the batch outlives
     base::FilePath held = {};  // held open besides the version's installer and library
     Lines failure = {};        // the whole record of a run that must fail
   } rows[] = {
-      {"this process only", L"", {.uninstall = true}, false, {own}},
-      {"initial and second process", L"--initial-pid=4242 --parent-pid=4343", {.uninstall = true}, false,
-       {own, 4242, 4343}},
-      {"silent, with a helper", L"--silent", {.uninstall = true, .silent = true}, true, {own}},
-      {"status file held open", L"", {.uninstall = true}, false, {}, install_.Append(kInstallLogFileName),
+      {"this process only", L"", {.uninstall = true}, false},
+      {"initial and second process", L"--initial-pid=4242 --parent-pid=4343", {.uninstall = true}, false, 4242, 4343},
+      {"silent, with a helper", L"--silent", {.uninstall = true, .silent = true}, true},
+      {"status file held open", L"", {.uninstall = true}, false, 0, 0, install_.Append(kInstallLogFileName),
        JoinLines({{kFolderReady, Recorder::TotalStepsLine(6)}, Lines(3, kStep),
                   Failure(kInstallerErrorGeneric, L"", "Failed to remove installation status file")})},
-      {"the browser in use", L"", {.uninstall = true}, false, {}, Subfolder().Append(L"zorvi.exe"),
+      {"the browser in use", L"", {.uninstall = true}, false, 0, 0, Subfolder().Append(L"zorvi.exe"),
        JoinLines({{kFolderReady}, Failure(kInstallerErrorBrowserRunning, L"", "Can't uninstall when zorvi.exe is in use")})},
   };
   for (const Row& row : rows) {
@@ -1226,11 +1089,11 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
          {L"UserDesktop\\" + name, L"QuickLaunch\\" + name, L"QuickLaunch\\User Pinned\\TaskBar\\" + name}) {
       MakeShortcutTo(shortcuts().Append(link), launcher);
     }
-    MakeShortcutTo(shortcuts().Append(elsewhere), base::FilePath(root_.path()).Append(L"elsewhere.exe"));
+    MakeShortcutTo(shortcuts().Append(elsewhere), Folder(L"elsewhere.exe"));
     MakeShortcutTo(earlier_folder.Append(L"Zorvi.lnk"), launcher);
     const std::map<std::string, std::string> before = ReadTree(install_);
     const auto shortcuts_before = std::pair(ReadTree(shortcuts()), ReadTree(earlier_folder));
-    const base::FilePath victim = base::FilePath(root_.path()).Append(L"victim.txt");
+    const base::FilePath victim = Folder(L"victim.txt");
     ASSERT_TRUE(base::PathExists(victim));
     std::vector<std::unique_ptr<test_support::ScopedTestHandle>> held;
     for (const base::FilePath& file : {Subfolder().Append(L"installer.exe"), Subfolder().Append(L"zorvi.dll"), row.held}) {
@@ -1275,9 +1138,12 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     EXPECT_EQ(starts, g_detached_starts);
     std::string batch;
     ASSERT_TRUE(test_support::ReadFileBytes(install_.Append(L"k.bat").value(), &batch));
-    EXPECT_EQ(ExpectedBatch(row.watched, {Subfolder().Append(L"installer.exe"), Subfolder().Append(L"zorvi.dll")},
-                            {Subfolder(), install_}),
-              batch);
+    // The batch's text for given processes and files is proven on its own; here what the run handed it.
+    UninstallBatch expected(install_);
+    expected.SetWatchedProcesses(GetCurrentProcessId(), row.initial, row.second);
+    EXPECT_TRUE(expected.AddLeftoverFile(Subfolder().Append(L"installer.exe")));
+    EXPECT_TRUE(expected.AddLeftoverFile(Subfolder().Append(L"zorvi.dll")));
+    EXPECT_EQ(expected.Format(), batch);
     const std::string version = base::WideToUTF8(Version());
     std::map<std::string, std::string> after = ReadTree(install_);
     after.erase("k.bat");
@@ -1356,73 +1222,15 @@ TEST_F(UninstallTest, ProfileDeletionRefusesWhatIsNoProfile) {
   }
 }
 
-// An upgrade removes each older version that its old status log records, whole or not at all: a version with a
-// file in use keeps its files and log, an unreadable log stays, a listed path outside the installation is never
-// touched, and only the retired companion shortcut leaves the start menu. When the upgrade fails later, all of
-// it comes back.
-TEST_F(UninstallTest, UpgradeRemovesOlderVersionsWholeOrNotAtAll) {
-  MakePackage({.data_files = 1});
-  ASSERT_TRUE(base::PathService::Override(base::kExeDir, package_->folder()));
-  const base::FilePath programs = base::FilePath(root_.path()).Append(L"Programs");
-  const base::FilePath victim = base::FilePath(root_.path()).Append(L"victim.txt");
-  for (bool fail : {true, false}) {
-    SCOPED_TRACE(fail ? "failed later" : "succeeded");
-    PutExistingInstallation("7");
-    const base::FilePath old_status = install_.Append(L"old_status");
-    base::CreateDirectory(old_status);
-    PutLoggedFiles(old_status.Append(L"installation_status.xml.1"), L"37.0",
-                   {L"a.exe", L"d\\b.txt", L"..\\..\\victim.txt"});
-    PutLoggedFiles(old_status.Append(L"installation_status.xml.2"), L"36.0", {L"in use.exe", L"c.txt"});
-    ASSERT_TRUE(test_support::WriteFileBytes(old_status.Append(L"installation_status.xml.3").value(), "<broken"));
-    ASSERT_TRUE(test_support::WriteFileBytes(old_status.Append(L"notes.txt").value(), "kept"));
-    for (const wchar_t* name : {L"Zorvi Companion.lnk", L"Zorvi Companion (2).lnk", L"Zorvi.lnk", L"other.lnk"})
-      ASSERT_TRUE(test_support::WriteFileBytes(programs.Append(name).value(), "lnk"));
-    if (fail)
-      package_->WriteFilesList("zorvi.exe\r\nmissing.dat\r\n");
-    else
-      package_->WriteFilesList("zorvi.exe\r\n");
-    const std::map<std::string, std::string> before = ReadTree(install_);
-    const std::map<std::string, std::string> start_menu = ReadTree(programs);
-    test_support::ScopedTestHandle in_use(CreateFileW(install_.Append(L"36.0\\in use.exe").value().c_str(),
-                                                      GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                                      nullptr));
-    test_support::ScopedLogCapture log;
-    Prepare(L"");
-    ASSERT_EQ(Settings::kOperationUpgrade, settings_->operation());
-    const Lines lines = Run();
-    installer_.reset();
-    in_use.reset();
-    EXPECT_TRUE(base::PathExists(victim));
-    EXPECT_TRUE(log.HasLineStartingWith("Skipping 37.0\\..\\..\\victim.txt: not a path inside"));
-    EXPECT_TRUE(log.HasLineStartingWith("Found invalid old status file: " + old_status.AsUTF8() +
-                                        "\\installation_status.xml.3"));
-    if (fail) {
-      ASSERT_LE(2u, lines.size());
-      EXPECT_EQ(Failure(kInstallerErrorCopy, Subfolder(Version() + L"_0").Append(L"missing.dat").value(),
-                        "Failed copying missing.dat"),
-                Lines(lines.end() - 2, lines.end()));
-      EXPECT_EQ(before, ReadTree(install_));
-      EXPECT_EQ(start_menu, ReadTree(programs));
-      continue;
-    }
-    EXPECT_EQ(kSuccess, lines.back());
-    const std::map<std::string, std::string> after = ReadTree(install_);
-    for (const auto& [path, digest] : before) {
-      const bool removed = path.rfind("37.0\\", 0) == 0 || path == "old_status\\installation_status.xml.1";
-      EXPECT_EQ(!removed, after.count(path) == 1) << path;
-    }
-    EXPECT_EQ((std::map<std::string, std::string>{{"Zorvi.lnk", start_menu.at("Zorvi.lnk")},
-                                                  {"other.lnk", start_menu.at("other.lnk")}}),
-              ReadTree(programs));
-  }
-}
-
 // Each kind of run, stopped at every step it reports (the k-th report takes the interruption, as the controller's
 // Stop at that step is taken), ends with exactly k steps and one terminal report, never a success; where the
 // controller dies at the k-th step instead, the Installer goes with the next task queued and reports nothing more.
 // Either way the machine is left as it was: the install folder with its older versions, the shortcut folders and
 // the pin, the start menu, the user's application data and profile, the task store and the last install path; a
 // folder-permission helper's grant ends with the run.
+// An upgrade run to its end removes each older version that its old status log records, whole or not at all: a
+// version with a file in use keeps its files and log, an unreadable log stays, a listed path outside the installation
+// is never touched, and only the retired companion shortcuts leave the start menu.
 enum class RunKind { kInstall, kUpgrade, kUninstall };
 struct EveryStepRun {
   const char* name;
@@ -1482,8 +1290,13 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
       PutEarlierRootFile();
     } else if (kind == RunKind::kUpgrade) {
       PutExistingInstallation("7", record_shortcuts);
-      base::CreateDirectory(install_.Append(L"old_status"));
-      PutLoggedFiles(install_.Append(L"old_status\\installation_status.xml.1"), L"37.0", {L"a.exe", L"d\\b.txt"});
+      const base::FilePath old_status = install_.Append(L"old_status");
+      base::CreateDirectory(old_status);
+      PutLoggedFiles(old_status.Append(L"installation_status.xml.1"), L"37.0",
+                     {L"a.exe", L"d\\b.txt", L"..\\..\\victim.txt"});
+      PutLoggedFiles(old_status.Append(L"installation_status.xml.2"), L"36.0", {L"in use.exe", L"c.txt"});
+      ASSERT_TRUE(test_support::WriteFileBytes(old_status.Append(L"installation_status.xml.3").value(), "<broken"));
+      ASSERT_TRUE(test_support::WriteFileBytes(old_status.Append(L"notes.txt").value(), "kept"));
     } else {
       PutInstallation(preferences, record_shortcuts);
     }
@@ -1491,10 +1304,17 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
       for (const base::FilePath& link : old_links)
         MakeShortcutTo(link, install_.Append(L"launcher.exe"));
     }
-    ASSERT_TRUE(test_support::WriteFileBytes(root.Append(L"Programs\\Zorvi Companion.lnk").value(), "lnk"));
+    for (const wchar_t* name : {L"Zorvi Companion.lnk", L"Zorvi Companion (2).lnk", L"Zorvi.lnk", L"other.lnk"})
+      ASSERT_TRUE(test_support::WriteFileBytes(root.Append(L"Programs").Append(name).value(), "lnk"));
     base::CreateDirectory(profile);
     ASSERT_TRUE(test_support::WriteFileBytes(profile.Append(L"Preferences").value(), "{}"));
     ASSERT_TRUE(test_support::WriteFileBytes(tasks_file().value(), R"({"tasks": {}})"));
+  };
+  // An older version in use during an upgrade.
+  const auto hold_in_use = [&] {
+    return kind != RunKind::kUpgrade ? nullptr
+                                     : CreateFileW(install_.Append(L"36.0\\in use.exe").value().c_str(), GENERIC_READ,
+                                                   FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   };
   auto snapshot = [&] {
     std::vector<std::map<std::string, std::string>> trees = {ReadTree(install_)};
@@ -1524,6 +1344,7 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
     const auto shortcuts_before = shortcut_folders();
     g_at_interruption = [&] { shortcuts_changed += shortcut_folders() != shortcuts_before; };
     g_interrupt_at = GetParam().death ? 0 : k;
+    const test_support::ScopedTestHandle in_use(hold_in_use());
     Prepare(run.switches, run.flags);
     if (GetParam().helper)
       LendWriteAccess();
@@ -1545,6 +1366,34 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
   }
   g_at_interruption = nullptr;
   EXPECT_LT(0, shortcuts_changed) << "no interruption met a shortcut change";
+  if (kind != RunKind::kUpgrade)
+    return;
+  prepare_machine();
+  const std::map<std::string, std::string> before = ReadTree(install_);
+  std::map<std::string, std::string> start_menu = ReadTree(root.Append(L"Programs"));
+  g_interrupt_at = 0;
+  test_support::ScopedTestHandle in_use(hold_in_use());
+  test_support::ScopedLogCapture log;
+  Prepare(run.switches, run.flags);
+  EXPECT_EQ(Completed(total), Run());
+  installer_.reset();
+  in_use.reset();
+  EXPECT_TRUE(base::PathExists(root.Append(L"victim.txt")));
+  EXPECT_TRUE(log.HasLineStartingWith("Skipping 37.0\\..\\..\\victim.txt: not a path inside"));
+  EXPECT_TRUE(log.HasLineStartingWith("Found invalid old status file: " +
+                                      install_.Append(L"old_status\\installation_status.xml.3").AsUTF8()));
+  const std::map<std::string, std::string> after = ReadTree(install_);
+  for (const auto& [path, digest] : before) {
+    const bool removed = path.rfind("37.0\\", 0) == 0 || path == "old_status\\installation_status.xml.1";
+    EXPECT_EQ(!removed, after.count(path) == 1) << path;
+  }
+  std::map<std::string, std::string> programs = ReadTree(root.Append(L"Programs"));
+  for (const char* name : {"Zorvi Companion.lnk", "Zorvi Companion (2).lnk"})
+    EXPECT_EQ(1u, start_menu.erase(name));
+  // The upgrade moves its own versioned start-menu shortcut to this version's name.
+  EXPECT_EQ(1u, start_menu.erase("Zorvi old 38.lnk"));
+  EXPECT_EQ(1u, programs.erase(base::WideToUTF8(ShortcutName(true))));
+  EXPECT_EQ(start_menu, programs);
 }
 
 INSTANTIATE_TEST_SUITE_P(
