@@ -439,7 +439,7 @@ ScenarioRun Uninstall() {
 //   the package's installer once the controller has it ready; after an elevated run that waited too, the package's
 //   installer does this user's part, and the requesting backend reports its end once.
 // - The controller's Stop, or its death, at the k-th step: the backend rolls back and ends without success.
-// - A copy that fails rolls the run back (InstallerTest.FailedCopyAtEveryFileRollsTheRunBack fails every entry).
+// - A copy that fails rolls the run back (EveryStepTest/InstallFileMissing and InstallFileHeld fail every entry).
 // - Upgrades of a per-user installation to the next major version keep the earlier status log in "old_status", the
 //   application id and the task, and a registered task earns back one failed start of the autoupdate run
 //   ("au_task_error_count"). The earlier version's folder stays until the upgrade after, whose clean-up removes it

@@ -328,6 +328,8 @@ void InstallerRunTest::Prepare(const std::wstring& switches, Flags flags, bool i
                                                                  install_.value() + L"\" " + switches);
   const std::wstring event_name =
       GetInstallerKernelObjectName(install_.value(), L"ZorviInstaller/InstallationInterrupted", true);
+  // The last run's event goes first: opened again while it lives, it would keep an interruption set.
+  interrupted_.reset();
   interrupted_.reset(interrupted_event ? CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()) : nullptr);
   settings_ = std::make_unique<Settings>(flags.uninstall, flags.silent, flags.autoupdate, install_,
                                          flags.replace_earlier_engine);

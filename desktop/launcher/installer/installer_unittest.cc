@@ -23,6 +23,7 @@
 #include "base/features/feature_list.h"
 #include "base/files/file_util.h"
 #include "base/json/json_reader.h"
+#include "base/json/json_writer.h"
 #include "base/json/string_escape.h"
 #include "base/path_service.h"
 #include "base/run_loop.h"
@@ -554,48 +555,6 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
   }
 }
 
-// A copy that fails at any file of either list, whether the file is missing from the package or held open by
-// another process, rolls back every file copied before it, the folders and the last install path, and reports
-// the destination.
-TEST_F(InstallerTest, FailedCopyAtEveryFileRollsTheRunBack) {
-  MakePackage({.data_files = 2});
-  // An earlier root file of the same name is put back as it was.
-  PutEarlierRootFile();
-  const std::map<std::string, std::string> before = ReadTree(install_);
-  std::vector<std::pair<std::string, bool>> entries;
-  for (const std::string& file : package_->files())
-    entries.emplace_back(file, false);
-  for (const std::string& file : package_->root_files())
-    entries.emplace_back(file, true);
-  for (const bool held : {false, true}) {
-    for (const auto& [entry, root] : entries) {
-      SCOPED_TRACE(entry + (held ? " held open" : " missing"));
-      const base::FilePath source = package_->folder().Append(base::UTF8ToWide(entry));
-      const base::FilePath aside = source.AddExtension(L"aside");
-      test_support::ScopedTestHandle holder;
-      if (held) {
-        holder.reset(CreateFileW(source.value().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(holder.valid());
-      } else {
-        ASSERT_TRUE(MoveFileW(source.value().c_str(), aside.value().c_str()));
-      }
-      Prepare(L"--allusers=0");
-      const Lines lines = Run();
-      const base::FilePath destination =
-          (root ? install_ : Subfolder()).Append(base::UTF8ToWide(entry));
-      ASSERT_GE(lines.size(), 3u);
-      EXPECT_EQ(Failure(kInstallerErrorCopy, destination.value(), "Failed copying " + entry),
-                Lines(lines.end() - 2, lines.end()));
-      EXPECT_EQ(std::count(lines.begin(), lines.end(), kSuccess), 0);
-      EXPECT_EQ(before, ReadTree(install_));
-      EXPECT_EQ(L"(none)", LastInstallPathValue());
-      if (!held) {
-        ASSERT_TRUE(MoveFileW(aside.value().c_str(), source.value().c_str()));
-      }
-    }
-  }
-}
-
 // A copy step asked for an index outside its list fails the run; the steps still queued do nothing after it.
 TEST_F(InstallerTest, CopyStepOutsideItsListFailsTheRun) {
   MakePackage({.data_files = 0, .root_files = false});
@@ -752,7 +711,12 @@ base::CommandLine::SwitchMap LastRecordedSwitches(const base::FilePath& program)
 // elevation stands in as a hook that starts a recording program, or declines), and the package's installer once
 // the runner says the package is ready. Each child is announced before it starts and after it ended, and each run
 // ends with exactly one report, also when an elevated run and the package's installer follow each other.
+// Where the machine keeps UAC on, a standard user who may not write the install folder gets it from the elevated
+// folder-permission helper (the complete helper of folder_permission_test_child.exe, whose grace the test holds):
+// the grant holds while the run lasts and through the grace after it, never released earlier, and the helper ends
+// after the grace. A helper that ends without granting fails the run and changes nothing.
 TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
+  SetUacPolicy(1);
   SetElevatedLaunchHookForTesting(StartElevatedStandIn);
   // A product of the test's own: the post-elevation tasks register its browser class for the user.
   const std::wstring product = test_support::UniqueName(L"ZorviHandOver");
@@ -769,6 +733,10 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
   const std::string starting = Recorder::StartingNewMainProcessLine(false);
   const std::string returned = Recorder::SimpleLine("OnReturnedToPreviousMainProcess");
   enum Ready { kNoEvent, kBefore, kAtFolderReady, kInterruptedAtFolderReady };
+  const std::wstring started_name = test_support::UniqueName(L"grace_started");
+  const std::wstring release_name = test_support::UniqueName(L"grace_release");
+  const test_support::ScopedTestHandle started(CreateEventW(nullptr, TRUE, FALSE, started_name.c_str()));
+  const test_support::ScopedTestHandle release(CreateEventW(nullptr, TRUE, FALSE, release_name.c_str()));
   struct Row {
     const char* name;
     std::wstring switches;
@@ -778,6 +746,7 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     int package_exit;   // the package installer's exit code; -1: there is none
     Ready ready;
     Lines expected;
+    const wchar_t* helper = nullptr;  // the folder-permission helper a standard user denied the folder starts
   };
   const Lines kFailed = Failure(kInstallerErrorGeneric, L"", "Installer process did not complete successfully.");
   const Row rows[] = {
@@ -803,6 +772,12 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
        kBefore, {starting, returned, starting, returned, kSuccess}},
       {"elevated run, then a failing package", L"--allusers=1" + wait, AdminTokenSeam::kSplitAdministrator, true, 0, 1,
        kBefore, JoinLines({{starting, returned, starting, returned}, kFailed})},
+      {"a helper that ends without granting", L"--allusers=0", AdminTokenSeam::kStandardUser, true, 0, -1, kNoEvent,
+       Failure(kInstallerErrorGeneric, L"",
+               "The process for giving us write permission to the installer folder didn't complete successfully"),
+       L"package_dummy_test_child.exe"},
+      {"the helper's grant", L"--allusers=0", AdminTokenSeam::kStandardUser, true, 0, -1, kNoEvent,
+       Completed(package_->StepTotal(7)), L"folder_permission_test_child.exe"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -818,16 +793,30 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
       test_support::WriteFileBytes(package_installer.AddExtension(L"exit_code").value(),
                                    std::to_string(row.package_exit));
     }
-    g_elevated_stand_in = row.consent ? elevated : base::FilePath();
+    g_elevated_stand_in = row.helper ? TestProgram(row.helper) : row.consent ? elevated : base::FilePath();
+    g_elevated_stand_in_switches = L"--grace-started=" + started_name + L" --grace-release=" + release_name;
+    g_elevated_process.reset();
     SetAdminTokenSeamForTesting(row.token);
+    SetFolderGrantRefusedForTesting(row.helper);
+    if (row.helper) {
+      CreateDirectoryW(install_.value().c_str(), nullptr);
+      ASSERT_TRUE(test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;OICI;FA;;;WD)"));
+    }
+    const std::wstring original = FileDaclSddl(install_);
     Prepare(row.switches);
     test_support::ScopedTestHandle ready;
     if (row.ready != kNoEvent) {
       ready.reset(CreateEventW(nullptr, TRUE, row.ready == kBefore, GetPackageReadyEventName(install_).c_str()));
     }
     // A folder-permission helper's grant lasts until the run has ended, after the package's installer too.
-    LendWriteAccess();
+    lent_.reset();
+    if (!row.helper)
+      LendWriteAccess();
+    std::vector<std::wstring> during;
     const Lines lines = Run([&](const std::string& line, size_t) {
+      if (line == kStep)
+        during.push_back(FileDaclSddl(install_));
+      EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(started.get(), 0)) << "released during the run";
       if (line == kFolderReady && row.ready >= kAtFolderReady)
         SetEvent(row.ready == kAtFolderReady ? ready.get() : interrupted_.get());
       if (line == returned) {
@@ -836,11 +825,34 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
       return false;
     });
     EXPECT_EQ(row.expected, lines);
-    EXPECT_TRUE(WriteAccessGivenBack()) << "not released at the end of the run";
+    EXPECT_EQ(!row.helper, WriteAccessGivenBack()) << "not released at the end of the run";
+    if (row.helper) {
+      ASSERT_TRUE(g_elevated_process.valid());
+      const bool granted = row.expected.back() == kSuccess;
+      if (granted) {
+        // Each step saw the grant, and it lasts into the grace that the end of the run started.
+        ASSERT_FALSE(during.empty());
+        EXPECT_NE(original, during.front());
+        EXPECT_EQ(std::vector<std::wstring>(during.size(), during.front()), during);
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(started.get(), ControllerProcess::kWaitLimitMs));
+        EXPECT_EQ(during.front(), FileDaclSddl(install_));
+        SetEvent(release.get());
+      }
+      // The helper was asked for the product's grace (its exit code). Wine keeps a folder's list as mode bits and
+      // gives the owner's write bit back to no list, so the restore itself is shown with another account (the
+      // helper's own test).
+      EXPECT_EQ(granted ? kFolderPermissionGraceMilliseconds : 0u, ControllerProcess::WaitFor(g_elevated_process.get()));
+      if (!granted) {
+        EXPECT_EQ(original, FileDaclSddl(install_));
+      }
+      ResetEvent(started.get());
+      ResetEvent(release.get());
+      test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(A;OICI;FA;;;WD)");
+    }
     // The elevated run: the settings for the installer's own executable, with no browser started and this process
     // named as its parent; it waits for the package too when this run does.
     base::CommandLine::SwitchMap switches = LastRecordedSwitches(elevated);
-    EXPECT_EQ(row.token != AdminTokenSeam::kNone && row.consent, !switches.empty());
+    EXPECT_EQ(row.token == AdminTokenSeam::kSplitAdministrator && row.consent, !switches.empty());
     if (!switches.empty()) {
       EXPECT_TRUE(switches.count("backend"));
       EXPECT_EQ(L"0", switches["launchzorvi"]);
@@ -857,89 +869,19 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
       EXPECT_EQ(L"0", switches["crash-reporter-pid"]);
       EXPECT_EQ(row.token != AdminTokenSeam::kNone, switches.count("post-elevated-install-tasks") == 1);
     }
-    // Only the elevated run's own post-elevation tasks register the browser class for this user.
+    // Only the elevated run's own post-elevation tasks register the browser class for this user (of the runs that
+    // install nothing themselves).
     base::win::RegKey key;
     std::wstring type_name;
     const bool registered = key.Open(HKEY_CURRENT_USER, class_key.c_str(), KEY_READ) == ERROR_SUCCESS &&
                             key.ReadValue(L"FriendlyTypeName", &type_name) == ERROR_SUCCESS;
     key.Close();
-    EXPECT_EQ(row.expected == Lines({starting, returned, kSuccess}), registered);
+    EXPECT_EQ(row.expected == Lines({starting, returned, kSuccess}), registered && !row.helper);
     if (registered) {
       EXPECT_EQ(product + L" Web Document", type_name);
     }
     RegDeleteTreeW(HKEY_CURRENT_USER, class_key.c_str());
     installer_.reset();
-  }
-}
-
-// Where the machine keeps UAC on, a standard user who may not write the install folder gets it from the elevated
-// folder-permission helper (the complete helper of folder_permission_test_child.exe, whose grace the test holds):
-// the grant holds while the run lasts and through the grace after it, never released earlier, and the helper ends
-// after the grace. A helper that ends without granting fails the run and changes nothing.
-TEST_F(InstallerTest, FolderPermissionFromTheElevatedHelper) {
-  SetUacPolicy(1);
-  SetElevatedLaunchHookForTesting(StartElevatedStandIn);
-  MakePackage({.data_files = 1, .root_files = false});
-  const std::wstring started_name = test_support::UniqueName(L"grace_started");
-  const std::wstring release_name = test_support::UniqueName(L"grace_release");
-  const test_support::ScopedTestHandle started(CreateEventW(nullptr, TRUE, FALSE, started_name.c_str()));
-  const test_support::ScopedTestHandle release(CreateEventW(nullptr, TRUE, FALSE, release_name.c_str()));
-  const struct {
-    const char* name;
-    const wchar_t* helper;
-    std::wstring switches;
-    Lines expected;
-  } rows[] = {
-      {"a helper that ends without granting", L"package_dummy_test_child.exe", L"",
-       Failure(kInstallerErrorGeneric, L"",
-               "The process for giving us write permission to the installer folder didn't complete successfully")},
-      {"the helper's grant", L"folder_permission_test_child.exe",
-       L"--grace-started=" + started_name + L" --grace-release=" + release_name, Completed(package_->StepTotal(7))},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    test_support::RemoveTree(install_.value());
-    CreateDirectoryW(install_.value().c_str(), nullptr);
-    ASSERT_TRUE(test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;OICI;FA;;;WD)"));
-    const std::wstring original = FileDaclSddl(install_);
-    g_elevated_stand_in = TestProgram(row.helper);
-    g_elevated_stand_in_switches = row.switches;
-    g_elevated_process.reset();
-    SetAdminTokenSeamForTesting(AdminTokenSeam::kStandardUser);
-    SetFolderGrantRefusedForTesting(true);
-    Prepare(L"--allusers=0");
-    std::vector<std::wstring> during;
-    const Lines lines = Run([&](const std::string& line, size_t) {
-      if (line == kStep)
-        during.push_back(FileDaclSddl(install_));
-      EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(started.get(), 0)) << "released during the run";
-      return false;
-    });
-    EXPECT_EQ(row.expected, lines);
-    ASSERT_TRUE(g_elevated_process.valid());
-    if (row.expected.back() == kSuccess) {
-      // Each step saw the grant, and it lasts into the grace that the end of the run started.
-      ASSERT_FALSE(during.empty());
-      EXPECT_NE(original, during.front());
-      EXPECT_EQ(std::vector<std::wstring>(during.size(), during.front()), during);
-      ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(started.get(), ControllerProcess::kWaitLimitMs));
-      EXPECT_EQ(during.front(), FileDaclSddl(install_));
-      SetEvent(release.get());
-    }
-    DWORD exit_code = 0;
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_elevated_process.get(), ControllerProcess::kWaitLimitMs));
-    ASSERT_TRUE(GetExitCodeProcess(g_elevated_process.get(), &exit_code));
-    // The helper was asked for the product's grace (its exit code). Wine keeps a folder's list as mode bits and
-    // gives the owner's write bit back to no list, so the restore itself is shown with another account (the
-    // helper's own test).
-    EXPECT_EQ(row.expected.back() == kSuccess ? kFolderPermissionGraceMilliseconds : 0u, exit_code);
-    if (row.expected.back() != kSuccess) {
-      EXPECT_EQ(original, FileDaclSddl(install_));
-    }
-    installer_.reset();
-    ResetEvent(started.get());
-    ResetEvent(release.get());
-    test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(A;OICI;FA;;;WD)");
   }
 }
 
@@ -1152,20 +1094,15 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
                                                   {version + "\\installer.exe", before.at(version + "\\installer.exe")},
                                                   {version + "\\zorvi.dll", before.at(version + "\\zorvi.dll")}}),
               after);
-    const base::ListValue* calls = nullptr;
-    std::vector<std::string> names;
+    // The scheduler's calls, each made by this process and done.
+    const std::string call = R"({"process": )" + std::to_string(GetCurrentProcessId()) + R"(, "result": true, "call": )";
+    const std::unique_ptr<base::Value> calls = base::JsonReader::Read(
+        "[" + call + R"("Init"}, )" + call + R"("RemoveStale"}, )" + call + R"("Delete", "suffix": "Autoupdate 42"}])");
     const std::unique_ptr<base::DictionaryValue> record = ReadJson(tasks_file());
-    ASSERT_TRUE(record->GetList("calls", &calls));
-    for (size_t i = 0; i < calls->GetSize(); ++i) {
-      const base::Value* entry = nullptr;
-      const base::DictionaryValue* call = nullptr;
-      std::string name;
-      std::string suffix;
-      ASSERT_TRUE(calls->Get(i, &entry) && entry->GetAsDictionary(&call) && call->GetString("call", &name));
-      call->GetString("suffix", &suffix);
-      names.push_back(name + (suffix.empty() ? "" : " " + suffix));
-    }
-    EXPECT_EQ((std::vector<std::string>{"Init", "RemoveStale", "Delete Autoupdate 42"}), names);
+    const base::Value* recorded = nullptr;
+    ASSERT_TRUE(record->Get("calls", &recorded));
+    std::string json;
+    EXPECT_TRUE(calls && calls->Equals(recorded)) << base::JsonWriter::Write(*recorded, &json) << json;
   }
 }
 
@@ -1227,7 +1164,8 @@ TEST_F(UninstallTest, ProfileDeletionRefusesWhatIsNoProfile) {
 // controller dies at the k-th step instead, the Installer goes with the next task queued and reports nothing more.
 // Either way the machine is left as it was: the install folder with its older versions, the shortcut folders and
 // the pin, the start menu, the user's application data and profile, the task store and the last install path; a
-// folder-permission helper's grant ends with the run.
+// folder-permission helper's grant ends with the run. So does a copy that fails at any file of either list, whether the
+// file is missing from the package or held open by another process, reporting the destination.
 // An upgrade run to its end removes each older version that its old status log records, whole or not at all: a
 // version with a file in use keeps its files and log, an unreadable log stays, a listed path outside the installation
 // is never touched, and only the retired companion shortcuts leave the start menu.
@@ -1237,6 +1175,7 @@ struct EveryStepRun {
   RunKind kind;
   bool helper = false;  // a folder-permission helper lent the run its write access
   bool death = false;   // the controller dies instead of stopping the run
+  enum { kNoFault, kMissing, kHeld } copy_fault = kNoFault;  // the k-th file to copy fails instead
 };
 
 void PrintTo(const EveryStepRun& run, std::ostream* out) {
@@ -1335,15 +1274,29 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
   // The interruptions that met the shortcuts changed (made, moved, removed or pinned), for the rollback to undo.
   const auto shortcut_folders = [&] { return std::pair(ReadTree(shortcuts()), ReadTree(root.Append(L"Programs"))); };
   int shortcuts_changed = 0;
+  std::vector<std::pair<std::string, base::FilePath>> copied;  // each file to copy, and where it goes
+  for (const std::string& file : package_->files())
+    copied.emplace_back(file, Subfolder().Append(base::UTF8ToWide(file)));
+  for (const std::string& file : package_->root_files())
+    copied.emplace_back(file, install_.Append(base::UTF8ToWide(file)));
+  const auto fault = GetParam().copy_fault;
   // The last step reports itself and the success in one task, so the controller can die no later than the step
   // before it.
-  for (int k = 1; k <= total - GetParam().death; ++k) {
-    SCOPED_TRACE("interrupted at step " + std::to_string(k));
+  for (int k = 1; k <= (fault ? static_cast<int>(copied.size()) : total - GetParam().death); ++k) {
+    SCOPED_TRACE(fault ? "failing at " + copied[k - 1].first : "interrupted at step " + std::to_string(k));
+    const base::FilePath source = package_->folder().Append(base::UTF8ToWide(copied[(k - 1) % copied.size()].first));
+    const test_support::ScopedTestHandle holder(
+        fault == EveryStepRun::kHeld
+            ? CreateFileW(source.value().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+            : nullptr);
+    if (fault == EveryStepRun::kMissing) {
+      ASSERT_TRUE(MoveFileW(source.value().c_str(), source.AddExtension(L"aside").value().c_str()));
+    }
     prepare_machine();
     const auto before = snapshot();
     const auto shortcuts_before = shortcut_folders();
     g_at_interruption = [&] { shortcuts_changed += shortcut_folders() != shortcuts_before; };
-    g_interrupt_at = GetParam().death ? 0 : k;
+    g_interrupt_at = GetParam().death || fault ? 0 : k;
     const test_support::ScopedTestHandle in_use(hold_in_use());
     Prepare(run.switches, run.flags);
     if (GetParam().helper)
@@ -1359,13 +1312,23 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
     Lines expected = JoinLines({{kFolderReady, Recorder::TotalStepsLine(total)}, Lines(k, kStep)});
     if (!GetParam().death)
       expected.push_back(Recorder::TerminatedLine(false));
+    if (fault) {
+      ASSERT_GE(lines.size(), 3u);
+      const auto& [file, destination] = copied[k - 1];
+      expected = JoinLines({Lines(lines.begin(), lines.end() - 2),
+                            Failure(kInstallerErrorCopy, destination.value(), "Failed copying " + file)});
+      EXPECT_EQ(std::count(lines.begin(), lines.end(), kSuccess), 0);
+    }
+    if (fault == EveryStepRun::kMissing) {
+      ASSERT_TRUE(MoveFileW(source.AddExtension(L"aside").value().c_str(), source.value().c_str()));
+    }
     EXPECT_EQ(expected, lines);
     EXPECT_EQ(before, snapshot());
     EXPECT_TRUE(g_detached_starts.empty());
     EXPECT_EQ(GetParam().helper, WriteAccessGivenBack()) << "the grant did not end";
   }
   g_at_interruption = nullptr;
-  EXPECT_LT(0, shortcuts_changed) << "no interruption met a shortcut change";
+  EXPECT_EQ(!fault, shortcuts_changed > 0) << "no interruption met a shortcut change";
   if (kind != RunKind::kUpgrade)
     return;
   prepare_machine();
@@ -1401,6 +1364,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(EveryStepRun{.name = "Install", .kind = RunKind::kInstall},
                     EveryStepRun{.name = "InstallControllerDied", .kind = RunKind::kInstall, .death = true},
                     EveryStepRun{.name = "HelperAssistedInstall", .kind = RunKind::kInstall, .helper = true},
+                    EveryStepRun{.name = "InstallFileMissing", .kind = RunKind::kInstall,
+                                 .copy_fault = EveryStepRun::kMissing},
+                    EveryStepRun{.name = "InstallFileHeld", .kind = RunKind::kInstall, .copy_fault = EveryStepRun::kHeld},
                     EveryStepRun{.name = "Upgrade", .kind = RunKind::kUpgrade},
                     EveryStepRun{.name = "Uninstall", .kind = RunKind::kUninstall},
                     EveryStepRun{.name = "UninstallControllerDied", .kind = RunKind::kUninstall, .death = true}),
