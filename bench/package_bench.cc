@@ -1,11 +1,12 @@
 // The package checks on data that package_bench.sh made: ChecksumChecker::Check of a large file and LzmaUtil's
 // unpacking of a solid package. Prints the best time of several runs of each as figures; package_bench.sh
 // sets them against native openssl and 7-Zip on the same files in the same run. Arguments: the large file, its
-// SHA-256 text, the archive, and a folder to unpack into (removed between runs).
+// SHA-256 text, the archive, and a folder to unpack into (removed between runs, untimed).
 #include <windows.h>
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -32,11 +33,16 @@ int main() {
   const double check = bench::BestSeconds(5, [&] { return zorvi::installer::ChecksumChecker::Check(file, checksum); });
   bench::PrintFigure("check", check, "s");
 
-  const double unpack = bench::BestSeconds(5, [&] {
+  // Each run unpacks into a fresh folder. Removing the previous run's tree is not unpacking and stays out of the
+  // time, as the reference's removal between its runs does.
+  double unpack = 1e300;
+  for (int run = 0; run < 5 && unpack >= 0; ++run) {
     base::DeleteFile(target, true);
-    zorvi::installer::LzmaUtil unpacker;
-    return unpacker.OpenArchive(archive) == 0 && unpacker.UnPack(target) == 0;
-  });
+    unpack = std::min(unpack, bench::BestSeconds(1, [&] {
+      zorvi::installer::LzmaUtil unpacker;
+      return unpacker.OpenArchive(archive) == 0 && unpacker.UnPack(target) == 0;
+    }));
+  }
   bench::PrintFigure("unpack", unpack, "s");
   return check < 0 || unpack < 0;
 }
