@@ -284,8 +284,8 @@ Lines Completed(int total) {
   return JoinLines({{kFolderReady, Recorder::TotalStepsLine(total)}, Lines(total, kStep), {kSuccess}});
 }
 
-InstallerRunTest::InstallerRunTest(const std::wstring& folder_prefix)
-    : saved_command_line_(*base::CommandLine::ForCurrentProcess()), registry_(std::in_place), root_(folder_prefix) {
+InstallerRunTest::InstallerRunTest()
+    : saved_command_line_(*base::CommandLine::ForCurrentProcess()), registry_(std::in_place), root_(L"installer") {
   install_ = Folder(L"Zorvi");
   EXPECT_TRUE(test_support::OverrideShortcutFolders(shortcuts().value()));
 }

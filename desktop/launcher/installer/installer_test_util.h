@@ -171,7 +171,7 @@ struct Flags {
 // fixture's registry is a sandbox (FreshRegistry() starts another); the run's shortcuts go to shortcuts().
 class InstallerRunTest : public InstallerMainThreadTest {
  protected:
-  explicit InstallerRunTest(const std::wstring& folder_prefix = L"installer");
+  InstallerRunTest();
   ~InstallerRunTest() override;
 
   base::FilePath Folder(const std::wstring& name) const { return base::FilePath(root_.path()).Append(name); }

@@ -253,6 +253,12 @@ class InstallerTest : public InstallerRunTest {
     return tree;
   }
 
+  // An install folder the user may not write to, as a machine's administrator may have made it.
+  void DenyWritingInstallFolder() {
+    CreateDirectoryW(install_.value().c_str(), nullptr);
+    ASSERT_TRUE(test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;OICI;FA;;;WD)"));
+  }
+
   // A fresh install folder holding an earlier root file that a run must leave as it was.
   void PutEarlierRootFile() {
     test_support::RemoveTree(install_.value());
@@ -264,18 +270,34 @@ class InstallerTest : public InstallerRunTest {
   // find it; `edit` may add to its log.
   void PutExistingInstallation(const std::string& app_id, const std::function<void(InstallLog*)>& edit = nullptr) {
     test_support::RemoveTree(install_.value());
-    CreateDirectoryW(install_.value().c_str(), nullptr);
-    CreateDirectoryW(Subfolder().value().c_str(), nullptr);
+    ASSERT_TRUE(base::CreateDirectory(Subfolder()));
     ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"launcher.exe").value(), "launcher"));
-    InstallLog existing;
-    existing.app_id = app_id;
-    existing.subfolder = base::FilePath(Version());
-    existing.version = GetFullVersionString();
-    existing.installation_path = install_;
-    existing.files = {base::FilePath(L"zorvi.exe")};
+    PutLoggedFiles(install_.Append(kInstallLogFileName), Version(), {}, [&](InstallLog* log) {
+      log->app_id = app_id;
+      log->version = GetFullVersionString();
+      log->files = {base::FilePath(L"zorvi.exe")};
+      if (edit)
+        edit(log);
+    });
+  }
+
+  // Writes `files` into `subfolder` and a status log naming them, in that order, at `log_path`.
+  void PutLoggedFiles(const base::FilePath& log_path, const std::wstring& subfolder,
+                      const std::vector<std::wstring>& files, const std::function<void(InstallLog*)>& edit = nullptr) {
+    InstallLog log;
+    log.app_id = "42";
+    log.subfolder = base::FilePath(subfolder);
+    log.version = "1.0";
+    log.installation_path = install_;
+    for (const std::wstring& file : files) {
+      const base::FilePath path = install_.Append(subfolder).Append(file);
+      base::CreateDirectory(path.DirName());
+      ASSERT_TRUE(test_support::WriteFileBytes(path.value(), base::WideToUTF8(file)));
+      log.files.push_back(base::FilePath(file));
+    }
     if (edit)
-      edit(&existing);
-    ASSERT_TRUE(SaveInstallLog(existing, install_.Append(kInstallLogFileName)));
+      edit(&log);
+    ASSERT_TRUE(SaveInstallLog(log, log_path));
   }
 
   // As if the folder-permission helper had lent the prepared run write access until the run gives it back.
@@ -290,16 +312,10 @@ class InstallerTest : public InstallerRunTest {
 
   // Whether the recording scheduler holds the installation's autoupdate task, for all users or not as the run is.
   bool HasAutoupdateTask() const {
-    const std::unique_ptr<base::DictionaryValue> record = ReadJson(tasks_file());
-    const base::Value* value = nullptr;
-    const base::DictionaryValue* task = nullptr;
+    const std::string task = "tasks.Zorvi scheduled Autoupdate " + installer_->install_log().app_id;
     bool all_users = false;
-    if (!record->Get("tasks", &value) || !value->GetAsDictionary(&task) ||
-        !task->GetWithoutPathExpansion("Zorvi scheduled Autoupdate " + installer_->install_log().app_id, &value) ||
-        !value->GetAsDictionary(&task)) {
+    if (!ReadJson(tasks_file())->GetBoolean(task + ".all_users", &all_users))
       return false;
-    }
-    EXPECT_TRUE(task->GetBoolean("all_users", &all_users));
     EXPECT_EQ(settings_->all_users(), all_users);
     return true;
   }
@@ -320,10 +336,7 @@ class InstallerTest : public InstallerRunTest {
 TEST_F(InstallerTest, StartRefusesWithItsCodeAndMessage) {
   MakePackage({.data_files = 1, .root_files = false});
   const auto standard_user = [] { SetAdminTokenSeamForTesting(AdminTokenSeam::kStandardUser); };
-  const auto denied_folder = [&] {
-    CreateDirectoryW(install_.value().c_str(), nullptr);
-    ASSERT_TRUE(test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;OICI;FA;;;WD)"));
-  };
+  const auto denied_folder = [&] { DenyWritingInstallFolder(); };
   const auto failing_folder = [](const base::FilePath& folder) {
     return [folder] {
       g_failing_folder = folder.value();
@@ -445,20 +458,14 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
       {.name = "versions taken", .package = {.data_files = 1}, .switches = L"--copyonly=1",
        .setup =
            [&] {
-             CreateDirectoryW(install_.value().c_str(), nullptr);
-             CreateDirectoryW(Subfolder().value().c_str(), nullptr);
-             CreateDirectoryW(Subfolder(Version() + L"_0").value().c_str(), nullptr);
+             ASSERT_TRUE(base::CreateDirectory(Subfolder()));
+             ASSERT_TRUE(base::CreateDirectory(Subfolder(Version() + L"_0")));
            },
        .subfolder = Version() + L"_1"},
       // A folder the user may not write is granted to him (the process is an administrator here).
       {.name = "per user into a folder denied to the user, the pin refused", .package = {.data_files = 2},
        .switches = L"--allusers=0" + every_kind,
-       .setup =
-           [&] {
-             CreateDirectoryW(install_.value().c_str(), nullptr);
-             ASSERT_TRUE(test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT,
-                                                     L"D:P(D;;0x6;;;WD)(A;OICI;FA;;;WD)"));
-           },
+       .setup = [&] { DenyWritingInstallFolder(); },
        .folders = {L"UserDesktop", L"StartMenu", L"QuickLaunch"}},
       {.name = "all users, the pin taken", .switches = L"--allusers=1" + every_kind, .pin_succeeds = true,
        .folders = {L"CommonDesktop", L"CommonStartMenu", L"QuickLaunch"}},
@@ -798,10 +805,8 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     g_elevated_process.reset();
     SetAdminTokenSeamForTesting(row.token);
     SetFolderGrantRefusedForTesting(row.helper);
-    if (row.helper) {
-      CreateDirectoryW(install_.value().c_str(), nullptr);
-      ASSERT_TRUE(test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(D;;0x6;;;WD)(A;OICI;FA;;;WD)"));
-    }
+    if (row.helper)
+      DenyWritingInstallFolder();
     const std::wstring original = FileDaclSddl(install_);
     Prepare(row.switches);
     test_support::ScopedTestHandle ready;
@@ -935,25 +940,6 @@ class UninstallTest : public InstallerTest {
       CreateDirectoryW(Folder(name).value().c_str(), nullptr);
     }
     EXPECT_TRUE(base::PathService::Override(base::kExeDir, Subfolder()));
-  }
-
-  // Writes `files` into `subfolder` and a status log naming them, in that order, at `log_path`.
-  void PutLoggedFiles(const base::FilePath& log_path, const std::wstring& subfolder,
-                      const std::vector<std::wstring>& files, const std::function<void(InstallLog*)>& edit = nullptr) {
-    InstallLog log;
-    log.app_id = "42";
-    log.subfolder = base::FilePath(subfolder);
-    log.version = "1.0";
-    log.installation_path = install_;
-    for (const std::wstring& file : files) {
-      const base::FilePath path = install_.Append(subfolder).Append(file);
-      base::CreateDirectory(path.DirName());
-      ASSERT_TRUE(test_support::WriteFileBytes(path.value(), base::WideToUTF8(file)));
-      log.files.push_back(base::FilePath(file));
-    }
-    if (edit)
-      edit(&log);
-    ASSERT_TRUE(SaveInstallLog(log, log_path));
   }
 
   // An installation of this version as the finalizing step leaves it, with every kind of file an uninstallation
