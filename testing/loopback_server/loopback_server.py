@@ -30,7 +30,6 @@ import os
 import select
 import signal
 import socket
-import struct
 import sys
 import threading
 import time
@@ -328,10 +327,6 @@ class Handler(BaseHTTPRequestHandler):
 
     def end_answer(self, fault, whole):
         self.entry["complete"] = whole
-        if fault.get("reset") and not whole:
-            # As by a server that died: the connection is reset once the server lets go of it, not ended in order.
-            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-            self.close_connection = True
         if "stall" in fault and not whole:
             self.hold_until_closed()
             self.close_connection = True
@@ -359,17 +354,6 @@ class Server(ThreadingHTTPServer):
         self.address_family = family
         self.shared = shared
         super().__init__(address, Handler)
-
-    def shutdown_request(self, request):
-        # A connection set to be reset is closed at once: the shutdown that comes first otherwise ends it in order.
-        try:
-            linger = struct.unpack("ii", request.getsockopt(socket.SOL_SOCKET, socket.SO_LINGER, 8))
-        except OSError:
-            linger = (0, 0)
-        if linger == (1, 0):
-            self.close_request(request)
-        else:
-            super().shutdown_request(request)
 
 
 def bind_listeners(shared, port, excluded):

@@ -96,10 +96,10 @@ class WininetTest : public ::testing::Test {
   DownloaderHarness harness_;
 };
 
-// Downloads that end well, each one record for the whole download ended at its last byte. A body cut short, or
-// whose connection is reset as by a server that died, resumes at once from the bytes received (a resume that
-// waited for the retry delay would not end within the bound) and counts as no retry; a whole body answering the
-// range starts over, telling the delegate the new total; a body without a length ends with its data.
+// Downloads that end well, each one record for the whole download ended at its last byte. A body cut short
+// resumes at once from the bytes received (a resume that waited for the retry delay would not end within the
+// bound) and counts as no retry; a whole body answering the range starts over, telling the delegate the new
+// total; a body without a length ends with its data.
 TEST_F(WininetTest, DownloadsMatchTheServedFile) {
   SetDownloadRetryDelayForTesting(3600 * 1000);
   constexpr int kSize = -1;  // stands for the served file's size
@@ -112,7 +112,6 @@ TEST_F(WininetTest, DownloadsMatchTheServedFile) {
   } kRows[] = {
       {"ten MiB", "ten.bin", "", 0, {kSize}},
       {"cut short", "small.bin", R"([{"truncate": 100000}])", 206, {kSize}},
-      {"reset mid-body", "small.bin", R"([{"truncate": 100000, "reset": true}])", 206, {kSize}},
       {"range ignored", "small.bin", R"([{"truncate": 100000}, {"ignore_range": true}])", 200, {kSize, kSize}},
       {"no length", "small.bin", R"([{"no_content_length": true}])", 0, {0}},
   };
