@@ -28,7 +28,8 @@ bool g_log_process_id = false;
 bool g_log_thread_id = false;
 bool g_log_timestamp = true;
 bool g_log_tickcount = false;
-LogMessageHandlerFunction g_log_message_handler = nullptr;
+// Set and cleared while other threads log: each message reads it once.
+std::atomic<LogMessageHandlerFunction> g_log_message_handler{nullptr};
 
 // Made by InitLogging when a verbosity switch is present. A replaced one is kept (never freed): another thread
 // may still be reading it.
@@ -250,7 +251,8 @@ LogMessage::~LogMessage() {
   stream_ << std::endl;
   const std::string text = stream_.str();
 
-  if (!g_log_message_handler || !g_log_message_handler(severity_, file_, line_, message_start_, text)) {
+  const LogMessageHandlerFunction handler = g_log_message_handler;
+  if (!handler || !handler(severity_, file_, line_, message_start_, text)) {
     if (g_logging_destination & LOG_TO_SYSTEM_DEBUG_LOG)
       OutputDebugStringA(text.c_str());
     if ((g_logging_destination & LOG_TO_SYSTEM_DEBUG_LOG) || severity_ >= LOG_ERROR) {

@@ -6,12 +6,17 @@ namespace test_support {
 
 namespace {
 
+// Another thread may log while a capture ends: the handler finds out under this lock whether one still exists.
+std::mutex g_capture_lock;
 ScopedLogCapture* g_capture = nullptr;
 
 }  // namespace
 
 ScopedLogCapture::ScopedLogCapture() : previous_min_level_(logging::GetMinLogLevel()) {
-  g_capture = this;
+  {
+    std::lock_guard<std::mutex> hold(g_capture_lock);
+    g_capture = this;
+  }
   logging::SetLogMessageHandler(&Handler);
   logging::SetMinLogLevel(-1);
 }
@@ -19,6 +24,7 @@ ScopedLogCapture::ScopedLogCapture() : previous_min_level_(logging::GetMinLogLev
 ScopedLogCapture::~ScopedLogCapture() {
   logging::SetLogMessageHandler(nullptr);
   logging::SetMinLogLevel(previous_min_level_);
+  std::lock_guard<std::mutex> hold(g_capture_lock);
   g_capture = nullptr;
 }
 
@@ -47,6 +53,9 @@ bool ScopedLogCapture::Handler(int severity, const char*, int, size_t message_st
   std::string message = text.substr(message_start);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
     message.pop_back();
+  std::lock_guard<std::mutex> hold_capture(g_capture_lock);
+  if (!g_capture)
+    return false;  // the capture ended after this message found the handler: it is written as usual
   std::lock_guard<std::mutex> hold(g_capture->lock_);
   g_capture->lines_.push_back({severity, std::move(message)});
   return true;
