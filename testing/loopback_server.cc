@@ -181,6 +181,18 @@ bool LoopbackServer::WaitForRequest(const std::string& path, DWORD milliseconds)
   return false;
 }
 
+bool LoopbackServer::WaitForLogged(const std::string& path, size_t count, DWORD milliseconds) {
+  const ULONGLONG end = GetTickCount64() + milliseconds;
+  std::string line;
+  // Each "logged" line follows a write of the log: read the log again after each line the server says.
+  while (RequestsTo(Requests(), path).size() < count) {
+    const ULONGLONG now = GetTickCount64();
+    if (control_ == kNoSocket || now >= end || !ReadLine(&line, static_cast<DWORD>(end - now)))
+      return false;
+  }
+  return true;
+}
+
 bool LoopbackServer::Start(const std::wstring& root, const std::string& faults_json, std::string* error, int port) {
   Stop();
   if (!winsock_started_) {

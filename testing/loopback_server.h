@@ -69,6 +69,10 @@ class LoopbackServer {
   // arrivals of other paths read meanwhile are dropped. False after `milliseconds` without one.
   bool WaitForRequest(const std::string& path, DWORD milliseconds);
 
+  // Waits until the log holds at least `count` requests to `path`: a client hears the answer before the server
+  // has logged it. Arrivals read meanwhile are dropped. False after `milliseconds` without them.
+  bool WaitForLogged(const std::string& path, size_t count, DWORD milliseconds);
+
   // The request log as far as written; complete after Stop.
   std::vector<LoggedRequest> Requests() const;
   // The body of a logged request, as the server received it.

@@ -14,8 +14,8 @@ output, into --ready-file (written whole, then renamed into place), and over the
 
 It stops, finishing the request log, when the --lifetime passes (600 s by default), on SIGTERM or SIGINT, or
 when the control connection says "stop" or closes (so it never outlives the test process that holds it). On the
-control connection it says "received PATH" as each request's head arrives, and answers a stop with "stopped" once
-the last log line is written.
+control connection it says "received PATH" as each request's head arrives and "logged PATH" once its log line is
+written, and answers a stop with "stopped" once the last log line is written.
 
 Every request becomes one JSON line in --log: the connection number, listener and client addresses, method,
 raw target, per-path request number, request headers, body length and SHA-256, status, response headers, body
@@ -205,6 +205,7 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
         finally:
             self.shared.log.write(self.entry)
+            self.shared.notify("logged " + path)
 
     do_GET = do_HEAD = do_POST = serve
 

@@ -146,6 +146,7 @@ TEST_F(SilentControllerTest, RunsEndOnceWithTheirOutcomeAndStatistics) {
                 return message.rfind("Installer ended. Success is ", 0) == 0;
               }));
 
+    EXPECT_TRUE(server().WaitForLogged(kFeedback, posts_before + row.posts, 30000));
     const std::vector<LoggedRequest> posts = RequestsTo(server().Requests(), kFeedback);
     ASSERT_EQ(posts_before + row.posts, posts.size());
     if (row.posts == 0)
