@@ -60,8 +60,9 @@ std::wstring GetDefaultLogFile() {
 }
 
 HANDLE OpenLogFileForAppend(const std::wstring& name) {
-  HANDLE file = CreateFileW(name.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Reading is asked for only because taking a byte-range lock needs it.
+  HANDLE file = CreateFileW(name.c_str(), FILE_APPEND_DATA | FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
 
@@ -100,9 +101,18 @@ void WriteToLogFile(const std::string& text) {
     file = g_log_file;
   }
   if (file) {
-    // One append-mode write per message keeps lines from different threads whole.
+    // One append-mode write per message keeps lines from different threads whole. Processes that share the file
+    // (an installer and the backend it starts within the same second) also take turns through a lock on one byte
+    // far beyond any data, which no reader meets: where appending is emulated by writing at the end that the
+    // writer last saw, two processes' lines would otherwise land on the same place.
+    OVERLAPPED turn = {};
+    turn.Offset = 0xFFFFFFFE;
+    turn.OffsetHigh = 0x7FFFFFFF;
+    const bool locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn);
     DWORD written = 0;
     WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    if (locked)
+      UnlockFileEx(file, 0, 1, 0, &turn);
   }
   ReleaseSRWLockShared(&g_log_file_lock);
 }

@@ -3,6 +3,7 @@
 //   --log-file=PATH   the log file (else the default)     --delete-old   start a fresh log file
 //   --dest=N          destination flags (default 1)       --cwd=DIR      current folder before InitLogging
 //   --init-times=N    call InitLogging N times            --fatal        end with LOG(FATAL)
+//   --repeat=N        first N more INFO lines, "repeat <pid> <i>"
 // "v" and "vmodule" are read by InitLogging itself.
 #include <windows.h>
 
@@ -43,6 +44,11 @@ int main() {
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
 
+  int repeat = 0;
+  if (command_line.HasSwitch("repeat") && !base::StringToInt(command_line.GetSwitchValueASCII("repeat"), &repeat))
+    return 14;
+  for (int i = 0; i < repeat; ++i)
+    LOG(INFO) << "repeat " << GetCurrentProcessId() << " " << i;
   LOG(INFO) << "info line=" << __LINE__;
   VLOG(1) << "v1 line=" << __LINE__;
   VLOG(2) << "v2 line=" << __LINE__;

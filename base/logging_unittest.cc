@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <iomanip>
+#include <map>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
 #include "base/scoped_temp_folder_test_util.h"
 #include "base/strings/string_piece.h"
 #include "testing/test_support.h"
@@ -299,6 +303,45 @@ TEST(LoggingChildTest, LogFileLinesCarryThePrefixFileAndLine) {
   // ERROR and above also go to standard error.
   EXPECT_NE(std::string::npos, output.find("ERROR:logging_test_child.cc"));
   EXPECT_EQ(std::string::npos, output.find("INFO:logging_test_child.cc"));
+}
+
+// Two processes appending to one file at once: every line arrives whole, none is lost.
+TEST(LoggingChildTest, ProcessesSharingTheFileKeepEveryLineWhole) {
+  ScopedTempFolder folder(L"shared_log");
+  const std::wstring log = folder.path().value() + L"\\shared.log";
+  constexpr int kRepeat = 20000;
+  std::vector<base::Process> children;
+  for (int i = 0; i < 2; ++i) {
+    children.push_back(base::LaunchProcess(
+        L"\"" + ChildPath() + L"\" --log-file=\"" + log + L"\" --repeat=" + std::to_wstring(kRepeat),
+        base::LaunchOptions()));
+    ASSERT_TRUE(children.back().IsValid());
+  }
+  for (const base::Process& child : children) {
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child.Handle(), 120000));
+    DWORD exit_code = 1;
+    ASSERT_TRUE(GetExitCodeProcess(child.Handle(), &exit_code));
+    EXPECT_EQ(0u, exit_code);
+  }
+  std::string contents;
+  ASSERT_TRUE(test_support::ReadFileBytes(log, &contents));
+  std::map<std::string, int> next;  // per child: the number its next "repeat" line must carry
+  std::string last_pid;
+  int switches = 0;  // how often the writer changed from one line to the next: the children wrote at once
+  for (const LogLine& line : ParseChildLog(contents)) {
+    std::istringstream body(line.body);
+    std::string word, pid;
+    int number = -1;
+    if (body >> word >> pid >> number && word == "repeat") {
+      EXPECT_EQ(next[pid]++, number) << pid;
+      switches += !last_pid.empty() && pid != last_pid;
+      last_pid = pid;
+    }
+  }
+  ASSERT_EQ(2u, next.size());
+  EXPECT_GT(switches, 1) << "the children did not write at the same time";
+  for (const auto& [pid, count] : next)
+    EXPECT_EQ(kRepeat, count) << pid;
 }
 
 TEST(LoggingChildTest, OldFileIsKeptOrDeleted) {
