@@ -5,8 +5,8 @@
 //   read          one line per control of both dialogs: {"control":ID,"visible":0|1,"enabled":0|1,"text":"...",
 //                 "check":N,"rect":[l,t,r,b]} (client coordinates of the main dialog), combo boxes with "items" and
 //                 "selection", progress bars with "range":[low,high]; then {"focus":ID} and
-//                 {"window":{"caption":"...","rect":[l,t,r,b],"options_visible":0|1,"x_window":N}} (screen
-//                 coordinates of the client area; N is the display's own window under it, 0 when unknown)
+//                 {"window":{"caption":"...","rect":[l,t,r,b],"options_visible":0|1}} (screen coordinates of the
+//                 client area)
 //   click=ID      presses the button (BM_CLICK) and waits until the window has handled it
 //   command=ID    tells the button's dialog that the button was clicked (WM_COMMAND, BN_CLICKED) and waits until
 //                 it has handled it: unlike a click, no other window on the display can take the mouse capture
@@ -159,10 +159,6 @@ struct Driver {
     window->SetString("caption", Text(main));
     window->Set("rect", RectList(client));
     window->SetInteger("options_visible", IsWindowVisible(options) ? 1 : 0);
-    // The display's driver keeps the X window it made for a top-level window as that window's property: keys
-    // typed on the display go to whichever X window has the input focus, so a test gives it to this one first.
-    window->SetInteger("x_window",
-                       static_cast<int>(reinterpret_cast<INT_PTR>(GetPropW(main, L"__wine_x11_whole_window"))));
     base::DictionaryValue line;
     line.Set("window", std::move(window));
     Print(line);
