@@ -20,9 +20,8 @@
 //                 "buttons":{..},"texts":[every child's text]}} and presses its button ID; waits until the window
 //                 has handled what the box started
 //   foreground    brings the window to the front, where keys typed on the display go
-//   wait-shown=ID waits (at most 60 s) until control ID of either dialog is visible, e.g. the retry button of
+//   wait-shown=ID waits (at most 60 s) until the main dialog's control ID is visible, e.g. the retry button of
 //                 the error page that the window's controller shows once its work has ended
-//   wait-focus=ID waits (at most 60 s) until control ID has the window's keyboard focus
 // window_driver_test_child.exe --signal=NAME [--record=FILE ARGUMENT...] writes the arguments into FILE (one line
 // each) when asked, sets the named event and ends: a Linux program that the tests start (and wine gives them no
 // handle of) runs it last to say it is done, and as a URL's handler it tells what it was asked to open.
@@ -88,25 +87,11 @@ struct Driver {
   // Wine delivers no show event of another process's window (an out-of-context EVENT_OBJECT_SHOW hook is made
   // but never called), so this goes through the window's queue, as the box wait does, until the control shows.
   bool WaitShown(int id) const {
-    const HWND control = Control(id);
+    const HWND control = GetDlgItem(main, id);
     const ULONGLONG end = GetTickCount64() + 60000;
     while (control && !IsWindowVisible(control) && IsWindow(main) && GetTickCount64() < end)
       RoundTrip();
     return control && IsWindowVisible(control);
-  }
-
-  int FocusId() const {
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof(info);
-    GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info);
-    return info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0;
-  }
-
-  bool WaitFocus(int id) const {
-    const ULONGLONG end = GetTickCount64() + 60000;
-    while (FocusId() != id && IsWindow(main) && GetTickCount64() < end)
-      RoundTrip();
-    return FocusId() == id;
   }
 
   void ReadControl(HWND control) const {
@@ -149,8 +134,11 @@ struct Driver {
           ReadControl(child);
       }
     }
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info);
     base::DictionaryValue focus;
-    focus.SetInteger("focus", FocusId());
+    focus.SetInteger("focus", info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0);
     Print(focus);
     RECT client = {};
     GetClientRect(main, &client);
@@ -298,11 +286,6 @@ int main() {
     } else if (name == L"wait-shown") {
       if (!driver.WaitShown(std::stoi(value))) {
         std::fputs("{\"error\":\"control not shown\"}\n", stdout);
-        return 2;
-      }
-    } else if (name == L"wait-focus") {
-      if (!driver.WaitFocus(std::stoi(value))) {
-        std::fputs("{\"error\":\"control not focused\"}\n", stdout);
         return 2;
       }
     } else if (name == L"foreground") {
