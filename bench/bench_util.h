@@ -20,10 +20,12 @@ double Rate(const std::function<void()>& body, double work_per_call, double min_
 enum class Better { kHigher, kLower };
 
 // The shortest wall time in seconds of `runs` calls of `body`, which returns false on failure (then -1).
-template <typename Body>
-double BestSeconds(int runs, Body body) {
+// `prepare` runs untimed before each call.
+template <typename Prepare, typename Body>
+double BestSeconds(int runs, Prepare prepare, Body body) {
   double best = 1e300;
   for (int i = 0; i < runs; ++i) {
+    prepare();
     const double start = NowSeconds();
     if (!body())
       return -1;
@@ -31,6 +33,11 @@ double BestSeconds(int runs, Body body) {
     best = spent < best ? spent : best;
   }
   return best;
+}
+
+template <typename Body>
+double BestSeconds(int runs, Body body) {
+  return BestSeconds(runs, [] {}, body);
 }
 
 // Prints "name: value unit | reference_name: reference unit | ratio R x" where R > 1 favours `value`.

@@ -96,7 +96,6 @@ int64_t ReadNumber(const base::DictionaryValue& entry, const char* key) {
 
 std::vector<LoggedRequest> ParseRequestLog(const std::string& text) {
   std::vector<LoggedRequest> requests;
-  std::vector<int64_t> arrivals;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
     std::unique_ptr<base::Value> parsed = base::JsonReader::Read(line);
@@ -115,19 +114,14 @@ std::vector<LoggedRequest> ParseRequestLog(const std::string& text) {
     request.response_headers = ReadPairs(*entry, "response_headers");
     request.bytes_sent = ReadNumber(*entry, "bytes_sent");
     entry->GetBoolean("complete", &request.complete);
-    arrivals.push_back(ReadNumber(*entry, "arrival"));
+    request.arrival = ReadNumber(*entry, "arrival");
     requests.push_back(std::move(request));
   }
   // Each line is written when its answer ends, and an answer can end after the next request came (a redirect
   // followed, a resume sent as soon as a short body closed): give them back in the order they arrived.
-  std::vector<size_t> order(requests.size());
-  for (size_t i = 0; i < order.size(); ++i)
-    order[i] = i;
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return arrivals[a] < arrivals[b]; });
-  std::vector<LoggedRequest> sorted;
-  for (size_t i : order)
-    sorted.push_back(std::move(requests[i]));
-  return sorted;
+  std::stable_sort(requests.begin(), requests.end(),
+                   [](const LoggedRequest& a, const LoggedRequest& b) { return a.arrival < b.arrival; });
+  return requests;
 }
 
 std::string LoggedRequest::Header(const std::string& name) const {

@@ -18,6 +18,7 @@ namespace test_support {
 // One line of the server's request log.
 struct LoggedRequest {
   int request_number = 0;  // per path, from 1
+  int64_t arrival = 0;     // over all paths, in the order the heads arrived
   std::string method;
   std::string target;  // the raw request target: path and query
   std::string path;

@@ -11,6 +11,7 @@
 #include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/package_fetcher/download_hosts.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/wininet/wininet_response_writer.h"
@@ -19,7 +20,6 @@ namespace zorvi::installer {
 
 namespace {
 
-constexpr wchar_t kOutputFile[] = L"pref_default_overrides";
 constexpr char kOverridesFeature[] = "installer-pref-default-overrides-support";
 constexpr char kLocalServerSwitch[] = "local-pref-default-overrides-server";
 constexpr wchar_t kLocalServer[] = L"http://localhost:3001";
@@ -29,7 +29,7 @@ constexpr char kRequestPath[] = "api/prefs/?product=$1&version=$2";
 
 PrefDefaultOverridesFetcher::PrefDefaultOverridesFetcher(const base::FilePath& folder,
                                                          UICallbackRunner* ui_callback_runner)
-    : output_path_(folder.Append(kOutputFile)), downloader_(ui_callback_runner, nullptr) {}
+    : output_path_(folder.Append(kPrefDefaultOverridesFileName)), downloader_(ui_callback_runner, nullptr) {}
 
 PrefDefaultOverridesFetcher::~PrefDefaultOverridesFetcher() = default;
 

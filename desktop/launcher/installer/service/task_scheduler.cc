@@ -6,6 +6,7 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_version.h"
+#include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/task_scheduler_v1.h"
 #include "desktop/launcher/installer/service/task_scheduler_v2.h"
@@ -21,7 +22,6 @@ std::wstring GetTaskNamePrefix() {
   return base::UTF8ToWide(GetBrandingProductName()) + L" scheduled ";
 }
 
-constexpr wchar_t kLauncherFileName[] = L"launcher.exe";
 constexpr uint32_t kAutoupdateTimeLimitSeconds = 3600;
 
 }  // namespace
