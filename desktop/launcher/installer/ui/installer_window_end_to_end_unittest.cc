@@ -128,8 +128,9 @@ TEST_F(InstallerWindowEndToEndTest, WelcomeKeysOptionsAndCancel) {
   const std::wstring accepted_name = test_support::UniqueName(L"window_accepted");
   base::win::ScopedHandle accepted(CreateEventW(nullptr, TRUE, FALSE, accepted_name.c_str()));
   ASSERT_NO_FATAL_FAILURE(StartHost(L"--test-accept-event=" + accepted_name));
-  // Windows of other programs on the display may have come to the front since the host started.
-  const DriverReport welcome = Drive(L"foreground read");
+  // Windows of other programs on the display may have come to the front since the host started. Brought back, the
+  // dialog gives its focus back as it handles its activation, later on a loaded machine.
+  const DriverReport welcome = Drive(L"foreground wait-focus=" + std::to_wstring(IDC_ACCEPT_BUTTON) + L" read");
   ASSERT_EQ(IDC_ACCEPT_BUTTON, welcome.focus) << welcome.output;
   EXPECT_EQ(oracle_.Get(tags_[0], IDS_WINDOW_CAPTION), welcome.WindowText("caption"));
   EXPECT_EQ(0, welcome.WindowInteger("options_visible"));

@@ -20,6 +20,7 @@
 //                 "buttons":{..},"texts":[every child's text]}} and presses its button ID; waits until the window
 //                 has handled what the box started
 //   foreground    brings the window to the front, where keys typed on the display go
+//   wait-focus=ID waits (at most 60 s) until control ID has the window's keyboard focus
 //   wait-shown=ID waits (at most 60 s) until the main dialog's control ID is visible, e.g. the retry button of
 //                 the error page that the window's controller shows once its work has ended
 // window_driver_test_child.exe --signal=NAME [--record=FILE ARGUMENT...] writes the arguments into FILE (one line
@@ -94,6 +95,21 @@ struct Driver {
     return control && IsWindowVisible(control);
   }
 
+  int FocusId() const {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info);
+    return info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0;
+  }
+
+  // Through the window's queue, as the other waits: the focus moves as the window handles its messages.
+  bool WaitFocus(int id) const {
+    const ULONGLONG end = GetTickCount64() + 60000;
+    while (FocusId() != id && IsWindow(main) && GetTickCount64() < end)
+      RoundTrip();
+    return FocusId() == id;
+  }
+
   void ReadControl(HWND control) const {
     base::DictionaryValue line;
     line.SetInteger("control", GetDlgCtrlID(control));
@@ -134,11 +150,8 @@ struct Driver {
           ReadControl(child);
       }
     }
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof(info);
-    GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info);
     base::DictionaryValue focus;
-    focus.SetInteger("focus", info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0);
+    focus.SetInteger("focus", FocusId());
     Print(focus);
     RECT client = {};
     GetClientRect(main, &client);
@@ -286,6 +299,11 @@ int main() {
     } else if (name == L"wait-shown") {
       if (!driver.WaitShown(std::stoi(value))) {
         std::fputs("{\"error\":\"control not shown\"}\n", stdout);
+        return 2;
+      }
+    } else if (name == L"wait-focus") {
+      if (!driver.WaitFocus(std::stoi(value))) {
+        std::fputs("{\"error\":\"control not focused\"}\n", stdout);
         return 2;
       }
     } else if (name == L"foreground") {
