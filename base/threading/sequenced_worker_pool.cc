@@ -125,6 +125,11 @@ class SequencedWorkerPool::Worker : public SimpleThread {
   WorkerShutdown task_shutdown_behavior() const { return task_shutdown_behavior_; }
   bool is_processing_task() const { return is_processing_task_; }
 
+  // Guarded by the pool's lock: whether the worker runs a task that may go on past shutdown, and whether it has
+  // left the pool's loop (its thread is ending).
+  bool continuing_past_shutdown = false;
+  bool left_loop = false;
+
  private:
   Worker(scoped_refptr<SequencedWorkerPool> worker_pool, const std::string& name);
 
@@ -166,6 +171,8 @@ class SequencedWorkerPool::Inner {
   // Decides whether one more worker would help; if so, marks it as being created and returns its number.
   int PrepareToStartAdditionalThreadIfHelpful();
   bool CanShutdown() const;
+  // Every worker has left its loop, or runs a task that may go on past shutdown.
+  bool WorkersLeftOrContinuing() const;
   // Lock not held: starts the decided worker. When its thread cannot be made, the decision is undone so
   // that later posts may try again and Shutdown does not wait for a worker that never comes.
   bool FinishStartingAdditionalThread(int thread_number);
@@ -248,7 +255,8 @@ SequencedWorkerPool::Inner::Inner(SequencedWorkerPool* worker_pool, size_t max_t
       testing_observer_(observer) {}
 
 SequencedWorkerPool::Inner::~Inner() {
-  // Workers leave their loops only after Shutdown; by now every one has (they held references).
+  // Workers leave their loops only after Shutdown; by now every one has (they held references). Shutdown joined
+  // and removed those that had left by then.
   for (auto& [thread_id, worker] : threads_)
     worker->Join();
   threads_.clear();
@@ -349,6 +357,7 @@ void SequencedWorkerPool::Inner::ThreadLoop(Worker* this_worker) {
             FlowCategory(), "SequencedWorkerPool::Inner::ThreadLoop", &task.posted_from,
             trace_event::MakeTaskFlowId(task.trace_id, this), trace_event::kTaskFlowInFlags);
         const int new_thread_number = WillRunWorkerTask(task);
+        this_worker->continuing_past_shutdown = task.shutdown_behavior == CONTINUE_ON_SHUTDOWN;
         {
           AutoUnlock unlock(lock_);
           // Another worker may be able to take the next task.
@@ -368,12 +377,16 @@ void SequencedWorkerPool::Inner::ThreadLoop(Worker* this_worker) {
           this_worker->reset_running_task_info();
         }
         DidRunWorkerTask(task);
+        this_worker->continuing_past_shutdown = false;
         continue;
       }
 
       if (shutdown_called_ && blocking_shutdown_pending_task_count_ == 0) {
-        AutoUnlock unlock(lock_);
-        delete_these_outside_lock.clear();
+        {
+          AutoUnlock unlock(lock_);
+          delete_these_outside_lock.clear();
+        }
+        this_worker->left_loop = true;
         break;
       }
       if (!delete_these_outside_lock.empty()) {
@@ -479,9 +492,19 @@ bool SequencedWorkerPool::Inner::CanShutdown() const {
   return !thread_being_created_ && blocking_shutdown_thread_count_ == 0 && blocking_shutdown_pending_task_count_ == 0;
 }
 
+bool SequencedWorkerPool::Inner::WorkersLeftOrContinuing() const {
+  for (const auto& [thread_id, worker] : threads_) {
+    if (!worker->left_loop && !worker->continuing_past_shutdown)
+      return false;
+  }
+  return true;
+}
+
 void SequencedWorkerPool::Inner::Shutdown(int max_new_blocking_tasks_after_shutdown) {
   std::vector<Closure> abandoned_tasks;
+  std::vector<std::unique_ptr<Worker>> leaving_workers;
   TimeTicks wait_start;
+  bool waited = false;
   {
     AutoLock lock(lock_);
     if (shutdown_called_)
@@ -489,12 +512,12 @@ void SequencedWorkerPool::Inner::Shutdown(int max_new_blocking_tasks_after_shutd
     shutdown_called_ = true;
     max_blocking_tasks_after_shutdown_ = max_new_blocking_tasks_after_shutdown;
     has_work_cv_.Signal();
-    if (CanShutdown())
-      return;
-
-    wait_start = TimeTicks::Now();
-    if (testing_observer_)
-      testing_observer_->WillWaitForShutdown();
+    if (!CanShutdown()) {
+      waited = true;
+      wait_start = TimeTicks::Now();
+      if (testing_observer_)
+        testing_observer_->WillWaitForShutdown();
+    }
     while (!CanShutdown()) {
       if (threads_.empty() && !thread_being_created_) {
         // Every attempt to make a worker failed, so nothing would ever run the blocking tasks. Try once more;
@@ -517,8 +540,26 @@ void SequencedWorkerPool::Inner::Shutdown(int max_new_blocking_tasks_after_shutd
       }
       can_shutdown_cv_.Wait();
     }
+    // A worker's thread goes on after it left the loop (thread-local destructors, COM). The process may end as
+    // soon as Shutdown returns, and a thread still ending then can take the process's exit down with it: wait
+    // for those threads too. A worker running a task that may go on past shutdown is not waited for.
+    while (!WorkersLeftOrContinuing())
+      can_shutdown_cv_.Wait();
+    const Worker* calling_worker = Worker::GetForCurrentThread();
+    for (auto i = threads_.begin(); i != threads_.end();) {
+      if (i->second->left_loop && i->second.get() != calling_worker) {
+        leaving_workers.push_back(std::move(i->second));
+        i = threads_.erase(i);
+      } else {
+        ++i;
+      }
+    }
   }
   abandoned_tasks.clear();  // outside the lock
+  for (std::unique_ptr<Worker>& worker : leaving_workers)
+    worker->Join();
+  if (!waited)
+    return;
 
   static HistogramBase* const shutdown_delay_histogram = Histogram::FactoryTimeGet(
       "SequencedWorkerPool.ShutdownDelayTime", TimeDelta::FromMilliseconds(1), TimeDelta::FromSeconds(10), 50,

@@ -18,6 +18,7 @@
 #include "base/synchronization/waitable_event.h"
 #include "base/threading/manual_task_runner_test_util.h"
 #include "base/threading/simple_thread.h"
+#include "base/threading/thread_local_storage.h"
 #include "base/threading/thread_refusal_test_util.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/threading/trace_recording_test_util.h"
@@ -88,6 +89,9 @@ void SignalAndWait(WaitableEvent* started, WaitableEvent* release) {
   started->Signal();
   release->Wait();
 }
+
+// For posts the pool may run after the test has returned: it must not touch the test's stack.
+void TouchNothing() {}
 
 void Increment(std::atomic<int>* count) {
   ++*count;
@@ -303,24 +307,74 @@ TEST_F(SequencedWorkerPoolTest, StartedSkippableTaskBlocksShutdownButContinuable
     gate.done.Wait();
     EXPECT_EQ(gate.late_post_result.load(), 0);
     EXPECT_EQ(late_runs.load(), 0);
-    // The allowance is still there for everyone else.
-    EXPECT_TRUE(pool->PostTask(FROM_HERE, Bind(&Increment, &late_runs)));
+    // The allowance is still there for everyone else. A CONTINUE_ON_SHUTDOWN worker may still be alive to run it
+    // after this iteration has ended.
+    EXPECT_TRUE(pool->PostTask(FROM_HERE, Bind(&TouchNothing)));
   }
 }
 
 TEST_F(SequencedWorkerPoolTest, ShutdownAllowanceAcceptsThatManyBlockingPosts) {
   scoped_refptr<SequencedWorkerPool> pool(new SequencedWorkerPool(1, "AllowanceTest"));
-  std::atomic<int> runs{0};
   WaitableEvent first(true, false);
   ASSERT_TRUE(pool->PostTask(FROM_HERE, Bind(&Signal, &first)));
   first.Wait();
   pool->Shutdown(2);
-  // Every worker may have left already; what counts here is what the pool accepts.
-  EXPECT_TRUE(pool->PostTask(FROM_HERE, Bind(&Increment, &runs)));
-  EXPECT_TRUE(pool->PostTask(FROM_HERE, Bind(&Increment, &runs)));
-  EXPECT_FALSE(pool->PostTask(FROM_HERE, Bind(&Increment, &runs)));
+  // Every worker may have left already, or may run these after the test returned; what counts here is what the
+  // pool accepts.
+  EXPECT_TRUE(pool->PostTask(FROM_HERE, Bind(&TouchNothing)));
+  EXPECT_TRUE(pool->PostTask(FROM_HERE, Bind(&TouchNothing)));
+  EXPECT_FALSE(pool->PostTask(FROM_HERE, Bind(&TouchNothing)));
   pool->Shutdown(5);  // a second call changes nothing
-  EXPECT_FALSE(pool->PostTask(FROM_HERE, Bind(&Increment, &runs)));
+  EXPECT_FALSE(pool->PostTask(FROM_HERE, Bind(&TouchNothing)));
+}
+
+// Holds a worker's thread in its thread-local destructors, after the worker has left the pool's loop.
+struct ThreadEndHold {
+  WaitableEvent ending{true, false};
+  WaitableEvent release{true, false};
+  std::atomic<bool> ended{false};
+};
+
+ThreadLocalStorage::Slot g_thread_end_hold_slot;
+
+void HoldThreadEnd(void* value) {
+  auto* hold = static_cast<ThreadEndHold*>(value);
+  hold->ending.Signal();
+  hold->release.Wait();
+  hold->ended = true;
+}
+
+void SetThreadEndHold(ThreadEndHold* hold) {
+  g_thread_end_hold_slot.Set(hold);
+}
+
+void CallShutdownAndSee(SequencedWorkerPool* pool, ThreadEndHold* hold, std::atomic<bool>* returned,
+                        std::atomic<bool>* ended_at_return) {
+  pool->Shutdown(0);
+  *ended_at_return = hold->ended.load();
+  *returned = true;
+}
+
+// The process may end as soon as Shutdown returns: the threads of the workers that left must have ended by then.
+TEST_F(SequencedWorkerPoolTest, ShutdownReturnsOnceTheLeavingWorkersThreadsHaveEnded) {
+  if (!g_thread_end_hold_slot.initialized())
+    g_thread_end_hold_slot.Initialize(&HoldThreadEnd);
+  scoped_refptr<SequencedWorkerPool> pool(new SequencedWorkerPool(1, "ThreadEndTest"));
+  ThreadEndHold hold;
+  WaitableEvent set(true, false);
+  ASSERT_TRUE(pool->PostTask(FROM_HERE, Bind(&SetThreadEndHold, &hold)));
+  ASSERT_TRUE(pool->PostTask(FROM_HERE, Bind(&Signal, &set)));
+  set.Wait();
+
+  std::atomic<bool> returned{false};
+  std::atomic<bool> ended_at_return{false};
+  ClosureThread shutdown_thread(Bind(&CallShutdownAndSee, pool.get(), &hold, &returned, &ended_at_return));
+  ASSERT_TRUE(shutdown_thread.Start());
+  hold.ending.Wait();
+  EXPECT_FALSE(returned.load());
+  hold.release.Signal();
+  shutdown_thread.Join();
+  EXPECT_TRUE(ended_at_return.load());
 }
 
 // ---- Workers ----
