@@ -61,8 +61,13 @@ zorvi_fresh_prefix() {
   rm -rf "$RUN_PREFIX" "$RUN_PREFIX.new"
   cp -a "$WINDEPS/wineprefix-template" "$RUN_PREFIX.new"
   mv "$RUN_PREFIX.new" "$RUN_PREFIX"
-  # Xvfb picks a free display itself and names it once it accepts connections, so runs side by side never share
-  # one (a run that ended would take the other's display down with it).
+  zorvi_start_display
+}
+
+# An X server of this run's own, as DISPLAY, its process as XVFB_PID (zorvi_stop_wine ends it). Xvfb picks a free
+# display itself and names it once it accepts connections, so runs side by side never share one (a run that ended
+# would take the other's display down with it, and one run's windows would take the other's input focus).
+zorvi_start_display() {
   local fifo display
   fifo=$(mktemp -u "${TMPDIR:-/tmp}/zorvi-xvfb.XXXXXX")
   mkfifo "$fifo"

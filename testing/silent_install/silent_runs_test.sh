@@ -7,6 +7,9 @@ set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 . "$ROOT/tools/env.sh"
 . "$ROOT/testing/silent_install/silent_install.sh"
+# The runs show no window; in prefixes of their own, any window they did show (a console) would take the input focus
+# of the suite's display from the window tests.
+unset DISPLAY
 D=$BUILD_DIR/silent_runs
 rm -rf "$D"
 mkdir -p "$D/served"

@@ -67,10 +67,13 @@ add_test(NAME desktop_launcher_installer.silent_runs
 set_tests_properties(desktop_launcher_installer.silent_runs PROPERTIES RESOURCE_LOCK loopback_fixed_ports TIMEOUT 900
                      ENVIRONMENT "BUILD_DIR=${CMAKE_BINARY_DIR}")
 
-# A windowed host asked for its help opens a console window on the display, which can cover the installer window
-# while its tests take screenshots: these take turns with them (desktop/launcher/installer/ui/area.cmake).
+# A windowed host asked for its help, and the helper that runs the clean-up batch, open console windows on the
+# display, which take the input focus and can cover the installer window while its tests type keys and take
+# screenshots: these take turns with them (desktop/launcher/installer/ui/area.cmake).
 foreach(test InstallerEntryTest.ProbesAndEarlyRolesWriteNoLog
-             InstallerHelpTest.ConsoleShowsTheTableForTheProductTheLanguagesAndTheFeatures)
+             InstallerHelpTest.ConsoleShowsTheTableForTheProductTheLanguagesAndTheFeatures
+             UninstallBatchRunTest.OnlyTheWritersBatchRuns
+             GuardedFolderTest.WaitingVariantHandsOverOnlyWhenThePackageIsReady)
   zorvi_test_resource_lock(desktop/launcher/installer ${test} display_foreground)
 endforeach()
 
