@@ -33,8 +33,12 @@ constexpr COLORREF kTitleColor = RGB(255, 27, 44);
 constexpr COLORREF kLinkLineColor = RGB(104, 104, 104);
 constexpr COLORREF kWarningColor = RGB(255, 0, 0);
 
-// The link text read from an EN_LINK range. Only "tos" is acted on, so a longer range is simply another link.
-constexpr LONG kMaxLinkText = 64;
+// The link text read from an EN_LINK range: no link of the window's texts is longer, so a longer range is simply
+// another link.
+constexpr LONG kMaxLinkText = 256;
+
+// The terms link's target.
+constexpr wchar_t kTermsLinkTarget[] = L"tos";
 
 struct PageControl {
   int id;
@@ -166,9 +170,10 @@ void SetRangeColor(HWND control, LONG start, LONG end, COLORREF color) {
   SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
 }
 
-// Replaces each anchor <a ... href="X" ...>Y</a> by "$1X$2Y$3", and in `plain` by Y alone. An anchor missing a
-// part ends the conversion: the rest is kept as it stands.
-std::wstring ConvertLinkMarkup(const std::wstring& text, std::wstring* plain) {
+// Replaces each anchor <a ... href="X" ...>Y</a> by "$1X$2Y$3", and in `plain` by Y alone; `link_targets` maps
+// each Y to its X. An anchor missing a part ends the conversion: the rest is kept as it stands.
+std::wstring ConvertLinkMarkup(const std::wstring& text, std::wstring* plain,
+                               std::map<std::wstring, std::wstring>* link_targets) {
   std::wstring result;
   size_t position = 0;
   while (position < text.size()) {
@@ -181,8 +186,10 @@ std::wstring ConvertLinkMarkup(const std::wstring& text, std::wstring* plain) {
     if (close == std::wstring::npos)
       break;
     const std::wstring link_text = text.substr(tag_end + 1, close - tag_end - 1);
+    const std::wstring link_target = text.substr(target, target_end - target);
+    (*link_targets)[link_text] = link_target;
     result.append(text, position, anchor - position);
-    result += L"$1" + text.substr(target, target_end - target) + L"$2" + link_text + L"$3";
+    result += L"$1" + link_target + L"$2" + link_text + L"$3";
     plain->append(text, position, anchor - position);
     *plain += link_text;
     position = close + 4;
@@ -391,13 +398,16 @@ INT_PTR InstallerWindow::HandleLinkClick(const NMHDR* header) {
     return 0;
   wchar_t text[kMaxLinkText + 1] = {};
   const LONG length = link->chrg.cpMax - link->chrg.cpMin;
-  // A range longer than the buffer (or reversed) is never "tos": it is not read, only counted as a click.
+  // A range longer than the buffer (or reversed) is no link of ours: it is not read, only counted as a click.
   if (link->chrg.cpMin >= 0 && length > 0 && length <= kMaxLinkText) {
     TEXTRANGEW range = {link->chrg, text};
     SendMessageW(header->hwndFrom, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
   }
   RecordNavigation("TOS");
-  if (std::wstring(text) == L"tos")
+  // Rich edits that show a link field's result report the range of its shown text, others that of its
+  // instruction: either names the terms link.
+  const auto shown = link_targets_.find(text);
+  if (std::wstring(text) == kTermsLinkTarget || (shown != link_targets_.end() && shown->second == kTermsLinkTarget))
     ShowPage(kPageTos);
   SetWindowLongPtrW(main_dialog_, DWLP_MSGRESULT, 1);
   return 1;
@@ -966,7 +976,7 @@ void InstallerWindow::UpdateControls() {
   const bool update = status.existing_installation || status.existing_installation_traces;
   const std::wstring accept = GetLocalizedString(update ? IDS_ACCEPT_UPDATE : IDS_ACCEPT_INSTALL);
   SetControlText(IDC_ACCEPT_BUTTON, accept);
-  SetRichTextWithLinks(Control(IDC_WELCOME_TEXT), GetLocalizedString(IDS_WELCOME_TERMS, accept));
+  link_targets_ = SetRichTextWithLinks(Control(IDC_WELCOME_TEXT), GetLocalizedString(IDS_WELCOME_TERMS, accept));
   set_shield(IDC_ACCEPT_BUTTON);
   set_shield(IDC_RETRY_BUTTON);
 
@@ -1106,11 +1116,12 @@ void InstallerWindow::SetComboText(HWND combo, const std::wstring& text) {
   SetWindowTextW(combo, text.c_str());
 }
 
-void InstallerWindow::SetRichTextWithLinks(HWND control, const std::wstring& text) {
+std::map<std::wstring, std::wstring> InstallerWindow::SetRichTextWithLinks(HWND control, const std::wstring& text) {
+  std::map<std::wstring, std::wstring> link_targets;
   if (!control)
-    return;
+    return link_targets;
   std::wstring plain;
-  const std::wstring converted = ConvertLinkMarkup(text, &plain);
+  const std::wstring converted = ConvertLinkMarkup(text, &plain, &link_targets);
   SetWindowTextW(control, converted.c_str());
   const size_t first = converted.find(L"$1");
   const size_t last = first == std::wstring::npos ? first : converted.find(L"$3", first);
@@ -1133,6 +1144,7 @@ void InstallerWindow::SetRichTextWithLinks(HWND control, const std::wstring& tex
     LOG(WARNING) << "The rich edit control dropped the text's links; showing them as plain text";
     SetWindowTextW(control, plain.c_str());
   }
+  return link_targets;
 }
 
 }  // namespace zorvi::installer

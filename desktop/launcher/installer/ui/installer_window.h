@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -71,8 +72,9 @@ class InstallerWindow : public Settings::Observer {
 
   // The statistics name of a page; "invalid" for any other value.
   static const char* PageTypeToString(int page);
-  // Sets `text` on a rich-edit control, each <a href="X">Y</a> anchor becoming a link to X shown as Y.
-  static void SetRichTextWithLinks(HWND control, const std::wstring& text);
+  // Sets `text` on a rich-edit control, each <a href="X">Y</a> anchor becoming a link to X shown as Y; returns
+  // each link's shown text Y mapped to its target X.
+  static std::map<std::wstring, std::wstring> SetRichTextWithLinks(HWND control, const std::wstring& text);
   // `child`'s rectangle in `parent`'s client coordinates.
   static RECT GetChildRect(HWND parent, HWND child);
   // The selected item's text of a combo box, else the text of its edit field.
@@ -160,6 +162,8 @@ class InstallerWindow : public Settings::Observer {
   int current_page_ = kPageNone;
   HWND tooltip_ = nullptr;
   std::unordered_map<HWND, ControlBackground> control_backgrounds_;
+  // The welcome text's links: shown text to target.
+  std::map<std::wstring, std::wstring> link_targets_;
   InstallerStats* const stats_;
   std::unique_ptr<InstallerStats> page_entry_;
   // Set while the code itself refills or retypes the folder list: the combo reports such changes as edits too.

@@ -316,21 +316,32 @@ struct LinkRow {
   bool opens_terms;
 };
 
-// A click on any link records "TOS"; only the link reading "tos" opens the terms. A range longer than any link
-// (or reversed) reads nothing rather than past the buffer.
+// A click on any link records "TOS"; only the terms link opens the terms, whether the rich edit reports the range
+// of its target "tos" or of its shown text. A range longer than any link (or reversed) reads nothing rather than
+// past the buffer.
 TEST_F(InstallerWindowTest, OnlyTheTermsLinkOpensTheTerms) {
   MakeWindow(RunKind::kInstall);
   const HWND welcome = Control(IDC_WELCOME_TEXT);
-  const std::wstring text = L"read tos or TOS or " + std::wstring(200, L'x') + L" tos";
+  // The terms link's shown text, as the welcome text's anchor gives it.
+  const std::wstring markup = GetLocalizedString(IDS_WELCOME_TERMS);
+  const size_t shown_at = markup.find(L'>', markup.find(L"href=\"tos\"")) + 1;
+  const std::wstring shown = markup.substr(shown_at, markup.find(L"</a>", shown_at) - shown_at);
+  ASSERT_FALSE(shown.empty());
+  const std::wstring text = L"read tos or TOS or " + std::wstring(300, L'x') + L" tos " + shown + L" " +
+                            shown.substr(1);
   SetWindowTextW(welcome, text.c_str());
-  const LONG last_tos = static_cast<LONG>(text.size() - 3);
+  const LONG last_tos = static_cast<LONG>(text.rfind(L" tos ") + 1);
+  const LONG shown_from = static_cast<LONG>(text.size() - 2 * shown.size());
+  const LONG shown_to = shown_from + static_cast<LONG>(shown.size());
   const LinkRow rows[] = {
       {"other text", {0, 4}, false},
       {"upper case", {12, 15}, false},
       {"reversed", {8, 5}, false},
       {"longer than a link", {0, static_cast<LONG>(text.size())}, false},
+      {"part of the shown text", {shown_to + 1, static_cast<LONG>(text.size())}, false},
       {"tos", {5, 8}, true},
       {"tos after a long text", {last_tos, last_tos + 3}, true},
+      {"the terms link's shown text", {shown_from, shown_to}, true},
   };
   for (const LinkRow& row : rows) {
     SCOPED_TRACE(row.name);

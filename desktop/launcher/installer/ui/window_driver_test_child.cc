@@ -85,14 +85,21 @@ struct Driver {
     SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
   }
 
+  // Round trips through the window's queue until `condition` holds, the window is gone or a minute has passed:
+  // what is waited for changes as the window handles its messages. Whether `condition` holds at the end.
+  template <typename Condition>
+  bool WaitUntil(Condition condition) const {
+    const ULONGLONG end = GetTickCount64() + 60000;
+    while (!condition() && IsWindow(main) && GetTickCount64() < end)
+      RoundTrip();
+    return condition();
+  }
+
   // Wine delivers no show event of another process's window (an out-of-context EVENT_OBJECT_SHOW hook is made
   // but never called), so this goes through the window's queue, as the box wait does, until the control shows.
   bool WaitShown(int id) const {
     const HWND control = GetDlgItem(main, id);
-    const ULONGLONG end = GetTickCount64() + 60000;
-    while (control && !IsWindowVisible(control) && IsWindow(main) && GetTickCount64() < end)
-      RoundTrip();
-    return control && IsWindowVisible(control);
+    return control && WaitUntil([control] { return IsWindowVisible(control) != FALSE; });
   }
 
   int FocusId() const {
@@ -102,12 +109,8 @@ struct Driver {
     return info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0;
   }
 
-  // Through the window's queue, as the other waits: the focus moves as the window handles its messages.
   bool WaitFocus(int id) const {
-    const ULONGLONG end = GetTickCount64() + 60000;
-    while (FocusId() != id && IsWindow(main) && GetTickCount64() < end)
-      RoundTrip();
-    return FocusId() == id;
+    return WaitUntil([this, id] { return FocusId() == id; });
   }
 
   void ReadControl(HWND control) const {
