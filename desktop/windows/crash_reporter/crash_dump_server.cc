@@ -1,6 +1,7 @@
 #include "desktop/windows/crash_reporter/crash_dump_server.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 #include <utility>
@@ -18,6 +19,8 @@ static_assert(kDumpRequestWaitFlags == 0x14 && WT_EXECUTEONLYONCE == 8);
 // How long destruction waits for the pipe's steps to notice it: 100 rounds of 10 ms.
 constexpr int kStopRounds = 100;
 constexpr DWORD kStopRoundMs = 10;
+
+std::atomic<void (*)()> g_exit_step_end_hook{nullptr};
 constexpr wchar_t kPtimeName[] = L"ptime";
 
 uint64_t FileTimeValue(const FILETIME& time) {
@@ -147,6 +150,12 @@ CrashDumpServer::~CrashDumpServer() {
     clients.swap(clients_);
   }
   clients.clear();  // each waits for its own running callbacks
+  // Exit steps whose records had left the list before: they still use this object until they end.
+  {
+    base::AutoLock lock(lock_);
+    while (exit_steps_running_ > 0)
+      exit_steps_done_.Wait();
+  }
   if (server_alive_mutex_.IsValid())
     ReleaseMutex(server_alive_mutex_.Get());
   server_alive_mutex_.Close();
@@ -493,9 +502,22 @@ void CrashDumpServer::HandleClientExited(CrashClientRecord* client) {
     if (!removed)
       return;
     process_wait = std::exchange(client->process_wait_, nullptr);
+    ++exit_steps_running_;
   }
   UnregisterWaitEx(process_wait, nullptr);  // this callback runs inside that wait: never wait for it
   // Both waits are gone, so the record's destruction has nothing left to wait for.
+  removed.reset();
+  if (void (*hook)() = g_exit_step_end_hook.load(std::memory_order_acquire))
+    hook();
+  // The destructor may go on once the count is zero: nothing of this object is used after the lock is let go.
+  base::AutoLock lock(lock_);
+  if (--exit_steps_running_ == 0)
+    exit_steps_done_.Broadcast();
+}
+
+// static
+void CrashDumpServer::SetExitStepEndHookForTesting(void (*hook)()) {
+  g_exit_step_end_hook.store(hook, std::memory_order_release);
 }
 
 }  // namespace installer

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/synchronization/condition_variable.h"
 #include "base/synchronization/lock.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/crash_pipe_protocol.h"
@@ -126,6 +127,9 @@ class CrashDumpServer {
 
   State state() const { return state_; }
 
+  // Called by each client's exit step once it has destroyed the client's record, before the destructor may go on.
+  static void SetExitStepEndHookForTesting(void (*hook)());
+
  private:
   static void CALLBACK OnPipeEvent(void* context, BOOLEAN timed_out);
   static void CALLBACK OnDumpRequest(void* context, BOOLEAN timed_out);
@@ -167,6 +171,10 @@ class CrashDumpServer {
 
   base::Lock lock_;  // guards clients_, shutting_down_, the wait slots and the connect callback's lookup
   std::vector<std::unique_ptr<CrashClientRecord>> clients_;
+  // Exit steps that took their record off the list and are still destroying it, which reaches this server: the
+  // destructor waits until none is left. Guarded by the lock.
+  int exit_steps_running_ = 0;
+  base::ConditionVariable exit_steps_done_{&lock_};
   // Set under the lock; the pipe steps also read it without.
   std::atomic<bool> shutting_down_{false};
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cwchar>
 #include <memory>
 #include <mutex>
@@ -129,6 +130,52 @@ TEST_F(CrashDumpServerTest, ClientsThatComeAndGoLeaveNoHandlesBehind) {
     EXPECT_EQ(static_cast<size_t>(kChildren * kRegistrationsEach), server.connected().size());
   }
   EXPECT_EQ(handles_before, test_support::CountOpenHandles());
+}
+
+// Holds a client's exit step after it destroyed the record, where it still uses the server.
+struct ExitStepHold {
+  base::win::ScopedHandle entered{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  base::win::ScopedHandle release{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  std::atomic<bool> ended{false};
+};
+ExitStepHold* g_exit_step_hold = nullptr;
+
+void HoldExitStep() {
+  SetEvent(g_exit_step_hold->entered.Get());
+  WaitForSingleObject(g_exit_step_hold->release.Get(), INFINITE);
+  g_exit_step_hold->ended = true;
+}
+
+// A client that exits just before the server goes: the server's destruction waits for the client's exit step,
+// which goes on using the server after the record is gone.
+TEST_F(CrashDumpServerTest, DestructionWaitsForTheExitStepsOfItsClients) {
+  ExitStepHold hold;
+  g_exit_step_hold = &hold;
+  CrashDumpServer::SetExitStepEndHookForTesting(&HoldExitStep);
+  RecordingCrashServer server;
+  ASSERT_TRUE(server.Start());
+  ASSERT_EQ(0u, RunPipeClient(L"register-many", server.pipe_name(), L"1"));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hold.entered.Get(), kHangWaitMs));
+
+  std::atomic<bool> returned{false}, ended_at_return{false};
+  std::thread destroy([&] {
+    server.Destroy();
+    ended_at_return = hold.ended.load();
+    returned = true;
+  });
+  // The pipe goes early in the destruction, before the wait for the exit steps.
+  const ULONGLONG deadline = GetTickCount64() + kHangWaitMs;
+  bool pipe_gone = false;
+  while (!(pipe_gone = !WaitNamedPipeW(server.pipe_name().c_str(), 1) && GetLastError() == ERROR_FILE_NOT_FOUND) &&
+         GetTickCount64() < deadline) {
+    SwitchToThread();
+  }
+  EXPECT_TRUE(pipe_gone);
+  EXPECT_FALSE(returned.load());
+  SetEvent(hold.release.Get());
+  destroy.join();
+  CrashDumpServer::SetExitStepEndHookForTesting(nullptr);
+  EXPECT_TRUE(ended_at_return.load());
 }
 
 TEST_F(CrashDumpServerTest, ADestroyedServerEndsItsClientsRequestsAtOnce) {
