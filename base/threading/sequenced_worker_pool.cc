@@ -503,8 +503,7 @@ bool SequencedWorkerPool::Inner::WorkersLeftOrContinuing() const {
 void SequencedWorkerPool::Inner::Shutdown(int max_new_blocking_tasks_after_shutdown) {
   std::vector<Closure> abandoned_tasks;
   std::vector<std::unique_ptr<Worker>> leaving_workers;
-  TimeTicks wait_start;
-  bool waited = false;
+  TimeTicks wait_start;  // stays null when Shutdown had nothing to wait for
   {
     AutoLock lock(lock_);
     if (shutdown_called_)
@@ -513,7 +512,6 @@ void SequencedWorkerPool::Inner::Shutdown(int max_new_blocking_tasks_after_shutd
     max_blocking_tasks_after_shutdown_ = max_new_blocking_tasks_after_shutdown;
     has_work_cv_.Signal();
     if (!CanShutdown()) {
-      waited = true;
       wait_start = TimeTicks::Now();
       if (testing_observer_)
         testing_observer_->WillWaitForShutdown();
@@ -558,7 +556,7 @@ void SequencedWorkerPool::Inner::Shutdown(int max_new_blocking_tasks_after_shutd
   abandoned_tasks.clear();  // outside the lock
   for (std::unique_ptr<Worker>& worker : leaving_workers)
     worker->Join();
-  if (!waited)
+  if (wait_start.is_null())
     return;
 
   static HistogramBase* const shutdown_delay_histogram = Histogram::FactoryTimeGet(

@@ -19,9 +19,10 @@ static_assert(kDumpRequestWaitFlags == 0x14 && WT_EXECUTEONLYONCE == 8);
 // How long destruction waits for the pipe's steps to notice it: 100 rounds of 10 ms.
 constexpr int kStopRounds = 100;
 constexpr DWORD kStopRoundMs = 10;
-
-std::atomic<void (*)()> g_exit_step_end_hook{nullptr};
 constexpr wchar_t kPtimeName[] = L"ptime";
+
+// Set by tests only (SetExitStepEndHookForTesting).
+std::atomic<void (*)()> g_exit_step_end_hook{nullptr};
 
 uint64_t FileTimeValue(const FILETIME& time) {
   return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
