@@ -25,6 +25,23 @@ CommandLine* g_current_process_command_line = nullptr;
 // Counts the plain arguments moved to make room for switches (tests only).
 size_t* g_moved_argument_counter = nullptr;
 
+using CommandLineToArgvWFunction = LPWSTR*(WINAPI*)(LPCWSTR, int*);
+
+// From Windows 8.1 on the shell's core library holds CommandLineToArgvW (the shell's own export forwards
+// there). Taken from there, splitting a command line spares a process that shows nothing, such as a version
+// probe, the shell library and the windowing system it loads; older systems have only the shell's.
+CommandLineToArgvWFunction GetCommandLineToArgvW() {
+  static const CommandLineToArgvWFunction function = [] {
+    if (HMODULE core = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+      if (FARPROC found = GetProcAddress(core, "CommandLineToArgvW"))
+        return reinterpret_cast<CommandLineToArgvWFunction>(reinterpret_cast<void*>(found));
+      FreeLibrary(core);
+    }
+    return &::CommandLineToArgvW;
+  }();
+  return function;
+}
+
 // The characters that split or escape an argument: it must be quoted when it holds one of them. A tab
 // separates arguments as a blank does; with `quote_placeholders` the percent sign of "%1" counts too.
 bool NeedsQuoting(const std::wstring& argument, bool quote_placeholders) {
@@ -147,7 +164,7 @@ void CommandLine::ParseCommandLineString(const StringType& command_line) {
     return;
 
   int count = 0;
-  wchar_t** arguments = CommandLineToArgvW(trimmed.c_str(), &count);
+  wchar_t** arguments = GetCommandLineToArgvW()(trimmed.c_str(), &count);
   if (!arguments) {
     PLOG(ERROR) << "CommandLineToArgvW failed on command line: " << trimmed;
     return;

@@ -23,4 +23,34 @@ set(ZORVI_SYSTEM_LIBS
     kernel32 user32 gdi32 gdiplus advapi32 shell32 shlwapi ole32 oleaut32 uuid comctl32 comdlg32 version
     winmm psapi wininet crypt32 wintrust rpcrt4 userenv secur32 netapi32 msimg32 ws2_32 dbghelp uxtheme)
 
+# The product library loads every system DLL but the process's own basics at the first call into it: a version
+# probe, which other installer processes wait for, then loads no windowing, network or security packages, and
+# each role loads only what it uses. zorvi_delay_load(<target>) links <target> against import libraries that do
+# so, made from the toolchain's own (tools/make-delay-import-libs.sh).
+set(ZORVI_DELAY_LOADED_LIBS ${ZORVI_SYSTEM_LIBS})
+list(REMOVE_ITEM ZORVI_DELAY_LOADED_LIBS kernel32 advapi32 uuid)
+set(ZORVI_DELAY_LIB_DIR ${CMAKE_BINARY_DIR}/delay_import_libs)
+set(delay_libs ${ZORVI_DELAY_LOADED_LIBS})
+list(TRANSFORM delay_libs REPLACE "(.+)" "${ZORVI_DELAY_LIB_DIR}/lib\\1.a")
+add_custom_command(OUTPUT ${delay_libs}
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tools/make-delay-import-libs.sh ${ZORVI_DELAY_LIB_DIR} ${ZORVI_DELAY_LOADED_LIBS}
+    DEPENDS ${CMAKE_SOURCE_DIR}/tools/make-delay-import-libs.sh
+    COMMENT "Making the delay-loading import libraries")
+add_custom_target(delay_import_libs DEPENDS ${delay_libs})
+set(ZORVI_DELAY_LIBS ${delay_libs})
+function(zorvi_delay_load target)
+  # Searched before the toolchain's folder, so every system library named on the link line, the dependencies'
+  # too, resolves here.
+  target_link_directories(${target} BEFORE PRIVATE ${ZORVI_DELAY_LIB_DIR})
+  add_dependencies(${target} delay_import_libs)
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${ZORVI_DELAY_LIBS})
+endfunction()
+
+# zorvi_page_aligned(<target>): the sections of <target> start on page boundaries in the file as in memory, so
+# the loader maps them instead of reading each one whole at every start (the host's resources carry the whole
+# library).
+function(zorvi_page_aligned target)
+  target_link_options(${target} PRIVATE -Wl,--file-alignment,4096)
+endfunction()
+
 find_package(GTest REQUIRED CONFIG)

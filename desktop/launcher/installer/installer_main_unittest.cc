@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <algorithm>
+#include <cwctype>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -336,6 +340,66 @@ TEST(InstallerEntryTest, LibraryExportsTheEntryAndImportsOnlySystemLibraries) {
     EXPECT_TRUE(base::PathExists(base::FilePath(system_folder).Append(library))) << line;
   }
   EXPECT_GT(imports, 0);
+}
+
+// Installer processes wait for the answer of every probe they start, so a probe loads none of the windowing,
+// shell, network or security libraries that the roles use. The libraries are those its debugger sees loaded.
+TEST(InstallerEntryTest, ProbeLoadsNoWindowingShellOrNetworkLibrary) {
+  test_support::ScopedTestFolder folder(L"ProbeLibraries");
+  const StagedHost host{base::FilePath(folder.path())};
+  std::wstring command_line = L"\"" + host.executable().value() + L"\" --version";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE,
+                             DEBUG_ONLY_THIS_PROCESS | DETACHED_PROCESS, nullptr, nullptr, &startup, &process));
+  const base::win::ScopedHandle process_handle(process.hProcess);
+  const base::win::ScopedHandle thread_handle(process.hThread);
+  std::vector<std::wstring> loaded;
+  for (bool running = true; running;) {
+    DEBUG_EVENT event = {};
+    if (!WaitForDebugEvent(&event, 60000)) {
+      TerminateProcess(process.hProcess, 1);
+      FAIL() << "the probe did not end";
+    }
+    DWORD continuation = DBG_CONTINUE;
+    switch (event.dwDebugEventCode) {
+      case CREATE_PROCESS_DEBUG_EVENT:
+        CloseHandle(event.u.CreateProcessInfo.hFile);
+        break;
+      case LOAD_DLL_DEBUG_EVENT:
+        if (event.u.LoadDll.hFile) {
+          wchar_t path[MAX_PATH * 2] = {};
+          if (GetFinalPathNameByHandleW(event.u.LoadDll.hFile, path, static_cast<DWORD>(std::size(path)), 0)) {
+            std::wstring name = base::FilePath(path).BaseName().value();
+            std::transform(name.begin(), name.end(), name.begin(), towlower);
+            loaded.push_back(name);
+          }
+          CloseHandle(event.u.LoadDll.hFile);
+        }
+        break;
+      case EXCEPTION_DEBUG_EVENT:
+        // The loader's first breakpoint is the debugger's; anything else is the probe's own to handle.
+        if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
+          continuation = DBG_EXCEPTION_NOT_HANDLED;
+        break;
+      case EXIT_PROCESS_DEBUG_EVENT:
+        running = false;
+        break;
+    }
+    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continuation);
+  }
+  DWORD exit_code = 1;
+  GetExitCodeProcess(process.hProcess, &exit_code);
+  EXPECT_EQ(0u, exit_code);
+  const auto was_loaded = [&](const wchar_t* library) {
+    return std::find(loaded.begin(), loaded.end(), library) != loaded.end();
+  };
+  ASSERT_TRUE(was_loaded(L"zorvi.dll")) << "the debugger saw the library load";
+  for (const wchar_t* library : {L"user32.dll", L"gdi32.dll", L"shell32.dll", L"comctl32.dll", L"ole32.dll",
+                                 L"wininet.dll", L"secur32.dll", L"crypt32.dll", L"wintrust.dll"}) {
+    EXPECT_FALSE(was_loaded(library)) << base::WideToUTF8(library);
+  }
 }
 
 }  // namespace
