@@ -65,6 +65,9 @@ stop_prefix() {
   . "$WINDEPS/wine.env"
   TMPDIR="$1/.server-tmp" WINEPREFIX="$1" "$WINESERVER" -k 2>/dev/null || true
   TMPDIR="$1/.server-tmp" WINEPREFIX="$1" timeout 30 "$WINESERVER" -w 2>/dev/null || true
+  # A program still starting when the server went (the clean-up batch's process listing) would wait for it for
+  # good.
+  zorvi_kill_prefix_processes "$1"
 }
 
 # start_server ROOT DIR [FAULTS]: the update-service stand-in on localhost:3000 (the local statistics server's
