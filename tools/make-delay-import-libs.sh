@@ -1,17 +1,18 @@
 #!/bin/bash
-# make-delay-import-libs.sh OUT_DIR LIB...: for each system import library LIB, writes OUT_DIR/libLIB.a, which
-# imports the same functions of the same DLL delay-loaded: the DLL is loaded at the first call of one of them,
-# not when the module that links it loads. The static members of the original (GUID constants, inline helpers)
-# are kept; its data imports, which cannot be delay-loaded, are left out, so a module that used one would fail
-# to link rather than load wrongly.
+# make-delay-import-libs.sh CC OUT_DIR LIB...: for each system import library LIB of the cross compiler CC, writes
+# OUT_DIR/libLIB.a, which imports the same functions of the same DLL delay-loaded: the DLL is loaded at the first
+# call of one of them, not when the module that links it loads. The static members of the original (GUID
+# constants, inline helpers) are kept; its data imports, which cannot be delay-loaded, are left out, so a module
+# that used one would fail to link rather than load wrongly.
 set -euo pipefail
-out=${1:?usage: make-delay-import-libs.sh OUT_DIR LIB...}; shift
+usage="usage: make-delay-import-libs.sh CC OUT_DIR LIB..."
+cc=${1:?$usage}; out=${2:?$usage}; shift 2
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 for lib in "$@"; do
-  original=$(x86_64-w64-mingw32-gcc -print-file-name="lib$lib.a")
+  original=$("$cc" -print-file-name="lib$lib.a")
   [ -f "$original" ] || { echo "no import library for $lib" >&2; exit 1; }
   dll=$(x86_64-w64-mingw32-dlltool --identify "$original")
   # Functions have both an import pointer and a thunk; data has only the pointer.
