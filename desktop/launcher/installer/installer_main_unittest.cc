@@ -20,6 +20,7 @@
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time.h"
+#include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/launcher/installer/installer_host_test_util.h"
 #include "desktop/launcher/installer/installer_test_util.h"
@@ -342,25 +343,31 @@ TEST(InstallerEntryTest, LibraryExportsTheEntryAndImportsOnlySystemLibraries) {
   EXPECT_GT(imports, 0);
 }
 
-// Installer processes wait for the answer of every probe they start, so a probe loads none of the windowing,
-// shell, network or security libraries that the roles use. The libraries are those its debugger sees loaded.
-TEST(InstallerEntryTest, ProbeLoadsNoWindowingShellOrNetworkLibrary) {
-  test_support::ScopedTestFolder folder(L"ProbeLibraries");
-  const StagedHost host{base::FilePath(folder.path())};
-  std::wstring command_line = L"\"" + host.executable().value() + L"\" --version";
+// Runs the staged host with `arguments` (TEMP and TMP as StagedHost::Run sets them) under this process as its
+// debugger: the full paths of the libraries it loaded, lower-case, in order; its exit code goes to `exit_code`.
+std::vector<std::wstring> LibrariesLoadedBy(const StagedHost& host, const std::wstring& arguments,
+                                            DWORD* exit_code) {
+  std::vector<std::wstring> loaded;
+  std::wstring command_line = L"\"" + host.executable().value() + L"\" " + arguments;
+  std::wstring environment = test::EnvironmentWith(
+      {{L"TEMP", host.temp_folder().value()}, {L"TMP", host.temp_folder().value()}});
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  ASSERT_TRUE(CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE,
-                             DEBUG_ONLY_THIS_PROCESS | DETACHED_PROCESS, nullptr, nullptr, &startup, &process));
+  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE,
+                      DEBUG_ONLY_THIS_PROCESS | DETACHED_PROCESS | CREATE_UNICODE_ENVIRONMENT, environment.data(),
+                      host.folder().value().c_str(), &startup, &process)) {
+    ADD_FAILURE() << "CreateProcess: " << GetLastError();
+    return loaded;
+  }
   const base::win::ScopedHandle process_handle(process.hProcess);
   const base::win::ScopedHandle thread_handle(process.hThread);
-  std::vector<std::wstring> loaded;
   for (bool running = true; running;) {
     DEBUG_EVENT event = {};
     if (!WaitForDebugEvent(&event, 60000)) {
       TerminateProcess(process.hProcess, 1);
-      FAIL() << "the probe did not end";
+      ADD_FAILURE() << "the run did not end";
+      return loaded;
     }
     DWORD continuation = DBG_CONTINUE;
     switch (event.dwDebugEventCode) {
@@ -371,7 +378,7 @@ TEST(InstallerEntryTest, ProbeLoadsNoWindowingShellOrNetworkLibrary) {
         if (event.u.LoadDll.hFile) {
           wchar_t path[MAX_PATH * 2] = {};
           if (GetFinalPathNameByHandleW(event.u.LoadDll.hFile, path, static_cast<DWORD>(std::size(path)), 0)) {
-            std::wstring name = base::FilePath(path).BaseName().value();
+            std::wstring name = path;
             std::transform(name.begin(), name.end(), name.begin(), towlower);
             loaded.push_back(name);
           }
@@ -379,7 +386,7 @@ TEST(InstallerEntryTest, ProbeLoadsNoWindowingShellOrNetworkLibrary) {
         }
         break;
       case EXCEPTION_DEBUG_EVENT:
-        // The loader's first breakpoint is the debugger's; anything else is the probe's own to handle.
+        // The loader's first breakpoint is the debugger's; anything else is the program's own to handle.
         if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
           continuation = DBG_EXCEPTION_NOT_HANDLED;
         break;
@@ -389,17 +396,69 @@ TEST(InstallerEntryTest, ProbeLoadsNoWindowingShellOrNetworkLibrary) {
     }
     ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continuation);
   }
+  GetExitCodeProcess(process.hProcess, exit_code);
+  return loaded;
+}
+
+bool Loaded(const std::vector<std::wstring>& paths, const std::wstring& file_name) {
+  return std::any_of(paths.begin(), paths.end(), [&](const std::wstring& path) {
+    return base::FilePath(path).BaseName().value() == file_name;
+  });
+}
+
+// Installer processes wait for the answer of every probe they start, so a probe loads none of the windowing,
+// shell, network or security libraries that the roles use.
+TEST(InstallerEntryTest, ProbeLoadsNoWindowingShellOrNetworkLibrary) {
+  test_support::ScopedTestFolder folder(L"ProbeLibraries");
+  const StagedHost host{base::FilePath(folder.path())};
   DWORD exit_code = 1;
-  GetExitCodeProcess(process.hProcess, &exit_code);
+  const std::vector<std::wstring> loaded = LibrariesLoadedBy(host, L"--version", &exit_code);
   EXPECT_EQ(0u, exit_code);
-  const auto was_loaded = [&](const wchar_t* library) {
-    return std::find(loaded.begin(), loaded.end(), library) != loaded.end();
-  };
-  ASSERT_TRUE(was_loaded(L"zorvi.dll")) << "the debugger saw the library load";
+  ASSERT_TRUE(Loaded(loaded, L"zorvi.dll")) << "the debugger saw the library load";
   for (const wchar_t* library : {L"user32.dll", L"gdi32.dll", L"shell32.dll", L"comctl32.dll", L"ole32.dll",
                                  L"wininet.dll", L"secur32.dll", L"crypt32.dll", L"wintrust.dll"}) {
-    EXPECT_FALSE(was_loaded(library)) << base::WideToUTF8(library);
+    EXPECT_FALSE(Loaded(loaded, library)) << base::WideToUTF8(library);
   }
+}
+
+// The library loads most system libraries at their first use, by name. An installer runs from a downloads
+// folder, where a page may have dropped files under those names: they are never loaded, the system's are. Windows
+// looks for a library that is not one of its known ones in the program's folder first; wine prefers its own
+// libraries unless its settings for the program say otherwise, so the host runs under a name of its own that
+// prefers files found on the search path. The names are libraries that wine's own libraries do not load by name
+// themselves in this run (its windowing and shell libraries load the theme, shell helper and multimedia
+// libraries that way; Windows takes those from its system folder).
+TEST(InstallerEntryTest, LibrariesLoadedOnFirstUseComeFromTheSystemFolder) {
+  test_support::ScopedTestFolder folder(L"PlantedLibraries");
+  const std::wstring host_name = L"planted_libraries_installer.exe";
+  const StagedHost host{base::FilePath(folder.path()), host_name};
+  const std::wstring settings = L"Software\\Wine\\AppDefaults\\" + host_name;
+  base::win::RegKey overrides;
+  ASSERT_EQ(ERROR_SUCCESS,
+            overrides.Create(HKEY_CURRENT_USER, (settings + L"\\DllOverrides").c_str(), KEY_ALL_ACCESS));
+  const std::vector<std::wstring> planted = {L"version",  L"oleaut32", L"wininet", L"secur32",
+                                             L"userenv",  L"crypt32",  L"wintrust", L"msimg32"};
+  for (const std::wstring& name : planted) {
+    ASSERT_TRUE(
+        base::CopyFile(test::TestProgram(L"path_service_test_dll.dll"), host.folder().Append(name + L".dll")));
+    ASSERT_EQ(ERROR_SUCCESS, overrides.WriteValue(name.c_str(), L"native,builtin"));
+  }
+  const InstallationsHeld held(host.folder());
+  DWORD exit_code = 1;
+  const std::vector<std::wstring> loaded = LibrariesLoadedBy(host, L"--silent" QUICK_SILENT, &exit_code);
+  overrides.Close();
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_CURRENT_USER, settings.c_str()));
+  std::wstring host_folder = host.folder().value();
+  std::transform(host_folder.begin(), host_folder.end(), host_folder.begin(), towlower);
+  for (const std::wstring& path : loaded) {
+    const std::wstring name = base::FilePath(path).RemoveExtension().BaseName().value();
+    if (std::find(planted.begin(), planted.end(), name) != planted.end()) {
+      EXPECT_EQ(std::wstring::npos, path.find(host_folder)) << base::WideToUTF8(path);
+    }
+  }
+  // The library's version queries load it: without the library's own search, the planted copy came instead.
+  EXPECT_TRUE(Loaded(loaded, L"version.dll"));
+  EXPECT_EQ(1u, exit_code) << "the refused package address ends the silent run with 1";
 }
 
 }  // namespace
