@@ -43,6 +43,8 @@ function(zorvi_delay_load target)
   # Searched before the toolchain's folder, so every system library named on the link line, the dependencies'
   # too, resolves here.
   target_link_directories(${target} BEFORE PRIVATE ${ZORVI_DELAY_LIB_DIR})
+  # A DLL loaded on first use comes from the system folder only: the loader's hook comes with the libraries.
+  target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/host/system_library_loading.cc)
   add_dependencies(${target} delay_import_libs)
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${ZORVI_DELAY_LIBS})
 endfunction()

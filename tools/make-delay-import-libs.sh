@@ -16,9 +16,9 @@ for lib in "$@"; do
   [ -f "$original" ] || { echo "no import library for $lib" >&2; exit 1; }
   dll=$(x86_64-w64-mingw32-dlltool --identify "$original")
   # Functions have both an import pointer and a thunk; data has only the pointer.
-  x86_64-w64-mingw32-nm "$original" | awk '$2 == "I" && $3 ~ /^__imp_/ { sub(/^__imp_/, "", $3); print $3 }' |
-      sort -u > "$work/pointers"
-  x86_64-w64-mingw32-nm "$original" | awk '$2 == "T" { print $3 }' | sort -u > "$work/thunks"
+  x86_64-w64-mingw32-nm "$original" > "$work/symbols"
+  awk '$2 == "I" && $3 ~ /^__imp_/ { sub(/^__imp_/, "", $3); print $3 }' "$work/symbols" | sort -u > "$work/pointers"
+  awk '$2 == "T" { print $3 }' "$work/symbols" | sort -u > "$work/thunks"
   { echo "LIBRARY $dll"; echo "EXPORTS"; comm -12 "$work/pointers" "$work/thunks"; } > "$work/$lib.def"
   rm -f "$out/lib$lib.a"
   x86_64-w64-mingw32-dlltool --def "$work/$lib.def" --dllname "$dll" --output-delaylib "$out/lib$lib.a"

@@ -343,6 +343,11 @@ TEST(InstallerEntryTest, LibraryExportsTheEntryAndImportsOnlySystemLibraries) {
   EXPECT_GT(imports, 0);
 }
 
+std::wstring Lowered(std::wstring text) {
+  std::transform(text.begin(), text.end(), text.begin(), towlower);
+  return text;
+}
+
 // Runs the staged host with `arguments` (TEMP and TMP as StagedHost::Run sets them) under this process as its
 // debugger: the full paths of the libraries it loaded, lower-case, in order; its exit code goes to `exit_code`.
 std::vector<std::wstring> LibrariesLoadedBy(const StagedHost& host, const std::wstring& arguments,
@@ -377,11 +382,8 @@ std::vector<std::wstring> LibrariesLoadedBy(const StagedHost& host, const std::w
       case LOAD_DLL_DEBUG_EVENT:
         if (event.u.LoadDll.hFile) {
           wchar_t path[MAX_PATH * 2] = {};
-          if (GetFinalPathNameByHandleW(event.u.LoadDll.hFile, path, static_cast<DWORD>(std::size(path)), 0)) {
-            std::wstring name = path;
-            std::transform(name.begin(), name.end(), name.begin(), towlower);
-            loaded.push_back(name);
-          }
+          if (GetFinalPathNameByHandleW(event.u.LoadDll.hFile, path, static_cast<DWORD>(std::size(path)), 0))
+            loaded.push_back(Lowered(path));
           CloseHandle(event.u.LoadDll.hFile);
         }
         break;
@@ -448,8 +450,7 @@ TEST(InstallerEntryTest, LibrariesLoadedOnFirstUseComeFromTheSystemFolder) {
   const std::vector<std::wstring> loaded = LibrariesLoadedBy(host, L"--silent" QUICK_SILENT, &exit_code);
   overrides.Close();
   EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_CURRENT_USER, settings.c_str()));
-  std::wstring host_folder = host.folder().value();
-  std::transform(host_folder.begin(), host_folder.end(), host_folder.begin(), towlower);
+  const std::wstring host_folder = Lowered(host.folder().value());
   for (const std::wstring& path : loaded) {
     const std::wstring name = base::FilePath(path).RemoveExtension().BaseName().value();
     if (std::find(planted.begin(), planted.end(), name) != planted.end()) {
