@@ -8,21 +8,16 @@
 
 #include <string>
 
+#include "base/win/native_library.h"
+
 namespace {
 
 FARPROC WINAPI LoadFromSystemFolder(unsigned notification, PDelayLoadInfo info) {
   if (notification != dliNotePreLoadLibrary)
     return nullptr;
-  // By name, so that the common controls still come in the version the host's manifest asks for.
-  HMODULE module = LoadLibraryExA(info->szDll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (!module && GetLastError() == ERROR_INVALID_PARAMETER) {
-    // Windows 7 without the update that brought the search flags: the full path.
-    char folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    if (length > 0 && length < MAX_PATH)
-      module = LoadLibraryExA((std::string(folder, length) + "\\" + info->szDll).c_str(), nullptr, 0);
-  }
-  return reinterpret_cast<FARPROC>(module);
+  // The names in the import tables are ASCII.
+  const std::string name(info->szDll);
+  return reinterpret_cast<FARPROC>(base::win::LoadSystemLibrary(std::wstring(name.begin(), name.end()).c_str()));
 }
 
 }  // namespace

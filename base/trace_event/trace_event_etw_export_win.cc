@@ -6,6 +6,7 @@
 #include "base/lazy_instance.h"
 #include "base/trace_event/string_tokenizer.h"
 #include "base/trace_event/trace_event.h"
+#include "base/win/native_library.h"
 
 namespace base {
 namespace trace_event {
@@ -69,7 +70,7 @@ bool EventEnabled(int event_index) {
 }  // namespace
 
 EtwTraceExport::EtwTraceExport() {
-  HMODULE advapi = LoadLibraryW(L"Advapi32.dll");
+  HMODULE advapi = base::win::LoadSystemLibrary(L"Advapi32.dll");
   if (advapi) {
     functions_.event_register =
         reinterpret_cast<EventRegisterFunction>(reinterpret_cast<void*>(GetProcAddress(advapi, "EventRegister")));

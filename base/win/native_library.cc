@@ -1,5 +1,7 @@
 #include "base/win/native_library.h"
 
+#include <string>
+
 #include "base/files/file_util.h"
 
 namespace base {
@@ -19,6 +21,20 @@ HMODULE LoadNativeLibrary(const FilePath& path, uint32_t* error) {
   if (changed_directory)
     SetCurrentDirectory(saved_directory);
   return module;
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+  HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (module || GetLastError() != ERROR_INVALID_PARAMETER)
+    return module;
+  // Windows 7 without the update that brought the search flags: the full path, and the DLL's own folder first
+  // for what it loads in turn.
+  wchar_t folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH)
+    return nullptr;
+  return LoadLibraryExW((std::wstring(folder, length) + L"\\" + name).c_str(), nullptr,
+                        LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 ScopedNativeLibrary::ScopedNativeLibrary(const FilePath& path) : module_(LoadNativeLibrary(path, nullptr)) {}

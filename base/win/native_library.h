@@ -1,4 +1,5 @@
-// Loading DLLs at run time: LoadNativeLibrary and ScopedNativeLibrary, which frees the module when it goes.
+// Loading DLLs at run time: LoadNativeLibrary, LoadSystemLibrary and ScopedNativeLibrary, which frees the module
+// when it goes.
 #ifndef BASE_WIN_NATIVE_LIBRARY_H_
 #define BASE_WIN_NATIVE_LIBRARY_H_
 
@@ -16,6 +17,13 @@ namespace win {
 // The process-wide current directory changes meanwhile: no lock guards it. Null on failure, with the
 // system's error code in *error when given.
 HMODULE LoadNativeLibrary(const FilePath& path, uint32_t* error);
+
+// Loads the system DLL `name` (a file name such as "dbghelp.dll") from the system folder only, its own
+// dependencies too. A DLL named without a path is otherwise looked for in the program's folder first, and an
+// installer runs from a downloads folder, where a page may have dropped a file under a system DLL's name. By name,
+// so that a side-by-side version the program's manifest asks for still applies. Null on failure, with the
+// system's error code set.
+HMODULE LoadSystemLibrary(const wchar_t* name);
 
 class ScopedNativeLibrary {
  public:

@@ -12,6 +12,7 @@
 #include <exception>
 
 #include "base/strings/stringprintf.h"
+#include "base/win/native_library.h"
 #include "desktop/windows/crash_reporter/crash_server_client.h"
 #include "desktop/windows/crash_reporter/dump_library.h"
 
@@ -147,10 +148,10 @@ void CrashExceptionHandler::StartInProcessMode(const std::wstring& dump_folder) 
   dump_done_semaphore_.Set(CreateSemaphoreW(nullptr, 0, 1, nullptr));
   if (dump_request_semaphore_.IsValid() && dump_done_semaphore_.IsValid())
     handler_thread_.Set(CreateThread(nullptr, kHandlerThreadStackSize, &HandlerThreadMain, this, 0, nullptr));
-  dbghelp_ = LoadLibraryW(L"dbghelp.dll");
+  dbghelp_ = base::win::LoadSystemLibrary(L"dbghelp.dll");
   if (dbghelp_)
     write_dump_function_ = reinterpret_cast<void*>(GetProcAddress(dbghelp_, "MiniDumpWriteDump"));
-  rpcrt4_ = LoadLibraryW(L"rpcrt4.dll");
+  rpcrt4_ = base::win::LoadSystemLibrary(L"rpcrt4.dll");
   if (rpcrt4_ && !g_uuid_create_disabled)
     uuid_create_function_ = reinterpret_cast<void*>(GetProcAddress(rpcrt4_, "UuidCreate"));
   dump_folder_ = dump_folder;

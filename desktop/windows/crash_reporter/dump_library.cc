@@ -2,11 +2,17 @@
 
 #include <atomic>
 
+#include "base/win/native_library.h"
+
 namespace zorvi {
 namespace installer {
 namespace {
 
-const DumpLibraryFunctions kSystemFunctions = {&LoadLibraryW, &GetProcAddress, &FreeLibrary};
+HMODULE WINAPI LoadFromSystemFolder(const wchar_t* file_name) {
+  return base::win::LoadSystemLibrary(file_name);
+}
+
+const DumpLibraryFunctions kSystemFunctions = {&LoadFromSystemFolder, &GetProcAddress, &FreeLibrary};
 std::atomic<const DumpLibraryFunctions*> g_functions{&kSystemFunctions};
 
 }  // namespace

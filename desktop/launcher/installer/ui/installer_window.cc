@@ -14,6 +14,7 @@
 #include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/native_library.h"
 #include "base/win/windows_version.h"
 #include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/installer_stats.h"
@@ -269,7 +270,7 @@ std::unique_ptr<InstallerWindow> InstallerWindow::Create(Settings* settings, Ins
       sizeof(classes), ICC_WIN95_CLASSES | ICC_USEREX_CLASSES | ICC_STANDARD_CLASSES | ICC_LINK_CLASS};
   if (!InitCommonControlsEx(&classes))
     PLOG(ERROR) << "InitCommonControlsEx failed.";
-  if (!LoadLibraryW(L"Msftedit.dll"))
+  if (!base::win::LoadSystemLibrary(L"Msftedit.dll"))
     PLOG(ERROR) << "Loading library Msftedit.dll failed.";
 
   std::unique_ptr<InstallerWindow> window(new InstallerWindow(settings, stats, run_immediately));
