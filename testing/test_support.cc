@@ -85,6 +85,31 @@ ScopedTestFolder::~ScopedTestFolder() {
   RemoveTree(path_);
 }
 
+ScopedPlantedLibraries::ScopedPlantedLibraries(const std::wstring& folder, const std::wstring& program_name,
+                                               const std::wstring& library, const std::vector<std::wstring>& names)
+    : settings_key_(L"Software\\Wine\\AppDefaults\\" + program_name) {
+  HKEY overrides = nullptr;
+  const LSTATUS created = RegCreateKeyExW(HKEY_CURRENT_USER, (settings_key_ + L"\\DllOverrides").c_str(), 0,
+                                          nullptr, 0, KEY_SET_VALUE, nullptr, &overrides, nullptr);
+  EXPECT_EQ(ERROR_SUCCESS, created) << "the wine settings of " << program_name.c_str();
+  const wchar_t kPreferFilesOnThePath[] = L"native,builtin";
+  for (const std::wstring& name : names) {
+    EXPECT_TRUE(CopyFileW(library.c_str(), (folder + L"\\" + name + L".dll").c_str(), FALSE))
+        << "planting " << name.c_str() << ".dll, error " << GetLastError();
+    if (created == ERROR_SUCCESS) {
+      EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(overrides, name.c_str(), 0, REG_SZ,
+                                              reinterpret_cast<const BYTE*>(kPreferFilesOnThePath),
+                                              sizeof(kPreferFilesOnThePath)));
+    }
+  }
+  if (overrides)
+    RegCloseKey(overrides);
+}
+
+ScopedPlantedLibraries::~ScopedPlantedLibraries() {
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_CURRENT_USER, settings_key_.c_str()));
+}
+
 int CountOpenHandles() {
   // Each value asked is a call to the wine server, which every test of a run shares: asking all 16,383 values
   // took a test several seconds a count on a loaded machine.

@@ -9,6 +9,7 @@
 #include <aclapi.h>
 
 #include <string>
+#include <vector>
 
 namespace test_support {
 
@@ -51,6 +52,22 @@ class ScopedTestFolder {
 
  private:
   std::wstring path_;
+};
+
+// Files under system DLLs' names beside a program, as a page may drop them into a downloads folder: copies of
+// the DLL `library` named each of `names` + ".dll" in `folder`, and wine told, for programs named `program_name`,
+// to prefer files found on the search path to its own libraries: the search Windows makes for every DLL that is
+// not one of its known ones. The setting goes with the holder; failures are reported as test failures.
+class ScopedPlantedLibraries {
+ public:
+  ScopedPlantedLibraries(const std::wstring& folder, const std::wstring& program_name, const std::wstring& library,
+                         const std::vector<std::wstring>& names);
+  ~ScopedPlantedLibraries();
+  ScopedPlantedLibraries(const ScopedPlantedLibraries&) = delete;
+  ScopedPlantedLibraries& operator=(const ScopedPlantedLibraries&) = delete;
+
+ private:
+  std::wstring settings_key_;
 };
 
 // How many handles this process holds: the handle values below 0x10000 that name an open handle, asked from the

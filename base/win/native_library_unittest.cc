@@ -10,7 +10,6 @@
 #include "base/strings/string_split.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/win/registry.h"
 #include "testing/test_support.h"
 
 namespace base {
@@ -127,26 +126,18 @@ TEST_F(NativeLibraryTest, ResetAndRelease) {
 
 // A program run from a downloads folder, beside files a page dropped there under system DLLs' names: a bare
 // name finds those files first, the system loader never does. A copy of the child program runs under a name of
-// its own, whose wine settings prefer files found on the search path to wine's own libraries: the search Windows
-// makes for every library that is not one of its known ones. Wine lacks "verifier.dll": the system loader then
-// fails rather than take the planted file.
+// its own, for which wine searches as Windows does. Wine lacks "verifier.dll": the system loader then fails
+// rather than take the planted file.
 TEST(LoadSystemLibraryTest, FilesUnderSystemNamesBesideTheProgramAreNeverLoaded) {
   test_support::ScopedTestFolder folder(L"PlantedSystemNames");
   const std::wstring program_name = test_support::UniqueName(L"planted") + L".exe";
   const std::wstring program = folder.path() + L"\\" + program_name;
   ASSERT_TRUE(CopyFileW((test_support::ExecutableDir() + L"\\native_library_test_child.exe").c_str(),
                         program.c_str(), FALSE));
-  const std::wstring settings = L"Software\\Wine\\AppDefaults\\" + program_name;
-  RegKey overrides;
-  ASSERT_EQ(ERROR_SUCCESS,
-            overrides.Create(HKEY_CURRENT_USER, (settings + L"\\DllOverrides").c_str(), KEY_ALL_ACCESS));
   const std::vector<std::wstring> names = {L"dbghelp", L"msftedit", L"verifier"};
-  for (const std::wstring& name : names) {
-    ASSERT_TRUE(CopyFileW((test_support::ExecutableDir() + L"\\native_library_dependency_test_dll.dll").c_str(),
-                          (folder.path() + L"\\" + name + L".dll").c_str(), FALSE));
-    ASSERT_EQ(ERROR_SUCCESS, overrides.WriteValue(name.c_str(), L"native,builtin"));
-  }
-  overrides.Close();
+  const test_support::ScopedPlantedLibraries planted(
+      folder.path(), program_name, test_support::ExecutableDir() + L"\\native_library_dependency_test_dll.dll",
+      names);
   wchar_t system_folder[MAX_PATH];
   ASSERT_NE(0u, GetSystemDirectoryW(system_folder, MAX_PATH));
 
@@ -164,7 +155,6 @@ TEST(LoadSystemLibraryTest, FilesUnderSystemNamesBesideTheProgramAreNeverLoaded)
   };
   const std::vector<std::string> by_name = load(L"by-name");
   const std::vector<std::string> from_system = load(L"system");
-  EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_CURRENT_USER, settings.c_str()));
 
   const std::string planted_folder = ToLowerASCII(WideToUTF8(folder.path())) + "\\";
   const std::string system_prefix = ToLowerASCII(WideToUTF8(system_folder)) + "\\";

@@ -20,7 +20,6 @@
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time.h"
-#include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/launcher/installer/installer_host_test_util.h"
 #include "desktop/launcher/installer/installer_test_util.h"
@@ -434,22 +433,13 @@ TEST(InstallerEntryTest, LibrariesLoadedOnFirstUseComeFromTheSystemFolder) {
   test_support::ScopedTestFolder folder(L"PlantedLibraries");
   const std::wstring host_name = L"planted_libraries_installer.exe";
   const StagedHost host{base::FilePath(folder.path()), host_name};
-  const std::wstring settings = L"Software\\Wine\\AppDefaults\\" + host_name;
-  base::win::RegKey overrides;
-  ASSERT_EQ(ERROR_SUCCESS,
-            overrides.Create(HKEY_CURRENT_USER, (settings + L"\\DllOverrides").c_str(), KEY_ALL_ACCESS));
   const std::vector<std::wstring> planted = {L"version",  L"oleaut32", L"wininet", L"secur32",
                                              L"userenv",  L"crypt32",  L"wintrust", L"msimg32"};
-  for (const std::wstring& name : planted) {
-    ASSERT_TRUE(
-        base::CopyFile(test::TestProgram(L"path_service_test_dll.dll"), host.folder().Append(name + L".dll")));
-    ASSERT_EQ(ERROR_SUCCESS, overrides.WriteValue(name.c_str(), L"native,builtin"));
-  }
+  const test_support::ScopedPlantedLibraries planting(
+      host.folder().value(), host_name, test::TestProgram(L"path_service_test_dll.dll").value(), planted);
   const InstallationsHeld held(host.folder());
   DWORD exit_code = 1;
   const std::vector<std::wstring> loaded = LibrariesLoadedBy(host, L"--silent" QUICK_SILENT, &exit_code);
-  overrides.Close();
-  EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_CURRENT_USER, settings.c_str()));
   const std::wstring host_folder = Lowered(host.folder().value());
   for (const std::wstring& path : loaded) {
     const std::wstring name = base::FilePath(path).RemoveExtension().BaseName().value();

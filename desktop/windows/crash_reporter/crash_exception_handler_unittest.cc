@@ -220,6 +220,31 @@ TEST_F(CrashExceptionHandlerTest, InProcessDumpsAreNamedAfterTheirIds) {
   EXPECT_NE(ids[0], ids[1]);
 }
 
+// A crashing installer started from a downloads folder, beside a file a page dropped there as "dbghelp.dll" (one
+// without the dump function): the handler takes the system's library and writes its dumps all the same.
+TEST_F(CrashExceptionHandlerTest, AFileNamedLikeTheDumpLibraryBesideTheProgramIsNotLoaded) {
+  test_support::ScopedTestFolder beside(L"PlantedDumpLibrary");
+  const std::wstring program_name = test_support::UniqueName(L"planted_crash_client") + L".exe";
+  const std::wstring program = beside.path() + L"\\" + program_name;
+  ASSERT_TRUE(CopyFileW((test_support::ExecutableDir() + L"\\crash_client_test_child.exe").c_str(), program.c_str(),
+                        FALSE));
+  const test_support::ScopedPlantedLibraries planted(
+      beside.path(), program_name, test_support::ExecutableDir() + L"\\native_library_dependency_test_dll.dll",
+      {L"dbghelp"});
+  const std::wstring folder = FreshRecordFolder(test_support::UniqueName(L"planted_dumps"));
+  EXPECT_EQ(kInvalidParameterCode, RunCrashClientCopy(program, L"in-process-dumps", nullptr, folder));
+  std::istringstream lines(ReadRecord(folder, L"dump_ids.txt"));
+  int written = 0;
+  for (std::string id, succeeded; lines >> id >> succeeded; ++written) {
+    EXPECT_EQ("1", succeeded) << id;
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES,
+              GetFileAttributesW((folder + L"\\" + std::wstring(id.begin(), id.end()) + L".dmp").c_str()))
+        << id;
+  }
+  EXPECT_EQ(2, written);
+  test_support::RemoveTree(folder);
+}
+
 }  // namespace
 }  // namespace installer
 }  // namespace zorvi

@@ -14,6 +14,18 @@ std::wstring Quoted(const std::wstring& text) {
   return L"\"" + text + L"\"";
 }
 
+DWORD RunClientProgram(const std::wstring& program, const std::wstring& mode, const ScriptedCrashServer* server,
+                       const std::wstring& folder, const std::wstring& arguments, std::string* output) {
+  const std::wstring command =
+      Quoted(program) + L" " + mode + L" " + Quoted(server ? server->pipe_name() : L"-") + L" " + Quoted(folder) +
+      L" " + (server ? server->event_base() : test_support::UniqueName(L"CrashClient")) +
+      (arguments.empty() ? L"" : L" " + arguments);
+  DWORD exit_code = 0;
+  if (!test_support::RunProcess(command, &exit_code, output))
+    return static_cast<DWORD>(-1);
+  return exit_code;
+}
+
 }  // namespace
 
 std::wstring FreshRecordFolder(const std::wstring& name) {
@@ -101,15 +113,13 @@ void ScriptedCrashServer::Kill() {
 
 DWORD RunCrashClient(const std::wstring& mode, const ScriptedCrashServer* server, const std::wstring& folder,
                      const std::wstring& arguments, std::string* output) {
-  const std::wstring command =
-      Quoted(test_support::ExecutableDir() + L"\\crash_client_test_child.exe") + L" " + mode + L" " +
-      Quoted(server ? server->pipe_name() : L"-") + L" " + Quoted(folder) + L" " +
-      (server ? server->event_base() : test_support::UniqueName(L"CrashClient")) +
-      (arguments.empty() ? L"" : L" " + arguments);
-  DWORD exit_code = 0;
-  if (!test_support::RunProcess(command, &exit_code, output))
-    return static_cast<DWORD>(-1);
-  return exit_code;
+  return RunClientProgram(test_support::ExecutableDir() + L"\\crash_client_test_child.exe", mode, server, folder,
+                          arguments, output);
+}
+
+DWORD RunCrashClientCopy(const std::wstring& program, const std::wstring& mode, const ScriptedCrashServer* server,
+                         const std::wstring& folder) {
+  return RunClientProgram(program, mode, server, folder, std::wstring(), nullptr);
 }
 
 }  // namespace installer

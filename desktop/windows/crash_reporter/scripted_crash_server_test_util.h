@@ -59,6 +59,10 @@ class ScriptedCrashServer {
 DWORD RunCrashClient(const std::wstring& mode, const ScriptedCrashServer* server, const std::wstring& folder,
                      const std::wstring& arguments = std::wstring(), std::string* output = nullptr);
 
+// The same, running `program`: a copy of crash_client_test_child.exe elsewhere.
+DWORD RunCrashClientCopy(const std::wstring& program, const std::wstring& mode, const ScriptedCrashServer* server,
+                         const std::wstring& folder);
+
 }  // namespace installer
 }  // namespace zorvi
 
