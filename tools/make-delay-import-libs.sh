@@ -9,6 +9,9 @@ usage="usage: make-delay-import-libs.sh CC OUT_DIR LIB..."
 cc=${1:?$usage}; out=${2:?$usage}; shift 2
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
+# The folder is searched before the toolchain's: a library left from an earlier, longer list would still be linked
+# in place of the toolchain's own, and its DLL delay-loaded.
+rm -f "$out"/lib*.a
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 for lib in "$@"; do
