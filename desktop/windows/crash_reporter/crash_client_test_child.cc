@@ -18,6 +18,9 @@
 //                         setting EVENT_BASE_second; only the first crash is let through to a report
 //   in-process-dumps      no reporter: an in-process dump without and one with an assertion record into DIR
 //                         (the first with the system's UuidCreate hidden); DIR\dump_ids.txt names them
+//   dump-libraries        no reporter, no crash: the file of the library that gives the dump writers'
+//                         MiniDumpWriteDump, then of the "dbghelp.dll" an in-process handler loaded, into
+//                         DIR\libraries.txt, one line each ("none" for no such library)
 //   handler-order         two in-process handlers destroyed in the order they were made
 //   keys WRITE...         writes the process's crash keys, each WRITE "INDEX:TEXT" or "FIRST-LAST:TEXT", in
 //                         order; names the block's address in DIR\keys.txt, sets EVENT_BASE_ready and waits
@@ -43,6 +46,7 @@
 #include "desktop/windows/crash_reporter/crash_minidump.h"
 #include "desktop/windows/crash_reporter/crash_server_client.h"
 #include "desktop/windows/crash_reporter/crashing_code_test_util.h"
+#include "desktop/windows/crash_reporter/dump_library.h"
 
 using zorvi::installer::CapturedException;
 using zorvi::installer::CrashAssertionRecord;
@@ -194,6 +198,33 @@ int InProcessDumps() {
   return 5;  // not reached: a handled report ends the process
 }
 
+// The file of the module holding `address`, or "none".
+std::string ModuleFileOf(const void* address) {
+  HMODULE module = nullptr;
+  wchar_t path[MAX_PATH] = {};
+  if (!address || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                          GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                      static_cast<const wchar_t*>(address), &module) ||
+      !GetModuleFileNameW(module, path, MAX_PATH)) {
+    return "none";
+  }
+  char text[MAX_PATH * 3];
+  snprintf(text, sizeof(text), "%ls", path);
+  return text;
+}
+
+int DumpLibraries() {
+  {
+    const zorvi::installer::DumpLibrary dbghelp(L"dbghelp.dll");
+    AppendText(L"libraries.txt",
+               ModuleFileOf(reinterpret_cast<const void*>(dbghelp.Find<FARPROC>("MiniDumpWriteDump"))) + "\n");
+  }
+  CrashExceptionHandler handler(g_dir, nullptr, nullptr, nullptr, CrashExceptionHandler::kHandleNothing, 0,
+                                std::wstring(), nullptr);
+  AppendText(L"libraries.txt", ModuleFileOf(GetModuleHandleW(L"dbghelp.dll")) + "\n");
+  return handler.IsOutOfProcess() ? 9 : 0;
+}
+
 int WriteKeys(int argc, wchar_t** argv, const std::wstring& event_base) {
   zorvi::installer::CrashKeys* keys = zorvi::installer::CrashKeys::GetInstance();
   for (int i = 5; i < argc; ++i) {
@@ -255,6 +286,8 @@ int main() {
   g_dir = argv[3];
   if (mode == L"in-process-dumps")
     return InProcessDumps();
+  if (mode == L"dump-libraries")
+    return DumpLibraries();
   if (mode == L"keys")
     return WriteKeys(argc, argv, argv[4]);
   if (mode == L"stray-write") {
