@@ -31,6 +31,9 @@ set(ZORVI_TEST_DLLS "${ZORVI_TEST_DLLS};branding_fallback_module" CACHE INTERNAL
 
 # The shards save and load many damaged logs each; on a loaded machine one takes well over a minute.
 zorvi_test_limit(desktop/launcher/installer "Shards/InstallLogShardTest.*" 300)
+# The pinning test runs the complete runs' table three times over, in child processes presented as other Windows
+# versions: 45-110 s on a loaded machine, and once 183 s beside a second suite.
+zorvi_test_limit(desktop/launcher/installer "ShortcutPinVersionTest.*" 300)
 
 # The settings child carries the product's branding and the language fixture's list, as the installer's host
 # carries its own. The area makes its children after reading this file, so the resource joins the child at the end
