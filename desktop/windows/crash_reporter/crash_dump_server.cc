@@ -23,6 +23,8 @@ constexpr wchar_t kPtimeName[] = L"ptime";
 
 // Set by tests only (SetExitStepEndHookForTesting).
 std::atomic<void (*)()> g_exit_step_end_hook{nullptr};
+// Set by tests only (SetProcessWaitRegisteredHookForTesting).
+std::atomic<void (*)(HANDLE)> g_process_wait_registered_hook{nullptr};
 
 uint64_t FileTimeValue(const FILETIME& time) {
   return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
@@ -385,12 +387,17 @@ bool CrashDumpServer::RegisterClientWaits(CrashClientRecord* client) {
     base::AutoLock lock(lock_);
     client->dump_request_wait_ = dump_request_wait;
   }
+  // Registered and stored under the lock: a client that has ended already (it may exit as soon as it has the
+  // reply) has its exit step fire at once, and that step destroys the record. Holding the lock makes it wait
+  // until the wait it must unregister is in the record, instead of this step writing into a freed record.
+  base::AutoLock lock(lock_);
   HANDLE process_wait = nullptr;
   if (!RegisterWaitForSingleObject(&process_wait, client->process_.Get(), &OnClientExited, client, INFINITE,
                                    WT_EXECUTEONLYONCE)) {
     return false;
   }
-  base::AutoLock lock(lock_);
+  if (void (*hook)(HANDLE) = g_process_wait_registered_hook.load(std::memory_order_acquire))
+    hook(client->process_.Get());
   client->process_wait_ = process_wait;
   return true;
 }
@@ -519,6 +526,11 @@ void CrashDumpServer::HandleClientExited(CrashClientRecord* client) {
 // static
 void CrashDumpServer::SetExitStepEndHookForTesting(void (*hook)()) {
   g_exit_step_end_hook.store(hook, std::memory_order_release);
+}
+
+// static
+void CrashDumpServer::SetProcessWaitRegisteredHookForTesting(void (*hook)(HANDLE client_process)) {
+  g_process_wait_registered_hook.store(hook, std::memory_order_release);
 }
 
 }  // namespace installer

@@ -129,6 +129,8 @@ class CrashDumpServer {
 
   // Called by each client's exit step once it has destroyed the client's record, before the destructor may go on.
   static void SetExitStepEndHookForTesting(void (*hook)());
+  // Called by a registration once the wait for its client's exit is registered, before it is stored in the record.
+  static void SetProcessWaitRegisteredHookForTesting(void (*hook)(HANDLE client_process));
 
  private:
   static void CALLBACK OnPipeEvent(void* context, BOOLEAN timed_out);

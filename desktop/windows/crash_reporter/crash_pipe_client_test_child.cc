@@ -9,6 +9,7 @@
 //   upload         sends an upload request naming this process
 //   zero-thread    sends a registration whose thread-id address is 0
 //   forged PID     sends a well-formed registration that names process PID instead of this one
+//   no-ack         sends a whole registration, reads the reply and ends without acknowledging it
 // Client modes (exit code 0 on success, 2 when the server's answer was wrong, 1 when registration failed):
 //   request COUNT  registers a table of COUNT entries ("keys": the process's crash keys) and asks for a dump;
 //                  prints "before=<ms>", its up-time just before asking, as the server computes it
@@ -77,7 +78,7 @@ int SendRaw(const std::wstring& mode, const std::wstring& pipe_name, const std::
     message.thread_id_address = 0;
   else if (mode == L"forged")
     message.process_id = std::stoul(argument);
-  else
+  else if (mode != L"no-ack")
     return 101;
   DWORD done = 0;
   if (!WriteFile(pipe, &message, size, &done, nullptr) || done != size)
