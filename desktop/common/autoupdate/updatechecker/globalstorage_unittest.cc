@@ -23,6 +23,7 @@
 #include "base/threading/simple_thread.h"
 #include "base/values.h"
 #include "base/win/registry.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/common/autoupdate/updatechecker/globalstorage_test_util.h"
 #include "testing/test_support.h"
 #include "testing/version_child.h"
@@ -305,6 +306,15 @@ TEST_F(GlobalStorageTest, DeniedKeySendsEveryValueToTheFallbackFile) {
   }
   EXPECT_EQ(GlobalStorage::kOk, storage.Write("removed", "soon"));
   EXPECT_EQ(GlobalStorage::kOk, storage.Write("removed", ""));
+  {
+    // A file that cannot be replaced (a reader that shares no deletion) keeps its value, and the write says so.
+    base::win::ScopedHandle reader(CreateFileW(folder.Append(GlobalStorageWin::kFallbackFileName).value().c_str(),
+                                               GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                               OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(reader.IsValid());
+    EXPECT_EQ(GlobalStorage::kFailure, storage.Write("UUID", "not kept"));
+    EXPECT_EQ(GlobalStorage::kFailure, storage.Write("dotted.name", ""));
+  }
   EXPECT_TRUE(RegQuery(key_path_).empty()) << "nothing reaches the registry";
   std::string json;
   ASSERT_TRUE(base::JsonWriter::Write(expected, &json));

@@ -232,20 +232,30 @@ bool GlobalStorageWin::WriteFallbackValue(const std::string& key, const std::str
   // Without a folder from Initialize, or with a folder that is gone, the value could only be lost.
   if (fallback_file_.empty())
     return false;
-  FallbackStore fallback(fallback_file_);
-  JsonPrefStore* store = fallback.store();
-  // A store that could not read an existing file must not overwrite it.
-  if (store->ReadOnly() || !store->IsInitializationComplete())
-    return false;
-  const base::DictionaryValue* current = fallback.values();
-  std::unique_ptr<base::DictionaryValue> values(current ? current->DeepCopy() : new base::DictionaryValue);
-  if (value.empty())
-    values->RemoveWithoutPathExpansion(key, nullptr);
-  else
-    values->SetStringWithoutPathExpansion(key, value);
-  store->SetValue(kFallbackDictionary, std::move(values), JsonPrefStore::kDefaultPrefWriteFlags);
-  store->CommitPendingWrite();
-  return true;
+  {
+    FallbackStore fallback(fallback_file_);
+    JsonPrefStore* store = fallback.store();
+    // A store that could not read an existing file must not overwrite it.
+    if (store->ReadOnly() || !store->IsInitializationComplete())
+      return false;
+    const base::DictionaryValue* current = fallback.values();
+    std::unique_ptr<base::DictionaryValue> values(current ? current->DeepCopy() : new base::DictionaryValue);
+    if (value.empty())
+      values->RemoveWithoutPathExpansion(key, nullptr);
+    else
+      values->SetStringWithoutPathExpansion(key, value);
+    store->SetValue(kFallbackDictionary, std::move(values), JsonPrefStore::kDefaultPrefWriteFlags);
+    store->CommitPendingWrite();
+  }
+  // The write ran on the store's own thread, which the store's end waited for, and reports nothing back; the
+  // file says whether it happened (a full disk, or a reader that shares no deletion, keeps the old file).
+  FallbackStore written(fallback_file_);
+  const base::DictionaryValue* values = written.values();
+  const base::Value* entry = nullptr;
+  if (!values || !values->GetWithoutPathExpansion(key, &entry))
+    return value.empty();
+  std::string stored;
+  return !value.empty() && entry->GetAsString(&stored) && stored == value;
 }
 
 int32_t GlobalStorageWin::ReadFallbackValue(const std::string& key, std::string* value) {
