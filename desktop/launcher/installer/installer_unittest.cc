@@ -974,15 +974,10 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
                             R"("urls": {"uninstall_survey": "https://survey.example/u/"}})");
   SetGlobalStorageMutexNameForTesting(test_support::UniqueName(L"gs").c_str());
   const base::FilePath profile = Folder(L"profile");
-  ASSERT_EQ(GlobalStorage::kOk, GlobalStorage::GetInstance()->Write("UUID", "u-1"));
   base::FilePath program_files;
   ASSERT_TRUE(base::PathService::Get(base::kProgramFiles, &program_files));
-  const std::wstring survey =
-      L"\"" + program_files.Append(L"Internet Explorer\\iexplore.exe").value() + L"\"" +
-      (base::win::GetVersion() >= base::win::VERSION_WIN8 ? L" -private" : L"") +
-      L" https://survey.example/u/?version=" + Version() + L"&uuid=u-1&from=mail";
-  const std::string preferences =
-      R"({"welcome-url": "https://welcome.example/?from=mail", "profile_path": )" + JsonPath(profile) + "}";
+  const bool in_private = base::win::GetVersion() >= base::win::VERSION_WIN8;
+  const std::wstring browser = program_files.Append(L"Internet Explorer\\iexplore.exe").value();
   const struct Row {
     const char* name;
     std::wstring switches;
@@ -991,6 +986,9 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     uint32_t initial = 0, second = 0;  // the other processes the batch outlives
     base::FilePath held = {};  // held open besides the version's installer and library
     Lines failure = {};        // the whole record of a run that must fail
+    // The user's autoupdate id, the query of the installation's welcome page and what the survey's address
+    // carries of both.
+    std::string uuid = "u-1", welcome_query = "from=mail", survey_query = "&uuid=u-1&from=mail";
   } rows[] = {
       {"this process only", L"", {.uninstall = true}, false},
       {"initial and second process", L"--initial-pid=4242 --parent-pid=4343", {.uninstall = true}, false, 4242, 4343},
@@ -1000,10 +998,22 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
                   Failure(kInstallerErrorGeneric, L"", "Failed to remove installation status file")})},
       {"the browser in use", L"", {.uninstall = true}, false, 0, 0, Subfolder().Append(L"zorvi.exe"),
        JoinLines({{kFolderReady}, Failure(kInstallerErrorBrowserRunning, L"", "Can't uninstall when zorvi.exe is in use")})},
+      {.name = "blanks, quotes and switches in the survey's values", .switches = L"", .flags = {.uninstall = true},
+       .helper = false, .uuid = "x\" --some-switch=1 http://evil/ \xC3\xA9",
+       .welcome_query = "a=1&b=\"c d\" --switch\t\xC3\xBC%41",
+       .survey_query = "&uuid=x%22%20--some-switch%3D1%20http%3A%2F%2Fevil%2F%20%C3%A9"
+                       "&a=1&b=%22c%20d%22%20--switch%09%C3%BC%41"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     RecordDetachedStarts();
+    ASSERT_EQ(GlobalStorage::kOk, GlobalStorage::GetInstance()->Write("UUID", row.uuid));
+    std::string welcome_url;
+    base::EscapeJsonStringImpl("https://welcome.example/?" + row.welcome_query, true, &welcome_url);
+    const std::string preferences =
+        R"({"welcome-url": )" + welcome_url + R"(, "profile_path": )" + JsonPath(profile) + "}";
+    const std::wstring survey_url =
+        L"https://survey.example/u/?version=" + Version() + base::UTF8ToWide(row.survey_query);
     test_support::RemoveTree(tasks_file().value());
     test_support::RemoveTree(shortcuts().value());
     PutInstallation(preferences, [&](InstallLog* log) {
@@ -1060,10 +1070,24 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     if (!row.helper)
       starts.emplace_back(L"batch", L"\"" + install_.Append(L"k.bat").value() + L"\"");
     if (!row.flags.silent)
-      starts.emplace_back(L"survey", survey);
+      starts.emplace_back(L"survey", L"\"" + browser + L"\"" + (in_private ? L" -private " : L" ") + survey_url);
     std::sort(starts.begin(), starts.end());
     std::sort(g_detached_starts.begin(), g_detached_starts.end());
     EXPECT_EQ(starts, g_detached_starts);
+    // The browser takes the address as one argument, whatever the values held.
+    for (const auto& [kind, command_line] : g_detached_starts) {
+      if (kind != L"survey")
+        continue;
+      int count = 0;
+      wchar_t** arguments = CommandLineToArgvW(command_line.c_str(), &count);
+      ASSERT_NE(nullptr, arguments);
+      const std::vector<std::wstring> parsed(arguments, arguments + count);
+      LocalFree(arguments);
+      const std::vector<std::wstring> expected =
+          in_private ? std::vector<std::wstring>{browser, L"-private", survey_url}
+                     : std::vector<std::wstring>{browser, survey_url};
+      EXPECT_EQ(expected, parsed);
+    }
     std::string batch;
     ASSERT_TRUE(test_support::ReadFileBytes(install_.Append(L"k.bat").value(), &batch));
     // The batch's text for given processes and files is proven on its own; here what the run handed it.
