@@ -357,12 +357,13 @@ bool Installer::CreateSubfolder() {
   return true;
 }
 
-// The browser's executable cannot be removed while it runs: then nothing is uninstalled.
+// The browser's executable cannot be removed while it runs: then nothing is uninstalled. A log whose subfolder
+// leads out of the installation names no executable of it, and the uninstallation skips its files anyway.
 bool Installer::CheckBrowserNotRunning() {
   const std::string executable = GetBrandingFileNameBase() + ".exe";
   const base::FilePath path =
-      install_folder().Append(settings_->status().install_log.subfolder).Append(base::UTF8ToWide(executable));
-  if (Execute(std::make_unique<DeleteFileOperation>(path, true, true)))
+      InstalledPath(settings_->status().install_log, base::FilePath(base::UTF8ToWide(executable)));
+  if (path.empty() || Execute(std::make_unique<DeleteFileOperation>(path, true, true)))
     return true;
   LOG(ERROR) << Fail(kInstallerErrorBrowserRunning, L"", "Can't uninstall when " + executable + " is in use");
   return false;

@@ -1169,6 +1169,23 @@ TEST_F(UninstallTest, ProfileDeletionRefusesWhatIsNoProfile) {
   }
 }
 
+// A status log whose subfolder leads out of the installation has the uninstallation touch nothing out there, the
+// check for a running browser included: a file of the browser's name beside the installation stays.
+TEST_F(UninstallTest, SubfolderLeadingOutTouchesNothingOutside) {
+  RecordDetachedStarts();
+  const base::FilePath outside = install_.DirName().Append(L"zorvi.exe");
+  ASSERT_TRUE(test_support::WriteFileBytes(outside.value(), "another program"));
+  PutInstallation("{}", [](InstallLog* log) { log->subfolder = base::FilePath(L".."); });
+  test_support::ScopedLogCapture log;
+  Prepare(L"--uninstall", {.uninstall = true});
+  EXPECT_EQ(Completed(6), Run());
+  installer_.reset();
+  std::string bytes;
+  EXPECT_TRUE(test_support::ReadFileBytes(outside.value(), &bytes));
+  EXPECT_EQ("another program", bytes);
+  EXPECT_TRUE(log.HasLineStartingWith("Skipping ..\\zorvi.exe: not a path inside"));
+}
+
 // Each kind of run, stopped at every step it reports (the k-th report takes the interruption, as the controller's
 // Stop at that step is taken), ends with exactly k steps and one terminal report, never a success; where the
 // controller dies at the k-th step instead, the Installer goes with the next task queued and reports nothing more.
