@@ -5,16 +5,19 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "base/bind.h"
 #include "base/command_line.h"
 #include "base/features/feature_list.h"
 #include "base/files/file_util.h"
 #include "base/files/important_file_writer.h"
+#include "base/json/json_reader.h"
 #include "base/location.h"
 #include "base/logging.h"
 #include "base/process/launch.h"
@@ -131,8 +134,10 @@ bool Installer::WriteInstallerPrefs(const base::FilePath& path) {
   const base::scoped_refptr<JsonPrefStore> prefs = pool->CreatePrefStore(path);
   const base::scoped_refptr<JsonPrefStore> include =
       pool->CreatePrefStore(own_folder_.Append(kInstallerPrefsIncludeFileName));
-  auto set = [&prefs](const char* key, std::unique_ptr<base::Value> value) {
+  std::vector<const char*> keys;
+  auto set = [&prefs, &keys](const char* key, std::unique_ptr<base::Value> value) {
     prefs->SetValue(key, std::move(value), 0);
+    keys.push_back(key);
   };
 
   const base::Value* welcome_url = nullptr;
@@ -172,7 +177,19 @@ bool Installer::WriteInstallerPrefs(const base::FilePath& path) {
     set("enable_stats", std::make_unique<base::ScalarValue>(settings_->enable_zorvi_stats()));
   }
   WriteNow(prefs);
-  return base::PathExists(path);
+  // The store's commit tells nothing of its outcome, and an upgrade finds the file there already: the write
+  // succeeded when the file now holds every value set here. A store that may not overwrite its file wrote nothing.
+  std::string text;
+  const std::unique_ptr<base::Value> written =
+      prefs->ReadOnly() || !base::ReadFileToString(path, &text) ? nullptr : base::JsonReader::Read(text);
+  const base::DictionaryValue* dictionary = nullptr;
+  if (!written || !written->GetAsDictionary(&dictionary))
+    return false;
+  return std::all_of(keys.begin(), keys.end(), [&](const char* key) {
+    const base::Value* set_value = nullptr;
+    const base::Value* stored = nullptr;
+    return prefs->GetValue(key, &set_value) && dictionary->Get(key, &stored) && set_value->Equals(stored);
+  });
 }
 
 void Installer::StepPreserveStatus() {

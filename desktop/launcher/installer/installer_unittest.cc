@@ -606,9 +606,11 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     std::array<std::wstring, 3> after = {};   // the log's shortcuts after the run
     std::set<std::wstring> kept = {};         // other files that stay
     std::vector<const char*> lines = {};
+    bool prefs_held = false;  // the preferences file is held open without delete sharing, so it cannot be replaced
   };
   const Row rows[] = {
       {.name = "stored states"},
+      {.name = "preferences that cannot be replaced", .prefs_held = true},
       {.name = "a switch overrides them", .switches = L"--with-feature:installer-experiment-test=off",
        .test_experiment = false},
       {.name = "autoupdate", .flags = {.autoupdate = true}},
@@ -668,14 +670,21 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     Prepare(row.switches + L" --launchzorvi=0", row.flags);
     ASSERT_EQ(Settings::kOperationUpgrade, settings_->operation());
     test_support::ScopedLogCapture log;
+    test_support::ScopedTestHandle held(
+        row.prefs_held ? CreateFileW(install_.Append(L"installer_prefs.json").value().c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr)
+                       : nullptr);
+    ASSERT_EQ(row.prefs_held, held.valid());
     EXPECT_EQ(Completed(package_->StepTotal(11)), Run());
+    held.reset();
+    EXPECT_EQ(row.prefs_held, log.HasLineStartingWith("Could not write the installer prefs"));
     EXPECT_TRUE(HasAutoupdateTask());
     const bool user_choices = !row.flags.autoupdate;
     const std::unique_ptr<base::DictionaryValue> prefs = ReadJson(install_.Append(L"installer_prefs.json"));
     int count = 0;
     EXPECT_TRUE(prefs->GetInteger("au_task_error_count", &count));
-    EXPECT_EQ(2, count);
-    EXPECT_EQ(user_choices, prefs->HasKey("import_browser_data") && prefs->HasKey("enable_stats"));
+    EXPECT_EQ(row.prefs_held ? 3 : 2, count);
+    EXPECT_EQ(user_choices && !row.prefs_held, prefs->HasKey("import_browser_data") && prefs->HasKey("enable_stats"));
     std::wstring language;
     EXPECT_TRUE(ReadJson(profile.Append(L"Local State"))->GetString("intl.app_locale", &language));
     EXPECT_EQ(settings_->install_language(), language);
