@@ -1,5 +1,7 @@
 #include "desktop/launcher/installer/package_fetcher/package_fetcher.h"
 
+#include <windows.h>
+
 #include <climits>
 #include <memory>
 #include <string>
@@ -453,8 +455,12 @@ void PackageFetcher::ThreadedFetcher::OnPartnerContentDownloaded(const std::wstr
     return;
   }
   const base::FilePath unpack_folder = UnpackFolder();
-  if (!base::MovePath(temporary, unpack_folder.Append(file_name))) {
-    LOG(ERROR) << "Failed moving partner content into place";
+  // Never over a file of the signed package (the installer run from this folder, say): the move replaces
+  // nothing, and the file system compares the names regardless of case.
+  if (!::MoveFileExW(temporary.value().c_str(), unpack_folder.Append(file_name).value().c_str(),
+                     MOVEFILE_COPY_ALLOWED)) {
+    PLOG(ERROR) << "Failed moving partner content into place";
+    base::DeleteFile(temporary, false);
     NotifyPackageReady();
     return;
   }

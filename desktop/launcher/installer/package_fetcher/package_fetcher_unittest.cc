@@ -452,7 +452,8 @@ TEST_F(PackageFetcherTest, AddressRequestGoesWhereTheSwitchesSay) {
 
 // Partner files land in the unpack folder and its files list. One whose checksum never matches is tried four
 // times and given up, which still ends with the package ready but without a result. A name that is not one plain
-// name inside the unpack folder makes the entry unusable, and the file is not even downloaded.
+// name inside the unpack folder makes the entry unusable, and the file is not even downloaded; one already in the
+// package, in any case, is downloaded but leaves the package's file as it was.
 TEST_F(PackageFetcherTest, PartnerFilesJoinThePackage) {
   const auto partner = [](const std::string& href, const std::string& name, const std::string& checksum) {
     return R"({"href": "http://127.0.0.1:{port}/)" + href + R"(", "filename": )" + Quote(name) +
@@ -469,6 +470,8 @@ TEST_F(PackageFetcherTest, PartnerFilesJoinThePackage) {
       {"listed", partner("a.dat", "a.dat", Sha256Of("a.dat")) + ", " + partner("b.dat", "b.dat", Sha256Of("b.dat")),
        "a.dat\r\nb.dat\r\n", "package_ready", false},
       {"never matches", partner("b.dat?never", "b.dat", Sha256Of("a.dat")), "", "<absent>", false},
+      {"the package's readme", partner("b.dat", "README.TXT", Sha256Of("b.dat")), "", "package_ready", false},
+      {"the files list", partner("b.dat", "files_list", Sha256Of("b.dat")), "", "package_ready", false},
   };
   const std::string outside = base::WideToUTF8(download_folder_.path()) + "\\evil.dat";
   for (const std::string name :
@@ -489,6 +492,8 @@ TEST_F(PackageFetcherTest, PartnerFilesJoinThePackage) {
     std::unique_ptr<PackageFetcher> fetcher = Fetch("/reply/" + std::to_string(i));
     EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 6}), controller_.Statuses());
     EXPECT_EQ(files_list + rows[i].listed, ReadBytes(fetcher->unpack_folder().Append(L"files_list")));
+    EXPECT_EQ(ReadBytes(DataPath(L"fetch\\tree\\readme.txt")),
+              ReadBytes(fetcher->unpack_folder().Append(L"readme.txt")));
     EXPECT_EQ(rows[i].result, TextAt(*Fetches().back(), "result"));
     EXPECT_EQ(rows[i].refused,
               log.HasLineStartingWith("Failed parsing partner content part of JSON reply", logging::LOG_ERROR));
