@@ -194,6 +194,7 @@ bool Wininet::StartDownload(const std::wstring& url, const std::string& post_dat
   expected_size_ = 0;
   total_reported_ = 0;
   received_ = 0;
+  received_most_ = 0;
   progress_reported_ = 0;
 
   const std::wstring user_agent = kUserAgentPrefix + base::UTF8ToWide(GetFullVersionString());
@@ -270,7 +271,7 @@ bool Wininet::OpenRequest(const std::wstring& headers) {
     *session->bytes_read() = 0;
     *session->bytes_available() = 0;
     question_pending_ = false;
-    received_at_request_ = received_;
+    most_at_request_ = received_most_;
     // Before sending: the completion may come before HttpSendRequestW returns.
     SetState(kRequesting);
   }
@@ -406,7 +407,6 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
           return false;
         }
         received_ = 0;
-        received_at_request_ = 0;
         progress_reported_ = 0;
       }
       if (QueryContentLength(request_, &expected_size_)) {
@@ -463,7 +463,10 @@ void Wininet::HandleCompletionInProgress(WininetSession* session) {
         return;
       }
       received_ += count;
-      retry_count_ = 0;  // the transfer moves again
+      if (received_ > received_most_) {
+        received_most_ = received_;
+        retry_count_ = 0;  // the transfer moves again
+      }
       VLOG(2) << "Downloaded size: " << received_;
       PostProgress(session, false);
     }
@@ -506,7 +509,9 @@ void Wininet::HandleCompletionInProgress(WininetSession* session) {
 }
 
 void Wininet::ResumeAfterBrokenBody(WininetSession* session) {
-  if (received_ > received_at_request_) {
+  // A server that ignores the range and cuts every body at the same byte brings bytes each time, but none the
+  // download did not hold already: only new ones resume at once, and uncounted.
+  if (received_most_ > most_at_request_) {
     PostToOwner(session, &Wininet::ResumeDownload);
     return;
   }

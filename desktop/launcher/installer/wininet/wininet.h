@@ -153,7 +153,9 @@ class Wininet {
   uint32_t expected_size_ = 0;
   uint32_t total_reported_ = 0;  // the expected size the delegate was last told
   uint32_t received_ = 0;
-  uint32_t received_at_request_ = 0;  // `received_` when the current request was sent
+  // The most bytes held at once during this download: a body started over moves the download on only past it.
+  uint32_t received_most_ = 0;
+  uint32_t most_at_request_ = 0;  // `received_most_` when the current request was sent
   int retry_count_ = 0;
   bool question_pending_ = false;  // the available bytes were asked for, and the answer comes as a completion
   uint32_t progress_reported_ = 0;  // `received_` when the delegate was last told

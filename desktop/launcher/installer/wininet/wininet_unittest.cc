@@ -267,6 +267,28 @@ TEST_F(WininetTest, RetriesFollowTheCountAndTheMaximum) {
   }
 }
 
+// A server that ignores the range and cuts every whole body at the same byte: the first cut resumes at once, each
+// body that brings no byte beyond it is a retry, and the maximum ends the download. (A count of cut answers, not
+// "all": a downloader that never gives up still ends once they are used up.)
+TEST_F(WininetTest, BodiesStartedOverThatNeverGetFurtherAreRetries) {
+  StartServer(R"({"/small.bin": [{"truncate": 1000, "ignore_range": true, "times": 20}]})");
+  constexpr int kMaximum = 2;
+  harness_.RunOnOwner([](Wininet* wininet) { wininet->set_maximum_retries(kMaximum); });
+  EXPECT_EQ(Wininet::kFailed, harness_.Download(server_.Url("/small.bin"), "", FileWriter(OutputPath(L"cut.same")),
+                                                std::make_unique<WininetObserver>()));
+  const std::vector<LoggedRequest> requests = server_.StopAndReadLog();
+  // The request, its resume, then the retries the maximum allows (as for a 503 every time).
+  ASSERT_EQ(static_cast<size_t>(kMaximum + 3), requests.size());
+  for (size_t i = 1; i < requests.size(); ++i) {
+    EXPECT_EQ("bytes=1000-", requests[i].Header("Range")) << "request " << i + 1;
+    EXPECT_EQ(200, requests[i].status) << "request " << i + 1;
+  }
+  for (int retry = 0; retry <= kMaximum; ++retry) {
+    const std::string line = "Retrying " + std::to_string(retry) + " of " + std::to_string(kMaximum);
+    EXPECT_TRUE(log_.HasLineStartingWith(line)) << log_.Text();
+  }
+}
+
 TEST_F(WininetTest, RedirectsAreFollowedOnlyToAllowedHosts) {
   struct Row {
     const char* name;
