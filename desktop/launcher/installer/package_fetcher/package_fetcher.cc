@@ -163,6 +163,8 @@ PackageFetcher::ThreadedFetcher::~ThreadedFetcher() {
   base::DeleteFile(package_path_, false);
   base::DeleteFile(ArchivePath(), false);
   base::DeleteFile(UnpackFolder(), true);
+  // A partner download cut short here left its file; the stop closed it.
+  base::DeleteFile(PartnerContentTemporaryPath(), false);
   // The members go in reverse order: the weak pointers first, the proxy the downloader reports to last.
 }
 

@@ -551,5 +551,23 @@ TEST_F(PackageFetcherTest, DestroyedDuringADownloadLeavesNothingAndSaysNothing) 
   EXPECT_EQ(2000, stalled[0].bytes_sent);
 }
 
+// Destroyed while a partner file downloads: its temporary file goes with the package.
+TEST_F(PackageFetcherTest, DestroyedDuringAPartnerDownloadLeavesNothing) {
+  StartServer(FaultTable()
+                  .Body("/reply", Reply("good.exe", Sha256Of("good.exe"),
+                                        R"(, "partner_content": [{"href": "http://127.0.0.1:{port}/b.dat", )"
+                                        R"("filename": "b.dat", "checksum": ")" + Sha256Of("b.dat") + "\"}]"))
+                  .Add("/b.dat", R"({"stall": 100})"));
+  UseInstaller(L"plain.exe");
+  UseSwitches({ReplySwitch("/reply")});
+  std::unique_ptr<PackageFetcher> fetcher = MakeFetcher();
+  fetcher->Start();
+  ASSERT_TRUE(server_.WaitForRequest("/b.dat", 120000));
+  ASSERT_TRUE(Exists(base::FilePath(download_folder_.path()).Append(L"partner_content.tmp")));
+  DestroyFetcher(std::move(fetcher));
+  EXPECT_TRUE(package_test::ListFolder(base::FilePath(download_folder_.path())).empty());
+  server_.StopAndReadLog();
+}
+
 }  // namespace
 }  // namespace zorvi::installer
