@@ -31,7 +31,13 @@ PrefDefaultOverridesFetcher::PrefDefaultOverridesFetcher(const base::FilePath& f
                                                          UICallbackRunner* ui_callback_runner)
     : output_path_(folder.Append(kPrefDefaultOverridesFileName)), downloader_(ui_callback_runner, nullptr) {}
 
-PrefDefaultOverridesFetcher::~PrefDefaultOverridesFetcher() = default;
+PrefDefaultOverridesFetcher::~PrefDefaultOverridesFetcher() {
+  // A fetch cut short is a failed one: the answer's file, open since the request went out, goes.
+  if (!done_.is_null()) {
+    downloader_.Stop();
+    base::DeleteFile(output_path_, false);
+  }
+}
 
 // static
 std::wstring PrefDefaultOverridesFetcher::BuildRequestUrl() {

@@ -14,6 +14,7 @@
 #include "base/values.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/product_info.h"
+#include "desktop/launcher/installer/test_seams.h"
 #include "desktop/launcher/installer/update_service_test_util.h"
 #include "testing/test_support.h"
 
@@ -110,6 +111,25 @@ TEST_F(PrefDefaultOverridesFetcherTest, OverridesAreKeptOnlyWhenTheServiceAnswer
     all_requests += kRows[i].requests;
   }
   EXPECT_EQ(all_requests, log.size()) << "no other request";
+}
+
+// Destroyed while the service has not answered yet: the file opened for the answer goes too.
+TEST_F(PrefDefaultOverridesFetcherTest, FetcherDestroyedMidFetchLeavesNoFile) {
+  // The stalled connection stays open until the server ends: its session is not waited for.
+  SetDownloadTerminationWaitForTesting(0);
+  StartServer(R"({"/overrides/stalled": [{"body_file": "/overrides.json", "stall": 10}]})");
+  SetFeature(true);
+  UseSwitches({L"--local-pref-default-overrides-server=" + server().Url("/overrides/stalled", "127.0.0.1")});
+  {
+    PrefDefaultOverridesFetcher fetcher(base::FilePath(folder_.path()), ui_runner());
+    test::DoneCounter done;
+    fetcher.Fetch("t", done.Callback());
+    ASSERT_TRUE(server().WaitForRequest("/overrides/stalled", 120000));
+    ASSERT_TRUE(base::PathExists(OutputPath()));
+  }
+  EXPECT_FALSE(base::PathExists(OutputPath()));
+  server().StopAndReadLog();
+  SetDownloadTerminationWaitForTesting(-1);
 }
 
 // Without the switch the branding's service is asked with the product name and version as they stand (the
