@@ -25,7 +25,8 @@ bool CopyFileOperation::Do(OperationList* sub_operations) {
 }
 
 void CopyFileOperation::Rollback() {
-  UndoTransfer(Transfer::kCopy, source_, destination_, state_);
+  if (!UndoTransfer(Transfer::kCopy, source_, destination_, state_))
+    LOG(ERROR) << "Could not remove " << destination_.value();
 }
 
 }  // namespace zorvi::installer

@@ -93,9 +93,10 @@ bool DeleteFileOperation::IsInUse() const {
 void DeleteFileOperation::Rollback() {
   if (moved_) {
     // Once the file is back there is nothing left to remove at commit; if it cannot be moved back it stays
-    // under its temporary name rather than being deleted with the transaction.
-    if (!base::MoveUnsafe(temporary_path_, path_))
-      LOG(ERROR) << "Could not move " << temporary_path_.value() << " back to " << path_.value();
+    // under its temporary name rather than being deleted with the transaction. Whatever stands at the path now
+    // came later (a moved file whose own rollback failed) and is never replaced: both copies are kept.
+    if (!::MoveFileExW(temporary_path_.value().c_str(), path_.value().c_str(), 0))
+      PLOG(ERROR) << "Could not move " << temporary_path_.value() << " back to " << path_.value();
     moved_ = false;
   }
   grant_.reset();

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -212,6 +214,45 @@ TEST_F(FileOperationsTest, KeptCopyThatCannotGoWaitsForRestart) {
     GTEST_SKIP() << "no test data folder: the scheduled deletion is checked from Linux only";
   ASSERT_TRUE(test_support::WriteFileBytes(data + L"\\pending_delete.txt",
                                            std::string(kept.value().begin(), kept.value().end())));
+}
+
+// A moved file that cannot go back (its old place is taken by a folder, or by a file in use) stays at the
+// destination, and restoring the file set aside from there does not replace it: every file keeps its bytes.
+TEST_F(FileOperationsTest, MovedFileThatCannotGoBackIsKept) {
+  const std::function<void(const base::FilePath&, test_support::ScopedTestHandle*)> kObstacles[] = {
+      [](const base::FilePath& source, test_support::ScopedTestHandle*) {
+        ASSERT_TRUE(base::CreateDirectory(source));
+      },
+      [](const base::FilePath& source, test_support::ScopedTestHandle* holder) {
+        ASSERT_TRUE(test_support::WriteFileBytes(source.value(), "in use"));
+        holder->reset(CreateFileW(source.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
+        ASSERT_TRUE(holder->valid());
+      },
+  };
+  for (size_t i = 0; i < std::size(kObstacles); ++i) {
+    SCOPED_TRACE(i);
+    const std::wstring folder = L"obstacle" + std::to_wstring(i);
+    const base::FilePath source = Path(folder + L"\\source");
+    Write(folder + L"\\source", "moved " + std::to_string(i));
+    Write(folder + L"\\destination", "set aside " + std::to_string(i));
+    const test::MachineState before = sandbox_.Capture();
+    OperationList transaction;
+    ASSERT_TRUE(
+        ExecuteOperation(&transaction, std::make_unique<MoveFileOperation>(source, Path(folder + L"\\destination"))));
+    test_support::ScopedTestHandle holder;
+    kObstacles[i](source, &holder);
+    RollbackOperations(&transaction);
+    holder.reset();
+    std::set<std::string> digests;
+    for (const auto& [name, entry] : sandbox_.Capture().entries)
+      digests.insert(entry.sha256);
+    for (const auto& [name, entry] : before.entries) {
+      if (!entry.directory) {
+        EXPECT_EQ(1u, digests.count(entry.sha256)) << std::string(name.begin(), name.end());
+      }
+    }
+  }
 }
 
 // A move to another volume (a drive letter the setup maps to tmpfs) is a copy and a delete; rollback brings the

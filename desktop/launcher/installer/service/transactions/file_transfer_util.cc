@@ -31,15 +31,16 @@ bool ClearReadOnly(const base::FilePath& source) {
   return true;
 }
 
-void UndoTransfer(Transfer transfer,
+bool UndoTransfer(Transfer transfer,
                   const base::FilePath& source,
                   const base::FilePath& destination,
                   const TransferState& state) {
+  bool undone = true;
   if (state.done) {
     if (transfer == Transfer::kMove)
-      base::MoveUnsafe(destination, source);
+      undone = base::MoveUnsafe(destination, source);
     else
-      base::DeleteFile(destination, false);
+      undone = base::DeleteFile(destination, false);
   }
   // The clearing is part of the change: an undone transfer leaves the source as it was.
   if (state.cleared_read_only) {
@@ -47,6 +48,7 @@ void UndoTransfer(Transfer transfer,
     if (attributes != INVALID_FILE_ATTRIBUTES)
       SetFileAttributesW(source.value().c_str(), attributes | FILE_ATTRIBUTE_READONLY);
   }
+  return undone;
 }
 
 }  // namespace zorvi::installer

@@ -21,8 +21,9 @@ bool PrepareDestination(const base::FilePath& destination, OperationList* sub_op
 // Clears the source's read-only attribute; true when it was set and is now cleared. A failure is only logged.
 bool ClearReadOnly(const base::FilePath& source);
 // Undoes the move or copy itself and sets the source's read-only attribute again; the sub-operations' own
-// rollbacks bring back what was in the destination's place.
-void UndoTransfer(Transfer transfer,
+// rollbacks bring back what was in the destination's place. False when the moved file could not go back or the
+// copy could not be removed: it is then still at the destination.
+bool UndoTransfer(Transfer transfer,
                   const base::FilePath& source,
                   const base::FilePath& destination,
                   const TransferState& state);

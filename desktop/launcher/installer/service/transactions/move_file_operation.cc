@@ -25,7 +25,10 @@ bool MoveFileOperation::Do(OperationList* sub_operations) {
 }
 
 void MoveFileOperation::Rollback() {
-  UndoTransfer(Transfer::kMove, source_, destination_, state_);
+  // A file that cannot go back (the source's place is taken or the file is running) stays at the destination,
+  // where restoring the file that was set aside from there will not replace it.
+  if (!UndoTransfer(Transfer::kMove, source_, destination_, state_))
+    LOG(ERROR) << "Could not move " << destination_.value() << " back to " << source_.value();
 }
 
 }  // namespace zorvi::installer
