@@ -49,7 +49,12 @@ bool DeleteFileOperation::Do(OperationList* /*sub_operations*/) {
     VLOG(1) << "File does not exist. Nothing to do";
     return true;
   }
-  temporary_path_ = path_.AddExtension(L"." + std::to_wstring(base::Time::Now().ToTimeT()) + L".old");
+  const std::wstring seconds = std::to_wstring(base::Time::Now().ToTimeT());
+  temporary_path_ = path_.AddExtension(L"." + seconds + L".old");
+  // Beside a file at one of the longest paths that name would be refused, and the file could never be deleted:
+  // a short name in the same folder keeps the move a rename.
+  if (temporary_path_.value().length() >= MAX_PATH)
+    temporary_path_ = path_.DirName().Append(L"~" + seconds + L".old");
   if (base::PathExists(temporary_path_)) {
     LOG(ERROR) << "Temporary file with name" << temporary_path_.value() << "already exists";
     return false;

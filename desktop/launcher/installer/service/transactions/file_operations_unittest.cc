@@ -194,6 +194,28 @@ TEST_F(FileOperationsTest, TakenTemporaryNameLeavesTheFile) {
   EXPECT_EQ("", test::Compare(before, sandbox_.Capture()));
 }
 
+// A file at one of the longest paths, as a copy can install it, can be deleted (its temporary name beside it
+// would be too long), rolled back and deleted for good, leaving nothing behind.
+TEST_F(FileOperationsTest, FileAtALongPathCanBeDeletedAgain) {
+  const base::FilePath folder = Path(L"long");
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  for (const size_t length : {MAX_PATH - 15, MAX_PATH - 1}) {
+    SCOPED_TRACE(length);
+    const test::MachineState empty = sandbox_.Capture();
+    const base::FilePath file = folder.Append(std::wstring(length - folder.value().size() - 1, L'n'));
+    ASSERT_TRUE(base::CopyFile(Path(L"keep\\a.txt"), file));
+    const test::MachineState installed = sandbox_.Capture();
+    OperationList transaction;
+    ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false, false)));
+    EXPECT_FALSE(base::PathExists(file));
+    RollbackOperations(&transaction);
+    EXPECT_EQ("", test::Compare(installed, sandbox_.Capture()));
+    ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false, false)));
+    DeleteOperations(&transaction);
+    EXPECT_EQ("", test::Compare(empty, sandbox_.Capture()));
+  }
+}
+
 // A kept copy that cannot be removed at commit (it is held open) is scheduled for the next restart, which the
 // Linux-side check reads back with wine's reg tool.
 TEST_F(FileOperationsTest, KeptCopyThatCannotGoWaitsForRestart) {
