@@ -29,11 +29,12 @@ bool CreateFolderOperation::Do(OperationList* /*sub_operations*/) {
       break;
   }
   VLOG(1) << "Valid ancestor";
+  // Remembered first: a creation that fails part-way has made the upper levels, and rollback removes them.
+  nearest_existing_ancestor_ = ancestor;
   if (IsFaultInjected(this, folder_.value()) || !base::CreateDirectory(folder_)) {
     LOG(ERROR) << "Failed folder creation";
     return false;
   }
-  nearest_existing_ancestor_ = ancestor;
   VLOG(1) << "Folder created successfully";
   return true;
 }
@@ -41,10 +42,13 @@ bool CreateFolderOperation::Do(OperationList* /*sub_operations*/) {
 void CreateFolderOperation::Rollback() {
   if (nearest_existing_ancestor_.empty())
     return;
+  // Levels a failed creation did not reach are skipped; a level that stays (something was put in it) ends the
+  // walk, as its parents cannot go either.
   for (base::FilePath folder = folder_;
-       base::FilePath::CompareIgnoreCase(folder.value(), nearest_existing_ancestor_.value()) != 0 &&
-       RemoveDirectoryW(folder.value().c_str());
+       base::FilePath::CompareIgnoreCase(folder.value(), nearest_existing_ancestor_.value()) != 0;
        folder = folder.DirName()) {
+    if (base::PathExists(folder) && !RemoveDirectoryW(folder.value().c_str()))
+      break;
   }
 }
 

@@ -17,7 +17,7 @@ class CreateFolderOperation : public Operation {
 
  private:
   base::FilePath folder_;
-  base::FilePath nearest_existing_ancestor_;  // empty until a folder was created
+  base::FilePath nearest_existing_ancestor_;  // empty until Do set out to create folders
 };
 
 }  // namespace zorvi::installer

@@ -88,6 +88,8 @@ TEST_F(FileOperationsTest, RollbackRestoresTheTree) {
        [] {}},
       {"creating a folder below a file",
        [&] { return std::make_unique<CreateFolderOperation>(Path(L"keep\\a.txt\\sub")); }, false, [] {}},
+      {"creating a folder whose last level cannot be made",
+       [&] { return std::make_unique<CreateFolderOperation>(Path(L"new\\deeper\\bad|name")); }, false, [] {}},
   };
   const test::MachineState before = sandbox_.Capture();
   for (const auto& test_case : kCases) {
