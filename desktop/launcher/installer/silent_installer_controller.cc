@@ -9,13 +9,14 @@
 #include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher.h"
 #include "desktop/launcher/installer/status.h"
+#include "desktop/launcher/installer/test_seams.h"
 
 namespace zorvi::installer {
 
 namespace {
 
-// The backend's exit is reported after its last message; a little grace lets a success or error that is still
-// on its way be heard before the run ends.
+// The backend's exit is reported after its last message; a little grace lets an error that is still on its way
+// be heard before the run ends.
 constexpr int64_t kTerminateAfterBackendExitMs = 1000;
 
 }  // namespace
@@ -124,17 +125,23 @@ void SilentInstallerController::OnInstallerError(int /*code*/, const std::wstrin
 }
 
 void SilentInstallerController::OnInstallerSuccess() {
-  VLOG(2) << "Installer succeeded: terminating";
-  result_ = true;
-  Terminate();
+  // Every generation of the backend (elevated copy, the package's installer) reports here, and the outer one may
+  // still have work and fail: its exit decides, and the run must outlive it.
+  VLOG(2) << "Installer succeeded: waiting for the backend to end";
 }
 
 void SilentInstallerController::OnInstallerTerminated(bool success) {
-  result_ = success;
   VLOG(2) << "Installer ended. Success is " << (success ? 1 : 0) << ". terminating";
+  // The outcome of an ended run is the one its statistics carry: the exit code must agree with them.
+  if (terminated_) {
+    VLOG(2) << "Termination already done.";
+    return;
+  }
+  result_ = success;
+  const int64_t seam = GetBackendExitGraceSeam();
   base::ThreadTaskRunnerHandle::Get()->PostDelayedTask(
       FROM_HERE, base::Bind(&SilentInstallerController::Terminate, weak_factory_.GetWeakPtr()),
-      base::TimeDelta::FromMilliseconds(kTerminateAfterBackendExitMs));
+      base::TimeDelta::FromMilliseconds(seam >= 0 ? seam : kTerminateAfterBackendExitMs));
 }
 
 void SilentInstallerController::Terminate() {

@@ -49,7 +49,12 @@ struct Row {
   std::vector<std::string> absent;
 };
 
-class SilentControllerTest : public UpdateServiceTest {};
+class SilentControllerTest : public UpdateServiceTest {
+ protected:
+  // Runs that end on their backend's exit end at once.
+  SilentControllerTest() { SetBackendExitGraceForTesting(0); }
+  ~SilentControllerTest() override { SetBackendExitGraceForTesting(-1); }
+};
 
 // The log lines of the capture as plain text, in order.
 std::vector<std::string> Messages(const test_support::ScopedLogCapture& capture) {
@@ -61,32 +66,49 @@ std::vector<std::string> Messages(const test_support::ScopedLogCapture& capture)
 
 TEST_F(SilentControllerTest, RunsEndOnceWithTheirOutcomeAndStatistics) {
   const Row rows[] = {
-      // Success, then the backend's exit while the statistics wait for their retry: one end. The package (no
-      // fetcher) is handed over by the start, which is posted.
-      {"success", {L"--enable-installer-stats=1"}, "success\n", true, -1, true, 2, nullptr,
+      // The run ends on the backend's exit, not on its success message: an inner generation reports to the same
+      // mailslot while the outer one may still fail. The package (no fetcher) is handed over by the start, which
+      // is posted.
+      {"success", {L"--enable-installer-stats=1"}, "success\n", true, -1, true, 1, nullptr,
        {"Settings already obtained. Starting.", kMarker, "Got tracking data from package.",
-        "Preparing to run the installer.", "Installer succeeded: terminating", "Sending stats",
-        "Installer ended. Success is 1. terminating", "Termination already done.", "Controller exiting"},
+        "Preparing to run the installer.", "Installer succeeded: waiting for the backend to end",
+        "Installer ended. Success is 1. terminating", "Sending stats", "Controller exiting"},
        {}},
+      {"success, then a failed exit", {L"--enable-installer-stats=1"}, "result 0\nsuccess\n", true, -1, false, 1,
+       nullptr, {"Installer succeeded: waiting for the backend to end", "Installer ended. Success is 0. terminating",
+                 "Sending stats"}, {}},
       // A fetch that fails while the settings are still read ends the run; their arrival starts nothing.
       {"fetch failure first", {L"--enable-installer-stats=1"}, "success\n", false, kDownloadFailed, false, 2,
        "Fetcher error",
        {"Package fetcher failed.", "Sending stats", "Settings obtained. Starting.", "Controller exiting"},
        {"Preparing to run the installer."}},
+      // An error ends the run at once; a clean exit heard while the statistics wait for their retry changes
+      // nothing they said.
+      {"error, then a clean exit", {L"--enable-installer-stats=1"}, "result 1\nerror 37050 |it broke\n", true, -1,
+       false, 2, "it broke",
+       {"Installer error: terminating", "Sending stats", "Installer ended. Success is 1. terminating",
+        "Termination already done.", "Controller exiting"}, {}},
       // An autoupdate that succeeds is not reported; one that fails is, with the installer's reason.
       {"autoupdate success", {L"--enable-installer-stats=1", L"--autoupdate"}, "success\n", true, -1,
-       true, 0, nullptr, {"Installer succeeded: terminating", "Not sending stats"}, {"Sending stats"}},
+       true, 0, nullptr, {"Installer ended. Success is 1. terminating", "Not sending stats"}, {"Sending stats"}},
       {"autoupdate failure", {L"--enable-installer-stats=1", L"--autoupdate"}, "error 37050 |it broke\n", true, -1,
-       false, 2, "it broke", {"Installer error: terminating", "Sending stats"}, {}},
-      // Without installer statistics nothing is sent, whatever the outcome.
+       false, 1, "it broke", {"Installer error: terminating", "Sending stats"}, {}},
+      // Without installer statistics nothing is sent, whatever the outcome, and the outcome is still the exit's.
       {"no statistics", {L"--enable-installer-stats=0"}, "success\n", false, -1, true, 0, nullptr,
-       {"Settings obtained. Starting.", "Not sending stats"}, {"Settings already obtained. Starting."}},
+       {"Settings obtained. Starting.", "Installer ended. Success is 1. terminating", "Not sending stats"},
+       {"Settings already obtained. Starting."}},
+      {"no statistics, success then a failed exit", {L"--enable-installer-stats=0"}, "result 0\nsuccess\n", true,
+       -1, false, 0, nullptr, {"Installer ended. Success is 0. terminating", "Not sending stats"}, {}},
   };
-  // Each run's first statistics post is refused and retried after 3 s: long after the backend's exit follows its
-  // success, or the settings' status follows a fetcher's failure.
+  // A run with two posts has its first refused and retried after 3 s: long after the backend's exit follows its
+  // error, or the settings' status follows a fetcher's failure.
   std::string feedback_faults;
-  for (int sending_run = 0; sending_run < 3; ++sending_run)
-    feedback_faults += R"({"status": 503}, {"status": 200, "body": "ok"}, )";
+  for (const Row& row : rows) {
+    if (row.posts == 2)
+      feedback_faults += R"({"status": 503}, )";
+    if (row.posts > 0)
+      feedback_faults += R"({"status": 200, "body": "ok"}, )";
+  }
   StartServer(std::string(R"({")") + kFeedback + R"(": [)" + feedback_faults +
               R"({"times": "all", "status": 200, "body": "ok"}]})");
   SetAutoupdateUrl("localhost", "/");
@@ -140,11 +162,9 @@ TEST_F(SilentControllerTest, RunsEndOnceWithTheirOutcomeAndStatistics) {
     }
     for (const std::string& line : row.absent)
       EXPECT_EQ(messages.end(), std::find(messages.begin(), messages.end(), line)) << line;
-    // Each end after the first only says so.
-    EXPECT_EQ(std::count(messages.begin(), messages.end(), "Termination already done."),
-              std::count_if(messages.begin(), messages.end(), [](const std::string& message) {
-                return message.rfind("Installer ended. Success is ", 0) == 0;
-              }));
+    // One end.
+    EXPECT_EQ(1, std::count(messages.begin(), messages.end(), "Sending stats") +
+                     std::count(messages.begin(), messages.end(), "Not sending stats"));
 
     EXPECT_TRUE(server().WaitForLogged(kFeedback, posts_before + row.posts, 30000));
     const std::vector<LoggedRequest> posts = RequestsTo(server().Requests(), kFeedback);

@@ -16,6 +16,7 @@ std::atomic<const std::vector<std::wstring>*> g_preferred_ui_languages{nullptr};
 std::atomic<int64_t> g_download_retry_delay_ms{-1};
 std::atomic<int> g_download_maximum_retries{-1};
 std::atomic<int64_t> g_download_termination_wait_ms{-1};
+std::atomic<int64_t> g_backend_exit_grace_ms{-1};
 std::atomic<LaunchRefusalHook> g_launch_refusal_hook{nullptr};
 std::atomic<OpenWithDialogHook> g_open_with_dialog_hook{nullptr};
 std::atomic<GraceWaitHook> g_grace_wait_hook{nullptr};
@@ -91,6 +92,14 @@ void SetDownloadTerminationWaitForTesting(int64_t milliseconds) {
 
 int64_t GetDownloadTerminationWaitSeam() {
   return g_download_termination_wait_ms.load(std::memory_order_relaxed);
+}
+
+void SetBackendExitGraceForTesting(int64_t milliseconds) {
+  g_backend_exit_grace_ms.store(milliseconds, std::memory_order_relaxed);
+}
+
+int64_t GetBackendExitGraceSeam() {
+  return g_backend_exit_grace_ms.load(std::memory_order_relaxed);
 }
 
 void SetLaunchRefusalHookForTesting(LaunchRefusalHook hook) {

@@ -75,6 +75,11 @@ int GetDownloadMaximumRetriesSeam();
 void SetDownloadTerminationWaitForTesting(int64_t milliseconds);
 int64_t GetDownloadTerminationWaitSeam();
 
+// How long an unattended run waits after its backend's exit for messages still on their way (1 s in the
+// product), so that tests of runs that end on that exit end in moments. Negative, the default, keeps the product's.
+void SetBackendExitGraceForTesting(int64_t milliseconds);
+int64_t GetBackendExitGraceSeam();
+
 // Refuses starting the copy of the installer that tests whether programs may run from a download folder, as a
 // machine whose policy forbids running programs there would (wine never refuses). Asked with the copy's path;
 // true refuses. Null, the default, refuses nothing.
