@@ -156,8 +156,25 @@ void BlendBitmap(HDC target, HBITMAP bitmap, int x, int y, SIZE size) {
   AlphaBlend(target, x, y, size.cx, size.cy, source.get(), 0, 0, own.cx, own.cy, blend);
 }
 
-// The error box's buttons speak the installer's language, not the system's.
-HHOOK g_message_box_hook = nullptr;
+// A thread hook held for one message box. A box opened from inside another's modal loop holds its own, so each
+// box removes exactly the hook it set.
+class ScopedThreadHook {
+ public:
+  ScopedThreadHook(int type, HOOKPROC procedure)
+      : hook_(SetWindowsHookExW(type, procedure, nullptr, GetCurrentThreadId())) {
+    if (!hook_)
+      PLOG(WARNING) << "Could not set a thread hook";
+  }
+  ScopedThreadHook(const ScopedThreadHook&) = delete;
+  ScopedThreadHook& operator=(const ScopedThreadHook&) = delete;
+  ~ScopedThreadHook() {
+    if (hook_)
+      UnhookWindowsHookEx(hook_);
+  }
+
+ private:
+  const HHOOK hook_;
+};
 
 void SetRangeColor(HWND control, LONG start, LONG end, COLORREF color) {
   CHARRANGE range = {start, end};
@@ -611,16 +628,14 @@ LRESULT CALLBACK InstallerWindow::MessageBoxCbtHook(int code, WPARAM wparam, LPA
         SetWindowTextW(control, GetLocalizedString(text).c_str());
     }
   }
-  return CallNextHookEx(g_message_box_hook, code, wparam, lparam);
+  // The system ignores the handle, and with nested boxes there is no single one to give.
+  return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
 int InstallerWindow::ShowMessageBox(const std::wstring& text, UINT type) {
-  g_message_box_hook = SetWindowsHookExW(WH_CBT, &MessageBoxCbtHook, nullptr, GetCurrentThreadId());
-  const int answer = MessageBoxW(main_dialog_, text.c_str(), GetLocalizedString(IDS_WINDOW_CAPTION).c_str(), type);
-  if (g_message_box_hook)
-    UnhookWindowsHookEx(g_message_box_hook);
-  g_message_box_hook = nullptr;
-  return answer;
+  // The box's buttons speak the installer's language, not the system's.
+  const ScopedThreadHook hook(WH_CBT, &MessageBoxCbtHook);
+  return MessageBoxW(main_dialog_, text.c_str(), GetLocalizedString(IDS_WINDOW_CAPTION).c_str(), type);
 }
 
 INT_PTR InstallerWindow::ConfirmCancel() {

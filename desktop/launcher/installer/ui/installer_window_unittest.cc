@@ -9,10 +9,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -66,11 +68,25 @@ HWND g_box_owner = nullptr;
 int g_box_answer = 0;
 std::vector<SeenBox>* g_seen_boxes = nullptr;
 HHOOK g_test_hook = nullptr;
+// When set, the next box is answered only after this ran inside its modal loop, as a task posted while the box
+// is open runs there.
+std::function<void()> g_inside_next_box;
+HWND g_waiting_box = nullptr;
 
 std::wstring WindowText(HWND window) {
   wchar_t text[1024] = {};
   GetWindowTextW(window, text, 1024);
   return text;
+}
+
+// The modal loop dispatches the thread's timer: runs g_inside_next_box there, then answers the box it held.
+void CALLBACK RunInsideBox(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  const HWND box = g_waiting_box;
+  const std::function<void()> inside = std::move(g_inside_next_box);
+  g_inside_next_box = nullptr;
+  inside();
+  PostMessageW(box, WM_COMMAND, g_box_answer, 0);
 }
 
 // Runs after the window's own hook set the buttons' texts, records the box and answers it with g_box_answer.
@@ -90,7 +106,12 @@ LRESULT CALLBACK AnswerMessageBox(int code, WPARAM wparam, LPARAM lparam) {
     } else {
       SetPropW(box, L"seen_by_test", reinterpret_cast<HANDLE>(1));
       g_seen_boxes->push_back(seen);
-      PostMessageW(box, WM_COMMAND, g_box_answer, 0);
+      if (g_inside_next_box) {
+        g_waiting_box = box;
+        SetTimer(nullptr, 0, 0, &RunInsideBox);
+      } else {
+        PostMessageW(box, WM_COMMAND, g_box_answer, 0);
+      }
     }
   }
   return CallNextHookEx(g_test_hook, code, wparam, lparam);
@@ -286,8 +307,9 @@ TEST_F(InstallerWindowTest, EveryPageShowsItsControlsInEveryRun) {
   }
 }
 
-// The error and current-user boxes: the window's caption, its own button texts, and what each answer does. (The
-// cancel boxes are worked from outside, in the end-to-end scenarios.)
+// The error and current-user boxes: the window's caption, its own button texts, what each answer does, and no
+// hook left behind by one opened inside another. (The cancel boxes are worked from outside, in the end-to-end
+// scenarios.)
 TEST_F(InstallerWindowTest, MessageBoxesSpeakTheInstallersLanguage) {
   MakeWindow(RunKind::kInstall);
   g_box_answer = IDOK;
@@ -308,6 +330,24 @@ TEST_F(InstallerWindowTest, MessageBoxesSpeakTheInstallersLanguage) {
     EXPECT_EQ(answer == IDOK ? 0 : 1, LastInteger("auto_switch_to_current_user"));
   }
   EXPECT_EQ(3u, boxes_.size());
+
+  // A box opened while another is open (the current-user offer of an error that arrives under the cancel
+  // question) leaves no relabelling behind: a window activated afterwards keeps its own "yes" button's text.
+  g_box_answer = IDOK;
+  g_inside_next_box = [this] { EXPECT_TRUE(window_->OfferCurrentUserInstall()); };
+  window_->ShowErrorBox(error);
+  EXPECT_EQ(5u, boxes_.size());
+  const std::unique_ptr<std::remove_pointer_t<HWND>, decltype(&DestroyWindow)> other(
+      CreateWindowExW(0, L"STATIC", L"other", WS_POPUP, 0, 0, 50, 50, window_->main_dialog(), nullptr, nullptr,
+                      nullptr),
+      &DestroyWindow);
+  ASSERT_TRUE(other);
+  const HWND yes = CreateWindowExW(0, L"BUTTON", L"other's yes", WS_CHILD | WS_VISIBLE, 0, 0, 40, 20, other.get(),
+                                   reinterpret_cast<HMENU>(IDYES), nullptr, nullptr);
+  ASSERT_TRUE(yes);
+  ShowWindow(other.get(), SW_SHOW);
+  EXPECT_EQ(other.get(), GetActiveWindow());
+  EXPECT_EQ(L"other's yes", WindowText(yes));
 }
 
 struct LinkRow {
