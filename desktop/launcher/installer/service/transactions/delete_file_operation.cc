@@ -18,6 +18,8 @@ namespace {
 
 // What moving the file away and deleting it later need.
 constexpr DWORD kDeleteAccess = DELETE | FILE_GENERIC_WRITE;
+// Short temporary names tried in one folder within one second, for files whose usual one is too long.
+constexpr int kShortNamesPerSecond = 1000;
 
 }  // namespace
 
@@ -52,9 +54,13 @@ bool DeleteFileOperation::Do(OperationList* /*sub_operations*/) {
   const std::wstring seconds = std::to_wstring(base::Time::Now().ToTimeT());
   temporary_path_ = path_.AddExtension(L"." + seconds + L".old");
   // Beside a file at one of the longest paths that name would be refused, and the file could never be deleted:
-  // a short name in the same folder keeps the move a rename.
-  if (temporary_path_.value().length() >= MAX_PATH)
+  // a short name in the same folder keeps the move a rename. Other such files of the folder set aside in the same
+  // second have taken the first ones.
+  if (temporary_path_.value().length() >= MAX_PATH) {
     temporary_path_ = path_.DirName().Append(L"~" + seconds + L".old");
+    for (int i = 1; i < kShortNamesPerSecond && base::PathExists(temporary_path_); ++i)
+      temporary_path_ = path_.DirName().Append(L"~" + seconds + L"." + std::to_wstring(i) + L".old");
+  }
   if (base::PathExists(temporary_path_)) {
     LOG(ERROR) << "Temporary file with name" << temporary_path_.value() << "already exists";
     return false;

@@ -198,24 +198,31 @@ TEST_F(FileOperationsTest, TakenTemporaryNameLeavesTheFile) {
 
 // A file at one of the longest paths, as a copy can install it, can be deleted (its temporary name beside it
 // would be too long), rolled back and deleted for good, leaving nothing behind.
-TEST_F(FileOperationsTest, FileAtALongPathCanBeDeletedAgain) {
+TEST_F(FileOperationsTest, FilesAtTheLongestPathsCanBeDeletedAgain) {
   const base::FilePath folder = Path(L"long");
   ASSERT_TRUE(base::CreateDirectory(folder));
+  // The first short names of the coming seconds are taken, as by another such file of the folder set aside then.
+  const int64_t now = base::Time::Now().ToTimeT();
+  for (int64_t second = now; second < now + 30; ++second)
+    ASSERT_EQ(0, base::WriteFile(folder.Append(L"~" + std::to_wstring(second) + L".old"), "", 0));
+  const test::MachineState empty = sandbox_.Capture();
+  std::vector<base::FilePath> files;
   for (const size_t length : {MAX_PATH - 15, MAX_PATH - 1}) {
-    SCOPED_TRACE(length);
-    const test::MachineState empty = sandbox_.Capture();
-    const base::FilePath file = folder.Append(std::wstring(length - folder.value().size() - 1, L'n'));
-    ASSERT_TRUE(base::CopyFile(Path(L"keep\\a.txt"), file));
-    const test::MachineState installed = sandbox_.Capture();
-    OperationList transaction;
+    files.push_back(folder.Append(std::wstring(length - folder.value().size() - 1, L'n')));
+    ASSERT_TRUE(base::CopyFile(Path(L"keep\\a.txt"), files.back()));
+  }
+  const test::MachineState installed = sandbox_.Capture();
+  OperationList transaction;
+  for (const base::FilePath& file : files) {
     ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false, false)));
     EXPECT_FALSE(base::PathExists(file));
-    RollbackOperations(&transaction);
-    EXPECT_EQ("", test::Compare(installed, sandbox_.Capture()));
-    ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false, false)));
-    DeleteOperations(&transaction);
-    EXPECT_EQ("", test::Compare(empty, sandbox_.Capture()));
   }
+  RollbackOperations(&transaction);
+  EXPECT_EQ("", test::Compare(installed, sandbox_.Capture()));
+  for (const base::FilePath& file : files)
+    ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false, false)));
+  DeleteOperations(&transaction);
+  EXPECT_EQ("", test::Compare(empty, sandbox_.Capture()));
 }
 
 // A kept copy that cannot be removed at commit (it is held open) is scheduled for the next restart, which the
