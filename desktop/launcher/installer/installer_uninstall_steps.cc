@@ -25,6 +25,7 @@
 #include "base/strings/pattern.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_split.h"
+#include "base/strings/url_escape.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_version.h"
 #include "base/win/wmi.h"
@@ -149,24 +150,6 @@ bool StartThroughWmi(const std::wstring& command_line) {
   return base::win::LaunchProcessViaWmi(command_line, nullptr);
 }
 
-// `text` with every byte percent-encoded that is neither unreserved in a URL nor one of `kept`. The id and the
-// query come from files the user can edit and the address goes unquoted onto the browser's command line: no
-// blank, quote or control character may reach it, or it would carry arguments of its own.
-std::string EscapeUrlPart(const std::string& text, const std::string& kept) {
-  std::string escaped;
-  for (const char c : text) {
-    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                            c == '.' || c == '_' || c == '~';
-    if (unreserved || kept.find(c) != std::string::npos) {
-      escaped += c;
-    } else {
-      escaped += '%';
-      escaped += base::HexEncode(&c, 1);
-    }
-  }
-  return escaped;
-}
-
 // The survey's address: its base, this version, the user's autoupdate id and what the installation's welcome
 // page was given.
 std::wstring SurveyUrl(const Status& status, const base::FilePath& install_folder) {
@@ -177,13 +160,15 @@ std::wstring SurveyUrl(const Status& status, const base::FilePath& install_folde
     GlobalStorage* storage = GlobalStorage::GetInstance();
     storage->Initialize(profile);
     std::string uuid;
+    // The id and the query come from files the user can edit, and the address goes unquoted onto the browser's
+    // command line: escaped, no blank or quote in them can carry arguments of its own.
     if (storage->Read("UUID", &uuid) == GlobalStorage::kOk)
-      url.append("&uuid=").append(EscapeUrlPart(uuid, ""));
+      url.append("&uuid=").append(base::EscapeUrlText(uuid, ""));
   }
   const std::vector<std::string> parts =
       base::SplitString(status.welcome_url, "?", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
   if (parts.size() == 2)
-    url.append("&").append(EscapeUrlPart(parts[1], "!$&'()*+,;=:@/?%"));  // what a query may hold, escapes too
+    url.append("&").append(base::EscapeUrlText(parts[1], "!$&'()*+,;=:@/?%"));  // what a query may hold, escapes too
   return base::UTF8ToWide(url);
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/logging.h"
+#include "base/strings/url_escape.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/windows/crash_reporter/crash_client_startup.h"
@@ -73,20 +74,7 @@ std::wstring GetCollectorUrl() {
 }
 
 std::wstring EscapeQueryValue(const std::wstring& value) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::wstring escaped;
-  for (unsigned char c : base::WideToUTF8(value)) {
-    const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                      c == '.' || c == '_' || c == '~' || c == '@';
-    if (kept) {
-      escaped += static_cast<wchar_t>(c);
-    } else {
-      escaped += L'%';
-      escaped += static_cast<wchar_t>(kHex[c >> 4]);
-      escaped += static_cast<wchar_t>(kHex[c & 15]);
-    }
-  }
-  return escaped;
+  return base::UTF8ToWide(base::EscapeUrlText(base::WideToUTF8(value), "@"));
 }
 
 bool SplitCrashServerUrl(const std::wstring& url, CrashServerUrl* parts) {
