@@ -987,6 +987,7 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
   ASSERT_TRUE(base::PathService::Get(base::kProgramFiles, &program_files));
   const bool in_private = base::win::GetVersion() >= base::win::VERSION_WIN8;
   const std::wstring browser = program_files.Append(L"Internet Explorer\\iexplore.exe").value();
+  using Strings = std::vector<std::wstring>;
   const struct Row {
     const char* name;
     std::wstring switches;
@@ -1084,18 +1085,14 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     std::sort(g_detached_starts.begin(), g_detached_starts.end());
     EXPECT_EQ(starts, g_detached_starts);
     // The browser takes the address as one argument, whatever the values held.
-    for (const auto& [kind, command_line] : g_detached_starts) {
-      if (kind != L"survey")
-        continue;
-      int count = 0;
-      wchar_t** arguments = CommandLineToArgvW(command_line.c_str(), &count);
-      ASSERT_NE(nullptr, arguments);
-      const std::vector<std::wstring> parsed(arguments, arguments + count);
+    for (int count = 0; const auto& [kind, command_line] : g_detached_starts) {
+      wchar_t** arguments = kind == L"survey" ? CommandLineToArgvW(command_line.c_str(), &count) : nullptr;
+      ASSERT_TRUE(kind != L"survey" || arguments);
+      if (arguments) {
+        EXPECT_EQ(in_private ? Strings({browser, L"-private", survey_url}) : Strings({browser, survey_url}),
+                  Strings(arguments, arguments + count));
+      }
       LocalFree(arguments);
-      const std::vector<std::wstring> expected =
-          in_private ? std::vector<std::wstring>{browser, L"-private", survey_url}
-                     : std::vector<std::wstring>{browser, survey_url};
-      EXPECT_EQ(expected, parsed);
     }
     std::string batch;
     ASSERT_TRUE(test_support::ReadFileBytes(install_.Append(L"k.bat").value(), &batch));
@@ -1190,8 +1187,7 @@ TEST_F(UninstallTest, SubfolderLeadingOutTouchesNothingOutside) {
   EXPECT_EQ(Completed(6), Run());
   installer_.reset();
   std::string bytes;
-  EXPECT_TRUE(test_support::ReadFileBytes(outside.value(), &bytes));
-  EXPECT_EQ("another program", bytes);
+  EXPECT_TRUE(test_support::ReadFileBytes(outside.value(), &bytes) && bytes == "another program") << bytes;
   EXPECT_TRUE(log.HasLineStartingWith("Skipping ..\\zorvi.exe: not a path inside"));
 }
 

@@ -178,42 +178,44 @@ TEST_F(CrashDumpServerTest, DestructionWaitsForTheExitStepsOfItsClients) {
   EXPECT_TRUE(ended_at_return.load());
 }
 
-HANDLE g_client_exit_step_ended = nullptr;
-std::atomic<bool> g_exit_step_ended_before_wait_stored{false};
+// Holds a registration between registering its client's exit wait and storing it until the client has ended,
+// and notes whether the client's exit step, which destroys the record, ended meanwhile.
+struct RegistrationHold {
+  base::win::ScopedHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  bool exit_step_ended = false;
+};
+RegistrationHold* g_registration_hold = nullptr;
 
-void SignalClientExitStepEnded() {
-  SetEvent(g_client_exit_step_ended);
-}
-
-// Holds the registration between registering the exit wait and storing it until the client has ended, and
-// notes whether the client's exit step, which destroys the record, got through meanwhile.
 void WaitForTheClientsEnd(HANDLE client_process) {
-  if (WaitForSingleObject(client_process, kHangWaitMs) != WAIT_OBJECT_0)
-    return;
-  g_exit_step_ended_before_wait_stored = WaitForSingleObject(g_client_exit_step_ended, 2000) == WAIT_OBJECT_0;
+  g_registration_hold->exit_step_ended = WaitForSingleObject(client_process, kHangWaitMs) == WAIT_OBJECT_0 &&
+                                         WaitForSingleObject(g_exit_step_hold->entered.Get(), 2000) == WAIT_OBJECT_0;
+  SetEvent(g_registration_hold->done.Get());
 }
 
 // A client that ends as soon as it has the reply: its exit step fires while the registration is still being
 // finished, and must not destroy the record the registration goes on writing to.
 TEST_F(CrashDumpServerTest, AClientEndingRightAfterTheReplyOutlivesNoRecordInUse) {
-  g_client_exit_step_ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  CrashDumpServer::SetExitStepEndHookForTesting(&SignalClientExitStepEnded);
-  {
-    RecordingCrashServer server;
-    ASSERT_TRUE(server.Start());
-    // Enough registrations here that the thread pool watches the next client's exit on a wait thread other than
-    // the pipe's (one thread watches at most 63 objects), where the exit step could run at once.
-    std::vector<std::unique_ptr<CrashServerClient>> clients(40);
-    for (auto& client : clients)
-      ASSERT_TRUE(RegisterHere(&server, &client));
-    CrashDumpServer::SetProcessWaitRegisteredHookForTesting(&WaitForTheClientsEnd);
-    EXPECT_EQ(80u, RunPipeClient(L"no-ack", server.pipe_name(), L"")) << "reply bytes the client received";
-    ASSERT_TRUE(server.WaitForExits(1));
-    CrashDumpServer::SetProcessWaitRegisteredHookForTesting(nullptr);
-    EXPECT_FALSE(g_exit_step_ended_before_wait_stored.load());
-  }
+  ExitStepHold hold;
+  SetEvent(hold.release.Get());  // the exit steps only report their end
+  g_exit_step_hold = &hold;
+  RegistrationHold registration;
+  g_registration_hold = &registration;
+  CrashDumpServer::SetExitStepEndHookForTesting(&HoldExitStep);
+  RecordingCrashServer server;
+  ASSERT_TRUE(server.Start());
+  // Enough registrations that the thread pool watches the next client's exit on a wait thread other than the
+  // pipe's (one thread watches at most 63 objects), where the exit step could run at once.
+  std::vector<std::unique_ptr<CrashServerClient>> clients(40);
+  for (auto& client : clients)
+    ASSERT_TRUE(RegisterHere(&server, &client));
+  CrashDumpServer::SetProcessWaitRegisteredHookForTesting(&WaitForTheClientsEnd);
+  EXPECT_EQ(80u, RunPipeClient(L"no-ack", server.pipe_name(), L"")) << "reply bytes the client received";
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(registration.done.Get(), kHangWaitMs));
+  ASSERT_TRUE(server.WaitForExits(1));
+  CrashDumpServer::SetProcessWaitRegisteredHookForTesting(nullptr);
+  EXPECT_FALSE(registration.exit_step_ended);
+  server.Destroy();
   CrashDumpServer::SetExitStepEndHookForTesting(nullptr);
-  CloseHandle(g_client_exit_step_ended);
 }
 
 TEST_F(CrashDumpServerTest, ADestroyedServerEndsItsClientsRequestsAtOnce) {

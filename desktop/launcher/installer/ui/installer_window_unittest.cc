@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -71,7 +72,6 @@ HHOOK g_test_hook = nullptr;
 // When set, the next box is answered only after this ran inside its modal loop, as a task posted while the box
 // is open runs there.
 std::function<void()> g_inside_next_box;
-HWND g_waiting_box = nullptr;
 
 std::wstring WindowText(HWND window) {
   wchar_t text[1024] = {};
@@ -79,13 +79,10 @@ std::wstring WindowText(HWND window) {
   return text;
 }
 
-// The modal loop dispatches the thread's timer: runs g_inside_next_box there, then answers the box it held.
-void CALLBACK RunInsideBox(HWND, UINT, UINT_PTR timer, DWORD) {
-  KillTimer(nullptr, timer);
-  const HWND box = g_waiting_box;
-  const std::function<void()> inside = std::move(g_inside_next_box);
-  g_inside_next_box = nullptr;
-  inside();
+// The box's modal loop dispatches its timer: runs g_inside_next_box there, then answers the box.
+void CALLBACK RunInsideBox(HWND box, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(box, timer);
+  std::exchange(g_inside_next_box, nullptr)();
   PostMessageW(box, WM_COMMAND, g_box_answer, 0);
 }
 
@@ -106,12 +103,8 @@ LRESULT CALLBACK AnswerMessageBox(int code, WPARAM wparam, LPARAM lparam) {
     } else {
       SetPropW(box, L"seen_by_test", reinterpret_cast<HANDLE>(1));
       g_seen_boxes->push_back(seen);
-      if (g_inside_next_box) {
-        g_waiting_box = box;
-        SetTimer(nullptr, 0, 0, &RunInsideBox);
-      } else {
+      if (!g_inside_next_box || !SetTimer(box, 1, 0, &RunInsideBox))
         PostMessageW(box, WM_COMMAND, g_box_answer, 0);
-      }
     }
   }
   return CallNextHookEx(g_test_hook, code, wparam, lparam);

@@ -279,14 +279,10 @@ TEST_F(WininetTest, BodiesStartedOverThatNeverGetFurtherAreRetries) {
   const std::vector<LoggedRequest> requests = server_.StopAndReadLog();
   // The request, its resume, then the retries the maximum allows (as for a 503 every time).
   ASSERT_EQ(static_cast<size_t>(kMaximum + 3), requests.size());
-  for (size_t i = 1; i < requests.size(); ++i) {
-    EXPECT_EQ("bytes=1000-", requests[i].Header("Range")) << "request " << i + 1;
-    EXPECT_EQ(200, requests[i].status) << "request " << i + 1;
-  }
-  for (int retry = 0; retry <= kMaximum; ++retry) {
-    const std::string line = "Retrying " + std::to_string(retry) + " of " + std::to_string(kMaximum);
-    EXPECT_TRUE(log_.HasLineStartingWith(line)) << log_.Text();
-  }
+  for (size_t i = 1; i < requests.size(); ++i)
+    EXPECT_TRUE(requests[i].Header("Range") == "bytes=1000-" && requests[i].status == 200) << "request " << i + 1;
+  for (int retry = 0; retry <= kMaximum; ++retry)
+    EXPECT_TRUE(log_.HasLineStartingWith("Retrying " + std::to_string(retry) + " of 2")) << log_.Text();
 }
 
 TEST_F(WininetTest, RedirectsAreFollowedOnlyToAllowedHosts) {

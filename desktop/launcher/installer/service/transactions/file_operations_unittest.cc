@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -196,12 +195,11 @@ TEST_F(FileOperationsTest, TakenTemporaryNameLeavesTheFile) {
   EXPECT_EQ("", test::Compare(before, sandbox_.Capture()));
 }
 
-// A file at one of the longest paths, as a copy can install it, can be deleted (its temporary name beside it
-// would be too long), rolled back and deleted for good, leaving nothing behind.
+// Files at the longest paths, as a copy installs them, can be deleted (their usual temporary names would be too
+// long), rolled back and deleted for good, though the first short names of the coming seconds are taken.
 TEST_F(FileOperationsTest, FilesAtTheLongestPathsCanBeDeletedAgain) {
   const base::FilePath folder = Path(L"long");
   ASSERT_TRUE(base::CreateDirectory(folder));
-  // The first short names of the coming seconds are taken, as by another such file of the folder set aside then.
   const int64_t now = base::Time::Now().ToTimeT();
   for (int64_t second = now; second < now + 30; ++second)
     ASSERT_EQ(0, base::WriteFile(folder.Append(L"~" + std::to_wstring(second) + L".old"), "", 0));
@@ -213,16 +211,14 @@ TEST_F(FileOperationsTest, FilesAtTheLongestPathsCanBeDeletedAgain) {
   }
   const test::MachineState installed = sandbox_.Capture();
   OperationList transaction;
-  for (const base::FilePath& file : files) {
-    ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false, false)));
-    EXPECT_FALSE(base::PathExists(file));
+  for (const bool commit : {false, true}) {
+    for (const base::FilePath& file : files) {
+      ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false, false)));
+      EXPECT_FALSE(base::PathExists(file));
+    }
+    commit ? DeleteOperations(&transaction) : RollbackOperations(&transaction);
+    EXPECT_EQ("", test::Compare(commit ? empty : installed, sandbox_.Capture()));
   }
-  RollbackOperations(&transaction);
-  EXPECT_EQ("", test::Compare(installed, sandbox_.Capture()));
-  for (const base::FilePath& file : files)
-    ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false, false)));
-  DeleteOperations(&transaction);
-  EXPECT_EQ("", test::Compare(empty, sandbox_.Capture()));
 }
 
 // A kept copy that cannot be removed at commit (it is held open) is scheduled for the next restart, which the
@@ -247,42 +243,33 @@ TEST_F(FileOperationsTest, KeptCopyThatCannotGoWaitsForRestart) {
                                            std::string(kept.value().begin(), kept.value().end())));
 }
 
-// A moved file that cannot go back (its old place is taken by a folder, or by a file in use) stays at the
-// destination, and restoring the file set aside from there does not replace it: every file keeps its bytes.
+// A moved file that cannot go back (its old place taken by a folder, or by a file in use) stays at the destination,
+// and restoring the file set aside from there does not replace it: every file keeps its bytes.
 TEST_F(FileOperationsTest, MovedFileThatCannotGoBackIsKept) {
-  const std::function<void(const base::FilePath&, test_support::ScopedTestHandle*)> kObstacles[] = {
-      [](const base::FilePath& source, test_support::ScopedTestHandle*) {
-        ASSERT_TRUE(base::CreateDirectory(source));
-      },
-      [](const base::FilePath& source, test_support::ScopedTestHandle* holder) {
-        ASSERT_TRUE(test_support::WriteFileBytes(source.value(), "in use"));
-        holder->reset(CreateFileW(source.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                  nullptr));
-        ASSERT_TRUE(holder->valid());
-      },
-  };
-  for (size_t i = 0; i < std::size(kObstacles); ++i) {
-    SCOPED_TRACE(i);
-    const std::wstring folder = L"obstacle" + std::to_wstring(i);
-    const base::FilePath source = Path(folder + L"\\source");
-    Write(folder + L"\\source", "moved " + std::to_string(i));
-    Write(folder + L"\\destination", "set aside " + std::to_string(i));
+  for (const bool in_use : {false, true}) {
+    SCOPED_TRACE(in_use);
+    const std::wstring folder = in_use ? L"in_use\\" : L"folder\\";
+    Write(folder + L"source", "moved");
+    Write(folder + L"destination", "set aside");
     const test::MachineState before = sandbox_.Capture();
     OperationList transaction;
-    ASSERT_TRUE(
-        ExecuteOperation(&transaction, std::make_unique<MoveFileOperation>(source, Path(folder + L"\\destination"))));
-    test_support::ScopedTestHandle holder;
-    kObstacles[i](source, &holder);
+    ASSERT_TRUE(ExecuteOperation(
+        &transaction, std::make_unique<MoveFileOperation>(Path(folder + L"source"), Path(folder + L"destination"))));
+    if (in_use)
+      Write(folder + L"source", "in use");
+    else
+      ASSERT_TRUE(base::CreateDirectory(Path(folder + L"source")));
+    test_support::ScopedTestHandle holder(in_use ? CreateFileW(Path(folder + L"source").value().c_str(), GENERIC_READ,
+                                                               FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)
+                                                 : nullptr);
+    ASSERT_EQ(in_use, holder.valid());
     RollbackOperations(&transaction);
     holder.reset();
     std::set<std::string> digests;
     for (const auto& [name, entry] : sandbox_.Capture().entries)
       digests.insert(entry.sha256);
-    for (const auto& [name, entry] : before.entries) {
-      if (!entry.directory) {
-        EXPECT_EQ(1u, digests.count(entry.sha256)) << std::string(name.begin(), name.end());
-      }
-    }
+    for (const auto& [name, entry] : before.entries)
+      EXPECT_TRUE(entry.directory || digests.count(entry.sha256)) << std::string(name.begin(), name.end());
   }
 }
 
