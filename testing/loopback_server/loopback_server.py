@@ -258,7 +258,7 @@ class Handler(BaseHTTPRequestHandler):
                 extra = [("Content-Range", "bytes */%d" % size)]
                 self.send_bytes(416, extra, b"", 0, 0, fault)
                 return
-            start, status = wanted, 206
+            start, status = min(int(fault.get("range_start", wanted)), size - 1), 206
             extra = [("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))]
         headers = [("Content-Type", fault.get("content_type", "application/octet-stream")),
                    ("Accept-Ranges", "bytes")] + extra

@@ -74,10 +74,22 @@ bool QueryContentLength(HINTERNET request, uint32_t* length) {
   return true;
 }
 
+// The first byte a 206 answer holds, from its Content-Range ("bytes <first>-<last>/<total>").
+bool PartialContentStart(const std::wstring& range, uint32_t* start) {
+  const base::StringPiece16 prefix = L"bytes ";
+  const size_t dash = range.find(L'-');
+  unsigned value = 0;
+  if (range.compare(0, prefix.size(), prefix.data(), prefix.size()) != 0 || dash == std::wstring::npos ||
+      !base::StringToUint(base::StringPiece16(range).substr(prefix.size(), dash - prefix.size()), &value)) {
+    return false;
+  }
+  *start = value;
+  return true;
+}
+
 // The size of the whole body that a 206 answer is part of: the "/total" of its Content-Range, else the bytes
 // already held plus its Content-Length. Without it a 206 cut short would pass for a complete body.
-bool QueryPartialContentTotal(HINTERNET request, uint32_t received, uint32_t* total) {
-  const std::wstring range = QueryHeader(request, L"Content-Range");
+bool QueryPartialContentTotal(HINTERNET request, const std::wstring& range, uint32_t received, uint32_t* total) {
   const size_t slash = range.rfind(L'/');
   unsigned value = 0;
   if (slash != std::wstring::npos && base::StringToUint(base::StringPiece16(range).substr(slash + 1), &value)) {
@@ -418,10 +430,25 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
       SetState(kReceiving);
       return true;
     }
-    case HTTP_STATUS_PARTIAL_CONTENT:
+    case HTTP_STATUS_PARTIAL_CONTENT: {
+      const std::wstring range = QueryHeader(request_, L"Content-Range");
+      uint32_t start = 0;
+      if (PartialContentStart(range, &start) && start != received_) {
+        // A part that does not begin where the body held so far ends cannot be joined to it: drop that body
+        // and ask for all of it again, as a retry, so a server that always answers so ends the download.
+        LOG(WARNING) << "The server answered the range request from byte " << start << "; starting over";
+        if (!writer_->Reset()) {
+          PostFail(session);
+          return false;
+        }
+        received_ = 0;
+        progress_reported_ = 0;
+        CheckRetriesAndResume(session);
+        return false;
+      }
       // The first answer with a body may be this one (after a 503, say), so it must tell the size too, to the
       // delegate as well unless it knows it already (a resume after a broken body).
-      if (QueryPartialContentTotal(request_, received_, &expected_size_)) {
+      if (QueryPartialContentTotal(request_, range, received_, &expected_size_)) {
         VLOG(1) << "Expected total size: " << expected_size_;
         if (expected_size_ != total_reported_)
           PostTotalProgress(session);
@@ -430,6 +457,7 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
       }
       SetState(kReceiving);
       return true;
+    }
     case HTTP_STATUS_PROXY_AUTH_REQ:
       LOG(WARNING) << "Request completed with a proxy authentication request";
       ui_callback_runner_->RunUICallbackAndPostReply(

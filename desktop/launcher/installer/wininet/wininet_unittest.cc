@@ -285,6 +285,43 @@ TEST_F(WininetTest, BodiesStartedOverThatNeverGetFurtherAreRetries) {
     EXPECT_TRUE(log_.HasLineStartingWith("Retrying " + std::to_string(retry) + " of 2")) << log_.Text();
 }
 
+// A range answer that starts at another byte than asked cannot be joined to the body held: the body starts over
+// with a request for all of it, as a retry, and a server that always answers so ends the download at the maximum.
+TEST_F(WininetTest, ARangeAnswerFromAnotherByteStartsTheBodyOver) {
+  const struct {
+    const char* name;
+    const char* misplaced_times;
+    int state;
+  } kRows[] = {{"once", "1", Wininet::kCompleted}, {"always", "\"all\"", Wininet::kFailed}};
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    StartServer(std::string(R"({"/small.bin": [{"truncate": 100000}, {"range_start": 50000, "times": )") +
+                row.misplaced_times + "}]}");
+    test_support::ScopedLogCapture log;
+    DownloaderHarness harness;
+    constexpr int kMaximum = 1;
+    harness.RunOnOwner([](Wininet* wininet) { wininet->set_maximum_retries(kMaximum); });
+    const std::wstring output = OutputPath(L"misplaced." + base::UTF8ToWide(row.name), "");
+    EXPECT_EQ(row.state, harness.Download(server_.Url("/small.bin"), "", FileWriter(output),
+                                          std::make_unique<WininetObserver>()))
+        << log.Text();
+    if (row.state == Wininet::kCompleted) {
+      EXPECT_EQ(ServedSha256("small.bin"), Sha256Of(ReadOutput(output)));
+    }
+    const std::vector<LoggedRequest> requests = server_.StopAndReadLog();
+    ASSERT_GE(requests.size(), 3u);
+    EXPECT_EQ("bytes=100000-", requests[1].Header("Range"));
+    EXPECT_EQ(0u, requests[1].ResponseHeader("Content-Range").rfind("bytes 50000-", 0));
+    EXPECT_EQ("bytes=0-", requests[2].Header("Range"));
+    if (row.state == Wininet::kCompleted) {
+      EXPECT_EQ(3u, requests.size());
+    } else {
+      EXPECT_EQ(static_cast<size_t>(kMaximum + 3), requests.size());
+      EXPECT_TRUE(log.HasLineStartingWith("Retrying 1 of 1")) << log.Text();
+    }
+  }
+}
+
 TEST_F(WininetTest, RedirectsAreFollowedOnlyToAllowedHosts) {
   struct Row {
     const char* name;
