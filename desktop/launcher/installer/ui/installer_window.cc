@@ -1010,12 +1010,20 @@ void InstallerWindow::UpdateControls() {
 
   const HWND folder_list = Control(IDC_FOLDER_COMBO);
   const LRESULT selection = SendMessageW(folder_list, CB_GETCURSEL, 0, 0);
+  // Emptying the list empties its edit field as well: a folder typed or browsed to stays in it, the caret where
+  // the user left it.
+  const std::wstring folder_text = GetComboText(folder_list);
+  const LRESULT folder_caret = SendMessageW(folder_list, CB_GETEDITSEL, 0, 0);
   folder_change_by_code_ = true;
   SendMessageW(folder_list, CB_RESETCONTENT, 0, 0);
   const std::wstring default_folder = settings_->GetDefaultInstallFolder(true, true).value();
   SendMessageW(folder_list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(default_folder.c_str()));
-  if (selection != CB_ERR)
+  if (selection != CB_ERR) {
     SendMessageW(folder_list, CB_SETCURSEL, 0, 0);
+  } else {
+    SetWindowTextW(folder_list, folder_text.c_str());
+    SendMessageW(folder_list, CB_SETEDITSEL, 0, folder_caret);
+  }
   folder_change_by_code_ = false;
   // Applying the chosen default folder again fetches nothing when it is already the folder asked for last. Settings
   // that take no folder are left alone: ApplyInstallFolder would answer them with UpdateControls, without end.

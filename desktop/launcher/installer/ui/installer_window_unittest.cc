@@ -389,8 +389,8 @@ TEST_F(InstallerWindowTest, OnlyTheTermsLinkOpensTheTerms) {
 
 // The options page: choosing the list's second language reaches the settings, counts, and re-reads the caption and
 // the title (red, with the product name in black); every toggle reaches the settings and counts; the statistics box
-// sets both statistics; a mode the settings cannot take snaps back; a folder typed key by key counts its keys only;
-// the mode tooltip explains the three modes.
+// sets both statistics; a mode the settings cannot take snaps back; a folder typed key by key counts its keys only
+// and stays as typed; the mode tooltip explains the three modes.
 TEST_F(InstallerWindowTest, OptionsReachTheSettingsAndCount) {
   MakeWindow(RunKind::kInstall);
   const HWND options = window_->options_dialog();
@@ -459,6 +459,12 @@ TEST_F(InstallerWindowTest, OptionsReachTheSettingsAndCount) {
   EXPECT_EQ(edits, LastInteger("edited_install_path"));
   EXPECT_EQ(typed, settings_->status().path.value());
   EXPECT_EQ(typed, InstallerWindow::GetComboText(Control(IDC_FOLDER_COMBO)));
+  // The status's arrival leaves the caret where the user typed, and another option's change leaves the folder shown.
+  SendMessageW(combo.hwndItem, WM_CHAR, L'2', 1);
+  WaitForPath();
+  EXPECT_EQ(typed + L"2", settings_->status().path.value());
+  SendMessageW(Control(IDC_IMPORT_DATA_CHECK), BM_CLICK, 0, 0);
+  EXPECT_EQ(typed + L"2", InstallerWindow::GetComboText(Control(IDC_FOLDER_COMBO)));
 
   HWND tooltip = nullptr;
   EnumThreadWindows(
