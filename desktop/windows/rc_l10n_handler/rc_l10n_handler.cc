@@ -45,11 +45,6 @@ constexpr LanguageRow kLanguageRows[] = {
 };
 static_assert(std::size(kLanguageRows) == 82);
 
-// Tags compare with ASCII letters folded; the rows and the host's list are ASCII.
-bool TagsEqual(const std::wstring& a, const std::wstring& b) {
-  return a.size() == b.size() && base::StartsWith(a, b, base::CompareCase::INSENSITIVE_ASCII);
-}
-
 // Regions whose English the host carries as British English.
 bool UsesBritishEnglish(const std::wstring& region) {
   for (const char* british : {"au", "ca", "nz", "za"}) {
@@ -134,6 +129,11 @@ std::wstring LoadLocalizedString(LANGID language, int id, const std::vector<std:
   return substitutions.empty() ? text : base::ReplaceStringPlaceholders(text, substitutions, nullptr);
 }
 
+bool LanguageTagsEqual(const std::wstring& a, const std::wstring& b) {
+  // The rows and the host's list are ASCII.
+  return a.size() == b.size() && base::StartsWith(a, b, base::CompareCase::INSENSITIVE_ASCII);
+}
+
 std::wstring GetLocalizedString(int id) {
   return LoadLocalizedString(*GetUiLanguageId(), id, {});
 }
@@ -165,7 +165,7 @@ bool IsUiLanguageAvailable(const std::wstring& tag) {
   if (tag.empty() || !base::IsStringASCII(tag))
     return false;
   for (const std::wstring& available : GetAvailableUiLanguages()) {
-    if (TagsEqual(available, tag))
+    if (LanguageTagsEqual(available, tag))
       return true;
   }
   return false;
@@ -176,7 +176,7 @@ LANGID LookupLcid(const std::wstring& tag) {
   if (tag.empty())
     return 0;
   for (const LanguageRow& row : kLanguageRows) {
-    if (TagsEqual(row.tag, tag))
+    if (LanguageTagsEqual(row.tag, tag))
       return row.language_id;
   }
   return 0;

@@ -28,6 +28,9 @@ std::vector<std::wstring> GetAvailableUiLanguages();
 // Whether the host carries the language (letter case ignored). Never for an empty or non-ASCII tag.
 bool IsUiLanguageAvailable(const std::wstring& tag);
 
+// Whether two language tags name the same language: ASCII letters compare without case.
+bool LanguageTagsEqual(const std::wstring& a, const std::wstring& b);
+
 // The Windows language id of the tag (letter case ignored); 0 for an empty or unknown tag.
 LANGID LookupLcid(const std::wstring& tag);
 

@@ -944,7 +944,8 @@ void InstallerWindow::FillLanguageList() {
     const LRESULT set = SendMessageW(list, CB_SETITEMDATA, index, reinterpret_cast<LPARAM>(language_tags_[i].c_str()));
     if (index < 0 || set == CB_ERR || set == CB_ERRSPACE)
       LOG(ERROR) << "Adding item #" << i << "to the language dropdown failed";
-    if (language_tags_[i] == settings_->install_language())
+    // A tag asked for on the command line may differ from the list's in letter case only.
+    if (LanguageTagsEqual(language_tags_[i], settings_->install_language()))
       selection = index;
   }
   SendMessageW(list, CB_SETCURSEL, selection, 0);

@@ -403,6 +403,10 @@ TEST_F(InstallerWindowTest, OptionsReachTheSettingsAndCount) {
   Command(options, IDC_LANGUAGE_LIST, CBN_SELCHANGE);
   EXPECT_EQ(tags[1], settings_->install_language());
   EXPECT_EQ(1, LastInteger("changed_language"));
+  // A tag asked for in other letter case (as a command line may write it) is still the list's own language.
+  ASSERT_TRUE(settings_->SetInstallLanguage(base::UTF8ToWide(base::ToUpperASCII(base::WideToUTF8(tags[1])))));
+  EXPECT_NE(tags[1], settings_->install_language());
+  EXPECT_EQ(1, SendMessageW(Control(IDC_LANGUAGE_LIST), CB_GETCURSEL, 0, 0));
   EXPECT_EQ(GetLocalizedString(tags[1], IDS_WINDOW_CAPTION), WindowText(window_->main_dialog()));
   const HWND title = Control(IDC_TITLE);
   const std::wstring product = GetLocalizedString(tags[1], IDS_TITLE_PRODUCT);
