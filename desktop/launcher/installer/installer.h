@@ -185,6 +185,9 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   bool succeeded_ = false;
   bool record_registry_ = false;
   base::win::ScopedHandle undo_event_;
+  // Whether the folder-permission helper starts the uninstall clean-up batch once this run has ended; a helper
+  // that granted for good has ended already.
+  bool helper_runs_uninstall_batch_ = false;
   uint32_t other_process_id_ = 0;
   base::win::ScopedHandle package_ready_event_;
   base::win::ObjectWatcher package_ready_watcher_;

@@ -119,7 +119,9 @@ int Installer::ObtainFolderPermissionElevated(const base::FilePath& folder, bool
   }
   LOG(INFO) << "User name is" << request.user_name;
   request.permanent = permanent;
-  request.run_uninstall_batch = settings_->operation() == Settings::kOperationUninstall;
+  // A helper that grants for good ends at once, before the uninstallation has written its batch: the run then
+  // starts the batch itself.
+  request.run_uninstall_batch = !permanent && settings_->operation() == Settings::kOperationUninstall;
   request.crash_reporter_pid = GetCrashReporterProcessId();
   request.wait_for_package = process.HasSwitch(kWaitForPackageSwitch);
   request.package_folder = process.GetSwitchValuePath(kWaitForPackageSwitch);
@@ -154,6 +156,7 @@ int Installer::ObtainFolderPermissionElevated(const base::FilePath& folder, bool
   }
   // Kept until the Installer goes: the end of the run sets it, and the helper then restores the folder.
   undo_event_ = std::move(undo);
+  helper_runs_uninstall_batch_ = request.run_uninstall_batch;
   other_process_id_ = GetProcessId(helper.Get());
   return kElevationSucceeded;
 }

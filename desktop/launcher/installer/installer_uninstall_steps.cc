@@ -355,8 +355,8 @@ void Installer::FinishUninstallation(UninstallBatch* batch) {
   const base::FilePath batch_file = install_folder().Append(kUninstallBatchFileName);
   if (!batch->Write())
     LOG(ERROR) << "Could not write " << batch_file.value();
-  // With a folder-permission helper, the helper runs the batch once it ends.
-  if (!undo_event_.IsValid()) {
+  // A folder-permission helper that lent the run write access until its end runs the batch then.
+  if (!helper_runs_uninstall_batch_) {
     LOG(INFO) << "Starting final cleanup batch file.";
     if (!StartDetached(L"batch", L"\"" + batch_file.value() + L"\"", StartHidden))
       LOG(ERROR) << "Could not start " << batch_file.value();

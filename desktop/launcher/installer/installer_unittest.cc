@@ -65,8 +65,12 @@ class InstallerTestPeer {
   static void StepCopyFiles(Installer* installer, int index) { installer->StepCopyFiles(index); }
   // The handle the Installer watches for interruptions.
   static HANDLE InterruptedEvent(Installer* installer) { return installer->interrupted_event_.Get(); }
-  // As if the folder-permission helper had lent the run write access until this event is set.
-  static void BorrowWriteAccess(Installer* installer, HANDLE undo_event) { installer->undo_event_.Set(undo_event); }
+  // As if the folder-permission helper had lent the run write access until this event is set, and would then run
+  // an uninstallation's clean-up batch, or had granted it for good.
+  static void BorrowWriteAccess(Installer* installer, HANDLE undo_event, bool for_good) {
+    installer->undo_event_.Set(undo_event);
+    installer->helper_runs_uninstall_batch_ = !for_good;
+  }
 };
 
 namespace test {
@@ -300,13 +304,14 @@ class InstallerTest : public InstallerRunTest {
     ASSERT_TRUE(SaveInstallLog(log, log_path));
   }
 
-  // As if the folder-permission helper had lent the prepared run write access until the run gives it back.
-  void LendWriteAccess() {
+  // As if the folder-permission helper had lent the prepared run write access until the run gives it back, or
+  // for good.
+  void LendWriteAccess(bool for_good = false) {
     lent_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     HANDLE undo = nullptr;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), lent_.get(), GetCurrentProcess(), &undo, 0, FALSE,
                                 DUPLICATE_SAME_ACCESS));
-    InstallerTestPeer::BorrowWriteAccess(installer_.get(), undo);
+    InstallerTestPeer::BorrowWriteAccess(installer_.get(), undo, for_good);
   }
   bool WriteAccessGivenBack() const { return lent_.valid() && WaitForSingleObject(lent_.get(), 0) == WAIT_OBJECT_0; }
 
@@ -999,10 +1004,13 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     // The user's autoupdate id, the query of the installation's welcome page and what the survey's address
     // carries of both.
     std::string uuid = "u-1", welcome_query = "from=mail", survey_query = "&uuid=u-1&from=mail";
+    bool granted_for_good = false;  // the helper has ended already and cannot run the batch
   } rows[] = {
       {"this process only", L"", {.uninstall = true}, false},
       {"initial and second process", L"--initial-pid=4242 --parent-pid=4343", {.uninstall = true}, false, 4242, 4343},
       {"silent, with a helper", L"--silent", {.uninstall = true, .silent = true}, true},
+      {.name = "silent, with a helper that granted for good", .switches = L"--silent",
+       .flags = {.uninstall = true, .silent = true}, .helper = true, .granted_for_good = true},
       {"status file held open", L"", {.uninstall = true}, false, 0, 0, install_.Append(kInstallLogFileName),
        JoinLines({{kFolderReady, Recorder::TotalStepsLine(6)}, Lines(3, kStep),
                   Failure(kInstallerErrorGeneric, L"", "Failed to remove installation status file")})},
@@ -1053,7 +1061,7 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     Prepare(L"--uninstall " + row.switches, row.flags);
     ASSERT_EQ(Settings::kOperationUninstall, settings_->operation());
     if (row.helper)
-      LendWriteAccess();
+      LendWriteAccess(row.granted_for_good);
     const Lines lines = Run();
     installer_.reset();
     held.clear();
@@ -1077,7 +1085,7 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     EXPECT_EQ(std::set<std::wstring>{elsewhere}, FilesBelow(shortcuts()));
     EXPECT_FALSE(base::PathExists(earlier_folder));
     std::vector<std::pair<std::wstring, std::wstring>> starts;
-    if (!row.helper)
+    if (!row.helper || row.granted_for_good)
       starts.emplace_back(L"batch", L"\"" + install_.Append(L"k.bat").value() + L"\"");
     if (!row.flags.silent)
       starts.emplace_back(L"survey", L"\"" + browser + L"\"" + (in_private ? L" -private " : L" ") + survey_url);
