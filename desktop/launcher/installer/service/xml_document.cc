@@ -3,9 +3,11 @@
 #include <initguid.h>
 
 #include <msxml2.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 
+#include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_bstr.h"
@@ -251,9 +253,15 @@ bool XmlDocument::Create() {
 bool XmlDocument::Load(const base::FilePath& path) {
   if (!document_)
     return false;
-  ScopedVariant source(path.value().c_str());
+  // The document is given the file's bytes, not its path: the DOM reads a path as a URL, so a folder named
+  // with a percent sign and two hex digits would name another file.
+  std::string bytes;
+  if (!base::ReadFileToString(path, &bytes))
+    return false;
+  ScopedComPtr<IStream> stream;
+  *stream.Receive() = SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()));
   VARIANT_BOOL loaded = VARIANT_FALSE;
-  if (FAILED(document_->load(source.Get(), &loaded)) || loaded != VARIANT_TRUE)
+  if (!stream || FAILED(document_->load(BorrowedUnknown(stream.get()), &loaded)) || loaded != VARIANT_TRUE)
     return false;
   current_.Reset();
   return SUCCEEDED(current_.QueryFrom(document_.get()));

@@ -25,11 +25,13 @@ class XmlDocumentTest : public testing::Test {
     CoUninitialize();
   }
 
-  // Writes `xml` to a temporary file of this test and loads it into `document`.
-  bool LoadText(const std::string& xml, XmlDocument* document) {
+  // Writes `xml` to a temporary file of this test, whose name starts with `stem`, and loads it into `document`.
+  bool LoadText(const std::string& xml, XmlDocument* document, const std::wstring& stem = L"xml_document") {
+    if (!file_.empty())
+      base::DeleteFile(file_, false);
     wchar_t temp[MAX_PATH];
     const DWORD length = GetTempPathW(MAX_PATH, temp);
-    file_ = base::FilePath(std::wstring(temp, length)).Append(test_support::UniqueName(L"xml_document") + L".xml");
+    file_ = base::FilePath(std::wstring(temp, length)).Append(test_support::UniqueName(stem) + L".xml");
     return base::WriteFile(file_, xml.data(), static_cast<int>(xml.size())) == static_cast<int>(xml.size()) &&
            document->Create() && document->Load(file_);
   }
@@ -107,6 +109,16 @@ TEST_F(XmlDocumentTest, AttributeAndTextAccess) {
   ASSERT_TRUE(unloaded.Create());
   EXPECT_FALSE(unloaded.Load(file_.InsertBeforeExtensionASCII("_missing")));
   EXPECT_FALSE(LoadText("<r><unclosed></r>", &document));
+
+  // A file name is no URL: what would be an escape or a fragment in one names no other file.
+  for (const wchar_t* stem : {L"100%41 sure", L"a#b", L"x%zz"}) {
+    SCOPED_TRACE(testing::Message() << stem);
+    XmlDocument named;
+    ASSERT_TRUE(LoadText("<r a=\"v\"/>", &named, stem));
+    ASSERT_EQ(XmlMoveResult::kMoved, named.MoveToFirstChild());
+    EXPECT_TRUE(named.GetAttribute("a", &value));
+    EXPECT_EQ("v", value);
+  }
 }
 
 // Documents built through the layer serialize to the layout read off the platform's indenting writer: one blank
