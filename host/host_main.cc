@@ -59,10 +59,15 @@ std::wstring OwnFolder() {
   }
 }
 
+// Opens `path` for reading, sharing `share` (never deletion or renaming); null when it cannot be.
+ScopedFile OpenForReading(const std::wstring& path, DWORD share) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+  return ScopedFile(file == INVALID_HANDLE_VALUE ? nullptr : file);
+}
+
 // Opens `path` for reading while nobody may write, rename or delete it; null when it cannot be.
 ScopedFile OpenHeldAgainstWrites(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  return ScopedFile(file == INVALID_HANDLE_VALUE ? nullptr : file);
+  return OpenForReading(path, FILE_SHARE_READ);
 }
 
 // The process user's SID as SDDL text.
@@ -187,13 +192,18 @@ std::wstring WriteCarriedLibrary(const std::wstring& user_sid, ScopedFile* held)
   }
   const std::wstring path = folder + kLibraryName;
   HANDLE file = folder.empty() ? INVALID_HANDLE_VALUE
-                               : CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+                               : CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0,
+                                             nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return std::wstring();
   DWORD written = 0;
   const bool complete = WriteFile(file, bytes, size, &written, nullptr) && written == size;
+  // Another host starting now clears the copies it can delete. The hold below shares no writing, so it can only
+  // be opened once the writer is closed: a reader sharing no deletion spans that moment.
+  ScopedFile bridge = complete ? OpenForReading(path, FILE_SHARE_READ | FILE_SHARE_WRITE) : nullptr;
   CloseHandle(file);
-  *held = complete ? OpenHeldAgainstWrites(path) : nullptr;
+  *held = bridge ? OpenHeldAgainstWrites(path) : nullptr;
+  bridge.reset();
   // What is loaded is what the host carries, whatever happened between the write and the hold.
   std::string check(size + 1, '\0');
   DWORD read = 0;

@@ -7,10 +7,12 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cwctype>
 #include <iterator>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/command_line.h"
@@ -88,6 +90,48 @@ TEST(InstallerEntryTest, ProbesAndEarlyRolesWriteNoLog) {
   }
   EXPECT_FALSE(base::PathExists(host.installer_folder())) << "no log folder";
   EXPECT_FALSE(base::PathExists(host.folder().Append(L"debug.log")));
+}
+
+// A host that runs alone writes the library it carries into a folder of its own under the temporary folder, and
+// first clears the copies earlier runs left there. A copy that another host has just written and not yet loaded
+// is never one of them, however often hosts start at once: here a stand-in clears without pause while the host
+// starts again and again.
+TEST(InstallerEntryTest, ACarriedLibraryIsNeverClearedBeforeItsHostLoadsIt) {
+  test_support::ScopedTestFolder folder(L"CarriedLibrary");
+  StagedHost host{base::FilePath(folder.path())};
+  ASSERT_TRUE(DeleteFileW(host.folder().Append(L"zorvi.dll").value().c_str()));
+  ASSERT_TRUE(base::CreateDirectory(host.temp_folder()));
+  const std::wstring temp = host.temp_folder().value() + L"\\";
+  std::atomic<bool> done{false};
+  std::atomic<int> cleared{0};
+  std::thread clearer([&] {
+    while (!done.load()) {
+      WIN32_FIND_DATAW found;
+      const HANDLE search = FindFirstFileW((temp + L"Zorvi library *").c_str(), &found);
+      if (search == INVALID_HANDLE_VALUE)
+        continue;
+      do {
+        const std::wstring copy = temp + found.cFileName;
+        if (DeleteFileW((copy + L"\\zorvi.dll").c_str()) && RemoveDirectoryW(copy.c_str()))
+          ++cleared;
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+  });
+  const std::string version = HostExpectations().at("GetFullVersionString");
+  constexpr int kRuns = 30;
+  int loaded = 0;
+  for (int i = 0; i < kRuns; ++i) {
+    ProgramRun run;
+    if (!host.Run(L"--version", &run))
+      break;
+    loaded += run.exit_code == 0 && run.output == version;
+    EXPECT_EQ(0u, run.exit_code) << "run " << i + 1 << ": " << run.errors;
+  }
+  done = true;
+  clearer.join();
+  EXPECT_EQ(kRuns, loaded);
+  EXPECT_GT(cleared.load(), 0) << "the stand-in cleared the copies of the runs that had ended";
 }
 
 // One installer run of a staged host: the log holds `messages` in this order and none of `absent`; no role that
