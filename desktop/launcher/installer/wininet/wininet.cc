@@ -414,12 +414,8 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
         // The server ignored the range and sends the whole body again: start the body over, or the part
         // received so far would come twice.
         LOG(WARNING) << "The server answered the range request with the whole body; starting over";
-        if (!writer_->Reset()) {
-          PostFail(session);
+        if (!StartBodyOver(session))
           return false;
-        }
-        received_ = 0;
-        progress_reported_ = 0;
       }
       if (QueryContentLength(request_, &expected_size_)) {
         VLOG(1) << "Expected total size: " << expected_size_;
@@ -437,13 +433,8 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
         // A part that does not begin where the body held so far ends cannot be joined to it: drop that body
         // and ask for all of it again, as a retry, so a server that always answers so ends the download.
         LOG(WARNING) << "The server answered the range request from byte " << start << "; starting over";
-        if (!writer_->Reset()) {
-          PostFail(session);
-          return false;
-        }
-        received_ = 0;
-        progress_reported_ = 0;
-        CheckRetriesAndResume(session);
+        if (StartBodyOver(session))
+          CheckRetriesAndResume(session);
         return false;
       }
       // The first answer with a body may be this one (after a 503, say), so it must tell the size too, to the
@@ -560,6 +551,16 @@ void Wininet::CheckRetriesAndResume(WininetSession* session) {
   LOG(INFO) << "Retrying " << retry_count_ << " of " << maximum_retries_;
   ++retry_count_;
   PostToOwner(session, &Wininet::ResumeDownload, RetryDelay());
+}
+
+bool Wininet::StartBodyOver(WininetSession* session) {
+  if (!writer_->Reset()) {
+    PostFail(session);
+    return false;
+  }
+  received_ = 0;
+  progress_reported_ = 0;
+  return true;
 }
 
 void Wininet::ResumeDownload(DWORD_PTR session_context) {

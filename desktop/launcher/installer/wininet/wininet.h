@@ -104,6 +104,9 @@ class Wininet {
   void ResumeAfterBrokenBody(WininetSession* session);
   // With the lock held, on any thread.
   void CheckRetriesAndResume(WininetSession* session);
+  // Drops the body received so far, for an answer that brings it from its start; false, and the download
+  // failed, when the writer cannot start over.
+  bool StartBodyOver(WininetSession* session);
   // Tells the delegate the expected size on the owner's thread.
   void PostTotalProgress(const WininetSession* session);
   // Tells the delegate the received count on the owner's thread, at steps and at the end of a body.
