@@ -139,9 +139,24 @@ TEST_F(InstallerWindowEndToEndTest, WelcomeKeysOptionsAndCancel) {
   for (const std::wstring& tag : tags_)
     language_names.push_back(oracle_.Get(tag, IDS_LANGUAGE_NAME));
   EXPECT_EQ(language_names, welcome.Texts(IDC_LANGUAGE_LIST));
-  // The window's accept tells when the keys arrived.
-  ASSERT_NO_FATAL_FAILURE(test_support::StartLinuxProgram(L"Z:\\usr\\bin\\xdotool key Escape Tab Return Return"));
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(accepted.Get(), 60000)) << host_->Output();
+  // The window's accept tells when the keys arrived. Keys go to the window in front, and a window of another test
+  // may come to the front between the driver's look and the keys, and take them. The window then shows no effect
+  // of what it missed, so only the keys it still needs are typed again, after it is brought back.
+  for (int attempt = 1; WaitForSingleObject(accepted.Get(), 0) != WAIT_OBJECT_0; ++attempt) {
+    ASSERT_LE(attempt, 3) << host_->Output();
+    std::wstring keys = L"Escape Tab Return Return";
+    if (attempt > 1) {
+      const DriverReport state = Drive(L"foreground read");
+      if (state.WindowInteger("options_visible") == 1)
+        keys = L"Return";
+      else if (state.focus == IDC_OPTIONS_BUTTON)
+        keys = L"Return Return";
+      else
+        ASSERT_EQ(IDC_ACCEPT_BUTTON, state.focus) << state.output;
+    }
+    ASSERT_NO_FATAL_FAILURE(test_support::StartLinuxProgram(L"Z:\\usr\\bin\\xdotool key " + keys));
+    WaitForSingleObject(accepted.Get(), attempt == 1 ? 60000 : 30000);
+  }
   const DriverReport keyed = Drive(L"read select=1014:1");
   EXPECT_EQ(1, keyed.WindowInteger("options_visible")) << keyed.output;
   EXPECT_EQ(IDC_ACCEPT_BUTTON, keyed.focus);
