@@ -20,7 +20,7 @@
 //                 "buttons":{..},"texts":[every child's text]}} and presses its button ID; waits until the window
 //                 has handled what the box started
 //   foreground    brings the window to the front, where keys typed on the display go
-//   wait-focus=ID waits (at most 60 s) until control ID has the window's keyboard focus
+//   wait-focus=ID[/ID...] waits (at most 60 s) until control ID (one of them) has the window's keyboard focus
 //   wait-shown=ID waits (at most 60 s) until the main dialog's control ID is visible, e.g. the retry button of
 //                 the error page that the window's controller shows once its work has ended
 // window_driver_test_child.exe --signal=NAME [--record=FILE ARGUMENT...] writes the arguments into FILE (one line
@@ -31,6 +31,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -109,8 +110,8 @@ struct Driver {
     return info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0;
   }
 
-  bool WaitFocus(int id) const {
-    return WaitUntil([this, id] { return FocusId() == id; });
+  bool WaitFocus(const std::vector<int>& ids) const {
+    return WaitUntil([this, &ids] { return std::find(ids.begin(), ids.end(), FocusId()) != ids.end(); });
   }
 
   void ReadControl(HWND control) const {
@@ -305,7 +306,13 @@ int main() {
         return 2;
       }
     } else if (name == L"wait-focus") {
-      if (!driver.WaitFocus(std::stoi(value))) {
+      std::vector<int> ids;
+      for (size_t start = 0; start < value.size(); start = value.find(L'/', start) + 1) {
+        ids.push_back(std::stoi(value.substr(start)));
+        if (value.find(L'/', start) == std::wstring::npos)
+          break;
+      }
+      if (!driver.WaitFocus(ids)) {
         std::fputs("{\"error\":\"control not focused\"}\n", stdout);
         return 2;
       }
