@@ -338,6 +338,7 @@ void Settings::FromCommandLine() {
   if (!editable_)
     return;
   VLOG(1) << "Settings from command line";
+  holds_installation_choices_ = false;
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
   const auto read_switch = [&command_line](const char* name, bool* field) {
     if (command_line.HasSwitch(name))
@@ -394,7 +395,6 @@ void Settings::OnStatusFetched(std::unique_ptr<Status> status) {
     return;
   }
   status_ = std::move(status);
-  const Operation previous_operation = operation_;
   operation_ = kOperationNone;
   LOG(INFO) << "Install folder set: " << status_->path.value();
 
@@ -404,8 +404,9 @@ void Settings::OnStatusFetched(std::unique_ptr<Status> status) {
     return;
   }
   LogStatus();
-  // Another installation's choices must not carry over to this one.
-  if (status_->existing_installation || previous_operation == kOperationUpgrade)
+  // Another installation's choices must not carry over to this one, also when an invalid folder came between
+  // (it leaves the record as it was).
+  if (status_->existing_installation || holds_installation_choices_)
     FromCommandLine();
 
   operation_ = uninstall_                         ? kOperationUninstall
@@ -429,6 +430,7 @@ void Settings::OnStatusFetched(std::unique_ptr<Status> status) {
 
 void Settings::AdoptExistingInstallation() {
   VLOG(1) << "Using settings from existing installation";
+  holds_installation_choices_ = true;
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
   const InstallLog& log = status_->install_log;
   copy_only_ = log.copy_only;

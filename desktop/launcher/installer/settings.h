@@ -202,6 +202,8 @@ class Settings {
   base::scoped_refptr<StatusFetcher> status_fetcher_;
   base::ObserverList<Observer> observers_;
   bool editable_ = true;
+  // The mode, shortcut and option fields hold what an existing installation's status gave, not the defaults.
+  bool holds_installation_choices_ = false;
   const bool replace_kadro_installation_;
   const base::FilePath command_line_folder_;
   base::FilePath registry_folder_;

@@ -365,6 +365,44 @@ TEST_F(SettingsTest, OnlyTheFolderAskedForLastIsTakenOver) {
   }
 }
 
+// Leaving a folder whose installation the record took its choices from puts the record back to what a fresh
+// one for the new folder holds, also when an invalid folder was on the way (a path typed anew passes through
+// several) and when the installation was the earlier engine's, which this run installs beside.
+TEST_F(SettingsTest, AnInstallationsChoicesStayWithIt) {
+  const struct {
+    const wchar_t* from;
+    const wchar_t* via;  // an invalid folder asked for in between, or none
+  } cases[] = {
+      {L"staged\\upgrade", nullptr},
+      {L"staged\\upgrade", L"staged\\file.txt"},
+      {L"staged\\kadro", nullptr},
+  };
+  const base::FilePath fresh_folder = NewFolder(L"fresh");
+  Settings fresh(false, false, false, fresh_folder, false);
+  SettingsWatcher(&fresh).WaitForPathChanged();
+  test::Report expected = test::SettingsReport(fresh);
+  // The language of an installation stays the run's: the interface has been shown in it.
+  expected.erase("install_language");
+  expected.erase("ui_language_id");
+  for (const auto& test_case : cases) {
+    SCOPED_TRACE(base::WideToUTF8(test_case.from) + (test_case.via ? " via an invalid folder" : ""));
+    Settings settings(false, false, false, test::TestDataFile(test_case.from), false);
+    SettingsWatcher watcher(&settings);
+    watcher.WaitForPathChanged();
+    ASSERT_TRUE(settings.single_profile()) << "the installation's own choice";
+    if (test_case.via) {
+      ASSERT_TRUE(settings.SetInstallFolder(test::TestDataFile(test_case.via).value()));
+      watcher.WaitForPathChanged();
+      ASSERT_EQ(Settings::kOperationNone, settings.operation());
+    }
+    ASSERT_TRUE(settings.SetInstallFolder(fresh_folder.value()));
+    watcher.WaitForPathChanged();
+    const test::Report report = test::SettingsReport(settings);
+    for (const auto& [name, value] : expected)
+      EXPECT_EQ(value, report.at(name)) << name;
+  }
+}
+
 // Defaults that follow the Windows version, in a child under wine's per-program version: quick launch before
 // Windows 7, pins from 7 to 8.1, the programs folder below the local application data before Windows 7 (the
 // system's user program-files folder after), and start-menu shortcuts made again from Windows 8 on.
