@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <utility>
 
 #include "base/files/file_util.h"
@@ -14,6 +15,16 @@
 namespace zorvi {
 namespace installer {
 namespace {
+
+// A server that takes an upload and never answers would otherwise hold the upload, and with it the reporter
+// (which ends only once its uploads have), for good.
+constexpr int kUploadTimeLimitMs = 60000;
+std::atomic<int> g_upload_time_limit_ms{0};
+
+int UploadTimeLimitMs() {
+  const int seam = g_upload_time_limit_ms.load();
+  return seam > 0 ? seam : kUploadTimeLimitMs;
+}
 
 DWORD CALLBACK RunQueuedUpload(void* item) {
   std::unique_ptr<UploadTask> task(static_cast<UploadTask*>(item));
@@ -37,17 +48,19 @@ bool ZipLogUploadTask::Run() {
     if (!ZipCrashLog(path_, sent))
       return false;
   }
+  const int time_limit_ms = UploadTimeLimitMs();
   const bool uploaded = MultipartUpload::SendRequest(GetCrashUserAgentSuffix(), GetCrashUrl(), parameters_,
-                                                     {{L"file", sent.value()}}, nullptr, nullptr, nullptr);
+                                                     {{L"file", sent.value()}}, &time_limit_ms, nullptr, nullptr);
   if (zip_)
     base::DeleteFile(sent, false);
   return uploaded;
 }
 
 bool MinidumpUploadTask::Run() {
+  const int time_limit_ms = UploadTimeLimitMs();
   return MultipartUpload::SendRequestWithoutAgentSuffix(GetCollectorUrl(), parameters_,
-                                                        {{L"upload_file_minidump", path_.value()}}, nullptr, nullptr,
-                                                        nullptr);
+                                                        {{L"upload_file_minidump", path_.value()}}, &time_limit_ms,
+                                                        nullptr, nullptr);
 }
 
 bool QueueUploadTask(std::unique_ptr<UploadTask> task, const base::FilePath& path, bool delete_file) {
@@ -81,6 +94,10 @@ bool UploadLogNow(const base::FilePath& path, const UploadParameters& parameters
 
 bool UploadMinidumpNow(const base::FilePath& path, const UploadParameters& parameters) {
   return MinidumpUploadTask(path, false, parameters).Run();
+}
+
+void SetUploadTimeLimitForTesting(base::TimeDelta limit) {
+  g_upload_time_limit_ms = static_cast<int>(limit.InMilliseconds());
 }
 
 }  // namespace installer

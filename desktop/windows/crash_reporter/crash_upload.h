@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "base/files/file_path.h"
+#include "base/time/time.h"
 #include "desktop/windows/crash_reporter/crash_metadata.h"
 
 namespace zorvi {
@@ -60,6 +61,10 @@ bool QueueMinidumpUpload(const base::FilePath& path, bool delete_file, const Upl
 // Run on the calling thread; the file is kept.
 bool UploadLogNow(const base::FilePath& path, const UploadParameters& parameters, bool zip);
 bool UploadMinidumpNow(const base::FilePath& path, const UploadParameters& parameters);
+
+// How long an upload's sending or waiting for the answer may stall (a minute); zero or negative keeps the
+// product's.
+void SetUploadTimeLimitForTesting(base::TimeDelta limit);
 
 }  // namespace installer
 }  // namespace zorvi

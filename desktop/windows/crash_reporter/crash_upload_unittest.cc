@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "base/files/file_util.h"
@@ -180,13 +181,50 @@ TEST_F(CrashServiceTest, TheServersAnswerDecidesTheCrash) {
   }
 }
 
-TEST_F(CrashServiceTest, ASilentServerHoldsTheCheckOnlyForItsLimit) {
+TEST_F(CrashServiceTest, ASilentServerHoldsTheCheckAndTheUploadsOnlyForTheirLimits) {
   UseCrashUrl(server_.Url("/silent").c_str());
   std::wstring id, location;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(kCrashCheckFailed, CheckCrashUrl(L"", L"", &id, &location, 500));
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_LT(elapsed, std::chrono::seconds(2));
+
+  // A service that takes the log and the dump and never answers: both queued uploads end, and with them the
+  // reporter's wait, well before the test gives up on them.
+  test_support::LoopbackServer silent;
+  std::string error;
+  ASSERT_TRUE(silent.Start(served_.path(), R"({"/c": [{"silent": true, "times": "all"}],
+                                              "/collector/submit": [{"silent": true, "times": "all"}]})",
+                           &error))
+      << error;
+  UseCrashUrl(silent.Url("/c").c_str());
+  SetUploadTimeLimitForTesting(base::TimeDelta::FromMilliseconds(300));
+  const test_support::ScopedTestFolder folder(L"silent_service");
+  const std::wstring log = folder.path() + L"\\crash.txt", dump = folder.path() + L"\\crash.dmp";
+  ASSERT_TRUE(test_support::WriteFileBytes(log, CrashLogText(2000)));
+  ASSERT_TRUE(test_support::WriteFileBytes(dump, CrashLogText(3000)));
+  ReporterLifetime& lifetime = ReporterLifetime::Get();
+  ASSERT_TRUE(lifetime.Init());
+  EXPECT_TRUE(QueueLogUpload(base::FilePath(log), false, {}));
+  EXPECT_TRUE(QueueMinidumpUpload(base::FilePath(dump), false, {}));
+  test_support::ScopedTestHandle ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread waiter([&lifetime, &ended] {
+    lifetime.WaitForZero();
+    SetEvent(ended.get());
+  });
+  const DWORD waited = WaitForSingleObject(ended.get(), 30000);
+  // Stopping the server ends requests it still holds, so that the waiter returns either way.
+  EXPECT_TRUE(silent.Stop());
+  waiter.join();
+  SetUploadTimeLimitForTesting(base::TimeDelta());
+  EXPECT_EQ(WAIT_OBJECT_0, waited) << "an upload still waits for its answer";
+  const auto requests = silent.Requests();
+  ASSERT_EQ(2u, requests.size());
+  for (const auto& request : requests) {
+    EXPECT_EQ("POST", request.method);
+    EXPECT_FALSE(request.complete) << request.path;
+  }
+  EXPECT_TRUE(Exists(log) && Exists(dump)) << "kept, as asked";
 }
 
 TEST_F(CrashServiceTest, TheAddressJoinsTheQueryEscaped) {
