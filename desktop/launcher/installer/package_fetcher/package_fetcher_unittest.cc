@@ -279,6 +279,8 @@ TEST_F(PackageFetcherTest, TrackingDataIsPostedAndKeptBesideThePackage) {
       {L"tracking.exe", {}, "abc", true, "good.exe"},
       {L"plain.exe", {L"--server-tracking-blob=blob-7"}, "blob-7", false, "good.exe"},
       {L"signed_full_after_table.exe", {}, "", false, "signed_test.exe"},
+      // The switch without a value brings no tracking data, and the refused package is none either.
+      {L"signed_full_after_table.exe", {L"--server-tracking-blob"}, "", false, "signed_test.exe"},
   };
   const std::string welcome = "https://welcome.example/first run?x=1";
   FaultTable faults;
@@ -340,8 +342,12 @@ TEST_F(PackageFetcherTest, TrackingDataIsPostedAndKeptBesideThePackage) {
       EXPECT_EQ(Sha256Of(kRows[i].tracking), asked[0].body_sha256);
     }
   }
-  EXPECT_EQ(2u, RequestsTo(log, "/good.exe").size());
-  EXPECT_EQ(1u, RequestsTo(log, "/signed_test.exe").size());
+  for (const char* package : {"good.exe", "signed_test.exe"}) {
+    size_t rows = 0;
+    for (const auto& row : kRows)
+      rows += std::string(row.package) == package;
+    EXPECT_EQ(rows, RequestsTo(log, std::string("/") + package).size()) << package;
+  }
 }
 
 // A reply the fetcher cannot use or a package that fails its checks (version and stream probes, the archive

@@ -67,6 +67,8 @@ bool PayloadReader::ReadPayload() {
   // have been appended by anyone.
   if (signed_file && at_end) {
     LOG(ERROR) << "Found full package that is not covered by the signature";
+    // Nor are its bytes tracking data, should the reader be marked read from elsewhere.
+    block_found_ = false;
     return false;
   }
   full_package_ = true;
