@@ -74,8 +74,11 @@ void SilentInstallerController::StartInstallation() {
     sequence_.ReleasePackageAfterTrackingData(base::Closure());
   }
   VLOG(2) << "Preparing to run the installer.";
-  if (!sequence_.runner()->Run(settings_))
+  if (!sequence_.runner()->Run(settings_)) {
     Terminate();
+    return;
+  }
+  backend_running_ = true;
 }
 
 void SilentInstallerController::RunUICallbackAndPostReply(
@@ -120,7 +123,14 @@ void SilentInstallerController::NotifyTrackingDataObtained(const std::string& tr
 void SilentInstallerController::OnInstallerError(int /*code*/, const std::wstring& /*detail*/,
                                                  const std::string& message) {
   sequence_.RecordFailureReason(message);
+  failed_ = true;
   VLOG(2) << "Installer error: terminating";
+  if (backend_running_) {
+    // The backend rolls the installation back before it ends: the run ends with it, so that nothing is still being
+    // undone once the installer has exited.
+    VLOG(2) << "Waiting for the backend to end";
+    return;
+  }
   Terminate();
 }
 
@@ -137,7 +147,8 @@ void SilentInstallerController::OnInstallerTerminated(bool success) {
     VLOG(2) << "Termination already done.";
     return;
   }
-  result_ = success;
+  backend_running_ = false;
+  result_ = success && !failed_;
   const int64_t seam = GetBackendExitGraceSeam();
   base::ThreadTaskRunnerHandle::Get()->PostDelayedTask(
       FROM_HERE, base::Bind(&SilentInstallerController::Terminate, weak_factory_.GetWeakPtr()),

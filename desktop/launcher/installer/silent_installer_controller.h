@@ -75,6 +75,10 @@ class SilentInstallerController : public Settings::Observer,
   bool package_will_be_downloaded_ = false;
   bool package_ready_ = false;
   bool installation_started_ = false;
+  // A backend was started and its end has not been reported yet.
+  bool backend_running_ = false;
+  // An error was heard: the run fails, whatever the backend's exit says.
+  bool failed_ = false;
   Settings* settings_ = nullptr;
   InstallationSequence sequence_;
   base::WeakPtrFactory<SilentInstallerController> weak_factory_{this};

@@ -13,9 +13,11 @@
 #include "base/base_paths.h"
 #include "base/bind.h"
 #include "base/features/feature_list.h"
+#include "base/files/file_util.h"
 #include "base/json/json_reader.h"
 #include "base/logging.h"
 #include "base/path_service.h"
+#include "base/strings/string_split.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
 #include "desktop/launcher/installer/installer_test_util.h"
@@ -82,12 +84,15 @@ TEST_F(SilentControllerTest, RunsEndOnceWithTheirOutcomeAndStatistics) {
        "Fetcher error",
        {"Package fetcher failed.", "Sending stats", "Settings obtained. Starting.", "Controller exiting"},
        {"Preparing to run the installer."}},
-      // An error ends the run at once; a clean exit heard while the statistics wait for their retry changes
-      // nothing they said.
+      // An error decides the outcome, but the run ends on the backend's exit, once the backend has undone what it
+      // did; a clean exit after an error is still a failure.
       {"error, then a clean exit", {L"--enable-installer-stats=1"}, "result 1\nerror 37050 |it broke\n", true, -1,
-       false, 2, "it broke",
-       {"Installer error: terminating", "Sending stats", "Installer ended. Success is 1. terminating",
-        "Termination already done.", "Controller exiting"}, {}},
+       false, 1, "it broke",
+       {"Installer error: terminating", "Waiting for the backend to end", "Installer ended. Success is 1. terminating",
+        "Sending stats", "Controller exiting"}, {"Termination already done."}},
+      {"no statistics, error", {L"--enable-installer-stats=0"}, "error 37050 |it broke\n", true, -1, false, 0,
+       nullptr, {"Installer error: terminating", "Installer ended. Success is 0. terminating", "Not sending stats",
+                 "Controller exiting"}, {}},
       // An autoupdate that succeeds is not reported; one that fails is, with the installer's reason.
       {"autoupdate success", {L"--enable-installer-stats=1", L"--autoupdate"}, "success\n", true, -1,
        true, 0, nullptr, {"Installer ended. Success is 1. terminating", "Not sending stats"}, {"Sending stats"}},
@@ -165,6 +170,19 @@ TEST_F(SilentControllerTest, RunsEndOnceWithTheirOutcomeAndStatistics) {
     // One end.
     EXPECT_EQ(1, std::count(messages.begin(), messages.end(), "Sending stats") +
                      std::count(messages.begin(), messages.end(), "Not sending stats"));
+    // A backend that was started had ended with the run: its record of the return is written before it exits.
+    std::string records;
+    base::ReadFileToString(package.Append(L"fake_backend_record.jsonl"), &records);
+    int started = 0;
+    int returned = 0;
+    for (const std::string& line : base::SplitString(records, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+      std::unique_ptr<base::Value> record = base::JsonReader::Read(line);
+      const base::DictionaryValue* fields = nullptr;
+      ASSERT_TRUE(record && record->GetAsDictionary(&fields)) << line;
+      started += fields->HasKey("command_line");
+      returned += fields->HasKey("returned");
+    }
+    EXPECT_EQ(started, returned) << records;
 
     EXPECT_TRUE(server().WaitForLogged(kFeedback, posts_before + row.posts, 30000));
     const std::vector<LoggedRequest> posts = RequestsTo(server().Requests(), kFeedback);
