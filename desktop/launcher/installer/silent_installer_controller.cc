@@ -109,6 +109,12 @@ void SilentInstallerController::NotifyStatusChanged(int status) {
       // An unattended run has nobody to retry for: it ends here.
       VLOG(1) << "Package fetcher failed.";
       sequence_.RecordFailureReason("Fetcher error");
+      if (backend_running_) {
+        // The backend waits for the package: told to stop, it undoes what it did, and the run ends on its exit.
+        failed_ = true;
+        sequence_.runner()->Stop();
+        break;
+      }
       Terminate();
       break;
     default:

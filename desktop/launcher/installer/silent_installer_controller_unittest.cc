@@ -18,11 +18,16 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/strings/string_split.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
+#include "base/win/object_watcher.h"
+#include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher.h"
+#include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
+#include "desktop/launcher/installer/status.h"
 #include "desktop/launcher/installer/test_seams.h"
 #include "desktop/launcher/installer/update_service_test_util.h"
 #include "testing/scoped_log_capture.h"
@@ -49,6 +54,19 @@ struct Row {
   const char* failure_reason;  // of the last post; null: none
   std::vector<std::string> in_order;  // log lines, in this order
   std::vector<std::string> absent;
+  // The fetcher's report is posted once the backend has set the event its script names STARTED instead.
+  bool status_once_started = false;
+};
+
+// Posts the fetcher's report once the backend has started.
+struct StatusOnceStarted : base::win::ObjectWatcher::Delegate {
+  void OnObjectSignaled(HANDLE) override {
+    base::ThreadTaskRunnerHandle::Get()->PostTask(
+        FROM_HERE, base::Bind(&SilentInstallerController::NotifyStatusChanged, base::Unretained(controller), status));
+  }
+  SilentInstallerController* controller = nullptr;
+  int status = -1;
+  base::win::ObjectWatcher watcher;
 };
 
 class SilentControllerTest : public UpdateServiceTest {
@@ -93,6 +111,11 @@ TEST_F(SilentControllerTest, RunsEndOnceWithTheirOutcomeAndStatistics) {
       {"no statistics, error", {L"--enable-installer-stats=0"}, "error 37050 |it broke\n", true, -1, false, 0,
        nullptr, {"Installer error: terminating", "Installer ended. Success is 0. terminating", "Not sending stats",
                  "Controller exiting"}, {}},
+      // A fetch that fails while the backend waits for the package stops that backend and ends with it.
+      {"fetch failure, the backend waiting", {L"--enable-installer-stats=1"},
+       "signal STARTED\nwait-interrupt\nterminated 0\n", true, kDownloadFailed, false, 1, "Fetcher error",
+       {"Preparing to run the installer.", "Package fetcher failed.", "Installer ended. Success is 0. terminating",
+        "Sending stats", "Controller exiting"}, {}, true},
       // An autoupdate that succeeds is not reported; one that fails is, with the installer's reason.
       {"autoupdate success", {L"--enable-installer-stats=1", L"--autoupdate"}, "success\n", true, -1,
        true, 0, nullptr, {"Installer ended. Success is 1. terminating", "Not sending stats"}, {"Sending stats"}},
@@ -129,7 +152,13 @@ TEST_F(SilentControllerTest, RunsEndOnceWithTheirOutcomeAndStatistics) {
     const base::FilePath package(folder.path());
     ASSERT_TRUE(CopyFileW(TestProgram(L"fake_backend_test_child.exe").value().c_str(),
                           package.Append(L"installer.exe").value().c_str(), FALSE));
-    ASSERT_TRUE(test_support::WriteFileBytes(package.Append(L"fake_backend_script.txt").value(), row.script));
+    std::string script = row.script;
+    const std::wstring started_name = test_support::UniqueName(L"silent_started");
+    const size_t started_at = script.find("STARTED");
+    if (started_at != std::string::npos)
+      script.replace(started_at, 7, base::WideToUTF8(started_name));
+    ASSERT_TRUE(test_support::WriteFileBytes(package.Append(L"fake_backend_script.txt").value(), script));
+    test_support::ScopedTestHandle started_event(CreateEventW(nullptr, TRUE, FALSE, started_name.c_str()));
     ASSERT_TRUE(base::PathService::Override(base::kExeFile, package.Append(L"installer.exe")));
     ASSERT_TRUE(base::PathService::Override(base::kExeDir, package));
     std::vector<std::wstring> switches = {L"--silent", L"--installfolder=" + folder.path() + L"\\Zorvi"};
@@ -141,7 +170,12 @@ TEST_F(SilentControllerTest, RunsEndOnceWithTheirOutcomeAndStatistics) {
     logging::SetMinLogLevel(-2);
     // Posted before the settings exist, a fetcher's report comes before their status can.
     auto controller = std::make_unique<SilentInstallerController>();
-    if (row.fetcher_status >= 0) {
+    StatusOnceStarted once_started;
+    once_started.controller = controller.get();
+    once_started.status = row.fetcher_status;
+    if (row.status_once_started) {
+      ASSERT_TRUE(once_started.watcher.StartWatchingOnce(started_event.get(), &once_started));
+    } else if (row.fetcher_status >= 0) {
       base::ThreadTaskRunnerHandle::Get()->PostTask(
           FROM_HERE, base::Bind(&SilentInstallerController::NotifyStatusChanged, base::Unretained(controller.get()),
                                 row.fetcher_status));
@@ -151,6 +185,16 @@ TEST_F(SilentControllerTest, RunsEndOnceWithTheirOutcomeAndStatistics) {
     ASSERT_TRUE(settings);
     if (row.settings_ready)
       test_support::WaitForSettingsStatus(settings.get());
+    // The scripted backend opens the interruption event only after it has signalled its start, when the runner
+    // may have set and closed it already: kept open here, it stays set for the backend to find.
+    test_support::ScopedTestHandle interrupted;
+    if (row.status_once_started) {
+      interrupted.reset(CreateEventW(nullptr, TRUE, FALSE,
+                                     GetInstallerKernelObjectName(settings->status().path.value(),
+                                                                  kInstallationInterruptedEventBase, true)
+                                         .c_str()));
+      ASSERT_TRUE(interrupted.get());
+    }
     // Runs before anything Run posts.
     base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE, base::Bind([] { LOG(INFO) << kMarker; }));
     const bool result = controller->Run(settings.get(), true, package);
