@@ -25,6 +25,9 @@ constexpr wchar_t kPtimeName[] = L"ptime";
 std::atomic<void (*)()> g_exit_step_end_hook{nullptr};
 // Set by tests only (SetProcessWaitRegisteredHookForTesting).
 std::atomic<void (*)(HANDLE)> g_process_wait_registered_hook{nullptr};
+// Set by tests only (SetPipeStepHookForTesting, SetDestructionStartHookForTesting).
+std::atomic<void (*)(int)> g_pipe_step_hook{nullptr};
+std::atomic<void (*)()> g_destruction_start_hook{nullptr};
 
 uint64_t FileTimeValue(const FILETIME& time) {
   return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
@@ -128,6 +131,8 @@ CrashDumpServer::~CrashDumpServer() {
     shutting_down_ = true;
     pipe_wait = std::exchange(pipe_wait_, nullptr);
   }
+  if (void (*hook)() = g_destruction_start_hook.load(std::memory_order_acquire))
+    hook();
   // Without the wait, the pipe steps never ran or an error step has closed the pipe and its event already.
   if (pipe_wait) {
     DisconnectNamedPipe(pipe_.Get());
@@ -137,7 +142,7 @@ CrashDumpServer::~CrashDumpServer() {
       Sleep(kStopRoundMs);
     }
     UnregisterWaitAndWait(pipe_wait);
-    if (!HasOverlappedIoCompleted(&overlapped_)) {
+    if (io_started_ && !HasOverlappedIoCompleted(&overlapped_)) {
       // The I/O writes into this object: let it end before the object does.
       DWORD transferred = 0;
       CancelIoEx(pipe_.Get(), &overlapped_);
@@ -217,6 +222,8 @@ void CrashDumpServer::SetStateAndSignal(State state) {
 // The event is manual-reset and the wait fires for as long as it stays set, so every step either leaves it
 // set on purpose (the next step is due) or has an I/O pending that resets it and sets it on completion.
 void CrashDumpServer::HandlePipeEvent() {
+  if (void (*hook)(int) = g_pipe_step_hook.load(std::memory_order_acquire))
+    hook(state_);
   if (shutting_down_) {
     state_ = kError;
     ResetEvent(overlapped_event_.Get());
@@ -262,7 +269,9 @@ void CrashDumpServer::HandleError() {
 
 void CrashDumpServer::HandleInitial() {
   ResetEvent(overlapped_event_.Get());
-  if (ConnectNamedPipe(pipe_.Get(), &overlapped_)) {
+  const BOOL connected = ConnectNamedPipe(pipe_.Get(), &overlapped_);
+  Started(connected);
+  if (connected) {
     SetStateAndSignal(kError);  // an overlapped connect never completes at once
     return;
   }
@@ -277,6 +286,11 @@ void CrashDumpServer::HandleInitial() {
   }
 }
 
+bool CrashDumpServer::Started(BOOL result) {
+  io_started_ = result || GetLastError() == ERROR_IO_PENDING;
+  return io_started_;
+}
+
 void CrashDumpServer::HandleConnecting() {
   DWORD transferred = 0;
   if (GetOverlappedResult(pipe_.Get(), &overlapped_, &transferred, FALSE))
@@ -288,7 +302,7 @@ void CrashDumpServer::HandleConnecting() {
 
 void CrashDumpServer::HandleConnected() {
   std::memset(&message_, 0, sizeof(message_));
-  if (ReadFile(pipe_.Get(), &message_, kMessageSize, nullptr, &overlapped_) || GetLastError() == ERROR_IO_PENDING)
+  if (Started(ReadFile(pipe_.Get(), &message_, kMessageSize, nullptr, &overlapped_)))
     state_ = kReading;  // the completion sets the event
   else
     SetStateAndSignal(kDisconnecting);
@@ -351,7 +365,7 @@ bool CrashDumpServer::AnswerRegistration(std::unique_ptr<CrashClientRecord> clie
     in_client.push_back(duplicate);
     *object.field = HandleValue(duplicate);
   }
-  if (!WriteFile(pipe_.Get(), &message_, kMessageSize, nullptr, &overlapped_) && GetLastError() != ERROR_IO_PENDING)
+  if (!Started(WriteFile(pipe_.Get(), &message_, kMessageSize, nullptr, &overlapped_)))
     return fail();
 
   // Listed before its waits start, so that an exit noticed at once finds the record to remove.
@@ -419,13 +433,13 @@ void CrashDumpServer::HandleWriting() {
 }
 
 void CrashDumpServer::HandleWriteDone() {
-  if (ReadFile(pipe_.Get(), &message_, kMessageSize, nullptr, &overlapped_))
+  // A client that ended already breaks the pipe: the read fails at once.
+  const BOOL read = ReadFile(pipe_.Get(), &message_, kMessageSize, nullptr, &overlapped_);
+  if (!Started(read))
+    return SetStateAndSignal(kDisconnecting);
+  if (read)
     return SetStateAndSignal(kReadingAck);
-  if (GetLastError() == ERROR_IO_PENDING) {
-    state_ = kReadingAck;
-    return;
-  }
-  SetStateAndSignal(kDisconnecting);
+  state_ = kReadingAck;  // the completion sets the event
 }
 
 void CrashDumpServer::HandleReadingAck() {
@@ -526,6 +540,16 @@ void CrashDumpServer::HandleClientExited(CrashClientRecord* client) {
 // static
 void CrashDumpServer::SetExitStepEndHookForTesting(void (*hook)()) {
   g_exit_step_end_hook.store(hook, std::memory_order_release);
+}
+
+// static
+void CrashDumpServer::SetPipeStepHookForTesting(void (*hook)(int state)) {
+  g_pipe_step_hook.store(hook, std::memory_order_release);
+}
+
+// static
+void CrashDumpServer::SetDestructionStartHookForTesting(void (*hook)()) {
+  g_destruction_start_hook.store(hook, std::memory_order_release);
 }
 
 // static

@@ -131,6 +131,10 @@ class CrashDumpServer {
   static void SetExitStepEndHookForTesting(void (*hook)());
   // Called by a registration once the wait for its client's exit is registered, before it is stored in the record.
   static void SetProcessWaitRegisteredHookForTesting(void (*hook)(HANDLE client_process));
+  // Called by every pipe step at its start, with the state it is about to handle.
+  static void SetPipeStepHookForTesting(void (*hook)(int state));
+  // Called by the destructor once no pipe step may start anything new.
+  static void SetDestructionStartHookForTesting(void (*hook)());
 
  private:
   static void CALLBACK OnPipeEvent(void* context, BOOLEAN timed_out);
@@ -149,6 +153,8 @@ class CrashDumpServer {
   void HandleWriteDone();
   void HandleReadingAck();
   void HandleDisconnecting();
+  // Notes whether the overlapped call that returned `result` started (the last error unchanged) and says so.
+  bool Started(BOOL result);
   // Runs the next step; a failure to do so gives the pipe up.
   void Signal();
   void SetStateAndSignal(State state);
@@ -192,6 +198,9 @@ class CrashDumpServer {
   base::win::ScopedHandle server_alive_mutex_;
   std::atomic<State> state_{kUninitialized};
   OVERLAPPED overlapped_ = {};
+  // The last overlapped call has a completion to come, or came at once: only then is there an I/O to wait for. A
+  // call that fails at once leaves the overlapped's status at pending, with nothing that will ever complete it.
+  bool io_started_ = false;
   CrashPipeMessage message_ = {};  // the request read, then the reply written
   CrashClientRecord* client_being_registered_ = nullptr;  // compared, never followed, outside the lock
 };

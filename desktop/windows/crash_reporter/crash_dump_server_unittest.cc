@@ -218,6 +218,52 @@ TEST_F(CrashDumpServerTest, AClientEndingRightAfterTheReplyOutlivesNoRecordInUse
   CrashDumpServer::SetExitStepEndHookForTesting(nullptr);
 }
 
+// Holds the pipe step that follows a failed read of the acknowledgement until the server's destruction has begun.
+HANDLE g_client_ended = nullptr;
+HANDLE g_step_held = nullptr;
+HANDLE g_destruction_started = nullptr;
+
+void WaitForTheClientsEndOnly(HANDLE client_process) {
+  WaitForSingleObject(client_process, kHangWaitMs);
+  SetEvent(g_client_ended);
+}
+
+void HoldTheStepAfterTheAckRead(int state) {
+  if (state == CrashDumpServer::kDisconnecting && SetEvent(g_step_held))
+    WaitForSingleObject(g_destruction_started, kHangWaitMs);
+}
+
+void SignalTheDestructionsStart() {
+  SetEvent(g_destruction_started);
+}
+
+// A client that has ended before the server reads its acknowledgement makes that read fail at once, which leaves
+// the read's status at pending with nothing that will ever complete it: a destruction that comes before the next
+// step must not wait for that read.
+TEST_F(CrashDumpServerTest, ADestructionWaitsForNoReadThatFailedAtOnce) {
+  base::win::ScopedHandle client_ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  base::win::ScopedHandle step_held(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  base::win::ScopedHandle destruction_started(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  g_client_ended = client_ended.Get();
+  g_step_held = step_held.Get();
+  g_destruction_started = destruction_started.Get();
+  RecordingCrashServer server;
+  ASSERT_TRUE(server.Start());
+  // The registration waits for its client's end, so the acknowledgement is read from a broken pipe.
+  CrashDumpServer::SetProcessWaitRegisteredHookForTesting(&WaitForTheClientsEndOnly);
+  CrashDumpServer::SetPipeStepHookForTesting(&HoldTheStepAfterTheAckRead);
+  CrashDumpServer::SetDestructionStartHookForTesting(&SignalTheDestructionsStart);
+  EXPECT_EQ(80u, RunPipeClient(L"no-ack", server.pipe_name(), L"")) << "reply bytes the client received";
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(client_ended.Get(), kHangWaitMs));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(step_held.Get(), kHangWaitMs));
+  const ULONGLONG start = GetTickCount64();
+  server.Destroy();  // waited for good before
+  EXPECT_LT(GetTickCount64() - start, static_cast<ULONGLONG>(kHangWaitMs));
+  CrashDumpServer::SetDestructionStartHookForTesting(nullptr);
+  CrashDumpServer::SetPipeStepHookForTesting(nullptr);
+  CrashDumpServer::SetProcessWaitRegisteredHookForTesting(nullptr);
+}
+
 TEST_F(CrashDumpServerTest, ADestroyedServerEndsItsClientsRequestsAtOnce) {
   RecordingCrashServer server;
   ASSERT_TRUE(server.Start());
