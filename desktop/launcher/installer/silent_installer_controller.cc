@@ -108,14 +108,10 @@ void SilentInstallerController::NotifyStatusChanged(int status) {
     case kUnpackingFailed:
       // An unattended run has nobody to retry for: it ends here.
       VLOG(1) << "Package fetcher failed.";
-      sequence_.RecordFailureReason("Fetcher error");
-      if (backend_running_) {
-        // The backend waits for the package: told to stop, it undoes what it did, and the run ends on its exit.
-        failed_ = true;
+      // A backend that waits for the package is told to stop.
+      if (backend_running_)
         sequence_.runner()->Stop();
-        break;
-      }
-      Terminate();
+      Fail("Fetcher error");
       break;
     default:
       break;
@@ -128,16 +124,20 @@ void SilentInstallerController::NotifyTrackingDataObtained(const std::string& tr
 
 void SilentInstallerController::OnInstallerError(int /*code*/, const std::wstring& /*detail*/,
                                                  const std::string& message) {
-  sequence_.RecordFailureReason(message);
-  failed_ = true;
   VLOG(2) << "Installer error: terminating";
-  if (backend_running_) {
-    // The backend rolls the installation back before it ends: the run ends with it, so that nothing is still being
-    // undone once the installer has exited.
-    VLOG(2) << "Waiting for the backend to end";
+  Fail(message);
+}
+
+void SilentInstallerController::Fail(const std::string& reason) {
+  sequence_.RecordFailureReason(reason);
+  failed_ = true;
+  if (!backend_running_) {
+    Terminate();
     return;
   }
-  Terminate();
+  // The backend undoes what it did before it ends: the run ends with it, so that nothing is still being undone
+  // once the installer has exited.
+  VLOG(2) << "Waiting for the backend to end";
 }
 
 void SilentInstallerController::OnInstallerSuccess() {

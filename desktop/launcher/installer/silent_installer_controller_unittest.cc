@@ -13,11 +13,9 @@
 #include "base/base_paths.h"
 #include "base/bind.h"
 #include "base/features/feature_list.h"
-#include "base/files/file_util.h"
 #include "base/json/json_reader.h"
 #include "base/logging.h"
 #include "base/path_service.h"
-#include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
@@ -215,18 +213,17 @@ TEST_F(SilentControllerTest, RunsEndOnceWithTheirOutcomeAndStatistics) {
     EXPECT_EQ(1, std::count(messages.begin(), messages.end(), "Sending stats") +
                      std::count(messages.begin(), messages.end(), "Not sending stats"));
     // A backend that was started had ended with the run: its record of the return is written before it exits.
-    std::string records;
-    base::ReadFileToString(package.Append(L"fake_backend_record.jsonl"), &records);
+    const std::vector<std::string> records = ReadLines(package.Append(L"fake_backend_record.jsonl"));
     int started = 0;
     int returned = 0;
-    for (const std::string& line : base::SplitString(records, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+    for (const std::string& line : records) {
       std::unique_ptr<base::Value> record = base::JsonReader::Read(line);
       const base::DictionaryValue* fields = nullptr;
       ASSERT_TRUE(record && record->GetAsDictionary(&fields)) << line;
       started += fields->HasKey("command_line");
       returned += fields->HasKey("returned");
     }
-    EXPECT_EQ(started, returned) << records;
+    EXPECT_EQ(started, returned) << testing::PrintToString(records);
 
     EXPECT_TRUE(server().WaitForLogged(kFeedback, posts_before + row.posts, 30000));
     const std::vector<LoggedRequest> posts = RequestsTo(server().Requests(), kFeedback);

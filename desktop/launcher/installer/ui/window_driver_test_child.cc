@@ -38,6 +38,7 @@
 
 #include "base/command_line.h"
 #include "base/json/json_writer.h"
+#include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 
@@ -307,11 +308,8 @@ int main() {
       }
     } else if (name == L"wait-focus") {
       std::vector<int> ids;
-      for (size_t start = 0; start < value.size(); start = value.find(L'/', start) + 1) {
-        ids.push_back(std::stoi(value.substr(start)));
-        if (value.find(L'/', start) == std::wstring::npos)
-          break;
-      }
+      for (const std::wstring& id : base::SplitString(value, L"/", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY))
+        ids.push_back(std::stoi(id));
       if (!driver.WaitFocus(ids)) {
         std::fputs("{\"error\":\"control not focused\"}\n", stdout);
         return 2;
