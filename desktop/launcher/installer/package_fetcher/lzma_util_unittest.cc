@@ -341,5 +341,41 @@ TEST(LzmaUtilTest, AllocatorMapsOneBufferAtATimeAndLeavesNoFile) {
   EXPECT_TRUE(ListFolder(folder).empty());
 }
 
+// A large view has its pages faulted in by a second thread while the decoder writes: no store of the writer may
+// be undone, whichever of the two reaches a page first, and a view freed at once stops that thread before it is
+// unmapped.
+TEST(LzmaUtilTest, LargeViewKeepsEveryStoreAndFreesAtOnce) {
+  const base::FilePath folder = FreshOutputFolder(L"large_view");
+  constexpr size_t kSize = 64 << 20;
+  constexpr size_t kPage = 4096;
+  {
+    TempFileMappingAllocator allocator(folder);
+    ASSERT_TRUE(allocator.has_temp_file());
+    for (int round = 0; round < 3; ++round) {
+      SCOPED_TRACE(round);
+      auto* block = static_cast<volatile uint32_t*>(allocator.Alloc(kSize));
+      ASSERT_NE(nullptr, block);
+      EXPECT_EQ(static_cast<DWORD>(MEM_MAPPED), MemoryType(const_cast<uint32_t*>(block)));
+      // The first word of each page is the one the other thread touches; the writer goes from both ends.
+      constexpr size_t kWordsPerPage = kPage / sizeof(uint32_t);
+      constexpr size_t kPages = kSize / kPage;
+      for (size_t page = 0; page < kPages / 2; ++page) {
+        block[page * kWordsPerPage] = static_cast<uint32_t>(page * 2654435761u + round + 1);
+        const size_t back = kPages - 1 - page;
+        block[back * kWordsPerPage] = static_cast<uint32_t>(back * 2654435761u + round + 1);
+      }
+      size_t lost = 0;
+      for (size_t page = 0; page < kPages; ++page)
+        lost += block[page * kWordsPerPage] != static_cast<uint32_t>(page * 2654435761u + round + 1);
+      EXPECT_EQ(0u, lost);
+      allocator.Free(const_cast<uint32_t*>(block));
+    }
+    // Freed right after it was made, while the pages are still being faulted in.
+    for (int round = 0; round < 10; ++round)
+      allocator.Free(allocator.Alloc(kSize));
+  }
+  EXPECT_TRUE(ListFolder(folder).empty());
+}
+
 }  // namespace
 }  // namespace zorvi::installer

@@ -10,8 +10,47 @@ extern "C" {
 }
 
 #include "base/files/file_util.h"
+#include "base/threading/simple_thread.h"
 
 namespace zorvi::installer {
+
+namespace {
+
+// Below this a second thread costs more than the faults it would take over.
+constexpr size_t kPageTouchMinimum = 4 << 20;
+
+}  // namespace
+
+// Writes each page of a view once, front to back, until done or stopped. The decoder may be writing the same
+// page at that moment: a locked OR of 0 reads and writes back the page's first four bytes as one indivisible
+// operation, so it never undoes a store of the decoder's, whichever comes first.
+class TempFileMappingAllocator::PageToucher : public base::SimpleThread {
+ public:
+  PageToucher(void* view, size_t size) : base::SimpleThread("PageToucher"), view_(view), size_(size) {}
+  ~PageToucher() override { Stop(); }
+
+  // Returns once the thread has ended; the view may then be unmapped.
+  void Stop() {
+    stop_.store(true, std::memory_order_relaxed);
+    if (HasBeenStarted() && !HasBeenJoined())
+      Join();
+  }
+
+  void Run() override {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    char* const start = static_cast<char*>(view_);
+    for (size_t offset = 0; offset < size_ && !stop_.load(std::memory_order_relaxed);
+         offset += system.dwPageSize) {
+      InterlockedOr(reinterpret_cast<volatile LONG*>(start + offset), 0);
+    }
+  }
+
+ private:
+  void* const view_;
+  const size_t size_;
+  std::atomic<bool> stop_{false};
+};
 
 TempFileMappingAllocator::TempFileMappingAllocator(const base::FilePath& folder)
     : interface_{{&SzAlloc, &SzFree}, this} {
@@ -41,8 +80,15 @@ void* TempFileMappingAllocator::Alloc(size_t size) {
     mapping_.Set(CreateFileMappingW(temp_file_.GetPlatformFile(), nullptr, PAGE_READWRITE, 0, 0, nullptr));
     if (mapping_.IsValid()) {
       view_ = MapViewOfFile(mapping_.Get(), FILE_MAP_WRITE, 0, 0, 0);
-      if (view_)
+      if (view_) {
+        if (size >= kPageTouchMinimum) {
+          page_toucher_ = std::make_unique<PageToucher>(view_, size);
+          // Without the thread the decoder takes the faults itself.
+          if (!page_toucher_->Start())
+            page_toucher_.reset();
+        }
         return view_;
+      }
       mapping_.Close();
     }
   }
@@ -59,6 +105,7 @@ void TempFileMappingAllocator::Free(void* address) {
 }
 
 void TempFileMappingAllocator::ReleaseView() {
+  page_toucher_.reset();
   if (view_)
     UnmapViewOfFile(view_);
   view_ = nullptr;

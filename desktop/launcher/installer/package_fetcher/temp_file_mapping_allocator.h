@@ -2,10 +2,16 @@
 // megabytes) lives in a memory-mapped temporary file inside the unpack folder, backed by disk space there
 // rather than by the heap. The file is opened delete-on-close, so it disappears with the allocator whatever
 // happens. Without a temporary file, or when a mapping fails, buffers come from the heap.
+//
+// Every first write to a page of the view is a page fault that the system serves by finding room for that part
+// of the file, which costs the decoder a large share of its time. A large view therefore has its pages faulted
+// in by a second thread that runs ahead of the decoder and stops before the view is unmapped.
 #ifndef DESKTOP_LAUNCHER_INSTALLER_PACKAGE_FETCHER_TEMP_FILE_MAPPING_ALLOCATOR_H_
 #define DESKTOP_LAUNCHER_INSTALLER_PACKAGE_FETCHER_TEMP_FILE_MAPPING_ALLOCATOR_H_
 
+#include <atomic>
 #include <cstddef>
+#include <memory>
 
 extern "C" {
 #include "7zTypes.h"
@@ -47,6 +53,8 @@ class TempFileMappingAllocator {
   static void* SdkAlloc(ISzAllocPtr allocator, size_t size);
   static void SdkFree(ISzAllocPtr allocator, void* address);
 
+  class PageToucher;
+
   void ReleaseView();
 
   SdkInterface interface_;
@@ -54,6 +62,7 @@ class TempFileMappingAllocator {
   base::File temp_file_;
   base::win::ScopedHandle mapping_;
   void* view_ = nullptr;
+  std::unique_ptr<PageToucher> page_toucher_;
 };
 
 }  // namespace zorvi::installer

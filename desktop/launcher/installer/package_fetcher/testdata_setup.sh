@@ -201,6 +201,9 @@ cp "$BIN/installer.exe" "$T/a/installer.exe"
 printf 'Grüße, κόσμε, 日本語, 😀\n' > "$T/Ünïcödé κόσμε/日本/テキスト.txt"
 seq 1 100000 > "$T/a/b/numbers.txt"
 head -c 200000 /dev/urandom > "$T/random.bin"
+# A decoded block of several MiB, as real packages have, goes through the mapped buffer's large-view path.
+head -c 65536 /dev/urandom > "$D/archives/chunk.bin"
+for _ in $(seq 96); do cat "$D/archives/chunk.bin"; done > "$T/repeated.bin"
 : > "$T/zero.txt"
 find "$T" -exec touch -d '2020-01-02 03:04:05 UTC' {} +
 while read -r variant expected options; do
