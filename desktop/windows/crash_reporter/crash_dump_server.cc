@@ -281,6 +281,10 @@ void CrashDumpServer::HandleInitial() {
     case ERROR_IO_PENDING:
       state_ = kConnecting;
       return;
+    case ERROR_NO_DATA:
+      // A client came and hung up before this first wait (a new pipe takes connections at once): the pipe is
+      // fine, only that connection is over.
+      return SetStateAndSignal(kDisconnecting);
     default:
       return SetStateAndSignal(kError);
   }

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "desktop/windows/crash_reporter/crash_dump_server_test_util.h"
@@ -65,6 +66,31 @@ TEST_F(CrashDumpServerTest, BrokenAndMalformedConnectionsReturnToAccepting) {
     }
   }
   EXPECT_EQ(std::vector<DWORD>(std::size(kCases), GetCurrentProcessId()), server.connected());
+}
+
+// Holds the server's first pipe step until a client has come and gone.
+HANDLE g_first_step_release = nullptr;
+
+void HoldTheFirstStep(int state) {
+  if (state == CrashDumpServer::kInitial && g_first_step_release)
+    WaitForSingleObject(std::exchange(g_first_step_release, nullptr), kHangWaitMs);
+}
+
+// A new pipe takes a connection before the server first waits for one: a client that hangs up in between leaves
+// the pipe closing, not broken, and the server goes on accepting.
+TEST_F(CrashDumpServerTest, AClientGoneBeforeTheFirstStepLeavesThePipeInService) {
+  base::win::ScopedHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  g_first_step_release = release.Get();
+  CrashDumpServer::SetPipeStepHookForTesting(&HoldTheFirstStep);
+  RecordingCrashServer server;
+  ASSERT_TRUE(server.Start());
+  EXPECT_EQ(0u, RunPipeClient(L"close", server.pipe_name(), L"")) << "reply bytes the client received";
+  SetEvent(release.Get());
+  std::unique_ptr<CrashServerClient> client;
+  EXPECT_TRUE(RegisterHere(&server, &client));
+  EXPECT_EQ(std::vector<DWORD>{GetCurrentProcessId()}, server.connected());
+  server.Destroy();
+  CrashDumpServer::SetPipeStepHookForTesting(nullptr);
 }
 
 // The server copies a client's table at each dump request and appends the client's up-time; a client
