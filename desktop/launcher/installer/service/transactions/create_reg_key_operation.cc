@@ -15,12 +15,18 @@ namespace zorvi::installer {
 
 namespace {
 
-// The parent of a key path; a key right below the root has the root (the empty path) as its parent.
+// The parent of a key path; a key right below the root has the root (the empty path) as its parent. Only the
+// backslash separates keys: a slash is part of a key's name ("text/plain"), and taking it for a separator would
+// remember a key above the one made, which rollback would then not find.
 std::wstring ParentKeyPath(const std::wstring& path) {
-  if (path.empty())
-    return path;
-  const std::wstring parent = base::FilePath(path).DirName().value();
-  return parent == base::FilePath::kCurrentDirectory ? std::wstring() : parent;
+  const size_t end = path.find_last_not_of(L'\\');
+  if (end == std::wstring::npos)
+    return std::wstring();
+  const size_t separator = path.find_last_of(L'\\', end);
+  if (separator == std::wstring::npos)
+    return std::wstring();
+  const size_t parent_end = path.find_last_not_of(L'\\', separator);
+  return parent_end == std::wstring::npos ? std::wstring() : path.substr(0, parent_end + 1);
 }
 
 }  // namespace

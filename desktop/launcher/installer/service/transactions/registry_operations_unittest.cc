@@ -89,6 +89,15 @@ TEST_F(RegistryOperationsTest, RollbackRestoresTheKeys) {
        [&] {
          EXPECT_EQ((test::ValueState{REG_DWORD, dword}), Value(L"New\\Deeper", L"v"));
        }},
+      {"writing a value into a missing key whose name holds a slash",
+       [&] {
+         return std::make_unique<ChangeRegValueOperation>(HKEY_CURRENT_USER, Path(L"A\\text/plain"), L"v",
+                                                          dword.data(), REG_DWORD, 4);
+       },
+       2,
+       [&] {
+         EXPECT_EQ((test::ValueState{REG_DWORD, dword}), Value(L"A\\text/plain", L"v"));
+       }},
       {"changing a value's type, size and data",
        [&] {
          return std::make_unique<ChangeRegValueOperation>(HKEY_CURRENT_USER, Path(L"A"), L"second", dword.data(),
