@@ -188,6 +188,9 @@ bool Installer::OpenInterruptedEvent() {
     LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", "Failed to open a handle to the installation interrupted event");
     return false;
   }
+  // Stopped before the start: nothing may be handed to an elevated process either.
+  if (TakeInterruption())
+    return false;
   if (!interrupted_watcher_.StartWatchingOnce(interrupted_event_.Get(), this)) {
     LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", "Failed to watch the installation interrupted event");
     return false;
@@ -547,6 +550,13 @@ void Installer::ResetState() {
   running_ = false;
   // Steps and copies still queued belong to the ended run.
   run_weak_factory_.InvalidateWeakPtrs();
+}
+
+bool Installer::TakeInterruption() {
+  if (!interrupted_event_.IsValid() || WaitForSingleObject(interrupted_event_.Get(), 0) != WAIT_OBJECT_0)
+    return false;
+  OnObjectSignaled(interrupted_event_.Get());
+  return true;
 }
 
 void Installer::OnObjectSignaled(HANDLE object) {

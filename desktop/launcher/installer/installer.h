@@ -82,6 +82,9 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   // Start and its parts; each returns false when it ended the run.
   void Start();
   bool OpenInterruptedEvent();
+  // Takes an interruption that is already set at once, instead of when its watcher's task comes: the thread may
+  // have been blocked in a wait for a child meanwhile. True when it ended the run.
+  bool TakeInterruption();
   bool SettleWriteAccess(bool admin);
   bool ActOnElevationResult(int result);
   void FillInstallLog();

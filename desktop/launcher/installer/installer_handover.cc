@@ -181,6 +181,9 @@ void Installer::WaitForPackage(bool post_elevated) {
 }
 
 void Installer::HandOverToPackage() {
+  // A run stopped while this thread waited for a child, or as the package became ready, starts no installer.
+  if (TakeInterruption())
+    return;
   LOG(INFO) << "Package is ready";
   const base::CommandLine& process = *base::CommandLine::ForCurrentProcess();
   base::CommandLine command_line = settings_->ToCommandLine(false);

@@ -731,7 +731,9 @@ base::CommandLine::SwitchMap LastRecordedSwitches(const base::FilePath& program)
 // The runs that hand their work to other installer processes: an elevated copy of the installation (the shell's
 // elevation stands in as a hook that starts a recording program, or declines), and the package's installer once
 // the runner says the package is ready. Each child is announced before it starts and after it ended, and each run
-// ends with exactly one report, also when an elevated run and the package's installer follow each other.
+// ends with exactly one report, also when an elevated run and the package's installer follow each other. A run
+// stopped before a child would start ends without starting it, also when the stop is already set as the start opens
+// its event or as the package is found ready.
 // Where the machine keeps UAC on, a standard user who may not write the install folder gets it from the elevated
 // folder-permission helper (the complete helper of folder_permission_test_child.exe, whose grace the test holds):
 // the grant holds while the run lasts and through the grace after it, never released earlier, and the helper ends
@@ -753,7 +755,9 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
   const std::wstring wait = L" --wait-for-package=\"" + handed.value() + L"\"";
   const std::string starting = Recorder::StartingNewMainProcessLine(false);
   const std::string returned = Recorder::SimpleLine("OnReturnedToPreviousMainProcess");
-  enum Ready { kNoEvent, kBefore, kAtFolderReady, kInterruptedAtFolderReady };
+  // When the package becomes ready, or the run is stopped instead: before the start, as the install folder is
+  // reported ready (the thread having waited for a child meanwhile, the watcher's task is still to come), or both.
+  enum Ready { kNoEvent, kBefore, kInterruptedBefore, kAtFolderReady, kInterruptedAtFolderReady, kInterruptedThenReady };
   const std::wstring started_name = test_support::UniqueName(L"grace_started");
   const std::wstring release_name = test_support::UniqueName(L"grace_release");
   const test_support::ScopedTestHandle started(CreateEventW(nullptr, TRUE, FALSE, started_name.c_str()));
@@ -783,6 +787,10 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
        {kFolderReady, starting, returned, kSuccess}},
       {"interrupted while waiting", wait, AdminTokenSeam::kNone, true, 0, 0, kInterruptedAtFolderReady,
        {kFolderReady, Recorder::TerminatedLine(false)}},
+      {"interrupted as the package became ready", wait, AdminTokenSeam::kNone, true, 0, 0, kInterruptedThenReady,
+       {kFolderReady, Recorder::TerminatedLine(false)}},
+      {"interrupted before an elevated run", L"--allusers=1", AdminTokenSeam::kSplitAdministrator, true, 0, -1,
+       kInterruptedBefore, {Recorder::TerminatedLine(false)}},
       {"package installer failed", wait, AdminTokenSeam::kNone, true, 0, 1, kBefore,
        JoinLines({{kFolderReady, starting, returned}, kFailed})},
       {"package installer missing", wait, AdminTokenSeam::kNone, true, 0, -1, kBefore,
@@ -824,9 +832,13 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     const std::wstring original = FileDaclSddl(install_);
     Prepare(row.switches);
     test_support::ScopedTestHandle ready;
-    if (row.ready != kNoEvent) {
-      ready.reset(CreateEventW(nullptr, TRUE, row.ready == kBefore, GetPackageReadyEventName(install_).c_str()));
+    if (row.ready != kNoEvent && row.ready != kInterruptedBefore) {
+      ready.reset(CreateEventW(nullptr, TRUE, row.ready == kBefore || row.ready == kInterruptedThenReady,
+                               GetPackageReadyEventName(install_).c_str()));
     }
+    const bool interrupted = row.ready == kInterruptedBefore || row.ready >= kInterruptedAtFolderReady;
+    if (row.ready == kInterruptedBefore)
+      SetEvent(interrupted_.get());
     // A folder-permission helper's grant lasts until the run has ended, after the package's installer too.
     lent_.reset();
     if (!row.helper)
@@ -871,17 +883,18 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     // The elevated run: the settings for the installer's own executable, with no browser started and this process
     // named as its parent; it waits for the package too when this run does.
     base::CommandLine::SwitchMap switches = LastRecordedSwitches(elevated);
-    EXPECT_EQ(row.token == AdminTokenSeam::kSplitAdministrator && row.consent, !switches.empty());
+    EXPECT_EQ(row.token == AdminTokenSeam::kSplitAdministrator && row.consent && !interrupted, !switches.empty());
     if (!switches.empty()) {
       EXPECT_TRUE(switches.count("backend"));
       EXPECT_EQ(L"0", switches["launchzorvi"]);
       EXPECT_EQ(std::to_wstring(GetCurrentProcessId()), switches["parent-pid"]);
-      EXPECT_EQ(row.ready != kNoEvent ? handed.value() : L"", switches["wait-for-package"]);
+      EXPECT_EQ(row.switches.find(L"--wait-for-package") != std::wstring::npos ? handed.value() : L"",
+                switches["wait-for-package"]);
     }
     // The package's installer: the settings, starting the browser as asked, and the user's part only after an
     // elevated run.
     switches = LastRecordedSwitches(package_installer);
-    EXPECT_EQ(row.package_exit >= 0 && row.ready != kInterruptedAtFolderReady, !switches.empty());
+    EXPECT_EQ(row.package_exit >= 0 && !interrupted, !switches.empty());
     if (!switches.empty()) {
       EXPECT_TRUE(switches.count("backend"));
       EXPECT_EQ(L"1", switches["launchzorvi"]);
