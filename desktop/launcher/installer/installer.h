@@ -135,6 +135,7 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   bool WriteInstallerPrefs(const base::FilePath& path);
   bool WriteStatusLog();
   void SetUpDefaultBrowser();
+  void NotifyBrowserRegistrationChanged();
   void LowerTaskErrorCount();
   void FinalizeSuccessfulInstallation();
   void UpdateUserProfile(const base::FilePath& profile);

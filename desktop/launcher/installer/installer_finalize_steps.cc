@@ -229,13 +229,7 @@ void Installer::StepFinalizeInstallation() {
   if (!ReportStep())
     return;
   SetUpDefaultBrowser();
-  // Lets the shell and running programs see the new browser registration and file associations. The text goes
-  // to other processes, so the system must copy it: only a synchronous send does (an asynchronous one would hand
-  // them a pointer into this process), and a window that does not answer is not waited for.
-  SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
-                      reinterpret_cast<LPARAM>(L"Software\\Clients\\StartMenuInternet"), SMTO_ABORTIFHUNG,
-                      kSettingChangeTimeoutMs, nullptr);
-  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+  NotifyBrowserRegistrationChanged();
   // A per-user installation that borrowed write access from the folder-permission helper cannot keep the task's
   // program writable for the updates it would run.
   if (!settings_->copy_only() && !undo_event_.IsValid() &&
@@ -244,6 +238,16 @@ void Installer::StepFinalizeInstallation() {
   }
   FinalizeSuccessfulInstallation();
   Succeed();
+}
+
+// Lets the shell and running programs see the changed browser registration and file associations. The text goes
+// to other processes, so the system must copy it: only a synchronous send does (an asynchronous one is refused
+// for a message that carries a pointer), and a window that does not answer is not waited for.
+void Installer::NotifyBrowserRegistrationChanged() {
+  SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                      reinterpret_cast<LPARAM>(L"Software\\Clients\\StartMenuInternet"), SMTO_ABORTIFHUNG,
+                      kSettingChangeTimeoutMs, nullptr);
+  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }
 
 // The log goes to a temporary file beside it that then replaces it: a crash or a full disk never leaves a

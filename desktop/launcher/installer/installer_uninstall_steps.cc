@@ -7,8 +7,6 @@
 // before anything is deleted.
 #include <windows.h>
 
-#include <shlobj.h>
-
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -51,7 +49,6 @@ namespace {
 constexpr wchar_t kOldStatusPattern[] = L"*.xml.*";
 // The shortcut of a companion program that earlier versions put into the start menu; only it goes.
 constexpr char kRetiredShortcutSuffix[] = " Companion*.lnk";
-constexpr wchar_t kStartMenuClientsKey[] = L"Software\\Clients\\StartMenuInternet";
 
 // `relative` (a status log's subfolder and file) below `folder`, its "." and ".." resolved; false when it is
 // absolute, climbs out of the folder or names the folder itself, so that a damaged or tampered log cannot make
@@ -335,8 +332,7 @@ void Installer::StepCleanupAfterUninstallation() {
 }
 
 void Installer::FinishUninstallation(UninstallBatch* batch) {
-  SendNotifyMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(kStartMenuClientsKey));
-  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+  NotifyBrowserRegistrationChanged();
   const Status& status = settings_->status();
   if (!settings_->copy_only()) {
     LOG(INFO) << "Attempting to reset the default browser to IE.";

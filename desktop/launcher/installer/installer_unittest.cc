@@ -14,6 +14,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -29,6 +30,8 @@
 #include "base/run_loop.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/synchronization/waitable_event.h"
+#include "base/time/time.h"
 #include "base/values.h"
 #include "base/win/fake_property_store_test_util.h"
 #include "base/win/property_store.h"
@@ -114,6 +117,54 @@ HANDLE StartElevatedStandIn(const base::FilePath&, const std::wstring& parameter
   g_elevated_process.reset(kept);
   return process.hProcess;
 }
+
+// A hidden top-level window on a thread of its own, as the shell has, that hears when the start-menu clients (the
+// browsers the system knows) are announced as changed: a change broadcast to every window.
+class StartMenuClientsListener {
+ public:
+  StartMenuClientsListener() : thread_([this] { Listen(); }) { ready_.Wait(); }
+  ~StartMenuClientsListener() {
+    PostThreadMessageW(thread_id_, WM_QUIT, 0, 0);
+    thread_.join();
+  }
+
+  void Reset() { heard_.Reset(); }
+  // Whether the change was heard since Reset. A broadcast that the window was slow to take is still delivered, so
+  // this waits for it; when none was sent, only the bound ends the wait.
+  bool Heard() { return heard_.TimedWait(base::TimeDelta::FromSeconds(30)); }
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_SETTINGCHANGE && lparam &&
+        std::wstring(reinterpret_cast<const wchar_t*>(lparam)) == L"Software\\Clients\\StartMenuInternet") {
+      reinterpret_cast<StartMenuClientsListener*>(GetWindowLongPtrW(window, GWLP_USERDATA))->heard_.Signal();
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+  }
+
+  void Listen() {
+    WNDCLASSW window_class = {};
+    window_class.lpfnWndProc = Procedure;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.lpszClassName = L"StartMenuClientsListener";
+    RegisterClassW(&window_class);  // already registered by an earlier listener is as good
+    HWND window = CreateWindowExW(0, window_class.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 1, 1, nullptr, nullptr,
+                                  window_class.hInstance, nullptr);
+    EXPECT_TRUE(window);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    thread_id_ = GetCurrentThreadId();
+    ready_.Signal();
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0)
+      DispatchMessageW(&message);
+    DestroyWindow(window);
+  }
+
+  base::WaitableEvent ready_{true, false};
+  base::WaitableEvent heard_{true, false};
+  DWORD thread_id_ = 0;
+  std::thread thread_;
+};
 
 // The machine's UAC policy as IsUACEnabled reads it, written into the test's own registry sandbox.
 void SetUacPolicy(DWORD enable_lua) {
@@ -986,7 +1037,7 @@ class UninstallTest : public InstallerTest {
 };
 
 // An uninstallation removes the status file, the autoupdate task, the listed files, the launcher, the overrides
-// and a kept-aside browser; what is in use is left to the batch, which watches the run's processes and is started
+// and a kept-aside browser, and tells every window that the start-menu clients changed; what is in use is left to the batch, which watches the run's processes and is started
 // only without a folder-permission helper. The survey opens unless silent. Of the shortcuts it removes what the
 // status found leading to the installation (the desktop and quick-launch shortcuts, the pin, the folder earlier
 // installers used) and leaves one of the same name that leads elsewhere. A browser in use refuses the run, a status
@@ -1035,9 +1086,11 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
        .survey_query = "&uuid=x%22%20--some-switch%3D1%20http%3A%2F%2Fevil%2F%20%C3%A9"
                        "&a=1&b=%22c%20d%22%20--switch%09%C3%BC%41"},
   };
+  StartMenuClientsListener shell;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     RecordDetachedStarts();
+    shell.Reset();
     ASSERT_EQ(GlobalStorage::kOk, GlobalStorage::GetInstance()->Write("UUID", row.uuid));
     std::string welcome_url;
     base::EscapeJsonStringImpl("https://welcome.example/?" + row.welcome_query, true, &welcome_url);
@@ -1090,6 +1143,8 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
       continue;
     }
     EXPECT_EQ(Completed(6), lines);
+    // Other programs learn that the browser is no longer among the start-menu clients.
+    EXPECT_TRUE(shell.Heard());
     for (const char* line : {"Removing shortctus.", "Unpinning shortcut.", "Removing desktop shortcut.",
                              "Removing quick launch shortcut.", "Removing temporary shortcut folder."}) {
       EXPECT_TRUE(log.HasLineStartingWith(line)) << line;
