@@ -65,17 +65,19 @@ void Installer::StepInstallLauncher() {
 
 // Shortcuts and file associations of an earlier-engine installation start the browser's executable in the install
 // folder itself; the launcher takes its place there, and the old executable is kept aside as "<name>.old". A
-// folder that already has both went through this before and is brought up to date the same way.
+// folder that has the kept-aside executable went through this before and is brought up to date the same way. The
+// earlier engine's status log, kept aside by that first run, still lists the executable: an upgrade's clean-up of
+// that log, earlier in the same run, removes the launcher's copy, which then only needs to come back.
 void Installer::InstallLauncherAsBrowser(const base::FilePath& launcher) {
   VLOG(1) << "Check if the launcher should be installed as zorvi.exe";
   const base::FilePath browser = install_folder().Append(base::UTF8ToWide(GetBrandingFileNameBase() + ".exe"));
   const base::FilePath old = browser.ReplaceExtension(L".old");
   const Status& status = settings_->status();
   const bool earlier_engine = status.existing_installation && status.kadro_installation;
-  if (!earlier_engine && !(base::PathExists(browser) && base::PathExists(old)))
+  if (!earlier_engine && !base::PathExists(old))
     return;
   LOG(INFO) << "Install the launcher as zorvi.exe";
-  if (!Execute(std::make_unique<MoveFileOperation>(browser, old)) ||
+  if ((base::PathExists(browser) && !Execute(std::make_unique<MoveFileOperation>(browser, old))) ||
       !Execute(std::make_unique<CopyFileOperation>(launcher, browser))) {
     LOG(WARNING) << "Failed installing the launcher as zorvi.exe";
   }

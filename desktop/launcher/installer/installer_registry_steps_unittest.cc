@@ -14,6 +14,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "desktop/launcher/installer/install_log_test_util.h"
+#include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/installer_registry.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/product_info.h"
@@ -46,9 +47,10 @@ using InstallerRegistryStepsTest = InstallerRunTest;
 // Bad input and refusals: the launcher missing from the package and an uninstall entry that cannot be written or
 // placed end the run with its code and roll everything back; a failing row of another kind, default-preference
 // overrides that do not parse and tracking data that is not there are skipped with a warning. And where the
-// launcher takes the browser's executable's place, also in an autoupdate that takes an earlier engine's
-// installation over, whose clean-up reads the earlier log's product placeholders as its edition word ("{Product}"
-// the word, "{SPProduct}" a blank and the word, or nothing for an edition without a word).
+// launcher takes the browser's executable's place, also in an upgrade whose clean-up of the earlier engine's log
+// removed the launcher's copy there, and in an autoupdate that takes an earlier engine's installation over, whose
+// clean-up reads the earlier log's product placeholders as its edition word ("{Product}" the word, "{SPProduct}" a
+// blank and the word, or nothing for an edition without a word).
 TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
   static std::wstring g_failing_key;
   SetOperationFaultHookForTesting([](const Operation* operation, const std::wstring& target) {
@@ -112,6 +114,25 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
       EXPECT_EQ(1u, left.count(open_with + L"|OtherBrowser.HTML"));
     };
   };
+  // An upgrade that took an earlier engine's installation over kept its log aside, which lists the browser's
+  // executable that the launcher has taken the place of.
+  const auto earlier_log_kept_aside = [&] {
+    put(false, {{L"zorvi.exe", "launcher of the takeover"}, {L"zorvi.old", "browser"}})();
+    InstallLog current;
+    current.version = "1.0";
+    current.subfolder = base::FilePath(L"1.0");
+    current.installation_path = install_;
+    current.files = {base::FilePath(L"zorvi.dll")};
+    ASSERT_TRUE(CreateDirectoryW(install_.Append(L"1.0").value().c_str(), nullptr));
+    put(false, {{L"1.0\\zorvi.dll", "library"}})();
+    ASSERT_TRUE(SaveInstallLog(current, install_.Append(kInstallLogFileName)));
+    InstallLog earlier;
+    earlier.version = "12.0.1";
+    earlier.installation_path = install_;
+    earlier.files = {base::FilePath(L"zorvi.exe")};
+    ASSERT_TRUE(CreateDirectoryW(install_.Append(kOldStatusFolderName).value().c_str(), nullptr));
+    ASSERT_TRUE(SaveInstallLog(earlier, install_.Append(kOldStatusFolderName).Append(L"installation_status.xml.100")));
+  };
   const std::wstring takeover = L"--autoupdate --replacekadroinstallation";
   const Files browser = {{L"zorvi.exe", "browser"}, {L"zorvi.old", "older browser"}};
   const Files launcher_took_its_place = {{L"zorvi.exe", launcher}, {L"zorvi.old", "browser"}};
@@ -149,6 +170,8 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
       {"exe and old", L"--copyonly=1", put(false, browser), kSuccess, nullptr, launcher_took_its_place},
       {"exe alone", L"--copyonly=1", put(false, {{L"zorvi.exe", "browser"}}), kSuccess, nullptr,
        {{L"zorvi.exe", "browser"}, {L"zorvi.old", none}}},
+      {"earlier engine's log kept aside", L"--copyonly=1", earlier_log_kept_aside, kSuccess, nullptr,
+       {{L"zorvi.exe", launcher}, {L"zorvi.old", "browser"}, {L"old_status\\installation_status.xml.100", none}}},
       {"earlier engine preview", takeover, earlier_engine(1, L"Preview"), kSuccess, nullptr, launcher_took_its_place,
        taken_over(L"Preview")},
       {"earlier engine labs", takeover, earlier_engine(2, L"Labs"), kSuccess, nullptr, launcher_took_its_place,
