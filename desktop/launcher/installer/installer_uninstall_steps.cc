@@ -312,8 +312,11 @@ void Installer::StepCleanupAfterUninstallation() {
   delete_or_leave(install_folder().Append(kLauncherFileName));
   if (!GetBrandingWhiteLabeled()) {
     const base::FilePath old = install_folder().Append(base::UTF8ToWide(GetBrandingFileNameBase() + ".old"));
-    if (base::PathExists(old))
+    if (base::PathExists(old)) {
+      // The launcher's copy in the place of the executable kept aside goes with it.
+      delete_or_leave(old.ReplaceExtension(L".exe"));
       Execute(std::make_unique<DeleteFileOperation>(old, false, false));
+    }
   }
   const base::FilePath overrides = install_folder().Append(kPrefDefaultOverridesFileName);
   if (!Execute(std::make_unique<DeleteFileOperation>(overrides, false, true)) && !batch.AddLeftoverFile(overrides))

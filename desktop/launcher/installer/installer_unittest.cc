@@ -1030,18 +1030,19 @@ class UninstallTest : public InstallerTest {
                    {L"installer.exe", L"zorvi.dll", L"zorvi.exe", L"data\\deep\\a b.txt", L"..\\..\\victim.txt",
                     L"..\\inside.txt"},
                    edit);
-    for (const wchar_t* file : {L"launcher.exe", L"pref_default_overrides", L"zorvi.old"})
+    for (const wchar_t* file : {L"launcher.exe", L"pref_default_overrides", L"zorvi.old", L"zorvi.exe"})
       ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(file).value(), "x"));
     ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"installer_prefs.json").value(), preferences));
   }
 };
 
-// An uninstallation removes the status file, the autoupdate task, the listed files, the launcher, the overrides
-// and a kept-aside browser, and tells every window that the start-menu clients changed; what is in use is left to the batch, which watches the run's processes and is started
-// only without a folder-permission helper. The survey opens unless silent. Of the shortcuts it removes what the
-// status found leading to the installation (the desktop and quick-launch shortcuts, the pin, the folder earlier
-// installers used) and leaves one of the same name that leads elsewhere. A browser in use refuses the run, a status
-// file that cannot be removed fails it; either changes nothing, the shortcuts and the pin included.
+// An uninstallation removes the status file, the autoupdate task, the listed files, the launcher, the overrides, a
+// kept-aside browser and the launcher's copy in its place, and tells every window that the start-menu clients changed;
+// what is in use is left to the batch, which watches the run's processes and is started only without a
+// folder-permission helper. The survey opens unless silent. Of the shortcuts it removes what the status found leading
+// to the installation (the desktop and quick-launch shortcuts, the pin, the folder earlier installers used) and leaves
+// one of the same name that leads elsewhere. A browser in use refuses the run, a status file that cannot be removed
+// fails it; either changes nothing, the shortcuts and the pin included.
 TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
   SetTaskbarPinHookForTesting(EmulatePinCall);
   const std::wstring name = ShortcutName(false);
