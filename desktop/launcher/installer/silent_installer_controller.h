@@ -66,9 +66,9 @@ class SilentInstallerController : public Settings::Observer,
 
  private:
   void StartInstallation();
-  // Ends the run once: records the outcome, sends the statistics when they are due, then quits the run loop.
   // The run fails for `reason`; it ends at once, or with the backend when one runs.
   void Fail(const std::string& reason);
+  // Ends the run once: records the outcome, sends the statistics when they are due, then quits the run loop.
   void Terminate();
 
   base::RunLoop run_loop_;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 
@@ -27,12 +28,10 @@ constexpr size_t kPageTouchMinimum = 4 << 20;
 class TempFileMappingAllocator::PageToucher : public base::SimpleThread {
  public:
   PageToucher(void* view, size_t size) : base::SimpleThread("PageToucher"), view_(view), size_(size) {}
-  ~PageToucher() override { Stop(); }
-
   // Returns once the thread has ended; the view may then be unmapped.
-  void Stop() {
+  ~PageToucher() override {
     stop_.store(true, std::memory_order_relaxed);
-    if (HasBeenStarted() && !HasBeenJoined())
+    if (HasBeenStarted())
       Join();
   }
 

@@ -19,14 +19,11 @@ namespace {
 // backslash separates keys: a slash is part of a key's name ("text/plain"), and taking it for a separator would
 // remember a key above the one made, which rollback would then not find.
 std::wstring ParentKeyPath(const std::wstring& path) {
-  const size_t end = path.find_last_not_of(L'\\');
-  if (end == std::wstring::npos)
-    return std::wstring();
-  const size_t separator = path.find_last_of(L'\\', end);
+  // Trailing separators are not a level of their own, nor are repeated ones.
+  const size_t separator = path.find_last_of(L'\\', path.find_last_not_of(L'\\'));
   if (separator == std::wstring::npos)
     return std::wstring();
-  const size_t parent_end = path.find_last_not_of(L'\\', separator);
-  return parent_end == std::wstring::npos ? std::wstring() : path.substr(0, parent_end + 1);
+  return path.substr(0, path.find_last_not_of(L'\\', separator) + 1);  // npos + 1 is 0: the root
 }
 
 }  // namespace
