@@ -4,8 +4,8 @@
 // before a failure stay on disk.
 //
 // Results: 0 on success; kUnpackFailed when no archive is open, the archive cannot be read as 7z, an entry
-// cannot be decoded, has no name or names a place outside the unpack folder; otherwise the Windows error of
-// the failed file call.
+// cannot be decoded, has no name or names a place outside the unpack folder (a device too); otherwise the
+// Windows error of the failed file call.
 #ifndef DESKTOP_LAUNCHER_INSTALLER_PACKAGE_FETCHER_LZMA_UTIL_H_
 #define DESKTOP_LAUNCHER_INSTALLER_PACKAGE_FETCHER_LZMA_UTIL_H_
 

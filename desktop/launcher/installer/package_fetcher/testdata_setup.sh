@@ -254,6 +254,8 @@ cases = [
     ("drive", windows_out + "\\escape-drive.txt", windows_out + "\\escape-drive.txt"),
     ("drive_relative", "Z:escape-drive-relative.txt", "-"),
     ("unc", "\\\\127.0.0.1\\share\\escape-unc.txt", "-"),
+    ("device", "nul.txt", "-"),
+    ("device_nested", "sub/Nul .dat", "-"),
 ]
 work = os.path.join(folder, "escape_work")
 with open(os.path.join(folder, "escapes.txt"), "w") as listing:
