@@ -162,7 +162,9 @@ bool Wininet::ParseUrl(const std::wstring& url, UrlParts* parts) {
   components.dwHostNameLength = kHostBufferSize - 1;
   components.lpszUrlPath = path;
   components.dwUrlPathLength = kPathBufferSize - 1;
-  if (!InternetCrackUrlW(url.c_str(), 0, ICU_DECODE | ICU_ESCAPE, &components))
+  // Not decoded: the request goes out as the URL was given. Decoding turns an escaped "&", "=", "+" or "/" of a
+  // path or query (a signed address's token, say) into one that means something else to the server.
+  if (!InternetCrackUrlW(url.c_str(), 0, 0, &components))
     return false;
   parts->scheme = components.nScheme;
   parts->host.assign(host, components.dwHostNameLength);

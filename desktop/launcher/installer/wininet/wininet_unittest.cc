@@ -166,12 +166,13 @@ TEST_F(WininetTest, DownloadsMatchTheServedFile) {
 }
 
 TEST_F(WininetTest, PostSendsTheBodyUnchangedAndRecordsUnderThePrefix) {
+  constexpr char kTarget[] = "/tiny.bin?product=Zorvi%20Beta&version=1&token=a%2Bb%2Fc%3D%26d";
   StartServer();
   std::string body;
   ASSERT_TRUE(test_support::ReadFileBytes(DataPath(L"www\\body.bin"), &body));
   std::string reply;
   ASSERT_EQ(Wininet::kCompleted,
-            harness_.Download(server_.Url("/tiny.bin?product=Zorvi&version=1"), body,
+            harness_.Download(server_.Url(kTarget), body,
                               std::make_unique<WininetStringResponseWriter>(&reply),
                               std::make_unique<WininetErrorStatusObserver>(stats_.root(), "fetch_download_url_")))
       << log_.Text();
@@ -179,7 +180,7 @@ TEST_F(WininetTest, PostSendsTheBodyUnchangedAndRecordsUnderThePrefix) {
   const std::vector<LoggedRequest> requests = server_.StopAndReadLog();
   ASSERT_EQ(1u, requests.size());
   EXPECT_EQ("POST", requests[0].method);
-  EXPECT_EQ("/tiny.bin?product=Zorvi&version=1", requests[0].target);
+  EXPECT_EQ(kTarget, requests[0].target) << "sent as given, escapes and all";
   EXPECT_EQ(static_cast<int64_t>(body.size()), requests[0].body_length);
   EXPECT_EQ(ServedSha256("body.bin"), requests[0].body_sha256);
 
