@@ -87,15 +87,21 @@ bool PartialContentStart(const std::wstring& range, uint32_t* start) {
   return true;
 }
 
-// The size of the whole body that a 206 answer is part of: the "/total" of its Content-Range, else the bytes
-// already held plus its Content-Length. Without it a 206 cut short would pass for a complete body.
-bool QueryPartialContentTotal(HINTERNET request, const std::wstring& range, uint32_t received, uint32_t* total) {
+// The size of the whole body as a 206 answer's Content-Range states it (the "/total").
+bool PartialContentStatedTotal(const std::wstring& range, uint32_t* total) {
   const size_t slash = range.rfind(L'/');
   unsigned value = 0;
-  if (slash != std::wstring::npos && base::StringToUint(base::StringPiece16(range).substr(slash + 1), &value)) {
-    *total = value;
+  if (slash == std::wstring::npos || !base::StringToUint(base::StringPiece16(range).substr(slash + 1), &value))
+    return false;
+  *total = value;
+  return true;
+}
+
+// The size of the whole body that a 206 answer is part of: the stated total, else the bytes already held plus its
+// Content-Length. Without it a 206 cut short would pass for a complete body.
+bool QueryPartialContentTotal(HINTERNET request, const std::wstring& range, uint32_t received, uint32_t* total) {
+  if (PartialContentStatedTotal(range, total))
     return true;
-  }
   uint32_t length = 0;
   if (!QueryContentLength(request, &length) || length > UINT32_MAX - received)
     return false;
@@ -431,10 +437,15 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
     case HTTP_STATUS_PARTIAL_CONTENT: {
       const std::wstring range = QueryHeader(request_, L"Content-Range");
       uint32_t start = 0;
-      if (PartialContentStart(range, &start) && start != received_) {
-        // A part that does not begin where the body held so far ends cannot be joined to it: drop that body
-        // and ask for all of it again, as a retry, so a server that always answers so ends the download.
-        LOG(WARNING) << "The server answered the range request from byte " << start << "; starting over";
+      uint32_t stated_total = 0;
+      const bool misplaced = PartialContentStart(range, &start) && start != received_;
+      // A part of a body of another size than the one held is a part of another version of the file.
+      const bool resized = received_ > 0 && expected_size_ != 0 && PartialContentStatedTotal(range, &stated_total) &&
+                           stated_total != expected_size_;
+      if (misplaced || resized) {
+        // Such a part cannot be joined to the body held so far: drop that body and ask for all of it again, as a
+        // retry, so a server that always answers so ends the download.
+        LOG(WARNING) << "The server answered the range request with " << base::WideToUTF8(range) << "; starting over";
         if (StartBodyOver(session))
           CheckRetriesAndResume(session);
         return false;

@@ -286,18 +286,25 @@ TEST_F(WininetTest, BodiesStartedOverThatNeverGetFurtherAreRetries) {
     EXPECT_TRUE(log_.HasLineStartingWith("Retrying " + std::to_string(retry) + " of 2")) << log_.Text();
 }
 
-// A range answer that starts at another byte than asked cannot be joined to the body held: the body starts over
-// with a request for all of it, as a retry, and a server that always answers so ends the download at the maximum.
+// A range answer that starts at another byte than asked, or that is part of a body of another size (the file
+// changed on the server), cannot be joined to the body held: the body starts over with a request for all of it,
+// as a retry, and a server that always answers so ends the download at the maximum.
 TEST_F(WininetTest, ARangeAnswerFromAnotherByteStartsTheBodyOver) {
   const struct {
     const char* name;
-    const char* misplaced_times;
+    const char* answer;  // to the range requests
+    const char* times;
+    const char* content_range;  // how the first answer to a range request begins
     int state;
-  } kRows[] = {{"once", "1", Wininet::kCompleted}, {"always", "\"all\"", Wininet::kFailed}};
+  } kRows[] = {
+      {"once", R"("range_start": 50000)", "1", "bytes 50000-", Wininet::kCompleted},
+      {"always", R"("range_start": 50000)", "\"all\"", "bytes 50000-", Wininet::kFailed},
+      {"another size", R"("body_file": "/body.bin")", "1", "bytes 100000-", Wininet::kCompleted},
+  };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.name);
-    StartServer(std::string(R"({"/small.bin": [{"truncate": 100000}, {"range_start": 50000, "times": )") +
-                row.misplaced_times + "}]}");
+    StartServer(std::string(R"({"/small.bin": [{"truncate": 100000}, {)") + row.answer + R"(, "times": )" +
+                row.times + "}]}");
     test_support::ScopedLogCapture log;
     DownloaderHarness harness;
     constexpr int kMaximum = 1;
@@ -312,7 +319,7 @@ TEST_F(WininetTest, ARangeAnswerFromAnotherByteStartsTheBodyOver) {
     const std::vector<LoggedRequest> requests = server_.StopAndReadLog();
     ASSERT_GE(requests.size(), 3u);
     EXPECT_EQ("bytes=100000-", requests[1].Header("Range"));
-    EXPECT_EQ(0u, requests[1].ResponseHeader("Content-Range").rfind("bytes 50000-", 0));
+    EXPECT_EQ(0u, requests[1].ResponseHeader("Content-Range").rfind(row.content_range, 0));
     EXPECT_EQ("bytes=0-", requests[2].Header("Range"));
     if (row.state == Wininet::kCompleted) {
       EXPECT_EQ(3u, requests.size());
