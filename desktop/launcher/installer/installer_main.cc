@@ -232,13 +232,18 @@ void ReadExperiments(bool uninstall) {
 }
 
 // The folder the controllers download and unpack the package into. A folder handed down by another installer
-// process was chosen (and tested) there.
+// process was chosen (and tested) there. An empty or relative one is none: the package's installer and an
+// elevated helper, which start in other current folders, would look for the package elsewhere.
 bool GetDownloadFolder(const base::FilePath& own_executable, base::FilePath* folder) {
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
   if (command_line.HasSwitch(kTempFolderSwitch)) {
-    VLOG(1) << "Using download folder from command line";
-    *folder = command_line.GetSwitchValuePath(kTempFolderSwitch).Append(GetInstallerTitle());
-    return true;
+    const base::FilePath handed_down = command_line.GetSwitchValuePath(kTempFolderSwitch);
+    if (handed_down.IsAbsolute()) {
+      VLOG(1) << "Using download folder from command line";
+      *folder = handed_down.Append(GetInstallerTitle());
+      return true;
+    }
+    LOG(WARNING) << "Ignoring download folder from command line, not an absolute path: " << handed_down.value();
   }
   return ChooseDownloadFolder(GetInstallerTitle(), own_executable, folder);
 }

@@ -261,6 +261,9 @@ TEST(InstallerEntryTest, InstallerRunsFollowTheirSwitches) {
       // A folder handed down by another installer process is neither created nor tested.
       {L"--temp-folder=C:\\T --silent --v=1" QUICK_SILENT,
        {"Using download folder from command line", "Installer download folder: C:\\T\\" + title, kSilentRan}},
+      // A relative one names no folder that other processes (an elevated helper starts elsewhere) would find.
+      {L"--temp-folder=T --silent --v=1" QUICK_SILENT, {downloads, kSilentRan},
+       {"Using download folder from command line"}},
       {L"--uninstall --silent",
        {"Requested to uninstall, but we are not in a valid installation folder"},
        {"Uninstall:1", downloads}},
