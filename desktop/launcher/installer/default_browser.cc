@@ -326,7 +326,9 @@ void RememberPreviousDefaultBrowser(InstallationInfo* info, bool machine_wide) {
   if (info->IsRegisteredHandler(L"http", false))
     return;
   std::wstring command;
-  if (GetRegisteredCommand(L"http", machine_wide, &command))
+  // The machine's browser can still be the installation's after the user chose another one; saving that would
+  // replace the browser it took over from.
+  if (GetRegisteredCommand(L"http", machine_wide, &command) && !info->RunsLauncher(command, false))
     SavePreviousDefaultBrowser(command, machine_wide);
 }
 

@@ -40,7 +40,8 @@ bool IsStartMenuInternetDefault(InstallationInfo* info);
 bool SavePreviousDefaultBrowser(const std::wstring& command, bool machine_wide);
 
 // Saves the "http" command of the chosen view, so that an uninstallation can hand the user's browser back;
-// nothing when the installation already handles "http" (the saved one would be its own) or there is none.
+// nothing when the installation already handles "http" for the user, when the chosen view's command is its own,
+// or when there is none.
 void RememberPreviousDefaultBrowser(InstallationInfo* info, bool machine_wide);
 
 // Registers the class and points the browser's protocols and extensions and, below Windows 8, the start menu's

@@ -378,6 +378,18 @@ TEST(DefaultBrowserMachineTest, UserThenMachineRegistration) {
   EXPECT_EQ(machine_wide, IsDefaultBrowser(&info));
   // Now the installation's own: remembering again keeps what was saved.
   RememberPreviousDefaultBrowser(&info, false);
+  // The user has since chosen another browser, while the machine's is still the installation's: a machine-wide
+  // installation run again must not save its own command over the browser it replaced.
+  const std::wstring company_key = L"Software\\ZorviOwnCompany";
+  const std::wstring machine_saved = ReadString(HKEY_LOCAL_MACHINE, company_key, L"Previous Default Browser");
+  const std::wstring http_choice = test::ScopedAssociations::UserChoiceKey(L"http");
+  WriteString(HKEY_CURRENT_USER, http_choice, L"ProgId", other_class.c_str());
+  EXPECT_FALSE(info.IsRegisteredHandler(L"http", false));
+  RememberPreviousDefaultBrowser(&info, true);
+  EXPECT_EQ(machine_saved, ReadString(HKEY_LOCAL_MACHINE, company_key, L"Previous Default Browser"));
+  base::win::RegKey choice;
+  ASSERT_EQ(ERROR_SUCCESS, choice.Open(HKEY_CURRENT_USER, http_choice.c_str(), KEY_SET_VALUE));
+  ASSERT_EQ(ERROR_SUCCESS, choice.DeleteValue(L"ProgId"));
 
   std::string output;
   std::string error;

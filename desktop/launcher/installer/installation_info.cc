@@ -177,8 +177,10 @@ void InstallationInfo::LoadInstallLog() {
 
 bool InstallationInfo::IsRegisteredHandler(const std::wstring& name, bool use_exe_name) {
   std::wstring command;
-  if (!GetRegisteredCommand(name, false, &command))
-    return false;
+  return GetRegisteredCommand(name, false, &command) && RunsLauncher(command, use_exe_name);
+}
+
+bool InstallationInfo::RunsLauncher(const std::wstring& command, bool use_exe_name) const {
   const base::FilePath launcher =
       install_folder_.Append(use_exe_name ? base::UTF8ToWide(GetLauncherExeName()) : kLauncherFileName);
   return ToLower(command).find(ToLower(launcher.value())) != std::wstring::npos;

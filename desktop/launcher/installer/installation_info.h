@@ -54,6 +54,8 @@ class InstallationInfo {
   // installation's launcher: "launcher.exe", or the branding's launcher name with `use_exe_name`. Letter case
   // does not matter.
   bool IsRegisteredHandler(const std::wstring& name, bool use_exe_name);
+  // Whether `command` runs this installation's launcher, named as for IsRegisteredHandler.
+  bool RunsLauncher(const std::wstring& command, bool use_exe_name) const;
 
   const base::FilePath& install_folder() const { return install_folder_; }
   const std::wstring& profile_path() const { return profile_path_; }
