@@ -129,7 +129,7 @@ bool InstallerRunner::AcquireMutex(const base::FilePath& install_folder) {
 
 const char* InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
   base::AutoLock launch_lock(base::GetProcessLaunchLock());
-  // The backend watches this process through the one handle it inherits; it may only wait on it.
+  // The backend watches this process through the handle named on its command line; it may only wait on it.
   HANDLE own_process = nullptr;
   if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own_process, SYNCHRONIZE, TRUE,
                        0)) {
@@ -139,7 +139,9 @@ const char* InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
   const uint64_t handle_value = reinterpret_cast<uintptr_t>(own_process);
   command_line->AppendSwitchASCII(kInitialProcHandleSwitch, base::HexEncode(&handle_value, sizeof(handle_value)));
   LOG(INFO) << "launching installer backend: " << command_line->GetCommandLineString();
-  std::vector<HANDLE> inherited = {own_process};
+  // The backend also holds the installer mutex: a Stop closes the runner's handle while the backend runs, and
+  // the last handle's close would end the mutex, leaving the folder unlocked for another installation.
+  std::vector<HANDLE> inherited = {own_process, mutex_.Get()};
   base::LaunchOptions options;
   options.handles_to_inherit = &inherited;
   backend_ = base::LaunchProcess(*command_line, options);

@@ -196,7 +196,7 @@ TEST_P(RunnerScenarioTest, ControllerHearsWhatTheBackendSends) {
   EXPECT_EQ(row.backend == Backend::kOwn, command_line.find(wait_switch) != std::string::npos) << command_line;
   EXPECT_EQ(row.backend == Backend::kOwn, ValueOf(start, "package_ready_event", false));
   EXPECT_NE(std::string::npos, command_line.find(" --backend")) << command_line;
-  // The one inherited handle: the controller's process, for waiting only.
+  // The handle named on the command line: the controller's process, for waiting only.
   EXPECT_EQ(std::to_string(controller.pid()), ValueOf<std::string>(start, "initial_pid"));
   EXPECT_EQ("Process", ValueOf<std::string>(start, "handle_type"));
   EXPECT_EQ(SYNCHRONIZE, static_cast<DWORD>(ValueOf(start, "handle_access", -1)));
@@ -235,6 +235,31 @@ TEST(RunnerTest, SecondControllerOnTheSameFolderIsRefusedWhileTheFirstsBackendRu
   EXPECT_EQ(0u, first.Wait());
   EXPECT_EQ((std::vector<std::string>{Recorder::SimpleLine("OnInstallFolderReady"),
                                       Recorder::SimpleLine("OnInstallerSuccess"), Recorder::TerminatedLine(true)}),
+            scenario.ObserverLines(L"first"));
+}
+
+TEST(RunnerTest, StoppedControllersFolderStaysLockedWhileItsBackendRuns) {
+  Scenario scenario(L"Runner");
+  const std::wstring interrupted = test_support::UniqueName(L"interrupted");
+  const std::wstring go_on = test_support::UniqueName(L"go_on");
+  test_support::ScopedTestHandle interrupted_seen(CreateEventW(nullptr, TRUE, FALSE, interrupted.c_str()));
+  test_support::ScopedTestHandle go_on_event(CreateEventW(nullptr, TRUE, FALSE, go_on.c_str()));
+  // The backend outlives the Stop: it goes on until the test lets it.
+  scenario.PutBackend(false, "folder-ready\nwait-interrupt\nsignal " + base::WideToUTF8(interrupted) +
+                                 "\nwait-event " + base::WideToUTF8(go_on) + "\nsuccess\n");
+  ControllerProcess first(scenario.ControllerSwitches(L"--stop-at=1", L"first"));
+  HANDLE waits[] = {interrupted_seen.get(), first.handle()};
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, ControllerProcess::kWaitLimitMs))
+      << "the first backend was never interrupted";
+
+  ControllerProcess second(scenario.ControllerSwitches(L"", L"second"));
+  EXPECT_EQ(2u, second.Wait());
+  EXPECT_EQ(std::vector<std::string>{Recorder::ErrorLine(37052, L"", "Could not acquire installer mutex")},
+            scenario.ObserverLines(L"second"));
+
+  SetEvent(go_on_event.get());
+  EXPECT_EQ(0u, first.Wait());
+  EXPECT_EQ((std::vector<std::string>{Recorder::SimpleLine("OnInstallFolderReady"), Recorder::TerminatedLine(true)}),
             scenario.ObserverLines(L"first"));
 }
 
