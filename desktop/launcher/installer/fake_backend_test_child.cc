@@ -14,8 +14,9 @@
 //     exit CODE                   ends the process at once with CODE
 //     hang                        does nothing more (the run ends when the controller's process does)
 //   fake_backend_record.jsonl  appended: at start {"pid","command_line","initial_pid","handle_type",
-//     "handle_access","handle_is_initial_process","package_ready_event"} (what the inherited handle is, and
-//     whether the package-ready event existed), and once the backend's run returned {"pid","returned"}
+//     "handle_access","handle_is_initial_process","package_ready_event","package_ready_set","interrupted_set"}
+//     (what the inherited handle is, whether the package-ready event existed and which of the installation's
+//     events were set already), and once the backend's run returned {"pid","returned"}
 //   fake_backend.log           the backend's log (verbosity 2)
 #include <windows.h>
 #include <winternl.h>
@@ -104,17 +105,27 @@ void RecordStart(const base::CommandLine& command_line) {
     initial_process = IsInitialProcess(handle, command_line);
   }
   const base::FilePath folder = command_line.GetSwitchValuePath("installfolder");
-  HANDLE ready = OpenEventW(SYNCHRONIZE, FALSE,
-                            GetInstallerKernelObjectName(folder.value(), kPackageReadyEventBase, true).c_str());
-  if (ready)
-    CloseHandle(ready);
+  // Whether the installation's event exists, and whether it is set already.
+  auto event_state = [&folder](const wchar_t* base, bool* set) {
+    HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, GetInstallerKernelObjectName(folder.value(), base, true).c_str());
+    *set = event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+    if (event)
+      CloseHandle(event);
+    return event != nullptr;
+  };
+  bool ready_set = false;
+  bool interrupted_set = false;
+  const bool ready = event_state(kPackageReadyEventBase, &ready_set);
+  event_state(kInstallationInterruptedEventBase, &interrupted_set);
   AppendRecord("{\"pid\":" + std::to_string(GetCurrentProcessId()) + ",\"command_line\":" +
                test_support::JsonQuote(base::WideToUTF8(command_line.GetCommandLineString())) + ",\"initial_pid\":" +
                test_support::JsonQuote(command_line.GetSwitchValueASCII("initial-pid")) +
                ",\"handle_type\":" + test_support::JsonQuote(base::WideToUTF8(type)) +
                ",\"handle_access\":" + std::to_string(access) +
                ",\"handle_is_initial_process\":" + (initial_process ? "true" : "false") +
-               ",\"package_ready_event\":" + (ready ? "true" : "false") + "}");
+               ",\"package_ready_event\":" + (ready ? "true" : "false") +
+               ",\"package_ready_set\":" + (ready_set ? "true" : "false") +
+               ",\"interrupted_set\":" + (interrupted_set ? "true" : "false") + "}");
 }
 
 // Runs the script's commands in order as tasks of the backend's thread, as the installer runs its steps.

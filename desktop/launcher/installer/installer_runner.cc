@@ -32,6 +32,15 @@ constexpr wchar_t kPackageInstallerName[] = L"installer.exe";
 constexpr char kServerTrackingDataSwitch[] = "server-tracking-data";
 constexpr wchar_t kServerTrackingDataFile[] = L"server_tracking_data";
 
+// One of the installation's manual-reset events, unset. An earlier run's backend may still hold the event,
+// set by its own controller; this run must not take that for its own package or interruption.
+HANDLE CreateUnsetEvent(const std::wstring& name) {
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+  if (event && GetLastError() == ERROR_ALREADY_EXISTS)
+    ResetEvent(event);
+  return event;
+}
+
 }  // namespace
 
 InstallerRunner::InstallerRunner(const base::FilePath& package_folder)
@@ -79,7 +88,7 @@ bool InstallerRunner::Run(Settings* settings) {
   const std::wstring interrupted_name =
       GetInstallerKernelObjectName(install_folder.value(), kInstallationInterruptedEventBase, true);
   VLOG(1) << "Event name for interrupted installation: " << interrupted_name;
-  interrupted_event_.Set(CreateEventW(nullptr, TRUE, FALSE, interrupted_name.c_str()));
+  interrupted_event_.Set(CreateUnsetEvent(interrupted_name));
   if (!interrupted_event_.IsValid())
     return Fail(kInstallerErrorGeneric, "Could not create installation interruption event");
 
@@ -89,7 +98,7 @@ bool InstallerRunner::Run(Settings* settings) {
   } else {
     const std::wstring ready_name = GetInstallerKernelObjectName(install_folder.value(), kPackageReadyEventBase, true);
     VLOG(1) << "Event name for package_ready: " << ready_name;
-    package_ready_event_.Set(CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
+    package_ready_event_.Set(CreateUnsetEvent(ready_name));
     if (!package_ready_event_.IsValid())
       return Fail(kInstallerErrorGeneric, "Could not create package ready event");
     base::FilePath own_executable;

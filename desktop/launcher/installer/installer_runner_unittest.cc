@@ -18,8 +18,10 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "desktop/launcher/installer/installer_observer.h"
+#include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/installer_runner_backend.h"
 #include "desktop/launcher/installer/installer_test_util.h"
+#include "desktop/launcher/installer/service/utils.h"
 #include "testing/installer_observer_recorder.h"
 #include "testing/scoped_log_capture.h"
 #include "testing/test_support.h"
@@ -156,6 +158,10 @@ const ScenarioRow kRows[] = {
      {Recorder::ErrorLine(37053, L"", "Attempting to start installation with invalid settings")}, 2},
     {"MailslotPathOf260Characters", Backend::kOwn, "folder-ready\ntotal 1\nsuccess\n", L"",
      {Recorder::TerminatedLine(true)}, 0},
+    {"EventsLeftSetByAnEarlierRun", Backend::kOwn, "folder-ready\nsuccess\n", L"",
+     {Recorder::SimpleLine("OnInstallFolderReady"), Recorder::SimpleLine("OnInstallerSuccess"),
+      Recorder::TerminatedLine(true)},
+     0},
 };
 
 void PrintTo(const ScenarioRow& row, std::ostream* out) {
@@ -177,6 +183,17 @@ TEST_P(RunnerScenarioTest, ControllerHearsWhatTheBackendSends) {
     scenario.set_install_folder(scenario.root().Append(std::wstring(231 - length, L'l')));
     ASSERT_EQ(231u, scenario.install_folder_or_override().size());
   }
+  // An earlier run's backend may still hold the installation's events, set by its controller.
+  test_support::ScopedTestHandle earlier_events[2];
+  if (name == "EventsLeftSetByAnEarlierRun") {
+    const wchar_t* const bases[] = {kPackageReadyEventBase, kInstallationInterruptedEventBase};
+    for (int i = 0; i < 2; ++i) {
+      const std::wstring event_name =
+          GetInstallerKernelObjectName(scenario.install_folder_or_override(), bases[i], true);
+      earlier_events[i].reset(CreateEventW(nullptr, TRUE, TRUE, event_name.c_str()));
+      ASSERT_TRUE(earlier_events[i].valid());
+    }
+  }
   ControllerProcess controller(scenario.ControllerSwitches(row.switches));
   EXPECT_EQ(row.exit_code, controller.Wait());
   EXPECT_EQ(row.expected, scenario.ObserverLines());
@@ -195,6 +212,9 @@ TEST_P(RunnerScenarioTest, ControllerHearsWhatTheBackendSends) {
   const std::string wait_switch = "--wait-for-package=\"" + base::WideToUTF8(scenario.package().value()) + "\"";
   EXPECT_EQ(row.backend == Backend::kOwn, command_line.find(wait_switch) != std::string::npos) << command_line;
   EXPECT_EQ(row.backend == Backend::kOwn, ValueOf(start, "package_ready_event", false));
+  // A run starts with neither the package ready nor an interruption.
+  EXPECT_FALSE(ValueOf(start, "package_ready_set", true));
+  EXPECT_FALSE(ValueOf(start, "interrupted_set", true));
   EXPECT_NE(std::string::npos, command_line.find(" --backend")) << command_line;
   // The handle named on the command line: the controller's process, for waiting only.
   EXPECT_EQ(std::to_string(controller.pid()), ValueOf<std::string>(start, "initial_pid"));
