@@ -67,7 +67,9 @@ bool IPCReceiver::Start() {
     return false;
   }
   VLOG(1) << "The mailslot cannot join the completion port; reading it synchronously";
-  ReadAndRepost();
+  // As a task of its own: whoever creates the receiver need not wait out a first read.
+  base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE,
+                                                base::Bind(&IPCReceiver::ReadAndRepost, weak_factory_.GetWeakPtr()));
   return true;
 }
 

@@ -21,15 +21,24 @@ IPCReceiverProxy::~IPCReceiverProxy() {
 
 bool IPCReceiverProxy::Connect(const std::wstring& name) {
   VLOG(1) << "Preparing to receive IPC on " << name;
-  return StartIPCThread(&thread_, base::Bind(&IPCReceiverProxy::CreateReceiver, base::Unretained(this), name));
+  // The runner starts its backend right after: the mailslot must exist by then, or the backend cannot open it
+  // and every message of the run is lost.
+  base::WaitableEvent created(true, false);
+  if (!StartIPCThread(&thread_,
+                      base::Bind(&IPCReceiverProxy::CreateReceiver, base::Unretained(this), name, &created))) {
+    return false;
+  }
+  created.Wait();
+  return true;
 }
 
 bool IPCReceiverProxy::ConnectToHandleForTesting(HANDLE handle) {
   return StartIPCThread(&thread_, base::Bind(&IPCReceiverProxy::AdoptHandle, base::Unretained(this), handle));
 }
 
-void IPCReceiverProxy::CreateReceiver(const std::wstring& name) {
+void IPCReceiverProxy::CreateReceiver(const std::wstring& name, base::WaitableEvent* created) {
   receiver_ = IPCReceiver::Create(name, this);
+  created->Signal();
 }
 
 void IPCReceiverProxy::AdoptHandle(HANDLE handle) {

@@ -19,6 +19,10 @@
 #include "base/threading/thread.h"
 #include "desktop/launcher/installer/ipc/ipc_receiver.h"
 
+namespace base {
+class WaitableEvent;
+}
+
 namespace zorvi::installer {
 
 class IPCReceiverProxy : public IPCReceiver::Delegate {
@@ -29,8 +33,8 @@ class IPCReceiverProxy : public IPCReceiver::Delegate {
   IPCReceiverProxy(const IPCReceiverProxy&) = delete;
   IPCReceiverProxy& operator=(const IPCReceiverProxy&) = delete;
 
-  // Starts the IO thread and has it create the mailslot `name`. True when the thread started: a mailslot that
-  // cannot be created is only logged, and nothing is received then.
+  // Starts the IO thread and has it create the mailslot `name`; returns once it has been tried. True when the
+  // thread started: a mailslot that cannot be created is only logged, and nothing is received then.
   bool Connect(const std::wstring& name);
   // Like Connect, reading `handle` (owned) instead of a mailslot: see IPCReceiver::CreateForHandleForTesting.
   bool ConnectToHandleForTesting(HANDLE handle);
@@ -51,7 +55,7 @@ class IPCReceiverProxy : public IPCReceiver::Delegate {
   bool ReadsThroughCompletionPortForTesting();
 
  private:
-  void CreateReceiver(const std::wstring& name);
+  void CreateReceiver(const std::wstring& name, base::WaitableEvent* created);
   void AdoptHandle(HANDLE handle);
   void DestroyReceiver();
   void ReadWaitingMessages();

@@ -212,6 +212,19 @@ TEST(MailslotReceiverTest, DamagedAndEmptyDatagramsNeitherStopReceptionNorReachO
   EXPECT_EQ(nonempty + 1, target.deliveries);
 }
 
+TEST(MailslotReceiverTest, MailslotCanBeOpenedOnceConnectReturns) {
+  // The runner starts its backend right after Connect: a backend that found no mailslot would send nothing.
+  base::MessageLoop loop;
+  Target target;
+  for (int round = 0; round < 20; ++round) {
+    IPCReceiverProxy proxy(&target);
+    const std::wstring name = test_support::UniqueName(L"zorvi_installer_test\\C:\\Connect") + std::to_wstring(round);
+    ASSERT_TRUE(proxy.Connect(name));
+    EXPECT_TRUE(RawWriter(MailslotPath(name)).valid()) << "round " << round;
+    proxy.Close();
+  }
+}
+
 // Reads whole messages from a pipe until `count` arrived or the pipe fails (its writer gone and it is empty).
 std::vector<std::string> ReadPipe(HANDLE pipe, size_t count) {
   std::vector<std::string> messages;
