@@ -92,11 +92,13 @@ void DispatchInstallerMessage(const base::PackedBuffer& message, base::ObserverL
   };
   switch (type) {
     case IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS: {
-      bool flag = false;
-      if (!reader.ReadBool(&flag)) {
+      // The flag travels as a whole 32-bit integer: a datagram cut inside it is not a message.
+      int32_t value = 0;
+      if (!reader.ReadInt(&value)) {
         LOG(ERROR) << "Received invalid IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS message";
         return;
       }
+      const bool flag = value != 0;
       VLOG(1) << "IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS(" << flag << ") received";
       notify([flag](InstallerObserver* observer) { observer->OnStartingNewMainProcess(flag); });
       return;

@@ -144,7 +144,16 @@ TEST(InstallerMessageTest, EachNotificationIsOneDatagramOfTheAgreedLayout) {
 }
 
 // How a valid message is damaged, and the log line that must then appear instead of any observer call.
-enum class Damage { kCutShort, kSignatureByte, kHeaderTooLarge, kUnknownType, kPayloadMissing, kTypeMissing, kNoise };
+enum class Damage {
+  kCutShort,
+  kSignatureByte,
+  kHeaderTooLarge,
+  kUnknownType,
+  kPayloadMissing,
+  kFlagCut,
+  kTypeMissing,
+  kNoise
+};
 
 struct DamageRow {
   Damage damage;
@@ -158,10 +167,11 @@ TEST(InstallerMessageTest, DamagedDatagramsReachNoObserver) {
       {Damage::kHeaderTooLarge, "Received a message without installer signature"},
       {Damage::kUnknownType, "Received installer message with invalid type"},
       {Damage::kPayloadMissing, "Received invalid IPC_MESSAGE_"},
+      {Damage::kFlagCut, "Received invalid IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS message"},
       {Damage::kTypeMissing, nullptr},
       {Damage::kNoise, "Received a message without installer signature"},
   };
-  constexpr int kPerRow = 100000 / 7 + 1;
+  constexpr int kPerRow = 100000 / 8 + 1;
   const uint32_t seed = std::random_device()();
   std::mt19937 random(seed);
   SCOPED_TRACE("seed " + std::to_string(seed));
@@ -207,6 +217,12 @@ TEST(InstallerMessageTest, DamagedDatagramsReachNoObserver) {
           *reinterpret_cast<uint32_t*>(bytes.data()) = static_cast<uint32_t>(bytes.size() - 4);
           break;
         }
+        case Damage::kFlagCut:
+          // The 32-bit flag cut to its first 1 to 3 bytes.
+          bytes = valid[IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS];
+          bytes.resize(32 + 1 + pick(3));
+          *reinterpret_cast<uint32_t*>(bytes.data()) = static_cast<uint32_t>(bytes.size() - 4);
+          break;
         case Damage::kTypeMissing:
           bytes.resize(28);
           *reinterpret_cast<uint32_t*>(bytes.data()) = 24;
