@@ -68,8 +68,10 @@ std::wstring AdjustSystemLanguage(const std::wstring& tag) {
     const bool traditional = base::LowerCaseEqualsASCII(region, "hk") || base::LowerCaseEqualsASCII(region, "mo");
     return language + (traditional ? L"-TW" : L"-CN");
   }
+  // American English is "en" alone: "en-US" has no id and is in no list, so a later preferred language would win
+  // over the user's English.
   if (base::LowerCaseEqualsASCII(language, "en"))
-    return language + (UsesBritishEnglish(region) ? L"-GB" : L"-US");
+    return UsesBritishEnglish(region) ? language + L"-GB" : language;
   if (base::LowerCaseEqualsASCII(language, "no"))
     return L"nb";
   if (base::LowerCaseEqualsASCII(language, "fil"))

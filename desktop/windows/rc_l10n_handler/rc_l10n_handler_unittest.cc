@@ -86,6 +86,7 @@ TEST(UiLanguageSelectionTest, RequestedTagThenSystemPreferenceThenEnglish) {
       {kListHost, L"fr", L"zh-HK,en-US", "zh-TW", "0x0404"},   // Hong Kong reads traditional Chinese
       {kListHost, L"fr", L"zh-SG", "en", "0x0409"},            // simplified Chinese is not listed
       {kListHost, L"fr", L"en-AU", "en-GB", "0x0809"},         // British English regions
+      {kListHost, L"fr", L"en-US,de-DE", "en", "0x0409"},      // other English is "en", before later choices
       {kListHost, L"fr", L"no-NO", "nb", "0x0414"},            // Norwegian is "nb"
       {kListHost, L"fr", L"fil-PH", "tl", "0x0400"},           // Filipino is tried as "tl"
       {kListHost, L"fr", L"pt-PT,de-DE", "pt-PT", "0x0816"},   // as written before any adjustment
