@@ -266,6 +266,16 @@ TTTOOLINFOW ModeListTool(HWND options_dialog, HWND mode_list, std::wstring* text
   return tool;
 }
 
+// With its list open, a combo box selects the first item that begins with the text typed so far, and the selected
+// item would stand for the folder although the field shows what was typed: the typed text is the folder, so such a
+// selection goes (from the list alone, which leaves the field as it is).
+void DropPrefixSelection(HWND combo) {
+  COMBOBOXINFO info = {};
+  info.cbSize = sizeof(info);
+  if (InstallerWindow::GetComboText(combo) != WindowText(combo) && GetComboBoxInfo(combo, &info))
+    SendMessageW(info.hwndList, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+}
+
 int CALLBACK BrowseCallbackProc(HWND browser, UINT message, LPARAM, LPARAM folder) {
   if (message == BFFM_INITIALIZED)
     SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, folder);
@@ -860,6 +870,8 @@ INT_PTR InstallerWindow::HandleOptionsMessage(HWND dialog, UINT message, WPARAM 
         if (folder_change_by_code_)
           return 1;
         CountInPage(code == CBN_SELCHANGE ? "changed_install_path" : "edited_install_path");
+        if (code == CBN_EDITCHANGE)
+          DropPrefixSelection(GetDlgItem(dialog, IDC_FOLDER_COMBO));
         return ApplyInstallFolder();
       }
       if (id == IDC_BROWSE_BUTTON)

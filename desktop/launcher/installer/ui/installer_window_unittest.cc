@@ -390,7 +390,7 @@ TEST_F(InstallerWindowTest, OnlyTheTermsLinkOpensTheTerms) {
 // The options page: choosing the list's second language reaches the settings, counts, and re-reads the caption and
 // the title (red, with the product name in black); every toggle reaches the settings and counts; the statistics box
 // sets both statistics; a mode the settings cannot take snaps back; a folder typed key by key counts its keys only
-// and stays as typed; the mode tooltip explains the three modes.
+// and stays as typed, also with the folder list open; the mode tooltip explains the three modes.
 TEST_F(InstallerWindowTest, OptionsReachTheSettingsAndCount) {
   MakeWindow(RunKind::kInstall);
   const HWND options = window_->options_dialog();
@@ -469,6 +469,19 @@ TEST_F(InstallerWindowTest, OptionsReachTheSettingsAndCount) {
   EXPECT_EQ(typed + L"2", settings_->status().path.value());
   SendMessageW(Control(IDC_IMPORT_DATA_CHECK), BM_CLICK, 0, 0);
   EXPECT_EQ(typed + L"2", InstallerWindow::GetComboText(Control(IDC_FOLDER_COMBO)));
+  // With the list open, the combo selects the item that begins with what is typed: the folder is still the typed
+  // one, refused here as no full path.
+  const HWND folder_list = Control(IDC_FOLDER_COMBO);
+  wchar_t item[MAX_PATH] = {};
+  ASSERT_LT(0, SendMessageW(folder_list, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(item)));
+  SendMessageW(folder_list, CB_SHOWDROPDOWN, TRUE, 0);
+  SendMessageW(combo.hwndItem, EM_SETSEL, 0, -1);
+  SendMessageW(combo.hwndItem, WM_CHAR, item[0], 1);
+  WaitForPath();
+  SendMessageW(folder_list, CB_SHOWDROPDOWN, FALSE, 0);
+  EXPECT_EQ(std::wstring(1, item[0]), settings_->status().path.value());
+  EXPECT_EQ(std::wstring(1, item[0]), WindowText(combo.hwndItem));
+  EXPECT_FALSE(IsWindowEnabled(Control(IDC_ACCEPT_BUTTON)));
 
   HWND tooltip = nullptr;
   EnumThreadWindows(
