@@ -235,27 +235,36 @@ TEST_P(RunnerScenarioTest, ControllerHearsWhatTheBackendSends) {
 INSTANTIATE_TEST_SUITE_P(Scripts, RunnerScenarioTest, testing::ValuesIn(kRows),
                          [](const testing::TestParamInfo<ScenarioRow>& info) { return std::string(info.param.name); });
 
+// Starts a first controller, waits until its backend signals `reached`, has a second controller on the same
+// folder refused, then lets the first backend go on and checks what the first controller saw.
+void ExpectSecondControllerRefusedUntilTheFirstEnds(Scenario* scenario, const std::wstring& first_switches,
+                                                    HANDLE reached, HANDLE go_on,
+                                                    const std::vector<std::string>& first_lines) {
+  ControllerProcess first(scenario->ControllerSwitches(first_switches, L"first"));
+  HANDLE waits[] = {reached, first.handle()};
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, ControllerProcess::kWaitLimitMs))
+      << "the first backend never reached its wait";
+
+  ControllerProcess second(scenario->ControllerSwitches(L"", L"second"));
+  EXPECT_EQ(2u, second.Wait());
+  EXPECT_EQ(std::vector<std::string>{Recorder::ErrorLine(37052, L"", "Could not acquire installer mutex")},
+            scenario->ObserverLines(L"second"));
+
+  SetEvent(go_on);
+  EXPECT_EQ(0u, first.Wait());
+  EXPECT_EQ(first_lines, scenario->ObserverLines(L"first"));
+}
+
 TEST(RunnerTest, SecondControllerOnTheSameFolderIsRefusedWhileTheFirstsBackendRuns) {
   Scenario scenario(L"Runner");
   test_support::ScopedTestHandle started(CreateEventW(nullptr, TRUE, FALSE, test_support::UniqueName(L"started").c_str()));
   test_support::ScopedTestHandle go_on(CreateEventW(nullptr, TRUE, FALSE, test_support::UniqueName(L"go_on").c_str()));
   scenario.PutBackend(false, "folder-ready\nsignal " + base::WideToUTF8(test_support::UniqueName(L"started")) +
                                  "\nwait-event " + base::WideToUTF8(test_support::UniqueName(L"go_on")) + "\nsuccess\n");
-  ControllerProcess first(scenario.ControllerSwitches(L"", L"first"));
-  HANDLE waits[] = {started.get(), first.handle()};
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, ControllerProcess::kWaitLimitMs))
-      << "the first backend never started";
-
-  ControllerProcess second(scenario.ControllerSwitches(L"", L"second"));
-  EXPECT_EQ(2u, second.Wait());
-  EXPECT_EQ(std::vector<std::string>{Recorder::ErrorLine(37052, L"", "Could not acquire installer mutex")},
-            scenario.ObserverLines(L"second"));
-
-  SetEvent(go_on.get());
-  EXPECT_EQ(0u, first.Wait());
-  EXPECT_EQ((std::vector<std::string>{Recorder::SimpleLine("OnInstallFolderReady"),
-                                      Recorder::SimpleLine("OnInstallerSuccess"), Recorder::TerminatedLine(true)}),
-            scenario.ObserverLines(L"first"));
+  ExpectSecondControllerRefusedUntilTheFirstEnds(
+      &scenario, L"", started.get(), go_on.get(),
+      {Recorder::SimpleLine("OnInstallFolderReady"), Recorder::SimpleLine("OnInstallerSuccess"),
+       Recorder::TerminatedLine(true)});
 }
 
 TEST(RunnerTest, StoppedControllersFolderStaysLockedWhileItsBackendRuns) {
@@ -267,20 +276,9 @@ TEST(RunnerTest, StoppedControllersFolderStaysLockedWhileItsBackendRuns) {
   // The backend outlives the Stop: it goes on until the test lets it.
   scenario.PutBackend(false, "folder-ready\nwait-interrupt\nsignal " + base::WideToUTF8(interrupted) +
                                  "\nwait-event " + base::WideToUTF8(go_on) + "\nsuccess\n");
-  ControllerProcess first(scenario.ControllerSwitches(L"--stop-at=1", L"first"));
-  HANDLE waits[] = {interrupted_seen.get(), first.handle()};
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, ControllerProcess::kWaitLimitMs))
-      << "the first backend was never interrupted";
-
-  ControllerProcess second(scenario.ControllerSwitches(L"", L"second"));
-  EXPECT_EQ(2u, second.Wait());
-  EXPECT_EQ(std::vector<std::string>{Recorder::ErrorLine(37052, L"", "Could not acquire installer mutex")},
-            scenario.ObserverLines(L"second"));
-
-  SetEvent(go_on_event.get());
-  EXPECT_EQ(0u, first.Wait());
-  EXPECT_EQ((std::vector<std::string>{Recorder::SimpleLine("OnInstallFolderReady"), Recorder::TerminatedLine(true)}),
-            scenario.ObserverLines(L"first"));
+  ExpectSecondControllerRefusedUntilTheFirstEnds(
+      &scenario, L"--stop-at=1", interrupted_seen.get(), go_on_event.get(),
+      {Recorder::SimpleLine("OnInstallFolderReady"), Recorder::TerminatedLine(true)});
 }
 
 TEST(RunnerTest, ControllersDeathEndsTheBackendsRun) {
