@@ -90,11 +90,15 @@ void Thread::Stop() {
 }
 
 void Thread::StopSoon() {
-  if (stopping_ || !message_loop())
+  if (stopping_)
+    return;
+  // Read once: a loop that quit itself may be cleared by its thread at any moment.
+  const scoped_refptr<SingleThreadTaskRunner> runner = task_runner();
+  if (!runner)
     return;
   stopping_ = true;
-  task_runner()->PostTask(Location("base::Thread::StopSoon", __FILE__, __LINE__, GetProgramCounter()),
-                          Bind(&ThreadQuitHelper));
+  runner->PostTask(Location("base::Thread::StopSoon", __FILE__, __LINE__, GetProgramCounter()),
+                   Bind(&ThreadQuitHelper));
 }
 
 scoped_refptr<SingleThreadTaskRunner> Thread::task_runner() const {
