@@ -39,6 +39,39 @@ class ScopedEnvironmentBlock {
   void* block_ = nullptr;
 };
 
+// Makes the handles of a launch's handle list inheritable, and gives those that were not back their own state
+// once the child has them: left inheritable, they would leak into every later child that inherits all handles.
+class ScopedInheritableHandles {
+ public:
+  ScopedInheritableHandles() = default;
+  ScopedInheritableHandles(const ScopedInheritableHandles&) = delete;
+  ScopedInheritableHandles& operator=(const ScopedInheritableHandles&) = delete;
+  ~ScopedInheritableHandles() { Restore(); }
+
+  void MakeInheritable(const std::vector<HANDLE>& handles) {
+    for (HANDLE handle : handles) {
+      DWORD flags = 0;
+      PCHECK(::GetHandleInformation(handle, &flags));
+      if (flags & HANDLE_FLAG_INHERIT)
+        continue;
+      PCHECK(::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT));
+      made_inheritable_.push_back(handle);
+    }
+  }
+
+  // Keeps the thread's last error: a failed launch logs it afterwards.
+  void Restore() {
+    const DWORD last_error = ::GetLastError();
+    for (HANDLE handle : made_inheritable_)
+      ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+    made_inheritable_.clear();
+    ::SetLastError(last_error);
+  }
+
+ private:
+  std::vector<HANDLE> made_inheritable_;
+};
+
 // The creation flags that a job and a forced breakaway add. Before Windows 8 a process belongs to one job at
 // most, so a child meant for a new job must leave the caller's.
 DWORD JobCreationFlags(const LaunchOptions& options, win::WindowsVersion version) {
@@ -64,6 +97,7 @@ Process LaunchProcess(const std::wstring& command_line, const LaunchOptions& opt
 
   bool inherit_handles = options.inherit_handles;
   DWORD flags = 0;
+  ScopedInheritableHandles listed_handles;
   if (options.handles_to_inherit) {
     std::vector<HANDLE>& handles = *options.handles_to_inherit;
     if (handles.empty()) {
@@ -77,8 +111,7 @@ Process LaunchProcess(const std::wstring& command_line, const LaunchOptions& opt
         LOG(ERROR) << "Too many handles to inherit";
         return Process();
       }
-      for (HANDLE handle : handles)
-        PCHECK(::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT));
+      listed_handles.MakeInheritable(handles);
       if (!startup_info_wrapper.InitializeProcThreadAttributeList(1) ||
           !startup_info_wrapper.UpdateProcThreadAttribute(PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles.data(),
                                                           handles.size() * sizeof(HANDLE))) {
@@ -126,6 +159,7 @@ Process LaunchProcess(const std::wstring& command_line, const LaunchOptions& opt
     return Process();
   }
   ProcessInformationHolder process_info(temp_process_info);
+  listed_handles.Restore();
 
   if (options.job_handle) {
     if (!::AssignProcessToJobObject(options.job_handle, process_info.process_handle())) {

@@ -27,7 +27,7 @@ struct LaunchOptions {
   FilePath current_directory;
   // The child's first window is hidden (SW_HIDE) instead of shown (SW_SHOW).
   bool start_hidden = false;
-  // When set, exactly these handles are inherited (they are made inheritable); an empty list means none.
+  // When set, exactly these handles are inherited (inheritable for this launch only); an empty list means none.
   std::vector<HANDLE>* handles_to_inherit = nullptr;
   // Inherit every inheritable handle; only looked at when no handle list is given.
   bool inherit_handles = false;

@@ -65,6 +65,14 @@ TEST(LaunchProcessTest, HandleListInheritsExactlyTheListedHandles) {
   EXPECT_TRUE(listed.IsSet());
   EXPECT_TRUE(listed_not_inheritable.IsSet());  // listed handles are made inheritable
   EXPECT_FALSE(unlisted.IsSet());
+
+  // Only for that child: the next one that inherits every inheritable handle does not get it.
+  ASSERT_TRUE(ResetEvent(listed_not_inheritable.get()));
+  LaunchOptions inherit_all;
+  inherit_all.inherit_handles = true;
+  EXPECT_EQ(2u, RunSignalChild(inherit_all, {&listed, &listed_not_inheritable, &unlisted}));
+  EXPECT_FALSE(listed_not_inheritable.IsSet());
+  EXPECT_TRUE(unlisted.IsSet());
 }
 
 TEST(LaunchProcessTest, EmptyHandleListInheritsNothingEvenWithInheritHandles) {
