@@ -30,13 +30,6 @@ bool HasSpecialByte(uint64_t word) {
   return (((quotes - kOnes) & ~quotes) | ((backslashes - kOnes) & ~backslashes) | word) & kHighs;
 }
 
-// Characters a JSON string may carry: no surrogates, nothing above U+10FFFF, and no noncharacters
-// (U+FDD0-U+FDEF and every code point ending in FFFE or FFFF).
-bool IsValidCharacter(uint32_t code_point) {
-  return IsValidCodepoint(code_point) && !(code_point >= 0xFDD0 && code_point <= 0xFDEF) &&
-         (code_point & 0xFFFE) != 0xFFFE;
-}
-
 }  // namespace
 
 // JsonStringPieceValue
@@ -593,7 +586,8 @@ bool JsonParser::ConsumeEscape(std::string* out) {
         pos_ += 6;
         code_point = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
       }
-      if (!IsValidCharacter(code_point))
+      // Noncharacters are taken: the writer passes them through, and a file it wrote must read back.
+      if (!IsValidCodepoint(code_point))
         break;
       WriteUnicodeCharacter(code_point, out);
       return true;
@@ -611,7 +605,7 @@ bool JsonParser::ConsumeUTF8Sequence(std::string* out) {
   const int32_t window = static_cast<int32_t>(end_ - pos_ < 8 ? end_ - pos_ : 8);
   int32_t last = 0;
   uint32_t code_point = 0;
-  if (!ReadUnicodeCharacter(pos_, window, &last, &code_point) || !IsValidCharacter(code_point)) {
+  if (!ReadUnicodeCharacter(pos_, window, &last, &code_point)) {
     ReportError(JsonReader::kUnsupportedEncoding, pos_);
     return false;
   }

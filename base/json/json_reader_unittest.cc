@@ -283,11 +283,11 @@ TEST(JsonReaderTest, StringErrors) {
   ExpectError("\"\\uD800\\u0041\"", JsonReader::kInvalidEscape, 1, 2);
   ExpectError("\"\\uD800\\uD800\"", JsonReader::kInvalidEscape, 1, 2);
   ExpectError("\"\\uDC00\\uD800\"", JsonReader::kInvalidEscape, 1, 2);
-  ExpectError("\"\\uDBFF\\uDFFF\"", JsonReader::kInvalidEscape, 1, 2);  // U+10FFFF
-  ExpectError("\"\\uFFFE\"", JsonReader::kInvalidEscape, 1, 2);
-  ExpectError("\"\\uFDD0\"", JsonReader::kInvalidEscape, 1, 2);
-  ExpectError("\"\\uFDEF\"", JsonReader::kInvalidEscape, 1, 2);
-  EXPECT_NE(nullptr, MustParse("\"\\uFDCF\\uFDF0\\uFFFD\\uDBFF\\uDFFD\""));
+  ExpectError("\"\\uDC00\"", JsonReader::kInvalidEscape, 1, 2);
+  // Noncharacters are characters like any other.
+  std::string text;
+  EXPECT_TRUE(MustParse("\"\\uFDCF\\uFDD0\\uFDEF\\uFFFE\\uFFFF\\uDBFF\\uDFFF\"")->GetAsString(&text));
+  EXPECT_EQ("\xEF\xB7\x8F\xEF\xB7\x90\xEF\xB7\xAF\xEF\xBF\xBE\xEF\xBF\xBF\xF4\x8F\xBF\xBF", text);
 }
 
 TEST(JsonReaderTest, UTF8Errors) {
@@ -304,15 +304,16 @@ TEST(JsonReaderTest, UTF8Errors) {
       {"\"\xE0\x80\x80\"", 2},        // overlong
       {"\"\xED\xA0\x80\"", 2},        // an encoded surrogate
       {"\"\xF4\x90\x80\x80\"", 2},    // above U+10FFFF
-      {"\"\xEF\xBF\xBE\"", 2},        // U+FFFE
-      {"\"\xEF\xB7\x90\"", 2},        // U+FDD0
-      {"\"\xF0\x9F\xBF\xBF\"", 2},    // U+1FFFF
       {"\"\xF8\x88\x80\x80\x80\"", 2},
       {"\"\xE2\x82\"", 2},            // truncated by the quote
       {"\"\xE2\x82", 2},              // truncated by the end
   };
   for (const Case& c : cases)
     ExpectError(c.text, JsonReader::kUnsupportedEncoding, 1, c.column);
+  // Noncharacters (U+FFFE, U+FDD0, U+1FFFF) are well-formed.
+  std::string text;
+  EXPECT_TRUE(MustParse("\"\xEF\xBF\xBE\xEF\xB7\x90\xF0\x9F\xBF\xBF\"")->GetAsString(&text));
+  EXPECT_EQ("\xEF\xBF\xBE\xEF\xB7\x90\xF0\x9F\xBF\xBF", text);
   // Outside strings a non-ASCII byte is no token at all.
   ExpectError("[\xC3\xA9]", JsonReader::kUnexpectedToken, 1, 2);
 }

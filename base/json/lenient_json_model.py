@@ -6,7 +6,7 @@ leniencies and strictnesses, each as a separate, visible step:
   leniencies:    a UTF-8 byte-order mark; comments ("//" to the line end, "/* */", an open one runs to the end);
                  one stray byte after the root (after a number root only one of } ] ,); raw control characters
                  in strings; the escapes \\v and \\xHH; the last of repeated keys wins (as in Python).
-  strictnesses:  no noncharacters or surrogates in strings; at most 99 nested containers; numbers outside
+  strictnesses:  no surrogates in strings; at most 99 nested containers; numbers outside
                  the double range (including underflow to zero) fail; NaN and Infinity are not numbers.
 Integers that fit 32 signed bits are integers; every other number is a double.
 
@@ -119,9 +119,8 @@ def reject_constant(name):
     raise Rejected("not a JSON number: " + name)
 
 
-def is_noncharacter_or_surrogate(ch):
-    cp = ord(ch)
-    return 0xD800 <= cp <= 0xDFFF or 0xFDD0 <= cp <= 0xFDEF or (cp & 0xFFFE) == 0xFFFE
+def is_surrogate(ch):
+    return 0xD800 <= ord(ch) <= 0xDFFF
 
 
 def check_tree(value, depth=0):
@@ -130,11 +129,11 @@ def check_tree(value, depth=0):
             raise Rejected("more than 99 nested containers")
         items = value.items() if isinstance(value, dict) else ((None, v) for v in value)
         for key, child in items:
-            if key is not None and any(is_noncharacter_or_surrogate(ch) for ch in key):
-                raise Rejected("noncharacter or surrogate in a key")
+            if key is not None and any(is_surrogate(ch) for ch in key):
+                raise Rejected("surrogate in a key")
             check_tree(child, depth + 1)
-    elif isinstance(value, str) and any(is_noncharacter_or_surrogate(ch) for ch in value):
-        raise Rejected("noncharacter or surrogate in a string")
+    elif isinstance(value, str) and any(is_surrogate(ch) for ch in value):
+        raise Rejected("surrogate in a string")
 
 
 def loads(data, strict):

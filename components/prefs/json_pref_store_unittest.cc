@@ -385,6 +385,28 @@ TEST_F(JsonPrefStoreTest, DestructionWritesThePendingChange) {
   EXPECT_EQ("v", text);
 }
 
+TEST_F(JsonPrefStoreTest, EveryTextWrittenReadsBackInTheNextRun) {
+  const FilePath path = dir_.Append(L"prefs.json");
+  // Folder names may hold any character, noncharacters (U+FDD0, U+FFFF) included.
+  const std::wstring folder = L"C:\\dir\uFDD0\uFFFF\U0010FFFF";
+  {
+    auto store = MakeStore(path);
+    store->ReadPrefs();
+    store->SetValue("folder", std::make_unique<base::StringValue>(folder), 0);
+    store->SetValue("keys.\uFFFE", std::make_unique<base::ScalarValue>(1), 0);
+  }
+  RunTimerAndWrites();
+  auto store = MakeStore(path);
+  EXPECT_EQ(PersistentPrefStore::kPrefReadErrorNone, store->ReadPrefs());
+  EXPECT_TRUE(base::PathExists(path));
+  const base::Value* value = nullptr;
+  std::wstring text;
+  ASSERT_TRUE(store->GetValue("folder", &value));
+  EXPECT_TRUE(value->GetAsString(&text));
+  EXPECT_EQ(folder, text);
+  EXPECT_TRUE(store->GetValue("keys.\uFFFE", nullptr));
+}
+
 TEST_F(JsonPrefStoreTest, AsynchronousReadRunsOnTheFileRunnerAndRepliesOnTheOwner) {
   const FilePath path = dir_.Append(L"prefs.json");
   ASSERT_TRUE(test_support::WriteFileBytes(path.value(), "{\"k\":5}"));
