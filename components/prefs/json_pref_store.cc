@@ -22,9 +22,9 @@ constexpr wchar_t kBadExtension[] = L"bad";
 constexpr int64_t kReportIntervalSeconds = 300;
 
 // Classifies a read. An unparsable file is moved aside under the extension "bad" (replacing an older one),
-// so that later starts do not fail on it again.
+// so that later starts do not fail on it again; `*stuck` tells that it could not be moved.
 PersistentPrefStore::PrefReadError HandleReadErrors(const base::Value* value, const base::FilePath& path,
-                                                    int error_code, const std::string& error_message) {
+                                                    int error_code, const std::string& error_message, bool* stuck) {
   if (value) {
     return value->IsType(base::Value::kTypeDictionary) ? PersistentPrefStore::kPrefReadErrorNone
                                                        : PersistentPrefStore::kPrefReadErrorJsonType;
@@ -44,8 +44,9 @@ PersistentPrefStore::PrefReadError HandleReadErrors(const base::Value* value, co
   LOG(ERROR) << "Error while loading JSON file: " << error_message << ", file: " << path.value();
   const base::FilePath bad = path.ReplaceExtension(kBadExtension);
   const bool bad_existed = base::PathExists(bad);
-  if (!base::MovePath(path, bad))
-    LOG(ERROR) << "Failed to move " << path.value() << " aside to " << bad.value();
+  *stuck = !base::MovePath(path, bad);
+  if (*stuck)
+    LOG(ERROR) << "Failed to move " << path.value() << " aside to " << bad.value() << ": keeping it unwritten";
   return bad_existed ? PersistentPrefStore::kPrefReadErrorJsonRepeat : PersistentPrefStore::kPrefReadErrorJsonParse;
 }
 
@@ -66,6 +67,7 @@ struct JsonPrefStore::ReadResult {
   std::unique_ptr<base::Value> value;
   PrefReadError error = kPrefReadErrorNone;
   bool no_dir = false;
+  bool bad_file_stuck = false;
 };
 
 // static
@@ -202,7 +204,7 @@ void JsonPrefStore::ReadPrefsFromDisk(const base::FilePath& path, ReadResult* re
   int error_code = 0;
   std::string error_message;
   result->value = deserializer.Deserialize(&error_code, &error_message);
-  result->error = HandleReadErrors(result->value.get(), path, error_code, error_message);
+  result->error = HandleReadErrors(result->value.get(), path, error_code, error_message, &result->bad_file_stuck);
   result->no_dir = !base::DirectoryExists(path.DirName());
   if (result->error == kPrefReadErrorNone) {
     base::HistogramBase* histogram = base::GetProcessWideHistogram(
@@ -227,6 +229,12 @@ void JsonPrefStore::OnFileRead(ReadResult* result) {
     case kPrefReadErrorFileOther:
     case kPrefReadErrorFileLocked:
       read_only_ = true;  // the file is there but unusable: never overwrite it
+      break;
+    case kPrefReadErrorJsonParse:
+    case kPrefReadErrorJsonRepeat:
+      // A damaged file is overwritten only once it has been moved aside.
+      if (result->bad_file_stuck)
+        read_only_ = true;
       break;
     default:
       break;

@@ -208,6 +208,27 @@ TEST_F(JsonPrefStoreTest, UnparsableFileIsMovedAsideAndASecondOneReportsARepeat)
   EXPECT_EQ(second, ReadBytes(bad));
 }
 
+TEST_F(JsonPrefStoreTest, UnparsableFileThatCannotBeMovedAsideIsNeverOverwritten) {
+  const FilePath path = dir_.Append(L"installer_prefs.json");
+  const std::string damaged = "{\"a\": 1,";
+  ASSERT_TRUE(test_support::WriteFileBytes(path.value(), damaged));
+  auto store = MakeStore(path);
+  {
+    // Another process reads the file and lets nobody move it meanwhile.
+    test_support::ScopedTestHandle holder(::CreateFileW(path.value().c_str(), GENERIC_READ,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                                        0, nullptr));
+    ASSERT_TRUE(holder.valid());
+    EXPECT_EQ(PersistentPrefStore::kPrefReadErrorJsonParse, store->ReadPrefs());
+  }
+  EXPECT_TRUE(store->ReadOnly());
+  store->SetValue("k", std::make_unique<base::ScalarValue>(2), 0);
+  store->CommitPendingWrite();
+  RunTimerAndWrites();
+  EXPECT_EQ(damaged, ReadBytes(path));
+  EXPECT_FALSE(base::PathExists(dir_.Append(L"installer_prefs.bad")));
+}
+
 TEST_F(JsonPrefStoreTest, FileLockedByAnotherProcessMakesTheStoreReadOnly) {
   const FilePath path = dir_.Append(L"prefs.json");
   ASSERT_TRUE(test_support::WriteFileBytes(path.value(), "{\"k\":1}"));
