@@ -3,6 +3,7 @@
 #include <io.h>
 #include <share.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include <memory>
 #include <vector>
@@ -39,6 +40,10 @@ bool DeleteMatchingEntries(const FilePath& dir, const FilePath::StringType& patt
   FileEnumerator entries(dir, false, FileEnumerator::FILES | FileEnumerator::DIRECTORIES, pattern);
   for (FilePath current = entries.Next(); !current.empty(); current = entries.Next()) {
     const FileEnumerator::FileInfo info = entries.GetInfo();
+    // The system's search also matches short names ("*.tmp" finds "notes.tmpl" through "NOTES~1.TMP"): only
+    // the name itself decides what goes.
+    if (!::PathMatchSpecW(info.find_data().cFileName, pattern.c_str()))
+      continue;
     const bool is_directory = info.IsDirectory();
     if (is_directory && !recursive)
       continue;

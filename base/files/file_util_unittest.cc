@@ -456,15 +456,20 @@ TEST_F(FileUtilTest, DeleteFileWithWildcards) {
   ASSERT_TRUE(WriteText(dir_.Append(L"a\\folder.tmp\\kept.txt"), "x"));
   ASSERT_TRUE(WriteText(dir_.Append(L"a\\ro.tmp"), "x"));
   ASSERT_TRUE(SetFileAttributesW(dir_.Append(L"a\\ro.tmp").value().c_str(), FILE_ATTRIBUTE_READONLY));
+  // Names are matched without regard to case, and only the long name counts: the system's search finds
+  // "notes.tmpl" through its short name "NOTES~1.TMP".
+  ASSERT_TRUE(WriteText(dir_.Append(L"a\\UPPER.TMP"), "x"));
+  ASSERT_TRUE(WriteText(dir_.Append(L"a\\notes.tmpl"), "x"));
   // Files only: the matching folder stays when not recursive.
   EXPECT_TRUE(DeleteFile(dir_.Append(L"a\\*.tmp"), false));
-  EXPECT_EQ((std::vector<std::wstring>{L"empty\\", L"folder.tmp\\", L"folder.tmp\\kept.txt", L"sub\\",
-                                       L"sub\\deeper\\", L"sub\\deeper\\w.tmp", L"sub\\z.txt", L"x.txt"}),
+  EXPECT_EQ((std::vector<std::wstring>{L"empty\\", L"folder.tmp\\", L"folder.tmp\\kept.txt", L"notes.tmpl",
+                                       L"sub\\", L"sub\\deeper\\", L"sub\\deeper\\w.tmp", L"sub\\z.txt",
+                                       L"x.txt"}),
             SourceTree());
   // Recursive: the matching folder goes with everything in it; other folders are not searched.
   EXPECT_TRUE(DeleteFile(dir_.Append(L"a\\*.tmp"), true));
-  EXPECT_EQ((std::vector<std::wstring>{L"empty\\", L"sub\\", L"sub\\deeper\\", L"sub\\deeper\\w.tmp",
-                                       L"sub\\z.txt", L"x.txt"}),
+  EXPECT_EQ((std::vector<std::wstring>{L"empty\\", L"notes.tmpl", L"sub\\", L"sub\\deeper\\",
+                                       L"sub\\deeper\\w.tmp", L"sub\\z.txt", L"x.txt"}),
             SourceTree());
   EXPECT_TRUE(DeleteFile(dir_.Append(L"a\\?.txt"), false));
   EXPECT_FALSE(Exists(dir_.Append(L"a\\x.txt")));
