@@ -76,6 +76,15 @@ bool IsSameOrInside(const FilePath& path, const FilePath& folder) {
   return true;
 }
 
+// Whether both paths are known to lie on one volume (the second need not exist yet).
+bool OnOneVolume(const FilePath& a, const FilePath& b) {
+  wchar_t volume_a[MAX_PATH];
+  wchar_t volume_b[MAX_PATH];
+  return ::GetVolumePathNameW(a.value().c_str(), volume_a, MAX_PATH) &&
+         ::GetVolumePathNameW(b.value().c_str(), volume_b, MAX_PATH) &&
+         FilePath::CompareIgnoreCase(volume_a, volume_b) == 0;
+}
+
 struct StreamCloser {
   void operator()(FILE* file) const { fclose(file); }
 };
@@ -248,8 +257,10 @@ bool MoveUnsafe(const FilePath& from, const FilePath& to) {
   if (::MoveFileExW(from.value().c_str(), to.value().c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING))
     return true;
   const DWORD error = GetLastError();
-  // Folders do not move across volumes.
-  if (DirectoryExists(from) && CopyAndDeleteDirectory(from, to))
+  // Folders do not move across volumes: a copy and delete does it there. Within one volume the move failed
+  // for another reason (something holds the folder or a file in it), which the delete would only meet after
+  // it had removed the rest of the source.
+  if (DirectoryExists(from) && !OnOneVolume(from, to) && CopyAndDeleteDirectory(from, to))
     return true;
   SetLastError(error);
   return false;

@@ -384,6 +384,16 @@ TEST_F(FileUtilTest, FailedMoveKeepsTheSystemError) {
   EXPECT_FALSE(MovePath(dir_.Append(L"a"), dir_.Append(L"file")));
   EXPECT_NE(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
   EXPECT_TRUE(IsFolder(dir_.Append(L"a")));
+  // A folder held open cannot be renamed: it stays whole, and nothing is copied beside it.
+  const std::vector<std::wstring> tree = SourceTree();
+  {
+    File held(dir_.Append(L"a"), FileFlags::Open | FileFlags::Read | FileFlags::BackupSemantics);
+    ASSERT_TRUE(held.IsValid());
+    EXPECT_FALSE(MovePath(dir_.Append(L"a"), dir_.Append(L"b")));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  }
+  EXPECT_EQ(tree, SourceTree());
+  EXPECT_FALSE(Exists(dir_.Append(L"b")));
 }
 
 TEST_F(FileUtilTest, ReplaceFile) {
