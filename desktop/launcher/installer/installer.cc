@@ -547,6 +547,7 @@ void Installer::ResetState() {
   package_ready_watcher_.StopWatching();
   settings_ = nullptr;
   uninstall_key_.clear();
+  older_leftovers_.clear();
   running_ = false;
   // Steps and copies still queued belong to the ended run.
   run_weak_factory_.InvalidateWeakPtrs();

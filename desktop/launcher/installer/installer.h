@@ -193,6 +193,8 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   // that granted for good has ended already.
   bool helper_runs_uninstall_batch_ = false;
   uint32_t other_process_id_ = 0;
+  // Files of older versions that an uninstallation could not delete: the clean-up batch deletes them.
+  std::vector<base::FilePath> older_leftovers_;
   base::win::ScopedHandle package_ready_event_;
   base::win::ObjectWatcher package_ready_watcher_;
   base::win::ScopedHandle interrupted_event_;

@@ -238,11 +238,16 @@ void Installer::RemoveOldInstallation(const base::FilePath& log_path) {
     const base::FilePath path = InstalledPath(log, file);
     if (path.empty())
       continue;
-    if (!ExecuteOperation(&local, std::make_unique<DeleteFileOperation>(path, true, true)) && !uninstall) {
-      LOG(WARNING) << "Keeping the files of " << log_path.value() << ": " << path.value() << " cannot be removed";
-      RollbackOperations(&local);
-      return;
+    if (ExecuteOperation(&local, std::make_unique<DeleteFileOperation>(path, true, true)))
+      continue;
+    if (uninstall) {
+      // The log goes, so only the clean-up batch can still remove it (a browser of that version still running).
+      older_leftovers_.push_back(path);
+      continue;
     }
+    LOG(WARNING) << "Keeping the files of " << log_path.value() << ": " << path.value() << " cannot be removed";
+    RollbackOperations(&local);
+    return;
   }
   LOG(INFO) << "Deleting " << log_path.value();
   if (!ExecuteOperation(&local, std::make_unique<DeleteFileOperation>(log_path, false, true)) && !uninstall) {
@@ -301,12 +306,16 @@ void Installer::StepCleanupAfterUninstallation() {
   LOG(INFO) << "Cleaning up files after uninstallation";
   const InstallLog& log = settings_->status().install_log;
   UninstallBatch batch(install_folder());
-  auto delete_or_leave = [&](const base::FilePath& path) {
-    if (path.empty() || Execute(std::make_unique<DeleteFileOperation>(path, true, true)))
-      return;
+  auto leave = [&](const base::FilePath& path) {
     if (!batch.AddLeftoverFile(path))
       LOG(ERROR) << "The clean-up batch cannot name " << path.value() << "; it stays";
   };
+  auto delete_or_leave = [&](const base::FilePath& path) {
+    if (!path.empty() && !Execute(std::make_unique<DeleteFileOperation>(path, true, true)))
+      leave(path);
+  };
+  for (const base::FilePath& file : older_leftovers_)
+    leave(file);
   for (const base::FilePath& file : log.files)
     delete_or_leave(InstalledPath(log, file));
   delete_or_leave(install_folder().Append(kLauncherFileName));
@@ -319,8 +328,8 @@ void Installer::StepCleanupAfterUninstallation() {
     }
   }
   const base::FilePath overrides = install_folder().Append(kPrefDefaultOverridesFileName);
-  if (!Execute(std::make_unique<DeleteFileOperation>(overrides, false, true)) && !batch.AddLeftoverFile(overrides))
-    LOG(ERROR) << "The clean-up batch cannot name " << overrides.value() << "; it stays";
+  if (!Execute(std::make_unique<DeleteFileOperation>(overrides, false, true)))
+    leave(overrides);
   for (const base::FilePath& file : log.root_files) {
     const base::FilePath path = RootPath(file);
     if (!path.empty())

@@ -1038,10 +1038,10 @@ class UninstallTest : public InstallerTest {
 
 // An uninstallation removes the status file, the autoupdate task, the listed files, the launcher, the overrides, a
 // kept-aside browser and the launcher's copy in its place, and tells every window that the start-menu clients changed;
-// what is in use is left to the batch, which watches the run's processes and is started only without a
-// folder-permission helper. The survey opens unless silent. Of the shortcuts it removes what the status found leading
-// to the installation (the desktop and quick-launch shortcuts, the pin, the folder earlier installers used) and leaves
-// one of the same name that leads elsewhere. A browser in use refuses the run, a status file that cannot be removed
+// what is in use, also a file of the older version an upgrade kept, is left to the batch, which watches the run's
+// processes and is started only without a folder-permission helper. The survey opens unless silent. Of the shortcuts
+// it removes what the status found leading to the installation (the desktop and quick-launch shortcuts, the pin, the
+// folder earlier installers used) and leaves one of the same name that leads elsewhere. A browser in use refuses the run, a status file that cannot be removed
 // fails it; either changes nothing, the shortcuts and the pin included.
 TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
   SetTaskbarPinHookForTesting(EmulatePinCall);
@@ -1070,6 +1070,7 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     // carries of both.
     std::string uuid = "u-1", welcome_query = "from=mail", survey_query = "&uuid=u-1&from=mail";
     bool granted_for_good = false;  // the helper has ended already and cannot run the batch
+    bool older_running = false;     // the browser of the version the last upgrade replaced still runs
   } rows[] = {
       {"this process only", L"", {.uninstall = true}, false},
       {"initial and second process", L"--initial-pid=4242 --parent-pid=4343", {.uninstall = true}, false, 4242, 4343},
@@ -1086,6 +1087,8 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
        .welcome_query = "a=1&b=\"c d\" --switch\t\xC3\xBC%41",
        .survey_query = "&uuid=x%22%20--some-switch%3D1%20http%3A%2F%2Fevil%2F%20%C3%A9"
                        "&a=1&b=%22c%20d%22%20--switch%09%C3%BC%41"},
+      {.name = "an older version's browser still running", .switches = L"", .flags = {.uninstall = true},
+       .helper = false, .older_running = true},
   };
   StartMenuClientsListener shell;
   for (const Row& row : rows) {
@@ -1114,12 +1117,16 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     }
     MakeShortcutTo(shortcuts().Append(elsewhere), Folder(L"elsewhere.exe"));
     MakeShortcutTo(earlier_folder.Append(L"Zorvi.lnk"), launcher);
+    const base::FilePath older = install_.Append(L"36.0\\zorvi.exe");
+    if (row.older_running && base::CreateDirectory(install_.Append(L"old_status")))
+      PutLoggedFiles(install_.Append(L"old_status\\installation_status.xml.1"), L"36.0", {L"zorvi.exe", L"d\\c.txt"});
     const std::map<std::string, std::string> before = ReadTree(install_);
     const auto shortcuts_before = std::pair(ReadTree(shortcuts()), ReadTree(earlier_folder));
     const base::FilePath victim = Folder(L"victim.txt");
     ASSERT_TRUE(base::PathExists(victim));
     std::vector<std::unique_ptr<test_support::ScopedTestHandle>> held;
-    for (const base::FilePath& file : {Subfolder().Append(L"installer.exe"), Subfolder().Append(L"zorvi.dll"), row.held}) {
+    for (const base::FilePath& file : {Subfolder().Append(L"installer.exe"), Subfolder().Append(L"zorvi.dll"), row.held,
+                                       row.older_running ? older : base::FilePath()}) {
       if (!file.empty())
         held.push_back(std::make_unique<test_support::ScopedTestHandle>(CreateFileW(
             file.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)));
@@ -1176,17 +1183,20 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     // The batch's text for given processes and files is proven on its own; here what the run handed it.
     UninstallBatch expected(install_);
     expected.SetWatchedProcesses(GetCurrentProcessId(), row.initial, row.second);
+    EXPECT_TRUE(!row.older_running || expected.AddLeftoverFile(older));
     EXPECT_TRUE(expected.AddLeftoverFile(Subfolder().Append(L"installer.exe")));
     EXPECT_TRUE(expected.AddLeftoverFile(Subfolder().Append(L"zorvi.dll")));
     EXPECT_EQ(expected.Format(), batch);
     const std::string version = base::WideToUTF8(Version());
     std::map<std::string, std::string> after = ReadTree(install_);
     after.erase("k.bat");
-    EXPECT_EQ((std::map<std::string, std::string>{{"installer_prefs.json", before.at("installer_prefs.json")},
-                                                  {version + "\\", ""},
-                                                  {version + "\\installer.exe", before.at(version + "\\installer.exe")},
-                                                  {version + "\\zorvi.dll", before.at(version + "\\zorvi.dll")}}),
-              after);
+    std::map<std::string, std::string> left = {{"installer_prefs.json", before.at("installer_prefs.json")},
+                                               {version + "\\", ""},
+                                               {version + "\\installer.exe", before.at(version + "\\installer.exe")},
+                                               {version + "\\zorvi.dll", before.at(version + "\\zorvi.dll")}};
+    if (row.older_running)
+      left.insert({{"36.0\\", ""}, {"36.0\\zorvi.exe", before.at("36.0\\zorvi.exe")}});
+    EXPECT_EQ(left, after);
     // The scheduler's calls, each made by this process and done.
     const std::string call = R"({"process": )" + std::to_string(GetCurrentProcessId()) + R"(, "result": true, "call": )";
     const std::unique_ptr<base::Value> calls = base::JsonReader::Read(
