@@ -184,7 +184,7 @@ TEST_F(JsonPrefStoreTest, NonDictionaryRootMakesAnEmptyReadOnlyStoreThatNeverWri
   EXPECT_EQ(list, ReadBytes(path));
 }
 
-TEST_F(JsonPrefStoreTest, UnparsableFileIsMovedAsideAndASecondOneReportsARepeat) {
+TEST_F(JsonPrefStoreTest, UnparsableFileIsMovedAsideASecondOneReportsARepeatAndAHeldOneIsNeverOverwritten) {
   const FilePath path = dir_.Append(L"installer_prefs.json");
   const FilePath bad = dir_.Append(L"installer_prefs.bad");
   const std::string first = "{\"a\": 1,";
@@ -206,27 +206,24 @@ TEST_F(JsonPrefStoreTest, UnparsableFileIsMovedAsideAndASecondOneReportsARepeat)
   EXPECT_FALSE(store->ReadOnly());
   EXPECT_FALSE(base::PathExists(path));
   EXPECT_EQ(second, ReadBytes(bad));
-}
 
-TEST_F(JsonPrefStoreTest, UnparsableFileThatCannotBeMovedAsideIsNeverOverwritten) {
-  const FilePath path = dir_.Append(L"installer_prefs.json");
-  const std::string damaged = "{\"a\": 1,";
-  ASSERT_TRUE(test_support::WriteFileBytes(path.value(), damaged));
-  auto store = MakeStore(path);
+  // A bad file that another process holds (letting nobody move it) is never overwritten.
+  const std::string third = "{\"b\":";
+  ASSERT_TRUE(test_support::WriteFileBytes(path.value(), third));
+  auto held_store = MakeStore(path);
   {
-    // Another process reads the file and lets nobody move it meanwhile.
     test_support::ScopedTestHandle holder(::CreateFileW(path.value().c_str(), GENERIC_READ,
                                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                                         0, nullptr));
     ASSERT_TRUE(holder.valid());
-    EXPECT_EQ(PersistentPrefStore::kPrefReadErrorJsonParse, store->ReadPrefs());
+    EXPECT_EQ(PersistentPrefStore::kPrefReadErrorJsonRepeat, held_store->ReadPrefs());
   }
-  EXPECT_TRUE(store->ReadOnly());
-  store->SetValue("k", std::make_unique<base::ScalarValue>(2), 0);
-  store->CommitPendingWrite();
+  EXPECT_TRUE(held_store->ReadOnly());
+  held_store->SetValue("k", std::make_unique<base::ScalarValue>(2), 0);
+  held_store->CommitPendingWrite();
   RunTimerAndWrites();
-  EXPECT_EQ(damaged, ReadBytes(path));
-  EXPECT_FALSE(base::PathExists(dir_.Append(L"installer_prefs.bad")));
+  EXPECT_EQ(third, ReadBytes(path));
+  EXPECT_EQ(second, ReadBytes(bad));
 }
 
 TEST_F(JsonPrefStoreTest, FileLockedByAnotherProcessMakesTheStoreReadOnly) {
