@@ -20,6 +20,13 @@ function(zorvi_test_limit dir pattern seconds)
   set_property(GLOBAL APPEND PROPERTY ZORVI_TEST_LIMITS_${name} "${pattern}=${seconds}")
 endfunction()
 
+# zorvi_test_own_prefix(<area folder> <Suite.Name>): the test runs in a wine prefix and server of its own (see
+# tools/wine-run).
+function(zorvi_test_own_prefix dir test)
+  string(REPLACE "/" "_" name "${dir}")
+  set_property(GLOBAL APPEND PROPERTY ZORVI_OWN_PREFIX_${name} "${test}")
+endfunction()
+
 # zorvi_test_resource_lock(<area folder> <Suite.Name> <lock>): the test holds the ctest resource lock <lock>, so
 # that tests of one machine-wide resource (a fixed port) never run at the same time.
 function(zorvi_test_resource_lock dir test lock)
@@ -120,20 +127,24 @@ function(zorvi_finish_areas)
     endif()
     gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 120
                          PROPERTIES ${props})
-    # The tests are known only once discovered, so their locks are set by a file that ctest reads after the
-    # discovery's own.
+    # The tests are known only once discovered, so their locks and own prefixes are set by a file that ctest
+    # reads after the discovery's own.
     get_property(locks GLOBAL PROPERTY ZORVI_TEST_LOCKS_${name})
-    if(locks)
-      set(lock_lines "")
+    get_property(own_prefix GLOBAL PROPERTY ZORVI_OWN_PREFIX_${name})
+    if(locks OR own_prefix)
+      set(lines "")
       foreach(lock ${locks})
         string(REPLACE "=" ";" lock "${lock}")
         list(GET lock 0 test)
         list(GET lock 1 resource)
-        string(APPEND lock_lines "if(EXISTS [==[${CMAKE_BINARY_DIR}/bin/${exe}.exe]==])\n"
-                                 "  set_tests_properties([==[${name}.${test}]==] PROPERTIES RESOURCE_LOCK ${resource})\n"
-                                 "endif()\n")
+        string(APPEND lines "  set_tests_properties([==[${name}.${test}]==] PROPERTIES RESOURCE_LOCK ${resource})\n")
       endforeach()
-      file(WRITE ${CMAKE_BINARY_DIR}/${name}_locks.cmake "${lock_lines}")
+      foreach(test ${own_prefix})
+        string(APPEND lines "  set_tests_properties([==[${name}.${test}]==] PROPERTIES ENVIRONMENT "
+                            "[==[ZORVI_TESTDATA=${data};ZORVI_PREFIX_PER_TEST=1]==])\n")
+      endforeach()
+      file(WRITE ${CMAKE_BINARY_DIR}/${name}_locks.cmake
+           "if(EXISTS [==[${CMAKE_BINARY_DIR}/bin/${exe}.exe]==])\n${lines}endif()\n")
       set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/${name}_locks.cmake)
     endif()
   endforeach()

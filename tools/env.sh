@@ -43,13 +43,18 @@ zorvi_left_of_report() {
 }
 
 zorvi_stop_wine() {
+  local prefix
   . "$WINDEPS/wine.env"
-  if [ -d "$RUN_PREFIX" ]; then
-    # The server's socket folder is inside the prefix (see tools/wine-run).
-    TMPDIR="$RUN_PREFIX/.server-tmp" WINEPREFIX="$RUN_PREFIX" "$WINESERVER" -k 2>/dev/null || true
-    TMPDIR="$RUN_PREFIX/.server-tmp" WINEPREFIX="$RUN_PREFIX" timeout 30 "$WINESERVER" -w 2>/dev/null || true
-  fi
-  zorvi_kill_prefix_processes "$RUN_PREFIX"
+  # With the prefixes of single tests (see tools/wine-run) that an interrupted run left.
+  for prefix in "$RUN_PREFIX" "$RUN_PREFIX".own-*; do
+    if [ -d "$prefix" ]; then
+      # The server's socket folder is inside the prefix (see tools/wine-run).
+      TMPDIR="$prefix/.server-tmp" WINEPREFIX="$prefix" "$WINESERVER" -k 2>/dev/null || true
+      TMPDIR="$prefix/.server-tmp" WINEPREFIX="$prefix" timeout 30 "$WINESERVER" -w 2>/dev/null || true
+    fi
+    zorvi_kill_prefix_processes "$prefix"
+  done
+  rm -rf "$RUN_PREFIX".own-*
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
 }
 

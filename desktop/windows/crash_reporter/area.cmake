@@ -15,3 +15,14 @@ zorvi_test_resource_lock(desktop/windows/crash_reporter CrashReporterProcessTest
                          zorvi_reporter_crash_time)
 # The end-to-end crash writes one real minidump of its host, which takes long on a loaded machine.
 zorvi_test_limit(desktop/windows/crash_reporter "CrashReporterProcessTest.ACrashedHostIsLoggedDumpedAndUploaded" 480)
+# Writing a minidump under wine stops the crashed process for each of the thousands of small reads it makes, each
+# through the wine server, which every other program of the prefix waits for meanwhile: the tests that write them
+# get a server of their own.
+foreach(test CrashExceptionHandlerTest.InProcessDumpsAreNamedAfterTheirIds
+             CrashMinidumpTest.ACrashedClientIsDumpedWithinItsLimit
+             DumpWriterTest.AServerWritingDumpsRecordsTheFaultingHandlesHistory
+             ProcessStateImplTest.ACrashedChildIsSnapshotLoggedAndDumpedInOneAttach
+             CrashReporterProcessTest.ACrashedHostIsLoggedDumpedAndUploaded
+             CrashReporterProcessTest.EachWayOfFailingIsReportedOnceWithTheServersVerdict)
+  zorvi_test_own_prefix(desktop/windows/crash_reporter ${test})
+endforeach()
