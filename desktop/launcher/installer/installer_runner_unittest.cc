@@ -235,50 +235,44 @@ TEST_P(RunnerScenarioTest, ControllerHearsWhatTheBackendSends) {
 INSTANTIATE_TEST_SUITE_P(Scripts, RunnerScenarioTest, testing::ValuesIn(kRows),
                          [](const testing::TestParamInfo<ScenarioRow>& info) { return std::string(info.param.name); });
 
-// Starts a first controller, waits until its backend signals `reached`, has a second controller on the same
-// folder refused, then lets the first backend go on and checks what the first controller saw.
-void ExpectSecondControllerRefusedUntilTheFirstEnds(Scenario* scenario, const std::wstring& first_switches,
-                                                    HANDLE reached, HANDLE go_on,
-                                                    const std::vector<std::string>& first_lines) {
-  ControllerProcess first(scenario->ControllerSwitches(first_switches, L"first"));
-  HANDLE waits[] = {reached, first.handle()};
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, ControllerProcess::kWaitLimitMs))
-      << "the first backend never reached its wait";
-
-  ControllerProcess second(scenario->ControllerSwitches(L"", L"second"));
-  EXPECT_EQ(2u, second.Wait());
-  EXPECT_EQ(std::vector<std::string>{Recorder::ErrorLine(37052, L"", "Could not acquire installer mutex")},
-            scenario->ObserverLines(L"second"));
-
-  SetEvent(go_on);
-  EXPECT_EQ(0u, first.Wait());
-  EXPECT_EQ(first_lines, scenario->ObserverLines(L"first"));
-}
-
+// A second controller on the same folder is refused while the first's backend runs, also once the first
+// controller has been stopped: its backend outlives the Stop, and goes on here until the test lets it.
 TEST(RunnerTest, SecondControllerOnTheSameFolderIsRefusedWhileTheFirstsBackendRuns) {
-  Scenario scenario(L"Runner");
-  test_support::ScopedTestHandle started(CreateEventW(nullptr, TRUE, FALSE, test_support::UniqueName(L"started").c_str()));
-  test_support::ScopedTestHandle go_on(CreateEventW(nullptr, TRUE, FALSE, test_support::UniqueName(L"go_on").c_str()));
-  scenario.PutBackend(false, "folder-ready\nsignal " + base::WideToUTF8(test_support::UniqueName(L"started")) +
-                                 "\nwait-event " + base::WideToUTF8(test_support::UniqueName(L"go_on")) + "\nsuccess\n");
-  ExpectSecondControllerRefusedUntilTheFirstEnds(
-      &scenario, L"", started.get(), go_on.get(),
-      {Recorder::SimpleLine("OnInstallFolderReady"), Recorder::SimpleLine("OnInstallerSuccess"),
-       Recorder::TerminatedLine(true)});
-}
+  struct Row {
+    const wchar_t* first_switches;
+    const char* script_start;  // before the backend signals that it is there and waits
+    std::vector<std::string> first_lines;
+  };
+  const Row rows[] = {
+      {L"", "folder-ready\n",
+       {Recorder::SimpleLine("OnInstallFolderReady"), Recorder::SimpleLine("OnInstallerSuccess"),
+        Recorder::TerminatedLine(true)}},
+      {L"--stop-at=1", "folder-ready\nwait-interrupt\n",
+       {Recorder::SimpleLine("OnInstallFolderReady"), Recorder::TerminatedLine(true)}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(base::WideToUTF8(row.first_switches));
+    Scenario scenario(L"Runner");
+    const std::wstring reached = test_support::UniqueName(L"reached");
+    const std::wstring go_on = test_support::UniqueName(L"go_on");
+    test_support::ScopedTestHandle reached_event(CreateEventW(nullptr, TRUE, FALSE, reached.c_str()));
+    test_support::ScopedTestHandle go_on_event(CreateEventW(nullptr, TRUE, FALSE, go_on.c_str()));
+    scenario.PutBackend(false, std::string(row.script_start) + "signal " + base::WideToUTF8(reached) +
+                                   "\nwait-event " + base::WideToUTF8(go_on) + "\nsuccess\n");
+    ControllerProcess first(scenario.ControllerSwitches(row.first_switches, L"first"));
+    HANDLE waits[] = {reached_event.get(), first.handle()};
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, ControllerProcess::kWaitLimitMs))
+        << "the first backend never reached its wait";
 
-TEST(RunnerTest, StoppedControllersFolderStaysLockedWhileItsBackendRuns) {
-  Scenario scenario(L"Runner");
-  const std::wstring interrupted = test_support::UniqueName(L"interrupted");
-  const std::wstring go_on = test_support::UniqueName(L"go_on");
-  test_support::ScopedTestHandle interrupted_seen(CreateEventW(nullptr, TRUE, FALSE, interrupted.c_str()));
-  test_support::ScopedTestHandle go_on_event(CreateEventW(nullptr, TRUE, FALSE, go_on.c_str()));
-  // The backend outlives the Stop: it goes on until the test lets it.
-  scenario.PutBackend(false, "folder-ready\nwait-interrupt\nsignal " + base::WideToUTF8(interrupted) +
-                                 "\nwait-event " + base::WideToUTF8(go_on) + "\nsuccess\n");
-  ExpectSecondControllerRefusedUntilTheFirstEnds(
-      &scenario, L"--stop-at=1", interrupted_seen.get(), go_on_event.get(),
-      {Recorder::SimpleLine("OnInstallFolderReady"), Recorder::TerminatedLine(true)});
+    ControllerProcess second(scenario.ControllerSwitches(L"", L"second"));
+    EXPECT_EQ(2u, second.Wait());
+    EXPECT_EQ(std::vector<std::string>{Recorder::ErrorLine(37052, L"", "Could not acquire installer mutex")},
+              scenario.ObserverLines(L"second"));
+
+    SetEvent(go_on_event.get());
+    EXPECT_EQ(0u, first.Wait());
+    EXPECT_EQ(row.first_lines, scenario.ObserverLines(L"first"));
+  }
 }
 
 TEST(RunnerTest, ControllersDeathEndsTheBackendsRun) {

@@ -1041,8 +1041,8 @@ class UninstallTest : public InstallerTest {
 // what is in use, also a file of the older version an upgrade kept, is left to the batch, which watches the run's
 // processes and is started only without a folder-permission helper. The survey opens unless silent. Of the shortcuts
 // it removes what the status found leading to the installation (the desktop and quick-launch shortcuts, the pin, the
-// folder earlier installers used) and leaves one of the same name that leads elsewhere. A browser in use refuses the run, a status file that cannot be removed
-// fails it; either changes nothing, the shortcuts and the pin included.
+// folder earlier installers used) and leaves one of the same name that leads elsewhere. A browser in use refuses the
+// run, a status file that cannot be removed fails it; either changes nothing, the shortcuts and the pin included.
 TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
   SetTaskbarPinHookForTesting(EmulatePinCall);
   const std::wstring name = ShortcutName(false);
