@@ -235,45 +235,37 @@ TEST_P(RunnerScenarioTest, ControllerHearsWhatTheBackendSends) {
 INSTANTIATE_TEST_SUITE_P(Scripts, RunnerScenarioTest, testing::ValuesIn(kRows),
                          [](const testing::TestParamInfo<ScenarioRow>& info) { return std::string(info.param.name); });
 
-// A second controller on the same folder is refused while the first's backend runs, also once the first
-// controller has been stopped: its backend outlives the Stop, and goes on here until the test lets it.
-TEST(RunnerTest, SecondControllerOnTheSameFolderIsRefusedWhileTheFirstsBackendRuns) {
-  struct Row {
-    const wchar_t* first_switches;
-    const char* script_start;  // before the backend signals that it is there and waits
-    std::vector<std::string> first_lines;
-  };
-  const Row rows[] = {
-      {L"", "folder-ready\n",
-       {Recorder::SimpleLine("OnInstallFolderReady"), Recorder::SimpleLine("OnInstallerSuccess"),
-        Recorder::TerminatedLine(true)}},
-      {L"--stop-at=1", "folder-ready\nwait-interrupt\n",
-       {Recorder::SimpleLine("OnInstallFolderReady"), Recorder::TerminatedLine(true)}},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(base::WideToUTF8(row.first_switches));
-    Scenario scenario(L"Runner");
-    const std::wstring reached = test_support::UniqueName(L"reached");
-    const std::wstring go_on = test_support::UniqueName(L"go_on");
-    test_support::ScopedTestHandle reached_event(CreateEventW(nullptr, TRUE, FALSE, reached.c_str()));
-    test_support::ScopedTestHandle go_on_event(CreateEventW(nullptr, TRUE, FALSE, go_on.c_str()));
-    scenario.PutBackend(false, std::string(row.script_start) + "signal " + base::WideToUTF8(reached) +
-                                   "\nwait-event " + base::WideToUTF8(go_on) + "\nsuccess\n");
-    ControllerProcess first(scenario.ControllerSwitches(row.first_switches, L"first"));
-    HANDLE waits[] = {reached_event.get(), first.handle()};
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, ControllerProcess::kWaitLimitMs))
-        << "the first backend never reached its wait";
+// Also once the first controller has been stopped: its backend outlives the Stop (here until the test lets it go).
+class SecondControllerTest : public testing::TestWithParam<bool> {};
 
-    ControllerProcess second(scenario.ControllerSwitches(L"", L"second"));
-    EXPECT_EQ(2u, second.Wait());
-    EXPECT_EQ(std::vector<std::string>{Recorder::ErrorLine(37052, L"", "Could not acquire installer mutex")},
-              scenario.ObserverLines(L"second"));
+TEST_P(SecondControllerTest, OnTheSameFolderIsRefusedWhileTheFirstsBackendRuns) {
+  const bool stopped = GetParam();
+  Scenario scenario(L"Runner");
+  test_support::ScopedTestHandle started(CreateEventW(nullptr, TRUE, FALSE, test_support::UniqueName(L"started").c_str()));
+  test_support::ScopedTestHandle go_on(CreateEventW(nullptr, TRUE, FALSE, test_support::UniqueName(L"go_on").c_str()));
+  scenario.PutBackend(false, std::string(stopped ? "folder-ready\nwait-interrupt" : "folder-ready") + "\nsignal " +
+                                 base::WideToUTF8(test_support::UniqueName(L"started")) +
+                                 "\nwait-event " + base::WideToUTF8(test_support::UniqueName(L"go_on")) + "\nsuccess\n");
+  ControllerProcess first(scenario.ControllerSwitches(stopped ? L"--stop-at=1" : L"", L"first"));
+  HANDLE waits[] = {started.get(), first.handle()};
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, ControllerProcess::kWaitLimitMs))
+      << "the first backend never started";
 
-    SetEvent(go_on_event.get());
-    EXPECT_EQ(0u, first.Wait());
-    EXPECT_EQ(row.first_lines, scenario.ObserverLines(L"first"));
-  }
+  ControllerProcess second(scenario.ControllerSwitches(L"", L"second"));
+  EXPECT_EQ(2u, second.Wait());
+  EXPECT_EQ(std::vector<std::string>{Recorder::ErrorLine(37052, L"", "Could not acquire installer mutex")},
+            scenario.ObserverLines(L"second"));
+
+  SetEvent(go_on.get());
+  EXPECT_EQ(0u, first.Wait());
+  std::vector<std::string> lines = {Recorder::SimpleLine("OnInstallFolderReady"),
+                                      Recorder::SimpleLine("OnInstallerSuccess"), Recorder::TerminatedLine(true)};
+  if (stopped)
+    lines.erase(lines.begin() + 1);
+  EXPECT_EQ(lines, scenario.ObserverLines(L"first"));
 }
+
+INSTANTIATE_TEST_SUITE_P(RunOnOrStopped, SecondControllerTest, testing::Bool());
 
 TEST(RunnerTest, ControllersDeathEndsTheBackendsRun) {
   Scenario scenario(L"Runner");
