@@ -105,18 +105,13 @@ void RecordStart(const base::CommandLine& command_line) {
     initial_process = IsInitialProcess(handle, command_line);
   }
   const base::FilePath folder = command_line.GetSwitchValuePath("installfolder");
-  // Whether the installation's event exists, and whether it is set already.
-  auto event_state = [&folder](const wchar_t* base, bool* set) {
-    HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, GetInstallerKernelObjectName(folder.value(), base, true).c_str());
-    *set = event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
-    if (event)
-      CloseHandle(event);
-    return event != nullptr;
+  // Whether the installation's event exists (1) and is set already (2).
+  auto event_state = [&folder](const wchar_t* base) {
+    base::win::ScopedHandle event(
+        OpenEventW(SYNCHRONIZE, FALSE, GetInstallerKernelObjectName(folder.value(), base, true).c_str()));
+    return !event.IsValid() ? 0 : WaitForSingleObject(event.Get(), 0) == WAIT_OBJECT_0 ? 2 : 1;
   };
-  bool ready_set = false;
-  bool interrupted_set = false;
-  const bool ready = event_state(kPackageReadyEventBase, &ready_set);
-  event_state(kInstallationInterruptedEventBase, &interrupted_set);
+  const int ready = event_state(kPackageReadyEventBase);
   AppendRecord("{\"pid\":" + std::to_string(GetCurrentProcessId()) + ",\"command_line\":" +
                test_support::JsonQuote(base::WideToUTF8(command_line.GetCommandLineString())) + ",\"initial_pid\":" +
                test_support::JsonQuote(command_line.GetSwitchValueASCII("initial-pid")) +
@@ -124,8 +119,8 @@ void RecordStart(const base::CommandLine& command_line) {
                ",\"handle_access\":" + std::to_string(access) +
                ",\"handle_is_initial_process\":" + (initial_process ? "true" : "false") +
                ",\"package_ready_event\":" + (ready ? "true" : "false") +
-               ",\"package_ready_set\":" + (ready_set ? "true" : "false") +
-               ",\"interrupted_set\":" + (interrupted_set ? "true" : "false") + "}");
+               ",\"package_ready_set\":" + (ready == 2 ? "true" : "false") + ",\"interrupted_set\":" +
+               (event_state(kInstallationInterruptedEventBase) == 2 ? "true" : "false") + "}");
 }
 
 // Runs the script's commands in order as tasks of the backend's thread, as the installer runs its steps.

@@ -144,16 +144,8 @@ TEST(InstallerMessageTest, EachNotificationIsOneDatagramOfTheAgreedLayout) {
 }
 
 // How a valid message is damaged, and the log line that must then appear instead of any observer call.
-enum class Damage {
-  kCutShort,
-  kSignatureByte,
-  kHeaderTooLarge,
-  kUnknownType,
-  kPayloadMissing,
-  kFlagCut,
-  kTypeMissing,
-  kNoise
-};
+enum class Damage { kCutShort, kSignatureByte, kHeaderTooLarge, kUnknownType, kPayloadMissing, kFlagCut, kTypeMissing,
+                    kNoise };
 
 struct DamageRow {
   Damage damage;
