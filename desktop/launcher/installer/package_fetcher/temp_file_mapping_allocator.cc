@@ -10,7 +10,6 @@ extern "C" {
 #include "7zAlloc.h"
 }
 
-#include "base/files/file_util.h"
 #include "base/threading/simple_thread.h"
 
 namespace zorvi::installer {
@@ -53,17 +52,28 @@ class TempFileMappingAllocator::PageToucher : public base::SimpleThread {
 
 TempFileMappingAllocator::TempFileMappingAllocator(const base::FilePath& folder)
     : interface_{{&SzAlloc, &SzFree}, this} {
-  if (!base::CreateTemporaryFileInDir(folder, &temp_file_path_))
-    return;
-  temp_file_.Initialize(temp_file_path_, base::FileFlags::CreateAlways | base::FileFlags::Read |
-                                             base::FileFlags::Write | base::FileFlags::Temporary |
-                                             base::FileFlags::DeleteOnClose);
-  if (!temp_file_.IsValid()) {
-    // Not opened delete-on-close: the empty file would stay behind in the unpack folder.
-    base::DeleteFile(temp_file_path_, false);
-    return;
+  // The file is created under a free unique name and opened delete-on-close in one step. Making an empty file
+  // first and then opening it to overwrite would truncate it, and some file systems (ext4, which carries the
+  // test machines' prefixes) answer a truncated file by writing all of its content to disk when it is closed:
+  // here the whole decoded block, which the temporary attribute is there to keep off the disk. One step also
+  // leaves no moment in which a killed process would leave an empty file behind in the unpack folder.
+  constexpr uint32_t kFlags = base::FileFlags::Create | base::FileFlags::Read | base::FileFlags::Write |
+                              base::FileFlags::Temporary | base::FileFlags::DeleteOnClose;
+  // The names the system's own temporary-file function gives: "<folder>\\<1 to 4 hex digits>.tmp".
+  UINT unique = GetTickCount() % 0xFFFF + 1;
+  for (int attempt = 0; attempt < 0xFFFF; ++attempt, unique = unique % 0xFFFF + 1) {
+    wchar_t name[MAX_PATH];
+    if (!GetTempFileNameW(folder.value().c_str(), L"", unique, name))
+      return;
+    temp_file_.Initialize(base::FilePath(name), kFlags);
+    if (temp_file_.IsValid()) {
+      temp_file_path_ = base::FilePath(name);
+      interface_.functions = {&SdkAlloc, &SdkFree};
+      return;
+    }
+    if (temp_file_.error_details() != base::FileError::Exists)
+      return;
   }
-  interface_.functions = {&SdkAlloc, &SdkFree};
 }
 
 TempFileMappingAllocator::~TempFileMappingAllocator() {
