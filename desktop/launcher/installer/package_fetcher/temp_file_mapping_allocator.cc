@@ -59,7 +59,7 @@ TempFileMappingAllocator::TempFileMappingAllocator(const base::FilePath& folder)
   // leaves no moment in which a killed process would leave an empty file behind in the unpack folder.
   constexpr uint32_t kFlags = base::FileFlags::Create | base::FileFlags::Read | base::FileFlags::Write |
                               base::FileFlags::Temporary | base::FileFlags::DeleteOnClose;
-  // The names the system's own temporary-file function gives: "<folder>\\<1 to 4 hex digits>.tmp".
+  // The names the system's own temporary-file function gives: the folder, a hexadecimal number, ".tmp".
   UINT unique = GetTickCount() % 0xFFFF + 1;
   for (int attempt = 0; attempt < 0xFFFF; ++attempt, unique = unique % 0xFFFF + 1) {
     wchar_t name[MAX_PATH];
