@@ -2,6 +2,8 @@
 // as its reporter) and fails; the run ends when its job (host, reporter, what they start) is empty.
 #include <windows.h>
 
+#include <psapi.h>
+
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -172,9 +174,35 @@ class CrashReporterProcessTest : public testing::Test {
                                        run->server->Url("/never") + L" \"--installfolder=" + host + L"\\Zorvi\"",
                                    run, &process_id));
     ASSERT_TRUE(run->server->WaitForRequest("/never", kRunLimitMs)) << "no request for the package";
+    // The installer starts its backend while it asks for the package. A thread started from outside enters a
+    // process through a signal, which wine also takes inside fork(); creating the thread there waits for a lock
+    // that fork holds, and the installer hangs for good. The crash is struck once the reporter and the backend
+    // run, which is after the installer's last fork.
+    ASSERT_NO_FATAL_FAILURE(WaitUntilOtherProcessesRun(run, 2));
     base::win::ScopedHandle thread(
         CreateRemoteThread(run->host.Get(), nullptr, 0, nullptr, nullptr, 0, &run->thread));
     ASSERT_TRUE(thread.IsValid()) << GetLastError();
+  }
+
+  // Waits until `count` processes of the job besides the host have started running: their loaders have listed
+  // modules, which a process still being made has not.
+  static void WaitUntilOtherProcessesRun(HostRun* run, size_t count) {
+    const DWORD host_id = GetProcessId(run->host.Get());
+    const ULONGLONG deadline = GetTickCount64() + kRunLimitMs;
+    for (;;) {
+      size_t running = 0;
+      for (const DWORD id : JobProcessIds(run)) {
+        base::win::ScopedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
+        HMODULE module = nullptr;
+        DWORD needed = 0;
+        running += id != host_id && process.IsValid() &&
+                   K32EnumProcessModules(process.Get(), &module, sizeof(module), &needed);
+      }
+      if (running >= count)
+        return;
+      ASSERT_LT(GetTickCount64(), deadline) << "processes of the run:" << JobProcesses(run);
+      ASSERT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(run->host.Get(), 20)) << "the host ended";
+    }
   }
 
   // Waits for the host's end and then for every process of its job.
@@ -184,16 +212,20 @@ class CrashReporterProcessTest : public testing::Test {
     WaitForEmptyJob(run);
   }
 
-  // The job's processes, " <pid> <image>" each.
-  static std::string JobProcesses(HostRun* run) {
+  // The ids of the job's processes.
+  static std::vector<DWORD> JobProcessIds(HostRun* run) {
     struct {
       JOBOBJECT_BASIC_PROCESS_ID_LIST list;
       ULONG_PTR more[63];
     } ids = {};
     QueryInformationJobObject(run->job.Get(), JobObjectBasicProcessIdList, &ids, sizeof(ids), nullptr);
+    return std::vector<DWORD>(ids.list.ProcessIdList, ids.list.ProcessIdList + ids.list.NumberOfProcessIdsInList);
+  }
+
+  // The job's processes, " <pid> <image>" each.
+  static std::string JobProcesses(HostRun* run) {
     std::string text;
-    for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
-      const DWORD id = static_cast<DWORD>(ids.list.ProcessIdList[i]);
+    for (const DWORD id : JobProcessIds(run)) {
       base::win::ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
       wchar_t image[MAX_PATH] = {};
       DWORD size = MAX_PATH;
