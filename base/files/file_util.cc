@@ -34,8 +34,15 @@ bool ClearReadOnly(const FilePath& path, DWORD attributes) {
   return ::SetFileAttributesW(path.value().c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) != FALSE;
 }
 
+// A folder that is a reparse point (a junction, a symbolic link to a folder) goes by itself, as the enumerator
+// never enters one either: what it points to may lie anywhere and belongs to whoever made the link.
+bool IsLinkToFolder(DWORD attributes) {
+  constexpr DWORD kLinkToFolder = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  return (attributes & kLinkToFolder) == kLinkToFolder;
+}
+
 // Deletes the entries of `dir` that match `pattern`. Folders are skipped unless recursive; a matching folder
-// goes with everything in it.
+// goes with everything in it, a link to a folder by itself.
 bool DeleteMatchingEntries(const FilePath& dir, const FilePath::StringType& pattern, bool recursive) {
   FileEnumerator entries(dir, false, FileEnumerator::FILES | FileEnumerator::DIRECTORIES, pattern);
   for (FilePath current = entries.Next(); !current.empty(); current = entries.Next()) {
@@ -48,6 +55,11 @@ bool DeleteMatchingEntries(const FilePath& dir, const FilePath::StringType& patt
     if (is_directory && !recursive)
       continue;
     const DWORD attributes = info.find_data().dwFileAttributes;
+    if (IsLinkToFolder(attributes)) {
+      if (!::RemoveDirectoryW(current.value().c_str()))
+        return false;
+      continue;
+    }
     if ((attributes & FILE_ATTRIBUTE_READONLY) && !ClearReadOnly(current, attributes))
       return false;
     if (is_directory) {
@@ -293,6 +305,8 @@ bool DeleteFile(const FilePath& path, bool recursive) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
   }
+  if (IsLinkToFolder(attributes))
+    return ::RemoveDirectoryW(path.value().c_str()) != FALSE;
   if ((attributes & FILE_ATTRIBUTE_READONLY) && !ClearReadOnly(path, attributes))
     return false;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {

@@ -52,7 +52,7 @@ bool ReplaceFile(const FilePath& from, const FilePath& to, FileError* error);
 
 // Deletes a file, or a folder (with its contents when recursive). A base name with '*' or '?' deletes the
 // matching entries of its folder instead. A missing path counts as deleted; read-only entries are deleted
-// too.
+// too. A link to a folder (a junction) is removed itself, never what it points to.
 bool DeleteFile(const FilePath& path, bool recursive);
 // Schedules `path` (a file or an empty folder) for deletion at the next restart.
 bool DeleteFileAfterReboot(const FilePath& path);

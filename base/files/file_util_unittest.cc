@@ -453,6 +453,27 @@ TEST_F(FileUtilTest, DeleteFileFilesAndFolders) {
   EXPECT_FALSE(Exists(dir_.Append(L"a")));
 }
 
+// Folders that hold links to what lies outside them (the setup makes them). A deletion removes the links or,
+// where the system cannot remove one (wine removes no link to a folder), stops there: what they point to stays,
+// which the Linux side checks by its digests too.
+TEST(FileUtilOracleTest, DeletingRemovesLinksNotWhatTheyPointTo) {
+  const FilePath links = DataPath(L"links");
+  const DWORD attributes = file_test::Attributes(links.Append(L"top_link"));
+  ASSERT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) << attributes;
+  const std::string precious = ReadText(links.Append(L"outside\\precious.txt"));
+  ASSERT_FALSE(precious.empty());
+  for (const wchar_t* doomed : {L"doomed\\sub\\*", L"doomed", L"top_link"}) {
+    SCOPED_TRACE(testing::Message() << doomed);
+    const FilePath path = links.Append(doomed);
+    if (DeleteFile(path, true)) {
+      EXPECT_FALSE(Exists(path.BaseName().value() == L"*" ? path.DirName().Append(L"to_outside") : path));
+    }
+    EXPECT_EQ(precious, ReadText(links.Append(L"outside\\precious.txt")));
+    EXPECT_TRUE(Exists(links.Append(L"outside\\inner\\kept.bin")));
+  }
+  ASSERT_TRUE(file_test::WriteText(links.Append(L"done"), "done"));
+}
+
 TEST_F(FileUtilTest, DeleteFileStopsAtAnOpenFile) {
   File open(dir_.Append(L"a\\sub\\z.txt"), FileFlags::Open | FileFlags::Read);
   ASSERT_TRUE(open.IsValid());

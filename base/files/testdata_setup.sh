@@ -48,6 +48,18 @@ chmod a-w "$S/d01/f000.bin" "$S/Grüße 日本/groß.bin"
 printf 'the replacement\n' > "$D/tree/replacement.txt"
 printf 'deleted at the next restart\n' > "$D/tree/doomed.txt"
 
+# Folders holding links to a folder outside them: Linux symbolic links, which wine shows as reparse points, as
+# Windows shows junctions. Deleting the folders must not reach the target. (A link to a file is left out: wine
+# shows it as a plain file, and deleting it deletes its target, where Windows deletes the link.)
+L=$D/links
+mkdir -p "$L/outside/inner" "$L/doomed/sub"
+printf 'kept\n' > "$L/outside/precious.txt"
+head -c 5000 /dev/urandom > "$L/outside/inner/kept.bin"
+printf 'goes\n' > "$L/doomed/sub/gone.txt"
+ln -s ../../outside "$L/doomed/sub/to_outside"
+ln -s "$L/outside" "$L/top_link"
+(cd "$L/outside" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum) > "$L/outside.sha256"
+
 # A second volume for moves across volumes: a drive letter of the run's prefix on tmpfs.
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD_DIR=$(cd "$BIN/.." && pwd) . "$ROOT/tools/env.sh"
