@@ -1,5 +1,8 @@
 #include "desktop/launcher/installer/service/transactions/delete_reg_key_operation.h"
 
+#include <map>
+#include <memory>
+#include <type_traits>
 #include <utility>
 
 #include "base/logging.h"
@@ -19,6 +22,11 @@ constexpr DWORD kSavedSecurityInformation =
     GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION;
 // Longest key name the registry allows, plus the terminator.
 constexpr DWORD kMaxKeyNameLength = 256;
+
+struct KeyCloser {
+  void operator()(HKEY key) const { RegCloseKey(key); }
+};
+using ScopedKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
 // `descriptor` (self-relative) with the access list that `grant` replaced, protected from inheritance as it
 // was: a key whose list was widened only so that it could be deleted comes back as it was.
@@ -169,22 +177,39 @@ bool DeleteRegKeyOperation::DeleteAndSaveRecursive(const std::wstring& path, con
 }
 
 void DeleteRegKeyOperation::Rollback() {
+  // Keys were saved parent first. A subkey is created through the handle that brought its parent back: the parent
+  // comes back with its own access list, which may refuse this process new subkeys (the reason it needed a
+  // grant), while the handle that creates a key holds the access it asked for.
+  std::map<std::wstring, ScopedKey> restored;
   for (const auto& saved : saved_keys_) {
+    HKEY parent = root_;
+    std::wstring name = saved->path;
+    const size_t separator = saved->path.find_last_of(L'\\');
+    if (separator != std::wstring::npos) {
+      const auto found = restored.find(saved->path.substr(0, separator));
+      if (found != restored.end()) {
+        parent = found->second.get();
+        name = saved->path.substr(separator + 1);
+      }
+    }
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), saved->security_descriptor.data(), FALSE};
     HKEY created = nullptr;
     DWORD disposition = 0;
-    if (RegCreateKeyExW(root_, saved->path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kDeleteAccess, &attributes,
+    if (RegCreateKeyExW(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kDeleteAccess, &attributes,
                         &created, &disposition) != ERROR_SUCCESS) {
+      LOG(ERROR) << "Failed to restore key " << RegistryObjectName(root_, saved->path);
       continue;
     }
+    ScopedKey key(created);
     // A key that is there already was never deleted: its values are still in it.
     if (disposition == REG_CREATED_NEW_KEY) {
       for (const SavedRegValue& value : saved->values) {
         RegSetValueExW(created, value.name.c_str(), 0, value.type, value.data.data(), value.size);
       }
     }
-    RegCloseKey(created);
+    restored[saved->path] = std::move(key);
   }
+  restored.clear();
   // Keys that were opened up but not deleted get their old list back; for recreated keys this writes what
   // their saved descriptor already holds (or an earlier operation's grant puts it back when it ends).
   grants_.clear();
