@@ -106,8 +106,12 @@ void DeleteFileOperation::Rollback() {
     // Once the file is back there is nothing left to remove at commit; if it cannot be moved back it stays
     // under its temporary name rather than being deleted with the transaction. Whatever stands at the path now
     // came later (a moved file whose own rollback failed) and is never replaced: both copies are kept.
-    if (!::MoveFileExW(temporary_path_.value().c_str(), path_.value().c_str(), 0))
+    if (!::MoveFileExW(temporary_path_.value().c_str(), path_.value().c_str(), 0)) {
       PLOG(ERROR) << "Could not move " << temporary_path_.value() << " back to " << path_.value();
+      // The old access list belongs to the file kept aside, not to the one at the path.
+      if (grant_)
+        grant_->Forget();
+    }
     moved_ = false;
   }
   grant_.reset();
