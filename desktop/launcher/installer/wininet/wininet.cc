@@ -109,7 +109,12 @@ bool QueryPartialContentTotal(HINTERNET request, const std::wstring& range, uint
   return true;
 }
 
-uint32_t ShowProxyCredentialsDialog(HINTERNET request, HWND window) {
+// The dialog may come up long after the answer (a controller holds UI requests until its user accepts): by then
+// the download may have ended, and its request handle be closed or reused for another request.
+uint32_t ShowProxyCredentialsDialog(DWORD_PTR context, HINTERNET request, HWND window) {
+  const base::scoped_refptr<WininetSession> session = WininetSession::Find(context);
+  if (!session || session->cancelled())
+    return ERROR_CANCELLED;
   return InternetErrorDlg(window, request, ERROR_INTERNET_INCORRECT_PASSWORD,
                           FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
                               FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
@@ -465,7 +470,7 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
     case HTTP_STATUS_PROXY_AUTH_REQ:
       LOG(WARNING) << "Request completed with a proxy authentication request";
       ui_callback_runner_->RunUICallbackAndPostReply(
-          base::Bind(&ShowProxyCredentialsDialog, request_), owner_task_runner_,
+          base::Bind(&ShowProxyCredentialsDialog, session->context(), request_), owner_task_runner_,
           base::Bind(&Wininet::OnProxyCredentials, weak_this_, session->context()));
       return false;
     case HTTP_STATUS_BAD_GATEWAY:

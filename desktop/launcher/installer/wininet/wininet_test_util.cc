@@ -82,7 +82,7 @@ int RecordingUIRunner::calls() const {
   return calls_;
 }
 
-void RecordingUIRunner::RunUICallbackAndPostReply(const UICallback& /*ui_callback*/,
+void RecordingUIRunner::RunUICallbackAndPostReply(const UICallback& ui_callback,
                                                   const base::scoped_refptr<base::TaskRunner>& reply_task_runner,
                                                   const UIReply& reply) {
   uint32_t answer = 0;
@@ -90,8 +90,14 @@ void RecordingUIRunner::RunUICallbackAndPostReply(const UICallback& /*ui_callbac
     std::lock_guard<std::mutex> hold(lock_);
     ++calls_;
     answer = reply_;
+    last_callback_ = ui_callback;
   }
   reply_task_runner->PostTask(FROM_HERE, base::Bind(reply, answer));
+}
+
+UICallbackRunner::UICallback RecordingUIRunner::last_callback() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return last_callback_;
 }
 
 StatsTree::StatsTree() : view_(&tree_, &guard_, base::TimeTicks::Now()) {}

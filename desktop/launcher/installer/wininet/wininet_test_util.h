@@ -72,6 +72,8 @@ class RecordingUIRunner : public UICallbackRunner {
  public:
   void set_reply(uint32_t reply);
   int calls() const;
+  // The UI callback of the last call, never run by this runner.
+  UICallback last_callback() const;
 
   void RunUICallbackAndPostReply(const UICallback& ui_callback,
                                  const base::scoped_refptr<base::TaskRunner>& reply_task_runner,
@@ -81,6 +83,7 @@ class RecordingUIRunner : public UICallbackRunner {
   mutable std::mutex lock_;
   uint32_t reply_ = 0;
   int calls_ = 0;
+  UICallback last_callback_;
 };
 
 // One statistics tree, as the statistics sender owns it.

@@ -434,6 +434,8 @@ TEST_F(WininetTest, ProxyAuthenticationFollowsTheUsersAnswer) {
                                           std::make_unique<WininetObserver>()))
         << log.Text();
     EXPECT_EQ(1, harness.ui_runner().calls());
+    // A dialog that a controller holds until the download has ended shows nothing.
+    EXPECT_EQ(static_cast<uint32_t>(ERROR_CANCELLED), harness.ui_runner().last_callback().Run(nullptr));
     EXPECT_TRUE(log.HasLineStartingWith(row.log_line)) << log.Text();
     EXPECT_EQ(row.requests, server_.StopAndReadLog().size());
     if (row.state == Wininet::kCompleted) {
