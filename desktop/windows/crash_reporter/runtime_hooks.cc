@@ -45,8 +45,13 @@ PureCallHandler SetPureCallHandler(PureCallHandler handler) {
 
 void CallRuntimeInvalidParameterReport(const wchar_t* expression, const wchar_t* function, const wchar_t* file,
                                        unsigned int line, uintptr_t reserved) {
-  if (auto report = RuntimeFunction<InvalidParameterHandler>("_invalid_parameter"))
-    report(expression, function, file, line, reserved);
+  auto report = RuntimeFunction<InvalidParameterHandler>("_invalid_parameter");
+  if (!report)
+    return;
+  // The runtime's report calls the handler set in it, which may be the hook that called this: taken out first,
+  // or the report comes back to the hook until the stack runs out.
+  SetInvalidParameterHandler(nullptr);
+  report(expression, function, file, line, reserved);
 }
 
 }  // namespace installer

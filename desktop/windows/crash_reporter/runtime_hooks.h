@@ -24,7 +24,8 @@ bool RuntimeHasPureCallSetter();
 InvalidParameterHandler SetInvalidParameterHandler(InvalidParameterHandler handler);
 PureCallHandler SetPureCallHandler(PureCallHandler handler);
 
-// The runtime's own report of an invalid parameter, when it exports one; nothing otherwise.
+// The runtime's own report of an invalid parameter, when it exports one, made with no handler set in the runtime
+// (it is taken out first); nothing otherwise.
 void CallRuntimeInvalidParameterReport(const wchar_t* expression, const wchar_t* function, const wchar_t* file,
                                        unsigned int line, uintptr_t reserved);
 
