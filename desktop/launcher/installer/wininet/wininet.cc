@@ -220,6 +220,7 @@ bool Wininet::StartDownload(const std::wstring& url, const std::string& post_dat
   total_reported_ = 0;
   received_ = 0;
   received_most_ = 0;
+  start_over_retries_ = 0;
   progress_reported_ = 0;
 
   const std::wstring user_agent = kUserAgentPrefix + base::UTF8ToWide(GetFullVersionString());
@@ -297,6 +298,7 @@ bool Wininet::OpenRequest(const std::wstring& headers) {
     *session->bytes_available() = 0;
     question_pending_ = false;
     most_at_request_ = received_most_;
+    received_at_request_ = received_;
     // Before sending: the completion may come before HttpSendRequestW returns.
     SetState(kRequesting);
   }
@@ -502,7 +504,11 @@ void Wininet::HandleCompletionInProgress(WininetSession* session) {
       received_ += count;
       if (received_ > received_most_) {
         received_most_ = received_;
+        start_over_retries_ = 0;
         retry_count_ = 0;  // the transfer moves again
+      } else if (received_at_request_ > 0) {
+        // A body continued moves it too, though short of the most held; what the restarts lost it has not made up.
+        retry_count_ = start_over_retries_;
       }
       VLOG(2) << "Downloaded size: " << received_;
       PostProgress(session, false);
@@ -547,8 +553,11 @@ void Wininet::HandleCompletionInProgress(WininetSession* session) {
 
 void Wininet::ResumeAfterBrokenBody(WininetSession* session) {
   // A server that ignores the range and cuts every body at the same byte brings bytes each time, but none the
-  // download did not hold already: only new ones resume at once, and uncounted.
-  if (received_most_ > most_at_request_) {
+  // download did not hold already: a body started over resumes at once, and uncounted, only with new ones; a body
+  // continued, with any.
+  const bool gained =
+      received_at_request_ > 0 ? received_ > received_at_request_ : received_most_ > most_at_request_;
+  if (gained) {
     PostToOwner(session, &Wininet::ResumeDownload);
     return;
   }
@@ -568,6 +577,8 @@ void Wininet::CheckRetriesAndResume(WininetSession* session) {
   }
   LOG(INFO) << "Retrying " << retry_count_ << " of " << maximum_retries_;
   ++retry_count_;
+  if (received_at_request_ == 0 && received_ < received_most_)
+    ++start_over_retries_;
   PostToOwner(session, &Wininet::ResumeDownload, RetryDelay());
 }
 
@@ -577,6 +588,7 @@ bool Wininet::StartBodyOver(WininetSession* session) {
     return false;
   }
   received_ = 0;
+  received_at_request_ = 0;  // what the answer brings no longer continues what was held
   progress_reported_ = 0;
   return true;
 }

@@ -159,7 +159,14 @@ class Wininet {
   // The most bytes held at once during this download: a body started over moves the download on only past it.
   uint32_t received_most_ = 0;
   uint32_t most_at_request_ = 0;  // `received_most_` when the current request was sent
+  // `received_` when the current request was sent, or 0 once its answer started the body over: a body continued
+  // moves the download on with any byte, one started over only past `received_most_`.
+  uint32_t received_at_request_ = 0;
   int retry_count_ = 0;
+  // The retries since `received_most_` last grew of answers that brought the body from its start and left it
+  // short of that. Bytes short of it make up for other retries but not for these, or a server that restarts the
+  // body and continues it by turns would be asked forever.
+  int start_over_retries_ = 0;
   bool question_pending_ = false;  // the available bytes were asked for, and the answer comes as a completion
   uint32_t progress_reported_ = 0;  // `received_` when the delegate was last told
   // The received count for the delegate, and whether a notification of it is queued.

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <deque>
 #include <random>
 
@@ -268,22 +269,81 @@ TEST_F(WininetTest, RetriesFollowTheCountAndTheMaximum) {
   }
 }
 
-// A server that ignores the range and cuts every whole body at the same byte: the first cut resumes at once, each
-// body that brings no byte beyond it is a retry, and the maximum ends the download. (A count of cut answers, not
+// A whole body answering a range request starts the body over, and one that brings no byte beyond the most the
+// download held is a retry. Range answers that continue the body resume at once with any byte, short of that too,
+// and make up for the other retries but not for the restarts: a server that cuts every whole body at the same byte,
+// or that restarts and continues the body by turns, ends the download at the maximum. (Counts of cut answers, not
 // "all": a downloader that never gives up still ends once they are used up.)
-TEST_F(WininetTest, BodiesStartedOverThatNeverGetFurtherAreRetries) {
-  StartServer(R"({"/small.bin": [{"truncate": 1000, "ignore_range": true, "times": 20}]})");
-  constexpr int kMaximum = 2;
-  harness_.RunOnOwner([](Wininet* wininet) { wininet->set_maximum_retries(kMaximum); });
-  EXPECT_EQ(Wininet::kFailed, harness_.Download(server_.Url("/small.bin"), "", FileWriter(OutputPath(L"cut.same")),
-                                                std::make_unique<WininetObserver>()));
-  const std::vector<LoggedRequest> requests = server_.StopAndReadLog();
-  // The request, its resume, then the retries the maximum allows (as for a 503 every time).
-  ASSERT_EQ(static_cast<size_t>(kMaximum + 3), requests.size());
-  for (size_t i = 1; i < requests.size(); ++i)
-    EXPECT_TRUE(requests[i].Header("Range") == "bytes=1000-" && requests[i].status == 200) << "request " << i + 1;
-  for (int retry = 0; retry <= kMaximum; ++retry)
-    EXPECT_TRUE(log_.HasLineStartingWith("Retrying " + std::to_string(retry) + " of 2")) << log_.Text();
+TEST_F(WininetTest, BodiesStartedOverAreRetriesUntilTheyGetFurther) {
+  const struct {
+    const char* name;
+    const char* faults;  // for /small.bin, whose first answer has no range to ignore
+    int maximum;
+    std::vector<int> statuses;  // of the requests, in order
+    std::vector<int> retries;   // the count each "Retrying" line states: one per delayed retry
+    int state;
+  } kRows[] = {
+      {"cut at the same byte", R"([{"truncate": 1000, "ignore_range": true, "times": 20}])", 2,
+       {200, 200, 200, 200, 200}, {0, 1, 2}, Wininet::kFailed},
+      {"started over, then continued",
+       R"([{"truncate": 150000}, {"ignore_range": true, "truncate": 50000}, {"truncate": 50000, "times": 3}])", 1,
+       {200, 200, 206, 206, 206, 206}, {0}, Wininet::kCompleted},
+      {"503s between the continuations",
+       R"([{"truncate": 150000}, {"ignore_range": true, "truncate": 50000}, {"truncate": 50000}, {"status": 503},
+           {"truncate": 50000}, {"status": 503}])",
+       1, {200, 200, 206, 503, 206, 503, 206}, {0, 1, 1}, Wininet::kCompleted},
+      {"restarted and continued by turns",
+       R"([{"truncate": 150000}, {"ignore_range": true, "truncate": 50000}, {"truncate": 50000},
+           {"ignore_range": true, "truncate": 50000}, {"truncate": 50000}, {"ignore_range": true, "truncate": 50000},
+           {"truncate": 50000}, {"ignore_range": true, "truncate": 50000}, {"truncate": 50000}])",
+       1, {200, 200, 206, 200, 206, 200}, {0, 1}, Wininet::kFailed},
+  };
+  std::string served;
+  ASSERT_TRUE(test_support::ReadFileBytes(DataPath(L"www\\small.bin"), &served));
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    StartServer(std::string(R"({"/small.bin": )") + row.faults + "}");
+    test_support::ScopedLogCapture log;
+    DownloaderHarness harness;
+    harness.RunOnOwner([&](Wininet* wininet) { wininet->set_maximum_retries(row.maximum); });
+    const std::wstring output = OutputPath(L"started_over." + base::UTF8ToWide(row.name),
+                                           row.state == Wininet::kCompleted ? "small.bin" : "");
+    EXPECT_EQ(row.state, harness.Download(server_.Url("/small.bin"), "", FileWriter(output),
+                                          std::make_unique<WininetObserver>()))
+        << log.Text();
+    harness.DestroyDownloader();
+    const std::vector<LoggedRequest> requests = server_.StopAndReadLog();
+    std::vector<int> statuses;
+    for (const LoggedRequest& request : requests)
+      statuses.push_back(request.status);
+    EXPECT_EQ(row.statuses, statuses);
+    // Each request asks for the rest of the body its predecessors left: a whole body replaces it, a range answer
+    // is appended to it.
+    int64_t held = 0;
+    for (size_t i = 0; i < requests.size(); ++i) {
+      EXPECT_EQ(i ? "bytes=" + std::to_string(held) + "-" : "", requests[i].Header("Range")) << "request " << i + 1;
+      if (requests[i].status == 200)
+        held = requests[i].bytes_sent;
+      else if (requests[i].status == 206)
+        held += requests[i].bytes_sent;
+    }
+    const std::string body = ReadOutput(output);
+    EXPECT_EQ(held, static_cast<int64_t>(body.size()));
+    EXPECT_TRUE(served.compare(0, body.size(), body) == 0) << "the file is the start of the served one";
+    if (row.state == Wininet::kCompleted) {
+      EXPECT_EQ(ServedSha256("small.bin"), Sha256Of(body));
+    }
+    std::vector<int> retries;
+    for (const auto& line : log.lines()) {
+      int count = 0;
+      int maximum = 0;
+      if (sscanf(line.text.c_str(), "Retrying %d of %d", &count, &maximum) == 2) {
+        EXPECT_EQ(row.maximum, maximum);
+        retries.push_back(count);
+      }
+    }
+    EXPECT_EQ(row.retries, retries) << log.Text();
+  }
 }
 
 // A range answer that starts at another byte than asked, or that is part of a body of another size (the file
