@@ -13,7 +13,8 @@ namespace installer {
 namespace {
 
 constexpr DWORD kMessageSize = sizeof(CrashPipeMessage);
-// The dump-request step runs in the wait thread and may take long (the owner captures the whole crash in it).
+// The dump-request step runs in the wait thread, where it only takes the request and queues the capture (which
+// may take over a minute) on a worker: the wait thread also serves the pipe and the other clients' requests.
 constexpr ULONG kDumpRequestWaitFlags = WT_EXECUTEINWAITTHREAD | WT_EXECUTELONGFUNCTION;
 static_assert(kDumpRequestWaitFlags == 0x14 && WT_EXECUTEONLYONCE == 8);
 // How long destruction waits for the pipe's steps to notice it: 100 rounds of 10 ms.
@@ -28,6 +29,8 @@ std::atomic<void (*)(HANDLE)> g_process_wait_registered_hook{nullptr};
 // Set by tests only (SetPipeStepHookForTesting, SetDestructionStartHookForTesting).
 std::atomic<void (*)(int)> g_pipe_step_hook{nullptr};
 std::atomic<void (*)()> g_destruction_start_hook{nullptr};
+// Set by tests only (SetDumpRequestTakenHookForTesting).
+std::atomic<void (*)(bool)> g_dump_request_taken_hook{nullptr};
 
 uint64_t FileTimeValue(const FILETIME& time) {
   return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
@@ -75,6 +78,7 @@ CrashClientRecord::CrashClientRecord(CrashDumpServer* server, const CrashPipeMes
 
 CrashClientRecord::~CrashClientRecord() {
   UnregisterWaitAndWait(server_->TakeWait(&dump_request_wait_));
+  WaitForCaptureEnd();
   UnregisterWaitAndWait(server_->TakeWait(&process_wait_));
 }
 
@@ -87,7 +91,14 @@ bool CrashClientRecord::Initialize() {
     start_time_ = FileTimeValue(creation);
   dump_request_event_.Set(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   dump_done_event_.Set(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  return dump_request_event_.IsValid() && dump_done_event_.IsValid();
+  capture_idle_event_.Set(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+  return dump_request_event_.IsValid() && dump_done_event_.IsValid() && capture_idle_event_.IsValid();
+}
+
+void CrashClientRecord::WaitForCaptureEnd() const {
+  // Without the event no wait was ever registered, so no capture either.
+  if (capture_idle_event_.IsValid())
+    WaitForSingleObject(capture_idle_event_.Get(), INFINITE);
 }
 
 CrashCustomClientInfo CrashClientRecord::GetCustomInfo() const {
@@ -157,7 +168,7 @@ CrashDumpServer::~CrashDumpServer() {
     base::AutoLock lock(lock_);
     clients.swap(clients_);
   }
-  clients.clear();  // each waits for its own running callbacks
+  clients.clear();  // each waits for its own running callbacks and capture
   // Exit steps whose records had left the list before: they still use this object until they end.
   {
     base::AutoLock lock(lock_);
@@ -476,9 +487,35 @@ void CrashDumpServer::HandleDisconnecting() {
   SetStateAndSignal(kError);
 }
 
+// The record outlives this step (its destruction unregisters the wait, waiting for the step) and the capture it
+// queues (its destruction then waits for the idle event).
 void CALLBACK CrashDumpServer::OnDumpRequest(void* context, BOOLEAN) {
   auto* client = static_cast<CrashClientRecord*>(context);
+  // The wait fires for as long as the event stays set: the request is taken here, once. A client asks again only
+  // after it has reset its done event, so a later request sets the event anew and is not lost.
+  ResetEvent(client->dump_request_event_.Get());
+  const bool capture_queued = !client->capture_running_.exchange(true);
+  if (void (*hook)(bool) = g_dump_request_taken_hook.load(std::memory_order_acquire))
+    hook(capture_queued);
+  if (!capture_queued)
+    return;  // the running capture sets the done event once it ends, which answers this request too
+  // The previous capture has ended, but its worker may still be at its last two steps: the event follows at once.
+  WaitForSingleObject(client->capture_idle_event_.Get(), INFINITE);
+  ResetEvent(client->capture_idle_event_.Get());
+  if (!QueueUserWorkItem(&RunCapture, client, WT_EXECUTELONGFUNCTION))
+    RunCapture(client);  // late rather than never
+}
+
+DWORD CALLBACK CrashDumpServer::RunCapture(void* context) {
+  auto* client = static_cast<CrashClientRecord*>(context);
   client->server_->HandleDumpRequest(client);
+  // Cleared before the client is released: a request it makes once released starts a capture of its own, while
+  // one it made before (its wait had run out) is answered by the event set next.
+  client->capture_running_ = false;
+  SetEvent(client->dump_done_event_.Get());
+  // The last use of the record and the server: once this is set, either may be destroyed.
+  SetEvent(client->capture_idle_event_.Get());
+  return 0;
 }
 
 void CrashDumpServer::HandleDumpRequest(CrashClientRecord* client) {
@@ -487,9 +524,6 @@ void CrashDumpServer::HandleDumpRequest(CrashClientRecord* client) {
   const bool dumped = generate_dumps_ && WriteDumpFor(*client, &dump_path);
   if (callbacks_.dump && (!generate_dumps_ || dumped))
     callbacks_.dump(callbacks_.dump_context, client, dumped ? &dump_path : nullptr);
-  // Reset first: once released, the client may ask again at once, and that request must not be lost.
-  ResetEvent(client->dump_request_event_.Get());
-  SetEvent(client->dump_done_event_.Get());
 }
 
 bool CrashDumpServer::WriteDumpFor(const CrashClientRecord& client, std::wstring* dump_path) {
@@ -514,6 +548,8 @@ void CALLBACK CrashDumpServer::OnClientExited(void* context, BOOLEAN) {
 
 void CrashDumpServer::HandleClientExited(CrashClientRecord* client) {
   UnregisterWaitAndWait(TakeWait(&client->dump_request_wait_));
+  // A client whose wait for its dump ran out may end while its capture still runs on a worker.
+  client->WaitForCaptureEnd();
   if (callbacks_.exited)
     callbacks_.exited(callbacks_.exited_context, client);
   std::unique_ptr<CrashClientRecord> removed;
@@ -554,6 +590,11 @@ void CrashDumpServer::SetPipeStepHookForTesting(void (*hook)(int state)) {
 // static
 void CrashDumpServer::SetDestructionStartHookForTesting(void (*hook)()) {
   g_destruction_start_hook.store(hook, std::memory_order_release);
+}
+
+// static
+void CrashDumpServer::SetDumpRequestTakenHookForTesting(void (*hook)(bool capture_queued)) {
+  g_dump_request_taken_hook.store(hook, std::memory_order_release);
 }
 
 // static

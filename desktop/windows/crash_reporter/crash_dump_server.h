@@ -2,7 +2,8 @@
 // the kernel objects of the crash-time handshake, and then watches every client's dump-request event and process
 // on the system thread pool: it has no thread of its own. On a dump request it copies the client's custom
 // information out of the client and hands the client to its owner (and, when asked to, writes the client's
-// minidump itself first).
+// minidump itself first). That capture runs on a pool worker of its own, so that it holds up neither the pipe
+// nor the other clients' requests: captures of different clients may run at the same time.
 #ifndef DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_DUMP_SERVER_H_
 #define DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_DUMP_SERVER_H_
 
@@ -51,8 +52,11 @@ class CrashClientRecord {
  private:
   friend class CrashDumpServer;
 
-  // Opens the client and makes the two events; false when any of it fails.
+  // Opens the client and makes its events; false when any of it fails.
   bool Initialize();
+  // Returns once no capture of this client runs or is queued. Only after the dump-request wait is gone: no
+  // capture can start after that.
+  void WaitForCaptureEnd() const;
   // Copies the client's entries (count + 1 on the first call) and writes the up-time into "ptime". A short
   // read leaves what did not arrive as it was.
   void PrefetchCustomInfo();
@@ -71,6 +75,12 @@ class CrashClientRecord {
   base::win::ScopedHandle process_;
   base::win::ScopedHandle dump_request_event_;
   base::win::ScopedHandle dump_done_event_;
+  // One capture of the client at a time: set from the moment a request is taken until its capture has ended (just
+  // before the client is released). A request that comes meanwhile is answered by that capture's end.
+  std::atomic<bool> capture_running_{false};
+  // Manual reset, set while no capture worker of the client is queued or running; a worker sets it as its very
+  // last use of the record, so that the record may go once it is set.
+  base::win::ScopedHandle capture_idle_event_;
   // Thread-pool waits; null once unregistered. Whoever unregisters one takes it out under the server's lock
   // first, so that no wait is unregistered twice.
   HANDLE dump_request_wait_ = nullptr;
@@ -87,7 +97,9 @@ struct CrashDumpServerCallbacks {
 
   ClientCallback connect = nullptr;  // a client completed its registration
   void* connect_context = nullptr;
-  DumpCallback dump = nullptr;  // a client asks for its crash to be captured; it waits until this returns
+  // A client asks for its crash to be captured; it waits until this returns. Runs on a pool worker, at the same
+  // time as other clients' dump callbacks (never two of one client).
+  DumpCallback dump = nullptr;
   void* dump_context = nullptr;
   ClientCallback exited = nullptr;  // a registered client's process ended
   void* exited_context = nullptr;
@@ -116,8 +128,8 @@ class CrashDumpServer {
   // client's minidump into `dump_folder` before calling the dump callback, and calls it only when that worked.
   CrashDumpServer(const std::wstring& pipe_name, SECURITY_ATTRIBUTES* security_attributes,
                   const CrashDumpServerCallbacks& callbacks, bool generate_dumps, const std::wstring& dump_folder);
-  // Stops the pipe, waits for every running step and callback, and releases the server-alive mutex, which ends
-  // every registered client's dump wait at once. Must run on the thread that called Start (the mutex's owner).
+  // Stops the pipe, waits for every running step, callback and capture, and releases the server-alive mutex, which
+  // ends every registered client's dump wait at once. Must run on the thread that called Start (the mutex's owner).
   ~CrashDumpServer();
   CrashDumpServer(const CrashDumpServer&) = delete;
   CrashDumpServer& operator=(const CrashDumpServer&) = delete;
@@ -135,10 +147,16 @@ class CrashDumpServer {
   static void SetPipeStepHookForTesting(void (*hook)(int state));
   // Called by the destructor once no pipe step may start anything new.
   static void SetDestructionStartHookForTesting(void (*hook)());
+  // Called by every dump-request step once it has taken the request, with whether a capture is to be queued for
+  // it (before that happens) or the request is left to the client's capture that is running.
+  static void SetDumpRequestTakenHookForTesting(void (*hook)(bool capture_queued));
 
  private:
   static void CALLBACK OnPipeEvent(void* context, BOOLEAN timed_out);
+  // Runs in the wait thread: takes the client's request and queues its capture, unless one is running.
   static void CALLBACK OnDumpRequest(void* context, BOOLEAN timed_out);
+  // A pool worker's capture of one client, which then releases the client.
+  static DWORD CALLBACK RunCapture(void* context);
   static void CALLBACK OnClientExited(void* context, BOOLEAN timed_out);
 
   // One step of the pipe's state machine; steps never overlap (they run in the pipe wait's thread).

@@ -28,7 +28,8 @@ inline const void* const kUnmappedAddress = reinterpret_cast<const void*>(0x1000
 
 class RecordingCrashServer {
  public:
-  // Runs on the dump server's thread for each dump request, before the client is released.
+  // Runs on the capture's pool worker for each dump request, before the client is released; captures of
+  // different clients run at the same time.
   using DumpHandler = std::function<void(const CrashClientRecord& client, const std::wstring* dump_path)>;
 
   RecordingCrashServer(bool generate_dumps = false, const std::wstring& dump_folder = std::wstring());

@@ -24,7 +24,12 @@ namespace {
 class CrashDumpServerTest : public ::testing::Test {
  protected:
   void SetUp() override { CrashServerClient::SetPipeWaitForTesting(kHangWaitMs); }
-  void TearDown() override { CrashServerClient::SetPipeWaitForTesting(2000); }
+  void TearDown() override {
+    CrashServerClient::SetPipeWaitForTesting(2000);
+    CrashServerClient::SetDumpWaitForTesting(15000);
+    CrashDumpServer::SetDumpRequestTakenHookForTesting(nullptr);
+    CrashDumpServer::SetDestructionStartHookForTesting(nullptr);
+  }
 };
 
 // A registration from this process, which stays registered until the server goes.
@@ -309,6 +314,179 @@ TEST_F(CrashDumpServerTest, ADestroyedServerEndsItsClientsRequestsAtOnce) {
   EXPECT_FALSE(requested);
   EXPECT_LT(milliseconds, 1000);
   EXPECT_EQ(0u, server.dump_requests());
+}
+
+// Holds the first capture it is handed until released, and counts every capture it is handed.
+struct CaptureHold {
+  void Capture() {
+    if (captures++ > 0)
+      return;
+    SetEvent(entered.Get());
+    released_in_time = WaitForSingleObject(release.Get(), kHangWaitMs) == WAIT_OBJECT_0;
+    ended = true;
+  }
+
+  base::win::ScopedHandle entered{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  base::win::ScopedHandle release{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  std::atomic<int> captures{0};
+  std::atomic<bool> released_in_time{false};
+  std::atomic<bool> ended{false};
+};
+
+// A dump request made on another thread, as a crashing client makes it: the test's thread started the server and
+// owns its alive mutex, which a wait of that thread would take at once.
+bool RequestFromAnotherThread(CrashServerClient* client, EXCEPTION_POINTERS* pointers) {
+  bool served = false;
+  std::thread([&] { served = client->RequestDump(pointers, nullptr); }).join();
+  return served;
+}
+
+// A client's dump request made on a thread of its own, whose capture `hold` holds. However the test ends, the
+// capture is released and the thread joined.
+class HeldRequest {
+ public:
+  HeldRequest(CaptureHold* hold, CrashServerClient* client, EXCEPTION_POINTERS* pointers) : hold_(hold) {
+    thread_ = std::thread([this, client, pointers] {
+      served_ = client->RequestDump(pointers, nullptr);
+      returned_ = true;
+    });
+  }
+  ~HeldRequest() { Finish(); }
+  HeldRequest(const HeldRequest&) = delete;
+  HeldRequest& operator=(const HeldRequest&) = delete;
+
+  bool returned() const { return returned_; }
+  // Releases the capture and gives the request's result once it has returned.
+  bool Finish() {
+    SetEvent(hold_->release.Get());
+    if (thread_.joinable())
+      thread_.join();
+    return served_;
+  }
+
+ private:
+  CaptureHold* const hold_;
+  std::atomic<bool> served_{false};
+  std::atomic<bool> returned_{false};
+  std::thread thread_;
+};
+
+// A crash can take over a minute to capture: meanwhile the other clients' crashes are captured too, and new
+// clients register.
+TEST_F(CrashDumpServerTest, WhileOneCaptureIsHeldOtherClientsAreServedAndNewOnesRegister) {
+  RecordingCrashServer server;
+  ASSERT_TRUE(server.Start());
+  std::unique_ptr<CrashServerClient> first, second;
+  ASSERT_TRUE(RegisterHere(&server, &first));
+  ASSERT_TRUE(RegisterHere(&server, &second));
+  CaptureHold hold;
+  server.set_dump_handler([&hold](const CrashClientRecord&, const std::wstring*) { hold.Capture(); });
+  // No client gives up on its own: only a server that makes a request wait for the held capture runs into this.
+  CrashServerClient::SetDumpWaitForTesting(kHangWaitMs);
+  CapturedException crash(EXCEPTION_ACCESS_VIOLATION);
+  HeldRequest held(&hold, first.get(), &crash.pointers);
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hold.entered.Get(), kHangWaitMs)) << "the first capture never began";
+
+  EXPECT_TRUE(RequestFromAnotherThread(second.get(), &crash.pointers)) << "the second client's crash was lost";
+  EXPECT_FALSE(hold.ended.load()) << "the second client's crash was captured only after the first capture";
+  EXPECT_EQ(2, hold.captures.load());
+  std::unique_ptr<CrashServerClient> third;
+  EXPECT_TRUE(RegisterHere(&server, &third));
+  EXPECT_FALSE(hold.ended.load()) << "the registration waited for another client's capture";
+  EXPECT_FALSE(held.returned()) << "the first client was released before its capture ended";
+
+  EXPECT_TRUE(held.Finish()) << "the first client was not released at the end of its capture";
+  EXPECT_TRUE(hold.released_in_time.load());
+  EXPECT_EQ(2u, server.dump_requests());
+  EXPECT_EQ(std::vector<DWORD>(3, GetCurrentProcessId()), server.connected());
+}
+
+// Reports each dump request the server takes, and whether it queued a capture for it.
+HANDLE g_request_left_to_running_capture = nullptr;
+std::atomic<int> g_captures_queued{0};
+
+void NoteTakenRequest(bool capture_queued) {
+  if (capture_queued)
+    ++g_captures_queued;
+  else
+    SetEvent(g_request_left_to_running_capture);
+}
+
+// A client whose wait for its dump ran out asks again while its first capture still runs: that capture's end
+// answers both requests, and the client is never captured twice at once. Its next request is a capture again.
+TEST_F(CrashDumpServerTest, ARequestDuringItsClientsCaptureIsAnsweredByThatCapture) {
+  base::win::ScopedHandle left(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  g_request_left_to_running_capture = left.Get();
+  g_captures_queued = 0;
+  CrashDumpServer::SetDumpRequestTakenHookForTesting(&NoteTakenRequest);
+  RecordingCrashServer server;
+  ASSERT_TRUE(server.Start());
+  std::unique_ptr<CrashServerClient> client;
+  ASSERT_TRUE(RegisterHere(&server, &client));
+  CaptureHold hold;
+  server.set_dump_handler([&hold](const CrashClientRecord&, const std::wstring*) { hold.Capture(); });
+  CapturedException crash(EXCEPTION_ACCESS_VIOLATION);
+  CrashServerClient::SetDumpWaitForTesting(0);
+  EXPECT_FALSE(RequestFromAnotherThread(client.get(), &crash.pointers)) << "a wait of 0 ms ended with the dump done";
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hold.entered.Get(), kHangWaitMs)) << "the capture never began";
+
+  CrashServerClient::SetDumpWaitForTesting(kHangWaitMs);
+  {
+    HeldRequest again(&hold, client.get(), &crash.pointers);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(left.Get(), kHangWaitMs))
+        << "the second request was not left to the running capture";
+    EXPECT_FALSE(again.returned());
+    EXPECT_TRUE(again.Finish()) << "the running capture's end did not answer the second request";
+  }
+  EXPECT_TRUE(hold.released_in_time.load());
+  EXPECT_EQ(1, hold.captures.load());
+  EXPECT_EQ(1, g_captures_queued.load());
+
+  EXPECT_TRUE(RequestFromAnotherThread(client.get(), &crash.pointers));
+  EXPECT_EQ(2, hold.captures.load());
+  EXPECT_EQ(2, g_captures_queued.load());
+  EXPECT_EQ(2u, server.dump_requests());
+  server.Destroy();
+  CrashDumpServer::SetDumpRequestTakenHookForTesting(nullptr);
+}
+
+HANDLE g_destruction_began = nullptr;
+
+void NoteTheDestructionsStart() {
+  SetEvent(g_destruction_began);
+}
+
+// The server's destruction waits for a capture that still runs, which uses the client's record and the server.
+TEST_F(CrashDumpServerTest, DestructionWaitsForARunningCapture) {
+  base::win::ScopedHandle began(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  g_destruction_began = began.Get();
+  RecordingCrashServer server;
+  ASSERT_TRUE(server.Start());
+  std::unique_ptr<CrashServerClient> client;
+  ASSERT_TRUE(RegisterHere(&server, &client));
+  CaptureHold hold;
+  server.set_dump_handler([&hold](const CrashClientRecord&, const std::wstring*) { hold.Capture(); });
+  CrashServerClient::SetDumpWaitForTesting(kHangWaitMs);
+  CapturedException crash(EXCEPTION_ACCESS_VIOLATION);
+  HeldRequest held(&hold, client.get(), &crash.pointers);
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hold.entered.Get(), kHangWaitMs)) << "the capture never began";
+
+  CrashDumpServer::SetDestructionStartHookForTesting(&NoteTheDestructionsStart);
+  std::atomic<bool> returned{false}, ended_at_return{false};
+  std::thread destroy([&] {
+    server.Destroy();
+    ended_at_return = hold.ended.load();
+    returned = true;
+  });
+  const DWORD began_wait = WaitForSingleObject(began.Get(), kHangWaitMs);
+  const bool returned_while_held = returned.load();
+  EXPECT_TRUE(held.Finish()) << "the client was not released at the end of its capture";
+  destroy.join();
+  CrashDumpServer::SetDestructionStartHookForTesting(nullptr);
+  EXPECT_EQ(WAIT_OBJECT_0, began_wait) << "the destruction never began";
+  EXPECT_FALSE(returned_while_held);
+  EXPECT_TRUE(ended_at_return.load()) << "the destruction returned while the capture ran";
+  EXPECT_TRUE(hold.released_in_time.load());
 }
 
 }  // namespace

@@ -94,6 +94,7 @@ bool WriteMinidump(HANDLE process, DWORD process_id, const CrashInformationRecor
   MINIDUMP_USER_STREAM_INFORMATION user_streams = {
       record.assertion.type == kInvalidParameterAssertion ? 2ul : 1ul, streams};
 
+  base::AutoLock one_dump_at_a_time(GetDumpWritingLock());
   for (MINIDUMP_TYPE type : kDumpTypes) {
     if (write_dump(process, process_id, file, type, record.exception_pointers ? &exception : nullptr,
                    &user_streams, nullptr)) {

@@ -13,6 +13,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/synchronization/lock.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/crash_reporter/crash_client_startup.h"
@@ -36,6 +37,10 @@ namespace installer {
 namespace {
 
 void (*g_stopping_hook)() = nullptr;
+
+// Crashes of different clients are captured at the same time, and without a crash folder from the environment
+// they share one crash id file: each line is written whole, one after the other.
+constinit base::Lock g_crash_id_file_lock;
 
 constexpr int kCrashCheckTimeLimitMs = 3000;
 constexpr size_t kMaxHandleTraceLines = 200;
@@ -96,6 +101,7 @@ void WriteCrashIdFile(const CrashCustomClientInfo& entries, uint32_t sequence_nu
   // crash folder beside it.
   if (guid.empty() || path.empty())
     return;
+  base::AutoLock one_writer(g_crash_id_file_lock);
   FILE* file = _wfopen(path.value().c_str(), L"wt");
   if (!file)
     return;

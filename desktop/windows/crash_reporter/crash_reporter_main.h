@@ -39,7 +39,9 @@ struct ReporterCrashContext {
   bool keep_logs = false;
 };
 
-// The dump server's dump callback: the whole handling of one crash. `context` is a ReporterCrashContext.
+// The dump server's dump callback: the whole handling of one crash. `context` is a ReporterCrashContext. Crashes of
+// different clients are handled at the same time, each on its own thread: whatever they share is locked, or
+// numbered per crash.
 void OnClientDumpRequest(void* context, const CrashClientRecord* client, const std::wstring* dump_path);
 
 // Attaches to the crashed client, snapshots it and writes its text crash log to `path`; true when written.

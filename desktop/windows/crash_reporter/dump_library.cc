@@ -14,6 +14,7 @@ HMODULE WINAPI LoadFromSystemFolder(const wchar_t* file_name) {
 
 const DumpLibraryFunctions kSystemFunctions = {&LoadFromSystemFolder, &GetProcAddress, &FreeLibrary};
 std::atomic<const DumpLibraryFunctions*> g_functions{&kSystemFunctions};
+constinit base::Lock g_dump_writing_lock;
 
 }  // namespace
 
@@ -23,6 +24,10 @@ const DumpLibraryFunctions& GetDumpLibraryFunctions() {
 
 void SetDumpLibraryFunctionsForTesting(const DumpLibraryFunctions* functions) {
   g_functions = functions ? functions : &kSystemFunctions;
+}
+
+base::Lock& GetDumpWritingLock() {
+  return g_dump_writing_lock;
 }
 
 DumpLibrary::DumpLibrary(const wchar_t* file_name) : module_(GetDumpLibraryFunctions().load_library(file_name)) {}

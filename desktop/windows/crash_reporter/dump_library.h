@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <dbghelp.h>
 
+#include "base/synchronization/lock.h"
+
 namespace zorvi {
 namespace installer {
 
@@ -33,6 +35,10 @@ const DumpLibraryFunctions& GetDumpLibraryFunctions();
 
 // Test-only: `functions` is used from now on (null: the system's again); it must outlive its use.
 void SetDumpLibraryFunctionsForTesting(const DumpLibraryFunctions* functions);
+
+// dbghelp's functions are single-threaded, and the dump server captures different clients at the same time:
+// every call of MiniDumpWriteDump in the reporter is made under this lock.
+base::Lock& GetDumpWritingLock();
 
 // One loaded library, freed when it goes.
 class DumpLibrary {

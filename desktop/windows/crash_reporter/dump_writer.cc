@@ -108,6 +108,7 @@ bool DumpWriter::WriteMinidump() {
   if (!handle_trace.empty())
     streams.push_back({HandleOperationListStream, static_cast<ULONG>(handle_trace.size()), handle_trace.data()});
   MINIDUMP_USER_STREAM_INFORMATION user_streams = {static_cast<ULONG>(streams.size()), streams.data()};
+  base::AutoLock one_dump_at_a_time(GetDumpWritingLock());
   return write_dump(process_, process_id_, dump_file_.Get(), static_cast<MINIDUMP_TYPE>(dump_type_),
                     exception_pointers_ ? &exception : nullptr, &user_streams, nullptr) != FALSE;
 }
