@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <utility>
 
 namespace zorvi {
 namespace installer {
@@ -93,8 +94,16 @@ bool CrashServerClient::Register() {
       read != sizeof(reply)) {
     return false;
   }
-  if (reply.tag != kCrashRegistrationReply || reply.process_id == 0 || reply.dump_request_event == 0 ||
-      reply.dump_done_event == 0 || reply.server_alive_mutex == 0) {
+  // Any other message is no reply, and its fields are no handles of this process.
+  if (reply.tag != kCrashRegistrationReply)
+    return false;
+  // The server placed a reply's handles in this process before it sent the reply: they are held from here on,
+  // and closed again unless the registration succeeds.
+  base::win::ScopedHandle dump_request_event(HandleFrom(reply.dump_request_event));
+  base::win::ScopedHandle dump_done_event(HandleFrom(reply.dump_done_event));
+  base::win::ScopedHandle server_alive_mutex(HandleFrom(reply.server_alive_mutex));
+  if (reply.process_id == 0 || reply.dump_request_event == 0 || reply.dump_done_event == 0 ||
+      reply.server_alive_mutex == 0) {
     return false;
   }
   // The server reports the client only once it has this acknowledgement.
@@ -103,9 +112,9 @@ bool CrashServerClient::Register() {
   DWORD written = 0;
   if (!WriteFile(pipe.Get(), &ack, sizeof(ack), &written, nullptr) || written != sizeof(ack))
     return false;
-  dump_request_event_.Set(HandleFrom(reply.dump_request_event));
-  dump_done_event_.Set(HandleFrom(reply.dump_done_event));
-  server_alive_mutex_.Set(HandleFrom(reply.server_alive_mutex));
+  dump_request_event_ = std::move(dump_request_event);
+  dump_done_event_ = std::move(dump_done_event);
+  server_alive_mutex_ = std::move(server_alive_mutex);
   server_process_id_ = reply.process_id;
   return true;
 }

@@ -6,7 +6,8 @@
 //
 // Modes: "serve" (a valid reply, then every request is answered), "silent" (a valid reply, requests are never
 // answered), "hold" (as serve, but the first request is held open while the client's second thread crashes),
-// "bad-tag", "zero-pid", "zero-handle" (a malformed reply, then only watch for an acknowledgement).
+// "bad-tag", "zero-pid", "zero-handle" (a malformed reply, then only watch for an acknowledgement; the last two
+// are replies, whose non-zero handles are duplicated into the client as a reporter's are).
 // Events: EVENT_BASE_ready once the pipe exists, EVENT_BASE_registered once the registration is recorded;
 // "hold" also sets EVENT_BASE_go and waits for EVENT_BASE_second. Exit code 0, or 1 on a failure of its own.
 #include <windows.h>
@@ -131,12 +132,20 @@ int Serve(const std::wstring& mode, HANDLE pipe) {
   HANDLE dump_done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE alive = CreateMutexW(nullptr, TRUE, nullptr);
   const bool valid = mode == L"serve" || mode == L"silent" || mode == L"hold";
-  if (valid) {
+  if (mode == L"bad-tag") {
+    // No reply, so plausible handle values that were never duplicated: the client must neither keep nor close
+    // them.
+    reply.tag = zorvi::installer::kCrashRegistrationAck;
+    reply.dump_request_event = 0x1230;
+    reply.dump_done_event = 0x1234;
+    reply.server_alive_mutex = 0x1238;
+  } else {
+    const bool zero_handle = mode == L"zero-handle";
     HANDLE in_client[3] = {};
     if (!DuplicateHandle(GetCurrentProcess(), dump_request, client, &in_client[0],
                          zorvi::installer::kDumpRequestEventAccess, FALSE, 0) ||
-        !DuplicateHandle(GetCurrentProcess(), dump_done, client, &in_client[1],
-                         zorvi::installer::kDumpDoneEventAccess, FALSE, 0) ||
+        (!zero_handle && !DuplicateHandle(GetCurrentProcess(), dump_done, client, &in_client[1],
+                                          zorvi::installer::kDumpDoneEventAccess, FALSE, 0)) ||
         !DuplicateHandle(GetCurrentProcess(), alive, client, &in_client[2],
                          zorvi::installer::kServerAliveMutexAccess, FALSE, 0)) {
       return 1;
@@ -144,17 +153,8 @@ int Serve(const std::wstring& mode, HANDLE pipe) {
     reply.dump_request_event = reinterpret_cast<uintptr_t>(in_client[0]);
     reply.dump_done_event = reinterpret_cast<uintptr_t>(in_client[1]);
     reply.server_alive_mutex = reinterpret_cast<uintptr_t>(in_client[2]);
-  } else {
-    // Plausible handle values that were never duplicated: the client must neither keep nor close them.
-    reply.dump_request_event = 0x1230;
-    reply.dump_done_event = 0x1234;
-    reply.server_alive_mutex = 0x1238;
-    if (mode == L"bad-tag")
-      reply.tag = zorvi::installer::kCrashRegistrationAck;
-    else if (mode == L"zero-pid")
+    if (mode == L"zero-pid")
       reply.process_id = 0;
-    else
-      reply.dump_done_event = 0;
   }
   if (!PipeIo(pipe, true, &reply, sizeof(reply), &done))
     return 1;
