@@ -34,6 +34,7 @@
 #include "desktop/launcher/installer/installation_info.h"
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/product_info.h"
+#include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/task_scheduler.h"
 #include "desktop/launcher/installer/service/transactions/delete_file_operation.h"
 #include "desktop/launcher/installer/service/xml_document.h"
@@ -371,6 +372,12 @@ void Installer::FinishUninstallation(UninstallBatch* batch) {
   }
   if (!settings_->delete_profile())
     return;
+  // An elevated run may belong to another account than the user who asked (an administrator's name and password
+  // given at the prompt): the profile found from here would be that account's.
+  if (other_process_id_ != 0 && !RunsAsSameUser(other_process_id_)) {
+    LOG(ERROR) << "Not deleting the user profile: this run's account may not be the one of the user who asked";
+    return;
+  }
   FolderInstallationInfo info(install_folder());
   base::FilePath profile;
   if (!info.GetProfilePath(&profile, false))

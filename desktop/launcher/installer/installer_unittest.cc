@@ -1211,7 +1211,8 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
 
 // "--deleteuserprofile" deletes the profile folder the installation names, and with the default location its twin
 // below the local application data; never a folder that is not a profile's: relative, with "..", a known folder,
-// one holding a known folder or the installation.
+// one holding a known folder or the installation. A run started elevated for another process (its "parent-pid")
+// deletes only when it runs as that process's account, which a process that cannot be read is not known to be.
 TEST_F(UninstallTest, ProfileDeletionRefusesWhatIsNoProfile) {
   RecordDetachedStarts();
   const base::FilePath root(root_.path());
@@ -1224,11 +1225,14 @@ TEST_F(UninstallTest, ProfileDeletionRefusesWhatIsNoProfile) {
     std::string profile_template;
     std::wstring profile_path;
     std::vector<base::FilePath> gone;
+    DWORD parent = 0;  // "parent-pid"
   } rows[] = {
       {"no template, no path", "", L"", {}},
       {"the default location and its twin", "Zorvi\\\\User Data", L"",
        {app_data.Append(L"Zorvi\\User Data"), local.Append(L"Zorvi\\User Data")}},
       {"a named folder, no twin", "Zorvi\\\\User Data", elsewhere.value(), {elsewhere}},
+      {"run for a process of this account", "", elsewhere.value(), {elsewhere}, GetCurrentProcessId()},
+      {"run for a process that cannot be read", "", elsewhere.value(), {}, 3},  // no process id is odd
       {"relative", "", L"Zorvi\\User Data", {}},
       {"with ..", "", app_data.Append(L"Zorvi\\..\\Zorvi\\User Data").value(), {}},
       {"the application data itself", "", app_data.value(), {}},
@@ -1251,7 +1255,9 @@ TEST_F(UninstallTest, ProfileDeletionRefusesWhatIsNoProfile) {
       ASSERT_TRUE(test_support::WriteFileBytes(folder.Append(L"sentinel").value(), "s"));
     }
     test_support::ScopedLogCapture log;
-    Prepare(L"--uninstall --deleteuserprofile=1", {.uninstall = true});
+    Prepare(L"--uninstall --deleteuserprofile=1" +
+                (row.parent ? L" --parent-pid=" + std::to_wstring(row.parent) : std::wstring()),
+            {.uninstall = true});
     ASSERT_TRUE(settings_->delete_profile());
     EXPECT_EQ(Completed(6), Run());
     for (const base::FilePath& folder : sentinels) {

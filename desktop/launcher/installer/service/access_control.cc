@@ -4,6 +4,7 @@
 
 #include <aclapi.h>
 #include <cwchar>
+#include <vector>
 
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
@@ -116,7 +117,31 @@ bool IsDaclProtected(const AccessGrant& grant) {
   return is_protected;
 }
 
+// The user SID of `process`'s token, as bytes; empty when it cannot be read.
+std::vector<BYTE> TokenUserOf(HANDLE process) {
+  HANDLE raw_token = nullptr;
+  if (!::OpenProcessToken(process, TOKEN_QUERY, &raw_token))
+    return {};
+  const base::win::ScopedHandle token(raw_token);
+  DWORD size = 0;
+  GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size);
+  if (size == 0 || !GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size))
+    return {};
+  const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+  const BYTE* const bytes = static_cast<const BYTE*>(sid);
+  return std::vector<BYTE>(bytes, bytes + GetLengthSid(sid));
+}
+
 }  // namespace
+
+bool RunsAsSameUser(DWORD process_id) {
+  const base::win::ScopedHandle other(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+  if (!other.IsValid())
+    return false;
+  const std::vector<BYTE> theirs = TokenUserOf(other.Get());
+  return !theirs.empty() && theirs == TokenUserOf(GetCurrentProcess());
+}
 
 bool IsUserAdmin(bool check_elevated) {
   base::win::ScopedHandle token;

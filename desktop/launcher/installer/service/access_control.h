@@ -32,6 +32,9 @@ struct AccessGrant {
 // (UAC) token is judged by its linked elevated token instead.
 bool IsUserAdmin(bool check_elevated);
 
+// Whether the process `process_id` runs as the same user account as this one; false when that cannot be told.
+bool RunsAsSameUser(DWORD process_id);
+
 // Whether the process token would be granted `desired_access` (specific rights) on the object. Only files and
 // registry keys; false for other types.
 bool HasWriteAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DWORD desired_access);
