@@ -14,6 +14,7 @@ extern "C" {
 #include "base/strings/string_util.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
 #include "desktop/launcher/installer/package_fetcher/temp_file_mapping_allocator.h"
+#include "desktop/launcher/installer/service/utils.h"
 
 namespace zorvi::installer {
 
@@ -32,23 +33,6 @@ DWORD LastErrorOr(DWORD fallback) {
   return error != ERROR_SUCCESS ? error : fallback;
 }
 
-// Whether the system opens a device instead of a file for this component in any folder: CON, PRN, AUX, NUL,
-// COM1-COM9 and LPT1-LPT9 (also with a superscript digit), before any extension and trailing blanks.
-bool IsDeviceName(const std::wstring& component) {
-  std::wstring stem = component.substr(0, component.find(L'.'));
-  stem.erase(stem.find_last_not_of(L' ') + 1);
-  if (stem.size() == 3) {
-    return base::LowerCaseEqualsASCII(stem, "con") || base::LowerCaseEqualsASCII(stem, "prn") ||
-           base::LowerCaseEqualsASCII(stem, "aux") || base::LowerCaseEqualsASCII(stem, "nul");
-  }
-  if (stem.size() != 4)
-    return false;
-  const std::wstring port = stem.substr(0, 3);
-  const wchar_t digit = stem[3];
-  return (base::LowerCaseEqualsASCII(port, "com") || base::LowerCaseEqualsASCII(port, "lpt")) &&
-         ((digit >= L'1' && digit <= L'9') || digit == L'\u00b9' || digit == L'\u00b2' || digit == L'\u00b3');
-}
-
 // Entry names come from the archive. A name that starts at a root or a server, names a drive (or a stream of
 // some other file), or climbs to a parent folder would write outside the unpack folder, and one that names a
 // device would send the entry's bytes there while the unpacking reports success: an unsigned build unpacks
@@ -63,7 +47,7 @@ bool StaysInsideTarget(const std::wstring& name) {
     return false;
   std::vector<std::wstring> components;
   relative.GetComponents(&components);
-  return std::none_of(components.begin(), components.end(), IsDeviceName);
+  return std::none_of(components.begin(), components.end(), [](const std::wstring& c) { return IsDeviceName(c); });
 }
 
 // The archive database freed on every path.

@@ -409,10 +409,13 @@ void PackageFetcher::ThreadedFetcher::DownloadPartnerContent() {
   std::wstring file_name;
   std::string checksum;
   // The file name is joined to the unpack folder and listed in its files list: only a plain name may stay
-  // inside it.
+  // inside it, and none that names a device (the move would "succeed" into it) or a file this fetcher writes
+  // there only in some runs (the installer would read it as its own).
   if (!partner_list_->Get(partner_index_, &entry_value) || !entry_value->GetAsDictionary(&entry) ||
       !entry->GetString("href", &href) || !entry->GetString("filename", &file_name) ||
-      !entry->GetStringASCII("checksum", &checksum) || !IsPlainFileName(file_name)) {
+      !entry->GetStringASCII("checksum", &checksum) || !IsPlainFileName(file_name) || IsDeviceName(file_name) ||
+      base::FilePath::CompareIgnoreCase(file_name, kWelcomePagePrefsFile) == 0 ||
+      base::FilePath::CompareIgnoreCase(file_name, kTrackingDataFile) == 0) {
     LOG(ERROR) << "Failed parsing partner content part of JSON reply";
     NotifyPackageReady();
     return;

@@ -84,6 +84,22 @@ bool IsShortcutTarget(const base::FilePath& resolved, const base::FilePath& targ
 
 }  // namespace
 
+bool IsDeviceName(std::wstring_view component) {
+  std::wstring_view stem = component.substr(0, component.find(L'.'));
+  while (!stem.empty() && stem.back() == L' ')
+    stem.remove_suffix(1);
+  if (stem.size() == 3) {
+    return base::LowerCaseEqualsASCII(stem, "con") || base::LowerCaseEqualsASCII(stem, "prn") ||
+           base::LowerCaseEqualsASCII(stem, "aux") || base::LowerCaseEqualsASCII(stem, "nul");
+  }
+  if (stem.size() != 4)
+    return false;
+  const std::wstring_view port = stem.substr(0, 3);
+  const wchar_t digit = stem[3];
+  return (base::LowerCaseEqualsASCII(port, "com") || base::LowerCaseEqualsASCII(port, "lpt")) &&
+         ((digit >= L'1' && digit <= L'9') || digit == L'\u00b9' || digit == L'\u00b2' || digit == L'\u00b3');
+}
+
 bool IsPlainFileName(std::wstring_view name) {
   return !name.empty() && std::none_of(name.begin(), name.end(), IsSeparator) && IsValidComponent(name);
 }

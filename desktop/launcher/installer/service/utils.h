@@ -22,6 +22,11 @@ bool IsValidPath(const base::FilePath& path);
 // with no separator (so no drive, "." or "..": a name that cannot lead out of the folder it is joined to).
 bool IsPlainFileName(std::wstring_view name);
 
+// Whether the system opens a device instead of a file for this component in any folder: CON, PRN, AUX, NUL,
+// COM1-COM9 and LPT1-LPT9 (also with a superscript digit), before any extension and trailing blanks. Wider than
+// the names IsValidPath refuses.
+bool IsDeviceName(std::wstring_view component);
+
 // What identifies a file or folder whatever path names it (hard links, letter case, short names): volume
 // serial number and file index. False when the path cannot be opened.
 bool GetFileIdentity(base::FilePath path, BY_HANDLE_FILE_INFORMATION* identity);
