@@ -238,4 +238,25 @@ bool SetObjectDacl(const std::wstring& object_name, SE_OBJECT_TYPE type, const w
   return error == ERROR_SUCCESS;
 }
 
+std::wstring TakeDaclSddl(void* descriptor) {
+  if (!descriptor)
+    return L"(unreadable)";
+  wchar_t* text = nullptr;
+  std::wstring sddl = L"(not convertible)";
+  if (ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                           &text, nullptr)) {
+    sddl = text;
+    LocalFree(text);
+  }
+  LocalFree(descriptor);
+  return sddl;
+}
+
+std::wstring FileDaclSddl(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                        nullptr, &descriptor);
+  return TakeDaclSddl(descriptor);
+}
+
 }  // namespace test_support

@@ -83,6 +83,12 @@ int CountOpenHandles();
 // for a protected list). The key's owner may always do this, also after locking itself out.
 bool SetRegistryKeyDacl(HKEY root, const std::wstring& subkey, const wchar_t* sddl);
 
+// The access list of a security descriptor that GetSecurityInfo or GetNamedSecurityInfoW handed out, as SDDL;
+// the descriptor is freed. Null (the read failed) gives "(unreadable)".
+std::wstring TakeDaclSddl(void* descriptor);
+// The access list of a file or folder as the system keeps it, as SDDL.
+std::wstring FileDaclSddl(const std::wstring& path);
+
 // Replaces the access list of the object (as the named-security functions name it) with the one of `sddl`,
 // protected from inheritance.
 bool SetObjectDacl(const std::wstring& object_name, SE_OBJECT_TYPE type, const wchar_t* sddl);

@@ -24,7 +24,7 @@ std::wstring EventDaclSddl(HANDLE event) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   GetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
                   &descriptor);
-  return test::TakeDaclSddl(descriptor);
+  return test_support::TakeDaclSddl(descriptor);
 }
 
 // The event gains an entry granting Administrators everything; a handle that may not read or write the list

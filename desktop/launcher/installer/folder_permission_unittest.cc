@@ -100,7 +100,7 @@ class GuardedFolderTest : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(base::CreateDirectory(folder_));
     ASSERT_TRUE(SetDacl(folder_, kEveryoneMayOnlyRead));
-    original_ = test::FileDaclSddl(folder_);
+    original_ = test_support::FileDaclSddl(folder_.value());
     ASSERT_FALSE(EveryoneMayWrite(folder_)) << original_;
   }
   // The owner may always rewrite the list; without this a grant left by a failure would outlive the test.
@@ -148,7 +148,7 @@ TEST_F(GuardedFolderTest, TemporaryGrantLastsUntilReleasedAndItsGrace) {
 
     const HANDLE granted_or_ended[] = {events.granted.get(), helper.Handle()};
     ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, granted_or_ended, FALSE, kWaitMilliseconds));
-    EXPECT_TRUE(EveryoneMayWrite(folder_)) << test::FileDaclSddl(folder_);
+    EXPECT_TRUE(EveryoneMayWrite(folder_)) << test_support::FileDaclSddl(folder_.value());
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(helper.Handle(), 0)) << "ended unreleased";
 
     if (by_undo)
@@ -157,14 +157,14 @@ TEST_F(GuardedFolderTest, TemporaryGrantLastsUntilReleasedAndItsGrace) {
       ASSERT_TRUE(initial.Terminate(1, true));
     const HANDLE grace_or_ended[] = {started_event.get(), helper.Handle()};
     ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, grace_or_ended, FALSE, kWaitMilliseconds));
-    EXPECT_TRUE(EveryoneMayWrite(folder_)) << "restored before the grace ended: " << test::FileDaclSddl(folder_);
+    EXPECT_TRUE(EveryoneMayWrite(folder_)) << "restored before the grace ended: " << test_support::FileDaclSddl(folder_.value());
 
     ASSERT_TRUE(SetEvent(release_event.get()));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(helper.Handle(), kWaitMilliseconds));
     DWORD grace = 0;
     ASSERT_TRUE(GetExitCodeProcess(helper.Handle(), &grace));
     EXPECT_EQ(kFolderPermissionGraceMilliseconds, grace);
-    EXPECT_EQ(original_, test::FileDaclSddl(folder_));
+    EXPECT_EQ(original_, test_support::FileDaclSddl(folder_.value()));
     SetEvent(hold_event.get());
   }
 }
@@ -204,9 +204,9 @@ TEST_F(GuardedFolderTest, TheRoleEndsSilentlyAndGrantsOnlyAWellFormedRequest) {
     RunSilently(host, argument_text, &run);
     EXPECT_EQ(1u, run.processes);
     EXPECT_EQ(c.granted, events.WasGranted());
-    EXPECT_EQ(c.granted, EveryoneMayWrite(folder_)) << test::FileDaclSddl(folder_);
+    EXPECT_EQ(c.granted, EveryoneMayWrite(folder_)) << test_support::FileDaclSddl(folder_.value());
     if (!c.granted) {
-      EXPECT_EQ(original_, test::FileDaclSddl(folder_));
+      EXPECT_EQ(original_, test_support::FileDaclSddl(folder_.value()));
     }
     ASSERT_TRUE(SetDacl(folder_, kEveryoneMayOnlyRead));
   }

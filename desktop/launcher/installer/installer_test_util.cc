@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <aclapi.h>
-#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -44,27 +42,6 @@ std::wstring EchoVariable(const std::wstring& variable) {
   std::string trimmed;
   base::TrimWhitespaceASCII(output, base::TRIM_ALL, &trimmed);
   return base::UTF8ToWide(trimmed);
-}
-
-std::wstring TakeDaclSddl(void* descriptor) {
-  if (!descriptor)
-    return L"(unreadable)";
-  wchar_t* text = nullptr;
-  std::wstring sddl = L"(not convertible)";
-  if (ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-                                                           &text, nullptr)) {
-    sddl = text;
-    LocalFree(text);
-  }
-  LocalFree(descriptor);
-  return sddl;
-}
-
-std::wstring FileDaclSddl(const base::FilePath& path) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  GetNamedSecurityInfoW(path.value().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
-                        nullptr, &descriptor);
-  return TakeDaclSddl(descriptor);
 }
 
 bool RunReportingChild(const std::wstring& command_line, std::map<std::string, std::string>* report,

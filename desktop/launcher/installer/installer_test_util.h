@@ -35,12 +35,6 @@ base::FilePath TestDataFile(const std::wstring& relative_path);
 // What the system's command interpreter expands the environment variable to (`cmd /c echo %variable%`).
 std::wstring EchoVariable(const std::wstring& variable);
 
-// The access list of a security descriptor that GetSecurityInfo or GetNamedSecurityInfoW handed out, as SDDL;
-// the descriptor is freed. Null (the read failed) gives "(unreadable)".
-std::wstring TakeDaclSddl(void* descriptor);
-// The access list of a file or folder as the system keeps it, as SDDL.
-std::wstring FileDaclSddl(const base::FilePath& path);
-
 // Runs `command_line` and parses its "name=value" report; false, with *error set, when it could not be
 // started or did not end with 0.
 bool RunReportingChild(const std::wstring& command_line, std::map<std::string, std::string>* report,

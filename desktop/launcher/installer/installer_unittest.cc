@@ -880,7 +880,7 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     SetFolderGrantRefusedForTesting(row.helper);
     if (row.helper)
       DenyWritingInstallFolder();
-    const std::wstring original = FileDaclSddl(install_);
+    const std::wstring original = test_support::FileDaclSddl(install_.value());
     Prepare(row.switches);
     test_support::ScopedTestHandle ready;
     if (row.ready != kNoEvent && row.ready != kInterruptedBefore) {
@@ -897,7 +897,7 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     std::vector<std::wstring> during;
     const Lines lines = Run([&](const std::string& line, size_t) {
       if (line == kStep)
-        during.push_back(FileDaclSddl(install_));
+        during.push_back(test_support::FileDaclSddl(install_.value()));
       EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(started.get(), 0)) << "released during the run";
       if (line == kFolderReady && row.ready >= kAtFolderReady)
         SetEvent(row.ready == kAtFolderReady ? ready.get() : interrupted_.get());
@@ -917,7 +917,7 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
         EXPECT_NE(original, during.front());
         EXPECT_EQ(std::vector<std::wstring>(during.size(), during.front()), during);
         ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(started.get(), ControllerProcess::kWaitLimitMs));
-        EXPECT_EQ(during.front(), FileDaclSddl(install_));
+        EXPECT_EQ(during.front(), test_support::FileDaclSddl(install_.value()));
         SetEvent(release.get());
       }
       // The helper was asked for the product's grace (its exit code). Wine keeps a folder's list as mode bits and
@@ -925,7 +925,7 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
       // helper's own test).
       EXPECT_EQ(granted ? kFolderPermissionGraceMilliseconds : 0u, ControllerProcess::WaitFor(g_elevated_process.get()));
       if (!granted) {
-        EXPECT_EQ(original, FileDaclSddl(install_));
+        EXPECT_EQ(original, test_support::FileDaclSddl(install_.value()));
       }
       ResetEvent(started.get());
       ResetEvent(release.get());

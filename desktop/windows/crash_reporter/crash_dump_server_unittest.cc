@@ -316,162 +316,123 @@ TEST_F(CrashDumpServerTest, ADestroyedServerEndsItsClientsRequestsAtOnce) {
   EXPECT_EQ(0u, server.dump_requests());
 }
 
-// Holds the first capture it is handed until released, and counts every capture it is handed.
+// Holds the first capture handed to it after each Arm until released, and counts every capture.
 struct CaptureHold {
+  void Arm() {
+    ResetEvent(entered.Get());
+    ResetEvent(release.Get());
+    ended = false;
+    armed = true;
+  }
   void Capture() {
-    if (captures++ > 0)
+    ++captures;
+    if (!armed.exchange(false))
       return;
     SetEvent(entered.Get());
     released_in_time = WaitForSingleObject(release.Get(), kHangWaitMs) == WAIT_OBJECT_0;
     ended = true;
   }
+  bool Entered() const { return WaitForSingleObject(entered.Get(), kHangWaitMs) == WAIT_OBJECT_0; }
 
   base::win::ScopedHandle entered{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   base::win::ScopedHandle release{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  std::atomic<bool> armed{true};
   std::atomic<int> captures{0};
   std::atomic<bool> released_in_time{false};
   std::atomic<bool> ended{false};
 };
 
-// A dump request made on another thread, as a crashing client makes it: the test's thread started the server and
-// owns its alive mutex, which a wait of that thread would take at once.
-bool RequestFromAnotherThread(CrashServerClient* client, EXCEPTION_POINTERS* pointers) {
-  bool served = false;
-  std::thread([&] { served = client->RequestDump(pointers, nullptr); }).join();
-  return served;
-}
-
-// A client's dump request made on a thread of its own, whose capture `hold` holds. However the test ends, the
-// capture is released and the thread joined.
-class HeldRequest {
+// A dump request made on a thread of its own, as a crashing client makes it (the test's thread owns the server's
+// alive mutex, which a wait of that thread would take at once). Unless `held`, it is waited for at once; however
+// the test ends, the hold is released and the thread joined.
+class Request {
  public:
-  HeldRequest(CaptureHold* hold, CrashServerClient* client, EXCEPTION_POINTERS* pointers) : hold_(hold) {
-    thread_ = std::thread([this, client, pointers] {
-      served_ = client->RequestDump(pointers, nullptr);
-      returned_ = true;
-    });
+  Request(CaptureHold* hold, CrashServerClient* client, EXCEPTION_POINTERS* pointers, bool held = true)
+      : hold_(held ? hold : nullptr), thread_([this, client, pointers] {
+          served_ = client->RequestDump(pointers, nullptr);
+          returned_ = true;
+        }) {
+    if (!held)
+      thread_.join();
   }
-  ~HeldRequest() { Finish(); }
-  HeldRequest(const HeldRequest&) = delete;
-  HeldRequest& operator=(const HeldRequest&) = delete;
+  ~Request() { Finish(); }
+  Request(const Request&) = delete;
+  Request& operator=(const Request&) = delete;
 
   bool returned() const { return returned_; }
-  // Releases the capture and gives the request's result once it has returned.
+  bool served() const { return served_; }
+  // Releases the hold (of a held request) and gives the request's result once it has returned.
   bool Finish() {
-    SetEvent(hold_->release.Get());
+    if (hold_)
+      SetEvent(hold_->release.Get());
     if (thread_.joinable())
       thread_.join();
     return served_;
   }
 
  private:
-  CaptureHold* const hold_;
+  CaptureHold* const hold_;  // null unless held
   std::atomic<bool> served_{false};
   std::atomic<bool> returned_{false};
   std::thread thread_;
 };
 
-// A crash can take over a minute to capture: meanwhile the other clients' crashes are captured too, and new
-// clients register.
-TEST_F(CrashDumpServerTest, WhileOneCaptureIsHeldOtherClientsAreServedAndNewOnesRegister) {
+// Each dump request the server takes, and whether it queued a capture for it; and the start of its destruction.
+HANDLE g_request_left_to_running_capture = nullptr;
+std::atomic<int> g_captures_queued{0};
+HANDLE g_destruction_began = nullptr;
+
+// A crash can take over a minute to capture. Meanwhile the other clients' crashes are captured too and new clients
+// register; a client whose wait ran out and asks again is answered by its running capture, never captured twice at
+// once, and its next request is a capture again. The server's destruction waits for a capture that still runs.
+TEST_F(CrashDumpServerTest, CapturesRunBesideThePipeAndEachOther) {
+  base::win::ScopedHandle left(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  base::win::ScopedHandle began(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  g_request_left_to_running_capture = left.Get();
+  g_destruction_began = began.Get();
+  g_captures_queued = 0;
+  CrashDumpServer::SetDumpRequestTakenHookForTesting([](bool queued) {
+    queued ? void(++g_captures_queued) : void(SetEvent(g_request_left_to_running_capture));
+  });
   RecordingCrashServer server;
   ASSERT_TRUE(server.Start());
-  std::unique_ptr<CrashServerClient> first, second;
+  std::unique_ptr<CrashServerClient> first, second, third;
   ASSERT_TRUE(RegisterHere(&server, &first));
   ASSERT_TRUE(RegisterHere(&server, &second));
   CaptureHold hold;
   server.set_dump_handler([&hold](const CrashClientRecord&, const std::wstring*) { hold.Capture(); });
-  // No client gives up on its own: only a server that makes a request wait for the held capture runs into this.
-  CrashServerClient::SetDumpWaitForTesting(kHangWaitMs);
-  CapturedException crash(EXCEPTION_ACCESS_VIOLATION);
-  HeldRequest held(&hold, first.get(), &crash.pointers);
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hold.entered.Get(), kHangWaitMs)) << "the first capture never began";
-
-  EXPECT_TRUE(RequestFromAnotherThread(second.get(), &crash.pointers)) << "the second client's crash was lost";
-  EXPECT_FALSE(hold.ended.load()) << "the second client's crash was captured only after the first capture";
-  EXPECT_EQ(2, hold.captures.load());
-  std::unique_ptr<CrashServerClient> third;
-  EXPECT_TRUE(RegisterHere(&server, &third));
-  EXPECT_FALSE(hold.ended.load()) << "the registration waited for another client's capture";
-  EXPECT_FALSE(held.returned()) << "the first client was released before its capture ended";
-
-  EXPECT_TRUE(held.Finish()) << "the first client was not released at the end of its capture";
-  EXPECT_TRUE(hold.released_in_time.load());
-  EXPECT_EQ(2u, server.dump_requests());
-  EXPECT_EQ(std::vector<DWORD>(3, GetCurrentProcessId()), server.connected());
-}
-
-// Reports each dump request the server takes, and whether it queued a capture for it.
-HANDLE g_request_left_to_running_capture = nullptr;
-std::atomic<int> g_captures_queued{0};
-
-void NoteTakenRequest(bool capture_queued) {
-  if (capture_queued)
-    ++g_captures_queued;
-  else
-    SetEvent(g_request_left_to_running_capture);
-}
-
-// A client whose wait for its dump ran out asks again while its first capture still runs: that capture's end
-// answers both requests, and the client is never captured twice at once. Its next request is a capture again.
-TEST_F(CrashDumpServerTest, ARequestDuringItsClientsCaptureIsAnsweredByThatCapture) {
-  base::win::ScopedHandle left(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  g_request_left_to_running_capture = left.Get();
-  g_captures_queued = 0;
-  CrashDumpServer::SetDumpRequestTakenHookForTesting(&NoteTakenRequest);
-  RecordingCrashServer server;
-  ASSERT_TRUE(server.Start());
-  std::unique_ptr<CrashServerClient> client;
-  ASSERT_TRUE(RegisterHere(&server, &client));
-  CaptureHold hold;
-  server.set_dump_handler([&hold](const CrashClientRecord&, const std::wstring*) { hold.Capture(); });
   CapturedException crash(EXCEPTION_ACCESS_VIOLATION);
   CrashServerClient::SetDumpWaitForTesting(0);
-  EXPECT_FALSE(RequestFromAnotherThread(client.get(), &crash.pointers)) << "a wait of 0 ms ended with the dump done";
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hold.entered.Get(), kHangWaitMs)) << "the capture never began";
-
+  EXPECT_FALSE(Request(&hold, first.get(), &crash.pointers, false).served()) << "a wait of 0 ms ended with the dump";
+  ASSERT_TRUE(hold.Entered()) << "the first capture never began";
+  // No client gives up on its own from here: only a server that makes a request wait for the held capture would.
   CrashServerClient::SetDumpWaitForTesting(kHangWaitMs);
+
+  EXPECT_TRUE(Request(&hold, second.get(), &crash.pointers, false).served()) << "the second client's crash was lost";
+  EXPECT_FALSE(hold.ended.load()) << "the second client's crash was captured only after the first capture";
+  EXPECT_EQ(2, hold.captures.load());
+  EXPECT_TRUE(RegisterHere(&server, &third));
+  EXPECT_FALSE(hold.ended.load()) << "the registration waited for another client's capture";
   {
-    HeldRequest again(&hold, client.get(), &crash.pointers);
+    Request again(&hold, first.get(), &crash.pointers);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(left.Get(), kHangWaitMs))
-        << "the second request was not left to the running capture";
-    EXPECT_FALSE(again.returned());
-    EXPECT_TRUE(again.Finish()) << "the running capture's end did not answer the second request";
+        << "the repeated request was not left to the running capture";
+    EXPECT_FALSE(again.returned()) << "the first client was released before its capture ended";
+    EXPECT_TRUE(again.Finish()) << "the running capture's end did not answer the repeated request";
   }
   EXPECT_TRUE(hold.released_in_time.load());
-  EXPECT_EQ(1, hold.captures.load());
-  EXPECT_EQ(1, g_captures_queued.load());
-
-  EXPECT_TRUE(RequestFromAnotherThread(client.get(), &crash.pointers));
   EXPECT_EQ(2, hold.captures.load());
   EXPECT_EQ(2, g_captures_queued.load());
-  EXPECT_EQ(2u, server.dump_requests());
-  server.Destroy();
-  CrashDumpServer::SetDumpRequestTakenHookForTesting(nullptr);
-}
+  EXPECT_TRUE(Request(&hold, first.get(), &crash.pointers, false).served());
+  EXPECT_EQ(3, hold.captures.load());
+  EXPECT_EQ(3, g_captures_queued.load());
+  EXPECT_EQ(3u, server.dump_requests());
+  EXPECT_EQ(std::vector<DWORD>(3, GetCurrentProcessId()), server.connected());
 
-HANDLE g_destruction_began = nullptr;
-
-void NoteTheDestructionsStart() {
-  SetEvent(g_destruction_began);
-}
-
-// The server's destruction waits for a capture that still runs, which uses the client's record and the server.
-TEST_F(CrashDumpServerTest, DestructionWaitsForARunningCapture) {
-  base::win::ScopedHandle began(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  g_destruction_began = began.Get();
-  RecordingCrashServer server;
-  ASSERT_TRUE(server.Start());
-  std::unique_ptr<CrashServerClient> client;
-  ASSERT_TRUE(RegisterHere(&server, &client));
-  CaptureHold hold;
-  server.set_dump_handler([&hold](const CrashClientRecord&, const std::wstring*) { hold.Capture(); });
-  CrashServerClient::SetDumpWaitForTesting(kHangWaitMs);
-  CapturedException crash(EXCEPTION_ACCESS_VIOLATION);
-  HeldRequest held(&hold, client.get(), &crash.pointers);
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hold.entered.Get(), kHangWaitMs)) << "the capture never began";
-
-  CrashDumpServer::SetDestructionStartHookForTesting(&NoteTheDestructionsStart);
+  hold.Arm();
+  Request held(&hold, third.get(), &crash.pointers);
+  ASSERT_TRUE(hold.Entered()) << "the last capture never began";
+  CrashDumpServer::SetDestructionStartHookForTesting([] { SetEvent(g_destruction_began); });
   std::atomic<bool> returned{false}, ended_at_return{false};
   std::thread destroy([&] {
     server.Destroy();
@@ -482,7 +443,6 @@ TEST_F(CrashDumpServerTest, DestructionWaitsForARunningCapture) {
   const bool returned_while_held = returned.load();
   EXPECT_TRUE(held.Finish()) << "the client was not released at the end of its capture";
   destroy.join();
-  CrashDumpServer::SetDestructionStartHookForTesting(nullptr);
   EXPECT_EQ(WAIT_OBJECT_0, began_wait) << "the destruction never began";
   EXPECT_FALSE(returned_while_held);
   EXPECT_TRUE(ended_at_return.load()) << "the destruction returned while the capture ran";

@@ -2,8 +2,6 @@
 // attributes, SHA-256) rather than against what the operation reports.
 #include <windows.h>
 
-#include <sddl.h>
-
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -275,43 +273,23 @@ TEST_F(FileOperationsTest, MovedFileThatCannotGoBackIsKept) {
   }
 }
 
-// The access list of a file, as text.
-std::wstring FileSddl(const base::FilePath& path) {
-  DWORD size = 0;
-  GetFileSecurityW(path.value().c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
-  std::vector<BYTE> descriptor(size);
-  wchar_t* text = nullptr;
-  if (size == 0 || !GetFileSecurityW(path.value().c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), size, &size) ||
-      !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1,
-                                                            DACL_SECURITY_INFORMATION, &text, nullptr)) {
-    return L"(unreadable)";
-  }
-  const std::wstring sddl = text;
-  LocalFree(text);
-  return sddl;
-}
-
 // A deleted file whose access list had to be widened, and whose place a new file has taken by the rollback: the
 // deleted one stays under its temporary name, and its old list goes to neither file, the new one least of all.
 TEST_F(FileOperationsTest, DeletedFileThatCannotGoBackLeavesTheNewFilesAccessList) {
   const base::FilePath file = Path(L"guarded\\old.txt");
   Write(L"guarded\\old.txt", "old");
-  PSECURITY_DESCRIPTOR read_only = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FR;;;WD)", SDDL_REVISION_1, &read_only,
-                                                                   nullptr));
-  ASSERT_TRUE(SetFileSecurityW(file.value().c_str(), DACL_SECURITY_INFORMATION, read_only));
-  LocalFree(read_only);
-  if (FileSddl(file).find(L"(A;;FR;;;WD)") == std::wstring::npos)
+  ASSERT_TRUE(test_support::SetObjectDacl(file.value(), SE_FILE_OBJECT, L"D:P(A;;FR;;;WD)"));
+  if (test_support::FileDaclSddl(file.value()).find(L"(A;;FR;;;WD)") == std::wstring::npos)
     GTEST_SKIP() << "wine keeps no access list set on a file: it derives one from the Unix mode bits";
   const std::string old_digest = sandbox_.Capture().entries.at(L"guarded\\old.txt").sha256;
   OperationList transaction;
   ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false, false)));
   Write(L"guarded\\old.txt", "new");
-  const std::wstring new_list = FileSddl(file);
+  const std::wstring new_list = test_support::FileDaclSddl(file.value());
   ASSERT_EQ(std::wstring::npos, new_list.find(L"(A;;FR;;;WD)")) << new_list;
   RollbackOperations(&transaction);
   EXPECT_EQ("new", Read(L"guarded\\old.txt"));
-  EXPECT_EQ(new_list, FileSddl(file));
+  EXPECT_EQ(new_list, test_support::FileDaclSddl(file.value()));
   std::set<std::wstring> holding_the_old;
   for (const auto& [name, entry] : sandbox_.Capture().entries) {
     if (entry.sha256 == old_digest)
