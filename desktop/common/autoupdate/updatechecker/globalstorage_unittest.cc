@@ -382,6 +382,19 @@ TEST_F(GlobalStorageTest, FallbackFileMigratesIntoTheRegistry) {
   ASSERT_TRUE(root && root->GetAsDictionary(&dictionary));
   EXPECT_TRUE(dictionary->GetString("GS.UUID", &in_file));
   EXPECT_EQ("89abcdef", in_file);
+
+  {
+    // A file that cannot be replaced (a reader that shares no deletion) refuses the value, and so does the
+    // registry: the next process's migration would otherwise bring the file's older value back.
+    base::win::ScopedHandle reader(CreateFileW(file.value().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                               nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(reader.IsValid());
+    EXPECT_EQ(GlobalStorage::kFailure, storage.Write("UUID", "not kept"));
+  }
+  GlobalStorageWin next_process;
+  next_process.CheckRegistryAccess();
+  next_process.Initialize(folder);
+  EXPECT_EQ("89abcdef", RegQuery(key_path_)["UUID"]);
 }
 
 // Four processes write 200 distinct values each, all at once: each write is answered kOk or kBusy, every kOk

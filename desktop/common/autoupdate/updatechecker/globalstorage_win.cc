@@ -150,13 +150,16 @@ int32_t GlobalStorageWin::Write(const std::string& key, const std::string& value
   }
   ScopedMutexHold hold(access_mutex_.Get());
 
-  // Once a fallback file exists it is kept up to date too, so that it never holds stale values.
+  // Once a fallback file exists it is kept up to date too, so that it never holds stale values. A later process
+  // copies the file's values into the registry: had the registry moved on without the file, that copy would turn
+  // the value back, so a value the file cannot take is written nowhere.
   if (use_fallback_ || (!migrating_ && base::PathExists(fallback_file_))) {
-    const bool written = WriteFallbackValue(key, value);
-    if (!written)
+    if (!WriteFallbackValue(key, value)) {
       LOG(ERROR) << "[AU] GS: Writing to a fallback storage failed";
+      return kFailure;
+    }
     if (use_fallback_)
-      return written ? kOk : kFailure;
+      return kOk;
   }
   const int32_t result = value.empty() ? DeleteRegistryValue(key) : WriteRegistryValue(key, value);
   last_registry_write_ok_ = result == kOk;

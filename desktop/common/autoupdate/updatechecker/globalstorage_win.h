@@ -31,7 +31,8 @@ class GlobalStorage {
   // Names the folder of the fallback file and copies that file's values into the registry when it is the first
   // use of the registry by this process. The default does nothing.
   virtual void Initialize(const base::FilePath& folder);
-  // An empty value deletes the key. An empty key is an invalid argument.
+  // An empty value deletes the key. An empty key is an invalid argument. While a fallback file exists, a value
+  // it cannot take is refused (kFailure) and written nowhere.
   virtual int32_t Write(const std::string& key, const std::string& value) = 0;
   // *value is cleared first; a missing value reads as empty with kOk.
   virtual int32_t Read(const std::string& key, std::string* value) = 0;
