@@ -195,8 +195,9 @@ in_order "Initializing controller without fetcher." "Got tracking data from pack
   "Installer succeeded: waiting for the backend to end"
 [ ! -e "$ROW/prefix/drive_c/Program Files/Zorvi nightly/installation_status.xml" ] || fail "the status log is left"
 
-# 4. The network installer: its tracking data posted for the address, the full installer downloaded.
-run_row network "$D/address_ok.json" - "$D/net/zorvi_net.exe"
+# 4. The network installer: its tracking data posted for the address, the full installer downloaded, into a
+# download folder named on the command line that does not exist yet.
+run_row network "$D/address_ok.json" - "$D/net/zorvi_net.exe" '--temp-folder=C:\handed down'
 [ "$(count_requests /netinstaller/nightly)" = 1 ] || fail "one address request expected"
 [ "$(count_requests /full.exe)" -ge 1 ] || fail "the package was not downloaded"
 python3 -c 'import json,sys
@@ -209,6 +210,7 @@ check_statistics 1 1
 in_order "Preparing to run the installer." "Package fetched successfully." "Got tracking data from status." \
   "Tracking data actions done: package complete."
 once "Running installer from the package"
+once 'Installer download folder: C:\handed down\Zorvi Installer'
 
 # 5. A checksum that does not match: one address request (no restart), the fetcher's failure.
 run_row checksum "$D/address_bad.json" - "$D/net/zorvi_net.exe"

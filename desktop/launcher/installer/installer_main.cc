@@ -231,17 +231,21 @@ void ReadExperiments(bool uninstall) {
     LOG(INFO) << "Test experiment is enabled";
 }
 
-// The folder the controllers download and unpack the package into. A folder handed down by another installer
-// process was chosen (and tested) there. An empty or relative one is none: the package's installer and an
-// elevated helper, which start in other current folders, would look for the package elsewhere.
+// The folder the controllers download and unpack the package into. A folder handed down on the command line is
+// taken untested, but the installer's own folder in it is made when missing: the package, the UI lock and the
+// unpacked files are written into it. An empty or relative one is none: the package's installer and an elevated
+// helper, which start in other current folders, would look for the package elsewhere.
 bool GetDownloadFolder(const base::FilePath& own_executable, base::FilePath* folder) {
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
   if (command_line.HasSwitch(kTempFolderSwitch)) {
     const base::FilePath handed_down = command_line.GetSwitchValuePath(kTempFolderSwitch);
     if (handed_down.IsAbsolute()) {
       VLOG(1) << "Using download folder from command line";
-      *folder = handed_down.Append(GetInstallerTitle());
-      return true;
+      *folder = handed_down;
+      if (TryDownloadFolder(GetInstallerTitle(), base::FilePath(), folder))
+        return true;
+      PLOG(ERROR) << "Cannot create the download folder " << folder->value();
+      return false;
     }
     LOG(WARNING) << "Ignoring download folder from command line, not an absolute path: " << handed_down.value();
   }

@@ -258,9 +258,12 @@ TEST(InstallerEntryTest, InstallerRunsFollowTheirSwitches) {
        {"It looks like we are autoupdating from Z12."}},
       {L"--replacekadroinstallation --runimmediately --silent" QUICK_SILENT,
        {"Replace Kadro installation:1", "Silent:1", "Run Immediately1"}},
-      // A folder handed down by another installer process is neither created nor tested.
+      // A folder handed down on the command line is not tested; the installer's folder in it is made.
       {L"--temp-folder=C:\\T --silent --v=1" QUICK_SILENT,
        {"Using download folder from command line", "Installer download folder: C:\\T\\" + title, kSilentRan}},
+      {L"--temp-folder=C:\\T\\a<b --silent --v=1" QUICK_SILENT,
+       {"Using download folder from command line", "Could not obtain temporary installer folder"},
+       {"Running silent controller"}},
       // A relative one names no folder that other processes (an elevated helper starts elsewhere) would find.
       {L"--temp-folder=T --silent --v=1" QUICK_SILENT, {downloads, kSilentRan},
        {"Using download folder from command line"}},
