@@ -459,11 +459,12 @@ void Settings::AdoptExistingInstallation() {
 
 void Settings::ReadInstallFolderFromRegistry() {
   const std::wstring stream_name = base::UTF8ToWide(GetStreamName());
+  // The name this installer writes comes first: it holds the folder of the latest installation, which an earlier
+  // installer's value, still there from before, would otherwise hide.
   std::vector<std::wstring> value_names = {
+      L"Last " + stream_name + L" Install Path",
       L"Last " + stream_name + L" Install Path x64",
       L"Last " + base::UTF8ToWide(GetStreamDisplayName()) + L" Install Path x64",
-      // The name this installer writes; the ones above are earlier installers'.
-      L"Last " + stream_name + L" Install Path",
   };
   if (GetStreamId() == kReleaseStreamId)
     value_names.push_back(L"Last install path");

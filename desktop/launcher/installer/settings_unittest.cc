@@ -439,7 +439,7 @@ TEST(SettingsVersionTest, DefaultsFollowTheWindowsVersion) {
 }
 
 // The last install folder comes from the registry: the name this installer writes ("Last <stream> Install
-// Path", its value ending in a separator) after the earlier installers' " x64" names; the first name that reads
+// Path", its value ending in a separator) before the earlier installers' " x64" names; the first name that reads
 // decides, and only an existing absolute folder counts. Values are written with reg.exe.
 TEST_F(SettingsTest, LastInstallFolderFromTheRegistry) {
   const base::FilePath remembered = NewFolder(L"remembered"), older = NewFolder(L"older");
@@ -451,11 +451,13 @@ TEST_F(SettingsTest, LastInstallFolderFromTheRegistry) {
   };
   const Case cases[] = {
       {{{L"Last nightly Install Path", remembered.value() + L"\\"}}, L"Last nightly Install Path", remembered},
-      // Value names ignore letter case: the display-word name reads the same value as the first one.
-      {{{L"Last nightly Install Path", remembered.value() + L"\\"}, {L"Last Nightly Install Path x64", older.value()}},
-       L"Last nightly Install Path x64", older},
-      {{{L"Last nightly Install Path x64", NewFolder(L"gone").value()}, {L"Last nightly Install Path", older.value()}},
-       L"Last nightly Install Path x64", base::FilePath()},
+      // An earlier installer's value left from before does not hide the latest installation's.
+      {{{L"Last nightly Install Path", remembered.value() + L"\\"}, {L"Last nightly Install Path x64", older.value()}},
+       L"Last nightly Install Path", remembered},
+      // Value names ignore letter case: the display-word name reads the same value as the " x64" one.
+      {{{L"Last Nightly Install Path x64", older.value()}}, L"Last nightly Install Path x64", older},
+      {{{L"Last nightly Install Path", NewFolder(L"gone").value()}, {L"Last nightly Install Path x64", older.value()}},
+       L"Last nightly Install Path", base::FilePath()},
       {{{L"Last nightly Install Path", L"relative\\folder"}}, L"Last nightly Install Path", base::FilePath()},
       {{{L"Last install path", older.value()}}, L"", base::FilePath()},  // the release stream's only
   };
