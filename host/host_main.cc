@@ -22,6 +22,8 @@
 #include <memory>
 #include <string>
 
+#include "writable_by_others.h"
+
 namespace {
 
 // Exit codes of the host itself; 0 and 1 are the entry's result.
@@ -87,44 +89,16 @@ std::wstring UserSidText() {
   return text;
 }
 
-// Whether the object's access list lets someone other than the user, the system, the administrators or the
-// system's installer service write into it, replace it or change who may. Ungranted or unreadable counts as
-// writable.
+// Whether the object's owner or access list lets someone other than the user, the system, the administrators or
+// the system's installer service write into it, replace it or change who may. Unreadable counts as writable.
 bool OthersMayWrite(HANDLE object, const std::wstring& user_sid) {
-  PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                      &descriptor) != ERROR_SUCCESS) {
+  if (GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                      nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
     return true;
   }
   ScopedLocal descriptor_holder(descriptor);
-  if (!dacl)
-    return true;  // no access list: everyone has full access
-  constexpr ACCESS_MASK kWrites = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
-                                  WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-  const std::wstring trusted[] = {user_sid, L"S-1-5-18", L"S-1-5-32-544",
-                                  L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"};
-  for (DWORD index = 0; index < dacl->AceCount; ++index) {
-    ACE_HEADER* header = nullptr;
-    if (!GetAce(dacl, index, reinterpret_cast<void**>(&header)))
-      return true;
-    // Entries that only pass on to children do not apply to the object itself.
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE))
-      continue;
-    const auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
-    if (!(ace->Mask & kWrites))
-      continue;
-    wchar_t* sid = nullptr;
-    if (!ConvertSidToStringSidW(const_cast<DWORD*>(&ace->SidStart), &sid))
-      return true;
-    ScopedLocal sid_holder(sid);
-    bool is_trusted = false;
-    for (const std::wstring& name : trusted)
-      is_trusted = is_trusted || (!name.empty() && _wcsicmp(name.c_str(), sid) == 0);
-    if (!is_trusted)
-      return true;
-  }
-  return false;
+  return host::OthersMayWrite(descriptor, user_sid);
 }
 
 // The library beside the executable, held open, when its folder and itself admit no other writer.

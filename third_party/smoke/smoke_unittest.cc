@@ -23,6 +23,7 @@ extern "C" {
 #include "iowin32.h"  // after zip.h, which declares what it uses
 
 #include "testing/test_support.h"
+#include "writable_by_others.h"
 
 namespace {
 
@@ -271,6 +272,53 @@ TEST(HostExecutable, LoadsOnlyALibraryNoOtherUserCanWrite) {
     if (row.exit_code == 0) {
       EXPECT_EQ(expected, output.substr(output.size() - std::min(output.size(), expected.size()))) << output;
     }
+  }
+}
+
+// Owners and entries that wine cannot set on files, judged by the host's own test: an owner outside the trusted
+// accounts may rewrite the list, and a conditional grant counts by its SID. Kind 5 (an object entry) is not judged.
+TEST(HostExecutable, LibraryCheckWeighsTheOwnerAndEveryKindOfGrant) {
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  const bool queried = GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size);
+  CloseHandle(token);
+  ASSERT_TRUE(queried);
+  wchar_t* text = nullptr;
+  ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text));
+  const std::wstring user = text;
+  LocalFree(text);
+  struct Row {
+    std::wstring sddl;
+    BYTE first_entry_kind;  // 0: as written
+    bool others_may_write;
+  } const rows[] = {
+      {L"O:" + user + L"D:P(A;;FA;;;" + user + L")(A;;FA;;;SY)(A;;FA;;;BA)", 0, false},
+      {L"O:BUD:P(A;;FA;;;" + user + L")", 0, true},
+      {L"O:BAD:P(A;;FA;;;BA)(A;;FRFX;;;WD)", 0, false},
+      {L"O:SYD:P(A;OICIIO;FA;;;WD)(A;;FA;;;SY)", 0, false},
+      {L"O:" + user + L"D:P(D;;FA;;;WD)(A;;FA;;;" + user + L")", 0, false},
+      {L"O:" + user + L"D:P(A;;FA;;;WD)", ACCESS_ALLOWED_CALLBACK_ACE_TYPE, true},
+      {L"O:" + user + L"D:P(A;;FA;;;SY)", ACCESS_ALLOWED_CALLBACK_ACE_TYPE, false},
+      {L"O:" + user + L"D:P(A;;FA;;;SY)", ACCESS_ALLOWED_OBJECT_ACE_TYPE, true},
+      {L"O:" + user, 0, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.sddl.c_str() << " kind " << int(row.first_entry_kind));
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(row.sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                     nullptr));
+    if (row.first_entry_kind) {
+      BOOL present = FALSE, defaulted = FALSE;
+      PACL dacl = nullptr;
+      ACE_HEADER* entry = nullptr;
+      ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && dacl);
+      ASSERT_TRUE(GetAce(dacl, 0, reinterpret_cast<void**>(&entry)));
+      entry->AceType = row.first_entry_kind;
+    }
+    EXPECT_EQ(row.others_may_write, host::OthersMayWrite(descriptor, user));
+    LocalFree(descriptor);
   }
 }
 
