@@ -471,9 +471,7 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
     }
     case HTTP_STATUS_PROXY_AUTH_REQ:
       LOG(WARNING) << "Request completed with a proxy authentication request";
-      ui_callback_runner_->RunUICallbackAndPostReply(
-          base::Bind(&ShowProxyCredentialsDialog, session->context(), request_), owner_task_runner_,
-          base::Bind(&Wininet::OnProxyCredentials, weak_this_, session->context()));
+      PostToOwner(session, &Wininet::AskForProxyCredentials);
       return false;
     case HTTP_STATUS_BAD_GATEWAY:
     case HTTP_STATUS_SERVICE_UNAVAIL:
@@ -617,6 +615,19 @@ void Wininet::ResumeDownload(DWORD_PTR session_context) {
     LOG(ERROR) << "Could not resume downloading";
     Fail(session_context);
   }
+}
+
+void Wininet::AskForProxyCredentials(DWORD_PTR session_context) {
+  if (!IsCurrentSession(session_context))
+    return;
+  HINTERNET request = nullptr;
+  {
+    WininetSession::AutoLock hold(session_.get());
+    request = request_;
+  }
+  ui_callback_runner_->RunUICallbackAndPostReply(base::Bind(&ShowProxyCredentialsDialog, session_context, request),
+                                                 owner_task_runner_,
+                                                 base::Bind(&Wininet::OnProxyCredentials, weak_this_, session_context));
 }
 
 void Wininet::OnProxyCredentials(DWORD_PTR session_context, uint32_t result) {

@@ -117,6 +117,9 @@ class Wininet {
   bool RefuseStart();
   bool OpenRequest(const std::wstring& headers);
   void ResumeDownload(DWORD_PTR session_context);
+  // The controller's interface is asked from here: its runners expect their own or the owner's thread, never one
+  // of WinINet's, and the session's lock is not held while a dialog is up.
+  void AskForProxyCredentials(DWORD_PTR session_context);
   void OnProxyCredentials(DWORD_PTR session_context, uint32_t result);
   void Fail(DWORD_PTR session_context);
   void Complete(DWORD_PTR session_context);

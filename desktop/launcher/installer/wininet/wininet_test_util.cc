@@ -91,8 +91,14 @@ void RecordingUIRunner::RunUICallbackAndPostReply(const UICallback& ui_callback,
     ++calls_;
     answer = reply_;
     last_callback_ = ui_callback;
+    last_caller_ = base::PlatformThread::CurrentId();
   }
   reply_task_runner->PostTask(FROM_HERE, base::Bind(reply, answer));
+}
+
+base::PlatformThreadId RecordingUIRunner::last_caller() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return last_caller_;
 }
 
 UICallbackRunner::UICallback RecordingUIRunner::last_callback() const {

@@ -74,6 +74,8 @@ class RecordingUIRunner : public UICallbackRunner {
   int calls() const;
   // The UI callback of the last call, never run by this runner.
   UICallback last_callback() const;
+  // The thread the last call came on.
+  base::PlatformThreadId last_caller() const;
 
   void RunUICallbackAndPostReply(const UICallback& ui_callback,
                                  const base::scoped_refptr<base::TaskRunner>& reply_task_runner,
@@ -84,6 +86,7 @@ class RecordingUIRunner : public UICallbackRunner {
   uint32_t reply_ = 0;
   int calls_ = 0;
   UICallback last_callback_;
+  base::PlatformThreadId last_caller_ = 0;
 };
 
 // One statistics tree, as the statistics sender owns it.
@@ -127,6 +130,7 @@ class DownloaderHarness {
   std::vector<int> completion_states() const;
   RecordingDelegate& delegate() { return delegate_; }
   RecordingUIRunner& ui_runner() { return ui_runner_; }
+  base::PlatformThreadId owner_thread() const { return owner_.GetThreadId(); }
 
  private:
   void OnDone();

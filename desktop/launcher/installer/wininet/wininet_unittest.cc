@@ -494,6 +494,8 @@ TEST_F(WininetTest, ProxyAuthenticationFollowsTheUsersAnswer) {
                                           std::make_unique<WininetObserver>()))
         << log.Text();
     EXPECT_EQ(1, harness.ui_runner().calls());
+    // Asked from the owner's thread, as a controller's runner expects.
+    EXPECT_EQ(harness.owner_thread(), harness.ui_runner().last_caller());
     // A dialog that a controller holds until the download has ended shows nothing.
     EXPECT_EQ(static_cast<uint32_t>(ERROR_CANCELLED), harness.ui_runner().last_callback().Run(nullptr));
     EXPECT_TRUE(log.HasLineStartingWith(row.log_line)) << log.Text();
