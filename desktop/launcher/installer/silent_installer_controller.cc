@@ -131,6 +131,7 @@ void SilentInstallerController::OnInstallerError(int /*code*/, const std::wstrin
 void SilentInstallerController::Fail(const std::string& reason) {
   sequence_.RecordFailureReason(reason);
   failed_ = true;
+  result_ = false;  // also when heard in the grace after the backend's exit, which waits for just such news
   if (!backend_running_) {
     Terminate();
     return;

@@ -54,6 +54,16 @@ struct Row {
   std::vector<std::string> absent;
   // The fetcher's report is posted once the backend has set the event its script names STARTED instead.
   bool status_once_started = false;
+  // An installer error is heard right after the backend's exit, in the grace that waits for such news.
+  bool error_after_exit = false;
+};
+
+class ErrorAfterExitController : public SilentInstallerController {
+ public:
+  void OnInstallerTerminated(bool success) override {
+    SilentInstallerController::OnInstallerTerminated(success);
+    OnInstallerError(kInstallerErrorGeneric, std::wstring(), "heard late");
+  }
 };
 
 // Posts the fetcher's report once the backend has started.
@@ -125,6 +135,9 @@ TEST_F(SilentControllerTest, RunsEndOnceWithTheirOutcomeAndStatistics) {
        {"Settings already obtained. Starting."}},
       {"no statistics, success then a failed exit", {L"--enable-installer-stats=0"}, "result 0\nsuccess\n", true,
        -1, false, 0, nullptr, {"Installer ended. Success is 0. terminating", "Not sending stats"}, {}},
+      {"an error after a clean exit", {L"--enable-installer-stats=1"}, "success\n", true, -1, false, 1, "heard late",
+       {"Installer ended. Success is 1. terminating", "Installer error: terminating", "Sending stats"}, {}, false,
+       true},
   };
   // A run with two posts has its first refused and retried after 3 s: long after the backend's exit follows its
   // error, or the settings' status follows a fetcher's failure.
@@ -167,7 +180,9 @@ TEST_F(SilentControllerTest, RunsEndOnceWithTheirOutcomeAndStatistics) {
     test_support::ScopedLogCapture capture;
     logging::SetMinLogLevel(-2);
     // Posted before the settings exist, a fetcher's report comes before their status can.
-    auto controller = std::make_unique<SilentInstallerController>();
+    std::unique_ptr<SilentInstallerController> controller =
+        row.error_after_exit ? std::make_unique<ErrorAfterExitController>()
+                             : std::make_unique<SilentInstallerController>();
     StatusOnceStarted once_started;
     once_started.controller = controller.get();
     once_started.status = row.fetcher_status;
