@@ -15,8 +15,6 @@ namespace zorvi::installer {
 namespace {
 
 constexpr wchar_t kTakeOwnershipPrivilege[] = L"SeTakeOwnershipPrivilege";
-// GetUserNameW's limit: UNLEN (256) characters and the terminator.
-constexpr DWORD kUserNameBufferSize = 257;
 // AccessCheck is given room for the privileges it used; it fails if they do not fit.
 constexpr DWORD kPrivilegeSetBufferSize = 20;
 
@@ -241,9 +239,10 @@ bool TakeOwnership(const std::wstring& object_name, SE_OBJECT_TYPE object_type) 
 bool GrantAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DWORD access_mask, bool permanent,
                  std::unique_ptr<AccessGrant>* grant) {
   grant->reset();
-  wchar_t user_name[kUserNameBufferSize];
-  DWORD user_name_size = kUserNameBufferSize;
-  if (!GetUserNameW(user_name, &user_name_size))
+  // The grant names the process's own account by its SID: a bare user name is looked up among built-in, local
+  // and domain accounts in turn, and may name another account of the same name (a local one for a domain user).
+  std::vector<BYTE> user_sid = TokenUserOf(GetCurrentProcess());
+  if (user_sid.empty())
     return false;
 
   PACL previous_dacl = nullptr;
@@ -275,9 +274,9 @@ bool GrantAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DW
   user_grant.grfAccessPermissions = access_mask;
   user_grant.grfAccessMode = GRANT_ACCESS;
   user_grant.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-  user_grant.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+  user_grant.Trustee.TrusteeForm = TRUSTEE_IS_SID;
   user_grant.Trustee.TrusteeType = TRUSTEE_IS_USER;
-  user_grant.Trustee.ptstrName = user_name;
+  user_grant.Trustee.ptstrName = reinterpret_cast<wchar_t*>(user_sid.data());
   PACL raw_grant_dacl = nullptr;
   if (SetEntriesInAclW(1, &user_grant, nullptr, &raw_grant_dacl) != ERROR_SUCCESS)
     return false;
