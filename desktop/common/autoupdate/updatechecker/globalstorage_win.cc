@@ -269,11 +269,14 @@ int32_t GlobalStorageWin::ReadFallbackValue(const std::string& key, std::string*
   const base::DictionaryValue* values = nullptr;
   const base::Value* entry = nullptr;
   std::string text;
-  // Values are ASCII by contract (identifiers, numbers, dates); anything else was not written by this storage.
-  if (!stored->GetAsDictionary(&values) || !values->GetWithoutPathExpansion(key, &entry) ||
-      !entry->GetAsString(&text) || !base::IsStringASCII(text)) {
+  if (!stored->GetAsDictionary(&values))
     return kFailure;
-  }
+  // A value never written, or deleted, reads as empty, as it does from the registry.
+  if (!values->GetWithoutPathExpansion(key, &entry))
+    return kOk;
+  // Values are ASCII by contract (identifiers, numbers, dates); anything else was not written by this storage.
+  if (!entry->GetAsString(&text) || !base::IsStringASCII(text))
+    return kFailure;
   *value = std::move(text);
   return kOk;
 }
