@@ -28,6 +28,7 @@ const char kInitialProcHandleSwitch[] = "initial-proc-handle";
 namespace {
 
 constexpr wchar_t kInstallerMutexBase[] = L"Zorvi/Installer";
+constexpr wchar_t kFolderMutexBase[] = L"Zorvi/InstallerFolder";
 constexpr wchar_t kPackageInstallerName[] = L"installer.exe";
 constexpr char kServerTrackingDataSwitch[] = "server-tracking-data";
 constexpr wchar_t kServerTrackingDataFile[] = L"server_tracking_data";
@@ -39,6 +40,38 @@ HANDLE CreateUnsetEvent(const std::wstring& name) {
   if (event && GetLastError() == ERROR_ALREADY_EXISTS)
     ResetEvent(event);
   return event;
+}
+
+// The folder as the file system tells folders apart: absolute, without "." and "..", repeated or trailing
+// separators, in upper case.
+std::wstring FolderIdentity(const base::FilePath& folder) {
+  std::wstring full(MAX_PATH, L'\0');
+  DWORD length = GetFullPathNameW(folder.value().c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (length >= full.size()) {
+    full.resize(length);
+    length = GetFullPathNameW(folder.value().c_str(), length, full.data(), nullptr);
+  }
+  full.resize(length < full.size() ? length : 0);
+  if (full.empty())
+    full = folder.value();
+  std::wstring identity;
+  for (wchar_t c : full) {
+    if (c == L'/')
+      c = L'\\';
+    // A server path's leading pair stays.
+    if (c == L'\\' && identity.size() > 1 && identity.back() == L'\\')
+      continue;
+    identity += c;
+  }
+  while (identity.size() > 3 && identity.back() == L'\\')
+    identity.pop_back();
+  const int size = static_cast<int>(identity.size());
+  std::wstring upper(identity.size(), L'\0');
+  if (size > 0 && LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, identity.data(), size, upper.data(), size,
+                                nullptr, nullptr, 0) == size) {
+    return upper;
+  }
+  return identity;
 }
 
 }  // namespace
@@ -121,19 +154,41 @@ bool InstallerRunner::Run(Settings* settings) {
 }
 
 bool InstallerRunner::AcquireMutex(const base::FilePath& install_folder) {
-  const std::wstring name = GetInstallerKernelObjectName(install_folder.value(), kInstallerMutexBase, true);
-  VLOG(1) << "Installer mutex name: " << name;
+  // Kernel object names are compared exactly, folder names are not: one folder spelled two ways ("c:\zorvi",
+  // "C:\\Zorvi") would get two mutexes, and two backends would work on it at once. The second mutex, named after
+  // the folder's identity, keeps such runs apart; the first, named as the folder is spelled, is the one earlier
+  // installers take.
+  const std::wstring names[kMutexCount] = {
+      GetInstallerKernelObjectName(install_folder.value(), kInstallerMutexBase, true),
+      GetInstallerKernelObjectName(FolderIdentity(install_folder), kFolderMutexBase, true)};
   SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, TRUE};
-  mutex_.Set(CreateMutexW(&attributes, FALSE, name.c_str()));
-  if (!mutex_.IsValid())
-    return Fail(kInstallerErrorMutexHeld, "Could not create installer mutex");
-  // A mutex whose owner ended without releasing it (a backend's runner that was stopped) is ours now.
-  const DWORD wait = WaitForSingleObject(mutex_.Get(), 0);
-  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
-    mutex_.Close();
-    return Fail(kInstallerErrorMutexHeld, "Could not acquire installer mutex");
+  for (int i = 0; i < kMutexCount; ++i) {
+    VLOG(1) << "Installer mutex name: " << names[i];
+    mutexes_[i].Set(CreateMutexW(&attributes, FALSE, names[i].c_str()));
+    if (!mutexes_[i].IsValid()) {
+      LetGoOfMutexes();
+      return Fail(kInstallerErrorMutexHeld, "Could not create installer mutex");
+    }
+    // A mutex whose owner ended without releasing it (a backend's runner that was stopped) is ours now.
+    const DWORD wait = WaitForSingleObject(mutexes_[i].Get(), 0);
+    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+      mutexes_[i].Close();
+      LetGoOfMutexes();
+      return Fail(kInstallerErrorMutexHeld, "Could not acquire installer mutex");
+    }
   }
   return true;
+}
+
+void InstallerRunner::LetGoOfMutexes() {
+  for (base::win::ScopedHandle& mutex : mutexes_) {
+    if (!mutex.IsValid())
+      continue;
+    // A running backend holds the mutexes too, through the handles it inherited.
+    if (!backend_running_)
+      ReleaseMutex(mutex.Get());
+    mutex.Close();
+  }
 }
 
 const char* InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
@@ -148,9 +203,9 @@ const char* InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
   const uint64_t handle_value = reinterpret_cast<uintptr_t>(own_process);
   command_line->AppendSwitchASCII(kInitialProcHandleSwitch, base::HexEncode(&handle_value, sizeof(handle_value)));
   LOG(INFO) << "launching installer backend: " << command_line->GetCommandLineString();
-  // The backend also holds the installer mutex: a Stop closes the runner's handle while the backend runs, and
-  // the last handle's close would end the mutex, leaving the folder unlocked for another installation.
-  std::vector<HANDLE> inherited = {own_process, mutex_.Get()};
+  // The backend also holds the installer mutexes: a Stop closes the runner's handles while the backend runs, and
+  // the last handle's close would end a mutex, leaving the folder unlocked for another installation.
+  std::vector<HANDLE> inherited = {own_process, mutexes_[0].Get(), mutexes_[1].Get()};
   base::LaunchOptions options;
   options.handles_to_inherit = &inherited;
   backend_ = base::LaunchProcess(*command_line, options);
@@ -173,12 +228,9 @@ void InstallerRunner::Stop() {
     VLOG(1) << "Sending installation interrupted event";
     SetEvent(interrupted_event_.Get());
   }
-  if (mutex_.IsValid()) {
+  if (mutexes_[0].IsValid())
     VLOG(1) << "Letting go of the installer mutex";
-    if (!backend_running_)
-      ReleaseMutex(mutex_.Get());
-    mutex_.Close();
-  }
+  LetGoOfMutexes();
   package_ready_event_.Close();
   interrupted_event_.Close();
   receiver_proxy_.Close();

@@ -63,6 +63,8 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate, public IPCRec
   // Tells the observers and the log of a failed start; returns false for Run to return.
   bool Fail(int code, const char* message);
   bool AcquireMutex(const base::FilePath& install_folder);
+  // Releases (unless a backend runs) and closes the mutexes held.
+  void LetGoOfMutexes();
   // Starts the backend with `command_line` (to which the initial process handle is added), under the launch
   // lock. Null on success, else the error (told once the lock is let go).
   const char* LaunchBackend(base::CommandLine* command_line);
@@ -71,7 +73,9 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate, public IPCRec
   IPCReceiverProxy receiver_proxy_;
   const base::FilePath package_folder_;
   base::Process backend_;
-  base::win::ScopedHandle mutex_;
+  // The folder's mutexes: by its spelling, then by its identity.
+  static constexpr int kMutexCount = 2;
+  base::win::ScopedHandle mutexes_[kMutexCount];
   base::win::ObjectWatcher backend_watcher_;
   base::win::ScopedHandle package_ready_event_;
   base::win::ScopedHandle interrupted_event_;

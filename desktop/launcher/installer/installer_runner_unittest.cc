@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "base/command_line.h"
 #include "base/files/file_path.h"
 #include "base/json/json_reader.h"
+#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "desktop/launcher/installer/installer_observer.h"
@@ -236,10 +238,12 @@ INSTANTIATE_TEST_SUITE_P(Scripts, RunnerScenarioTest, testing::ValuesIn(kRows),
                          [](const testing::TestParamInfo<ScenarioRow>& info) { return std::string(info.param.name); });
 
 // Also once the first controller has been stopped: its backend outlives the Stop (here until the test lets it go).
-class SecondControllerTest : public testing::TestWithParam<bool> {};
+// The second controller may spell the folder otherwise: in upper case, or with a doubled separator.
+enum class Spelling { kSame, kUpperCase, kDoubledSeparator };
+class SecondControllerTest : public testing::TestWithParam<std::tuple<bool, Spelling>> {};
 
 TEST_P(SecondControllerTest, OnTheSameFolderIsRefusedWhileTheFirstsBackendRuns) {
-  const bool stopped = GetParam();
+  const auto [stopped, spelling] = GetParam();
   Scenario scenario(L"Runner");
   test_support::ScopedTestHandle started(CreateEventW(nullptr, TRUE, FALSE, test_support::UniqueName(L"started").c_str()));
   test_support::ScopedTestHandle go_on(CreateEventW(nullptr, TRUE, FALSE, test_support::UniqueName(L"go_on").c_str()));
@@ -251,6 +255,14 @@ TEST_P(SecondControllerTest, OnTheSameFolderIsRefusedWhileTheFirstsBackendRuns) 
   ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, ControllerProcess::kWaitLimitMs))
       << "the first backend never started";
 
+  std::wstring folder = scenario.install_folder_or_override();
+  if (spelling == Spelling::kUpperCase) {
+    for (wchar_t& c : folder)
+      c = base::ToUpperASCII(c);
+  } else if (spelling == Spelling::kDoubledSeparator) {
+    folder.insert(folder.rfind(L'\\'), L"\\");
+  }
+  scenario.set_install_folder(base::FilePath(folder));
   ControllerProcess second(scenario.ControllerSwitches(L"", L"second"));
   EXPECT_EQ(2u, second.Wait());
   EXPECT_EQ(std::vector<std::string>{Recorder::ErrorLine(37052, L"", "Could not acquire installer mutex")},
@@ -265,7 +277,16 @@ TEST_P(SecondControllerTest, OnTheSameFolderIsRefusedWhileTheFirstsBackendRuns) 
   EXPECT_EQ(lines, scenario.ObserverLines(L"first"));
 }
 
-INSTANTIATE_TEST_SUITE_P(RunOnOrStopped, SecondControllerTest, testing::Bool());
+std::string SecondControllerName(const testing::TestParamInfo<std::tuple<bool, Spelling>>& info) {
+  const char* const spellings[] = {"SameSpelling", "UpperCase", "DoubledSeparator"};
+  return std::string(std::get<0>(info.param) ? "Stopped" : "RunningOn") +
+         spellings[static_cast<int>(std::get<1>(info.param))];
+}
+
+INSTANTIATE_TEST_SUITE_P(RunOnOrStopped, SecondControllerTest,
+                         testing::Combine(testing::Bool(), testing::Values(Spelling::kSame, Spelling::kUpperCase,
+                                                                           Spelling::kDoubledSeparator)),
+                         SecondControllerName);
 
 TEST(RunnerTest, ControllersDeathEndsTheBackendsRun) {
   Scenario scenario(L"Runner");
