@@ -78,30 +78,33 @@ void IPCReceiverProxy::ReadWaitingMessages() {
 }
 
 void IPCReceiverProxy::OnMessageReceived(const base::PackedBuffer& message) {
-  // The received bytes are reused by the next read: the delivery carries its own copy. One task carries every
-  // message received before it runs, so a burst wakes the owner thread once.
+  // The received bytes are reused by the next read: the delivery carries its own copy, of exactly those bytes (a
+  // buffer's copy pads the payload to whole words, and a message cut inside a field would then read whole). One
+  // task carries every message received before it runs, so a burst wakes the owner thread once.
+  const char* const bytes = static_cast<const char*>(message.data());
+  std::string received = bytes ? std::string(bytes, message.size()) : std::string();
   bool first = false;
   {
     base::AutoLock hold(incoming_lock_);
     first = incoming_.empty();
-    incoming_.push_back(std::make_unique<base::PackedBuffer>(message));
+    incoming_.push_back(std::move(received));
   }
   if (first)
     owner_task_runner_->PostTask(FROM_HERE, base::Bind(&IPCReceiverProxy::DeliverIncoming, weak_this_));
 }
 
 void IPCReceiverProxy::DeliverIncoming() {
-  std::vector<std::unique_ptr<base::PackedBuffer>> messages;
+  std::vector<std::string> messages;
   {
     base::AutoLock hold(incoming_lock_);
     messages.swap(incoming_);
   }
   // The target may close this proxy while it handles a message: what follows is then dropped.
   base::WeakPtr<IPCReceiverProxy> alive = weak_factory_.GetWeakPtr();
-  for (const std::unique_ptr<base::PackedBuffer>& message : messages) {
+  for (const std::string& message : messages) {
     if (!alive.get())
       return;
-    target_->OnMessageReceived(*message);
+    target_->OnMessageReceived(base::PackedBuffer(message.data(), static_cast<int>(message.size())));
   }
 }
 

@@ -67,9 +67,9 @@ class IPCReceiverProxy : public IPCReceiver::Delegate {
   base::Thread thread_;
   // Only touched on the IO thread.
   std::unique_ptr<IPCReceiver> receiver_;
-  // Received, not yet delivered.
+  // Received, not yet delivered: each datagram's bytes as they arrived (none for one that was no message).
   base::Lock incoming_lock_;
-  std::vector<std::unique_ptr<base::PackedBuffer>> incoming_;
+  std::vector<std::string> incoming_;
   base::WeakPtrFactory<IPCReceiverProxy> weak_factory_{this};
   // Taken on the creating thread, copied on the IO thread into each delivery.
   base::WeakPtr<IPCReceiverProxy> weak_this_;

@@ -204,6 +204,22 @@ TEST(MailslotReceiverTest, DamagedAndEmptyDatagramsNeitherStopReceptionNorReachO
     nonempty += !damaged.empty();
     ASSERT_TRUE(writer.Write(damaged));
   }
+  // Messages cut one to three bytes into their last field, with the header telling the cut length: whole datagrams
+  // that are no messages, which the delivery must not make whole by padding.
+  std::unique_ptr<base::PackedBuffer> starting = NewInstallerMessage(IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS);
+  starting->WriteInt(1);
+  const std::string error = BytesOf(*NewInstallerErrorMessage(37050, L"detail", "message text"));
+  for (const std::string& whole : {BytesOf(*starting), error}) {
+    for (size_t cut = 1; cut <= 3; ++cut) {
+      std::string damaged = whole.substr(0, whole.size() - cut);
+      uint32_t payload = 0;
+      memcpy(&payload, damaged.data(), sizeof(payload));
+      payload -= static_cast<uint32_t>(cut);
+      memcpy(damaged.data(), &payload, sizeof(payload));
+      ++nonempty;
+      ASSERT_TRUE(writer.Write(damaged));
+    }
+  }
   ASSERT_TRUE(writer.Write(valid));
   target.RunUntil(1);
   proxy.Close();
