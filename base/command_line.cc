@@ -15,6 +15,10 @@ namespace base {
 
 namespace {
 
+// The blanks an element is trimmed of: the ASCII ones, which CommandLineToArgvW and file names treat as blanks.
+// The rest of Unicode's white space (a no-break or an ideographic space) is text, and may end a folder's name.
+constexpr wchar_t kElementWhitespace[] = L" \t\n\v\f\r";
+
 // Tested in this order, so that "--" wins over "-".
 const wchar_t* const kSwitchPrefixes[] = {L"--", L"-", L"/"};
 const wchar_t kSwitchTerminator[] = L"--";
@@ -159,7 +163,7 @@ bool CommandLine::IsInitialized() {
 
 void CommandLine::ParseCommandLineString(const StringType& command_line) {
   StringType trimmed;
-  TrimWhitespace(command_line, TRIM_ALL, &trimmed);
+  TrimString(command_line, kElementWhitespace, TRIM_ALL, &trimmed);
   if (trimmed.empty())
     return;
 
@@ -219,7 +223,7 @@ FilePath CommandLine::GetProgram() const {
 }
 
 void CommandLine::SetProgram(const FilePath& program) {
-  TrimWhitespace(program.value(), TRIM_ALL, &argv_[0]);
+  TrimString(program.value(), kElementWhitespace, TRIM_ALL, &argv_[0]);
 }
 
 bool CommandLine::HasSwitch(StringPiece switch_string) const {
@@ -277,7 +281,7 @@ bool CommandLine::RecordSwitch(StringPiece switch_string, StringPiece16 value, S
     written->insert(0, kSwitchTerminator);  // "--"
   // A name that ends in whitespace keeps its "=" even without a value: the child trims each element and
   // would otherwise take a shorter name.
-  if (!value.empty() || TrimStringPiece(*written, kWhitespaceWide, TRIM_TRAILING).size() != written->size()) {
+  if (!value.empty() || TrimStringPiece(*written, kElementWhitespace, TRIM_TRAILING).size() != written->size()) {
     *written += kSwitchValueSeparator;
     value.AppendToString(written);
   }
@@ -327,7 +331,7 @@ void CommandLine::AppendParsedArguments(const StringVector& argv) {
   bool parse_switches = true;
   for (size_t i = 1; i < argv.size(); ++i) {
     StringType argument;
-    TrimWhitespace(argv[i], TRIM_ALL, &argument);
+    TrimString(argv[i], kElementWhitespace, TRIM_ALL, &argument);
     if (argument.empty())
       continue;
     parse_switches &= argument != kSwitchTerminator;

@@ -211,6 +211,14 @@ TEST(CommandLineTest, BuiltCommandLinesAreWrittenSoThatTheyParseBack) {
       {"blank in a name", [](CommandLine* c) { c->AppendSwitchASCII("my switch", "v"); }},
       {"names with quotes", [](CommandLine* c) { c->AppendSwitchASCII("a\"b\\", "c d"); c->AppendSwitch("e\"f"); }},
       {"program with a trailing backslash", [](CommandLine* c) { c->SetProgram(FilePath(L"D:\\x y\\")); }},
+      // Only ASCII blanks are trimmed: other white space may end a folder's name.
+      {"values ending in other white space",
+       [](CommandLine* c) {
+         c->AppendSwitchNative("a", L"D:\\Apps\\Zorvi\u3000");
+         c->AppendSwitchNative("b", L"\u00a0D:\\x\u00a0");
+         c->AppendArg("\xe2\x80\x87x\xe2\x80\x87");
+         c->AppendSwitchNative("last", L"D:\\Apps\\Zorvi\u3000");
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -436,9 +444,10 @@ TEST(CommandLineChildTest, SwitchesAndArgumentsReachTheChild) {
   EXPECT_EQ((StringVector{L"x y", L"--", L"--backend", L"-q=1"}), seen.args);
 }
 
-// Random arguments and values with blanks, tabs, quotes, backslashes and percent signs, through a real child.
+// Random arguments and values with blanks, tabs, other white space, quotes, backslashes and percent signs, through
+// a real child.
 TEST(CommandLineChildTest, RandomArgumentsRoundTrip) {
-  const wchar_t alphabet[] = L"ab \t\"\\\\%=\u00e9\u65e5";
+  const wchar_t alphabet[] = L"ab \t\"\\\\%=\u00e9\u65e5\u3000\u00a0";
   std::mt19937 random(7);
   std::uniform_int_distribution<size_t> pick(0, std::size(alphabet) - 2);
   std::uniform_int_distribution<int> length(1, 10);
