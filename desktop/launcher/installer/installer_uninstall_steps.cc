@@ -101,6 +101,9 @@ bool IsSameOrInside(const base::FilePath& outer, const base::FilePath& inner) {
 std::string ProfileRefusal(const base::FilePath& profile, const base::FilePath& install_folder) {
   if (!profile.IsAbsolute())
     return "it is relative";
+  // No folder's name holds these; a deletion would take the path for a pattern and delete whatever it matches.
+  if (profile.value().find_first_of(L"*?") != std::wstring::npos)
+    return "it holds a wildcard";
   std::vector<std::wstring> components;
   profile.GetComponents(&components);
   if (std::find(components.begin(), components.end(), L"..") != components.end())

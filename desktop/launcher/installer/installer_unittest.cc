@@ -1239,6 +1239,9 @@ TEST_F(UninstallTest, ProfileDeletionRefusesWhatIsNoProfile) {
       {"a folder holding the home folder", "", root.value(), {}},
       {"the installation", "", install_.value(), {}},
       {"the installation's parent", "", install_.DirName().value(), {}},
+      // A deletion would take a pattern for the files it matches.
+      {"a wildcard", "", root.Append(L"elsewhere\\*").value(), {}},
+      {"a single-character wildcard", "", root.Append(L"elsewhere\\pro?ile").value(), {}},
   };
   const std::vector<base::FilePath> sentinels = {app_data.Append(L"Zorvi\\User Data"), app_data.Append(L"Zorvi\\other"),
                                                  local.Append(L"Zorvi\\User Data"), local.Append(L"Zorvi\\other"),
