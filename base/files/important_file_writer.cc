@@ -65,16 +65,21 @@ bool IsTempFileNameOf(const std::wstring& target_name, const std::wstring& name)
                                      kTempNameExtension) == 0;
 }
 
-// Creates a new, empty, uniquely named temporary file beside `target`.
+// Creates a new, empty, uniquely named temporary file beside `target`. Beside a target whose path is within a
+// temporary name's length of the system's limit on paths (MAX_PATH), that name could never be made: the file is
+// then named "~0A1B2C3D.tmp" in the same folder, which a later write cannot tell from another target's and leaves
+// should its process die before the rename.
 bool CreateTempFileBeside(const FilePath& target, FilePath* temp_file) {
   static std::atomic<uint32_t> sequence{0};
   const uint32_t seed = (::GetCurrentProcessId() * 0x9E3779B1u) ^ ::GetTickCount();
   const FilePath dir = target.DirName();
-  const std::wstring target_name = target.BaseName().value();
+  const size_t suffix_length = 1 + kTempNameHexDigits + std::size(kTempNameExtension) - 1;
+  const std::wstring prefix =
+      (target.value().size() + suffix_length < MAX_PATH ? target.BaseName().value() : std::wstring()) +
+      kTempNameSeparator;
   for (int attempt = 0; attempt < kMaxTempNameAttempts; ++attempt) {
     const uint32_t unique = seed + sequence.fetch_add(1, std::memory_order_relaxed) * 0x6F4F2A45u;
-    const FilePath candidate = dir.Append(target_name + kTempNameSeparator + StringPrintf(L"%08X", unique) +
-                                          kTempNameExtension);
+    const FilePath candidate = dir.Append(prefix + StringPrintf(L"%08X", unique) + kTempNameExtension);
     File file(candidate, FileFlags::Create | FileFlags::Write);
     if (file.IsValid()) {
       *temp_file = candidate;

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,20 @@ TEST_F(ImportantFileWriterTest, WriteFileAtomicallyCreatesAndReplacesLeavingOnly
     EXPECT_EQ(content, ReadText(target()));
   }
   EXPECT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
+
+  // Targets up to the system's limit on paths, where a temporary name beside them would pass it.
+  const size_t folder_length = dir_.path().value().size() + 1;
+  ASSERT_LT(folder_length + 20, 240u);
+  for (size_t length = 240; length < MAX_PATH; ++length) {
+    const FilePath long_target = dir_.Append(std::wstring(length - folder_length, L'p'));
+    ASSERT_EQ(length, long_target.value().size());
+    ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(long_target, "long")) << length;
+    EXPECT_EQ("long", ReadText(long_target));
+    const std::vector<std::wstring> entries = FolderEntries(dir_.path());
+    EXPECT_EQ((std::set<std::wstring>{L"prefs.json", long_target.BaseName().value()}),
+              std::set<std::wstring>(entries.begin(), entries.end()));
+    ASSERT_TRUE(::DeleteFileW(long_target.value().c_str()));
+  }
 }
 
 // Puts a folder where the new temporary file was, so that opening it for writing fails.
