@@ -15,6 +15,7 @@
 #include "desktop/windows/crash_reporter/crash_exception_handler.h"
 #include "desktop/windows/crash_reporter/crash_keys.h"
 #include "desktop/windows/crash_reporter/crash_pipe_protocol.h"
+#include "desktop/windows/crash_reporter/reporter_self_crash.h"
 
 namespace zorvi {
 namespace installer {
@@ -80,8 +81,15 @@ uint32_t GetCrashReporterPidFromSwitch() {
 }
 
 uint32_t StartCrashReporter() {
+  // The reporter is this executable again. The command line's first word need not name it (a parent may start a
+  // program under any name), and the system would look that word up in this folder, the current one and the
+  // search path.
+  base::FilePath executable;
+  if (!GetOwnExecutablePath(&executable))
+    return 0;
   base::CommandLine command_line{base::FilePath()};
   command_line.AppendArguments(*base::CommandLine::ForCurrentProcess(), true);
+  command_line.SetProgram(executable);
   command_line.AppendSwitchASCII(kCrashReporterParentIdSwitch, std::to_string(GetCurrentProcessId()));
   const std::wstring event_name = FormatCrashObjectName(kCrashReporterInitEventPrefix, GetCurrentProcessId());
   if (event_name.empty())

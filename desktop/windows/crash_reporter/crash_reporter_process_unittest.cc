@@ -101,7 +101,8 @@ class CrashReporterProcessTest : public testing::Test {
   }
 
   // Starts `command` in a job that tells the run when it and everything it started have ended.
-  static void Launch(std::wstring command, HostRun* run, DWORD* process_id) {
+  // With `application`, the process runs that file whatever the command line's first word says.
+  static void Launch(std::wstring command, HostRun* run, DWORD* process_id, const std::wstring& application = L"") {
     run->job.Set(CreateJobObjectW(nullptr, nullptr));
     run->port.Set(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
     JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {run->job.Get(), run->port.Get()};
@@ -110,8 +111,8 @@ class CrashReporterProcessTest : public testing::Test {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                               &startup, &started));
+    ASSERT_TRUE(CreateProcessW(application.empty() ? nullptr : application.c_str(), &command[0], nullptr, nullptr,
+                               FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup, &started));
     run->host.Set(started.hProcess);
     base::win::ScopedHandle thread(started.hThread);
     ASSERT_TRUE(AssignProcessToJobObject(run->job.Get(), run->host.Get()));
@@ -121,18 +122,20 @@ class CrashReporterProcessTest : public testing::Test {
 
   // Starts the host in a folder of its own with the crash URL at `url_path`, and lets it go once its facts and
   // its reporter's handle are had (unless `hold`: then the test sets run->go).
+  // A `first_word` stands first on the host's command line in place of its path.
   void StartHost(const std::wstring& mode, const std::string& url_path, const std::wstring& switches, HostRun* run,
-                 bool hold = false) {
+                 bool hold = false, const std::wstring& first_word = L"") {
     ASSERT_NO_FATAL_FAILURE(PrepareRun(url_path, run));
     const std::wstring base = run->dir.substr(run->dir.rfind(L'\\') + 1);
     base::win::ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, (base + L"_ready").c_str()));
     run->go.Set(CreateEventW(nullptr, TRUE, FALSE, (base + L"_go").c_str()));
     // A reporter may take longer than the product's 2 s to get ready on a loaded machine.
     DWORD process_id = 0;
-    ASSERT_NO_FATAL_FAILURE(Launch(L"\"" + test_support::ExecutableDir() + L"\\crash_reporter_test_child.exe\" " +
-                                       mode + L" \"" + run->dir + L"\" --test-start-wait=" +
-                                       std::to_wstring(kReporterStartWaitMs) + L" " + switches,
-                                   run, &process_id));
+    const std::wstring host = test_support::ExecutableDir() + L"\\crash_reporter_test_child.exe";
+    ASSERT_NO_FATAL_FAILURE(Launch((first_word.empty() ? L"\"" + host + L"\"" : first_word) + L" " + mode + L" \"" +
+                                       run->dir + L"\" --test-start-wait=" + std::to_wstring(kReporterStartWaitMs) +
+                                       L" " + switches,
+                                   run, &process_id, first_word.empty() ? L"" : host));
 
     const HANDLE objects[] = {ready.Get(), run->host.Get()};
     ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, objects, FALSE, 60000)) << "the host ended before it was ready";
@@ -367,9 +370,12 @@ TEST_F(CrashReporterProcessTest, StartUpFindsOrStartsItsReporter) {
     const wchar_t* switches;
     bool own_reporter;  // a reporter was started and is the one recorded
     uint32_t named;     // otherwise the reporter recorded
+    const wchar_t* first_word = L"";  // of the host's command line, in place of its path
   };
   const Row rows[] = {
       {L"start-only", L"", true, 0},
+      // The reporter is this program again, whatever the command line's first word names.
+      {L"start-only", L"", true, 0, L"setup"},
       {L"start-only", L"--crash-reporter-pid=-5", true, 0},
       {L"start-only", L"--crash-reporter-pid=abc", true, 0},
       {L"start-only", L"--crash-reporter-pid=4294967295", false, 4294967295u},
@@ -378,10 +384,15 @@ TEST_F(CrashReporterProcessTest, StartUpFindsOrStartsItsReporter) {
   for (const Row& row : rows) {
     SCOPED_TRACE(base::WideToUTF8(std::wstring(row.mode) + L" " + row.switches));
     HostRun run;
-    ASSERT_NO_FATAL_FAILURE(StartHost(row.mode, "/accept", row.switches, &run));
+    ASSERT_NO_FATAL_FAILURE(StartHost(row.mode, "/accept", row.switches, &run, false, row.first_word));
     if (row.own_reporter) {
       EXPECT_NE(0u, run.reporter);
-      EXPECT_TRUE(run.reporter_process.IsValid());
+      ASSERT_TRUE(run.reporter_process.IsValid());
+      wchar_t image[MAX_PATH];
+      DWORD size = MAX_PATH;
+      ASSERT_TRUE(QueryFullProcessImageNameW(run.reporter_process.Get(), 0, image, &size));
+      EXPECT_TRUE(base::EndsWith(image, L"\\crash_reporter_test_child.exe", base::CompareCase::INSENSITIVE_ASCII))
+          << base::WideToUTF8(image);
     } else {
       EXPECT_EQ(row.named, run.reporter);
     }
