@@ -133,8 +133,9 @@ PersistentMemoryAllocator::Reference PersistentMemoryAllocator::AllocateImpl(siz
       return 0;
     }
 
-    // Blocks never cross a page boundary: what is left of a page too small for this block is wasted.
-    const uint32_t page_free = page_size_ - freeptr % page_size_;
+    // Blocks never cross a page boundary: what is left of a page too small for this block is wasted. The end of
+    // a segment that is no whole number of pages ends its last page.
+    const uint32_t page_free = std::min(page_size_ - freeptr % page_size_, mem_size_ - freeptr);
     if (size_wanted > page_free) {
       if (page_free <= kBlockHeaderSize) {
         SetCorrupt();
@@ -215,7 +216,13 @@ void PersistentMemoryAllocator::MakeIterable(Reference ref) {
 
   SegmentHeader* header = segment();
   uint32_t tail = header->tailptr.load(std::memory_order_acquire);
-  for (;;) {
+  for (uint32_t steps = 0;; ++steps) {
+    // A list that another process made loop back on itself would otherwise be walked for good: no list is
+    // longer than the segment holds blocks, as the iterator counts too.
+    if (steps > std::min(FreeOffset(), mem_size_) / kMinBlockSize) {
+      SetCorrupt();
+      return;
+    }
     BlockHeader* tail_block = GetBlock(tail, 0, 0, true);
     if (!tail_block) {
       SetCorrupt();

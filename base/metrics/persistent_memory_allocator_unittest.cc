@@ -82,6 +82,18 @@ TEST(PersistentMemoryAllocatorTest, SmallRemainderOfAPageGoesWithTheBlock) {
   EXPECT_EQ(128u, segment.Word(32));
 }
 
+// A segment that is no whole number of pages: its end ends the last page, and a block that fits before it is
+// no corruption.
+TEST(PersistentMemoryAllocatorTest, SegmentOfAPartialLastPageServesItsEnd) {
+  Segment segment(1016);
+  PersistentMemoryAllocator allocator(segment.data(), segment.size(), 512, false);
+  ASSERT_NE(0u, allocator.Allocate(440, kTypeA));  // the free offset reaches 512
+  const Reference last = allocator.Allocate(480, kTypeB);  // a 496-byte block; 504 bytes are left
+  EXPECT_EQ(512u, last);
+  EXPECT_EQ(504u, segment.Word(last));  // the 8 bytes after it go with it
+  EXPECT_FALSE(allocator.IsCorrupt());
+}
+
 TEST(PersistentMemoryAllocatorTest, BlockThatDoesNotFitThePageStartsTheNextOne) {
   Segment segment(1024);
   PersistentMemoryAllocator allocator(segment.data(), segment.size(), 128, false);
@@ -172,6 +184,20 @@ TEST(PersistentMemoryAllocatorTest, ListThatLoopsBackIsCorruptionNotAnEndlessWal
   EXPECT_LE(found, 4096 / 24 + 1);
   EXPECT_TRUE(allocator.IsCorrupt());
   EXPECT_EQ(1u, segment.Word(28) & 1);
+}
+
+// Appending to a list that another process made loop back on itself ends, and finds it corrupt.
+TEST(PersistentMemoryAllocatorTest, AppendingToAListThatLoopsBackEnds) {
+  Segment segment(4096);
+  PersistentMemoryAllocator allocator(segment.data(), segment.size(), 0, false);
+  Reference a = allocator.Allocate(8, kTypeA);
+  Reference b = allocator.Allocate(8, kTypeA);
+  Reference c = allocator.Allocate(8, kTypeA);
+  allocator.MakeIterable(a);
+  allocator.MakeIterable(b);
+  segment.SetWord(b + 12, a);  // b's next points back at a
+  allocator.MakeIterable(c);
+  EXPECT_TRUE(allocator.IsCorrupt());
 }
 
 TEST(PersistentMemoryAllocatorTest, ScribbledFreeSpaceMarksEveryUserCorrupt) {
