@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "base/logging.h"
 #include "base/metrics/bucket_range_table.h"
@@ -146,12 +148,14 @@ PersistentSampleMapRecords* PersistentHistogramAllocator::UseSampleMapRecords(ui
 std::unique_ptr<HistogramBase> PersistentHistogramAllocator::GetHistogram(Reference ref) {
   PersistentHistogramData* data = memory_allocator_->GetAsObject<PersistentHistogramData>(ref, kTypeIdHistogram);
   const size_t length = memory_allocator_->GetAllocSize(ref);
-  // The name must end inside the block.
+  // The name must end inside the block. Another process may clear that end at any time: the name is taken
+  // once, never read further than the block.
   if (!data || length <= kRecordNameOffset || reinterpret_cast<const char*>(data)[length - 1] != '\0') {
     RecordCreateHistogramResult(kCreateHistogramInvalidRecord);
     return nullptr;
   }
-  return CreateHistogram(data);
+  const char* const name = data->name;
+  return CreateHistogram(data, std::string(name, strnlen(name, length - kRecordNameOffset)));
 }
 
 std::unique_ptr<HistogramBase> PersistentHistogramAllocator::AllocateHistogram(
@@ -194,7 +198,7 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::AllocateHistogram(
   }
 
   if (data) {
-    std::unique_ptr<HistogramBase> histogram = CreateHistogram(data);
+    std::unique_ptr<HistogramBase> histogram = CreateHistogram(data, name);
     if (!histogram) {
       // Nothing can use this record; no other process must find it either.
       memory_allocator_->SetType(histogram_ref, 0);
@@ -225,12 +229,11 @@ void PersistentHistogramAllocator::FinalizeHistogram(Reference ref, bool registe
 }
 
 std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
-    PersistentHistogramData* histogram_data) {
+    PersistentHistogramData* histogram_data, const std::string& name) {
   if (!histogram_data) {
     RecordCreateHistogramResult(kCreateHistogramNoRecord);
     return nullptr;
   }
-  const std::string name(histogram_data->name);
 
   if (histogram_data->histogram_type == SPARSE_HISTOGRAM) {
     std::unique_ptr<HistogramBase> histogram = SparseHistogram::PersistentCreate(
@@ -252,15 +255,17 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
   }
 
   // Every table this system makes runs from 0 to 0x7fffffff; other outer boundaries would let an ordinary
-  // sample fall outside the table, which is fatal.
+  // sample fall outside the table, which is fatal. The boundaries are copied once and the copy is checked:
+  // another process may change the record's between two reads.
+  std::vector<int32_t> boundaries(bucket_count + 1);
+  memcpy(boundaries.data(), ranges_data, boundaries.size() * sizeof(int32_t));
   auto ranges = std::make_unique<BucketRangeTable>(bucket_count + 1);
-  bool valid = ranges_data[0] == 0 && ranges_data[bucket_count] == kLastBoundary;
+  bool valid = boundaries[0] == 0 && boundaries[bucket_count] == kLastBoundary;
   for (uint32_t i = 0; valid && i <= bucket_count; ++i) {
-    const int32_t value = ranges_data[i];
-    if (i > 0 && value <= ranges->range(i - 1))
+    if (i > 0 && boundaries[i] <= boundaries[i - 1])
       valid = false;
     else
-      ranges->set_range(i, value);
+      ranges->set_range(i, boundaries[i]);
   }
   if (valid) {
     ranges->ResetChecksum();

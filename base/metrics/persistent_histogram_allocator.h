@@ -153,7 +153,8 @@ class PersistentHistogramAllocator {
   Reference last_created() const { return last_created_.load(std::memory_order_acquire); }
 
  protected:
-  std::unique_ptr<HistogramBase> CreateHistogram(PersistentHistogramData* histogram_data);
+  // `name` is the record's name, read once: another process may change the record's bytes at any time.
+  std::unique_ptr<HistogramBase> CreateHistogram(PersistentHistogramData* histogram_data, const std::string& name);
 
  private:
   static void RecordCreateHistogramResult(CreateHistogramResult result);
