@@ -22,6 +22,13 @@ base::StringPiece GetModule(base::StringPiece file) {
   return file;
 }
 
+// A pattern character against a string character: '?' takes any, either slash takes either.
+bool CharacterMatches(char pattern, char c) {
+  if (pattern == '/' || pattern == '\\')
+    return c == '/' || c == '\\';
+  return pattern == '?' || pattern == c;
+}
+
 }  // namespace
 
 VlogInfo::VmodulePattern::VmodulePattern(const std::string& pattern)
@@ -69,41 +76,29 @@ int VlogInfo::GetMaxVlogLevel() const {
 }
 
 bool MatchVlogPattern(base::StringPiece string, base::StringPiece vlog_pattern) {
-  base::StringPiece p = vlog_pattern;
-  base::StringPiece s = string;
-  // Match literally up to the first star.
-  while (!p.empty() && !s.empty() && p[0] != '*') {
-    switch (p[0]) {
-      case '/':
-      case '\\':
-        if (s[0] != '/' && s[0] != '\\')
-          return false;
-        break;
-      case '?':
-        break;
-      default:
-        if (p[0] != s[0])
-          return false;
-        break;
+  // On a mismatch only the last star takes one more character: a star before it could take no more than the
+  // last one does. Time grows with the product of the lengths, never exponentially with the stars.
+  size_t s = 0;
+  size_t p = 0;
+  size_t star = base::StringPiece::npos;
+  size_t star_string = 0;
+  while (s < string.size()) {
+    if (p < vlog_pattern.size() && vlog_pattern[p] == '*') {
+      star = p++;
+      star_string = s;
+    } else if (p < vlog_pattern.size() && CharacterMatches(vlog_pattern[p], string[s])) {
+      ++p;
+      ++s;
+    } else if (star != base::StringPiece::npos) {
+      p = star + 1;
+      s = ++star_string;
+    } else {
+      return false;
     }
-    p.remove_prefix(1);
-    s.remove_prefix(1);
   }
-
-  if (p.empty())
-    return s.empty();
-
-  while (!p.empty() && p[0] == '*')
-    p.remove_prefix(1);
-  if (p.empty())
-    return true;
-
-  // The rest of the pattern must match some suffix of the string.
-  for (; !s.empty(); s.remove_prefix(1)) {
-    if (MatchVlogPattern(s, p))
-      return true;
-  }
-  return false;
+  while (p < vlog_pattern.size() && vlog_pattern[p] == '*')
+    ++p;
+  return p == vlog_pattern.size();
 }
 
 }  // namespace logging
