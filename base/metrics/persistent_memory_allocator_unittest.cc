@@ -168,36 +168,32 @@ TEST(PersistentMemoryAllocatorTest, IterationFollowsTheOrderBlocksWereMadeIterab
   EXPECT_FALSE(allocator.IsCorrupt());
 }
 
+// A list that another process made loop back on itself: walking it, or appending to it, ends and finds it
+// corrupt.
 TEST(PersistentMemoryAllocatorTest, ListThatLoopsBackIsCorruptionNotAnEndlessWalk) {
-  Segment segment(4096);
-  PersistentMemoryAllocator allocator(segment.data(), segment.size(), 0, false);
-  Reference a = allocator.Allocate(8, kTypeA);
-  Reference b = allocator.Allocate(8, kTypeA);
-  allocator.MakeIterable(a);
-  allocator.MakeIterable(b);
-  segment.SetWord(b + 12, a);  // b's next points back at a
-  PersistentMemoryAllocator::Iterator iter(&allocator);
-  int found = 0;
-  while (iter.FindOfType(kTypeA) != 0)
-    ++found;
-  EXPECT_GT(found, 2);
-  EXPECT_LE(found, 4096 / 24 + 1);
-  EXPECT_TRUE(allocator.IsCorrupt());
-  EXPECT_EQ(1u, segment.Word(28) & 1);
-}
-
-// Appending to a list that another process made loop back on itself ends, and finds it corrupt.
-TEST(PersistentMemoryAllocatorTest, AppendingToAListThatLoopsBackEnds) {
-  Segment segment(4096);
-  PersistentMemoryAllocator allocator(segment.data(), segment.size(), 0, false);
-  Reference a = allocator.Allocate(8, kTypeA);
-  Reference b = allocator.Allocate(8, kTypeA);
-  Reference c = allocator.Allocate(8, kTypeA);
-  allocator.MakeIterable(a);
-  allocator.MakeIterable(b);
-  segment.SetWord(b + 12, a);  // b's next points back at a
-  allocator.MakeIterable(c);
-  EXPECT_TRUE(allocator.IsCorrupt());
+  for (const bool append : {false, true}) {
+    SCOPED_TRACE(append ? "append" : "walk");
+    Segment segment(4096);
+    PersistentMemoryAllocator allocator(segment.data(), segment.size(), 0, false);
+    Reference a = allocator.Allocate(8, kTypeA);
+    Reference b = allocator.Allocate(8, kTypeA);
+    Reference c = allocator.Allocate(8, kTypeA);
+    allocator.MakeIterable(a);
+    allocator.MakeIterable(b);
+    segment.SetWord(b + 12, a);  // b's next points back at a
+    if (append) {
+      allocator.MakeIterable(c);
+    } else {
+      PersistentMemoryAllocator::Iterator iter(&allocator);
+      int found = 0;
+      while (iter.FindOfType(kTypeA) != 0)
+        ++found;
+      EXPECT_GT(found, 2);
+      EXPECT_LE(found, 4096 / 24 + 1);
+    }
+    EXPECT_TRUE(allocator.IsCorrupt());
+    EXPECT_EQ(1u, segment.Word(28) & 1);
+  }
 }
 
 TEST(PersistentMemoryAllocatorTest, ScribbledFreeSpaceMarksEveryUserCorrupt) {
