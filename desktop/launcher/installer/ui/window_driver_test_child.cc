@@ -207,13 +207,10 @@ struct Driver {
 
   bool AnswerBox(int button) {
     // Each round trip lets the window's thread take the message that opens the box; once the box is up, its own
-    // loop answers the round trips.
+    // loop answers the round trips. The message may not have been sent yet (a "close" or "press" sends it from a
+    // thread of its own, which a loaded machine starts late): a count of round trips would be no bound in time.
     HWND box = nullptr;
-    for (int round = 0; round < 100 && !box; ++round) {
-      RoundTrip();
-      box = FindBox();
-    }
-    if (!box)
+    if (!WaitUntil([&] { return (box = FindBox()) != nullptr; }))
       return false;
     auto buttons = std::make_unique<base::DictionaryValue>();
     for (int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
