@@ -125,8 +125,10 @@ function(zorvi_finish_areas)
       add_test(NAME ${name}.check COMMAND bash ${CMAKE_SOURCE_DIR}/${dir}/testdata_check.sh ${data} ${CMAKE_BINARY_DIR}/bin)
       set_tests_properties(${name}.check PROPERTIES FIXTURES_CLEANUP ${name}_data)
     endif()
+    # Parameterized tests are named as gtest names them ("Suite/Test.Name/Param"), without the value printed
+    # after them: the locks and own prefixes below find them by that name.
     gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 120
-                         PROPERTIES ${props})
+                         NO_PRETTY_VALUES PROPERTIES ${props})
     # The tests are known only once discovered, so their locks and own prefixes are set by a file that ctest
     # reads after the discovery's own.
     get_property(locks GLOBAL PROPERTY ZORVI_TEST_LOCKS_${name})
