@@ -72,23 +72,6 @@ ScopedFile OpenHeldAgainstWrites(const std::wstring& path) {
   return OpenForReading(path, FILE_SHARE_READ);
 }
 
-// The process user's SID as SDDL text.
-std::wstring UserSidText() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-    return std::wstring();
-  ScopedFile token_holder(token);
-  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  DWORD size = 0;
-  wchar_t* text = nullptr;
-  if (!GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size) ||
-      !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) {
-    return std::wstring();
-  }
-  ScopedLocal text_holder(text);
-  return text;
-}
-
 // Whether the object's owner or access list lets someone other than the user, the system, the administrators or
 // the system's installer service write into it, replace it or change who may. Unreadable counts as writable.
 bool OthersMayWrite(HANDLE object, const std::wstring& user_sid) {
@@ -192,7 +175,7 @@ std::wstring WriteCarriedLibrary(const std::wstring& user_sid, ScopedFile* held)
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  const std::wstring user_sid = UserSidText();
+  const std::wstring user_sid = host::UserSidText();
   const std::wstring own_folder = OwnFolder();
   std::wstring library_path = own_folder + kLibraryName;
   ScopedFile held = OpenLibraryBesideUs(own_folder, user_sid);

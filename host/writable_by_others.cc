@@ -12,6 +12,9 @@ struct LocalFreer {
   void operator()(void* memory) const { LocalFree(memory); }
 };
 using ScopedLocal = std::unique_ptr<void, LocalFreer>;
+struct HandleCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
 
 // Whether `sid` is the user's, the system's, the administrators' or the installer service's.
 bool IsTrusted(PSID sid, const std::wstring& user_sid) {
@@ -29,6 +32,22 @@ bool IsTrusted(PSID sid, const std::wstring& user_sid) {
 }
 
 }  // namespace
+
+std::wstring UserSidText() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    return std::wstring();
+  std::unique_ptr<void, HandleCloser> token_holder(token);
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  wchar_t* text = nullptr;
+  if (!GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size) ||
+      !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) {
+    return std::wstring();
+  }
+  ScopedLocal text_holder(text);
+  return text;
+}
 
 bool OthersMayWrite(PSECURITY_DESCRIPTOR descriptor, const std::wstring& user_sid) {
   PSID owner = nullptr;

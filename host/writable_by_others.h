@@ -15,6 +15,9 @@ namespace host {
 // or an allowing entry of a kind not judged here counts as such a writer.
 bool OthersMayWrite(PSECURITY_DESCRIPTOR descriptor, const std::wstring& user_sid);
 
+// The process user's SID as SDDL text; empty when it cannot be read.
+std::wstring UserSidText();
+
 }  // namespace host
 
 #endif  // HOST_WRITABLE_BY_OTHERS_H_

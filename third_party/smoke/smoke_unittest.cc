@@ -278,17 +278,8 @@ TEST(HostExecutable, LoadsOnlyALibraryNoOtherUserCanWrite) {
 // Owners and entries that wine cannot set on files, judged by the host's own test: an owner outside the trusted
 // accounts may rewrite the list, and a conditional grant counts by its SID. Kind 5 (an object entry) is not judged.
 TEST(HostExecutable, LibraryCheckWeighsTheOwnerAndEveryKindOfGrant) {
-  HANDLE token = nullptr;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  DWORD size = 0;
-  const bool queried = GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size);
-  CloseHandle(token);
-  ASSERT_TRUE(queried);
-  wchar_t* text = nullptr;
-  ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text));
-  const std::wstring user = text;
-  LocalFree(text);
+  const std::wstring user = host::UserSidText();
+  ASSERT_FALSE(user.empty());
   struct Row {
     std::wstring sddl;
     BYTE first_entry_kind;  // 0: as written

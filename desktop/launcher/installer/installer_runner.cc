@@ -7,6 +7,7 @@
 #include "base/base_paths.h"
 #include "base/bind.h"
 #include "base/command_line.h"
+#include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
@@ -45,26 +46,15 @@ HANDLE CreateUnsetEvent(const std::wstring& name) {
 // The folder as the file system tells folders apart: absolute, without "." and "..", repeated or trailing
 // separators, in upper case.
 std::wstring FolderIdentity(const base::FilePath& folder) {
-  std::wstring full(MAX_PATH, L'\0');
-  DWORD length = GetFullPathNameW(folder.value().c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  if (length >= full.size()) {
-    full.resize(length);
-    length = GetFullPathNameW(folder.value().c_str(), length, full.data(), nullptr);
-  }
-  full.resize(length < full.size() ? length : 0);
-  if (full.empty())
-    full = folder.value();
+  const base::FilePath full = base::MakeAbsoluteFilePath(folder);
+  const std::wstring path = (full.empty() ? folder : full).StripTrailingSeparators().value();
   std::wstring identity;
-  for (wchar_t c : full) {
-    if (c == L'/')
-      c = L'\\';
+  for (wchar_t c : path) {
     // A server path's leading pair stays.
-    if (c == L'\\' && identity.size() > 1 && identity.back() == L'\\')
+    if (base::FilePath::IsSeparator(c) && identity.size() > 1 && identity.back() == L'\\')
       continue;
-    identity += c;
+    identity += base::FilePath::IsSeparator(c) ? L'\\' : c;
   }
-  while (identity.size() > 3 && identity.back() == L'\\')
-    identity.pop_back();
   const int size = static_cast<int>(identity.size());
   std::wstring upper(identity.size(), L'\0');
   if (size > 0 && LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, identity.data(), size, upper.data(), size,

@@ -277,16 +277,9 @@ TEST_P(SecondControllerTest, OnTheSameFolderIsRefusedWhileTheFirstsBackendRuns) 
   EXPECT_EQ(lines, scenario.ObserverLines(L"first"));
 }
 
-std::string SecondControllerName(const testing::TestParamInfo<std::tuple<bool, Spelling>>& info) {
-  const char* const spellings[] = {"SameSpelling", "UpperCase", "DoubledSeparator"};
-  return std::string(std::get<0>(info.param) ? "Stopped" : "RunningOn") +
-         spellings[static_cast<int>(std::get<1>(info.param))];
-}
-
 INSTANTIATE_TEST_SUITE_P(RunOnOrStopped, SecondControllerTest,
                          testing::Combine(testing::Bool(), testing::Values(Spelling::kSame, Spelling::kUpperCase,
-                                                                           Spelling::kDoubledSeparator)),
-                         SecondControllerName);
+                                                                           Spelling::kDoubledSeparator)));
 
 TEST(RunnerTest, ControllersDeathEndsTheBackendsRun) {
   Scenario scenario(L"Runner");
