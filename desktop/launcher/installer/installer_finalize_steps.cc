@@ -351,9 +351,24 @@ void Installer::UpdateUserProfile(const base::FilePath& profile) {
 // The profile holds the partner content of the package it was last installed from: content the package no
 // longer has goes, content new to the profile comes. True when the profile's custom content changed.
 bool Installer::UpdatePartnerContent(const base::FilePath& profile) {
+  base::FilePath subfolder = install_log_.subfolder;
+  // After an elevated run this process made no subfolder of its own: the elevated one did, and its status log,
+  // written by now, names it.
+  if (subfolder.empty()) {
+    FolderInstallationInfo installation(install_folder());
+    installation.LoadInstallLog();
+    subfolder = installation.install_log().subfolder;
+  }
+  // Without the version's folder the package's content is unknown, which is not the same as none: the profile
+  // keeps what it has. A subfolder is one name inside the installation.
+  if (subfolder.empty() || subfolder.BaseName() != subfolder || subfolder.value() == L"." ||
+      subfolder.value() == L"..") {
+    LOG(WARNING) << "The installation's version folder is unknown; the profile's partner content stays";
+    return false;
+  }
   const base::FilePath custom = profile.Append(kCustomPartnerContentFileName);
   const base::FilePath tracking = profile.Append(kTrackingUserAgentFileName);
-  const base::FilePath resources = install_folder().Append(install_log_.subfolder).Append(L"resources");
+  const base::FilePath resources = install_folder().Append(subfolder).Append(L"resources");
   const base::FilePath package_custom = resources.Append(kCustomPartnerContentFileName);
   const base::FilePath package_tracking = resources.Append(kTrackingUserAgentFileName);
   const bool has_custom = base::PathExists(package_custom);

@@ -769,6 +769,39 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
   }
 }
 
+// The per-user part that follows an elevated run finds the package's partner content in the version folder the
+// elevated run made and logged: the profile keeps the content it already has, or gets it.
+TEST_F(InstallerTest, ThePerUserPartAfterElevationKeepsThePackagesPartnerContent) {
+  const base::FilePath profile = Folder(L"profile");
+  const std::string content = R"({"partner": "package content )" + std::to_string(GetTickCount64()) + R"("})";
+  for (const bool profile_has_it : {true, false}) {
+    SCOPED_TRACE(profile_has_it ? "the profile has the content" : "the profile lacks it");
+    PutExistingInstallation("7");
+    ASSERT_TRUE(base::CreateDirectory(Subfolder().Append(L"resources")));
+    const base::FilePath packaged = Subfolder().Append(L"resources").Append(L"custom_partner_content.json");
+    ASSERT_TRUE(test_support::WriteFileBytes(packaged.value(), content));
+    ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"installer_prefs.json").value(),
+                                             R"({"profile_path": )" + JsonPath(profile) + "}"));
+    test_support::RemoveTree(profile.value());
+    ASSERT_TRUE(base::CreateDirectory(profile));
+    ASSERT_TRUE(test_support::WriteFileBytes(profile.Append(L"Local State").value(), "{}"));
+    const base::FilePath in_profile = profile.Append(L"custom_partner_content.json");
+    if (profile_has_it) {
+      ASSERT_TRUE(base::CopyFile(packaged, in_profile));
+    }
+    Prepare(L"--post-elevated-install-tasks --copyonly=1 --launchzorvi=0");
+    ASSERT_EQ(Settings::kOperationUpgrade, settings_->operation());
+    EXPECT_EQ(Lines{kSuccess}, Run());
+    std::string kept;
+    EXPECT_TRUE(test_support::ReadFileBytes(in_profile.value(), &kept));
+    EXPECT_EQ(content, kept);
+    bool flagged = false;
+    EXPECT_EQ(!profile_has_it, ReadJson(profile.Append(L"Local State"))
+                                   ->GetBoolean("custom_partner_content.updated", &flagged) && flagged);
+    installer_.reset();
+  }
+}
+
 // The switches of the last command line a stand-in program (package_dummy_test_child.exe) recorded; empty when it
 // never ran.
 base::CommandLine::SwitchMap LastRecordedSwitches(const base::FilePath& program) {
