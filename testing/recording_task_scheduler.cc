@@ -145,7 +145,7 @@ void RecordingTaskScheduler::RemoveStale() {
       std::wstring program;
       if (zorvi::installer::IsProductTaskName(base::UTF8ToWide(it.key())) && it.value().GetAsDictionary(&task) &&
           task->GetBoolean("enabled", &enabled) && enabled && task->GetString("program", &program) &&
-          !base::PathExists(base::FilePath(program))) {
+          zorvi::installer::IsTaskProgramGone(program)) {
         stale.push_back(it.key());
       }
     }

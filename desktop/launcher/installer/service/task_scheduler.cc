@@ -1,7 +1,11 @@
 #include "desktop/launcher/installer/service/task_scheduler.h"
 
+#include <windows.h>
+
 #include <memory>
 
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
@@ -80,6 +84,25 @@ std::wstring GetScheduledTaskName(const std::wstring& name_suffix) {
 
 bool IsProductTaskName(std::wstring_view task_name) {
   return base::StartsWith(task_name, GetTaskNamePrefix(), base::CompareCase::INSENSITIVE_ASCII);
+}
+
+bool IsTaskProgramGone(const std::wstring& program) {
+  std::wstring path = program;
+  if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"')
+    path = path.substr(1, path.size() - 2);
+  const DWORD size = ExpandEnvironmentStringsW(path.c_str(), nullptr, 0);
+  if (size == 0)
+    return false;
+  std::wstring expanded(size, L'\0');
+  const DWORD written = ExpandEnvironmentStringsW(path.c_str(), expanded.data(), size);
+  if (written == 0 || written > size)
+    return false;
+  expanded.resize(written - 1);
+  // A variable that is not set stays as it was written.
+  if (expanded.find(L'%') != std::wstring::npos || expanded.find(L'"') != std::wstring::npos)
+    return false;
+  const base::FilePath file(expanded);
+  return file.IsAbsolute() && !base::PathExists(file);
 }
 
 }  // namespace zorvi::installer

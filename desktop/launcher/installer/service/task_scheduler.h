@@ -97,6 +97,11 @@ std::wstring GetScheduledTaskName(const std::wstring& name_suffix);
 // ignoring ASCII case, so that tasks of other programs are never looked at.
 bool IsProductTaskName(std::wstring_view task_name);
 
+// Whether the program a task starts is surely gone: its path, without surrounding quotes and with environment
+// strings expanded, is absolute and names nothing. A path that cannot be judged (relative, or with a variable
+// this process does not know) counts as present: a working task, edited by hand, is never swept.
+bool IsTaskProgramGone(const std::wstring& program);
+
 }  // namespace zorvi::installer
 
 #endif  // DESKTOP_LAUNCHER_INSTALLER_SERVICE_TASK_SCHEDULER_H_

@@ -103,6 +103,35 @@ TEST(TaskSchedulerTest, StaleSweepOnlyLooksAtTheProductsTasks) {
   EXPECT_FALSE(IsProductTaskName(L"Z\u00d6rvi scheduled x"));
 }
 
+// The sweep judges a task's program as the scheduler starts it: quoted, or with environment strings, the path
+// of an existing file is not gone; what cannot be judged stays too.
+TEST(TaskSchedulerTest, AProgramIsGoneOnlyWhenItSurelyIs) {
+  const test_support::ScopedTestFolder folder(L"task_program");
+  const std::wstring launcher = folder.path() + L"\\launcher.exe";
+  ASSERT_TRUE(test_support::WriteFileBytes(launcher, "MZ"));
+  ASSERT_TRUE(SetEnvironmentVariableW(L"ZORVI_TASK_TEST_FOLDER", folder.path().c_str()));
+  const std::wstring missing = folder.path() + L"\\removed\\launcher.exe";
+  const struct {
+    std::wstring program;
+    bool gone;
+  } cases[] = {
+      {launcher, false},
+      {L"\"" + launcher + L"\"", false},
+      {L"%ZORVI_TASK_TEST_FOLDER%\\launcher.exe", false},
+      {L"\"%ZORVI_TASK_TEST_FOLDER%\\launcher.exe\"", false},
+      {missing, true},
+      {L"\"" + missing + L"\"", true},
+      {L"%ZORVI_TASK_TEST_FOLDER%\\removed\\launcher.exe", true},
+      {L"%ZORVI_TASK_TEST_UNSET%\\launcher.exe", false},
+      {L"launcher.exe", false},
+      {L"\"", false},
+      {L"", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.gone, IsTaskProgramGone(c.program)) << base::WideToUTF8(c.program);
+  SetEnvironmentVariableW(L"ZORVI_TASK_TEST_FOLDER", nullptr);
+}
+
 TEST(TaskSchedulerTest, WindowsVersionPicksTheSchedulerInterfaces) {
   struct Case {
     const wchar_t* wine_version;

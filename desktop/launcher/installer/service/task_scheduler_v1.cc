@@ -183,7 +183,7 @@ void TaskSchedulerV1::RemoveStale() {
       continue;
     }
     const ScopedCoString program(raw_program);
-    if (!base::PathExists(base::FilePath(program.get())))
+    if (IsTaskProgramGone(program.get()))
       stale.push_back(name);
   }
   for (const std::wstring& name : stale)

@@ -283,7 +283,7 @@ void TaskSchedulerV2::RemoveStale() {
         !GetSingleProgram(task.get(), &program)) {
       continue;
     }
-    if (!base::PathExists(base::FilePath(program)))
+    if (IsTaskProgramGone(program))
       stale.push_back(task_name);
   }
   for (const std::wstring& task_name : stale)
