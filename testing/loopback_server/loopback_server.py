@@ -233,6 +233,10 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
             self.entry["complete"] = True
             return
+        if "trickle" in fault:
+            self.trickle(fault)
+            self.close_connection = True
+            return
         if "raw" in fault:  # a malformed answer: these bytes, then the connection closes
             self.close_connection = True
             self.wfile.write(self.expand(fault["raw"]).encode("latin-1"))
@@ -269,6 +273,28 @@ class Handler(BaseHTTPRequestHandler):
         else:
             with open(source, "rb") as f:
                 self.send_file(status, headers, f, start, size, fault)
+
+    def trickle(self, fault):
+        """An answer that never ends: `trickle_bytes` bytes (1 by default) every `trickle` seconds until the client
+        closes, the server stops or `trickle_for` seconds have passed. The head (`status`, 200 by default, without
+        a length) goes out at once and the body drips; with `trickle_head` the head drips too, its last header never
+        ending."""
+        every, size = float(fault["trickle"]), int(fault.get("trickle_bytes", 1))
+        end = time.monotonic() + float(fault["trickle_for"]) if "trickle_for" in fault else None
+        status = int(fault.get("status", 200))
+        self.entry["status"] = status
+        head = b"HTTP/1.1 %d Trickle\r\nConnection: close\r\n" % status
+        pending = head + b"X-Trickle: " if fault.get("trickle_head") else b""
+        if not pending:
+            self.wfile.write(head + b"\r\n")
+            self.wfile.flush()
+        while not self.shared.stopping.is_set() and (end is None or time.monotonic() < end):
+            piece, pending = pending[:size], pending[size:]
+            piece += b"x" * (size - len(piece))
+            self.connection.sendall(piece)
+            self.entry["bytes_sent"] += len(piece)
+            if every > 0 and self.hold_until_closed(every):
+                return
 
     def content(self, fault):
         """(bytes, None) for a body given by the fault, (None, path) for a served file, (None, None) for none."""

@@ -16,8 +16,8 @@ namespace zorvi {
 namespace installer {
 namespace {
 
-// A server that takes an upload and never answers would otherwise hold the upload, and with it the reporter
-// (which ends only once its uploads have), for good.
+// A server that takes an upload and never answers, or answers a byte at a time, would otherwise hold the upload,
+// and with it the reporter (which ends only once its uploads have), for good.
 constexpr int kUploadTimeLimitMs = 60000;
 std::atomic<int> g_upload_time_limit_ms{0};
 

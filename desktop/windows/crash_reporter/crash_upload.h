@@ -62,8 +62,8 @@ bool QueueMinidumpUpload(const base::FilePath& path, bool delete_file, const Upl
 bool UploadLogNow(const base::FilePath& path, const UploadParameters& parameters, bool zip);
 bool UploadMinidumpNow(const base::FilePath& path, const UploadParameters& parameters);
 
-// How long an upload's sending or waiting for the answer may stall (a minute); zero or negative keeps the
-// product's.
+// How long an upload's sending or waiting for the answer may stall, and reading the whole answer may take (a
+// minute); zero or negative keeps the product's.
 void SetUploadTimeLimitForTesting(base::TimeDelta limit);
 
 }  // namespace installer

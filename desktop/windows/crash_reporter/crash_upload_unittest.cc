@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,6 +23,7 @@
 #include "desktop/windows/crash_reporter/reporter_lifetime.h"
 #include "desktop/windows/crash_reporter/scripted_crash_server_test_util.h"
 #include "testing/loopback_server.h"
+#include "testing/test_support.h"
 
 // What the Linux check reads: <folder>/zip/ (archives with unzip -t and zipinfo -v against their logs), and
 // <folder>/multipart/ and <folder>/queued/ (request bodies parsed with Python's email module against what the
@@ -88,6 +90,8 @@ constexpr char kServiceFaults[] = R"({
   "/found": [{"status": 302, "location": "/crash/view?id=abc&x=1", "times": "all"}],
   "/ok": [{"status": 200, "body": "fine", "times": "all"}],
   "/silent": [{"silent": true, "times": "all"}],
+  "/trickle-head": [{"status": 303, "trickle": 0.1, "trickle_head": true, "trickle_for": 20, "times": "all"}],
+  "/endless": [{"trickle": 0.01, "trickle_bytes": 4096, "trickle_for": 20, "times": "all"}],
   "/upload": [{"status": 200, "body": "thanks", "times": "all"}],
   "/crash": [{"status": 200, "body": "ok", "times": "all"}],
   "/collector/submit": [{"status": 200, "body": "ok", "times": "all"}],
@@ -182,49 +186,61 @@ TEST_F(CrashServiceTest, TheServersAnswerDecidesTheCrash) {
 }
 
 TEST_F(CrashServiceTest, ASilentServerHoldsTheCheckAndTheUploadsOnlyForTheirLimits) {
-  UseCrashUrl(server_.Url("/silent").c_str());
-  std::wstring id, location;
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(kCrashCheckFailed, CheckCrashUrl(L"", L"", &id, &location, 500));
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_LT(elapsed, std::chrono::seconds(2));
-
-  // A service that takes the log and the dump and never answers: both queued uploads end, and with them the
-  // reporter's wait, well before the test gives up on them.
-  test_support::LoopbackServer silent;
-  std::string error;
-  ASSERT_TRUE(silent.Start(served_.path(), R"({"/c": [{"silent": true, "times": "all"}],
-                                              "/collector/submit": [{"silent": true, "times": "all"}]})",
-                           &error))
-      << error;
-  UseCrashUrl(silent.Url("/c").c_str());
-  SetUploadTimeLimitForTesting(base::TimeDelta::FromMilliseconds(300));
-  const test_support::ScopedTestFolder folder(L"silent_service");
-  const std::wstring log = folder.path() + L"\\crash.txt", dump = folder.path() + L"\\crash.dmp";
-  ASSERT_TRUE(test_support::WriteFileBytes(log, CrashLogText(2000)));
-  ASSERT_TRUE(test_support::WriteFileBytes(dump, CrashLogText(3000)));
-  ReporterLifetime& lifetime = ReporterLifetime::Get();
-  ASSERT_TRUE(lifetime.Init());
-  EXPECT_TRUE(QueueLogUpload(base::FilePath(log), false, {}));
-  EXPECT_TRUE(QueueMinidumpUpload(base::FilePath(dump), false, {}));
-  test_support::ScopedTestHandle ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  std::thread waiter([&lifetime, &ended] {
-    lifetime.WaitForZero();
-    SetEvent(ended.get());
-  });
-  const DWORD waited = WaitForSingleObject(ended.get(), 30000);
-  // Stopping the server ends requests it still holds, so that the waiter returns either way.
-  EXPECT_TRUE(silent.Stop());
-  waiter.join();
-  SetUploadTimeLimitForTesting(base::TimeDelta());
-  EXPECT_EQ(WAIT_OBJECT_0, waited) << "an upload still waits for its answer";
-  const auto requests = silent.Requests();
-  ASSERT_EQ(2u, requests.size());
-  for (const auto& request : requests) {
-    EXPECT_EQ("POST", request.method);
-    EXPECT_FALSE(request.complete) << request.path;
+  // A server that never answers, and one whose status line and headers come a byte at a time.
+  for (const std::string path : {"/silent", "/trickle-head"}) {
+    SCOPED_TRACE(path);
+    if (path == "/trickle-head" && test_support::IsRunningUnderWine()) {
+      // Closing the request from another thread ends the send on Windows; wine's send goes on reading the head.
+      printf("skipped %s: wine's WinINet does not end a send whose request handle is closed\n", path.c_str());
+      continue;
+    }
+    UseCrashUrl(server_.Url(path).c_str());
+    std::wstring id, location;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(kCrashCheckFailed, CheckCrashUrl(L"", L"", &id, &location, 500));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(elapsed, std::chrono::seconds(2));
   }
-  EXPECT_TRUE(Exists(log) && Exists(dump)) << "kept, as asked";
+
+  // A service that takes the log and the dump and never answers, or answers a byte at a time without end: both
+  // queued uploads end, and with them the reporter's wait, well before the test gives up on them.
+  for (const char* fault : {R"({"silent": true, "times": "all"})", R"({"trickle": 0.1, "times": "all"})"}) {
+    SCOPED_TRACE(fault);
+    test_support::LoopbackServer silent;
+    std::string error;
+    ASSERT_TRUE(silent.Start(served_.path(),
+                             std::string(R"({"/c": [)") + fault + R"(], "/collector/submit": [)" + fault + "]}",
+                             &error))
+        << error;
+    UseCrashUrl(silent.Url("/c").c_str());
+    SetUploadTimeLimitForTesting(base::TimeDelta::FromMilliseconds(300));
+    const test_support::ScopedTestFolder folder(L"silent_service");
+    const std::wstring log = folder.path() + L"\\crash.txt", dump = folder.path() + L"\\crash.dmp";
+    ASSERT_TRUE(test_support::WriteFileBytes(log, CrashLogText(2000)));
+    ASSERT_TRUE(test_support::WriteFileBytes(dump, CrashLogText(3000)));
+    ReporterLifetime& lifetime = ReporterLifetime::Get();
+    ASSERT_TRUE(lifetime.Init());
+    EXPECT_TRUE(QueueLogUpload(base::FilePath(log), false, {}));
+    EXPECT_TRUE(QueueMinidumpUpload(base::FilePath(dump), false, {}));
+    test_support::ScopedTestHandle ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread waiter([&lifetime, &ended] {
+      lifetime.WaitForZero();
+      SetEvent(ended.get());
+    });
+    const DWORD waited = WaitForSingleObject(ended.get(), 30000);
+    // Stopping the server ends requests it still holds, so that the waiter returns either way.
+    EXPECT_TRUE(silent.Stop());
+    waiter.join();
+    SetUploadTimeLimitForTesting(base::TimeDelta());
+    EXPECT_EQ(WAIT_OBJECT_0, waited) << "an upload still waits for its answer";
+    const auto requests = silent.Requests();
+    ASSERT_EQ(2u, requests.size());
+    for (const auto& request : requests) {
+      EXPECT_EQ("POST", request.method);
+      EXPECT_FALSE(request.complete) << request.path;
+    }
+    EXPECT_TRUE(Exists(log) && Exists(dump)) << "kept, as asked";
+  }
 }
 
 TEST_F(CrashServiceTest, TheAddressJoinsTheQueryEscaped) {
@@ -285,14 +301,17 @@ TEST_F(CrashServiceTest, TheFormIsPostedAsTheServerParsesIt) {
       {"ftp URL", L"ftp://127.0.0.1/upload", form, files, false, 0, L""},
       {"500", server_.Url("/fail"), form, {}, false, 500, L""},
       {"short answer", server_.Url("/short"), form, {}, false, 200, L""},
+      {"endless answer", server_.Url("/endless"), form, {}, false, 200, L""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     std::wstring response;
     int code = -1;
     const int timeout_ms = 30000;
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(row.sent, MultipartUpload::SendRequest(suffix, row.url, row.form, row.files, &timeout_ms, &response,
                                                      &code));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(timeout_ms / 2));
     EXPECT_EQ(row.code, code);
     if (row.sent) {
       EXPECT_EQ(row.response, response);
@@ -302,7 +321,7 @@ TEST_F(CrashServiceTest, TheFormIsPostedAsTheServerParsesIt) {
 
   ASSERT_TRUE(server_.Stop());
   const auto requests = server_.Requests();
-  ASSERT_EQ(3u, requests.size()) << "only the well-formed requests went out";
+  ASSERT_EQ(4u, requests.size()) << "only the well-formed requests went out";
   std::string expected = "form\tfile\tfile\t" + base::WideToUTF8(log) + "\tcrash log.txt\traw\n" +
                          "form\tfile\tupload_file_minidump\t" + base::WideToUTF8(dump) + "\tcrash.dmp\traw\n";
   for (const auto& [name, value] : form)

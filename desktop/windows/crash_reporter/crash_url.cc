@@ -1,6 +1,8 @@
 #include "desktop/windows/crash_reporter/crash_url.h"
 
+#include <atomic>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "base/logging.h"
@@ -41,6 +43,39 @@ bool QueryCustomHeader(HINTERNET request, const wchar_t* name, std::wstring* val
   }
   return false;
 }
+
+// Closes a request from the system's timer thread once its time passes. WinINet's time-outs bound each stalled
+// send or receive only: a server that drips the status line and headers a byte at a time passes every one.
+class RequestDeadline {
+ public:
+  RequestDeadline(HINTERNET request, DWORD limit_ms) : request_(request) {
+    if (!CreateTimerQueueTimer(&timer_, nullptr, &RequestDeadline::Expire, this, limit_ms, 0, WT_EXECUTEONLYONCE))
+      PLOG(ERROR) << "Could not bound the crash check's answer";
+  }
+  RequestDeadline(const RequestDeadline&) = delete;
+  RequestDeadline& operator=(const RequestDeadline&) = delete;
+  ~RequestDeadline() { Stop(); }
+
+  // Stops the timer, waiting for a run under way; true when it closed the request.
+  bool Stop() {
+    if (timer_) {
+      DeleteTimerQueueTimer(nullptr, timer_, INVALID_HANDLE_VALUE);
+      timer_ = nullptr;
+    }
+    return expired_;
+  }
+
+ private:
+  static VOID CALLBACK Expire(void* self, BOOLEAN) {
+    RequestDeadline* deadline = static_cast<RequestDeadline*>(self);
+    deadline->expired_ = true;
+    InternetCloseHandle(deadline->request_);
+  }
+
+  HINTERNET request_;
+  HANDLE timer_ = nullptr;
+  std::atomic<bool> expired_{false};
+};
 
 }  // namespace
 
@@ -141,7 +176,18 @@ CrashUrlCheckResult CheckCrashUrl(const std::wstring& client_url, const std::wst
     return kCrashCheckFailed;
   if (!origin.empty() && !AddHeader(http.request.get(), L"X-Origin", origin))
     return kCrashCheckFailed;
-  if (!HttpSendRequestW(http.request.get(), nullptr, 0, nullptr, 0)) {
+  std::optional<RequestDeadline> deadline;
+  if (time_limit_ms > 0)
+    deadline.emplace(http.request.get(), static_cast<DWORD>(time_limit_ms));
+  const bool sent = HttpSendRequestW(http.request.get(), nullptr, 0, nullptr, 0);
+  const DWORD send_error = GetLastError();
+  if (deadline && deadline->Stop()) {
+    http.request.forget();
+    LOG(ERROR) << "The crash server's answer took longer than " << time_limit_ms << " ms";
+    return kCrashCheckFailed;
+  }
+  if (!sent) {
+    SetLastError(send_error);
     PLOG(ERROR) << "The crash check request failed";
     return kCrashCheckFailed;
   }

@@ -58,6 +58,8 @@ class ScopedInternetHandle {
     if (handle_)
       InternetCloseHandle(handle_);
   }
+  // Forgets a handle that something else has closed.
+  void forget() { handle_ = nullptr; }
   void reset(HINTERNET handle) {
     if (handle_)
       InternetCloseHandle(handle_);

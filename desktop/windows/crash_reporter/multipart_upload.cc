@@ -1,5 +1,6 @@
 #include "desktop/windows/crash_reporter/multipart_upload.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -24,6 +25,12 @@ bool IsValidFieldName(const std::wstring& name) {
   }
   return true;
 }
+
+// Bounds the whole answer to an upload sent without a time limit: a server that drips it would otherwise hold
+// the upload, and with it the reporter, for as long as it goes on.
+constexpr DWORD kResponseTimeLimitMs = 60000;
+// The service answers with a short text; more is no answer of its, and would otherwise be kept without end.
+constexpr uint64_t kMaxResponseBytes = 64 * 1024;
 
 }  // namespace
 
@@ -78,7 +85,8 @@ bool MultipartUpload::SendRequest(const std::wstring& user_agent_suffix, const s
     LOG(ERROR) << "The upload was answered " << status;
     return false;
   }
-  return ReadResponse(http.request.get(), response);
+  return ReadResponse(http.request.get(), timeout_ms ? static_cast<DWORD>(*timeout_ms) : kResponseTimeLimitMs,
+                      response);
 }
 
 bool MultipartUpload::SendRequestWithoutAgentSuffix(const std::wstring& url, const UploadParameters& parameters,
@@ -126,32 +134,47 @@ bool MultipartUpload::ReadFileContents(const std::wstring& path, std::string* co
   return base::ReadFileToString(base::FilePath(path), contents);
 }
 
-bool MultipartUpload::ReadResponse(HINTERNET request, std::wstring* response) {
+bool MultipartUpload::ReadResponse(HINTERNET request, DWORD time_limit_ms, std::wstring* response) {
   wchar_t length_text[32] = {};
   DWORD length_size = sizeof(length_text);
   uint64_t expected = 0;
   const bool has_length =
       HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, length_text, &length_size, nullptr) &&
       base::StringToUint64(base::WideToUTF8(std::wstring(length_text, length_size / sizeof(wchar_t))), &expected);
+  // The receive time-out bounds only one stalled read: a server sending a byte now and then passes it forever.
+  const ULONGLONG deadline = GetTickCount64() + time_limit_ms;
   std::string received;
+  uint64_t total = 0;
+  char buffer[4096];
   for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) {
+      LOG(ERROR) << "The answer took longer than " << time_limit_ms << " ms";
+      return false;
+    }
+    DWORD left = static_cast<DWORD>(deadline - now);
+    InternetSetOptionW(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &left, sizeof(left));
     DWORD available = 0;
     if (!InternetQueryDataAvailable(request, &available, 0, 0))
       return false;
     if (available == 0)
       break;
-    const size_t start = received.size();
-    received.resize(start + available);
     DWORD read = 0;
-    if (!InternetReadFile(request, &received[start], available, &read))
+    if (!InternetReadFile(request, buffer, std::min<DWORD>(available, sizeof(buffer)), &read))
       return false;
-    received.resize(start + read);
     if (read == 0)
       break;
+    total += read;
+    if (total > kMaxResponseBytes) {
+      LOG(ERROR) << "The answer is longer than " << kMaxResponseBytes << " bytes";
+      return false;
+    }
+    if (response)
+      received.append(buffer, read);
   }
   if (response)
     *response = base::UTF8ToWide(received);
-  return !has_length || received.size() == expected;
+  return !has_length || total == expected;
 }
 
 }  // namespace installer

@@ -21,10 +21,10 @@ class MultipartUpload {
   MultipartUpload() = delete;
 
   // Posts `parameters` and `files` to `url` (http or https) with the user agent "CrashUploader/1.0 (Windows)"
-  // + `user_agent_suffix`. `timeout_ms` (when not null) bounds sending and receiving. True only when the server
-  // answered 200 and its whole response arrived; *response (not null) gets its text, *response_code (not null)
-  // the status, 0 when none came. A field name that is empty, holds a double quote or a character outside
-  // 0x20-0x7F sends nothing.
+  // + `user_agent_suffix`. `timeout_ms` (when not null) bounds sending, each wait for the answer and reading the
+  // whole answer (a minute when null). True only when the server answered 200 and its whole response arrived;
+  // *response (not null) gets its text, *response_code (not null) the status, 0 when none came. A field name
+  // that is empty, holds a double quote or a character outside 0x20-0x7F sends nothing.
   static bool SendRequest(const std::wstring& user_agent_suffix, const std::wstring& url,
                           const UploadParameters& parameters, const UploadFiles& files, const int* timeout_ms,
                           std::wstring* response, int* response_code);
@@ -39,8 +39,9 @@ class MultipartUpload {
   static bool BuildRequestBody(const UploadParameters& parameters, const UploadFiles& files,
                                const std::wstring& boundary, std::string* body);
   static bool ReadFileContents(const std::wstring& path, std::string* contents);
-  // Reads the whole response; false when a read fails or fewer bytes than announced arrive.
-  static bool ReadResponse(HINTERNET request, std::wstring* response);
+  // Reads the whole response (kept only when `response` is not null) within `time_limit_ms`; false when a read
+  // fails, the limit passes, the answer outgrows a short text or fewer bytes than announced arrive.
+  static bool ReadResponse(HINTERNET request, DWORD time_limit_ms, std::wstring* response);
 };
 
 }  // namespace installer
