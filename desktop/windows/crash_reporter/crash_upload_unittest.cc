@@ -137,8 +137,13 @@ TEST_F(CrashServiceTest, TheServersAnswerDecidesTheCrash) {
     const wchar_t* origin;
     CrashUrlCheckResult result;
     const wchar_t* id;
+    const char* sent_url = nullptr;  // the headers' values as sent; null: as given
+    const char* sent_origin = nullptr;
   } rows[] = {
       {"/accept", L"http://shown.example/page?q=1", L"Pellow", kCrashAccepted, L"abc"},
+      {"/accept", L"http://shown.example/%41\r\nX-Injected: yes", L"Pellow\r\nX-Forged: yes", kCrashAccepted,
+       L"abc", "http://shown.example/%41%0D%0AX-Injected: yes", "Pellow%0D%0AX-Forged: yes"},
+      {"/accept", L"\x7F\t", L"\x1B", kCrashAccepted, L"abc", "%7F%09", "%1B"},
       {"/accept", L"", L"", kCrashAccepted, L"abc"},
       {"/long-location", L"", L"Vemtra", kCrashAccepted, L"12345"},
       {"/no-ampersand", L"", L"", kCrashCheckFailed, L""},
@@ -179,8 +184,11 @@ TEST_F(CrashServiceTest, TheServersAnswerDecidesTheCrash) {
     const test_support::LoggedRequest& request = *found->second;
     EXPECT_EQ("GET", request.method);
     EXPECT_EQ(base::WideToUTF8(kCrashUploadUserAgent) + GetEditionSuffix(), request.Header("User-Agent"));
-    EXPECT_EQ(base::WideToUTF8(row.client_url), request.Header("X-Zorvi-Crash-URL"));
-    EXPECT_EQ(base::WideToUTF8(row.origin), request.Header("X-Origin"));
+    EXPECT_EQ(row.sent_url ? row.sent_url : base::WideToUTF8(row.client_url), request.Header("X-Zorvi-Crash-URL"));
+    EXPECT_EQ(row.sent_origin ? row.sent_origin : base::WideToUTF8(row.origin), request.Header("X-Origin"));
+    // Nothing in a value becomes a header of its own.
+    EXPECT_EQ("", request.Header("X-Injected"));
+    EXPECT_EQ("", request.Header("X-Forged"));
     EXPECT_EQ("", request.Header("Cookie"));
   }
 }

@@ -22,8 +22,20 @@ std::wstring g_user_agent_suffix;
 // The crash URL and the e-mail address are taken whatever their length.
 constexpr size_t kWholeValue = std::numeric_limits<size_t>::max();
 
+// The value comes from the crashed client's keys: a line break in it would end the header and start others, so
+// control characters are percent-encoded; any other value goes as it is.
 bool AddHeader(HINTERNET request, const wchar_t* name, const std::wstring& value) {
-  const std::wstring line = std::wstring(name) + L": " + value + L"\r\n";
+  std::wstring line = std::wstring(name) + L": ";
+  for (wchar_t c : value) {
+    if (c < 0x20 || c == 0x7F) {
+      wchar_t escaped[4];
+      swprintf(escaped, 4, L"%%%02X", static_cast<unsigned>(c));
+      line += escaped;
+    } else {
+      line += c;
+    }
+  }
+  line += L"\r\n";
   return HttpAddRequestHeadersW(request, line.c_str(), static_cast<DWORD>(line.size()), HTTP_ADDREQ_FLAG_ADD_IF_NEW);
 }
 
