@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "base/files/file_util.h"
+#include "base/json/string_escape.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/test_seams.h"
@@ -325,11 +326,25 @@ TEST_F(CrashServiceTest, TheFormIsPostedAsTheServerParsesIt) {
       EXPECT_EQ(row.response, response);
     }
   }
-  EXPECT_NE(MultipartUpload::GenerateBoundary(), MultipartUpload::GenerateBoundary());  // its form: the check
+  // Fresh threads draw boundaries of their own (their form: the check). A value holding a boundary with a part
+  // after it, posted from a fresh thread, stays one value whatever boundary that thread draws.
+  std::wstring fresh[2];
+  for (std::wstring& boundary : fresh)
+    std::thread([&boundary] { boundary = MultipartUpload::GenerateBoundary(); }).join();
+  EXPECT_NE(fresh[0], fresh[1]);
+  const std::wstring forging = L"x\r\n--" + fresh[0] + L"\r\nContent-Disposition: form-data; name=\"ProductName\"" +
+                               L"\r\n\r\nForged\r\n--" + fresh[0] + L"--\r\n";
+  bool forging_sent = false;
+  std::thread([&] {
+    const int timeout_ms = 30000;
+    forging_sent = MultipartUpload::SendRequest(suffix, server_.Url("/crash"), {{L"URL", forging}}, {}, &timeout_ms,
+                                                nullptr, nullptr);
+  }).join();
+  EXPECT_TRUE(forging_sent);
 
   ASSERT_TRUE(server_.Stop());
   const auto requests = server_.Requests();
-  ASSERT_EQ(4u, requests.size()) << "only the well-formed requests went out";
+  ASSERT_EQ(5u, requests.size()) << "only the well-formed requests went out";
   std::string expected = "form\tfile\tfile\t" + base::WideToUTF8(log) + "\tcrash log.txt\traw\n" +
                          "form\tfile\tupload_file_minidump\t" + base::WideToUTF8(dump) + "\tcrash.dmp\traw\n";
   for (const auto& [name, value] : form)
@@ -339,6 +354,13 @@ TEST_F(CrashServiceTest, TheFormIsPostedAsTheServerParsesIt) {
     EXPECT_EQ(base::WideToUTF8(kCrashUploadUserAgent + suffix), request.Header("User-Agent"));
   }
   KeepBody(requests[0], folder, "form", &expected);
+  for (const auto& request : requests) {
+    if (request.path == "/crash")
+      KeepBody(request, folder, "forging", &expected);
+  }
+  std::string quoted;
+  ASSERT_TRUE(base::EscapeJsonStringImpl(base::WideToUTF8(forging), true, &quoted));
+  expected += "forging\tjson field\tURL\t" + quoted + "\n";
   ASSERT_TRUE(test_support::WriteFileBytes(folder + L"\\expected.txt", expected));
 }
 

@@ -1,3 +1,5 @@
+// rand_s, declared only when asked for before the C runtime's headers.
+#define _CRT_RAND_S
 #include "desktop/windows/crash_reporter/multipart_upload.h"
 
 #include <algorithm>
@@ -32,6 +34,44 @@ constexpr DWORD kResponseTimeLimitMs = 60000;
 // The service answers with a short text; more is no answer of its, and would otherwise be kept without end.
 constexpr uint64_t kMaxResponseBytes = 64 * 1024;
 
+// A number of 0-32767 from the system's random source: the C runtime's rand() starts every thread at the same
+// seed, so each fresh thread would draw the same boundary.
+unsigned RandomBoundaryNumber() {
+  unsigned value = 0;
+  if (rand_s(&value) != 0) {
+    LARGE_INTEGER counter = {};
+    QueryPerformanceCounter(&counter);
+    value = static_cast<unsigned>(counter.QuadPart ^ (counter.QuadPart >> 15));
+  }
+  return value % 32768;
+}
+
+// How often a new boundary is drawn when the body holds the one drawn: values and files are sent as they are.
+constexpr int kBoundaryAttempts = 8;
+
+// Counts "--" + `boundary` in `body`, wherever it starts.
+size_t CountDelimiters(const std::string& body, const std::string& boundary) {
+  const std::string delimiter = "--" + boundary;
+  size_t count = 0;
+  for (size_t at = body.find(delimiter); at != std::string::npos; at = body.find(delimiter, at + 1))
+    ++count;
+  return count;
+}
+
+// The body with a boundary that occurs in it only as its own delimiters: one before each part and the closing one.
+bool BuildBodyWithOwnBoundary(const UploadParameters& parameters, const UploadFiles& files, std::wstring* boundary,
+                              std::string* body) {
+  for (int attempt = 0; attempt < kBoundaryAttempts; ++attempt) {
+    *boundary = MultipartUpload::GenerateBoundary();
+    if (!MultipartUpload::BuildRequestBody(parameters, files, *boundary, body))
+      return false;
+    if (CountDelimiters(*body, base::WideToUTF8(*boundary)) == parameters.size() + files.size() + 1)
+      return true;
+  }
+  LOG(ERROR) << "Every boundary drawn occurs in the upload's contents";
+  return false;
+}
+
 }  // namespace
 
 bool MultipartUpload::SendRequest(const std::wstring& user_agent_suffix, const std::wstring& url,
@@ -53,15 +93,15 @@ bool MultipartUpload::SendRequest(const std::wstring& user_agent_suffix, const s
     PLOG(ERROR) << "Could not open the upload request";
     return false;
   }
-  const std::wstring boundary = GenerateBoundary();
+  std::wstring boundary;
+  std::string body;
+  if (!BuildBodyWithOwnBoundary(parameters, files, &boundary, &body))
+    return false;
   const std::wstring content_type = L"Content-Type: multipart/form-data; boundary=" + boundary + L"\r\n";
   if (!HttpAddRequestHeadersW(http.request.get(), content_type.c_str(), static_cast<DWORD>(content_type.size()),
                               HTTP_ADDREQ_FLAG_ADD)) {
     return false;
   }
-  std::string body;
-  if (!BuildRequestBody(parameters, files, boundary, &body))
-    return false;
   if (timeout_ms) {
     DWORD timeout = static_cast<DWORD>(*timeout_ms);
     if (!InternetSetOptionW(http.request.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout)))
@@ -96,8 +136,8 @@ bool MultipartUpload::SendRequestWithoutAgentSuffix(const std::wstring& url, con
 }
 
 std::wstring MultipartUpload::GenerateBoundary() {
-  const int first = rand();
-  const int second = rand();
+  const unsigned first = RandomBoundaryNumber();
+  const unsigned second = RandomBoundaryNumber();
   return L"---------------------------" + base::StringPrintf(L"%08X%08X", first, second);
 }
 

@@ -32,7 +32,8 @@ class MultipartUpload {
                                             const UploadFiles& files, const int* timeout_ms,
                                             std::wstring* response, int* response_code);
 
-  // 27 dashes and two pseudo-random numbers in hexadecimal: 43 characters.
+  // 27 dashes and two random numbers of 0-32767 in hexadecimal: 43 characters. The request draws another while
+  // the body holds the one drawn anywhere but at its own delimiters.
   static std::wstring GenerateBoundary();
   // The body: each field, then each file, then the closing boundary; false when a file cannot be read or a
   // text is empty in UTF-8.

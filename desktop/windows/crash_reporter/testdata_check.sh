@@ -523,6 +523,8 @@ def check_bodies(folder):
         entry = expected.setdefault(body, {"fields": {}, "files": {}, "type": None})
         if kind == "field":
             entry["fields"][rest[0]] = rest[1] if len(rest) > 1 else ""
+        elif kind == "json field":  # a value with line breaks, as a JSON string
+            entry["fields"][rest[0]] = json.loads(rest[1])
         elif kind == "file":
             entry["files"][rest[0]] = rest[1:]
         else:
