@@ -38,6 +38,17 @@ static_assert(sizeof(kBlankWord) == 19);
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 static_assert(sizeof(EXCEPTION_RECORD) == 152);
 
+// `text` with each control character (CR and LF among them) as a blank: texts taken from the crashed client's
+// keys stay on their own line, where a line break would add lines that read as metadata, headers or threads.
+std::string OneLine(const std::string& text) {
+  std::string line = text;
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20)
+      c = ' ';
+  }
+  return line;
+}
+
 // Writes formatted text to a log and remembers the first failure; everything after a failure is skipped.
 class LogWriter {
  public:
@@ -66,7 +77,7 @@ class LogWriter {
     line[count + 1] = '\n';
     Write(line, count + 2);
   }
-  // The heading and one `key="value"` line per pair, values as they are; nothing without pairs.
+  // The heading and one `key="value"` line per pair, values on one line; nothing without pairs.
   void WriteMetadata(const CrashLogInfo& info, const char* line_end) {
     if (info.metadata.empty())
       return;
@@ -76,7 +87,7 @@ class LogWriter {
     for (const auto& [key, value] : info.metadata) {
       Write(key);
       Write("=\"");
-      Write(value);
+      Write(OneLine(value));
       Write("\"");
       Write(line_end);
     }
@@ -338,7 +349,7 @@ bool WriteCrashLog(MemoryRangeSet* ranges, const ProcessState& state, const Cras
   char code[16];
   snprintf(code, sizeof(code), "%X", state.GetExceptionCode());
   out.Printf("ZORVI-CRASHLOG V1 desktop%s %s %s windows x64 release\n", info.product_suffix.c_str(),
-             info.version.c_str(), info.build.c_str());
+             OneLine(info.version).c_str(), OneLine(info.build).c_str());
   out.Printf("%s caused exception %s at address %012IX ", main_module ? main_module->GetName() : "<no name>",
              state.GetExceptionName() ? state.GetExceptionName() : code, state.GetExceptionAddress());
   out.Printf("(Base: %012IX)\n", main_module ? main_module->GetBaseAddress() : uint64_t{0});
@@ -390,7 +401,8 @@ bool WriteSelfCrashLogText(FILE* file, const CrashLogInfo& info, const std::wstr
   out.Printf(
       "ZORVI-CRASHLOG V1 desktop%s %s %s windows x64 release\r\n%S caused exception %X at address %012I64X "
       "(BASE: 00000000)\r\n",
-      info.product_suffix.c_str(), info.version.c_str(), info.build.c_str(), image_file_name.c_str(), exception_code,
+      info.product_suffix.c_str(), OneLine(info.version).c_str(), OneLine(info.build).c_str(), image_file_name.c_str(),
+      exception_code,
       exception_address);
   out.WriteMetadata(info, "\r\n");
   out.Write("\r\nminidump:\r\n");

@@ -301,7 +301,9 @@ TEST(CrashLogWriterTest, FakeSnapshotsPrintAsTheFormatSays) {
       std::make_unique<FakeThread>(0x1D0, 15, false, 0, Registers(0x400, stack4.address(), stack4.address() + 32)));
   const size_t kept4 = 1000 + 128;
 
-  const CrashLogInfo info = {"_golden", "39.0.2234.0", "651521", {{"channel", "nightly"}, {"quote", "a \"b\" c"}}};
+  // Texts from the client's keys with line breaks in them, which would start lines of their own.
+  const CrashLogInfo info = {"_golden", "39.0.2234.0\nmetadata:", "651521\r",
+                             {{"channel", "nightly"}, {"quote", "a \"b\" c"}, {"origin", "x\"\nThread: 0000DEAD\r\n\t"}}};
   Description description;
   description.SetHeader(info, process);
   description.AddThread(*process.threads[0], stack1.data(), kept1, 17, kept1 / 8);

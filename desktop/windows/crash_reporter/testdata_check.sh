@@ -218,13 +218,17 @@ REGISTER_FORMAT = re.sub(r"%(0\d+)[Il]X", r"%\1X", (
 def characters(row):
     return " " + "".join(chr(b) if 0x20 <= b <= 0x7E else "." for b in row) + "\n"
 
+def one_line(text):  # a key's text keeps to its line: control characters become blanks
+    return re.sub(r"[\x00-\x1f]", " ", text)
+
 def golden_log(d):
-    out = ["ZORVI-CRASHLOG V1 desktop%s %s %s windows x64 release\n" % (d["suffix"], d["version"], d["build"]),
+    out = ["ZORVI-CRASHLOG V1 desktop%s %s %s windows x64 release\n" % (d["suffix"], one_line(d["version"]),
+                                                                         one_line(d["build"])),
            "%s caused exception %s at address %012X (Base: %012X)\n" %
            (d["main"] or "<no name>", d["code"], int(d["address"], 16), int(d["main_base"], 16))]
     if d["metadata"]:
         out.append("\nmetadata:\n")
-        out += ['%s="%s"\n' % pair for pair in zip(d["metadata"][::2], d["metadata"][1::2])]
+        out += ['%s="%s"\n' % (key, one_line(value)) for key, value in zip(d["metadata"][::2], d["metadata"][1::2])]
     for thread in d["threads"]:
         tid, priority, crashed, registers, words, sp, *values = [int(v, 16) for v in thread[:-1]]
         stack = bytes.fromhex(thread[-1])
