@@ -25,6 +25,7 @@
 #include "base/time/time.h"
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/installer_stats.h"
 #include "desktop/launcher/installer/package_fetcher/checksum_checker.h"
 #include "desktop/launcher/installer/package_fetcher/download_hosts.h"
@@ -57,8 +58,25 @@ constexpr wchar_t kWelcomePagePrefsFile[] = L"installer_prefs_include.json";
 constexpr char kWelcomePagePref[] = "welcome-url";
 constexpr wchar_t kTrackingDataFile[] = L"server_tracking_data";
 constexpr wchar_t kFilesListFile[] = L"files_list";
+// The installer reads it from its own folder when a package has one.
+constexpr wchar_t kRootFilesListFile[] = L"root_files_list";
 // A partner file is given up after this many failed downloads in a row.
 constexpr int kPartnerTries = 4;
+
+// Whether a partner file may take `file_name` in the unpack folder and its files list: only a plain name stays
+// inside the folder, and none that names a device (the move would "succeed" into it), ends in a blank (the system
+// drops it and writes another name) or names a file the installer reads from its folder that the package or this
+// fetcher writes there in some runs only (the installer would read the partner file as its own).
+bool IsPartnerFileNameAllowed(const std::wstring& file_name) {
+  if (!IsPlainFileName(file_name) || file_name.back() == L' ' || IsDeviceName(file_name))
+    return false;
+  for (const wchar_t* own_file :
+       {kWelcomePagePrefsFile, kTrackingDataFile, kPrefDefaultOverridesFileName, kRootFilesListFile}) {
+    if (base::FilePath::CompareIgnoreCase(file_name, own_file) == 0)
+      return false;
+  }
+  return true;
+}
 
 base::FilePath MakePackageFileName() {
   base::Time::Exploded now;
@@ -408,14 +426,9 @@ void PackageFetcher::ThreadedFetcher::DownloadPartnerContent() {
   std::wstring href;
   std::wstring file_name;
   std::string checksum;
-  // The file name is joined to the unpack folder and listed in its files list: only a plain name may stay
-  // inside it, and none that names a device (the move would "succeed" into it) or a file this fetcher writes
-  // there only in some runs (the installer would read it as its own).
   if (!partner_list_->Get(partner_index_, &entry_value) || !entry_value->GetAsDictionary(&entry) ||
       !entry->GetString("href", &href) || !entry->GetString("filename", &file_name) ||
-      !entry->GetStringASCII("checksum", &checksum) || !IsPlainFileName(file_name) || IsDeviceName(file_name) ||
-      base::FilePath::CompareIgnoreCase(file_name, kWelcomePagePrefsFile) == 0 ||
-      base::FilePath::CompareIgnoreCase(file_name, kTrackingDataFile) == 0) {
+      !entry->GetStringASCII("checksum", &checksum) || !IsPartnerFileNameAllowed(file_name)) {
     LOG(ERROR) << "Failed parsing partner content part of JSON reply";
     NotifyPackageReady();
     return;

@@ -458,9 +458,9 @@ TEST_F(PackageFetcherTest, AddressRequestGoesWhereTheSwitchesSay) {
 
 // Partner files land in the unpack folder and its files list. One whose checksum never matches is tried four
 // times and given up, which still ends with the package ready but without a result. A name that is not one plain
-// name inside the unpack folder, names a device or a file the fetcher writes there in some runs makes the entry
-// unusable, and the file is not even downloaded; one already in the package, in any case, is downloaded but leaves
-// the package's file as it was.
+// name inside the unpack folder, ends in a blank, names a device or a file the installer reads from there that the
+// package or the fetcher writes in some runs makes the entry unusable, and the file is not even downloaded; one
+// already in the package, in any case, is downloaded but leaves the package's file as it was.
 TEST_F(PackageFetcherTest, PartnerFilesJoinThePackage) {
   const auto partner = [](const std::string& href, const std::string& name, const std::string& checksum) {
     return R"({"href": "http://127.0.0.1:{port}/)" + href + R"(", "filename": )" + Quote(name) +
@@ -483,7 +483,8 @@ TEST_F(PackageFetcherTest, PartnerFilesJoinThePackage) {
   const std::string outside = base::WideToUTF8(download_folder_.path()) + "\\evil.dat";
   for (const std::string name :
        {"..\\evil.dat", "../evil.dat", "sub\\evil.dat", "C:evil.dat", outside.c_str(), "evil\x01.dat", "..", "",
-        "nul ", "com5", "CON .txt", "lpt9.dat", "Installer_Prefs_Include.json", "server_tracking_data"}) {
+        "nul ", "com5", "CON .txt", "lpt9.dat", "Installer_Prefs_Include.json", "server_tracking_data",
+        "server_tracking_data ", "installer_prefs_include.json ", "pref_default_overrides", "Root_Files_List"}) {
     rows.push_back({name, partner("a.dat", name, Sha256Of("a.dat")), "", "package_ready", true});
   }
   FaultTable faults;
