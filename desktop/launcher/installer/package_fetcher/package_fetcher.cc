@@ -124,6 +124,9 @@ class PackageFetcher::ThreadedFetcher {
   void WriteWelcomePagePref(const std::string& welcome_url);
   void DownloadPartnerContent();
   void OnPartnerContentDownloaded(const std::wstring& file_name, const std::string& expected_checksum);
+  // Every end of the partner downloads: the files moved into place so far join the files list, then the package
+  // is ready. A download given up on leaves the fetch without a result.
+  void EndPartnerContent(bool given_up);
   void RecordFetcherResult(int status);
   void NotifyPackageReady();
 
@@ -430,7 +433,7 @@ void PackageFetcher::ThreadedFetcher::DownloadPartnerContent() {
       !entry->GetString("href", &href) || !entry->GetString("filename", &file_name) ||
       !entry->GetStringASCII("checksum", &checksum) || !IsPartnerFileNameAllowed(file_name)) {
     LOG(ERROR) << "Failed parsing partner content part of JSON reply";
-    NotifyPackageReady();
+    EndPartnerContent(false);
     return;
   }
   partner_stats_->SetString("download_url", base::WideToUTF8(href));
@@ -442,7 +445,7 @@ void PackageFetcher::ThreadedFetcher::DownloadPartnerContent() {
   auto writer = std::make_unique<WininetFileResponseWriter>();
   if (!writer->Open(PartnerContentTemporaryPath())) {
     LOG(ERROR) << "Failed initializing the file to use as download destination";
-    NotifyPackageReady();
+    EndPartnerContent(false);
     return;
   }
   if (!downloader_->StartDownload(href, std::string(),
@@ -450,7 +453,7 @@ void PackageFetcher::ThreadedFetcher::DownloadPartnerContent() {
                                   std::move(writer), std::make_unique<WininetErrorStatusObserver>(try_stats_.get(), ""))) {
     LOG(ERROR) << "Failed downloading partner content";
     base::DeleteFile(PartnerContentTemporaryPath(), false);
-    NotifyPackageReady();
+    EndPartnerContent(false);
   }
 }
 
@@ -465,7 +468,7 @@ void PackageFetcher::ThreadedFetcher::OnPartnerContentDownloaded(const std::wstr
     // A download that already retried on its own and still failed is not asked for again.
     if (earlier_failures >= kPartnerTries - 1 || downloader_->retry_count() != 0) {
       LOG(INFO) << "Giving up on partner content download";
-      delegate_->NotifyStatusChanged(kPackageReady);
+      EndPartnerContent(true);
       return;
     }
     LOG(INFO) << "Retrying partner content download";
@@ -479,7 +482,7 @@ void PackageFetcher::ThreadedFetcher::OnPartnerContentDownloaded(const std::wstr
                      MOVEFILE_COPY_ALLOWED)) {
     PLOG(ERROR) << "Failed moving partner content into place";
     base::DeleteFile(temporary, false);
-    NotifyPackageReady();
+    EndPartnerContent(false);
     return;
   }
   partner_stats_->SetInteger("download_succeeded", 1);
@@ -490,9 +493,20 @@ void PackageFetcher::ThreadedFetcher::OnPartnerContentDownloaded(const std::wstr
     DownloadPartnerContent();
     return;
   }
-  const std::string listed = base::JoinString(partner_file_names_, "\r\n") + "\r\n";
-  CHECK_LE(listed.size(), static_cast<size_t>(INT_MAX));
-  base::AppendToFile(unpack_folder.Append(kFilesListFile), listed.data(), static_cast<int>(listed.size()));
+  EndPartnerContent(false);
+}
+
+void PackageFetcher::ThreadedFetcher::EndPartnerContent(bool given_up) {
+  if (!partner_file_names_.empty()) {
+    const std::string listed = base::JoinString(partner_file_names_, "\r\n") + "\r\n";
+    CHECK_LE(listed.size(), static_cast<size_t>(INT_MAX));
+    if (!base::AppendToFile(UnpackFolder().Append(kFilesListFile), listed.data(), static_cast<int>(listed.size())))
+      LOG(ERROR) << "Failed adding partner content to the files list";
+  }
+  if (given_up) {
+    delegate_->NotifyStatusChanged(kPackageReady);
+    return;
+  }
   NotifyPackageReady();
 }
 

@@ -479,6 +479,10 @@ TEST_F(PackageFetcherTest, PartnerFilesJoinThePackage) {
       {"never matches", partner("b.dat?never", "b.dat", Sha256Of("a.dat")), "", "<absent>", false},
       {"the package's readme", partner("b.dat", "README.TXT", Sha256Of("b.dat")), "", "package_ready", false},
       {"the files list", partner("b.dat", "files_list", Sha256Of("b.dat")), "", "package_ready", false},
+      // What is in place when a later entry fails stays listed.
+      {"listed, then the package's readme",
+       partner("b.dat", "b.dat", Sha256Of("b.dat")) + ", " + partner("b.dat", "README.TXT", Sha256Of("b.dat")),
+       "b.dat\r\n", "package_ready", false},
   };
   const std::string outside = base::WideToUTF8(download_folder_.path()) + "\\evil.dat";
   for (const std::string name :
