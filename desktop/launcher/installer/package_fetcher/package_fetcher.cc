@@ -10,6 +10,7 @@
 
 #include "base/bind.h"
 #include "base/command_line.h"
+#include "base/files/file.h"
 #include "base/files/file_util.h"
 #include "base/json/json_reader.h"
 #include "base/location.h"
@@ -76,6 +77,17 @@ bool IsPartnerFileNameAllowed(const std::wstring& file_name) {
       return false;
   }
   return true;
+}
+
+// Whether the file's last line lacks a line break, which its reader accepts. A file that cannot be read counts as
+// such: a line break too many only makes an empty line, which lists nothing.
+bool EndsInOpenLine(const base::FilePath& path) {
+  base::File file(path, base::FileFlags::Open | base::FileFlags::Read);
+  const int64_t length = file.IsValid() ? file.GetLength() : -1;
+  if (length == 0)
+    return false;
+  char last = 0;
+  return length < 0 || file.Read(length - 1, &last, 1) != 1 || (last != '\r' && last != '\n');
 }
 
 base::FilePath MakePackageFileName() {
@@ -498,9 +510,12 @@ void PackageFetcher::ThreadedFetcher::OnPartnerContentDownloaded(const std::wstr
 
 void PackageFetcher::ThreadedFetcher::EndPartnerContent(bool given_up) {
   if (!partner_file_names_.empty()) {
-    const std::string listed = base::JoinString(partner_file_names_, "\r\n") + "\r\n";
+    const base::FilePath files_list = UnpackFolder().Append(kFilesListFile);
+    // The first name starts a line of its own, not the end of the package's last one.
+    const std::string listed = (EndsInOpenLine(files_list) ? "\r\n" : "") +
+                               base::JoinString(partner_file_names_, "\r\n") + "\r\n";
     CHECK_LE(listed.size(), static_cast<size_t>(INT_MAX));
-    if (!base::AppendToFile(UnpackFolder().Append(kFilesListFile), listed.data(), static_cast<int>(listed.size())))
+    if (!base::AppendToFile(files_list, listed.data(), static_cast<int>(listed.size())))
       LOG(ERROR) << "Failed adding partner content to the files list";
   }
   if (given_up) {

@@ -472,6 +472,8 @@ TEST_F(PackageFetcherTest, PartnerFilesJoinThePackage) {
     const char* listed;  // added to the files list
     const char* result;
     bool refused;
+    std::string package = "good.exe";
+    std::wstring tree = L"tree";  // the package's tree in the test data
   };
   std::vector<Row> rows = {
       {"listed", partner("a.dat", "a.dat", Sha256Of("a.dat")) + ", " + partner("b.dat", "b.dat", Sha256Of("b.dat")),
@@ -483,6 +485,8 @@ TEST_F(PackageFetcherTest, PartnerFilesJoinThePackage) {
       {"listed, then the package's readme",
        partner("b.dat", "b.dat", Sha256Of("b.dat")) + ", " + partner("b.dat", "README.TXT", Sha256Of("b.dat")),
        "b.dat\r\n", "package_ready", false},
+      {"after a last line without a line break", partner("b.dat", "b.dat", Sha256Of("b.dat")), "\r\nb.dat\r\n",
+       "package_ready", false, "open_list.exe", L"open_list"},
   };
   const std::string outside = base::WideToUTF8(download_folder_.path()) + "\\evil.dat";
   for (const std::string name :
@@ -494,17 +498,17 @@ TEST_F(PackageFetcherTest, PartnerFilesJoinThePackage) {
   FaultTable faults;
   for (size_t i = 0; i < rows.size(); ++i) {
     faults.Body("/reply/" + std::to_string(i),
-                Reply("good.exe", Sha256Of("good.exe"), ", \"partner_content\": [" + rows[i].partners + "]"));
+                Reply(rows[i].package, Sha256Of(rows[i].package), ", \"partner_content\": [" + rows[i].partners + "]"));
   }
   StartServer(faults);
   UseInstaller(L"plain.exe");
-  const std::string files_list = ReadBytes(DataPath(L"fetch\\tree\\files_list"));
   for (size_t i = 0; i < rows.size(); ++i) {
     SCOPED_TRACE(rows[i].name);
     test_support::ScopedLogCapture log;
     std::unique_ptr<PackageFetcher> fetcher = Fetch("/reply/" + std::to_string(i));
     EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 6}), controller_.Statuses());
-    EXPECT_EQ(files_list + rows[i].listed, ReadBytes(fetcher->unpack_folder().Append(L"files_list")));
+    EXPECT_EQ(ReadBytes(DataPath(L"fetch\\" + rows[i].tree + L"\\files_list")) + rows[i].listed,
+              ReadBytes(fetcher->unpack_folder().Append(L"files_list")));
     EXPECT_EQ(ReadBytes(DataPath(L"fetch\\tree\\readme.txt")),
               ReadBytes(fetcher->unpack_folder().Append(L"readme.txt")));
     EXPECT_EQ(rows[i].result, TextAt(*Fetches().back(), "result"));

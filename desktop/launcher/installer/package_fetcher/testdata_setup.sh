@@ -296,6 +296,7 @@ cp "$D/payload/unsigned_full.exe" "$D/payload/signed_full_before_table.exe" "$D/
 # own version and stream carrying a 7z archive (or not), signed as the test branding expects ("Test Signer",
 # certs/1) or otherwise, and partner files; sha256.txt is sha256sum of them and of the tracking texts. own/ holds
 # the installers whose payload the fetcher reads. expected/ is 7-Zip's extraction of the package archive.
+# open_list/ is the package tree whose files list ends without a line break.
 F=$D/fetch
 mkdir -p "$F"/{www,own,tree/docs,"tree/Ünïcödé",expected}
 printf 'package readme\n' > "$F/tree/readme.txt"
@@ -303,6 +304,9 @@ printf 'readme.txt\r\ndocs\\numbers.txt\r\n' > "$F/tree/files_list"
 seq 1 3000 > "$F/tree/docs/numbers.txt"
 printf 'κόσμε\n' > "$F/tree/Ünïcödé/名前.txt"
 (cd "$F/tree" && 7zz a -bso0 -bsp0 "$F/package.7z" ./*)
+cp -r "$F/tree" "$F/open_list"
+printf 'readme.txt\r\ndocs\\numbers.txt' > "$F/open_list/files_list"
+(cd "$F/open_list" && 7zz a -bso0 -bsp0 "$F/open_list.7z" ./*)
 7zz x -bso0 -bsp0 -o"$F/expected" "$F/package.7z"
 cp "$F/package.7z" "$F/corrupt.7z"
 printf '\xff' | dd of="$F/corrupt.7z" bs=1 seek=40 conv=notrunc status=none
@@ -310,6 +314,7 @@ printf '\xff' | dd of="$F/corrupt.7z" bs=1 seek=40 conv=notrunc status=none
 package() { "$FIXTURE" package "$1" --probe "$PROBE" --internal-version "$2" --stream "$3" "${@:4}"; }
 W=$F/www
 package "$W/good.exe" 2234.0 nightly --payload "$F/package.7z"
+package "$W/open_list.exe" 2234.0 nightly --payload "$F/open_list.7z"
 package "$W/signed_test.exe" 2234.0 nightly --payload "$F/package.7z" --sign "$D/certs/1.pem" "$D/certs/1.key"
 package "$W/signed_other.exe" 2234.0 nightly --payload "$F/package.7z" --sign "$D/certs/2.pem" "$D/certs/2.key"
 package "$W/version_empty.exe" "" nightly --payload "$F/package.7z"
