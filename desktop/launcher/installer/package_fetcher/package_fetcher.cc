@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <climits>
 #include <memory>
 #include <string>
@@ -54,7 +55,7 @@ constexpr char kServerTrackingBlobSwitch[] = "server-tracking-blob";
 // value.
 constexpr wchar_t kDevelopmentPackageServer[] = L"http://localhost:3002/";
 constexpr wchar_t kPackageRequestPath[] = L"netinstaller/";
-constexpr wchar_t kPartnerContentTemporaryName[] = L"partner_content.tmp";
+constexpr wchar_t kPartnerContentTemporaryExtension[] = L"partner.tmp";
 constexpr wchar_t kWelcomePagePrefsFile[] = L"installer_prefs_include.json";
 constexpr char kWelcomePagePref[] = "welcome-url";
 constexpr wchar_t kTrackingDataFile[] = L"server_tracking_data";
@@ -90,11 +91,15 @@ bool EndsInOpenLine(const base::FilePath& path) {
   return length < 0 || file.Read(length - 1, &last, 1) != 1 || (last != '\r' && last != '\n');
 }
 
+// Every run of the user shares the download folder, and each fetcher deletes what bears its package's name: the
+// process id and a count of the fetchers made before in the process tell apart runs started in the same second.
 base::FilePath MakePackageFileName() {
+  static std::atomic<unsigned> fetchers_made{0};
   base::Time::Exploded now;
   base::Time::Now().LocalExplode(&now);
-  return base::FilePath(base::StringPrintf(L"zorvi_installer_%02d%02d%02d%02d%02d%02d.exe", now.year, now.month,
-                                           now.day_of_month, now.hour, now.minute, now.second));
+  return base::FilePath(base::StringPrintf(L"zorvi_installer_%02d%02d%02d%02d%02d%02d_%lu_%u.exe", now.year,
+                                           now.month, now.day_of_month, now.hour, now.minute, now.second,
+                                           GetCurrentProcessId(), fetchers_made++));
 }
 
 }  // namespace
@@ -118,8 +123,8 @@ const char* GetFetcherResultName(int status) {
 // a download whose completion is the next one.
 class PackageFetcher::ThreadedFetcher {
  public:
-  ThreadedFetcher(base::scoped_refptr<PackageFetcherDelegateProxy> delegate, const base::FilePath& download_folder,
-                  const base::FilePath& package_path, InstallerStats* installer_stats);
+  ThreadedFetcher(base::scoped_refptr<PackageFetcherDelegateProxy> delegate, const base::FilePath& package_path,
+                  InstallerStats* installer_stats);
   ThreadedFetcher(const ThreadedFetcher&) = delete;
   ThreadedFetcher& operator=(const ThreadedFetcher&) = delete;
   ~ThreadedFetcher();
@@ -147,7 +152,7 @@ class PackageFetcher::ThreadedFetcher {
   base::FilePath UnpackFolder() const { return package_path_.RemoveExtension(); }
   base::FilePath ArchivePath() const { return package_path_.ReplaceExtension(L"7z"); }
   base::FilePath PartnerContentTemporaryPath() const {
-    return download_folder_.Append(kPartnerContentTemporaryName);
+    return package_path_.ReplaceExtension(kPartnerContentTemporaryExtension);
   }
   static void PostStep(const base::Location& from_here, base::Closure step) {
     base::ThreadTaskRunnerHandle::Get()->PostTask(from_here, std::move(step));
@@ -161,7 +166,6 @@ class PackageFetcher::ThreadedFetcher {
   base::scoped_refptr<PackageFetcherDelegateProxy> delegate_;
   int restarts_ = 0;
   int partner_failures_ = 0;
-  const base::FilePath download_folder_;
   const base::FilePath package_path_;
   base::FilePath own_executable_;  // empty when the path service does not know it
   std::unique_ptr<PayloadReader> payload_reader_;
@@ -179,10 +183,8 @@ class PackageFetcher::ThreadedFetcher {
 };
 
 PackageFetcher::ThreadedFetcher::ThreadedFetcher(base::scoped_refptr<PackageFetcherDelegateProxy> delegate,
-                                                 const base::FilePath& download_folder,
                                                  const base::FilePath& package_path, InstallerStats* installer_stats)
     : delegate_(std::move(delegate)),
-      download_folder_(download_folder),
       package_path_(package_path),
       downloader_(std::make_unique<Wininet>(delegate_.get(), delegate_.get())),
       installer_stats_(installer_stats) {}
@@ -553,7 +555,7 @@ PackageFetcher::PackageFetcher(const base::FilePath& download_folder, InstallerS
       worker_("Package fetcher worker") {
   CHECK(runner);
   base::scoped_refptr<PackageFetcherDelegateProxy> proxy(new PackageFetcherDelegateProxy(delegate, runner));
-  threaded_fetcher_ = new ThreadedFetcher(std::move(proxy), download_folder, package_path_, installer_stats);
+  threaded_fetcher_ = new ThreadedFetcher(std::move(proxy), package_path_, installer_stats);
   CHECK(worker_.StartWithOptions(base::Thread::Options(base::MessageLoop::TYPE_DEFAULT, 0)));
 }
 

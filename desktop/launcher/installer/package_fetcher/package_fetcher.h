@@ -56,7 +56,8 @@ class PackageFetcher {
   // Runs the whole chain from the beginning: the first fetch, or a retry after a failure status.
   void Start();
 
-  // The package executable in the download folder, "zorvi_installer_<local time>.exe".
+  // The package executable in the download folder, "zorvi_installer_<local time>_<process id>_<number>.exe": no
+  // other fetcher shares it. Partner files download beside it, with the extension ".partner.tmp" in its place.
   const base::FilePath& package_path() const { return package_path_; }
   // Where the package is unpacked: the package path without its extension.
   base::FilePath unpack_folder() const;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -514,7 +515,7 @@ TEST_F(PackageFetcherTest, PartnerFilesJoinThePackage) {
     EXPECT_EQ(rows[i].result, TextAt(*Fetches().back(), "result"));
     EXPECT_EQ(rows[i].refused,
               log.HasLineStartingWith("Failed parsing partner content part of JSON reply", logging::LOG_ERROR));
-    // No partner_content.tmp is left: the package and its unpack folder only.
+    // No partner download is left: the package and its unpack folder only.
     EXPECT_EQ(2u, package_test::ListFolder(base::FilePath(download_folder_.path())).size());
     if (i == 0)
       Keep(L"partners", fetcher.get());
@@ -580,9 +581,45 @@ TEST_F(PackageFetcherTest, DestroyedDuringAPartnerDownloadLeavesNothing) {
   std::unique_ptr<PackageFetcher> fetcher = MakeFetcher();
   fetcher->Start();
   ASSERT_TRUE(server_.WaitForRequest("/b.dat", 120000));
-  ASSERT_TRUE(Exists(base::FilePath(download_folder_.path()).Append(L"partner_content.tmp")));
+  ASSERT_TRUE(Exists(fetcher->package_path().ReplaceExtension(L"partner.tmp")));
   DestroyFetcher(std::move(fetcher));
   EXPECT_TRUE(package_test::ListFolder(base::FilePath(download_folder_.path())).empty());
+  server_.StopAndReadLog();
+}
+
+// Two runs share the download folder, made moments apart: the second fetches while the first downloads its partner
+// file, and each keeps to its own package, unpack folder and partner download.
+TEST_F(PackageFetcherTest, RunsSharingTheDownloadFolderKeepToTheirOwnFiles) {
+  const auto reply = [](const std::string& file) {
+    return Reply("good.exe", Sha256Of("good.exe"),
+                 R"(, "partner_content": [{"href": "http://127.0.0.1:{port}/)" + file + R"(", "filename": ")" + file +
+                     R"(", "checksum": ")" + Sha256Of(file) + "\"}]");
+  };
+  StartServer(
+      FaultTable().Body("/first", reply("b.dat")).Add("/b.dat", R"({"stall": 100})").Body("/second", reply("a.dat")));
+  UseInstaller(L"plain.exe");
+  UseSwitches({ReplySwitch("/first")});
+  const base::FilePath folder(download_folder_.path());
+  RecordingController first_controller;
+  auto first = std::make_unique<PackageFetcher>(folder, stats_->stats(), &first_controller, &first_controller);
+  first->Start();
+  ASSERT_TRUE(server_.WaitForRequest("/b.dat", 120000));
+  std::unique_ptr<PackageFetcher> second = Fetch("/second");
+  EXPECT_NE(first->package_path().value(), second->package_path().value());
+  EXPECT_NE(first->unpack_folder().value(), second->unpack_folder().value());
+  EXPECT_EQ(ReadBytes(DataPath(L"fetch\\tree\\files_list")) + "a.dat\r\n",
+            ReadBytes(second->unpack_folder().Append(L"files_list")));
+  DestroyFetcher(std::move(second));
+  // What is left is the first run's.
+  std::vector<std::wstring> first_files = {first->package_path().BaseName().value(),
+                                           first->package_path().ReplaceExtension(L"partner.tmp").BaseName().value(),
+                                           first->unpack_folder().BaseName().value()};
+  std::vector<std::wstring> left = package_test::ListFolder(folder);
+  std::sort(first_files.begin(), first_files.end());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(first_files, left);
+  first.reset();
+  EXPECT_TRUE(package_test::ListFolder(folder).empty());
   server_.StopAndReadLog();
 }
 
