@@ -25,6 +25,7 @@
 #include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/access_control.h"
+#include "desktop/launcher/installer/service/task_scheduler.h"
 #include "desktop/launcher/installer/service/transactions/copy_file_operation.h"
 #include "desktop/launcher/installer/service/transactions/create_folder_operation.h"
 #include "desktop/launcher/installer/service/transactions/delete_file_operation.h"
@@ -42,6 +43,8 @@ constexpr wchar_t kFilesListFileName[] = L"files_list";
 constexpr wchar_t kRootFilesListFileName[] = L"root_files_list";
 constexpr char kInstallerExperimentsPref[] = "installer-experiments";
 constexpr char kTestExperiment[] = "installer-experiment-test";
+// A new installation's id, claimed for the run: this base, "/", the id.
+constexpr wchar_t kApplicationIdClaimBase[] = L"ZorviInstaller/ApplicationId";
 
 // Read, write and execute on a folder: what installing into it needs.
 constexpr DWORD kFolderReadWriteExecute = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE;
@@ -325,9 +328,35 @@ void Installer::FillInstallLog() {
   if (settings_->operation() == Settings::kOperationUpgrade && !status.install_log.app_id.empty()) {
     install_log_.app_id = status.install_log.app_id;
   } else {
-    install_log_.app_id = base::Int64ToString(base::Time::Now().ToTimeT());
+    install_log_.app_id = ClaimNewApplicationId();
     LOG(INFO) << "AppId for new installation: " << install_log_.app_id;
   }
+}
+
+// The time in seconds, counted up past an id that another installer gives out at this moment (its claim is a
+// machine-wide object held for its run) or whose autoupdate task is registered. Installations made in the same
+// second would otherwise share one task, each replacing or, when uninstalled, deleting the other's, and one
+// taskbar grouping.
+std::string Installer::ClaimNewApplicationId() {
+  constexpr int kAttempts = 1000;
+  const int64_t now = base::Time::Now().ToTimeT();
+  const std::unique_ptr<TaskScheduler> scheduler(CreateTaskScheduler());
+  const bool scheduler_ready = scheduler->Init();
+  for (int64_t id = now; id < now + kAttempts; ++id) {
+    const std::wstring text = base::UTF8ToWide(base::Int64ToString(id));
+    HANDLE claim = CreateMutexW(nullptr, FALSE,
+                                GetInstallerKernelObjectName(text, kApplicationIdClaimBase, true).c_str());
+    const DWORD error = GetLastError();
+    base::win::ScopedHandle claim_holder(claim);
+    if (!claim || error == ERROR_ALREADY_EXISTS)
+      continue;
+    if (scheduler_ready && scheduler->GetState(L"Autoupdate " + text) != kTaskStateMissing)
+      continue;
+    application_id_claim_ = std::move(claim_holder);
+    return base::WideToUTF8(text);
+  }
+  LOG(WARNING) << "Every application id tried is taken; using the time";
+  return base::Int64ToString(now);
 }
 
 bool Installer::ReadFileLists() {

@@ -88,6 +88,7 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   bool SettleWriteAccess(bool admin);
   bool ActOnElevationResult(int result);
   void FillInstallLog();
+  std::string ClaimNewApplicationId();
   bool ReadFileLists();
   bool CreateSubfolder();
   bool CheckBrowserNotRunning();
@@ -198,6 +199,8 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   base::win::ScopedHandle package_ready_event_;
   base::win::ObjectWatcher package_ready_watcher_;
   base::win::ScopedHandle interrupted_event_;
+  // Held for the run: the new installation's id is not given to another installation made at the same moment.
+  base::win::ScopedHandle application_id_claim_;
   base::win::ObjectWatcher interrupted_watcher_;
   bool post_elevated_ = false;
   std::vector<base::Closure> steps_;

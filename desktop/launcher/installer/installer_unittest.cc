@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdio>
 #include <functional>
+#include <list>
 #include <memory>
 #include <set>
 #include <string>
@@ -47,6 +48,7 @@
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/transactions/create_folder_operation.h"
+#include "desktop/launcher/installer/service/task_scheduler.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
@@ -572,7 +574,8 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
     EXPECT_EQ(row.subfolder, installed.subfolder.value());
     const int64_t app_id = std::stoll(installed.app_id);
     EXPECT_LE(earliest, app_id);
-    EXPECT_GE(base::Time::Now().ToTimeT(), app_id);
+    // The time in seconds, or a little past it when installers running beside this one hold those ids.
+    EXPECT_GT(base::Time::Now().ToTimeT() + 1000, app_id);
     const bool copy_only = !row.folders[1];
     EXPECT_EQ(copy_only ? L"(none)" : install_.value() + L"\\", LastInstallPathValue());
     // Only an installation that keeps its own write access gets the autoupdate task; the helper's grant ends with
@@ -619,6 +622,44 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
 }
 
 // A copy step asked for an index outside its list fails the run; the steps still queued do nothing after it.
+// Installations made at one moment get ids of their own: an id that another installer holds at this moment, or
+// whose autoupdate task is registered, is passed over, and that task stays.
+TEST_F(InstallerTest, ANewInstallationsIdIsNoOtherInstallations) {
+  test_support::UseRecordingTaskSchedulerForTesting(tasks_file());
+  DeleteFileW(tasks_file().value().c_str());
+  MakePackage({.data_files = 1});
+  const base::FilePath other = Folder(L"other installation");
+  ASSERT_TRUE(base::CreateDirectory(other));
+  ASSERT_TRUE(test_support::WriteFileBytes(other.Append(L"launcher.exe").value(), "MZ"));
+  constexpr int kHeld = 20;
+  constexpr int kRegistered = 20;
+  const int64_t now = base::Time::Now().ToTimeT();
+  std::list<test_support::ScopedTestHandle> claims;
+  for (int64_t id = now; id < now + kHeld; ++id) {
+    claims.emplace_back(CreateMutexW(
+        nullptr, FALSE, GetInstallerKernelObjectName(std::to_wstring(id), L"ZorviInstaller/ApplicationId", true).c_str()));
+    ASSERT_TRUE(claims.back().valid());
+  }
+  std::set<std::string> registered;
+  for (int64_t id = now + kHeld; id < now + kHeld + kRegistered; ++id) {
+    ASSERT_TRUE(CreateAutoupdateTask(other, std::to_wstring(id), false));
+    registered.insert("Zorvi scheduled Autoupdate " + std::to_string(id));
+  }
+  Prepare(L"--launchzorvi=0");
+  ASSERT_EQ(Settings::kOperationInstall, settings_->operation());
+  EXPECT_EQ(kSuccess, Run().back());
+  const int64_t app_id = std::stoll(installer_->install_log().app_id);
+  EXPECT_LE(now + kHeld + kRegistered, app_id);
+  EXPECT_TRUE(HasAutoupdateTask());
+  base::Value* listed = nullptr;
+  base::DictionaryValue* tasks = nullptr;
+  const std::unique_ptr<base::DictionaryValue> record = ReadJson(tasks_file());
+  ASSERT_TRUE(record->GetWithoutPathExpansion("tasks", &listed) && listed->GetAsDictionary(&tasks));
+  for (const std::string& name : registered)
+    EXPECT_TRUE(tasks->HasKey(name)) << name;
+  EXPECT_EQ(registered.size() + 1, tasks->size());
+}
+
 TEST_F(InstallerTest, CopyStepOutsideItsListFailsTheRun) {
   MakePackage({.data_files = 0, .root_files = false});
   Prepare(L"--copyonly=1");
