@@ -229,12 +229,26 @@ bool Settings::ApplySetting(bool allowed, const char* label, bool value, bool* f
 }
 
 void Settings::ClearForCopyOnly() {
+  // Already copy-only, the values are cleared ones; the kept ones stay.
+  if (!copy_only_) {
+    choices_before_copy_only_ = {all_users_,           default_browser_,       desktop_shortcut_,
+                                 start_menu_shortcut_, quick_launch_shortcut_, pinned_shortcut_};
+  }
   all_users_ = false;
   default_browser_ = false;
   desktop_shortcut_ = false;
   start_menu_shortcut_ = false;
   quick_launch_shortcut_ = false;
   pinned_shortcut_ = false;
+}
+
+void Settings::RestoreAfterCopyOnly() {
+  all_users_ = choices_before_copy_only_.all_users;
+  default_browser_ = choices_before_copy_only_.default_browser;
+  desktop_shortcut_ = choices_before_copy_only_.desktop_shortcut;
+  start_menu_shortcut_ = choices_before_copy_only_.start_menu_shortcut;
+  quick_launch_shortcut_ = choices_before_copy_only_.quick_launch_shortcut;
+  pinned_shortcut_ = choices_before_copy_only_.pinned_shortcut;
 }
 
 // An upgrade keeps the mode and profile kind of the installation it upgrades; a standalone installation is
@@ -244,6 +258,8 @@ bool Settings::SetCopyOnly(bool copy_only) {
     return false;
   if (copy_only)
     ClearForCopyOnly();
+  else if (copy_only_)
+    RestoreAfterCopyOnly();
   return ApplySetting(true, "copy_only_ set to: ", copy_only, &copy_only_);
 }
 
@@ -363,24 +379,25 @@ void Settings::FromCommandLine() {
     read_switch(kLaunchZorviSwitch, &launch_zorvi_);
   else
     read_switch(kLaunchBrowserSwitch, &launch_zorvi_);
-  read_switch(kCopyOnlySwitch, &copy_only_);
-  if (copy_only_)
-    ClearForCopyOnly();
   read_switch(kImportBrowserDataSwitch, &import_browser_data_);
   if (command_line.HasSwitch(kEnableStatsSwitch)) {
     read_switch(kEnableStatsSwitch, &enable_zorvi_stats_);
     enable_installer_stats_ = enable_zorvi_stats_;
   }
   read_switch(kEnableInstallerStatsSwitch, &enable_installer_stats_);
-  if (copy_only_) {
+  read_switch(kAllUsersSwitch, &all_users_);
+  read_switch(kDefaultBrowserSwitch, &default_browser_);
+  read_switch(kDesktopShortcutSwitch, &desktop_shortcut_);
+  read_switch(kStartMenuShortcutSwitch, &start_menu_shortcut_);
+  read_switch(kQuickLaunchShortcutSwitch, &quick_launch_shortcut_);
+  read_switch(kPinToTaskbarSwitch, &pinned_shortcut_);
+  // Cleared with copy_only_ still false, so that another mode chosen later gets these choices back.
+  bool copy_only = false;
+  read_switch(kCopyOnlySwitch, &copy_only);
+  if (copy_only) {
+    ClearForCopyOnly();
+    copy_only_ = true;
     single_profile_ = true;
-  } else {
-    read_switch(kAllUsersSwitch, &all_users_);
-    read_switch(kDefaultBrowserSwitch, &default_browser_);
-    read_switch(kDesktopShortcutSwitch, &desktop_shortcut_);
-    read_switch(kStartMenuShortcutSwitch, &start_menu_shortcut_);
-    read_switch(kQuickLaunchShortcutSwitch, &quick_launch_shortcut_);
-    read_switch(kPinToTaskbarSwitch, &pinned_shortcut_);
   }
   read_switch(kSingleProfileSwitch, &single_profile_);
   if (command_line.HasSwitch(kProfileFolderSwitch))
@@ -433,9 +450,11 @@ void Settings::AdoptExistingInstallation() {
   holds_installation_choices_ = true;
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
   const InstallLog& log = status_->install_log;
-  copy_only_ = log.copy_only;
-  if (copy_only_)
+  if (log.copy_only)
     ClearForCopyOnly();
+  else if (copy_only_)
+    RestoreAfterCopyOnly();
+  copy_only_ = log.copy_only;
   all_users_ = log.all_users;
   single_profile_ = status_->single_profile == 1;
   const auto adopt_unless_switch = [&command_line](const char* name, bool* field, bool value) {

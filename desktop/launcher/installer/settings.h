@@ -172,8 +172,11 @@ class Settings {
   void FindStandaloneDrive();
   // The user's own programs folder (current-user installations).
   base::FilePath GetUserProgramsFolder() const;
-  // Clears what a copy-only installation never has.
+  // Clears what a copy-only installation never has. Entering copy-only (copy_only_ still false), it first keeps
+  // the values for RestoreAfterCopyOnly.
   void ClearForCopyOnly();
+  // Gives back what ClearForCopyOnly kept, when leaving copy-only for another mode.
+  void RestoreAfterCopyOnly();
   // When editable and `allowed`: stores the value, logs "<label><value>" (verbosity 1), tells the observers and
   // returns true.
   bool ApplySetting(bool allowed, const char* label, bool value, bool* field);
@@ -197,6 +200,16 @@ class Settings {
   const bool silent_;
   const bool autoupdate_;
   bool delete_profile_ = false;
+  // What copy-only cleared, as it was before: leaving copy-only must not leave the user without the shortcuts
+  // and the default browser that nobody took away.
+  struct ChoicesBeforeCopyOnly {
+    bool all_users = false;
+    bool default_browser = false;
+    bool desktop_shortcut = false;
+    bool start_menu_shortcut = false;
+    bool quick_launch_shortcut = false;
+    bool pinned_shortcut = false;
+  } choices_before_copy_only_;
   std::wstring install_language_;
   std::unique_ptr<Status> status_;
   base::scoped_refptr<StatusFetcher> status_fetcher_;

@@ -295,7 +295,8 @@ TEST_F(SettingsTest, SettersApplyWhereTheyFit) {
 }
 
 // Mode 2 makes a standalone installation with a single profile, unless the command line chose the profile kind;
-// modes 0 and 1 leave standalone for all users or the current user (an upgrade's is in the setters' test).
+// modes 0 and 1 leave standalone for all users or the current user (an upgrade's is in the setters' test), with
+// the default browser and shortcuts that a run made in another mode under the switches without "--copyonly" has.
 TEST_F(SettingsTest, SetMode) {
   struct Step {
     int mode;
@@ -303,23 +304,45 @@ TEST_F(SettingsTest, SetMode) {
     const char* copy_only;
     const char* all_users;
     const char* single_profile;
+    bool choices_back = false;  // the default browser and shortcuts are the other mode's
   };
-  const std::pair<const wchar_t*, std::vector<Step>> cases[] = {
-      {L"--singleprofile=0", {{Settings::kModeStandalone, true, "1", "0", "0"}}},
-      {L"", {{Settings::kModeStandalone, true, "1", "0", "1"}, {Settings::kModeAllUsers, true, "0", "1", "0"},
-             {Settings::kModeCurrentUser, true, "0", "0", "0"}, {3, false, "0", "0", "0"}}},
+  struct Case {
+    const wchar_t* switches;
+    const wchar_t* other_mode_switches;
+    std::vector<Step> steps;
   };
-  for (const auto& [switches_text, steps] : cases) {
-    ScopedProcessSwitches switches(switches_text);
+  const Case cases[] = {
+      {L"--singleprofile=0", L"--singleprofile=0", {{Settings::kModeStandalone, true, "1", "0", "0"}}},
+      {L"", L"", {{Settings::kModeStandalone, true, "1", "0", "1"}, {Settings::kModeAllUsers, true, "0", "1", "0", true},
+                  {Settings::kModeStandalone, true, "1", "0", "1"}, {Settings::kModeStandalone, true, "1", "0", "1"},
+                  {Settings::kModeCurrentUser, true, "0", "0", "0", true}, {3, false, "0", "0", "0", true}}},
+      {L"--copyonly=1 --desktopshortcut=0 --setdefaultbrowser=1", L"--desktopshortcut=0 --setdefaultbrowser=1",
+       {{Settings::kModeCurrentUser, true, "0", "0", "0", true}}},
+  };
+  for (const Case& test_case : cases) {
+    test::Report other_mode;
+    {
+      ScopedProcessSwitches switches(test_case.other_mode_switches);
+      Settings settings(false, false, false, NewFolder(L"mode"), false);
+      SettingsWatcher(&settings).WaitForPathChanged();
+      other_mode = test::SettingsReport(settings);
+      ASSERT_EQ("0", other_mode.at("copy_only"));
+    }
+    ScopedProcessSwitches switches(test_case.switches);
     Settings settings(false, false, false, NewFolder(L"mode"), false);
     SettingsWatcher(&settings).WaitForPathChanged();
-    for (const Step& step : steps) {
-      SCOPED_TRACE(testing::Message() << base::WideToUTF8(switches_text) << " mode " << step.mode);
+    for (const Step& step : test_case.steps) {
+      SCOPED_TRACE(testing::Message() << base::WideToUTF8(test_case.switches) << " mode " << step.mode << " step "
+                                      << (&step - test_case.steps.data()));
       EXPECT_EQ(step.applied, settings.SetMode(step.mode));
       const test::Report report = test::SettingsReport(settings);
       EXPECT_EQ(step.copy_only, report.at("copy_only"));
       EXPECT_EQ(step.all_users, report.at("all_users"));
       EXPECT_EQ(step.single_profile, report.at("single_profile"));
+      for (const char* choice : {"default_browser", "desktop_shortcut", "start_menu_shortcut", "quick_launch_shortcut",
+                                 "pinned_shortcut"}) {
+        EXPECT_EQ(step.choices_back ? other_mode.at(choice) : "0", report.at(choice)) << choice;
+      }
     }
   }
 }

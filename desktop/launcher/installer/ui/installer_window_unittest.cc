@@ -31,6 +31,7 @@
 #include "base/values.h"
 #include "desktop/launcher/installer/installer_stats.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/settings_test_util.h"
 #include "desktop/launcher/installer/status.h"
 #include "desktop/launcher/installer/test_seams.h"
 #include "desktop/launcher/installer/ui/installer_resource_ids.h"
@@ -438,6 +439,7 @@ TEST_F(InstallerWindowTest, OptionsReachTheSettingsAndCount) {
     EXPECT_EQ(settings_->enable_zorvi_stats(), Checked(IDC_SEND_STATS_CHECK));
     EXPECT_EQ(round, LastInteger("changed_enable_stats"));
   }
+  const test::Report before_standalone = test::SettingsReport(*settings_);
   SendMessageW(Control(IDC_MODE_LIST), CB_SETCURSEL, Settings::kModeStandalone, 0);
   Command(options, IDC_MODE_LIST, CBN_SELCHANGE);
   EXPECT_TRUE(settings_->copy_only());
@@ -448,6 +450,15 @@ TEST_F(InstallerWindowTest, OptionsReachTheSettingsAndCount) {
   Command(options, IDC_MODE_LIST, CBN_SELCHANGE);
   EXPECT_EQ(Settings::kModeStandalone, SendMessageW(Control(IDC_MODE_LIST), CB_GETCURSEL, 0, 0));
   settings_->set_editable(true);
+  // Leaving standalone gives the default browser and the shortcuts back as they were.
+  SendMessageW(Control(IDC_MODE_LIST), CB_SETCURSEL, Settings::kModeAllUsers, 0);
+  Command(options, IDC_MODE_LIST, CBN_SELCHANGE);
+  EXPECT_FALSE(settings_->copy_only());
+  const test::Report after_standalone = test::SettingsReport(*settings_);
+  for (const char* choice : {"default_browser", "desktop_shortcut", "start_menu_shortcut", "quick_launch_shortcut",
+                             "pinned_shortcut"}) {
+    EXPECT_EQ(before_standalone.at(choice), after_standalone.at(choice)) << choice;
+  }
 
   const std::wstring suffix = L"\\Typed";
   const std::wstring typed = settings_->status().path.value() + suffix;
