@@ -44,6 +44,12 @@ set(language_list ${CMAKE_SOURCE_DIR}/desktop/windows/rc_l10n_handler/testdata/l
 file(CONFIGURE OUTPUT ${settings_rc} CONTENT "133 TXT \"${branding_json}\"\n134 TXT \"${language_list}\"\n")
 set_source_files_properties(${settings_rc} PROPERTIES OBJECT_DEPENDS "${branding_json};${language_list}")
 cmake_language(EVAL CODE "cmake_language(DEFER CALL target_sources settings_test_child PRIVATE [[${settings_rc}]])")
+# The unit tests carry the same list alone (their product is the build's), so that a profile's language can be one
+# the host lists or one it lacks.
+set(languages_rc ${CMAKE_BINARY_DIR}/settings_host/languages.rc)
+file(CONFIGURE OUTPUT ${languages_rc} CONTENT "134 TXT \"${language_list}\"\n")
+set_source_files_properties(${languages_rc} PROPERTIES OBJECT_DEPENDS "${language_list}")
+cmake_language(EVAL CODE "cmake_language(DEFER CALL target_sources desktop_launcher_installer_unittests PRIVATE [[${languages_rc}]])")
 
 # A windowed test host of the help: the product's branding as "TXT" 133 and a language list as "TXT" 134, so that
 # the help's console can be read back as the user would see it.

@@ -39,6 +39,7 @@
 #include "desktop/launcher/installer/service/xml_document.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
+#include "desktop/windows/rc_l10n_handler/rc_l10n_handler.h"
 
 namespace zorvi::installer {
 
@@ -330,10 +331,17 @@ void Installer::FinalizeSuccessfulInstallation() {
 void Installer::UpdateUserProfile(const base::FilePath& profile) {
   PrefsTaskPool* pool = PrefsTaskPool::GetInstance();
   const base::scoped_refptr<JsonPrefStore> local_state = pool->CreatePrefStore(profile.Append(L"Local State"));
-  const base::Value* unused = nullptr;
-  if (local_state->GetValue("intl.app_locale", &unused)) {
-    LOG(INFO) << "Updating user profile language";
-    local_state->SetValue("intl.app_locale", std::make_unique<base::StringValue>(settings_->install_language()), 0);
+  // A browser language this installer could not have shown is the user's own choice, which the run's language
+  // (then a fallback, not a choice) must not replace.
+  const base::Value* locale = nullptr;
+  std::wstring stored;
+  if (local_state->GetValue("intl.app_locale", &locale) && locale->GetAsString(&stored)) {
+    if (IsUiLanguageAvailable(NormalizeLanguageTag(stored))) {
+      LOG(INFO) << "Updating user profile language";
+      local_state->SetValue("intl.app_locale", std::make_unique<base::StringValue>(settings_->install_language()), 0);
+    } else {
+      LOG(INFO) << "Keeping the user profile language " << stored << ": the installer does not have it";
+    }
   }
   if (!settings_->autoupdate()) {
     const base::scoped_refptr<JsonPrefStore> preferences = pool->CreatePrefStore(profile.Append(L"Preferences"));

@@ -680,8 +680,9 @@ TEST_F(InstallerTest, CopyStepOutsideItsListFailsTheRun) {
 // name, other plain names the plain one (one that has it already stays). A shortcut switched off goes, a missing
 // one switched on is made, one that leads elsewhere stays (and makes the new ones versioned), and a pin no longer
 // wanted is undone. Every upgrade keeps the autoupdate task, earns back a failed start of the autoupdate run, takes
-// the profile to the installed language and removes partner content the package no longer has; only one the user
-// started (no autoupdate) records the import and statistics choices and clears the profile's statistics preference.
+// the profile to the installed language when the host lists the profile's (one it lacks stays) and removes partner
+// content the package no longer has; only one the user started (no autoupdate) records the import and statistics
+// choices and clears the profile's statistics preference.
 TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
   RegisterInstallerFeatures(base::FeatureList::GetInstance());
   SetTaskbarPinHookForTesting(RecordPinCall);
@@ -704,6 +705,8 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     std::set<std::wstring> kept = {};         // other files that stay
     std::vector<const char*> lines = {};
     bool prefs_held = false;  // the preferences file is held open without delete sharing, so it cannot be replaced
+    const char* locale = "xx";     // the browser's language in the profile, which the host does not list
+    bool locale_replaced = false;  // by the run's language
   };
   const Row rows[] = {
       {.name = "stored states"},
@@ -731,6 +734,8 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
       {.name = "a pin no longer wanted is undone", .switches = L"--pintotaskbar=0",
        .before = {L"", L"StartMenu\\" + plain, L""}, .pinned = true, .after = {L"", L"StartMenu\\" + plain, L""},
        .kept = {pin}, .lines = {"Handling pinned shortcut:", "Unpinning existing shortcut"}},
+      {.name = "a language the host lists is replaced", .switches = L"--language=en-GB", .locale = "de",
+       .locale_replaced = true},
   };
   const base::FilePath launcher = install_.Append(L"launcher.exe");
   for (const Row& row : rows) {
@@ -748,8 +753,9 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
         R"({"installer-experiments": ["installer-experiment-test@1"], "au_task_error_count": 3, "profile_path": )" +
             JsonPath(profile) + "}"));
     test_support::RemoveTree(profile.value());
+    const std::string local_state = std::string(R"({"intl":{"app_locale":")") + row.locale + R"("}})";
     for (const auto& [file, text] : {std::pair(L"Preferences", R"({"keep":1,"statistics":{"collection_enabled":true}})"),
-                                     std::pair(L"Local State", R"({"intl":{"app_locale":"xx"}})"),
+                                     std::pair(L"Local State", local_state.c_str()),
                                      std::pair(L"custom_partner_content.json", "{}")}) {
       ASSERT_TRUE(base::CreateDirectory(profile));
       ASSERT_TRUE(test_support::WriteFileBytes(profile.Append(file).value(), text));
@@ -782,9 +788,9 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     EXPECT_TRUE(prefs->GetInteger("au_task_error_count", &count));
     EXPECT_EQ(row.prefs_held ? 3 : 2, count);
     EXPECT_EQ(user_choices && !row.prefs_held, prefs->HasKey("import_browser_data") && prefs->HasKey("enable_stats"));
-    std::wstring language;
+    std::string language;
     EXPECT_TRUE(ReadJson(profile.Append(L"Local State"))->GetString("intl.app_locale", &language));
-    EXPECT_EQ(settings_->install_language(), language);
+    EXPECT_EQ(row.locale_replaced ? base::WideToUTF8(settings_->install_language()) : row.locale, language);
     bool flagged = false;
     EXPECT_EQ(user_choices,
               ReadJson(profile.Append(L"Local State"))->GetBoolean("custom_partner_content.updated", &flagged) && flagged);
