@@ -74,8 +74,6 @@ std::wstring AdjustSystemLanguage(const std::wstring& tag) {
     return UsesBritishEnglish(region) ? language + L"-GB" : language;
   if (base::LowerCaseEqualsASCII(language, "no"))
     return L"nb";
-  if (base::LowerCaseEqualsASCII(language, "fil"))
-    return L"tl";
   return language;
 }
 

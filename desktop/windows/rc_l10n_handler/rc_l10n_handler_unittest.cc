@@ -88,11 +88,12 @@ TEST(UiLanguageSelectionTest, RequestedTagThenSystemPreferenceThenEnglish) {
       {kListHost, L"fr", L"en-AU", "en-GB", "0x0809"},         // British English regions
       {kListHost, L"fr", L"en-US,de-DE", "en", "0x0409"},      // other English is "en", before later choices
       {kListHost, L"fr", L"no-NO", "nb", "0x0414"},            // Norwegian is "nb"
-      {kListHost, L"fr", L"fil-PH", "tl", "0x0400"},           // Filipino is tried as "tl"
+      {kListHost, L"fr", L"fil-PH", "fil", "0x0464"},          // Filipino is tried as "fil", the host's name
       {kListHost, L"fr", L"pt-PT,de-DE", "pt-PT", "0x0816"},   // as written before any adjustment
       {kListHost, L"fr", L"xx-YY,ja-JP,ja", "en", "0x0409"},   // nothing available: English
       {kListHost, L"pt", L"de-DE", "pt-PT", "0x0816"},         // "pt" is "pt-PT"; the system is not asked
       {kListHost, L"no", L"de-DE", "nb", "0x0414"},            // "no" is tried as "nb"
+      {kListHost, L"tl", L"de-DE", "fil", "0x0464"},           // "tl" is tried as "fil"
       {kListHost, L"EN-GB", L"de-DE", "EN-GB", "0x0809"},      // letter case kept, id found all the same
       {kListHost, L"", L"de-AT", "de", "0x0407"},              // the empty tag asks the system (the mend)
       {kListHost, L"", L"", "en", "0x0409"},                   // ... and falls back without an answer
