@@ -328,7 +328,10 @@ void Installer::FillInstallLog() {
   if (settings_->operation() == Settings::kOperationUpgrade && !status.install_log.app_id.empty()) {
     install_log_.app_id = status.install_log.app_id;
   } else {
-    install_log_.app_id = ClaimNewApplicationId();
+    // An uninstallation registers nothing under its id.
+    install_log_.app_id = settings_->operation() == Settings::kOperationUninstall
+                              ? base::Int64ToString(base::Time::Now().ToTimeT())
+                              : ClaimNewApplicationId();
     LOG(INFO) << "AppId for new installation: " << install_log_.app_id;
   }
 }
