@@ -19,6 +19,7 @@
 #include "desktop/launcher/installer/service/transactions/delete_file_operation.h"
 #include "desktop/launcher/installer/service/transactions/move_file_operation.h"
 #include "desktop/launcher/installer/service/transactions/operation.h"
+#include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
 #include "desktop/launcher/installer/test_seams.h"
@@ -91,6 +92,19 @@ void AddDestination(int key, base::FilePath* slot, ShortcutDestinations* destina
     destinations->emplace_back(folder, slot);
 }
 
+// Whether a shortcut may be written at `shortcut`: the name is free, or what holds it already leads to `launcher`.
+// A copy or move onto the name replaces what is there, which may be another installation's shortcut or the user's
+// file.
+bool MayTakeShortcutName(const base::FilePath& shortcut, const base::FilePath& launcher) {
+  if (!base::PathExists(shortcut))
+    return true;
+  BY_HANDLE_FILE_INFORMATION identity = {};
+  if (TestShortcut(shortcut, launcher, GetFileIdentity(launcher, &identity) ? &identity : nullptr))
+    return true;
+  LOG(ERROR) << "Not replacing " << shortcut.value() << ", which does not lead to this installation";
+  return false;
+}
+
 bool SameNameIgnoringAsciiCase(const std::wstring& a, const std::wstring& b) {
   return a.size() == b.size() && base::StartsWith(a, b, base::CompareCase::INSENSITIVE_ASCII);
 }
@@ -148,7 +162,7 @@ void Installer::CreateMasterShortcut(const ShortcutDestinations& destinations, b
   }
   for (const auto& [folder, slot] : destinations) {
     const base::FilePath shortcut = folder.Append(name);
-    if (Execute(std::make_unique<CopyFileOperation>(master, shortcut)))
+    if (MayTakeShortcutName(shortcut, target) && Execute(std::make_unique<CopyFileOperation>(master, shortcut)))
       *slot = shortcut;
   }
 }
@@ -250,7 +264,9 @@ void Installer::StepUpdateShortcuts() {
       const base::FilePath moved =
           Folder(kind.folder_key, &folder) ? folder.Append(ShortcutFileName(use_version)) : base::FilePath();
       // One that has its name already stays: moving a file onto itself would first put it aside as replaced.
-      const bool stays = moved.empty() || base::FilePath::CompareIgnoreCase(moved.value(), kind.recorded.value()) == 0;
+      const bool stays = moved.empty() ||
+                         base::FilePath::CompareIgnoreCase(moved.value(), kind.recorded.value()) == 0 ||
+                         !MayTakeShortcutName(moved, install_folder().Append(kLauncherFileName));
       const bool moves = !stays && Execute(std::make_unique<MoveFileOperation>(kind.recorded, moved));
       *kind.slot = moves ? moved : kind.recorded;
     } else {

@@ -486,7 +486,8 @@ TEST_F(InstallerTest, StartRefusesWithItsCodeAndMessage) {
 // Their shortcuts are made once in the package folder and copied to the chosen folders (the common ones for all
 // users, always the user's quick launch), each leading to the launcher and carrying the installation's application
 // id; a plain name taken in any destination gives every shortcut the versioned name, a folder that gets no shortcut
-// does not count, and a pin is asked for only where the system offers pinning (Windows 7 to 8.1).
+// does not count, a folder whose versioned name is taken too by a file that does not lead to the installation gets
+// none (the file stays as it was), and a pin is asked for only where the system offers pinning (Windows 7 to 8.1).
 TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
   SetTaskbarPinHookForTesting(RecordPinCall);
   test_support::UseRecordingTaskSchedulerForTesting(tasks_file());
@@ -503,6 +504,7 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
     bool empty_root_list = false;
     bool borrowed = false;  // a folder-permission helper lent the run its write access (the run ends the grant)
     const wchar_t* taken = nullptr;  // a shortcut folder that already holds a file of the plain name
+    bool versioned_taken = false;    // and one of the versioned name
     bool pin_succeeds = false;
     std::array<const wchar_t*, 3> folders = {};  // where the desktop, start-menu and quick-launch shortcuts go
     bool versioned = false;
@@ -532,6 +534,10 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
       {.name = "plain name taken in the quick launch", .switches = L"--allusers=0" + every_kind,
        .taken = L"QuickLaunch", .pin_succeeds = true, .folders = {L"UserDesktop", L"StartMenu", L"QuickLaunch"},
        .versioned = true},
+      // Another installation's shortcut keeps the name, and that folder gets none.
+      {.name = "plain and versioned names taken in the quick launch", .switches = L"--allusers=0" + every_kind,
+       .taken = L"QuickLaunch", .versioned_taken = true, .folders = {L"UserDesktop", L"StartMenu", nullptr},
+       .versioned = true},
       {.name = "plain name taken where no shortcut goes",
        .switches = L"--allusers=0 --desktopshortcut=0 --startmenushortcut=1 --quicklaunchshortcut=0 --pintotaskbar=0",
        .taken = L"UserDesktop", .folders = {nullptr, L"StartMenu", nullptr}},
@@ -549,10 +555,13 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
     test_support::RemoveTree(shortcuts().value());
     ASSERT_TRUE(test_support::OverrideShortcutFolders(shortcuts().value()));
     std::set<std::wstring> kept;
-    if (row.taken) {
-      kept.insert(std::wstring(row.taken) + L"\\" + ShortcutName(false));
-      ASSERT_TRUE(test_support::WriteFileBytes(shortcuts().Append(*kept.begin()).value(), "another program's"));
+    const std::string foreign = "another program's";
+    for (const bool versioned : {false, true}) {
+      if (row.taken && (!versioned || row.versioned_taken))
+        kept.insert(std::wstring(row.taken) + L"\\" + ShortcutName(versioned));
     }
+    for (const std::wstring& file : kept)
+      ASSERT_TRUE(test_support::WriteFileBytes(shortcuts().Append(file).value(), foreign));
     g_pin_calls.clear();
     g_pin_succeeds = row.pin_succeeds;
     DeleteFileW(tasks_file().value().c_str());
@@ -617,6 +626,10 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
     installer_.reset();
     EXPECT_EQ(ExpectedTree(before, row.subfolder), InstalledTree());
     ExpectShortcuts(nullptr, made, kept);
+    for (const std::wstring& file : kept) {
+      std::string bytes;
+      EXPECT_TRUE(test_support::ReadFileBytes(shortcuts().Append(file).value(), &bytes) && bytes == foreign) << file;
+    }
     test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(A;OICI;FA;;;WD)");
   }
 }
@@ -677,7 +690,8 @@ TEST_F(InstallerTest, CopyStepOutsideItsListFailsTheRun) {
 // An upgrade keeps the installation's application id and its stored experiment states, which switches given now
 // override; the earlier version's folder keeps its name, so the new one gets a counter. It keeps the shortcuts that
 // lead to the installation under the names this version gives them: names ending in a digit become the versioned
-// name, other plain names the plain one (one that has it already stays). A shortcut switched off goes, a missing
+// name, other plain names the plain one (one that has it already stays, as does one whose new name another file
+// holds). A shortcut switched off goes, a missing
 // one switched on is made, one that leads elsewhere stays (and makes the new ones versioned), and a pin no longer
 // wanted is undone. Every upgrade keeps the autoupdate task, earns back a failed start of the autoupdate run, takes
 // the profile to the installed language when the host lists the profile's (one it lacks stays) and removes partner
@@ -707,6 +721,7 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     bool prefs_held = false;  // the preferences file is held open without delete sharing, so it cannot be replaced
     const char* locale = "xx";     // the browser's language in the profile, which the host does not list
     bool locale_replaced = false;  // by the run's language
+    std::wstring foreign = L"";  // another program's file, which keeps its bytes
   };
   const Row rows[] = {
       {.name = "stored states"},
@@ -722,6 +737,10 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
        .before = {L"UserDesktop\\" + plain, L"StartMenu\\Zorvi.lnk", L""},
        .after = {L"UserDesktop\\" + plain, L"StartMenu\\" + plain, L""},
        .lines = {"Not using shortcut names with version number", "Shortcuts needs to be renamed", "Moving shortcut"}},
+      {.name = "a rename onto another program's file stays as it was",
+       .before = {L"", L"StartMenu\\Zorvi.lnk", L""}, .after = {L"", L"StartMenu\\Zorvi.lnk", L""},
+       .kept = {L"StartMenu\\" + plain}, .lines = {"Moving shortcut", "Not replacing"},
+       .foreign = L"StartMenu\\" + plain},
       {.name = "switched off goes, switched on comes", .switches = L"--desktopshortcut=0 --quicklaunchshortcut=1",
        .before = {L"UserDesktop\\" + plain, L"StartMenu\\" + plain, L""},
        .after = {L"", L"StartMenu\\" + plain, L"QuickLaunch\\" + plain},
@@ -769,6 +788,10 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     }
     if (row.pinned)
       MakeShortcutTo(shortcuts().Append(pin), launcher);
+    const std::string foreign = "another program's";
+    if (!row.foreign.empty()) {
+      ASSERT_TRUE(test_support::WriteFileBytes(shortcuts().Append(row.foreign).value(), foreign));
+    }
     g_pin_calls.clear();
     Prepare(row.switches + L" --launchzorvi=0", row.flags);
     ASSERT_EQ(Settings::kOperationUpgrade, settings_->operation());
@@ -813,6 +836,9 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     EXPECT_FALSE(log.HasLineStartingWith("File copy failed"));
     installer_.reset();
     ExpectShortcuts(nullptr, row.after, row.kept);
+    std::string bytes;
+    EXPECT_TRUE(row.foreign.empty() ||
+                (test_support::ReadFileBytes(shortcuts().Append(row.foreign).value(), &bytes) && bytes == foreign));
   }
 }
 
