@@ -334,11 +334,8 @@ void Installer::StepCleanupAfterUninstallation() {
   const base::FilePath overrides = install_folder().Append(kPrefDefaultOverridesFileName);
   if (!Execute(std::make_unique<DeleteFileOperation>(overrides, false, true)))
     leave(overrides);
-  for (const base::FilePath& file : log.root_files) {
-    const base::FilePath path = RootPath(file);
-    if (!path.empty())
-      Execute(std::make_unique<DeleteFileOperation>(path, true, true));
-  }
+  for (const base::FilePath& file : log.root_files)
+    delete_or_leave(RootPath(file));
   // The last report comes before what cannot be undone: an interruption it delivers still finds everything
   // restorable.
   if (!ReportStep())

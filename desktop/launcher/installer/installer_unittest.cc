@@ -1142,13 +1142,14 @@ class UninstallTest : public InstallerTest {
   }
 };
 
-// An uninstallation removes the status file, the autoupdate task, the listed files, the launcher, the overrides, a
-// kept-aside browser and the launcher's copy in its place, and tells every window that the start-menu clients changed;
-// what is in use, also a file of the older version an upgrade kept, is left to the batch, which watches the run's
-// processes and is started only without a folder-permission helper. The survey opens unless silent. Of the shortcuts
-// it removes what the status found leading to the installation (the desktop and quick-launch shortcuts, the pin, the
-// folder earlier installers used) and leaves one of the same name that leads elsewhere. A browser in use refuses the
-// run, a status file that cannot be removed fails it; either changes nothing, the shortcuts and the pin included.
+// An uninstallation removes the status file, the autoupdate task, the listed files, the root files, the launcher, the
+// overrides, a kept-aside browser and the launcher's copy in its place, and tells every window that the start-menu
+// clients changed; what is in use, also a root file or a file of the older version an upgrade kept, is left to the
+// batch, which watches the run's processes and is started only without a folder-permission helper. The survey opens
+// unless silent. Of the shortcuts it removes what the status found leading to the installation (the desktop and
+// quick-launch shortcuts, the pin, the folder earlier installers used) and leaves one of the same name that leads
+// elsewhere. A browser in use refuses the run, a status file that cannot be removed fails it; either changes nothing,
+// the shortcuts and the pin included.
 TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
   SetTaskbarPinHookForTesting(EmulatePinCall);
   const std::wstring name = ShortcutName(false);
@@ -1186,6 +1187,7 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
       {"status file held open", L"", {.uninstall = true}, false, 0, 0, install_.Append(kInstallLogFileName),
        JoinLines({{kFolderReady, Recorder::TotalStepsLine(6)}, Lines(3, kStep),
                   Failure(kInstallerErrorGeneric, L"", "Failed to remove installation status file")})},
+      {"a root file in use", L"", {.uninstall = true}, false, 0, 0, install_.Append(L"zorvi_root.dll")},
       {"the browser in use", L"", {.uninstall = true}, false, 0, 0, Subfolder().Append(L"zorvi.exe"),
        JoinLines({{kFolderReady}, Failure(kInstallerErrorBrowserRunning, L"", "Can't uninstall when zorvi.exe is in use")})},
       {.name = "blanks, quotes and switches in the survey's values", .switches = L"", .flags = {.uninstall = true},
@@ -1212,6 +1214,7 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     test_support::RemoveTree(shortcuts().value());
     PutInstallation(preferences, [&](InstallLog* log) {
       log->all_users = false;
+      log->root_files = {base::FilePath(L"zorvi_root.dll")};
       log->desktop_shortcut = shortcuts().Append(L"UserDesktop").Append(name);
       log->start_menu_shortcut = shortcuts().Append(elsewhere);
       log->quick_launch_shortcut = shortcuts().Append(L"QuickLaunch").Append(name);
@@ -1223,6 +1226,7 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     }
     MakeShortcutTo(shortcuts().Append(elsewhere), Folder(L"elsewhere.exe"));
     MakeShortcutTo(earlier_folder.Append(L"Zorvi.lnk"), launcher);
+    ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"zorvi_root.dll").value(), "r"));
     const base::FilePath older = install_.Append(L"36.0\\zorvi.exe");
     if (row.older_running && base::CreateDirectory(install_.Append(L"old_status")))
       PutLoggedFiles(install_.Append(L"old_status\\installation_status.xml.1"), L"36.0", {L"zorvi.exe", L"d\\c.txt"});
@@ -1292,6 +1296,8 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     EXPECT_TRUE(!row.older_running || expected.AddLeftoverFile(older));
     EXPECT_TRUE(expected.AddLeftoverFile(Subfolder().Append(L"installer.exe")));
     EXPECT_TRUE(expected.AddLeftoverFile(Subfolder().Append(L"zorvi.dll")));
+    // Of the rows that succeed, only those holding a root file hold something besides.
+    EXPECT_TRUE(row.held.empty() || expected.AddLeftoverFile(row.held));
     EXPECT_EQ(expected.Format(), batch);
     const std::string version = base::WideToUTF8(Version());
     std::map<std::string, std::string> after = ReadTree(install_);
@@ -1302,6 +1308,8 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
                                                {version + "\\zorvi.dll", before.at(version + "\\zorvi.dll")}};
     if (row.older_running)
       left.insert({{"36.0\\", ""}, {"36.0\\zorvi.exe", before.at("36.0\\zorvi.exe")}});
+    if (!row.held.empty())
+      left.insert({row.held.BaseName().AsUTF8(), before.at(row.held.BaseName().AsUTF8())});
     EXPECT_EQ(left, after);
     // The scheduler's calls, each made by this process and done.
     const std::string call = R"({"process": )" + std::to_string(GetCurrentProcessId()) + R"(, "result": true, "call": )";
