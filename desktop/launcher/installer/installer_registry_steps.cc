@@ -76,8 +76,9 @@ void Installer::StepSetupRegistry() {
 }
 
 // The first of "<name>", "<name>1", "<name>2", ... that does not exist, so that installations of one version in
-// other folders keep their entries. Only "not found" tells a key is free; any other error would come back for
-// every candidate, so it ends the search.
+// other folders keep their entries. Only "not found" tells a key is free. A key that refuses reading exists (its
+// own access list refuses it), so it is taken; any other error would come back for every candidate, so it ends the
+// search.
 bool Installer::ChooseUninstallKey(HKEY root) {
   for (int tries = 0; tries < kMaxUninstallKeyTries; ++tries) {
     const std::wstring key = UninstallKeyName(tries == 0 ? L"" : std::to_wstring(tries));
@@ -85,6 +86,10 @@ bool Installer::ChooseUninstallKey(HKEY root) {
     const LONG result = existing.Open(root, key.c_str(), KEY_READ);
     if (result == ERROR_SUCCESS)
       continue;
+    if (result == ERROR_ACCESS_DENIED) {
+      LOG(WARNING) << "The uninstall key " << key << " cannot be read; taking it as another installation's";
+      continue;
+    }
     if (result == ERROR_FILE_NOT_FOUND) {
       uninstall_key_ = key;
       LOG(INFO) << "Uninstall key: " << key;

@@ -44,13 +44,13 @@ std::string EndOf(const Lines& lines) {
 
 using InstallerRegistryStepsTest = InstallerRunTest;
 
-// Bad input and refusals: the launcher missing from the package and an uninstall entry that cannot be written or
-// placed end the run with its code and roll everything back; a failing row of another kind, default-preference
-// overrides that do not parse and tracking data that is not there are skipped with a warning. And where the
-// launcher takes the browser's executable's place, also in an upgrade whose clean-up of the earlier engine's log
-// removed the launcher's copy there, and in an autoupdate that takes an earlier engine's installation over, whose
-// clean-up reads the earlier log's product placeholders as its edition word ("{Product}" the word, "{SPProduct}" a
-// blank and the word, or nothing for an edition without a word).
+// Bad input and refusals: the launcher missing from the package and an uninstall entry that cannot be written or placed
+// end the run with its code and roll everything back; an entry of that name that cannot be read is taken, and the next
+// name is used; a failing row of another kind, default-preference overrides that do not parse and tracking data that is
+// not there are skipped with a warning. And where the launcher takes the browser's executable's place, also in an
+// upgrade whose clean-up of the earlier engine's log removed the launcher's copy there, and in an autoupdate that takes
+// an earlier engine's installation over, whose clean-up reads the earlier log's product placeholders as its edition
+// word ("{Product}" the word, "{SPProduct}" a blank and the word, or nothing for an edition without a word).
 TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
   static std::wstring g_failing_key;
   SetOperationFaultHookForTesting([](const Operation* operation, const std::wstring& target) {
@@ -72,7 +72,7 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
     std::wstring switches;
     std::function<void()> setup;
     std::string end;  // the run's last report before its termination, or its success
-    const char* warning = nullptr;
+    std::string warning = "";
     Files files = {};  // what the install folder then holds; with no files and no check, it is as it was
     std::function<void()> check = nullptr;
   };
@@ -141,7 +141,18 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
        [&] { ASSERT_TRUE(DeleteFileW(package_->folder().Append(L"launcher.exe").value().c_str())); },
        Recorder::ErrorLine(kInstallerErrorCopy, Folder(L"launcher missing").Append(L"launcher.exe").value(),
                            "Failed copying the launcher")},
-      {"uninstall entry unreadable", L"--allusers=0", unreadable_entry, uninstall_failure},
+      {"uninstall entry unreadable", L"--allusers=0", unreadable_entry, kSuccess,
+       "The uninstall key " + base::WideToUTF8(UninstallKeyName(L"")) + " cannot be read", {},
+       [&] {
+         // The next name, as the system's own registry tool reads it.
+         DWORD exit_code = 1;
+         std::string output;
+         EXPECT_TRUE(test_support::RunProcess(L"reg.exe query \"HKCU\\" + registry_->KeyFor(HKEY_CURRENT_USER) + L"\\" +
+                                                  UninstallKeyName(L"1") + L"\" /v InstallLocation",
+                                              &exit_code, &output));
+         EXPECT_EQ(0u, exit_code);
+         EXPECT_NE(std::string::npos, output.find(install_.AsUTF8())) << output;
+       }},
       {"every uninstall entry taken", L"--allusers=0",
        [] {
          for (int suffix = 0; suffix < 1000; ++suffix) {
@@ -162,21 +173,21 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
       {"overrides that do not parse", L"--copyonly=1", put(true, {{L"pref_default_overrides", "{\"a\": "}}), kSuccess,
        "Supplied pref default overrides is not valid JSON", {{L"pref_default_overrides", none}}},
       {"tracking data", L"--copyonly=1 --server-tracking-data=tracking.bin", put(true, {{L"tracking.bin", "tracking"}}),
-       kSuccess, nullptr, {{L"server_tracking_data", "tracking"}}},
+       kSuccess, "", {{L"server_tracking_data", "tracking"}}},
       {"tracking data missing", L"--copyonly=1 --server-tracking-data=absent.bin", nullptr, kSuccess,
        "Tracking data path specified on command line invalid", {{L"server_tracking_data", none}}},
       // The browser's executable beside an earlier ".old" one is replaced by the launcher and kept aside; alone, or
       // for a white-labelled product, it stays.
-      {"exe and old", L"--copyonly=1", put(false, browser), kSuccess, nullptr, launcher_took_its_place},
-      {"exe alone", L"--copyonly=1", put(false, {{L"zorvi.exe", "browser"}}), kSuccess, nullptr,
+      {"exe and old", L"--copyonly=1", put(false, browser), kSuccess, "", launcher_took_its_place},
+      {"exe alone", L"--copyonly=1", put(false, {{L"zorvi.exe", "browser"}}), kSuccess, "",
        {{L"zorvi.exe", "browser"}, {L"zorvi.old", none}}},
-      {"earlier engine's log kept aside", L"--copyonly=1", earlier_log_kept_aside, kSuccess, nullptr,
+      {"earlier engine's log kept aside", L"--copyonly=1", earlier_log_kept_aside, kSuccess, "",
        {{L"zorvi.exe", launcher}, {L"zorvi.old", "browser"}, {L"old_status\\installation_status.xml.100", none}}},
-      {"earlier engine preview", takeover, earlier_engine(1, L"Preview"), kSuccess, nullptr, launcher_took_its_place,
+      {"earlier engine preview", takeover, earlier_engine(1, L"Preview"), kSuccess, "", launcher_took_its_place,
        taken_over(L"Preview")},
-      {"earlier engine labs", takeover, earlier_engine(2, L"Labs"), kSuccess, nullptr, launcher_took_its_place,
+      {"earlier engine labs", takeover, earlier_engine(2, L"Labs"), kSuccess, "", launcher_took_its_place,
        taken_over(L"Labs")},
-      {"earlier engine, no edition word", takeover, earlier_engine(0, L""), kSuccess, nullptr, launcher_took_its_place,
+      {"earlier engine, no edition word", takeover, earlier_engine(0, L""), kSuccess, "", launcher_took_its_place,
        taken_over(L"")},
       {"white-labelled", L"--copyonly=1",
        [&] {
@@ -184,7 +195,7 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
                                    R"("file_name_base": "zorvi", "white_labeled": true})");
          put(false, browser)();
        },
-       kSuccess, nullptr, browser},
+       kSuccess, "", browser},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -202,7 +213,7 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
     Prepare(row.switches, {.autoupdate = replaces, .replace_earlier_engine = replaces});
     test_support::ScopedLogCapture capture;
     EXPECT_EQ(row.end, EndOf(Run()));
-    if (row.warning) {
+    if (!row.warning.empty()) {
       EXPECT_TRUE(capture.HasLineStartingWith(row.warning, logging::LOG_WARNING)) << capture.Text();
     }
     installer_.reset();
