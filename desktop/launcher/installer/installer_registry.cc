@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <iterator>
 
 #include "base/strings/string_split.h"
@@ -10,6 +11,7 @@
 #include "base/win/windows_version.h"
 #include "desktop/launcher/installer/default_browser.h"
 #include "desktop/launcher/installer/product_info.h"
+#include "desktop/launcher/installer/service/transactions/placeholder_provider.h"
 
 namespace zorvi::installer {
 
@@ -41,7 +43,8 @@ constexpr const wchar_t* kFileAssociations[] = {L".crx", L".htm", L".html", L".n
                                                L".pdf", L".shtml", L".xht", L".xhtml"};
 constexpr const wchar_t* kUrlAssociations[] = {L"http", L"https", L"ftp", L"mailto"};
 
-// Containers whose subkeys the installation makes its own; a status log may have those deleted, never more.
+// Containers shared with the system and other programs, below which the installation makes keys of its own; a
+// status log may have only those deleted.
 constexpr const wchar_t* kCleanableContainers[] = {
     L"Software\\Classes",
     L"Software\\Clients\\StartMenuInternet",
@@ -50,6 +53,9 @@ constexpr const wchar_t* kCleanableContainers[] = {
 };
 // Other programs' entries live here too: the container is the system's, only entries below it may go.
 constexpr wchar_t kApplicationsContainer[] = L"Software\\Classes\\Applications";
+// The earlier engine's browser class and start-menu client, as its status logs name them.
+constexpr const wchar_t* kEarlierEngineKeys[] = {L"Software\\Classes\\Kadro{Product}HTML",
+                                                 L"Software\\Clients\\StartMenuInternet\\Kadro{SPProduct}"};
 
 class RowList {
  public:
@@ -100,6 +106,24 @@ size_t ContainerComponents(const std::vector<std::wstring>& path, const std::wst
       return 0;
   }
   return parts.size();
+}
+
+// Whether `path` lies strictly below one of the shared containers (and is not the classes' applications
+// container itself).
+bool IsBelowSharedContainer(const std::vector<std::wstring>& path) {
+  if (ContainerComponents(path, kApplicationsContainer) == path.size())
+    return false;
+  for (const wchar_t* container : kCleanableContainers) {
+    const size_t matched = ContainerComponents(path, container);
+    if (matched > 0 && path.size() > matched)
+      return true;
+  }
+  return false;
+}
+
+// Every uninstall entry of the product starts so, whatever its version and suffix.
+std::wstring UninstallKeyPrefix() {
+  return kUninstallKeyBase + base::UTF8ToWide(GetProductName() + " ");
 }
 
 }  // namespace
@@ -155,7 +179,33 @@ std::vector<RegistryEntry> InstallerRegistryEntries(PlaceholderProvider* placeho
 }
 
 std::wstring UninstallKeyName(const std::wstring& suffix) {
-  return kUninstallKeyBase + base::UTF8ToWide(GetProductName() + " " + GetFullVersionString()) + suffix;
+  return UninstallKeyPrefix() + base::UTF8ToWide(GetFullVersionString()) + suffix;
+}
+
+std::vector<std::wstring> OwnCleanableRegistryKeys(PlaceholderProvider* placeholders) {
+  std::vector<RegistryEntry> rows = InstallerRegistryEntries(placeholders, false);
+  // The application path's rows keep their key, but an earlier version may have recorded it for deletion.
+  rows.push_back(RegistryEntry{kAppPaths, nullptr, REG_NONE, 0, kAnyWindows, nullptr, 0, 1, placeholders});
+  std::vector<std::wstring> keys;
+  for (const RegistryEntry& row : rows) {
+    // The uninstall entries are known by their name's start (IsCleanableRegistryKey); this run's may not be chosen.
+    if (row.clean_level < 1 || row.key_path == kUninstallKeyTemplate)
+      continue;
+    std::wstring key_path;
+    if (!ExpandPlaceholders(row, &key_path, row.key_path))
+      continue;
+    const std::wstring key = RegistryKeyToClean(key_path, row.clean_level);
+    std::vector<std::wstring> components;
+    if (SplitKeyPath(key, &components) && IsBelowSharedContainer(components) &&
+        std::find(keys.begin(), keys.end(), key) == keys.end()) {
+      keys.push_back(key);
+    }
+  }
+  return keys;
+}
+
+std::vector<std::wstring> EarlierEngineRegistryKeys() {
+  return std::vector<std::wstring>(std::begin(kEarlierEngineKeys), std::end(kEarlierEngineKeys));
 }
 
 std::wstring OldProductSuffix(int type) {
@@ -183,18 +233,18 @@ std::wstring RegistryKeyToClean(const std::wstring& key_path, int clean_level) {
   return key;
 }
 
-bool IsCleanableRegistryKey(const std::wstring& key_path) {
+bool IsCleanableRegistryKey(const std::wstring& key_path, const std::vector<std::wstring>& own_keys) {
   std::vector<std::wstring> components;
-  if (!SplitKeyPath(key_path, &components))
+  if (!SplitKeyPath(key_path, &components) || !IsBelowSharedContainer(components))
     return false;
-  if (ContainerComponents(components, kApplicationsContainer) == components.size())
-    return false;
-  for (const wchar_t* container : kCleanableContainers) {
-    const size_t matched = ContainerComponents(components, container);
-    if (matched > 0 && components.size() > matched)
+  for (const std::wstring& own : own_keys) {
+    if (ContainerComponents(components, own) > 0)
       return true;
   }
-  return false;
+  // An uninstall entry of the product, of any version and suffix.
+  const std::wstring prefix = UninstallKeyPrefix();
+  return key_path.size() > prefix.size() &&
+         base::FilePath::CompareIgnoreCase(key_path.substr(0, prefix.size()), prefix) == 0;
 }
 
 }  // namespace zorvi::installer

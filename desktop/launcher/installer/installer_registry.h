@@ -31,11 +31,20 @@ std::wstring OldProductSuffix(int type);
 // `clean_level` - 1 levels above it. Empty when the record asks to climb past the hive's root.
 std::wstring RegistryKeyToClean(const std::wstring& key_path, int clean_level);
 
-// Whether `key_path` may be deleted with its subtree on a status log's word: only keys strictly below the
-// containers the installation writes its own keys into (the classes, the start-menu clients, the uninstall
-// entries and the application paths; not the classes' "Applications" container itself). A log that was damaged
-// or written by someone else could otherwise name a key that holds the whole user's software.
-bool IsCleanableRegistryKey(const std::wstring& key_path);
+// The keys a status log may have deleted with what is below them, as `placeholders` name them: each that the
+// installation's rows delete (its browser class, its extension's class, its entry among the classes' applications,
+// its start-menu client) and its application path.
+std::vector<std::wstring> OwnCleanableRegistryKeys(PlaceholderProvider* placeholders);
+
+// The earlier engine's browser class and start-menu client as its status logs name them, with the placeholders
+// "{Product}" and "{SPProduct}" for its edition's word.
+std::vector<std::wstring> EarlierEngineRegistryKeys();
+
+// Whether `key_path` may be deleted with its subtree on a status log's word: one of `own_keys` or a key below one,
+// or an uninstall entry of the product (UninstallKeyName of any version and suffix), always strictly below the
+// containers shared with the system and other programs. A log that was damaged or written by someone else could
+// otherwise name a key that holds the whole user's software, every class of the user or another program's entry.
+bool IsCleanableRegistryKey(const std::wstring& key_path, const std::vector<std::wstring>& own_keys);
 
 }  // namespace zorvi::installer
 

@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/features/feature_list.h"
 #include "base/logging.h"
@@ -112,6 +113,11 @@ void Installer::StepCleanupRegistry() {
 
 // Failures are logged and passed over: what cannot be removed stays, and the installation goes on.
 void Installer::CleanupRegistryKeys(HKEY root, const std::vector<InstallLogKey>& keys) {
+  std::vector<std::wstring> own_keys = OwnCleanableRegistryKeys(this);
+  if (settings_->status().kadro_installation) {
+    for (const std::wstring& key : EarlierEngineRegistryKeys())
+      own_keys.push_back(ExpandKadroProductName(key));
+  }
   for (const InstallLogKey& key : keys) {
     const std::wstring path = ExpandKadroProductName(base::UTF8ToWide(key.path));
     LOG(INFO) << "Cleanup for key " << path << " with depth " << key.clean_level;
@@ -120,9 +126,9 @@ void Installer::CleanupRegistryKeys(HKEY root, const std::vector<InstallLogKey>&
       continue;
     }
     // The log is read from the install folder and may be damaged or foreign: a subtree goes only when it is
-    // one of the installation's own kind.
+    // one of the installation's own keys (or the earlier engine's it takes over).
     const std::wstring target = RegistryKeyToClean(path, key.clean_level);
-    if (!IsCleanableRegistryKey(target)) {
+    if (!IsCleanableRegistryKey(target, own_keys)) {
       LOG(WARNING) << "Refusing to delete the key \"" << target << "\" (depth " << key.clean_level << " of " << path
                    << "), which is not one of the installation's own; removing only its recorded values";
       RemoveRecordedValues(root, path, key);

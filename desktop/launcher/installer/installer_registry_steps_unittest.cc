@@ -10,11 +10,14 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "desktop/launcher/installer/install_log_test_util.h"
 #include "desktop/launcher/installer/installation_files.h"
+#include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/installer_registry.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/product_info.h"
@@ -82,7 +85,40 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
     ASSERT_TRUE(test_support::SetObjectDacl(L"CURRENT_USER\\" + UninstallKeyName(L""), SE_REGISTRY_KEY,
                                             L"D:P(D;;KA;;;WD)"));
   };
+  // What the system's own registry tool lists of a key of the sandbox's `root`; its exit code.
+  const auto reg_query = [&](HKEY root, const std::wstring& key, std::string* output) {
+    DWORD exit_code = 1;
+    EXPECT_TRUE(test_support::RunProcess(L"reg.exe query \"HKCU\\" + registry_->KeyFor(root) + L"\\" + key + L"\"",
+                                         &exit_code, output));
+    return exit_code;
+  };
   const std::string uninstall_failure = Recorder::ErrorLine(kInstallerErrorGeneric, L"", kUninstallInformation);
+  // An installation whose status log asks to delete others' keys with their subtrees, beside its own class.
+  const std::vector<std::pair<HKEY, std::wstring>> others_keys = {
+      {HKEY_CURRENT_USER, L"Software\\Classes\\CLSID"},
+      {HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID"},
+      {HKEY_CURRENT_USER, L"Software\\Classes\\http"},
+      {HKEY_CURRENT_USER, L"Software\\Classes\\Applications\\other.exe"},
+      {HKEY_CURRENT_USER, L"Software\\Clients\\StartMenuInternet\\Other"},
+      {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other 1"},
+      {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\other.exe"}};
+  const std::wstring own_class = L"Software\\Classes\\" + base::UTF8ToWide(GetProductName() + GetStreamName());
+  const auto logging_others_keys = [&] {
+    InstallLog current;
+    current.version = "1.0";
+    current.subfolder = base::FilePath(L"1.0");
+    current.installation_path = install_;
+    current.files = {base::FilePath(L"zorvi.dll")};
+    ASSERT_TRUE(CreateDirectoryW(install_.Append(L"1.0").value().c_str(), nullptr));
+    put(false, {{L"1.0\\zorvi.dll", "library"}})();
+    for (const auto& [root, key] : others_keys) {
+      ASSERT_EQ(ERROR_SUCCESS, base::win::RegKey().Create(root, (key + L"\\kept").c_str(), KEY_READ));
+      (root == HKEY_LOCAL_MACHINE ? current.machine_keys : current.user_keys).push_back({1, base::WideToUTF8(key), {}});
+    }
+    ASSERT_EQ(ERROR_SUCCESS, base::win::RegKey().Create(HKEY_CURRENT_USER, (own_class + L"\\shell").c_str(), KEY_READ));
+    current.user_keys.push_back({1, base::WideToUTF8(own_class), {}});
+    ASSERT_TRUE(SaveInstallLog(current, install_.Append(kInstallLogFileName)));
+  };
   const std::wstring open_with = L"Software\\Classes\\.htm\\OpenWithProgIDs";
   // An earlier engine's installation of an edition, with its keys and a foreign value beside one of them.
   const auto earlier_engine = [&](int product_type, const std::wstring& edition) {
@@ -145,13 +181,9 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
        "The uninstall key " + base::WideToUTF8(UninstallKeyName(L"")) + " cannot be read", {},
        [&] {
          // The next name, as the system's own registry tool reads it.
-         DWORD exit_code = 1;
          std::string output;
-         EXPECT_TRUE(test_support::RunProcess(L"reg.exe query \"HKCU\\" + registry_->KeyFor(HKEY_CURRENT_USER) + L"\\" +
-                                                  UninstallKeyName(L"1") + L"\" /v InstallLocation",
-                                              &exit_code, &output));
-         EXPECT_EQ(0u, exit_code);
-         EXPECT_NE(std::string::npos, output.find(install_.AsUTF8())) << output;
+         EXPECT_EQ(0u, reg_query(HKEY_CURRENT_USER, UninstallKeyName(L"1"), &output));
+         EXPECT_NE(std::string::npos, output.find("InstallLocation    REG_SZ    " + install_.AsUTF8())) << output;
        }},
       {"every uninstall entry taken", L"--allusers=0",
        [] {
@@ -178,6 +210,14 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
        "Tracking data path specified on command line invalid", {{L"server_tracking_data", none}}},
       // The browser's executable beside an earlier ".old" one is replaced by the launcher and kept aside; alone, or
       // for a white-labelled product, it stays.
+      // Only the installation's own class goes; the others' keys lose only the values recorded (none).
+      {"a log naming others' keys", L"--copyonly=1", logging_others_keys, kSuccess, "Refusing to delete the key", {},
+       [&] {
+         std::string output;
+         for (const auto& [root, key] : others_keys)
+           EXPECT_EQ(0u, reg_query(root, key + L"\\kept", &output)) << key;
+         EXPECT_NE(0u, reg_query(HKEY_CURRENT_USER, own_class, &output)) << output;
+       }},
       {"exe and old", L"--copyonly=1", put(false, browser), kSuccess, "", launcher_took_its_place},
       {"exe alone", L"--copyonly=1", put(false, {{L"zorvi.exe", "browser"}}), kSuccess, "",
        {{L"zorvi.exe", "browser"}, {L"zorvi.old", none}}},
@@ -231,9 +271,13 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
   }
 }
 
-// Which key a status log's record may have deleted: climbing by the clean level, and only strictly below the
-// containers the installation writes its keys into.
-TEST(InstallerRegistryTest, CleanableKeys) {
+// Which key a status log's record may have deleted: climbing by the clean level, and only the installation's own
+// keys below the containers it writes its keys into, as its rows name them for the fixture's product, and the
+// product's uninstall entries.
+using InstallerRegistryTest = InstallerMainThreadTest;
+TEST_F(InstallerRegistryTest, CleanableKeys) {
+  Installer installer;
+  const std::vector<std::wstring> own_keys = OwnCleanableRegistryKeys(&installer);
   const struct {
     const wchar_t* key;
     int clean_level;
@@ -253,14 +297,26 @@ TEST(InstallerRegistryTest, CleanableKeys) {
       {L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zorvi 1", 3, L"Software\\Microsoft\\Windows\\CurrentVersion", false},
       {L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\zorvi.exe", 1, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\zorvi.exe", true},
       {L"Software\\Classes\\\\", 1, L"Software\\Classes\\\\", false},
-      {L"Software\\Classes\\a/b", 1, L"Software\\Classes\\a/b", true},
+      {L"Software\\Classes\\a/b", 1, L"Software\\Classes\\a/b", false},
+      // Others' keys below the same containers.
+      {L"Software\\Classes\\CLSID", 1, L"Software\\Classes\\CLSID", false},
+      {L"Software\\Classes\\http\\shell\\open\\command", 4, L"Software\\Classes\\http", false},
+      {L"Software\\Classes\\.htm", 1, L"Software\\Classes\\.htm", false},
+      {L"Software\\Classes\\Zorvinightly2", 1, L"Software\\Classes\\Zorvinightly2", false},
+      {L"Software\\Classes\\KadroHTML", 1, L"Software\\Classes\\KadroHTML", false},
+      {L"Software\\Classes\\Applications\\other.exe", 1, L"Software\\Classes\\Applications\\other.exe", false},
+      {L"Software\\Clients\\StartMenuInternet\\IEXPLORE.EXE", 1, L"Software\\Clients\\StartMenuInternet\\IEXPLORE.EXE", false},
+      {L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other 1", 1, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other 1", false},
+      {L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zorvix 1", 1, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zorvix 1", false},
+      {L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZORVI 38.0\\x", 1, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZORVI 38.0\\x", true},
+      {L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\other.exe", 1, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\other.exe", false},
       {L"Software\\Classes\\x", 5, L"", false},
       {L"Software\\Zorvi", 1, L"Software\\Zorvi", false},
   };
   for (const auto& row : rows) {
     const std::wstring target = RegistryKeyToClean(row.key, row.clean_level);
     EXPECT_EQ(row.target, target) << row.key;
-    EXPECT_EQ(row.cleanable, IsCleanableRegistryKey(target)) << row.key;
+    EXPECT_EQ(row.cleanable, IsCleanableRegistryKey(target, own_keys)) << row.key;
   }
 }
 
