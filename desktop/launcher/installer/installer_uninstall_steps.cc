@@ -373,8 +373,11 @@ void Installer::FinishUninstallation(UninstallBatch* batch) {
   if (!settings_->delete_profile())
     return;
   // An elevated run may belong to another account than the user who asked (an administrator's name and password
-  // given at the prompt): the profile found from here would be that account's.
-  if (other_process_id_ != 0 && !RunsAsSameUser(other_process_id_)) {
+  // given at the prompt): the profile found from here would be that account's. Only a run started for another
+  // process is such a run; without that, the other process is the folder-permission helper, whose account may
+  // well differ from this run's, the user's own.
+  if (base::CommandLine::ForCurrentProcess()->HasSwitch(kParentPidSwitch) && other_process_id_ != 0 &&
+      !RunsAsSameUser(other_process_id_)) {
     LOG(ERROR) << "Not deleting the user profile: this run's account may not be the one of the user who asked";
     return;
   }

@@ -70,11 +70,13 @@ class InstallerTestPeer {
   static void StepCopyFiles(Installer* installer, int index) { installer->StepCopyFiles(index); }
   // The handle the Installer watches for interruptions.
   static HANDLE InterruptedEvent(Installer* installer) { return installer->interrupted_event_.Get(); }
-  // As if the folder-permission helper had lent the run write access until this event is set, and would then run
-  // an uninstallation's clean-up batch, or had granted it for good.
-  static void BorrowWriteAccess(Installer* installer, HANDLE undo_event, bool for_good) {
+  // As if the folder-permission helper (of process `helper`, when given) had lent the run write access until this
+  // event is set, and would then run an uninstallation's clean-up batch, or had granted it for good.
+  static void BorrowWriteAccess(Installer* installer, HANDLE undo_event, bool for_good, DWORD helper) {
     installer->undo_event_.Set(undo_event);
     installer->helper_runs_uninstall_batch_ = !for_good;
+    if (helper)
+      installer->other_process_id_ = helper;
   }
 };
 
@@ -359,12 +361,12 @@ class InstallerTest : public InstallerRunTest {
 
   // As if the folder-permission helper had lent the prepared run write access until the run gives it back, or
   // for good.
-  void LendWriteAccess(bool for_good = false) {
+  void LendWriteAccess(bool for_good = false, DWORD helper = 0) {
     lent_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     HANDLE undo = nullptr;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), lent_.get(), GetCurrentProcess(), &undo, 0, FALSE,
                                 DUPLICATE_SAME_ACCESS));
-    InstallerTestPeer::BorrowWriteAccess(installer_.get(), undo, for_good);
+    InstallerTestPeer::BorrowWriteAccess(installer_.get(), undo, for_good, helper);
   }
   bool WriteAccessGivenBack() const { return lent_.valid() && WaitForSingleObject(lent_.get(), 0) == WAIT_OBJECT_0; }
 
@@ -1326,7 +1328,8 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
 // "--deleteuserprofile" deletes the profile folder the installation names, and with the default location its twin
 // below the local application data; never a folder that is not a profile's: relative, with "..", a known folder,
 // one holding a known folder or the installation. A run started elevated for another process (its "parent-pid")
-// deletes only when it runs as that process's account, which a process that cannot be read is not known to be.
+// deletes only when it runs as that process's account, which a process that cannot be read is not known to be; a
+// folder-permission helper's account (perhaps an administrator's) does not count.
 TEST_F(UninstallTest, ProfileDeletionRefusesWhatIsNoProfile) {
   RecordDetachedStarts();
   const base::FilePath root(root_.path());
@@ -1340,6 +1343,7 @@ TEST_F(UninstallTest, ProfileDeletionRefusesWhatIsNoProfile) {
     std::wstring profile_path;
     std::vector<base::FilePath> gone;
     DWORD parent = 0;  // "parent-pid"
+    DWORD helper = 0;  // the folder-permission helper's process, which lent the run write access
   } rows[] = {
       {"no template, no path", "", L"", {}},
       {"the default location and its twin", "Zorvi\\\\User Data", L"",
@@ -1347,6 +1351,7 @@ TEST_F(UninstallTest, ProfileDeletionRefusesWhatIsNoProfile) {
       {"a named folder, no twin", "Zorvi\\\\User Data", elsewhere.value(), {elsewhere}},
       {"run for a process of this account", "", elsewhere.value(), {elsewhere}, GetCurrentProcessId()},
       {"run for a process that cannot be read", "", elsewhere.value(), {}, 3},  // no process id is odd
+      {"a helper that cannot be read", "", elsewhere.value(), {elsewhere}, 0, 3},
       {"relative", "", L"Zorvi\\User Data", {}},
       {"with ..", "", app_data.Append(L"Zorvi\\..\\Zorvi\\User Data").value(), {}},
       {"the application data itself", "", app_data.value(), {}},
@@ -1376,6 +1381,8 @@ TEST_F(UninstallTest, ProfileDeletionRefusesWhatIsNoProfile) {
                 (row.parent ? L" --parent-pid=" + std::to_wstring(row.parent) : std::wstring()),
             {.uninstall = true});
     ASSERT_TRUE(settings_->delete_profile());
+    if (row.helper)
+      LendWriteAccess(true, row.helper);
     EXPECT_EQ(Completed(6), Run());
     for (const base::FilePath& folder : sentinels) {
       const bool gone = std::find(row.gone.begin(), row.gone.end(), folder) != row.gone.end();
