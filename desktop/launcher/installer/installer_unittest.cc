@@ -723,7 +723,7 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     bool prefs_held = false;  // the preferences file is held open without delete sharing, so it cannot be replaced
     const char* locale = "xx";     // the browser's language in the profile, which the host does not list
     bool locale_replaced = false;  // by the run's language
-    std::wstring foreign = L"";  // another program's file, which keeps its bytes
+    std::wstring foreign = L"";    // another program's file, which keeps its bytes
   };
   const Row rows[] = {
       {.name = "stored states"},
