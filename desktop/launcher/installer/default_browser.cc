@@ -516,8 +516,8 @@ bool RunSystemBrowserReinstallCommand() {
 
 }  // namespace
 
-void ResetDefaultBrowser(bool machine_wide) {
-  if (machine_wide && !RunSystemBrowserReinstallCommand())
+void ResetDefaultBrowser(bool machine_wide, bool for_user) {
+  if ((machine_wide && !RunSystemBrowserReinstallCommand()) || !for_user)
     return;
   if (base::win::GetVersion() == base::win::VERSION_WIN8) {
     ShowOpenWithDialog(L"http");

@@ -64,9 +64,9 @@ bool RegisterStartMenuInternet(InstallationInfo* info, bool machine_wide);
 
 // Gives the user's browser back to the system's own, as an uninstallation of an installation that handled "http"
 // does (Windows Vista and later). Machine-wide, the system browser's reinstall command runs first and is waited
-// for; when it cannot start, nothing else is tried. Then, for the user, Windows 8 shows the open-with dialog for
+// for; when it cannot start, nothing else is tried. Then, `for_user`, Windows 8 shows the open-with dialog for
 // "http" and other versions ask the default-programs registration for the system browser.
-void ResetDefaultBrowser(bool machine_wide);
+void ResetDefaultBrowser(bool machine_wide, bool for_user);
 
 // The rows of the installation's class, whose texts `placeholders` expands ("Product", "Stream",
 // "InstallFolder"); their last field is the clean level the status log records, so the installer's own table can

@@ -152,6 +152,10 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   base::FilePath RootPath(const base::FilePath& file) const;
   void RemoveOldInstallation(const base::FilePath& log_path);
   void FinishUninstallation(UninstallBatch* batch);
+  // The user's part of an uninstallation: the system's browser given back (and the machine's with
+  // `machine_wide`), and the survey page. A run started elevated for another process leaves it to that process.
+  void ResetDefaultBrowserAfterUninstallation(bool machine_wide, bool for_user);
+  void OfferUninstallSurvey();
 
   // Hand-overs (installer_handover.cc): work handed to other installer processes. The two elevations return 0
   // success, 1 elevation impossible or refused, 2 the child did not succeed, 3 set-up error.

@@ -313,8 +313,13 @@ void Installer::RunPostElevationTasks() {
       RegisterBrowserClass(&info, false);
     }
   }
-  if (!uninstall)
-    FinalizeSuccessfulInstallation();
+  if (uninstall) {
+    // The elevated run left the user's part of the uninstallation to this one.
+    ResetDefaultBrowserAfterUninstallation(false, true);
+    OfferUninstallSurvey();
+    return;
+  }
+  FinalizeSuccessfulInstallation();
 }
 
 void Installer::FinalizeSuccessfulInstallation() {

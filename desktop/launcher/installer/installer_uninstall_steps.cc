@@ -344,16 +344,28 @@ void Installer::StepCleanupAfterUninstallation() {
   Succeed();
 }
 
+void Installer::ResetDefaultBrowserAfterUninstallation(bool machine_wide, bool for_user) {
+  if (settings_->copy_only() || !(machine_wide || for_user))
+    return;
+  LOG(INFO) << "Attempting to reset the default browser to IE.";
+  if (settings_->status().is_http_handler && base::win::GetVersion() >= base::win::VERSION_VISTA)
+    ResetDefaultBrowser(machine_wide, for_user);
+}
+
+void Installer::OfferUninstallSurvey() {
+  if (!GetBrandingUrl("uninstall_survey").empty() && !base::CommandLine::ForCurrentProcess()->HasSwitch("silent"))
+    ShowUninstallSurvey(settings_->status(), install_folder());
+}
+
 void Installer::FinishUninstallation(UninstallBatch* batch) {
   NotifyBrowserRegistrationChanged();
   const Status& status = settings_->status();
-  if (!settings_->copy_only()) {
-    LOG(INFO) << "Attempting to reset the default browser to IE.";
-    if (status.is_http_handler && base::win::GetVersion() >= base::win::VERSION_VISTA)
-      ResetDefaultBrowser(settings_->all_users());
-  }
-  if (!GetBrandingUrl("uninstall_survey").empty() && !base::CommandLine::ForCurrentProcess()->HasSwitch("silent"))
-    ShowUninstallSurvey(status, install_folder());
+  // A run started elevated for another process runs as an administrator, perhaps another account: the user's
+  // browser choice and the survey page are left to the process that asked (RunPostElevationTasks).
+  const bool for_user = !base::CommandLine::ForCurrentProcess()->HasSwitch(kParentPidSwitch);
+  ResetDefaultBrowserAfterUninstallation(settings_->all_users(), for_user);
+  if (for_user)
+    OfferUninstallSurvey();
   if (!settings_->copy_only()) {
     LOG(INFO) << "Removing scheduled task";
     RemoveAutoupdateTask(status.install_log.app_id);

@@ -892,7 +892,7 @@ base::CommandLine::SwitchMap LastRecordedSwitches(const base::FilePath& program)
 // the runner says the package is ready. Each child is announced before it starts and after it ended, and each run
 // ends with exactly one report, also when an elevated run and the package's installer follow each other. A run
 // stopped before a child would start ends without starting it, also when the stop is already set as the start opens
-// its event or as the package is found ready.
+// its event or as the package is found ready. An elevated uninstallation leaves the survey page to this run.
 // Where the machine keeps UAC on, a standard user who may not write the install folder gets it from the elevated
 // folder-permission helper (the complete helper of folder_permission_test_child.exe, whose grace the test holds):
 // the grant holds while the run lasts and through the grace after it, never released earlier, and the helper ends
@@ -903,7 +903,8 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
   // A product of the test's own: the post-elevation tasks register its browser class for the user.
   const std::wstring product = test_support::UniqueName(L"ZorviHandOver");
   SetBrandingTextForTesting(R"({"company_name": ")" + company() + R"(", "product_name": ")" +
-                            base::WideToUTF8(product) + R"(", "file_name_base": "zorvi"})");
+                            base::WideToUTF8(product) + R"(", "file_name_base": "zorvi", )"
+                            R"("urls": {"uninstall_survey": "https://survey.example/u/"}})");
   const std::wstring class_key = L"Software\\Classes\\" + product + base::UTF8ToWide(GetStreamName());
   MakePackage({.data_files = 1, .root_files = false});
   const base::FilePath elevated = Folder(L"elevated.exe");
@@ -931,6 +932,7 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     Ready ready;
     Lines expected;
     const wchar_t* helper = nullptr;  // the folder-permission helper a standard user denied the folder starts
+    bool uninstall = false;           // of an installation for all users
   };
   const Lines kFailed = Failure(kInstallerErrorGeneric, L"", "Installer process did not complete successfully.");
   const Row rows[] = {
@@ -966,6 +968,9 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
        L"package_dummy_test_child.exe"},
       {"the helper's grant", L"--allusers=0", AdminTokenSeam::kStandardUser, true, 0, -1, kNoEvent,
        Completed(package_->StepTotal(7)), L"folder_permission_test_child.exe"},
+      // The survey page is the user's: this run opens it once the elevated run has succeeded.
+      {"elevated uninstallation", L"--uninstall --allusers=1", AdminTokenSeam::kSplitAdministrator, true, 0, -1,
+       kNoEvent, {starting, returned, kSuccess}, nullptr, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -988,8 +993,13 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     SetFolderGrantRefusedForTesting(row.helper);
     if (row.helper)
       DenyWritingInstallFolder();
+    // An uninstallation runs the installer of the installed version.
+    ASSERT_TRUE(base::PathService::Override(base::kExeDir, row.uninstall ? Subfolder() : package_->folder()));
+    if (row.uninstall)
+      PutExistingInstallation("42", [](InstallLog* log) { log->all_users = true; });
+    RecordDetachedStarts();
     const std::wstring original = test_support::FileDaclSddl(install_.value());
-    Prepare(row.switches);
+    Prepare(row.switches, {.uninstall = row.uninstall});
     test_support::ScopedTestHandle ready;
     if (row.ready != kNoEvent && row.ready != kInterruptedBefore) {
       ready.reset(CreateEventW(nullptr, TRUE, row.ready == kBefore || row.ready == kInterruptedThenReady,
@@ -1045,7 +1055,8 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     EXPECT_EQ(row.token == AdminTokenSeam::kSplitAdministrator && row.consent && !interrupted, !switches.empty());
     if (!switches.empty()) {
       EXPECT_TRUE(switches.count("backend"));
-      EXPECT_EQ(L"0", switches["launchzorvi"]);
+      // An uninstallation's settings never name the browser's start.
+      EXPECT_EQ(row.uninstall ? L"" : L"0", switches["launchzorvi"]);
       EXPECT_EQ(std::to_wstring(GetCurrentProcessId()), switches["parent-pid"]);
       EXPECT_EQ(row.switches.find(L"--wait-for-package") != std::wstring::npos ? handed.value() : L"",
                 switches["wait-for-package"]);
@@ -1067,7 +1078,13 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     const bool registered = key.Open(HKEY_CURRENT_USER, class_key.c_str(), KEY_READ) == ERROR_SUCCESS &&
                             key.ReadValue(L"FriendlyTypeName", &type_name) == ERROR_SUCCESS;
     key.Close();
-    EXPECT_EQ(row.expected == Lines({starting, returned, kSuccess}), registered && !row.helper);
+    EXPECT_EQ(row.expected == Lines({starting, returned, kSuccess}) && !row.uninstall, registered && !row.helper);
+    EXPECT_EQ(row.uninstall ? 1u : 0u, g_detached_starts.size());
+    for (const auto& [kind, command_line] : g_detached_starts) {
+      EXPECT_EQ(L"survey", kind);
+      EXPECT_NE(std::wstring::npos, command_line.find(L" https://survey.example/u/?version=" + Version()))
+          << command_line;
+    }
     if (registered) {
       EXPECT_EQ(product + L" Web Document", type_name);
     }
@@ -1148,10 +1165,10 @@ class UninstallTest : public InstallerTest {
 // overrides, a kept-aside browser and the launcher's copy in its place, and tells every window that the start-menu
 // clients changed; what is in use, also a root file or a file of the older version an upgrade kept, is left to the
 // batch, which watches the run's processes and is started only without a folder-permission helper. The survey opens
-// unless silent. Of the shortcuts it removes what the status found leading to the installation (the desktop and
-// quick-launch shortcuts, the pin, the folder earlier installers used) and leaves one of the same name that leads
-// elsewhere. A browser in use refuses the run, a status file that cannot be removed fails it; either changes nothing,
-// the shortcuts and the pin included.
+// unless silent or started elevated for another process. Of the shortcuts it removes what the status found leading to
+// the installation (the desktop and quick-launch shortcuts, the pin, the folder earlier installers used) and leaves one
+// of the same name that leads elsewhere. A browser in use refuses the run, a status file that cannot be removed fails
+// it; either changes nothing, the shortcuts and the pin included.
 TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
   SetTaskbarPinHookForTesting(EmulatePinCall);
   const std::wstring name = ShortcutName(false);
@@ -1275,7 +1292,8 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     std::vector<std::pair<std::wstring, std::wstring>> starts;
     if (!row.helper || row.granted_for_good)
       starts.emplace_back(L"batch", L"\"" + install_.Append(L"k.bat").value() + L"\"");
-    if (!row.flags.silent)
+    // A run started elevated for another process leaves the survey to that one.
+    if (!row.flags.silent && row.switches.find(L"--parent-pid") == std::wstring::npos)
       starts.emplace_back(L"survey", L"\"" + browser + L"\"" + (in_private ? L" -private " : L" ") + survey_url);
     std::sort(starts.begin(), starts.end());
     std::sort(g_detached_starts.begin(), g_detached_starts.end());
