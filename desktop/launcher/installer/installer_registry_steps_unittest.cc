@@ -93,6 +93,17 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
     return exit_code;
   };
   const std::string uninstall_failure = Recorder::ErrorLine(kInstallerErrorGeneric, L"", kUninstallInformation);
+  // This version's installation: its folder with the library, and the log that lists it (saved by the caller).
+  const auto current_installation = [&] {
+    InstallLog current;
+    current.version = "1.0";
+    current.subfolder = base::FilePath(L"1.0");
+    current.installation_path = install_;
+    current.files = {base::FilePath(L"zorvi.dll")};
+    EXPECT_TRUE(CreateDirectoryW(install_.Append(L"1.0").value().c_str(), nullptr));
+    put(false, {{L"1.0\\zorvi.dll", "library"}})();
+    return current;
+  };
   // An installation whose status log asks to delete others' keys with their subtrees, beside its own class.
   const std::vector<std::pair<HKEY, std::wstring>> others_keys = {
       {HKEY_CURRENT_USER, L"Software\\Classes\\CLSID"},
@@ -104,13 +115,7 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
       {HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\other.exe"}};
   const std::wstring own_class = L"Software\\Classes\\" + base::UTF8ToWide(GetProductName() + GetStreamName());
   const auto logging_others_keys = [&] {
-    InstallLog current;
-    current.version = "1.0";
-    current.subfolder = base::FilePath(L"1.0");
-    current.installation_path = install_;
-    current.files = {base::FilePath(L"zorvi.dll")};
-    ASSERT_TRUE(CreateDirectoryW(install_.Append(L"1.0").value().c_str(), nullptr));
-    put(false, {{L"1.0\\zorvi.dll", "library"}})();
+    InstallLog current = current_installation();
     for (const auto& [root, key] : others_keys) {
       ASSERT_EQ(ERROR_SUCCESS, base::win::RegKey().Create(root, (key + L"\\kept").c_str(), KEY_READ));
       (root == HKEY_LOCAL_MACHINE ? current.machine_keys : current.user_keys).push_back({1, base::WideToUTF8(key), {}});
@@ -154,13 +159,7 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
   // executable that the launcher has taken the place of.
   const auto earlier_log_kept_aside = [&] {
     put(false, {{L"zorvi.exe", "launcher of the takeover"}, {L"zorvi.old", "browser"}})();
-    InstallLog current;
-    current.version = "1.0";
-    current.subfolder = base::FilePath(L"1.0");
-    current.installation_path = install_;
-    current.files = {base::FilePath(L"zorvi.dll")};
-    ASSERT_TRUE(CreateDirectoryW(install_.Append(L"1.0").value().c_str(), nullptr));
-    put(false, {{L"1.0\\zorvi.dll", "library"}})();
+    InstallLog current = current_installation();
     ASSERT_TRUE(SaveInstallLog(current, install_.Append(kInstallLogFileName)));
     InstallLog earlier;
     earlier.version = "12.0.1";
