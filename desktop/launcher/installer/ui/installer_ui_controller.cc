@@ -185,6 +185,12 @@ void InstallerUIController::OnPathChanged() {
 
 void InstallerUIController::OnAccept() {
   LOG(INFO) << "Accept clicked.";
+  // An acceptance that waited for a status, or a run that starts at once, may come due after the user cancelled:
+  // nothing is started then.
+  if (terminated_) {
+    LOG(INFO) << "The UI has ended; not installing";
+    return;
+  }
   if (installation_started_) {
     LOG(WARNING) << "Installation already in progress.";
     return;
@@ -380,8 +386,9 @@ void InstallerUIController::ReportError(int code, const std::wstring& detail, co
 }
 
 void InstallerUIController::OnInstallerSuccess() {
+  // Every generation of the backend (the elevated copy, the package's installer) reports here, and the outer one
+  // may still have work and fail or be cancelled: its end decides.
   VLOG(1) << "Installer success reported";
-  success_ = true;
 }
 
 void InstallerUIController::OnInstallerTerminated(bool success) {
@@ -491,6 +498,7 @@ void InstallerUIController::Terminate() {
     return;
   }
   terminated_ = true;
+  accept_waiting_for_status_ = false;
   if (window_) {
     window_->delegates()->RemoveObserver(this);
     // The window may be the one calling: it is hidden now and deleted once its notification has returned.

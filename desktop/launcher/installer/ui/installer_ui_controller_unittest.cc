@@ -400,6 +400,48 @@ TEST_F(InstallerUIControllerTest, FetchFailuresRestartSilentlyThenWaitForTheUser
       << "four before the accept, one after it";
 }
 
+// Closes the run once a backend reports success, while the backend itself goes on.
+class CancelOnSuccessController : public InstallerUIController {
+ public:
+  void OnInstallerSuccess() override {
+    InstallerUIController::OnInstallerSuccess();
+    base::ThreadTaskRunnerHandle::Get()->PostTask(
+        FROM_HERE, base::Bind(&CancelOnSuccessController::OnCancel, base::Unretained(this)));
+  }
+};
+
+// Every generation of the backend (an elevated copy, the package's installer) reports its success to the run while
+// the outer one still works: a cancel after such a report ends the run cancelled and failed.
+TEST_F(InstallerUIControllerTest, ACancelAfterAnInnerSuccessIsNoSuccess) {
+  const std::wstring go = test_support::UniqueName(L"backend_go");
+  base::win::ScopedHandle go_event(CreateEventW(nullptr, TRUE, FALSE, go.c_str()));
+  Prepare("success\nwait-event " + base::WideToUTF8(go) + "\nresult 0\n");
+  CancelOnSuccessController after_success;
+  active_ = &after_success;
+  steps_ = {[&] { after_success.OnAccept(); }};
+  base::ThreadTaskRunnerHandle::Get()->PostTask(
+      FROM_HERE, base::Bind(&InstallerUIControllerTest::PostNextStep, base::Unretained(this)));
+  EXPECT_FALSE(after_success.RunUI(settings_.get(), true, download_, false));
+  SetEvent(go_event.Get());
+  EXPECT_EQ("1", Stat("installation_cancelled"));
+  EXPECT_EQ("0", Stat("installation_success"));
+}
+
+// An accept that comes due after the user cancelled (one posted by a run that starts at once, or one that waited
+// for a folder's status) starts nothing.
+TEST_F(InstallerUIControllerTest, AnAcceptAfterACancelStartsNothing) {
+  Prepare("result 0\n");
+  test_support::ScopedLogCapture log;
+  InstallerUIController& c = controller_;
+  EXPECT_FALSE(RunWithSteps({[&] {
+    c.OnCancel();
+    c.OnAccept();
+  }}));
+  EXPECT_TRUE(log.HasLineStartingWith("Accept clicked."));
+  EXPECT_FALSE(log.HasLineStartingWith("launching installer backend"));
+  EXPECT_EQ("1", Stat("installation_cancelled"));
+}
+
 // A window the system refuses to make: the error is recorded and the run ends failed instead of waiting for a
 // window that will never come.
 TEST_F(InstallerUIControllerTest, WindowThatCannotBeMadeEndsTheRun) {
