@@ -10,6 +10,7 @@
 #include "base/command_line.h"
 #include "base/files/file_path.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/window_proc_exception_filter.h"
 #include "desktop/windows/crash_reporter/crash_exception_handler.h"
@@ -21,6 +22,38 @@ namespace zorvi {
 namespace installer {
 
 namespace {
+
+// Whether a command-line element, as the command line writes it, is one of the switches that give the reporter its
+// role.
+bool IsReporterRoleSwitch(const std::wstring& element) {
+  for (const char* name : {kCrashReporterParentIdSwitch, kCrashReporterExceptionInfoSwitch, kCrashReporterMinidumpSwitch}) {
+    for (const wchar_t* prefix : {L"--", L"-", L"/"}) {
+      const std::wstring written = prefix + base::UTF8ToWide(name);
+      if (element.compare(0, written.size(), written) == 0 &&
+          (element.size() == written.size() || element[written.size()] == L'=')) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// This process's command line for the reporter, which reads its switches, all but those that give the reporter
+// its role: given to this process, they would make the reporter take the healthy installer for a crashed reporter
+// and report it, or name another parent.
+base::CommandLine ReporterCommandLine(const base::FilePath& executable) {
+  base::CommandLine own{base::FilePath()};
+  own.AppendArguments(*base::CommandLine::ForCurrentProcess(), false);
+  base::CommandLine reporter(executable);
+  bool switches = true;
+  for (size_t i = 1; i < own.argv().size(); ++i) {
+    const std::wstring& element = own.argv()[i];
+    switches &= element != L"--";
+    if (!switches || !IsReporterRoleSwitch(element))
+      reporter.AppendArg(base::WideToUTF8(element));
+  }
+  return reporter;
+}
 
 constexpr DWORD kReporterStartWaitMs = 2000;
 constexpr DWORD kModulePathSize = MAX_PATH;
@@ -87,9 +120,7 @@ uint32_t StartCrashReporter() {
   base::FilePath executable;
   if (!GetOwnExecutablePath(&executable))
     return 0;
-  base::CommandLine command_line{base::FilePath()};
-  command_line.AppendArguments(*base::CommandLine::ForCurrentProcess(), true);
-  command_line.SetProgram(executable);
+  base::CommandLine command_line = ReporterCommandLine(executable);
   command_line.AppendSwitchASCII(kCrashReporterParentIdSwitch, std::to_string(GetCurrentProcessId()));
   const std::wstring event_name = FormatCrashObjectName(kCrashReporterInitEventPrefix, GetCurrentProcessId());
   if (event_name.empty())

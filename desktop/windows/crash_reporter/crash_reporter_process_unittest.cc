@@ -379,6 +379,8 @@ TEST_F(CrashReporterProcessTest, StartUpFindsOrStartsItsReporter) {
       {L"start-only", L"--crash-reporter-pid=-5", true, 0},
       {L"start-only", L"--crash-reporter-pid=abc", true, 0},
       {L"start-only", L"--crash-reporter-pid=4294967295", false, 4294967295u},
+      // Switches that give a reporter its role are not passed on to the one started.
+      {L"start-only", L"--crash-reporter-exception-info=1 /Crash-Reporter-Minidump=1", true, 0},
       {L"reporter-exits", L"", false, 0},
   };
   for (const Row& row : rows) {
