@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -20,6 +21,17 @@ namespace {
 constexpr DWORD kDeleteAccess = DELETE | FILE_GENERIC_WRITE;
 // Short temporary names tried in one folder within one second, for files whose usual one is too long.
 constexpr int kShortNamesPerSecond = 1000;
+
+// "~<seconds in base 36>.old", then "~<seconds in base 36>.<n>": at most 11 characters until 2038, which fit
+// beside the longest folder the system lets be created (247 characters), whatever the file's own name.
+std::wstring ShortTemporaryName(int64_t seconds, int n) {
+  std::wstring digits;
+  do {
+    digits.insert(digits.begin(), L"0123456789abcdefghijklmnopqrstuvwxyz"[seconds % 36]);
+    seconds /= 36;
+  } while (seconds > 0);
+  return L"~" + digits + (n == 0 ? L".old" : L"." + std::to_wstring(n));
+}
 
 }  // namespace
 
@@ -51,15 +63,19 @@ bool DeleteFileOperation::Do(OperationList* /*sub_operations*/) {
     VLOG(1) << "File does not exist. Nothing to do";
     return true;
   }
-  const std::wstring seconds = std::to_wstring(base::Time::Now().ToTimeT());
-  temporary_path_ = path_.AddExtension(L"." + seconds + L".old");
+  const int64_t seconds = base::Time::Now().ToTimeT();
+  temporary_path_ = path_.AddExtension(L"." + std::to_wstring(seconds) + L".old");
   // Beside a file at one of the longest paths that name would be refused, and the file could never be deleted:
   // a short name in the same folder keeps the move a rename. Other such files of the folder set aside in the same
   // second have taken the first ones.
   if (temporary_path_.value().length() >= MAX_PATH) {
-    temporary_path_ = path_.DirName().Append(L"~" + seconds + L".old");
+    temporary_path_ = path_.DirName().Append(ShortTemporaryName(seconds, 0));
     for (int i = 1; i < kShortNamesPerSecond && base::PathExists(temporary_path_); ++i)
-      temporary_path_ = path_.DirName().Append(L"~" + seconds + L"." + std::to_wstring(i) + L".old");
+      temporary_path_ = path_.DirName().Append(ShortTemporaryName(seconds, i));
+  }
+  if (temporary_path_.value().length() >= MAX_PATH) {
+    LOG(ERROR) << "No temporary name fits beside " << path_.value();
+    return false;
   }
   if (base::PathExists(temporary_path_)) {
     LOG(ERROR) << "Temporary file with name" << temporary_path_.value() << "already exists";

@@ -23,8 +23,8 @@ class DeleteFileOperation : public Operation {
   bool Do(OperationList* sub_operations) override;
   void Rollback() override;
 
-  // Where Do keeps the file: "<path>.<seconds since 1970>.old", or "~<seconds>[.<n>].old" in the same folder
-  // when that path would be too long. Empty before Do.
+  // Where Do keeps the file: "<path>.<seconds since 1970>.old", or "~<seconds in base 36>.old" (".<n>" in place
+  // of ".old" when that is taken) in the same folder when that path would be too long. Empty before Do.
   const base::FilePath& temporary_path() const { return temporary_path_; }
 
  private:

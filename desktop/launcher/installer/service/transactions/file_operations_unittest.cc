@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <set>
@@ -196,28 +197,46 @@ TEST_F(FileOperationsTest, TakenTemporaryNameLeavesTheFile) {
 }
 
 // Files at the longest paths, as a copy installs them, can be deleted (their usual temporary names would be too
-// long), rolled back and deleted for good, though the first short names of the coming seconds are taken.
+// long), rolled back and deleted for good, though the first short names of the coming seconds are taken: files
+// with long names, and a short-named one in one of the deepest folders the system lets be created.
 TEST_F(FileOperationsTest, FilesAtTheLongestPathsCanBeDeletedAgain) {
-  const base::FilePath folder = Path(L"long");
-  ASSERT_TRUE(base::CreateDirectory(folder));
-  const int64_t now = base::Time::Now().ToTimeT();
-  for (int64_t second = now; second < now + 30; ++second)
-    ASSERT_EQ(0, base::WriteFile(folder.Append(L"~" + std::to_wstring(second) + L".old"), "", 0));
-  const test::MachineState empty = sandbox_.Capture();
-  std::vector<base::FilePath> files;
-  for (const size_t length : {MAX_PATH - 15, MAX_PATH - 1}) {
-    files.push_back(folder.Append(std::wstring(length - folder.value().size() - 1, L'n')));
-    ASSERT_TRUE(base::CopyFile(Path(L"keep\\a.txt"), files.back()));
-  }
-  const test::MachineState installed = sandbox_.Capture();
-  OperationList transaction;
-  for (const bool commit : {false, true}) {
-    for (const base::FilePath& file : files) {
-      ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false, false)));
-      EXPECT_FALSE(base::PathExists(file));
+  const auto base36 = [](int64_t value) {
+    std::wstring digits;
+    for (; value > 0; value /= 36)
+      digits.insert(digits.begin(), L"0123456789abcdefghijklmnopqrstuvwxyz"[value % 36]);
+    return digits;
+  };
+  const base::FilePath deepest = Path(L"deep");
+  const struct {
+    base::FilePath folder;
+    std::vector<size_t> lengths;  // of the files' paths
+  } kLayouts[] = {
+      {Path(L"long"), {MAX_PATH - 15, MAX_PATH - 1}},
+      {deepest.Append(std::wstring(MAX_PATH - 14 - deepest.value().size() - 1, L'd')), {MAX_PATH - 8}},
+  };
+  for (const auto& layout : kLayouts) {
+    SCOPED_TRACE(layout.folder.value().size());
+    const base::FilePath& folder = layout.folder;
+    ASSERT_TRUE(base::CreateDirectory(folder));
+    const int64_t now = base::Time::Now().ToTimeT();
+    for (int64_t second = now; second < now + 30; ++second)
+      ASSERT_EQ(0, base::WriteFile(folder.Append(L"~" + base36(second) + L".old"), "", 0));
+    const test::MachineState empty = sandbox_.Capture();
+    std::vector<base::FilePath> files;
+    for (const size_t length : layout.lengths) {
+      files.push_back(folder.Append(std::wstring(length - folder.value().size() - 1, L'n')));
+      ASSERT_TRUE(base::CopyFile(Path(L"keep\\a.txt"), files.back()));
     }
-    commit ? DeleteOperations(&transaction) : RollbackOperations(&transaction);
-    EXPECT_EQ("", test::Compare(commit ? empty : installed, sandbox_.Capture()));
+    const test::MachineState installed = sandbox_.Capture();
+    OperationList transaction;
+    for (const bool commit : {false, true}) {
+      for (const base::FilePath& file : files) {
+        ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false, false)));
+        EXPECT_FALSE(base::PathExists(file));
+      }
+      commit ? DeleteOperations(&transaction) : RollbackOperations(&transaction);
+      EXPECT_EQ("", test::Compare(commit ? empty : installed, sandbox_.Capture()));
+    }
   }
 }
 
