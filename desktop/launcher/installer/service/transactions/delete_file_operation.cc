@@ -44,8 +44,9 @@ DeleteFileOperation::~DeleteFileOperation() {
   if (!moved_)
     return;
   VLOG(1) << "Actual removal of " << temporary_path_.value();
-  if (!base::DeleteFile(temporary_path_, true))
-    base::DeleteFileAfterReboot(temporary_path_);
+  // Only administrators may leave a deletion for the next restart: a per-user installation keeps the copy.
+  if (!base::DeleteFile(temporary_path_, true) && !base::DeleteFileAfterReboot(temporary_path_))
+    PLOG(ERROR) << "Could not remove " << temporary_path_.value() << " now or at the next restart";
   if (!remove_empty_parents_)
     return;
   // A folder that is not empty refuses to go, which ends the walk.
