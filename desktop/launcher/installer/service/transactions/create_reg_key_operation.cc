@@ -64,8 +64,8 @@ bool CreateRegKeyOperation::Do(OperationList* /*sub_operations*/) {
 
   VLOG(1) << "Ancestor found: " << parent;
   const std::wstring ancestor_name = RegistryObjectName(root_, parent);
-  if (result == ERROR_ACCESS_DENIED ||
-      !HasWriteAccess(ancestor_name, SE_REGISTRY_KEY, KEY_QUERY_VALUE | KEY_SET_VALUE)) {
+  // Creating a key below the ancestor needs the right to create subkeys there, whatever its values allow.
+  if (result == ERROR_ACCESS_DENIED || !HasWriteAccess(ancestor_name, SE_REGISTRY_KEY, KEY_CREATE_SUB_KEY)) {
     VLOG(1) << "No access to" << ancestor_name;
     saved_ancestor_permissions_ = NestedAccessGrant::Grant(ancestor_name, SE_REGISTRY_KEY, KEY_CREATE_SUB_KEY);
     if (!saved_ancestor_permissions_) {

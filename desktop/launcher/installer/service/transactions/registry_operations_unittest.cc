@@ -167,6 +167,26 @@ TEST_F(RegistryOperationsTest, CommitRestoresWidenedAccessLists) {
   EXPECT_TRUE(KeyExists(L"Guarded\\Made"));
 }
 
+// A key creation widens its parent's access list only when that denies creating subkeys, whatever it allows for
+// values.
+TEST_F(RegistryOperationsTest, KeyCreationWidensOnlyAListDenyingSubkeys) {
+  for (const bool denies_subkeys : {false, true}) {
+    SCOPED_TRACE(denies_subkeys);
+    const std::wstring parent = denies_subkeys ? L"NoSubkeys" : L"NoValues";
+    Write(parent, L"kept", REG_DWORD, std::string(4, '\x01'));
+    ASSERT_TRUE(test::SetKeySddl(HKEY_CURRENT_USER, Path(parent),
+                                 denies_subkeys ? L"D:P(D;;LC;;;WD)(A;OICI;KA;;;WD)" : L"D:P(D;;DC;;;WD)(A;OICI;KA;;;WD)"));
+    const std::wstring sddl_before = test::KeySddl(HKEY_CURRENT_USER, Path(parent));
+    OperationList transaction;
+    ASSERT_TRUE(ExecuteOperation(
+        &transaction, std::make_unique<CreateRegKeyOperation>(HKEY_CURRENT_USER, Path(parent + L"\\Made"))));
+    EXPECT_EQ(denies_subkeys, sddl_before != test::KeySddl(HKEY_CURRENT_USER, Path(parent)));
+    DeleteOperations(&transaction);
+    EXPECT_EQ(sddl_before, test::KeySddl(HKEY_CURRENT_USER, Path(parent)));
+    EXPECT_TRUE(KeyExists(parent + L"\\Made"));
+  }
+}
+
 // A subkey that cannot be deleted ends the deletion: it is asked for once (not visited again and again, saving
 // a copy each time), the parent that stays is not reported deleted, and rollback restores what did go.
 TEST_F(RegistryOperationsTest, UndeletableSubkeyFailsTheDeletion) {
