@@ -22,9 +22,11 @@ constexpr DWORD kDeleteAccess = DELETE | FILE_GENERIC_WRITE;
 // Short temporary names tried in one folder within one second, for files whose usual one is too long.
 constexpr int kShortNamesPerSecond = 1000;
 
-// "~<seconds in base 36>.old", then "~<seconds in base 36>.<n>": at most 11 characters until 2038, which fit
-// beside the longest folder the system lets be created (247 characters), whatever the file's own name.
+// "~<seconds in base 36>.old", then "~<seconds in base 36>.<n>": at most 11 characters, which fit beside the
+// longest folder the system lets be created (247 characters), whatever the file's own name. The seconds are taken
+// modulo 36^6 to keep six digits; a name in use is passed over anyway.
 std::wstring ShortTemporaryName(int64_t seconds, int n) {
+  seconds %= int64_t{36} * 36 * 36 * 36 * 36 * 36;
   std::wstring digits;
   do {
     digits.insert(digits.begin(), L"0123456789abcdefghijklmnopqrstuvwxyz"[seconds % 36]);
