@@ -713,6 +713,7 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     const char* name;
     std::wstring switches = L"";
     Flags flags = {};
+    bool from_controller = false;  // the switches are those a controller given only these hands its backend
     bool test_experiment = true;
     std::array<std::wstring, 3> before = {};  // recorded desktop, start-menu and quick-launch shortcuts
     bool desktop_elsewhere = false;           // the recorded desktop shortcut leads to another program
@@ -726,6 +727,8 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     std::wstring foreign = L"";    // another program's file, which keeps its bytes
   };
   const Row rows[] = {
+      // First, while this process holds no feature state but the registered defaults, as a controller does.
+      {.name = "the switches a controller hands on", .from_controller = true},
       {.name = "stored states"},
       {.name = "preferences that cannot be replaced", .prefs_held = true},
       {.name = "a switch overrides them", .switches = L"--with-feature:installer-experiment-test=off",
@@ -795,7 +798,13 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
       ASSERT_TRUE(test_support::WriteFileBytes(shortcuts().Append(row.foreign).value(), foreign));
     }
     g_pin_calls.clear();
-    Prepare(row.switches + L" --launchzorvi=0", row.flags);
+    std::wstring switches = row.switches + L" --launchzorvi=0";
+    if (row.from_controller) {
+      ASSERT_TRUE(base::FeatureList::GetInstance()->overrides().empty());
+      Prepare(switches);
+      switches = settings_->ToCommandLine(false).GetArgumentsString();
+    }
+    Prepare(switches, row.flags);
     ASSERT_EQ(Settings::kOperationUpgrade, settings_->operation());
     test_support::ScopedLogCapture log;
     test_support::ScopedTestHandle held(
@@ -812,6 +821,11 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     int count = 0;
     EXPECT_TRUE(prefs->GetInteger("au_task_error_count", &count));
     EXPECT_EQ(row.prefs_held ? 3 : 2, count);
+    const base::ListValue* experiments = nullptr;
+    base::ListValue stored;
+    if (row.test_experiment)
+      stored.AppendString("installer-experiment-test@1");
+    EXPECT_TRUE(prefs->GetList("installer-experiments", &experiments) && stored.Equals(experiments));
     EXPECT_EQ(user_choices && !row.prefs_held, prefs->HasKey("import_browser_data") && prefs->HasKey("enable_stats"));
     std::string language;
     EXPECT_TRUE(ReadJson(profile.Append(L"Local State"))->GetString("intl.app_locale", &language));

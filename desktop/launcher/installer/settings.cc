@@ -11,7 +11,6 @@
 
 #include "base/base_paths.h"
 #include "base/bind.h"
-#include "base/features/command_line_feature_reader.h"
 #include "base/features/feature_list.h"
 #include "base/files/file_util.h"
 #include "base/location.h"
@@ -614,12 +613,9 @@ base::CommandLine Settings::ToCommandLine(bool force_no_launch) const {
       command_line.AppendSwitch(kReplaceKadroSwitch);
     if (process.HasSwitch(kServerTrackingDataSwitch))
       command_line.AppendSwitchFilePath(kServerTrackingDataSwitch, process.GetSwitchValuePath(kServerTrackingDataSwitch));
-    size_t feature_count = 0;
-    const FeatureRow* features = GetInstallerFeatureTable(&feature_count);
-    for (size_t i = 0; i < feature_count; ++i) {
-      command_line.AppendSwitchASCII(base::CommandLineFeatureReader::SwitchNameForFeature(features[i].name),
-                                     base::IsFeatureEnabled(features[i].name) ? "on" : "off");
-    }
+    // Only the states this process was given: a feature at its default is left to the backend, which takes an
+    // upgraded installation's stored state for it.
+    base::AppendFeatureSwitchesToCommandLine(&command_line);
     command_line.CopySwitchesFrom(process, kImportSwitches, std::size(kImportSwitches));
   } else if (operation_ == kOperationUninstall) {
     command_line.AppendSwitch(kUninstallSwitch);

@@ -711,8 +711,8 @@ INSTANTIATE_TEST_SUITE_P(
                   L"--with-feature:installer-ui-stats=off --with-feature:installer-experiment-test "
                   L"--installfolder={temp}\\features",
                   {{"feature.installer-ui-stats", "0"}, {"feature.installer-experiment-test", "1"}},
-                  {"with-feature:installer-ui-stats=off", "with-feature:installer-experiment-test=on",
-                   "with-feature:installer-pref-default-overrides-support=on"}},
+                  {"with-feature:installer-ui-stats=off", "with-feature:installer-experiment-test=on"},
+                  {"with-feature:installer-pref-default-overrides-support"}},
         RoundTrip{"non_ascii_folder", L"",
                   L"\"--installfolder={temp}\\Mein \u00d6rdner \u65e5\u672c\" \"--profile-folder={temp}\\Pro file\"",
                   {{"folder", "{temp}\\Mein \u00d6rdner \u65e5\u672c"}, {"profile_folder", "{temp}\\Pro file"}}},
