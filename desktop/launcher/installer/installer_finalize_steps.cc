@@ -203,19 +203,23 @@ void Installer::StepPreserveStatus() {
     ScheduleNextStep();
     return;
   }
+  // Only the kept log lets a later upgrade or the uninstallation remove the replaced version's folder: an upgrade
+  // that cannot keep it fails, and the rollback leaves the installation as it was.
+  const auto fail = [this] {
+    LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", "Could not keep the previous installation status");
+  };
   const base::FilePath old = install_folder().Append(kOldStatusFolderName);
   if (!base::DirectoryExists(old)) {
     LOG(INFO) << "Creating folder for ald status files.";
-    if (!Execute(std::make_unique<CreateFolderOperation>(old))) {
-      ScheduleNextStep();
-      return;
-    }
+    if (!Execute(std::make_unique<CreateFolderOperation>(old)))
+      return fail();
   }
   // Each upgrade keeps its predecessor's log under the time it was replaced.
   const base::FilePath destination =
       old.Append(std::wstring(kInstallLogFileName) + L"." + std::to_wstring(base::Time::Now().ToTimeT()));
   LOG(INFO) << "Moving old status file.";
-  Execute(std::make_unique<MoveFileOperation>(status, destination));
+  if (!Execute(std::make_unique<MoveFileOperation>(status, destination)))
+    return fail();
   ScheduleNextStep();
 }
 

@@ -24,6 +24,7 @@
 #include "base/win/registry.h"
 #include "desktop/launcher/installer/install_log.h"
 #include "desktop/launcher/installer/install_log_test_util.h"
+#include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/installer_host_test_util.h"
 #include "desktop/launcher/installer/installer_observer.h"
 #include "desktop/launcher/installer/installer_package_test_util.h"
@@ -395,8 +396,9 @@ ScenarioRun CopyFails(bool root, std::list<test_support::ScopedTestHandle>* hold
 
 // An upgrade to the package `major_delta` versions on, after an autoupdate run failed `error_count` times to start
 // the task; with `holders` another process (the test, whose handle goes there) holds the status log without
-// letting it be deleted.
-ScenarioRun Upgrade(int major_delta, int error_count, std::list<test_support::ScopedTestHandle>* holders = nullptr) {
+// letting it be deleted, and with `old_status_taken` a file has the name of the folder that keeps earlier logs.
+ScenarioRun Upgrade(int major_delta, int error_count, std::list<test_support::ScopedTestHandle>* holders = nullptr,
+                    bool old_status_taken = false) {
   ScenarioRun run;
   run.switches = L"--launchzorvi=0";
   run.setup = [=](Scenario& scenario) {
@@ -409,15 +411,19 @@ ScenarioRun Upgrade(int major_delta, int error_count, std::list<test_support::Sc
                                         FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
       EXPECT_TRUE(holders->back().valid());
     }
+    if (old_status_taken) {
+      EXPECT_TRUE(test_support::WriteFileBytes(scenario.install().Append(kOldStatusFolderName).value(), "a file"));
+    }
   };
   run.expected = [=](Scenario& scenario) {
     const int total = scenario.Total(11);
-    if (!holders)
+    if (!holders && !old_status_taken)
       return Succeeded(total);
+    // The step before the last keeps the earlier log aside.
+    const std::string error = "Could not keep the previous installation status";
     return JoinLines({Started(total),
-                      Lines(total - 1, kStep),
-                      {Recorder::ErrorLine(kInstallerErrorGeneric, L"", "Failed saving the installation status"),
-                       Recorder::TerminatedLine(false)}});
+                      Lines(total - 2, kStep),
+                      {Recorder::ErrorLine(kInstallerErrorGeneric, L"", error), Recorder::TerminatedLine(false)}});
   };
   return run;
 }
@@ -443,8 +449,9 @@ ScenarioRun Uninstall() {
 // - Upgrades of a per-user installation to the next major version keep the earlier status log in "old_status", the
 //   application id and the task, and a registered task earns back one failed start of the autoupdate run
 //   ("au_task_error_count"). The earlier version's folder stays until the upgrade after, whose clean-up removes it
-//   with what its status log in "old_status" lists. A status log that cannot be replaced fails the upgrade, which
-//   then leaves the installation as it was, preferences included.
+//   with what its status log in "old_status" lists. A status log that cannot be kept there (held without delete
+//   sharing, or "old_status" is a file) fails the upgrade, which then leaves the installation as it was, preferences
+//   included.
 TEST(InstallerScenarioTest, RunsEndAsTheirRowsSay) {
   const std::string starting = Recorder::StartingNewMainProcessLine(false);
   const std::string returned = Recorder::SimpleLine("OnReturnedToPreviousMainProcess");
@@ -504,6 +511,7 @@ TEST(InstallerScenarioTest, RunsEndAsTheirRowsSay) {
       {L"upgrade", {PerUser(), Upgrade(1, 3)}, true, two_files, L"Zorvi", upgraded(3)},
       {L"upgrade", {PerUser(), Upgrade(1, 1), Upgrade(2, 0)}, true, two_files, L"Zorvi", upgraded(0)},
       {L"upgrade", {shortcut_taken, Upgrade(1, 2, &holders)}, true, two_files},
+      {L"upgrade", {PerUser(), Upgrade(1, 2, nullptr, true)}, true, two_files},
   });
 }
 
