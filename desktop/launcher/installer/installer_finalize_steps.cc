@@ -235,9 +235,11 @@ void Installer::StepFinalizeInstallation() {
     return;
   SetUpDefaultBrowser();
   NotifyBrowserRegistrationChanged();
-  // A per-user installation that borrowed write access from the folder-permission helper cannot keep the task's
-  // program writable for the updates it would run.
-  if (!settings_->copy_only() && !undo_event_.IsValid() &&
+  // A per-user installation that borrowed write access from the folder-permission helper, its own or the one of the
+  // run that handed over to it, cannot keep the task's program writable for the updates it would run.
+  const bool borrowed_write_access =
+      undo_event_.IsValid() || base::CommandLine::ForCurrentProcess()->HasSwitch(kBorrowedWriteAccessSwitch);
+  if (!settings_->copy_only() && !borrowed_write_access &&
       CreateAutoupdateTask(install_folder(), base::UTF8ToWide(install_log_.app_id), settings_->all_users())) {
     LowerTaskErrorCount();
   }

@@ -190,6 +190,12 @@ void Installer::HandOverToPackage() {
   command_line.SetProgram(process.GetSwitchValuePath(kWaitForPackageSwitch).Append(kPackageInstallerFileName));
   if (post_elevated_)
     command_line.AppendSwitch(kPostElevatedInstallTasksSwitch);
+  // The grant lasts for the package's installer, which therefore finds the folder writable and gets no helper of
+  // its own; and a run started for another installer process hands that process on, as an elevated run's does.
+  if (undo_event_.IsValid())
+    command_line.AppendSwitch(kBorrowedWriteAccessSwitch);
+  if (process.HasSwitch(kParentPidSwitch))
+    command_line.AppendSwitchNative(kParentPidSwitch, process.GetSwitchValueNative(kParentPidSwitch));
   command_line.AppendSwitchASCII(kCrashReporterPidSwitch, std::to_string(GetCrashReporterProcessId()));
   NotifyChildStarting();
   // A folder-permission helper keeps its grant until this run ends (after the package's installer), since the

@@ -533,6 +533,10 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
        .folders = {L"CommonDesktop", L"CommonStartMenu", L"QuickLaunch"}},
       {.name = "per user with a helper's write access", .switches = L"--allusers=0" + every_kind, .borrowed = true,
        .folders = {L"UserDesktop", L"StartMenu", L"QuickLaunch"}},
+      // The package's installer, to which a run that had the helper's grant handed over.
+      {.name = "per user with the handing-over run's write access",
+       .switches = L"--allusers=0 --borrowed-write-access" + every_kind,
+       .folders = {L"UserDesktop", L"StartMenu", L"QuickLaunch"}},
       {.name = "plain name taken in the quick launch", .switches = L"--allusers=0" + every_kind,
        .taken = L"QuickLaunch", .pin_succeeds = true, .folders = {L"UserDesktop", L"StartMenu", L"QuickLaunch"},
        .versioned = true},
@@ -591,7 +595,8 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
     EXPECT_EQ(copy_only ? L"(none)" : install_.value() + L"\\", LastInstallPathValue());
     // Only an installation that keeps its own write access gets the autoupdate task; the helper's grant ends with
     // the run. Every run the user started records the import and statistics choices.
-    EXPECT_EQ(!copy_only && !row.borrowed, HasAutoupdateTask());
+    const bool borrowed = row.borrowed || row.switches.find(L"--borrowed-write-access") != std::wstring::npos;
+    EXPECT_EQ(!copy_only && !borrowed, HasAutoupdateTask());
     EXPECT_EQ(row.borrowed, WriteAccessGivenBack());
     const std::unique_ptr<base::DictionaryValue> prefs = ReadJson(install_.Append(L"installer_prefs.json"));
     EXPECT_TRUE(prefs->HasKey("import_browser_data") && prefs->HasKey("enable_stats"));
@@ -904,13 +909,14 @@ base::CommandLine::SwitchMap LastRecordedSwitches(const base::FilePath& program)
 // The runs that hand their work to other installer processes: an elevated copy of the installation (the shell's
 // elevation stands in as a hook that starts a recording program, or declines), and the package's installer once
 // the runner says the package is ready. Each child is announced before it starts and after it ended, and each run
-// ends with exactly one report, also when an elevated run and the package's installer follow each other. A run
-// stopped before a child would start ends without starting it, also when the stop is already set as the start opens
-// its event or as the package is found ready. An elevated uninstallation leaves the survey page to this run.
-// Where the machine keeps UAC on, a standard user who may not write the install folder gets it from the elevated
-// folder-permission helper (the complete helper of folder_permission_test_child.exe, whose grace the test holds):
-// the grant holds while the run lasts and through the grace after it, never released earlier, and the helper ends
-// after the grace. A helper that ends without granting fails the run and changes nothing.
+// ends with exactly one report, also when an elevated run and the package's installer follow each other. The
+// package's installer learns that the run's write access is borrowed, and is started for the process the run was
+// started for. A run stopped before a child would start ends without starting it, also when the stop is already set
+// as the start opens its event or as the package is found ready. An elevated uninstallation leaves the survey page
+// to this run. Where the machine keeps UAC on, a standard user who may not write the install folder gets it from the
+// elevated folder-permission helper (the complete helper of folder_permission_test_child.exe, whose grace the test
+// holds): the grant holds while the run lasts and through the grace after it, never released earlier, and the
+// helper ends after the grace. A helper that ends without granting fails the run and changes nothing.
 TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
   SetUacPolicy(1);
   SetElevatedLaunchHookForTesting(StartElevatedStandIn);
@@ -947,6 +953,7 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     Lines expected;
     const wchar_t* helper = nullptr;  // the folder-permission helper a standard user denied the folder starts
     bool uninstall = false;           // of an installation for all users
+    bool lent = true;                 // without a helper: the test lends the run a helper's grant
   };
   const Lines kFailed = Failure(kInstallerErrorGeneric, L"", "Installer process did not complete successfully.");
   const Row rows[] = {
@@ -960,6 +967,8 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
        {kFolderReady, starting, returned, kSuccess}},
       {"package ready later", wait, AdminTokenSeam::kNone, true, 0, 0, kAtFolderReady,
        {kFolderReady, starting, returned, kSuccess}},
+      {"package ready before, the folder writable", wait, AdminTokenSeam::kNone, true, 0, 0, kBefore,
+       {kFolderReady, starting, returned, kSuccess}, nullptr, false, false},
       {"interrupted while waiting", wait, AdminTokenSeam::kNone, true, 0, 0, kInterruptedAtFolderReady,
        {kFolderReady, Recorder::TerminatedLine(false)}},
       {"interrupted as the package became ready", wait, AdminTokenSeam::kNone, true, 0, 0, kInterruptedThenReady,
@@ -976,6 +985,9 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
        kBefore, {starting, returned, starting, returned, kSuccess}},
       {"elevated run, then a failing package", L"--allusers=1" + wait, AdminTokenSeam::kSplitAdministrator, true, 0, 1,
        kBefore, JoinLines({{starting, returned, starting, returned}, kFailed})},
+      // The elevated run's own hand-over: the package's installer is started for the same process.
+      {"elevated run's hand-over", L"--allusers=1 --parent-pid=" + std::to_wstring(GetCurrentProcessId()) + wait,
+       AdminTokenSeam::kNone, true, 0, 0, kBefore, {kFolderReady, starting, returned, kSuccess}},
       {"a helper that ends without granting", L"--allusers=0", AdminTokenSeam::kStandardUser, true, 0, -1, kNoEvent,
        Failure(kInstallerErrorGeneric, L"",
                "The process for giving us write permission to the installer folder didn't complete successfully"),
@@ -1024,7 +1036,7 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
       SetEvent(interrupted_.get());
     // A folder-permission helper's grant lasts until the run has ended, after the package's installer too.
     lent_.reset();
-    if (!row.helper)
+    if (!row.helper && row.lent)
       LendWriteAccess();
     std::vector<std::wstring> during;
     const Lines lines = Run([&](const std::string& line, size_t) {
@@ -1039,7 +1051,7 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
       return false;
     });
     EXPECT_EQ(row.expected, lines);
-    EXPECT_EQ(!row.helper, WriteAccessGivenBack()) << "not released at the end of the run";
+    EXPECT_EQ(!row.helper && row.lent, WriteAccessGivenBack()) << "not released at the end of the run";
     if (row.helper) {
       ASSERT_TRUE(g_elevated_process.valid());
       const bool granted = row.expected.back() == kSuccess;
@@ -1084,6 +1096,10 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
       EXPECT_EQ(L"1", switches["launchzorvi"]);
       EXPECT_EQ(L"0", switches["crash-reporter-pid"]);
       EXPECT_EQ(row.token != AdminTokenSeam::kNone, switches.count("post-elevated-install-tasks") == 1);
+      // It gets no task for a folder it may write only with the grant this run holds.
+      EXPECT_EQ(row.lent, switches.count("borrowed-write-access") == 1);
+      // Started for another installer process, it is too.
+      EXPECT_EQ(base::CommandLine::ForCurrentProcess()->GetSwitchValueNative("parent-pid"), switches["parent-pid"]);
     }
     // Only the elevated run's own post-elevation tasks register the browser class for this user (of the runs that
     // install nothing themselves).
