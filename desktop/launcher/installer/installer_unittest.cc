@@ -641,7 +641,6 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
   }
 }
 
-// A copy step asked for an index outside its list fails the run; the steps still queued do nothing after it.
 // Installations made at one moment get ids of their own: an id that another installer holds at this moment, or
 // whose autoupdate task is registered, is passed over, and that task stays.
 TEST_F(InstallerTest, ANewInstallationsIdIsNoOtherInstallations) {
@@ -680,6 +679,7 @@ TEST_F(InstallerTest, ANewInstallationsIdIsNoOtherInstallations) {
   EXPECT_EQ(registered.size() + 1, tasks->size());
 }
 
+// A copy step asked for an index outside its list fails the run; the steps still queued do nothing after it.
 TEST_F(InstallerTest, CopyStepOutsideItsListFailsTheRun) {
   MakePackage({.data_files = 0, .root_files = false});
   Prepare(L"--copyonly=1");

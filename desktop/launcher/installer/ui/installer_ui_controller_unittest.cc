@@ -410,32 +410,32 @@ class CancelOnSuccessController : public InstallerUIController {
   }
 };
 
-// Every generation of the backend (an elevated copy, the package's installer) reports its success to the run while
-// the outer one still works: a cancel after such a report ends the run cancelled and failed.
-TEST_F(InstallerUIControllerTest, ACancelAfterAnInnerSuccessIsNoSuccess) {
-  const std::wstring go = test_support::UniqueName(L"backend_go");
-  base::win::ScopedHandle go_event(CreateEventW(nullptr, TRUE, FALSE, go.c_str()));
-  Prepare("success\nwait-event " + base::WideToUTF8(go) + "\nresult 0\n");
-  CancelOnSuccessController after_success;
-  active_ = &after_success;
-  steps_ = {[&] { after_success.OnAccept(); }};
-  base::ThreadTaskRunnerHandle::Get()->PostTask(
-      FROM_HERE, base::Bind(&InstallerUIControllerTest::PostNextStep, base::Unretained(this)));
-  EXPECT_FALSE(after_success.RunUI(settings_.get(), true, download_, false));
-  SetEvent(go_event.Get());
-  EXPECT_EQ("1", Stat("installation_cancelled"));
-  EXPECT_EQ("0", Stat("installation_success"));
-}
-
-// An accept that comes due after the user cancelled (one posted by a run that starts at once, or one that waited
-// for a folder's status) starts nothing.
-TEST_F(InstallerUIControllerTest, AnAcceptAfterACancelStartsNothing) {
+// A cancelled run is no success and starts nothing. Every generation of the backend (an elevated copy, the
+// package's installer) reports its success while the outer one still works: a cancel after such a report ends the
+// run cancelled and failed. An accept that comes due after the cancel (one posted by a run that starts at once, or
+// one that waited for a folder's status) starts no backend.
+TEST_F(InstallerUIControllerTest, ACancelledRunIsNoSuccessAndStartsNothing) {
+  {
+    const std::wstring go = test_support::UniqueName(L"backend_go");
+    base::win::ScopedHandle go_event(CreateEventW(nullptr, TRUE, FALSE, go.c_str()));
+    Prepare("success\nwait-event " + base::WideToUTF8(go) + "\nresult 0\n");
+    CancelOnSuccessController after_success;
+    active_ = &after_success;
+    steps_ = {[&] { after_success.OnAccept(); }};
+    base::ThreadTaskRunnerHandle::Get()->PostTask(
+        FROM_HERE, base::Bind(&InstallerUIControllerTest::PostNextStep, base::Unretained(this)));
+    EXPECT_FALSE(after_success.RunUI(settings_.get(), true, download_, false));
+    SetEvent(go_event.Get());
+    EXPECT_EQ("1", Stat("installation_cancelled"));
+    EXPECT_EQ("0", Stat("installation_success"));
+  }
   Prepare("result 0\n");
   test_support::ScopedLogCapture log;
-  InstallerUIController& c = controller_;
+  active_ = &controller_;
+  next_step_ = 0;
   EXPECT_FALSE(RunWithSteps({[&] {
-    c.OnCancel();
-    c.OnAccept();
+    controller_.OnCancel();
+    controller_.OnAccept();
   }}));
   EXPECT_TRUE(log.HasLineStartingWith("Accept clicked."));
   EXPECT_FALSE(log.HasLineStartingWith("launching installer backend"));
