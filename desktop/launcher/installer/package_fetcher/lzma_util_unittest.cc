@@ -158,22 +158,26 @@ TEST(LzmaUtilTest, DamagedArchivesFailWithTheReadersCode) {
   }
 }
 
-// Unpacks ordered.7z into a folder where the last entry's place is taken by `block` (which makes it and
-// returns false when it could not): the unpacking must end with access denied and keep the earlier files.
-void ExpectAccessDeniedAfterEarlierFiles(const wchar_t* folder_name, bool (*block)(const base::FilePath& path)) {
-  const std::vector<std::vector<std::string>> order = package_test::ReadTable(L"archives\\ordered.list", '\t');
-  ASSERT_EQ(3u, order.size());
+// Unpacks `archive` (a name under archives\\ with its .list) into a folder where the place of the entry at
+// `blocked` (counted from the end when negative) is taken by `block`, which makes it and returns false when it
+// could not: the unpacking must end with access denied and keep every earlier file.
+void ExpectAccessDeniedAfterEarlierFiles(const wchar_t* folder_name, bool (*block)(const base::FilePath& path),
+                                         const std::wstring& archive = L"ordered", int blocked = -1) {
+  const std::vector<std::vector<std::string>> order =
+      package_test::ReadTable(L"archives\\" + archive + L".list", '\t');
+  ASSERT_FALSE(order.empty());
+  const size_t blocked_index = blocked < 0 ? order.size() + blocked : static_cast<size_t>(blocked);
+  ASSERT_LT(blocked_index, order.size());
   const base::FilePath target = FreshOutputFolder(folder_name);
-  const base::FilePath last = target.Append(base::UTF8ToWide(order.back()[0]));
-  ASSERT_TRUE(block(last));
+  ASSERT_TRUE(block(target.Append(base::UTF8ToWide(order[blocked_index][0]))));
   ScopedLogCapture log;
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), Unpack(DataPath(L"archives\\ordered.7z"), target, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
+            Unpack(DataPath(L"archives\\" + archive + L".7z"), target, nullptr));
   EXPECT_TRUE(log.HasLineStartingWith("Error returned by CreateFile: 5", logging::LOG_ERROR)) << log.Text();
-  for (size_t i = 0; i + 1 < order.size(); ++i) {
+  for (size_t i = 0; i < blocked_index; ++i) {
     const std::wstring name = base::UTF8ToWide(order[i][0]);
-    EXPECT_EQ(ReadBytes(DataPath(L"archives\\ordered\\" + name)), ReadBytes(target.Append(name)));
+    EXPECT_EQ(ReadBytes(DataPath(L"archives\\" + archive + L"\\" + name)), ReadBytes(target.Append(name)));
   }
-  SetFileAttributesW(last.value().c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(LzmaUtilTest, ReadOnlyFileOfAnEntryStopsTheUnpacking) {
@@ -185,10 +189,26 @@ TEST(LzmaUtilTest, ReadOnlyFileOfAnEntryStopsTheUnpacking) {
   });
 }
 
+// The last of a few files one by one, and one amid a solid block's files, which several threads write.
 TEST(LzmaUtilTest, FolderInThePlaceOfAnEntryStopsTheUnpacking) {
-  ExpectAccessDeniedAfterEarlierFiles(L"folder_in_the_way", [](const base::FilePath& path) {
+  const auto make_folder = [](const base::FilePath& path) {
     return CreateDirectoryW(path.value().c_str(), nullptr) != FALSE;
-  });
+  };
+  ExpectAccessDeniedAfterEarlierFiles(L"folder_in_the_way", make_folder);
+  ExpectAccessDeniedAfterEarlierFiles(L"folder_in_the_way_solid", make_folder, L"ordered_solid", 20);
+}
+
+// "same_X.txt" and "same_x.txt" name one file here: it holds the later entry, as when the files are written one by
+// one, although several threads write this block.
+TEST(LzmaUtilTest, TwoNamesOfOnePlaceHoldTheLaterEntry) {
+  const base::FilePath target = FreshOutputFolder(L"same_place");
+  const std::vector<std::vector<std::string>> last = package_test::ReadTable(L"archives\\same_place.last", '\t');
+  ASSERT_EQ(1u, last.size());
+  ScopedLogCapture log;
+  ASSERT_EQ(0u, Unpack(DataPath(L"archives\\same_place.7z"), target, nullptr)) << log.Text();
+  EXPECT_EQ(ReadBytes(DataPath(L"archives\\same_place\\" + base::UTF8ToWide(last[0][0]))),
+            ReadBytes(target.Append(L"same_x.txt")));
+  EXPECT_EQ(11u, ListFolder(target).size());
 }
 
 TEST(LzmaUtilTest, UnpackingNeedsAnOpenArchive) {

@@ -193,7 +193,7 @@ for name, version, stream, starts in variants:
 PY
 
 # Archives made by 7-Zip from one tree: nested and empty folders, non-ASCII names, an empty file, executables
-# for the branch filters, and every modification time 2020-01-02 03:04:05 UTC.
+# for the branch filters, a folder of small files, and every modification time 2020-01-02 03:04:05 UTC.
 T=$D/archives/tree
 mkdir -p "$T/a/b/c" "$T/empty" "$T/Ünïcödé κόσμε/日本"
 cp "$PROBE" "$T/a/b/c/probe.exe"
@@ -205,6 +205,9 @@ head -c 200000 /dev/urandom > "$T/random.bin"
 head -c 65536 /dev/urandom > "$D/archives/chunk.bin"
 for _ in $(seq 96); do cat "$D/archives/chunk.bin"; done > "$T/repeated.bin"
 : > "$T/zero.txt"
+# Enough files in one block that several threads write them.
+mkdir -p "$T/many"
+for i in $(seq 1 12); do printf 'small file %s\n' "$i" > "$T/many/small$i.txt"; done
 find "$T" -exec touch -d '2020-01-02 03:04:05 UTC' {} +
 while read -r variant expected options; do
   # shellcheck disable=SC2086
@@ -237,6 +240,20 @@ mkdir -p "$D/archives/ordered"
 for name in first second third; do printf 'contents of %s\n' "$name" > "$D/archives/ordered/$name.txt"; done
 (cd "$D/archives/ordered" && 7zz a -bso0 -bsp0 -ms=off "$D/archives/ordered.7z" first.txt second.txt third.txt)
 7zz l -slt "$D/archives/ordered.7z" | sed -n 's/^Path = \(.*\.txt\)$/\1/p' > "$D/archives/ordered.list"
+# The same in one solid block, with enough files that several threads write them.
+mkdir -p "$D/archives/ordered_solid"
+for i in $(seq -w 1 30); do seq 1 "$((10#$i * 200))" > "$D/archives/ordered_solid/file$i.txt"; done
+(cd "$D/archives/ordered_solid" && 7zz a -bso0 -bsp0 -ms=on "$D/archives/ordered_solid.7z" ./*.txt)
+grep -q '^Blocks = 1$' <<<"$(7zz l -slt "$D/archives/ordered_solid.7z")" || { echo "ordered_solid is not solid" >&2; exit 1; }
+7zz l -slt "$D/archives/ordered_solid.7z" | sed -n 's/^Path = \(.*\.txt\)$/\1/p' > "$D/archives/ordered_solid.list"
+# Two names of one place on Windows, among files that several threads write: the later one in archive order
+# is what the place holds after unpacking.
+mkdir -p "$D/archives/same_place"
+for i in $(seq 1 10); do printf 'other file %s\n' "$i" > "$D/archives/same_place/other$i.txt"; done
+printf 'upper case\n' > "$D/archives/same_place/same_X.txt"
+printf 'lower case\n' > "$D/archives/same_place/same_x.txt"
+(cd "$D/archives/same_place" && 7zz a -bso0 -bsp0 -ms=on "$D/archives/same_place.7z" ./*.txt)
+7zz l -slt "$D/archives/same_place.7z" | sed -n 's/^Path = \(same_[Xx]\.txt\)$/\1/p' | tail -1 > "$D/archives/same_place.last"
 
 # Entries whose names lead out of the unpack folder. 7-Zip stores no such name, so the archive is made with a
 # placeholder of the same length and an uncompressed header, the name is patched in, and both CRCs of the
