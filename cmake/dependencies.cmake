@@ -23,12 +23,12 @@ set(ZORVI_SYSTEM_LIBS
     kernel32 user32 gdi32 gdiplus advapi32 shell32 shlwapi ole32 oleaut32 uuid comctl32 comdlg32 version
     winmm psapi wininet crypt32 wintrust rpcrt4 userenv secur32 netapi32 msimg32 ws2_32 dbghelp uxtheme)
 
-# The product library loads the process's basics (kernel32, advapi32, the C runtime) with itself and every other
-# system DLL at the first call into it: a version probe, which other installer processes wait for, then loads no
-# windowing, network or security packages, and each role loads only what it uses. zorvi_delay_load(<target>) links <target> against import libraries that do
-# so, made from the toolchain's own (tools/make-delay-import-libs.sh).
+# The product library loads the process's basics (kernel32, the C runtime) with itself and every other system DLL
+# at the first call into it: a version probe, which other installer processes wait for, then loads no windowing,
+# network or security libraries, and each role loads only what it uses. zorvi_delay_load(<target>) links <target>
+# against import libraries that do so, made from the toolchain's own (tools/make-delay-import-libs.sh).
 set(ZORVI_DELAY_LOADED_LIBS ${ZORVI_SYSTEM_LIBS})
-list(REMOVE_ITEM ZORVI_DELAY_LOADED_LIBS kernel32 advapi32 uuid)
+list(REMOVE_ITEM ZORVI_DELAY_LOADED_LIBS kernel32 uuid)
 set(ZORVI_DELAY_LIB_DIR ${CMAKE_BINARY_DIR}/delay_import_libs)
 set(delay_libs ${ZORVI_DELAY_LOADED_LIBS})
 list(TRANSFORM delay_libs REPLACE "(.+)" "${ZORVI_DELAY_LIB_DIR}/lib\\1.a")
