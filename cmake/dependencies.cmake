@@ -39,14 +39,19 @@ add_custom_command(OUTPUT ${delay_libs}
     COMMENT "Making the delay-loading import libraries")
 add_custom_target(delay_import_libs DEPENDS ${delay_libs})
 set(ZORVI_DELAY_LIBS ${delay_libs})
-function(zorvi_delay_load target)
+# zorvi_delay_import_libs(<target>): the import libraries alone, without the hook below, for a module built without
+# the base code the hook uses (the host).
+function(zorvi_delay_import_libs target)
   # Searched before the toolchain's folder, so every system library named on the link line, the dependencies'
   # too, resolves here.
   target_link_directories(${target} BEFORE PRIVATE ${ZORVI_DELAY_LIB_DIR})
-  # A DLL loaded on first use comes from the system folder only: the loader's hook comes with the libraries.
-  target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/host/system_library_loading.cc)
   add_dependencies(${target} delay_import_libs)
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${ZORVI_DELAY_LIBS})
+endfunction()
+function(zorvi_delay_load target)
+  zorvi_delay_import_libs(${target})
+  # A DLL loaded on first use comes from the system folder only: the loader's hook comes with the libraries.
+  target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/host/system_library_loading.cc)
 endfunction()
 
 # zorvi_page_aligned(<target>): the sections of <target> start on page boundaries in the file as in memory, so

@@ -14,13 +14,13 @@
 // Either file is held open against writes and deletion from the check to the load.
 #include <windows.h>
 
-#include <aclapi.h>
 #include <sddl.h>
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "writable_by_others.h"
 
@@ -74,18 +74,13 @@ ScopedFile OpenHeldAgainstWrites(const std::wstring& path) {
 
 // Whether the object's owner or access list lets someone other than the user, the system, the administrators or
 // the system's installer service write into it, replace it or change who may. Unreadable counts as writable.
-bool OthersMayWrite(HANDLE object, const std::wstring& user_sid) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
-                      nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return true;
-  }
-  ScopedLocal descriptor_holder(descriptor);
-  return host::OthersMayWrite(descriptor, user_sid);
+bool OthersMayWrite(HANDLE object, const host::SidBytes& user_sid) {
+  std::vector<BYTE> descriptor = host::ReadOwnerAndAccessList(object);
+  return descriptor.empty() || host::OthersMayWrite(descriptor.data(), user_sid);
 }
 
 // The library beside the executable, held open, when its folder and itself admit no other writer.
-ScopedFile OpenLibraryBesideUs(const std::wstring& folder, const std::wstring& user_sid) {
+ScopedFile OpenLibraryBesideUs(const std::wstring& folder, const host::SidBytes& user_sid) {
   ScopedFile library = OpenHeldAgainstWrites(folder + kLibraryName);
   if (!library)
     return nullptr;
@@ -115,16 +110,27 @@ void RemoveEarlierCopies(const std::wstring& temp) {
   FindClose(search);
 }
 
+// `sid` as SDDL text, for the private folder's access list; empty when it cannot be spelt.
+std::wstring SidText(const host::SidBytes& sid) {
+  wchar_t* text = nullptr;
+  if (sid.empty() || !ConvertSidToStringSidW(const_cast<BYTE*>(sid.data()), &text))
+    return std::wstring();
+  ScopedLocal text_holder(text);
+  return text;
+}
+
 // Writes the carried library into a new private folder under the user's temporary folder and returns its path
-// with the file held open, its contents checked against the resource; empty when it cannot be done.
-std::wstring WriteCarriedLibrary(const std::wstring& user_sid, ScopedFile* held) {
+// with the file held open, its contents checked against the resource; empty when it cannot be done. The security
+// library loads here, on first use: the library beside the host is judged without it.
+std::wstring WriteCarriedLibrary(const host::SidBytes& user, ScopedFile* held) {
   HRSRC resource = FindResourceW(nullptr, kCarriedLibraryResource, MAKEINTRESOURCEW(10) /* RT_RCDATA */);
   HGLOBAL loaded = resource ? LoadResource(nullptr, resource) : nullptr;
   const void* bytes = loaded ? LockResource(loaded) : nullptr;
   const DWORD size = resource ? SizeofResource(nullptr, resource) : 0;
   wchar_t temp_buffer[MAX_PATH + 1];
   const DWORD temp_length = GetTempPathW(MAX_PATH + 1, temp_buffer);
-  if (!bytes || size == 0 || user_sid.empty() || temp_length == 0 || temp_length > MAX_PATH)
+  const std::wstring user_sid = bytes && size > 0 ? SidText(user) : std::wstring();
+  if (user_sid.empty() || temp_length == 0 || temp_length > MAX_PATH)
     return std::wstring();
   const std::wstring temp(temp_buffer, temp_length);
   RemoveEarlierCopies(temp);
@@ -175,7 +181,7 @@ std::wstring WriteCarriedLibrary(const std::wstring& user_sid, ScopedFile* held)
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  const std::wstring user_sid = host::UserSidText();
+  const host::SidBytes user_sid = host::UserSid();
   const std::wstring own_folder = OwnFolder();
   std::wstring library_path = own_folder + kLibraryName;
   ScopedFile held = OpenLibraryBesideUs(own_folder, user_sid);

@@ -277,9 +277,13 @@ TEST(HostExecutable, LoadsOnlyALibraryNoOtherUserCanWrite) {
 
 // Owners and entries that wine cannot set on files, judged by the host's own test: an owner outside the trusted
 // accounts may rewrite the list, and a conditional grant counts by its SID. Kind 5 (an object entry) is not judged.
+// The host reads the user's SID and compares SIDs without the security library, which spells them here.
 TEST(HostExecutable, LibraryCheckWeighsTheOwnerAndEveryKindOfGrant) {
-  const std::wstring user = host::UserSidText();
-  ASSERT_FALSE(user.empty());
+  const host::SidBytes user_sid = host::UserSid();
+  wchar_t* user_text = nullptr;
+  ASSERT_TRUE(!user_sid.empty() && ConvertSidToStringSidW(const_cast<BYTE*>(user_sid.data()), &user_text));
+  const std::wstring user = user_text;
+  LocalFree(user_text);
   struct Row {
     std::wstring sddl;
     BYTE first_entry_kind;  // 0: as written
@@ -288,6 +292,8 @@ TEST(HostExecutable, LibraryCheckWeighsTheOwnerAndEveryKindOfGrant) {
       {L"O:" + user + L"D:P(A;;FA;;;" + user + L")(A;;FA;;;SY)(A;;FA;;;BA)", 0, false},
       {L"O:BUD:P(A;;FA;;;" + user + L")", 0, true},
       {L"O:BAD:P(A;;FA;;;BA)(A;;FRFX;;;WD)", 0, false},
+      {L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464D:P(A;;FA;;;SY)", 0, false},
+      {L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478465D:P(A;;FA;;;SY)", 0, true},
       {L"O:SYD:P(A;OICIIO;FA;;;WD)(A;;FA;;;SY)", 0, false},
       {L"O:" + user + L"D:P(D;;FA;;;WD)(A;;FA;;;" + user + L")", 0, false},
       {L"O:" + user + L"D:P(A;;FA;;;WD)", ACCESS_ALLOWED_CALLBACK_ACE_TYPE, true},
@@ -308,7 +314,7 @@ TEST(HostExecutable, LibraryCheckWeighsTheOwnerAndEveryKindOfGrant) {
       ASSERT_TRUE(GetAce(dacl, 0, reinterpret_cast<void**>(&entry)));
       entry->AceType = row.first_entry_kind;
     }
-    EXPECT_EQ(row.others_may_write, host::OthersMayWrite(descriptor, user));
+    EXPECT_EQ(row.others_may_write, host::OthersMayWrite(descriptor, user_sid));
     LocalFree(descriptor);
   }
 }
