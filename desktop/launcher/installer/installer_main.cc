@@ -31,6 +31,7 @@
 #include "desktop/launcher/installer/installer_help.h"
 #include "desktop/launcher/installer/installer_roles.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/probe_command_line.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
@@ -40,10 +41,6 @@ namespace zorvi::installer {
 
 namespace {
 
-// Probes: print one value and end.
-constexpr char kVersionSwitch[] = "version";
-constexpr char kInternalVersionSwitch[] = "internal-version";
-constexpr char kStreamSwitch[] = "stream";
 // Roles before an installer run.
 constexpr char kHelpSwitch[] = "help";
 constexpr char kHelpShortSwitch[] = "?";
@@ -84,20 +81,24 @@ const std::string& ProductName() {
 }
 
 // Installer processes probe a copy of the installer and read its answer, so nothing but the value is written
-// and nothing else is set up first.
-bool AnswerProbe(const base::CommandLine& command_line) {
-  std::string value;
-  if (command_line.HasSwitch(kVersionSwitch))
-    value = GetFullVersionString();
-  else if (command_line.HasSwitch(kInternalVersionSwitch))
-    value = GetInternalVersion();
-  else if (command_line.HasSwitch(kStreamSwitch))
-    value = GetStreamName();
-  else
-    return false;
+// and nothing else is set up first. `probe` is one of the probe switches.
+void PrintProbeAnswer(const std::string& probe) {
+  const std::string value = probe == kVersionSwitch           ? GetFullVersionString()
+                            : probe == kInternalVersionSwitch ? GetInternalVersion()
+                                                              : GetStreamName();
   PrintToConsole("%s", value.c_str());
   fflush(stdout);
-  return true;
+}
+
+// A command line with several probe switches gets the answer of the first in this order.
+bool AnswerProbe(const base::CommandLine& command_line) {
+  for (const char* probe : {kVersionSwitch, kInternalVersionSwitch, kStreamSwitch}) {
+    if (command_line.HasSwitch(probe)) {
+      PrintProbeAnswer(probe);
+      return true;
+    }
+  }
+  return false;
 }
 
 // Only 64-bit Windows 7 and later have the policy functions.
@@ -375,6 +376,12 @@ base::FilePath GetInstallerLogFilePath() {
 }  // namespace zorvi::installer
 
 extern "C" bool RunInstaller() {
+  // Answered before the command line is split, which would load libraries a probe does not need.
+  const std::string plain_probe = zorvi::installer::PlainProbeSwitch(GetCommandLineW());
+  if (!plain_probe.empty()) {
+    zorvi::installer::PrintProbeAnswer(plain_probe);
+    return true;
+  }
   base::CommandLine::Init();
   if (zorvi::installer::AnswerProbe(*base::CommandLine::ForCurrentProcess()))
     return true;

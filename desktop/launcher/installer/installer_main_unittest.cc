@@ -60,6 +60,8 @@ TEST(InstallerEntryTest, ProbesAndEarlyRolesWriteNoLog) {
       // Tested in that order, whatever the order on the command line.
       {L"--stream --internal-version", "GetInternalVersion", -1},
       {L"--stream --version --backend", "GetFullVersionString", -1},
+      // Only the plain form is answered before the full parse; any other spelling is answered after it.
+      {L"/Stream", "GetStreamName", -1},
       // The crash reporter comes first and always ends with 0. A parent id that is not a number ends it before
       // it makes anything (before any other row has started a reporter).
       {L"--crash-reporter-parent-id=abc --help", nullptr, 0},
@@ -459,7 +461,7 @@ bool Loaded(const std::vector<std::wstring>& paths, const std::wstring& file_nam
 
 // Installer processes wait for the answer of every probe they start, so a probe loads none of the windowing,
 // shell, network or security libraries that the roles use.
-TEST(InstallerEntryTest, ProbeLoadsNoWindowingShellOrNetworkLibrary) {
+TEST(InstallerEntryTest, ProbeLoadsNoWindowingShellNetworkOrSecurityLibrary) {
   test_support::ScopedTestFolder folder(L"ProbeLibraries");
   const StagedHost host{base::FilePath(folder.path())};
   DWORD exit_code = 1;
@@ -467,7 +469,8 @@ TEST(InstallerEntryTest, ProbeLoadsNoWindowingShellOrNetworkLibrary) {
   EXPECT_EQ(0u, exit_code);
   ASSERT_TRUE(Loaded(loaded, L"zorvi.dll")) << "the debugger saw the library load";
   for (const wchar_t* library : {L"user32.dll", L"gdi32.dll", L"shell32.dll", L"comctl32.dll", L"ole32.dll",
-                                 L"wininet.dll", L"secur32.dll", L"crypt32.dll", L"wintrust.dll"}) {
+                                 L"wininet.dll", L"secur32.dll", L"crypt32.dll", L"wintrust.dll", L"advapi32.dll",
+                                 L"shcore.dll"}) {
     EXPECT_FALSE(Loaded(loaded, library)) << base::WideToUTF8(library);
   }
 }
