@@ -1,9 +1,6 @@
 #include "desktop/launcher/installer/package_fetcher/lzma_util.h"
 
 #include <algorithm>
-#include <atomic>
-#include <functional>
-#include <memory>
 #include <vector>
 
 extern "C" {
@@ -15,8 +12,8 @@ extern "C" {
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/strings/string_util.h"
-#include "base/threading/simple_thread.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
+#include "desktop/launcher/installer/package_fetcher/parallel_file_writer.h"
 #include "desktop/launcher/installer/package_fetcher/temp_file_mapping_allocator.h"
 #include "desktop/launcher/installer/service/utils.h"
 
@@ -26,12 +23,13 @@ namespace {
 
 // The look-ahead buffer between the reader and the archive file.
 constexpr size_t kLookBufferSize = 1 << 18;
-// Threads that write a decoded block's files besides the unpacking one. Each file costs system calls, the copy
-// of its bytes into the file cache and, where a scanner checks new files as they are closed, that scan: these run
-// side by side on several processors. A third helper measured no faster than two.
-constexpr int kExtraWriterThreads = 2;
-// Fewer pending files than this are written by the unpacking thread alone: starting threads would cost more.
-constexpr size_t kFilesWorthThreads = 8;
+// Threads that write a decoded block's files while the unpacking thread checks the next entries (each entry's
+// checksum is computed as it is cut out). Each file costs system calls, the copy of its bytes into the file cache
+// and, where a scanner checks new files as they are closed, that scan: these run side by side on several
+// processors. A third helper measured no faster than two.
+constexpr int kWriterThreads = 2;
+// An archive with fewer entries is written by the unpacking thread alone: starting threads would cost more.
+constexpr UInt32 kEntriesWorthThreads = 8;
 // A write that stores fewer bytes without the system reporting an error still loses data.
 constexpr DWORD kShortWriteError = ERROR_WRITE_FAULT;
 
@@ -59,16 +57,6 @@ bool StaysInsideTarget(const std::wstring& name) {
   relative.GetComponents(&components);
   return std::none_of(components.begin(), components.end(), [](const std::wstring& c) { return IsDeviceName(c); });
 }
-
-// A thread that helps write a decoded block's files.
-class WriterThread : public base::SimpleThread {
- public:
-  explicit WriterThread(std::function<void()> work) : base::SimpleThread("LzmaWriter"), work_(std::move(work)) {}
-  void Run() override { work_(); }
-
- private:
-  const std::function<void()> work_;
-};
 
 // The archive database freed on every path.
 class ScopedArchiveDatabase {
@@ -188,9 +176,12 @@ DWORD LzmaUtil::UnPack(const base::FilePath& target) {
     delegate_->SetTotalProgress(static_cast<int>(database->NumFiles));
 
   DWORD result = ERROR_SUCCESS;
-  // The files of the decoded block not written yet: they are written together once the block is complete.
-  std::vector<PendingFile> pending;
-  PendingPaths pending_paths;
+  // Every way out of the loop below reaches Finish before the block the files point into is freed.
+  ParallelFileWriter writer(
+      [this](const ParallelFileWriter::File& file) {
+        return WriteEntry(file.path, file.data, file.size, file.has_time ? &file.last_write : nullptr);
+      },
+      database->NumFiles >= kEntriesWorthThreads ? kWriterThreads : 0);
   for (UInt32 i = 0; i < database->NumFiles; ++i) {
     if (delegate_)
       delegate_->SetCurrentProgress(static_cast<int>(i));
@@ -199,9 +190,9 @@ DWORD LzmaUtil::UnPack(const base::FilePath& target) {
     // Folders and empty files have no data. Extracting them would also drop the cached block, and a folder
     // listed between two files of one solid block would have the whole block decoded twice.
     if (database->FileToFolder[i] != static_cast<UInt32>(-1)) {
-      // Decoding another block replaces the buffer that the pending files point into.
+      // Decoding another block replaces the buffer that the files being written point into.
       if (database->FileToFolder[i] != block_index) {
-        result = WritePendingFiles(&pending, &pending_paths);
+        result = writer.Finish();
         if (result != ERROR_SUCCESS)
           break;
       }
@@ -234,10 +225,10 @@ DWORD LzmaUtil::UnPack(const base::FilePath& target) {
 
     const base::FilePath path = target.Append(name);
     // An archive may name one place twice (as a file, or as a file and a folder): what stands there at the end
-    // is what the later entry makes, so the files pending are written before it.
+    // is what the later entry makes, so the files being written are finished before it.
     const base::FilePath folder = SzArEx_IsDir(database, i) ? path : path.DirName();
-    if (pending_paths.count(path.value()) || NamesPendingFile(target, folder, pending_paths)) {
-      result = WritePendingFiles(&pending, &pending_paths);
+    if (writer.IsPending(path.value()) || NamesPendingFile(target, folder, writer)) {
+      result = writer.Finish();
       if (result != ERROR_SUCCESS)
         break;
     }
@@ -245,15 +236,16 @@ DWORD LzmaUtil::UnPack(const base::FilePath& target) {
     CreateFolder(folder);
     if (SzArEx_IsDir(database, i))
       continue;
-    PendingFile file{path, size ? block + offset : nullptr, size, SzBitWithVals_Check(&database->MTime, i) != 0,
-                     {}};
+    ParallelFileWriter::File file{path, size ? block + offset : nullptr, size,
+                                  SzBitWithVals_Check(&database->MTime, i) != 0, {}};
     if (file.has_time)
       file.last_write = {database->MTime.Vals[i].Low, database->MTime.Vals[i].High};
-    pending_paths.insert(path.value());
-    pending.push_back(std::move(file));
+    // A failed write ends the unpacking: its error is what Finish reports.
+    if (!writer.Add(std::move(file)))
+      break;
   }
   // Whatever ended the loop, the files before that point are written, as they would have been one by one.
-  const DWORD written = WritePendingFiles(&pending, &pending_paths);
+  const DWORD written = writer.Finish();
   if (result == ERROR_SUCCESS)
     result = written;
   output_allocator.Free(block);
@@ -261,11 +253,11 @@ DWORD LzmaUtil::UnPack(const base::FilePath& target) {
 }
 
 bool LzmaUtil::NamesPendingFile(const base::FilePath& target, const base::FilePath& folder,
-                                const PendingPaths& pending_paths) const {
+                                const ParallelFileWriter& writer) const {
   if (created_folders_.count(folder.value()))
     return false;
   for (base::FilePath place = folder; place.value().size() > target.value().size(); place = place.DirName()) {
-    if (pending_paths.count(place.value()))
+    if (writer.IsPending(place.value()))
       return true;
   }
   return false;
@@ -316,45 +308,6 @@ DWORD LzmaUtil::WriteEntry(const base::FilePath& path, const uint8_t* data, size
     const DWORD error = LastErrorOr(ERROR_INVALID_HANDLE);
     LOG(ERROR) << "Error returned by CloseHandle: " << error;
     return error;
-  }
-  return ERROR_SUCCESS;
-}
-
-DWORD LzmaUtil::WritePendingFiles(std::vector<PendingFile>* files, PendingPaths* paths) {
-  std::vector<DWORD> results(files->size(), ERROR_SUCCESS);
-  std::atomic<size_t> next{0};
-  std::atomic<bool> failed{false};
-  // Files are taken in order and a failure stops the hand-out, so every file before the first failed one has
-  // been written; the files already taken are finished.
-  auto write_files = [&] {
-    while (!failed.load(std::memory_order_relaxed)) {
-      const size_t index = next.fetch_add(1, std::memory_order_relaxed);
-      if (index >= files->size())
-        return;
-      const PendingFile& file = (*files)[index];
-      results[index] = WriteEntry(file.path, file.data, file.size, file.has_time ? &file.last_write : nullptr);
-      if (results[index] != ERROR_SUCCESS)
-        failed.store(true, std::memory_order_relaxed);
-    }
-  };
-  std::vector<std::unique_ptr<WriterThread>> helpers;
-  if (files->size() >= kFilesWorthThreads) {
-    for (int i = 0; i < kExtraWriterThreads; ++i) {
-      auto helper = std::make_unique<WriterThread>(write_files);
-      // A thread the system cannot start leaves its share to the others.
-      if (helper->Start())
-        helpers.push_back(std::move(helper));
-    }
-  }
-  write_files();
-  for (const std::unique_ptr<WriterThread>& helper : helpers)
-    helper->Join();
-  files->clear();
-  paths->clear();
-  // The first failure in archive order is the unpacking's result, as when the files are written one by one.
-  for (DWORD result : results) {
-    if (result != ERROR_SUCCESS)
-      return result;
   }
   return ERROR_SUCCESS;
 }

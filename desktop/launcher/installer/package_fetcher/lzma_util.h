@@ -1,7 +1,7 @@
 // Unpacks the package's 7z archive into the unpack folder with the LZMA SDK's 7z reader: every entry becomes a
 // folder or a file (with its modification time when the archive stores one), each folder is created once, and
 // the progress in entries goes to the fetcher's delegate. The files of a decoded block are written by several
-// threads, taken in archive order; the files before a failure stay on disk.
+// threads (taken in archive order) while the next entries are checked; the files before a failure stay on disk.
 //
 // Results: 0 on success; kUnpackFailed when no archive is open, the archive cannot be read as 7z, an entry
 // cannot be decoded, has no name or names a place outside the unpack folder (a device too); otherwise the
@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <set>
 #include <string>
-#include <vector>
 
 extern "C" {
 #include "7zTypes.h"
@@ -27,6 +26,7 @@ extern "C" {
 namespace zorvi::installer {
 
 class PackageFetcherDelegate;
+class ParallelFileWriter;
 
 class LzmaUtil {
  public:
@@ -55,27 +55,9 @@ class LzmaUtil {
   static void SetWriteFileForTesting(WriteFileFunction write_file);
 
  private:
-  // A file entry cut out of the decoded block, waiting to be written.
-  struct PendingFile {
-    base::FilePath path;
-    const uint8_t* data;
-    size_t size;
-    bool has_time;
-    FILETIME last_write;
-  };
-  // The pending files' paths, compared as the file system compares names.
-  struct IgnoringCase {
-    bool operator()(const std::wstring& a, const std::wstring& b) const {
-      return base::FilePath::CompareIgnoreCase(a, b) < 0;
-    }
-  };
-  using PendingPaths = std::set<std::wstring, IgnoringCase>;
-
-  // Whether making `folder` (inside `target`) would make a folder where a pending file is to be written.
+  // Whether making `folder` (inside `target`) would make a folder where a file being written is to go.
   bool NamesPendingFile(const base::FilePath& target, const base::FilePath& folder,
-                        const PendingPaths& pending_paths) const;
-  // Writes the pending files and clears both lists: 0, or the error of the first file in order that failed.
-  DWORD WritePendingFiles(std::vector<PendingFile>* files, PendingPaths* paths);
+                        const ParallelFileWriter& writer) const;
   // Creates `path`, writes `size` bytes and, when given, its last-write time. Safe on several threads at once.
   DWORD WriteEntry(const base::FilePath& path, const uint8_t* data, size_t size, const FILETIME* last_write);
 
