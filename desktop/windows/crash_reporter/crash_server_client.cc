@@ -1,7 +1,10 @@
 #include "desktop/windows/crash_reporter/crash_server_client.h"
 
+#include <winternl.h>
+
 #include <atomic>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 namespace zorvi {
@@ -23,6 +26,30 @@ uint64_t AddressOf(const void* field) {
 
 HANDLE HandleFrom(uint64_t value) {
   return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
+}
+
+// Whether `value` is a handle of this process to an object of the kind `type_name` names ("Event", "Mutant")
+// granting at least `access`. A reply's handles are numbers that another process wrote: one that is no such
+// handle was never placed here, and closing it would close some other handle of this process, or stop the
+// process at the handle verifier when it is none at all.
+bool IsHandleOfKind(uint64_t value, const wchar_t* type_name, ACCESS_MASK access) {
+  using NtQueryObjectFunction = NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+  static const auto query = reinterpret_cast<NtQueryObjectFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+  const HANDLE handle = HandleFrom(value);
+  if (!query || value == 0 || handle == INVALID_HANDLE_VALUE)
+    return false;
+  PUBLIC_OBJECT_BASIC_INFORMATION basic = {};
+  if (!NT_SUCCESS(query(handle, ObjectBasicInformation, &basic, sizeof(basic), nullptr)) ||
+      (basic.GrantedAccess & access) != access) {
+    return false;
+  }
+  // The kind's name follows the record in the same buffer.
+  alignas(PUBLIC_OBJECT_TYPE_INFORMATION) BYTE buffer[sizeof(PUBLIC_OBJECT_TYPE_INFORMATION) + 128];
+  const auto* type = reinterpret_cast<const PUBLIC_OBJECT_TYPE_INFORMATION*>(buffer);
+  if (!NT_SUCCESS(query(handle, ObjectTypeInformation, buffer, sizeof(buffer), nullptr)) || !type->TypeName.Buffer)
+    return false;
+  return std::wstring_view(type->TypeName.Buffer, type->TypeName.Length / sizeof(wchar_t)) == type_name;
 }
 
 }  // namespace
@@ -97,13 +124,17 @@ bool CrashServerClient::Register() {
   // Any other message is no reply, and its fields are no handles of this process.
   if (reply.tag != kCrashRegistrationReply)
     return false;
-  // The server placed a reply's handles in this process before it sent the reply: they are held from here on,
-  // and closed again unless the registration succeeds.
-  base::win::ScopedHandle dump_request_event(HandleFrom(reply.dump_request_event));
-  base::win::ScopedHandle dump_done_event(HandleFrom(reply.dump_done_event));
-  base::win::ScopedHandle server_alive_mutex(HandleFrom(reply.server_alive_mutex));
-  if (reply.process_id == 0 || reply.dump_request_event == 0 || reply.dump_done_event == 0 ||
-      reply.server_alive_mutex == 0) {
+  // The server placed a reply's handles in this process before it sent the reply: those that are handles of the
+  // kind the protocol names are held from here on, and closed again unless the registration succeeds. Any other
+  // value is left alone, and refuses the reply.
+  const auto adopt = [](uint64_t value, const wchar_t* type_name, ACCESS_MASK access) {
+    return base::win::ScopedHandle(IsHandleOfKind(value, type_name, access) ? HandleFrom(value) : nullptr);
+  };
+  base::win::ScopedHandle dump_request_event = adopt(reply.dump_request_event, L"Event", kDumpRequestEventAccess);
+  base::win::ScopedHandle dump_done_event = adopt(reply.dump_done_event, L"Event", kDumpDoneEventAccess);
+  base::win::ScopedHandle server_alive_mutex = adopt(reply.server_alive_mutex, L"Mutant", kServerAliveMutexAccess);
+  if (reply.process_id == 0 || !dump_request_event.IsValid() || !dump_done_event.IsValid() ||
+      !server_alive_mutex.IsValid()) {
     return false;
   }
   // The server reports the client only once it has this acknowledgement.

@@ -6,8 +6,9 @@
 //
 // Modes: "serve" (a valid reply, then every request is answered), "silent" (a valid reply, requests are never
 // answered), "hold" (as serve, but the first request is held open while the client's second thread crashes),
-// "bad-tag", "zero-pid", "zero-handle" (a malformed reply, then only watch for an acknowledgement; the last two
-// are replies, whose non-zero handles are duplicated into the client as a reporter's are).
+// "bad-tag", "zero-pid", "zero-handle", "made-up" (a malformed reply, then only watch for an acknowledgement; the
+// zero ones are replies whose non-zero handles are duplicated into the client as a reporter's are, "made-up" a
+// reply whose handles are numbers that can be no handle of the client's). placed.txt counts what was duplicated.
 // Events: EVENT_BASE_ready once the pipe exists, EVENT_BASE_registered once the registration is recorded;
 // "hold" also sets EVENT_BASE_go and waits for EVENT_BASE_second. Exit code 0, or 1 on a failure of its own.
 #include <windows.h>
@@ -132,6 +133,7 @@ int Serve(const std::wstring& mode, HANDLE pipe) {
   HANDLE dump_done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE alive = CreateMutexW(nullptr, TRUE, nullptr);
   const bool valid = mode == L"serve" || mode == L"silent" || mode == L"hold";
+  int placed = 0;
   if (mode == L"bad-tag") {
     // No reply, so plausible handle values that were never duplicated: the client must neither keep nor close
     // them.
@@ -139,6 +141,11 @@ int Serve(const std::wstring& mode, HANDLE pipe) {
     reply.dump_request_event = 0x1230;
     reply.dump_done_event = 0x1234;
     reply.server_alive_mutex = 0x1238;
+  } else if (mode == L"made-up") {
+    // Beyond the largest handle table a process can have.
+    reply.dump_request_event = 0x7FFFFFF0;
+    reply.dump_done_event = 0x7FFFFFF4;
+    reply.server_alive_mutex = 0x7FFFFFF8;
   } else {
     const bool zero_handle = mode == L"zero-handle";
     HANDLE in_client[3] = {};
@@ -150,6 +157,7 @@ int Serve(const std::wstring& mode, HANDLE pipe) {
                          zorvi::installer::kServerAliveMutexAccess, FALSE, 0)) {
       return 1;
     }
+    placed = zero_handle ? 2 : 3;
     reply.dump_request_event = reinterpret_cast<uintptr_t>(in_client[0]);
     reply.dump_done_event = reinterpret_cast<uintptr_t>(in_client[1]);
     reply.server_alive_mutex = reinterpret_cast<uintptr_t>(in_client[2]);
@@ -159,6 +167,7 @@ int Serve(const std::wstring& mode, HANDLE pipe) {
   if (!PipeIo(pipe, true, &reply, sizeof(reply), &done))
     return 1;
   WriteRecord(L"reply.bin", &reply, sizeof(reply));
+  WriteText(L"placed.txt", std::to_string(placed));
   CrashPipeMessage ack = {};
   if (PipeIo(pipe, false, &ack, sizeof(ack), &done) && done == sizeof(ack))
     WriteRecord(L"ack.bin", &ack, sizeof(ack));
