@@ -259,7 +259,8 @@ TEST_F(InstallerWindowEndToEndTest, EachRunShowsWhatItsHostFolderAndVersionAsk) 
     ASSERT_NO_FATAL_FAILURE(StartHost(row.switches,
                                       copy ? copy->Command() : row.host ? L"\"" + data + L"\\" + host + L".exe\"" : L"",
                                       row.folder ? data + L"\\" + row.folder : L""));
-    const DriverReport report = Drive(row.actions + std::wstring(L" read"));
+    // A screenshot waits until the display shows the whole window as painted.
+    const DriverReport report = Drive(row.actions + std::wstring(row.screenshot ? L" settled read" : L" read"));
     if (row.screenshot) {
       ASSERT_NO_FATAL_FAILURE(KeepScreenshot(row.screenshot, report));
     }

@@ -23,6 +23,10 @@
 //   wait-focus=ID[/ID...] waits (at most 60 s) until control ID (one of them) has the window's keyboard focus
 //   wait-shown=ID waits (at most 60 s) until the main dialog's control ID is visible, e.g. the retry button of
 //                 the error page that the window's controller shows once its work has ended
+//   settled       repaints the whole window at once and waits (at most 60 s) until the display shows it: the
+//                 window's process puts what it painted on the display only once it is idle, which a loaded
+//                 machine delays, so a screenshot could catch a control half drawn. Settled is three reads of the
+//                 window's pixels back from the display, each after a round trip through its queue, alike.
 // window_driver_test_child.exe --signal=NAME [--record=FILE ARGUMENT...] writes the arguments into FILE (one line
 // each) when asked, sets the named event and ends: a Linux program that the tests start (and wine gives them no
 // handle of) runs it last to say it is done, and as a URL's handler it tells what it was asked to open.
@@ -32,6 +36,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -99,6 +104,47 @@ struct Driver {
 
   // Wine delivers no show event of another process's window (an out-of-context EVENT_OBJECT_SHOW hook is made
   // but never called), so this goes through the window's queue, as the box wait does, until the control shows.
+  // The main dialog's pixels as the display shows them now.
+  std::vector<uint32_t> CaptureFromDisplay() const {
+    RECT rect = {};
+    GetWindowRect(main, &rect);
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    std::vector<uint32_t> pixels;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = width > 0 && height > 0
+                         ? CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0)
+                         : nullptr;
+    if (bitmap) {
+      HGDIOBJ previous = SelectObject(memory, bitmap);
+      if (BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY)) {
+        const uint32_t* first = static_cast<const uint32_t*>(bits);
+        pixels.assign(first, first + static_cast<size_t>(width) * height);
+      }
+      SelectObject(memory, previous);
+      DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+  }
+
+  bool Settle() const {
+    RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    std::vector<uint32_t> last = CaptureFromDisplay();
+    int alike = 0;
+    return WaitUntil([&] {
+      std::vector<uint32_t> now = CaptureFromDisplay();
+      alike = !now.empty() && now == last ? alike + 1 : 0;
+      last = std::move(now);
+      return alike >= 2;
+    });
+  }
+
   bool WaitShown(int id) const {
     const HWND control = GetDlgItem(main, id);
     return control && WaitUntil([control] { return IsWindowVisible(control) != FALSE; });
@@ -296,6 +342,11 @@ int main() {
     } else if (name == L"box") {
       if (!driver.AnswerBox(std::stoi(value))) {
         std::fputs("{\"error\":\"no message box\"}\n", stdout);
+        return 2;
+      }
+    } else if (name == L"settled") {
+      if (!driver.Settle()) {
+        std::fputs("{\"error\":\"the display did not settle\"}\n", stdout);
         return 2;
       }
     } else if (name == L"wait-shown") {
