@@ -310,6 +310,21 @@ void CommandLine::CopySwitchesFrom(const CommandLine& source, const char* const 
   }
 }
 
+void CommandLine::RemoveSwitch(StringPiece switch_string) {
+  if (switches_.erase(switch_string.as_string()) == 0)
+    return;
+  // A repeated switch is written once per occurrence; the plain arguments are never switches.
+  for (size_t i = begin_args_; i-- > 1;) {
+    StringType written;
+    StringType value;
+    if (SplitSwitchArgument(argv_[i], &written, &value) &&
+        ToLowerASCII(WideToUTF8(written.substr(SwitchPrefixLength(written)))) == switch_string) {
+      argv_.erase(argv_.begin() + static_cast<ptrdiff_t>(i));
+      --begin_args_;
+    }
+  }
+}
+
 CommandLine::StringVector CommandLine::GetArgs() const {
   return StringVector(argv_.begin() + static_cast<ptrdiff_t>(begin_args_), argv_.end());
 }

@@ -67,6 +67,8 @@ class CommandLine {
   void AppendSwitchNative(StringPiece switch_string, StringPiece16 value);
   // Appends each of the listed switches that `source` has, with its value, in the listed order.
   void CopySwitchesFrom(const CommandLine& source, const char* const switches[], size_t count);
+  // Removes the switch (a lower-case name without prefix), every written form of it included.
+  void RemoveSwitch(StringPiece switch_string);
 
   // The plain arguments ("--" and what follows it included).
   StringVector GetArgs() const;

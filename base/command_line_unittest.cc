@@ -316,6 +316,17 @@ TEST(CommandLineTest, CopySwitchesFromTakesListedPresentSwitchesInOrder) {
   EXPECT_EQ((StringVector{L"t", L"--d", L"--b=2"}), target.argv());
 }
 
+// Every written form goes, however prefixed or cased; a plain argument that looks like it stays.
+TEST(CommandLineTest, RemoveSwitchTakesEveryWrittenFormButNoArgument) {
+  CommandLine line;
+  line.ParseCommandLineString(L"p --a=1 /A -keep /B=2 arg -- --a");
+  line.RemoveSwitch("a");
+  line.RemoveSwitch("missing");
+  EXPECT_EQ((StringVector{L"p", L"-keep", L"/b=2", L"arg", L"--", L"--a"}), line.argv());
+  EXPECT_FALSE(line.HasSwitch("a"));
+  EXPECT_EQ(L"2", line.GetSwitchValueNative("b"));
+}
+
 TEST(CommandLineTest, AppendArgumentsAndCopies) {
   CommandLine first;
   first.ParseCommandLineString(L"one.exe --s=1 a -- --t");

@@ -10,7 +10,6 @@
 #include "base/command_line.h"
 #include "base/files/file_path.h"
 #include "base/strings/string_number_conversions.h"
-#include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/window_proc_exception_filter.h"
 #include "desktop/windows/crash_reporter/crash_exception_handler.h"
@@ -23,34 +22,15 @@ namespace installer {
 
 namespace {
 
-// Whether a command-line element, as the command line writes it, is one of the switches that give the reporter its
-// role.
-bool IsReporterRoleSwitch(const std::wstring& element) {
-  for (const char* name : {kCrashReporterParentIdSwitch, kCrashReporterExceptionInfoSwitch, kCrashReporterMinidumpSwitch}) {
-    for (const wchar_t* prefix : {L"--", L"-", L"/"}) {
-      const std::wstring written = prefix + base::UTF8ToWide(name);
-      if (element.compare(0, written.size(), written) == 0 &&
-          (element.size() == written.size() || element[written.size()] == L'=')) {
-        return true;
-      }
-    }
-  }
-  return false;
-}
-
 // This process's command line for the reporter, which reads its switches, all but those that give the reporter
 // its role: given to this process, they would make the reporter take the healthy installer for a crashed reporter
 // and report it, or name another parent.
 base::CommandLine ReporterCommandLine(const base::FilePath& executable) {
-  base::CommandLine own{base::FilePath()};
-  own.AppendArguments(*base::CommandLine::ForCurrentProcess(), false);
-  base::CommandLine reporter(executable);
-  bool switches = true;
-  for (size_t i = 1; i < own.argv().size(); ++i) {
-    const std::wstring& element = own.argv()[i];
-    switches &= element != L"--";
-    if (!switches || !IsReporterRoleSwitch(element))
-      reporter.AppendArg(base::WideToUTF8(element));
+  base::CommandLine reporter = *base::CommandLine::ForCurrentProcess();
+  reporter.SetProgram(executable);
+  for (const char* role : {kCrashReporterParentIdSwitch, kCrashReporterExceptionInfoSwitch,
+                           kCrashReporterMinidumpSwitch}) {
+    reporter.RemoveSwitch(role);
   }
   return reporter;
 }
