@@ -127,6 +127,9 @@ class CrashServiceTest : public testing::Test {
     *expected += name + "\tbody\t" + request.Header("Content-Type") + "\n";
   }
 
+  // Queues a log and a dump for a service whose every answer is `fault` (a rule of the loopback server).
+  void ExpectQueuedUploadsEndAgainst(const char* fault);
+
   test_support::ScopedTestFolder served_{L"crash_service"};
   test_support::LoopbackServer server_;
 };
@@ -207,49 +210,51 @@ TEST_F(CrashServiceTest, ASilentServerHoldsTheCheckAndTheUploadsOnlyForTheirLimi
     std::wstring id, location;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(kCrashCheckFailed, CheckCrashUrl(L"", L"", &id, &location, 500));
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(elapsed, std::chrono::seconds(2));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   }
 
   // A service that takes the log and the dump and never answers, or answers a byte at a time without end: both
   // queued uploads end, and with them the reporter's wait, well before the test gives up on them.
-  for (const char* fault : {R"({"silent": true, "times": "all"})", R"({"trickle": 0.1, "times": "all"})"}) {
-    SCOPED_TRACE(fault);
-    test_support::LoopbackServer silent;
-    std::string error;
-    ASSERT_TRUE(silent.Start(served_.path(),
-                             std::string(R"({"/c": [)") + fault + R"(], "/collector/submit": [)" + fault + "]}",
-                             &error))
-        << error;
-    UseCrashUrl(silent.Url("/c").c_str());
-    SetUploadTimeLimitForTesting(base::TimeDelta::FromMilliseconds(300));
-    const test_support::ScopedTestFolder folder(L"silent_service");
-    const std::wstring log = folder.path() + L"\\crash.txt", dump = folder.path() + L"\\crash.dmp";
-    ASSERT_TRUE(test_support::WriteFileBytes(log, CrashLogText(2000)));
-    ASSERT_TRUE(test_support::WriteFileBytes(dump, CrashLogText(3000)));
-    ReporterLifetime& lifetime = ReporterLifetime::Get();
-    ASSERT_TRUE(lifetime.Init());
-    EXPECT_TRUE(QueueLogUpload(base::FilePath(log), false, {}));
-    EXPECT_TRUE(QueueMinidumpUpload(base::FilePath(dump), false, {}));
-    test_support::ScopedTestHandle ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    std::thread waiter([&lifetime, &ended] {
-      lifetime.WaitForZero();
-      SetEvent(ended.get());
-    });
-    const DWORD waited = WaitForSingleObject(ended.get(), 30000);
-    // Stopping the server ends requests it still holds, so that the waiter returns either way.
-    EXPECT_TRUE(silent.Stop());
-    waiter.join();
-    SetUploadTimeLimitForTesting(base::TimeDelta());
-    EXPECT_EQ(WAIT_OBJECT_0, waited) << "an upload still waits for its answer";
-    const auto requests = silent.Requests();
-    ASSERT_EQ(2u, requests.size());
-    for (const auto& request : requests) {
-      EXPECT_EQ("POST", request.method);
-      EXPECT_FALSE(request.complete) << request.path;
-    }
-    EXPECT_TRUE(Exists(log) && Exists(dump)) << "kept, as asked";
+  for (const char* fault : {R"({"silent": true, "times": "all"})", R"({"trickle": 0.1, "times": "all"})"})
+    ExpectQueuedUploadsEndAgainst(fault);
+}
+
+void CrashServiceTest::ExpectQueuedUploadsEndAgainst(const char* fault) {
+  SCOPED_TRACE(fault);
+  test_support::LoopbackServer silent;
+  std::string error;
+  ASSERT_TRUE(silent.Start(served_.path(),
+                           std::string(R"({"/c": [)") + fault + R"(], "/collector/submit": [)" + fault + "]}",
+                           &error))
+      << error;
+  UseCrashUrl(silent.Url("/c").c_str());
+  SetUploadTimeLimitForTesting(base::TimeDelta::FromMilliseconds(300));
+  const test_support::ScopedTestFolder folder(L"silent_service");
+  const std::wstring log = folder.path() + L"\\crash.txt", dump = folder.path() + L"\\crash.dmp";
+  ASSERT_TRUE(test_support::WriteFileBytes(log, CrashLogText(2000)));
+  ASSERT_TRUE(test_support::WriteFileBytes(dump, CrashLogText(3000)));
+  ReporterLifetime& lifetime = ReporterLifetime::Get();
+  ASSERT_TRUE(lifetime.Init());
+  EXPECT_TRUE(QueueLogUpload(base::FilePath(log), false, {}));
+  EXPECT_TRUE(QueueMinidumpUpload(base::FilePath(dump), false, {}));
+  test_support::ScopedTestHandle ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread waiter([&lifetime, &ended] {
+    lifetime.WaitForZero();
+    SetEvent(ended.get());
+  });
+  const DWORD waited = WaitForSingleObject(ended.get(), 30000);
+  // Stopping the server ends requests it still holds, so that the waiter returns either way.
+  EXPECT_TRUE(silent.Stop());
+  waiter.join();
+  SetUploadTimeLimitForTesting(base::TimeDelta());
+  EXPECT_EQ(WAIT_OBJECT_0, waited) << "an upload still waits for its answer";
+  const auto requests = silent.Requests();
+  ASSERT_EQ(2u, requests.size());
+  for (const auto& request : requests) {
+    EXPECT_EQ("POST", request.method);
+    EXPECT_FALSE(request.complete) << request.path;
   }
+  EXPECT_TRUE(Exists(log) && Exists(dump)) << "kept, as asked";
 }
 
 TEST_F(CrashServiceTest, TheAddressJoinsTheQueryEscaped) {
@@ -352,12 +357,10 @@ TEST_F(CrashServiceTest, TheFormIsPostedAsTheServerParsesIt) {
   for (const auto& request : requests) {
     EXPECT_EQ("POST", request.method);
     EXPECT_EQ(base::WideToUTF8(kCrashUploadUserAgent + suffix), request.Header("User-Agent"));
-  }
-  KeepBody(requests[0], folder, "form", &expected);
-  for (const auto& request : requests) {
     if (request.path == "/crash")
       KeepBody(request, folder, "forging", &expected);
   }
+  KeepBody(requests[0], folder, "form", &expected);
   std::string quoted;
   ASSERT_TRUE(base::EscapeJsonStringImpl(base::WideToUTF8(forging), true, &quoted));
   expected += "forging\tjson field\tURL\t" + quoted + "\n";

@@ -132,7 +132,7 @@ class InstallerUIControllerTest : public testing::Test {
     // Posted before RunUI posts Init: its own post lands behind Init.
     base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE, base::Bind(&InstallerUIControllerTest::PostNextStep,
                                                                        base::Unretained(this)));
-    return controller_.RunUI(settings_.get(), true, download_, false);
+    return active_->RunUI(settings_.get(), true, download_, false);
   }
   void RunNextStep() {
     if (next_step_ < steps_.size())
@@ -410,36 +410,27 @@ class CancelOnSuccessController : public InstallerUIController {
   }
 };
 
-// A cancelled run is no success and starts nothing. Every generation of the backend (an elevated copy, the
-// package's installer) reports its success while the outer one still works: a cancel after such a report ends the
-// run cancelled and failed. An accept that comes due after the cancel (one posted by a run that starts at once, or
-// one that waited for a folder's status) starts no backend.
+// A cancelled run is no success and starts nothing: an accept due after the cancel (posted by a run that starts at
+// once, or waiting for a folder's status) starts no backend, and a cancel after a success report of a generation of
+// the backend (an elevated copy, the package's installer) while the outer one still works ends the run failed.
 TEST_F(InstallerUIControllerTest, ACancelledRunIsNoSuccessAndStartsNothing) {
-  {
-    const std::wstring go = test_support::UniqueName(L"backend_go");
-    base::win::ScopedHandle go_event(CreateEventW(nullptr, TRUE, FALSE, go.c_str()));
-    Prepare("success\nwait-event " + base::WideToUTF8(go) + "\nresult 0\n");
-    CancelOnSuccessController after_success;
-    active_ = &after_success;
-    steps_ = {[&] { after_success.OnAccept(); }};
-    base::ThreadTaskRunnerHandle::Get()->PostTask(
-        FROM_HERE, base::Bind(&InstallerUIControllerTest::PostNextStep, base::Unretained(this)));
-    EXPECT_FALSE(after_success.RunUI(settings_.get(), true, download_, false));
-    SetEvent(go_event.Get());
-    EXPECT_EQ("1", Stat("installation_cancelled"));
-    EXPECT_EQ("0", Stat("installation_success"));
-  }
   Prepare("result 0\n");
   test_support::ScopedLogCapture log;
-  active_ = &controller_;
-  next_step_ = 0;
-  EXPECT_FALSE(RunWithSteps({[&] {
-    controller_.OnCancel();
-    controller_.OnAccept();
-  }}));
+  EXPECT_FALSE(RunWithSteps({[&] { controller_.OnCancel(); controller_.OnAccept(); }}));
   EXPECT_TRUE(log.HasLineStartingWith("Accept clicked."));
   EXPECT_FALSE(log.HasLineStartingWith("launching installer backend"));
   EXPECT_EQ("1", Stat("installation_cancelled"));
+
+  const std::wstring go = test_support::UniqueName(L"backend_go");
+  base::win::ScopedHandle go_event(CreateEventW(nullptr, TRUE, FALSE, go.c_str()));
+  Prepare("success\nwait-event " + base::WideToUTF8(go) + "\nresult 0\n");
+  CancelOnSuccessController after_success;
+  active_ = &after_success;
+  next_step_ = 0;
+  EXPECT_FALSE(RunWithSteps({[&] { after_success.OnAccept(); }}));
+  SetEvent(go_event.Get());
+  EXPECT_EQ("1", Stat("installation_cancelled"));
+  EXPECT_EQ("0", Stat("installation_success"));
 }
 
 // A window the system refuses to make: the error is recorded and the run ends failed instead of waiting for a
