@@ -237,6 +237,15 @@ std::string JsonPath(const base::FilePath& path) {
   return literal;
 }
 
+// What another program's file holds, which an installer must leave as it was.
+constexpr char kForeignBytes[] = "another program's";
+
+// The bytes of a file, or "(unreadable)".
+std::string FileBytes(const base::FilePath& path) {
+  std::string bytes;
+  return test_support::ReadFileBytes(path.value(), &bytes) ? bytes : "(unreadable)";
+}
+
 // The JSON object in a file; empty when there is none.
 std::unique_ptr<base::DictionaryValue> ReadJson(const base::FilePath& path) {
   std::string text;
@@ -561,13 +570,12 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
     test_support::RemoveTree(shortcuts().value());
     ASSERT_TRUE(test_support::OverrideShortcutFolders(shortcuts().value()));
     std::set<std::wstring> kept;
-    const std::string foreign = "another program's";
     for (const bool versioned : {false, true}) {
       if (row.taken && (!versioned || row.versioned_taken))
         kept.insert(std::wstring(row.taken) + L"\\" + ShortcutName(versioned));
     }
     for (const std::wstring& file : kept)
-      ASSERT_TRUE(test_support::WriteFileBytes(shortcuts().Append(file).value(), foreign));
+      ASSERT_TRUE(test_support::WriteFileBytes(shortcuts().Append(file).value(), kForeignBytes));
     g_pin_calls.clear();
     g_pin_succeeds = row.pin_succeeds;
     DeleteFileW(tasks_file().value().c_str());
@@ -633,10 +641,8 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
     installer_.reset();
     EXPECT_EQ(ExpectedTree(before, row.subfolder), InstalledTree());
     ExpectShortcuts(nullptr, made, kept);
-    for (const std::wstring& file : kept) {
-      std::string bytes;
-      EXPECT_TRUE(test_support::ReadFileBytes(shortcuts().Append(file).value(), &bytes) && bytes == foreign) << file;
-    }
+    for (const std::wstring& file : kept)
+      EXPECT_EQ(kForeignBytes, FileBytes(shortcuts().Append(file))) << file;
     test_support::SetObjectDacl(install_.value(), SE_FILE_OBJECT, L"D:P(A;OICI;FA;;;WD)");
   }
 }
@@ -650,8 +656,7 @@ TEST_F(InstallerTest, ANewInstallationsIdIsNoOtherInstallations) {
   const base::FilePath other = Folder(L"other installation");
   ASSERT_TRUE(base::CreateDirectory(other));
   ASSERT_TRUE(test_support::WriteFileBytes(other.Append(L"launcher.exe").value(), "MZ"));
-  constexpr int kHeld = 20;
-  constexpr int kRegistered = 20;
+  constexpr int kHeld = 20, kRegistered = 20;
   const int64_t now = base::Time::Now().ToTimeT();
   std::list<test_support::ScopedTestHandle> claims;
   for (int64_t id = now; id < now + kHeld; ++id) {
@@ -798,9 +803,8 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     }
     if (row.pinned)
       MakeShortcutTo(shortcuts().Append(pin), launcher);
-    const std::string foreign = "another program's";
     if (!row.foreign.empty()) {
-      ASSERT_TRUE(test_support::WriteFileBytes(shortcuts().Append(row.foreign).value(), foreign));
+      ASSERT_TRUE(test_support::WriteFileBytes(shortcuts().Append(row.foreign).value(), kForeignBytes));
     }
     g_pin_calls.clear();
     std::wstring switches = row.switches + L" --launchzorvi=0";
@@ -857,9 +861,7 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     EXPECT_FALSE(log.HasLineStartingWith("File copy failed"));
     installer_.reset();
     ExpectShortcuts(nullptr, row.after, row.kept);
-    std::string bytes;
-    EXPECT_TRUE(row.foreign.empty() ||
-                (test_support::ReadFileBytes(shortcuts().Append(row.foreign).value(), &bytes) && bytes == foreign));
+    EXPECT_TRUE(row.foreign.empty() || FileBytes(shortcuts().Append(row.foreign)) == kForeignBytes);
   }
 }
 
@@ -871,8 +873,8 @@ TEST_F(InstallerTest, ThePerUserPartAfterElevationKeepsThePackagesPartnerContent
   for (const bool profile_has_it : {true, false}) {
     SCOPED_TRACE(profile_has_it ? "the profile has the content" : "the profile lacks it");
     PutExistingInstallation("7");
-    ASSERT_TRUE(base::CreateDirectory(Subfolder().Append(L"resources")));
-    const base::FilePath packaged = Subfolder().Append(L"resources").Append(L"custom_partner_content.json");
+    const base::FilePath packaged = Subfolder().Append(L"resources\\custom_partner_content.json");
+    ASSERT_TRUE(base::CreateDirectory(packaged.DirName()));
     ASSERT_TRUE(test_support::WriteFileBytes(packaged.value(), content));
     ASSERT_TRUE(test_support::WriteFileBytes(install_.Append(L"installer_prefs.json").value(),
                                              R"({"profile_path": )" + JsonPath(profile) + "}"));
@@ -886,9 +888,7 @@ TEST_F(InstallerTest, ThePerUserPartAfterElevationKeepsThePackagesPartnerContent
     Prepare(L"--post-elevated-install-tasks --copyonly=1 --launchzorvi=0");
     ASSERT_EQ(Settings::kOperationUpgrade, settings_->operation());
     EXPECT_EQ(Lines{kSuccess}, Run());
-    std::string kept;
-    EXPECT_TRUE(test_support::ReadFileBytes(in_profile.value(), &kept));
-    EXPECT_EQ(content, kept);
+    EXPECT_EQ(content, FileBytes(in_profile));
     bool flagged = false;
     EXPECT_EQ(!profile_has_it, ReadJson(profile.Append(L"Local State"))
                                    ->GetBoolean("custom_partner_content.updated", &flagged) && flagged);

@@ -306,43 +306,37 @@ TEST_F(SettingsTest, SetMode) {
     const char* single_profile;
     bool choices_back = false;  // the default browser and shortcuts are the other mode's
   };
-  struct Case {
-    const wchar_t* switches;
-    const wchar_t* other_mode_switches;
-    std::vector<Step> steps;
-  };
-  const Case cases[] = {
-      {L"--singleprofile=0", L"--singleprofile=0", {{Settings::kModeStandalone, true, "1", "0", "0"}}},
-      {L"", L"", {{Settings::kModeStandalone, true, "1", "0", "1"}, {Settings::kModeAllUsers, true, "0", "1", "0", true},
-                  {Settings::kModeStandalone, true, "1", "0", "1"}, {Settings::kModeStandalone, true, "1", "0", "1"},
-                  {Settings::kModeCurrentUser, true, "0", "0", "0", true}, {3, false, "0", "0", "0", true}}},
-      {L"--copyonly=1 --desktopshortcut=0 --setdefaultbrowser=1", L"--desktopshortcut=0 --setdefaultbrowser=1",
+  const std::pair<std::wstring, std::vector<Step>> cases[] = {
+      {L"--singleprofile=0", {{Settings::kModeStandalone, true, "1", "0", "0"}}},
+      {L"", {{Settings::kModeStandalone, true, "1", "0", "1"}, {Settings::kModeAllUsers, true, "0", "1", "0", true},
+             {Settings::kModeStandalone, true, "1", "0", "1"}, {Settings::kModeStandalone, true, "1", "0", "1"},
+             {Settings::kModeCurrentUser, true, "0", "0", "0", true}, {3, false, "0", "0", "0", true}}},
+      {L"--desktopshortcut=0 --setdefaultbrowser=1 --copyonly=1",
        {{Settings::kModeCurrentUser, true, "0", "0", "0", true}}},
   };
-  for (const Case& test_case : cases) {
+  for (const auto& [switches_text, steps] : cases) {
     test::Report other_mode;
     {
-      ScopedProcessSwitches switches(test_case.other_mode_switches);
+      ScopedProcessSwitches switches(switches_text.substr(0, switches_text.find(L"--copyonly")));
       Settings settings(false, false, false, NewFolder(L"mode"), false);
       SettingsWatcher(&settings).WaitForPathChanged();
       other_mode = test::SettingsReport(settings);
       ASSERT_EQ("0", other_mode.at("copy_only"));
     }
-    ScopedProcessSwitches switches(test_case.switches);
+    ScopedProcessSwitches switches(switches_text);
     Settings settings(false, false, false, NewFolder(L"mode"), false);
     SettingsWatcher(&settings).WaitForPathChanged();
-    for (const Step& step : test_case.steps) {
-      SCOPED_TRACE(testing::Message() << base::WideToUTF8(test_case.switches) << " mode " << step.mode << " step "
-                                      << (&step - test_case.steps.data()));
+    for (const Step& step : steps) {
+      SCOPED_TRACE(testing::Message() << base::WideToUTF8(switches_text) << " mode " << step.mode << " step "
+                                      << (&step - steps.data()));
       EXPECT_EQ(step.applied, settings.SetMode(step.mode));
       const test::Report report = test::SettingsReport(settings);
       EXPECT_EQ(step.copy_only, report.at("copy_only"));
       EXPECT_EQ(step.all_users, report.at("all_users"));
       EXPECT_EQ(step.single_profile, report.at("single_profile"));
       for (const char* choice : {"default_browser", "desktop_shortcut", "start_menu_shortcut", "quick_launch_shortcut",
-                                 "pinned_shortcut"}) {
+                                 "pinned_shortcut"})
         EXPECT_EQ(step.choices_back ? other_mode.at(choice) : "0", report.at(choice)) << choice;
-      }
     }
   }
 }
