@@ -47,13 +47,14 @@ std::string EndOf(const Lines& lines) {
 
 using InstallerRegistryStepsTest = InstallerRunTest;
 
-// Bad input and refusals: the launcher missing from the package and an uninstall entry that cannot be written or placed
-// end the run with its code and roll everything back; an entry of that name that cannot be read is taken, and the next
-// name is used; a failing row of another kind, default-preference overrides that do not parse and tracking data that is
-// not there are skipped with a warning. And where the launcher takes the browser's executable's place, also in an
-// upgrade whose clean-up of the earlier engine's log removed the launcher's copy there, and in an autoupdate that takes
-// an earlier engine's installation over, whose clean-up reads the earlier log's product placeholders as its edition
-// word ("{Product}" the word, "{SPProduct}" a blank and the word, or nothing for an edition without a word).
+// Bad input and refusals: the launcher missing from the package and an uninstall entry that cannot be written or
+// placed end the run with its code and roll everything back; an entry of that name that cannot be read is taken, and
+// the next name is used; a failing row of another kind, default-preference
+// overrides that do not parse and tracking data that is not there are skipped with a warning. And where the
+// launcher takes the browser's executable's place, also in an upgrade whose clean-up of the earlier engine's log
+// removed the launcher's copy there, and in an autoupdate that takes an earlier engine's installation over, whose
+// clean-up reads the earlier log's product placeholders as its edition word ("{Product}" the word, "{SPProduct}" a
+// blank and the word, or nothing for an edition without a word).
 TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
   static std::wstring g_failing_key;
   SetOperationFaultHookForTesting([](const Operation* operation, const std::wstring& target) {
@@ -75,7 +76,7 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
     std::wstring switches;
     std::function<void()> setup;
     std::string end;  // the run's last report before its termination, or its success
-    std::string warning = "";
+    const char* warning = nullptr;
     Files files = {};  // what the install folder then holds; with no files and no check, it is as it was
     std::function<void()> check = nullptr;
   };
@@ -85,14 +86,17 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
     ASSERT_TRUE(test_support::SetObjectDacl(L"CURRENT_USER\\" + UninstallKeyName(L""), SE_REGISTRY_KEY,
                                             L"D:P(D;;KA;;;WD)"));
   };
-  // What the system's own registry tool lists of a key of the sandbox's `root`; its exit code.
-  const auto reg_query = [&](HKEY root, const std::wstring& key, std::string* output) {
+  // What the system's own registry tool lists of a key of the sandbox's `root`, and whether it found the key.
+  const auto reg_query = [&](HKEY root, const std::wstring& key, bool found) {
     DWORD exit_code = 1;
+    std::string output;
     EXPECT_TRUE(test_support::RunProcess(L"reg.exe query \"HKCU\\" + registry_->KeyFor(root) + L"\\" + key + L"\"",
-                                         &exit_code, output));
-    return exit_code;
+                                         &exit_code, &output));
+    EXPECT_EQ(found, exit_code == 0) << base::WideToUTF8(key) << output;
+    return output;
   };
   const std::string uninstall_failure = Recorder::ErrorLine(kInstallerErrorGeneric, L"", kUninstallInformation);
+  const std::string unreadable = "The uninstall key " + base::WideToUTF8(UninstallKeyName(L"")) + " cannot be read";
   // This version's installation: its folder with the library, and the log that lists it (saved by the caller).
   const auto current_installation = [&] {
     InstallLog current;
@@ -176,13 +180,9 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
        [&] { ASSERT_TRUE(DeleteFileW(package_->folder().Append(L"launcher.exe").value().c_str())); },
        Recorder::ErrorLine(kInstallerErrorCopy, Folder(L"launcher missing").Append(L"launcher.exe").value(),
                            "Failed copying the launcher")},
-      {"uninstall entry unreadable", L"--allusers=0", unreadable_entry, kSuccess,
-       "The uninstall key " + base::WideToUTF8(UninstallKeyName(L"")) + " cannot be read", {},
-       [&] {
-         // The next name, as the system's own registry tool reads it.
-         std::string output;
-         EXPECT_EQ(0u, reg_query(HKEY_CURRENT_USER, UninstallKeyName(L"1"), &output));
-         EXPECT_NE(std::string::npos, output.find("InstallLocation    REG_SZ    " + install_.AsUTF8())) << output;
+      {"uninstall entry unreadable", L"--allusers=0", unreadable_entry, kSuccess, unreadable.c_str(), {}, [&] {
+         const std::string next = reg_query(HKEY_CURRENT_USER, UninstallKeyName(L"1"), true);
+         EXPECT_NE(std::string::npos, next.find("InstallLocation    REG_SZ    " + install_.AsUTF8())) << next;
        }},
       {"every uninstall entry taken", L"--allusers=0",
        [] {
@@ -204,7 +204,7 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
       {"overrides that do not parse", L"--copyonly=1", put(true, {{L"pref_default_overrides", "{\"a\": "}}), kSuccess,
        "Supplied pref default overrides is not valid JSON", {{L"pref_default_overrides", none}}},
       {"tracking data", L"--copyonly=1 --server-tracking-data=tracking.bin", put(true, {{L"tracking.bin", "tracking"}}),
-       kSuccess, "", {{L"server_tracking_data", "tracking"}}},
+       kSuccess, nullptr, {{L"server_tracking_data", "tracking"}}},
       {"tracking data missing", L"--copyonly=1 --server-tracking-data=absent.bin", nullptr, kSuccess,
        "Tracking data path specified on command line invalid", {{L"server_tracking_data", none}}},
       // The browser's executable beside an earlier ".old" one is replaced by the launcher and kept aside; alone, or
@@ -212,21 +212,20 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
       // Only the installation's own class goes; the others' keys lose only the values recorded (none).
       {"a log naming others' keys", L"--copyonly=1", logging_others_keys, kSuccess, "Refusing to delete the key", {},
        [&] {
-         std::string output;
          for (const auto& [root, key] : others_keys)
-           EXPECT_EQ(0u, reg_query(root, key + L"\\kept", &output)) << key;
-         EXPECT_NE(0u, reg_query(HKEY_CURRENT_USER, own_class, &output)) << output;
+           reg_query(root, key + L"\\kept", true);
+         reg_query(HKEY_CURRENT_USER, own_class, false);
        }},
-      {"exe and old", L"--copyonly=1", put(false, browser), kSuccess, "", launcher_took_its_place},
-      {"exe alone", L"--copyonly=1", put(false, {{L"zorvi.exe", "browser"}}), kSuccess, "",
+      {"exe and old", L"--copyonly=1", put(false, browser), kSuccess, nullptr, launcher_took_its_place},
+      {"exe alone", L"--copyonly=1", put(false, {{L"zorvi.exe", "browser"}}), kSuccess, nullptr,
        {{L"zorvi.exe", "browser"}, {L"zorvi.old", none}}},
-      {"earlier engine's log kept aside", L"--copyonly=1", earlier_log_kept_aside, kSuccess, "",
+      {"earlier engine's log kept aside", L"--copyonly=1", earlier_log_kept_aside, kSuccess, nullptr,
        {{L"zorvi.exe", launcher}, {L"zorvi.old", "browser"}, {L"old_status\\installation_status.xml.100", none}}},
-      {"earlier engine preview", takeover, earlier_engine(1, L"Preview"), kSuccess, "", launcher_took_its_place,
+      {"earlier engine preview", takeover, earlier_engine(1, L"Preview"), kSuccess, nullptr, launcher_took_its_place,
        taken_over(L"Preview")},
-      {"earlier engine labs", takeover, earlier_engine(2, L"Labs"), kSuccess, "", launcher_took_its_place,
+      {"earlier engine labs", takeover, earlier_engine(2, L"Labs"), kSuccess, nullptr, launcher_took_its_place,
        taken_over(L"Labs")},
-      {"earlier engine, no edition word", takeover, earlier_engine(0, L""), kSuccess, "", launcher_took_its_place,
+      {"earlier engine, no edition word", takeover, earlier_engine(0, L""), kSuccess, nullptr, launcher_took_its_place,
        taken_over(L"")},
       {"white-labelled", L"--copyonly=1",
        [&] {
@@ -234,7 +233,7 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
                                    R"("file_name_base": "zorvi", "white_labeled": true})");
          put(false, browser)();
        },
-       kSuccess, "", browser},
+       kSuccess, nullptr, browser},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -252,7 +251,7 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
     Prepare(row.switches, {.autoupdate = replaces, .replace_earlier_engine = replaces});
     test_support::ScopedLogCapture capture;
     EXPECT_EQ(row.end, EndOf(Run()));
-    if (!row.warning.empty()) {
+    if (row.warning) {
       EXPECT_TRUE(capture.HasLineStartingWith(row.warning, logging::LOG_WARNING)) << capture.Text();
     }
     installer_.reset();

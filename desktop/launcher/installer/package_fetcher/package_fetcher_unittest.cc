@@ -195,10 +195,11 @@ class PackageFetcherTest : public testing::Test {
     return fetcher;
   }
   // Destroys the fetcher: the package, its archive and the unpack folder go, and nothing more is heard.
-  void DestroyFetcher(std::unique_ptr<PackageFetcher> fetcher) {
+  void DestroyFetcher(std::unique_ptr<PackageFetcher> fetcher, RecordingController* controller = nullptr) {
+    RecordingController& told = controller ? *controller : controller_;  // the fetcher's
     const base::FilePath package = fetcher->package_path();
     fetcher.reset();
-    controller_.fetcher_gone = true;
+    told.fetcher_gone = true;
     // Whatever the worker queued for the controller runs (and must say nothing) before this quit.
     base::RunLoop drain;
     base::ThreadTaskRunnerHandle::Get()->PostTask(FROM_HERE, drain.QuitClosure());
@@ -206,8 +207,8 @@ class PackageFetcherTest : public testing::Test {
     EXPECT_FALSE(Exists(package));
     EXPECT_FALSE(Exists(package.ReplaceExtension(L"7z")));
     EXPECT_FALSE(Exists(package.RemoveExtension()));
-    EXPECT_EQ(0, controller_.calls_after_fetcher_gone);
-    controller_.fetcher_gone = false;
+    EXPECT_EQ(0, told.calls_after_fetcher_gone);
+    told.fetcher_gone = false;
   }
 
   // The fetches recorded so far.
@@ -569,57 +570,41 @@ TEST_F(PackageFetcherTest, DestroyedDuringADownloadLeavesNothingAndSaysNothing) 
   EXPECT_EQ(2000, stalled[0].bytes_sent);
 }
 
-// Destroyed while a partner file downloads: its temporary file goes with the package.
+// Destroyed while a partner file downloads: its temporary file goes with the package. A second run sharing the
+// download folder, made moments later, fetches meanwhile and keeps to its own package, unpack folder and partner
+// download.
 TEST_F(PackageFetcherTest, DestroyedDuringAPartnerDownloadLeavesNothing) {
-  StartServer(FaultTable()
-                  .Body("/reply", Reply("good.exe", Sha256Of("good.exe"),
-                                        R"(, "partner_content": [{"href": "http://127.0.0.1:{port}/b.dat", )"
-                                        R"("filename": "b.dat", "checksum": ")" + Sha256Of("b.dat") + "\"}]"))
-                  .Add("/b.dat", R"({"stall": 100})"));
-  UseInstaller(L"plain.exe");
-  UseSwitches({ReplySwitch("/reply")});
-  std::unique_ptr<PackageFetcher> fetcher = MakeFetcher();
-  fetcher->Start();
-  ASSERT_TRUE(server_.WaitForRequest("/b.dat", 120000));
-  ASSERT_TRUE(Exists(fetcher->package_path().ReplaceExtension(L"partner.tmp")));
-  DestroyFetcher(std::move(fetcher));
-  EXPECT_TRUE(package_test::ListFolder(base::FilePath(download_folder_.path())).empty());
-  server_.StopAndReadLog();
-}
-
-// Two runs share the download folder, made moments apart: the second fetches while the first downloads its partner
-// file, and each keeps to its own package, unpack folder and partner download.
-TEST_F(PackageFetcherTest, RunsSharingTheDownloadFolderKeepToTheirOwnFiles) {
   const auto reply = [](const std::string& file) {
     return Reply("good.exe", Sha256Of("good.exe"),
                  R"(, "partner_content": [{"href": "http://127.0.0.1:{port}/)" + file + R"(", "filename": ")" + file +
                      R"(", "checksum": ")" + Sha256Of(file) + "\"}]");
   };
   StartServer(
-      FaultTable().Body("/first", reply("b.dat")).Add("/b.dat", R"({"stall": 100})").Body("/second", reply("a.dat")));
+      FaultTable().Body("/reply", reply("b.dat")).Add("/b.dat", R"({"stall": 100})").Body("/second", reply("a.dat")));
   UseInstaller(L"plain.exe");
-  UseSwitches({ReplySwitch("/first")});
+  UseSwitches({ReplySwitch("/reply")});
   const base::FilePath folder(download_folder_.path());
   RecordingController first_controller;
-  auto first = std::make_unique<PackageFetcher>(folder, stats_->stats(), &first_controller, &first_controller);
-  first->Start();
+  auto fetcher = std::make_unique<PackageFetcher>(folder, stats_->stats(), &first_controller, &first_controller);
+  fetcher->Start();
   ASSERT_TRUE(server_.WaitForRequest("/b.dat", 120000));
+  ASSERT_TRUE(Exists(fetcher->package_path().ReplaceExtension(L"partner.tmp")));
   std::unique_ptr<PackageFetcher> second = Fetch("/second");
-  EXPECT_NE(first->package_path().value(), second->package_path().value());
-  EXPECT_NE(first->unpack_folder().value(), second->unpack_folder().value());
+  EXPECT_NE(fetcher->package_path().value(), second->package_path().value());
+  EXPECT_NE(fetcher->unpack_folder().value(), second->unpack_folder().value());
   EXPECT_EQ(ReadBytes(DataPath(L"fetch\\tree\\files_list")) + "a.dat\r\n",
             ReadBytes(second->unpack_folder().Append(L"files_list")));
   DestroyFetcher(std::move(second));
   // What is left is the first run's.
-  std::vector<std::wstring> first_files = {first->package_path().BaseName().value(),
-                                           first->package_path().ReplaceExtension(L"partner.tmp").BaseName().value(),
-                                           first->unpack_folder().BaseName().value()};
+  std::vector<std::wstring> first_files = {fetcher->package_path().BaseName().value(),
+                                           fetcher->package_path().ReplaceExtension(L"partner.tmp").BaseName().value(),
+                                           fetcher->unpack_folder().BaseName().value()};
   std::vector<std::wstring> left = package_test::ListFolder(folder);
   std::sort(first_files.begin(), first_files.end());
   std::sort(left.begin(), left.end());
   EXPECT_EQ(first_files, left);
-  first.reset();
-  EXPECT_TRUE(package_test::ListFolder(folder).empty());
+  DestroyFetcher(std::move(fetcher), &first_controller);
+  EXPECT_TRUE(package_test::ListFolder(base::FilePath(download_folder_.path())).empty());
   server_.StopAndReadLog();
 }
 

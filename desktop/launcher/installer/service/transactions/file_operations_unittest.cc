@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/files/file_util.h"
@@ -207,36 +208,32 @@ TEST_F(FileOperationsTest, FilesAtTheLongestPathsCanBeDeletedAgain) {
     return digits;
   };
   const base::FilePath deepest = Path(L"deep");
-  const struct {
-    base::FilePath folder;
-    std::vector<size_t> lengths;  // of the files' paths
-  } kLayouts[] = {
+  const std::vector<std::pair<base::FilePath, std::vector<size_t>>> folders = {  // and their files' path lengths
       {Path(L"long"), {MAX_PATH - 15, MAX_PATH - 1}},
-      {deepest.Append(std::wstring(MAX_PATH - 14 - deepest.value().size() - 1, L'd')), {MAX_PATH - 8}},
-  };
-  for (const auto& layout : kLayouts) {
-    SCOPED_TRACE(layout.folder.value().size());
-    const base::FilePath& folder = layout.folder;
+      {deepest.Append(std::wstring(MAX_PATH - 14 - deepest.value().size() - 1, L'd')), {MAX_PATH - 8}}};
+  const int64_t now = base::Time::Now().ToTimeT();
+  for (const auto& [folder, lengths] : folders) {
     ASSERT_TRUE(base::CreateDirectory(folder));
-    const int64_t now = base::Time::Now().ToTimeT();
     for (int64_t second = now; second < now + 30; ++second)
       ASSERT_EQ(0, base::WriteFile(folder.Append(L"~" + base36(second) + L".old"), "", 0));
-    const test::MachineState empty = sandbox_.Capture();
-    std::vector<base::FilePath> files;
-    for (const size_t length : layout.lengths) {
+  }
+  const test::MachineState empty = sandbox_.Capture();
+  std::vector<base::FilePath> files;
+  for (const auto& [folder, lengths] : folders) {
+    for (const size_t length : lengths) {
       files.push_back(folder.Append(std::wstring(length - folder.value().size() - 1, L'n')));
       ASSERT_TRUE(base::CopyFile(Path(L"keep\\a.txt"), files.back()));
     }
-    const test::MachineState installed = sandbox_.Capture();
-    OperationList transaction;
-    for (const bool commit : {false, true}) {
-      for (const base::FilePath& file : files) {
-        ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false, false)));
-        EXPECT_FALSE(base::PathExists(file));
-      }
-      commit ? DeleteOperations(&transaction) : RollbackOperations(&transaction);
-      EXPECT_EQ("", test::Compare(commit ? empty : installed, sandbox_.Capture()));
+  }
+  const test::MachineState installed = sandbox_.Capture();
+  OperationList transaction;
+  for (const bool commit : {false, true}) {
+    for (const base::FilePath& file : files) {
+      ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false, false)));
+      EXPECT_FALSE(base::PathExists(file));
     }
+    commit ? DeleteOperations(&transaction) : RollbackOperations(&transaction);
+    EXPECT_EQ("", test::Compare(commit ? empty : installed, sandbox_.Capture()));
   }
 }
 
