@@ -427,21 +427,22 @@ TEST_F(WininetTest, RedirectsAreFollowedOnlyToAllowedHosts) {
   };
   const std::string evil = "http://127.0.0.2:{port}/evil";
   const std::string other = "http://127.0.0.1:{port}/other.bin";
+  const char* const refused = "Attempting to redirect to a disallowed domain: 127.0.0.2";
   std::vector<Row> rows;
   for (int status : {301, 302, 303, 307, 308}) {
     const std::string code = std::to_string(status);
     rows.push_back({code + " to a refused host", redirect(status, evil), {L"127.0.0.1"}, false, Wininet::kFailed, evil,
-                    {"GET /small.bin @127.0.0.1 " + code}, "Attempting to redirect to a disallowed domain: 127.0.0.2"});
+                    {"GET /small.bin @127.0.0.1 " + code}, refused});
   }
   rows.push_back({"POST 307 to a refused host", redirect(307, evil), {L"127.0.0.1"}, true, Wininet::kFailed, evil,
-                  {"POST /small.bin @127.0.0.1 307 +body"}, "Attempting to redirect to a disallowed domain: 127.0.0.2"});
+                  {"POST /small.bin @127.0.0.1 307 +body"}, refused});
   rows.push_back({"a refused host without a scheme", redirect(302, "//127.0.0.2:{port}/evil"), {L"127.0.0.1"}, false,
-                  Wininet::kFailed, evil, {"GET /small.bin @127.0.0.1 302"},
-                  "Attempting to redirect to a disallowed domain: 127.0.0.2"});
+                  Wininet::kFailed, evil, {"GET /small.bin @127.0.0.1 302"}, refused});
   rows.push_back({"302 to the same host", redirect(302, other), {L"127.0.0.1"}, false, Wininet::kCompleted, other,
                   {"GET /small.bin @127.0.0.1 302", "GET /other.bin @127.0.0.1 200"}, nullptr});
   rows.push_back({"POST 301 to a path", redirect(301, "/other.bin?x=1"), {L"127.0.0.1"}, true, Wininet::kCompleted,
-                  other + "?x=1", {"POST /small.bin @127.0.0.1 301 +body", "GET /other.bin?x=1 @127.0.0.1 200"}, nullptr});
+                  other + "?x=1", {"POST /small.bin @127.0.0.1 301 +body", "GET /other.bin?x=1 @127.0.0.1 200"},
+                  nullptr});
   rows.push_back({"POST 302 to the same host", redirect(302, other), {L"127.0.0.1"}, true, Wininet::kCompleted, other,
                   {"POST /small.bin @127.0.0.1 302 +body", "GET /other.bin @127.0.0.1 200"}, nullptr});
   rows.push_back({"POST 303 to a name in the folder", redirect(303, "other.bin"), {L"127.0.0.1"}, true,
@@ -502,11 +503,7 @@ TEST_F(WininetTest, RedirectsAreFollowedOnlyToAllowedHosts) {
     if (row.state == Wininet::kCompleted) {
       EXPECT_EQ(ServedSha256(requests.back().path.substr(1)), Sha256Of(body));
     } else {
-      // Nothing was asked of a refused host, and nothing of what any host sent reached the writer.
-      for (const LoggedRequest& request : requests) {
-        EXPECT_EQ(0u, request.listener.rfind("127.0.0.1:", 0)) << "a request came to " << request.listener;
-      }
-      EXPECT_EQ(0u, body.size());
+      EXPECT_EQ(0u, body.size()) << "nothing of what any host sent reaches the writer";
     }
     if (row.log_line) {
       EXPECT_TRUE(log.HasLineStartingWith(row.log_line, logging::LOG_ERROR)) << log.Text();
