@@ -271,15 +271,17 @@ LogMessage::~LogMessage() {
     }
     if (g_logging_destination & LOG_TO_FILE)
       WriteToLogFile(text);
-    if (severity_ == LOG_FATAL) {
-      // Keep the message on the stack, where a crash dump shows it.
-      char message_copy[1024];
-      size_t copied = std::min(text.size(), sizeof(message_copy) - 1);
-      memcpy(message_copy, text.data(), copied);
-      message_copy[copied] = '\0';
-      base::debug::DebugAlias(message_copy);
-      base::debug::BreakDebugger();
-    }
+  }
+  if (severity_ == LOG_FATAL) {
+    // A handler decides where the text goes, never whether the process goes on: the code after a failed check
+    // runs in a state it has proven impossible. The trap reaches the crash handler.
+    // Keep the message on the stack, where a crash dump shows it.
+    char message_copy[1024];
+    size_t copied = std::min(text.size(), sizeof(message_copy) - 1);
+    memcpy(message_copy, text.data(), copied);
+    message_copy[copied] = '\0';
+    base::debug::DebugAlias(message_copy);
+    base::debug::BreakDebugger();
   }
   SetLastError(last_error_);
 }

@@ -63,8 +63,8 @@ int GetMinLogLevel();
 // Which items the line prefix carries (defaults: timestamp only).
 void SetLogItems(bool enable_process_id, bool enable_thread_id, bool enable_timestamp, bool enable_tickcount);
 
-// A handler gets every finished message first; returning true consumes it (nothing else is written, not even
-// for FATAL).
+// A handler gets every finished message first; returning true consumes it (nothing else is written). A FATAL
+// message still ends the process once the handler has seen it.
 using LogMessageHandlerFunction = bool (*)(int severity, const char* file, int line, size_t message_start,
                                            const std::string& text);
 void SetLogMessageHandler(LogMessageHandlerFunction handler);

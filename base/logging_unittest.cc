@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <iomanip>
 #include <map>
 #include <regex>
@@ -108,11 +110,51 @@ TEST_F(LoggingTest, LastErrorSurvivesLogging) {
   EXPECT_NE(std::string::npos, captured_.text.find("with error: "));
 }
 
-TEST_F(LoggingTest, HandlerConsumesFatalWithoutTrap) {
-  LOG(FATAL) << "handled";
-  EXPECT_EQ(LOG_FATAL, captured_.severity);
-  CHECK(1 + 1 == 3) << "still alive";
-  EXPECT_NE(std::string::npos, captured_.text.find("Check failed: 1 + 1 == 3. still alive"));
+// A handler that consumes every message, and a top-level exception filter standing in for the crash handler:
+// both print what they saw on one line, in the order they saw it.
+bool PrintingConsumingHandler(int, const char*, int, size_t message_start, const std::string& text) {
+  std::string body = text.substr(message_start);
+  while (!body.empty() && body.back() == '\n')
+    body.pop_back();
+  fprintf(stderr, "log handler saw: %s; ", body.c_str());
+  fflush(stderr);
+  return true;
+}
+
+LONG WINAPI PrintingCrashFilter(EXCEPTION_POINTERS* info) {
+  fprintf(stderr, "crash handler saw %08lX\n", info->ExceptionRecord->ExceptionCode);
+  fflush(stderr);
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// A handler that consumes a FATAL message still sees it, and the process then ends at the trap, which the crash
+// handler gets; the code after a failed check never runs.
+TEST(LoggingDeathTest, FatalEndsTheProcessAfterAConsumingHandlerSawIt) {
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+  const struct {
+    const char* name;
+    void (*fail)();
+    const char* seen;  // what the handler prints, as a regular expression
+  } kRows[] = {
+      {"LOG(FATAL)", [] { LOG(FATAL) << "consumed"; }, "log handler saw: consumed; "},
+      {"CHECK", [] { CHECK(1 + 1 == 3) << "consumed"; }, "log handler saw: Check failed: 1 \\+ 1 == 3\\. consumed; "},
+      {"PCHECK", [] { PCHECK(1 + 1 == 3) << "consumed"; },
+       "log handler saw: Check failed: 1 \\+ 1 == 3\\. consumed: .*; "},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EXIT(
+        {
+          SetUnhandledExceptionFilter(&PrintingCrashFilter);
+          SetLogMessageHandler(&PrintingConsumingHandler);
+          row.fail();
+          SetLogMessageHandler(nullptr);
+          fprintf(stderr, "carried on past the failure\n");
+          exit(0);
+        },
+        ::testing::ExitedWithCode(static_cast<int>(EXCEPTION_BREAKPOINT)),
+        std::string(row.seen) + "crash handler saw 80000003");
+  }
 }
 
 TEST(LoggingDeathTest, FatalEndsTheProcessThroughTheBreakpoint) {

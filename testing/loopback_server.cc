@@ -104,6 +104,7 @@ std::vector<LoggedRequest> ParseRequestLog(const std::string& text) {
       continue;
     LoggedRequest request;
     request.request_number = static_cast<int>(ReadNumber(*entry, "request_number"));
+    entry->GetString("listener", &request.listener);
     entry->GetString("method", &request.method);
     entry->GetString("target", &request.target);
     entry->GetString("path", &request.path);

@@ -19,6 +19,7 @@ namespace test_support {
 struct LoggedRequest {
   int request_number = 0;  // per path, from 1
   int64_t arrival = 0;     // over all paths, in the order the heads arrived
+  std::string listener;  // the server's address that took it: "127.0.0.2:P"
   std::string method;
   std::string target;  // the raw request target: path and query
   std::string path;

@@ -33,7 +33,13 @@ bool IncomingTaskQueue::AddToIncomingQueue(const Location& from_here, Closure ta
 }
 
 bool IncomingTaskQueue::PostPendingTask(PendingTask* pending_task, Closure* refused_task) {
-  if (!message_loop_) {
+  if (message_loop_ && shutdown_thread_id_ == GetCurrentThreadId()) {
+    // Refused, but destroyed by the dying loop's next pass rather than here: a closure whose destruction posts
+    // again would otherwise recurse through this post without bound.
+    incoming_queue_.push(std::move(*pending_task));
+    return false;
+  }
+  if (!message_loop_ || shutdown_thread_id_ != 0) {
     *refused_task = std::move(pending_task->task);
     return false;
   }
@@ -74,6 +80,11 @@ void IncomingTaskQueue::StartScheduling() {
   is_ready_for_scheduling_ = true;
   if (message_loop_ && !incoming_queue_.empty())
     ScheduleWork();
+}
+
+void IncomingTaskQueue::StartShutdown() {
+  AutoLock lock(incoming_queue_lock_);
+  shutdown_thread_id_ = GetCurrentThreadId();
 }
 
 void IncomingTaskQueue::WillDestroyCurrentMessageLoop() {

@@ -4,6 +4,8 @@
 #ifndef BASE_MESSAGE_LOOP_INCOMING_TASK_QUEUE_H_
 #define BASE_MESSAGE_LOOP_INCOMING_TASK_QUEUE_H_
 
+#include <windows.h>
+
 #include <cstdint>
 
 #include "base/callback.h"
@@ -52,7 +54,12 @@ class IncomingTaskQueue : public RefCountedThreadSafe<IncomingTaskQueue> {
   // The loop is bound and its pump can be woken; wakes it now when tasks are already queued.
   void StartScheduling();
 
-  // The loop is going away: every later post fails.
+  // The loop has begun to die on the calling thread: every later post fails. A closure refused on that thread
+  // (one whose destruction, as the loop destroys its tasks, posts again) is kept for the loop's next reload, so
+  // that the loop destroys it in its next pass; one refused on another thread is released by its poster.
+  void StartShutdown();
+
+  // The loop is going away: every later post fails, its closure released by the poster.
   void WillDestroyCurrentMessageLoop();
 
  protected:
@@ -73,6 +80,8 @@ class IncomingTaskQueue : public RefCountedThreadSafe<IncomingTaskQueue> {
   // A wake-up is pending: the loop has not yet found the queue empty since it was woken.
   bool message_loop_scheduled_ = false;
   bool is_ready_for_scheduling_ = false;
+  // The thread the loop is dying on; 0 while it lives.
+  DWORD shutdown_thread_id_ = 0;
 };
 
 }  // namespace base

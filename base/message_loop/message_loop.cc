@@ -40,10 +40,15 @@ MessageLoop::~MessageLoop() {
   DCHECK(!pump_ || current() == this) << "a message loop is destroyed on the thread it is bound to";
   DCHECK(!run_loop_) << "a message loop is destroyed while it runs";
 
+  // A task posted from now on could never run: its poster learns so, and its closure dies on a thread that may
+  // destroy it, the poster's, or this one for a closure that a task destroyed here posts.
+  incoming_task_queue_->StartShutdown();
+
   if (in_high_res_mode_)
     Time::ActivateHighResolutionTimer(false);
 
-  // Destroying a task may post more tasks; repeat until a pass finds nothing.
+  // Destroying a task may post more tasks (refused, but destroyed by the next pass); repeat until a pass finds
+  // nothing.
   bool did_work = false;
   for (int i = 0; i < kMaxDeletePendingTasksPasses; ++i) {
     DeletePendingTasks();
@@ -52,15 +57,21 @@ MessageLoop::~MessageLoop() {
     if (!did_work)
       break;
   }
-  LOG_IF(ERROR, did_work) << "tasks were still being posted to a message loop as it was destroyed";
+  incoming_task_queue_->WillDestroyCurrentMessageLoop();
+  if (did_work) {
+    LOG(ERROR) << "tasks were still being posted to a message loop as it was destroyed";
+    // Destroying what the last pass posted would post again, now refused and destroyed inside that post, without
+    // end; left in the queue, it would die on whichever thread lets go of the queue last. It is kept alive.
+    ReloadWorkQueue();
+    TaskQueue* const kept = new TaskQueue;
+    kept->swap(work_queue_);
+  }
 
   destruction_observers_.ForEach(
       [](DestructionObserver* observer) { observer->WillDestroyCurrentMessageLoop(); });
 
   thread_task_runner_handle_.reset();
 
-  // From now on every post fails.
-  incoming_task_queue_->WillDestroyCurrentMessageLoop();
   incoming_task_queue_ = nullptr;
   unbound_task_runner_ = nullptr;
   task_runner_ = nullptr;

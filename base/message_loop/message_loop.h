@@ -67,8 +67,8 @@ class MessageLoop : public MessagePump::Delegate, private IncomingTaskQueue::Loo
 
   // A loop of `type` bound to the calling thread at once.
   explicit MessageLoop(Type type = TYPE_DEFAULT);
-  // Destroys every task still queued without running it, tells the destruction observers, and stops
-  // accepting posts.
+  // Stops accepting posts (a post from now on returns false), destroys every task still queued without running
+  // it, and tells the destruction observers.
   ~MessageLoop() override;
   MessageLoop(const MessageLoop&) = delete;
   MessageLoop& operator=(const MessageLoop&) = delete;

@@ -255,25 +255,6 @@ TEST_P(MessageLoopTypeTest, ATaskThatRunsANestedLoopGetsNoTasksRunInsideIt) {
   EXPECT_EQ((std::vector<std::string>{"outer task", "outer task ends", "posted from outer task"}), order);
 }
 
-TEST_P(MessageLoopTypeTest, PostToADestroyedLoopFailsAndReleasesTheClosureOnThePoster) {
-  struct Bound {
-    explicit Bound(DWORD* released_on) : released_on_(released_on) {}
-    ~Bound() { *released_on_ = GetCurrentThreadId(); }
-    DWORD* released_on_;
-  };
-  scoped_refptr<SingleThreadTaskRunner> runner = loop_->task_runner();
-  loop_.reset();
-  DWORD released_on = 0;
-  DWORD poster = 0;
-  bool posted = true;
-  std::thread([&] {
-    poster = GetCurrentThreadId();
-    posted = runner->PostTask(FROM_HERE, Bind([](Bound*) {}, Owned(new Bound(&released_on))));
-  }).join();
-  EXPECT_FALSE(posted);
-  EXPECT_EQ(poster, released_on);
-}
-
 class RecordingDestructionObserver : public MessageLoop::DestructionObserver {
  public:
   RecordingDestructionObserver(std::vector<std::string>* calls, std::string name)
@@ -289,6 +270,87 @@ class RecordingDestructionObserver : public MessageLoop::DestructionObserver {
   std::vector<std::string>* calls_;
   std::string name_;
 };
+
+// Posts to a loop as it dies and after it died: each fails and its task never runs. The closure dies on a
+// thread that may destroy it: the poster's, which for a post from the loop's own thread means before the
+// loop is gone.
+TEST_P(MessageLoopTypeTest, PostsToADyingOrDeadLoopFailAndTheirClosuresDieOnThePoster) {
+  struct Bound {
+    explicit Bound(DWORD* released_on) : released_on_(released_on) {}
+    ~Bound() { *released_on_ = GetCurrentThreadId(); }
+    DWORD* released_on_;
+  };
+  // Runs `hook` as the closure holding it is destroyed.
+  struct OnDestroy {
+    explicit OnDestroy(std::function<void()> hook) : hook_(std::move(hook)) {}
+    ~OnDestroy() { hook_(); }
+    std::function<void()> hook_;
+  };
+  enum When { kWhileTasksAreDestroyed, kWhileObserversAreTold, kAfterDestruction };
+  const struct {
+    const char* name;
+    When when;
+    bool from_loop_thread;
+  } kRows[] = {
+      {"while its tasks are destroyed", kWhileTasksAreDestroyed, false},
+      {"while its tasks are destroyed, by one of them", kWhileTasksAreDestroyed, true},
+      {"while its observers are told", kWhileObserversAreTold, false},
+      {"while its observers are told, by one of them", kWhileObserversAreTold, true},
+      {"after it died", kAfterDestruction, false},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    if (!loop_)
+      loop_ = MakeBoundLoop(GetParam());
+    scoped_refptr<SingleThreadTaskRunner> runner = loop_->task_runner();
+    DWORD released_on = 0;
+    DWORD poster = GetCurrentThreadId();
+    bool posted = true;
+    bool ran = false;
+    const auto post = [&] {
+      posted = runner->PostTask(FROM_HERE,
+                                Bind([](bool* ran, Bound*) { *ran = true; }, &ran, Owned(new Bound(&released_on))));
+    };
+    // Another thread posts once asked, while the asking thread waits for its post to return.
+    WaitableEvent ask(false, false);
+    WaitableEvent answered(false, false);
+    std::thread other;
+    if (!row.from_loop_thread) {
+      other = std::thread([&] {
+        ask.Wait();
+        poster = GetCurrentThreadId();
+        post();
+        answered.Signal();
+      });
+    }
+    const std::function<void()> post_now = [&] {
+      if (row.from_loop_thread) {
+        post();
+      } else {
+        ask.Signal();
+        answered.Wait();
+      }
+    };
+    std::vector<std::string> calls;
+    RecordingDestructionObserver observer(&calls, "observer");
+    if (row.when == kWhileTasksAreDestroyed)
+      loop_->PostTask(FROM_HERE, Bind([](OnDestroy*) {}, Owned(new OnDestroy(post_now))));
+    if (row.when == kWhileObserversAreTold) {
+      observer.on_destroy = post_now;
+      loop_->AddDestructionObserver(&observer);
+    }
+    loop_.reset();
+    if (row.when == kAfterDestruction)
+      post_now();
+    // Released by now, the loop being gone or the post returned.
+    const DWORD released_by_then = released_on;
+    if (other.joinable())
+      other.join();
+    EXPECT_FALSE(posted);
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(poster, released_by_then);
+  }
+}
 
 TEST_P(MessageLoopTypeTest, DestructionObserversAreToldOnceAndMayRemoveOthers) {
   std::vector<std::string> calls;

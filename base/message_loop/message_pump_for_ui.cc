@@ -45,12 +45,19 @@ MessagePumpForUI::MessagePumpForUI() {
   atom_ = RegisterClassExW(&window_class);
   if (!atom_) {
     PLOG(ERROR) << "RegisterClassExW of the message pump's window class failed";
-    return;
+  } else {
+    message_hwnd_ = CreateWindowExW(0, MAKEINTATOM(atom_), nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    ThisModule(), nullptr);
+    if (!message_hwnd_)
+      PLOG(ERROR) << "CreateWindowExW of the message pump's window failed";
   }
-  message_hwnd_ = CreateWindowExW(0, MAKEINTATOM(atom_), nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  ThisModule(), nullptr);
-  if (!message_hwnd_)
-    PLOG(ERROR) << "CreateWindowExW of the message pump's window failed";
+  if (!message_hwnd_) {
+    // A wake-up posted to no window would land in the poster's own queue, and the pump would sleep on with its
+    // tasks waiting; a timer set on no window is a new thread timer each time, which the pump could never kill.
+    wake_event_.Set(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    PCHECK(wake_event_.IsValid()) << "a UI message pump has neither its window nor an event to wake through";
+    LOG(WARNING) << "The message pump wakes through an event; tasks do not run inside native message loops";
+  }
 }
 
 MessagePumpForUI::~MessagePumpForUI() {
@@ -65,6 +72,10 @@ void MessagePumpForUI::RunWithDispatcher(Delegate* delegate, MessagePumpDispatch
 }
 
 void MessagePumpForUI::ScheduleWork() {
+  if (wake_event_.IsValid()) {
+    SetEvent(wake_event_.Get());
+    return;
+  }
   if (have_work_.exchange(1, std::memory_order_acq_rel) == 1)
     return;  // a wake-up is already in flight
   if (PostMessageW(message_hwnd_, kMsgHaveWork, reinterpret_cast<WPARAM>(this), 0))
@@ -112,7 +123,7 @@ void MessagePumpForUI::DoRunLoop() {
 
     more_work_is_plausible |= state_->delegate->DoDelayedWork(&delayed_work_time_);
     // No delayed work is left: the backstop timer has nothing to do.
-    if (more_work_is_plausible && delayed_work_time_.is_null())
+    if (more_work_is_plausible && delayed_work_time_.is_null() && message_hwnd_)
       KillTimer(message_hwnd_, TimerId(this));
     if (state_->should_quit)
       break;
@@ -134,8 +145,11 @@ void MessagePumpForUI::DoRunLoop() {
 void MessagePumpForUI::WaitForWork() {
   const int32_t delay = GetCurrentDelay();
   const DWORD timeout = delay < 0 ? INFINITE : static_cast<DWORD>(delay);
-  const DWORD result = MsgWaitForMultipleObjectsEx(0, nullptr, timeout, kWaitWakeMask, MWMO_INPUTAVAILABLE);
-  if (result == WAIT_OBJECT_0) {
+  HANDLE wake_event = wake_event_.Get();
+  const DWORD handle_count = wake_event_.IsValid() ? 1 : 0;
+  const DWORD result = MsgWaitForMultipleObjectsEx(handle_count, handle_count ? &wake_event : nullptr, timeout,
+                                                   kWaitWakeMask, MWMO_INPUTAVAILABLE);
+  if (result == WAIT_OBJECT_0 + handle_count) {
     // Input is reported as available, yet a peek may find nothing (the input belongs to a window of another
     // thread attached to this one): then wait for genuinely new input instead of spinning.
     MSG msg;
@@ -175,6 +189,8 @@ void MessagePumpForUI::RescheduleTimer() {
     ScheduleWork();
     return;
   }
+  if (!message_hwnd_)
+    return;  // the pump's own wait keeps the time
   if (delay_ms < static_cast<int32_t>(USER_TIMER_MINIMUM))
     delay_ms = USER_TIMER_MINIMUM;
   if (!SetTimer(message_hwnd_, TimerId(this), static_cast<UINT>(delay_ms), nullptr))
@@ -206,7 +222,7 @@ bool MessagePumpForUI::ProcessMessageHelper(const MSG& msg) {
     return false;
   }
 
-  if (msg.message == kMsgHaveWork && msg.hwnd == message_hwnd_)
+  if (msg.message == kMsgHaveWork && message_hwnd_ && msg.hwnd == message_hwnd_)
     return ProcessPumpReplacementMessage();
 
   if (CallMsgFilterW(const_cast<MSG*>(&msg), kMessageFilterCode))

@@ -1,12 +1,17 @@
 // The pump of a UI thread: it services the thread's Windows message queue and wakes through a message-only
 // window, to which other threads post one wake-up message at a time. A window timer backs up delayed work
 // while a native loop (a modal dialog, a menu) holds the thread.
+//
+// When the window cannot be made (the system is out of window resources), the pump wakes through an event that
+// its wait watches beside the queue, and its own wait keeps the time of delayed work: tasks then run only in the
+// pump's own runs, not inside a native loop.
 #ifndef BASE_MESSAGE_LOOP_MESSAGE_PUMP_FOR_UI_H_
 #define BASE_MESSAGE_LOOP_MESSAGE_PUMP_FOR_UI_H_
 
 #include <windows.h>
 
 #include "base/message_loop/message_pump_win.h"
+#include "base/win/scoped_handle.h"
 
 namespace base {
 
@@ -18,7 +23,7 @@ class MessagePumpForUI : public MessagePumpWin {
   static constexpr UINT kMsgHaveWork = WM_USER + 1;
 
   // Registers the window class "Brumel_MessagePumpWindow_" + the pump's address and creates the
-  // message-only window, on the calling thread (the pump's thread).
+  // message-only window, on the calling thread (the pump's thread); or, when that fails, the wake-up event.
   MessagePumpForUI();
   ~MessagePumpForUI() override;
 
@@ -49,6 +54,8 @@ class MessagePumpForUI : public MessagePumpWin {
 
   ATOM atom_ = 0;
   HWND message_hwnd_ = nullptr;
+  // Only without the window: automatic reset, signalled by ScheduleWork.
+  win::ScopedHandle wake_event_;
 };
 
 }  // namespace base

@@ -141,6 +141,45 @@ TEST(MessagePumpForUITest, WakeUpFromAnotherThreadEndsTheWait) {
   EXPECT_TRUE(RunUntilWokenFromAnotherThread(&pump));
 }
 
+// A pump whose window could not be made: a wake-up from another thread still ends its wait (a wake-up posted to
+// no window went to the waker's own queue, and every later one was taken as still in flight), and delayed work
+// runs from its own wait without a timer, which without a window would be a thread timer nobody kills, waking
+// the thread again and again.
+TEST(MessagePumpForUITest, WithoutItsWindowThePumpWakesThroughAnEventAndSetsNoTimer) {
+  std::unique_ptr<MessagePumpForUI> pump;
+  {
+    ScopedWindowCreationRefusal refusal;
+    ASSERT_TRUE(refusal.installed());
+    pump = std::make_unique<MessagePumpForUI>();
+  }
+  ASSERT_EQ(nullptr, FindPumpWindow(pump.get()));
+  EXPECT_TRUE(RunUntilWokenFromAnotherThread(pump.get()));
+  EXPECT_TRUE(RunUntilWokenFromAnotherThread(pump.get())) << "a second wake-up";
+
+  FakePumpDelegate delegate;
+  const TimeTicks due = TimeTicks::Now() + TimeDelta::FromMilliseconds(15);
+  bool ran_when_due = false;
+  delegate.do_work = [&] {
+    if (delegate.work_calls == 1)
+      pump->ScheduleDelayedWork(due);
+    return false;
+  };
+  delegate.do_delayed_work = [&](TimeTicks* next_delayed_work_time) {
+    if (TimeTicks::Now() < due) {
+      *next_delayed_work_time = due;
+      return false;
+    }
+    ran_when_due = true;
+    *next_delayed_work_time = TimeTicks();
+    pump->Quit();
+    return true;
+  };
+  pump->Run(&delegate);
+  EXPECT_TRUE(ran_when_due);
+  // A timer left behind fires within a few of its periods.
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), MsgWaitForMultipleObjectsEx(0, nullptr, 100, QS_TIMER, 0));
+}
+
 TEST(MessagePumpForUITest, QuitMessageEndsEveryRunAndStaysQueuedForTheThread) {
   MessagePumpForUI pump;
   FakePumpDelegate inner;

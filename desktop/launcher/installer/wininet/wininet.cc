@@ -49,19 +49,48 @@ bool IsLossOfConnectivity(DWORD error) {
          error == ERROR_INTERNET_CONNECTION_RESET;
 }
 
-// The value of response header `name`; empty when the response has none.
-std::wstring QueryHeader(HINTERNET request, const wchar_t* name) {
-  // The name goes in through the buffer that the value comes back in.
+// The value of response header `name` (HTTP_QUERY_CUSTOM), or of the one `info_level` names; empty when the
+// response has none.
+std::wstring QueryHeader(HINTERNET request, const wchar_t* name, DWORD info_level = HTTP_QUERY_CUSTOM) {
+  // A custom header's name goes in through the buffer that the value comes back in.
   std::wstring buffer(name);
   buffer.resize(std::max<size_t>(buffer.size() + 1, 128));
   for (;;) {
     DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (HttpQueryInfoW(request, HTTP_QUERY_CUSTOM, buffer.data(), &size, nullptr))
+    if (HttpQueryInfoW(request, info_level, buffer.data(), &size, nullptr))
       return buffer.substr(0, size / sizeof(wchar_t));
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
       return std::wstring();
     buffer.assign(name);
     buffer.resize(size / sizeof(wchar_t) + 1);
+  }
+}
+
+bool IsRedirectStatus(DWORD status) {
+  switch (status) {
+    case HTTP_STATUS_MOVED:
+    case HTTP_STATUS_REDIRECT:
+    case HTTP_STATUS_REDIRECT_METHOD:
+    case HTTP_STATUS_REDIRECT_KEEP_VERB:
+    case HTTP_STATUS_PERMANENT_REDIRECT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// `location` made absolute against `base` when it is relative, with its spaces escaped and the rest as given.
+bool CombineUrl(const std::wstring& base, const std::wstring& location, std::wstring* url) {
+  std::wstring buffer(INTERNET_MAX_URL_LENGTH, L'\0');
+  for (;;) {
+    DWORD length = static_cast<DWORD>(buffer.size());
+    if (InternetCombineUrlW(base.c_str(), location.c_str(), buffer.data(), &length, ICU_ENCODE_SPACES_ONLY)) {
+      url->assign(buffer.data(), length);
+      return true;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || length < buffer.size())
+      return false;
+    buffer.resize(length + 1);
   }
 }
 
@@ -177,6 +206,7 @@ bool Wininet::ParseUrl(const std::wstring& url, UrlParts* parts) {
   // path or query (a signed address's token, say) into one that means something else to the server.
   if (!InternetCrackUrlW(url.c_str(), 0, 0, &components))
     return false;
+  parts->url = url;
   parts->scheme = components.nScheme;
   parts->host.assign(host, components.dwHostNameLength);
   parts->port = components.nPort;
@@ -222,6 +252,7 @@ bool Wininet::StartDownload(const std::wstring& url, const std::string& post_dat
   received_most_ = 0;
   start_over_retries_ = 0;
   progress_reported_ = 0;
+  redirects_ = 0;
 
   const std::wstring user_agent = kUserAgentPrefix + base::UTF8ToWide(GetFullVersionString());
   HINTERNET internet =
@@ -234,20 +265,15 @@ bool Wininet::StartDownload(const std::wstring& url, const std::string& post_dat
   session_->set_internet(internet);
   InternetSetStatusCallbackW(internet, &Wininet::InternetStatusCallback);
 
-  HINTERNET connection = InternetConnectW(internet, url_.host.c_str(), url_.port, nullptr, nullptr,
-                                          INTERNET_SERVICE_HTTP, 0, session_->context());
-  if (!connection) {
-    PLOG(ERROR) << "Could not start session";
+  if (!ConnectTo(url_)) {
     CloseSession();
     return RefuseStart();
   }
-  session_->OnHandleCreated();
   {
     WininetSession::AutoLock hold(session_.get());
-    connection_ = connection;
     observer_->OnChunkStart(received_);
   }
-  if (!OpenRequest(std::wstring())) {
+  if (!OpenRequest(url_, !post_data.empty(), std::wstring())) {
     LOG(ERROR) << "Could not send Request";
     CloseSession();
     SetState(previous_state);
@@ -270,20 +296,46 @@ void Wininet::Stop() {
   SetState(kStopped);
 }
 
-bool Wininet::OpenRequest(const std::wstring& headers) {
+bool Wininet::ConnectTo(const UrlParts& target) {
+  WininetSession* const session = session_.get();
+  {
+    WininetSession::AutoLock hold(session);
+    if (connection_ && connected_.host == target.host && connected_.port == target.port)
+      return true;
+  }
+  HINTERNET connection = InternetConnectW(session->internet(), target.host.c_str(), target.port, nullptr, nullptr,
+                                          INTERNET_SERVICE_HTTP, 0, session->context());
+  if (!connection) {
+    PLOG(ERROR) << "Could not start session";
+    return false;
+  }
+  session->OnHandleCreated();
+  HINTERNET previous = nullptr;
+  {
+    WininetSession::AutoLock hold(session);
+    previous = std::exchange(connection_, connection);
+    connected_ = target;
+  }
+  if (previous)
+    InternetCloseHandle(previous);
+  return true;
+}
+
+bool Wininet::OpenRequest(const UrlParts& target, bool send_body, const std::wstring& headers) {
   VLOG(1) << "Opening internet request";
   WininetSession* const session = session_.get();
-  const bool post = !session->post_data().empty();
-  DWORD flags = INTERNET_FLAG_RELOAD;
-  if (url_.scheme == INTERNET_SCHEME_HTTPS)
+  const bool post = send_body && !session->post_data().empty();
+  // Redirects are followed here, each new address checked first: WinINet would send the request before telling.
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
+  if (target.scheme == INTERNET_SCHEME_HTTPS)
     flags |= INTERNET_FLAG_SECURE;
   HINTERNET connection = nullptr;
   {
     WininetSession::AutoLock hold(session);
     connection = connection_;
   }
-  HINTERNET request = HttpOpenRequestW(connection, post ? L"POST" : L"GET", url_.path.c_str(), L"HTTP/1.1", nullptr,
-                                       nullptr, flags, session->context());
+  HINTERNET request = HttpOpenRequestW(connection, post ? L"POST" : L"GET", target.path.c_str(), L"HTTP/1.1",
+                                       nullptr, nullptr, flags, session->context());
   if (!request) {
     PLOG(ERROR) << "Could not open Request";
     return false;
@@ -292,6 +344,8 @@ bool Wininet::OpenRequest(const std::wstring& headers) {
   {
     WininetSession::AutoLock hold(session);
     request_ = request;
+    request_url_ = target;
+    request_has_body_ = post;
     session->request_headers() = headers;
     // A read that failed may have left its count; the new request's first step must not write it again.
     *session->bytes_read() = 0;
@@ -307,7 +361,7 @@ bool Wininet::OpenRequest(const std::wstring& headers) {
   if (!HttpSendRequestW(request, sent_headers.empty() ? nullptr : sent_headers.c_str(),
                         static_cast<DWORD>(sent_headers.size()),
                         post ? const_cast<char*>(session->post_data().data()) : nullptr,
-                        static_cast<DWORD>(session->post_data().size())) &&
+                        post ? static_cast<DWORD>(session->post_data().size()) : 0) &&
       GetLastError() != ERROR_IO_PENDING) {
     PLOG(ERROR) << "Could not send Request";
     return false;
@@ -320,7 +374,6 @@ void CALLBACK Wininet::InternetStatusCallback(HINTERNET handle, DWORD_PTR contex
   VLOG(2) << "InternatStatusCallback called with code " << status;
   switch (status) {
     case INTERNET_STATUS_CONNECTED_TO_SERVER:
-    case INTERNET_STATUS_REDIRECT:
     case INTERNET_STATUS_REQUEST_COMPLETE:
     case INTERNET_STATUS_HANDLE_CLOSING:
       break;
@@ -332,8 +385,7 @@ void CALLBACK Wininet::InternetStatusCallback(HINTERNET handle, DWORD_PTR contex
     return;  // a session closed long ago
   if (session->cancelled()) {
     session->AcknowledgeCancel();
-  } else if (status == INTERNET_STATUS_CONNECTED_TO_SERVER || status == INTERNET_STATUS_REDIRECT ||
-             status == INTERNET_STATUS_REQUEST_COMPLETE) {
+  } else if (status == INTERNET_STATUS_CONNECTED_TO_SERVER || status == INTERNET_STATUS_REQUEST_COMPLETE) {
     WininetSession::AutoLock hold(session.get());
     if (Wininet* downloader = session->downloader())
       downloader->OnStatus(session.get(), handle, status, info, info_length);
@@ -345,20 +397,13 @@ void CALLBACK Wininet::InternetStatusCallback(HINTERNET handle, DWORD_PTR contex
 }
 
 void Wininet::OnStatus(WininetSession* session, HINTERNET handle, DWORD status, void* info, DWORD info_length) {
-  // Only the current request's events count; a request closed by a resume or a refused redirect may still
-  // report.
+  // Only the current request's events count; a request closed by a resume or a redirect may still report.
   if (handle != request_ || !info)
     return;
   switch (status) {
     case INTERNET_STATUS_CONNECTED_TO_SERVER: {
       const char* address = static_cast<const char*>(info);
       observer_->OnConnectedToIp(std::string(address, strnlen(address, info_length)));
-      break;
-    }
-    case INTERNET_STATUS_REDIRECT: {
-      VLOG(1) << "Redirect occured";
-      const wchar_t* url = static_cast<const wchar_t*>(info);
-      OnRedirect(session, std::wstring(url, wcsnlen(url, info_length / sizeof(wchar_t))));
       break;
     }
     case INTERNET_STATUS_REQUEST_COMPLETE: {
@@ -372,14 +417,30 @@ void Wininet::OnStatus(WininetSession* session, HINTERNET handle, DWORD status, 
   }
 }
 
-void Wininet::OnRedirect(WininetSession* session, const std::wstring& url) {
-  observer_->OnRedirect(url);
-  UrlParts parts;
-  if (!ParseUrl(url, &parts)) {
+void Wininet::OnRedirect(WininetSession* session, DWORD status, const std::wstring& location) {
+  VLOG(1) << "Redirect occured";
+  std::wstring url;
+  UrlParts target;
+  const bool combined = CombineUrl(request_url_.url, location, &url);
+  observer_->OnRedirect(combined ? url : location);
+  if (!combined || !ParseUrl(url, &target)) {
     PLOG(ERROR) << "Failed to parse redirect URL";
-  } else if (!IsHostAllowed(parts.host, allowed_hosts_)) {
-    LOG(ERROR) << "Attempting to redirect to a disallowed domain: " << base::WideToUTF8(parts.host);
+  } else if (!IsHostAllowed(target.host, allowed_hosts_)) {
+    LOG(ERROR) << "Attempting to redirect to a disallowed domain: " << base::WideToUTF8(target.host);
+  } else if (target.scheme != INTERNET_SCHEME_HTTP && target.scheme != INTERNET_SCHEME_HTTPS) {
+    LOG(ERROR) << "Refusing to redirect to a scheme other than HTTP and HTTPS";
+  } else if (request_url_.scheme == INTERNET_SCHEME_HTTPS && target.scheme == INTERNET_SCHEME_HTTP) {
+    LOG(ERROR) << "Refusing to redirect from HTTPS to HTTP";  // the request and its data would go out unencrypted
+  } else if (redirects_ >= kMaximumRedirects) {
+    LOG(ERROR) << "Too many redirects";
   } else {
+    ++redirects_;
+    // 303, and 301 and 302 of a POST, ask for the new address with a GET without the body, as the system's own
+    // redirects do; 307 and 308 repeat the request, body and all.
+    const bool send_body =
+        request_has_body_ && (status == HTTP_STATUS_REDIRECT_KEEP_VERB || status == HTTP_STATUS_PERMANENT_REDIRECT);
+    owner_task_runner_->PostTask(
+        FROM_HERE, base::Bind(&Wininet::FollowRedirect, weak_this_, session->context(), url, send_body));
     return;
   }
   // Closing the handles here keeps the redirected request from being read. Whether WinINet still reports a
@@ -418,6 +479,15 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
     PLOG(ERROR) << "Could not obtain HTTP response code";
     PostFail(session);  // nothing else would end the download
     return false;
+  }
+  if (IsRedirectStatus(status)) {
+    // Only the answer at the end of the chain is recorded, as when WinINet followed redirects itself. A redirect
+    // without an address is an unexpected status.
+    const std::wstring location = QueryHeader(request_, L"", HTTP_QUERY_LOCATION);
+    if (!location.empty()) {
+      OnRedirect(session, status, location);
+      return false;
+    }
   }
   observer_->OnHttpStatus(status);
   for (const wchar_t* name : kRecordedHeaders)
@@ -610,9 +680,31 @@ void Wininet::ResumeDownload(DWORD_PTR session_context) {
   {
     WininetSession::AutoLock hold(session);
     observer_->OnRetry(retry_count_);
+    redirects_ = 0;
   }
-  if (!OpenRequest(headers)) {
+  // The download's own address again, also after redirects: the connection may lead elsewhere by now.
+  if (!ConnectTo(url_) || !OpenRequest(url_, !session->post_data().empty(), headers)) {
     LOG(ERROR) << "Could not resume downloading";
+    Fail(session_context);
+  }
+}
+
+void Wininet::FollowRedirect(DWORD_PTR session_context, const std::wstring& url, bool send_body) {
+  if (!IsCurrentSession(session_context))
+    return;
+  WininetSession* const session = session_.get();
+  HINTERNET previous_request = nullptr;
+  std::wstring headers;
+  {
+    WininetSession::AutoLock hold(session);
+    previous_request = std::exchange(request_, nullptr);
+    headers = session->request_headers();  // a resume's range goes along
+  }
+  if (previous_request)
+    InternetCloseHandle(previous_request);
+  UrlParts target;
+  if (!ParseUrl(url, &target) || !ConnectTo(target) || !OpenRequest(target, send_body, headers)) {
+    LOG(ERROR) << "Could not follow the redirect";
     Fail(session_context);
   }
 }

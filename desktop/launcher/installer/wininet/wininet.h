@@ -2,7 +2,7 @@
 // the body into a WininetResponseWriter and reports to a WininetObserver. It retries after connectivity
 // failures and server errors, resumes a broken transfer with a range request from the bytes already received,
 // asks the user for proxy credentials through the controller, and refuses hosts outside an allow-list, also on
-// redirects.
+// redirects: it follows them itself, each new address checked before anything is sent to it.
 //
 // The owner calls it on one thread whose task runner receives every hand-back (the package fetcher's worker,
 // the overrides fetcher's and the statistics sender's main thread). WinINet's status callbacks run on
@@ -50,6 +50,8 @@ class Wininet {
   static constexpr base::TimeDelta kRetryDelay = base::TimeDelta::FromMicroseconds(6000 * 1000);
   // How long a closed session may take to close its requests before its buffers are given up on.
   static constexpr base::TimeDelta kTerminationWait = base::TimeDelta::FromMicroseconds(5000 * 1000);
+  // Redirects followed from one request for the download's address; one more fails the download.
+  static constexpr int kMaximumRedirects = 10;
 
   // The runner is required; the delegate, told of progress and stalls, may be null. Neither is owned.
   Wininet(UICallbackRunner* ui_callback_runner, PackageFetcherDelegate* delegate);
@@ -82,6 +84,7 @@ class Wininet {
 
  private:
   struct UrlParts {
+    std::wstring url;  // as parsed
     INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
     std::wstring host;
     INTERNET_PORT port = 0;
@@ -95,7 +98,9 @@ class Wininet {
 
   // On WinINet's threads, with the session's lock held.
   void OnStatus(WininetSession* session, HINTERNET handle, DWORD status, void* info, DWORD info_length);
-  void OnRedirect(WininetSession* session, const std::wstring& url);
+  // A redirect answer of the current request: the next request is sent only to an address that passes the
+  // checks.
+  void OnRedirect(WininetSession* session, DWORD status, const std::wstring& location);
   void OnRequestComplete(WininetSession* session, DWORD error);
   bool HandleInitialCompletion(WininetSession* session);
   void HandleCompletionInProgress(WininetSession* session);
@@ -115,7 +120,11 @@ class Wininet {
   // On the owner's thread.
   // Ends a StartDownload that sends nothing: false, and the writer closed.
   bool RefuseStart();
-  bool OpenRequest(const std::wstring& headers);
+  // Makes the connection handle one to `target`'s host and port, reusing the open one when it is.
+  bool ConnectTo(const UrlParts& target);
+  // Sends a request for `target` on the connection, with the body (a POST) or without (a GET).
+  bool OpenRequest(const UrlParts& target, bool send_body, const std::wstring& headers);
+  void FollowRedirect(DWORD_PTR session_context, const std::wstring& url, bool send_body);
   void ResumeDownload(DWORD_PTR session_context);
   // The controller's interface is asked from here: its runners expect their own or the owner's thread, never one
   // of WinINet's, and the session's lock is not held while a dialog is up.
@@ -153,7 +162,11 @@ class Wininet {
 
   // Shared with the session's status callbacks: changed under the session's lock once a session is open.
   HINTERNET connection_ = nullptr;
+  UrlParts connected_;  // the address `connection_` leads to
   HINTERNET request_ = nullptr;
+  UrlParts request_url_;     // the address `request_` asked for
+  bool request_has_body_ = false;
+  int redirects_ = 0;  // followed since the download's own address was last asked
   std::unique_ptr<WininetResponseWriter> writer_;
   std::unique_ptr<WininetObserver> observer_;
   uint32_t expected_size_ = 0;

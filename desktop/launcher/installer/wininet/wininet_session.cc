@@ -82,6 +82,11 @@ void WininetSession::set_internet(HINTERNET internet) {
   internet_ = internet;
 }
 
+HINTERNET WininetSession::internet() {
+  base::AutoLock hold(internet_lock_);
+  return internet_;
+}
+
 void WininetSession::OnHandleCreated() {
   live_handles_.fetch_add(1);
 }

@@ -59,6 +59,8 @@ class WininetSession : public base::RefCountedThreadSafe<WininetSession> {
 
   // The session handle, given once it is open; closed by Terminate or CloseNow.
   void set_internet(HINTERNET internet);
+  // Null once Terminate closed it.
+  HINTERNET internet();
   // A connection or request handle of the session was made; its closing is reported by OnHandleClosing.
   void OnHandleCreated();
   // WinINet's last callback for `handle`.

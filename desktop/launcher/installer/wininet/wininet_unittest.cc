@@ -390,42 +390,124 @@ TEST_F(WininetTest, ARangeAnswerFromAnotherByteStartsTheBodyOver) {
   }
 }
 
+// One line per request as the server logged it: method, target, the address it came to, status, the range asked
+// and whether it carried `posted` or another body.
+std::vector<std::string> RequestLines(const std::vector<LoggedRequest>& requests, const std::string& posted_sha256) {
+  std::vector<std::string> lines;
+  for (const LoggedRequest& request : requests) {
+    std::string line = request.method + " " + request.target + " @" +
+                       request.listener.substr(0, request.listener.rfind(':')) + " " + std::to_string(request.status);
+    if (!request.Header("Range").empty())
+      line += " " + request.Header("Range");
+    if (request.body_length > 0)
+      line += request.body_sha256 == posted_sha256 ? " +body" : " +another body";
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// The downloader follows redirects itself. An address off the allow-list is refused before anything is sent to it:
+// the server's 127.0.0.2 listener sees no request. Allowed ones, relative ones made absolute against the address
+// asked, are followed up to the limit: a POST asks again with a GET after 301, 302 and 303, and is repeated, body
+// and all, after 307 and 308. A resume asks the download's own address again, its range carried along.
 TEST_F(WininetTest, RedirectsAreFollowedOnlyToAllowedHosts) {
   struct Row {
-    const char* name;
-    const char* location;
+    std::string name;
+    std::string faults;  // "{port}" stands for the server's
+    std::vector<std::wstring> allowed;
+    bool post;
     int state;
-  } rows[] = {
-      {"allowed", "http://127.0.0.1:{port}/other.bin", Wininet::kCompleted},
-      {"refused", "http://127.0.0.2:{port}/other.bin", Wininet::kFailed},
+    std::string redirected_url;
+    std::vector<std::string> requests;  // as RequestLines gives them
+    const char* log_line;
+  };
+  const auto redirect = [](int status, const std::string& location, const std::string& times = "1") {
+    return R"({"/small.bin": [{"status": )" + std::to_string(status) + R"(, "location": ")" + location +
+           R"(", "times": )" + times + "}]}";
+  };
+  const std::string evil = "http://127.0.0.2:{port}/evil";
+  const std::string other = "http://127.0.0.1:{port}/other.bin";
+  const char* const refused = "Attempting to redirect to a disallowed domain: 127.0.0.2";
+  std::vector<Row> rows;
+  for (int status : {301, 302, 303, 307, 308}) {
+    const std::string code = std::to_string(status);
+    rows.push_back({code + " to a refused host", redirect(status, evil), {L"127.0.0.1"}, false, Wininet::kFailed, evil,
+                    {"GET /small.bin @127.0.0.1 " + code}, refused});
+  }
+  rows.push_back({"POST 307 to a refused host", redirect(307, evil), {L"127.0.0.1"}, true, Wininet::kFailed, evil,
+                  {"POST /small.bin @127.0.0.1 307 +body"}, refused});
+  rows.push_back({"a refused host without a scheme", redirect(302, "//127.0.0.2:{port}/evil"), {L"127.0.0.1"}, false,
+                  Wininet::kFailed, evil, {"GET /small.bin @127.0.0.1 302"}, refused});
+  rows.push_back({"302 to the same host", redirect(302, other), {L"127.0.0.1"}, false, Wininet::kCompleted, other,
+                  {"GET /small.bin @127.0.0.1 302", "GET /other.bin @127.0.0.1 200"}, nullptr});
+  rows.push_back({"POST 301 to a path", redirect(301, "/other.bin?x=1"), {L"127.0.0.1"}, true, Wininet::kCompleted,
+                  other + "?x=1", {"POST /small.bin @127.0.0.1 301 +body", "GET /other.bin?x=1 @127.0.0.1 200"},
+                  nullptr});
+  rows.push_back({"POST 302 to the same host", redirect(302, other), {L"127.0.0.1"}, true, Wininet::kCompleted, other,
+                  {"POST /small.bin @127.0.0.1 302 +body", "GET /other.bin @127.0.0.1 200"}, nullptr});
+  rows.push_back({"POST 303 to a name in the folder", redirect(303, "other.bin"), {L"127.0.0.1"}, true,
+                  Wininet::kCompleted, other, {"POST /small.bin @127.0.0.1 303 +body", "GET /other.bin @127.0.0.1 200"},
+                  nullptr});
+  rows.push_back({"POST 307 to a host allowed by its suffix", redirect(307, "http://127.0.0.2:{port}/other.bin"),
+                  {L"127.0.0.1", L".2"}, true, Wininet::kCompleted, "http://127.0.0.2:{port}/other.bin",
+                  {"POST /small.bin @127.0.0.1 307 +body", "POST /other.bin @127.0.0.2 200 +body"}, nullptr});
+  rows.push_back({"POST 308 to a path", redirect(308, "/other.bin"), {L"127.0.0.1"}, true, Wininet::kCompleted, other,
+                  {"POST /small.bin @127.0.0.1 308 +body", "POST /other.bin @127.0.0.1 200 +body"}, nullptr});
+  // The address redirects to itself: as many times as the limit, then served; once more, refused.
+  const std::string self = "http://127.0.0.1:{port}/small.bin";
+  for (int times : {Wininet::kMaximumRedirects, Wininet::kMaximumRedirects + 1}) {
+    Row row = {std::to_string(times) + " redirects", redirect(302, "/small.bin", std::to_string(times)),
+               {L"127.0.0.1"}, false, Wininet::kCompleted, self, {}, nullptr};
+    row.requests.assign(Wininet::kMaximumRedirects + 1, "GET /small.bin @127.0.0.1 302");
+    if (times == Wininet::kMaximumRedirects) {
+      row.requests.back() = "GET /small.bin @127.0.0.1 200";
+    } else {
+      row.state = Wininet::kFailed;
+      row.log_line = "Too many redirects";
+    }
+    rows.push_back(row);
+  }
+  rows.push_back({"a resume through a redirect",
+                  R"({"/small.bin": [{"status": 302, "location": "/other.bin", "times": "all"}],
+                      "/other.bin": [{"truncate": 10000}]})",
+                  {L"127.0.0.1"}, false, Wininet::kCompleted, other,
+                  {"GET /small.bin @127.0.0.1 302", "GET /other.bin @127.0.0.1 200",
+                   "GET /small.bin @127.0.0.1 302 bytes=10000-", "GET /other.bin @127.0.0.1 206 bytes=10000-"},
+                  nullptr});
+
+  std::string posted;
+  ASSERT_TRUE(test_support::ReadFileBytes(DataPath(L"www\\body.bin"), &posted));
+  const auto with_port = [this](std::string text) {
+    for (size_t at; (at = text.find("{port}")) != std::string::npos;)
+      text.replace(at, 6, std::to_string(server_.port()));
+    return text;
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    StartServer(std::string(R"({"/small.bin": [{"status": 302, "location": ")") + row.location + R"("}]})");
+    StartServer(row.faults);
+    test_support::ScopedLogCapture log;
     DownloaderHarness harness;
-    harness.RunOnOwner([](Wininet* wininet) { wininet->set_allowed_hosts({L"127.0.0.1"}); });
+    harness.RunOnOwner([&row](Wininet* wininet) { wininet->set_allowed_hosts(row.allowed); });
     StatsTree stats;
     std::string body;
-    EXPECT_EQ(row.state, harness.Download(server_.Url("/small.bin"), "",
+    EXPECT_EQ(row.state, harness.Download(server_.Url("/small.bin"), row.post ? posted : "",
                                           std::make_unique<WininetStringResponseWriter>(&body),
                                           std::make_unique<WininetChunkStatsObserver>(stats.root(), "chunks")))
-        << log_.Text();
+        << log.Text();
     harness.DestroyDownloader();
     EXPECT_EQ(1, harness.completions());
     std::unique_ptr<base::DictionaryValue> tree = stats.Snapshot();
-    std::string expected_location = row.location;
-    expected_location.replace(expected_location.find("{port}"), 6, std::to_string(server_.port()));
-    EXPECT_EQ(expected_location, TextAt(OnlyRecord(*tree, "chunks"), "redirected_url"));
+    EXPECT_EQ(with_port(row.redirected_url), TextAt(OnlyRecord(*tree, "chunks"), "redirected_url"));
     const std::vector<LoggedRequest> requests = server_.StopAndReadLog();
+    EXPECT_EQ(row.requests, RequestLines(requests, ServedSha256("body.bin")));
     if (row.state == Wininet::kCompleted) {
-      EXPECT_EQ(ServedSha256("other.bin"), Sha256Of(body));
+      EXPECT_EQ(ServedSha256(requests.back().path.substr(1)), Sha256Of(body));
     } else {
-      // Not a byte of what the refused host served reached the writer, whatever WinINet did with the request.
-      EXPECT_EQ("", body);
-      EXPECT_TRUE(log_.HasLineStartingWith("Attempting to redirect to a disallowed domain: 127.0.0.2"));
+      EXPECT_EQ(0u, body.size()) << "nothing of what any host sent reaches the writer";
     }
-    ASSERT_FALSE(requests.empty());
-    EXPECT_EQ(302, requests[0].status);
+    if (row.log_line) {
+      EXPECT_TRUE(log.HasLineStartingWith(row.log_line, logging::LOG_ERROR)) << log.Text();
+    }
   }
 }
 
