@@ -107,15 +107,16 @@ python3 "$ORACLE" mutate 10000 20240922 "$HERE/testdata/full_log.xml" "$D/mutati
 bash "$HERE/testdata/stage_installations.sh" "$D/staged"
 
 # Links, which wine shows as folders that are reparse points, as Windows shows junctions: Linux symbolic links
-# to folders, and a hard link. Nothing the helper or the clean-up batch does may reach through them:
-# reparse_modes.txt holds the modes of what the links lead to as find gives them, which is what wine keeps of an
-# access list.
+# to folders, and a hard link. Nothing the helper, the clean-up batch or a profile deletion does may reach
+# through them: reparse_modes.txt holds the modes of what the links lead to as find gives them, which is what wine
+# keeps of an access list.
 #   helper/: a folder to grant that holds a link to "target" and a hard link to a file of it.
 #   refused/: a link to a folder, to be given to the helper as a folder or on a folder's path.
 #   batch/: an installation folder holding a link to the folder beside it.
+#   profile/: a home folder inside "parent", and a link to "parent".
 R=$D/reparse
 mkdir -p "$R/helper/install/sub" "$R/helper/target/inner" "$R/refused/folder/inner" "$R/batch/installation" \
-         "$R/batch/outside"
+         "$R/batch/outside" "$R/profile/parent/home"
 printf 'granted\n' > "$R/helper/install/file.txt"
 printf 'granted below\n' > "$R/helper/install/sub/file.txt"
 printf 'kept\n' > "$R/helper/target/kept.txt"
@@ -125,6 +126,7 @@ ln -s ../target "$R/helper/install/to_target"
 ln -s folder "$R/refused/to_folder"
 printf 'not the installation\x27s\n' > "$R/batch/outside/precious.txt"
 ln -s ../outside "$R/batch/installation/to_outside"
+ln -s parent "$R/profile/to_parent"
 find "$R" -type d -exec chmod 755 {} + && find "$R" -type f -exec chmod 644 {} +
 (cd "$R" && find helper/target refused/folder batch/outside -printf '%p %m\n' | LC_ALL=C sort) > "$D/reparse_modes.txt"
 (cd "$R" && find helper/target batch/outside -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum) \
