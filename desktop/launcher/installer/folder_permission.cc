@@ -2,11 +2,9 @@
 
 #include <windows.h>
 
-#include <aclapi.h>
-
 #include <cstdio>
 #include <iterator>
-#include <memory>
+#include <string>
 
 #include "base/command_line.h"
 #include "base/files/file_util.h"
@@ -70,17 +68,10 @@ void WaitForPackageThenHandOver(const base::CommandLine& command_line, const bas
   base::LaunchProcess(installer, options);
 }
 
-bool GrantFullAccess(const base::FilePath& folder, const std::wstring& account, PACL old_dacl) {
-  EXPLICIT_ACCESS_W entry = {};
-  BuildExplicitAccessWithNameW(&entry, const_cast<wchar_t*>(account.c_str()), GENERIC_ALL, GRANT_ACCESS,
-                               SUB_CONTAINERS_AND_OBJECTS_INHERIT);
-  PACL raw_new_dacl = nullptr;
-  if (SetEntriesInAclW(1, &entry, old_dacl, &raw_new_dacl) != ERROR_SUCCESS)
-    return false;
-  const std::unique_ptr<ACL, LocalFreeDeleter> new_dacl(raw_new_dacl);
-  return SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.value().c_str()), SE_FILE_OBJECT,
-                               DACL_SECURITY_INFORMATION, nullptr, nullptr, new_dacl.get(),
-                               nullptr) == ERROR_SUCCESS;
+// This role has no log file; an elevated helper's standard error reaches whoever captured it.
+void ReportProblem(const char* what, const base::FilePath& path, const std::string& reason) {
+  fprintf(stderr, "%s %s: %s\n", what, path.AsUTF8().c_str(), reason.c_str());
+  fflush(stderr);
 }
 
 // Until the requester releases the grant or the run's initial process ends, then the grace.
@@ -109,30 +100,26 @@ void GrantUntilReleased(const base::CommandLine& command_line, const base::FileP
       !OpenInitialProcess(command_line, &initial)) {
     return;
   }
-  if (!base::DirectoryExists(folder) && !base::CreateDirectory(folder))
-    return;
-  PACL old_dacl = nullptr;
-  PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
-  if (GetNamedSecurityInfoW(folder.value().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                            &old_dacl, nullptr, &raw_descriptor) != ERROR_SUCCESS) {
+  // Nothing is made or changed through a link: it may lead to a folder of anyone.
+  std::string problem;
+  if (!LinkFreePath().Hold(folder, false, &problem)) {
+    ReportProblem("Refused to grant access to", folder, problem);
     return;
   }
-  const std::unique_ptr<void, LocalFreeDeleter> descriptor(raw_descriptor);
-  if (!GrantFullAccess(folder, command_line.GetSwitchValueNative(kPermissionsForUserSwitch), old_dacl))
+  if (!base::DirectoryExists(folder) && !base::CreateDirectory(folder))
     return;
+  FolderTreeGrant grant;
+  if (!grant.Grant(folder, command_line.GetSwitchValueNative(kPermissionsForUserSwitch), &problem)) {
+    ReportProblem("Refused to grant access to", folder, problem);
+    return;
+  }
   const bool requester_told = SetEvent(granted.Get()) != FALSE;
   if (permanent)
     return;
   if (requester_told)
     WaitForRelease(undo.Get(), initial.Get());
-  SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.value().c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                        nullptr, nullptr, old_dacl, nullptr);
-}
-
-// This role has no log file; an elevated helper's standard error reaches whoever captured it.
-void ReportRefusal(const base::FilePath& batch, const std::string& reason) {
-  fprintf(stderr, "Refused to run the clean-up batch %s: %s\n", batch.AsUTF8().c_str(), reason.c_str());
-  fflush(stderr);
+  if (!grant.Undo(&problem))
+    ReportProblem("Could not take back all of the access given to", folder, problem);
 }
 
 }  // namespace
@@ -186,12 +173,12 @@ void RunUninstallBatch(const base::FilePath& installation_folder) {
   std::string text;
   std::string error;
   if (!base::ReadFileToStringWithMaxSize(batch, &text, kMaximumBatchSize)) {
-    ReportRefusal(batch, "cannot be read or is too large");
+    ReportProblem("Refused to run the clean-up batch", batch, "cannot be read or is too large");
     return;
   }
   // It runs with administrator rights from a folder the user may have written to.
   if (!CheckUninstallBatch(text, installation_folder, &error)) {
-    ReportRefusal(batch, error);
+    ReportProblem("Refused to run the clean-up batch", batch, error);
     return;
   }
   // The command processor reads a batch as it runs it. The user's process made this file and, as its owner, could
@@ -199,7 +186,7 @@ void RunUninstallBatch(const base::FilePath& installation_folder) {
   // administrators can change.
   if (!base::DeleteFile(batch, false) ||
       base::WriteFile(batch, text.data(), static_cast<int>(text.size())) != static_cast<int>(text.size())) {
-    ReportRefusal(batch, "cannot be written anew");
+    ReportProblem("Refused to run the clean-up batch", batch, "cannot be written anew");
     return;
   }
   base::LaunchOptions options;

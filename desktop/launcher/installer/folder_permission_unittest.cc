@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -123,11 +124,38 @@ class GuardedFolderTest : public testing::Test {
 
 // A temporary grant holds from the helper's signal until its release and the grace after it, never less; then the
 // folder's list is the one it had. The release is the requester's Undo or the end of the run's initial process
-// (the requester died without releasing).
+// (the requester died without releasing). In a tree, everything below the folder is granted too, but for a link
+// and a file with another name elsewhere (a hard link): what they lead to keeps its list throughout, and every
+// list is back after the release (wine shows a Linux symbolic link to a folder as a reparse point).
 TEST_F(GuardedFolderTest, TemporaryGrantLastsUntilReleasedAndItsGrace) {
-  for (const bool by_undo : {true, false}) {
-    SCOPED_TRACE(by_undo ? "released by Undo" : "released by the end of the initial process");
-    RequesterEvents events(folder_);
+  const base::FilePath tree = base::FilePath(test_support::TestDataDir()).Append(L"reparse\\helper");
+  const base::FilePath install = tree.Append(L"install");
+  const std::vector<base::FilePath> below = {install.Append(L"sub"), install.Append(L"sub\\file.txt"),
+                                             install.Append(L"file.txt")};
+  const base::FilePath target = tree.Append(L"target");
+  const std::vector<base::FilePath> beyond_links = {target, target.Append(L"inner"), target.Append(L"kept.txt"),
+                                                    target.Append(L"shared.txt")};
+  const struct {
+    const char* name;
+    bool by_undo;
+    base::FilePath folder;
+  } cases[] = {{"released by Undo", true, folder_},
+               {"released by the end of the initial process", false, folder_},
+               {"a tree holding links", true, install}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<base::FilePath> none;
+    const std::vector<base::FilePath>& granted_below = c.folder == install ? below : none;
+    const std::vector<base::FilePath>& untouched = c.folder == install ? beyond_links : none;
+    // Each list as it was before the run, which every one of them has again at the end.
+    std::map<std::wstring, std::wstring> lists = {{c.folder.value(), test_support::FileDaclSddl(c.folder.value())}};
+    for (const auto* paths : {&granted_below, &untouched}) {
+      for (const base::FilePath& path : *paths) {
+        ASSERT_TRUE(base::PathExists(path)) << path.value();
+        lists[path.value()] = test_support::FileDaclSddl(path.value());
+      }
+    }
+    RequesterEvents events(c.folder);
     const std::wstring hold = test_support::UniqueName(L"Hold");
     const ScopedTestHandle hold_event = CreateNamedEvent(hold);
     base::Process initial = StartInitialProcess(hold);
@@ -138,6 +166,7 @@ TEST_F(GuardedFolderTest, TemporaryGrantLastsUntilReleasedAndItsGrace) {
     const ScopedTestHandle release_event = CreateNamedEvent(grace_release);
 
     FolderPermissionRequest request = Request();
+    request.folder = c.folder;
     request.initial_pid = std::to_wstring(initial.Pid());
     base::CommandLine helper_command(test::TestProgram(L"folder_permission_test_child.exe"));
     helper_command.AppendSwitchNative("grace-started", grace_started);
@@ -148,30 +177,38 @@ TEST_F(GuardedFolderTest, TemporaryGrantLastsUntilReleasedAndItsGrace) {
 
     const HANDLE granted_or_ended[] = {events.granted.get(), helper.Handle()};
     ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, granted_or_ended, FALSE, kWaitMilliseconds));
-    EXPECT_TRUE(EveryoneMayWrite(folder_)) << test_support::FileDaclSddl(folder_.value());
+    EXPECT_TRUE(EveryoneMayWrite(c.folder)) << test_support::FileDaclSddl(c.folder.value());
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(helper.Handle(), 0)) << "ended unreleased";
+    for (const base::FilePath& path : granted_below)
+      EXPECT_TRUE(EveryoneMayWrite(path)) << path.value() << " " << test_support::FileDaclSddl(path.value());
+    for (const base::FilePath& path : untouched)
+      EXPECT_EQ(lists[path.value()], test_support::FileDaclSddl(path.value())) << path.value();
 
-    if (by_undo)
+    if (c.by_undo)
       ASSERT_TRUE(SetEvent(events.release.get()));
     else
       ASSERT_TRUE(initial.Terminate(1, true));
     const HANDLE grace_or_ended[] = {started_event.get(), helper.Handle()};
     ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, grace_or_ended, FALSE, kWaitMilliseconds));
-    EXPECT_TRUE(EveryoneMayWrite(folder_)) << "restored before the grace ended: " << test_support::FileDaclSddl(folder_.value());
+    EXPECT_TRUE(EveryoneMayWrite(c.folder))
+        << "restored before the grace ended: " << test_support::FileDaclSddl(c.folder.value());
 
     ASSERT_TRUE(SetEvent(release_event.get()));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(helper.Handle(), kWaitMilliseconds));
     DWORD grace = 0;
     ASSERT_TRUE(GetExitCodeProcess(helper.Handle(), &grace));
     EXPECT_EQ(kFolderPermissionGraceMilliseconds, grace);
-    EXPECT_EQ(original_, test_support::FileDaclSddl(folder_.value()));
+    for (const auto& [path, list] : lists)
+      EXPECT_EQ(list, test_support::FileDaclSddl(path)) << path;
     SetEvent(hold_event.get());
   }
 }
 
-// The role through the product's host: whatever happens, it ends silently with exit code 0. A permanent grant
-// stays; a request the helper cannot serve changes nothing and tells the requester nothing.
+// The role through the product's host: whatever happens, it ends with exit code 0. A permanent grant stays; a
+// request the helper cannot serve changes nothing and tells the requester nothing, and a folder that is a link
+// or lies beyond one is refused with a line: the folder a link leads to keeps its list.
 TEST_F(GuardedFolderTest, TheRoleEndsSilentlyAndGrantsOnlyAWellFormedRequest) {
+  const base::FilePath links = base::FilePath(test_support::TestDataDir()).Append(L"reparse\\refused");
   const struct {
     const char* name;
     bool permanent;
@@ -180,6 +217,9 @@ TEST_F(GuardedFolderTest, TheRoleEndsSilentlyAndGrantsOnlyAWellFormedRequest) {
     bool undo_event;
     const wchar_t* initial_pid;
     bool granted;
+    base::FilePath folder = {};   // the request's, when not the test's folder
+    base::FilePath reached = {};  // where it leads
+    base::FilePath link = {};     // the link the refusal names
   } cases[] = {
       {"a permanent grant stays", true, true, true, true, L"", true},
       {"without the account", true, false, true, true, L"", false},
@@ -187,12 +227,20 @@ TEST_F(GuardedFolderTest, TheRoleEndsSilentlyAndGrantsOnlyAWellFormedRequest) {
       {"without the Undo event", false, true, true, false, L"", false},
       {"an initial process that is no number", false, true, true, true, L"12x", false},
       {"an initial process that does not run", false, true, true, true, L"4294967292", false},
+      {"a folder that is a link", true, true, true, true, L"", false, links.Append(L"to_folder"),
+       links.Append(L"folder"), links.Append(L"to_folder")},
+      {"a folder beyond a link", true, true, true, true, L"", false, links.Append(L"to_folder\\inner"),
+       links.Append(L"folder\\inner"), links.Append(L"to_folder")},
   };
   test::StagedHost host{base::FilePath(scratch_.path()).Append(L"host")};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    RequesterEvents events(folder_, c.give_event, c.undo_event);
+    const base::FilePath folder = c.folder.empty() ? folder_ : c.folder;
+    const base::FilePath reached = c.reached.empty() ? folder_ : c.reached;
+    const std::wstring before = test_support::FileDaclSddl(reached.value());
+    RequesterEvents events(folder, c.give_event, c.undo_event);
     FolderPermissionRequest request = Request();
+    request.folder = folder;
     request.permanent = c.permanent;
     request.initial_pid = c.initial_pid;
     base::CommandLine arguments{base::FilePath()};
@@ -201,12 +249,20 @@ TEST_F(GuardedFolderTest, TheRoleEndsSilentlyAndGrantsOnlyAWellFormedRequest) {
     if (!c.with_account)
       argument_text = L"--set-folder-permission=\"" + folder_.value() + L"\" --crash-reporter-pid=7";
     test::ProgramRun run;
-    RunSilently(host, argument_text, &run);
+    ASSERT_TRUE(host.Run(argument_text, &run));
+    EXPECT_EQ(0u, run.exit_code);
+    if (c.link.empty()) {
+      EXPECT_EQ("", run.errors);
+    } else {
+      EXPECT_EQ(0u, run.errors.find("Refused to grant access to " + folder.AsUTF8() + ": " + c.link.AsUTF8() +
+                                    " is a link (a reparse point)"))
+          << run.errors;
+    }
     EXPECT_EQ(1u, run.processes);
     EXPECT_EQ(c.granted, events.WasGranted());
-    EXPECT_EQ(c.granted, EveryoneMayWrite(folder_)) << test_support::FileDaclSddl(folder_.value());
+    EXPECT_EQ(c.granted, EveryoneMayWrite(reached)) << test_support::FileDaclSddl(reached.value());
     if (!c.granted) {
-      EXPECT_EQ(original_, test_support::FileDaclSddl(folder_.value()));
+      EXPECT_EQ(before, test_support::FileDaclSddl(reached.value()));
     }
     ASSERT_TRUE(SetDacl(folder_, kEveryoneMayOnlyRead));
   }
@@ -295,10 +351,17 @@ bool WaitUntilGone(const base::FilePath& file) {
 }
 
 // The clean-up batch through the product's host, whose folder is the installation: none starts nothing, a
-// changed one is refused and left with everything it names, the writer's own runs and removes what it lists.
+// changed one is refused and left with everything it names, and so is one whose path leads through a link in the
+// folder (wine shows the Linux symbolic link the area's set-up made there as a reparse point); the writer's own
+// runs and removes what it lists.
 TEST(UninstallBatchRunTest, OnlyTheWritersBatchRuns) {
   test_support::ScopedTestFolder scratch(L"CleanUpBatch");
-  test::StagedHost host{base::FilePath(scratch.path()).Append(L"installation")};
+  const base::FilePath data = base::FilePath(test_support::TestDataDir()).Append(L"reparse\\batch");
+  test::StagedHost host{data.Append(L"installation")};
+  const base::FilePath through_link = host.folder().Append(L"to_outside\\precious.txt");
+  const base::FilePath beyond_link = data.Append(L"outside\\precious.txt");
+  std::string precious;
+  ASSERT_TRUE(base::ReadFileToString(beyond_link, &precious));
   const base::FilePath batch_file = host.folder().Append(kUninstallBatchFileName);
   const base::FilePath leftover = host.folder().Append(L"39.0").Append(L"left over.dll");
   const base::FilePath outside = base::FilePath(scratch.path()).Append(L"outside.txt");
@@ -332,6 +395,25 @@ TEST(UninstallBatchRunTest, OnlyTheWritersBatchRuns) {
   EXPECT_TRUE(base::PathExists(batch_file));
   EXPECT_TRUE(base::PathExists(leftover));
   EXPECT_TRUE(base::PathExists(outside));
+
+  // The writer names no path through a link; a batch changed to name one is refused.
+  EXPECT_FALSE(UninstallBatch(host.folder()).AddLeftoverFile(through_link));
+  UninstallBatch linked(host.folder());
+  linked.SetWatchedProcesses(uninstaller.Pid(), 0, 0);
+  const std::string stand_in = "no_link";
+  ASSERT_TRUE(linked.AddLeftoverFile(host.folder().Append(base::UTF8ToWide(stand_in)).Append(L"precious.txt")));
+  std::string text = linked.Format();
+  for (size_t at; (at = text.find(stand_in)) != std::string::npos;)
+    text.replace(at, stand_in.size(), "to_outside");
+  ASSERT_TRUE(test_support::WriteFileBytes(batch_file.value(), text));
+  ASSERT_TRUE(host.Run(arguments, &run));
+  EXPECT_EQ(0u, run.errors.find("Refused to run the clean-up batch " + batch_file.AsUTF8() + ": line ")) << run.errors;
+  EXPECT_NE(std::string::npos, run.errors.find("the path leads through a link: " +
+                                               host.folder().Append(L"to_outside").AsUTF8() + " is a link"))
+      << run.errors;
+  EXPECT_EQ(1u, run.processes);
+  std::string kept;
+  EXPECT_TRUE(base::ReadFileToString(beyond_link, &kept) && kept == precious) << kept;
 
   ASSERT_TRUE(batch.Write());
   RunSilently(host, arguments, &run);

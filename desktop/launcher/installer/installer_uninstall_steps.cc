@@ -37,6 +37,7 @@
 #include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/task_scheduler.h"
 #include "desktop/launcher/installer/service/transactions/delete_file_operation.h"
+#include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/service/xml_document.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
@@ -83,22 +84,31 @@ bool ResolveInsideFolder(const base::FilePath& folder, const std::vector<base::F
   return true;
 }
 
-// Whether `inner` is `outer` or lies below it, by components and without regard to case.
-bool IsSameOrInside(const base::FilePath& outer, const base::FilePath& inner) {
-  std::vector<std::wstring> outer_parts;
-  std::vector<std::wstring> inner_parts;
-  outer.StripTrailingSeparators().GetComponents(&outer_parts);
-  inner.StripTrailingSeparators().GetComponents(&inner_parts);
-  return !outer_parts.empty() && inner_parts.size() >= outer_parts.size() &&
-         std::equal(outer_parts.begin(), outer_parts.end(), inner_parts.begin(),
-                    [](const std::wstring& a, const std::wstring& b) {
-                      return base::FilePath::CompareIgnoreCase(a, b) == 0;
-                    });
+// Whether the folder with `identity` is `folder` or holds it, spelled as given or as the system resolves it. Both
+// are walked up to their roots: a link on the way makes the two differ.
+bool IsSameOrHolds(const BY_HANDLE_FILE_INFORMATION& identity, const base::FilePath& folder) {
+  for (const base::FilePath& spelling : {folder, GetResolvedPath(folder)}) {
+    for (base::FilePath current = spelling.StripTrailingSeparators(); !current.empty();) {
+      BY_HANDLE_FILE_INFORMATION other;
+      if (GetFileIdentity(current, &other) && IsSameFileIdentity(identity, other))
+        return true;
+      const base::FilePath parent = current.DirName();
+      if (parent == current)
+        break;
+      current = parent;
+    }
+  }
+  return false;
 }
 
 // Why the profile folder `profile` must not be deleted recursively, or empty when it may: "profile_path" is
-// text the user can edit, and a profile is never a drive, a system folder or a folder holding one.
-std::string ProfileRefusal(const base::FilePath& profile, const base::FilePath& install_folder) {
+// text the user can edit, and a profile is never a drive, a system folder or a folder holding one. The folders
+// are compared by identity, so that no other spelling (letter case, a short name, a trailing dot, the "\\?\"
+// form) passes for another folder. The folders on the way are held in *path until the deletion ends, so that none
+// becomes a link meanwhile: a link there, or as the profile itself, could lead the deletion to a folder of another
+// account. *absent tells a profile that is not there, which needs no deletion.
+std::string ProfileRefusal(const base::FilePath& profile, const base::FilePath& install_folder, LinkFreePath* path,
+                           bool* absent) {
   if (!profile.IsAbsolute())
     return "it is relative";
   // No folder's name holds these; a deletion would take the path for a pattern and delete whatever it matches.
@@ -108,25 +118,42 @@ std::string ProfileRefusal(const base::FilePath& profile, const base::FilePath& 
   profile.GetComponents(&components);
   if (std::find(components.begin(), components.end(), L"..") != components.end())
     return "it holds \"..\"";
-  if (profile.StripTrailingSeparators().DirName() == profile.StripTrailingSeparators())
+  *absent = GetFileAttributesW(profile.value().c_str()) == INVALID_FILE_ATTRIBUTES &&
+            (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND);
+  std::string problem;
+  if (*absent)
+    return std::string();
+  if (!path->Hold(profile, false, &problem))
+    return "its path " + problem;
+  BY_HANDLE_FILE_INFORMATION identity;
+  const base::FilePath resolved = GetResolvedPath(profile);
+  if (resolved.empty() || !GetFileIdentity(profile, &identity))
+    return "it cannot be resolved";
+  if (resolved.StripTrailingSeparators().DirName() == resolved.StripTrailingSeparators())
     return "it is a drive's root";
   constexpr int kKnownFolders[] = {base::kAppData,       base::kLocalAppData,     base::kHomeDir,
                                    base::kProgramFiles,  base::kProgramFilesX86,  base::kWindowsDir,
                                    base::kCommonAppData, base::kProgramFiles6432, base::kSystemDir};
   for (int key : kKnownFolders) {
     base::FilePath known;
-    if (base::PathService::Get(key, &known) && IsSameOrInside(profile, known))
+    if (base::PathService::Get(key, &known) && IsSameOrHolds(identity, known))
       return "it is or holds the system folder " + known.AsUTF8();
   }
-  if (IsSameOrInside(profile, install_folder))
+  if (IsSameOrHolds(identity, install_folder))
     return "it is or holds the installation folder";
   return std::string();
 }
 
 void DeleteProfileFolder(const base::FilePath& profile, const base::FilePath& install_folder) {
-  const std::string refusal = ProfileRefusal(profile, install_folder);
+  LinkFreePath path;
+  bool absent = false;
+  const std::string refusal = ProfileRefusal(profile, install_folder, &path, &absent);
   if (!refusal.empty()) {
     LOG(ERROR) << "Not deleting the user profile " << profile.value() << ": " << refusal;
+    return;
+  }
+  if (absent) {
+    LOG(INFO) << "No user profile at " << profile.value();
     return;
   }
   LOG(INFO) << "Deleting user profile.";

@@ -1375,15 +1375,26 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
 
 // "--deleteuserprofile" deletes the profile folder the installation names, and with the default location its twin
 // below the local application data; never a folder that is not a profile's: relative, with "..", a known folder,
-// one holding a known folder or the installation. A run started elevated for another process (its "parent-pid")
-// deletes only when it runs as that process's account, which a process that cannot be read is not known to be; a
-// folder-permission helper's account (perhaps an administrator's) does not count.
+// one holding a known folder or the installation, in whatever spelling, nor one that is or lies beyond a link (the
+// home folder here lies beside a Linux symbolic link to its folder, which wine shows as a reparse point). A run
+// started elevated for another process (its "parent-pid") deletes only when it runs as that process's account,
+// which a process that cannot be read is not known to be; a folder-permission helper's account (perhaps an
+// administrator's) does not count.
 TEST_F(UninstallTest, ProfileDeletionRefusesWhatIsNoProfile) {
   RecordDetachedStarts();
   const base::FilePath root(root_.path());
   const base::FilePath app_data = root.Append(L"AppData");
   const base::FilePath local = root.Append(L"Local");
   const base::FilePath elsewhere = root.Append(L"elsewhere\\profile");
+  const base::FilePath links = base::FilePath(test_support::TestDataDir()).Append(L"reparse\\profile");
+  const base::FilePath home = links.Append(L"parent\\home");
+  ASSERT_TRUE(base::PathService::Override(base::kHomeDir, home));
+  std::wstring short_app_data(MAX_PATH, L'\0');
+  short_app_data.resize(GetShortPathNameW(app_data.value().c_str(), short_app_data.data(), MAX_PATH));
+  ASSERT_FALSE(short_app_data.empty());
+  std::wstring capital_app_data = app_data.value();
+  std::transform(capital_app_data.begin(), capital_app_data.end(), capital_app_data.begin(),
+                 [](wchar_t c) { return base::ToUpperASCII(c); });
   // Each row: the branding's template, "profile_path", and which of the sentinel folders are gone afterwards.
   const struct Row {
     const char* name;
@@ -1403,16 +1414,24 @@ TEST_F(UninstallTest, ProfileDeletionRefusesWhatIsNoProfile) {
       {"relative", "", L"Zorvi\\User Data", {}},
       {"with ..", "", app_data.Append(L"Zorvi\\..\\Zorvi\\User Data").value(), {}},
       {"the application data itself", "", app_data.value(), {}},
-      {"a folder holding the home folder", "", root.value(), {}},
+      {"a folder holding the application data", "", root.value(), {}},
       {"the installation", "", install_.value(), {}},
       {"the installation's parent", "", install_.DirName().value(), {}},
       // A deletion would take a pattern for the files it matches.
       {"a wildcard", "", root.Append(L"elsewhere\\*").value(), {}},
       {"a single-character wildcard", "", root.Append(L"elsewhere\\pro?ile").value(), {}},
+      // Other spellings of a known folder, each of which the system takes for it.
+      {"the application data in capitals", "", capital_app_data, {}},
+      {"the application data with a trailing separator", "", app_data.value() + L"\\", {}},
+      {"the application data with a trailing dot", "", app_data.value() + L".", {}},
+      {"the application data in the long-path form", "", L"\\\\?\\" + app_data.value(), {}},
+      {"the application data by its short name", "", short_app_data, {}},
+      {"the home folder beyond a link", "", links.Append(L"to_parent\\home").value(), {}},
+      {"a link to the folder holding the home folder", "", links.Append(L"to_parent").value(), {}},
   };
   const std::vector<base::FilePath> sentinels = {app_data.Append(L"Zorvi\\User Data"), app_data.Append(L"Zorvi\\other"),
                                                  local.Append(L"Zorvi\\User Data"), local.Append(L"Zorvi\\other"),
-                                                 elsewhere, root.Append(L"home")};
+                                                 elsewhere, home};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     SetBrandingTextForTesting(R"({"company_name": ")" + company() +

@@ -36,6 +36,19 @@ for name in full no_files; do
   echo "$name log: xmllint's XPath and xml.etree agree with the model"
 done
 
+# Links: what the links of the helper's and the clean-up batch's tests lead to keeps its bytes
+# (sha256sum) and its modes (find), which are what wine keeps of an access list. (The granted folder is compared
+# by its lists in the test: wine does not map the list it shows for a mode back onto that mode.)
+if [ -d "$D/reparse" ]; then
+  if (cd "$D/reparse" && sha256sum --quiet -c "$D/reparse_sha256.txt") &&
+     diff "$D/reparse_modes.txt" \
+          <(cd "$D/reparse" && find helper/target refused/folder batch/outside -printf '%p %m\n' | LC_ALL=C sort); then
+    echo "links: sha256sum and find see what the links lead to as the setup left it"
+  else
+    fail "a link's target was changed (above)"
+  fi
+fi
+
 mapfile -t random_files < <(find "$D/written/random" -name '*.xml' | sort)
 if [ ${#random_files[@]} -gt 0 ]; then
   python3 "$ORACLE" check "$D/random_models.json" "${random_files[@]}" || fail "random models: xml.etree"

@@ -106,6 +106,32 @@ python3 "$ORACLE" mutate 10000 20240922 "$HERE/testdata/full_log.xml" "$D/mutati
 # Settings and existing-installation status: installations and other folders as the tests find them.
 bash "$HERE/testdata/stage_installations.sh" "$D/staged"
 
+# Links, which wine shows as folders that are reparse points, as Windows shows junctions: Linux symbolic links
+# to folders, and a hard link. Nothing the helper, the clean-up batch or a profile deletion does may reach
+# through them: reparse_modes.txt holds the modes of what the links lead to as find gives them, which is what wine
+# keeps of an access list.
+#   helper/: a folder to grant that holds a link to "target" and a hard link to a file of it.
+#   refused/: a link to a folder, to be given to the helper as a folder or on a folder's path.
+#   batch/: an installation folder holding a link to the folder beside it.
+#   profile/: a home folder inside "parent", and a link to "parent".
+R=$D/reparse
+mkdir -p "$R/helper/install/sub" "$R/helper/target/inner" "$R/refused/folder/inner" "$R/batch/installation" \
+         "$R/batch/outside" "$R/profile/parent/home"
+printf 'granted\n' > "$R/helper/install/file.txt"
+printf 'granted below\n' > "$R/helper/install/sub/file.txt"
+printf 'kept\n' > "$R/helper/target/kept.txt"
+printf 'shared\n' > "$R/helper/target/shared.txt"
+ln "$R/helper/target/shared.txt" "$R/helper/install/shared.txt"
+ln -s ../target "$R/helper/install/to_target"
+ln -s folder "$R/refused/to_folder"
+printf 'not the installation\x27s\n' > "$R/batch/outside/precious.txt"
+ln -s ../outside "$R/batch/installation/to_outside"
+ln -s parent "$R/profile/to_parent"
+find "$R" -type d -exec chmod 755 {} + && find "$R" -type f -exec chmod 644 {} +
+(cd "$R" && find helper/target refused/folder batch/outside -printf '%p %m\n' | LC_ALL=C sort) > "$D/reparse_modes.txt"
+(cd "$R" && find helper/target batch/outside -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum) \
+  > "$D/reparse_sha256.txt"
+
 # The help: its text written from the table of documented switches, and the language list of its test host as
 # wrestool extracts it. The library's exports and imports as objdump lists them.
 cp "$HERE/testdata/installer_help.txt" "$D/"

@@ -9,6 +9,7 @@
 #include "base/strings/stringprintf.h"
 #include "base/strings/sys_string_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/launcher/installer/service/utils.h"
 
 namespace zorvi::installer {
 
@@ -222,6 +223,10 @@ bool ReadPathLines(LineReader* reader, const wchar_t* prefix, const base::FilePa
       return reader->FailPrevious("a lone percent sign");
     if (!IsInsideFolder(folder, path, folder_itself))
       return reader->FailPrevious("not a path inside " + folder.AsUTF8());
+    // The command processor follows links: a path through one leads outside the folder whatever its text says.
+    std::string problem;
+    if (!LinkFreePath().Hold(base::FilePath(path), false, &problem))
+      return reader->FailPrevious("the path leads through a link: " + problem);
     // The writer removes each folder once, a subfolder before its parent.
     if (folder_itself && !paths->empty() && !(path < paths->back()))
       return reader->FailPrevious("folders not in descending order");
@@ -252,6 +257,9 @@ bool UninstallBatch::AddLeftoverFile(const base::FilePath& file) {
     if (named.empty() || !IsAscii(named.value()) || !IsInsideFolder(install_folder_, named.value(), false))
       return false;
   }
+  std::string problem;
+  if (!LinkFreePath().Hold(named, false, &problem))
+    return false;
   files_.push_back(named);
   // Up to the installation folder, which may be a drive's root (its own parent).
   for (base::FilePath folder = named.DirName(); IsInsideFolder(install_folder_, folder.value(), true);) {

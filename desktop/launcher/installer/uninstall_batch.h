@@ -33,8 +33,8 @@ class UninstallBatch {
 
   // A file that could not be deleted: the batch deletes it, then removes its folders up to the installation
   // folder when they are empty. A path the OEM code page cannot carry is named by its short name when that is
-  // ASCII. False (nothing added) for a path outside the installation folder or one the batch cannot name (see
-  // CheckUninstallBatch).
+  // ASCII. False (nothing added) for a path outside the installation folder, one that leads through a link (a
+  // reparse point), or one the batch cannot name (see CheckUninstallBatch).
   bool AddLeftoverFile(const base::FilePath& file);
 
   // The batch's text, one line per line feed, in the OEM code page that the command processor reads it in.
@@ -53,7 +53,9 @@ class UninstallBatch {
 
 // Whether `text` is exactly what UninstallBatch writes for `install_folder`: every line in its place, process
 // ids decimal and not 0, each deleted file strictly inside the folder, each removed folder the folder or inside
-// it (the folder spelled by its long or its short name), folders in descending order. On false, *error names the first line that is not (1-based) and why.
+// it (the folder spelled by its long or its short name), folders in descending order, and no path leading
+// through a link (a reparse point) as things stand on disk now. On false, *error names the first line that is
+// not (1-based) and why.
 bool CheckUninstallBatch(const std::string& text, const base::FilePath& install_folder, std::string* error);
 
 }  // namespace zorvi::installer

@@ -4,10 +4,14 @@
 
 #include <aclapi.h>
 #include <cwchar>
+#include <functional>
 #include <vector>
 
+#include "base/files/file_enumerator.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
+#include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/test_seams.h"
 
 namespace zorvi::installer {
@@ -129,6 +133,142 @@ std::vector<BYTE> TokenUserOf(HANDLE process) {
   const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
   const BYTE* const bytes = static_cast<const BYTE*>(sid);
   return std::vector<BYTE>(bytes, bytes + GetLengthSid(sid));
+}
+
+// The access-list bits of a descriptor's control that its list carries with it.
+constexpr SECURITY_DESCRIPTOR_CONTROL kDaclControl = SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED;
+constexpr BYTE kContainerInheritance = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+
+// An object of a granted tree, opened for its access list: a link is opened as itself where the system allows.
+// A folder is held without delete sharing while the walk is inside it, so that it cannot be replaced by a link.
+base::win::ScopedHandle OpenForAccessList(const base::FilePath& path, bool hold) {
+  return base::win::ScopedHandle(CreateFileW(path.value().c_str(), READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | (hold ? 0 : FILE_SHARE_DELETE),
+                                             nullptr, OPEN_EXISTING,
+                                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+// An object's access list as read through its handle.
+struct AccessList {
+  LocalPointer<void> descriptor;
+  PACL dacl = nullptr;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+};
+
+bool ReadAccessList(HANDLE object, AccessList* list) {
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  const DWORD error = GetSecurityInfo(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                      &list->dacl, nullptr, &raw);
+  list->descriptor.reset(raw);
+  DWORD revision = 0;
+  return error == ERROR_SUCCESS && GetSecurityDescriptorControl(raw, &list->control, &revision);
+}
+
+std::vector<BYTE> DescriptorBytes(const AccessList& list) {
+  const BYTE* const bytes = static_cast<const BYTE*>(list.descriptor.get());
+  return std::vector<BYTE>(bytes, bytes + GetSecurityDescriptorLength(list.descriptor.get()));
+}
+
+// Writes `dacl` onto the object alone, with the protection and inheritance bits of `control`. The named and
+// handle calls of the security library would carry the list's inheritable entries down the tree themselves.
+bool WriteObjectDacl(HANDLE object, PACL dacl, SECURITY_DESCRIPTOR_CONTROL control) {
+  SECURITY_DESCRIPTOR descriptor;
+  return InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+         SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE) &&
+         SetSecurityDescriptorControl(&descriptor, kDaclControl, control & kDaclControl) &&
+         SetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, &descriptor);
+}
+
+// Whether the entry allows `sid` full access and passes it on to files and folders alike.
+bool PassesFullAccessOn(const ACE_HEADER* header, PSID sid) {
+  if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & kContainerInheritance) != kContainerInheritance)
+    return false;
+  const auto* entry = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
+  return ((entry->Mask & FILE_ALL_ACCESS) == FILE_ALL_ACCESS || (entry->Mask & GENERIC_ALL)) &&
+         EqualSid(const_cast<DWORD*>(&entry->SidStart), sid);
+}
+
+bool ListPassesFullAccessOn(PACL dacl, PSID sid) {
+  if (!dacl)
+    return true;  // no list at all allows everything
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* entry = nullptr;
+    if (GetAce(dacl, i, &entry) && PassesFullAccessOn(static_cast<ACE_HEADER*>(entry), sid))
+      return true;
+  }
+  return false;
+}
+
+// The entry an object below the granted folder inherits from it, as the system gives it to one made there.
+BYTE InheritedGrantFlags(bool is_folder) {
+  return INHERITED_ACE | (is_folder ? kContainerInheritance : 0);
+}
+
+// The index of the grant's inherited entry in `dacl`, or -1.
+int FindInheritedGrant(PACL dacl, PSID sid, bool is_folder) {
+  for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+    void* raw = nullptr;
+    if (!GetAce(dacl, i, &raw))
+      continue;
+    const auto* entry = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
+    if (entry->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && entry->Header.AceFlags == InheritedGrantFlags(is_folder) &&
+        entry->Mask == FILE_ALL_ACCESS && EqualSid(const_cast<DWORD*>(&entry->SidStart), sid)) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+// A copy of `dacl` with room for `extra` more bytes of entries.
+std::vector<BYTE> CopyAcl(PACL dacl, DWORD extra) {
+  ACL_SIZE_INFORMATION size = {};
+  GetAclInformation(dacl, &size, sizeof(size), AclSizeInformation);
+  std::vector<BYTE> copy(size.AclBytesInUse + extra);
+  PACL acl = reinterpret_cast<PACL>(copy.data());
+  if (!InitializeAcl(acl, static_cast<DWORD>(copy.size()), dacl->AclRevision))
+    return {};
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!GetAce(dacl, i, &entry) ||
+        !AddAce(acl, dacl->AclRevision, MAXDWORD, entry, static_cast<ACE_HEADER*>(entry)->AceSize)) {
+      return {};
+    }
+  }
+  return copy;
+}
+
+// The object's identity: volume serial number and file index.
+std::tuple<DWORD, DWORD, DWORD> IdentityOf(const BY_HANDLE_FILE_INFORMATION& information) {
+  return {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
+}
+
+// An entry of a granted tree, opened for its access list, with its identity and list.
+struct TreeEntry {
+  base::FilePath path;
+  bool is_folder = false;
+  base::win::ScopedHandle object;
+  BY_HANDLE_FILE_INFORMATION information = {};
+  AccessList list;
+};
+
+// Calls `visit` for each entry in `folder` but what the walk leaves alone: a link, a file that other names share,
+// anything that cannot be opened or read. A folder stays held while it is visited, so `visit` may walk it.
+void ForEachTreeEntry(const base::FilePath& folder, const std::function<void(TreeEntry*)>& visit) {
+  base::FileEnumerator entries(folder, false, base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
+  for (base::FilePath path = entries.Next(); !path.empty(); path = entries.Next()) {
+    const DWORD attributes = entries.GetInfo().find_data().dwFileAttributes;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+      continue;
+    TreeEntry entry;
+    entry.path = path;
+    entry.is_folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.object = OpenForAccessList(path, entry.is_folder);
+    if (entry.object.IsValid() && GetFileInformationByHandle(entry.object.Get(), &entry.information) &&
+        !(entry.information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        (entry.is_folder || entry.information.nNumberOfLinks <= 1) && ReadAccessList(entry.object.Get(), &entry.list)) {
+      visit(&entry);
+    }
+  }
 }
 
 }  // namespace
@@ -334,6 +474,131 @@ bool RestoreAccess(std::unique_ptr<AccessGrant> grant) {
   const LONG result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, grant->previous_descriptor.get());
   RegCloseKey(key);
   return result == ERROR_SUCCESS;
+}
+
+FolderTreeGrant::FolderTreeGrant() = default;
+FolderTreeGrant::~FolderTreeGrant() = default;
+
+bool FolderTreeGrant::Grant(const base::FilePath& folder, const std::wstring& account, std::string* problem) {
+  folder_ = folder;
+  previous_.clear();
+  DWORD sid_size = 0;
+  DWORD domain_size = 0;
+  SID_NAME_USE use;
+  LookupAccountNameW(nullptr, account.c_str(), nullptr, &sid_size, nullptr, &domain_size, &use);
+  account_.resize(sid_size);
+  std::vector<wchar_t> domain(domain_size + 1);
+  if (sid_size == 0 ||
+      !LookupAccountNameW(nullptr, account.c_str(), account_.data(), &sid_size, domain.data(), &domain_size, &use)) {
+    *problem = "the account " + base::WideToUTF8(account) + " is unknown";
+    return false;
+  }
+  const PSID sid = account_.data();
+  LinkFreePath path;
+  if (!path.Hold(folder, true, problem))
+    return false;
+  const base::win::ScopedHandle object = OpenForAccessList(folder, false);
+  BY_HANDLE_FILE_INFORMATION information;
+  AccessList list;
+  if (!object.IsValid() || !GetFileInformationByHandle(object.Get(), &information) ||
+      !ReadAccessList(object.Get(), &list)) {
+    *problem = "its access list cannot be read (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  root_ = IdentityOf(information);
+  if (ListPassesFullAccessOn(list.dacl, sid))
+    return true;
+  EXPLICIT_ACCESS_W entry = {};
+  entry.grfAccessPermissions = FILE_ALL_ACCESS;
+  entry.grfAccessMode = GRANT_ACCESS;
+  entry.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+  entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  entry.Trustee.ptstrName = static_cast<wchar_t*>(sid);
+  PACL raw_dacl = nullptr;
+  if (SetEntriesInAclW(1, &entry, list.dacl, &raw_dacl) != ERROR_SUCCESS) {
+    *problem = "no access list with the grant can be made";
+    return false;
+  }
+  const LocalPointer<ACL> granted(raw_dacl);
+  if (!WriteObjectDacl(object.Get(), granted.get(), list.control)) {
+    *problem = "its access list cannot be written (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  previous_[root_] = DescriptorBytes(list);
+  GrantBelow(folder);
+  return true;
+}
+
+void FolderTreeGrant::GrantBelow(const base::FilePath& folder) {
+  ForEachTreeEntry(folder, [this](TreeEntry* entry) {
+    // A list protected from inheritance takes nothing from its folder, nor passes anything on from it.
+    const AccessList& list = entry->list;
+    if (!list.dacl || (list.control & SE_DACL_PROTECTED))
+      return;
+    const DWORD entry_size = sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(account_.data());
+    std::vector<BYTE> dacl = CopyAcl(list.dacl, entry_size);
+    if (dacl.empty() ||
+        !AddAccessAllowedAceEx(reinterpret_cast<PACL>(dacl.data()), list.dacl->AclRevision,
+                               InheritedGrantFlags(entry->is_folder), FILE_ALL_ACCESS, account_.data()) ||
+        !WriteObjectDacl(entry->object.Get(), reinterpret_cast<PACL>(dacl.data()), list.control)) {
+      return;
+    }
+    previous_[IdentityOf(entry->information)] = DescriptorBytes(list);
+    if (entry->is_folder)
+      GrantBelow(entry->path);
+  });
+}
+
+bool FolderTreeGrant::Undo(std::string* problem) {
+  problem->clear();
+  if (previous_.empty())
+    return true;
+  LinkFreePath path;
+  if (!path.Hold(folder_, true, problem))
+    return false;
+  const base::win::ScopedHandle object = OpenForAccessList(folder_, false);
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!object.IsValid() || !GetFileInformationByHandle(object.Get(), &information) ||
+      IdentityOf(information) != root_) {
+    *problem = "it is no longer the folder that was granted";
+    return false;
+  }
+  AccessList list;
+  if (!SetKernelObjectSecurity(object.Get(), DACL_SECURITY_INFORMATION, previous_[root_].data()) ||
+      !ReadAccessList(object.Get(), &list)) {
+    *problem = "its access list cannot be put back (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  UndoBelow(folder_, ListPassesFullAccessOn(list.dacl, account_.data()), problem);
+  return problem->empty();
+}
+
+void FolderTreeGrant::UndoBelow(const base::FilePath& folder, bool passed_on, std::string* problem) {
+  ForEachTreeEntry(folder, [&](TreeEntry* entry) {
+    AccessList& list = entry->list;
+    const auto recorded = previous_.find(IdentityOf(entry->information));
+    if (recorded != previous_.end()) {
+      if (!SetKernelObjectSecurity(entry->object.Get(), DACL_SECURITY_INFORMATION, recorded->second.data()) ||
+          !ReadAccessList(entry->object.Get(), &list)) {
+        *problem = entry->path.AsUTF8() + " cannot be put back (error " + std::to_string(GetLastError()) + ")";
+        return;
+      }
+    } else if (!list.dacl || (list.control & SE_DACL_PROTECTED)) {
+      return;
+    } else if (const int index = FindInheritedGrant(list.dacl, account_.data(), entry->is_folder);
+               index >= 0 && !passed_on) {
+      // Made during the grant: it took the grant's entry from its folder, which no longer passes it on.
+      std::vector<BYTE> dacl = CopyAcl(list.dacl, 0);
+      if (dacl.empty() || !DeleteAce(reinterpret_cast<PACL>(dacl.data()), index) ||
+          !WriteObjectDacl(entry->object.Get(), reinterpret_cast<PACL>(dacl.data()), list.control) ||
+          !ReadAccessList(entry->object.Get(), &list)) {
+        *problem = entry->path.AsUTF8() + " keeps the grant (error " + std::to_string(GetLastError()) + ")";
+        return;
+      }
+    }
+    if (entry->is_folder)
+      UndoBelow(entry->path, ListPassesFullAccessOn(list.dacl, account_.data()), problem);
+  });
 }
 
 std::wstring GetRegistryObjectName(HKEY root, const std::wstring& subkey) {

@@ -11,8 +11,13 @@
 
 #include <aclapi.h>
 
+#include <map>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <vector>
+
+#include "base/files/file_path.h"
 
 namespace zorvi::installer {
 
@@ -56,6 +61,42 @@ bool GrantAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DW
 // Puts the grant's previous access list back, protected from inheritance if it was; false for no grant or when
 // the list cannot be written.
 bool RestoreAccess(std::unique_ptr<AccessGrant> grant);
+
+// Full access to a folder tree for an account, given and taken back without following any link. The system's own
+// propagation of an inherited entry offers no way to leave links out; here each object is set by itself: links
+// (reparse points) are left alone and not entered, as are files with other names elsewhere (hard links) and
+// objects whose list is protected from inheritance (nothing flows past them). Every list changed is recorded by
+// the object's identity, and the undoing puts back exactly those lists.
+class FolderTreeGrant {
+ public:
+  FolderTreeGrant();
+  FolderTreeGrant(const FolderTreeGrant&) = delete;
+  FolderTreeGrant& operator=(const FolderTreeGrant&) = delete;
+  ~FolderTreeGrant();
+
+  // Gives `account` full access to `folder`, inherited by what is below it, and the same inherited entry to every
+  // object below it that inherits. A folder that is a link or has one on its path is refused. False, with
+  // *problem, when the folder got no grant; a folder whose list passes full access on to the account already
+  // needs none, and nothing changes.
+  bool Grant(const base::FilePath& folder, const std::wstring& account, std::string* problem);
+
+  // Puts back the recorded list of every object the grant changed that is still in the tree, and takes the
+  // grant's inherited entry from objects made since, where their folder no longer passes it on. Nothing changes
+  // when the folder's path now leads through a link or the folder is another one. False, with *problem, when an
+  // object could not be put back.
+  bool Undo(std::string* problem);
+
+ private:
+  using Identity = std::tuple<DWORD, DWORD, DWORD>;  // volume serial number, file index high and low
+
+  void GrantBelow(const base::FilePath& folder);
+  void UndoBelow(const base::FilePath& folder, bool passed_on, std::string* problem);
+
+  base::FilePath folder_;
+  std::vector<BYTE> account_;  // the account's SID
+  Identity root_;
+  std::map<Identity, std::vector<BYTE>> previous_;  // each changed object's self-relative descriptor before
+};
 
 // The registry key's name for the named-security functions: "CLASSES_ROOT\", "MACHINE\", "CURRENT_USER\" or
 // "USERS\" + subkey; other roots give the subkey alone.

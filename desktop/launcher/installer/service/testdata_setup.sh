@@ -11,3 +11,7 @@ printf 'target' > target.exe
 ln target.exe "hard link.exe"
 printf 'other' > other.exe
 stat -c '%n=%i' . target.exe "hard link.exe" other.exe > ../identity.txt
+
+# Links: a Linux symbolic link to a folder, which wine shows as a folder that is a reparse point.
+mkdir -p "$D/links/folder/sub"
+ln -s folder "$D/links/to_folder"

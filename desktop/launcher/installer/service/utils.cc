@@ -82,6 +82,36 @@ bool IsShortcutTarget(const base::FilePath& resolved, const base::FilePath& targ
   return target_identity && GetFileIdentity(resolved, &identity) && IsSameFileIdentity(identity, *target_identity);
 }
 
+// `path` without the "\\?\" prefix of long paths: "\\?\C:\x" as "C:\x", "\\?\UNC\server\share" as
+// "\\server\share"; other forms as they are.
+std::wstring WithoutLongPathPrefix(const std::wstring& path) {
+  constexpr std::wstring_view kPrefix = L"\\\\?\\";
+  constexpr std::wstring_view kUncPrefix = L"\\\\?\\UNC\\";
+  if (path.compare(0, kUncPrefix.size(), kUncPrefix) == 0)
+    return L"\\\\" + path.substr(kUncPrefix.size());
+  if (path.compare(0, kPrefix.size(), kPrefix) == 0 && path.size() >= kPrefix.size() + 2 &&
+      IsAsciiLetter(path[kPrefix.size()]) && path[kPrefix.size() + 1] == L':') {
+    return path.substr(kPrefix.size());
+  }
+  return path;
+}
+
+// The length of a full path's volume root: "C:\" or "\\server\share\"; 0 when it has neither.
+size_t RootLength(std::wstring_view path) {
+  if (path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == L':' && IsSeparator(path[2]))
+    return 3;
+  if (path.size() < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1]))
+    return 0;
+  size_t end = 2;
+  for (int part = 0; part < 2; ++part) {
+    const size_t separator = path.find_first_of(L"\\/", end);
+    if (separator == end || separator == std::wstring_view::npos)
+      return part == 1 && end < path.size() ? path.size() : 0;
+    end = separator + 1;
+  }
+  return end;
+}
+
 }  // namespace
 
 bool IsDeviceName(std::wstring_view component) {
@@ -138,6 +168,82 @@ bool GetFileIdentity(base::FilePath path, BY_HANDLE_FILE_INFORMATION* identity) 
 bool IsSameFileIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
   return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
          a.nFileIndexLow == b.nFileIndexLow;
+}
+
+base::FilePath GetResolvedPath(const base::FilePath& path) {
+  const base::File file(path, base::FileFlags::Open | base::FileFlags::BackupSemantics | base::FileFlags::ShareDelete);
+  if (!file.IsValid())
+    return base::FilePath();
+  std::wstring resolved(MAX_PATH, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(file.GetPlatformFile(), resolved.data(), MAX_PATH, FILE_NAME_NORMALIZED);
+  if (length >= MAX_PATH) {
+    resolved.resize(length);
+    length = GetFinalPathNameByHandleW(file.GetPlatformFile(), resolved.data(), length, FILE_NAME_NORMALIZED);
+  }
+  if (length == 0 || length >= resolved.size())
+    return base::FilePath();
+  resolved.resize(length);
+  return base::FilePath(WithoutLongPathPrefix(resolved));
+}
+
+LinkFreePath::LinkFreePath() = default;
+LinkFreePath::~LinkFreePath() = default;
+
+bool LinkFreePath::Hold(const base::FilePath& path, bool hold_path, std::string* problem) {
+  std::wstring full(MAX_PATH, L'\0');
+  const DWORD length = GetFullPathNameW(path.value().c_str(), MAX_PATH, full.data(), nullptr);
+  if (length == 0 || length >= MAX_PATH) {
+    *problem = "it cannot be made a full path";
+    return false;
+  }
+  full.resize(length);
+  full = WithoutLongPathPrefix(full);
+  const size_t root = RootLength(full);
+  if (root == 0) {
+    *problem = "it names no volume";
+    return false;
+  }
+  std::wstring current = full.substr(0, root);
+  std::wstring_view rest = std::wstring_view(full).substr(root);
+  std::wstring_view component;
+  while (NextComponent(&rest, &component)) {
+    if (component.empty())
+      continue;
+    if (!current.empty() && !IsSeparator(current.back()))
+      current += L'\\';
+    current += component;
+    // The attributes name the link itself wherever the system keeps it; the handle's, on Windows, name what was
+    // opened, in case the folder was replaced in between.
+    const DWORD attributes = GetFileAttributesW(current.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return true;  // nothing below exists either
+      *problem = base::WideToUTF8(current) + " cannot be examined (error " + std::to_string(error) + ")";
+      return false;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      *problem = base::WideToUTF8(current) + " is a link (a reparse point)";
+      return false;
+    }
+    const bool is_path = rest.find_first_not_of(L"\\/") == std::wstring_view::npos;
+    if (is_path && !hold_path)
+      return true;
+    base::win::ScopedHandle handle(CreateFileW(current.c_str(), FILE_READ_ATTRIBUTES,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!handle.IsValid() || !GetFileInformationByHandle(handle.Get(), &information)) {
+      *problem = base::WideToUTF8(current) + " cannot be held (error " + std::to_string(GetLastError()) + ")";
+      return false;
+    }
+    if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      *problem = base::WideToUTF8(current) + " is a link (a reparse point)";
+      return false;
+    }
+    held_.push_back(std::move(handle));
+  }
+  return true;
 }
 
 bool TestShortcut(const base::FilePath& shortcut, const base::FilePath& target,

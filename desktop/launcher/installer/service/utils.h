@@ -8,8 +8,10 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/files/file_path.h"
+#include "base/win/scoped_handle.h"
 
 namespace zorvi::installer {
 
@@ -31,6 +33,31 @@ bool IsDeviceName(std::wstring_view component);
 // serial number and file index. False when the path cannot be opened.
 bool GetFileIdentity(base::FilePath path, BY_HANDLE_FILE_INFORMATION* identity);
 bool IsSameFileIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b);
+
+// The path the system reaches for `path`, every link on the way followed, as a plain path ("C:\..." or
+// "\\server\share\..."); empty when it cannot be opened.
+base::FilePath GetResolvedPath(const base::FilePath& path);
+
+// The folders on a path, from below its volume's root down, checked to be no link and held so that they stay so.
+// A link is any reparse point: a junction, a symbolic link, or a folder another volume is mounted on (a junction
+// that any user may make to a volume's root looks just like one). Each is held open without delete sharing, so
+// that none can be renamed, removed or replaced by a link while the holder lives: the path then leads only
+// through what was checked.
+class LinkFreePath {
+ public:
+  LinkFreePath();
+  LinkFreePath(const LinkFreePath&) = delete;
+  LinkFreePath& operator=(const LinkFreePath&) = delete;
+  ~LinkFreePath();
+
+  // Checks every existing component of `path` (its full form), the path itself included, and holds them, the
+  // path itself only with `hold_path` (a folder that is to be removed must not be held). What does not exist is
+  // not checked. False, with *problem saying why, when a component is a link or cannot be examined.
+  bool Hold(const base::FilePath& path, bool hold_path, std::string* problem);
+
+ private:
+  std::vector<base::win::ScopedHandle> held_;
+};
 
 // Whether the shortcut exists and points to `target`, by path ignoring case or, when `target_identity` is given,
 // by file identity.

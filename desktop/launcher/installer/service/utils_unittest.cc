@@ -194,6 +194,50 @@ TEST_F(FileIdentityTest, ShortcutsAndPinsMatchByPathOrIdentity) {
   EXPECT_TRUE(log.Contains("Couldn't find path to taskbar pins."));
 }
 
+// A link on a path is found wherever it lies, the path itself included; what does not exist is not examined. The
+// folders of a path without one are held: none can be renamed meanwhile (on Windows: wine renames a folder held
+// without delete sharing all the same). Resolving follows the links. (The link is a Linux symbolic link, which wine
+// shows as a reparse point.)
+TEST_F(FileIdentityTest, LinksOnAPathAreFoundAndTheOthersHeld) {
+  const base::FilePath links = data_.DirName().Append(L"links");
+  const base::FilePath link = links.Append(L"to_folder");
+  const struct {
+    const wchar_t* path;
+    bool hold_path;
+    bool link_free;
+  } cases[] = {
+      {L"folder\\sub", true, true},          {L"folder\\missing\\deeper", true, true},
+      {L"to_folder", true, false},           {L"to_folder", false, false},
+      {L"to_folder\\sub", true, false},      {L"to_folder\\missing", true, false},
+      {L"folder\\..\\to_folder\\", true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(base::WideToUTF8(c.path));
+    std::string problem;
+    EXPECT_EQ(c.link_free, LinkFreePath().Hold(links.Append(c.path), c.hold_path, &problem)) << problem;
+    EXPECT_EQ(c.link_free ? "" : link.AsUTF8() + " is a link (a reparse point)", problem);
+  }
+  {
+    LinkFreePath held;
+    std::string problem;
+    ASSERT_TRUE(held.Hold(links.Append(L"folder\\sub"), true, &problem)) << problem;
+    const bool moved = MoveFileW(links.Append(L"folder").value().c_str(), links.Append(L"moved").value().c_str());
+    const DWORD error = GetLastError();
+    if (moved) {
+      ASSERT_TRUE(MoveFileW(links.Append(L"moved").value().c_str(), links.Append(L"folder").value().c_str()));
+    }
+    if (!test_support::IsRunningUnderWine()) {
+      EXPECT_FALSE(moved);
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), error);
+    }
+  }
+  const base::FilePath resolved = GetResolvedPath(links.Append(L"folder\\sub"));
+  ASSERT_FALSE(resolved.empty());
+  EXPECT_EQ(resolved, GetResolvedPath(link.Append(L"sub")));
+  EXPECT_EQ(resolved, GetResolvedPath(links.Append(L"FOLDER\\SUB.")));
+  EXPECT_TRUE(GetResolvedPath(links.Append(L"missing")).empty());
+}
+
 // The names the shell's own variables give.
 TEST(ServiceUtilsTest, UserNamesMatchTheShell) {
   struct Case {
