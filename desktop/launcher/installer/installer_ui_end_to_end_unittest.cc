@@ -82,8 +82,9 @@ class InstallerUIEndToEndTest : public testing::Test {
 
   // Starts `program` (by default the package's installer) as the user's shell does. Without the overrides fetch
   // the package is complete before the backend starts; a failed download is resumed after 3 s; the shortcuts go
-  // below the test's folder.
-  std::unique_ptr<test_support::WindowProgram> Start(const base::FilePath& program = base::FilePath()) {
+  // below the test's folder. `extra_seams` are further test seams of every process of the run.
+  std::unique_ptr<test_support::WindowProgram> Start(const base::FilePath& program = base::FilePath(),
+                                                     const std::wstring& extra_seams = L"") {
     if (!server_.port())
       StartService();
     const base::FilePath exe = program.empty() ? package_->folder().Append(L"installer.exe") : program;
@@ -96,7 +97,7 @@ class InstallerUIEndToEndTest : public testing::Test {
                          {L"TMP", temp_.value()},
                          {test_support::kInstallerTestSeamsVariable,
                           L"download-retry-delay=3000;shortcut-folders=" + root_.Append(L"shortcuts").value() +
-                              L";branding-file=" + branding_.value()}}),
+                              L";branding-file=" + branding_.value() + extra_seams}}),
         exe.DirName().value());
   }
 
@@ -193,7 +194,10 @@ std::string AddressReply(std::string checksum = "") {
 // Accepted on the welcome page, the installer installs the package: the package's own from beside it, the network
 // installer once it has downloaded it (a truncated answer resumed after three 503s), accepted during the download
 // (within the 9 s of injected retry delays), so that its bar starts in the download phase. Both end with exit code
-// 0, every file of the package in the version's folder, and statistics of success.
+// 0, every file of the package in the version's folder, and statistics of success. The network installer's run
+// also meets another process of the user that tries to put a program of its own in place of each checked package
+// file at the moment it is about to be used (the downloaded package, its archive, the package's installer that the
+// backend hands over to): each attempt is refused, and what is installed is what 7-Zip extracts from the package.
 class AcceptedRunTest : public InstallerUIEndToEndTest, public testing::WithParamInterface<bool> {};
 
 TEST_P(AcceptedRunTest, InstallsThePackage) {
@@ -202,8 +206,12 @@ TEST_P(AcceptedRunTest, InstallsThePackage) {
     ASSERT_NO_FATAL_FAILURE(StartService(std::string("{\"") + kAddressPath + "\": [" + AddressReply() +
                                          R"(], "/full.exe": [{"truncate": 300000}, {"status": 503, "times": 3}]})"));
   }
+  const base::FilePath replacements = root_.Append(L"replacements");
+  ASSERT_TRUE(base::CreateDirectory(replacements));
+  ASSERT_TRUE(base::CopyFile(TestProgram(L"folder_permission_test_child.exe"), replacements.Append(L"replacement.exe")));
   const base::TimeTicks start = base::TimeTicks::Now();
-  const std::unique_ptr<test_support::WindowProgram> installer = Start(network ? LoneInstaller() : base::FilePath());
+  const std::unique_ptr<test_support::WindowProgram> installer =
+      network ? Start(LoneInstaller(), L";replace-package-files=" + replacements.value()) : Start();
   const HWND window = installer->WaitForWindow();
   ASSERT_TRUE(window) << Logs();
   const base::TimeTicks shown = base::TimeTicks::Now();
@@ -227,6 +235,19 @@ TEST_P(AcceptedRunTest, InstallsThePackage) {
   ASSERT_EQ(2u, range.size()) << progress.output;
   EXPECT_EQ(1 + 1000 + 200 + 1 + 1 + 100, range[1]);
   if (network) {
+    std::string attempts;
+    EXPECT_TRUE(base::ReadFileToString(replacements.Append(L"attempts.txt"), &attempts));
+    std::vector<std::string> used;
+    for (const std::string& line : base::SplitString(attempts, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+      const std::vector<std::string> fields = base::SplitString(line, "\t", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
+      ASSERT_EQ(3u, fields.size()) << line;
+      const base::FilePath file(base::UTF8ToWide(fields[0]));
+      used.push_back(file.BaseName().value() == L"installer.exe" ? "installer" : file.Extension() == L".7z" ? "archive"
+                                                                                                         : "package");
+      EXPECT_EQ(std::to_string(ERROR_SHARING_VIOLATION), fields[1]) << line;
+      EXPECT_EQ(std::to_string(ERROR_SHARING_VIOLATION), fields[2]) << line;
+    }
+    EXPECT_EQ((std::vector<std::string>{"package", "archive", "installer"}), used) << attempts;
     EXPECT_LT(range[0], 1 + 1000) << "accepted before the download ended";
     EXPECT_EQ(1u, RequestsTo(end->log, kAddressPath).size());
     const std::vector<LoggedRequest> downloads = RequestsTo(end->log, "/full.exe");
