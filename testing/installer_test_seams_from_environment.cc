@@ -197,6 +197,30 @@ bool SetElevation(const std::wstring& value) {
   return true;
 }
 
+// Where replace-package-files finds its replacement and records its attempts.
+std::wstring g_replacement_folder;
+
+void ReplacePackageFile(const base::FilePath& file) {
+  const ReplacementAttempt attempt = TryToReplaceFile(file.value(), g_replacement_folder + L"\\replacement.exe");
+  const std::string line = WideToUtf8ForTest(file.value()) + "\t" + std::to_string(attempt.overwrite_error) + "\t" +
+                           std::to_string(attempt.rename_error) + "\n";
+  FILE* record = _wfopen((g_replacement_folder + L"\\attempts.txt").c_str(), L"ab");
+  if (!record) {
+    fprintf(stderr, "replace-package-files: cannot record the attempt on %ls\n", file.value().c_str());
+    return;
+  }
+  fwrite(line.data(), 1, line.size(), record);
+  fclose(record);
+}
+
+bool SetReplacePackageFiles(const std::wstring& value) {
+  if (value.empty())
+    return false;
+  g_replacement_folder = value;
+  SetPackageFileUseHookForTesting(ReplacePackageFile);
+  return true;
+}
+
 bool SetFolderGrant(const std::wstring& value) {
   if (value != L"refuse")
     return false;
@@ -240,6 +264,7 @@ const Seam kSeams[] = {
     {L"elevation", SetElevation},
     {L"folder-grant", SetFolderGrant},
     {L"shortcut-folders", OverrideShortcutFolders},
+    {L"replace-package-files", SetReplacePackageFiles},
 };
 
 }  // namespace

@@ -22,6 +22,10 @@
 //   folder-grant=refuse           the installer's own grant of the install folder is refused
 //   shortcut-folders=DIR          the desktops, start menus and quick launch are folders below DIR (see
 //                                 OverrideShortcutFolders), so that no scenario touches the user's own
+//   replace-package-files=DIR     at each moment a checked package file is about to be used (see
+//                                 PackageFileUseHook), tries to put DIR\replacement.exe in its place (see
+//                                 TryToReplaceFile) and appends "<file>\t<overwrite error>\t<rename error>" to
+//                                 DIR\attempts.txt
 // Adding a seam: one row in the table of the .cc.
 #ifndef TESTING_INSTALLER_TEST_SEAMS_FROM_ENVIRONMENT_H_
 #define TESTING_INSTALLER_TEST_SEAMS_FROM_ENVIRONMENT_H_

@@ -74,6 +74,19 @@ bool RemoveTree(const std::wstring& path) {
   return RemoveDirectoryW(path.c_str()) != FALSE;
 }
 
+ReplacementAttempt TryToReplaceFile(const std::wstring& file, const std::wstring& replacement) {
+  ReplacementAttempt attempt;
+  if (CopyFileW(replacement.c_str(), file.c_str(), FALSE))
+    return attempt;
+  attempt.overwrite_error = GetLastError();
+  const std::wstring aside = file + L".aside";
+  if (!MoveFileExW(file.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING) ||
+      !CopyFileW(replacement.c_str(), file.c_str(), TRUE)) {
+    attempt.rename_error = GetLastError();
+  }
+  return attempt;
+}
+
 ScopedTestFolder::ScopedTestFolder(const std::wstring& prefix) {
   wchar_t temp[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH + 1, temp);

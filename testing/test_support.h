@@ -39,6 +39,18 @@ bool RemoveTree(const std::wstring& path);
 // into *output when it is not null. Returns false when the process could not be started.
 bool RunProcess(const std::wstring& command_line, DWORD* exit_code, std::string* output = nullptr);
 
+// What became of an attempt to put another file in place of one: the Windows error of overwriting it in place and,
+// when that failed, of renaming it aside to put the other file there; 0 for the way that succeeded.
+struct ReplacementAttempt {
+  DWORD overwrite_error = 0;
+  DWORD rename_error = 0;
+  bool replaced() const { return overwrite_error == 0 || rename_error == 0; }
+};
+
+// Tries to put a copy of `replacement` in place of `file` as another process of the user could: by overwriting
+// it, else by renaming it to `file` + ".aside" and copying the replacement to its name.
+ReplacementAttempt TryToReplaceFile(const std::wstring& file, const std::wstring& replacement);
+
 // A fresh folder under the temporary folder, named with UniqueName(prefix), removed with everything in it when
 // the holder goes. A folder that cannot be made is reported as a test failure.
 class ScopedTestFolder {

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 namespace base {
 
 namespace {
@@ -17,9 +19,13 @@ MemoryMappedFile::~MemoryMappedFile() { CloseHandles(); }
 bool MemoryMappedFile::Initialize(const FilePath& path) {
   if (IsValid())
     return false;
-  file_.Initialize(path, FileFlags::Open | FileFlags::Read);
-  if (!file_.IsValid())
+  return Initialize(File(path, FileFlags::Open | FileFlags::Read));
+}
+
+bool MemoryMappedFile::Initialize(File file) {
+  if (IsValid() || !file.IsValid())
     return false;
+  file_ = std::move(file);
   if (!MapFileToMemory()) {
     CloseHandles();
     return false;

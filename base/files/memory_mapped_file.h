@@ -21,10 +21,15 @@ class MemoryMappedFile {
   // Opens `path` for reading and maps all of it. False when a view is mapped already, when the file cannot
   // be opened or mapped, and for empty files and files above 2 GiB - 1.
   bool Initialize(const FilePath& path);
+  // Maps all of `file`, which must be open for reading, and keeps it open, with the sharing it was opened with, for
+  // as long as the view lasts. False as above; the file is then closed.
+  bool Initialize(File file);
 
   const uint8_t* data() const { return data_; }
   size_t length() const { return length_; }
   bool IsValid() const { return data_ != nullptr; }
+  // The mapped file's handle; null while nothing is mapped.
+  HANDLE file_handle() const { return file_.GetPlatformFile(); }
 
  private:
   bool MapFileToMemory();

@@ -87,6 +87,30 @@ TEST(MemoryMappedFileTest, DestructionReleasesTheFile) {
   EXPECT_TRUE(DeleteFileW(path.value().c_str()));
 }
 
+// A file the caller opened, sharing only reading, stays so while it is mapped: nobody may write it. One that is not
+// open or cannot be mapped (empty) is refused and closed.
+TEST(MemoryMappedFileTest, MapsAFileTheCallerOpened) {
+  ScopedTestDir dir;
+  const FilePath path = dir.Append(L"f");
+  ASSERT_TRUE(WriteText(path, "held"));
+  {
+    MemoryMappedFile mapped;
+    ASSERT_TRUE(mapped.Initialize(File(path, FileFlags::Open | FileFlags::Read | FileFlags::ExclusiveWrite)));
+    EXPECT_EQ("held", std::string(reinterpret_cast<const char*>(mapped.data()), mapped.length()));
+    EXPECT_NE(nullptr, mapped.file_handle());
+    EXPECT_FALSE(File(path, FileFlags::Open | FileFlags::Write).IsValid());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    EXPECT_TRUE(File(path, FileFlags::Open | FileFlags::Read).IsValid());
+  }
+  EXPECT_TRUE(File(path, FileFlags::Open | FileFlags::Write).IsValid());
+  MemoryMappedFile mapped;
+  EXPECT_FALSE(mapped.Initialize(File()));
+  ASSERT_TRUE(WriteText(dir.Append(L"empty"), ""));
+  EXPECT_FALSE(mapped.Initialize(File(dir.Append(L"empty"), FileFlags::Open | FileFlags::Read)));
+  EXPECT_EQ(nullptr, mapped.file_handle());
+  EXPECT_TRUE(DeleteFileW(dir.Append(L"empty").value().c_str())) << "closed when refused";
+}
+
 TEST(MemoryMappedFileOracleTest, MappedBytesMatchSha256sum) {
   MemoryMappedFile mapped;
   ASSERT_TRUE(mapped.Initialize(FilePath(test_support::TestDataDir() + L"\\read_oracle.bin")));

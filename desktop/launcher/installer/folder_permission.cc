@@ -11,6 +11,7 @@
 #include "base/process/launch.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/test_seams.h"
@@ -32,7 +33,6 @@ constexpr wchar_t kGiveInstallPermissionEvent[] = L"ZorviInstaller/GiveInstallPe
 constexpr wchar_t kGiveInstallPermissionUndoEvent[] = L"ZorviInstaller/GiveInstallPermission/Undo";
 constexpr wchar_t kPackageReadyEvent[] = L"ZorviInstaller/PackageReady";
 constexpr wchar_t kInstallationInterruptedEvent[] = L"ZorviInstaller/InstallationInterrupted";
-constexpr wchar_t kPackageInstallerFileName[] = L"installer.exe";
 // The package's installer takes the request over; it watches the same initial process.
 constexpr const char* kHandedOverSwitches[] = {kCrashReporterPidSwitch, kSetFolderPermissionSwitch,
                                                kPermissionsForUserSwitch, kPermanentPermissionsSwitch,
@@ -61,8 +61,11 @@ void WaitForPackageThenHandOver(const base::CommandLine& command_line, const bas
   const HANDLE objects[] = {ready.Get(), interrupted.Get(), initial.Get()};
   if (WaitForMultipleObjects(static_cast<DWORD>(std::size(objects)), objects, FALSE, INFINITE) != WAIT_OBJECT_0)
     return;
+  // The process that unpacked the package holds its installer until the run ends: what starts is what it unpacked.
   base::CommandLine installer(command_line.GetSwitchValuePath(kWaitForPackageSwitch).Append(kPackageInstallerFileName));
   installer.CopySwitchesFrom(command_line, kHandedOverSwitches, std::size(kHandedOverSwitches));
+  if (const PackageFileUseHook hook = GetPackageFileUseHook())
+    hook(installer.GetProgram());
   base::LaunchOptions options;
   options.wait = true;  // the requester waits for this process, so it ends after the package's installer
   base::LaunchProcess(installer, options);

@@ -10,6 +10,11 @@ inline constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
 inline constexpr wchar_t kPrefDefaultOverridesFileName[] = L"pref_default_overrides";
 inline constexpr wchar_t kOldStatusFolderName[] = L"old_status";
 
+// The package's own installer and the library it loads from beside itself: the installer processes of a run start
+// it from the unpacked package by this name.
+inline constexpr wchar_t kPackageInstallerFileName[] = L"installer.exe";
+inline constexpr wchar_t kPackageLibraryFileName[] = L"zorvi.dll";
+
 }  // namespace zorvi::installer
 
 #endif  // DESKTOP_LAUNCHER_INSTALLER_INSTALLATION_FILES_H_

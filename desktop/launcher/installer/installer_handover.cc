@@ -17,18 +17,18 @@
 #include "desktop/launcher/installer/default_browser.h"
 #include "desktop/launcher/installer/elevation.h"
 #include "desktop/launcher/installer/folder_permission.h"
+#include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/installation_info.h"
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
+#include "desktop/launcher/installer/test_seams.h"
 #include "desktop/windows/crash_reporter/crash_client_startup.h"
 
 namespace zorvi::installer {
 
 namespace {
-
-constexpr wchar_t kPackageInstallerFileName[] = L"installer.exe";
 
 // The results of the two elevations.
 constexpr int kElevationSucceeded = 0;
@@ -199,7 +199,10 @@ void Installer::HandOverToPackage() {
   command_line.AppendSwitchASCII(kCrashReporterPidSwitch, std::to_string(GetCrashReporterProcessId()));
   NotifyChildStarting();
   // A folder-permission helper keeps its grant until this run ends (after the package's installer), since the
-  // package's installer writes into the folder with it.
+  // package's installer writes into the folder with it. The process that unpacked the package holds its
+  // installer until the run ends, so the file started by its name is the one unpacked.
+  if (const PackageFileUseHook hook = GetPackageFileUseHook())
+    hook(command_line.GetProgram());
   LOG(INFO) << "Running installer from the package with command line: " << command_line.GetCommandLineString();
   base::LaunchOptions options;
   options.wait = true;

@@ -26,6 +26,7 @@
 #include "base/win/native_library.h"
 #include "desktop/launcher/installer/download_folder.h"
 #include "desktop/launcher/installer/folder_permission.h"
+#include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/installation_info.h"
 #include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/installer_help.h"
@@ -55,8 +56,6 @@ constexpr char kInstallFolderSwitch[] = "installfolder";
 constexpr char kTempFolderSwitch[] = "temp-folder";
 
 constexpr wchar_t kFilesListFileName[] = L"files_list";
-// Only the installer inside an unpacked package carries exactly this name; a renamed copy does not count.
-constexpr wchar_t kPackageInstallerFileName[] = L"installer.exe";
 constexpr char kInstallerExperimentsPref[] = "installer-experiments";
 constexpr char kTestExperiment[] = "installer-experiment-test";
 
@@ -174,6 +173,7 @@ bool FindWhetherInsidePackage(bool uninstall, const base::FilePath& own_folder, 
     *inside_package = true;
     return true;
   }
+  // Only the installer inside an unpacked package carries exactly this name; a renamed copy does not count.
   *inside_package = holds_launcher && base::PathExists(own_folder.Append(kFilesListFileName)) &&
                     own_executable.BaseName().value() == kPackageInstallerFileName;
   return true;

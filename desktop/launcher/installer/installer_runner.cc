@@ -13,11 +13,13 @@
 #include "base/process/launch.h"
 #include "base/strings/string_number_conversions.h"
 #include "desktop/launcher/installer/folder_permission.h"
+#include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/installer_main.h"
 #include "desktop/launcher/installer/ipc/installer_message.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
+#include "desktop/launcher/installer/test_seams.h"
 #include "desktop/windows/crash_reporter/crash_client_startup.h"
 
 namespace zorvi::installer {
@@ -30,7 +32,6 @@ namespace {
 
 constexpr wchar_t kInstallerMutexBase[] = L"Zorvi/Installer";
 constexpr wchar_t kFolderMutexBase[] = L"Zorvi/InstallerFolder";
-constexpr wchar_t kPackageInstallerName[] = L"installer.exe";
 constexpr char kServerTrackingDataSwitch[] = "server-tracking-data";
 constexpr wchar_t kServerTrackingDataFile[] = L"server_tracking_data";
 
@@ -117,7 +118,10 @@ bool InstallerRunner::Run(Settings* settings) {
 
   if (package_ready_) {
     VLOG(1) << "Package is already available";
-    command_line.SetProgram(package_folder_.Append(kPackageInstallerName));
+    // The process that unpacked the package holds its installer, which is thus what was unpacked.
+    command_line.SetProgram(package_folder_.Append(kPackageInstallerFileName));
+    if (const PackageFileUseHook hook = GetPackageFileUseHook())
+      hook(command_line.GetProgram());
   } else {
     const std::wstring ready_name = GetInstallerKernelObjectName(install_folder.value(), kPackageReadyEventBase, true);
     VLOG(1) << "Event name for package_ready: " << ready_name;

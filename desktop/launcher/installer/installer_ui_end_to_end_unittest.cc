@@ -82,21 +82,23 @@ class InstallerUIEndToEndTest : public testing::Test {
 
   // Starts `program` (by default the package's installer) as the user's shell does. Without the overrides fetch
   // the package is complete before the backend starts; a failed download is resumed after 3 s; the shortcuts go
-  // below the test's folder.
-  std::unique_ptr<test_support::WindowProgram> Start(const base::FilePath& program = base::FilePath()) {
+  // below the test's folder. `extra_seams` (each after a ';') are further test seams of every process of the run.
+  std::unique_ptr<test_support::WindowProgram> Start(const base::FilePath& program = base::FilePath(),
+                                                     const std::wstring& extra_seams = L"",
+                                                     const std::wstring& extra_switches = L"") {
     if (!server_.port())
       StartService();
     const base::FilePath exe = program.empty() ? package_->folder().Append(L"installer.exe") : program;
     return std::make_unique<test_support::WindowProgram>(
         L"\"" + exe.value() + L"\" --installfolder=\"" + install_.value() +
             L"\" --with-feature:installer-ui-stats=on --with-feature:installer-pref-default-overrides-support=off "
-            L"--v=2",
+            L"--v=2" + extra_switches,
         std::wstring(),
         EnvironmentWith({{L"TEMP", temp_.value()},
                          {L"TMP", temp_.value()},
                          {test_support::kInstallerTestSeamsVariable,
                           L"download-retry-delay=3000;shortcut-folders=" + root_.Append(L"shortcuts").value() +
-                              L";branding-file=" + branding_.value()}}),
+                              L";branding-file=" + branding_.value() + extra_seams}}),
         exe.DirName().value());
   }
 
@@ -193,17 +195,33 @@ std::string AddressReply(std::string checksum = "") {
 // Accepted on the welcome page, the installer installs the package: the package's own from beside it, the network
 // installer once it has downloaded it (a truncated answer resumed after three 503s), accepted during the download
 // (within the 9 s of injected retry delays), so that its bar starts in the download phase. Both end with exit code
-// 0, every file of the package in the version's folder, and statistics of success.
-class AcceptedRunTest : public InstallerUIEndToEndTest, public testing::WithParamInterface<bool> {};
+// 0, every file of the package in the version's folder, and statistics of success. The network installer also
+// installs for all users as an administrator under UAC, which it becomes with the user's consent: the elevated run
+// waits for the package and hands over to the package's installer, and so does the user's run afterwards. The
+// network installer's runs meet another process of the user that tries to put a program of its own in place of
+// each checked package file at the moment it is about to be used (the downloaded package, its archive, the
+// package's installer each hand-over starts): each attempt is refused, and what is installed is what 7-Zip extracts
+// from the package.
+enum AcceptedRun { kPackagesOwnInstaller, kNetworkInstaller, kNetworkInstallerForAllUsers };
+class AcceptedRunTest : public InstallerUIEndToEndTest, public testing::WithParamInterface<AcceptedRun> {};
 
 TEST_P(AcceptedRunTest, InstallsThePackage) {
-  const bool network = GetParam();
+  const bool network = GetParam() != kPackagesOwnInstaller;
+  const bool all_users = GetParam() == kNetworkInstallerForAllUsers;
   if (network) {
     ASSERT_NO_FATAL_FAILURE(StartService(std::string("{\"") + kAddressPath + "\": [" + AddressReply() +
                                          R"(], "/full.exe": [{"truncate": 300000}, {"status": 503, "times": 3}]})"));
   }
+  const base::FilePath replacements = root_.Append(L"replacements");
+  ASSERT_TRUE(base::CreateDirectory(replacements));
+  ASSERT_TRUE(base::CopyFile(TestProgram(L"folder_permission_test_child.exe"), replacements.Append(L"replacement.exe")));
   const base::TimeTicks start = base::TimeTicks::Now();
-  const std::unique_ptr<test_support::WindowProgram> installer = Start(network ? LoneInstaller() : base::FilePath());
+  const std::unique_ptr<test_support::WindowProgram> installer =
+      network ? Start(LoneInstaller(),
+                      L";replace-package-files=" + replacements.value() +
+                          (all_users ? L";admin-token=split;elevation=consent" : L""),
+                      all_users ? L" --allusers=1" : L"")
+              : Start();
   const HWND window = installer->WaitForWindow();
   ASSERT_TRUE(window) << Logs();
   const base::TimeTicks shown = base::TimeTicks::Now();
@@ -227,6 +245,22 @@ TEST_P(AcceptedRunTest, InstallsThePackage) {
   ASSERT_EQ(2u, range.size()) << progress.output;
   EXPECT_EQ(1 + 1000 + 200 + 1 + 1 + 100, range[1]);
   if (network) {
+    std::string attempts;
+    EXPECT_TRUE(base::ReadFileToString(replacements.Append(L"attempts.txt"), &attempts));
+    std::vector<std::string> used;
+    for (const std::string& line : base::SplitString(attempts, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+      const std::vector<std::string> fields = base::SplitString(line, "\t", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
+      ASSERT_EQ(3u, fields.size()) << line;
+      const base::FilePath file(base::UTF8ToWide(fields[0]));
+      used.push_back(file.BaseName().value() == L"installer.exe" ? "installer" : file.Extension() == L".7z" ? "archive"
+                                                                                                         : "package");
+      EXPECT_EQ(std::to_string(ERROR_SHARING_VIOLATION), fields[1]) << line;
+      EXPECT_EQ(std::to_string(ERROR_SHARING_VIOLATION), fields[2]) << line;
+    }
+    std::vector<std::string> expected_uses = {"package", "archive", "installer"};
+    if (all_users)
+      expected_uses.push_back("installer");  // the elevated run's hand-over, then the user's
+    EXPECT_EQ(expected_uses, used) << attempts;
     EXPECT_LT(range[0], 1 + 1000) << "accepted before the download ended";
     EXPECT_EQ(1u, RequestsTo(end->log, kAddressPath).size());
     const std::vector<LoggedRequest> downloads = RequestsTo(end->log, "/full.exe");
@@ -239,10 +273,14 @@ TEST_P(AcceptedRunTest, InstallsThePackage) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(InstallerUIEndToEndTest, AcceptedRunTest, testing::Values(false, true),
-                         [](const testing::TestParamInfo<bool>& info) {
-                           return std::string(info.param ? "NetworkInstaller" : "PackagesOwnInstaller");
-                         });
+std::string AcceptedRunName(const testing::TestParamInfo<AcceptedRun>& info) {
+  const char* const kNames[] = {"PackagesOwnInstaller", "NetworkInstaller", "NetworkInstallerForAllUsers"};
+  return kNames[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(InstallerUIEndToEndTest, AcceptedRunTest,
+                         testing::Values(kPackagesOwnInstaller, kNetworkInstaller, kNetworkInstallerForAllUsers),
+                         AcceptedRunName);
 
 // A root file that cannot be replaced (held open where the package's goes) fails the copy: once the backend has
 // ended, the error page names the file and offers no full package (the package is at hand); with the file

@@ -26,6 +26,7 @@ std::atomic<StepReportedHook> g_step_reported_hook{nullptr};
 std::atomic<DetachedStartHook> g_detached_start_hook{nullptr};
 std::atomic<ElevatedLaunchHook> g_elevated_launch_hook{nullptr};
 std::atomic<bool> g_folder_grant_refused{false};
+std::atomic<PackageFileUseHook> g_package_file_use_hook{nullptr};
 
 }  // namespace
 
@@ -172,6 +173,14 @@ void SetFolderGrantRefusedForTesting(bool refused) {
 
 bool GetFolderGrantRefusedSeam() {
   return g_folder_grant_refused.load(std::memory_order_relaxed);
+}
+
+void SetPackageFileUseHookForTesting(PackageFileUseHook hook) {
+  g_package_file_use_hook.store(hook, std::memory_order_relaxed);
+}
+
+PackageFileUseHook GetPackageFileUseHook() {
+  return g_package_file_use_hook.load(std::memory_order_relaxed);
 }
 
 }  // namespace zorvi::installer

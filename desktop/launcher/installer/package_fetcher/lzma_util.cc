@@ -1,6 +1,7 @@
 #include "desktop/launcher/installer/package_fetcher/lzma_util.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 extern "C" {
@@ -12,6 +13,7 @@ extern "C" {
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/strings/string_util.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
 #include "desktop/launcher/installer/package_fetcher/parallel_file_writer.h"
 #include "desktop/launcher/installer/package_fetcher/temp_file_mapping_allocator.h"
@@ -129,9 +131,16 @@ LzmaUtil::~LzmaUtil() {
 
 DWORD LzmaUtil::OpenArchive(const base::FilePath& archive) {
   CloseArchive();
-  archive_.Set(CreateFileW(archive.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-  return archive_.IsValid() ? ERROR_SUCCESS : LastErrorOr(ERROR_OPEN_FAILED);
+  base::File file(archive, base::FileFlags::Open | base::FileFlags::Read | base::FileFlags::ExclusiveWrite);
+  if (!file.IsValid())
+    return LastErrorOr(ERROR_OPEN_FAILED);
+  return OpenArchive(std::move(file));
+}
+
+DWORD LzmaUtil::OpenArchive(base::File archive) {
+  CloseArchive();
+  archive_ = std::move(archive);
+  return archive_.IsValid() ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 void LzmaUtil::CloseArchive() {
@@ -143,7 +152,7 @@ DWORD LzmaUtil::UnPack(const base::FilePath& target) {
   if (!archive_.IsValid())
     return kUnpackFailed;
 
-  LzmaFileStream file_stream(archive_.Get());
+  LzmaFileStream file_stream(archive_.GetPlatformFile());
   // The reader takes the stream's current position as the archive's start.
   Int64 start = 0;
   if (LzmaFileSeek(&file_stream.vt, &start, SZ_SEEK_SET) != SZ_OK)
@@ -178,8 +187,9 @@ DWORD LzmaUtil::UnPack(const base::FilePath& target) {
   DWORD result = ERROR_SUCCESS;
   // Every way out of the loop below reaches Finish before the block the files point into is freed.
   ParallelFileWriter writer(
-      [this](const ParallelFileWriter::File& file) {
-        return WriteEntry(file.path, file.data, file.size, file.has_time ? &file.last_write : nullptr);
+      [this, &target](const ParallelFileWriter::File& file) {
+        return WriteEntry(file.path, file.data, file.size, file.has_time ? &file.last_write : nullptr,
+                          IsToBeHeld(target, file.path));
       },
       database->NumFiles >= kEntriesWorthThreads ? kWriterThreads : 0);
   for (UInt32 i = 0; i < database->NumFiles; ++i) {
@@ -276,8 +286,75 @@ void LzmaUtil::SetWriteFileForTesting(WriteFileFunction write_file) {
   g_write_file = write_file ? write_file : &::WriteFile;
 }
 
-DWORD LzmaUtil::WriteEntry(const base::FilePath& path, const uint8_t* data, size_t size,
-                           const FILETIME* last_write) {
+std::vector<base::File> LzmaUtil::TakeHeldFiles() {
+  base::AutoLock lock(held_lock_);
+  std::vector<base::File> files;
+  for (auto& [path, file] : held_files_)
+    files.push_back(std::move(file));
+  held_files_.clear();
+  return files;
+}
+
+bool LzmaUtil::IsToBeHeld(const base::FilePath& target, const base::FilePath& path) const {
+  base::FilePath relative;
+  if (files_to_hold_.empty() || !target.AppendRelativePath(path, &relative))
+    return false;
+  // As the system resolves the name: "." components go, and so do a name's trailing dots and blanks.
+  std::vector<std::wstring> components;
+  relative.GetComponents(&components);
+  components.erase(std::remove_if(components.begin(), components.end(),
+                                  [](const std::wstring& c) { return c.find_first_not_of(L".\\/") == c.npos; }),
+                   components.end());
+  if (components.size() != 1)
+    return false;
+  std::wstring name = components[0];
+  name.erase(name.find_last_not_of(L". ") + 1);
+  return std::any_of(files_to_hold_.begin(), files_to_hold_.end(), [&name](const std::wstring& held) {
+    return base::FilePath::CompareIgnoreCase(name, held) == 0;
+  });
+}
+
+void LzmaUtil::LetGoOf(const base::FilePath& path) {
+  base::AutoLock lock(held_lock_);
+  held_files_.erase(std::remove_if(held_files_.begin(), held_files_.end(),
+                                   [&path](const auto& held) {
+                                     return base::FilePath::CompareIgnoreCase(held.first.value(), path.value()) == 0;
+                                   }),
+                    held_files_.end());
+}
+
+DWORD LzmaUtil::HoldWrittenFile(const base::FilePath& path, const uint8_t* data, size_t size) {
+  // From this open on nobody can write, replace, rename or delete the file. What happened to it between its
+  // writing and this open is found out by reading it back.
+  base::File held(path, base::FileFlags::Open | base::FileFlags::Read | base::FileFlags::ExclusiveWrite);
+  if (!held.IsValid()) {
+    const DWORD error = LastErrorOr(ERROR_SHARING_VIOLATION);
+    LOG(ERROR) << "Could not hold the unpacked " << path.value() << ": " << error;
+    return error;
+  }
+  constexpr int kChunk = 1 << 20;
+  std::vector<char> read_back(kChunk);
+  for (size_t done = 0;;) {
+    const int read = held.Read(static_cast<int64_t>(done), read_back.data(), kChunk);
+    if (read == 0 && done == size)
+      break;
+    if (read <= 0 || static_cast<size_t>(read) > size - done ||
+        std::memcmp(read_back.data(), data + done, static_cast<size_t>(read)) != 0) {
+      LOG(ERROR) << "The unpacked " << path.value() << " changed before it was held";
+      return kChangedFile;
+    }
+    done += static_cast<size_t>(read);
+  }
+  base::AutoLock lock(held_lock_);
+  held_files_.emplace_back(path, std::move(held));
+  return ERROR_SUCCESS;
+}
+
+DWORD LzmaUtil::WriteEntry(const base::FilePath& path, const uint8_t* data, size_t size, const FILETIME* last_write,
+                           bool hold) {
+  // An earlier entry of the same place is finished already; the later one is what stands there.
+  if (hold)
+    LetGoOf(path);
   base::win::ScopedHandle file(
       CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) {
@@ -309,7 +386,7 @@ DWORD LzmaUtil::WriteEntry(const base::FilePath& path, const uint8_t* data, size
     LOG(ERROR) << "Error returned by CloseHandle: " << error;
     return error;
   }
-  return ERROR_SUCCESS;
+  return hold ? HoldWrittenFile(path, data, size) : ERROR_SUCCESS;
 }
 
 }  // namespace zorvi::installer

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/files/file.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
@@ -209,6 +210,94 @@ TEST(LzmaUtilTest, TwoNamesOfOnePlaceHoldTheLaterEntry) {
   EXPECT_EQ(ReadBytes(DataPath(L"archives\\same_place\\" + base::UTF8ToWide(last[0][0]))),
             ReadBytes(target.Append(L"same_x.txt")));
   EXPECT_EQ(11u, ListFolder(target).size());
+}
+
+// Unpacks `archive` (under archives\\) into `target` holding the files named `names`, which end in *held.
+DWORD UnpackHolding(const std::wstring& archive, const base::FilePath& target, std::vector<std::wstring> names,
+                    std::vector<base::File>* held) {
+  LzmaUtil unpacker;
+  unpacker.set_files_to_hold(std::move(names));
+  const DWORD opened = unpacker.OpenArchive(DataPath(L"archives\\" + archive));
+  const DWORD result = opened != ERROR_SUCCESS ? opened : unpacker.UnPack(target);
+  *held = unpacker.TakeHeldFiles();
+  return result;
+}
+
+BOOL WINAPI WriteFirstByteFlipped(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+  std::string changed(static_cast<const char*>(data), size);
+  if (size)
+    changed[0] ^= 0x20;
+  return WriteFile(file, changed.data(), size, written, overlapped);
+}
+
+// Files to hold, directly in the target only (letter case aside): while held, nobody can overwrite them or rename
+// them away, and they hold the archive's bytes (as 7-Zip made it from the test data); once let go, they can be
+// replaced. Of two entries of one place the later is held; a file that does not read back as written fails the
+// unpacking.
+TEST(LzmaUtilTest, FilesToHoldAreHeldAsWritten) {
+  const base::FilePath replacement = FreshOutputFolder(L"hold").Append(L"replacement.bin");
+  ASSERT_TRUE(test_support::WriteFileBytes(replacement.value(), "a replacement"));
+  const std::vector<std::vector<std::string>> last = package_test::ReadTable(L"archives\\same_place.last", '\t');
+  ASSERT_EQ(1u, last.size());
+  struct Held {
+    std::wstring unpacked;   // in the target
+    std::wstring reference;  // in the test data's archives folder
+  };
+  const struct {
+    const char* name;
+    std::wstring archive;
+    std::vector<std::wstring> hold;
+    std::vector<Held> held;
+    std::vector<std::wstring> not_held;
+  } kRows[] = {
+      // The tree's installer.exe lies in a subfolder.
+      {"top-level files", L"lzma_solid.7z", {L"random.bin", L"ZERO.TXT", L"installer.exe"},
+       {{L"random.bin", L"tree\\random.bin"}, {L"zero.txt", L"tree\\zero.txt"}},
+       {L"a\\installer.exe", L"repeated.bin"}},
+      {"two entries of one place", L"same_place.7z", {L"same_x.txt"},
+       {{L"same_x.txt", L"same_place\\" + base::UTF8ToWide(last[0][0])}}, {L"other1.txt"}},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    const base::FilePath target = FreshOutputFolder(L"hold\\" + base::UTF8ToWide(row.name));
+    std::vector<base::File> files;
+    ScopedLogCapture log;
+    ASSERT_EQ(0u, UnpackHolding(row.archive, target, row.hold, &files)) << log.Text();
+    EXPECT_EQ(row.held.size(), files.size());
+    for (const Held& held : row.held) {
+      SCOPED_TRACE(base::WideToUTF8(held.unpacked));
+      const base::FilePath file = target.Append(held.unpacked);
+      const test_support::ReplacementAttempt attempt =
+          test_support::TryToReplaceFile(file.value(), replacement.value());
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), attempt.overwrite_error);
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), attempt.rename_error);
+      EXPECT_TRUE(ReadBytes(DataPath(L"archives\\" + held.reference)) == ReadBytes(file)) << "changed";
+    }
+    for (const std::wstring& unpacked : row.not_held) {
+      EXPECT_EQ(0u, test_support::TryToReplaceFile(target.Append(unpacked).value(), replacement.value())
+                        .overwrite_error)
+          << base::WideToUTF8(unpacked);
+    }
+    files.clear();
+    for (const Held& held : row.held) {
+      EXPECT_EQ(0u, test_support::TryToReplaceFile(target.Append(held.unpacked).value(), replacement.value())
+                        .overwrite_error)
+          << "let go: " << base::WideToUTF8(held.unpacked);
+    }
+  }
+
+  const base::FilePath target = FreshOutputFolder(L"hold\\changed");
+  LzmaUtil::SetWriteFileForTesting(&WriteFirstByteFlipped);
+  std::vector<base::File> files;
+  ScopedLogCapture log;
+  const DWORD result = UnpackHolding(L"ordered.7z", target, {L"second.txt"}, &files);
+  LzmaUtil::SetWriteFileForTesting(nullptr);
+  EXPECT_EQ(LzmaUtil::kChangedFile, result);
+  EXPECT_TRUE(files.empty());
+  EXPECT_TRUE(log.HasLineStartingWith("The unpacked " + target.Append(L"second.txt").AsUTF8() +
+                                          " changed before it was held",
+                                      logging::LOG_ERROR))
+      << log.Text();
 }
 
 TEST(LzmaUtilTest, UnpackingNeedsAnOpenArchive) {

@@ -13,6 +13,7 @@
 #include "base/command_line.h"
 #include "base/files/file.h"
 #include "base/files/file_util.h"
+#include "base/files/memory_mapped_file.h"
 #include "base/json/json_reader.h"
 #include "base/location.h"
 #include "base/logging.h"
@@ -38,6 +39,7 @@
 #include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/utils.h"
+#include "desktop/launcher/installer/test_seams.h"
 #include "desktop/launcher/installer/wininet/wininet.h"
 #include "desktop/launcher/installer/wininet/wininet_stats_observers.h"
 
@@ -64,6 +66,18 @@ constexpr wchar_t kFilesListFile[] = L"files_list";
 constexpr wchar_t kRootFilesListFile[] = L"root_files_list";
 // A partner file is given up after this many failed downloads in a row.
 constexpr int kPartnerTries = 4;
+// What other installer processes of the run start from the unpacked package. The fetcher holds them open from their
+// unpacking to its end (or the next fetch), sharing only reading: nobody can change, replace, rename or delete
+// them meanwhile, so an elevated or waiting process starts exactly what was unpacked from the checked package.
+constexpr const wchar_t* kHeldPackageFiles[] = {kPackageInstallerFileName, kPackageLibraryFileName};
+// Others may read a file opened so, but neither write, rename nor delete it while it is open.
+constexpr uint32_t kOthersOnlyRead =
+    base::FileFlags::Open | base::FileFlags::Read | base::FileFlags::ExclusiveWrite;
+
+void AboutToUse(const base::FilePath& file) {
+  if (const PackageFileUseHook hook = GetPackageFileUseHook())
+    hook(file);
+}
 
 // Whether a partner file may take `file_name` in the unpack folder and its files list: only a plain name stays
 // inside the folder, and none that names a device (the move would "succeed" into it), ends in a blank (the system
@@ -146,6 +160,11 @@ class PackageFetcher::ThreadedFetcher {
   void EndPartnerContent(bool given_up);
   void RecordFetcherResult(int status);
   void NotifyPackageReady();
+  // Writes the payload of `reader` into the archive, created afresh and kept open, with others allowed only to read
+  // it, until its unpacking reads it through the same handle.
+  bool WriteArchive(const PayloadReader& reader);
+  // Lets go of the archive and the unpacked files held, so that they can be deleted.
+  void LetGoOfFiles();
 
   // Logs `reason`, keeps it as the fetch's "failure_reason" and ends the fetch with `status`.
   void Fail(const char* reason, int status);
@@ -179,6 +198,8 @@ class PackageFetcher::ThreadedFetcher {
   std::unique_ptr<InstallerStats> fetch_stats_;
   std::unique_ptr<InstallerStats> partner_stats_;
   std::unique_ptr<InstallerStats> try_stats_;
+  base::File archive_;  // from its writing to its unpacking
+  std::vector<base::File> held_files_;  // the unpacked kHeldPackageFiles
   base::WeakPtrFactory<ThreadedFetcher> weak_factory_{this};
 };
 
@@ -195,6 +216,7 @@ PackageFetcher::ThreadedFetcher::~ThreadedFetcher() {
   delegate_->Detach();
   if (downloader_->state() != Wininet::kFailed)
     downloader_->Stop();
+  LetGoOfFiles();
   base::DeleteFile(package_path_, false);
   base::DeleteFile(ArchivePath(), false);
   base::DeleteFile(UnpackFolder(), true);
@@ -210,6 +232,7 @@ void PackageFetcher::ThreadedFetcher::Start() {
   fetch_stats_->RecordTime("start_time");
   delegate_->NotifyStatusChanged(kFetchStarted);
 
+  LetGoOfFiles();
   if (!base::DeleteFile(package_path_, false) || !base::DeleteFile(UnpackFolder(), true)) {
     Fail("Unable to obtain or clean the download/extraction path", kInitializationFailed);
     return;
@@ -228,8 +251,8 @@ void PackageFetcher::ThreadedFetcher::Start() {
   if (payload_read && payload_reader_->is_full_package()) {
     LOG(INFO) << "Found full package";
     delegate_->NotifyStatusChanged(kExtractingPackage);
-    // A failed write leaves no archive, which the unpacking then reports.
-    payload_reader_->WritePayloadToFile(ArchivePath());
+    // A failed write leaves no archive open, which the unpacking then reports.
+    WriteArchive(*payload_reader_);
     PostStep(FETCHER_LOCATION("PackageFetcher::ThreadedFetcher::Start"),
              Step(&ThreadedFetcher::UnpackArchive, ArchivePath()));
     return;
@@ -327,7 +350,14 @@ void PackageFetcher::ThreadedFetcher::ExtractArchive(const std::string& expected
     Fail("Failed downloading the Zorvi package", kDownloadFailed);
     return;
   }
-  if (!ChecksumChecker::Check(package_path_, expected_checksum)) {
+  // The package is opened once and held until its archive is written out: nobody can change, replace, rename or
+  // delete it meanwhile, so the checks, the probes (which start it by its name) and the archive all concern the
+  // same bytes. Every check reads through this handle.
+  base::MemoryMappedFile package;
+  const bool readable = package.Initialize(base::File(package_path_, kOthersOnlyRead));
+  if (!readable)
+    LOG(ERROR) << "Unable to read " << package_path_.value();
+  if (!readable || ChecksumChecker::ChecksumOf(package.data(), package.length()) != expected_checksum) {
     Fail("Checksum incorrect for the downloaded package", kDownloadFailed);
     return;
   }
@@ -336,7 +366,7 @@ void PackageFetcher::ThreadedFetcher::ExtractArchive(const std::string& expected
   bool installer_signed = false;
   const bool installer_unsigned =
       !own_executable_.empty() && HasEmbeddedSignature(own_executable_, &installer_signed) && !installer_signed;
-  if (!installer_unsigned && !VerifyFileSigner(package_path_)) {
+  if (!installer_unsigned && !VerifyFileSigner(package, package_path_)) {
     Fail("Signature incorrect for the downloaded package", kDownloadFailed);
     return;
   }
@@ -357,14 +387,15 @@ void PackageFetcher::ThreadedFetcher::ExtractArchive(const std::string& expected
   fetch_stats_->RecordTime("extract_start_time");
   delegate_->NotifyStatusChanged(kExtractingPackage);
 
+  AboutToUse(package_path_);
   // A reader of its own: the installer's reader keeps the tracking data (or its override) that is saved beside
   // the unpacked package.
-  PayloadReader package_reader(package_path_);
+  PayloadReader package_reader(&package);
   if (!package_reader.ReadPayload() || !package_reader.is_full_package()) {
     Fail("Could not find 7z payload in full package", kDownloadFailed);
     return;
   }
-  if (!package_reader.WritePayloadToFile(ArchivePath())) {
+  if (!WriteArchive(package_reader)) {
     Fail("Could not write out 7z archive from full package", kUnpackingFailed);
     return;
   }
@@ -381,14 +412,17 @@ void PackageFetcher::ThreadedFetcher::UnpackArchive(const base::FilePath& archiv
     Fail("Could not create unpacking folder", kUnpackingFailed);
     return;
   }
+  AboutToUse(archive_path);
   LzmaUtil lzma;
   lzma.set_delegate(delegate_.get());
-  const bool unpacked = lzma.OpenArchive(archive_path) == 0 && lzma.UnPack(unpack_folder) == 0;
+  lzma.set_files_to_hold(std::vector<std::wstring>(std::begin(kHeldPackageFiles), std::end(kHeldPackageFiles)));
+  const bool unpacked = lzma.OpenArchive(std::move(archive_)) == 0 && lzma.UnPack(unpack_folder) == 0;
   lzma.CloseArchive();
   if (!unpacked) {
     Fail("Archive unpacking failed", kUnpackingFailed);
     return;
   }
+  held_files_ = lzma.TakeHeldFiles();
   if (!payload_reader_->is_full_package() && !payload_reader_->GetPayload().empty() &&
       !payload_reader_->WritePayloadToFile(unpack_folder.Append(kTrackingDataFile))) {
     LOG(WARNING) << "Failed saving tracking data to unpacked installer.";
@@ -540,6 +574,20 @@ void PackageFetcher::ThreadedFetcher::NotifyPackageReady() {
   installer_stats_->SetCurrentTime("package_ready_time");
   fetch_stats_->SetString("result", GetFetcherResultName(kPackageReady));
   delegate_->NotifyStatusChanged(kPackageReady);
+}
+
+bool PackageFetcher::ThreadedFetcher::WriteArchive(const PayloadReader& reader) {
+  archive_ = base::File(ArchivePath(), base::FileFlags::CreateAlways | base::FileFlags::Read |
+                                           base::FileFlags::Write | base::FileFlags::ExclusiveWrite);
+  if (archive_.IsValid() && reader.WritePayloadToFile(&archive_))
+    return true;
+  archive_.Close();
+  return false;
+}
+
+void PackageFetcher::ThreadedFetcher::LetGoOfFiles() {
+  archive_.Close();
+  held_files_.clear();
 }
 
 void PackageFetcher::ThreadedFetcher::Fail(const char* reason, int status) {

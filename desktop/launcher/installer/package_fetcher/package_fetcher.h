@@ -4,6 +4,11 @@
 // package executable is downloaded and checked (checksum, signer, version, stream), the archive it carries is
 // unpacked, the welcome page preference written and the partner files the service lists are downloaded.
 //
+// What is checked is what is used: the package is held open, others only allowed to read it, from its checks to
+// the writing of its archive, which is unpacked through the handle that wrote it; the package's installer and
+// library, which the run's other installer processes start by name (elevated too), are held so from their
+// unpacking until the fetcher goes or fetches again.
+//
 // The work runs as a chain of tasks on the thread "Package fetcher worker"; the controller that owns the
 // fetcher hears of it on its own thread through its PackageFetcherDelegate. The chain ends with status 6 or
 // with one of the failures 7 to 9, after which the controller may start it again.
@@ -49,8 +54,8 @@ class PackageFetcher {
                  PackageFetcherDelegate* delegate);
   PackageFetcher(const PackageFetcher&) = delete;
   PackageFetcher& operator=(const PackageFetcher&) = delete;
-  // Stops a running download, deletes the package, its archive and the unpack folder on the worker, and joins
-  // it; no notification reaches the delegate afterwards.
+  // Stops a running download, lets go of the files it holds, deletes the package, its archive and the unpack
+  // folder on the worker, and joins it; no notification reaches the delegate afterwards.
   ~PackageFetcher();
 
   // Runs the whole chain from the beginning: the first fetch, or a retry after a failure status.

@@ -69,6 +69,18 @@ std::string Reply(const std::string& package, const std::string& checksum, const
          more + "}";
 }
 
+// Replaces the package file whose extension is `g_replaced_extension`, at the moment the fetcher is about to use
+// it, by a package whose archive is damaged, as another process of the user could; keeps what became of it.
+std::wstring g_replaced_extension;
+std::vector<test_support::ReplacementAttempt> g_replacements;
+
+void ReplaceAtUse(const base::FilePath& file) {
+  if (file.Extension() == g_replaced_extension) {
+    g_replacements.push_back(
+        test_support::TryToReplaceFile(file.value(), DataPath(L"fetch\\www\\corrupt_archive.exe").value()));
+  }
+}
+
 // A fault that answers with `body`.
 std::string Answer(const std::string& body) {
   return "{\"body\": " + Quote(body) + "}";
@@ -211,6 +223,21 @@ class PackageFetcherTest : public testing::Test {
     told.fetcher_gone = false;
   }
 
+  // The package's installer and library, which other installer processes start and load from the unpack folder,
+  // hold what 7-Zip extracts from the package for as long as the fetcher lives: nobody can overwrite them or
+  // rename them away (DestroyFetcher then finds them deleted).
+  static void ExpectPackageFilesHeld(const PackageFetcher& fetcher) {
+    for (const wchar_t* name : {L"installer.exe", L"zorvi.dll"}) {
+      SCOPED_TRACE(base::WideToUTF8(name));
+      const base::FilePath file = fetcher.unpack_folder().Append(name);
+      const test_support::ReplacementAttempt attempt =
+          test_support::TryToReplaceFile(file.value(), DataPath(L"fetch\\www\\a.dat").value());
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), attempt.overwrite_error);
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), attempt.rename_error);
+      EXPECT_TRUE(ReadBytes(DataPath(L"fetch\\expected").Append(name)) == ReadBytes(file)) << "changed";
+    }
+  }
+
   // The fetches recorded so far.
   std::vector<std::unique_ptr<base::DictionaryValue>> Fetches() {
     std::string json;
@@ -262,6 +289,7 @@ TEST_F(PackageFetcherTest, FullPackageInTheInstallerIsUnpackedWithoutAnyRequest)
   for (const wchar_t* absent : {L"installer_prefs_include.json", L"server_tracking_data"})
     EXPECT_FALSE(Exists(unpacked.Append(absent))) << absent;
   EXPECT_FALSE(Exists(fetcher->package_path().ReplaceExtension(L"7z"))) << "the archive goes once unpacked";
+  ExpectPackageFilesHeld(*fetcher);
   Keep(L"full_package", fetcher.get());
   DestroyFetcher(std::move(fetcher));
   EXPECT_TRUE(server_.StopAndReadLog().empty());
@@ -354,7 +382,8 @@ TEST_F(PackageFetcherTest, TrackingDataIsPostedAndKeptBesideThePackage) {
 
 // A reply the fetcher cannot use or a package that fails its checks (version and stream probes, the archive
 // inside, and the signer, which an unsigned installer does not ask for) ends the fetch; a package whose first
-// answer is 503 is asked again from its start. Each row is a fresh fetcher asking /reply/<row>.
+// answer is 503 is asked again from its start. A package or archive that another process tries to replace once
+// checked, as it is about to be used, stays what was checked. Each row is a fresh fetcher asking /reply/<row>.
 TEST_F(PackageFetcherTest, RepliesAndPackagesDecideHowTheFetchEnds) {
   const std::string good = Sha256Of("good.exe");
   const auto answer = [](const std::string& package) { return Answer(Reply(package, Sha256Of(package))); };
@@ -367,6 +396,7 @@ TEST_F(PackageFetcherTest, RepliesAndPackagesDecideHowTheFetchEnds) {
     std::string reply;         // a fault of the reply's path ("" for no request expected)
     int status;                // the final one
     const char* failure_reason;
+    const wchar_t* replaced_at_use = L"";  // the extension of the file ReplaceAtUse replaces
   } kRows[] = {
       {"no checksum", L"plain.exe", Answer(R"({"installer": "http://127.0.0.1:{port}/good.exe"})"), 8, kUnparsable},
       {"installer not a string", L"plain.exe", Answer(R"({"installer": 5, "installer_checksum": ")" + good + "\"}"), 8,
@@ -392,6 +422,8 @@ TEST_F(PackageFetcherTest, RepliesAndPackagesDecideHowTheFetchEnds) {
       {"signed installer, other signer", L"signed.exe", answer("signed_other.exe"), 8, kSigner},
       {"signed installer, unsigned package", L"signed.exe", answer("good.exe"), 8, kSigner},
       {"installer no image, unsigned package", L"not_pe.exe", answer("good.exe"), 8, kSigner},
+      {"package replaced once checked", L"plain.exe", answer("good.exe"), 6, "<absent>", L".exe"},
+      {"archive replaced before its unpacking", L"plain.exe", answer("good.exe"), 6, "<absent>", L".7z"},
   };
   FaultTable faults;
   for (size_t i = 0; i < std::size(kRows); ++i) {
@@ -404,7 +436,16 @@ TEST_F(PackageFetcherTest, RepliesAndPackagesDecideHowTheFetchEnds) {
     const auto& row = kRows[i];
     SCOPED_TRACE(row.name);
     UseInstaller(row.installer);
+    g_replaced_extension = row.replaced_at_use;
+    g_replacements.clear();
+    SetPackageFileUseHookForTesting(*row.replaced_at_use ? &ReplaceAtUse : nullptr);
     std::unique_ptr<PackageFetcher> fetcher = Fetch("/reply/" + std::to_string(i));
+    SetPackageFileUseHookForTesting(nullptr);
+    if (*row.replaced_at_use) {
+      ASSERT_EQ(1u, g_replacements.size());
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), g_replacements[0].overwrite_error);
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), g_replacements[0].rename_error);
+    }
     ASSERT_FALSE(controller_.Statuses().empty());
     EXPECT_EQ(row.status, controller_.Statuses().back());
     const auto fetches = Fetches();
@@ -414,6 +455,8 @@ TEST_F(PackageFetcherTest, RepliesAndPackagesDecideHowTheFetchEnds) {
     // A package that fails to unpack stays until the fetcher goes.
     EXPECT_EQ(row.status == kUnpackingFailed && row.reply.size(),
               Exists(fetcher->package_path().ReplaceExtension(L"7z")));
+    if (row.status == kPackageReady)
+      ExpectPackageFilesHeld(*fetcher);
     DestroyFetcher(std::move(fetcher));
   }
   const std::vector<LoggedRequest> log = server_.StopAndReadLog();

@@ -9,6 +9,7 @@
 #include <memory>
 #include <type_traits>
 
+#include "base/files/file.h"
 #include "base/files/memory_mapped_file.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
@@ -44,10 +45,13 @@ using ScopedMessage = std::unique_ptr<std::remove_pointer_t<HCRYPTMSG>, MessageC
 using ScopedCertificate = std::unique_ptr<const CERT_CONTEXT, CertificateFreer>;
 using ScopedSignerInfo = std::unique_ptr<CMSG_SIGNER_INFO, LocalFreer>;
 
-bool SignatureVerifies(const base::FilePath& path) {
+// Verifies through `file`, the caller's handle of the file at `path`: the path alone would let the system open
+// whatever the path names by then.
+bool SignatureVerifies(const base::FilePath& path, HANDLE file) {
   WINTRUST_FILE_INFO file_info = {};
   file_info.cbStruct = sizeof(file_info);
   file_info.pcwszFilePath = path.value().c_str();
+  file_info.hFile = file;
   TrustData trust = {};
   trust.data.cbStruct = sizeof(trust);
   trust.data.dwUIChoice = WTD_UI_NONE;
@@ -58,12 +62,33 @@ bool SignatureVerifies(const base::FilePath& path) {
   return WinVerifyTrust(nullptr, &action, &trust.data) == 0;
 }
 
-// The simple display name of the certificate that signed the file's embedded signature.
-bool ReadSignerName(const base::FilePath& path, std::wstring* name) {
+// The signed message of the image's first certificate, the one its signature is verified by, inside the mapped
+// bytes; every offset and length comes from the file and is checked against its length.
+bool FindSignedMessage(const base::MemoryMappedFile& file, CRYPT_DATA_BLOB* message) {
+  constexpr uint32_t kCertificateHeaderSize = 8;  // its length, revision and type
+  SecurityDirectory table;
+  if (!ReadSecurityDirectory(file.data(), file.length(), true, &table) || table.offset > file.length() ||
+      table.size > file.length() - table.offset || table.size < kCertificateHeaderSize) {
+    return false;
+  }
+  const uint8_t* certificate = file.data() + table.offset;
+  const uint32_t length = ReadLittleEndianUInt32(certificate);
+  const unsigned type = certificate[6] | certificate[7] << 8;
+  if (length <= kCertificateHeaderSize || length > table.size || type != WIN_CERT_TYPE_PKCS_SIGNED_DATA)
+    return false;
+  message->pbData = const_cast<BYTE*>(certificate + kCertificateHeaderSize);
+  message->cbData = length - kCertificateHeaderSize;
+  return true;
+}
+
+// The simple display name of the certificate that signed the image's embedded signature.
+bool ReadSignerName(const base::MemoryMappedFile& file, std::wstring* name) {
+  CRYPT_DATA_BLOB signed_message = {};
   DWORD encoding = 0, content_type = 0, format_type = 0;
   HCERTSTORE raw_store = nullptr;
   HCRYPTMSG raw_message = nullptr;
-  if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.value().c_str(), CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+  if (!FindSignedMessage(file, &signed_message) ||
+      !CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &signed_message, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
                         CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, &content_type, &format_type, &raw_store,
                         &raw_message, nullptr)) {
     return false;
@@ -108,12 +133,25 @@ bool HasEmbeddedSignature(const base::FilePath& path, bool* has_signature) {
 }
 
 bool IsFileSignedBy(const base::FilePath& path, const std::string& expected_signer) {
+  base::MemoryMappedFile file;
+  return file.Initialize(base::File(path, base::FileFlags::Open | base::FileFlags::Read |
+                                              base::FileFlags::ExclusiveWrite)) &&
+         IsFileSignedBy(file, path, expected_signer);
+}
+
+bool IsFileSignedBy(const base::MemoryMappedFile& file, const base::FilePath& path,
+                    const std::string& expected_signer) {
   std::wstring signer;
-  return SignatureVerifies(path) && ReadSignerName(path, &signer) && signer == base::UTF8ToWide(expected_signer);
+  return file.IsValid() && SignatureVerifies(path, file.file_handle()) && ReadSignerName(file, &signer) &&
+         signer == base::UTF8ToWide(expected_signer);
 }
 
 bool VerifyFileSigner(const base::FilePath& path) {
   return IsFileSignedBy(path, GetBrandingExpectedSigner());
+}
+
+bool VerifyFileSigner(const base::MemoryMappedFile& file, const base::FilePath& path) {
+  return IsFileSignedBy(file, path, GetBrandingExpectedSigner());
 }
 
 }  // namespace zorvi::installer

@@ -7,6 +7,10 @@
 
 #include "base/files/file_path.h"
 
+namespace base {
+class MemoryMappedFile;
+}
+
 namespace zorvi::installer {
 
 // True when the file reads as a PE image ("MZ", and "PE\0\0" where its header offset points); then
@@ -18,8 +22,15 @@ bool HasEmbeddedSignature(const base::FilePath& path, bool* has_signature);
 // included. Logs nothing; every handle it obtains is released on every path.
 bool IsFileSignedBy(const base::FilePath& path, const std::string& expected_signer);
 
+// The same of the file at `path` that `file` holds open and maps: the signature is verified through the held
+// handle and the signer read from the mapped bytes, so that both concern the file the caller goes on to use,
+// whatever the path names meanwhile.
+bool IsFileSignedBy(const base::MemoryMappedFile& file, const base::FilePath& path,
+                    const std::string& expected_signer);
+
 // IsFileSignedBy the branding's expected signer.
 bool VerifyFileSigner(const base::FilePath& path);
+bool VerifyFileSigner(const base::MemoryMappedFile& file, const base::FilePath& path);
 
 }  // namespace zorvi::installer
 

@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "base/files/file_util.h"
+#include "base/files/file.h"
 #include "base/logging.h"
 #include "desktop/launcher/installer/package_fetcher/pe_security_directory.h"
 
@@ -16,16 +16,19 @@ constexpr uint64_t kMarkerSize = sizeof(kBlockMarker);
 constexpr uint64_t kLengthFieldSize = 4;
 constexpr uint8_t k7zSignature[6] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
 
-// Writes all of `data` to `path`; the base layer takes an int count, and a longer payload is a broken file.
-bool WriteWhole(const base::FilePath& path, const uint8_t* data, uint64_t size) {
+// Writes all of `data` into `file` from its start; the base layer takes an int count, and a longer payload is a
+// broken file.
+bool WriteWhole(base::File* file, const char* data, uint64_t size) {
   CHECK_LE(size, static_cast<uint64_t>(INT_MAX));
   const int length = static_cast<int>(size);
-  return base::WriteFile(path, reinterpret_cast<const char*>(data), length) == length;
+  return file->IsValid() && file->Write(0, data, length) == length;
 }
 
 }  // namespace
 
-PayloadReader::PayloadReader(const base::FilePath& path) : path_(path) {}
+PayloadReader::PayloadReader(const base::FilePath& path) : path_(path), borrowed_(nullptr) {}
+
+PayloadReader::PayloadReader(const base::MemoryMappedFile* mapped) : borrowed_(mapped) {}
 
 PayloadReader::~PayloadReader() = default;
 
@@ -33,13 +36,13 @@ bool PayloadReader::ReadPayload() {
   if (read_)
     return true;
   LOG(INFO) << "Reading Payload";
-  if (!file_.IsValid() && !file_.Initialize(path_)) {
+  if (!mapped().IsValid() && (borrowed_ || !file_.Initialize(path_))) {
     LOG(ERROR) << "Could not initialize memory mapped file";
     return false;
   }
-  const uint64_t length = file_.length();
+  const uint64_t length = mapped().length();
   SecurityDirectory security;
-  if (!ReadSecurityDirectory(file_.data(), file_.length(), false, &security)) {
+  if (!ReadSecurityDirectory(mapped().data(), mapped().length(), false, &security)) {
     LOG(WARNING) << "No valid payload found";
     return false;
   }
@@ -58,7 +61,7 @@ bool PayloadReader::ReadPayload() {
   }
   // A payload shorter than the signature is tracking data; the comparison stays inside the payload.
   const bool is_7z = payload_length_ >= sizeof(k7zSignature) &&
-                     std::memcmp(file_.data() + payload_offset_, k7zSignature, sizeof(k7zSignature)) == 0;
+                     std::memcmp(mapped().data() + payload_offset_, k7zSignature, sizeof(k7zSignature)) == 0;
   if (!is_7z) {
     read_ = true;
     return true;
@@ -78,18 +81,19 @@ bool PayloadReader::ReadPayload() {
 
 bool PayloadReader::FindPayloadAt(uint64_t trailer_offset) {
   block_found_ = false;
-  if (!file_.IsValid() || trailer_offset > file_.length() || file_.length() - trailer_offset < kLengthFieldSize) {
+  const base::MemoryMappedFile& file = mapped();
+  if (!file.IsValid() || trailer_offset > file.length() || file.length() - trailer_offset < kLengthFieldSize) {
     VLOG(1) << "Could not find a valid starting position";
     return false;
   }
-  payload_length_ = ReadLittleEndianUInt32(file_.data() + trailer_offset);
+  payload_length_ = ReadLittleEndianUInt32(file.data() + trailer_offset);
   // 64-bit: a length near 4 GiB must not wrap around and point back into the file.
   if (payload_length_ + kMarkerSize > trailer_offset) {
     VLOG(1) << "Could not find a valid starting position";
     return false;
   }
   const uint64_t marker_offset = trailer_offset - payload_length_ - kMarkerSize;
-  if (std::memcmp(file_.data() + marker_offset, kBlockMarker, sizeof(kBlockMarker)) != 0) {
+  if (std::memcmp(file.data() + marker_offset, kBlockMarker, sizeof(kBlockMarker)) != 0) {
     VLOG(1) << "Payload data invalid";
     return false;
   }
@@ -106,17 +110,24 @@ std::string PayloadReader::GetPayload() const {
   // Marked read from elsewhere without a block in the file: there are no payload bytes to give.
   if (!block_found_)
     return std::string();
-  return std::string(reinterpret_cast<const char*>(file_.data() + payload_offset_), payload_length_);
+  return std::string(reinterpret_cast<const char*>(mapped().data() + payload_offset_), payload_length_);
 }
 
 bool PayloadReader::WritePayloadToFile(const base::FilePath& path) const {
   if (corrupted_)
     return false;
   LOG(INFO) << "Writing payload to file " << path.value();
+  base::File file(path, base::FileFlags::CreateAlways | base::FileFlags::Write);
+  return WritePayloadToFile(&file);
+}
+
+bool PayloadReader::WritePayloadToFile(base::File* file) const {
+  if (corrupted_)
+    return false;
   if (full_package_)
-    return WriteWhole(path, file_.data() + payload_offset_, payload_length_);
+    return WriteWhole(file, reinterpret_cast<const char*>(mapped().data() + payload_offset_), payload_length_);
   const std::string text = GetPayload();
-  return WriteWhole(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  return WriteWhole(file, text.data(), text.size());
 }
 
 }  // namespace zorvi::installer

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/files/file.h"
 #include "base/files/file_path.h"
 #include "base/files/memory_mapped_file.h"
 
@@ -18,6 +19,9 @@ class PayloadReader {
  public:
   // Touches nothing yet.
   explicit PayloadReader(const base::FilePath& path);
+  // Reads the payload out of a file the caller has mapped already (and holds), which must outlive the reader: what
+  // the caller checked through that mapping is what is read.
+  explicit PayloadReader(const base::MemoryMappedFile* mapped);
   PayloadReader(const PayloadReader&) = delete;
   PayloadReader& operator=(const PayloadReader&) = delete;
   ~PayloadReader();
@@ -38,6 +42,8 @@ class PayloadReader {
   // Writes the full package's bytes, or else the text of GetPayload, to `path` (created or truncated). True
   // only when every byte was written; false for a corrupted file.
   bool WritePayloadToFile(const base::FilePath& path) const;
+  // The same into `file`, open for writing, from its start.
+  bool WritePayloadToFile(base::File* file) const;
 
   bool payload_read() const { return read_; }
   // The fetcher marks tracking data it took from elsewhere (the override text) as read.
@@ -51,8 +57,11 @@ class PayloadReader {
   uint64_t payload_offset() const { return payload_offset_; }
 
  private:
+  const base::MemoryMappedFile& mapped() const { return borrowed_ ? *borrowed_ : file_; }
+
   base::FilePath path_;
-  base::MemoryMappedFile file_;
+  base::MemoryMappedFile file_;             // mapped from `path_` by ReadPayload
+  const base::MemoryMappedFile* borrowed_;  // or the caller's, when given
   std::string override_text_;
   uint64_t payload_length_ = 0;
   uint64_t payload_offset_ = 0;

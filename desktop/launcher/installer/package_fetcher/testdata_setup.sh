@@ -312,11 +312,14 @@ cp "$D/payload/unsigned_full.exe" "$D/payload/signed_full_before_table.exe" "$D/
 # The fetcher's scenarios. www/ is what the loopback server serves: package executables around the installer's
 # own version and stream carrying a 7z archive (or not), signed as the test branding expects ("Test Signer",
 # certs/1) or otherwise, and partner files; sha256.txt is sha256sum of them and of the tracking texts. own/ holds
-# the installers whose payload the fetcher reads. expected/ is 7-Zip's extraction of the package archive.
-# open_list/ is the package tree whose files list ends without a line break.
+# the installers whose payload the fetcher reads. expected/ is 7-Zip's extraction of the package archive, whose
+# installer and library the fetcher holds once unpacked. open_list/ is the package tree whose files list ends
+# without a line break.
 F=$D/fetch
 mkdir -p "$F"/{www,own,tree/docs,"tree/Ünïcödé",expected}
 printf 'package readme\n' > "$F/tree/readme.txt"
+cp "$PROBE" "$F/tree/installer.exe"
+printf 'the package library\n' > "$F/tree/zorvi.dll"
 printf 'readme.txt\r\ndocs\\numbers.txt\r\n' > "$F/tree/files_list"
 seq 1 3000 > "$F/tree/docs/numbers.txt"
 printf 'κόσμε\n' > "$F/tree/Ünïcödé/名前.txt"
