@@ -39,6 +39,8 @@ DWORD Access(uint32_t flags) {
     access |= FILE_WRITE_ATTRIBUTES;
   if (flags & FileFlags::Execute)
     access |= GENERIC_EXECUTE;
+  if (flags & FileFlags::Delete)
+    access |= DELETE;
   return access;
 }
 

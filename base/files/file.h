@@ -48,6 +48,7 @@ struct FileFlags {
     DeleteOnClose = 0x2000,
     WriteAttributes = 0x4000,
     ShareDelete = 0x8000,
+    Delete = 0x10000,           // delete access: the handle may rename or delete its file
     BackupSemantics = 0x20000,  // needed to open folders
     Execute = 0x40000,
     SequentialScan = 0x80000,

@@ -276,6 +276,15 @@ TEST(FileTest, SharingFlags) {
     EXPECT_EQ(FileError::InUse, writer.error_details());
   }
   {
+    // A handle that may delete its file admits only openers that share deletion.
+    File owner(path, kOpenRead | FileFlags::Delete);
+    ASSERT_TRUE(owner.IsValid());
+    File reader(path, kOpenRead);
+    EXPECT_EQ(FileError::InUse, reader.error_details());
+    File sharing(path, kOpenRead | FileFlags::ShareDelete);
+    EXPECT_TRUE(sharing.IsValid());
+  }
+  {
     File deletable(path, kOpenRead | FileFlags::ShareDelete);
     EXPECT_TRUE(DeleteFileW(path.value().c_str()));
   }

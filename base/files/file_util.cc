@@ -72,22 +72,6 @@ bool DeleteMatchingEntries(const FilePath& dir, const FilePath::StringType& patt
   return true;
 }
 
-// Whether `path` is `folder` or lies inside it, component by component and without regard to case (the
-// file system's rule), so that "C:\ab" is not inside "C:\a" and "C:\A\b" is.
-bool IsSameOrInside(const FilePath& path, const FilePath& folder) {
-  std::vector<FilePath::StringType> path_components;
-  std::vector<FilePath::StringType> folder_components;
-  path.GetComponents(&path_components);
-  folder.GetComponents(&folder_components);
-  if (folder_components.empty() || path_components.size() < folder_components.size())
-    return false;
-  for (size_t i = 0; i < folder_components.size(); ++i) {
-    if (FilePath::CompareIgnoreCase(path_components[i], folder_components[i]) != 0)
-      return false;
-  }
-  return true;
-}
-
 // Whether both paths are known to lie on one volume (the second need not exist yet).
 bool OnOneVolume(const FilePath& a, const FilePath& b) {
   wchar_t volume_a[MAX_PATH];
@@ -195,6 +179,20 @@ bool ReadFileToStringWithMaxSize(const FilePath& path, std::string* contents, si
   return within_limit && !ferror(file.get());
 }
 
+bool IsSameOrInsideFolder(const FilePath& path, const FilePath& folder) {
+  std::vector<FilePath::StringType> path_components;
+  std::vector<FilePath::StringType> folder_components;
+  path.GetComponents(&path_components);
+  folder.GetComponents(&folder_components);
+  if (folder_components.empty() || path_components.size() < folder_components.size())
+    return false;
+  for (size_t i = 0; i < folder_components.size(); ++i) {
+    if (FilePath::CompareIgnoreCase(path_components[i], folder_components[i]) != 0)
+      return false;
+  }
+  return true;
+}
+
 bool CopyFile(const FilePath& from, const FilePath& to) {
   if (from.ReferencesParent() || to.ReferencesParent())
     return false;
@@ -221,7 +219,7 @@ bool CopyDirectory(const FilePath& from, const FilePath& to, bool recursive) {
   if (destination_base.empty())
     return false;
   const FilePath source_base = MakeAbsoluteFilePath(from);
-  if (source_base.empty() || IsSameOrInside(destination_base, source_base))
+  if (source_base.empty() || IsSameOrInsideFolder(destination_base, source_base))
     return false;
 
   FileEnumerator traversal(from, recursive,

@@ -74,6 +74,10 @@ bool SetCurrentDirectory(const FilePath& path);
 // The full path form of `path`, or an empty path.
 FilePath MakeAbsoluteFilePath(const FilePath& path);
 
+// Whether `path` is `folder` or lies inside it, comparing components without regard to case as the file system
+// does: "C:\ab" is not inside "C:\a", "C:\A\b" is. The text alone decides; nothing is looked up on disk.
+bool IsSameOrInsideFolder(const FilePath& path, const FilePath& folder);
+
 bool PathExists(const FilePath& path);
 bool DirectoryExists(const FilePath& path);
 // Whether the path (a file or a folder) opens for writing.

@@ -4,6 +4,11 @@
 
 #include <atomic>
 #include <climits>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
 #include <utility>
 
 #include "base/bind.h"
@@ -14,14 +19,16 @@
 #include "base/logging.h"
 #include "base/metrics/histogram.h"
 #include "base/strings/stringprintf.h"
+#include "base/synchronization/condition_variable.h"
+#include "base/synchronization/lock.h"
 
 namespace base {
 namespace {
 
-// Samples of "ImportantFile.TempFileFailures": the step of the atomic write that failed.
+// Samples of "ImportantFile.TempFileFailures": the step of the atomic write that failed. The temporary file is
+// opened once, as it is made, so 1 (opening it) no longer occurs.
 enum TempFileFailure {
   kFailedCreating = 0,
-  kFailedOpening = 1,
   kFailedWriting = 3,
   kFailedRenaming = 4,
   kFailedFlushing = 5,
@@ -35,6 +42,63 @@ void RecordTempFileFailure(TempFileFailure failure) {
 }
 
 std::atomic<ImportantFileWriter::TempFileCreatedHook> g_temp_file_created_hook{nullptr};
+std::atomic<ImportantFileWriter::PathBusyHook> g_path_busy_hook{nullptr};
+std::atomic<ImportantFileWriter::RetryWaitHook> g_retry_wait_hook{nullptr};
+
+// A rename over a target that a reader has open is refused until the reader closes it: the rename is tried again
+// after each of these pauses (about 1.3 s in all) before the write gives up.
+constexpr DWORD kRenameRetryDelaysMs[] = {10, 20, 40, 80, 160, 320, 640};
+
+// The paths being written by this process, one write of a path at a time: two writes of one file would otherwise
+// each replace it in turn from their own thread, and their sweeps would meet each other's temporary files.
+class PathsBeingWritten {
+ public:
+  // Waits until no other write of the path runs in this process, then takes the path.
+  void Take(const std::wstring& key, const FilePath& path) {
+    AutoLock hold(lock_);
+    if (busy_.count(key)) {
+      if (ImportantFileWriter::PathBusyHook hook = g_path_busy_hook.load(std::memory_order_acquire))
+        hook(path);
+      while (busy_.count(key))
+        released_.Wait();
+    }
+    busy_.insert(key);
+  }
+
+  void Release(const std::wstring& key) {
+    AutoLock hold(lock_);
+    busy_.erase(key);
+    released_.Broadcast();
+  }
+
+ private:
+  Lock lock_;
+  ConditionVariable released_{&lock_};
+  std::set<std::wstring> busy_;
+};
+
+PathsBeingWritten& Paths() {
+  static auto* paths = new PathsBeingWritten();
+  return *paths;
+}
+
+// Holds a path for one write. The same file may be named in other letter cases, with other separators or
+// relative to the current folder: the key is its full path in one form.
+class ScopedPathWrite {
+ public:
+  explicit ScopedPathWrite(const FilePath& path) {
+    const FilePath full = MakeAbsoluteFilePath(path);
+    key_ = (full.empty() ? path : full).NormalizePathSeparators().StripTrailingSeparators().value();
+    CharUpperBuffW(key_.data(), static_cast<DWORD>(key_.size()));
+    Paths().Take(key_, path);
+  }
+  ScopedPathWrite(const ScopedPathWrite&) = delete;
+  ScopedPathWrite& operator=(const ScopedPathWrite&) = delete;
+  ~ScopedPathWrite() { Paths().Release(key_); }
+
+ private:
+  std::wstring key_;
+};
 
 // Temporary files are named after their target ("prefs.json~0A1B2C3D.tmp") so that the temporary file of a
 // write whose process died before its rename can be recognised, and removed, by a later write of the same
@@ -65,11 +129,13 @@ bool IsTempFileNameOf(const std::wstring& target_name, const std::wstring& name)
                                      kTempNameExtension) == 0;
 }
 
-// Creates a new, empty, uniquely named temporary file beside `target`. Beside a target whose path is within a
-// temporary name's length of the system's limit on paths (MAX_PATH), that name could never be made: the file is
-// then named "~0A1B2C3D.tmp" in the same folder, which a later write cannot tell from another target's and leaves
-// should its process die before the rename.
-bool CreateTempFileBeside(const FilePath& target, FilePath* temp_file) {
+// Creates a new, empty, uniquely named temporary file beside `target` and keeps it open (*file) until it has
+// replaced the target: nobody can delete it meanwhile, not even another process's sweep of abandoned files
+// (below), as the handle lets nobody share deletion. Beside a target whose path is within a temporary name's
+// length of the system's limit on paths (MAX_PATH), that name could never be made: the file is then named
+// "~0A1B2C3D.tmp" in the same folder, which a later write cannot tell from another target's and leaves should its
+// process die before the rename.
+bool CreateTempFileBeside(const FilePath& target, FilePath* temp_file, File* file) {
   static std::atomic<uint32_t> sequence{0};
   const uint32_t seed = (::GetCurrentProcessId() * 0x9E3779B1u) ^ ::GetTickCount();
   const FilePath dir = target.DirName();
@@ -80,26 +146,62 @@ bool CreateTempFileBeside(const FilePath& target, FilePath* temp_file) {
   for (int attempt = 0; attempt < kMaxTempNameAttempts; ++attempt) {
     const uint32_t unique = seed + sequence.fetch_add(1, std::memory_order_relaxed) * 0x6F4F2A45u;
     const FilePath candidate = dir.Append(prefix + StringPrintf(L"%08X", unique) + kTempNameExtension);
-    File file(candidate, FileFlags::Create | FileFlags::Write);
-    if (file.IsValid()) {
+    file->Initialize(candidate, FileFlags::Create | FileFlags::Write | FileFlags::Delete | FileFlags::ExclusiveWrite);
+    if (file->IsValid()) {
       *temp_file = candidate;
       return true;
     }
-    if (file.error_details() != FileError::Exists)
+    if (file->error_details() != FileError::Exists)
       return false;
   }
   return false;
 }
 
-// Removes the temporary files of earlier writes of `target` whose processes died before their rename. A
-// temporary file that a live writer holds open cannot be deleted and stays.
+// Deletes the file that `file` holds open, through the handle: the name may meanwhile lead to another file.
+bool DeleteThroughHandle(File* file) {
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  const bool deleted =
+      ::SetFileInformationByHandle(file->GetPlatformFile(), FileDispositionInfo, &disposition, sizeof(disposition));
+  file->Close();
+  return deleted;
+}
+
+// Removes the temporary files of earlier writes of `target` whose processes died before their rename. Only a file
+// that nobody has open is taken: a live writer holds its own until the rename, and that open refuses this one.
 void RemoveAbandonedTempFiles(const FilePath& target) {
   const std::wstring target_name = target.BaseName().value();
   FileEnumerator enumerator(target.DirName(), false, FileEnumerator::FILES,
                             target_name + kTempNameSeparator + L"*" + kTempNameExtension);
   for (FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next()) {
-    if (IsTempFileNameOf(target_name, enumerator.GetInfo().GetName().value()))
-      DeleteFile(path, false);
+    if (!IsTempFileNameOf(target_name, enumerator.GetInfo().GetName().value()))
+      continue;
+    File abandoned(path, FileFlags::Open | FileFlags::Delete | FileFlags::ExclusiveRead | FileFlags::ExclusiveWrite);
+    if (abandoned.IsValid())
+      DeleteThroughHandle(&abandoned);
+  }
+}
+
+// Puts the file that `file` holds in the place of `target`, in one rename through the handle. While another
+// process has the target open (a reader), the rename is refused; it is tried again for a while.
+bool ReplaceThroughHandle(File* file, const FilePath& target) {
+  const std::wstring& name = target.value();
+  const size_t size = offsetof(FILE_RENAME_INFO, FileName) + (name.size() + 1) * sizeof(wchar_t);
+  auto buffer = std::make_unique<unsigned char[]>(size);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());  // zeroed
+  rename->ReplaceIfExists = TRUE;
+  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+  memcpy(rename->FileName, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
+  for (size_t retry = 0;; ++retry) {
+    if (::SetFileInformationByHandle(file->GetPlatformFile(), FileRenameInfo, rename, static_cast<DWORD>(size)))
+      return true;
+    const DWORD error = ::GetLastError();
+    const bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+    if (!held || retry == std::size(kRenameRetryDelaysMs))
+      return false;
+    if (ImportantFileWriter::RetryWaitHook hook = g_retry_wait_hook.load(std::memory_order_acquire))
+      hook(kRenameRetryDelaysMs[retry]);
+    else
+      ::Sleep(kRenameRetryDelaysMs[retry]);
   }
 }
 
@@ -116,9 +218,11 @@ bool ImportantFileWriter::WriteFileAtomically(const FilePath& path, StringPiece 
     return false;
   }
   const int size = static_cast<int>(data.size());
+  const ScopedPathWrite one_write_at_a_time(path);
 
   FilePath temp_file;
-  if (!CreateTempFileBeside(path, &temp_file)) {
+  File file;
+  if (!CreateTempFileBeside(path, &temp_file, &file)) {
     RecordTempFileFailure(kFailedCreating);
     LOG(WARNING) << "Failed to create a temporary file to update " << path.value();
     return false;
@@ -126,38 +230,30 @@ bool ImportantFileWriter::WriteFileAtomically(const FilePath& path, StringPiece 
   if (TempFileCreatedHook hook = g_temp_file_created_hook.load(std::memory_order_acquire))
     hook(temp_file);
 
-  File file(temp_file, FileFlags::Open | FileFlags::Write);
-  if (!file.IsValid()) {
-    RecordTempFileFailure(kFailedOpening);
-    LOG(WARNING) << "Failed to open temporary file " << temp_file.value() << " to update " << path.value();
-    DeleteFile(temp_file, false);  // the empty file must not stay behind
-    return false;
-  }
   const int bytes_written = size > 0 ? file.Write(0, data.data(), size) : 0;
-  const bool flushed = file.Flush();
-  file.Close();
-
   if (bytes_written < size) {
     RecordTempFileFailure(kFailedWriting);
     LOG(WARNING) << "Failed to write " << size << " bytes to temporary file to update " << path.value();
-    DeleteFile(temp_file, false);
+    DeleteThroughHandle(&file);
     return false;
   }
-  if (!flushed) {
+  if (!file.Flush()) {
     RecordTempFileFailure(kFailedFlushing);
     LOG(WARNING) << "Failed to flush temporary file to update " << path.value();
-    DeleteFile(temp_file, false);
+    DeleteThroughHandle(&file);
     return false;
   }
   // One rename that replaces the target: atomic within a volume. The system's replace function is not: it
   // may move the target out of the way before moving the new file in, and a crash in between loses both.
-  if (!MovePath(temp_file, path)) {
+  if (!ReplaceThroughHandle(&file, path)) {
+    const DWORD error = ::GetLastError();
     RecordTempFileFailure(kFailedRenaming);
     LOG(WARNING) << "Failed to replace " << path.value() << " with " << temp_file.value() << ": system error "
-                 << ::GetLastError();
-    DeleteFile(temp_file, false);
+                 << error;
+    DeleteThroughHandle(&file);
     return false;
   }
+  file.Close();
   RemoveAbandonedTempFiles(path);
   return true;
 }
@@ -165,6 +261,16 @@ bool ImportantFileWriter::WriteFileAtomically(const FilePath& path, StringPiece 
 // static
 void ImportantFileWriter::SetTempFileCreatedHookForTesting(TempFileCreatedHook hook) {
   g_temp_file_created_hook.store(hook, std::memory_order_release);
+}
+
+// static
+void ImportantFileWriter::SetPathBusyHookForTesting(PathBusyHook hook) {
+  g_path_busy_hook.store(hook, std::memory_order_release);
+}
+
+// static
+void ImportantFileWriter::SetRetryWaitHookForTesting(RetryWaitHook hook) {
+  g_retry_wait_hook.store(hook, std::memory_order_release);
 }
 
 ImportantFileWriter::ImportantFileWriter(const FilePath& path, scoped_refptr<SequencedTaskRunner> task_runner)

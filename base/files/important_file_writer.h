@@ -5,6 +5,12 @@
 //
 // Scheduling, the timer and serialization run on the owner's thread (which needs a task runner, see
 // ThreadTaskRunnerHandle); the file work runs on the writer's sequenced task runner.
+//
+// Several writers of one file: within a process its writes are made one at a time, whichever writer (or direct
+// call of WriteFileAtomically) makes them, so a second writer of a path shares the turns of the first rather than
+// being refused (the installer reads its preferences through one store and writes them through another). Across
+// processes each write holds its temporary file open from its creation until it has replaced the target, so
+// that no other writer's sweep can take it, and a reader always finds one whole version of the file.
 #ifndef BASE_FILES_IMPORTANT_FILE_WRITER_H_
 #define BASE_FILES_IMPORTANT_FILE_WRITER_H_
 
@@ -37,7 +43,8 @@ class ImportantFileWriter {
 
   // Writes `data` to `path` through a temporary file in the same folder. False on any failure, which is
   // counted in "ImportantFile.TempFileFailures"; the old target is then untouched and the temporary file is
-  // gone. After a success, temporary files that earlier writes of the same target left behind (the writing
+  // gone. A reader that holds the target open delays the replacement for a while (about a second) before it
+  // fails it. After a success, temporary files that earlier writes of the same target left behind (the writing
   // process died before its rename) are removed as well.
   static bool WriteFileAtomically(const FilePath& path, StringPiece data);
 
@@ -67,10 +74,16 @@ class ImportantFileWriter {
   // Writes the scheduled data now (the timer's task, also called by owners that commit).
   void DoScheduledWrite();
 
-  // Test seam: called on the writing thread with the path of each new temporary file, before the file is
-  // opened for writing. Null clears it.
+  // Test seams, each cleared by null. Called on the writing thread with the path of each new temporary file,
+  // before anything is written to it:
   using TempFileCreatedHook = void (*)(const FilePath& temp_file);
   static void SetTempFileCreatedHookForTesting(TempFileCreatedHook hook);
+  // Called on the writing thread when a write of `path` has to wait for another write of it in this process:
+  using PathBusyHook = void (*)(const FilePath& path);
+  static void SetPathBusyHookForTesting(PathBusyHook hook);
+  // Called in place of each pause before the replacement is tried again:
+  using RetryWaitHook = void (*)(unsigned long milliseconds);
+  static void SetRetryWaitHookForTesting(RetryWaitHook hook);
 
  private:
   void PostWriteTask(const Closure& task);

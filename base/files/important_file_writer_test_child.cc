@@ -1,12 +1,13 @@
-// Started by the crash test of ImportantFileWriter, which kills it at chosen and at random moments. It writes
-// generation `first` of the test file, signals "ready", waits for "go", and then writes the following
-// generations one after the other, signalling "created" whenever a write has made its temporary file and
-// releasing the "progress" semaphore after each completed write, until it is killed. With "resume", each
-// write then also holds until that event is set, so that the test can kill it at exactly that step or start
-// counting from the very start of the write.
+// Started by the process tests of ImportantFileWriter, which kill it at chosen and at random moments, or have it
+// write while others write the same file. It writes generation `first` of the test file, signals "ready", waits
+// for "go", and then writes the following generations one after the other, signalling "created" whenever a write
+// has made its temporary file and releasing the "progress" semaphore after each completed write, until it is
+// killed. With "resume", each write then also holds until that event is set, so that the test can kill it at
+// exactly that step or start counting from the very start of the write. With "turns", each write after the
+// first waits for "go" again, so that writers of one file can take turns.
 //
-// Switches: target (the file), first (a generation number), ready, go, created, progress, resume (optional)
-// (kernel-object names).
+// Switches: target (the file), first (a generation number), ready, go, created, progress, resume (optional),
+// turns (optional, no value) (kernel-object names).
 // Exit codes: 2 bad switches, 3 a kernel object could not be opened, 4 a write failed.
 #include <windows.h>
 
@@ -57,7 +58,10 @@ int main() {
   ::SetEvent(ready);
   ::WaitForSingleObject(go, INFINITE);
   base::ImportantFileWriter::SetTempFileCreatedHookForTesting(&SignalTempFileCreated);
-  for (;;) {
+  const bool turns = command_line.HasSwitch("turns");
+  for (bool first_write = true;; first_write = false) {
+    if (turns && !first_write)
+      ::WaitForSingleObject(go, INFINITE);
     ++generation;
     if (!base::ImportantFileWriter::WriteFileAtomically(target,
                                                         important_file_test::MakeGenerationContent(generation)))

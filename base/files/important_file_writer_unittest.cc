@@ -12,6 +12,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/files/file_path.h"
@@ -41,7 +42,6 @@ using file_test::WriteText;
 
 // Samples of "ImportantFile.TempFileFailures".
 constexpr int kCreateFailed = 0;
-constexpr int kOpenFailed = 1;
 constexpr int kRenameFailed = 4;
 
 int TempFileFailures(int sample) {
@@ -112,42 +112,127 @@ TEST_F(ImportantFileWriterTest, WriteFileAtomicallyCreatesAndReplacesLeavingOnly
   }
 }
 
-// Puts a folder where the new temporary file was, so that opening it for writing fails.
-void ReplaceTempFileWithFolder(const FilePath& temp_file) {
-  ::DeleteFileW(temp_file.value().c_str());
-  ::CreateDirectoryW(temp_file.value().c_str(), nullptr);
+// What the hooks of the fault table do: try to take the new temporary file away (as another writer's sweep, or
+// anyone, would), and stand in for the pauses before a refused replacement is tried again.
+bool g_temp_file_taken = false;
+void TryToTakeTempFileAway(const FilePath& temp_file) {
+  const std::wstring& name = temp_file.value();
+  g_temp_file_taken = ::DeleteFileW(name.c_str()) || ::MoveFileW(name.c_str(), (name + L".taken").c_str());
+  test_support::ScopedTestHandle writer(
+      ::CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, 0, nullptr));
+  g_temp_file_taken |= writer.valid();
+}
+std::vector<unsigned long> g_retry_waits;
+test_support::ScopedTestHandle g_reader;  // holds the target open
+size_t g_reader_leaves_at = 0;            // the pause after which it closes it; 0: never
+void RecordRetryWait(unsigned long milliseconds) {
+  g_retry_waits.push_back(milliseconds);
+  if (g_retry_waits.size() == g_reader_leaves_at)
+    g_reader.reset();
 }
 
-// Each failing step is counted under its own sample, keeps the old target and leaves no temporary file.
-TEST_F(ImportantFileWriterTest, FailedWritesKeepTheTargetAndLeaveNoTemporaryFile) {
-  enum Fault { kMissingFolder, kLockedTarget, kTempFileBecomesAFolder };
+// A write that meets a fault keeps one whole version of the target and leaves no temporary file: a failing step is
+// counted under its own sample; a temporary file that someone tries to take away stays the write's; a reader holding
+// the target only delays the replacement while it holds it, and fails it once the pauses run out.
+TEST_F(ImportantFileWriterTest, FaultsDuringAWriteLeaveOneWholeVersionAndNoTemporaryFile) {
+  enum Fault { kMissingFolder, kReaderStays, kReaderLeaves, kTempFileTakenAway };
   const struct {
     Fault fault;
-    int sample;
-  } kCases[] = {
-      {kMissingFolder, kCreateFailed}, {kLockedTarget, kRenameFailed}, {kTempFileBecomesAFolder, kOpenFailed}};
+    int sample;                 // -1: the write succeeds
+    size_t pauses;              // before the replacement is tried again
+  } kCases[] = {{kMissingFolder, kCreateFailed, 0},
+                {kReaderStays, kRenameFailed, 7},
+                {kReaderLeaves, -1, 3},
+                {kTempFileTakenAway, -1, 0}};
+  ImportantFileWriter::SetRetryWaitHookForTesting(&RecordRetryWait);
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.fault);
     ASSERT_TRUE(WriteText(target(), "old"));
-    test_support::ScopedTestHandle holder;
-    if (c.fault == kLockedTarget) {
-      // Another process holds the target without letting it be deleted or renamed.
-      holder.reset(::CreateFileW(target().value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                 nullptr));
-      ASSERT_TRUE(holder.valid());
+    g_retry_waits.clear();
+    if (c.fault == kReaderStays || c.fault == kReaderLeaves) {
+      // Another process reads the target without letting it be deleted or renamed.
+      g_reader.reset(::CreateFileW(target().value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                   nullptr));
+      ASSERT_TRUE(g_reader.valid());
+      g_reader_leaves_at = c.fault == kReaderLeaves ? c.pauses : 0;
     }
     const FilePath path = c.fault == kMissingFolder ? dir_.Append(L"missing").Append(L"prefs.json") : target();
-    const int before = TempFileFailures(c.sample);
-    ImportantFileWriter::SetTempFileCreatedHookForTesting(
-        c.fault == kTempFileBecomesAFolder ? &ReplaceTempFileWithFolder : nullptr);
+    const int before = c.sample >= 0 ? TempFileFailures(c.sample) : 0;
+    g_temp_file_taken = false;
+    ImportantFileWriter::SetTempFileCreatedHookForTesting(c.fault == kTempFileTakenAway ? &TryToTakeTempFileAway
+                                                                                        : nullptr);
     const bool written = ImportantFileWriter::WriteFileAtomically(path, "new");
     ImportantFileWriter::SetTempFileCreatedHookForTesting(nullptr);
-    EXPECT_FALSE(written);
-    EXPECT_EQ(before + 1, TempFileFailures(c.sample));
-    holder.reset();
-    EXPECT_EQ("old", ReadText(target()));
+    g_reader.reset();
+    EXPECT_EQ(c.sample < 0, written);
+    if (c.sample >= 0) {
+      EXPECT_EQ(before + 1, TempFileFailures(c.sample));
+    }
+    EXPECT_FALSE(g_temp_file_taken);
+    EXPECT_EQ(c.pauses, g_retry_waits.size());
+    EXPECT_EQ(written ? "new" : "old", ReadText(target()));
     EXPECT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
   }
+  ImportantFileWriter::SetRetryWaitHookForTesting(nullptr);
+}
+
+// Two writes of one file in one process: the second waits until the first has replaced the file, though the first
+// holds inside its write, and neither loses its write; the last one started wins.
+HANDLE g_first_inside = nullptr;   // set by the first write once its temporary file is made
+HANDLE g_first_resume = nullptr;   // lets the first write go on
+HANDLE g_second_inside = nullptr;  // set by the second write once its temporary file is made
+HANDLE g_second_waits = nullptr;   // set when the second write waits for the first
+DWORD g_first_thread = 0;
+void HoldFirstWrite(const FilePath&) {
+  if (::GetCurrentThreadId() != g_first_thread) {
+    ::SetEvent(g_second_inside);
+    return;
+  }
+  ::SetEvent(g_first_inside);
+  ::WaitForSingleObject(g_first_resume, INFINITE);
+}
+void NoteSecondWaits(const FilePath&) { ::SetEvent(g_second_waits); }
+
+TEST_F(ImportantFileWriterTest, TwoWritesOfOneFileInOneProcessTakeTurns) {
+  test_support::ScopedTestHandle events[4];
+  for (auto& event : events) {
+    event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(event.valid());
+  }
+  ASSERT_TRUE(WriteText(target(), "old"));
+  g_first_inside = events[0].get();
+  g_first_resume = events[1].get();
+  g_second_inside = events[2].get();
+  g_second_waits = events[3].get();
+  ImportantFileWriter::SetTempFileCreatedHookForTesting(&HoldFirstWrite);
+  ImportantFileWriter::SetPathBusyHookForTesting(&NoteSecondWaits);
+  bool first_written = false;
+  bool second_written = false;
+  std::thread first([&] {
+    g_first_thread = ::GetCurrentThreadId();
+    first_written = ImportantFileWriter::WriteFileAtomically(target(), "first");
+  });
+  // The first write's thread names itself before it writes: the hook tells the threads apart by it.
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(g_first_inside, 60000));
+  // Spelled otherwise, the path is still the same file.
+  std::wstring upper = dir_.path().value() + L"/PREFS.JSON";
+  ::CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+  const FilePath same_file(upper);
+  std::thread second([&] { second_written = ImportantFileWriter::WriteFileAtomically(same_file, "second"); });
+  HANDLE outcomes[] = {g_second_waits, g_second_inside};
+  const DWORD outcome = ::WaitForMultipleObjects(2, outcomes, FALSE, 60000);
+  EXPECT_EQ(WAIT_OBJECT_0, outcome) << "the second write went ahead while the first was inside its write";
+  EXPECT_EQ(2u, FolderEntries(dir_.path()).size()) << "the target and the first write's temporary file, no other";
+  ::SetEvent(g_first_resume);
+  first.join();
+  second.join();
+  ImportantFileWriter::SetTempFileCreatedHookForTesting(nullptr);
+  ImportantFileWriter::SetPathBusyHookForTesting(nullptr);
+  EXPECT_TRUE(first_written);
+  EXPECT_TRUE(second_written);
+  EXPECT_EQ("second", ReadText(target()));
+  EXPECT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
 }
 
 TEST_F(ImportantFileWriterTest, SuccessfulWriteRemovesOnlyAbandonedTemporaryFilesOfItsTarget) {
@@ -343,11 +428,19 @@ class ImportantFileWriterCrashTest : public ImportantFileWriterTest {
     ASSERT_TRUE(::SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits)));
   }
 
-  // The generation in the file, checked to be complete; -1 (and a test failure) otherwise.
+  // The generation in the file, checked to be complete; -1 (and a test failure) otherwise. A writer's handle
+  // that has just renamed its file over the target may delete it (and so lets in only openers that share
+  // deletion) until it is closed, a moment later, as the system's own move does: that open is tried again.
   int64_t ReadGeneration() {
     std::string bytes;
-    if (!test_support::ReadFileBytes(target().value(), &bytes)) {
-      ADD_FAILURE() << "the target is missing";
+    bool read = false;
+    for (int attempt = 0; attempt < 10000 && !read; ++attempt) {
+      read = test_support::ReadFileBytes(target().value(), &bytes);
+      if (!read && ::GetLastError() != ERROR_SHARING_VIOLATION)
+        break;
+    }
+    if (!read) {
+      ADD_FAILURE() << "the target cannot be read: system error " << ::GetLastError();
       return -1;
     }
     std::unique_ptr<Value> root = JsonReader::Read(bytes);
@@ -365,14 +458,17 @@ class ImportantFileWriterCrashTest : public ImportantFileWriterTest {
   }
 
   // Starts the child in the job and waits until it has written generation `first` and is waiting for "go". A
-  // child started with `hold` waits in each later write for "<names_prefix>_resume".
-  Process StartChild(uint32_t first, HANDLE ready, const std::wstring& names_prefix, bool hold) {
+  // child started with `hold` waits in each later write for "<names_prefix>_resume", one with `turns` for "go"
+  // before each.
+  Process StartChild(uint32_t first, HANDLE ready, const std::wstring& names_prefix, bool hold, bool turns = false) {
     std::wstring command = L"\"" + test_support::ExecutableDir() + L"\\important_file_writer_test_child.exe\"" +
                            L" --target=\"" + target().value() + L"\" --first=" + std::to_wstring(first) +
                            L" --ready=" + names_prefix + L"_ready --go=" + names_prefix + L"_go --created=" +
                            names_prefix + L"_created --progress=" + names_prefix + L"_progress";
     if (hold)
       command += L" --resume=" + names_prefix + L"_resume";
+    if (turns)
+      command += L" --turns";
     LaunchOptions options;
     options.job_handle = job_.get();
     Process child = LaunchProcess(command, options);
@@ -490,6 +586,70 @@ TEST_F(ImportantFileWriterCrashTest, KilledWriterLeavesACompleteGeneration) {
   }
   std::printf("%d of %d random kills hit a write in progress\n", random_kills_during_a_write, 2 * kRoundsPerKill);
   ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(target(), "done"));
+  EXPECT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
+}
+
+// Writers in two processes. A child holds its write right after making its temporary file while this process
+// writes the file, whose sweep of abandoned temporary files meets the child's: the child's write still completes.
+// Then two children write their generations in turns while this process reads the file during each write (the read
+// may hold the file open while the write wants to replace it) and after it: every read is one whole generation, the
+// one before the write or the one it wrote, and after each write the file is exactly that write's generation.
+TEST_F(ImportantFileWriterCrashTest, WritersInTwoProcessesLoseNoWriteAndReadersSeeWholeGenerations) {
+  struct Writer {
+    std::wstring prefix;
+    test_support::ScopedTestHandle ready, go, created, resume, progress;
+    Process process;
+  };
+  Writer writers[2];
+  for (Writer& writer : writers) {
+    writer.prefix = test_support::UniqueName(L"ifw_two");
+    const auto event = [&](const wchar_t* name) {
+      return ::CreateEventW(nullptr, FALSE, FALSE, (writer.prefix + name).c_str());
+    };
+    writer.ready.reset(event(L"_ready"));
+    writer.go.reset(event(L"_go"));
+    writer.created.reset(event(L"_created"));
+    writer.resume.reset(event(L"_resume"));
+    writer.progress.reset(::CreateSemaphoreW(nullptr, 0, LONG_MAX, (writer.prefix + L"_progress").c_str()));
+    ASSERT_TRUE(writer.ready.valid() && writer.go.valid() && writer.created.valid() && writer.resume.valid() &&
+                writer.progress.valid());
+  }
+
+  Writer& held = writers[0];
+  held.process = StartChild(1, held.ready.get(), held.prefix, /*hold=*/true);
+  ASSERT_TRUE(held.process.IsValid());
+  ASSERT_TRUE(::SetEvent(held.go.get()));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForEventOrExit(held.created.get(), held.process.Handle()));
+  ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(target(), important_file_test::MakeGenerationContent(100)));
+  EXPECT_EQ(2u, FolderEntries(dir_.path()).size()) << "the held write's temporary file was swept";
+  ASSERT_TRUE(::SetEvent(held.resume.get()));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForEventOrExit(held.progress.get(), held.process.Handle()))
+      << "the held write failed";
+  EXPECT_EQ(2, ReadGeneration());
+  ASSERT_TRUE(held.process.Terminate(77, /*wait=*/true));  // held again, in its next write
+
+  constexpr int64_t kFirstGenerations[] = {1000000, 2000000};
+  constexpr int kTurnsEach = 25;
+  for (int i = 0; i < 2; ++i) {
+    writers[i].process =
+        StartChild(static_cast<uint32_t>(kFirstGenerations[i]), writers[i].ready.get(), writers[i].prefix, false, true);
+    ASSERT_TRUE(writers[i].process.IsValid());
+  }
+  int64_t expected = kFirstGenerations[1];  // the second child's first write came last
+  for (int turn = 0; turn < 2 * kTurnsEach; ++turn) {
+    SCOPED_TRACE("turn " + std::to_string(turn));
+    Writer& writer = writers[turn % 2];
+    const int64_t before = expected;
+    expected = kFirstGenerations[turn % 2] + 1 + turn / 2;
+    ASSERT_TRUE(::SetEvent(writer.go.get()));
+    const int64_t during = ReadGeneration();
+    EXPECT_TRUE(during == before || during == expected) << during;
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForEventOrExit(writer.progress.get(), writer.process.Handle()))
+        << "the write failed";
+    ASSERT_EQ(expected, ReadGeneration());
+  }
+  for (Writer& writer : writers)
+    ASSERT_TRUE(writer.process.Terminate(77, /*wait=*/true));
   EXPECT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
 }
 

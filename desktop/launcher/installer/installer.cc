@@ -398,7 +398,7 @@ bool Installer::CheckBrowserNotRunning() {
   const std::string executable = GetBrandingFileNameBase() + ".exe";
   const base::FilePath path =
       InstalledPath(settings_->status().install_log, base::FilePath(base::UTF8ToWide(executable)));
-  if (path.empty() || Execute(std::make_unique<DeleteFileOperation>(path, true, true)))
+  if (path.empty() || Execute(std::make_unique<DeleteFileOperation>(path, true, install_folder())))
     return true;
   LOG(ERROR) << Fail(kInstallerErrorBrowserRunning, L"", "Can't uninstall when " + executable + " is in use");
   return false;

@@ -253,10 +253,10 @@ void Installer::StepUpdateShortcuts() {
       AddDestination(kind.folder_key, kind.slot, &destinations);
     } else if (kind.exists && !kind.wanted) {
       LOG(INFO) << "Removing shortcut";
-      Execute(std::make_unique<DeleteFileOperation>(kind.recorded, false, false));
+      Execute(std::make_unique<DeleteFileOperation>(kind.recorded, false));
     } else if (kind.exists && kind.recreate) {
       LOG(INFO) << "Recreating shortcut";
-      Execute(std::make_unique<DeleteFileOperation>(kind.recorded, false, false));
+      Execute(std::make_unique<DeleteFileOperation>(kind.recorded, false));
       AddDestination(kind.folder_key, kind.slot, &destinations);
     } else if (kind.exists && rename) {
       LOG(INFO) << "Moving shortcut";
@@ -325,7 +325,7 @@ void Installer::StepRemoveShortcuts() {
     if (!removal.exists)
       continue;
     LOG(INFO) << removal.message;
-    if (!Execute(std::make_unique<DeleteFileOperation>(removal.path, false, false)))
+    if (!Execute(std::make_unique<DeleteFileOperation>(removal.path, false)))
       LOG(WARNING) << "Could not remove " << removal.path.value();
   }
   ScheduleNextStep();

@@ -269,7 +269,7 @@ void Installer::RemoveOldInstallation(const base::FilePath& log_path) {
     const base::FilePath path = InstalledPath(log, file);
     if (path.empty())
       continue;
-    if (ExecuteOperation(&local, std::make_unique<DeleteFileOperation>(path, true, true)))
+    if (ExecuteOperation(&local, std::make_unique<DeleteFileOperation>(path, true, install_folder())))
       continue;
     if (uninstall) {
       // The log goes, so only the clean-up batch can still remove it (a browser of that version still running).
@@ -281,7 +281,8 @@ void Installer::RemoveOldInstallation(const base::FilePath& log_path) {
     return;
   }
   LOG(INFO) << "Deleting " << log_path.value();
-  if (!ExecuteOperation(&local, std::make_unique<DeleteFileOperation>(log_path, false, true)) && !uninstall) {
+  if (!ExecuteOperation(&local, std::make_unique<DeleteFileOperation>(log_path, false, install_folder())) &&
+      !uninstall) {
     RollbackOperations(&local);
     return;
   }
@@ -308,7 +309,7 @@ void Installer::StepRemoveInstalledFiles() {
     RemoveOldInstallation(log);
   RemoveDirectoryW(old_status.value().c_str());
   for (const base::FilePath& shortcut : RetiredShortcuts())
-    Execute(std::make_unique<DeleteFileOperation>(shortcut, false, false));
+    Execute(std::make_unique<DeleteFileOperation>(shortcut, false));
   ScheduleNextStep();
 }
 
@@ -317,7 +318,7 @@ void Installer::StepRemoveOldRootFiles() {
   for (const base::FilePath& file : settings_->status().install_log.root_files) {
     const base::FilePath path = RootPath(file);
     if (!path.empty())
-      Execute(std::make_unique<DeleteFileOperation>(path, false, true));
+      Execute(std::make_unique<DeleteFileOperation>(path, false, install_folder()));
   }
   ScheduleNextStep();
 }
@@ -326,7 +327,8 @@ void Installer::StepRemoveOldRootFiles() {
 // browser given back, the survey) cannot be undone and waits for the run's last report.
 void Installer::StepFinalizeUninstallation() {
   LOG(INFO) << "Finalizing the uninstallation";
-  if (!Execute(std::make_unique<DeleteFileOperation>(install_folder().Append(kInstallLogFileName), false, true))) {
+  const base::FilePath log = install_folder().Append(kInstallLogFileName);
+  if (!Execute(std::make_unique<DeleteFileOperation>(log, false, install_folder()))) {
     LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", "Failed to remove installation status file");
     return;
   }
@@ -342,7 +344,7 @@ void Installer::StepCleanupAfterUninstallation() {
       LOG(ERROR) << "The clean-up batch cannot name " << path.value() << "; it stays";
   };
   auto delete_or_leave = [&](const base::FilePath& path) {
-    if (!path.empty() && !Execute(std::make_unique<DeleteFileOperation>(path, true, true)))
+    if (!path.empty() && !Execute(std::make_unique<DeleteFileOperation>(path, true, install_folder())))
       leave(path);
   };
   for (const base::FilePath& file : older_leftovers_)
@@ -355,11 +357,11 @@ void Installer::StepCleanupAfterUninstallation() {
     if (base::PathExists(old)) {
       // The launcher's copy in the place of the executable kept aside goes with it.
       delete_or_leave(old.ReplaceExtension(L".exe"));
-      Execute(std::make_unique<DeleteFileOperation>(old, false, false));
+      Execute(std::make_unique<DeleteFileOperation>(old, false));
     }
   }
   const base::FilePath overrides = install_folder().Append(kPrefDefaultOverridesFileName);
-  if (!Execute(std::make_unique<DeleteFileOperation>(overrides, false, true)))
+  if (!Execute(std::make_unique<DeleteFileOperation>(overrides, false, install_folder())))
     leave(overrides);
   for (const base::FilePath& file : log.root_files)
     delete_or_leave(RootPath(file));

@@ -1478,13 +1478,14 @@ TEST_F(UninstallTest, SubfolderLeadingOutTouchesNothingOutside) {
 // Each kind of run, stopped at every step it reports (the k-th report takes the interruption, as the controller's
 // Stop at that step is taken), ends with exactly k steps and one terminal report, never a success; where the
 // controller dies at the k-th step instead, the Installer goes with the next task queued and reports nothing more.
-// Either way the machine is left as it was: the install folder with its older versions, the shortcut folders and
-// the pin, the start menu, the user's application data and profile, the task store and the last install path; a
+// Either way the machine is left as it was: the install folder with its older versions, the user's folder holding it
+// and the user's empty folder beside it, the shortcut folders and the pin, the start menu, the user's application data and profile, the task store and the last install path; a
 // folder-permission helper's grant ends with the run. So does a copy that fails at any file of either list, whether the
 // file is missing from the package or held open by another process, reporting the destination.
 // An upgrade run to its end removes each older version that its old status log records, whole or not at all: a
 // version with a file in use keeps its files and log, an unreadable log stays, a listed path outside the installation
-// is never touched, and only the retired companion shortcuts leave the start menu.
+// is never touched, and only the retired companion shortcuts leave the start menu. Neither it nor an uninstallation
+// run to its end removes the user's folders around the installation.
 enum class RunKind { kInstall, kUpgrade, kUninstall };
 struct EveryStepRun {
   const char* name;
@@ -1498,7 +1499,24 @@ void PrintTo(const EveryStepRun& run, std::ostream* out) {
   *out << run.name;
 }
 
-class EveryStepTest : public UninstallTest, public testing::WithParamInterface<EveryStepRun> {};
+// The installation lies in a folder of the user's that holds nothing else but an empty folder of the user's beside
+// it: both belong to the user, whatever a run does to the installation.
+class EveryStepTest : public UninstallTest, public testing::WithParamInterface<EveryStepRun> {
+ protected:
+  EveryStepTest() {
+    install_ = user_folder().Append(L"Zorvi");
+    EXPECT_TRUE(base::CreateDirectory(user_folder().Append(L"Empty beside")));
+    EXPECT_TRUE(base::PathService::Override(base::kExeDir, Subfolder()));
+  }
+
+  base::FilePath user_folder() const { return Folder(L"User apps"); }
+  // Both user's folders are there, the one beside the installation still empty.
+  void ExpectUserFoldersKept() const {
+    EXPECT_TRUE(base::DirectoryExists(user_folder()));
+    EXPECT_TRUE(base::DirectoryExists(user_folder().Append(L"Empty beside")));
+    EXPECT_TRUE(ReadTree(user_folder().Append(L"Empty beside")).empty());
+  }
+};
 
 int g_interrupt_at = 0;
 std::function<void()> g_at_interruption;
@@ -1548,7 +1566,7 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
       const base::FilePath old_status = install_.Append(L"old_status");
       base::CreateDirectory(old_status);
       PutLoggedFiles(old_status.Append(L"installation_status.xml.1"), L"37.0",
-                     {L"a.exe", L"d\\b.txt", L"..\\..\\victim.txt"});
+                     {L"a.exe", L"d\\b.txt", L"..\\..\\..\\victim.txt"});
       PutLoggedFiles(old_status.Append(L"installation_status.xml.2"), L"36.0", {L"in use.exe", L"c.txt"});
       ASSERT_TRUE(test_support::WriteFileBytes(old_status.Append(L"installation_status.xml.3").value(), "<broken"));
       ASSERT_TRUE(test_support::WriteFileBytes(old_status.Append(L"notes.txt").value(), "kept"));
@@ -1572,7 +1590,7 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
                                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   };
   auto snapshot = [&] {
-    std::vector<std::map<std::string, std::string>> trees = {ReadTree(install_)};
+    std::vector<std::map<std::string, std::string>> trees = {ReadTree(user_folder())};
     for (const base::FilePath& folder : watched)
       trees.push_back(ReadTree(folder));
     // The registered tasks; the calls the run made to look at them change nothing.
@@ -1649,6 +1667,14 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
   }
   g_at_interruption = nullptr;
   EXPECT_EQ(!fault, shortcuts_changed > 0) << "no interruption met a shortcut change";
+  if (kind == RunKind::kUninstall && !GetParam().death) {
+    prepare_machine();
+    g_interrupt_at = 0;
+    Prepare(run.switches, run.flags);
+    EXPECT_EQ(Completed(total), Run());
+    installer_.reset();
+    ExpectUserFoldersKept();
+  }
   if (kind != RunKind::kUpgrade)
     return;
   prepare_machine();
@@ -1661,8 +1687,9 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
   EXPECT_EQ(Completed(total), Run());
   installer_.reset();
   in_use.reset();
+  ExpectUserFoldersKept();
   EXPECT_TRUE(base::PathExists(root.Append(L"victim.txt")));
-  EXPECT_TRUE(log.HasLineStartingWith("Skipping 37.0\\..\\..\\victim.txt: not a path inside"));
+  EXPECT_TRUE(log.HasLineStartingWith("Skipping 37.0\\..\\..\\..\\victim.txt: not a path inside"));
   EXPECT_TRUE(log.HasLineStartingWith("Found invalid old status file: " +
                                       install_.Append(L"old_status\\installation_status.xml.3").AsUTF8()));
   const std::map<std::string, std::string> after = ReadTree(install_);

@@ -16,6 +16,7 @@ std::atomic<const std::vector<std::wstring>*> g_preferred_ui_languages{nullptr};
 std::atomic<int64_t> g_download_retry_delay_ms{-1};
 std::atomic<int> g_download_maximum_retries{-1};
 std::atomic<int64_t> g_download_termination_wait_ms{-1};
+std::atomic<int64_t> g_move_back_retry_delay_ms{-1};
 std::atomic<int64_t> g_backend_exit_grace_ms{-1};
 std::atomic<LaunchRefusalHook> g_launch_refusal_hook{nullptr};
 std::atomic<OpenWithDialogHook> g_open_with_dialog_hook{nullptr};
@@ -101,6 +102,14 @@ void SetBackendExitGraceForTesting(int64_t milliseconds) {
 
 int64_t GetBackendExitGraceSeam() {
   return g_backend_exit_grace_ms.load(std::memory_order_relaxed);
+}
+
+void SetMoveBackRetryDelayForTesting(int64_t milliseconds) {
+  g_move_back_retry_delay_ms.store(milliseconds, std::memory_order_relaxed);
+}
+
+int64_t GetMoveBackRetryDelaySeam() {
+  return g_move_back_retry_delay_ms.load(std::memory_order_relaxed);
 }
 
 void SetLaunchRefusalHookForTesting(LaunchRefusalHook hook) {

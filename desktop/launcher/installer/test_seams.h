@@ -80,6 +80,11 @@ int64_t GetDownloadTerminationWaitSeam();
 void SetBackendExitGraceForTesting(int64_t milliseconds);
 int64_t GetBackendExitGraceSeam();
 
+// The pause between attempts to move a file that a deletion set aside back to its own name (100 ms in the product),
+// so that tests of a name taken for a while end in moments. Negative, the default, keeps the product's.
+void SetMoveBackRetryDelayForTesting(int64_t milliseconds);
+int64_t GetMoveBackRetryDelaySeam();
+
 // Refuses starting the copy of the installer that tests whether programs may run from a download folder, as a
 // machine whose policy forbids running programs there would (wine never refuses). Asked with the copy's path;
 // true refuses. Null, the default, refuses nothing.

@@ -19,6 +19,8 @@ namespace zorvi::installer {
 namespace {
 
 constexpr wchar_t kTakeOwnershipPrivilege[] = L"SeTakeOwnershipPrivilege";
+constexpr wchar_t kBackupPrivilege[] = L"SeBackupPrivilege";
+constexpr wchar_t kRestorePrivilege[] = L"SeRestorePrivilege";
 // AccessCheck is given room for the privileges it used; it fails if they do not fit.
 constexpr DWORD kPrivilegeSetBufferSize = 20;
 
@@ -271,6 +273,84 @@ void ForEachTreeEntry(const base::FilePath& folder, const std::function<void(Tre
   }
 }
 
+// Enables a privilege of the process token for the holder's lifetime, when the token has it.
+class ScopedPrivilege {
+ public:
+  explicit ScopedPrivilege(const wchar_t* name) : name_(name) {
+    HANDLE token = nullptr;
+    enabled_ = ::OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token) &&
+               EnablePrivilege(name_, true, token);
+  }
+  ScopedPrivilege(const ScopedPrivilege&) = delete;
+  ScopedPrivilege& operator=(const ScopedPrivilege&) = delete;
+  ~ScopedPrivilege() {
+    HANDLE token = nullptr;
+    if (enabled_ && ::OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token))
+      EnablePrivilege(name_, false, token);
+  }
+
+ private:
+  const wchar_t* name_;
+  bool enabled_ = false;
+};
+
+// The object's owner (inside *descriptor). An access list that keeps even reading it from the process is passed
+// by the backup privilege, which an administrator holds: the object is then opened for backing up.
+bool ReadOwner(const std::wstring& object_name, SE_OBJECT_TYPE object_type, PSID* owner,
+               LocalPointer<void>* descriptor) {
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  if (GetNamedSecurityInfoW(object_name.c_str(), object_type, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr,
+                            nullptr, &raw) == ERROR_SUCCESS) {
+    descriptor->reset(raw);
+    return true;
+  }
+  const ScopedPrivilege backup(kBackupPrivilege);
+  DWORD error = ERROR_ACCESS_DENIED;
+  if (object_type == SE_FILE_OBJECT) {
+    const base::win::ScopedHandle file(CreateFileW(object_name.c_str(), READ_CONTROL,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (file.IsValid())
+      error = GetSecurityInfo(file.Get(), object_type, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr, nullptr,
+                              &raw);
+  } else if (object_type == SE_REGISTRY_KEY) {
+    HKEY root = nullptr;
+    std::wstring subkey;
+    HKEY key = nullptr;
+    if (SplitRegistryObjectName(object_name, &root, &subkey) &&
+        RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, REG_OPTION_BACKUP_RESTORE, READ_CONTROL, nullptr, &key,
+                        nullptr) == ERROR_SUCCESS) {
+      error = GetSecurityInfo(key, object_type, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr, nullptr, &raw);
+      RegCloseKey(key);
+    }
+  }
+  descriptor->reset(raw);
+  return error == ERROR_SUCCESS;
+}
+
+// Takes ownership of the object for a grant, keeping the owner before in `restore` (when given and readable).
+bool TakeOwnershipFor(const std::wstring& object_name, SE_OBJECT_TYPE object_type, AccessGrant* restore) {
+  if (restore && !restore->previous_owner_descriptor) {
+    LocalPointer<void> descriptor;
+    PSID owner = nullptr;
+    if (ReadOwner(object_name, object_type, &owner, &descriptor)) {
+      restore->previous_owner = owner;
+      restore->previous_owner_descriptor = std::move(descriptor);
+    }
+  }
+  return TakeOwnership(object_name, object_type);
+}
+
+// Gives the object back to the owner that TakeOwnershipFor kept. The access list may not let the process change
+// the owner, and an owner other than the process's own needs the restore privilege: both privileges, which an
+// administrator who took ownership holds, pass that.
+bool RestoreOwner(const std::wstring& object_name, SE_OBJECT_TYPE object_type, const AccessGrant& kept) {
+  const ScopedPrivilege take_ownership(kTakeOwnershipPrivilege);
+  const ScopedPrivilege restore(kRestorePrivilege);
+  return SetNamedSecurityInfoW(const_cast<wchar_t*>(object_name.c_str()), object_type, OWNER_SECURITY_INFORMATION,
+                               kept.previous_owner, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 bool RunsAsSameUser(DWORD process_id) {
@@ -385,21 +465,29 @@ bool GrantAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DW
   if (user_sid.empty())
     return false;
 
+  // What a temporary grant changes, for RestoreAccess: the owner too, should ownership have to be taken. A
+  // temporary grant that fails after taking ownership gives it back.
+  auto restore = permanent ? nullptr : std::make_unique<AccessGrant>();
+  const auto fail = [&] {
+    if (restore && restore->previous_owner_descriptor)
+      RestoreOwner(object_name, object_type, *restore);
+    return false;
+  };
   PACL previous_dacl = nullptr;
   LocalPointer<void> previous_descriptor;
   DWORD error = ReadDacl(object_name, object_type, &previous_dacl, &previous_descriptor);
   if (error == ERROR_ACCESS_DENIED) {
-    if (!TakeOwnership(object_name, object_type))
-      return false;
+    if (!TakeOwnershipFor(object_name, object_type, restore.get()))
+      return fail();
     error = ReadDacl(object_name, object_type, &previous_dacl, &previous_descriptor);
   }
   if (error != ERROR_SUCCESS)
-    return false;
+    return fail();
 
   ULONG entry_count = 0;
   PEXPLICIT_ACCESS_W raw_entries = nullptr;
   if (GetExplicitEntriesFromAclW(previous_dacl, &entry_count, &raw_entries) != ERROR_SUCCESS)
-    return false;
+    return fail();
   const LocalPointer<EXPLICIT_ACCESS_W> entries(raw_entries);
   // Denials that would still apply to this process lose the rights being granted.
   for (ULONG i = 0; i < entry_count; ++i) {
@@ -419,21 +507,20 @@ bool GrantAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DW
   user_grant.Trustee.ptstrName = reinterpret_cast<wchar_t*>(user_sid.data());
   PACL raw_grant_dacl = nullptr;
   if (SetEntriesInAclW(1, &user_grant, nullptr, &raw_grant_dacl) != ERROR_SUCCESS)
-    return false;
+    return fail();
   const LocalPointer<ACL> grant_dacl(raw_grant_dacl);
   PACL raw_new_dacl = nullptr;
   if (SetEntriesInAclW(entry_count, raw_entries, grant_dacl.get(), &raw_new_dacl) != ERROR_SUCCESS)
-    return false;
+    return fail();
   const LocalPointer<ACL> new_dacl(raw_new_dacl);
 
   error = WriteDacl(object_name, object_type, new_dacl.get());
-  if (error == ERROR_ACCESS_DENIED && TakeOwnership(object_name, object_type))
+  if (error == ERROR_ACCESS_DENIED && TakeOwnershipFor(object_name, object_type, restore.get()))
     error = WriteDacl(object_name, object_type, new_dacl.get());
   if (error != ERROR_SUCCESS)
-    return false;
+    return fail();
 
-  if (!permanent) {
-    auto restore = std::make_unique<AccessGrant>();
+  if (restore) {
     restore->object_name = object_name;
     restore->object_type = object_type;
     restore->previous_dacl = previous_dacl;
@@ -443,37 +530,49 @@ bool GrantAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DW
   return true;
 }
 
-bool RestoreAccess(std::unique_ptr<AccessGrant> grant) {
-  if (!grant)
-    return false;
+namespace {
+
+// Puts the grant's previous access list back, protected from inheritance if it was.
+bool RestoreDacl(const AccessGrant& grant) {
   // The list goes back with its protection from inheritance as it was: written plainly, a protected list
   // would come back open to the entries of its parent.
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
-  if (!GetSecurityDescriptorControl(grant->previous_descriptor.get(), &control, &revision))
+  if (!GetSecurityDescriptorControl(grant.previous_descriptor.get(), &control, &revision))
     return false;
   const bool was_protected = (control & SE_DACL_PROTECTED) != 0;
   const SECURITY_INFORMATION protection =
       was_protected ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION;
-  if (SetNamedSecurityInfoW(const_cast<wchar_t*>(grant->object_name.c_str()), grant->object_type,
-                            DACL_SECURITY_INFORMATION | protection, nullptr, nullptr, grant->previous_dacl,
+  if (SetNamedSecurityInfoW(const_cast<wchar_t*>(grant.object_name.c_str()), grant.object_type,
+                            DACL_SECURITY_INFORMATION | protection, nullptr, nullptr, grant.previous_dacl,
                             nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  if (grant->object_type != SE_REGISTRY_KEY || !was_protected || IsDaclProtected(*grant))
+  if (grant.object_type != SE_REGISTRY_KEY || !was_protected || IsDaclProtected(grant))
     return true;
   // Systems whose named-object call ignores the protection flag for registry keys: the key's own call takes
   // the whole previous descriptor, protection included.
   HKEY root = nullptr;
   std::wstring subkey;
   HKEY key = nullptr;
-  if (!SplitRegistryObjectName(grant->object_name, &root, &subkey) ||
+  if (!SplitRegistryObjectName(grant.object_name, &root, &subkey) ||
       RegOpenKeyExW(root, subkey.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS) {
     return false;
   }
-  const LONG result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, grant->previous_descriptor.get());
+  const LONG result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, grant.previous_descriptor.get());
   RegCloseKey(key);
   return result == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool RestoreAccess(std::unique_ptr<AccessGrant> grant) {
+  if (!grant)
+    return false;
+  const bool dacl_restored = RestoreDacl(*grant);
+  if (!grant->previous_owner_descriptor)
+    return dacl_restored;
+  return RestoreOwner(grant->object_name, grant->object_type, *grant) && dacl_restored;
 }
 
 FolderTreeGrant::FolderTreeGrant() = default;

@@ -25,12 +25,15 @@ struct LocalFreeDeleter {
   void operator()(void* memory) const { LocalFree(memory); }
 };
 
-// What a temporary grant replaced: restoring it puts the previous access list back.
+// What a temporary grant replaced: restoring it puts the previous access list back, and the previous owner
+// when the grant had to take ownership.
 struct AccessGrant {
   std::wstring object_name;
   SE_OBJECT_TYPE object_type = SE_UNKNOWN_OBJECT_TYPE;
   PACL previous_dacl = nullptr;  // inside previous_descriptor
   std::unique_ptr<void, LocalFreeDeleter> previous_descriptor;
+  PSID previous_owner = nullptr;  // inside previous_owner_descriptor; null when the owner was kept
+  std::unique_ptr<void, LocalFreeDeleter> previous_owner_descriptor;
 };
 
 // Whether the process token is in BUILTIN\Administrators. With `check_elevated`, on Vista and later, a limited
@@ -53,13 +56,15 @@ bool TakeOwnership(const std::wstring& object_name, SE_OBJECT_TYPE object_type);
 
 // Grants the current user `access_mask` on the object, inherited by the objects and containers below it, and
 // lifts the denial of those rights from entries of SIDs the process token belongs to; taking ownership when the
-// access list cannot otherwise be read or written. Unless `permanent`, *grant receives what RestoreAccess needs
-// (any grant it held before is released first).
+// access list cannot otherwise be read or written (the owner before is read first, through backup rights when
+// the list keeps it from the process). Unless `permanent`, *grant receives what RestoreAccess needs (any grant it
+// held before is released first).
 bool GrantAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DWORD access_mask, bool permanent,
                  std::unique_ptr<AccessGrant>* grant);
 
-// Puts the grant's previous access list back, protected from inheritance if it was; false for no grant or when
-// the list cannot be written.
+// Puts the grant's previous access list back, protected from inheritance if it was, and then its previous owner
+// (with the restore privilege, which an owner other than the process's own needs); false for no grant or when
+// either cannot be written.
 bool RestoreAccess(std::unique_ptr<AccessGrant> grant);
 
 // Full access to a folder tree for an account, given and taken back without following any link. The system's own

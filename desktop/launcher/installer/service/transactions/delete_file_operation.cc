@@ -12,6 +12,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/transactions/nested_access_grant.h"
+#include "desktop/launcher/installer/test_seams.h"
 
 namespace zorvi::installer {
 
@@ -21,6 +22,15 @@ namespace {
 constexpr DWORD kDeleteAccess = DELETE | FILE_GENERIC_WRITE;
 // Short temporary names tried in one folder within one second, for files whose usual one is too long.
 constexpr int kShortNamesPerSecond = 1000;
+// A file held for a moment by another opener (a scanner looks at every renamed file) is let go within these
+// attempts.
+constexpr int kMoveBackAttempts = 5;
+constexpr DWORD kMoveBackRetryDelayMs = 100;
+
+// The errors of a move that another opener may cause for a moment; any other is there to stay.
+bool MayPass(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
+}
 
 // "~<seconds in base 36>.old", then "~<seconds in base 36>.<n>": at most 11 characters, which fit beside the
 // longest folder the system lets be created (247 characters), whatever the file's own name. The seconds are taken
@@ -37,8 +47,10 @@ std::wstring ShortTemporaryName(int64_t seconds, int n) {
 
 }  // namespace
 
-DeleteFileOperation::DeleteFileOperation(const base::FilePath& path, bool check_in_use, bool remove_empty_parents)
-    : path_(path), check_in_use_(check_in_use), remove_empty_parents_(remove_empty_parents) {}
+DeleteFileOperation::DeleteFileOperation(const base::FilePath& path,
+                                         bool check_in_use,
+                                         const base::FilePath& empty_parents_root)
+    : path_(path), check_in_use_(check_in_use), empty_parents_root_(empty_parents_root) {}
 
 DeleteFileOperation::~DeleteFileOperation() {
   if (grant_)
@@ -49,14 +61,13 @@ DeleteFileOperation::~DeleteFileOperation() {
   // Only administrators may leave a deletion for the next restart: a per-user installation keeps the copy.
   if (!base::DeleteFile(temporary_path_, true) && !base::DeleteFileAfterReboot(temporary_path_))
     PLOG(ERROR) << "Could not remove " << temporary_path_.value() << " now or at the next restart";
-  if (!remove_empty_parents_)
+  if (empty_parents_root_.empty())
     return;
-  // A folder that is not empty refuses to go, which ends the walk.
-  for (base::FilePath folder = path_.DirName(); RemoveDirectoryW(folder.value().c_str());) {
-    const base::FilePath parent = folder.DirName();
-    if (parent == folder)
-      break;
-    folder = parent;
+  // A folder that is not empty refuses to go, which ends the walk; so does reaching the root.
+  base::FilePath folder = path_.DirName();
+  while (base::IsSameOrInsideFolder(folder, empty_parents_root_) &&
+         !base::IsSameOrInsideFolder(empty_parents_root_, folder) && RemoveDirectoryW(folder.value().c_str())) {
+    folder = folder.DirName();
   }
 }
 
@@ -97,8 +108,10 @@ bool DeleteFileOperation::Do(OperationList* /*sub_operations*/) {
   }
   VLOG(1) << "File moved successfully to " << temporary_path_.value();
   if (check_in_use_ && IsInUse()) {
-    base::MoveUnsafe(temporary_path_, path_);
     LOG(ERROR) << "File removal failed";
+    // A file that could not go back is still this deletion's: the rollback that follows the failure tries again,
+    // and nothing removes it under its temporary name.
+    moved_ = !MoveBack();
     return false;
   }
   moved_ = true;
@@ -120,13 +133,29 @@ bool DeleteFileOperation::IsInUse() const {
   return false;
 }
 
+bool DeleteFileOperation::MoveBack() {
+  const int64_t seam = GetMoveBackRetryDelaySeam();
+  const DWORD delay = seam >= 0 ? static_cast<DWORD>(seam) : kMoveBackRetryDelayMs;
+  for (int attempt = 1;; ++attempt) {
+    // Whatever stands at the path now came later (a moved file whose own rollback failed) and is never replaced.
+    if (IsFaultInjected(this, temporary_path_.value()))
+      SetLastError(ERROR_SHARING_VIOLATION);
+    else if (::MoveFileExW(temporary_path_.value().c_str(), path_.value().c_str(), 0))
+      return true;
+    if (attempt == kMoveBackAttempts || !MayPass(GetLastError())) {
+      PLOG(ERROR) << "Could not move " << temporary_path_.value() << " back to " << path_.value();
+      return false;
+    }
+    Sleep(delay);
+  }
+}
+
 void DeleteFileOperation::Rollback() {
   if (moved_) {
     // Once the file is back there is nothing left to remove at commit; if it cannot be moved back it stays
-    // under its temporary name rather than being deleted with the transaction. Whatever stands at the path now
-    // came later (a moved file whose own rollback failed) and is never replaced: both copies are kept.
-    if (!::MoveFileExW(temporary_path_.value().c_str(), path_.value().c_str(), 0)) {
-      PLOG(ERROR) << "Could not move " << temporary_path_.value() << " back to " << path_.value();
+    // under its temporary name rather than being deleted with the transaction, and the file that took its name
+    // stays too.
+    if (!MoveBack()) {
       // The old access list belongs to the file kept aside, not to the one at the path.
       if (grant_)
         grant_->Forget();

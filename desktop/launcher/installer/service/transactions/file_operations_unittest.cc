@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/time/time.h"
@@ -20,6 +21,7 @@
 #include "desktop/launcher/installer/service/transactions/delete_file_operation.h"
 #include "desktop/launcher/installer/service/transactions/move_file_operation.h"
 #include "desktop/launcher/installer/service/transactions/transaction_test_util.h"
+#include "desktop/launcher/installer/test_seams.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer {
@@ -58,10 +60,11 @@ TEST_F(FileOperationsTest, RollbackRestoresTheTree) {
     std::function<void()> check_done;
   } kCases[] = {
       {"deleting a missing file",
-       [&] { return std::make_unique<DeleteFileOperation>(Path(L"keep\\none"), true, true); }, true, [] {}},
-      {"deleting a file", [&] { return std::make_unique<DeleteFileOperation>(Path(L"keep\\a.txt"), true, true); }, true,
+       [&] { return std::make_unique<DeleteFileOperation>(Path(L"keep\\none"), true, sandbox_.tree()); }, true, [] {}},
+      {"deleting a file",
+       [&] { return std::make_unique<DeleteFileOperation>(Path(L"keep\\a.txt"), true, sandbox_.tree()); }, true,
        [&] { EXPECT_FALSE(base::PathExists(Path(L"keep\\a.txt"))); }},
-      {"deleting a folder", [&] { return std::make_unique<DeleteFileOperation>(Path(L"nest"), false, false); }, true,
+      {"deleting a folder", [&] { return std::make_unique<DeleteFileOperation>(Path(L"nest"), false); }, true,
        [&] { EXPECT_FALSE(base::PathExists(Path(L"nest"))); }},
       {"moving onto an existing file",
        [&] { return std::make_unique<MoveFileOperation>(Path(L"keep\\a.txt"), Path(L"keep\\b.txt")); }, true,
@@ -136,21 +139,103 @@ TEST_F(FileOperationsTest, LinesComeFromTheOperationsOwnFiles) {
   logging::SetLogMessageHandler(nullptr);
 }
 
-TEST_F(FileOperationsTest, CommitRemovesWhatWasKeptAside) {
+// The commit removes what the deletions kept aside, and the folders a deletion left empty between its file and its
+// root: never the root, nor a folder above or beside it, which may be the user's (an existing folder chosen for the
+// installation, one that only held it, an empty one next to it).
+TEST_F(FileOperationsTest, CommitRemovesWhatWasKeptAsideAndEmptiedFoldersBelowTheRoot) {
+  Write(L"user\\apps\\install\\v1\\sub\\file.txt", "installed");
+  Write(L"user\\apps\\install\\v1\\other.txt", "installed too");
+  ASSERT_TRUE(base::CreateDirectory(Path(L"user\\beside")));
+  Write(L"outside\\lone\\file.txt", "outside");
+  const base::FilePath install = Path(L"user\\apps\\install");
+  const struct {
+    const wchar_t* file;
+    base::FilePath root;
+  } kDeletions[] = {
+      {L"nest\\one\\two\\leaf.txt", sandbox_.tree()},
+      {L"keep\\ro.txt", sandbox_.tree()},
+      {L"user\\apps\\install\\v1\\sub\\file.txt", install},
+      {L"user\\apps\\install\\v1\\other.txt", install},
+      {L"outside\\lone\\file.txt", install},  // not below its root: no folder goes
+  };
   OperationList transaction;
-  ASSERT_TRUE(ExecuteOperation(&transaction,
-                               std::make_unique<DeleteFileOperation>(Path(L"nest\\one\\two\\leaf.txt"), false, true)));
+  for (const auto& deletion : kDeletions) {
+    ASSERT_TRUE(ExecuteOperation(&transaction,
+                                 std::make_unique<DeleteFileOperation>(Path(deletion.file), false, deletion.root)));
+  }
   ASSERT_TRUE(
       ExecuteOperation(&transaction, std::make_unique<CopyFileOperation>(Path(L"keep\\a.txt"), Path(L"keep\\b.txt"))));
-  ASSERT_TRUE(
-      ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(Path(L"keep\\ro.txt"), false, true)));
   DeleteOperations(&transaction);
-  const test::MachineState after = sandbox_.Capture();
-  // The emptied folders went, up to the sandbox (which holds "keep"); "keep" holds files and stays.
-  EXPECT_FALSE(base::PathExists(Path(L"nest")));
+  std::set<std::wstring> left;
+  for (const auto& [name, entry] : sandbox_.Capture().entries)
+    left.insert(name);
+  EXPECT_EQ((std::set<std::wstring>{L"keep", L"keep\\a.txt", L"keep\\b.txt", L"user", L"user\\apps",
+                                    L"user\\apps\\install", L"user\\beside", L"outside", L"outside\\lone"}),
+            left);
   EXPECT_EQ("alpha", Read(L"keep\\b.txt"));
-  EXPECT_EQ(3u, after.entries.size()) << "only keep, keep\\a.txt and keep\\b.txt are left";
-  EXPECT_TRUE(after.entries.count(L"keep\\a.txt") && after.entries.count(L"keep\\b.txt"));
+}
+
+// The in-use check moves a library aside and finds it held. Another opener that holds the set-aside file without
+// letting it be renamed (as a scanner looks at every renamed file) makes the move back fail for a while: it is
+// tried again, and when the deletion's own tries run out its rollback tries again; a file that cannot go back at
+// all stays under its temporary name with its bytes. Nothing is ever lost.
+std::wstring g_held_target;  // the temporary name the scanner holds
+int g_move_back_attempts = 0;
+int g_held_attempts = 0;  // the attempts during which the scanner holds the file
+test_support::ScopedTestHandle g_scanner;
+bool HoldSetAsideFile(const Operation*, const std::wstring& target) {
+  if (!target.ends_with(L".old"))
+    return false;
+  g_held_target = target;
+  if (++g_move_back_attempts <= g_held_attempts && !g_scanner.valid())
+    g_scanner.reset(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  else if (g_move_back_attempts > g_held_attempts)
+    g_scanner.reset();
+  return false;
+}
+
+TEST_F(FileOperationsTest, InUseFileWhoseMoveBackIsHeldComesBackOrIsKept) {
+  SetMoveBackRetryDelayForTesting(0);
+  SetOperationFaultHookForTesting(&HoldSetAsideFile);
+  const struct {
+    const char* name;
+    int held_attempts;
+    bool back;
+  } kRows[] = {
+      {"held for two attempts", 2, true},
+      {"held through the deletion's attempts, let go at the rollback's first", 5, true},
+      {"held through the rollback's attempts too", 10, false},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    Write(L"bin\\library.dll", row.name);
+    const test::MachineState before = sandbox_.Capture();
+    // Loaded, as a library is: it may be renamed but not written.
+    test_support::ScopedTestHandle loaded(CreateFileW(Path(L"bin\\library.dll").value().c_str(), GENERIC_READ,
+                                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                                      nullptr));
+    ASSERT_TRUE(loaded.valid());
+    g_move_back_attempts = 0;
+    g_held_attempts = row.held_attempts;
+    OperationList transaction;
+    EXPECT_FALSE(
+        ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(Path(L"bin\\library.dll"), true)));
+    EXPECT_TRUE(transaction.empty());
+    loaded.reset();
+    g_scanner.reset();
+    EXPECT_EQ(row.back ? row.held_attempts + 1 : 10, g_move_back_attempts);
+    if (row.back) {
+      EXPECT_EQ("", test::Compare(before, sandbox_.Capture()));
+      continue;
+    }
+    EXPECT_EQ("(missing)", Read(L"bin\\library.dll"));
+    std::string kept;
+    EXPECT_TRUE(test_support::ReadFileBytes(g_held_target, &kept));
+    EXPECT_EQ(row.name, kept);
+    ASSERT_TRUE(DeleteFileW(g_held_target.c_str()));
+  }
+  SetOperationFaultHookForTesting(nullptr);
+  SetMoveBackRetryDelayForTesting(-1);
 }
 
 // A running program cannot be deleted with the in-use check, and is back under its own name; without the check
@@ -173,13 +258,13 @@ TEST_F(FileOperationsTest, RunningExecutableIsInUse) {
   const test::MachineState before = sandbox_.Capture();
 
   OperationList transaction;
-  EXPECT_FALSE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(exe, true, false)));
+  EXPECT_FALSE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(exe, true)));
   EXPECT_TRUE(transaction.empty());
   EXPECT_EQ("", test::Compare(before, sandbox_.Capture()));
 
   SetEvent(stop.get());
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(running.get(), 10000));
-  ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(exe, true, false)));
+  ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(exe, true)));
   DeleteOperations(&transaction);
   EXPECT_FALSE(base::PathExists(exe));
 }
@@ -193,7 +278,7 @@ TEST_F(FileOperationsTest, TakenTemporaryNameLeavesTheFile) {
     Write(L"keep\\a.txt." + std::to_wstring(second) + L".old", "taken");
   const test::MachineState before = sandbox_.Capture();
   OperationList transaction;
-  EXPECT_FALSE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false, false)));
+  EXPECT_FALSE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false)));
   EXPECT_EQ("", test::Compare(before, sandbox_.Capture()));
 }
 
@@ -229,7 +314,7 @@ TEST_F(FileOperationsTest, FilesAtTheLongestPathsCanBeDeletedAgain) {
   OperationList transaction;
   for (const bool commit : {false, true}) {
     for (const base::FilePath& file : files) {
-      ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false, false)));
+      ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false)));
       EXPECT_FALSE(base::PathExists(file));
     }
     commit ? DeleteOperations(&transaction) : RollbackOperations(&transaction);
@@ -240,7 +325,7 @@ TEST_F(FileOperationsTest, FilesAtTheLongestPathsCanBeDeletedAgain) {
 // A kept copy that cannot be removed at commit (it is held open) is scheduled for the next restart, which the
 // Linux-side check reads back with wine's reg tool.
 TEST_F(FileOperationsTest, KeptCopyThatCannotGoWaitsForRestart) {
-  auto operation = std::make_unique<DeleteFileOperation>(Path(L"keep\\b.txt"), false, false);
+  auto operation = std::make_unique<DeleteFileOperation>(Path(L"keep\\b.txt"), false);
   DeleteFileOperation* deletion = operation.get();
   OperationList transaction;
   ASSERT_TRUE(ExecuteOperation(&transaction, std::move(operation)));
@@ -299,7 +384,7 @@ TEST_F(FileOperationsTest, DeletedFileThatCannotGoBackLeavesTheNewFilesAccessLis
     GTEST_SKIP() << "wine keeps no access list set on a file: it derives one from the Unix mode bits";
   const std::string old_digest = sandbox_.Capture().entries.at(L"guarded\\old.txt").sha256;
   OperationList transaction;
-  ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false, false)));
+  ASSERT_TRUE(ExecuteOperation(&transaction, std::make_unique<DeleteFileOperation>(file, false)));
   Write(L"guarded\\old.txt", "new");
   const std::wstring new_list = test_support::FileDaclSddl(file.value());
   ASSERT_EQ(std::wstring::npos, new_list.find(L"(A;;FR;;;WD)")) << new_list;
@@ -314,24 +399,92 @@ TEST_F(FileOperationsTest, DeletedFileThatCannotGoBackLeavesTheNewFilesAccessLis
   EXPECT_EQ(1u, holding_the_old.size()) << "the deleted file is kept";
 }
 
-// A move to another volume (a drive letter the setup maps to tmpfs) is a copy and a delete; rollback brings the
-// file back whole.
-TEST_F(FileOperationsTest, MoveAcrossVolumesRollsBack) {
+// Moves to another volume (a drive letter the setup maps to tmpfs). The source leaves its place at once but stays on
+// its own volume until the commit: a rollback removes the copy and brings the source back whole, also when the copy
+// is held open by then or a file in a moved folder is held all along (where the system refuses to move that folder
+// the move fails instead, with the same end); a commit leaves only the copy. A source held without letting it be
+// renamed fails the move, which leaves both volumes as they were, the file the move would have replaced included.
+TEST_F(FileOperationsTest, MovesAcrossVolumesKeepTheSourceUntilTheCommit) {
   std::string letter;
   if (!test_support::ReadFileBytes(test_support::TestDataDir() + L"\\second_drive", &letter) || letter.size() != 1)
     GTEST_SKIP() << "the setup maps no second drive";
   const base::FilePath other =
       base::FilePath(std::wstring(1, letter[0]) + L":\\").Append(test_support::UniqueName(L"tx_volume"));
-  const test::MachineState before = sandbox_.Capture();
-  OperationList transaction;
-  ASSERT_TRUE(ExecuteOperation(&transaction,
-                               std::make_unique<MoveFileOperation>(Path(L"keep\\ro.txt"), other.Append(L"ro.txt"))));
-  std::string moved;
-  EXPECT_TRUE(base::ReadFileToString(other.Append(L"ro.txt"), &moved));
-  EXPECT_EQ("read only", moved);
-  RollbackOperations(&transaction);
-  EXPECT_FALSE(base::PathExists(other));
-  EXPECT_EQ("", test::Compare(before, sandbox_.Capture()));
+  const auto read_other = [&](const std::wstring& name) {
+    std::string bytes;
+    return base::ReadFileToString(other.Append(name), &bytes) ? bytes : "(missing)";
+  };
+  const auto entries_of_other = [&] {
+    std::set<std::wstring> entries;
+    base::FileEnumerator walk(other, true, base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
+    for (base::FilePath entry = walk.Next(); !entry.empty(); entry = walk.Next())
+      entries.insert(entry.value());
+    return entries;
+  };
+  const auto hold = [](const base::FilePath& path) {
+    return CreateFileW(path.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  };
+  enum Hold { kNothing, kSource, kCopy, kFileInFolder };
+  const struct {
+    const char* name;
+    const wchar_t* source;
+    const wchar_t* destination;  // below `other`
+    bool commit;
+    Hold held = kNothing;
+    const char* earlier = nullptr;  // a file already at the destination
+    std::vector<std::pair<std::wstring, std::string>> copied = {};  // below the destination, what it holds
+  } kRows[] = {
+      {"a read-only file, rolled back", L"keep\\ro.txt", L"ro.txt", false, kNothing, nullptr, {{L"", "read only"}}},
+      {"a folder, committed", L"nest", L"nest", true, kNothing, nullptr, {{L"one\\two\\leaf.txt", "leaf"}}},
+      {"a held file onto an earlier one", L"keep\\a.txt", L"a.txt", false, kSource, "earlier"},
+      {"a file whose copy is held at the rollback", L"keep\\b.txt", L"b.txt", false, kCopy, nullptr,
+       {{L"", "beta"}}},
+      {"a folder with a held file, rolled back", L"nest", L"nest", false, kFileInFolder},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    if (row.earlier) {
+      ASSERT_TRUE(base::CreateDirectory(other));
+      ASSERT_TRUE(test_support::WriteFileBytes(other.Append(row.destination).value(), row.earlier));
+    }
+    const test::MachineState before = sandbox_.Capture();
+    test_support::ScopedTestHandle holder(row.held == kSource         ? hold(Path(row.source))
+                                         : row.held == kFileInFolder ? hold(Path(L"nest\\one\\two\\leaf.txt"))
+                                                                     : nullptr);
+    OperationList transaction;
+    const base::FilePath destination = other.Append(row.destination);
+    const bool moved =
+        ExecuteOperation(&transaction, std::make_unique<MoveFileOperation>(Path(row.source), destination));
+    if (row.held == kSource) {
+      EXPECT_FALSE(moved);
+      EXPECT_EQ(row.earlier, read_other(row.destination));
+      EXPECT_EQ(std::set<std::wstring>{destination.value()}, entries_of_other());
+    } else if (row.held != kFileInFolder) {
+      ASSERT_TRUE(moved);
+    }
+    if (moved) {
+      EXPECT_FALSE(base::PathExists(Path(row.source)));
+      for (const auto& [name, bytes] : row.copied)
+        EXPECT_EQ(bytes, read_other(name.empty() ? std::wstring(row.destination) : row.destination + (L"\\" + name)));
+    }
+    if (row.held == kCopy)
+      holder.reset(hold(destination));
+    if (row.commit) {
+      DeleteOperations(&transaction);
+      for (const auto& [path, entry] : sandbox_.Capture().entries)
+        EXPECT_FALSE(path.starts_with(row.source)) << std::string(path.begin(), path.end());
+      for (const auto& [name, bytes] : row.copied)
+        EXPECT_EQ(bytes, read_other(row.destination + (L"\\" + name)));
+    } else {
+      RollbackOperations(&transaction);
+      holder.reset();
+      EXPECT_EQ("", test::Compare(before, sandbox_.Capture()));
+      if (!row.held && !row.earlier) {
+        EXPECT_FALSE(base::PathExists(other));
+      }
+    }
+    ASSERT_TRUE(base::DeleteFile(other, true));
+  }
 }
 
 }  // namespace

@@ -14,14 +14,21 @@ enum class Transfer { kMove, kCopy };
 struct TransferState {
   bool done = false;
   bool cleared_read_only = false;
+  // A move to another volume made a copy (perhaps a partial one) that is the transfer's to remove.
+  bool copied_across_volumes = false;
 };
 
 // Creates the destination's folder, or moves a file already at the destination aside, as a sub-operation.
 bool PrepareDestination(const base::FilePath& destination, OperationList* sub_operations);
 // Clears the source's read-only attribute; true when it was set and is now cleared. A failure is only logged.
 bool ClearReadOnly(const base::FilePath& source);
-// Undoes the move or copy itself and sets the source's read-only attribute again; the sub-operations' own
-// rollbacks bring back what was in the destination's place. False when the moved file could not go back or the
+// Sets the read-only attribute that ClearReadOnly cleared again (nothing when the path is gone).
+void RestoreReadOnly(const base::FilePath& source);
+// Whether `copy` holds the same bytes as `original`: for folders, every file of the tree, and every folder.
+bool IsWholeCopy(const base::FilePath& original, const base::FilePath& copy);
+// Undoes the move or copy itself (a move to another volume by removing its copy) and sets the source's read-only
+// attribute again; the sub-operations' own rollbacks bring back the source kept aside by such a move and what was
+// in the destination's place. False when the moved file could not go back or the
 // copy could not be removed: it is then still at the destination.
 bool UndoTransfer(Transfer transfer,
                   const base::FilePath& source,

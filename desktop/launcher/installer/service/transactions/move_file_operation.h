@@ -1,5 +1,6 @@
-// Moves one file undoably. A missing destination folder is created, and a file in the way is moved aside,
-// as sub-operations whose own rollbacks bring them back.
+// Moves a file (or a folder) undoably. A missing destination folder is created, and a file in the way is moved
+// aside, as sub-operations whose own rollbacks bring them back. To another volume the source is copied and then
+// kept aside on its own volume until the commit, so that a rollback only has to remove the copy.
 #ifndef DESKTOP_LAUNCHER_INSTALLER_SERVICE_TRANSACTIONS_MOVE_FILE_OPERATION_H_
 #define DESKTOP_LAUNCHER_INSTALLER_SERVICE_TRANSACTIONS_MOVE_FILE_OPERATION_H_
 
@@ -18,6 +19,8 @@ class MoveFileOperation : public Operation {
   void Rollback() override;
 
  private:
+  bool CopyAcrossVolumes(OperationList* sub_operations);
+
   base::FilePath source_;
   base::FilePath destination_;
   TransferState state_;

@@ -41,8 +41,9 @@ void RollbackOperations(OperationList* operations);
 void DeleteOperations(OperationList* operations);
 
 // True when a test asked that the change `operation` is about to make on `target` (a path) fail as if the
-// system had refused it. Asked right before each operation's final change, after its sub-operations ran, and
-// before each key deletion of a registry tree. Always false in the product: only tests install the hook
+// system had refused it. Asked right before each operation's final change, after its sub-operations ran, before
+// each key deletion of a registry tree, and before each attempt to move a file that a deletion set aside back
+// (`target` is then its temporary path). Always false in the product: only tests install the hook
 // (SetOperationFaultHookForTesting).
 bool IsFaultInjected(const Operation* operation, const std::wstring& target);
 

@@ -278,7 +278,7 @@ class Generator {
     const base::FilePath path = sandbox_.Path(name);
     step->description = "delete " + Narrow(name);
     step->target = path.value();
-    step->make = [=] { return std::make_unique<DeleteFileOperation>(path, check_in_use, false); };
+    step->make = [=] { return std::make_unique<DeleteFileOperation>(path, check_in_use); };
     return true;
   }
 
@@ -477,7 +477,7 @@ class TransactionTortureTest : public testing::TestWithParam<unsigned> {
         break;
       case 2:
         step.description = "delete the running executable";
-        step.make = [=] { return std::make_unique<DeleteFileOperation>(exe, true, true); };
+        step.make = [=, tree = sandbox_.tree()] { return std::make_unique<DeleteFileOperation>(exe, true, tree); };
         break;
       case 3:
         step.description = "write a value below the volatile key";
