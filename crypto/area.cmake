@@ -1,1 +1,4 @@
+# The areas whose headers this area includes (tools/check-area-deps.py holds the build to it).
+zorvi_area_depends(base)
+
 target_link_libraries(crypto PUBLIC dep_openssl)

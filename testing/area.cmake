@@ -1,3 +1,7 @@
+# The areas whose headers this area includes (tools/check-area-deps.py holds the build to it).
+zorvi_area_depends(base base/features base/files base/json base/strings base/win desktop/launcher/installer
+                   desktop/launcher/installer/service desktop/windows/crash_reporter desktop/windows/rc_l10n_handler)
+
 target_link_libraries(testing PUBLIC GTest::gtest crypt32)
 # The loopback HTTP server that testing/loopback_server.h starts runs from the source tree.
 target_compile_definitions(testing PRIVATE

@@ -1,3 +1,7 @@
+# The areas whose headers this area includes (tools/check-area-deps.py holds the build to it).
+zorvi_area_depends(base base/debug base/files base/memory base/message_loop base/strings base/synchronization
+                   base/threading)
+
 # Every module links the heap allocator (malloc and its kin replace the C runtime DLL's) and runs the
 # processor check when loaded, whether or not its code names them: nothing else would pull them out of this
 # static library.

@@ -1,3 +1,11 @@
+# The areas whose headers this area includes (tools/check-area-deps.py holds the build to it).
+zorvi_area_depends(base base/features base/files base/json base/memory base/message_loop base/process base/strings
+                   base/synchronization base/threading base/time base/win components/prefs
+                   desktop/common/autoupdate/updatechecker desktop/launcher/installer/ipc
+                   desktop/launcher/installer/package_fetcher desktop/launcher/installer/service
+                   desktop/launcher/installer/service/transactions desktop/launcher/installer/ui
+                   desktop/launcher/installer/wininet desktop/windows/crash_reporter desktop/windows/rc_l10n_handler)
+
 # Test hosts of the branding: product_info_test_child built once per "TXT" 133 resource, which windres compiles
 # from a JSON file (the product host's own, and the fixtures of testdata/), and a stand-in for the
 # test-automation module that carries a resource and leaves a marker file whenever its code runs.

@@ -1,3 +1,7 @@
+# The areas whose headers this area includes (tools/check-area-deps.py holds the build to it).
+zorvi_area_depends(base base/features base/files base/json base/strings base/synchronization base/threading base/time
+                   base/win desktop/launcher/installer)
+
 # Writing the in-process dumps takes seconds each under wine, and more on a loaded machine.
 zorvi_test_limit(desktop/windows/crash_reporter "CrashExceptionHandlerTest.InProcessDumpsAreNamedAfterTheirIds" 300)
 # So do the dumps of a crashed child: one takes many seconds, and over a minute on a loaded machine.
