@@ -14,10 +14,10 @@
 #include "base/logging.h"
 #include "base/process/launch.h"
 #include "bench/bench_util.h"
-#include "desktop/windows/crash_reporter/crash_dump_server.h"
-#include "desktop/windows/crash_reporter/crash_log_writer.h"
-#include "desktop/windows/crash_reporter/crash_minidump.h"
-#include "desktop/windows/crash_reporter/process_state_impl.h"
+#include "desktop/windows/crash_reporter/reporter/crash_dump_server.h"
+#include "desktop/windows/crash_reporter/reporter/crash_log_writer.h"
+#include "desktop/windows/crash_reporter/reporter/crash_minidump.h"
+#include "desktop/windows/crash_reporter/reporter/process_state_impl.h"
 
 namespace {
 

@@ -22,10 +22,10 @@
 #include "base/base_paths.h"
 #include "base/win/scoped_handle.h"
 #include "bench/bench_util.h"
-#include "desktop/windows/crash_reporter/crash_client_startup.h"
-#include "desktop/windows/crash_reporter/crash_exception_handler.h"
+#include "desktop/windows/crash_reporter/client/crash_client_startup.h"
+#include "desktop/windows/crash_reporter/client/crash_exception_handler.h"
 #include "desktop/windows/crash_reporter/crash_pipe_protocol.h"
-#include "desktop/windows/crash_reporter/crash_reporter_main.h"
+#include "desktop/windows/crash_reporter/reporter/crash_reporter_main.h"
 
 namespace zi = zorvi::installer;
 

@@ -8,7 +8,7 @@
 #include "base/files/file_path.h"
 #include "base/strings/utf_string_conversions.h"
 #include "bench/bench_util.h"
-#include "desktop/windows/crash_reporter/crash_log_zip.h"
+#include "desktop/windows/crash_reporter/reporter/crash_log_zip.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

@@ -22,7 +22,7 @@ done
 head -c $(((100 << 20) - $(stat -c %s "$W/code.7z"))) /dev/urandom > "$W/tree/media.bin"
 (cd "$W/tree" && 7zz a -bso0 -bsp0 "$W/package.7z" ./*)
 answer() { $WINE_RUN "$BIN/installer.exe" "--$1" </dev/null | tr -d '\r\n'; }
-python3 "$ROOT/testing/package_fixture/make_package_fixture.py" package "$W/www/package.exe" \
+python3 "$ROOT/testing/installer/package_fixture/make_package_fixture.py" package "$W/www/package.exe" \
   --probe "$BIN/../fixtures/package_probe.exe" --internal-version "$(answer internal-version)" \
   --stream "$(answer stream)" --payload "$W/package.7z"
 sum=$(sha256sum "$W/www/package.exe" | cut -c1-64)

@@ -1,12 +1,12 @@
 // The test build of the installer library: the product itself, whose test seams are set from the scenario's
-// environment as the library loads (testing/installer_test_seams_from_environment.h), before anything of the
+// environment as the library loads (testing/installer/installer_test_seams_from_environment.h), before anything of the
 // product runs. Only test fixtures carry it, under the product library's name.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
-#include "testing/installer_test_seams_from_environment.h"
+#include "testing/installer/installer_test_seams_from_environment.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Makes a test CA a trusted root of the machine (the local machine's "ROOT" store), as signed test fixtures
-// need on Windows (testing/package_fixture/make_package_fixture.py makes the CA). Test runs use a throwaway
+// need on Windows (testing/installer/package_fixture/make_package_fixture.py makes the CA). Test runs use a throwaway
 // copy of the wine prefix, so the certificate is added and never removed; adding it again replaces it.
 #ifndef TESTING_TRUSTED_TEST_ROOT_H_
 #define TESTING_TRUSTED_TEST_ROOT_H_

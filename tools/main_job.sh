@@ -10,7 +10,7 @@
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/tools/env.sh"
-. "$ROOT/testing/silent_install/silent_install.sh"
+. "$ROOT/testing/installer/silent_install/silent_install.sh"
 LIMIT=${LIMIT:-300}
 SECONDS=0
 bash "$ROOT/third_party/windeps.sh" "$WINDEPS"

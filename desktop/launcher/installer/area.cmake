@@ -78,9 +78,9 @@ zorvi_test_resource_lock(desktop/launcher/installer
                          loopback_fixed_ports)
 
 # Unattended runs end to end, each in a fresh prefix against the update-service stand-in on the local statistics
-# server's port (testing/silent_install).
+# server's port (testing/installer/silent_install).
 add_test(NAME desktop_launcher_installer.silent_runs
-         COMMAND bash ${CMAKE_SOURCE_DIR}/testing/silent_install/silent_runs_test.sh)
+         COMMAND bash ${CMAKE_SOURCE_DIR}/testing/installer/silent_install/silent_runs_test.sh)
 set_tests_properties(desktop_launcher_installer.silent_runs PROPERTIES RESOURCE_LOCK loopback_fixed_ports TIMEOUT 900
                      ENVIRONMENT "BUILD_DIR=${CMAKE_BINARY_DIR}")
 

@@ -44,8 +44,8 @@
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
-#include "testing/installer_observer_recorder.h"
-#include "testing/settings_status_wait.h"
+#include "testing/installer/installer_observer_recorder.h"
+#include "testing/installer/settings_status_wait.h"
 
 namespace {
 

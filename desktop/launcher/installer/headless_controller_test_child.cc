@@ -11,12 +11,12 @@
 //   --package-ready-at=N     OnPackageReady, twice, right after the N-th observer call
 //   --stop-at=N              InstallerRunner::Stop right after the N-th observer call
 //   --die-at=N               ends this process (TerminateProcess) right after the N-th observer call
-//   --observer-log=PATH      every observer call appended as a JSON line (see testing/installer_observer_recorder.h)
+//   --observer-log=PATH      every observer call appended as a JSON line (see testing/installer/installer_observer_recorder.h)
 //   --log-file=PATH          this process's log (verbosity from --v, 2 by default)
 //   --time-limit=SECONDS     hard limit (default 60): past it the message "time limit of N s reached" goes to
 //                            standard error and the whole process tree (this process and every backend it
 //                            started) is ended with exit code 124
-// The installer's test seams come from the environment (testing/installer_test_seams_from_environment.h), as in
+// The installer's test seams come from the environment (testing/installer/installer_test_seams_from_environment.h), as in
 // every other process of the scenario.
 // Exit code: 0 after OnInstallerTerminated(true); 1 after OnInstallerTerminated(false); 2 when Run refused to
 // start; 3 when the process could not be set up; 124 at the time limit.
@@ -36,9 +36,9 @@
 #include "base/run_loop.h"
 #include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/settings.h"
-#include "testing/installer_observer_recorder.h"
-#include "testing/installer_test_seams_from_environment.h"
-#include "testing/settings_status_wait.h"
+#include "testing/installer/installer_observer_recorder.h"
+#include "testing/installer/installer_test_seams_from_environment.h"
+#include "testing/installer/settings_status_wait.h"
 
 namespace {
 

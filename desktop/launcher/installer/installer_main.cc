@@ -36,7 +36,7 @@
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
-#include "desktop/windows/crash_reporter/crash_client_startup.h"
+#include "desktop/windows/crash_reporter/client/crash_client_startup.h"
 
 namespace zorvi::installer {
 

@@ -5,7 +5,7 @@
 #include "desktop/launcher/installer/installer_runner_backend.h"
 #include "desktop/launcher/installer/silent_installer_controller.h"
 #include "desktop/launcher/installer/ui/installer_ui_controller.h"
-#include "desktop/windows/crash_reporter/crash_reporter_main.h"
+#include "desktop/windows/crash_reporter/reporter/crash_reporter_main.h"
 
 namespace zorvi::installer {
 

@@ -20,7 +20,7 @@
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
 #include "desktop/launcher/installer/test_seams.h"
-#include "desktop/windows/crash_reporter/crash_client_startup.h"
+#include "desktop/windows/crash_reporter/client/crash_client_startup.h"
 
 namespace zorvi::installer {
 

@@ -24,7 +24,7 @@
 #include "desktop/launcher/installer/installer_runner_backend.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/service/utils.h"
-#include "testing/installer_observer_recorder.h"
+#include "testing/installer/installer_observer_recorder.h"
 #include "testing/scoped_log_capture.h"
 #include "testing/test_support.h"
 

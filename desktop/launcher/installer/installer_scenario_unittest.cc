@@ -31,8 +31,8 @@
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/xml_document.h"
-#include "testing/installer_observer_recorder.h"
-#include "testing/installer_test_seams_from_environment.h"
+#include "testing/installer/installer_observer_recorder.h"
+#include "testing/installer/installer_test_seams_from_environment.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer::test {

@@ -19,9 +19,9 @@
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/test_seams.h"
-#include "testing/installer_test_seams_from_environment.h"
-#include "testing/recording_task_scheduler.h"
-#include "testing/settings_status_wait.h"
+#include "testing/installer/installer_test_seams_from_environment.h"
+#include "testing/installer/recording_task_scheduler.h"
+#include "testing/installer/settings_status_wait.h"
 #include "testing/test_support.h"
 #include "testing/version_child.h"
 

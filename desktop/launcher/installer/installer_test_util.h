@@ -21,7 +21,7 @@
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/installer_package_test_util.h"
 #include "desktop/launcher/installer/settings.h"
-#include "testing/installer_observer_recorder.h"
+#include "testing/installer/installer_observer_recorder.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer::test {

@@ -25,10 +25,10 @@
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/ui/installer_resource_ids.h"
-#include "testing/installer_test_seams_from_environment.h"
+#include "testing/installer/installer_test_seams_from_environment.h"
 #include "testing/loopback_server.h"
 #include "testing/test_support.h"
-#include "testing/window_driver.h"
+#include "testing/installer/window_driver.h"
 
 namespace zorvi::installer::test {
 namespace {

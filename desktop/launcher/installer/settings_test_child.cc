@@ -36,7 +36,7 @@
 #include "desktop/launcher/installer/settings_test_util.h"
 #include "desktop/launcher/installer/status.h"
 #include "desktop/launcher/installer/test_seams.h"
-#include "testing/settings_status_wait.h"
+#include "testing/installer/settings_status_wait.h"
 
 namespace {
 

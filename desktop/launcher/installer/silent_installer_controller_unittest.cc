@@ -29,7 +29,7 @@
 #include "desktop/launcher/installer/test_seams.h"
 #include "desktop/launcher/installer/update_service_test_util.h"
 #include "testing/scoped_log_capture.h"
-#include "testing/settings_status_wait.h"
+#include "testing/installer/settings_status_wait.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer::test {

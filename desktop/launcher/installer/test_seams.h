@@ -121,7 +121,7 @@ void SetFolderGrantRefusedForTesting(bool refused);
 bool GetFolderGrantRefusedSeam();
 
 // Makes the scheduler CreateTaskScheduler returns in place of the system's (whose 2.0 interfaces wine implements
-// only in part), e.g. a recorder of the calls (testing/recording_task_scheduler.h). Null, the default, keeps the
+// only in part), e.g. a recorder of the calls (testing/installer/recording_task_scheduler.h). Null, the default, keeps the
 // system's.
 using TaskSchedulerFactoryHook = TaskScheduler* (*)();
 void SetTaskSchedulerFactoryForTesting(TaskSchedulerFactoryHook hook);

@@ -152,10 +152,10 @@ printf 'tracking data with spaces & symbols: é=1' > "$D/served/tracking.txt"
 N=$D/network
 mkdir -p "$N/www"
 (BUILD_DIR=$(cd "$B/.." && pwd) ROOT=$(cd "$HERE/../../.." && pwd)
- . "$ROOT/testing/silent_install/silent_install.sh"
+ . "$ROOT/testing/installer/silent_install/silent_install.sh"
  make_sample_package "$B/test_build/zorvi.dll" "$N/package"
  (cd "$N/package" && 7zz a -t7z -bd -bso0 -bsp0 "$N/package.7z" .)
- python3 "$ROOT/testing/package_fixture/make_package_fixture.py" package "$N/www/full.exe" \
+ python3 "$ROOT/testing/installer/package_fixture/make_package_fixture.py" package "$N/www/full.exe" \
    --probe "$B/../fixtures/package_probe.exe" --internal-version 2234.0 --stream nightly --payload "$N/package.7z"
  7zz x -bd -bso0 "$N/package.7z" -o"$N/unpacked"
  /usr/bin/python3 "$ROOT/host/check_host_resources.py" --strings "$B/installer.exe" > "$D/host_strings.json")

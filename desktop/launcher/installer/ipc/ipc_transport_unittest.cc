@@ -21,7 +21,7 @@
 #include "desktop/launcher/installer/ipc/ipc_receiver_proxy.h"
 #include "desktop/launcher/installer/ipc/ipc_sender_proxy.h"
 #include "desktop/launcher/installer/ipc/ipc_test_util.h"
-#include "testing/installer_observer_recorder.h"
+#include "testing/installer/installer_observer_recorder.h"
 #include "testing/scoped_log_capture.h"
 #include "testing/test_support.h"
 

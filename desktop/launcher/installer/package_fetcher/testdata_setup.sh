@@ -6,13 +6,13 @@ set -euo pipefail
 D=$1; BIN=$2
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../../../.." && pwd)
-FIXTURE=$ROOT/testing/package_fixture/make_package_fixture.py
+FIXTURE=$ROOT/testing/installer/package_fixture/make_package_fixture.py
 PY=/usr/bin/python3  # Debian's interpreter, which has pefile
 BUILD_DIR=$(cd "$BIN/.." && pwd) . "$ROOT/tools/env.sh"  # the wine prefix of this run
 export TZ=UTC
 chmod -R u+w "$D" 2>/dev/null || true
 rm -rf "$D"; mkdir -p "$D"/{certs,payload,sha,signed,probe,archives,out}
-PROBE=$BIN/../fixtures/package_probe.exe  # the stand-in that testing/package_fixture builds
+PROBE=$BIN/../fixtures/package_probe.exe  # the stand-in that testing/installer/package_fixture builds
 
 # Certificates: a test CA with a leaf named like a test signer and one named as the product's branding expects,
 # and a CA that the machine does not trust with a leaf of the same test name.

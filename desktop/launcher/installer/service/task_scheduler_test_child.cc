@@ -32,7 +32,7 @@
 #include "desktop/launcher/installer/service/task_scheduler_v1.h"
 #include "desktop/launcher/installer/service/task_scheduler_v2.h"
 #include "desktop/launcher/installer/test_seams.h"
-#include "testing/recording_task_scheduler.h"
+#include "testing/installer/recording_task_scheduler.h"
 
 namespace {
 

@@ -36,7 +36,7 @@
 #include "desktop/windows/rc_l10n_handler/rc_l10n_handler.h"
 #include "testing/loopback_server.h"
 #include "testing/scoped_log_capture.h"
-#include "testing/settings_status_wait.h"
+#include "testing/installer/settings_status_wait.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer {

@@ -22,7 +22,7 @@
 #include "desktop/windows/rc_l10n_handler/rc_l10n_handler.h"
 #include "testing/test_support.h"
 #include "testing/version_child.h"
-#include "testing/window_driver.h"
+#include "testing/installer/window_driver.h"
 
 namespace zorvi::installer {
 namespace {

@@ -1,0 +1,53 @@
+#include "testing/installer/settings_status_wait.h"
+
+#include <windows.h>
+
+#include "base/command_line.h"
+#include "base/features/command_line_feature_reader.h"
+#include "base/features/feature_list.h"
+#include "base/run_loop.h"
+#include "desktop/launcher/installer/installer_experiments.h"
+#include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/settings.h"
+
+namespace test_support {
+
+namespace {
+
+class PathWaiter : public zorvi::installer::Settings::Observer {
+ public:
+  explicit PathWaiter(base::RunLoop* run_loop) : run_loop_(run_loop) {}
+  void OnSettingsChanged() override {}
+  void OnLanguageChanged() override {}
+  void OnPathChanged() override { run_loop_->Quit(); }
+
+ private:
+  base::RunLoop* run_loop_;
+};
+
+}  // namespace
+
+std::unique_ptr<zorvi::installer::Settings> SettingsAsTheEntryMakesThem(const base::CommandLine& command_line) {
+  using namespace zorvi::installer;
+  PrefsTaskPool::GetInstance();
+  RegisterInstallerFeatures(base::FeatureList::GetInstance());
+  base::FeatureList::GetInstance()->InitializeFromReader(base::CommandLineFeatureReader(&command_line));
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+    return nullptr;
+  return std::make_unique<Settings>(command_line.HasSwitch("uninstall"), command_line.HasSwitch("silent"),
+                                    command_line.HasSwitch("autoupdate"),
+                                    command_line.GetSwitchValuePath("installfolder"),
+                                    command_line.HasSwitch("replacekadroinstallation"));
+}
+
+void WaitForSettingsStatus(zorvi::installer::Settings* settings) {
+  if (!settings->status_fetcher())
+    return;
+  base::RunLoop status_wait;
+  PathWaiter waiter(&status_wait);
+  settings->AddObserver(&waiter);
+  status_wait.Run();
+  settings->RemoveObserver(&waiter);
+}
+
+}  // namespace test_support
