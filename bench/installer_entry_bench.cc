@@ -19,7 +19,7 @@
 #include "base/files/file_util.h"
 #include "base/path_service.h"
 #include "bench/bench_util.h"
-#include "desktop/launcher/installer/download_folder.h"
+#include "desktop/launcher/installer/roles/download_folder.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time.h"
 #include "base/values.h"
-#include "desktop/launcher/installer/folder_permission.h"
+#include "desktop/launcher/installer/roles/folder_permission.h"
 #include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"

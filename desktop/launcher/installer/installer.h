@@ -25,7 +25,7 @@
 #include "base/observer_list.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/launcher/installer/install_log.h"
+#include "desktop/launcher/installer/records/install_log.h"
 #include "desktop/launcher/installer/installer_observer.h"
 #include "desktop/launcher/installer/service/transactions/operation.h"
 #include "desktop/launcher/installer/service/transactions/placeholder_provider.h"

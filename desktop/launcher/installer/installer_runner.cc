@@ -12,7 +12,7 @@
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/strings/string_number_conversions.h"
-#include "desktop/launcher/installer/folder_permission.h"
+#include "desktop/launcher/installer/roles/folder_permission.h"
 #include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/installer_main.h"
 #include "desktop/launcher/installer/ipc/installer_message.h"

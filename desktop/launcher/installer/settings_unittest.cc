@@ -24,7 +24,7 @@
 #include "base/threading/worker_pool.h"
 #include "base/values.h"
 #include "desktop/launcher/installer/installer_experiments.h"
-#include "desktop/launcher/installer/installer_stats.h"
+#include "desktop/launcher/installer/records/installer_stats.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/settings_test_util.h"
 #include "desktop/launcher/installer/status.h"

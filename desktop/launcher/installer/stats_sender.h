@@ -8,7 +8,7 @@
 
 #include "base/callback.h"
 #include "base/values.h"
-#include "desktop/launcher/installer/installer_stats.h"
+#include "desktop/launcher/installer/records/installer_stats.h"
 #include "desktop/launcher/installer/wininet/wininet.h"
 
 namespace zorvi::installer {

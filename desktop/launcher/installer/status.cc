@@ -12,7 +12,7 @@
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/launcher/installer/installation_files.h"
-#include "desktop/launcher/installer/installation_info.h"
+#include "desktop/launcher/installer/records/installation_info.h"
 #include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/service/access_control.h"

@@ -12,7 +12,7 @@
 
 #include "base/features/feature_list.h"
 #include "base/files/file_path.h"
-#include "desktop/launcher/installer/install_log.h"
+#include "desktop/launcher/installer/records/install_log.h"
 
 namespace zorvi::installer {
 

@@ -29,7 +29,7 @@
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/launcher/installer/installation_files.h"
-#include "desktop/launcher/installer/installer_stats.h"
+#include "desktop/launcher/installer/records/installer_stats.h"
 #include "desktop/launcher/installer/package_fetcher/checksum_checker.h"
 #include "desktop/launcher/installer/package_fetcher/download_hosts.h"
 #include "desktop/launcher/installer/package_fetcher/lzma_util.h"

@@ -17,7 +17,7 @@
 #include "base/memory/weak_ptr.h"
 #include "base/run_loop.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/launcher/installer/installation_sequence.h"
+#include "desktop/launcher/installer/steps/installation_sequence.h"
 #include "desktop/launcher/installer/installer_observer.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
 #include "desktop/launcher/installer/package_fetcher/ui_callback_runner.h"

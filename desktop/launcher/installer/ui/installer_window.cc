@@ -17,7 +17,7 @@
 #include "base/win/native_library.h"
 #include "base/win/windows_version.h"
 #include "desktop/launcher/installer/installer_experiments.h"
-#include "desktop/launcher/installer/installer_stats.h"
+#include "desktop/launcher/installer/records/installer_stats.h"
 #include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/status.h"

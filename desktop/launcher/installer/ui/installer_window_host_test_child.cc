@@ -30,7 +30,7 @@
 #include "base/run_loop.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
-#include "desktop/launcher/installer/installer_stats.h"
+#include "desktop/launcher/installer/records/installer_stats.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/test_seams.h"

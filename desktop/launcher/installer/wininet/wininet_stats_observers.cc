@@ -1,7 +1,7 @@
 #include "desktop/launcher/installer/wininet/wininet_stats_observers.h"
 
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/launcher/installer/installer_stats.h"
+#include "desktop/launcher/installer/records/installer_stats.h"
 
 namespace zorvi::installer {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "desktop/launcher/installer/install_log.h"
+#include "desktop/launcher/installer/records/install_log.h"
 
 namespace zorvi::installer {
 

@@ -11,7 +11,7 @@
 
 #include "base/win/registry.h"
 #include "base/win/windows_version.h"
-#include "desktop/launcher/installer/install_log.h"
+#include "desktop/launcher/installer/records/install_log.h"
 #include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/transactions/placeholder_provider.h"
 #include "desktop/launcher/installer/service/transactions/registry_entry.h"

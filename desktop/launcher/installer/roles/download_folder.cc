@@ -1,0 +1,101 @@
+#include "desktop/launcher/installer/roles/download_folder.h"
+
+#include <windows.h>
+
+#include <knownfolders.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <memory>
+
+#include "base/base_paths.h"
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "desktop/launcher/installer/test_seams.h"
+
+namespace zorvi::installer {
+
+namespace {
+
+// The Downloads known folder, asked for as it is and then with creation, which makes it when a profile never had
+// one.
+bool GetDownloadsKnownFolder(base::FilePath* folder) {
+  for (const DWORD flags : {DWORD{0}, DWORD{KF_FLAG_CREATE | KF_FLAG_INIT}}) {
+    PWSTR path = nullptr;
+    const HRESULT result = SHGetKnownFolderPath(FOLDERID_Downloads, flags, nullptr, &path);
+    // Freed also after a failure, which may hand out a string.
+    const std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> owned(path, &CoTaskMemFree);
+    if (SUCCEEDED(result) && path) {
+      *folder = base::FilePath(path);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Only tests refuse a start before it is tried, standing for a machine whose policy forbids running programs from
+// that folder.
+bool LaunchRefusedForTesting(const base::FilePath& program) {
+  const LaunchRefusalHook hook = GetLaunchRefusalHook();
+  return hook && hook(program);
+}
+
+}  // namespace
+
+bool ChooseDownloadFolder(const std::wstring& subfolder, const base::FilePath& executable, base::FilePath* folder) {
+  if (TryDownloadFolderUnderPathKey(subfolder, executable, folder, base::kTempDir))
+    return true;
+  if (TryDownloadsKnownFolder(subfolder, executable, folder))
+    return true;
+  if (TryDownloadFolderUnderPathKey(subfolder, executable, folder, base::kHomeDir))
+    return true;
+  return TryDownloadFolderUnderPathKey(subfolder, executable, folder, base::kExeDir);
+}
+
+bool TryDownloadFolder(const std::wstring& subfolder, const base::FilePath& executable, base::FilePath* folder) {
+  *folder = folder->Append(subfolder);
+  // No log line here: the log file's own folder is made this way before logging starts.
+  if (!base::DirectoryExists(*folder) && !base::CreateDirectory(*folder))
+    return false;
+  if (executable.empty())
+    return true;
+  if (CanExecuteFromFolder(*folder, executable))
+    return true;
+  // Leaves a folder that was there with other files in it.
+  RemoveDirectoryW(folder->value().c_str());
+  return false;
+}
+
+bool TryDownloadFolderUnderPathKey(const std::wstring& subfolder, const base::FilePath& executable,
+                                   base::FilePath* folder, int path_key) {
+  return base::PathService::Get(path_key, folder) && TryDownloadFolder(subfolder, executable, folder);
+}
+
+bool TryDownloadsKnownFolder(const std::wstring& subfolder, const base::FilePath& executable,
+                             base::FilePath* folder) {
+  return GetDownloadsKnownFolder(folder) && TryDownloadFolder(subfolder, executable, folder);
+}
+
+bool CanExecuteFromFolder(const base::FilePath& folder, const base::FilePath& executable) {
+  const base::FilePath copy = folder.Append(executable.BaseName());
+  if (!base::CopyFile(executable, copy)) {
+    LOG(WARNING) << "Cannot copy " << executable.value() << " to " << folder.value();
+    return false;
+  }
+  base::CommandLine command_line(copy);
+  command_line.AppendSwitch("version");
+  base::LaunchOptions options;
+  options.wait = true;
+  const bool started = !LaunchRefusedForTesting(copy) && base::LaunchProcess(command_line, options).IsValid();
+  if (!started)
+    LOG(WARNING) << "Programs cannot run from " << folder.value();
+  if (!base::DeleteFile(copy, false))
+    PLOG(WARNING) << "Cannot delete " << copy.value();
+  return started;
+}
+
+}  // namespace zorvi::installer

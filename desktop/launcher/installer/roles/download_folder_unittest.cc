@@ -1,0 +1,138 @@
+#include "desktop/launcher/installer/roles/download_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/base_paths.h"
+#include "base/files/file_util.h"
+#include "base/path_service.h"
+#include "desktop/launcher/installer/installer_test_util.h"
+#include "desktop/launcher/installer/test_seams.h"
+#include "testing/test_support.h"
+
+namespace zorvi::installer {
+namespace {
+
+// The places ChooseDownloadFolder tries, in its order.
+enum Place { kTemp, kDownloads, kHome, kExe, kNowhere };
+
+// What the launch seam was asked (the folders the copy was to start from) and which folders it refuses.
+std::vector<base::FilePath> g_asked;
+std::vector<base::FilePath> g_refused;
+
+bool RefuseListedFolders(const base::FilePath& program) {
+  g_asked.push_back(program.DirName());
+  return std::find(g_refused.begin(), g_refused.end(), program.DirName()) != g_refused.end();
+}
+
+class DownloadFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const base::FilePath root(folder_.path());
+    // The user's real Downloads folder (as the shell names it), with a subfolder no other test uses.
+    places_ = {root.Append(L"temp"), base::FilePath(test::EchoVariable(L"USERPROFILE")).Append(L"Downloads"),
+               root.Append(L"home"), root.Append(L"exe")};
+    for (int key : {base::kTempDir, base::kHomeDir, base::kExeDir}) {
+      const Place place = key == base::kTempDir ? kTemp : key == base::kHomeDir ? kHome : kExe;
+      ASSERT_TRUE(base::PathService::OverrideAndCreateIfNeeded(key, places_[place], true, true));
+    }
+    SetLaunchRefusalHookForTesting(&RefuseListedFolders);
+  }
+
+  void TearDown() override {
+    SetLaunchRefusalHookForTesting(nullptr);
+    test_support::RemoveTree(Subfolder(kDownloads).value());
+  }
+
+  base::FilePath Subfolder(Place place) const { return places_[place].Append(name_); }
+
+  // Empties every place.
+  void Reset() {
+    for (int place = kTemp; place < kNowhere; ++place)
+      ASSERT_TRUE(test_support::RemoveTree(Subfolder(static_cast<Place>(place)).value()));
+    g_asked.clear();
+    g_refused.clear();
+  }
+
+  test_support::ScopedTestFolder folder_{L"Downloads"};
+  const std::wstring name_ = test_support::UniqueName(L"Installer");
+  std::vector<base::FilePath> places_;
+};
+
+TEST_F(DownloadFolderTest, FirstPlaceWhereTheInstallerCanRunWins) {
+  const base::FilePath executable = test::TestProgram(L"installer.exe");
+  const struct {
+    const char* what;
+    std::vector<Place> refused;
+    Place file_in_the_way;    // a file where the subfolder goes
+    Place existing_subfolder;  // holding a file of an earlier run
+    Place chosen;              // kNowhere: no place at all
+    std::vector<Place> asked;
+    bool with_executable = true;
+  } cases[] = {
+      {"the temporary folder", {}, kNowhere, kNowhere, kTemp, {kTemp}},
+      {"a file in the way", {}, kTemp, kNowhere, kDownloads, {kDownloads}},
+      {"running refused", {kTemp}, kNowhere, kNowhere, kDownloads, {kTemp, kDownloads}},
+      {"refused but for the own folder", {kTemp, kDownloads, kHome}, kNowhere, kNowhere, kExe,
+       {kTemp, kDownloads, kHome, kExe}},
+      {"refused everywhere", {kTemp, kDownloads, kHome, kExe}, kNowhere, kNowhere, kNowhere,
+       {kTemp, kDownloads, kHome, kExe}},
+      {"an existing subfolder is reused", {}, kNowhere, kTemp, kTemp, {kTemp}},
+      {"a refused subfolder that holds files stays", {kTemp}, kNowhere, kTemp, kDownloads, {kTemp, kDownloads}},
+      // The log file's folder is only created, never tested: nothing is started there.
+      {"without an executable", {kTemp}, kNowhere, kNowhere, kTemp, {}, false},
+  };
+  for (const auto& choice : cases) {
+    SCOPED_TRACE(choice.what);
+    Reset();
+    for (Place place : choice.refused)
+      g_refused.push_back(Subfolder(place));
+    if (choice.file_in_the_way != kNowhere) {
+      ASSERT_TRUE(test_support::WriteFileBytes(Subfolder(choice.file_in_the_way).value(), "in the way"));
+    }
+    const base::FilePath earlier_file =
+        choice.existing_subfolder == kNowhere ? base::FilePath() : Subfolder(choice.existing_subfolder).Append(L"f");
+    if (!earlier_file.empty()) {
+      ASSERT_TRUE(base::CreateDirectory(earlier_file.DirName()));
+      ASSERT_TRUE(test_support::WriteFileBytes(earlier_file.value(), "earlier"));
+    }
+
+    base::FilePath folder;
+    EXPECT_EQ(choice.chosen != kNowhere,
+              ChooseDownloadFolder(name_, choice.with_executable ? executable : base::FilePath(), &folder));
+    if (choice.chosen != kNowhere) {
+      EXPECT_EQ(Subfolder(choice.chosen).value(), folder.value());
+      EXPECT_TRUE(base::DirectoryExists(folder));
+    }
+    std::vector<base::FilePath> asked;
+    for (Place place : choice.asked)
+      asked.push_back(Subfolder(place));
+    EXPECT_EQ(asked, g_asked);
+    for (int place = kTemp; place < kNowhere; ++place) {
+      const base::FilePath subfolder = Subfolder(static_cast<Place>(place));
+      EXPECT_FALSE(base::PathExists(subfolder.Append(L"installer.exe"))) << "copy left in " << subfolder.value();
+      // A refused folder is removed unless something else is in it.
+      if (std::count(choice.refused.begin(), choice.refused.end(), place) && subfolder != earlier_file.DirName() &&
+          place != choice.chosen) {
+        EXPECT_FALSE(base::PathExists(subfolder)) << subfolder.value();
+      }
+    }
+    if (!earlier_file.empty()) {
+      EXPECT_TRUE(base::PathExists(earlier_file));
+    }
+    if (choice.file_in_the_way != kNowhere) {
+      EXPECT_FALSE(base::DirectoryExists(Subfolder(choice.file_in_the_way)));
+    }
+  }
+  // Parents of the folder are created too.
+  base::FilePath folder = Subfolder(kHome).Append(L"a");
+  ASSERT_TRUE(TryDownloadFolder(L"b", base::FilePath(), &folder));
+  EXPECT_TRUE(base::DirectoryExists(Subfolder(kHome).Append(L"a").Append(L"b")));
+}
+
+}  // namespace
+}  // namespace zorvi::installer

@@ -1,0 +1,43 @@
+#include "desktop/launcher/installer/roles/installer_roles.h"
+
+#include "base/command_line.h"
+#include "desktop/launcher/installer/roles/folder_permission.h"
+#include "desktop/launcher/installer/installer_runner_backend.h"
+#include "desktop/launcher/installer/silent_installer_controller.h"
+#include "desktop/launcher/installer/ui/installer_ui_controller.h"
+#include "desktop/windows/crash_reporter/reporter/crash_reporter_main.h"
+
+namespace zorvi::installer {
+
+bool RunCrashReporterRole() {
+  RunCrashReporterProcess();
+  return true;
+}
+
+bool RunFolderPermissionRole(const base::FilePath& installation_folder) {
+  RunFolderPermissionHelper();
+  // The batch was left for this process by an uninstallation that it let write into the folder; the batch can
+  // remove what that run still held only once the run is over, which the helper has just waited for.
+  if (base::CommandLine::ForCurrentProcess()->HasSwitch(kRunUninstallBatSwitch))
+    RunUninstallBatch(installation_folder);
+  // The requester judges the helper by its events, not by its exit code.
+  return true;
+}
+
+bool RunBackendRole(Settings* settings) {
+  InstallerRunnerBackend backend;
+  return backend.Run(settings);
+}
+
+bool RunSilentControllerRole(Settings* settings, bool inside_package, const base::FilePath& download_folder) {
+  SilentInstallerController controller;
+  return controller.Run(settings, inside_package, download_folder);
+}
+
+bool RunUIControllerRole(Settings* settings, bool inside_package, const base::FilePath& download_folder,
+                         bool run_immediately) {
+  InstallerUIController controller;
+  return controller.RunUI(settings, inside_package, download_folder, run_immediately);
+}
+
+}  // namespace zorvi::installer
