@@ -98,6 +98,7 @@ bool RecordingTaskScheduler::Record(const std::string& name, std::unique_ptr<bas
     }
     record.reset(static_cast<base::DictionaryValue*>(parsed.release()));
   }
+  registration_refused_ = ListHas(*record, "fail", "Register");
   const bool result =
       !ListHas(*record, "fail", name) && change(GetOrAdd<base::DictionaryValue>(record.get(), "tasks"));
   details->SetStringWithoutPathExpansion("call", name);
@@ -117,7 +118,12 @@ bool RecordingTaskScheduler::Init() {
 }
 
 bool RecordingTaskScheduler::Create(const zorvi::installer::ScheduledTaskInfo& info) {
-  return Record("Create", Suffix(info.name_suffix), [&info](base::DictionaryValue* tasks) {
+  return Record("Create", Suffix(info.name_suffix), [this, &info](base::DictionaryValue* tasks) {
+    // The system's schedulers delete the task they replace before they register the new one.
+    const std::string name = base::WideToUTF8(GetScheduledTaskName(info.name_suffix));
+    tasks->RemoveWithoutPathExpansion(name, nullptr);
+    if (registration_refused_)
+      return false;
     auto task = std::make_unique<base::DictionaryValue>();
     task->SetStringWithoutPathExpansion("program", info.command_line.GetProgram().value());
     task->SetStringWithoutPathExpansion("arguments", info.command_line.GetArgumentsString());
@@ -131,7 +137,7 @@ bool RecordingTaskScheduler::Create(const zorvi::installer::ScheduledTaskInfo& i
     task->SetBooleanWithoutPathExpansion("enabled", true);
     // A run-once task has run and is gone as soon as it is registered.
     if (info.trigger_kind != zorvi::installer::TaskTriggerKind::kRunOnceNow)
-      tasks->SetWithoutPathExpansion(base::WideToUTF8(GetScheduledTaskName(info.name_suffix)), std::move(task));
+      tasks->SetWithoutPathExpansion(name, std::move(task));
     return true;
   });
 }
@@ -207,6 +213,29 @@ int RecordingTaskScheduler::GetState(const std::wstring& name_suffix) {
 base::Time RecordingTaskScheduler::GetLastRunTime(const std::wstring& name_suffix) {
   Record("GetLastRunTime", Suffix(name_suffix), [](base::DictionaryValue*) { return true; });
   return base::Time();
+}
+
+bool RecordingTaskScheduler::SaveTask(const std::wstring& name_suffix,
+                                      zorvi::installer::SavedScheduledTask* saved) {
+  return Record("Save", Suffix(name_suffix), [&](base::DictionaryValue* tasks) {
+    std::string json;
+    const base::DictionaryValue* task = FindTask(tasks, name_suffix);
+    if (!task || !base::JsonWriter::Write(*task, &json))
+      return false;
+    saved->definition = base::UTF8ToWide(json);
+    return true;
+  });
+}
+
+bool RecordingTaskScheduler::RestoreTask(const std::wstring& name_suffix,
+                                         const zorvi::installer::SavedScheduledTask& saved) {
+  return Record("Restore", Suffix(name_suffix), [&](base::DictionaryValue* tasks) {
+    std::unique_ptr<base::Value> task = base::JsonReader::Read(base::WideToUTF8(saved.definition));
+    if (!task || !task->IsType(base::Value::kTypeDictionary))
+      return false;
+    tasks->SetWithoutPathExpansion(base::WideToUTF8(GetScheduledTaskName(name_suffix)), std::move(task));
+    return true;
+  });
 }
 
 void UseRecordingTaskSchedulerForTesting(const base::FilePath& record_file) {

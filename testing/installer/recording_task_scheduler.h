@@ -1,7 +1,9 @@
 // A TaskScheduler that registers nothing with the system: it records every call and keeps the tasks it was asked
 // to register in one JSON file, so that the processes of an install, upgrade and uninstall scenario share one
 // "scheduler" and a Linux-side check (Python's json) can read what each asked for. The file:
-//   {"fail": ["Init", "Create", ...],          optional, written by the scenario: these calls fail
+//   {"fail": ["Init", "Create", ...],          optional, written by the scenario: these calls fail; "Register"
+//                                              makes Create fail as a refused registration does, after the
+//                                              task of that name was deleted
 //    "calls": [{"call": "Create", "process": 1234, "suffix": "...", "result": true}, ...],
 //    "tasks": {"<full task name>": {"program": "C:\\...\\launcher.exe",
 //                                   "arguments": "--scheduledautoupdate $(Arg0)",
@@ -40,6 +42,9 @@ class RecordingTaskScheduler : public zorvi::installer::TaskScheduler {
   bool Run(const std::wstring& name_suffix, const std::vector<std::string>& arguments) override;
   int GetState(const std::wstring& name_suffix) override;
   base::Time GetLastRunTime(const std::wstring& name_suffix) override;
+  // The task's recorded JSON object is its definition.
+  bool SaveTask(const std::wstring& name_suffix, zorvi::installer::SavedScheduledTask* saved) override;
+  bool RestoreTask(const std::wstring& name_suffix, const zorvi::installer::SavedScheduledTask& saved) override;
 
  private:
   // Records the call `name` (with `details` added) and lets `change` edit the tasks; the result is false when
@@ -48,6 +53,7 @@ class RecordingTaskScheduler : public zorvi::installer::TaskScheduler {
               const std::function<bool(base::DictionaryValue* tasks)>& change);
 
   base::FilePath record_file_;
+  bool registration_refused_ = false;  // the record's "fail" names "Register"; read by Record
 };
 
 // Makes CreateTaskScheduler of this process return a RecordingTaskScheduler on `record_file`; an empty path

@@ -119,7 +119,10 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   void InstallLauncherAsBrowser(const base::FilePath& launcher);
   bool ChooseUninstallKey(HKEY root);
   void CleanupRegistryKeys(HKEY root, const std::vector<InstallLogKey>& keys);
-  void RemoveRecordedValues(HKEY root, const std::wstring& key_path, const InstallLogKey& key);
+  void RemoveRecordedValues(HKEY root, const std::wstring& key_path, const InstallLogKey& key,
+                            bool only_naming_this_folder = false);
+  bool IsTakenByAnotherInstallation(HKEY root, const std::wstring& target,
+                                    const std::vector<InstallLogKey>& keys) const;
   void StepInstallShortcuts();
   void StepUpdateShortcuts();
   void StepRemoveShortcuts();

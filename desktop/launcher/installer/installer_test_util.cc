@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "base/bind.h"
 #include "base/command_line.h"
 #include "base/run_loop.h"
@@ -251,6 +253,23 @@ ScopedRegistrySandbox::~ScopedRegistrySandbox() {
 
 std::wstring ScopedRegistrySandbox::KeyFor(HKEY root) const {
   return base_ + (root == HKEY_LOCAL_MACHINE ? L"\\HKLM" : L"\\HKCU");
+}
+
+std::string ScopedRegistrySandbox::RegExport(HKEY root, const std::wstring& key) const {
+  const test_support::ScopedTestFolder folder(L"reg_export");
+  const std::wstring file = folder.path() + L"\\export.reg";
+  DWORD exit_code = 1;
+  std::string exported;
+  if (!test_support::RunProcess(
+          L"reg.exe export \"HKEY_CURRENT_USER\\" + KeyFor(root) + L"\\" + key + L"\" \"" + file + L"\" /y",
+          &exit_code) ||
+      exit_code != 0 || !test_support::ReadFileBytes(file, &exported) || exported.size() % 2 != 0) {
+    return std::string();
+  }
+  // The file is UTF-16 with a byte-order mark; as UTF-8 a difference reads in a failure message.
+  std::wstring text(exported.size() / 2, L'\0');
+  std::memcpy(text.data(), exported.data(), exported.size());
+  return base::WideToUTF8(text);
 }
 
 Lines Failure(int code, const std::wstring& detail, const std::string& message) {

@@ -134,6 +134,9 @@ class ScopedRegistrySandbox {
 
   // Where `root` leads meanwhile, below the real HKEY_CURRENT_USER.
   std::wstring KeyFor(HKEY root) const;
+  // What reg.exe exports of `key` below `root` (its .reg file as UTF-8, in which the key's place below the real
+  // HKEY_CURRENT_USER shows); empty when reg.exe fails, as for a missing key.
+  std::string RegExport(HKEY root, const std::wstring& key) const;
 
  private:
   std::wstring base_;

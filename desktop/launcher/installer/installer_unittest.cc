@@ -1479,7 +1479,9 @@ TEST_F(UninstallTest, SubfolderLeadingOutTouchesNothingOutside) {
 // Stop at that step is taken), ends with exactly k steps and one terminal report, never a success; where the
 // controller dies at the k-th step instead, the Installer goes with the next task queued and reports nothing more.
 // Either way the machine is left as it was: the install folder with its older versions, the user's folder holding it
-// and the user's empty folder beside it, the shortcut folders and the pin, the start menu, the user's application data and profile, the task store and the last install path; a
+// and the user's empty folder beside it, the shortcut folders and the pin, the start menu, the user's application data and profile, the task store, the last install path
+// and the keys a second per-user installation in another folder wrote over this one's (which an uninstallation run
+// to its end also leaves byte for byte, as reg.exe exports them); a
 // folder-permission helper's grant ends with the run. So does a copy that fails at any file of either list, whether the
 // file is missing from the package or held open by another process, reporting the destination.
 // An upgrade run to its end removes each older version that its old status log records, whole or not at all: a
@@ -1510,6 +1512,33 @@ class EveryStepTest : public UninstallTest, public testing::WithParamInterface<E
   }
 
   base::FilePath user_folder() const { return Folder(L"User apps"); }
+  // The start-menu client's key, which every per-user installation of the stream writes in the user's hive.
+  std::wstring Client() const {
+    return L"Software\\Clients\\StartMenuInternet\\" + base::UTF8ToWide(GetProductName() + GetStreamName());
+  }
+  // A second per-user installation of the stream, in another folder, wrote the client's keys after this one: its
+  // values name its own folder, beside a value both write alike.
+  void PutSecondInstallationKeys() const {
+    const std::wstring second = Folder(L"Other apps\\Zorvi").Append(L"launcher.exe").value();
+    RegDeleteTreeW(HKEY_CURRENT_USER, Client().c_str());
+    for (const auto& [key, data] : SharedKeyValues(second)) {
+      base::win::RegKey written;
+      ASSERT_EQ(ERROR_SUCCESS, written.Create(HKEY_CURRENT_USER, key.c_str(), KEY_SET_VALUE));
+      ASSERT_EQ(ERROR_SUCCESS, written.WriteValue(nullptr, data.c_str()));
+    }
+  }
+  // The same keys as this installation's log recorded them, naming its own launcher.
+  void RecordSharedKeys(InstallLog* log) const {
+    for (const auto& [key, data] : SharedKeyValues(install_.Append(L"launcher.exe").value())) {
+      const int clean_level = key == Client() ? 1 : 2;
+      log->user_keys.push_back({clean_level, base::WideToUTF8(key), {{"REG_SZ", "", base::WideToUTF8(data)}}});
+    }
+  }
+  std::vector<std::pair<std::wstring, std::wstring>> SharedKeyValues(const std::wstring& launcher) const {
+    return {{Client(), L"Zorvi"},
+            {Client() + L"\\DefaultIcon", launcher + L",0"},
+            {Client() + L"\\shell\\open\\command", L"\"" + launcher + L"\""}};
+  }
   // Both user's folders are there, the one beside the installation still empty.
   void ExpectUserFoldersKept() const {
     EXPECT_TRUE(base::DirectoryExists(user_folder()));
@@ -1545,6 +1574,7 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
     old_links.back() = old_links.back().Append(L"Zorvi old 38.lnk");
   }
   const auto record_shortcuts = [&](InstallLog* log) {
+    RecordSharedKeys(log);
     log->all_users = false;
     log->desktop_shortcut = old_links[0];
     log->start_menu_shortcut = old_links[1];
@@ -1582,6 +1612,7 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
     base::CreateDirectory(profile);
     ASSERT_TRUE(test_support::WriteFileBytes(profile.Append(L"Preferences").value(), "{}"));
     ASSERT_TRUE(test_support::WriteFileBytes(tasks_file().value(), R"({"tasks": {}})"));
+    PutSecondInstallationKeys();
   };
   // An older version in use during an upgrade.
   const auto hold_in_use = [&] {
@@ -1599,7 +1630,7 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
     const base::Value* registered = nullptr;
     if (record && record->Get("tasks", &registered))
       base::JsonWriter::Write(*registered, &tasks);
-    return std::make_tuple(trees, tasks, LastInstallPathValue());
+    return std::make_tuple(trees, tasks, LastInstallPathValue(), ValuesBelow(HKEY_CURRENT_USER, Client(), true));
   };
   const struct {
     const wchar_t* switches;
@@ -1669,11 +1700,14 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
   EXPECT_EQ(!fault, shortcuts_changed > 0) << "no interruption met a shortcut change";
   if (kind == RunKind::kUninstall && !GetParam().death) {
     prepare_machine();
+    const std::string second_keys = registry_->RegExport(HKEY_CURRENT_USER, Client());
+    ASSERT_NE("", second_keys);
     g_interrupt_at = 0;
     Prepare(run.switches, run.flags);
     EXPECT_EQ(Completed(total), Run());
     installer_.reset();
     ExpectUserFoldersKept();
+    EXPECT_EQ(second_keys, registry_->RegExport(HKEY_CURRENT_USER, Client())) << "the second installation's keys";
   }
   if (kind != RunKind::kUpgrade)
     return;

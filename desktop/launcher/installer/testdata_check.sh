@@ -33,6 +33,18 @@ for name in full no_files; do
         sed 's/ *clean="\([^"]*\)"/\1 /g' | xargs || true)
   [ "$got" = "${want[2]}" ] || fail "$name: HKCU clean levels by xmllint '$got', the model's '${want[2]}'"
   python3 "$ORACLE" check "$model" "$file" || fail "$name: xml.etree"
+  # A value whose name or data holds a tab or a line break: xmllint finds it by its exact name and reads its data.
+  python3 - "$model" "$file" <<'PY' || fail "$name: xmllint reads other tabs or line breaks than the model's"
+import json, subprocess, sys
+for r in json.load(open(sys.argv[1], encoding="utf-8"))["records"]:
+    if not any(c in r["name"] + r.get("text", "") for c in "\t\r\n"):
+        continue
+    query = 'string(/install_log/registry[@hive="%s"]/key[@path="%s"]/value[@name="%s"])' % (r["hive"], r["key"],
+                                                                                          r["name"])
+    got = subprocess.run(["xmllint", "--xpath", query, sys.argv[2]], capture_output=True, check=True).stdout
+    if got.decode("utf-8")[:-1] != r["text"]:
+        sys.exit("%r: xmllint reads %r, the model says %r" % (r["name"], got, r["text"]))
+PY
   echo "$name log: xmllint's XPath and xml.etree agree with the model"
 done
 

@@ -367,7 +367,7 @@ TEST(LzmaUtilTest, EntriesLeadingOutsideTheFolderAreRefused) {
     }
     EXPECT_TRUE(ListFolder(target).empty()) << "not even the temporary file is left";
   }
-  EXPECT_EQ(9u, case_names.size());
+  EXPECT_EQ(11u, case_names.size());
   for (const std::wstring& name : ListFolder(out))
     EXPECT_NE(case_names.end(), std::find(case_names.begin(), case_names.end(), name)) << "left beside the targets";
 }

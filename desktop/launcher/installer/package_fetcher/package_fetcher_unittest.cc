@@ -536,8 +536,9 @@ TEST_F(PackageFetcherTest, PartnerFilesJoinThePackage) {
   const std::string outside = base::WideToUTF8(download_folder_.path()) + "\\evil.dat";
   for (const std::string name :
        {"..\\evil.dat", "../evil.dat", "sub\\evil.dat", "C:evil.dat", outside.c_str(), "evil\x01.dat", "..", "",
-        "nul ", "com5", "CON .txt", "lpt9.dat", "Installer_Prefs_Include.json", "server_tracking_data",
-        "server_tracking_data ", "installer_prefs_include.json ", "pref_default_overrides", "Root_Files_List"}) {
+        "nul ", "com5", "CON .txt", "lpt9.dat", "CONOUT$", "conin$.txt", "CONOUT$ .log",
+        "Installer_Prefs_Include.json", "server_tracking_data", "server_tracking_data ",
+        "installer_prefs_include.json ", "pref_default_overrides", "Root_Files_List"}) {
     rows.push_back({name, partner("a.dat", name, Sha256Of("a.dat")), "", "package_ready", true});
   }
   FaultTable faults;

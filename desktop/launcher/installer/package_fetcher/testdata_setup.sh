@@ -273,19 +273,26 @@ cases = [
     ("unc", "\\\\127.0.0.1\\share\\escape-unc.txt", "-"),
     ("device", "nul.txt", "-"),
     ("device_nested", "sub/Nul .dat", "-"),
+    ("console_folder", "CONIN$/", "-"),
+    ("console_nested", "sub/CONOUT$.txt", "-"),
 ]
 work = os.path.join(folder, "escape_work")
 with open(os.path.join(folder, "escapes.txt"), "w") as listing:
     for case, name, lands in cases:
         os.makedirs(work, exist_ok=True)
-        placeholder = "x" * len(name)
-        open(os.path.join(work, placeholder), "w").write("outside\n")
+        # A name ending in a separator is a folder entry.
+        placeholder = "x" * len(name.rstrip("/"))
+        if name.endswith("/"):
+            os.makedirs(os.path.join(work, placeholder))
+        else:
+            open(os.path.join(work, placeholder), "w").write("outside\n")
         archive = os.path.join(folder, "escape_%s.7z" % case)
         subprocess.run(["7zz", "a", "-bso0", "-bsp0", "-mhc=off", archive, placeholder], cwd=work, check=True)
         data = bytearray(open(archive, "rb").read())
         next_offset, next_size = struct.unpack_from("<QQ", data, 12)
         start = 32 + next_offset
         header = data[start:start + next_size]
+        name = name.rstrip("/")
         old, new = placeholder.encode("utf-16-le"), name.encode("utf-16-le")
         assert header.count(old) == 1, case
         header = header.replace(old, new)
@@ -293,7 +300,7 @@ with open(os.path.join(folder, "escapes.txt"), "w") as listing:
         struct.pack_into("<I", data, 28, zlib.crc32(header))
         struct.pack_into("<I", data, 8, zlib.crc32(bytes(data[12:32])))
         open(archive, "wb").write(data)
-        os.remove(os.path.join(work, placeholder))
+        (os.rmdir if os.path.isdir(os.path.join(work, placeholder)) else os.remove)(os.path.join(work, placeholder))
         listing.write("%s\t%s\t%s\n" % (case, name, lands))
 os.rmdir(work)
 PY

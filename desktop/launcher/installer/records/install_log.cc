@@ -79,35 +79,6 @@ base::FilePath PathFromText(const std::string& text) {
   return base::FilePath(path);
 }
 
-// The text form of a registry value's data.
-std::string RegistryDataText(const void* data, DWORD type, DWORD size) {
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  if (!bytes)
-    size = 0;
-  switch (type) {
-    case REG_SZ:
-    case REG_EXPAND_SZ: {
-      // The size counts the terminator; text that expanded to nothing comes with no bytes at all.
-      const auto* text = static_cast<const wchar_t*>(data);
-      const size_t length = size / sizeof(wchar_t);
-      return base::WideToUTF8(std::wstring(text, wcsnlen(text ? text : L"", length)));
-    }
-    case REG_BINARY: {
-      std::string text;
-      for (DWORD i = 0; i < size; ++i)
-        base::StringAppendF(&text, i == 0 ? "%.2x" : ",%.2x", bytes[i]);
-      return text;
-    }
-    case REG_DWORD: {
-      DWORD value = 0;
-      if (bytes)
-        std::memcpy(&value, bytes, std::min<DWORD>(size, sizeof(value)));
-      return base::StringPrintf("%.8lx", static_cast<unsigned long>(value));
-    }
-    default:
-      return std::string();
-  }
-}
 
 // Walks a loaded document in the one order the file may have, stopping at the first element out of place.
 class InstallLogReader {
@@ -384,6 +355,35 @@ void RecordRegistryValue(std::vector<InstallLogKey>* keys, const std::wstring& k
   value.name = base::WideToUTF8(value_name);
   value.data = RegistryDataText(data, type, size);
   record->values.push_back(std::move(value));
+}
+
+std::string RegistryDataText(const void* data, DWORD type, DWORD size) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  if (!bytes)
+    size = 0;
+  switch (type) {
+    case REG_SZ:
+    case REG_EXPAND_SZ: {
+      // The size counts the terminator; text that expanded to nothing comes with no bytes at all.
+      const auto* text = static_cast<const wchar_t*>(data);
+      const size_t length = size / sizeof(wchar_t);
+      return base::WideToUTF8(std::wstring(text, wcsnlen(text ? text : L"", length)));
+    }
+    case REG_BINARY: {
+      std::string text;
+      for (DWORD i = 0; i < size; ++i)
+        base::StringAppendF(&text, i == 0 ? "%.2x" : ",%.2x", bytes[i]);
+      return text;
+    }
+    case REG_DWORD: {
+      DWORD value = 0;
+      if (bytes)
+        std::memcpy(&value, bytes, std::min<DWORD>(size, sizeof(value)));
+      return base::StringPrintf("%.8lx", static_cast<unsigned long>(value));
+    }
+    default:
+      return std::string();
+  }
 }
 
 }  // namespace installer

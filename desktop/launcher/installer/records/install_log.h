@@ -77,6 +77,9 @@ bool WriteInstallLog(XmlDocument* document, const InstallLog& log);
 void RecordRegistryValue(std::vector<InstallLogKey>* keys, const std::wstring& key_path,
                          const std::wstring& value_name, const void* data, DWORD type, DWORD size, int clean_level);
 
+// The text form of a registry value's data, as InstallLogValue::data holds it (`data` may be null).
+std::string RegistryDataText(const void* data, DWORD type, DWORD size);
+
 }  // namespace installer
 }  // namespace zorvi
 

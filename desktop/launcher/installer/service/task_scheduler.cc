@@ -63,8 +63,17 @@ bool CreateAutoupdateTask(const base::FilePath& install_folder, const std::wstri
     return false;
   }
   scheduler->RemoveStale();
-  if (!scheduler->Create(GetAutoupdateTaskInfo(install_folder, application_id, all_users))) {
+  const ScheduledTaskInfo info = GetAutoupdateTaskInfo(install_folder, application_id, all_users);
+  // Create deletes the task it replaces before registering the new one: when the registration is refused, an
+  // upgrade would leave the installation without updates.
+  SavedScheduledTask previous;
+  const bool had_previous = scheduler->SaveTask(info.name_suffix, &previous);
+  if (!scheduler->Create(info)) {
     LOG(ERROR) << "Could not create scheduled task";
+    if (had_previous && scheduler->GetState(info.name_suffix) == kTaskStateMissing &&
+        !scheduler->RestoreTask(info.name_suffix, previous)) {
+      LOG(ERROR) << "Could not register the previous scheduled task again";
+    }
     return false;
   }
   return true;

@@ -47,6 +47,15 @@ enum TaskState : int {
   kTaskStateNotScheduled = 5,  // 1.0 only: no more runs, not scheduled, no valid triggers
 };
 
+// What a registered task needs to be registered again as it was: the scheduler's own text of its definition, and
+// the account, logon kind and access list it was registered with.
+struct SavedScheduledTask {
+  std::wstring definition;
+  std::wstring user;
+  int logon_type = 0;
+  std::wstring sddl;  // empty: the scheduler's default access
+};
+
 class TaskScheduler {
  public:
   TaskScheduler() = default;
@@ -70,6 +79,10 @@ class TaskScheduler {
   virtual int GetState(const std::wstring& name_suffix) = 0;
   // The last run as local time; the null time when there was none or it cannot be read.
   virtual base::Time GetLastRunTime(const std::wstring& name_suffix) = 0;
+  // Reads the registered task into *saved; false when there is none or it cannot be read.
+  virtual bool SaveTask(const std::wstring& name_suffix, SavedScheduledTask* saved) = 0;
+  // Registers a task read by SaveTask again under its name, with its account and access list.
+  virtual bool RestoreTask(const std::wstring& name_suffix, const SavedScheduledTask& saved) = 0;
 };
 
 // The autoupdate task of the installation in `install_folder` whose status log names `application_id`: its
@@ -83,7 +96,8 @@ ScheduledTaskInfo GetAutoupdateTaskInfo(const base::FilePath& install_folder, co
 TaskScheduler* CreateTaskScheduler();
 
 // Registers the autoupdate task of GetAutoupdateTaskInfo, first sweeping this product's stale tasks. False, with
-// an error line, when the scheduler cannot be reached or refuses the task; a task of that name stays as it was.
+// an error line, when the scheduler cannot be reached or refuses the task; a task of that name stays as it was
+// (the registration deletes it first, so a refused one registers it again).
 bool CreateAutoupdateTask(const base::FilePath& install_folder, const std::wstring& application_id, bool all_users);
 
 // Deletes the autoupdate task of the installation whose status log names `application_id` (UTF-8), first

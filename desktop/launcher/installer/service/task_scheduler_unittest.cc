@@ -61,6 +61,17 @@ void SetFailingCalls(const std::wstring& record, const std::vector<std::string>&
   ASSERT_TRUE(test_support::WriteFileBytes(record, text));
 }
 
+// The recorded tasks, whole, as JSON text.
+std::string RecordedTasks(const std::wstring& record) {
+  base::DictionaryValue* dictionary = nullptr;
+  base::Value* tasks = nullptr;
+  std::string text;
+  const std::unique_ptr<base::Value> root = ReadRecord(record, &dictionary);
+  if (root && dictionary->GetWithoutPathExpansion("tasks", &tasks))
+    base::JsonWriter::Write(*tasks, &text);
+  return text;
+}
+
 std::set<std::string> RecordedTaskNames(const std::wstring& record) {
   std::set<std::string> names;
   base::DictionaryValue* dictionary = nullptr;
@@ -243,22 +254,29 @@ TEST(RecordingTaskSchedulerTest, InstallationsRegisterAndRemoveTheirAutoupdateTa
     std::function<bool()> call;
     bool result;
     std::set<std::string> tasks;
+    bool unchanged;  // every task keeps its whole definition
   } const rows[] = {
       {"install: the stale task goes, the installation's comes", {},
-       [&] { return CreateAutoupdateTask(install, L"0123", false); }, true, {other, own}},
+       [&] { return CreateAutoupdateTask(install, L"0123", false); }, true, {other, own}, false},
       {"a scheduler that cannot be reached registers nothing", {"Init"},
-       [&] { return CreateAutoupdateTask(install, L"0456", false); }, false, {other, own}},
+       [&] { return CreateAutoupdateTask(install, L"0456", false); }, false, {other, own}, true},
       {"a refused task keeps the one registered", {"Create"},
-       [&] { return CreateAutoupdateTask(install, L"0123", true); }, false, {other, own}},
+       [&] { return CreateAutoupdateTask(install, L"0123", true); }, false, {other, own}, true},
+      {"a refused registration after the deletion registers the replaced task again", {"Register"},
+       [&] { return CreateAutoupdateTask(install, L"0123", true); }, false, {other, own}, true},
       {"an uninstallation that cannot reach the scheduler removes nothing", {"Init"},
-       [&] { RemoveAutoupdateTask("0123"); return true; }, true, {other, own}},
+       [&] { RemoveAutoupdateTask("0123"); return true; }, true, {other, own}, true},
       {"uninstall: only the installation's own task goes", {},
-       [&] { RemoveAutoupdateTask("0123"); return true; }, true, {other}},
+       [&] { RemoveAutoupdateTask("0123"); return true; }, true, {other}, false},
   };
   for (const Row& row : rows) {
     ASSERT_NO_FATAL_FAILURE(SetFailingCalls(record, row.failing_calls));
+    const std::string before = RecordedTasks(record);
     EXPECT_EQ(row.result, row.call()) << row.what;
     EXPECT_EQ(row.tasks, RecordedTaskNames(record)) << row.what;
+    if (row.unchanged) {
+      EXPECT_EQ(before, RecordedTasks(record)) << row.what;
+    }
   }
   test_support::UseRecordingTaskSchedulerForTesting(base::FilePath());
 }

@@ -269,4 +269,13 @@ base::Time TaskSchedulerV1::GetLastRunTime(const std::wstring& name_suffix) {
   return base::Time::FromLocalExploded(local);
 }
 
+// A job file's task is not read back: the 1.0 scheduler has no text of a whole task to register again.
+bool TaskSchedulerV1::SaveTask(const std::wstring&, SavedScheduledTask*) {
+  return false;
+}
+
+bool TaskSchedulerV1::RestoreTask(const std::wstring&, const SavedScheduledTask&) {
+  return false;
+}
+
 }  // namespace zorvi::installer

@@ -27,6 +27,8 @@ class TaskSchedulerV1 : public TaskScheduler {
   bool Run(const std::wstring& name_suffix, const std::vector<std::string>& arguments) override;
   int GetState(const std::wstring& name_suffix) override;
   base::Time GetLastRunTime(const std::wstring& name_suffix) override;
+  bool SaveTask(const std::wstring& name_suffix, SavedScheduledTask* saved) override;
+  bool RestoreTask(const std::wstring& name_suffix, const SavedScheduledTask& saved) override;
 
  private:
   bool Activate(const std::wstring& task_name, base::win::ScopedComPtr<ITask>* task);

@@ -404,4 +404,47 @@ base::Time TaskSchedulerV2::GetLastRunTime(const std::wstring& name_suffix) {
   return base::Time::FromLocalExploded(local);
 }
 
+bool TaskSchedulerV2::SaveTask(const std::wstring& name_suffix, SavedScheduledTask* saved) {
+  ScopedComPtr<IRegisteredTask> task;
+  ScopedComPtr<ITaskDefinition> definition;
+  ScopedComPtr<IPrincipal> principal;
+  ScopedBstr text;
+  ScopedBstr user;
+  TASK_LOGON_TYPE logon_type = TASK_LOGON_NONE;
+  if (!GetRegisteredTask(name_suffix, &task) || FAILED(task->get_Definition(definition.Receive())) ||
+      FAILED(definition->get_XmlText(text.Receive())) || FAILED(definition->get_Principal(principal.Receive())) ||
+      FAILED(principal->get_UserId(user.Receive())) || FAILED(principal->get_LogonType(&logon_type))) {
+    return false;
+  }
+  // A list that cannot be read leaves the scheduler's default access to the task registered again.
+  ScopedBstr sddl;
+  if (FAILED(task->GetSecurityDescriptor(DACL_SECURITY_INFORMATION, sddl.Receive())))
+    sddl.Reset();
+  saved->definition = ToWide(text);
+  saved->user = ToWide(user);
+  saved->logon_type = logon_type;
+  saved->sddl = ToWide(sddl);
+  return true;
+}
+
+bool TaskSchedulerV2::RestoreTask(const std::wstring& name_suffix, const SavedScheduledTask& saved) {
+  if (!root_folder_)
+    return false;
+  const ScopedBstr name(GetScheduledTaskName(name_suffix).c_str());
+  const ScopedBstr text(saved.definition.c_str());
+  // No account: the one the definition names.
+  const ScopedVariant account = saved.user.empty() ? ScopedVariant() : ScopedVariant(saved.user.c_str());
+  const ScopedVariant no_password;
+  const ScopedVariant sddl(saved.sddl.c_str());
+  ScopedComPtr<IRegisteredTask> registered;
+  const HRESULT result =
+      root_folder_->RegisterTask(name.Get(), text.Get(), TASK_CREATE, account.Get(), no_password.Get(),
+                                 static_cast<TASK_LOGON_TYPE>(saved.logon_type), sddl.Get(), registered.Receive());
+  if (FAILED(result)) {
+    LOG(ERROR) << "Failed task registration: " << result;
+    return false;
+  }
+  return true;
+}
+
 }  // namespace zorvi::installer

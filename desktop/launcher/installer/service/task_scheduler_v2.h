@@ -17,8 +17,8 @@ namespace zorvi::installer {
 class TaskSchedulerV2 : public TaskScheduler {
  public:
   bool Init() override;
-  // Builds the whole definition before it touches the registered task: a definition the system refuses leaves
-  // the task it would have replaced in place.
+  // Builds the whole definition before it touches the registered task: a definition the system cannot build
+  // leaves the task it would have replaced in place (a refused registration does not: see RestoreTask).
   bool Create(const ScheduledTaskInfo& info) override;
   void RemoveStale() override;
   void Delete(const std::wstring& name_suffix) override;
@@ -27,6 +27,8 @@ class TaskSchedulerV2 : public TaskScheduler {
   bool Run(const std::wstring& name_suffix, const std::vector<std::string>& arguments) override;
   int GetState(const std::wstring& name_suffix) override;
   base::Time GetLastRunTime(const std::wstring& name_suffix) override;
+  bool SaveTask(const std::wstring& name_suffix, SavedScheduledTask* saved) override;
+  bool RestoreTask(const std::wstring& name_suffix, const SavedScheduledTask& saved) override;
 
  private:
   // The definition of a new task as `info` asks; false when any part of it cannot be set.

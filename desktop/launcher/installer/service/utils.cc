@@ -122,6 +122,9 @@ bool IsDeviceName(std::wstring_view component) {
     return base::LowerCaseEqualsASCII(stem, "con") || base::LowerCaseEqualsASCII(stem, "prn") ||
            base::LowerCaseEqualsASCII(stem, "aux") || base::LowerCaseEqualsASCII(stem, "nul");
   }
+  // The console's input and output buffers open in any folder too, whatever extension follows.
+  if (base::LowerCaseEqualsASCII(stem, "conin$") || base::LowerCaseEqualsASCII(stem, "conout$"))
+    return true;
   if (stem.size() != 4)
     return false;
   const std::wstring_view port = stem.substr(0, 3);

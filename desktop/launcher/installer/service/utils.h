@@ -25,8 +25,8 @@ bool IsValidPath(const base::FilePath& path);
 bool IsPlainFileName(std::wstring_view name);
 
 // Whether the system opens a device instead of a file for this component in any folder: CON, PRN, AUX, NUL,
-// COM1-COM9 and LPT1-LPT9 (also with a superscript digit), before any extension and trailing blanks. Wider than
-// the names IsValidPath refuses.
+// COM1-COM9 and LPT1-LPT9 (also with a superscript digit), CONIN$ and CONOUT$, before any extension and trailing
+// blanks. Wider than the names IsValidPath refuses.
 bool IsDeviceName(std::wstring_view component);
 
 // What identifies a file or folder whatever path names it (hard links, letter case, short names): volume

@@ -6,6 +6,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "base/files/file_util.h"
 #include "base/logging.h"
@@ -83,7 +84,8 @@ bool IsDeclaration(IXMLDOMNode* node, DOMNodeType type) {
 }
 
 // What every serialization ends with, whichever way the body was made: the declaration, no carriage returns
-// (the writer ends lines with CR LF), blanks for the writer's indenting tabs, and a final line feed.
+// (the writer ends lines with CR LF), blanks for the writer's indenting tabs, and a final line feed. The body's
+// own tabs and carriage returns are layout only: those of values reach here as character references.
 std::string FinishSerializedText(const std::wstring& body) {
   std::string text = kDeclaration + base::WideToUTF8(body);
   text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
@@ -126,6 +128,8 @@ class TreeWriter {
   }
 
   const std::wstring& text() const { return out_; }
+  // Whether a value's character had to be written as a reference, which the platform's writer does not do.
+  bool wrote_references() const { return wrote_references_; }
 
  private:
   bool WriteElement(IXMLDOMNode* element, int depth) {
@@ -209,13 +213,25 @@ class TreeWriter {
     *open = false;
   }
 
-  // Only what would break the markup is escaped; every other character, non-ASCII included, stays as it is.
+  // Only what would break the markup or change on reading is escaped; every other character, non-ASCII
+  // included, stays as it is. A value's tab or carriage return is written as a reference, since the document's
+  // own tabs and carriage returns are layout that the serialization drops, and a reader turns a raw one (and a
+  // raw line feed inside an attribute) into a blank or a line feed.
   void AppendEscaped(const std::wstring& text, bool in_attribute) {
     for (wchar_t c : text) {
       switch (c) {
         case L'&': out_.append(L"&amp;"); break;
         case L'<': out_.append(L"&lt;"); break;
         case L'>': out_.append(L"&gt;"); break;
+        case L'\t': AppendReference(L"&#9;"); break;
+        case L'\r': AppendReference(L"&#13;"); break;
+        case L'\n':
+          if (in_attribute) {
+            AppendReference(L"&#10;");
+            break;
+          }
+          out_.push_back(c);
+          break;
         case L'"':
           if (in_attribute) {
             out_.append(L"&quot;");
@@ -227,9 +243,28 @@ class TreeWriter {
     }
   }
 
+  void AppendReference(const wchar_t* reference) {
+    out_.append(reference);
+    wrote_references_ = true;
+  }
+
   std::wstring out_;
   bool after_text_ = false;
+  bool wrote_references_ = false;
 };
+
+// The tree walk's text, and whether it holds a character reference.
+bool WalkTree(const XmlDocument& document, std::string* text, bool* wrote_references) {
+  ScopedComPtr<IXMLDOMNode> root;
+  if (!document.document() || FAILED(root.QueryFrom(document.document())))
+    return false;
+  TreeWriter writer;
+  if (!writer.WriteDocument(root.get()))
+    return false;
+  *text = FinishSerializedText(writer.text());
+  *wrote_references = writer.wrote_references();
+  return true;
+}
 
 }  // namespace
 
@@ -414,21 +449,24 @@ HRESULT SerializeWithPlatformWriter(const XmlDocument& document, std::string* te
 }
 
 bool SerializeByWalkingTree(const XmlDocument& document, std::string* text) {
-  ScopedComPtr<IXMLDOMNode> root;
-  if (!document.document() || FAILED(root.QueryFrom(document.document())))
-    return false;
-  TreeWriter writer;
-  if (!writer.WriteDocument(root.get()))
-    return false;
-  *text = FinishSerializedText(writer.text());
-  return true;
+  bool wrote_references = false;
+  return WalkTree(document, text, &wrote_references);
 }
 
 }  // namespace internal
 
 bool SerializeXmlDocument(const XmlDocument& document, std::string* text) {
-  return SUCCEEDED(internal::SerializeWithPlatformWriter(document, text)) ||
-         internal::SerializeByWalkingTree(document, text);
+  // The platform's writer puts a value's tabs and carriage returns out as they are, where they cannot be told
+  // from its indenting any more: a document holding one is written by the walk.
+  std::string walked;
+  bool wrote_references = false;
+  const bool walk_written = WalkTree(document, &walked, &wrote_references);
+  if (!(walk_written && wrote_references) && SUCCEEDED(internal::SerializeWithPlatformWriter(document, text)))
+    return true;
+  if (!walk_written)
+    return false;
+  *text = std::move(walked);
+  return true;
 }
 
 }  // namespace installer

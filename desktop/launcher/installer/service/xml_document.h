@@ -70,8 +70,10 @@ class XmlDocument {
 };
 
 // The document as UTF-8 text: the declaration line `<?xml version="1.0"?>`, then the root element indented one
-// blank per level, line feeds only, no tab, and a final line feed. The platform's writer makes the text where
-// it can; where any of its calls fails the tree is written by the layer itself, to the same layout.
+// blank per level, line feeds only, no tab, and a final line feed. A tab or carriage return of a text or
+// attribute, and a line feed of an attribute, is written as a character reference (`&#9;`, `&#13;`, `&#10;`),
+// which every reader turns back into the character. The platform's writer makes the text where it can and the
+// document holds no such character; otherwise the tree is written by the layer itself, to the same layout.
 bool SerializeXmlDocument(const XmlDocument& document, std::string* text);
 
 namespace internal {

@@ -122,8 +122,8 @@ TEST_F(XmlDocumentTest, AttributeAndTextAccess) {
 }
 
 // Documents built through the layer serialize to the layout read off the platform's indenting writer: one blank
-// per level, text-only elements on one line, empty ones closed in their start tag, only markup escaped, no CR,
-// no tab, a final line feed.
+// per level, text-only elements on one line, empty ones closed in their start tag, only markup and what a reader
+// would change escaped, no CR, no tab, a final line feed.
 TEST_F(XmlDocumentTest, BuiltDocumentsSerializeToTheLayout) {
   using Build = std::function<bool(XmlDocument*)>;
   const struct {
@@ -142,8 +142,11 @@ TEST_F(XmlDocumentTest, BuiltDocumentsSerializeToTheLayout) {
          return d->AddChild("r") && d->SetAttribute("a", "x\"&<>'\xC3\xBC") && d->SetText("y\"&<>']]>\xE6\x97\xA5");
        },
        "<r a=\"x&quot;&amp;&lt;&gt;'\xC3\xBC\">y\"&amp;&lt;&gt;']]&gt;\xE6\x97\xA5</r>"},
-      {"carriage returns dropped, tabs made blanks",
-       [](XmlDocument* d) { return d->AddChild("r") && d->SetText("a\r\nb\tc"); }, "<r>a\nb c</r>"},
+      {"a text's carriage returns and tabs as references",
+       [](XmlDocument* d) { return d->AddChild("r") && d->SetText("a\r\nb\tc\r"); }, "<r>a&#13;\nb&#9;c&#13;</r>"},
+      {"an attribute's line breaks and tabs as references, in a nested element",
+       [](XmlDocument* d) { return d->AddChild("r") && d->AddChild("e") && d->SetAttribute("a", "\tx\r\ny\n"); },
+       "<r>\n <e a=\"&#9;x&#13;&#10;y&#10;\"/>\n</r>"},
       {"empty text closes the start tag",
        [](XmlDocument* d) { return d->AddChild("r") && d->AddChild("e") && d->SetText(""); }, "<r>\n <e/>\n</r>"},
       {"nested levels",

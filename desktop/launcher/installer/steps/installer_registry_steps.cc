@@ -7,8 +7,10 @@
 
 #include "base/features/feature_list.h"
 #include "base/logging.h"
+#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
+#include "desktop/launcher/installer/install_log.h"
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/steps/installer_registry.h"
 #include "desktop/launcher/installer/service/transactions/change_reg_value_operation.h"
@@ -31,6 +33,35 @@ std::wstring RowDescription(const RegistryEntry& entry) {
   if (!entry.value_name)
     return L"default value to key " + key;
   return L"value " + std::wstring(entry.value_name) + L" to key " + key;
+}
+
+// The value's data now, in the status log's text form (trimmed as the log's reader trims it); false when the
+// value or its key is missing or cannot be read.
+bool ReadValueText(HKEY root, const std::wstring& key_path, const std::wstring& name, std::string* text) {
+  base::win::RegKey key;
+  if (key.Open(root, key_path.c_str(), KEY_QUERY_VALUE) != ERROR_SUCCESS)
+    return false;
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  if (RegQueryValueExW(key.Handle(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+    return false;
+  // Room for a terminator the stored text may lack.
+  std::vector<BYTE> data(size + sizeof(wchar_t), 0);
+  if (RegQueryValueExW(key.Handle(), name.c_str(), nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
+    return false;
+  base::TrimWhitespaceASCII(RegistryDataText(data.data(), type, size), base::TRIM_ALL, text);
+  return true;
+}
+
+// Whether a text holds the folder's path (ignoring ASCII case, as the installer writes it in one case).
+bool NamesFolder(const std::string& text, const std::string& folder) {
+  return !folder.empty() && base::ToLowerASCII(text).find(base::ToLowerASCII(folder)) != std::string::npos;
+}
+
+// Whether `path` is `key` or lies below it (the registry compares names without case).
+bool IsInSubtree(const std::wstring& path, const std::wstring& key) {
+  return path.size() >= key.size() && base::FilePath::CompareIgnoreCase(path.substr(0, key.size()), key) == 0 &&
+         (path.size() == key.size() || path[key.size()] == L'\\');
 }
 
 void ReplaceFirst(std::wstring* text, const std::wstring& placeholder, const std::wstring& value) {
@@ -134,14 +165,54 @@ void Installer::CleanupRegistryKeys(HKEY root, const std::vector<InstallLogKey>&
       RemoveRecordedValues(root, path, key);
       continue;
     }
+    // Installations of one stream in other folders (or by other users of a shared hive) write the same keys: a
+    // key whose values now point at another installation stays, and loses only what points at this one.
+    if (IsTakenByAnotherInstallation(root, target, keys)) {
+      LOG(WARNING) << "The key \"" << target << "\" now belongs to another installation; removing only the values "
+                   << "of " << path << " that point at this one";
+      RemoveRecordedValues(root, path, key, true);
+      continue;
+    }
     if (!Execute(std::make_unique<DeleteRegKeyOperation>(root, target)))
       LOG(WARNING) << "Failed deleting the key " << target;
   }
 }
 
-void Installer::RemoveRecordedValues(HKEY root, const std::wstring& key_path, const InstallLogKey& key) {
+// A value recorded with this installation's folder in its data that now holds other data was written again by
+// another installation, which uses its key since.
+bool Installer::IsTakenByAnotherInstallation(HKEY root, const std::wstring& target,
+                                             const std::vector<InstallLogKey>& keys) const {
+  const std::string folder = install_folder().AsUTF8();
+  for (const InstallLogKey& key : keys) {
+    const std::wstring path = ExpandKadroProductName(base::UTF8ToWide(key.path));
+    if (!IsInSubtree(path, target))
+      continue;
+    for (const InstallLogValue& value : key.values) {
+      std::string now;
+      if (NamesFolder(value.data, folder) &&
+          ReadValueText(root, path, ExpandKadroProductName(base::UTF8ToWide(value.name)), &now) && now != value.data) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// A value that holds other data than the log recorded was written by someone else since, and stays. In a key
+// that another installation took over, a value whose data names no folder (a name, a number) is as much that
+// installation's, and stays too.
+void Installer::RemoveRecordedValues(HKEY root, const std::wstring& key_path, const InstallLogKey& key,
+                                     bool only_naming_this_folder) {
+  const std::string folder = install_folder().AsUTF8();
   for (const InstallLogValue& value : key.values) {
     const std::wstring name = ExpandKadroProductName(base::UTF8ToWide(value.name));
+    std::string now;
+    if (!ReadValueText(root, key_path, name, &now) || (only_naming_this_folder && !NamesFolder(now, folder)))
+      continue;
+    if (now != value.data) {
+      LOG(INFO) << "Keeping the value " << name << " of " << key_path << ", rewritten since it was recorded";
+      continue;
+    }
     if (!Execute(std::make_unique<ChangeRegValueOperation>(root, key_path, name, nullptr, kDeleteRegValueType, 0)))
       LOG(WARNING) << "Failed removing the value " << name << " of " << key_path;
   }

@@ -128,6 +128,32 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
     current.user_keys.push_back({1, base::WideToUTF8(own_class), {}});
     ASSERT_TRUE(SaveInstallLog(current, install_.Append(kInstallLogFileName)));
   };
+  // A second per-user installation of the stream, in another folder, rewrote the client's keys after this one:
+  // its values stay byte for byte. A value in them that still names this installation goes, as does a value of
+  // this installation's own that a user rewrote since stays.
+  const std::wstring client = L"Software\\Clients\\StartMenuInternet\\" +
+                              base::UTF8ToWide(GetProductName() + GetStreamName());
+  const std::wstring registered = L"Software\\RegisteredApplications";
+  std::string second_keys;
+  const auto second_installation = [&] {
+    InstallLog current = current_installation();
+    const std::string own_icon = install_.Append(L"launcher.exe").AsUTF8() + ",0";
+    current.user_keys = {{1, base::WideToUTF8(client), {{"REG_SZ", "", "Zorvi"}}},
+                         {2, base::WideToUTF8(client + L"\\DefaultIcon"), {{"REG_SZ", "", own_icon}}},
+                         {2, base::WideToUTF8(client + L"\\Capabilities"), {{"REG_SZ", "ApplicationIcon", own_icon}}},
+                         {0, base::WideToUTF8(registered), {{"REG_SZ", "Zorvi", "as installed"}}}};
+    ASSERT_TRUE(SaveInstallLog(current, install_.Append(kInstallLogFileName)));
+    base::win::RegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, client.c_str(), KEY_SET_VALUE));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(nullptr, L"Zorvi"));
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, (client + L"\\DefaultIcon").c_str(), KEY_SET_VALUE));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(nullptr, (Folder(L"second").value() + L"\\launcher.exe,0").c_str()));
+    second_keys = registry_->RegExport(HKEY_CURRENT_USER, client);
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, (client + L"\\Capabilities").c_str(), KEY_SET_VALUE));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"ApplicationIcon", base::UTF8ToWide(own_icon).c_str()));
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, registered.c_str(), KEY_SET_VALUE));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"Zorvi", L"rewritten"));
+  };
   const std::wstring open_with = L"Software\\Classes\\.htm\\OpenWithProgIDs";
   // An earlier engine's installation of an edition, with its keys and a foreign value beside one of them.
   const auto earlier_engine = [&](int product_type, const std::wstring& edition) {
@@ -215,6 +241,18 @@ TEST_F(InstallerRegistryStepsTest, LauncherAndRegistryStepOutcomes) {
          for (const auto& [root, key] : others_keys)
            reg_query(root, key + L"\\kept", true);
          reg_query(HKEY_CURRENT_USER, own_class, false);
+       }},
+      {"a second per-user installation's keys", L"--copyonly=1", second_installation, kSuccess,
+       "The key \"", {},
+       [&] {
+         // The emptied key of this installation's value stays beside the second's, which are as before.
+         const RegistryValues left = ValuesBelow(HKEY_CURRENT_USER, client, true);
+         EXPECT_EQ(1u, left.count(L"Capabilities\\"));
+         EXPECT_EQ(0u, left.count(L"Capabilities|ApplicationIcon"));
+         EXPECT_EQ((RegistryValues{{L"|Zorvi", L"sz:rewritten"}}), ValuesBelow(HKEY_CURRENT_USER, registered));
+         RegDeleteTreeW(HKEY_CURRENT_USER, (client + L"\\Capabilities").c_str());
+         EXPECT_NE("", second_keys);
+         EXPECT_EQ(second_keys, registry_->RegExport(HKEY_CURRENT_USER, client));
        }},
       {"exe and old", L"--copyonly=1", put(false, browser), kSuccess, nullptr, launcher_took_its_place},
       {"exe alone", L"--copyonly=1", put(false, {{L"zorvi.exe", "browser"}}), kSuccess, nullptr,

@@ -21,9 +21,11 @@ import xml.etree.ElementTree as ElementTree
 TYPE_NAMES = ["REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY", "REG_DWORD", "REG_DWORD_BIG_ENDIAN",
               "REG_LINK", "REG_MULTI_SZ", "REG_RESOURCE_LIST", "REG_FULL_RESOURCE_DESCRIPTOR",
               "REG_RESOURCE_REQUIREMENTS_LIST", "REG_QWORD"]
-# Pieces of random texts: markup characters, quotes, inner blanks, non-ASCII (an astral one too).
+# Pieces of random texts: markup characters, quotes, inner blanks, tabs and line breaks, non-ASCII (an astral
+# one too).
 PIECES = ["a", "b", "Z", "9", "_", ".", "-", "\\", "%", "{x}", " ", "  ", "&", "&amp;", "<", ">", "\"", "'",
-          "ü", "é", "日本", "Ω", "😀", "Grüße", "Program Files", "=", ",", ";", "]]>", "<!--", "?>"]
+          "ü", "é", "日本", "Ω", "😀", "Grüße", "Program Files", "=", ",", ";", "]]>", "<!--", "?>",
+          "a\tb", "c\r\nd", "e\rf", "g\nh"]
 
 
 def random_text(rng, max_pieces=8, allow_empty=False):
