@@ -1,7 +1,10 @@
 // The parsed form of a Windows command line: the program, the switches with their values, and the plain
 // arguments. A switch starts with "--", "-" or "/", carries its value after "=", is stored under its lower-cased
 // name and is written back with "--"; a lone "--" ends the switches. A command line written by
-// GetCommandLineString parses back, in the child that receives it, to the same switches and arguments.
+// GetCommandLineString parses back, in the child that receives it, to the same switches and arguments, except for
+// what the parser trims or drops: whitespace at either end of an element (the program, a plain argument, a switch
+// with its value) is trimmed, an argument left empty is dropped, and a plain argument that looks like a switch
+// ("-x", "/x", "--x=y") comes back as a switch unless a lone "--" stands before it.
 #ifndef BASE_COMMAND_LINE_H_
 #define BASE_COMMAND_LINE_H_
 

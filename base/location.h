@@ -31,5 +31,9 @@ const void* GetProgramCounter();
 }  // namespace base
 
 #define FROM_HERE ::base::Location(__func__, __FILE__, __LINE__, ::base::GetProgramCounter())
+// Where the task's own name is not the enclosing function's bare name (a qualified name, or the caller's name
+// in a helper that posts for it): `function_name` must be a literal.
+#define FROM_HERE_WITH_EXPLICIT_FUNCTION(function_name) \
+  ::base::Location(function_name, __FILE__, __LINE__, ::base::GetProgramCounter())
 
 #endif  // BASE_LOCATION_H_

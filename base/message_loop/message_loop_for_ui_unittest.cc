@@ -150,9 +150,9 @@ class ScriptedDispatcher : public MessagePumpDispatcher {
  public:
   uint32_t Dispatch(const MSG& msg) override {
     if (msg.message == WM_APP + 1)
-      return POST_DISPATCH_QUIT_LOOP | POST_DISPATCH_PERFORM_DEFAULT;
+      return kDispatchQuitLoop | kDispatchPerformDefault;
     seen.push_back(msg.message);
-    return msg.message == WM_APP + 2 ? POST_DISPATCH_NONE : POST_DISPATCH_PERFORM_DEFAULT;
+    return msg.message == WM_APP + 2 ? kDispatchNone : kDispatchPerformDefault;
   }
   std::vector<UINT> seen;
 };

@@ -13,9 +13,9 @@ class MessagePumpDispatcher {
  public:
   // Bits of Dispatch's result.
   enum PostDispatchAction : uint32_t {
-    POST_DISPATCH_NONE = 0,
-    POST_DISPATCH_QUIT_LOOP = 1,        // end the run that dispatched the message
-    POST_DISPATCH_PERFORM_DEFAULT = 2,  // translate and dispatch the message as usual
+    kDispatchNone = 0,
+    kDispatchQuitLoop = 1,        // end the run that dispatched the message
+    kDispatchPerformDefault = 2,  // translate and dispatch the message as usual
   };
 
   virtual ~MessagePumpDispatcher() = default;

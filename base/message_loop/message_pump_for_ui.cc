@@ -228,12 +228,12 @@ bool MessagePumpForUI::ProcessMessageHelper(const MSG& msg) {
   if (CallMsgFilterW(const_cast<MSG*>(&msg), kMessageFilterCode))
     return true;  // a message hook consumed it
 
-  uint32_t action = MessagePumpDispatcher::POST_DISPATCH_PERFORM_DEFAULT;
+  uint32_t action = MessagePumpDispatcher::kDispatchPerformDefault;
   if (state_->dispatcher)
     action = state_->dispatcher->Dispatch(msg);
-  if (action & MessagePumpDispatcher::POST_DISPATCH_QUIT_LOOP)
+  if (action & MessagePumpDispatcher::kDispatchQuitLoop)
     state_->should_quit = true;
-  if (action & MessagePumpDispatcher::POST_DISPATCH_PERFORM_DEFAULT) {
+  if (action & MessagePumpDispatcher::kDispatchPerformDefault) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }

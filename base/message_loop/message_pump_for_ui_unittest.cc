@@ -208,9 +208,9 @@ class RecordingDispatcher : public MessagePumpDispatcher {
  public:
   uint32_t Dispatch(const MSG& msg) override {
     messages.push_back(msg.message);
-    return msg.message == WM_APP + 2 ? POST_DISPATCH_QUIT_LOOP : action;
+    return msg.message == WM_APP + 2 ? kDispatchQuitLoop : action;
   }
-  uint32_t action = POST_DISPATCH_NONE;
+  uint32_t action = kDispatchNone;
   std::vector<UINT> messages;
 };
 
@@ -226,7 +226,7 @@ TEST(MessagePumpForUITest, DispatcherDecidesOverEachMessage) {
   window.Post(WM_APP);  // withheld: the dispatcher answers "none"
   delegate.do_idle_work = [&] {
     if (dispatcher.messages.size() == 1) {
-      dispatcher.action = MessagePumpDispatcher::POST_DISPATCH_PERFORM_DEFAULT;
+      dispatcher.action = MessagePumpDispatcher::kDispatchPerformDefault;
       window.Post(WM_APP + 1);  // reaches the window
       window.Post(WM_APP + 2);  // ends the run, not dispatched
     }

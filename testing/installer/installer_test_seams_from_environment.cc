@@ -17,6 +17,7 @@
 #include "desktop/launcher/installer/test_seams.h"
 #include "desktop/windows/crash_reporter/client/crash_client_startup.h"
 #include "desktop/windows/crash_reporter/client/crash_server_client.h"
+#include "desktop/windows/crash_reporter/reporter/crash_url.h"
 #include "testing/installer/installer_observer_recorder.h"
 #include "testing/installer/recording_task_scheduler.h"
 #include "testing/test_support.h"
@@ -114,6 +115,13 @@ bool SetCrashDumpWait(const std::wstring& value) {
   if (!base::StringToUint(value, &milliseconds))
     return false;
   CrashServerClient::SetDumpWaitForTesting(milliseconds);
+  return true;
+}
+
+bool SetCrashCollector(const std::wstring& value) {
+  if (value != L"plain")
+    return false;
+  SetPlainCollectorForTesting(true);
   return true;
 }
 
@@ -258,6 +266,7 @@ const Seam kSeams[] = {
     {L"hold-at-step", SetHoldAtStep},
     {L"crash-reporter-start-wait", SetCrashReporterStartWait},
     {L"crash-dump-wait", SetCrashDumpWait},
+    {L"crash-collector", SetCrashCollector},
     {L"download-retry-delay", SetDownloadRetryDelay},
     {L"detached-starts", SetDetachedStarts},
     {L"task-store", SetTaskStore},

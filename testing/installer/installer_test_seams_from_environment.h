@@ -12,6 +12,8 @@
 //                                 that a test can open the backend while it surely runs
 //   crash-reporter-start-wait=MS  how long the crash client waits for its reporter to get ready (2000 in the product)
 //   crash-dump-wait=MS            how long a crashed client waits for its dump (15 s in the product)
+//   crash-collector=plain         minidumps go to the crash URL's own scheme and port, as the tests' loopback
+//                                 servers speak plain HTTP only (always HTTPS in the product)
 //   download-retry-delay=MS       how long the downloader waits before it resumes a failed download (6 s)
 //   detached-starts=FILE          the clean-up batch and the survey an uninstallation starts are recorded in FILE
 //                                 (kind, process id, initial-pid, parent-pid, command line; tab-separated)

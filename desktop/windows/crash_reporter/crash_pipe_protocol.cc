@@ -20,6 +20,10 @@ bool ReadClientMemory(HANDLE process, uint64_t address, void* buffer, size_t siz
          read == size;
 }
 
+bool ReadRemotePointer(HANDLE process, uint64_t address, uint64_t* result) {
+  return ReadClientMemory(process, address, result, sizeof(*result));
+}
+
 std::wstring GuidToString(const GUID& guid) {
   return base::StringPrintf(L"%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", static_cast<unsigned>(guid.Data1),
                             guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3],

@@ -87,6 +87,8 @@ HANDLE CreateCrashServerPipe(const std::wstring& name, SECURITY_ATTRIBUTES* secu
 
 // Reads a client's crash facts at an address it registered; true only when every byte arrived.
 bool ReadClientMemory(HANDLE process, uint64_t address, void* buffer, size_t size);
+// Reads the 8-byte pointer at `address` of a crashed process; true only when all 8 bytes arrived.
+bool ReadRemotePointer(HANDLE process, uint64_t address, uint64_t* result);
 
 // A GUID as 36 lower-case characters in the usual groups; dump files are named after it.
 std::wstring GuidToString(const GUID& guid);

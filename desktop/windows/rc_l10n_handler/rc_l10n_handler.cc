@@ -74,6 +74,9 @@ std::wstring AdjustSystemLanguage(const std::wstring& tag) {
     return UsesBritishEnglish(region) ? language + L"-GB" : language;
   if (base::LowerCaseEqualsASCII(language, "no"))
     return L"nb";
+  // Filipino ("fil-PH") stays "fil" rather than becoming "tl": the host lists Filipino as "fil", and "tl" is the
+  // row of the user-default id, not of Filipino, so that rename would pick a tag the host lacks or the wrong
+  // strings. Requested tags go the other way ("tl" to "fil", NormalizeLanguageTag) for the same reason.
   return language;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/callback.h"
+#include "base/location.h"
 #include "base/threading/thread.h"
 
 namespace zorvi::installer {
@@ -15,8 +16,9 @@ std::wstring GetMailslotPath(const std::wstring& name);
 // The thread's name, "Installer IPC thread".
 extern const char kIPCThreadName[];
 
-// Starts `thread` with an IO loop and posts `first_task` to it. False (logged) when the thread cannot start.
-bool StartIPCThread(base::Thread* thread, base::Closure first_task);
+// Starts `thread` with an IO loop and posts `first_task` to it from `from_here`, the connecting call's location.
+// False (logged) when the thread cannot start.
+bool StartIPCThread(base::Thread* thread, const base::Location& from_here, base::Closure first_task);
 
 }  // namespace zorvi::installer
 

@@ -24,7 +24,7 @@ bool IPCReceiverProxy::Connect(const std::wstring& name) {
   // The runner starts its backend right after: the mailslot must exist by then, or the backend cannot open it
   // and every message of the run is lost.
   base::WaitableEvent created(true, false);
-  if (!StartIPCThread(&thread_,
+  if (!StartIPCThread(&thread_, FROM_HERE_WITH_EXPLICIT_FUNCTION("zorvi::installer::IPCReceiverProxy::Connect"),
                       base::Bind(&IPCReceiverProxy::CreateReceiver, base::Unretained(this), name, &created))) {
     return false;
   }
@@ -33,7 +33,8 @@ bool IPCReceiverProxy::Connect(const std::wstring& name) {
 }
 
 bool IPCReceiverProxy::ConnectToHandleForTesting(HANDLE handle) {
-  return StartIPCThread(&thread_, base::Bind(&IPCReceiverProxy::AdoptHandle, base::Unretained(this), handle));
+  return StartIPCThread(&thread_, FROM_HERE,
+                        base::Bind(&IPCReceiverProxy::AdoptHandle, base::Unretained(this), handle));
 }
 
 void IPCReceiverProxy::CreateReceiver(const std::wstring& name, base::WaitableEvent* created) {
@@ -49,7 +50,8 @@ void IPCReceiverProxy::Close() {
   VLOG(1) << "Stopping RPC receiver";
   if (!thread_.task_runner())
     return;
-  thread_.task_runner()->PostTask(FROM_HERE, base::Bind(&IPCReceiverProxy::DestroyReceiver, base::Unretained(this)));
+  thread_.task_runner()->PostTask(FROM_HERE_WITH_EXPLICIT_FUNCTION("zorvi::installer::IPCReceiverProxy::Close"),
+                                  base::Bind(&IPCReceiverProxy::DestroyReceiver, base::Unretained(this)));
   thread_.Stop();
   // Deliveries already queued for this thread are dropped too: whoever closes wants nothing more. Later
   // connections get a reference of their own (the IO thread, which copied the old one, has ended).
@@ -89,8 +91,11 @@ void IPCReceiverProxy::OnMessageReceived(const base::PackedBuffer& message) {
     first = incoming_.empty();
     incoming_.push_back(std::move(received));
   }
-  if (first)
-    owner_task_runner_->PostTask(FROM_HERE, base::Bind(&IPCReceiverProxy::DeliverIncoming, weak_this_));
+  if (first) {
+    owner_task_runner_->PostTask(
+        FROM_HERE_WITH_EXPLICIT_FUNCTION("zorvi::installer::IPCReceiverProxy::OnMessageReceived"),
+        base::Bind(&IPCReceiverProxy::DeliverIncoming, weak_this_));
+  }
 }
 
 void IPCReceiverProxy::DeliverIncoming() {

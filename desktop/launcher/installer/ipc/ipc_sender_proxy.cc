@@ -17,11 +17,13 @@ IPCSenderProxy::~IPCSenderProxy() {
 
 bool IPCSenderProxy::Connect(const std::wstring& name) {
   VLOG(1) << "Preparing to send IPC on " << name;
-  return StartIPCThread(&thread_, base::Bind(&IPCSenderProxy::CreateSender, base::Unretained(this), name));
+  return StartIPCThread(&thread_, FROM_HERE_WITH_EXPLICIT_FUNCTION("zorvi::installer::IPCSenderProxy::Connect"),
+                        base::Bind(&IPCSenderProxy::CreateSender, base::Unretained(this), name));
 }
 
 bool IPCSenderProxy::ConnectToHandleForTesting(HANDLE handle) {
-  return StartIPCThread(&thread_, base::Bind(&IPCSenderProxy::AdoptHandle, base::Unretained(this), handle));
+  return StartIPCThread(&thread_, FROM_HERE,
+                        base::Bind(&IPCSenderProxy::AdoptHandle, base::Unretained(this), handle));
 }
 
 void IPCSenderProxy::AdoptHandle(HANDLE handle) {
@@ -44,7 +46,8 @@ void IPCSenderProxy::Send(std::unique_ptr<base::PackedBuffer> message) {
     outgoing_.push_back(std::move(message));
   }
   if (first)
-    task_runner->PostTask(FROM_HERE, base::Bind(&IPCSenderProxy::EnqueueOutgoing, base::Unretained(this)));
+    task_runner->PostTask(FROM_HERE_WITH_EXPLICIT_FUNCTION("zorvi::installer::IPCSenderProxy::Send"),
+                          base::Bind(&IPCSenderProxy::EnqueueOutgoing, base::Unretained(this)));
 }
 
 void IPCSenderProxy::EnqueueOutgoing() {
@@ -79,7 +82,8 @@ void IPCSenderProxy::Close() {
   if (!thread_.task_runner())
     return;
   VLOG(1) << "Stopping RPC sender";
-  thread_.task_runner()->PostTask(FROM_HERE, base::Bind(&IPCSenderProxy::DestroySender, base::Unretained(this)));
+  thread_.task_runner()->PostTask(FROM_HERE_WITH_EXPLICIT_FUNCTION("zorvi::installer::IPCSenderProxy::Close"),
+                                  base::Bind(&IPCSenderProxy::DestroySender, base::Unretained(this)));
   thread_.Stop();
 }
 

@@ -8,12 +8,14 @@
 #include <tlhelp32.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/bind.h"
 #include "base/message_loop/message_loop.h"
+#include "base/profiler/task_profiler.h"
 #include "base/run_loop.h"
 #include "base/time/time.h"
 #include "desktop/launcher/installer/installer_observer.h"
@@ -128,8 +130,25 @@ class TransportTest : public testing::TestWithParam<Transport> {
   base::MessageLoop loop_;
 };
 
+// The names the IPC proxies' tasks were posted under, as the task profiler counts them on every thread.
+std::set<std::string> ProxyTaskNames() {
+  std::set<std::string> names;
+  for (const base::ThreadData* data = base::ThreadData::first(); data; data = data->next()) {
+    base::ThreadData::BirthMap births;
+    base::ThreadData::DeathMap deaths;
+    data->SnapshotMaps(&births, &deaths);
+    for (const auto& [location, tally] : births) {
+      const std::string file = location.file_name();
+      if (file.find("/ipc/ipc_") != std::string::npos)
+        names.insert(location.function_name());
+    }
+  }
+  return names;
+}
+
 TEST_P(TransportTest, ThreeThousandMessagesArriveOnceInOrderOnTheOwnerThread) {
   constexpr int kMessages = 3000;
+  base::ThreadData::Initialize();
   Target target;
   IPCReceiverProxy proxy(&target);
   Connection connection(GetParam(), &proxy);
@@ -160,6 +179,15 @@ TEST_P(TransportTest, ThreeThousandMessagesArriveOnceInOrderOnTheOwnerThread) {
   proxy.Close();
   EXPECT_EQ(expected, target.recorder.lines());
   EXPECT_EQ(static_cast<size_t>(kMessages), target.deliveries);
+  if (GetParam() == Transport::kMailslot) {
+    const std::set<std::string> names = ProxyTaskNames();
+    for (const char* name : {"zorvi::installer::IPCReceiverProxy::Connect",
+                             "zorvi::installer::IPCReceiverProxy::OnMessageReceived",
+                             "zorvi::installer::IPCReceiverProxy::Close", "zorvi::installer::IPCSenderProxy::Connect",
+                             "zorvi::installer::IPCSenderProxy::Send", "zorvi::installer::IPCSenderProxy::Close"}) {
+      EXPECT_EQ(1u, names.count(name)) << name;
+    }
+  }
 }
 
 TEST_P(TransportTest, WaitingMessagesAreDeliveredBeforeTheCallerIsTold) {

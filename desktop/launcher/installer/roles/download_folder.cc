@@ -15,18 +15,27 @@
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
+#include "base/win/native_library.h"
 #include "desktop/launcher/installer/test_seams.h"
 
 namespace zorvi::installer {
 
 namespace {
 
+using GetKnownFolderPathFunction = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
+
 // The Downloads known folder, asked for as it is and then with creation, which makes it when a profile never had
-// one.
+// one. The function is looked up in the shell's library when it is asked for: a system without it (older than
+// Vista) has no such folder, and this candidate fails.
 bool GetDownloadsKnownFolder(base::FilePath* folder) {
+  const base::win::ScopedNativeLibrary shell32(base::win::LoadSystemLibrary(L"shell32.dll"));
+  const auto get_known_folder_path =
+      reinterpret_cast<GetKnownFolderPathFunction>(shell32.GetFunctionPointer("SHGetKnownFolderPath"));
+  if (!get_known_folder_path)
+    return false;
   for (const DWORD flags : {DWORD{0}, DWORD{KF_FLAG_CREATE | KF_FLAG_INIT}}) {
     PWSTR path = nullptr;
-    const HRESULT result = SHGetKnownFolderPath(FOLDERID_Downloads, flags, nullptr, &path);
+    const HRESULT result = get_known_folder_path(FOLDERID_Downloads, flags, nullptr, &path);
     // Freed also after a failure, which may hand out a string.
     const std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> owned(path, &CoTaskMemFree);
     if (SUCCEEDED(result) && path) {

@@ -8,7 +8,6 @@
 #include "base/features/command_line_feature_reader.h"
 #include "base/strings/string_util.h"
 #include "base/strings/stringprintf.h"
-#include "base/strings/utf_string_conversions.h"
 #include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/installer_main.h"
 #include "desktop/launcher/installer/product_info.h"
@@ -95,7 +94,8 @@ std::string FormatInstallerHelp(const std::vector<std::wstring>& languages) {
       base::StringAppendF(&text, "    Default value: %s\n", DefaultText(row).c_str());
   }
   base::StringAppendF(&text, "\nLanguages available for the %s option:\n", "language");
-  base::StringAppendF(&text, "%s\n", base::WideToUTF8(base::JoinString(languages, L", ")).c_str());
+  // The tags are ASCII (the host's list is): the runtime narrows the wide text itself.
+  base::StringAppendF(&text, "%S\n", base::JoinString(languages, L", ").c_str());
   text += "\nFeatures available through command-line switches:\n";
   size_t count = 0;
   const FeatureRow* features = GetInstallerFeatureTable(&count);

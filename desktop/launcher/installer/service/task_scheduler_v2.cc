@@ -14,8 +14,14 @@
 #include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/utils.h"
 
-// The boot and logon triggers' own interfaces, which the toolchain's headers lack: each adds its delay (and the
-// logon trigger its user) to ITrigger.
+// The registration, boot and logon triggers' own interfaces, which the toolchain's headers lack: each adds its
+// delay (and the logon trigger its user) to ITrigger.
+struct IRegistrationTrigger : public ITrigger {
+  virtual HRESULT STDMETHODCALLTYPE get_Delay(BSTR* delay) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Delay(BSTR delay) = 0;
+};
+__CRT_UUID_DECL(IRegistrationTrigger, 0x4c8fec3d, 0xc218, 0x4e0c, 0xb2, 0x3d, 0x62, 0x90, 0x24, 0xdb, 0x91, 0xa2)
+
 struct IBootTrigger : public ITrigger {
   virtual HRESULT STDMETHODCALLTYPE get_Delay(BSTR* delay) = 0;
   virtual HRESULT STDMETHODCALLTYPE put_Delay(BSTR delay) = 0;
@@ -104,8 +110,11 @@ bool AddTriggers(ITaskDefinition* definition, const ScheduledTaskInfo& info, con
       FormatBoundary(base::Time::Now() + base::TimeDelta::FromSeconds(run_once ? kRunOnceWindowSeconds : 0));
   if (run_once) {
     ScopedComPtr<ITrigger> trigger;
-    if (!AddTrigger(triggers.get(), TASK_TRIGGER_REGISTRATION, kRunOnceTriggerId, boundary, true, &trigger))
+    ScopedComPtr<IRegistrationTrigger> registration;
+    if (!AddTrigger(triggers.get(), TASK_TRIGGER_REGISTRATION, kRunOnceTriggerId, boundary, true, &trigger) ||
+        FAILED(registration.QueryFrom(trigger.get()))) {
       return false;
+    }
   } else if (info.trigger_kind == TaskTriggerKind::kDaily) {
     ScopedComPtr<ITrigger> trigger;
     ScopedComPtr<IDailyTrigger> daily;

@@ -10,7 +10,7 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
-#include "desktop/launcher/installer/install_log.h"
+#include "desktop/launcher/installer/records/install_log.h"
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/steps/installer_registry.h"
 #include "desktop/launcher/installer/service/transactions/change_reg_value_operation.h"

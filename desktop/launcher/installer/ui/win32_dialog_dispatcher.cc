@@ -37,9 +37,9 @@ void Win32DialogDispatcher::SwitchAway(HWND dialog) {
 
 uint32_t Win32DialogDispatcher::Dispatch(const MSG& message) {
   if (!current_dialog_)
-    return POST_DISPATCH_PERFORM_DEFAULT;
+    return kDispatchPerformDefault;
   MSG copy = message;
-  return IsDialogMessageW(current_dialog_, &copy) ? POST_DISPATCH_NONE : POST_DISPATCH_PERFORM_DEFAULT;
+  return IsDialogMessageW(current_dialog_, &copy) ? kDispatchNone : kDispatchPerformDefault;
 }
 
 }  // namespace zorvi::installer

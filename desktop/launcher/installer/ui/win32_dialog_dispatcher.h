@@ -27,8 +27,8 @@ class Win32DialogDispatcher : public base::MessagePumpDispatcher {
   void SwitchAway(HWND dialog);
   HWND current_dialog() const { return current_dialog_; }
 
-  // POST_DISPATCH_NONE when the current dialog took the message as dialog input, else
-  // POST_DISPATCH_PERFORM_DEFAULT (also without a current dialog): the loop translates and dispatches it.
+  // kDispatchNone when the current dialog took the message as dialog input, else
+  // kDispatchPerformDefault (also without a current dialog): the loop translates and dispatches it.
   uint32_t Dispatch(const MSG& message) override;
 
  private:

@@ -14,8 +14,8 @@
 namespace zorvi::installer {
 namespace {
 
-constexpr uint32_t kHandled = base::MessagePumpDispatcher::POST_DISPATCH_NONE;
-constexpr uint32_t kPerformDefault = base::MessagePumpDispatcher::POST_DISPATCH_PERFORM_DEFAULT;
+constexpr uint32_t kHandled = base::MessagePumpDispatcher::kDispatchNone;
+constexpr uint32_t kPerformDefault = base::MessagePumpDispatcher::kDispatchPerformDefault;
 
 // The host's two dialogs, made as the window makes them (rich edit and common controls loaded first), with a
 // procedure that records the commands they receive. They stay hidden: a shown dialog would take part in the

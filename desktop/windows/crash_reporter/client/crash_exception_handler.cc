@@ -45,16 +45,41 @@ static_assert(sizeof(DumpInfoStream) == 12);
 
 // Process-wide state of every handler. The lock is recursive on purpose: a crash inside a hook re-enters it on
 // the same thread and reaches the handler below (the depth says which).
-INIT_ONCE g_stack_lock_once = INIT_ONCE_STATIC_INIT;
 CRITICAL_SECTION g_stack_lock;
 std::vector<CrashExceptionHandler*>* g_handler_stack = nullptr;
 int g_hook_depth = 0;
 std::terminate_handler g_previous_terminate_handler = nullptr;
 std::atomic<bool> g_uuid_create_disabled{false};
 
-BOOL CALLBACK InitializeStackLock(INIT_ONCE*, void*, void**) {
-  InitializeCriticalSection(&g_stack_lock);
-  return TRUE;
+// The stack lock exists while a handler lives: made with the first, deleted with the last. A hook at work counts
+// too, so that one entered as the last handler goes (or after it, through a filter that chained to it) never
+// meets a deleted lock. The counts change under a lock of their own, which needs no making or deleting, so that
+// a handler made on one thread and the last one going on another never race over the stack lock.
+SRWLOCK g_stack_lock_life = SRWLOCK_INIT;
+int g_live_handlers = 0;
+int g_hooks_at_work = 0;
+bool g_stack_lock_exists = false;
+
+// Adds one to `count`, making the stack lock when it is the first of either count.
+void HoldStackLock(int* count) {
+  AcquireSRWLockExclusive(&g_stack_lock_life);
+  if (!g_stack_lock_exists) {
+    InitializeCriticalSection(&g_stack_lock);
+    g_stack_lock_exists = true;
+  }
+  ++*count;
+  ReleaseSRWLockExclusive(&g_stack_lock_life);
+}
+
+// Takes one from `count`, deleting the stack lock when both counts are 0.
+void ReleaseStackLock(int* count) {
+  AcquireSRWLockExclusive(&g_stack_lock_life);
+  --*count;
+  if (g_live_handlers == 0 && g_hooks_at_work == 0) {
+    DeleteCriticalSection(&g_stack_lock);
+    g_stack_lock_exists = false;
+  }
+  ReleaseSRWLockExclusive(&g_stack_lock_life);
 }
 
 [[noreturn]] void RaiseUncaughtCxxException() {
@@ -81,13 +106,13 @@ CrashExceptionHandler::CrashExceptionHandler(const std::wstring& dump_folder, Fi
       callback_context_(callback_context),
       handler_types_(handler_types),
       dump_type_(dump_type) {
+  HoldStackLock(&g_live_handlers);
   auto client = std::make_unique<CrashServerClient>(pipe_name, dump_type, custom_info);
   if (client->Register())
     client_ = std::move(client);
   else
     StartInProcessMode(dump_folder);
   extra_memory_.push_back({0, 0});
-  InitOnceExecuteOnce(&g_stack_lock_once, &InitializeStackLock, nullptr, nullptr);
 
   if (handler_types_ == kHandleNothing)
     return;
@@ -135,6 +160,14 @@ CrashExceptionHandler::~CrashExceptionHandler() {
   }
   if (handoff_lock_initialized_)
     DeleteCriticalSection(&handoff_lock_);
+  ReleaseStackLock(&g_live_handlers);
+}
+
+int CrashExceptionHandler::LiveHandlerCountForTesting() {
+  AcquireSRWLockShared(&g_stack_lock_life);
+  const int count = g_stack_lock_exists ? g_live_handlers : -1;
+  ReleaseSRWLockShared(&g_stack_lock_life);
+  return count;
 }
 
 void CrashExceptionHandler::DisableUuidCreateForTesting(bool disable) {
@@ -183,7 +216,7 @@ void CrashExceptionHandler::RestorePreviousHooks() const {
 // rather than in a predecessor that would end the process under the report; nesting deeper than the stack
 // reaches the predecessors of the oldest handler (*bottom) instead.
 CrashExceptionHandler* CrashExceptionHandler::EnterHook(CrashExceptionHandler** bottom) {
-  InitOnceExecuteOnce(&g_stack_lock_once, &InitializeStackLock, nullptr, nullptr);
+  HoldStackLock(&g_hooks_at_work);
   EnterCriticalSection(&g_stack_lock);
   ++g_hook_depth;
   const int size = g_handler_stack ? static_cast<int>(g_handler_stack->size()) : 0;
@@ -194,6 +227,7 @@ CrashExceptionHandler* CrashExceptionHandler::EnterHook(CrashExceptionHandler** 
 void CrashExceptionHandler::LeaveHook() {
   --g_hook_depth;
   LeaveCriticalSection(&g_stack_lock);
+  ReleaseStackLock(&g_hooks_at_work);
 }
 
 LONG WINAPI CrashExceptionHandler::HandleException(EXCEPTION_POINTERS* exception_pointers) {

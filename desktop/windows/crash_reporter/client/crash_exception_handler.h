@@ -70,6 +70,9 @@ class CrashExceptionHandler {
 
   // Test-only: handlers constructed afterwards make their dump ids as if the system had no UuidCreate.
   static void DisableUuidCreateForTesting(bool disable);
+  // Test-only: the handlers alive, or -1 when the process-wide lock of the handler stack does not exist (no
+  // handler lives and no hook is at work).
+  static int LiveHandlerCountForTesting();
 
  private:
   struct MemoryRange {

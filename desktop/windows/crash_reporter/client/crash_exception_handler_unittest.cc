@@ -68,12 +68,14 @@ class CrashExceptionHandlerTest : public ::testing::Test {
 TEST_F(CrashExceptionHandlerTest, TheNewestHandlerAnswersAndACrashInsideItReachesTheOneBelow) {
   ScriptedCrashServer server(L"serve", FreshRecordFolder(test_support::UniqueName(L"stack")));
   ASSERT_TRUE(server.started());
+  EXPECT_EQ(-1, CrashExceptionHandler::LiveHandlerCountForTesting()) << "no stack lock before the first handler";
   CrashExceptionHandler* lower = NewInProcessHandler(&NotingFilter<'A'>);
   CrashExceptionHandler* upper = new CrashExceptionHandler(std::wstring(), &NotingFilter<'B'>, nullptr, nullptr,
                                                            CrashExceptionHandler::kHandleAll, 0,
                                                            server.pipe_name(), nullptr);
   EXPECT_FALSE(lower->IsOutOfProcess());
   EXPECT_TRUE(upper->IsOutOfProcess());
+  EXPECT_EQ(2, CrashExceptionHandler::LiveHandlerCountForTesting());
   EXPECT_EQ(&CrashExceptionHandler::HandleException, InstalledFilter());
 
   EXCEPTION_RECORD record = {};
@@ -91,8 +93,16 @@ TEST_F(CrashExceptionHandlerTest, TheNewestHandlerAnswersAndACrashInsideItReache
 
   delete upper;
   EXPECT_EQ(&CrashExceptionHandler::HandleException, InstalledFilter()) << "A's hook";
+  EXPECT_EQ(1, CrashExceptionHandler::LiveHandlerCountForTesting());
   delete lower;
   EXPECT_EQ(&Predecessor, InstalledFilter());
+  EXPECT_EQ(-1, CrashExceptionHandler::LiveHandlerCountForTesting()) << "the last handler deletes the stack lock";
+
+  // A filter that chained to the hook may still call it: it passes the crash on and leaves no lock behind.
+  g_seen.clear();
+  EXPECT_EQ(EXCEPTION_CONTINUE_SEARCH, CrashExceptionHandler::HandleException(&pointers));
+  EXPECT_TRUE(g_seen.empty());
+  EXPECT_EQ(-1, CrashExceptionHandler::LiveHandlerCountForTesting());
 }
 
 TEST_F(CrashExceptionHandlerTest, DebugAndInvalidHandleExceptionsFollowTheFlags) {

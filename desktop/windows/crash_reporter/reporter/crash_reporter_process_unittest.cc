@@ -165,7 +165,8 @@ class CrashReporterProcessTest : public testing::Test {
     ASSERT_TRUE(CopyFileW((bin + L"\\test_build\\zorvi.dll").c_str(), (host + L"\\zorvi.dll").c_str(), TRUE));
     SetEnvironmentVariableW(L"ZORVI_TEST_SEAMS", (L"crash-reporter-start-wait=" +
                                                   std::to_wstring(kReporterStartWaitMs) + L";crash-dump-wait=" +
-                                                  std::to_wstring(kRunLimitMs)).c_str());
+                                                  std::to_wstring(kRunLimitMs) + L";crash-collector=plain")
+                                                     .c_str());
     // Wine starts the prefix's desktop process (explorer.exe) for the first program that asks for the desktop,
     // and it lives on: asked for here, it is started outside the run's job, which the test waits to empty.
     ASSERT_TRUE(GetDesktopWindow());

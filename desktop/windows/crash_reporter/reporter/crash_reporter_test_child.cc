@@ -22,9 +22,10 @@
 #include "desktop/windows/crash_reporter/client/crash_client_startup.h"
 #include "desktop/windows/crash_reporter/client/crash_exception_handler.h"
 #include "desktop/windows/crash_reporter/client/crash_keys.h"
-#include "desktop/windows/crash_reporter/reporter/crash_reporter_main.h"
 #include "desktop/windows/crash_reporter/client/crash_server_client.h"
 #include "desktop/windows/crash_reporter/client/crashing_code_test_util.h"
+#include "desktop/windows/crash_reporter/reporter/crash_reporter_main.h"
+#include "desktop/windows/crash_reporter/reporter/crash_url.h"
 #include "desktop/windows/crash_reporter/reporter/reporter_self_crash.h"
 
 namespace zi = zorvi::installer;
@@ -106,6 +107,8 @@ int main() {
     zi::SetSelfCrashWaitForTesting(static_cast<int>(wait));
   if (base::StringToUint(command_line.GetSwitchValueNative("test-dump-wait"), &wait))
     zi::CrashServerClient::SetDumpWaitForTesting(wait);
+  // The tests' crash servers speak plain HTTP only.
+  zi::SetPlainCollectorForTesting(true);
 
   if (command_line.HasSwitch(zi::kCrashReporterParentIdSwitch)) {
     if (mode == L"reporter-exits" && !command_line.HasSwitch(zi::kCrashReporterExceptionInfoSwitch))

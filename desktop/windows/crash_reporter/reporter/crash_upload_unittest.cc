@@ -104,10 +104,12 @@ class CrashServiceTest : public testing::Test {
  protected:
   void SetUp() override {
     SetBrandingTextForTesting(R"({"product_name": "ServiceTest", "urls": {"crash": "https://crash.example/c"}})");
+    SetPlainCollectorForTesting(true);
     std::string error;
     ASSERT_TRUE(server_.Start(served_.path(), kServiceFaults, &error)) << error;
   }
   void TearDown() override {
+    SetPlainCollectorForTesting(false);
     SetEnvironmentVariableW(L"ZORVI_CRASH_SERVER_URL", nullptr);
     SetEnvironmentVariableW(L"SERVICETEST_CRASH_EMAIL", nullptr);
   }
@@ -273,7 +275,25 @@ TEST_F(CrashServiceTest, TheAddressJoinsTheQueryEscaped) {
     UseCrashUrl(row.url);
     EXPECT_EQ(row.crash_url, GetCrashUrl());
   }
-  EXPECT_EQ(L"http://h.example:80/collector/submit", GetCollectorUrl());
+  // The dump holds the process's memory: it goes over HTTPS to the crash address's host whatever that address's
+  // scheme (the tests' plain collector aside).
+  const struct {
+    const wchar_t* url;
+    bool plain_for_testing;
+    const wchar_t* collector;
+  } collectors[] = {
+      {L"http://h.example/c", false, L"https://h.example:443/collector/submit"},
+      {L"http://h.example:8080/c?x=1", false, L"https://h.example:443/collector/submit"},
+      {L"https://h.example:8443/c", false, L"https://h.example:8443/collector/submit"},
+      {L"ftp://h.example/c", false, L""},
+      {L"http://h.example:8080/c", true, L"http://h.example:8080/collector/submit"},
+  };
+  for (const auto& row : collectors) {
+    UseCrashUrl(row.url);
+    SetPlainCollectorForTesting(row.plain_for_testing);
+    EXPECT_EQ(row.collector, GetCollectorUrl()) << base::WideToUTF8(row.url);
+  }
+  SetPlainCollectorForTesting(true);
 
   // The escaped address reaches the server as one query field after the existing one.
   SetEnvironmentVariableW(L"SERVICETEST_CRASH_EMAIL", L"me+you&co@example.com");
@@ -398,6 +418,11 @@ TEST_F(CrashServiceTest, QueuedUploadsReachTheServiceAndLeaveNothingBehind) {
   EXPECT_TRUE(UploadLogNow(base::FilePath(kept), {}, false));
   EXPECT_TRUE(UploadMinidumpNow(base::FilePath(kept), {}));
   EXPECT_TRUE(Exists(kept));
+  // The product's collector for this plain-http crash address is the HTTPS port of its host, which this server
+  // does not answer: the dump does not reach it in clear (whether anything else answers decides the result).
+  SetPlainCollectorForTesting(false);
+  UploadMinidumpNow(base::FilePath(kept), {});
+  SetPlainCollectorForTesting(true);
 
   ASSERT_TRUE(server_.Stop());
   const auto requests = server_.Requests();
@@ -406,7 +431,8 @@ TEST_F(CrashServiceTest, QueuedUploadsReachTheServiceAndLeaveNothingBehind) {
                          "log\tfile\tfile\t" + base::WideToUTF8(folder) + "\\zorvi-crashlog-1-1.zip\tsent log.txt\tzip\n"
                          "dump\tfield\tProductName\tZorviDesktop\n"
                          "dump\tfile\tupload_file_minidump\t" + base::WideToUTF8(dump) + "\tsent dump.dmp\traw\n";
-  // Two of each: the queued ones carry the larger bodies (the zipped log, the dump).
+  // Two of each (none from the dump sent to the product's collector): the queued ones carry the larger bodies
+  // (the zipped log, the dump).
   int logs = 0, dumps = 0;
   const test_support::LoggedRequest* queued_log = nullptr;
   const test_support::LoggedRequest* queued_dump = nullptr;

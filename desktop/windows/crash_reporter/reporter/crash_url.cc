@@ -18,6 +18,7 @@ namespace {
 
 std::wstring g_crash_url;
 std::wstring g_user_agent_suffix;
+std::atomic<bool> g_plain_collector_for_testing{false};
 
 // The crash URL and the e-mail address are taken whatever their length.
 constexpr size_t kWholeValue = std::numeric_limits<size_t>::max();
@@ -117,7 +118,16 @@ std::wstring GetCollectorUrl() {
   CrashServerUrl parts;
   if (!SplitCrashServerUrl(g_crash_url, &parts))
     return std::wstring();
+  // A dump holds the crashed process's memory: a plain-http crash address must not make it travel unencrypted.
+  if (!parts.secure && !g_plain_collector_for_testing) {
+    parts.scheme = L"https";
+    parts.port = INTERNET_DEFAULT_HTTPS_PORT;
+  }
   return parts.scheme + L"://" + parts.host + L":" + std::to_wstring(parts.port) + L"/collector/submit";
+}
+
+void SetPlainCollectorForTesting(bool plain) {
+  g_plain_collector_for_testing = plain;
 }
 
 std::wstring EscapeQueryValue(const std::wstring& value) {

@@ -21,9 +21,13 @@ void InitCrashUrl();
 const std::wstring& GetCrashUrl();
 const std::wstring& GetCrashUserAgentSuffix();
 
-// Where minidumps go: the crash URL's scheme, host and port with the path "/collector/submit"; empty when the
+// Where minidumps go: the crash URL's host with the path "/collector/submit", always over HTTPS (an https crash
+// URL's port is kept; a plain-http one's speaks plain HTTP, so the default HTTPS port is used); empty when the
 // crash URL does not split.
 std::wstring GetCollectorUrl();
+// Test-only: the collector follows the crash URL's scheme and port, because the tests' loopback servers speak
+// plain HTTP only.
+void SetPlainCollectorForTesting(bool plain);
 
 // What the crash server answered CheckCrashUrl.
 enum CrashUrlCheckResult : int {

@@ -10,6 +10,7 @@
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/stringprintf.h"
+#include "base/strings/sys_string_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/crash_reporter/reporter/crash_url.h"
 
@@ -65,7 +66,8 @@ bool BuildBodyWithOwnBoundary(const UploadParameters& parameters, const UploadFi
     *boundary = MultipartUpload::GenerateBoundary();
     if (!MultipartUpload::BuildRequestBody(parameters, files, *boundary, body))
       return false;
-    if (CountDelimiters(*body, base::WideToUTF8(*boundary)) == parameters.size() + files.size() + 1)
+    const std::string separator = MultipartUpload::WideToCodePage(*boundary, CP_UTF8);
+    if (CountDelimiters(*body, separator) == parameters.size() + files.size() + 1)
       return true;
   }
   LOG(ERROR) << "Every boundary drawn occurs in the upload's contents";
@@ -143,21 +145,21 @@ std::wstring MultipartUpload::GenerateBoundary() {
 
 bool MultipartUpload::BuildRequestBody(const UploadParameters& parameters, const UploadFiles& files,
                                        const std::wstring& boundary, std::string* body) {
-  const std::string separator = base::WideToUTF8(boundary);
+  const std::string separator = WideToCodePage(boundary, CP_UTF8);
   if (separator.empty())
     return false;
   body->clear();
   for (const auto& [name, value] : parameters) {
     *body += "--" + separator + "\r\n";
-    *body += "Content-Disposition: form-data; name=\"" + base::WideToUTF8(name) + "\"\r\n\r\n";
-    *body += base::WideToUTF8(value) + "\r\n";
+    *body += "Content-Disposition: form-data; name=\"" + WideToCodePage(name, CP_UTF8) + "\"\r\n\r\n";
+    *body += WideToCodePage(value, CP_UTF8) + "\r\n";
   }
   for (const auto& [name, path] : files) {
     std::string contents;
     if (!ReadFileContents(path, &contents))
       return false;
-    const std::string field = base::WideToUTF8(name);
-    const std::string file_name = base::WideToUTF8(path);
+    const std::string field = WideToCodePage(name, CP_UTF8);
+    const std::string file_name = WideToCodePage(path, CP_UTF8);
     if (field.empty() || file_name.empty())
       return false;
     *body += "--" + separator + "\r\n";
@@ -172,6 +174,14 @@ bool MultipartUpload::BuildRequestBody(const UploadParameters& parameters, const
 
 bool MultipartUpload::ReadFileContents(const std::wstring& path, std::string* contents) {
   return base::ReadFileToString(base::FilePath(path), contents);
+}
+
+std::string MultipartUpload::WideToCodePage(const std::wstring& text, UINT code_page) {
+  return code_page == CP_UTF8 ? base::WideToUTF8(text) : base::SystemWideToMultiByte(text, code_page);
+}
+
+std::wstring MultipartUpload::UTF8ToWide(const std::string& text) {
+  return base::UTF8ToWide(text);
 }
 
 bool MultipartUpload::ReadResponse(HINTERNET request, DWORD time_limit_ms, std::wstring* response) {
@@ -213,7 +223,7 @@ bool MultipartUpload::ReadResponse(HINTERNET request, DWORD time_limit_ms, std::
       received.append(buffer, read);
   }
   if (response)
-    *response = base::UTF8ToWide(received);
+    *response = UTF8ToWide(received);
   return !has_length || total == expected;
 }
 

@@ -40,6 +40,10 @@ class MultipartUpload {
   static bool BuildRequestBody(const UploadParameters& parameters, const UploadFiles& files,
                                const std::wstring& boundary, std::string* body);
   static bool ReadFileContents(const std::wstring& path, std::string* contents);
+  // The form's texts go as UTF-8, code page 65001, which the project's own converter makes (ill-formed text
+  // becomes U+FFFD); another code page goes through the system's converter. The answer comes back from UTF-8.
+  static std::string WideToCodePage(const std::wstring& text, UINT code_page);
+  static std::wstring UTF8ToWide(const std::string& text);
   // Reads the whole response (kept only when `response` is not null) within `time_limit_ms`; false when a read
   // fails, the limit passes, the answer outgrows a short text or fewer bytes than announced arrive.
   static bool ReadResponse(HINTERNET request, DWORD time_limit_ms, std::wstring* response);

@@ -223,7 +223,7 @@ bool ProcessStateImpl::ReadCrash(uint64_t exception_pointers_address, CONTEXT* c
   uint64_t pointers_address = 0;
   uint64_t pointers[2] = {};
   static_assert(sizeof(pointers) == sizeof(EXCEPTION_POINTERS));
-  if (!ReadClientMemory(process_.Get(), exception_pointers_address, &pointers_address, sizeof(pointers_address)) ||
+  if (!ReadRemotePointer(process_.Get(), exception_pointers_address, &pointers_address) ||
       !ReadClientMemory(process_.Get(), pointers_address, pointers, sizeof(pointers)) ||
       !ReadClientMemory(process_.Get(), pointers[0] + offsetof(EXCEPTION_RECORD, ExceptionCode), &exception_code_,
                         sizeof(exception_code_)) ||
