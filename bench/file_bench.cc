@@ -47,7 +47,7 @@ int main() {
 
   // Each copy starts without the destination; removing it is not timed.
   double copy = 1e300;
-  for (int i = 0; i < 3 && copy >= 0; ++i) {
+  for (int i = 0; i < bench::Sized(3, 1) && copy >= 0; ++i) {
     base::DeleteFile(destination, true);
     const double start = bench::NowSeconds();
     copy = base::CopyDirectory(tree, destination, true) ? std::min(copy, bench::NowSeconds() - start) : -1;
@@ -57,7 +57,7 @@ int main() {
   std::vector<std::wstring> files;
   bench::ListTree(tree.value(), L"", &folders, &files);
   double raw_copy = 1e300;
-  for (int i = 0; i < 3 && raw_copy >= 0; ++i) {
+  for (int i = 0; i < bench::Sized(3, 1) && raw_copy >= 0; ++i) {
     base::DeleteFile(destination, true);
     const double start = bench::NowSeconds();
     bool ok = CreateDirectoryW(destination.value().c_str(), nullptr) != FALSE;

@@ -29,8 +29,8 @@ namespace {
 
 using namespace zorvi::installer;
 
-constexpr int kThroughputMessages = 10000;
-constexpr int kPingPongs = 2000;
+const int kThroughputMessages = bench::Sized(10000, 200);
+const int kPingPongs = bench::Sized(2000, 50);
 
 std::unique_ptr<base::PackedBuffer> Step() {
   return NewInstallerMessage(IPC_MESSAGE_STEP);
@@ -251,7 +251,7 @@ int main() {
   // Best of three for each side, alternating, so that load on the machine touches both alike.
   Outcome product;
   Outcome bare;
-  for (int run = 0; run < 3; ++run) {
+  for (int run = 0; run < bench::Sized(3, 1); ++run) {
     const Outcome p = Measure(tag + L"_" + std::to_wstring(run), false);
     const Outcome b = Measure(tag + L"_" + std::to_wstring(run), true);
     product.messages_per_second = std::max(product.messages_per_second, p.messages_per_second);

@@ -4,16 +4,11 @@
 set -euo pipefail
 . "$(dirname "$0")/bench_util.sh"
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-W=$(mktemp -d "${TMPDIR:-/tmp}/zorvi-wininet-bench.XXXXXX")
+work_folder wininet-bench
 mkdir -p "$W/www"
-head -c $((256 << 20)) /dev/urandom > "$W/www/big.bin"
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY
-python3 "$ROOT/testing/loopback_server/loopback_server.py" --root "$W/www" --ready-file "$W/ready" \
-  --lifetime 600 >/dev/null &
-server=$!
-trap 'kill $server 2>/dev/null; wait $server 2>/dev/null; rm -rf "$W"' EXIT
-for _ in $(seq 200); do [ -f "$W/ready" ] && break; sleep 0.05; done
-port=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["port"])' "$W/ready")
+mib=$(sized 256 8)
+head -c $((mib << 20)) /dev/urandom > "$W/www/big.bin"
+start_loopback_server "$W/www" "" "$W/server"
 url=http://127.0.0.1:$port/big.bin
 
 curl_time=$(best 3 "rm -f '$W/curl.bin'" curl -s -o "$W/curl.bin" "$url")
@@ -28,6 +23,6 @@ download=$(figure download); cpu=$(figure owner_cpu); calls=$(figure progress_ca
 # figures; its file then ends wherever the download was.
 [ -n "$download" ] || { echo "wininet_bench ended without its figures: the download did not run to its end" >&2; exit 1; }
 cmp "$W/wininet.bin" "$W/www/big.bin" || { echo "the downloaded file differs from the source" >&2; exit 1; }
-awk -v o="$download" -v r="$curl_time" -v c="$cpu" -v n="$calls" 'BEGIN {
-  printf "Wininet download of 256 MiB (wine): %.4f s | curl -o (Linux): %.4f s | ratio %.2fx\n", o, r, r / o
+awk -v o="$download" -v r="$curl_time" -v c="$cpu" -v n="$calls" -v m="$mib" 'BEGIN {
+  printf "Wininet download of %d MiB (wine): %.4f s | curl -o (Linux): %.4f s | ratio %.2fx\n", m, o, r, r / o
   printf "owner thread CPU: %.4f s for %d progress notifications\n", c, n }'
