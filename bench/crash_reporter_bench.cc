@@ -145,7 +145,7 @@ int main() {
   const std::wstring host = L"\"" + bin.Append(L"crash_reporter_test_child.exe").value() +
                             L"\" null-write \"" + work.value() +
                             L"\" --with-feature:alternative-crash-logging=on --test-dump-wait=600000";
-  // The host's own start and its reporter's are part of each run; the empty program's start is taken off.
+  // The host's own start and its reporter's are part of each run, which is set against the empty program's start.
   int dumps = 0;
   const double crash = bench::BestSeconds(
       kCrashes, [&] { WaitForJobToEmpty(job.Get()); },

@@ -5,7 +5,7 @@ set -euo pipefail
 W=$(mktemp -d /tmp/zorvi-file-bench.XXXXXX)
 trap 'rm -rf "$W"' EXIT
 . "$(dirname "$0")/bench_util.sh"
-big_mib=$(sized 100 4) folders=$(sized 100 10)
+big_mib=$(sized 100 4) folders=$(sized 100 2)
 head -c $((big_mib << 20)) /dev/urandom > "$W/big.bin"
 python3 - "$W/tree" "$folders" <<'PY'
 import os, sys

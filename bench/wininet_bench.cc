@@ -81,25 +81,12 @@ using ScopedInternet = std::unique_ptr<void, InternetCloser>;
 // The reference: the same GET by synchronous WinINet calls, read WininetSession::kReadBufferSize bytes at a time
 // (the downloader's read size), each piece written to `output` as it comes.
 bool BareDownload(const std::wstring& url, const std::wstring& output) {
-  wchar_t host[256] = {};
-  wchar_t path[2048] = {};
-  URL_COMPONENTSW parts = {};
-  parts.dwStructSize = sizeof(parts);
-  parts.lpszHostName = host;
-  parts.dwHostNameLength = 256;
-  parts.lpszUrlPath = path;
-  parts.dwUrlPathLength = 2048;
-  if (!InternetCrackUrlW(url.c_str(), 0, 0, &parts))
-    return false;
   const ScopedInternet internet(InternetOpenW(L"wininet_bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  const ScopedInternet connection(internet ? InternetConnectW(internet.get(), host, parts.nPort, nullptr, nullptr,
-                                                              INTERNET_SERVICE_HTTP, 0, 0)
-                                           : nullptr);
-  const ScopedInternet request(connection ? HttpOpenRequestW(connection.get(), L"GET", path, L"HTTP/1.1", nullptr,
-                                                             nullptr, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT,
-                                                             0)
-                                          : nullptr);
-  if (!request || !HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0))
+  const ScopedInternet request(
+      internet ? InternetOpenUrlW(internet.get(), url.c_str(), nullptr, 0,
+                                  INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT, 0)
+               : nullptr);
+  if (!request)
     return false;
   const base::win::ScopedHandle file(
       CreateFileW(output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
