@@ -13,7 +13,14 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 W=$(mktemp -d "${TMPDIR:-/tmp}/zorvi-network-install-bench.XXXXXX")
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY DISPLAY
 SERVER_PID=
-trap '[ -z "$SERVER_PID" ] || stop_server; [ ! -d "$W/prefix" ] || stop_prefix "$W/prefix"; rm -rf "$W"' EXIT
+# Whatever failed, the server and the prefix's programs end and the scratch folder (a few hundred MiB) goes.
+clean_up() {
+  set +e
+  [ -z "$SERVER_PID" ] || stop_server
+  [ ! -d "$W/prefix" ] || stop_prefix "$W/prefix"
+  rm -rf "$W"
+}
+trap clean_up EXIT
 files=$(sized 3000 300) mib=$(sized 100 6)
 
 # The package as the update service's archive holds it.
