@@ -3,8 +3,22 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace bench {
+
+bool Smoke() {
+  static const bool smoke = [] {
+    const char* value = getenv("ZORVI_BENCH_SMOKE");
+    return value && strcmp(value, "1") == 0;
+  }();
+  return smoke;
+}
+
+int Sized(int full, int smoke) {
+  return Smoke() ? smoke : full;
+}
 
 double NowSeconds() {
   LARGE_INTEGER frequency, counter;
@@ -21,7 +35,7 @@ double Rate(const std::function<void()>& body, double work_per_call, double min_
     body();
     ++calls;
     elapsed = NowSeconds() - start;
-  } while (elapsed < min_seconds);
+  } while (elapsed < min_seconds && !Smoke());
   return static_cast<double>(calls) * work_per_call / elapsed;
 }
 

@@ -10,19 +10,27 @@
 
 namespace bench {
 
+// Whether the run is a smoke run (environment ZORVI_BENCH_SMOKE=1, set by bench/run.sh --smoke): every benchmark
+// then does its work once at a small size, only to show that it still runs and prints its ratios.
+bool Smoke();
+
+// `full`, or `smoke` in a smoke run.
+int Sized(int full, int smoke);
+
 // Seconds from a monotonic high-resolution clock.
 double NowSeconds();
 
 // Calls `body` (which does `work_per_call` units of work) until at least `min_seconds` have passed, after one
-// warm-up call, and returns the units of work per second.
+// warm-up call, and returns the units of work per second. A smoke run calls it once after the warm-up.
 double Rate(const std::function<void()>& body, double work_per_call, double min_seconds = 1.0);
 
 enum class Better { kHigher, kLower };
 
-// The shortest wall time in seconds of `runs` calls of `body`, which returns false on failure (then -1).
-// `prepare` runs untimed before each call.
+// The shortest wall time in seconds of `runs` calls of `body` (one in a smoke run), which returns false on failure
+// (then -1). `prepare` runs untimed before each call.
 template <typename Prepare, typename Body>
 double BestSeconds(int runs, Prepare prepare, Body body) {
+  runs = Sized(runs, 1);
   double best = 1e300;
   for (int i = 0; i < runs; ++i) {
     prepare();

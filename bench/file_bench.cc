@@ -42,12 +42,12 @@ int main() {
     CloseHandle(file);
     return ok;
   });
-  bench::Report("ReadFileToString 100 MiB", contents.size() / read / 1e6, "MB/s", "one raw ReadFile",
+  bench::Report("ReadFileToString " + std::to_string(contents.size() >> 20) + " MiB", contents.size() / read / 1e6, "MB/s", "one raw ReadFile",
                 contents.size() / raw_read / 1e6);
 
   // Each copy starts without the destination; removing it is not timed.
   double copy = 1e300;
-  for (int i = 0; i < 3 && copy >= 0; ++i) {
+  for (int i = 0; i < bench::Sized(3, 1) && copy >= 0; ++i) {
     base::DeleteFile(destination, true);
     const double start = bench::NowSeconds();
     copy = base::CopyDirectory(tree, destination, true) ? std::min(copy, bench::NowSeconds() - start) : -1;
@@ -57,7 +57,7 @@ int main() {
   std::vector<std::wstring> files;
   bench::ListTree(tree.value(), L"", &folders, &files);
   double raw_copy = 1e300;
-  for (int i = 0; i < 3 && raw_copy >= 0; ++i) {
+  for (int i = 0; i < bench::Sized(3, 1) && raw_copy >= 0; ++i) {
     base::DeleteFile(destination, true);
     const double start = bench::NowSeconds();
     bool ok = CreateDirectoryW(destination.value().c_str(), nullptr) != FALSE;
@@ -68,7 +68,7 @@ int main() {
     raw_copy = ok ? std::min(raw_copy, bench::NowSeconds() - start) : -1;
   }
   base::DeleteFile(destination, true);
-  bench::Report("CopyDirectory of 10,000 files", files.size() / copy, "files/s", "raw CreateDirectoryW/CopyFileW",
+  bench::Report("CopyDirectory of " + std::to_string(files.size()) + " files", files.size() / copy, "files/s", "raw CreateDirectoryW/CopyFileW",
                 files.size() / raw_copy);
 
   if (read < 0 || copy < 0) {

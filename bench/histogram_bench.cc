@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int kAddsPerThread = 1 << 20;
+const int kAddsPerThread = bench::Sized(1 << 20, 1 << 12);
 
 // Runs `body(thread index)` on `threads` threads at once and waits for all of them.
 template <typename Body>

@@ -27,7 +27,7 @@
 
 namespace {
 
-constexpr size_t kFileSize = 1024 * 1024;
+const size_t kFileSize = bench::Sized(1024 * 1024, 64 * 1024);
 
 // A preference dictionary of about kFileSize bytes: many keys with strings, numbers and nested objects.
 std::string MakePreferences() {
@@ -73,7 +73,7 @@ bool PlainRead(const std::wstring& path, std::string* data) {
 // The per-call latency in milliseconds of each body, measured in turns over a few rounds so that they see the
 // same machine load; each body's best round counts.
 std::vector<double> BestLatencies(const std::vector<std::function<void()>>& bodies) {
-  constexpr int kRounds = 5;
+  const int kRounds = bench::Sized(5, 1);
   std::vector<double> best(bodies.size(), 1e300);
   for (int round = 0; round < kRounds; ++round) {
     for (size_t i = 0; i < bodies.size(); ++i)

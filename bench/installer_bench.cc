@@ -1,8 +1,8 @@
-// The Installer on a package that installer_bench.sh made (3,000 small files in nested folders and their
-// "files_list"): a copy-only install from Run to success, the Installer's end (the commit) included, against a
-// bare CreateDirectoryW/CopyFileW loop over the same tree in the same run; then the interruption of such an
-// install at its 1,500th step, from setting the interrupted event until OnInstallerTerminated, with the share of
-// the rollback (from "Installation cancelled" to the report). Steps not built yet pass, as in the test build.
+// The Installer on a package that installer_bench.sh made (3,000 small files in nested folders, their
+// "files_list" and the launcher beside them): a copy-only install from Run to success, the Installer's end (the
+// commit) included, against a bare CreateDirectoryW/CopyFileW loop over the same tree in the same run; then the
+// interruption of such an install halfway through its files, from setting the interrupted event until
+// OnInstallerTerminated, with the share of the rollback (from "Installation cancelled" to the report).
 // Arguments: the package and an install folder (removed between runs).
 #include <windows.h>
 
@@ -35,15 +35,18 @@ namespace {
 
 using namespace zorvi::installer;
 
-constexpr int kRuns = 3;
-constexpr int kInterruptAtStep = 1500;
+const int kRuns = bench::Sized(3, 1);
 
 double g_cancelled_at = 0;
 
-bool NoteCancellation(int, const char*, int, size_t message_start, const std::string& text) {
+bool NoteCancellation(int severity, const char*, int, size_t message_start, const std::string& text) {
   if (text.compare(message_start, 22, "Installation cancelled") == 0)
     g_cancelled_at = bench::NowSeconds();
-  return true;  // nothing is written: the benchmark measures the installer, not its log
+  // Only errors are shown, so that a failed run says why; the rest is not written: the benchmark measures the
+  // installer, not its log.
+  if (severity >= logging::LOG_ERROR)
+    fputs(text.c_str(), stderr);
+  return true;
 }
 
 // Quits the loop at the run's end; at `interrupt_at` steps sets the interrupted event and notes when.
@@ -178,6 +181,7 @@ int main() {
                 "files/s", "bare CreateDirectoryW/CopyFileW loop", files.size() / bare);
   bench::PrintFigure("install", installed, "s");
 
+  const int interrupt_at = static_cast<int>(files.size() / 2);
   double latency = 1e300;
   double rollback = 0;
   for (int i = 0; i < kRuns; ++i) {
@@ -186,7 +190,7 @@ int main() {
     Watcher* watcher = nullptr;
     std::unique_ptr<Watcher> keep;
     g_cancelled_at = 0;
-    Install(install, interrupted, kInterruptAtStep, &watcher, &keep);
+    Install(install, interrupted, interrupt_at, &watcher, &keep);
     if (watcher->succeeded() || watcher->terminated_at() == 0 || g_cancelled_at == 0) {
       fprintf(stderr, "the interrupted install did not end as cancelled\n");
       return 1;
@@ -197,8 +201,24 @@ int main() {
       rollback = watcher->terminated_at() - g_cancelled_at;
     }
   }
-  printf("interruption at step %d until OnInstallerTerminated: %.1f ms, of which the rollback of the copies %.1f ms\n",
-         kInterruptAtStep, latency * 1e3, rollback * 1e3);
+  printf("interruption at step %d until OnInstallerTerminated: %.1f ms, of which the rollback of the copies %.1f ms "
+         "(%.0f%%)\n",
+         interrupt_at, latency * 1e3, rollback * 1e3, latency > 0 ? 100 * rollback / latency : 0.0);
+  // What the rollback undoes at the least: the deletion of as many copied files by a bare loop.
+  const double bare_delete = bench::BestSeconds(
+      kRuns,
+      [&] {
+        base::DeleteFile(install, true);
+        CopyBare(package.value(), install.value(), folders, files);
+      },
+      [&] {
+        bool ok = true;
+        for (int i = 0; i < interrupt_at; ++i)
+          ok = ok && DeleteFileW((install.value() + files[i]).c_str());
+        return ok;
+      });
+  bench::Report("interruption halfway until OnInstallerTerminated", latency, "s",
+                "bare DeleteFileW loop over as many copied files", bare_delete, bench::Better::kLower);
   base::DeleteFile(install, true);
   CoUninitialize();
   return 0;

@@ -23,10 +23,10 @@
 
 namespace {
 
-constexpr int kRuns = 20;
+const int kRuns = bench::Sized(20, 1);
 // Process starts under wine vary by tens of milliseconds on a shared machine: the short probe is taken more often.
-constexpr int kProbeRuns = 60;
-constexpr int64_t kLargeHostBytes = 100 << 20;
+const int kProbeRuns = bench::Sized(60, 2);
+const int64_t kLargeHostBytes = bench::Sized(100 << 20, 4 << 20);
 
 base::FilePath OwnFolder() {
   base::FilePath folder;
@@ -99,7 +99,7 @@ int main() {
   const base::FilePath large_host = work.Append(L"installer.exe");
   std::string bytes;
   base::ReadFileToString(bin.Append(L"installer.exe"), &bytes);
-  bytes.resize(kLargeHostBytes, '\x5a');
+  bytes.resize(std::max<size_t>(bytes.size(), kLargeHostBytes), '\x5a');
   base::WriteFile(large_host, bytes.data(), static_cast<int>(bytes.size()));
   base::PathService::Override(base::kTempDir, work);
   const std::wstring subfolder = L"Bench Installer";
@@ -124,7 +124,7 @@ int main() {
     const bool copied = CopyFileExW(large_host.value().c_str(), copy.value().c_str(), nullptr, nullptr, nullptr, 0);
     return copied && RunAndRead(empty) && DeleteFileW(copy.value().c_str());
   });
-  bench::Report("ChooseDownloadFolder with a 100 MiB installer", choose, "s",
+  bench::Report("ChooseDownloadFolder with a " + std::to_string(bytes.size() >> 20) + " MiB installer", choose, "s",
                 "CopyFileExW of it + empty program start", reference, bench::Better::kLower);
   base::DeleteFile(work, true);
   return probe < 0 || choose < 0;

@@ -20,8 +20,8 @@
 
 namespace {
 
-constexpr int kTasksPerBody = 20000;
-constexpr int kRoundTripsPerBody = 2000;
+const int kTasksPerBody = bench::Sized(20000, 500);
+const int kRoundTripsPerBody = bench::Sized(2000, 50);
 
 const base::MessageLoop::Type kTypes[] = {base::MessageLoop::TYPE_DEFAULT, base::MessageLoop::TYPE_UI,
                                           base::MessageLoop::TYPE_CUSTOM, base::MessageLoop::TYPE_IO};

@@ -8,18 +8,16 @@
 set -euo pipefail
 . "$(dirname "$0")/bench_util.sh"
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-W=$(mktemp -d "${TMPDIR:-/tmp}/zorvi-fetcher-bench.XXXXXX")
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY
-server=
-trap '[ -z "$server" ] || { kill $server 2>/dev/null; wait $server 2>/dev/null; }; rm -rf "$W"' EXIT
+work_folder fetcher-bench
 mkdir -p "$W"/{www,tree,download}
+total_mib=$(sized 100 6)
 PE_FOLDER=$(dirname "$(dpkg -L libwine | awk '/\/x86_64-windows\/ntdll\.dll$/ && !f { print; f = 1 }')")
 for library in $(ls "$PE_FOLDER"/*.dll | sort); do
-  [ "$(du -sm "$W/tree" | cut -f1)" -ge 60 ] && break
+  [ "$(du -sm "$W/tree" | cut -f1)" -ge $((total_mib * 6 / 10)) ] && break
   cp "$library" "$W/tree/"
 done
 (cd "$W/tree" && 7zz a -bso0 -bsp0 "$W/code.7z" ./*)
-head -c $(((100 << 20) - $(stat -c %s "$W/code.7z"))) /dev/urandom > "$W/tree/media.bin"
+head -c $(((total_mib << 20) - $(stat -c %s "$W/code.7z"))) /dev/urandom > "$W/tree/media.bin"
 (cd "$W/tree" && 7zz a -bso0 -bsp0 "$W/package.7z" ./*)
 answer() { $WINE_RUN "$BIN/installer.exe" "--$1" </dev/null | tr -d '\r\n'; }
 python3 "$ROOT/testing/installer/package_fixture/make_package_fixture.py" package "$W/www/package.exe" \
@@ -31,11 +29,7 @@ unpacked=$(du -sm "$W/tree" | cut -f1)
 cat > "$W/faults.json" <<JSON
 {"/reply": [{"times": "all", "body": "{\"installer\": \"http://127.0.0.1:{port}/package.exe\", \"installer_checksum\": \"$sum\"}"}]}
 JSON
-python3 "$ROOT/testing/loopback_server/loopback_server.py" --root "$W/www" --faults "$W/faults.json" \
-  --ready-file "$W/ready" --lifetime 900 >/dev/null &
-server=$!
-for _ in $(seq 200); do [ -f "$W/ready" ] && break; sleep 0.05; done
-port=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["port"])' "$W/ready")
+start_loopback_server "$W/www" "$W/faults.json" "$W/server"
 
 linux() {
   curl -s -o "$W/linux.exe" "http://127.0.0.1:$port/package.exe"

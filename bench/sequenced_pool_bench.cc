@@ -22,7 +22,7 @@ namespace {
 
 constexpr int kWorkers = 4;
 constexpr int kSequences = 16;
-constexpr int kTasks = 100000;
+const int kTasks = bench::Sized(100000, 2000);
 
 struct Completion {
   std::atomic<int> remaining{0};
@@ -113,7 +113,7 @@ int main() {
   // Interleaved rounds, so that both see the same machine load.
   double pool_rate = 0;
   double queue_rate = 0;
-  for (int round = 0; round < 3; ++round) {
+  for (int round = 0; round < bench::Sized(3, 1); ++round) {
     pool_rate = std::max(pool_rate, bench::Rate([&] { RunPool(&completion); }, kTasks));
     queue_rate = std::max(queue_rate, bench::Rate([&] { RunBareQueue(&completion); }, kTasks));
   }

@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr int kTasksPerBody = 20000;
+const int kTasksPerBody = bench::Sized(20000, 500);
 
 class SilentLoop : public base::IncomingTaskQueue::Loop {
  public:

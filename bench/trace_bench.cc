@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int kIterations = 1000000;
+const int kIterations = bench::Sized(1000000, 10000);
 
 // Seconds of one call of `body`, which runs kIterations iterations, as nanoseconds per iteration.
 double NanosecondsPerIteration(const std::function<void()>& body) {

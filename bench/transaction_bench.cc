@@ -26,7 +26,7 @@ using zorvi::installer::CopyFileOperation;
 using zorvi::installer::DeleteRegKeyOperation;
 using zorvi::installer::OperationList;
 
-constexpr int kRuns = 3;
+const int kRuns = bench::Sized(3, 1);
 
 bool CopyWithOperations(const std::wstring& tree,
                         const std::wstring& destination,

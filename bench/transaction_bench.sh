@@ -4,7 +4,9 @@
 set -euo pipefail
 W=$(mktemp -d /tmp/zorvi-transaction-bench.XXXXXX)
 trap 'rm -rf "$W"' EXIT
-python3 - "$W/tree" <<'PY'
+. "$(dirname "$0")/bench_util.sh"
+files=$(sized 3000 200)
+python3 - "$W/tree" "$files" <<'PY'
 import os, random, sys
 random.seed(22)
 root = sys.argv[1]
@@ -15,12 +17,11 @@ for _ in range(150):
         parent = root
     folders.append(os.path.join(parent, "f%03d" % len(folders)))
     os.makedirs(folders[-1])
-for n in range(3000):
+for n in range(int(sys.argv[2])):
     folder = random.choice(folders)
     # Mostly small files (resources, locales), a few of several MB (the libraries).
     size = random.randint(3 << 20, 8 << 20) if n % 600 == 0 else int(random.lognormvariate(8.5, 1.2))
     with open(os.path.join(folder, "file%04d.bin" % n), "wb") as out:
         out.write(os.urandom(size))
 PY
-. "$(dirname "$0")/bench_util.sh"
-compare_with_cp "CopyFileOperations of 3,000 files" transaction_bench.exe copy "$W/tree" "$W/copy"
+compare_with_cp "CopyFileOperations of $files files" transaction_bench.exe copy "$W/tree" "$W/copy"

@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr size_t kTextBytes = 10 << 20;
+const size_t kTextBytes = bench::Sized(10 << 20, 256 << 10);
 
 std::string MakeASCII() {
   std::string text;

@@ -1,9 +1,12 @@
 // The downloader fetching a large file from the loopback test server that wininet_bench.sh started, into a file;
 // prints the best wall time of several runs and the owner thread's CPU time in that run as figures, which
-// wininet_bench.sh sets against curl fetching the same URL in the same run. Arguments: the URL, the output file.
+// wininet_bench.sh sets against curl fetching the same URL in the same run; and the best time of a bare synchronous
+// WinINet loop that reads the same 1,024 bytes per call into a second file, which shows what the downloader adds to
+// the reads themselves. Arguments: the URL, the output file, the bare loop's output file.
 #include <windows.h>
 
 #include <shellapi.h>
+#include <wininet.h>
 
 #include <atomic>
 #include <cstdio>
@@ -14,10 +17,12 @@
 #include "base/location.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/threading/thread.h"
+#include "base/win/scoped_handle.h"
 #include "bench/bench_util.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
 #include "desktop/launcher/installer/package_fetcher/ui_callback_runner.h"
 #include "desktop/launcher/installer/wininet/wininet.h"
+#include "desktop/launcher/installer/wininet/wininet_session.h"
 
 namespace {
 
@@ -68,6 +73,38 @@ void MakeOrDestroy(std::unique_ptr<Wininet>* wininet, NoUI* ui, CountingDelegate
   done->Signal();
 }
 
+struct InternetCloser {
+  void operator()(HINTERNET handle) const { InternetCloseHandle(handle); }
+};
+using ScopedInternet = std::unique_ptr<void, InternetCloser>;
+
+// The reference: the same GET by synchronous WinINet calls, read WininetSession::kReadBufferSize bytes at a time
+// (the downloader's read size), each piece written to `output` as it comes.
+bool BareDownload(const std::wstring& url, const std::wstring& output) {
+  const ScopedInternet internet(InternetOpenW(L"wininet_bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  const ScopedInternet request(
+      internet ? InternetOpenUrlW(internet.get(), url.c_str(), nullptr, 0,
+                                  INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT, 0)
+               : nullptr);
+  if (!request)
+    return false;
+  const base::win::ScopedHandle file(
+      CreateFileW(output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid())
+    return false;
+  char buffer[zorvi::installer::WininetSession::kReadBufferSize];
+  for (;;) {
+    DWORD read = 0;
+    if (!InternetReadFile(request.get(), buffer, sizeof(buffer), &read))
+      return false;
+    if (read == 0)
+      return true;
+    DWORD written = 0;
+    if (!WriteFile(file.Get(), buffer, read, &written, nullptr) || written != read)
+      return false;
+  }
+}
+
 double CpuSeconds(HANDLE thread) {
   FILETIME created, exited, kernel, user;
   if (!GetThreadTimes(thread, &created, &exited, &kernel, &user))
@@ -83,8 +120,8 @@ double CpuSeconds(HANDLE thread) {
 int main() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argc != 3) {
-    fprintf(stderr, "usage: wininet_bench URL OUTPUT (wininet_bench.sh serves the URL)\n");
+  if (argc != 4) {
+    fprintf(stderr, "usage: wininet_bench URL OUTPUT BARE_OUTPUT (wininet_bench.sh serves the URL)\n");
     return 2;
   }
   NoUI ui;
@@ -112,8 +149,10 @@ int main() {
   made.Wait();
   owner.Stop();
   CloseHandle(owner_thread);
+  const double bare = bench::BestSeconds(3, [&] { return BareDownload(argv[1], argv[3]); });
   bench::PrintFigure("download", best, "s");
+  bench::PrintFigure("bare_download", bare, "s");
   bench::PrintFigure("owner_cpu", best_cpu, "s");
   bench::PrintFigure("progress_calls", delegate.calls.load() / 3.0, "calls");
-  return best < 0;
+  return best < 0 || bare < 0;
 }
