@@ -9,7 +9,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/bench/bench_util.sh"
 . "$ROOT/tools/env.sh"
-. "$ROOT/testing/silent_install/silent_install.sh"
+. "$ROOT/testing/installer/silent_install/silent_install.sh"
 W=$(mktemp -d "${TMPDIR:-/tmp}/zorvi-network-install-bench.XXXXXX")
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY DISPLAY
 SERVER_PID=
