@@ -15,8 +15,8 @@
 #include "base/synchronization/waitable_event.h"
 #include "base/threading/thread.h"
 #include "bench/bench_util.h"
-#include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
-#include "desktop/launcher/installer/package_fetcher/ui_callback_runner.h"
+#include "desktop/launcher/installer/wininet/package_fetcher_delegate.h"
+#include "desktop/launcher/installer/wininet/ui_callback_runner.h"
 #include "desktop/launcher/installer/wininet/wininet.h"
 
 namespace {

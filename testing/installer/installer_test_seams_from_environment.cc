@@ -13,8 +13,8 @@
 
 #include "base/files/file_path.h"
 #include "base/strings/string_util.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/roles/elevation.h"
-#include "desktop/launcher/installer/test_seams.h"
 #include "desktop/windows/crash_reporter/client/crash_client_startup.h"
 #include "desktop/windows/crash_reporter/client/crash_server_client.h"
 #include "testing/installer/installer_observer_recorder.h"

@@ -9,6 +9,7 @@
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
+#include "desktop/common/product/installer_experiments.h"
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/steps/installer_registry.h"
 #include "desktop/launcher/installer/service/transactions/change_reg_value_operation.h"
@@ -20,7 +21,6 @@ namespace zorvi::installer {
 
 namespace {
 
-constexpr char kHideFromProgramsFeature[] = "installer-hide-from-program-and-features";
 constexpr char kUninstallInformationFailed[] = "Failed writing uninstallation information";
 // Enough for every installation a machine may keep side by side; a search past it would only find broken keys.
 constexpr int kMaxUninstallKeyTries = 1000;

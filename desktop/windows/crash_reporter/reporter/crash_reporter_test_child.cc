@@ -19,12 +19,13 @@
 #include "base/message_loop/guarded_window_proc.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/common/product/installer_switches.h"
 #include "desktop/windows/crash_reporter/client/crash_client_startup.h"
 #include "desktop/windows/crash_reporter/client/crash_exception_handler.h"
 #include "desktop/windows/crash_reporter/client/crash_keys.h"
-#include "desktop/windows/crash_reporter/reporter/crash_reporter_main.h"
 #include "desktop/windows/crash_reporter/client/crash_server_client.h"
 #include "desktop/windows/crash_reporter/client/crashing_code_test_util.h"
+#include "desktop/windows/crash_reporter/reporter/crash_reporter_main.h"
 #include "desktop/windows/crash_reporter/reporter/reporter_self_crash.h"
 
 namespace zi = zorvi::installer;
