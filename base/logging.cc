@@ -36,8 +36,6 @@ std::atomic<LogMessageHandlerFunction> g_log_message_handler{nullptr};
 std::atomic<VlogInfo*> g_vlog_info{nullptr};
 VlogInfo* g_vlog_info_prev = nullptr;
 
-const char kVSwitch[] = "v";
-const char kVModuleSwitch[] = "vmodule";
 
 // The log file. Opening and closing take the lock exclusively; a write holds it shared, so that InitLogging on
 // another thread cannot close the handle under the write.

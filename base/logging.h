@@ -52,6 +52,10 @@ struct LoggingSettings {
   OldFileDeletionState delete_old = APPEND_TO_OLD_LOG_FILE;
 };
 
+// The verbosity switches that InitLogging reads, which a process hands on to the processes it starts.
+inline constexpr char kVSwitch[] = "v";
+inline constexpr char kVModuleSwitch[] = "vmodule";
+
 // Sets the destinations and the log file; with the switches "v" or "vmodule" on the process command line, also
 // the per-module verbosity. False when the log file cannot be opened.
 bool InitLogging(const LoggingSettings& settings);

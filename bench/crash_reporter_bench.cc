@@ -20,17 +20,19 @@
 #include <vector>
 
 #include "base/at_exit.h"
+#include "base/base_paths.h"
 #include "base/command_line.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
-#include "base/base_paths.h"
 #include "base/win/scoped_handle.h"
 #include "bench/bench_util.h"
+#include "desktop/common/product/installer_switches.h"
 #include "desktop/windows/crash_reporter/client/crash_client_startup.h"
 #include "desktop/windows/crash_reporter/client/crash_exception_handler.h"
+#include "desktop/windows/crash_reporter/crash_common.h"
 #include "desktop/windows/crash_reporter/crash_pipe_protocol.h"
 #include "desktop/windows/crash_reporter/reporter/crash_reporter_main.h"
 

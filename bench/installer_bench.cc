@@ -24,12 +24,12 @@
 #include "base/path_service.h"
 #include "base/run_loop.h"
 #include "bench/bench_util.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/installer_observer.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
-#include "desktop/launcher/installer/test_seams.h"
 
 namespace {
 

@@ -24,9 +24,9 @@
 #include "base/values.h"
 #include "bench/bench_util.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher.h"
-#include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
-#include "desktop/launcher/installer/package_fetcher/ui_callback_runner.h"
 #include "desktop/launcher/installer/stats_sender.h"
+#include "desktop/launcher/installer/wininet/package_fetcher_delegate.h"
+#include "desktop/launcher/installer/wininet/ui_callback_runner.h"
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include "base/threading/thread.h"
 #include "base/win/scoped_handle.h"
 #include "bench/bench_util.h"
-#include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
-#include "desktop/launcher/installer/package_fetcher/ui_callback_runner.h"
+#include "desktop/launcher/installer/wininet/package_fetcher_delegate.h"
+#include "desktop/launcher/installer/wininet/ui_callback_runner.h"
 #include "desktop/launcher/installer/wininet/wininet.h"
 #include "desktop/launcher/installer/wininet/wininet_session.h"
 

@@ -13,8 +13,9 @@
 
 #include "base/files/file_path.h"
 #include "base/strings/string_util.h"
+#include "desktop/common/product/installer_switches.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/roles/elevation.h"
-#include "desktop/launcher/installer/test_seams.h"
 #include "desktop/windows/crash_reporter/client/crash_client_startup.h"
 #include "desktop/windows/crash_reporter/client/crash_server_client.h"
 #include "desktop/windows/crash_reporter/reporter/crash_url.h"
@@ -78,7 +79,7 @@ bool HoldAtStep(int steps_reported, HANDLE interrupted_event) {
   HANDLE handles[2] = {interrupted_event, nullptr};
   DWORD count = 1;
   unsigned pid = 0;
-  const std::wstring initial_pid = base::CommandLine::ForCurrentProcess()->GetSwitchValueNative("initial-pid");
+  const std::wstring initial_pid = base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(kInitialPidSwitch);
   if (base::StringToUint(initial_pid, &pid) && (handles[1] = OpenProcess(SYNCHRONIZE, FALSE, pid)))
     count = 2;
   const DWORD result = WaitForMultipleObjects(count, handles, FALSE, kHoldLimitMs);
@@ -142,7 +143,7 @@ bool RecordDetachedStart(const std::wstring& kind, const std::wstring& command_l
   const base::CommandLine& own = *base::CommandLine::ForCurrentProcess();
   const std::string line =
       WideToUtf8ForTest(kind + L"\t" + std::to_wstring(GetCurrentProcessId()) + L"\t" +
-                        own.GetSwitchValueNative("initial-pid") + L"\t" + own.GetSwitchValueNative("parent-pid") +
+                        own.GetSwitchValueNative(kInitialPidSwitch) + L"\t" + own.GetSwitchValueNative(kParentPidSwitch) +
                         L"\t" + command_line) +
       "\n";
   FILE* file = _wfopen(g_detached_starts_file.c_str(), L"ab");

@@ -6,7 +6,8 @@
 #include "base/features/command_line_feature_reader.h"
 #include "base/features/feature_list.h"
 #include "base/run_loop.h"
-#include "desktop/launcher/installer/installer_experiments.h"
+#include "desktop/common/product/installer_experiments.h"
+#include "desktop/common/product/installer_switches.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/settings.h"
 
@@ -34,10 +35,10 @@ std::unique_ptr<zorvi::installer::Settings> SettingsAsTheEntryMakesThem(const ba
   base::FeatureList::GetInstance()->InitializeFromReader(base::CommandLineFeatureReader(&command_line));
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
     return nullptr;
-  return std::make_unique<Settings>(command_line.HasSwitch("uninstall"), command_line.HasSwitch("silent"),
-                                    command_line.HasSwitch("autoupdate"),
-                                    command_line.GetSwitchValuePath("installfolder"),
-                                    command_line.HasSwitch("replacekadroinstallation"));
+  return std::make_unique<Settings>(command_line.HasSwitch(kUninstallSwitch), command_line.HasSwitch(kSilentSwitch),
+                                    command_line.HasSwitch(kAutoupdateSwitch),
+                                    command_line.GetSwitchValuePath(kInstallFolderSwitch),
+                                    command_line.HasSwitch(kReplaceKadroInstallationSwitch));
 }
 
 void WaitForSettingsStatus(zorvi::installer::Settings* settings) {

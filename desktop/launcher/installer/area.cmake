@@ -1,7 +1,7 @@
 # The areas whose headers this area includes (tools/check-area-deps.py holds the build to it).
 zorvi_area_depends(base base/features base/files base/json base/memory base/message_loop base/process base/strings
                    base/synchronization base/threading base/time base/win components/prefs
-                   desktop/common/autoupdate/updatechecker desktop/launcher/installer/ipc
+                   desktop/common/autoupdate/updatechecker desktop/common/product desktop/launcher/installer/ipc
                    desktop/launcher/installer/package_fetcher desktop/launcher/installer/service
                    desktop/launcher/installer/service/transactions desktop/launcher/installer/ui
                    desktop/launcher/installer/wininet desktop/windows/crash_reporter desktop/windows/rc_l10n_handler)

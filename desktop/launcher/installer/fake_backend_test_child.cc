@@ -39,6 +39,7 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/common/product/installation_files.h"
 #include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/installer_runner_backend.h"
 #include "desktop/launcher/installer/service/utils.h"

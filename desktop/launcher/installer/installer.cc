@@ -19,11 +19,14 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time.h"
 #include "base/values.h"
-#include "desktop/launcher/installer/roles/folder_permission.h"
-#include "desktop/launcher/installer/installation_files.h"
+#include "desktop/common/product/installation_files.h"
+#include "desktop/common/product/installer_experiments.h"
+#include "desktop/common/product/installer_switches.h"
+#include "desktop/common/product/product_info.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
-#include "desktop/launcher/installer/product_info.h"
+#include "desktop/launcher/installer/roles/folder_permission.h"
 #include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/task_scheduler.h"
 #include "desktop/launcher/installer/service/transactions/copy_file_operation.h"
@@ -33,16 +36,11 @@
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
-#include "desktop/launcher/installer/test_seams.h"
 
 namespace zorvi::installer {
 
 namespace {
 
-constexpr wchar_t kFilesListFileName[] = L"files_list";
-constexpr wchar_t kRootFilesListFileName[] = L"root_files_list";
-constexpr char kInstallerExperimentsPref[] = "installer-experiments";
-constexpr char kTestExperiment[] = "installer-experiment-test";
 // A new installation's id, claimed for the run: this base, "/", the id.
 constexpr wchar_t kApplicationIdClaimBase[] = L"ZorviInstaller/ApplicationId";
 
@@ -169,8 +167,8 @@ void Installer::Start() {
     return;
   if (operation == Settings::kOperationUpgrade)
     ApplyStoredExperiments();
-  if (status.experiments.IsFeatureEnabled(kTestExperiment) !=
-      base::FeatureList::GetInstance()->IsFeatureEnabled(kTestExperiment)) {
+  if (status.experiments.IsFeatureEnabled(kTestExperimentFeature) !=
+      base::FeatureList::GetInstance()->IsFeatureEnabled(kTestExperimentFeature)) {
     LOG(INFO) << "Changing the status of the test experiment.";
   }
   BuildStepList();

@@ -172,10 +172,6 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   // Every child is announced before it starts and after it ended.
   void NotifyChildStarting();
   void NotifyChildEnded();
-  static constexpr char kParentPidSwitch[] = "parent-pid";
-  static constexpr char kPostElevatedInstallTasksSwitch[] = "post-elevated-install-tasks";
-  // Tells the package's installer that the folder is writable only through this run's folder-permission helper.
-  static constexpr char kBorrowedWriteAccessSwitch[] = "borrowed-write-access";
   // The three ends of a run. Each acts only while a run is active, so a run reports its end once.
   std::string Fail(int code, const std::wstring& detail, const std::string& message);
   void Cancel();

@@ -1,4 +1,4 @@
-#include "desktop/launcher/installer/installer_experiments.h"
+#include "desktop/common/product/installer_experiments.h"
 
 #include <gtest/gtest.h>
 

@@ -24,16 +24,17 @@
 #include "base/time/time.h"
 #include "base/values.h"
 #include "base/win/native_library.h"
+#include "desktop/common/product/installation_files.h"
+#include "desktop/common/product/installer_experiments.h"
+#include "desktop/common/product/installer_switches.h"
+#include "desktop/common/product/product_info.h"
+#include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/records/installation_info.h"
 #include "desktop/launcher/installer/roles/download_folder.h"
 #include "desktop/launcher/installer/roles/folder_permission.h"
-#include "desktop/launcher/installer/installation_files.h"
-#include "desktop/launcher/installer/records/installation_info.h"
-#include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/roles/installer_help.h"
 #include "desktop/launcher/installer/roles/installer_roles.h"
-#include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/roles/probe_command_line.h"
-#include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/windows/crash_reporter/client/crash_client_startup.h"
@@ -42,22 +43,6 @@ namespace zorvi::installer {
 
 namespace {
 
-// Roles before an installer run.
-constexpr char kHelpSwitch[] = "help";
-constexpr char kHelpShortSwitch[] = "?";
-// Role flags of an installer run.
-constexpr char kBackendSwitch[] = "backend";
-constexpr char kUninstallSwitch[] = "uninstall";
-constexpr char kSilentSwitch[] = "silent";
-constexpr char kRunImmediatelySwitch[] = "runimmediately";
-constexpr char kAutoupdateSwitch[] = "autoupdate";
-constexpr char kReplaceKadroInstallationSwitch[] = "replacekadroinstallation";
-constexpr char kInstallFolderSwitch[] = "installfolder";
-constexpr char kTempFolderSwitch[] = "temp-folder";
-
-constexpr wchar_t kFilesListFileName[] = L"files_list";
-constexpr char kInstallerExperimentsPref[] = "installer-experiments";
-constexpr char kTestExperiment[] = "installer-experiment-test";
 
 // Bit 0 of the process's user-mode exception policy lets the system swallow exceptions raised in window
 // procedures that the kernel called back; cleared, they reach the crash handler.
@@ -228,7 +213,7 @@ void ReadExperiments(bool uninstall) {
     features->InitializeFromReader(base::CommandLineFeatureReader(base::CommandLine::ForCurrentProcess()));
     VLOG(1) << "Obtained experiment states from command line";
   }
-  if (features->IsFeatureEnabled(kTestExperiment))
+  if (features->IsFeatureEnabled(kTestExperimentFeature))
     LOG(INFO) << "Test experiment is enabled";
 }
 

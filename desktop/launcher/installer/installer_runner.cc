@@ -12,28 +12,22 @@
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/strings/string_number_conversions.h"
-#include "desktop/launcher/installer/roles/folder_permission.h"
-#include "desktop/launcher/installer/installation_files.h"
-#include "desktop/launcher/installer/installer_main.h"
+#include "desktop/common/product/installation_files.h"
+#include "desktop/common/product/installer_switches.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/ipc/installer_message.h"
+#include "desktop/launcher/installer/roles/folder_permission.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
-#include "desktop/launcher/installer/test_seams.h"
 #include "desktop/windows/crash_reporter/client/crash_client_startup.h"
 
 namespace zorvi::installer {
-
-const wchar_t kInstallationInterruptedEventBase[] = L"ZorviInstaller/InstallationInterrupted";
-const wchar_t kPackageReadyEventBase[] = L"ZorviInstaller/PackageReady";
-const char kInitialProcHandleSwitch[] = "initial-proc-handle";
 
 namespace {
 
 constexpr wchar_t kInstallerMutexBase[] = L"Zorvi/Installer";
 constexpr wchar_t kFolderMutexBase[] = L"Zorvi/InstallerFolder";
-constexpr char kServerTrackingDataSwitch[] = "server-tracking-data";
-constexpr wchar_t kServerTrackingDataFile[] = L"server_tracking_data";
 
 // One of the installation's manual-reset events, unset. An earlier run's backend may still hold the event,
 // set by its own controller; this run must not take that for its own package or interruption.
@@ -105,7 +99,7 @@ bool InstallerRunner::Run(Settings* settings) {
     return Fail(kInstallerErrorGeneric, "Could not connect to mailslot");
 
   base::CommandLine command_line = settings->ToCommandLine(false);
-  command_line.AppendSwitchFilePath(kServerTrackingDataSwitch, base::FilePath(kServerTrackingDataFile));
+  command_line.AppendSwitchFilePath(kServerTrackingDataSwitch, base::FilePath(kServerTrackingDataFileName));
   command_line.AppendSwitchASCII(kInitialPidSwitch, std::to_string(GetCurrentProcessId()));
   command_line.AppendSwitchASCII(kCrashReporterPidSwitch, std::to_string(GetCrashReporterProcessId()));
 

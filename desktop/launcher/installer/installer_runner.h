@@ -22,12 +22,6 @@ namespace zorvi::installer {
 
 class Settings;
 
-// What the runner and its backend agree on besides the mailslot: the installation's events (below the folder's
-// name, see GetInstallerKernelObjectName) and the switch naming the runner's process handle the backend inherits.
-extern const wchar_t kInstallationInterruptedEventBase[];  // "ZorviInstaller/InstallationInterrupted"
-extern const wchar_t kPackageReadyEventBase[];             // "ZorviInstaller/PackageReady"
-extern const char kInitialProcHandleSwitch[];              // "initial-proc-handle"
-
 class InstallerRunner : public base::win::ObjectWatcher::Delegate, public IPCReceiver::Delegate {
  public:
   // `package_folder`: where the controller unpacks the package (the download folder).

@@ -9,7 +9,7 @@
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/launcher/installer/roles/folder_permission.h"
+#include "desktop/common/product/installer_switches.h"
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/ipc/installer_message.h"

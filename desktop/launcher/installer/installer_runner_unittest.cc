@@ -19,6 +19,7 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
+#include "desktop/common/product/installation_files.h"
 #include "desktop/launcher/installer/installer_observer.h"
 #include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/installer_runner_backend.h"

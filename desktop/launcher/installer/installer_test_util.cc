@@ -5,22 +5,21 @@
 
 #include <gtest/gtest.h>
 
+#include "base/base_paths.h"
 #include <cstring>
-
 #include "base/bind.h"
 #include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/path_service.h"
 #include "base/run_loop.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/files/file_util.h"
-#include "base/path_service.h"
-#include "base/base_paths.h"
 #include "base/win/registry.h"
 #include "base/win/shortcut.h"
+#include "desktop/common/product/product_info.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
-#include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/utils.h"
-#include "desktop/launcher/installer/test_seams.h"
 #include "testing/installer/installer_test_seams_from_environment.h"
 #include "testing/installer/recording_task_scheduler.h"
 #include "testing/installer/settings_status_wait.h"

@@ -11,17 +11,17 @@
 #include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/launcher/installer/installation_files.h"
+#include "desktop/common/product/installation_files.h"
+#include "desktop/common/product/installer_experiments.h"
+#include "desktop/common/product/installer_switches.h"
+#include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/package_fetcher/download_hosts.h"
-#include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/wininet/wininet_response_writer.h"
 
 namespace zorvi::installer {
 
 namespace {
 
-constexpr char kOverridesFeature[] = "installer-pref-default-overrides-support";
-constexpr char kLocalServerSwitch[] = "local-pref-default-overrides-server";
 constexpr wchar_t kLocalServer[] = L"http://localhost:3001";
 constexpr char kRequestPath[] = "api/prefs/?product=$1&version=$2";
 
@@ -42,8 +42,8 @@ PrefDefaultOverridesFetcher::~PrefDefaultOverridesFetcher() {
 // static
 std::wstring PrefDefaultOverridesFetcher::BuildRequestUrl() {
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
-  if (command_line.HasSwitch(kLocalServerSwitch)) {
-    const std::wstring server = command_line.GetSwitchValueNative(kLocalServerSwitch);
+  if (command_line.HasSwitch(kLocalPrefDefaultOverridesServerSwitch)) {
+    const std::wstring server = command_line.GetSwitchValueNative(kLocalPrefDefaultOverridesServerSwitch);
     return server.empty() ? kLocalServer : server;
   }
   // The service takes the names as they stand; the downloader escapes what a request line cannot carry.
@@ -53,7 +53,7 @@ std::wstring PrefDefaultOverridesFetcher::BuildRequestUrl() {
 }
 
 void PrefDefaultOverridesFetcher::Fetch(const std::string& tracking_data, base::Closure done) {
-  if (!base::IsFeatureEnabled(kOverridesFeature)) {
+  if (!base::IsFeatureEnabled(kPrefDefaultOverridesFeature)) {
     done.Run();
     return;
   }

@@ -12,9 +12,9 @@
 #include "base/files/file_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
+#include "desktop/common/product/product_info.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer_test_util.h"
-#include "desktop/launcher/installer/product_info.h"
-#include "desktop/launcher/installer/test_seams.h"
 #include "desktop/launcher/installer/update_service_test_util.h"
 #include "testing/test_support.h"
 

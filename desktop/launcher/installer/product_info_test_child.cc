@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "desktop/launcher/installer/installer_experiments.h"
-#include "desktop/launcher/installer/product_info.h"
+#include "desktop/common/product/installer_experiments.h"
+#include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/service/utils.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "desktop/launcher/installer/product_info.h"
+#include "desktop/common/product/product_info.h"
 
 #include <windows.h>
 

@@ -24,10 +24,11 @@
 #include "base/win/scoped_handle.h"
 #include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
+#include "desktop/common/product/installer_experiments.h"
+#include "desktop/common/product/installer_switches.h"
+#include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/records/installation_info.h"
-#include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/records/installer_stats.h"
-#include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/status.h"
@@ -37,35 +38,8 @@ namespace zorvi::installer {
 
 namespace {
 
-// Switches of the installer's command line.
-constexpr char kAllUsersSwitch[] = "allusers";
-constexpr char kAutoupdateSwitch[] = "autoupdate";
-constexpr char kBackendSwitch[] = "backend";
-constexpr char kCopyOnlySwitch[] = "copyonly";
-constexpr char kDefaultBrowserSwitch[] = "setdefaultbrowser";
-constexpr char kDeleteProfileSwitch[] = "deleteuserprofile";
-constexpr char kDesktopShortcutSwitch[] = "desktopshortcut";
-constexpr char kEnableInstallerStatsSwitch[] = "enable-installer-stats";
-constexpr char kEnableStatsSwitch[] = "enable-stats";
-constexpr char kImportBrowserDataSwitch[] = "import-browser-data";
-constexpr char kInstallFolderSwitch[] = "installfolder";
-constexpr char kInstallSwitch[] = "install";
-constexpr char kLanguageSwitch[] = "language";
-constexpr char kLaunchBrowserSwitch[] = "launchbrowser";
-constexpr char kLaunchZorviSwitch[] = "launchzorvi";
-constexpr char kPinToTaskbarSwitch[] = "pintotaskbar";
-constexpr char kProfileFolderSwitch[] = "profile-folder";
-constexpr char kQuickLaunchShortcutSwitch[] = "quicklaunchshortcut";
-constexpr char kReplaceKadroSwitch[] = "replacekadroinstallation";
-constexpr char kServerTrackingDataSwitch[] = "server-tracking-data";
-constexpr char kSilentSwitch[] = "silent";
-constexpr char kSingleProfileSwitch[] = "singleprofile";
-constexpr char kStartMenuShortcutSwitch[] = "startmenushortcut";
-constexpr char kUninstallSwitch[] = "uninstall";
-
 // Switches of the process that its backend gets as they are.
-constexpr const char* kInheritedSwitches[] = {"initial-pid", "temp-folder", "v"};
-constexpr const char* kImportSwitches[] = {"import-bookmarks", "import-session", "import-topsites-to-quorbitle"};
+constexpr const char* kInheritedSwitches[] = {kInitialPidSwitch, kTempFolderSwitch, logging::kVSwitch};
 
 // The release stream, whose installations become the default browser unless told otherwise.
 constexpr int kReleaseStreamId = 4;
@@ -610,13 +584,13 @@ base::CommandLine Settings::ToCommandLine(bool force_no_launch) const {
     // Also for a standalone run: whether an earlier-engine installation counts as existing decides the
     // backend's operation.
     if (replace_kadro_installation_)
-      command_line.AppendSwitch(kReplaceKadroSwitch);
+      command_line.AppendSwitch(kReplaceKadroInstallationSwitch);
     if (process.HasSwitch(kServerTrackingDataSwitch))
       command_line.AppendSwitchFilePath(kServerTrackingDataSwitch, process.GetSwitchValuePath(kServerTrackingDataSwitch));
     // Only the states this process was given: a feature at its default is left to the backend, which takes an
     // upgraded installation's stored state for it.
     base::AppendFeatureSwitchesToCommandLine(&command_line);
-    command_line.CopySwitchesFrom(process, kImportSwitches, std::size(kImportSwitches));
+    command_line.CopySwitchesFrom(process, kBrowserImportSwitches, std::size(kBrowserImportSwitches));
   } else if (operation_ == kOperationUninstall) {
     command_line.AppendSwitch(kUninstallSwitch);
     command_line.AppendSwitchNative(kDeleteProfileSwitch, FlagValue(delete_profile_));

@@ -29,13 +29,13 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time.h"
 #include "base/values.h"
-#include "desktop/launcher/installer/installer_experiments.h"
+#include "desktop/common/product/installer_experiments.h"
+#include "desktop/common/product/product_info.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
-#include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/settings_test_util.h"
 #include "desktop/launcher/installer/status.h"
-#include "desktop/launcher/installer/test_seams.h"
 #include "testing/installer/settings_status_wait.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "base/features/feature_list.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/launcher/installer/installer_experiments.h"
+#include "desktop/common/product/installer_experiments.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
 #include "desktop/windows/rc_l10n_handler/rc_l10n_handler.h"

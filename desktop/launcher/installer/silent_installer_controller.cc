@@ -6,10 +6,10 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/time/time.h"
 #include "base/win/windows_version.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher.h"
 #include "desktop/launcher/installer/status.h"
-#include "desktop/launcher/installer/test_seams.h"
 
 namespace zorvi::installer {
 

@@ -10,15 +10,15 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_version.h"
-#include "desktop/launcher/installer/installer_experiments.h"
+#include "desktop/common/product/installer_experiments.h"
+#include "desktop/common/product/installer_switches.h"
+#include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/package_fetcher/download_hosts.h"
-#include "desktop/launcher/installer/product_info.h"
 
 namespace zorvi::installer {
 
 namespace {
 
-constexpr char kLocalStatsServerSwitch[] = "local-stats-server";
 constexpr wchar_t kLocalStatsServer[] = L"http://localhost:3000";
 constexpr char kFeedbackPath[] = "netinstaller/feedback";
 // Retries of a send that may not wait for the network: three more requests, 6 s apart.

@@ -11,10 +11,10 @@
 #include "base/values.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
-#include "desktop/launcher/installer/installation_files.h"
-#include "desktop/launcher/installer/records/installation_info.h"
-#include "desktop/launcher/installer/installer_experiments.h"
+#include "desktop/common/product/installation_files.h"
+#include "desktop/common/product/installer_experiments.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/records/installation_info.h"
 #include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/service/xml_document.h"
@@ -23,12 +23,9 @@ namespace zorvi::installer {
 
 namespace {
 
-constexpr wchar_t kTrackingDataFileName[] = L"server_tracking_data";
 constexpr wchar_t kLocalStateFileName[] = L"Local State";
 constexpr wchar_t kKadroIniFileName[] = L"zorviprefs_default.ini";
 constexpr wchar_t kTemporaryShortcutFolderName[] = L"Zorvi Software";
-constexpr char kInstallerExperimentsKey[] = "all-installer-experiments";
-constexpr char kTestExperiment[] = "installer-experiment-test";
 
 // Rights asked for an existing folder (FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE), and for a
 // folder that is still to be made in its parent (FILE_ADD_SUBDIRECTORY).
@@ -183,7 +180,7 @@ bool Status::ReadExistingInstallation() {
   // The earlier engine registered its launcher under the branded name.
   is_http_handler = installation.IsRegisteredHandler(L"http", kadro_installation);
   VLOG(1) << "Reading exisitng tracking data";
-  base::ReadFileToString(path.Append(kTrackingDataFileName), &tracking_data);
+  base::ReadFileToString(path.Append(kServerTrackingDataFileName), &tracking_data);
 
   const base::FilePath prefs_path = path.Append(kInstallerPrefsFileName);
   if (kadro_installation || !base::PathExists(prefs_path))
@@ -192,21 +189,21 @@ bool Status::ReadExistingInstallation() {
   {
     // The installation's information has read the preferences already.
     const base::scoped_refptr<JsonPrefStore> prefs = installation.GetPrefStore();
-    single_profile = ReadTristate(*prefs, "single_profile");
+    single_profile = ReadTristate(*prefs, kSingleProfilePref);
     import_browser_data = ReadTristate(*prefs, "import_browser_data");
     enable_stats = ReadTristate(*prefs, "enable_stats");
     const base::Value* value = nullptr;
-    if (prefs->GetValue("language", &value))
+    if (prefs->GetValue(kLanguagePref, &value))
       value->GetAsString(&language);
-    if (prefs->GetValue("welcome-url", &value))
+    if (prefs->GetValue(kWelcomeUrlPref, &value))
       value->GetAsString(&welcome_url);
 
     VLOG(1) << "Reading existing experiments status";
     const base::ListValue* experiment_list = nullptr;
-    if (prefs->GetValue(kInstallerExperimentsKey, &value) && value->GetAsList(&experiment_list)) {
+    if (prefs->GetValue(kAllInstallerExperimentsPref, &value) && value->GetAsList(&experiment_list)) {
       RegisterInstallerFeatures(&experiments);
       experiments.InitializeFromReader(base::ListFeatureReader(experiment_list));
-      if (experiments.IsFeatureEnabled(kTestExperiment))
+      if (experiments.IsFeatureEnabled(kTestExperimentFeature))
         LOG(INFO) << "Test experiment was enabled in install folder.";
     }
   }

@@ -13,7 +13,7 @@
 #include "base/callback.h"
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
-#include "desktop/launcher/installer/package_fetcher/ui_callback_runner.h"
+#include "desktop/launcher/installer/wininet/ui_callback_runner.h"
 #include "testing/loopback_server.h"
 
 namespace zorvi::installer::test {

@@ -1,6 +1,6 @@
 # The areas whose headers this area includes (tools/check-area-deps.py holds the build to it).
 zorvi_area_depends(base base/features base/files base/json base/strings base/synchronization base/threading base/time
-                   base/win desktop/launcher/installer)
+                   base/win desktop/common/product)
 
 # Writing the in-process dumps takes seconds each under wine, and more on a loaded machine.
 zorvi_test_limit(desktop/windows/crash_reporter "CrashExceptionHandlerTest.InProcessDumpsAreNamedAfterTheirIds" 300)

@@ -1,5 +1,5 @@
 # The areas whose headers this area includes (tools/check-area-deps.py holds the build to it).
-zorvi_area_depends(base base/strings desktop/launcher/installer)
+zorvi_area_depends(base base/strings desktop/common/product)
 
 # A fixture host of the language list: the test child once more, carrying testdata/languages.txt as its "TXT"
 # 134 resource (the child the area builds itself carries none).

@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/common/product/test_seams.h"
 
 namespace zorvi::installer {
 

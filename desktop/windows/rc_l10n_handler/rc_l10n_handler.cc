@@ -7,13 +7,14 @@
 #include "base/strings/string_split.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/common/product/product_resource_ids.h"
 #include "desktop/windows/rc_l10n_handler/preferred_ui_languages.h"
 
 namespace zorvi::installer {
 
 namespace {
 
-constexpr int kLanguageListResourceId = 134;
+constexpr int kLanguageListResourceId = IDR_LANGUAGES;
 
 struct LanguageRow {
   const wchar_t* tag;

@@ -19,7 +19,7 @@
 #include "base/strings/string_split.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/windows/rc_l10n_handler/preferred_ui_languages.h"
 #include "desktop/windows/rc_l10n_handler/rc_l10n_handler.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "desktop/common/autoupdate/updatechecker/globalstorage_win.h"
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/common/product/test_seams.h"
 
 namespace zorvi::installer::test {
 

@@ -12,8 +12,8 @@
 #include "base/values.h"
 #include "base/win/registry.h"
 #include "components/prefs/json_pref_store.h"
-#include "desktop/launcher/installer/service/utils.h"
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/common/product/product_info.h"
+#include "desktop/common/product/test_seams.h"
 
 namespace zorvi::installer {
 

@@ -1,7 +1,7 @@
 #include "desktop/launcher/installer/package_fetcher/download_hosts.h"
 
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/launcher/installer/product_info.h"
+#include "desktop/common/product/product_info.h"
 
 namespace zorvi::installer {
 

@@ -14,10 +14,10 @@ extern "C" {
 #include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
 #include "desktop/launcher/installer/package_fetcher/parallel_file_writer.h"
 #include "desktop/launcher/installer/package_fetcher/temp_file_mapping_allocator.h"
 #include "desktop/launcher/installer/service/utils.h"
+#include "desktop/launcher/installer/wininet/package_fetcher_delegate.h"
 
 namespace zorvi::installer {
 

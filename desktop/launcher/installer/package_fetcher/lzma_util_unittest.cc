@@ -12,9 +12,9 @@
 #include "base/files/file.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
 #include "desktop/launcher/installer/package_fetcher/package_test_util.h"
 #include "desktop/launcher/installer/package_fetcher/temp_file_mapping_allocator.h"
+#include "desktop/launcher/installer/wininet/package_fetcher_delegate.h"
 #include "testing/scoped_log_capture.h"
 #include "testing/test_support.h"
 

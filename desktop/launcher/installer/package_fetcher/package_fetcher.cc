@@ -28,8 +28,10 @@
 #include "base/time/time.h"
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
-#include "desktop/launcher/installer/installation_files.h"
-#include "desktop/launcher/installer/records/installer_stats.h"
+#include "desktop/common/product/installation_files.h"
+#include "desktop/common/product/installer_switches.h"
+#include "desktop/common/product/product_info.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/package_fetcher/checksum_checker.h"
 #include "desktop/launcher/installer/package_fetcher/download_hosts.h"
 #include "desktop/launcher/installer/package_fetcher/lzma_util.h"
@@ -37,9 +39,8 @@
 #include "desktop/launcher/installer/package_fetcher/package_signature.h"
 #include "desktop/launcher/installer/package_fetcher/payload_reader.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
-#include "desktop/launcher/installer/product_info.h"
+#include "desktop/launcher/installer/records/installer_stats.h"
 #include "desktop/launcher/installer/service/utils.h"
-#include "desktop/launcher/installer/test_seams.h"
 #include "desktop/launcher/installer/wininet/wininet.h"
 #include "desktop/launcher/installer/wininet/wininet_stats_observers.h"
 
@@ -51,19 +52,11 @@ namespace {
 #define FETCHER_LOCATION(function) \
   ::base::Location(function, __FILE__, __LINE__, ::base::GetProgramCounter())
 
-constexpr char kInternalPackageServerSwitch[] = "internal-package-server";
-constexpr char kServerTrackingBlobSwitch[] = "server-tracking-blob";
 // The update service's development instance on the developer's own machine, asked when the switch above has no
 // value.
 constexpr wchar_t kDevelopmentPackageServer[] = L"http://localhost:3002/";
 constexpr wchar_t kPackageRequestPath[] = L"netinstaller/";
 constexpr wchar_t kPartnerContentTemporaryExtension[] = L"partner.tmp";
-constexpr wchar_t kWelcomePagePrefsFile[] = L"installer_prefs_include.json";
-constexpr char kWelcomePagePref[] = "welcome-url";
-constexpr wchar_t kTrackingDataFile[] = L"server_tracking_data";
-constexpr wchar_t kFilesListFile[] = L"files_list";
-// The installer reads it from its own folder when a package has one.
-constexpr wchar_t kRootFilesListFile[] = L"root_files_list";
 // A partner file is given up after this many failed downloads in a row.
 constexpr int kPartnerTries = 4;
 // What other installer processes of the run start from the unpacked package. The fetcher holds them open from their
@@ -87,7 +80,7 @@ bool IsPartnerFileNameAllowed(const std::wstring& file_name) {
   if (!IsPlainFileName(file_name) || file_name.back() == L' ' || IsDeviceName(file_name))
     return false;
   for (const wchar_t* own_file :
-       {kWelcomePagePrefsFile, kTrackingDataFile, kPrefDefaultOverridesFileName, kRootFilesListFile}) {
+       {kInstallerPrefsIncludeFileName, kServerTrackingDataFileName, kPrefDefaultOverridesFileName, kRootFilesListFileName}) {
     if (base::FilePath::CompareIgnoreCase(file_name, own_file) == 0)
       return false;
   }
@@ -424,7 +417,7 @@ void PackageFetcher::ThreadedFetcher::UnpackArchive(const base::FilePath& archiv
   }
   held_files_ = lzma.TakeHeldFiles();
   if (!payload_reader_->is_full_package() && !payload_reader_->GetPayload().empty() &&
-      !payload_reader_->WritePayloadToFile(unpack_folder.Append(kTrackingDataFile))) {
+      !payload_reader_->WritePayloadToFile(unpack_folder.Append(kServerTrackingDataFileName))) {
     LOG(WARNING) << "Failed saving tracking data to unpacked installer.";
   }
   PostStep(FETCHER_LOCATION("PackageFetcher::ThreadedFetcher::UnpackArchive"), Step(&ThreadedFetcher::OnUnpacked));
@@ -454,11 +447,11 @@ void PackageFetcher::ThreadedFetcher::OnUnpacked() {
 }
 
 void PackageFetcher::ThreadedFetcher::WriteWelcomePagePref(const std::string& welcome_url) {
-  const base::FilePath prefs_path = UnpackFolder().Append(kWelcomePagePrefsFile);
+  const base::FilePath prefs_path = UnpackFolder().Append(kInstallerPrefsIncludeFileName);
   PrefsTaskPool* prefs_pool = PrefsTaskPool::GetInstance();
   {
     base::scoped_refptr<JsonPrefStore> store = prefs_pool->CreatePrefStore(prefs_path);
-    store->SetValue(kWelcomePagePref, std::make_unique<base::StringValue>(welcome_url), 0);
+    store->SetValue(kWelcomeUrlPref, std::make_unique<base::StringValue>(welcome_url), 0);
   }
   // Letting go of the store posted its write to the file's sequence. The installation may start as soon as
   // the package is ready and reads the file then, so the worker waits until the sequence has written it.
@@ -546,7 +539,7 @@ void PackageFetcher::ThreadedFetcher::OnPartnerContentDownloaded(const std::wstr
 
 void PackageFetcher::ThreadedFetcher::EndPartnerContent(bool given_up) {
   if (!partner_file_names_.empty()) {
-    const base::FilePath files_list = UnpackFolder().Append(kFilesListFile);
+    const base::FilePath files_list = UnpackFolder().Append(kFilesListFileName);
     // The first name starts a line of its own, not the end of the package's last one.
     const std::string listed = (EndsInOpenLine(files_list) ? "\r\n" : "") +
                                base::JoinString(partner_file_names_, "\r\n") + "\r\n";

@@ -11,8 +11,8 @@
 #include "base/location.h"
 #include "base/memory/ref_counted.h"
 #include "base/single_thread_task_runner.h"
-#include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
-#include "desktop/launcher/installer/package_fetcher/ui_callback_runner.h"
+#include "desktop/launcher/installer/wininet/package_fetcher_delegate.h"
+#include "desktop/launcher/installer/wininet/ui_callback_runner.h"
 
 namespace zorvi::installer {
 

@@ -4,7 +4,7 @@
 #include "base/process/launch.h"
 #include "base/synchronization/lock.h"
 #include "base/version.h"
-#include "desktop/launcher/installer/product_info.h"
+#include "desktop/common/product/product_info.h"
 
 namespace zorvi::installer {
 

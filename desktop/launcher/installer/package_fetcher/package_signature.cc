@@ -13,8 +13,8 @@
 #include "base/files/memory_mapped_file.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/package_fetcher/pe_security_directory.h"
-#include "desktop/launcher/installer/product_info.h"
 
 namespace zorvi::installer {
 

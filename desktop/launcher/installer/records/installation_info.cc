@@ -13,12 +13,12 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
-#include "desktop/launcher/installer/steps/default_browser.h"
-#include "desktop/launcher/installer/installation_files.h"
+#include "desktop/common/product/installation_files.h"
+#include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/null_task_runner.h"
-#include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/service/xml_document.h"
+#include "desktop/launcher/installer/steps/default_browser.h"
 
 namespace zorvi::installer {
 
@@ -26,8 +26,6 @@ namespace {
 
 constexpr wchar_t kSingleProfileFolder[] = L"profile";
 constexpr wchar_t kProfileDataFolder[] = L"data";
-constexpr char kProfilePathPref[] = "profile_path";
-constexpr char kSingleProfilePref[] = "single_profile";
 constexpr wchar_t kUserNamePlaceholder[] = L"<USERNAME>";
 constexpr char kStreamPlaceholder[] = "{InternalStream}";
 

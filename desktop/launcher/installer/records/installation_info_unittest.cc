@@ -17,10 +17,10 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "base/win/registry.h"
-#include "desktop/launcher/installer/steps/default_browser.h"
-#include "desktop/launcher/installer/records/install_log_test_util.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer_test_util.h"
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/launcher/installer/records/install_log_test_util.h"
+#include "desktop/launcher/installer/steps/default_browser.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer {

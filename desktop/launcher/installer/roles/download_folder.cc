@@ -16,7 +16,8 @@
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/win/native_library.h"
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/common/product/installer_switches.h"
+#include "desktop/common/product/test_seams.h"
 
 namespace zorvi::installer {
 
@@ -96,7 +97,7 @@ bool CanExecuteFromFolder(const base::FilePath& folder, const base::FilePath& ex
     return false;
   }
   base::CommandLine command_line(copy);
-  command_line.AppendSwitch("version");
+  command_line.AppendSwitch(kVersionSwitch);
   base::LaunchOptions options;
   options.wait = true;
   const bool started = !LaunchRefusedForTesting(copy) && base::LaunchProcess(command_line, options).IsValid();

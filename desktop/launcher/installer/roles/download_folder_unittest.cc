@@ -10,8 +10,8 @@
 #include "base/base_paths.h"
 #include "base/files/file_util.h"
 #include "base/path_service.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer_test_util.h"
-#include "desktop/launcher/installer/test_seams.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer {

@@ -11,8 +11,8 @@
 #include "base/logging.h"
 #include "base/win/registry.h"
 #include "base/win/windows_version.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/service/access_control.h"
-#include "desktop/launcher/installer/test_seams.h"
 
 namespace zorvi::installer {
 

@@ -10,8 +10,8 @@
 #include <cwchar>
 #include <string>
 
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer_test_util.h"
-#include "desktop/launcher/installer/test_seams.h"
 #include "testing/scoped_log_capture.h"
 #include "testing/test_support.h"
 

@@ -11,28 +11,19 @@
 #include "base/process/launch.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/launcher/installer/installation_files.h"
+#include "desktop/common/product/installation_files.h"
+#include "desktop/common/product/installer_switches.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/utils.h"
-#include "desktop/launcher/installer/test_seams.h"
 #include "desktop/launcher/installer/steps/uninstall_batch.h"
 
 namespace zorvi::installer {
-
-const char kSetFolderPermissionSwitch[] = "set-folder-permission";
-const char kPermissionsForUserSwitch[] = "permissions-for-user";
-const char kPermanentPermissionsSwitch[] = "permanent-permissions";
-const char kRunUninstallBatSwitch[] = "run-uninstall-bat";
-const char kWaitForPackageSwitch[] = "wait-for-package";
-const char kInitialPidSwitch[] = "initial-pid";
-const char kCrashReporterPidSwitch[] = "crash-reporter-pid";
 
 namespace {
 
 constexpr wchar_t kGiveInstallPermissionEvent[] = L"ZorviInstaller/GiveInstallPermission";
 constexpr wchar_t kGiveInstallPermissionUndoEvent[] = L"ZorviInstaller/GiveInstallPermission/Undo";
-constexpr wchar_t kPackageReadyEvent[] = L"ZorviInstaller/PackageReady";
-constexpr wchar_t kInstallationInterruptedEvent[] = L"ZorviInstaller/InstallationInterrupted";
 // The package's installer takes the request over; it watches the same initial process.
 constexpr const char* kHandedOverSwitches[] = {kCrashReporterPidSwitch, kSetFolderPermissionSwitch,
                                                kPermissionsForUserSwitch, kPermanentPermissionsSwitch,
@@ -149,11 +140,11 @@ std::wstring GetGiveInstallPermissionUndoEventName(const base::FilePath& folder)
 }
 
 std::wstring GetPackageReadyEventName(const base::FilePath& folder) {
-  return GetInstallerKernelObjectName(folder.value(), kPackageReadyEvent, true);
+  return GetInstallerKernelObjectName(folder.value(), kPackageReadyEventBase, true);
 }
 
 std::wstring GetInstallationInterruptedEventName(const base::FilePath& folder) {
-  return GetInstallerKernelObjectName(folder.value(), kInstallationInterruptedEvent, true);
+  return GetInstallerKernelObjectName(folder.value(), kInstallationInterruptedEventBase, true);
 }
 
 void RunFolderPermissionHelper() {

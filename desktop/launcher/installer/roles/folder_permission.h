@@ -19,14 +19,6 @@ class CommandLine;
 
 namespace zorvi::installer {
 
-extern const char kSetFolderPermissionSwitch[];   // "set-folder-permission"
-extern const char kPermissionsForUserSwitch[];    // "permissions-for-user"
-extern const char kPermanentPermissionsSwitch[];  // "permanent-permissions"
-extern const char kRunUninstallBatSwitch[];       // "run-uninstall-bat"
-extern const char kWaitForPackageSwitch[];        // "wait-for-package"
-extern const char kInitialPidSwitch[];            // "initial-pid"
-extern const char kCrashReporterPidSwitch[];      // "crash-reporter-pid"
-
 struct FolderPermissionRequest {
   base::FilePath folder;             // the folder to grant
   std::wstring user_name;            // the account to grant it to, without its domain

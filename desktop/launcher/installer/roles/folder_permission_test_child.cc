@@ -17,8 +17,8 @@
 #include "base/files/file_util.h"
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/roles/folder_permission.h"
-#include "desktop/launcher/installer/test_seams.h"
 
 namespace {
 

@@ -8,9 +8,10 @@
 #include "base/features/command_line_feature_reader.h"
 #include "base/strings/string_util.h"
 #include "base/strings/stringprintf.h"
-#include "desktop/launcher/installer/installer_experiments.h"
+#include "desktop/common/product/installer_experiments.h"
+#include "desktop/common/product/installer_switches.h"
+#include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/installer_main.h"
-#include "desktop/launcher/installer/product_info.h"
 #include "desktop/windows/rc_l10n_handler/rc_l10n_handler.h"
 
 namespace zorvi::installer {
@@ -35,41 +36,41 @@ constexpr char kBoolHint[] = "[0|1]";
 // The texts are printed exactly as they have always been, spelling included: scripts and support pages quote
 // them.
 constexpr HelpRow kHelpRows[] = {
-    {"silent", nullptr,
+    {kSilentSwitch, nullptr,
      "Run the installer fully unattended. No dialog will be displayed in this mode. If it isn't running with "
      "sufficient privileges, the installer will fail instead of prompting the user.",
      nullptr},
-    {"runimmediately", nullptr,
+    {kRunImmediatelySwitch, nullptr,
      "Run the installer mostly unattended. The installation will start immediately and the progress dialog will "
      "be displayed. The installer will prompt the user for elevation if needed.",
      nullptr},
-    {"language", "LANGUAGE",
+    {kLanguageSwitch, "LANGUAGE",
      "Install %s in the specified language.This language will also be used during installation.",
      "The Operating system UI language."},
-    {"installfolder", "FOLDER", "Install %s in the specified folder.", nullptr},
-    {"allusers", kBoolHint, "If true, install %s for all users on the system.",
+    {kInstallFolderSwitch, "FOLDER", "Install %s in the specified folder.", nullptr},
+    {kAllUsersSwitch, kBoolHint, "If true, install %s for all users on the system.",
      "True when running from an administrative acount."},
-    {"copyonly", kBoolHint,
+    {kCopyOnlySwitch, kBoolHint,
      "If true, the installer will only copy the files to the installation folder and will otherwise not perform "
      "any modification on the system.",
      "False."},
-    {"singleprofile", kBoolHint,
+    {kSingleProfileSwitch, kBoolHint,
      "If true, the installer will set up %s to use a singleprofile located in the installation folder.", "False."},
-    {"setdefaultbrowser", kBoolHint, "If true, make %s the default browser for this user or computer.",
+    {kDefaultBrowserSwitch, kBoolHint, "If true, make %s the default browser for this user or computer.",
      kReleaseStreamDefault},
-    {"desktopshortcut", kBoolHint, "If true, create a shortcut for %s on the desktop.", "True."},
-    {"startmenushortcut", kBoolHint, "If true, create a shortcut for %s on the start menu.", "True."},
-    {"quicklaunchshortcut", kBoolHint, "If true, create a shortcut for %s on the quick launch menu.",
+    {kDesktopShortcutSwitch, kBoolHint, "If true, create a shortcut for %s on the desktop.", "True."},
+    {kStartMenuShortcutSwitch, kBoolHint, "If true, create a shortcut for %s on the start menu.", "True."},
+    {kQuickLaunchShortcutSwitch, kBoolHint, "If true, create a shortcut for %s on the quick launch menu.",
      "False on Window 7 and later. True otherwise"},
-    {"pintotaskbar", kBoolHint, "If true, pin %s to the taskbar.", "True on Window 7 and later. False otherwise."},
-    {"import-browser-data", kBoolHint,
+    {kPinToTaskbarSwitch, kBoolHint, "If true, pin %s to the taskbar.", "True on Window 7 and later. False otherwise."},
+    {kImportBrowserDataSwitch, kBoolHint,
      "If true, %s is set up to import user data from the previously default browser when creating new user "
      "profiles.",
      "True."},
-    {"enable-stats", kBoolHint, "If true, %s will by default gather and report statistics.", "True."},
-    {"enable-installer-stats", kBoolHint, "If true, installer will by default gather and report statistics.",
+    {kEnableStatsSwitch, kBoolHint, "If true, %s will by default gather and report statistics.", "True."},
+    {kEnableInstallerStatsSwitch, kBoolHint, "If true, installer will by default gather and report statistics.",
      "True."},
-    {"launchbrowser", kBoolHint, "If true, %s is launched once the installation is completed.", "True."},
+    {kLaunchBrowserSwitch, kBoolHint, "If true, %s is launched once the installation is completed.", "True."},
 };
 
 std::string DefaultText(const HelpRow& row) {
@@ -93,7 +94,7 @@ std::string FormatInstallerHelp(const std::vector<std::wstring>& languages) {
     if (row.default_value)
       base::StringAppendF(&text, "    Default value: %s\n", DefaultText(row).c_str());
   }
-  base::StringAppendF(&text, "\nLanguages available for the %s option:\n", "language");
+  base::StringAppendF(&text, "\nLanguages available for the %s option:\n", kLanguageSwitch);
   // The tags are ASCII (the host's list is): the runtime narrows the wide text itself.
   base::StringAppendF(&text, "%S\n", base::JoinString(languages, L", ").c_str());
   text += "\nFeatures available through command-line switches:\n";

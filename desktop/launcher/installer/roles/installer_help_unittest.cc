@@ -9,9 +9,9 @@
 #include "base/strings/string_split.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer_host_test_util.h"
 #include "desktop/launcher/installer/installer_test_util.h"
-#include "desktop/launcher/installer/test_seams.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer {

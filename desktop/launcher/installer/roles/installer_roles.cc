@@ -1,8 +1,9 @@
 #include "desktop/launcher/installer/roles/installer_roles.h"
 
 #include "base/command_line.h"
-#include "desktop/launcher/installer/roles/folder_permission.h"
+#include "desktop/common/product/installer_switches.h"
 #include "desktop/launcher/installer/installer_runner_backend.h"
+#include "desktop/launcher/installer/roles/folder_permission.h"
 #include "desktop/launcher/installer/silent_installer_controller.h"
 #include "desktop/launcher/installer/ui/installer_ui_controller.h"
 #include "desktop/windows/crash_reporter/reporter/crash_reporter_main.h"

@@ -1,3 +1,4 @@
+#include "desktop/common/product/installer_switches.h"
 #include "desktop/launcher/installer/roles/probe_command_line.h"
 
 namespace zorvi::installer {

@@ -10,10 +10,6 @@
 
 namespace zorvi::installer {
 
-inline constexpr char kVersionSwitch[] = "version";
-inline constexpr char kInternalVersionSwitch[] = "internal-version";
-inline constexpr char kStreamSwitch[] = "stream";
-
 // The probe switch's name when `command_line` is the program followed by exactly "--version",
 // "--internal-version" or "--stream" with only blanks (spaces or tabs) around it; empty for every other form,
 // which the full parse reads. The program is skipped as the system splits it: from a leading double quote to the

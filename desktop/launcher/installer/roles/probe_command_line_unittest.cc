@@ -6,6 +6,7 @@
 
 #include "base/command_line.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/common/product/installer_switches.h"
 
 namespace zorvi::installer {
 namespace {

@@ -11,8 +11,8 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/service/utils.h"
-#include "desktop/launcher/installer/test_seams.h"
 
 namespace zorvi::installer {
 

@@ -13,7 +13,7 @@
 
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/common/product/test_seams.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer {

@@ -1,6 +1,6 @@
 # The areas whose headers this area includes (tools/check-area-deps.py holds the build to it).
-zorvi_area_depends(base base/files base/strings base/time base/win desktop/launcher/installer
-                   desktop/launcher/installer/ui desktop/windows/rc_l10n_handler)
+zorvi_area_depends(base base/files base/strings base/time base/win desktop/common/product
+                   desktop/windows/rc_l10n_handler)
 
 # The scheduler child carries the host's resources (branding and strings), as the backend that registers the
 # autoupdate task runs in the host.

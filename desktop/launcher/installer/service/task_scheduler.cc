@@ -10,12 +10,12 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_version.h"
-#include "desktop/launcher/installer/installation_files.h"
-#include "desktop/launcher/installer/product_info.h"
+#include "desktop/common/product/installation_files.h"
+#include "desktop/common/product/product_info.h"
+#include "desktop/common/product/product_resource_ids.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/service/task_scheduler_v1.h"
 #include "desktop/launcher/installer/service/task_scheduler_v2.h"
-#include "desktop/launcher/installer/test_seams.h"
-#include "desktop/launcher/installer/ui/installer_resource_ids.h"
 #include "desktop/windows/rc_l10n_handler/rc_l10n_handler.h"
 
 namespace zorvi::installer {

@@ -28,10 +28,10 @@
 #include "base/command_line.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/service/task_scheduler.h"
 #include "desktop/launcher/installer/service/task_scheduler_v1.h"
 #include "desktop/launcher/installer/service/task_scheduler_v2.h"
-#include "desktop/launcher/installer/test_seams.h"
 #include "testing/installer/recording_task_scheduler.h"
 
 namespace {

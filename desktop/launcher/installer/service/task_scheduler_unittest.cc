@@ -17,7 +17,7 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/common/product/test_seams.h"
 #include "testing/installer/recording_task_scheduler.h"
 #include "testing/test_support.h"
 #include "testing/version_child.h"

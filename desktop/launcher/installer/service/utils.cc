@@ -19,7 +19,7 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/shortcut.h"
-#include "desktop/launcher/installer/product_info.h"
+#include "desktop/common/product/product_info.h"
 
 namespace zorvi::installer {
 
@@ -318,10 +318,6 @@ std::string GetLauncherExeName() {
 std::string GetStreamDisplayName() {
   const char* word = GetStreamDisplayWordOf(GetStreamId());
   return word ? word : GetStreamName();
-}
-
-std::wstring GetCompanyRegistryKeyPath() {
-  return L"Software\\" + base::UTF8ToWide(GetBrandingCompanyName());
 }
 
 bool GetUserProgramFilesFolder(base::FilePath* folder) {

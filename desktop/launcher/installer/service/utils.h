@@ -81,9 +81,6 @@ std::string GetLauncherExeName();
 // The capitalised word of the build's stream ("Nightly", "Beta", "Release"), else its lower-case name.
 std::string GetStreamDisplayName();
 
-// "Software\" + the branding company name: the product's key under HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE.
-std::wstring GetCompanyRegistryKeyPath();
-
 // The user's own program-files folder (Windows 7 and later), created when missing; false when the system
 // cannot name it.
 bool GetUserProgramFilesFolder(base::FilePath* folder);

@@ -15,12 +15,12 @@
 #include "base/win/registry.h"
 #include "base/win/scoped_comptr.h"
 #include "base/win/windows_version.h"
+#include "desktop/common/product/product_info.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/records/installation_info.h"
-#include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/transactions/operation.h"
 #include "desktop/launcher/installer/service/transactions/placeholder_provider.h"
 #include "desktop/launcher/installer/service/utils.h"
-#include "desktop/launcher/installer/test_seams.h"
 
 namespace zorvi::installer {
 

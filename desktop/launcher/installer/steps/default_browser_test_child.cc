@@ -13,9 +13,9 @@
 #include "base/command_line.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_version.h"
-#include "desktop/launcher/installer/steps/default_browser.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/records/installation_info.h"
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/launcher/installer/steps/default_browser.h"
 
 namespace {
 

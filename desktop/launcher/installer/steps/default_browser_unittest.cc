@@ -21,10 +21,10 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
-#include "desktop/launcher/installer/records/installation_info.h"
+#include "desktop/common/product/product_info.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer_test_util.h"
-#include "desktop/launcher/installer/product_info.h"
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/launcher/installer/records/installation_info.h"
 #include "testing/test_support.h"
 #include "testing/version_child.h"
 

@@ -6,7 +6,7 @@
 #include "base/bind.h"
 #include "base/logging.h"
 #include "base/path_service.h"
-#include "desktop/launcher/installer/installer_experiments.h"
+#include "desktop/common/product/installer_experiments.h"
 #include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher.h"
 #include "desktop/launcher/installer/pref_default_overrides_fetcher.h"

@@ -27,27 +27,25 @@
 #include "base/time/time.h"
 #include "base/values.h"
 #include "base/win/windows_version.h"
-#include "desktop/launcher/installer/steps/default_browser.h"
-#include "desktop/launcher/installer/installation_files.h"
-#include "desktop/launcher/installer/records/installation_info.h"
+#include "desktop/common/product/installation_files.h"
+#include "desktop/common/product/installer_experiments.h"
+#include "desktop/common/product/installer_switches.h"
 #include "desktop/launcher/installer/installer.h"
-#include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/records/installation_info.h"
 #include "desktop/launcher/installer/service/task_scheduler.h"
 #include "desktop/launcher/installer/service/transactions/create_folder_operation.h"
 #include "desktop/launcher/installer/service/transactions/move_file_operation.h"
 #include "desktop/launcher/installer/service/xml_document.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
+#include "desktop/launcher/installer/steps/default_browser.h"
 #include "desktop/windows/rc_l10n_handler/rc_l10n_handler.h"
 
 namespace zorvi::installer {
 
 namespace {
 
-constexpr wchar_t kInstallerPrefsIncludeFileName[] = L"installer_prefs_include.json";
-constexpr char kParentPidSwitch[] = "parent-pid";
-constexpr char kTempFolderSwitch[] = "temp-folder";
 constexpr char kTaskErrorCountPref[] = "au_task_error_count";
 // How long each window may take to take the settings change in.
 constexpr UINT kSettingChangeTimeoutMs = 1000;
@@ -56,9 +54,6 @@ constexpr UINT kSettingChangeTimeoutMs = 1000;
 constexpr wchar_t kCustomPartnerContentFileName[] = L"custom_partner_content.json";
 constexpr wchar_t kTrackingUserAgentFileName[] = L"tracking_user_agent.json";
 
-// Switches of this run that the browser's first start takes over.
-constexpr const char* kBrowserImportSwitches[] = {"import-bookmarks", "import-session",
-                                                 "import-topsites-to-quorbitle"};
 
 // Changes a file outside the operations that know how to undo themselves (a preference store writes it, or it is
 // written in one piece) while keeping what was there, so that a rollback puts back the same bytes, or removes the
@@ -142,18 +137,18 @@ bool Installer::WriteInstallerPrefs(const base::FilePath& path) {
   };
 
   const base::Value* welcome_url = nullptr;
-  if (include->GetValue("welcome-url", &welcome_url) && welcome_url->IsType(base::Value::kTypeString)) {
+  if (include->GetValue(kWelcomeUrlPref, &welcome_url) && welcome_url->IsType(base::Value::kTypeString)) {
     LOG(INFO) << "Writing welcome page url pref";
-    set("welcome-url", welcome_url->CreateDeepCopy());
+    set(kWelcomeUrlPref, welcome_url->CreateDeepCopy());
   }
-  set("single_profile", std::make_unique<base::ScalarValue>(settings_->single_profile()));
+  set(kSingleProfilePref, std::make_unique<base::ScalarValue>(settings_->single_profile()));
   if (!settings_->profile_folder().empty()) {
     LOG(INFO) << "Writing profile folder pref";
-    set("profile_path", std::make_unique<base::StringValue>(settings_->profile_folder().value()));
+    set(kProfilePathPref, std::make_unique<base::StringValue>(settings_->profile_folder().value()));
   }
   if (!settings_->install_language().empty()) {
     LOG(INFO) << "Writing install language pref";
-    set("language", std::make_unique<base::StringValue>(settings_->install_language()));
+    set(kLanguagePref, std::make_unique<base::StringValue>(settings_->install_language()));
   }
   auto changed = std::make_unique<base::ListValue>();
   auto all = std::make_unique<base::ListValue>();
@@ -165,12 +160,12 @@ bool Installer::WriteInstallerPrefs(const base::FilePath& path) {
       changed->AppendString(ExperimentEntry(rows[i].name, enabled));
     all->AppendString(ExperimentEntry(rows[i].name, enabled));
   }
-  set("installer-experiments", std::move(changed));
-  set("all-installer-experiments", std::move(all));
+  set(kInstallerExperimentsPref, std::move(changed));
+  set(kAllInstallerExperimentsPref, std::move(all));
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
   if (command_line.HasSwitch(kTempFolderSwitch)) {
     LOG(INFO) << "Writing temp folder pref";
-    set("temp_folder", std::make_unique<base::StringValue>(command_line.GetSwitchValueNative(kTempFolderSwitch)));
+    set(kTempFolderPref, std::make_unique<base::StringValue>(command_line.GetSwitchValueNative(kTempFolderSwitch)));
   }
   if (!settings_->autoupdate()) {
     LOG(INFO) << "Writing import browser data and enables stats prefs.";

@@ -5,25 +5,19 @@
 #include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/json/json_reader.h"
-#include "base/values.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/values.h"
+#include "desktop/common/product/installation_files.h"
+#include "desktop/common/product/installer_switches.h"
+#include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/installer.h"
-#include "desktop/launcher/installer/installation_files.h"
-#include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/transactions/copy_file_operation.h"
 #include "desktop/launcher/installer/service/transactions/move_file_operation.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
 
 namespace zorvi::installer {
-
-namespace {
-
-constexpr char kServerTrackingDataSwitch[] = "server-tracking-data";
-constexpr wchar_t kServerTrackingDataFileName[] = L"server_tracking_data";
-
-}  // namespace
 
 void Installer::StepInstallLauncher() {
   LOG(INFO) << "Installing the launcher";

@@ -5,13 +5,13 @@
 #include <algorithm>
 #include <iterator>
 
-#include "base/strings/string_split.h"
 #include "base/files/file_path.h"
+#include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_version.h"
-#include "desktop/launcher/installer/steps/default_browser.h"
-#include "desktop/launcher/installer/product_info.h"
+#include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/service/transactions/placeholder_provider.h"
+#include "desktop/launcher/installer/steps/default_browser.h"
 
 namespace zorvi::installer {
 

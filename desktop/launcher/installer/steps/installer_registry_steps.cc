@@ -10,6 +10,7 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
+#include "desktop/common/product/installer_experiments.h"
 #include "desktop/launcher/installer/records/install_log.h"
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/steps/installer_registry.h"
@@ -22,7 +23,6 @@ namespace zorvi::installer {
 
 namespace {
 
-constexpr char kHideFromProgramsFeature[] = "installer-hide-from-program-and-features";
 constexpr char kUninstallInformationFailed[] = "Failed writing uninstallation information";
 // Enough for every installation a machine may keep side by side; a search past it would only find broken keys.
 constexpr int kMaxUninstallKeyTries = 1000;

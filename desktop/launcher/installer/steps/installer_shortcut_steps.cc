@@ -12,9 +12,10 @@
 #include "base/path_service.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/launcher/installer/installation_files.h"
+#include "desktop/common/product/installation_files.h"
+#include "desktop/common/product/product_info.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer.h"
-#include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/transactions/copy_file_operation.h"
 #include "desktop/launcher/installer/service/transactions/delete_file_operation.h"
 #include "desktop/launcher/installer/service/transactions/move_file_operation.h"
@@ -22,7 +23,6 @@
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
-#include "desktop/launcher/installer/test_seams.h"
 
 namespace zorvi::installer {
 

@@ -28,12 +28,12 @@
 #include "base/win/windows_version.h"
 #include "base/win/wmi.h"
 #include "desktop/common/autoupdate/updatechecker/globalstorage_win.h"
-#include "desktop/launcher/installer/steps/default_browser.h"
-#include "desktop/launcher/installer/roles/folder_permission.h"
-#include "desktop/launcher/installer/installation_files.h"
-#include "desktop/launcher/installer/records/installation_info.h"
+#include "desktop/common/product/installation_files.h"
+#include "desktop/common/product/installer_switches.h"
+#include "desktop/common/product/product_info.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer.h"
-#include "desktop/launcher/installer/product_info.h"
+#include "desktop/launcher/installer/records/installation_info.h"
 #include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/task_scheduler.h"
 #include "desktop/launcher/installer/service/transactions/delete_file_operation.h"
@@ -41,7 +41,7 @@
 #include "desktop/launcher/installer/service/xml_document.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/launcher/installer/steps/default_browser.h"
 #include "desktop/launcher/installer/steps/uninstall_batch.h"
 
 namespace zorvi::installer {
@@ -382,7 +382,7 @@ void Installer::ResetDefaultBrowserAfterUninstallation(bool machine_wide, bool f
 }
 
 void Installer::OfferUninstallSurvey() {
-  if (!GetBrandingUrl("uninstall_survey").empty() && !base::CommandLine::ForCurrentProcess()->HasSwitch("silent"))
+  if (!GetBrandingUrl("uninstall_survey").empty() && !settings_->silent())
     ShowUninstallSurvey(settings_->status(), install_folder());
 }
 

@@ -3,6 +3,8 @@
 #ifndef DESKTOP_LAUNCHER_INSTALLER_UI_INSTALLER_RESOURCE_IDS_H_
 #define DESKTOP_LAUNCHER_INSTALLER_UI_INSTALLER_RESOURCE_IDS_H_
 
+#include "desktop/common/product/product_resource_ids.h"
+
 // The window's icon.
 #define IDI_INSTALLER 1
 
@@ -10,10 +12,8 @@
 #define IDD_INSTALLER_MAIN 101
 #define IDD_INSTALLER_OPTIONS 138
 
-// Text resources of type "TXT": the branding document (JSON), the language tags the host has strings for (one a
-// line) and the terms of service (UTF-8, ending in NUL).
-#define IDR_BRANDING 133
-#define IDR_LANGUAGES 134
+// Text resources of type "TXT": the terms of service (UTF-8, ending in NUL); the branding document and the
+// language list are IDR_BRANDING and IDR_LANGUAGES.
 #define IDR_TERMS 142
 
 // Pictures: the background ("JPG") and the product picture and error badge ("PNG", with alpha).
@@ -103,7 +103,7 @@
 #define IDS_FULL_PACKAGE 37044
 #define IDS_OFFER_CURRENT_USER 37045
 #define IDS_LANGUAGE_NAME 37046  // the language's own name, read in each language for the language list
-#define IDS_AUTOUPDATE_TASK 37047
+// 37047 is IDS_AUTOUPDATE_TASK.
 #define IDS_ERROR_DOWNLOAD 37048
 #define IDS_ERROR_UNPACKING 37049
 #define IDS_ERROR_GENERIC 37050

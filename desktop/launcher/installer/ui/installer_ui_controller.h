@@ -19,10 +19,10 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/launcher/installer/steps/installation_sequence.h"
 #include "desktop/launcher/installer/installer_observer.h"
-#include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
-#include "desktop/launcher/installer/package_fetcher/ui_callback_runner.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/ui/installer_window.h"
+#include "desktop/launcher/installer/wininet/package_fetcher_delegate.h"
+#include "desktop/launcher/installer/wininet/ui_callback_runner.h"
 
 namespace zorvi::installer {
 

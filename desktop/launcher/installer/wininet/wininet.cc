@@ -11,10 +11,10 @@
 #include "base/strings/string_piece.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
-#include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
-#include "desktop/launcher/installer/package_fetcher/ui_callback_runner.h"
-#include "desktop/launcher/installer/product_info.h"
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/common/product/product_info.h"
+#include "desktop/common/product/test_seams.h"
+#include "desktop/launcher/installer/wininet/package_fetcher_delegate.h"
+#include "desktop/launcher/installer/wininet/ui_callback_runner.h"
 #include "desktop/launcher/installer/wininet/wininet_session.h"
 
 namespace zorvi::installer {

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "base/bind.h"
 #include "base/location.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
 #include "base/task_runner.h"
-#include "desktop/launcher/installer/package_fetcher/checksum_checker.h"
+#include "crypto/secure_hash.h"
 #include "testing/loopback_server.h"
 #include "testing/test_support.h"
 
@@ -26,7 +30,11 @@ std::string ServedSha256(const std::string& name) {
 }
 
 std::string Sha256Of(const std::string& bytes) {
-  return ChecksumChecker::ChecksumOf(bytes.data(), bytes.size());
+  std::unique_ptr<crypto::SecureHash> hash = crypto::SecureHash::Create(crypto::SecureHash::SHA256);
+  hash->Update(bytes.data(), bytes.size());
+  uint8_t digest[32];
+  hash->Finish(digest, sizeof(digest));
+  return base::ToLowerASCII(base::HexEncode(digest, sizeof(digest)));
 }
 
 std::wstring OutputPath(const std::wstring& name, const std::string& source) {

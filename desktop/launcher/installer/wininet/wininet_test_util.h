@@ -16,8 +16,8 @@
 #include "base/threading/thread.h"
 #include "base/values.h"
 #include "desktop/launcher/installer/records/installer_stats.h"
-#include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate.h"
-#include "desktop/launcher/installer/package_fetcher/ui_callback_runner.h"
+#include "desktop/launcher/installer/wininet/package_fetcher_delegate.h"
+#include "desktop/launcher/installer/wininet/ui_callback_runner.h"
 #include "desktop/launcher/installer/wininet/wininet.h"
 
 namespace zorvi::installer::wininet_test {

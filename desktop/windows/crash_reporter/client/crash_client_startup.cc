@@ -12,8 +12,11 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/window_proc_exception_filter.h"
+#include "desktop/common/product/installation_files.h"
+#include "desktop/common/product/installer_switches.h"
 #include "desktop/windows/crash_reporter/client/crash_exception_handler.h"
 #include "desktop/windows/crash_reporter/client/crash_keys.h"
+#include "desktop/windows/crash_reporter/crash_common.h"
 #include "desktop/windows/crash_reporter/crash_pipe_protocol.h"
 #include "desktop/windows/crash_reporter/reporter/reporter_self_crash.h"
 
@@ -59,36 +62,18 @@ bool DumpDone(const wchar_t*, const wchar_t*, void*, EXCEPTION_POINTERS*, CrashA
 
 // The modules the reporter needs to make sense of addresses in this process; null is the executable. The
 // names are written as listed here, not as the system spells the loaded file.
-constexpr const wchar_t* kReportedModules[] = {nullptr,        L"zorvi.dll", L"KernelBase.dll", L"kernel32.dll",
-                                               L"ntdll.dll",   L"user32.dll", L"msvcrt.dll"};
+constexpr const wchar_t* kReportedModules[] = {nullptr,           kPackageLibraryFileName, L"KernelBase.dll",
+                                               L"kernel32.dll",   L"ntdll.dll",            L"user32.dll",
+                                               L"msvcrt.dll"};
 
 }  // namespace
 
-std::wstring FormatCrashObjectName(const wchar_t* prefix, uint32_t process_id) {
-  std::wstring name = prefix + std::to_wstring(process_id);
-  return name.size() < kCrashObjectNameSize ? name : std::wstring();
-}
-
-std::wstring ReadEnvironmentVariable(const wchar_t* name, size_t buffer_size) {
-  // Asked without a buffer, the call answers the size the value needs with its terminator (0: not set).
-  const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
-  if (needed == 0 || needed > buffer_size)
-    return std::wstring();
-  std::wstring value(needed, L'\0');
-  const DWORD length = GetEnvironmentVariableW(name, value.data(), needed);
-  // Changed in between so that it no longer fits: read as absent.
-  if (length == 0 || length >= needed)
-    return std::wstring();
-  value.resize(length);
-  return value;
-}
-
 uint32_t GetCrashReporterPidFromSwitch() {
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
-  if (!command_line.HasSwitch(kCrashReporterPidSwitchName))
+  if (!command_line.HasSwitch(kCrashReporterPidSwitch))
     return 0;
   unsigned process_id = 0;
-  if (!base::StringToUint(command_line.GetSwitchValueNative(kCrashReporterPidSwitchName), &process_id))
+  if (!base::StringToUint(command_line.GetSwitchValueNative(kCrashReporterPidSwitch), &process_id))
     return 0;
   return process_id;
 }

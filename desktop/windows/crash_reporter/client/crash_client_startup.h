@@ -13,25 +13,6 @@
 namespace zorvi {
 namespace installer {
 
-// The switch naming the reporter a process reuses (installer processes started by other installer processes).
-inline constexpr char kCrashReporterPidSwitchName[] = "crash-reporter-pid";
-// The switch that makes a process the reporter of the process named there.
-inline constexpr char kCrashReporterParentIdSwitch[] = "crash-reporter-parent-id";
-// The reporter signals this event ("<prefix><parent pid>") once its pipe is listening.
-inline constexpr wchar_t kCrashReporterInitEventPrefix[] = L"ZorviCrashReporterInitEvent";
-// Kernel-object names of the reporter ("<prefix><pid>") fit this many characters with their terminator.
-inline constexpr size_t kCrashObjectNameSize = 38;
-
-// "<prefix><pid>", or empty when it would not fit kCrashObjectNameSize.
-std::wstring FormatCrashObjectName(const wchar_t* prefix, uint32_t process_id);
-
-// The values the reporter reads from the environment fit a buffer of this many characters, terminator included.
-inline constexpr size_t kEnvironmentBufferSize = 512;
-
-// The variable's value; empty when it is absent, empty or does not fit `buffer_size` characters with its
-// terminator.
-std::wstring ReadEnvironmentVariable(const wchar_t* name, size_t buffer_size = kEnvironmentBufferSize);
-
 // "crash-reporter-pid" as an unsigned decimal number; 0 when absent or not such a number.
 uint32_t GetCrashReporterPidFromSwitch();
 

@@ -14,8 +14,8 @@
 #include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/path_service.h"
-#include "desktop/launcher/installer/product_info.h"
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/common/product/product_info.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/windows/crash_reporter/client/scripted_crash_server_test_util.h"
 
 namespace zorvi {

@@ -9,8 +9,8 @@
 #include "base/lazy_instance.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/launcher/installer/product_info.h"
-#include "desktop/windows/crash_reporter/client/crash_client_startup.h"
+#include "desktop/common/product/product_info.h"
+#include "desktop/windows/crash_reporter/crash_common.h"
 
 namespace zorvi {
 namespace installer {

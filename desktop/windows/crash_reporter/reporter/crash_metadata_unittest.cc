@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/launcher/installer/product_info.h"
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/common/product/product_info.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/windows/crash_reporter/reporter/custom_info_entries_test_util.h"
 
 namespace zorvi {

@@ -4,7 +4,7 @@
 
 #include "base/logging.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/launcher/installer/product_info.h"
+#include "desktop/common/product/product_info.h"
 #include "desktop/windows/crash_reporter/dump_library.h"
 
 namespace zorvi {

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "base/strings/string_number_conversions.h"
-#include "desktop/launcher/installer/product_info.h"
-#include "desktop/windows/crash_reporter/reporter/crash_dump_server_test_util.h"
-#include "desktop/windows/crash_reporter/fake_dump_library_test_util.h"
+#include "desktop/common/product/product_info.h"
 #include "desktop/windows/crash_reporter/client/scripted_crash_server_test_util.h"
+#include "desktop/windows/crash_reporter/fake_dump_library_test_util.h"
+#include "desktop/windows/crash_reporter/reporter/crash_dump_server_test_util.h"
 
 namespace zorvi {
 namespace installer {

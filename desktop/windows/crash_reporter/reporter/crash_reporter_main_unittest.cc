@@ -12,9 +12,9 @@
 
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/launcher/installer/test_seams.h"
-#include "desktop/windows/crash_reporter/client/crash_client_startup.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/windows/crash_reporter/client/crash_keys.h"
+#include "desktop/windows/crash_reporter/crash_common.h"
 #include "desktop/windows/crash_reporter/reporter/crash_metadata.h"
 #include "desktop/windows/crash_reporter/reporter/custom_info_entries_test_util.h"
 #include "testing/scoped_log_capture.h"

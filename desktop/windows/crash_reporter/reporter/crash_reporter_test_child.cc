@@ -19,6 +19,7 @@
 #include "base/message_loop/guarded_window_proc.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/common/product/installer_switches.h"
 #include "desktop/windows/crash_reporter/client/crash_client_startup.h"
 #include "desktop/windows/crash_reporter/client/crash_exception_handler.h"
 #include "desktop/windows/crash_reporter/client/crash_keys.h"

@@ -8,8 +8,8 @@
 #include "base/logging.h"
 #include "base/strings/url_escape.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/launcher/installer/product_info.h"
-#include "desktop/windows/crash_reporter/client/crash_client_startup.h"
+#include "desktop/common/product/product_info.h"
+#include "desktop/windows/crash_reporter/crash_common.h"
 #include "desktop/windows/crash_reporter/reporter/crash_metadata.h"
 
 namespace zorvi {

@@ -5,7 +5,7 @@
 #include "base/command_line.h"
 #include "base/lazy_instance.h"
 #include "base/strings/string_number_conversions.h"
-#include "desktop/windows/crash_reporter/client/crash_client_startup.h"
+#include "desktop/common/product/installer_switches.h"
 
 namespace zorvi {
 namespace installer {

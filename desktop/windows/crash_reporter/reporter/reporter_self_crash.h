@@ -15,10 +15,6 @@
 namespace zorvi {
 namespace installer {
 
-// The address of the crashed reporter's crash record, in decimal: makes the process a self-reporter.
-inline constexpr char kCrashReporterExceptionInfoSwitch[] = "crash-reporter-exception-info";
-// The self-reporter of a crashed self-reporter: logs with the dump inside, reads no settings, never relaunches.
-inline constexpr char kCrashReporterMinidumpSwitch[] = "crash-reporter-minidump";
 // REG_QWORD under HKEY_CURRENT_USER\Software\<company>: the FILETIME of the last self-report sent.
 inline constexpr wchar_t kLastReporterCrashValue[] = L"Last crash in crash reporter";
 // The event a crashed reporter waits on ("<prefix><its pid>").

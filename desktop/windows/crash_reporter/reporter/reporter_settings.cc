@@ -7,13 +7,12 @@
 #include "base/features/command_line_feature_reader.h"
 #include "base/json/json_file_value_serializer.h"
 #include "base/values.h"
-#include "desktop/launcher/installer/installer_experiments.h"
+#include "desktop/common/product/installer_experiments.h"
 
 namespace zorvi {
 namespace installer {
 namespace {
 
-constexpr char kAlternativeCrashLoggingFeature[] = "alternative-crash-logging";
 constexpr char kReportingEnabledKey[] = "user_experience_metrics.reporting_enabled";
 
 // The built-in values.

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "base/command_line.h"
-#include "desktop/launcher/installer/installer_experiments.h"
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/common/product/installer_experiments.h"
+#include "desktop/common/product/test_seams.h"
 #include "testing/test_support.h"
 
 namespace zorvi {

@@ -17,10 +17,10 @@
 #include "base/files/file_path.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/package_fetcher/download_hosts.h"
 #include "desktop/launcher/installer/package_fetcher/package_probes.h"
 #include "desktop/launcher/installer/package_fetcher/package_signature.h"
-#include "desktop/launcher/installer/product_info.h"
 
 namespace zi = zorvi::installer;
 

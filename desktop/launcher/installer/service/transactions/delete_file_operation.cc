@@ -10,9 +10,9 @@
 #include "base/logging.h"
 #include "base/time/time.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/transactions/nested_access_grant.h"
-#include "desktop/launcher/installer/test_seams.h"
 
 namespace zorvi::installer {
 

@@ -3,7 +3,7 @@
 #include <iterator>
 #include <utility>
 
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/common/product/test_seams.h"
 
 namespace zorvi::installer {
 

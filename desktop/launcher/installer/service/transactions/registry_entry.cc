@@ -6,8 +6,8 @@
 
 #include "base/logging.h"
 #include "base/win/windows_version.h"
+#include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/records/install_log.h"
-#include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/transactions/change_reg_value_operation.h"
 #include "desktop/launcher/installer/service/transactions/delete_reg_key_operation.h"
 #include "desktop/launcher/installer/service/transactions/placeholder_provider.h"

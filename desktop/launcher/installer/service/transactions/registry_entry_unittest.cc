@@ -11,8 +11,8 @@
 
 #include "base/win/registry.h"
 #include "base/win/windows_version.h"
+#include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/records/install_log.h"
-#include "desktop/launcher/installer/product_info.h"
 #include "desktop/launcher/installer/service/transactions/placeholder_provider.h"
 #include "desktop/launcher/installer/service/transactions/registry_entry.h"
 #include "desktop/launcher/installer/service/transactions/transaction_test_util.h"

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/files/file_util.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/service/transactions/change_reg_value_operation.h"
 #include "desktop/launcher/installer/service/transactions/copy_file_operation.h"
 #include "desktop/launcher/installer/service/transactions/create_folder_operation.h"
@@ -24,7 +25,6 @@
 #include "desktop/launcher/installer/service/transactions/delete_reg_key_operation.h"
 #include "desktop/launcher/installer/service/transactions/move_file_operation.h"
 #include "desktop/launcher/installer/service/transactions/transaction_test_util.h"
-#include "desktop/launcher/installer/test_seams.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer {

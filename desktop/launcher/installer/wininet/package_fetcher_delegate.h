@@ -1,8 +1,8 @@
 // What the package fetcher, its unpacker and its downloader report to the controller that owns the fetch.
 // Implemented by both controllers; calls from the fetcher's worker reach them on the controller's thread
-// through PackageFetcherDelegateProxy.
-#ifndef DESKTOP_LAUNCHER_INSTALLER_PACKAGE_FETCHER_PACKAGE_FETCHER_DELEGATE_H_
-#define DESKTOP_LAUNCHER_INSTALLER_PACKAGE_FETCHER_PACKAGE_FETCHER_DELEGATE_H_
+// through PackageFetcherDelegateProxy. It lives beside the downloader, the lowest of the three that report.
+#ifndef DESKTOP_LAUNCHER_INSTALLER_WININET_PACKAGE_FETCHER_DELEGATE_H_
+#define DESKTOP_LAUNCHER_INSTALLER_WININET_PACKAGE_FETCHER_DELEGATE_H_
 
 #include <string>
 
@@ -27,4 +27,4 @@ class PackageFetcherDelegate {
 
 }  // namespace zorvi::installer
 
-#endif  // DESKTOP_LAUNCHER_INSTALLER_PACKAGE_FETCHER_PACKAGE_FETCHER_DELEGATE_H_
+#endif  // DESKTOP_LAUNCHER_INSTALLER_WININET_PACKAGE_FETCHER_DELEGATE_H_

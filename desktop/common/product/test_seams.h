@@ -9,8 +9,8 @@
 //
 // Adding a seam: a value with a "none" default, a ...ForTesting setter and a getter here, and one check where
 // the product decides.
-#ifndef DESKTOP_LAUNCHER_INSTALLER_TEST_SEAMS_H_
-#define DESKTOP_LAUNCHER_INSTALLER_TEST_SEAMS_H_
+#ifndef DESKTOP_COMMON_PRODUCT_TEST_SEAMS_H_
+#define DESKTOP_COMMON_PRODUCT_TEST_SEAMS_H_
 
 #include <windows.h>
 
@@ -162,4 +162,4 @@ PackageFileUseHook GetPackageFileUseHook();
 
 }  // namespace zorvi::installer
 
-#endif  // DESKTOP_LAUNCHER_INSTALLER_TEST_SEAMS_H_
+#endif  // DESKTOP_COMMON_PRODUCT_TEST_SEAMS_H_

@@ -1,4 +1,4 @@
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/common/product/test_seams.h"
 
 #include <atomic>
 

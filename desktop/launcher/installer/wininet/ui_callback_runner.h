@@ -1,7 +1,8 @@
 // The controller's service of running a piece of user interface on its thread for worker code (the
-// downloader's proxy-credential prompt) and answering with a posted reply.
-#ifndef DESKTOP_LAUNCHER_INSTALLER_PACKAGE_FETCHER_UI_CALLBACK_RUNNER_H_
-#define DESKTOP_LAUNCHER_INSTALLER_PACKAGE_FETCHER_UI_CALLBACK_RUNNER_H_
+// downloader's proxy-credential prompt) and answering with a posted reply. It lives beside the downloader, which
+// asks for it.
+#ifndef DESKTOP_LAUNCHER_INSTALLER_WININET_UI_CALLBACK_RUNNER_H_
+#define DESKTOP_LAUNCHER_INSTALLER_WININET_UI_CALLBACK_RUNNER_H_
 
 #include <windows.h>
 
@@ -32,4 +33,4 @@ class UICallbackRunner {
 
 }  // namespace zorvi::installer
 
-#endif  // DESKTOP_LAUNCHER_INSTALLER_PACKAGE_FETCHER_UI_CALLBACK_RUNNER_H_
+#endif  // DESKTOP_LAUNCHER_INSTALLER_WININET_UI_CALLBACK_RUNNER_H_

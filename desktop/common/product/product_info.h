@@ -2,8 +2,8 @@
 // branding document, a JSON object carried as "TXT" resource 133 of the host executable that names the
 // product, its maker, its file names and its web addresses. Every name, version and URL the installer shows,
 // writes or sends comes from here. The document is parsed once per process and kept for its lifetime.
-#ifndef DESKTOP_LAUNCHER_INSTALLER_PRODUCT_INFO_H_
-#define DESKTOP_LAUNCHER_INSTALLER_PRODUCT_INFO_H_
+#ifndef DESKTOP_COMMON_PRODUCT_PRODUCT_INFO_H_
+#define DESKTOP_COMMON_PRODUCT_PRODUCT_INFO_H_
 
 #include <cstdint>
 #include <string>
@@ -62,6 +62,9 @@ std::string GetBrandingUserAgentName();
 std::string GetBrandingVisibleProductName();
 bool GetBrandingWhiteLabeled();
 
+// "Software\" + the branding company name: the product's key under HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE.
+std::wstring GetCompanyRegistryKeyPath();
+
 // Derived values.
 
 std::string GetProductName();    // the branding product name
@@ -76,4 +79,4 @@ std::string GetVisibleProductNameWithStream();
 
 }  // namespace zorvi::installer
 
-#endif  // DESKTOP_LAUNCHER_INSTALLER_PRODUCT_INFO_H_
+#endif  // DESKTOP_COMMON_PRODUCT_PRODUCT_INFO_H_

@@ -1,4 +1,4 @@
-#include "desktop/launcher/installer/product_info.h"
+#include "desktop/common/product/product_info.h"
 
 #include <windows.h>
 
@@ -12,10 +12,12 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_piece.h"
 #include "base/strings/stringprintf.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/synchronization/lock.h"
 #include "base/values.h"
 #include "base/win/native_library.h"
-#include "desktop/launcher/installer/test_seams.h"
+#include "desktop/common/product/product_resource_ids.h"
+#include "desktop/common/product/test_seams.h"
 
 namespace zorvi::installer {
 
@@ -52,7 +54,7 @@ const ReleaseStream* FindReleaseStream(int stream_id) {
   return nullptr;
 }
 
-constexpr int kBrandingResourceId = 133;
+constexpr int kBrandingResourceId = IDR_BRANDING;
 constexpr wchar_t kBrandingResourceType[] = L"TXT";
 // Test automation ships this module beside the installer carrying the branding resource instead of the host.
 constexpr wchar_t kTestAutomationModuleName[] = L"_vemtralib.pyd";
@@ -185,6 +187,10 @@ const base::DictionaryValue& GetBrandingDictionary() {
 
 std::string GetBrandingCompanyName() {
   return GetBrandingString("company_name");
+}
+
+std::wstring GetCompanyRegistryKeyPath() {
+  return L"Software\\" + base::UTF8ToWide(GetBrandingCompanyName());
 }
 
 std::string GetBrandingCrashLogProductSuffix() {

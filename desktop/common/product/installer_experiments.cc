@@ -1,27 +1,25 @@
-#include "desktop/launcher/installer/installer_experiments.h"
+#include "desktop/common/product/installer_experiments.h"
 
 #include <iterator>
 
 #include "base/features/feature_list.h"
-#include "desktop/launcher/installer/product_info.h"
+#include "desktop/common/product/product_info.h"
 
 namespace zorvi::installer {
 
 namespace {
 
-constexpr char kInstallerUiStatsFeature[] = "installer-ui-stats";
-
 constexpr FeatureRow kInstallerFeatures[] = {
-    {"installer-experiment-test", 0x0, 0xFFFF},
+    {kTestExperimentFeature, 0x0, 0xFFFF},
     {kInstallerUiStatsFeature, 0x3, 0xFFFF},
-    {"installer-hide-from-program-and-features", 0x4, 0x0},
-    {"installer-pref-default-overrides-support", 0x3, 0xFFFF},
+    {kHideFromProgramsFeature, 0x4, 0x0},
+    {kPrefDefaultOverridesFeature, 0x3, 0xFFFF},
 };
 
 // The browser's features that the installer's processes look up. A minidump beside each text crash log is
 // costly, so it is off by default and may be switched on everywhere.
 constexpr FeatureRow kBrowserFeatures[] = {
-    {"alternative-crash-logging", 0x0, 0xFFFF},
+    {kAlternativeCrashLoggingFeature, 0x0, 0xFFFF},
 };
 
 struct ChannelRow {

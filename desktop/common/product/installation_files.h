@@ -1,0 +1,45 @@
+#ifndef DESKTOP_COMMON_PRODUCT_INSTALLATION_FILES_H_
+#define DESKTOP_COMMON_PRODUCT_INSTALLATION_FILES_H_
+
+namespace zorvi::installer {
+
+// Names of what an installation keeps in its folder beside the version folders, which the steps that write them,
+// the status reading and the uninstallation must all spell alike.
+inline constexpr wchar_t kLauncherFileName[] = L"launcher.exe";
+inline constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
+inline constexpr wchar_t kPrefDefaultOverridesFileName[] = L"pref_default_overrides";
+inline constexpr wchar_t kOldStatusFolderName[] = L"old_status";
+
+// The package's own installer and the library it loads from beside itself: the installer processes of a run start
+// it from the unpacked package by this name.
+inline constexpr wchar_t kPackageInstallerFileName[] = L"installer.exe";
+inline constexpr wchar_t kPackageLibraryFileName[] = L"zorvi.dll";
+
+// The package's lists of what it installs: the files of the version folder, and those that go beside it into the
+// installation's folder. The installer reads them from its own folder when a package has them.
+inline constexpr wchar_t kFilesListFileName[] = L"files_list";
+inline constexpr wchar_t kRootFilesListFileName[] = L"root_files_list";
+// What the update service said about the download, which the package carries for the installation's first start.
+inline constexpr wchar_t kServerTrackingDataFileName[] = L"server_tracking_data";
+// Preferences the package brings for the installer's preference file (the welcome page).
+inline constexpr wchar_t kInstallerPrefsIncludeFileName[] = L"installer_prefs_include.json";
+
+// Names in the installer's preference file (and in its package include file) that one installer writes and a
+// later one, or the status reading, reads back.
+inline constexpr char kWelcomeUrlPref[] = "welcome-url";
+inline constexpr char kSingleProfilePref[] = "single_profile";
+inline constexpr char kProfilePathPref[] = "profile_path";
+inline constexpr char kLanguagePref[] = "language";
+inline constexpr char kTempFolderPref[] = "temp_folder";
+// The experiments whose state differs from the build's default, and every experiment's state.
+inline constexpr char kInstallerExperimentsPref[] = "installer-experiments";
+inline constexpr char kAllInstallerExperimentsPref[] = "all-installer-experiments";
+
+// Bases of the kernel objects of one installation folder (GetInstallerKernelObjectName adds the folder): the
+// package is unpacked and its installer may take the run over; the run was interrupted.
+inline constexpr wchar_t kPackageReadyEventBase[] = L"ZorviInstaller/PackageReady";
+inline constexpr wchar_t kInstallationInterruptedEventBase[] = L"ZorviInstaller/InstallationInterrupted";
+
+}  // namespace zorvi::installer
+
+#endif  // DESKTOP_COMMON_PRODUCT_INSTALLATION_FILES_H_
