@@ -21,14 +21,34 @@ zorvi_configure_and_build() {
   cmake --build "$BUILD_DIR" -j "$JOBS"
 }
 
-# Ends every process still running in a prefix: the programs of a wine server that died wait for it for good.
+# Ends every process still running in a prefix: the programs of a wine server that died wait for it for good. One
+# of them may be starting another meanwhile (a batch's next command), which the pass after sees: passes go on until
+# one finds no process it has not ended yet.
 zorvi_kill_prefix_processes() {
-  local environ pid
-  for environ in $(grep -lzx "WINEPREFIX=$1" /proc/[0-9]*/task/[0-9]*/environ 2>/dev/null); do
-    pid=${environ#/proc/}
-    pid=${pid%%/*}
-    [ "$pid" = $$ ] || kill -9 "$pid" 2>/dev/null || true
+  local environ pid ended=" " more=1
+  while [ -n "$more" ]; do
+    more=
+    for environ in $(grep -lzx "WINEPREFIX=$1" /proc/[0-9]*/task/[0-9]*/environ 2>/dev/null); do
+      pid=${environ#/proc/}
+      pid=${pid%%/*}
+      case $ended in *" $pid "*) continue ;; esac
+      ended+="$pid "
+      more=1
+      [ "$pid" = $$ ] || kill -9 "$pid" 2>/dev/null || true
+    done
   done
+}
+
+# Ends a prefix that a script made for itself: its wine server (persistent, see tools/wine-run: it would outlive the
+# prefix), whatever still runs there, then the prefix. Usage: zorvi_end_prefix PREFIX
+zorvi_end_prefix() {
+  . "$WINDEPS/wine.env"
+  if [ -d "$1" ]; then
+    TMPDIR="$1/.server-tmp" WINEPREFIX="$1" "$WINESERVER" -k 2>/dev/null || true
+    TMPDIR="$1/.server-tmp" WINEPREFIX="$1" timeout 30 "$WINESERVER" -w 2>/dev/null || true
+  fi
+  zorvi_kill_prefix_processes "$1"
+  rm -rf "$1"
 }
 
 # What still runs of the run that a report of tools/wine-stacks names, one command line a line.

@@ -71,7 +71,7 @@ rm -f "$export_file"
 wine_in "$RUN_PREFIX" reg export "$key" "Z:$(echo "$export_file" | tr / '\\')" /y >/dev/null
 P=$D/restart-prefix
 rm -rf "$P"; cp -a "$WINDEPS/wineprefix-template" "$P"
-stop_restart_prefix() { TMPDIR=$P/.server-tmp WINEPREFIX=$P "$WINESERVER" -k 2>/dev/null || true; rm -rf "$P"; cleanup; }
+stop_restart_prefix() { zorvi_end_prefix "$P"; cleanup; }
 trap stop_restart_prefix EXIT
 . "$WINDEPS/wine.env"
 wine_in "$P" reg import "Z:$(echo "$export_file" | tr / '\\')" >/dev/null 2>&1

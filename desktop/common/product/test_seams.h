@@ -80,8 +80,9 @@ int64_t GetDownloadTerminationWaitSeam();
 void SetBackendExitGraceForTesting(int64_t milliseconds);
 int64_t GetBackendExitGraceSeam();
 
-// The pause between attempts to move a file that a deletion set aside back to its own name (100 ms in the product),
-// so that tests of a name taken for a while end in moments. Negative, the default, keeps the product's.
+// The pause between attempts of a file change that another opener may refuse for a moment: moving a file that a
+// deletion set aside back to its own name, removing a shortcut (100 ms in the product), so that tests of a file held
+// for a while end in moments. Negative, the default, keeps the product's.
 void SetMoveBackRetryDelayForTesting(int64_t milliseconds);
 int64_t GetMoveBackRetryDelaySeam();
 

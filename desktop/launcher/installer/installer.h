@@ -132,6 +132,9 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
                             const base::FilePath& target);
   // Takes `shortcut`'s pin off the taskbar, undoably.
   void UnpinShortcut(const base::FilePath& shortcut);
+  // Deletes a shortcut of the installation, trying again while another program holds it; an error line when it
+  // stays.
+  void RemoveShortcut(const base::FilePath& shortcut);
   void StepWriteInstallerPrefs();
   void StepPreserveStatus();
   void StepFinalizeInstallation();

@@ -194,6 +194,8 @@ const char* InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
   // The backend also holds the installer mutexes: a Stop closes the runner's handles while the backend runs, and
   // the last handle's close would end a mutex, leaving the folder unlocked for another installation.
   std::vector<HANDLE> inherited = {own_process, mutexes_[0].Get(), mutexes_[1].Get()};
+  if (shared_with_backend_)
+    inherited.push_back(shared_with_backend_);
   base::LaunchOptions options;
   options.handles_to_inherit = &inherited;
   backend_ = base::LaunchProcess(*command_line, options);

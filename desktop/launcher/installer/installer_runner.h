@@ -44,6 +44,11 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate, public IPCRec
   // acquires it abandoned). Messages sent afterwards are not received; the end of the backend still is.
   void Stop();
 
+  // A handle the backend also holds, for as long as it runs: the run's claim on its package (ClaimPackage), which
+  // the backend works from while the package's installer runs, also after the controller has gone. Not owned; it
+  // must stay open until Run has returned.
+  void ShareWithBackend(HANDLE handle) { shared_with_backend_ = handle; }
+
   // The controller has the package unpacked in the package folder. Only the first call counts: a running
   // backend is told through the package-ready event, and a later Run starts the package's own installer.
   void OnPackageReady();
@@ -73,6 +78,7 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate, public IPCRec
   base::win::ObjectWatcher backend_watcher_;
   base::win::ScopedHandle package_ready_event_;
   base::win::ScopedHandle interrupted_event_;
+  HANDLE shared_with_backend_ = nullptr;
   Settings* settings_ = nullptr;
   bool package_ready_ = false;
   bool backend_running_ = false;

@@ -290,6 +290,7 @@ InstallerRunTest::~InstallerRunTest() {
   settings_.reset();
   *base::CommandLine::ForCurrentProcess() = saved_command_line_;
   SetOperationFaultHookForTesting(nullptr);
+  SetMoveBackRetryDelayForTesting(-1);
   SetAdminTokenSeamForTesting(AdminTokenSeam::kNone);
   SetDetachedStartHookForTesting(nullptr);
   test_support::UseRecordingTaskSchedulerForTesting(base::FilePath());

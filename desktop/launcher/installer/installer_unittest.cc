@@ -201,6 +201,18 @@ bool EmulatePinCall(const base::FilePath& shortcut, bool pin) {
   return pin ? base::CopyFile(shortcut, pinned) : base::DeleteFile(pinned, false);
 }
 
+// The shortcut whose move aside is refused, as while another program reads it, and how many more times (-1: for
+// good).
+base::FilePath g_held_shortcut;
+int g_refusals_left = 0;
+
+bool RefuseHeldShortcut(const Operation*, const std::wstring& target) {
+  if (target != g_held_shortcut.value() || g_refusals_left == 0)
+    return false;
+  g_refusals_left -= g_refusals_left > 0;
+  return true;
+}
+
 // The fixture product's shortcut name: its visible name, the build's stream and, versioned, the major version.
 std::wstring ShortcutName(bool versioned) {
   std::string name = "Zorvi " + GetStreamName();
@@ -1227,6 +1239,7 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     std::string uuid = "u-1", welcome_query = "from=mail", survey_query = "&uuid=u-1&from=mail";
     bool granted_for_good = false;  // the helper has ended already and cannot run the batch
     bool older_running = false;     // the browser of the version the last upgrade replaced still runs
+    int refusals = 0;               // the quick-launch shortcut's removal is refused this many times (-1: always)
   } rows[] = {
       {"this process only", L"", {.uninstall = true}, false},
       {"initial and second process", L"--initial-pid=4242 --parent-pid=4343", {.uninstall = true}, false, 4242, 4343},
@@ -1246,7 +1259,13 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
                        "&a=1&b=%22c%20d%22%20--switch%09%C3%BC%41"},
       {.name = "an older version's browser still running", .switches = L"", .flags = {.uninstall = true},
        .helper = false, .older_running = true},
+      {.name = "a shortcut held for a moment", .switches = L"--silent", .flags = {.uninstall = true, .silent = true},
+       .helper = true, .refusals = 3},
+      {.name = "a shortcut held for good", .switches = L"", .flags = {.uninstall = true}, .helper = false,
+       .refusals = -1},
   };
+  SetOperationFaultHookForTesting(RefuseHeldShortcut);
+  SetMoveBackRetryDelayForTesting(0);
   StartMenuClientsListener shell;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -1268,6 +1287,8 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
       log->start_menu_shortcut = shortcuts().Append(elsewhere);
       log->quick_launch_shortcut = shortcuts().Append(L"QuickLaunch").Append(name);
     });
+    g_held_shortcut = shortcuts().Append(L"QuickLaunch").Append(name);
+    g_refusals_left = row.refusals;
     const base::FilePath launcher = install_.Append(L"launcher.exe");
     for (const std::wstring& link :
          {L"UserDesktop\\" + name, L"QuickLaunch\\" + name, L"QuickLaunch\\User Pinned\\TaskBar\\" + name}) {
@@ -1317,7 +1338,14 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
       EXPECT_TRUE(log.HasLineStartingWith(line)) << line;
     }
     EXPECT_FALSE(log.HasLineStartingWith("Removing start menu shortcut."));
-    EXPECT_EQ(std::set<std::wstring>{elsewhere}, FilesBelow(shortcuts()));
+    // A shortcut held for good stays, told as an error; one let go is removed.
+    const bool held_for_good = row.refusals < 0;
+    EXPECT_EQ(held_for_good,
+              log.HasLineStartingWith("Could not remove " + g_held_shortcut.AsUTF8(), logging::LOG_ERROR));
+    std::set<std::wstring> shortcuts_left = {elsewhere};
+    if (held_for_good)
+      shortcuts_left.insert(L"QuickLaunch\\" + name);
+    EXPECT_EQ(shortcuts_left, FilesBelow(shortcuts()));
     EXPECT_FALSE(base::PathExists(earlier_folder));
     std::vector<std::pair<std::wstring, std::wstring>> starts;
     if (!row.helper || row.granted_for_good)

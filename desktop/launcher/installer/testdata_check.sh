@@ -161,6 +161,8 @@ fi
 
 BUILD_DIR=$(cd "$BIN/.." && pwd) . "$HERE/../../../tools/env.sh"
 . "$WINDEPS/wine.env"
+# The prefix of its own that a section uses goes with its programs however the script ends.
+trap '[ -z "${P:-}" ] || zorvi_end_prefix "$P"' EXIT
 child() {  # PREFIX ARGS...: the settings child's report in that prefix
   local prefix=$1
   shift
@@ -202,9 +204,7 @@ settings.default_browser=0"
 $facts
 want
 $want"
-TMPDIR="$P/.server-tmp" WINEPREFIX="$P" "$WINESERVER" -k 2>/dev/null || true
-TMPDIR="$P/.server-tmp" WINEPREFIX="$P" timeout 30 "$WINESERVER" -w 2>/dev/null || true
-rm -rf "$P"
+zorvi_end_prefix "$P"
 [ $status -ne 0 ] || echo "http handler: found by the launcher's name, and kept as default by an earlier-engine takeover"
 
 # The entry's log file: named after the local time its run started, which falls within the file's life as the
@@ -250,7 +250,7 @@ if [ -e "$D/default_browser_scenario.txt" ]; then
 else
   fail "default browser: the scenario recorded nothing"
 fi
-rm -rf "$P"
+zorvi_end_prefix "$P"
 
 # The registry rows end to end, in a prefix of their own since they write the machine's classes: the installations
 # and uninstallations of InstallerScenarioTest.RegistryRowsInAPrefixOfTheirOwn (per user and machine-wide, Windows 7
@@ -271,7 +271,7 @@ if [ -e "$D/registry/registry_scenarios.txt" ]; then
 else
   fail "registry scenarios: the scenarios recorded nothing"
 fi
-rm -rf "$P"
+zorvi_end_prefix "$P"
 
 # The status logs of InstallerTest.CompleteRunsReportEveryStepOfTheirTotal, by xmllint: the pinned flag, and each
 # shortcut under the type of its kind and mode (a kind without a shortcut has no element).
@@ -516,5 +516,5 @@ if grep -q 'PASSED.* 1 test' "$D/uac_on_run.txt"; then
 else
   fail "UAC on: the scenarios did not run and pass: $(tail -20 "$D/uac_on_run.txt")"
 fi
-rm -rf "$P"
+zorvi_end_prefix "$P"
 exit $status

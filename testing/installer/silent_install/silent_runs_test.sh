@@ -2,7 +2,9 @@
 # Unattended installer runs end to end, each in a fresh wine prefix against the loopback update-service stand-in
 # (on the local statistics server's port, so the rows run one after another). The package carries the test build
 # of the library, given no test seam; the controller itself is the product's. Checked from outside: exit codes, the stand-in's request log and
-# the posted statistics (Python's json), the installed tree against `7zz x`, the status log with xmllint.
+# the posted statistics (Python's json), the installed tree against `7zz x`, the status log with xmllint, the
+# download folder's entries with sha256sum, and the runs' standard output (a silent run answers by its exit code
+# only: a deployment tool would take anything printed there for the installer's answer).
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../../.." && pwd)
 . "$ROOT/tools/env.sh"
@@ -11,10 +13,20 @@ ROOT=$(cd "$(dirname "$0")/../../.." && pwd)
 # of the suite's display from the window tests.
 unset DISPLAY
 D=$BUILD_DIR/silent_runs
+# A run of this test that was killed outright left its prefixes' programs waiting on servers that are gone.
+for prefix in "$D"/runs/*/prefix; do zorvi_kill_prefix_processes "$prefix"; done
 rm -rf "$D"
 mkdir -p "$D/served"
 failures=0
 failed_rows=()
+# Whatever way the test ends, nothing it started outlives it: the stand-in and the current prefix's programs.
+SERVER_PID=
+end_everything() {
+  [ -z "$SERVER_PID" ] || stop_server
+  [ -z "${ROW:-}" ] || [ ! -d "$ROW/prefix" ] || stop_prefix "$ROW/prefix"
+}
+trap end_everything EXIT
+trap 'exit 1' INT TERM HUP
 fail() {
   echo "FAIL [$row]: $*"
   failures=$((failures + 1))
@@ -42,23 +54,43 @@ SWITCHES=(--silent --v=2 --enable-installer-stats=1 --local-stats-server
           --local-pref-default-overrides-server=http://localhost:3000/overrides
           --internal-package-server=http://localhost:3000/netinstaller/nightly)
 
+# The prefix of the rows run so far in it (about 500 MiB) goes once they have passed; a failed row's stays for
+# diagnosis.
+release_prefix() {
+  [ -n "${ROW:-}" ] && [ "$failures" = "$PREFIX_FAILURES" ] && rm -rf "$ROW/prefix"
+}
+
+# new_row NAME [KEEP]: the row's folder as ROW, with a fresh prefix, or with KEEP the previous row's.
+new_row() {
+  row=$1
+  local previous=${ROW:-}
+  if [ -z "${2:-}" ]; then
+    release_prefix
+    ROW=$D/runs/$row
+    mkdir -p "$ROW"
+    fresh_prefix "$ROW/prefix"
+    PREFIX_FAILURES=$failures
+  else
+    ROW=$D/runs/$row
+    mkdir -p "$ROW"
+    mv "$previous/prefix" "$ROW/prefix"
+    # The previous row's logs are in its logs.txt already; this row's checks read its own.
+    installer_logs "$ROW/prefix" | xargs -r -d '\n' rm --
+  fi
+}
+
+# A silent run prints nothing on its standard output (FILE: what it printed).
+check_no_output() {
+  [ ! -s "$1" ] || fail "the run printed on its standard output: $(od -c "$1" | head -n 3)"
+}
+
 # run_row NAME FAULTS VERSION EXE ARGS...: one run in a fresh prefix (VERSION: the Windows version wine reports to
 # the installer, or "-"); sets CODE, ROW (its folder) and LOG (its installer logs joined, CR-free). With KEEP_PREFIX
 # set, the run takes over the previous row's prefix instead.
 run_row() {
-  row=$1
   local faults=$2 version=$3 exe=$4
+  new_row "$1" "${KEEP_PREFIX:-}"
   shift 4
-  local previous=${ROW:-}
-  ROW=$D/runs/$row
-  mkdir -p "$ROW"
-  if [ -n "${KEEP_PREFIX:-}" ]; then
-    mv "$previous/prefix" "$ROW/prefix"
-    # The previous row's logs are in its logs.txt already; this row's checks read its own.
-    installer_logs "$ROW/prefix" | xargs -r -d '\n' rm --
-  else
-    fresh_prefix "$ROW/prefix"
-  fi
   if [ "$version" != - ]; then
     "$ROOT/tools/wine-run" "$WINDEPS" "$ROW/prefix" reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$exe")" \
       /v Version /d "$version" /f </dev/null >/dev/null 2>&1 || fail "wine's version for the run was not set"
@@ -68,13 +100,20 @@ run_row() {
   # The row's own switch marks its statistics among whatever else the machine posts to the port.
   MARKER="--silent-run=$row-$$"
   run_installer "$ROW/prefix" 240 "$exe" "${SWITCHES[@]}" "$@" \
-    "$MARKER" >"$ROW/output.txt" 2>&1 || CODE=$?
+    "$MARKER" >"$ROW/stdout.txt" 2>"$ROW/output.txt" || CODE=$?
+  end_row
+}
+
+# The row's prefix and stand-in stopped, its logs joined into LOG.
+end_row() {
   stop_prefix "$ROW/prefix"
   stop_server
+  SERVER_PID=
   mapfile -t logs < <(installer_logs "$ROW/prefix")
   LOG=$ROW/logs.txt
   cat "${logs[@]}" /dev/null | tr -d '\r' >"$LOG"
   echo "[$row] exit code $CODE"
+  check_no_output "$ROW/stdout.txt"
 }
 
 count_requests() {  # PATH: requests the stand-in received for it
@@ -239,6 +278,64 @@ run_row vista '' vista "$D/served/full.exe"
 once "This version of Zorvi doesn't support windows versions prior to Windows 7"
 ! grep -q 'launching installer backend' "$LOG" || fail "a backend was started"
 check_statistics 1 0
+
+# 9. Two runs at once, then one killed. The first ("killed.exe", a copy of the full installer) holds the installation
+# folder with its package unpacked while its overrides request goes unanswered, and is held still there. A second
+# run into that folder ends at once with a clear failure and leaves the first's files as they were. Then every
+# process of the first is killed, and the next run leaves nothing of its package in the download folder.
+program_processes() {  # PREFIX PROGRAM: the Linux processes of PROGRAM (a file name) running in PREFIX
+  local environ pid
+  for environ in $(grep -lzx "WINEPREFIX=$1" /proc/[0-9]*/environ 2>/dev/null); do
+    pid=${environ#/proc/}
+    pid=${pid%%/*}
+    tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF "$2" && echo "$pid"
+  done
+}
+export -f program_processes
+packages() {  # the download folder's package entries of every run, with the SHA-256 of each file
+  (cd "$downloads" && find . -path './zorvi_installer_*_*_*' \( -type f -exec sha256sum {} + -o -type d -print \) |
+    sort)
+}
+echo '{"/overrides": [{"silent": true}]}' >"$D/overrides_unanswered.json"
+new_row overlap
+downloads=$ROW/prefix/drive_c/users/$(id -un)/Temp/Zorvi\ Installer
+cp "$D/served/full.exe" "$ROW/killed.exe"
+start_server "$D/served" "$ROW/server" "$D/overrides_unanswered.json" || fail "the update-service stand-in did not start"
+run_installer "$ROW/prefix" 240 "$ROW/killed.exe" "${SWITCHES[@]}" >"$ROW/killed_stdout.txt" \
+  2>"$ROW/killed_output.txt" &
+first=$!
+# Its log says when it holds the folder (its backend started) and has its package; the program then waits for the
+# stand-in's answer, which never comes.
+timeout 120 bash -c 'until grep -qs "launching installer backend" "$1"/*.log &&
+                           grep -qs "Package fetched successfully." "$1"/*.log; do sleep 0.1; done' - "$downloads" ||
+  fail "the first run did not get to hold the folder"
+kill -STOP $(program_processes "$ROW/prefix" killed.exe) 2>/dev/null
+first_files=$(packages)
+[ -n "$first_files" ] || fail "the first run has no package in the download folder"
+CODE=0
+MARKER="--silent-run=$row-$$"
+run_installer "$ROW/prefix" 240 "$D/served/full.exe" "${SWITCHES[@]}" "$MARKER" >"$ROW/stdout.txt" \
+  2>"$ROW/output.txt" || CODE=$?
+echo "[$row] second run: exit code $CODE"
+[ "$CODE" != 0 ] || fail "the second run succeeded beside the first"
+check_statistics 1 0 "Could not acquire installer mutex"
+check_no_output "$ROW/stdout.txt"
+[ "$(packages)" = "$first_files" ] || fail "the download folder changed under the first run: $(diff <(echo "$first_files") <(packages))"
+kill -KILL $(program_processes "$ROW/prefix" killed.exe) 2>/dev/null
+wait "$first"
+timeout 60 bash -c 'while [ -n "$("$@")" ]; do sleep 0.1; done' - program_processes "$ROW/prefix" killed.exe 2>/dev/null ||
+  fail "the first run's processes did not end"
+check_no_output "$ROW/killed_stdout.txt"
+CODE=0
+MARKER="--silent-run=$row-after-$$"
+run_installer "$ROW/prefix" 240 "$D/served/full.exe" "${SWITCHES[@]}" "$MARKER" >"$ROW/after_stdout.txt" \
+  2>"$ROW/after_output.txt" || CODE=$?
+[ "$CODE" = 0 ] || fail "the run after the killed one: exit code $CODE"
+left=$(packages)
+[ -z "$left" ] || fail "a package is left in the download folder: $left"
+check_no_output "$ROW/after_stdout.txt"
+end_row
+release_prefix
 
 # A failure that shows only now and then must explain itself from the suite's output alone: the next run of the
 # test deletes the rows' folders.

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <climits>
 #include <memory>
 #include <string>
@@ -32,6 +31,8 @@
 #include "desktop/common/product/installer_switches.h"
 #include "desktop/common/product/product_info.h"
 #include "desktop/common/product/test_seams.h"
+#include "desktop/launcher/installer/records/installer_stats.h"
+#include "desktop/launcher/installer/roles/download_folder.h"
 #include "desktop/launcher/installer/package_fetcher/checksum_checker.h"
 #include "desktop/launcher/installer/package_fetcher/download_hosts.h"
 #include "desktop/launcher/installer/package_fetcher/lzma_util.h"
@@ -39,7 +40,6 @@
 #include "desktop/launcher/installer/package_fetcher/package_signature.h"
 #include "desktop/launcher/installer/package_fetcher/payload_reader.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
-#include "desktop/launcher/installer/records/installer_stats.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/wininet/wininet.h"
 #include "desktop/launcher/installer/wininet/wininet_stats_observers.h"
@@ -98,17 +98,6 @@ bool EndsInOpenLine(const base::FilePath& path) {
   return length < 0 || file.Read(length - 1, &last, 1) != 1 || (last != '\r' && last != '\n');
 }
 
-// Every run of the user shares the download folder, and each fetcher deletes what bears its package's name: the
-// process id and a count of the fetchers made before in the process tell apart runs started in the same second.
-base::FilePath MakePackageFileName() {
-  static std::atomic<unsigned> fetchers_made{0};
-  base::Time::Exploded now;
-  base::Time::Now().LocalExplode(&now);
-  return base::FilePath(base::StringPrintf(L"zorvi_installer_%02d%02d%02d%02d%02d%02d_%lu_%u.exe", now.year,
-                                           now.month, now.day_of_month, now.hour, now.minute, now.second,
-                                           GetCurrentProcessId(), fetchers_made++));
-}
-
 }  // namespace
 
 const char* GetFetcherResultName(int status) {
@@ -130,8 +119,10 @@ const char* GetFetcherResultName(int status) {
 // a download whose completion is the next one.
 class PackageFetcher::ThreadedFetcher {
  public:
+  // `claimed`: the package is claimed (see ClaimPackage); a fetch without the claim would leave its files to
+  // other runs' clean-up and fails.
   ThreadedFetcher(base::scoped_refptr<PackageFetcherDelegateProxy> delegate, const base::FilePath& package_path,
-                  InstallerStats* installer_stats);
+                  bool claimed, InstallerStats* installer_stats);
   ThreadedFetcher(const ThreadedFetcher&) = delete;
   ThreadedFetcher& operator=(const ThreadedFetcher&) = delete;
   ~ThreadedFetcher();
@@ -179,6 +170,7 @@ class PackageFetcher::ThreadedFetcher {
   int restarts_ = 0;
   int partner_failures_ = 0;
   const base::FilePath package_path_;
+  const bool claimed_;
   base::FilePath own_executable_;  // empty when the path service does not know it
   std::unique_ptr<PayloadReader> payload_reader_;
   std::unique_ptr<Wininet> downloader_;
@@ -197,9 +189,11 @@ class PackageFetcher::ThreadedFetcher {
 };
 
 PackageFetcher::ThreadedFetcher::ThreadedFetcher(base::scoped_refptr<PackageFetcherDelegateProxy> delegate,
-                                                 const base::FilePath& package_path, InstallerStats* installer_stats)
+                                                 const base::FilePath& package_path, bool claimed,
+                                                 InstallerStats* installer_stats)
     : delegate_(std::move(delegate)),
       package_path_(package_path),
+      claimed_(claimed),
       downloader_(std::make_unique<Wininet>(delegate_.get(), delegate_.get())),
       installer_stats_(installer_stats) {}
 
@@ -226,10 +220,13 @@ void PackageFetcher::ThreadedFetcher::Start() {
   delegate_->NotifyStatusChanged(kFetchStarted);
 
   LetGoOfFiles();
-  if (!base::DeleteFile(package_path_, false) || !base::DeleteFile(UnpackFolder(), true)) {
+  if (!claimed_ || !base::DeleteFile(package_path_, false) || !base::DeleteFile(UnpackFolder(), true)) {
     Fail("Unable to obtain or clean the download/extraction path", kInitializationFailed);
     return;
   }
+  // Runs that ended without cleaning up (killed, or the system stopped) left their packages, some over a hundred
+  // megabytes; living runs' stay.
+  RemoveAbandonedPackages(package_path_.DirName());
   delegate_->NotifyStatusChanged(kDownloadFolderCleaned);
 
   // Whatever an earlier fetch was told does not carry over into this one.
@@ -591,12 +588,13 @@ void PackageFetcher::ThreadedFetcher::Fail(const char* reason, int status) {
 
 PackageFetcher::PackageFetcher(const base::FilePath& download_folder, InstallerStats* installer_stats,
                                UICallbackRunner* runner, PackageFetcherDelegate* delegate)
-    : package_path_(download_folder.Append(MakePackageFileName())),
+    : package_path_(download_folder.Append(MakePackageName() + L".exe")),
+      claim_(ClaimPackage(package_path_.RemoveExtension())),
       threaded_fetcher_(nullptr),
       worker_("Package fetcher worker") {
   CHECK(runner);
   base::scoped_refptr<PackageFetcherDelegateProxy> proxy(new PackageFetcherDelegateProxy(delegate, runner));
-  threaded_fetcher_ = new ThreadedFetcher(std::move(proxy), package_path_, installer_stats);
+  threaded_fetcher_ = new ThreadedFetcher(std::move(proxy), package_path_, claim_.IsValid(), installer_stats);
   CHECK(worker_.StartWithOptions(base::Thread::Options(base::MessageLoop::TYPE_DEFAULT, 0)));
 }
 

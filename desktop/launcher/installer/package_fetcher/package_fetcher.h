@@ -17,6 +17,7 @@
 
 #include "base/files/file_path.h"
 #include "base/threading/thread.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher_delegate_proxy.h"
 
 namespace zorvi::installer {
@@ -66,6 +67,10 @@ class PackageFetcher {
   const base::FilePath& package_path() const { return package_path_; }
   // Where the package is unpacked: the package path without its extension.
   base::FilePath unpack_folder() const;
+  // The run's claim on these files (ClaimPackage), held from the construction to the destruction, after the files
+  // are gone; null when it could not be made (every fetch then fails). The run's other processes that work from
+  // the unpack folder hold it too.
+  HANDLE claim() const { return claim_.IsValid() ? claim_.Get() : nullptr; }
 
  private:
   class ThreadedFetcher;
@@ -73,6 +78,7 @@ class PackageFetcher {
   static void DeleteThreadedFetcher(ThreadedFetcher* threaded_fetcher);
 
   const base::FilePath package_path_;
+  const base::win::ScopedHandle claim_;
   ThreadedFetcher* threaded_fetcher_;  // owned; used and deleted on the worker
   base::Thread worker_;
 };

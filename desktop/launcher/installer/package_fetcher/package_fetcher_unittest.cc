@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -560,8 +561,8 @@ TEST_F(PackageFetcherTest, PartnerFilesJoinThePackage) {
     EXPECT_EQ(rows[i].result, TextAt(*Fetches().back(), "result"));
     EXPECT_EQ(rows[i].refused,
               log.HasLineStartingWith("Failed parsing partner content part of JSON reply", logging::LOG_ERROR));
-    // No partner download is left: the package and its unpack folder only.
-    EXPECT_EQ(2u, package_test::ListFolder(base::FilePath(download_folder_.path())).size());
+    // No partner download is left: the package, its unpack folder and the run's claim only.
+    EXPECT_EQ(3u, package_test::ListFolder(base::FilePath(download_folder_.path())).size());
     if (i == 0)
       Keep(L"partners", fetcher.get());
     DestroyFetcher(std::move(fetcher));
@@ -616,7 +617,8 @@ TEST_F(PackageFetcherTest, DestroyedDuringADownloadLeavesNothingAndSaysNothing) 
 
 // Destroyed while a partner file downloads: its temporary file goes with the package. A second run sharing the
 // download folder, made moments later, fetches meanwhile and keeps to its own package, unpack folder and partner
-// download.
+// download; it removes the packages of runs that ended without cleaning up, nothing of the living one, nor other
+// files.
 TEST_F(PackageFetcherTest, DestroyedDuringAPartnerDownloadLeavesNothing) {
   const auto reply = [](const std::string& file) {
     return Reply("good.exe", Sha256Of("good.exe"),
@@ -633,22 +635,41 @@ TEST_F(PackageFetcherTest, DestroyedDuringAPartnerDownloadLeavesNothing) {
   fetcher->Start();
   ASSERT_TRUE(server_.WaitForRequest("/b.dat", 120000));
   ASSERT_TRUE(Exists(fetcher->package_path().ReplaceExtension(L"partner.tmp")));
+  // A killed run's files (its claim went with it), one whose claim nobody holds, and files of other names.
+  const std::vector<std::wstring> ended = {L"zorvi_installer_20200102030405_4242_0.exe",
+                                           L"zorvi_installer_20200102030405_4242_0.7z",
+                                           L"zorvi_installer_20200102030405_4242_0.partner.tmp",
+                                           L"zorvi_installer_20200102030405_4242_0\\files_list",
+                                           L"zorvi_installer_20200102030405_4243_1.lock",
+                                           L"zorvi_installer_20200102030405_4243_1\\installer.exe"};
+  const std::vector<std::wstring> others = {L"zorvi_installer_20200102030405.log", L"zorvi_installer_2020_1_0.exe",
+                                            L"zorvi_installer_20200102030405_4242_0.txt", L"installer.lck"};
+  for (const std::vector<std::wstring>* files : {&ended, &others}) {
+    for (const std::wstring& file : *files) {
+      ASSERT_TRUE(base::CreateDirectory(folder.Append(file).DirName()));
+      ASSERT_TRUE(test_support::WriteFileBytes(folder.Append(file).value(), "x"));
+    }
+  }
   std::unique_ptr<PackageFetcher> second = Fetch("/second");
   EXPECT_NE(fetcher->package_path().value(), second->package_path().value());
   EXPECT_NE(fetcher->unpack_folder().value(), second->unpack_folder().value());
   EXPECT_EQ(ReadBytes(DataPath(L"fetch\\tree\\files_list")) + "a.dat\r\n",
             ReadBytes(second->unpack_folder().Append(L"files_list")));
   DestroyFetcher(std::move(second));
-  // What is left is the first run's.
+  // What is left is the first run's, and the files of other names.
   std::vector<std::wstring> first_files = {fetcher->package_path().BaseName().value(),
                                            fetcher->package_path().ReplaceExtension(L"partner.tmp").BaseName().value(),
+                                           fetcher->package_path().ReplaceExtension(L"lock").BaseName().value(),
                                            fetcher->unpack_folder().BaseName().value()};
+  first_files.insert(first_files.end(), others.begin(), others.end());
   std::vector<std::wstring> left = package_test::ListFolder(folder);
   std::sort(first_files.begin(), first_files.end());
   std::sort(left.begin(), left.end());
   EXPECT_EQ(first_files, left);
   DestroyFetcher(std::move(fetcher), &first_controller);
-  EXPECT_TRUE(package_test::ListFolder(base::FilePath(download_folder_.path())).empty());
+  left = package_test::ListFolder(folder);
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(std::set<std::wstring>(others.begin(), others.end()), std::set<std::wstring>(left.begin(), left.end()));
   server_.StopAndReadLog();
 }
 

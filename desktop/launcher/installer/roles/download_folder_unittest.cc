@@ -134,5 +134,44 @@ TEST_F(DownloadFolderTest, FirstPlaceWhereTheInstallerCanRunWins) {
   EXPECT_TRUE(base::DirectoryExists(Subfolder(kHome).Append(L"a").Append(L"b")));
 }
 
+// A run's claim keeps its package files from other runs' clean-up for as long as it is held; once it is let go
+// (the handle's close deletes it) the next clean-up removes them all, and nothing of other names.
+TEST_F(DownloadFolderTest, ClaimedPackagesStayUntilTheirClaimIsLetGo) {
+  const base::FilePath folder = Subfolder(kTemp);
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  const base::FilePath held = folder.Append(MakePackageName());
+  const base::FilePath let_go = folder.Append(MakePackageName());
+  ASSERT_NE(held.value(), let_go.value());
+  base::win::ScopedHandle held_claim = ClaimPackage(held);
+  base::win::ScopedHandle let_go_claim = ClaimPackage(let_go);
+  ASSERT_TRUE(held_claim.IsValid() && let_go_claim.IsValid());
+  const std::vector<std::wstring> package_files = {L".exe", L".7z", L".partner.tmp", L"\\files_list"};
+  for (const base::FilePath& package : {held, let_go}) {
+    ASSERT_TRUE(base::CreateDirectory(package));
+    for (const std::wstring& file : package_files)
+      ASSERT_TRUE(test_support::WriteFileBytes(package.value() + file, "p"));
+  }
+  const base::FilePath other = folder.Append(L"zorvi_installer_20200102030405.log");
+  ASSERT_TRUE(test_support::WriteFileBytes(other.value(), "log"));
+  const auto exists = [](const base::FilePath& package) {
+    return base::PathExists(package.AddExtension(L".lock")) || base::PathExists(package);
+  };
+  RemoveAbandonedPackages(folder);
+  EXPECT_TRUE(exists(held) && exists(let_go));
+  let_go_claim.Close();
+  EXPECT_FALSE(base::PathExists(let_go.AddExtension(L".lock")));
+  RemoveAbandonedPackages(folder);
+  EXPECT_TRUE(exists(held));
+  for (const std::wstring& file : package_files) {
+    EXPECT_TRUE(base::PathExists(base::FilePath(held.value() + file))) << file;
+    EXPECT_FALSE(base::PathExists(base::FilePath(let_go.value() + file))) << file;
+  }
+  EXPECT_FALSE(base::PathExists(let_go));
+  held_claim.Close();
+  RemoveAbandonedPackages(folder);
+  EXPECT_FALSE(base::PathExists(held));
+  EXPECT_TRUE(base::PathExists(other));
+}
+
 }  // namespace
 }  // namespace zorvi::installer

@@ -51,6 +51,8 @@ fi
 
 # The system's schedulers, in a prefix of their own without a display.
 P=$D/own_prefix
+# It goes with its programs however the script ends.
+trap 'zorvi_end_prefix "$P"' EXIT
 rm -rf "$P"; cp -a "$WINDEPS/wineprefix-template" "$P"
 TASKS=$P/drive_c/windows/system32/tasks
 JOBS=$P/drive_c/windows/tasks
@@ -159,5 +161,5 @@ expect state 0 "$out" "1.0 delete"
 [ $status -ne 0 ] || echo "job files: the 1.0 task as created, changed, swept by product name and deleted"
 
 XVFB_PID='' RUN_PREFIX=$P zorvi_stop_wine
-rm -rf "$P"
+zorvi_end_prefix "$P"
 exit $status

@@ -44,6 +44,8 @@ void InstallationSequence::MakeParts(Settings* settings, bool without_fetcher, c
     package_folder = fetcher_->unpack_folder();
   }
   runner_ = std::make_unique<InstallerRunner>(package_folder);
+  if (fetcher_)
+    runner_->ShareWithBackend(fetcher_->claim());
   overrides_fetcher_ = std::make_unique<PrefDefaultOverridesFetcher>(package_folder, ui_callback_runner_);
 }
 

@@ -28,6 +28,10 @@ namespace zorvi::installer {
 
 namespace {
 
+// A shortcut that another program holds is let go within these attempts (a reader holds it for moments).
+constexpr int kShortcutRemovalAttempts = 10;
+constexpr DWORD kShortcutRemovalRetryDelayMs = 100;
+
 constexpr char kApplicationUserModelIdPrefix[] = "ZorviSoftware.ZorviWebBrowser.";
 
 // The shell's taskbar verbs, or what a test has in their place.
@@ -325,10 +329,24 @@ void Installer::StepRemoveShortcuts() {
     if (!removal.exists)
       continue;
     LOG(INFO) << removal.message;
-    if (!Execute(std::make_unique<DeleteFileOperation>(removal.path, false)))
-      LOG(WARNING) << "Could not remove " << removal.path.value();
+    RemoveShortcut(removal.path);
   }
   ScheduleNextStep();
+}
+
+// The shell, an indexer or a scanner reads a new or changed shortcut, and while it holds the file the move that
+// sets it aside is refused: a removal that gave up at once left the shortcut behind now and then, with only a
+// warning. It is tried again for a while; one still refused is an error, and the uninstallation goes on without it.
+void Installer::RemoveShortcut(const base::FilePath& shortcut) {
+  const int64_t seam = GetMoveBackRetryDelaySeam();
+  const DWORD delay = seam >= 0 ? static_cast<DWORD>(seam) : kShortcutRemovalRetryDelayMs;
+  for (int attempt = 1; attempt <= kShortcutRemovalAttempts; ++attempt) {
+    if (Execute(std::make_unique<DeleteFileOperation>(shortcut, false)))
+      return;
+    if (attempt < kShortcutRemovalAttempts)
+      Sleep(delay);
+  }
+  LOG(ERROR) << "Could not remove " << shortcut.value() << " in " << kShortcutRemovalAttempts << " attempts";
 }
 
 }  // namespace zorvi::installer

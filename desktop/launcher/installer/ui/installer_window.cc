@@ -16,7 +16,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/native_library.h"
 #include "base/win/windows_version.h"
-#include "desktop/launcher/installer/installer_experiments.h"
+#include "desktop/common/product/installer_experiments.h"
 #include "desktop/launcher/installer/records/installer_stats.h"
 #include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/utils.h"

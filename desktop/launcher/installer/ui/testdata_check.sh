@@ -79,6 +79,8 @@ PY
 # a prefix of its own (every program of a prefix takes the user's theme), and the window's theme test run there,
 # on a display of its own: its window would take the input focus from the suite's window tests.
 P=$D/unthemed_prefix
+# It goes with its programs however the script ends.
+trap 'zorvi_end_prefix "$P"' EXIT
 rm -rf "$P"; cp -a "$WINDEPS/wineprefix-template" "$P"
 zorvi_start_display
 "$ROOT/tools/wine-run" "$WINDEPS" "$P" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' \
@@ -88,7 +90,7 @@ ZORVI_UNTHEMED_PREFIX=1 ZORVI_TESTDATA=$D "$ROOT/tools/wine-run" "$WINDEPS" "$P"
     "$BIN/desktop_launcher_installer_ui_unittests.exe" --gtest_filter='InstallerWindowTest.Themed*' \
     </dev/null >"$D/unthemed_run.txt" 2>&1 || run_status=$?
 RUN_PREFIX=$P zorvi_stop_wine
-rm -rf "$P"
+zorvi_end_prefix "$P"
 if [ $run_status -ne 0 ] || ! grep -aq '^\[  PASSED  \] 1 test' "$D/unthemed_run.txt"; then
   echo "window without a theme: $(tail -20 "$D/unthemed_run.txt")" >&2
   exit 1

@@ -8,7 +8,8 @@ BUILD_DIR=$(cd "$BIN/.." && pwd) . "$ROOT/tools/env.sh"
 . "$WINDEPS/wine.env"
 HERE=$(cd "$(dirname "$0")" && pwd)
 wine_run() { "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" "$@" </dev/null; }
-trap 'zorvi_unmap_second_drive "$D"' EXIT
+# The second drive goes, and the prefix of its own a section makes, with its programs, however the script ends.
+trap 'zorvi_unmap_second_drive "$D"; [ -z "${P:-}" ] || zorvi_end_prefix "$P"' EXIT
 status=0
 fail() { echo "$*" >&2; status=1; }
 
@@ -72,7 +73,7 @@ if [ -e "$D/recorded_done" ]; then
   # Wine writes a key only when it holds values or nothing at all: A, A\B\C and D of each hive.
   [ "$(grep -c '^\[' "$D/sections_before.txt")" -eq 6 ] || fail "user.reg and system.reg lack the recorded keys"
   diff "$D/sections_before.txt" "$D/sections_after.txt" || fail "user.reg/system.reg sections changed"
-  rm -rf "$P"
+  zorvi_end_prefix "$P"
   [ $status -eq 0 ] && echo "user.reg, system.reg: the recorded keys' sections are unchanged after the sweep"
 fi
 exit $status
