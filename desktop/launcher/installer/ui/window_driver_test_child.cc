@@ -23,6 +23,9 @@
 //   wait-focus=ID[/ID...] waits (at most 60 s) until control ID (one of them) has the window's keyboard focus
 //   wait-shown=ID waits (at most 60 s) until the main dialog's control ID is visible, e.g. the retry button of
 //                 the error page that the window's controller shows once its work has ended
+//   wait-bar=N    waits (at most 60 s) until the progress page shows: no control of the welcome page visible and
+//                 the progress bar visible at position N. A run that starts at once passes through the welcome page
+//                 on its way to the progress page, and a screenshot taken between the two shows neither.
 //   settled       repaints the whole window at once and waits (at most 60 s) until the display shows it: the
 //                 window's process puts what it painted on the display only once it is idle, which a loaded
 //                 machine delays, so a screenshot could catch a control half drawn. Settled is three reads of the
@@ -46,6 +49,7 @@
 #include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
+#include "desktop/launcher/installer/ui/installer_resource_ids.h"
 
 namespace {
 
@@ -148,6 +152,17 @@ struct Driver {
   bool WaitShown(int id) const {
     const HWND control = GetDlgItem(main, id);
     return control && WaitUntil([control] { return IsWindowVisible(control) != FALSE; });
+  }
+
+  bool WaitBar(int position) const {
+    const HWND bar = GetDlgItem(main, IDC_PROGRESS_BAR);
+    return bar && WaitUntil([&] {
+      for (int id : {IDC_TITLE, IDC_WELCOME_TEXT, IDC_OPTIONS_BUTTON, IDC_ACCEPT_BUTTON}) {
+        if (IsWindowVisible(GetDlgItem(main, id)))
+          return false;
+      }
+      return IsWindowVisible(bar) && SendMessageW(bar, PBM_GETPOS, 0, 0) == position;
+    });
   }
 
   int FocusId() const {
@@ -347,6 +362,11 @@ int main() {
     } else if (name == L"settled") {
       if (!driver.Settle()) {
         std::fputs("{\"error\":\"the display did not settle\"}\n", stdout);
+        return 2;
+      }
+    } else if (name == L"wait-bar") {
+      if (!driver.WaitBar(std::stoi(value))) {
+        std::fputs("{\"error\":\"the progress page did not show\"}\n", stdout);
         return 2;
       }
     } else if (name == L"wait-shown") {
