@@ -15,6 +15,7 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/native_library.h"
+#include "base/win/scoped_comptr.h"
 #include "base/win/windows_version.h"
 #include "desktop/launcher/installer/installer_experiments.h"
 #include "desktop/launcher/installer/installer_stats.h"
@@ -33,6 +34,9 @@ namespace {
 constexpr COLORREF kTitleColor = RGB(255, 27, 44);
 constexpr COLORREF kLinkLineColor = RGB(104, 104, 104);
 constexpr COLORREF kWarningColor = RGB(255, 0, 0);
+// The background colour of the title and the welcome text, which their painting replaces by the window's
+// background: near the picture's colours, so that the edges of their letters blend into it.
+constexpr COLORREF kTextKeyColor = RGB(241, 244, 250);
 
 // The link text read from an EN_LINK range: no link of the window's texts is longer, so a longer range is simply
 // another link.
@@ -128,6 +132,23 @@ class ScopedMemoryDC {
  private:
   const HDC dc_;
   const HGDIOBJ previous_;
+};
+
+// A GDI object, deleted with the holder.
+template <typename Object>
+class ScopedGdiObject {
+ public:
+  explicit ScopedGdiObject(Object object) : object_(object) {}
+  ScopedGdiObject(const ScopedGdiObject&) = delete;
+  ScopedGdiObject& operator=(const ScopedGdiObject&) = delete;
+  ~ScopedGdiObject() {
+    if (object_)
+      DeleteObject(object_);
+  }
+  Object get() const { return object_; }
+
+ private:
+  const Object object_;
 };
 
 std::wstring WindowText(HWND window) {
@@ -449,15 +470,15 @@ INT_PTR InstallerWindow::HandleMainCommand(WORD id, WORD code) {
       return 1;
     case IDC_ACCEPT_BUTTON:
       RecordNavigation("ACCEPT");
-      Notify(&InstallerWindowDelegate::OnAccept);
+      NotifyAccept();
       return 1;
     case IDC_RETRY_BUTTON:
       RecordNavigation("RETRY");
-      Notify(&InstallerWindowDelegate::OnAccept);
+      NotifyAccept();
       return 1;
     case IDC_UNINSTALL_BUTTON:
       RecordNavigation("UNINSTALL");
-      Notify(&InstallerWindowDelegate::OnAccept);
+      NotifyAccept();
       return 1;
     case IDC_FULL_PACKAGE_BUTTON:
       RecordNavigation("FULL_PACKAGE");
@@ -509,6 +530,10 @@ void InstallerWindow::InitMainDialog(HWND dialog) {
   SendMessageW(welcome, EM_SETEVENTMASK, 0, SendMessageW(welcome, EM_GETEVENTMASK, 0, 0) | ENM_LINK);
   SetWindowSubclass(welcome, &HideCaretSubclassProc, 0, self);
   SetWindowSubclass(GetDlgItem(dialog, IDC_TITLE), &HideCaretSubclassProc, 0, self);
+  for (HWND text : {welcome, GetDlgItem(dialog, IDC_TITLE)}) {
+    SendMessageW(text, EM_SETBKGNDCOLOR, 0, kTextKeyColor);
+    SetWindowSubclass(text, &TextOverBackgroundSubclassProc, 0, self);
+  }
   const std::pair<int, HFONT> fonts[] = {{IDC_UNINSTALL_HEADING, bold_font_},
                                          {IDC_PROGRESS_HEADING, heading_font_},
                                          {IDC_ERROR_HEADING, heading_font_},
@@ -673,6 +698,10 @@ void InstallerWindow::Notify(void (InstallerWindowDelegate::*call)()) {
   delegates_.ForEach([call](InstallerWindowDelegate* delegate) { (delegate->*call)(); });
 }
 
+void InstallerWindow::NotifyAccept() {
+  Notify(&InstallerWindowDelegate::OnAccept);
+}
+
 bool InstallerWindow::RecordsUiStats() const {
   return stats_ && InstallerUiStatsEnabled();
 }
@@ -719,18 +748,27 @@ void InstallerWindow::BuildBackground(bool force) {
       HWND control = Control(id);
       if (!control)
         continue;
-      const RECT rect = GetChildRect(main_dialog_, control);
-      ControlBackground background;
-      background.bitmap = CreateCompatibleBitmap(dc.get(), rect.right - rect.left, rect.bottom - rect.top);
-      {
-        const ScopedMemoryDC piece(dc.get(), background.bitmap);
-        BitBlt(piece.get(), 0, 0, rect.right - rect.left, rect.bottom - rect.top, dc.get(), rect.left, rect.top,
-               SRCCOPY);
-      }
-      background.brush = CreatePatternBrush(background.bitmap);
-      control_backgrounds_[control] = background;
+      CreateControlBackground(control, dc.get());
     }
   }
+}
+
+void InstallerWindow::CreateControlBackground(HWND control, HDC background) {
+  const RECT rect = GetChildRect(main_dialog_, control);
+  ControlBackground piece;
+  piece.bitmap = CreateCompatibleBitmap(background, rect.right - rect.left, rect.bottom - rect.top);
+  {
+    const ScopedMemoryDC copy(background, piece.bitmap);
+    BitBlt(copy.get(), 0, 0, rect.right - rect.left, rect.bottom - rect.top, background, rect.left, rect.top,
+           SRCCOPY);
+  }
+  piece.brush = CreatePatternBrush(piece.bitmap);
+  const auto earlier = control_backgrounds_.find(control);
+  if (earlier != control_backgrounds_.end()) {
+    DeleteObject(earlier->second.brush);
+    DeleteObject(earlier->second.bitmap);
+  }
+  control_backgrounds_[control] = piece;
 }
 
 void InstallerWindow::ClearControlBackgrounds() {
@@ -773,6 +811,43 @@ LRESULT CALLBACK InstallerWindow::HideCaretSubclassProc(HWND control, UINT messa
     return DefSubclassProc(control, message, wparam, lparam);
   HideCaret(control);
   return 1;
+}
+
+LRESULT CALLBACK InstallerWindow::TextOverBackgroundSubclassProc(HWND control, UINT message, WPARAM wparam,
+                                                                  LPARAM lparam, UINT_PTR, DWORD_PTR window) {
+  if (message != WM_PAINT)
+    return DefSubclassProc(control, message, wparam, lparam);
+  reinterpret_cast<InstallerWindow*>(window)->PaintTextOverBackground(control);
+  return 0;
+}
+
+void InstallerWindow::PaintTextOverBackground(HWND control) {
+  PAINTSTRUCT paint = {};
+  const HDC dc = BeginPaint(control, &paint);
+  RECT client = {};
+  GetClientRect(control, &client);
+  BuildBackground(false);
+  const ScopedGdiObject<HBITMAP> text_bitmap(CreateCompatibleBitmap(dc, client.right, client.bottom));
+  const ScopedGdiObject<HBITMAP> page_bitmap(CreateCompatibleBitmap(dc, client.right, client.bottom));
+  const ScopedGdiObject<HBRUSH> key_brush(CreateSolidBrush(kTextKeyColor));
+  if (background_ && text_bitmap.get() && page_bitmap.get() && key_brush.get()) {
+    // The control draws its text on its background colour, the key (filled in first for a control that draws
+    // transparently); the text then goes onto the window's background without the key.
+    const ScopedMemoryDC text(dc, text_bitmap.get());
+    const ScopedMemoryDC page(dc, page_bitmap.get());
+    FillRect(text.get(), &client, key_brush.get());
+    SendMessageW(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(text.get()), PRF_CLIENT);
+    POINT origin = {0, 0};
+    MapWindowPoints(control, main_dialog_, &origin, 1);
+    {
+      const ScopedMemoryDC source(dc, background_);
+      BitBlt(page.get(), 0, 0, client.right, client.bottom, source.get(), origin.x, origin.y, SRCCOPY);
+    }
+    TransparentBlt(page.get(), 0, 0, client.right, client.bottom, text.get(), 0, 0, client.right, client.bottom,
+                   kTextKeyColor);
+    BitBlt(dc, 0, 0, client.right, client.bottom, page.get(), 0, 0, SRCCOPY);
+  }
+  EndPaint(control, &paint);
 }
 
 void InstallerWindow::OnSettingsChanged() {
@@ -926,6 +1001,8 @@ void InstallerWindow::InitOptionsDialog(HWND dialog) {
   const TTTOOLINFOW tool = ModeListTool(dialog, mode_list, &text);
   SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
   SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 300);
+  // The text again, now that the tip's width is limited: the same update that every language change sends.
+  SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 std::wstring InstallerWindow::BuildInstallModeTooltipText() {
@@ -1097,14 +1174,13 @@ INT_PTR InstallerWindow::BrowseForInstallFolder() {
   if (!item)
     return 1;
   std::wstring path;
-  IShellFolder* desktop = nullptr;
-  if (SUCCEEDED(SHGetDesktopFolder(&desktop))) {
+  base::win::ScopedComPtr<IShellFolder> desktop;
+  if (SUCCEEDED(SHGetDesktopFolder(desktop.Receive()))) {
     STRRET name = {};
     if (SUCCEEDED(desktop->GetDisplayNameOf(item, SHGDN_FORPARSING, &name)) && name.uType == STRRET_WSTR) {
       path = name.pOleStr;
       CoTaskMemFree(name.pOleStr);
     }
-    desktop->Release();
   }
   if (path.empty()) {
     wchar_t buffer[MAX_PATH] = {};

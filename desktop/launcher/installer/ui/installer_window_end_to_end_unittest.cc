@@ -99,6 +99,7 @@ class InstallerWindowEndToEndTest : public testing::Test {
     ASSERT_TRUE(report.window->GetList("rect", &rect)) << report.output;
     geometry.Set("client", std::unique_ptr<base::Value>(rect->DeepCopy()));
     for (const auto& [key, id] : {std::pair<const char*, int>{"title", IDC_TITLE},
+                                  {"welcome_text", IDC_WELCOME_TEXT},
                                   {"picture", IDC_PRODUCT_PICTURE},
                                   {"bar", IDC_PROGRESS_BAR}}) {
       ASSERT_TRUE(report.controls->GetList(std::to_string(id) + ".rect", &rect)) << key;
