@@ -291,8 +291,8 @@ TEST_F(InstallerWindowTest, EveryPageShowsItsControlsInEveryRun) {
       EXPECT_EQ("ERROR", LastString("page_type"));
       const RECT button = InstallerWindow::GetChildRect(window_->main_dialog(), Control(IDC_FULL_PACKAGE_BUTTON));
       const RECT retry = InstallerWindow::GetChildRect(window_->main_dialog(), Control(IDC_RETRY_BUTTON));
-      // 1004's right edge is the template's, where 1005 begins its neighbour at 320 dialog units.
-      RECT template_edge = {0, 0, 320, 0};
+      // 1004's right edge is the template's, 4 dialog units left of its neighbour 1005.
+      RECT template_edge = {0, 0, 316, 0};
       MapDialogRect(window_->main_dialog(), &template_edge);
       EXPECT_GE(button.right - button.left, retry.right - retry.left);
       EXPECT_LE(button.right, retry.left);
