@@ -29,7 +29,8 @@
 //   settled       repaints the whole window at once and waits (at most 60 s) until the display shows it: the
 //                 window's process puts what it painted on the display only once it is idle, which a loaded
 //                 machine delays, so a screenshot could catch a control half drawn. Settled is three reads of the
-//                 window's pixels back from the display, each after a round trip through its queue, alike.
+//                 window's pixels back from the display, each after a round trip through its queue, alike, with
+//                 no shown control of the window left to paint.
 // window_driver_test_child.exe --signal=NAME [--record=FILE ARGUMENT...] writes the arguments into FILE (one line
 // each) when asked, sets the named event and ends: a Linux program that the tests start (and wine gives them no
 // handle of) runs it last to say it is done, and as a URL's handler it tells what it was asked to open.
@@ -137,11 +138,32 @@ struct Driver {
     return pixels;
   }
 
+  // Whether a shown window of either dialog still has a part to paint.
+  bool PaintPending() const {
+    for (HWND dialog : {main, options}) {
+      if (!IsWindowVisible(dialog))
+        continue;
+      if (GetUpdateRect(dialog, nullptr, FALSE))
+        return true;
+      for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (IsWindowVisible(child) && GetUpdateRect(child, nullptr, FALSE))
+          return true;
+      }
+    }
+    return false;
+  }
+
   bool Settle() const {
     RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     std::vector<uint32_t> last = CaptureFromDisplay();
     int alike = 0;
     return WaitUntil([&] {
+      // A loaded machine may leave controls unpainted across several round trips: the display holds still, half
+      // drawn, until their turn comes.
+      if (PaintPending()) {
+        alike = 0;
+        return false;
+      }
       std::vector<uint32_t> now = CaptureFromDisplay();
       alike = !now.empty() && now == last ? alike + 1 : 0;
       last = std::move(now);
