@@ -270,6 +270,9 @@ def check_branding(resources, problems):
             problems.append(f'"TXT" 133: "urls.{name}" is missing or empty')
     if not str(urls.get("autoupdate", "")).endswith("/"):
         problems.append('"TXT" 133: "urls.autoupdate" does not end in "/"')
+    # The window adds "&product=..." to the full package's address: without a query it would land in the path.
+    if "?" not in str(urls.get("download_full_windows", "?")):
+        problems.append('"TXT" 133: "urls.download_full_windows" has no query ("?")')
     if not branding.get("domain"):
         problems.append('"TXT" 133: "domain" is empty')
 

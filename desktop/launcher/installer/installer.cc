@@ -521,7 +521,10 @@ void Installer::CopyFileW(int index, const std::vector<std::string>& list, const
     destination = destination.Append(install_log_.subfolder);
   destination = destination.Append(relative);
   if (!Execute(std::make_unique<CopyFileOperation>(source, destination))) {
-    LOG(ERROR) << Fail(kInstallerErrorCopy, destination.value(), "Failed copying " + list[index]);
+    // One error for every cause; its reason tells a package that lacks the file from a write that failed.
+    const bool missing = !base::PathExists(source);
+    LOG(ERROR) << Fail(kInstallerErrorCopy, destination.value(),
+                       "Failed copying " + list[index] + (missing ? " (missing from the package)" : ""));
     return;
   }
   logged->push_back(relative);

@@ -388,7 +388,7 @@ ScenarioRun CopyFails(bool root, std::list<test_support::ScopedTestHandle>* hold
         {Started(scenario.Total()),
          Lines(steps, kStep),
          {Recorder::ErrorLine(kInstallerErrorCopy, folder.Append(base::UTF8ToWide(entry(scenario))).value(),
-                              "Failed copying " + entry(scenario)),
+                              "Failed copying " + entry(scenario) + (root ? "" : " (missing from the package)")),
           Recorder::TerminatedLine(false)}});
   };
   return run;

@@ -1713,7 +1713,9 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
       ASSERT_GE(lines.size(), 3u);
       const auto& [file, destination] = copied[k - 1];
       expected = JoinLines({Lines(lines.begin(), lines.end() - 2),
-                            Failure(kInstallerErrorCopy, destination.value(), "Failed copying " + file)});
+                            Failure(kInstallerErrorCopy, destination.value(),
+                                    "Failed copying " + file +
+                                        (fault == EveryStepRun::kMissing ? " (missing from the package)" : ""))});
       EXPECT_EQ(std::count(lines.begin(), lines.end(), kSuccess), 0);
     }
     if (fault == EveryStepRun::kMissing) {

@@ -27,6 +27,7 @@ foreach(test InstallerWindowEndToEndTest.WelcomeKeysOptionsAndCancel
              InstallerWindowTest.OnlyTheTermsLinkOpensTheTerms InstallerWindowTest.OptionsReachTheSettingsAndCount
              InstallerWindowTest.ControlsFollowTheSettingsAndTheFolder InstallerWindowTest.DeleteProfileBoxReachesTheSettings
              InstallerWindowTest.ThemedControlsPaintTheirPieceOfTheBackground
+             InstallerWindowTest.EveryTextFitsItsControlInEveryLanguage
              InstallerUIControllerTest.ProgressFollowsPhasesAndStepsForwardOnly
              InstallerUIControllerTest.ErrorsWaitForTheBackendAndARetryWaitsForTheTrackingData
              InstallerUIControllerTest.FetchFailuresRestartSilentlyThenWaitForTheUser

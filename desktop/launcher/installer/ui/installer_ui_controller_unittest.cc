@@ -115,6 +115,8 @@ class InstallerUIControllerTest : public testing::Test {
     }
     base::CommandLine command_line(base::FilePath(L"installer.exe"));
     command_line.AppendSwitchNative("installfolder", root_.Append(L"Zorvi").value());
+    if (settings_)
+      earlier_settings_.push_back(std::move(settings_));
     settings_ = test_support::SettingsAsTheEntryMakesThem(command_line);
     ASSERT_TRUE(settings_);
     test_support::WaitForSettingsStatus(settings_.get());
@@ -174,6 +176,9 @@ class InstallerUIControllerTest : public testing::Test {
   const base::FilePath package_ = root_.Append(L"package");
   const base::FilePath download_ = root_.Append(L"download");
   std::unique_ptr<Settings> settings_;
+  // A controller deletes its closed window from a task that may still be pending when its run ends, and the window
+  // leaves its settings' observers then: the settings of earlier runs live as long as the controllers.
+  std::vector<std::unique_ptr<Settings>> earlier_settings_;
   InstallerUIController controller_;
   // The controller whose run the steps drive.
   InstallerUIController* active_ = &controller_;

@@ -4,7 +4,6 @@
 
 #include <commctrl.h>
 #include <richedit.h>
-#include <shlobj.h>
 #include <uxtheme.h>
 
 #include <algorithm>
@@ -15,13 +14,11 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/native_library.h"
-#include "base/win/windows_version.h"
 #include "desktop/common/product/installer_experiments.h"
 #include "desktop/launcher/installer/records/installer_stats.h"
-#include "desktop/launcher/installer/service/access_control.h"
-#include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/status.h"
 #include "desktop/launcher/installer/ui/installer_resource_ids.h"
+#include "desktop/launcher/installer/ui/installer_window_drawing.h"
 #include "desktop/launcher/installer/ui/picture_resource.h"
 #include "desktop/launcher/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/rc_l10n_handler/rc_l10n_handler.h"
@@ -30,9 +27,19 @@ namespace zorvi::installer {
 
 namespace {
 
+using window_drawing::BitmapSize;
+using window_drawing::BlendBitmap;
+using window_drawing::MakeFont;
+using window_drawing::ScopedGdiObject;
+using window_drawing::ScopedMemoryDC;
+using window_drawing::ScopedThreadHook;
+using window_drawing::SetRangeColor;
+using window_drawing::WindowText;
+
 constexpr COLORREF kTitleColor = RGB(255, 27, 44);
-constexpr COLORREF kLinkLineColor = RGB(104, 104, 104);
-constexpr COLORREF kWarningColor = RGB(255, 0, 0);
+// The background colour of the title and the welcome text, which their painting replaces by the window's
+// background: near the picture's colours, so that the edges of their letters blend into it.
+constexpr COLORREF kTextKeyColor = RGB(241, 244, 250);
 
 // The link text read from an EN_LINK range: no link of the window's texts is longer, so a longer range is simply
 // another link.
@@ -87,200 +94,6 @@ constexpr std::pair<int, int> kControlTexts[] = {
 
 // Controls whose background is cut from the window's background when visual styles paint them.
 constexpr int kControlsWithBackground[] = {IDC_DELETE_PROFILE_CHECK};
-
-// The check boxes the user toggles, what each counts on its page and the settings it sets.
-struct OptionCheck {
-  int id;
-  const char* counter;
-  bool (Settings::*set)(bool);
-  bool (Settings::*set_too)(bool);  // may be null
-};
-
-constexpr OptionCheck kOptionChecks[] = {
-    {IDC_DEFAULT_BROWSER_CHECK, "changed_make_default_browser", &Settings::SetDefaultBrowser, nullptr},
-    {IDC_IMPORT_DATA_CHECK, "changed_import_data", &Settings::SetImportBrowserData, nullptr},
-    // One box for both kinds of statistics.
-    {IDC_SEND_STATS_CHECK, "changed_enable_stats", &Settings::SetEnableZorviStats, &Settings::SetEnableInstallerStats},
-    {IDC_DELETE_PROFILE_CHECK, "changed_delete_profile", &Settings::SetDeleteProfile, nullptr},
-};
-
-const OptionCheck* FindOptionCheck(int id) {
-  const auto found = std::find_if(std::begin(kOptionChecks), std::end(kOptionChecks),
-                                  [id](const OptionCheck& check) { return check.id == id; });
-  return found == std::end(kOptionChecks) ? nullptr : found;
-}
-
-// A memory DC compatible with `target`, with `object` selected into it for the holder's lifetime.
-class ScopedMemoryDC {
- public:
-  ScopedMemoryDC(HDC target, HGDIOBJ object)
-      : dc_(CreateCompatibleDC(target)), previous_(dc_ ? SelectObject(dc_, object) : nullptr) {}
-  ScopedMemoryDC(const ScopedMemoryDC&) = delete;
-  ScopedMemoryDC& operator=(const ScopedMemoryDC&) = delete;
-  ~ScopedMemoryDC() {
-    if (!dc_)
-      return;
-    SelectObject(dc_, previous_);
-    DeleteDC(dc_);
-  }
-  HDC get() const { return dc_; }
-
- private:
-  const HDC dc_;
-  const HGDIOBJ previous_;
-};
-
-std::wstring WindowText(HWND window) {
-  const int length = GetWindowTextLengthW(window);
-  std::wstring text(length + 1, L'\0');
-  text.resize(GetWindowTextW(window, text.data(), length + 1));
-  return text;
-}
-
-HFONT MakeFont(int pixels_per_inch, int points, int weight, DWORD quality, DWORD pitch, const wchar_t* face) {
-  return CreateFontW(-MulDiv(points, pixels_per_inch, 72), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                     OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS, quality, pitch, face);
-}
-
-SIZE BitmapSize(HBITMAP bitmap) {
-  BITMAP info = {};
-  GetObjectW(bitmap, sizeof(info), &info);
-  return {info.bmWidth, info.bmHeight};
-}
-
-// Draws `bitmap` with its own alpha at (x, y), scaled to `size`.
-void BlendBitmap(HDC target, HBITMAP bitmap, int x, int y, SIZE size) {
-  const ScopedMemoryDC source(target, bitmap);
-  const SIZE own = BitmapSize(bitmap);
-  const BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-  AlphaBlend(target, x, y, size.cx, size.cy, source.get(), 0, 0, own.cx, own.cy, blend);
-}
-
-// A thread hook held for one message box. A box opened from inside another's modal loop holds its own, so each
-// box removes exactly the hook it set.
-class ScopedThreadHook {
- public:
-  ScopedThreadHook(int type, HOOKPROC procedure)
-      : hook_(SetWindowsHookExW(type, procedure, nullptr, GetCurrentThreadId())) {
-    if (!hook_)
-      PLOG(WARNING) << "Could not set a thread hook";
-  }
-  ScopedThreadHook(const ScopedThreadHook&) = delete;
-  ScopedThreadHook& operator=(const ScopedThreadHook&) = delete;
-  ~ScopedThreadHook() {
-    if (hook_)
-      UnhookWindowsHookEx(hook_);
-  }
-
- private:
-  const HHOOK hook_;
-};
-
-void SetRangeColor(HWND control, LONG start, LONG end, COLORREF color) {
-  CHARRANGE range = {start, end};
-  SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
-  CHARFORMAT2W format = {};
-  format.cbSize = sizeof(format);
-  format.dwMask = CFM_COLOR;
-  format.crTextColor = color;
-  SendMessageW(control, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
-  range = {0, 0};
-  SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
-}
-
-// Replaces each anchor <a ... href="X" ...>Y</a> by "$1X$2Y$3", and in `plain` by Y alone; `link_targets` maps
-// each Y to its X. An anchor missing a part ends the conversion: the rest is kept as it stands.
-std::wstring ConvertLinkMarkup(const std::wstring& text, std::wstring* plain,
-                               std::map<std::wstring, std::wstring>* link_targets) {
-  std::wstring result;
-  size_t position = 0;
-  while (position < text.size()) {
-    const size_t anchor = text.find(L"<a ", position);
-    const size_t href = anchor == std::wstring::npos ? anchor : text.find(L"href=\"", anchor);
-    const size_t target = href == std::wstring::npos ? href : href + 6;
-    const size_t target_end = target == std::wstring::npos ? target : text.find(L'"', target);
-    const size_t tag_end = target_end == std::wstring::npos ? target_end : text.find(L'>', target_end);
-    const size_t close = tag_end == std::wstring::npos ? tag_end : text.find(L"</a>", tag_end);
-    if (close == std::wstring::npos)
-      break;
-    const std::wstring link_text = text.substr(tag_end + 1, close - tag_end - 1);
-    const std::wstring link_target = text.substr(target, target_end - target);
-    (*link_targets)[link_text] = link_target;
-    result.append(text, position, anchor - position);
-    result += L"$1" + link_target + L"$2" + link_text + L"$3";
-    plain->append(text, position, anchor - position);
-    *plain += link_text;
-    position = close + 4;
-  }
-  if (position < text.size()) {
-    result.append(text, position, std::wstring::npos);
-    plain->append(text, position, std::wstring::npos);
-  }
-  return result;
-}
-
-DWORD CALLBACK RtfStreamOutCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* written) {
-  reinterpret_cast<std::string*>(cookie)->append(reinterpret_cast<const char*>(buffer), count);
-  *written = count;
-  return 0;
-}
-
-struct RtfSource {
-  const std::string* rtf;
-  size_t offset;
-};
-
-DWORD CALLBACK RtfStreamInCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* read) {
-  auto* source = reinterpret_cast<RtfSource*>(cookie);
-  const size_t left = source->rtf->size() - source->offset;
-  const size_t size = std::min(left, static_cast<size_t>(std::max<LONG>(count, 0)));
-  std::copy_n(source->rtf->data() + source->offset, size, buffer);
-  source->offset += size;
-  *read = static_cast<LONG>(size);
-  return 0;
-}
-
-void StreamRtfIn(HWND control, const std::string& rtf) {
-  RtfSource source = {&rtf, 0};
-  EDITSTREAM stream = {reinterpret_cast<DWORD_PTR>(&source), 0, &RtfStreamInCallback};
-  SendMessageW(control, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
-}
-
-std::wstring FirstLine(HWND control) {
-  const LRESULT length = SendMessageW(control, EM_LINELENGTH, 0, 0);
-  std::wstring line(std::max<LRESULT>(length, 1) + 1, L'\0');
-  *reinterpret_cast<WORD*>(line.data()) = static_cast<WORD>(line.size());
-  const LRESULT copied = SendMessageW(control, EM_GETLINE, 0, reinterpret_cast<LPARAM>(line.data()));
-  line.resize(std::clamp<LRESULT>(copied, 0, static_cast<LRESULT>(line.size())));
-  return line;
-}
-
-// The install-mode list as a tool of the tooltip, showing `text`.
-TTTOOLINFOW ModeListTool(HWND options_dialog, HWND mode_list, std::wstring* text) {
-  TTTOOLINFOW tool = {};
-  tool.cbSize = sizeof(tool);
-  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-  tool.hwnd = options_dialog;
-  tool.uId = reinterpret_cast<UINT_PTR>(mode_list);
-  tool.lpszText = text->data();
-  return tool;
-}
-
-// With its list open, a combo box selects the first item that begins with the text typed so far, and the selected
-// item would stand for the folder although the field shows what was typed: the typed text is the folder, so such a
-// selection goes (from the list alone, which leaves the field as it is).
-void DropPrefixSelection(HWND combo) {
-  COMBOBOXINFO info = {};
-  info.cbSize = sizeof(info);
-  if (InstallerWindow::GetComboText(combo) != WindowText(combo) && GetComboBoxInfo(combo, &info))
-    SendMessageW(info.hwndList, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-}
-
-int CALLBACK BrowseCallbackProc(HWND browser, UINT message, LPARAM, LPARAM folder) {
-  if (message == BFFM_INITIALIZED)
-    SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, folder);
-  return 0;
-}
 
 }  // namespace
 
@@ -449,15 +262,15 @@ INT_PTR InstallerWindow::HandleMainCommand(WORD id, WORD code) {
       return 1;
     case IDC_ACCEPT_BUTTON:
       RecordNavigation("ACCEPT");
-      Notify(&InstallerWindowDelegate::OnAccept);
+      NotifyAccept();
       return 1;
     case IDC_RETRY_BUTTON:
       RecordNavigation("RETRY");
-      Notify(&InstallerWindowDelegate::OnAccept);
+      NotifyAccept();
       return 1;
     case IDC_UNINSTALL_BUTTON:
       RecordNavigation("UNINSTALL");
-      Notify(&InstallerWindowDelegate::OnAccept);
+      NotifyAccept();
       return 1;
     case IDC_FULL_PACKAGE_BUTTON:
       RecordNavigation("FULL_PACKAGE");
@@ -509,6 +322,10 @@ void InstallerWindow::InitMainDialog(HWND dialog) {
   SendMessageW(welcome, EM_SETEVENTMASK, 0, SendMessageW(welcome, EM_GETEVENTMASK, 0, 0) | ENM_LINK);
   SetWindowSubclass(welcome, &HideCaretSubclassProc, 0, self);
   SetWindowSubclass(GetDlgItem(dialog, IDC_TITLE), &HideCaretSubclassProc, 0, self);
+  for (HWND text : {welcome, GetDlgItem(dialog, IDC_TITLE)}) {
+    SendMessageW(text, EM_SETBKGNDCOLOR, 0, kTextKeyColor);
+    SetWindowSubclass(text, &TextOverBackgroundSubclassProc, 0, self);
+  }
   const std::pair<int, HFONT> fonts[] = {{IDC_UNINSTALL_HEADING, bold_font_},
                                          {IDC_PROGRESS_HEADING, heading_font_},
                                          {IDC_ERROR_HEADING, heading_font_},
@@ -673,6 +490,10 @@ void InstallerWindow::Notify(void (InstallerWindowDelegate::*call)()) {
   delegates_.ForEach([call](InstallerWindowDelegate* delegate) { (delegate->*call)(); });
 }
 
+void InstallerWindow::NotifyAccept() {
+  Notify(&InstallerWindowDelegate::OnAccept);
+}
+
 bool InstallerWindow::RecordsUiStats() const {
   return stats_ && InstallerUiStatsEnabled();
 }
@@ -719,18 +540,27 @@ void InstallerWindow::BuildBackground(bool force) {
       HWND control = Control(id);
       if (!control)
         continue;
-      const RECT rect = GetChildRect(main_dialog_, control);
-      ControlBackground background;
-      background.bitmap = CreateCompatibleBitmap(dc.get(), rect.right - rect.left, rect.bottom - rect.top);
-      {
-        const ScopedMemoryDC piece(dc.get(), background.bitmap);
-        BitBlt(piece.get(), 0, 0, rect.right - rect.left, rect.bottom - rect.top, dc.get(), rect.left, rect.top,
-               SRCCOPY);
-      }
-      background.brush = CreatePatternBrush(background.bitmap);
-      control_backgrounds_[control] = background;
+      CreateControlBackground(control, dc.get());
     }
   }
+}
+
+void InstallerWindow::CreateControlBackground(HWND control, HDC background) {
+  const RECT rect = GetChildRect(main_dialog_, control);
+  ControlBackground piece;
+  piece.bitmap = CreateCompatibleBitmap(background, rect.right - rect.left, rect.bottom - rect.top);
+  {
+    const ScopedMemoryDC copy(background, piece.bitmap);
+    BitBlt(copy.get(), 0, 0, rect.right - rect.left, rect.bottom - rect.top, background, rect.left, rect.top,
+           SRCCOPY);
+  }
+  piece.brush = CreatePatternBrush(piece.bitmap);
+  const auto earlier = control_backgrounds_.find(control);
+  if (earlier != control_backgrounds_.end()) {
+    DeleteObject(earlier->second.brush);
+    DeleteObject(earlier->second.bitmap);
+  }
+  control_backgrounds_[control] = piece;
 }
 
 void InstallerWindow::ClearControlBackgrounds() {
@@ -773,6 +603,43 @@ LRESULT CALLBACK InstallerWindow::HideCaretSubclassProc(HWND control, UINT messa
     return DefSubclassProc(control, message, wparam, lparam);
   HideCaret(control);
   return 1;
+}
+
+LRESULT CALLBACK InstallerWindow::TextOverBackgroundSubclassProc(HWND control, UINT message, WPARAM wparam,
+                                                                  LPARAM lparam, UINT_PTR, DWORD_PTR window) {
+  if (message != WM_PAINT)
+    return DefSubclassProc(control, message, wparam, lparam);
+  reinterpret_cast<InstallerWindow*>(window)->PaintTextOverBackground(control);
+  return 0;
+}
+
+void InstallerWindow::PaintTextOverBackground(HWND control) {
+  PAINTSTRUCT paint = {};
+  const HDC dc = BeginPaint(control, &paint);
+  RECT client = {};
+  GetClientRect(control, &client);
+  BuildBackground(false);
+  const ScopedGdiObject<HBITMAP> text_bitmap(CreateCompatibleBitmap(dc, client.right, client.bottom));
+  const ScopedGdiObject<HBITMAP> page_bitmap(CreateCompatibleBitmap(dc, client.right, client.bottom));
+  const ScopedGdiObject<HBRUSH> key_brush(CreateSolidBrush(kTextKeyColor));
+  if (background_ && text_bitmap.get() && page_bitmap.get() && key_brush.get()) {
+    // The control draws its text on its background colour, the key (filled in first for a control that draws
+    // transparently); the text then goes onto the window's background without the key.
+    const ScopedMemoryDC text(dc, text_bitmap.get());
+    const ScopedMemoryDC page(dc, page_bitmap.get());
+    FillRect(text.get(), &client, key_brush.get());
+    SendMessageW(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(text.get()), PRF_CLIENT);
+    POINT origin = {0, 0};
+    MapWindowPoints(control, main_dialog_, &origin, 1);
+    {
+      const ScopedMemoryDC source(dc, background_);
+      BitBlt(page.get(), 0, 0, client.right, client.bottom, source.get(), origin.x, origin.y, SRCCOPY);
+    }
+    TransparentBlt(page.get(), 0, 0, client.right, client.bottom, text.get(), 0, 0, client.right, client.bottom,
+                   kTextKeyColor);
+    BitBlt(dc, 0, 0, client.right, client.bottom, page.get(), 0, 0, SRCCOPY);
+  }
+  EndPaint(control, &paint);
 }
 
 void InstallerWindow::OnSettingsChanged() {
@@ -829,359 +696,6 @@ void InstallerWindow::ResizeFullPackageButton() {
   // The button keeps its right edge and grows to the left, never narrower than the retry button beside it.
   const int width = std::max<int>(extent.cx + 30, retry_rect.right - retry_rect.left);
   SetWindowPos(button, nullptr, rect.right - width, rect.top, width, rect.bottom - rect.top, SWP_NOZORDER);
-}
-
-// The options page.
-
-INT_PTR CALLBACK InstallerWindow::OptionsDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_INITDIALOG) {
-    auto* window = reinterpret_cast<InstallerWindow*>(lparam);
-    SetWindowLongPtrW(dialog, GWLP_USERDATA, lparam);
-    window->options_dialog_ = dialog;
-    window->InitOptionsDialog(dialog);
-    return 0;
-  }
-  auto* window = reinterpret_cast<InstallerWindow*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
-  return window ? window->HandleOptionsMessage(dialog, message, wparam, lparam) : 0;
-}
-
-INT_PTR InstallerWindow::HandleOptionsMessage(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-  switch (message) {
-    case WM_COMMAND: {
-      const int id = LOWORD(wparam);
-      const int code = HIWORD(wparam);
-      if (id == IDC_LANGUAGE_LIST && code == CBN_SELCHANGE) {
-        CountInPage("changed_language");
-        return OnLanguageSelected();
-      }
-      if (id == IDC_MODE_LIST && code == CBN_SELCHANGE) {
-        CountInPage("changed_install_mode");
-        if (!settings_->editable()) {
-          UpdateControls();
-          return 1;
-        }
-        const LRESULT mode = SendDlgItemMessageW(dialog, IDC_MODE_LIST, CB_GETCURSEL, 0, 0);
-        if (mode >= Settings::kModeAllUsers && mode <= Settings::kModeStandalone)
-          settings_->SetMode(static_cast<int>(mode));
-        return 1;
-      }
-      if (id == IDC_FOLDER_COMBO && (code == CBN_SELCHANGE || code == CBN_EDITCHANGE)) {
-        // The list's own refills are no choice of the user's.
-        if (folder_change_by_code_)
-          return 1;
-        CountInPage(code == CBN_SELCHANGE ? "changed_install_path" : "edited_install_path");
-        if (code == CBN_EDITCHANGE)
-          DropPrefixSelection(GetDlgItem(dialog, IDC_FOLDER_COMBO));
-        return ApplyInstallFolder();
-      }
-      if (id == IDC_BROWSE_BUTTON)
-        return BrowseForInstallFolder();
-      if (FindOptionCheck(id) && code == BN_CLICKED) {
-        OnOptionToggled(id, dialog);
-        return 1;
-      }
-      return 0;
-    }
-    case WM_CTLCOLORDLG:
-      return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
-    case WM_CTLCOLORSTATIC: {
-      const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lparam));
-      if (FindOptionCheck(id))
-        return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
-      if (const HDC dc = reinterpret_cast<HDC>(wparam)) {
-        SetTextColor(dc, id == IDC_FOLDER_WARNING ? kWarningColor : RGB(0, 0, 0));
-        SetBkMode(dc, TRANSPARENT);
-      }
-      return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
-    }
-    default:
-      return 0;
-  }
-}
-
-void InstallerWindow::InitOptionsDialog(HWND dialog) {
-  if (run_immediately_)
-    return;
-  // From Windows 8 on the system asks the user for the default browser itself.
-  ShowWindow(GetDlgItem(dialog, IDC_DEFAULT_BROWSER_CHECK),
-             base::win::GetVersion() < base::win::VERSION_WIN8 ? SW_SHOWNOACTIVATE : SW_HIDE);
-  SendDlgItemMessageW(dialog, IDC_FOLDER_WARNING, WM_SETFONT, reinterpret_cast<WPARAM>(bold_font_), FALSE);
-  RECT browse = {};
-  RECT folder = {};
-  GetClientRect(GetDlgItem(dialog, IDC_BROWSE_BUTTON), &browse);
-  GetClientRect(GetDlgItem(dialog, IDC_FOLDER_COMBO), &folder);
-  SetWindowPos(GetDlgItem(dialog, IDC_BROWSE_BUTTON), nullptr, 0, 0, browse.right, folder.bottom,
-               SWP_NOMOVE | SWP_NOZORDER);
-  const HWND mode_list = GetDlgItem(dialog, IDC_MODE_LIST);
-  if (!mode_list)
-    return;
-  tooltip_ = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX | TTS_BALLOON,
-                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr,
-                             nullptr);
-  if (!tooltip_) {
-    PLOG(ERROR) << "Could not make the install mode's tooltip";
-    return;
-  }
-  std::wstring text = BuildInstallModeTooltipText();
-  const TTTOOLINFOW tool = ModeListTool(dialog, mode_list, &text);
-  SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-  SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 300);
-}
-
-std::wstring InstallerWindow::BuildInstallModeTooltipText() {
-  std::vector<std::wstring> parts;
-  for (int id = IDS_TIP_ALL_USERS; id <= IDS_TIP_STANDALONE_TEXT; ++id)
-    parts.push_back(GetLocalizedString(id));
-  return base::ReplaceStringPlaceholders(L"$1\n\t$2\n\n$3\n\t$4\n\n$5\n\t$6", parts, nullptr);
-}
-
-void InstallerWindow::UpdateTooltip() {
-  const HWND mode_list = Control(IDC_MODE_LIST);
-  if (!tooltip_ || !mode_list)
-    return;
-  std::wstring text = BuildInstallModeTooltipText();
-  const TTTOOLINFOW tool = ModeListTool(options_dialog_, mode_list, &text);
-  SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
-}
-
-void InstallerWindow::FillLanguageList() {
-  const HWND list = Control(IDC_LANGUAGE_LIST);
-  if (!list)
-    return;
-  SendMessageW(list, CB_RESETCONTENT, 0, 0);
-  LRESULT selection = 0;
-  for (size_t i = 0; i < language_tags_.size(); ++i) {
-    const std::wstring name = GetLocalizedString(language_tags_[i], IDS_LANGUAGE_NAME);
-    const LRESULT index = SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
-    const LRESULT set = SendMessageW(list, CB_SETITEMDATA, index, reinterpret_cast<LPARAM>(language_tags_[i].c_str()));
-    if (index < 0 || set == CB_ERR || set == CB_ERRSPACE)
-      LOG(ERROR) << "Adding item #" << i << "to the language dropdown failed";
-    // A tag asked for on the command line may differ from the list's in letter case only.
-    if (LanguageTagsEqual(language_tags_[i], settings_->install_language()))
-      selection = index;
-  }
-  SendMessageW(list, CB_SETCURSEL, selection, 0);
-}
-
-void InstallerWindow::FillModeList() {
-  const HWND list = Control(IDC_MODE_LIST);
-  if (!list)
-    return;
-  const LRESULT selection = SendMessageW(list, CB_GETCURSEL, 0, 0);
-  SendMessageW(list, CB_RESETCONTENT, 0, 0);
-  std::wstring current_user = GetLocalizedString(IDS_MODE_CURRENT_USER);
-  std::wstring user_name;
-  if (GetCurrentUserName(false, &user_name))
-    current_user += L" (" + user_name + L")";
-  for (const std::wstring& item : {GetLocalizedString(IDS_MODE_ALL_USERS), current_user,
-                                   GetLocalizedString(IDS_MODE_STANDALONE)}) {
-    SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
-  }
-  SendMessageW(list, CB_SETCURSEL, selection == CB_ERR ? 0 : selection, 0);
-}
-
-void InstallerWindow::UpdateControls() {
-  const Status& status = settings_->status();
-  const bool vista_or_later = base::win::GetVersion() >= base::win::VERSION_VISTA;
-  const bool shield = !IsUserAdmin(false) && (settings_->all_users() || !status.has_write_access);
-  auto set_shield = [&](int id) {
-    if (HWND button = Control(id); button && vista_or_later)
-      SendMessageW(button, BCM_SETSHIELD, 0, shield);
-  };
-  if (settings_->uninstall()) {
-    set_shield(IDC_UNINSTALL_BUTTON);
-    SendMessageW(Control(IDC_DELETE_PROFILE_CHECK), BM_SETCHECK,
-                 settings_->delete_profile() ? BST_CHECKED : BST_UNCHECKED, 0);
-    return;
-  }
-
-  const HWND mode_list = Control(IDC_MODE_LIST);
-  EnableWindow(mode_list, settings_->operation() == Settings::kOperationInstall);
-  const int mode = settings_->copy_only()   ? Settings::kModeStandalone
-                   : settings_->all_users() ? Settings::kModeAllUsers
-                                            : Settings::kModeCurrentUser;
-  SendMessageW(mode_list, CB_SETCURSEL, mode, 0);
-
-  const bool update = status.existing_installation || status.existing_installation_traces;
-  const std::wstring accept = GetLocalizedString(update ? IDS_ACCEPT_UPDATE : IDS_ACCEPT_INSTALL);
-  SetControlText(IDC_ACCEPT_BUTTON, accept);
-  link_targets_ = SetRichTextWithLinks(Control(IDC_WELCOME_TEXT), GetLocalizedString(IDS_WELCOME_TERMS, accept));
-  set_shield(IDC_ACCEPT_BUTTON);
-  set_shield(IDC_RETRY_BUTTON);
-
-  bool default_browser_choice = !settings_->copy_only();
-  // An earlier engine's installation that is the "http" handler keeps that role when it is replaced.
-  if (settings_->replace_kadro_installation() && status.kadro_installation && status.is_http_handler)
-    default_browser_choice = false;
-  EnableWindow(Control(IDC_DEFAULT_BROWSER_CHECK), default_browser_choice);
-  const std::pair<int, bool> checks[] = {
-      {IDC_DEFAULT_BROWSER_CHECK, settings_->default_browser()},
-      {IDC_IMPORT_DATA_CHECK, settings_->import_browser_data()},
-      {IDC_SEND_STATS_CHECK, settings_->enable_zorvi_stats() || settings_->enable_installer_stats()}};
-  for (const auto& [id, checked] : checks)
-    SendMessageW(Control(id), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
-
-  const HWND folder_list = Control(IDC_FOLDER_COMBO);
-  const LRESULT selection = SendMessageW(folder_list, CB_GETCURSEL, 0, 0);
-  // Emptying the list empties its edit field as well: a folder typed or browsed to stays in it, the caret where
-  // the user left it.
-  const std::wstring folder_text = GetComboText(folder_list);
-  const LRESULT folder_caret = SendMessageW(folder_list, CB_GETEDITSEL, 0, 0);
-  folder_change_by_code_ = true;
-  SendMessageW(folder_list, CB_RESETCONTENT, 0, 0);
-  const std::wstring default_folder = settings_->GetDefaultInstallFolder(true, true).value();
-  SendMessageW(folder_list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(default_folder.c_str()));
-  if (selection != CB_ERR) {
-    SendMessageW(folder_list, CB_SETCURSEL, 0, 0);
-  } else {
-    SetWindowTextW(folder_list, folder_text.c_str());
-    SendMessageW(folder_list, CB_SETEDITSEL, 0, folder_caret);
-  }
-  folder_change_by_code_ = false;
-  // Applying the chosen default folder again fetches nothing when it is already the folder asked for last. Settings
-  // that take no folder are left alone: ApplyInstallFolder would answer them with UpdateControls, without end.
-  if (selection != CB_ERR && settings_->editable())
-    ApplyInstallFolder();
-
-  const bool usable = status.valid_install_path;
-  EnableWindow(Control(IDC_ACCEPT_BUTTON), usable);
-  EnableWindow(Control(IDC_BACK_BUTTON), usable);
-  ShowControl(IDC_FOLDER_WARNING, !usable);
-  InvalidateControl(IDC_FOLDER_WARNING);
-}
-
-INT_PTR InstallerWindow::OnLanguageSelected() {
-  const LRESULT index = SendMessageW(Control(IDC_LANGUAGE_LIST), CB_GETCURSEL, 0, 0);
-  if (settings_->editable() && index >= 0 && static_cast<size_t>(index) < language_tags_.size())
-    settings_->SetInstallLanguage(language_tags_[index]);
-  UpdateControls();
-  return 1;
-}
-
-INT_PTR InstallerWindow::ApplyInstallFolder() {
-  if (settings_->editable())
-    settings_->SetInstallFolder(GetComboText(Control(IDC_FOLDER_COMBO)));
-  else
-    UpdateControls();
-  return 1;
-}
-
-void InstallerWindow::OnOptionToggled(int id, HWND dialog) {
-  const OptionCheck* option = FindOptionCheck(id);
-  if (!settings_->editable()) {
-    UpdateControls();
-  } else if (option) {
-    const bool checked = SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
-    CountInPage(option->counter);
-    (settings_->*option->set)(checked);
-    if (option->set_too)
-      (settings_->*option->set_too)(checked);
-  }
-  InvalidateControl(id);
-}
-
-INT_PTR InstallerWindow::BrowseForInstallFolder() {
-  const std::wstring title = GetLocalizedString(IDS_BROWSE_TITLE);
-  const std::wstring current = GetComboText(Control(IDC_FOLDER_COMBO));
-  wchar_t display_name[MAX_PATH] = {};
-  BROWSEINFOW info = {};
-  info.hwndOwner = main_dialog_;
-  info.pszDisplayName = display_name;
-  info.lpszTitle = title.c_str();
-  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE;
-  if (!current.empty()) {
-    info.lpfn = &BrowseCallbackProc;
-    info.lParam = reinterpret_cast<LPARAM>(current.c_str());
-  }
-  PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&info);
-  if (!item)
-    return 1;
-  std::wstring path;
-  IShellFolder* desktop = nullptr;
-  if (SUCCEEDED(SHGetDesktopFolder(&desktop))) {
-    STRRET name = {};
-    if (SUCCEEDED(desktop->GetDisplayNameOf(item, SHGDN_FORPARSING, &name)) && name.uType == STRRET_WSTR) {
-      path = name.pOleStr;
-      CoTaskMemFree(name.pOleStr);
-    }
-    desktop->Release();
-  }
-  if (path.empty()) {
-    wchar_t buffer[MAX_PATH] = {};
-    if (SHGetPathFromIDListW(item, buffer))
-      path = buffer;
-  }
-  CoTaskMemFree(item);
-  if (!path.empty()) {
-    SetFolderTextByCode(path);
-    ApplyInstallFolder();
-  }
-  return 1;
-}
-
-void InstallerWindow::SetFolderTextByCode(const std::wstring& text) {
-  folder_change_by_code_ = true;
-  SetComboText(Control(IDC_FOLDER_COMBO), text);
-  folder_change_by_code_ = false;
-}
-
-std::wstring InstallerWindow::GetComboText(HWND combo) {
-  const LRESULT selection = SendMessageW(combo, CB_GETCURSEL, 0, 0);
-  if (selection != CB_ERR) {
-    const LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, selection, 0);
-    if (length >= 0) {
-      std::wstring text(length + 1, L'\0');
-      const LRESULT copied = SendMessageW(combo, CB_GETLBTEXT, selection, reinterpret_cast<LPARAM>(text.data()));
-      text.resize(std::clamp<LRESULT>(copied, 0, length));
-      return text;
-    }
-  }
-  return WindowText(combo);
-}
-
-void InstallerWindow::SetComboText(HWND combo, const std::wstring& text) {
-  if (GetComboText(combo) == text)
-    return;
-  const LRESULT index = SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                     reinterpret_cast<LPARAM>(text.c_str()));
-  if (index != CB_ERR) {
-    SendMessageW(combo, CB_SETCURSEL, index, 0);
-    return;
-  }
-  // A typed folder is no item of the list: the selection goes, or the edit field would show the item again.
-  SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-  SetWindowTextW(combo, text.c_str());
-}
-
-std::map<std::wstring, std::wstring> InstallerWindow::SetRichTextWithLinks(HWND control, const std::wstring& text) {
-  std::map<std::wstring, std::wstring> link_targets;
-  if (!control)
-    return link_targets;
-  std::wstring plain;
-  const std::wstring converted = ConvertLinkMarkup(text, &plain, &link_targets);
-  SetWindowTextW(control, converted.c_str());
-  const size_t first = converted.find(L"$1");
-  const size_t last = first == std::wstring::npos ? first : converted.find(L"$3", first);
-  if (last != std::wstring::npos)
-    SetRangeColor(control, static_cast<LONG>(first), static_cast<LONG>(last + 2), kLinkLineColor);
-
-  std::string rtf;
-  EDITSTREAM out = {reinterpret_cast<DWORD_PTR>(&rtf), 0, &RtfStreamOutCallback};
-  SendMessageW(control, EM_STREAMOUT, SF_RTF, reinterpret_cast<LPARAM>(&out));
-  std::vector<std::string> fields = {"{\\field{\\*\\fldinst{HYPERLINK \"", "\"}}{\\fldrslt{\\ul ", "}}}"};
-  StreamRtfIn(control, base::ReplaceStringPlaceholders(rtf, fields, nullptr));
-  // Some rich-edit versions show a field's instruction as text unless the field starts a line of its own.
-  if (base::EndsWith(FirstLine(control), L"HYPERLINK ", base::CompareCase::SENSITIVE)) {
-    fields[0] = "\\line" + fields[0];
-    StreamRtfIn(control, base::ReplaceStringPlaceholders(rtf, fields, nullptr));
-  }
-  // A rich edit that knows no link fields drops them whole, link text and all: the sentence then keeps the link's
-  // text, unlinked, rather than losing words.
-  if (WindowText(control).size() < plain.size()) {
-    LOG(WARNING) << "The rich edit control dropped the text's links; showing them as plain text";
-    SetWindowTextW(control, plain.c_str());
-  }
-  return link_targets;
 }
 
 }  // namespace zorvi::installer

@@ -100,6 +100,10 @@ class InstallerWindow : public Settings::Observer {
                                               UINT_PTR id, DWORD_PTR window);
   static LRESULT CALLBACK HideCaretSubclassProc(HWND control, UINT message, WPARAM wparam, LPARAM lparam,
                                                 UINT_PTR id, DWORD_PTR window);
+  // The title and the welcome text lie on the background picture: their text is painted over the piece of the
+  // window's background under them, so that no box of their own colour covers the picture.
+  static LRESULT CALLBACK TextOverBackgroundSubclassProc(HWND control, UINT message, WPARAM wparam, LPARAM lparam,
+                                                         UINT_PTR id, DWORD_PTR window);
   static LRESULT CALLBACK MessageBoxCbtHook(int code, WPARAM wparam, LPARAM lparam);
 
   INT_PTR HandleMainMessage(UINT message, WPARAM wparam, LPARAM lparam);
@@ -111,8 +115,12 @@ class InstallerWindow : public Settings::Observer {
   void LoadTermsText();
   void CreateFonts(HWND dialog);
   void BuildBackground(bool force);
+  // Cuts the piece of `background` (a DC of the window's background) under `control` into its pattern brush,
+  // replacing the control's earlier one.
+  void CreateControlBackground(HWND control, HDC background);
   void ClearControlBackgrounds();
   void PaintPicture(HWND control);
+  void PaintTextOverBackground(HWND control);
   void SetTitleText();
   void FillLanguageList();
   void FillModeList();
@@ -137,6 +145,8 @@ class InstallerWindow : public Settings::Observer {
   INT_PTR ConfirmCancel();
   int ShowMessageBox(const std::wstring& text, UINT type);
   void Notify(void (InstallerWindowDelegate::*call)());
+  // Every delegate's OnAccept: the accept, retry and uninstall buttons all go ahead with the run.
+  void NotifyAccept();
 
   // Statistics of the current page, only with the UI-statistics feature: null without it.
   InstallerStats* PageStats() const;

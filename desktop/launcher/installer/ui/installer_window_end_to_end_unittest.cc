@@ -99,6 +99,7 @@ class InstallerWindowEndToEndTest : public testing::Test {
     ASSERT_TRUE(report.window->GetList("rect", &rect)) << report.output;
     geometry.Set("client", std::unique_ptr<base::Value>(rect->DeepCopy()));
     for (const auto& [key, id] : {std::pair<const char*, int>{"title", IDC_TITLE},
+                                  {"welcome_text", IDC_WELCOME_TEXT},
                                   {"picture", IDC_PRODUCT_PICTURE},
                                   {"bar", IDC_PROGRESS_BAR}}) {
       ASSERT_TRUE(report.controls->GetList(std::to_string(id) + ".rect", &rect)) << key;
@@ -236,10 +237,10 @@ TEST_F(InstallerWindowEndToEndTest, EachRunShowsWhatItsHostFolderAndVersionAsk) 
        IDS_ACCEPT_UPDATE, 0},
       {"error, texts cut by their resources", L"--test-error=Broken", L"", L"text_bound_host", nullptr, nullptr,
        nullptr, -1, IDS_ACCEPT_INSTALL, 1},
-      {"progress 30", L"--test-run-immediately --test-progress=30", L"", nullptr, nullptr, nullptr, L"progress_30",
-       -1, 0, 0},
-      {"progress 70", L"--test-run-immediately --test-progress=70", L"", nullptr, nullptr, nullptr, L"progress_70",
-       -1, 0, 0},
+      {"progress 30", L"--test-run-immediately --test-progress=30", L"wait-bar=30", nullptr, nullptr, nullptr,
+       L"progress_30", -1, 0, 0},
+      {"progress 70", L"--test-run-immediately --test-progress=70", L"wait-bar=70", nullptr, nullptr, nullptr,
+       L"progress_70", -1, 0, 0},
       {"vista", L"", L"click=1001", nullptr, L"vista", nullptr, nullptr, 1, 0, 0},
       {"win7", L"", L"click=1001", nullptr, L"win7", nullptr, nullptr, 1, 0, 0},
       {"win8", L"", L"click=1001", nullptr, L"win8", nullptr, nullptr, 0, 0, 0},

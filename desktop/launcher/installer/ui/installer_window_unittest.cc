@@ -291,14 +291,201 @@ TEST_F(InstallerWindowTest, EveryPageShowsItsControlsInEveryRun) {
       EXPECT_EQ("ERROR", LastString("page_type"));
       const RECT button = InstallerWindow::GetChildRect(window_->main_dialog(), Control(IDC_FULL_PACKAGE_BUTTON));
       const RECT retry = InstallerWindow::GetChildRect(window_->main_dialog(), Control(IDC_RETRY_BUTTON));
-      // 1004's right edge is the template's, where 1005 begins its neighbour at 320 dialog units.
-      RECT template_edge = {0, 0, 320, 0};
+      // 1004's right edge is the template's, 4 dialog units left of its neighbour 1005.
+      RECT template_edge = {0, 0, 316, 0};
       MapDialogRect(window_->main_dialog(), &template_edge);
       EXPECT_GE(button.right - button.left, retry.right - retry.left);
       EXPECT_LE(button.right, retry.left);
       EXPECT_GE(button.right, template_edge.right - 8);
     }
   }
+}
+
+// What a control's text needs beyond the room it has, in pixels; `what` names the text measured.
+struct Overflow {
+  int id;
+  std::wstring what;
+  int needed;
+  int room;
+};
+
+// Wine draws the dialogs with its own fonts, which measure a little differently from the system's: every text
+// must fit with this many pixels to spare.
+constexpr int kFontSlack = 3;
+
+// The size `text` needs in `control`'s font: one line, or wrapped at `wrap_width` when it is not zero.
+SIZE TextSize(HWND control, const std::wstring& text, int wrap_width) {
+  const HDC dc = GetDC(control);
+  const HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  RECT rect = {0, 0, wrap_width, 0};
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect,
+            DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS | (wrap_width ? DT_WORDBREAK : DT_SINGLELINE));
+  SelectObject(dc, previous);
+  ReleaseDC(control, dc);
+  return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+// The height a rich edit's text needs, as the control itself asks its parent for it (EN_REQUESTRESIZE).
+LRESULT CALLBACK CatchResizeRequest(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
+                                    DWORD_PTR wanted) {
+  const auto* header = reinterpret_cast<const NMHDR*>(lparam);
+  if (message == WM_NOTIFY && header->code == EN_REQUESTRESIZE) {
+    const RECT& rect = reinterpret_cast<const REQRESIZE*>(lparam)->rc;
+    *reinterpret_cast<int*>(wanted) = rect.bottom - rect.top;
+    return 0;
+  }
+  return DefSubclassProc(window, message, wparam, lparam);
+}
+
+int RichTextHeight(HWND control) {
+  int wanted = -1;
+  const HWND parent = GetParent(control);
+  SetWindowSubclass(parent, &CatchResizeRequest, 1, reinterpret_cast<DWORD_PTR>(&wanted));
+  const LRESULT mask = SendMessageW(control, EM_GETEVENTMASK, 0, 0);
+  SendMessageW(control, EM_SETEVENTMASK, 0, mask | ENM_REQUESTRESIZE);
+  SendMessageW(control, EM_REQUESTRESIZE, 0, 0);
+  SendMessageW(control, EM_SETEVENTMASK, 0, mask);
+  RemoveWindowSubclass(parent, &CatchResizeRequest, 1);
+  return wanted;
+}
+
+bool IsClass(HWND window, const wchar_t* name) {
+  wchar_t class_name[64] = {};
+  GetClassNameW(window, class_name, 64);
+  return lstrcmpiW(class_name, name) == 0;
+}
+
+// Measures the text of `control` (or `text` in its place) against its client area and adds what does not fit.
+void MeasureText(HWND control, const std::wstring& text, std::vector<Overflow>* overflows) {
+  RECT client = {};
+  GetClientRect(control, &client);
+  const LONG style = GetWindowLongW(control, GWL_STYLE);
+  const int id = GetDlgCtrlID(control);
+  // Buttons draw their text inside their edge and their focus rectangle, which keeps a pixel off the text.
+  const int button_margin = GetSystemMetrics(SM_CXEDGE) + GetSystemMetrics(SM_CXFOCUSBORDER) + 1;
+  auto add = [&](const std::wstring& what, int needed, int room) {
+    if (needed + kFontSlack > room)
+      overflows->push_back({id, what, needed, room});
+  };
+  if (IsClass(control, MSFTEDIT_CLASS)) {
+    add(text + L" (height)", RichTextHeight(control), client.bottom);
+  } else if (IsClass(control, WC_COMBOBOXW)) {
+    // The folder list is an edit field that scrolls; a drop-down list shows its items in the field beside its
+    // arrow.
+    if ((style & (CBS_DROPDOWN | CBS_DROPDOWNLIST)) != CBS_DROPDOWNLIST)
+      return;
+    const int room = client.right - GetSystemMetrics(SM_CXVSCROLL) - 2 * GetSystemMetrics(SM_CXEDGE) - 2;
+    const LRESULT count = SendMessageW(control, CB_GETCOUNT, 0, 0);
+    for (LRESULT item = 0; item < count; ++item) {
+      std::wstring item_text(SendMessageW(control, CB_GETLBTEXTLEN, item, 0) + 1, L'\0');
+      item_text.resize(SendMessageW(control, CB_GETLBTEXT, item, reinterpret_cast<LPARAM>(item_text.data())));
+      add(item_text, TextSize(control, item_text, 0).cx, room);
+    }
+  } else if (IsClass(control, WC_BUTTONW)) {
+    const LONG type = style & BS_TYPEMASK;
+    if (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON) {
+      add(text, TextSize(control, text, 0).cx, client.right - 2 * button_margin);
+      return;
+    }
+    // A check box's text begins after the box and a gap, and keeps its focus rectangle's pixel on either side.
+    const int room = client.right - GetSystemMetrics(SM_CXMENUCHECK) - 4 - 2;
+    if (style & BS_MULTILINE)
+      add(text + L" (height)", TextSize(control, text, room).cy, client.bottom);
+    else
+      add(text, TextSize(control, text, 0).cx, room);
+  } else if (IsClass(control, WC_STATICW) && !text.empty()) {
+    // Statics wrap their text at their width.
+    add(text + L" (height)", TextSize(control, text, client.right).cy, client.bottom);
+  }
+}
+
+// Every control shown on the current page, measured with its own text (the terms field scrolls, the progress bar
+// and the picture carry none).
+void MeasurePage(HWND main_dialog, HWND options_dialog, std::vector<Overflow>* overflows) {
+  for (HWND dialog : {main_dialog, options_dialog}) {
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      if (child != options_dialog && IsWindowVisible(child) && !IsClass(child, WC_EDITW))
+        MeasureText(child, WindowText(child), overflows);
+    }
+  }
+}
+
+// Every text of the window fits its control in every language of the host, on every page of both kinds of run:
+// the welcome page with either accept label, the options page with the folder warning shown, the progress page
+// in each phase and the error page with each error message (naming the install folder where the message names a
+// folder or file) and the full-package button.
+TEST_F(InstallerWindowTest, EveryTextFitsItsControlInEveryLanguage) {
+  std::map<std::wstring, std::vector<Overflow>> overflows;  // by language and page
+  for (RunKind kind : {RunKind::kInstall, RunKind::kUninstall}) {
+    MakeWindow(kind);
+    const std::wstring folder = settings_->status().path.value();
+    const std::vector<std::wstring> tags = GetAvailableUiLanguages();
+    for (size_t language = 0; language < tags.size(); ++language) {
+      const std::wstring& tag = tags[language];
+      // Chosen as the user does, in the language list, which also relabels the accept button; an uninstallation
+      // has no list.
+      if (kind == RunKind::kUninstall) {
+        ASSERT_TRUE(settings_->SetInstallLanguage(tag));
+      } else {
+        SendMessageW(Control(IDC_LANGUAGE_LIST), CB_SETCURSEL, language, 0);
+        Command(window_->options_dialog(), IDC_LANGUAGE_LIST, CBN_SELCHANGE);
+      }
+      ASSERT_EQ(GetLocalizedString(tag, IDS_WINDOW_CAPTION), WindowText(window_->main_dialog()));
+      auto measure = [&](const std::wstring& page) {
+        MeasurePage(window_->main_dialog(), window_->options_dialog(), &overflows[tag + L" " + page]);
+      };
+      if (kind == RunKind::kUninstall) {
+        window_->ShowPage(InstallerWindow::kPageUninstall);
+        measure(L"uninstall");
+        window_->ShowPage(InstallerWindow::kPageProgress);
+        window_->ShowPhase(3);
+        measure(L"progress");
+        window_->DisplayError(GetLocalizedString(IDS_ERROR_BROWSER_RUNNING), false, "");
+        measure(L"error");
+        continue;
+      }
+      window_->ShowPage(InstallerWindow::kPageWelcome);
+      measure(L"welcome");
+      for (int accept : {IDS_ACCEPT_INSTALL, IDS_ACCEPT_UPDATE}) {
+        const std::wstring label = GetLocalizedString(accept);
+        MeasureText(Control(IDC_ACCEPT_BUTTON), label, &overflows[tag + L" welcome"]);
+        InstallerWindow::SetRichTextWithLinks(Control(IDC_WELCOME_TEXT),
+                                              GetLocalizedString(IDS_WELCOME_TERMS, label));
+        MeasureText(Control(IDC_WELCOME_TEXT), L"welcome text", &overflows[tag + L" welcome"]);
+      }
+      window_->ShowPage(InstallerWindow::kPageTos);
+      measure(L"terms");
+      window_->ShowPage(InstallerWindow::kPageOptions);
+      ShowWindow(Control(IDC_FOLDER_WARNING), SW_SHOWNOACTIVATE);
+      measure(L"options");
+      ShowWindow(Control(IDC_FOLDER_WARNING), SW_HIDE);
+      window_->ShowPage(InstallerWindow::kPageProgress);
+      for (int phase = 0; phase <= 3; ++phase) {
+        window_->ShowPhase(phase);
+        measure(L"progress");
+      }
+      for (int error = IDS_ERROR_DOWNLOAD; error <= IDS_ERROR_NO_SSE2; ++error) {
+        if (error == IDS_UNUSED_37051)
+          continue;
+        const std::wstring detail =
+            error == IDS_ERROR_OLD_WINDOWS ? GetLocalizedString(IDS_FULL_PACKAGE) : folder + L"\\zorvi.dll";
+        window_->DisplayError(GetLocalizedString(error, detail), true, "");
+        measure(L"error");
+      }
+    }
+  }
+  int checked = 0;
+  for (const auto& [where, list] : overflows) {
+    ++checked;
+    for (const Overflow& overflow : list) {
+      ADD_FAILURE() << "control " << overflow.id << " in " << where << ": \"" << overflow.what << "\" needs "
+                    << overflow.needed << " px of " << overflow.room << ", "
+                    << overflow.needed + kFontSlack - overflow.room << " px over (" << kFontSlack
+                    << " px spared for wine's fonts)";
+    }
+  }
+  // Six pages in each language.
+  EXPECT_EQ(GetAvailableUiLanguages().size() * 6, static_cast<size_t>(checked));
 }
 
 // The error and current-user boxes: the window's caption, its own button texts, what each answer does, and no

@@ -50,6 +50,22 @@ figures.append(f"background: {len(set(strip))} colours down the left edge")
 if len(set(strip)) < 5:
     problems.append("the background picture does not show behind the window")
 
+# The title and the welcome text lie on the background picture: around their letters the screenshot shows the
+# picture (stretched over the client area as the window draws it), not a box of the controls' own white. Pure white
+# where the picture is darker is such a box; the letters themselves are dark or red, never pure white.
+width, height = client[2] - client[0], client[3] - client[1]
+raw = subprocess.run(["convert", f"{folder}/../picture_139", "-filter", "point", "-resize", f"{width}x{height}!",
+                      "-depth", "8", "rgb:-"], capture_output=True, check=True).stdout
+picture = [tuple(raw[i:i + 3]) for i in range(0, len(raw), 3)]
+for key in ("title", "welcome_text"):
+    rect = welcome[key]
+    shot = crop("welcome", rect, client)
+    under = [picture[y * width + x] for y in range(rect[1], rect[3]) for x in range(rect[0], rect[2])]
+    boxed = sum(1 for seen, drawn in zip(shot, under) if seen == (255, 255, 255) and min(drawn) < 250)
+    figures.append(f"{key}: {boxed} of {len(shot)} pixels white over the picture")
+    if boxed * 50 > len(shot):
+        problems.append(f"the {key} covers the background picture with a white box")
+
 def badge(name, shot):
     return sum(1 for r, g, b in crop(name, shot["picture"], shot["client"]) if 140 < r < 210 and g < 40 and b < 60)
 badges = {name: badge(name, shot) for name, shot in (("welcome", welcome), ("error", error))}

@@ -23,10 +23,14 @@
 //   wait-focus=ID[/ID...] waits (at most 60 s) until control ID (one of them) has the window's keyboard focus
 //   wait-shown=ID waits (at most 60 s) until the main dialog's control ID is visible, e.g. the retry button of
 //                 the error page that the window's controller shows once its work has ended
+//   wait-bar=N    waits (at most 60 s) until the progress page shows: no control of the welcome page visible and
+//                 the progress bar visible at position N. A run that starts at once passes through the welcome page
+//                 on its way to the progress page, and a screenshot taken between the two shows neither.
 //   settled       repaints the whole window at once and waits (at most 60 s) until the display shows it: the
 //                 window's process puts what it painted on the display only once it is idle, which a loaded
 //                 machine delays, so a screenshot could catch a control half drawn. Settled is three reads of the
-//                 window's pixels back from the display, each after a round trip through its queue, alike.
+//                 window's pixels back from the display, each after a round trip through its queue, alike, with
+//                 no shown control of the window left to paint.
 // window_driver_test_child.exe --signal=NAME [--record=FILE ARGUMENT...] writes the arguments into FILE (one line
 // each) when asked, sets the named event and ends: a Linux program that the tests start (and wine gives them no
 // handle of) runs it last to say it is done, and as a URL's handler it tells what it was asked to open.
@@ -46,6 +50,7 @@
 #include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
+#include "desktop/launcher/installer/ui/installer_resource_ids.h"
 
 namespace {
 
@@ -133,11 +138,32 @@ struct Driver {
     return pixels;
   }
 
+  // Whether a shown window of either dialog still has a part to paint.
+  bool PaintPending() const {
+    for (HWND dialog : {main, options}) {
+      if (!IsWindowVisible(dialog))
+        continue;
+      if (GetUpdateRect(dialog, nullptr, FALSE))
+        return true;
+      for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (IsWindowVisible(child) && GetUpdateRect(child, nullptr, FALSE))
+          return true;
+      }
+    }
+    return false;
+  }
+
   bool Settle() const {
     RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     std::vector<uint32_t> last = CaptureFromDisplay();
     int alike = 0;
     return WaitUntil([&] {
+      // A loaded machine may leave controls unpainted across several round trips: the display holds still, half
+      // drawn, until their turn comes.
+      if (PaintPending()) {
+        alike = 0;
+        return false;
+      }
       std::vector<uint32_t> now = CaptureFromDisplay();
       alike = !now.empty() && now == last ? alike + 1 : 0;
       last = std::move(now);
@@ -148,6 +174,17 @@ struct Driver {
   bool WaitShown(int id) const {
     const HWND control = GetDlgItem(main, id);
     return control && WaitUntil([control] { return IsWindowVisible(control) != FALSE; });
+  }
+
+  bool WaitBar(int position) const {
+    const HWND bar = GetDlgItem(main, IDC_PROGRESS_BAR);
+    return bar && WaitUntil([&] {
+      for (int id : {IDC_TITLE, IDC_WELCOME_TEXT, IDC_OPTIONS_BUTTON, IDC_ACCEPT_BUTTON}) {
+        if (IsWindowVisible(GetDlgItem(main, id)))
+          return false;
+      }
+      return IsWindowVisible(bar) && SendMessageW(bar, PBM_GETPOS, 0, 0) == position;
+    });
   }
 
   int FocusId() const {
@@ -347,6 +384,11 @@ int main() {
     } else if (name == L"settled") {
       if (!driver.Settle()) {
         std::fputs("{\"error\":\"the display did not settle\"}\n", stdout);
+        return 2;
+      }
+    } else if (name == L"wait-bar") {
+      if (!driver.WaitBar(std::stoi(value))) {
+        std::fputs("{\"error\":\"the progress page did not show\"}\n", stdout);
         return 2;
       }
     } else if (name == L"wait-shown") {
