@@ -35,7 +35,7 @@
 #include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/service/task_scheduler.h"
 #include "desktop/launcher/installer/service/transactions/create_folder_operation.h"
-#include "desktop/launcher/installer/service/transactions/move_file_operation.h"
+#include "desktop/launcher/installer/service/transactions/file_transfer_operation.h"
 #include "desktop/launcher/installer/service/xml_document.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"

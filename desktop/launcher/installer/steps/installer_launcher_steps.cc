@@ -11,8 +11,7 @@
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/installation_files.h"
 #include "desktop/launcher/installer/product_info.h"
-#include "desktop/launcher/installer/service/transactions/copy_file_operation.h"
-#include "desktop/launcher/installer/service/transactions/move_file_operation.h"
+#include "desktop/launcher/installer/service/transactions/file_transfer_operation.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
 
