@@ -9,6 +9,7 @@
 
 #include "base/files/file_enumerator.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
 #include "desktop/launcher/installer/service/utils.h"
@@ -304,12 +305,11 @@ bool ReadOwner(const std::wstring& object_name, SE_OBJECT_TYPE object_type, PSID
   } else if (object_type == SE_REGISTRY_KEY) {
     HKEY root = nullptr;
     std::wstring subkey;
-    HKEY key = nullptr;
+    base::win::RegKey key;
     if (SplitRegistryObjectName(object_name, &root, &subkey) &&
-        RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, REG_OPTION_BACKUP_RESTORE, READ_CONTROL, nullptr, &key,
-                        nullptr) == ERROR_SUCCESS) {
-      error = GetSecurityInfo(key, object_type, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr, nullptr, &raw);
-      RegCloseKey(key);
+        key.Create(root, subkey.c_str(), READ_CONTROL, REG_OPTION_BACKUP_RESTORE) == ERROR_SUCCESS) {
+      error = GetSecurityInfo(key.Handle(), object_type, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr,
+                              nullptr, &raw);
     }
   }
   descriptor->reset(raw);
@@ -558,14 +558,10 @@ bool RestoreDacl(const AccessGrant& grant) {
   // the whole previous descriptor, protection included.
   HKEY root = nullptr;
   std::wstring subkey;
-  HKEY key = nullptr;
-  if (!SplitRegistryObjectName(grant.object_name, &root, &subkey) ||
-      RegOpenKeyExW(root, subkey.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS) {
-    return false;
-  }
-  const LONG result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, grant.previous_descriptor.get());
-  RegCloseKey(key);
-  return result == ERROR_SUCCESS;
+  base::win::RegKey key;
+  return SplitRegistryObjectName(grant.object_name, &root, &subkey) &&
+         key.Open(root, subkey.c_str(), WRITE_DAC) == ERROR_SUCCESS &&
+         RegSetKeySecurity(key.Handle(), DACL_SECURITY_INFORMATION, grant.previous_descriptor.get()) == ERROR_SUCCESS;
 }
 
 }  // namespace
