@@ -17,8 +17,8 @@
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "bench/bench_util.h"
-#include "desktop/launcher/installer/service/transactions/copy_file_operation.h"
 #include "desktop/launcher/installer/service/transactions/delete_reg_key_operation.h"
+#include "desktop/launcher/installer/service/transactions/file_transfer_operation.h"
 
 namespace {
 

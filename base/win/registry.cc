@@ -28,11 +28,10 @@ RegKey::RegKey(HKEY root, const wchar_t* subkey, REGSAM access) {
 
 RegKey::~RegKey() { Close(); }
 
-LONG RegKey::Create(HKEY root, const wchar_t* subkey, REGSAM access) {
+LONG RegKey::Create(HKEY root, const wchar_t* subkey, REGSAM access, DWORD options) {
   HKEY created = nullptr;
   DWORD disposition = 0;
-  const LONG result = RegCreateKeyExW(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
-                                      &created, &disposition);
+  const LONG result = RegCreateKeyExW(root, subkey, 0, nullptr, options, access, nullptr, &created, &disposition);
   if (result == ERROR_SUCCESS) {
     Close();
     key_ = created;

@@ -25,8 +25,10 @@ class RegKey {
   RegKey& operator=(const RegKey&) = delete;
   ~RegKey();
 
-  // Create or open root\subkey; on success the held key (if any) is closed and replaced.
-  LONG Create(HKEY root, const wchar_t* subkey, REGSAM access);
+  // Create or open root\subkey; on success the held key (if any) is closed and replaced. `options` are
+  // RegCreateKeyExW's (REG_OPTION_BACKUP_RESTORE: opened with backup rights, whatever `access` and the key's list
+  // say).
+  LONG Create(HKEY root, const wchar_t* subkey, REGSAM access, DWORD options = REG_OPTION_NON_VOLATILE);
   // Open root\subkey; on success the held key (if any) is closed and replaced, on failure it stays.
   LONG Open(HKEY root, const wchar_t* subkey, REGSAM access);
   void Close();

@@ -104,6 +104,16 @@ TEST_F(RegKeyTest, CreateReplacesTheHeldKey) {
   EXPECT_EQ(L"inner", inner);
 }
 
+// The options reach the system: below a volatile key the registry makes only volatile keys.
+TEST_F(RegKeyTest, CreateTakesTheSystemsOptions) {
+  RegKey key;
+  ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, (path_ + L"\\volatile").c_str(), KEY_ALL_ACCESS,
+                                      REG_OPTION_VOLATILE));
+  RegKey child;
+  EXPECT_EQ(ERROR_CHILD_MUST_BE_VOLATILE, child.Create(key.Handle(), L"lasting", KEY_ALL_ACCESS));
+  EXPECT_EQ(ERROR_SUCCESS, child.Create(key.Handle(), L"passing", KEY_ALL_ACCESS, REG_OPTION_VOLATILE));
+}
+
 TEST_F(RegKeyTest, StringWriteStoresTheTerminator) {
   RegKey key(HKEY_CURRENT_USER, path_.c_str(), KEY_SET_VALUE);
   const std::wstring text = L"caf\u00e9 \U0001F600";

@@ -182,24 +182,25 @@ void InstallerRunner::LetGoOfMutexes() {
 const char* InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
   base::AutoLock launch_lock(base::GetProcessLaunchLock());
   // The backend watches this process through the handle named on its command line; it may only wait on it.
-  HANDLE own_process = nullptr;
-  if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own_process, SYNCHRONIZE, TRUE,
-                       0)) {
+  HANDLE raw_own_process = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &raw_own_process, SYNCHRONIZE,
+                       TRUE, 0)) {
     return "Could not duplicate own process handle";
   }
+  // The backend inherits its own copy; this one goes when the launch is done.
+  const base::win::ScopedHandle own_process(raw_own_process);
   // The handle's 8 bytes in memory order.
-  const uint64_t handle_value = reinterpret_cast<uintptr_t>(own_process);
+  const uint64_t handle_value = reinterpret_cast<uintptr_t>(own_process.Get());
   command_line->AppendSwitchASCII(kInitialProcHandleSwitch, base::HexEncode(&handle_value, sizeof(handle_value)));
   LOG(INFO) << "launching installer backend: " << command_line->GetCommandLineString();
   // The backend also holds the installer mutexes: a Stop closes the runner's handles while the backend runs, and
   // the last handle's close would end a mutex, leaving the folder unlocked for another installation.
-  std::vector<HANDLE> inherited = {own_process, mutexes_[0].Get(), mutexes_[1].Get()};
+  std::vector<HANDLE> inherited = {own_process.Get(), mutexes_[0].Get(), mutexes_[1].Get()};
   if (shared_with_backend_)
     inherited.push_back(shared_with_backend_);
   base::LaunchOptions options;
   options.handles_to_inherit = &inherited;
   backend_ = base::LaunchProcess(*command_line, options);
-  CloseHandle(own_process);
   return backend_.IsValid() ? nullptr : "Could not launch installer backend process";
 }
 

@@ -2,7 +2,9 @@
 
 #include <atomic>
 
+#include "base/bind.h"
 #include "base/lazy_instance.h"
+#include "base/synchronization/waitable_event.h"
 #include "base/threading/platform_thread.h"
 #include "base/threading/sequenced_worker_pool.h"
 #include "base/time/time.h"
@@ -55,6 +57,16 @@ base::scoped_refptr<JsonPrefStore> PrefsTaskPool::CreatePrefStore(const base::Fi
       new JsonPrefStore(path, JsonPrefStore::GetTaskRunnerForFile(path, pool_.get())));
   store->ReadPrefs();
   return store;
+}
+
+void PrefsTaskPool::WriteNow(JsonPrefStore* store) {
+  store->CommitPendingWrite();
+  base::WaitableEvent written(true, false);
+  if (JsonPrefStore::GetTaskRunnerForFile(store->path(), pool_.get())
+          ->PostTask(base::Location("PrefsTaskPool::WriteNow", __FILE__, __LINE__, nullptr),
+                     base::Bind(&base::WaitableEvent::Signal, base::Unretained(&written)))) {
+    written.Wait();
+  }
 }
 
 // static

@@ -32,6 +32,11 @@ class PrefsTaskPool {
   // file's own sequence. The caller's thread needs a task runner (the store's write timer runs there).
   base::scoped_refptr<JsonPrefStore> CreatePrefStore(const base::FilePath& path);
 
+  // Lets `store` (one of this pool's) write what it holds and waits until its file's sequence has done so: the
+  // store writes later otherwise, on the pool, which a caller whose file must be complete before what comes next
+  // (a step before the next one, a package before the installation reads it) cannot have.
+  void WriteNow(JsonPrefStore* store);
+
   // Whether Shutdown waits for the stores to let go of the pool; false until the installer's entry sets it.
   void SetWaitForUsersAtShutdown(bool wait) { wait_for_users_at_shutdown_ = wait; }
 

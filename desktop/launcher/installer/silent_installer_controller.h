@@ -14,18 +14,16 @@
 #include "base/files/file_path.h"
 #include "base/memory/weak_ptr.h"
 #include "base/run_loop.h"
-#include "desktop/launcher/installer/steps/installation_sequence.h"
+#include "desktop/launcher/installer/installer_controller.h"
 #include "desktop/launcher/installer/installer_observer.h"
 #include "desktop/launcher/installer/settings.h"
+#include "desktop/launcher/installer/steps/installation_sequence.h"
 #include "desktop/launcher/installer/wininet/package_fetcher_delegate.h"
 #include "desktop/launcher/installer/wininet/ui_callback_runner.h"
 
 namespace zorvi::installer {
 
-class SilentInstallerController : public Settings::Observer,
-                                  public UICallbackRunner,
-                                  public PackageFetcherDelegate,
-                                  public InstallerObserver {
+class SilentInstallerController : public InstallerController {
  public:
   SilentInstallerController();
   SilentInstallerController(const SilentInstallerController&) = delete;
@@ -38,8 +36,6 @@ class SilentInstallerController : public Settings::Observer,
   bool Run(Settings* settings, bool without_fetcher, const base::FilePath& work_folder);
 
   // Settings::Observer.
-  void OnSettingsChanged() override {}
-  void OnLanguageChanged() override {}
   void OnPathChanged() override;
 
   // UICallbackRunner: nothing can be shown, so the request is answered 0 (cancelled) without running it.
@@ -50,14 +46,10 @@ class SilentInstallerController : public Settings::Observer,
   // PackageFetcherDelegate.
   void SetTotalProgress(int) override {}
   void SetCurrentProgress(int) override {}
-  void NotifyStalled() override {}
   void NotifyStatusChanged(int status) override;
   void NotifyTrackingDataObtained(const std::string& tracking_data) override;
 
   // InstallerObserver.
-  void OnInstallFolderReady() override {}
-  void OnStartingNewMainProcess(bool) override {}
-  void OnReturnedToPreviousMainProcess() override {}
   void OnTotalSteps(int) override {}
   void OnStep() override {}
   void OnInstallerError(int code, const std::wstring& detail, const std::string& message) override;

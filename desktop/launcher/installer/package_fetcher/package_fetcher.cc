@@ -21,7 +21,6 @@
 #include "base/strings/string_util.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/synchronization/waitable_event.h"
 #include "base/threading/sequenced_worker_pool.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/time/time.h"
@@ -446,18 +445,10 @@ void PackageFetcher::ThreadedFetcher::OnUnpacked() {
 void PackageFetcher::ThreadedFetcher::WriteWelcomePagePref(const std::string& welcome_url) {
   const base::FilePath prefs_path = UnpackFolder().Append(kInstallerPrefsIncludeFileName);
   PrefsTaskPool* prefs_pool = PrefsTaskPool::GetInstance();
-  {
-    base::scoped_refptr<JsonPrefStore> store = prefs_pool->CreatePrefStore(prefs_path);
-    store->SetValue(kWelcomeUrlPref, std::make_unique<base::StringValue>(welcome_url), 0);
-  }
-  // Letting go of the store posted its write to the file's sequence. The installation may start as soon as
-  // the package is ready and reads the file then, so the worker waits until the sequence has written it.
-  base::WaitableEvent written(false, false);
-  if (JsonPrefStore::GetTaskRunnerForFile(prefs_path, prefs_pool->pool())
-          ->PostTask(FETCHER_LOCATION("PackageFetcher::ThreadedFetcher::OnUnpacked"),
-                     base::Bind([](base::WaitableEvent* event) { event->Signal(); }, &written))) {
-    written.Wait();
-  }
+  const base::scoped_refptr<JsonPrefStore> store = prefs_pool->CreatePrefStore(prefs_path);
+  store->SetValue(kWelcomeUrlPref, std::make_unique<base::StringValue>(welcome_url), 0);
+  // The installation may start as soon as the package is ready and reads the file then.
+  prefs_pool->WriteNow(store.get());
 }
 
 void PackageFetcher::ThreadedFetcher::DownloadPartnerContent() {

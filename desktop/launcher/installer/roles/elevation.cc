@@ -45,29 +45,16 @@ bool FixEventACL(HANDLE event) {
     return false;
   }
 
-  // BUILTIN\Administrators, S-1-5-32-544.
-  SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
-  PSID raw_administrators = nullptr;
-  if (!AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
-                                0, 0, &raw_administrators)) {
-    PLOG(ERROR) << "FixEventACL: failed to AllocateAndInitializeSid";
+  WellKnownSid administrators(WinBuiltinAdministratorsSid);
+  if (!administrators.valid) {
+    PLOG(ERROR) << "FixEventACL: failed to CreateWellKnownSid";
     return false;
   }
-  const std::unique_ptr<void, decltype(&FreeSid)> administrators(raw_administrators, &FreeSid);
-
-  EXPLICIT_ACCESS_W entry = {};
-  entry.grfAccessPermissions = GENERIC_ALL;
-  entry.grfAccessMode = GRANT_ACCESS;
-  entry.grfInheritance = NO_INHERITANCE;
-  entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-  entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-  entry.Trustee.ptstrName = reinterpret_cast<LPWSTR>(administrators.get());
-  PACL raw_new_dacl = nullptr;
-  if (SetEntriesInAclW(1, &entry, dacl, &raw_new_dacl) != ERROR_SUCCESS) {
+  std::unique_ptr<ACL, LocalFreeDeleter> new_dacl;
+  if (AddGrantToDacl(dacl, administrators.sid(), GENERIC_ALL, NO_INHERITANCE, &new_dacl) != ERROR_SUCCESS) {
     LOG(ERROR) << "FixEventACL: failed to SetEntriesInAcl";
     return false;
   }
-  const std::unique_ptr<ACL, LocalFreeDeleter> new_dacl(raw_new_dacl);
   if (SetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, new_dacl.get(),
                       nullptr) != ERROR_SUCCESS) {
     LOG(ERROR) << "FixEventACL: failed to SetSecurityInfo";

@@ -9,6 +9,7 @@
 
 #include "base/files/file_enumerator.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/product/test_seams.h"
@@ -26,18 +27,6 @@ constexpr DWORD kPrivilegeSetBufferSize = 20;
 
 template <typename T>
 using LocalPointer = std::unique_ptr<T, LocalFreeDeleter>;
-
-// BUILTIN\Administrators, S-1-5-32-544.
-struct AdministratorsSid {
-  AdministratorsSid() {
-    DWORD size = sizeof(storage);
-    valid = CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid(), &size) != FALSE;
-  }
-  PSID sid() { return storage; }
-
-  alignas(SID) BYTE storage[SECURITY_MAX_SID_SIZE];
-  bool valid;
-};
 
 bool OpenProcessToken(DWORD access, base::win::ScopedHandle* token) {
   HANDLE handle = nullptr;
@@ -316,12 +305,11 @@ bool ReadOwner(const std::wstring& object_name, SE_OBJECT_TYPE object_type, PSID
   } else if (object_type == SE_REGISTRY_KEY) {
     HKEY root = nullptr;
     std::wstring subkey;
-    HKEY key = nullptr;
+    base::win::RegKey key;
     if (SplitRegistryObjectName(object_name, &root, &subkey) &&
-        RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, REG_OPTION_BACKUP_RESTORE, READ_CONTROL, nullptr, &key,
-                        nullptr) == ERROR_SUCCESS) {
-      error = GetSecurityInfo(key, object_type, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr, nullptr, &raw);
-      RegCloseKey(key);
+        key.Create(root, subkey.c_str(), READ_CONTROL, REG_OPTION_BACKUP_RESTORE) == ERROR_SUCCESS) {
+      error = GetSecurityInfo(key.Handle(), object_type, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr,
+                              nullptr, &raw);
     }
   }
   descriptor->reset(raw);
@@ -361,6 +349,28 @@ bool RunsAsSameUser(DWORD process_id) {
   return !theirs.empty() && theirs == TokenUserOf(GetCurrentProcess());
 }
 
+WellKnownSid::WellKnownSid(WELL_KNOWN_SID_TYPE type) {
+  DWORD size = sizeof(storage);
+  valid = CreateWellKnownSid(type, nullptr, sid(), &size) != FALSE;
+}
+
+DWORD AddGrantToDacl(PACL dacl,
+                     PSID sid,
+                     DWORD access_mask,
+                     DWORD inheritance,
+                     std::unique_ptr<ACL, LocalFreeDeleter>* granted) {
+  EXPLICIT_ACCESS_W entry = {};
+  entry.grfAccessPermissions = access_mask;
+  entry.grfAccessMode = GRANT_ACCESS;
+  entry.grfInheritance = inheritance;
+  entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  entry.Trustee.ptstrName = static_cast<wchar_t*>(sid);
+  PACL raw = nullptr;
+  const DWORD error = SetEntriesInAclW(1, &entry, dacl, &raw);
+  granted->reset(raw);
+  return error;
+}
+
 bool IsUserAdmin(bool check_elevated) {
   base::win::ScopedHandle token;
   if (!OpenProcessToken(TOKEN_DUPLICATE | TOKEN_QUERY, &token))
@@ -390,7 +400,7 @@ bool IsUserAdmin(bool check_elevated) {
     return SeamIsAdministrator(seam, linked_token);
 
   base::win::ScopedHandle identification;
-  AdministratorsSid administrators;
+  WellKnownSid administrators(WinBuiltinAdministratorsSid);
   BOOL member = FALSE;
   return DuplicateForIdentification(token.Get(), &identification) && administrators.valid &&
          CheckTokenMembership(identification.Get(), administrators.sid(), &member) && member;
@@ -446,7 +456,7 @@ bool TakeOwnership(const std::wstring& object_name, SE_OBJECT_TYPE object_type) 
       !EnablePrivilege(kTakeOwnershipPrivilege, true, token.Take())) {
     return false;
   }
-  AdministratorsSid administrators;
+  WellKnownSid administrators(WinBuiltinAdministratorsSid);
   const bool owner_set =
       administrators.valid &&
       SetNamedSecurityInfoW(const_cast<wchar_t*>(object_name.c_str()), object_type, OWNER_SECURITY_INFORMATION,
@@ -498,17 +508,11 @@ bool GrantAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DW
     }
   }
 
-  EXPLICIT_ACCESS_W user_grant = {};
-  user_grant.grfAccessPermissions = access_mask;
-  user_grant.grfAccessMode = GRANT_ACCESS;
-  user_grant.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-  user_grant.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-  user_grant.Trustee.TrusteeType = TRUSTEE_IS_USER;
-  user_grant.Trustee.ptstrName = reinterpret_cast<wchar_t*>(user_sid.data());
-  PACL raw_grant_dacl = nullptr;
-  if (SetEntriesInAclW(1, &user_grant, nullptr, &raw_grant_dacl) != ERROR_SUCCESS)
+  LocalPointer<ACL> grant_dacl;
+  if (AddGrantToDacl(nullptr, user_sid.data(), access_mask, SUB_CONTAINERS_AND_OBJECTS_INHERIT, &grant_dacl) !=
+      ERROR_SUCCESS) {
     return fail();
-  const LocalPointer<ACL> grant_dacl(raw_grant_dacl);
+  }
   PACL raw_new_dacl = nullptr;
   if (SetEntriesInAclW(entry_count, raw_entries, grant_dacl.get(), &raw_new_dacl) != ERROR_SUCCESS)
     return fail();
@@ -554,14 +558,10 @@ bool RestoreDacl(const AccessGrant& grant) {
   // the whole previous descriptor, protection included.
   HKEY root = nullptr;
   std::wstring subkey;
-  HKEY key = nullptr;
-  if (!SplitRegistryObjectName(grant.object_name, &root, &subkey) ||
-      RegOpenKeyExW(root, subkey.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS) {
-    return false;
-  }
-  const LONG result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, grant.previous_descriptor.get());
-  RegCloseKey(key);
-  return result == ERROR_SUCCESS;
+  base::win::RegKey key;
+  return SplitRegistryObjectName(grant.object_name, &root, &subkey) &&
+         key.Open(root, subkey.c_str(), WRITE_DAC) == ERROR_SUCCESS &&
+         RegSetKeySecurity(key.Handle(), DACL_SECURITY_INFORMATION, grant.previous_descriptor.get()) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -607,18 +607,11 @@ bool FolderTreeGrant::Grant(const base::FilePath& folder, const std::wstring& ac
   root_ = IdentityOf(information);
   if (ListPassesFullAccessOn(list.dacl, sid))
     return true;
-  EXPLICIT_ACCESS_W entry = {};
-  entry.grfAccessPermissions = FILE_ALL_ACCESS;
-  entry.grfAccessMode = GRANT_ACCESS;
-  entry.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-  entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-  entry.Trustee.ptstrName = static_cast<wchar_t*>(sid);
-  PACL raw_dacl = nullptr;
-  if (SetEntriesInAclW(1, &entry, list.dacl, &raw_dacl) != ERROR_SUCCESS) {
+  LocalPointer<ACL> granted;
+  if (AddGrantToDacl(list.dacl, sid, FILE_ALL_ACCESS, SUB_CONTAINERS_AND_OBJECTS_INHERIT, &granted) != ERROR_SUCCESS) {
     *problem = "no access list with the grant can be made";
     return false;
   }
-  const LocalPointer<ACL> granted(raw_dacl);
   if (!WriteObjectDacl(object.Get(), granted.get(), list.control)) {
     *problem = "its access list cannot be written (error " + std::to_string(GetLastError()) + ")";
     return false;

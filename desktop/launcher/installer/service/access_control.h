@@ -25,6 +25,25 @@ struct LocalFreeDeleter {
   void operator()(void* memory) const { LocalFree(memory); }
 };
 
+// A well-known SID (BUILTIN\Administrators, Authenticated Users, ...), kept in place; `valid` is false when the
+// system could not make it.
+struct WellKnownSid {
+  explicit WellKnownSid(WELL_KNOWN_SID_TYPE type);
+  PSID sid() { return storage; }
+
+  alignas(SID) BYTE storage[SECURITY_MAX_SID_SIZE];
+  bool valid;
+};
+
+// Makes *granted: `dacl` (null: an empty list) with one more entry allowing `access_mask` to `sid`, passed on to
+// the objects below as `inheritance` says (NO_INHERITANCE, SUB_CONTAINERS_AND_OBJECTS_INHERIT, ...). An entry of
+// the same SID and inheritance already in the list takes the rights in. Returns the system's error code.
+DWORD AddGrantToDacl(PACL dacl,
+                     PSID sid,
+                     DWORD access_mask,
+                     DWORD inheritance,
+                     std::unique_ptr<ACL, LocalFreeDeleter>* granted);
+
 // What a temporary grant replaced: restoring it puts the previous access list back, and the previous owner
 // when the grant had to take ownership.
 struct AccessGrant {

@@ -43,25 +43,15 @@ bool GrantAuthenticatedUsersReadExecute(const std::wstring& path) {
     return false;
   }
   const std::unique_ptr<void, LocalFreeDeleter> descriptor(raw_descriptor);
-  SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
-  PSID raw_sid = nullptr;
-  if (!AllocateAndInitializeSid(&nt_authority, 1, SECURITY_AUTHENTICATED_USER_RID, 0, 0, 0, 0, 0, 0, 0, &raw_sid))
+  WellKnownSid authenticated_users(WinAuthenticatedUserSid);
+  std::unique_ptr<ACL, LocalFreeDeleter> new_dacl;
+  if (!authenticated_users.valid || AddGrantToDacl(dacl, authenticated_users.sid(), GENERIC_READ | GENERIC_EXECUTE,
+                                                   NO_INHERITANCE, &new_dacl) != ERROR_SUCCESS) {
     return false;
-  const std::unique_ptr<void, decltype(&FreeSid)> sid(raw_sid, &FreeSid);
-  EXPLICIT_ACCESSW entry = {};
-  entry.grfAccessPermissions = GENERIC_READ | GENERIC_EXECUTE;
-  entry.grfAccessMode = GRANT_ACCESS;
-  entry.grfInheritance = NO_INHERITANCE;
-  entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-  entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-  entry.Trustee.ptstrName = static_cast<LPWSTR>(sid.get());
-  PACL raw_new_dacl = nullptr;
-  if (SetEntriesInAclW(1, &entry, dacl, &raw_new_dacl) != ERROR_SUCCESS)
-    return false;
-  const std::unique_ptr<void, LocalFreeDeleter> new_dacl(raw_new_dacl);
+  }
   std::wstring writable_path = path;
   return SetNamedSecurityInfoW(writable_path.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                               raw_new_dacl, nullptr) == ERROR_SUCCESS;
+                               new_dacl.get(), nullptr) == ERROR_SUCCESS;
 }
 
 // A trigger starting at the local time now, of `type`.

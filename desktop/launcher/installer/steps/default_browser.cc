@@ -14,6 +14,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_comptr.h"
+#include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/product/product_info.h"
 #include "desktop/common/product/test_seams.h"
@@ -509,8 +510,8 @@ bool RunSystemBrowserReinstallCommand() {
     LOG(ERROR) << "Cannot run the system browser's reinstall command " << command << ": " << GetLastError();
     return false;
   }
-  WaitForSingleObject(info.hProcess, INFINITE);
-  CloseHandle(info.hProcess);
+  const base::win::ScopedHandle process(info.hProcess);
+  WaitForSingleObject(process.Get(), INFINITE);
   return true;
 }
 

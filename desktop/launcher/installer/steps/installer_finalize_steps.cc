@@ -12,18 +12,14 @@
 #include <utility>
 #include <vector>
 
-#include "base/bind.h"
 #include "base/command_line.h"
 #include "base/features/feature_list.h"
 #include "base/files/file_util.h"
 #include "base/files/important_file_writer.h"
 #include "base/json/json_reader.h"
-#include "base/location.h"
 #include "base/logging.h"
 #include "base/process/launch.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/synchronization/waitable_event.h"
-#include "base/threading/sequenced_worker_pool.h"
 #include "base/time/time.h"
 #include "base/values.h"
 #include "base/win/windows_version.h"
@@ -35,7 +31,7 @@
 #include "desktop/launcher/installer/records/installation_info.h"
 #include "desktop/launcher/installer/service/task_scheduler.h"
 #include "desktop/launcher/installer/service/transactions/create_folder_operation.h"
-#include "desktop/launcher/installer/service/transactions/move_file_operation.h"
+#include "desktop/launcher/installer/service/transactions/file_transfer_operation.h"
 #include "desktop/launcher/installer/service/xml_document.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
@@ -92,19 +88,6 @@ class RewriteFileOperation : public Operation {
   bool written_ = false;  // the file may have changed
   std::string previous_;
 };
-
-// Lets `store` write what it holds and waits until its file's sequence of the pool has done so: the store writes
-// later otherwise, on the pool, which a step that must finish its file before the next one cannot have.
-void WriteNow(const base::scoped_refptr<JsonPrefStore>& store) {
-  store->CommitPendingWrite();
-  base::WaitableEvent written(true, false);
-  const base::scoped_refptr<base::SequencedTaskRunner> runner =
-      JsonPrefStore::GetTaskRunnerForFile(store->path(), PrefsTaskPool::GetInstance()->pool());
-  if (runner->PostTask(base::Location("WriteNow", __FILE__, __LINE__, nullptr),
-                       base::Bind(&base::WaitableEvent::Signal, base::Unretained(&written)))) {
-    written.Wait();
-  }
-}
 
 // "<name>@1" for a feature that is on, "<name>@2" for one that is off: the form stored experiments are read in.
 std::string ExperimentEntry(const char* name, bool enabled) {
@@ -172,7 +155,7 @@ bool Installer::WriteInstallerPrefs(const base::FilePath& path) {
     set("import_browser_data", std::make_unique<base::ScalarValue>(settings_->import_browser_data()));
     set("enable_stats", std::make_unique<base::ScalarValue>(settings_->enable_zorvi_stats()));
   }
-  WriteNow(prefs);
+  PrefsTaskPool::GetInstance()->WriteNow(prefs.get());
   // The store's commit tells nothing of its outcome, and an upgrade finds the file there already: the write
   // succeeded when the file now holds every value set here. A store that may not overwrite its file wrote nothing.
   std::string text;
@@ -295,7 +278,7 @@ void Installer::LowerTaskErrorCount() {
     return;
   prefs->SetValue(kTaskErrorCountPref, std::make_unique<base::ScalarValue>(count - 1), 0);
   LOG(INFO) << "Setting autoupdate task error counter to : " << count - 1;
-  WriteNow(prefs);
+  PrefsTaskPool::GetInstance()->WriteNow(prefs.get());
 }
 
 void Installer::RunPostElevationTasks() {
@@ -353,13 +336,13 @@ void Installer::UpdateUserProfile(const base::FilePath& profile) {
     const base::scoped_refptr<JsonPrefStore> preferences = pool->CreatePrefStore(profile.Append(L"Preferences"));
     LOG(INFO) << "Removing stat pref from the user profile";
     preferences->RemoveValue("statistics.collection_enabled", 0);
-    WriteNow(preferences);
+    PrefsTaskPool::GetInstance()->WriteNow(preferences.get());
     if (UpdatePartnerContent(profile)) {
       LOG(INFO) << "Flag the fact that custom content was updated in profile.";
       local_state->SetValue("custom_partner_content.updated", std::make_unique<base::ScalarValue>(true), 0);
     }
   }
-  WriteNow(local_state);
+  PrefsTaskPool::GetInstance()->WriteNow(local_state.get());
 }
 
 // The profile holds the partner content of the package it was last installed from: content the package no

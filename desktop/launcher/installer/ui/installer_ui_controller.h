@@ -17,8 +17,9 @@
 #include "base/memory/weak_ptr.h"
 #include "base/run_loop.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/launcher/installer/steps/installation_sequence.h"
+#include "desktop/launcher/installer/installer_controller.h"
 #include "desktop/launcher/installer/installer_observer.h"
+#include "desktop/launcher/installer/steps/installation_sequence.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/ui/installer_window.h"
 #include "desktop/launcher/installer/wininet/package_fetcher_delegate.h"
@@ -26,11 +27,7 @@
 
 namespace zorvi::installer {
 
-class InstallerUIController : public Settings::Observer,
-                              public InstallerWindowDelegate,
-                              public UICallbackRunner,
-                              public PackageFetcherDelegate,
-                              public InstallerObserver {
+class InstallerUIController : public InstallerController, public InstallerWindowDelegate {
  public:
   // The phases of a run, each with its share of the progress bar.
   enum Phase : int {
@@ -55,8 +52,6 @@ class InstallerUIController : public Settings::Observer,
   void Init();
 
   // Settings::Observer:
-  void OnSettingsChanged() override {}
-  void OnLanguageChanged() override {}
   void OnPathChanged() override;
 
   // InstallerWindowDelegate (OnAccept also posted by the controller itself):
@@ -72,14 +67,10 @@ class InstallerUIController : public Settings::Observer,
   // PackageFetcherDelegate:
   void SetTotalProgress(int total) override;
   void SetCurrentProgress(int value) override;
-  void NotifyStalled() override {}
   void NotifyStatusChanged(int status) override;
   void NotifyTrackingDataObtained(const std::string& tracking_data) override;
 
   // InstallerObserver:
-  void OnInstallFolderReady() override {}
-  void OnStartingNewMainProcess(bool) override {}
-  void OnReturnedToPreviousMainProcess() override {}
   void OnTotalSteps(int steps) override;
   void OnStep() override;
   void OnInstallerError(int code, const std::wstring& detail, const std::string& message) override;

@@ -42,13 +42,6 @@ uint64_t Now() {
   return FileTimeValue(now);
 }
 
-// Unregisters a wait and waits until its callback, when running, has returned. Never for the wait whose
-// callback is the caller.
-void UnregisterWaitAndWait(HANDLE wait) {
-  if (wait)
-    UnregisterWaitEx(wait, INVALID_HANDLE_VALUE);
-}
-
 // Closes a handle that lives in another process. DuplicateHandle with DUPLICATE_CLOSE_SOURCE and no target is
 // refused by some implementations, so the handle is moved into this process and closed here.
 void CloseHandleInProcess(HANDLE process, HANDLE handle) {
@@ -77,9 +70,9 @@ CrashClientRecord::CrashClientRecord(CrashDumpServer* server, const CrashPipeMes
       start_time_(Now()) {}
 
 CrashClientRecord::~CrashClientRecord() {
-  UnregisterWaitAndWait(server_->TakeWait(&dump_request_wait_));
+  server_->TakeWait(&dump_request_wait_).Close();
   WaitForCaptureEnd();
-  UnregisterWaitAndWait(server_->TakeWait(&process_wait_));
+  server_->TakeWait(&process_wait_).Close();
 }
 
 bool CrashClientRecord::Initialize() {
@@ -136,23 +129,23 @@ CrashDumpServer::CrashDumpServer(const std::wstring& pipe_name, SECURITY_ATTRIBU
       dump_folder_(dump_folder) {}
 
 CrashDumpServer::~CrashDumpServer() {
-  HANDLE pipe_wait;
+  base::win::ScopedRegisteredWait pipe_wait;
   {
     base::AutoLock lock(lock_);
     shutting_down_ = true;
-    pipe_wait = std::exchange(pipe_wait_, nullptr);
+    pipe_wait = std::move(pipe_wait_);
   }
   if (void (*hook)() = g_destruction_start_hook.load(std::memory_order_acquire))
     hook();
   // Without the wait, the pipe steps never ran or an error step has closed the pipe and its event already.
-  if (pipe_wait) {
+  if (pipe_wait.IsValid()) {
     DisconnectNamedPipe(pipe_.Get());
     // The next step gives the pipe up; a step that is running now may reset the event, hence the rounds.
     for (int round = 0; round < kStopRounds && state_ != kError; ++round) {
       SetEvent(overlapped_event_.Get());
       Sleep(kStopRoundMs);
     }
-    UnregisterWaitAndWait(pipe_wait);
+    pipe_wait.Close();
     if (io_started_ && !HasOverlappedIoCompleted(&overlapped_)) {
       // The I/O writes into this object: let it end before the object does.
       DWORD transferred = 0;
@@ -192,14 +185,12 @@ bool CrashDumpServer::Start() {
   if (!overlapped_event_.IsValid())
     return false;
   overlapped_.hEvent = overlapped_event_.Get();
-  HANDLE wait = nullptr;
-  if (!RegisterWaitForSingleObject(&wait, overlapped_event_.Get(), &OnPipeEvent, this, INFINITE,
-                                   WT_EXECUTEINWAITTHREAD)) {
+  base::win::ScopedRegisteredWait wait;
+  if (!wait.Register(overlapped_event_.Get(), &OnPipeEvent, this, INFINITE, WT_EXECUTEINWAITTHREAD))
     return false;
-  }
   {
     base::AutoLock lock(lock_);
-    pipe_wait_ = wait;
+    pipe_wait_ = std::move(wait);
   }
   pipe_.Set(CreateCrashServerPipe(pipe_name_, security_attributes_));
   if (!pipe_.IsValid())
@@ -211,9 +202,9 @@ bool CrashDumpServer::Start() {
   return true;
 }
 
-HANDLE CrashDumpServer::TakeWait(HANDLE* slot) {
+base::win::ScopedRegisteredWait CrashDumpServer::TakeWait(base::win::ScopedRegisteredWait* slot) {
   base::AutoLock lock(lock_);
-  return std::exchange(*slot, nullptr);
+  return std::move(*slot);
 }
 
 void CALLBACK CrashDumpServer::OnPipeEvent(void* context, BOOLEAN) {
@@ -271,9 +262,9 @@ void CrashDumpServer::HandleError() {
   // The pipe is given up for good; the clients' own waits go on serving them. Under the lock, so that the
   // destructor finds either everything closed here or nothing.
   base::AutoLock lock(lock_);
-  if (shutting_down_ || !pipe_wait_)
+  if (shutting_down_ || !pipe_wait_.IsValid())
     return;
-  UnregisterWaitEx(std::exchange(pipe_wait_, nullptr), nullptr);  // this step runs inside it: never wait for it
+  pipe_wait_.CloseFromCallback();  // this step runs inside it
   pipe_.Close();
   overlapped_event_.Close();
 }
@@ -407,27 +398,25 @@ bool CrashDumpServer::AnswerRegistration(std::unique_ptr<CrashClientRecord> clie
 }
 
 bool CrashDumpServer::RegisterClientWaits(CrashClientRecord* client) {
-  HANDLE dump_request_wait = nullptr;
-  if (!RegisterWaitForSingleObject(&dump_request_wait, client->dump_request_event_.Get(), &OnDumpRequest, client,
-                                   INFINITE, kDumpRequestWaitFlags)) {
+  base::win::ScopedRegisteredWait dump_request_wait;
+  if (!dump_request_wait.Register(client->dump_request_event_.Get(), &OnDumpRequest, client, INFINITE,
+                                  kDumpRequestWaitFlags)) {
     return false;
   }
   {
     base::AutoLock lock(lock_);
-    client->dump_request_wait_ = dump_request_wait;
+    client->dump_request_wait_ = std::move(dump_request_wait);
   }
   // Registered and stored under the lock: a client that has ended already (it may exit as soon as it has the
   // reply) has its exit step fire at once, and that step destroys the record. Holding the lock makes it wait
   // until the wait it must unregister is in the record, instead of this step writing into a freed record.
   base::AutoLock lock(lock_);
-  HANDLE process_wait = nullptr;
-  if (!RegisterWaitForSingleObject(&process_wait, client->process_.Get(), &OnClientExited, client, INFINITE,
-                                   WT_EXECUTEONLYONCE)) {
+  base::win::ScopedRegisteredWait process_wait;
+  if (!process_wait.Register(client->process_.Get(), &OnClientExited, client, INFINITE, WT_EXECUTEONLYONCE))
     return false;
-  }
   if (void (*hook)(HANDLE) = g_process_wait_registered_hook.load(std::memory_order_acquire))
     hook(client->process_.Get());
-  client->process_wait_ = process_wait;
+  client->process_wait_ = std::move(process_wait);
   return true;
 }
 
@@ -547,13 +536,13 @@ void CALLBACK CrashDumpServer::OnClientExited(void* context, BOOLEAN) {
 }
 
 void CrashDumpServer::HandleClientExited(CrashClientRecord* client) {
-  UnregisterWaitAndWait(TakeWait(&client->dump_request_wait_));
+  TakeWait(&client->dump_request_wait_).Close();
   // A client whose wait for its dump ran out may end while its capture still runs on a worker.
   client->WaitForCaptureEnd();
   if (callbacks_.exited)
     callbacks_.exited(callbacks_.exited_context, client);
   std::unique_ptr<CrashClientRecord> removed;
-  HANDLE process_wait;
+  base::win::ScopedRegisteredWait process_wait;
   {
     base::AutoLock lock(lock_);
     // While shutting down, the destructor destroys the record (waiting for this callback first); a record
@@ -563,10 +552,10 @@ void CrashDumpServer::HandleClientExited(CrashClientRecord* client) {
     removed = RemoveClientLocked(client);
     if (!removed)
       return;
-    process_wait = std::exchange(client->process_wait_, nullptr);
+    process_wait = std::move(client->process_wait_);
     ++exit_steps_running_;
   }
-  UnregisterWaitEx(process_wait, nullptr);  // this callback runs inside that wait: never wait for it
+  process_wait.CloseFromCallback();  // this callback runs inside that wait
   // Both waits are gone, so the record's destruction has nothing left to wait for.
   removed.reset();
   if (void (*hook)() = g_exit_step_end_hook.load(std::memory_order_acquire))

@@ -18,6 +18,7 @@
 #include "base/synchronization/condition_variable.h"
 #include "base/synchronization/lock.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_registered_wait.h"
 #include "desktop/windows/crash_reporter/crash_pipe_protocol.h"
 
 namespace zorvi {
@@ -81,10 +82,10 @@ class CrashClientRecord {
   // Manual reset, set while no capture worker of the client is queued or running; a worker sets it as its very
   // last use of the record, so that the record may go once it is set.
   base::win::ScopedHandle capture_idle_event_;
-  // Thread-pool waits; null once unregistered. Whoever unregisters one takes it out under the server's lock
+  // Thread-pool waits; empty once unregistered. Whoever unregisters one takes it out under the server's lock
   // first, so that no wait is unregistered twice.
-  HANDLE dump_request_wait_ = nullptr;
-  HANDLE process_wait_ = nullptr;
+  base::win::ScopedRegisteredWait dump_request_wait_;
+  base::win::ScopedRegisteredWait process_wait_;
 };
 
 // What the owner is told, each with its own context value; any may be null. Only the connect callback runs
@@ -191,8 +192,8 @@ class CrashDumpServer {
   bool WriteDumpFor(const CrashClientRecord& client, std::wstring* dump_path);
   void HandleClientExited(CrashClientRecord* client);
 
-  // Takes a wait out of its slot under the lock; null when another party took it first.
-  HANDLE TakeWait(HANDLE* slot);
+  // Takes a wait out of its slot under the lock; empty when another party took it first.
+  base::win::ScopedRegisteredWait TakeWait(base::win::ScopedRegisteredWait* slot);
   friend class CrashClientRecord;
 
   base::Lock lock_;  // guards clients_, shutting_down_, the wait slots and the connect callback's lookup
@@ -212,7 +213,7 @@ class CrashDumpServer {
 
   base::win::ScopedHandle pipe_;
   base::win::ScopedHandle overlapped_event_;
-  HANDLE pipe_wait_ = nullptr;
+  base::win::ScopedRegisteredWait pipe_wait_;
   base::win::ScopedHandle server_alive_mutex_;
   std::atomic<State> state_{kUninitialized};
   OVERLAPPED overlapped_ = {};

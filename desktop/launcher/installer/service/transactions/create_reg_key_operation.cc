@@ -75,16 +75,11 @@ bool CreateRegKeyOperation::Do(OperationList* /*sub_operations*/) {
   }
 
   first_created_key_ = candidate;
-  HKEY created = nullptr;
-  result = IsFaultInjected(this, key_path_)
-               ? ERROR_ACCESS_DENIED
-               : RegCreateKeyExW(root_, key_path_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                                 &created, nullptr);
+  result = IsFaultInjected(this, key_path_) ? ERROR_ACCESS_DENIED : key.Create(root_, key_path_.c_str(), KEY_ALL_ACCESS);
   if (result != ERROR_SUCCESS) {
     LOG(ERROR) << "Failed creating key.";
     return false;
   }
-  RegCloseKey(created);
   return true;
 }
 

@@ -18,12 +18,11 @@
 #include "base/files/file_util.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/service/transactions/change_reg_value_operation.h"
-#include "desktop/launcher/installer/service/transactions/copy_file_operation.h"
 #include "desktop/launcher/installer/service/transactions/create_folder_operation.h"
 #include "desktop/launcher/installer/service/transactions/create_reg_key_operation.h"
 #include "desktop/launcher/installer/service/transactions/delete_file_operation.h"
 #include "desktop/launcher/installer/service/transactions/delete_reg_key_operation.h"
-#include "desktop/launcher/installer/service/transactions/move_file_operation.h"
+#include "desktop/launcher/installer/service/transactions/file_transfer_operation.h"
 #include "desktop/launcher/installer/service/transactions/transaction_test_util.h"
 #include "testing/test_support.h"
 
