@@ -12,9 +12,7 @@
 #include "desktop/common/product/installer_switches.h"
 #include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/installer.h"
-#include "desktop/launcher/installer/service/transactions/copy_file_operation.h"
 #include "desktop/launcher/installer/service/transactions/file_transfer_operation.h"
-#include "desktop/launcher/installer/service/transactions/move_file_operation.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
 

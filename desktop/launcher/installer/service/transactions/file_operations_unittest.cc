@@ -17,10 +17,9 @@
 #include "base/logging.h"
 #include "base/time/time.h"
 #include "desktop/common/product/test_seams.h"
-#include "desktop/launcher/installer/service/transactions/copy_file_operation.h"
+#include "desktop/launcher/installer/service/transactions/file_transfer_operation.h"
 #include "desktop/launcher/installer/service/transactions/create_folder_operation.h"
 #include "desktop/launcher/installer/service/transactions/delete_file_operation.h"
-#include "desktop/launcher/installer/service/transactions/file_transfer_operation.h"
 #include "desktop/launcher/installer/service/transactions/transaction_test_util.h"
 #include "testing/test_support.h"
 
