@@ -99,31 +99,7 @@ if [ -e "$stats" ]; then
   BUILD_DIR=$(cd "$2/.." && pwd) . "$HERE/../../../tools/env.sh"
   nt_version=$("$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" reg query \
                'HKLM\Software\Microsoft\Windows NT\CurrentVersion' </dev/null | tr -d '\r')
-  python3 - "$stats" "$(date -u -r "$stats" '+%s.%N')" "$nt_version" <<'PY' || fail "statistics: Python's json"
-import datetime, json, re, sys
-path, written, registry = sys.argv[1], float(sys.argv[2]), sys.argv[3]
-root = json.load(open(path, encoding="utf-8"))
-value = lambda name: re.search(r"^    %s    REG_SZ    (.*)$" % name, registry, re.M).group(1)
-major, minor = map(int, value("CurrentVersion").split("."))
-pack = re.match(r"Service Pack (\d+)", value("CSDVersion"))
-want_os = {"name": "windows", "version": {"major": major, "minor": minor, "build": int(value("CurrentBuildNumber"))},
-           "service_pack": {"major": int(pack.group(1)) if pack else 0, "minor": 0}}
-assert root["os"] == want_os, (root["os"], want_os)
-assert isinstance(root["ui"], dict) and root["ui"]["initial_installation_mode"] == "current_user", root["ui"]
-assert "ui.initial_installation_mode" not in root
-chunks = [c for f in root["fetches"] if isinstance(f, dict) for c in f.get("download_chunks", [])]
-assert root["wininet_retries"] == len(chunks), root["wininet_retries"]
-assert root["download_ips"] == "; ".join(c["ip"] for c in chunks if "ip" in c), root["download_ips"]
-times = [root["installation_start_time"], root["installer_start_time"]["time"], root["ui"]["accepted"]["time"],
-         root["fetches"][0]["download_start"]["time"]]
-for text in times:
-    assert re.fullmatch(r"\d{4,}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}", text), text
-    when = datetime.datetime.strptime(text, "%Y-%m-%d %H:%M:%S.%f").replace(tzinfo=datetime.timezone.utc)
-    assert abs(when.timestamp() - written) <= 1.0, (text, written)
-assert 0 <= root["installer_start_time"]["elapsed"] <= 1000
-print("statistics: %d keys, os %d.%d.%d, %d chunk records, times within a second of date -u"
-      % (len(root), major, minor, want_os["version"]["build"], len(chunks)))
-PY
+  python3 "${BASH_SOURCE[0]%/*}/testdata_statistics.py" "$stats" "$(date -u -r "$stats" '+%s.%N')" "$nt_version" || fail "statistics: Python's json"
 fi
 
 # The statistics as the sender posted them: sha256sum of the text equals what the server's Python hashlib logged
@@ -409,30 +385,7 @@ if compgen -G "$D/scenarios/*/expect" >/dev/null; then
   export_file=$D/scenarios/user_software.reg
   "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" reg export 'HKCU\Software' "$(printf 'Z:%s' "$export_file" | tr / '\\')" /y \
     </dev/null >/dev/null 2>&1 || fail "reg export of the user's software key failed"
-  python3 - "$export_file" "$D/scenarios" <<'PY' || fail "the last install paths in the registry"
-import glob, os, re, sys
-text = open(sys.argv[1], "rb").read().decode("utf-16", errors="replace")
-sections = {}
-for match in re.finditer(r"^\[HKEY_CURRENT_USER\\Software\\([^\]\\]+)\]\r?\n((?:[^\r\n]+\r?\n)*)", text, re.M):
-    sections[match.group(1)] = match.group(2)
-checked = 0
-for scenario in glob.glob(os.path.join(sys.argv[2], "*", "expect")):
-    folder = os.path.dirname(scenario)
-    words = open(scenario).readline().split()
-    company = open(os.path.join(folder, "company")).read()
-    value = re.search(r'^"Last [^"]* Install Path"="(.*)"\r?$', sections.get(company, ""), re.M)
-    name = os.path.basename(folder)
-    # An upgrade's earlier installation was per-user too; its failure leaves that installation's value.
-    installed = words[0] == "installed" or name.startswith("upgrade")
-    if installed and (name.startswith(("per_user", "upgrade")) or words[2:] == ["last-path"]):
-        assert value, "%s: no last install path" % folder
-        want = "Z:" + folder.replace("/", "\\") + "\\Zorvi\\"
-        assert value.group(1).replace("\\\\", "\\") == want, (value.group(1), want)
-    else:
-        assert not value, "%s: a last install path remains: %s" % (folder, value.group(1))
-    checked += 1
-print("reg export: the last install path of %d scenarios is where it must be" % checked)
-PY
+  python3 "${BASH_SOURCE[0]%/*}/testdata_install_paths.py" "$export_file" "$D/scenarios" || fail "the last install paths in the registry"
 fi
 # The uninstallation again in a Russian locale, whose OEM code page (866) the clean-up batch is then written in: the
 # same test in the shared prefix, its processes under ru_RU.UTF-8, its scenarios in a data folder of their own.
@@ -454,39 +407,7 @@ for marker in "$D"/scenarios/*/uninstalled "$D"/ru_RU/scenarios/*/uninstalled; d
   page=cp437
   case $scenario in "$D"/ru_RU/*) page=cp866 name="$name (ru_RU)";; esac
   before=$status
-  python3 - "$scenario" "$page" <<'PY' || fail "$name: the clean-up batch or the task calls"
-import json, os, sys
-scenario, page = sys.argv[1:]
-version, install_name = open(os.path.join(scenario, "uninstalled"), encoding="utf-8").read().split("\n")
-version = version.rstrip("\\")
-install = "Z:" + os.path.join(scenario, install_name).replace("/", "\\")
-starts = [line.split("\t") for line in open(os.path.join(scenario, "starts.txt"), encoding="utf-8").read().splitlines()]
-batches = [s for s in starts if s[0] == "batch"]
-assert len(batches) == 1, starts
-kind, pid, initial, parent, command = batches[0]
-assert command == '"%s\\k.bat"' % install, command
-pids = [int(pid)] + [int(p) for p in (initial, parent) if p and int(p) != 0]
-lines = ["SET PID%d_RUNNING=TRUE" % (i + 1) for i in range(len(pids))] + [":again"]
-for i, p in enumerate(pids):
-    lines += ["IF %%PID%d_RUNNING%%==TRUE (" % (i + 1), 'TASKLIST /FI "PID eq %d" | FIND /c /i ".exe"' % p,
-              "IF ERRORLEVEL 1 SET PID%d_RUNNING=FALSE" % (i + 1), ")"]
-lines += ["ping -n 2 127.0.0.1"] + ["IF %%PID%d_RUNNING%%==TRUE GOTO :again" % (i + 1) for i in range(len(pids))]
-package = sorted(d for d in os.listdir(scenario) if d.startswith("download"))[-1]  # the last one installed
-listed = [l for l in open(os.path.join(scenario, package, "files_list"), encoding="utf-8").read().splitlines() if l]
-folder = install + "\\" + version
-lines += ['del "%s\\%s"' % (folder, f) for f in listed if f in ("installer.exe", "zorvi.dll")]
-lines += ['rmdir "%s"' % f for f in sorted([folder, install], reverse=True)] + ["del %0"]
-# The command processor expands %...% even between quotes: a percent sign of a path is written twice.
-lines = [l.replace("%", "%%") if l.startswith(("del \"", "rmdir \"")) else l for l in lines]
-want = ("\n".join(lines) + "\n").encode(page)
-got = open(os.path.join(scenario, "k.bat.written"), "rb").read()
-assert got == want, (got, want)
-tasks = json.load(open(os.path.join(scenario, "tasks.json"), encoding="utf-8"))
-calls = [(c["call"], c.get("suffix", "")) for c in tasks["calls"]]
-last = max(i for i, (call, _) in enumerate(calls) if call == "Create")
-assert ("Delete", calls[last][1]) in calls[last:], calls
-assert not tasks.get("tasks"), tasks
-PY
+  python3 "${BASH_SOURCE[0]%/*}/testdata_uninstall_batch.py" "$scenario" "$page" || fail "$name: the clean-up batch or the task calls"
   install=$scenario/$(sed -n 2p "$marker")
   # Wine's command processor expands percent signs again in the text that %0 stands for (Windows' does not), so
   # under wine "del %0" cannot name the batch in a folder whose name holds one.
