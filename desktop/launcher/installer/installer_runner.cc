@@ -250,6 +250,13 @@ void InstallerRunner::OnPackageReady() {
   }
 }
 
+void InstallerRunner::WithdrawPackage() {
+  if (!package_ready_ || backend_running_)
+    return;
+  VLOG(2) << "The package is being completed again";
+  package_ready_ = false;
+}
+
 void InstallerRunner::OnObjectSignaled(HANDLE) {
   VLOG(1) << "Installer backend process signaled";
   DWORD exit_code = 1;

@@ -54,9 +54,13 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate, public IPCRec
   // failure unless its success was heard before.
   void Stop();
 
+
   // The controller has the package unpacked in the package folder. Only the first call counts: a running
   // backend is told through the package-ready event, and a later Run starts the package's own installer.
   void OnPackageReady();
+  // The package is being completed again (new overrides for another folder): until the next OnPackageReady, a
+  // Run starts a backend that waits for it. Changes nothing for a backend already running.
+  void WithdrawPackage();
 
   // base::win::ObjectWatcher::Delegate: the backend process ended.
   void OnObjectSignaled(HANDLE object) override;

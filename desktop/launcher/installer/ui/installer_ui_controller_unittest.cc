@@ -24,6 +24,7 @@
 #include "base/files/file_util.h"
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
+#include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
@@ -299,6 +300,58 @@ TEST_F(InstallerUIControllerTest, ErrorsWaitForTheBackendAndARetryWaitsForTheTra
   EXPECT_EQ("\"\"", Stat("tracking_data"));
   EXPECT_EQ(1u, test_support::RequestsTo(server.StopAndReadLog(), "/prefs").size())
       << "one overrides fetch for both accepts";
+}
+
+// A retry in another folder waits for the overrides fetched for it, as the first run waited for its own: the
+// backend it starts waits for the package although the first run's fetch had completed it.
+TEST_F(InstallerUIControllerTest, ARetryInAnotherFolderWaitsForItsOverrides) {
+  test_support::LoopbackServer server;
+  std::string error;
+  // The retry's fetch gets no answer: it is still under way when the backend starts.
+  ASSERT_TRUE(server.Start(root_.value(), R"({"/prefs": [{"body": "{}", "times": 1}, {"silent": true, "times": "all"}]})",
+                           &error))
+      << error;
+  base::CommandLine::ForCurrentProcess()->AppendSwitchNative("local-pref-default-overrides-server",
+                                                             server.Url("/prefs"));
+  base::FeatureList::GetInstance()->AddFeature("installer-pref-default-overrides-support", true, true);
+  const std::string fail = "error 37057 C:\\x|Failed copying a file\nresult 0\n";
+  Prepare("wait-package\n" + fail);
+  const base::FilePath records = package_.Append(L"fake_backend_record.jsonl");
+  InstallerUIController& c = controller_;
+  std::vector<std::function<void()>> steps = {
+      [&] {
+        ASSERT_NO_FATAL_FAILURE(NextStepOnErrorPage());
+        c.OnAccept();
+      },
+      [&] {
+        EXPECT_EQ(InstallerUIController::kPhaseInstalling, c.phase()) << "the first fetch has completed the package";
+        ASSERT_TRUE(test_support::WriteFileBytes(package_.Append(L"fake_backend_script.txt").value(), fail));
+        settings_->SetInstallFolderPath(root_.Append(L"Other"));
+        c.OnAccept();
+      },
+      [&] { c.OnCancel(); },
+  };
+  EXPECT_FALSE(RunWithSteps(steps));
+  EXPECT_EQ(3u, next_step_);
+  EXPECT_EQ(2u, test_support::RequestsTo(server.StopAndReadLog(), "/prefs").size());
+  std::string text;
+  ASSERT_TRUE(test_support::ReadFileBytes(records.value(), &text));
+  std::vector<std::unique_ptr<base::Value>> starts;
+  for (const std::string& line : base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+    if (line.find("\"command_line\"") != std::string::npos)
+      starts.push_back(base::JsonReader::Read(line));
+  }
+  ASSERT_EQ(2u, starts.size());
+  const base::DictionaryValue* retry = nullptr;
+  for (const std::unique_ptr<base::Value>& start : starts) {
+    ASSERT_TRUE(start && start->GetAsDictionary(&retry));
+    std::string command_line;
+    EXPECT_TRUE(retry->GetString("command_line", &command_line));
+    EXPECT_NE(std::string::npos, command_line.find("--wait-for-package")) << command_line;
+  }
+  bool ready_set = true;
+  EXPECT_TRUE(retry->GetBoolean("package_ready_set", &ready_set));
+  EXPECT_FALSE(ready_set) << "the package was ready before its overrides";
 }
 
 // A fetch that failed after the accept is restarted by the next accept, unless the package has arrived since: then
