@@ -234,7 +234,10 @@ void InstallerRunner::Stop() {
     VLOG(1) << "Letting go of the installer mutex";
   LetGoOfMutexes();
   package_ready_event_.Close();
-  interrupted_event_.Close();
+  // An installer process of the run that opens the event only now (the package's installer that the backend is
+  // starting) must still find it set: it lives as long as the backend.
+  if (!backend_running_)
+    interrupted_event_.Close();
   receiver_proxy_.Close();
   settings_ = nullptr;
 }
@@ -262,6 +265,9 @@ void InstallerRunner::OnObjectSignaled(HANDLE) {
   DWORD exit_code = 1;
   const bool exited_with_zero = GetExitCodeProcess(backend_.Handle(), &exit_code) && exit_code == 0;
   backend_running_ = false;
+  // A stopped run kept the interruption for the backend's other installer processes, which have ended with it.
+  if (!settings_)
+    interrupted_event_.Close();
   // The backend's last datagrams may still wait in the mailslot: they come first.
   receiver_proxy_.DeliverWaitingMessagesThen(
       base::Bind(&InstallerRunner::ReportTermination, weak_factory_.GetWeakPtr(), exited_with_zero));

@@ -54,6 +54,8 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate, public IPCRec
   // failure unless its success was heard before.
   void Stop();
 
+  // From a successful Run until the end of its backend has been seen.
+  bool backend_running() const { return backend_running_; }
 
   // The controller has the package unpacked in the package folder. Only the first call counts: a running
   // backend is told through the package-ready event, and a later Run starts the package's own installer.

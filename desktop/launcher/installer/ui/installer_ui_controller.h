@@ -139,6 +139,8 @@ class InstallerUIController : public Settings::Observer,
   bool initial_stats_written_ = false;
   bool success_ = false;
   bool terminated_ = false;
+  // Cancelled while the backend ran: the run ends once the backend has.
+  bool cancelling_ = false;
   base::win::ScopedHandle lock_file_;
   // Outlives the window, which writes into its statistics.
   InstallationSequence sequence_;

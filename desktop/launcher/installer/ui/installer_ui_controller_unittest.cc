@@ -415,10 +415,9 @@ TEST_F(InstallerUIControllerTest, FetchFailuresRestartSilentlyThenWaitForTheUser
                             R"(", "product_name": "Zorvi", "domain": "", "urls": {"autoupdate": ")" +
                             base::WideToUTF8(server.Url("/base/", "localhost")) + R"("}})");
   const std::wstring started = test_support::UniqueName(L"backend_started");
-  const std::wstring go = test_support::UniqueName(L"backend_go");
   base::win::ScopedHandle started_event(CreateEventW(nullptr, TRUE, FALSE, started.c_str()));
-  base::win::ScopedHandle go_event(CreateEventW(nullptr, TRUE, FALSE, go.c_str()));
-  Prepare("signal " + base::WideToUTF8(started) + "\nwait-event " + base::WideToUTF8(go) + "\nresult 0\n");
+  // The cancel ends the run once the backend, interrupted, has ended.
+  Prepare("signal " + base::WideToUTF8(started) + "\nwait-interrupt\nterminated 0\n");
   test_support::ScopedLogCapture log;
   CountingController c;
   active_ = &c;
@@ -447,7 +446,6 @@ TEST_F(InstallerUIControllerTest, FetchFailuresRestartSilentlyThenWaitForTheUser
       },
   };
   EXPECT_FALSE(c.RunUI(settings_.get(), false, download_, false));
-  SetEvent(go_event.Get());
   EXPECT_EQ(2u, next_step_);
   EXPECT_EQ(5u, test_support::RequestsTo(server.StopAndReadLog(), "/base/netinstaller/nightly").size())
       << "four before the accept, one after it";
@@ -465,7 +463,10 @@ class CancelOnSuccessController : public InstallerUIController {
 
 // A cancelled run is no success and starts nothing: an accept due after the cancel (posted by a run that starts at
 // once, or waiting for a folder's status) starts no backend, and a cancel after a success report of a generation of
-// the backend (an elevated copy, the package's installer) while the outer one still works ends the run failed.
+// the backend (an elevated copy, the package's installer) while the outer one still works ends the run failed. A
+// cancel while the package's installer has taken the run over reaches it through the interruption event, and the run ends (the window still
+// shown, but out of the user's reach, until then) only once that installer has undone its work and the backend
+// has ended.
 TEST_F(InstallerUIControllerTest, ACancelledRunIsNoSuccessAndStartsNothing) {
   Prepare("result 0\n");
   test_support::ScopedLogCapture log;
@@ -482,6 +483,63 @@ TEST_F(InstallerUIControllerTest, ACancelledRunIsNoSuccessAndStartsNothing) {
   next_step_ = 0;
   EXPECT_FALSE(RunWithSteps({[&] { after_success.OnAccept(); }}));
   SetEvent(go_event.Get());
+  EXPECT_EQ("1", Stat("installation_cancelled"));
+  EXPECT_EQ("0", Stat("installation_success"));
+
+  // The backend waits for the package and hands the run over to the package's installer, which undoes its work
+  // once interrupted and waits for the test to let it end.
+  const std::wstring started = test_support::UniqueName(L"package_installer_started");
+  const std::wstring undoing = test_support::UniqueName(L"package_installer_undoing");
+  const std::wstring undone = test_support::UniqueName(L"package_installer_may_end");
+  base::win::ScopedHandle started_event(CreateEventW(nullptr, TRUE, FALSE, started.c_str()));
+  base::win::ScopedHandle undoing_event(CreateEventW(nullptr, TRUE, FALSE, undoing.c_str()));
+  base::win::ScopedHandle undone_event(CreateEventW(nullptr, TRUE, FALSE, undone.c_str()));
+  const base::FilePath own = root_.Append(L"own");
+  ASSERT_TRUE(base::CreateDirectory(own));
+  ASSERT_TRUE(CopyFileW((test_support::ExecutableDir() + L"\\fake_backend_test_child.exe").c_str(),
+                        own.Append(L"installer.exe").value().c_str(), FALSE));
+  ASSERT_TRUE(test_support::WriteFileBytes(own.Append(L"fake_backend_script.txt").value(),
+                                           "wait-package\nstarting 0\nrun-package\nreturned\nterminated 0\n"));
+  Prepare("signal " + base::WideToUTF8(started) + "\nwait-interrupt\nsignal " + base::WideToUTF8(undoing) +
+          "\nwait-event " + base::WideToUTF8(undone) + "\nterminated 0\n");
+  ASSERT_TRUE(base::PathService::Override(base::kExeFile, own.Append(L"installer.exe")));
+  InstallerUIController handed_over;
+  active_ = &handed_over;
+  next_step_ = 0;
+  EventStep package_installer_started;
+  package_installer_started.step = base::Bind(&InstallerUIControllerTest::PostNextStep, base::Unretained(this));
+  EventStep package_installer_undoing;
+  package_installer_undoing.step = package_installer_started.step;
+  std::vector<std::function<void()>> steps = {
+      [&] {
+        ASSERT_TRUE(package_installer_started.watcher.StartWatchingOnce(started_event.Get(),
+                                                                        &package_installer_started));
+        // Downloading: the accept's backend waits for the package, which is ready afterwards.
+        handed_over.NotifyStatusChanged(kDownloadingPackage);
+        handed_over.OnAccept();
+        handed_over.NotifyStatusChanged(kPackageReady);
+      },
+      [&] {
+        ASSERT_TRUE(package_installer_undoing.watcher.StartWatchingOnce(undoing_event.Get(),
+                                                                        &package_installer_undoing));
+        handed_over.OnCancel();
+      },
+      [&] {
+        ASSERT_TRUE(handed_over.window());
+        EXPECT_TRUE(IsWindowVisible(handed_over.window()->main_dialog()));
+        EXPECT_FALSE(IsWindowEnabled(handed_over.window()->main_dialog()));
+        SetEvent(undone_event.Get());
+      },
+  };
+  ASSERT_TRUE(base::DeleteFile(package_.Append(L"fake_backend_record.jsonl"), false));
+  const bool result = RunWithSteps(steps);
+  // (Lets the package's installer end also when the run has not waited for it.)
+  SetEvent(undone_event.Get());
+  EXPECT_FALSE(result);
+  EXPECT_EQ(3u, next_step_);
+  std::string records;
+  ASSERT_TRUE(test_support::ReadFileBytes(package_.Append(L"fake_backend_record.jsonl").value(), &records));
+  EXPECT_NE(std::string::npos, records.find("\"returned\":false")) << "the package's installer ended with the run";
   EXPECT_EQ("1", Stat("installation_cancelled"));
   EXPECT_EQ("0", Stat("installation_success"));
 }
