@@ -56,9 +56,6 @@ InstallerUIController::InstallerUIController()
     : run_loop_(Win32DialogDispatcher::GetInstance()), sequence_(this) {}
 
 InstallerUIController::~InstallerUIController() {
-  // The settings outlive the controller and may still have a status to announce.
-  if (settings_)
-    settings_->RemoveObserver(this);
   sequence_.DeleteParts();
   window_.reset();
   closed_window_.reset();
@@ -83,6 +80,10 @@ bool InstallerUIController::RunUI(Settings* settings, bool without_fetcher, cons
       FROM_HERE, base::Bind(&InstallerUIController::Init, weak_factory_.GetWeakPtr()));
   run_loop_.Run();
   LOG(INFO) << "Controller exiting";
+  // The settings need to outlive only the run: they may still have a status to announce, which no longer
+  // concerns it.
+  settings_->RemoveObserver(this);
+  settings_ = nullptr;
   return success_;
 }
 

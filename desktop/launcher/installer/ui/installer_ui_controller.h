@@ -49,7 +49,8 @@ class InstallerUIController : public Settings::Observer,
 
   // Runs the whole interactive run on this thread's UI message loop and returns whether it succeeded; false also
   // when another instance shows its window (raised instead). `without_fetcher`: the process runs inside an
-  // unpacked package, which is then the package. `download_folder` is the run's working folder.
+  // unpacked package, which is then the package. `download_folder` is the run's working folder. `settings` (not
+  // owned) need to outlive only this call.
   bool RunUI(Settings* settings, bool without_fetcher, const base::FilePath& download_folder, bool run_immediately);
   // Posted by RunUI: shows the window and starts fetching.
   void Init();

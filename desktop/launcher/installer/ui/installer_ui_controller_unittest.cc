@@ -22,6 +22,7 @@
 #include "base/json/json_reader.h"
 #include "base/json/json_writer.h"
 #include "base/files/file_util.h"
+#include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
 #include "base/strings/string_split.h"
@@ -463,17 +464,22 @@ class CancelOnSuccessController : public InstallerUIController {
 
 // A cancelled run is no success and starts nothing: an accept due after the cancel (posted by a run that starts at
 // once, or waiting for a folder's status) starts no backend, and a cancel after a success report of a generation of
-// the backend (an elevated copy, the package's installer) while the outer one still works ends the run failed. A
-// cancel while the package's installer has taken the run over reaches it through the interruption event, and the run ends (the window still
+// the backend (an elevated copy, the package's installer) while the outer one still works ends the run failed. The
+// ended run no longer watches its settings, which need not outlive the controller. A cancel while the package's
+// installer has taken the run over reaches it through the interruption event, and the run ends (the window still
 // shown, but out of the user's reach, until then) only once that installer has undone its work and the backend
 // has ended.
 TEST_F(InstallerUIControllerTest, ACancelledRunIsNoSuccessAndStartsNothing) {
   Prepare("result 0\n");
   test_support::ScopedLogCapture log;
+  logging::SetMinLogLevel(-2);
   EXPECT_FALSE(RunWithSteps({[&] { controller_.OnCancel(); controller_.OnAccept(); }}));
   EXPECT_TRUE(log.HasLineStartingWith("Accept clicked."));
   EXPECT_FALSE(log.HasLineStartingWith("launching installer backend"));
   EXPECT_EQ("1", Stat("installation_cancelled"));
+  settings_->SetInstallFolderPath(root_.Append(L"Elsewhere"));
+  test_support::WaitForSettingsStatus(settings_.get());
+  EXPECT_FALSE(log.HasLineStartingWith("New status obtained")) << "the ended run still watched its settings";
 
   const std::wstring go = test_support::UniqueName(L"backend_go");
   base::win::ScopedHandle go_event(CreateEventW(nullptr, TRUE, FALSE, go.c_str()));
