@@ -317,7 +317,6 @@ TEST_F(InstallerUIControllerTest, ARetryInAnotherFolderWaitsForItsOverrides) {
   base::FeatureList::GetInstance()->AddFeature("installer-pref-default-overrides-support", true, true);
   const std::string fail = "error 37057 C:\\x|Failed copying a file\nresult 0\n";
   Prepare("wait-package\n" + fail);
-  const base::FilePath records = package_.Append(L"fake_backend_record.jsonl");
   InstallerUIController& c = controller_;
   std::vector<std::function<void()>> steps = {
       [&] {
@@ -336,22 +335,18 @@ TEST_F(InstallerUIControllerTest, ARetryInAnotherFolderWaitsForItsOverrides) {
   EXPECT_EQ(3u, next_step_);
   EXPECT_EQ(2u, test_support::RequestsTo(server.StopAndReadLog(), "/prefs").size());
   std::string text;
-  ASSERT_TRUE(test_support::ReadFileBytes(records.value(), &text));
-  std::vector<std::unique_ptr<base::Value>> starts;
-  for (const std::string& line : base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
-    if (line.find("\"command_line\"") != std::string::npos)
-      starts.push_back(base::JsonReader::Read(line));
-  }
-  ASSERT_EQ(2u, starts.size());
-  const base::DictionaryValue* retry = nullptr;
-  for (const std::unique_ptr<base::Value>& start : starts) {
-    ASSERT_TRUE(start && start->GetAsDictionary(&retry));
-    std::string command_line;
-    EXPECT_TRUE(retry->GetString("command_line", &command_line));
-    EXPECT_NE(std::string::npos, command_line.find("--wait-for-package")) << command_line;
-  }
+  ASSERT_TRUE(test_support::ReadFileBytes(package_.Append(L"fake_backend_record.jsonl").value(), &text));
+  // Each run's backend recorded its start and its end.
+  const std::vector<std::string> lines = base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
+  ASSERT_EQ(4u, lines.size()) << text;
+  const std::unique_ptr<base::Value> retry = base::JsonReader::Read(lines[2]);
+  const base::DictionaryValue* start = nullptr;
+  std::string command_line;
   bool ready_set = true;
-  EXPECT_TRUE(retry->GetBoolean("package_ready_set", &ready_set));
+  ASSERT_TRUE(retry && retry->GetAsDictionary(&start) && start->GetString("command_line", &command_line) &&
+              start->GetBoolean("package_ready_set", &ready_set))
+      << lines[2];
+  EXPECT_NE(std::string::npos, command_line.find("--wait-for-package")) << command_line;
   EXPECT_FALSE(ready_set) << "the package was ready before its overrides";
 }
 
@@ -492,55 +487,50 @@ TEST_F(InstallerUIControllerTest, ACancelledRunIsNoSuccessAndStartsNothing) {
   EXPECT_EQ("1", Stat("installation_cancelled"));
   EXPECT_EQ("0", Stat("installation_success"));
 
-  // The backend waits for the package and hands the run over to the package's installer, which undoes its work
-  // once interrupted and waits for the test to let it end.
-  const std::wstring started = test_support::UniqueName(L"package_installer_started");
-  const std::wstring undoing = test_support::UniqueName(L"package_installer_undoing");
-  const std::wstring undone = test_support::UniqueName(L"package_installer_may_end");
-  base::win::ScopedHandle started_event(CreateEventW(nullptr, TRUE, FALSE, started.c_str()));
-  base::win::ScopedHandle undoing_event(CreateEventW(nullptr, TRUE, FALSE, undoing.c_str()));
-  base::win::ScopedHandle undone_event(CreateEventW(nullptr, TRUE, FALSE, undone.c_str()));
+  // The backend waits for the package and hands the run over to the package's installer, which, interrupted,
+  // undoes its work until the test lets it end.
+  std::wstring names[3];
+  base::win::ScopedHandle events[3];
+  for (int i = 0; i < 3; ++i) {
+    names[i] = test_support::UniqueName(L"handed_over_" + std::to_wstring(i));
+    events[i].Set(CreateEventW(nullptr, TRUE, FALSE, names[i].c_str()));
+  }
   const base::FilePath own = root_.Append(L"own");
   ASSERT_TRUE(base::CreateDirectory(own));
   ASSERT_TRUE(CopyFileW((test_support::ExecutableDir() + L"\\fake_backend_test_child.exe").c_str(),
                         own.Append(L"installer.exe").value().c_str(), FALSE));
   ASSERT_TRUE(test_support::WriteFileBytes(own.Append(L"fake_backend_script.txt").value(),
                                            "wait-package\nstarting 0\nrun-package\nreturned\nterminated 0\n"));
-  Prepare("signal " + base::WideToUTF8(started) + "\nwait-interrupt\nsignal " + base::WideToUTF8(undoing) +
-          "\nwait-event " + base::WideToUTF8(undone) + "\nterminated 0\n");
+  Prepare("signal " + base::WideToUTF8(names[0]) + "\nwait-interrupt\nsignal " + base::WideToUTF8(names[1]) +
+          "\nwait-event " + base::WideToUTF8(names[2]) + "\nterminated 0\n");
   ASSERT_TRUE(base::PathService::Override(base::kExeFile, own.Append(L"installer.exe")));
+  ASSERT_TRUE(base::DeleteFile(package_.Append(L"fake_backend_record.jsonl"), false));
   InstallerUIController handed_over;
   active_ = &handed_over;
   next_step_ = 0;
-  EventStep package_installer_started;
-  package_installer_started.step = base::Bind(&InstallerUIControllerTest::PostNextStep, base::Unretained(this));
-  EventStep package_installer_undoing;
-  package_installer_undoing.step = package_installer_started.step;
-  std::vector<std::function<void()>> steps = {
+  EventStep next;
+  next.step = base::Bind(&InstallerUIControllerTest::PostNextStep, base::Unretained(this));
+  const bool result = RunWithSteps({
       [&] {
-        ASSERT_TRUE(package_installer_started.watcher.StartWatchingOnce(started_event.Get(),
-                                                                        &package_installer_started));
+        ASSERT_TRUE(next.watcher.StartWatchingOnce(events[0].Get(), &next));
         // Downloading: the accept's backend waits for the package, which is ready afterwards.
         handed_over.NotifyStatusChanged(kDownloadingPackage);
         handed_over.OnAccept();
         handed_over.NotifyStatusChanged(kPackageReady);
       },
       [&] {
-        ASSERT_TRUE(package_installer_undoing.watcher.StartWatchingOnce(undoing_event.Get(),
-                                                                        &package_installer_undoing));
+        ASSERT_TRUE(next.watcher.StartWatchingOnce(events[1].Get(), &next));
         handed_over.OnCancel();
       },
       [&] {
         ASSERT_TRUE(handed_over.window());
         EXPECT_TRUE(IsWindowVisible(handed_over.window()->main_dialog()));
         EXPECT_FALSE(IsWindowEnabled(handed_over.window()->main_dialog()));
-        SetEvent(undone_event.Get());
+        SetEvent(events[2].Get());
       },
-  };
-  ASSERT_TRUE(base::DeleteFile(package_.Append(L"fake_backend_record.jsonl"), false));
-  const bool result = RunWithSteps(steps);
+  });
   // (Lets the package's installer end also when the run has not waited for it.)
-  SetEvent(undone_event.Get());
+  SetEvent(events[2].Get());
   EXPECT_FALSE(result);
   EXPECT_EQ(3u, next_step_);
   std::string records;
