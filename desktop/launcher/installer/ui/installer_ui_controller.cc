@@ -80,8 +80,9 @@ bool InstallerUIController::RunUI(Settings* settings, bool without_fetcher, cons
       FROM_HERE, base::Bind(&InstallerUIController::Init, weak_factory_.GetWeakPtr()));
   run_loop_.Run();
   LOG(INFO) << "Controller exiting";
-  // The settings need to outlive only the run: they may still have a status to announce, which no longer
-  // concerns it.
+  // The settings need to outlive only the run: they may still have a status to announce, which concerns neither
+  // the run nor its window (closed, and deleted once the notification that closed it had returned) any longer.
+  closed_window_.reset();
   settings_->RemoveObserver(this);
   settings_ = nullptr;
   return success_;

@@ -460,7 +460,8 @@ class CancelOnSuccessController : public InstallerUIController {
 // A cancelled run is no success and starts nothing: an accept due after the cancel (posted by a run that starts at
 // once, or waiting for a folder's status) starts no backend, and a cancel after a success report of a generation of
 // the backend (an elevated copy, the package's installer) while the outer one still works ends the run failed. The
-// ended run no longer watches its settings, which need not outlive the controller. A cancel while the package's
+// ended run no longer watches its settings, nor does its window, gone with it: the settings need not outlive the
+// controller. A cancel while the package's
 // installer has taken the run over reaches it through the interruption event, and the run ends (the window still
 // shown, but out of the user's reach, until then) only once that installer has undone its work and the backend
 // has ended.
@@ -468,7 +469,13 @@ TEST_F(InstallerUIControllerTest, ACancelledRunIsNoSuccessAndStartsNothing) {
   Prepare("result 0\n");
   test_support::ScopedLogCapture log;
   logging::SetMinLogLevel(-2);
-  EXPECT_FALSE(RunWithSteps({[&] { controller_.OnCancel(); controller_.OnAccept(); }}));
+  HWND window = nullptr;
+  EXPECT_FALSE(RunWithSteps({[&] {
+    window = controller_.window()->main_dialog();
+    controller_.OnCancel();
+    controller_.OnAccept();
+  }}));
+  EXPECT_FALSE(IsWindow(window)) << "the run's window outlived it";
   EXPECT_TRUE(log.HasLineStartingWith("Accept clicked."));
   EXPECT_FALSE(log.HasLineStartingWith("launching installer backend"));
   EXPECT_EQ("1", Stat("installation_cancelled"));
