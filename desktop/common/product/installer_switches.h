@@ -35,6 +35,9 @@ inline constexpr char kEnableStatsSwitch[] = "enable-stats";
 inline constexpr char kImportBrowserDataSwitch[] = "import-browser-data";
 inline constexpr char kInstallFolderSwitch[] = "installfolder";
 inline constexpr char kLanguageSwitch[] = "language";
+// The run's language was picked by the user, not fallen back to: it replaces the browser's language whatever
+// that is.
+inline constexpr char kLanguageChosenSwitch[] = "language-chosen";
 inline constexpr char kLaunchBrowserSwitch[] = "launchbrowser";
 inline constexpr char kLaunchZorviSwitch[] = "launchzorvi";
 inline constexpr char kPinToTaskbarSwitch[] = "pintotaskbar";

@@ -12,6 +12,10 @@
 //     signal NAME / wait-event NAME   sets / waits for the named event NAME
 //     result 0|1                  what the installation reports as its result (by default whether it succeeded)
 //     exit CODE                   ends the process at once with CODE
+//     kill CODE                   ends the process as a kill from outside would (TerminateProcess with CODE)
+//     run-package                 as the installer hands its run over: starts the package's installer (the
+//                                 "wait-for-package" folder's "installer.exe") with the run's settings as
+//                                 switches and waits for it on this thread
 //     hang                        does nothing more (the run ends when the controller's process does)
 //   fake_backend_record.jsonl  appended: at start {"pid","command_line","initial_pid","handle_type",
 //     "handle_access","handle_is_initial_process","package_ready_event","package_ready_set","interrupted_set"}
@@ -35,6 +39,8 @@
 #include "base/message_loop/message_loop.h"
 #include "base/observer_list.h"
 #include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/win/object_watcher.h"
@@ -132,6 +138,7 @@ class ScriptedInstallation : public InstallerRunnerBackend::Installation, public
   void AddObserver(InstallerObserver* observer) override { observers_.AddObserver(observer); }
   void RemoveObserver(InstallerObserver* observer) override { observers_.RemoveObserver(observer); }
   void Run(Settings* settings) override {
+    settings_ = settings;
     folder_ = settings->status().path;
     settings->set_editable(false);
     PostNext();
@@ -219,6 +226,16 @@ class ScriptedInstallation : public InstallerRunnerBackend::Installation, public
       result_given_ = true;
     } else if (verb == "exit" && command >> number) {
       ExitProcess(static_cast<UINT>(number));
+    } else if (verb == "kill" && command >> number) {
+      TerminateProcess(GetCurrentProcess(), static_cast<UINT>(number));
+    } else if (verb == "run-package") {
+      base::CommandLine child = settings_->ToCommandLine(false);
+      child.SetProgram(
+          base::CommandLine::ForCurrentProcess()->GetSwitchValuePath("wait-for-package").Append(L"installer.exe"));
+      base::LaunchOptions options;
+      options.wait = true;
+      if (!base::LaunchProcess(child, options).IsValid())
+        LOG(ERROR) << "Cannot start the package's installer";
     } else {
       LOG(ERROR) << "Unknown script command: " << commands_[next_ - 1];
     }
@@ -229,6 +246,7 @@ class ScriptedInstallation : public InstallerRunnerBackend::Installation, public
   size_t next_ = 0;
   bool succeeded_ = false;
   bool result_given_ = false;
+  Settings* settings_ = nullptr;
   base::FilePath folder_;
   base::ObserverList<InstallerObserver> observers_;
   base::win::ObjectWatcher watcher_;

@@ -24,6 +24,8 @@
 
 namespace zorvi::installer {
 
+const char kBackendEndedWithoutResultMessage[] = "The installer process ended without a result";
+
 namespace {
 
 constexpr wchar_t kInstallerMutexBase[] = L"Zorvi/Installer";
@@ -62,7 +64,9 @@ std::wstring FolderIdentity(const base::FilePath& folder) {
 }  // namespace
 
 InstallerRunner::InstallerRunner(const base::FilePath& package_folder)
-    : receiver_proxy_(this), package_folder_(package_folder) {}
+    : receiver_proxy_(this), package_folder_(package_folder) {
+  observers_.AddObserver(&outcome_);
+}
 
 InstallerRunner::~InstallerRunner() {
   Stop();
@@ -88,6 +92,8 @@ bool InstallerRunner::Run(Settings* settings) {
     return Fail(kInstallerErrorNoOperation, "Attempting to start installation with invalid settings");
   settings->set_editable(false);
   settings_ = settings;
+  outcome_.Reset();
+  listening_ = false;
   const base::FilePath& install_folder = settings->status().path;
 
   if (!AcquireMutex(install_folder))
@@ -97,6 +103,9 @@ bool InstallerRunner::Run(Settings* settings) {
   VLOG(1) << "Installer mailslot name: " << mailslot_name;
   if (!receiver_proxy_.Connect(mailslot_name))
     return Fail(kInstallerErrorGeneric, "Could not connect to mailslot");
+  listening_ = receiver_proxy_.listening();
+  if (!listening_)
+    LOG(WARNING) << "Nothing the backend sends can be received: only its exit code will tell how the run ended";
 
   base::CommandLine command_line = settings->ToCommandLine(false);
   command_line.AppendSwitchFilePath(kServerTrackingDataSwitch, base::FilePath(kServerTrackingDataFileName));
@@ -223,7 +232,10 @@ void InstallerRunner::Stop() {
     VLOG(1) << "Letting go of the installer mutex";
   LetGoOfMutexes();
   package_ready_event_.Close();
-  interrupted_event_.Close();
+  // An installer process of the run that opens the event only now (the package's installer that the backend is
+  // starting) must still find it set: it lives as long as the backend.
+  if (!backend_running_)
+    interrupted_event_.Close();
   receiver_proxy_.Close();
   settings_ = nullptr;
 }
@@ -239,17 +251,40 @@ void InstallerRunner::OnPackageReady() {
   }
 }
 
+void InstallerRunner::WithdrawPackage() {
+  if (!package_ready_ || backend_running_)
+    return;
+  VLOG(2) << "The package is being completed again";
+  package_ready_ = false;
+}
+
 void InstallerRunner::OnObjectSignaled(HANDLE) {
   VLOG(1) << "Installer backend process signaled";
   DWORD exit_code = 1;
-  const bool success = GetExitCodeProcess(backend_.Handle(), &exit_code) && exit_code == 0;
+  const bool exited_with_zero = GetExitCodeProcess(backend_.Handle(), &exit_code) && exit_code == 0;
   backend_running_ = false;
+  // A stopped run kept the interruption for the backend's other installer processes, which have ended with it.
+  if (!settings_)
+    interrupted_event_.Close();
   // The backend's last datagrams may still wait in the mailslot: they come first.
   receiver_proxy_.DeliverWaitingMessagesThen(
-      base::Bind(&InstallerRunner::ReportTermination, weak_factory_.GetWeakPtr(), success));
+      base::Bind(&InstallerRunner::ReportTermination, weak_factory_.GetWeakPtr(), exited_with_zero));
 }
 
-void InstallerRunner::ReportTermination(bool success) {
+void InstallerRunner::ReportTermination(bool exited_with_zero) {
+  // A killed or crashed backend may leave exit code 0 (wine reports 0 for a killed process; so does
+  // TerminateProcess with 0), so the exit code alone proves nothing: the backend must also have said SUCCESS.
+  bool success = exited_with_zero;
+  if (listening_) {
+    success = exited_with_zero && outcome_.word() == OutcomeRecorder::kSuccess;
+    // A run that was stopped is over for its controller already; one still wanted learns why it failed.
+    if (outcome_.word() == OutcomeRecorder::kNone && settings_) {
+      LOG(ERROR) << kBackendEndedWithoutResultMessage;
+      observers_.ForEach([](InstallerObserver* observer) {
+        observer->OnInstallerError(kInstallerErrorGeneric, std::wstring(), kBackendEndedWithoutResultMessage);
+      });
+    }
+  }
   if (observers_.might_have_observers())
     observers_.ForEach([success](InstallerObserver* observer) { observer->OnInstallerTerminated(success); });
 }

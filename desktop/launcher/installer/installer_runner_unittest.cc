@@ -118,6 +118,9 @@ T ValueOf(const base::Value& record, const char* key, T value = T()) {
 }
 
 enum class Backend { kNone, kPackage, kOwn };
+// How the backend's own run ended: as the controller's did, with success although the controller's failed, or
+// killed (nothing recorded at its end).
+enum class BackendEnd { kAsTheController, kSucceeded, kKilled };
 
 struct ScenarioRow {
   const char* name;
@@ -126,6 +129,7 @@ struct ScenarioRow {
   const wchar_t* switches;
   std::vector<std::string> expected;
   DWORD exit_code;
+  BackendEnd end = BackendEnd::kAsTheController;
 };
 
 std::vector<std::string> Steps(int count) {
@@ -150,8 +154,24 @@ const ScenarioRow kRows[] = {
     {"ExitCodeZeroAfterAnError", Backend::kOwn, "total 1\nresult 1\nerror 37055 C:\\Z\xC3\xB6rvi|no write access\n",
      L"",
      {Recorder::TotalStepsLine(1), Recorder::ErrorLine(37055, L"C:\\Z\u00f6rvi", "no write access"),
-      Recorder::TerminatedLine(true)},
-     0},
+      Recorder::TerminatedLine(false)},
+     1, BackendEnd::kSucceeded},
+    // A backend that ends without a success or an error failed, whatever its exit code: its process may have been
+    // killed (wine reports a killed process's exit code as 0).
+    {"CleanExitWithoutAWord", Backend::kOwn, "folder-ready\nresult 1\nterminated 1\n", L"",
+     {Recorder::SimpleLine("OnInstallFolderReady"), Recorder::ErrorLine(37050, L"", kBackendEndedWithoutResultMessage),
+      Recorder::TerminatedLine(false)},
+     1, BackendEnd::kSucceeded},
+    {"KilledWithExitCodeZero", Backend::kOwn, "kill 0\n", L"",
+     {Recorder::ErrorLine(37050, L"", kBackendEndedWithoutResultMessage), Recorder::TerminatedLine(false)}, 1,
+     BackendEnd::kKilled},
+    // The package's installer reports its success to the same mailslot; the backend that handed the run over is
+    // killed after it has returned (the announcement of another child makes sure that its messages are out).
+    {"KilledAfterTheHandOversSuccess", Backend::kOwn, "starting 0\nrun-package\nreturned\nstarting 0\nkill 0\n", L"",
+     {Recorder::StartingNewMainProcessLine(false), Recorder::SimpleLine("OnInstallerSuccess"),
+      Recorder::SimpleLine("OnReturnedToPreviousMainProcess"), Recorder::StartingNewMainProcessLine(false),
+      Recorder::ErrorLine(37050, L"", kBackendEndedWithoutResultMessage), Recorder::TerminatedLine(false)},
+     1, BackendEnd::kKilled},
     {"ErrorAndFailure", Backend::kOwn, "error 37057 |copy failed\n", L"",
      {Recorder::ErrorLine(37057, L"", "copy failed"), Recorder::TerminatedLine(false)}, 1},
     {"StopAtTheFirstNotification", Backend::kOwn,
@@ -180,6 +200,8 @@ TEST_P(RunnerScenarioTest, ControllerHearsWhatTheBackendSends) {
   const std::string name = row.name;
   if (name == "NoOperation") {
     scenario.set_install_folder(scenario.root().Append(L"bad|name"));
+  } else if (name == "KilledAfterTheHandOversSuccess") {
+    scenario.PutBackend(true, "success\n");
   } else if (name == "MailslotPathOf260Characters") {
     // "\\.\mailslot\zorvi_installer\" is 29 characters: a folder of 231 makes the mailslot's path 260 long.
     const size_t length = scenario.root().value().size() + 1;
@@ -207,7 +229,7 @@ TEST_P(RunnerScenarioTest, ControllerHearsWhatTheBackendSends) {
     EXPECT_TRUE(records.empty());
     return;
   }
-  ASSERT_EQ(2u, records.size());
+  ASSERT_EQ(row.end == BackendEnd::kKilled ? 1u : 2u, records.size());
   const base::Value& start = *records[0];
   const std::string command_line = ValueOf<std::string>(start, "command_line");
   const std::string program = base::WideToUTF8(backend_folder.Append(L"installer.exe").value());
@@ -224,7 +246,9 @@ TEST_P(RunnerScenarioTest, ControllerHearsWhatTheBackendSends) {
   EXPECT_EQ("Process", ValueOf<std::string>(start, "handle_type"));
   EXPECT_EQ(SYNCHRONIZE, static_cast<DWORD>(ValueOf(start, "handle_access", -1)));
   EXPECT_TRUE(ValueOf(start, "handle_is_initial_process", false));
-  EXPECT_EQ(row.exit_code == 0, ValueOf(*records[1], "returned", false));
+  if (row.end != BackendEnd::kKilled) {
+    EXPECT_EQ(row.end == BackendEnd::kSucceeded || row.exit_code == 0, ValueOf(*records[1], "returned", false));
+  }
 
   EXPECT_EQ(name == "PackageReadyAtTheSecondNotification" ? 1 : 0,
             Occurrences(scenario.root().Append(L"controller.log"),
@@ -270,9 +294,10 @@ TEST_P(SecondControllerTest, OnTheSameFolderIsRefusedWhileTheFirstsBackendRuns) 
             scenario.ObserverLines(L"second"));
 
   SetEvent(go_on.get());
-  EXPECT_EQ(0u, first.Wait());
+  // A stopped run hears nothing more, its backend's success included: it is no success.
+  EXPECT_EQ(stopped ? 1u : 0u, first.Wait());
   std::vector<std::string> lines = {Recorder::SimpleLine("OnInstallFolderReady"),
-                                      Recorder::SimpleLine("OnInstallerSuccess"), Recorder::TerminatedLine(true)};
+                                      Recorder::SimpleLine("OnInstallerSuccess"), Recorder::TerminatedLine(!stopped)};
   if (stopped)
     lines.erase(lines.begin() + 1);
   EXPECT_EQ(lines, scenario.ObserverLines(L"first"));

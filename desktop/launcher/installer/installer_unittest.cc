@@ -718,7 +718,8 @@ TEST_F(InstallerTest, CopyStepOutsideItsListFailsTheRun) {
 // holds). A shortcut switched off goes, a missing
 // one switched on is made, one that leads elsewhere stays (and makes the new ones versioned), and a pin no longer
 // wanted is undone. Every upgrade keeps the autoupdate task, earns back a failed start of the autoupdate run, takes
-// the profile to the installed language when the host lists the profile's (one it lacks stays) and removes partner
+// the profile to the installed language when the host lists the profile's or the user picked the installed one (a
+// fallback does not replace one it lacks) and removes partner
 // content the package no longer has; only one the user started (no autoupdate) records the import and statistics
 // choices and clears the profile's statistics preference.
 TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
@@ -736,6 +737,7 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     std::wstring switches = L"";
     Flags flags = {};
     bool from_controller = false;  // the switches are those a controller given only these hands its backend
+    const wchar_t* picked = nullptr;  // the language the user picks in a controller's window, which hands it on
     bool test_experiment = true;
     std::array<std::wstring, 3> before = {};  // recorded desktop, start-menu and quick-launch shortcuts
     bool desktop_elsewhere = false;           // the recorded desktop shortcut leads to another program
@@ -751,6 +753,8 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
   const Row rows[] = {
       // First, while this process holds no feature state but the registered defaults, as a controller does.
       {.name = "the switches a controller hands on", .from_controller = true},
+      {.name = "a language picked in the window replaces one the host does not list", .picked = L"de",
+       .locale_replaced = true},
       {.name = "stored states"},
       {.name = "preferences that cannot be replaced", .prefs_held = true},
       {.name = "a switch overrides them", .switches = L"--with-feature:installer-experiment-test=off",
@@ -820,9 +824,14 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     }
     g_pin_calls.clear();
     std::wstring switches = row.switches + L" --launchzorvi=0";
-    if (row.from_controller) {
-      ASSERT_TRUE(base::FeatureList::GetInstance()->overrides().empty());
+    if (row.from_controller || row.picked) {
+      if (row.from_controller) {
+        ASSERT_TRUE(base::FeatureList::GetInstance()->overrides().empty());
+      }
       Prepare(switches);
+      if (row.picked) {
+        ASSERT_TRUE(settings_->SetInstallLanguage(row.picked));
+      }
       switches = settings_->ToCommandLine(false).GetArgumentsString();
     }
     Prepare(switches, row.flags);

@@ -173,7 +173,8 @@ Settings::Settings(bool uninstall, bool silent, bool autoupdate, const base::Fil
     return;
   }
   if (command_line.HasSwitch(kLanguageSwitch))
-    SetInstallLanguage(command_line.GetSwitchValueNative(kLanguageSwitch));
+    ApplyInstallLanguage(command_line.GetSwitchValueNative(kLanguageSwitch));
+  install_language_chosen_ = command_line.HasSwitch(kLanguageChosenSwitch);
   FromCommandLine();
   SetInstallFolder(GetDefaultInstallFolder(true, true).value());
 }
@@ -313,6 +314,13 @@ void Settings::SetInstallFolderPath(const base::FilePath& path) {
 bool Settings::SetInstallLanguage(std::wstring language) {
   if (!editable_)
     return false;
+  install_language_chosen_ = true;
+  return ApplyInstallLanguage(std::move(language));
+}
+
+bool Settings::ApplyInstallLanguage(std::wstring language) {
+  if (!editable_)
+    return false;
   if (language == install_language_)
     return true;
   install_language_ = std::move(language);
@@ -413,8 +421,11 @@ void Settings::OnStatusFetched(std::unique_ptr<Status> status) {
   }
 
   LogSettings();
-  if (!status_->language.empty() && (uninstall_ || !command_line.HasSwitch(kLanguageSwitch)))
-    SetInstallLanguage(status_->language);
+  if (!status_->language.empty() && (uninstall_ || !command_line.HasSwitch(kLanguageSwitch))) {
+    // The installation's own language replaces whatever was picked before.
+    if (ApplyInstallLanguage(status_->language))
+      install_language_chosen_ = false;
+  }
   observers_.ForEach([](Observer* observer) { observer->OnPathChanged(); });
 }
 
@@ -565,8 +576,11 @@ base::CommandLine Settings::ToCommandLine(bool force_no_launch) const {
     command_line.AppendSwitchNative(kLaunchZorviSwitch, FlagValue(launch_zorvi_ && !force_no_launch));
     command_line.AppendSwitchFilePath(kInstallFolderSwitch, status_->path);
     command_line.AppendSwitchFilePath(kProfileFolderSwitch, profile_folder_);
-    if (!install_language_.empty())
+    if (!install_language_.empty()) {
       command_line.AppendSwitchNative(kLanguageSwitch, install_language_);
+      if (install_language_chosen_)
+        command_line.AppendSwitch(kLanguageChosenSwitch);
+    }
     // An upgrade takes these from the installation it upgrades.
     if (operation_ == kOperationInstall) {
       command_line.AppendSwitchNative(kSingleProfileSwitch, FlagValue(single_profile_));

@@ -117,7 +117,8 @@ class Settings {
   // Starts fetching the status of the folder (the text up to its first NUL). False when not editable.
   bool SetInstallFolder(std::wstring folder);
   void SetInstallFolderPath(const base::FilePath& path);
-  // Chooses the language as the host has it and tells the observers. False when not editable.
+  // The user's pick of a language (the window's list): chooses it as the host has it and tells the observers.
+  // False when not editable.
   bool SetInstallLanguage(std::wstring language);
 
   // The command line's folder, else the last install folder of the registry (each when asked for), else the
@@ -151,6 +152,9 @@ class Settings {
   bool autoupdate() const { return autoupdate_; }
   bool delete_profile() const { return delete_profile_; }
   const std::wstring& install_language() const { return install_language_; }
+  // Whether the user picked the install language (here or in the process that started this one), rather than it
+  // being the system's, the command line's or the installation's.
+  bool install_language_chosen() const { return install_language_chosen_; }
   // Never null. Its path is the install folder.
   const Status& status() const { return *status_; }
   // Non-null while a status is being fetched.
@@ -166,6 +170,9 @@ class Settings {
 
  private:
   void OnStatusFetched(std::unique_ptr<Status> status);
+  // Chooses the language as the host has it and tells the observers, without taking it for the user's pick.
+  // False when not editable.
+  bool ApplyInstallLanguage(std::wstring language);
   // Takes over how the existing installation of the new status was set up.
   void AdoptExistingInstallation();
   void ReadInstallFolderFromRegistry();
@@ -211,6 +218,7 @@ class Settings {
     bool pinned_shortcut = false;
   } choices_before_copy_only_;
   std::wstring install_language_;
+  bool install_language_chosen_ = false;
   std::unique_ptr<Status> status_;
   base::scoped_refptr<StatusFetcher> status_fetcher_;
   base::ObserverList<Observer> observers_;

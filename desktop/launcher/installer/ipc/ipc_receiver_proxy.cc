@@ -39,6 +39,7 @@ bool IPCReceiverProxy::ConnectToHandleForTesting(HANDLE handle) {
 
 void IPCReceiverProxy::CreateReceiver(const std::wstring& name, base::WaitableEvent* created) {
   receiver_ = IPCReceiver::Create(name, this);
+  listening_ = receiver_ != nullptr;
   created->Signal();
 }
 
@@ -48,6 +49,7 @@ void IPCReceiverProxy::AdoptHandle(HANDLE handle) {
 
 void IPCReceiverProxy::Close() {
   VLOG(1) << "Stopping RPC receiver";
+  listening_ = false;
   if (!thread_.task_runner())
     return;
   thread_.task_runner()->PostTask(FROM_HERE_WITH_EXPLICIT_FUNCTION("zorvi::installer::IPCReceiverProxy::Close"),

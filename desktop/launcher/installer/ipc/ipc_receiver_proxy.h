@@ -36,6 +36,8 @@ class IPCReceiverProxy : public IPCReceiver::Delegate {
   // Starts the IO thread and has it create the mailslot `name`; returns once it has been tried. True when the
   // thread started: a mailslot that cannot be created is only logged, and nothing is received then.
   bool Connect(const std::wstring& name);
+  // Whether the last Connect made its mailslot (so that what is sent to it is received), until Close.
+  bool listening() const { return listening_; }
   // Like Connect, reading `handle` (owned) instead of a mailslot: see IPCReceiver::CreateForHandleForTesting.
   bool ConnectToHandleForTesting(HANDLE handle);
 
@@ -65,6 +67,8 @@ class IPCReceiverProxy : public IPCReceiver::Delegate {
   IPCReceiver::Delegate* const target_;
   const base::scoped_refptr<base::SingleThreadTaskRunner> owner_task_runner_;
   base::Thread thread_;
+  // Written on the IO thread before Connect's wait ends, read on the creating thread after it.
+  bool listening_ = false;
   // Only touched on the IO thread.
   std::unique_ptr<IPCReceiver> receiver_;
   // Received, not yet delivered: each datagram's bytes as they arrived (none for one that was no message).

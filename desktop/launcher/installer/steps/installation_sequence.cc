@@ -72,6 +72,9 @@ void InstallationSequence::ReleasePackageAfterTrackingData(base::Closure release
     return;
   }
   handling_tracking_data_ = true;
+  // A package released before (to a run that failed) waits again: the next backend must not start before the
+  // overrides of this fetch, which may be another folder's, are in place.
+  runner_->WithdrawPackage();
   overrides_fetcher_->Fetch(data, base::Bind(&InstallationSequence::OnTrackingDataHandled,
                                              weak_factory_.GetWeakPtr(), std::move(released)));
 }

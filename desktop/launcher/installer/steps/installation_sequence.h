@@ -54,7 +54,8 @@ class InstallationSequence {
 
   // The tracking-data actions: records the tracking data (the fetcher's copy, else the one the settings read from
   // the install folder) and fetches the overrides with it, except for an uninstallation, which writes no first-run
-  // preferences; then releases the package to the backend and runs `released`. A call while an overrides fetch
+  // preferences; then releases the package to the backend and runs `released`. A package released before is held
+  // back while the overrides are fetched again. A call while an overrides fetch
   // runs does nothing, since asking the busy downloader again would fail that fetch, which releases the package.
   void ReleasePackageAfterTrackingData(base::Closure released);
 

@@ -321,11 +321,11 @@ void Installer::UpdateUserProfile(const base::FilePath& profile) {
   PrefsTaskPool* pool = PrefsTaskPool::GetInstance();
   const base::scoped_refptr<JsonPrefStore> local_state = pool->CreatePrefStore(profile.Append(L"Local State"));
   // A browser language this installer could not have shown is the user's own choice, which the run's language
-  // (then a fallback, not a choice) must not replace.
+  // must not replace when it is a fallback; a language the user picked for this run replaces it.
   const base::Value* locale = nullptr;
   std::wstring stored;
   if (local_state->GetValue("intl.app_locale", &locale) && locale->GetAsString(&stored)) {
-    if (IsUiLanguageAvailable(NormalizeLanguageTag(stored))) {
+    if (settings_->install_language_chosen() || IsUiLanguageAvailable(NormalizeLanguageTag(stored))) {
       LOG(INFO) << "Updating user profile language";
       local_state->SetValue("intl.app_locale", std::make_unique<base::StringValue>(settings_->install_language()), 0);
     } else {

@@ -56,9 +56,6 @@ InstallerUIController::InstallerUIController()
     : run_loop_(Win32DialogDispatcher::GetInstance()), sequence_(this) {}
 
 InstallerUIController::~InstallerUIController() {
-  // The settings outlive the controller and may still have a status to announce.
-  if (settings_)
-    settings_->RemoveObserver(this);
   sequence_.DeleteParts();
   window_.reset();
   closed_window_.reset();
@@ -83,6 +80,11 @@ bool InstallerUIController::RunUI(Settings* settings, bool without_fetcher, cons
       FROM_HERE, base::Bind(&InstallerUIController::Init, weak_factory_.GetWeakPtr()));
   run_loop_.Run();
   LOG(INFO) << "Controller exiting";
+  // The settings need to outlive only the run: they may still have a status to announce, which concerns neither
+  // the run nor its window (closed, and deleted once the notification that closed it had returned) any longer.
+  closed_window_.reset();
+  settings_->RemoveObserver(this);
+  settings_ = nullptr;
   return success_;
 }
 
@@ -187,7 +189,7 @@ void InstallerUIController::OnAccept() {
   LOG(INFO) << "Accept clicked.";
   // An acceptance that waited for a status, or a run that starts at once, may come due after the user cancelled:
   // nothing is started then.
-  if (terminated_) {
+  if (terminated_ || cancelling_) {
     LOG(INFO) << "The UI has ended; not installing";
     return;
   }
@@ -397,6 +399,11 @@ void InstallerUIController::OnInstallerTerminated(bool success) {
     VLOG(2) << "UI already terminated";
     return;
   }
+  if (cancelling_) {
+    LOG(INFO) << "The cancelled installation has been undone";
+    Terminate();
+    return;
+  }
   success_ = success;
   if (success) {
     VLOG(1) << "Installer terminated successfully. Finishing.";
@@ -458,8 +465,21 @@ bool InstallerUIController::SwitchedToCurrentUser() {
 }
 
 void InstallerUIController::OnCancel() {
+  if (terminated_ || cancelling_)
+    return;
   stats()->SetInteger("installation_cancelled", 1);
-  Terminate();
+  if (!sequence_.runner()->backend_running()) {
+    Terminate();
+    return;
+  }
+  // The backend (or the package's installer it handed the run to) undoes what it did once told to stop. Until
+  // it has ended the run is not over: the window stays, out of the user's reach, and this process stays too, as
+  // the backend's installer processes end their run when it goes.
+  LOG(INFO) << "Cancelling the installation: waiting for the backend to undo it";
+  cancelling_ = true;
+  if (window_)
+    EnableWindow(window_->main_dialog(), FALSE);
+  sequence_.runner()->Stop();
 }
 
 void InstallerUIController::ObtainFullPackage() {
@@ -517,7 +537,7 @@ void InstallerUIController::RunUICallbackAndPostReply(const UICallback& ui_callb
                                                        const base::scoped_refptr<base::TaskRunner>& reply_task_runner,
                                                        const UIReply& reply) {
   LOG(INFO) << "Obtained UI callback request from fetcher";
-  if (terminated_) {
+  if (terminated_ || cancelling_) {
     VLOG(1) << "UI has been terminated already.";
     PostReply(reply_task_runner, reply, kErrorCancelled);
     return;

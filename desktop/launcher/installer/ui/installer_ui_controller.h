@@ -46,7 +46,8 @@ class InstallerUIController : public InstallerController, public InstallerWindow
 
   // Runs the whole interactive run on this thread's UI message loop and returns whether it succeeded; false also
   // when another instance shows its window (raised instead). `without_fetcher`: the process runs inside an
-  // unpacked package, which is then the package. `download_folder` is the run's working folder.
+  // unpacked package, which is then the package. `download_folder` is the run's working folder. `settings` (not
+  // owned) need to outlive only this call.
   bool RunUI(Settings* settings, bool without_fetcher, const base::FilePath& download_folder, bool run_immediately);
   // Posted by RunUI: shows the window and starts fetching.
   void Init();
@@ -130,6 +131,8 @@ class InstallerUIController : public InstallerController, public InstallerWindow
   bool initial_stats_written_ = false;
   bool success_ = false;
   bool terminated_ = false;
+  // Cancelled while the backend ran: the run ends once the backend has.
+  bool cancelling_ = false;
   base::win::ScopedHandle lock_file_;
   // Outlives the window, which writes into its statistics.
   InstallationSequence sequence_;

@@ -22,8 +22,10 @@
 #include "base/files/file_util.h"
 #include "base/json/json_reader.h"
 #include "base/json/json_writer.h"
+#include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
+#include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
@@ -306,6 +308,53 @@ TEST_F(InstallerUIControllerTest, ErrorsWaitForTheBackendAndARetryWaitsForTheTra
       << "one overrides fetch for both accepts";
 }
 
+// A retry in another folder waits for the overrides fetched for it, as the first run waited for its own: the
+// backend it starts waits for the package although the first run's fetch had completed it.
+TEST_F(InstallerUIControllerTest, ARetryInAnotherFolderWaitsForItsOverrides) {
+  test_support::LoopbackServer server;
+  std::string error;
+  // The retry's fetch gets no answer: it is still under way when the backend starts.
+  ASSERT_TRUE(server.Start(root_.value(), R"({"/prefs": [{"body": "{}", "times": 1}, {"silent": true, "times": "all"}]})",
+                           &error))
+      << error;
+  base::CommandLine::ForCurrentProcess()->AppendSwitchNative("local-pref-default-overrides-server",
+                                                             server.Url("/prefs"));
+  base::FeatureList::GetInstance()->AddFeature("installer-pref-default-overrides-support", true, true);
+  const std::string fail = "error 37057 C:\\x|Failed copying a file\nresult 0\n";
+  Prepare("wait-package\n" + fail);
+  InstallerUIController& c = controller_;
+  std::vector<std::function<void()>> steps = {
+      [&] {
+        ASSERT_NO_FATAL_FAILURE(NextStepOnErrorPage());
+        c.OnAccept();
+      },
+      [&] {
+        EXPECT_EQ(InstallerUIController::kPhaseInstalling, c.phase()) << "the first fetch has completed the package";
+        ASSERT_TRUE(test_support::WriteFileBytes(package_.Append(L"fake_backend_script.txt").value(), fail));
+        settings_->SetInstallFolderPath(root_.Append(L"Other"));
+        c.OnAccept();
+      },
+      [&] { c.OnCancel(); },
+  };
+  EXPECT_FALSE(RunWithSteps(steps));
+  EXPECT_EQ(3u, next_step_);
+  EXPECT_EQ(2u, test_support::RequestsTo(server.StopAndReadLog(), "/prefs").size());
+  std::string text;
+  ASSERT_TRUE(test_support::ReadFileBytes(package_.Append(L"fake_backend_record.jsonl").value(), &text));
+  // Each run's backend recorded its start and its end.
+  const std::vector<std::string> lines = base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
+  ASSERT_EQ(4u, lines.size()) << text;
+  const std::unique_ptr<base::Value> retry = base::JsonReader::Read(lines[2]);
+  const base::DictionaryValue* start = nullptr;
+  std::string command_line;
+  bool ready_set = true;
+  ASSERT_TRUE(retry && retry->GetAsDictionary(&start) && start->GetString("command_line", &command_line) &&
+              start->GetBoolean("package_ready_set", &ready_set))
+      << lines[2];
+  EXPECT_NE(std::string::npos, command_line.find("--wait-for-package")) << command_line;
+  EXPECT_FALSE(ready_set) << "the package was ready before its overrides";
+}
+
 // A fetch that failed after the accept is restarted by the next accept, unless the package has arrived since: then
 // the retry installs from it and fetches nothing.
 TEST_F(InstallerUIControllerTest, PackageThatArrivedAfterAFailureIsNotFetchedAgain) {
@@ -367,10 +416,9 @@ TEST_F(InstallerUIControllerTest, FetchFailuresRestartSilentlyThenWaitForTheUser
                             R"(", "product_name": "Zorvi", "domain": "", "urls": {"autoupdate": ")" +
                             base::WideToUTF8(server.Url("/base/", "localhost")) + R"("}})");
   const std::wstring started = test_support::UniqueName(L"backend_started");
-  const std::wstring go = test_support::UniqueName(L"backend_go");
   base::win::ScopedHandle started_event(CreateEventW(nullptr, TRUE, FALSE, started.c_str()));
-  base::win::ScopedHandle go_event(CreateEventW(nullptr, TRUE, FALSE, go.c_str()));
-  Prepare("signal " + base::WideToUTF8(started) + "\nwait-event " + base::WideToUTF8(go) + "\nresult 0\n");
+  // The cancel ends the run once the backend, interrupted, has ended.
+  Prepare("signal " + base::WideToUTF8(started) + "\nwait-interrupt\nterminated 0\n");
   test_support::ScopedLogCapture log;
   CountingController c;
   active_ = &c;
@@ -399,7 +447,6 @@ TEST_F(InstallerUIControllerTest, FetchFailuresRestartSilentlyThenWaitForTheUser
       },
   };
   EXPECT_FALSE(c.RunUI(settings_.get(), false, download_, false));
-  SetEvent(go_event.Get());
   EXPECT_EQ(2u, next_step_);
   EXPECT_EQ(5u, test_support::RequestsTo(server.StopAndReadLog(), "/base/netinstaller/nightly").size())
       << "four before the accept, one after it";
@@ -417,14 +464,29 @@ class CancelOnSuccessController : public InstallerUIController {
 
 // A cancelled run is no success and starts nothing: an accept due after the cancel (posted by a run that starts at
 // once, or waiting for a folder's status) starts no backend, and a cancel after a success report of a generation of
-// the backend (an elevated copy, the package's installer) while the outer one still works ends the run failed.
+// the backend (an elevated copy, the package's installer) while the outer one still works ends the run failed. The
+// ended run no longer watches its settings, nor does its window, gone with it: the settings need not outlive the
+// controller. A cancel while the package's
+// installer has taken the run over reaches it through the interruption event, and the run ends (the window still
+// shown, but out of the user's reach, until then) only once that installer has undone its work and the backend
+// has ended.
 TEST_F(InstallerUIControllerTest, ACancelledRunIsNoSuccessAndStartsNothing) {
   Prepare("result 0\n");
   test_support::ScopedLogCapture log;
-  EXPECT_FALSE(RunWithSteps({[&] { controller_.OnCancel(); controller_.OnAccept(); }}));
+  logging::SetMinLogLevel(-2);
+  HWND window = nullptr;
+  EXPECT_FALSE(RunWithSteps({[&] {
+    window = controller_.window()->main_dialog();
+    controller_.OnCancel();
+    controller_.OnAccept();
+  }}));
+  EXPECT_FALSE(IsWindow(window)) << "the run's window outlived it";
   EXPECT_TRUE(log.HasLineStartingWith("Accept clicked."));
   EXPECT_FALSE(log.HasLineStartingWith("launching installer backend"));
   EXPECT_EQ("1", Stat("installation_cancelled"));
+  settings_->SetInstallFolderPath(root_.Append(L"Elsewhere"));
+  test_support::WaitForSettingsStatus(settings_.get());
+  EXPECT_FALSE(log.HasLineStartingWith("New status obtained")) << "the ended run still watched its settings";
 
   const std::wstring go = test_support::UniqueName(L"backend_go");
   base::win::ScopedHandle go_event(CreateEventW(nullptr, TRUE, FALSE, go.c_str()));
@@ -434,6 +496,58 @@ TEST_F(InstallerUIControllerTest, ACancelledRunIsNoSuccessAndStartsNothing) {
   next_step_ = 0;
   EXPECT_FALSE(RunWithSteps({[&] { after_success.OnAccept(); }}));
   SetEvent(go_event.Get());
+  EXPECT_EQ("1", Stat("installation_cancelled"));
+  EXPECT_EQ("0", Stat("installation_success"));
+
+  // The backend waits for the package and hands the run over to the package's installer, which, interrupted,
+  // undoes its work until the test lets it end.
+  std::wstring names[3];
+  base::win::ScopedHandle events[3];
+  for (int i = 0; i < 3; ++i) {
+    names[i] = test_support::UniqueName(L"handed_over_" + std::to_wstring(i));
+    events[i].Set(CreateEventW(nullptr, TRUE, FALSE, names[i].c_str()));
+  }
+  const base::FilePath own = root_.Append(L"own");
+  ASSERT_TRUE(base::CreateDirectory(own));
+  ASSERT_TRUE(CopyFileW((test_support::ExecutableDir() + L"\\fake_backend_test_child.exe").c_str(),
+                        own.Append(L"installer.exe").value().c_str(), FALSE));
+  ASSERT_TRUE(test_support::WriteFileBytes(own.Append(L"fake_backend_script.txt").value(),
+                                           "wait-package\nstarting 0\nrun-package\nreturned\nterminated 0\n"));
+  Prepare("signal " + base::WideToUTF8(names[0]) + "\nwait-interrupt\nsignal " + base::WideToUTF8(names[1]) +
+          "\nwait-event " + base::WideToUTF8(names[2]) + "\nterminated 0\n");
+  ASSERT_TRUE(base::PathService::Override(base::kExeFile, own.Append(L"installer.exe")));
+  ASSERT_TRUE(base::DeleteFile(package_.Append(L"fake_backend_record.jsonl"), false));
+  InstallerUIController handed_over;
+  active_ = &handed_over;
+  next_step_ = 0;
+  EventStep next;
+  next.step = base::Bind(&InstallerUIControllerTest::PostNextStep, base::Unretained(this));
+  const bool result = RunWithSteps({
+      [&] {
+        ASSERT_TRUE(next.watcher.StartWatchingOnce(events[0].Get(), &next));
+        // Downloading: the accept's backend waits for the package, which is ready afterwards.
+        handed_over.NotifyStatusChanged(kDownloadingPackage);
+        handed_over.OnAccept();
+        handed_over.NotifyStatusChanged(kPackageReady);
+      },
+      [&] {
+        ASSERT_TRUE(next.watcher.StartWatchingOnce(events[1].Get(), &next));
+        handed_over.OnCancel();
+      },
+      [&] {
+        ASSERT_TRUE(handed_over.window());
+        EXPECT_TRUE(IsWindowVisible(handed_over.window()->main_dialog()));
+        EXPECT_FALSE(IsWindowEnabled(handed_over.window()->main_dialog()));
+        SetEvent(events[2].Get());
+      },
+  });
+  // (Lets the package's installer end also when the run has not waited for it.)
+  SetEvent(events[2].Get());
+  EXPECT_FALSE(result);
+  EXPECT_EQ(3u, next_step_);
+  std::string records;
+  ASSERT_TRUE(test_support::ReadFileBytes(package_.Append(L"fake_backend_record.jsonl").value(), &records));
+  EXPECT_NE(std::string::npos, records.find("\"returned\":false")) << "the package's installer ended with the run";
   EXPECT_EQ("1", Stat("installation_cancelled"));
   EXPECT_EQ("0", Stat("installation_success"));
 }
