@@ -32,6 +32,8 @@ foreach(test InstallerWindowEndToEndTest.WelcomeKeysOptionsAndCancel
              InstallerUIControllerTest.ErrorsWaitForTheBackendAndARetryWaitsForTheTrackingData
              InstallerUIControllerTest.FetchFailuresRestartSilentlyThenWaitForTheUser
              InstallerUIControllerTest.PackageThatArrivedAfterAFailureIsNotFetchedAgain
+             InstallerUIControllerTest.ARetryInAnotherFolderWaitsForItsOverrides
+             InstallerUIControllerTest.ACancelledRunIsNoSuccessAndStartsNothing
              DialogDispatcherTest.KeysReachOnlyTheCurrentDialog)
   zorvi_test_resource_lock(desktop/launcher/installer/ui ${test} display_foreground)
 endforeach()
