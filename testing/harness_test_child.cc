@@ -19,18 +19,22 @@
 namespace {
 
 HANDLE g_ready = nullptr;
+HANDLE g_main_waits = nullptr;
 
+// The named event is set in the same call that starts the wait, and only once the main thread waits too: whoever
+// it wakes finds both threads blocked, never about to block (a thread that has yet to make its call when the wine
+// server dies ends instead of hanging).
 __attribute__((noinline)) DWORD WINAPI BlockForGood(void* never_set) {
-  if (g_ready)
-    ::SetEvent(g_ready);
-  const DWORD result = ::WaitForSingleObject(static_cast<HANDLE>(never_set), INFINITE);
+  ::WaitForSingleObject(g_main_waits, INFINITE);
+  const DWORD result = g_ready ? ::SignalObjectAndWait(g_ready, static_cast<HANDLE>(never_set), INFINITE, FALSE)
+                               : ::WaitForSingleObject(static_cast<HANDLE>(never_set), INFINITE);
   // Never reached; the call after the wait also keeps this function's frame on the stack (no tail call).
   std::printf("the worker woke up: %lu\n", result);
   return result;
 }
 
 __attribute__((noinline)) void WaitForTheWorker(HANDLE worker) {
-  const DWORD result = ::WaitForSingleObject(worker, INFINITE);
+  const DWORD result = ::SignalObjectAndWait(g_main_waits, worker, INFINITE, FALSE);
   std::printf("the worker ended: %lu\n", result);
 }
 
@@ -57,8 +61,9 @@ int Hang(bool spawn) {
     return 2;
   }
   HANDLE never_set = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  g_main_waits = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE worker = ::CreateThread(nullptr, 0, &BlockForGood, never_set, 0, nullptr);
-  if (!never_set || !worker)
+  if (!never_set || !g_main_waits || !worker)
     return 3;
   std::printf("process %lu blocks\n", ::GetCurrentProcessId());
   std::fflush(stdout);
