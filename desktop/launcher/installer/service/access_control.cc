@@ -265,20 +265,22 @@ void ForEachTreeEntry(const base::FilePath& folder, const std::function<void(Tre
 // Enables a privilege of the process token for the holder's lifetime, when the token has it.
 class ScopedPrivilege {
  public:
-  explicit ScopedPrivilege(const wchar_t* name) : name_(name) {
-    HANDLE token = nullptr;
-    enabled_ = ::OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token) &&
-               EnablePrivilege(name_, true, token);
-  }
+  explicit ScopedPrivilege(const wchar_t* name) : name_(name), enabled_(Adjust(true)) {}
   ScopedPrivilege(const ScopedPrivilege&) = delete;
   ScopedPrivilege& operator=(const ScopedPrivilege&) = delete;
   ~ScopedPrivilege() {
-    HANDLE token = nullptr;
-    if (enabled_ && ::OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token))
-      EnablePrivilege(name_, false, token);
+    if (enabled_)
+      Adjust(false);
   }
 
+  bool enabled() const { return enabled_; }
+
  private:
+  bool Adjust(bool enable) const {
+    base::win::ScopedHandle token;
+    return OpenProcessToken(TOKEN_ADJUST_PRIVILEGES, &token) && EnablePrivilege(name_, enable, token.Take());
+  }
+
   const wchar_t* name_;
   bool enabled_ = false;
 };
@@ -451,19 +453,13 @@ bool EnablePrivilege(const wchar_t* privilege_name, bool enable, HANDLE token) {
 }
 
 bool TakeOwnership(const std::wstring& object_name, SE_OBJECT_TYPE object_type) {
-  base::win::ScopedHandle token;
-  if (!OpenProcessToken(TOKEN_ADJUST_PRIVILEGES, &token) ||
-      !EnablePrivilege(kTakeOwnershipPrivilege, true, token.Take())) {
+  const ScopedPrivilege take_ownership(kTakeOwnershipPrivilege);
+  if (!take_ownership.enabled())
     return false;
-  }
   WellKnownSid administrators(WinBuiltinAdministratorsSid);
-  const bool owner_set =
-      administrators.valid &&
-      SetNamedSecurityInfoW(const_cast<wchar_t*>(object_name.c_str()), object_type, OWNER_SECURITY_INFORMATION,
-                            administrators.sid(), nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-  if (OpenProcessToken(TOKEN_ADJUST_PRIVILEGES, &token))
-    EnablePrivilege(kTakeOwnershipPrivilege, false, token.Take());
-  return owner_set;
+  return administrators.valid &&
+         SetNamedSecurityInfoW(const_cast<wchar_t*>(object_name.c_str()), object_type, OWNER_SECURITY_INFORMATION,
+                               administrators.sid(), nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 bool GrantAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DWORD access_mask, bool permanent,
