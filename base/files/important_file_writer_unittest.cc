@@ -112,8 +112,7 @@ TEST_F(ImportantFileWriterTest, WriteFileAtomicallyCreatesAndReplacesLeavingOnly
   }
 }
 
-// What the hooks of the fault table do: try to take the new temporary file away (as another writer's sweep, or
-// anyone, would), and stand in for the pauses before a refused replacement is tried again.
+// The fault table's hooks: a would-be taker of the new temporary file, and the pauses between replacement tries.
 bool g_temp_file_taken = false;
 void TryToTakeTempFileAway(const FilePath& temp_file) {
   const std::wstring& name = temp_file.value();
@@ -139,17 +138,16 @@ TEST_F(ImportantFileWriterTest, FaultsDuringAWriteLeaveOneWholeVersionAndNoTempo
   enum Fault { kMissingFolder, kReaderStays, kReaderLeaves, kTempFileTakenAway };
   const struct {
     Fault fault;
-    int sample;                 // -1: the write succeeds
-    size_t pauses;              // before the replacement is tried again
-  } kCases[] = {{kMissingFolder, kCreateFailed, 0},
-                {kReaderStays, kRenameFailed, 7},
-                {kReaderLeaves, -1, 3},
+    int sample;     // -1: the write succeeds
+    size_t pauses;  // before the replacement is tried again
+  } kCases[] = {{kMissingFolder, kCreateFailed, 0}, {kReaderStays, kRenameFailed, 7}, {kReaderLeaves, -1, 3},
                 {kTempFileTakenAway, -1, 0}};
   ImportantFileWriter::SetRetryWaitHookForTesting(&RecordRetryWait);
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.fault);
     ASSERT_TRUE(WriteText(target(), "old"));
     g_retry_waits.clear();
+    g_temp_file_taken = false;
     if (c.fault == kReaderStays || c.fault == kReaderLeaves) {
       // Another process reads the target without letting it be deleted or renamed.
       g_reader.reset(::CreateFileW(target().value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
@@ -159,7 +157,6 @@ TEST_F(ImportantFileWriterTest, FaultsDuringAWriteLeaveOneWholeVersionAndNoTempo
     }
     const FilePath path = c.fault == kMissingFolder ? dir_.Append(L"missing").Append(L"prefs.json") : target();
     const int before = c.sample >= 0 ? TempFileFailures(c.sample) : 0;
-    g_temp_file_taken = false;
     ImportantFileWriter::SetTempFileCreatedHookForTesting(c.fault == kTempFileTakenAway ? &TryToTakeTempFileAway
                                                                                         : nullptr);
     const bool written = ImportantFileWriter::WriteFileAtomically(path, "new");
@@ -179,52 +176,45 @@ TEST_F(ImportantFileWriterTest, FaultsDuringAWriteLeaveOneWholeVersionAndNoTempo
 
 // Two writes of one file in one process: the second waits until the first has replaced the file, though the first
 // holds inside its write, and neither loses its write; the last one started wins.
-HANDLE g_first_inside = nullptr;   // set by the first write once its temporary file is made
-HANDLE g_first_resume = nullptr;   // lets the first write go on
-HANDLE g_second_inside = nullptr;  // set by the second write once its temporary file is made
-HANDLE g_second_waits = nullptr;   // set when the second write waits for the first
+// The hooks set "inside" once a write has made its temporary file and "waits" when the second waits for the first;
+// the first write holds inside until "resume".
+enum TurnEvent { kFirstInside, kFirstResume, kSecondInside, kSecondWaits, kTurnEvents };
+HANDLE g_turn_events[kTurnEvents];
 DWORD g_first_thread = 0;
 void HoldFirstWrite(const FilePath&) {
-  if (::GetCurrentThreadId() != g_first_thread) {
-    ::SetEvent(g_second_inside);
-    return;
-  }
-  ::SetEvent(g_first_inside);
-  ::WaitForSingleObject(g_first_resume, INFINITE);
+  const bool first = ::GetCurrentThreadId() == g_first_thread;
+  ::SetEvent(g_turn_events[first ? kFirstInside : kSecondInside]);
+  if (first)
+    ::WaitForSingleObject(g_turn_events[kFirstResume], INFINITE);
 }
-void NoteSecondWaits(const FilePath&) { ::SetEvent(g_second_waits); }
+void NoteSecondWaits(const FilePath&) { ::SetEvent(g_turn_events[kSecondWaits]); }
 
 TEST_F(ImportantFileWriterTest, TwoWritesOfOneFileInOneProcessTakeTurns) {
-  test_support::ScopedTestHandle events[4];
-  for (auto& event : events) {
-    event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    ASSERT_TRUE(event.valid());
+  test_support::ScopedTestHandle events[kTurnEvents];
+  for (int i = 0; i < kTurnEvents; ++i) {
+    events[i].reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(events[i].valid());
+    g_turn_events[i] = events[i].get();
   }
   ASSERT_TRUE(WriteText(target(), "old"));
-  g_first_inside = events[0].get();
-  g_first_resume = events[1].get();
-  g_second_inside = events[2].get();
-  g_second_waits = events[3].get();
   ImportantFileWriter::SetTempFileCreatedHookForTesting(&HoldFirstWrite);
   ImportantFileWriter::SetPathBusyHookForTesting(&NoteSecondWaits);
   bool first_written = false;
   bool second_written = false;
   std::thread first([&] {
-    g_first_thread = ::GetCurrentThreadId();
+    g_first_thread = ::GetCurrentThreadId();  // before it writes: the hook tells the threads apart by it
     first_written = ImportantFileWriter::WriteFileAtomically(target(), "first");
   });
-  // The first write's thread names itself before it writes: the hook tells the threads apart by it.
-  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(g_first_inside, 60000));
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(g_turn_events[kFirstInside], 60000));
   // Spelled otherwise, the path is still the same file.
   std::wstring upper = dir_.path().value() + L"/PREFS.JSON";
   ::CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
-  const FilePath same_file(upper);
-  std::thread second([&] { second_written = ImportantFileWriter::WriteFileAtomically(same_file, "second"); });
-  HANDLE outcomes[] = {g_second_waits, g_second_inside};
-  const DWORD outcome = ::WaitForMultipleObjects(2, outcomes, FALSE, 60000);
-  EXPECT_EQ(WAIT_OBJECT_0, outcome) << "the second write went ahead while the first was inside its write";
+  std::thread second([&] { second_written = ImportantFileWriter::WriteFileAtomically(FilePath(upper), "second"); });
+  HANDLE outcomes[] = {g_turn_events[kSecondWaits], g_turn_events[kSecondInside]};
+  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForMultipleObjects(2, outcomes, FALSE, 60000))
+      << "the second write went ahead while the first was inside its write";
   EXPECT_EQ(2u, FolderEntries(dir_.path()).size()) << "the target and the first write's temporary file, no other";
-  ::SetEvent(g_first_resume);
+  ::SetEvent(g_turn_events[kFirstResume]);
   first.join();
   second.join();
   ImportantFileWriter::SetTempFileCreatedHookForTesting(nullptr);
@@ -589,31 +579,23 @@ TEST_F(ImportantFileWriterCrashTest, KilledWriterLeavesACompleteGeneration) {
   EXPECT_EQ(std::vector<std::wstring>{L"prefs.json"}, FolderEntries(dir_.path()));
 }
 
-// Writers in two processes. A child holds its write right after making its temporary file while this process
-// writes the file, whose sweep of abandoned temporary files meets the child's: the child's write still completes.
-// Then two children write their generations in turns while this process reads the file during each write (the read
-// may hold the file open while the write wants to replace it) and after it: every read is one whole generation, the
-// one before the write or the one it wrote, and after each write the file is exactly that write's generation.
+// Writers in two processes. This process's write sweeps while a child holds inside its write: the child's write
+// still completes. Then two children write in turns while this process reads the file during each write (possibly
+// holding it as the write replaces it) and after it: a read during a write sees the generation before it or the one
+// it wrote, whole; a read after it sees exactly that write's generation.
 TEST_F(ImportantFileWriterCrashTest, WritersInTwoProcessesLoseNoWriteAndReadersSeeWholeGenerations) {
+  // A child's named events, made before the child so that it finds them.
   struct Writer {
-    std::wstring prefix;
-    test_support::ScopedTestHandle ready, go, created, resume, progress;
+    std::wstring prefix = test_support::UniqueName(L"ifw_two");
+    HANDLE Event(const wchar_t* name) const { return ::CreateEventW(nullptr, FALSE, FALSE, (prefix + name).c_str()); }
+    test_support::ScopedTestHandle ready{Event(L"_ready")}, go{Event(L"_go")}, created{Event(L"_created")},
+        resume{Event(L"_resume")}, progress{::CreateSemaphoreW(nullptr, 0, LONG_MAX, (prefix + L"_progress").c_str())};
     Process process;
   };
   Writer writers[2];
-  for (Writer& writer : writers) {
-    writer.prefix = test_support::UniqueName(L"ifw_two");
-    const auto event = [&](const wchar_t* name) {
-      return ::CreateEventW(nullptr, FALSE, FALSE, (writer.prefix + name).c_str());
-    };
-    writer.ready.reset(event(L"_ready"));
-    writer.go.reset(event(L"_go"));
-    writer.created.reset(event(L"_created"));
-    writer.resume.reset(event(L"_resume"));
-    writer.progress.reset(::CreateSemaphoreW(nullptr, 0, LONG_MAX, (writer.prefix + L"_progress").c_str()));
+  for (const Writer& writer : writers)
     ASSERT_TRUE(writer.ready.valid() && writer.go.valid() && writer.created.valid() && writer.resume.valid() &&
                 writer.progress.valid());
-  }
 
   Writer& held = writers[0];
   held.process = StartChild(1, held.ready.get(), held.prefix, /*hold=*/true);

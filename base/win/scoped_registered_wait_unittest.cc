@@ -14,9 +14,10 @@ namespace {
 
 // A wait on an event that stays set runs its callback again and again, one run at a time in the wait thread.
 struct Watch {
+  Watch(int stop_after, bool close_from_callback) : stop_after(stop_after), close_from_callback(close_from_callback) {}
+  const int stop_after;  // runs after which `done` is set
+  const bool close_from_callback;
   ScopedRegisteredWait wait;
-  bool close_from_callback = false;
-  int stop_after = 0;  // runs after which `done` is set
   std::atomic<int> runs{0};
   std::atomic<bool> in_callback{false};
   ScopedHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
@@ -39,9 +40,7 @@ TEST(ScopedRegisteredWaitTest, LettingGoEndsTheRunsFromOutsideOrFromWithin) {
   for (const bool from_callback : {false, true}) {
     SCOPED_TRACE(from_callback ? "from within" : "from outside");
     const ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    Watch watch;
-    watch.close_from_callback = from_callback;
-    watch.stop_after = 1;
+    Watch watch(1, from_callback);
     // Set after the registration, so that the first run finds the wait in its holder.
     ASSERT_TRUE(watch.wait.Register(event.Get(), &OnSignal, &watch, INFINITE, WT_EXECUTEINWAITTHREAD));
     ASSERT_TRUE(SetEvent(event.Get()));
@@ -53,8 +52,7 @@ TEST(ScopedRegisteredWaitTest, LettingGoEndsTheRunsFromOutsideOrFromWithin) {
     EXPECT_FALSE(watch.wait.IsValid());
     const int runs = watch.runs;
 
-    Watch counter;
-    counter.stop_after = 100;
+    Watch counter(100, false);
     ASSERT_TRUE(counter.wait.Register(event.Get(), &OnSignal, &counter, INFINITE, WT_EXECUTEINWAITTHREAD));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(counter.done.Get(), 30000));
     counter.wait.Close();
