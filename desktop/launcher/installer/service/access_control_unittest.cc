@@ -205,42 +205,17 @@ TEST_F(RegistryGrantTest, GenericEntriesUseTheRegistryMapping) {
   ASSERT_TRUE(test_support::SetObjectDacl(name_, SE_REGISTRY_KEY, L"D:P(A;;KA;;;WD)"));
 }
 
-// A key owned by another account that keeps its access list from everyone else (but lets them take ownership):
-// the grant makes the administrators its owner, which may then read and write the list.
-TEST_F(RegistryGrantTest, UnreadableListIsReachedThroughOwnership) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:SYD:P(D;;RC;;;WD)(A;;WO;;;WD)(A;;KA;;;SY)",
-                                                                   SDDL_REVISION_1, &descriptor, nullptr));
-  BOOL present = FALSE, defaulted = FALSE;
-  PACL dacl = nullptr;
-  PSID owner = nullptr;
-  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-  GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
-  const DWORD set = SetNamedSecurityInfoW(const_cast<wchar_t*>(name_.c_str()), SE_REGISTRY_KEY,
-                                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                              PROTECTED_DACL_SECURITY_INFORMATION,
-                                          owner, nullptr, dacl, nullptr);
-  LocalFree(descriptor);
-  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), set);
-  PSECURITY_DESCRIPTOR unreadable = nullptr;
-  ASSERT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
-            GetNamedSecurityInfoW(name_.c_str(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                  nullptr, nullptr, &unreadable));
-
-  std::unique_ptr<AccessGrant> grant;
-  ASSERT_TRUE(GrantAccess(name_, SE_REGISTRY_KEY, KEY_ALL_ACCESS, true, &grant));
-  EXPECT_EQ(kWritable, Observe());
-  EXPECT_EQ(L"S-1-5-32-544", OwnerOf(name_));
-}
-
 // The owner of a registry key as a SID string, read with backup rights (which pass any access list) when the key
 // lets only its owner read it.
 std::wstring OwnerThroughBackupRights(HKEY root, const std::wstring& subkey) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token) ||
-      !EnablePrivilege(L"SeBackupPrivilege", true, token)) {
+  const auto backup_rights = [](bool enable) {
+    HANDLE token = nullptr;
+    const bool opened = OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token);
+    const test_support::ScopedTestHandle holder(token);
+    return opened && EnablePrivilege(L"SeBackupPrivilege", enable, token);
+  };
+  if (!backup_rights(true))
     return L"(no backup privilege)";
-  }
   HKEY key = nullptr;
   std::wstring text = L"(unreadable)";
   if (RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, REG_OPTION_BACKUP_RESTORE, READ_CONTROL, nullptr, &key,
@@ -257,21 +232,22 @@ std::wstring OwnerThroughBackupRights(HKEY root, const std::wstring& subkey) {
     LocalFree(descriptor);
     RegCloseKey(key);
   }
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token))
-    EnablePrivilege(L"SeBackupPrivilege", false, token);
+  backup_rights(false);
   return text;
 }
 
-// A temporary grant on a key owned by another account that keeps its list from being changed (or even read) by
-// anyone else has to take ownership; restoring it gives the key back to that owner, with its list as it was. The
-// owner before is read first, through backup rights where the list keeps even that from the process.
-TEST_F(RegistryGrantTest, OwnershipTakenForATemporaryGrantGoesBack) {
+// A key owned by another account that keeps its list from being changed (or even read) by anyone else, but lets
+// them take ownership: a temporary grant has to take ownership, and restoring it gives the key back to that owner
+// with its list as it was (the owner before is read through backup rights where the list keeps even that from the
+// process); a lasting grant makes the administrators its owner, which may then read and write the list.
+TEST_F(RegistryGrantTest, OwnershipTakenForAGrantGoesBackUnlessItLasts) {
   const struct {
     const char* name;
     const wchar_t* sddl;
+    bool list_readable;
   } kRows[] = {
-      {"the list may be read", L"O:SYD:P(A;;RC;;;WD)(A;;WO;;;WD)(A;;KA;;;SY)"},
-      {"the list may not be read", L"O:SYD:P(D;;RC;;;WD)(A;;WO;;;WD)(A;;KA;;;SY)"},
+      {"the list may be read", L"O:SYD:P(A;;RC;;;WD)(A;;WO;;;WD)(A;;KA;;;SY)", true},
+      {"the list may not be read", L"O:SYD:P(D;;RC;;;WD)(A;;WO;;;WD)(A;;KA;;;SY)", false},
   };
   const std::wstring parent = subkey_;
   for (const auto& row : kRows) {
@@ -288,33 +264,39 @@ TEST_F(RegistryGrantTest, OwnershipTakenForATemporaryGrantGoesBack) {
     PSID owner = nullptr;
     GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
     GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-              SetNamedSecurityInfoW(const_cast<wchar_t*>(name_.c_str()), SE_REGISTRY_KEY,
-                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                        PROTECTED_DACL_SECURITY_INFORMATION,
-                                    owner, nullptr, dacl, nullptr));
+    const DWORD set = SetNamedSecurityInfoW(const_cast<wchar_t*>(name_.c_str()), SE_REGISTRY_KEY,
+                                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                                PROTECTED_DACL_SECURITY_INFORMATION,
+                                            owner, nullptr, dacl, nullptr);
     LocalFree(descriptor);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), set);
+    if (!row.list_readable) {
+      PSECURITY_DESCRIPTOR unreadable = nullptr;
+      ASSERT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
+                GetNamedSecurityInfoW(name_.c_str(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                      nullptr, nullptr, &unreadable));
+    }
+    std::unique_ptr<AccessGrant> grant;
     if (OwnerThroughBackupRights(HKEY_CURRENT_USER, subkey_) == L"(unreadable)") {
-      // Nor can the grant read it: it takes ownership as before and cannot give it back.
+      // Nor can a temporary grant read it: it takes ownership as before and cannot give it back.
       std::printf("Not shown: %s. Wine opens no key for backing up (REG_OPTION_BACKUP_RESTORE), so the owner of a "
                   "key whose list lets nobody else read it cannot be read\n",
                   row.name);
       ASSERT_TRUE(test_support::IsRunningUnderWine());
-      std::unique_ptr<AccessGrant> unused;
-      ASSERT_TRUE(GrantAccess(name_, SE_REGISTRY_KEY, KEY_ALL_ACCESS, true, &unused));  // for the fixture's removal
-      continue;
+    } else {
+      ASSERT_EQ(L"S-1-5-18", OwnerThroughBackupRights(HKEY_CURRENT_USER, subkey_));
+      const std::wstring list = DaclSddl(name_, SE_REGISTRY_KEY);
+      ASSERT_TRUE(GrantAccess(name_, SE_REGISTRY_KEY, KEY_ALL_ACCESS, false, &grant));
+      EXPECT_EQ(L"S-1-5-32-544", OwnerOf(name_));
+      EXPECT_EQ(kWritable, Observe());
+      EXPECT_TRUE(RestoreAccess(std::move(grant)));
+      EXPECT_EQ(L"S-1-5-18", OwnerThroughBackupRights(HKEY_CURRENT_USER, subkey_));
+      EXPECT_EQ(list, DaclSddl(name_, SE_REGISTRY_KEY));
     }
-    ASSERT_EQ(L"S-1-5-18", OwnerThroughBackupRights(HKEY_CURRENT_USER, subkey_));
-    const std::wstring list = DaclSddl(name_, SE_REGISTRY_KEY);
-    std::unique_ptr<AccessGrant> grant;
-    ASSERT_TRUE(GrantAccess(name_, SE_REGISTRY_KEY, KEY_ALL_ACCESS, false, &grant));
-    EXPECT_EQ(L"S-1-5-32-544", OwnerOf(name_));
-    EXPECT_EQ(kWritable, Observe());
-    EXPECT_TRUE(RestoreAccess(std::move(grant)));
-    EXPECT_EQ(L"S-1-5-18", OwnerThroughBackupRights(HKEY_CURRENT_USER, subkey_));
-    EXPECT_EQ(list, DaclSddl(name_, SE_REGISTRY_KEY));
-    // Let the fixture remove it.
+    // The lasting grant also lets the fixture remove the key.
     ASSERT_TRUE(GrantAccess(name_, SE_REGISTRY_KEY, KEY_ALL_ACCESS, true, &grant));
+    EXPECT_EQ(kWritable, Observe());
+    EXPECT_EQ(L"S-1-5-32-544", OwnerOf(name_));
   }
   subkey_ = parent;
 }

@@ -129,9 +129,6 @@ class CrashServiceTest : public testing::Test {
     *expected += name + "\tbody\t" + request.Header("Content-Type") + "\n";
   }
 
-  // Queues a log and a dump for a service whose every answer is `fault` (a rule of the loopback server).
-  void ExpectQueuedUploadsEndAgainst(const char* fault);
-
   test_support::ScopedTestFolder served_{L"crash_service"};
   test_support::LoopbackServer server_;
 };
@@ -217,46 +214,43 @@ TEST_F(CrashServiceTest, ASilentServerHoldsTheCheckAndTheUploadsOnlyForTheirLimi
 
   // A service that takes the log and the dump and never answers, or answers a byte at a time without end: both
   // queued uploads end, and with them the reporter's wait, well before the test gives up on them.
-  for (const char* fault : {R"({"silent": true, "times": "all"})", R"({"trickle": 0.1, "times": "all"})"})
-    ExpectQueuedUploadsEndAgainst(fault);
-}
-
-void CrashServiceTest::ExpectQueuedUploadsEndAgainst(const char* fault) {
-  SCOPED_TRACE(fault);
-  test_support::LoopbackServer silent;
-  std::string error;
-  ASSERT_TRUE(silent.Start(served_.path(),
-                           std::string(R"({"/c": [)") + fault + R"(], "/collector/submit": [)" + fault + "]}",
-                           &error))
-      << error;
-  UseCrashUrl(silent.Url("/c").c_str());
-  SetUploadTimeLimitForTesting(base::TimeDelta::FromMilliseconds(300));
-  const test_support::ScopedTestFolder folder(L"silent_service");
-  const std::wstring log = folder.path() + L"\\crash.txt", dump = folder.path() + L"\\crash.dmp";
-  ASSERT_TRUE(test_support::WriteFileBytes(log, CrashLogText(2000)));
-  ASSERT_TRUE(test_support::WriteFileBytes(dump, CrashLogText(3000)));
-  ReporterLifetime& lifetime = ReporterLifetime::Get();
-  ASSERT_TRUE(lifetime.Init());
-  EXPECT_TRUE(QueueLogUpload(base::FilePath(log), false, {}));
-  EXPECT_TRUE(QueueMinidumpUpload(base::FilePath(dump), false, {}));
-  test_support::ScopedTestHandle ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  std::thread waiter([&lifetime, &ended] {
-    lifetime.WaitForZero();
-    SetEvent(ended.get());
-  });
-  const DWORD waited = WaitForSingleObject(ended.get(), 30000);
-  // Stopping the server ends requests it still holds, so that the waiter returns either way.
-  EXPECT_TRUE(silent.Stop());
-  waiter.join();
-  SetUploadTimeLimitForTesting(base::TimeDelta());
-  EXPECT_EQ(WAIT_OBJECT_0, waited) << "an upload still waits for its answer";
-  const auto requests = silent.Requests();
-  ASSERT_EQ(2u, requests.size());
-  for (const auto& request : requests) {
-    EXPECT_EQ("POST", request.method);
-    EXPECT_FALSE(request.complete) << request.path;
+  for (const char* fault : {R"({"silent": true, "times": "all"})", R"({"trickle": 0.1, "times": "all"})"}) {
+    SCOPED_TRACE(fault);
+    test_support::LoopbackServer silent;
+    std::string error;
+    ASSERT_TRUE(silent.Start(served_.path(),
+                             std::string(R"({"/c": [)") + fault + R"(], "/collector/submit": [)" + fault + "]}",
+                             &error))
+        << error;
+    UseCrashUrl(silent.Url("/c").c_str());
+    SetUploadTimeLimitForTesting(base::TimeDelta::FromMilliseconds(300));
+    const test_support::ScopedTestFolder folder(L"silent_service");
+    const std::wstring log = folder.path() + L"\\crash.txt", dump = folder.path() + L"\\crash.dmp";
+    ASSERT_TRUE(test_support::WriteFileBytes(log, CrashLogText(2000)));
+    ASSERT_TRUE(test_support::WriteFileBytes(dump, CrashLogText(3000)));
+    ReporterLifetime& lifetime = ReporterLifetime::Get();
+    ASSERT_TRUE(lifetime.Init());
+    EXPECT_TRUE(QueueLogUpload(base::FilePath(log), false, {}));
+    EXPECT_TRUE(QueueMinidumpUpload(base::FilePath(dump), false, {}));
+    test_support::ScopedTestHandle ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread waiter([&lifetime, &ended] {
+      lifetime.WaitForZero();
+      SetEvent(ended.get());
+    });
+    const DWORD waited = WaitForSingleObject(ended.get(), 30000);
+    // Stopping the server ends requests it still holds, so that the waiter returns either way.
+    EXPECT_TRUE(silent.Stop());
+    waiter.join();
+    SetUploadTimeLimitForTesting(base::TimeDelta());
+    EXPECT_EQ(WAIT_OBJECT_0, waited) << "an upload still waits for its answer";
+    const auto requests = silent.Requests();
+    ASSERT_EQ(2u, requests.size());
+    for (const auto& request : requests) {
+      EXPECT_EQ("POST", request.method);
+      EXPECT_FALSE(request.complete) << request.path;
+    }
+    EXPECT_TRUE(Exists(log) && Exists(dump)) << "kept, as asked";
   }
-  EXPECT_TRUE(Exists(log) && Exists(dump)) << "kept, as asked";
 }
 
 TEST_F(CrashServiceTest, TheAddressJoinsTheQueryEscaped) {
@@ -394,13 +388,13 @@ TEST_F(CrashServiceTest, QueuedUploadsReachTheServiceAndLeaveNothingBehind) {
   ASSERT_TRUE(lifetime.Init());
   const std::wstring log = folder + L"\\zorvi-crashlog-1-1.txt", dump = folder + L"\\zorvi-crashlog-1-1.dmp";
   const std::string log_text = CrashLogText(1300000), dump_bytes = CrashLogText(40000);
-  ASSERT_TRUE(test_support::WriteFileBytes(log, log_text));
-  ASSERT_TRUE(test_support::WriteFileBytes(folder + L"\\sent log.txt", log_text));  // for the check
-  ASSERT_TRUE(test_support::WriteFileBytes(dump, dump_bytes));
-  ASSERT_TRUE(test_support::WriteFileBytes(folder + L"\\sent dump.dmp", dump_bytes));
   const std::wstring empty_log = folder + L"\\empty.txt", unqueued = folder + L"\\unqueued.txt";
-  ASSERT_TRUE(test_support::WriteFileBytes(empty_log, ""));
-  ASSERT_TRUE(test_support::WriteFileBytes(unqueued, "x"));
+  const std::pair<std::wstring, std::string> files[] = {
+      {log, log_text}, {folder + L"\\sent log.txt", log_text},  // the "sent" copies are for the check
+      {dump, dump_bytes}, {folder + L"\\sent dump.dmp", dump_bytes}, {empty_log, ""}, {unqueued, "x"}};
+  for (const auto& [path, bytes] : files) {
+    ASSERT_TRUE(test_support::WriteFileBytes(path, bytes));
+  }
 
   EXPECT_TRUE(QueueLogUpload(base::FilePath(log), true, {{L"email", L"a@b.example"}}));
   EXPECT_TRUE(QueueMinidumpUpload(base::FilePath(dump), true, {{L"ProductName", L"ZorviDesktop"}}));
