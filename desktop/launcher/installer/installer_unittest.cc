@@ -825,13 +825,9 @@ TEST_F(InstallerTest, UpgradeKeepsTheApplicationIdExperimentsAndShortcuts) {
     g_pin_calls.clear();
     std::wstring switches = row.switches + L" --launchzorvi=0";
     if (row.from_controller || row.picked) {
-      if (row.from_controller) {
-        ASSERT_TRUE(base::FeatureList::GetInstance()->overrides().empty());
-      }
+      ASSERT_TRUE(!row.from_controller || base::FeatureList::GetInstance()->overrides().empty());
       Prepare(switches);
-      if (row.picked) {
-        ASSERT_TRUE(settings_->SetInstallLanguage(row.picked));
-      }
+      ASSERT_TRUE(!row.picked || settings_->SetInstallLanguage(row.picked));
       switches = settings_->ToCommandLine(false).GetArgumentsString();
     }
     Prepare(switches, row.flags);
@@ -1576,12 +1572,6 @@ class EveryStepTest : public UninstallTest, public testing::WithParamInterface<E
             {Client() + L"\\DefaultIcon", launcher + L",0"},
             {Client() + L"\\shell\\open\\command", L"\"" + launcher + L"\""}};
   }
-  // Both user's folders are there, the one beside the installation still empty.
-  void ExpectUserFoldersKept() const {
-    EXPECT_TRUE(base::DirectoryExists(user_folder()));
-    EXPECT_TRUE(base::DirectoryExists(user_folder().Append(L"Empty beside")));
-    EXPECT_TRUE(ReadTree(user_folder().Append(L"Empty beside")).empty());
-  }
 };
 
 int g_interrupt_at = 0;
@@ -1737,15 +1727,22 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
   }
   g_at_interruption = nullptr;
   EXPECT_EQ(!fault, shortcuts_changed > 0) << "no interruption met a shortcut change";
-  if (kind == RunKind::kUninstall && !GetParam().death) {
-    prepare_machine();
-    const std::string second_keys = registry_->RegExport(HKEY_CURRENT_USER, Client());
-    ASSERT_NE("", second_keys);
+  // Uninstallations and upgrades run to their end too; neither takes the user's folders around the installation, and
+  // the one beside it stays empty.
+  const auto run_to_end = [&] {
     g_interrupt_at = 0;
     Prepare(run.switches, run.flags);
     EXPECT_EQ(Completed(total), Run());
     installer_.reset();
-    ExpectUserFoldersKept();
+    EXPECT_TRUE(base::DirectoryExists(user_folder()));
+    EXPECT_TRUE(base::DirectoryExists(user_folder().Append(L"Empty beside")));
+    EXPECT_TRUE(ReadTree(user_folder().Append(L"Empty beside")).empty());
+  };
+  if (kind == RunKind::kUninstall && !GetParam().death) {
+    prepare_machine();
+    const std::string second_keys = registry_->RegExport(HKEY_CURRENT_USER, Client());
+    ASSERT_NE("", second_keys);
+    run_to_end();
     EXPECT_EQ(second_keys, registry_->RegExport(HKEY_CURRENT_USER, Client())) << "the second installation's keys";
   }
   if (kind != RunKind::kUpgrade)
@@ -1753,14 +1750,10 @@ TEST_P(EveryStepTest, FailureAtEveryStepLeavesMachineAsBefore) {
   prepare_machine();
   const std::map<std::string, std::string> before = ReadTree(install_);
   std::map<std::string, std::string> start_menu = ReadTree(root.Append(L"Programs"));
-  g_interrupt_at = 0;
   test_support::ScopedTestHandle in_use(hold_in_use());
   test_support::ScopedLogCapture log;
-  Prepare(run.switches, run.flags);
-  EXPECT_EQ(Completed(total), Run());
-  installer_.reset();
+  run_to_end();
   in_use.reset();
-  ExpectUserFoldersKept();
   EXPECT_TRUE(base::PathExists(root.Append(L"victim.txt")));
   EXPECT_TRUE(log.HasLineStartingWith("Skipping 37.0\\..\\..\\..\\victim.txt: not a path inside"));
   EXPECT_TRUE(log.HasLineStartingWith("Found invalid old status file: " +

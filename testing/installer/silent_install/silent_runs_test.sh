@@ -64,15 +64,13 @@ release_prefix() {
 new_row() {
   row=$1
   local previous=${ROW:-}
+  [ -n "${2:-}" ] || release_prefix
+  ROW=$D/runs/$row
+  mkdir -p "$ROW"
   if [ -z "${2:-}" ]; then
-    release_prefix
-    ROW=$D/runs/$row
-    mkdir -p "$ROW"
     fresh_prefix "$ROW/prefix"
     PREFIX_FAILURES=$failures
   else
-    ROW=$D/runs/$row
-    mkdir -p "$ROW"
     mv "$previous/prefix" "$ROW/prefix"
     # The previous row's logs are in its logs.txt already; this row's checks read its own.
     installer_logs "$ROW/prefix" | xargs -r -d '\n' rm --
@@ -82,6 +80,17 @@ new_row() {
 # A silent run prints nothing on its standard output (FILE: what it printed).
 check_no_output() {
   [ ! -s "$1" ] || fail "the run printed on its standard output: $(od -c "$1" | head -n 3)"
+}
+
+# silent_run TAG EXE ARGS...: one run in the row's prefix; sets CODE, and MARKER, the run's own switch that marks its
+# statistics among whatever else the machine posts to the port. Its outputs go to [TAG_]stdout.txt and [TAG_]output.txt.
+silent_run() {
+  local tag=$1 exe=$2
+  shift 2
+  CODE=0
+  MARKER="--silent-run=$row${tag:+-$tag}-$$"
+  run_installer "$ROW/prefix" 240 "$exe" "${SWITCHES[@]}" "$@" "$MARKER" >"$ROW/${tag:+${tag}_}stdout.txt" \
+    2>"$ROW/${tag:+${tag}_}output.txt" || CODE=$?
 }
 
 # run_row NAME FAULTS VERSION EXE ARGS...: one run in a fresh prefix (VERSION: the Windows version wine reports to
@@ -96,11 +105,7 @@ run_row() {
       /v Version /d "$version" /f </dev/null >/dev/null 2>&1 || fail "wine's version for the run was not set"
   fi
   start_server "$D/served" "$ROW/server" "$faults" || fail "the update-service stand-in did not start"
-  CODE=0
-  # The row's own switch marks its statistics among whatever else the machine posts to the port.
-  MARKER="--silent-run=$row-$$"
-  run_installer "$ROW/prefix" 240 "$exe" "${SWITCHES[@]}" "$@" \
-    "$MARKER" >"$ROW/stdout.txt" 2>"$ROW/output.txt" || CODE=$?
+  silent_run '' "$exe" "$@"
   end_row
 }
 
@@ -312,10 +317,7 @@ timeout 120 bash -c 'until grep -qs "launching installer backend" "$1"/*.log &&
 kill -STOP $(program_processes "$ROW/prefix" killed.exe) 2>/dev/null
 first_files=$(packages)
 [ -n "$first_files" ] || fail "the first run has no package in the download folder"
-CODE=0
-MARKER="--silent-run=$row-$$"
-run_installer "$ROW/prefix" 240 "$D/served/full.exe" "${SWITCHES[@]}" "$MARKER" >"$ROW/stdout.txt" \
-  2>"$ROW/output.txt" || CODE=$?
+silent_run '' "$D/served/full.exe"
 echo "[$row] second run: exit code $CODE"
 [ "$CODE" != 0 ] || fail "the second run succeeded beside the first"
 check_statistics 1 0 "Could not acquire installer mutex"
@@ -326,10 +328,7 @@ wait "$first"
 timeout 60 bash -c 'while [ -n "$("$@")" ]; do sleep 0.1; done' - program_processes "$ROW/prefix" killed.exe 2>/dev/null ||
   fail "the first run's processes did not end"
 check_no_output "$ROW/killed_stdout.txt"
-CODE=0
-MARKER="--silent-run=$row-after-$$"
-run_installer "$ROW/prefix" 240 "$D/served/full.exe" "${SWITCHES[@]}" "$MARKER" >"$ROW/after_stdout.txt" \
-  2>"$ROW/after_output.txt" || CODE=$?
+silent_run after "$D/served/full.exe"
 [ "$CODE" = 0 ] || fail "the run after the killed one: exit code $CODE"
 left=$(packages)
 [ -z "$left" ] || fail "a package is left in the download folder: $left"

@@ -645,10 +645,9 @@ TEST_F(PackageFetcherTest, DestroyedDuringAPartnerDownloadLeavesNothing) {
   const std::vector<std::wstring> others = {L"zorvi_installer_20200102030405.log", L"zorvi_installer_2020_1_0.exe",
                                             L"zorvi_installer_20200102030405_4242_0.txt", L"installer.lck"};
   for (const std::vector<std::wstring>* files : {&ended, &others}) {
-    for (const std::wstring& file : *files) {
-      ASSERT_TRUE(base::CreateDirectory(folder.Append(file).DirName()));
-      ASSERT_TRUE(test_support::WriteFileBytes(folder.Append(file).value(), "x"));
-    }
+    for (const std::wstring& file : *files)
+      ASSERT_TRUE(base::CreateDirectory(folder.Append(file).DirName()) &&
+                  test_support::WriteFileBytes(folder.Append(file).value(), "x"));
   }
   std::unique_ptr<PackageFetcher> second = Fetch("/second");
   EXPECT_NE(fetcher->package_path().value(), second->package_path().value());
@@ -656,20 +655,19 @@ TEST_F(PackageFetcherTest, DestroyedDuringAPartnerDownloadLeavesNothing) {
   EXPECT_EQ(ReadBytes(DataPath(L"fetch\\tree\\files_list")) + "a.dat\r\n",
             ReadBytes(second->unpack_folder().Append(L"files_list")));
   DestroyFetcher(std::move(second));
-  // What is left is the first run's, and the files of other names.
-  std::vector<std::wstring> first_files = {fetcher->package_path().BaseName().value(),
-                                           fetcher->package_path().ReplaceExtension(L"partner.tmp").BaseName().value(),
-                                           fetcher->package_path().ReplaceExtension(L"lock").BaseName().value(),
-                                           fetcher->unpack_folder().BaseName().value()};
-  first_files.insert(first_files.end(), others.begin(), others.end());
-  std::vector<std::wstring> left = package_test::ListFolder(folder);
-  std::sort(first_files.begin(), first_files.end());
-  std::sort(left.begin(), left.end());
-  EXPECT_EQ(first_files, left);
+  // What is left is the first run's and the files of other names; once it is gone, those only.
+  const auto left = [&] {
+    const std::vector<std::wstring> listed = package_test::ListFolder(folder);
+    return std::set<std::wstring>(listed.begin(), listed.end());
+  };
+  std::set<std::wstring> first_files(others.begin(), others.end());
+  first_files.insert({fetcher->package_path().BaseName().value(),
+                      fetcher->package_path().ReplaceExtension(L"partner.tmp").BaseName().value(),
+                      fetcher->package_path().ReplaceExtension(L"lock").BaseName().value(),
+                      fetcher->unpack_folder().BaseName().value()});
+  EXPECT_EQ(first_files, left());
   DestroyFetcher(std::move(fetcher), &first_controller);
-  left = package_test::ListFolder(folder);
-  std::sort(left.begin(), left.end());
-  EXPECT_EQ(std::set<std::wstring>(others.begin(), others.end()), std::set<std::wstring>(left.begin(), left.end()));
+  EXPECT_EQ(std::set<std::wstring>(others.begin(), others.end()), left());
   server_.StopAndReadLog();
 }
 

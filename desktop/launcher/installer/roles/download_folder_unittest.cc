@@ -153,24 +153,22 @@ TEST_F(DownloadFolderTest, ClaimedPackagesStayUntilTheirClaimIsLetGo) {
   }
   const base::FilePath other = folder.Append(L"zorvi_installer_20200102030405.log");
   ASSERT_TRUE(test_support::WriteFileBytes(other.value(), "log"));
-  const auto exists = [](const base::FilePath& package) {
-    return base::PathExists(package.AddExtension(L".lock")) || base::PathExists(package);
+  // A clean-up, then which packages' files are still there; the file of another name always is.
+  const auto clean_up_leaves = [&](bool held_left, bool let_go_left) {
+    RemoveAbandonedPackages(folder);
+    for (const auto& [package, left] : {std::pair(held, held_left), std::pair(let_go, let_go_left)}) {
+      EXPECT_EQ(left, base::PathExists(package)) << package.value();
+      for (const std::wstring& file : package_files)
+        EXPECT_EQ(left, base::PathExists(base::FilePath(package.value() + file))) << package.value() << file;
+    }
+    EXPECT_TRUE(base::PathExists(other));
   };
-  RemoveAbandonedPackages(folder);
-  EXPECT_TRUE(exists(held) && exists(let_go));
+  clean_up_leaves(true, true);
   let_go_claim.Close();
   EXPECT_FALSE(base::PathExists(let_go.AddExtension(L".lock")));
-  RemoveAbandonedPackages(folder);
-  EXPECT_TRUE(exists(held));
-  for (const std::wstring& file : package_files) {
-    EXPECT_TRUE(base::PathExists(base::FilePath(held.value() + file))) << file;
-    EXPECT_FALSE(base::PathExists(base::FilePath(let_go.value() + file))) << file;
-  }
-  EXPECT_FALSE(base::PathExists(let_go));
+  clean_up_leaves(true, false);
   held_claim.Close();
-  RemoveAbandonedPackages(folder);
-  EXPECT_FALSE(base::PathExists(held));
-  EXPECT_TRUE(base::PathExists(other));
+  clean_up_leaves(false, false);
 }
 
 }  // namespace
