@@ -209,10 +209,9 @@ TEST_F(RegistryGrantTest, GenericEntriesUseTheRegistryMapping) {
 // lets only its owner read it.
 std::wstring OwnerThroughBackupRights(HKEY root, const std::wstring& subkey) {
   const auto backup_rights = [](bool enable) {
-    HANDLE token = nullptr;
-    const bool opened = OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token);
-    const test_support::ScopedTestHandle holder(token);
-    return opened && EnablePrivilege(L"SeBackupPrivilege", enable, token);
+    HANDLE token = nullptr;  // EnablePrivilege takes it and closes it
+    return OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token) &&
+           EnablePrivilege(L"SeBackupPrivilege", enable, token);
   };
   if (!backup_rights(true))
     return L"(no backup privilege)";
