@@ -314,9 +314,8 @@ TEST_F(InstallerUIControllerTest, ARetryInAnotherFolderWaitsForItsOverrides) {
   test_support::LoopbackServer server;
   std::string error;
   // The retry's fetch gets no answer: it is still under way when the backend starts.
-  ASSERT_TRUE(server.Start(root_.value(), R"({"/prefs": [{"body": "{}", "times": 1}, {"silent": true, "times": "all"}]})",
-                           &error))
-      << error;
+  ASSERT_TRUE(server.Start(root_.value(), R"({"/prefs": [{"body": "{}", "times": 1}, )"
+                                          R"({"silent": true, "times": "all"}]})", &error)) << error;
   base::CommandLine::ForCurrentProcess()->AppendSwitchNative("local-pref-default-overrides-server",
                                                              server.Url("/prefs"));
   base::FeatureList::GetInstance()->AddFeature("installer-pref-default-overrides-support", true, true);
@@ -341,16 +340,15 @@ TEST_F(InstallerUIControllerTest, ARetryInAnotherFolderWaitsForItsOverrides) {
   EXPECT_EQ(2u, test_support::RequestsTo(server.StopAndReadLog(), "/prefs").size());
   std::string text;
   ASSERT_TRUE(test_support::ReadFileBytes(package_.Append(L"fake_backend_record.jsonl").value(), &text));
-  // Each run's backend recorded its start and its end.
-  const std::vector<std::string> lines = base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
+  // Each run's backend recorded its start and its end: the third line is the retry's start.
+  const auto lines = base::SplitString(text, "\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
   ASSERT_EQ(4u, lines.size()) << text;
   const std::unique_ptr<base::Value> retry = base::JsonReader::Read(lines[2]);
   const base::DictionaryValue* start = nullptr;
   std::string command_line;
   bool ready_set = true;
   ASSERT_TRUE(retry && retry->GetAsDictionary(&start) && start->GetString("command_line", &command_line) &&
-              start->GetBoolean("package_ready_set", &ready_set))
-      << lines[2];
+              start->GetBoolean("package_ready_set", &ready_set)) << lines[2];
   EXPECT_NE(std::string::npos, command_line.find("--wait-for-package")) << command_line;
   EXPECT_FALSE(ready_set) << "the package was ready before its overrides";
 }
@@ -465,11 +463,9 @@ class CancelOnSuccessController : public InstallerUIController {
 // A cancelled run is no success and starts nothing: an accept due after the cancel (posted by a run that starts at
 // once, or waiting for a folder's status) starts no backend, and a cancel after a success report of a generation of
 // the backend (an elevated copy, the package's installer) while the outer one still works ends the run failed. The
-// ended run no longer watches its settings, nor does its window, gone with it: the settings need not outlive the
-// controller. A cancel while the package's
-// installer has taken the run over reaches it through the interruption event, and the run ends (the window still
-// shown, but out of the user's reach, until then) only once that installer has undone its work and the backend
-// has ended.
+// ended run no longer watches its settings, nor does its window, gone with it. A cancel while the package's
+// installer has taken the run over reaches it through the interruption event, and the run ends (its window shown
+// but out of the user's reach until then) only once that installer has undone its work and the backend has ended.
 TEST_F(InstallerUIControllerTest, ACancelledRunIsNoSuccessAndStartsNothing) {
   Prepare("result 0\n");
   test_support::ScopedLogCapture log;

@@ -301,14 +301,6 @@ TEST_F(InstallerWindowTest, EveryPageShowsItsControlsInEveryRun) {
   }
 }
 
-// What a control's text needs beyond the room it has, in pixels; `what` names the text measured.
-struct Overflow {
-  int id;
-  std::wstring what;
-  int needed;
-  int room;
-};
-
 // Wine draws the dialogs with its own fonts, which measure a little differently from the system's: every text
 // must fit with this many pixels to spare.
 constexpr int kFontSlack = 3;
@@ -355,68 +347,61 @@ bool IsClass(HWND window, const wchar_t* name) {
   return lstrcmpiW(class_name, name) == 0;
 }
 
-// Measures the text of `control` (or `text` in its place) against its client area and adds what does not fit.
-void MeasureText(HWND control, const std::wstring& text, std::vector<Overflow>* overflows) {
+// Measures the text of `control` (or `text` in its place) against its client area and fails for what does not
+// fit there, naming the page `where` it is shown.
+void MeasureText(HWND control, const std::wstring& text, const std::wstring& where) {
   RECT client = {};
   GetClientRect(control, &client);
   const LONG style = GetWindowLongW(control, GWL_STYLE);
-  const int id = GetDlgCtrlID(control);
-  // Buttons draw their text inside their edge and their focus rectangle, which keeps a pixel off the text.
-  const int button_margin = GetSystemMetrics(SM_CXEDGE) + GetSystemMetrics(SM_CXFOCUSBORDER) + 1;
+  // `what` names the text measured; `needed` and `room` are in pixels.
   auto add = [&](const std::wstring& what, int needed, int room) {
-    if (needed + kFontSlack > room)
-      overflows->push_back({id, what, needed, room});
+    if (needed + kFontSlack > room) {
+      ADD_FAILURE() << "control " << GetDlgCtrlID(control) << " in " << where << ": \"" << what << "\" needs "
+                    << needed << " px of " << room << ", " << needed + kFontSlack - room << " px over ("
+                    << kFontSlack << " px spared for wine's fonts)";
+    }
+  };
+  // A text that wraps at `width` must fit the height, one that does not must fit `width`.
+  auto fit = [&](const std::wstring& what, int width, bool wraps) {
+    if (wraps)
+      add(what + L" (height)", TextSize(control, what, width).cy, client.bottom);
+    else
+      add(what, TextSize(control, what, 0).cx, width);
   };
   if (IsClass(control, MSFTEDIT_CLASS)) {
     add(text + L" (height)", RichTextHeight(control), client.bottom);
   } else if (IsClass(control, WC_COMBOBOXW)) {
-    // The folder list is an edit field that scrolls; a drop-down list shows its items in the field beside its
-    // arrow.
+    // The folder list is an edit field that scrolls; a drop-down list shows its items beside its arrow.
     if ((style & (CBS_DROPDOWN | CBS_DROPDOWNLIST)) != CBS_DROPDOWNLIST)
       return;
     const int room = client.right - GetSystemMetrics(SM_CXVSCROLL) - 2 * GetSystemMetrics(SM_CXEDGE) - 2;
-    const LRESULT count = SendMessageW(control, CB_GETCOUNT, 0, 0);
-    for (LRESULT item = 0; item < count; ++item) {
+    for (LRESULT item = 0, count = SendMessageW(control, CB_GETCOUNT, 0, 0); item < count; ++item) {
       std::wstring item_text(SendMessageW(control, CB_GETLBTEXTLEN, item, 0) + 1, L'\0');
       item_text.resize(SendMessageW(control, CB_GETLBTEXT, item, reinterpret_cast<LPARAM>(item_text.data())));
-      add(item_text, TextSize(control, item_text, 0).cx, room);
+      fit(item_text, room, false);
     }
   } else if (IsClass(control, WC_BUTTONW)) {
     const LONG type = style & BS_TYPEMASK;
-    if (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON) {
-      add(text, TextSize(control, text, 0).cx, client.right - 2 * button_margin);
-      return;
-    }
-    // A check box's text begins after the box and a gap, and keeps its focus rectangle's pixel on either side.
-    const int room = client.right - GetSystemMetrics(SM_CXMENUCHECK) - 4 - 2;
-    if (style & BS_MULTILINE)
-      add(text + L" (height)", TextSize(control, text, room).cy, client.bottom);
+    // A push button draws its text inside its edge and its focus rectangle, which keeps a pixel off the text; a
+    // check box's text begins after the box and a gap, and keeps its focus rectangle's pixel on either side.
+    if (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON)
+      fit(text, client.right - 2 * (GetSystemMetrics(SM_CXEDGE) + GetSystemMetrics(SM_CXFOCUSBORDER) + 1), false);
     else
-      add(text, TextSize(control, text, 0).cx, room);
+      fit(text, client.right - GetSystemMetrics(SM_CXMENUCHECK) - 4 - 2, (style & BS_MULTILINE) != 0);
   } else if (IsClass(control, WC_STATICW) && !text.empty()) {
-    // Statics wrap their text at their width.
-    add(text + L" (height)", TextSize(control, text, client.right).cy, client.bottom);
-  }
-}
-
-// Every control shown on the current page, measured with its own text (the terms field scrolls, the progress bar
-// and the picture carry none).
-void MeasurePage(HWND main_dialog, HWND options_dialog, std::vector<Overflow>* overflows) {
-  for (HWND dialog : {main_dialog, options_dialog}) {
-    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-      if (child != options_dialog && IsWindowVisible(child) && !IsClass(child, WC_EDITW))
-        MeasureText(child, WindowText(child), overflows);
-    }
+    fit(text, client.right, true);  // statics wrap their text at their width
   }
 }
 
 // Every text of the window fits its control in every language of the host, on every page of both kinds of run:
 // the welcome page with either accept label, the options page with the folder warning shown, the progress page
 // in each phase and the error page with each error message (naming the install folder where the message names a
-// folder or file) and the full-package button.
+// folder or file) and the full-package button. An uninstallation shows its own page, its last phase and the one
+// error it can meet, with no package to offer.
 TEST_F(InstallerWindowTest, EveryTextFitsItsControlInEveryLanguage) {
-  std::map<std::wstring, std::vector<Overflow>> overflows;  // by language and page
+  std::set<std::wstring> pages;  // those measured, as "<language> <page>"
   for (RunKind kind : {RunKind::kInstall, RunKind::kUninstall}) {
+    const bool uninstall = kind == RunKind::kUninstall;
     MakeWindow(kind);
     const std::wstring folder = settings_->status().path.value();
     const std::vector<std::wstring> tags = GetAvailableUiLanguages();
@@ -424,68 +409,58 @@ TEST_F(InstallerWindowTest, EveryTextFitsItsControlInEveryLanguage) {
       const std::wstring& tag = tags[language];
       // Chosen as the user does, in the language list, which also relabels the accept button; an uninstallation
       // has no list.
-      if (kind == RunKind::kUninstall) {
+      if (uninstall) {
         ASSERT_TRUE(settings_->SetInstallLanguage(tag));
       } else {
         SendMessageW(Control(IDC_LANGUAGE_LIST), CB_SETCURSEL, language, 0);
         Command(window_->options_dialog(), IDC_LANGUAGE_LIST, CBN_SELCHANGE);
       }
       ASSERT_EQ(GetLocalizedString(tag, IDS_WINDOW_CAPTION), WindowText(window_->main_dialog()));
+      // Every control shown on the current page, with its own text (the terms field scrolls, the progress bar and
+      // the picture carry none).
       auto measure = [&](const std::wstring& page) {
-        MeasurePage(window_->main_dialog(), window_->options_dialog(), &overflows[tag + L" " + page]);
+        const std::wstring where = *pages.insert(tag + L" " + page).first;
+        for (HWND dialog : {window_->main_dialog(), window_->options_dialog()}) {
+          for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            if (child != window_->options_dialog() && IsWindowVisible(child) && !IsClass(child, WC_EDITW))
+              MeasureText(child, WindowText(child), where);
+          }
+        }
       };
-      if (kind == RunKind::kUninstall) {
-        window_->ShowPage(InstallerWindow::kPageUninstall);
-        measure(L"uninstall");
-        window_->ShowPage(InstallerWindow::kPageProgress);
-        window_->ShowPhase(3);
-        measure(L"progress");
-        window_->DisplayError(GetLocalizedString(IDS_ERROR_BROWSER_RUNNING), false, "");
-        measure(L"error");
-        continue;
+      window_->ShowPage(uninstall ? InstallerWindow::kPageUninstall : InstallerWindow::kPageWelcome);
+      measure(uninstall ? L"uninstall" : L"welcome");
+      if (!uninstall) {
+        for (int accept : {IDS_ACCEPT_INSTALL, IDS_ACCEPT_UPDATE}) {
+          const std::wstring label = GetLocalizedString(accept);
+          MeasureText(Control(IDC_ACCEPT_BUTTON), label, tag + L" welcome");
+          InstallerWindow::SetRichTextWithLinks(Control(IDC_WELCOME_TEXT),
+                                                GetLocalizedString(IDS_WELCOME_TERMS, label));
+          MeasureText(Control(IDC_WELCOME_TEXT), L"welcome text", tag + L" welcome");
+        }
+        window_->ShowPage(InstallerWindow::kPageTos);
+        measure(L"terms");
+        window_->ShowPage(InstallerWindow::kPageOptions);
+        ShowWindow(Control(IDC_FOLDER_WARNING), SW_SHOWNOACTIVATE);
+        measure(L"options");
+        ShowWindow(Control(IDC_FOLDER_WARNING), SW_HIDE);
       }
-      window_->ShowPage(InstallerWindow::kPageWelcome);
-      measure(L"welcome");
-      for (int accept : {IDS_ACCEPT_INSTALL, IDS_ACCEPT_UPDATE}) {
-        const std::wstring label = GetLocalizedString(accept);
-        MeasureText(Control(IDC_ACCEPT_BUTTON), label, &overflows[tag + L" welcome"]);
-        InstallerWindow::SetRichTextWithLinks(Control(IDC_WELCOME_TEXT),
-                                              GetLocalizedString(IDS_WELCOME_TERMS, label));
-        MeasureText(Control(IDC_WELCOME_TEXT), L"welcome text", &overflows[tag + L" welcome"]);
-      }
-      window_->ShowPage(InstallerWindow::kPageTos);
-      measure(L"terms");
-      window_->ShowPage(InstallerWindow::kPageOptions);
-      ShowWindow(Control(IDC_FOLDER_WARNING), SW_SHOWNOACTIVATE);
-      measure(L"options");
-      ShowWindow(Control(IDC_FOLDER_WARNING), SW_HIDE);
       window_->ShowPage(InstallerWindow::kPageProgress);
-      for (int phase = 0; phase <= 3; ++phase) {
+      for (int phase = uninstall ? 3 : 0; phase <= 3; ++phase) {
         window_->ShowPhase(phase);
         measure(L"progress");
       }
       for (int error = IDS_ERROR_DOWNLOAD; error <= IDS_ERROR_NO_SSE2; ++error) {
-        if (error == IDS_UNUSED_37051)
+        if (error == IDS_UNUSED_37051 || (uninstall && error != IDS_ERROR_BROWSER_RUNNING))
           continue;
         const std::wstring detail =
             error == IDS_ERROR_OLD_WINDOWS ? GetLocalizedString(IDS_FULL_PACKAGE) : folder + L"\\zorvi.dll";
-        window_->DisplayError(GetLocalizedString(error, detail), true, "");
+        window_->DisplayError(GetLocalizedString(error, detail), !uninstall, "");
         measure(L"error");
       }
     }
   }
-  int checked = 0;
-  for (const auto& [where, list] : overflows) {
-    ++checked;
-    for (const Overflow& overflow : list) {
-      ADD_FAILURE() << "control " << overflow.id << " in " << where << ": \"" << overflow.what << "\" needs "
-                    << overflow.needed << " px of " << overflow.room << ", "
-                    << overflow.needed + kFontSlack - overflow.room << " px over (" << kFontSlack
-                    << " px spared for wine's fonts)";
-    }
-  }
   // Six pages in each language.
-  EXPECT_EQ(GetAvailableUiLanguages().size() * 6, static_cast<size_t>(checked));
+  EXPECT_EQ(GetAvailableUiLanguages().size() * 6, pages.size());
 }
 
 // The error and current-user boxes: the window's caption, its own button texts, what each answer does, and no
