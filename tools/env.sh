@@ -13,12 +13,13 @@ export WINDEPS
 # root shell has none) no non-ASCII name can be created. The Linux-side oracles read those names too.
 export LC_ALL=C.UTF-8
 
+# Configures and builds the given targets, or everything. Usage: zorvi_configure_and_build [TARGET...]
 zorvi_configure_and_build() {
   export CCACHE_DIR=$ZORVI_CACHE/ccache CCACHE_BASEDIR=$ROOT CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-8G}
   cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/tools/mingw-w64-x86_64.cmake" \
         -DWINDEPS="$WINDEPS" -DWINE_RUN_PREFIX="$RUN_PREFIX" \
         -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
-  cmake --build "$BUILD_DIR" -j "$JOBS"
+  cmake --build "$BUILD_DIR" -j "$JOBS" ${1:+--target "$@"}
 }
 
 # Ends every process still running in a prefix: the programs of a wine server that died wait for it for good. One

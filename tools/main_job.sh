@@ -1,9 +1,10 @@
 #!/bin/bash
-# The installer's main job, end to end on a fresh Debian 12 machine (as root): sets up and builds everything,
-# makes the sample package, packs it with 7zz and appends it to a copy of the host, then runs that installer
-# alone with --silent in a fresh wine prefix, under a hard time limit, against the loopback update-service
-# stand-in (nothing leaves the machine). Prints the exit code, the installed tree, the product's registry keys,
-# the shortcuts, the status log and the statistics the stand-in received, and the time of each part.
+# The installer's main job, end to end on a fresh Debian 12 machine (as root): sets up, builds the host, the
+# library and the sample package's programs (the test command builds the rest), makes the sample package, packs
+# it with 7zz and appends it to a copy of the host, then runs that installer alone with --silent in a fresh wine
+# prefix, under a hard time limit, against the loopback update-service stand-in (nothing leaves the machine).
+# Prints the exit code, the installed tree, the product's registry keys, the shortcuts, the status log and the
+# statistics the stand-in received, and the time of each part.
 # Under wine the run's error lines say that the taskbar pin and the autoupdate task's daily trigger were refused
 # (wine implements neither); the installation succeeds without them, as it would on such a Windows.
 # Everything goes to out/main_job (JOB_DIR moves it).
@@ -12,10 +13,16 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/tools/env.sh"
 . "$ROOT/testing/installer/silent_install/silent_install.sh"
 LIMIT=${LIMIT:-300}
+# Where the job is, with the time since its start.
+stage() { echo "[main job] $* (${SECONDS}s)"; }
 SECONDS=0
+stage "setting up the packages, the dependencies and the wine prefix template"
 bash "$ROOT/third_party/windeps.sh" "$WINDEPS"
-zorvi_configure_and_build
-build_time=$SECONDS
+setup_time=$SECONDS
+stage "building the host, the library and the sample package's programs"
+zorvi_configure_and_build installer zorvi package_dummy_test_child
+build_time=$((SECONDS - setup_time))
+stage "making the sample package and the full installer"
 
 JOB=${JOB_DIR:-$BUILD_DIR/main_job}
 rm -rf "$JOB"
@@ -25,7 +32,8 @@ make_sample_package "$BUILD_DIR/bin/zorvi.dll" "$JOB/package"
 echo '{"browser": {"show_home_button": true}}' >"$JOB/served/overrides"
 # Alone in its folder, as a downloaded installer is.
 make_full_installer "$JOB/package" "$JOB/download/zorvi_installer.exe"
-package_time=$((SECONDS - build_time))
+package_time=$((SECONDS - setup_time - build_time))
+stage "installing silently in a fresh prefix"
 
 fresh_prefix "$JOB/prefix"
 trap 'stop_server; stop_prefix "$JOB/prefix"' EXIT
@@ -33,7 +41,8 @@ start_server "$JOB/served" "$JOB/server"
 code=0
 run_installer "$JOB/prefix" "$LIMIT" "$JOB/download/zorvi_installer.exe" --silent --v=2 --enable-installer-stats=1 \
   --local-stats-server --local-pref-default-overrides-server=http://localhost:3000/overrides || code=$?
-install_time=$((SECONDS - build_time - package_time))
+install_time=$((SECONDS - setup_time - build_time - package_time))
+stage "reading what the run left"
 stop_server
 stop_prefix "$JOB/prefix"
 trap - EXIT
@@ -79,5 +88,5 @@ python3 -c 'import json,sys
 for l in open(sys.argv[1]): r=json.loads(l); print(r["method"], r["target"], r["status"])' "$JOB/server/requests.jsonl"
 echo "== errors of the run"
 grep -h ':ERROR:' "${logs[@]}" | tr -d '\r' || true
-echo "[time] build ${build_time}s, packaging ${package_time}s, install ${install_time}s"
+echo "[time] setup ${setup_time}s, build ${build_time}s, packaging ${package_time}s, install ${install_time}s, total ${SECONDS}s"
 exit 0
