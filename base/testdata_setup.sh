@@ -34,9 +34,80 @@ printf 'abc' > "$D/hash/abc.bin"
 
 python3 "${BASH_SOURCE[0]%/*}/testdata_hash.py" "$D/hash"
 
-# Processor identification: the Linux kernel's view of the same processor (the first one listed).
+# Processor identification: CPUID read natively by a Linux program, decoded from the manufacturers' manuals, one
+# "name value" line per field. The kernel's /proc/cpuinfo is no oracle: it was taken at boot, and a hypervisor
+# may show the kernel other strings than a process reads.
 mkdir -p "$D/cpu"
-awk 'NF == 0 { exit } { print }' /proc/cpuinfo > "$D/cpu/cpuinfo"
+cat > "$D/cpu/cpuid_oracle.c" <<'C'
+#include <cpuid.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+static int bit(uint32_t value, int n) { return (value >> n) & 1; }
+
+int main(void) {
+  uint32_t a, b, c, d;
+  const uint32_t max_leaf = __get_cpuid_max(0, NULL);
+  __cpuid(0, a, b, c, d);
+  char vendor[13] = {0};
+  memcpy(vendor, &b, 4);
+  memcpy(vendor + 4, &d, 4);
+  memcpy(vendor + 8, &c, 4);
+  printf("vendor %s\n", vendor);
+  uint32_t eax1 = 0, ecx1 = 0, edx1 = 0, ebx7 = 0;
+  uint64_t xcr0 = 0;
+  if (max_leaf >= 1) {
+    __cpuid(1, eax1, b, ecx1, edx1);
+    if (bit(ecx1, 27)) {  /* OSXSAVE: the system allows XGETBV */
+      uint32_t lo, hi;
+      __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+      xcr0 = ((uint64_t)hi << 32) | lo;
+    }
+  }
+  if (max_leaf >= 7)
+    __cpuid_count(7, 0, a, ebx7, c, d);
+  printf("signature %u\n", eax1);
+  printf("stepping %u\n", eax1 & 0xF);
+  printf("family %u\n", (eax1 >> 8) & 0xF);
+  printf("extended_family %u\n", (eax1 >> 20) & 0xFF);
+  printf("extended_model %u\n", (eax1 >> 16) & 0xF);
+  printf("model %u\n", (((eax1 >> 16) & 0xF) << 4) | ((eax1 >> 4) & 0xF));
+  printf("type %u\n", (eax1 >> 12) & 3);
+  printf("mmx %d\n", bit(edx1, 23));
+  printf("sse %d\n", bit(edx1, 25));
+  printf("sse2 %d\n", bit(edx1, 26));
+  printf("sse3 %d\n", bit(ecx1, 0));
+  printf("ssse3 %d\n", bit(ecx1, 9));
+  printf("sse41 %d\n", bit(ecx1, 19));
+  printf("sse42 %d\n", bit(ecx1, 20));
+  printf("aesni %d\n", bit(ecx1, 25));
+  /* AVX is usable when the processor has it and XSAVE, and the system saves the SSE and AVX state. */
+  const int avx = bit(ecx1, 28) && bit(ecx1, 26) && bit(ecx1, 27) && (xcr0 & 6) == 6;
+  printf("avx %d\n", avx);
+  printf("avx2 %d\n", avx && bit(ebx7, 5));
+  const uint32_t max_extended = __get_cpuid_max(0x80000000, NULL);
+  char brand[49] = {0};
+  if (max_extended >= 0x80000004) {
+    for (uint32_t i = 0; i < 3; ++i) {
+      __cpuid(0x80000002 + i, a, b, c, d);
+      memcpy(brand + 16 * i, &a, 4);
+      memcpy(brand + 16 * i + 4, &b, 4);
+      memcpy(brand + 16 * i + 8, &c, 4);
+      memcpy(brand + 16 * i + 12, &d, 4);
+    }
+  }
+  uint32_t edx80000007 = 0;
+  if (max_extended >= 0x80000007)
+    __cpuid(0x80000007, a, b, c, edx80000007);
+  printf("non_stop_tsc %d\n", bit(edx80000007, 8));
+  /* Last, and whole: leading and trailing blanks are part of it. */
+  printf("brand %s\n", brand);
+  return 0;
+}
+C
+gcc -O2 -o "$D/cpu/cpuid_oracle" "$D/cpu/cpuid_oracle.c"
+"$D/cpu/cpuid_oracle" > "$D/cpu/cpuid.txt"
 
 # Verbose-module patterns: random patterns and strings matched by Python's fnmatch. '/' and '\' in a pattern
 # match either slash, so both sides are compared with backslashes turned into slashes.
