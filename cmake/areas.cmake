@@ -12,6 +12,8 @@ set(ZORVI_TEST_DLLS "" CACHE INTERNAL "")
 # with zorvi_test_limit(). Ordinary tests took up to two minutes when eight full suites and builds shared the
 # machine's eight cores (a load of 70): every wine call of a run's tests goes through its one wine server.
 set(ZORVI_TEST_LIMIT 180)
+# The Linux-side setup and check scripts of an area: a few already take 150-210 s on a slower machine.
+set(ZORVI_SCRIPT_LIMIT 900)
 
 # zorvi_test_limit(<area folder> <gtest pattern> <seconds>): the limit of the area's tests whose Suite.Name
 # matches the pattern (shell wildcards).
@@ -135,11 +137,11 @@ function(zorvi_finish_areas)
     endif()
     if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/testdata_setup.sh)
       add_test(NAME ${name}.setup COMMAND bash ${CMAKE_SOURCE_DIR}/${dir}/testdata_setup.sh ${data} ${CMAKE_BINARY_DIR}/bin)
-      set_tests_properties(${name}.setup PROPERTIES FIXTURES_SETUP ${name}_data)
+      set_tests_properties(${name}.setup PROPERTIES FIXTURES_SETUP ${name}_data TIMEOUT ${ZORVI_SCRIPT_LIMIT})
     endif()
     if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/testdata_check.sh)
       add_test(NAME ${name}.check COMMAND bash ${CMAKE_SOURCE_DIR}/${dir}/testdata_check.sh ${data} ${CMAKE_BINARY_DIR}/bin)
-      set_tests_properties(${name}.check PROPERTIES FIXTURES_CLEANUP ${name}_data)
+      set_tests_properties(${name}.check PROPERTIES FIXTURES_CLEANUP ${name}_data TIMEOUT ${ZORVI_SCRIPT_LIMIT})
     endif()
     # Parameterized tests are named as gtest names them ("Suite/Test.Name/Param"), without the value printed
     # after them: the locks and own prefixes below find them by that name.

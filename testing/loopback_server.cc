@@ -190,6 +190,7 @@ bool LoopbackServer::WaitForLogged(const std::string& path, size_t count, DWORD 
 
 bool LoopbackServer::Start(const std::wstring& root, const std::string& faults_json, std::string* error, int port) {
   Stop();
+  port_taken_ = false;
   if (!winsock_started_) {
     *error = "Winsock did not start";
     return false;
@@ -254,6 +255,12 @@ bool LoopbackServer::Start(const std::wstring& root, const std::string& faults_j
   std::string announcement;
   if (control_ == kNoSocket || !ReadLine(&announcement, kStartBoundMs)) {
     *error = "the server did not announce itself (is python3 installed?)";
+    Stop();
+    return false;
+  }
+  if (announcement.find("\"port_taken\"") != std::string::npos) {
+    *error = "skipped: " + announcement;
+    port_taken_ = true;
     Stop();
     return false;
   }

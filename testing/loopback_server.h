@@ -54,8 +54,10 @@ class LoopbackServer {
   ~LoopbackServer();  // stops the server
 
   // Serves the files of `root` (a Windows path) with the fault table `faults_json` ("" for none), on a free
-  // port unless `port` names one. False, with the reason in *error, when it did not announce itself in time.
+  // port unless `port` names one. False, with the reason in *error, when it did not announce itself in time or
+  // another program holds the fixed `port` (then port_taken() is true).
   bool Start(const std::wstring& root, const std::string& faults_json, std::string* error, int port = 0);
+  bool port_taken() const { return port_taken_; }
   // Stops it and waits until its log is complete; true when the server confirmed.
   bool Stop();
   // Stops it, failing the test unless the server confirmed, and returns its whole request log.
@@ -89,6 +91,7 @@ class LoopbackServer {
   std::string received_;
   int port_ = 0;
   int closed_port_ = 0;
+  bool port_taken_ = false;
   std::unique_ptr<ScopedTestFolder> folder_;
   std::wstring log_path_;
 };

@@ -26,8 +26,7 @@ HOLD_PID=
 end_prefix() { [ -z "$HOLD_PID" ] || kill "$HOLD_PID" 2>/dev/null; zorvi_kill_prefix_processes "$P"; rm -rf "$P"; }
 trap end_prefix EXIT
 zorvi_kill_prefix_processes "$P"
-rm -rf "$P"
-cp -a "$WINDEPS/wineprefix-template" "$P"
+"$ROOT/tools/copy-prefix-template" "$WINDEPS" "$P"
 wine_in() { "$ROOT/tools/wine-run" "$WINDEPS" "$P" "$BIN/harness_test_child.exe" "$@" </dev/null 2>&1; }
 
 control=$(wine_in query-handles) || fail "the query failed while every process had handles: $control"

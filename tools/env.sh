@@ -10,8 +10,9 @@ RUN_PREFIX=$BUILD_DIR/wineprefix
 JOBS=${JOBS:-$(nproc)}
 export WINDEPS
 # Wine turns Windows file names into Unix ones in the locale's character set: without a UTF-8 locale (a bare
-# root shell has none) no non-ASCII name can be created. The Linux-side oracles read those names too.
-export LC_ALL=C.UTF-8
+# root shell has none) no non-ASCII name can be created. The Linux-side oracles read those names too. A UTF-8
+# locale the caller chose is kept, so that its language and formats reach wine and the tests.
+[ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
 
 # Configures and builds the given targets, or everything. Usage: zorvi_configure_and_build [TARGET...]
 zorvi_configure_and_build() {
@@ -85,7 +86,7 @@ zorvi_fresh_prefix() {
   zorvi_stop_wine
   # The copy is made beside the prefix and moved into place, so nothing ever sees half a prefix.
   rm -rf "$RUN_PREFIX" "$RUN_PREFIX.new"
-  cp -a "$WINDEPS/wineprefix-template" "$RUN_PREFIX.new"
+  "$ROOT/tools/copy-prefix-template" "$WINDEPS" "$RUN_PREFIX.new"
   mv "$RUN_PREFIX.new" "$RUN_PREFIX"
   zorvi_start_display
 }

@@ -10,7 +10,9 @@ when the machine has it, all on one port: a free one unless --port names it. It 
 nothing listens, so that connections to it are refused ("closed_port").
 
 Once listening it announces itself with one JSON line, {"port", "closed_port", "ipv6", "pid"}: on standard
-output, into --ready-file (written whole, then renamed into place), and over the control connection.
+output, into --ready-file (written whole, then renamed into place), and over the control connection. A fixed
+--port that a program other than such a server holds is announced instead as {"port_taken": reason}, and the
+server exits with status 75.
 
 It stops, finishing the request log, when the --lifetime passes (600 s by default), on SIGTERM or SIGINT, or
 when the control connection says "stop" or closes (so it never outlives the test process that holds it). On the
@@ -23,6 +25,7 @@ bytes sent, the fault applied and whether the answer went out whole.
 """
 import argparse
 import email.utils
+import errno
 import fcntl
 import hashlib
 import json
@@ -39,6 +42,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 SERVER_NAME = "LoopbackTestServer/1.0"
 LISTEN_ADDRESSES = (("127.0.0.1", socket.AF_INET), ("127.0.0.2", socket.AF_INET), ("::1", socket.AF_INET6))
 COPY_CHUNK = 1 << 20
+PORT_TAKEN_STATUS = 75
 
 
 class FaultTable:
@@ -471,7 +475,21 @@ def main():
         fcntl.flock(port_lock, fcntl.LOCK_EX)
     shared = Shared(options.root, FaultTable(faults), RequestLog(options.log), options.bodies)
     excluded = {int(p) for p in options.exclude_ports.split(",") if p.strip()}
-    servers, port = bind_listeners(shared, options.port, excluded)
+    try:
+        servers, port = bind_listeners(shared, options.port, excluded)
+    except OSError as error:
+        if not options.port or error.errno != errno.EADDRINUSE:
+            raise
+        # Our own servers wait for each other above: another program holds the port. Its callers skip, saying so.
+        refusal = json.dumps({"port_taken": "port %d is in use by a program other than this server"
+                                            % options.port})
+        if control:
+            control.sendall(refusal.encode() + b"\n")
+        else:
+            print(refusal, flush=True)
+        if options.ready_file:
+            write_ready_file(options.ready_file, refusal)
+        return PORT_TAKEN_STATUS
     closed = socket.socket(socket.AF_INET, socket.SOCK_STREAM)  # bound, never listening: connections are refused
     closed.bind(("127.0.0.1", 0))
     shared.port, shared.closed_port = port, closed.getsockname()[1]

@@ -40,8 +40,8 @@ set(ZORVI_TEST_DLLS "${ZORVI_TEST_DLLS};branding_fallback_module" CACHE INTERNAL
 # The shards save and load many damaged logs each; on a loaded machine one takes well over a minute.
 zorvi_test_limit(desktop/launcher/installer "Shards/InstallLogShardTest.*" 300)
 # The pinning test runs the complete runs' table three times over, in child processes presented as other Windows
-# versions: 45-110 s on a loaded machine, and once 183 s beside a second suite.
-zorvi_test_limit(desktop/launcher/installer "ShortcutPinVersionTest.*" 300)
+# versions: 45-110 s on a loaded machine, once 183 s beside a second suite, and 197 s on a slower machine.
+zorvi_test_limit(desktop/launcher/installer "ShortcutPinVersionTest.*" 600)
 
 # The settings child carries the product's branding and the language fixture's list, as the installer's host
 # carries its own. The area makes its children after reading this file, so the resource joins the child at the end
@@ -82,7 +82,7 @@ zorvi_test_resource_lock(desktop/launcher/installer
 add_test(NAME desktop_launcher_installer.silent_runs
          COMMAND bash ${CMAKE_SOURCE_DIR}/testing/installer/silent_install/silent_runs_test.sh)
 set_tests_properties(desktop_launcher_installer.silent_runs PROPERTIES RESOURCE_LOCK loopback_fixed_ports TIMEOUT 900
-                     ENVIRONMENT "BUILD_DIR=${CMAKE_BINARY_DIR}")
+                     SKIP_RETURN_CODE 77 ENVIRONMENT "BUILD_DIR=${CMAKE_BINARY_DIR}")
 
 # A windowed host asked for its help, and the helper that runs the clean-up batch, open console windows on the
 # display, which take the input focus and can cover the installer window while its tests type keys and take

@@ -160,7 +160,7 @@ done
 # autoupdate that takes the earlier engine's installation over keeps the user's default browser, which the same
 # run in the shared prefix (no handler there) does not make it.
 P=$D/own_prefix
-rm -rf "$P"; cp -a "$WINDEPS/wineprefix-template" "$P"
+"$ROOT/tools/copy-prefix-template" "$WINDEPS" "$P"
 own_reg() { "$ROOT/tools/wine-run" "$WINDEPS" "$P" reg add "$@" /f </dev/null >/dev/null; }
 # The user's choice names one of the machine's classes: for a name that both have, wine's classes root shows the
 # machine's class, not the user's.
@@ -207,7 +207,7 @@ done
 # then stops the prefix's wine server so that its registry files are written. The tests' data folder is DATA (by
 # default the area's). Usage: own_prefix_tests PREFIX FILTER NAME [DATA]
 own_prefix_tests() {
-  rm -rf "$1"; cp -a "$WINDEPS/wineprefix-template" "$1"
+  "$ROOT/tools/copy-prefix-template" "$WINDEPS" "$1"
   ZORVI_OWN_PREFIX=1 ZORVI_TESTDATA=${4:-$D} env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$1" \
       "$BIN/desktop_launcher_installer_unittests.exe" --gtest_filter="$2" </dev/null >"$1.txt" 2>&1 ||
     fail "$3: $(tail -20 "$1.txt")"
@@ -425,7 +425,7 @@ done
 # template's EnableLUA is 0): a standard user's all-users install runs elevated through the runner. Its scenarios
 # go to a data folder of their own, which the checks above do not read.
 P=$D/uac_on_prefix
-rm -rf "$P" "$D/uac_on"; cp -a "$WINDEPS/wineprefix-template" "$P"; mkdir -p "$D/uac_on"
+rm -rf "$D/uac_on"; "$ROOT/tools/copy-prefix-template" "$WINDEPS" "$P"; mkdir -p "$D/uac_on"
 "$ROOT/tools/wine-run" "$WINDEPS" "$P" reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\System' \
     /v EnableLUA /t REG_DWORD /d 1 /f </dev/null >/dev/null 2>&1 || fail "wine reg add: EnableLUA 1"
 ZORVI_TESTDATA=$D/uac_on env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$P" "$BIN/desktop_launcher_installer_unittests.exe" \

@@ -47,6 +47,7 @@ class UpdateServiceTest : public testing::Test {
 
   // Serves the area's test data folder "served" with `faults_json` on `port` (0: a free one) and makes the
   // branding's "autoupdate" URL http://<host>:<port><path> (the product "Test Product", no domain of its own).
+  // A fixed port that another program holds skips the test (the caller returns when IsSkipped()).
   void StartServer(const std::string& faults_json, int port = 0);
   void SetAutoupdateUrl(const std::string& host, const std::string& path);
   // The process's command line: the program and `switches`.

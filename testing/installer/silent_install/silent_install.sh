@@ -50,14 +50,10 @@ with open(out, "wb") as f:
 PY
 }
 
-# fresh_prefix DIR: a copy of the booted template, whose user desktop (in the template the Linux home) is a folder of
-# its own, so that an installation's shortcuts stay in the prefix.
+# fresh_prefix DIR: a copy of the booted template, whose user folders are its own (not the Linux home), so that an
+# installation's shortcuts stay in the prefix.
 fresh_prefix() {
-  rm -rf "$1"
-  cp -a "$WINDEPS/wineprefix-template" "$1"
-  for desktop in "$1"/drive_c/users/*/Desktop; do
-    if [ -L "$desktop" ]; then rm "$desktop" && mkdir "$desktop"; fi
-  done
+  "$ROOT/tools/copy-prefix-template" "$WINDEPS" "$1"
 }
 
 # stop_prefix DIR: ends its wine server (which writes the registry files) and whatever still runs there.
@@ -72,7 +68,8 @@ stop_prefix() {
 
 # start_server ROOT DIR [FAULTS]: the update-service stand-in on localhost:3000 (the local statistics server's
 # port, under the machine-wide lock of the fixed ports) serving ROOT, taking the statistics posted to "/" with 200
-# unless FAULTS (a fault table) says otherwise; its log and the posted bodies go to DIR. Sets SERVER_PID.
+# unless FAULTS (a fault table) says otherwise; its log and the posted bodies go to DIR. Sets SERVER_PID. Returns 75,
+# saying so, when a program other than the stand-in holds the port.
 start_server() {
   local root=$1 dir=$2 faults=${3:-} announcement
   mkdir -p "$dir/bodies"
@@ -87,6 +84,7 @@ PY
                       --bodies "$dir/bodies" --lifetime 900 --faults "$dir/faults.json")
   SERVER_PID=$!
   read -r -u "$SERVER_FD" announcement || { echo "the loopback server did not start" >&2; return 1; }
+  case $announcement in *'"port_taken"'*) echo "$announcement" >&2; stop_server; SERVER_PID=; return 75 ;; esac
 }
 
 stop_server() {

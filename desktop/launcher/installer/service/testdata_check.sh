@@ -20,7 +20,7 @@ fi
 P=$D/own_prefix
 # It goes with its programs however the script ends.
 trap 'zorvi_end_prefix "$P"' EXIT
-rm -rf "$P"; cp -a "$WINDEPS/wineprefix-template" "$P"
+"$ROOT/tools/copy-prefix-template" "$WINDEPS" "$P"
 TASKS=$P/drive_c/windows/system32/tasks
 JOBS=$P/drive_c/windows/tasks
 child() { env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$P" "$CHILD_DIR/$CHILD" --product=Zorvi "$@" </dev/null 2>&1 | tr -d '\r'; }

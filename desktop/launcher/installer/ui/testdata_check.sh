@@ -29,7 +29,7 @@ echo "relay: each of $loads picture loads started GDI+ once and shut it down aga
 P=$D/unthemed_prefix
 # It goes with its programs however the script ends.
 trap 'zorvi_end_prefix "$P"' EXIT
-rm -rf "$P"; cp -a "$WINDEPS/wineprefix-template" "$P"
+"$ROOT/tools/copy-prefix-template" "$WINDEPS" "$P"
 zorvi_start_display
 "$ROOT/tools/wine-run" "$WINDEPS" "$P" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' \
     /v ThemeActive /d 0 /f </dev/null >/dev/null

@@ -49,7 +49,7 @@ if [ -e "$D/recorded_done" ]; then
   # Again in a prefix of its own, whose wine server is stopped around the sweep so that it writes the registry
   # files: the keys' sections must read the same before and after.
   P=$D/own_prefix
-  rm -rf "$P"; cp -a "$WINDEPS/wineprefix-template" "$P"
+  "$ROOT/tools/copy-prefix-template" "$WINDEPS" "$P"
   # Without a display: the run's own wine desktop keeps the run's X server to itself.
   own() { env -u DISPLAY "$ROOT/tools/wine-run" "$WINDEPS" "$P" "$@" </dev/null; }
   flush() {
