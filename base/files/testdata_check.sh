@@ -44,7 +44,7 @@ export_file="$D/session-manager.reg"
 rm -f "$export_file"
 wine_in "$RUN_PREFIX" reg export "$key" "Z:$(echo "$export_file" | tr / '\\')" /y >/dev/null
 P=$D/restart-prefix
-rm -rf "$P"; cp -a "$WINDEPS/wineprefix-template" "$P"
+"$ROOT/tools/copy-prefix-template" "$WINDEPS" "$P"
 stop_restart_prefix() { zorvi_end_prefix "$P"; cleanup; }
 trap stop_restart_prefix EXIT
 . "$WINDEPS/wine.env"
