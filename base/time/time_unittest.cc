@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "base/cpu.h"
@@ -281,8 +282,17 @@ TEST(TimeTest, LocalRoundTripsAgreeWithTheCRuntime) {
     ASSERT_EQ(local.tm_min, exploded.minute) << seconds;
     ASSERT_EQ(local.tm_sec, exploded.second) << seconds;
     ASSERT_EQ(milliseconds, exploded.millisecond) << seconds;
-    if (local.tm_isdst <= 0) {  // an hour that repeats at the end of summer time has two answers
-      ASSERT_EQ(time, Time::FromLocalExploded(exploded)) << seconds;
+    // The hour that repeats at the end of summer time has two answers, an hour apart, that read alike.
+    const Time back = Time::FromLocalExploded(exploded);
+    if (back != time) {
+      ASSERT_EQ(TimeDelta::FromSeconds(3600), back > time ? back - time : time - back) << seconds;
+      Time::Exploded again = Garbage();
+      ASSERT_TRUE(back.LocalExplode(&again)) << seconds;
+      ASSERT_EQ(std::make_tuple(exploded.year, exploded.month, exploded.day_of_month, exploded.hour, exploded.minute,
+                                exploded.second, exploded.millisecond),
+                std::make_tuple(again.year, again.month, again.day_of_month, again.hour, again.minute, again.second,
+                                again.millisecond))
+          << seconds;
     }
   }
 }
