@@ -89,7 +89,7 @@ set_tests_properties(desktop_launcher_installer.silent_runs PROPERTIES RESOURCE_
 # as that many.
 add_test(NAME desktop_launcher_installer.killed_runs
          COMMAND bash ${CMAKE_SOURCE_DIR}/testing/installer/silent_install/killed_runs_test.sh)
-set_tests_properties(desktop_launcher_installer.killed_runs PROPERTIES TIMEOUT 1200 PROCESSORS 4
+set_tests_properties(desktop_launcher_installer.killed_runs PROPERTIES TIMEOUT 2400 PROCESSORS 4
                      ENVIRONMENT "BUILD_DIR=${CMAKE_BINARY_DIR}")
 
 # A windowed host asked for its help, and the helper that runs the clean-up batch, open console windows on the
