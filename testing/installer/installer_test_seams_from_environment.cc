@@ -50,6 +50,8 @@ bool SetBrandingFile(const std::wstring& value) {
 // it waits at most for each (only a hang reaches that).
 int g_hold_at_step = 0;
 std::wstring g_hold_events;
+// Where the hold writes this process's id once it holds, for a test outside wine that has no event to wait on.
+std::wstring g_held_file;
 constexpr DWORD kHoldLimitMs = 60 * 1000;
 
 void WaitForEvent(const std::wstring& name, bool signal) {
@@ -71,6 +73,14 @@ void WaitForEvent(const std::wstring& name, bool signal) {
 bool HoldAtStep(int steps_reported, HANDLE interrupted_event) {
   if (steps_reported != g_hold_at_step)
     return false;
+  if (!g_held_file.empty()) {
+    // Whole or not at all: written aside, then renamed into place.
+    const std::wstring aside = g_held_file + L".tmp";
+    FILE* file = _wfopen(aside.c_str(), L"wb");
+    const bool written = file && fprintf(file, "%lu\n", GetCurrentProcessId()) > 0;
+    if (!(file && fclose(file) == 0 && written && MoveFileExW(aside.c_str(), g_held_file.c_str(), MOVEFILE_REPLACE_EXISTING)))
+      fprintf(stderr, "held-file: cannot write %ls\n", g_held_file.c_str());
+  }
   if (!g_hold_events.empty()) {
     WaitForEvent(g_hold_events + L"/held", true);
     WaitForEvent(g_hold_events + L"/go", false);
@@ -98,6 +108,13 @@ bool SetHoldAtStep(const std::wstring& value) {
   g_hold_at_step = static_cast<int>(step);
   g_hold_events = colon == std::wstring::npos ? L"" : value.substr(colon + 1);
   SetStepReportedHookForTesting(HoldAtStep);
+  return true;
+}
+
+bool SetHeldFile(const std::wstring& value) {
+  if (value.empty())
+    return false;
+  g_held_file = value;
   return true;
 }
 
@@ -264,6 +281,7 @@ const Seam kSeams[] = {
     {L"admin-token", SetAdminToken},
     {L"branding-file", SetBrandingFile},
     {L"hold-at-step", SetHoldAtStep},
+    {L"held-file", SetHeldFile},
     {L"crash-reporter-start-wait", SetCrashReporterStartWait},
     {L"crash-dump-wait", SetCrashDumpWait},
     {L"crash-collector", SetCrashCollector},

@@ -10,6 +10,8 @@
 //                                 ends, and takes the interruption there (so it cannot run ahead of the stop);
 //                                 with EVENTS it first sets the event EVENTS/held and waits for EVENTS/go, so
 //                                 that a test can open the backend while it surely runs
+//   held-file=FILE                with hold-at-step, the holding process then writes its id to FILE (whole, by a
+//                                 rename), for a test outside wine that can wait on no event
 //   crash-reporter-start-wait=MS  how long the crash client waits for its reporter to get ready (2000 in the product)
 //   crash-dump-wait=MS            how long a crashed client waits for its dump (15 s in the product)
 //   crash-collector=plain         minidumps go to the crash URL's own scheme and port, as the tests' loopback

@@ -84,6 +84,14 @@ add_test(NAME desktop_launcher_installer.silent_runs
 set_tests_properties(desktop_launcher_installer.silent_runs PROPERTIES RESOURCE_LOCK loopback_fixed_ports TIMEOUT 900
                      SKIP_RETURN_CODE 77 ENVIRONMENT "BUILD_DIR=${CMAKE_BINARY_DIR}")
 
+# Silent runs killed after every step, install and upgrade, then run again, each row in a prefix of its own
+# (testing/installer/silent_install/killed_runs_test.sh). Its rows run side by side on half the processors: it counts
+# as that many.
+add_test(NAME desktop_launcher_installer.killed_runs
+         COMMAND bash ${CMAKE_SOURCE_DIR}/testing/installer/silent_install/killed_runs_test.sh)
+set_tests_properties(desktop_launcher_installer.killed_runs PROPERTIES TIMEOUT 2400 PROCESSORS 4
+                     ENVIRONMENT "BUILD_DIR=${CMAKE_BINARY_DIR}")
+
 # A windowed host asked for its help, and the helper that runs the clean-up batch, open console windows on the
 # display, which take the input focus and can cover the installer window while its tests type keys and take
 # screenshots: these take turns with them (desktop/launcher/installer/ui/area.cmake).

@@ -1,5 +1,6 @@
 #include "desktop/launcher/installer/installer.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -9,6 +10,7 @@
 #include "base/features/command_line_feature_reader.h"
 #include "base/features/feature_list.h"
 #include "base/features/list_feature_reader.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
@@ -34,6 +36,7 @@
 #include "desktop/launcher/installer/service/transactions/file_transfer_operation.h"
 #include "desktop/launcher/installer/service/transactions/registry_entry.h"
 #include "desktop/launcher/installer/service/utils.h"
+#include "desktop/launcher/installer/service/xml_document.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
 
@@ -60,6 +63,70 @@ bool ReadListFile(const base::FilePath& path, std::vector<std::string>* entries)
     return false;
   *entries = base::SplitString(text, "\r\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
   return true;
+}
+
+// Removes `folder` and all it holds, or nothing: every file is first opened with no sharing, which fails while any
+// process has it open (a program started from it, a library loaded from it, a reader), and marked for deletion only
+// once all are held. A link anywhere inside keeps the folder, as the link's target may be anybody's.
+bool RemoveFolderNobodyUses(const base::FilePath& folder) {
+  std::vector<base::win::ScopedHandle> files;
+  std::vector<base::FilePath> folders;
+  base::FileEnumerator entries(folder, true, base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
+  for (base::FilePath entry = entries.Next(); !entry.empty(); entry = entries.Next()) {
+    const base::FileEnumerator::FileInfo info = entries.GetInfo();
+    if (info.find_data().dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      LOG(WARNING) << "Keeping " << folder.value() << ": " << entry.value() << " is a link";
+      return false;
+    }
+    if (info.IsDirectory()) {
+      folders.push_back(entry);
+      continue;
+    }
+    files.emplace_back(CreateFileW(entry.value().c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!files.back().IsValid()) {
+      PLOG(WARNING) << "Keeping " << folder.value() << ": " << entry.value() << " is in use";
+      return false;
+    }
+  }
+  for (size_t i = 0; i < files.size(); ++i) {
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    if (SetFileInformationByHandle(files[i].Get(), FileDispositionInfo, &disposition, sizeof(disposition)))
+      continue;
+    PLOG(WARNING) << "Keeping " << folder.value() << ": a file of it cannot be deleted";
+    disposition.DeleteFile = FALSE;
+    for (size_t j = 0; j < i; ++j)
+      SetFileInformationByHandle(files[j].Get(), FileDispositionInfo, &disposition, sizeof(disposition));
+    return false;
+  }
+  files.clear();
+  // Deepest first: each folder is empty once those below it are gone.
+  std::sort(folders.begin(), folders.end(),
+            [](const base::FilePath& a, const base::FilePath& b) { return a.value().size() > b.value().size(); });
+  folders.push_back(folder);
+  bool removed = true;
+  for (const base::FilePath& empty : folders)
+    removed = RemoveDirectoryW(empty.value().c_str()) && removed;
+  if (!removed)
+    PLOG(WARNING) << "Could not remove all of " << folder.value();
+  return removed;
+}
+
+// Whether `name` is one under which a deletion keeps a file aside until its run commits: "<name>.<seconds>.old", or
+// "~<seconds in base 36>.old" where that path would be too long.
+bool IsKeptAsideName(const std::wstring& name) {
+  constexpr wchar_t kSuffix[] = L".old";
+  const size_t suffix = name.size() - 4;
+  if (name.size() <= 4 || name.compare(suffix, 4, kSuffix) != 0)
+    return false;
+  if (name[0] == L'~') {
+    return suffix > 1 && std::all_of(name.begin() + 1, name.begin() + suffix, [](wchar_t c) {
+             return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
+           });
+  }
+  const size_t dot = name.rfind(L'.', suffix - 1);
+  return dot != std::wstring::npos && dot > 0 && dot + 1 < suffix &&
+         std::all_of(name.begin() + dot + 1, name.begin() + suffix, [](wchar_t c) { return c >= L'0' && c <= L'9'; });
 }
 
 }  // namespace
@@ -161,6 +228,7 @@ void Installer::Start() {
     return;
   }
   FillInstallLog();
+  RemoveKeptAsideFilesOfEndedRuns();
   if (operation != Settings::kOperationUninstall && (!ReadFileLists() || !CreateSubfolder()))
     return;
   if (operation == Settings::kOperationUninstall && !CheckBrowserNotRunning())
@@ -375,12 +443,71 @@ bool Installer::ReadFileLists() {
   return true;
 }
 
-// The version's own folder; a folder of that name left by another installation gets a counter: V, V_0, V_1...
+// What a deletion kept aside in the install folder is removed when its run commits; a run that never did (killed,
+// or its machine lost power) left it there for good. No other run can be using the folder, as the runner holds its
+// mutexes for the whole run: what nobody holds open goes.
+void Installer::RemoveKeptAsideFilesOfEndedRuns() {
+  base::FileEnumerator entries(install_folder(), false,
+                               base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
+  std::vector<base::FilePath> kept;
+  for (base::FilePath entry = entries.Next(); !entry.empty(); entry = entries.Next()) {
+    if (IsKeptAsideName(entry.BaseName().value()) &&
+        !(entries.GetInfo().find_data().dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      kept.push_back(entry);
+    }
+  }
+  for (const base::FilePath& path : kept) {
+    LOG(INFO) << "Removing " << path.value() << ", kept aside by a run that never ended";
+    if (base::DirectoryExists(path)) {
+      RemoveFolderNobodyUses(path);
+      continue;
+    }
+    // Deleted as it is closed, and opened only when nobody else has it open.
+    const base::win::ScopedHandle file(CreateFileW(path.value().c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                                   FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.IsValid())
+      PLOG(WARNING) << "Keeping " << path.value();
+  }
+}
+
+// The version folders the installation's status logs name: the current one's and those of the versions it
+// replaced ("old_status"), which a later upgrade removes.
+std::vector<base::FilePath> Installer::SubfoldersNamedByStatusLogs() const {
+  std::vector<base::FilePath> named = {settings_->status().install_log.subfolder};
+  base::FileEnumerator logs(install_folder().Append(kOldStatusFolderName), false, base::FileEnumerator::FILES);
+  for (base::FilePath path = logs.Next(); !path.empty(); path = logs.Next()) {
+    InstallLog log;
+    XmlDocument document;
+    if (LoadInstallLog(&document, &log, path))
+      named.push_back(log.subfolder);
+  }
+  return named;
+}
+
+// The version's own folder; a folder of that name that an installation's status log names gets a counter: V, V_0,
+// V_1... One that no status log names was left by a run that ended before writing its log (killed, or its machine
+// lost power), and nothing else would ever remove it. No other run can be writing it, as the runner holds the
+// install folder's mutexes for the whole run: it goes, unless a process still has a file of it open.
 bool Installer::CreateSubfolder() {
   const std::wstring version = base::UTF8ToWide(GetFullVersionString());
+  const std::vector<base::FilePath> named = SubfoldersNamedByStatusLogs();
+  const auto is_named = [&named](const std::wstring& subfolder) {
+    return std::any_of(named.begin(), named.end(), [&subfolder](const base::FilePath& name) {
+      return base::FilePath::CompareIgnoreCase(name.StripTrailingSeparators().value(), subfolder) == 0;
+    });
+  };
   std::wstring subfolder = version;
-  for (int counter = 0; base::PathExists(install_folder().Append(subfolder)); ++counter)
+  for (int counter = 0;; ++counter) {
+    const base::FilePath path = install_folder().Append(subfolder);
+    if (!base::PathExists(path))
+      break;
+    if (base::DirectoryExists(path) && !is_named(subfolder)) {
+      LOG(INFO) << "Removing the version folder " << subfolder << ", which no status log names";
+      if (RemoveFolderNobodyUses(path))
+        break;
+    }
     subfolder = version + L"_" + std::to_wstring(counter);
+  }
   LOG(INFO) << "Installation subfolder" << subfolder;
   install_log_.subfolder = base::FilePath(subfolder);
   if (!Execute(std::make_unique<CreateFolderOperation>(install_folder().Append(subfolder)))) {
@@ -568,6 +695,7 @@ void Installer::Succeed() {
   }
   LOG(INFO) << "Installation succeeded";
   succeeded_ = true;
+  ReportSuccessToHandingOverInstaller();
   observers_.ForEach([](InstallerObserver* observer) { observer->OnInstallerSuccess(); });
   ResetState();
 }

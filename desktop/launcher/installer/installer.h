@@ -24,6 +24,7 @@
 #include "base/memory/weak_ptr.h"
 #include "base/observer_list.h"
 #include "base/win/object_watcher.h"
+#include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/launcher/installer/records/install_log.h"
 #include "desktop/launcher/installer/installer_observer.h"
@@ -90,6 +91,8 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   void FillInstallLog();
   std::string ClaimNewApplicationId();
   bool ReadFileLists();
+  void RemoveKeptAsideFilesOfEndedRuns();
+  std::vector<base::FilePath> SubfoldersNamedByStatusLogs() const;
   bool CreateSubfolder();
   bool CheckBrowserNotRunning();
   void ApplyStoredExperiments();
@@ -118,6 +121,7 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   // and removing what a status log recorded under one hive.
   void InstallLauncherAsBrowser(const base::FilePath& launcher);
   bool ChooseUninstallKey(HKEY root);
+  bool IsLeftOverUninstallKey(HKEY root, const std::wstring& key, const base::win::RegKey& opened) const;
   void CleanupRegistryKeys(HKEY root, const std::vector<InstallLogKey>& keys);
   void RemoveRecordedValues(HKEY root, const std::wstring& key_path, const InstallLogKey& key,
                             bool only_naming_this_folder = false);
@@ -170,6 +174,11 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   void WaitForPackage(bool post_elevated);
   // The package's installer takes the run over once the package is ready; this run ends with its result.
   void HandOverToPackage();
+  // How a run handed over ends once the package's installer has: a success only when that installer said so
+  // through `success_event` and exited with 0.
+  void EndHandedOverRun(HANDLE child, HANDLE success_event);
+  // A run started by a hand-over tells the installer that waits for it of its success.
+  void ReportSuccessToHandingOverInstaller();
   // What belongs to this user after an elevated run (installer_finalize_steps.cc).
   void RunPostElevationTasks();
   // Every child is announced before it starts and after it ended.

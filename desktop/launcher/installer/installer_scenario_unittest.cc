@@ -27,6 +27,7 @@
 #include "desktop/launcher/installer/installer_host_test_util.h"
 #include "desktop/launcher/installer/installer_observer.h"
 #include "desktop/launcher/installer/installer_package_test_util.h"
+#include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/records/install_log.h"
 #include "desktop/launcher/installer/records/install_log_test_util.h"
@@ -153,7 +154,8 @@ class Scenario {
   std::wstring HoldAt(int step) {
     held_.reset(CreateEventW(nullptr, TRUE, FALSE, (hold_events_ + L"/held").c_str()));
     go_.reset(CreateEventW(nullptr, TRUE, FALSE, (hold_events_ + L"/go").c_str()));
-    return L"hold-at-step=" + std::to_wstring(step) + L":" + hold_events_;
+    return L"hold-at-step=" + std::to_wstring(step) + L":" + hold_events_ + L";held-file=" +
+           root_.Append(L"held.txt").value();
   }
 
   // Once the backend holds (it cannot end before it is let go), keeps a handle of it: the controller's child
@@ -171,6 +173,19 @@ class Scenario {
     }
     EXPECT_TRUE(backend_.valid()) << "the backend is not among the controller's children";
     SetEvent(go_.get());
+  }
+
+  // Kills the installer that holds, the package's that the backend handed the run to, as a kill from outside would
+  // (wine reports exit code 0 for a process killed by a signal). It wrote its id before it said it held.
+  void KillHeldInstaller() {
+    std::string text;
+    ASSERT_TRUE(test_support::ReadFileBytes(root_.Append(L"held.txt").value(), &text));
+    const DWORD pid = static_cast<DWORD>(std::strtoul(text.c_str(), nullptr, 10));
+    ASSERT_NE(pid, GetProcessId(backend_.get())) << "the backend itself holds: it handed nothing over";
+    test_support::ScopedTestHandle held(
+        OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    ASSERT_TRUE(held.valid() && TerminateProcess(held.get(), 0));
+    EXPECT_EQ(0u, ControllerProcess::WaitFor(held.get()));
   }
 
   DWORD WaitController() { return controller_->Wait(); }
@@ -271,6 +286,7 @@ struct ScenarioRun {
   std::function<void(Scenario& scenario)> check = nullptr;  // what only this run leaves, once it has ended
   int ready_at = 0;        // the observer call after which the package is ready; 0: before the run
   int hold_at = 0;         // the step at which the backend waits for the controller's Stop or death; 0: none
+  bool kill_held = false;  // the held installer, the package's that the backend handed the run to, is killed
   bool uninstall = false;  // by the installer in the version's folder
 };
 
@@ -310,6 +326,8 @@ std::vector<std::unique_ptr<Scenario>> RunScenarios(const std::vector<Row>& rows
   for (size_t i = 0; i < rows.size(); ++i) {
     if (rows[i].runs[0].hold_at)
       scenarios[i]->TakeHeldBackend();
+    if (rows[i].runs[0].kill_held)
+      scenarios[i]->KillHeldInstaller();
   }
   for (size_t run = 0, more = 1; more; ++run) {
     more = 0;
@@ -362,6 +380,24 @@ ScenarioRun Interrupted(int step, bool died) {
   run.expected = [=](Scenario& scenario) {
     return JoinLines(
         {Started(scenario.Total()), Lines(step, kStep), died ? Lines() : Lines{Recorder::TerminatedLine(false)}});
+  };
+  return run;
+}
+
+// An install handed over to the package's installer, which is killed after its first step: the backend that waited
+// for it must not take the exit code 0 of the killed process for a success.
+ScenarioRun HandedOverAndKilled() {
+  ScenarioRun run;
+  run.switches = L"--copyonly=1";
+  run.ready_at = 1;
+  run.hold_at = 1;
+  run.kill_held = true;
+  run.expected = [](Scenario& scenario) {
+    return JoinLines({{Recorder::SimpleLine("OnInstallFolderReady"), Recorder::StartingNewMainProcessLine(false)},
+                      Started(scenario.Total()),
+                      {kStep, Recorder::SimpleLine("OnReturnedToPreviousMainProcess"),
+                       Recorder::ErrorLine(kInstallerErrorGeneric, L"", kBackendEndedWithoutResultMessage),
+                       Recorder::TerminatedLine(false)}});
   };
   return run;
 }
@@ -506,6 +542,7 @@ TEST(InstallerScenarioTest, RunsEndAsTheirRowsSay) {
       {L"death", {Interrupted(1, true)}, false},
       {L"death", {Interrupted(4, true)}, false},
       {L"death", {Interrupted(9, true)}, false},
+      {L"handed_over_killed", {HandedOverAndKilled(), {L"--copyonly=1"}}, false},
       {L"missing", {CopyFails(false, &holders)}, false},
       {L"held", {CopyFails(true, &holders)}, false},
       {L"upgrade", {PerUser(), Upgrade(1, 3)}, true, two_files, L"Zorvi", upgraded(3)},

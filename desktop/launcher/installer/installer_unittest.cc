@@ -532,19 +532,27 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
     std::array<const wchar_t*, 3> folders = {};  // where the desktop, start-menu and quick-launch shortcuts go
     bool versioned = false;
   };
+  test_support::ScopedTestHandle in_use;
   const Row rows[] = {
       {.name = "three files, no root list", .package = {.data_files = 0, .root_files = false},
        .switches = L"--copyonly=1" + every_kind},
       {.name = "nested files and root files", .switches = L"--copyonly=1"},
       {.name = "an empty root list", .package = {.data_files = 1, .root_files = false}, .switches = L"--copyonly=1",
        .empty_root_list = true},
-      {.name = "versions taken", .package = {.data_files = 1}, .switches = L"--copyonly=1",
+      // No status log names either folder: the one a process has a file of open stays as it is, the other (a
+      // killed run's) is taken.
+      {.name = "version folders left", .package = {.data_files = 1}, .switches = L"--copyonly=1",
        .setup =
            [&] {
+             const base::FilePath held = Subfolder().Append(L"in use.txt");
              ASSERT_TRUE(base::CreateDirectory(Subfolder()));
+             ASSERT_TRUE(test_support::WriteFileBytes(held.value(), "open"));
+             in_use.reset(CreateFileW(held.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                      nullptr));
+             ASSERT_TRUE(in_use.valid());
              ASSERT_TRUE(base::CreateDirectory(Subfolder(Version() + L"_0")));
            },
-       .subfolder = Version() + L"_1"},
+       .subfolder = Version() + L"_0"},
       // A folder the user may not write is granted to him (the process is an administrator here).
       {.name = "per user into a folder denied to the user, the pin refused", .package = {.data_files = 2},
        .switches = L"--allusers=0" + every_kind,
@@ -571,6 +579,7 @@ TEST_F(InstallerTest, CompleteRunsReportEveryStepOfTheirTotal) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
+    in_use.reset();
     test_support::RemoveTree(install_.value());
     // A fresh package: the master shortcut of the row before would stay in it.
     test_support::RemoveTree(Folder(L"package").value());

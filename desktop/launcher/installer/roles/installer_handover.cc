@@ -4,7 +4,10 @@
 // returns to the loop until the package-ready event's watcher calls back.
 #include <windows.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/base_paths.h"
 #include "base/command_line.h"
@@ -12,12 +15,15 @@
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/product/installation_files.h"
 #include "desktop/common/product/installer_switches.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer.h"
+#include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/records/installation_info.h"
 #include "desktop/launcher/installer/roles/elevation.h"
 #include "desktop/launcher/installer/roles/folder_permission.h"
@@ -203,21 +209,56 @@ void Installer::HandOverToPackage() {
   // installer until the run ends, so the file started by its name is the one unpacked.
   if (const PackageFileUseHook hook = GetPackageFileUseHook())
     hook(command_line.GetProgram());
+  const base::win::ScopedHandle success_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!success_event.IsValid()) {
+    PLOG(ERROR) << Fail(kInstallerErrorGeneric, L"", "Could not create the package installer's success event");
+    return;
+  }
+  const uint64_t event_value = reinterpret_cast<uintptr_t>(success_event.Get());
+  command_line.AppendSwitchASCII(kHandOverSuccessEventSwitch, base::HexEncode(&event_value, sizeof(event_value)));
   LOG(INFO) << "Running installer from the package with command line: " << command_line.GetCommandLineString();
+  std::vector<HANDLE> inherited = {success_event.Get()};
   base::LaunchOptions options;
   options.wait = true;
+  options.handles_to_inherit = &inherited;
   const base::Process child = base::LaunchProcess(command_line, options);
   NotifyChildEnded();
   if (!child.IsValid()) {
     LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", "Failed to start installer process from the package folder.");
     return;
   }
+  EndHandedOverRun(child.Handle(), success_event.Get());
+}
+
+void Installer::EndHandedOverRun(HANDLE child, HANDLE success_event) {
   DWORD exit_code = 0;
-  if (!GetExitCodeProcess(child.Handle(), &exit_code) || exit_code != 0) {
+  if (!GetExitCodeProcess(child, &exit_code) || exit_code != 0) {
     LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", "Installer process did not complete successfully.");
     return;
   }
+  // A killed process may leave exit code 0 (wine reports 0 for one killed by a signal, and so does
+  // TerminateProcess with 0): without its word of success the child ended without a result.
+  if (WaitForSingleObject(success_event, 0) != WAIT_OBJECT_0) {
+    LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", kBackendEndedWithoutResultMessage);
+    return;
+  }
   Succeed();
+}
+
+void Installer::ReportSuccessToHandingOverInstaller() {
+  const base::CommandLine& process = *base::CommandLine::ForCurrentProcess();
+  if (!process.HasSwitch(kHandOverSuccessEventSwitch))
+    return;
+  std::vector<uint8_t> bytes;
+  uint64_t value = 0;
+  if (!base::HexStringToBytes(base::WideToUTF8(process.GetSwitchValueNative(kHandOverSuccessEventSwitch)), &bytes) ||
+      bytes.size() != sizeof(value)) {
+    LOG(ERROR) << "Cannot read the success event's handle; the waiting installer will take this run for failed";
+    return;
+  }
+  memcpy(&value, bytes.data(), sizeof(value));
+  if (!SetEvent(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value))))
+    PLOG(ERROR) << "Cannot set the success event; the waiting installer will take this run for failed";
 }
 
 }  // namespace zorvi::installer

@@ -116,6 +116,17 @@ bool Installer::ChooseUninstallKey(HKEY root) {
     const std::wstring key = UninstallKeyName(tries == 0 ? L"" : std::to_wstring(tries));
     base::win::RegKey existing;
     const LONG result = existing.Open(root, key.c_str(), KEY_READ);
+    if (result == ERROR_SUCCESS && IsLeftOverUninstallKey(root, key, existing)) {
+      // Removed undoably: a failed run brings it back as it was.
+      existing.Close();
+      LOG(INFO) << "Taking over the uninstall key " << key << ", left by an earlier run in this folder";
+      if (!Execute(std::make_unique<DeleteRegKeyOperation>(root, key))) {
+        LOG(ERROR) << "Cannot remove the left-over uninstall key " << key;
+        return false;
+      }
+      uninstall_key_ = key;
+      return true;
+    }
     if (result == ERROR_SUCCESS)
       continue;
     if (result == ERROR_ACCESS_DENIED) {
@@ -132,6 +143,24 @@ bool Installer::ChooseUninstallKey(HKEY root) {
   }
   LOG(ERROR) << "Every uninstall key up to " << kMaxUninstallKeyTries << " tries is taken";
   return false;
+}
+
+// An entry whose InstallLocation is this folder belongs to no installation elsewhere; one that this folder's status
+// log does not record either was written by a run here that ended before it wrote its log (killed, or its machine
+// lost power), and nobody would ever remove it.
+bool Installer::IsLeftOverUninstallKey(HKEY root, const std::wstring& key, const base::win::RegKey& opened) const {
+  std::wstring location;
+  if (opened.ReadValue(L"InstallLocation", &location) != ERROR_SUCCESS ||
+      base::FilePath::CompareIgnoreCase(base::FilePath(location).StripTrailingSeparators().value(),
+                                        install_folder().StripTrailingSeparators().value()) != 0) {
+    return false;
+  }
+  const InstallLog& log = settings_->status().install_log;
+  for (const InstallLogKey& recorded : root == HKEY_LOCAL_MACHINE ? log.machine_keys : log.user_keys) {
+    if (IsInSubtree(ExpandKadroProductName(base::UTF8ToWide(recorded.path)), key))
+      return false;
+  }
+  return true;
 }
 
 void Installer::StepCleanupRegistry() {

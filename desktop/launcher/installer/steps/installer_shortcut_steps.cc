@@ -140,8 +140,14 @@ void Installer::CreateMasterShortcut(const ShortcutDestinations& destinations, b
                                      const base::FilePath& target) {
   const base::win::ShortcutProperties properties = LauncherShortcutProperties(target, install_log_.app_id);
   std::wstring name = ShortcutFileName(false);
+  BY_HANDLE_FILE_INFORMATION identity = {};
+  const BY_HANDLE_FILE_INFORMATION* launcher = GetFileIdentity(target, &identity) ? &identity : nullptr;
   for (size_t i = 0; i < destinations.size() && !*use_version; ++i) {
-    if (base::PathExists(destinations[i].first.Append(name))) {
+    // A shortcut under the plain name that leads to this folder's launcher already is no other program's: a run
+    // here that ended before writing its status log (killed, or its machine lost power) made it, and this run
+    // takes it over.
+    const base::FilePath taken = destinations[i].first.Append(name);
+    if (base::PathExists(taken) && !TestShortcut(taken, target, launcher)) {
       LOG(INFO) << "Using version in shortcut name to avoid collision";
       *use_version = true;
     }
