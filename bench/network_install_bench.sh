@@ -2,9 +2,12 @@
 # What a user waits for, end to end: a silent network install of a package of real size (about 100 MiB packed,
 # 3,000 files in nested folders as installer_bench's, the installer, library, browser and launcher beside them),
 # from the network installer's start to its exit, in a fresh prefix warmed by one probe, served by the loopback
-# update-service stand-in; against the same work done by Linux tools in the same run: curl of the package,
-# sha256sum, 7zz x -mmt1 and cp -r into an install folder (best of 3). Where the installer's time went comes from
-# the statistics it posted and its log. The installed files are compared with the package's.
+# update-service stand-in, at the default log level as a user runs it; against the same work done by Linux tools
+# in the same run (curl of the package, sha256sum, 7zz x -mmt1 and cp -r into an install folder, best of 3), and
+# against bare references of each phase under wine in the same prefix, from the same server by the same address
+# (network_install_references.exe). Where the installer's time went comes from the statistics it posted and from
+# the times its log lines reached their files (log_line_times.py), in milliseconds. The installed files, the bare
+# download and the bare unpack and copy are compared with the package's.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/bench/bench_util.sh"
@@ -67,7 +70,7 @@ while [ ! -f "$W/follower.ready" ]; do
 done
 start=$EPOCHREALTIME
 code=0
-run_installer "$W/prefix" 900 "$W/net/zorvi_net.exe" --silent --v=2 --enable-installer-stats=1 --local-stats-server \
+run_installer "$W/prefix" 900 "$W/net/zorvi_net.exe" --silent --enable-installer-stats=1 --local-stats-server \
   --local-pref-default-overrides-server=http://localhost:3000/overrides \
   --internal-package-server=http://localhost:3000/netinstaller/nightly >"$W/output.txt" 2>&1 || code=$?
 finish=$EPOCHREALTIME
