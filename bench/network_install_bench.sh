@@ -86,6 +86,7 @@ run_installer "$W/prefix" 600 "$BIN/network_install_references.exe" "http://loca
 [ "$(awk -F'\t' '$1 == "digest" { print $2 }' "$W/references.txt")" = "$checksum" ] ||
   { echo "the bare download or SHA-256 does not give the package's digest" >&2; exit 1; }
 diff -r "$W/package" "$W/bare/copied" >/dev/null || { echo "the bare unpack and copy differ from the package" >&2; exit 1; }
+[ ! -e "$W/bare/unpacked" ] || { echo "the bare deletion left the unpacked tree" >&2; exit 1; }
 rm -rf "$W/bare"
 stop_prefix "$W/prefix"
 stop_server

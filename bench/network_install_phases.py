@@ -101,8 +101,9 @@ against("copy of the files", copy, "bare CreateDirectoryW/CopyFileW loop over th
 print("launcher and registry: %.3f s, shortcuts: %.3f s, finalize: %.3f s (no reference)" %
       (spent("copy end", "shortcuts start"), spent("shortcuts start", "finalize start"),
        spent("finalize start", "installation succeeded")))
-print("idle: package ready to the package's installer %.3f s, \"Installation succeeded\" to exit %.3f s" %
-      (spent("package ready", "package's installer started"), spent("installation succeeded", "exit")))
+print("idle: package ready to the package's installer %.3f s" % spent("package ready", "package's installer started"))
+against("\"Installation succeeded\" to exit (the unpacked package removed)", spent("installation succeeded", "exit"),
+        "bare deletion of the same unpacked tree", bare["delete"])
 references = sum(bare[name] for name in ("download", "sha256", "decode", "write", "copy"))
 against("silent network install, %d files, start to exit (wine)" % len(names), end - start,
         "sum of the bare references (wine)", references)

@@ -5,6 +5,7 @@
 //   decode     the 7z decoder alone: every solid block of ARCHIVE decoded into memory
 //   write      CreateDirectoryW, then CreateFileW/WriteFile/CloseHandle of every decoded entry under UNPACKED
 //   copy       CreateDirectoryW/CopyFileW of the tree below UNPACKED to COPIED
+//   delete     FindFirstFileW/DeleteFileW/RemoveDirectoryW of the tree below UNPACKED, as the run's end removes it
 // Arguments: URL DOWNLOADED ARCHIVE UNPACKED COPIED.
 #include <windows.h>
 
@@ -190,6 +191,23 @@ bool Copy(const std::wstring& tree, const std::wstring& destination) {
   return ok;
 }
 
+bool Delete(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return false;
+  bool ok = true;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..")
+      continue;
+    const std::wstring path = folder + L"\\" + name;
+    ok = ok && ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? Delete(path) : DeleteFileW(path.c_str()));
+  } while (ok && FindNextFileW(search, &found));
+  FindClose(search);
+  return ok && RemoveDirectoryW(folder.c_str());
+}
+
 }  // namespace
 
 int main() {
@@ -206,11 +224,13 @@ int main() {
   const double decode = bench::BestSeconds(1, [&] { return Decode(argv[3], &entries); });
   const double write = bench::BestSeconds(1, [&] { return Write(argv[4], entries); });
   const double copy = bench::BestSeconds(1, [&] { return Copy(argv[4], argv[5]); });
+  const double remove = bench::BestSeconds(1, [&] { return Delete(argv[4]); });
   bench::PrintFigure("download", download, "s");
   bench::PrintFigure("sha256", sha256, "s");
   bench::PrintFigure("decode", decode, "s");
   bench::PrintFigure("write", write, "s");
   bench::PrintFigure("copy", copy, "s");
+  bench::PrintFigure("delete", remove, "s");
   printf("digest\t%s\n", digest.c_str());
-  return download < 0 || sha256 < 0 || decode < 0 || write < 0 || copy < 0;
+  return download < 0 || sha256 < 0 || decode < 0 || write < 0 || copy < 0 || remove < 0;
 }
