@@ -1,8 +1,8 @@
 // The downloader fetching a large file from the loopback test server that wininet_bench.sh started, into a file;
 // prints the best wall time of several runs and the owner thread's CPU time in that run as figures, which
 // wininet_bench.sh sets against curl fetching the same URL in the same run; and the best time of a bare synchronous
-// WinINet loop that reads the same 1,024 bytes per call into a second file, which shows what the downloader adds to
-// the reads themselves. Arguments: the URL, the output file, the bare loop's output file.
+// WinINet loop that reads as many bytes per call as the downloader into a second file, which shows what the
+// downloader adds to the reads themselves. Arguments: the URL, the output file, the bare loop's output file.
 #include <windows.h>
 
 #include <shellapi.h>

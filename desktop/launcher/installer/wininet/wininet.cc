@@ -581,8 +581,8 @@ void Wininet::HandleCompletionInProgress(WininetSession* session) {
       VLOG(2) << "Downloaded size: " << received_;
       PostProgress(session, false);
     }
-    // A read that finds WinINet's buffer empty receives from the network for its KiB alone. Asked first what is
-    // available, once its last answer is used up, WinINet receives what has arrived in one go, and the reads
+    // A read that finds WinINet's buffer empty receives from the network for its own size alone. Asked first what
+    // is available, once its last answer is used up, WinINet receives what has arrived in one go, and the reads
     // that follow are copied from its buffer.
     bool asking = *available == 0;
     if (asking && InternetQueryDataAvailable(request_, available, 0, 0))
