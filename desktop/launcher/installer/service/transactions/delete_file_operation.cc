@@ -168,19 +168,22 @@ bool DeleteFileOperation::Do(OperationList* /*sub_operations*/) {
       return false;
     }
   }
-  // A link is set aside and removed by its name, as itself (its folder is held), which takes no access to what it
-  // leads to: it gets no grant, and no handle, which might hold what it leads to.
+  // The installation makes no links: one in its place was put there by someone else and is left alone, with what it
+  // leads to (where the system follows it, a rename or deletion by its name would reach that).
   const DWORD attributes = GetFileAttributesW(path_.value().c_str());
-  const bool is_link = ((pinned_identity.dwFileAttributes |
-                         (attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes)) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  if (!is_link && !HasWriteAccess(path_.value(), SE_FILE_OBJECT, kDeleteAccess)) {
+  if (((pinned_identity.dwFileAttributes | (attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes)) &
+       FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    LOG(ERROR) << "Refused to remove " << path_.value() << ": it is a link (a reparse point)";
+    return false;
+  }
+  if (!HasWriteAccess(path_.value(), SE_FILE_OBJECT, kDeleteAccess)) {
     grant_ = NestedAccessGrant::Grant(path_.value(), SE_FILE_OBJECT, kDeleteAccess);
     if (!grant_) {
       LOG(ERROR) << "Cannot obtain proper permissions on the file";
       return false;
     }
   }
-  if (folders_.held() && !is_link) {
+  if (folders_.held()) {
     // The pin shares no deletion, not even with this handle: it goes first, and the entry must be the one pinned.
     pinned.Close();
     entry_ = OpenEntry(path_);
