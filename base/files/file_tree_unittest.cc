@@ -1,5 +1,5 @@
-// A whole-tree workout on the 1,000-file tree that the Linux-side setup made: copy, a move to another
-// volume, a rename there, a file moved back, a replace, wildcard deletes and a delete at the next restart.
+// A whole-tree workout on the 1,000-file tree that the Linux-side setup made: copy, a refused folder move to
+// another volume and a copy and delete there instead, a rename there, a file moved back, a replace, wildcard deletes and a delete at the next restart.
 // testdata_check.sh verifies the outcome with sha256sum and find, and performs the restart.
 #include <windows.h>
 
@@ -35,8 +35,17 @@ TEST(FileTreeTest, CopyMoveReplaceAndDeleteAcrossVolumes) {
     ++files;
   EXPECT_EQ(1000, files);
 
-  // Folders cross volumes by copy and delete, files by the system's copy.
-  ASSERT_TRUE(MovePath(work.Append(L"copy"), volume.Append(L"moved")));
+  // A folder is not moved to another volume: the move fails as the system's own does, and leaves both sides as they
+  // were. Its caller copies and deletes it itself; files cross by the system's copy.
+  EXPECT_FALSE(MovePath(work.Append(L"copy"), volume.Append(L"moved")));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SAME_DEVICE), GetLastError());
+  EXPECT_FALSE(file_test::Exists(volume.Append(L"moved")));
+  int left = 0;
+  FileEnumerator kept(work.Append(L"copy"), true, FileEnumerator::FILES);
+  for (FilePath path = kept.Next(); !path.empty(); path = kept.Next())
+    ++left;
+  EXPECT_EQ(files, left);
+  ASSERT_TRUE(CopyAndDeleteDirectory(work.Append(L"copy"), volume.Append(L"moved")));
   ASSERT_TRUE(MovePath(volume.Append(L"moved"), volume.Append(L"renamed")));
   const FilePath renamed = volume.Append(L"renamed");
   ASSERT_TRUE(MovePath(renamed.Append(L"d07\\f070.bin"), work.Append(L"single.bin")));

@@ -267,12 +267,10 @@ bool MoveUnsafe(const FilePath& from, const FilePath& to) {
   if (::MoveFileExW(from.value().c_str(), to.value().c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING))
     return true;
   const DWORD error = GetLastError();
-  // Folders do not move across volumes: a copy and delete does it there. Within one volume the move failed
-  // for another reason (something holds the folder or a file in it), which the delete would only meet after
-  // it had removed the rest of the source.
-  if (DirectoryExists(from) && !OnOneVolume(from, to) && CopyAndDeleteDirectory(from, to))
-    return true;
-  SetLastError(error);
+  // A folder is never copied to another volume here: a link that any user may make to a volume's root looks like
+  // a folder mounted from another volume, and copying and deleting "it" would take that whole volume along.
+  // Callers that move folders across volumes copy and check themselves.
+  SetLastError(DirectoryExists(from) && !OnOneVolume(from, to) ? ERROR_NOT_SAME_DEVICE : error);
   return false;
 }
 

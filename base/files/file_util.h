@@ -42,7 +42,8 @@ bool CopyFile(const FilePath& from, const FilePath& to);
 bool CopyDirectory(const FilePath& from, const FilePath& to, bool recursive);
 // CopyDirectory recursive, then, only when the whole copy succeeded, deletes `from`.
 bool CopyAndDeleteDirectory(const FilePath& from, const FilePath& to);
-// Moves a file or folder, replacing an existing file, across volumes too (a folder by copy and delete).
+// Moves a file or folder, replacing an existing file; a file across volumes too (the system's copy). A folder
+// is not moved to another volume: that fails with ERROR_NOT_SAME_DEVICE, and the folder stays.
 bool MovePath(const FilePath& from, const FilePath& to);
 // MovePath without the parent-reference check. After a failure the thread's last error is the move's.
 bool MoveUnsafe(const FilePath& from, const FilePath& to);

@@ -17,6 +17,7 @@ std::atomic<int64_t> g_download_retry_delay_ms{-1};
 std::atomic<int> g_download_maximum_retries{-1};
 std::atomic<int64_t> g_download_termination_wait_ms{-1};
 std::atomic<int64_t> g_move_back_retry_delay_ms{-1};
+std::atomic<HeldFileRetryPauseHook> g_held_file_retry_pause_hook{nullptr};
 std::atomic<int64_t> g_backend_exit_grace_ms{-1};
 std::atomic<LaunchRefusalHook> g_launch_refusal_hook{nullptr};
 std::atomic<OpenWithDialogHook> g_open_with_dialog_hook{nullptr};
@@ -110,6 +111,14 @@ void SetMoveBackRetryDelayForTesting(int64_t milliseconds) {
 
 int64_t GetMoveBackRetryDelaySeam() {
   return g_move_back_retry_delay_ms.load(std::memory_order_relaxed);
+}
+
+void SetHeldFileRetryPauseHookForTesting(HeldFileRetryPauseHook hook) {
+  g_held_file_retry_pause_hook.store(hook, std::memory_order_relaxed);
+}
+
+HeldFileRetryPauseHook GetHeldFileRetryPauseHook() {
+  return g_held_file_retry_pause_hook.load(std::memory_order_relaxed);
 }
 
 void SetLaunchRefusalHookForTesting(LaunchRefusalHook hook) {

@@ -86,6 +86,14 @@ int64_t GetBackendExitGraceSeam();
 void SetMoveBackRetryDelayForTesting(int64_t milliseconds);
 int64_t GetMoveBackRetryDelaySeam();
 
+// Called in place of each pause of a file change retried while another opener holds the file (setting a file
+// aside for deletion, telling whether it is in use, copying or moving it: about 2 s of pauses in all), with the
+// pause in milliseconds, so that tests can let the holder go at a chosen pause and hold it through all of them
+// without waiting. Null, the default, pauses.
+using HeldFileRetryPauseHook = void (*)(unsigned long milliseconds);
+void SetHeldFileRetryPauseHookForTesting(HeldFileRetryPauseHook hook);
+HeldFileRetryPauseHook GetHeldFileRetryPauseHook();
+
 // Refuses starting the copy of the installer that tests whether programs may run from a download folder, as a
 // machine whose policy forbids running programs there would (wine never refuses). Asked with the copy's path;
 // true refuses. Null, the default, refuses nothing.

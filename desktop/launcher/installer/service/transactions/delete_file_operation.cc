@@ -2,16 +2,21 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/time/time.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/service/access_control.h"
+#include "desktop/launcher/installer/service/transactions/held_file_retry.h"
 #include "desktop/launcher/installer/service/transactions/nested_access_grant.h"
 
 namespace zorvi::installer {
@@ -20,6 +25,10 @@ namespace {
 
 // What moving the file away and deleting it later need.
 constexpr DWORD kDeleteAccess = DELETE | FILE_GENERIC_WRITE;
+// What setting an entry aside, putting it back and deleting it through its handle need. Others may read and
+// write it meanwhile, but not rename or remove it.
+constexpr DWORD kEntryAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD kEntrySharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // Short temporary names tried in one folder within one second, for files whose usual one is too long.
 constexpr int kShortNamesPerSecond = 1000;
 // A file held for a moment by another opener (a scanner looks at every renamed file) is let go within these
@@ -45,6 +54,52 @@ std::wstring ShortTemporaryName(int64_t seconds, int n) {
   return L"~" + digits + (n == 0 ? L".old" : L"." + std::to_wstring(n));
 }
 
+// The entry at `path` itself (a link is opened as the link), while a passing reader lets it.
+base::win::ScopedHandle OpenEntry(const base::FilePath& path) {
+  HANDLE entry = INVALID_HANDLE_VALUE;
+  RetryWhileHeld([&] {
+    entry = CreateFileW(path.value().c_str(), kEntryAccess, kEntrySharing, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return entry != INVALID_HANDLE_VALUE;
+  });
+  return base::win::ScopedHandle(entry);
+}
+
+// Renames the entry the handle holds to `to`, never over another.
+bool RenameThroughHandle(HANDLE entry, const base::FilePath& to) {
+  const std::wstring& name = to.value();
+  const size_t size = offsetof(FILE_RENAME_INFO, FileName) + (name.size() + 1) * sizeof(wchar_t);
+  auto buffer = std::make_unique<unsigned char[]>(size);  // zeroed: no replacing, no root folder
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
+  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+  memcpy(rename->FileName, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
+  return SetFileInformationByHandle(entry, FileRenameInfo, rename, static_cast<DWORD>(size)) != FALSE;
+}
+
+// Deletes the entry the handle holds, read-only or not; a folder (not a link to one) with everything in it, each
+// entry opened as itself below `path`, the folder's present name, which the handle keeps.
+bool DeleteThroughHandle(HANDLE entry, const base::FilePath& path) {
+  FILE_BASIC_INFO basic;
+  if (!GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof(basic)))
+    return false;
+  bool emptied = true;
+  if ((basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    base::FileEnumerator children(path, false, base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
+    for (base::FilePath child = children.Next(); !child.empty(); child = children.Next()) {
+      const base::win::ScopedHandle held = OpenEntry(child);
+      emptied = held.IsValid() && DeleteThroughHandle(held.Get(), child) && emptied;
+    }
+  }
+  if (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) {
+    const DWORD attributes = basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    basic = {};
+    basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof(basic));
+  }
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  return emptied && SetFileInformationByHandle(entry, FileDispositionInfo, &disposition, sizeof(disposition));
+}
+
 }  // namespace
 
 DeleteFileOperation::DeleteFileOperation(const base::FilePath& path,
@@ -55,20 +110,17 @@ DeleteFileOperation::DeleteFileOperation(const base::FilePath& path,
 DeleteFileOperation::~DeleteFileOperation() {
   if (grant_)
     grant_->Forget();
-  if (!moved_)
-    return;
-  VLOG(1) << "Actual removal of " << temporary_path_.value();
-  // Only administrators may leave a deletion for the next restart: a per-user installation keeps the copy.
-  if (!base::DeleteFile(temporary_path_, true) && !base::DeleteFileAfterReboot(temporary_path_))
-    PLOG(ERROR) << "Could not remove " << temporary_path_.value() << " now or at the next restart";
-  if (empty_parents_root_.empty())
-    return;
-  // A folder that is not empty refuses to go, which ends the walk; so does reaching the root.
-  base::FilePath folder = path_.DirName();
-  while (base::IsSameOrInsideFolder(folder, empty_parents_root_) &&
-         !base::IsSameOrInsideFolder(empty_parents_root_, folder) && RemoveDirectoryW(folder.value().c_str())) {
-    folder = folder.DirName();
+  if (moved_) {
+    VLOG(1) << "Actual removal of " << temporary_path_.value();
+    // Only administrators may leave a deletion for the next restart: a per-user installation keeps the copy.
+    if (!DeleteSetAside() && !base::DeleteFileAfterReboot(temporary_path_))
+      PLOG(ERROR) << "Could not remove " << temporary_path_.value() << " now or at the next restart";
   }
+  entry_.Close();
+  // A folder that is not empty refuses to go, which ends the walk; so does reaching the root.
+  if (moved_)
+    folders_.ReleaseRemovingEmpty();
+  folders_.Release();
 }
 
 bool DeleteFileOperation::Do(OperationList* /*sub_operations*/) {
@@ -95,6 +147,35 @@ bool DeleteFileOperation::Do(OperationList* /*sub_operations*/) {
     LOG(ERROR) << "Temporary file with name" << temporary_path_.value() << "already exists";
     return false;
   }
+  // The installation's own files: their path is held from the root down before anything is looked at there.
+  if (!empty_parents_root_.empty() && base::IsSameOrInsideFolder(path_.DirName(), empty_parents_root_)) {
+    std::string problem;
+    if (!folders_.Hold(empty_parents_root_, path_.DirName(), &problem)) {
+      LOG(ERROR) << "Refused to remove " << path_.value() << ": " << problem;
+      return false;
+    }
+  }
+  // Inside the root, the entry is pinned (opened as itself, not to be renamed or removed) before a grant names it,
+  // so that the grant reaches that entry and never what a link in its place would lead to.
+  base::win::ScopedHandle pinned;
+  BY_HANDLE_FILE_INFORMATION pinned_identity = {};
+  if (folders_.held()) {
+    pinned.Set(CreateFileW(path_.value().c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE, kEntrySharing, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!pinned.IsValid() || !GetFileInformationByHandle(pinned.Get(), &pinned_identity)) {
+      PLOG(ERROR) << "Cannot open " << path_.value();
+      LOG(ERROR) << "File removal failed";
+      return false;
+    }
+  }
+  // The installation makes no links: one in its place was put there by someone else and is left alone, with what it
+  // leads to (where the system follows it, a rename or deletion by its name would reach that).
+  const DWORD attributes = GetFileAttributesW(path_.value().c_str());
+  if (((pinned_identity.dwFileAttributes | (attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes)) &
+       FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    LOG(ERROR) << "Refused to remove " << path_.value() << ": it is a link (a reparse point)";
+    return false;
+  }
   if (!HasWriteAccess(path_.value(), SE_FILE_OBJECT, kDeleteAccess)) {
     grant_ = NestedAccessGrant::Grant(path_.value(), SE_FILE_OBJECT, kDeleteAccess);
     if (!grant_) {
@@ -102,7 +183,25 @@ bool DeleteFileOperation::Do(OperationList* /*sub_operations*/) {
       return false;
     }
   }
-  if (IsFaultInjected(this, path_.value()) || !base::MoveUnsafe(path_, temporary_path_)) {
+  if (folders_.held()) {
+    // The pin shares no deletion, not even with this handle: it goes first, and the entry must be the one pinned.
+    pinned.Close();
+    entry_ = OpenEntry(path_);
+    BY_HANDLE_FILE_INFORMATION identity;
+    if (!entry_.IsValid() || !GetFileInformationByHandle(entry_.Get(), &identity)) {
+      PLOG(ERROR) << "Cannot open " << path_.value();
+      LOG(ERROR) << "File removal failed";
+      return false;
+    }
+    if (identity.dwVolumeSerialNumber != pinned_identity.dwVolumeSerialNumber ||
+        identity.nFileIndexHigh != pinned_identity.nFileIndexHigh ||
+        identity.nFileIndexLow != pinned_identity.nFileIndexLow) {
+      LOG(ERROR) << path_.value() << " was replaced meanwhile";
+      LOG(ERROR) << "File removal failed";
+      return false;
+    }
+  }
+  if (IsFaultInjected(this, path_.value()) || !SetAside()) {
     LOG(ERROR) << "File removal failed";
     return false;
   }
@@ -118,14 +217,35 @@ bool DeleteFileOperation::Do(OperationList* /*sub_operations*/) {
   return true;
 }
 
+bool DeleteFileOperation::SetAside() {
+  if (!entry_.IsValid())
+    return RetryWhileHeld([this] { return base::MoveUnsafe(path_, temporary_path_); });
+  return RetryWhileHeld([this] { return RenameThroughHandle(entry_.Get(), temporary_path_); });
+}
+
+bool DeleteFileOperation::DeleteSetAside() {
+  if (!entry_.IsValid())
+    return base::DeleteFile(temporary_path_, true);
+  // The entry goes once its last handle closes.
+  const bool deleted = DeleteThroughHandle(entry_.Get(), temporary_path_);
+  entry_.Close();
+  return deleted;
+}
+
 bool DeleteFileOperation::IsInUse() const {
   const std::wstring extension = path_.Extension();
   if (base::FilePath::CompareIgnoreCase(extension, L".exe") != 0 &&
       base::FilePath::CompareIgnoreCase(extension, L".dll") != 0) {
     return false;
   }
-  const base::win::ScopedHandle file(CreateFileW(temporary_path_.value().c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
-                                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // A scanner or indexer that reads the renamed file lets it go within moments; a program keeps it.
+  HANDLE opened = INVALID_HANDLE_VALUE;
+  RetryWhileHeld([&] {
+    opened = CreateFileW(temporary_path_.value().c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    return opened != INVALID_HANDLE_VALUE;
+  });
+  const base::win::ScopedHandle file(opened);
   if (!file.IsValid()) {
     PLOG(ERROR) << "Attempt to open the file for writing failed";
     return true;
@@ -140,7 +260,8 @@ bool DeleteFileOperation::MoveBack() {
     // Whatever stands at the path now came later (a moved file whose own rollback failed) and is never replaced.
     if (IsFaultInjected(this, temporary_path_.value()))
       SetLastError(ERROR_SHARING_VIOLATION);
-    else if (::MoveFileExW(temporary_path_.value().c_str(), path_.value().c_str(), 0))
+    else if (entry_.IsValid() ? RenameThroughHandle(entry_.Get(), path_)
+                              : ::MoveFileExW(temporary_path_.value().c_str(), path_.value().c_str(), 0) != FALSE)
       return true;
     if (attempt == kMoveBackAttempts || !MayPass(GetLastError())) {
       PLOG(ERROR) << "Could not move " << temporary_path_.value() << " back to " << path_.value();
@@ -163,6 +284,8 @@ void DeleteFileOperation::Rollback() {
     moved_ = false;
   }
   grant_.reset();
+  entry_.Close();
+  folders_.Release();
 }
 
 }  // namespace zorvi::installer

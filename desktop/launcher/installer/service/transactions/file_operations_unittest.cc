@@ -26,15 +26,36 @@
 namespace zorvi::installer {
 namespace {
 
+// The pauses of the retries while another opener holds a file: counted and added up instead of waited out, and
+// the holder (a scanner, a reader) let go at the pause a test chooses.
+int g_pauses = 0;
+unsigned long g_paused_ms = 0;
+int g_release_at_pause = 0;  // 0: never
+test_support::ScopedTestHandle g_holder;
+void CountPause(unsigned long milliseconds) {
+  g_paused_ms += milliseconds;
+  if (++g_pauses == g_release_at_pause)
+    g_holder.reset();
+}
+
 class FileOperationsTest : public testing::Test {
  protected:
   void SetUp() override {
+    g_pauses = 0;
+    g_paused_ms = 0;
+    g_release_at_pause = 0;
+    SetHeldFileRetryPauseHookForTesting(&CountPause);
     ASSERT_TRUE(sandbox_.ok());
     Write(L"keep\\a.txt", "alpha");
     Write(L"keep\\b.txt", "beta");
     Write(L"keep\\ro.txt", "read only");
     ASSERT_TRUE(SetFileAttributesW(Path(L"keep\\ro.txt").value().c_str(), FILE_ATTRIBUTE_READONLY));
     Write(L"nest\\one\\two\\leaf.txt", "leaf");
+  }
+
+  void TearDown() override {
+    SetHeldFileRetryPauseHookForTesting(nullptr);
+    g_holder.reset();
   }
 
   base::FilePath Path(const std::wstring& name) const { return sandbox_.Path(name); }
@@ -235,6 +256,64 @@ TEST_F(FileOperationsTest, InUseFileWhoseMoveBackIsHeldComesBackOrIsKept) {
   }
   SetOperationFaultHookForTesting(nullptr);
   SetMoveBackRetryDelayForTesting(-1);
+}
+
+// A file that another opener holds (a scanner or indexer reading a file just written or renamed) is waited for
+// over a back-off of about 2 s in all: let go at a pause, the change then succeeds; held throughout, it fails and
+// every file keeps its bytes. A reader that passes by a library makes it no library in use.
+TEST_F(FileOperationsTest, FilesHeldForAMomentAreWaitedFor) {
+  Write(L"held\\source.bin", std::string(100000, 's'));
+  Write(L"held\\library.dll", "library");
+  Write(L"held\\note.txt", "note");
+  const auto hold = [&](const wchar_t* name, DWORD access, DWORD sharing) {
+    return CreateFileW(Path(name).value().c_str(), access, sharing, nullptr, OPEN_EXISTING, 0, nullptr);
+  };
+  const struct {
+    const char* name;
+    std::function<HANDLE()> holder;
+    std::function<std::unique_ptr<Operation>()> make;
+    std::function<void()> check_done;
+  } kCases[] = {
+      {"deleting a file a scanner reads without sharing it",
+       [&] { return hold(L"held\\note.txt", GENERIC_READ, FILE_SHARE_READ); },
+       [&] { return std::make_unique<DeleteFileOperation>(Path(L"held\\note.txt"), false); },
+       [&] { EXPECT_EQ("(missing)", Read(L"held\\note.txt")); }},
+      {"deleting a library a reader passes by",
+       [&] { return hold(L"held\\library.dll", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE); },
+       [&] { return std::make_unique<DeleteFileOperation>(Path(L"held\\library.dll"), true, sandbox_.tree()); },
+       [&] { EXPECT_EQ("(missing)", Read(L"held\\library.dll")); }},
+      {"copying a file its writer holds",
+       [&] { return hold(L"held\\source.bin", GENERIC_WRITE, 0); },
+       [&] { return std::make_unique<CopyFileOperation>(Path(L"held\\source.bin"), Path(L"held\\copy.bin")); },
+       [&] { EXPECT_EQ(Read(L"held\\source.bin"), Read(L"held\\copy.bin")); }},
+      {"moving a file a scanner reads without sharing it",
+       [&] { return hold(L"held\\source.bin", GENERIC_READ, FILE_SHARE_READ); },
+       [&] { return std::make_unique<MoveFileOperation>(Path(L"held\\source.bin"), Path(L"held\\moved.bin")); },
+       [&] { EXPECT_EQ(std::string(100000, 's'), Read(L"held\\moved.bin")); }},
+  };
+  for (const auto& test_case : kCases) {
+    for (const int release_at : {3, 0}) {
+      SCOPED_TRACE(testing::Message() << test_case.name << (release_at ? ", let go" : ", held throughout"));
+      const test::MachineState before = sandbox_.Capture();
+      g_holder.reset(test_case.holder());
+      ASSERT_TRUE(g_holder.valid());
+      g_pauses = 0;
+      g_paused_ms = 0;
+      g_release_at_pause = release_at;
+      OperationList transaction;
+      EXPECT_EQ(release_at != 0, ExecuteOperation(&transaction, test_case.make()));
+      if (release_at) {
+        EXPECT_EQ(release_at, g_pauses);
+        test_case.check_done();
+      } else {
+        EXPECT_LE(1500u, g_paused_ms);
+        EXPECT_GE(2500u, g_paused_ms);
+      }
+      g_holder.reset();
+      RollbackOperations(&transaction);
+      EXPECT_EQ("", test::Compare(before, sandbox_.Capture()));
+    }
+  }
 }
 
 // A running program cannot be deleted with the in-use check, and is back under its own name; without the check
@@ -484,6 +563,177 @@ TEST_F(FileOperationsTest, MovesAcrossVolumesKeepTheSourceUntilTheCommit) {
     }
     ASSERT_TRUE(base::DeleteFile(other, true));
   }
+}
+
+// What a test does to the copy that a move to another volume made, before the move compares it with the source.
+std::function<void(const base::FilePath& copy)> g_change_copy;
+bool ChangeCopy(const Operation*, const std::wstring& target) {
+  const std::wstring suffix = L"|copied";
+  if (g_change_copy && target.ends_with(suffix))
+    g_change_copy(base::FilePath(target.substr(0, target.size() - suffix.size())));
+  return false;
+}
+
+// A copy on the other volume that differs from its source in any way fails the move: one byte at either end of the
+// compared chunks or of the file, its length, a file or folder missing from it or added to it. The source stays
+// whole in its place, and the file the move would have replaced is back.
+TEST_F(FileOperationsTest, MovesAcrossVolumesRefuseACopyThatDiffers) {
+  std::string letter;
+  if (!test_support::ReadFileBytes(test_support::TestDataDir() + L"\\second_drive", &letter) || letter.size() != 1)
+    GTEST_SKIP() << "the setup maps no second drive";
+  const base::FilePath other =
+      base::FilePath(std::wstring(1, letter[0]) + L":\\").Append(test_support::UniqueName(L"tx_compare"));
+  std::string bytes(3 * 65536 + 5, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<char>(i * 7 + i / 251);
+  Write(L"big\\file.bin", bytes);
+  ASSERT_TRUE(base::CreateDirectory(Path(L"nest\\empty")));
+  const auto flip = [](int64_t offset) {
+    return [offset](const base::FilePath& copy) {
+      std::string changed;
+      ASSERT_TRUE(base::ReadFileToString(copy, &changed));
+      const size_t at = offset < 0 ? changed.size() - 1 : static_cast<size_t>(offset);
+      changed[at] = static_cast<char>(changed[at] ^ 0x20);
+      ASSERT_TRUE(test_support::WriteFileBytes(copy.value(), changed));
+    };
+  };
+  const auto resize = [](int by) {
+    return [by](const base::FilePath& copy) {
+      std::string changed;
+      ASSERT_TRUE(base::ReadFileToString(copy, &changed));
+      changed.resize(changed.size() + by, 'x');
+      ASSERT_TRUE(test_support::WriteFileBytes(copy.value(), changed));
+    };
+  };
+  const struct {
+    const char* name;
+    const wchar_t* source;
+    std::function<void(const base::FilePath& copy)> change;
+  } kRows[] = {
+      {"the first byte", L"big\\file.bin", flip(0)},
+      {"the 65,535th byte", L"big\\file.bin", flip(65534)},
+      {"the 65,536th byte", L"big\\file.bin", flip(65535)},
+      {"the 65,537th byte", L"big\\file.bin", flip(65536)},
+      {"the last byte", L"big\\file.bin", flip(-1)},
+      {"one byte more", L"big\\file.bin", resize(1)},
+      {"one byte less", L"big\\file.bin", resize(-1)},
+      {"a file missing", L"nest", [](const base::FilePath& copy) {
+         ASSERT_TRUE(DeleteFileW(copy.Append(L"one\\two\\leaf.txt").value().c_str()));
+       }},
+      {"a folder missing", L"nest", [](const base::FilePath& copy) {
+         ASSERT_TRUE(RemoveDirectoryW(copy.Append(L"empty").value().c_str()));
+       }},
+      {"a file added", L"nest", [](const base::FilePath& copy) {
+         ASSERT_TRUE(test_support::WriteFileBytes(copy.Append(L"one\\added.txt").value(), "added"));
+       }},
+      {"a folder added", L"nest", [](const base::FilePath& copy) {
+         ASSERT_TRUE(CreateDirectoryW(copy.Append(L"one\\two\\added").value().c_str(), nullptr));
+       }},
+      {"a file in a folder's place", L"nest", [](const base::FilePath& copy) {
+         ASSERT_TRUE(RemoveDirectoryW(copy.Append(L"empty").value().c_str()));
+         ASSERT_TRUE(test_support::WriteFileBytes(copy.Append(L"empty").value(), ""));
+       }},
+  };
+  SetOperationFaultHookForTesting(&ChangeCopy);
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    const bool is_file = std::wstring(row.source).ends_with(L".bin");
+    ASSERT_TRUE(base::CreateDirectory(other));
+    const base::FilePath destination = other.Append(L"destination");
+    if (is_file) {
+      ASSERT_TRUE(test_support::WriteFileBytes(destination.value(), "earlier"));
+    }
+    const test::MachineState before = sandbox_.Capture();
+    bool changed = false;
+    g_change_copy = [&](const base::FilePath& copy) {
+      changed = true;
+      row.change(copy);
+    };
+    OperationList transaction;
+    EXPECT_FALSE(ExecuteOperation(&transaction, std::make_unique<MoveFileOperation>(Path(row.source), destination)));
+    g_change_copy = nullptr;
+    EXPECT_TRUE(changed);
+    EXPECT_TRUE(transaction.empty());
+    EXPECT_EQ("", test::Compare(before, sandbox_.Capture()));
+    std::string left;
+    EXPECT_EQ(is_file, base::ReadFileToString(destination, &left));
+    EXPECT_EQ(is_file ? "earlier" : "", left);
+    if (!is_file) {
+      EXPECT_FALSE(base::PathExists(destination));
+    }
+    ASSERT_TRUE(base::DeleteFile(other, true));
+  }
+  SetOperationFaultHookForTesting(nullptr);
+}
+
+// The installation's subfolder that a user swaps for a link to a folder outside (the setup's Linux symbolic link,
+// which wine shows as a reparse point) at the moment the deletion sets its file aside, between that and the
+// commit, or before the deletion starts, when the link itself is not deleted either: the deletion never reaches
+// through the link, and what lies outside stays byte for byte as it was (testdata_check.sh compares it with
+// sha256sum).
+base::FilePath g_swap_row;
+bool g_swapped = false;
+bool SwapForLink() {
+  const bool aside = MoveFileExW(g_swap_row.Append(L"install\\V\\sub").value().c_str(),
+                                 g_swap_row.Append(L"sub.real").value().c_str(), 0);
+  g_swapped = aside && MoveFileExW(g_swap_row.Append(L"standby").value().c_str(),
+                                   g_swap_row.Append(L"install\\V\\sub").value().c_str(), 0);
+  return g_swapped;
+}
+bool SwapAtSetAside(const Operation*, const std::wstring& target) {
+  if (target == g_swap_row.Append(L"install\\V\\sub\\file.dll").value())
+    SwapForLink();
+  return false;
+}
+
+TEST_F(FileOperationsTest, InstallationSubfolderSwappedForALinkLeadsNowhere) {
+  const std::wstring data = test_support::TestDataDir();
+  if (data.empty() || !base::DirectoryExists(base::FilePath(data).Append(L"swap\\outside")))
+    GTEST_SKIP() << "no swap rows: the setup script did not run";
+  const base::FilePath swap = base::FilePath(data).Append(L"swap");
+  const auto read = [](const base::FilePath& path) {
+    std::string bytes;
+    return base::ReadFileToString(path, &bytes) ? bytes : "(missing)";
+  };
+  const std::string outside = read(swap.Append(L"outside\\file.dll"));
+  ASSERT_NE("(missing)", outside);
+  enum When { kAtSetAside, kBeforeCommit, kBefore };
+  const struct {
+    const wchar_t* row;
+    When when;
+  } kRows[] = {{L"at_set_aside", kAtSetAside}, {L"before_commit", kBeforeCommit}, {L"linked", kBefore}};
+  SetOperationFaultHookForTesting(&SwapAtSetAside);
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(std::string(row.row, row.row + wcslen(row.row)));
+    g_swap_row = swap.Append(row.row);
+    g_swapped = false;
+    const base::FilePath install = g_swap_row.Append(L"install");
+    OperationList transaction;
+    for (const wchar_t* file : {L"V\\sub\\file.dll", L"V\\sub\\other.txt"}) {
+      const bool done = ExecuteOperation(
+          &transaction, std::make_unique<DeleteFileOperation>(install.Append(file), true, install));
+      EXPECT_EQ(row.when != kBefore, done);
+    }
+    // The link itself is no entry of the installation: it stays, and so does what it leads to.
+    if (row.when == kBefore) {
+      EXPECT_FALSE(ExecuteOperation(
+          &transaction, std::make_unique<DeleteFileOperation>(install.Append(L"V\\sub"), false, install)));
+    }
+    if (row.when == kBeforeCommit)
+      SwapForLink();
+    DeleteOperations(&transaction);
+    EXPECT_FALSE(g_swapped) << "the subfolder was swapped";
+    // The installation's files went, and their emptied folders below the installation with them.
+    if (row.when != kBefore) {
+      EXPECT_FALSE(base::PathExists(install.Append(L"V")));
+      EXPECT_TRUE(base::DirectoryExists(install));
+    }
+    EXPECT_EQ(outside, read(swap.Append(L"outside\\file.dll")));
+    EXPECT_EQ("precious text", read(swap.Append(L"outside\\other.txt")));
+  }
+  SetOperationFaultHookForTesting(nullptr);
+
+  ASSERT_TRUE(test_support::WriteFileBytes(data + L"\\swap_done", "swapped"));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "base/logging.h"
 #include "desktop/launcher/installer/service/transactions/create_folder_operation.h"
 #include "desktop/launcher/installer/service/transactions/delete_file_operation.h"
+#include "desktop/launcher/installer/service/transactions/held_file_retry.h"
 
 namespace zorvi::installer {
 
@@ -63,21 +64,29 @@ void RestoreReadOnly(const base::FilePath& source) {
     SetFileAttributesW(source.value().c_str(), attributes | FILE_ATTRIBUTE_READONLY);
 }
 
-// Whether `copy` holds the same bytes as `original`: for folders, every file of the tree, and every folder.
+// Whether every entry of the tree `from` has its counterpart in the tree `to`: a folder for a folder, and, with
+// `compare_files`, the same bytes for a file (else just a file).
+bool HasCounterparts(const base::FilePath& from, const base::FilePath& to, bool compare_files) {
+  base::FileEnumerator entries(from, true, base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
+  for (base::FilePath entry = entries.Next(); !entry.empty(); entry = entries.Next()) {
+    base::FilePath counterpart = to;
+    if (!from.AppendRelativePath(entry, &counterpart))
+      return false;
+    if (entries.GetInfo().IsDirectory() ? !base::DirectoryExists(counterpart)
+        : compare_files                 ? !SameFileBytes(entry, counterpart)
+                                        : !base::PathExists(counterpart) || base::DirectoryExists(counterpart)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Whether `copy` holds the same bytes as `original`: for folders, every file of the tree, and every folder, and
+// nothing more (an entry of the copy alone would stay behind at commit as if it had been moved).
 bool IsWholeCopy(const base::FilePath& original, const base::FilePath& copy) {
   if (!base::DirectoryExists(original))
     return SameFileBytes(original, copy);
-  if (!base::DirectoryExists(copy))
-    return false;
-  base::FileEnumerator entries(original, true, base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
-  for (base::FilePath entry = entries.Next(); !entry.empty(); entry = entries.Next()) {
-    base::FilePath counterpart = copy;
-    if (!original.AppendRelativePath(entry, &counterpart))
-      return false;
-    if (entries.GetInfo().IsDirectory() ? !base::DirectoryExists(counterpart) : !SameFileBytes(entry, counterpart))
-      return false;
-  }
-  return true;
+  return base::DirectoryExists(copy) && HasCounterparts(original, copy, true) && HasCounterparts(copy, original, false);
 }
 
 }  // namespace
@@ -118,11 +127,16 @@ bool FileTransferOperation::Do(OperationList* sub_operations) {
 }
 
 bool FileTransferOperation::TransferFile(OperationList* sub_operations) {
+  // A scanner that holds either file for a moment is waited for.
   if (transfer_ == Transfer::kCopy)
-    return base::CopyFile(source_, destination_);
+    return RetryWhileHeld([this] { return base::CopyFile(source_, destination_); });
   // Within a volume the move is one rename.
-  if (::MoveFileExW(source_.value().c_str(), destination_.value().c_str(), MOVEFILE_REPLACE_EXISTING))
+  if (RetryWhileHeld([this] {
+        return ::MoveFileExW(source_.value().c_str(), destination_.value().c_str(), MOVEFILE_REPLACE_EXISTING) !=
+               FALSE;
+      })) {
     return true;
+  }
   return GetLastError() == ERROR_NOT_SAME_DEVICE && CopyAcrossVolumes(sub_operations);
 }
 
@@ -132,9 +146,10 @@ bool FileTransferOperation::TransferFile(OperationList* sub_operations) {
 bool FileTransferOperation::CopyAcrossVolumes(OperationList* sub_operations) {
   TRANSFER_VLOG(1) << "Copying to another volume";
   copied_across_volumes_ = true;
-  const bool copied = base::DirectoryExists(source_) ? base::CopyDirectory(source_, destination_, true)
-                                                      : base::CopyFile(source_, destination_);
-  if (!copied || !IsWholeCopy(source_, destination_)) {
+  const bool copied = base::DirectoryExists(source_)
+                          ? base::CopyDirectory(source_, destination_, true)
+                          : RetryWhileHeld([this] { return base::CopyFile(source_, destination_); });
+  if (!copied || IsFaultInjected(this, destination_.value() + L"|copied") || !IsWholeCopy(source_, destination_)) {
     TRANSFER_LOG(ERROR) << "The copy of " << source_.value() << " on the other volume is not whole";
     return false;
   }

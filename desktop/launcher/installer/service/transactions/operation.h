@@ -42,8 +42,10 @@ void DeleteOperations(OperationList* operations);
 
 // True when a test asked that the change `operation` is about to make on `target` (a path) fail as if the
 // system had refused it. Asked right before each operation's final change, after its sub-operations ran, before
-// each key deletion of a registry tree, and before each attempt to move a file that a deletion set aside back
-// (`target` is then its temporary path). Always false in the product: only tests install the hook
+// each key deletion of a registry tree, before each attempt to move a file that a deletion set aside back
+// (`target` is then its temporary path), and once a move to another volume has made its copy, before the copy is
+// compared with the source (`target` is then the copy's path followed by "|copied": a test may change the copy
+// there). Always false in the product: only tests install the hook
 // (SetOperationFaultHookForTesting).
 bool IsFaultInjected(const Operation* operation, const std::wstring& target);
 

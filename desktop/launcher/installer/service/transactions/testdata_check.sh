@@ -23,6 +23,13 @@ if [ -e "$D/pending_delete.txt" ]; then
     *) fail "PendingFileRenameOperations lacks $wanted: $pending";;
   esac
 fi
+if [ -e "$D/swap_done" ]; then
+  # Whatever the swaps tried, what lies outside the installations is byte for byte as the setup made it.
+  listing=$(cd "$D/swap/outside" && find . -mindepth 1 -printf '%P %s %m\n' | LC_ALL=C sort)
+  [ "$listing" = "$(cat "$D/swap_outside.find")" ] || fail "find lists another tree outside: $listing"
+  (cd "$D/swap/outside" && sha256sum --quiet -c "$D/swap_outside.sha256") || fail "sha256sum: files outside changed"
+  [ $status -eq 0 ] && echo "find, sha256sum: the deletions left what lies outside the installations unchanged"
+fi
 if [ -e "$D/braces.txt" ]; then
   # Line 1: the key; then "name data" per value, as the test wrote it from the folder names it used.
   key=$(head -n 1 "$D/braces.txt")

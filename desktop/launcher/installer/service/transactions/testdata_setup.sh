@@ -10,6 +10,26 @@ rm -rf "$D"; mkdir -p "$D"
 # Letters from the other end of the alphabet than the file tests' own second drive.
 zorvi_map_second_drive "$D" transactions k l m n o
 
+# Installations whose subfolder a user swaps for a link (wine shows a Linux symbolic link to a folder as a
+# reparse point, as Windows shows a junction): "standby" links lead to "outside", whose files sha256sum records
+# here and testdata_check.sh compares after the deletions. Each row of the test has an installation of its own;
+# "linked" has the link in its subfolder's place from the start.
+S=$D/swap
+mkdir -p "$S/outside/sub"
+printf 'precious library' > "$S/outside/file.dll"
+printf 'precious text' > "$S/outside/other.txt"
+printf 'precious, deeper' > "$S/outside/sub/deeper.txt"
+for row in at_set_aside before_commit linked; do
+  mkdir -p "$S/$row/install/V/sub"
+  printf 'installed library' > "$S/$row/install/V/sub/file.dll"
+  printf 'installed text' > "$S/$row/install/V/sub/other.txt"
+  ln -s "$S/outside" "$S/$row/standby"
+done
+mv "$S/linked/install/V/sub" "$S/linked/sub.real"
+mv "$S/linked/standby" "$S/linked/install/V/sub"
+(cd "$S/outside" && find . -mindepth 1 -printf '%P %s %m\n' | LC_ALL=C sort) > "$D/swap_outside.find"
+(cd "$S/outside" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum) > "$D/swap_outside.sha256"
+
 # A tree and two registry subtrees made here, for the rollback run whose end state testdata_check.sh compares
 # with what is recorded now: `find` listings with sizes and modes, SHA-256 sums and wine's own reg export.
 T=$D/recorded_tree

@@ -359,9 +359,12 @@ class TransactionTortureTest : public testing::TestWithParam<unsigned> {
     ASSERT_TRUE(sandbox_.ok());
     Populate();
     SetOperationFaultHookForTesting(&FailChosenOperation);
+    // The locked file and the running program hold their files for good: their retries need not wait.
+    SetHeldFileRetryPauseHookForTesting([](unsigned long) {});
   }
   void TearDown() override {
     SetOperationFaultHookForTesting(nullptr);
+    SetHeldFileRetryPauseHookForTesting(nullptr);
     locked_.reset();
     if (stop_event_.valid()) {
       SetEvent(stop_event_.get());
