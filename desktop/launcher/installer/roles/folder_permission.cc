@@ -242,7 +242,7 @@ void RunUninstallBatch(const base::FilePath& installation_folder, HANDLE initial
   UninstallBatch remaining(installation_folder);
   auto delete_entry = [&](const UninstallBatchEntry& entry, bool is_file) {
     if (entry.below.empty())
-      return DeleteThroughHandle(folder.Get());
+      return DeleteOpenFolder(folder.Get());
     if (const CheckedPathUseHook hook = GetCheckedPathUseHook())
       hook(entry.path);
     std::vector<base::win::ScopedHandle> held;

@@ -353,18 +353,6 @@ TEST_F(GuardedFolderTest, WaitingVariantHandsOverOnlyWhenThePackageIsReady) {
   }
 }
 
-// Waits until `file` is gone from its folder, woken by the folder's change notifications.
-bool WaitUntilGone(const base::FilePath& file) {
-  const HANDLE change = FindFirstChangeNotificationW(file.DirName().value().c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
-  if (change == INVALID_HANDLE_VALUE)
-    return false;
-  bool gone = false;
-  while (!(gone = !base::PathExists(file)) && WaitForSingleObject(change, kWaitMilliseconds) == WAIT_OBJECT_0)
-    FindNextChangeNotification(change);
-  FindCloseChangeNotification(change);
-  return gone;
-}
-
 // The clean-up batch through the product's host, whose folder is the installation: none starts nothing, a
 // changed one is refused and left with everything it names, and so is one whose path leads through a link in the
 // folder (wine shows the Linux symbolic link the area's set-up made there as a reparse point); the writer's own
@@ -450,6 +438,8 @@ TEST(UninstallBatchRunTest, OnlyTheWritersBatchRuns) {
 TEST(UninstallBatchRunTest, AFolderSwappedUnderTheHelperLeadsNowhere) {
   const base::FilePath data = base::FilePath(test_support::TestDataDir()).Append(L"reparse\\batch");
   test::StagedHost host{data.Append(L"installation")};
+  // The test build's library, which takes the swap's seam from the environment.
+  ASSERT_TRUE(base::CopyFile(test::TestProgram(L"test_build\\zorvi.dll"), host.folder().Append(L"zorvi.dll")));
   const base::FilePath swapped = host.folder().Append(L"39.0");
   const base::FilePath through_link = swapped.Append(L"sub\\precious.txt");
   const base::FilePath beyond_link = data.Append(L"outside\\precious.txt");

@@ -115,7 +115,7 @@ int64_t FileIdOf(const BY_HANDLE_FILE_INFORMATION& information) {
 base::win::ScopedHandle OpenLinkFreeFolder(const base::FilePath& path, LinkFreePath* above, std::string* problem) {
   if (!above->Hold(path, false, problem))
     return base::win::ScopedHandle();
-  base::win::ScopedHandle folder(CreateFileW(path.value().c_str(), kFolderAccess | DELETE, kHoldingShare, nullptr,
+  base::win::ScopedHandle folder(CreateFileW(path.value().c_str(), kFolderAccess, kHoldingShare, nullptr,
                                              OPEN_EXISTING,
                                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION information;
@@ -177,6 +177,13 @@ bool DeleteThroughHandle(HANDLE object) {
   }
   FILE_DISPOSITION_INFO disposition = {TRUE};
   return SetFileInformationByHandle(object, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
+
+bool DeleteOpenFolder(HANDLE folder) {
+  // Opened for deletion only now: a folder that is some process's current folder cannot be, yet can be emptied.
+  const base::win::ScopedHandle deletable(ReOpenFile(folder, kDeleteAccess, kHoldingShare | FILE_SHARE_DELETE,
+                                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+  return deletable.IsValid() && DeleteThroughHandle(deletable.Get());
 }
 
 bool DeleteFolderContents(HANDLE folder, const base::FilePath& path, std::string* problem) {

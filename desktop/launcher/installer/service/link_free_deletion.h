@@ -21,7 +21,7 @@ class LinkFreePath;
 // headers lack.
 constexpr DWORD kPathThroughLinkError = 4395;
 
-// A folder opened for listing and deletion, held without delete sharing; invalid, with *problem, when `path`
+// A folder opened for listing, held without delete sharing; invalid, with *problem, when `path`
 // or a folder on its way is a link or cannot be opened. The folders above it stay held by `above`.
 base::win::ScopedHandle OpenLinkFreeFolder(const base::FilePath& path, LinkFreePath* above, std::string* problem);
 
@@ -36,6 +36,9 @@ base::win::ScopedHandle OpenInsideFolder(HANDLE folder, const base::FilePath& fo
 // Marks the object open as `object` for deletion (a read-only file loses that attribute first): it goes when
 // the last handle to it closes. False when the system refuses (a folder that is not empty, a file in use).
 bool DeleteThroughHandle(HANDLE object);
+
+// Deletes the folder open as `folder` (by OpenLinkFreeFolder) when it is empty, through that handle's object.
+bool DeleteOpenFolder(HANDLE folder);
 
 // Deletes everything inside the folder open as `folder` (at `path`, for the log and the test seam), walking by
 // handle; the folder itself stays. Links are deleted as themselves, never entered. False, with *problem naming

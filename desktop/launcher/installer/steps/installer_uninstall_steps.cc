@@ -162,7 +162,7 @@ void DeleteProfileFolder(const base::FilePath& profile, const base::FilePath& in
   std::string problem;
   const base::win::ScopedHandle folder = OpenLinkFreeFolder(profile, &path, &problem);
   if (!folder.IsValid() || !DeleteFolderContents(folder.Get(), profile, &problem) ||
-      !DeleteThroughHandle(folder.Get())) {
+      !DeleteOpenFolder(folder.Get())) {
     LOG(ERROR) << "Could not delete all of the user profile " << profile.value() << ": "
                << (problem.empty() ? "error " + std::to_string(GetLastError()) : problem);
   }
