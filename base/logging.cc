@@ -57,11 +57,25 @@ std::wstring GetDefaultLogFile() {
   return log_file;
 }
 
+// Opens the log file as itself and refuses a link (a reparse point) or a file with other names (a hard link): a
+// process with more rights than whoever could plant one there would otherwise write into a file of the planter's
+// choosing.
 HANDLE OpenLogFileForAppend(const std::wstring& name) {
   // Reading is asked for only because taking a byte-range lock needs it.
   HANDLE file = CreateFileW(name.c_str(), FILE_APPEND_DATA | FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return file == INVALID_HANDLE_VALUE ? nullptr : file;
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return nullptr;
+  BY_HANDLE_FILE_INFORMATION information;
+  // Where a link is opened as what it leads to, only its name shows it.
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (!GetFileInformationByHandle(file, &information) || (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      information.nNumberOfLinks != 1 || attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  return file;
 }
 
 // Opens the log file on first need; true when it is open or not wanted. Call with the lock held.

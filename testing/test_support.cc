@@ -61,6 +61,9 @@ bool RemoveTree(const std::wstring& path) {
   SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
     return DeleteFileW(path.c_str()) != FALSE;
+  // A link is never entered: what it leads to is not the tree's.
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    return RemoveDirectoryW(path.c_str()) != FALSE;
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
   if (find != INVALID_HANDLE_VALUE) {
@@ -85,6 +88,16 @@ ReplacementAttempt TryToReplaceFile(const std::wstring& file, const std::wstring
     attempt.rename_error = GetLastError();
   }
   return attempt;
+}
+
+bool SwapFolderForTest(const std::wstring& folder, const std::wstring& decoy) {
+  return MoveFileW(folder.c_str(), (folder + L".swapped").c_str()) && MoveFileW(decoy.c_str(), folder.c_str());
+}
+
+bool SwapBackFolderForTest(const std::wstring& folder, const std::wstring& decoy) {
+  const bool moved = MoveFileW(folder.c_str(), decoy.c_str()) != FALSE;
+  RemoveTree(folder + L".swapped");
+  return moved;
 }
 
 ScopedTestFolder::ScopedTestFolder(const std::wstring& prefix) {

@@ -32,7 +32,7 @@ bool ReadFileBytes(const std::wstring& path, std::string* contents);
 // Writes a whole file, replacing it; false on failure.
 bool WriteFileBytes(const std::wstring& path, const std::string& contents);
 
-// Removes a file or a folder tree, read-only entries too; true when nothing is left.
+// Removes a file or a folder tree, read-only entries too, a link as itself; true when nothing is left.
 bool RemoveTree(const std::wstring& path);
 
 // Runs a command line, waits for it and returns its exit code; standard output and error are captured
@@ -50,6 +50,12 @@ struct ReplacementAttempt {
 // Tries to put a copy of `replacement` in place of `file` as another process of the user could: by overwriting
 // it, else by renaming it to `file` + ".aside" and copying the replacement to its name.
 ReplacementAttempt TryToReplaceFile(const std::wstring& file, const std::wstring& replacement);
+
+// Does what a user's process could do to a folder of its own at a chosen moment: renames `folder` to `folder` +
+// ".swapped" and moves the folder `decoy` into its place. SwapBackFolderForTest moves the decoy back and removes
+// what was swapped aside.
+bool SwapFolderForTest(const std::wstring& folder, const std::wstring& decoy);
+bool SwapBackFolderForTest(const std::wstring& folder, const std::wstring& decoy);
 
 // A fresh folder under the temporary folder, named with UniqueName(prefix), removed with everything in it when
 // the holder goes. A folder that cannot be made is reported as a test failure.

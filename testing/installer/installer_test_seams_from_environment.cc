@@ -246,6 +246,32 @@ bool SetReplacePackageFiles(const std::wstring& value) {
   return true;
 }
 
+// swap-folder: the folder that the first use of a checked path at or below it swaps for the decoy, once.
+std::wstring g_swapped_folder;
+std::wstring g_decoy;
+
+void SwapFolderForDecoy(const base::FilePath& path) {
+  const std::wstring& folder = g_swapped_folder;
+  if (folder.empty() || !base::StartsWith(path.value(), folder, base::CompareCase::INSENSITIVE_ASCII) ||
+      (path.value().size() > folder.size() && path.value()[folder.size()] != L'\\')) {
+    return;
+  }
+  if (!SwapFolderForTest(folder, g_decoy))
+    fprintf(stderr, "swap-folder: cannot put %ls in the place of %ls\n", g_decoy.c_str(), folder.c_str());
+  g_swapped_folder.clear();
+}
+
+// "FOLDER|DECOY".
+bool SetSwapFolder(const std::wstring& value) {
+  const size_t bar = value.find(L'|');
+  if (bar == std::wstring::npos || bar == 0 || bar + 1 == value.size())
+    return false;
+  g_swapped_folder = value.substr(0, bar);
+  g_decoy = value.substr(bar + 1);
+  SetCheckedPathUseHookForTesting(SwapFolderForDecoy);
+  return true;
+}
+
 bool SetFolderGrant(const std::wstring& value) {
   if (value != L"refuse")
     return false;
@@ -292,6 +318,7 @@ const Seam kSeams[] = {
     {L"folder-grant", SetFolderGrant},
     {L"shortcut-folders", OverrideShortcutFolders},
     {L"replace-package-files", SetReplacePackageFiles},
+    {L"swap-folder", SetSwapFolder},
 };
 
 }  // namespace

@@ -29,6 +29,7 @@ std::atomic<DetachedStartHook> g_detached_start_hook{nullptr};
 std::atomic<ElevatedLaunchHook> g_elevated_launch_hook{nullptr};
 std::atomic<bool> g_folder_grant_refused{false};
 std::atomic<PackageFileUseHook> g_package_file_use_hook{nullptr};
+std::atomic<CheckedPathUseHook> g_checked_path_use_hook{nullptr};
 
 }  // namespace
 
@@ -199,6 +200,14 @@ void SetPackageFileUseHookForTesting(PackageFileUseHook hook) {
 
 PackageFileUseHook GetPackageFileUseHook() {
   return g_package_file_use_hook.load(std::memory_order_relaxed);
+}
+
+void SetCheckedPathUseHookForTesting(CheckedPathUseHook hook) {
+  g_checked_path_use_hook.store(hook, std::memory_order_relaxed);
+}
+
+CheckedPathUseHook GetCheckedPathUseHook() {
+  return g_checked_path_use_hook.load(std::memory_order_relaxed);
 }
 
 }  // namespace zorvi::installer

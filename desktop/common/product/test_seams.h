@@ -169,6 +169,13 @@ using PackageFileUseHook = void (*)(const base::FilePath& file);
 void SetPackageFileUseHookForTesting(PackageFileUseHook hook);
 PackageFileUseHook GetPackageFileUseHook();
 
+// Called at each moment an entry that a deletion by handle has checked (an entry of the clean-up batch, a file or
+// folder of a profile being deleted) is about to be opened, with its path. Tests swap a folder on that path for
+// a link there, so that they can show that nothing is reached through it. Null, the default, does nothing.
+using CheckedPathUseHook = void (*)(const base::FilePath& path);
+void SetCheckedPathUseHookForTesting(CheckedPathUseHook hook);
+CheckedPathUseHook GetCheckedPathUseHook();
+
 }  // namespace zorvi::installer
 
 #endif  // DESKTOP_COMMON_PRODUCT_TEST_SEAMS_H_

@@ -28,6 +28,7 @@
 #include "desktop/common/product/installer_experiments.h"
 #include "desktop/common/product/installer_switches.h"
 #include "desktop/common/product/product_info.h"
+#include "desktop/launcher/installer/installer_log_file.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/records/installation_info.h"
 #include "desktop/launcher/installer/roles/download_folder.h"
@@ -108,7 +109,7 @@ void StartCrashClient() {
 }
 
 void StartLogging() {
-  const base::FilePath log_file = GetInstallerLogFilePath();
+  const base::FilePath log_file = GetLinkFreeLogFile(GetInstallerLogFilePath());
   logging::LoggingSettings settings;
   settings.logging_dest = logging::LOG_TO_FILE;
   settings.log_file = log_file.value().c_str();

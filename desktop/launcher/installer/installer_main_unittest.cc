@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/strings/string_split.h"
 #include "base/strings/string_util.h"
@@ -324,6 +325,22 @@ TEST(InstallerEntryTest, ExperimentsComeFromTheInstallationOnlyWhenUninstalling)
     ExpectRun(run_case);
 }
 
+// The names of the logs of runs started within the next `seconds`, in the host's logs' folder.
+std::vector<base::FilePath> LogFilesOfTheNextSeconds(const StagedHost& host, int seconds) {
+  const std::wstring prefix =
+      base::UTF8ToWide(base::ToLowerASCII(HostExpectations().at("GetProductName")) + "_installer");
+  std::vector<base::FilePath> files;
+  const base::Time now = base::Time::Now();
+  for (int second = 0; second < seconds; ++second) {
+    base::Time::Exploded stamp;
+    (now + base::TimeDelta::FromSeconds(second)).LocalExplode(&stamp);
+    files.push_back(host.installer_folder().Append(
+        prefix + base::StringPrintf(L"_%04d%02d%02d%02d%02d%02d.log", stamp.year, stamp.month, stamp.day_of_month,
+                                    stamp.hour, stamp.minute, stamp.second)));
+  }
+  return files;
+}
+
 // The log file is named after the local time it was started at (testdata_check.sh compares the name with the
 // file's birth time as `date` prints it); a file of the same name, another installer process's log, is kept and
 // appended to.
@@ -333,19 +350,12 @@ TEST(InstallerEntryTest, LogFileIsNamedAfterTheLocalTimeAndKeepsItsNamesake) {
   test_support::ScopedTestFolder folder(L"LogName");
   StagedHost host(base::FilePath(folder.path()), L"installer.exe", data);
   const std::string product = HostExpectations().at("GetProductName");
-  const std::wstring prefix = base::UTF8ToWide(base::ToLowerASCII(product) + "_installer");
   // Earlier processes' logs for the next half minute: the run starts within it.
   ASSERT_TRUE(base::CreateDirectory(host.installer_folder()));
   constexpr int kEarlierSeconds = 30;
   constexpr char kEarlierLog[] = "an earlier process's line\n";
-  const base::Time now = base::Time::Now();
-  for (int second = 0; second < kEarlierSeconds; ++second) {
-    base::Time::Exploded stamp;
-    (now + base::TimeDelta::FromSeconds(second)).LocalExplode(&stamp);
-    const std::wstring name = prefix + base::StringPrintf(L"_%04d%02d%02d%02d%02d%02d.log", stamp.year, stamp.month,
-                                                          stamp.day_of_month, stamp.hour, stamp.minute, stamp.second);
-    ASSERT_TRUE(test_support::WriteFileBytes(host.installer_folder().Append(name).value(), kEarlierLog));
-  }
+  for (const base::FilePath& file : LogFilesOfTheNextSeconds(host, kEarlierSeconds))
+    ASSERT_TRUE(test_support::WriteFileBytes(file.value(), kEarlierLog));
   ProgramRun run;
   ASSERT_TRUE(host.Run(L"--backend", &run));
   EXPECT_EQ(1u, run.exit_code);
@@ -365,6 +375,59 @@ TEST(InstallerEntryTest, LogFileIsNamedAfterTheLocalTimeAndKeepsItsNamesake) {
   }
   EXPECT_EQ(1, written);
   EXPECT_EQ(kEarlierSeconds - 1, untouched) << "the run started within the earlier logs' seconds and wrote into one";
+}
+
+// An administrator's run (every run under wine) writes its log through no link planted where logs go: log names that
+// are other names of a file elsewhere (hard links, for every second the run may start in) are refused, and so is
+// the logs' folder swapped for a link (a Linux symbolic link, which wine shows as a reparse point), whose log goes
+// to the system's temporary folder instead. What they lead to keeps its bytes (the area's check compares them with
+// sha256sum and lists the folder with find).
+TEST(InstallerEntryTest, AnAdministratorsLogGoesThroughNoLink) {
+  const base::FilePath data(test::TestDataFile(L"entry_log_links"));
+  ASSERT_TRUE(test_support::RemoveTree(data.value()));
+  const base::FilePath links(test::TestDataFile(L"reparse\\log"));
+  const base::FilePath target = links.Append(L"target.txt");
+  std::string target_before;
+  ASSERT_TRUE(base::ReadFileToString(target, &target_before));
+  test_support::ScopedTestFolder folder(L"LogLinks");
+  StagedHost host(base::FilePath(folder.path()), L"installer.exe", data);
+  ASSERT_TRUE(base::CreateDirectory(host.installer_folder()));
+  const std::vector<base::FilePath> planted = LogFilesOfTheNextSeconds(host, 30);
+  for (const base::FilePath& file : planted)
+    ASSERT_TRUE(CreateHardLinkW(file.value().c_str(), target.value().c_str(), nullptr)) << file.value();
+  ProgramRun run;
+  ASSERT_TRUE(host.Run(L"--backend", &run));
+  EXPECT_EQ(1u, run.exit_code);
+  for (const base::FilePath& file : planted)
+    ASSERT_TRUE(base::DeleteFile(file, false));
+  std::string target_after;
+  EXPECT_TRUE(base::ReadFileToString(target, &target_after) && target_after == target_before) << target_after;
+  EXPECT_TRUE(host.LogFiles().empty());
+
+  // The temporary folder of the area's set-up, whose logs' folder is a link to "outside".
+  StagedHost linked(base::FilePath(folder.path()), L"installer.exe", links.Append(L"temp"));
+  ASSERT_TRUE(linked.Run(L"--backend", &run));
+  EXPECT_EQ(1u, run.exit_code);
+  EXPECT_TRUE(base::FileEnumerator(links.Append(L"outside"), false,
+                                   base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES)
+                  .Next()
+                  .empty())
+      << "a log went through the link";
+  // The run's log is in the system's temporary folder: the one whose command line names this run's host.
+  wchar_t windows[MAX_PATH];
+  const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  ASSERT_TRUE(length > 0 && length < MAX_PATH);
+  const base::FilePath system_temp = base::FilePath(std::wstring(windows, length)).Append(L"Temp");
+  const std::wstring prefix =
+      base::UTF8ToWide(base::ToLowerASCII(HostExpectations().at("GetProductName")) + "_installer");
+  bool found = false;
+  base::FileEnumerator logs(system_temp, false, base::FileEnumerator::FILES, prefix + L"_*.log");
+  for (base::FilePath log = logs.Next(); !log.empty() && !found; log = logs.Next()) {
+    std::string text;
+    found = base::ReadFileToString(log, &text) && text.find(base::WideToUTF8(linked.executable().value())) !=
+                                                      std::string::npos;
+  }
+  EXPECT_TRUE(found) << "no log of the run in " << system_temp.value();
 }
 
 // The host finds the entry by name, beside the handle verifier that every module of the process shares; the

@@ -1501,6 +1501,61 @@ TEST_F(UninstallTest, ProfileDeletionRefusesWhatIsNoProfile) {
   }
 }
 
+// The folder that SwapProfileFolder swaps for the decoy when the walk is about to open it.
+std::wstring g_profile_folder_to_swap;
+std::wstring g_profile_decoy;
+
+void SwapProfileFolder(const base::FilePath& path) {
+  if (g_profile_folder_to_swap.empty() || path.value() != g_profile_folder_to_swap)
+    return;
+  EXPECT_TRUE(test_support::SwapFolderForTest(g_profile_folder_to_swap, g_profile_decoy));
+  g_profile_folder_to_swap.clear();
+}
+
+// The profile is deleted by handle: a subfolder swapped, after the walk listed it and just before it opens it, for a
+// folder holding a link of the name of the subfolder's own subfolder (wine shows the Linux symbolic link as a reparse
+// point) leads nowhere: neither the decoy nor what its link leads to is touched (the area's check compares that with
+// sha256sum), and the rest of the profile goes.
+TEST_F(UninstallTest, ProfileSubfolderSwappedDuringTheWalkLeadsNowhere) {
+  RecordDetachedStarts();
+  const base::FilePath links = base::FilePath(test_support::TestDataDir()).Append(L"reparse\\profile");
+  const base::FilePath profile = links.Append(test_support::UniqueName(L"profile"));
+  const base::FilePath cache = profile.Append(L"Cache");
+  const base::FilePath decoy = links.Append(L"decoy");
+  const base::FilePath beyond_link = links.Append(L"outside\\kept.txt");
+  std::string kept_before;
+  ASSERT_TRUE(base::ReadFileToString(beyond_link, &kept_before));
+  const std::vector<base::FilePath> files = {cache.Append(L"Inner\\kept.txt"), cache.Append(L"other.txt"),
+                                             profile.Append(L"Preferences"), profile.Append(L"Default\\History")};
+  for (const base::FilePath& file : files) {
+    ASSERT_TRUE(base::CreateDirectory(file.DirName()));
+    ASSERT_TRUE(test_support::WriteFileBytes(file.value(), "profile"));
+  }
+  SetBrandingTextForTesting(R"({"company_name": ")" + company() +
+                            R"(", "product_name": "Zorvi", "file_name_base": "zorvi", "user_agent_name": "ZRV"})");
+  PutInstallation(R"({"profile_path": )" + JsonPath(profile) + "}");
+  g_profile_folder_to_swap = cache.value();
+  g_profile_decoy = decoy.value();
+  SetCheckedPathUseHookForTesting(SwapProfileFolder);
+  test_support::ScopedLogCapture log;
+  Prepare(L"--uninstall --deleteuserprofile=1", {.uninstall = true});
+  EXPECT_EQ(Completed(6), Run());
+  SetCheckedPathUseHookForTesting(nullptr);
+  const bool swapped = g_profile_folder_to_swap.empty();
+  g_profile_folder_to_swap.clear();
+  EXPECT_TRUE(swapped) << "the walk never reached the subfolder";
+  if (swapped) {
+    EXPECT_TRUE(test_support::SwapBackFolderForTest(cache.value(), decoy.value()));
+  }
+  std::string kept_after;
+  EXPECT_TRUE(base::ReadFileToString(beyond_link, &kept_after) && kept_after == kept_before) << kept_after;
+  EXPECT_TRUE(base::PathExists(decoy.Append(L"Inner")));
+  EXPECT_TRUE(log.HasLineStartingWith("Could not delete all of the user profile"));
+  EXPECT_FALSE(base::PathExists(profile.Append(L"Preferences")));
+  EXPECT_FALSE(base::PathExists(profile.Append(L"Default")));
+  test_support::RemoveTree(profile.value());
+}
+
 // A status log whose subfolder leads out of the installation has the uninstallation touch nothing out there, the
 // check for a running browser included: a file of the browser's name beside the installation stays.
 TEST_F(UninstallTest, SubfolderLeadingOutTouchesNothingOutside) {

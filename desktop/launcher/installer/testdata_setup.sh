@@ -50,9 +50,22 @@ ln -s folder "$R/refused/to_folder"
 printf 'not the installation\x27s\n' > "$R/batch/outside/precious.txt"
 ln -s ../outside "$R/batch/installation/to_outside"
 ln -s parent "$R/profile/to_parent"
+# Decoys: real folders holding a link (by absolute target, so that it leads to the same folder wherever the decoy is
+# moved). Wine renames what a link leads to, not the link, so a test cannot move a link itself: it puts a decoy in the
+# place of a folder of the batch or of a profile at the moment that folder is about to be used, and a path through
+# the folder then leads through the decoy's link.
+#   log/: a file that a test gives other names where logs go (hard links), and a temporary folder whose logs'
+#   folder is a link to an empty folder.
+mkdir -p "$R/batch/decoy" "$R/profile/decoy" "$R/profile/outside" "$R/log/outside" "$R/log/temp"
+printf 'not the profile\x27s\n' > "$R/profile/outside/kept.txt"
+printf 'not a log\n' > "$R/log/target.txt"
+ln -s "$R/batch/outside" "$R/batch/decoy/sub"
+ln -s "$R/profile/outside" "$R/profile/decoy/Inner"
+ln -s "$R/log/outside" "$R/log/temp/$(sed -n 's/^GetProductName=//p' "$D/branding/installer.expected") Installer"
 find "$R" -type d -exec chmod 755 {} + && find "$R" -type f -exec chmod 644 {} +
-(cd "$R" && find helper/target refused/folder batch/outside -printf '%p %m\n' | LC_ALL=C sort) > "$D/reparse_modes.txt"
-(cd "$R" && find helper/target batch/outside -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum) \
+(cd "$R" && find helper/target refused/folder batch/outside profile/outside log/outside log/target.txt -printf '%p %m\n' | LC_ALL=C sort) \
+  > "$D/reparse_modes.txt"
+(cd "$R" && find helper/target batch/outside profile/outside log/outside log/target.txt -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum) \
   > "$D/reparse_sha256.txt"
 
 # The help: its text written from the table of documented switches, and the language list of its test host as

@@ -2,8 +2,11 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <cstdio>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "base/command_line.h"
@@ -15,6 +18,7 @@
 #include "desktop/common/product/installer_switches.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/service/access_control.h"
+#include "desktop/launcher/installer/service/link_free_deletion.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/steps/uninstall_batch.h"
 
@@ -24,6 +28,8 @@ namespace {
 
 constexpr wchar_t kGiveInstallPermissionEvent[] = L"ZorviInstaller/GiveInstallPermission";
 constexpr wchar_t kGiveInstallPermissionUndoEvent[] = L"ZorviInstaller/GiveInstallPermission/Undo";
+// Full access for the system and the administrators, and for nobody else; not taken from the folder above.
+constexpr wchar_t kAdministratorsOnly[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 // The package's installer takes the request over; it watches the same initial process.
 constexpr const char* kHandedOverSwitches[] = {kCrashReporterPidSwitch, kSetFolderPermissionSwitch,
                                                kPermissionsForUserSwitch, kPermanentPermissionsSwitch,
@@ -66,6 +72,45 @@ void WaitForPackageThenHandOver(const base::CommandLine& command_line, const bas
 void ReportProblem(const char* what, const base::FilePath& path, const std::string& reason) {
   fprintf(stderr, "%s %s: %s\n", what, path.AsUTF8().c_str(), reason.c_str());
   fflush(stderr);
+}
+
+// Starts the batch of what the clean-up could not delete yet, to run once this process has ended, from a new folder
+// that only administrators and the system may write: the user can neither change nor replace what runs.
+void StartRemainingCleanUp(const UninstallBatch& remaining) {
+  wchar_t windows[MAX_PATH];
+  const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH)
+    return;
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdministratorsOnly, SDDL_REVISION_1, &raw, nullptr))
+    return;
+  const std::unique_ptr<void, LocalFreeDeleter> descriptor(raw);
+  SECURITY_ATTRIBUTES security = {sizeof(security), raw, FALSE};
+  const base::FilePath temp = base::FilePath(std::wstring(windows, length)).Append(L"Temp");
+  base::FilePath folder;
+  // A name someone made first is not this process's folder: another is tried.
+  for (int attempt = 0; attempt < 8 && folder.empty(); ++attempt) {
+    const base::FilePath candidate =
+        temp.Append(L"Clean-up " + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64() +
+                                                                                                     attempt));
+    if (CreateDirectoryW(candidate.value().c_str(), &security))
+      folder = candidate;
+  }
+  const base::FilePath batch = folder.Append(kUninstallBatchFileName);
+  const std::string text = remaining.Format();
+  base::win::ScopedHandle file(CreateFileW(batch.value().c_str(), GENERIC_WRITE, 0, &security, CREATE_NEW,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  if (folder.empty() || !file.IsValid() ||
+      !WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+      written != text.size()) {
+    ReportProblem("Could not leave the rest of the clean-up to a batch in", folder, "it cannot be written");
+    return;
+  }
+  file.Close();
+  base::LaunchOptions options;
+  options.start_hidden = true;
+  base::LaunchProcess(base::CommandLine(batch), options);  // its handle is closed as the result goes
 }
 
 // Until the requester releases the grant or the run's initial process ends, then the grace.
@@ -158,34 +203,75 @@ void RunFolderPermissionHelper() {
     GrantUntilReleased(command_line, folder);
 }
 
-void RunUninstallBatch(const base::FilePath& installation_folder) {
+base::win::ScopedHandle OpenRunInitialProcess() {
+  base::win::ScopedHandle process;
+  OpenInitialProcess(*base::CommandLine::ForCurrentProcess(), &process);
+  return process;
+}
+
+void RunUninstallBatch(const base::FilePath& installation_folder, HANDLE initial_process) {
   // An uninstallation's batch is a few hundred lines at most; anything far larger is not one.
   constexpr size_t kMaximumBatchSize = 1 << 20;
   const base::FilePath batch = installation_folder.Append(kUninstallBatchFileName);
   if (!base::PathExists(batch))
     return;
+  // The files the run still holds can go only once it is over: its initial process, opened before the run could
+  // end, is waited for by handle. The process ids in the batch are the user's text and say nothing here.
+  if (initial_process)
+    WaitForSingleObject(initial_process, INFINITE);
   std::string text;
   std::string error;
+  UninstallBatchEntries entries;
   if (!base::ReadFileToStringWithMaxSize(batch, &text, kMaximumBatchSize)) {
     ReportProblem("Refused to run the clean-up batch", batch, "cannot be read or is too large");
     return;
   }
-  // It runs with administrator rights from a folder the user may have written to.
-  if (!CheckUninstallBatch(text, installation_folder, &error)) {
+  if (!CheckUninstallBatch(text, installation_folder, &error, &entries)) {
     ReportProblem("Refused to run the clean-up batch", batch, error);
     return;
   }
-  // The command processor reads a batch as it runs it. The user's process made this file and, as its owner, could
-  // open it again; the checked text goes into a file of this process's own, which after a temporary grant only
-  // administrators can change.
-  if (!base::DeleteFile(batch, false) ||
-      base::WriteFile(batch, text.data(), static_cast<int>(text.size())) != static_cast<int>(text.size())) {
-    ReportProblem("Refused to run the clean-up batch", batch, "cannot be written anew");
+  // The user's process made the batch and could change any folder on its paths later: each entry is deleted here,
+  // through handles opened from the installation folder's own down, never through a link.
+  LinkFreePath above;
+  const base::win::ScopedHandle folder = OpenLinkFreeFolder(installation_folder, &above, &error);
+  if (!folder.IsValid()) {
+    ReportProblem("Refused to run the clean-up batch", batch, error);
     return;
   }
-  base::LaunchOptions options;
-  options.start_hidden = true;
-  base::LaunchProcess(base::CommandLine(batch), options);  // its handle is closed as the result goes
+  // What is still in use (this process's own files among them) is left to a batch that runs after this process.
+  UninstallBatch remaining(installation_folder);
+  auto delete_entry = [&](const UninstallBatchEntry& entry, bool is_file) {
+    if (entry.below.empty())
+      return DeleteOpenFolder(folder.Get());
+    if (const CheckedPathUseHook hook = GetCheckedPathUseHook())
+      hook(entry.path);
+    std::vector<base::win::ScopedHandle> held;
+    std::string problem;
+    const base::win::ScopedHandle object = OpenInsideFolder(folder.Get(), installation_folder, entry.below, &held,
+                                                            &problem);
+    const DWORD open_error = object.IsValid() ? ERROR_SUCCESS : GetLastError();
+    if (open_error == ERROR_FILE_NOT_FOUND || open_error == ERROR_PATH_NOT_FOUND)
+      return true;  // gone already
+    // A link on the way, or an entry that is not what the batch names, stays for good.
+    if (open_error == kPathThroughLinkError || open_error == ERROR_DIRECTORY ||
+        open_error == ERROR_INVALID_NAME) {
+      ReportProblem("Not deleting", entry.path, problem);
+      return false;
+    }
+    if (object.IsValid() && DeleteThroughHandle(object.Get()))
+      return true;
+    // In use: held open by a process, or a program that runs.
+    if (is_file)
+      remaining.AddLeftoverFile(entry.path);
+    return false;
+  };
+  delete_entry({batch, {kUninstallBatchFileName}}, false);
+  for (const UninstallBatchEntry& file : entries.files)
+    delete_entry(file, true);
+  for (const UninstallBatchEntry& empty_folder : entries.folders)
+    delete_entry(empty_folder, false);
+  if (remaining.HasLeftovers())
+    StartRemainingCleanUp(remaining);
 }
 
 }  // namespace zorvi::installer

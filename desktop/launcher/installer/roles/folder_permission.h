@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "base/win/scoped_handle.h"
 
 namespace base {
 class CommandLine;
@@ -53,10 +54,14 @@ constexpr DWORD kFolderPermissionGraceMilliseconds = 10000;
 // that the folder was not granted.
 void RunFolderPermissionHelper();
 
-// Starts the clean-up batch of `installation_folder`, hidden and without waiting for it, when there is one and
-// it is exactly what an uninstallation writes; a batch that is not is refused with a line on standard error.
-// What runs is the checked text, written anew by this process.
-void RunUninstallBatch(const base::FilePath& installation_folder);
+// The run's initial process named by "initial-pid", opened for waiting; invalid when none is named or it has gone.
+base::win::ScopedHandle OpenRunInitialProcess();
+
+// Carries out the clean-up batch of `installation_folder` when there is one and it is exactly what an
+// uninstallation writes (one that is not is refused with a line on standard error), once `initial_process` (when
+// given) has ended: this process deletes each entry itself, through handles, and leaves only what is still in use
+// to a batch written into a new folder that only administrators may write, started to run after this process.
+void RunUninstallBatch(const base::FilePath& installation_folder, HANDLE initial_process);
 
 }  // namespace zorvi::installer
 

@@ -183,6 +183,16 @@ TEST_F(GuardedFolderTest, TemporaryGrantLastsUntilReleasedAndItsGrace) {
       EXPECT_TRUE(EveryoneMayWrite(path)) << path.value() << " " << test_support::FileDaclSddl(path.value());
     for (const base::FilePath& path : untouched)
       EXPECT_EQ(lists[path.value()], test_support::FileDaclSddl(path.value())) << path.value();
+    // What the account makes during the grant, and the list it protects on it so that Everyone may write.
+    const base::FilePath made = c.folder.Append(L"made during the grant");
+    const std::vector<base::FilePath> made_entries = {made, made.Append(L"protected.txt"), made.Append(L"plain.txt")};
+    if (c.folder == folder_) {
+      ASSERT_TRUE(base::CreateDirectory(made));
+      for (size_t i = 1; i < made_entries.size(); ++i)
+        ASSERT_TRUE(test_support::WriteFileBytes(made_entries[i].value(), "made"));
+      ASSERT_TRUE(SetDacl(made_entries[1], L"D:P(A;;FA;;;WD)"));
+      ASSERT_TRUE(EveryoneMayWrite(made_entries[1]));
+    }
 
     if (c.by_undo)
       ASSERT_TRUE(SetEvent(events.release.get()));
@@ -200,6 +210,11 @@ TEST_F(GuardedFolderTest, TemporaryGrantLastsUntilReleasedAndItsGrace) {
     EXPECT_EQ(kFolderPermissionGraceMilliseconds, grace);
     for (const auto& [path, list] : lists)
       EXPECT_EQ(list, test_support::FileDaclSddl(path)) << path;
+    // What was made during the grant keeps no write access for the account, a list it protected included.
+    for (const base::FilePath& path : c.folder == folder_ ? made_entries : none) {
+      EXPECT_FALSE(EveryoneMayWrite(path)) << path.value() << " " << test_support::FileDaclSddl(path.value());
+      EXPECT_EQ(std::wstring::npos, test_support::FileDaclSddl(path.value()).find(L"D:P")) << path.value();
+    }
     SetEvent(hold_event.get());
   }
 }
@@ -338,18 +353,6 @@ TEST_F(GuardedFolderTest, WaitingVariantHandsOverOnlyWhenThePackageIsReady) {
   }
 }
 
-// Waits until `file` is gone from its folder, woken by the folder's change notifications.
-bool WaitUntilGone(const base::FilePath& file) {
-  const HANDLE change = FindFirstChangeNotificationW(file.DirName().value().c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
-  if (change == INVALID_HANDLE_VALUE)
-    return false;
-  bool gone = false;
-  while (!(gone = !base::PathExists(file)) && WaitForSingleObject(change, kWaitMilliseconds) == WAIT_OBJECT_0)
-    FindNextChangeNotification(change);
-  FindCloseChangeNotification(change);
-  return gone;
-}
-
 // The clean-up batch through the product's host, whose folder is the installation: none starts nothing, a
 // changed one is refused and left with everything it names, and so is one whose path leads through a link in the
 // folder (wine shows the Linux symbolic link the area's set-up made there as a reparse point); the writer's own
@@ -415,15 +418,71 @@ TEST(UninstallBatchRunTest, OnlyTheWritersBatchRuns) {
   std::string kept;
   EXPECT_TRUE(base::ReadFileToString(beyond_link, &kept) && kept == precious) << kept;
 
+  // The helper deletes what the writer's batch names itself, without waiting for the ids the batch names and
+  // without starting anything: nothing is left in use.
   ASSERT_TRUE(batch.Write());
   RunSilently(host, arguments, &run);
-  EXPECT_GT(run.processes, 1u) << "the batch ran in the host's job";
+  EXPECT_EQ(1u, run.processes);
   SetEvent(hold_event.get());
-  EXPECT_TRUE(WaitUntilGone(batch_file));
+  EXPECT_FALSE(base::PathExists(batch_file));
   EXPECT_FALSE(base::PathExists(leftover));
   EXPECT_FALSE(base::PathExists(leftover.DirName()));
   EXPECT_TRUE(base::PathExists(host.executable())) << "the batch removes only what it lists";
   EXPECT_TRUE(base::PathExists(outside));
+}
+
+// A folder of the batch swapped, at the moment the helper is about to delete an entry in it, for a folder holding a
+// link of the entry's folder's name (wine shows the Linux symbolic link as a reparse point): nothing is reached
+// through the link, what it leads to keeps its bytes (the area's check compares them with sha256sum), and the rest
+// of the batch is done.
+TEST(UninstallBatchRunTest, AFolderSwappedUnderTheHelperLeadsNowhere) {
+  const base::FilePath data = base::FilePath(test_support::TestDataDir()).Append(L"reparse\\batch");
+  test::StagedHost host{data.Append(L"installation")};
+  // The test build's library, which takes the swap's seam from the environment.
+  ASSERT_TRUE(base::CopyFile(test::TestProgram(L"test_build\\zorvi.dll"), host.folder().Append(L"zorvi.dll")));
+  const base::FilePath swapped = host.folder().Append(L"39.0");
+  const base::FilePath through_link = swapped.Append(L"sub\\precious.txt");
+  const base::FilePath beyond_link = data.Append(L"outside\\precious.txt");
+  const base::FilePath other = host.folder().Append(L"40.0\\left over.dll");
+  const base::FilePath decoy = data.Append(L"decoy");
+  std::string precious;
+  ASSERT_TRUE(base::ReadFileToString(beyond_link, &precious));
+  for (const base::FilePath& file : {through_link, other}) {
+    ASSERT_TRUE(base::CreateDirectory(file.DirName()));
+    ASSERT_TRUE(test_support::WriteFileBytes(file.value(), "in use"));
+  }
+  // The batch's ids name a process that has ended; the helper waits for none of them.
+  const std::wstring hold = test_support::UniqueName(L"Hold");
+  const ScopedTestHandle hold_event = CreateNamedEvent(hold);
+  SetEvent(hold_event.get());
+  base::Process ended = StartInitialProcess(hold);
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ended.Handle(), kWaitMilliseconds));
+  UninstallBatch batch(host.folder());
+  batch.SetWatchedProcesses(ended.Pid(), 0, 0);
+  ASSERT_TRUE(batch.AddLeftoverFile(through_link));
+  ASSERT_TRUE(batch.AddLeftoverFile(other));
+  ASSERT_TRUE(batch.Write());
+
+  ASSERT_TRUE(
+      SetEnvironmentVariableW(L"ZORVI_TEST_SEAMS", (L"swap-folder=" + swapped.value() + L"|" + decoy.value()).c_str()));
+  test::ProgramRun run;
+  const bool ran = host.Run(
+      L"--set-folder-permission=\"" + host.folder().value() + L"\" --run-uninstall-bat --crash-reporter-pid=7", &run);
+  SetEnvironmentVariableW(L"ZORVI_TEST_SEAMS", nullptr);
+  const bool swapped_back = test_support::SwapBackFolderForTest(swapped.value(), decoy.value());
+  test_support::RemoveTree(swapped.value());
+  ASSERT_TRUE(ran);
+  EXPECT_TRUE(swapped_back) << "the decoy was not swapped in";
+  EXPECT_EQ(0u, run.exit_code);
+  EXPECT_NE(std::string::npos, run.errors.find("Not deleting " + through_link.AsUTF8() + ": " +
+                                               swapped.Append(L"sub").AsUTF8() + " is a link (a reparse point)"))
+      << run.errors;
+  EXPECT_EQ(1u, run.processes);
+  std::string kept;
+  EXPECT_TRUE(base::ReadFileToString(beyond_link, &kept) && kept == precious) << kept;
+  EXPECT_FALSE(base::PathExists(other));
+  EXPECT_FALSE(base::PathExists(other.DirName()));
+  EXPECT_FALSE(base::PathExists(host.folder().Append(kUninstallBatchFileName)));
 }
 
 }  // namespace

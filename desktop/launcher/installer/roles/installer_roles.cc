@@ -16,11 +16,13 @@ bool RunCrashReporterRole() {
 }
 
 bool RunFolderPermissionRole(const base::FilePath& installation_folder) {
+  // Opened first, while the run still goes on: the process waited for is the run's, whatever its id names later.
+  const base::win::ScopedHandle initial_process = OpenRunInitialProcess();
   RunFolderPermissionHelper();
   // The batch was left for this process by an uninstallation that it let write into the folder; the batch can
-  // remove what that run still held only once the run is over, which the helper has just waited for.
+  // remove what that run still held only once the run is over, which the helper waits for.
   if (base::CommandLine::ForCurrentProcess()->HasSwitch(kRunUninstallBatSwitch))
-    RunUninstallBatch(installation_folder);
+    RunUninstallBatch(installation_folder, initial_process.Get());
   // The requester judges the helper by its events, not by its exit code.
   return true;
 }

@@ -148,8 +148,9 @@ struct AccessList {
 
 bool ReadAccessList(HANDLE object, AccessList* list) {
   PSECURITY_DESCRIPTOR raw = nullptr;
-  const DWORD error = GetSecurityInfo(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                      &list->dacl, nullptr, &raw);
+  // The owner comes along, so that a recorded descriptor can put it back.
+  const DWORD error = GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, &list->dacl, nullptr, &raw);
   list->descriptor.reset(raw);
   DWORD revision = 0;
   return error == ERROR_SUCCESS && GetSecurityDescriptorControl(raw, &list->control, &revision);
@@ -193,21 +194,6 @@ bool ListPassesFullAccessOn(PACL dacl, PSID sid) {
 // The entry an object below the granted folder inherits from it, as the system gives it to one made there.
 BYTE InheritedGrantFlags(bool is_folder) {
   return INHERITED_ACE | (is_folder ? kContainerInheritance : 0);
-}
-
-// The index of the grant's inherited entry in `dacl`, or -1.
-int FindInheritedGrant(PACL dacl, PSID sid, bool is_folder) {
-  for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
-    void* raw = nullptr;
-    if (!GetAce(dacl, i, &raw))
-      continue;
-    const auto* entry = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
-    if (entry->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && entry->Header.AceFlags == InheritedGrantFlags(is_folder) &&
-        entry->Mask == FILE_ALL_ACCESS && EqualSid(const_cast<DWORD*>(&entry->SidStart), sid)) {
-      return static_cast<int>(i);
-    }
-  }
-  return -1;
 }
 
 // A copy of `dacl` with room for `extra` more bytes of entries.
@@ -260,6 +246,69 @@ void ForEachTreeEntry(const base::FilePath& folder, const std::function<void(Tre
       visit(&entry);
     }
   }
+}
+
+// The entries an object made in a folder with `folder_dacl` takes from it, as the system gives them: those passed
+// on to its kind, marked inherited, and passed further down only to a folder and unless the entry says not to.
+std::vector<BYTE> InheritedEntries(PACL folder_dacl, bool is_folder) {
+  std::vector<BYTE> dacl(sizeof(ACL) + (folder_dacl ? folder_dacl->AclSize : 0));
+  PACL acl = reinterpret_cast<PACL>(dacl.data());
+  if (!InitializeAcl(acl, static_cast<DWORD>(dacl.size()), ACL_REVISION))
+    return {};
+  for (DWORD i = 0; folder_dacl && i < folder_dacl->AceCount; ++i) {
+    void* raw = nullptr;
+    if (!GetAce(folder_dacl, i, &raw))
+      return {};
+    const auto* header = static_cast<const ACE_HEADER*>(raw);
+    const BYTE flags = header->AceFlags;
+    const bool to_files = flags & OBJECT_INHERIT_ACE;
+    const bool to_folders = flags & CONTAINER_INHERIT_ACE;
+    const bool no_propagation = flags & NO_PROPAGATE_INHERIT_ACE;
+    BYTE inherited = INHERITED_ACE;
+    if (is_folder && to_folders) {
+      inherited |= no_propagation ? 0 : (flags & kContainerInheritance);
+    } else if (is_folder && to_files && !no_propagation) {
+      inherited |= OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE;  // for the files below only
+    } else if (is_folder || !to_files) {
+      continue;
+    }
+    std::vector<BYTE> copy(static_cast<const BYTE*>(raw), static_cast<const BYTE*>(raw) + header->AceSize);
+    reinterpret_cast<ACE_HEADER*>(copy.data())->AceFlags = inherited;
+    if (!AddAce(acl, ACL_REVISION, MAXDWORD, copy.data(), header->AceSize))
+      return {};
+  }
+  return dacl;
+}
+
+// Makes BUILTIN\Administrators the owner of the object open as `object` and gives it only the entries its folder
+// passes on. The handle is opened anew for the owner, which the administrators may always take.
+bool MakeAdministratorsInherit(HANDLE object, PACL folder_dacl, bool is_folder) {
+  WellKnownSid administrators(WinBuiltinAdministratorsSid);
+  std::vector<BYTE> dacl = InheritedEntries(folder_dacl, is_folder);
+  base::win::ScopedHandle owner_handle(ReOpenFile(object, WRITE_OWNER | WRITE_DAC | READ_CONTROL,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+  SECURITY_DESCRIPTOR descriptor;
+  return administrators.valid && !dacl.empty() && owner_handle.IsValid() &&
+         InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+         SetSecurityDescriptorOwner(&descriptor, administrators.sid(), FALSE) &&
+         SetKernelObjectSecurity(owner_handle.Get(), OWNER_SECURITY_INFORMATION, &descriptor) &&
+         WriteObjectDacl(owner_handle.Get(), reinterpret_cast<PACL>(dacl.data()), SE_DACL_AUTO_INHERITED);
+}
+
+// Writes the owner of a descriptor recorded by DescriptorBytes back onto the object open as `object`.
+bool WriteRecordedOwner(HANDLE object, const std::vector<BYTE>& recorded) {
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (!GetSecurityDescriptorOwner(const_cast<BYTE*>(recorded.data()), &owner, &defaulted) || !owner)
+    return true;  // none was recorded
+  base::win::ScopedHandle owner_handle(ReOpenFile(object, WRITE_OWNER | READ_CONTROL,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+  SECURITY_DESCRIPTOR descriptor;
+  return owner_handle.IsValid() && InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+         SetSecurityDescriptorOwner(&descriptor, owner, FALSE) &&
+         SetKernelObjectSecurity(owner_handle.Get(), OWNER_SECURITY_INFORMATION, &descriptor);
 }
 
 // Enables a privilege of the process token for the holder's lifetime, when the token has it.
@@ -613,6 +662,7 @@ bool FolderTreeGrant::Grant(const base::FilePath& folder, const std::wstring& ac
     return false;
   }
   previous_[root_] = DescriptorBytes(list);
+  existing_ = {root_};
   GrantBelow(folder);
   return true;
 }
@@ -621,6 +671,7 @@ void FolderTreeGrant::GrantBelow(const base::FilePath& folder) {
   ForEachTreeEntry(folder, [this](TreeEntry* entry) {
     // A list protected from inheritance takes nothing from its folder, nor passes anything on from it.
     const AccessList& list = entry->list;
+    existing_.insert(IdentityOf(entry->information));
     if (!list.dacl || (list.control & SE_DACL_PROTECTED))
       return;
     const DWORD entry_size = sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(account_.data());
@@ -657,35 +708,40 @@ bool FolderTreeGrant::Undo(std::string* problem) {
     *problem = "its access list cannot be put back (error " + std::to_string(GetLastError()) + ")";
     return false;
   }
-  UndoBelow(folder_, ListPassesFullAccessOn(list.dacl, account_.data()), problem);
+  // Owners are written back too: the account could make itself the owner of anything in the tree meanwhile.
+  const ScopedPrivilege take_ownership(kTakeOwnershipPrivilege);
+  const ScopedPrivilege restore(kRestorePrivilege);
+  if (!WriteRecordedOwner(object.Get(), previous_[root_])) {
+    *problem = "its owner cannot be put back (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  UndoBelow(folder_, list.dacl, problem);
   return problem->empty();
 }
 
-void FolderTreeGrant::UndoBelow(const base::FilePath& folder, bool passed_on, std::string* problem) {
+void FolderTreeGrant::UndoBelow(const base::FilePath& folder, PACL folder_dacl, std::string* problem) {
   ForEachTreeEntry(folder, [&](TreeEntry* entry) {
     AccessList& list = entry->list;
-    const auto recorded = previous_.find(IdentityOf(entry->information));
+    const Identity identity = IdentityOf(entry->information);
+    const auto recorded = previous_.find(identity);
     if (recorded != previous_.end()) {
       if (!SetKernelObjectSecurity(entry->object.Get(), DACL_SECURITY_INFORMATION, recorded->second.data()) ||
-          !ReadAccessList(entry->object.Get(), &list)) {
+          !WriteRecordedOwner(entry->object.Get(), recorded->second) || !ReadAccessList(entry->object.Get(), &list)) {
         *problem = entry->path.AsUTF8() + " cannot be put back (error " + std::to_string(GetLastError()) + ")";
         return;
       }
-    } else if (!list.dacl || (list.control & SE_DACL_PROTECTED)) {
-      return;
-    } else if (const int index = FindInheritedGrant(list.dacl, account_.data(), entry->is_folder);
-               index >= 0 && !passed_on) {
-      // Made during the grant: it took the grant's entry from its folder, which no longer passes it on.
-      std::vector<BYTE> dacl = CopyAcl(list.dacl, 0);
-      if (dacl.empty() || !DeleteAce(reinterpret_cast<PACL>(dacl.data()), index) ||
-          !WriteObjectDacl(entry->object.Get(), reinterpret_cast<PACL>(dacl.data()), list.control) ||
+    } else if (existing_.count(identity) == 0) {
+      // Made during the grant, by whoever had the access: it becomes the administrators' and takes only what its
+      // folder passes on, whatever list its maker gave it, protected or not.
+      if (!MakeAdministratorsInherit(entry->object.Get(), folder_dacl, entry->is_folder) ||
           !ReadAccessList(entry->object.Get(), &list)) {
-        *problem = entry->path.AsUTF8() + " keeps the grant (error " + std::to_string(GetLastError()) + ")";
+        *problem = entry->path.AsUTF8() + " keeps what it was given during the grant (error " +
+                   std::to_string(GetLastError()) + ")";
         return;
       }
     }
     if (entry->is_folder)
-      UndoBelow(entry->path, ListPassesFullAccessOn(list.dacl, account_.data()), problem);
+      UndoBelow(entry->path, list.dacl, problem);
   });
 }
 

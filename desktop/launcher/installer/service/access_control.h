@@ -13,6 +13,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -104,22 +105,24 @@ class FolderTreeGrant {
   // needs none, and nothing changes.
   bool Grant(const base::FilePath& folder, const std::wstring& account, std::string* problem);
 
-  // Puts back the recorded list of every object the grant changed that is still in the tree, and takes the
-  // grant's inherited entry from objects made since, where their folder no longer passes it on. Nothing changes
-  // when the folder's path now leads through a link or the folder is another one. False, with *problem, when an
-  // object could not be put back.
+  // Puts back the recorded list and owner of every object the grant changed that is still in the tree. Whatever
+  // was made in the tree since becomes BUILTIN\Administrators' with only the entries its folder passes on, so that
+  // nothing made or protected during the grant keeps the account's access. Nothing changes when the folder's path
+  // now leads through a link or the folder is another one. False, with *problem, when an object could not be put
+  // back.
   bool Undo(std::string* problem);
 
  private:
   using Identity = std::tuple<DWORD, DWORD, DWORD>;  // volume serial number, file index high and low
 
   void GrantBelow(const base::FilePath& folder);
-  void UndoBelow(const base::FilePath& folder, bool passed_on, std::string* problem);
+  void UndoBelow(const base::FilePath& folder, PACL folder_dacl, std::string* problem);
 
   base::FilePath folder_;
   std::vector<BYTE> account_;  // the account's SID
   Identity root_;
   std::map<Identity, std::vector<BYTE>> previous_;  // each changed object's self-relative descriptor before
+  std::set<Identity> existing_;                      // every object of the tree at the grant
 };
 
 // The registry key's name for the named-security functions: "CLASSES_ROOT\", "MACHINE\", "CURRENT_USER\" or

@@ -35,6 +35,7 @@
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/records/installation_info.h"
 #include "desktop/launcher/installer/service/access_control.h"
+#include "desktop/launcher/installer/service/link_free_deletion.h"
 #include "desktop/launcher/installer/service/task_scheduler.h"
 #include "desktop/launcher/installer/service/transactions/delete_file_operation.h"
 #include "desktop/launcher/installer/service/utils.h"
@@ -157,8 +158,14 @@ void DeleteProfileFolder(const base::FilePath& profile, const base::FilePath& in
     return;
   }
   LOG(INFO) << "Deleting user profile.";
-  if (!base::DeleteFile(profile, true))
-    LOG(ERROR) << "Could not delete all of the user profile " << profile.value();
+  // Walked by handle: a subfolder swapped for a link while the walk is under way leads nowhere.
+  std::string problem;
+  const base::win::ScopedHandle folder = OpenLinkFreeFolder(profile, &path, &problem);
+  if (!folder.IsValid() || !DeleteFolderContents(folder.Get(), profile, &problem) ||
+      !DeleteOpenFolder(folder.Get())) {
+    LOG(ERROR) << "Could not delete all of the user profile " << profile.value() << ": "
+               << (problem.empty() ? "error " + std::to_string(GetLastError()) : problem);
+  }
 }
 
 // Starts what outlives the installer: through the test seam when one is set.

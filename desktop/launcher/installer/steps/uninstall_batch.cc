@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "base/files/file_util.h"
 #include "base/strings/string_number_conversions.h"
@@ -105,7 +106,9 @@ bool IsNameable(const std::wstring& path) {
 
 // Whether `path` is `folder` itself (when allowed) or lies below it, comparing components without regard to
 // case as the file system does. The folder may be spelled by its long name or by its short name.
-bool IsInsideFolder(const base::FilePath& folder, const std::wstring& path, bool folder_itself) {
+// *below receives the path's names under the folder.
+bool IsInsideFolder(const base::FilePath& folder, const std::wstring& path, bool folder_itself,
+                    std::vector<std::wstring>* below = nullptr) {
   if (!IsNameable(path))
     return false;
   std::vector<std::wstring> child;
@@ -118,6 +121,8 @@ bool IsInsideFolder(const base::FilePath& folder, const std::wstring& path, bool
     if (std::equal(parent.begin(), parent.end(), child.begin(), [](const std::wstring& a, const std::wstring& b) {
           return base::FilePath::CompareIgnoreCase(a, b) == 0;
         })) {
+      if (below)
+        below->assign(child.begin() + parent.size(), child.end());
       return true;
     }
   }
@@ -213,7 +218,7 @@ bool ReadWatchedProcesses(LineReader* reader, std::vector<int>* slots) {
 // The paths of the lines that start with `prefix`, each checked against the folder; folders (`folder_itself`)
 // also for their order.
 bool ReadPathLines(LineReader* reader, const wchar_t* prefix, const base::FilePath& folder, bool folder_itself,
-                   std::vector<std::wstring>* paths) {
+                   std::vector<std::wstring>* paths, std::vector<UninstallBatchEntry>* entries) {
   while (reader->NextStartsWith(prefix)) {
     std::wstring quoted;
     std::wstring path;
@@ -221,7 +226,8 @@ bool ReadPathLines(LineReader* reader, const wchar_t* prefix, const base::FilePa
       return false;
     if (!UnescapePercent(quoted, &path))
       return reader->FailPrevious("a lone percent sign");
-    if (!IsInsideFolder(folder, path, folder_itself))
+    UninstallBatchEntry entry{base::FilePath(path), {}};
+    if (!IsInsideFolder(folder, path, folder_itself, &entry.below))
       return reader->FailPrevious("not a path inside " + folder.AsUTF8());
     // The command processor follows links: a path through one leads outside the folder whatever its text says.
     std::string problem;
@@ -231,6 +237,7 @@ bool ReadPathLines(LineReader* reader, const wchar_t* prefix, const base::FilePa
     if (folder_itself && !paths->empty() && !(path < paths->back()))
       return reader->FailPrevious("folders not in descending order");
     paths->push_back(path);
+    entries->push_back(std::move(entry));
   }
   return true;
 }
@@ -307,20 +314,24 @@ bool UninstallBatch::Write() const {
          static_cast<int>(text.size());
 }
 
-bool CheckUninstallBatch(const std::string& text, const base::FilePath& install_folder, std::string* error) {
+bool CheckUninstallBatch(const std::string& text, const base::FilePath& install_folder, std::string* error,
+                         UninstallBatchEntries* entries) {
   LineReader reader(base::SystemMultiByteToWide(text, CP_OEMCP));
   std::vector<int> slots;
   std::vector<std::wstring> files;
   std::vector<std::wstring> folders;
+  UninstallBatchEntries read;
   bool valid = ReadWatchedProcesses(&reader, &slots) &&
-               ReadPathLines(&reader, kDeletePrefix, install_folder, false, &files) &&
-               ReadPathLines(&reader, kRemoveFolderPrefix, install_folder, true, &folders) &&
+               ReadPathLines(&reader, kDeletePrefix, install_folder, false, &files, &read.files) &&
+               ReadPathLines(&reader, kRemoveFolderPrefix, install_folder, true, &folders, &read.folders) &&
                reader.Expect(kDeleteSelf);
   if (valid && !reader.AtEnd())
     valid = reader.Fail("a line after the end");
   else if (valid && reader.unterminated())
     valid = reader.Fail("text after the last line end");
   *error = reader.error();
+  if (valid && entries)
+    *entries = std::move(read);
   return valid;
 }
 
