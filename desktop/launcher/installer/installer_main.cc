@@ -35,6 +35,7 @@
 #include "desktop/launcher/installer/roles/installer_help.h"
 #include "desktop/launcher/installer/roles/installer_roles.h"
 #include "desktop/launcher/installer/roles/probe_command_line.h"
+#include "desktop/launcher/installer/service/own_executable.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/windows/crash_reporter/client/crash_client_startup.h"
@@ -368,7 +369,14 @@ extern "C" bool RunInstaller() {
     return true;
   }
   base::CommandLine::Init();
-  if (zorvi::installer::AnswerProbe(*base::CommandLine::ForCurrentProcess()))
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  if (zorvi::installer::AnswerProbe(command_line))
     return true;
+  // Held before anything is read from it or started from its path. An uninstallation runs the installer kept in
+  // the installation, which it removes: that folder is the installation's own.
+  if (!command_line.HasSwitch(zorvi::installer::kUninstallSwitch) && !zorvi::installer::HoldOwnExecutable()) {
+    fprintf(stderr, "Cannot hold the installer's own file (error %lu)\n", GetLastError());
+    return false;
+  }
   return zorvi::installer::RunInstallerWithAtExitManager();
 }
