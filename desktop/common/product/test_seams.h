@@ -155,7 +155,7 @@ DetachedStartHook GetDetachedStartHook();
 
 // Called at each moment a checked package file is about to be used, with its path: the downloaded package before its
 // archive is read out of it or an elevated process copies it, that archive before it is unpacked, the package's
-// installer before an installer process starts it, the installer's own file before the runner starts it. Tests try to
+// installer before an installer process starts it, the installer's own file before a run starts it. Tests try to
 // replace the file there, at the moment a swap would pay off, to show that what is used is still what was checked.
 using PackageFileUseHook = void (*)(const base::FilePath& file);
 void SetPackageFileUseHookForTesting(PackageFileUseHook hook);

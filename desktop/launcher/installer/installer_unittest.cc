@@ -949,8 +949,6 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
   const base::FilePath package_installer = handed.Append(L"installer.exe");
   ASSERT_TRUE(CopyFileW(TestProgram(L"package_dummy_test_child.exe").value().c_str(), elevated.value().c_str(), FALSE));
   CreateDirectoryW(handed.value().c_str(), nullptr);
-  // The package file that the fetcher leaves beside the folder it unpacked, here not a program at all.
-  ASSERT_TRUE(test_support::WriteFileBytes(handed.AddExtension(L"exe").value(), "no package"));
   const std::wstring wait = L" --wait-for-package=\"" + handed.value() + L"\"";
   const std::string starting = Recorder::StartingNewMainProcessLine(false);
   const std::string returned = Recorder::SimpleLine("OnReturnedToPreviousMainProcess");
@@ -973,7 +971,6 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     const wchar_t* helper = nullptr;  // the folder-permission helper a standard user denied the folder starts
     bool uninstall = false;           // of an installation for all users
     bool lent = true;                 // without a helper: the test lends the run a helper's grant
-    bool refused_copy = false;        // with administrator rights: the package file fails its checks
   };
   const Lines kFailed = Failure(kInstallerErrorGeneric, L"", "Installer process did not complete successfully.");
   const Row rows[] = {
@@ -983,21 +980,21 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
        JoinLines({{starting}, Failure(kInstallerErrorElevation, L"", "Elevated installation failed.")})},
       {"elevated run failed", L"--allusers=1", AdminTokenSeam::kSplitAdministrator, true, 1, -1, kNoEvent,
        JoinLines({{starting, returned}, kFailed})},
-      {"package ready before", wait, AdminTokenSeam::kStandardUser, true, 0, 0, kBefore,
+      {"package ready before", wait, AdminTokenSeam::kNone, true, 0, 0, kBefore,
        {kFolderReady, starting, returned, kSuccess}},
-      {"package ready later", wait, AdminTokenSeam::kStandardUser, true, 0, 0, kAtFolderReady,
+      {"package ready later", wait, AdminTokenSeam::kNone, true, 0, 0, kAtFolderReady,
        {kFolderReady, starting, returned, kSuccess}},
-      {"package ready before, the folder writable", wait, AdminTokenSeam::kStandardUser, true, 0, 0, kBefore,
+      {"package ready before, the folder writable", wait, AdminTokenSeam::kNone, true, 0, 0, kBefore,
        {kFolderReady, starting, returned, kSuccess}, nullptr, false, false},
-      {"interrupted while waiting", wait, AdminTokenSeam::kStandardUser, true, 0, 0, kInterruptedAtFolderReady,
+      {"interrupted while waiting", wait, AdminTokenSeam::kNone, true, 0, 0, kInterruptedAtFolderReady,
        {kFolderReady, Recorder::TerminatedLine(false)}},
-      {"interrupted as the package became ready", wait, AdminTokenSeam::kStandardUser, true, 0, 0, kInterruptedThenReady,
+      {"interrupted as the package became ready", wait, AdminTokenSeam::kNone, true, 0, 0, kInterruptedThenReady,
        {kFolderReady, Recorder::TerminatedLine(false)}},
       {"interrupted before an elevated run", L"--allusers=1", AdminTokenSeam::kSplitAdministrator, true, 0, -1,
        kInterruptedBefore, {Recorder::TerminatedLine(false)}},
-      {"package installer failed", wait, AdminTokenSeam::kStandardUser, true, 0, 1, kBefore,
+      {"package installer failed", wait, AdminTokenSeam::kNone, true, 0, 1, kBefore,
        JoinLines({{kFolderReady, starting, returned}, kFailed})},
-      {"package installer missing", wait, AdminTokenSeam::kStandardUser, true, 0, -1, kBefore,
+      {"package installer missing", wait, AdminTokenSeam::kNone, true, 0, -1, kBefore,
        JoinLines({{kFolderReady, starting, returned},
                   Failure(kInstallerErrorGeneric, L"", "Failed to start installer process from the package folder.")})},
       // The elevated run waited for the package and handed over; the user's part goes to the package too.
@@ -1005,12 +1002,9 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
        kBefore, {starting, returned, starting, returned, kSuccess}},
       {"elevated run, then a failing package", L"--allusers=1" + wait, AdminTokenSeam::kSplitAdministrator, true, 0, 1,
        kBefore, JoinLines({{starting, returned, starting, returned}, kFailed})},
-      // The elevated run's own hand-over starts only a checked copy of the package file beside the user's folder,
-      // never the folder's installer: a file that is no package fails the run and starts nothing.
+      // The elevated run's own hand-over: the package's installer is started for the same process.
       {"elevated run's hand-over", L"--allusers=1 --parent-pid=" + std::to_wstring(GetCurrentProcessId()) + wait,
-       AdminTokenSeam::kNone, true, 0, 0, kBefore,
-       JoinLines({{kFolderReady}, Failure(kInstallerErrorGeneric, L"", "The package failed its checks.")}), nullptr,
-       false, true, true},
+       AdminTokenSeam::kNone, true, 0, 0, kBefore, {kFolderReady, starting, returned, kSuccess}},
       {"a helper that ends without granting", L"--allusers=0", AdminTokenSeam::kStandardUser, true, 0, -1, kNoEvent,
        Failure(kInstallerErrorGeneric, L"",
                "The process for giving us write permission to the installer folder didn't complete successfully"),
@@ -1113,12 +1107,12 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     // The package's installer: the settings, starting the browser as asked, and the user's part only after an
     // elevated run.
     switches = LastRecordedSwitches(package_installer);
-    EXPECT_EQ(row.package_exit >= 0 && !interrupted && !row.refused_copy, !switches.empty());
+    EXPECT_EQ(row.package_exit >= 0 && !interrupted, !switches.empty());
     if (!switches.empty()) {
       EXPECT_TRUE(switches.count("backend"));
       EXPECT_EQ(L"1", switches["launchzorvi"]);
       EXPECT_EQ(L"0", switches["crash-reporter-pid"]);
-      EXPECT_EQ(row.token == AdminTokenSeam::kSplitAdministrator, switches.count("post-elevated-install-tasks") == 1);
+      EXPECT_EQ(row.token != AdminTokenSeam::kNone, switches.count("post-elevated-install-tasks") == 1);
       // It gets no task for a folder it may write only with the grant this run holds.
       EXPECT_EQ(row.lent, switches.count("borrowed-write-access") == 1);
       // Started for another installer process, it is too.

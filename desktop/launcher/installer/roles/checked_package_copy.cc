@@ -17,7 +17,6 @@
 #include "desktop/launcher/installer/package_fetcher/lzma_util.h"
 #include "desktop/launcher/installer/package_fetcher/package_check.h"
 #include "desktop/launcher/installer/package_fetcher/payload_reader.h"
-#include "desktop/launcher/installer/service/access_control.h"
 
 namespace zorvi::installer {
 
@@ -153,7 +152,8 @@ bool CheckedPackageCopy::UnpackCheckedCopy(const base::FilePath& package) {
   }
   LzmaUtil lzma;
   lzma.set_files_to_hold({kPackageInstallerFileName, kPackageLibraryFileName});
-  const bool unpacked = lzma.OpenArchive(std::move(archive)) == 0 && lzma.UnPack(folder_.Append(kUnpackedFolderName)) == 0;
+  const bool unpacked =
+      lzma.OpenArchive(std::move(archive)) == 0 && lzma.UnPack(folder_.Append(kUnpackedFolderName)) == 0;
   held_files_ = lzma.TakeHeldFiles();
   lzma.CloseArchive();
   base::DeleteFile(archive_path, false);
@@ -171,7 +171,8 @@ void CheckedPackageCopy::CopyRunFiles(const base::FilePath& user_folder) {
     if (!base::PathExists(source) || !ReadPlainUserFile(source, &contents))
       continue;
     const base::FilePath target = folder_.Append(kUnpackedFolderName).Append(name);
-    if (base::WriteFile(target, contents.data(), static_cast<int>(contents.size())) != static_cast<int>(contents.size()))
+    const int size = static_cast<int>(contents.size());
+    if (base::WriteFile(target, contents.data(), size) != size)
       LOG(WARNING) << "Could not copy " << source.value();
   }
 }
@@ -182,10 +183,6 @@ base::FilePath PackageFileOf(const base::FilePath& folder) {
   if (base::PathExists(download) || !base::PathService::Get(base::kExeFile, &own_executable))
     return download;
   return own_executable;
-}
-
-bool HandsOverThroughCheckedCopy() {
-  return IsUserAdmin(false);
 }
 
 }  // namespace zorvi::installer

@@ -44,10 +44,6 @@ class CheckedPackageCopy {
 // fetcher's name), or this installer itself when that is missing (a run that unpacked its own payload).
 base::FilePath PackageFileOf(const base::FilePath& folder);
 
-// Whether this process runs with administrator rights, and so must not start a package from a folder that a
-// standard user may write.
-bool HandsOverThroughCheckedCopy();
-
 }  // namespace zorvi::installer
 
 #endif  // DESKTOP_LAUNCHER_INSTALLER_ROLES_CHECKED_PACKAGE_COPY_H_

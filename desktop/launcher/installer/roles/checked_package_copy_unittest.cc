@@ -61,7 +61,8 @@ TEST(CheckedPackageCopyTest, ElevatedHandOverStartsOnlyTheCheckedCopy) {
     const test_support::ScopedTestFolder scratch(L"CheckedCopy");
     const base::FilePath root(scratch.path());
     const test::StagedHost host(root.Append(L"host"));
-    ASSERT_TRUE(CopyFileW(NetworkData(L"signed_installer.exe").value().c_str(), host.executable().value().c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileW(NetworkData(L"signed_installer.exe").value().c_str(), host.executable().value().c_str(), FALSE));
     ASSERT_TRUE(CopyFileW(test::TestProgram(L"test_build\\zorvi.dll").value().c_str(),
                           host.folder().Append(L"zorvi.dll").value().c_str(), FALSE));
     const base::FilePath recorder = test::TestProgram(L"handover_recorder_test_child.exe");
@@ -126,8 +127,8 @@ TEST(CheckedPackageCopyTest, ElevatedHandOverStartsOnlyTheCheckedCopy) {
       EXPECT_EQ(0, base::FilePath::CompareIgnoreCase(host.temp_folder().value(),
                                                      program.DirName().DirName().DirName().value()))
           << fields[0];
-      EXPECT_NE(std::string::npos, fields[1].find("--set-folder-permission=\"" + base::WideToUTF8(install.value()) + "\""))
-          << fields[1];
+      const std::string switch_text = "--set-folder-permission=\"" + base::WideToUTF8(install.value()) + "\"";
+      EXPECT_NE(std::string::npos, fields[1].find(switch_text)) << fields[1];
     }
     EXPECT_EQ(std::vector<std::wstring>(), PackageCopies(host.temp_folder()));
   }

@@ -4,7 +4,6 @@
 // returns to the loop until the package-ready event's watcher calls back.
 #include <windows.h>
 
-#include <memory>
 #include <string>
 
 #include "base/base_paths.h"
@@ -20,7 +19,6 @@
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/records/installation_info.h"
-#include "desktop/launcher/installer/roles/checked_package_copy.h"
 #include "desktop/launcher/installer/roles/elevation.h"
 #include "desktop/launcher/installer/roles/folder_permission.h"
 #include "desktop/launcher/installer/service/utils.h"
@@ -75,6 +73,9 @@ int Installer::RunElevated() {
     return kElevationSetUpError;
   }
   NotifyChildStarting();
+  // This run holds its own file (own_executable.h): the elevated process starts from this same file.
+  if (const PackageFileUseHook hook = GetPackageFileUseHook())
+    hook(executable);
   const base::win::ScopedHandle child = LaunchElevated(executable, command_line.GetArgumentsString());
   if (!child.IsValid()) {
     PLOG(ERROR) << "Failed to run the elevated process";
@@ -188,19 +189,8 @@ void Installer::HandOverToPackage() {
     return;
   LOG(INFO) << "Package is ready";
   const base::CommandLine& process = *base::CommandLine::ForCurrentProcess();
-  const base::FilePath package_folder = process.GetSwitchValuePath(kWaitForPackageSwitch);
-  // With administrator rights only a checked copy of the package starts: the folder is the standard user's, and so
-  // are the event and the folder's name that brought this process here.
-  std::unique_ptr<CheckedPackageCopy> copy;
-  if (HandsOverThroughCheckedCopy()) {
-    copy = std::make_unique<CheckedPackageCopy>();
-    if (!copy->Make(package_folder)) {
-      LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", "The package failed its checks.");
-      return;
-    }
-  }
   base::CommandLine command_line = settings_->ToCommandLine(false);
-  command_line.SetProgram(copy ? copy->installer() : package_folder.Append(kPackageInstallerFileName));
+  command_line.SetProgram(process.GetSwitchValuePath(kWaitForPackageSwitch).Append(kPackageInstallerFileName));
   if (post_elevated_)
     command_line.AppendSwitch(kPostElevatedInstallTasksSwitch);
   // The grant lasts for the package's installer, which therefore finds the folder writable and gets no helper of
@@ -212,8 +202,8 @@ void Installer::HandOverToPackage() {
   command_line.AppendSwitchASCII(kCrashReporterPidSwitch, std::to_string(GetCrashReporterProcessId()));
   NotifyChildStarting();
   // A folder-permission helper keeps its grant until this run ends (after the package's installer), since the
-  // package's installer writes into the folder with it. The process that unpacked the package (the user's, or the
-  // copy's owner here) holds its installer until the run ends, so the file started by its name is the one unpacked.
+  // package's installer writes into the folder with it. The process that unpacked the package holds its
+  // installer until the run ends, so the file started by its name is the one unpacked.
   if (const PackageFileUseHook hook = GetPackageFileUseHook())
     hook(command_line.GetProgram());
   LOG(INFO) << "Running installer from the package with command line: " << command_line.GetCommandLineString();
