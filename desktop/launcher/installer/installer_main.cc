@@ -30,6 +30,7 @@
 #include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/records/installation_info.h"
+#include "desktop/launcher/installer/roles/carried_library_removal.h"
 #include "desktop/launcher/installer/roles/download_folder.h"
 #include "desktop/launcher/installer/roles/folder_permission.h"
 #include "desktop/launcher/installer/roles/installer_help.h"
@@ -308,6 +309,7 @@ bool RunInstallerRole() {
 // Everything after the probes; the at-exit manager's clean-ups run, last registered first, as this returns.
 bool RunInstallerWithAtExitManager() {
   base::AtExitManager at_exit_manager;
+  const CarriedLibraryRemoval removal_at_end;
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
   // The crash reporter reports crashes of other processes and has no crash client of its own.
   if (command_line.HasSwitch(kCrashReporterParentIdSwitch))
