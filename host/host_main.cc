@@ -9,8 +9,10 @@
 // - otherwise the copy of the library the host carries as a resource: the installer that is downloaded and run
 //   alone (in the Downloads folder, a shared folder, the download folder's probes) writes it into a new folder of
 //   its own under the user's temporary folder, made with an access list for the user, the system and the
-//   administrators only, and loads it from there. Copies of earlier runs are removed at the next start; the
-//   running one cannot be, since its image is mapped.
+//   administrators only, and loads it from there. A loaded library's file cannot be deleted while its process
+//   runs: the library starts the host again in its removal role as the process ends, which loads no library,
+//   waits for that process to end, deletes its copy and folder through the handles it inherited, then every
+//   earlier copy no running process holds. Each start removes such copies too.
 // Either file is held open against writes and deletion from the check to the load.
 #include <windows.h>
 
@@ -18,10 +20,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "desktop/common/product/installer_switches.h"
 #include "writable_by_others.h"
 
 namespace {
@@ -178,9 +182,66 @@ std::wstring WriteCarriedLibrary(const host::SidBytes& user, ScopedFile* held) {
   return path;
 }
 
+// The removal role's handles, "<process>,<file>,<folder>", when the command line is the program and
+// "--remove-carried-library=" with them, as the library writes it; else null.
+const wchar_t* RemovalArgument() {
+  const wchar_t* rest = GetCommandLineW();
+  if (*rest == L'"') {
+    rest = std::wcschr(rest + 1, L'"');
+    if (!rest)
+      return nullptr;
+    ++rest;
+  } else {
+    while (*rest && *rest != L' ' && *rest != L'\t')
+      ++rest;
+  }
+  while (*rest == L' ' || *rest == L'\t')
+    ++rest;
+  std::wstring prefix = L"--";
+  for (const char* c = zorvi::installer::kRemoveCarriedLibrarySwitch; *c; ++c)
+    prefix += static_cast<wchar_t>(*c);
+  prefix += L'=';
+  return std::wcsncmp(rest, prefix.c_str(), prefix.size()) == 0 ? rest + prefix.size() : nullptr;
+}
+
+// Deletes the file or empty folder `handle` was opened for, retrying for about two seconds: the system may unmap
+// an ended process's library a moment after its end is signalled.
+bool DeleteThroughHandle(HANDLE handle) {
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof(disposition)))
+      return true;
+    Sleep(20);
+  }
+  return false;
+}
+
+// Removes the copy of an ended process of the run (see the top of the file). Exit code 0 when it is gone.
+int RemoveCarriedLibrary(const wchar_t* handles) {
+  unsigned long long values[3] = {};
+  if (swscanf(handles, L"%llu,%llu,%llu", &values[0], &values[1], &values[2]) != 3)
+    return kInstallerFailed;
+  const auto process = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(values[0]));
+  const auto file = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(values[1]));
+  const auto folder = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(values[2]));
+  if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0)
+    return kInstallerFailed;
+  const bool file_deleted = DeleteThroughHandle(file);
+  CloseHandle(file);  // the deletion happens as its last handle closes
+  const bool folder_deleted = file_deleted && DeleteThroughHandle(folder);
+  CloseHandle(folder);
+  wchar_t temp[MAX_PATH + 1];
+  const DWORD temp_length = GetTempPathW(MAX_PATH + 1, temp);
+  if (temp_length > 0 && temp_length <= MAX_PATH)
+    RemoveEarlierCopies(temp);
+  return folder_deleted ? kInstallerSucceeded : kInstallerFailed;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  if (const wchar_t* handles = RemovalArgument())
+    return RemoveCarriedLibrary(handles);
   const host::SidBytes user_sid = host::UserSid();
   const std::wstring own_folder = OwnFolder();
   std::wstring library_path = own_folder + kLibraryName;

@@ -66,6 +66,11 @@ inline constexpr char kPermissionsForUserSwitch[] = "permissions-for-user";
 inline constexpr char kPermanentPermissionsSwitch[] = "permanent-permissions";
 inline constexpr char kRunUninstallBatSwitch[] = "run-uninstall-bat";
 
+// The host's own role, read before it loads the library: "<process>,<file>,<folder>", three inherited handles'
+// values in decimal. Once the process has ended, the file (the copy of the library the host carries, which that
+// process loaded) and then its folder are deleted through the handles.
+inline constexpr char kRemoveCarriedLibrarySwitch[] = "remove-carried-library";
+
 // The crash reporter a process reuses (installer processes started by other installer processes).
 inline constexpr char kCrashReporterPidSwitch[] = "crash-reporter-pid";
 // Makes a process the crash reporter of the process named there.

@@ -161,10 +161,10 @@ using DetachedStartHook = bool (*)(const std::wstring& kind, const std::wstring&
 void SetDetachedStartHookForTesting(DetachedStartHook hook);
 DetachedStartHook GetDetachedStartHook();
 
-// Called at each moment a checked package file is about to be used, with the file's path: the downloaded package
-// before its archive is read out of it, that archive before it is unpacked, and the package's installer before an
-// installer process starts it. Tests try to replace the file there, at the moment a swap would pay off, so that they
-// can show that what is used is still what was checked. Null, the default, does nothing.
+// Called at each moment a checked package file is about to be used, with its path: the downloaded package before its
+// archive is read out of it or an elevated process copies it, that archive before it is unpacked, the package's
+// installer before an installer process starts it, the installer's own file before a run starts it. Tests try to
+// replace the file there, at the moment a swap would pay off, to show that what is used is still what was checked.
 using PackageFileUseHook = void (*)(const base::FilePath& file);
 void SetPackageFileUseHookForTesting(PackageFileUseHook hook);
 PackageFileUseHook GetPackageFileUseHook();

@@ -31,11 +31,13 @@
 #include "desktop/launcher/installer/installer_log_file.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/records/installation_info.h"
+#include "desktop/launcher/installer/roles/carried_library_removal.h"
 #include "desktop/launcher/installer/roles/download_folder.h"
 #include "desktop/launcher/installer/roles/folder_permission.h"
 #include "desktop/launcher/installer/roles/installer_help.h"
 #include "desktop/launcher/installer/roles/installer_roles.h"
 #include "desktop/launcher/installer/roles/probe_command_line.h"
+#include "desktop/launcher/installer/service/own_executable.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/windows/crash_reporter/client/crash_client_startup.h"
@@ -308,6 +310,7 @@ bool RunInstallerRole() {
 // Everything after the probes; the at-exit manager's clean-ups run, last registered first, as this returns.
 bool RunInstallerWithAtExitManager() {
   base::AtExitManager at_exit_manager;
+  const CarriedLibraryRemoval removal_at_end;
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
   // The crash reporter reports crashes of other processes and has no crash client of its own.
   if (command_line.HasSwitch(kCrashReporterParentIdSwitch))
@@ -369,7 +372,14 @@ extern "C" bool RunInstaller() {
     return true;
   }
   base::CommandLine::Init();
-  if (zorvi::installer::AnswerProbe(*base::CommandLine::ForCurrentProcess()))
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  if (zorvi::installer::AnswerProbe(command_line))
     return true;
+  // Held before anything is read from it or started from its path. An uninstallation runs the installer kept in
+  // the installation, which it removes: that folder is the installation's own.
+  if (!command_line.HasSwitch(zorvi::installer::kUninstallSwitch) && !zorvi::installer::HoldOwnExecutable()) {
+    fprintf(stderr, "Cannot hold the installer's own file (error %lu)\n", GetLastError());
+    return false;
+  }
   return zorvi::installer::RunInstallerWithAtExitManager();
 }

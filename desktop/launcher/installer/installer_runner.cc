@@ -133,6 +133,9 @@ bool InstallerRunner::Run(Settings* settings) {
       return Fail(kInstallerErrorGeneric, "Could not create package ready event");
     base::FilePath own_executable;
     base::PathService::Get(base::kExeFile, &own_executable);
+    // The installer run holds its own file (own_executable.h), so the file started by its path is this one.
+    if (const PackageFileUseHook hook = GetPackageFileUseHook())
+      hook(own_executable);
     command_line.SetProgram(own_executable);
     command_line.AppendSwitchFilePath(kWaitForPackageSwitch, package_folder_);
   }

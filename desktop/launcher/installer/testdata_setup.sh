@@ -96,3 +96,20 @@ mkdir -p "$N/www"
  7zz x -bd -bso0 "$N/package.7z" -o"$N/unpacked"
  /usr/bin/python3 "$ROOT/host/check_host_resources.py" --strings "$B/installer.exe" > "$D/host_strings.json")
 (cd "$N/www" && sha256sum full.exe) > "$N/sha256.txt"
+
+# The package an installer process with administrator rights hands over to: signed by a test CA's leaf named as the
+# branding expects, its installer the hand-over recorder (with a stand-in library), and the product's host signed by
+# the same leaf, which then takes only packages of that signer.
+(ROOT=$(cd "$HERE/../../.." && pwd)
+ FIXTURE="$ROOT/testing/installer/package_fixture/make_package_fixture.py"
+ SIGNER=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["expected_signer"])' "$ROOT/host/branding.json")
+ python3 "$FIXTURE" certs "$N/certs" --signer "$SIGNER"
+ mkdir -p "$N/recorder"
+ cp "$B/handover_recorder_test_child.exe" "$N/recorder/installer.exe"
+ printf 'a library that is never loaded' > "$N/recorder/zorvi.dll"
+ (cd "$N/recorder" && 7zz a -t7z -bd -bso0 -bsp0 "$N/recorder.7z" .)
+ python3 "$FIXTURE" package "$N/recorder_signed.exe" --probe "$B/../fixtures/package_probe.exe" \
+   --internal-version 2234.0 --stream nightly --payload "$N/recorder.7z" --sign "$N/certs/1.pem" "$N/certs/1.key"
+ python3 "$FIXTURE" sign "$B/installer.exe" "$N/signed_installer.exe" --cert "$N/certs/1.pem" --key "$N/certs/1.key"
+ osslsigncode verify -CAfile "$N/certs/ca.pem" -in "$N/recorder_signed.exe" >/dev/null
+ osslsigncode verify -CAfile "$N/certs/ca.pem" -in "$N/signed_installer.exe" >/dev/null)

@@ -115,7 +115,34 @@ run_row() {
   fi
   start_stand_in "$faults"
   silent_run '' "$exe" "$@"
+  [ -z "${WAIT_FOR_PROGRAMS:-}" ] || wait_for_run_programs "$ROW/prefix" "$exe"
   end_row
+}
+
+# Waits until no program the row started runs in PREFIX any more (EXE: the row's program), each for at most 60 s,
+# through its process id: what a run leaves running as it ends (its crash reporter, the removal of a library copy)
+# ends a moment later. Passes go on until one finds no such program.
+wait_for_run_programs() {
+  local prefix=$1 exe environ pid more=1
+  exe=$(basename "$2")
+  while [ -n "$more" ]; do
+    more=
+    for environ in $(grep -lzx "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null); do
+      pid=${environ#/proc/}
+      pid=${pid%/environ}
+      if tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qiF -e "$exe" -e installer.exe; then
+        timeout 60 tail --pid="$pid" -f /dev/null
+        more=1
+      fi
+    done
+  done
+}
+
+# No copy of the library that the host carries is left in any folder of PREFIX once the runs' programs ended.
+check_no_library_copies() {
+  local left
+  left=$(find "$1/drive_c" -name 'Zorvi library *' 2>/dev/null)
+  [ -z "$left" ] || fail "library copies left: $left"
 }
 
 # The row's prefix and stand-in stopped, its logs joined into LOG.
@@ -225,18 +252,30 @@ else
   once "Not sending stats"
 fi
 
-# 3. The full installer alone: its payload, no address request.
-run_row full '' - "$D/served/full.exe"
+# 3. The full installer alone: its payload, no address request. Its copy of the library, and those of every
+# process it started, are gone once its programs have ended (3a the same, in the same prefix).
+WAIT_FOR_PROGRAMS=1 run_row full '' - "$D/served/full.exe"
 [ "$(count_requests /netinstaller/nightly)" = 0 ] || fail "an address request"
 [ "$CODE" = 0 ] || fail "exit code $CODE"
 check_statistics 1 1
 check_installed_tree
 # The overrides feature is on by default, and this installation records no experiment that turns it off.
 [ "$(count_requests /overrides)" = 1 ] || fail "one overrides request expected"
+check_no_library_copies "$ROW/prefix"
+
+# 3a. The full installer again over that installation: an upgrade.
+KEEP_PREFIX=1 WAIT_FOR_PROGRAMS=1 run_row upgrade '' - "$D/served/full.exe"
+[ "$CODE" = 0 ] || fail "exit code $CODE"
+check_statistics 1 1
+posted_statistics "$ROW/server" "$MARKER" | grep -qF '"installation_operation": "upgrading"' ||
+  fail "the statistics do not report an upgrade"
+check_installed_tree
+check_no_library_copies "$ROW/prefix"
 
 # 3b. Uninstalling that installation by the installer kept in its version folder: no overrides fetch though the
 # feature is on, and the installation, which is its package, is handed over at once.
-uninstaller=$(find "$ROW/prefix/drive_c/Program Files/Zorvi nightly" -name installer.exe)
+# The upgrade made a second version folder (V_0) beside the first: the last one made is the installation's.
+uninstaller=$(find "$ROW/prefix/drive_c/Program Files/Zorvi nightly" -name installer.exe | sort | tail -n 1)
 KEEP_PREFIX=1 run_row uninstall '' - "$D/runs/uninstall/${uninstaller#"$ROW/"}" --uninstall
 [ "$CODE" = 0 ] || fail "exit code $CODE"
 [ "$(count_requests /overrides)" = 0 ] || fail "overrides fetched for an uninstallation"

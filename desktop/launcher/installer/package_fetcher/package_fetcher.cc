@@ -35,10 +35,10 @@
 #include "desktop/launcher/installer/package_fetcher/checksum_checker.h"
 #include "desktop/launcher/installer/package_fetcher/download_hosts.h"
 #include "desktop/launcher/installer/package_fetcher/lzma_util.h"
-#include "desktop/launcher/installer/package_fetcher/package_probes.h"
-#include "desktop/launcher/installer/package_fetcher/package_signature.h"
+#include "desktop/launcher/installer/package_fetcher/package_check.h"
 #include "desktop/launcher/installer/package_fetcher/payload_reader.h"
 #include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/service/own_executable.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/wininet/wininet.h"
 #include "desktop/launcher/installer/wininet/wininet_stats_observers.h"
@@ -183,7 +183,7 @@ class PackageFetcher::ThreadedFetcher {
   std::unique_ptr<InstallerStats> partner_stats_;
   std::unique_ptr<InstallerStats> try_stats_;
   base::File archive_;  // from its writing to its unpacking
-  std::vector<base::File> held_files_;  // the unpacked kHeldPackageFiles
+  std::vector<base::File> held_files_;  // the downloaded package and the unpacked kHeldPackageFiles
   base::WeakPtrFactory<ThreadedFetcher> weak_factory_{this};
 };
 
@@ -234,8 +234,11 @@ void PackageFetcher::ThreadedFetcher::Start() {
 
   if (!base::PathService::Get(base::kExeFile, &own_executable_))
     own_executable_.clear();
-  // The reader exists even without a path, so that tracking data from the command line has a place to live.
-  payload_reader_ = std::make_unique<PayloadReader>(own_executable_);
+  // The reader exists even without a path, so that tracking data from the command line has a place to live. An
+  // installer run reads its payload through the handle that holds its executable (see own_executable.h).
+  const base::MemoryMappedFile* held_executable = HeldOwnExecutable();
+  payload_reader_ = held_executable ? std::make_unique<PayloadReader>(held_executable)
+                                    : std::make_unique<PayloadReader>(own_executable_);
   const bool payload_read = !own_executable_.empty() && payload_reader_->ReadPayload();
   if (payload_read && payload_reader_->is_full_package()) {
     LOG(INFO) << "Found full package";
@@ -343,34 +346,20 @@ void PackageFetcher::ThreadedFetcher::ExtractArchive(const std::string& expected
   // delete it meanwhile, so the checks, the probes (which start it by its name) and the archive all concern the
   // same bytes. Every check reads through this handle.
   base::MemoryMappedFile package;
-  const bool readable = package.Initialize(base::File(package_path_, kOthersOnlyRead));
-  if (!readable)
+  if (!package.Initialize(base::File(package_path_, kOthersOnlyRead)))
     LOG(ERROR) << "Unable to read " << package_path_.value();
-  if (!readable || ChecksumChecker::ChecksumOf(package.data(), package.length()) != expected_checksum) {
-    Fail("Checksum incorrect for the downloaded package", kDownloadFailed);
-    return;
+  PackageProbeAnswers answers;
+  const char* failure = CheckHeldPackage(package, package_path_, &expected_checksum, own_executable_, &answers);
+  if (answers.version_probed) {
+    VLOG(1) << "Downloaded package version: " << answers.internal_version;
+    fetch_stats_->SetString("internal_version", answers.internal_version);
   }
-  // An unsigned installer (a development build) takes a package whatever its signer; an installer that is
-  // signed, or cannot be read as an image, takes only a package of the expected signer.
-  bool installer_signed = false;
-  const bool installer_unsigned =
-      !own_executable_.empty() && HasEmbeddedSignature(own_executable_, &installer_signed) && !installer_signed;
-  if (!installer_unsigned && !VerifyFileSigner(package, package_path_)) {
-    Fail("Signature incorrect for the downloaded package", kDownloadFailed);
-    return;
+  if (answers.stream_probed) {
+    VLOG(1) << "Downloaded package stream: " << answers.stream;
+    fetch_stats_->SetString("stream", answers.stream);
   }
-  const std::string version = RunPackageProbe(package_path_, kInternalVersionProbe);
-  VLOG(1) << "Downloaded package version: " << version;
-  fetch_stats_->SetString("internal_version", version);
-  if (!IsPackageVersionAcceptable(version)) {
-    Fail("Downloaded package is older than the installer", kDownloadFailed);
-    return;
-  }
-  const std::string stream = RunPackageProbe(package_path_, kStreamProbe);
-  VLOG(1) << "Downloaded package stream: " << stream;
-  fetch_stats_->SetString("stream", stream);
-  if (!IsPackageStreamAcceptable(stream)) {
-    Fail("Downloaded package is of a different stream than the installer", kDownloadFailed);
+  if (failure) {
+    Fail(package.IsValid() ? failure : "Checksum incorrect for the downloaded package", kDownloadFailed);
     return;
   }
   fetch_stats_->RecordTime("extract_start_time");
@@ -388,6 +377,9 @@ void PackageFetcher::ThreadedFetcher::ExtractArchive(const std::string& expected
     Fail("Could not write out 7z archive from full package", kUnpackingFailed);
     return;
   }
+  // An elevated process of the run copies the package from here and checks the copy: what it finds is what was
+  // checked here, until the fetcher lets go.
+  held_files_.emplace_back(package_path_, kOthersOnlyRead);
   PostStep(FETCHER_LOCATION("PackageFetcher::ThreadedFetcher::ExtractArchive"),
            Step(&ThreadedFetcher::UnpackArchive, ArchivePath()));
 }
@@ -411,7 +403,8 @@ void PackageFetcher::ThreadedFetcher::UnpackArchive(const base::FilePath& archiv
     Fail("Archive unpacking failed", kUnpackingFailed);
     return;
   }
-  held_files_ = lzma.TakeHeldFiles();
+  for (base::File& held : lzma.TakeHeldFiles())
+    held_files_.push_back(std::move(held));
   if (!payload_reader_->is_full_package() && !payload_reader_->GetPayload().empty() &&
       !payload_reader_->WritePayloadToFile(unpack_folder.Append(kServerTrackingDataFileName))) {
     LOG(WARNING) << "Failed saving tracking data to unpacked installer.";

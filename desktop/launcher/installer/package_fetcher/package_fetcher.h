@@ -4,10 +4,10 @@
 // package executable is downloaded and checked (checksum, signer, version, stream), the archive it carries is
 // unpacked, the welcome page preference written and the partner files the service lists are downloaded.
 //
-// What is checked is what is used: the package is held open, others only allowed to read it, from its checks to
-// the writing of its archive, which is unpacked through the handle that wrote it; the package's installer and
-// library, which the run's other installer processes start by name (elevated too), are held so from their
-// unpacking until the fetcher goes or fetches again.
+// What is checked is what is used: the package is held open, others only allowed to read it, from its checks
+// until the fetcher goes or fetches again (an elevated process of the run copies it from there); its archive is
+// unpacked through the handle that wrote it; the package's installer and library, which the run's other
+// installer processes start by name, are held so from their unpacking until the fetcher goes or fetches again.
 //
 // The work runs as a chain of tasks on the thread "Package fetcher worker"; the controller that owns the
 // fetcher hears of it on its own thread through its PackageFetcherDelegate. The chain ends with status 6 or

@@ -17,6 +17,7 @@
 #include "desktop/common/product/installation_files.h"
 #include "desktop/common/product/installer_switches.h"
 #include "desktop/common/product/test_seams.h"
+#include "desktop/launcher/installer/roles/checked_package_copy.h"
 #include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/link_free_deletion.h"
 #include "desktop/launcher/installer/service/utils.h"
@@ -58,8 +59,11 @@ void WaitForPackageThenHandOver(const base::CommandLine& command_line, const bas
   const HANDLE objects[] = {ready.Get(), interrupted.Get(), initial.Get()};
   if (WaitForMultipleObjects(static_cast<DWORD>(std::size(objects)), objects, FALSE, INFINITE) != WAIT_OBJECT_0)
     return;
-  // The process that unpacked the package holds its installer until the run ends: what starts is what it unpacked.
-  base::CommandLine installer(command_line.GetSwitchValuePath(kWaitForPackageSwitch).Append(kPackageInstallerFileName));
+  // The package folder, the event and the initial process are the standard user's: only a checked copy starts.
+  CheckedPackageCopy copy;
+  if (!copy.Make(command_line.GetSwitchValuePath(kWaitForPackageSwitch)))
+    return;
+  base::CommandLine installer(copy.installer());
   installer.CopySwitchesFrom(command_line, kHandedOverSwitches, std::size(kHandedOverSwitches));
   if (const PackageFileUseHook hook = GetPackageFileUseHook())
     hook(installer.GetProgram());

@@ -283,8 +283,9 @@ TEST_F(GuardedFolderTest, TheRoleEndsSilentlyAndGrantsOnlyAWellFormedRequest) {
   }
 }
 
-// Waiting for the package: only the package's readiness hands over, to the package's installer with the request's
-// switches in their order; the interruption or the end of the initial process starts nothing.
+// Waiting for the package: only the package's readiness hands over, to the installer of the helper's own checked
+// copy of the package (never to the one in the user's folder) with the request's switches in their order; the
+// interruption or the end of the initial process starts nothing.
 TEST_F(GuardedFolderTest, WaitingVariantHandsOverOnlyWhenThePackageIsReady) {
   enum class Initial { kRunning, kEnded, kNotNamed };
   const struct {
@@ -303,8 +304,10 @@ TEST_F(GuardedFolderTest, WaitingVariantHandsOverOnlyWhenThePackageIsReady) {
   test::StagedHost host{base::FilePath(scratch_.path()).Append(L"host")};
   const base::FilePath package = base::FilePath(scratch_.path()).Append(L"package");
   ASSERT_TRUE(base::CreateDirectory(package));
-  ASSERT_TRUE(base::CopyFile(test::TestProgram(L"folder_permission_test_child.exe"), package.Append(L"installer.exe")));
-  const base::FilePath recorded = package.Append(L"command_line.txt");
+  ASSERT_TRUE(base::CopyFile(test::TestProgram(L"handover_recorder_test_child.exe"), package.Append(L"installer.exe")));
+  ASSERT_TRUE(base::CopyFile(base::FilePath(test_support::TestDataDir()).Append(L"network\\recorder_signed.exe"),
+                             package.AddExtension(L"exe")));
+  const base::FilePath recorded = host.folder().Append(L"handovers.txt");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     base::DeleteFile(recorded, false);
@@ -338,13 +341,19 @@ TEST_F(GuardedFolderTest, WaitingVariantHandsOverOnlyWhenThePackageIsReady) {
     EXPECT_EQ(c.hands_over, base::ReadFileToString(recorded, &text));
     if (!c.hands_over)
       continue;
+    const size_t tab = text.find('\t');
+    ASSERT_NE(std::string::npos, tab) << text;
+    std::string handed_line = text.substr(tab + 1);
+    while (!handed_line.empty() && (handed_line.back() == '\n' || handed_line.back() == '\r'))
+      handed_line.pop_back();
     int count = 0;
-    wchar_t** argv = CommandLineToArgvW(base::UTF8ToWide(text).c_str(), &count);
+    wchar_t** argv = CommandLineToArgvW(base::UTF8ToWide(handed_line).c_str(), &count);
     ASSERT_TRUE(argv);
-    const std::wstring program = argv[0];
+    const base::FilePath program(argv[0]);
     const std::vector<std::wstring> handed(argv + 1, argv + count);
     LocalFree(argv);
-    EXPECT_EQ(package.Append(L"installer.exe").value(), program);
+    EXPECT_EQ(L"installer.exe", program.BaseName().value());
+    EXPECT_NE(std::wstring::npos, program.value().find(L"\\Zorvi package ")) << program.value();
     const std::vector<std::wstring> expected = {
         L"--crash-reporter-pid=7", L"--set-folder-permission=" + folder_.value(),
         L"--permissions-for-user=" + std::wstring(kGrantee), L"--permanent-permissions",

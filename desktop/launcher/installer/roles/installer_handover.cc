@@ -79,6 +79,9 @@ int Installer::RunElevated() {
     return kElevationSetUpError;
   }
   NotifyChildStarting();
+  // This run holds its own file (own_executable.h): the elevated process starts from this same file.
+  if (const PackageFileUseHook hook = GetPackageFileUseHook())
+    hook(executable);
   const base::win::ScopedHandle child = LaunchElevated(executable, command_line.GetArgumentsString());
   if (!child.IsValid()) {
     PLOG(ERROR) << "Failed to run the elevated process";
