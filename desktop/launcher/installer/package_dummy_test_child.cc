@@ -1,7 +1,8 @@
 // Stands for the browser's executable and its launcher in test packages: it appends its command line as one
 // line to "<own path>.commands.txt" and ends, or, given --stay-alive=EVENT, stays running until that event is
 // set (at most two minutes), as a running browser would. It ends with the number in "<own path>.exit_code" when
-// that file exists, else with 0. Test programs only; never shipped.
+// that file exists, else with 0; ending with 0 as a package's installer, it first sets the success event its
+// --handover-success-event names, as the real one does on success. Test programs only; never shipped.
 #include <windows.h>
 
 #include <cstdlib>
@@ -34,8 +35,20 @@ int main() {
     CloseHandle(code_file);
     exit_code = atoi(digits);
   }
-  const std::wstring switch_prefix = L"--stay-alive=";
   const std::wstring all = GetCommandLineW();
+  // The handle's bytes in memory order, as hexadecimal digits.
+  const std::wstring success_prefix = L"--handover-success-event=";
+  const size_t success_at = all.find(success_prefix);
+  if (exit_code == 0 && success_at != std::wstring::npos) {
+    unsigned long long value = 0;
+    for (int i = 0; i < 8; ++i) {
+      const std::wstring digits = all.substr(success_at + success_prefix.size() + 2 * i, 2);
+      value |= static_cast<unsigned long long>(wcstoul(digits.c_str(), nullptr, 16)) << (8 * i);
+    }
+    if (!SetEvent(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value))))
+      return 3;
+  }
+  const std::wstring switch_prefix = L"--stay-alive=";
   const size_t at = all.find(switch_prefix);
   if (at == std::wstring::npos)
     return exit_code;
