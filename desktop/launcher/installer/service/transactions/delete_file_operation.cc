@@ -2,11 +2,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "base/files/file_enumerator.h"
@@ -52,6 +54,13 @@ std::wstring ShortTemporaryName(int64_t seconds, int n) {
     seconds /= 36;
   } while (seconds > 0);
   return L"~" + digits + (n == 0 ? L".old" : L"." + std::to_wstring(n));
+}
+
+// Whether `text` is not empty and all digits, or, with `base36`, all digits and letters.
+bool IsNumber(std::wstring_view text, bool base36) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [base36](wchar_t c) {
+           return (c >= L'0' && c <= L'9') || (base36 && ((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z')));
+         });
 }
 
 // The entry at `path` itself (a link is opened as the link), while a passing reader lets it.
@@ -215,6 +224,24 @@ bool DeleteFileOperation::Do(OperationList* /*sub_operations*/) {
   }
   moved_ = true;
   return true;
+}
+
+// static
+bool DeleteFileOperation::IsTemporaryName(const std::wstring& name) {
+  const std::wstring_view view(name);
+  const size_t last_dot = view.rfind(L'.');
+  if (last_dot == std::wstring_view::npos)
+    return false;
+  const std::wstring_view last = view.substr(last_dot + 1);
+  // "~<seconds in base 36>.old" or "~<seconds in base 36>.<n>".
+  if (view.starts_with(L'~') && (last == L"old" || IsNumber(last, false)) &&
+      IsNumber(view.substr(1, last_dot - 1), true)) {
+    return true;
+  }
+  // "<name>.<seconds>.old".
+  const size_t dot = last_dot == 0 ? std::wstring_view::npos : view.rfind(L'.', last_dot - 1);
+  return last == L"old" && dot != std::wstring_view::npos && dot > 0 &&
+         IsNumber(view.substr(dot + 1, last_dot - dot - 1), false);
 }
 
 bool DeleteFileOperation::SetAside() {
