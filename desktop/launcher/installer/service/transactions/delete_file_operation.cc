@@ -3,9 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -72,17 +70,6 @@ base::win::ScopedHandle OpenEntry(const base::FilePath& path) {
     return entry != INVALID_HANDLE_VALUE;
   });
   return base::win::ScopedHandle(entry);
-}
-
-// Renames the entry the handle holds to `to`, never over another.
-bool RenameThroughHandle(HANDLE entry, const base::FilePath& to) {
-  const std::wstring& name = to.value();
-  const size_t size = offsetof(FILE_RENAME_INFO, FileName) + (name.size() + 1) * sizeof(wchar_t);
-  auto buffer = std::make_unique<unsigned char[]>(size);  // zeroed: no replacing, no root folder
-  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
-  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
-  memcpy(rename->FileName, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
-  return SetFileInformationByHandle(entry, FileRenameInfo, rename, static_cast<DWORD>(size)) != FALSE;
 }
 
 // Deletes the entry the handle holds, read-only or not; a folder (not a link to one) with everything in it, each
@@ -247,7 +234,7 @@ bool DeleteFileOperation::IsTemporaryName(const std::wstring& name) {
 bool DeleteFileOperation::SetAside() {
   if (!entry_.IsValid())
     return RetryWhileHeld([this] { return base::MoveUnsafe(path_, temporary_path_); });
-  return RetryWhileHeld([this] { return RenameThroughHandle(entry_.Get(), temporary_path_); });
+  return RetryWhileHeld([this] { return base::RenameThroughHandle(entry_.Get(), temporary_path_, false); });
 }
 
 bool DeleteFileOperation::DeleteSetAside() {
@@ -287,7 +274,7 @@ bool DeleteFileOperation::MoveBack() {
     // Whatever stands at the path now came later (a moved file whose own rollback failed) and is never replaced.
     if (IsFaultInjected(this, temporary_path_.value()))
       SetLastError(ERROR_SHARING_VIOLATION);
-    else if (entry_.IsValid() ? RenameThroughHandle(entry_.Get(), path_)
+    else if (entry_.IsValid() ? base::RenameThroughHandle(entry_.Get(), path_, false)
                               : ::MoveFileExW(temporary_path_.value().c_str(), path_.value().c_str(), 0) != FALSE)
       return true;
     if (attempt == kMoveBackAttempts || !MayPass(GetLastError())) {
