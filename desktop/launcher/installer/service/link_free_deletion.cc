@@ -64,13 +64,6 @@ bool IsLinkHandle(HANDLE object) {
          (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// Whether the path names a link now, as far as the system tells by name: where a link is opened as what it leads
-// to (wine), only the name shows it.
-bool PathIsLink(const base::FilePath& path) {
-  const DWORD attributes = GetFileAttributesW(path.value().c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 void CallCheckedPathUseHook(const base::FilePath& path) {
   if (const CheckedPathUseHook hook = GetCheckedPathUseHook())
     hook(path);
@@ -124,7 +117,7 @@ base::win::ScopedHandle OpenLinkFreeFolder(const base::FilePath& path, LinkFreeP
     *problem = path.AsUTF8() + " cannot be opened as a folder (error " + std::to_string(GetLastError()) + ")";
     return base::win::ScopedHandle();
   }
-  if (IsLinkHandle(folder.Get()) || PathIsLink(path)) {
+  if (IsLinkHandle(folder.Get()) || PathNamesLink(path)) {
     *problem = path.AsUTF8() + " is a link (a reparse point)";
     return base::win::ScopedHandle();
   }
@@ -145,7 +138,7 @@ base::win::ScopedHandle OpenInsideFolder(HANDLE folder, const base::FilePath& fo
       Fail(problem, path, "cannot be opened (error " + std::to_string(GetLastError()) + ")");
       return base::win::ScopedHandle();
     }
-    if (IsLinkHandle(entry.Get()) || PathIsLink(path)) {
+    if (IsLinkHandle(entry.Get()) || PathNamesLink(path)) {
       Fail(problem, path, "is a link (a reparse point)");
       SetLastError(kPathThroughLinkError);
       return base::win::ScopedHandle();
@@ -170,8 +163,10 @@ bool DeleteThroughHandle(HANDLE object) {
   if (!GetFileInformationByHandleEx(object, FileBasicInfo, &basic, sizeof(basic)))
     return false;
   if (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) {
+    // No attribute left is said as "normal" alone: none at all would mean no change.
     FILE_BASIC_INFO writable = {};
-    writable.FileAttributes = (basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL;
+    const DWORD attributes = basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    writable.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
     if (!SetFileInformationByHandle(object, FileBasicInfo, &writable, sizeof(writable)))
       return false;
   }

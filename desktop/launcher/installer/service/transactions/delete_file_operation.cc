@@ -16,8 +16,10 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/service/access_control.h"
+#include "desktop/launcher/installer/service/link_free_deletion.h"
 #include "desktop/launcher/installer/service/transactions/held_file_retry.h"
 #include "desktop/launcher/installer/service/transactions/nested_access_grant.h"
+#include "desktop/launcher/installer/service/utils.h"
 
 namespace zorvi::installer {
 
@@ -74,7 +76,7 @@ base::win::ScopedHandle OpenEntry(const base::FilePath& path) {
 
 // Deletes the entry the handle holds, read-only or not; a folder (not a link to one) with everything in it, each
 // entry opened as itself below `path`, the folder's present name, which the handle keeps.
-bool DeleteThroughHandle(HANDLE entry, const base::FilePath& path) {
+bool DeleteTreeThroughHandle(HANDLE entry, const base::FilePath& path) {
   FILE_BASIC_INFO basic;
   if (!GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof(basic)))
     return false;
@@ -83,17 +85,10 @@ bool DeleteThroughHandle(HANDLE entry, const base::FilePath& path) {
     base::FileEnumerator children(path, false, base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
     for (base::FilePath child = children.Next(); !child.empty(); child = children.Next()) {
       const base::win::ScopedHandle held = OpenEntry(child);
-      emptied = held.IsValid() && DeleteThroughHandle(held.Get(), child) && emptied;
+      emptied = held.IsValid() && DeleteTreeThroughHandle(held.Get(), child) && emptied;
     }
   }
-  if (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) {
-    const DWORD attributes = basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
-    basic = {};
-    basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
-    SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof(basic));
-  }
-  FILE_DISPOSITION_INFO disposition = {TRUE};
-  return emptied && SetFileInformationByHandle(entry, FileDispositionInfo, &disposition, sizeof(disposition));
+  return emptied && DeleteThroughHandle(entry);
 }
 
 }  // namespace
@@ -166,9 +161,7 @@ bool DeleteFileOperation::Do(OperationList* /*sub_operations*/) {
   }
   // The installation makes no links: one in its place was put there by someone else and is left alone, with what it
   // leads to (where the system follows it, a rename or deletion by its name would reach that).
-  const DWORD attributes = GetFileAttributesW(path_.value().c_str());
-  if (((pinned_identity.dwFileAttributes | (attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes)) &
-       FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  if ((pinned_identity.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || PathNamesLink(path_)) {
     LOG(ERROR) << "Refused to remove " << path_.value() << ": it is a link (a reparse point)";
     return false;
   }
@@ -189,9 +182,7 @@ bool DeleteFileOperation::Do(OperationList* /*sub_operations*/) {
       LOG(ERROR) << "File removal failed";
       return false;
     }
-    if (identity.dwVolumeSerialNumber != pinned_identity.dwVolumeSerialNumber ||
-        identity.nFileIndexHigh != pinned_identity.nFileIndexHigh ||
-        identity.nFileIndexLow != pinned_identity.nFileIndexLow) {
+    if (!IsSameFileIdentity(identity, pinned_identity)) {
       LOG(ERROR) << path_.value() << " was replaced meanwhile";
       LOG(ERROR) << "File removal failed";
       return false;
@@ -241,7 +232,7 @@ bool DeleteFileOperation::DeleteSetAside() {
   if (!entry_.IsValid())
     return base::DeleteFile(temporary_path_, true);
   // The entry goes once its last handle closes.
-  const bool deleted = DeleteThroughHandle(entry_.Get(), temporary_path_);
+  const bool deleted = DeleteTreeThroughHandle(entry_.Get(), temporary_path_);
   entry_.Close();
   return deleted;
 }
