@@ -31,10 +31,11 @@ using NtStatusToErrorFunction = ULONG(NTAPI*)(NTSTATUS);
 // Opens `name`, one component, inside the folder open as `parent`: the relative open cannot be led elsewhere by
 // a folder renamed or replaced on the way to it.
 base::win::ScopedHandle OpenBelow(HANDLE parent, const std::wstring& name, DWORD access) {
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  const auto create = reinterpret_cast<NtCreateFileFunction>(
+  // Looked up once: a walk opens every entry of a tree.
+  static const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  static const auto create = reinterpret_cast<NtCreateFileFunction>(
       reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
-  const auto to_error = reinterpret_cast<NtStatusToErrorFunction>(
+  static const auto to_error = reinterpret_cast<NtStatusToErrorFunction>(
       reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
   if (!create || !to_error || name.empty() || name.size() > 32767) {
     SetLastError(ERROR_INVALID_FUNCTION);
