@@ -5,6 +5,8 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <cstddef>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -272,6 +274,17 @@ bool MoveUnsafe(const FilePath& from, const FilePath& to) {
   // Callers that move folders across volumes copy and check themselves.
   SetLastError(DirectoryExists(from) && !OnOneVolume(from, to) ? ERROR_NOT_SAME_DEVICE : error);
   return false;
+}
+
+bool RenameThroughHandle(HANDLE object, const FilePath& to, bool replace_existing) {
+  const std::wstring& name = to.value();
+  const size_t size = offsetof(FILE_RENAME_INFO, FileName) + (name.size() + 1) * sizeof(wchar_t);
+  auto buffer = std::make_unique<unsigned char[]>(size);  // zeroed: no root folder
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
+  rename->ReplaceIfExists = replace_existing;
+  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+  memcpy(rename->FileName, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
+  return ::SetFileInformationByHandle(object, FileRenameInfo, rename, static_cast<DWORD>(size)) != FALSE;
 }
 
 bool ReplaceFile(const FilePath& from, const FilePath& to, FileError* error) {

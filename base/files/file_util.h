@@ -47,6 +47,9 @@ bool CopyAndDeleteDirectory(const FilePath& from, const FilePath& to);
 bool MovePath(const FilePath& from, const FilePath& to);
 // MovePath without the parent-reference check. After a failure the thread's last error is the move's.
 bool MoveUnsafe(const FilePath& from, const FilePath& to);
+// Renames the file or folder open as `object` (with DELETE access) to `to`, over an existing file only with
+// `replace_existing`: the object the handle holds moves, wherever its old name leads meanwhile.
+bool RenameThroughHandle(HANDLE object, const FilePath& to, bool replace_existing);
 // Puts `from` in the place of `to`: a plain move when `to` does not exist, else the system's replace.
 // *error (when given) receives the failure.
 bool ReplaceFile(const FilePath& from, const FilePath& to, FileError* error);

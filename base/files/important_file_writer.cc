@@ -5,7 +5,6 @@
 #include <atomic>
 #include <climits>
 #include <cstddef>
-#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
@@ -184,15 +183,8 @@ void RemoveAbandonedTempFiles(const FilePath& target) {
 // Puts the file that `file` holds in the place of `target`, in one rename through the handle. While another
 // process has the target open (a reader), the rename is refused; it is tried again for a while.
 bool ReplaceThroughHandle(File* file, const FilePath& target) {
-  const std::wstring& name = target.value();
-  const size_t size = offsetof(FILE_RENAME_INFO, FileName) + (name.size() + 1) * sizeof(wchar_t);
-  auto buffer = std::make_unique<unsigned char[]>(size);
-  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());  // zeroed
-  rename->ReplaceIfExists = TRUE;
-  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
-  memcpy(rename->FileName, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
   for (size_t retry = 0;; ++retry) {
-    if (::SetFileInformationByHandle(file->GetPlatformFile(), FileRenameInfo, rename, static_cast<DWORD>(size)))
+    if (RenameThroughHandle(file->GetPlatformFile(), target, true))
       return true;
     const DWORD error = ::GetLastError();
     const bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;

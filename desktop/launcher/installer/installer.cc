@@ -112,23 +112,6 @@ bool RemoveFolderNobodyUses(const base::FilePath& folder) {
   return removed;
 }
 
-// Whether `name` is one under which a deletion keeps a file aside until its run commits: "<name>.<seconds>.old", or
-// "~<seconds in base 36>.old" where that path would be too long.
-bool IsKeptAsideName(const std::wstring& name) {
-  constexpr wchar_t kSuffix[] = L".old";
-  const size_t suffix = name.size() - 4;
-  if (name.size() <= 4 || name.compare(suffix, 4, kSuffix) != 0)
-    return false;
-  if (name[0] == L'~') {
-    return suffix > 1 && std::all_of(name.begin() + 1, name.begin() + suffix, [](wchar_t c) {
-             return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
-           });
-  }
-  const size_t dot = name.rfind(L'.', suffix - 1);
-  return dot != std::wstring::npos && dot > 0 && dot + 1 < suffix &&
-         std::all_of(name.begin() + dot + 1, name.begin() + suffix, [](wchar_t c) { return c >= L'0' && c <= L'9'; });
-}
-
 }  // namespace
 
 Installer::Installer() : message_loop_(base::MessageLoop::current()) {}
@@ -451,7 +434,7 @@ void Installer::RemoveKeptAsideFilesOfEndedRuns() {
                                base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
   std::vector<base::FilePath> kept;
   for (base::FilePath entry = entries.Next(); !entry.empty(); entry = entries.Next()) {
-    if (IsKeptAsideName(entry.BaseName().value()) &&
+    if (DeleteFileOperation::IsTemporaryName(entry.BaseName().value()) &&
         !(entries.GetInfo().find_data().dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       kept.push_back(entry);
     }

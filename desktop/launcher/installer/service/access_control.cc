@@ -280,19 +280,30 @@ std::vector<BYTE> InheritedEntries(PACL folder_dacl, bool is_folder) {
   return dacl;
 }
 
+// Makes `owner` the owner of the object open as `object`, through a handle opened anew for it (with `more_access`
+// too), which it returns; invalid when the owner cannot be written.
+base::win::ScopedHandle WriteOwner(HANDLE object, PSID owner, DWORD more_access) {
+  base::win::ScopedHandle owner_handle(ReOpenFile(object, WRITE_OWNER | READ_CONTROL | more_access,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+  SECURITY_DESCRIPTOR descriptor;
+  if (!owner_handle.IsValid() || !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorOwner(&descriptor, owner, FALSE) ||
+      !SetKernelObjectSecurity(owner_handle.Get(), OWNER_SECURITY_INFORMATION, &descriptor)) {
+    return base::win::ScopedHandle();
+  }
+  return owner_handle;
+}
+
 // Makes BUILTIN\Administrators the owner of the object open as `object` and gives it only the entries its folder
 // passes on. The handle is opened anew for the owner, which the administrators may always take.
 bool MakeAdministratorsInherit(HANDLE object, PACL folder_dacl, bool is_folder) {
   WellKnownSid administrators(WinBuiltinAdministratorsSid);
   std::vector<BYTE> dacl = InheritedEntries(folder_dacl, is_folder);
-  base::win::ScopedHandle owner_handle(ReOpenFile(object, WRITE_OWNER | WRITE_DAC | READ_CONTROL,
-                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
-  SECURITY_DESCRIPTOR descriptor;
-  return administrators.valid && !dacl.empty() && owner_handle.IsValid() &&
-         InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-         SetSecurityDescriptorOwner(&descriptor, administrators.sid(), FALSE) &&
-         SetKernelObjectSecurity(owner_handle.Get(), OWNER_SECURITY_INFORMATION, &descriptor) &&
+  if (!administrators.valid || dacl.empty())
+    return false;
+  const base::win::ScopedHandle owner_handle = WriteOwner(object, administrators.sid(), WRITE_DAC);
+  return owner_handle.IsValid() &&
          WriteObjectDacl(owner_handle.Get(), reinterpret_cast<PACL>(dacl.data()), SE_DACL_AUTO_INHERITED);
 }
 
@@ -302,13 +313,7 @@ bool WriteRecordedOwner(HANDLE object, const std::vector<BYTE>& recorded) {
   BOOL defaulted = FALSE;
   if (!GetSecurityDescriptorOwner(const_cast<BYTE*>(recorded.data()), &owner, &defaulted) || !owner)
     return true;  // none was recorded
-  base::win::ScopedHandle owner_handle(ReOpenFile(object, WRITE_OWNER | READ_CONTROL,
-                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
-  SECURITY_DESCRIPTOR descriptor;
-  return owner_handle.IsValid() && InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-         SetSecurityDescriptorOwner(&descriptor, owner, FALSE) &&
-         SetKernelObjectSecurity(owner_handle.Get(), OWNER_SECURITY_INFORMATION, &descriptor);
+  return WriteOwner(object, owner, 0).IsValid();
 }
 
 // Enables a privilege of the process token for the holder's lifetime, when the token has it.

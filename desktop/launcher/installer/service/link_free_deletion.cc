@@ -31,10 +31,11 @@ using NtStatusToErrorFunction = ULONG(NTAPI*)(NTSTATUS);
 // Opens `name`, one component, inside the folder open as `parent`: the relative open cannot be led elsewhere by
 // a folder renamed or replaced on the way to it.
 base::win::ScopedHandle OpenBelow(HANDLE parent, const std::wstring& name, DWORD access) {
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  const auto create = reinterpret_cast<NtCreateFileFunction>(
+  // Looked up once: a walk opens every entry of a tree.
+  static const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  static const auto create = reinterpret_cast<NtCreateFileFunction>(
       reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
-  const auto to_error = reinterpret_cast<NtStatusToErrorFunction>(
+  static const auto to_error = reinterpret_cast<NtStatusToErrorFunction>(
       reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
   if (!create || !to_error || name.empty() || name.size() > 32767) {
     SetLastError(ERROR_INVALID_FUNCTION);
@@ -62,13 +63,6 @@ bool IsLinkHandle(HANDLE object) {
   FILE_ATTRIBUTE_TAG_INFO tag = {};
   return !GetFileInformationByHandleEx(object, FileAttributeTagInfo, &tag, sizeof(tag)) ||
          (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// Whether the path names a link now, as far as the system tells by name: where a link is opened as what it leads
-// to (wine), only the name shows it.
-bool PathIsLink(const base::FilePath& path) {
-  const DWORD attributes = GetFileAttributesW(path.value().c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 void CallCheckedPathUseHook(const base::FilePath& path) {
@@ -124,7 +118,7 @@ base::win::ScopedHandle OpenLinkFreeFolder(const base::FilePath& path, LinkFreeP
     *problem = path.AsUTF8() + " cannot be opened as a folder (error " + std::to_string(GetLastError()) + ")";
     return base::win::ScopedHandle();
   }
-  if (IsLinkHandle(folder.Get()) || PathIsLink(path)) {
+  if (IsLinkHandle(folder.Get()) || PathNamesLink(path)) {
     *problem = path.AsUTF8() + " is a link (a reparse point)";
     return base::win::ScopedHandle();
   }
@@ -145,7 +139,7 @@ base::win::ScopedHandle OpenInsideFolder(HANDLE folder, const base::FilePath& fo
       Fail(problem, path, "cannot be opened (error " + std::to_string(GetLastError()) + ")");
       return base::win::ScopedHandle();
     }
-    if (IsLinkHandle(entry.Get()) || PathIsLink(path)) {
+    if (IsLinkHandle(entry.Get()) || PathNamesLink(path)) {
       Fail(problem, path, "is a link (a reparse point)");
       SetLastError(kPathThroughLinkError);
       return base::win::ScopedHandle();
@@ -170,8 +164,10 @@ bool DeleteThroughHandle(HANDLE object) {
   if (!GetFileInformationByHandleEx(object, FileBasicInfo, &basic, sizeof(basic)))
     return false;
   if (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) {
+    // No attribute left is said as "normal" alone: none at all would mean no change.
     FILE_BASIC_INFO writable = {};
-    writable.FileAttributes = (basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL;
+    const DWORD attributes = basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    writable.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
     if (!SetFileInformationByHandle(object, FileBasicInfo, &writable, sizeof(writable)))
       return false;
   }

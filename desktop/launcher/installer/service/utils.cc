@@ -173,6 +173,11 @@ bool IsSameFileIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FIL
          a.nFileIndexLow == b.nFileIndexLow;
 }
 
+bool PathNamesLink(const base::FilePath& path) {
+  const DWORD attributes = GetFileAttributesW(path.value().c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 base::FilePath GetResolvedPath(const base::FilePath& path) {
   const base::File file(path, base::FileFlags::Open | base::FileFlags::BackupSemantics | base::FileFlags::ShareDelete);
   if (!file.IsValid())

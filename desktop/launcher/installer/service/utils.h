@@ -34,6 +34,10 @@ bool IsDeviceName(std::wstring_view component);
 bool GetFileIdentity(base::FilePath path, BY_HANDLE_FILE_INFORMATION* identity);
 bool IsSameFileIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b);
 
+// Whether the path names a link (any reparse point) now, as the system tells by name: where a link is opened as
+// what it leads to (wine), only the name shows it, so a handle's attributes are checked as well as these.
+bool PathNamesLink(const base::FilePath& path);
+
 // The path the system reaches for `path`, every link on the way followed, as a plain path ("C:\..." or
 // "\\server\share\..."); empty when it cannot be opened.
 base::FilePath GetResolvedPath(const base::FilePath& path);

@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
-#include <cstddef>
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "base/files/file_enumerator.h"
@@ -16,8 +16,10 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/service/access_control.h"
+#include "desktop/launcher/installer/service/link_free_deletion.h"
 #include "desktop/launcher/installer/service/transactions/held_file_retry.h"
 #include "desktop/launcher/installer/service/transactions/nested_access_grant.h"
+#include "desktop/launcher/installer/service/utils.h"
 
 namespace zorvi::installer {
 
@@ -54,6 +56,13 @@ std::wstring ShortTemporaryName(int64_t seconds, int n) {
   return L"~" + digits + (n == 0 ? L".old" : L"." + std::to_wstring(n));
 }
 
+// Whether `text` is not empty and all digits, or, with `base36`, all digits and letters.
+bool IsNumber(std::wstring_view text, bool base36) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [base36](wchar_t c) {
+           return (c >= L'0' && c <= L'9') || (base36 && ((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z')));
+         });
+}
+
 // The entry at `path` itself (a link is opened as the link), while a passing reader lets it.
 base::win::ScopedHandle OpenEntry(const base::FilePath& path) {
   HANDLE entry = INVALID_HANDLE_VALUE;
@@ -65,20 +74,9 @@ base::win::ScopedHandle OpenEntry(const base::FilePath& path) {
   return base::win::ScopedHandle(entry);
 }
 
-// Renames the entry the handle holds to `to`, never over another.
-bool RenameThroughHandle(HANDLE entry, const base::FilePath& to) {
-  const std::wstring& name = to.value();
-  const size_t size = offsetof(FILE_RENAME_INFO, FileName) + (name.size() + 1) * sizeof(wchar_t);
-  auto buffer = std::make_unique<unsigned char[]>(size);  // zeroed: no replacing, no root folder
-  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
-  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
-  memcpy(rename->FileName, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
-  return SetFileInformationByHandle(entry, FileRenameInfo, rename, static_cast<DWORD>(size)) != FALSE;
-}
-
 // Deletes the entry the handle holds, read-only or not; a folder (not a link to one) with everything in it, each
 // entry opened as itself below `path`, the folder's present name, which the handle keeps.
-bool DeleteThroughHandle(HANDLE entry, const base::FilePath& path) {
+bool DeleteTreeThroughHandle(HANDLE entry, const base::FilePath& path) {
   FILE_BASIC_INFO basic;
   if (!GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof(basic)))
     return false;
@@ -87,17 +85,10 @@ bool DeleteThroughHandle(HANDLE entry, const base::FilePath& path) {
     base::FileEnumerator children(path, false, base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
     for (base::FilePath child = children.Next(); !child.empty(); child = children.Next()) {
       const base::win::ScopedHandle held = OpenEntry(child);
-      emptied = held.IsValid() && DeleteThroughHandle(held.Get(), child) && emptied;
+      emptied = held.IsValid() && DeleteTreeThroughHandle(held.Get(), child) && emptied;
     }
   }
-  if (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) {
-    const DWORD attributes = basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
-    basic = {};
-    basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
-    SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof(basic));
-  }
-  FILE_DISPOSITION_INFO disposition = {TRUE};
-  return emptied && SetFileInformationByHandle(entry, FileDispositionInfo, &disposition, sizeof(disposition));
+  return emptied && DeleteThroughHandle(entry);
 }
 
 }  // namespace
@@ -170,9 +161,7 @@ bool DeleteFileOperation::Do(OperationList* /*sub_operations*/) {
   }
   // The installation makes no links: one in its place was put there by someone else and is left alone, with what it
   // leads to (where the system follows it, a rename or deletion by its name would reach that).
-  const DWORD attributes = GetFileAttributesW(path_.value().c_str());
-  if (((pinned_identity.dwFileAttributes | (attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes)) &
-       FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  if ((pinned_identity.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || PathNamesLink(path_)) {
     LOG(ERROR) << "Refused to remove " << path_.value() << ": it is a link (a reparse point)";
     return false;
   }
@@ -193,9 +182,7 @@ bool DeleteFileOperation::Do(OperationList* /*sub_operations*/) {
       LOG(ERROR) << "File removal failed";
       return false;
     }
-    if (identity.dwVolumeSerialNumber != pinned_identity.dwVolumeSerialNumber ||
-        identity.nFileIndexHigh != pinned_identity.nFileIndexHigh ||
-        identity.nFileIndexLow != pinned_identity.nFileIndexLow) {
+    if (!IsSameFileIdentity(identity, pinned_identity)) {
       LOG(ERROR) << path_.value() << " was replaced meanwhile";
       LOG(ERROR) << "File removal failed";
       return false;
@@ -217,17 +204,35 @@ bool DeleteFileOperation::Do(OperationList* /*sub_operations*/) {
   return true;
 }
 
+// static
+bool DeleteFileOperation::IsTemporaryName(const std::wstring& name) {
+  const std::wstring_view view(name);
+  const size_t last_dot = view.rfind(L'.');
+  if (last_dot == std::wstring_view::npos)
+    return false;
+  const std::wstring_view last = view.substr(last_dot + 1);
+  // "~<seconds in base 36>.old" or "~<seconds in base 36>.<n>".
+  if (view.starts_with(L'~') && (last == L"old" || IsNumber(last, false)) &&
+      IsNumber(view.substr(1, last_dot - 1), true)) {
+    return true;
+  }
+  // "<name>.<seconds>.old".
+  const size_t dot = last_dot == 0 ? std::wstring_view::npos : view.rfind(L'.', last_dot - 1);
+  return last == L"old" && dot != std::wstring_view::npos && dot > 0 &&
+         IsNumber(view.substr(dot + 1, last_dot - dot - 1), false);
+}
+
 bool DeleteFileOperation::SetAside() {
   if (!entry_.IsValid())
     return RetryWhileHeld([this] { return base::MoveUnsafe(path_, temporary_path_); });
-  return RetryWhileHeld([this] { return RenameThroughHandle(entry_.Get(), temporary_path_); });
+  return RetryWhileHeld([this] { return base::RenameThroughHandle(entry_.Get(), temporary_path_, false); });
 }
 
 bool DeleteFileOperation::DeleteSetAside() {
   if (!entry_.IsValid())
     return base::DeleteFile(temporary_path_, true);
   // The entry goes once its last handle closes.
-  const bool deleted = DeleteThroughHandle(entry_.Get(), temporary_path_);
+  const bool deleted = DeleteTreeThroughHandle(entry_.Get(), temporary_path_);
   entry_.Close();
   return deleted;
 }
@@ -260,7 +265,7 @@ bool DeleteFileOperation::MoveBack() {
     // Whatever stands at the path now came later (a moved file whose own rollback failed) and is never replaced.
     if (IsFaultInjected(this, temporary_path_.value()))
       SetLastError(ERROR_SHARING_VIOLATION);
-    else if (entry_.IsValid() ? RenameThroughHandle(entry_.Get(), path_)
+    else if (entry_.IsValid() ? base::RenameThroughHandle(entry_.Get(), path_, false)
                               : ::MoveFileExW(temporary_path_.value().c_str(), path_.value().c_str(), 0) != FALSE)
       return true;
     if (attempt == kMoveBackAttempts || !MayPass(GetLastError())) {

@@ -4,6 +4,7 @@
 #define DESKTOP_LAUNCHER_INSTALLER_SERVICE_TRANSACTIONS_DELETE_FILE_OPERATION_H_
 
 #include <memory>
+#include <string>
 
 #include "base/files/file_path.h"
 #include "base/win/scoped_handle.h"
@@ -35,6 +36,10 @@ class DeleteFileOperation : public Operation {
   // Where Do keeps the file: "<path>.<seconds since 1970>.old", or "~<seconds in base 36>.old" (".<n>" in place
   // of ".old" when that is taken) in the same folder when that path would be too long. Empty before Do.
   const base::FilePath& temporary_path() const { return temporary_path_; }
+
+  // Whether `name` (a file name, without folder) is one that Do gives an entry it keeps aside, in either form: what
+  // a run that never ended left behind is found by it.
+  static bool IsTemporaryName(const std::wstring& name);
 
  private:
   // Whether the file at its temporary name is kept open by someone (a running program or a loaded library), not

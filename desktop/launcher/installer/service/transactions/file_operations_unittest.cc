@@ -38,6 +38,13 @@ void CountPause(unsigned long milliseconds) {
     g_holder.reset();
 }
 
+std::wstring Base36(int64_t value) {
+  std::wstring digits;
+  for (; value > 0; value /= 36)
+    digits.insert(digits.begin(), L"0123456789abcdefghijklmnopqrstuvwxyz"[value % 36]);
+  return digits;
+}
+
 class FileOperationsTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -364,12 +371,6 @@ TEST_F(FileOperationsTest, TakenTemporaryNameLeavesTheFile) {
 // long), rolled back and deleted for good, though the first short names of the coming seconds are taken: files
 // with long names, and a short-named one in one of the deepest folders the system lets be created.
 TEST_F(FileOperationsTest, FilesAtTheLongestPathsCanBeDeletedAgain) {
-  const auto base36 = [](int64_t value) {
-    std::wstring digits;
-    for (; value > 0; value /= 36)
-      digits.insert(digits.begin(), L"0123456789abcdefghijklmnopqrstuvwxyz"[value % 36]);
-    return digits;
-  };
   const base::FilePath deepest = Path(L"deep");
   const std::vector<std::pair<base::FilePath, std::vector<size_t>>> folders = {  // and their files' path lengths
       {Path(L"long"), {MAX_PATH - 15, MAX_PATH - 1}},
@@ -378,7 +379,7 @@ TEST_F(FileOperationsTest, FilesAtTheLongestPathsCanBeDeletedAgain) {
   for (const auto& [folder, lengths] : folders) {
     ASSERT_TRUE(base::CreateDirectory(folder));
     for (int64_t second = now; second < now + 30; ++second)
-      ASSERT_EQ(0, base::WriteFile(folder.Append(L"~" + base36(second) + L".old"), "", 0));
+      ASSERT_EQ(0, base::WriteFile(folder.Append(L"~" + Base36(second) + L".old"), "", 0));
   }
   const test::MachineState empty = sandbox_.Capture();
   std::vector<base::FilePath> files;
@@ -398,6 +399,28 @@ TEST_F(FileOperationsTest, FilesAtTheLongestPathsCanBeDeletedAgain) {
     commit ? DeleteOperations(&transaction) : RollbackOperations(&transaction);
     EXPECT_EQ("", test::Compare(commit ? empty : installed, sandbox_.Capture()));
   }
+}
+
+// Whatever name a deletion gives the entry it keeps aside is known again as one, for the next run to find what a
+// run that never ended left: the usual one, and a short one beside the longest paths, its first form taken.
+TEST_F(FileOperationsTest, NamesOfEntriesSetAsideAreKnownAgain) {
+  const base::FilePath folder = Path(L"long");
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  const int64_t now = base::Time::Now().ToTimeT();
+  for (int64_t second = now; second < now + 30; ++second)
+    ASSERT_EQ(0, base::WriteFile(folder.Append(L"~" + Base36(second) + L".old"), "", 0));
+  const base::FilePath long_file = folder.Append(std::wstring(MAX_PATH - folder.value().size() - 2, L'n'));
+  ASSERT_TRUE(base::CopyFile(Path(L"keep\\a.txt"), long_file));
+  for (const base::FilePath& file : {Path(L"keep\\a.txt"), long_file}) {
+    DeleteFileOperation deletion(file, false);
+    ASSERT_TRUE(deletion.Do(nullptr));
+    const std::wstring name = deletion.temporary_path().BaseName().value();
+    EXPECT_TRUE(DeleteFileOperation::IsTemporaryName(name)) << name;
+    EXPECT_EQ(file != long_file, name.ends_with(L".old")) << name;
+    deletion.Rollback();
+  }
+  for (const wchar_t* name : {L"a.txt", L"zorvi.old", L".5.old", L"~.old", L"~ab.old.txt", L"a.5x.old"})
+    EXPECT_FALSE(DeleteFileOperation::IsTemporaryName(name)) << name;
 }
 
 // A kept copy that cannot be removed at commit (it is held open) is scheduled for the next restart, which the

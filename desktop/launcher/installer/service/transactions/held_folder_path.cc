@@ -5,6 +5,7 @@
 
 #include "base/files/file_util.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/launcher/installer/service/utils.h"
 
 namespace zorvi::installer {
 
@@ -40,13 +41,6 @@ base::win::ScopedHandle OpenFolder(const base::FilePath& folder, DWORD access, b
                   nullptr));
 }
 
-// The attributes found by name tell a link where the system keeps it apart from the folder it leads to; the
-// handle's (checked too) tell what was opened, where a link was swapped in between.
-bool IsLink(const base::FilePath& path) {
-  const DWORD attributes = GetFileAttributesW(path.value().c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 }  // namespace
 
 HeldFolderPath::Folder::~Folder() {
@@ -80,7 +74,7 @@ bool HeldFolderPath::Hold(const base::FilePath& root, const base::FilePath& fold
       continue;
     }
     const bool is_root = level == 0;
-    if (!is_root && IsLink(current)) {
+    if (!is_root && PathNamesLink(current)) {
       *problem = current.AsUTF8() + " is a link (a reparse point)";
       Release();
       return false;
@@ -98,7 +92,7 @@ bool HeldFolderPath::Hold(const base::FilePath& root, const base::FilePath& fold
       Release();
       return false;
     }
-    if (!is_root && ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsLink(current))) {
+    if (!is_root && ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || PathNamesLink(current))) {
       *problem = current.AsUTF8() + " is a link (a reparse point)";
       Release();
       return false;
