@@ -17,11 +17,8 @@ base::FilePath GetLinkFreeLogFile(const base::FilePath& log_file) {
   std::string problem;
   if (log_file.IsAbsolute() && held->Hold(log_file.DirName(), true, &problem))
     return log_file;
-  wchar_t windows[MAX_PATH];
-  const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH)
-    return base::FilePath();
-  return base::FilePath(std::wstring(windows, length)).Append(L"Temp").Append(log_file.BaseName());
+  base::FilePath system_temp;
+  return GetSystemTempFolder(&system_temp) ? system_temp.Append(log_file.BaseName()) : base::FilePath();
 }
 
 }  // namespace zorvi::installer

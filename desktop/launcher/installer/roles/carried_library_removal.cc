@@ -15,30 +15,12 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/common/product/installer_switches.h"
 
+// The start of the module this code is linked into (the linker defines it for every image).
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace zorvi::installer {
 
 namespace {
-
-HMODULE OwnModule() {
-  HMODULE module = nullptr;
-  return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(&OwnModule), &module)
-             ? module
-             : nullptr;
-}
-
-// This module's file, by the path the loader knows.
-base::FilePath OwnLibraryPath() {
-  const HMODULE module = OwnModule();
-  if (!module)
-    return base::FilePath();
-  std::wstring path(MAX_PATH, L'\0');
-  const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-  if (length == 0 || length >= path.size())
-    return base::FilePath();
-  path.resize(length);
-  return base::FilePath(path);
-}
 
 // Opens `path` itself (never what a link there leads to) for deletion; invalid for a link.
 base::win::ScopedHandle OpenForDeletion(const base::FilePath& path, DWORD access, DWORD flags) {
@@ -56,12 +38,8 @@ base::win::ScopedHandle OpenForDeletion(const base::FilePath& path, DWORD access
 // Whether `file` begins with this module's headers up to its file header (which holds its build time): the file
 // opened is the copy this process loaded, not one put at its path since.
 bool HoldsThisModule(HANDLE file) {
-  const HMODULE module = OwnModule();
-  if (!module)
-    return false;
-  const auto* image = reinterpret_cast<const BYTE*>(module);
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
-  const size_t compared = static_cast<size_t>(dos->e_lfanew) + sizeof(DWORD) + sizeof(IMAGE_FILE_HEADER);
+  const auto* image = reinterpret_cast<const BYTE*>(&__ImageBase);
+  const size_t compared = static_cast<size_t>(__ImageBase.e_lfanew) + sizeof(DWORD) + sizeof(IMAGE_FILE_HEADER);
   if (compared > 4096)
     return false;
   std::vector<BYTE> bytes(compared);
@@ -74,8 +52,8 @@ bool HoldsThisModule(HANDLE file) {
 
 CarriedLibraryRemoval::~CarriedLibraryRemoval() {
   base::FilePath executable;
-  const base::FilePath library = OwnLibraryPath();
-  if (library.empty() || !base::PathService::Get(base::kExeFile, &executable) ||
+  base::FilePath library;
+  if (!base::PathService::Get(base::kModuleFile, &library) || !base::PathService::Get(base::kExeFile, &executable) ||
       base::FilePath::CompareIgnoreCase(library.DirName().value(), executable.DirName().value()) == 0) {
     return;  // the library beside the host, which belongs to its folder
   }

@@ -81,16 +81,14 @@ void ReportProblem(const char* what, const base::FilePath& path, const std::stri
 // Starts the batch of what the clean-up could not delete yet, to run once this process has ended, from a new folder
 // that only administrators and the system may write: the user can neither change nor replace what runs.
 void StartRemainingCleanUp(const UninstallBatch& remaining) {
-  wchar_t windows[MAX_PATH];
-  const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH)
+  base::FilePath temp;
+  if (!GetSystemTempFolder(&temp))
     return;
   PSECURITY_DESCRIPTOR raw = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdministratorsOnly, SDDL_REVISION_1, &raw, nullptr))
     return;
   const std::unique_ptr<void, LocalFreeDeleter> descriptor(raw);
   SECURITY_ATTRIBUTES security = {sizeof(security), raw, FALSE};
-  const base::FilePath temp = base::FilePath(std::wstring(windows, length)).Append(L"Temp");
   base::FilePath folder;
   // A name someone made first is not this process's folder: another is tried.
   for (int attempt = 0; attempt < 8 && folder.empty(); ++attempt) {

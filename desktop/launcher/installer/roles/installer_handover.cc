@@ -4,8 +4,6 @@
 // returns to the loop until the package-ready event's watcher calls back.
 #include <windows.h>
 
-#include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,8 +13,6 @@
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
-#include "base/strings/string_number_conversions.h"
-#include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/product/installation_files.h"
@@ -27,6 +23,7 @@
 #include "desktop/launcher/installer/records/installation_info.h"
 #include "desktop/launcher/installer/roles/elevation.h"
 #include "desktop/launcher/installer/roles/folder_permission.h"
+#include "desktop/launcher/installer/service/inherited_handle.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
@@ -217,8 +214,7 @@ void Installer::HandOverToPackage() {
     PLOG(ERROR) << Fail(kInstallerErrorGeneric, L"", "Could not create the package installer's success event");
     return;
   }
-  const uint64_t event_value = reinterpret_cast<uintptr_t>(success_event.Get());
-  command_line.AppendSwitchASCII(kHandOverSuccessEventSwitch, base::HexEncode(&event_value, sizeof(event_value)));
+  command_line.AppendSwitchASCII(kHandOverSuccessEventSwitch, InheritedHandleSwitchValue(success_event.Get()));
   LOG(INFO) << "Running installer from the package with command line: " << command_line.GetCommandLineString();
   std::vector<HANDLE> inherited = {success_event.Get()};
   base::LaunchOptions options;
@@ -252,15 +248,12 @@ void Installer::ReportSuccessToHandingOverInstaller() {
   const base::CommandLine& process = *base::CommandLine::ForCurrentProcess();
   if (!process.HasSwitch(kHandOverSuccessEventSwitch))
     return;
-  std::vector<uint8_t> bytes;
-  uint64_t value = 0;
-  if (!base::HexStringToBytes(base::WideToUTF8(process.GetSwitchValueNative(kHandOverSuccessEventSwitch)), &bytes) ||
-      bytes.size() != sizeof(value)) {
+  HANDLE success_event = nullptr;
+  if (!ParseInheritedHandleSwitchValue(process.GetSwitchValueNative(kHandOverSuccessEventSwitch), &success_event)) {
     LOG(ERROR) << "Cannot read the success event's handle; the waiting installer will take this run for failed";
     return;
   }
-  memcpy(&value, bytes.data(), sizeof(value));
-  if (!SetEvent(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value))))
+  if (!SetEvent(success_event))
     PLOG(ERROR) << "Cannot set the success event; the waiting installer will take this run for failed";
 }
 

@@ -342,4 +342,13 @@ bool GetUserProgramFilesFolder(base::FilePath* folder) {
   return true;
 }
 
+bool GetSystemTempFolder(base::FilePath* folder) {
+  wchar_t windows[MAX_PATH];
+  const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH)
+    return false;
+  *folder = base::FilePath(std::wstring(windows, length)).Append(L"Temp");
+  return true;
+}
+
 }  // namespace zorvi::installer

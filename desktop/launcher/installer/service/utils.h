@@ -89,6 +89,10 @@ std::string GetStreamDisplayName();
 // cannot name it.
 bool GetUserProgramFilesFolder(base::FilePath* folder);
 
+// The temporary folder of the system's own Windows folder (not a user's), where others may not change what an
+// administrator writes; false when the system cannot name it.
+bool GetSystemTempFolder(base::FilePath* folder);
+
 }  // namespace zorvi::installer
 
 #endif  // DESKTOP_LAUNCHER_INSTALLER_SERVICE_UTILS_H_

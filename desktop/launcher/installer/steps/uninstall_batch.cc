@@ -218,7 +218,7 @@ bool ReadWatchedProcesses(LineReader* reader, std::vector<int>* slots) {
 // The paths of the lines that start with `prefix`, each checked against the folder; folders (`folder_itself`)
 // also for their order.
 bool ReadPathLines(LineReader* reader, const wchar_t* prefix, const base::FilePath& folder, bool folder_itself,
-                   std::vector<std::wstring>* paths, std::vector<UninstallBatchEntry>* entries) {
+                   std::vector<UninstallBatchEntry>* entries) {
   while (reader->NextStartsWith(prefix)) {
     std::wstring quoted;
     std::wstring path;
@@ -234,9 +234,8 @@ bool ReadPathLines(LineReader* reader, const wchar_t* prefix, const base::FilePa
     if (!LinkFreePath().Hold(base::FilePath(path), false, &problem))
       return reader->FailPrevious("the path leads through a link: " + problem);
     // The writer removes each folder once, a subfolder before its parent.
-    if (folder_itself && !paths->empty() && !(path < paths->back()))
+    if (folder_itself && !entries->empty() && !(path < entries->back().path.value()))
       return reader->FailPrevious("folders not in descending order");
-    paths->push_back(path);
     entries->push_back(std::move(entry));
   }
   return true;
@@ -318,12 +317,10 @@ bool CheckUninstallBatch(const std::string& text, const base::FilePath& install_
                          UninstallBatchEntries* entries) {
   LineReader reader(base::SystemMultiByteToWide(text, CP_OEMCP));
   std::vector<int> slots;
-  std::vector<std::wstring> files;
-  std::vector<std::wstring> folders;
   UninstallBatchEntries read;
   bool valid = ReadWatchedProcesses(&reader, &slots) &&
-               ReadPathLines(&reader, kDeletePrefix, install_folder, false, &files, &read.files) &&
-               ReadPathLines(&reader, kRemoveFolderPrefix, install_folder, true, &folders, &read.folders) &&
+               ReadPathLines(&reader, kDeletePrefix, install_folder, false, &read.files) &&
+               ReadPathLines(&reader, kRemoveFolderPrefix, install_folder, true, &read.folders) &&
                reader.Expect(kDeleteSelf);
   if (valid && !reader.AtEnd())
     valid = reader.Fail("a line after the end");
