@@ -2,11 +2,26 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+#include <wininet.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+
+#include "base/win/scoped_handle.h"
 
 namespace bench {
+
+namespace {
+
+struct InternetCloser {
+  void operator()(HINTERNET handle) const { InternetCloseHandle(handle); }
+};
+using ScopedInternet = std::unique_ptr<void, InternetCloser>;
+
+}  // namespace
 
 bool Smoke() {
   static const bool smoke = [] {
@@ -70,6 +85,50 @@ void ListTree(const std::wstring& root, const std::wstring& relative, std::vecto
     }
   } while (FindNextFileW(find, &data));
   FindClose(find);
+}
+
+wchar_t** Arguments(int count, const char* usage) {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argc == count + 1)
+    return argv;
+  fprintf(stderr, "usage: %s\n", usage);
+  return nullptr;
+}
+
+bool BareDownload(const std::wstring& url, const std::wstring& output, size_t read_size) {
+  const ScopedInternet internet(InternetOpenW(L"bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  const ScopedInternet request(
+      internet ? InternetOpenUrlW(internet.get(), url.c_str(), nullptr, 0,
+                                  INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT, 0)
+               : nullptr);
+  if (!request)
+    return false;
+  const base::win::ScopedHandle file(
+      CreateFileW(output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid())
+    return false;
+  std::vector<char> buffer(read_size);
+  for (;;) {
+    DWORD read = 0;
+    if (!InternetReadFile(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read))
+      return false;
+    if (read == 0)
+      return true;
+    DWORD written = 0;
+    if (!WriteFile(file.Get(), buffer.data(), read, &written, nullptr) || written != read)
+      return false;
+  }
+}
+
+bool BareCopy(const std::wstring& tree, const std::wstring& destination, const std::vector<std::wstring>& folders,
+              const std::vector<std::wstring>& files) {
+  bool ok = CreateDirectoryW(destination.c_str(), nullptr) != FALSE;
+  for (const std::wstring& folder : folders)
+    ok = ok && CreateDirectoryW((destination + folder).c_str(), nullptr);
+  for (const std::wstring& file : files)
+    ok = ok && CopyFileW((tree + file).c_str(), (destination + file).c_str(), TRUE);
+  return ok;
 }
 
 void DoNotOptimize(const void* pointer) {

@@ -61,6 +61,19 @@ void PrintFigure(const std::string& name, double value, const std::string& unit)
 void ListTree(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>* folders,
               std::vector<std::wstring>* files);
 
+// The program's arguments, the program's own path first, when it was given `count` of them; otherwise prints
+// "usage: " and `usage` and returns null (main then returns 2).
+wchar_t** Arguments(int count, const char* usage);
+
+// The bare reference of a download: a GET of `url` by synchronous WinINet calls, `read_size` bytes per
+// InternetReadFile, each piece written to `output` as it comes.
+bool BareDownload(const std::wstring& url, const std::wstring& output, size_t read_size);
+
+// The bare reference of a tree copy: CreateDirectoryW of `folders`, then CopyFileW of `files` (paths as ListTree
+// gives them) from `tree` into `destination`, which must not exist yet.
+bool BareCopy(const std::wstring& tree, const std::wstring& destination, const std::vector<std::wstring>& folders,
+              const std::vector<std::wstring>& files);
+
 // Keeps the optimiser from discarding a computed value.
 void DoNotOptimize(const void* pointer);
 

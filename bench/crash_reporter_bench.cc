@@ -12,8 +12,6 @@
 // This program is its own reporter: started with "crash-reporter-parent-id" it runs the reporter role.
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -97,12 +95,9 @@ int main() {
     zi::RunCrashReporterProcess();
     return 0;
   }
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argc != 2) {
-    fprintf(stderr, "usage: crash_reporter_bench CRASH_SERVER_URL (crash_reporter_bench.sh serves it)\n");
+  wchar_t** argv = bench::Arguments(1, "crash_reporter_bench CRASH_SERVER_URL (crash_reporter_bench.sh serves it)");
+  if (!argv)
     return 2;
-  }
   const std::wstring crash_url = argv[1];
   base::FilePath bin;
   base::PathService::Get(base::kExeDir, &bin);

@@ -4,8 +4,6 @@
 // tree, and a destination path for the copies (removed between runs).
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -16,12 +14,9 @@
 #include "bench/bench_util.h"
 
 int main() {
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argc != 4) {
-    fprintf(stderr, "usage: file_bench BIG_FILE TREE DESTINATION (file_bench.sh makes them)\n");
+  wchar_t** argv = bench::Arguments(3, "file_bench BIG_FILE TREE DESTINATION (file_bench.sh makes them)");
+  if (!argv)
     return 2;
-  }
   const base::FilePath big_file(argv[1]);
   const base::FilePath tree(argv[2]);
   const base::FilePath destination(argv[3]);

@@ -6,8 +6,6 @@
 // Arguments: the package and an install folder (removed between runs).
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -118,27 +116,14 @@ bool Install(const base::FilePath& install, HANDLE interrupted, int interrupt_at
   return true;
 }
 
-bool CopyBare(const std::wstring& tree, const std::wstring& destination, const std::vector<std::wstring>& folders,
-              const std::vector<std::wstring>& files) {
-  bool ok = CreateDirectoryW(destination.c_str(), nullptr) != FALSE;
-  for (const std::wstring& folder : folders)
-    ok = ok && CreateDirectoryW((destination + folder).c_str(), nullptr);
-  for (const std::wstring& file : files)
-    ok = ok && CopyFileW((tree + file).c_str(), (destination + file).c_str(), TRUE);
-  return ok;
-}
-
 }  // namespace
 
 int main() {
   base::CommandLine::Init();
   base::AtExitManager exit_manager;
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argc != 3) {
-    fprintf(stderr, "usage: installer_bench PACKAGE INSTALL_FOLDER (installer_bench.sh makes the package)\n");
+  wchar_t** argv = bench::Arguments(2, "installer_bench PACKAGE INSTALL_FOLDER (installer_bench.sh makes the package)");
+  if (!argv)
     return 2;
-  }
   const base::FilePath package(argv[1]);
   const base::FilePath install(argv[2]);
   std::vector<std::wstring> folders;
@@ -168,7 +153,7 @@ int main() {
       std::unique_ptr<Watcher> keep;
       const double start = bench::NowSeconds();
       const bool ok = with_installer ? Install(install, interrupted, -1, &watcher, &keep) && watcher->succeeded()
-                                     : CopyBare(package.value(), install.value(), folders, files);
+                                     : bench::BareCopy(package.value(), install.value(), folders, files);
       const double spent = bench::NowSeconds() - start;
       if (!ok) {
         fprintf(stderr, "a copy failed\n");
@@ -209,7 +194,7 @@ int main() {
       kRuns,
       [&] {
         base::DeleteFile(install, true);
-        CopyBare(package.value(), install.value(), folders, files);
+        bench::BareCopy(package.value(), install.value(), folders, files);
       },
       [&] {
         bool ok = true;

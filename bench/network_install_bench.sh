@@ -61,7 +61,7 @@ fresh_prefix "$W/prefix"
 # The prefix's server and services start with this probe, not with the measured run.
 run_installer "$W/prefix" 120 "$BIN/installer.exe" --internal-version >/dev/null
 # Every line the installers log, stamped as it reaches its file (the logs have whole seconds only).
-temp=$(find "$W/prefix/drive_c/users" -mindepth 2 -maxdepth 2 -type d -name Temp -not -path '*/Public/*' | head -n 1)
+temp=$(user_profile "$W/prefix")/Temp
 python3 "$ROOT/bench/log_line_times.py" "$temp" "$W/follower.ready" "$W/log_times.tsv" &
 FOLLOWER_PID=$!
 while [ ! -f "$W/follower.ready" ]; do

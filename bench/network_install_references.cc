@@ -9,13 +9,11 @@
 // Arguments: URL DOWNLOADED ARCHIVE UNPACKED COPIED.
 #include <windows.h>
 
-#include <shellapi.h>
-#include <wininet.h>
-
-#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "7z.h"
@@ -24,36 +22,9 @@
 #include "base/win/scoped_handle.h"
 #include "bench/bench_util.h"
 #include "crypto/secure_hash.h"
+#include "desktop/launcher/installer/package_fetcher/lzma_util.h"
 
 namespace {
-
-struct InternetCloser {
-  void operator()(HINTERNET handle) const { InternetCloseHandle(handle); }
-};
-using ScopedInternet = std::unique_ptr<void, InternetCloser>;
-
-bool Download(const std::wstring& url, const std::wstring& output) {
-  const ScopedInternet internet(InternetOpenW(L"references", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  const ScopedInternet request(
-      internet ? InternetOpenUrlW(internet.get(), url.c_str(), nullptr, 0,
-                                  INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT, 0)
-               : nullptr);
-  const base::win::ScopedHandle file(
-      CreateFileW(output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!request || !file.IsValid())
-    return false;
-  std::vector<char> buffer(64 * 1024);
-  for (;;) {
-    DWORD read = 0;
-    if (!InternetReadFile(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read))
-      return false;
-    if (read == 0)
-      return true;
-    DWORD written = 0;
-    if (!WriteFile(file.Get(), buffer.data(), read, &written, nullptr) || written != read)
-      return false;
-  }
-}
 
 bool Sha256(const std::wstring& path, std::string* hex) {
   const base::win::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -80,31 +51,6 @@ bool Sha256(const std::wstring& path, std::string* hex) {
   return true;
 }
 
-// The archive as the decoder reads it: plain ReadFile and SetFilePointerEx on one handle.
-struct FileStream {
-  ISeekInStream vt;
-  HANDLE file;
-};
-
-SRes StreamRead(ISeekInStreamPtr stream, void* buffer, size_t* size) {
-  DWORD read = 0;
-  const bool ok = ReadFile(reinterpret_cast<const FileStream*>(stream)->file, buffer,
-                           static_cast<DWORD>(std::min<size_t>(*size, 1 << 30)), &read, nullptr);
-  *size = read;
-  return ok ? SZ_OK : SZ_ERROR_READ;
-}
-
-SRes StreamSeek(ISeekInStreamPtr stream, Int64* position, ESzSeek origin) {
-  const DWORD method = origin == SZ_SEEK_SET ? FILE_BEGIN : origin == SZ_SEEK_CUR ? FILE_CURRENT : FILE_END;
-  LARGE_INTEGER distance;
-  distance.QuadPart = *position;
-  LARGE_INTEGER now;
-  if (!SetFilePointerEx(reinterpret_cast<const FileStream*>(stream)->file, distance, &now, method))
-    return SZ_ERROR_READ;
-  *position = now.QuadPart;
-  return SZ_OK;
-}
-
 struct Entry {
   std::wstring name;
   bool folder;
@@ -117,7 +63,7 @@ bool Decode(const std::wstring& archive, std::vector<Entry>* entries) {
                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid())
     return false;
-  FileStream stream{{&StreamRead, &StreamSeek}, file.Get()};
+  zorvi::installer::LzmaFileStream stream(file.Get());
   std::vector<Byte> look_buffer(1 << 18);
   CLookToRead2 look;
   LookToRead2_CreateVTable(&look, False);
@@ -183,12 +129,7 @@ bool Copy(const std::wstring& tree, const std::wstring& destination) {
   std::vector<std::wstring> folders;
   std::vector<std::wstring> files;
   bench::ListTree(tree, L"", &folders, &files);
-  bool ok = CreateDirectoryW(destination.c_str(), nullptr) != FALSE;
-  for (const std::wstring& folder : folders)
-    ok = ok && CreateDirectoryW((destination + folder).c_str(), nullptr);
-  for (const std::wstring& file : files)
-    ok = ok && CopyFileW((tree + file).c_str(), (destination + file).c_str(), TRUE);
-  return ok;
+  return bench::BareCopy(tree, destination, folders, files);
 }
 
 bool Delete(const std::wstring& folder) {
@@ -211,26 +152,25 @@ bool Delete(const std::wstring& folder) {
 }  // namespace
 
 int main() {
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argc != 6) {
-    fprintf(stderr, "usage: network_install_references URL DOWNLOADED ARCHIVE UNPACKED COPIED\n");
+  wchar_t** argv = bench::Arguments(5, "network_install_references URL DOWNLOADED ARCHIVE UNPACKED COPIED");
+  if (!argv)
     return 2;
-  }
   std::string digest;
   std::vector<Entry> entries;
-  const double download = bench::BestSeconds(1, [&] { return Download(argv[1], argv[2]); });
-  const double sha256 = bench::BestSeconds(1, [&] { return Sha256(argv[2], &digest); });
-  const double decode = bench::BestSeconds(1, [&] { return Decode(argv[3], &entries); });
-  const double write = bench::BestSeconds(1, [&] { return Write(argv[4], entries); });
-  const double copy = bench::BestSeconds(1, [&] { return Copy(argv[4], argv[5]); });
-  const double remove = bench::BestSeconds(1, [&] { return Delete(argv[4]); });
-  bench::PrintFigure("download", download, "s");
-  bench::PrintFigure("sha256", sha256, "s");
-  bench::PrintFigure("decode", decode, "s");
-  bench::PrintFigure("write", write, "s");
-  bench::PrintFigure("copy", copy, "s");
-  bench::PrintFigure("delete", remove, "s");
+  const std::pair<const char*, std::function<bool()>> phases[] = {
+      {"download", [&] { return bench::BareDownload(argv[1], argv[2], 64 * 1024); }},
+      {"sha256", [&] { return Sha256(argv[2], &digest); }},
+      {"decode", [&] { return Decode(argv[3], &entries); }},
+      {"write", [&] { return Write(argv[4], entries); }},
+      {"copy", [&] { return Copy(argv[4], argv[5]); }},
+      {"delete", [&] { return Delete(argv[4]); }},
+  };
+  bool failed = false;
+  for (const auto& [name, body] : phases) {
+    const double seconds = bench::BestSeconds(1, body);
+    bench::PrintFigure(name, seconds, "s");
+    failed = failed || seconds < 0;
+  }
   printf("digest\t%s\n", digest.c_str());
-  return download < 0 || sha256 < 0 || decode < 0 || write < 0 || copy < 0 || remove < 0;
+  return failed;
 }

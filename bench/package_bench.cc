@@ -4,9 +4,6 @@
 // SHA-256 text, the archive, and a folder to unpack into (removed between runs, untimed).
 #include <windows.h>
 
-#include <shellapi.h>
-
-#include <cstdio>
 #include <string>
 
 #include "base/files/file_path.h"
@@ -18,12 +15,9 @@
 #include "desktop/launcher/installer/package_fetcher/lzma_util.h"
 
 int main() {
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argc != 5) {
-    fprintf(stderr, "usage: package_bench FILE SHA256 ARCHIVE TARGET (package_bench.sh makes them)\n");
+  wchar_t** argv = bench::Arguments(4, "package_bench FILE SHA256 ARCHIVE TARGET (package_bench.sh makes them)");
+  if (!argv)
     return 2;
-  }
   const base::FilePath file(argv[1]);
   const std::string checksum = base::WideToUTF8(argv[2]);
   const base::FilePath archive(argv[3]);

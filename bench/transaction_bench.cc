@@ -5,7 +5,6 @@
 // deletion and a plain recreation. Arguments: the tree and a destination path (removed between runs).
 #include <windows.h>
 
-#include <shellapi.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -74,12 +73,9 @@ bool MakeKeyTree(const std::wstring& root) {
 }  // namespace
 
 int main() {
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argc != 3) {
-    fprintf(stderr, "usage: transaction_bench TREE DESTINATION (transaction_bench.sh makes them)\n");
+  wchar_t** argv = bench::Arguments(2, "transaction_bench TREE DESTINATION (transaction_bench.sh makes them)");
+  if (!argv)
     return 2;
-  }
   const std::wstring tree = argv[1];
   const std::wstring destination = argv[2];
   std::vector<std::wstring> folders;

@@ -5,11 +5,7 @@
 // downloader adds to the reads themselves. Arguments: the URL, the output file, the bare loop's output file.
 #include <windows.h>
 
-#include <shellapi.h>
-#include <wininet.h>
-
 #include <atomic>
-#include <cstdio>
 #include <memory>
 
 #include "base/bind.h"
@@ -17,7 +13,6 @@
 #include "base/location.h"
 #include "base/synchronization/waitable_event.h"
 #include "base/threading/thread.h"
-#include "base/win/scoped_handle.h"
 #include "bench/bench_util.h"
 #include "desktop/launcher/installer/wininet/package_fetcher_delegate.h"
 #include "desktop/launcher/installer/wininet/ui_callback_runner.h"
@@ -73,38 +68,6 @@ void MakeOrDestroy(std::unique_ptr<Wininet>* wininet, NoUI* ui, CountingDelegate
   done->Signal();
 }
 
-struct InternetCloser {
-  void operator()(HINTERNET handle) const { InternetCloseHandle(handle); }
-};
-using ScopedInternet = std::unique_ptr<void, InternetCloser>;
-
-// The reference: the same GET by synchronous WinINet calls, read WininetSession::kReadBufferSize bytes at a time
-// (the downloader's read size), each piece written to `output` as it comes.
-bool BareDownload(const std::wstring& url, const std::wstring& output) {
-  const ScopedInternet internet(InternetOpenW(L"wininet_bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  const ScopedInternet request(
-      internet ? InternetOpenUrlW(internet.get(), url.c_str(), nullptr, 0,
-                                  INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT, 0)
-               : nullptr);
-  if (!request)
-    return false;
-  const base::win::ScopedHandle file(
-      CreateFileW(output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid())
-    return false;
-  char buffer[zorvi::installer::WininetSession::kReadBufferSize];
-  for (;;) {
-    DWORD read = 0;
-    if (!InternetReadFile(request.get(), buffer, sizeof(buffer), &read))
-      return false;
-    if (read == 0)
-      return true;
-    DWORD written = 0;
-    if (!WriteFile(file.Get(), buffer, read, &written, nullptr) || written != read)
-      return false;
-  }
-}
-
 double CpuSeconds(HANDLE thread) {
   FILETIME created, exited, kernel, user;
   if (!GetThreadTimes(thread, &created, &exited, &kernel, &user))
@@ -118,12 +81,9 @@ double CpuSeconds(HANDLE thread) {
 }  // namespace
 
 int main() {
-  int argc = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argc != 4) {
-    fprintf(stderr, "usage: wininet_bench URL OUTPUT BARE_OUTPUT (wininet_bench.sh serves the URL)\n");
+  wchar_t** argv = bench::Arguments(3, "wininet_bench URL OUTPUT BARE_OUTPUT (wininet_bench.sh serves the URL)");
+  if (!argv)
     return 2;
-  }
   NoUI ui;
   CountingDelegate delegate;
   base::Thread owner("Downloader owner");
@@ -149,7 +109,10 @@ int main() {
   made.Wait();
   owner.Stop();
   CloseHandle(owner_thread);
-  const double bare = bench::BestSeconds(3, [&] { return BareDownload(argv[1], argv[3]); });
+  // The reference reads as many bytes per call as the downloader.
+  const double bare = bench::BestSeconds(3, [&] {
+    return bench::BareDownload(argv[1], argv[3], zorvi::installer::WininetSession::kReadBufferSize);
+  });
   bench::PrintFigure("download", best, "s");
   bench::PrintFigure("bare_download", bare, "s");
   bench::PrintFigure("owner_cpu", best_cpu, "s");

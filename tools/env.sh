@@ -23,16 +23,20 @@ zorvi_configure_and_build() {
   cmake --build "$BUILD_DIR" -j "$JOBS" ${1:+--target "$@"}
 }
 
+# The Linux processes of a wine prefix, one process id a line: those whose environment names it, read through
+# their threads. Usage: zorvi_prefix_pids PREFIX
+zorvi_prefix_pids() {
+  grep -lzx "WINEPREFIX=$1" /proc/[0-9]*/task/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | uniq
+}
+
 # Ends every process still running in a prefix: the programs of a wine server that died wait for it for good. One
 # of them may be starting another meanwhile (a batch's next command), which the pass after sees: passes go on until
 # one finds no process it has not ended yet.
 zorvi_kill_prefix_processes() {
-  local environ pid ended=" " more=1
+  local pid ended=" " more=1
   while [ -n "$more" ]; do
     more=
-    for environ in $(grep -lzx "WINEPREFIX=$1" /proc/[0-9]*/task/[0-9]*/environ 2>/dev/null); do
-      pid=${environ#/proc/}
-      pid=${pid%%/*}
+    for pid in $(zorvi_prefix_pids "$1"); do
       case $ended in *" $pid "*) continue ;; esac
       ended+="$pid "
       more=1

@@ -47,8 +47,7 @@ stop_server
 stop_prefix "$JOB/prefix"
 trap - EXIT
 
-# The wine user's profile: named after whoever booted the prefix, beside "Public".
-users=$(find "$JOB/prefix/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public -print -quit)
+users=$(user_profile "$JOB/prefix")
 echo "== exit code: $code"
 echo "== installed tree"
 mapfile -t logs < <(installer_logs "$JOB/prefix")

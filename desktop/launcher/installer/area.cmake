@@ -95,10 +95,12 @@ set_tests_properties(desktop_launcher_installer.killed_runs PROPERTIES TIMEOUT 2
 
 # A windowed host asked for its help, and the helper that runs the clean-up batch, open console windows on the
 # display, which take the input focus and can cover the installer window while its tests type keys and take
-# screenshots: these take turns with them (desktop/launcher/installer/ui/area.cmake).
+# screenshots: these take turns with them (desktop/launcher/installer/ui/area.cmake). The two batch runs also
+# share the set-up's installation folder, and so take turns with each other.
 foreach(test InstallerEntryTest.ProbesAndEarlyRolesWriteNoLog
              InstallerHelpTest.ConsoleShowsTheTableForTheProductTheLanguagesAndTheFeatures
              UninstallBatchRunTest.OnlyTheWritersBatchRuns
+             UninstallBatchRunTest.AFolderSwappedUnderTheHelperLeadsNowhere
              GuardedFolderTest.WaitingVariantHandsOverOnlyWhenThePackageIsReady)
   zorvi_test_resource_lock(desktop/launcher/installer ${test} display_foreground)
 endforeach()

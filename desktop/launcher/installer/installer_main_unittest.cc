@@ -325,10 +325,14 @@ TEST(InstallerEntryTest, ExperimentsComeFromTheInstallationOnlyWhenUninstalling)
     ExpectRun(run_case);
 }
 
+// What an installer log's name starts with: "<product>_installer".
+std::wstring LogNamePrefix() {
+  return base::UTF8ToWide(base::ToLowerASCII(HostExpectations().at("GetProductName")) + "_installer");
+}
+
 // The names of the logs of runs started within the next `seconds`, in the host's logs' folder.
 std::vector<base::FilePath> LogFilesOfTheNextSeconds(const StagedHost& host, int seconds) {
-  const std::wstring prefix =
-      base::UTF8ToWide(base::ToLowerASCII(HostExpectations().at("GetProductName")) + "_installer");
+  const std::wstring prefix = LogNamePrefix();
   std::vector<base::FilePath> files;
   const base::Time now = base::Time::Now();
   for (int second = 0; second < seconds; ++second) {
@@ -418,10 +422,8 @@ TEST(InstallerEntryTest, AnAdministratorsLogGoesThroughNoLink) {
   const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
   ASSERT_TRUE(length > 0 && length < MAX_PATH);
   const base::FilePath system_temp = base::FilePath(std::wstring(windows, length)).Append(L"Temp");
-  const std::wstring prefix =
-      base::UTF8ToWide(base::ToLowerASCII(HostExpectations().at("GetProductName")) + "_installer");
   bool found = false;
-  base::FileEnumerator logs(system_temp, false, base::FileEnumerator::FILES, prefix + L"_*.log");
+  base::FileEnumerator logs(system_temp, false, base::FileEnumerator::FILES, LogNamePrefix() + L"_*.log");
   for (base::FilePath log = logs.Next(); !log.empty() && !found; log = logs.Next()) {
     std::string text;
     found = base::ReadFileToString(log, &text) && text.find(base::WideToUTF8(linked.executable().value())) !=

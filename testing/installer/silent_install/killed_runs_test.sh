@@ -12,12 +12,9 @@ set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../../.." && pwd)
 . "$ROOT/tools/env.sh"
 . "$ROOT/testing/installer/silent_install/silent_install.sh"
-unset DISPLAY
-D=$BUILD_DIR/killed_runs
+begin_test killed_runs
 SNAPSHOT=$ROOT/testing/installer/silent_install/product_snapshot.py
-for prefix in "$D"/rows/*/prefix; do [ -d "$prefix" ] && zorvi_kill_prefix_processes "$prefix"; done
-rm -rf "$D"
-mkdir -p "$D/rows"
+mkdir "$D/rows"
 
 # Rows side by side: half the processors, at least two.
 PARALLEL=$(( $(nproc) / 2 ))
@@ -53,10 +50,8 @@ row_fail() { echo "FAIL [$ROW_NAME]: $*" >>"$R/failures"; }
 
 # The Linux processes of the row's prefix whose command line holds TEXT.
 prefix_processes() {
-  local environ pid
-  for environ in $(grep -lzx "WINEPREFIX=$R/prefix" /proc/[0-9]*/environ 2>/dev/null); do
-    pid=${environ#/proc/}
-    pid=${pid%%/*}
+  local pid
+  for pid in $(zorvi_prefix_pids "$R/prefix"); do
     tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "$1" && echo "$pid"
   done
 }

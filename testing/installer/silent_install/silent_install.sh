@@ -56,6 +56,22 @@ fresh_prefix() {
   "$ROOT/tools/copy-prefix-template" "$WINDEPS" "$1"
 }
 
+# begin_test NAME: a test of silent runs starts: D, its folder $BUILD_DIR/NAME, is made anew, and the runs get no
+# display (they show no window; in prefixes of their own, any window they did show, a console, would take the input
+# focus of the suite's display from the window tests). A run of the test that was killed outright left the programs
+# of its prefixes (D/*/*/prefix) waiting on servers that are gone: they end first.
+begin_test() {
+  local prefix
+  unset DISPLAY
+  D=$BUILD_DIR/$1
+  for prefix in "$D"/*/*/prefix; do [ ! -d "$prefix" ] || zorvi_kill_prefix_processes "$prefix"; done
+  rm -rf "$D"
+  mkdir -p "$D"
+}
+
+# user_profile DIR: the wine user's profile folder in the prefix DIR, named after whoever booted the template.
+user_profile() { find "$1/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public -print -quit; }
+
 # stop_prefix DIR: ends its wine server (which writes the registry files) and whatever still runs there.
 stop_prefix() {
   . "$WINDEPS/wine.env"

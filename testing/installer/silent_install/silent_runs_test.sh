@@ -9,14 +9,8 @@ set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../../.." && pwd)
 . "$ROOT/tools/env.sh"
 . "$ROOT/testing/installer/silent_install/silent_install.sh"
-# The runs show no window; in prefixes of their own, any window they did show (a console) would take the input focus
-# of the suite's display from the window tests.
-unset DISPLAY
-D=$BUILD_DIR/silent_runs
-# A run of this test that was killed outright left its prefixes' programs waiting on servers that are gone.
-for prefix in "$D"/runs/*/prefix; do zorvi_kill_prefix_processes "$prefix"; done
-rm -rf "$D"
-mkdir -p "$D/served"
+begin_test silent_runs
+mkdir "$D/served"
 failures=0
 failed_rows=()
 # Whatever way the test ends, nothing it started outlives it: the stand-in and the current prefix's programs.
@@ -123,13 +117,11 @@ run_row() {
 # through its process id: what a run leaves running as it ends (its crash reporter, the removal of a library copy)
 # ends a moment later. Passes go on until one finds no such program.
 wait_for_run_programs() {
-  local prefix=$1 exe environ pid more=1
+  local prefix=$1 exe pid more=1
   exe=$(basename "$2")
   while [ -n "$more" ]; do
     more=
-    for environ in $(grep -lzx "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null); do
-      pid=${environ#/proc/}
-      pid=${pid%/environ}
+    for pid in $(zorvi_prefix_pids "$prefix"); do
       if tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qiF -e "$exe" -e installer.exe; then
         timeout 60 tail --pid="$pid" -f /dev/null
         more=1

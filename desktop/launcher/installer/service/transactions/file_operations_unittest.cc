@@ -38,11 +38,27 @@ void CountPause(unsigned long milliseconds) {
     g_holder.reset();
 }
 
+// A number in the lower-case base-36 digits of the short names a deletion sets entries aside under.
 std::wstring Base36(int64_t value) {
   std::wstring digits;
   for (; value > 0; value /= 36)
     digits.insert(digits.begin(), L"0123456789abcdefghijklmnopqrstuvwxyz"[value % 36]);
   return digits;
+}
+
+// A file's bytes, or "(missing)".
+std::string ReadOrMissing(const base::FilePath& path) {
+  std::string bytes;
+  return base::ReadFileToString(path, &bytes) ? bytes : "(missing)";
+}
+
+// A path of a unique name under the second drive that the setup maps (another file system), or an empty path
+// where it mapped none.
+base::FilePath OnSecondDrive(const wchar_t* stem) {
+  std::string letter;
+  if (!test_support::ReadFileBytes(test_support::TestDataDir() + L"\\second_drive", &letter) || letter.size() != 1)
+    return base::FilePath();
+  return base::FilePath(std::wstring(1, letter[0]) + L":\\").Append(test_support::UniqueName(stem));
 }
 
 class FileOperationsTest : public testing::Test {
@@ -70,10 +86,7 @@ class FileOperationsTest : public testing::Test {
     ASSERT_TRUE(base::CreateDirectory(Path(name).DirName()));
     ASSERT_TRUE(test_support::WriteFileBytes(Path(name).value(), bytes));
   }
-  std::string Read(const std::wstring& name) const {
-    std::string bytes;
-    return base::ReadFileToString(Path(name), &bytes) ? bytes : "(missing)";
-  }
+  std::string Read(const std::wstring& name) const { return ReadOrMissing(Path(name)); }
 
   test::Sandbox sandbox_{L"tx_files"};
 };
@@ -506,15 +519,10 @@ TEST_F(FileOperationsTest, DeletedFileThatCannotGoBackLeavesTheNewFilesAccessLis
 // the move fails instead, with the same end); a commit leaves only the copy. A source held without letting it be
 // renamed fails the move, which leaves both volumes as they were, the file the move would have replaced included.
 TEST_F(FileOperationsTest, MovesAcrossVolumesKeepTheSourceUntilTheCommit) {
-  std::string letter;
-  if (!test_support::ReadFileBytes(test_support::TestDataDir() + L"\\second_drive", &letter) || letter.size() != 1)
+  const base::FilePath other = OnSecondDrive(L"tx_volume");
+  if (other.empty())
     GTEST_SKIP() << "the setup maps no second drive";
-  const base::FilePath other =
-      base::FilePath(std::wstring(1, letter[0]) + L":\\").Append(test_support::UniqueName(L"tx_volume"));
-  const auto read_other = [&](const std::wstring& name) {
-    std::string bytes;
-    return base::ReadFileToString(other.Append(name), &bytes) ? bytes : "(missing)";
-  };
+  const auto read_other = [&](const std::wstring& name) { return ReadOrMissing(other.Append(name)); };
   const auto entries_of_other = [&] {
     std::set<std::wstring> entries;
     base::FileEnumerator walk(other, true, base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
@@ -601,11 +609,9 @@ bool ChangeCopy(const Operation*, const std::wstring& target) {
 // compared chunks or of the file, its length, a file or folder missing from it or added to it. The source stays
 // whole in its place, and the file the move would have replaced is back.
 TEST_F(FileOperationsTest, MovesAcrossVolumesRefuseACopyThatDiffers) {
-  std::string letter;
-  if (!test_support::ReadFileBytes(test_support::TestDataDir() + L"\\second_drive", &letter) || letter.size() != 1)
+  const base::FilePath other = OnSecondDrive(L"tx_compare");
+  if (other.empty())
     GTEST_SKIP() << "the setup maps no second drive";
-  const base::FilePath other =
-      base::FilePath(std::wstring(1, letter[0]) + L":\\").Append(test_support::UniqueName(L"tx_compare"));
   std::string bytes(3 * 65536 + 5, '\0');
   for (size_t i = 0; i < bytes.size(); ++i)
     bytes[i] = static_cast<char>(i * 7 + i / 251);
@@ -714,11 +720,7 @@ TEST_F(FileOperationsTest, InstallationSubfolderSwappedForALinkLeadsNowhere) {
   if (data.empty() || !base::DirectoryExists(base::FilePath(data).Append(L"swap\\outside")))
     GTEST_SKIP() << "no swap rows: the setup script did not run";
   const base::FilePath swap = base::FilePath(data).Append(L"swap");
-  const auto read = [](const base::FilePath& path) {
-    std::string bytes;
-    return base::ReadFileToString(path, &bytes) ? bytes : "(missing)";
-  };
-  const std::string outside = read(swap.Append(L"outside\\file.dll"));
+  const std::string outside = ReadOrMissing(swap.Append(L"outside\\file.dll"));
   ASSERT_NE("(missing)", outside);
   enum When { kAtSetAside, kBeforeCommit, kBefore };
   const struct {
@@ -751,8 +753,8 @@ TEST_F(FileOperationsTest, InstallationSubfolderSwappedForALinkLeadsNowhere) {
       EXPECT_FALSE(base::PathExists(install.Append(L"V")));
       EXPECT_TRUE(base::DirectoryExists(install));
     }
-    EXPECT_EQ(outside, read(swap.Append(L"outside\\file.dll")));
-    EXPECT_EQ("precious text", read(swap.Append(L"outside\\other.txt")));
+    EXPECT_EQ(outside, ReadOrMissing(swap.Append(L"outside\\file.dll")));
+    EXPECT_EQ("precious text", ReadOrMissing(swap.Append(L"outside\\other.txt")));
   }
   SetOperationFaultHookForTesting(nullptr);
 

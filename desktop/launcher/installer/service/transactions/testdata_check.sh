@@ -12,6 +12,13 @@ wine_run() { "$ROOT/tools/wine-run" "$WINDEPS" "$RUN_PREFIX" "$@" </dev/null; }
 trap 'zorvi_unmap_second_drive "$D"; [ -z "${P:-}" ] || zorvi_end_prefix "$P"' EXIT
 status=0
 fail() { echo "$*" >&2; status=1; }
+# check_tree DIR NAME: DIR against the listing and SHA-256 sums that testdata_setup.sh recorded as NAME.
+check_tree() {
+  local listing
+  listing=$(cd "$1" && find . -mindepth 1 -printf '%P %s %m\n' | LC_ALL=C sort)
+  [ "$listing" = "$(cat "$D/$2.find")" ] || fail "find lists another tree in $1: $listing"
+  (cd "$1" && sha256sum --quiet -c "$D/$2.sha256") || fail "sha256sum: files in $1 changed"
+}
 
 if [ -e "$D/pending_delete.txt" ]; then
   # reg query prints a multi-string's entries joined by "\0"; the kept copy is scheduled with an empty target,
@@ -25,9 +32,7 @@ if [ -e "$D/pending_delete.txt" ]; then
 fi
 if [ -e "$D/swap_done" ]; then
   # Whatever the swaps tried, what lies outside the installations is byte for byte as the setup made it.
-  listing=$(cd "$D/swap/outside" && find . -mindepth 1 -printf '%P %s %m\n' | LC_ALL=C sort)
-  [ "$listing" = "$(cat "$D/swap_outside.find")" ] || fail "find lists another tree outside: $listing"
-  (cd "$D/swap/outside" && sha256sum --quiet -c "$D/swap_outside.sha256") || fail "sha256sum: files outside changed"
+  check_tree "$D/swap/outside" swap_outside
   [ $status -eq 0 ] && echo "find, sha256sum: the deletions left what lies outside the installations unchanged"
 fi
 if [ -e "$D/braces.txt" ]; then
@@ -44,9 +49,7 @@ fi
 if [ -e "$D/recorded_done" ]; then
   T=$D/recorded_tree
   KEY=$(cat "$D/recorded_key")
-  listing=$(cd "$T" && find . -mindepth 1 -printf '%P %s %m\n' | LC_ALL=C sort)
-  [ "$listing" = "$(cat "$D/recorded_tree.find")" ] || fail "find lists another tree: $listing"
-  (cd "$T" && sha256sum --quiet -c "$D/recorded_tree.sha256") || fail "sha256sum: the tree's files changed"
+  check_tree "$T" recorded_tree
   for hive in HKCU HKLM; do
     wine_run reg export "$hive\\$KEY" "$(echo "Z:$D/final_$hive.reg" | tr / '\\')" /y >/dev/null
     cmp -s "$D/final_$hive.reg" "$D/recorded_$hive.reg" || fail "reg export of $hive\\$KEY differs from the recorded one"

@@ -10,6 +10,13 @@ rm -rf "$D"; mkdir -p "$D"
 # Letters from the other end of the alphabet than the file tests' own second drive.
 zorvi_map_second_drive "$D" transactions k l m n o
 
+# record_tree DIR NAME: DIR's listing (names, sizes, modes) and its files' SHA-256 sums, as $D/NAME.find and
+# $D/NAME.sha256, which testdata_check.sh compares with what the tests left.
+record_tree() {
+  (cd "$1" && find . -mindepth 1 -printf '%P %s %m\n' | LC_ALL=C sort) > "$D/$2.find"
+  (cd "$1" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum) > "$D/$2.sha256"
+}
+
 # Installations whose subfolder a user swaps for a link (wine shows a Linux symbolic link to a folder as a
 # reparse point, as Windows shows a junction): "standby" links lead to "outside", whose files sha256sum records
 # here and testdata_check.sh compares after the deletions. Each row of the test has an installation of its own;
@@ -27,8 +34,7 @@ for row in at_set_aside before_commit linked; do
 done
 mv "$S/linked/install/V/sub" "$S/linked/sub.real"
 mv "$S/linked/standby" "$S/linked/install/V/sub"
-(cd "$S/outside" && find . -mindepth 1 -printf '%P %s %m\n' | LC_ALL=C sort) > "$D/swap_outside.find"
-(cd "$S/outside" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum) > "$D/swap_outside.sha256"
+record_tree "$S/outside" swap_outside
 
 # A tree and two registry subtrees made here, for the rollback run whose end state testdata_check.sh compares
 # with what is recorded now: `find` listings with sizes and modes, SHA-256 sums and wine's own reg export.
@@ -43,8 +49,7 @@ printf 'read only too' > "$T/t/sub/deep/ro2.txt"
 head -c 3000 /dev/urandom > "$T/u/e.dat"
 # Wine shows a file without write permission as read-only.
 chmod a-w "$T/t/ro.txt" "$T/t/sub/deep/ro2.txt"
-(cd "$T" && find . -mindepth 1 -printf '%P %s %m\n' | LC_ALL=C sort) > "$D/recorded_tree.find"
-(cd "$T" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum) > "$D/recorded_tree.sha256"
+record_tree "$T" recorded_tree
 
 KEY='Software\ZorviTransactionsRecorded'
 printf '%s' "$KEY" > "$D/recorded_key"
