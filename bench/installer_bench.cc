@@ -24,8 +24,8 @@
 #include "bench/bench_util.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer.h"
-#include "desktop/launcher/installer/installer_observer.h"
-#include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/records/installer_observer.h"
+#include "desktop/launcher/installer/records/prefs_task_pool.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
 

@@ -23,11 +23,11 @@
 #include "base/path_service.h"
 #include "base/run_loop.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/launcher/installer/installer_observer.h"
+#include "bench/bench_util.h"
 #include "desktop/launcher/installer/ipc/installer_message.h"
 #include "desktop/launcher/installer/ipc/ipc_receiver_proxy.h"
 #include "desktop/launcher/installer/ipc/ipc_sender_proxy.h"
-#include "bench/bench_util.h"
+#include "desktop/launcher/installer/records/installer_observer.h"
 
 namespace {
 

@@ -5,7 +5,8 @@ Areas are the folders CMakeLists.txt passes to zorvi_area() (with the subfolders
 declares the areas it may include with
 zorvi_area_depends() in its area.cmake. A header belongs to the nearest area folder above it. Tests
 (*_unittest.cc, *_test_util.*, *_test_child.cc, *_test_dll.cc) may include any area: they are checked by
-running, not by layering. Usage: check-area-deps.py SOURCE_ROOT [STAMP_FILE]
+running, not by layering. An area under desktop/ never declares an area that declares it back, directly or
+through others: each such cycle is printed and fails. Usage: check-area-deps.py SOURCE_ROOT [STAMP_FILE]
 """
 import glob
 import os
@@ -13,6 +14,24 @@ import re
 import sys
 
 TEST_FILE = re.compile(r"_(unittest|test_util|test_child|test_dll)\.(cc|h)$")
+
+
+def desktop_cycles(areas, declared):
+    """The cycles of declarations through areas under desktop/, each once, starting at its first area in order."""
+    desktop = [area for area in areas if area.startswith("desktop/")]
+    cycles = []
+    for start in desktop:
+        # Paths from `start` through areas after it in order, so that each cycle is found from its first area only.
+        allowed = set(desktop[desktop.index(start):])
+        stack = [(start, [start])]
+        while stack:
+            area, path = stack.pop()
+            for dep in sorted(declared[area], reverse=True):
+                if dep == start:
+                    cycles.append(path + [start])
+                elif dep in allowed and dep not in path:
+                    stack.append((dep, path + [dep]))
+    return cycles
 
 
 def main():
@@ -51,6 +70,7 @@ def main():
                 if target and target != area and target not in declared[area]:
                     faults.append("%s includes %s of area %s, which %s/area.cmake does not declare"
                                   % (os.path.relpath(path, root), header, target, area))
+    faults += ["declaration cycle: " + " -> ".join(cycle) for cycle in desktop_cycles(areas, declared)]
     for fault in faults:
         print(fault)
     if faults:

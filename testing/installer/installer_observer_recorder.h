@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "desktop/launcher/installer/installer_observer.h"
+#include "desktop/launcher/installer/records/installer_observer.h"
 
 namespace test_support {
 

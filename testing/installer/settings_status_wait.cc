@@ -8,7 +8,7 @@
 #include "base/run_loop.h"
 #include "desktop/common/product/installer_experiments.h"
 #include "desktop/common/product/installer_switches.h"
-#include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/records/prefs_task_pool.h"
 #include "desktop/launcher/installer/settings.h"
 
 namespace test_support {

@@ -1,10 +1,10 @@
 # The areas whose headers this area includes (tools/check-area-deps.py holds the build to it).
 zorvi_area_depends(base base/features base/files base/json base/memory base/message_loop base/process base/strings
-                   base/synchronization base/threading base/time base/win components/prefs
-                   desktop/common/autoupdate/updatechecker desktop/common/product desktop/launcher/installer/ipc
-                   desktop/launcher/installer/package_fetcher desktop/launcher/installer/service
-                   desktop/launcher/installer/service/transactions desktop/launcher/installer/ui
-                   desktop/launcher/installer/wininet desktop/windows/crash_reporter desktop/windows/rc_l10n_handler)
+                   base/threading base/time base/win components/prefs desktop/common/autoupdate/updatechecker
+                   desktop/common/product desktop/launcher/installer/ipc desktop/launcher/installer/package_fetcher
+                   desktop/launcher/installer/records desktop/launcher/installer/service
+                   desktop/launcher/installer/service/transactions desktop/launcher/installer/wininet
+                   desktop/windows/crash_reporter desktop/windows/rc_l10n_handler)
 
 # Test hosts of the branding: product_info_test_child built once per "TXT" 133 resource, which windres compiles
 # from a JSON file (the product host's own, and the fixtures of testdata/), and a stand-in for the
@@ -37,8 +37,6 @@ target_link_options(branding_fallback_module PRIVATE "LINKER:--exclude-all-symbo
 # Linked like every other module of the project (allocator and start-up checks included).
 set(ZORVI_TEST_DLLS "${ZORVI_TEST_DLLS};branding_fallback_module" CACHE INTERNAL "")
 
-# The shards save and load many damaged logs each; on a loaded machine one takes well over a minute.
-zorvi_test_limit(desktop/launcher/installer "Shards/InstallLogShardTest.*" 300)
 # The pinning test runs the complete runs' table three times over, in child processes presented as other Windows
 # versions: 45-110 s on a loaded machine, once 183 s beside a second suite, and 197 s on a slower machine.
 zorvi_test_limit(desktop/launcher/installer "ShortcutPinVersionTest.*" 600)

@@ -27,7 +27,7 @@
 #include "desktop/common/product/product_info.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer_runner.h"
-#include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/records/prefs_task_pool.h"
 #include "desktop/launcher/installer/roles/folder_permission.h"
 #include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/task_scheduler.h"

@@ -27,7 +27,7 @@
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/launcher/installer/records/install_log.h"
-#include "desktop/launcher/installer/installer_observer.h"
+#include "desktop/launcher/installer/records/installer_observer.h"
 #include "desktop/launcher/installer/service/transactions/operation.h"
 #include "desktop/launcher/installer/service/transactions/placeholder_provider.h"
 

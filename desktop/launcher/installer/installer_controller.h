@@ -4,10 +4,10 @@
 #ifndef DESKTOP_LAUNCHER_INSTALLER_INSTALLER_CONTROLLER_H_
 #define DESKTOP_LAUNCHER_INSTALLER_INSTALLER_CONTROLLER_H_
 
-#include "desktop/launcher/installer/installer_observer.h"
+#include "desktop/launcher/installer/records/installer_observer.h"
+#include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/wininet/package_fetcher_delegate.h"
 #include "desktop/launcher/installer/wininet/ui_callback_runner.h"
-#include "desktop/launcher/installer/settings.h"
 
 namespace zorvi::installer {
 

@@ -29,8 +29,8 @@
 #include "desktop/common/product/installer_switches.h"
 #include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/installer_log_file.h"
-#include "desktop/launcher/installer/prefs_task_pool.h"
 #include "desktop/launcher/installer/records/installation_info.h"
+#include "desktop/launcher/installer/records/prefs_task_pool.h"
 #include "desktop/launcher/installer/roles/carried_library_removal.h"
 #include "desktop/launcher/installer/roles/download_folder.h"
 #include "desktop/launcher/installer/roles/folder_permission.h"
@@ -242,7 +242,7 @@ bool GetDownloadFolder(const base::FilePath& own_executable, base::FilePath* fol
 }
 
 bool RunController(const RoleFlags& flags, bool inside_package, const base::FilePath& own_executable,
-                   Settings* settings) {
+                   Settings* settings, UIControllerRole ui_role) {
   base::FilePath download_folder;
   if (!GetDownloadFolder(own_executable, &download_folder)) {
     LOG(ERROR) << "Could not obtain temporary installer folder";
@@ -255,7 +255,7 @@ bool RunController(const RoleFlags& flags, bool inside_package, const base::File
     result = RunSilentControllerRole(settings, inside_package, download_folder);
   } else {
     VLOG(2) << "Running UI controller";
-    result = RunUIControllerRole(settings, inside_package, download_folder, flags.run_immediately);
+    result = ui_role(settings, inside_package, download_folder, flags.run_immediately);
   }
   // Removes the folder only when the controller left nothing in it.
   RemoveDirectoryW(download_folder.value().c_str());
@@ -263,7 +263,7 @@ bool RunController(const RoleFlags& flags, bool inside_package, const base::File
 }
 
 // An installer run: the backend or one of the two controllers, on this thread's message loop.
-bool RunInstallerRole() {
+bool RunInstallerRole(UIControllerRole ui_role) {
   StartLogging();
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
   RoleFlags flags = ReadRoleFlags(command_line);
@@ -297,7 +297,7 @@ bool RunInstallerRole() {
     VLOG(2) << "Running backend";
     result = RunBackendRole(settings.get());
   } else {
-    result = RunController(flags, inside_package, own_executable, settings.get());
+    result = RunController(flags, inside_package, own_executable, settings.get(), ui_role);
   }
 
   settings.reset();
@@ -308,7 +308,7 @@ bool RunInstallerRole() {
 }
 
 // Everything after the probes; the at-exit manager's clean-ups run, last registered first, as this returns.
-bool RunInstallerWithAtExitManager() {
+bool RunInstallerWithAtExitManager(UIControllerRole ui_role) {
   base::AtExitManager at_exit_manager;
   const CarriedLibraryRemoval removal_at_end;
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
@@ -325,7 +325,7 @@ bool RunInstallerWithAtExitManager() {
   }
   if (command_line.HasSwitch(kSetFolderPermissionSwitch))
     return RunFolderPermissionRole(installation_folder);
-  return RunInstallerRole();
+  return RunInstallerRole(ui_role);
 }
 
 }  // namespace
@@ -362,24 +362,24 @@ base::FilePath GetInstallerLogFilePath() {
   return base::FilePath(name);
 }
 
-}  // namespace zorvi::installer
-
-extern "C" bool RunInstaller() {
+bool RunInstallerProcess(UIControllerRole ui_role) {
   // Answered before the command line is split, which would load libraries a probe does not need.
-  const std::string plain_probe = zorvi::installer::PlainProbeSwitch(GetCommandLineW());
+  const std::string plain_probe = PlainProbeSwitch(GetCommandLineW());
   if (!plain_probe.empty()) {
-    zorvi::installer::PrintProbeAnswer(plain_probe);
+    PrintProbeAnswer(plain_probe);
     return true;
   }
   base::CommandLine::Init();
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
-  if (zorvi::installer::AnswerProbe(command_line))
+  if (AnswerProbe(command_line))
     return true;
   // Held before anything is read from it or started from its path. An uninstallation runs the installer kept in
   // the installation, which it removes: that folder is the installation's own.
-  if (!command_line.HasSwitch(zorvi::installer::kUninstallSwitch) && !zorvi::installer::HoldOwnExecutable()) {
+  if (!command_line.HasSwitch(kUninstallSwitch) && !HoldOwnExecutable()) {
     fprintf(stderr, "Cannot hold the installer's own file (error %lu)\n", GetLastError());
     return false;
   }
-  return zorvi::installer::RunInstallerWithAtExitManager();
+  return RunInstallerWithAtExitManager(ui_role);
 }
+
+}  // namespace zorvi::installer

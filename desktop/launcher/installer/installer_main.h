@@ -1,8 +1,9 @@
-// The installer library's entry. Every installer process enters through RunInstaller, and its command line
-// decides the role it takes: a version probe, the crash reporter, the help, the folder-permission mode, the
-// backend that performs an installation, or the silent or interactive installer. The entry sets up around the
-// role what it needs (crash client, features, log file, message loop, experiments, COM, settings, download
-// folder) and tears it down again in reverse.
+// The installer library's entry below the window. Every installer process enters through RunInstallerProcess
+// (from the exported RunInstaller, entry/installer_entry.h), and its command line decides the role it takes: a
+// version probe, the crash reporter, the help, the folder-permission mode, the backend that performs an
+// installation, or the silent or interactive installer. The entry sets up around the role what it needs (crash
+// client, features, log file, message loop, experiments, COM, settings, download folder) and tears it down again
+// in reverse.
 #ifndef DESKTOP_LAUNCHER_INSTALLER_INSTALLER_MAIN_H_
 #define DESKTOP_LAUNCHER_INSTALLER_INSTALLER_MAIN_H_
 
@@ -10,16 +11,17 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "desktop/launcher/installer/roles/installer_roles.h"
 
 namespace base {
 class CommandLine;
 }
 
-// Takes the process command line and plays the role it names; true when that role succeeded. The host turns
-// true into exit code 0, which is how installer processes judge each other's success.
-extern "C" bool RunInstaller();
-
 namespace zorvi::installer {
+
+// Takes the process command line and plays the role it names, the interactive installer through `ui_role`; true
+// when that role succeeded.
+bool RunInstallerProcess(UIControllerRole ui_role);
 
 // printf-style output to standard output.
 void PrintToConsole(const char* format, ...);

@@ -16,8 +16,8 @@
 #include "base/process/process.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/launcher/installer/installer_observer.h"
 #include "desktop/launcher/installer/ipc/ipc_receiver_proxy.h"
+#include "desktop/launcher/installer/records/installer_observer.h"
 
 namespace zorvi::installer {
 

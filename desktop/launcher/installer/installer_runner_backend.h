@@ -13,8 +13,8 @@
 #include "base/run_loop.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/launcher/installer/installer_observer.h"
 #include "desktop/launcher/installer/ipc/ipc_sender_proxy.h"
+#include "desktop/launcher/installer/records/installer_observer.h"
 #include "desktop/launcher/installer/settings.h"
 
 namespace zorvi::installer {

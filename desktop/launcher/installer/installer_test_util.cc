@@ -18,7 +18,7 @@
 #include "base/win/shortcut.h"
 #include "desktop/common/product/product_info.h"
 #include "desktop/common/product/test_seams.h"
-#include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/records/prefs_task_pool.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "testing/installer/installer_test_seams_from_environment.h"
 #include "testing/installer/recording_task_scheduler.h"

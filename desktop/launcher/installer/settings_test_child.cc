@@ -32,7 +32,7 @@
 #include "desktop/common/product/installer_experiments.h"
 #include "desktop/common/product/product_info.h"
 #include "desktop/common/product/test_seams.h"
-#include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/records/prefs_task_pool.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/settings_test_util.h"
 #include "desktop/launcher/installer/status.h"

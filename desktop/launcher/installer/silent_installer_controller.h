@@ -15,7 +15,7 @@
 #include "base/memory/weak_ptr.h"
 #include "base/run_loop.h"
 #include "desktop/launcher/installer/installer_controller.h"
-#include "desktop/launcher/installer/installer_observer.h"
+#include "desktop/launcher/installer/records/installer_observer.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/steps/installation_sequence.h"
 #include "desktop/launcher/installer/wininet/package_fetcher_delegate.h"

@@ -17,14 +17,7 @@ for host in product_info_test_child.exe product_info_host_{delta,array_root,wron
 done
 python3 "${BASH_SOURCE[0]%/*}/testdata_branding.py" "$D/branding"
 
-# Installation status log: the hand-laid expected files with their models, and random models and damaged copies
-# of a valid file made by the Python oracle.
 HERE=$(cd "$(dirname "$0")" && pwd)
-ORACLE="$HERE/testdata/install_log_oracle.py"
-mkdir -p "$D/written/random" "$D/non_ascii"
-cp "$HERE"/testdata/*_model.json "$HERE"/testdata/*_log.xml "$D/"
-python3 "$ORACLE" generate 1000 20240921 "$D/random_models.json"
-python3 "$ORACLE" mutate 10000 20240922 "$HERE/testdata/full_log.xml" "$D/mutations"
 
 # Settings and existing-installation status: installations and other folders as the tests find them.
 bash "$HERE/testdata/stage_installations.sh" "$D/staged"

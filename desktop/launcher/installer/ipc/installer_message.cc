@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "base/logging.h"
-#include "desktop/launcher/installer/installer_observer.h"
+#include "desktop/launcher/installer/records/installer_observer.h"
 
 namespace zorvi::installer {
 

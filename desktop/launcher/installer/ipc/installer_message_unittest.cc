@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "base/logging.h"
-#include "desktop/launcher/installer/installer_observer.h"
 #include "desktop/launcher/installer/ipc/ipc_sender_proxy.h"
 #include "desktop/launcher/installer/ipc/ipc_test_util.h"
+#include "desktop/launcher/installer/records/installer_observer.h"
 #include "testing/installer/installer_observer_recorder.h"
 #include "testing/scoped_log_capture.h"
 #include "testing/test_support.h"

@@ -1,7 +1,8 @@
 # The areas whose headers this area includes (tools/check-area-deps.py holds the build to it).
 zorvi_area_depends(base base/files base/json base/memory base/process base/strings base/synchronization
                    base/threading base/time base/win components/prefs crypto desktop/common/product
-                   desktop/launcher/installer desktop/launcher/installer/service desktop/launcher/installer/wininet)
+                   desktop/launcher/installer/records desktop/launcher/installer/service
+                   desktop/launcher/installer/wininet)
 
 # The package fetcher reads archives with the LZMA SDK's 7z reader; its headers are part of the unpacker's interface.
 target_link_libraries(desktop_launcher_installer_package_fetcher PUBLIC dep_7zdec)

@@ -31,7 +31,7 @@
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/package_fetcher/package_test_util.h"
-#include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/records/prefs_task_pool.h"
 #include "desktop/launcher/installer/stats_sender.h"
 #include "testing/loopback_server.h"
 #include "testing/scoped_log_capture.h"

@@ -15,10 +15,10 @@
 #include "base/values.h"
 #include "desktop/common/product/installation_files.h"
 #include "desktop/common/product/product_info.h"
-#include "desktop/launcher/installer/null_task_runner.h"
+#include "desktop/launcher/installer/records/null_task_runner.h"
+#include "desktop/launcher/installer/records/registered_command.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/service/xml_document.h"
-#include "desktop/launcher/installer/steps/default_browser.h"
 
 namespace zorvi::installer {
 

@@ -20,7 +20,7 @@
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/records/install_log_test_util.h"
-#include "desktop/launcher/installer/steps/default_browser.h"
+#include "desktop/launcher/installer/records/registered_command.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer {

@@ -12,6 +12,7 @@
 #include "base/path_service.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer_test_util.h"
+#include "desktop/launcher/installer/package_fetcher/package_claim.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer {

@@ -5,7 +5,6 @@
 #include "desktop/launcher/installer/installer_runner_backend.h"
 #include "desktop/launcher/installer/roles/folder_permission.h"
 #include "desktop/launcher/installer/silent_installer_controller.h"
-#include "desktop/launcher/installer/ui/installer_ui_controller.h"
 #include "desktop/windows/crash_reporter/reporter/crash_reporter_main.h"
 
 namespace zorvi::installer {
@@ -35,12 +34,6 @@ bool RunBackendRole(Settings* settings) {
 bool RunSilentControllerRole(Settings* settings, bool inside_package, const base::FilePath& download_folder) {
   SilentInstallerController controller;
   return controller.Run(settings, inside_package, download_folder);
-}
-
-bool RunUIControllerRole(Settings* settings, bool inside_package, const base::FilePath& download_folder,
-                         bool run_immediately) {
-  InstallerUIController controller;
-  return controller.RunUI(settings, inside_package, download_folder, run_immediately);
 }
 
 }  // namespace zorvi::installer

@@ -25,9 +25,10 @@ bool RunBackendRole(Settings* settings);
 bool RunSilentControllerRole(Settings* settings, bool inside_package, const base::FilePath& download_folder);
 
 // Otherwise: the installer's window, fetching the package into `download_folder`; `run_immediately` starts the
-// installation without waiting for the user.
-bool RunUIControllerRole(Settings* settings, bool inside_package, const base::FilePath& download_folder,
-                         bool run_immediately);
+// installation without waiting for the user. The window lies above the engine, so the library's entry hands the
+// role in (entry/installer_entry.cc).
+using UIControllerRole = bool (*)(Settings* settings, bool inside_package, const base::FilePath& download_folder,
+                                  bool run_immediately);
 
 }  // namespace zorvi::installer
 

@@ -19,6 +19,7 @@
 #include "desktop/common/product/product_info.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/records/installation_info.h"
+#include "desktop/launcher/installer/records/registered_command.h"
 #include "desktop/launcher/installer/service/transactions/operation.h"
 #include "desktop/launcher/installer/service/transactions/placeholder_provider.h"
 #include "desktop/launcher/installer/service/utils.h"
@@ -26,27 +27,6 @@
 namespace zorvi::installer {
 
 namespace {
-
-constexpr wchar_t kMachineClassesKey[] = L"SOFTWARE\\Classes\\";
-constexpr wchar_t kExtensionChoicesKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\";
-constexpr wchar_t kProtocolChoicesKey[] = L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\";
-constexpr wchar_t kUserChoiceSubkey[] = L"\\UserChoice";
-constexpr wchar_t kProgIdValue[] = L"ProgId";
-constexpr wchar_t kOpenCommandSubkey[] = L"\\shell\\open\\command";
-
-// The error of opening the key or of reading the value; a missing key and a missing value both give
-// ERROR_FILE_NOT_FOUND.
-LONG ReadStringValue(HKEY root, const std::wstring& key_path, const wchar_t* name, std::wstring* value) {
-  base::win::RegKey key;
-  const LONG result = key.Open(root, key_path.c_str(), KEY_QUERY_VALUE);
-  return result == ERROR_SUCCESS ? key.ReadValue(name, value) : result;
-}
-
-// The default value of `subkey` in the classes of the chosen view.
-LONG ReadClassesDefaultValue(const std::wstring& subkey, bool machine_wide, std::wstring* value) {
-  return machine_wide ? ReadStringValue(HKEY_LOCAL_MACHINE, kMachineClassesKey + subkey, L"", value)
-                      : ReadStringValue(HKEY_CLASSES_ROOT, subkey, L"", value);
-}
 
 // The keys of a class that opens URLs: the browser's own class, or a protocol's key, which is a class too.
 struct ClassKeys {
@@ -107,10 +87,6 @@ struct ActivationManager : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE ActivateForProtocol(const wchar_t* app_id, IShellItemArray* items,
                                                         DWORD* process_id) = 0;
 };
-
-bool IsExtension(const std::wstring& name) {
-  return !name.empty() && name[0] == L'.';
-}
 
 HKEY RootFor(bool machine_wide) {
   return machine_wide ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
@@ -249,34 +225,6 @@ bool ShowOpenWithDialog(const std::wstring& name) {
 }
 
 }  // namespace
-
-bool GetRegisteredCommand(const std::wstring& name, bool machine_wide, std::wstring* command) {
-  const bool is_extension = IsExtension(name);
-  std::wstring class_name;
-  if (!machine_wide && base::win::GetVersion() >= base::win::VERSION_VISTA) {
-    const std::wstring choice_key =
-        (is_extension ? kExtensionChoicesKey : kProtocolChoicesKey) + name + kUserChoiceSubkey;
-    // Most users never chose a program for most names, and fresh profiles have no choice keys at all: a missing
-    // key means no choice, exactly as a missing value does, so that the class lookup below still runs.
-    const LONG result = ReadStringValue(HKEY_CURRENT_USER, choice_key, kProgIdValue, &class_name);
-    if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
-      LOG(ERROR) << "Cannot read the user's choice for " << name << ": error " << result;
-      return false;
-    }
-  }
-  if (class_name.empty()) {
-    if (is_extension) {
-      const LONG result = ReadClassesDefaultValue(name, machine_wide, &class_name);
-      if (result != ERROR_SUCCESS) {
-        LOG(WARNING) << "No class registered for " << name << ": error " << result;
-        return false;
-      }
-    } else {
-      class_name = name;
-    }
-  }
-  return ReadClassesDefaultValue(class_name + kOpenCommandSubkey, machine_wide, command) == ERROR_SUCCESS;
-}
 
 bool IsDefaultBrowser(InstallationInfo* info) {
   return info->IsRegisteredHandler(L"http", false) && info->IsRegisteredHandler(L"https", false) &&

@@ -20,13 +20,6 @@ namespace zorvi::installer {
 class InstallationInfo;
 class PlaceholderProvider;
 
-// The "shell\open\command" of the class that handles `name`: an extension when it starts with '.', else a
-// protocol. Per user (from Windows Vista on) the user's choice in Explorer's association keys comes first;
-// without one, an extension's class is the default value of its key under the classes root and a protocol's
-// class is its own name. `machine_wide` reads HKEY_LOCAL_MACHINE\SOFTWARE\Classes and ignores user choices.
-// False when a lookup on the way fails; a missing choice (value or key) is no failure.
-bool GetRegisteredCommand(const std::wstring& name, bool machine_wide, std::wstring* command);
-
 // Whether the installation handles "http" and "https" for the user, and below Windows 8 is also the start
 // menu's internet client.
 bool IsDefaultBrowser(InstallationInfo* info);

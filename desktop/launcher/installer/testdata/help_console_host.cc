@@ -11,7 +11,7 @@
 #include "base/files/file_util.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/launcher/installer/installer_main.h"
+#include "desktop/launcher/installer/entry/installer_entry.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 # The areas whose headers this area includes (tools/check-area-deps.py holds the build to it).
 zorvi_area_depends(base base/files base/memory base/message_loop base/strings base/threading base/win
                    desktop/common/product desktop/launcher/installer desktop/launcher/installer/package_fetcher
-                   desktop/launcher/installer/service desktop/launcher/installer/wininet
+                   desktop/launcher/installer/records desktop/launcher/installer/service
+                   desktop/launcher/installer/wininet
                    desktop/windows/rc_l10n_handler)
 
 # The unit tests load dialogs and pictures from their own executable, as the window does from the host: they carry

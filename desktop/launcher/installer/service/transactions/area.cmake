@@ -1,5 +1,5 @@
 # The areas whose headers this area includes (tools/check-area-deps.py holds the build to it).
-zorvi_area_depends(base base/files base/time base/win desktop/common/product desktop/launcher/installer
+zorvi_area_depends(base base/files base/time base/win desktop/common/product desktop/launcher/installer/records
                    desktop/launcher/installer/service)
 
 # Each torture seed runs and rolls back hundreds of operations; on a loaded machine one takes minutes.

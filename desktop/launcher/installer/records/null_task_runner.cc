@@ -1,4 +1,4 @@
-#include "desktop/launcher/installer/null_task_runner.h"
+#include "desktop/launcher/installer/records/null_task_runner.h"
 
 namespace zorvi::installer {
 

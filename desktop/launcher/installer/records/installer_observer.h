@@ -1,8 +1,8 @@
 // What a controller hears of an installation. The backend's Installer calls these in its own process; the
 // runner in the controller's process calls them again from the backend's messages and adds the end of the
 // backend process as OnInstallerTerminated.
-#ifndef DESKTOP_LAUNCHER_INSTALLER_INSTALLER_OBSERVER_H_
-#define DESKTOP_LAUNCHER_INSTALLER_INSTALLER_OBSERVER_H_
+#ifndef DESKTOP_LAUNCHER_INSTALLER_RECORDS_INSTALLER_OBSERVER_H_
+#define DESKTOP_LAUNCHER_INSTALLER_RECORDS_INSTALLER_OBSERVER_H_
 
 #include <string>
 
@@ -44,4 +44,4 @@ class InstallerObserver {
 
 }  // namespace zorvi::installer
 
-#endif  // DESKTOP_LAUNCHER_INSTALLER_INSTALLER_OBSERVER_H_
+#endif  // DESKTOP_LAUNCHER_INSTALLER_RECORDS_INSTALLER_OBSERVER_H_

@@ -1,8 +1,8 @@
 // The one worker pool on which every JSON preference file of the installer is read and written (its own
 // preferences, the autoupdate global storage, profile preferences): made on first use, with a single worker,
 // and shut down at process exit so that pending writes reach the disk first.
-#ifndef DESKTOP_LAUNCHER_INSTALLER_PREFS_TASK_POOL_H_
-#define DESKTOP_LAUNCHER_INSTALLER_PREFS_TASK_POOL_H_
+#ifndef DESKTOP_LAUNCHER_INSTALLER_RECORDS_PREFS_TASK_POOL_H_
+#define DESKTOP_LAUNCHER_INSTALLER_RECORDS_PREFS_TASK_POOL_H_
 
 #include "base/files/file_path.h"
 #include "base/memory/ref_counted.h"
@@ -55,4 +55,4 @@ class PrefsTaskPool {
 
 }  // namespace zorvi::installer
 
-#endif  // DESKTOP_LAUNCHER_INSTALLER_PREFS_TASK_POOL_H_
+#endif  // DESKTOP_LAUNCHER_INSTALLER_RECORDS_PREFS_TASK_POOL_H_

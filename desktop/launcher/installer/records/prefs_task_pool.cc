@@ -1,4 +1,4 @@
-#include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/records/prefs_task_pool.h"
 
 #include <atomic>
 

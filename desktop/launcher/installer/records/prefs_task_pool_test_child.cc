@@ -15,7 +15,7 @@
 #include "base/at_exit.h"
 #include "base/message_loop/message_loop.h"
 #include "base/values.h"
-#include "desktop/launcher/installer/prefs_task_pool.h"
+#include "desktop/launcher/installer/records/prefs_task_pool.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // A task runner that accepts no task. A preference store made on it reads its file synchronously and never
 // writes anything: the way to look into another installation's preferences without a writer thread.
-#ifndef DESKTOP_LAUNCHER_INSTALLER_NULL_TASK_RUNNER_H_
-#define DESKTOP_LAUNCHER_INSTALLER_NULL_TASK_RUNNER_H_
+#ifndef DESKTOP_LAUNCHER_INSTALLER_RECORDS_NULL_TASK_RUNNER_H_
+#define DESKTOP_LAUNCHER_INSTALLER_RECORDS_NULL_TASK_RUNNER_H_
 
 #include "base/sequenced_task_runner.h"
 
@@ -24,4 +24,4 @@ class NullTaskRunner : public base::SequencedTaskRunner {
 
 }  // namespace zorvi::installer
 
-#endif  // DESKTOP_LAUNCHER_INSTALLER_NULL_TASK_RUNNER_H_
+#endif  // DESKTOP_LAUNCHER_INSTALLER_RECORDS_NULL_TASK_RUNNER_H_

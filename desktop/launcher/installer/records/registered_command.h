@@ -1,0 +1,28 @@
+// Which command Windows runs for a protocol or a file extension: what tells whether an installation handles it,
+// read by the installation's records and by the default-browser registrations alike.
+#ifndef DESKTOP_LAUNCHER_INSTALLER_RECORDS_REGISTERED_COMMAND_H_
+#define DESKTOP_LAUNCHER_INSTALLER_RECORDS_REGISTERED_COMMAND_H_
+
+#include <windows.h>
+
+#include <string>
+
+namespace zorvi::installer {
+
+// The "shell\open\command" of the class that handles `name`: an extension when it starts with '.', else a
+// protocol. Per user (from Windows Vista on) the user's choice in Explorer's association keys comes first;
+// without one, an extension's class is the default value of its key under the classes root and a protocol's
+// class is its own name. `machine_wide` reads HKEY_LOCAL_MACHINE\SOFTWARE\Classes and ignores user choices.
+// False when a lookup on the way fails; a missing choice (value or key) is no failure.
+bool GetRegisteredCommand(const std::wstring& name, bool machine_wide, std::wstring* command);
+
+// Whether `name` is an extension (it starts with '.') rather than a protocol.
+bool IsExtension(const std::wstring& name);
+
+// Reads the string value `name` of `key_path` under `root`. The error of opening the key or of reading the value;
+// a missing key and a missing value both give ERROR_FILE_NOT_FOUND.
+LONG ReadStringValue(HKEY root, const std::wstring& key_path, const wchar_t* name, std::wstring* value);
+
+}  // namespace zorvi::installer
+
+#endif  // DESKTOP_LAUNCHER_INSTALLER_RECORDS_REGISTERED_COMMAND_H_
