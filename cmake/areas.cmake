@@ -44,6 +44,7 @@ function(zorvi_area dir)
   set(tests "")
   set(children "")
   set(dlls "")
+  set(tests_in "")
   foreach(folder ${dir} ${ARGN})
     if(NOT folder STREQUAL dir)
       set(folder ${dir}/${folder})
@@ -69,7 +70,10 @@ function(zorvi_area dir)
     endif()
     set(ZORVI_AREA_LIBS "${ZORVI_AREA_LIBS};${name}" CACHE INTERNAL "")
   endif()
-  if(tests)
+  if(tests AND tests_in)
+    string(REPLACE "/" "_" tests_in_name "${tests_in}")
+    target_sources(${tests_in_name}_unittests PRIVATE ${tests})
+  elseif(tests)
     add_executable(${name}_unittests ${tests})
     set(ZORVI_AREA_TESTS "${ZORVI_AREA_TESTS};${dir}" CACHE INTERNAL "")
   endif()
@@ -168,6 +172,13 @@ function(zorvi_finish_areas)
       set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/${name}_locks.cmake)
     endif()
   endforeach()
+endfunction()
+
+# zorvi_area_tests_in(<area folder>), in an area's area.cmake: the area's tests build into the test program of
+# that area (declared before it) and share its test data, for the sides of one program whose tests start each
+# other's children and use each other's helpers. The area's library and children stay its own.
+function(zorvi_area_tests_in dir)
+  set(tests_in ${dir} PARENT_SCOPE)
 endfunction()
 
 # zorvi_area_depends(<area folder>...), in an area's area.cmake: the areas whose headers its sources include.

@@ -13,7 +13,7 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/common/product/test_seams.h"
+#include "desktop/launcher/installer/service/task_scheduler_test_seam.h"
 
 namespace test_support {
 

@@ -79,6 +79,8 @@ inline constexpr char kCrashReporterParentIdSwitch[] = "crash-reporter-parent-id
 inline constexpr char kCrashReporterExceptionInfoSwitch[] = "crash-reporter-exception-info";
 // The self-reporter of a crashed self-reporter: logs with the dump inside, reads no settings, never relaunches.
 inline constexpr char kCrashReporterMinidumpSwitch[] = "crash-reporter-minidump";
+// The user data folder the crash reporter answers for its path-service key (kUserDataDirKey) when it has one.
+inline constexpr char kUserDataDirSwitch[] = "user-data-dir";
 
 // The browser-data imports a run carries through to the browser's first start.
 inline constexpr const char* kBrowserImportSwitches[] = {"import-bookmarks", "import-session",

@@ -7,7 +7,6 @@ namespace zorvi::installer {
 namespace {
 
 std::atomic<AdminTokenSeam> g_admin_token_seam{AdminTokenSeam::kNone};
-std::atomic<OperationFaultHook> g_operation_fault_hook{nullptr};
 // Texts once set are never freed: a reader may still hold the previous one.
 std::atomic<const std::string*> g_branding_text{nullptr};
 std::atomic<const wchar_t*> g_global_storage_mutex_name{nullptr};
@@ -22,7 +21,6 @@ std::atomic<int64_t> g_backend_exit_grace_ms{-1};
 std::atomic<LaunchRefusalHook> g_launch_refusal_hook{nullptr};
 std::atomic<OpenWithDialogHook> g_open_with_dialog_hook{nullptr};
 std::atomic<GraceWaitHook> g_grace_wait_hook{nullptr};
-std::atomic<TaskSchedulerFactoryHook> g_task_scheduler_factory_hook{nullptr};
 std::atomic<TaskbarPinHook> g_taskbar_pin_hook{nullptr};
 std::atomic<StepReportedHook> g_step_reported_hook{nullptr};
 std::atomic<DetachedStartHook> g_detached_start_hook{nullptr};
@@ -39,14 +37,6 @@ void SetAdminTokenSeamForTesting(AdminTokenSeam seam) {
 
 AdminTokenSeam GetAdminTokenSeam() {
   return g_admin_token_seam.load(std::memory_order_relaxed);
-}
-
-void SetOperationFaultHookForTesting(OperationFaultHook hook) {
-  g_operation_fault_hook.store(hook, std::memory_order_relaxed);
-}
-
-OperationFaultHook GetOperationFaultHook() {
-  return g_operation_fault_hook.load(std::memory_order_relaxed);
 }
 
 void SetBrandingTextForTesting(const std::string& text) {
@@ -144,14 +134,6 @@ void SetFolderPermissionGraceHookForTesting(GraceWaitHook hook) {
 
 GraceWaitHook GetFolderPermissionGraceHook() {
   return g_grace_wait_hook.load(std::memory_order_relaxed);
-}
-
-void SetTaskSchedulerFactoryForTesting(TaskSchedulerFactoryHook hook) {
-  g_task_scheduler_factory_hook.store(hook, std::memory_order_relaxed);
-}
-
-TaskSchedulerFactoryHook GetTaskSchedulerFactoryHook() {
-  return g_task_scheduler_factory_hook.load(std::memory_order_relaxed);
 }
 
 void SetTaskbarPinHookForTesting(TaskbarPinHook hook) {

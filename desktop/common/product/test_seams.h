@@ -8,7 +8,8 @@
 // variable, switch or file turns one on); the shipped library carries only the points where they are read.
 //
 // Adding a seam: a value with a "none" default, a ...ForTesting setter and a getter here, and one check where
-// the product decides.
+// the product decides. A seam that names a type of a higher area lives beside that type instead, in the same form
+// (the task scheduler's, an install operation's: task_scheduler_test_seam.h, operation_test_seam.h).
 #ifndef DESKTOP_COMMON_PRODUCT_TEST_SEAMS_H_
 #define DESKTOP_COMMON_PRODUCT_TEST_SEAMS_H_
 
@@ -35,17 +36,6 @@ enum class AdminTokenSeam : int {
 
 void SetAdminTokenSeamForTesting(AdminTokenSeam seam);
 AdminTokenSeam GetAdminTokenSeam();
-
-class Operation;
-class TaskScheduler;
-
-// Fails an install operation's final change as if the system had refused it, so that tests can make any
-// operation of a transaction fail after its sub-operations ran. Asked with the operation and the path of what
-// it is about to change (for a registry tree's deletion: of each key); true fails the change. Null, the
-// default, fails nothing.
-using OperationFaultHook = bool (*)(const Operation* operation, const std::wstring& target);
-void SetOperationFaultHookForTesting(OperationFaultHook hook);
-OperationFaultHook GetOperationFaultHook();
 
 // The branding document's text in place of the host's resource, so that tests running side by side can each have
 // a product (and so registry keys) of their own. Set before the branding is read on other threads.
@@ -128,13 +118,6 @@ ElevatedLaunchHook GetElevatedLaunchHook();
 // reach the elevated ways to the folder. False, the default, lets the system decide.
 void SetFolderGrantRefusedForTesting(bool refused);
 bool GetFolderGrantRefusedSeam();
-
-// Makes the scheduler CreateTaskScheduler returns in place of the system's (whose 2.0 interfaces wine implements
-// only in part), e.g. a recorder of the calls (testing/installer/recording_task_scheduler.h). Null, the default, keeps the
-// system's.
-using TaskSchedulerFactoryHook = TaskScheduler* (*)();
-void SetTaskSchedulerFactoryForTesting(TaskSchedulerFactoryHook hook);
-TaskSchedulerFactoryHook GetTaskSchedulerFactoryHook();
 
 // Stands in for the shell's taskbar pin and unpin verbs, which wine does not have, so that tests reach a pin
 // that succeeds or fails: called with the shortcut and whether to pin it; its result stands for the verb's. Null,

@@ -4,7 +4,8 @@ zorvi_area_depends(base base/features base/files base/json base/memory base/mess
                    desktop/common/product desktop/launcher/installer/ipc desktop/launcher/installer/package_fetcher
                    desktop/launcher/installer/records desktop/launcher/installer/service
                    desktop/launcher/installer/service/transactions desktop/launcher/installer/wininet
-                   desktop/windows/crash_reporter desktop/windows/rc_l10n_handler)
+                   desktop/windows/crash_reporter/client
+                   desktop/windows/crash_reporter/reporter desktop/windows/rc_l10n_handler)
 
 # Test hosts of the branding: product_info_test_child built once per "TXT" 133 resource, which windres compiles
 # from a JSON file (the product host's own, and the fixtures of testdata/), and a stand-in for the

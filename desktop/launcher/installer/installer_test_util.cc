@@ -19,6 +19,7 @@
 #include "desktop/common/product/product_info.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/records/prefs_task_pool.h"
+#include "desktop/launcher/installer/service/transactions/operation_test_seam.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "testing/installer/installer_test_seams_from_environment.h"
 #include "testing/installer/recording_task_scheduler.h"

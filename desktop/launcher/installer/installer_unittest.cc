@@ -49,6 +49,7 @@
 #include "desktop/launcher/installer/roles/folder_permission.h"
 #include "desktop/launcher/installer/service/task_scheduler.h"
 #include "desktop/launcher/installer/service/transactions/create_folder_operation.h"
+#include "desktop/launcher/installer/service/transactions/operation_test_seam.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"

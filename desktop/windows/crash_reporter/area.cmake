@@ -1,6 +1,6 @@
+# What both sides of crash reporting use; the tests of both sides build into this area's test program.
 # The areas whose headers this area includes (tools/check-area-deps.py holds the build to it).
-zorvi_area_depends(base base/features base/files base/json base/strings base/synchronization base/threading base/time
-                   base/win desktop/common/product)
+zorvi_area_depends(base/files base/strings base/synchronization base/win)
 
 # Writing the in-process dumps takes seconds each under wine, and more on a loaded machine.
 zorvi_test_limit(desktop/windows/crash_reporter "CrashExceptionHandlerTest.InProcessDumpsAreNamedAfterTheirIds" 300)
@@ -9,10 +9,6 @@ zorvi_test_limit(desktop/windows/crash_reporter "CrashMinidumpTest.ACrashedClien
 zorvi_test_limit(desktop/windows/crash_reporter "DumpWriterTest.AServerWritingDumpsRecordsTheFaultingHandlesHistory" 300)
 # The crashed child's snapshot writes one dump of it, the first its test process writes.
 zorvi_test_limit(desktop/windows/crash_reporter "ProcessStateImplTest.ACrashedChildIsSnapshotLoggedAndDumpedInOneAttach" 300)
-# Crash logs are zipped for upload.
-target_link_libraries(desktop_windows_crash_reporter PUBLIC dep_minizip)
-# The reporter's crash host carries the installer's resources (its branding names the product and its company).
-cmake_language(DEFER CALL zorvi_host_resources crash_reporter_test_child)
 # The reporter's self-crash test sets the user's "Last crash in crash reporter" under the product's company key,
 # which every reporter of the machine reads.
 zorvi_test_resource_lock(desktop/windows/crash_reporter CrashReporterProcessTest.AReporterCrashIsReportedOnceInThreeDays

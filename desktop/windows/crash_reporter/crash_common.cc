@@ -24,5 +24,14 @@ std::wstring ReadEnvironmentVariable(const wchar_t* name, size_t buffer_size) {
   return value;
 }
 
+bool GetOwnExecutablePath(base::FilePath* path) {
+  wchar_t buffer[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH)
+    return false;
+  *path = base::FilePath(std::wstring(buffer, length));
+  return true;
+}
+
 }  // namespace installer
 }  // namespace zorvi

@@ -1,12 +1,14 @@
 // What both sides of crash reporting use, the installer process that reports its crashes and the reporter that
 // serves it: the names of the reporter's kernel objects and the reading of the environment values the reporter
-// takes over from its client.
+// takes over from its client, and the executable's own path.
 #ifndef DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_COMMON_H_
 #define DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_COMMON_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "base/files/file_path.h"
 
 namespace zorvi {
 namespace installer {
@@ -25,6 +27,9 @@ inline constexpr size_t kEnvironmentBufferSize = 512;
 // The variable's value; empty when it is absent, empty or does not fit `buffer_size` characters with its
 // terminator.
 std::wstring ReadEnvironmentVariable(const wchar_t* name, size_t buffer_size = kEnvironmentBufferSize);
+
+// The executable's path; false when it cannot be had whole.
+bool GetOwnExecutablePath(base::FilePath* path);
 
 }  // namespace installer
 }  // namespace zorvi

@@ -13,7 +13,7 @@
 #include "desktop/common/product/installation_files.h"
 #include "desktop/common/product/product_info.h"
 #include "desktop/common/product/product_resource_ids.h"
-#include "desktop/common/product/test_seams.h"
+#include "desktop/launcher/installer/service/task_scheduler_test_seam.h"
 #include "desktop/launcher/installer/service/task_scheduler_v1.h"
 #include "desktop/launcher/installer/service/task_scheduler_v2.h"
 #include "desktop/windows/rc_l10n_handler/rc_l10n_handler.h"

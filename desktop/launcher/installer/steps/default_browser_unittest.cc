@@ -26,6 +26,7 @@
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/records/installation_info.h"
 #include "desktop/launcher/installer/records/registered_command.h"
+#include "desktop/launcher/installer/service/transactions/operation_test_seam.h"
 #include "testing/test_support.h"
 #include "testing/version_child.h"
 

@@ -22,6 +22,7 @@
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/records/install_log_test_util.h"
 #include "desktop/launcher/installer/service/transactions/change_reg_value_operation.h"
+#include "desktop/launcher/installer/service/transactions/operation_test_seam.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/steps/installer_registry.h"
 #include "testing/scoped_log_capture.h"

@@ -18,7 +18,6 @@
 #include "desktop/windows/crash_reporter/client/crash_keys.h"
 #include "desktop/windows/crash_reporter/crash_common.h"
 #include "desktop/windows/crash_reporter/crash_pipe_protocol.h"
-#include "desktop/windows/crash_reporter/reporter/reporter_self_crash.h"
 
 namespace zorvi {
 namespace installer {

@@ -15,7 +15,7 @@
 
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/crash_pipe_protocol.h"
-#include "desktop/windows/crash_reporter/client/runtime_hooks.h"
+#include "desktop/windows/crash_reporter/runtime_hooks.h"
 
 struct _MINIDUMP_CALLBACK_INPUT;
 struct _MINIDUMP_CALLBACK_OUTPUT;

@@ -11,6 +11,7 @@
 #include "base/strings/stringprintf.h"
 #include "base/strings/sys_string_conversions.h"
 #include "desktop/common/product/product_info.h"
+#include "desktop/windows/crash_reporter/crash_key_names.h"
 
 namespace zorvi {
 namespace installer {
@@ -28,30 +29,30 @@ struct KeyRange {
   size_t count;
 };
 constexpr KeyRange kKeys[] = {
-    {L"version", 1},
-    {L"build", 1},
-    {L"buildset", 1},
-    {L"build_request_time", 1},
-    {L"process_type", 1},
-    {L"crash_guid", 1},
-    {L"active_url", 16},
-    {L"gpu_vendor_id", 1},
-    {L"gpu_device_id", 1},
-    {L"gpu_driver_version", 1},
-    {L"gpu_pixel_shader_version", 1},
-    {L"gpu_vertex_shader_version", 1},
-    {L"is_wow64", 1},
-    {L"exception_policy", 1},
-    {L"vemtra_test", 4},
-    {L"origin", 1},
-    {L"enabled_extensions", 16},
-    {L"disabled_extensions", 16},
-    {L"blacklisted_extensions", 4},
-    {L"terminated_extensions", 4},
-    {L"third_party_installs", 4},
-    {L"modules", 16},
-    {L"handle_info_items", 1},
-    {L"invalid_handle", 1},
+    {kCrashKeyVersion, 1},
+    {kCrashKeyBuild, 1},
+    {kCrashKeyBuildSet, 1},
+    {kCrashKeyBuildRequestTime, 1},
+    {kCrashKeyProcessType, 1},
+    {kCrashKeyCrashGuid, 1},
+    {kCrashKeyActiveUrl, 16},
+    {kCrashKeyGpuVendorId, 1},
+    {kCrashKeyGpuDeviceId, 1},
+    {kCrashKeyGpuDriverVersion, 1},
+    {kCrashKeyGpuPixelShaderVersion, 1},
+    {kCrashKeyGpuVertexShaderVersion, 1},
+    {kCrashKeyIsWow64, 1},
+    {kCrashKeyExceptionPolicy, 1},
+    {kCrashKeyVemtraTest, 4},
+    {kCrashKeyOrigin, 1},
+    {kCrashKeyEnabledExtensions, 16},
+    {kCrashKeyDisabledExtensions, 16},
+    {kCrashKeyBlacklistedExtensions, 4},
+    {kCrashKeyTerminatedExtensions, 4},
+    {kCrashKeyThirdPartyInstalls, 4},
+    {kCrashKeyModules, 16},
+    {kCrashKeyHandleInfoItems, 1},
+    {kCrashKeyInvalidHandle, 1},
 };
 constexpr size_t CountEntries() {
   size_t count = 0;

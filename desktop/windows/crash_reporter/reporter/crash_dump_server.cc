@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <utility>
 
+#include "desktop/windows/crash_reporter/crash_key_names.h"
 #include "desktop/windows/crash_reporter/reporter/dump_writer.h"
 
 namespace zorvi {
@@ -20,7 +21,6 @@ static_assert(kDumpRequestWaitFlags == 0x14 && WT_EXECUTEONLYONCE == 8);
 // How long destruction waits for the pipe's steps to notice it: 100 rounds of 10 ms.
 constexpr int kStopRounds = 100;
 constexpr DWORD kStopRoundMs = 10;
-constexpr wchar_t kPtimeName[] = L"ptime";
 
 // Set by tests only (SetExitStepEndHookForTesting).
 std::atomic<void (*)()> g_exit_step_end_hook{nullptr};
@@ -108,7 +108,7 @@ void CrashClientRecord::PrefetchCustomInfo() {
     custom_info_copy_.reset(new (std::nothrow) CrashCustomInfoEntry[count + 1]());
     if (!custom_info_copy_)
       return;
-    wcscpy(custom_info_copy_[count].name, kPtimeName);
+    wcscpy(custom_info_copy_[count].name, kCrashKeyPtime);
   }
   // A short read is not worth reporting: the owner reads whatever arrived, and "ptime" is set either way.
   ReadClientMemory(process_.Get(), custom_info_entries_address_, custom_info_copy_.get(),

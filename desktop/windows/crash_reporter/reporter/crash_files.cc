@@ -11,6 +11,7 @@
 #include "base/strings/string_util.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/common/product/installer_switches.h"
 #include "desktop/common/product/product_info.h"
 
 namespace zorvi {

@@ -20,7 +20,6 @@ inline constexpr int kCrashIdFileKey = 2017;
 inline constexpr int kBrowserStateFileKey = 2018;
 
 inline constexpr char kCrashLogDirVariable[] = "ZORVI_CRASH_LOG_DIR";
-inline constexpr char kUserDataDirSwitch[] = "user-data-dir";
 
 // Chooses the crash folder and the file paths, once at reporter start (a later call chooses afresh). False
 // only when not even the temporary folder can be had.

@@ -11,6 +11,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/common/product/product_info.h"
 #include "desktop/windows/crash_reporter/crash_common.h"
+#include "desktop/windows/crash_reporter/crash_key_names.h"
 
 namespace zorvi {
 namespace installer {
@@ -22,9 +23,9 @@ constinit base::LazyInstance<CrashMetadata> g_crash_metadata;
 constexpr size_t kUploadValueBufferSize = 192;
 
 // Keys the crash log leaves out: they are long, private, or printed elsewhere.
-constexpr const wchar_t* kKeysLeftOutOfTheLog[] = {L"ptime",   L"active_url",        L"crash_guid",
-                                                   L"modules", L"handle_info_items", L"invalid_handle",
-                                                   L"buildset", L"build_request_time"};
+constexpr const wchar_t* kKeysLeftOutOfTheLog[] = {
+    kCrashKeyPtime,           kCrashKeyActiveUrl,     kCrashKeyCrashGuid, kCrashKeyModules,
+    kCrashKeyHandleInfoItems, kCrashKeyInvalidHandle, kCrashKeyBuildSet,  kCrashKeyBuildRequestTime};
 
 bool IsLoggableKeyName(const std::wstring& name) {
   if (name.empty() || name.size() > 63)
@@ -49,15 +50,15 @@ const CrashMetadata& CrashMetadata::Get() {
 
 CrashMetadata::CrashMetadata() {
   FillSystemInfo();
-  key_names_ = {{L"version", L"Version"},
-                {L"build", L"UBN"},
-                {L"process_type", L"ProcessType"},
-                {L"active_url", L"URL"},
-                {L"gpu_vendor_id", L"gpu_vendor_id"},
-                {L"gpu_device_id", L"gpu_device_id"},
-                {L"gpu_driver_version", L"gpu_driver_version"},
-                {L"gpu_pixel_shader_version", L"gpu_pixel_shader_version"},
-                {L"gpu_vertex_shader_version", L"gpu_vertex_shader_version"}};
+  key_names_ = {{kCrashKeyVersion, L"Version"},
+                {kCrashKeyBuild, L"UBN"},
+                {kCrashKeyProcessType, L"ProcessType"},
+                {kCrashKeyActiveUrl, L"URL"},
+                {kCrashKeyGpuVendorId, kCrashKeyGpuVendorId},
+                {kCrashKeyGpuDeviceId, kCrashKeyGpuDeviceId},
+                {kCrashKeyGpuDriverVersion, kCrashKeyGpuDriverVersion},
+                {kCrashKeyGpuPixelShaderVersion, kCrashKeyGpuPixelShaderVersion},
+                {kCrashKeyGpuVertexShaderVersion, kCrashKeyGpuVertexShaderVersion}};
   const std::wstring email_variable = GetCrashEmailVariableName();
   dump_env_names_ = {{email_variable, L"Email"}};
   log_env_names_ = {{email_variable, L"email"}};
@@ -124,16 +125,16 @@ bool GetJoinedCustomInfoValue(const CrashCustomClientInfo& entries, const std::w
 
 std::wstring GetOrigin(const CrashCustomClientInfo& entries) {
   std::wstring value;
-  if (GetCustomInfoValue(entries, L"vemtra_test", &value) && !value.empty())
+  if (GetCustomInfoValue(entries, kCrashKeyVemtraTest, &value) && !value.empty())
     return L"Vemtra";
-  if (GetCustomInfoValue(entries, L"origin", &value) && value == L"Pellow")
+  if (GetCustomInfoValue(entries, kCrashKeyOrigin, &value) && value == L"Pellow")
     return L"Pellow";
   return std::wstring();
 }
 
 bool IsBrowserProcess(const CrashCustomClientInfo& entries) {
   std::wstring value;
-  return GetCustomInfoValue(entries, L"process_type", &value) && value == L"browser";
+  return GetCustomInfoValue(entries, kCrashKeyProcessType, &value) && value == L"browser";
 }
 
 void AddCrashLogMetadata(const CrashCustomClientInfo& entries, CrashLogInfo* info) {
@@ -142,9 +143,9 @@ void AddCrashLogMetadata(const CrashCustomClientInfo& entries, CrashLogInfo* inf
     bool written_when_empty;
     std::wstring value;
   };
-  Accumulator accumulators[] = {{L"vemtra_test", false, {}},           {L"enabled_extensions", true, {}},
-                                {L"disabled_extensions", true, {}},    {L"blacklisted_extensions", true, {}},
-                                {L"terminated_extensions", true, {}},  {L"third_party_installs", true, {}}};
+  Accumulator accumulators[] = {{kCrashKeyVemtraTest, false, {}},           {kCrashKeyEnabledExtensions, true, {}},
+                                {kCrashKeyDisabledExtensions, true, {}},   {kCrashKeyBlacklistedExtensions, true, {}},
+                                {kCrashKeyTerminatedExtensions, true, {}}, {kCrashKeyThirdPartyInstalls, true, {}}};
   for (size_t i = 0; i < entries.count; ++i) {
     const std::wstring name = CustomInfoText(entries.entries[i].name);
     const std::wstring value = CustomInfoText(entries.entries[i].value);
@@ -162,9 +163,9 @@ void AddCrashLogMetadata(const CrashCustomClientInfo& entries, CrashLogInfo* inf
     }
     if (accumulator) {
       accumulator->value += value;
-    } else if (name == L"version") {
+    } else if (name == kCrashKeyVersion) {
       info->version = base::WideToUTF8(value);
-    } else if (name == L"build") {
+    } else if (name == kCrashKeyBuild) {
       info->build = base::WideToUTF8(value);
     } else if (!value.empty()) {
       info->metadata.emplace_back(base::WideToUTF8(name), base::WideToUTF8(value));
@@ -191,7 +192,7 @@ void AddMemoryMetadata(uint64_t working_set_size, uint64_t peak_working_set_size
 }
 
 void AddSelfCrashMetadata(CrashLogInfo* info) {
-  info->metadata.emplace_back("process_type", "crash_reporter");
+  info->metadata.emplace_back(base::WideToUTF8(kCrashKeyProcessType), "crash_reporter");
   FillCrashLogHeader(info);
 }
 
@@ -251,9 +252,9 @@ std::wstring FormatBuildId(const std::wstring& build_set, const std::wstring& re
 
 std::wstring GetClientBuildId(const CrashCustomClientInfo& entries) {
   std::wstring build_set, request_time;
-  if (!GetCustomInfoValue(entries, L"buildset", &build_set))
+  if (!GetCustomInfoValue(entries, kCrashKeyBuildSet, &build_set))
     build_set = std::to_wstring(GetBuildSetNumber());
-  if (!GetCustomInfoValue(entries, L"build_request_time", &request_time))
+  if (!GetCustomInfoValue(entries, kCrashKeyBuildRequestTime, &request_time))
     request_time = base::UTF8ToWide(GetBuildRequestTime());
   return FormatBuildId(build_set, request_time);
 }
@@ -262,13 +263,13 @@ void AddLogUploadParameters(const CrashCustomClientInfo& entries, UploadParamete
   AddEnvironmentParameters(CrashMetadata::Get().log_env_names(), parameters);
   // The client's up-time in milliseconds, which the dump server appended; sent in whole seconds.
   std::wstring uptime;
-  if (GetCustomInfoValue(entries, L"ptime", &uptime) && uptime.size() >= 4 && uptime.size() <= 13)
+  if (GetCustomInfoValue(entries, kCrashKeyPtime, &uptime) && uptime.size() >= 4 && uptime.size() <= 13)
     AddIfAbsent(parameters, L"CrashUptime", uptime.substr(0, uptime.size() - 3));
   const std::wstring origin = GetOrigin(entries);
   if (!origin.empty())
     AddIfAbsent(parameters, L"origin", origin);
   std::wstring url;
-  if (!IsBrowserProcess(entries) && GetJoinedCustomInfoValue(entries, L"active_url", &url))
+  if (!IsBrowserProcess(entries) && GetJoinedCustomInfoValue(entries, kCrashKeyActiveUrl, &url))
     AddIfAbsent(parameters, L"url", url);
 }
 

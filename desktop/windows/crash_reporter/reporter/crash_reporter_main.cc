@@ -18,6 +18,7 @@
 #include "base/win/windows_version.h"
 #include "desktop/common/product/installer_switches.h"
 #include "desktop/windows/crash_reporter/crash_common.h"
+#include "desktop/windows/crash_reporter/crash_key_names.h"
 #include "desktop/windows/crash_reporter/reporter/crash_counter.h"
 #include "desktop/windows/crash_reporter/reporter/crash_dump_server.h"
 #include "desktop/windows/crash_reporter/reporter/crash_files.h"
@@ -94,7 +95,7 @@ bool ReadModuleListNumber(const std::wstring& list, size_t* start, uint64_t* val
 // A crash id line for whoever collects crashes by id: "<client's crash guid>=<the server's crash location>".
 void WriteCrashIdFile(const CrashCustomClientInfo& entries, uint32_t sequence_number, const std::wstring& crash_id) {
   std::wstring guid;
-  GetCustomInfoValue(entries, L"crash_guid", &guid);
+  GetCustomInfoValue(entries, kCrashKeyCrashGuid, &guid);
   if (guid.empty() && IsCrashLogFolderFromEnvironment())
     guid = L"0";
   const base::FilePath path = GetCrashIdFilePath(sequence_number);
@@ -126,7 +127,7 @@ void ReportWrittenCrash(const ReporterCrashContext& context, const CrashClientRe
 
   const CrashCustomClientInfo entries = client.GetCustomInfo();
   std::wstring active_url;
-  GetJoinedCustomInfoValue(entries, L"active_url", &active_url);
+  GetJoinedCustomInfoValue(entries, kCrashKeyActiveUrl, &active_url);
   std::wstring stacktrace_id, crash_id;
   const CrashUrlCheckResult verdict =
       CheckCrashUrl(active_url, GetOrigin(entries), &stacktrace_id, &crash_id, kCrashCheckTimeLimitMs);
@@ -238,7 +239,7 @@ void OnClientDumpRequest(void* context_pointer, const CrashClientRecord* client,
 bool CollectAndWriteCrashLog(const CrashClientRecord& client, const base::FilePath& path) {
   const CrashCustomClientInfo entries = client.GetCustomInfo();
   std::wstring modules;
-  GetJoinedCustomInfoValue(entries, L"modules", &modules);
+  GetJoinedCustomInfoValue(entries, kCrashKeyModules, &modules);
   return WriteCrashLogOfStoppedProcess(
       client.process_id(), client.exception_pointers_address(), client.thread_id_address(), ParseModuleList(modules),
       [&entries](const ProcessStateImpl& state, CrashLogInfo* info) {
@@ -272,7 +273,7 @@ bool WriteCrashLogOfStoppedProcess(DWORD process_id, uint64_t exception_pointers
 
 void LogHandleInfo(const CrashCustomClientInfo& entries, HANDLE process) {
   uint64_t address = 0;
-  if (!GetMetadataNumber(entries, L"handle_info_items", &address))
+  if (!GetMetadataNumber(entries, kCrashKeyHandleInfoItems, &address))
     return;
   std::unique_ptr<HandleTraceBuffer> trace(new (std::nothrow) HandleTraceBuffer);
   if (!trace || !ReadClientMemory(process, address, trace.get(), sizeof(*trace)))
@@ -281,7 +282,7 @@ void LogHandleInfo(const CrashCustomClientInfo& entries, HANDLE process) {
   if (trace->begin >= count || trace->end >= count)
     return;
   uint64_t filter = 0;
-  const bool filtered = GetMetadataNumber(entries, L"invalid_handle", &filter);
+  const bool filtered = GetMetadataNumber(entries, kCrashKeyInvalidHandle, &filter);
   size_t shown = 0;
   // Newest first: the ring's slot before `end`, back to `begin`.
   for (uint64_t cursor = trace->end; cursor != trace->begin && shown < kMaxHandleTraceLines;) {

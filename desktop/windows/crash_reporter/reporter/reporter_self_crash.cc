@@ -13,7 +13,6 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/common/product/installer_switches.h"
 #include "desktop/common/product/product_info.h"
-#include "desktop/windows/crash_reporter/client/runtime_hooks.h"
 #include "desktop/windows/crash_reporter/crash_common.h"
 #include "desktop/windows/crash_reporter/reporter/crash_files.h"
 #include "desktop/windows/crash_reporter/reporter/crash_log_writer.h"
@@ -25,6 +24,7 @@
 #include "desktop/windows/crash_reporter/reporter/crash_url.h"
 #include "desktop/windows/crash_reporter/reporter/reporter_lifetime.h"
 #include "desktop/windows/crash_reporter/reporter/reporter_settings.h"
+#include "desktop/windows/crash_reporter/runtime_hooks.h"
 
 namespace zorvi {
 namespace installer {
@@ -209,15 +209,6 @@ void SetLastReporterCrashTime(const SYSTEMTIME& time) {
     return;
   const uint64_t value = FileTimeValue(file_time);
   key.WriteValue(kLastReporterCrashValue, &value, sizeof(value), REG_QWORD);
-}
-
-bool GetOwnExecutablePath(base::FilePath* path) {
-  wchar_t buffer[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH)
-    return false;
-  *path = base::FilePath(std::wstring(buffer, length));
-  return true;
 }
 
 bool GetExceptionInfoAddressFromSwitch(uint64_t* address) {

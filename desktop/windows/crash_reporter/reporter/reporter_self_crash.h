@@ -38,9 +38,6 @@ void SignalSelfCrashHandled(uint32_t process_id);
 bool GetDaysSinceLastReporterCrash(uint64_t* days);
 void SetLastReporterCrashTime(const SYSTEMTIME& time);
 
-// The executable's path; false when it cannot be had whole.
-bool GetOwnExecutablePath(base::FilePath* path);
-
 // "crash-reporter-exception-info" as an unsigned decimal 64-bit number.
 bool GetExceptionInfoAddressFromSwitch(uint64_t* address);
 

@@ -20,6 +20,7 @@
 #include "desktop/launcher/installer/service/transactions/file_transfer_operation.h"
 #include "desktop/launcher/installer/service/transactions/create_folder_operation.h"
 #include "desktop/launcher/installer/service/transactions/delete_file_operation.h"
+#include "desktop/launcher/installer/service/transactions/operation_test_seam.h"
 #include "desktop/launcher/installer/service/transactions/transaction_test_util.h"
 #include "testing/test_support.h"
 

@@ -3,7 +3,7 @@
 #include <iterator>
 #include <utility>
 
-#include "desktop/common/product/test_seams.h"
+#include "desktop/launcher/installer/service/transactions/operation_test_seam.h"
 
 namespace zorvi::installer {
 

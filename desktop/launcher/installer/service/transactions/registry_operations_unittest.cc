@@ -11,10 +11,10 @@
 #include <memory>
 #include <string>
 
-#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/service/transactions/change_reg_value_operation.h"
 #include "desktop/launcher/installer/service/transactions/create_reg_key_operation.h"
 #include "desktop/launcher/installer/service/transactions/delete_reg_key_operation.h"
+#include "desktop/launcher/installer/service/transactions/operation_test_seam.h"
 #include "desktop/launcher/installer/service/transactions/transaction_test_util.h"
 
 namespace zorvi::installer {

@@ -3,8 +3,8 @@
 // never called by anything, and some runtime builds export neither). Pure virtual calls of this module's own
 // code never reach the runtime DLL: the compiler sends them to __cxa_pure_virtual, which this file defines
 // so that they end in the installed pure-call handler too.
-#ifndef DESKTOP_WINDOWS_CRASH_REPORTER_CLIENT_RUNTIME_HOOKS_H_
-#define DESKTOP_WINDOWS_CRASH_REPORTER_CLIENT_RUNTIME_HOOKS_H_
+#ifndef DESKTOP_WINDOWS_CRASH_REPORTER_RUNTIME_HOOKS_H_
+#define DESKTOP_WINDOWS_CRASH_REPORTER_RUNTIME_HOOKS_H_
 
 #include <cstdint>
 
@@ -32,4 +32,4 @@ void CallRuntimeInvalidParameterReport(const wchar_t* expression, const wchar_t*
 }  // namespace installer
 }  // namespace zorvi
 
-#endif  // DESKTOP_WINDOWS_CRASH_REPORTER_CLIENT_RUNTIME_HOOKS_H_
+#endif  // DESKTOP_WINDOWS_CRASH_REPORTER_RUNTIME_HOOKS_H_

@@ -1,4 +1,4 @@
-#include "desktop/windows/crash_reporter/client/runtime_hooks.h"
+#include "desktop/windows/crash_reporter/runtime_hooks.h"
 
 #include <windows.h>
 
