@@ -10,6 +10,7 @@
 #include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_local_memory.h"
 
 namespace base {
 
@@ -168,13 +169,12 @@ void CommandLine::ParseCommandLineString(const StringType& command_line) {
     return;
 
   int count = 0;
-  wchar_t** arguments = GetCommandLineToArgvW()(trimmed.c_str(), &count);
+  const win::ScopedLocalMemory<wchar_t*> arguments(GetCommandLineToArgvW()(trimmed.c_str(), &count));
   if (!arguments) {
     PLOG(ERROR) << "CommandLineToArgvW failed on command line: " << trimmed;
     return;
   }
-  ResetFromArguments(StringVector(arguments, arguments + count));
-  LocalFree(arguments);
+  ResetFromArguments(StringVector(arguments.Get(), arguments.Get() + count));
 }
 
 void CommandLine::ResetFromArguments(const StringVector& argv) {

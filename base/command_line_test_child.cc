@@ -9,6 +9,7 @@
 
 #include "base/command_line.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_local_memory.h"
 
 namespace {
 
@@ -28,12 +29,12 @@ int main() {
 
   std::string out;
   int count = 0;
-  wchar_t** raw = CommandLineToArgvW(GetCommandLineW(), &count);
+  base::win::ScopedLocalMemory<wchar_t*> raw(CommandLineToArgvW(GetCommandLineW(), &count));
   if (!raw)
     return 4;
   for (int i = 0; i < count; ++i)
-    Emit(&out, 'R', raw[i]);
-  LocalFree(raw);
+    Emit(&out, 'R', raw.Get()[i]);
+  raw.Reset();
 
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
   Emit(&out, 'P', command_line.GetProgram().value());

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_local_memory.h"
 #include "testing/test_support.h"
 
 namespace base {
@@ -23,12 +24,10 @@ using StringVector = CommandLine::StringVector;
 // What the system's own splitter makes of a command line: the outside check for the quoting.
 StringVector SplitBySystem(const std::wstring& command_line) {
   int count = 0;
-  wchar_t** arguments = CommandLineToArgvW(command_line.c_str(), &count);
+  const win::ScopedLocalMemory<wchar_t*> arguments(CommandLineToArgvW(command_line.c_str(), &count));
   StringVector result;
-  if (arguments) {
-    result.assign(arguments, arguments + count);
-    LocalFree(arguments);
-  }
+  if (arguments)
+    result.assign(arguments.Get(), arguments.Get() + count);
   return result;
 }
 

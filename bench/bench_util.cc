@@ -8,20 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_internet_handle.h"
 
 namespace bench {
-
-namespace {
-
-struct InternetCloser {
-  void operator()(HINTERNET handle) const { InternetCloseHandle(handle); }
-};
-using ScopedInternet = std::unique_ptr<void, InternetCloser>;
-
-}  // namespace
 
 bool Smoke() {
   static const bool smoke = [] {
@@ -97,8 +88,9 @@ wchar_t** Arguments(int count, const char* usage) {
 }
 
 bool BareDownload(const std::wstring& url, const std::wstring& output, size_t read_size) {
-  const ScopedInternet internet(InternetOpenW(L"bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  const ScopedInternet request(
+  const base::win::ScopedInternetHandle internet(
+      InternetOpenW(L"bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  const base::win::ScopedInternetHandle request(
       internet ? InternetOpenUrlW(internet.get(), url.c_str(), nullptr, 0,
                                   INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT, 0)
                : nullptr);

@@ -4,8 +4,10 @@
 
 #include <shellapi.h>
 
+#include "base/win/scoped_local_memory.h"
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   int count = 0;
-  LocalFree(CommandLineToArgvW(GetCommandLineW(), &count));
+  const base::win::ScopedLocalMemory<wchar_t*> arguments(CommandLineToArgvW(GetCommandLineW(), &count));
   return count > 0 ? 0 : 1;
 }

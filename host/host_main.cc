@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "base/win/scoped_local_memory.h"
 #include "desktop/common/product/installer_switches.h"
 #include "writable_by_others.h"
 
@@ -46,10 +47,6 @@ struct HandleCloser {
   void operator()(HANDLE handle) const { CloseHandle(handle); }
 };
 using ScopedFile = std::unique_ptr<void, HandleCloser>;
-struct LocalFreer {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
-using ScopedLocal = std::unique_ptr<void, LocalFreer>;
 
 std::wstring OwnFolder() {
   std::wstring path(MAX_PATH, L'\0');
@@ -119,7 +116,7 @@ std::wstring SidText(const host::SidBytes& sid) {
   wchar_t* text = nullptr;
   if (sid.empty() || !ConvertSidToStringSidW(const_cast<BYTE*>(sid.data()), &text))
     return std::wstring();
-  ScopedLocal text_holder(text);
+  const base::win::ScopedLocalMemory<wchar_t> text_holder(text);
   return text;
 }
 
@@ -146,7 +143,7 @@ std::wstring WriteCarriedLibrary(const host::SidBytes& user, ScopedFile* held) {
                                                             &attributes.lpSecurityDescriptor, nullptr)) {
     return std::wstring();
   }
-  ScopedLocal descriptor_holder(attributes.lpSecurityDescriptor);
+  const base::win::ScopedLocalMemory<> descriptor_holder(attributes.lpSecurityDescriptor);
   // A name taken already (by anyone) is never reused: only a folder this process made is private.
   std::wstring folder;
   for (int attempt = 0; folder.empty() && attempt < 100; ++attempt) {

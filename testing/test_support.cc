@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "base/win/scoped_local_memory.h"
+
 namespace test_support {
 
 bool IsRunningUnderWine() {
@@ -236,45 +238,46 @@ bool RunProcess(const std::wstring& command_line, DWORD* exit_code, std::string*
 }
 
 bool SetRegistryKeyDacl(HKEY root, const std::wstring& subkey, const wchar_t* sddl) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+  base::win::ScopedLocalMemory<> descriptor;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, descriptor.Receive(), nullptr))
     return false;
   HKEY key = nullptr;
   LONG result = RegOpenKeyExW(root, subkey.c_str(), 0, WRITE_DAC, &key);
   if (result == ERROR_SUCCESS) {
-    result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+    result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor.Get());
     RegCloseKey(key);
   }
-  LocalFree(descriptor);
+  descriptor.Reset();
   return result == ERROR_SUCCESS;
 }
 
 bool SetObjectDacl(const std::wstring& object_name, SE_OBJECT_TYPE type, const wchar_t* sddl) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+  base::win::ScopedLocalMemory<> descriptor;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, descriptor.Receive(), nullptr))
     return false;
   BOOL present = FALSE, defaulted = FALSE;
   PACL dacl = nullptr;
-  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted);
   const DWORD error =
       SetNamedSecurityInfoW(const_cast<wchar_t*>(object_name.c_str()), type,
                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
                             nullptr);
-  LocalFree(descriptor);
+  descriptor.Reset();
   return error == ERROR_SUCCESS;
 }
 
 std::wstring TakeDaclSddl(void* descriptor) {
   if (!descriptor)
     return L"(unreadable)";
-  wchar_t* text = nullptr;
+  base::win::ScopedLocalMemory<> taken(descriptor);
+  base::win::ScopedLocalMemory<wchar_t> text;
   std::wstring sddl = L"(not convertible)";
-  if (ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-                                                           &text, nullptr)) {
-    sddl = text;
-    LocalFree(text);
+  if (ConvertSecurityDescriptorToStringSecurityDescriptorW(taken.Get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                           text.Receive(), nullptr)) {
+    sddl = text.Get();
+    text.Reset();
   }
-  LocalFree(descriptor);
+  taken.Reset();
   return sddl;
 }
 

@@ -22,6 +22,7 @@ extern "C" {
 #include "zip.h"
 #include "iowin32.h"  // after zip.h, which declares what it uses
 
+#include "base/win/scoped_local_memory.h"
 #include "testing/test_support.h"
 #include "writable_by_others.h"
 
@@ -259,11 +260,11 @@ TEST(HostExecutable, LoadsOnlyALibraryNoOtherUserCanWrite) {
       ASSERT_TRUE(test_support::WriteFileBytes(folder + L"\\zorvi.dll", "no library"));
     }
     if (row.folder_access) {
-      PSECURITY_DESCRIPTOR descriptor = nullptr;
+      base::win::ScopedLocalMemory<> descriptor;
       ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(row.folder_access, SDDL_REVISION_1,
-                                                                       &descriptor, nullptr));
-      EXPECT_TRUE(SetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, descriptor));
-      LocalFree(descriptor);
+                                                                       descriptor.Receive(), nullptr));
+      EXPECT_TRUE(SetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, descriptor.Get()));
+      descriptor.Reset();
     }
     std::string output;
     ASSERT_TRUE(test_support::RunProcess(L"\"" + folder + L"\\installer.exe\" --stream", &exit_code, &output));
@@ -280,10 +281,10 @@ TEST(HostExecutable, LoadsOnlyALibraryNoOtherUserCanWrite) {
 // The host reads the user's SID and compares SIDs without the security library, which spells them here.
 TEST(HostExecutable, LibraryCheckWeighsTheOwnerAndEveryKindOfGrant) {
   const host::SidBytes user_sid = host::UserSid();
-  wchar_t* user_text = nullptr;
-  ASSERT_TRUE(!user_sid.empty() && ConvertSidToStringSidW(const_cast<BYTE*>(user_sid.data()), &user_text));
-  const std::wstring user = user_text;
-  LocalFree(user_text);
+  base::win::ScopedLocalMemory<wchar_t> user_text;
+  ASSERT_TRUE(!user_sid.empty() && ConvertSidToStringSidW(const_cast<BYTE*>(user_sid.data()), user_text.Receive()));
+  const std::wstring user = user_text.Get();
+  user_text.Reset();
   struct Row {
     std::wstring sddl;
     BYTE first_entry_kind;  // 0: as written
@@ -303,19 +304,19 @@ TEST(HostExecutable, LibraryCheckWeighsTheOwnerAndEveryKindOfGrant) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << row.sddl.c_str() << " kind " << int(row.first_entry_kind));
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(row.sddl.c_str(), SDDL_REVISION_1, &descriptor,
-                                                                     nullptr));
+    base::win::ScopedLocalMemory<> descriptor;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(row.sddl.c_str(), SDDL_REVISION_1,
+                                                                     descriptor.Receive(), nullptr));
     if (row.first_entry_kind) {
       BOOL present = FALSE, defaulted = FALSE;
       PACL dacl = nullptr;
       ACE_HEADER* entry = nullptr;
-      ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && dacl);
+      ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted) && dacl);
       ASSERT_TRUE(GetAce(dacl, 0, reinterpret_cast<void**>(&entry)));
       entry->AceType = row.first_entry_kind;
     }
-    EXPECT_EQ(row.others_may_write, host::OthersMayWrite(descriptor, user_sid));
-    LocalFree(descriptor);
+    EXPECT_EQ(row.others_may_write, host::OthersMayWrite(descriptor.Get(), user_sid));
+    descriptor.Reset();
   }
 }
 

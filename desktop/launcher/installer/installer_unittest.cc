@@ -37,6 +37,7 @@
 #include "base/win/fake_property_store_test_util.h"
 #include "base/win/property_store.h"
 #include "base/win/registry.h"
+#include "base/win/scoped_local_memory.h"
 #include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/globalstorage_win.h"
@@ -1373,13 +1374,13 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     EXPECT_EQ(starts, g_detached_starts);
     // The browser takes the address as one argument, whatever the values held.
     for (int count = 0; const auto& [kind, command_line] : g_detached_starts) {
-      wchar_t** arguments = kind == L"survey" ? CommandLineToArgvW(command_line.c_str(), &count) : nullptr;
+      const base::win::ScopedLocalMemory<wchar_t*> arguments(
+          kind == L"survey" ? CommandLineToArgvW(command_line.c_str(), &count) : nullptr);
       ASSERT_TRUE(kind != L"survey" || arguments);
       if (arguments) {
         EXPECT_EQ(in_private ? Strings({browser, L"-private", survey_url}) : Strings({browser, survey_url}),
-                  Strings(arguments, arguments + count));
+                  Strings(arguments.Get(), arguments.Get() + count));
       }
-      LocalFree(arguments);
     }
     std::string batch;
     ASSERT_TRUE(test_support::ReadFileBytes(install_.Append(L"k.bat").value(), &batch));

@@ -191,16 +191,44 @@ if os.path.exists(os.path.join(folder, "expected.txt")):
     checked.append("server-written minidump (obj2yaml-14, struct)")
 
 # The text crash log, printed by Python from the facts of a fake snapshot and what its test expects to be kept
-# and examined, by the format's rules; the register block's format is the log format's, in Python's dialect.
-REGISTER_FORMAT = re.sub(r"%(0\d+)[Il]X", r"%\1X", (
-    "\nRegisters: %08IX\nRAX=%016IX   RBX=%016IX   RCX=%016IX\nRDX=%016IX   RSI=%016IX   RDI=%016IX\n"
-    " R8=%016IX    R9=%016IX   R10=%016IX\nR11=%016IX   R12=%016IX   R13=%016IX\nR14=%016IX   R15=%016IX   "
-    "RBP=%016IX\nRSP=%016IX   RIP=%016IX FLAGS=%08lX\n\nFPU stack: %08IX\nst(0)=%04lX%016IX st(1)=%04lX%016IX "
-    "st(2)=%04lX%016IX\nst(3)=%04lX%016IX st(4)=%04lX%016IX st(5)=%04lX%016IX\nst(6)=%04lX%016IX "
-    "st(7)=%04lX%016IX SW=%04lX CW=%04lX\n XMM0=%016IX%016IX  XMM1=%016IX%016IX\n XMM2=%016IX%016IX  "
-    "XMM3=%016IX%016IX\n XMM4=%016IX%016IX  XMM5=%016IX%016IX\n XMM6=%016IX%016IX  XMM7=%016IX%016IX\n "
-    "XMM8=%016IX%016IX  XMM9=%016IX%016IX\nXMM10=%016IX%016IX XMM11=%016IX%016IX\nXMM12=%016IX%016IX "
-    "XMM13=%016IX%016IX\nXMM14=%016IX%016IX XMM15=%016IX%016IX\n"))
+# and examined, by the format's rules. The register blocks are read instead, as a reader of the log reads them:
+# "NAME=value" pairs under their headers, each register once, its value in upper-case hex as wide as the register
+# and equal to what the description recorded.
+GENERAL_REGISTERS = ["RAX", "RBX", "RCX", "RDX", "RSI", "RDI", "R8", "R9", "R10", "R11", "R12", "R13", "R14", "R15",
+                     "RBP", "RSP", "RIP"]
+
+def described_registers(values):  # the description's register fields, in its order: {name: (value, hex digits)}
+    registers = {name: (value, 16) for name, value in zip(GENERAL_REGISTERS, values)}
+    registers["FLAGS"] = (values[17], 8)
+    fpu = {"st(%d)" % i: ((values[18 + 2 * i] << 64) | values[19 + 2 * i], 20) for i in range(8)}
+    fpu["SW"], fpu["CW"] = (values[34], 4), (values[35], 4)
+    fpu.update({"XMM%d" % i: ((values[36 + 2 * i] << 64) | values[37 + 2 * i], 32) for i in range(16)})
+    return registers, fpu
+
+def register_block_fault(block, tid, expected):  # None when `block` (CR LF lines) reads as `expected`
+    lines = block.split("\r\n")
+    header = "FPU stack: %08X" % tid
+    if any("\r" in line or "\n" in line for line in lines):
+        return "a line break without CR LF"
+    if lines[:2] != ["", "Registers: %08X" % tid] or lines[-1] != "" or header not in lines:
+        return "headers %r" % lines[:2]
+    split = lines.index(header)
+    if lines[split - 1] != "":
+        return "no blank line before %r" % header
+    for part, names in ((lines[2:split - 1], expected[0]), (lines[split + 1:-1], expected[1])):
+        read = {}
+        for line in part:
+            for token in line.split():
+                match = re.fullmatch(r"([A-Z0-9]+|st\(\d\))=([0-9A-F]+)", token)
+                if not match or match[1] in read:
+                    return "line %r" % line
+                read[match[1]] = match[2]
+        if sorted(read) != sorted(names):
+            return "registers %r, expected %r" % (sorted(read), sorted(names))
+        for name, (value, digits) in names.items():
+            if len(read[name]) != digits or int(read[name], 16) != value:
+                return "%s=%s, expected %0*X" % (name, read[name], digits, value)
+    return None
 
 def characters(row):
     return " " + "".join(chr(b) if 0x20 <= b <= 0x7E else "." for b in row) + "\n"
@@ -223,7 +251,7 @@ def golden_log(d):
         out.append("\nThreadInfo: %08X\nPriority=%08X\nCrashed=%d\nchecked_context_values=%d%s\n"
                    "checked_stack_values=%d%s\n" % (tid, priority, crashed, registers, " (all)" * (registers == 17),
                                                     words, " (all)" * (words == len(stack) // 8)))
-        out.append(REGISTER_FORMAT % tuple([tid] + values[:18] + [tid] + values[18:]))
+        out.append((tid, described_registers(values)))
         out.append("\nStack dump: %08X\n" % tid)
         frame = values[14]  # RBP: the saved frame pointers from there on are marked
         for row in range(0, len(stack), 16):
@@ -252,20 +280,44 @@ def golden_log(d):
                 for column in range(16)) + characters(chunk))
         if number + 1 < len(ranges):
             out.append("\n")
-    return "".join(out).replace("\n", "\r\n").encode("latin-1")
+    # Texts joined, register blocks kept apart; lines end in CR LF.
+    pieces = []
+    for piece in out:
+        if isinstance(piece, str) and pieces and isinstance(pieces[-1], str):
+            pieces[-1] += piece
+        else:
+            pieces.append(piece)
+    return [p.replace("\n", "\r\n") if isinstance(p, str) else p for p in pieces]
+
+def golden_fault(actual, expected):  # None when the log (latin-1 text) reads as golden_log's pieces
+    at = 0
+    for piece in expected:
+        if isinstance(piece, str):
+            if not actual.startswith(piece, at):
+                differs = at + next((i for i, (a, b) in enumerate(zip(actual[at:], piece)) if a != b),
+                                    min(len(piece), len(actual) - at))
+                line = actual.count("\n", 0, differs)
+                wanted = piece.split("\n")[piece.count("\n", 0, differs - at)]
+                return "line %d is %r, expected %r" % (line + 1, actual.split("\n")[line], wanted)
+            at += len(piece)
+            continue
+        tid, registers = piece
+        end = actual.find("\r\nStack dump: %08X\r\n" % tid, at)
+        fault = register_block_fault(actual[at:end], tid, registers) if end >= 0 else "no stack dump after it"
+        if fault:
+            return "register block of thread %08X (line %d): %s" % (tid, actual.count("\n", 0, at) + 2, fault)
+        at = end
+    return None if at == len(actual) else "%d bytes more than expected" % (len(actual) - at)
 
 folder = os.path.join(data, "golden")
 for name in ("full", "bare"):
     path = os.path.join(folder, name + ".json")
     if not os.path.exists(path):
         continue
-    expected = golden_log(json.load(open(path)))
-    actual = open(os.path.join(folder, name + ".txt"), "rb").read()
-    if actual != expected:
-        line = next(i for i, (a, b) in enumerate(zip(actual.split(b"\n") + [b""], expected.split(b"\n"))) if a != b)
-        fail("golden %s: line %d is %r, expected %r (%d bytes, expected %d)" % (
-            name, line + 1, actual.split(b"\n")[line:line + 1], expected.split(b"\n")[line:line + 1], len(actual),
-            len(expected)))
+    fault = golden_fault(open(os.path.join(folder, name + ".txt"), "rb").read().decode("latin-1"),
+                         golden_log(json.load(open(path))))
+    if fault:
+        fail("golden %s: %s" % (name, fault))
     checked.append("crash log of a fake snapshot (%s)" % name)
 
 # The crash log of a stopped child against the minidump written during the same attach (embedded in the self

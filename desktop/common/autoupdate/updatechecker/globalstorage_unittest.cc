@@ -24,6 +24,7 @@
 #include "base/values.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_memory.h"
 #include "desktop/common/autoupdate/updatechecker/globalstorage_test_util.h"
 #include "testing/test_support.h"
 #include "testing/version_child.h"
@@ -247,12 +248,12 @@ TEST_F(GlobalStorageTest, AccessMutex) {
     // each operation, so that another process can take it.
     const std::wstring foreign_name = mutex_name_ + L"Foreign";
     SetGlobalStorageMutexNameForTesting(foreign_name.c_str());
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    base::win::ScopedLocalMemory<> descriptor;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;0x00100000;;;WD)", SDDL_REVISION_1,
-                                                                     &descriptor, nullptr));
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+                                                                     descriptor.Receive(), nullptr));
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.Get(), FALSE};
     ScopedTestHandle foreign(CreateMutexW(&attributes, FALSE, foreign_name.c_str()));
-    LocalFree(descriptor);
+    descriptor.Reset();
     GlobalStorageWin storage;
     ASSERT_EQ(GlobalStorage::kOk, storage.GetAccessMutex());
     EXPECT_EQ(static_cast<ACCESS_MASK>(SYNCHRONIZE), QueryHandle(storage.access_mutex_for_testing()).granted_access);

@@ -13,6 +13,7 @@
 #include "base/files/memory_mapped_file.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_local_memory.h"
 #include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/package_fetcher/pe_security_directory.h"
 
@@ -37,13 +38,9 @@ struct MessageCloser {
 struct CertificateFreer {
   void operator()(const CERT_CONTEXT* certificate) const { CertFreeCertificateContext(certificate); }
 };
-struct LocalFreer {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
 using ScopedStore = std::unique_ptr<std::remove_pointer_t<HCERTSTORE>, StoreCloser>;
 using ScopedMessage = std::unique_ptr<std::remove_pointer_t<HCRYPTMSG>, MessageCloser>;
 using ScopedCertificate = std::unique_ptr<const CERT_CONTEXT, CertificateFreer>;
-using ScopedSignerInfo = std::unique_ptr<CMSG_SIGNER_INFO, LocalFreer>;
 
 // Verifies through `file`, the caller's handle of the file at `path`: the path alone would let the system open
 // whatever the path names by then.
@@ -99,13 +96,13 @@ bool ReadSignerName(const base::MemoryMappedFile& file, std::wstring* name) {
   DWORD size = 0;
   if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) || size == 0)
     return false;
-  ScopedSignerInfo signer(static_cast<CMSG_SIGNER_INFO*>(LocalAlloc(LPTR, size)));
-  if (!signer || !CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, signer.get(), &size))
+  base::win::ScopedLocalMemory<CMSG_SIGNER_INFO> signer(static_cast<CMSG_SIGNER_INFO*>(LocalAlloc(LPTR, size)));
+  if (!signer || !CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, signer.Get(), &size))
     return false;
 
   CERT_INFO wanted = {};
-  wanted.Issuer = signer->Issuer;
-  wanted.SerialNumber = signer->SerialNumber;
+  wanted.Issuer = signer.Get()->Issuer;
+  wanted.SerialNumber = signer.Get()->SerialNumber;
   ScopedCertificate certificate(
       CertFindCertificateInStore(store.get(), encoding, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
   if (!certificate)

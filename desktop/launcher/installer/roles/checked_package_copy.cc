@@ -12,6 +12,7 @@
 #include "base/files/memory_mapped_file.h"
 #include "base/logging.h"
 #include "base/path_service.h"
+#include "base/win/scoped_local_memory.h"
 #include "desktop/common/product/installation_files.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/package_fetcher/lzma_util.h"
@@ -96,11 +97,12 @@ bool CheckedPackageCopy::CreatePrivateFolder() {
   base::FilePath temp;
   if (!base::PathService::Get(base::kTempDir, &temp))
     return false;
-  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdministratorsOnly, SDDL_REVISION_1,
-                                                            &attributes.lpSecurityDescriptor, nullptr)) {
+  base::win::ScopedLocalMemory<> descriptor;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdministratorsOnly, SDDL_REVISION_1, descriptor.Receive(),
+                                                            nullptr)) {
     return false;
   }
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.Get(), FALSE};
   // A name taken already (by anyone) is never reused: only a folder this process made is its own.
   for (int attempt = 0; attempt < 100 && folder_.empty(); ++attempt) {
     const base::FilePath candidate = temp.Append(kCopyFolderPrefix + std::to_wstring(GetCurrentProcessId()) + L"-" +
@@ -110,7 +112,7 @@ bool CheckedPackageCopy::CreatePrivateFolder() {
     else if (GetLastError() != ERROR_ALREADY_EXISTS)
       break;
   }
-  LocalFree(attributes.lpSecurityDescriptor);
+  descriptor.Reset();
   if (folder_.empty())
     return false;
   folder_handle_.Set(CreateFileW(folder_.value().c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,

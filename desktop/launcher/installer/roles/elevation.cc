@@ -5,11 +5,10 @@
 #include <aclapi.h>
 #include <shellapi.h>
 
-#include <memory>
-
 #include "base/files/file_path.h"
 #include "base/logging.h"
 #include "base/win/registry.h"
+#include "base/win/scoped_local_memory.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/service/access_control.h"
@@ -38,7 +37,7 @@ bool FixEventACL(HANDLE event) {
   PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
   DWORD error = GetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
                                 nullptr, &raw_descriptor);
-  const std::unique_ptr<void, LocalFreeDeleter> descriptor(raw_descriptor);
+  const base::win::ScopedLocalMemory<> descriptor(raw_descriptor);
   if (error != ERROR_SUCCESS) {
     logging::Win32ErrorLogMessage(__FILE__, __LINE__, logging::LOG_ERROR, error).stream()
         << "FixEventACL: failed to GetSecurityInfo";
@@ -50,12 +49,12 @@ bool FixEventACL(HANDLE event) {
     PLOG(ERROR) << "FixEventACL: failed to CreateWellKnownSid";
     return false;
   }
-  std::unique_ptr<ACL, LocalFreeDeleter> new_dacl;
+  base::win::ScopedLocalMemory<ACL> new_dacl;
   if (AddGrantToDacl(dacl, administrators.sid(), GENERIC_ALL, NO_INHERITANCE, &new_dacl) != ERROR_SUCCESS) {
     LOG(ERROR) << "FixEventACL: failed to SetEntriesInAcl";
     return false;
   }
-  if (SetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, new_dacl.get(),
+  if (SetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, new_dacl.Get(),
                       nullptr) != ERROR_SUCCESS) {
     LOG(ERROR) << "FixEventACL: failed to SetSecurityInfo";
     return false;

@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <string>
 
+#include "base/win/scoped_local_memory.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "testing/scoped_log_capture.h"
@@ -41,12 +42,13 @@ TEST(FixEventAclTest, GrantsAdministratorsEverythingOrSaysWhichStepFailed) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.access);
     // A list like the one a token's default gives an event (wine gives none at all).
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
+    base::win::ScopedLocalMemory<> descriptor;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;GA;;;SY)(A;;GA;;;WD)", SDDL_REVISION_1,
-                                                                     &attributes.lpSecurityDescriptor, nullptr));
+                                                                     descriptor.Receive(), nullptr));
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.Get(), FALSE};
     const std::wstring name = test_support::UniqueName(L"FixEventAcl");
     test_support::ScopedTestHandle event(CreateEventW(&attributes, FALSE, FALSE, name.c_str()));
-    LocalFree(attributes.lpSecurityDescriptor);
+    descriptor.Reset();
     ASSERT_TRUE(event.valid());
     const std::wstring before = EventDaclSddl(event.get());
     ASSERT_EQ(L"D:(A;;GA;;;SY)(A;;GA;;;WD)", before);

@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <iterator>
-#include <memory>
 #include <string>
 
 #include "base/command_line.h"
@@ -14,6 +13,7 @@
 #include "base/process/launch.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_memory.h"
 #include "desktop/common/product/installation_files.h"
 #include "desktop/common/product/installer_switches.h"
 #include "desktop/common/product/test_seams.h"
@@ -87,7 +87,7 @@ void StartRemainingCleanUp(const UninstallBatch& remaining) {
   PSECURITY_DESCRIPTOR raw = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdministratorsOnly, SDDL_REVISION_1, &raw, nullptr))
     return;
-  const std::unique_ptr<void, LocalFreeDeleter> descriptor(raw);
+  const base::win::ScopedLocalMemory<> descriptor(raw);
   SECURITY_ATTRIBUTES security = {sizeof(security), raw, FALSE};
   base::FilePath folder;
   // A name someone made first is not this process's folder: another is tried.

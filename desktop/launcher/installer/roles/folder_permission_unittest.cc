@@ -15,6 +15,7 @@
 #include "base/files/file_util.h"
 #include "base/process/launch.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_local_memory.h"
 #include "desktop/launcher/installer/installer_host_test_util.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/steps/uninstall_batch.h"
@@ -41,10 +42,10 @@ bool SetDacl(const base::FilePath& path, const wchar_t* sddl) {
 
 // Whether an entry of the folder's list allows Everyone to write into it, read from the list the system keeps.
 bool EveryoneMayWrite(const base::FilePath& path) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  base::win::ScopedLocalMemory<> descriptor;
   PACL dacl = nullptr;
   if (GetNamedSecurityInfoW(path.value().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                            &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+                            &dacl, nullptr, descriptor.Receive()) != ERROR_SUCCESS) {
     return false;
   }
   alignas(SID) BYTE everyone[SECURITY_MAX_SID_SIZE];
@@ -58,7 +59,6 @@ bool EveryoneMayWrite(const base::FilePath& path) {
       writes = true;
     }
   }
-  LocalFree(descriptor);
   return writes;
 }
 
@@ -347,11 +347,11 @@ TEST_F(GuardedFolderTest, WaitingVariantHandsOverOnlyWhenThePackageIsReady) {
     while (!handed_line.empty() && (handed_line.back() == '\n' || handed_line.back() == '\r'))
       handed_line.pop_back();
     int count = 0;
-    wchar_t** argv = CommandLineToArgvW(base::UTF8ToWide(handed_line).c_str(), &count);
+    base::win::ScopedLocalMemory<wchar_t*> argv(CommandLineToArgvW(base::UTF8ToWide(handed_line).c_str(), &count));
     ASSERT_TRUE(argv);
-    const base::FilePath program(argv[0]);
-    const std::vector<std::wstring> handed(argv + 1, argv + count);
-    LocalFree(argv);
+    const base::FilePath program(argv.Get()[0]);
+    const std::vector<std::wstring> handed(argv.Get() + 1, argv.Get() + count);
+    argv.Reset();
     EXPECT_EQ(L"installer.exe", program.BaseName().value());
     EXPECT_NE(std::wstring::npos, program.value().find(L"\\Zorvi package ")) << program.value();
     const std::vector<std::wstring> expected = {

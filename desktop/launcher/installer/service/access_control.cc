@@ -25,9 +25,6 @@ constexpr wchar_t kRestorePrivilege[] = L"SeRestorePrivilege";
 // AccessCheck is given room for the privileges it used; it fails if they do not fit.
 constexpr DWORD kPrivilegeSetBufferSize = 20;
 
-template <typename T>
-using LocalPointer = std::unique_ptr<T, LocalFreeDeleter>;
-
 bool OpenProcessToken(DWORD access, base::win::ScopedHandle* token) {
   HANDLE handle = nullptr;
   if (!::OpenProcessToken(GetCurrentProcess(), access, &handle))
@@ -56,11 +53,11 @@ bool SeamIsAdministrator(AdminTokenSeam seam, bool linked_token) {
 
 // The object's DACL (inside *descriptor); the system's error code on failure.
 DWORD ReadDacl(const std::wstring& object_name, SE_OBJECT_TYPE object_type, PACL* dacl,
-               LocalPointer<void>* descriptor) {
+               base::win::ScopedLocalMemory<>* descriptor) {
   PSECURITY_DESCRIPTOR raw = nullptr;
   const DWORD error = GetNamedSecurityInfoW(object_name.c_str(), object_type, DACL_SECURITY_INFORMATION, nullptr,
                                             nullptr, dacl, nullptr, &raw);
-  descriptor->reset(raw);
+  descriptor->Reset(raw);
   return error;
 }
 
@@ -96,18 +93,15 @@ bool SplitRegistryObjectName(const std::wstring& name, HKEY* root, std::wstring*
 
 // Whether the object's access list is protected from inheritance now.
 bool IsDaclProtected(const AccessGrant& grant) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  base::win::ScopedLocalMemory<> descriptor;
   PACL dacl = nullptr;
   if (GetNamedSecurityInfoW(grant.object_name.c_str(), grant.object_type, DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+                            nullptr, &dacl, nullptr, descriptor.Receive()) != ERROR_SUCCESS) {
     return false;
   }
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
-  const bool is_protected =
-      GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED);
-  LocalFree(descriptor);
-  return is_protected;
+  return GetSecurityDescriptorControl(descriptor.Get(), &control, &revision) && (control & SE_DACL_PROTECTED);
 }
 
 // The user SID of `process`'s token, as bytes; empty when it cannot be read.
@@ -141,7 +135,7 @@ base::win::ScopedHandle OpenForAccessList(const base::FilePath& path, bool hold)
 
 // An object's access list as read through its handle.
 struct AccessList {
-  LocalPointer<void> descriptor;
+  base::win::ScopedLocalMemory<> descriptor;
   PACL dacl = nullptr;
   SECURITY_DESCRIPTOR_CONTROL control = 0;
 };
@@ -151,14 +145,14 @@ bool ReadAccessList(HANDLE object, AccessList* list) {
   // The owner comes along, so that a recorded descriptor can put it back.
   const DWORD error = GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                       nullptr, nullptr, &list->dacl, nullptr, &raw);
-  list->descriptor.reset(raw);
+  list->descriptor.Reset(raw);
   DWORD revision = 0;
   return error == ERROR_SUCCESS && GetSecurityDescriptorControl(raw, &list->control, &revision);
 }
 
 std::vector<BYTE> DescriptorBytes(const AccessList& list) {
-  const BYTE* const bytes = static_cast<const BYTE*>(list.descriptor.get());
-  return std::vector<BYTE>(bytes, bytes + GetSecurityDescriptorLength(list.descriptor.get()));
+  const BYTE* const bytes = static_cast<const BYTE*>(list.descriptor.Get());
+  return std::vector<BYTE>(bytes, bytes + GetSecurityDescriptorLength(list.descriptor.Get()));
 }
 
 // Writes `dacl` onto the object alone, with the protection and inheritance bits of `control`. The named and
@@ -342,11 +336,11 @@ class ScopedPrivilege {
 // The object's owner (inside *descriptor). An access list that keeps even reading it from the process is passed
 // by the backup privilege, which an administrator holds: the object is then opened for backing up.
 bool ReadOwner(const std::wstring& object_name, SE_OBJECT_TYPE object_type, PSID* owner,
-               LocalPointer<void>* descriptor) {
+               base::win::ScopedLocalMemory<>* descriptor) {
   PSECURITY_DESCRIPTOR raw = nullptr;
   if (GetNamedSecurityInfoW(object_name.c_str(), object_type, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr,
                             nullptr, &raw) == ERROR_SUCCESS) {
-    descriptor->reset(raw);
+    descriptor->Reset(raw);
     return true;
   }
   const ScopedPrivilege backup(kBackupPrivilege);
@@ -368,14 +362,14 @@ bool ReadOwner(const std::wstring& object_name, SE_OBJECT_TYPE object_type, PSID
                               nullptr, &raw);
     }
   }
-  descriptor->reset(raw);
+  descriptor->Reset(raw);
   return error == ERROR_SUCCESS;
 }
 
 // Takes ownership of the object for a grant, keeping the owner before in `restore` (when given and readable).
 bool TakeOwnershipFor(const std::wstring& object_name, SE_OBJECT_TYPE object_type, AccessGrant* restore) {
   if (restore && !restore->previous_owner_descriptor) {
-    LocalPointer<void> descriptor;
+    base::win::ScopedLocalMemory<> descriptor;
     PSID owner = nullptr;
     if (ReadOwner(object_name, object_type, &owner, &descriptor)) {
       restore->previous_owner = owner;
@@ -414,7 +408,7 @@ DWORD AddGrantToDacl(PACL dacl,
                      PSID sid,
                      DWORD access_mask,
                      DWORD inheritance,
-                     std::unique_ptr<ACL, LocalFreeDeleter>* granted) {
+                     base::win::ScopedLocalMemory<ACL>* granted) {
   EXPLICIT_ACCESS_W entry = {};
   entry.grfAccessPermissions = access_mask;
   entry.grfAccessMode = GRANT_ACCESS;
@@ -423,7 +417,7 @@ DWORD AddGrantToDacl(PACL dacl,
   entry.Trustee.ptstrName = static_cast<wchar_t*>(sid);
   PACL raw = nullptr;
   const DWORD error = SetEntriesInAclW(1, &entry, dacl, &raw);
-  granted->reset(raw);
+  granted->Reset(raw);
   return error;
 }
 
@@ -482,7 +476,7 @@ bool HasWriteAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type,
       GetNamedSecurityInfoW(object_name.c_str(), object_type,
                             OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                             nullptr, nullptr, nullptr, nullptr, &raw);
-  const LocalPointer<void> descriptor(raw);
+  const base::win::ScopedLocalMemory<> descriptor(raw);
   if (error != ERROR_SUCCESS)
     return false;
   alignas(PRIVILEGE_SET) BYTE privileges[kPrivilegeSetBufferSize];
@@ -534,7 +528,7 @@ bool GrantAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DW
     return false;
   };
   PACL previous_dacl = nullptr;
-  LocalPointer<void> previous_descriptor;
+  base::win::ScopedLocalMemory<> previous_descriptor;
   DWORD error = ReadDacl(object_name, object_type, &previous_dacl, &previous_descriptor);
   if (error == ERROR_ACCESS_DENIED) {
     if (!TakeOwnershipFor(object_name, object_type, restore.get()))
@@ -548,7 +542,7 @@ bool GrantAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DW
   PEXPLICIT_ACCESS_W raw_entries = nullptr;
   if (GetExplicitEntriesFromAclW(previous_dacl, &entry_count, &raw_entries) != ERROR_SUCCESS)
     return fail();
-  const LocalPointer<EXPLICIT_ACCESS_W> entries(raw_entries);
+  const base::win::ScopedLocalMemory<EXPLICIT_ACCESS_W> entries(raw_entries);
   // Denials that would still apply to this process lose the rights being granted.
   for (ULONG i = 0; i < entry_count; ++i) {
     EXPLICIT_ACCESS_W& entry = raw_entries[i];
@@ -558,19 +552,19 @@ bool GrantAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DW
     }
   }
 
-  LocalPointer<ACL> grant_dacl;
+  base::win::ScopedLocalMemory<ACL> grant_dacl;
   if (AddGrantToDacl(nullptr, user_sid.data(), access_mask, SUB_CONTAINERS_AND_OBJECTS_INHERIT, &grant_dacl) !=
       ERROR_SUCCESS) {
     return fail();
   }
   PACL raw_new_dacl = nullptr;
-  if (SetEntriesInAclW(entry_count, raw_entries, grant_dacl.get(), &raw_new_dacl) != ERROR_SUCCESS)
+  if (SetEntriesInAclW(entry_count, raw_entries, grant_dacl.Get(), &raw_new_dacl) != ERROR_SUCCESS)
     return fail();
-  const LocalPointer<ACL> new_dacl(raw_new_dacl);
+  const base::win::ScopedLocalMemory<ACL> new_dacl(raw_new_dacl);
 
-  error = WriteDacl(object_name, object_type, new_dacl.get());
+  error = WriteDacl(object_name, object_type, new_dacl.Get());
   if (error == ERROR_ACCESS_DENIED && TakeOwnershipFor(object_name, object_type, restore.get()))
-    error = WriteDacl(object_name, object_type, new_dacl.get());
+    error = WriteDacl(object_name, object_type, new_dacl.Get());
   if (error != ERROR_SUCCESS)
     return fail();
 
@@ -592,7 +586,7 @@ bool RestoreDacl(const AccessGrant& grant) {
   // would come back open to the entries of its parent.
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
-  if (!GetSecurityDescriptorControl(grant.previous_descriptor.get(), &control, &revision))
+  if (!GetSecurityDescriptorControl(grant.previous_descriptor.Get(), &control, &revision))
     return false;
   const bool was_protected = (control & SE_DACL_PROTECTED) != 0;
   const SECURITY_INFORMATION protection =
@@ -611,7 +605,7 @@ bool RestoreDacl(const AccessGrant& grant) {
   base::win::RegKey key;
   return SplitRegistryObjectName(grant.object_name, &root, &subkey) &&
          key.Open(root, subkey.c_str(), WRITE_DAC) == ERROR_SUCCESS &&
-         RegSetKeySecurity(key.Handle(), DACL_SECURITY_INFORMATION, grant.previous_descriptor.get()) == ERROR_SUCCESS;
+         RegSetKeySecurity(key.Handle(), DACL_SECURITY_INFORMATION, grant.previous_descriptor.Get()) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -657,12 +651,12 @@ bool FolderTreeGrant::Grant(const base::FilePath& folder, const std::wstring& ac
   root_ = IdentityOf(information);
   if (ListPassesFullAccessOn(list.dacl, sid))
     return true;
-  LocalPointer<ACL> granted;
+  base::win::ScopedLocalMemory<ACL> granted;
   if (AddGrantToDacl(list.dacl, sid, FILE_ALL_ACCESS, SUB_CONTAINERS_AND_OBJECTS_INHERIT, &granted) != ERROR_SUCCESS) {
     *problem = "no access list with the grant can be made";
     return false;
   }
-  if (!WriteObjectDacl(object.Get(), granted.get(), list.control)) {
+  if (!WriteObjectDacl(object.Get(), granted.Get(), list.control)) {
     *problem = "its access list cannot be written (error " + std::to_string(GetLastError()) + ")";
     return false;
   }

@@ -19,12 +19,9 @@
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "base/win/scoped_local_memory.h"
 
 namespace zorvi::installer {
-
-struct LocalFreeDeleter {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
 
 // A well-known SID (BUILTIN\Administrators, Authenticated Users, ...), kept in place; `valid` is false when the
 // system could not make it.
@@ -43,7 +40,7 @@ DWORD AddGrantToDacl(PACL dacl,
                      PSID sid,
                      DWORD access_mask,
                      DWORD inheritance,
-                     std::unique_ptr<ACL, LocalFreeDeleter>* granted);
+                     base::win::ScopedLocalMemory<ACL>* granted);
 
 // What a temporary grant replaced: restoring it puts the previous access list back, and the previous owner
 // when the grant had to take ownership.
@@ -51,9 +48,9 @@ struct AccessGrant {
   std::wstring object_name;
   SE_OBJECT_TYPE object_type = SE_UNKNOWN_OBJECT_TYPE;
   PACL previous_dacl = nullptr;  // inside previous_descriptor
-  std::unique_ptr<void, LocalFreeDeleter> previous_descriptor;
+  base::win::ScopedLocalMemory<> previous_descriptor;
   PSID previous_owner = nullptr;  // inside previous_owner_descriptor; null when the owner was kept
-  std::unique_ptr<void, LocalFreeDeleter> previous_owner_descriptor;
+  base::win::ScopedLocalMemory<> previous_owner_descriptor;
 };
 
 // Whether the process token is in BUILTIN\Administrators. With `check_elevated`, on Vista and later, a limited

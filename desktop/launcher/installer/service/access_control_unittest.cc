@@ -13,6 +13,7 @@
 
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
+#include "base/win/scoped_local_memory.h"
 #include "desktop/common/product/test_seams.h"
 #include "testing/test_support.h"
 
@@ -48,35 +49,28 @@ TEST(SecurityUtilsTest, IsUserAdminAsTheTokenSays) {
 }
 
 std::wstring DaclSddl(const std::wstring& object_name, SE_OBJECT_TYPE type) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  base::win::ScopedLocalMemory<> descriptor;
   if (GetNamedSecurityInfoW(object_name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
-                            nullptr, &descriptor) != ERROR_SUCCESS) {
+                            nullptr, descriptor.Receive()) != ERROR_SUCCESS) {
     return L"(unreadable)";
   }
-  wchar_t* text = nullptr;
-  ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
-                                                       nullptr);
-  std::wstring sddl = text ? text : L"(unconvertible)";
-  LocalFree(text);
-  LocalFree(descriptor);
-  return sddl;
+  base::win::ScopedLocalMemory<wchar_t> text;
+  ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.Get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                       text.Receive(), nullptr);
+  return text ? text.Get() : L"(unconvertible)";
 }
 
 // The owner of a registry key as a SID string.
 std::wstring OwnerOf(const std::wstring& key_name) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  base::win::ScopedLocalMemory<> descriptor;
   PSID owner = nullptr;
-  wchar_t* owner_text = nullptr;
+  base::win::ScopedLocalMemory<wchar_t> owner_text;
   if (GetNamedSecurityInfoW(key_name.c_str(), SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                            nullptr, &descriptor) != ERROR_SUCCESS ||
-      !ConvertSidToStringSidW(owner, &owner_text)) {
-    LocalFree(descriptor);
+                            nullptr, descriptor.Receive()) != ERROR_SUCCESS ||
+      !ConvertSidToStringSidW(owner, owner_text.Receive())) {
     return L"(unreadable)";
   }
-  std::wstring text = owner_text;
-  LocalFree(owner_text);
-  LocalFree(descriptor);
-  return text;
+  return owner_text.Get();
 }
 
 // The key's access list after GrantAccess: the user holds the granted rights inherited by objects and
@@ -88,10 +82,10 @@ void ExpectGrantedEntries(const std::wstring& key_name, const std::wstring& gran
   DWORD size = 0;
   const bool queried = GetTokenInformation(token, TokenUser, user, sizeof(user), &size);
   CloseHandle(token);
-  wchar_t* user_sid = nullptr;
-  ASSERT_TRUE(queried && ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &user_sid));
-  const std::wstring user_grant = L"(A;OICI;" + granted_mask + L";;;" + user_sid + L")";
-  LocalFree(user_sid);
+  base::win::ScopedLocalMemory<wchar_t> user_sid;
+  ASSERT_TRUE(queried && ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, user_sid.Receive()));
+  const std::wstring user_grant = L"(A;OICI;" + granted_mask + L";;;" + user_sid.Get() + L")";
+  user_sid.Reset();
   const std::wstring sddl = DaclSddl(key_name, SE_REGISTRY_KEY);
   SCOPED_TRACE(base::WideToUTF8(sddl));
   EXPECT_NE(std::wstring::npos, sddl.find(user_grant));
@@ -168,13 +162,13 @@ TEST_F(RegistryGrantTest, PermanentGrantStays) {
 // A list protected from inheritance comes back protected. It is set through the key's own call: the
 // named-object call leaves a key's list open to inheritance under wine, whatever it is asked.
 TEST_F(RegistryGrantTest, ProtectedListComesBackProtected) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  base::win::ScopedLocalMemory<> descriptor;
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(D;;0x6;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1,
-                                                                   &descriptor, nullptr));
+                                                                   descriptor.Receive(), nullptr));
   base::win::RegKey key;
   ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, subkey_.c_str(), WRITE_DAC));
-  EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key.Handle(), DACL_SECURITY_INFORMATION, descriptor));
-  LocalFree(descriptor);
+  EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key.Handle(), DACL_SECURITY_INFORMATION, descriptor.Get()));
+  descriptor.Reset();
   const std::wstring protected_sddl = DaclSddl(name_, SE_REGISTRY_KEY);
   ASSERT_EQ(L"D:P(", protected_sddl.substr(0, 4));
   std::unique_ptr<AccessGrant> grant;
@@ -220,15 +214,15 @@ std::wstring OwnerThroughBackupRights(HKEY root, const std::wstring& subkey) {
   if (RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, REG_OPTION_BACKUP_RESTORE, READ_CONTROL, nullptr, &key,
                       nullptr) == ERROR_SUCCESS) {
     PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    wchar_t* owner_text = nullptr;
+    base::win::ScopedLocalMemory<> descriptor;
+    base::win::ScopedLocalMemory<wchar_t> owner_text;
     if (GetSecurityInfo(key, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                        &descriptor) == ERROR_SUCCESS &&
-        ConvertSidToStringSidW(owner, &owner_text)) {
-      text = owner_text;
-      LocalFree(owner_text);
+                        descriptor.Receive()) == ERROR_SUCCESS &&
+        ConvertSidToStringSidW(owner, owner_text.Receive())) {
+      text = owner_text.Get();
+      owner_text.Reset();
     }
-    LocalFree(descriptor);
+    descriptor.Reset();
     RegCloseKey(key);
   }
   backup_rights(false);
@@ -255,19 +249,19 @@ TEST_F(RegistryGrantTest, OwnershipTakenForAGrantGoesBackUnlessItLasts) {
     subkey_ = parent + L"\\" + base::UTF8ToWide(row.name);
     name_ = GetRegistryObjectName(HKEY_CURRENT_USER, subkey_);
     ASSERT_EQ(ERROR_SUCCESS, base::win::RegKey().Create(HKEY_CURRENT_USER, subkey_.c_str(), KEY_ALL_ACCESS));
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(
-        ConvertStringSecurityDescriptorToSecurityDescriptorW(row.sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    base::win::ScopedLocalMemory<> descriptor;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(row.sddl, SDDL_REVISION_1, descriptor.Receive(),
+                                                                     nullptr));
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
     PSID owner = nullptr;
-    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-    GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+    GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted);
+    GetSecurityDescriptorOwner(descriptor.Get(), &owner, &defaulted);
     const DWORD set = SetNamedSecurityInfoW(const_cast<wchar_t*>(name_.c_str()), SE_REGISTRY_KEY,
                                             OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
                                                 PROTECTED_DACL_SECURITY_INFORMATION,
                                             owner, nullptr, dacl, nullptr);
-    LocalFree(descriptor);
+    descriptor.Reset();
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), set);
     if (!row.list_readable) {
       PSECURITY_DESCRIPTOR unreadable = nullptr;

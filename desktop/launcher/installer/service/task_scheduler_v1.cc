@@ -7,6 +7,7 @@
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/strings/string_util.h"
+#include "base/win/scoped_local_memory.h"
 #include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/utils.h"
 
@@ -42,16 +43,16 @@ bool GrantAuthenticatedUsersReadExecute(const std::wstring& path) {
                             nullptr, &raw_descriptor) != ERROR_SUCCESS) {
     return false;
   }
-  const std::unique_ptr<void, LocalFreeDeleter> descriptor(raw_descriptor);
+  const base::win::ScopedLocalMemory<> descriptor(raw_descriptor);
   WellKnownSid authenticated_users(WinAuthenticatedUserSid);
-  std::unique_ptr<ACL, LocalFreeDeleter> new_dacl;
+  base::win::ScopedLocalMemory<ACL> new_dacl;
   if (!authenticated_users.valid || AddGrantToDacl(dacl, authenticated_users.sid(), GENERIC_READ | GENERIC_EXECUTE,
                                                    NO_INHERITANCE, &new_dacl) != ERROR_SUCCESS) {
     return false;
   }
   std::wstring writable_path = path;
   return SetNamedSecurityInfoW(writable_path.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                               new_dacl.get(), nullptr) == ERROR_SUCCESS;
+                               new_dacl.Get(), nullptr) == ERROR_SUCCESS;
 }
 
 // A trigger starting at the local time now, of `type`.

@@ -11,6 +11,7 @@
 #include "base/strings/string_piece.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
+#include "base/win/scoped_internet_handle.h"
 #include "desktop/common/product/product_info.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/wininet/package_fetcher_delegate.h"
@@ -310,14 +311,13 @@ bool Wininet::ConnectTo(const UrlParts& target) {
     return false;
   }
   session->OnHandleCreated();
-  HINTERNET previous = nullptr;
+  base::win::ScopedInternetHandle previous;
   {
     WininetSession::AutoLock hold(session);
-    previous = std::exchange(connection_, connection);
+    previous.Reset(std::exchange(connection_, connection));
     connected_ = target;
   }
-  if (previous)
-    InternetCloseHandle(previous);
+  previous.Reset();
   return true;
 }
 
@@ -445,10 +445,10 @@ void Wininet::OnRedirect(WininetSession* session, DWORD status, const std::wstri
   }
   // Closing the handles here keeps the redirected request from being read. Whether WinINet still reports a
   // completion for it is up to WinINet, so the download fails here, once.
-  HINTERNET request = std::exchange(request_, nullptr);
-  HINTERNET connection = std::exchange(connection_, nullptr);
-  InternetCloseHandle(request);
-  InternetCloseHandle(connection);
+  base::win::ScopedInternetHandle request(std::exchange(request_, nullptr));
+  base::win::ScopedInternetHandle connection(std::exchange(connection_, nullptr));
+  request.Reset();
+  connection.Reset();
   PostFail(session);
 }
 
@@ -665,16 +665,15 @@ void Wininet::ResumeDownload(DWORD_PTR session_context) {
   if (!IsCurrentSession(session_context))
     return;
   WininetSession* const session = session_.get();
-  HINTERNET previous_request = nullptr;
+  base::win::ScopedInternetHandle previous_request;
   uint32_t received = 0;
   {
     WininetSession::AutoLock hold(session);
     observer_->OnChunkEnd(received_);
-    previous_request = std::exchange(request_, nullptr);
+    previous_request.Reset(std::exchange(request_, nullptr));
     received = received_;
   }
-  if (previous_request)
-    InternetCloseHandle(previous_request);
+  previous_request.Reset();
   LOG(INFO) << "Attempting download resume";
   const std::wstring headers = L"Range: bytes=" + std::to_wstring(received) + L"-";
   {
@@ -693,15 +692,14 @@ void Wininet::FollowRedirect(DWORD_PTR session_context, const std::wstring& url,
   if (!IsCurrentSession(session_context))
     return;
   WininetSession* const session = session_.get();
-  HINTERNET previous_request = nullptr;
+  base::win::ScopedInternetHandle previous_request;
   std::wstring headers;
   {
     WininetSession::AutoLock hold(session);
-    previous_request = std::exchange(request_, nullptr);
+    previous_request.Reset(std::exchange(request_, nullptr));
     headers = session->request_headers();  // a resume's range goes along
   }
-  if (previous_request)
-    InternetCloseHandle(previous_request);
+  previous_request.Reset();
   UrlParts target;
   if (!ParseUrl(url, &target) || !ConnectTo(target) || !OpenRequest(target, send_body, headers)) {
     LOG(ERROR) << "Could not follow the redirect";
@@ -797,21 +795,19 @@ void Wininet::CloseSession() {
     return;
   VLOG(1) << "Closing download session";
   base::scoped_refptr<WininetSession> session = std::move(session_);
-  HINTERNET request = nullptr;
-  HINTERNET connection = nullptr;
+  base::win::ScopedInternetHandle request;
+  base::win::ScopedInternetHandle connection;
   {
     WininetSession::AutoLock hold(session.get());
     observer_->OnChunkEnd(received_);
     // From here on the session's callbacks leave this downloader, its writer and observer alone.
     session->Cancel();
     writer_->Close();
-    request = std::exchange(request_, nullptr);
-    connection = std::exchange(connection_, nullptr);
+    request.Reset(std::exchange(request_, nullptr));
+    connection.Reset(std::exchange(connection_, nullptr));
   }
-  if (request)
-    InternetCloseHandle(request);
-  if (connection)
-    InternetCloseHandle(connection);
+  request.Reset();
+  connection.Reset();
   if (!session->has_live_handles()) {
     session->Terminate(base::TimeDelta());
     return;

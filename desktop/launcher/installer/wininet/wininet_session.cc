@@ -1,8 +1,10 @@
 #include "desktop/launcher/installer/wininet/wininet_session.h"
 
 #include <map>
+#include <utility>
 
 #include "base/logging.h"
+#include "base/win/scoped_internet_handle.h"
 
 namespace zorvi::installer {
 
@@ -128,14 +130,14 @@ void WininetSession::Terminate(base::TimeDelta bound) {
   }
   if (!confirmed)
     LOG(WARNING) << "WinINET did not close the session's requests in time; keeping their buffers until it does";
-  HINTERNET internet = nullptr;
+  base::win::ScopedInternetHandle internet;
   {
     base::AutoLock hold(internet_lock_);
-    std::swap(internet, internet_);
+    internet.Reset(std::exchange(internet_, nullptr));
   }
   if (internet) {
-    InternetSetStatusCallbackW(internet, nullptr);
-    InternetCloseHandle(internet);
+    InternetSetStatusCallbackW(internet.get(), nullptr);
+    internet.Reset();
   }
   if (confirmed)
     Unregister();

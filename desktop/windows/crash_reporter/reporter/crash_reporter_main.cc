@@ -15,6 +15,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/synchronization/lock.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_memory.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/product/installer_switches.h"
 #include "desktop/windows/crash_reporter/crash_common.h"
@@ -58,18 +59,14 @@ class PipeSecurity {
     attributes_.nLength = sizeof(attributes_);
     attributes_.bInheritHandle = FALSE;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"S:(ML;;NW;;;S-1-16-4096)", SDDL_REVISION_1,
-                                                              &descriptor_, nullptr)) {
-      descriptor_ = nullptr;
+                                                              descriptor_.Receive(), nullptr)) {
+      static_cast<void>(descriptor_.Release());
       return;
     }
     BOOL present = FALSE, defaulted = FALSE;
     PACL sacl = nullptr;
-    if (GetSecurityDescriptorSacl(descriptor_, &present, &sacl, &defaulted) && present && sacl)
-      attributes_.lpSecurityDescriptor = descriptor_;
-  }
-  ~PipeSecurity() {
-    if (descriptor_)
-      LocalFree(descriptor_);
+    if (GetSecurityDescriptorSacl(descriptor_.Get(), &present, &sacl, &defaulted) && present && sacl)
+      attributes_.lpSecurityDescriptor = descriptor_.Get();
   }
   PipeSecurity(const PipeSecurity&) = delete;
   PipeSecurity& operator=(const PipeSecurity&) = delete;
@@ -78,7 +75,7 @@ class PipeSecurity {
 
  private:
   SECURITY_ATTRIBUTES attributes_ = {};
-  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  base::win::ScopedLocalMemory<> descriptor_;
 };
 
 // Reads a hexadecimal field of the module list ending at the next ':' from *start, and moves past that ':'.

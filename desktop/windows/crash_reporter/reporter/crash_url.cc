@@ -82,7 +82,7 @@ class RequestDeadline {
   static VOID CALLBACK Expire(void* self, BOOLEAN) {
     RequestDeadline* deadline = static_cast<RequestDeadline*>(self);
     deadline->expired_ = true;
-    InternetCloseHandle(deadline->request_);
+    base::win::InternetHandleTraits::CloseHandle(deadline->request_);
   }
 
   HINTERNET request_;
@@ -163,16 +163,16 @@ bool SplitCrashServerUrl(const std::wstring& url, CrashServerUrl* parts) {
 
 bool CrashServerRequest::Open(const CrashServerUrl& url, const std::wstring& user_agent, const wchar_t* verb,
                               DWORD flags) {
-  internet.reset(InternetOpenW(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  internet.Reset(InternetOpenW(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!internet)
     return false;
-  connection.reset(
+  connection.Reset(
       InternetConnectW(internet.get(), url.host.c_str(), url.port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection)
     return false;
   if (url.secure)
     flags |= INTERNET_FLAG_SECURE;
-  request.reset(HttpOpenRequestW(connection.get(), verb, url.path.c_str(), nullptr, nullptr, nullptr, flags, 0));
+  request.Reset(HttpOpenRequestW(connection.get(), verb, url.path.c_str(), nullptr, nullptr, nullptr, flags, 0));
   return static_cast<bool>(request);
 }
 
@@ -204,7 +204,7 @@ CrashUrlCheckResult CheckCrashUrl(const std::wstring& client_url, const std::wst
   const bool sent = HttpSendRequestW(http.request.get(), nullptr, 0, nullptr, 0);
   const DWORD send_error = GetLastError();
   if (deadline && deadline->Stop()) {
-    http.request.forget();
+    static_cast<void>(http.request.Detach());  // the deadline closed it
     LOG(ERROR) << "The crash server's answer took longer than " << time_limit_ms << " ms";
     return kCrashCheckFailed;
   }

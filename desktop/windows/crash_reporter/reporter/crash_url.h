@@ -1,5 +1,5 @@
 // The crash server: its address (set once per reporter before any request), the check that asks it whether it
-// wants a crash, and what the reporter's requests to it share (the user agent, the URL split, handle holders).
+// wants a crash, and what the reporter's requests to it share (the user agent, the URL split, the request).
 #ifndef DESKTOP_WINDOWS_CRASH_REPORTER_REPORTER_CRASH_URL_H_
 #define DESKTOP_WINDOWS_CRASH_REPORTER_REPORTER_CRASH_URL_H_
 
@@ -7,6 +7,8 @@
 #include <wininet.h>
 
 #include <string>
+
+#include "base/win/scoped_internet_handle.h"
 
 namespace zorvi {
 namespace installer {
@@ -52,39 +54,15 @@ struct CrashServerUrl {
 };
 bool SplitCrashServerUrl(const std::wstring& url, CrashServerUrl* parts);
 
-// Owns a WinINet handle.
-class ScopedInternetHandle {
- public:
-  explicit ScopedInternetHandle(HINTERNET handle = nullptr) : handle_(handle) {}
-  ScopedInternetHandle(const ScopedInternetHandle&) = delete;
-  ScopedInternetHandle& operator=(const ScopedInternetHandle&) = delete;
-  ~ScopedInternetHandle() {
-    if (handle_)
-      InternetCloseHandle(handle_);
-  }
-  // Forgets a handle that something else has closed.
-  void forget() { handle_ = nullptr; }
-  void reset(HINTERNET handle) {
-    if (handle_)
-      InternetCloseHandle(handle_);
-    handle_ = handle;
-  }
-  HINTERNET get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  HINTERNET handle_;
-};
-
 // A session, connection and request for one call to the crash service: `verb` on the URL's path with `flags`
 // (plus the secure flag for https). False when any of them cannot be opened.
 struct CrashServerRequest {
   bool Open(const CrashServerUrl& url, const std::wstring& user_agent, const wchar_t* verb, DWORD flags);
 
   // Members are destroyed in reverse order: the request closes first, the session last.
-  ScopedInternetHandle internet;
-  ScopedInternetHandle connection;
-  ScopedInternetHandle request;
+  base::win::ScopedInternetHandle internet;
+  base::win::ScopedInternetHandle connection;
+  base::win::ScopedInternetHandle request;
 };
 
 // Percent-encodes UTF-8 text for a URL's query, keeping A-Z a-z 0-9 - . _ ~ @.

@@ -65,7 +65,7 @@ const AccessGrant& NestedAccessGrant::found() const {
 }
 
 PSECURITY_DESCRIPTOR NestedAccessGrant::found_descriptor() const {
-  return found().previous_descriptor.get();
+  return found().previous_descriptor.Get();
 }
 
 PACL NestedAccessGrant::found_access_list() const {

@@ -10,6 +10,7 @@
 #include "base/files/file_util.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_local_memory.h"
 #include "crypto/secure_hash.h"
 #include "testing/test_support.h"
 
@@ -86,28 +87,29 @@ std::wstring KeySddl(HKEY root, const std::wstring& path) {
   RegGetKeySecurity(key, kSddlParts, nullptr, &size);
   std::vector<BYTE> descriptor(size);
   std::wstring sddl;
-  wchar_t* text = nullptr;
+  base::win::ScopedLocalMemory<wchar_t> text;
   if (RegGetKeySecurity(key, kSddlParts, descriptor.data(), &size) == ERROR_SUCCESS &&
-      ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1, kSddlParts, &text,
-                                                           nullptr)) {
-    sddl = text;
-    LocalFree(text);
+      ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1, kSddlParts,
+                                                           text.Receive(), nullptr)) {
+    sddl = text.Get();
+    text.Reset();
   }
   RegCloseKey(key);
   return sddl;
 }
 
 bool SetKeySddl(HKEY root, const std::wstring& path, const std::wstring& sddl, SECURITY_INFORMATION more) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+  base::win::ScopedLocalMemory<> descriptor;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.Receive(),
+                                                            nullptr))
     return false;
   HKEY key = nullptr;
   bool ok = RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC | WRITE_OWNER, &key) == ERROR_SUCCESS;
   if (ok) {
-    ok = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION | more, descriptor) == ERROR_SUCCESS;
+    ok = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION | more, descriptor.Get()) == ERROR_SUCCESS;
     RegCloseKey(key);
   }
-  LocalFree(descriptor);
+  descriptor.Reset();
   return ok;
 }
 
