@@ -1,3 +1,6 @@
+// The names of the files an installation and a package hold, of the preferences in them that one program writes
+// and another reads back, and the bases of the kernel objects of an installation folder. Each is spelled here
+// once, so that the writer and every reader (a later installer, the status reading, the uninstallation) agree.
 #ifndef DESKTOP_COMMON_PRODUCT_INSTALLATION_FILES_H_
 #define DESKTOP_COMMON_PRODUCT_INSTALLATION_FILES_H_
 
@@ -5,7 +8,13 @@ namespace zorvi::installer {
 
 // Names of what an installation keeps in its folder beside the version folders, which the steps that write them,
 // the status reading and the uninstallation must all spell alike.
-inline constexpr wchar_t kLauncherFileName[] = L"launcher.exe";
+// The launcher's name is a literal too, for registry texts put together at compile time around it.
+#define ZORVI_LAUNCHER_FILE_NAME L"launcher.exe"
+inline constexpr wchar_t kLauncherFileName[] = ZORVI_LAUNCHER_FILE_NAME;
+// The launcher as the browser's registration names it (class and start-menu commands, icons, the application
+// path, the uninstall entry): earlier versions wrote it capitalised there, and other programs, later installers
+// and the checks of an installation read those values back, so they keep that spelling byte for byte.
+#define ZORVI_REGISTERED_LAUNCHER_FILE_NAME L"Launcher.exe"
 inline constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
 inline constexpr wchar_t kPrefDefaultOverridesFileName[] = L"pref_default_overrides";
 inline constexpr wchar_t kOldStatusFolderName[] = L"old_status";
@@ -34,6 +43,15 @@ inline constexpr char kTempFolderPref[] = "temp_folder";
 // The experiments whose state differs from the build's default, and every experiment's state.
 inline constexpr char kInstallerExperimentsPref[] = "installer-experiments";
 inline constexpr char kAllInstallerExperimentsPref[] = "all-installer-experiments";
+// The run's choices of importing another browser's data and of sending usage statistics (an autoupdate leaves
+// them), which a later run's status reading takes up.
+inline constexpr char kImportBrowserDataPref[] = "import_browser_data";
+inline constexpr char kEnableStatsPref[] = "enable_stats";
+
+// The browser's own state file in a profile, and its language preference, which the installer sets to the run's
+// language and the status reading reads back.
+inline constexpr wchar_t kLocalStateFileName[] = L"Local State";
+inline constexpr char kAppLocalePref[] = "intl.app_locale";
 
 // Bases of the kernel objects of one installation folder (GetInstallerKernelObjectName adds the folder): the
 // package is unpacked and its installer may take the run over; the run was interrupted.

@@ -1,6 +1,6 @@
-// The switches of the installer's command line. Installer processes start one another (the backend, the elevated
-// and folder-permission helpers, the package's own installer, the crash reporter) and read what the starting
-// process wrote, so each switch is spelled here once for both ends.
+// The switches of the installer's command line, and those it starts the launcher with. Installer processes start
+// one another (the backend, the elevated and folder-permission helpers, the package's own installer, the crash
+// reporter) and read what the starting process wrote, so each switch is spelled here once for both ends.
 #ifndef DESKTOP_COMMON_PRODUCT_INSTALLER_SWITCHES_H_
 #define DESKTOP_COMMON_PRODUCT_INSTALLER_SWITCHES_H_
 
@@ -85,6 +85,11 @@ inline constexpr char kUserDataDirSwitch[] = "user-data-dir";
 // The browser-data imports a run carries through to the browser's first start.
 inline constexpr const char* kBrowserImportSwitches[] = {"import-bookmarks", "import-session",
                                                         "import-topsites-to-quorbitle"};
+
+// What the installer starts the launcher with: the scheduled task's autoupdate run, and a fresh installation's
+// first window.
+inline constexpr char kScheduledAutoupdateSwitch[] = "scheduledautoupdate";
+inline constexpr char kStartMaximizedSwitch[] = "start-maximized";
 
 // Where tests and developers point the installer's servers instead of the branding's.
 inline constexpr char kLocalStatsServerSwitch[] = "local-stats-server";

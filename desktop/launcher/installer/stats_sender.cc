@@ -61,12 +61,12 @@ void StatsSender::SummarizeDownloads() {
     base::AutoLock hold(guard_.lock());
     const base::DictionaryValue& root = root_;
     const base::ListValue* fetches = nullptr;
-    if (!root.GetList("fetches", &fetches))
+    if (!root.GetList(kFetchesStatsKey, &fetches))
       return;
     for (const auto& fetch : *fetches) {
       const base::DictionaryValue* fetch_dictionary = nullptr;
       const base::ListValue* chunks = nullptr;
-      if (!fetch->GetAsDictionary(&fetch_dictionary) || !fetch_dictionary->GetList("download_chunks", &chunks))
+      if (!fetch->GetAsDictionary(&fetch_dictionary) || !fetch_dictionary->GetList(kDownloadChunksStatsKey, &chunks))
         continue;
       chunk_records += static_cast<int>(chunks->GetSize());
       for (const auto& chunk : *chunks) {

@@ -23,7 +23,6 @@ namespace zorvi::installer {
 
 namespace {
 
-constexpr wchar_t kLocalStateFileName[] = L"Local State";
 constexpr wchar_t kKadroIniFileName[] = L"zorviprefs_default.ini";
 constexpr wchar_t kTemporaryShortcutFolderName[] = L"Zorvi Software";
 
@@ -190,8 +189,8 @@ bool Status::ReadExistingInstallation() {
     // The installation's information has read the preferences already.
     const base::scoped_refptr<JsonPrefStore> prefs = installation.GetPrefStore();
     single_profile = ReadTristate(*prefs, kSingleProfilePref);
-    import_browser_data = ReadTristate(*prefs, "import_browser_data");
-    enable_stats = ReadTristate(*prefs, "enable_stats");
+    import_browser_data = ReadTristate(*prefs, kImportBrowserDataPref);
+    enable_stats = ReadTristate(*prefs, kEnableStatsPref);
     const base::Value* value = nullptr;
     if (prefs->GetValue(kLanguagePref, &value))
       value->GetAsString(&language);
@@ -215,7 +214,7 @@ bool Status::ReadExistingInstallation() {
     const base::Value* value = nullptr;
     if (local_state->GetReadError() == PersistentPrefStore::kPrefReadErrorNone) {
       VLOG(1) << "Obtaining current user language";
-      if (local_state->GetValue("intl.app_locale", &value))
+      if (local_state->GetValue(kAppLocalePref, &value))
         value->GetAsString(&language);
     }
   }

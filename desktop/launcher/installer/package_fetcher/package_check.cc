@@ -1,6 +1,7 @@
 #include "desktop/launcher/installer/package_fetcher/package_check.h"
 
 #include "base/files/memory_mapped_file.h"
+#include "desktop/common/product/installer_switches.h"
 #include "desktop/launcher/installer/package_fetcher/checksum_checker.h"
 #include "desktop/launcher/installer/package_fetcher/package_probes.h"
 #include "desktop/launcher/installer/package_fetcher/package_signature.h"
@@ -23,11 +24,11 @@ const char* CheckHeldPackage(const base::MemoryMappedFile& package, const base::
     return "Signature incorrect for the downloaded package";
   // The probes start the package by its path, which the caller's hold keeps on the checked file.
   answers->version_probed = true;
-  answers->internal_version = RunPackageProbe(path, kInternalVersionProbe);
+  answers->internal_version = RunPackageProbe(path, kInternalVersionSwitch);
   if (!IsPackageVersionAcceptable(answers->internal_version))
     return "Downloaded package is older than the installer";
   answers->stream_probed = true;
-  answers->stream = RunPackageProbe(path, kStreamProbe);
+  answers->stream = RunPackageProbe(path, kStreamSwitch);
   if (!IsPackageStreamAcceptable(answers->stream))
     return "Downloaded package is of a different stream than the installer";
   return nullptr;

@@ -213,7 +213,7 @@ PackageFetcher::ThreadedFetcher::~ThreadedFetcher() {
 
 void PackageFetcher::ThreadedFetcher::Start() {
   LOG(INFO) << "Starting the package fetcher";
-  fetch_stats_ = installer_stats_->AppendDictionary("fetches");
+  fetch_stats_ = installer_stats_->AppendDictionary(kFetchesStatsKey);
   fetch_stats_->SetInteger("try_number", restarts_);
   fetch_stats_->RecordTime("start_time");
   delegate_->NotifyStatusChanged(kFetchStarted);
@@ -329,9 +329,9 @@ void PackageFetcher::ThreadedFetcher::DownloadPackage() {
   installer_stats_->SetCurrentTime("installation_start_download_time");
   // The package and the partner files may come from any host the service names.
   downloader_->set_allowed_hosts(std::vector<std::wstring>());
-  if (!downloader_->StartDownload(address, std::string(), Step(&ThreadedFetcher::ExtractArchive, checksum),
-                                  std::move(writer),
-                                  std::make_unique<WininetChunkStatsObserver>(fetch_stats_.get(), "download_chunks"))) {
+  if (!downloader_->StartDownload(
+          address, std::string(), Step(&ThreadedFetcher::ExtractArchive, checksum), std::move(writer),
+          std::make_unique<WininetChunkStatsObserver>(fetch_stats_.get(), kDownloadChunksStatsKey))) {
     Fail("Failed downloading the Zorvi package", kDownloadFailed);
   }
 }

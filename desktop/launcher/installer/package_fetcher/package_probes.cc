@@ -8,9 +8,6 @@
 
 namespace zorvi::installer {
 
-const char kInternalVersionProbe[] = "internal-version";
-const char kStreamProbe[] = "stream";
-
 std::string RunPackageProbe(const base::FilePath& package, const char* probe) {
   base::CommandLine command_line(package);
   command_line.AppendSwitch(probe);

@@ -10,12 +10,9 @@
 
 namespace zorvi::installer {
 
-// The switches a package answers.
-extern const char kInternalVersionProbe[];  // "internal-version"
-extern const char kStreamProbe[];           // "stream"
-
-// Runs `package` with only the switch `probe` under the process launch lock and returns what it wrote to its
-// standard output. A package that cannot be started gives an empty output, which no check accepts.
+// Runs `package` with only the switch `probe` (one of the probes of installer_switches.h) under the process launch
+// lock and returns what it wrote to its standard output. A package that cannot be started gives an empty output,
+// which no check accepts.
 std::string RunPackageProbe(const base::FilePath& package, const char* probe);
 
 // True when `probe_output` is a dotted version that compares equal to or higher than `own_internal_version`.

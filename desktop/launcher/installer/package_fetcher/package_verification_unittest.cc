@@ -11,6 +11,7 @@
 
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/common/product/installer_switches.h"
 #include "desktop/launcher/installer/package_fetcher/checksum_checker.h"
 #include "desktop/launcher/installer/package_fetcher/download_hosts.h"
 #include "desktop/launcher/installer/package_fetcher/package_probes.h"
@@ -201,9 +202,9 @@ TEST(PackageProbesTest, RunPackageProbeCollectsTheAnswer) {
   const std::vector<std::vector<std::string>> variants = ReadTable(L"probe\\variants.txt", '\t');
   ASSERT_FALSE(variants.empty());
   const base::FilePath equal = DataPath(L"probe\\" + base::UTF8ToWide(variants[0][0]) + L".exe");
-  EXPECT_EQ(variants[0][1], RunPackageProbe(equal, kInternalVersionProbe));
-  EXPECT_EQ(variants[0][2], RunPackageProbe(equal, kStreamProbe));
-  EXPECT_EQ("", RunPackageProbe(DataPath(L"probe\\no such package.exe"), kStreamProbe));
+  EXPECT_EQ(variants[0][1], RunPackageProbe(equal, kInternalVersionSwitch));
+  EXPECT_EQ(variants[0][2], RunPackageProbe(equal, kStreamSwitch));
+  EXPECT_EQ("", RunPackageProbe(DataPath(L"probe\\no such package.exe"), kStreamSwitch));
 }
 
 // With the product's branding: its expected signer decides, and only a verifying signature by that name passes.

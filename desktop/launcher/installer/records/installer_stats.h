@@ -20,6 +20,11 @@ class Value;
 
 namespace zorvi::installer {
 
+// The lists the package fetcher fills and the sender sums up: one dictionary per fetch, and in each fetch one per
+// download chunk.
+inline constexpr char kFetchesStatsKey[] = "fetches";
+inline constexpr char kDownloadChunksStatsKey[] = "download_chunks";
+
 // The lock that guards one statistics tree, and which of its dictionaries live views write into. A write that
 // would delete such a dictionary (replacing a list of fetches by a number, say) is refused: the view's
 // writer may be on another thread and would go on writing into freed memory.

@@ -11,6 +11,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/product/installation_files.h"
+#include "desktop/common/product/installer_switches.h"
 #include "desktop/common/product/product_info.h"
 #include "desktop/common/product/product_resource_ids.h"
 #include "desktop/launcher/installer/service/task_scheduler_test_seam.h"
@@ -34,7 +35,7 @@ ScheduledTaskInfo GetAutoupdateTaskInfo(const base::FilePath& install_folder, co
                                         bool all_users) {
   ScheduledTaskInfo info;
   info.command_line = base::CommandLine(install_folder.Append(kLauncherFileName));
-  info.command_line.AppendSwitch("scheduledautoupdate");
+  info.command_line.AppendSwitch(kScheduledAutoupdateSwitch);
   info.command_line.AppendArg("$(Arg0)");
   info.name_suffix = L"Autoupdate " + application_id;
   info.description = GetLocalizedString(IDS_AUTOUPDATE_TASK);

@@ -16,6 +16,7 @@
 #include "base/win/scoped_comptr.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
+#include "desktop/common/product/installation_files.h"
 #include "desktop/common/product/product_info.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/records/installation_info.h"
@@ -48,9 +49,10 @@ constexpr ClassKeys kProtocolKeys = CLASS_KEYS(L"Software\\Classes\\{Protocol}")
 
 // Protocol keys carry their command with the launcher's file name in lower case, as earlier versions wrote it;
 // readers compare without regard to case.
-constexpr wchar_t kClassCommand[] = L"\"{InstallFolder}\\Launcher.exe\" -noautoupdate -- \"%1\"";
-constexpr wchar_t kProtocolCommand[] = L"\"{InstallFolder}\\launcher.exe\" -noautoupdate -- \"%1\"";
-constexpr wchar_t kClassIcon[] = L"{InstallFolder}\\Launcher.exe,0";
+constexpr wchar_t kClassCommand[] =
+    L"\"{InstallFolder}\\" ZORVI_REGISTERED_LAUNCHER_FILE_NAME L"\" -noautoupdate -- \"%1\"";
+constexpr wchar_t kProtocolCommand[] = L"\"{InstallFolder}\\" ZORVI_LAUNCHER_FILE_NAME L"\" -noautoupdate -- \"%1\"";
+constexpr wchar_t kClassIcon[] = L"{InstallFolder}\\" ZORVI_REGISTERED_LAUNCHER_FILE_NAME L",0";
 constexpr wchar_t kClassName[] = L"{Product}{Stream}";
 constexpr wchar_t kEmpty[] = L"";
 constexpr DWORD kProtocolEditFlags = 2;
@@ -60,7 +62,6 @@ constexpr wchar_t kProtocolChoiceKey[] =
 constexpr wchar_t kExtensionChoiceKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\{Extension}\\UserChoice";
 constexpr wchar_t kChoiceClassValue[] = L"Progid";
-constexpr wchar_t kStartMenuInternetKey[] = L"Software\\Clients\\StartMenuInternet";
 constexpr wchar_t kStartMenuClient[] = L"StartmenuInternet";
 constexpr wchar_t kPreviousDefaultBrowserValue[] = L"Previous Default Browser";
 
@@ -70,7 +71,8 @@ constexpr wchar_t kSettingsAppId[] =
 constexpr wchar_t kDefaultAppsPage[] = L"page=SettingsPageAppsDefaults";
 constexpr int kOpenWithFlags = OAIF_URL_PROTOCOL | OAIF_FORCE_REGISTRATION | OAIF_REGISTER_EXT;
 
-// The protocols and extensions a default browser handles, after "http", below Windows 8.
+// The protocols and extensions a default browser handles, after "http", below Windows 8 (MakeDefaultBrowser). No
+// ".pdf": the browser is offered for PDF files (the registry step's lists) but does not take them over.
 constexpr const wchar_t* kBrowserNames[] = {L"https", L"ftp",         L".crx",   L".htm",  L".html",
                                             L".nex",   L".zvdownload", L".shtml", L".xht", L".xhtml"};
 

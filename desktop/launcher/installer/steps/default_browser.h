@@ -17,6 +17,11 @@
 
 namespace zorvi::installer {
 
+// Where browsers offer themselves as the start menu's internet client: the registry step's start-menu client goes
+// below it, and running programs are told when it changed. A literal too, for the keys put together below it.
+#define ZORVI_START_MENU_INTERNET_KEY L"Software\\Clients\\StartMenuInternet"
+inline constexpr wchar_t kStartMenuInternetKey[] = ZORVI_START_MENU_INTERNET_KEY;
+
 class InstallationInfo;
 class PlaceholderProvider;
 

@@ -152,8 +152,8 @@ bool Installer::WriteInstallerPrefs(const base::FilePath& path) {
   }
   if (!settings_->autoupdate()) {
     LOG(INFO) << "Writing import browser data and enables stats prefs.";
-    set("import_browser_data", std::make_unique<base::ScalarValue>(settings_->import_browser_data()));
-    set("enable_stats", std::make_unique<base::ScalarValue>(settings_->enable_zorvi_stats()));
+    set(kImportBrowserDataPref, std::make_unique<base::ScalarValue>(settings_->import_browser_data()));
+    set(kEnableStatsPref, std::make_unique<base::ScalarValue>(settings_->enable_zorvi_stats()));
   }
   PrefsTaskPool::GetInstance()->WriteNow(prefs.get());
   // The store's commit tells nothing of its outcome, and an upgrade finds the file there already: the write
@@ -230,7 +230,7 @@ void Installer::StepFinalizeInstallation() {
 // for a message that carries a pointer), and a window that does not answer is not waited for.
 void Installer::NotifyBrowserRegistrationChanged() {
   SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
-                      reinterpret_cast<LPARAM>(L"Software\\Clients\\StartMenuInternet"), SMTO_ABORTIFHUNG,
+                      reinterpret_cast<LPARAM>(kStartMenuInternetKey), SMTO_ABORTIFHUNG,
                       kSettingChangeTimeoutMs, nullptr);
   SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }
@@ -319,15 +319,15 @@ void Installer::FinalizeSuccessfulInstallation() {
 
 void Installer::UpdateUserProfile(const base::FilePath& profile) {
   PrefsTaskPool* pool = PrefsTaskPool::GetInstance();
-  const base::scoped_refptr<JsonPrefStore> local_state = pool->CreatePrefStore(profile.Append(L"Local State"));
+  const base::scoped_refptr<JsonPrefStore> local_state = pool->CreatePrefStore(profile.Append(kLocalStateFileName));
   // A browser language this installer could not have shown is the user's own choice, which the run's language
   // must not replace when it is a fallback; a language the user picked for this run replaces it.
   const base::Value* locale = nullptr;
   std::wstring stored;
-  if (local_state->GetValue("intl.app_locale", &locale) && locale->GetAsString(&stored)) {
+  if (local_state->GetValue(kAppLocalePref, &locale) && locale->GetAsString(&stored)) {
     if (settings_->install_language_chosen() || IsUiLanguageAvailable(NormalizeLanguageTag(stored))) {
       LOG(INFO) << "Updating user profile language";
-      local_state->SetValue("intl.app_locale", std::make_unique<base::StringValue>(settings_->install_language()), 0);
+      local_state->SetValue(kAppLocalePref, std::make_unique<base::StringValue>(settings_->install_language()), 0);
     } else {
       LOG(INFO) << "Keeping the user profile language " << stored << ": the installer does not have it";
     }
@@ -399,7 +399,7 @@ void Installer::LaunchBrowser() {
   }
   // A fresh installation opens in a maximized window; an upgrade keeps the user's window.
   if (settings_->operation() != Settings::kOperationUpgrade)
-    command_line.AppendSwitch("start-maximized");
+    command_line.AppendSwitch(kStartMaximizedSwitch);
   LOG(INFO) << "Launching zorvi with command line " << command_line.GetCommandLineString();
   base::LaunchOptions options;
   options.wait = true;

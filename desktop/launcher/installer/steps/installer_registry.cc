@@ -9,6 +9,7 @@
 #include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_version.h"
+#include "desktop/common/product/installation_files.h"
 #include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/service/transactions/placeholder_provider.h"
 #include "desktop/launcher/installer/steps/default_browser.h"
@@ -25,20 +26,41 @@ constexpr int kVista = base::win::VERSION_VISTA;
 constexpr int kReleaseStream = 4;
 
 constexpr wchar_t kUninstallKeyBase[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-constexpr wchar_t kStartMenuClient[] = L"Software\\Clients\\StartMenuInternet\\{Product}{Stream}";
-constexpr wchar_t kCapabilities[] = L"Software\\Clients\\StartMenuInternet\\{Product}{Stream}\\Capabilities";
-constexpr wchar_t kInstallInfo[] = L"Software\\Clients\\StartMenuInternet\\{Product}{Stream}\\InstallInfo";
+// The browser's start-menu client and the keys of the rows below it.
+#define START_MENU_CLIENT ZORVI_START_MENU_INTERNET_KEY L"\\{Product}{Stream}"
+constexpr wchar_t kStartMenuClient[] = START_MENU_CLIENT;
+constexpr wchar_t kCapabilities[] = START_MENU_CLIENT L"\\Capabilities";
+constexpr wchar_t kInstallInfo[] = START_MENU_CLIENT L"\\InstallInfo";
+constexpr wchar_t kClientIcon[] = START_MENU_CLIENT L"\\DefaultIcon";
+constexpr wchar_t kClientCommand[] = START_MENU_CLIENT L"\\shell\\open\\command";
+constexpr wchar_t kFileAssociationsKey[] = START_MENU_CLIENT L"\\Capabilities\\FileAssociations";
+constexpr wchar_t kStartmenuKey[] = START_MENU_CLIENT L"\\Capabilities\\Startmenu";
+constexpr wchar_t kUrlAssociationsKey[] = START_MENU_CLIENT L"\\Capabilities\\UrlAssociations";
+#undef START_MENU_CLIENT
 constexpr wchar_t kAppPaths[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\{Executable}";
 constexpr wchar_t kClassName[] = L"{Product}{Stream}";
-constexpr wchar_t kLauncherIcon[] = L"{InstallFolder}\\Launcher.exe,0";
-constexpr wchar_t kQuotedLauncherIcon[] = L"\"{InstallFolder}\\Launcher.exe\",0";
+// The launcher in the rows' texts, and the commands that run it.
+#define LAUNCHER_PATH L"{InstallFolder}\\" ZORVI_REGISTERED_LAUNCHER_FILE_NAME
+#define QUOTED_LAUNCHER_PATH L"\"" LAUNCHER_PATH L"\""
+constexpr wchar_t kLauncherPath[] = LAUNCHER_PATH;
+constexpr wchar_t kQuotedLauncherPath[] = QUOTED_LAUNCHER_PATH;
+constexpr wchar_t kLauncherIcon[] = LAUNCHER_PATH L",0";
+constexpr wchar_t kQuotedLauncherIcon[] = QUOTED_LAUNCHER_PATH L",0";
+constexpr wchar_t kOpenFileCommand[] = QUOTED_LAUNCHER_PATH L" \"%1\"";
+constexpr wchar_t kShowIconsCommand[] = QUOTED_LAUNCHER_PATH L" --showicons";
+constexpr wchar_t kHideIconsCommand[] = QUOTED_LAUNCHER_PATH L" --hideicons";
+constexpr wchar_t kReinstallCommand[] = QUOTED_LAUNCHER_PATH L" --makedefaultbrowser";
+constexpr wchar_t kUninstallCommand[] = QUOTED_LAUNCHER_PATH L" /uninstall";
+#undef QUOTED_LAUNCHER_PATH
+#undef LAUNCHER_PATH
 
-// Extensions that list the browser among the programs that open them, and what its capabilities name.
+// Extensions whose "Open with" lists offer the browser's class.
 constexpr const wchar_t* kOpenWithKeys[] = {
     L"Software\\Classes\\.zvdownload\\OpenWithProgIDs", L"Software\\Classes\\.htm\\OpenWithProgIDs",
     L"Software\\Classes\\.html\\OpenWithProgIDs",       L"Software\\Classes\\.pdf\\OpenWithProgIDs",
     L"Software\\Classes\\.shtml\\OpenWithProgIDs",      L"Software\\Classes\\.xht\\OpenWithProgIDs",
     L"Software\\Classes\\.xhtml\\OpenWithProgIDs"};
+// Extensions the browser's capabilities name for the system's default programs (from Windows Vista on).
 constexpr const wchar_t* kFileAssociations[] = {L".crx", L".htm", L".html", L".nex",  L".zvdownload",
                                                L".pdf", L".shtml", L".xht", L".xhtml"};
 constexpr const wchar_t* kUrlAssociations[] = {L"http", L"https", L"ftp", L"mailto"};
@@ -47,7 +69,7 @@ constexpr const wchar_t* kUrlAssociations[] = {L"http", L"https", L"ftp", L"mail
 // status log may have only those deleted.
 constexpr const wchar_t* kCleanableContainers[] = {
     L"Software\\Classes",
-    L"Software\\Clients\\StartMenuInternet",
+    kStartMenuInternetKey,
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
     L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths",
 };
@@ -55,7 +77,7 @@ constexpr const wchar_t* kCleanableContainers[] = {
 constexpr wchar_t kApplicationsContainer[] = L"Software\\Classes\\Applications";
 // The earlier engine's browser class and start-menu client, as its status logs name them.
 constexpr const wchar_t* kEarlierEngineKeys[] = {L"Software\\Classes\\Kadro{Product}HTML",
-                                                 L"Software\\Clients\\StartMenuInternet\\Kadro{SPProduct}"};
+                                                 ZORVI_START_MENU_INTERNET_KEY L"\\Kadro{SPProduct}"};
 
 class RowList {
  public:
@@ -136,32 +158,27 @@ std::vector<RegistryEntry> InstallerRegistryEntries(PlaceholderProvider* placeho
   for (const wchar_t* key : kOpenWithKeys)
     rows.Empty(key, kClassName, 0);
   rows.Text(L"Software\\Classes\\Applications\\{Executable}\\shell\\open\\command", nullptr,
-            L"\"{InstallFolder}\\Launcher.exe\" \"%1\"", 4, kAnyWindows, kReleaseStream);
-  rows.Text(kAppPaths, nullptr, L"\"{InstallFolder}\\Launcher.exe\"", 0, kAnyWindows, kReleaseStream);
+            kOpenFileCommand, 4, kAnyWindows, kReleaseStream);
+  rows.Text(kAppPaths, nullptr, kQuotedLauncherPath, 0, kAnyWindows, kReleaseStream);
   rows.Text(kAppPaths, L"Path", L"\"{InstallFolder}\"", 0, kAnyWindows, kReleaseStream);
   rows.Number(L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Compatibility Assistant\\Persisted",
-              L"{InstallFolder}\\Launcher.exe", 32, 0, kVista);
-  rows.Text(L"Software\\RegisteredApplications", L"{Product} {Stream}",
-            L"Software\\Clients\\StartMenuInternet\\{Product}{Stream}\\Capabilities", 0, kVista);
+              kLauncherPath, 32, 0, kVista);
+  rows.Text(L"Software\\RegisteredApplications", L"{Product} {Stream}", kCapabilities, 0, kVista);
   rows.Text(kStartMenuClient, nullptr, L"{Product} {Stream}", 1);
-  rows.Text(L"Software\\Clients\\StartMenuInternet\\{Product}{Stream}\\DefaultIcon", nullptr, kLauncherIcon, 1);
-  rows.Text(kInstallInfo, L"ShowIconsCommand", L"\"{InstallFolder}\\Launcher.exe\" --showicons", 1);
-  rows.Text(kInstallInfo, L"HideIconsCommand", L"\"{InstallFolder}\\Launcher.exe\" --hideicons", 1);
-  rows.Text(kInstallInfo, L"ReinstallCommand", L"\"{InstallFolder}\\Launcher.exe\" --makedefaultbrowser", 1);
+  rows.Text(kClientIcon, nullptr, kLauncherIcon, 1);
+  rows.Text(kInstallInfo, L"ShowIconsCommand", kShowIconsCommand, 1);
+  rows.Text(kInstallInfo, L"HideIconsCommand", kHideIconsCommand, 1);
+  rows.Text(kInstallInfo, L"ReinstallCommand", kReinstallCommand, 1);
   rows.Number(kInstallInfo, L"IconsVisible", 1, 1);
-  rows.Text(L"Software\\Clients\\StartMenuInternet\\{Product}{Stream}\\shell\\open\\command", nullptr,
-            L"\"{InstallFolder}\\Launcher.exe\"", 2);
+  rows.Text(kClientCommand, nullptr, kQuotedLauncherPath, 2);
   rows.Text(kCapabilities, L"ApplicationDescription", L"Browse the web quickly and safely", 1, kVista);
   rows.Text(kCapabilities, L"ApplicationIcon", kQuotedLauncherIcon, 1, kVista);
   rows.Text(kCapabilities, L"ApplicationName", L"{Product} {Stream}", 1, kVista);
   for (const wchar_t* extension : kFileAssociations)
-    rows.Text(L"Software\\Clients\\StartMenuInternet\\{Product}{Stream}\\Capabilities\\FileAssociations", extension,
-              kClassName, 1, kVista);
-  rows.Text(L"Software\\Clients\\StartMenuInternet\\{Product}{Stream}\\Capabilities\\Startmenu",
-            L"StartMenuInternet", kClassName, 1, kVista);
+    rows.Text(kFileAssociationsKey, extension, kClassName, 1, kVista);
+  rows.Text(kStartmenuKey, L"StartMenuInternet", kClassName, 1, kVista);
   for (const wchar_t* protocol : kUrlAssociations)
-    rows.Text(L"Software\\Clients\\StartMenuInternet\\{Product}{Stream}\\Capabilities\\UrlAssociations", protocol,
-              kClassName, 1, kVista);
+    rows.Text(kUrlAssociationsKey, protocol, kClassName, 1, kVista);
   rows.Text(kUninstallKeyTemplate, L"DisplayName", L"{Product} {Stream} {Version}", 1);
   rows.Text(kUninstallKeyTemplate, L"DisplayIcon", kQuotedLauncherIcon, 1);
   rows.Text(kUninstallKeyTemplate, L"DisplayVersion", L"{Version}", 1);
@@ -170,7 +187,7 @@ std::vector<RegistryEntry> InstallerRegistryEntries(PlaceholderProvider* placeho
   rows.Number(kUninstallKeyTemplate, L"NoModify", 1, 1);
   rows.Number(kUninstallKeyTemplate, L"NoRepair", 1, 1);
   rows.Text(kUninstallKeyTemplate, L"Publisher", L"{Company}", 1);
-  rows.Text(kUninstallKeyTemplate, L"UninstallString", L"\"{InstallFolder}\\Launcher.exe\" /uninstall", 1);
+  rows.Text(kUninstallKeyTemplate, L"UninstallString", kUninstallCommand, 1);
   rows.Text(kUninstallKeyTemplate, L"URLInfoAbout", L"{CompanyURL}", 1);
   rows.Text(kUninstallKeyTemplate, L"URLUpdateInfo", L"{DownloadsURL}", 1);
   if (hide_from_programs)

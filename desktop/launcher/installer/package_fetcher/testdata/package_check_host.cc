@@ -17,6 +17,7 @@
 #include "base/files/file_path.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/common/product/installer_switches.h"
 #include "desktop/common/product/product_info.h"
 #include "desktop/launcher/installer/package_fetcher/download_hosts.h"
 #include "desktop/launcher/installer/package_fetcher/package_probes.h"
@@ -49,8 +50,8 @@ int main() {
       std::printf("%s\n", base::WideToUTF8(host).c_str());
   } else if (command == L"probes") {
     for (const base::FilePath& file : files) {
-      const std::string version = zi::RunPackageProbe(file, zi::kInternalVersionProbe);
-      const std::string stream = zi::RunPackageProbe(file, zi::kStreamProbe);
+      const std::string version = zi::RunPackageProbe(file, zi::kInternalVersionSwitch);
+      const std::string stream = zi::RunPackageProbe(file, zi::kStreamSwitch);
       std::printf("%s\t%d\t%s\t%d\n", version.c_str(), zi::IsPackageVersionAcceptable(version) ? 1 : 0,
                   stream.c_str(), zi::IsPackageStreamAcceptable(stream) ? 1 : 0);
     }
