@@ -236,8 +236,8 @@ size_t Count(const std::string& text, const std::string& part) {
   return count;
 }
 
-// A fake snapshot over the test's own pages, printed; the Linux-side check prints the same log from the
-// description by the format's rules (Python's own printf) and compares byte for byte. Four threads:
+// A fake snapshot over the test's own pages, printed; the Linux-side check reads the log back as a reader would
+// (register names, widths and values against the description; the rest byte for byte). Four threads:
 // - the crashed one, stack pointer 3 bytes into its page (the low bits are cleared), a frame chain, 200 bytes in
 //   use (so 200 + 128 are kept), a register and a stack word pointing into overlapping data (one merged range);
 // - one whose stack is 24 bytes, with 0x7F and 0x80 among them (two rows, the second with one word);
