@@ -329,21 +329,19 @@ check_statistics 1 0
 # run into that folder ends at once with a clear failure and leaves the first's files as they were. Then every
 # process of the first is killed, and the next run leaves nothing of its package in the download folder.
 program_processes() {  # PREFIX PROGRAM: the Linux processes of PROGRAM (a file name) running in PREFIX
-  local environ pid
-  for environ in $(grep -lzx "WINEPREFIX=$1" /proc/[0-9]*/environ 2>/dev/null); do
-    pid=${environ#/proc/}
-    pid=${pid%%/*}
+  local pid
+  for pid in $(zorvi_prefix_pids "$1"); do
     tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF "$2" && echo "$pid"
   done
 }
-export -f program_processes
+export -f program_processes zorvi_prefix_pids
 packages() {  # the download folder's package entries of every run, with the SHA-256 of each file
   (cd "$downloads" && find . -path './zorvi_installer_*_*_*' \( -type f -exec sha256sum {} + -o -type d -print \) |
     sort)
 }
 echo '{"/overrides": [{"silent": true}]}' >"$D/overrides_unanswered.json"
 new_row overlap
-downloads=$ROW/prefix/drive_c/users/$(id -un)/Temp/Zorvi\ Installer
+downloads=$(user_profile "$ROW/prefix")/Temp/Zorvi\ Installer
 cp "$D/served/full.exe" "$ROW/killed.exe"
 start_stand_in "$D/overrides_unanswered.json"
 run_installer "$ROW/prefix" 240 "$ROW/killed.exe" "${SWITCHES[@]}" >"$ROW/killed_stdout.txt" \
