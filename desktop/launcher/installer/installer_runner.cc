@@ -1,6 +1,5 @@
 #include "desktop/launcher/installer/installer_runner.h"
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,12 +10,12 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
-#include "base/strings/string_number_conversions.h"
 #include "desktop/common/product/installation_files.h"
 #include "desktop/common/product/installer_switches.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/ipc/installer_message.h"
 #include "desktop/launcher/installer/roles/folder_permission.h"
+#include "desktop/launcher/installer/service/inherited_handle.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
 #include "desktop/launcher/installer/status.h"
@@ -201,9 +200,7 @@ const char* InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
   }
   // The backend inherits its own copy; this one goes when the launch is done.
   const base::win::ScopedHandle own_process(raw_own_process);
-  // The handle's 8 bytes in memory order.
-  const uint64_t handle_value = reinterpret_cast<uintptr_t>(own_process.Get());
-  command_line->AppendSwitchASCII(kInitialProcHandleSwitch, base::HexEncode(&handle_value, sizeof(handle_value)));
+  command_line->AppendSwitchASCII(kInitialProcHandleSwitch, InheritedHandleSwitchValue(own_process.Get()));
   LOG(INFO) << "launching installer backend: " << command_line->GetCommandLineString();
   // The backend also holds the installer mutexes: a Stop closes the runner's handles while the backend runs, and
   // the last handle's close would end a mutex, leaving the folder unlocked for another installation.

@@ -1,9 +1,6 @@
 #include "desktop/launcher/installer/installer_runner_backend.h"
 
-#include <cstdint>
-#include <cstring>
 #include <utility>
-#include <vector>
 
 #include "base/command_line.h"
 #include "base/logging.h"
@@ -13,6 +10,7 @@
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/ipc/installer_message.h"
+#include "desktop/launcher/installer/service/inherited_handle.h"
 #include "desktop/launcher/installer/status.h"
 
 namespace zorvi::installer {
@@ -78,15 +76,12 @@ bool InstallerRunnerBackend::OpenInitialProcess() {
   if (command_line.HasSwitch(kInitialProcHandleSwitch)) {
     const std::string value = base::WideToUTF8(command_line.GetSwitchValueNative(kInitialProcHandleSwitch));
     VLOG(1) << "Using initial process handle " << value;
-    // The handle's 8 bytes, least significant first.
-    std::vector<uint8_t> bytes;
-    if (!base::HexStringToBytes(value, &bytes) || bytes.size() != sizeof(uint64_t)) {
+    HANDLE handle = nullptr;
+    if (!ParseInheritedHandleSwitchValue(command_line.GetSwitchValueNative(kInitialProcHandleSwitch), &handle)) {
       LOG(ERROR) << "Failed parsing initial process handle";
       return false;
     }
-    uint64_t handle_value = 0;
-    memcpy(&handle_value, bytes.data(), sizeof(handle_value));
-    initial_process_.Set(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle_value)));
+    initial_process_.Set(handle);
     return true;
   }
   if (command_line.HasSwitch(kInitialPidSwitch)) {
