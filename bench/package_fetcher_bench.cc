@@ -24,6 +24,7 @@
 #include "base/values.h"
 #include "bench/bench_util.h"
 #include "desktop/launcher/installer/package_fetcher/package_fetcher.h"
+#include "desktop/launcher/installer/records/installer_stats.h"
 #include "desktop/launcher/installer/stats_sender.h"
 #include "desktop/launcher/installer/wininet/package_fetcher_delegate.h"
 #include "desktop/launcher/installer/wininet/ui_callback_runner.h"
@@ -62,7 +63,7 @@ std::string Phases(zorvi::installer::StatsSender* stats) {
   const base::ListValue* fetches = nullptr;
   const base::Value* last = nullptr;
   const base::DictionaryValue* fetch = nullptr;
-  if (!tree || !tree->GetAsDictionary(&root) || !root->GetList("fetches", &fetches) ||
+  if (!tree || !tree->GetAsDictionary(&root) || !root->GetList(zorvi::installer::kFetchesStatsKey, &fetches) ||
       !fetches->Get(fetches->GetSize() - 1, &last) || !last->GetAsDictionary(&fetch)) {
     return "no statistics";
   }

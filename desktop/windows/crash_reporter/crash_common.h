@@ -28,7 +28,8 @@ inline constexpr size_t kEnvironmentBufferSize = 512;
 // terminator.
 std::wstring ReadEnvironmentVariable(const wchar_t* name, size_t buffer_size = kEnvironmentBufferSize);
 
-// The executable's path; false when it cannot be had whole.
+// The executable's own path as the system knows it (never an override of the path service's executable key,
+// which names another file in tests); false when it cannot be had whole.
 bool GetOwnExecutablePath(base::FilePath* path);
 
 }  // namespace installer
