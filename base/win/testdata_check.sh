@@ -50,7 +50,9 @@ for module in "$BIN"/*.exe "$BIN"/*.dll; do
   if [ -n "$imported" ]; then
     echo "$name imports the C runtime's allocator: $(echo $imported)"; status=1; modules_ok=1
   fi
-  if ! x86_64-w64-mingw32-nm "$module" | grep -q ' zorvi_module_sse2_check$'; then
+  # grep -q stops reading at its first match and nm's next write then fails (SIGPIPE), which pipefail takes for a
+  # failed pipeline: where nm's order (it follows the locale) put the symbol early, every such module "lacked" it.
+  if ! grep -q ' zorvi_module_sse2_check$' <<<"$(x86_64-w64-mingw32-nm "$module")"; then
     echo "$name lacks the start-up processor check"; status=1; modules_ok=1
   fi
 done
