@@ -11,6 +11,10 @@
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/tools/env.sh"
+# The benchmarks write their figures with a decimal point and this runner reads them so, whatever the caller's
+# locale (bash's EPOCHREALTIME and printf follow its numeric part).
+[ -z "${LC_ALL:-}" ] || { export LANG=$LC_ALL; unset LC_ALL; }
+export LC_NUMERIC=C
 setup=1
 names=()
 for arg in "$@"; do
