@@ -29,6 +29,14 @@ function(zorvi_test_own_prefix dir test)
   set_property(GLOBAL APPEND PROPERTY ZORVI_OWN_PREFIX_${name} "${test}")
 endfunction()
 
+# zorvi_test_in_english(<area folder> <Suite.Name>): the test compares (or records for its area's check) the
+# product's English texts, so its wine runs in an English locale whatever the caller's: the product's language
+# follows the user's, and under another locale those texts are rightly another language's.
+function(zorvi_test_in_english dir test)
+  string(REPLACE "/" "_" name "${dir}")
+  set_property(GLOBAL APPEND PROPERTY ZORVI_IN_ENGLISH_${name} "${test}")
+endfunction()
+
 # zorvi_test_resource_lock(<area folder> <Suite.Name> <lock>): the test holds the ctest resource lock <lock>, so
 # that tests of one machine-wide resource (a fixed port) never run at the same time.
 function(zorvi_test_resource_lock dir test lock)
@@ -155,7 +163,8 @@ function(zorvi_finish_areas)
     # reads after the discovery's own.
     get_property(locks GLOBAL PROPERTY ZORVI_TEST_LOCKS_${name})
     get_property(own_prefix GLOBAL PROPERTY ZORVI_OWN_PREFIX_${name})
-    if(locks OR own_prefix)
+    get_property(in_english GLOBAL PROPERTY ZORVI_IN_ENGLISH_${name})
+    if(locks OR own_prefix OR in_english)
       set(lines "")
       foreach(lock ${locks})
         string(REPLACE "=" ";" lock "${lock}")
@@ -166,6 +175,10 @@ function(zorvi_finish_areas)
       foreach(test ${own_prefix})
         string(APPEND lines "  set_tests_properties([==[${name}.${test}]==] PROPERTIES ENVIRONMENT "
                             "[==[ZORVI_TESTDATA=${data};ZORVI_PREFIX_PER_TEST=1]==])\n")
+      endforeach()
+      foreach(test ${in_english})
+        string(APPEND lines "  set_tests_properties([==[${name}.${test}]==] PROPERTIES ENVIRONMENT_MODIFICATION "
+                            "[==[ZORVI_TEST_LIMIT=set:${limit_setting};ZORVI_WINE_LOCALE=set:C.UTF-8]==])\n")
       endforeach()
       file(WRITE ${CMAKE_BINARY_DIR}/${name}_locks.cmake
            "if(EXISTS [==[${CMAKE_BINARY_DIR}/bin/${exe}.exe]==])\n${lines}endif()\n")

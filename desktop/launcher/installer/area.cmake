@@ -118,3 +118,4 @@ endforeach()
 # The installer's shortcut tests hand the shortcut layer's property-store writer an in-memory store: wine's link
 # store keeps nothing.
 cmake_language(EVAL CODE "cmake_language(DEFER CALL target_sources desktop_launcher_installer_unittests PRIVATE [[${CMAKE_SOURCE_DIR}/base/win/fake_property_store_test_util.cc]])")
+zorvi_test_in_english(desktop/launcher/installer InstallerUIEndToEndTest.NetworkFetchFailuresEndInTheFullPackagePage)

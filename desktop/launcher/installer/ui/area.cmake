@@ -40,3 +40,5 @@ foreach(test InstallerWindowEndToEndTest.WelcomeKeysOptionsAndCancel
 endforeach()
 # Ten starts of the window's host, one after another.
 zorvi_test_limit(desktop/launcher/installer/ui InstallerWindowEndToEndTest.EachRunShowsWhatItsHostFolderAndVersionAsk 300)
+zorvi_test_in_english(desktop/launcher/installer/ui InstallerWindowEndToEndTest.WelcomeKeysOptionsAndCancel)
+zorvi_test_in_english(desktop/launcher/installer/ui InstallerWindowEndToEndTest.EachRunShowsWhatItsHostFolderAndVersionAsk)
