@@ -48,13 +48,6 @@ run() {  # TAG VERSION SEAMS ARGS...
 
 row_fail() { echo "FAIL [$ROW_NAME]: $*" >>"$R/failures"; }
 
-# The Linux processes of the row's prefix whose command line holds TEXT.
-prefix_processes() {
-  local pid
-  for pid in $(zorvi_prefix_pids "$R/prefix"); do
-    tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "$1" && echo "$pid"
-  done
-}
 
 # A run held after STEP, its backend killed outright once it holds; it must end without success.
 killed_run() {  # VERSION STEP
@@ -64,7 +57,7 @@ killed_run() {  # VERSION STEP
   runner=$!
   # The seam writes the file while the backend holds, which it does until its controller ends: nothing moves.
   if timeout 120 bash -c 'until [ -s "$1" ]; do sleep 0.05; done' - "$R/held"; then
-    pids=$(prefix_processes --backend)
+    pids=$(prefix_processes "$R/prefix" --backend)
     [ -n "$pids" ] || row_fail "no backend process to kill"
     kill -KILL $pids 2>/dev/null
   else

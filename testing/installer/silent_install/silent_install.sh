@@ -71,6 +71,13 @@ begin_test() {
 
 # user_profile DIR: the wine user's profile folder in the prefix DIR, named after whoever booted the template.
 user_profile() { find "$1/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public -print -quit; }
+# prefix_processes PREFIX TEXT: the Linux processes of the wine prefix PREFIX whose command line holds TEXT.
+prefix_processes() {
+  local pid
+  for pid in $(zorvi_prefix_pids "$1"); do
+    tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "$2" && echo "$pid"
+  done
+}
 
 # stop_prefix DIR: ends its wine server (which writes the registry files) and whatever still runs there.
 stop_prefix() {

@@ -328,13 +328,7 @@ check_statistics 1 0
 # folder with its package unpacked while its overrides request goes unanswered, and is held still there. A second
 # run into that folder ends at once with a clear failure and leaves the first's files as they were. Then every
 # process of the first is killed, and the next run leaves nothing of its package in the download folder.
-program_processes() {  # PREFIX PROGRAM: the Linux processes of PROGRAM (a file name) running in PREFIX
-  local pid
-  for pid in $(zorvi_prefix_pids "$1"); do
-    tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF "$2" && echo "$pid"
-  done
-}
-export -f program_processes zorvi_prefix_pids
+export -f prefix_processes zorvi_prefix_pids
 packages() {  # the download folder's package entries of every run, with the SHA-256 of each file
   (cd "$downloads" && find . -path './zorvi_installer_*_*_*' \( -type f -exec sha256sum {} + -o -type d -print \) |
     sort)
@@ -352,7 +346,7 @@ first=$!
 timeout 120 bash -c 'until grep -qs "launching installer backend" "$1"/*.log &&
                            grep -qs "Package fetched successfully." "$1"/*.log; do sleep 0.1; done' - "$downloads" ||
   fail "the first run did not get to hold the folder"
-kill -STOP $(program_processes "$ROW/prefix" killed.exe) 2>/dev/null
+kill -STOP $(prefix_processes "$ROW/prefix" killed.exe) 2>/dev/null
 first_files=$(packages)
 [ -n "$first_files" ] || fail "the first run has no package in the download folder"
 silent_run '' "$D/served/full.exe"
@@ -361,9 +355,9 @@ echo "[$row] second run: exit code $CODE"
 check_statistics 1 0 "Could not acquire installer mutex"
 check_no_output "$ROW/stdout.txt"
 [ "$(packages)" = "$first_files" ] || fail "the download folder changed under the first run: $(diff <(echo "$first_files") <(packages))"
-kill -KILL $(program_processes "$ROW/prefix" killed.exe) 2>/dev/null
+kill -KILL $(prefix_processes "$ROW/prefix" killed.exe) 2>/dev/null
 wait "$first"
-timeout 60 bash -c 'while [ -n "$("$@")" ]; do sleep 0.1; done' - program_processes "$ROW/prefix" killed.exe 2>/dev/null ||
+timeout 60 bash -c 'while [ -n "$("$@")" ]; do sleep 0.1; done' - prefix_processes "$ROW/prefix" killed.exe 2>/dev/null ||
   fail "the first run's processes did not end"
 check_no_output "$ROW/killed_stdout.txt"
 silent_run after "$D/served/full.exe"
