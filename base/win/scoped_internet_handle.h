@@ -21,6 +21,12 @@ class ScopedInternetHandle {
  public:
   ScopedInternetHandle() = default;
   explicit ScopedInternetHandle(HINTERNET handle) : handle_(handle) {}
+  ScopedInternetHandle(ScopedInternetHandle&& other) noexcept : handle_(other.Detach()) {}
+  ScopedInternetHandle& operator=(ScopedInternetHandle&& other) noexcept {
+    if (this != &other)
+      Reset(other.Detach());
+    return *this;
+  }
   ScopedInternetHandle(const ScopedInternetHandle&) = delete;
   ScopedInternetHandle& operator=(const ScopedInternetHandle&) = delete;
   ~ScopedInternetHandle() { Reset(); }
@@ -28,11 +34,13 @@ class ScopedInternetHandle {
   HINTERNET get() const { return handle_; }
   explicit operator bool() const { return handle_ != nullptr; }
 
-  // Closes the held handle (if any) and takes `handle`.
+  // Takes `handle`, then closes the one held before (if any). WinINet may call back from inside the close: a
+  // callback that reads the holder finds the closing handle gone already.
   void Reset(HINTERNET handle = nullptr) {
-    if (handle_)
-      InternetHandleTraits::CloseHandle(handle_);
+    HINTERNET previous = handle_;
     handle_ = handle;
+    if (previous)
+      InternetHandleTraits::CloseHandle(previous);
   }
   // Gives up the handle without closing it: the caller owns it now, or something else closed it.
   [[nodiscard]] HINTERNET Detach() {

@@ -314,7 +314,8 @@ bool Wininet::ConnectTo(const UrlParts& target) {
   base::win::ScopedInternetHandle previous;
   {
     WininetSession::AutoLock hold(session);
-    previous.Reset(std::exchange(connection_, connection));
+    previous = std::move(connection_);
+    connection_.Reset(connection);
     connected_ = target;
   }
   previous.Reset();
@@ -332,7 +333,7 @@ bool Wininet::OpenRequest(const UrlParts& target, bool send_body, const std::wst
   HINTERNET connection = nullptr;
   {
     WininetSession::AutoLock hold(session);
-    connection = connection_;
+    connection = connection_.get();
   }
   HINTERNET request = HttpOpenRequestW(connection, post ? L"POST" : L"GET", target.path.c_str(), L"HTTP/1.1",
                                        nullptr, nullptr, flags, session->context());
@@ -343,7 +344,7 @@ bool Wininet::OpenRequest(const UrlParts& target, bool send_body, const std::wst
   session->OnHandleCreated();
   {
     WininetSession::AutoLock hold(session);
-    request_ = request;
+    request_.Reset(request);
     request_url_ = target;
     request_has_body_ = post;
     session->request_headers() = headers;
@@ -398,7 +399,7 @@ void CALLBACK Wininet::InternetStatusCallback(HINTERNET handle, DWORD_PTR contex
 
 void Wininet::OnStatus(WininetSession* session, HINTERNET handle, DWORD status, void* info, DWORD info_length) {
   // Only the current request's events count; a request closed by a resume or a redirect may still report.
-  if (handle != request_ || !info)
+  if (handle != request_.get() || !info)
     return;
   switch (status) {
     case INTERNET_STATUS_CONNECTED_TO_SERVER: {
@@ -445,10 +446,8 @@ void Wininet::OnRedirect(WininetSession* session, DWORD status, const std::wstri
   }
   // Closing the handles here keeps the redirected request from being read. Whether WinINet still reports a
   // completion for it is up to WinINet, so the download fails here, once.
-  base::win::ScopedInternetHandle request(std::exchange(request_, nullptr));
-  base::win::ScopedInternetHandle connection(std::exchange(connection_, nullptr));
-  request.Reset();
-  connection.Reset();
+  request_.Reset();
+  connection_.Reset();
   PostFail(session);
 }
 
@@ -475,7 +474,7 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
   LOG(INFO) << "Initial request completion";
   DWORD status = 0;
   DWORD size = sizeof(status);
-  if (!HttpQueryInfoW(request_, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
+  if (!HttpQueryInfoW(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
     PLOG(ERROR) << "Could not obtain HTTP response code";
     PostFail(session);  // nothing else would end the download
     return false;
@@ -483,7 +482,7 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
   if (IsRedirectStatus(status)) {
     // Only the answer at the end of the chain is recorded, as when WinINet followed redirects itself. A redirect
     // without an address is an unexpected status.
-    const std::wstring location = QueryHeader(request_, L"", HTTP_QUERY_LOCATION);
+    const std::wstring location = QueryHeader(request_.get(), L"", HTTP_QUERY_LOCATION);
     if (!location.empty()) {
       OnRedirect(session, status, location);
       return false;
@@ -491,7 +490,7 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
   }
   observer_->OnHttpStatus(status);
   for (const wchar_t* name : kRecordedHeaders)
-    observer_->OnHeader(name, QueryHeader(request_, name));
+    observer_->OnHeader(name, QueryHeader(request_.get(), name));
 
   switch (status) {
     case HTTP_STATUS_OK: {
@@ -502,7 +501,7 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
         if (!StartBodyOver(session))
           return false;
       }
-      if (QueryContentLength(request_, &expected_size_)) {
+      if (QueryContentLength(request_.get(), &expected_size_)) {
         VLOG(1) << "Expected total size: " << expected_size_;
       } else {
         PLOG(INFO) << "Could not get Content-Length from response";
@@ -512,7 +511,7 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
       return true;
     }
     case HTTP_STATUS_PARTIAL_CONTENT: {
-      const std::wstring range = QueryHeader(request_, L"Content-Range");
+      const std::wstring range = QueryHeader(request_.get(), L"Content-Range");
       uint32_t start = 0;
       uint32_t stated_total = 0;
       const bool misplaced = PartialContentStart(range, &start) && start != received_;
@@ -529,7 +528,7 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
       }
       // The first answer with a body may be this one (after a 503, say), so it must tell the size too, to the
       // delegate as well unless it knows it already (a resume after a broken body).
-      if (QueryPartialContentTotal(request_, range, received_, &expected_size_)) {
+      if (QueryPartialContentTotal(request_.get(), range, received_, &expected_size_)) {
         VLOG(1) << "Expected total size: " << expected_size_;
         if (expected_size_ != total_reported_)
           PostTotalProgress(session);
@@ -585,9 +584,9 @@ void Wininet::HandleCompletionInProgress(WininetSession* session) {
     // is available, once its last answer is used up, WinINet receives what has arrived in one go, and the reads
     // that follow are copied from its buffer.
     bool asking = *available == 0;
-    if (asking && InternetQueryDataAvailable(request_, available, 0, 0))
+    if (asking && InternetQueryDataAvailable(request_.get(), available, 0, 0))
       asking = false;
-    if (asking || !InternetReadFile(request_, buffer, WininetSession::kReadBufferSize, bytes_read)) {
+    if (asking || !InternetReadFile(request_.get(), buffer, WininetSession::kReadBufferSize, bytes_read)) {
       const DWORD error = GetLastError();
       if (error == ERROR_IO_PENDING) {
         // The read, or the question, completes as a request completion in state 2, the question as a read of 0
@@ -670,7 +669,7 @@ void Wininet::ResumeDownload(DWORD_PTR session_context) {
   {
     WininetSession::AutoLock hold(session);
     observer_->OnChunkEnd(received_);
-    previous_request.Reset(std::exchange(request_, nullptr));
+    previous_request = std::move(request_);
     received = received_;
   }
   previous_request.Reset();
@@ -696,7 +695,7 @@ void Wininet::FollowRedirect(DWORD_PTR session_context, const std::wstring& url,
   std::wstring headers;
   {
     WininetSession::AutoLock hold(session);
-    previous_request.Reset(std::exchange(request_, nullptr));
+    previous_request = std::move(request_);
     headers = session->request_headers();  // a resume's range goes along
   }
   previous_request.Reset();
@@ -713,7 +712,7 @@ void Wininet::AskForProxyCredentials(DWORD_PTR session_context) {
   HINTERNET request = nullptr;
   {
     WininetSession::AutoLock hold(session_.get());
-    request = request_;
+    request = request_.get();
   }
   ui_callback_runner_->RunUICallbackAndPostReply(base::Bind(&ShowProxyCredentialsDialog, session_context, request),
                                                  owner_task_runner_,
@@ -803,8 +802,8 @@ void Wininet::CloseSession() {
     // From here on the session's callbacks leave this downloader, its writer and observer alone.
     session->Cancel();
     writer_->Close();
-    request.Reset(std::exchange(request_, nullptr));
-    connection.Reset(std::exchange(connection_, nullptr));
+    request = std::move(request_);
+    connection = std::move(connection_);
   }
   request.Reset();
   connection.Reset();

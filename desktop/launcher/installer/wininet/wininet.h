@@ -24,6 +24,7 @@
 #include "base/memory/weak_ptr.h"
 #include "base/single_thread_task_runner.h"
 #include "base/time/time.h"
+#include "base/win/scoped_internet_handle.h"
 #include "desktop/launcher/installer/wininet/wininet_observer.h"
 #include "desktop/launcher/installer/wininet/wininet_response_writer.h"
 
@@ -160,10 +161,12 @@ class Wininet {
   // The open session, null between downloads. Replaced only on the owner's thread.
   base::scoped_refptr<WininetSession> session_;
 
-  // Shared with the session's status callbacks: changed under the session's lock once a session is open.
-  HINTERNET connection_ = nullptr;
+  // Shared with the session's status callbacks: changed under the session's lock once a session is open. The
+  // owner's thread closes them outside that lock, after taking them out under it; the request before the
+  // connection.
+  base::win::ScopedInternetHandle connection_;
   UrlParts connected_;  // the address `connection_` leads to
-  HINTERNET request_ = nullptr;
+  base::win::ScopedInternetHandle request_;
   UrlParts request_url_;     // the address `request_` asked for
   bool request_has_body_ = false;
   int redirects_ = 0;  // followed since the download's own address was last asked

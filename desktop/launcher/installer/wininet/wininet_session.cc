@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "base/logging.h"
-#include "base/win/scoped_internet_handle.h"
 
 namespace zorvi::installer {
 
@@ -81,12 +80,12 @@ void WininetSession::Unregister() {
 
 void WininetSession::set_internet(HINTERNET internet) {
   base::AutoLock hold(internet_lock_);
-  internet_ = internet;
+  internet_.Reset(internet);
 }
 
 HINTERNET WininetSession::internet() {
   base::AutoLock hold(internet_lock_);
-  return internet_;
+  return internet_.get();
 }
 
 void WininetSession::OnHandleCreated() {
@@ -96,7 +95,7 @@ void WininetSession::OnHandleCreated() {
 void WininetSession::OnHandleClosing(HINTERNET handle) {
   {
     base::AutoLock hold(internet_lock_);
-    if (handle == internet_)
+    if (handle == internet_.get())
       return;
   }
   if (live_handles_.fetch_sub(1) == 1 && cancelled_.load()) {
@@ -133,7 +132,7 @@ void WininetSession::Terminate(base::TimeDelta bound) {
   base::win::ScopedInternetHandle internet;
   {
     base::AutoLock hold(internet_lock_);
-    internet.Reset(std::exchange(internet_, nullptr));
+    internet = std::move(internet_);
   }
   if (internet) {
     InternetSetStatusCallbackW(internet.get(), nullptr);

@@ -21,6 +21,7 @@
 #include "base/synchronization/waitable_event.h"
 #include "base/threading/simple_thread.h"
 #include "base/time/time.h"
+#include "base/win/scoped_internet_handle.h"
 
 namespace zorvi::installer {
 
@@ -59,7 +60,7 @@ class WininetSession : public base::RefCountedThreadSafe<WininetSession> {
 
   DWORD_PTR context() const { return context_; }
 
-  // The session handle, given once it is open; closed by Terminate or CloseNow.
+  // The session handle, given once it is open; closed by Terminate, or when the session goes.
   void set_internet(HINTERNET internet);
   // Null once Terminate closed it.
   HINTERNET internet();
@@ -117,7 +118,7 @@ class WininetSession : public base::RefCountedThreadSafe<WininetSession> {
   base::WaitableEvent handles_closed_{true, false};
 
   base::Lock internet_lock_;
-  HINTERNET internet_ = nullptr;  // guarded by internet_lock_
+  base::win::ScopedInternetHandle internet_;  // guarded by internet_lock_
   std::atomic<bool> acknowledged_{false};
   std::atomic<bool> given_up_{false};  // Terminate stopped waiting before WinINet confirmed
 
