@@ -170,7 +170,7 @@ void CommandLine::ParseCommandLineString(const StringType& command_line) {
 
   int count = 0;
   const win::ScopedLocalMemory<wchar_t*> arguments(GetCommandLineToArgvW()(trimmed.c_str(), &count));
-  if (!arguments) {
+  if (!arguments.IsValid()) {
     PLOG(ERROR) << "CommandLineToArgvW failed on command line: " << trimmed;
     return;
   }

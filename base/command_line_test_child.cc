@@ -30,11 +30,11 @@ int main() {
   std::string out;
   int count = 0;
   base::win::ScopedLocalMemory<wchar_t*> raw(CommandLineToArgvW(GetCommandLineW(), &count));
-  if (!raw)
+  if (!raw.IsValid())
     return 4;
   for (int i = 0; i < count; ++i)
     Emit(&out, 'R', raw.Get()[i]);
-  raw.Reset();
+  raw.Close();
 
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
   Emit(&out, 'P', command_line.GetProgram().value());

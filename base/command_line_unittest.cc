@@ -26,7 +26,7 @@ StringVector SplitBySystem(const std::wstring& command_line) {
   int count = 0;
   const win::ScopedLocalMemory<wchar_t*> arguments(CommandLineToArgvW(command_line.c_str(), &count));
   StringVector result;
-  if (arguments)
+  if (arguments.IsValid())
     result.assign(arguments.Get(), arguments.Get() + count);
   return result;
 }

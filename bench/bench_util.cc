@@ -91,10 +91,10 @@ bool BareDownload(const std::wstring& url, const std::wstring& output, size_t re
   const base::win::ScopedInternetHandle internet(
       InternetOpenW(L"bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   const base::win::ScopedInternetHandle request(
-      internet ? InternetOpenUrlW(internet.get(), url.c_str(), nullptr, 0,
-                                  INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT, 0)
-               : nullptr);
-  if (!request)
+      internet.IsValid() ? InternetOpenUrlW(internet.Get(), url.c_str(), nullptr, 0,
+                                            INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT, 0)
+                         : nullptr);
+  if (!request.IsValid())
     return false;
   const base::win::ScopedHandle file(
       CreateFileW(output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -103,7 +103,7 @@ bool BareDownload(const std::wstring& url, const std::wstring& output, size_t re
   std::vector<char> buffer(read_size);
   for (;;) {
     DWORD read = 0;
-    if (!InternetReadFile(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read))
+    if (!InternetReadFile(request.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read))
       return false;
     if (read == 0)
       return true;

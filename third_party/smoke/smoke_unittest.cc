@@ -264,7 +264,7 @@ TEST(HostExecutable, LoadsOnlyALibraryNoOtherUserCanWrite) {
       ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(row.folder_access, SDDL_REVISION_1,
                                                                        descriptor.Receive(), nullptr));
       EXPECT_TRUE(SetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, descriptor.Get()));
-      descriptor.Reset();
+      descriptor.Close();
     }
     std::string output;
     ASSERT_TRUE(test_support::RunProcess(L"\"" + folder + L"\\installer.exe\" --stream", &exit_code, &output));
@@ -284,7 +284,7 @@ TEST(HostExecutable, LibraryCheckWeighsTheOwnerAndEveryKindOfGrant) {
   base::win::ScopedLocalMemory<wchar_t> user_text;
   ASSERT_TRUE(!user_sid.empty() && ConvertSidToStringSidW(const_cast<BYTE*>(user_sid.data()), user_text.Receive()));
   const std::wstring user = user_text.Get();
-  user_text.Reset();
+  user_text.Close();
   struct Row {
     std::wstring sddl;
     BYTE first_entry_kind;  // 0: as written
@@ -316,7 +316,7 @@ TEST(HostExecutable, LibraryCheckWeighsTheOwnerAndEveryKindOfGrant) {
       entry->AceType = row.first_entry_kind;
     }
     EXPECT_EQ(row.others_may_write, host::OthersMayWrite(descriptor.Get(), user_sid));
-    descriptor.Reset();
+    descriptor.Close();
   }
 }
 

@@ -1376,8 +1376,8 @@ TEST_F(UninstallTest, LeavesOnlyWhatIsInUseToTheBatch) {
     for (int count = 0; const auto& [kind, command_line] : g_detached_starts) {
       const base::win::ScopedLocalMemory<wchar_t*> arguments(
           kind == L"survey" ? CommandLineToArgvW(command_line.c_str(), &count) : nullptr);
-      ASSERT_TRUE(kind != L"survey" || arguments);
-      if (arguments) {
+      ASSERT_TRUE(kind != L"survey" || arguments.IsValid());
+      if (arguments.IsValid()) {
         EXPECT_EQ(in_private ? Strings({browser, L"-private", survey_url}) : Strings({browser, survey_url}),
                   Strings(arguments.Get(), arguments.Get() + count));
       }

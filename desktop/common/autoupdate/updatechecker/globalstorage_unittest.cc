@@ -253,7 +253,7 @@ TEST_F(GlobalStorageTest, AccessMutex) {
                                                                      descriptor.Receive(), nullptr));
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.Get(), FALSE};
     ScopedTestHandle foreign(CreateMutexW(&attributes, FALSE, foreign_name.c_str()));
-    descriptor.Reset();
+    descriptor.Close();
     GlobalStorageWin storage;
     ASSERT_EQ(GlobalStorage::kOk, storage.GetAccessMutex());
     EXPECT_EQ(static_cast<ACCESS_MASK>(SYNCHRONIZE), QueryHandle(storage.access_mutex_for_testing()).granted_access);

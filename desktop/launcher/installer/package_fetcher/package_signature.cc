@@ -97,7 +97,7 @@ bool ReadSignerName(const base::MemoryMappedFile& file, std::wstring* name) {
   if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) || size == 0)
     return false;
   base::win::ScopedLocalMemory<CMSG_SIGNER_INFO> signer(static_cast<CMSG_SIGNER_INFO*>(LocalAlloc(LPTR, size)));
-  if (!signer || !CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, signer.Get(), &size))
+  if (!signer.IsValid() || !CryptMsgGetParam(message.get(), CMSG_SIGNER_INFO_PARAM, 0, signer.Get(), &size))
     return false;
 
   CERT_INFO wanted = {};

@@ -112,7 +112,7 @@ bool CheckedPackageCopy::CreatePrivateFolder() {
     else if (GetLastError() != ERROR_ALREADY_EXISTS)
       break;
   }
-  descriptor.Reset();
+  descriptor.Close();
   if (folder_.empty())
     return false;
   folder_handle_.Set(CreateFileW(folder_.value().c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,

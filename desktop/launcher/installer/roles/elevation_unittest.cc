@@ -48,7 +48,7 @@ TEST(FixEventAclTest, GrantsAdministratorsEverythingOrSaysWhichStepFailed) {
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.Get(), FALSE};
     const std::wstring name = test_support::UniqueName(L"FixEventAcl");
     test_support::ScopedTestHandle event(CreateEventW(&attributes, FALSE, FALSE, name.c_str()));
-    descriptor.Reset();
+    descriptor.Close();
     ASSERT_TRUE(event.valid());
     const std::wstring before = EventDaclSddl(event.get());
     ASSERT_EQ(L"D:(A;;GA;;;SY)(A;;GA;;;WD)", before);

@@ -348,10 +348,10 @@ TEST_F(GuardedFolderTest, WaitingVariantHandsOverOnlyWhenThePackageIsReady) {
       handed_line.pop_back();
     int count = 0;
     base::win::ScopedLocalMemory<wchar_t*> argv(CommandLineToArgvW(base::UTF8ToWide(handed_line).c_str(), &count));
-    ASSERT_TRUE(argv);
+    ASSERT_TRUE(argv.IsValid());
     const base::FilePath program(argv.Get()[0]);
     const std::vector<std::wstring> handed(argv.Get() + 1, argv.Get() + count);
-    argv.Reset();
+    argv.Close();
     EXPECT_EQ(L"installer.exe", program.BaseName().value());
     EXPECT_NE(std::wstring::npos, program.value().find(L"\\Zorvi package ")) << program.value();
     const std::vector<std::wstring> expected = {

@@ -57,7 +57,7 @@ DWORD ReadDacl(const std::wstring& object_name, SE_OBJECT_TYPE object_type, PACL
   PSECURITY_DESCRIPTOR raw = nullptr;
   const DWORD error = GetNamedSecurityInfoW(object_name.c_str(), object_type, DACL_SECURITY_INFORMATION, nullptr,
                                             nullptr, dacl, nullptr, &raw);
-  descriptor->Reset(raw);
+  descriptor->Set(raw);
   return error;
 }
 
@@ -145,7 +145,7 @@ bool ReadAccessList(HANDLE object, AccessList* list) {
   // The owner comes along, so that a recorded descriptor can put it back.
   const DWORD error = GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                       nullptr, nullptr, &list->dacl, nullptr, &raw);
-  list->descriptor.Reset(raw);
+  list->descriptor.Set(raw);
   DWORD revision = 0;
   return error == ERROR_SUCCESS && GetSecurityDescriptorControl(raw, &list->control, &revision);
 }
@@ -340,7 +340,7 @@ bool ReadOwner(const std::wstring& object_name, SE_OBJECT_TYPE object_type, PSID
   PSECURITY_DESCRIPTOR raw = nullptr;
   if (GetNamedSecurityInfoW(object_name.c_str(), object_type, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr,
                             nullptr, &raw) == ERROR_SUCCESS) {
-    descriptor->Reset(raw);
+    descriptor->Set(raw);
     return true;
   }
   const ScopedPrivilege backup(kBackupPrivilege);
@@ -362,13 +362,13 @@ bool ReadOwner(const std::wstring& object_name, SE_OBJECT_TYPE object_type, PSID
                               nullptr, &raw);
     }
   }
-  descriptor->Reset(raw);
+  descriptor->Set(raw);
   return error == ERROR_SUCCESS;
 }
 
 // Takes ownership of the object for a grant, keeping the owner before in `restore` (when given and readable).
 bool TakeOwnershipFor(const std::wstring& object_name, SE_OBJECT_TYPE object_type, AccessGrant* restore) {
-  if (restore && !restore->previous_owner_descriptor) {
+  if (restore && !restore->previous_owner_descriptor.IsValid()) {
     base::win::ScopedLocalMemory<> descriptor;
     PSID owner = nullptr;
     if (ReadOwner(object_name, object_type, &owner, &descriptor)) {
@@ -417,7 +417,7 @@ DWORD AddGrantToDacl(PACL dacl,
   entry.Trustee.ptstrName = static_cast<wchar_t*>(sid);
   PACL raw = nullptr;
   const DWORD error = SetEntriesInAclW(1, &entry, dacl, &raw);
-  granted->Reset(raw);
+  granted->Set(raw);
   return error;
 }
 
@@ -523,7 +523,7 @@ bool GrantAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DW
   // temporary grant that fails after taking ownership gives it back.
   auto restore = permanent ? nullptr : std::make_unique<AccessGrant>();
   const auto fail = [&] {
-    if (restore && restore->previous_owner_descriptor)
+    if (restore && restore->previous_owner_descriptor.IsValid())
       RestoreOwner(object_name, object_type, *restore);
     return false;
   };
@@ -614,7 +614,7 @@ bool RestoreAccess(std::unique_ptr<AccessGrant> grant) {
   if (!grant)
     return false;
   const bool dacl_restored = RestoreDacl(*grant);
-  if (!grant->previous_owner_descriptor)
+  if (!grant->previous_owner_descriptor.IsValid())
     return dacl_restored;
   return RestoreOwner(grant->object_name, grant->object_type, *grant) && dacl_restored;
 }

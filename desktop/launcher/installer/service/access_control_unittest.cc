@@ -57,7 +57,7 @@ std::wstring DaclSddl(const std::wstring& object_name, SE_OBJECT_TYPE type) {
   base::win::ScopedLocalMemory<wchar_t> text;
   ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.Get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
                                                        text.Receive(), nullptr);
-  return text ? text.Get() : L"(unconvertible)";
+  return text.IsValid() ? text.Get() : L"(unconvertible)";
 }
 
 // The owner of a registry key as a SID string.
@@ -85,7 +85,7 @@ void ExpectGrantedEntries(const std::wstring& key_name, const std::wstring& gran
   base::win::ScopedLocalMemory<wchar_t> user_sid;
   ASSERT_TRUE(queried && ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, user_sid.Receive()));
   const std::wstring user_grant = L"(A;OICI;" + granted_mask + L";;;" + user_sid.Get() + L")";
-  user_sid.Reset();
+  user_sid.Close();
   const std::wstring sddl = DaclSddl(key_name, SE_REGISTRY_KEY);
   SCOPED_TRACE(base::WideToUTF8(sddl));
   EXPECT_NE(std::wstring::npos, sddl.find(user_grant));
@@ -168,7 +168,7 @@ TEST_F(RegistryGrantTest, ProtectedListComesBackProtected) {
   base::win::RegKey key;
   ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, subkey_.c_str(), WRITE_DAC));
   EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key.Handle(), DACL_SECURITY_INFORMATION, descriptor.Get()));
-  descriptor.Reset();
+  descriptor.Close();
   const std::wstring protected_sddl = DaclSddl(name_, SE_REGISTRY_KEY);
   ASSERT_EQ(L"D:P(", protected_sddl.substr(0, 4));
   std::unique_ptr<AccessGrant> grant;
@@ -220,9 +220,9 @@ std::wstring OwnerThroughBackupRights(HKEY root, const std::wstring& subkey) {
                         descriptor.Receive()) == ERROR_SUCCESS &&
         ConvertSidToStringSidW(owner, owner_text.Receive())) {
       text = owner_text.Get();
-      owner_text.Reset();
+      owner_text.Close();
     }
-    descriptor.Reset();
+    descriptor.Close();
     RegCloseKey(key);
   }
   backup_rights(false);
@@ -261,7 +261,7 @@ TEST_F(RegistryGrantTest, OwnershipTakenForAGrantGoesBackUnlessItLasts) {
                                             OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
                                                 PROTECTED_DACL_SECURITY_INFORMATION,
                                             owner, nullptr, dacl, nullptr);
-    descriptor.Reset();
+    descriptor.Close();
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), set);
     if (!row.list_readable) {
       PSECURITY_DESCRIPTOR unreadable = nullptr;

@@ -301,7 +301,7 @@ bool Wininet::ConnectTo(const UrlParts& target) {
   WininetSession* const session = session_.get();
   {
     WininetSession::AutoLock hold(session);
-    if (connection_ && connected_.host == target.host && connected_.port == target.port)
+    if (connection_.IsValid() && connected_.host == target.host && connected_.port == target.port)
       return true;
   }
   HINTERNET connection = InternetConnectW(session->internet(), target.host.c_str(), target.port, nullptr, nullptr,
@@ -315,10 +315,10 @@ bool Wininet::ConnectTo(const UrlParts& target) {
   {
     WininetSession::AutoLock hold(session);
     previous = std::move(connection_);
-    connection_.Reset(connection);
+    connection_.Set(connection);
     connected_ = target;
   }
-  previous.Reset();
+  previous.Close();
   return true;
 }
 
@@ -333,7 +333,7 @@ bool Wininet::OpenRequest(const UrlParts& target, bool send_body, const std::wst
   HINTERNET connection = nullptr;
   {
     WininetSession::AutoLock hold(session);
-    connection = connection_.get();
+    connection = connection_.Get();
   }
   HINTERNET request = HttpOpenRequestW(connection, post ? L"POST" : L"GET", target.path.c_str(), L"HTTP/1.1",
                                        nullptr, nullptr, flags, session->context());
@@ -344,7 +344,7 @@ bool Wininet::OpenRequest(const UrlParts& target, bool send_body, const std::wst
   session->OnHandleCreated();
   {
     WininetSession::AutoLock hold(session);
-    request_.Reset(request);
+    request_.Set(request);
     request_url_ = target;
     request_has_body_ = post;
     session->request_headers() = headers;
@@ -399,7 +399,7 @@ void CALLBACK Wininet::InternetStatusCallback(HINTERNET handle, DWORD_PTR contex
 
 void Wininet::OnStatus(WininetSession* session, HINTERNET handle, DWORD status, void* info, DWORD info_length) {
   // Only the current request's events count; a request closed by a resume or a redirect may still report.
-  if (handle != request_.get() || !info)
+  if (handle != request_.Get() || !info)
     return;
   switch (status) {
     case INTERNET_STATUS_CONNECTED_TO_SERVER: {
@@ -446,8 +446,8 @@ void Wininet::OnRedirect(WininetSession* session, DWORD status, const std::wstri
   }
   // Closing the handles here keeps the redirected request from being read. Whether WinINet still reports a
   // completion for it is up to WinINet, so the download fails here, once.
-  request_.Reset();
-  connection_.Reset();
+  request_.Close();
+  connection_.Close();
   PostFail(session);
 }
 
@@ -474,7 +474,7 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
   LOG(INFO) << "Initial request completion";
   DWORD status = 0;
   DWORD size = sizeof(status);
-  if (!HttpQueryInfoW(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
+  if (!HttpQueryInfoW(request_.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
     PLOG(ERROR) << "Could not obtain HTTP response code";
     PostFail(session);  // nothing else would end the download
     return false;
@@ -482,7 +482,7 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
   if (IsRedirectStatus(status)) {
     // Only the answer at the end of the chain is recorded, as when WinINet followed redirects itself. A redirect
     // without an address is an unexpected status.
-    const std::wstring location = QueryHeader(request_.get(), L"", HTTP_QUERY_LOCATION);
+    const std::wstring location = QueryHeader(request_.Get(), L"", HTTP_QUERY_LOCATION);
     if (!location.empty()) {
       OnRedirect(session, status, location);
       return false;
@@ -490,7 +490,7 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
   }
   observer_->OnHttpStatus(status);
   for (const wchar_t* name : kRecordedHeaders)
-    observer_->OnHeader(name, QueryHeader(request_.get(), name));
+    observer_->OnHeader(name, QueryHeader(request_.Get(), name));
 
   switch (status) {
     case HTTP_STATUS_OK: {
@@ -501,7 +501,7 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
         if (!StartBodyOver(session))
           return false;
       }
-      if (QueryContentLength(request_.get(), &expected_size_)) {
+      if (QueryContentLength(request_.Get(), &expected_size_)) {
         VLOG(1) << "Expected total size: " << expected_size_;
       } else {
         PLOG(INFO) << "Could not get Content-Length from response";
@@ -511,7 +511,7 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
       return true;
     }
     case HTTP_STATUS_PARTIAL_CONTENT: {
-      const std::wstring range = QueryHeader(request_.get(), L"Content-Range");
+      const std::wstring range = QueryHeader(request_.Get(), L"Content-Range");
       uint32_t start = 0;
       uint32_t stated_total = 0;
       const bool misplaced = PartialContentStart(range, &start) && start != received_;
@@ -528,7 +528,7 @@ bool Wininet::HandleInitialCompletion(WininetSession* session) {
       }
       // The first answer with a body may be this one (after a 503, say), so it must tell the size too, to the
       // delegate as well unless it knows it already (a resume after a broken body).
-      if (QueryPartialContentTotal(request_.get(), range, received_, &expected_size_)) {
+      if (QueryPartialContentTotal(request_.Get(), range, received_, &expected_size_)) {
         VLOG(1) << "Expected total size: " << expected_size_;
         if (expected_size_ != total_reported_)
           PostTotalProgress(session);
@@ -584,9 +584,9 @@ void Wininet::HandleCompletionInProgress(WininetSession* session) {
     // is available, once its last answer is used up, WinINet receives what has arrived in one go, and the reads
     // that follow are copied from its buffer.
     bool asking = *available == 0;
-    if (asking && InternetQueryDataAvailable(request_.get(), available, 0, 0))
+    if (asking && InternetQueryDataAvailable(request_.Get(), available, 0, 0))
       asking = false;
-    if (asking || !InternetReadFile(request_.get(), buffer, WininetSession::kReadBufferSize, bytes_read)) {
+    if (asking || !InternetReadFile(request_.Get(), buffer, WininetSession::kReadBufferSize, bytes_read)) {
       const DWORD error = GetLastError();
       if (error == ERROR_IO_PENDING) {
         // The read, or the question, completes as a request completion in state 2, the question as a read of 0
@@ -672,7 +672,7 @@ void Wininet::ResumeDownload(DWORD_PTR session_context) {
     previous_request = std::move(request_);
     received = received_;
   }
-  previous_request.Reset();
+  previous_request.Close();
   LOG(INFO) << "Attempting download resume";
   const std::wstring headers = L"Range: bytes=" + std::to_wstring(received) + L"-";
   {
@@ -698,7 +698,7 @@ void Wininet::FollowRedirect(DWORD_PTR session_context, const std::wstring& url,
     previous_request = std::move(request_);
     headers = session->request_headers();  // a resume's range goes along
   }
-  previous_request.Reset();
+  previous_request.Close();
   UrlParts target;
   if (!ParseUrl(url, &target) || !ConnectTo(target) || !OpenRequest(target, send_body, headers)) {
     LOG(ERROR) << "Could not follow the redirect";
@@ -712,7 +712,7 @@ void Wininet::AskForProxyCredentials(DWORD_PTR session_context) {
   HINTERNET request = nullptr;
   {
     WininetSession::AutoLock hold(session_.get());
-    request = request_.get();
+    request = request_.Get();
   }
   ui_callback_runner_->RunUICallbackAndPostReply(base::Bind(&ShowProxyCredentialsDialog, session_context, request),
                                                  owner_task_runner_,
@@ -805,8 +805,8 @@ void Wininet::CloseSession() {
     request = std::move(request_);
     connection = std::move(connection_);
   }
-  request.Reset();
-  connection.Reset();
+  request.Close();
+  connection.Close();
   if (!session->has_live_handles()) {
     session->Terminate(base::TimeDelta());
     return;

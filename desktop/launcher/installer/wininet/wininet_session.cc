@@ -80,12 +80,12 @@ void WininetSession::Unregister() {
 
 void WininetSession::set_internet(HINTERNET internet) {
   base::AutoLock hold(internet_lock_);
-  internet_.Reset(internet);
+  internet_.Set(internet);
 }
 
 HINTERNET WininetSession::internet() {
   base::AutoLock hold(internet_lock_);
-  return internet_.get();
+  return internet_.Get();
 }
 
 void WininetSession::OnHandleCreated() {
@@ -95,7 +95,7 @@ void WininetSession::OnHandleCreated() {
 void WininetSession::OnHandleClosing(HINTERNET handle) {
   {
     base::AutoLock hold(internet_lock_);
-    if (handle == internet_.get())
+    if (handle == internet_.Get())
       return;
   }
   if (live_handles_.fetch_sub(1) == 1 && cancelled_.load()) {
@@ -134,9 +134,9 @@ void WininetSession::Terminate(base::TimeDelta bound) {
     base::AutoLock hold(internet_lock_);
     internet = std::move(internet_);
   }
-  if (internet) {
-    InternetSetStatusCallbackW(internet.get(), nullptr);
-    internet.Reset();
+  if (internet.IsValid()) {
+    InternetSetStatusCallbackW(internet.Get(), nullptr);
+    internet.Close();
   }
   if (confirmed)
     Unregister();

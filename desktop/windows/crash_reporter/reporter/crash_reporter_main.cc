@@ -60,7 +60,7 @@ class PipeSecurity {
     attributes_.bInheritHandle = FALSE;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"S:(ML;;NW;;;S-1-16-4096)", SDDL_REVISION_1,
                                                               descriptor_.Receive(), nullptr)) {
-      static_cast<void>(descriptor_.Release());
+      static_cast<void>(descriptor_.Take());
       return;
     }
     BOOL present = FALSE, defaulted = FALSE;

@@ -163,17 +163,17 @@ bool SplitCrashServerUrl(const std::wstring& url, CrashServerUrl* parts) {
 
 bool CrashServerRequest::Open(const CrashServerUrl& url, const std::wstring& user_agent, const wchar_t* verb,
                               DWORD flags) {
-  internet.Reset(InternetOpenW(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!internet)
+  internet.Set(InternetOpenW(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!internet.IsValid())
     return false;
-  connection.Reset(
-      InternetConnectW(internet.get(), url.host.c_str(), url.port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection)
+  connection.Set(
+      InternetConnectW(internet.Get(), url.host.c_str(), url.port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection.IsValid())
     return false;
   if (url.secure)
     flags |= INTERNET_FLAG_SECURE;
-  request.Reset(HttpOpenRequestW(connection.get(), verb, url.path.c_str(), nullptr, nullptr, nullptr, flags, 0));
-  return static_cast<bool>(request);
+  request.Set(HttpOpenRequestW(connection.Get(), verb, url.path.c_str(), nullptr, nullptr, nullptr, flags, 0));
+  return request.IsValid();
 }
 
 CrashUrlCheckResult CheckCrashUrl(const std::wstring& client_url, const std::wstring& origin,
@@ -192,19 +192,19 @@ CrashUrlCheckResult CheckCrashUrl(const std::wstring& client_url, const std::wst
     // crash (and the client waiting for its dump) for WinINet's own receive time-out.
     DWORD limit = static_cast<DWORD>(time_limit_ms);
     for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
-      InternetSetOptionW(http.request.get(), option, &limit, sizeof(limit));
+      InternetSetOptionW(http.request.Get(), option, &limit, sizeof(limit));
   }
-  if (!client_url.empty() && !AddHeader(http.request.get(), L"X-Zorvi-Crash-URL", client_url))
+  if (!client_url.empty() && !AddHeader(http.request.Get(), L"X-Zorvi-Crash-URL", client_url))
     return kCrashCheckFailed;
-  if (!origin.empty() && !AddHeader(http.request.get(), L"X-Origin", origin))
+  if (!origin.empty() && !AddHeader(http.request.Get(), L"X-Origin", origin))
     return kCrashCheckFailed;
   std::optional<RequestDeadline> deadline;
   if (time_limit_ms > 0)
-    deadline.emplace(http.request.get(), static_cast<DWORD>(time_limit_ms));
-  const bool sent = HttpSendRequestW(http.request.get(), nullptr, 0, nullptr, 0);
+    deadline.emplace(http.request.Get(), static_cast<DWORD>(time_limit_ms));
+  const bool sent = HttpSendRequestW(http.request.Get(), nullptr, 0, nullptr, 0);
   const DWORD send_error = GetLastError();
   if (deadline && deadline->Stop()) {
-    static_cast<void>(http.request.Detach());  // the deadline closed it
+    static_cast<void>(http.request.Take());  // the deadline closed it
     LOG(ERROR) << "The crash server's answer took longer than " << time_limit_ms << " ms";
     return kCrashCheckFailed;
   }
@@ -215,7 +215,7 @@ CrashUrlCheckResult CheckCrashUrl(const std::wstring& client_url, const std::wst
   }
   wchar_t status[4] = {};
   DWORD status_bytes = sizeof(status);
-  if (!HttpQueryInfoW(http.request.get(), HTTP_QUERY_STATUS_CODE, status, &status_bytes, nullptr))
+  if (!HttpQueryInfoW(http.request.Get(), HTTP_QUERY_STATUS_CODE, status, &status_bytes, nullptr))
     return kCrashCheckFailed;
   const std::wstring status_text(status, wcsnlen(status, 4));
   if (status_text == L"503")
@@ -223,7 +223,7 @@ CrashUrlCheckResult CheckCrashUrl(const std::wstring& client_url, const std::wst
   if (status_text != L"303")
     return kCrashCheckFailed;
   std::wstring value;
-  if (!QueryCustomHeader(http.request.get(), L"Location", &value))
+  if (!QueryCustomHeader(http.request.Get(), L"Location", &value))
     return kCrashCheckFailed;
   const size_t id_start = value.find(L"?id=");
   if (id_start == std::wstring::npos)

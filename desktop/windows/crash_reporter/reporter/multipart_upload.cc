@@ -100,24 +100,24 @@ bool MultipartUpload::SendRequest(const std::wstring& user_agent_suffix, const s
   if (!BuildBodyWithOwnBoundary(parameters, files, &boundary, &body))
     return false;
   const std::wstring content_type = L"Content-Type: multipart/form-data; boundary=" + boundary + L"\r\n";
-  if (!HttpAddRequestHeadersW(http.request.get(), content_type.c_str(), static_cast<DWORD>(content_type.size()),
+  if (!HttpAddRequestHeadersW(http.request.Get(), content_type.c_str(), static_cast<DWORD>(content_type.size()),
                               HTTP_ADDREQ_FLAG_ADD)) {
     return false;
   }
   if (timeout_ms) {
     DWORD timeout = static_cast<DWORD>(*timeout_ms);
-    if (!InternetSetOptionW(http.request.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout)))
+    if (!InternetSetOptionW(http.request.Get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout)))
       fputs("Could not unset send timeout, continuing...\n", stderr);
-    if (!InternetSetOptionW(http.request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout)))
+    if (!InternetSetOptionW(http.request.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout)))
       fputs("Could not unset receive timeout, continuing...\n", stderr);
   }
-  if (!HttpSendRequestW(http.request.get(), nullptr, 0, body.data(), static_cast<DWORD>(body.size()))) {
+  if (!HttpSendRequestW(http.request.Get(), nullptr, 0, body.data(), static_cast<DWORD>(body.size()))) {
     PLOG(ERROR) << "The upload request failed";
     return false;
   }
   DWORD status = 0;
   DWORD status_size = sizeof(status);
-  if (!HttpQueryInfoW(http.request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &status_size,
+  if (!HttpQueryInfoW(http.request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &status_size,
                       nullptr)) {
     return false;
   }
@@ -127,7 +127,7 @@ bool MultipartUpload::SendRequest(const std::wstring& user_agent_suffix, const s
     LOG(ERROR) << "The upload was answered " << status;
     return false;
   }
-  return ReadResponse(http.request.get(), timeout_ms ? static_cast<DWORD>(*timeout_ms) : kResponseTimeLimitMs,
+  return ReadResponse(http.request.Get(), timeout_ms ? static_cast<DWORD>(*timeout_ms) : kResponseTimeLimitMs,
                       response);
 }
 
