@@ -9,10 +9,6 @@ namespace zorvi::installer {
 namespace {
 
 constexpr wchar_t kMachineClassesKey[] = L"SOFTWARE\\Classes\\";
-constexpr wchar_t kExtensionChoicesKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\";
-constexpr wchar_t kProtocolChoicesKey[] = L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\";
-constexpr wchar_t kUserChoiceSubkey[] = L"\\UserChoice";
-constexpr wchar_t kProgIdValue[] = L"ProgId";
 constexpr wchar_t kOpenCommandSubkey[] = L"\\shell\\open\\command";
 
 // The default value of `subkey` in the classes of the chosen view.
@@ -28,10 +24,10 @@ bool GetRegisteredCommand(const std::wstring& name, bool machine_wide, std::wstr
   std::wstring class_name;
   if (!machine_wide && base::win::GetVersion() >= base::win::VERSION_VISTA) {
     const std::wstring choice_key =
-        (is_extension ? kExtensionChoicesKey : kProtocolChoicesKey) + name + kUserChoiceSubkey;
+        (is_extension ? ZORVI_EXTENSION_CHOICES_KEY : ZORVI_PROTOCOL_CHOICES_KEY) + name + ZORVI_USER_CHOICE_SUBKEY;
     // Most users never chose a program for most names, and fresh profiles have no choice keys at all: a missing
     // key means no choice, exactly as a missing value does, so that the class lookup below still runs.
-    const LONG result = ReadStringValue(HKEY_CURRENT_USER, choice_key, kProgIdValue, &class_name);
+    const LONG result = ReadStringValue(HKEY_CURRENT_USER, choice_key, kUserChoiceClassValue, &class_name);
     if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
       LOG(ERROR) << "Cannot read the user's choice for " << name << ": error " << result;
       return false;

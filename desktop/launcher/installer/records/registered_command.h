@@ -7,7 +7,18 @@
 
 #include <string>
 
+// Explorer's per-user choice of the class for a name: the value kUserChoiceClassValue of
+// <choices key><name>\UserChoice under HKEY_CURRENT_USER. Macros, so that the default-browser step's key templates
+// are spelled from them at compile time.
+#define ZORVI_EXTENSION_CHOICES_KEY L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\"
+#define ZORVI_PROTOCOL_CHOICES_KEY L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\"
+#define ZORVI_USER_CHOICE_SUBKEY L"\\UserChoice"
+
 namespace zorvi::installer {
+
+// Value names ignore case, so any spelling reads the choice; this one is what the default-browser step deletes and
+// what a rollback of that deletion writes back.
+inline constexpr wchar_t kUserChoiceClassValue[] = L"Progid";
 
 // The "shell\open\command" of the class that handles `name`: an extension when it starts with '.', else a
 // protocol. Per user (from Windows Vista on) the user's choice in Explorer's association keys comes first;

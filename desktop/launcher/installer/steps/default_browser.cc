@@ -57,11 +57,8 @@ constexpr wchar_t kClassName[] = L"{Product}{Stream}";
 constexpr wchar_t kEmpty[] = L"";
 constexpr DWORD kProtocolEditFlags = 2;
 constexpr wchar_t kExtensionKey[] = L"Software\\Classes\\{Extension}";
-constexpr wchar_t kProtocolChoiceKey[] =
-    L"Software\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\{Protocol}\\UserChoice";
-constexpr wchar_t kExtensionChoiceKey[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\{Extension}\\UserChoice";
-constexpr wchar_t kChoiceClassValue[] = L"Progid";
+constexpr wchar_t kProtocolChoiceKey[] = ZORVI_PROTOCOL_CHOICES_KEY L"{Protocol}" ZORVI_USER_CHOICE_SUBKEY;
+constexpr wchar_t kExtensionChoiceKey[] = ZORVI_EXTENSION_CHOICES_KEY L"{Extension}" ZORVI_USER_CHOICE_SUBKEY;
 constexpr wchar_t kStartMenuClient[] = L"StartmenuInternet";
 constexpr wchar_t kPreviousDefaultBrowserValue[] = L"Previous Default Browser";
 
@@ -356,7 +353,7 @@ bool RegisterAsHandler(InstallationInfo* info, const std::wstring& name, bool ma
   if (is_extension) {
     rows.push_back(Row(kExtensionKey, nullptr, REG_SZ, Text(kClassName), nullptr, 0, &placeholders));
     if (!chosen_by_system) {
-      rows.push_back(Row(kExtensionChoiceKey, kChoiceClassValue, kRegistryEntryDeleteValue, 0, HKEY_CURRENT_USER, 0,
+      rows.push_back(Row(kExtensionChoiceKey, kUserChoiceClassValue, kRegistryEntryDeleteValue, 0, HKEY_CURRENT_USER, 0,
                          &placeholders, base::win::VERSION_VISTA));
     }
   } else {
@@ -364,7 +361,7 @@ bool RegisterAsHandler(InstallationInfo* info, const std::wstring& name, bool ma
     rows.push_back(Row(kProtocolKeys.base, L"EditFlags", REG_DWORD, kProtocolEditFlags, nullptr, 0, &placeholders));
     AppendShellRows(kProtocolKeys, kProtocolCommand, kCleanLevels, &placeholders, &rows);
     if (!chosen_by_system) {
-      rows.push_back(Row(kProtocolChoiceKey, kChoiceClassValue, kRegistryEntryDeleteValue, 0, HKEY_CURRENT_USER, 0,
+      rows.push_back(Row(kProtocolChoiceKey, kUserChoiceClassValue, kRegistryEntryDeleteValue, 0, HKEY_CURRENT_USER, 0,
                          &placeholders, base::win::VERSION_VISTA));
     }
   }
