@@ -1,8 +1,8 @@
 #include "desktop/launcher/installer/records/registered_command.h"
 
 #include "base/logging.h"
-#include "base/win/registry.h"
 #include "base/win/windows_version.h"
+#include "desktop/launcher/installer/service/utils.h"
 
 namespace zorvi::installer {
 
@@ -49,12 +49,6 @@ bool GetRegisteredCommand(const std::wstring& name, bool machine_wide, std::wstr
 
 bool IsExtension(const std::wstring& name) {
   return !name.empty() && name[0] == L'.';
-}
-
-LONG ReadStringValue(HKEY root, const std::wstring& key_path, const wchar_t* name, std::wstring* value) {
-  base::win::RegKey key;
-  const LONG result = key.Open(root, key_path.c_str(), KEY_QUERY_VALUE);
-  return result == ERROR_SUCCESS ? key.ReadValue(name, value) : result;
 }
 
 }  // namespace zorvi::installer

@@ -3,8 +3,6 @@
 #ifndef DESKTOP_LAUNCHER_INSTALLER_RECORDS_REGISTERED_COMMAND_H_
 #define DESKTOP_LAUNCHER_INSTALLER_RECORDS_REGISTERED_COMMAND_H_
 
-#include <windows.h>
-
 #include <string>
 
 // Explorer's per-user choice of the class for a name: the value kUserChoiceClassValue of
@@ -29,10 +27,6 @@ bool GetRegisteredCommand(const std::wstring& name, bool machine_wide, std::wstr
 
 // Whether `name` is an extension (it starts with '.') rather than a protocol.
 bool IsExtension(const std::wstring& name);
-
-// Reads the string value `name` of `key_path` under `root`. The error of opening the key or of reading the value;
-// a missing key and a missing value both give ERROR_FILE_NOT_FOUND.
-LONG ReadStringValue(HKEY root, const std::wstring& key_path, const wchar_t* name, std::wstring* value);
 
 }  // namespace zorvi::installer
 

@@ -18,6 +18,7 @@
 #include "base/path_service.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/registry.h"
 #include "base/win/shortcut.h"
 #include "desktop/common/product/product_info.h"
 
@@ -349,6 +350,12 @@ bool GetSystemTempFolder(base::FilePath* folder) {
     return false;
   *folder = base::FilePath(std::wstring(windows, length)).Append(L"Temp");
   return true;
+}
+
+LONG ReadStringValue(HKEY root, const std::wstring& key_path, const wchar_t* name, std::wstring* value) {
+  base::win::RegKey key;
+  const LONG result = key.Open(root, key_path.c_str(), KEY_QUERY_VALUE);
+  return result == ERROR_SUCCESS ? key.ReadValue(name, value) : result;
 }
 
 }  // namespace zorvi::installer

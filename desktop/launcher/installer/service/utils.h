@@ -1,6 +1,6 @@
 // Small helpers shared by the installer engine: path syntax, file identity, shortcut and taskbar-pin tests, the
-// user's name, names of kernel objects and registry keys, the user's program-files folder and the stream's
-// display name.
+// user's name, names of kernel objects and registry keys, reading a registry text, the user's program-files folder
+// and the stream's display name.
 #ifndef DESKTOP_LAUNCHER_INSTALLER_SERVICE_UTILS_H_
 #define DESKTOP_LAUNCHER_INSTALLER_SERVICE_UTILS_H_
 
@@ -92,6 +92,10 @@ bool GetUserProgramFilesFolder(base::FilePath* folder);
 // The temporary folder of the system's own Windows folder (not a user's), where others may not change what an
 // administrator writes; false when the system cannot name it.
 bool GetSystemTempFolder(base::FilePath* folder);
+
+// Reads the string value `name` of `key_path` under `root`. The error of opening the key or of reading the value;
+// a missing key and a missing value both give ERROR_FILE_NOT_FOUND.
+LONG ReadStringValue(HKEY root, const std::wstring& key_path, const wchar_t* name, std::wstring* value);
 
 }  // namespace zorvi::installer
 
