@@ -119,3 +119,13 @@ endforeach()
 # store keeps nothing.
 cmake_language(EVAL CODE "cmake_language(DEFER CALL target_sources desktop_launcher_installer_unittests PRIVATE [[${CMAKE_SOURCE_DIR}/base/win/fake_property_store_test_util.cc]])")
 zorvi_test_in_english(desktop/launcher/installer InstallerUIEndToEndTest.NetworkFetchFailuresEndInTheFullPackagePage)
+
+# The engine's test helpers that the records' tests use too (test programs, reporting children, association
+# sandbox): compiled once, as objects that both test programs link.
+set(shared_test_helpers ${CMAKE_CURRENT_LIST_DIR}/installer_test_util.cc
+                        ${CMAKE_CURRENT_LIST_DIR}/installer_package_test_util.cc)
+list(REMOVE_ITEM tests ${shared_test_helpers})
+add_library(desktop_launcher_installer_test_helpers OBJECT ${shared_test_helpers})
+target_link_libraries(desktop_launcher_installer_test_helpers PRIVATE zorvi_testing_support GTest::gmock GTest::gtest)
+cmake_language(DEFER CALL target_link_libraries desktop_launcher_installer_unittests
+               PRIVATE desktop_launcher_installer_test_helpers)
