@@ -247,7 +247,6 @@ bool SetRegistryKeyDacl(HKEY root, const std::wstring& subkey, const wchar_t* sd
     result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor.Get());
     RegCloseKey(key);
   }
-  descriptor.Close();
   return result == ERROR_SUCCESS;
 }
 
@@ -262,7 +261,6 @@ bool SetObjectDacl(const std::wstring& object_name, SE_OBJECT_TYPE type, const w
       SetNamedSecurityInfoW(const_cast<wchar_t*>(object_name.c_str()), type,
                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
                             nullptr);
-  descriptor.Close();
   return error == ERROR_SUCCESS;
 }
 
@@ -275,9 +273,7 @@ std::wstring TakeDaclSddl(void* descriptor) {
   if (ConvertSecurityDescriptorToStringSecurityDescriptorW(taken.Get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
                                                            text.Receive(), nullptr)) {
     sddl = text.Get();
-    text.Close();
   }
-  taken.Close();
   return sddl;
 }
 

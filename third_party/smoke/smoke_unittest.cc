@@ -264,7 +264,6 @@ TEST(HostExecutable, LoadsOnlyALibraryNoOtherUserCanWrite) {
       ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(row.folder_access, SDDL_REVISION_1,
                                                                        descriptor.Receive(), nullptr));
       EXPECT_TRUE(SetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, descriptor.Get()));
-      descriptor.Close();
     }
     std::string output;
     ASSERT_TRUE(test_support::RunProcess(L"\"" + folder + L"\\installer.exe\" --stream", &exit_code, &output));
@@ -316,7 +315,6 @@ TEST(HostExecutable, LibraryCheckWeighsTheOwnerAndEveryKindOfGrant) {
       entry->AceType = row.first_entry_kind;
     }
     EXPECT_EQ(row.others_may_write, host::OthersMayWrite(descriptor.Get(), user_sid));
-    descriptor.Close();
   }
 }
 

@@ -112,6 +112,7 @@ bool CheckedPackageCopy::CreatePrivateFolder() {
     else if (GetLastError() != ERROR_ALREADY_EXISTS)
       break;
   }
+  // Freed before the folder is opened: the caller logs the open's error, which a later free could change.
   descriptor.Close();
   if (folder_.empty())
     return false;

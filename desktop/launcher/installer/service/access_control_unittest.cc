@@ -220,9 +220,7 @@ std::wstring OwnerThroughBackupRights(HKEY root, const std::wstring& subkey) {
                         descriptor.Receive()) == ERROR_SUCCESS &&
         ConvertSidToStringSidW(owner, owner_text.Receive())) {
       text = owner_text.Get();
-      owner_text.Close();
     }
-    descriptor.Close();
     RegCloseKey(key);
   }
   backup_rights(false);

@@ -88,7 +88,8 @@ bool IsAscii(const std::wstring& text) {
 // refuses, no component made of dots and blanks (the system would fold it into another path), and carried by
 // the OEM code page unchanged.
 bool IsNameable(const std::wstring& path) {
-  if (!base::FilePath(path).IsAbsolute())
+  const base::FilePath file_path(path);
+  if (!file_path.IsAbsolute())
     return false;
   for (size_t i = 0; i < path.size(); ++i) {
     const wchar_t c = path[i];
@@ -96,7 +97,7 @@ bool IsNameable(const std::wstring& path) {
       return false;
   }
   std::vector<std::wstring> components;
-  base::FilePath(path).GetComponents(&components);
+  file_path.GetComponents(&components);
   for (const std::wstring& component : components) {
     if (component.find_first_not_of(L". ") == std::wstring::npos)
       return false;
@@ -231,7 +232,7 @@ bool ReadPathLines(LineReader* reader, const wchar_t* prefix, const base::FilePa
       return reader->FailPrevious("not a path inside " + folder.AsUTF8());
     // The command processor follows links: a path through one leads outside the folder whatever its text says.
     std::string problem;
-    if (!LinkFreePath().Hold(base::FilePath(path), false, &problem))
+    if (!LinkFreePath().Hold(entry.path, false, &problem))
       return reader->FailPrevious("the path leads through a link: " + problem);
     // The writer removes each folder once, a subfolder before its parent.
     if (folder_itself && !entries->empty() && !(path < entries->back().path.value()))

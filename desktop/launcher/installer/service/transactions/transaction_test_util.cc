@@ -92,7 +92,6 @@ std::wstring KeySddl(HKEY root, const std::wstring& path) {
       ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1, kSddlParts,
                                                            text.Receive(), nullptr)) {
     sddl = text.Get();
-    text.Close();
   }
   RegCloseKey(key);
   return sddl;
@@ -109,7 +108,6 @@ bool SetKeySddl(HKEY root, const std::wstring& path, const std::wstring& sddl, S
     ok = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION | more, descriptor.Get()) == ERROR_SUCCESS;
     RegCloseKey(key);
   }
-  descriptor.Close();
   return ok;
 }
 
