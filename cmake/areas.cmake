@@ -44,6 +44,15 @@ function(zorvi_test_resource_lock dir test lock)
   set_property(GLOBAL APPEND PROPERTY ZORVI_TEST_LOCKS_${name} "${test}=${lock}")
 endfunction()
 
+# zorvi_branding_rc(<variant> <json> <out_rc>): a resource script that gives a test host <json> as its branding
+# ("TXT" 133, which windres compiles from the file, rebuilt when it changes); its path goes to <out_rc>.
+function(zorvi_branding_rc variant json out_rc)
+  set(rc ${CMAKE_BINARY_DIR}/branding_hosts/${variant}.rc)
+  file(CONFIGURE OUTPUT ${rc} CONTENT "133 TXT \"${json}\"\n")
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${json})
+  set(${out_rc} ${rc} PARENT_SCOPE)
+endfunction()
+
 # zorvi_area(<folder> [<subfolder>...]): the subfolders only group the area's files (each side of a program, a
 # kind of file); they build into the area's library and test program like the files at its top.
 function(zorvi_area dir)

@@ -1,5 +1,5 @@
 # The areas whose headers this area includes (tools/check-area-deps.py holds the build to it).
-zorvi_area_depends(base base/json base/win)
+zorvi_area_depends(base base/files base/json base/strings base/win)
 
 target_link_libraries(testing PUBLIC GTest::gtest crypt32)
 # The loopback HTTP server that testing/loopback_server.h starts runs from the source tree.

@@ -26,6 +26,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/launcher/installer/installer_host_test_util.h"
 #include "desktop/launcher/installer/installer_test_util.h"
+#include "testing/test_programs.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer {

@@ -9,6 +9,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "testing/installer/installer_observer_recorder.h"
+#include "testing/test_programs.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer::test {

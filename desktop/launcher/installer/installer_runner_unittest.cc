@@ -27,6 +27,7 @@
 #include "desktop/launcher/installer/service/utils.h"
 #include "testing/installer/installer_observer_recorder.h"
 #include "testing/scoped_log_capture.h"
+#include "testing/test_programs.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer::test {

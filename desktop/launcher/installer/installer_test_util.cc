@@ -24,18 +24,11 @@
 #include "testing/installer/installer_test_seams_from_environment.h"
 #include "testing/installer/recording_task_scheduler.h"
 #include "testing/installer/settings_status_wait.h"
+#include "testing/test_programs.h"
 #include "testing/test_support.h"
 #include "testing/version_child.h"
 
 namespace zorvi::installer::test {
-
-base::FilePath TestProgram(const std::wstring& file_name) {
-  return base::FilePath(test_support::ExecutableDir()).Append(file_name);
-}
-
-base::FilePath TestDataFile(const std::wstring& relative_path) {
-  return base::FilePath(test_support::TestDataDir()).Append(relative_path);
-}
 
 std::wstring EchoVariable(const std::wstring& variable) {
   DWORD exit_code = 0;
@@ -44,22 +37,6 @@ std::wstring EchoVariable(const std::wstring& variable) {
   std::string trimmed;
   base::TrimWhitespaceASCII(output, base::TRIM_ALL, &trimmed);
   return base::UTF8ToWide(trimmed);
-}
-
-bool RunReportingChild(const std::wstring& command_line, std::map<std::string, std::string>* report,
-                       std::string* error) {
-  DWORD exit_code = 0;
-  std::string output;
-  if (!test_support::RunProcess(command_line, &exit_code, &output)) {
-    *error = "cannot start " + base::WideToUTF8(command_line);
-    return false;
-  }
-  if (exit_code != 0) {
-    *error = base::WideToUTF8(command_line) + " ended with " + std::to_string(exit_code) + ": " + output;
-    return false;
-  }
-  *report = test_support::ParseNameValueLines(output);
-  return true;
 }
 
 std::vector<std::string> ReadLines(const base::FilePath& path) {

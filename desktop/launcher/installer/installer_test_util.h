@@ -26,19 +26,8 @@
 
 namespace zorvi::installer::test {
 
-// A program beside the test executable.
-base::FilePath TestProgram(const std::wstring& file_name);
-
-// The file in the area's test data folder (what testdata_setup.sh wrote).
-base::FilePath TestDataFile(const std::wstring& relative_path);
-
 // What the system's command interpreter expands the environment variable to (`cmd /c echo %variable%`).
 std::wstring EchoVariable(const std::wstring& variable);
-
-// Runs `command_line` and parses its "name=value" report; false, with *error set, when it could not be
-// started or did not end with 0.
-bool RunReportingChild(const std::wstring& command_line, std::map<std::string, std::string>* report,
-                       std::string* error);
 
 // The lines of a text file without their line feeds; none when it cannot be read.
 std::vector<std::string> ReadLines(const base::FilePath& path);

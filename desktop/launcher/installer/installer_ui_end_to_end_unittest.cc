@@ -27,6 +27,7 @@
 #include "desktop/launcher/installer/ui/installer_resource_ids.h"
 #include "testing/installer/installer_test_seams_from_environment.h"
 #include "testing/loopback_server.h"
+#include "testing/test_programs.h"
 #include "testing/test_support.h"
 #include "testing/installer/window_driver.h"
 

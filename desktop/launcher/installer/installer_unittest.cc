@@ -61,6 +61,7 @@
 #include "testing/installer/recording_task_scheduler.h"
 #include "testing/installer/settings_status_wait.h"
 #include "testing/scoped_log_capture.h"
+#include "testing/test_programs.h"
 #include "testing/test_support.h"
 #include "testing/version_child.h"
 

@@ -16,6 +16,7 @@
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/update_service_test_util.h"
+#include "testing/test_programs.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer {

@@ -30,6 +30,7 @@
 #include "desktop/launcher/installer/settings_test_util.h"
 #include "desktop/launcher/installer/status.h"
 #include "testing/scoped_log_capture.h"
+#include "testing/test_programs.h"
 #include "testing/test_support.h"
 #include "testing/version_child.h"
 

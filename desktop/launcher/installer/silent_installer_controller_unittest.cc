@@ -31,6 +31,7 @@
 #include "desktop/launcher/installer/update_service_test_util.h"
 #include "testing/scoped_log_capture.h"
 #include "testing/installer/settings_status_wait.h"
+#include "testing/test_programs.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer::test {

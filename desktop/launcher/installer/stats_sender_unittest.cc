@@ -17,6 +17,7 @@
 #include "base/threading/simple_thread.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/update_service_test_util.h"
+#include "testing/test_programs.h"
 
 namespace zorvi::installer {
 namespace {

@@ -16,6 +16,7 @@
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/settings_test_util.h"
 #include "testing/scoped_log_capture.h"
+#include "testing/test_programs.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer {

@@ -6,6 +6,7 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer_test_util.h"
+#include "testing/test_programs.h"
 
 namespace zorvi::installer::test {
 

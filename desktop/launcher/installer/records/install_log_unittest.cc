@@ -19,6 +19,7 @@
 #include "desktop/launcher/installer/records/install_log_test_util.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/service/xml_document.h"
+#include "testing/test_programs.h"
 #include "testing/test_support.h"
 
 // What the Linux side checks of the files written here (testdata_check.sh): xmllint accepts every one and reads

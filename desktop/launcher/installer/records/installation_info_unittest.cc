@@ -21,6 +21,7 @@
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/records/install_log_test_util.h"
 #include "desktop/launcher/installer/records/registered_command.h"
+#include "testing/test_programs.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer {

@@ -18,6 +18,7 @@
 #include "base/threading/sequenced_worker_pool.h"
 #include "base/values.h"
 #include "desktop/launcher/installer/installer_test_util.h"
+#include "testing/test_programs.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer {

@@ -17,6 +17,7 @@
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/roles/folder_permission.h"
 #include "testing/installer/installer_test_seams_from_environment.h"
+#include "testing/test_programs.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer {

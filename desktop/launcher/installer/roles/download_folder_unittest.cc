@@ -13,6 +13,7 @@
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/package_fetcher/package_claim.h"
+#include "testing/test_programs.h"
 #include "testing/test_support.h"
 
 namespace zorvi::installer {

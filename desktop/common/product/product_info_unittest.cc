@@ -9,7 +9,7 @@
 
 #include "base/files/file_util.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/launcher/installer/installer_test_util.h"
+#include "testing/test_programs.h"
 #include "testing/test_support.h"
 #include "testing/version_child.h"
 

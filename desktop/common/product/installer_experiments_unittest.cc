@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/features/feature_list.h"
-#include "desktop/launcher/installer/installer_test_util.h"
+#include "testing/test_programs.h"
 
 namespace zorvi::installer {
 namespace {
