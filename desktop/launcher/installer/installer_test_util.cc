@@ -26,7 +26,6 @@
 #include "testing/installer/settings_status_wait.h"
 #include "testing/test_programs.h"
 #include "testing/test_support.h"
-#include "testing/version_child.h"
 
 namespace zorvi::installer::test {
 
