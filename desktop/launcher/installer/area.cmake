@@ -89,8 +89,8 @@ endforeach()
 cmake_language(EVAL CODE "cmake_language(DEFER CALL target_sources desktop_launcher_installer_unittests PRIVATE [[${CMAKE_SOURCE_DIR}/base/win/fake_property_store_test_util.cc]])")
 zorvi_test_in_english(desktop/launcher/installer InstallerUIEndToEndTest.NetworkFetchFailuresEndInTheFullPackagePage)
 
-# The engine's test helpers that the records' tests use too (test programs, reporting children, association
-# sandbox): compiled once, as objects that both test programs link.
+# The engine's test helpers that the records' tests use too (the environment's echo, the association sandbox, and
+# the package fixtures they need): compiled once, as objects that both test programs link.
 set(shared_test_helpers ${CMAKE_CURRENT_LIST_DIR}/installer_test_util.cc
                         ${CMAKE_CURRENT_LIST_DIR}/installer_package_test_util.cc)
 list(REMOVE_ITEM tests ${shared_test_helpers})
