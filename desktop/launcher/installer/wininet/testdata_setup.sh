@@ -6,7 +6,7 @@ D=$1
 rm -rf "$D"; mkdir -p "$D"/{www,out}
 python3 - "$D/www" <<'PY'
 import os, random, sys
-sizes = {"ten.bin": 10 << 20, "small.bin": 200 << 10, "other.bin": 64 << 10, "body.bin": 3 << 20,
+sizes = {"forty.bin": 40 << 20, "ten.bin": 10 << 20, "small.bin": 200 << 10, "other.bin": 64 << 10, "body.bin": 3 << 20,
          "tiny.bin": 1000, "empty.bin": 0}
 for seed, (name, size) in enumerate(sorted(sizes.items())):
     with open(os.path.join(sys.argv[1], name), "wb") as f:

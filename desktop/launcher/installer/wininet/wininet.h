@@ -53,6 +53,10 @@ class Wininet {
   static constexpr base::TimeDelta kTerminationWait = base::TimeDelta::FromMicroseconds(5000 * 1000);
   // Redirects followed from one request for the download's address; one more fails the download.
   static constexpr int kMaximumRedirects = 10;
+  // The delegate hears of the received count once it has grown by a step since it last heard, and at the end of
+  // each body: a step is a kProgressUpdates-th of the expected size, and at least kProgressStep.
+  static constexpr uint32_t kProgressStep = 64 * 1024;
+  static constexpr uint32_t kProgressUpdates = 256;
 
   // The runner is required; the delegate, told of progress and stalls, may be null. Neither is owned.
   Wininet(UICallbackRunner* ui_callback_runner, PackageFetcherDelegate* delegate);

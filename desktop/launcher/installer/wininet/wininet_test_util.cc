@@ -54,6 +54,7 @@ void RecordingDelegate::SetTotalProgress(int total) {
 void RecordingDelegate::SetCurrentProgress(int value) {
   std::lock_guard<std::mutex> hold(lock_);
   seen_.last_progress = value;
+  ++seen_.progress_calls;
   seen_.off_owner_thread += GetCurrentThreadId() != owner_thread_;
   if (watched_ >= 0 && value >= watched_)
     progress_reached_.Signal();

@@ -53,6 +53,7 @@ class RecordingDelegate : public PackageFetcherDelegate {
   struct Seen {
     std::vector<int> totals;
     int last_progress = 0;
+    int progress_calls = 0;
     int stalls = 0;
     int off_owner_thread = 0;  // progress calls that did not come on the owner's thread
   };

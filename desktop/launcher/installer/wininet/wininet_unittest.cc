@@ -100,7 +100,8 @@ class WininetTest : public ::testing::Test {
 // Downloads that end well, each one record for the whole download ended at its last byte. A body cut short
 // resumes at once from the bytes received (a resume that waited for the retry delay would not end within the
 // bound) and counts as no retry; a whole body answering the range starts over, telling the delegate the new
-// total; a body without a length ends with its data.
+// total; a body without a length ends with its data. The delegate hears of the count at most once a progress step
+// and at the end of each body.
 TEST_F(WininetTest, DownloadsMatchTheServedFile) {
   SetDownloadRetryDelayForTesting(3600 * 1000);
   constexpr int kSize = -1;  // stands for the served file's size
@@ -112,6 +113,7 @@ TEST_F(WininetTest, DownloadsMatchTheServedFile) {
     std::vector<int> totals;
   } kRows[] = {
       {"ten MiB", "ten.bin", "", 0, {kSize}},
+      {"forty MiB", "forty.bin", "", 0, {kSize}},
       {"cut short", "small.bin", R"([{"truncate": 100000}])", 206, {kSize}},
       {"range ignored", "small.bin", R"([{"truncate": 100000}, {"ignore_range": true}])", 200, {kSize, kSize}},
       {"no length", "small.bin", R"([{"no_content_length": true}])", 0, {0}},
@@ -153,6 +155,13 @@ TEST_F(WininetTest, DownloadsMatchTheServedFile) {
     EXPECT_EQ(size, seen.last_progress);
     EXPECT_EQ(0, seen.off_owner_thread);
     EXPECT_EQ(0, seen.stalls);
+    const int step = static_cast<int>(
+        std::max(Wininet::kProgressStep, static_cast<uint32_t>(seen.totals.back()) / Wininet::kProgressUpdates));
+    int64_t body_bytes = 0;
+    for (const LoggedRequest& request : requests)
+      body_bytes += request.bytes_sent;
+    const int bodies = static_cast<int>(requests.size());
+    EXPECT_LE(seen.progress_calls, body_bytes / step + bodies) << "step " << step << " over " << body_bytes;
 
     std::unique_ptr<base::DictionaryValue> tree = stats.Snapshot();
     const base::DictionaryValue* chunk = OnlyRecord(*tree, "download_chunks");
