@@ -11,8 +11,10 @@
 #include <cstdio>
 #include <deque>
 #include <random>
+#include <utility>
 
 #include "base/files/file_path.h"
+#include "base/win/native_library.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/manual_task_runner_test_util.h"
 #include "base/threading/thread_name_registry.h"
@@ -37,6 +39,61 @@ std::unique_ptr<WininetFileResponseWriter> FileWriter(const std::wstring& path) 
   EXPECT_TRUE(writer->Open(base::FilePath(path)));
   return writer;
 }
+
+// Writes into a file and counts the pieces that came short of a whole read buffer.
+class PieceCountingWriter : public WininetFileResponseWriter {
+ public:
+  explicit PieceCountingWriter(std::atomic<int>* short_pieces) : short_pieces_(short_pieces) {}
+  bool Write(const char* data, uint32_t size) override {
+    if (size < WininetSession::kReadBufferSize)
+      ++*short_pieces_;
+    return WininetFileResponseWriter::Write(data, size);
+  }
+
+ private:
+  std::atomic<int>* const short_pieces_;
+};
+
+// Counts the questions for the available bytes that this program asks WinINet while it is held: the import's
+// pointer, through which every caller in the program goes, leads to a counter in front of the real function.
+extern "C" decltype(&InternetQueryDataAvailable) __imp_InternetQueryDataAvailable;
+std::atomic<int> g_questions{0};
+decltype(&InternetQueryDataAvailable) g_real_question = nullptr;
+
+BOOL WINAPI CountedQuestion(HINTERNET request, DWORD* available, DWORD flags, DWORD_PTR context) {
+  ++g_questions;
+  return g_real_question(request, available, flags, context);
+}
+
+class ScopedQuestionCounter {
+ public:
+  ScopedQuestionCounter() : wininet_(base::win::LoadSystemLibrary(L"wininet.dll")) {
+    g_real_question =
+        reinterpret_cast<decltype(g_real_question)>(wininet_.GetFunctionPointer("InternetQueryDataAvailable"));
+    EXPECT_TRUE(g_real_question) << "wininet.dll exports no InternetQueryDataAvailable";
+    if (g_real_question)
+      Swap(&CountedQuestion);
+  }
+  ~ScopedQuestionCounter() {
+    if (g_real_question)
+      Swap(previous_);
+  }
+  ScopedQuestionCounter(const ScopedQuestionCounter&) = delete;
+  ScopedQuestionCounter& operator=(const ScopedQuestionCounter&) = delete;
+
+  int TakeCount() { return g_questions.exchange(0); }
+
+ private:
+  void Swap(decltype(g_real_question) target) {
+    DWORD protection = 0;
+    ASSERT_TRUE(VirtualProtect(&__imp_InternetQueryDataAvailable, sizeof(void*), PAGE_READWRITE, &protection));
+    previous_ = std::exchange(__imp_InternetQueryDataAvailable, target);
+    VirtualProtect(&__imp_InternetQueryDataAvailable, sizeof(void*), protection, &protection);
+  }
+
+  base::win::ScopedNativeLibrary wininet_;
+  decltype(g_real_question) previous_ = nullptr;
+};
 
 std::string ReadOutput(const std::wstring& path) {
   std::string bytes;
@@ -101,7 +158,8 @@ class WininetTest : public ::testing::Test {
 // resumes at once from the bytes received (a resume that waited for the retry delay would not end within the
 // bound) and counts as no retry; a whole body answering the range starts over, telling the delegate the new
 // total; a body without a length ends with its data. The delegate hears of the count at most once a progress step
-// and at the end of each body.
+// and at the end of each body, and WinINet is asked what is available only when a request's body starts or a read
+// came back short of the buffer.
 TEST_F(WininetTest, DownloadsMatchTheServedFile) {
   SetDownloadRetryDelayForTesting(3600 * 1000);
   constexpr int kSize = -1;  // stands for the served file's size
@@ -118,6 +176,7 @@ TEST_F(WininetTest, DownloadsMatchTheServedFile) {
       {"range ignored", "small.bin", R"([{"truncate": 100000}, {"ignore_range": true}])", 200, {kSize, kSize}},
       {"no length", "small.bin", R"([{"no_content_length": true}])", 0, {0}},
   };
+  ScopedQuestionCounter questions;
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.name);
     const std::string path = std::string("/") + row.file;
@@ -126,10 +185,15 @@ TEST_F(WininetTest, DownloadsMatchTheServedFile) {
     DownloaderHarness harness;
     StatsTree stats;
     const std::wstring output = OutputPath(L"download." + std::to_wstring(&row - kRows), row.file);
+    std::atomic<int> short_pieces{0};
+    auto writer = std::make_unique<PieceCountingWriter>(&short_pieces);
+    ASSERT_TRUE(writer->Open(base::FilePath(output)));
+    questions.TakeCount();
     ASSERT_EQ(Wininet::kCompleted,
-              harness.Download(server_.Url(path), "", FileWriter(output),
+              harness.Download(server_.Url(path), "", std::move(writer),
                                std::make_unique<WininetChunkStatsObserver>(stats.root(), "download_chunks")))
         << log.Text();
+    const int asked = questions.TakeCount();
     const std::string body = ReadOutput(output);
     EXPECT_EQ(ServedSha256(row.file), Sha256Of(body));
     const int size = static_cast<int>(body.size());
@@ -162,6 +226,9 @@ TEST_F(WininetTest, DownloadsMatchTheServedFile) {
       body_bytes += request.bytes_sent;
     const int bodies = static_cast<int>(requests.size());
     EXPECT_LE(seen.progress_calls, body_bytes / step + bodies) << "step " << step << " over " << body_bytes;
+    // Each body's start asks, and so may its end when WinINet answers a pending question or read with nothing.
+    EXPECT_LE(bodies, asked);
+    EXPECT_LE(asked, 2 * bodies + short_pieces.load()) << short_pieces.load() << " short reads";
 
     std::unique_ptr<base::DictionaryValue> tree = stats.Snapshot();
     const base::DictionaryValue* chunk = OnlyRecord(*tree, "download_chunks");
