@@ -14,11 +14,11 @@
 #include <utility>
 
 #include "base/files/file_path.h"
-#include "base/win/native_library.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/manual_task_runner_test_util.h"
 #include "base/threading/thread_name_registry.h"
 #include "base/threading/thread_task_runner_handle.h"
+#include "base/win/native_library.h"
 #include "desktop/common/product/product_info.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/wininet/wininet_session.h"
