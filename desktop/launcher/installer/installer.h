@@ -215,6 +215,9 @@ class Installer : public base::win::ObjectWatcher::Delegate, public PlaceholderP
   std::vector<base::FilePath> older_leftovers_;
   base::win::ScopedHandle package_ready_event_;
   base::win::ObjectWatcher package_ready_watcher_;
+  // Whether the package-ready event was made with this process's rights: else the package folder and its files are
+  // another account's, and only a checked copy of the package is started.
+  bool package_from_own_rights_ = false;
   base::win::ScopedHandle interrupted_event_;
   // Held for the run: the new installation's id is not given to another installation made at the same moment.
   base::win::ScopedHandle application_id_claim_;

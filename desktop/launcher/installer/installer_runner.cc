@@ -10,11 +10,13 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
+#include "base/win/scoped_local_memory.h"
 #include "desktop/common/product/installation_files.h"
 #include "desktop/common/product/installer_switches.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/ipc/installer_message.h"
 #include "desktop/launcher/installer/roles/folder_permission.h"
+#include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/inherited_handle.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
@@ -32,8 +34,8 @@ constexpr wchar_t kFolderMutexBase[] = L"Zorvi/InstallerFolder";
 
 // One of the installation's manual-reset events, unset. An earlier run's backend may still hold the event,
 // set by its own controller; this run must not take that for its own package or interruption.
-HANDLE CreateUnsetEvent(const std::wstring& name) {
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+HANDLE CreateUnsetEvent(const std::wstring& name, SECURITY_ATTRIBUTES* attributes = nullptr) {
+  HANDLE event = CreateEventW(attributes, TRUE, FALSE, name.c_str());
   if (event && GetLastError() == ERROR_ALREADY_EXISTS)
     ResetEvent(event);
   return event;
@@ -127,7 +129,13 @@ bool InstallerRunner::Run(Settings* settings) {
   } else {
     const std::wstring ready_name = GetInstallerKernelObjectName(install_folder.value(), kPackageReadyEventBase, true);
     VLOG(1) << "Event name for package_ready: " << ready_name;
-    package_ready_event_.Set(CreateUnsetEvent(ready_name));
+    // The backend hands over to the package only as its own when the event's owner has its rights: the owner is
+    // named, as Windows would give it, since wine gives an event made without a descriptor none.
+    base::win::ScopedLocalMemory<> descriptor;
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
+    if (MakeOwnOwnerDescriptor(&descriptor))
+      attributes.lpSecurityDescriptor = descriptor.Get();
+    package_ready_event_.Set(CreateUnsetEvent(ready_name, &attributes));
     if (!package_ready_event_.IsValid())
       return Fail(kInstallerErrorGeneric, "Could not create package ready event");
     base::FilePath own_executable;

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,6 +25,7 @@
 #include "base/base_paths.h"
 #include "base/command_line.h"
 #include "base/features/feature_list.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/json/json_reader.h"
 #include "base/json/json_writer.h"
@@ -48,6 +51,7 @@
 #include "desktop/launcher/installer/installer_test_util.h"
 #include "desktop/launcher/installer/records/install_log_test_util.h"
 #include "desktop/launcher/installer/roles/folder_permission.h"
+#include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/task_scheduler.h"
 #include "desktop/launcher/installer/service/transactions/create_folder_operation.h"
 #include "desktop/launcher/installer/service/transactions/operation_test_seam.h"
@@ -925,6 +929,25 @@ TEST_F(InstallerTest, ThePerUserPartAfterElevationKeepsThePackagesPartnerContent
   }
 }
 
+// The switches of the one run that the recorder in `records` recorded, which must be the installer of a package
+// copy under `temp` that is gone now; none when nothing ran.
+base::CommandLine::SwitchMap CopiedInstallerSwitches(const base::FilePath& records, const base::FilePath& temp) {
+  const Lines lines = ReadLines(records.Append(L"handovers.txt"));
+  if (lines.empty())
+    return {};
+  EXPECT_EQ(1u, lines.size());
+  const size_t tab = lines[0].find('\t');
+  const base::FilePath program(base::UTF8ToWide(lines[0].substr(0, tab)));
+  const base::FilePath copy = program.DirName().DirName();
+  EXPECT_EQ(L"installer.exe", program.BaseName().value());
+  EXPECT_TRUE(base::StartsWith(copy.BaseName().value(), L"Zorvi package ", base::CompareCase::SENSITIVE)) << lines[0];
+  EXPECT_EQ(0, base::FilePath::CompareIgnoreCase(temp.value(), copy.DirName().value())) << lines[0];
+  EXPECT_FALSE(base::PathExists(copy)) << "the package copy is left";
+  base::CommandLine command_line;
+  command_line.ParseCommandLineString(base::UTF8ToWide(lines[0].substr(tab + 1)));
+  return command_line.GetSwitches();
+}
+
 // The switches of the last command line a stand-in program (package_dummy_test_child.exe) recorded; empty when it
 // never ran.
 base::CommandLine::SwitchMap LastRecordedSwitches(const base::FilePath& program) {
@@ -934,6 +957,42 @@ base::CommandLine::SwitchMap LastRecordedSwitches(const base::FilePath& program)
     command_line.ParseCommandLineString(base::UTF8ToWide(lines.back()));
   return command_line.GetSwitches();
 }
+
+// Where a row's package-file hook puts its replacement, and the files it replaced (overwritten in place).
+base::FilePath g_replacement;
+std::vector<base::FilePath> g_replaced;
+
+void ReplacePackageFileForTest(const base::FilePath& file) {
+  if (test_support::TryToReplaceFile(file.value(), g_replacement.value()).overwrite_error == 0)
+    g_replaced.push_back(file);
+}
+
+// A named event, set or not, with the security descriptor `sddl`; null: owned as a runner's (this process's token's
+// default owner, named, as wine names none of its own accord).
+HANDLE CreateOwnedEvent(const std::wstring& name, bool set, const wchar_t* sddl) {
+  base::win::ScopedLocalMemory<> descriptor;
+  const bool made = sddl ? ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                                descriptor.Receive(), nullptr) != FALSE
+                         : MakeOwnOwnerDescriptor(&descriptor);
+  EXPECT_TRUE(made);
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.Get(), FALSE};
+  return CreateEventW(&attributes, TRUE, set, name.c_str());
+}
+
+// The current folder of this process, and so of the programs it starts, for the holder's life.
+class ScopedCurrentFolder {
+ public:
+  explicit ScopedCurrentFolder(const base::FilePath& folder) {
+    std::wstring buffer(GetCurrentDirectoryW(0, nullptr), L'\0');
+    buffer.resize(GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data()));
+    previous_ = base::FilePath(buffer);
+    EXPECT_TRUE(SetCurrentDirectoryW(folder.value().c_str()));
+  }
+  ~ScopedCurrentFolder() { SetCurrentDirectoryW(previous_.value().c_str()); }
+
+ private:
+  base::FilePath previous_;
+};
 
 // The runs that hand their work to other installer processes: an elevated copy of the installation (the shell's
 // elevation stands in as a hook that starts a recording program, or declines), and the package's installer once
@@ -945,7 +1004,10 @@ base::CommandLine::SwitchMap LastRecordedSwitches(const base::FilePath& program)
 // to this run. Where the machine keeps UAC on, a standard user who may not write the install folder gets it from the
 // elevated folder-permission helper (the complete helper of folder_permission_test_child.exe, whose grace the test
 // holds): the grant holds while the run lasts and through the grace after it, never released earlier, and the
-// helper ends after the grace. A helper that ends without granting fails the run and changes nothing.
+// helper ends after the grace. A helper that ends without granting fails the run and changes nothing. A package made
+// ready by another account (the ready event's owner is no account of this process's rights, or cannot be read) is
+// used only as a checked copy of its package file: the program planted as its folder's installer never runs, nor
+// does a package replaced as it is used, which fails the run.
 TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
   SetUacPolicy(1);
   SetElevatedLaunchHookForTesting(StartElevatedStandIn);
@@ -959,6 +1021,18 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
   const base::FilePath elevated = Folder(L"elevated.exe");
   const base::FilePath handed = Folder(L"handed");
   const base::FilePath package_installer = handed.Append(L"installer.exe");
+  const base::FilePath records = Folder(L"records");
+  const base::FilePath temp = Folder(L"temp");
+  CreateDirectoryW(records.value().c_str(), nullptr);
+  // Another account's package: the fetcher's signed download beside its folder. What the user's process puts in its
+  // place as it is used is no package.
+  const base::FilePath network = base::FilePath(test_support::TestDataDir()).Append(L"network");
+  g_replacement = Folder(L"not_a_package.exe");
+  test_support::WriteFileBytes(g_replacement.value(), "MZ, but no program");
+  ASSERT_TRUE(base::PathService::Override(base::kTempDir, temp));
+  // Set by any other account: an owner no process of this one's rights gives, or one hidden from this process.
+  const wchar_t kOtherAccount[] = L"O:S-1-5-21-1-2-3-1001D:(A;;GA;;;WD)";
+  const wchar_t kHiddenOwner[] = L"O:S-1-5-21-1-2-3-1001D:(A;;0x100000;;;WD)";
   ASSERT_TRUE(CopyFileW(TestProgram(L"package_dummy_test_child.exe").value().c_str(), elevated.value().c_str(), FALSE));
   CreateDirectoryW(handed.value().c_str(), nullptr);
   const std::wstring wait = L" --wait-for-package=\"" + handed.value() + L"\"";
@@ -983,6 +1057,8 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     const wchar_t* helper = nullptr;  // the folder-permission helper a standard user denied the folder starts
     bool uninstall = false;           // of an installation for all users
     bool lent = true;                 // without a helper: the test lends the run a helper's grant
+    const wchar_t* ready_owner = nullptr;  // the ready event's descriptor; null: this process's, as a runner's
+    bool replaced = false;                 // the user replaces the package as it is used
   };
   const Lines kFailed = Failure(kInstallerErrorGeneric, L"", "Installer process did not complete successfully.");
   const Row rows[] = {
@@ -1023,6 +1099,15 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
        L"package_dummy_test_child.exe"},
       {"the helper's grant", L"--allusers=0", AdminTokenSeam::kStandardUser, true, 0, -1, kNoEvent,
        Completed(package_->StepTotal(7)), L"folder_permission_test_child.exe"},
+      // Only the checked copy of another account's package runs, with the same switches; a package replaced as it is
+      // used fails its checks, and nothing runs.
+      {"another account's package", wait, AdminTokenSeam::kNone, true, 0, 0, kBefore,
+       {kFolderReady, starting, returned, kSuccess}, nullptr, false, true, kOtherAccount},
+      {"another account's package, its owner hidden", wait, AdminTokenSeam::kNone, true, 0, 0, kBefore,
+       {kFolderReady, starting, returned, kSuccess}, nullptr, false, true, kHiddenOwner},
+      {"another account's package replaced at its use", wait, AdminTokenSeam::kNone, true, 0, 0, kBefore,
+       JoinLines({{kFolderReady}, Failure(kInstallerErrorGeneric, L"", "The package failed its checks.")}), nullptr,
+       false, true, kOtherAccount, true},
       // The survey page is the user's: this run opens it once the elevated run has succeeded.
       {"elevated uninstallation", L"--uninstall --allusers=1", AdminTokenSeam::kSplitAdministrator, true, 0, -1,
        kNoEvent, {starting, returned, kSuccess}, nullptr, true},
@@ -1057,9 +1142,18 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     Prepare(row.switches, {.uninstall = row.uninstall});
     test_support::ScopedTestHandle ready;
     if (row.ready != kNoEvent && row.ready != kInterruptedBefore) {
-      ready.reset(CreateEventW(nullptr, TRUE, row.ready == kBefore || row.ready == kInterruptedThenReady,
-                               GetPackageReadyEventName(install_).c_str()));
+      ready.reset(CreateOwnedEvent(GetPackageReadyEventName(install_),
+                                   row.ready == kBefore || row.ready == kInterruptedThenReady, row.ready_owner));
     }
+    DeleteFileW(handed.AddExtension(L"exe").value().c_str());
+    DeleteFileW(records.Append(L"handovers.txt").value().c_str());
+    if (row.ready_owner) {
+      ASSERT_TRUE(base::CopyFile(network.Append(L"recorder_signed.exe"), handed.AddExtension(L"exe")));
+    }
+    g_replaced.clear();
+    SetPackageFileUseHookForTesting(row.replaced ? ReplacePackageFileForTest : nullptr);
+    const ScopedCurrentFolder current(records);
+    test_support::ScopedLogCapture log;
     const bool interrupted = row.ready == kInterruptedBefore || row.ready >= kInterruptedAtFolderReady;
     if (row.ready == kInterruptedBefore)
       SetEvent(interrupted_.get());
@@ -1079,7 +1173,7 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
       }
       return false;
     });
-    EXPECT_EQ(row.expected, lines);
+    EXPECT_EQ(row.expected, lines) << log.Text();
     EXPECT_EQ(!row.helper && row.lent, WriteAccessGivenBack()) << "not released at the end of the run";
     if (row.helper) {
       ASSERT_TRUE(g_elevated_process.valid());
@@ -1117,9 +1211,24 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
                 switches["wait-for-package"]);
     }
     // The package's installer: the settings, starting the browser as asked, and the user's part only after an
-    // elevated run.
+    // elevated run. Another account's planted one never runs: the copy's does, from a folder of its own under the
+    // temporary folder, which is gone once the run ended.
+    SetPackageFileUseHookForTesting(nullptr);
     switches = LastRecordedSwitches(package_installer);
-    EXPECT_EQ(row.package_exit >= 0 && !interrupted, !switches.empty());
+    if (row.ready_owner) {
+      EXPECT_TRUE(switches.empty()) << "the program planted in another account's package folder ran";
+      switches = CopiedInstallerSwitches(records, temp);
+      EXPECT_TRUE(log.HasLineStartingWith("The package was made ready by another account", logging::LOG_WARNING))
+          << log.Text();
+      EXPECT_EQ(row.ready_owner == kHiddenOwner,
+                log.HasLineStartingWith("Cannot read the owner of the package ready event", logging::LOG_WARNING));
+      EXPECT_EQ(row.replaced ? std::vector<base::FilePath>{handed.AddExtension(L"exe")}
+                             : std::vector<base::FilePath>(),
+                g_replaced);
+      EXPECT_TRUE(base::FileEnumerator(temp, false, base::FileEnumerator::DIRECTORIES).Next().empty())
+          << "a package copy is left";
+    }
+    EXPECT_EQ(row.package_exit >= 0 && !interrupted && !row.replaced, !switches.empty());
     if (!switches.empty()) {
       EXPECT_TRUE(switches.count("backend"));
       EXPECT_EQ(L"1", switches["launchzorvi"]);

@@ -1,8 +1,11 @@
 // Stands for a package's installer, or for a program a user plants where an installer process might start one:
 // appends "<own path>\t<command line>" as one line to "handovers.txt" in its current folder, which its starter
-// chose, so that a run is recorded even where its own folder is gone afterwards. Ends with 0. Test programs only.
+// chose, so that a run is recorded even where its own folder is gone afterwards. Given --handover-success-event, it
+// then sets that event, as a package's installer that succeeded does. Ends with 0. Test programs only.
 #include <windows.h>
 
+#include <cstdint>
+#include <cwchar>
 #include <string>
 
 int main() {
@@ -23,5 +26,18 @@ int main() {
   const bool complete = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
                         written == text.size();
   CloseHandle(file);
-  return complete ? 0 : 3;
+  if (!complete)
+    return 3;
+  // The handle's bytes in memory order, as hexadecimal digits.
+  const std::wstring all = GetCommandLineW();
+  const std::wstring success_prefix = L"--handover-success-event=";
+  const size_t success_at = all.find(success_prefix);
+  if (success_at == std::wstring::npos)
+    return 0;
+  unsigned long long value = 0;
+  for (int i = 0; i < 8; ++i) {
+    const std::wstring digits = all.substr(success_at + success_prefix.size() + 2 * i, 2);
+    value |= static_cast<unsigned long long>(wcstoul(digits.c_str(), nullptr, 16)) << (8 * i);
+  }
+  return SetEvent(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value))) ? 0 : 3;
 }

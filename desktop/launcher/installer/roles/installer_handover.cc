@@ -4,6 +4,7 @@
 // returns to the loop until the package-ready event's watcher calls back.
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,10 @@
 #include "desktop/launcher/installer/installer.h"
 #include "desktop/launcher/installer/installer_runner.h"
 #include "desktop/launcher/installer/records/installation_info.h"
+#include "desktop/launcher/installer/roles/checked_package_copy.h"
 #include "desktop/launcher/installer/roles/elevation.h"
 #include "desktop/launcher/installer/roles/folder_permission.h"
+#include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/inherited_handle.h"
 #include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/settings.h"
@@ -173,11 +176,20 @@ void Installer::WaitForPackage(bool post_elevated) {
   const std::wstring name = GetPackageReadyEventName(install_folder());
   LOG(INFO) << "Event name for package_ready: " << name;
   package_ready_watcher_.StopWatching();
-  package_ready_event_.Set(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
+  package_ready_event_.Set(OpenEventW(SYNCHRONIZE | READ_CONTROL, FALSE, name.c_str()));
+  // An event whose owner may not be read is waited for all the same; its owner is then unknown.
+  if (!package_ready_event_.IsValid())
+    package_ready_event_.Set(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
   if (!package_ready_event_.IsValid()) {
     LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", "Failed to open a handle to the package ready event");
     return;
   }
+  // The event's maker named the package folder and says when it is ready. Only an owner that a process of
+  // another account cannot give an object it creates vouches for them.
+  const OwnerRights maker = OwnerRightsOf(package_ready_event_.Get());
+  package_from_own_rights_ = maker == OwnerRights::kThisProcess;
+  if (maker == OwnerRights::kUnreadable)
+    LOG(WARNING) << "Cannot read the owner of the package ready event: the package is taken for another account's";
   if (WaitForSingleObject(package_ready_event_.Get(), 0) == WAIT_OBJECT_0) {
     OnObjectSignaled(package_ready_event_.Get());
     return;
@@ -192,8 +204,20 @@ void Installer::HandOverToPackage() {
     return;
   LOG(INFO) << "Package is ready";
   const base::CommandLine& process = *base::CommandLine::ForCurrentProcess();
+  const base::FilePath package_folder = process.GetSwitchValuePath(kWaitForPackageSwitch);
+  // Another account's folder may hold anything by now: only the checked copy of its package runs, kept until its
+  // installer has ended. The copy is unpacked afresh, so its files list names only the package's own files.
+  std::optional<CheckedPackageCopy> copy;
+  if (!package_from_own_rights_) {
+    LOG(WARNING) << "The package was made ready by another account: only a checked copy of it is started; partner "
+                    "content from another account's download is left out";
+    if (!copy.emplace().Make(package_folder)) {
+      LOG(ERROR) << Fail(kInstallerErrorGeneric, L"", "The package failed its checks.");
+      return;
+    }
+  }
   base::CommandLine command_line = settings_->ToCommandLine(false);
-  command_line.SetProgram(process.GetSwitchValuePath(kWaitForPackageSwitch).Append(kPackageInstallerFileName));
+  command_line.SetProgram(copy ? copy->installer() : package_folder.Append(kPackageInstallerFileName));
   if (post_elevated_)
     command_line.AppendSwitch(kPostElevatedInstallTasksSwitch);
   // The grant lasts for the package's installer, which therefore finds the folder writable and gets no helper of
@@ -206,7 +230,7 @@ void Installer::HandOverToPackage() {
   NotifyChildStarting();
   // A folder-permission helper keeps its grant until this run ends (after the package's installer), since the
   // package's installer writes into the folder with it. The process that unpacked the package holds its
-  // installer until the run ends, so the file started by its name is the one unpacked.
+  // installer until the run ends, so the file started by its name is the one unpacked; a copy's is held by the copy.
   if (const PackageFileUseHook hook = GetPackageFileUseHook())
     hook(command_line.GetProgram());
   const base::win::ScopedHandle success_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <sddl.h>
+
 #include <cwchar>
 #include <functional>
 #include <vector>
@@ -104,20 +106,26 @@ bool IsDaclProtected(const AccessGrant& grant) {
   return GetSecurityDescriptorControl(descriptor.Get(), &control, &revision) && (control & SE_DACL_PROTECTED);
 }
 
-// The user SID of `process`'s token, as bytes; empty when it cannot be read.
-std::vector<BYTE> TokenUserOf(HANDLE process) {
+// The user SID (TokenUser) or default owner SID (TokenOwner) of `process`'s token, as bytes; empty when it cannot
+// be read.
+std::vector<BYTE> TokenSidOf(HANDLE process, TOKEN_INFORMATION_CLASS kind) {
   HANDLE raw_token = nullptr;
   if (!::OpenProcessToken(process, TOKEN_QUERY, &raw_token))
     return {};
   const base::win::ScopedHandle token(raw_token);
   DWORD size = 0;
-  GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+  GetTokenInformation(token.Get(), kind, nullptr, 0, &size);
   std::vector<BYTE> buffer(size);
-  if (size == 0 || !GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size))
+  if (size == 0 || !GetTokenInformation(token.Get(), kind, buffer.data(), size, &size))
     return {};
-  const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+  const PSID sid = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
+                                     : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
   const BYTE* const bytes = static_cast<const BYTE*>(sid);
   return std::vector<BYTE>(bytes, bytes + GetLengthSid(sid));
+}
+
+std::vector<BYTE> TokenUserOf(HANDLE process) {
+  return TokenSidOf(process, TokenUser);
 }
 
 // The access-list bits of a descriptor's control that its list carries with it.
@@ -397,6 +405,36 @@ bool RunsAsSameUser(DWORD process_id) {
     return false;
   const std::vector<BYTE> theirs = TokenUserOf(other.Get());
   return !theirs.empty() && theirs == TokenUserOf(GetCurrentProcess());
+}
+
+OwnerRights OwnerRightsOf(HANDLE object) {
+  PSID owner = nullptr;
+  base::win::ScopedLocalMemory<> descriptor;
+  if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                      descriptor.Receive()) != ERROR_SUCCESS ||
+      !owner || !IsValidSid(owner)) {
+    return OwnerRights::kUnreadable;
+  }
+  for (const TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
+    std::vector<BYTE> own = TokenSidOf(GetCurrentProcess(), kind);
+    if (!own.empty() && EqualSid(owner, own.data()))
+      return OwnerRights::kThisProcess;
+  }
+  for (const WELL_KNOWN_SID_TYPE type : {WinLocalSystemSid, WinBuiltinAdministratorsSid}) {
+    WellKnownSid known(type);
+    if (known.valid && EqualSid(owner, known.sid()))
+      return OwnerRights::kThisProcess;
+  }
+  return OwnerRights::kAnotherAccount;
+}
+
+bool MakeOwnOwnerDescriptor(base::win::ScopedLocalMemory<>* descriptor) {
+  std::vector<BYTE> owner = TokenSidOf(GetCurrentProcess(), TokenOwner);
+  base::win::ScopedLocalMemory<wchar_t> text;
+  if (owner.empty() || !ConvertSidToStringSidW(owner.data(), text.Receive()))
+    return false;
+  return ConvertStringSecurityDescriptorToSecurityDescriptorW((std::wstring(L"O:") + text.Get()).c_str(),
+                                                              SDDL_REVISION_1, descriptor->Receive(), nullptr) != FALSE;
 }
 
 WellKnownSid::WellKnownSid(WELL_KNOWN_SID_TYPE type) {

@@ -60,6 +60,19 @@ bool IsUserAdmin(bool check_elevated);
 // Whether the process `process_id` runs as the same user account as this one; false when that cannot be told.
 bool RunsAsSameUser(DWORD process_id);
 
+// Whose rights made the kernel object `object` (opened with READ_CONTROL), as its owner tells: this process's when
+// the owner is this process token's user or default owner, Local System or BUILTIN\Administrators. A process may
+// make only itself, or a group its token allows, the owner of an object it creates, so nothing a standard user makes
+// passes in an administrator's process. Unreadable also when the object has no owner, which wine leaves on one made
+// without a descriptor (Windows always gives one).
+enum class OwnerRights { kThisProcess, kAnotherAccount, kUnreadable };
+OwnerRights OwnerRightsOf(HANDLE object);
+
+// *descriptor receives a descriptor naming only this process token's default owner. An object created with it gets
+// the owner and default access list Windows gives one created without a descriptor; under wine, which gives that one
+// no owner, it gets an owner that OwnerRightsOf can read. False when the token cannot be read.
+bool MakeOwnOwnerDescriptor(base::win::ScopedLocalMemory<>* descriptor);
+
 // Whether the process token would be granted `desired_access` (specific rights) on the object. Only files and
 // registry keys; false for other types.
 bool HasWriteAccess(const std::wstring& object_name, SE_OBJECT_TYPE object_type, DWORD desired_access);

@@ -360,5 +360,54 @@ TEST(SecurityUtilsTest, RegistryObjectNames) {
     EXPECT_EQ(c.expected, GetRegistryObjectName(c.root, L"Software\\Zorvi"));
 }
 
+// Whose rights made an event, as its owner tells the process that opened it: this process's user or default owner,
+// the system and the administrators are owners a process of its rights may give; any other account's is not, and
+// an owner hidden from this process is unknown.
+TEST(SecurityUtilsTest, OwnerRightsOfAnEvent) {
+  base::win::ScopedLocalMemory<> own_owner;
+  ASSERT_TRUE(MakeOwnOwnerDescriptor(&own_owner));
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  const test_support::ScopedTestHandle token_holder(token);
+  BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+  DWORD size = 0;
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof(user), &size));
+  base::win::ScopedLocalMemory<wchar_t> user_text;
+  ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, user_text.Receive()));
+  const std::wstring everyone = L"D:(A;;GA;;;WD)";
+  const struct {
+    const char* name;
+    std::wstring sddl;  // empty: the default owner's descriptor
+    DWORD access;       // how the event is opened
+    OwnerRights expected;
+  } cases[] = {
+      {"this process's default owner", L"", SYNCHRONIZE | READ_CONTROL, OwnerRights::kThisProcess},
+      {"this process's user", L"O:" + std::wstring(user_text.Get()) + everyone, SYNCHRONIZE | READ_CONTROL,
+       OwnerRights::kThisProcess},
+      {"the system", L"O:SY" + everyone, SYNCHRONIZE | READ_CONTROL, OwnerRights::kThisProcess},
+      {"the administrators", L"O:BA" + everyone, SYNCHRONIZE | READ_CONTROL, OwnerRights::kThisProcess},
+      {"the users", L"O:BU" + everyone, SYNCHRONIZE | READ_CONTROL, OwnerRights::kAnotherAccount},
+      {"another account", L"O:S-1-5-21-1-2-3-1001" + everyone, SYNCHRONIZE | READ_CONTROL,
+       OwnerRights::kAnotherAccount},
+      {"opened without the right to read it", L"O:S-1-5-21-1-2-3-1001" + everyone, SYNCHRONIZE,
+       OwnerRights::kUnreadable},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    base::win::ScopedLocalMemory<> descriptor;
+    if (!c.sddl.empty()) {
+      ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl.c_str(), SDDL_REVISION_1,
+                                                                       descriptor.Receive(), nullptr));
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), c.sddl.empty() ? own_owner.Get() : descriptor.Get(), FALSE};
+    const std::wstring name = test_support::UniqueName(L"owned");
+    const test_support::ScopedTestHandle made(CreateEventW(&attributes, TRUE, FALSE, name.c_str()));
+    ASSERT_TRUE(made.valid());
+    const test_support::ScopedTestHandle opened(OpenEventW(c.access, FALSE, name.c_str()));
+    ASSERT_TRUE(opened.valid());
+    EXPECT_EQ(c.expected, OwnerRightsOf(opened.get()));
+  }
+}
+
 }  // namespace
 }  // namespace zorvi::installer
