@@ -106,13 +106,14 @@ TEST(PathServiceTest, CurrentDirectoryIsNeverCached) {
   ASSERT_TRUE(folder.created());
   FilePath before;
   ASSERT_TRUE(PathService::Get(kCurrentDir, &before));
-  ASSERT_TRUE(::SetCurrentDirectoryW(folder.path().value().c_str()));
   FilePath now;
-  EXPECT_TRUE(PathService::Get(kCurrentDir, &now));
-  EXPECT_TRUE(SamePath(folder.path(), now));
-  // And it cannot be overridden: an override would never be consulted.
-  EXPECT_FALSE(PathService::OverrideAndCreateIfNeeded(kCurrentDir, before, true, false));
-  ASSERT_TRUE(::SetCurrentDirectoryW(before.value().c_str()));
+  {
+    const test_support::ScopedCurrentFolder current(folder.path().value());
+    EXPECT_TRUE(PathService::Get(kCurrentDir, &now));
+    EXPECT_TRUE(SamePath(folder.path(), now));
+    // And it cannot be overridden: an override would never be consulted.
+    EXPECT_FALSE(PathService::OverrideAndCreateIfNeeded(kCurrentDir, before, true, false));
+  }
   EXPECT_TRUE(PathService::Get(kCurrentDir, &now));
   EXPECT_TRUE(SamePath(before, now));
 }
@@ -169,12 +170,10 @@ TEST(PathServiceTest, OverrideFailsWhenTheFolderCannotBeMade) {
 TEST(PathServiceTest, RelativeOverrideIsMadeAbsolute) {
   ScopedTempFolder folder(L"paths");
   ASSERT_TRUE(folder.created());
-  FilePath saved;
-  ASSERT_TRUE(GetCurrentDirectory(&saved));
-  ASSERT_TRUE(::SetCurrentDirectoryW(folder.path().value().c_str()));
-  const bool overridden = PathService::Override(2018, FilePath(L"sub\\..\\data"));
-  ::SetCurrentDirectoryW(saved.value().c_str());
-  ASSERT_TRUE(overridden);
+  {
+    const test_support::ScopedCurrentFolder current(folder.path().value());
+    ASSERT_TRUE(PathService::Override(2018, FilePath(L"sub\\..\\data")));
+  }
   EXPECT_TRUE(SamePath(folder.path().Append(L"data"), GetOrEmpty(2018)));
   EXPECT_TRUE(DirectoryExists(folder.path().Append(L"data")));
 }

@@ -113,6 +113,16 @@ ScopedTestFolder::~ScopedTestFolder() {
   RemoveTree(path_);
 }
 
+ScopedCurrentFolder::ScopedCurrentFolder(const std::wstring& folder) {
+  previous_.resize(GetCurrentDirectoryW(0, nullptr));
+  previous_.resize(GetCurrentDirectoryW(static_cast<DWORD>(previous_.size()), previous_.data()));
+  EXPECT_TRUE(SetCurrentDirectoryW(folder.c_str())) << "cannot enter the folder, error " << GetLastError();
+}
+
+ScopedCurrentFolder::~ScopedCurrentFolder() {
+  SetCurrentDirectoryW(previous_.c_str());
+}
+
 ScopedPlantedLibraries::ScopedPlantedLibraries(const std::wstring& folder, const std::wstring& program_name,
                                                const std::wstring& library, const std::vector<std::wstring>& names)
     : settings_key_(L"Software\\Wine\\AppDefaults\\" + program_name) {

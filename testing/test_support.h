@@ -72,6 +72,19 @@ class ScopedTestFolder {
   std::wstring path_;
 };
 
+// The current folder of this process, and so of the programs it starts, for the holder's life. A folder that cannot
+// be made current is reported as a test failure.
+class ScopedCurrentFolder {
+ public:
+  explicit ScopedCurrentFolder(const std::wstring& folder);
+  ~ScopedCurrentFolder();
+  ScopedCurrentFolder(const ScopedCurrentFolder&) = delete;
+  ScopedCurrentFolder& operator=(const ScopedCurrentFolder&) = delete;
+
+ private:
+  std::wstring previous_;
+};
+
 // Files under system DLLs' names beside a program, as a page may drop them into a downloads folder: copies of
 // the DLL `library` named each of `names` + ".dll" in `folder`, and wine told, for programs named `program_name`,
 // to prefer files found on the search path to its own libraries: the search Windows makes for every DLL that is

@@ -979,21 +979,6 @@ HANDLE CreateOwnedEvent(const std::wstring& name, bool set, const wchar_t* sddl)
   return CreateEventW(&attributes, TRUE, set, name.c_str());
 }
 
-// The current folder of this process, and so of the programs it starts, for the holder's life.
-class ScopedCurrentFolder {
- public:
-  explicit ScopedCurrentFolder(const base::FilePath& folder) {
-    std::wstring buffer(GetCurrentDirectoryW(0, nullptr), L'\0');
-    buffer.resize(GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data()));
-    previous_ = base::FilePath(buffer);
-    EXPECT_TRUE(SetCurrentDirectoryW(folder.value().c_str()));
-  }
-  ~ScopedCurrentFolder() { SetCurrentDirectoryW(previous_.value().c_str()); }
-
- private:
-  base::FilePath previous_;
-};
-
 // The runs that hand their work to other installer processes: an elevated copy of the installation (the shell's
 // elevation stands in as a hook that starts a recording program, or declines), and the package's installer once
 // the runner says the package is ready. Each child is announced before it starts and after it ended, and each run
@@ -1152,7 +1137,7 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     }
     g_replaced.clear();
     SetPackageFileUseHookForTesting(row.replaced ? ReplacePackageFileForTest : nullptr);
-    const ScopedCurrentFolder current(records);
+    const test_support::ScopedCurrentFolder current(records.value());
     test_support::ScopedLogCapture log;
     const bool interrupted = row.ready == kInterruptedBefore || row.ready >= kInterruptedAtFolderReady;
     if (row.ready == kInterruptedBefore)

@@ -4,9 +4,10 @@
 // then sets that event, as a package's installer that succeeded does. Ends with 0. Test programs only.
 #include <windows.h>
 
-#include <cstdint>
-#include <cwchar>
 #include <string>
+
+#include "base/command_line.h"
+#include "desktop/launcher/installer/service/inherited_handle.h"
 
 int main() {
   wchar_t own[MAX_PATH];
@@ -28,16 +29,11 @@ int main() {
   CloseHandle(file);
   if (!complete)
     return 3;
-  // The handle's bytes in memory order, as hexadecimal digits.
-  const std::wstring all = GetCommandLineW();
-  const std::wstring success_prefix = L"--handover-success-event=";
-  const size_t success_at = all.find(success_prefix);
-  if (success_at == std::wstring::npos)
+  base::CommandLine::Init();
+  const std::wstring value =
+      base::CommandLine::ForCurrentProcess()->GetSwitchValueNative("handover-success-event");
+  if (value.empty())
     return 0;
-  unsigned long long value = 0;
-  for (int i = 0; i < 8; ++i) {
-    const std::wstring digits = all.substr(success_at + success_prefix.size() + 2 * i, 2);
-    value |= static_cast<unsigned long long>(wcstoul(digits.c_str(), nullptr, 16)) << (8 * i);
-  }
-  return SetEvent(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value))) ? 0 : 3;
+  HANDLE success = nullptr;
+  return zorvi::installer::ParseInheritedHandleSwitchValue(value, &success) && SetEvent(success) ? 0 : 3;
 }

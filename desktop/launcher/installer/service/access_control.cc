@@ -5,6 +5,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <cstring>
 #include <cwchar>
 #include <functional>
 #include <vector>
@@ -106,17 +107,12 @@ bool IsDaclProtected(const AccessGrant& grant) {
   return GetSecurityDescriptorControl(descriptor.Get(), &control, &revision) && (control & SE_DACL_PROTECTED);
 }
 
-// The user SID (TokenUser) or default owner SID (TokenOwner) of `process`'s token, as bytes; empty when it cannot
-// be read.
-std::vector<BYTE> TokenSidOf(HANDLE process, TOKEN_INFORMATION_CLASS kind) {
-  HANDLE raw_token = nullptr;
-  if (!::OpenProcessToken(process, TOKEN_QUERY, &raw_token))
-    return {};
-  const base::win::ScopedHandle token(raw_token);
+// The user SID (TokenUser) or default owner SID (TokenOwner) of `token`, as bytes; empty when it cannot be read.
+std::vector<BYTE> TokenSid(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
   DWORD size = 0;
-  GetTokenInformation(token.Get(), kind, nullptr, 0, &size);
+  GetTokenInformation(token, kind, nullptr, 0, &size);
   std::vector<BYTE> buffer(size);
-  if (size == 0 || !GetTokenInformation(token.Get(), kind, buffer.data(), size, &size))
+  if (size == 0 || !GetTokenInformation(token, kind, buffer.data(), size, &size))
     return {};
   const PSID sid = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
                                      : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
@@ -124,8 +120,15 @@ std::vector<BYTE> TokenSidOf(HANDLE process, TOKEN_INFORMATION_CLASS kind) {
   return std::vector<BYTE>(bytes, bytes + GetLengthSid(sid));
 }
 
+// `process`'s token opened for reading; invalid when it cannot be.
+base::win::ScopedHandle QueryTokenOf(HANDLE process) {
+  HANDLE raw_token = nullptr;
+  return base::win::ScopedHandle(::OpenProcessToken(process, TOKEN_QUERY, &raw_token) ? raw_token : nullptr);
+}
+
 std::vector<BYTE> TokenUserOf(HANDLE process) {
-  return TokenSidOf(process, TokenUser);
+  const base::win::ScopedHandle token = QueryTokenOf(process);
+  return token.IsValid() ? TokenSid(token.Get(), TokenUser) : std::vector<BYTE>();
 }
 
 // The access-list bits of a descriptor's control that its list carries with it.
@@ -415,8 +418,9 @@ OwnerRights OwnerRightsOf(HANDLE object) {
       !owner || !IsValidSid(owner)) {
     return OwnerRights::kUnreadable;
   }
+  const base::win::ScopedHandle token = QueryTokenOf(GetCurrentProcess());
   for (const TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
-    std::vector<BYTE> own = TokenSidOf(GetCurrentProcess(), kind);
+    std::vector<BYTE> own = token.IsValid() ? TokenSid(token.Get(), kind) : std::vector<BYTE>();
     if (!own.empty() && EqualSid(owner, own.data()))
       return OwnerRights::kThisProcess;
   }
@@ -429,12 +433,22 @@ OwnerRights OwnerRightsOf(HANDLE object) {
 }
 
 bool MakeOwnOwnerDescriptor(base::win::ScopedLocalMemory<>* descriptor) {
-  std::vector<BYTE> owner = TokenSidOf(GetCurrentProcess(), TokenOwner);
-  base::win::ScopedLocalMemory<wchar_t> text;
-  if (owner.empty() || !ConvertSidToStringSidW(owner.data(), text.Receive()))
+  const base::win::ScopedHandle token = QueryTokenOf(GetCurrentProcess());
+  const std::vector<BYTE> owner = token.IsValid() ? TokenSid(token.Get(), TokenOwner) : std::vector<BYTE>();
+  if (owner.empty())
     return false;
-  return ConvertStringSecurityDescriptorToSecurityDescriptorW((std::wstring(L"O:") + text.Get()).c_str(),
-                                                              SDDL_REVISION_1, descriptor->Receive(), nullptr) != FALSE;
+  // One block holds the descriptor and, right behind it, the owner SID it points to: freeing the block frees both.
+  base::win::ScopedLocalMemory<> block(LocalAlloc(LMEM_FIXED, sizeof(SECURITY_DESCRIPTOR) + owner.size()));
+  if (!block.IsValid())
+    return false;
+  BYTE* const sid = static_cast<BYTE*>(block.Get()) + sizeof(SECURITY_DESCRIPTOR);
+  memcpy(sid, owner.data(), owner.size());
+  if (!InitializeSecurityDescriptor(block.Get(), SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorOwner(block.Get(), sid, FALSE)) {
+    return false;
+  }
+  *descriptor = std::move(block);
+  return true;
 }
 
 WellKnownSid::WellKnownSid(WELL_KNOWN_SID_TYPE type) {

@@ -18,7 +18,6 @@
 #include "base/threading/manual_task_runner_test_util.h"
 #include "base/threading/thread_name_registry.h"
 #include "base/threading/thread_task_runner_handle.h"
-#include "base/win/native_library.h"
 #include "desktop/common/product/product_info.h"
 #include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/wininet/wininet_session.h"
@@ -67,32 +66,22 @@ BOOL WINAPI CountedQuestion(HINTERNET request, DWORD* available, DWORD flags, DW
 
 class ScopedQuestionCounter {
  public:
-  ScopedQuestionCounter() : wininet_(base::win::LoadSystemLibrary(L"wininet.dll")) {
-    g_real_question =
-        reinterpret_cast<decltype(g_real_question)>(wininet_.GetFunctionPointer("InternetQueryDataAvailable"));
-    EXPECT_TRUE(g_real_question) << "wininet.dll exports no InternetQueryDataAvailable";
-    if (g_real_question)
-      Swap(&CountedQuestion);
-  }
-  ~ScopedQuestionCounter() {
-    if (g_real_question)
-      Swap(previous_);
-  }
+  ScopedQuestionCounter() { g_real_question = Swap(&CountedQuestion); }
+  ~ScopedQuestionCounter() { Swap(g_real_question); }
   ScopedQuestionCounter(const ScopedQuestionCounter&) = delete;
   ScopedQuestionCounter& operator=(const ScopedQuestionCounter&) = delete;
 
   int TakeCount() { return g_questions.exchange(0); }
 
  private:
-  void Swap(decltype(g_real_question) target) {
+  // Points the import at `target`; returns where it pointed.
+  static decltype(g_real_question) Swap(decltype(g_real_question) target) {
     DWORD protection = 0;
-    ASSERT_TRUE(VirtualProtect(&__imp_InternetQueryDataAvailable, sizeof(void*), PAGE_READWRITE, &protection));
-    previous_ = std::exchange(__imp_InternetQueryDataAvailable, target);
+    EXPECT_TRUE(VirtualProtect(&__imp_InternetQueryDataAvailable, sizeof(void*), PAGE_READWRITE, &protection));
+    const auto previous = std::exchange(__imp_InternetQueryDataAvailable, target);
     VirtualProtect(&__imp_InternetQueryDataAvailable, sizeof(void*), protection, &protection);
+    return previous;
   }
-
-  base::win::ScopedNativeLibrary wininet_;
-  decltype(g_real_question) previous_ = nullptr;
 };
 
 std::string ReadOutput(const std::wstring& path) {
