@@ -1653,6 +1653,57 @@ TEST_F(UninstallTest, ProfileSubfolderSwappedDuringTheWalkLeadsNowhere) {
   test_support::RemoveTree(profile.value());
 }
 
+// When the deletion of `g_swap_at` begins, SwapAtAFileDeletion swaps `g_folder_to_swap` for the decoy.
+std::wstring g_swap_at;
+std::wstring g_folder_to_swap;
+std::wstring g_installation_decoy;
+bool g_installation_swapped = false;
+
+bool SwapAtAFileDeletion(const Operation*, const std::wstring& target) {
+  if (!g_swap_at.empty() && target == g_swap_at) {
+    g_installation_swapped = test_support::SwapFolderForTest(g_folder_to_swap, g_installation_decoy);
+    g_swap_at.clear();
+  }
+  return false;
+}
+
+// The installation's files go through handles held from the installation folder down: a subfolder swapped, as the
+// deletion of a file beside it begins, for a folder holding a link of the name of its own subfolder leads nowhere.
+// Neither the decoy nor what its link leads to (a file of the installed file's name) is touched (the area's check
+// compares them with sha256sum), and the run ends as it would with the file in use.
+TEST_F(UninstallTest, InstallationSubfolderSwappedDuringTheDeletionLeadsNowhere) {
+  RecordDetachedStarts();
+  const base::FilePath links = base::FilePath(test_support::TestDataDir()).Append(L"reparse\\uninstall");
+  const base::FilePath beyond_link = links.Append(L"outside\\a b.txt");
+  std::string kept_before;
+  ASSERT_TRUE(base::ReadFileToString(beyond_link, &kept_before));
+  // Beside the decoy, so that the swap is a rename on one volume.
+  install_ = links.Append(test_support::UniqueName(L"installation"));
+  ASSERT_TRUE(base::PathService::Override(base::kExeDir, Subfolder()));
+  PutInstallation("{}");
+  const base::FilePath data = install_.Append(Version()).Append(L"data");
+  g_swap_at = install_.Append(Version()).Append(L"zorvi.dll").value();
+  g_folder_to_swap = data.value();
+  g_installation_decoy = links.Append(L"decoy").value();
+  g_installation_swapped = false;
+  SetOperationFaultHookForTesting(SwapAtAFileDeletion);
+  test_support::ScopedLogCapture log;
+  Prepare(L"--uninstall", {.uninstall = true});
+  const Lines lines = Run();
+  installer_.reset();
+  SetOperationFaultHookForTesting(nullptr);
+  EXPECT_TRUE(g_installation_swapped) << "the deletion never reached the file, or the folder could not be swapped";
+  if (g_installation_swapped) {
+    EXPECT_TRUE(test_support::SwapBackFolderForTest(data.value(), g_installation_decoy));
+  }
+  std::string kept_after;
+  EXPECT_TRUE(base::ReadFileToString(beyond_link, &kept_after) && kept_after == kept_before) << log.Text();
+  EXPECT_TRUE(base::PathExists(links.Append(L"decoy\\deep")));
+  EXPECT_TRUE(log.HasLineStartingWith("Refused to remove " + base::WideToUTF8(data.value()), logging::LOG_ERROR));
+  EXPECT_EQ(Completed(6), lines) << log.Text();
+  test_support::RemoveTree(install_.value());
+}
+
 // A status log whose subfolder leads out of the installation has the uninstallation touch nothing out there, the
 // check for a running browser included: a file of the browser's name beside the installation stays.
 TEST_F(UninstallTest, SubfolderLeadingOutTouchesNothingOutside) {
