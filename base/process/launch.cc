@@ -2,6 +2,8 @@
 
 #include <userenv.h>
 
+#include <utility>
+
 #include "base/command_line.h"
 #include "base/lazy_instance.h"
 #include "base/logging.h"
@@ -182,6 +184,10 @@ Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& opti
 }
 
 bool GetAppOutput(const CommandLine& command_line, std::string* output) {
+  return CollectAppOutput(StartApp(command_line), output);
+}
+
+StartedApp StartApp(const CommandLine& command_line) {
   SECURITY_ATTRIBUTES security_attributes = {};
   security_attributes.nLength = sizeof(security_attributes);
   security_attributes.bInheritHandle = TRUE;
@@ -189,7 +195,7 @@ bool GetAppOutput(const CommandLine& command_line, std::string* output) {
   HANDLE write_handle = nullptr;
   if (!::CreatePipe(&read_handle, &write_handle, &security_attributes, 0)) {
     PLOG(ERROR) << "Failed to create pipe";
-    return false;
+    return StartedApp();
   }
   win::ScopedHandle read_end(read_handle);
   win::ScopedHandle write_end(write_handle);
@@ -197,7 +203,7 @@ bool GetAppOutput(const CommandLine& command_line, std::string* output) {
   // Only the child's end may be inherited, or the read would never see the end of the output.
   if (!::SetHandleInformation(read_end.Get(), HANDLE_FLAG_INHERIT, 0)) {
     PLOG(ERROR) << "Failed to disable pipe inheritance";
-    return false;
+    return StartedApp();
   }
 
   STARTUPINFOW startup_info = {};
@@ -212,24 +218,29 @@ bool GetAppOutput(const CommandLine& command_line, std::string* output) {
   if (!::CreateProcessW(nullptr, writable_command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                         &startup_info, &temp_process_info)) {
     PLOG(ERROR) << "Failed to start process";
-    return false;
+    return StartedApp();
   }
   ProcessInformationHolder process_info(temp_process_info);
-
+  process_info.CloseThreadHandle();
   // The child holds its own copy of the write end now; closing ours lets the read end when the child ends.
   write_end.Close();
+  return StartedApp{Process(process_info.TakeProcessHandle()), std::move(read_end)};
+}
 
+bool CollectAppOutput(StartedApp app, std::string* output) {
+  if (!app.process.IsValid())
+    return false;
   char buffer[kOutputChunkSize];
   for (;;) {
     DWORD bytes_read = 0;
-    if (!::ReadFile(read_end.Get(), buffer, kOutputChunkSize, &bytes_read, nullptr) || bytes_read == 0)
+    if (!::ReadFile(app.output.Get(), buffer, kOutputChunkSize, &bytes_read, nullptr) || bytes_read == 0)
       break;
     output->append(buffer, bytes_read);
   }
 
-  ::WaitForSingleObject(process_info.process_handle(), INFINITE);
+  ::WaitForSingleObject(app.process.Handle(), INFINITE);
   // A child that was killed has likely written only part of its output: only a normal end is success.
-  return GetProcessExitStatus(process_info.process_handle(), nullptr) == ProcessExitStatus::kNormal;
+  return GetProcessExitStatus(app.process.Handle(), nullptr) == ProcessExitStatus::kNormal;
 }
 
 Lock& GetProcessLaunchLock() {

@@ -1,6 +1,6 @@
 // Starting child processes: the launch options, LaunchProcess with an exact list of inherited handles, job
-// assignment and user tokens, GetAppOutput for a child's standard output, and the process-wide lock held while
-// children that inherit handles are created.
+// assignment and user tokens, GetAppOutput for a child's standard output (whole, or started and collected
+// apart), and the process-wide lock held while children that inherit handles are created.
 #ifndef BASE_PROCESS_LAUNCH_H_
 #define BASE_PROCESS_LAUNCH_H_
 
@@ -12,6 +12,7 @@
 #include "base/files/file_path.h"
 #include "base/process/process.h"
 #include "base/synchronization/lock.h"
+#include "base/win/scoped_handle.h"
 
 namespace base {
 
@@ -54,6 +55,19 @@ Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& opti
 // (exit code 0); the output is collected either way. Hold GetProcessLaunchLock around the call: the child
 // inherits every inheritable handle.
 bool GetAppOutput(const CommandLine& command_line, std::string* output);
+
+// A child started as GetAppOutput starts one, and the read end of its output pipe, which only the caller holds.
+struct StartedApp {
+  Process process;
+  win::ScopedHandle output;
+};
+
+// GetAppOutput in two halves, so that several children can run side by side. StartApp returns once the child
+// runs, or an invalid process on failure; hold GetProcessLaunchLock around it alone. The caller's copy of the
+// pipe's write end is closed by then, so no child started later inherits it and each read ends with its own
+// child. CollectAppOutput reads until the child ends and answers as GetAppOutput.
+StartedApp StartApp(const CommandLine& command_line);
+bool CollectAppOutput(StartedApp app, std::string* output);
 
 // The process-wide lock to hold while creating children that inherit handles, so that no other thread's
 // inheritable handle leaks into them. Made on first use; destroyed by the AtExitManager.

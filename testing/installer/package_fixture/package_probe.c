@@ -68,14 +68,46 @@ static void WriteAnswer(const volatile char* answer, int capacity) {
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, length, &written, NULL);
 }
 
+// The event "<name>.<probe>" of a meeting, made or opened.
+static HANDLE MeetingEvent(wchar_t* name, DWORD length, const char* probe) {
+  name[length++] = L'.';
+  while (*probe)
+    name[length++] = (wchar_t)*probe++;
+  name[length] = 0;
+  return CreateEventW(NULL, TRUE, FALSE, name);
+}
+
+// With ZORVI_PROBE_MEETING set to a name, a probe answers only when the other probe of the package runs at the
+// same time: it signals its own event and waits for the other's, at most kMeetingWaitMs, then answers nothing.
+// Tests see by it that a check runs both probes side by side.
+#define kMeetingWaitMs 30000
+static int MeetsTheOtherProbe(const char* own, const char* other) {
+  wchar_t name[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableW(L"ZORVI_PROBE_MEETING", name, MAX_PATH - 32);
+  if (length == 0 || length >= MAX_PATH - 32)
+    return 1;
+  HANDLE own_event = MeetingEvent(name, length, own);
+  HANDLE other_event = MeetingEvent(name, length, other);
+  const int met = own_event && other_event && SetEvent(own_event) &&
+                  WaitForSingleObject(other_event, kMeetingWaitMs) == WAIT_OBJECT_0;
+  if (own_event)
+    CloseHandle(own_event);
+  if (other_event)
+    CloseHandle(other_event);
+  return met;
+}
+
 void __stdcall ProbeMain(void) {
   const wchar_t* command_line = GetCommandLineW();
   UINT exit_code = 0;
-  if (HasSwitch(command_line, "internal-version"))
-    WriteAnswer(kAnswers.internal_version, sizeof(kAnswers.internal_version));
-  else if (HasSwitch(command_line, "stream"))
-    WriteAnswer(kAnswers.stream, sizeof(kAnswers.stream));
-  else
+  if (HasSwitch(command_line, "internal-version")) {
+    if (MeetsTheOtherProbe("internal-version", "stream"))
+      WriteAnswer(kAnswers.internal_version, sizeof(kAnswers.internal_version));
+  } else if (HasSwitch(command_line, "stream")) {
+    if (MeetsTheOtherProbe("stream", "internal-version"))
+      WriteAnswer(kAnswers.stream, sizeof(kAnswers.stream));
+  } else {
     exit_code = 1;
+  }
   ExitProcess(exit_code);
 }

@@ -398,6 +398,7 @@ TEST_F(PackageFetcherTest, RepliesAndPackagesDecideHowTheFetchEnds) {
     int status;                // the final one
     const char* failure_reason;
     const wchar_t* replaced_at_use = L"";  // the extension of the file ReplaceAtUse replaces
+    bool probes_meet = false;              // each probe answers only while the other runs (package_probe.c)
   } kRows[] = {
       {"no checksum", L"plain.exe", Answer(R"({"installer": "http://127.0.0.1:{port}/good.exe"})"), 8, kUnparsable},
       {"installer not a string", L"plain.exe", Answer(R"({"installer": 5, "installer_checksum": ")" + good + "\"}"), 8,
@@ -425,6 +426,7 @@ TEST_F(PackageFetcherTest, RepliesAndPackagesDecideHowTheFetchEnds) {
       {"installer no image, unsigned package", L"not_pe.exe", answer("good.exe"), 8, kSigner},
       {"package replaced once checked", L"plain.exe", answer("good.exe"), 6, "<absent>", L".exe"},
       {"archive replaced before its unpacking", L"plain.exe", answer("good.exe"), 6, "<absent>", L".7z"},
+      {"probes side by side", L"plain.exe", answer("good.exe"), 6, "<absent>", L"", true},
   };
   FaultTable faults;
   for (size_t i = 0; i < std::size(kRows); ++i) {
@@ -440,7 +442,10 @@ TEST_F(PackageFetcherTest, RepliesAndPackagesDecideHowTheFetchEnds) {
     g_replaced_extension = row.replaced_at_use;
     g_replacements.clear();
     SetPackageFileUseHookForTesting(*row.replaced_at_use ? &ReplaceAtUse : nullptr);
+    const std::wstring meeting = test_support::UniqueName(L"probes");
+    SetEnvironmentVariableW(L"ZORVI_PROBE_MEETING", row.probes_meet ? meeting.c_str() : nullptr);
     std::unique_ptr<PackageFetcher> fetcher = Fetch("/reply/" + std::to_string(i));
+    SetEnvironmentVariableW(L"ZORVI_PROBE_MEETING", nullptr);
     SetPackageFileUseHookForTesting(nullptr);
     if (*row.replaced_at_use) {
       ASSERT_EQ(1u, g_replacements.size());

@@ -1,5 +1,7 @@
 #include "desktop/launcher/installer/package_fetcher/package_probes.h"
 
+#include <utility>
+
 #include "base/command_line.h"
 #include "base/process/launch.h"
 #include "base/synchronization/lock.h"
@@ -9,14 +11,25 @@
 namespace zorvi::installer {
 
 std::string RunPackageProbe(const base::FilePath& package, const char* probe) {
-  base::CommandLine command_line(package);
-  command_line.AppendSwitch(probe);
-  std::string output;
-  // The child inherits every inheritable handle: no other thread may create one meanwhile.
-  base::AutoLock launch_lock(base::GetProcessLaunchLock());
-  // The exit code is not consulted: the output alone decides.
-  base::GetAppOutput(command_line, &output);
-  return output;
+  return RunPackageProbes(package, {probe}).front();
+}
+
+std::vector<std::string> RunPackageProbes(const base::FilePath& package, const std::vector<const char*>& probes) {
+  std::vector<base::StartedApp> runs;
+  {
+    // A child inherits every inheritable handle: no other thread may create one while they start.
+    base::AutoLock launch_lock(base::GetProcessLaunchLock());
+    for (const char* probe : probes) {
+      base::CommandLine command_line(package);
+      command_line.AppendSwitch(probe);
+      runs.push_back(base::StartApp(command_line));
+    }
+  }
+  std::vector<std::string> outputs(probes.size());
+  // The exit codes are not consulted: the output alone decides.
+  for (size_t i = 0; i < runs.size(); ++i)
+    base::CollectAppOutput(std::move(runs[i]), &outputs[i]);
+  return outputs;
 }
 
 bool IsPackageVersionAcceptable(const std::string& probe_output, const std::string& own_internal_version) {

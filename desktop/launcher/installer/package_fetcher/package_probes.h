@@ -5,6 +5,7 @@
 #define DESKTOP_LAUNCHER_INSTALLER_PACKAGE_FETCHER_PACKAGE_PROBES_H_
 
 #include <string>
+#include <vector>
 
 #include "base/files/file_path.h"
 
@@ -14,6 +15,10 @@ namespace zorvi::installer {
 // lock and returns what it wrote to its standard output. A package that cannot be started gives an empty output,
 // which no check accepts.
 std::string RunPackageProbe(const base::FilePath& package, const char* probe);
+
+// The outputs of `package` run once with each of `probes`, in their order. The runs go side by side: each is a
+// process start, the bulk of a package check's time.
+std::vector<std::string> RunPackageProbes(const base::FilePath& package, const std::vector<const char*>& probes);
 
 // True when `probe_output` is a dotted version that compares equal to or higher than `own_internal_version`.
 // Empty or non-numeric output fails.
