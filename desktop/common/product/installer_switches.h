@@ -56,6 +56,9 @@ inline constexpr char kPostElevatedInstallTasksSwitch[] = "post-elevated-install
 // Tells the package's installer that the folder is writable only through this run's folder-permission helper.
 inline constexpr char kBorrowedWriteAccessSwitch[] = "borrowed-write-access";
 inline constexpr char kWaitForPackageSwitch[] = "wait-for-package";
+// Given to a backend that the runner starts from a ready package: the installer the runner runs from (and holds).
+// The package folder is the user's, so an elevated process starts from that installer instead, never from the folder.
+inline constexpr char kRunnerInstallerSwitch[] = "runner-installer";
 // The package's installer sets the inherited event named by its handle value (hexadecimal) once it has succeeded:
 // the installer that waits for it cannot tell a success from a killed process by the exit code alone.
 inline constexpr char kHandOverSuccessEventSwitch[] = "handover-success-event";

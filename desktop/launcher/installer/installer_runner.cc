@@ -120,32 +120,35 @@ bool InstallerRunner::Run(Settings* settings) {
   if (!interrupted_event_.IsValid())
     return Fail(kInstallerErrorGeneric, "Could not create installation interruption event");
 
+  const std::wstring ready_name = GetInstallerKernelObjectName(install_folder.value(), kPackageReadyEventBase, true);
+  VLOG(1) << "Event name for package_ready: " << ready_name;
+  // The backend hands over to the package only as its own when the event's owner has its rights: the owner is
+  // named, as Windows would give it, since wine gives an event made without a descriptor none.
+  base::win::ScopedLocalMemory<> descriptor;
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
+  if (MakeOwnOwnerDescriptor(&descriptor))
+    attributes.lpSecurityDescriptor = descriptor.Get();
+  package_ready_event_.Set(CreateUnsetEvent(ready_name, &attributes));
+  if (!package_ready_event_.IsValid())
+    return Fail(kInstallerErrorGeneric, "Could not create package ready event");
+  base::FilePath own_executable;
+  base::PathService::Get(base::kExeFile, &own_executable);
   if (package_ready_) {
     VLOG(1) << "Package is already available";
+    // Set for the backend's elevated run, which starts from this run's installer and waits for the package: the
+    // event's owner then decides whether the folder may be used as it is.
+    SetEvent(package_ready_event_.Get());
     // The process that unpacked the package holds its installer, which is thus what was unpacked.
     command_line.SetProgram(package_folder_.Append(kPackageInstallerFileName));
-    if (const PackageFileUseHook hook = GetPackageFileUseHook())
-      hook(command_line.GetProgram());
+    if (base::FilePath::CompareIgnoreCase(command_line.GetProgram().value(), own_executable.value()) != 0)
+      command_line.AppendSwitchFilePath(kRunnerInstallerSwitch, own_executable);
   } else {
-    const std::wstring ready_name = GetInstallerKernelObjectName(install_folder.value(), kPackageReadyEventBase, true);
-    VLOG(1) << "Event name for package_ready: " << ready_name;
-    // The backend hands over to the package only as its own when the event's owner has its rights: the owner is
-    // named, as Windows would give it, since wine gives an event made without a descriptor none.
-    base::win::ScopedLocalMemory<> descriptor;
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
-    if (MakeOwnOwnerDescriptor(&descriptor))
-      attributes.lpSecurityDescriptor = descriptor.Get();
-    package_ready_event_.Set(CreateUnsetEvent(ready_name, &attributes));
-    if (!package_ready_event_.IsValid())
-      return Fail(kInstallerErrorGeneric, "Could not create package ready event");
-    base::FilePath own_executable;
-    base::PathService::Get(base::kExeFile, &own_executable);
     // The installer run holds its own file (own_executable.h), so the file started by its path is this one.
-    if (const PackageFileUseHook hook = GetPackageFileUseHook())
-      hook(own_executable);
     command_line.SetProgram(own_executable);
     command_line.AppendSwitchFilePath(kWaitForPackageSwitch, package_folder_);
   }
+  if (const PackageFileUseHook hook = GetPackageFileUseHook())
+    hook(command_line.GetProgram());
 
   if (const char* error = LaunchBackend(&command_line))
     return Fail(kInstallerErrorGeneric, error);

@@ -237,9 +237,15 @@ TEST_P(RunnerScenarioTest, ControllerHearsWhatTheBackendSends) {
   EXPECT_EQ(0u, command_line.find("\"" + program + "\"")) << command_line;
   const std::string wait_switch = "--wait-for-package=\"" + base::WideToUTF8(scenario.package().value()) + "\"";
   EXPECT_EQ(row.backend == Backend::kOwn, command_line.find(wait_switch) != std::string::npos) << command_line;
-  EXPECT_EQ(row.backend == Backend::kOwn, ValueOf(start, "package_ready_event", false));
-  // A run starts with neither the package ready nor an interruption.
-  EXPECT_FALSE(ValueOf(start, "package_ready_set", true));
+  // The package's backend is told the runner's installer, which its elevated run starts from, waiting for the
+  // package, whose event is set already.
+  const std::string runner_installer =
+      "--runner-installer=\"" + base::WideToUTF8(scenario.own().Append(L"installer.exe").value()) + "\"";
+  EXPECT_EQ(row.backend == Backend::kPackage, command_line.find(runner_installer) != std::string::npos)
+      << command_line;
+  EXPECT_TRUE(ValueOf(start, "package_ready_event", false));
+  // A run starts without an interruption, and with the package ready only when it was ready before.
+  EXPECT_EQ(row.backend == Backend::kPackage, ValueOf(start, "package_ready_set", false));
   EXPECT_FALSE(ValueOf(start, "interrupted_set", true));
   EXPECT_NE(std::string::npos, command_line.find(" --backend")) << command_line;
   // The handle named on the command line: the controller's process, for waiting only.

@@ -138,17 +138,21 @@ class Scenario {
           install_.Append(base::UTF8ToWide(version())));
   }
 
-  // The readiness switches of a run whose backend starts as the installer of the current version (a copy of the
-  // package's in a folder of its own) and waits for the package until the controller's `at`-th observer call.
-  std::wstring PackageReadyAt(int at) {
+  // The controller's installer: the installer of the current version (a copy of the package's in a folder of its
+  // own), and the readiness switch `readiness`.
+  std::wstring OwnInstaller(const std::wstring& readiness) {
     const base::FilePath current = root_.Append(L"current");
     CreateDirectoryW(current.value().c_str(), nullptr);
     for (const wchar_t* file : {L"installer.exe", L"zorvi.dll"}) {
       EXPECT_TRUE(
           CopyFileW(package_->folder().Append(file).value().c_str(), current.Append(file).value().c_str(), FALSE));
     }
-    return L"--own-exe=\"" + current.Append(L"installer.exe").value() + L"\" --package-ready-at=" + std::to_wstring(at);
+    return L"--own-exe=\"" + current.Append(L"installer.exe").value() + L"\" " + readiness;
   }
+
+  // The readiness switches of a run whose backend starts as the controller's installer and waits for the package
+  // until the controller's `at`-th observer call.
+  std::wstring PackageReadyAt(int at) { return OwnInstaller(L"--package-ready-at=" + std::to_wstring(at)); }
 
   // The events of the hold-at-step seam (named after the scenario) and its value for the step.
   std::wstring HoldAt(int step) {
@@ -314,7 +318,7 @@ std::vector<std::unique_ptr<Scenario>> RunScenarios(const std::vector<Row>& rows
       scenario.Uninstall();
     else
       scenario.Start(r.switches, r.hold_at ? scenario.HoldAt(r.hold_at) : r.seams, base::FilePath(),
-                     r.ready_at ? scenario.PackageReadyAt(r.ready_at) : L"--package-ready=before");
+                     r.ready_at ? scenario.PackageReadyAt(r.ready_at) : scenario.OwnInstaller(L"--package-ready=before"));
   };
   for (size_t i = 0; i < rows.size(); ++i) {
     PackageOptions options = rows[i].options;
@@ -474,9 +478,9 @@ ScenarioRun Uninstall() {
 
 // - A copy-only and a per-user install report exactly their steps and succeed; the per-user one records its folder.
 // - Runs handed to other installer processes, through the runner: an all-users install of a split administrator runs
-//   elevated (the consent stands in for the prompt; the real "runas" starts the elevated backend), whose
-//   notifications the runner relays between the announcements of the child, and then registers the browser class
-//   for this user; declined, or for a standard user where the machine turns UAC off (the template's EnableLUA is
+//   elevated (the consent stands in for the prompt; the real "runas" starts the elevated backend, from the
+//   controller's installer, never from the package folder, waiting for the package), whose notifications the runner
+//   relays between the announcements of the children, and then registers the browser class for this user; declined, or for a standard user where the machine turns UAC off (the template's EnableLUA is
 //   0), it fails with the elevation error and starts nothing. A backend that waits for the package hands the run to
 //   the package's installer once the controller has it ready; after an elevated run that waited too, the package's
 //   installer does this user's part, and the requesting backend reports its end once.
@@ -495,8 +499,11 @@ TEST(InstallerScenarioTest, RunsEndAsTheirRowsSay) {
   const std::string done = Recorder::TerminatedLine(true);
   const Lines declined = {Recorder::ErrorLine(kInstallerErrorElevation, L"", "Elevated installation failed."),
                           Recorder::TerminatedLine(false)};
+  // The package was ready before: the elevated run starts from the controller's installer, waits for the package and
+  // hands over to its installer, and the requesting backend then does this user's part itself.
   const auto elevated = [&](Scenario& scenario) {
-    return JoinLines({{starting}, Installed(scenario.Total()), {returned, kSuccess, done}});
+    return JoinLines(
+        {{starting, folder_ready, starting}, Installed(scenario.Total()), {returned, kSuccess, returned, kSuccess, done}});
   };
   const auto later = [&](Scenario& scenario) {
     return JoinLines({{folder_ready, starting}, Installed(scenario.Total()), {returned, kSuccess, done}});

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -44,6 +45,7 @@
 #include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/globalstorage_win.h"
+#include "desktop/common/product/installation_files.h"
 #include "desktop/common/product/installer_experiments.h"
 #include "desktop/common/product/product_info.h"
 #include "desktop/common/product/test_seams.h"
@@ -109,8 +111,10 @@ int g_elevated_starts = 0;
 base::FilePath g_elevated_stand_in;
 std::wstring g_elevated_stand_in_switches;
 test_support::ScopedTestHandle g_elevated_process;
-HANDLE StartElevatedStandIn(const base::FilePath&, const std::wstring& parameters) {
+base::FilePath g_elevated_program;  // the program the last elevated start named
+HANDLE StartElevatedStandIn(const base::FilePath& program, const std::wstring& parameters) {
   ++g_elevated_starts;
+  g_elevated_program = program;
   if (g_elevated_stand_in.empty()) {
     SetLastError(ERROR_CANCELLED);
     return nullptr;
@@ -992,7 +996,10 @@ HANDLE CreateOwnedEvent(const std::wstring& name, bool set, const wchar_t* sddl)
 // helper ends after the grace. A helper that ends without granting fails the run and changes nothing. A package made
 // ready by another account (the ready event's owner is no account of this process's rights, or cannot be read) is
 // used only as a checked copy of its package file: the program planted as its folder's installer never runs, nor
-// does a package replaced as it is used, which fails the run.
+// does a package replaced as it is used, which fails the run. A run started from a ready package (the runner names
+// its own installer) starts its elevated processes from the runner's installer, never from its folder; its elevated
+// run waits for the package, so that for another account's package only the checked copy runs elevated, and the
+// folder is left as it was.
 TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
   SetUacPolicy(1);
   SetElevatedLaunchHookForTesting(StartElevatedStandIn);
@@ -1044,6 +1051,9 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     bool lent = true;                 // without a helper: the test lends the run a helper's grant
     const wchar_t* ready_owner = nullptr;  // the ready event's descriptor; null: this process's, as a runner's
     bool replaced = false;                 // the user replaces the package as it is used
+    // The run is the backend a runner started from the ready package `handed` (elevated.exe standing in for the
+    // runner's installer); the elevated run it asks for then runs here as an administrator, with what it was given.
+    bool from_ready_package = false;
   };
   const Lines kFailed = Failure(kInstallerErrorGeneric, L"", "Installer process did not complete successfully.");
   const Row rows[] = {
@@ -1084,6 +1094,9 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
        L"package_dummy_test_child.exe"},
       {"the helper's grant", L"--allusers=0", AdminTokenSeam::kStandardUser, true, 0, -1, kNoEvent,
        Completed(package_->StepTotal(7)), L"folder_permission_test_child.exe"},
+      {"the helper's grant to a run from a package", L"--allusers=0 --runner-installer=\"" + elevated.value() + L"\"",
+       AdminTokenSeam::kStandardUser, true, 0, -1, kNoEvent, Completed(package_->StepTotal(7)),
+       L"folder_permission_test_child.exe"},
       // Only the checked copy of another account's package runs, with the same switches; a package replaced as it is
       // used fails its checks, and nothing runs.
       {"another account's package", wait, AdminTokenSeam::kNone, true, 0, 0, kBefore,
@@ -1093,6 +1106,11 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
       {"another account's package replaced at its use", wait, AdminTokenSeam::kNone, true, 0, 0, kBefore,
        JoinLines({{kFolderReady}, Failure(kInstallerErrorGeneric, L"", "The package failed its checks.")}), nullptr,
        false, true, kOtherAccount, true},
+      // Run from another account's ready package, the elevated run starts from the runner's installer and takes only
+      // the checked copy; the folder's planted installer and files list stay unused and unchanged.
+      {"elevated from another account's ready package", L"--allusers=1 --runner-installer=\"" + elevated.value() + L"\"",
+       AdminTokenSeam::kSplitAdministrator, true, 0, 0, kBefore, {starting, returned, kSuccess}, nullptr, false, false,
+       kOtherAccount, false, true},
       // The survey page is the user's: this run opens it once the elevated run has succeeded.
       {"elevated uninstallation", L"--uninstall --allusers=1", AdminTokenSeam::kSplitAdministrator, true, 0, -1,
        kNoEvent, {starting, returned, kSuccess}, nullptr, true},
@@ -1119,10 +1137,13 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     if (row.helper)
       DenyWritingInstallFolder();
     // An uninstallation runs the installer of the installed version.
-    ASSERT_TRUE(base::PathService::Override(base::kExeDir, row.uninstall ? Subfolder() : package_->folder()));
+    ASSERT_TRUE(base::PathService::Override(base::kExeDir, row.uninstall            ? Subfolder()
+                                                           : row.from_ready_package ? handed
+                                                                                    : package_->folder()));
     if (row.uninstall)
       PutExistingInstallation("42", [](InstallLog* log) { log->all_users = true; });
     RecordDetachedStarts();
+    g_elevated_program.clear();
     const std::wstring original = test_support::FileDaclSddl(install_.value());
     Prepare(row.switches, {.uninstall = row.uninstall});
     test_support::ScopedTestHandle ready;
@@ -1135,6 +1156,9 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     if (row.ready_owner) {
       ASSERT_TRUE(base::CopyFile(network.Append(L"recorder_signed.exe"), handed.AddExtension(L"exe")));
     }
+    // A files list of the planted program: an elevated run from the folder would install it.
+    test_support::WriteFileBytes(handed.Append(kFilesListFileName).value(), "installer.exe\n");
+    const std::map<std::string, std::string> user_folder = ReadTree(handed);
     g_replaced.clear();
     SetPackageFileUseHookForTesting(row.replaced ? ReplacePackageFileForTest : nullptr);
     const test_support::ScopedCurrentFolder current(records.value());
@@ -1160,6 +1184,23 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     });
     EXPECT_EQ(row.expected, lines) << log.Text();
     EXPECT_EQ(!row.helper && row.lent, WriteAccessGivenBack()) << "not released at the end of the run";
+    // An elevated process starts from this installer, or from the runner's when this one runs from a package.
+    base::FilePath program;
+    ASSERT_TRUE(base::PathService::Get(base::kExeFile, &program));
+    if (!g_elevated_program.empty()) {
+      EXPECT_EQ(row.switches.find(L"--runner-installer") != std::wstring::npos ? elevated : program,
+                g_elevated_program);
+    }
+    if (row.from_ready_package) {
+      const Lines elevated_run = ReadLines(elevated.AddExtension(L"commands.txt"));
+      ASSERT_FALSE(elevated_run.empty());
+      base::CommandLine command_line;
+      command_line.ParseCommandLineString(base::UTF8ToWide(elevated_run.back()));
+      SetAdminTokenSeamForTesting(AdminTokenSeam::kNone);
+      Prepare(command_line.GetArgumentsString());
+      EXPECT_EQ(Lines({kFolderReady, starting, returned, kSuccess}), Run()) << log.Text();
+      EXPECT_EQ(user_folder, ReadTree(handed));
+    }
     if (row.helper) {
       ASSERT_TRUE(g_elevated_process.valid());
       const bool granted = row.expected.back() == kSuccess;
@@ -1192,7 +1233,9 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
       // An uninstallation's settings never name the browser's start.
       EXPECT_EQ(row.uninstall ? L"" : L"0", switches["launchzorvi"]);
       EXPECT_EQ(std::to_wstring(GetCurrentProcessId()), switches["parent-pid"]);
-      EXPECT_EQ(row.switches.find(L"--wait-for-package") != std::wstring::npos ? handed.value() : L"",
+      EXPECT_EQ(row.switches.find(L"--wait-for-package") != std::wstring::npos || row.from_ready_package
+                    ? handed.value()
+                    : L"",
                 switches["wait-for-package"]);
     }
     // The package's installer: the settings, starting the browser as asked, and the user's part only after an
@@ -1216,9 +1259,11 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     EXPECT_EQ(row.package_exit >= 0 && !interrupted && !row.replaced, !switches.empty());
     if (!switches.empty()) {
       EXPECT_TRUE(switches.count("backend"));
-      EXPECT_EQ(L"1", switches["launchzorvi"]);
+      // The copy an elevated run started never starts the browser, and does no user's part.
+      EXPECT_EQ(row.from_ready_package ? L"0" : L"1", switches["launchzorvi"]);
       EXPECT_EQ(L"0", switches["crash-reporter-pid"]);
-      EXPECT_EQ(row.token != AdminTokenSeam::kNone, switches.count("post-elevated-install-tasks") == 1);
+      EXPECT_EQ(row.token != AdminTokenSeam::kNone && !row.from_ready_package,
+                switches.count("post-elevated-install-tasks") == 1);
       // It gets no task for a folder it may write only with the grant this run holds.
       EXPECT_EQ(row.lent, switches.count("borrowed-write-access") == 1);
       // Started for another installer process, it is too.

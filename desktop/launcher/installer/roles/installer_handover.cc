@@ -50,6 +50,18 @@ base::win::ScopedHandle CreateAutoResetEvent(const std::wstring& name) {
   return base::win::ScopedHandle(CreateEventW(nullptr, FALSE, FALSE, name.c_str()));
 }
 
+// The installer an elevated process starts from: this one, unless it runs from a ready package, whose folder is the
+// user's; then the installer the runner runs from. False (logged) when there is none.
+bool GetElevatedProgram(base::FilePath* program) {
+  const base::CommandLine& process = *base::CommandLine::ForCurrentProcess();
+  *program = process.GetSwitchValuePath(kRunnerInstallerSwitch);
+  if (program->empty() && !base::PathService::Get(base::kExeFile, program)) {
+    LOG(ERROR) << "Failed to obtain installer exe file path";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void Installer::NotifyChildStarting() {
@@ -71,15 +83,20 @@ int Installer::RunElevated() {
   base::CommandLine command_line = settings_->ToCommandLine(true);
   command_line.AppendSwitchASCII(kParentPidSwitch, std::to_string(GetCurrentProcessId()));
   const bool wait_for_package = process.HasSwitch(kWaitForPackageSwitch);
-  if (wait_for_package)
-    command_line.AppendSwitchNative(kWaitForPackageSwitch, process.GetSwitchValueNative(kWaitForPackageSwitch));
+  // Run from a ready package, the elevated run must not take this folder's files: it waits for the package as a
+  // run that found it unready does, and so hands over by the ready event's owner (another account's package only
+  // as a checked copy). This process then does the user's part itself.
+  const base::FilePath package_folder = wait_for_package ? process.GetSwitchValuePath(kWaitForPackageSwitch)
+                                        : process.HasSwitch(kRunnerInstallerSwitch) ? own_folder_
+                                                                                    : base::FilePath();
+  if (!package_folder.empty())
+    command_line.AppendSwitchFilePath(kWaitForPackageSwitch, package_folder);
   base::FilePath executable;
-  if (!base::PathService::Get(base::kExeFile, &executable)) {
-    LOG(ERROR) << "Failed to obtain installer exe file path";
+  if (!GetElevatedProgram(&executable))
     return kElevationSetUpError;
-  }
   NotifyChildStarting();
-  // This run holds its own file (own_executable.h): the elevated process starts from this same file.
+  // The installer's run holds its file (own_executable.h), this one's or the runner's: the elevated process starts
+  // from that same file.
   if (const PackageFileUseHook hook = GetPackageFileUseHook())
     hook(executable);
   const base::win::ScopedHandle child = LaunchElevated(executable, command_line.GetArgumentsString());
@@ -138,10 +155,8 @@ int Installer::ObtainFolderPermissionElevated(const base::FilePath& folder, bool
   base::CommandLine command_line;
   AppendFolderPermissionSwitches(request, &command_line);
   base::FilePath executable;
-  if (!base::PathService::Get(base::kExeFile, &executable)) {
-    LOG(ERROR) << "Failed to obtain installer exe file path";
+  if (!GetElevatedProgram(&executable))
     return kElevationSetUpError;
-  }
   base::win::ScopedHandle granted = CreateAutoResetEvent(GetGiveInstallPermissionEventName(folder));
   base::win::ScopedHandle undo = granted.IsValid() ? CreateAutoResetEvent(GetGiveInstallPermissionUndoEventName(folder))
                                                    : base::win::ScopedHandle();
