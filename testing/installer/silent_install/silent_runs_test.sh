@@ -265,10 +265,11 @@ check_installed_tree
 check_no_library_copies "$ROW/prefix"
 
 # 3b. Uninstalling that installation by the installer kept in its version folder: no overrides fetch though the
-# feature is on, and the installation, which is its package, is handed over at once.
+# feature is on, and the installation, which is its package, is handed over at once. Wine's Program Files admits
+# other writers, so the uninstallation, which removes its own installer, runs from carried copies too: none is left.
 # The upgrade made a second version folder (V_0) beside the first: the last one made is the installation's.
 uninstaller=$(find "$ROW/prefix/drive_c/Program Files/Zorvi nightly" -name installer.exe | sort | tail -n 1)
-KEEP_PREFIX=1 run_row uninstall '' - "$D/runs/uninstall/${uninstaller#"$ROW/"}" --uninstall
+KEEP_PREFIX=1 WAIT_FOR_PROGRAMS=1 run_row uninstall '' - "$D/runs/uninstall/${uninstaller#"$ROW/"}" --uninstall
 [ "$CODE" = 0 ] || fail "exit code $CODE"
 [ "$(count_requests /overrides)" = 0 ] || fail "overrides fetched for an uninstallation"
 check_statistics 1 1
@@ -278,6 +279,7 @@ in_order "Initializing controller without fetcher." "Got tracking data from pack
   "Tracking data actions done: package complete." "Preparing to run the installer." \
   "Installer succeeded: waiting for the backend to end"
 [ ! -e "$ROW/prefix/drive_c/Program Files/Zorvi nightly/installation_status.xml" ] || fail "the status log is left"
+check_no_library_copies "$ROW/prefix"
 
 # 4. The network installer: its tracking data posted for the address, the full installer downloaded, into a
 # download folder named on the command line that does not exist yet.
