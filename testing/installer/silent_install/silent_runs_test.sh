@@ -115,11 +115,13 @@ run_row() {
 
 # Waits until no program the row started runs in PREFIX any more (EXE: the row's program), each for at most 60 s,
 # through its process id: what a run leaves running as it ends (its crash reporter, the removal of a library copy)
-# ends a moment later. Passes go on until one finds no such program.
+# ends a moment later. A pass lists the processes first and reads them after: a program that starts another as it
+# ends (the crash reporter its copy's removal) can be listed, gone when read, and its successor started after the
+# listing. That successor is in the next pass's listing, so passes go on until two in a row find no such program.
 wait_for_run_programs() {
-  local prefix=$1 exe pid more=1
+  local prefix=$1 exe pid more empty=0
   exe=$(basename "$2")
-  while [ -n "$more" ]; do
+  while [ "$empty" -lt 2 ]; do
     more=
     for pid in $(zorvi_prefix_pids "$prefix"); do
       if tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qiF -e "$exe" -e installer.exe; then
@@ -127,6 +129,7 @@ wait_for_run_programs() {
         more=1
       fi
     done
+    if [ -n "$more" ]; then empty=0; else empty=$((empty + 1)); fi
   done
 }
 
