@@ -12,7 +12,9 @@
 //   administrators only, and loads it from there. A loaded library's file cannot be deleted while its process
 //   runs: the library starts the host again in its removal role as the process ends, which loads no library,
 //   waits for that process to end, deletes its copy and folder through the handles it inherited, then every
-//   earlier copy no running process holds. Each start removes such copies too.
+//   earlier copy no running process holds. Each start removes such copies too. A probe, which only prints one
+//   value, unloads its copy once it has and deletes it itself: the process that started it deletes the probe's
+//   program as soon as it ends, which a removal helper started from that program would still be running.
 // Either file is held open against writes and deletion from the check to the load.
 #include <windows.h>
 
@@ -27,6 +29,7 @@
 
 #include "base/win/scoped_local_memory.h"
 #include "desktop/common/product/installer_switches.h"
+#include "desktop/launcher/installer/roles/probe_command_line.h"
 #include "writable_by_others.h"
 
 namespace {
@@ -97,6 +100,27 @@ ScopedFile OpenLibraryBesideUs(const std::wstring& folder, const host::SidBytes&
   return library;
 }
 
+// Opens `path` itself, never what a link there leads to, for deletion; null for a link or when it cannot be.
+ScopedFile OpenForDeletion(const std::wstring& path, DWORD flags) {
+  HANDLE handle = CreateFileW(path.c_str(), DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | flags, nullptr);
+  ScopedFile opened(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (opened && (!GetFileInformationByHandle(handle, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)))
+    opened.reset();
+  return opened;
+}
+
+// The volume and index of an open file, which name it whatever its path; zero when they cannot be read.
+ULONGLONG FileIndex(HANDLE file, DWORD* volume) {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!GetFileInformationByHandle(file, &info))
+    return 0;
+  *volume = info.dwVolumeSerialNumber;
+  return (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
+
 // Removes the copies that earlier runs left in `temp` (a copy still mapped by a running host stays).
 void RemoveEarlierCopies(const std::wstring& temp) {
   WIN32_FIND_DATAW found;
@@ -121,9 +145,10 @@ std::wstring SidText(const host::SidBytes& sid) {
 }
 
 // Writes the carried library into a new private folder under the user's temporary folder and returns its path
-// with the file held open, its contents checked against the resource; empty when it cannot be done. The security
-// library loads here, on first use: the library beside the host is judged without it.
-std::wstring WriteCarriedLibrary(const host::SidBytes& user, ScopedFile* held) {
+// with the file held open, its contents checked against the resource; empty when it cannot be done. *folder_held
+// receives the folder as made, open for deletion. The security library loads here, on first use: the library
+// beside the host is judged without it.
+std::wstring WriteCarriedLibrary(const host::SidBytes& user, ScopedFile* held, ScopedFile* folder_held) {
   HRSRC resource = FindResourceW(nullptr, kCarriedLibraryResource, MAKEINTRESOURCEW(10) /* RT_RCDATA */);
   HGLOBAL loaded = resource ? LoadResource(nullptr, resource) : nullptr;
   const void* bytes = loaded ? LockResource(loaded) : nullptr;
@@ -154,10 +179,11 @@ std::wstring WriteCarriedLibrary(const host::SidBytes& user, ScopedFile* held) {
     else if (GetLastError() != ERROR_ALREADY_EXISTS)
       return std::wstring();
   }
+  *folder_held = folder.empty() ? nullptr : OpenForDeletion(folder, FILE_FLAG_BACKUP_SEMANTICS);
   const std::wstring path = folder + kLibraryName;
-  HANDLE file = folder.empty() ? INVALID_HANDLE_VALUE
-                               : CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0,
-                                             nullptr);
+  HANDLE file = !*folder_held ? INVALID_HANDLE_VALUE
+                              : CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0,
+                                            nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return std::wstring();
   DWORD written = 0;
@@ -213,6 +239,28 @@ bool DeleteThroughHandle(HANDLE handle) {
   return false;
 }
 
+// A probe's end (see the top of the file): unloads `library`, the carried copy at `path` whose file had the index
+// `index` on `volume`, and deletes it and its `folder` through handles. Nothing of the library runs once the probe
+// has printed its value.
+void RemoveProbesCopy(HMODULE library, const std::wstring& path, DWORD volume, ULONGLONG index, HANDLE folder) {
+  FreeLibrary(library);
+  if (GetModuleHandleW(path.c_str())) {
+    fprintf(stderr, "Leaving %ls: it is still loaded\n", path.c_str());
+    return;
+  }
+  ScopedFile file = OpenForDeletion(path, 0);
+  DWORD opened_volume = 0;
+  // A file put in the copy's place since (only its own user can) is left alone.
+  if (file && (FileIndex(file.get(), &opened_volume) != index || opened_volume != volume ||
+               !DeleteThroughHandle(file.get()))) {
+    fprintf(stderr, "Leaving %ls (error %lu)\n", path.c_str(), GetLastError());
+    return;
+  }
+  file.reset();
+  if (!DeleteThroughHandle(folder))
+    fprintf(stderr, "Leaving the folder of %ls (error %lu)\n", path.c_str(), GetLastError());
+}
+
 // Removes the copy of an ended process of the run (see the top of the file). Exit code 0 when it is gone.
 int RemoveCarriedLibrary(const wchar_t* handles) {
   unsigned long long values[3] = {};
@@ -243,8 +291,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const std::wstring own_folder = OwnFolder();
   std::wstring library_path = own_folder + kLibraryName;
   ScopedFile held = OpenLibraryBesideUs(own_folder, user_sid);
+  ScopedFile copy_folder;
   if (!held)
-    library_path = WriteCarriedLibrary(user_sid, &held);
+    library_path = WriteCarriedLibrary(user_sid, &held, &copy_folder);
   // Only the file checked above, by its full path, never one found on the search path.
   HMODULE library =
       held ? LoadLibraryExW(library_path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) : nullptr;
@@ -252,6 +301,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     fprintf(stderr, "Cannot load %ls (error %lu)\n", (own_folder + kLibraryName).c_str(), GetLastError());
     return kLibraryNotLoaded;
   }
+  DWORD copy_volume = 0;
+  const ULONGLONG copy_index = copy_folder ? FileIndex(held.get(), &copy_volume) : 0;
+  if (zorvi::installer::PlainProbeSwitch(GetCommandLineW()).empty() || copy_index == 0)
+    copy_folder.reset();  // the library removes its copy (see the top of the file)
   held.reset();
   using RunInstallerFunction = bool (*)();
   auto run_installer = reinterpret_cast<RunInstallerFunction>(
@@ -260,5 +313,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     fprintf(stderr, "%ls has no entry RunInstaller\n", library_path.c_str());
     return kEntryNotFound;
   }
-  return run_installer() ? kInstallerSucceeded : kInstallerFailed;
+  const bool succeeded = run_installer();
+  if (copy_folder)
+    RemoveProbesCopy(library, library_path, copy_volume, copy_index, copy_folder.get());
+  return succeeded ? kInstallerSucceeded : kInstallerFailed;
 }

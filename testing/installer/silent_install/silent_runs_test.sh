@@ -115,11 +115,13 @@ run_row() {
 
 # Waits until no program the row started runs in PREFIX any more (EXE: the row's program), each for at most 60 s,
 # through its process id: what a run leaves running as it ends (its crash reporter, the removal of a library copy)
-# ends a moment later. Passes go on until one finds no such program.
+# ends a moment later. A pass lists the processes first and reads them after: a program that starts another as it
+# ends (the crash reporter its copy's removal) can be listed, gone when read, and its successor started after the
+# listing. That successor is in the next pass's listing, so passes go on until two in a row find no such program.
 wait_for_run_programs() {
-  local prefix=$1 exe pid more=1
+  local prefix=$1 exe pid more empty=0
   exe=$(basename "$2")
-  while [ -n "$more" ]; do
+  while [ "$empty" -lt 2 ]; do
     more=
     for pid in $(zorvi_prefix_pids "$prefix"); do
       if tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qiF -e "$exe" -e installer.exe; then
@@ -127,6 +129,7 @@ wait_for_run_programs() {
         more=1
       fi
     done
+    if [ -n "$more" ]; then empty=0; else empty=$((empty + 1)); fi
   done
 }
 
@@ -265,10 +268,11 @@ check_installed_tree
 check_no_library_copies "$ROW/prefix"
 
 # 3b. Uninstalling that installation by the installer kept in its version folder: no overrides fetch though the
-# feature is on, and the installation, which is its package, is handed over at once.
+# feature is on, and the installation, which is its package, is handed over at once. Wine's Program Files admits
+# other writers, so the uninstallation, which removes its own installer, runs from carried copies too: none is left.
 # The upgrade made a second version folder (V_0) beside the first: the last one made is the installation's.
 uninstaller=$(find "$ROW/prefix/drive_c/Program Files/Zorvi nightly" -name installer.exe | sort | tail -n 1)
-KEEP_PREFIX=1 run_row uninstall '' - "$D/runs/uninstall/${uninstaller#"$ROW/"}" --uninstall
+KEEP_PREFIX=1 WAIT_FOR_PROGRAMS=1 run_row uninstall '' - "$D/runs/uninstall/${uninstaller#"$ROW/"}" --uninstall
 [ "$CODE" = 0 ] || fail "exit code $CODE"
 [ "$(count_requests /overrides)" = 0 ] || fail "overrides fetched for an uninstallation"
 check_statistics 1 1
@@ -278,6 +282,7 @@ in_order "Initializing controller without fetcher." "Got tracking data from pack
   "Tracking data actions done: package complete." "Preparing to run the installer." \
   "Installer succeeded: waiting for the backend to end"
 [ ! -e "$ROW/prefix/drive_c/Program Files/Zorvi nightly/installation_status.xml" ] || fail "the status log is left"
+check_no_library_copies "$ROW/prefix"
 
 # 4. The network installer: its tracking data posted for the address, the full installer downloaded, into a
 # download folder named on the command line that does not exist yet.
