@@ -268,8 +268,8 @@ check_installed_tree
 check_no_library_copies "$ROW/prefix"
 
 # 3b. Uninstalling that installation by the installer kept in its version folder: no overrides fetch though the
-# feature is on, and the installation, which is its package, is handed over at once. Wine's Program Files admits
-# other writers, so the uninstallation, which removes its own installer, runs from carried copies too: none is left.
+# feature is on, and the installation, which is its package, is handed over at once. Its probes of the installer
+# (the download-folder check's copy) run from carried copies: none is left.
 # The upgrade made a second version folder (V_0) beside the first: the last one made is the installation's.
 uninstaller=$(find "$ROW/prefix/drive_c/Program Files/Zorvi nightly" -name installer.exe | sort | tail -n 1)
 KEEP_PREFIX=1 WAIT_FOR_PROGRAMS=1 run_row uninstall '' - "$D/runs/uninstall/${uninstaller#"$ROW/"}" --uninstall
