@@ -46,6 +46,16 @@ bool SetBrandingFile(const std::wstring& value) {
   return true;
 }
 
+// Keeps a seam's value, which must not be empty, in *target and sets the hook that uses it.
+template <typename Hook>
+bool KeepAndHook(const std::wstring& value, std::wstring* target, void (*set_hook)(Hook), Hook hook) {
+  if (value.empty())
+    return false;
+  *target = value;
+  set_hook(hook);
+  return true;
+}
+
 // The step at which hold-at-step holds the installation, the events through which it meets its test, and how long
 // it waits at most for each (only a hang reaches that).
 int g_hold_at_step = 0;
@@ -54,16 +64,17 @@ std::wstring g_hold_events;
 std::wstring g_held_file;
 constexpr DWORD kHoldLimitMs = 60 * 1000;
 
-void WaitForEvent(const std::wstring& name, bool signal) {
+// Sets the event `name` of the test, or waits until the test sets it; `seam` names the seam in the log.
+void WaitForEvent(const char* seam, const std::wstring& name, bool signal) {
   HANDLE event = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name.c_str());
   if (!event) {
-    fprintf(stderr, "hold-at-step: no event %ls\n", name.c_str());
+    fprintf(stderr, "%s: no event %ls\n", seam, name.c_str());
     return;
   }
   if (signal)
     SetEvent(event);
   else if (WaitForSingleObject(event, kHoldLimitMs) != WAIT_OBJECT_0)
-    fprintf(stderr, "hold-at-step: %ls was not set within %lu ms\n", name.c_str(), kHoldLimitMs);
+    fprintf(stderr, "%s: %ls was not set within %lu ms\n", seam, name.c_str(), kHoldLimitMs);
   CloseHandle(event);
 }
 
@@ -82,8 +93,8 @@ bool HoldAtStep(int steps_reported, HANDLE interrupted_event) {
       fprintf(stderr, "held-file: cannot write %ls\n", g_held_file.c_str());
   }
   if (!g_hold_events.empty()) {
-    WaitForEvent(g_hold_events + L"/held", true);
-    WaitForEvent(g_hold_events + L"/go", false);
+    WaitForEvent("hold-at-step", g_hold_events + L"/held", true);
+    WaitForEvent("hold-at-step", g_hold_events + L"/go", false);
   }
   HANDLE handles[2] = {interrupted_event, nullptr};
   DWORD count = 1;
@@ -170,11 +181,7 @@ bool RecordDetachedStart(const std::wstring& kind, const std::wstring& command_l
 }
 
 bool SetDetachedStarts(const std::wstring& value) {
-  if (value.empty())
-    return false;
-  g_detached_starts_file = value;
-  SetDetachedStartHookForTesting(RecordDetachedStart);
-  return true;
+  return KeepAndHook(value, &g_detached_starts_file, SetDetachedStartHookForTesting, RecordDetachedStart);
 }
 
 bool SetTaskStore(const std::wstring& value) {
@@ -239,11 +246,7 @@ void ReplacePackageFile(const base::FilePath& file) {
 }
 
 bool SetReplacePackageFiles(const std::wstring& value) {
-  if (value.empty())
-    return false;
-  g_replacement_folder = value;
-  SetPackageFileUseHookForTesting(ReplacePackageFile);
-  return true;
+  return KeepAndHook(value, &g_replacement_folder, SetPackageFileUseHookForTesting, ReplacePackageFile);
 }
 
 // swap-folder: the folder that the first use of a checked path at or below it swaps for the decoy, once.
@@ -270,6 +273,17 @@ bool SetSwapFolder(const std::wstring& value) {
   g_decoy = value.substr(bar + 1);
   SetCheckedPathUseHookForTesting(SwapFolderForDecoy);
   return true;
+}
+
+// The event that the installer's window sets once it is shown.
+std::wstring g_window_shown_event;
+
+void SetWindowShownEvent() {
+  WaitForEvent("window-shown-event", g_window_shown_event, true);
+}
+
+bool SetWindowShownEventName(const std::wstring& value) {
+  return KeepAndHook(value, &g_window_shown_event, SetWindowShownHookForTesting, SetWindowShownEvent);
 }
 
 bool SetFolderGrant(const std::wstring& value) {
@@ -319,6 +333,7 @@ const Seam kSeams[] = {
     {L"shortcut-folders", OverrideShortcutFolders},
     {L"replace-package-files", SetReplacePackageFiles},
     {L"swap-folder", SetSwapFolder},
+    {L"window-shown-event", SetWindowShownEventName},
 };
 
 }  // namespace

@@ -30,6 +30,9 @@
 //                                 PackageFileUseHook), tries to put DIR\replacement.exe in its place (see
 //                                 TryToReplaceFile) and appends "<file>\t<overwrite error>\t<rename error>" to
 //                                 DIR\attempts.txt
+//   window-shown-event=NAME       the installer's window sets the event NAME once it is shown and set up (see
+//                                 WindowShownHook), for tests that drive it: under wine the process's first wait
+//                                 for input can come before its window
 // Adding a seam: one row in the table of the .cc.
 #ifndef TESTING_INSTALLER_INSTALLER_TEST_SEAMS_FROM_ENVIRONMENT_H_
 #define TESTING_INSTALLER_INSTALLER_TEST_SEAMS_FROM_ENVIRONMENT_H_

@@ -73,7 +73,8 @@ class WindowProgram {
   WindowProgram& operator=(const WindowProgram&) = delete;
 
   // Its main dialog once it waits for the user: once `ready` is set, or without it at its first wait for input
-  // (the installer makes its window before that). Null, failing the test, when it ends first or shows not one.
+  // (under wine that can come before the window exists, in a message loop run earlier: programs that can set an
+  // event are given one). Null, failing the test, when it ends first or shows not one.
   HWND WaitForWindow(HANDLE ready = nullptr);
   // Its visible top-level dialogs; the only one into *found.
   int DialogCount(HWND* found = nullptr) const;

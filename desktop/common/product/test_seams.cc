@@ -28,6 +28,7 @@ std::atomic<ElevatedLaunchHook> g_elevated_launch_hook{nullptr};
 std::atomic<bool> g_folder_grant_refused{false};
 std::atomic<PackageFileUseHook> g_package_file_use_hook{nullptr};
 std::atomic<CheckedPathUseHook> g_checked_path_use_hook{nullptr};
+std::atomic<WindowShownHook> g_window_shown_hook{nullptr};
 
 }  // namespace
 
@@ -190,6 +191,14 @@ void SetCheckedPathUseHookForTesting(CheckedPathUseHook hook) {
 
 CheckedPathUseHook GetCheckedPathUseHook() {
   return g_checked_path_use_hook.load(std::memory_order_relaxed);
+}
+
+void SetWindowShownHookForTesting(WindowShownHook hook) {
+  g_window_shown_hook.store(hook, std::memory_order_relaxed);
+}
+
+WindowShownHook GetWindowShownHook() {
+  return g_window_shown_hook.load(std::memory_order_relaxed);
 }
 
 }  // namespace zorvi::installer

@@ -144,6 +144,13 @@ using DetachedStartHook = bool (*)(const std::wstring& kind, const std::wstring&
 void SetDetachedStartHookForTesting(DetachedStartHook hook);
 DetachedStartHook GetDetachedStartHook();
 
+// Called once the installer's window is first shown and set up for the user. Under wine a wait for the process's
+// first wait for input can end before the window exists (a message loop runs earlier), so tests that drive the
+// window wait for this instead. Null, the default, does nothing.
+using WindowShownHook = void (*)();
+void SetWindowShownHookForTesting(WindowShownHook hook);
+WindowShownHook GetWindowShownHook();
+
 // Called at each moment a checked package file is about to be used, with its path: the downloaded package before its
 // archive is read out of it or an elevated process copies it, that archive before it is unpacked, the package's
 // installer before an installer process starts it, the installer's own file before a run starts it. Tests try to

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -83,14 +84,18 @@ class InstallerUIEndToEndTest : public testing::Test {
 
   // Starts `program` (by default the package's installer) as the user's shell does. Without the overrides fetch
   // the package is complete before the backend starts; a failed download is resumed after 3 s; the shortcuts go
-  // below the test's folder. `extra_seams` (each after a ';') are further test seams of every process of the run.
+  // below the test's folder; its window sets an event of this start's own once shown (see WaitForWindow).
+  // `extra_seams` (each after a ';') are further test seams of every process of the run.
   std::unique_ptr<test_support::WindowProgram> Start(const base::FilePath& program = base::FilePath(),
                                                      const std::wstring& extra_seams = L"",
                                                      const std::wstring& extra_switches = L"") {
     if (!server_.port())
       StartService();
     const base::FilePath exe = program.empty() ? package_->folder().Append(L"installer.exe") : program;
-    return std::make_unique<test_support::WindowProgram>(
+    const std::wstring shown_name = test_support::UniqueName(L"ui_e2e_shown" + std::to_wstring(shown_.size()));
+    base::win::ScopedHandle shown(CreateEventW(nullptr, TRUE, FALSE, shown_name.c_str()));
+    EXPECT_TRUE(shown.IsValid());
+    auto started = std::make_unique<test_support::WindowProgram>(
         L"\"" + exe.value() + L"\" --installfolder=\"" + install_.value() +
             L"\" --with-feature:installer-ui-stats=on --with-feature:installer-pref-default-overrides-support=off "
             L"--v=2" + extra_switches,
@@ -99,9 +104,16 @@ class InstallerUIEndToEndTest : public testing::Test {
                          {L"TMP", temp_.value()},
                          {test_support::kInstallerTestSeamsVariable,
                           L"download-retry-delay=3000;shortcut-folders=" + root_.Append(L"shortcuts").value() +
-                              L";branding-file=" + branding_.value() + extra_seams}}),
+                              L";branding-file=" + branding_.value() + L";window-shown-event=" + shown_name +
+                              extra_seams}}),
         exe.DirName().value());
+    shown_[started.get()] = std::move(shown);
+    return started;
   }
+
+  // The started program's window once it is shown. Not its first wait for input: under wine that can come before
+  // the window exists (a fresh prefix's first start waits for wine's desktop process).
+  HWND WaitForWindow(test_support::WindowProgram* program) { return program->WaitForWindow(shown_[program].Get()); }
 
   // A copy of the package's host and library alone in a folder, so with no package beside it: it fetches the
   // package. Wine reports `version` to it when given.
@@ -181,6 +193,7 @@ class InstallerUIEndToEndTest : public testing::Test {
   const test_support::StringOracle oracle_;
   base::FilePath branding_;
   std::vector<std::pair<HKEY, std::wstring>> keys_;
+  std::map<const test_support::WindowProgram*, base::win::ScopedHandle> shown_;  // each start's shown event
   std::unique_ptr<PackageFixture> package_;
   test_support::LoopbackServer server_;
 };
@@ -223,7 +236,7 @@ TEST_P(AcceptedRunTest, InstallsThePackage) {
                           (all_users ? L";admin-token=split;elevation=consent" : L""),
                       all_users ? L" --allusers=1" : L"")
               : Start();
-  const HWND window = installer->WaitForWindow();
+  const HWND window = WaitForWindow(installer.get());
   ASSERT_TRUE(window) << Logs();
   const base::TimeTicks shown = base::TimeTicks::Now();
   for (int request = 0; network && request < 2; ++request) {  // the download's second answer is a 503
@@ -303,7 +316,7 @@ TEST_F(InstallerUIEndToEndTest, CopyFailureIsShownAndRetryInstallsOnceItIsFixed)
       CreateFileW(blocked.value().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(holder.IsValid());
   const std::unique_ptr<test_support::WindowProgram> installer = Start();
-  const HWND window = installer->WaitForWindow();
+  const HWND window = WaitForWindow(installer.get());
   ASSERT_TRUE(window) << Logs();
   const DriverReport error_page =
       test_support::DriveWindow(window, Press(IDC_ACCEPT_BUTTON) + L"wait-shown=1005 read");
@@ -329,7 +342,7 @@ TEST_F(InstallerUIEndToEndTest, CopyFailureIsShownAndRetryInstallsOnceItIsFixed)
 // shows the error page that sends the user to the full package, and the run can then only be closed.
 TEST_F(InstallerUIEndToEndTest, BeforeWindows7AcceptOffersOnlyTheFullPackage) {
   const std::unique_ptr<test_support::WindowProgram> installer = Start(LoneInstaller(L"vista"));
-  const HWND window = installer->WaitForWindow();
+  const HWND window = WaitForWindow(installer.get());
   ASSERT_TRUE(window) << Logs();
   const DriverReport error_page = test_support::DriveWindow(window, Press(IDC_ACCEPT_BUTTON) + L"read");
   const std::string offer = error_page.Text(IDC_FULL_PACKAGE_BUTTON);
@@ -348,7 +361,7 @@ TEST_F(InstallerUIEndToEndTest, BeforeWindows7AcceptOffersOnlyTheFullPackage) {
 // thread), and the first, closed and confirmed, ends as cancelled.
 TEST_F(InstallerUIEndToEndTest, SecondInstanceGivesWayAndClosingCancels) {
   const std::unique_ptr<test_support::WindowProgram> first = Start();
-  const HWND window = first->WaitForWindow();
+  const HWND window = WaitForWindow(first.get());
   ASSERT_TRUE(window);
   const std::unique_ptr<test_support::WindowProgram> second = Start();
   EXPECT_NE(0u, second->Wait());
@@ -396,7 +409,7 @@ TEST_F(InstallerUIEndToEndTest, NetworkFetchFailuresEndInTheFullPackagePage) {
   SetKeyValue(HKEY_LOCAL_MACHINE, key, L"", L"URL Protocol", L"");
   SetKeyValue(HKEY_LOCAL_MACHINE, key, L"\\shell\\open\\command", nullptr, handler);
   const std::unique_ptr<test_support::WindowProgram> installer = Start(LoneInstaller());
-  const HWND window = installer->WaitForWindow();
+  const HWND window = WaitForWindow(installer.get());
   ASSERT_TRUE(window) << Logs();
   const std::string download_error = oracle_.Get(oracle_.Languages().at(0), IDS_ERROR_DOWNLOAD);
   ASSERT_FALSE(download_error.empty());

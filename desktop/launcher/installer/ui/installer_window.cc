@@ -15,6 +15,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/native_library.h"
 #include "desktop/common/product/installer_experiments.h"
+#include "desktop/common/product/test_seams.h"
 #include "desktop/launcher/installer/records/installer_stats.h"
 #include "desktop/launcher/installer/status.h"
 #include "desktop/launcher/installer/ui/installer_resource_ids.h"
@@ -130,6 +131,8 @@ std::unique_ptr<InstallerWindow> InstallerWindow::Create(Settings* settings, Ins
   window->OnLanguageChanged();
   if (!settings->status_fetcher())
     window->OnPathChanged();
+  if (WindowShownHook hook = GetWindowShownHook())
+    hook();
   return window;
 }
 
