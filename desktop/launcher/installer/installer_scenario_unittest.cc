@@ -143,9 +143,11 @@ class Scenario {
   std::wstring OwnInstaller(const std::wstring& readiness) {
     const base::FilePath current = root_.Append(L"current");
     CreateDirectoryW(current.value().c_str(), nullptr);
+    // Copied once: a later run of the scenario finds them there, perhaps still held by the last run's programs.
     for (const wchar_t* file : {L"installer.exe", L"zorvi.dll"}) {
-      EXPECT_TRUE(
-          CopyFileW(package_->folder().Append(file).value().c_str(), current.Append(file).value().c_str(), FALSE));
+      EXPECT_TRUE(CopyFileW(package_->folder().Append(file).value().c_str(), current.Append(file).value().c_str(),
+                            TRUE) ||
+                  GetLastError() == ERROR_FILE_EXISTS);
     }
     return L"--own-exe=\"" + current.Append(L"installer.exe").value() + L"\" " + readiness;
   }
