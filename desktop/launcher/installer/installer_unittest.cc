@@ -1643,15 +1643,24 @@ TEST_F(UninstallTest, ProfileDeletionRefusesWhatIsNoProfile) {
   }
 }
 
-// The folder that SwapProfileFolder swaps for the decoy when the walk is about to open it.
-std::wstring g_profile_folder_to_swap;
-std::wstring g_profile_decoy;
+// A folder a run's hook swaps for a decoy once, when the run reaches the path `at` (through the hooks below).
+struct FolderSwap {
+  std::wstring at, folder, decoy;
+  bool swapped = false;
+} g_swap;
 
-void SwapProfileFolder(const base::FilePath& path) {
-  if (g_profile_folder_to_swap.empty() || path.value() != g_profile_folder_to_swap)
-    return;
-  EXPECT_TRUE(test_support::SwapFolderForTest(g_profile_folder_to_swap, g_profile_decoy));
-  g_profile_folder_to_swap.clear();
+void SwapOnReaching(const std::wstring& path) {
+  if (!g_swap.at.empty() && path == g_swap.at) {
+    g_swap.swapped = test_support::SwapFolderForTest(g_swap.folder, g_swap.decoy);
+    g_swap.at.clear();
+  }
+}
+void SwapAtCheckedPath(const base::FilePath& path) {
+  SwapOnReaching(path.value());
+}
+bool SwapAtOperation(const Operation*, const std::wstring& target) {
+  SwapOnReaching(target);
+  return false;
 }
 
 // The profile is deleted by handle: a subfolder swapped, after the walk listed it and just before it opens it, for a
@@ -1676,17 +1685,14 @@ TEST_F(UninstallTest, ProfileSubfolderSwappedDuringTheWalkLeadsNowhere) {
   SetBrandingTextForTesting(R"({"company_name": ")" + company() +
                             R"(", "product_name": "Zorvi", "file_name_base": "zorvi", "user_agent_name": "ZRV"})");
   PutInstallation(R"({"profile_path": )" + JsonPath(profile) + "}");
-  g_profile_folder_to_swap = cache.value();
-  g_profile_decoy = decoy.value();
-  SetCheckedPathUseHookForTesting(SwapProfileFolder);
+  g_swap = {cache.value(), cache.value(), decoy.value()};
+  SetCheckedPathUseHookForTesting(SwapAtCheckedPath);
   test_support::ScopedLogCapture log;
   Prepare(L"--uninstall --deleteuserprofile=1", {.uninstall = true});
   EXPECT_EQ(Completed(6), Run());
   SetCheckedPathUseHookForTesting(nullptr);
-  const bool swapped = g_profile_folder_to_swap.empty();
-  g_profile_folder_to_swap.clear();
-  EXPECT_TRUE(swapped) << "the walk never reached the subfolder";
-  if (swapped) {
+  EXPECT_TRUE(g_swap.swapped) << "the walk never reached the subfolder";
+  if (g_swap.swapped) {
     EXPECT_TRUE(test_support::SwapBackFolderForTest(cache.value(), decoy.value()));
   }
   std::string kept_after;
@@ -1696,20 +1702,6 @@ TEST_F(UninstallTest, ProfileSubfolderSwappedDuringTheWalkLeadsNowhere) {
   EXPECT_FALSE(base::PathExists(profile.Append(L"Preferences")));
   EXPECT_FALSE(base::PathExists(profile.Append(L"Default")));
   test_support::RemoveTree(profile.value());
-}
-
-// When the deletion of `g_swap_at` begins, SwapAtAFileDeletion swaps `g_folder_to_swap` for the decoy.
-std::wstring g_swap_at;
-std::wstring g_folder_to_swap;
-std::wstring g_installation_decoy;
-bool g_installation_swapped = false;
-
-bool SwapAtAFileDeletion(const Operation*, const std::wstring& target) {
-  if (!g_swap_at.empty() && target == g_swap_at) {
-    g_installation_swapped = test_support::SwapFolderForTest(g_folder_to_swap, g_installation_decoy);
-    g_swap_at.clear();
-  }
-  return false;
 }
 
 // The installation's files go through handles held from the installation folder down: a subfolder swapped, as the
@@ -1727,19 +1719,16 @@ TEST_F(UninstallTest, InstallationSubfolderSwappedDuringTheDeletionLeadsNowhere)
   ASSERT_TRUE(base::PathService::Override(base::kExeDir, Subfolder()));
   PutInstallation("{}");
   const base::FilePath data = install_.Append(Version()).Append(L"data");
-  g_swap_at = install_.Append(Version()).Append(L"zorvi.dll").value();
-  g_folder_to_swap = data.value();
-  g_installation_decoy = links.Append(L"decoy").value();
-  g_installation_swapped = false;
-  SetOperationFaultHookForTesting(SwapAtAFileDeletion);
+  g_swap = {install_.Append(Version()).Append(L"zorvi.dll").value(), data.value(), links.Append(L"decoy").value()};
+  SetOperationFaultHookForTesting(SwapAtOperation);
   test_support::ScopedLogCapture log;
   Prepare(L"--uninstall", {.uninstall = true});
   const Lines lines = Run();
   installer_.reset();
   SetOperationFaultHookForTesting(nullptr);
-  EXPECT_TRUE(g_installation_swapped) << "the deletion never reached the file, or the folder could not be swapped";
-  if (g_installation_swapped) {
-    EXPECT_TRUE(test_support::SwapBackFolderForTest(data.value(), g_installation_decoy));
+  EXPECT_TRUE(g_swap.swapped) << "the deletion never reached the file, or the folder could not be swapped";
+  if (g_swap.swapped) {
+    EXPECT_TRUE(test_support::SwapBackFolderForTest(data.value(), g_swap.decoy));
   }
   std::string kept_after;
   EXPECT_TRUE(base::ReadFileToString(beyond_link, &kept_after) && kept_after == kept_before) << log.Text();
