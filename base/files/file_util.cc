@@ -181,6 +181,24 @@ bool ReadFileToStringWithMaxSize(const FilePath& path, std::string* contents, si
   return within_limit && !ferror(file.get());
 }
 
+bool ContentsEqual(const FilePath& a, const FilePath& b) {
+  File first(a, FileFlags::Open | FileFlags::Read | FileFlags::SequentialScan);
+  File second(b, FileFlags::Open | FileFlags::Read | FileFlags::SequentialScan);
+  if (!first.IsValid() || !second.IsValid() || first.GetLength() != second.GetLength())
+    return false;
+  constexpr int kChunk = 1 << 16;
+  auto chunks = std::make_unique<char[]>(2 * kChunk);
+  for (int64_t offset = 0;; offset += kChunk) {
+    const int read = first.Read(offset, chunks.get(), kChunk);
+    if (read < 0 || second.Read(offset, chunks.get() + kChunk, kChunk) != read)
+      return false;
+    if (read == 0)
+      return true;
+    if (memcmp(chunks.get(), chunks.get() + kChunk, read) != 0)
+      return false;
+  }
+}
+
 bool IsSameOrInsideFolder(const FilePath& path, const FilePath& folder) {
   std::vector<FilePath::StringType> path_components;
   std::vector<FilePath::StringType> folder_components;

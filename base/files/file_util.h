@@ -34,6 +34,8 @@ int ReadFile(const FilePath& path, char* data, int max_size);
 // limit, a longer file leaves its first `max_size` bytes in *contents and gives false.
 bool ReadFileToString(const FilePath& path, std::string* contents);
 bool ReadFileToStringWithMaxSize(const FilePath& path, std::string* contents, size_t max_size);
+// Whether both files can be read and hold the same bytes.
+bool ContentsEqual(const FilePath& a, const FilePath& b);
 
 // Copies one file over any existing one; the copy is never read-only.
 bool CopyFile(const FilePath& from, const FilePath& to);

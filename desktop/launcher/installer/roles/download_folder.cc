@@ -98,6 +98,17 @@ bool CanExecuteFromFolder(const base::FilePath& folder, const base::FilePath& ex
     LOG(WARNING) << "Cannot copy " << executable.value() << " to " << folder.value();
     return false;
   }
+  // Held until it has run, with others allowed only to read it: in a folder others may write (a temporary folder
+  // someone made before this run, a shared Downloads folder) the copy could otherwise be replaced between the copy
+  // and its start, and an elevated run would start what was put there. What is held must be the installer's bytes.
+  base::win::ScopedHandle held(CreateFileW(copy.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!held.IsValid() || !base::ContentsEqual(executable, copy)) {
+    LOG(WARNING) << "The copy in " << folder.value() << " is not the installer's own, or cannot be held";
+    held.Close();
+    base::DeleteFile(copy, false);
+    return false;
+  }
   base::CommandLine command_line(copy);
   command_line.AppendSwitch(kVersionSwitch);
   // The copy answers on its standard output, which would otherwise be this process's: a tool that runs the
@@ -108,6 +119,7 @@ bool CanExecuteFromFolder(const base::FilePath& folder, const base::FilePath& ex
                                                     FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!nowhere.IsValid()) {
     PLOG(WARNING) << "Cannot open the null device for the copy's output";
+    held.Close();
     base::DeleteFile(copy, false);
     return false;
   }
@@ -119,6 +131,7 @@ bool CanExecuteFromFolder(const base::FilePath& folder, const base::FilePath& ex
   const bool started = !LaunchRefusedForTesting(copy) && base::LaunchProcess(command_line, options).IsValid();
   if (!started)
     LOG(WARNING) << "Programs cannot run from " << folder.value();
+  held.Close();
   if (!base::DeleteFile(copy, false))
     PLOG(WARNING) << "Cannot delete " << copy.value();
   return started;

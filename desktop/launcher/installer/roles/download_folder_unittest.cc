@@ -26,8 +26,14 @@ enum Place { kTemp, kDownloads, kHome, kExe, kNowhere };
 std::vector<base::FilePath> g_asked;
 std::vector<base::FilePath> g_refused;
 
+// A program someone tries to put in the copy's place just before it starts, and the error that attempt met.
+base::FilePath g_planted;
+DWORD g_planting_error = 0;
+
 bool RefuseListedFolders(const base::FilePath& program) {
   g_asked.push_back(program.DirName());
+  if (!g_planted.empty())
+    g_planting_error = CopyFileW(g_planted.value().c_str(), program.value().c_str(), FALSE) ? 0 : GetLastError();
   return std::find(g_refused.begin(), g_refused.end(), program.DirName()) != g_refused.end();
 }
 
@@ -58,6 +64,7 @@ class DownloadFolderTest : public ::testing::Test {
       ASSERT_TRUE(test_support::RemoveTree(Subfolder(static_cast<Place>(place)).value()));
     g_asked.clear();
     g_refused.clear();
+    g_planted.clear();
   }
 
   test_support::ScopedTestFolder folder_{L"Downloads"};
@@ -75,6 +82,7 @@ TEST_F(DownloadFolderTest, FirstPlaceWhereTheInstallerCanRunWins) {
     Place chosen;              // kNowhere: no place at all
     std::vector<Place> asked;
     bool with_executable = true;
+    bool planted = false;  // a recording program put in the copy's place just before it starts
   } cases[] = {
       {"the temporary folder", {}, kNowhere, kNowhere, kTemp, {kTemp}},
       {"a file in the way", {}, kTemp, kNowhere, kDownloads, {kDownloads}},
@@ -87,7 +95,12 @@ TEST_F(DownloadFolderTest, FirstPlaceWhereTheInstallerCanRunWins) {
       {"a refused subfolder that holds files stays", {kTemp}, kNowhere, kTemp, kDownloads, {kTemp, kDownloads}},
       // The log file's folder is only created, never tested: nothing is started there.
       {"without an executable", {kTemp}, kNowhere, kNowhere, kTemp, {}, false},
+      // The copy is held until it has run: nothing can take its place.
+      {"a program put in the copy's place", {}, kNowhere, kNowhere, kTemp, {kTemp}, true, true},
   };
+  // The recording program notes each start in the current folder.
+  const test_support::ScopedCurrentFolder current(folder_.path());
+  const base::FilePath starts = base::FilePath(folder_.path()).Append(L"handovers.txt");
   for (const auto& choice : cases) {
     SCOPED_TRACE(choice.what);
     Reset();
@@ -103,6 +116,8 @@ TEST_F(DownloadFolderTest, FirstPlaceWhereTheInstallerCanRunWins) {
       ASSERT_TRUE(test_support::WriteFileBytes(earlier_file.value(), "earlier"));
     }
 
+    if (choice.planted)
+      g_planted = test::TestProgram(L"handover_recorder_test_child.exe");
     base::FilePath folder;
     EXPECT_EQ(choice.chosen != kNowhere,
               ChooseDownloadFolder(name_, choice.with_executable ? executable : base::FilePath(), &folder));
@@ -129,6 +144,10 @@ TEST_F(DownloadFolderTest, FirstPlaceWhereTheInstallerCanRunWins) {
     if (choice.file_in_the_way != kNowhere) {
       EXPECT_FALSE(base::DirectoryExists(Subfolder(choice.file_in_the_way)));
     }
+    if (choice.planted) {
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), g_planting_error);
+    }
+    EXPECT_FALSE(base::PathExists(starts)) << "a program put in the copy's place ran";
   }
   // Parents of the folder are created too.
   base::FilePath folder = Subfolder(kHome).Append(L"a");

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cstring>
 #include <memory>
 
 #include "base/files/file.h"
@@ -16,24 +15,6 @@
 namespace zorvi::installer {
 
 namespace {
-
-bool SameFileBytes(const base::FilePath& a, const base::FilePath& b) {
-  base::File first(a, base::FileFlags::Open | base::FileFlags::Read | base::FileFlags::SequentialScan);
-  base::File second(b, base::FileFlags::Open | base::FileFlags::Read | base::FileFlags::SequentialScan);
-  if (!first.IsValid() || !second.IsValid() || first.GetLength() != second.GetLength())
-    return false;
-  constexpr int kChunk = 1 << 16;
-  auto chunks = std::make_unique<char[]>(2 * kChunk);
-  for (int64_t offset = 0;; offset += kChunk) {
-    const int read = first.Read(offset, chunks.get(), kChunk);
-    if (read < 0 || second.Read(offset, chunks.get() + kChunk, kChunk) != read)
-      return false;
-    if (read == 0)
-      return true;
-    if (memcmp(chunks.get(), chunks.get() + kChunk, read) != 0)
-      return false;
-  }
-}
 
 // Creates the destination's folder, or moves a file already at the destination aside, as a sub-operation.
 bool PrepareDestination(const base::FilePath& destination, OperationList* sub_operations) {
@@ -73,7 +54,7 @@ bool HasCounterparts(const base::FilePath& from, const base::FilePath& to, bool 
     if (!from.AppendRelativePath(entry, &counterpart))
       return false;
     if (entries.GetInfo().IsDirectory() ? !base::DirectoryExists(counterpart)
-        : compare_files                 ? !SameFileBytes(entry, counterpart)
+        : compare_files                 ? !base::ContentsEqual(entry, counterpart)
                                         : !base::PathExists(counterpart) || base::DirectoryExists(counterpart)) {
       return false;
     }
@@ -85,7 +66,7 @@ bool HasCounterparts(const base::FilePath& from, const base::FilePath& to, bool 
 // nothing more (an entry of the copy alone would stay behind at commit as if it had been moved).
 bool IsWholeCopy(const base::FilePath& original, const base::FilePath& copy) {
   if (!base::DirectoryExists(original))
-    return SameFileBytes(original, copy);
+    return base::ContentsEqual(original, copy);
   return base::DirectoryExists(copy) && HasCounterparts(original, copy, true) && HasCounterparts(copy, original, false);
 }
 
