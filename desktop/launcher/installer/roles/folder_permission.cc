@@ -141,8 +141,7 @@ bool ReadRunUser(const std::wstring& named, HANDLE initial, std::vector<BYTE>* u
     *problem = "the user of the run's initial process cannot be read";
     return false;
   }
-  std::vector<BYTE> account = AccountSid(named);
-  if (account.empty() || !EqualSid(account.data(), user->data())) {
+  if (!NamesAccount(named, *user)) {
     *problem = "the account " + base::WideToUTF8(named) + " is not the user of the run's initial process";
     return false;
   }

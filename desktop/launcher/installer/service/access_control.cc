@@ -428,6 +428,29 @@ std::vector<BYTE> AccountSid(const std::wstring& account) {
   return sid;
 }
 
+bool NamesAccount(const std::wstring& name, const std::vector<BYTE>& sid) {
+  if (sid.empty())
+    return false;
+  const PSID account = const_cast<BYTE*>(sid.data());
+  DWORD name_size = 0;
+  DWORD domain_size = 0;
+  SID_NAME_USE use;
+  LookupAccountSidW(nullptr, account, nullptr, &name_size, nullptr, &domain_size, &use);
+  std::vector<wchar_t> own_name(name_size + 1);
+  std::vector<wchar_t> domain(domain_size + 1);
+  if (name_size == 0 ||
+      !LookupAccountSidW(nullptr, account, own_name.data(), &name_size, domain.data(), &domain_size, &use)) {
+    return false;
+  }
+  const std::wstring bare(own_name.data());
+  const std::wstring qualified = std::wstring(domain.data()) + L"\\" + bare;
+  for (const std::wstring* candidate : {&bare, &qualified}) {
+    if (CompareStringOrdinal(name.c_str(), -1, candidate->c_str(), -1, TRUE) == CSTR_EQUAL)
+      return true;
+  }
+  return false;
+}
+
 OwnerRights OwnerRightsOf(HANDLE object) {
   PSID owner = nullptr;
   base::win::ScopedLocalMemory<> descriptor;

@@ -67,6 +67,11 @@ std::vector<BYTE> ProcessUserSid(HANDLE process);
 // The SID of the account named `account` (a bare name or "DOMAIN\name"); empty when the system knows none.
 std::vector<BYTE> AccountSid(const std::wstring& account);
 
+// Whether `name` is the name of the account `sid`, bare or as "DOMAIN\name", letter case aside. A bare name may also
+// be another account's (a local account named like a domain user), so it is compared with the SID's own name rather
+// than looked up.
+bool NamesAccount(const std::wstring& name, const std::vector<BYTE>& sid);
+
 // Whose rights made the kernel object `object` (opened with READ_CONTROL), as its owner tells: this process's when
 // the owner is this process token's user or default owner, Local System or BUILTIN\Administrators. A process may
 // make only itself, or a group its token allows, the owner of an object it creates, so nothing a standard user makes
