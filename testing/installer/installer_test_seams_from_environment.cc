@@ -286,6 +286,13 @@ bool SetWindowShownEventName(const std::wstring& value) {
   return KeepAndHook(value, &g_window_shown_event, SetWindowShownHookForTesting, SetWindowShownEvent);
 }
 
+bool SetRunUserStandIn(const std::wstring& value) {
+  if (value.empty())
+    return false;
+  SetRunUserStandInForTesting(value.c_str());
+  return true;
+}
+
 bool SetFolderGrant(const std::wstring& value) {
   if (value != L"refuse")
     return false;
@@ -330,6 +337,7 @@ const Seam kSeams[] = {
     {L"task-store", SetTaskStore},
     {L"elevation", SetElevation},
     {L"folder-grant", SetFolderGrant},
+    {L"run-user", SetRunUserStandIn},
     {L"shortcut-folders", OverrideShortcutFolders},
     {L"replace-package-files", SetReplacePackageFiles},
     {L"swap-folder", SetSwapFolder},

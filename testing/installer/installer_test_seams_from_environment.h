@@ -24,6 +24,8 @@
 //   elevation=consent|decline     the elevated start of an installer process: the user consents (the real
 //                                 "runas" starts it, without the admin-token answer) or declines
 //   folder-grant=refuse           the installer's own grant of the install folder is refused
+//   run-user=ACCOUNT              the folder-permission helper takes ACCOUNT for the user of the run's initial
+//                                 process (see SetRunUserStandInForTesting)
 //   shortcut-folders=DIR          the desktops, start menus and quick launch are folders below DIR (see
 //                                 OverrideShortcutFolders), so that no scenario touches the user's own
 //   replace-package-files=DIR     at each moment a checked package file is about to be used (see

@@ -26,6 +26,7 @@ std::atomic<StepReportedHook> g_step_reported_hook{nullptr};
 std::atomic<DetachedStartHook> g_detached_start_hook{nullptr};
 std::atomic<ElevatedLaunchHook> g_elevated_launch_hook{nullptr};
 std::atomic<bool> g_folder_grant_refused{false};
+std::atomic<const wchar_t*> g_run_user_stand_in{nullptr};
 std::atomic<PackageFileUseHook> g_package_file_use_hook{nullptr};
 std::atomic<CheckedPathUseHook> g_checked_path_use_hook{nullptr};
 std::atomic<WindowShownHook> g_window_shown_hook{nullptr};
@@ -175,6 +176,14 @@ void SetFolderGrantRefusedForTesting(bool refused) {
 
 bool GetFolderGrantRefusedSeam() {
   return g_folder_grant_refused.load(std::memory_order_relaxed);
+}
+
+void SetRunUserStandInForTesting(const wchar_t* account) {
+  g_run_user_stand_in.store(account ? (new std::wstring(account))->c_str() : nullptr, std::memory_order_release);
+}
+
+const wchar_t* GetRunUserStandInSeam() {
+  return g_run_user_stand_in.load(std::memory_order_acquire);
 }
 
 void SetPackageFileUseHookForTesting(PackageFileUseHook hook) {

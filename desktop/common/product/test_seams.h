@@ -119,6 +119,13 @@ ElevatedLaunchHook GetElevatedLaunchHook();
 void SetFolderGrantRefusedForTesting(bool refused);
 bool GetFolderGrantRefusedSeam();
 
+// The account the folder-permission helper takes for the user of the run's initial process, in place of the user
+// that process's token names (the process is still opened as in the product). Under wine every process runs as
+// the one user who owns the tests' folders and holds every right on them already, so a grant to that user cannot
+// be seen: tests let another account (Everyone) stand in. Null, the default, reads the token.
+void SetRunUserStandInForTesting(const wchar_t* account);
+const wchar_t* GetRunUserStandInSeam();
+
 // Stands in for the shell's taskbar pin and unpin verbs, which wine does not have, so that tests reach a pin
 // that succeeds or fails: called with the shortcut and whether to pin it; its result stands for the verb's. Null,
 // the default, asks the shell. Whether pinning is offered at all still follows the Windows version.
@@ -160,8 +167,9 @@ void SetPackageFileUseHookForTesting(PackageFileUseHook hook);
 PackageFileUseHook GetPackageFileUseHook();
 
 // Called at each moment an entry that a deletion by handle has checked (an entry of the clean-up batch, a file or
-// folder of a profile being deleted) is about to be opened, with its path. Tests swap a folder on that path for
-// a link there, so that they can show that nothing is reached through it. Null, the default, does nothing.
+// folder of a profile being deleted) is about to be opened, and as the folder-permission helper is about to make or
+// find its folder, with its path. Tests swap a folder on that path for a link there, so that they can show that
+// nothing is reached through it. Null, the default, does nothing.
 using CheckedPathUseHook = void (*)(const base::FilePath& path);
 void SetCheckedPathUseHookForTesting(CheckedPathUseHook hook);
 CheckedPathUseHook GetCheckedPathUseHook();

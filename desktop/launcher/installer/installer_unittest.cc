@@ -1056,6 +1056,7 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
     bool from_ready_package = false;
   };
   const Lines kFailed = Failure(kInstallerErrorGeneric, L"", "Installer process did not complete successfully.");
+  const std::wstring initial = L" --initial-pid=" + std::to_wstring(GetCurrentProcessId());
   const Row rows[] = {
       {"elevated run", L"--allusers=1", AdminTokenSeam::kSplitAdministrator, true, 0, -1, kNoEvent,
        {starting, returned, kSuccess}},
@@ -1092,9 +1093,11 @@ TEST_F(InstallerTest, HandOversToElevatedAndPackageInstallers) {
        Failure(kInstallerErrorGeneric, L"",
                "The process for giving us write permission to the installer folder didn't complete successfully"),
        L"package_dummy_test_child.exe"},
-      {"the helper's grant", L"--allusers=0", AdminTokenSeam::kStandardUser, true, 0, -1, kNoEvent,
+      // A runner names the run's initial process, whose user the helper grants: this one.
+      {"the helper's grant", L"--allusers=0" + initial, AdminTokenSeam::kStandardUser, true, 0, -1, kNoEvent,
        Completed(package_->StepTotal(7)), L"folder_permission_test_child.exe"},
-      {"the helper's grant to a run from a package", L"--allusers=0 --runner-installer=\"" + elevated.value() + L"\"",
+      {"the helper's grant to a run from a package",
+       L"--allusers=0" + initial + L" --runner-installer=\"" + elevated.value() + L"\"",
        AdminTokenSeam::kStandardUser, true, 0, -1, kNoEvent, Completed(package_->StepTotal(7)),
        L"folder_permission_test_child.exe"},
       // Only the checked copy of another account's package runs, with the same switches; a package replaced as it is

@@ -14,14 +14,14 @@ xpath() { xmllint --xpath "$1" "$2"; }
 if [ -d "$D/reparse" ]; then
   if (cd "$D/reparse" && sha256sum --quiet -c "$D/reparse_sha256.txt") &&
      diff "$D/reparse_modes.txt" \
-          <(cd "$D/reparse" && find helper/target refused/folder batch/outside profile/outside uninstall/outside log/outside log/target.txt -printf '%p %m\n' | LC_ALL=C sort); then
+          <(cd "$D/reparse" && find helper/target refused/folder batch/outside profile/outside uninstall/outside grant/outside log/outside log/target.txt -printf '%p %m\n' | LC_ALL=C sort); then
     echo "links: sha256sum and find see what the links lead to as the setup left it"
   else
     fail "a link's target was changed (above)"
   fi
   # The decoys that tests swap in for a folder are back where the setup put them, with their links.
   if [ -L "$D/reparse/batch/decoy/sub" ] && [ -L "$D/reparse/profile/decoy/Inner" ] &&
-     [ -L "$D/reparse/uninstall/decoy/deep" ]; then
+     [ -L "$D/reparse/uninstall/decoy/deep" ] && [ -L "$D/reparse/grant/decoy/Inner" ]; then
     echo "links: the decoys are back in their place"
   else
     fail "a decoy was left where a test swapped it in"

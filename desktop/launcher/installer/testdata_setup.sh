@@ -46,17 +46,20 @@ ln -s parent "$R/profile/to_parent"
 #   folder is a link to an empty folder.
 #   uninstall/: a decoy for a folder of an installation, its link named like the subfolder an installed file is in,
 #   leading to a folder holding a file of that file's name.
+#   grant/: a decoy for a folder above one that the helper makes, its link named like the folder between them and
+#   leading to an empty folder.
 mkdir -p "$R/batch/decoy" "$R/profile/decoy" "$R/profile/outside" "$R/log/outside" "$R/log/temp" \
-         "$R/uninstall/decoy" "$R/uninstall/outside"
+         "$R/uninstall/decoy" "$R/uninstall/outside" "$R/grant/decoy" "$R/grant/outside"
 printf 'not the profile\x27s\n' > "$R/profile/outside/kept.txt"
 printf 'not the installation\x27s\n' > "$R/uninstall/outside/a b.txt"
 printf 'not a log\n' > "$R/log/target.txt"
 ln -s "$R/batch/outside" "$R/batch/decoy/sub"
 ln -s "$R/profile/outside" "$R/profile/decoy/Inner"
 ln -s "$R/uninstall/outside" "$R/uninstall/decoy/deep"
+ln -s "$R/grant/outside" "$R/grant/decoy/Inner"
 ln -s "$R/log/outside" "$R/log/temp/$(sed -n 's/^GetProductName=//p' "$D/branding/installer.expected") Installer"
 find "$R" -type d -exec chmod 755 {} + && find "$R" -type f -exec chmod 644 {} +
-(cd "$R" && find helper/target refused/folder batch/outside profile/outside uninstall/outside log/outside log/target.txt -printf '%p %m\n' | LC_ALL=C sort) \
+(cd "$R" && find helper/target refused/folder batch/outside profile/outside uninstall/outside grant/outside log/outside log/target.txt -printf '%p %m\n' | LC_ALL=C sort) \
   > "$D/reparse_modes.txt"
 (cd "$R" && find helper/target batch/outside profile/outside uninstall/outside log/outside log/target.txt -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum) \
   > "$D/reparse_sha256.txt"

@@ -2,25 +2,31 @@
 
 #include <windows.h>
 
+#include <objbase.h>
 #include <sddl.h>
 
 #include <cstdio>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "base/command_line.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/process/launch.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_local_memory.h"
 #include "desktop/common/product/installation_files.h"
 #include "desktop/common/product/installer_switches.h"
 #include "desktop/common/product/test_seams.h"
+#include "desktop/launcher/installer/records/install_log.h"
 #include "desktop/launcher/installer/roles/checked_package_copy.h"
 #include "desktop/launcher/installer/service/access_control.h"
 #include "desktop/launcher/installer/service/link_free_deletion.h"
 #include "desktop/launcher/installer/service/utils.h"
+#include "desktop/launcher/installer/service/xml_document.h"
 #include "desktop/launcher/installer/steps/uninstall_batch.h"
 
 namespace zorvi::installer {
@@ -36,12 +42,12 @@ constexpr const char* kHandedOverSwitches[] = {kCrashReporterPidSwitch, kSetFold
                                                kPermissionsForUserSwitch, kPermanentPermissionsSwitch,
                                                kInitialPidSwitch};
 
-// The run's initial process named by "initial-pid", opened for waiting.
-bool OpenInitialProcess(const base::CommandLine& command_line, base::win::ScopedHandle* process) {
+// The run's initial process named by "initial-pid", opened with `access`.
+bool OpenInitialProcess(const base::CommandLine& command_line, DWORD access, base::win::ScopedHandle* process) {
   unsigned process_id = 0;
   if (!base::StringToUint(command_line.GetSwitchValueNative(kInitialPidSwitch), &process_id) || process_id == 0)
     return false;
-  process->Set(OpenProcess(SYNCHRONIZE, FALSE, process_id));
+  process->Set(OpenProcess(access, FALSE, process_id));
   return process->IsValid();
 }
 
@@ -53,7 +59,7 @@ void WaitForPackageThenHandOver(const base::CommandLine& command_line, const bas
   const base::win::ScopedHandle ready = OpenNamedEvent(SYNCHRONIZE, GetPackageReadyEventName(folder));
   const base::win::ScopedHandle interrupted = OpenNamedEvent(SYNCHRONIZE, GetInstallationInterruptedEventName(folder));
   base::win::ScopedHandle initial;
-  if (!ready.IsValid() || !interrupted.IsValid() || !OpenInitialProcess(command_line, &initial))
+  if (!ready.IsValid() || !interrupted.IsValid() || !OpenInitialProcess(command_line, SYNCHRONIZE, &initial))
     return;
   // The package first: when everything happened at once, the package is there to hand over to.
   const HANDLE objects[] = {ready.Get(), interrupted.Get(), initial.Get()};
@@ -126,6 +132,69 @@ void WaitForRelease(HANDLE undo, HANDLE initial) {
     Sleep(kFolderPermissionGraceMilliseconds);
 }
 
+// The account a grant goes to: the user of the run's initial process, as its token names it. The requester's
+// process writes the account's name and could name anyone's, or a group; a name that is not that user is refused.
+bool ReadRunUser(const std::wstring& named, HANDLE initial, std::vector<BYTE>* user, std::string* problem) {
+  const wchar_t* const stand_in = GetRunUserStandInSeam();
+  *user = stand_in ? AccountSid(stand_in) : ProcessUserSid(initial);
+  if (user->empty()) {
+    *problem = "the user of the run's initial process cannot be read";
+    return false;
+  }
+  if (!NamesAccount(named, *user)) {
+    *problem = "the account " + base::WideToUTF8(named) + " is not the user of the run's initial process";
+    return false;
+  }
+  return true;
+}
+
+// Whether the folder holds an installation of the product: its status log, or the earlier engine's, loads.
+bool HoldsInstallation(const base::FilePath& folder) {
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  bool holds = false;
+  for (const wchar_t* name : {kInstallLogFileName, kKadroInstallLogFileName}) {
+    const base::FilePath log_path = folder.Append(name);
+    XmlDocument document;
+    InstallLog log;
+    if (!holds && base::PathExists(log_path))
+      holds = LoadInstallLog(&document, &log, log_path);
+  }
+  if (SUCCEEDED(com))
+    CoUninitialize();
+  return holds;
+}
+
+// Makes the folder when it is missing and grants it to `user`. Nothing is made or changed through a link, which may
+// lead to anyone's folder: the folders on its path stay held, for listing, from their check until the grant is made,
+// so that none can be swapped for a link in between. A folder that existed already may be anyone's: only an empty one
+// or an installation of the product is granted.
+bool MakeAndGrant(const base::FilePath& folder, const std::vector<BYTE>& user, FolderTreeGrant* grant,
+                  std::string* problem) {
+  LinkFreePath above(true);
+  if (!above.Hold(folder, false, problem))
+    return false;
+  if (const CheckedPathUseHook hook = GetCheckedPathUseHook())
+    hook(folder);
+  const bool made = !base::DirectoryExists(folder);
+  if (made && !base::CreateDirectory(folder)) {
+    *problem = "it cannot be made";
+    return false;
+  }
+  // Now itself too, and whatever folders were made with it.
+  LinkFreePath path(true);
+  if (!path.Hold(folder, true, problem))
+    return false;
+  const bool empty =
+      base::FileEnumerator(folder, false, base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES)
+          .Next()
+          .empty();
+  if (!made && !empty && !HoldsInstallation(folder)) {
+    *problem = "it is not empty and holds no installation of the product";
+    return false;
+  }
+  return grant->Grant(folder, user, problem);
+}
+
 void GrantUntilReleased(const base::CommandLine& command_line, const base::FilePath& folder) {
   const base::win::ScopedHandle granted = OpenNamedEvent(EVENT_ALL_ACCESS, GetGiveInstallPermissionEventName(folder));
   if (!granted.IsValid())
@@ -134,23 +203,18 @@ void GrantUntilReleased(const base::CommandLine& command_line, const base::FileP
   if (!undo.IsValid())
     return;
   const bool permanent = command_line.HasSwitch(kPermanentPermissionsSwitch);
-  // A temporary grant must end with its run even when the requester dies before releasing it: the initial
-  // process then ends too. A run that names one that cannot be watched gets no grant.
-  base::win::ScopedHandle initial;
-  if (!permanent && !command_line.GetSwitchValueNative(kInitialPidSwitch).empty() &&
-      !OpenInitialProcess(command_line, &initial)) {
-    return;
-  }
-  // Nothing is made or changed through a link: it may lead to a folder of anyone.
+  // The grant is for the user of the run's initial process, whichever account the requester names. A temporary
+  // grant also ends with that process, even when the requester dies before releasing it.
   std::string problem;
-  if (!LinkFreePath().Hold(folder, false, &problem)) {
-    ReportProblem("Refused to grant access to", folder, problem);
+  base::win::ScopedHandle initial;
+  if (!OpenInitialProcess(command_line, SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, &initial)) {
+    ReportProblem("Refused to grant access to", folder, "the run's initial process cannot be opened");
     return;
   }
-  if (!base::DirectoryExists(folder) && !base::CreateDirectory(folder))
-    return;
+  std::vector<BYTE> user;
   FolderTreeGrant grant;
-  if (!grant.Grant(folder, command_line.GetSwitchValueNative(kPermissionsForUserSwitch), &problem)) {
+  if (!ReadRunUser(command_line.GetSwitchValueNative(kPermissionsForUserSwitch), initial.Get(), &user, &problem) ||
+      !MakeAndGrant(folder, user, &grant, &problem)) {
     ReportProblem("Refused to grant access to", folder, problem);
     return;
   }
@@ -207,7 +271,7 @@ void RunFolderPermissionHelper() {
 
 base::win::ScopedHandle OpenRunInitialProcess() {
   base::win::ScopedHandle process;
-  OpenInitialProcess(*base::CommandLine::ForCurrentProcess(), &process);
+  OpenInitialProcess(*base::CommandLine::ForCurrentProcess(), SYNCHRONIZE, &process);
   return process;
 }
 

@@ -22,14 +22,14 @@ namespace zorvi::installer {
 
 struct FolderPermissionRequest {
   base::FilePath folder;             // the folder to grant
-  std::wstring user_name;            // the account to grant it to, without its domain
+  std::wstring user_name;            // the run's user, without its domain: the helper grants no other account
   bool permanent = false;            // the grant stays after the run
   bool run_uninstall_batch = false;  // the helper runs the installation's clean-up batch when it ends
   uint32_t crash_reporter_pid = 0;
   bool wait_for_package = false;  // wait for the package in `package_folder`, then hand over to its installer
   base::FilePath package_folder;
-  // The run's initial process, in decimal; empty when the requester has none. The helper ends a temporary grant
-  // when that process ends, also if the requester never releases it.
+  // The run's initial process, in decimal. The helper grants only to the user of that process and ends a temporary
+  // grant when it ends, also if the requester never releases it; without it nothing is granted.
   std::wstring initial_pid;
 };
 
@@ -50,8 +50,9 @@ std::wstring GetInstallationInterruptedEventName(const base::FilePath& folder);
 // their last writes into the folder.
 constexpr DWORD kFolderPermissionGraceMilliseconds = 10000;
 
-// The helper's work for the process's command line. Every failure ends it silently: the requester sees only
-// that the folder was not granted.
+// The helper's work for the process's command line. The requester sees a failure only as the folder not granted;
+// a refused request leaves a line on standard error. A folder is granted only to the user of the run's initial
+// process, and only when the helper makes it, it is empty, or it holds an installation of the product.
 void RunFolderPermissionHelper();
 
 // The run's initial process named by "initial-pid", opened for waiting; invalid when none is named or it has gone.

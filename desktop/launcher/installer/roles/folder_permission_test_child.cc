@@ -2,6 +2,7 @@
 // release and the restore held by the test instead of waited out. Its own switches come first:
 //   --grace-started=EVENT --grace-release=EVENT  the grace sets EVENT (named) and waits for the other
 //   then the helper's switches.
+//   --run-user=ACCOUNT  ACCOUNT stands in for the user of the run's initial process (SetRunUserStandInForTesting).
 //   --hold=EVENT  only waits until the named EVENT is set: a run's initial process.
 // Exit code: the grace asked for, in milliseconds (0 when the helper never got to it).
 // Copied as "installer.exe" into a package folder it stands for the package's installer instead: it writes its
@@ -54,6 +55,9 @@ int main() {
     HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, command_line.GetSwitchValueNative("hold").c_str());
     return event && WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0 ? 0 : 1;
   }
+  const std::wstring run_user = command_line.GetSwitchValueNative("run-user");
+  if (!run_user.empty())
+    zorvi::installer::SetRunUserStandInForTesting(run_user.c_str());
   zorvi::installer::SetFolderPermissionGraceHookForTesting(&HoldGrace);
   zorvi::installer::RunFolderPermissionHelper();
   return static_cast<int>(g_grace_asked);

@@ -18,6 +18,8 @@
 #include "base/win/scoped_local_memory.h"
 #include "desktop/launcher/installer/installer_host_test_util.h"
 #include "desktop/launcher/installer/installer_test_util.h"
+#include "desktop/launcher/installer/records/install_log_test_util.h"
+#include "desktop/launcher/installer/service/utils.h"
 #include "desktop/launcher/installer/steps/uninstall_batch.h"
 #include "testing/test_programs.h"
 #include "testing/test_support.h"
@@ -27,8 +29,9 @@ namespace {
 
 using test_support::ScopedTestHandle;
 
-// The account the tests grant. Wine keeps a file's access list only as far as its mode bits hold it, which
-// carries the rights of the owner and of Everyone; the owner (the test's user) has every right already.
+// The account the tests grant, standing in for the user of the run's initial process (SetRunUserStandInForTesting).
+// Wine keeps a file's access list only as far as its mode bits hold it, which carries the rights of the owner and
+// of Everyone; the owner (the test's user, which every process runs as) has every right already.
 constexpr wchar_t kGrantee[] = L"Everyone";
 // A crash reporter id of no process ("--crash-reporter-pid=7" below).
 constexpr uint32_t kNoReporterPid = 7;
@@ -39,6 +42,15 @@ constexpr DWORD kWaitMilliseconds = 60000;
 
 bool SetDacl(const base::FilePath& path, const wchar_t* sddl) {
   return test_support::SetObjectDacl(path.value(), SE_FILE_OBJECT, sddl);
+}
+
+// Makes `folder` hold an installation of the product: the status log of one.
+bool MakeInstallation(const base::FilePath& folder) {
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const bool saved = SaveInstallLog(MakeNonAsciiInstallLog(folder), folder.Append(kInstallLogFileName));
+  if (SUCCEEDED(com))
+    CoUninitialize();
+  return saved;
 }
 
 // Whether an entry of the folder's list allows Everyone to write into it, read from the list the system keeps.
@@ -125,7 +137,8 @@ class GuardedFolderTest : public testing::Test {
 
 // A temporary grant holds from the helper's signal until its release and the grace after it, never less; then the
 // folder's list is the one it had. The release is the requester's Undo or the end of the run's initial process
-// (the requester died without releasing). In a tree, everything below the folder is granted too, but for a link
+// (the requester died without releasing). Each folder holds an installation of the product, so it is granted though it
+// is not empty. In a tree, everything below the folder is granted too, but for a link
 // and a file with another name elsewhere (a hard link): what they lead to keeps its list throughout, and every
 // list is back after the release (wine shows a Linux symbolic link to a folder as a reparse point).
 TEST_F(GuardedFolderTest, TemporaryGrantLastsUntilReleasedAndItsGrace) {
@@ -143,6 +156,8 @@ TEST_F(GuardedFolderTest, TemporaryGrantLastsUntilReleasedAndItsGrace) {
   } cases[] = {{"released by Undo", true, folder_},
                {"released by the end of the initial process", false, folder_},
                {"a tree holding links", true, install}};
+  ASSERT_TRUE(MakeInstallation(folder_));
+  ASSERT_TRUE(MakeInstallation(install));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::vector<base::FilePath> none;
@@ -172,6 +187,7 @@ TEST_F(GuardedFolderTest, TemporaryGrantLastsUntilReleasedAndItsGrace) {
     base::CommandLine helper_command(test::TestProgram(L"folder_permission_test_child.exe"));
     helper_command.AppendSwitchNative("grace-started", grace_started);
     helper_command.AppendSwitchNative("grace-release", grace_release);
+    helper_command.AppendSwitchNative("run-user", kGrantee);
     AppendFolderPermissionSwitches(request, &helper_command);
     const base::Process helper = base::LaunchProcess(helper_command, base::LaunchOptions());
     ASSERT_TRUE(helper.IsValid());
@@ -221,42 +237,85 @@ TEST_F(GuardedFolderTest, TemporaryGrantLastsUntilReleasedAndItsGrace) {
 }
 
 // The role through the product's host: whatever happens, it ends with exit code 0. A permanent grant stays; a
-// request the helper cannot serve changes nothing and tells the requester nothing, and a folder that is a link
-// or lies beyond one is refused with a line: the folder a link leads to keeps its list.
+// request the helper cannot serve changes nothing and tells the requester nothing, and a refusal leaves a line. The
+// grant goes only to the user of the run's initial process (read from its token, or the stand-in of the test
+// build's library), whatever account the request names; a folder that is a link or lies beyond one is refused (the
+// folder a link leads to keeps its list), and so is one that exists already unless it is empty or holds an
+// installation of the product; a missing folder is made and granted, a refused one is not made.
 TEST_F(GuardedFolderTest, TheRoleEndsSilentlyAndGrantsOnlyAWellFormedRequest) {
   const base::FilePath links = base::FilePath(test_support::TestDataDir()).Append(L"reparse\\refused");
+  // A folder above the one to make, which the test build swaps for the decoy (holding a link named "Inner" to an
+  // empty folder) as the helper is about to make it: the helper holds it, and the swap fails.
+  const base::FilePath grant_data = base::FilePath(test_support::TestDataDir()).Append(L"reparse\\grant");
+  const base::FilePath swapped = grant_data.Append(L"parent");
+  test_support::RemoveTree(swapped.value());
+  ASSERT_TRUE(base::CreateDirectory(swapped.Append(L"Inner")));
+  ASSERT_TRUE(SetDacl(swapped.Append(L"Inner"), kEveryoneMayOnlyRead));
+  const base::FilePath parent = base::FilePath(scratch_.path()).Append(L"Parent");
+  const base::FilePath other_program = parent.Append(L"Other program");
+  const base::FilePath installed = parent.Append(L"Installed");
+  for (const base::FilePath& folder : {parent, other_program, installed})
+    ASSERT_TRUE(base::CreateDirectory(folder) && SetDacl(folder, kEveryoneMayOnlyRead));
+  ASSERT_TRUE(test_support::WriteFileBytes(other_program.Append(L"program.exe").value(), "another program"));
+  ASSERT_TRUE(MakeInstallation(installed));
+  std::wstring own_user;
+  ASSERT_TRUE(GetCurrentUserName(false, &own_user));
+  const std::wstring own = std::to_wstring(GetCurrentProcessId());
+  const std::string no_initial = "the run's initial process cannot be opened";
   const struct {
     const char* name;
     bool permanent;
     bool with_account;
     bool give_event;
     bool undo_event;
-    const wchar_t* initial_pid;
+    std::wstring initial_pid;
     bool granted;
     base::FilePath folder = {};   // the request's, when not the test's folder
     base::FilePath reached = {};  // where it leads
-    base::FilePath link = {};     // the link the refusal names
+    std::string refusal = {};     // why the line on standard error says it was refused
+    std::wstring account = kGrantee;
+    bool stand_in = true;  // the test build's library, where Everyone stands in for the run's user
+    bool swap = false;     // the test build swaps `swapped` for the decoy as the folder is about to be made
   } cases[] = {
-      {"a permanent grant stays", true, true, true, true, L"", true},
-      {"without the account", true, false, true, true, L"", false},
-      {"without the requester's events", true, true, false, false, L"", false},
-      {"without the Undo event", false, true, true, false, L"", false},
-      {"an initial process that is no number", false, true, true, true, L"12x", false},
-      {"an initial process that does not run", false, true, true, true, L"4294967292", false},
-      {"a folder that is a link", true, true, true, true, L"", false, links.Append(L"to_folder"),
-       links.Append(L"folder"), links.Append(L"to_folder")},
-      {"a folder beyond a link", true, true, true, true, L"", false, links.Append(L"to_folder\\inner"),
-       links.Append(L"folder\\inner"), links.Append(L"to_folder")},
+      {"a permanent grant stays", true, true, true, true, own, true},
+      {"without the account", true, false, true, true, own, false},
+      {"without the requester's events", true, true, false, false, own, false},
+      {"without the Undo event", false, true, true, false, own, false},
+      {"an initial process that is no number", false, true, true, true, L"12x", false, {}, {}, no_initial},
+      {"an initial process that does not run", false, true, true, true, L"4294967292", false, {}, {}, no_initial},
+      {"no initial process named", true, true, true, true, L"", false, {}, {}, no_initial},
+      {"a folder that is a link", true, true, true, true, own, false, links.Append(L"to_folder"),
+       links.Append(L"folder"), links.Append(L"to_folder").AsUTF8() + " is a link (a reparse point)"},
+      {"a folder beyond a link", true, true, true, true, own, false, links.Append(L"to_folder\\inner"),
+       links.Append(L"folder\\inner"), links.Append(L"to_folder").AsUTF8() + " is a link (a reparse point)"},
+      {"another account than the run's user", true, true, true, true, own, false, parent.Append(L"Not made"),
+       parent.Append(L"Not made"), "the account Users is not the user of the run's initial process", L"Users"},
+      {"the run's user as its token names it", true, true, true, true, own, false, {}, {},
+       "the account Everyone is not the user of the run's initial process", kGrantee, false},
+      // Wine shows no grant to the owner (the test's user) in the list: only the requester learns of it.
+      {"the run's own user", true, true, true, true, own, true, {}, {}, {}, own_user, false},
+      {"another program's folder", true, true, true, true, own, false, other_program, other_program,
+       "it is not empty and holds no installation of the product"},
+      {"an installation of the product", true, true, true, true, own, true, installed, installed},
+      {"a folder made for the grant", true, true, true, true, own, true, parent.Append(L"New"),
+       parent.Append(L"New")},
+      {"a folder above it swapped for a link as it is made", true, true, true, true, own, true,
+       swapped.Append(L"Inner\\New"), swapped.Append(L"Inner\\New"), {}, kGrantee, true, true},
   };
   test::StagedHost host{base::FilePath(scratch_.path()).Append(L"host")};
+  test::StagedHost stand_in_host{base::FilePath(scratch_.path()).Append(L"stand-in host")};
+  // The test build's library, which takes the stand-in from the environment.
+  ASSERT_TRUE(base::CopyFile(test::TestProgram(L"test_build\\zorvi.dll"), stand_in_host.folder().Append(L"zorvi.dll")));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const base::FilePath folder = c.folder.empty() ? folder_ : c.folder;
     const base::FilePath reached = c.reached.empty() ? folder_ : c.reached;
+    const bool existed = base::PathExists(reached);
     const std::wstring before = test_support::FileDaclSddl(reached.value());
     RequesterEvents events(folder, c.give_event, c.undo_event);
     FolderPermissionRequest request = Request();
     request.folder = folder;
+    request.user_name = c.account;
     request.permanent = c.permanent;
     request.initial_pid = c.initial_pid;
     base::CommandLine arguments{base::FilePath()};
@@ -265,23 +324,37 @@ TEST_F(GuardedFolderTest, TheRoleEndsSilentlyAndGrantsOnlyAWellFormedRequest) {
     if (!c.with_account)
       argument_text = L"--set-folder-permission=\"" + folder_.value() + L"\" --crash-reporter-pid=7";
     test::ProgramRun run;
-    ASSERT_TRUE(host.Run(argument_text, &run));
+    const std::wstring decoy = grant_data.Append(L"decoy").value();
+    const std::wstring seams = L"run-user=" + std::wstring(kGrantee) +
+                               (c.swap ? L";swap-folder=" + swapped.value() + L"|" + decoy : L"");
+    if (c.stand_in) {
+      ASSERT_TRUE(SetEnvironmentVariableW(L"ZORVI_TEST_SEAMS", seams.c_str()));
+    }
+    const bool ran = (c.stand_in ? stand_in_host : host).Run(argument_text, &run);
+    SetEnvironmentVariableW(L"ZORVI_TEST_SEAMS", nullptr);
+    if (c.swap && base::PathExists(base::FilePath(swapped.value() + L".swapped"))) {
+      EXPECT_TRUE(test_support::SwapBackFolderForTest(swapped.value(), decoy)) << "the decoy was swapped in";
+    }
+    ASSERT_TRUE(ran);
     EXPECT_EQ(0u, run.exit_code);
-    if (c.link.empty()) {
+    if (c.swap) {
+      EXPECT_EQ(0u, run.errors.find("swap-folder: cannot put " + base::WideToUTF8(decoy))) << run.errors;
+      EXPECT_FALSE(base::PathExists(grant_data.Append(L"outside\\New")));
+    } else if (c.refusal.empty()) {
       EXPECT_EQ("", run.errors);
     } else {
-      EXPECT_EQ(0u, run.errors.find("Refused to grant access to " + folder.AsUTF8() + ": " + c.link.AsUTF8() +
-                                    " is a link (a reparse point)"))
-          << run.errors;
+      EXPECT_EQ(0u, run.errors.find("Refused to grant access to " + folder.AsUTF8() + ": " + c.refusal)) << run.errors;
     }
     EXPECT_EQ(1u, run.processes);
     EXPECT_EQ(c.granted, events.WasGranted());
-    EXPECT_EQ(c.granted, EveryoneMayWrite(reached)) << test_support::FileDaclSddl(reached.value());
+    EXPECT_EQ(c.granted && c.stand_in, EveryoneMayWrite(reached)) << test_support::FileDaclSddl(reached.value());
     if (!c.granted) {
+      EXPECT_EQ(existed, base::PathExists(reached));
       EXPECT_EQ(before, test_support::FileDaclSddl(reached.value()));
     }
     ASSERT_TRUE(SetDacl(folder_, kEveryoneMayOnlyRead));
   }
+  test_support::RemoveTree(swapped.value());
 }
 
 // Waiting for the package: only the package's readiness hands over, to the installer of the helper's own checked

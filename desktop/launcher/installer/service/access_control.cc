@@ -410,6 +410,47 @@ bool RunsAsSameUser(DWORD process_id) {
   return !theirs.empty() && theirs == TokenUserOf(GetCurrentProcess());
 }
 
+std::vector<BYTE> ProcessUserSid(HANDLE process) {
+  return TokenUserOf(process);
+}
+
+std::vector<BYTE> AccountSid(const std::wstring& account) {
+  DWORD sid_size = 0;
+  DWORD domain_size = 0;
+  SID_NAME_USE use;
+  LookupAccountNameW(nullptr, account.c_str(), nullptr, &sid_size, nullptr, &domain_size, &use);
+  std::vector<BYTE> sid(sid_size);
+  std::vector<wchar_t> domain(domain_size + 1);
+  if (sid_size == 0 ||
+      !LookupAccountNameW(nullptr, account.c_str(), sid.data(), &sid_size, domain.data(), &domain_size, &use)) {
+    return {};
+  }
+  return sid;
+}
+
+bool NamesAccount(const std::wstring& name, const std::vector<BYTE>& sid) {
+  if (sid.empty())
+    return false;
+  const PSID account = const_cast<BYTE*>(sid.data());
+  DWORD name_size = 0;
+  DWORD domain_size = 0;
+  SID_NAME_USE use;
+  LookupAccountSidW(nullptr, account, nullptr, &name_size, nullptr, &domain_size, &use);
+  std::vector<wchar_t> own_name(name_size + 1);
+  std::vector<wchar_t> domain(domain_size + 1);
+  if (name_size == 0 ||
+      !LookupAccountSidW(nullptr, account, own_name.data(), &name_size, domain.data(), &domain_size, &use)) {
+    return false;
+  }
+  const std::wstring bare(own_name.data());
+  const std::wstring qualified = std::wstring(domain.data()) + L"\\" + bare;
+  for (const std::wstring* candidate : {&bare, &qualified}) {
+    if (CompareStringOrdinal(name.c_str(), -1, candidate->c_str(), -1, TRUE) == CSTR_EQUAL)
+      return true;
+  }
+  return false;
+}
+
 OwnerRights OwnerRightsOf(HANDLE object) {
   PSID owner = nullptr;
   base::win::ScopedLocalMemory<> descriptor;
@@ -674,18 +715,12 @@ bool RestoreAccess(std::unique_ptr<AccessGrant> grant) {
 FolderTreeGrant::FolderTreeGrant() = default;
 FolderTreeGrant::~FolderTreeGrant() = default;
 
-bool FolderTreeGrant::Grant(const base::FilePath& folder, const std::wstring& account, std::string* problem) {
+bool FolderTreeGrant::Grant(const base::FilePath& folder, const std::vector<BYTE>& account, std::string* problem) {
   folder_ = folder;
   previous_.clear();
-  DWORD sid_size = 0;
-  DWORD domain_size = 0;
-  SID_NAME_USE use;
-  LookupAccountNameW(nullptr, account.c_str(), nullptr, &sid_size, nullptr, &domain_size, &use);
-  account_.resize(sid_size);
-  std::vector<wchar_t> domain(domain_size + 1);
-  if (sid_size == 0 ||
-      !LookupAccountNameW(nullptr, account.c_str(), account_.data(), &sid_size, domain.data(), &domain_size, &use)) {
-    *problem = "the account " + base::WideToUTF8(account) + " is unknown";
+  account_ = account;
+  if (account_.empty() || !IsValidSid(account_.data())) {
+    *problem = "no account to grant it to";
     return false;
   }
   const PSID sid = account_.data();

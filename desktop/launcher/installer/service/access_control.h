@@ -60,6 +60,18 @@ bool IsUserAdmin(bool check_elevated);
 // Whether the process `process_id` runs as the same user account as this one; false when that cannot be told.
 bool RunsAsSameUser(DWORD process_id);
 
+// The user SID of the token of `process` (opened with PROCESS_QUERY_LIMITED_INFORMATION); empty when it cannot be
+// read.
+std::vector<BYTE> ProcessUserSid(HANDLE process);
+
+// The SID of the account named `account` (a bare name or "DOMAIN\name"); empty when the system knows none.
+std::vector<BYTE> AccountSid(const std::wstring& account);
+
+// Whether `name` is the name of the account `sid`, bare or as "DOMAIN\name", letter case aside. A bare name may also
+// be another account's (a local account named like a domain user), so it is compared with the SID's own name rather
+// than looked up.
+bool NamesAccount(const std::wstring& name, const std::vector<BYTE>& sid);
+
 // Whose rights made the kernel object `object` (opened with READ_CONTROL), as its owner tells: this process's when
 // the owner is this process token's user or default owner, Local System or BUILTIN\Administrators. A process may
 // make only itself, or a group its token allows, the owner of an object it creates, so nothing a standard user makes
@@ -109,11 +121,11 @@ class FolderTreeGrant {
   FolderTreeGrant& operator=(const FolderTreeGrant&) = delete;
   ~FolderTreeGrant();
 
-  // Gives `account` full access to `folder`, inherited by what is below it, and the same inherited entry to every
-  // object below it that inherits. A folder that is a link or has one on its path is refused. False, with
-  // *problem, when the folder got no grant; a folder whose list passes full access on to the account already
-  // needs none, and nothing changes.
-  bool Grant(const base::FilePath& folder, const std::wstring& account, std::string* problem);
+  // Gives `account` (a SID, as AccountSid gives it) full access to `folder`, inherited by what is below it, and the
+  // same inherited entry to every object below it that inherits. A folder that is a link or has one on its path is
+  // refused. False, with *problem, when the folder got no grant or `account` is no SID; a folder whose list passes
+  // full access on to the account already needs none, and nothing changes.
+  bool Grant(const base::FilePath& folder, const std::vector<BYTE>& account, std::string* problem);
 
   // Puts back the recorded list and owner of every object the grant changed that is still in the tree. Whatever
   // was made in the tree since becomes BUILTIN\Administrators' with only the entries its folder passes on, so that

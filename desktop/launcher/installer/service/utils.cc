@@ -196,6 +196,8 @@ base::FilePath GetResolvedPath(const base::FilePath& path) {
 }
 
 LinkFreePath::LinkFreePath() = default;
+LinkFreePath::LinkFreePath(bool for_listing)
+    : access_(for_listing ? FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY : FILE_READ_ATTRIBUTES) {}
 LinkFreePath::~LinkFreePath() = default;
 
 bool LinkFreePath::Hold(const base::FilePath& path, bool hold_path, std::string* problem) {
@@ -238,7 +240,7 @@ bool LinkFreePath::Hold(const base::FilePath& path, bool hold_path, std::string*
     const bool is_path = rest.find_first_not_of(L"\\/") == std::wstring_view::npos;
     if (is_path && !hold_path)
       return true;
-    base::win::ScopedHandle handle(CreateFileW(current.c_str(), FILE_READ_ATTRIBUTES,
+    base::win::ScopedHandle handle(CreateFileW(current.c_str(), access_,
                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION information;

@@ -50,6 +50,9 @@ base::FilePath GetResolvedPath(const base::FilePath& path);
 class LinkFreePath {
  public:
   LinkFreePath();
+  // With `for_listing`, each is held open for listing too. The system counts a handle against another opener's rename
+  // or deletion only when it reads or writes data; one that reads attributes alone keeps nothing in place.
+  explicit LinkFreePath(bool for_listing);
   LinkFreePath(const LinkFreePath&) = delete;
   LinkFreePath& operator=(const LinkFreePath&) = delete;
   ~LinkFreePath();
@@ -60,6 +63,7 @@ class LinkFreePath {
   bool Hold(const base::FilePath& path, bool hold_path, std::string* problem);
 
  private:
+  DWORD access_ = FILE_READ_ATTRIBUTES;
   std::vector<base::win::ScopedHandle> held_;
 };
 
