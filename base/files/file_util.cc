@@ -87,6 +87,23 @@ struct StreamCloser {
   void operator()(FILE* file) const { fclose(file); }
 };
 
+// One file copied to `to`, over what is there only when `replace`; the copy is never read-only.
+bool CopyOneFile(const FilePath& from, const FilePath& to, bool replace) {
+  if (from.ReferencesParent() || to.ReferencesParent())
+    return false;
+  if (IsTooLong(from) || IsTooLong(to))
+    return false;
+  if (!::CopyFileW(from.value().c_str(), to.value().c_str(), replace ? FALSE : TRUE))
+    return false;
+  // A copy of a read-only file is read-only too; copies made here must stay replaceable.
+  const DWORD attributes = ::GetFileAttributesW(to.value().c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return false;
+  if (attributes & FILE_ATTRIBUTE_READONLY)
+    return ClearReadOnly(to, attributes);
+  return true;
+}
+
 }  // namespace
 
 int WriteFile(const FilePath& path, const char* data, int size) {
@@ -214,19 +231,11 @@ bool IsSameOrInsideFolder(const FilePath& path, const FilePath& folder) {
 }
 
 bool CopyFile(const FilePath& from, const FilePath& to) {
-  if (from.ReferencesParent() || to.ReferencesParent())
-    return false;
-  if (IsTooLong(from) || IsTooLong(to))
-    return false;
-  if (!::CopyFileW(from.value().c_str(), to.value().c_str(), FALSE))
-    return false;
-  // A copy of a read-only file is read-only too; copies made here must stay replaceable.
-  const DWORD attributes = ::GetFileAttributesW(to.value().c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES)
-    return false;
-  if (attributes & FILE_ATTRIBUTE_READONLY)
-    return ClearReadOnly(to, attributes);
-  return true;
+  return CopyOneFile(from, to, true);
+}
+
+bool CopyFileToNewPath(const FilePath& from, const FilePath& to) {
+  return CopyOneFile(from, to, false);
 }
 
 bool CopyDirectory(const FilePath& from, const FilePath& to, bool recursive) {

@@ -39,6 +39,9 @@ bool ContentsEqual(const FilePath& a, const FilePath& b);
 
 // Copies one file over any existing one; the copy is never read-only.
 bool CopyFile(const FilePath& from, const FilePath& to);
+// Copies one file to a path where nothing is yet, and fails (ERROR_FILE_EXISTS) where something is; the copy is
+// never read-only.
+bool CopyFileToNewPath(const FilePath& from, const FilePath& to);
 // Copies the files of `from` (recursive: the whole tree) to `to`. When recursive and `to` is an existing
 // folder, the copy goes into a folder of `to` named like `from`. Refuses to copy a folder into itself.
 bool CopyDirectory(const FilePath& from, const FilePath& to, bool recursive);

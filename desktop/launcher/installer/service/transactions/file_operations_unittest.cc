@@ -92,6 +92,12 @@ class FileOperationsTest : public testing::Test {
   test::Sandbox sandbox_{L"tx_files"};
 };
 
+// Another writer puts a file where a copy is about to go, once the copy has cleared that place.
+base::FilePath g_appears_at;
+bool PutFileInTheWay(const Operation*, const std::wstring& target) {
+  return target == g_appears_at.value() && !test_support::WriteFileBytes(target, "came meanwhile");
+}
+
 // Each case does one operation, checks what Do changed, rolls the transaction back and finds the tree as it was.
 TEST_F(FileOperationsTest, RollbackRestoresTheTree) {
   const struct {
@@ -116,6 +122,18 @@ TEST_F(FileOperationsTest, RollbackRestoresTheTree) {
       {"copying onto an existing file",
        [&] { return std::make_unique<CopyFileOperation>(Path(L"keep\\a.txt"), Path(L"keep\\b.txt")); }, true,
        [&] { EXPECT_EQ("alpha", Read(L"keep\\b.txt")); }},
+      {"copying where a file comes once the place is cleared",
+       [&] {
+         g_appears_at = Path(L"keep\\came.txt");
+         SetOperationFaultHookForTesting(&PutFileInTheWay);
+         return std::make_unique<CopyFileOperation>(Path(L"keep\\a.txt"), g_appears_at);
+       },
+       false,
+       [&] {
+         SetOperationFaultHookForTesting(nullptr);
+         EXPECT_EQ("came meanwhile", Read(L"keep\\came.txt"));
+         EXPECT_TRUE(DeleteFileW(g_appears_at.value().c_str()));
+       }},
       {"copying a read-only file into a missing folder",
        [&] { return std::make_unique<CopyFileOperation>(Path(L"keep\\ro.txt"), Path(L"new\\deeper\\ro.txt")); }, true,
        [&] {

@@ -107,10 +107,14 @@ bool FileTransferOperation::Do(OperationList* sub_operations) {
   return true;
 }
 
+// PrepareDestination cleared the destination's place, so a copy never replaces a file: one that came there
+// meanwhile stays and fails the copy, and the rollback deletes only what the copy made. A replacing copy would
+// also truncate the new file, after which some file systems write it out at once, so that its deletion waits on
+// the disk.
 bool FileTransferOperation::TransferFile(OperationList* sub_operations) {
   // A scanner that holds either file for a moment is waited for.
   if (transfer_ == Transfer::kCopy)
-    return RetryWhileHeld([this] { return base::CopyFile(source_, destination_); });
+    return RetryWhileHeld([this] { return base::CopyFileToNewPath(source_, destination_); });
   // Within a volume the move is one rename.
   if (RetryWhileHeld([this] {
         return ::MoveFileExW(source_.value().c_str(), destination_.value().c_str(), MOVEFILE_REPLACE_EXISTING) !=
@@ -129,7 +133,7 @@ bool FileTransferOperation::CopyAcrossVolumes(OperationList* sub_operations) {
   copied_across_volumes_ = true;
   const bool copied = base::DirectoryExists(source_)
                           ? base::CopyDirectory(source_, destination_, true)
-                          : RetryWhileHeld([this] { return base::CopyFile(source_, destination_); });
+                          : RetryWhileHeld([this] { return base::CopyFileToNewPath(source_, destination_); });
   if (!copied || IsFaultInjected(this, destination_.value() + L"|copied") || !IsWholeCopy(source_, destination_)) {
     TRANSFER_LOG(ERROR) << "The copy of " << source_.value() << " on the other volume is not whole";
     return false;
