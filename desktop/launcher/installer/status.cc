@@ -93,14 +93,9 @@ void Status::Initialize(const base::FilePath& examined_path) {
     valid_parent_folder = path;
     valid_install_path = true;
     XmlDocument document;
-    const base::FilePath log_path = path.Append(kInstallLogFileName);
-    const base::FilePath kadro_log_path = path.Append(kKadroInstallLogFileName);
-    if (base::PathExists(log_path) && LoadInstallLog(&document, &install_log, log_path)) {
-      existing_installation = true;
-    } else if (base::PathExists(kadro_log_path) && LoadInstallLog(&document, &install_log, kadro_log_path)) {
-      existing_installation = true;
-      kadro_installation = true;
-    }
+    const FolderInstallLog loaded = LoadFolderInstallLog(&document, &install_log, path);
+    existing_installation = loaded != FolderInstallLog::kNone;
+    kadro_installation = loaded == FolderInstallLog::kEarlierEngine;
   }
 
   if (!existing_installation && !is_folder) {

@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <iterator>
 
+#include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_util.h"
@@ -304,6 +305,16 @@ class InstallLogWriter {
 };
 
 }  // namespace
+
+FolderInstallLog LoadFolderInstallLog(XmlDocument* document, InstallLog* log, const base::FilePath& folder) {
+  const base::FilePath own = folder.Append(kInstallLogFileName);
+  if (base::PathExists(own) && LoadInstallLog(document, log, own))
+    return FolderInstallLog::kOwn;
+  const base::FilePath earlier = folder.Append(kKadroInstallLogFileName);
+  if (base::PathExists(earlier) && LoadInstallLog(document, log, earlier))
+    return FolderInstallLog::kEarlierEngine;
+  return FolderInstallLog::kNone;
+}
 
 bool LoadInstallLog(XmlDocument* document, InstallLog* log, const base::FilePath& path) {
   log->files.clear();

@@ -65,6 +65,10 @@ struct InstallLog {
 // other fields keep their values unless the file sets them. A failed load leaves the lists empty and the other
 // fields as they were. False for a missing or malformed file and for any element out of place.
 bool LoadInstallLog(XmlDocument* document, InstallLog* log, const base::FilePath& path);
+// Which status log of the installation in `folder` loaded into *log (as LoadInstallLog): its own, else the earlier
+// engine's; kNone when neither is there or loads.
+enum class FolderInstallLog { kNone, kOwn, kEarlierEngine };
+FolderInstallLog LoadFolderInstallLog(XmlDocument* document, InstallLog* log, const base::FilePath& folder);
 // Reads a loaded document, the cursor on the document node, into *log.
 bool ReadInstallLog(XmlDocument* document, InstallLog* log);
 // Builds a new document in *document from `log`, for SerializeXmlDocument. False only when a DOM call fails.

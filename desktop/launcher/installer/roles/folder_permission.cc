@@ -151,14 +151,9 @@ bool ReadRunUser(const std::wstring& named, HANDLE initial, std::vector<BYTE>* u
 // Whether the folder holds an installation of the product: its status log, or the earlier engine's, loads.
 bool HoldsInstallation(const base::FilePath& folder) {
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  bool holds = false;
-  for (const wchar_t* name : {kInstallLogFileName, kKadroInstallLogFileName}) {
-    const base::FilePath log_path = folder.Append(name);
-    XmlDocument document;
-    InstallLog log;
-    if (!holds && base::PathExists(log_path))
-      holds = LoadInstallLog(&document, &log, log_path);
-  }
+  XmlDocument document;
+  InstallLog log;
+  const bool holds = LoadFolderInstallLog(&document, &log, folder) != FolderInstallLog::kNone;
   if (SUCCEEDED(com))
     CoUninitialize();
   return holds;
